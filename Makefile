@@ -1,0 +1,41 @@
+# Two entry points: `make demo` builds the plug-in and runs it in the project's VST 2 host,
+# `make test` builds both configurations and runs every test. Both install what they need first.
+JOBS    ?= $(shell nproc)
+WIN     := build/win32
+NATIVE  := build/native
+IN      ?=
+OUT     ?= out.wav
+
+.PHONY: all setup win32 native demo test test-win32 test-native bench clean
+
+all: win32
+
+setup:
+	@tools/setup.sh
+
+win32: setup
+	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WIN) -j $(JOBS)
+
+native: setup
+	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug -DKBL_SANITIZE=ON >/dev/null
+	@cmake --build $(NATIVE) -j $(JOBS)
+
+demo: win32
+	@tools/demo.sh "$(WIN)" "$(IN)" "$(OUT)"
+
+test-win32: win32
+	@cd $(WIN) && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+
+test-native: native
+	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
+
+test: test-native test-win32
+
+bench: win32
+	@cmake -S . -B build/native-release -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build build/native-release -j $(JOBS)
+	@tools/bench.sh
+
+clean:
+	rm -rf $(WIN) $(NATIVE) build/native-release

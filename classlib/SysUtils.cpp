@@ -1,0 +1,214 @@
+// String and number conversions with the original class library's rules, locale-independent.
+#include "SysUtils.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+// --- Integer conversions
+
+namespace {
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Parses into `value` within [minimum, maximum]; false on any deviation from the accepted form.
+bool ParseInteger(const std::string& text, int64_t minimum, int64_t maximum, int64_t& value) {
+  size_t i = 0;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i == text.size()) return false;
+
+  // Accumulate as a magnitude; hexadecimal may fill all bits of the type (like "$FFFFFFFF" for -1
+  // in the 32-bit reader), decimal must fit the signed range.
+  uint64_t magnitude = 0;
+  const uint64_t limit = base == 16 ? (maximum == std::numeric_limits<int64_t>::max()
+                                          ? std::numeric_limits<uint64_t>::max()
+                                          : 0xFFFFFFFFull)
+                                    : static_cast<uint64_t>(maximum) + (negative ? 1 : 0);
+  for (; i < text.size(); ++i) {
+    int digit = base == 16 ? HexDigit(text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+    if (digit < 0) return false;
+    if (magnitude > (limit - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) return false;
+    magnitude = magnitude * base + static_cast<uint64_t>(digit);
+  }
+
+  if (base == 16 && !negative) {
+    // Hexadecimal texts are bit patterns: "$FFFFFFFF" is -1 as a 32-bit integer.
+    if (maximum != std::numeric_limits<int64_t>::max()) {
+      value = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
+    } else {
+      value = static_cast<int64_t>(magnitude);
+    }
+    return true;
+  }
+  if (negative) {
+    if (magnitude > static_cast<uint64_t>(maximum) + 1) return false;
+    value = magnitude == static_cast<uint64_t>(maximum) + 1 ? minimum : -static_cast<int64_t>(magnitude);
+  } else {
+    if (magnitude > static_cast<uint64_t>(maximum)) return false;
+    value = static_cast<int64_t>(magnitude);
+  }
+  return true;
+}
+
+[[noreturn]] void RaiseInvalidInteger(const std::string& text) {
+  throw EConvertError("'" + text + "' is not a valid integer value");
+}
+
+}  // namespace
+
+bool TryStrToInt(const std::string& text, int32_t& value) {
+  int64_t v = 0;
+  if (!ParseInteger(text, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), v))
+    return false;
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+bool TryStrToInt64(const std::string& text, int64_t& value) {
+  return ParseInteger(text, std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max(), value);
+}
+
+int32_t StrToInt(const std::string& text) {
+  int32_t value = 0;
+  if (!TryStrToInt(text, value)) RaiseInvalidInteger(text);
+  return value;
+}
+
+int64_t StrToInt64(const std::string& text) {
+  int64_t value = 0;
+  if (!TryStrToInt64(text, value)) RaiseInvalidInteger(text);
+  return value;
+}
+
+int32_t StrToIntDef(const std::string& text, int32_t fallback) {
+  int32_t value = 0;
+  return TryStrToInt(text, value) ? value : fallback;
+}
+
+int64_t StrToInt64Def(const std::string& text, int64_t fallback) {
+  int64_t value = 0;
+  return TryStrToInt64(text, value) ? value : fallback;
+}
+
+std::string IntToStr(int64_t value) { return std::to_string(value); }
+
+std::string IntToHex(uint64_t value, int digits) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 15]);
+    value >>= 4;
+  } while (value != 0);
+  if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
+  return text;
+}
+
+// --- Text
+
+namespace {
+bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+}  // namespace
+
+std::string TrimLeft(const std::string& text) {
+  size_t start = 0;
+  while (start < text.size() && IsBlank(text[start])) ++start;
+  return text.substr(start);
+}
+
+std::string TrimRight(const std::string& text) {
+  size_t end = text.size();
+  while (end > 0 && IsBlank(text[end - 1])) --end;
+  return text.substr(0, end);
+}
+
+std::string Trim(const std::string& text) { return TrimLeft(TrimRight(text)); }
+
+std::string UpperCase(const std::string& text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiUpper(c);
+  return result;
+}
+
+std::string LowerCase(const std::string& text) {
+  std::string result(text);
+  for (char& c : result) c = AsciiLower(c);
+  return result;
+}
+
+int CompareText(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    int ca = static_cast<unsigned char>(AsciiUpper(a[i]));
+    int cb = static_cast<unsigned char>(AsciiUpper(b[i]));
+    if (ca != cb) return ca - cb;
+  }
+  return static_cast<int>(a.size()) - static_cast<int>(b.size());
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && CompareText(a, b) == 0;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.push_back(text.substr(start, i - start));
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      start = ++i;
+    } else {
+      ++i;
+    }
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// --- Floats
+
+std::string FloatToStrDot(double value, int decimals) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  char buffer[400];
+  std::to_chars_result result = decimals < 0
+      ? std::to_chars(buffer, buffer + sizeof buffer, value)
+      : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  if (result.ec != std::errc()) return "0";
+  return std::string(buffer, result.ptr);
+}
+
+bool TryStrToFloatDot(const std::string& text, double& value) {
+  std::string trimmed = Trim(text);
+  if (trimmed.empty()) return false;
+  const char* first = trimmed.data();
+  const char* last = first + trimmed.size();
+  if (*first == '+') ++first;
+  if (first == last) return false;
+  double parsed = 0;
+  std::from_chars_result result = std::from_chars(first, last, parsed);
+  if (result.ec != std::errc() || result.ptr != last) return false;
+  value = parsed;
+  return true;
+}

@@ -1,0 +1,91 @@
+// Exception classes with a message, and the string and number conversions of the class library.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "System.h"
+
+// --- Exceptions
+
+// Base of every exception the system raises: carries a message text.
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const std::string& Message() const noexcept { return message_; }
+  void SetMessage(std::string message) { message_ = std::move(message); }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+#define KBL_DECLARE_EXCEPTION(Name, Base) \
+  class Name : public Base {              \
+   public:                                \
+    using Base::Base;                     \
+  }
+
+KBL_DECLARE_EXCEPTION(EAbort, Exception);
+KBL_DECLARE_EXCEPTION(EListError, Exception);
+KBL_DECLARE_EXCEPTION(EConvertError, Exception);
+KBL_DECLARE_EXCEPTION(EInvalidOperation, Exception);
+KBL_DECLARE_EXCEPTION(EOutOfMemory, Exception);
+KBL_DECLARE_EXCEPTION(EStreamError, Exception);
+KBL_DECLARE_EXCEPTION(EFCreateError, EStreamError);
+KBL_DECLARE_EXCEPTION(EFOpenError, EStreamError);
+KBL_DECLARE_EXCEPTION(EFilerError, EStreamError);
+KBL_DECLARE_EXCEPTION(EReadError, EFilerError);
+KBL_DECLARE_EXCEPTION(EWriteError, EFilerError);
+KBL_DECLARE_EXCEPTION(EClassNotFound, EFilerError);
+
+// --- Integer conversions
+
+// Parses a whole 32-bit integer: leading blanks (characters up to space) are skipped, an optional
+// sign follows, then decimal digits or "$"/"0x"/"0X" and hexadecimal digits. Anything else, an
+// empty text or a value outside the 32-bit range raises EConvertError
+// ("'<text>' is not a valid integer value").
+int32_t StrToInt(const std::string& text);
+int64_t StrToInt64(const std::string& text);
+
+// As StrToInt, but answers `fallback` instead of raising.
+int32_t StrToIntDef(const std::string& text, int32_t fallback);
+int64_t StrToInt64Def(const std::string& text, int64_t fallback);
+
+// As StrToInt, answering false instead of raising.
+bool TryStrToInt(const std::string& text, int32_t& value);
+bool TryStrToInt64(const std::string& text, int64_t& value);
+
+std::string IntToStr(int64_t value);
+
+// Upper-case hexadecimal, padded with zeros to at least `digits` digits.
+std::string IntToHex(uint64_t value, int digits);
+
+// --- Text
+
+// Removes characters up to and including space from both ends (or one end).
+std::string Trim(const std::string& text);
+std::string TrimLeft(const std::string& text);
+std::string TrimRight(const std::string& text);
+
+// ASCII-only case mapping, independent of the locale.
+std::string UpperCase(const std::string& text);
+std::string LowerCase(const std::string& text);
+bool SameText(const std::string& a, const std::string& b);
+int CompareText(const std::string& a, const std::string& b);
+
+// Splits text into lines at CR LF, LF or CR. A final line break does not start another line;
+// an empty text gives no lines.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// --- Floats
+
+// Formats with "." as the decimal separator whatever the locale; `decimals` < 0 gives the
+// shortest text that reads back to the same double.
+std::string FloatToStrDot(double value, int decimals = -1);
+
+// Parses a float with "." as the decimal separator whatever the locale; surrounding blanks are
+// allowed, anything else answers false.
+bool TryStrToFloatDot(const std::string& text, double& value);

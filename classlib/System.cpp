@@ -1,0 +1,27 @@
+// Rounding helpers that do not depend on the FPU's rounding mode.
+#include "System.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+int64_t Saturate(double value) {
+  constexpr double kMax = 9223372036854775807.0;
+  if (std::isnan(value)) return 0;
+  if (value >= kMax) return std::numeric_limits<int64_t>::max();
+  if (value <= -kMax) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(value);
+}
+
+}  // namespace
+
+int64_t Round(double value) {
+  if (std::isnan(value)) return 0;
+  double floor = std::floor(value);
+  double diff = value - floor;
+  if (diff > 0.5 || (diff == 0.5 && std::fmod(floor, 2.0) != 0.0)) floor += 1.0;
+  return Saturate(floor);
+}
+
+int64_t Trunc(double value) { return Saturate(std::trunc(value)); }

@@ -1,0 +1,52 @@
+# Helpers shared by every folder's CMakeLists.txt.
+#
+#   kbl_add_library(name SOURCES a.cpp ... [WIN32_SOURCES w.cpp ...] [NATIVE_SOURCES p.cpp ...]
+#                   [DEPS lib ...] [WIN32_LIBS user32 ...] [WIN32_ONLY])
+#     A static library whose public headers sit at its folder's root. WIN32_ONLY libraries are
+#     skipped in the native configuration; WIN32_SOURCES/NATIVE_SOURCES hold the platform halves.
+#
+#   kbl_add_test(name SOURCES t.cpp ... [DEPS lib ...] [WIN32_ONLY] [NATIVE_ONLY] [GUI]
+#                [WIN32_LIBS ...] [TIMEOUT s])
+#     A GoogleTest program registered with ctest (run under Wine when cross-compiling).
+
+function(kbl_add_library name)
+  cmake_parse_arguments(A "WIN32_ONLY" "" "SOURCES;WIN32_SOURCES;NATIVE_SOURCES;DEPS;WIN32_LIBS" ${ARGN})
+  if(A_WIN32_ONLY AND NOT WIN32)
+    return()
+  endif()
+  set(sources ${A_SOURCES})
+  if(WIN32)
+    list(APPEND sources ${A_WIN32_SOURCES})
+  else()
+    list(APPEND sources ${A_NATIVE_SOURCES})
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
+  foreach(dep IN LISTS A_DEPS)
+    if(TARGET ${dep})
+      target_link_libraries(${name} PUBLIC ${dep})
+    endif()
+  endforeach()
+  if(WIN32 AND A_WIN32_LIBS)
+    target_link_libraries(${name} PUBLIC ${A_WIN32_LIBS})
+  endif()
+endfunction()
+
+function(kbl_add_test name)
+  cmake_parse_arguments(A "WIN32_ONLY;NATIVE_ONLY;GUI" "TIMEOUT" "SOURCES;DEPS;WIN32_LIBS" ${ARGN})
+  if((A_WIN32_ONLY AND NOT WIN32) OR (A_NATIVE_ONLY AND WIN32))
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest_main)
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE ${A_WIN32_LIBS})
+  endif()
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 600)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
+                       ENVIRONMENT "KBL_BUILD_DIR=${CMAKE_BINARY_DIR};KBL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine, and makes the Wine prefix.
+# Idempotent: packages already present are not asked for again, an existing prefix is kept.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+packages=(cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
+          googletest wine wine32:i386 xvfb xauth fonts-wine zlib1g-dev)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
+  echo "setup: installing ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+prefix="${KBL_WINEPREFIX:-$here/build/wineprefix}"
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "setup: creating Wine prefix $prefix"
+  mkdir -p "$prefix"
+  WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    wineboot -i >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" wineserver -w || true
+  [ -f "$prefix/system.reg" ] || { echo "setup: wineboot did not create the prefix" >&2; exit 1; }
+fi
