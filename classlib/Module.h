@@ -1,0 +1,9 @@
+// The handle of the module this code is linked into (the plug-in DLL or a test program).
+#pragma once
+
+// Records the module handle; DllMain calls this and does nothing else under the loader lock.
+void SetModuleInstance(void* instance);
+
+// The recorded handle, or, when none was recorded, the module that contains this code.
+// Null outside Windows.
+void* ModuleInstance();

@@ -1,0 +1,9 @@
+// Module handle outside Windows: there is none.
+#include "../Module.h"
+
+namespace {
+void* recordedInstance = nullptr;
+}
+
+void SetModuleInstance(void* instance) { recordedInstance = instance; }
+void* ModuleInstance() { return recordedInstance; }
