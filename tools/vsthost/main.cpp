@@ -150,7 +150,9 @@ void PrintInfo(TVstHost& host) {
   char idText[5] = {static_cast<char>(id >> 24), static_cast<char>(id >> 16), static_cast<char>(id >> 8),
                     static_cast<char>(id), 0};
   VstIntPtr vendorVersion = host.Dispatch(effGetVendorVersion);
-  std::printf("Plug-in:    %s\n", host.EffectName().c_str());
+  std::string name = host.EffectName();
+  if (name.empty()) name = host.ProductString();  // many plug-ins name themselves only by product
+  std::printf("Plug-in:    %s\n", name.c_str());
   std::printf("Product:    %s\n", host.ProductString().c_str());
   std::printf("Vendor:     %s\n", host.VendorString().c_str());
   std::printf("Version:    %d (vendor version %ld)\n", e->version, static_cast<long>(vendorVersion));
