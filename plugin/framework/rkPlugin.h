@@ -1,0 +1,45 @@
+// The product's plug-in: the delay/looper engine behind twelve parameters, display texts and an
+// INI-text state chunk.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "plugin/engine/T1973.h"
+#include "rkPluginBase.h"
+
+class TrkPlugin : public TrkPluginBase {
+ public:
+  enum : int32_t {
+    kPlay = 0, kRecord, kPlayStart, kPlayEnd, kRecordStart, kRecordEnd, kRate, kInput, kFeedBack, kMix,
+    kFixed, kSlave, kParameterCount
+  };
+
+  TrkPlugin();
+  ~TrkPlugin() override;
+
+  // Any thread: drives the engine and updates the display text; NaN counts as 0.
+  void SetParameter(int32_t index, float value) override;
+  // Any thread: reads the value back from the engine; 0.0 beyond the twelve parameters.
+  float GetParameter(int32_t index) override;
+  // Audio thread: drains the GUI-to-audio list, runs the engine over `frames` samples of the
+  // current channel pointers and advances them.
+  void ProcessAudio(int32_t frames) override;
+  void EndBlock(int32_t frames) override { blockFrames = 0; }
+  // GUI thread: restores parameters from INI text ("[Delay_Parameters]", "Parameter_<i>=" value
+  // × 1000) through the automated path. Keys that are missing or hold no integer are skipped.
+  void LoadState(TStream& stream) override;
+  // GUI thread: writes every parameter as INI text in the form LoadState reads.
+  void SaveState(TStream& stream) override;
+
+  T1973& Engine() { return *engine; }
+
+  int64_t blockFrames = 0;
+  int64_t totalFrames = 0;
+
+ private:
+  void TransportChanged(TObject* sender);
+  void SampleRateChanged(TObject* sender);
+
+  std::unique_ptr<T1973> engine;
+};

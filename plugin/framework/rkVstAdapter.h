@@ -1,0 +1,101 @@
+// Binds the delay plug-in to a VST 2 host: requests answered from the plug-in and the settings,
+// host blocks split at incoming MIDI events, time information copied into the transport
+// globals, outgoing MIDI sent back with events beyond a block carried over.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "classlib/Streams.h"
+#include "plugin/vst/AEffEditor.h"
+#include "plugin/vst/AudioEffectX.h"
+#include "rkEditorServices.h"
+#include "TrkMidiEventList.h"
+#include "rkPlugin.h"
+
+class TrkVstAdapter : public AudioEffectX {
+ public:
+  explicit TrkVstAdapter(audioMasterCallback audioMaster);
+  // Builds the adapter around a given plug-in (a derived one, in tests); takes ownership.
+  TrkVstAdapter(audioMasterCallback audioMaster, std::unique_ptr<TrkPlugin> ownPlugin);
+  ~TrkVstAdapter() override;
+
+  TrkPlugin& Plugin() { return *plugin; }
+
+  // --- Overrides of the VST 2 layer
+  void suspend() override;
+  void resume() override;
+  void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override {}
+  void setParameter(VstInt32 index, float value) override;
+  // Applies the value as setParameter does and reports the applied (clamped) value to the host.
+  void setParameterAutomated(VstInt32 index, float value) override;
+  float getParameter(VstInt32 index) override;
+  VstInt32 getProgram() override { return 0; }
+  void setProgram(VstInt32 program) override {}
+  void setProgramName(char* name) override;
+  void getProgramName(char* name) override;
+  void getParameterLabel(VstInt32 index, char* label) override;
+  void getParameterDisplay(VstInt32 index, char* text) override;
+  void getParameterName(VstInt32 index, char* text) override;
+  VstInt32 getChunk(void** data, bool isPreset) override;
+  VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
+  void process(float** inputs, float** outputs, VstInt32 sampleFrames) override;
+  bool getProgramNameIndexed(VstInt32 category, VstInt32 index, char* text) override;
+  bool getInputProperties(VstInt32 index, VstPinProperties* properties) override;
+  bool getOutputProperties(VstInt32 index, VstPinProperties* properties) override;
+  bool setBypass(bool onOff) override;
+  VstInt32 processEvents(VstEvents* events) override;
+  bool getVendorString(char* text) override;
+  bool getProductString(char* text) override;
+  VstInt32 canDo(char* text) override;
+  VstInt32 getPlugCategory() override;
+
+  // --- Block routines (audio thread)
+  void ProcessWholeBlock(float** inputs, float** outputs, VstInt32 frames);
+  void ProcessSplitAtEvents(float** inputs, float** outputs, VstInt32 frames);
+
+ private:
+  int32_t SetNumInputsHandler(int32_t count);
+  int32_t SetNumOutputsHandler(int32_t count);
+  void SizeWindowHandler(int32_t width, int32_t height, bool& result);
+  void AutomateHandler(int32_t index, float value) { setParameterAutomated(index, value); }
+  void SetParameterHandler(int32_t index, float value) { setParameter(index, value); }
+  bool BeginEditHandler(int32_t index) { return beginEdit(index); }
+  bool EndEditHandler(int32_t index) { return endEdit(index); }
+
+  void PrepareBlock(float** inputs, float** outputs, VstInt32 frames);
+  void ApplyTimeInfo(const VstTimeInfo* info);
+  void CarryOverEvents(VstInt32 frames);
+  void SendOutputEvents();
+  static void ConvertVstEvents(const VstEvents* events, TrkMidiEventList& list);
+  void FillPinProperties(const TPinProperties& pin, VstPinProperties* properties);
+
+  TMemoryStream chunk;
+  std::unique_ptr<TrkPlugin> plugin;
+  bool initialised = false;
+  VstEvents outgoingBlock{};
+  std::vector<VstMidiEvent> outgoingRecords;
+  TrkMidiEventList pendingEvents;
+};
+
+// The editor object: hosts the editor form inside the host's window while it is open.
+class TVstEditor : public AEffEditor {
+ public:
+  TVstEditor(AudioEffect* effect, TrkPlugin* plugin);
+  ~TVstEditor() override;
+
+  VstInt32 getRect(ERect** rect) override;
+  VstInt32 open(void* parent) override;
+  void close() override;
+  void idle() override;
+
+  // Editor objects alive in the module; the vector GUI runs while there is one.
+  static int32_t EditorCount();
+
+ private:
+  bool isOpenFlag = false;
+  TrkPlugin* plugin;
+  std::unique_ptr<TPluginGui> form;
+  void* parentWindow = nullptr;
+};
