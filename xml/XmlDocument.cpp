@@ -1,0 +1,344 @@
+// The XML document model: nodes, attributes, children and the document's settings and tree.
+#include "XmlDocument.h"
+
+#include "XmlText.h"
+#include "classlib/SysUtils.h"
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && SameText(a, b);
+}
+
+// Whether an attribute entry "name=..." carries `name` (letters compared without case).
+bool EntryHasName(const std::string& entry, const std::string& name) {
+  return entry.size() > name.size() && entry[name.size()] == '=' &&
+         SameText(entry.substr(0, name.size()), name);
+}
+
+std::string EntryValue(const std::string& entry) {
+  size_t equals = entry.find('=');
+  if (equals == std::string::npos) return std::string();
+  return UnescapeText(UnquoteText(entry.substr(equals + 1)));
+}
+
+std::string MakeEntry(const std::string& name, const std::string& value) {
+  return name + "=" + QuoteText(EscapeText(value));
+}
+
+}  // namespace
+
+// --- TXmlNode: construction
+
+TXmlNode::TXmlNode(TXmlDocument* document) : document_(document) {}
+
+TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : document_(document) {
+  SetName(name);
+}
+
+TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name, const std::string& value)
+    : document_(document) {
+  SetName(name);
+  value_ = EscapeText(value);
+}
+
+TXmlNode* TXmlNode::CreateType(TXmlDocument* document, uint8_t elementType) {
+  auto* node = new TXmlNode(document);
+  node->elementType_ = elementType;
+  return node;
+}
+
+TXmlNode::~TXmlNode() = default;
+
+void TXmlNode::Assign(const TXmlNode& source) {
+  if (&source == this) return;
+  // Copy first: the source may be a descendant of this node.
+  auto copy = std::make_unique<TXmlNode>(document_);
+  copy->elementType_ = source.elementType_;
+  copy->name_ = source.name_;
+  copy->tag_ = source.tag_;
+  copy->value_ = source.value_;
+  if (source.attributes_) copy->attributes_ = std::make_unique<TsdUTF8StringList>(*source.attributes_);
+  for (const auto& child : source.nodes_) {
+    auto* twin = new TXmlNode(document_);
+    twin->Assign(*child);
+    copy->NodeAdd(twin);
+  }
+  Clear();
+  elementType_ = copy->elementType_;
+  name_ = std::move(copy->name_);
+  tag_ = copy->tag_;
+  value_ = std::move(copy->value_);
+  attributes_ = std::move(copy->attributes_);
+  nodes_ = std::move(copy->nodes_);
+  for (auto& child : nodes_) child->parent_ = this;
+}
+
+void TXmlNode::Assign(const TXmlDocument& source) { Assign(*source.RootNodeList()); }
+
+// --- TXmlNode: properties
+
+void TXmlNode::SetName(const std::string& name) {
+  if (name == name_) return;
+  for (char c : name) {
+    if (IsXmlBlank(c)) throw Exception("Illegal character in node name \"" + name + "\"");
+  }
+  name_ = name;
+}
+
+std::string TXmlNode::ValueAsString() const {
+  return UnescapeText(elementType_ == xeElement ? TrimBlanks(value_) : value_);
+}
+
+void TXmlNode::SetValueAsString(const std::string& text) { value_ = EscapeText(text); }
+
+WideString TXmlNode::ValueAsWidestring() const { return sdUtf8ToWide(ValueAsString()); }
+
+void TXmlNode::SetValueAsWidestring(const WideString& text) { SetValueAsString(sdWideToUtf8(text)); }
+
+int32_t TXmlNode::Level() const {
+  int32_t level = -1;
+  for (const TXmlNode* p = parent_; p; p = p->parent_) ++level;
+  return level;
+}
+
+std::string TXmlNode::FullPath() const {
+  std::string path = "/" + name_;
+  if (Level() > 0 && parent_) path = parent_->FullPath() + path;
+  return path;
+}
+
+// --- TXmlNode: children
+
+TXmlNode* TXmlNode::GetNodes(int32_t i) const {
+  return i >= 0 && i < GetNodeCount() ? nodes_[static_cast<size_t>(i)].get() : nullptr;
+}
+
+void TXmlNode::SetDocumentOfSubtree(TXmlDocument* document) {
+  document_ = document;
+  for (auto& child : nodes_) child->SetDocumentOfSubtree(document);
+}
+
+int32_t TXmlNode::NodeAdd(TXmlNode* node) {
+  if (!node) return -1;
+  node->parent_ = this;
+  node->SetDocumentOfSubtree(document_);
+  nodes_.emplace_back(node);
+  return GetNodeCount() - 1;
+}
+
+void TXmlNode::NodeInsert(int32_t index, TXmlNode* node) {
+  if (!node || index < 0 || index > GetNodeCount()) return;
+  node->parent_ = this;
+  node->SetDocumentOfSubtree(document_);
+  nodes_.emplace(nodes_.begin() + index, node);
+}
+
+TXmlNode* TXmlNode::NodeNew(const std::string& name) {
+  auto* node = new TXmlNode(document_, name);
+  NodeAdd(node);
+  return node;
+}
+
+TXmlNode* TXmlNode::NodeNewAtIndex(int32_t index, const std::string& name) {
+  if (index < 0 || index > GetNodeCount()) return nullptr;
+  auto* node = new TXmlNode(document_, name);
+  NodeInsert(index, node);
+  return node;
+}
+
+TXmlNode* TXmlNode::NodeByName(const std::string& name) const {
+  return GetNodes(NodeIndexByName(name));
+}
+
+int32_t TXmlNode::NodeIndexByName(const std::string& name) const {
+  return NodeIndexByNameFrom(name, 0);
+}
+
+int32_t TXmlNode::NodeIndexByNameFrom(const std::string& name, int32_t from) const {
+  for (int32_t i = from < 0 ? 0 : from; i < GetNodeCount(); ++i) {
+    if (SameName(nodes_[static_cast<size_t>(i)]->name_, name)) return i;
+  }
+  return -1;
+}
+
+TXmlNode* TXmlNode::NodeFindOrCreate(const std::string& name) {
+  TXmlNode* node = NodeByName(name);
+  return node ? node : NodeNew(name);
+}
+
+TXmlNode* TXmlNode::NodeByElementType(uint8_t elementType) const {
+  for (const auto& child : nodes_) {
+    if (child->elementType_ == elementType) return child.get();
+  }
+  return nullptr;
+}
+
+void TXmlNode::NodeDelete(int32_t index) {
+  if (index < 0 || index >= GetNodeCount()) return;
+  nodes_.erase(nodes_.begin() + index);
+}
+
+TXmlNode* TXmlNode::NodeExtract(TXmlNode* node) {
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    if (nodes_[i].get() != node) continue;
+    TXmlNode* extracted = nodes_[i].release();
+    nodes_.erase(nodes_.begin() + static_cast<ptrdiff_t>(i));
+    extracted->parent_ = nullptr;
+    return extracted;
+  }
+  return nullptr;
+}
+
+int32_t TXmlNode::NodeRemove(TXmlNode* node) {
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    if (nodes_[i].get() != node) continue;
+    nodes_.erase(nodes_.begin() + static_cast<ptrdiff_t>(i));
+    return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
+void TXmlNode::Delete() {
+  if (parent_) parent_->NodeRemove(this);
+}
+
+void TXmlNode::NodesClear() { nodes_.clear(); }
+
+void TXmlNode::CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const {
+  for (const auto& child : nodes_) {
+    if (SameName(byPath ? child->FullPath() : child->name_, name)) list.Add(child.get());
+    child->CollectByName(name, byPath, list);
+  }
+}
+
+void TXmlNode::NodesByName(const std::string& name, TXmlNodeList& list) const {
+  list.Clear();
+  CollectByName(name, !name.empty() && name[0] == '/', list);
+}
+
+// --- TXmlNode: attributes
+
+void TXmlNode::AttributeAdd(const std::string& name, const std::string& value) {
+  if (!attributes_) attributes_ = std::make_unique<TsdUTF8StringList>();
+  attributes_->Add(MakeEntry(name, value));
+}
+
+int32_t TXmlNode::AttributeIndexByName(const std::string& name) const {
+  for (int32_t i = 0; i < AttributeCount(); ++i) {
+    if (EntryHasName(attributes_->Get(i), name)) return i;
+  }
+  return -1;
+}
+
+std::string TXmlNode::AttributeByName(const std::string& name) const {
+  return AttributeValue(AttributeIndexByName(name));
+}
+
+std::string TXmlNode::AttributeName(int32_t i) const {
+  if (i < 0 || i >= AttributeCount()) return std::string();
+  const std::string& entry = attributes_->Get(i);
+  return entry.substr(0, entry.find('='));
+}
+
+std::string TXmlNode::AttributeValue(int32_t i) const {
+  if (i < 0 || i >= AttributeCount()) return std::string();
+  return EntryValue(attributes_->Get(i));
+}
+
+std::string TXmlNode::AttributeText(int32_t i) const {
+  if (i < 0 || i >= AttributeCount()) return std::string();
+  return attributes_->Get(i);
+}
+
+void TXmlNode::SetAttributeValue(int32_t i, const std::string& value) {
+  if (i < 0 || i >= AttributeCount()) return;
+  attributes_->Set(i, MakeEntry(AttributeName(i), value));
+}
+
+void TXmlNode::SetAttributeByName(const std::string& name, const std::string& value) {
+  int32_t i = AttributeIndexByName(name);
+  if (i >= 0) {
+    SetAttributeValue(i, value);
+  } else {
+    AttributeAdd(name, value);
+  }
+}
+
+void TXmlNode::AttributesClear() { attributes_.reset(); }
+
+void TXmlNode::DeleteEmptyAttributes() {
+  for (int32_t i = AttributeCount() - 1; i >= 0; --i) {
+    if (AttributeValue(i).empty()) attributes_->Delete(i);
+  }
+}
+
+// --- TXmlNode: state
+
+void TXmlNode::Clear() {
+  name_.clear();
+  value_.clear();
+  AttributesClear();
+  NodesClear();
+}
+
+// --- TXmlDocument
+
+TXmlDocument::TXmlDocument() : rootNodes_(std::make_unique<TXmlNode>(this)) { Clear(); }
+
+TXmlDocument::TXmlDocument(const std::string& rootName) : TXmlDocument() {
+  Root()->SetName(rootName);
+}
+
+TXmlDocument::~TXmlDocument() = default;
+
+void TXmlDocument::SetDefaults() {
+  BinaryCoding = 1;
+  DropComments = false;
+  StreamEncoding = 7;
+  FloatAllowExponent = true;
+  FloatDigits = 6;
+  IndentString = "  ";
+  WriteEmptyInFull = false;
+  LocalTimeBias = false;
+  WriteDefaults = true;
+  XmlFormat = 1;
+}
+
+void TXmlDocument::Clear() {
+  SetDefaults();
+  rootNodes_->Clear();
+  TXmlNode* declaration = TXmlNode::CreateType(this, xeDeclaration);
+  declaration->SetName("xml");
+  declaration->AttributeAdd("version", "1.0");
+  declaration->AttributeAdd("encoding", "UTF-8");
+  rootNodes_->NodeAdd(declaration);
+  rootNodes_->NodeAdd(TXmlNode::CreateType(this, xeElement));
+}
+
+bool TXmlDocument::IsEmpty() const {
+  TXmlNode* root = Root();
+  return !root || root->IsClear();
+}
+
+TXmlNode* TXmlDocument::Root() const { return rootNodes_->NodeByElementType(xeElement); }
+
+void TXmlDocument::Assign(const TXmlDocument& source) {
+  if (&source == this) return;
+  BinaryCoding = source.BinaryCoding;
+  DropComments = source.DropComments;
+  StreamEncoding = source.StreamEncoding;
+  StrictStructure = source.StrictStructure;
+  IndentString = source.IndentString;
+  WriteEmptyInFull = source.WriteEmptyInFull;
+  LocalTimeBias = source.LocalTimeBias;
+  WriteDefaults = source.WriteDefaults;
+  XmlFormat = source.XmlFormat;
+  rootNodes_->Assign(*source.rootNodes_);
+  rootNodes_->SetDocumentOfSubtree(this);
+}
+
+void TXmlDocument::Assign(const TXmlNode& source) {
+  rootNodes_->Assign(source);
+  rootNodes_->SetDocumentOfSubtree(this);
+}
