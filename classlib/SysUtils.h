@@ -40,6 +40,11 @@ KBL_DECLARE_EXCEPTION(EFilerError, EStreamError);
 KBL_DECLARE_EXCEPTION(EReadError, EFilerError);
 KBL_DECLARE_EXCEPTION(EWriteError, EFilerError);
 KBL_DECLARE_EXCEPTION(EClassNotFound, EFilerError);
+KBL_DECLARE_EXCEPTION(EComponentError, Exception);
+KBL_DECLARE_EXCEPTION(EPropertyError, Exception);
+KBL_DECLARE_EXCEPTION(EPropertyConvertError, Exception);
+KBL_DECLARE_EXCEPTION(EVariantError, Exception);
+KBL_DECLARE_EXCEPTION(EParserError, Exception);
 
 // --- Integer conversions
 
@@ -89,3 +94,14 @@ std::string FloatToStrDot(double value, int decimals = -1);
 // Parses a float with "." as the decimal separator whatever the locale; surrounding blanks are
 // allowed, anything else answers false.
 bool TryStrToFloatDot(const std::string& text, double& value);
+
+// --- Text encodings
+
+// UTF-8 <-> UTF-16. Malformed UTF-8 bytes and lone surrogates become U+FFFD; never raises.
+WideString Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const WideString& text);
+
+// The platform's ANSI code page (Windows-1252) <-> UTF-16, the same on every host. Characters
+// the code page cannot hold become '?'.
+WideString AnsiToWide(const std::string& text);
+std::string WideToAnsi(const WideString& text);

@@ -9,14 +9,30 @@
 using WideString = std::u16string;
 using WideChar = char16_t;
 
-// Base of every object with a virtual destructor; the class records (names, published
-// properties) are added by the object model.
+struct TClassInfo;
+
+// Base of every object with a virtual destructor. Each class of the object model carries a class
+// record (TClassInfo, see TypInfo.h): its name, parent, virtual constructor and published
+// properties; classes declare theirs with KBL_DECLARE_CLASS / KBL_PUBLISHED.
 class TObject {
  public:
   TObject() = default;
   virtual ~TObject() = default;
   TObject(const TObject&) = delete;
   TObject& operator=(const TObject&) = delete;
+
+  // TObject's own record; StaticClassInfo of a declared class hides this one.
+  static const TClassInfo* StaticClassInfo();
+  // The record of the object's actual class.
+  virtual const TClassInfo* ClassInfo() const { return StaticClassInfo(); }
+
+  std::string ClassName() const;
+  // The record of the parent class; nullptr for TObject.
+  const TClassInfo* ClassParent() const;
+  // True when the object's class is `cls` or derives from it; false for nullptr.
+  bool InheritsFrom(const TClassInfo* cls) const;
+  template <typename T>
+  bool Is() const { return InheritsFrom(T::StaticClassInfo()); }
 };
 
 // Rounds to the nearest integer, halves to the even neighbour ("banker's rounding"), independent

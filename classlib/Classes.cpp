@@ -1,0 +1,975 @@
+// Lists, string lists, persistent objects, collections and components.
+#include "Classes.h"
+
+#include <algorithm>
+
+#include "Classes_p.h"
+#include "Filer.h"
+
+// --- Class records
+
+KBL_PUBLISHED(TList) {}
+KBL_PUBLISHED(TObjectList) {}
+KBL_PUBLISHED(TPersistent) {}
+KBL_PUBLISHED(TStrings) {}
+KBL_PUBLISHED(TStringList) {}
+KBL_PUBLISHED(TCollectionItem) {}
+KBL_PUBLISHED(TCollection) {}
+KBL_PUBLISHED(TOwnedCollection) {}
+KBL_PUBLISHED(TComponent) {
+  p.Property("Name", &TComponent::GetName, &TComponent::SetName).Stored(false);
+  KBL_PROP(Tag).Default(0);
+}
+
+bool IsValidIdent(const std::string& text) {
+  if (text.empty()) return false;
+  auto alpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+  if (!alpha(text[0])) return false;
+  for (char c : text)
+    if (!alpha(c) && !(c >= '0' && c <= '9')) return false;
+  return true;
+}
+
+// --- TList
+
+void TList::CheckIndex(int32_t index) const {
+  if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
+}
+
+int32_t TList::Add(void* item) {
+  items_.push_back(item);
+  if (item) Notify(item, lnAdded);
+  return Count() - 1;
+}
+
+void TList::Insert(int32_t index, void* item) {
+  if (index < 0 || index > Count()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
+  items_.insert(items_.begin() + index, item);
+  if (item) Notify(item, lnAdded);
+}
+
+void TList::Delete(int32_t index) {
+  CheckIndex(index);
+  void* item = items_[static_cast<size_t>(index)];
+  items_.erase(items_.begin() + index);
+  if (item) Notify(item, lnDeleted);
+}
+
+int32_t TList::Remove(void* item) {
+  int32_t index = IndexOf(item);
+  if (index >= 0) Delete(index);
+  return index;
+}
+
+void* TList::Extract(void* item) {
+  int32_t index = IndexOf(item);
+  if (index < 0) return nullptr;
+  items_.erase(items_.begin() + index);
+  Notify(item, lnExtracted);
+  return item;
+}
+
+void TList::Clear() {
+  while (!items_.empty()) Delete(Count() - 1);
+  items_.shrink_to_fit();
+}
+
+int32_t TList::IndexOf(const void* item) const {
+  auto it = std::find(items_.begin(), items_.end(), item);
+  return it == items_.end() ? -1 : static_cast<int32_t>(it - items_.begin());
+}
+
+void TList::SetCount(int32_t count) {
+  if (count < 0) throw EListError("List count out of bounds (" + IntToStr(count) + ")");
+  while (Count() > count) Delete(Count() - 1);
+  items_.resize(static_cast<size_t>(count), nullptr);
+}
+
+void TList::SetCapacity(int32_t capacity) {
+  if (capacity < Count()) throw EListError("List capacity out of bounds (" + IntToStr(capacity) + ")");
+  items_.reserve(static_cast<size_t>(capacity));
+}
+
+void* TList::Get(int32_t index) const {
+  CheckIndex(index);
+  return items_[static_cast<size_t>(index)];
+}
+
+void TList::Put(int32_t index, void* item) {
+  CheckIndex(index);
+  void* old = items_[static_cast<size_t>(index)];
+  if (old == item) return;
+  items_[static_cast<size_t>(index)] = item;
+  if (old) Notify(old, lnDeleted);
+  if (item) Notify(item, lnAdded);
+}
+
+void TList::Exchange(int32_t index1, int32_t index2) {
+  CheckIndex(index1);
+  CheckIndex(index2);
+  std::swap(items_[static_cast<size_t>(index1)], items_[static_cast<size_t>(index2)]);
+}
+
+void TList::Move(int32_t currentIndex, int32_t newIndex) {
+  if (currentIndex == newIndex) return;
+  CheckIndex(currentIndex);
+  CheckIndex(newIndex);
+  void* item = items_[static_cast<size_t>(currentIndex)];
+  items_.erase(items_.begin() + currentIndex);
+  items_.insert(items_.begin() + newIndex, item);
+}
+
+void TList::Pack() { items_.erase(std::remove(items_.begin(), items_.end(), nullptr), items_.end()); }
+
+void TList::Sort(const std::function<int(void*, void*)>& compare) {
+  std::stable_sort(items_.begin(), items_.end(), [&](void* a, void* b) { return compare(a, b) < 0; });
+}
+
+void TObjectList::Notify(void* item, TListNotification action) {
+  if (ownsObjects_ && action == lnDeleted) delete static_cast<TObject*>(item);
+}
+
+// --- TPersistent
+
+void TPersistent::Assign(TPersistent* source) {
+  if (source == nullptr) AssignError(nullptr);
+  source->AssignTo(this);
+}
+
+void TPersistent::AssignTo(TPersistent* dest) { dest->AssignError(this); }
+
+void TPersistent::AssignError(const TPersistent* source) {
+  throw EConvertError("Cannot assign a " + (source ? source->ClassName() : std::string("nil")) + " to a " +
+                      ClassName());
+}
+
+std::string TPersistent::GetNamePath() const {
+  std::string result = ClassName();
+  TPersistent* owner = GetOwner();
+  if (owner != nullptr) {
+    std::string ownerPath = owner->GetNamePath();
+    if (!ownerPath.empty()) result = ownerPath + "." + result;
+  }
+  return result;
+}
+
+// --- TStrings
+
+namespace {
+
+// Runs `body` between BeginUpdate and EndUpdate, ending the update also when it raises.
+template <typename F>
+void InUpdate(TStrings& strings, F&& body) {
+  strings.BeginUpdate();
+  try {
+    body();
+  } catch (...) {
+    strings.EndUpdate();
+    throw;
+  }
+  strings.EndUpdate();
+}
+
+}  // namespace
+
+void TStrings::Error(const std::string& message, int32_t index) const {
+  throw EStringListError(message + " (" + IntToStr(index) + ")");
+}
+
+void TStrings::Put(int32_t index, const std::string& text) {
+  TObject* object = GetObject(index);
+  InUpdate(*this, [&] {
+    Delete(index);
+    InsertObject(index, text, object);
+  });
+}
+
+int32_t TStrings::Add(const std::string& text) {
+  int32_t index = GetCount();
+  Insert(index, text);
+  return index;
+}
+
+int32_t TStrings::AddObject(const std::string& text, TObject* object) {
+  int32_t index = Add(text);
+  PutObject(index, object);
+  return index;
+}
+
+void TStrings::InsertObject(int32_t index, const std::string& text, TObject* object) {
+  Insert(index, text);
+  PutObject(index, object);
+}
+
+void TStrings::AddStrings(const TStrings& strings) {
+  InUpdate(*this, [&] {
+    for (int32_t i = 0; i < strings.GetCount(); ++i) AddObject(strings.Get(i), strings.GetObject(i));
+  });
+}
+
+void TStrings::Assign(TPersistent* source) {
+  TStrings* other = dynamic_cast<TStrings*>(source);
+  if (other == nullptr) {
+    TPersistent::Assign(source);
+    return;
+  }
+  if (other == this) return;
+  InUpdate(*this, [&] {
+    Clear();
+    NameValueSeparator = other->NameValueSeparator;
+    Delimiter = other->Delimiter;
+    QuoteChar = other->QuoteChar;
+    AddStrings(*other);
+  });
+}
+
+int32_t TStrings::IndexOf(const std::string& text) const {
+  for (int32_t i = 0; i < GetCount(); ++i)
+    if (SameText(Get(i), text)) return i;
+  return -1;
+}
+
+void TStrings::Exchange(int32_t index1, int32_t index2) {
+  InUpdate(*this, [&] {
+    std::string t1 = Get(index1), t2 = Get(index2);
+    TObject* o1 = GetObject(index1);
+    TObject* o2 = GetObject(index2);
+    Put(index1, t2);
+    PutObject(index1, o2);
+    Put(index2, t1);
+    PutObject(index2, o1);
+  });
+}
+
+void TStrings::Move(int32_t currentIndex, int32_t newIndex) {
+  if (currentIndex == newIndex) return;
+  InUpdate(*this, [&] {
+    std::string text = Get(currentIndex);
+    TObject* object = GetObject(currentIndex);
+    Delete(currentIndex);
+    InsertObject(newIndex, text, object);
+  });
+}
+
+bool TStrings::Equals(const TStrings& other) const {
+  if (GetCount() != other.GetCount()) return false;
+  for (int32_t i = 0; i < GetCount(); ++i)
+    if (Get(i) != other.Get(i)) return false;
+  return true;
+}
+
+int32_t TStrings::IndexOfName(const std::string& name) const {
+  for (int32_t i = 0; i < GetCount(); ++i) {
+    std::string line = Get(i);
+    size_t sep = line.find(NameValueSeparator);
+    if (sep != std::string::npos && SameText(line.substr(0, sep), name)) return i;
+  }
+  return -1;
+}
+
+int32_t TStrings::IndexOfObject(const TObject* object) const {
+  for (int32_t i = 0; i < GetCount(); ++i)
+    if (GetObject(i) == object) return i;
+  return -1;
+}
+
+std::string TStrings::Names(int32_t index) const {
+  std::string line = Get(index);
+  size_t sep = line.find(NameValueSeparator);
+  return sep == std::string::npos ? std::string() : line.substr(0, sep);
+}
+
+std::string TStrings::ValueFromIndex(int32_t index) const {
+  std::string line = Get(index);
+  size_t sep = line.find(NameValueSeparator);
+  return sep == std::string::npos ? std::string() : line.substr(sep + 1);
+}
+
+std::string TStrings::Values(const std::string& name) const {
+  int32_t index = IndexOfName(name);
+  return index < 0 ? std::string() : ValueFromIndex(index);
+}
+
+void TStrings::SetValue(const std::string& name, const std::string& value) {
+  int32_t index = IndexOfName(name);
+  if (!value.empty()) {
+    std::string line = name + NameValueSeparator + value;
+    if (index < 0) Add(line);
+    else Put(index, line);
+  } else if (index >= 0) {
+    Delete(index);
+  }
+}
+
+std::string TStrings::GetText() const {
+  std::string text;
+  for (int32_t i = 0; i < GetCount(); ++i) {
+    text += Get(i);
+    text += "\r\n";
+  }
+  return text;
+}
+
+void TStrings::SetText(const std::string& text) {
+  InUpdate(*this, [&] {
+    Clear();
+    for (const std::string& line : SplitLines(text)) Add(line);
+  });
+}
+
+std::string TStrings::GetDelimitedText() const {
+  if (GetCount() == 1 && Get(0).empty()) return std::string(2, QuoteChar);
+  std::string result;
+  for (int32_t i = 0; i < GetCount(); ++i) {
+    std::string s = Get(i);
+    bool quote = false;
+    for (char c : s)
+      if (static_cast<unsigned char>(c) <= ' ' || c == Delimiter || c == QuoteChar) quote = true;
+    if (i > 0) result += Delimiter;
+    if (!quote) {
+      result += s;
+      continue;
+    }
+    result += QuoteChar;
+    for (char c : s) {
+      if (c == QuoteChar) result += QuoteChar;
+      result += c;
+    }
+    result += QuoteChar;
+  }
+  return result;
+}
+
+void TStrings::SetDelimitedText(const std::string& text) {
+  InUpdate(*this, [&] {
+    Clear();
+    size_t i = 0;
+    auto skipBlanks = [&] {
+      while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ' && text[i] != Delimiter) ++i;
+    };
+    skipBlanks();
+    while (i < text.size()) {
+      std::string item;
+      if (text[i] == QuoteChar) {
+        ++i;
+        while (i < text.size()) {
+          if (text[i] == QuoteChar) {
+            if (i + 1 < text.size() && text[i + 1] == QuoteChar) {
+              item += QuoteChar;
+              i += 2;
+              continue;
+            }
+            ++i;
+            break;
+          }
+          item += text[i++];
+        }
+      } else {
+        // Unquoted items end at a blank or the delimiter, as the platform's comma text does.
+        while (i < text.size() && static_cast<unsigned char>(text[i]) > ' ' && text[i] != Delimiter) item += text[i++];
+      }
+      Add(item);
+      skipBlanks();
+      if (i < text.size() && text[i] == Delimiter) {
+        ++i;
+        skipBlanks();
+        if (i >= text.size()) Add(std::string());  // a trailing delimiter ends with an empty item
+      }
+    }
+  });
+}
+
+std::string TStrings::GetCommaText() const {
+  TStringList copy;
+  for (int32_t i = 0; i < GetCount(); ++i) copy.Add(Get(i));
+  return copy.GetDelimitedText();
+}
+
+void TStrings::SetCommaText(const std::string& text) {
+  char delimiter = Delimiter, quote = QuoteChar;
+  Delimiter = ',';
+  QuoteChar = '"';
+  try {
+    SetDelimitedText(text);
+  } catch (...) {
+    Delimiter = delimiter;
+    QuoteChar = quote;
+    throw;
+  }
+  Delimiter = delimiter;
+  QuoteChar = quote;
+}
+
+void TStrings::LoadFromStream(TStream& stream) {
+  int64_t remaining = stream.Remaining();
+  if (remaining < 0) remaining = 0;
+  if (remaining > 0x7FFFFFFF) throw EStreamError("Stream too large");
+  std::string text(static_cast<size_t>(remaining), '\0');
+  if (remaining > 0) stream.ReadBuffer(text.data(), static_cast<int32_t>(remaining));
+  SetText(text);
+}
+
+void TStrings::SaveToStream(TStream& stream) const {
+  std::string text = GetText();
+  if (!text.empty()) stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+}
+
+void TStrings::LoadFromFile(const std::string& fileName) {
+  TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(file);
+}
+
+void TStrings::SaveToFile(const std::string& fileName) const {
+  TFileStream file(fileName, fmCreate);
+  SaveToStream(file);
+}
+
+void TStrings::BeginUpdate() {
+  if (updateCount_++ == 0) SetUpdateState(true);
+}
+
+void TStrings::EndUpdate() {
+  if (updateCount_ > 0 && --updateCount_ == 0) SetUpdateState(false);
+}
+
+void TStrings::DefineProperties(TFiler& filer) {
+  bool hasData = GetCount() > 0;
+  if (const TStrings* ancestor = dynamic_cast<const TStrings*>(filer.Ancestor())) hasData = !Equals(*ancestor);
+  filer.DefineProperty(
+      "Strings",
+      [this](TReader& reader) {
+        reader.ReadListBegin();
+        InUpdate(*this, [&] {
+          Clear();
+          while (!reader.EndOfList()) Add(reader.ReadString());
+        });
+        reader.ReadListEnd();
+      },
+      [this](TWriter& writer) {
+        writer.WriteListBegin();
+        for (int32_t i = 0; i < GetCount(); ++i) writer.WriteString(Get(i));
+        writer.WriteListEnd();
+      },
+      hasData);
+}
+
+// --- TStringList
+
+TStringList::~TStringList() {
+  OnChange = nullptr;
+  OnChanging = nullptr;
+  if (ownsObjects_)
+    for (Item& item : items_) delete item.object;
+}
+
+void TStringList::CheckIndex(int32_t index) const {
+  if (index < 0 || index >= GetCount()) Error("List index out of bounds", index);
+}
+
+std::string TStringList::Get(int32_t index) const {
+  CheckIndex(index);
+  return items_[static_cast<size_t>(index)].text;
+}
+
+TObject* TStringList::GetObject(int32_t index) const {
+  CheckIndex(index);
+  return items_[static_cast<size_t>(index)].object;
+}
+
+void TStringList::Put(int32_t index, const std::string& text) {
+  if (sorted_) throw EStringListError("Operation not allowed on sorted list");
+  CheckIndex(index);
+  Changing();
+  items_[static_cast<size_t>(index)].text = text;
+  Changed();
+}
+
+void TStringList::PutObject(int32_t index, TObject* object) {
+  CheckIndex(index);
+  Changing();
+  items_[static_cast<size_t>(index)].object = object;
+  Changed();
+}
+
+void TStringList::InsertItem(int32_t index, const std::string& text, TObject* object) {
+  Changing();
+  items_.insert(items_.begin() + index, Item{text, object});
+  Changed();
+}
+
+void TStringList::Insert(int32_t index, const std::string& text) {
+  if (sorted_) throw EStringListError("Operation not allowed on sorted list");
+  if (index < 0 || index > GetCount()) Error("List index out of bounds", index);
+  InsertItem(index, text, nullptr);
+}
+
+void TStringList::Delete(int32_t index) {
+  CheckIndex(index);
+  Changing();
+  TObject* object = items_[static_cast<size_t>(index)].object;
+  items_.erase(items_.begin() + index);
+  if (ownsObjects_) delete object;
+  Changed();
+}
+
+void TStringList::Clear() {
+  if (items_.empty()) return;
+  Changing();
+  std::vector<Item> old;
+  old.swap(items_);
+  if (ownsObjects_)
+    for (Item& item : old) delete item.object;
+  Changed();
+}
+
+int32_t TStringList::Add(const std::string& text) {
+  if (!sorted_) {
+    InsertItem(GetCount(), text, nullptr);
+    return GetCount() - 1;
+  }
+  int32_t index = 0;
+  if (Find(text, index)) {
+    if (duplicates_ == dupIgnore) return index;
+    if (duplicates_ == dupError) throw EStringListError("String list does not allow duplicates");
+  }
+  InsertItem(index, text, nullptr);
+  return index;
+}
+
+int TStringList::CompareStrings(const std::string& a, const std::string& b) const {
+  if (!caseSensitive_) return CompareText(a, b);
+  int c = a.compare(b);
+  return c < 0 ? -1 : c > 0 ? 1 : 0;
+}
+
+int32_t TStringList::IndexOf(const std::string& text) const {
+  if (sorted_) {
+    int32_t index = 0;
+    return Find(text, index) ? index : -1;
+  }
+  for (int32_t i = 0; i < GetCount(); ++i)
+    if (CompareStrings(items_[static_cast<size_t>(i)].text, text) == 0) return i;
+  return -1;
+}
+
+bool TStringList::Find(const std::string& text, int32_t& index) const {
+  int32_t low = 0, high = GetCount() - 1;
+  bool found = false;
+  while (low <= high) {
+    int32_t mid = low + (high - low) / 2;
+    int c = CompareStrings(items_[static_cast<size_t>(mid)].text, text);
+    if (c < 0) {
+      low = mid + 1;
+    } else {
+      high = mid - 1;
+      if (c == 0) {
+        found = true;
+        if (duplicates_ != dupAccept) low = mid;
+      }
+    }
+  }
+  index = low;
+  return found;
+}
+
+void TStringList::Sort() {
+  CustomSort([](TStringList& list, int32_t a, int32_t b) {
+    return list.CompareStrings(list.items_[static_cast<size_t>(a)].text, list.items_[static_cast<size_t>(b)].text);
+  });
+}
+
+void TStringList::CustomSort(const std::function<int(TStringList&, int32_t, int32_t)>& compare) {
+  if (GetCount() < 2) return;
+  Changing();
+  // Sort a permutation, as the comparison sees lines by index.
+  std::vector<int32_t> order(items_.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int32_t>(i);
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return compare(*this, a, b) < 0; });
+  std::vector<Item> sorted;
+  sorted.reserve(items_.size());
+  for (int32_t i : order) sorted.push_back(items_[static_cast<size_t>(i)]);
+  items_.swap(sorted);
+  Changed();
+}
+
+void TStringList::SetSorted(bool sorted) {
+  if (sorted == sorted_) return;
+  if (sorted) Sort();
+  sorted_ = sorted;
+}
+
+void TStringList::SetCaseSensitive(bool value) {
+  if (value == caseSensitive_) return;
+  caseSensitive_ = value;
+  if (sorted_) Sort();
+}
+
+void TStringList::Changed() {
+  if (UpdateCount() == 0) OnChange(this);
+}
+
+void TStringList::Changing() {
+  if (UpdateCount() == 0) OnChanging(this);
+}
+
+void TStringList::SetUpdateState(bool updating) {
+  // Called with the count already 1 (begin) or 0 (end): fire once around the whole update.
+  if (updating) OnChanging(this);
+  else Changed();
+}
+
+// --- TCollectionItem
+
+TCollectionItem::TCollectionItem(TCollection* collection) { SetCollection(collection); }
+
+TCollectionItem::~TCollectionItem() { SetCollection(nullptr); }
+
+void TCollectionItem::SetCollection(TCollection* collection) {
+  if (collection == collection_) return;
+  if (collection_ != nullptr) collection_->RemoveItem(this);
+  if (collection != nullptr) collection->InsertItem(this);
+}
+
+int32_t TCollectionItem::GetIndex() const {
+  if (collection_ == nullptr) return -1;
+  auto& items = collection_->items_;
+  auto it = std::find(items.begin(), items.end(), this);
+  return it == items.end() ? -1 : static_cast<int32_t>(it - items.begin());
+}
+
+void TCollectionItem::SetIndex(int32_t index) {
+  int32_t current = GetIndex();
+  if (current < 0 || current == index) return;
+  auto& items = collection_->items_;
+  if (index < 0 || index >= static_cast<int32_t>(items.size()))
+    throw EListError("List index out of bounds (" + IntToStr(index) + ")");
+  items.erase(items.begin() + current);
+  items.insert(items.begin() + index, this);
+  Changed(true);
+}
+
+TPersistent* TCollectionItem::GetOwner() const { return collection_; }
+
+std::string TCollectionItem::GetNamePath() const {
+  if (collection_ == nullptr) return ClassName();
+  return collection_->GetNamePath() + "[" + IntToStr(GetIndex()) + "]";
+}
+
+void TCollectionItem::Changed(bool allItems) {
+  if (collection_ != nullptr && collection_->updateCount_ == 0) collection_->Update(allItems ? nullptr : this);
+}
+
+// --- TCollection
+
+TCollection::TCollection(const TClassInfo* itemClass) : itemClass_(itemClass) {}
+
+TCollection::~TCollection() {
+  ++updateCount_;  // no change events while the items go
+  OnUpdate = nullptr;
+  while (!items_.empty()) delete items_.back();
+}
+
+void TCollection::InsertItem(TCollectionItem* item) {
+  items_.push_back(item);
+  item->collection_ = this;
+  item->id_ = nextId_++;
+  Notify(item, cnAdded);
+  Changed();
+}
+
+void TCollection::RemoveItem(TCollectionItem* item) {
+  Notify(item, cnExtracting);
+  auto it = std::find(items_.begin(), items_.end(), item);
+  if (it != items_.end()) items_.erase(it);
+  item->collection_ = nullptr;
+  Changed();
+}
+
+TCollectionItem* TCollection::Add() {
+  if (itemClass_ == nullptr) throw EInvalidOperation("Collection has no item class");
+  TObject* object = itemClass_->Create(this);
+  TCollectionItem* item = dynamic_cast<TCollectionItem*>(object);
+  if (item == nullptr) {
+    delete object;
+    throw EInvalidOperation("Class " + itemClass_->Name + " is not a collection item");
+  }
+  if (item->collection_ != this) item->SetCollection(this);
+  return item;
+}
+
+TCollectionItem* TCollection::Insert(int32_t index) {
+  if (index < 0 || index > Count()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
+  TCollectionItem* item = Add();
+  item->SetIndex(index);
+  return item;
+}
+
+void TCollection::Delete(int32_t index) {
+  TCollectionItem* item = GetItem(index);
+  Notify(item, cnDeleting);
+  delete item;
+}
+
+void TCollection::Clear() {
+  if (items_.empty()) return;
+  BeginUpdate();
+  while (!items_.empty()) delete items_.back();
+  EndUpdate();
+}
+
+TCollectionItem* TCollection::GetItem(int32_t index) const {
+  if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
+  return items_[static_cast<size_t>(index)];
+}
+
+void TCollection::SetItem(int32_t index, TCollectionItem* value) { GetItem(index)->Assign(value); }
+
+TCollectionItem* TCollection::FindItemID(int32_t id) const {
+  for (TCollectionItem* item : items_)
+    if (item->id_ == id) return item;
+  return nullptr;
+}
+
+void TCollection::Assign(TPersistent* source) {
+  TCollection* other = dynamic_cast<TCollection*>(source);
+  if (other == nullptr) {
+    TPersistent::Assign(source);
+    return;
+  }
+  if (other == this) return;
+  BeginUpdate();
+  try {
+    Clear();
+    for (TCollectionItem* item : other->items_) Add()->Assign(item);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TCollection::BeginUpdate() { ++updateCount_; }
+
+void TCollection::EndUpdate() {
+  if (updateCount_ > 0 && --updateCount_ == 0) Changed();
+}
+
+std::string TCollection::GetNamePath() const {
+  TPersistent* owner = GetOwner();
+  if (owner == nullptr) return ClassName();
+  std::string ownerPath = owner->GetNamePath();
+  if (ownerPath.empty()) return ClassName();
+  // The owner's property that holds this collection names it.
+  for (const TPropInfo* prop : owner->ClassInfo()->Properties)
+    if (prop->PropType->Kind == tkClass && prop->Access->GetObject(owner) == this) return ownerPath + "." + prop->Name;
+  return ownerPath + "." + ClassName();
+}
+
+void TCollection::Update(TCollectionItem* item) { OnUpdate(this, item); }
+
+void TCollection::Changed() {
+  if (updateCount_ == 0) Update(nullptr);
+}
+
+// --- TComponent
+
+namespace kbl_detail {
+thread_local bool constructingForReader = false;
+}  // namespace kbl_detail
+
+TComponent::TComponent(TComponent* owner) {
+  if (kbl_detail::constructingForReader) {
+    kbl_detail::constructingForReader = false;
+    state_.Include(csLoading);
+  }
+  if (owner != nullptr) owner->InsertComponent(this);
+}
+
+TComponent::~TComponent() {
+  Destroying();
+  // A partner's Notification may change the list: walk from the end and clamp the index.
+  for (size_t i = freeNotifies_.size(); i > 0;) {
+    --i;
+    if (i >= freeNotifies_.size()) {
+      if (freeNotifies_.empty()) break;
+      i = freeNotifies_.size() - 1;
+    }
+    freeNotifies_[i]->Notification(this, opRemove);
+  }
+  // Partners that did not forget this one must not keep a pointer to it.
+  for (TComponent* partner : freeNotifies_) partner->RemoveNotification(this);
+  freeNotifies_.clear();
+  DestroyComponents();
+  if (owner_ != nullptr) owner_->RemoveComponent(this);
+}
+
+void TComponent::Insert(TComponent* component) {
+  components_.push_back(component);
+  component->owner_ = this;
+}
+
+void TComponent::Remove(TComponent* component) {
+  auto it = std::find(components_.begin(), components_.end(), component);
+  if (it != components_.end()) components_.erase(it);
+  component->owner_ = nullptr;
+}
+
+void TComponent::InsertComponent(TComponent* component) {
+  if (component == nullptr) return;
+  if (component->owner_ != nullptr) component->owner_->RemoveComponent(component);
+  ValidateRename(component, std::string(), component->name_);
+  Insert(component);
+  if (HasState(csDesigning)) component->SetDesigning(true);
+  Notification(component, opInsert);
+}
+
+void TComponent::RemoveComponent(TComponent* component) {
+  if (component == nullptr || component->owner_ != this) return;
+  Notification(component, opRemove);
+  Remove(component);
+}
+
+void TComponent::DestroyComponents() {
+  while (!components_.empty()) {
+    TComponent* instance = components_.back();
+    if (instance->HasState(csFreeNotification) || (HasState(csDesigning) && HasState(csInline)))
+      RemoveComponent(instance);
+    else
+      Remove(instance);
+    delete instance;
+  }
+}
+
+void TComponent::Destroying() {
+  if (HasState(csDestroying)) return;
+  state_.Include(csDestroying);
+  for (TComponent* c : components_) c->Destroying();
+}
+
+TComponent* TComponent::GetComponent(int32_t index) const {
+  if (index < 0 || index >= ComponentCount()) return nullptr;
+  return components_[static_cast<size_t>(index)];
+}
+
+int32_t TComponent::GetComponentIndex() const {
+  if (owner_ == nullptr) return -1;
+  auto& list = owner_->components_;
+  auto it = std::find(list.begin(), list.end(), this);
+  return it == list.end() ? -1 : static_cast<int32_t>(it - list.begin());
+}
+
+void TComponent::SetComponentIndex(int32_t index) {
+  int32_t current = GetComponentIndex();
+  if (current < 0) return;
+  auto& list = owner_->components_;
+  index = std::clamp<int32_t>(index, 0, static_cast<int32_t>(list.size()) - 1);
+  list.erase(list.begin() + current);
+  list.insert(list.begin() + index, this);
+}
+
+TComponent* TComponent::FindComponent(const std::string& name) const {
+  if (name.empty()) return nullptr;
+  for (TComponent* c : components_)
+    if (SameText(c->name_, name)) return c;
+  return nullptr;
+}
+
+void TComponent::ValidateRename(TComponent* component, const std::string& currentName, const std::string& newName) {
+  // Also checked when a named component joins this owner, so that names stay unique.
+  if (component == nullptr || SameText(currentName, newName)) return;
+  TComponent* existing = FindComponent(newName);
+  if (existing != nullptr && existing != component)
+    throw EComponentError("A component named " + newName + " already exists");
+}
+
+void TComponent::SetName(const std::string& name) {
+  if (name_ == name) return;
+  if (!name.empty() && !IsValidIdent(name)) throw EComponentError("'" + name + "' is not a valid component name");
+  if (owner_ != nullptr) owner_->ValidateRename(this, name_, name);
+  name_ = name;
+}
+
+void TComponent::FreeNotification(TComponent* component) {
+  if (component == nullptr || component == this) return;
+  // Components of one owner hear of each other through the owner's notification.
+  if (owner_ == nullptr || component->owner_ != owner_) {
+    if (std::find(freeNotifies_.begin(), freeNotifies_.end(), component) == freeNotifies_.end()) {
+      freeNotifies_.push_back(component);
+      component->FreeNotification(this);
+    }
+  }
+  state_.Include(csFreeNotification);
+}
+
+void TComponent::RemoveNotification(TComponent* component) {
+  auto it = std::find(freeNotifies_.begin(), freeNotifies_.end(), component);
+  if (it != freeNotifies_.end()) freeNotifies_.erase(it);
+}
+
+void TComponent::RemoveFreeNotification(TComponent* component) {
+  if (component == nullptr) return;
+  RemoveNotification(component);
+  component->RemoveNotification(this);
+}
+
+void TComponent::Notification(TComponent* component, TOperation operation) {
+  if (operation == opRemove && component != nullptr) RemoveFreeNotification(component);
+  int32_t i = ComponentCount() - 1;
+  while (i >= 0) {
+    components_[static_cast<size_t>(i)]->Notification(component, operation);
+    --i;
+    if (i >= ComponentCount()) i = ComponentCount() - 1;
+  }
+}
+
+void TComponent::Loaded() { state_.Exclude(csLoading); }
+
+void TComponent::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  if (root != this) return;
+  for (TComponent* c : std::vector<TComponent*>(components_))
+    if (!c->HasParent()) proc(c);
+}
+
+void TComponent::ReadState(TReader& reader) { reader.ReadData(this); }
+
+void TComponent::WriteState(TWriter& writer) { writer.WriteData(this); }
+
+void TComponent::DefineProperties(TFiler& filer) {
+  int32_t ancestorInfo = 0;
+  if (const TComponent* ancestor = dynamic_cast<const TComponent*>(filer.Ancestor())) ancestorInfo = ancestor->designInfo_;
+  const uint32_t info = static_cast<uint32_t>(designInfo_);
+  const uint32_t other = static_cast<uint32_t>(ancestorInfo);
+  filer.DefineProperty(
+      "Left",
+      [this](TReader& r) {
+        uint32_t low = static_cast<uint32_t>(r.ReadInteger()) & 0xFFFFu;
+        designInfo_ = static_cast<int32_t>((static_cast<uint32_t>(designInfo_) & 0xFFFF0000u) | low);
+      },
+      [this](TWriter& w) { w.WriteInteger(static_cast<int32_t>(static_cast<uint32_t>(designInfo_) & 0xFFFFu)); },
+      (info & 0xFFFFu) != (other & 0xFFFFu));
+  filer.DefineProperty(
+      "Top",
+      [this](TReader& r) {
+        uint32_t high = (static_cast<uint32_t>(r.ReadInteger()) & 0xFFFFu) << 16;
+        designInfo_ = static_cast<int32_t>((static_cast<uint32_t>(designInfo_) & 0xFFFFu) | high);
+      },
+      [this](TWriter& w) { w.WriteInteger(static_cast<int32_t>(static_cast<uint32_t>(designInfo_) >> 16)); },
+      (info >> 16) != (other >> 16));
+}
+
+void TComponent::SetDesigning(bool designing, bool setChildren) {
+  if (designing) state_.Include(csDesigning);
+  else state_.Exclude(csDesigning);
+  if (setChildren)
+    for (TComponent* c : components_) c->SetDesigning(designing, true);
+}
+
+void TComponent::SetInline(bool value) {
+  if (value) state_.Include(csInline);
+  else state_.Exclude(csInline);
+}
+
+void TComponent::SetSubComponent(bool value) {
+  if (value) style_.Include(csSubComponent);
+  else style_.Exclude(csSubComponent);
+}

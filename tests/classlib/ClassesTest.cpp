@@ -1,0 +1,211 @@
+// Lists, string lists, collections and components: ownership, names and free notification.
+#include "classlib/Classes.h"
+
+#include <gtest/gtest.h>
+
+#include "TestClasses.h"
+
+TEST(List, IndexErrorsNameTheIndexAndOrderOperationsWork) {
+  TList list;
+  int a = 1, b = 2, c = 3;
+  list.Add(&a);
+  list.Add(&b);
+  list.Insert(0, &c);
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list[0], &c);
+  list.Move(0, 2);
+  EXPECT_EQ(list.Last(), &c);
+  list.Exchange(0, 1);
+  EXPECT_EQ(list.First(), &b);
+  EXPECT_EQ(list.Remove(&a), 1);
+  EXPECT_EQ(list.Remove(&a), -1);
+  try {
+    list.Get(5);
+    FAIL();
+  } catch (const EListError& e) {
+    EXPECT_EQ(e.Message(), "List index out of bounds (5)");
+  }
+  list.SetCount(4);
+  EXPECT_EQ(list[3], nullptr);
+  list.Pack();
+  EXPECT_EQ(list.Count(), 2);
+  list.Sort([](void* x, void* y) { return *static_cast<int*>(x) - *static_cast<int*>(y); });
+  EXPECT_EQ(list[0], &b);
+  EXPECT_EQ(list[1], &c);
+}
+
+TEST(List, ObjectListFreesWhatItOwns) {
+  TObjectList list;
+  auto* kept = new TStringList;
+  list.Add(new TStringList);
+  list.Add(kept);
+  EXPECT_EQ(list.Extract(kept), kept);  // extracted items are not freed
+  delete kept;
+  list.Delete(0);  // freed; the sanitizer would report a leak otherwise
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(StringList, SortedDuplicatesAndFind) {
+  TStringList list;
+  list.SetSorted(true);
+  list.Add("pear");
+  list.Add("Apple");
+  list.Add("banana");
+  EXPECT_EQ(list.GetCommaText(), "Apple,banana,pear");
+  EXPECT_EQ(list.Add("APPLE"), 0);  // ignored duplicate (case-insensitive)
+  EXPECT_EQ(list.Count(), 3);
+  list.SetDuplicates(dupError);
+  EXPECT_THROW(list.Add("pear"), EStringListError);
+  int32_t index = -1;
+  EXPECT_FALSE(list.Find("cherry", index));
+  EXPECT_EQ(index, 2);
+  EXPECT_THROW(list.Insert(0, "x"), EStringListError);
+  list.SetCaseSensitive(true);
+  list.SetDuplicates(dupAccept);
+  list.Add("apple");
+  EXPECT_EQ(list.IndexOf("apple"), 1);
+  EXPECT_EQ(list.IndexOf("APPLE"), -1);
+}
+
+TEST(StringList, TextCommaTextAndValues) {
+  TStringList list;
+  list.SetText("a=1\r\nb=two words\nc");
+  EXPECT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.Values("B"), "two words");
+  EXPECT_EQ(list.Names(0), "a");
+  EXPECT_EQ(list.Values("c"), "");
+  list.SetValue("a", "");
+  EXPECT_EQ(list.Count(), 2);
+  list.SetValue("d", "4");
+  EXPECT_EQ(list.GetText(), "b=two words\r\nc\r\nd=4\r\n");
+  EXPECT_EQ(list.GetCommaText(), "\"b=two words\",c,d=4");
+  list.SetCommaText("x, \"y \"\"z\"\"\",,w");
+  ASSERT_EQ(list.Count(), 4);
+  EXPECT_EQ(list[1], "y \"z\"");
+  EXPECT_EQ(list[2], "");
+  EXPECT_EQ(list[3], "w");
+}
+
+TEST(StringList, ChangeEventsFireOnceAroundAnUpdate) {
+  struct Counter {
+    int changes = 0;
+    void Changed(TObject*) { ++changes; }
+  } counter;
+  TStringList list;
+  list.OnChange = TNotifyEvent::Of<&Counter::Changed>(&counter);
+  list.Add("a");
+  EXPECT_EQ(counter.changes, 1);
+  list.BeginUpdate();
+  list.Add("b");
+  list.Add("c");
+  list.Delete(0);
+  list.EndUpdate();
+  EXPECT_EQ(counter.changes, 2);
+  TStringList copy;
+  copy.Assign(&list);
+  EXPECT_TRUE(copy.Equals(list));
+  TTestPoint point;
+  try {
+    copy.Assign(&point);
+    FAIL();
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "Cannot assign a TTestPoint to a TStringList");
+  }
+  EXPECT_THROW(point.Assign(nullptr), EConvertError);
+}
+
+TEST(Collection, ItemsJoinLeaveMoveAndAssign) {
+  TCollection items(TTestItem::StaticClassInfo());
+  int updates = 0;
+  struct Probe {
+    int* updates;
+    void Update(TCollection*, TCollectionItem*) { ++*updates; }
+  } probe{&updates};
+  items.OnUpdate = TMethod<void(TCollection*, TCollectionItem*)>::Of<&Probe::Update>(&probe);
+  auto* first = static_cast<TTestItem*>(items.Add());
+  auto* second = static_cast<TTestItem*>(items.Add());
+  first->Caption = "one";
+  second->Caption = "two";
+  EXPECT_EQ(items.Count(), 2);
+  EXPECT_EQ(second->GetIndex(), 1);
+  EXPECT_NE(first->GetID(), second->GetID());
+  EXPECT_EQ(updates, 2);
+  second->SetIndex(0);
+  EXPECT_EQ(items.GetItem(0), second);
+  EXPECT_THROW(second->SetIndex(5), EListError);
+
+  TCollection copy(TTestItem::StaticClassInfo());
+  copy.Assign(&items);
+  ASSERT_EQ(copy.Count(), 2);
+  EXPECT_EQ(static_cast<TTestItem*>(copy.GetItem(0))->Caption, "two");
+
+  delete first;  // an item leaves its collection when freed
+  EXPECT_EQ(items.Count(), 1);
+  items.Delete(0);
+  EXPECT_EQ(items.Count(), 0);
+  EXPECT_THROW(items.GetItem(0), EListError);
+}
+
+TEST(Component, OwnerFreesOwnedComponentsAndNamesAreUnique) {
+  auto* owner = new TComponent(nullptr);
+  auto* a = new TTestWidget(owner);
+  auto* b = new TTestWidget(owner);
+  a->SetName("Alpha");
+  EXPECT_THROW(b->SetName("ALPHA"), EComponentError);
+  EXPECT_THROW(b->SetName("1x"), EComponentError);
+  EXPECT_THROW(b->SetName("a b"), EComponentError);
+  b->SetName("Beta");
+  EXPECT_EQ(owner->FindComponent("beta"), b);
+  EXPECT_EQ(owner->FindComponent(""), nullptr);
+  EXPECT_EQ(b->GetComponentIndex(), 1);
+  b->SetComponentIndex(0);
+  EXPECT_EQ(owner->GetComponent(0), b);
+  delete b;
+  EXPECT_EQ(owner->ComponentCount(), 1);
+  EXPECT_EQ(owner->FindComponent("Beta"), nullptr);
+  // A named component cannot join an owner that already has that name.
+  auto* stray = new TTestWidget(nullptr);
+  stray->SetName("Alpha");
+  EXPECT_THROW(owner->InsertComponent(stray), EComponentError);
+  delete stray;
+  delete owner;  // frees Alpha; the sanitizer reports a leak otherwise
+}
+
+TEST(Component, FreeNotificationClearsReferencesAcrossOwners) {
+  TComponent ownerA(nullptr), ownerB(nullptr);
+  auto* holder = new TTestWidget(&ownerA);
+  auto* target = new TTestWidget(&ownerB);
+  holder->SetBuddy(target);
+  EXPECT_TRUE(target->HasState(csFreeNotification));
+  delete target;
+  EXPECT_EQ(holder->GetBuddy(), nullptr);
+
+  // The holder going first must not leave the target with a stale partner.
+  auto* target2 = new TTestWidget(&ownerB);
+  auto* holder2 = new TTestWidget(&ownerA);
+  holder2->SetBuddy(target2);
+  delete holder2;
+  delete target2;  // would touch freed memory if the partner list kept holder2
+}
+
+TEST(Component, SiblingsHearOfRemovalThroughTheirOwner) {
+  TComponent owner(nullptr);
+  auto* holder = new TTestWidget(&owner);
+  auto* target = new TTestWidget(&owner);
+  holder->SetBuddy(target);
+  EXPECT_EQ(holder->GetBuddy(), target);
+  delete target;
+  EXPECT_EQ(holder->GetBuddy(), nullptr);
+}
+
+TEST(Component, DestroyingFlagsOwnedComponentsAndDesigningSpreads) {
+  TComponent owner(nullptr);
+  owner.SetDesigning(true);
+  auto* child = new TTestWidget(&owner);
+  EXPECT_TRUE(child->HasState(csDesigning));
+  owner.Destroying();
+  EXPECT_TRUE(child->HasState(csDestroying));
+  EXPECT_EQ(child->GetNamePath(), "");
+  child->SetName("Kid");
+  EXPECT_EQ(child->GetItems()->GetNamePath(), "Kid.Items");
+}
