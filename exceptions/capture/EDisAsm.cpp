@@ -17,8 +17,6 @@ const char* const kSegments[8] = {"es", "cs", "ss", "ds", "fs", "gs", "???", "??
 const char* const kAddress16[8] = {"bx+si", "bx+di", "bp+si", "bp+di", "si", "di", "bp", "bx"};
 const char* const kPredicates[8] = {"eq", "lt", "le", "unord", "neq", "nlt", "nle", "ord"};
 
-std::string Hex(uint32_t value, int digits) { return IntToHex(value, digits); }
-
 // `prefix` followed by the value in hexadecimal.
 std::string Hex(const char* prefix, uint32_t value, int digits) {
   std::string text = prefix;
@@ -119,7 +117,7 @@ class TDecoder {
   std::string undefinedRest_;
 
   int operandSize_ = 4, addressSize_ = 4;
-  bool has66_ = false, lock_ = false;
+  bool has66_ = false, lock_ = false, wait_ = false;
   uint8_t lastRep_ = 0;
   bool repUsed_ = false;
   int segment_ = -1;
@@ -455,6 +453,14 @@ void TDecoder::ExpandCode(char a, char b) {
       else if (b == 'l') lock_ = true;
       else if (b == 'n') lastRep_ = 0xF2;
       else if (b == 'r') lastRep_ = 0xF3;
+      else if (b == 'w') {
+        // fwait: on its own, or the waiting form of the x87 instruction that follows
+        if (pos_ >= limit_ || code_[pos_] < 0xD8 || code_[pos_] > 0xDF) {
+          out_ += "fwait";
+          return;
+        }
+        wait_ = true;
+      }
       NextOneByte();
       return;
     }
@@ -581,6 +587,16 @@ bool TDecoder::Run(int32_t& length, std::string& text) {
   }
   out_ += suffix_;
   while (!out_.empty() && out_.back() == ' ') out_.pop_back();
+  if (wait_) {
+    // fnstsw, fnstcw, fnstenv, fnsave, fnclex, fninit have a waiting form of their own
+    if (out_.rfind("fn", 0) == 0 && out_.rfind("fnop", 0) != 0) {
+      out_.erase(1, 1);
+      size_t blank = out_.find(' ');
+      if (blank != std::string::npos) out_.insert(blank, 1, ' ');  // keep the 8-column field
+    } else {
+      out_.insert(0, "fwait ");
+    }
+  }
   std::string prefixes;
   if (lock_) prefixes += "lock ";
   if (lastRep_ != 0 && !repUsed_) prefixes += lastRep_ == 0xF3 ? "rep " : "repne ";

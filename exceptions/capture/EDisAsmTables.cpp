@@ -57,7 +57,7 @@ const char* const kOneByte[256] = {
     // 0x90
     "@np", "xchg    @ecx, @eax", "xchg    @edx, @eax", "xchg    @ebx, @eax",
     "xchg    @esp, @eax", "xchg    @ebp, @eax", "xchg    @esi, @eax", "xchg    @edi, @eax",
-    "c@o1", "c@o4@o8", "call    #Ap ", "fwait", "pushf@o4", "popf@o4", "sahf", "lahf",
+    "c@o1", "c@o4@o8", "call    #Ap ", "@pw", "pushf@o4", "popf@o4", "sahf", "lahf",
     // 0xA0
     "mov     al, #Ob ", "mov     @eax, #Ov ", "mov     #Ob , al", "mov     #Ov , @eax",
     "movsb", "movs@o4", "cmpsb", "cmps@o4", "test    al, #Ib ", "test    @eax, #Iv ",

@@ -147,7 +147,10 @@ bool DecodeInstructionInfo(const void* code, size_t available, TInstructionInfo&
   const size_t limit = std::min<size_t>(available, MaxInstructionLength);
   size_t pos = 0;
   bool operand16 = false, address16 = false;
-  while (pos < limit && IsPrefix(p[pos])) {
+  // fwait before an x87 instruction belongs to it (fstsw is 0x9B 0xDF 0xE0), as in the
+  // processor manuals and in other tools' listings.
+  while (pos < limit && (IsPrefix(p[pos]) || (p[pos] == 0x9B && pos + 1 < limit && p[pos + 1] >= 0xD8 &&
+                                              p[pos + 1] <= 0xDF))) {
     if (p[pos] == 0x66) operand16 = true;
     if (p[pos] == 0x67) address16 = true;
     ++pos;

@@ -172,6 +172,26 @@ TEST(DisAsm, FloatingPoint) {
   EXPECT_EQ("fucomip st(1)", Disassemble({0xDF, 0xE9}).Text);
 }
 
+TEST(DisAsm, FwaitJoinsTheX87InstructionAfterIt) {
+  TResult r = Disassemble({0x9B, 0xDF, 0xE0});
+  EXPECT_EQ("fstsw   ax", r.Text);
+  EXPECT_EQ(3, r.Length);
+  EXPECT_EQ("fstcw   word ptr [ebp-$02]", Disassemble({0x9B, 0xD9, 0x7D, 0xFE}).Text);
+  EXPECT_EQ("fwait fld     qword ptr [esp+$18]", Disassemble({0x9B, 0xDD, 0x44, 0x24, 0x18}).Text);
+  r = Disassemble({0x9B});
+  EXPECT_EQ("fwait", r.Text);
+  EXPECT_EQ(1, r.Length);
+  r = Disassemble({0x9B, 0x90});
+  EXPECT_EQ("fwait", r.Text);
+  EXPECT_EQ(1, r.Length);
+  int32_t length = 0;
+  const uint8_t fstsw[] = {0x9B, 0xDF, 0xE0}, alone[] = {0x9B, 0x90};
+  EXPECT_TRUE(DecodeInstruction(fstsw, sizeof fstsw, length));
+  EXPECT_EQ(3, length);
+  EXPECT_TRUE(DecodeInstruction(alone, sizeof alone, length));
+  EXPECT_EQ(1, length);
+}
+
 TEST(DisAsm, MmxAndSse) {
   const TCase cases[] = {
       {{0x0F, 0x6F, 0xC1}, "movq    MM0, MM1"},
