@@ -127,7 +127,13 @@ TValueType TReader::NextValue() {
   return v;
 }
 
-bool TReader::EndOfList() { return NextValue() == vaNull; }
+bool TReader::EndOfList() {
+  // A raw look: before a component the next byte may be a prefix, not a value type.
+  uint8_t b = 0;
+  Read(&b, 1);
+  stream_.Seek(-1, soCurrent);
+  return b == vaNull;
+}
 
 void TReader::CheckValue(TValueType expected) {
   TValueType v = ReadValue();

@@ -31,7 +31,14 @@ void TTestPoint::DefineProperties(TFiler& filer) {
         x_ = static_cast<float>(x);
         y_ = static_cast<float>(y);
       },
-      [this](TWriter& w) { w.WriteString("(" + FloatToStrDot(x_) + "," + FloatToStrDot(y_) + ")"); },
+      [this](TWriter& w) {
+        std::string text(1, '(');
+        text += FloatToStrDot(x_);
+        text += ',';
+        text += FloatToStrDot(y_);
+        text += ')';
+        w.WriteString(text);
+      },
       x_ != 0 || y_ != 0);
 }
 
@@ -79,6 +86,13 @@ KBL_PUBLISHED(TTestForm) {
   KBL_METHOD(ButtonClick);
   KBL_METHOD(ValueChanged);
   KBL_METHOD(OtherClick);
+}
+
+void TTestForm::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  for (int32_t i = 0; i < ComponentCount(); ++i) {
+    TTestWidget* widget = dynamic_cast<TTestWidget*>(GetComponent(i));
+    if (widget == nullptr || widget->ParentWidget() == nullptr) proc(GetComponent(i));
+  }
 }
 
 TTestWidget::TTestWidget(TComponent* owner)

@@ -76,7 +76,7 @@ class TTestWidget : public TComponent {
   TTestWidget* ParentWidget() const { return parent_; }
   const std::vector<TTestWidget*>& Children() const { return children_; }
   void AddChild(TTestWidget* child);
-  bool HasParent() const override { return parent_ != nullptr; }
+  bool HasParent() const override { return true; }
   TComponent* GetParentComponent() const override { return parent_; }
   void SetParentComponent(TComponent* parent) override;
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
@@ -100,6 +100,8 @@ class TTestForm : public TComponent {
   KBL_DECLARE_CLASS(TTestForm, TComponent)
  public:
   explicit TTestForm(TComponent* owner) : TComponent(owner) {}
+  // Reports the owned widgets without a parent widget, then the other owned components.
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override;
   void ButtonClick(TObject* sender) { clicks++, lastSender = sender; }
   void ValueChanged(TObject* sender, int32_t value) { lastValue = value; }
   void OtherClick(TObject* sender) { otherClicks++; }
