@@ -194,7 +194,7 @@ TEST(XmlTypedValues, DatesWithLocalTimeBias) {
   } else {
     ASSERT_EQ(text.size(), 29u);
     int32_t magnitude = bias < 0 ? -bias : bias;
-    char expected[8];
+    char expected[16];
     std::snprintf(expected, sizeof expected, "%c%.2d:%.2d", bias < 0 ? '+' : '-', magnitude / 60, magnitude % 60);
     EXPECT_EQ(text.substr(23), expected);
   }
