@@ -139,3 +139,11 @@ bool CanWriteFile(const std::string& fileName);
 // name when `forceLibraryFolder` is set, then with the bare file name. On success `fileName`
 // becomes the usable name.
 bool PrepareWritableFile(std::string& fileName, bool forceLibraryFolder, bool readOnly);
+
+// --- Modules
+
+// Handle of the module this code is linked into (the DLL when the library sits in one). Outside
+// Windows a fixed non-zero token, so that options can belong to "this module" in tests.
+uintptr_t GetThisModuleHandle();
+// Handle of a loaded module by file name; 0 for an empty name or a module not loaded.
+uintptr_t GetModuleHandleOf(const std::string& moduleName);

@@ -6,3 +6,11 @@
 void ShowCriticalErrorDefault(const std::string& message) {
   std::fprintf(stderr, "%s\n", message.c_str());
 }
+
+namespace {
+const char gThisModuleToken = 0;
+}
+
+uintptr_t GetThisModuleHandle() { return reinterpret_cast<uintptr_t>(&gThisModuleToken); }
+
+uintptr_t GetModuleHandleOf(const std::string&) { return 0; }

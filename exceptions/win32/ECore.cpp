@@ -276,3 +276,17 @@ bool PrepareWritableFile(std::string& fileName, bool forceLibraryFolder, bool re
   }
   return false;
 }
+
+// --- Modules
+
+uintptr_t GetThisModuleHandle() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(&GetThisModuleHandle), &module);
+  return reinterpret_cast<uintptr_t>(module);
+}
+
+uintptr_t GetModuleHandleOf(const std::string& moduleName) {
+  if (moduleName.empty()) return 0;
+  return reinterpret_cast<uintptr_t>(GetModuleHandleA(moduleName.c_str()));
+}
