@@ -9,6 +9,8 @@
 
 #include "classlib/System.h"
 
+class TEmberModuleOptions;
+
 // --- Versions
 
 // Left-pads a number with "0" to 5 characters; longer texts are returned as they are.
@@ -139,6 +141,16 @@ bool CanWriteFile(const std::string& fileName);
 // name when `forceLibraryFolder` is set, then with the bare file name. On success `fileName`
 // becomes the usable name.
 bool PrepareWritableFile(std::string& fileName, bool forceLibraryFolder, bool readOnly);
+
+// --- Log file (Win32 only)
+
+// ComposeLogFilePath of the options' OutputPath and `fileName`, with %VARIABLES% expanded; the
+// folder is created and the file made writable (PrepareWritableFile, falling back to the
+// library folder). Empty when no writable place was found.
+std::string GetLogFilePath(const TEmberModuleOptions& options, const std::string& fileName);
+// The log of `moduleName` (empty: the options' module without ".vshost"): the name with
+// ".elf", "_" and the computer name inserted with LogOptions bit 0x08, placed by GetLogFilePath.
+std::string GetLogFileName(const TEmberModuleOptions& options, const std::string& moduleName = std::string());
 
 // --- Modules
 

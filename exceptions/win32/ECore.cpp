@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "EmberModuleOptions.h"
 #include "EmberTexts.h"
 #include "classlib/SysUtils.h"
 
@@ -289,4 +290,19 @@ uintptr_t GetThisModuleHandle() {
 uintptr_t GetModuleHandleOf(const std::string& moduleName) {
   if (moduleName.empty()) return 0;
   return reinterpret_cast<uintptr_t>(GetModuleHandleA(moduleName.c_str()));
+}
+
+// --- Log file
+
+std::string GetLogFilePath(const TEmberModuleOptions& options, const std::string& fileName) {
+  std::string path = ExpandVariables(ComposeLogFilePath(options.OutputPath(), fileName));
+  std::string folder = FolderOf(path);
+  if (!folder.empty()) ForceFolders(folder);
+  return PrepareWritableFile(path, false, false) ? path : std::string();
+}
+
+std::string GetLogFileName(const TEmberModuleOptions& options, const std::string& moduleName) {
+  std::string module = moduleName.empty() ? StripVsHost(options.ModuleName()) : moduleName;
+  std::string computer = (options.LogOptions() & 0x08) ? GetComputerNameText() : std::string();
+  return GetLogFilePath(options, ComposeLogFileName(module, computer));
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "TestFiles.h"
+#include "exceptions/EmberModuleOptions.h"
 #include "exceptions/EmberTexts.h"
 
 namespace {
@@ -192,4 +193,25 @@ TEST(Registry, StringValuesAreRead) {
   EXPECT_EQ(ReadRegistryString(root, "Software\\KblExcfoundTest", "Missing"), "");
   EXPECT_EQ(ReadRegistryString(root, "Software\\KblNoSuchKey", "Text"), "");
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\KblExcfoundTest");
+}
+
+TEST(LogFile, NamesFollowTheOutputPathAndTheComputerName) {
+  TempDir dir;
+  TEmberModuleOptions options("C:\\Apps\\Host.vshost.exe", 0);
+  // A folder (created when missing) gets the module's log inside it.
+  options.SetOutputPath(dir.Path() + "\\logs");
+  EXPECT_EQ(GetLogFileName(options), dir.Path() + "\\logs\\Host.elf");
+  EXPECT_TRUE(IsDirectory(dir.Path() + "\\logs"));
+  EXPECT_EQ(GetLogFileName(options, "D:\\x\\Delay.dll"), dir.Path() + "\\logs\\Delay.elf");
+  options.SetLogOptions(options.LogOptions() | 0x08);
+  EXPECT_EQ(GetLogFileName(options), dir.Path() + "\\logs\\Host_" + GetComputerNameText() + ".elf");
+  // A full ".elf" name, with variables, is taken as it stands.
+  SetEnvVariable("KBL_TEST_LOGS", dir.Path());
+  options.SetOutputPath("%KBL_TEST_LOGS%\\all.elf");
+  EXPECT_EQ(GetLogFileName(options), dir.Path() + "\\all.elf");
+  SetEnvVariable("KBL_TEST_LOGS", "");
+  // No output path: beside the module.
+  options.SetOutputPath("");
+  options.SetLogOptions(0x30);
+  EXPECT_EQ(GetLogFileName(options, dir.File("Plugin.dll")), dir.File("Plugin.elf"));
 }
