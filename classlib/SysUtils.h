@@ -44,7 +44,7 @@ KBL_DECLARE_EXCEPTION(EComponentError, Exception);
 KBL_DECLARE_EXCEPTION(EPropertyError, Exception);
 KBL_DECLARE_EXCEPTION(EPropertyConvertError, Exception);
 KBL_DECLARE_EXCEPTION(EVariantError, Exception);
-KBL_DECLARE_EXCEPTION(EParserError, Exception);
+KBL_DECLARE_EXCEPTION(EParserError, EFilerError);
 
 // --- Integer conversions
 

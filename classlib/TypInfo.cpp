@@ -200,7 +200,8 @@ void InitClassInfo(TClassInfo& info, const char* name, const TClassInfo* parent,
   if (parent != nullptr) info.Properties = parent->Properties;
 }
 
-void AddProperty(TClassInfo& info, std::unique_ptr<TPropInfo> prop) {
+void AddProperty(TClassInfo& info, std::unique_ptr<TPropInfo> prop, const char* name) {
+  prop->Name = name;
   const TPropInfo* raw = prop.get();
   info.OwnProperties.push_back(std::move(prop));
   for (const TPropInfo*& existing : info.Properties) {

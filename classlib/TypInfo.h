@@ -494,7 +494,7 @@ TObject* CreateInstanceOf(TObject* owner) {
   }
 }
 
-void AddProperty(TClassInfo& info, std::unique_ptr<TPropInfo> prop);
+void AddProperty(TClassInfo& info, std::unique_ptr<TPropInfo> prop, const char* name);
 void InitClassInfo(TClassInfo& info, const char* name, const TClassInfo* parent,
                    TObject* (*create)(TObject*));
 void FinishClassInfo(TClassInfo& info);
@@ -558,11 +558,10 @@ class TClassBuilder {
     using Raw = std::invoke_result_t<G, C&>;
     using V = std::remove_cv_t<std::remove_reference_t<Raw>>;
     auto prop = std::make_unique<TPropInfo>();
-    prop->Name = name;
     prop->PropType = kbl_detail::TypeInfoFor<V>();
     prop->Access = std::make_unique<kbl_detail::TPropAccessorOf<C, V, G, S>>(getter, setter);
     TPropInfo& ref = *prop;
-    kbl_detail::AddProperty(info_, std::move(prop));
+    kbl_detail::AddProperty(info_, std::move(prop), name);
     return TPropertyBuilder(ref);
   }
 
