@@ -51,6 +51,16 @@
 #include "System.h"
 #include "Variants.h"
 
+// windows.h maps these names to its A/W functions; the class library uses them as the platform
+// does. Files that need both include windows.h first and call the Win32 functions by their A/W
+// names.
+#ifdef RegisterClass
+#undef RegisterClass
+#endif
+#ifdef GetObject
+#undef GetObject
+#endif
+
 class TComponent;
 class TCollection;
 
