@@ -290,7 +290,11 @@ bool SameText(std::string ours, std::string listed) {
 
 // --- The comparison
 
-void ShowTarget(uintptr_t, uint32_t target, uint32_t, std::string& text) { text = "$" + IntToHex(target, 8); }
+void ShowTarget(uintptr_t, uint32_t target, uint32_t, std::string& text) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "$%08X", static_cast<unsigned>(target));
+  text = buffer;
+}
 
 struct TTally {
   size_t Compared = 0, Skipped = 0;
