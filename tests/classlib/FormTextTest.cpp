@@ -307,10 +307,19 @@ TEST(FormText, FuzzedInputFailsCleanly) {
       size_t at = random() % mutated.size();
       switch (random() % 3) {
         case 0: mutated[at] = static_cast<char>(random()); break;
-        case 1: mutated.erase(at, 1 + random() % 8); break;
-        default: mutated.insert(at, 1, "'#{}<>()[]=+.$-"[random() % 15]); break;
+        case 1: {
+          std::string head = mutated.substr(0, at);
+          mutated = head.append(mutated, std::min(mutated.size(), at + 1 + random() % 8), std::string::npos);
+          break;
+        }
+        default: {
+          std::string head = mutated.substr(0, at);
+          head.push_back("'#{}<>()[]=+.$-"[random() % 15]);
+          mutated = head.append(mutated, at, std::string::npos);
+          break;
+        }
       }
-      if (mutated.empty()) mutated = "x";
+      if (mutated.empty()) mutated.assign(1, 'x');
     }
     try {
       std::string converted = ToBinary(mutated);
