@@ -354,11 +354,13 @@ std::vector<std::string> FilesToCompare() {
   // The plug-in's own DLL, when a Windows build of it sits in a build folder of this tree.
   if (const char* source = std::getenv("KBL_SOURCE_DIR")) {
     std::error_code error;
+    bool found = false;
     for (const auto& build : fs::directory_iterator(fs::path(source) / "build", error)) {
-      fs::path dll = build.path() / "plugin" / "TarvikKBLDelay.dll";
-      if (fs::exists(dll, error)) {
-        files.push_back(dll.string());
-        break;
+      for (const fs::path& dll : {build.path() / "TarvikKBLDelay.dll", build.path() / "plugin" / "TarvikKBLDelay.dll"}) {
+        if (!found && fs::exists(dll, error)) {
+          files.push_back(dll.string());
+          found = true;
+        }
       }
     }
   }
