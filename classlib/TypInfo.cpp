@@ -529,11 +529,13 @@ std::string GetPropText(TObject* instance, const std::string& path) {
       return value->ClassName();
     }
     case tkMethod: {
+      // Names come from the root's published methods, as in streams; the handler's object is
+      // never looked into, as it need not be a declared class.
       TMethodValue m = GetMethodProp(target, prop);
-      if (!m.Assigned() || m.Data == nullptr) return std::string();
-      // Handlers are members of declared classes, whose TObject part starts the object.
-      const TMethodInfo* info = static_cast<TObject*>(m.Data)->ClassInfo()->FindMethodByCode(m.Code);
-      return info ? info->Name : std::string();
+      if (!m.Assigned()) return std::string();
+      TObject* root = RootOf(instance);
+      const TMethodInfo* info = root->ClassInfo()->FindMethodByCode(m.Code);
+      return info && info->Bind(root).Data == m.Data ? info->Name : std::string();
     }
     default: return GetPropValue(instance, path).ToString();
   }

@@ -290,7 +290,8 @@ void SetMethodProp(TObject* instance, const TPropInfo* prop, const TMethodValue&
 Variant GetPropValue(TObject* instance, const std::string& path);
 void SetPropValue(TObject* instance, const std::string& path, const Variant& value);
 // The value as text: identifiers for enumerations and Booleans ("True"), "[a,b]" for sets, floats
-// with ".", object references as the component name, events as their published method name.
+// with ".", object references as the component name, events as the name of the root
+// component's published method they call ("" for other handlers).
 // Setting a reference or an event looks the name up from the instance's root component.
 std::string GetPropText(TObject* instance, const std::string& path);
 void SetPropText(TObject* instance, const std::string& path, const std::string& text);

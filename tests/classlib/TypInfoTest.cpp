@@ -172,6 +172,11 @@ TEST(PropertyAccess, EveryKindByNameAndAsText) {
   EXPECT_EQ(GetPropText(w, "OnClick"), "ButtonClick");
   // A handler of another signature does not fit the event.
   EXPECT_THROW(SetPropText(w, "OnClick", "ValueChanged"), EPropertyConvertError);
+  struct Outsider {
+    void Handle(TObject*) {}
+  } outsider;
+  w->OnClick = TNotifyEvent::Of<&Outsider::Handle>(&outsider);
+  EXPECT_EQ(GetPropText(w, "OnClick"), "");  // not a published method of the root
   SetPropText(w, "OnValue", "ValueChanged");
   w->OnValue(w, 77);
   EXPECT_EQ(form.lastValue, 77);
