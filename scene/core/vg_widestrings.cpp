@@ -217,8 +217,11 @@ WideString TvgWideStrings::Values(const WideString& name) const {
   return line.substr(line.find(u'=') + 1);
 }
 
+// The update state changes while the count is still (or again) 0, so the list's Changing and
+// Changed notifications fire once around the whole batch.
 void TvgWideStrings::BeginUpdate() {
-  if (updateCount_++ == 0) SetUpdateState(true);
+  if (updateCount_ == 0) SetUpdateState(true);
+  ++updateCount_;
 }
 
 void TvgWideStrings::EndUpdate() {

@@ -132,7 +132,7 @@ class TvgWideStringList : public TvgWideStrings {
   void Clear() override;
 
   // Binary search of a list in CompareStrings order: true when found. `index` is the leftmost
-  // equal line, or with dupAccept the position after the run of equal lines.
+  // equal line, or where the text would be inserted.
   bool Find(const WideString& text, int32_t& index) const;
   // The same over object addresses in the order Sort gives with SortByObject.
   bool FindObject(const TObject* object, int32_t& index) const;
