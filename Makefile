@@ -25,7 +25,7 @@ demo: win32
 	@tools/demo.sh "$(WIN)" "$(IN)" "$(OUT)"
 
 test-win32: win32
-	@cd $(WIN) && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j $(JOBS)
+	@cd $(WIN) && xvfb-run -a -s "-screen 0 1280x1024x24" ../../tools/wine-session.sh ctest --output-on-failure --timeout 300 -j $(JOBS)
 
 test-native: native
 	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)

@@ -47,6 +47,10 @@ function(kbl_add_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 600)
   endif()
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
-                       ENVIRONMENT "KBL_BUILD_DIR=${CMAKE_BINARY_DIR};KBL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # Natively the user's data folder lives under XDG_CONFIG_HOME: keep it inside the build.
+  set(environment "KBL_BUILD_DIR=${CMAKE_BINARY_DIR};KBL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  if(NOT WIN32)
+    list(APPEND environment "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home")
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${environment}")
 endfunction()

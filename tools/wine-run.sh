@@ -10,6 +10,4 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "wine-run: no Wine prefix at $WINEPREFIX (run tools/setup.sh)" >&2
   exit 2
 fi
-# Keep one server alive between the many short test programs instead of starting one for each.
-wineserver -p 20 >/dev/null 2>&1 || true
 exec wine "$@"

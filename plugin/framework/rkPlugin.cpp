@@ -34,13 +34,18 @@ TrkPlugin::TrkPlugin() {
   globals.PlayingListeners().Add(TNotifyEvent::Of<&TrkPlugin::TransportChanged>(this));
   engine = std::make_unique<T1973>(globals.SampleRate());
   globals.SampleRateListeners().Add(TNotifyEvent::Of<&TrkPlugin::SampleRateChanged>(this));
+  automation = std::make_unique<TMidiAutomation>(this, TMidiAutomation::TSetParameter::Of<&TrkPlugin::SetParameter>(this));
   for (int32_t i = 0; i < kParameterCount && i < ParameterCount(); ++i) {
     parameters[i]->longName = kLongNames[i];
     parameters[i]->shortName = kShortNames[i];
   }
 }
 
-TrkPlugin::~TrkPlugin() = default;
+TrkPlugin::~TrkPlugin() {
+  // Freed in the reverse order of creation.
+  automation.reset();
+  engine.reset();
+}
 
 void TrkPlugin::SetParameter(int32_t index, float value) {
   if (std::isnan(value)) value = 0.0f;

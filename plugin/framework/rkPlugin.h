@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "plugin/engine/T1973.h"
+#include "rkMidiAutomation.h"
 #include "rkPluginBase.h"
 
 class TrkPlugin : public TrkPluginBase {
@@ -33,6 +34,7 @@ class TrkPlugin : public TrkPluginBase {
   void SaveState(TStream& stream) override;
 
   T1973& Engine() { return *engine; }
+  TMidiAutomation& Automation() { return *automation; }
 
   int64_t blockFrames = 0;
   int64_t totalFrames = 0;
@@ -42,4 +44,5 @@ class TrkPlugin : public TrkPluginBase {
   void SampleRateChanged(TObject* sender);
 
   std::unique_ptr<T1973> engine;
+  std::unique_ptr<TMidiAutomation> automation;
 };

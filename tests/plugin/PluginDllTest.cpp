@@ -2,6 +2,7 @@
 // chunks, MIDI-split processing, transport and the life cycle.
 #include <windows.h>
 #include <psapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "HostFiles.h"
+#include "classlib/Streams.h"
 #include "tools/vsthost/VstHost.h"
 
 namespace {
@@ -148,8 +150,9 @@ TEST(PluginDll, ChunkWithOneKeyOrBadValuesChangesOnlyWhatItCan) {
   ASSERT_EQ(host->automated.size(), 1u);
   EXPECT_EQ(host->automated[0].first, 6);
   EXPECT_NEAR(host->automated[0].second, 0.5f, 1e-6);
-  for (int i = 0; i < 12; ++i)
+  for (int i = 0; i < 12; ++i) {
     if (i != 6) EXPECT_EQ(host->GetParameter(i), before[i]) << i;
+  }
 
   host->automated.clear();
   host->SetChunk("[Delay_Parameters]\nParameter_8=abc\nParameter_9=1500\n[Other]\nParameter_7=100\n");
@@ -274,4 +277,73 @@ TEST(PluginDll, EditorOpensInsideTheHostWindowAndCloses) {
   host->Dispatch(effEditClose);
   EXPECT_EQ(GetWindow(parent, GW_CHILD), nullptr);
   DestroyWindow(parent);
+}
+
+// --- The MIDI controller map in the user's data folder
+
+namespace {
+
+std::string MapFolder() {
+  char appData[MAX_PATH] = {};
+  SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
+  std::string folder = std::string(appData) + "\\Pellwright";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  folder += "\\Tarvik";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  folder += "\\1.0";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder + "\\";
+}
+
+const char kSeededMap[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root FileType=\"MidiMap\">\n"
+    "<MidiBinding ParameterName=\"Rate &amp; Pitch \xC3\xA4\" ParameterID=\"6\" MidiCC=\"300\" AutomationType=\"2\"/>\n"
+    "<MidiBinding ParameterName=\"Mix\" ParameterID=\"x\" MidiCC=\"7\" AutomationType=\"1\"/>\n"
+    "<MidiBinding ParameterName=\"NoType\" ParameterID=\"1\" MidiCC=\"5\"/>\n"
+    "</root>\n";
+
+// What the plug-in writes for kSeededMap: indented UTF-8 with CR LF, odd values normalised and the
+// binding without an AutomationType dropped.
+const char kWrittenMap[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<root FileType=\"MidiMap\">\r\n"
+    "  <MidiBinding ParameterName=\"Rate &amp; Pitch \xC3\xA4\" ParameterID=\"6\" MidiCC=\"44\" AutomationType=\"0\"/>\r\n"
+    "  <MidiBinding ParameterName=\"Mix\" ParameterID=\"-1\" MidiCC=\"7\" AutomationType=\"1\"/>\r\n"
+    "</root>\r\n";
+
+class MidiMapFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path = MapFolder() + "Midi Map.xml";
+    RemoveFile(path);
+  }
+  void TearDown() override { RemoveFile(path); }
+  std::string path;
+};
+
+}  // namespace
+
+TEST_F(MidiMapFile, FirstInstanceReadsItAndTheLastCloseWritesItBack) {
+  WriteFileBytes(path, kSeededMap);
+  {
+    auto first = LoadPlugin();
+    // The second instance shares the map the first one read: it does not read the file again.
+    WriteFileBytes(path, "<root FileType=\"MidiMap\"><MidiBinding ParameterName=\"Other\" ParameterID=\"2\" "
+                         "MidiCC=\"9\" AutomationType=\"1\"/></root>");
+    auto second = LoadPlugin();
+  }
+  EXPECT_EQ(ReadFileBytes(path), kWrittenMap);
+  EXPECT_FALSE(FileExists(path + ".tmp"));
+}
+
+TEST_F(MidiMapFile, UnreadableMapsLeaveThePluginWorkingAndTheFileAlone) {
+  for (const char* content : {"<root FileType=\"midimap\"/>", "", "<root FileType=\"MidiMap\"><Midi"}) {
+    WriteFileBytes(path, content);
+    {
+      auto host = LoadPlugin();
+      ASSERT_NE(host->Effect(), nullptr);
+      host->SetParameter(6, 0.25f);
+      EXPECT_NEAR(host->GetParameter(6), 0.25f, 1e-6);
+    }
+    EXPECT_EQ(ReadFileBytes(path), content) << content;
+  }
 }

@@ -1,0 +1,186 @@
+// The shared MIDI controller map, its XML file and the per-instance access to it.
+#include "rkMidiAutomation.h"
+
+#include <mutex>
+
+#include "TrkPluginSettings.h"
+#include "classlib/AutoFree.h"
+#include "classlib/Streams.h"
+#include "xml/XmlDocument.h"
+
+// --- TMidiMap
+
+int32_t StrToIntDefault(const std::string& text, int32_t fallback) { return StrToIntDef(text, fallback); }
+
+int32_t TMidiMap::Add(uint8_t midiCC, int32_t parameterID, uint8_t automationType, const std::string& parameterName) {
+  bindings_.push_back(TMidiBinding{midiCC, parameterID, parameterName, automationType});
+  return Count() - 1;
+}
+
+void TMidiMap::CheckIndex(int32_t i) const {
+  if (i < 0 || i >= Count()) throw EListError("List index out of bounds (" + IntToStr(i) + ")");
+}
+
+void TMidiMap::Delete(int32_t i) {
+  CheckIndex(i);
+  bindings_.erase(bindings_.begin() + i);
+}
+
+void TMidiMap::Clear() {
+  while (!bindings_.empty()) bindings_.pop_back();
+}
+
+const TMidiBinding& TMidiMap::GetBinding(int32_t i) const {
+  CheckIndex(i);
+  return bindings_[static_cast<size_t>(i)];
+}
+
+int32_t TMidiMap::FindBinding(int32_t parameterID, uint8_t automationType) const {
+  for (int32_t i = 0; i < Count(); ++i) {
+    const TMidiBinding& b = bindings_[static_cast<size_t>(i)];
+    if (b.ParameterID == parameterID && b.AutomationType == automationType) return i;
+  }
+  return -1;
+}
+
+void TMidiMap::SaveToXmlFile(const std::string& fileName) const {
+  auto document = AutoFree(new TXmlDocument("root"));
+  TXmlNode* root = document->Root();
+  root->AttributeAdd("FileType", "MidiMap");
+  for (const TMidiBinding& b : bindings_) {
+    TXmlNode* node = root->NodeNew("MidiBinding");
+    node->AttributeAdd("ParameterName", b.ParameterName);
+    node->AttributeAdd("ParameterID", IntToStr(b.ParameterID));
+    node->AttributeAdd("MidiCC", IntToStr(b.MidiCC));
+    node->AttributeAdd("AutomationType", b.AutomationType == 1 ? "1" : "0");
+  }
+  document->XmlFormat = 0;
+  // A crash or a full disk half-way must not cost the user the map they had.
+  std::string temporary = fileName + ".tmp";
+  document->SaveToFile(temporary);
+  if (!RenameFileReplacing(temporary, fileName)) {
+    RemoveFile(temporary);
+    throw EWriteError("Cannot replace \"" + fileName + "\"");
+  }
+}
+
+void TMidiMap::LoadFromXmlFile(const std::string& fileName) {
+  auto document = AutoFree(new TXmlDocument());
+  document->LoadFromFile(fileName);
+  TXmlNode* root = document->Root();
+  if (!root || !root->AttributeExists("FileType"))
+    throw EMidiMapError("File can not be loaded. (No file type attribute exists.)");
+  if (root->AttributeByName("FileType") != "MidiMap")
+    throw EMidiMapError("File can not be loaded. (File is not correct format.)");
+
+  TXmlNodeList nodes;
+  root->NodesByName("MidiBinding", nodes);
+  for (int32_t i = 0; i < nodes.Count(); ++i) {
+    TXmlNode* node = nodes.GetItems(i);
+    if (!node->AttributeExists("ParameterName") || !node->AttributeExists("ParameterID") ||
+        !node->AttributeExists("MidiCC") || !node->AttributeExists("AutomationType"))
+      continue;
+    std::string name = node->AttributeByName("ParameterName");
+    int32_t parameterID = StrToIntDefault(node->AttributeByName("ParameterID"), -1);
+    // Controller numbers are kept in one byte: -1 becomes 255, 300 becomes 44.
+    uint8_t midiCC = static_cast<uint8_t>(StrToIntDefault(node->AttributeByName("MidiCC"), -1));
+    uint8_t type = StrToIntDefault(node->AttributeByName("AutomationType"), 0) == 1 ? 1 : 0;
+    Add(midiCC, parameterID, type, name);
+  }
+}
+
+// --- The shared map
+
+namespace {
+
+struct TSharedMidiMap {
+  std::mutex lock;
+  std::unique_ptr<TMidiMap> map;
+  int32_t instances = 0;
+  bool saved = false;       // saved since the first of the current instances was created
+  bool loadFailed = false;  // the file could not be read: it is never saved over
+  std::string loadError;
+  // Taken when the map is created: at unload the settings and folders may be gone already.
+  std::string fileName;
+  bool saveOnExit = false;
+};
+
+// Defined before the finalizer below, so it is built before it and destroyed after it.
+TSharedMidiMap sharedMap;
+
+TSharedMidiMap& Shared() { return sharedMap; }
+
+// Saves the map when the settings ask for it and it is safe to; failures are kept, not raised.
+void SaveSharedMap(TSharedMidiMap& shared) {
+  if (!shared.map || shared.loadFailed || !shared.saveOnExit || shared.fileName.empty()) return;
+  try {
+    shared.map->SaveToXmlFile(shared.fileName);
+    shared.saved = true;
+  } catch (const std::exception& e) {
+    shared.loadError = e.what();
+  }
+}
+
+// Module unload: the map is saved here only when no closing instance has saved it.
+struct TMidiMapFinalizer {
+  ~TMidiMapFinalizer() { FinalizeMidiAutomation(); }
+} finalizer;
+
+}  // namespace
+
+void FinalizeMidiAutomation() {
+  TSharedMidiMap& shared = Shared();
+  std::lock_guard<std::mutex> guard(shared.lock);
+  if (!shared.map) return;
+  if (!shared.saved) SaveSharedMap(shared);
+  shared.map.reset();
+}
+
+std::string TMidiAutomation::MapFileName() {
+  const std::string& folder = DataFolder();
+  return folder.empty() ? std::string() : folder + "Midi Map.xml";
+}
+
+std::string TMidiAutomation::LoadError() {
+  TSharedMidiMap& shared = Shared();
+  std::lock_guard<std::mutex> guard(shared.lock);
+  return shared.loadError;
+}
+
+// --- TMidiAutomation
+
+TMidiAutomation::TMidiAutomation(TObject* plugin, TSetParameter setParameter)
+    : setParameter(setParameter), plugin(plugin) {
+  TSharedMidiMap& shared = Shared();
+  std::lock_guard<std::mutex> guard(shared.lock);
+  if (!shared.map) {
+    shared.map = std::make_unique<TMidiMap>();
+    shared.fileName = MapFileName();
+    shared.saveOnExit = GetSettings().saveMidiMapOnExit;
+    const std::string& fileName = shared.fileName;
+    if (!fileName.empty() && FileExists(fileName)) {
+      // A damaged file must not stop the plug-in from loading: it starts with an empty map, and
+      // the file is left as it is for the user to mend.
+      try {
+        shared.map->LoadFromXmlFile(fileName);
+      } catch (const std::exception& e) {
+        shared.map->Clear();
+        shared.loadFailed = true;
+        shared.loadError = e.what();
+      }
+    }
+  }
+  if (shared.instances++ == 0) shared.saved = false;
+  map = shared.map.get();
+}
+
+TMidiAutomation::~TMidiAutomation() {
+  TSharedMidiMap& shared = Shared();
+  std::lock_guard<std::mutex> guard(shared.lock);
+  if (--shared.instances == 0) SaveSharedMap(shared);
+}
+
+void TMidiAutomation::Unlearn(int32_t parameterID, uint8_t automationType) {
+  int32_t i = map->FindBinding(parameterID, automationType);
+  if (i >= 0) map->Delete(i);
+}

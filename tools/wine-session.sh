@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs a command (usually ctest) inside one Wine session: a persistent wineserver started and
+# warmed up first, so that many test programs starting at once never race to start the server
+# or to finish the prefix's first start; the server is stopped afterwards.
+set -uo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export WINEPREFIX="${KBL_WINEPREFIX:-$here/build/wineprefix}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver -p
+# A first program brings up the prefix's services (explorer, services.exe) before the tests run.
+"$here/tools/wine-run.sh" cmd /c exit >/dev/null 2>&1
+"$@"
+status=$?
+wineserver -k 2>/dev/null || true
+exit $status
