@@ -217,8 +217,7 @@ std::vector<TvgSpline::Row> TvgSpline::Coefficients(const std::vector<double>& y
     const double d = 2 * (y[i] - y[i + 1]) + D[i] + D[i + 1];
     const double k = static_cast<double>(i);
     // The cubic in u = T - i, expanded in T.
-    rows[i] = {static_cast<float>(d), static_cast<float>(c - 3 * k * d),
-               static_cast<float>((3 * k * d - 2 * c) * k + b), static_cast<float>(((c - k * d) * k - b) * k + a)};
+    rows[i] = {d, c - 3 * k * d, (3 * k * d - 2 * c) * k + b, ((c - k * d) * k - b) * k + a};
   }
   return rows;
 }

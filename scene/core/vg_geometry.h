@@ -117,7 +117,9 @@ class TvgTransform : public TPersistent {
 // point, T = N - 1 the last; outside that range the end segments extrapolate.
 class TvgSpline {
  public:
-  using Row = std::array<float, 4>;  // polynomial in T, highest power first
+  // The cubic of one segment expanded in T, highest power first. Kept in double precision: in
+  // singles the expansion loses the knots' values from the eighth segment on.
+  using Row = std::array<double, 4>;
 
   explicit TvgSpline(const TvgPolygon& polygon);
   // (0, 0) for fewer than two points.
