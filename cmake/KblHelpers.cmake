@@ -9,6 +9,21 @@
 #                [WIN32_LIBS ...] [TIMEOUT s])
 #     A GoogleTest program registered with ctest (run under Wine when cross-compiling).
 
+#   kbl_add_folders()
+#     Adds each folder of KBL_SOURCE_DIRS (less KBL_SKIP_DIRS) below the current one that has a
+#     CMakeLists.txt, in the order of the list: the sources at the top, their tests in tests/.
+
+function(kbl_add_folders)
+  foreach(dir IN LISTS KBL_SOURCE_DIRS)
+    if(dir IN_LIST KBL_SKIP_DIRS)
+      continue()
+    endif()
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
 function(kbl_add_library name)
   cmake_parse_arguments(A "WIN32_ONLY" "" "SOURCES;WIN32_SOURCES;NATIVE_SOURCES;DEPS;WIN32_LIBS" ${ARGN})
   if(A_WIN32_ONLY AND NOT WIN32)

@@ -4,35 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <vector>
 
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<int64_t> allocations{0};
+#include "AllocationCounter.h"
+#include "EngineParameters.h"
 
-void* Allocate(std::size_t size) {
-  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try { return Allocate(size); } catch (...) { return nullptr; }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  try { return Allocate(size); } catch (...) { return nullptr; }
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+using allocation_counter::allocations;
+using allocation_counter::counting;
 
 TEST(EngineAllocations, NoneWhileProcessingAndSettingParameters) {
   T1973 engine;
@@ -45,20 +24,7 @@ TEST(EngineAllocations, NoneWhileProcessingAndSettingParameters) {
   counting = true;
   for (int block = 0; block < 2000; ++block) {
     const float v = unit(random);
-    switch (block % 12) {
-      case 0: engine.SetPlay(v >= 0.5f); break;
-      case 1: engine.SetRecord(v >= 0.5f); break;
-      case 2: engine.SetPlayStart(v); break;
-      case 3: engine.SetPlayEnd(v); break;
-      case 4: engine.SetRecordStart(v); break;
-      case 5: engine.SetRecordEnd(v); break;
-      case 6: engine.SetRate(v); break;
-      case 7: engine.SetInputLevel(v); break;
-      case 8: engine.SetFeedBack(v); break;
-      case 9: engine.SetMix(v); break;
-      case 10: engine.SetFixed(v >= 0.5f); break;
-      default: engine.SetSlave(v >= 0.5f); break;
-    }
+    SetEngineParameter(engine, block % 12, v);
     const int32_t frames = 1 + static_cast<int32_t>(v * 1023);
     engine.Process(in.data(), in.data(), outL.data(), outR.data(), frames);
     (void)engine.Buffer();

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "EngineParameters.h"
+
 namespace {
 
 // Mostly sensible values, sometimes the edges and values no host should send.
@@ -36,22 +38,7 @@ int32_t RandomSampleRate(std::mt19937& random) {
 
 void SetRandomParameter(T1973& engine, std::mt19937& random) {
   const float v = RandomValue(random);
-  switch (std::uniform_int_distribution<int>(0, 13)(random)) {
-    case 0: engine.SetPlay(v >= 0.5f); break;
-    case 1: engine.SetRecord(v >= 0.5f); break;
-    case 2: engine.SetPlayStart(v); break;
-    case 3: engine.SetPlayEnd(v); break;
-    case 4: engine.SetRecordStart(v); break;
-    case 5: engine.SetRecordEnd(v); break;
-    case 6: engine.SetRate(v); break;
-    case 7: engine.SetInputLevel(v); break;
-    case 8: engine.SetFeedBack(v); break;
-    case 9: engine.SetMix(v); break;
-    case 10: engine.SetFixed(v >= 0.5f); break;
-    case 11: engine.SetSlave(v >= 0.5f); break;
-    case 12: engine.SetReadRate(v); break;
-    default: engine.SetLinkRates(v >= 0.5f); engine.SetWriteRate(RandomValue(random)); break;
-  }
+  SetEngineParameter(engine, std::uniform_int_distribution<int>(0, 13)(random), v, RandomValue(random));
 }
 
 void ExpectSane(const T1973& engine) {

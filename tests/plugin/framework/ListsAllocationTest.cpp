@@ -2,31 +2,13 @@
 // the stream of events it carries.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "plugin/framework/TBufferedEventList.h"
 #include "plugin/framework/TGlobals.h"
 #include "plugin/framework/TrkMidiEventList.h"
+#include "AllocationCounter.h"
 
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<int64_t> allocations{0};
-
-void* Allocate(std::size_t size) {
-  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+using allocation_counter::allocations;
+using allocation_counter::counting;
 
 TEST(ListAllocations, NoneInSteadyState) {
   TrkMidiEventList incoming, outgoing;
