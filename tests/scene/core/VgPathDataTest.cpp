@@ -10,6 +10,7 @@
 
 #include "classlib/Filer.h"
 #include "classlib/Streams.h"
+#include "scene/core/vg_registry.h"
 
 namespace {
 
@@ -346,6 +347,64 @@ TEST(VgPathStream, PropertyRoundTripsThroughAComponentStream) {
   TMemoryStream none;
   WriteComponentToStream(none, &empty);
   EXPECT_EQ(Bytes(none).find("Path.Path"), std::string::npos);
+}
+
+}  // namespace
+
+// --- Resource link
+
+namespace {
+
+// Stands in for the path resource objects of the style system, matched by class name.
+class TvgPathObject : public TComponent, public IvgSceneEntry {
+  KBL_DECLARE_CLASS(TvgPathObject, TComponent)
+ public:
+  explicit TvgPathObject(TComponent* owner) : TComponent(owner) { vgRegisterSceneObject(this); }
+  ~TvgPathObject() override {
+    vgUnregisterSceneObject(this);
+    delete path_;
+  }
+  std::string GetSceneResourceName() const override { return ResourceName; }
+  bool GetSceneStored() const override { return true; }
+  TvgPathData* GetPath() const { return path_; }
+  void SetPath(TvgPathData* p) { path_->Assign(p); }
+  std::string ResourceName;
+
+ private:
+  TvgPathData* path_ = new TvgPathData;
+};
+
+KBL_PUBLISHED(TvgPathObject) { KBL_PROP(Path); }
+
+TEST(VgPathResource, AssignLinksOrCopiesAndLinksDieWithTheResource) {
+  vgFreeRegistries();
+  auto* resource = new TvgPathObject(nullptr);
+  resource->ResourceName = "Arrow";
+  resource->GetPath()->SetData("M 0 0 L 5 5");
+  TvgPathData linked;
+  int changes = 0;
+  struct Counter {
+    int* n;
+    void Hit(TObject*) { ++*n; }
+  } counter{&changes};
+  linked.OnChanged = TNotifyEvent::Of<&Counter::Hit>(&counter);
+  linked.SetResourceName("arrow");
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(linked.GetPath(), resource->GetPath());
+  TvgPathData copy;
+  copy.SetData("M 1 1");
+  copy.Assign(&linked);
+  EXPECT_EQ(copy.GetResource(), resource);
+  EXPECT_EQ(copy.GetResourceName(), "arrow");
+  TvgPathData plain;
+  plain.Assign(resource->GetPath());
+  EXPECT_EQ(plain.GetData(), "M 0,0 L 5,5 ");
+  EXPECT_EQ(plain.GetResource(), nullptr);
+  delete resource;
+  EXPECT_EQ(linked.GetResource(), nullptr);
+  EXPECT_EQ(copy.GetResource(), nullptr);
+  EXPECT_EQ(copy.GetPath(), nullptr);
+  vgFreeRegistries();
 }
 
 }  // namespace
