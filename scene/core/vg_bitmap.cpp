@@ -374,7 +374,16 @@ void TvgBitmap::Assign(TPersistent* source) {
   if (other->GetBitmap() == nullptr) {
     UnlinkResource();
     resourceName_.clear();
-    SetSize(other->width_, other->height_);
+    // One notification for the whole copy.
+    const TNotifyEvent saved = OnChange;
+    OnChange = nullptr;
+    try {
+      SetSize(other->width_, other->height_);
+    } catch (...) {
+      OnChange = saved;
+      throw;
+    }
+    OnChange = saved;
     bits_ = other->bits_;
     NeedUpdate = true;
     OnChange(this);

@@ -237,8 +237,16 @@ TvgBrushBitmap::~TvgBrushBitmap() {
 
 void TvgBrushBitmap::Assign(TPersistent* source) {
   if (auto* other = dynamic_cast<TvgBrushBitmap*>(source)) {
-    wrapMode_ = other->wrapMode_;
-    bitmap_->Assign(other->bitmap_);
+    const TNotifyEvent saved = OnChanged;
+    OnChanged = nullptr;
+    try {
+      wrapMode_ = other->wrapMode_;
+      bitmap_->Assign(other->bitmap_);
+    } catch (...) {
+      OnChanged = saved;
+      throw;
+    }
+    OnChanged = saved;
     OnChanged(this);
     return;
   }

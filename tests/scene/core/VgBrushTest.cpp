@@ -228,3 +228,26 @@ TEST(VgFont, DefaultsStoredRulesAndConversions) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VgBrushBitmap, AssignCopiesPixelsAndWrapModeWithOneNotification) {
+  TvgBrushBitmap source;
+  source.SetWrapMode(vgWrapTileStretch);
+  source.GetBitmap()->SetSize(2, 2);
+  source.GetBitmap()->Clear(0xFF445566u);
+  TvgBrushBitmap target;
+  struct Counter {
+    int hits = 0;
+    void Hit(TObject*) { ++hits; }
+  } counter;
+  target.OnChanged = TNotifyEvent::Of<&Counter::Hit>(&counter);
+  target.Assign(&source);
+  EXPECT_EQ(counter.hits, 1);
+  EXPECT_EQ(target.GetWrapMode(), vgWrapTileStretch);
+  EXPECT_EQ(target.GetBitmap()->Pixel(1, 1), 0xFF445566u);
+  target.GetBitmap()->Clear(0);  // pixel changes reach the owner
+  EXPECT_EQ(counter.hits, 2);
+}
+
+}  // namespace
