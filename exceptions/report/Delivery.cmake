@@ -1,0 +1,12 @@
+# Report delivery: sockets and the mail-exchanger lookup, SMTP and MIME, WinInet HTTP and FTP
+# upload, the tracker senders, Simple MAPI and mailto.
+list(APPEND report_sources
+  EDeliverySupport.cpp
+  ESockets.cpp)
+list(APPEND report_win32_sources
+  win32/EDeliveryPlatform.cpp
+  win32/ESocketApi.cpp)
+list(APPEND report_native_sources
+  posix/EDeliveryPlatform.cpp
+  posix/ESocketApi.cpp)
+list(APPEND report_win32_libs advapi32)

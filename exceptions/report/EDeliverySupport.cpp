@@ -1,0 +1,201 @@
+// The senders' shared state: last error, progress display, attachment names and mail helpers.
+#include "EDeliverySupport.h"
+
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+
+#include "classlib/DateUtils.h"
+#include "classlib/SysUtils.h"
+
+namespace {
+
+struct LastError {
+  std::mutex lock;
+  TEmberLogErrorCode code = eeNone;
+  std::string message;
+};
+
+LastError& TheLastError() {
+  static LastError error;
+  return error;
+}
+
+TEmberDeliveryWarningHandler gWarningHandler = nullptr;
+TEmberAttachedNameFunction gAttachedName = nullptr;
+TEmberSendProgressState gProgress;
+
+}  // namespace
+
+// --- Last error
+
+const char* EmberLogErrorCodeName(TEmberLogErrorCode code) {
+  static const char* const kNames[] = {"eeNone",           "eeShowError",       "eeLogError",
+                                       "eeEmailMAPIError", "eeEmailShellError", "eeEmailSMTPError",
+                                       "eeWebHTTPError",   "eeWebHTTPSError",   "eeWebFTPError",
+                                       "eeWebTrakerError"};
+  if (code < eeNone || code > eeWebTrakerError) return "eeUnknown";
+  return kNames[code];
+}
+
+void SetDeliveryWarningHandler(TEmberDeliveryWarningHandler handler) { gWarningHandler = handler; }
+
+void RecordDeliveryWarning(TEmberLogErrorCode code, const std::string& message) {
+  {
+    LastError& error = TheLastError();
+    std::lock_guard<std::mutex> guard(error.lock);
+    error.code = code;
+    error.message = message;
+  }
+  if (gWarningHandler) {
+    try {
+      gWarningHandler(code, message);
+    } catch (...) {
+      // The warning output must never turn a failed send into a crash.
+    }
+  }
+}
+
+void RecordDeliveryError(TEmberLogErrorCode code, const std::string& context) {
+  std::string text;
+  try {
+    throw;
+  } catch (const Exception& e) {
+    text = "[" + context + "] " + e.Message();
+  } catch (...) {
+    text = "General '" + context + "' error.";
+  }
+  RecordDeliveryWarning(code, text);
+}
+
+void ClearDeliveryLastError() {
+  LastError& error = TheLastError();
+  std::lock_guard<std::mutex> guard(error.lock);
+  error.code = eeNone;
+  error.message.clear();
+}
+
+TEmberLogErrorCode DeliveryLastErrorCode() {
+  LastError& error = TheLastError();
+  std::lock_guard<std::mutex> guard(error.lock);
+  return error.code;
+}
+
+std::string DeliveryLastErrorMessage() {
+  LastError& error = TheLastError();
+  std::lock_guard<std::mutex> guard(error.lock);
+  return error.message;
+}
+
+// --- Send progress
+
+TEmberSendProgressState& DeliveryProgress() { return gProgress; }
+
+void SetDeliveryProgressView(TEmberSendProgressView* view) {
+  gProgress = TEmberSendProgressState();
+  gProgress.View = view;
+}
+
+void DeliveryProgressText(const std::string& text) {
+  if (gProgress.View) gProgress.View->ShowMessage(text);
+}
+
+void DeliveryProgressBar(int32_t position, bool allowBackwards) {
+  if (position < 0) position = 0;
+  if (position > 100) position = 100;
+  if (!allowBackwards && position < gProgress.LastPosition) return;
+  gProgress.LastPosition = position;
+  if (gProgress.View) gProgress.View->SetPosition(position);
+}
+
+void DeliveryProgressReset() { DeliveryProgressBar(0, true); }
+
+void DeliveryProgressClose() {
+  if (gProgress.View) gProgress.View->CloseView();
+}
+
+// --- Attachment names
+
+void SetAttachedNameFunction(TEmberAttachedNameFunction function) { gAttachedName = function; }
+
+std::string AttachedFileName(const std::string& fileName) {
+  if (gAttachedName) return gAttachedName(fileName);
+  return FilePartOf(fileName);
+}
+
+// --- Text helpers
+
+std::string FilePartOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string CollapseControlText(const std::string& text) {
+  std::string result;
+  result.reserve(text.size());
+  bool inRun = false;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) < 32) {
+      if (!inRun) result += ' ';
+      inRun = true;
+    } else {
+      result += c;
+      inRun = false;
+    }
+  }
+  return result;
+}
+
+std::vector<std::string> SplitAddressList(const std::string& text) {
+  std::vector<std::string> list;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of(",;", start);
+    if (end == std::string::npos) end = text.size();
+    std::string entry = Trim(text.substr(start, end - start));
+    if (!entry.empty()) list.push_back(entry);
+    start = end + 1;
+  }
+  return list;
+}
+
+std::string FormatMailDate(double dateTime, int32_t utcOffsetHours) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  int year, month, day, hour, minute, second, msec;
+  DecodeDate(dateTime, year, month, day);
+  DecodeTime(dateTime, hour, minute, second, msec);
+  int64_t days, msecs;
+  datetime_detail::Split(dateTime, days, msecs);
+  // Day 0 (1899-12-30) was a Saturday.
+  int32_t weekDay = static_cast<int32_t>(((days + 6) % 7 + 7) % 7);
+  char zone[16];
+  std::snprintf(zone, sizeof zone, "%s%02d00", utcOffsetHours < 0 ? "-" : "+",
+                utcOffsetHours < 0 ? -utcOffsetHours : utcOffsetHours);
+  char text[96];
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %s", kDays[weekDay], day,
+                kMonths[(month - 1) % 12], year, hour, minute, second, zone);
+  return text;
+}
+
+bool ReadWholeFile(const std::string& fileName, std::string& data) {
+  data.clear();
+  if (fileName.empty()) return false;
+  std::ifstream file(fileName, std::ios::binary);
+  if (!file) return false;
+  data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return !file.bad();
+}
+
+bool FileExistsText(const std::string& fileName) {
+  if (Trim(fileName).empty()) return false;
+  std::ifstream file(fileName, std::ios::binary);
+  return static_cast<bool>(file);
+}
+
+int64_t FileSizeOf(const std::string& fileName) {
+  std::ifstream file(fileName, std::ios::binary | std::ios::ate);
+  if (!file) return -1;
+  return static_cast<int64_t>(file.tellg());
+}

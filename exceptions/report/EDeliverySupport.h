@@ -1,0 +1,101 @@
+// What the report senders share: the library's last delivery error, the send-progress display
+// they drive, the attachment-name decoration and the small text and date helpers of the mail.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// --- Last error
+
+// Codes of the library's last error, in this order from 0.
+enum TEmberLogErrorCode : int32_t {
+  eeNone,
+  eeShowError,
+  eeLogError,
+  eeEmailMAPIError,
+  eeEmailShellError,
+  eeEmailSMTPError,
+  eeWebHTTPError,
+  eeWebHTTPSError,
+  eeWebFTPError,
+  eeWebTrakerError
+};
+
+// Name of a code ("eeEmailSMTPError"); "eeUnknown" outside the range.
+const char* EmberLogErrorCodeName(TEmberLogErrorCode code);
+
+// Where a recorded failure goes besides the last error (the library's warning output and message
+// box). Installed once at start-up; null: nothing more happens.
+using TEmberDeliveryWarningHandler = void (*)(TEmberLogErrorCode code, const std::string& message);
+void SetDeliveryWarningHandler(TEmberDeliveryWarningHandler handler);
+
+// Stores code and message as the last error and passes them to the warning handler. The
+// senders call it from their own thread; one send runs at a time.
+void RecordDeliveryWarning(TEmberLogErrorCode code, const std::string& message);
+// To be called inside a catch block: "[context] message" for an Exception, else
+// "General 'context' error.", recorded as above.
+void RecordDeliveryError(TEmberLogErrorCode code, const std::string& context);
+// Code eeNone, empty message.
+void ClearDeliveryLastError();
+TEmberLogErrorCode DeliveryLastErrorCode();
+std::string DeliveryLastErrorMessage();
+
+// --- Send progress
+
+// The send-progress display (the progress dialog implements it). Calls come from the sending
+// thread; an implementation marshals them to its window.
+class TEmberSendProgressView {
+ public:
+  virtual ~TEmberSendProgressView() = default;
+  virtual void ShowMessage(const std::string& text) = 0;
+  // 0..100.
+  virtual void SetPosition(int32_t position) = 0;
+  // The send is over: the display goes away.
+  virtual void CloseView() {}
+};
+
+// The progress state of the current send: the display (null: progress is not shown), the
+// recipient the SMTP sender is at and how many there are, and the bar's last position.
+struct TEmberSendProgressState {
+  TEmberSendProgressView* View = nullptr;
+  int32_t Recipient = 0;
+  int32_t RecipientCount = 0;
+  int32_t LastPosition = 0;
+};
+TEmberSendProgressState& DeliveryProgress();
+// Installs the display (null removes it) and clears the state.
+void SetDeliveryProgressView(TEmberSendProgressView* view);
+// Shows a text on the display, when there is one.
+void DeliveryProgressText(const std::string& text);
+// Moves the bar; a position below the last one is ignored unless `allowBackwards`.
+void DeliveryProgressBar(int32_t position, bool allowBackwards = false);
+// Bar and its last position back to 0.
+void DeliveryProgressReset();
+// Tells the display the send is over.
+void DeliveryProgressClose();
+
+// --- Attachment names
+
+// The name an attachment travels under (the log's decorated name: computer name, date). The
+// report pipeline installs the log files' decoration; the default is the file part of the path.
+using TEmberAttachedNameFunction = std::string (*)(const std::string& fileName);
+void SetAttachedNameFunction(TEmberAttachedNameFunction function);
+std::string AttachedFileName(const std::string& fileName);
+
+// --- Text helpers
+
+// The part after the last "\\" or "/".
+std::string FilePartOf(const std::string& path);
+// Every run of characters below 32 becomes one blank.
+std::string CollapseControlText(const std::string& text);
+// Splits at "," and ";", trims every entry and drops the empty ones.
+std::vector<std::string> SplitAddressList(const std::string& text);
+// "Sun, 3 Mar 2024 09:05:07 +0100": English day and month names, the local offset from UTC in
+// whole hours as a signed two-digit number followed by "00". `dateTime` is days since
+// 1899-12-30.
+std::string FormatMailDate(double dateTime, int32_t utcOffsetHours);
+// The whole file as bytes; false when it cannot be read.
+bool ReadWholeFile(const std::string& fileName, std::string& data);
+bool FileExistsText(const std::string& fileName);
+int64_t FileSizeOf(const std::string& fileName);  // -1 when missing

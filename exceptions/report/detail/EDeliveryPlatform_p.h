@@ -1,0 +1,17 @@
+// Facts of the running system the senders need, implemented per platform (win32/, posix/).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The logged-on user's name; empty when unknown.
+std::string DeliveryUserName();
+// The registered owner of the system (Windows); empty elsewhere or when none is set.
+std::string DeliveryRegisteredOwner();
+// Local date and time as days since 1899-12-30.
+double DeliveryLocalNow();
+// Local time minus UTC in whole hours, rounded.
+int32_t DeliveryUtcOffsetHours();
+// Milliseconds since the system started (wraps).
+uint32_t DeliveryTickCount();
+void DeliverySleep(int32_t milliseconds);

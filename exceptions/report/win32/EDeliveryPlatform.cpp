@@ -1,0 +1,43 @@
+// System facts for the senders on Windows.
+#include <windows.h>
+
+#include "../detail/EDeliveryPlatform_p.h"
+#include "exceptions/ECore.h"
+
+std::string DeliveryUserName() {
+  char name[257] = {0};
+  DWORD size = sizeof name - 1;
+  if (!GetUserNameA(name, &size)) return std::string();
+  return name;
+}
+
+std::string DeliveryRegisteredOwner() {
+  const uintptr_t machine = reinterpret_cast<uintptr_t>(HKEY_LOCAL_MACHINE);
+  std::string owner = ReadRegistryString(machine, "\\SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION",
+                                         "RegisteredOwner");
+  if (owner.empty())
+    owner = ReadRegistryString(machine, "\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION", "RegisteredOwner");
+  if (owner.empty())
+    owner = ReadRegistryString(machine, "\\SOFTWARE\\MICROSOFT\\MS SETUP (ACME)\\USER INFO", "DefName");
+  // Vista and later put this placeholder there when the user gave no name.
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (GetVersionExA(&version) && version.dwMajorVersion >= 6 && owner == "Microsoft") owner.clear();
+  return owner;
+}
+
+double DeliveryLocalNow() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  FILETIME file;
+  SystemTimeToFileTime(&now, &file);
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = file.dwLowDateTime;
+  ticks.HighPart = file.dwHighDateTime;
+  // 100 ns units since 1601-01-01; 1899-12-30 is 109205 days later.
+  return static_cast<double>(ticks.QuadPart) / 864000000000.0 - 109205.0;
+}
+
+int32_t DeliveryUtcOffsetHours() { return GetUTCOffsetHours(); }
+uint32_t DeliveryTickCount() { return GetTickCount(); }
+void DeliverySleep(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
