@@ -1,0 +1,402 @@
+// Pictures of the class library: graphics, in-memory bitmaps and the picture registry.
+#include "Graphics.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+
+KBL_PUBLISHED(TGraphic) {}
+KBL_PUBLISHED(TBitmap) {}
+KBL_PUBLISHED(TIcon) {}
+KBL_PUBLISHED(TMetafile) {}
+KBL_PUBLISHED(TJPEGImage) {}
+KBL_PUBLISHED(TPicture) {}
+
+// --- TGraphic
+
+void TGraphic::LoadFromFile(const std::string& fileName) {
+  TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(stream);
+}
+
+void TGraphic::SaveToFile(const std::string& fileName) {
+  TFileStream stream(fileName, fmCreate);
+  SaveToStream(stream);
+}
+
+void TGraphic::Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
+                        const TRect& rect, const std::string& message) {
+  OnProgress(sender, stage, percentDone, redrawNow, rect, message);
+}
+
+// --- TBitmap
+
+int32_t TBitmap::BitsPerPixelOf(TPixelFormat format) {
+  switch (format) {
+    case pf1bit: return 1;
+    case pf4bit: return 4;
+    case pf8bit: return 8;
+    case pf15bit:
+    case pf16bit: return 16;
+    case pf24bit: return 24;
+    case pfDevice:
+    case pf32bit: return 32;
+    default: return 0;
+  }
+}
+
+void TBitmap::Allocate() {
+  int32_t bits = BitsPerPixelOf(pixelFormat_);
+  stride_ = static_cast<int32_t>(((static_cast<int64_t>(width_) * bits + 31) / 32) * 4);
+  pixels_.assign(static_cast<size_t>(stride_) * static_cast<size_t>(height_), 0);
+}
+
+void TBitmap::SetSize(int32_t width, int32_t height) {
+  if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide)
+    throw EInvalidGraphic("Bitmap image is too large");
+  uint64_t rowBytes = ((static_cast<uint64_t>(width) * 32 + 31) / 32) * 4;
+  if (rowBytes * static_cast<uint64_t>(height) > kMaxPixelBytes)
+    throw EInvalidGraphic("Bitmap image is too large");
+  if (width == width_ && height == height_) return;
+  width_ = width;
+  height_ = height;
+  Allocate();
+}
+
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+  if (format == pixelFormat_) return;
+  TPixelFormat old = pixelFormat_;
+  std::vector<uint8_t> oldPixels;
+  oldPixels.swap(pixels_);
+  int32_t oldStride = stride_;
+  pixelFormat_ = format;
+  Allocate();
+  if ((old == pf1bit || old == pf4bit) && format == pf8bit) {
+    int32_t bits = old == pf1bit ? 1 : 4;
+    int32_t perByte = 8 / bits;
+    uint8_t valueMask = static_cast<uint8_t>((1 << bits) - 1);
+    for (int32_t y = 0; y < height_; ++y) {
+      const uint8_t* source = oldPixels.data() + static_cast<size_t>(y) * oldStride;
+      uint8_t* target = ScanLine(y);
+      for (int32_t x = 0; x < width_; ++x) {
+        int32_t shift = 8 - bits * (x % perByte + 1);
+        target[x] = static_cast<uint8_t>((source[x / perByte] >> shift) & valueMask);
+      }
+    }
+  }
+}
+
+uint8_t* TBitmap::ScanLine(int32_t y) {
+  if (y < 0 || y >= height_ || pixels_.empty())
+    throw EInvalidGraphic("Scan line index out of range");
+  return pixels_.data() + static_cast<size_t>(y) * static_cast<size_t>(stride_);
+}
+
+const uint8_t* TBitmap::ScanLine(int32_t y) const {
+  return const_cast<TBitmap*>(this)->ScanLine(y);
+}
+
+void TBitmap::SetPalette(const TPaletteEntries& palette) {
+  palette_.assign(palette.begin(), palette.begin() + std::min<size_t>(palette.size(), 256));
+}
+
+namespace {
+
+uint8_t RedOf(TColor c) { return static_cast<uint8_t>(c & 0xFF); }
+uint8_t GreenOf(TColor c) { return static_cast<uint8_t>((c >> 8) & 0xFF); }
+uint8_t BlueOf(TColor c) { return static_cast<uint8_t>((c >> 16) & 0xFF); }
+TColor MakeColor(int r, int g, int b) { return r | (g << 8) | (b << 16); }
+
+}  // namespace
+
+void TBitmap::FillColor(TColor color) {
+  if (pixels_.empty()) return;
+  uint8_t r = RedOf(color), g = GreenOf(color), b = BlueOf(color);
+  int32_t bits = BitsPerPixelOf(pixelFormat_);
+  if (bits <= 8) {
+    // Nearest palette entry; without a palette the grey level of the colour.
+    uint32_t index = 0;
+    if (!palette_.empty()) {
+      int64_t best = INT64_MAX;
+      for (size_t i = 0; i < palette_.size(); ++i) {
+        int64_t dr = palette_[i].peRed - r, dg = palette_[i].peGreen - g,
+                dbl = palette_[i].peBlue - b;
+        int64_t d = dr * dr + dg * dg + dbl * dbl;
+        if (d < best) {
+          best = d;
+          index = static_cast<uint32_t>(i);
+        }
+      }
+    }
+    index &= (1u << bits) - 1;
+    uint8_t byte = 0;
+    for (int32_t i = 0; i < 8 / bits; ++i) byte = static_cast<uint8_t>((byte << bits) | index);
+    std::fill(pixels_.begin(), pixels_.end(), byte);
+    return;
+  }
+  for (int32_t y = 0; y < height_; ++y) {
+    uint8_t* p = ScanLine(y);
+    for (int32_t x = 0; x < width_; ++x) {
+      switch (pixelFormat_) {
+        case pf15bit: {
+          uint16_t v = static_cast<uint16_t>(((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3));
+          p[2 * x] = static_cast<uint8_t>(v);
+          p[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+          break;
+        }
+        case pf16bit: {
+          uint16_t v = static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+          p[2 * x] = static_cast<uint8_t>(v);
+          p[2 * x + 1] = static_cast<uint8_t>(v >> 8);
+          break;
+        }
+        case pf24bit:
+          p[3 * x] = b;
+          p[3 * x + 1] = g;
+          p[3 * x + 2] = r;
+          break;
+        default:
+          p[4 * x] = b;
+          p[4 * x + 1] = g;
+          p[4 * x + 2] = r;
+          p[4 * x + 3] = 0;
+          break;
+      }
+    }
+  }
+}
+
+uint32_t TBitmap::GetPixelIndex(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return 0;
+  const uint8_t* row = ScanLine(y);
+  int32_t bits = BitsPerPixelOf(pixelFormat_);
+  if (bits >= 8) return row[x * (bits / 8)];
+  int32_t perByte = 8 / bits;
+  int32_t shift = 8 - bits * (x % perByte + 1);
+  return (row[x / perByte] >> shift) & ((1u << bits) - 1);
+}
+
+TColor TBitmap::GetPixelColor(int32_t x, int32_t y) const {
+  if (x < 0 || y < 0 || x >= width_ || y >= height_ || pixels_.empty()) return 0;
+  int32_t bits = BitsPerPixelOf(pixelFormat_);
+  if (bits <= 8) {
+    uint32_t index = GetPixelIndex(x, y);
+    if (index >= palette_.size()) return 0;
+    const TPaletteEntry& e = palette_[index];
+    return MakeColor(e.peRed, e.peGreen, e.peBlue);
+  }
+  const uint8_t* p = ScanLine(y);
+  switch (pixelFormat_) {
+    case pf15bit: {
+      int v = p[2 * x] | (p[2 * x + 1] << 8);
+      return MakeColor(((v >> 10) & 31) << 3, ((v >> 5) & 31) << 3, (v & 31) << 3);
+    }
+    case pf16bit: {
+      int v = p[2 * x] | (p[2 * x + 1] << 8);
+      return MakeColor(((v >> 11) & 31) << 3, ((v >> 5) & 63) << 2, (v & 31) << 3);
+    }
+    case pf24bit: return MakeColor(p[3 * x + 2], p[3 * x + 1], p[3 * x]);
+    default: return MakeColor(p[4 * x + 2], p[4 * x + 1], p[4 * x]);
+  }
+}
+
+void TBitmap::Clear() {
+  width_ = height_ = stride_ = 0;
+  pixels_.clear();
+  palette_.clear();
+}
+
+void TBitmap::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TBitmap*>(source);
+  if (!other) {
+    inherited::Assign(source);
+    return;
+  }
+  if (other == this) return;
+  width_ = other->width_;
+  height_ = other->height_;
+  stride_ = other->stride_;
+  pixelFormat_ = other->pixelFormat_;
+  pixels_ = other->pixels_;
+  palette_ = other->palette_;
+  transparentColor_ = other->transparentColor_;
+  SetTransparent(other->GetTransparent());
+}
+
+// --- Windows bitmap files
+
+namespace {
+
+uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void Put16(std::vector<uint8_t>& out, uint16_t v) {
+  out.push_back(static_cast<uint8_t>(v));
+  out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+[[noreturn]] void InvalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
+
+}  // namespace
+
+void TBitmap::LoadFromStream(TStream& stream) {
+  int64_t start = stream.GetPosition();
+  uint8_t head[54];
+  if (stream.Remaining() < static_cast<int64_t>(sizeof head)) InvalidBitmap();
+  stream.ReadBuffer(head, sizeof head);
+  if (head[0] != 'B' || head[1] != 'M') InvalidBitmap();
+  uint32_t dataOffset = Le32(head + 10);
+  uint32_t infoSize = Le32(head + 14);
+  int32_t width = static_cast<int32_t>(Le32(head + 18));
+  int32_t height = static_cast<int32_t>(Le32(head + 22));
+  uint16_t bits = Le16(head + 28);
+  uint32_t compression = Le32(head + 30);
+  uint32_t colours = Le32(head + 46);
+  if (infoSize < 40 || compression != 0 || width <= 0 || height == 0 || height == INT32_MIN)
+    InvalidBitmap();
+  bool bottomUp = height > 0;
+  height = bottomUp ? height : -height;
+  TPixelFormat format;
+  switch (bits) {
+    case 1: format = pf1bit; break;
+    case 4: format = pf4bit; break;
+    case 8: format = pf8bit; break;
+    case 16: format = pf15bit; break;
+    case 24: format = pf24bit; break;
+    case 32: format = pf32bit; break;
+    default: InvalidBitmap();
+  }
+  TPaletteEntries palette;
+  if (bits <= 8) {
+    uint32_t count = colours == 0 ? (1u << bits) : std::min<uint32_t>(colours, 256);
+    stream.SetPosition(start + 14 + infoSize);
+    std::vector<uint8_t> quads(count * 4);
+    stream.ReadBuffer(quads.data(), static_cast<int32_t>(quads.size()));
+    for (uint32_t i = 0; i < count; ++i)
+      palette.push_back(TPaletteEntry{quads[4 * i + 2], quads[4 * i + 1], quads[4 * i], 0});
+  }
+  TBitmap loaded;
+  loaded.SetPixelFormat(format);
+  loaded.SetSize(width, height);
+  if (static_cast<int64_t>(loaded.stride_) * height > stream.GetSize() - start) InvalidBitmap();
+  loaded.SetPalette(palette);
+  stream.SetPosition(start + dataOffset);
+  for (int32_t i = 0; i < height; ++i)
+    stream.ReadBuffer(loaded.ScanLine(bottomUp ? height - 1 - i : i), loaded.stride_);
+  Assign(&loaded);
+}
+
+void TBitmap::SaveToStream(TStream& stream) {
+  int32_t bits = BitsPerPixelOf(pixelFormat_);
+  if (bits == 0) throw EInvalidGraphic("Bitmap image is not valid");
+  uint32_t paletteCount = bits <= 8 ? (1u << bits) : 0;
+  uint32_t dataOffset = 54 + paletteCount * 4;
+  std::vector<uint8_t> out;
+  out.push_back('B');
+  out.push_back('M');
+  Put32(out, dataOffset + static_cast<uint32_t>(pixels_.size()));
+  Put32(out, 0);
+  Put32(out, dataOffset);
+  Put32(out, 40);
+  Put32(out, static_cast<uint32_t>(width_));
+  Put32(out, static_cast<uint32_t>(height_));
+  Put16(out, 1);
+  Put16(out, static_cast<uint16_t>(bits == 16 && pixelFormat_ == pf15bit ? 16 : bits));
+  Put32(out, 0);
+  Put32(out, static_cast<uint32_t>(pixels_.size()));
+  Put32(out, 2835);
+  Put32(out, 2835);
+  Put32(out, paletteCount);
+  Put32(out, 0);
+  for (uint32_t i = 0; i < paletteCount; ++i) {
+    TPaletteEntry e = i < palette_.size() ? palette_[i] : TPaletteEntry{};
+    out.insert(out.end(), {e.peBlue, e.peGreen, e.peRed, 0});
+  }
+  stream.WriteBuffer(out.data(), static_cast<int32_t>(out.size()));
+  for (int32_t y = height_ - 1; y >= 0; --y) stream.WriteBuffer(ScanLine(y), stride_);
+}
+
+// --- Pictures without a portable decoder
+
+void TIcon::LoadFromStream(TStream&) { throw EInvalidGraphic("Icon image is not valid"); }
+void TIcon::SaveToStream(TStream&) { throw EInvalidGraphicOperation("Cannot save icons"); }
+void TMetafile::LoadFromStream(TStream&) { throw EInvalidGraphic("Metafile is not valid"); }
+void TMetafile::SaveToStream(TStream&) { throw EInvalidGraphicOperation("Cannot save metafiles"); }
+void TJPEGImage::LoadFromStream(TStream&) { throw EInvalidGraphic("JPEG images are not supported"); }
+void TJPEGImage::SaveToStream(TStream&) {
+  throw EInvalidGraphicOperation("JPEG images are not supported");
+}
+
+// --- TPicture
+
+namespace {
+
+struct TFormatBinding {
+  std::string Description;
+  const TClassInfo* GraphicClass = nullptr;
+};
+
+// Keyed by the extension in upper case.
+std::map<std::string, TFormatBinding>& Registry() {
+  static std::map<std::string, TFormatBinding> registry;
+  return registry;
+}
+
+}  // namespace
+
+TPicture::~TPicture() { delete graphic_; }
+
+void TPicture::LoadFromFile(const std::string& fileName) {
+  size_t dot = fileName.find_last_of('.');
+  size_t slash = fileName.find_last_of("/\\");
+  std::string extension;
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+    extension = fileName.substr(dot + 1);
+  const TClassInfo* cls = GraphicClassOf(extension);
+  if (!cls || !cls->CreateInstance) throw EInvalidGraphic("Unknown picture file extension (." +
+                                                          extension + ")");
+  std::unique_ptr<TObject> object(cls->CreateInstance(nullptr));
+  auto* graphic = dynamic_cast<TGraphic*>(object.get());
+  if (!graphic) throw EInvalidGraphic("Unknown picture file extension (." + extension + ")");
+  graphic->LoadFromFile(fileName);
+  object.release();
+  delete graphic_;
+  graphic_ = graphic;
+}
+
+void TPicture::RegisterFileFormat(const std::string& extension, const std::string& description,
+                                  const TClassInfo* graphicClass) {
+  Registry()[UpperCase(extension)] = TFormatBinding{description, graphicClass};
+}
+
+void TPicture::UnregisterGraphicClass(const TClassInfo* graphicClass) {
+  auto& registry = Registry();
+  for (auto it = registry.begin(); it != registry.end();) {
+    if (it->second.GraphicClass == graphicClass)
+      it = registry.erase(it);
+    else
+      ++it;
+  }
+}
+
+const TClassInfo* TPicture::GraphicClassOf(const std::string& extension) {
+  auto& registry = Registry();
+  auto it = registry.find(UpperCase(extension));
+  return it == registry.end() ? nullptr : it->second.GraphicClass;
+}
+
+std::string TPicture::FileFormatDescription(const std::string& extension) {
+  auto& registry = Registry();
+  auto it = registry.find(UpperCase(extension));
+  return it == registry.end() ? std::string() : it->second.Description;
+}
+
+int32_t TPicture::RegisteredFormatCount(const TClassInfo* graphicClass) {
+  int32_t count = 0;
+  for (const auto& [extension, binding] : Registry())
+    if (!graphicClass || binding.GraphicClass == graphicClass) ++count;
+  return count;
+}
