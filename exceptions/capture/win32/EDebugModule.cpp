@@ -1,0 +1,52 @@
+// Module file names and mapped images of loaded modules, for the debug-information sources.
+#include "../EDebug.h"
+#include "../detail/EDebugPlatform_p.h"
+
+#include <windows.h>
+
+#include "exceptions/ECore.h"
+
+namespace ember_detail {
+
+namespace {
+
+// Sections are mapped as regions of their own rights: walk them all, any readable one will do.
+bool IsMappedRange(const uint8_t* base, uint32_t size) {
+  const uint8_t* at = base;
+  const uint8_t* end = base + size;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(at, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT ||
+        (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0)
+      return false;
+    at = static_cast<const uint8_t*>(info.BaseAddress) + info.RegionSize;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string PlatformModuleFileName(uintptr_t module) {
+  char name[MAX_PATH + 1] = {};
+  DWORD length = GetModuleFileNameA(reinterpret_cast<HMODULE>(module), name, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::string();
+  return std::string(name, length);
+}
+
+bool PlatformModuleImage(uintptr_t module, TELImageView& view) {
+  // A module handle is the image's base; the headers tell how much of it the loader mapped.
+  const auto* base = reinterpret_cast<const uint8_t*>(module);
+  if (!base || !IsReadableMemory(base, 64)) return false;
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew <= 0) return false;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  if (!IsReadableMemory(nt, sizeof(IMAGE_NT_HEADERS32)) || nt->Signature != IMAGE_NT_SIGNATURE)
+    return false;
+  uint32_t size = nt->OptionalHeader.SizeOfImage;
+  if (size == 0 || !IsMappedRange(base, size)) return false;
+  view.Data = base;
+  view.Size = size;
+  return true;
+}
+
+}  // namespace ember_detail

@@ -1,0 +1,142 @@
+// Bounded fuzzing of the map, JCL and TD32 readers over mutated valid data and random bytes.
+// Every input is a heap block of exactly its size so that the sanitizers report any overread.
+// KBL_FUZZ_ITERATIONS changes the count for longer local runs.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+#include "DebugDataBuilders.h"
+#include "exceptions/capture/EDebug.h"
+
+using namespace testdata;
+
+namespace {
+
+size_t Iterations() {
+  const char* text = std::getenv("KBL_FUZZ_ITERATIONS");
+  return text != nullptr ? static_cast<size_t>(std::strtoull(text, nullptr, 10)) : 100000;
+}
+
+std::vector<uint8_t> Mutate(std::vector<uint8_t> data, std::mt19937& random) {
+  std::uniform_int_distribution<int> kind(0, 5);
+  int edits = 1 + static_cast<int>(random() % 8);
+  for (int i = 0; i < edits; ++i) {
+    size_t at = data.empty() ? 0 : random() % data.size();
+    switch (kind(random)) {
+      case 0: if (!data.empty()) data[at] = static_cast<uint8_t>(random()); break;
+      case 1: if (!data.empty()) data[at] ^= static_cast<uint8_t>(1u << (random() % 8)); break;
+      case 2: data.insert(data.begin() + static_cast<long>(at), static_cast<uint8_t>(random())); break;
+      case 3: if (!data.empty()) data.erase(data.begin() + static_cast<long>(at)); break;
+      case 4: data.resize(at); break;
+      default:  // a 32-bit value with a large or boundary meaning
+        if (data.size() >= 4) {
+          uint32_t values[] = {0, 1, 0x7FFFFFFF, 0xFFFFFFFF, static_cast<uint32_t>(data.size()),
+                               static_cast<uint32_t>(random())};
+          SetU32(data, random() % (data.size() - 3), values[random() % 6]);
+        }
+    }
+  }
+  return data;
+}
+
+uint32_t Probe(std::mt19937& random) {
+  return random() % 4 == 0 ? static_cast<uint32_t>(random()) : static_cast<uint32_t>(random() % 0x1000);
+}
+
+void Exercise(TELDebugReader& reader, std::mt19937& random) {
+  for (int i = 0; i < 4; ++i) {
+    uint32_t offset = Probe(random), distance = 0;
+    reader.ModuleNameFromOffset(offset);
+    reader.ModuleStartFromOffset(offset);
+    std::string name = reader.ProcNameFromOffset(offset, distance);
+    EXPECT_LE(distance, offset);
+    reader.LineNumberFromOffset(offset);
+    reader.SourceNameFromOffset(offset);
+  }
+}
+
+Td32Builder SeedTd32() {
+  Td32Builder td;
+  uint32_t unit = td.Name("Unit1");
+  td.Modules = {{unit, {{0x0, 0x7FF}}}};
+  td.Procs = {{0x205, td.Name("@Unit1@Foo$qqrv"), 0x10, 0x40}};
+  td.Sources = {{td.Name("Unit1.pas"), {{0x0, 0x800, {{0x10, 3}, {0x20, 4}}}}}};
+  return td;
+}
+
+JclBuilder SeedJcl() {
+  JclBuilder jcl;
+  uint32_t unit = jcl.PackedName("Unit1");
+  jcl.Units = {{0, unit}};
+  jcl.Sources = {{0, jcl.PlainName("Unit1.pas")}};
+  jcl.Procs = {{0x10, jcl.PackedName("@Foo"), jcl.PackedName("Bar")}};
+  jcl.Lines = {{0x10, 3}, {0x20, 4}};
+  return jcl;
+}
+
+TEST(DebugInfoFuzz, MapFiles) {
+  std::mt19937 random(1);
+  std::string seed = SampleMapFile();
+  std::vector<uint8_t> base(seed.begin(), seed.end());
+  for (size_t i = 0; i < Iterations() / 4; ++i) {
+    std::vector<uint8_t> data = Mutate(base, random);
+    TELMapScanner scanner(std::string(data.begin(), data.end()));
+    Exercise(scanner, random);
+  }
+}
+
+TEST(DebugInfoFuzz, JclBlocks) {
+  std::mt19937 random(2);
+  std::vector<uint8_t> base = SeedJcl().Build(false);
+  for (size_t i = 0; i < Iterations(); ++i) {
+    std::vector<uint8_t> data = Mutate(base, random);
+    // Keep the header mostly intact so that the streams behind it get exercised.
+    if (data.size() >= 8 && random() % 2) {
+      SetU32(data, 0, TELBinDebugScanner::Signature);
+      data[4] = 1;
+      if (data.size() > 33) data[33] = 0;
+      data.resize(data.size() & ~size_t{3});
+    }
+    TELBinDebugScanner scanner(data, random() % 2 == 0);
+    Exercise(scanner, random);
+    scanner.DataToStr(Probe(random));
+  }
+}
+
+TEST(DebugInfoFuzz, Td32Blocks) {
+  std::mt19937 random(3);
+  std::vector<uint8_t> base = SeedTd32().Build();
+  for (size_t i = 0; i < Iterations(); ++i) {
+    std::vector<uint8_t> data = Mutate(base, random);
+    uint64_t start = 0;
+    if (IsTD32Block(data.data(), data.size(), start)) {
+      EXPECT_LE(start, data.size());
+    }
+    try {
+      TELTD32InfoScanner scanner(data);
+      Exercise(scanner, random);
+    } catch (const EAssertionFailed&) {
+      // A directory entry size other than 12 is the format's own assertion.
+    }
+  }
+}
+
+TEST(DebugInfoFuzz, RandomBytes) {
+  std::mt19937 random(4);
+  for (size_t i = 0; i < Iterations() / 4; ++i) {
+    std::vector<uint8_t> data(random() % 200);
+    for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
+    TELMapScanner map(std::string(data.begin(), data.end()));
+    Exercise(map, random);
+    TELBinDebugScanner jcl(data);
+    Exercise(jcl, random);
+    try {
+      TELTD32InfoScanner td(data);
+      Exercise(td, random);
+    } catch (const EAssertionFailed&) {
+    }
+  }
+}
+
+}  // namespace
