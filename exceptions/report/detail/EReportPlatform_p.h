@@ -28,4 +28,7 @@ std::string LogFileName(const TEmberModuleOptions& options);
 // The last-write time of a file in local time; false when it is missing.
 bool FileLocalTime(const std::string& fileName, TDateTime& time);
 
+// The id of this process.
+uint32_t CurrentProcessId();
+
 }  // namespace ember_report

@@ -53,4 +53,6 @@ bool FileLocalTime(const std::string& fileName, TDateTime& time) {
   return true;
 }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
 }  // namespace ember_report

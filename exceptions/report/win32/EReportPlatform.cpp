@@ -41,4 +41,6 @@ bool FileLocalTime(const std::string& fileName, TDateTime& time) {
   return true;
 }
 
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
+
 }  // namespace ember_report
