@@ -2,6 +2,7 @@
 # upload, the tracker senders, Simple MAPI and mailto.
 list(APPEND report_sources
   EDeliverySupport.cpp
+  ESmtp.cpp
   ESockets.cpp)
 list(APPEND report_win32_sources
   win32/EDeliveryPlatform.cpp

@@ -6,6 +6,8 @@
 #include <mutex>
 
 #include "classlib/DateUtils.h"
+#include "exceptions/EmberModuleOptions.h"
+#include "exceptions/EmberTexts.h"
 #include "classlib/SysUtils.h"
 
 namespace {
@@ -91,9 +93,15 @@ std::string DeliveryLastErrorMessage() {
 
 TEmberSendProgressState& DeliveryProgress() { return gProgress; }
 
-void SetDeliveryProgressView(TEmberSendProgressView* view) {
+void SetDeliveryProgressView(TEmberSendProgressView* view, const TEmberModuleOptions* options) {
   gProgress = TEmberSendProgressState();
   gProgress.View = view;
+  gProgress.Options = options;
+}
+
+std::string DeliveryText(int32_t index) {
+  if (gProgress.Options) return GetCustomizedExpandedText(gProgress.Options, index);
+  return ExpandVariables(GetDefaultText(index));
 }
 
 void DeliveryProgressText(const std::string& text) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class TEmberModuleOptions;
+
 // --- Last error
 
 // Codes of the library's last error, in this order from 0.
@@ -59,13 +61,19 @@ class TEmberSendProgressView {
 // recipient the SMTP sender is at and how many there are, and the bar's last position.
 struct TEmberSendProgressState {
   TEmberSendProgressView* View = nullptr;
+  // Whose texts the display shows (null: the library's defaults).
+  const TEmberModuleOptions* Options = nullptr;
   int32_t Recipient = 0;
   int32_t RecipientCount = 0;
   int32_t LastPosition = 0;
 };
 TEmberSendProgressState& DeliveryProgress();
-// Installs the display (null removes it) and clears the state.
-void SetDeliveryProgressView(TEmberSendProgressView* view);
+// Installs the display (null removes it) and the options whose texts it shows, and clears the
+// rest of the state.
+void SetDeliveryProgressView(TEmberSendProgressView* view,
+                             const TEmberModuleOptions* options = nullptr);
+// The text `index` of the progress options (expanded), else the library's default.
+std::string DeliveryText(int32_t index);
 // Shows a text on the display, when there is one.
 void DeliveryProgressText(const std::string& text);
 // Moves the bar; a position below the last one is ignored unless `allowBackwards`.

@@ -33,6 +33,14 @@ std::string FormatWithText(const char* format, const std::string& text) {
 void StartWinSock() { esock::Startup(); }
 void CleanupWinSock() { esock::Cleanup(); }
 
+std::string GetLocalHostName() {
+  try {
+    return esock::LocalHostName();
+  } catch (const Exception&) {
+    return std::string();
+  }
+}
+
 // --- Client socket
 
 TEmberClientSocket::TEmberClientSocket(const std::string& host, int32_t timeout, bool stream,

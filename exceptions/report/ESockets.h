@@ -23,6 +23,9 @@ void StartWinSock();
 // Cleans the socket library up when it was started.
 void CleanupWinSock();
 
+// The computer's host name (gethostname, 250 bytes); empty when unknown.
+std::string GetLocalHostName();
+
 // An IPv4 socket address laid out as sockaddr_in (port and address in network order).
 struct TEmberSockAddr {
   uint16_t Family = 0;
