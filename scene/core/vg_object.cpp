@@ -1,0 +1,505 @@
+// The scene object: tree links, lookups, trigger dispatch and object streams.
+#include "vg_object.h"
+
+#include <algorithm>
+
+#include "classlib/Filer.h"
+#include "classlib/FormText.h"
+#include "classlib/TypInfo.h"
+#include "vg_animation.h"
+#include "vg_control.h"
+#include "vg_effect.h"
+#include "vg_resources.h"
+#include "vg_visualobject.h"
+
+KBL_PUBLISHED(TvgObject) {
+  p.Property("Index", &TvgObject::GetIndex, &TvgObject::SetIndex).Stored(false);
+  p.Property("Parent", &TvgObject::GetParent, &TvgObject::SetParent).Stored(false);
+  KBL_PROP(BindingName);
+  KBL_PROP(ResourceName);
+}
+
+// --- Triggers
+
+bool vgTriggerMentions(const std::string& triggerText, const std::string& triggerName) {
+  if (triggerText.empty() || triggerName.empty()) return false;
+  return UpperCase(triggerText).find(UpperCase(triggerName)) != std::string::npos;
+}
+
+TvgTriggerResult vgEvaluateTrigger(TObject* instance, const std::string& trigger) {
+  TvgTriggerResult result;
+  if (instance == nullptr) return result;
+  size_t start = 0;
+  while (start <= trigger.size()) {
+    size_t end = trigger.find(';', start);
+    if (end == std::string::npos) end = trigger.size();
+    const std::string condition = trigger.substr(start, end - start);
+    start = end + 1;
+    const size_t eq = condition.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string prop = Trim(condition.substr(0, eq));
+    const std::string value = Trim(condition.substr(eq + 1));
+    TObject* target = nullptr;
+    if (prop.empty() || FindPropPath(instance, prop, target) == nullptr) continue;
+    std::string text;
+    try {
+      text = GetPropText(instance, prop);
+    } catch (const Exception&) {
+      continue;  // a property that cannot be read as text does not take part
+    }
+    const bool matched = SameText(text, value);
+    ++result.Evaluated;
+    result.LastMatched = matched;
+    if (!matched) result.AllMatched = false;
+  }
+  return result;
+}
+
+// --- Construction
+
+TvgObject::TvgObject(TComponent* owner) : TComponent(owner) {
+  vgInitSceneUnit();
+  vgRegisterSceneObject(this);
+}
+
+TvgObject::~TvgObject() { DestroyTree(); }
+
+void TvgObject::DestroyTree() {
+  if (treeDestroyed_) return;
+  treeDestroyed_ = true;
+  Destroying();
+  if (scene_ != nullptr) scene_->Notification(this, opRemove);
+  std::vector<TObject*> clients;
+  clients.swap(freeNotify_);
+  for (TObject* client : clients) {
+    auto* obj = dynamic_cast<TvgObject*>(client);
+    if (obj != nullptr && vgIsSceneObjectAlive(obj)) obj->Notification(this, opRemove);
+  }
+  // Brushes, bitmaps and paths that use this object as their resource let go here.
+  vgUnregisterSceneObject(this);
+  if (parent_ != nullptr) {
+    parent_->RemoveObject(this);
+  } else if (scene_ != nullptr) {
+    scene_->RemoveObject(this);
+  }
+  scene_ = nullptr;
+  DeleteChildren();
+  scene_ = nullptr;
+}
+
+// --- Tree
+
+void TvgObject::SetScene(IvgScene* scene) {
+  scene_ = scene;
+  for (TvgObject* child : children_) child->SetScene(scene);
+}
+
+void TvgObject::SetParent(TvgObject* parent) {
+  if (parent == parent_) return;
+  if (parent_ != nullptr) {
+    parent_->RemoveObject(this);
+  } else if (scene_ != nullptr) {
+    scene_->RemoveObject(this);
+  }
+  if (parent != nullptr) parent->AddObject(this);
+}
+
+TvgObject* TvgObject::GetChild(int32_t index) const {
+  if (index < 0 || index >= GetChildrenCount()) return nullptr;
+  return children_[static_cast<size_t>(index)];
+}
+
+void TvgObject::InheritScene() {
+  if (scene_ == nullptr && parent_ != nullptr) scene_ = parent_->scene_;
+  for (TvgObject* child : children_) child->InheritScene();
+}
+
+void TvgObject::AddObject(TvgObject* child) {
+  if (child == nullptr || child == this) return;
+  // An object never becomes a child of its own descendant: that would make a cycle.
+  for (TvgObject* p = parent_; p != nullptr; p = p->parent_) {
+    if (p == child) return;
+  }
+  if (child->parent_ != nullptr) {
+    if (child->parent_ == this) return;
+    child->SetParent(nullptr);
+  }
+  if (children_.capacity() == 0) children_.reserve(10);
+  if (std::find(children_.begin(), children_.end(), child) != children_.end()) return;
+  children_.push_back(child);
+  child->parent_ = this;
+  child->scene_ = scene_;
+  child->InheritScene();
+  if (scene_ != nullptr) child->SetScene(scene_);
+  child->ChangeParent();
+  TvgVisualObject* self = visual_;
+  TvgVisualObject* vchild = child->visual_;
+  if (self != nullptr && vchild != nullptr && vchild->align_ != vaNone) self->needRealign_ = true;
+  if (self != nullptr) {
+    if (auto* effect = dynamic_cast<TvgEffect*>(child); effect != nullptr && effect->GetEnabled()) {
+      self->hasEffects_ = true;
+    }
+  }
+  if (self != nullptr && vchild != nullptr) {
+    if (self->tempCanvas_ != nullptr) vchild->SetTempCanvasTree(self->tempCanvas_);
+    vchild->SetUpdatingTree(self->updating_, 0);
+    vchild->RecalcAbsolute();
+    vchild->RecalcOpacity();
+    vchild->RecalcEnabled();
+    vchild->RecalcUpdateRect();
+    if (self->hasEffects_) {
+      self->UpdateEffects();
+      self->Repaint();
+    }
+    if (vchild->align_ == vaNone) {
+      self->Repaint();
+    } else {
+      self->Realign();
+    }
+    self->tabList_.push_back(vchild);
+  }
+}
+
+void TvgObject::RemoveObject(TvgObject* child) {
+  auto it = std::find(children_.begin(), children_.end(), child);
+  if (it == children_.end()) return;
+  TvgVisualObject* self = visual_;
+  TvgVisualObject* vchild = child->visual_;
+  if (self != nullptr && vchild != nullptr) {
+    vchild->SetUpdatingTree(0, 0);
+    auto& tabs = self->tabList_;
+    tabs.erase(std::remove(tabs.begin(), tabs.end(), vchild), tabs.end());
+    vchild->Repaint();
+  }
+  child->parent_ = nullptr;
+  child->SetScene(nullptr);
+  child->cachedIndex_ = -1;
+  children_.erase(std::find(children_.begin(), children_.end(), child));
+  for (TvgObject* sibling : children_) sibling->cachedIndex_ = -1;
+  if (self != nullptr) {
+    self->RecalcHasEffects();
+    if (vchild != nullptr) {
+      self->needRealign_ = std::any_of(children_.begin(), children_.end(), [](TvgObject* c) {
+        return c->visual_ != nullptr && c->visual_->align_ != vaNone;
+      });
+      vchild->SetTempCanvasTree(nullptr);
+    }
+  }
+}
+
+void TvgObject::DeleteChildren() {
+  while (!children_.empty()) {
+    TvgObject* child = children_.front();
+    children_.erase(children_.begin());
+    child->parent_ = nullptr;
+    child->SetScene(nullptr);
+    delete child;
+  }
+  children_.clear();
+  children_.shrink_to_fit();
+}
+
+int32_t TvgObject::GetIndex() {
+  if (parent_ == nullptr) return -1;
+  const auto& list = parent_->children_;
+  if (cachedIndex_ < 0 || cachedIndex_ >= static_cast<int32_t>(list.size()) ||
+      list[static_cast<size_t>(cachedIndex_)] != this) {
+    auto it = std::find(list.begin(), list.end(), this);
+    cachedIndex_ = it == list.end() ? -1 : static_cast<int32_t>(it - list.begin());
+  }
+  return cachedIndex_;
+}
+
+void TvgObject::SetIndex(int32_t index) {
+  if (parent_ == nullptr) return;
+  auto& list = parent_->children_;
+  auto it = std::find(list.begin(), list.end(), this);
+  if (it == list.end()) return;
+  index = std::clamp<int32_t>(index, 0, static_cast<int32_t>(list.size()) - 1);
+  list.erase(it);
+  list.insert(list.begin() + index, this);
+  for (TvgObject* sibling : list) sibling->cachedIndex_ = -1;
+  if (visual_ != nullptr && parent_->visual_ != nullptr && !HasState(csLoading)) parent_->visual_->Realign();
+}
+
+void TvgObject::BringToFront() {
+  if (parent_ == nullptr) return;
+  SetIndex(parent_->GetChildrenCount() - 1);
+  if (visual_ != nullptr) visual_->Repaint();
+}
+
+void TvgObject::SendToBack() {
+  if (parent_ == nullptr) return;
+  SetIndex(0);
+  if (visual_ != nullptr && parent_->visual_ != nullptr) parent_->visual_->Realign();
+}
+
+void TvgObject::SortChildren(const std::function<int(TvgObject*, TvgObject*)>& compare) {
+  std::stable_sort(children_.begin(), children_.end(),
+                   [&compare](TvgObject* a, TvgObject* b) { return compare(a, b) < 0; });
+  for (TvgObject* child : children_) child->cachedIndex_ = -1;
+}
+
+void TvgObject::AddObjectsToList(std::vector<TvgObject*>& list) {
+  list.push_back(this);
+  for (TvgObject* child : children_) child->AddObjectsToList(list);
+}
+
+void TvgObject::AddControlsToList(std::vector<TvgObject*>& list) {
+  if (Is<TvgControl>()) list.push_back(this);
+  for (TvgObject* child : children_) child->AddControlsToList(list);
+}
+
+void TvgObject::SetStored(bool value) {
+  if (stored_ == value) return;
+  stored_ = value;
+  for (TvgObject* child : children_) child->SetStored(value);
+}
+
+// --- Lookups
+
+TvgObject* TvgObject::FindResource(const std::string& name) {
+  if (name.empty()) return nullptr;
+  for (TvgObject* child : children_) {
+    if (SameText(child->resourceName_, name)) return child;
+    if (child->Is<TvgControl>()) continue;  // a control's style is not searched from outside
+    if (TvgObject* found = child->FindResource(name)) return found;
+  }
+  return nullptr;
+}
+
+TvgObject* TvgObject::FindBinding(const std::string& name) {
+  if (SameText(bindingName_, name)) return this;
+  for (TvgObject* child : children_) {
+    if (TvgObject* found = child->FindBinding(name)) return found;
+  }
+  return nullptr;
+}
+
+Variant TvgObject::GetBinding(const std::string& name) {
+  TvgObject* obj = FindBinding(name);
+  return obj != nullptr ? obj->GetData() : Variant(std::string());
+}
+
+void TvgObject::SetBinding(const std::string& name, const Variant& value) {
+  if (TvgObject* obj = FindBinding(name)) obj->SetData(value);
+}
+
+Variant TvgObject::GetData() { return Variant(GetName()); }
+
+void TvgObject::UpdateStyle() {
+  if (HasState(csLoading) || HasState(csDestroying)) return;
+  // A child may replace its style (and so the list) while it updates: walk by index.
+  for (size_t i = 0; i < children_.size(); ++i) children_[i]->UpdateStyle();
+}
+
+// --- Animations and effects
+
+void TvgObject::StartAnimation(const std::string& name) {
+  for (size_t i = 0; i < children_.size(); ++i) {
+    if (auto* a = dynamic_cast<TvgAnimation*>(children_[i]); a != nullptr && SameText(a->GetName(), name)) {
+      a->Start();
+    }
+  }
+}
+
+void TvgObject::StopAnimation(const std::string& name) {
+  for (size_t i = children_.size(); i > 0; --i) {
+    if (i > children_.size()) continue;
+    if (auto* a = dynamic_cast<TvgAnimation*>(children_[i - 1]); a != nullptr && SameText(a->GetName(), name)) {
+      a->Stop();
+    }
+  }
+}
+
+namespace {
+
+// Style parts: locked visual children that ignore the mouse receive the control's triggers.
+bool PassesTriggers(TvgObject* child) {
+  TvgVisualObject* v = child->Visual();
+  return v != nullptr && v->GetLocked() && !v->GetHitTest();
+}
+
+}  // namespace
+
+void TvgObject::StartTriggerAnimation(TvgObject* instance, const std::string& trigger) {
+  StopTriggerAnimation(instance);
+  for (size_t i = 0; i < children_.size(); ++i) {
+    TvgObject* child = children_[i];
+    if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
+      a->StartTrigger(instance, trigger);
+    } else if (PassesTriggers(child)) {
+      child->StartTriggerAnimation(instance, trigger);
+    }
+  }
+}
+
+void TvgObject::StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) {
+  StopTriggerAnimation(instance);
+  for (size_t i = 0; i < children_.size(); ++i) {
+    TvgObject* child = children_[i];
+    if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
+      a->StartTrigger(instance, trigger);
+      vgWaitForAnimation(a);
+    } else if (PassesTriggers(child)) {
+      child->StartTriggerAnimationWait(instance, trigger);
+    }
+  }
+}
+
+void TvgObject::StopTriggerAnimation(TvgObject* instance) {
+  for (size_t i = 0; i < children_.size(); ++i) {
+    TvgObject* child = children_[i];
+    if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
+      if (!a->GetTrigger().empty()) a->Stop();
+    } else if (PassesTriggers(child)) {
+      child->StopTriggerAnimation(instance);
+    }
+  }
+}
+
+void TvgObject::ApplyTriggerEffect(TvgObject* instance, const std::string& trigger) {
+  for (size_t i = 0; i < children_.size(); ++i) {
+    TvgObject* child = children_[i];
+    if (auto* e = dynamic_cast<TvgEffect*>(child)) {
+      e->ApplyTrigger(instance, trigger);
+    } else if (PassesTriggers(child)) {
+      child->ApplyTriggerEffect(instance, trigger);
+    }
+  }
+}
+
+namespace {
+
+// The float animation lives with the shapes and controls; it is created by class name.
+TvgAnimation* CreateFloatAnimation(TvgObject* parent, const std::string& propertyName, float newValue,
+                                   float duration, TvgAnimationType animationType,
+                                   TvgInterpolationType interpolation) {
+  const TClassInfo* cls = GetClass("TvgFloatAnimation");
+  if (cls == nullptr) return nullptr;
+  auto* animation = dynamic_cast<TvgAnimation*>(cls->Create(parent));
+  if (animation == nullptr) return nullptr;
+  animation->SetParent(parent);
+  animation->SetDuration(duration);
+  animation->SetAnimationType(animationType);
+  animation->SetInterpolation(interpolation);
+  try {
+    SetPropValue(animation, "PropertyName", Variant(propertyName));
+    SetPropValue(animation, "StopValue", Variant(static_cast<double>(newValue)));
+    SetPropValue(animation, "StartFromCurrent", Variant(true));
+  } catch (const Exception&) {
+    delete animation;
+    return nullptr;
+  }
+  return animation;
+}
+
+void FreeFinishedAnimation(void*, TObject* sender) { delete sender; }
+
+}  // namespace
+
+void TvgObject::AnimateFloat(const std::string& propertyName, float newValue, float duration,
+                             TvgAnimationType animationType, TvgInterpolationType interpolation) {
+  TvgAnimation* animation =
+      CreateFloatAnimation(this, propertyName, newValue, duration, animationType, interpolation);
+  if (animation == nullptr) return;
+  animation->OnFinish = TNotifyEvent::FromFunction(&FreeFinishedAnimation, nullptr);
+  animation->Start();
+}
+
+void TvgObject::AnimateFloatWait(const std::string& propertyName, float newValue, float duration,
+                                 TvgAnimationType animationType, TvgInterpolationType interpolation) {
+  TvgAnimation* animation =
+      CreateFloatAnimation(this, propertyName, newValue, duration, animationType, interpolation);
+  if (animation == nullptr) return;
+  animation->Start();
+  vgWaitForAnimation(animation);
+  delete animation;
+}
+
+// --- Free notification
+
+int32_t TvgObject::AddFreeNotify(TObject* obj) {
+  auto it = std::find(freeNotify_.begin(), freeNotify_.end(), obj);
+  if (it != freeNotify_.end()) return static_cast<int32_t>(it - freeNotify_.begin());
+  freeNotify_.push_back(obj);
+  return static_cast<int32_t>(freeNotify_.size()) - 1;
+}
+
+void TvgObject::RemoveFreeNotify(TObject* obj) {
+  freeNotify_.erase(std::remove(freeNotify_.begin(), freeNotify_.end(), obj), freeNotify_.end());
+}
+
+// --- Object streams
+
+void TvgObject::SaveToBinStream(TStream& stream) {
+  const std::string name = GetName();
+  SetName(std::string());
+  try {
+    WriteComponentToStream(stream, this);
+  } catch (...) {
+    SetName(name);
+    throw;
+  }
+  SetName(name);
+}
+
+void TvgObject::SaveToTextStream(TStream& stream) {
+  TMemoryStream binary;
+  SaveToBinStream(binary);
+  binary.SetPosition(0);
+  ObjectBinaryToText(binary, stream);
+}
+
+void TvgObject::LoadFromBinStream(TStream& stream) { vgLoadObjectFromBinStream(this, stream); }
+
+TvgObject* TvgObject::Clone(TComponent* owner) {
+  TMemoryStream stream;
+  SaveToBinStream(stream);
+  stream.SetPosition(0);
+  TObject* created = ClassInfo()->Create(owner);
+  auto* copy = dynamic_cast<TvgObject*>(created);
+  if (copy == nullptr) {
+    delete created;
+    return nullptr;
+  }
+  try {
+    copy->LoadFromBinStream(stream);
+  } catch (...) {
+    delete copy;
+    throw;
+  }
+  return copy;
+}
+
+// --- Component streaming hooks
+
+void TvgObject::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  if (Is<TvgContent>()) return;  // its children stream with its parent
+  for (TvgObject* child : children_) {
+    if (child->Is<TvgContent>()) {
+      for (TvgObject* inner : child->children_) {
+        if (inner->stored_) proc(inner);
+      }
+    }
+    if (child->stored_) proc(child);
+  }
+}
+
+TComponent* TvgObject::GetParentComponent() const {
+  TvgObject* p = parent_;
+  if (p != nullptr && (p->Is<TvgContent>() || vgInheritsFromName(p, "TvgComboListBox"))) {
+    return p->parent_ != nullptr ? p->parent_ : p;
+  }
+  if (p != nullptr) return p;
+  return scene_ != nullptr ? scene_->GetOwner() : nullptr;
+}
+
+void TvgObject::SetParentComponent(TComponent* parent) {
+  if (parent_ != nullptr) parent_->RemoveObject(this);
+  if (auto* obj = dynamic_cast<TvgObject*>(parent)) {
+    obj->AddObject(this);
+  } else if (IvgScene* scene = vgQueryScene(parent)) {
+    scene->AddObject(this);
+  }
+}

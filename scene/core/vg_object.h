@@ -1,0 +1,164 @@
+// The scene object: base of everything in a scene tree (children, parent, scene link, lookup
+// names, animations and effects by name and trigger, object streams and cloning).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "classlib/Classes.h"
+#include "classlib/Streams.h"
+#include "classlib/Variants.h"
+#include "vg_easing.h"
+#include "vg_registry.h"
+#include "vg_sceneintf.h"
+
+class TvgVisualObject;
+
+// A node of the scene tree. Children are owned: freeing an object frees its children. The tree
+// runs on the GUI thread only.
+class TvgObject : public TComponent, public IvgSceneEntry {
+  KBL_DECLARE_CLASS(TvgObject, TComponent)
+ public:
+  explicit TvgObject(TComponent* owner);
+  ~TvgObject() override;
+
+  // --- Tree
+  // Stores the scene and passes it to every child.
+  virtual void SetScene(IvgScene* scene);
+  IvgScene* GetScene() const { return scene_; }
+  // Called on a child right after AddObject linked it.
+  virtual void ChangeParent() {}
+  TvgObject* GetParent() const { return parent_; }
+  // Moves the object under `parent` (nullptr: only clears the link after leaving the old one).
+  virtual void SetParent(TvgObject* parent);
+  // Appends `child` (detached from its old parent first); nothing for nullptr or a child that
+  // is already there.
+  virtual void AddObject(TvgObject* child);
+  // Unlinks `child` without freeing it; nothing when it is not a child.
+  virtual void RemoveObject(TvgObject* child);
+  // Frees every child.
+  virtual void DeleteChildren();
+  // nullptr when out of range.
+  TvgObject* GetChild(int32_t index) const;
+  int32_t GetChildrenCount() const { return static_cast<int32_t>(children_.size()); }
+  const std::vector<TvgObject*>& Children() const { return children_; }
+  // Takes the parent's scene when this object has none; then the same for the children.
+  void InheritScene();
+  // The position among the parent's children; -1 without a parent.
+  int32_t GetIndex();
+  // Moves the object within its parent's children (clamped to the list).
+  void SetIndex(int32_t index);
+  void BringToFront();
+  void SendToBack();
+  // Stable sort of the children.
+  void SortChildren(const std::function<int(TvgObject*, TvgObject*)>& compare);
+  // Pre-order: this object, then each subtree.
+  void AddObjectsToList(std::vector<TvgObject*>& list);
+  void AddControlsToList(std::vector<TvgObject*>& list);
+  bool IsVisual() const { return visual_ != nullptr; }
+  TvgVisualObject* Visual() const { return visual_; }
+
+  // --- Names and data binding
+  const std::string& GetResourceName() const { return resourceName_; }
+  void SetResourceName(const std::string& name) { resourceName_ = name; }
+  const std::string& GetBindingName() const { return bindingName_; }
+  void SetBindingName(const std::string& name) { bindingName_ = name; }
+  // Depth-first child whose ResourceName equals `name` (ASCII case ignored); a styled control's
+  // subtree is not searched through its parent. nullptr for "" or none.
+  virtual TvgObject* FindResource(const std::string& name);
+  // This object or the first descendant (depth first) whose BindingName matches; nullptr.
+  TvgObject* FindBinding(const std::string& name);
+  // The bound object's data; an empty string when none is bound under that name.
+  virtual Variant GetBinding(const std::string& name);
+  virtual void SetBinding(const std::string& name, const Variant& value);
+  // The component name; controls answer their value.
+  virtual Variant GetData();
+  virtual void SetData(const Variant& value) {}
+  // ";"-separated item classes for design-time editors; empty here.
+  virtual std::string GetItemClassNames() { return std::string(); }
+  // Re-applies styles below this object (controls fetch theirs again).
+  virtual void UpdateStyle();
+
+  // --- Streaming flag
+  bool GetStored() const { return stored_; }
+  // Sets the flag on this object and every descendant.
+  void SetStored(bool value);
+
+  // --- Animations and effects
+  // Starts (first to last) or stops (last to first) every child animation of that Name.
+  virtual void StartAnimation(const std::string& name);
+  virtual void StopAnimation(const std::string& name);
+  // Offers a trigger to the child animations, and through locked parts that ignore the mouse
+  // (style parts) to theirs.
+  virtual void StartTriggerAnimation(TvgObject* instance, const std::string& trigger);
+  // As StartTriggerAnimation, waiting for each started animation to finish.
+  virtual void StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger);
+  virtual void StopTriggerAnimation(TvgObject* instance);
+  virtual void ApplyTriggerEffect(TvgObject* instance, const std::string& trigger);
+  // Animates a float property to `newValue` with a temporary animation that frees itself.
+  void AnimateFloat(const std::string& propertyName, float newValue, float duration = 0.2f,
+                    TvgAnimationType animationType = vgAnimationIn,
+                    TvgInterpolationType interpolation = vgInterpolationLinear);
+  // The same, returning when the animation has ended.
+  void AnimateFloatWait(const std::string& propertyName, float newValue, float duration = 0.2f,
+                        TvgAnimationType animationType = vgAnimationIn,
+                        TvgInterpolationType interpolation = vgInterpolationLinear);
+
+  // --- Free notification of plain objects
+  // Adds once; answers the index. Scene objects in the list get Notification(opRemove) when
+  // this one goes.
+  int32_t AddFreeNotify(TObject* obj);
+  void RemoveFreeNotify(TObject* obj);
+
+  // --- Object streams ("TPF0")
+  // The object and its stored children as form text (without its Name).
+  void SaveToTextStream(TStream& stream);
+  void SaveToBinStream(TStream& stream);
+  // Reads properties and children; read errors are skipped and unknown handlers left empty.
+  void LoadFromBinStream(TStream& stream);
+  // A copy of the object's class owned by `owner`, loaded from this object's stream; nullptr
+  // when the class cannot be created.
+  TvgObject* Clone(TComponent* owner);
+
+  // --- Component streaming hooks
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override;
+  TComponent* GetParentComponent() const override;
+  bool HasParent() const override { return true; }
+  void SetParentComponent(TComponent* parent) override;
+
+  // --- IvgSceneEntry
+  std::string GetSceneResourceName() const override { return resourceName_; }
+  bool GetSceneStored() const override { return stored_; }
+
+ protected:
+  // Detaches from parent and scene and frees the children; safe to call more than once. The
+  // most derived class with state that its parent's RemoveObject reads calls it first.
+  void DestroyTree();
+  int32_t cachedIndex_ = -1;
+  TvgVisualObject* visual_ = nullptr;  // set by the visual object's constructor
+
+ private:
+  friend class TvgVisualObject;
+  std::vector<TObject*> freeNotify_;
+  std::string resourceName_;
+  bool stored_ = true;
+  bool treeDestroyed_ = false;
+  std::string bindingName_;
+  std::vector<TvgObject*> children_;
+  TvgObject* parent_ = nullptr;
+  IvgScene* scene_ = nullptr;
+};
+
+// Decides a trigger text ("IsMouseOver=true;IsPressed=false") against the published properties
+// of `instance`: the number of conditions that named a property of the object, and whether the
+// last (or every) one of them matched.
+struct TvgTriggerResult {
+  int32_t Evaluated = 0;
+  bool AllMatched = true;
+  bool LastMatched = false;
+};
+TvgTriggerResult vgEvaluateTrigger(TObject* instance, const std::string& trigger);
+// True when the upper-cased trigger name occurs in the upper-cased trigger text.
+bool vgTriggerMentions(const std::string& triggerText, const std::string& triggerName);

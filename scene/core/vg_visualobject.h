@@ -1,0 +1,359 @@
+// The visual object: a scene object with geometry, layout of aligned children, cached absolute
+// matrix, opacity and enabled state, update rects, painting through the abstract canvas, hit
+// testing, mouse, keyboard, focus and drag input, and the triggers those fire.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "classlib/Classes.h"
+#include "vg_geometry.h"
+#include "vg_object.h"
+#include "vg_types.h"
+
+class TvgBitmap;
+class TvgCanvas;
+
+KBL_ENUM(TvgAlign, vaNone, vaTopLeft, vaTopRight, vaBottomLeft, vaBottomRight, vaTop, vaLeft, vaRight, vaBottom,
+         vaMostTop, vaMostBottom, vaMostLeft, vaMostRight, vaClient, vaContents, vaCenter, vaVertCenter,
+         vaHorzCenter, vaHorizontal, vaVertical, vaScale, vaFit, vaFitLeft, vaFitRight)
+KBL_ENUM(TvgDragMode, vgDragManual, vgDragAutomatic)
+KBL_ENUM(TMouseButton, mbLeft, mbRight, mbMiddle)
+KBL_ENUM(TShiftStateFlag, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble)
+using TShiftState = TEnumSet<TShiftStateFlag>;
+
+// What a drag carries: the dragged scene object, dropped file names or other data.
+struct TvgDragObject {
+  TObject* Source = nullptr;
+  std::vector<WideString> Files;
+  Variant Data;
+};
+
+using TOnPaintEvent = TMethod<void(TObject* sender, TvgCanvas* canvas, const TvgRect& rect)>;
+using TvgMouseEvent = TMethod<void(TObject* sender, TMouseButton button, TShiftState shift, float x, float y)>;
+using TvgMouseMoveEvent = TMethod<void(TObject* sender, TShiftState shift, float x, float y, float dx, float dy)>;
+using TvgMouseWheelEvent = TMethod<void(TObject* sender, TShiftState shift, int32_t wheelDelta, bool& handled,
+                                        const TvgPoint& mousePos)>;
+using TvgKeyEvent = TMethod<void(TObject* sender, uint16_t& key, WideChar& keyChar, TShiftState shift)>;
+using TvgCanFocusedEvent = TMethod<void(TObject* sender, bool& allow)>;
+using TvgDragEnterEvent = TMethod<void(TObject* sender, const TvgDragObject& data, const TvgPoint& point)>;
+using TvgDragOverEvent = TMethod<void(TObject* sender, const TvgDragObject& data, const TvgPoint& point,
+                                      bool& accept)>;
+using TvgDragDropEvent = TvgDragEnterEvent;
+
+// Answers true for objects the design mode outlines (installed by the design-mode code).
+using TvgDesignOutlineHook = bool (*)(TComponent* sceneOwner, TvgObject* obj);
+void vgSetDesignOutlineHook(TvgDesignOutlineHook hook);
+// The process-wide switch that suppresses focus effects (off by default).
+bool& vgDisableFocusEffects();
+
+class TvgVisualObject : public TvgObject {
+  KBL_DECLARE_CLASS(TvgVisualObject, TvgObject)
+ public:
+  explicit TvgVisualObject(TComponent* owner);
+  ~TvgVisualObject() override;
+
+  // --- Tree (overrides)
+  void Loaded() override;
+  void SetScene(IvgScene* scene) override;
+
+  // --- Geometry
+  TvgPosition* GetPosition() const { return position_; }
+  void SetPosition(TvgPosition* value) { position_->Assign(value); }
+  TvgPosition* GetScale() const { return scale_; }
+  void SetScale(TvgPosition* value) { scale_->Assign(value); }
+  TvgPosition* GetSkew() const { return skew_; }
+  TvgPosition* GetRotateCenter() const { return rotateCenter_; }
+  void SetRotateCenter(TvgPosition* value) { rotateCenter_->Assign(value); }
+  float GetRotateAngle() const { return rotateAngle_; }
+  // Stores the angle normalised to [-180, 360) and recomputes the matrix.
+  void SetRotateAngle(float angle);
+  float GetWidth() const { return width_; }
+  float GetHeight() const { return height_; }
+  // At design time a negative size is made positive and negates the scale; at run time it is
+  // stored as given.
+  virtual void SetWidth(float value);
+  virtual void SetHeight(float value);
+  virtual void SetBounds(float x, float y, float width, float height);
+  // r in the parent's children space.
+  virtual void SetBoundsRect(const TvgRect& r);
+  // Size and last aligned size without repaint or layout.
+  void SetSizeNoAlign(float width, float height);
+  TvgBounds* GetMargins() const { return margins_; }
+  void SetMargins(TvgBounds* value) { margins_->Assign(value); }
+  TvgBounds* GetPadding() const { return padding_; }
+  void SetPadding(TvgBounds* value) { padding_->Assign(value); }
+  TvgAlign GetAlign() const { return align_; }
+  virtual void SetAlign(TvgAlign value);
+  bool GetVisible() const { return visible_; }
+  virtual void SetVisible(bool value);
+  bool GetIsVisible() const { return visible_; }
+  // Shows or hides without repaint, layout or triggers (painting passes that hide parts).
+  void SetVisibleRaw(bool value) { visible_ = value; }
+  float GetOpacity() const { return opacity_; }
+  // Clamped to [0, 1].
+  void SetOpacity(float value);
+  bool GetEnabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  bool GetHitTest() const { return hitTest_; }
+  void SetHitTest(bool value) { hitTest_ = value; }
+  bool GetClipChildren() const { return clipChildren_; }
+  void SetClipChildren(bool value);
+  bool GetClipParent() const { return clipParent_; }
+  void SetClipParent(bool value);
+  bool GetCanClipped() const { return canClipped_; }
+  void SetCanClipped(bool value) { canClipped_ = value; }
+  bool GetLocked() const { return locked_; }
+  void SetLocked(bool value) { locked_ = value; }
+  // Sets Locked on this object and every visual descendant.
+  void SetLockedTree(bool value);
+  bool GetDesignHide() const { return designHide_; }
+  void SetDesignHide(bool value);
+  // Sets DesignHide on this object and every visual descendant, without the designer step.
+  void SetDesignHideTree(bool value);
+  // Set by containers that lay their items out themselves: Realign then does nothing.
+  bool GetDisableLayout() const { return disableLayout_; }
+  void SetDisableLayout(bool value) { disableLayout_ = value; }
+
+  // --- Matrices and rects
+  const TvgMatrix& GetLocalMatrix() const { return localMatrix_; }
+  virtual TvgMatrix GetAbsoluteMatrix();
+  virtual TvgMatrix GetChildrenMatrix() { return IdentityMatrix; }
+  virtual TvgPoint GetAbsoluteScale();
+  virtual TvgRect GetLocalRect() { return vgRect(0, 0, width_, height_); }
+  virtual TvgRect GetBoundsRect() { return vgRect(0, 0, width_, height_); }
+  virtual TvgRect GetClipRect() { return vgRect(0, 0, width_, height_); }
+  virtual TvgRect GetParentedRect();
+  virtual TvgRect GetAbsoluteRect();
+  virtual TvgRect GetEffectsRect();
+  // The cached area this object and its children cover on the scene.
+  virtual TvgRect GetUpdateRect();
+  virtual float GetAbsoluteOpacity();
+  virtual bool GetAbsoluteEnabled();
+  virtual void RecalcOpacity();
+  virtual void RecalcAbsolute();
+  void RecalcEnabled();
+  // Marks the cached update rect stale here and below (and on a parent this object sticks out
+  // of, when it does not clip).
+  void RecalcUpdateRect();
+  virtual TvgPoint AbsoluteToLocal(const TvgPoint& p);
+  virtual TvgPoint LocalToAbsolute(const TvgPoint& p);
+  virtual TvgPoint AbsoluteToLocalVector(const TvgPoint& v);
+  virtual TvgPoint LocalToAbsoluteVector(const TvgPoint& v);
+  // Scene coordinates; the topmost object that accepts the hit, or nullptr.
+  virtual TvgVisualObject* ObjectByPoint(float x, float y);
+  virtual bool PointInObject(float x, float y);
+  // Visible, and so is every visual ancestor.
+  virtual bool GetParentedVisible();
+
+  // --- Updating and layout
+  // Nested BeginUpdate/EndUpdate suspend repaint and layout here and below.
+  virtual void BeginUpdate();
+  virtual void EndUpdate();
+  int32_t GetUpdateCounter() const { return updating_; }
+  // Lays out the aligned children.
+  virtual void Realign();
+  // Queues the update rect with the scene (see the conditions in the source).
+  void Repaint();
+  // Marks the effect images of this object and its ancestors for re-rendering.
+  void UpdateEffects();
+  bool GetHasEffects() const { return hasEffects_; }
+  bool GetEffectsDirty() const { return effectsDirty_; }
+  bool GetNeedRealign() const { return needRealign_; }
+  // Recomputes the has-effects flag from the enabled effect children.
+  void RecalcHasEffects();
+  void SetDisableEffects(bool value) { disableEffects_ = value; }
+
+  // --- Painting
+  // The temporary canvas while painting into a bitmap, else the scene's.
+  TvgCanvas* GetCanvas();
+  void SetTempCanvas(TvgCanvas* canvas);
+  virtual void ApplyResource() {}
+  virtual void BeforePaint() {}
+  virtual void Paint() {}
+  virtual void AfterPaint() {}
+  virtual void PaintChildren();
+  // Paints this object into another canvas at rect (its scale follows the rect), as a child of
+  // `parent` for the time of the call. Position, scale, angle and parent are restored after.
+  void PaintTo(TvgCanvas* canvas, const TvgRect& rect, TvgObject* parent = nullptr);
+  // A new bitmap of the object's rounded size with the object painted into it; the caller owns
+  // it; nullptr without a scene or canvas class.
+  TvgBitmap* MakeScreenshot();
+  bool GetPaintingToBitmap() const { return inPaintTo_; }
+
+  // --- Caret of text controls (a "TvgRectangle" child, when that class is registered)
+  void ShowCaret();
+  void HideCaret();
+  void SetCaretPos(const TvgPoint& p);
+  void SetCaretSize(const TvgPoint& size);
+  void SetCaretColor(TvgColor color);
+  TvgVisualObject* GetCaret() const { return caret_; }
+
+  // --- Input
+  virtual void DesignSelect() {}
+  virtual void DesignClick() {}
+  virtual void DesignInsert() {}
+  virtual void BeginAutoDrag();
+  virtual void Click();
+  virtual void DblClick();
+  virtual void MouseDown(TMouseButton button, TShiftState shift, float x, float y);
+  virtual void MouseMove(TShiftState shift, float x, float y, float dx, float dy);
+  virtual void MouseUp(TMouseButton button, TShiftState shift, float x, float y);
+  virtual void MouseWheel(TShiftState shift, int32_t wheelDelta, bool& handled);
+  virtual void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift);
+  virtual void KeyUp(uint16_t& key, WideChar& keyChar, TShiftState shift);
+  virtual void DialogKey(uint16_t& key, TShiftState shift);
+  virtual void MouseEnter();
+  virtual void MouseLeave();
+  // Opens the popup menu hook at a screen point.
+  virtual void ContextMenu(const TvgPoint& screenPoint);
+  virtual void DragEnter(const TvgDragObject& data, const TvgPoint& point);
+  virtual void DragOver(const TvgDragObject& data, const TvgPoint& point, bool& accept);
+  virtual void DragDrop(const TvgDragObject& data, const TvgPoint& point);
+  virtual void DragLeave();
+  virtual void DragEnd();
+  virtual void Select(TvgVisualObject* obj) {}
+  virtual void EnterFocus();
+  virtual void KillFocus();
+  // The drop target under a scene point, or nullptr.
+  TvgVisualObject* FindTarget(const TvgPoint& p, const TvgDragObject& data);
+  void SetFocus();
+  void Capture();
+  void ReleaseCapture();
+  bool GetIsMouseOver() const { return isMouseOver_; }
+  bool GetIsFocused() const { return isFocused_; }
+  bool GetIsDragOver() const { return isDragOver_; }
+  bool GetCanFocused() const { return canFocused_; }
+  void SetCanFocused(bool value) { canFocused_ = value; }
+  bool GetAutoCapture() const { return autoCapture_; }
+  void SetAutoCapture(bool value) { autoCapture_ = value; }
+  bool GetDisableFocusEffect() const { return disableFocusEffect_; }
+  void SetDisableFocusEffect(bool value) { disableFocusEffect_ = value; }
+  bool GetDragDisableHighlight() const { return dragDisableHighlight_; }
+  void SetDragDisableHighlight(bool value) { dragDisableHighlight_ = value; }
+  TvgDragMode GetDragMode() const { return dragMode_; }
+  void SetDragMode(TvgDragMode value) { dragMode_ = value; }
+  int32_t GetCursor() const { return cursor_; }
+  void SetCursor(int32_t value) { cursor_ = value; }
+  const WideString& GetHint() const { return hint_; }
+  void SetHint(const WideString& value) { hint_ = value; }
+  bool GetShowHint() const { return showHint_; }
+  void SetShowHint(bool value) { showHint_ = value; }
+  // Fires the trigger on the animations, then on the effects.
+  void FireTrigger(const std::string& trigger);
+
+  // --- Tab order
+  int32_t GetTabOrder();
+  void SetTabOrder(int32_t value);
+  const std::vector<TvgVisualObject*>& TabList() const { return tabList_; }
+  // Rebuilds the parent's list from the positions stored while loading.
+  void SortTabList();
+
+  // --- Events
+  TOnPaintEvent OnBeforePaint;
+  TOnPaintEvent OnPaint;
+  TNotifyEvent OnApplyResource;
+  TNotifyEvent OnClick;
+  TNotifyEvent OnDblClick;
+  TvgMouseEvent OnMouseDown;
+  TvgMouseMoveEvent OnMouseMove;
+  TvgMouseEvent OnMouseUp;
+  TvgMouseWheelEvent OnMouseWheel;
+  TNotifyEvent OnMouseEnter;
+  TNotifyEvent OnMouseLeave;
+  TvgKeyEvent OnKeyDown;
+  TvgKeyEvent OnKeyUp;
+  TvgCanFocusedEvent OnCanFocused;
+  TNotifyEvent OnEnterFocus;
+  TNotifyEvent OnKillFocus;
+  TvgDragEnterEvent OnDragEnter;
+  TNotifyEvent OnDragLeave;
+  TvgDragOverEvent OnDragOver;
+  TvgDragDropEvent OnDragDrop;
+  TNotifyEvent OnDragEnd;
+  // Called by ContextMenu (the popup menu of the platform), with the screen point.
+  TMethod<void(TObject* sender, const TvgPoint& screenPoint)> OnContextPopup;
+
+  // Stored conditions.
+  bool IsOpacityStored() const { return opacity_ != 1.0f; }
+
+ protected:
+  // The local matrix from scale, position and angle; then repaint (see the source).
+  void MatrixChanged(TObject* sender = nullptr);
+  bool IsLoading() const { return HasState(csLoading); }
+  bool IsDesigning() const;
+  bool CanRepaint();
+  TvgObject* SceneRoot();
+
+ private:
+  friend class TvgObject;
+  void PaddingChanged(TObject*);
+  void MarginsChanged(TObject*);
+  void RealignChild(TvgVisualObject* child, TvgAlign a, TvgRect& r);
+  void SetUpdatingTree(int32_t value, int32_t delta);
+  void SetTempCanvasTree(TvgCanvas* canvas);
+  void SetInPaintToTree(bool value);
+  void RecalcUpdateRectDown();
+  bool AcceptsHits();
+  void PaintEffects();
+  void PaintChild(TvgVisualObject* child);
+  void ApplyRotation(TvgMatrix& m);
+
+  TvgBounds* margins_;
+  bool hitTest_ = true;
+  bool clipChildren_ = false;
+  TvgAlign align_ = vaNone;
+  bool needRealign_ = false;
+  TvgBounds* padding_;
+  TvgCanvas* tempCanvas_ = nullptr;
+  float rotateAngle_ = 0;
+  TvgPosition* position_;
+  TvgPosition* scale_;
+  TvgPosition* skew_;
+  TvgPosition* rotateCenter_;
+  float height_ = 50, lastHeight_ = 50;
+  float width_ = 50, lastWidth_ = 50;
+  bool visible_ = true;
+  TvgMatrix localMatrix_ = IdentityMatrix;
+  TvgMatrix absMatrix_ = IdentityMatrix;
+  bool absMatrixStale_ = true;
+  float opacity_ = 1;
+  float absOpacity_ = 1;
+  bool absOpacityStale_ = true;
+  bool enabled_ = true;
+  bool absEnabled_ = true;
+  bool enabledStale_ = true;
+  bool canClipped_ = true;
+  bool clipParent_ = false;
+  int32_t updating_ = 0;
+  bool inRealign_ = false;
+  bool disableLayout_ = false;
+  bool locked_ = false;
+  bool designHide_ = false;
+
+  TvgRect updateRect_;
+  bool updateRectStale_ = true;
+  bool hasEffects_ = false;
+  bool effectsDirty_ = false;
+  bool disableEffects_ = false;
+  bool inPaintTo_ = false;
+  TvgBitmap* effectBitmap_ = nullptr;
+  TvgVisualObject* caret_ = nullptr;
+
+  bool isMouseOver_ = false;
+  bool isFocused_ = false;
+  bool isDragOver_ = false;
+  bool canFocused_ = false;
+  bool autoCapture_ = false;
+  bool disableFocusEffect_ = false;
+  bool pressed_ = false;
+  bool doubleClick_ = false;
+  int32_t cursor_ = 0;
+  TvgDragMode dragMode_ = vgDragManual;
+  bool dragDisableHighlight_ = false;
+  WideString hint_;
+  bool showHint_ = false;
+  std::vector<TvgVisualObject*> tabList_;
+  int32_t tabOrderStored_ = -1;
+};

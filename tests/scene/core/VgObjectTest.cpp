@@ -1,0 +1,335 @@
+// The scene object: tree links and ownership, lookups, streams and clones, animations by name
+// and trigger, free notification.
+#include <gtest/gtest.h>
+
+#include "ObjectsTestSupport.h"
+#include "classlib/Filer.h"
+#include "classlib/FormText.h"
+#include "scene/core/vg_object.h"
+
+namespace {
+
+class ObjectTreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { RegisterProbeClasses(); }
+};
+
+TEST_F(ObjectTreeTest, ChildrenMoveBetweenParentsAndGoWithTheirParent) {
+  auto* a = new TvgObject(nullptr);
+  auto* b = new TvgObject(nullptr);
+  auto* c = new TvgObject(nullptr);
+  a->AddObject(c);
+  EXPECT_EQ(c->GetParent(), a);
+  EXPECT_EQ(a->GetChildrenCount(), 1);
+  b->AddObject(c);  // detaches from a first
+  EXPECT_EQ(a->GetChildrenCount(), 0);
+  EXPECT_EQ(c->GetParent(), b);
+  b->AddObject(c);  // already there: nothing
+  EXPECT_EQ(b->GetChildrenCount(), 1);
+  c->SetParent(nullptr);
+  EXPECT_EQ(b->GetChildrenCount(), 0);
+  EXPECT_EQ(c->GetParent(), nullptr);
+  c->SetParent(a);
+  EXPECT_EQ(a->GetChild(0), c);
+  EXPECT_EQ(a->GetChild(1), nullptr);
+  EXPECT_EQ(a->GetChild(-1), nullptr);
+  // Freeing a frees c (a is not its owner): c must no longer be registered.
+  delete a;
+  EXPECT_FALSE(vgIsSceneObjectAlive(c));
+  delete b;
+}
+
+TEST_F(ObjectTreeTest, AnObjectCannotBecomeAChildOfItsOwnDescendant) {
+  TvgObject root(nullptr);
+  auto* child = new TvgObject(nullptr);
+  auto* grandchild = new TvgObject(nullptr);
+  root.AddObject(child);
+  child->AddObject(grandchild);
+  grandchild->AddObject(&root);
+  EXPECT_EQ(root.GetParent(), nullptr);
+  EXPECT_EQ(grandchild->GetChildrenCount(), 0);
+  child->AddObject(child);
+  EXPECT_EQ(child->GetChildrenCount(), 1);
+}
+
+TEST_F(ObjectTreeTest, FreeingAChildTakesItOutOfItsParentAndOwnerAndScene) {
+  TComponent owner(nullptr);
+  TTestScene scene;
+  auto* root = new TvgObject(&owner);
+  scene.AddObject(root);
+  auto* child = new TvgObject(&owner);
+  root->AddObject(child);
+  EXPECT_EQ(child->GetScene(), &scene);
+  delete child;
+  EXPECT_EQ(root->GetChildrenCount(), 0);
+  EXPECT_EQ(owner.ComponentCount(), 1);
+  ASSERT_EQ(scene.notified.size(), 1u);
+  EXPECT_EQ(scene.notified[0], child);
+  delete root;  // a root leaves the scene
+  EXPECT_TRUE(scene.roots.empty());
+  EXPECT_EQ(owner.ComponentCount(), 0);
+}
+
+TEST_F(ObjectTreeTest, SceneLinkReachesEveryDescendant) {
+  TTestScene scene;
+  TvgObject root(nullptr);
+  auto* child = new TvgObject(nullptr);
+  auto* grandchild = new TvgObject(nullptr);
+  child->AddObject(grandchild);
+  root.AddObject(child);
+  scene.AddObject(&root);
+  EXPECT_EQ(grandchild->GetScene(), &scene);
+  root.RemoveObject(child);
+  EXPECT_EQ(child->GetScene(), nullptr);
+  EXPECT_EQ(grandchild->GetScene(), nullptr);
+  delete child;
+  scene.RemoveObject(&root);
+  root.SetScene(nullptr);
+}
+
+TEST_F(ObjectTreeTest, IndexMovesAndClamps) {
+  TvgObject root(nullptr);
+  TvgObject* kids[3];
+  for (auto*& k : kids) {
+    k = new TvgObject(nullptr);
+    root.AddObject(k);
+  }
+  EXPECT_EQ(kids[2]->GetIndex(), 2);
+  kids[2]->SetIndex(0);
+  EXPECT_EQ(root.GetChild(0), kids[2]);
+  EXPECT_EQ(kids[0]->GetIndex(), 1);
+  kids[2]->SetIndex(99);
+  EXPECT_EQ(root.GetChild(2), kids[2]);
+  kids[2]->SendToBack();
+  EXPECT_EQ(kids[2]->GetIndex(), 0);
+  kids[2]->BringToFront();
+  EXPECT_EQ(kids[2]->GetIndex(), 2);
+  TvgObject orphan(nullptr);
+  EXPECT_EQ(orphan.GetIndex(), -1);
+}
+
+TEST_F(ObjectTreeTest, FindResourceSkipsEmptyNamesAndNestedControls) {
+  TvgObject root(nullptr);
+  auto* holder = new TvgObject(nullptr);
+  auto* part = new TvgObject(nullptr);
+  part->SetResourceName("Thumb");
+  holder->AddObject(part);
+  root.AddObject(holder);
+  auto* control = new TvgControl(nullptr);
+  auto* hidden = new TvgObject(nullptr);
+  hidden->SetResourceName("inner");
+  control->AddObject(hidden);
+  root.AddObject(control);
+  EXPECT_EQ(root.FindResource("thumb"), part);
+  EXPECT_EQ(root.FindResource(""), nullptr);
+  EXPECT_EQ(root.FindResource("inner"), nullptr);
+  EXPECT_EQ(control->FindResource("inner"), hidden);
+}
+
+TEST_F(ObjectTreeTest, BindingFindsSelfFirstThenDepthFirst) {
+  TvgObject root(nullptr);
+  root.SetName("Root");
+  auto* a = new TvgObject(nullptr);
+  a->SetName("First");
+  a->SetBindingName("value");
+  auto* b = new TvgObject(nullptr);
+  b->SetName("Second");
+  b->SetBindingName("VALUE");
+  root.AddObject(a);
+  root.AddObject(b);
+  EXPECT_EQ(root.GetBinding("Value").ToString(), "First");
+  EXPECT_EQ(root.GetBinding("missing").ToString(), "");
+  EXPECT_TRUE(root.GetBinding("missing").IsString());
+  root.SetBindingName("value");
+  EXPECT_EQ(root.GetBinding("value").ToString(), "Root");
+}
+
+TEST_F(ObjectTreeTest, StoredFlagCoversTheSubtree) {
+  TvgObject root(nullptr);
+  auto* child = new TvgObject(nullptr);
+  root.AddObject(child);
+  root.SetStored(false);
+  EXPECT_FALSE(child->GetStored());
+  EXPECT_FALSE(child->GetSceneStored());
+}
+
+// --- Streams
+
+TEST_F(ObjectTreeTest, CloneCopiesPropertiesAndStoredChildrenOnly) {
+  TComponent owner(nullptr);
+  auto* root = new TPaintProbe(&owner);
+  root->SetName("Panel");
+  root->SetWidth(120);
+  root->SetOpacity(0.5f);
+  root->SetResourceName("panelstyle");
+  auto* kept = new TPaintProbe(&owner);
+  kept->SetName("Kept");
+  kept->GetPosition()->SetPoint(vgPoint(7, 9));
+  root->AddObject(kept);
+  auto* skipped = new TPaintProbe(&owner);
+  skipped->SetName("Skipped");
+  skipped->SetStored(false);
+  root->AddObject(skipped);
+
+  std::unique_ptr<TvgObject> copy(root->Clone(nullptr));
+  ASSERT_TRUE(copy);
+  auto* probe = dynamic_cast<TPaintProbe*>(copy.get());
+  ASSERT_NE(probe, nullptr);
+  EXPECT_EQ(probe->GetWidth(), 120);
+  EXPECT_FLOAT_EQ(probe->GetOpacity(), 0.5f);
+  EXPECT_EQ(probe->GetResourceName(), "panelstyle");
+  EXPECT_EQ(probe->GetName(), "");
+  ASSERT_EQ(probe->GetChildrenCount(), 1);
+  auto* child = dynamic_cast<TPaintProbe*>(probe->GetChild(0));
+  ASSERT_NE(child, nullptr);
+  EXPECT_EQ(child->GetPosition()->GetPoint(), vgPoint(7, 9));
+  EXPECT_EQ(child->GetName(), "Kept");
+  EXPECT_EQ(root->GetName(), "Panel");  // the name is restored after writing
+}
+
+TEST_F(ObjectTreeTest, ContentChildrenStreamAsChildrenOfTheContentsParent) {
+  TvgObject root(nullptr);
+  auto* content = new TvgContent(nullptr);
+  content->SetName("Content");
+  auto* inner = new TvgObject(nullptr);
+  inner->SetName("Inner");
+  content->AddObject(inner);
+  auto* after = new TvgObject(nullptr);
+  after->SetName("After");
+  root.AddObject(content);
+  root.AddObject(after);
+  EXPECT_EQ(inner->GetParentComponent(), &root);
+
+  TStringStream text;
+  root.SaveToTextStream(text);
+  const std::string form = text.DataString();
+  const size_t innerAt = form.find("Inner");
+  const size_t contentAt = form.find("Content");
+  const size_t afterAt = form.find("After");
+  ASSERT_NE(innerAt, std::string::npos);
+  ASSERT_NE(contentAt, std::string::npos);
+  EXPECT_LT(innerAt, contentAt);
+  EXPECT_LT(contentAt, afterAt);
+
+  std::unique_ptr<TvgObject> copy(root.Clone(nullptr));
+  ASSERT_EQ(copy->GetChildrenCount(), 3);
+  EXPECT_EQ(copy->GetChild(0)->GetName(), "Inner");
+  EXPECT_TRUE(copy->GetChild(1)->Is<TvgContent>());
+  EXPECT_EQ(copy->GetChild(1)->GetChildrenCount(), 0);
+  EXPECT_EQ(copy->GetChild(2)->GetName(), "After");
+}
+
+TEST_F(ObjectTreeTest, BinaryStreamRoundTripAndDamagedStreamsAreSurvived) {
+  TvgObject root(nullptr);
+  root.SetBindingName("bound");
+  auto* child = new TvgObject(nullptr);
+  child->SetResourceName("part");
+  root.AddObject(child);
+  TMemoryStream stream;
+  root.SaveToBinStream(stream);
+  const std::string bytes(reinterpret_cast<const char*>(stream.Memory()), static_cast<size_t>(stream.GetSize()));
+  ASSERT_EQ(bytes.substr(0, 4), "TPF0");
+
+  TvgObject target(nullptr);
+  stream.SetPosition(0);
+  target.LoadFromBinStream(stream);
+  EXPECT_EQ(target.GetBindingName(), "bound");
+  ASSERT_EQ(target.GetChildrenCount(), 1);
+  EXPECT_EQ(target.GetChild(0)->GetResourceName(), "part");
+  EXPECT_FALSE(target.HasState(csDesigning));
+
+  // Every truncation of the stream: no crash, no leak (the sanitizers watch).
+  for (size_t cut = 5; cut < bytes.size(); cut += 3) {
+    TStringStream part(bytes.substr(0, cut));
+    TvgObject victim(nullptr);
+    try {
+      victim.LoadFromBinStream(part);
+    } catch (const Exception&) {
+    }
+  }
+}
+
+// --- Free notification and resources
+
+TEST_F(ObjectTreeTest, FreeingAResourceObjectClearsTheBrushesThatUseIt) {
+  auto* resource = new TvgBrushObject(nullptr);
+  resource->SetName("Accent");
+  EXPECT_EQ(resource->GetResourceName(), "Accent");
+  resource->GetBrush()->SetSolidColor(0xFF112233u);
+  TvgBrush brush(vgBrushResource, 0);
+  brush.GetResource()->SetResourceName("accent");
+  EXPECT_EQ(brush.GetSolidColor(), 0xFF112233u);
+  EXPECT_EQ(brush.GetResource()->GetResource(), resource);
+  delete resource;
+  EXPECT_EQ(brush.GetResource()->GetResource(), nullptr);
+}
+
+TEST_F(ObjectTreeTest, FreeNotifyClientsHearOfTheObjectGoing) {
+  struct Listener : TvgObject {
+    using TvgObject::TvgObject;
+    void Notification(TComponent* c, TOperation op) override {
+      TvgObject::Notification(c, op);
+      if (op == opRemove) heard.push_back(c);
+    }
+    std::vector<TComponent*> heard;
+  };
+  Listener listener(nullptr);
+  auto* subject = new TvgObject(nullptr);
+  EXPECT_EQ(subject->AddFreeNotify(&listener), 0);
+  EXPECT_EQ(subject->AddFreeNotify(&listener), 0);
+  delete subject;
+  ASSERT_EQ(listener.heard.size(), 1u);
+  EXPECT_EQ(listener.heard[0], subject);
+}
+
+// --- Animations by name and trigger
+
+TEST_F(ObjectTreeTest, StartAnimationGoesFirstToLastAndStopLastToFirst) {
+  FreshManualTicker();
+  TTestScene scene;
+  TvgObject root(nullptr);
+  scene.AddObject(&root);
+  std::vector<int> order;
+  struct Ordered : TvgAnimation {
+    Ordered(std::vector<int>* o, int i) : TvgAnimation(nullptr), order(o), id(i) {}
+    void Start() override {
+      order->push_back(id);
+      TvgAnimation::Start();
+    }
+    void Stop() override {
+      order->push_back(-id);
+      TvgAnimation::Stop();
+    }
+    std::vector<int>* order;
+    int id;
+  };
+  for (int i = 1; i <= 3; ++i) {
+    auto* a = new Ordered(&order, i);
+    a->SetName(i == 2 ? "Other" : "Fade");
+    a->SetParent(&root);
+  }
+  root.StartAnimation("FADE");
+  root.StopAnimation("fade");
+  EXPECT_EQ(order, (std::vector<int>{1, 3, -3, -1}));
+  scene.RemoveObject(&root);
+  root.SetScene(nullptr);
+  vgFreeAniThread();
+}
+
+TEST_F(ObjectTreeTest, TriggerTextsCompareWithoutRegardToCase) {
+  TvgVisualObject obj(nullptr);
+  TvgTriggerResult r = vgEvaluateTrigger(&obj, "IsMouseOver=false;Visible=TRUE");
+  EXPECT_EQ(r.Evaluated, 2);
+  EXPECT_TRUE(r.AllMatched);
+  r = vgEvaluateTrigger(&obj, "IsMouseOver=true;NoSuchThing=1");
+  EXPECT_EQ(r.Evaluated, 1);
+  EXPECT_FALSE(r.AllMatched);
+  r = vgEvaluateTrigger(&obj, "Align=vaNone");
+  EXPECT_TRUE(r.AllMatched);
+  r = vgEvaluateTrigger(&obj, ";;=;garbage");
+  EXPECT_EQ(r.Evaluated, 0);
+  EXPECT_TRUE(vgTriggerMentions("IsMouseOver=true", "ismouseover"));
+  EXPECT_FALSE(vgTriggerMentions("IsMouseOver=true", "IsFocused"));
+}
+
+}  // namespace
