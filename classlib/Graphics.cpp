@@ -372,6 +372,10 @@ void TPicture::RegisterFileFormat(const std::string& extension, const std::strin
   Registry()[UpperCase(extension)] = TFormatBinding{description, graphicClass};
 }
 
+void TPicture::UnregisterFileFormat(const std::string& extension) {
+  Registry().erase(UpperCase(extension));
+}
+
 void TPicture::UnregisterGraphicClass(const TClassInfo* graphicClass) {
   auto& registry = Registry();
   for (auto it = registry.begin(); it != registry.end();) {

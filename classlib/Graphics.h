@@ -213,6 +213,8 @@ class TPicture : public TPersistent {
   // earlier binding of the same extension.
   static void RegisterFileFormat(const std::string& extension, const std::string& description,
                                  const TClassInfo* graphicClass);
+  // Removes one extension (any letter case); nothing when it is unknown.
+  static void UnregisterFileFormat(const std::string& extension);
   // Removes every extension bound to the class.
   static void UnregisterGraphicClass(const TClassInfo* graphicClass);
   // The class bound to an extension, or nullptr.
