@@ -1,3 +1,15 @@
 # Tests of the log file, its XML form, the companion files, the zip writer and the screenshot.
 kbl_add_test(exceptions_report_logs_tests SOURCES LogFileTest.cpp LogXmlTest.cpp LogManagerTest.cpp
              DEPS exceptions_report xml)
+# Zip archives are read back by python's zipfile: at once natively, after the Wine run otherwise.
+kbl_add_test(exceptions_report_logs_zip_tests SOURCES ZipWriterTest.cpp DEPS exceptions_report)
+target_include_directories(exceptions_report_logs_zip_tests PRIVATE ${PROJECT_SOURCE_DIR}/exceptions/report)
+
+if(WIN32)
+  set_tests_properties(exceptions_report_logs_zip_tests PROPERTIES FIXTURES_SETUP report_logs_artifacts)
+  add_test(NAME exceptions_report_logs_artifacts_check
+           COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/check_artifacts.py
+                   ${CMAKE_CURRENT_BINARY_DIR}/report-logs-artifacts)
+  set_tests_properties(exceptions_report_logs_artifacts_check PROPERTIES
+                       FIXTURES_REQUIRED report_logs_artifacts)
+endif()

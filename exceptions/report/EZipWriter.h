@@ -1,0 +1,48 @@
+// The zip attachment writer: packs the report's files into one archive ("BugReport.zip"),
+// deflated at level 9 and, with the zip password option, encrypted with traditional zip
+// encryption.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "classlib/SysUtils.h"
+
+KBL_DECLARE_EXCEPTION(EZipError, Exception);
+
+namespace ember_report {
+class TZipArchive;
+}
+
+// The date fields of one entry: the broken-down local time and the same as a DOS date and time.
+struct TZipFileInfo {
+  uint32_t Second = 0, Minute = 0, Hour = 0, Day = 0, Month = 0, Year = 0;  // month 0-11
+  uint32_t DosDate = 0;                                                      // date << 16 | time
+  uint32_t InternalAttributes = 0;
+  uint32_t ExternalAttributes = 0;
+};
+
+// Fills `info` (cleared first) from the file's last-write time in local time; a missing file
+// leaves it cleared.
+void GetZipFileInfo(const std::string& fileName, TZipFileInfo& info);
+// The low 32 bits of the file's size; 0 when it is missing.
+uint32_t FileSizeOf(const std::string& fileName);
+
+// One archive being written. Not thread-safe. The archive is finished when the writer is
+// destroyed.
+class TZipWriter : public TObject {
+ public:
+  // Deletes an existing file of that name and starts a new archive; an empty password means
+  // none. Raises EFCreateError when the file cannot be created.
+  TZipWriter(const std::string& fileName, const std::string& password);
+  ~TZipWriter() override;
+
+  // Adds the whole file under `nameInZip`; false (and nothing added) when the file cannot be
+  // opened or read completely, or the archive cannot be written. Never raises.
+  bool AddFile(const std::string& fileName, const std::string& nameInZip);
+
+ private:
+  std::unique_ptr<ember_report::TZipArchive> zip_;
+  std::string password_;
+};
