@@ -158,6 +158,15 @@ uint32_t* vgGetBitmapScanline(TvgBitmap& bitmap, int32_t y) {
   return bitmap.Scanline(y);
 }
 
+// --- Visual brushes
+
+namespace {
+TvgPaintVisualHook g_paintVisual = nullptr;
+}
+
+void vgSetPaintVisualHook(TvgPaintVisualHook hook) { g_paintVisual = hook; }
+TvgPaintVisualHook vgPaintVisualHook() { return g_paintVisual; }
+
 // --- Construction
 
 void TvgCanvas::CreateState() {

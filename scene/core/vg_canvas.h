@@ -255,3 +255,12 @@ std::unique_ptr<TvgCanvas> vgCreateWindowCanvas(int32_t width, int32_t height);
 std::unique_ptr<TvgCanvas> vgCreateBitmapCanvas(TvgBitmap& bitmap);
 // Row y through the default class; the bitmap's own row access without one.
 uint32_t* vgGetBitmapScanline(TvgBitmap& bitmap, int32_t y);
+
+// --- Visual brushes
+
+// Paints a visual object (a visual brush's TvgVisual object) onto a canvas into a rect at an
+// opacity, restoring the object's own opacity afterwards. Installed by the object tree; canvases
+// paint nothing for visual brushes without it.
+using TvgPaintVisualHook = void (*)(TComponent* visual, TvgCanvas& canvas, const TvgRect& r, float opacity);
+void vgSetPaintVisualHook(TvgPaintVisualHook hook);
+TvgPaintVisualHook vgPaintVisualHook();
