@@ -1,4 +1,4 @@
-// The platform's answers to what the debug-information sources ask of a loaded module.
+// The platform's answers to what the capture side asks of loaded modules and threads.
 #pragma once
 
 #include <cstdint>
@@ -9,4 +9,9 @@ struct TELImageView;
 namespace ember_detail {
 std::string PlatformModuleFileName(uintptr_t module);
 bool PlatformModuleImage(uintptr_t module, TELImageView& view);
+// The address the system resolves for an exported name of the module (forwarders followed); 0
+// when unknown.
+uintptr_t PlatformProcAddress(uintptr_t module, const std::string& name);
+uint32_t PlatformCurrentThreadID();
+bool PlatformIsThreadRunning(uint32_t handle);
 }  // namespace ember_detail

@@ -35,6 +35,7 @@ TPeImageView::TPeImageView(const uint8_t* data, uint32_t size) : data_(data), si
   // The directory count and the directories sit 4 bytes further in the 64-bit header.
   uint64_t countAt = magic == 0x20B ? optional + 108 : optional + 92;
   if (magic != 0x10B && magic != 0x20B) return;
+  ReadU32(data, size, optional + 20, baseOfCode_);
   if (!ReadU32(data, size, countAt, directoryCount_)) return;
   if (directoryCount_ > 16) directoryCount_ = 16;
   if (countAt + 4 + uint64_t{directoryCount_} * 8 > optional + optionalSize) return;
@@ -65,6 +66,14 @@ bool TPeImageView::DataDirectory(uint32_t index, uint32_t& rva, uint32_t& size) 
   if (!valid_ || index >= directoryCount_) return false;
   uint64_t at = uint64_t{directoryOffset_} + uint64_t{index} * 8;
   return ReadU32(data_, size_, at, rva) && ReadU32(data_, size_, at + 4, size);
+}
+
+const TPeSection* TPeImageView::SectionOf(uint32_t rva) const {
+  for (const TPeSection& section : sections_) {
+    uint32_t length = section.VirtualSize ? section.VirtualSize : section.RawSize;
+    if (rva >= section.VirtualAddress && rva - section.VirtualAddress < length) return &section;
+  }
+  return nullptr;
 }
 
 const uint8_t* TPeImageView::At(uint32_t rva, uint32_t size) const {

@@ -41,6 +41,10 @@ class TPeImageView {
   // `size` bytes at `rva`, or nullptr when they do not lie wholly inside the view.
   const uint8_t* At(uint32_t rva, uint32_t size) const;
   uint32_t Size() const { return size_; }
+  // RVA where the code starts, as the optional header says.
+  uint32_t BaseOfCode() const { return baseOfCode_; }
+  // The section that holds `rva`, or nullptr.
+  const TPeSection* SectionOf(uint32_t rva) const;
   // The exported names with their ordinals and addresses; empty when the directory is missing
   // or damaged. Names are cut at 256 bytes.
   std::vector<TPeExport> Exports() const;
@@ -51,6 +55,7 @@ class TPeImageView {
   bool valid_ = false;
   uint32_t directoryOffset_ = 0;
   uint32_t directoryCount_ = 0;
+  uint32_t baseOfCode_ = 0;
   std::vector<TPeSection> sections_;
 };
 

@@ -49,4 +49,18 @@ bool PlatformModuleImage(uintptr_t module, TELImageView& view) {
   return true;
 }
 
+uintptr_t PlatformProcAddress(uintptr_t module, const std::string& name) {
+  return reinterpret_cast<uintptr_t>(
+      GetProcAddress(reinterpret_cast<HMODULE>(module), name.c_str()));
+}
+
+uint32_t PlatformCurrentThreadID() { return GetCurrentThreadId(); }
+
+// A thread's handle is signalled once it has ended (its exit code may well be 259, which
+// GetExitCodeThread would report as still active).
+bool PlatformIsThreadRunning(uint32_t handle) {
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)), 0) !=
+         WAIT_OBJECT_0;
+}
+
 }  // namespace ember_detail

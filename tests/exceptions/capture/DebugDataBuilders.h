@@ -248,6 +248,39 @@ class ImageBuilder {
   }
   void SetDirectory(uint32_t index, uint32_t rva, uint32_t size) { directories_[index] = {rva, size}; }
   uint32_t NextRva() const { return next_; }
+  void SetBaseOfCode(uint32_t rva) { baseOfCode_ = rva; }
+
+  // An export directory for a section placed at `rva`: names with their function RVAs; an RVA
+  // of 0 makes the entry a forwarder to "OTHER.<name>". Answers the section's bytes and sets
+  // `size` to the directory's extent.
+  static std::vector<uint8_t> Exports(uint32_t rva, const std::vector<std::pair<std::string, uint32_t>>& names,
+                                      uint32_t& size) {
+    uint32_t count = static_cast<uint32_t>(names.size());
+    uint32_t functions = 40, nameTable = functions + 4 * count, ordinals = nameTable + 4 * count;
+    std::vector<uint8_t> out(ordinals + 2 * count, 0);
+    SetU32(out, 16, 1);
+    SetU32(out, 20, count);
+    SetU32(out, 24, count);
+    SetU32(out, 28, rva + functions);
+    SetU32(out, 32, rva + nameTable);
+    SetU32(out, 36, rva + ordinals);
+    for (uint32_t i = 0; i < count; ++i) {
+      SetU32(out, nameTable + 4 * i, rva + static_cast<uint32_t>(out.size()));
+      for (char c : names[i].first) out.push_back(static_cast<uint8_t>(c));
+      out.push_back(0);
+      SetU16(out, ordinals + 2 * i, i);
+      uint32_t target = names[i].second;
+      if (target == 0) {
+        target = rva + static_cast<uint32_t>(out.size());
+        std::string forward = "OTHER." + names[i].first;
+        for (char c : forward) out.push_back(static_cast<uint8_t>(c));
+        out.push_back(0);
+      }
+      SetU32(out, functions + 4 * i, target);
+    }
+    size = static_cast<uint32_t>(out.size());
+    return out;
+  }
 
   std::vector<uint8_t> Build() const {
     std::vector<uint8_t> image(next_, 0);
@@ -261,6 +294,7 @@ class ImageBuilder {
     SetU16(image, file + 16, 224);
     size_t optional = file + 20;
     SetU16(image, optional, 0x10B);
+    SetU32(image, optional + 20, baseOfCode_);
     SetU32(image, optional + 56, next_);  // SizeOfImage
     SetU32(image, optional + 92, 16);
     for (const auto& [index, entry] : directories_) {
@@ -285,6 +319,7 @@ class ImageBuilder {
   std::vector<Section> sections_;
   std::map<uint32_t, std::pair<uint32_t, uint32_t>> directories_;
   uint32_t next_ = 0x1000;
+  uint32_t baseOfCode_ = 0x1000;
 };
 
 // --- Fake modules
