@@ -2,12 +2,15 @@
 # upload, the tracker senders, Simple MAPI and mailto.
 list(APPEND report_sources
   EDeliverySupport.cpp
+  EHttp.cpp
   ESmtp.cpp
   ESockets.cpp)
 list(APPEND report_win32_sources
   win32/EDeliveryPlatform.cpp
-  win32/ESocketApi.cpp)
+  win32/ESocketApi.cpp
+  win32/EWinInetApi.cpp)
 list(APPEND report_native_sources
   posix/EDeliveryPlatform.cpp
-  posix/ESocketApi.cpp)
+  posix/ESocketApi.cpp
+  posix/EWinInetApi.cpp)
 list(APPEND report_win32_libs advapi32)
