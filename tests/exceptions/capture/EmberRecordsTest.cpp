@@ -212,7 +212,8 @@ TEST(ThreadsList, WritersExcludeReadersAndCopies) {
         ++copies;
       }
     });
-  for (int i = 0; i < 2000; ++i) {
+  // Goes on until the readers have had their turns too (they may start late).
+  for (int i = 0; i < 2000 || copies < 20; ++i) {
     threads.BeginWrite();
     threads.NewItem(true)->ThreadID = 1;
     threads.BeginWrite();  // the writer may take the lock again
@@ -226,6 +227,7 @@ TEST(ThreadsList, WritersExcludeReadersAndCopies) {
       threads.Delete(threads.Count() - 1);
     }
     threads.EndWrite();
+    std::this_thread::yield();
   }
   stop = true;
   for (std::thread& reader : readers) reader.join();
