@@ -134,10 +134,16 @@ void TvgObject::AddObject(TvgObject* child) {
   child->ChangeParent();
   TvgVisualObject* self = visual_;
   TvgVisualObject* vchild = child->visual_;
-  if (self != nullptr && vchild != nullptr && vchild->align_ != vaNone) self->needRealign_ = true;
+  if (self != nullptr && vchild != nullptr && vchild->align_ != vaNone) {
+    // Corner-anchored and scaled children follow size changes from the size they joined at,
+    // not from one the parent had before it laid anything out.
+    if (!self->needRealign_) self->RememberAlignedSize();
+    self->needRealign_ = true;
+  }
   if (self != nullptr) {
     if (auto* effect = dynamic_cast<TvgEffect*>(child); effect != nullptr && effect->GetEnabled()) {
       self->hasEffects_ = true;
+      self->RecalcUpdateRect();
     }
   }
   if (self != nullptr && vchild != nullptr) {
@@ -178,6 +184,7 @@ void TvgObject::RemoveObject(TvgObject* child) {
   for (TvgObject* sibling : children_) sibling->cachedIndex_ = -1;
   if (self != nullptr) {
     self->RecalcHasEffects();
+    self->RecalcUpdateRect();
     if (vchild != nullptr) {
       self->needRealign_ = std::any_of(children_.begin(), children_.end(), [](TvgObject* c) {
         return c->visual_ != nullptr && c->visual_->align_ != vaNone;

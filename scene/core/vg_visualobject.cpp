@@ -502,7 +502,10 @@ void TvgVisualObject::SetAlign(TvgAlign value) {
   align_ = value;
   TvgObject* parent = GetParent();
   if (parent == nullptr || !parent->IsVisual()) return;
-  if (value != vaNone) parent->Visual()->needRealign_ = true;
+  if (value != vaNone) {
+    if (!parent->Visual()->needRealign_) parent->Visual()->RememberAlignedSize();
+    parent->Visual()->needRealign_ = true;
+  }
   if (!IsLoading()) parent->Visual()->Realign();
 }
 

@@ -78,6 +78,11 @@ class TvgVisualObject : public TvgObject {
   virtual void SetBounds(float x, float y, float width, float height);
   // r in the parent's children space.
   virtual void SetBoundsRect(const TvgRect& r);
+  // The current size becomes the size the children were last laid out for.
+  void RememberAlignedSize() {
+    lastWidth_ = width_;
+    lastHeight_ = height_;
+  }
   // Size and last aligned size without repaint or layout.
   void SetSizeNoAlign(float width, float height);
   TvgBounds* GetMargins() const { return margins_; }

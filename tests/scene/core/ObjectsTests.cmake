@@ -1,5 +1,5 @@
 # The object tree: scene objects, visual objects, styled controls, resources, animations stepped
 # by a manual ticker and effects, against a recording scene and canvas.
 kbl_add_test(scene_objects_tests
-  SOURCES ObjectsTestSupport.cpp VgObjectTest.cpp
+  SOURCES ObjectsTestSupport.cpp VgObjectTest.cpp VgVisualObjectTest.cpp VgControlTest.cpp VgAnimationTest.cpp
   DEPS scene_core)
