@@ -198,7 +198,8 @@ void TvgCanvasGdiPlus::CreateTools() {
   pen_ = new TGPPen(0xFF000000u, 1);
   strokeBrush_ = new TGPSolidBrush(0xFF000000u);
   fillBrush_ = new TGPSolidBrush(0xFFFFFFFFu);
-  fontFamily_ = new TGPFontFamily(u"Tahoma", nullptr);
+  // The font's family ("Tahoma" for a new font), with the fallbacks of any later change.
+  FontChanged(font_);
 }
 
 void TvgCanvasGdiPlus::ApplyGraphicsDefaults(bool bitmapTarget) {
