@@ -339,10 +339,11 @@ struct TFormatBinding {
   const TClassInfo* GraphicClass = nullptr;
 };
 
-// Keyed by the extension in upper case.
+// Keyed by the extension in upper case. Never destroyed: the format lists of other units
+// unregister from it in their own static destructors, which may run after this unit's.
 std::map<std::string, TFormatBinding>& Registry() {
-  static std::map<std::string, TFormatBinding> registry;
-  return registry;
+  static auto* registry = new std::map<std::string, TFormatBinding>();
+  return *registry;
 }
 
 }  // namespace

@@ -2,8 +2,25 @@
 // the host adapter for a host.
 #include <windows.h>
 
+#include <mutex>
+
 #include "classlib/Module.h"
+#include "imageformats/GraphicFileFormats.h"
 #include "plugin/framework/rkVstAdapter.h"
+
+namespace {
+
+// The module's start-up work, run once when a host first asks for a plug-in (never under the
+// loader lock): the image readers join the picture registry.
+void StartModule() {
+  static std::once_flag started;
+  std::call_once(started, [] { RegisterImageFormats(); });
+}
+
+// The readers are not unregistered at unload: the registry lives in this module and goes with
+// it, and the static destructors of the units involved run in no order one could rely on.
+
+}  // namespace
 
 // Only the handle is recorded here: everything else starts on first use, outside the loader lock.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -16,6 +33,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
   try {
     if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0) == 0) return nullptr;
+    StartModule();
     auto* adapter = new TrkVstAdapter(audioMaster);
     return adapter->getAeffect();
   } catch (...) {
