@@ -13,3 +13,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Test programs run through Wine; the script sets up the prefix and the environment.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run.sh)
+
+# The DLL stands alone: zlib is linked in from its static library, never as zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)
