@@ -245,3 +245,24 @@ TEST_F(AnimationTest, AFocusTriggeredEffectFollowsTheFocus) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+namespace {
+
+// The Windows timer fires from the thread's message loop.
+TEST(PlatformAniTimerTest, FiresFromTheMessageLoop) {
+  std::unique_ptr<IvgAniTimer> timer = vgCreatePlatformAniTimer();
+  int fired = 0;
+  timer->Start(10, [&fired] { ++fired; });
+  const uint32_t start = timer->GetTickCount();
+  while (fired < 2 && timer->GetTickCount() - start < 5000) timer->ProcessMessages();
+  timer->Stop();
+  EXPECT_GE(fired, 2);
+  const int after = fired;
+  const uint32_t stopAt = timer->GetTickCount();
+  while (timer->GetTickCount() - stopAt < 100) timer->ProcessMessages();
+  EXPECT_EQ(fired, after);
+}
+
+}  // namespace
+#endif

@@ -444,3 +444,56 @@ TEST_F(PaintTest, DragHighlightAndOpacityReachTheCanvas) {
 }
 
 }  // namespace
+
+namespace {
+
+// An effect drawn under its object that records what it was given to process.
+class TRecordingEffect : public TProbeEffect {
+ public:
+  using TProbeEffect::TProbeEffect;
+  void ProcessEffect(TvgCanvas*, TvgBitmap* bitmap, float scale) override {
+    sizes.push_back(vgPoint(static_cast<float>(bitmap->GetWidth()), static_cast<float>(bitmap->GetHeight())));
+    scales.push_back(scale);
+  }
+  std::vector<TvgPoint> sizes;
+  std::vector<float> scales;
+};
+
+TEST_F(PaintTest, EffectsRenderIntoABitmapOnceUntilTheObjectChanges) {
+  vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
+  auto* obj = Probe(20, 20, 30, 10);
+  obj->GetScale()->SetPoint(vgPoint(2, 2));
+  auto* effect = new TRecordingEffect(nullptr);
+  effect->SetParent(obj);
+  root->PaintChildren();
+  ASSERT_EQ(effect->sizes.size(), 1u);
+  EXPECT_EQ(effect->sizes[0], vgPoint(100, 60));  // (30 + 20) x (10 + 20), scaled by 2
+  EXPECT_FLOAT_EQ(effect->scales[0], 2);
+  ASSERT_EQ(canvas->bitmaps.size(), 1u);
+  EXPECT_EQ(canvas->bitmaps[0], vgRect(-10, -10, 40, 20));
+  EXPECT_EQ(obj->paints, 2);  // once into the effect's bitmap, once on the scene
+  EXPECT_FALSE(obj->GetEffectsDirty());
+  root->PaintChildren();
+  EXPECT_EQ(effect->sizes.size(), 1u);  // the cached image is drawn again
+  EXPECT_EQ(canvas->bitmaps.size(), 2u);
+  obj->GetPosition()->SetPoint(vgPoint(21, 20));
+  obj->SetWidth(40);
+  root->PaintChildren();
+  EXPECT_EQ(effect->sizes.size(), 2u);
+  vgSetDefaultCanvasClass(nullptr);
+}
+
+TEST_F(PaintTest, ScreenshotHasTheRoundedSizeAndPaintsTheSubtree) {
+  vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
+  auto* obj = Probe(5, 5, 20.6f, 9.4f);
+  auto* inner = Probe(1, 1, 3, 3, obj);
+  std::unique_ptr<TvgBitmap> shot(obj->MakeScreenshot());
+  ASSERT_TRUE(shot);
+  EXPECT_EQ(shot->GetWidth(), 21);
+  EXPECT_EQ(shot->GetHeight(), 9);
+  EXPECT_EQ(inner->paints, 1);
+  EXPECT_EQ(obj->GetPosition()->GetPoint(), vgPoint(5, 5));
+  vgSetDefaultCanvasClass(nullptr);
+}
+
+}  // namespace
