@@ -9,6 +9,8 @@
 #include "vg_hostpath_p.h"
 #include "vg_widestrings.h"
 
+#include <memory>
+
 KBL_PUBLISHED(TvgBackground) { KBL_PROP(Fill); }
 KBL_PUBLISHED(TvgContent) {}
 KBL_PUBLISHED(TvgResources) {
@@ -160,6 +162,111 @@ void TvgResources::NotifyScenes() {
   for (IvgScene* scene : scenes) scene->UpdateStyle();
 }
 
+// --- Frame
+
+KBL_PUBLISHED(TvgFrame) { KBL_PROP(SceneObject); }
+
+TvgFrame::TvgFrame(TComponent* owner) : TvgVisualObject(owner) {}
+
+TvgFrame::~TvgFrame() {
+  const bool designing = GetScene() != nullptr && GetScene()->GetDesignTime();
+  if (!designing) ReleaseRoot(false);
+  if (sceneObject_ != nullptr) RemoveFreeNotification(sceneObject_);
+  sceneObject_ = nullptr;
+  DestroyTree();
+  delete preview_;
+}
+
+void TvgFrame::ReleaseRoot(bool sourceGoing) {
+  IvgFrameSource* source = Source();
+  if (source == nullptr || source->GetFrame() != this) return;
+  if (TvgObject* root = source->GetFrameRoot(); root != nullptr && root->GetParent() == this) {
+    RemoveObject(root);
+    source->ReturnRoot(root);
+  }
+  source->SetFrame(nullptr);
+  if (!sourceGoing) source->FreeFrameBitmap();
+}
+
+void TvgFrame::TakeRoot() {
+  IvgFrameSource* source = Source();
+  if (source == nullptr) return;
+  if (source->GetFrame() != nullptr && source->GetFrame() != this) {
+    pending_ = true;  // another frame shows it: try again when painting
+    return;
+  }
+  pending_ = false;
+  source->SetFrame(this);
+  TvgObject* root = source->GetFrameRoot();
+  if (root == nullptr) return;
+  AddObject(root);
+  if (root->IsVisual()) root->Visual()->SetAlign(vaClient);
+  Realign();
+}
+
+void TvgFrame::SetSceneObject(TComponent* value) {
+  if (value == sceneObject_) return;
+  if (value != nullptr && GetScene() != nullptr && GetScene()->GetSceneControl() == value) return;
+  const bool designing = GetScene() != nullptr && GetScene()->GetDesignTime();
+  if (designing) {
+    sceneObject_ = value;
+    if (value != nullptr) value->FreeNotification(this);
+    Repaint();
+    return;
+  }
+  if (sceneObject_ != nullptr) {
+    ReleaseRoot(sceneObject_->HasState(csDestroying));
+    RemoveFreeNotification(sceneObject_);
+  }
+  sceneObject_ = value;
+  pending_ = false;
+  if (value == nullptr) return;
+  value->FreeNotification(this);
+  TakeRoot();
+}
+
+void TvgFrame::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation != opRemove || component == nullptr || component != sceneObject_) return;
+  // The scene goes: its root goes with it, without being handed back.
+  if (TvgObject* root = Source() != nullptr ? Source()->GetFrameRoot() : nullptr;
+      root != nullptr && root->GetParent() == this) {
+    RemoveObject(root);
+  }
+  sceneObject_ = nullptr;
+  pending_ = false;
+}
+
+void TvgFrame::Paint() {
+  IvgScene* scene = GetScene();
+  const bool designing = scene != nullptr && scene->GetDesignTime();
+  if (!designing) {
+    if (pending_ && Source() != nullptr && Source()->GetFrame() == nullptr) TakeRoot();
+    return;
+  }
+  IvgFrameSource* source = Source();
+  TvgObject* root = source != nullptr ? source->GetFrameRoot() : nullptr;
+  TvgCanvas* canvas = GetCanvas();
+  if (root == nullptr || !root->IsVisual() || canvas == nullptr) return;
+  // A live preview of the other scene at design time.
+  const auto w = static_cast<int32_t>(Trunc(GetWidth()));
+  const auto h = static_cast<int32_t>(Trunc(GetHeight()));
+  if (w <= 0 || h <= 0) return;
+  if (preview_ == nullptr) preview_ = new TvgBitmap(w, h);
+  preview_->SetSize(w, h);
+  preview_->Clear(0);
+  std::unique_ptr<TvgCanvas> previewCanvas = vgCreateBitmapCanvas(*preview_);
+  if (!previewCanvas) return;
+  TvgVisualObject* v = root->Visual();
+  const float savedW = v->GetWidth();
+  const float savedH = v->GetHeight();
+  v->SetSizeNoAlign(GetWidth(), GetHeight());
+  v->PaintTo(previewCanvas.get(), vgRect(0, 0, static_cast<float>(w), static_cast<float>(h)));
+  v->SetSizeNoAlign(savedW, savedH);
+  previewCanvas.reset();
+  canvas->DrawBitmap(*preview_, vgRect(0, 0, static_cast<float>(w), static_cast<float>(h)), GetLocalRect(), 1);
+}
+
 // --- Unit initialisation
 
 void vgInitSceneUnit() {
@@ -172,4 +279,5 @@ void vgInitSceneUnit() {
   RegisterClass<TvgVisualObject, TvgBackground, TvgAnimation, TvgEffect>();
   vgRegisterObjects("Resources", {TvgBrushObject::StaticClassInfo(), TvgPathObject::StaticClassInfo(),
                                   TvgBitmapObject::StaticClassInfo()});
+  vgRegisterObjects("Layout", {TvgFrame::StaticClassInfo()});
 }

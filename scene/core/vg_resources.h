@@ -78,6 +78,50 @@ class TvgResources : public TComponent {
   std::string fileName_;
 };
 
+// What a frame needs of the scene whose root it shows; the scene window implements it.
+class IvgFrameSource {
+ public:
+  // The scene's first root object; nullptr when it has none.
+  virtual TvgObject* GetFrameRoot() = 0;
+  // The frame that shows the root now; nullptr when none does.
+  virtual TvgVisualObject* GetFrame() = 0;
+  virtual void SetFrame(TvgVisualObject* frame) = 0;
+  // Puts the root back into the scene's own tree.
+  virtual void ReturnRoot(TvgObject* root) = 0;
+  // Frees the bitmap the scene keeps of its frame.
+  virtual void FreeFrameBitmap() = 0;
+
+ protected:
+  virtual ~IvgFrameSource() = default;
+};
+
+// A visual object that shows another scene's root inside this scene. The root stays the other
+// scene's: it is never written with the frame.
+class TvgFrame : public TvgVisualObject {
+  KBL_DECLARE_CLASS(TvgFrame, TvgVisualObject)
+ public:
+  explicit TvgFrame(TComponent* owner);
+  ~TvgFrame() override;
+
+  void Notification(TComponent* component, TOperation operation) override;
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override {}
+  void Paint() override;
+  // The scene (a component implementing IvgFrameSource) whose root is shown; nullptr for none.
+  TComponent* GetSceneObject() const { return sceneObject_; }
+  void SetSceneObject(TComponent* value);
+  // True while another frame still shows the scene's root and this one waits for it.
+  bool GetPending() const { return pending_; }
+
+ private:
+  IvgFrameSource* Source() const { return dynamic_cast<IvgFrameSource*>(sceneObject_); }
+  void TakeRoot();
+  void ReleaseRoot(bool sourceGoing);
+
+  TComponent* sceneObject_ = nullptr;
+  bool pending_ = false;
+  TvgBitmap* preview_ = nullptr;
+};
+
 // Registers the scene engine's classes with the class registry and the category registry; runs
 // once per process (later calls do nothing). Scene objects call it when they are created.
 void vgInitSceneUnit();

@@ -258,3 +258,86 @@ TEST(ResourcesFileTest, ResourcesBinRoundTripsTheTree) {
 }
 
 }  // namespace
+
+namespace {
+
+// A scene whose root a frame shows.
+class TFrameSource : public TComponent, public IvgFrameSource {
+ public:
+  explicit TFrameSource(TComponent* owner) : TComponent(owner) {
+    root = new TvgVisualObject(nullptr);
+    root->SetBounds(0, 0, 10, 10);
+  }
+  ~TFrameSource() override {
+    Destroying();
+    // Frames hear of this scene going while its root still exists.
+    for (TComponent* c : watchers) c->Notification(this, opRemove);
+    delete root;
+  }
+  TvgObject* GetFrameRoot() override { return root; }
+  TvgVisualObject* GetFrame() override { return frame; }
+  void SetFrame(TvgVisualObject* value) override { frame = value; }
+  void ReturnRoot(TvgObject* r) override { ++returns; }
+  void FreeFrameBitmap() override { ++bitmapFrees; }
+
+  TvgVisualObject* root;
+  TvgVisualObject* frame = nullptr;
+  std::vector<TComponent*> watchers;
+  int returns = 0, bitmapFrees = 0;
+};
+
+class FrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegisterProbeClasses();
+    host = new TvgVisualObject(nullptr);
+    host->SetBounds(0, 0, 300, 200);
+    scene.AddObject(host);
+  }
+  void TearDown() override { delete host; }
+  TvgFrame* Frame() {
+    auto* f = new TvgFrame(nullptr);
+    f->SetBounds(0, 0, 120, 80);
+    f->SetParent(host);
+    return f;
+  }
+  TTestScene scene;
+  TvgVisualObject* host = nullptr;
+};
+
+TEST_F(FrameTest, AFrameShowsTheRootUntilItLetsGo) {
+  TFrameSource source(nullptr);
+  TvgFrame* first = Frame();
+  TvgFrame* second = Frame();
+  first->SetSceneObject(&source);
+  EXPECT_EQ(source.root->GetParent(), first);
+  EXPECT_EQ(source.root->GetAlign(), vaClient);
+  EXPECT_EQ(source.root->GetWidth(), 120);
+  second->SetSceneObject(&source);
+  EXPECT_TRUE(second->GetPending());
+  EXPECT_EQ(source.root->GetParent(), first);
+  EXPECT_TRUE(ComponentToText(first).find("TvgVisualObject") == std::string::npos);
+  first->SetSceneObject(nullptr);
+  EXPECT_EQ(source.root->GetParent(), nullptr);
+  EXPECT_EQ(source.returns, 1);
+  EXPECT_EQ(source.bitmapFrees, 1);
+  second->Paint();  // the pending frame takes the root now
+  EXPECT_FALSE(second->GetPending());
+  EXPECT_EQ(source.root->GetParent(), second);
+  delete second;  // gives the root back
+  EXPECT_EQ(source.root->GetParent(), nullptr);
+  EXPECT_EQ(source.frame, nullptr);
+  EXPECT_EQ(source.returns, 2);
+}
+
+TEST_F(FrameTest, FreeingTheSceneClearsTheFrame) {
+  auto* source = new TFrameSource(nullptr);
+  TvgFrame* frame = Frame();
+  frame->SetSceneObject(source);
+  source->watchers.push_back(frame);
+  delete source;
+  EXPECT_EQ(frame->GetSceneObject(), nullptr);
+  EXPECT_EQ(frame->GetChildrenCount(), 0);
+}
+
+}  // namespace
