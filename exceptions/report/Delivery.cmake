@@ -1,7 +1,9 @@
 # Report delivery: sockets and the mail-exchanger lookup, SMTP and MIME, WinInet HTTP and FTP
 # upload, the tracker senders, Simple MAPI and mailto.
 list(APPEND report_sources
+  EBugTrackers.cpp
   EDeliverySupport.cpp
+  EHtmlForms.cpp
   EHttp.cpp
   ESmtp.cpp
   ESockets.cpp)

@@ -46,3 +46,5 @@ uint32_t DeliveryTickCount() {
 void DeliverySleep(int32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
+
+std::string DeliveryAnsiToUtf8(const std::string& text) { return text; }

@@ -41,3 +41,16 @@ double DeliveryLocalNow() {
 int32_t DeliveryUtcOffsetHours() { return GetUTCOffsetHours(); }
 uint32_t DeliveryTickCount() { return GetTickCount(); }
 void DeliverySleep(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
+
+std::string DeliveryAnsiToUtf8(const std::string& text) {
+  if (text.empty()) return text;
+  int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (wideLength <= 0) return text;
+  std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return text;
+  std::string result(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, result.data(), length, nullptr, nullptr);
+  return result;
+}

@@ -6,3 +6,5 @@ kbl_add_test(exceptions_report_delivery_smtp_tests SOURCES SmtpTest.cpp
              DEPS exceptions_report WIN32_LIBS ws2_32)
 kbl_add_test(exceptions_report_delivery_http_tests SOURCES HttpTest.cpp
              DEPS exceptions_report WIN32_LIBS ws2_32)
+kbl_add_test(exceptions_report_delivery_trackers_tests SOURCES TrackersTest.cpp
+             DEPS exceptions_report WIN32_LIBS ws2_32)
