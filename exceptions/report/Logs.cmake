@@ -1,7 +1,9 @@
 # The log file and its forms, the companion files, the zip writer and the screenshot writer.
-list(APPEND report_sources ELogFile.cpp ELogXml.cpp ELogManager.cpp EZipWriter.cpp detail/EZipArchive.cpp)
-list(APPEND report_win32_sources win32/EReportPlatform.cpp)
-list(APPEND report_native_sources posix/EReportPlatform.cpp)
+list(APPEND report_sources ELogFile.cpp ELogXml.cpp ELogManager.cpp EZipWriter.cpp detail/EZipArchive.cpp
+     EScreenshot.cpp)
+list(APPEND report_win32_sources win32/EReportPlatform.cpp win32/EScreenshot.cpp)
+list(APPEND report_native_sources posix/EReportPlatform.cpp posix/EScreenshot.cpp)
+list(APPEND report_win32_libs gdi32 user32)
 
 # zlib's deflate for the zip attachments and the screenshot PNG. On Windows its static archive is
 # linked rather than the import library, so that the module needs no zlib DLL beside it.

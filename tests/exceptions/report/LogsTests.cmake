@@ -5,6 +5,16 @@ kbl_add_test(exceptions_report_logs_tests SOURCES LogFileTest.cpp LogXmlTest.cpp
 kbl_add_test(exceptions_report_logs_zip_tests SOURCES ZipWriterTest.cpp DEPS exceptions_report)
 target_include_directories(exceptions_report_logs_zip_tests PRIVATE ${PROJECT_SOURCE_DIR}/exceptions/report)
 
+# The PNG writer natively and under Wine; the capture of a real window under Wine and Xvfb.
+kbl_add_test(exceptions_report_logs_png_tests SOURCES PngWriterTest.cpp DEPS exceptions_report)
+kbl_add_test(exceptions_report_logs_screenshot_tests SOURCES ScreenshotTest.cpp DEPS exceptions_report
+             WIN32_ONLY GUI WIN32_LIBS gdi32 user32)
+if(WIN32)
+  set_tests_properties(exceptions_report_logs_png_tests exceptions_report_logs_screenshot_tests
+                       PROPERTIES FIXTURES_SETUP report_logs_artifacts)
+endif()
+
+# Python checks the files the programs above left, once they have run.
 if(WIN32)
   set_tests_properties(exceptions_report_logs_zip_tests PROPERTIES FIXTURES_SETUP report_logs_artifacts)
   add_test(NAME exceptions_report_logs_artifacts_check
