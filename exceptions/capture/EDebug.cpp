@@ -37,6 +37,12 @@ bool GetELModuleImage(uintptr_t module, TELImageView& view) {
   return ember_detail::PlatformModuleImage(module, view);
 }
 
+bool GetELModuleResource(uintptr_t module, const char* name, TELImageView& data) {
+  data = TELImageView();
+  if (gModuleAccess && gModuleAccess->Resource) return gModuleAccess->Resource(module, name, data);
+  return ember_detail::PlatformModuleResource(module, name, data);
+}
+
 std::string ChangeFileExtension(const std::string& fileName, const std::string& ext) {
   size_t dot = fileName.find_last_of(".\\/:");
   if (dot == std::string::npos || fileName[dot] != '.') return fileName + ext;

@@ -40,12 +40,15 @@ struct TELImageView {
 struct TELModuleAccess {
   std::string (*FileName)(uintptr_t module) = nullptr;           // "" when unknown
   bool (*Image)(uintptr_t module, TELImageView& view) = nullptr;  // false when unknown
+  // The bytes of the module's RCDATA resource `name`; false when it has none.
+  bool (*Resource)(uintptr_t module, const char* name, TELImageView& data) = nullptr;
 };
 // Replaces the platform's answers (nullptr restores them). Not thread-safe: set it before any
 // source is created.
 void SetELModuleAccess(const TELModuleAccess* access);
 std::string GetELModuleFileName(uintptr_t module);
 bool GetELModuleImage(uintptr_t module, TELImageView& view);
+bool GetELModuleResource(uintptr_t module, const char* name, TELImageView& data);
 
 // `fileName` with its extension (after the last "." of the last path part) replaced by `ext`,
 // or `ext` appended when it has none.

@@ -9,6 +9,7 @@ namespace ember_detail {
 
 std::string PlatformModuleFileName(uintptr_t) { return std::string(); }
 bool PlatformModuleImage(uintptr_t, TELImageView&) { return false; }
+bool PlatformModuleResource(uintptr_t, const char*, TELImageView&) { return false; }
 uintptr_t PlatformProcAddress(uintptr_t, const std::string&) { return 0; }
 
 uint32_t PlatformCurrentThreadID() {

@@ -49,6 +49,19 @@ bool PlatformModuleImage(uintptr_t module, TELImageView& view) {
   return true;
 }
 
+bool PlatformModuleResource(uintptr_t module, const char* name, TELImageView& data) {
+  HMODULE handle = reinterpret_cast<HMODULE>(module);
+  HRSRC resource = FindResourceA(handle, name, MAKEINTRESOURCEA(10));  // RT_RCDATA
+  if (!resource) return false;
+  HGLOBAL loaded = LoadResource(handle, resource);
+  DWORD size = SizeofResource(handle, resource);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes || size == 0) return false;
+  data.Data = static_cast<const uint8_t*>(bytes);
+  data.Size = size;
+  return true;
+}
+
 uintptr_t PlatformProcAddress(uintptr_t module, const std::string& name) {
   return reinterpret_cast<uintptr_t>(
       GetProcAddress(reinterpret_cast<HMODULE>(module), name.c_str()));

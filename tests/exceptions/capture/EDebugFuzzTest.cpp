@@ -8,6 +8,7 @@
 
 #include "DebugDataBuilders.h"
 #include "exceptions/capture/EDebug.h"
+#include "exceptions/capture/EmberLibraryData.h"
 
 using namespace testdata;
 
@@ -136,6 +137,59 @@ TEST(DebugInfoFuzz, RandomBytes) {
       Exercise(td, random);
     } catch (const EAssertionFailed&) {
     }
+  }
+}
+
+// A debug-information block of two units whose line programs use every record form.
+std::vector<uint8_t> SeedDebugBlock() {
+  std::vector<uint8_t> out;
+  PutU32(out, 2);
+  for (uint32_t unit = 0; unit < 2; ++unit) {
+    out.push_back(5);
+    for (char c : std::string("Unit") + static_cast<char>('0' + unit)) out.push_back(static_cast<uint8_t>(c));
+    std::vector<uint8_t> program = {0x05, 3, 'F', 'o', 'o', 0x22};
+    PutU16(program, 0x2F37);
+    program.insert(program.end(), {1, 'B'});
+    PutU32(program, (0x0FFEFFFEu << 4) | 0xB);
+    PutU16(program, 4);
+    PutU16(program, 7);
+    PutU32(program, 1); PutU32(program, unit * 0x100); PutU32(program, 0x100);
+    PutU32(out, static_cast<uint32_t>(program.size()));
+    out.insert(out.end(), program.begin(), program.end());
+  }
+  return out;
+}
+
+TEST(DebugInfoFuzz, LibraryDebugBlocks) {
+  std::mt19937 random(5);
+  std::vector<uint8_t> base = SeedDebugBlock();
+  for (size_t i = 0; i < Iterations(); ++i) {
+    std::vector<uint8_t> data = Mutate(base, random);
+    TEmberNameCoding coding;
+    coding.Version = static_cast<uint16_t>(random() % 2 ? 6024 : 400 + random() % 200);
+    TEmberDebugLocation location;
+    FindDebugLocation(data.data(), data.size(), coding, Probe(random) % 0x300, location);
+  }
+}
+
+TEST(DebugInfoFuzz, LibraryDataResources) {
+  std::mt19937 random(6);
+  // Header, a symbol table, options that do not inflate: the reader must stop at every step.
+  std::vector<uint8_t> base;
+  PutU32(base, 0x100FAB10);
+  PutU16(base, 6024);
+  for (int i = 0; i < 10; ++i) base.push_back(0);
+  PutU32(base, 9);
+  base.push_back(4); PutU32(base, 0x10); PutU32(base, 0);
+  PutU32(base, 8);
+  base.insert(base.end(), {0x78, 0x9C, 0x63, 0x60, 0x00, 0x00, 0x00, 0x02});
+  for (size_t i = 0; i < Iterations() / 10; ++i) {
+    std::vector<uint8_t> data = Mutate(base, random);
+    TEmberModuleOptions options;
+    TEmberLibraryData result;
+    ReadLibraryDataResource(data.data(), data.size(), random() % 2 == 0, options, result);
+    uint32_t address = 0;
+    FindSymbolInTable(result.SymbolTable, static_cast<uint8_t>(random()), address);
   }
 }
 
