@@ -14,10 +14,9 @@ namespace {
 // Header, colour mode data, empty resources and layers, and the compression word.
 Bytes PsdFile(uint16_t channels, uint32_t rows, uint32_t columns, uint16_t depth, uint16_t mode,
               uint16_t compression, const Bytes& modeData = {}, const Bytes& resources = {}) {
-  Bytes b;
-  b.resize(b.size() + 6, 0);
+  Bytes b{'8', 'B', 'P', 'S'};
   PutBE16(b, 1);
-  Append(b, Bytes(6, 0));
+  b.resize(b.size() + 6, 0);
   PutBE16(b, channels);
   PutBE32(b, rows);
   PutBE32(b, columns);
