@@ -123,14 +123,18 @@ void TvgObject::AddObject(TvgObject* child) {
   if (child->parent_ != nullptr) {
     if (child->parent_ == this) return;
     child->SetParent(nullptr);
+  } else if (child->scene_ != nullptr) {
+    // A scene's root object leaves the scene's list before it joins a tree.
+    child->scene_->RemoveObject(child);
   }
   if (children_.capacity() == 0) children_.reserve(10);
   if (std::find(children_.begin(), children_.end(), child) != children_.end()) return;
   children_.push_back(child);
   child->parent_ = this;
-  child->scene_ = scene_;
+  // The whole subtree takes this object's scene (none included), so no part of it keeps a
+  // link to a scene it has left.
+  child->SetScene(scene_);
   child->InheritScene();
-  if (scene_ != nullptr) child->SetScene(scene_);
   child->ChangeParent();
   TvgVisualObject* self = visual_;
   TvgVisualObject* vchild = child->visual_;

@@ -333,3 +333,27 @@ TEST_F(ObjectTreeTest, TriggerTextsCompareWithoutRegardToCase) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ObjectTreeTest, ARootJoiningATreeLeavesItsSceneAndTakesTheTreesScene) {
+  TTestScene first;
+  TTestScene second;
+  TvgObject host(nullptr);
+  auto* root = new TvgObject(nullptr);
+  auto* inner = new TvgObject(nullptr);
+  root->AddObject(inner);
+  first.AddObject(root);
+  second.AddObject(&host);
+  host.AddObject(root);
+  EXPECT_TRUE(first.roots.empty());
+  EXPECT_EQ(root->GetScene(), &second);
+  EXPECT_EQ(inner->GetScene(), &second);
+  TvgObject loose(nullptr);
+  loose.AddObject(root);
+  EXPECT_EQ(inner->GetScene(), nullptr);
+  second.RemoveObject(&host);
+  host.SetScene(nullptr);
+}
+
+}  // namespace
