@@ -3,3 +3,7 @@
 kbl_add_test(scene_objects_tests
   SOURCES ObjectsTestSupport.cpp VgObjectTest.cpp VgVisualObjectTest.cpp VgControlTest.cpp VgAnimationTest.cpp
   DEPS scene_core)
+# Bounded mutation loop over streamed trees under the sanitizers: native only.
+kbl_add_test(scene_objects_fuzz_tests
+  SOURCES ObjectsTestSupport.cpp VgObjectFuzzTest.cpp
+  DEPS scene_core NATIVE_ONLY TIMEOUT 300)
