@@ -18,11 +18,12 @@ KBL_PUBLISHED(TvgVisualObject) {
   KBL_PROP(Position);
   KBL_PROP(RotateAngle);
   KBL_PROP(RotateCenter);
-  KBL_PROP(Width);
-  KBL_PROP(Height);
+  // Defaults equal the constructor's values, so that 0 is written and read back as 0.
+  KBL_PROP(Width).Default(50.0f);
+  KBL_PROP(Height).Default(50.0f);
   KBL_PROP(Margins);
   KBL_PROP(Padding);
-  KBL_PROP(Opacity).Stored(&TvgVisualObject::IsOpacityStored);
+  KBL_PROP(Opacity).Default(1.0f).Stored(&TvgVisualObject::IsOpacityStored);
   KBL_PROP(ClipChildren).Default(false);
   KBL_PROP(ClipParent).Default(false);
   KBL_PROP(HitTest).Default(true);

@@ -357,3 +357,23 @@ TEST_F(ObjectTreeTest, ARootJoiningATreeLeavesItsSceneAndTakesTheTreesScene) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ObjectTreeTest, ZeroSizesAndFullTransparencySurviveAStream) {
+  TvgVisualObject obj(nullptr);
+  obj.SetWidth(0);
+  obj.SetHeight(0);
+  obj.SetOpacity(0);
+  std::unique_ptr<TvgObject> copy(obj.Clone(nullptr));
+  ASSERT_TRUE(copy && copy->IsVisual());
+  EXPECT_EQ(copy->Visual()->GetWidth(), 0);
+  EXPECT_EQ(copy->Visual()->GetHeight(), 0);
+  EXPECT_EQ(copy->Visual()->GetOpacity(), 0);
+  TvgVisualObject plain(nullptr);
+  const std::string text = ComponentToText(&plain);
+  EXPECT_EQ(text.find("Width"), std::string::npos);
+  EXPECT_EQ(text.find("Opacity"), std::string::npos);
+}
+
+}  // namespace
