@@ -84,7 +84,8 @@ TvgAniThread* vgAniThread();
 TvgAniThread* vgEnsureAniThread();
 // Frees the ticker (the unit's finalisation; tests use it to start clean).
 void vgFreeAniThread();
-// Handles messages (through the ticker's timer) until the animation no longer runs.
+// Handles messages (through the ticker's timer) until the animation no longer runs; returns at
+// once for a looping or paused animation.
 void vgWaitForAnimation(TvgAnimation* animation);
 
 // A timed change of a property of its parent. Subclasses apply NormalizedTime in

@@ -266,3 +266,24 @@ TEST(PlatformAniTimerTest, FiresFromTheMessageLoop) {
 
 }  // namespace
 #endif
+
+namespace {
+
+TEST(AnimationWaitTest, WaitingNeverHangsOnALoopingAnimation) {
+  RegisterProbeClasses();
+  FreshManualTicker();
+  TTestScene scene;
+  auto* host = new TvgVisualObject(nullptr);
+  scene.AddObject(host);
+  auto* looping = new TProbeAnimation(nullptr);
+  looping->SetDuration(0.1f);
+  looping->SetLoop(true);
+  looping->SetTrigger("IsVisible=true");
+  looping->SetParent(host);
+  host->StartTriggerAnimationWait(host, "IsVisible");
+  EXPECT_TRUE(looping->GetRunning());
+  delete host;
+  vgFreeAniThread();
+}
+
+}  // namespace
