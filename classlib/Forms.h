@@ -1,0 +1,180 @@
+// Forms of the window layer: top-level or parented forms that stream their child components from
+// a form resource named after their class, and the few application services the layer needs.
+// Win32 only.
+#pragma once
+
+#ifndef _WIN32
+#error "Forms.h is part of the Win32 window layer"
+#endif
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "Controls.h"
+
+KBL_ENUM(TFormBorderStyle, bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin)
+KBL_ENUM(TPosition, poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter,
+         poDesktopCenter, poMainFormCenter, poOwnerFormCenter)
+KBL_ENUM(TFormStyle, fsNormal, fsMDIChild, fsMDIForm, fsStayOnTop)
+KBL_ENUM(TCloseAction, caNone, caHide, caFree, caMinimize)
+
+using TModalResult = int32_t;
+constexpr TModalResult mrNone = 0;
+constexpr TModalResult mrOk = 1;
+constexpr TModalResult mrCancel = 2;
+constexpr TModalResult mrAbort = 3;
+constexpr TModalResult mrRetry = 4;
+constexpr TModalResult mrIgnore = 5;
+constexpr TModalResult mrYes = 6;
+constexpr TModalResult mrNo = 7;
+
+using TCloseEvent = TMethod<void(TObject* sender, TCloseAction& action)>;
+using TCloseQueryEvent = TMethod<void(TObject* sender, bool& canClose)>;
+
+// --- TCustomForm
+
+// A form: a top-level window, or a child of a window outside the layer (CreateParented) or of a
+// control. Forms are created through Create, CreateNew or CreateParented, which run the most
+// derived constructor first and then load the form: the RCDATA resources named after the class
+// and its ancestors (upper case, ancestors first, TForm and TCustomForm themselves have none)
+// are read into the form, then OnCreate runs. A class with no resource of its own and no
+// ancestor resource raises EResNotFound ("Resource <NAME> not found").
+class TCustomForm : public TWinControl {
+  KBL_DECLARE_CLASS(TCustomForm, TWinControl)
+ public:
+  explicit TCustomForm(TComponent* owner);
+  ~TCustomForm() override;
+
+  // A T owned by `owner`, its form resource loaded and OnCreate run.
+  template <typename T>
+  static T* Create(TComponent* owner) {
+    return Finish(new T(owner), true);
+  }
+  // A T owned by `owner` without loading any form resource; OnCreate runs.
+  template <typename T>
+  static T* CreateNew(TComponent* owner) {
+    return Finish(new T(owner), false);
+  }
+  // A T whose window is a child of `parentWindow` (a host's window), its resource loaded.
+  template <typename T>
+  static T* CreateParented(HWND parentWindow) {
+    T* form = new T(nullptr);
+    form->SetParentWindow(parentWindow);
+    return Finish(form, true);
+  }
+  // Loads the form resources unless the form was made with CreateNew, then runs DoCreate.
+  void AfterConstruction() override;
+
+  TFormBorderStyle GetBorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TFormBorderStyle value);
+  TPosition GetPosition() const { return position_; }
+  void SetPosition(TPosition value) { position_ = value; }
+  TFormStyle GetFormStyle() const { return formStyle_; }
+  void SetFormStyle(TFormStyle value);
+  TModalResult GetModalResult() const { return modalResult_; }
+  void SetModalResult(TModalResult value) { modalResult_ = value; }
+  bool Modal() const { return modal_; }
+
+  // Shows the form (brings a top-level form to the front).
+  void Show();
+  void Hide();
+  // Runs a message loop until ModalResult is set (or the application terminates: mrCancel),
+  // with the owner window disabled meanwhile; hides the form and answers the result. Raises
+  // EInvalidOperation ("Cannot make a visible window modal") for a shown form.
+  TModalResult ShowModal();
+  // Asks OnCloseQuery, then runs OnClose with caHide (caFree for a parented form is not the
+  // default either): caHide hides, caFree releases, caMinimize minimizes. A modal form only
+  // sets ModalResult to mrCancel.
+  void Close();
+  // Frees the form once the messages already queued for it are handled.
+  void Release();
+
+  void WndProc(TMessage& message) override;
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override;
+
+  TNotifyEvent OnCreate;
+  TNotifyEvent OnDestroy;
+  TNotifyEvent OnShow;
+  TNotifyEvent OnHide;
+  TCloseEvent OnClose;
+  TCloseQueryEvent OnCloseQuery;
+  TNotifyEvent OnActivate;
+  TNotifyEvent OnDeactivate;
+
+ protected:
+  void CreateParams(TCreateParams& params) override;
+  void CreateWnd() override;
+  void UpdateShowing() override;
+  virtual void DoCreate();
+  virtual void DoDestroy();
+  virtual void DoShow();
+  virtual void DoHide();
+  virtual void DoClose(TCloseAction& action);
+  virtual bool CloseQuery();
+  // Reads the form resources of the class chain; answers true when one was found.
+  bool LoadFormResources();
+
+ private:
+  template <typename T>
+  static T* Finish(T* form, bool loadResources) {
+    try {
+      static_cast<TCustomForm*>(form)->loadResources_ = loadResources;
+      form->AfterConstruction();
+    } catch (...) {
+      delete form;
+      throw;
+    }
+    return form;
+  }
+  void PlaceWindow();
+
+  TFormBorderStyle borderStyle_ = bsSizeable;
+  TPosition position_ = poDesigned;
+  TFormStyle formStyle_ = fsNormal;
+  TModalResult modalResult_ = mrNone;
+  bool modal_ = false;
+  bool loadResources_ = true;
+  bool created_ = false;
+  bool releasing_ = false;
+};
+
+// The published form class that form streams name.
+class TForm : public TCustomForm {
+  KBL_DECLARE_CLASS(TForm, TCustomForm)
+ public:
+  explicit TForm(TComponent* owner) : TCustomForm(owner) {}
+};
+
+// The form that owns `component` (following owners), or nullptr.
+TCustomForm* GetParentForm(TControl* control);
+
+// --- TApplication
+
+using TExceptionEvent = TMethod<void(TObject* sender, const std::exception_ptr& error)>;
+
+// The application services of a module that does not own the message loop (a plug-in inside a
+// host): handling messages in nested loops and the exceptions caught in window procedures and
+// callbacks. One per module (Application()).
+class TApplication : public TObject {
+ public:
+  // Handles every message queued for the calling thread and returns. A WM_QUIT met is put back
+  // (for the loop that owns the thread) and sets Terminated.
+  void ProcessMessages();
+  // Waits for one message and handles it; as ProcessMessages for WM_QUIT.
+  void HandleMessage();
+  bool Terminated() const { return terminated_; }
+  // Only marks the application as terminating: nested loops end; the host's loop is untouched.
+  void Terminate() { terminated_ = true; }
+  void ResetTerminated() { terminated_ = false; }
+  // Called from catch blocks of window procedures and callbacks: raises OnException, or, without
+  // a handler, writes the message to the debugger output. Never raises.
+  void HandleException(TObject* sender) noexcept;
+  TExceptionEvent OnException;
+
+ private:
+  bool ProcessMessage(bool wait);
+  bool terminated_ = false;
+};
+
+TApplication& Application();

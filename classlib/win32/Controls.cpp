@@ -1,0 +1,860 @@
+// Controls, windowed controls and custom controls: bounds, alignment, windows made on demand and
+// the dispatch of window messages to the controls' entry points.
+#include <windows.h>
+#include <windowsx.h>
+
+#include "../Controls.h"
+
+#include <algorithm>
+
+#include "../ExtCtrls.h"
+#include "../Forms.h"
+#include "../Menus.h"
+#include "../Module.h"
+#include "Windowing_p.h"
+
+// The window procedure reaches the control's private window bookkeeping through this.
+struct TWinControlAccess {
+  static void Attach(TWinControl* control, HWND window) { control->handle_ = window; }
+  static void Destroyed(TWinControl* control) { control->WindowDestroyed(); }
+};
+
+namespace {
+
+TWinControl* ControlOf(HWND window) {
+  return reinterpret_cast<TWinControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// One window procedure serves every class of the layer: the control rides in GWLP_USERDATA from
+// WM_NCCREATE to WM_NCDESTROY. Nothing may unwind through Windows: handlers' exceptions end here.
+LRESULT CALLBACK ControlWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    auto* control = static_cast<TWinControl*>(create->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control));
+    if (control != nullptr) TWinControlAccess::Attach(control, window);
+  }
+  TWinControl* control = ControlOf(window);
+  if (control == nullptr) return DefWindowProcW(window, msg, wParam, lParam);
+  TMessage message;
+  message.Msg = msg;
+  message.WParam = wParam;
+  message.LParam = lParam;
+  try {
+    control->WndProc(message);
+  } catch (...) {
+    kbl_win::ReportCurrentException();
+    message.Result = 0;
+  }
+  if (msg == WM_NCDESTROY) {
+    // The control may be gone already (freed while its window was destroyed): look again.
+    if (TWinControl* still = ControlOf(window)) {
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      TWinControlAccess::Destroyed(still);
+    }
+  }
+  return message.Result;
+}
+
+TShiftState KeyboardShift() {
+  TShiftState shift;
+  if (GetKeyState(VK_SHIFT) < 0) shift.Include(ssShift);
+  if (GetKeyState(VK_CONTROL) < 0) shift.Include(ssCtrl);
+  if (GetKeyState(VK_MENU) < 0) shift.Include(ssAlt);
+  return shift;
+}
+
+TShiftState MouseShift(WPARAM keys) {
+  TShiftState shift;
+  if (keys & MK_SHIFT) shift.Include(ssShift);
+  if (keys & MK_CONTROL) shift.Include(ssCtrl);
+  if (keys & MK_LBUTTON) shift.Include(ssLeft);
+  if (keys & MK_RBUTTON) shift.Include(ssRight);
+  if (keys & MK_MBUTTON) shift.Include(ssMiddle);
+  if (GetKeyState(VK_MENU) < 0) shift.Include(ssAlt);
+  return shift;
+}
+
+LPCSTR SystemCursorOf(TCursor cursor) {
+  switch (cursor) {
+    case crArrow: return IDC_ARROW;
+    case crCross: return IDC_CROSS;
+    case crIBeam: return IDC_IBEAM;
+    case crSizeNESW: return IDC_SIZENESW;
+    case crSizeNS: case crVSplit: return IDC_SIZENS;
+    case crSizeNWSE: return IDC_SIZENWSE;
+    case crSizeWE: case crHSplit: return IDC_SIZEWE;
+    case crUpArrow: return IDC_UPARROW;
+    case crHourGlass: return IDC_WAIT;
+    case crNo: return IDC_NO;
+    case crAppStart: return IDC_APPSTARTING;
+    case crHelp: return IDC_HELP;
+    case crHandPoint: return IDC_HAND;
+    case crSizeAll: return IDC_SIZEALL;
+    default: return IDC_ARROW;
+  }
+}
+
+}  // namespace
+
+// --- TControl
+
+KBL_PUBLISHED(TControl) {
+  KBL_PROP(Left);
+  KBL_PROP(Top);
+  KBL_PROP(Width);
+  KBL_PROP(Height);
+  KBL_PROP(Align).Default(alNone);
+  KBL_PROP(Color).Default(clBtnFace);
+  KBL_PROP(Cursor).Default(crDefault);
+  KBL_PROP(Enabled).Default(true);
+  KBL_PROP(Font);
+  KBL_PROP(Hint);
+  KBL_PROP(PopupMenu);
+  KBL_PROP(ShowHint).Default(false);
+  KBL_PROP(Visible).Default(true);
+  p.Property("OnClick", &TControl::OnClick, &TControl::OnClick);
+  p.Property("OnDblClick", &TControl::OnDblClick, &TControl::OnDblClick);
+  p.Property("OnMouseDown", &TControl::OnMouseDown, &TControl::OnMouseDown);
+  p.Property("OnMouseEnter", &TControl::OnMouseEnter, &TControl::OnMouseEnter);
+  p.Property("OnMouseLeave", &TControl::OnMouseLeave, &TControl::OnMouseLeave);
+  p.Property("OnMouseMove", &TControl::OnMouseMove, &TControl::OnMouseMove);
+  p.Property("OnMouseUp", &TControl::OnMouseUp, &TControl::OnMouseUp);
+  p.Property("OnMouseWheel", &TControl::OnMouseWheel, &TControl::OnMouseWheel);
+  p.Property("OnResize", &TControl::OnResize, &TControl::OnResize);
+}
+
+TControl::TControl(TComponent* owner) : TComponent(owner), font_(new TFont) {
+  controlStyle_ = TControlStyle{csCaptureMouse, csClickEvents, csSetCaption, csDoubleClicks};
+  font_->OnChange = TNotifyEvent::Of<&TControl::FontChanged>(this);
+}
+
+TControl::~TControl() {
+  Destroying();
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+  delete font_;
+}
+
+void TControl::SetParent(TWinControl* parent) {
+  if (parent == parent_) return;
+  if (parent == this) throw EInvalidOperation("A control cannot have itself as its parent");
+  if (parent_ != nullptr) parent_->RemoveControl(this);
+  if (parent != nullptr) parent->InsertControl(this);
+}
+
+TComponent* TControl::GetParentComponent() const { return parent_; }
+
+void TControl::SetParentComponent(TComponent* parent) {
+  if (auto* control = dynamic_cast<TWinControl*>(parent)) SetParent(control);
+}
+
+void TControl::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && component == popupMenu_) popupMenu_ = nullptr;
+}
+
+void TControl::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
+  width = std::max(width, 0);
+  height = std::max(height, 0);
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  const bool resized = width != width_ || height != height_;
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  BoundsChanged();
+  if (parent_ != nullptr && !parent_->aligning_ && (align_ != alNone || resized)) parent_->Realign();
+  if (resized) {
+    if (auto* self = dynamic_cast<TWinControl*>(this)) self->Realign();
+    Resize();
+  }
+}
+
+void TControl::UpdateBoundsRect(int32_t left, int32_t top, int32_t width, int32_t height) {
+  SetBounds(left, top, width, height);
+}
+
+void TControl::SetBoundsFromWindow(int32_t left, int32_t top, int32_t width, int32_t height) {
+  if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  const bool resized = width != width_ || height != height_;
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  if (resized) {
+    if (auto* self = dynamic_cast<TWinControl*>(this)) self->Realign();
+    Resize();
+  }
+}
+
+void TControl::SetClientSize(int32_t width, int32_t height) {
+  SetBounds(left_, top_, width + (width_ - GetClientWidth()), height + (height_ - GetClientHeight()));
+}
+
+TPoint TControl::ClientToScreen(TPoint point) const {
+  if (parent_ == nullptr) return point;
+  return parent_->ClientToScreen(TPoint{point.X + left_, point.Y + top_});
+}
+
+TPoint TControl::ScreenToClient(TPoint point) const {
+  if (parent_ == nullptr) return point;
+  TPoint p = parent_->ScreenToClient(point);
+  return TPoint{p.X - left_, p.Y - top_};
+}
+
+void TControl::SetAlign(TAlign value) {
+  if (align_ == value) return;
+  align_ = value;
+  if (parent_ != nullptr) parent_->Realign();
+}
+
+void TControl::SetVisible(bool value) {
+  if (visible_ == value) return;
+  VisibleChanging();
+  visible_ = value;
+  UpdateShowing();
+  if (parent_ != nullptr) parent_->Realign();
+}
+
+bool TControl::Showing() const { return visible_ && (parent_ == nullptr || parent_->Showing()); }
+
+void TControl::SetEnabled(bool value) {
+  if (enabled_ == value) return;
+  enabled_ = value;
+  EnabledChanged();
+}
+
+void TControl::SetColor(TColor value) {
+  if (color_ == value) return;
+  color_ = value;
+  Invalidate();
+}
+
+void TControl::SetCursor(TCursor value) { cursor_ = value; }
+
+void TControl::SetPopupMenu(TPopupMenu* value) {
+  if (popupMenu_ == value) return;
+  if (popupMenu_ != nullptr) popupMenu_->RemoveFreeNotification(this);
+  popupMenu_ = value;
+  if (value != nullptr) value->FreeNotification(this);
+}
+
+void TControl::SetCaption(const std::string& value) {
+  if (caption_ == value) return;
+  caption_ = value;
+  TextChanged();
+}
+
+void TControl::Invalidate() {
+  if (parent_ != nullptr) parent_->Invalidate();
+}
+
+void TControl::Update() {
+  if (parent_ != nullptr) parent_->Update();
+}
+
+void TControl::Repaint() {
+  Invalidate();
+  Update();
+}
+
+void TControl::BringToFront() {
+  if (parent_ == nullptr) return;
+  auto& list = parent_->controls_;
+  list.erase(std::find(list.begin(), list.end(), this));
+  list.push_back(this);
+  parent_->Realign();
+  Invalidate();
+}
+
+intptr_t TControl::Perform(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  TMessage message;
+  message.Msg = msg;
+  message.WParam = wParam;
+  message.LParam = lParam;
+  WndProc(message);
+  return message.Result;
+}
+
+void TControl::WndProc(TMessage& message) {
+  switch (message.Msg) {
+    case CM_MOUSEENTER: MouseEnter(); break;
+    case CM_MOUSELEAVE: MouseLeave(); break;
+    default: DefaultHandler(message); break;
+  }
+}
+
+void TControl::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+  OnMouseDown(this, button, shift, x, y);
+}
+
+void TControl::MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+  OnMouseUp(this, button, shift, x, y);
+}
+
+void TControl::MouseMove(TShiftState shift, int32_t x, int32_t y) { OnMouseMove(this, shift, x, y); }
+
+bool TControl::DoMouseWheel(TShiftState shift, int32_t delta, TPoint mousePos) {
+  bool handled = false;
+  OnMouseWheel(this, shift, delta, mousePos, handled);
+  return handled;
+}
+
+void TControl::Click() { OnClick(this); }
+void TControl::DblClick() { OnDblClick(this); }
+void TControl::Resize() { OnResize(this); }
+void TControl::MouseEnter() { OnMouseEnter(this); }
+void TControl::MouseLeave() { OnMouseLeave(this); }
+
+// --- TWinControl
+
+KBL_PUBLISHED(TWinControl) {
+  p.Property("OnEnter", &TWinControl::OnEnter, &TWinControl::OnEnter);
+  p.Property("OnExit", &TWinControl::OnExit, &TWinControl::OnExit);
+  p.Property("OnKeyDown", &TWinControl::OnKeyDown, &TWinControl::OnKeyDown);
+  p.Property("OnKeyPress", &TWinControl::OnKeyPress, &TWinControl::OnKeyPress);
+  p.Property("OnKeyUp", &TWinControl::OnKeyUp, &TWinControl::OnKeyUp);
+}
+
+TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
+
+TWinControl::~TWinControl() {
+  Destroying();
+  // Child controls go with their parent, whoever owns them.
+  while (!controls_.empty()) {
+    TControl* child = controls_.back();
+    RemoveControl(child);
+    delete child;
+  }
+  DestroyHandle();
+}
+
+TControl* TWinControl::GetControl(int32_t index) const {
+  if (index < 0 || index >= ControlCount()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
+  return controls_[static_cast<size_t>(index)];
+}
+
+void TWinControl::InsertControl(TControl* control) {
+  if (control == nullptr || control->parent_ == this) return;
+  controls_.push_back(control);
+  control->parent_ = this;
+  if (auto* windowed = dynamic_cast<TWinControl*>(control)) {
+    // A window made under another parent moves along.
+    if (windowed->handle_ != nullptr && handle_ != nullptr) {
+      ::SetParent(windowed->handle_, handle_);
+      SetWindowPos(windowed->handle_, nullptr, windowed->GetLeft(), windowed->GetTop(), 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (windowed->handle_ != nullptr) {
+      windowed->DestroyHandle();
+    } else if (handle_ != nullptr && windowed->GetVisible() && !windowed->HasState(csLoading)) {
+      windowed->CreateHandle();
+    }
+  }
+  Realign();
+}
+
+void TWinControl::RemoveControl(TControl* control) {
+  auto found = std::find(controls_.begin(), controls_.end(), control);
+  if (found == controls_.end()) return;
+  controls_.erase(found);
+  control->parent_ = nullptr;
+  if (auto* windowed = dynamic_cast<TWinControl*>(control)) {
+    // Without a parent window the child's window cannot stay where it was.
+    if (windowed->handle_ != nullptr && windowed->parentWindow_ == nullptr && !HasState(csDestroying))
+      windowed->DestroyHandle();
+  }
+  if (!HasState(csDestroying)) Realign();
+}
+
+void TWinControl::SetParent(TWinControl* parent) { TControl::SetParent(parent); }
+
+void TWinControl::SetParentWindow(HWND window) {
+  if (parentWindow_ == window) return;
+  parentWindow_ = window;
+  if (handle_ != nullptr && GetParent() == nullptr) {
+    if (window != nullptr) ::SetParent(handle_, window);
+    else DestroyHandle();
+  }
+}
+
+void TWinControl::Realign() { AlignControls(); }
+
+void TWinControl::EnableAlign() {
+  if (alignDisabled_ > 0 && --alignDisabled_ == 0) Realign();
+}
+
+void TWinControl::AlignControls() {
+  if (alignDisabled_ > 0 || aligning_ || HasState(csDestroying)) return;
+  aligning_ = true;
+  try {
+    TRect r = ClientRect();
+    for (TAlign align : {alTop, alBottom, alLeft, alRight, alClient}) {
+      for (TControl* c : std::vector<TControl*>(controls_)) {
+        if (!c->GetVisible() || c->GetAlign() != align) continue;
+        const int32_t w = std::max(r.Right - r.Left, 0);
+        const int32_t h = std::max(r.Bottom - r.Top, 0);
+        switch (align) {
+          case alTop:
+            c->UpdateBoundsRect(r.Left, r.Top, w, c->GetHeight());
+            r.Top += c->GetHeight();
+            break;
+          case alBottom:
+            c->UpdateBoundsRect(r.Left, r.Bottom - c->GetHeight(), w, c->GetHeight());
+            r.Bottom -= c->GetHeight();
+            break;
+          case alLeft:
+            c->UpdateBoundsRect(r.Left, r.Top, c->GetWidth(), h);
+            r.Left += c->GetWidth();
+            break;
+          case alRight:
+            c->UpdateBoundsRect(r.Right - c->GetWidth(), r.Top, c->GetWidth(), h);
+            r.Right -= c->GetWidth();
+            break;
+          default:
+            c->UpdateBoundsRect(r.Left, r.Top, w, h);
+            break;
+        }
+      }
+    }
+  } catch (...) {
+    aligning_ = false;
+    throw;
+  }
+  aligning_ = false;
+}
+
+HWND TWinControl::GetHandle() {
+  if (handle_ == nullptr) {
+    if (GetParent() != nullptr && !GetParent()->HandleAllocated()) GetParent()->HandleNeeded();
+    if (handle_ == nullptr) CreateHandle();
+  }
+  return handle_;
+}
+
+void TWinControl::CreateParams(TCreateParams& params) {
+  params.Caption = GetCaption();
+  params.Style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  if (GetVisible()) params.Style |= WS_VISIBLE;
+  if (!GetEnabled()) params.Style |= WS_DISABLED;
+  params.X = GetLeft();
+  params.Y = GetTop();
+  params.Width = GetWidth();
+  params.Height = GetHeight();
+  params.WndParent = GetParent() != nullptr ? GetParent()->handle_ : parentWindow_;
+  params.WindowClassStyle = controlStyle_.Contains(csDoubleClicks) ? CS_DBLCLKS : 0;
+  params.WinClassName = ClassName();
+}
+
+void TWinControl::CreateHandle() {
+  if (handle_ != nullptr) return;
+  CreateWnd();
+  for (TControl* c : std::vector<TControl*>(controls_)) {
+    auto* windowed = dynamic_cast<TWinControl*>(c);
+    if (windowed != nullptr && windowed->GetVisible() && windowed->handle_ == nullptr) windowed->CreateHandle();
+  }
+  Realign();
+}
+
+void TWinControl::CreateWnd() {
+  TCreateParams params;
+  CreateParams(params);
+  if ((params.Style & WS_CHILD) && params.WndParent == nullptr)
+    throw EInvalidOperation("Control '" + GetName() + "' has no parent window");
+  // A window destroyed from outside still counts for its class until now.
+  if (classHeld_) {
+    kbl_win::ReleaseWindowClass(windowClass_);
+    classHeld_ = false;
+  }
+  kbl_win::AcquireWindowClass(params.WinClassName, params.WindowClassStyle, &ControlWindowProc);
+  windowClass_ = params.WinClassName;
+  classHeld_ = true;
+  HWND window = CreateWindowExW(params.ExStyle, kbl_win::ToWide(params.WinClassName).c_str(),
+                                kbl_win::ToWide(params.Caption).c_str(), params.Style, params.X, params.Y,
+                                params.Width, params.Height, params.WndParent, nullptr,
+                                static_cast<HINSTANCE>(ModuleInstance()), this);
+  if (window == nullptr) {
+    const DWORD error = GetLastError();
+    handle_ = nullptr;
+    kbl_win::ReleaseWindowClass(windowClass_);
+    classHeld_ = false;
+    throw EInvalidOperation("Cannot create the window of '" + GetName() + "' (error " + IntToStr(error) + ")");
+  }
+  handle_ = window;
+}
+
+void TWinControl::DestroyWnd() {
+  if (handle_ != nullptr) DestroyWindow(handle_);
+}
+
+void TWinControl::DestroyHandle() {
+  if (destroyingHandle_) return;
+  destroyingHandle_ = true;
+  if (handle_ != nullptr) DestroyWnd();
+  destroyingHandle_ = false;
+  // DestroyWindow took the child windows along; their classes may go now that the windows are gone.
+  std::vector<TWinControl*> stack{this};
+  while (!stack.empty()) {
+    TWinControl* c = stack.back();
+    stack.pop_back();
+    if (c->handle_ == nullptr && c->classHeld_) {
+      kbl_win::ReleaseWindowClass(c->windowClass_);
+      c->classHeld_ = false;
+    }
+    for (TControl* child : c->controls_)
+      if (auto* windowed = dynamic_cast<TWinControl*>(child)) stack.push_back(windowed);
+  }
+}
+
+void TWinControl::WindowDestroyed() {
+  handle_ = nullptr;
+  mouseInside_ = false;
+}
+
+int32_t TWinControl::GetClientWidth() const {
+  if (handle_ != nullptr) {
+    RECT r{};
+    GetClientRect(handle_, &r);
+    return r.right - r.left;
+  }
+  TCreateParams params;
+  const_cast<TWinControl*>(this)->CreateParams(params);
+  RECT r{0, 0, 0, 0};
+  AdjustWindowRectEx(&r, params.Style & ~static_cast<DWORD>(WS_CHILD), FALSE, params.ExStyle);
+  return std::max<int32_t>(GetWidth() - (r.right - r.left), 0);
+}
+
+int32_t TWinControl::GetClientHeight() const {
+  if (handle_ != nullptr) {
+    RECT r{};
+    GetClientRect(handle_, &r);
+    return r.bottom - r.top;
+  }
+  TCreateParams params;
+  const_cast<TWinControl*>(this)->CreateParams(params);
+  RECT r{0, 0, 0, 0};
+  AdjustWindowRectEx(&r, params.Style & ~static_cast<DWORD>(WS_CHILD), FALSE, params.ExStyle);
+  return std::max<int32_t>(GetHeight() - (r.bottom - r.top), 0);
+}
+
+void TWinControl::SetClientSize(int32_t width, int32_t height) { TControl::SetClientSize(width, height); }
+
+TPoint TWinControl::ClientToScreen(TPoint point) const {
+  if (handle_ != nullptr) {
+    POINT p{point.X, point.Y};
+    ::ClientToScreen(handle_, &p);
+    return TPoint{p.x, p.y};
+  }
+  if (GetParent() == nullptr && parentWindow_ != nullptr) {
+    POINT p{point.X + GetLeft(), point.Y + GetTop()};
+    ::ClientToScreen(parentWindow_, &p);
+    return TPoint{p.x, p.y};
+  }
+  return TControl::ClientToScreen(point);
+}
+
+TPoint TWinControl::ScreenToClient(TPoint point) const {
+  if (handle_ != nullptr) {
+    POINT p{point.X, point.Y};
+    ::ScreenToClient(handle_, &p);
+    return TPoint{p.x, p.y};
+  }
+  if (GetParent() == nullptr && parentWindow_ != nullptr) {
+    POINT p{point.X, point.Y};
+    ::ScreenToClient(parentWindow_, &p);
+    return TPoint{p.x - GetLeft(), p.y - GetTop()};
+  }
+  return TControl::ScreenToClient(point);
+}
+
+bool TWinControl::Showing() const {
+  if (!GetVisible()) return false;
+  if (GetParent() != nullptr) return GetParent()->Showing();
+  return true;
+}
+
+void TWinControl::Invalidate() {
+  if (handle_ != nullptr) InvalidateRect(handle_, nullptr, !controlStyle_.Contains(csOpaque));
+}
+
+void TWinControl::Update() {
+  if (handle_ != nullptr) UpdateWindow(handle_);
+}
+
+void TWinControl::BringToFront() {
+  TControl::BringToFront();
+  if (handle_ != nullptr) SetWindowPos(handle_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TWinControl::SetFocus() {
+  HWND window = GetHandle();
+  ::SetFocus(window);
+}
+
+bool TWinControl::Focused() const { return handle_ != nullptr && GetFocus() == handle_; }
+
+bool TWinControl::CanFocus() const {
+  for (const TControl* c = this; c != nullptr; c = c->GetParent())
+    if (!c->GetVisible() || !c->GetEnabled()) return false;
+  return true;
+}
+
+void TWinControl::UpdateShowing() {
+  if (handle_ == nullptr) {
+    if (!GetVisible() || HasState(csLoading) || HasState(csDestroying)) return;
+    if (GetParent() != nullptr && !GetParent()->HandleAllocated()) return;
+    TCreateParams params;
+    CreateParams(params);
+    if ((params.Style & WS_CHILD) && params.WndParent == nullptr) return;
+    CreateHandle();
+  }
+  Perform(CM_SHOWINGCHANGED);
+}
+
+void TWinControl::EnabledChanged() {
+  if (handle_ != nullptr) EnableWindow(handle_, GetEnabled());
+}
+
+void TWinControl::TextChanged() {
+  if (handle_ != nullptr) SetWindowTextW(handle_, kbl_win::ToWide(GetCaption()).c_str());
+}
+
+void TWinControl::BoundsChanged() {
+  if (handle_ != nullptr)
+    SetWindowPos(handle_, nullptr, GetLeft(), GetTop(), GetWidth(), GetHeight(), SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TWinControl::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  for (TControl* c : std::vector<TControl*>(controls_))
+    if (c->GetOwner() == root) proc(c);
+}
+
+void TWinControl::SetChildOrder(TComponent* child, int32_t order) {
+  auto found = std::find(controls_.begin(), controls_.end(), child);
+  if (found == controls_.end()) return;
+  TControl* control = *found;
+  controls_.erase(found);
+  order = std::clamp<int32_t>(order, 0, ControlCount());
+  controls_.insert(controls_.begin() + order, control);
+}
+
+void TWinControl::Loaded() {
+  TControl::Loaded();
+  // Windows were held back while the stream was read.
+  if (handle_ == nullptr && GetParent() != nullptr && GetParent()->HandleAllocated() && GetVisible()) CreateHandle();
+  Realign();
+}
+
+bool TWinControl::EraseBackground(void* dc) {
+  if (controlStyle_.Contains(csOpaque)) return true;
+  if (GetColor() == clNone) return false;
+  RECT r{};
+  GetClientRect(handle_, &r);
+  HBRUSH brush = CreateSolidBrush(ColorToRGB(GetColor()));
+  ::FillRect(static_cast<HDC>(dc), &r, brush);
+  DeleteObject(brush);
+  return true;
+}
+
+void TWinControl::KeyDown(uint16_t& key, TShiftState shift) { OnKeyDown(this, key, shift); }
+void TWinControl::KeyUp(uint16_t& key, TShiftState shift) { OnKeyUp(this, key, shift); }
+void TWinControl::KeyPress(WideChar& key) { OnKeyPress(this, key); }
+void TWinControl::DoEnter() { OnEnter(this); }
+void TWinControl::DoExit() { OnExit(this); }
+
+void TWinControl::PaintHandler(TMessage& message) { DefaultHandler(message); }
+
+void TWinControl::DefaultHandler(TMessage& message) {
+  if (handle_ == nullptr) return;
+  message.Result = DefWindowProcW(handle_, message.Msg, message.WParam, message.LParam);
+}
+
+void TWinControl::HandleMouse(TMessage& message) {
+  const int32_t x = GET_X_LPARAM(message.LParam);
+  const int32_t y = GET_Y_LPARAM(message.LParam);
+  TShiftState shift = MouseShift(message.WParam);
+  const bool capture = controlStyle_.Contains(csCaptureMouse);
+  switch (message.Msg) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+      if (capture && handle_ != nullptr) SetCapture(handle_);
+      clicked_ = controlStyle_.Contains(csClickEvents);
+      if (message.Msg == WM_LBUTTONDBLCLK) {
+        shift.Include(ssDouble);
+        DblClick();
+      }
+      MouseDown(mbLeft, shift, x, y);
+      break;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+      if (message.Msg == WM_RBUTTONDBLCLK) shift.Include(ssDouble);
+      MouseDown(mbRight, shift, x, y);
+      break;
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONDBLCLK:
+      if (message.Msg == WM_MBUTTONDBLCLK) shift.Include(ssDouble);
+      MouseDown(mbMiddle, shift, x, y);
+      break;
+    case WM_LBUTTONUP: {
+      if (capture && GetCapture() == handle_) ReleaseCapture();
+      const bool click = clicked_ && x >= 0 && y >= 0 && x < GetClientWidth() && y < GetClientHeight();
+      clicked_ = false;
+      if (click) Click();
+      MouseUp(mbLeft, shift, x, y);
+      break;
+    }
+    case WM_RBUTTONUP: MouseUp(mbRight, shift, x, y); break;
+    case WM_MBUTTONUP: MouseUp(mbMiddle, shift, x, y); break;
+    case WM_MOUSEMOVE:
+      if (!mouseInside_) {
+        mouseInside_ = true;
+        TRACKMOUSEEVENT track{sizeof(TRACKMOUSEEVENT), TME_LEAVE, handle_, 0};
+        TrackMouseEvent(&track);
+        Perform(CM_MOUSEENTER);
+      }
+      MouseMove(shift, x, y);
+      break;
+    default: break;
+  }
+}
+
+void TWinControl::HandleKey(TMessage& message) {
+  if (message.Msg == WM_CHAR) {
+    WideChar key = static_cast<WideChar>(message.WParam);
+    KeyPress(key);
+    if (key == 0) return;
+    message.WParam = key;
+    DefaultHandler(message);
+    return;
+  }
+  uint16_t key = static_cast<uint16_t>(message.WParam);
+  if (message.Msg == WM_KEYDOWN || message.Msg == WM_SYSKEYDOWN) KeyDown(key, KeyboardShift());
+  else KeyUp(key, KeyboardShift());
+  if (key == 0) return;
+  message.WParam = key;
+  DefaultHandler(message);
+}
+
+bool TWinControl::HandleSetCursor(TMessage& message) {
+  if (reinterpret_cast<HWND>(message.WParam) != handle_ || LOWORD(message.LParam) != HTCLIENT) return false;
+  if (GetCursor() == crDefault) return false;
+  ::SetCursor(GetCursor() == crNone ? nullptr : LoadCursorA(nullptr, SystemCursorOf(GetCursor())));
+  message.Result = TRUE;
+  return true;
+}
+
+void TWinControl::WndProc(TMessage& message) {
+  switch (message.Msg) {
+    case WM_ERASEBKGND:
+      if (EraseBackground(reinterpret_cast<void*>(message.WParam))) message.Result = 1;
+      else DefaultHandler(message);
+      return;
+    case WM_PAINT:
+      PaintHandler(message);
+      return;
+    case WM_LBUTTONDOWN: case WM_LBUTTONDBLCLK: case WM_LBUTTONUP:
+    case WM_RBUTTONDOWN: case WM_RBUTTONDBLCLK: case WM_RBUTTONUP:
+    case WM_MBUTTONDOWN: case WM_MBUTTONDBLCLK: case WM_MBUTTONUP:
+    case WM_MOUSEMOVE:
+      HandleMouse(message);
+      DefaultHandler(message);
+      return;
+    case WM_MOUSEWHEEL: {
+      const TPoint pos{GET_X_LPARAM(message.LParam), GET_Y_LPARAM(message.LParam)};
+      const int32_t delta = GET_WHEEL_DELTA_WPARAM(message.WParam);
+      if (DoMouseWheel(MouseShift(GET_KEYSTATE_WPARAM(message.WParam)), delta, pos)) message.Result = 0;
+      else DefaultHandler(message);
+      return;
+    }
+    case WM_MOUSELEAVE:
+      mouseInside_ = false;
+      Perform(CM_MOUSELEAVE);
+      return;
+    case WM_KEYDOWN: case WM_SYSKEYDOWN: case WM_KEYUP: case WM_SYSKEYUP: case WM_CHAR:
+      HandleKey(message);
+      return;
+    case WM_SETFOCUS:
+      DefaultHandler(message);
+      DoEnter();
+      return;
+    case WM_KILLFOCUS:
+      DefaultHandler(message);
+      DoExit();
+      return;
+    case WM_SETCURSOR:
+      if (!HandleSetCursor(message)) DefaultHandler(message);
+      return;
+    case WM_CONTEXTMENU: {
+      TPopupMenu* menu = GetPopupMenu();
+      if (menu == nullptr || !menu->GetAutoPopup()) {
+        DefaultHandler(message);
+        return;
+      }
+      TPoint pos{GET_X_LPARAM(message.LParam), GET_Y_LPARAM(message.LParam)};
+      if (pos.X == -1 && pos.Y == -1) pos = ClientToScreen(TPoint{GetClientWidth() / 2, GetClientHeight() / 2});
+      menu->SetPopupComponent(this);
+      menu->Popup(pos.X, pos.Y);
+      message.Result = 0;
+      return;
+    }
+    case WM_WINDOWPOSCHANGED: {
+      DefaultHandler(message);
+      RECT r{};
+      GetWindowRect(handle_, &r);
+      if (HWND parent = GetAncestor(handle_, GA_PARENT); parent != nullptr && (GetWindowLongW(handle_, GWL_STYLE) & WS_CHILD))
+        MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+      SetBoundsFromWindow(r.left, r.top, r.right - r.left, r.bottom - r.top);
+      return;
+    }
+    case CM_SHOWINGCHANGED:
+      if (handle_ != nullptr)
+        SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                         (Showing() ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+      return;
+    default:
+      TControl::WndProc(message);
+      return;
+  }
+}
+
+// --- TCustomControl
+
+KBL_PUBLISHED(TCustomControl) {}
+
+TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner), canvas_(new TCanvas) {}
+
+TCustomControl::~TCustomControl() {
+  // The canvas goes last: the window (and a paint in progress) must not outlive it.
+  DestroyHandle();
+  delete canvas_;
+}
+
+void TCustomControl::Paint() {}
+
+void TCustomControl::PaintHandler(TMessage& message) {
+  PAINTSTRUCT ps{};
+  HDC dc = BeginPaint(GetHandle(), &ps);
+  canvas_->GetFont()->Assign(GetFont());
+  canvas_->GetBrush()->SetColor(GetColor());
+  canvas_->SetHandle(dc);
+  try {
+    Paint();
+  } catch (...) {
+    canvas_->SetHandle(nullptr);
+    EndPaint(GetHandle(), &ps);
+    throw;
+  }
+  canvas_->SetHandle(nullptr);
+  EndPaint(GetHandle(), &ps);
+  message.Result = 0;
+}
+
+// --- Registration
+
+void RegisterControlClasses() {
+  static const bool registered = [] {
+    RegisterClass<TCustomControl, TForm, TTimer, TMenuItem, TPopupMenu, TPen, TBrush, TFont>();
+    return true;
+  }();
+  (void)registered;
+}

@@ -1,0 +1,341 @@
+// Forms loading their streams from the module's resources, modal loops and the application
+// services of the window layer.
+#include <windows.h>
+
+#include "../Forms.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "../Filer.h"
+#include "../ResourceStream.h"
+#include "Windowing_p.h"
+
+// --- TCustomForm
+
+KBL_PUBLISHED(TCustomForm) {
+  KBL_PROP(BorderStyle).Default(bsSizeable);
+  KBL_PROP(Caption);
+  KBL_PROP(ClientHeight);
+  KBL_PROP(ClientWidth);
+  KBL_PROP(FormStyle).Default(fsNormal);
+  KBL_PROP(Position).Default(poDesigned);
+  KBL_PROP(Visible).Default(false);
+  p.Property("OnActivate", &TCustomForm::OnActivate, &TCustomForm::OnActivate);
+  p.Property("OnClose", &TCustomForm::OnClose, &TCustomForm::OnClose);
+  p.Property("OnCloseQuery", &TCustomForm::OnCloseQuery, &TCustomForm::OnCloseQuery);
+  p.Property("OnCreate", &TCustomForm::OnCreate, &TCustomForm::OnCreate);
+  p.Property("OnDeactivate", &TCustomForm::OnDeactivate, &TCustomForm::OnDeactivate);
+  p.Property("OnDestroy", &TCustomForm::OnDestroy, &TCustomForm::OnDestroy);
+  p.Property("OnHide", &TCustomForm::OnHide, &TCustomForm::OnHide);
+  p.Property("OnShow", &TCustomForm::OnShow, &TCustomForm::OnShow);
+}
+
+KBL_PUBLISHED(TForm) {}
+
+TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
+  SetVisible(false);
+  SetBounds(0, 0, 320, 240);
+  controlStyle_.Include(csAcceptsControls);
+}
+
+TCustomForm::~TCustomForm() {
+  if (created_) {
+    try {
+      DoDestroy();
+    } catch (...) {
+      Application().HandleException(this);
+    }
+  }
+  // Owned components go while the form is still a form (they may be its controls).
+  Destroying();
+  DestroyComponents();
+}
+
+void TCustomForm::AfterConstruction() {
+  if (loadResources_ && !LoadFormResources()) {
+    const TClassInfo* cls = ClassInfo();
+    if (cls != TForm::StaticClassInfo() && cls != TCustomForm::StaticClassInfo())
+      throw EResNotFound("Resource " + UpperCase(cls->Name) + " not found");
+  }
+  created_ = true;
+  DoCreate();
+}
+
+bool TCustomForm::LoadFormResources() {
+  RegisterControlClasses();
+  std::vector<const TClassInfo*> chain;
+  for (const TClassInfo* c = ClassInfo(); c != nullptr; c = c->Parent) {
+    if (c == TForm::StaticClassInfo() || c == TCustomForm::StaticClassInfo()) break;
+    chain.push_back(c);
+  }
+  bool found = false;
+  // Ancestors first: an inherited form's stream only holds what differs from its ancestor's.
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const std::string name = UpperCase((*it)->Name);
+    if (!TResourceStream::Exists(name)) continue;
+    TResourceStream stream(name);
+    ReadComponentFromStream(stream, this);
+    found = true;
+  }
+  return found;
+}
+
+void TCustomForm::SetBorderStyle(TFormBorderStyle value) {
+  if (borderStyle_ == value) return;
+  // The client size is what forms keep when their frame changes.
+  const int32_t clientWidth = GetClientWidth();
+  const int32_t clientHeight = GetClientHeight();
+  borderStyle_ = value;
+  if (HandleAllocated()) {
+    TCreateParams params;
+    CreateParams(params);
+    SetWindowLongW(GetHandle(), GWL_STYLE, static_cast<LONG>(params.Style | (GetVisible() ? WS_VISIBLE : 0)));
+    SetWindowLongW(GetHandle(), GWL_EXSTYLE, static_cast<LONG>(params.ExStyle));
+    SetWindowPos(GetHandle(), nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  }
+  SetClientSize(clientWidth, clientHeight);
+}
+
+void TCustomForm::SetFormStyle(TFormStyle value) {
+  if (formStyle_ == value) return;
+  formStyle_ = value;
+  if (HandleAllocated() && GetParent() == nullptr && GetParentWindow() == nullptr)
+    SetWindowPos(GetHandle(), value == fsStayOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void TCustomForm::CreateParams(TCreateParams& params) {
+  TWinControl::CreateParams(params);
+  params.Style &= ~static_cast<uint32_t>(WS_VISIBLE);
+  const bool topLevel = GetParent() == nullptr && GetParentWindow() == nullptr;
+  if (topLevel) {
+    params.Style &= ~static_cast<uint32_t>(WS_CHILD | WS_CLIPSIBLINGS);
+    // An owner form keeps this one above it; otherwise the form stands alone.
+    auto* owner = dynamic_cast<TWinControl*>(GetOwner());
+    params.WndParent = owner != nullptr && owner->HandleAllocated() ? owner->GetHandle() : nullptr;
+    if (formStyle_ == fsStayOnTop) params.ExStyle |= WS_EX_TOPMOST;
+  }
+  switch (borderStyle_) {
+    case bsNone:
+      if (topLevel) params.Style |= WS_POPUP;
+      break;
+    case bsSingle:
+      params.Style |= WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_BORDER;
+      break;
+    case bsSizeable:
+      params.Style |= WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME;
+      break;
+    case bsDialog:
+      params.Style |= WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+      params.ExStyle |= WS_EX_DLGMODALFRAME;
+      break;
+    case bsToolWindow:
+      params.Style |= WS_CAPTION | WS_SYSMENU;
+      params.ExStyle |= WS_EX_TOOLWINDOW;
+      break;
+    case bsSizeToolWin:
+      params.Style |= WS_CAPTION | WS_SYSMENU | WS_THICKFRAME;
+      params.ExStyle |= WS_EX_TOOLWINDOW;
+      break;
+  }
+}
+
+void TCustomForm::CreateWnd() {
+  PlaceWindow();
+  TWinControl::CreateWnd();
+}
+
+void TCustomForm::PlaceWindow() {
+  if (GetParent() != nullptr || GetParentWindow() != nullptr) return;
+  RECT area{};
+  if (position_ == poScreenCenter || position_ == poDesktopCenter) {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  } else if (position_ == poOwnerFormCenter || position_ == poMainFormCenter) {
+    auto* owner = dynamic_cast<TWinControl*>(GetOwner());
+    if (owner == nullptr || !owner->HandleAllocated()) return;
+    GetWindowRect(owner->GetHandle(), &area);
+  } else {
+    return;
+  }
+  SetBounds(area.left + (area.right - area.left - GetWidth()) / 2, area.top + (area.bottom - area.top - GetHeight()) / 2,
+            GetWidth(), GetHeight());
+}
+
+void TCustomForm::UpdateShowing() {
+  if (!HandleAllocated() && !GetVisible()) return;
+  TWinControl::UpdateShowing();
+}
+
+void TCustomForm::Show() {
+  SetVisible(true);
+  if (HandleAllocated() && GetParent() == nullptr && GetParentWindow() == nullptr) BringWindowToTop(GetHandle());
+}
+
+void TCustomForm::Hide() { SetVisible(false); }
+
+TModalResult TCustomForm::ShowModal() {
+  if (GetVisible() || modal_) throw EInvalidOperation("Cannot make a visible window modal");
+  // Only the window that was active is disabled: other windows of the host stay as they are.
+  HWND active = GetActiveWindow();
+  HWND own = HandleAllocated() ? GetHandle() : nullptr;
+  const bool disable = active != nullptr && active != own && IsWindowEnabled(active);
+  if (disable) EnableWindow(active, FALSE);
+  modal_ = true;
+  modalResult_ = mrNone;
+  auto restore = [&] {
+    modal_ = false;
+    if (disable) EnableWindow(active, TRUE);
+    Hide();
+    if (active != nullptr && IsWindow(active)) SetActiveWindow(active);
+  };
+  try {
+    Show();
+    while (true) {
+      Application().HandleMessage();
+      if (Application().Terminated()) modalResult_ = mrCancel;
+      if (modalResult_ == mrNone) continue;
+      TCloseAction action = caHide;
+      DoClose(action);
+      if (action != caNone || Application().Terminated()) break;
+      modalResult_ = mrNone;
+    }
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return modalResult_;
+}
+
+bool TCustomForm::CloseQuery() {
+  bool canClose = true;
+  OnCloseQuery(this, canClose);
+  return canClose;
+}
+
+void TCustomForm::Close() {
+  if (modal_) {
+    if (CloseQuery()) modalResult_ = mrCancel;
+    return;
+  }
+  if (!CloseQuery()) return;
+  TCloseAction action = caHide;
+  DoClose(action);
+  switch (action) {
+    case caHide: Hide(); break;
+    case caMinimize:
+      if (HandleAllocated()) ShowWindow(GetHandle(), SW_MINIMIZE);
+      break;
+    case caFree: Release(); break;
+    default: break;
+  }
+}
+
+void TCustomForm::Release() {
+  if (releasing_) return;
+  releasing_ = true;
+  PostMessageW(GetHandle(), CM_RELEASE, 0, 0);
+}
+
+void TCustomForm::DoCreate() { OnCreate(this); }
+void TCustomForm::DoDestroy() { OnDestroy(this); }
+void TCustomForm::DoShow() { OnShow(this); }
+void TCustomForm::DoHide() { OnHide(this); }
+void TCustomForm::DoClose(TCloseAction& action) { OnClose(this, action); }
+
+void TCustomForm::WndProc(TMessage& message) {
+  switch (message.Msg) {
+    case CM_SHOWINGCHANGED: {
+      const bool showing = Showing();
+      if (showing) DoShow();
+      else DoHide();
+      if (GetParent() == nullptr && GetParentWindow() == nullptr)
+        ShowWindow(GetHandle(), showing ? SW_SHOW : SW_HIDE);
+      else
+        TWinControl::WndProc(message);
+      return;
+    }
+    case WM_CLOSE:
+      Close();
+      message.Result = 0;
+      return;
+    case WM_ACTIVATE:
+      if (LOWORD(message.WParam) == WA_INACTIVE) OnDeactivate(this);
+      else OnActivate(this);
+      TWinControl::WndProc(message);
+      return;
+    case CM_RELEASE:
+      // Last thing done with this object: the window procedure touches nothing afterwards.
+      delete this;
+      return;
+    default:
+      TWinControl::WndProc(message);
+      return;
+  }
+}
+
+void TCustomForm::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  // Components without a parent (timers, menus) first, then the controls.
+  for (int32_t i = 0; i < ComponentCount(); ++i) {
+    TComponent* c = GetComponent(i);
+    if (!c->HasParent()) proc(c);
+  }
+  TWinControl::GetChildren(proc, root);
+}
+
+TCustomForm* GetParentForm(TControl* control) {
+  for (TComponent* c = control; c != nullptr; c = c->GetOwner())
+    if (auto* form = dynamic_cast<TCustomForm*>(c)) return form;
+  return nullptr;
+}
+
+// --- TApplication
+
+TApplication& Application() {
+  static TApplication application;
+  return application;
+}
+
+bool TApplication::ProcessMessage(bool wait) {
+  MSG msg{};
+  if (wait) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == -1) return false;
+    if (got == 0) msg.message = WM_QUIT;
+  } else if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    return false;
+  }
+  if (msg.message == WM_QUIT) {
+    // The quit belongs to the loop that owns the thread: put it back for that loop.
+    terminated_ = true;
+    PostQuitMessage(static_cast<int>(msg.wParam));
+    return false;
+  }
+  TranslateMessage(&msg);
+  DispatchMessageW(&msg);
+  return true;
+}
+
+void TApplication::ProcessMessages() {
+  while (ProcessMessage(false)) {
+  }
+}
+
+void TApplication::HandleMessage() { ProcessMessage(true); }
+
+void TApplication::HandleException(TObject* sender) noexcept {
+  std::exception_ptr error = std::current_exception();
+  try {
+    if (OnException.Assigned()) {
+      OnException(sender, error);
+      return;
+    }
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    OutputDebugStringA((std::string("Unhandled exception: ") + e.what()).c_str());
+  } catch (...) {
+    OutputDebugStringA("Unhandled exception");
+  }
+}

@@ -1,0 +1,44 @@
+// Shared machinery of the window layer: window classes registered on first use and unregistered
+// with their last window, the hidden utility window of each thread (timers, menu owner), text
+// conversions at the Win32 boundary and the reporting of exceptions caught in callbacks.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "../System.h"
+
+namespace kbl_win {
+
+// Registers the window class `name` with the module's instance when no window of it exists yet
+// and counts one more window of it. Raises EOSError-like EInvalidOperation when Windows refuses.
+void AcquireWindowClass(const std::string& name, UINT classStyle, WNDPROC proc);
+// Counts one window less; unregisters the class when none remains. Call after the window is gone.
+void ReleaseWindowClass(const std::string& name);
+// Number of windows counted for a class (0 when it is not registered by the layer).
+int32_t WindowClassUsers(const std::string& name);
+
+// The calling thread's hidden utility window, made on the first Acquire; the last Release of the
+// thread destroys it.
+HWND AcquireUtilityWindow();
+void ReleaseUtilityWindow();
+// Routes WM_TIMER of the utility window: `id` to `handler`; Remove stops the routing.
+void SetUtilityTimerHandler(UINT_PTR id, std::function<void()> handler);
+void RemoveUtilityTimerHandler(UINT_PTR id);
+// A timer id unique in the module.
+UINT_PTR NewTimerId();
+
+// ANSI (system code page) text <-> UTF-16 for the W functions.
+std::wstring ToWide(const std::string& text);
+std::wstring ToWide(const WideString& text);
+std::string FromWide(const wchar_t* text);
+
+// Hands the exception being handled to the application's handler; never raises. Call only from
+// a catch block.
+void ReportCurrentException() noexcept;
+
+}  // namespace kbl_win

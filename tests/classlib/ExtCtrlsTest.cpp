@@ -1,0 +1,99 @@
+// Timers: ticks from the message loop, stopping, a handler that frees its timer, exceptions.
+// windows.h comes first: the class library undoes its A/W name macros (TypInfo.h, Canvas.h).
+#include <windows.h>
+
+#include "classlib/ExtCtrls.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "WindowTestClasses.h"
+#include "WindowTestUtils.h"
+
+namespace {
+
+struct TTickSink {
+  void Tick(TObject* sender) {
+    ++ticks;
+    last = sender;
+    if (freeOnTick) {
+      delete freeOnTick;
+      freeOnTick = nullptr;
+    }
+    if (throwOnTick) throw EInvalidOperation("tick failed");
+  }
+  void Caught(TObject* sender, const std::exception_ptr&) { ++caught; }
+  int ticks = 0;
+  int caught = 0;
+  TObject* last = nullptr;
+  TTimer* freeOnTick = nullptr;
+  bool throwOnTick = false;
+};
+
+}  // namespace
+
+TEST(Timer, FiresFromTheMessageLoopUntilDisabled) {
+  TTickSink sink;
+  TTimer timer(nullptr);
+  EXPECT_EQ(timer.GetInterval(), 1000u);
+  EXPECT_FALSE(timer.Running());  // no handler yet
+  timer.SetInterval(15);
+  timer.SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+  EXPECT_TRUE(timer.Running());
+  EXPECT_EQ(sink.ticks, 0);  // nothing before the loop runs
+  ASSERT_TRUE(PumpUntil([&] { return sink.ticks >= 3; }));
+  EXPECT_EQ(sink.last, &timer);
+  timer.SetEnabled(false);
+  EXPECT_FALSE(timer.Running());
+  const int ticks = sink.ticks;
+  PumpUntil([] { return false; }, 100);
+  EXPECT_EQ(sink.ticks, ticks);
+  timer.SetEnabled(true);
+  timer.SetInterval(0);  // an interval of 0 stops it too
+  EXPECT_FALSE(timer.Running());
+}
+
+TEST(Timer, HandlerMayFreeItsTimerAndTheUtilityWindowGoesWithTheLastTimer) {
+  TTickSink sink;
+  auto* timer = new TTimer(nullptr);
+  sink.freeOnTick = timer;
+  timer->SetInterval(10);
+  timer->SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+  EXPECT_TRUE(WindowClassRegistered("KblUtilityWindow"));
+  ASSERT_TRUE(PumpUntil([&] { return sink.freeOnTick == nullptr; }));
+  PumpUntil([] { return false; }, 60);
+  EXPECT_EQ(sink.ticks, 1);
+  EXPECT_FALSE(WindowClassRegistered("KblUtilityWindow"));
+}
+
+TEST(Timer, ExceptionsFromTheHandlerGoToTheApplication) {
+  TTickSink sink;
+  sink.throwOnTick = true;
+  Application().OnException = TExceptionEvent::Of<&TTickSink::Caught>(&sink);
+  {
+    TTimer timer(nullptr);
+    timer.SetInterval(10);
+    timer.SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+    EXPECT_TRUE(PumpUntil([&] { return sink.caught >= 2; }));
+  }
+  Application().OnException = nullptr;
+  EXPECT_EQ(sink.caught, sink.ticks);
+}
+
+TEST(Timer, ProcessMessagesServesTimersAndKeepsAQuitForTheHost) {
+  TTickSink sink;
+  TTimer timer(nullptr);
+  timer.SetInterval(10);
+  timer.SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+  Sleep(40);
+  Application().ProcessMessages();
+  EXPECT_GE(sink.ticks, 1);
+  PostQuitMessage(7);
+  Application().ProcessMessages();
+  EXPECT_TRUE(Application().Terminated());
+  Application().ResetTerminated();
+  MSG msg;
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // still there for the host
+  EXPECT_EQ(msg.wParam, 7u);
+}

@@ -1,0 +1,176 @@
+// Forms: streamed from their resource, parented in a host window, shown, closed and released.
+// windows.h comes first: the class library undoes its A/W name macros (TypInfo.h, Canvas.h).
+#include <windows.h>
+
+#include "classlib/Forms.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "WindowTestClasses.h"
+#include "classlib/FormText.h"
+#include "classlib/ResourceStream.h"
+#include "WindowTestUtils.h"
+
+TEST(Forms, ChildComponentsLoadFromTheFormResource) {
+  RegisterWindowTestClasses();
+  std::unique_ptr<TUiTestForm> form(TCustomForm::Create<TUiTestForm>(nullptr));
+  EXPECT_TRUE(form->headerAtCreate);  // OnCreate runs after the stream
+  EXPECT_EQ(form->GetName(), "UiTestForm");
+  EXPECT_EQ(form->GetCaption(), "Streamed form");
+  EXPECT_EQ(form->GetBorderStyle(), bsNone);
+  EXPECT_EQ(form->GetClientWidth(), 200);
+  EXPECT_EQ(form->GetClientHeight(), 120);
+
+  auto* header = dynamic_cast<TUiPanel*>(form->FindComponent("Header"));
+  auto* inner = dynamic_cast<TUiPanel*>(form->FindComponent("Inner"));
+  auto* body = dynamic_cast<TUiPanel*>(form->FindComponent("Body"));
+  auto* menu = dynamic_cast<TPopupMenu*>(form->FindComponent("Menu"));
+  auto* ticker = dynamic_cast<TTimer*>(form->FindComponent("Ticker"));
+  ASSERT_TRUE(header && inner && body && menu && ticker);
+  EXPECT_EQ(header->GetParent(), form.get());
+  EXPECT_EQ(inner->GetParent(), header);
+  EXPECT_EQ(inner->GetOwner(), form.get());
+  EXPECT_EQ(header->GetPopupMenu(), menu);
+  EXPECT_EQ(header->GetColor(), clRed);
+  // Aligned after loading: the header across the top, the body below it.
+  EXPECT_EQ(header->GetWidth(), 200);
+  EXPECT_EQ(body->GetTop(), 20);
+  EXPECT_EQ(body->GetHeight(), 100);
+  EXPECT_EQ(inner->GetLeft(), 5);
+
+  ASSERT_EQ(menu->GetItems()->Count(), 3);
+  EXPECT_EQ(menu->GetItems()->GetItem(0)->GetName(), "miFirst");
+  EXPECT_TRUE(menu->GetItems()->GetItem(1)->IsLine());
+  TMenuItem* sub = menu->GetItems()->GetItem(2);
+  ASSERT_EQ(sub->Count(), 1);
+  EXPECT_TRUE(sub->GetItem(0)->GetChecked());
+  EXPECT_EQ(sub->GetItem(0)->GetMenu(), menu);
+  EXPECT_EQ(ticker->GetInterval(), 25u);
+
+  // Events bound by name.
+  body->Perform(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 1));
+  EXPECT_EQ(form->bodyClicks, 0);  // no window yet: Perform goes to the entry points only
+  sub->GetItem(0)->Click();
+  EXPECT_EQ(form->itemClicks, 1);
+  EXPECT_EQ(form->lastItem, sub->GetItem(0));
+
+  // The stream writes back the same tree.
+  std::string text = ComponentToText(form.get());
+  EXPECT_NE(text.find("object Inner: TUiPanel"), std::string::npos);
+  EXPECT_NE(text.find("object miDeep: TMenuItem"), std::string::npos);
+  EXPECT_NE(text.find("OnTimer = Tick"), std::string::npos);
+}
+
+TEST(Forms, StreamedTimerTicksOnceTheFormIsLoaded) {
+  RegisterWindowTestClasses();
+  std::unique_ptr<TUiTestForm> form(TCustomForm::Create<TUiTestForm>(nullptr));
+  EXPECT_TRUE(PumpUntil([&] { return form->ticks >= 2; }));
+}
+
+TEST(Forms, ClassWithoutResourceRaisesAndCreateNewLoadsNothing) {
+  RegisterWindowTestClasses();
+  try {
+    std::unique_ptr<TUiBareForm> form(TCustomForm::Create<TUiBareForm>(nullptr));
+    FAIL();
+  } catch (const EResNotFound& e) {
+    EXPECT_EQ(e.Message(), "Resource TUIBAREFORM not found");
+  }
+  std::unique_ptr<TUiBareForm> bare(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  EXPECT_EQ(bare->ComponentCount(), 0);
+  std::unique_ptr<TForm> plain(TCustomForm::Create<TForm>(nullptr));
+  EXPECT_EQ(plain->ComponentCount(), 0);
+}
+
+TEST(Forms, ParentedFormShowsInsideTheHostWindow) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(500, 400);
+  std::unique_ptr<TUiTestForm> form(TCustomForm::CreateParented<TUiTestForm>(host.handle));
+  struct Sink {
+    void Shown(TObject*) { ++shows; }
+    int shows = 0;
+  } sink;
+  form->OnShow = TNotifyEvent::Of<&Sink::Shown>(&sink);
+  EXPECT_FALSE(form->HandleAllocated());
+  form->SetVisible(true);
+  ASSERT_TRUE(form->HandleAllocated());
+  HWND window = form->GetHandle();
+  EXPECT_EQ(GetParent(window), host.handle);
+  EXPECT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_CHILD);
+  EXPECT_TRUE(IsWindowVisible(window));
+  EXPECT_EQ(sink.shows, 1);
+  RECT client{};
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 200);
+  EXPECT_EQ(client.bottom, 120);
+  auto* header = dynamic_cast<TUiPanel*>(form->FindComponent("Header"));
+  auto* inner = dynamic_cast<TUiPanel*>(form->FindComponent("Inner"));
+  ASSERT_TRUE(header->HandleAllocated());
+  ASSERT_TRUE(inner->HandleAllocated());
+  EXPECT_EQ(GetParent(inner->GetHandle()), header->GetHandle());
+  // A click through the real window reaches the streamed handler.
+  auto* body = dynamic_cast<TUiPanel*>(form->FindComponent("Body"));
+  SendMessageW(body->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+  SendMessageW(body->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+  EXPECT_EQ(form->bodyClicks, 1);
+  form->Hide();
+  EXPECT_FALSE(IsWindowVisible(window));
+}
+
+TEST(Forms, CloseRunsOnCloseAndReleaseFreesLater) {
+  RegisterWindowTestClasses();
+  TUiBareForm* form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  struct Sink {
+    void Closing(TObject*, TCloseAction& action) { ++closes, action = next; }
+    void Destroyed(TObject*) { ++destroys; }
+    int closes = 0, destroys = 0;
+    TCloseAction next = caHide;
+  } sink;
+  form->OnClose = TCloseEvent::Of<&Sink::Closing>(&sink);
+  form->OnDestroy = TNotifyEvent::Of<&Sink::Destroyed>(&sink);
+  form->Show();
+  EXPECT_TRUE(IsWindowVisible(form->GetHandle()));
+  SendMessageW(form->GetHandle(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(sink.closes, 1);
+  EXPECT_FALSE(form->GetVisible());
+  sink.next = caFree;
+  form->Close();
+  EXPECT_EQ(sink.destroys, 0);  // still alive until its queued messages are handled
+  EXPECT_TRUE(PumpUntil([&] { return sink.destroys == 1; }));
+}
+
+TEST(Forms, ShowModalEndsWithTheModalResult) {
+  RegisterWindowTestClasses();
+  std::unique_ptr<TUiBareForm> form(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  TTimer closer(nullptr);
+  closer.SetInterval(20);
+  struct Sink {
+    void Tick(TObject*) {
+      if (form->Modal()) form->SetModalResult(mrOk);
+    }
+    TCustomForm* form;
+  } sink{form.get()};
+  closer.SetOnTimer(TNotifyEvent::Of<&Sink::Tick>(&sink));
+  EXPECT_EQ(form->ShowModal(), mrOk);
+  EXPECT_FALSE(form->GetVisible());
+  EXPECT_FALSE(form->Modal());
+  form->Show();
+  EXPECT_THROW(form->ShowModal(), EInvalidOperation);
+}
+
+TEST(Forms, RepeatedParentedFormsLeaveNoWindowsOrClasses) {
+  RegisterWindowTestClasses();
+  TForeignWindow host;
+  const int32_t before = CountThreadWindows();
+  for (int round = 0; round < 25; ++round) {
+    std::unique_ptr<TUiTestForm> form(TCustomForm::CreateParented<TUiTestForm>(host.handle));
+    form->Show();
+    PumpUntil([] { return false; }, 1);
+    ASSERT_GT(CountThreadWindows(), before);
+  }
+  EXPECT_EQ(CountThreadWindows(), before);
+  EXPECT_FALSE(WindowClassRegistered("TUiTestForm"));
+  EXPECT_FALSE(WindowClassRegistered("TUiPanel"));
+  EXPECT_FALSE(WindowClassRegistered("KblUtilityWindow"));
+}
