@@ -16,7 +16,7 @@ Bytes PsdFile(uint16_t channels, uint32_t rows, uint32_t columns, uint16_t depth
               uint16_t compression, const Bytes& modeData = {}, const Bytes& resources = {}) {
   Bytes b{'8', 'B', 'P', 'S'};
   PutBE16(b, 1);
-  b.resize(b.size() + 6, 0);
+  for (int i = 0; i < 6; ++i) b.push_back(0);  // reserved
   PutBE16(b, channels);
   PutBE32(b, rows);
   PutBE32(b, columns);
