@@ -1,0 +1,217 @@
+// Test doubles for the maker's controls: a scene that answers the input and design state, a
+// canvas that records every drawing call with the brush and font in force, and a recorder of the
+// cursor operations.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "editor/controls/zel_platform.h"
+#include "scene/core/vg_canvas.h"
+#include "scene/core/vg_control.h"
+#include "scene/core/vg_sceneintf.h"
+#include "scene/core/vg_visualobject.h"
+
+// A scene keeping its roots; screen = scene + (1000, 2000).
+class TZelTestScene : public TComponent, public IvgScene {
+ public:
+  explicit TZelTestScene(TComponent* owner = nullptr) : TComponent(owner) {}
+  ~TZelTestScene() override {
+    for (TvgObject* root : roots) root->SetScene(nullptr);
+  }
+  void AddObject(TvgObject* obj) override {
+    roots.push_back(obj);
+    obj->SetScene(this);
+  }
+  void RemoveObject(TvgObject* obj) override { std::erase(roots, obj); }
+  void BeginDrag() override { ++drags; }
+  void BeginResize() override {}
+  void AddUpdateRect(const TvgRect& r) override { updates.push_back(r); }
+  void InsertObject(const std::string&) override {}
+  TvgVisualObject* GetActiveControl() override { return nullptr; }
+  bool GetDisableUpdate() override { return false; }
+  void SetDisableUpdate(bool) override {}
+  bool GetDesignTime() override { return designTime; }
+  TvgCanvas* GetCanvas() override { return canvas; }
+  TvgObject* GetRoot() override { return roots.empty() ? nullptr : roots.front(); }
+  TComponent* GetOwner() const override { return TComponent::GetOwner(); }
+  TComponent* GetSceneControl() override { return this; }
+  TvgResources* GetStyle() override { return nullptr; }
+  void SetStyle(TvgResources*) override {}
+  bool GetTransparency() override { return false; }
+  void UpdateStyle() override {}
+  void Notification(TComponent* component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+  }
+  TvgVisualObject* GetSelected() override { return nullptr; }
+  TvgVisualObject* GetDesignPlaceObject() override { return nullptr; }
+  int32_t GetUpdateRectsCount() override { return 0; }
+  TvgRect GetUpdateRect(int32_t) override { return TvgRect(); }
+  void SetCaptured(TvgVisualObject* value) override { captured = value; }
+  TvgVisualObject* GetCaptured() override { return captured; }
+  void SetFocused(TvgVisualObject* value) override { focused = value; }
+  TvgVisualObject* GetFocused() override { return focused; }
+  void SetDesignDoubleClicked(TvgVisualObject*) override {}
+  TvgPoint GetMousePos() override { return TvgPoint(); }
+  TvgPoint LocalToScreen(const TvgPoint& p) override { return vgPoint(p.X + 1000, p.Y + 2000); }
+  void BeginNativeDrag(TvgObject*, TvgBitmap*) override {}
+  void SetSelected(TvgVisualObject*) override {}
+  bool GetAnimatedCaret() override { return false; }
+
+  std::vector<TvgObject*> roots;
+  std::vector<TvgRect> updates;
+  TvgVisualObject* captured = nullptr;
+  TvgVisualObject* focused = nullptr;
+  TvgCanvas* canvas = nullptr;
+  bool designTime = false;
+  int drags = 0;
+};
+
+// One drawing call as the canvas saw it.
+struct TZelDrawCall {
+  std::string Op;            // "FillRect", "DrawRect", "DrawBitmap", "FillText", "FillPath", "DrawPath"
+  TvgRect Rect;              // the rect drawn into (bounds for paths)
+  TvgRect Source;            // DrawBitmap
+  TvgBitmap* Bitmap = nullptr;
+  float Opacity = 0;
+  bool HighSpeed = false;
+  TvgColor FillColor = 0;
+  TvgColor StrokeColor = 0;
+  TvgBrushStyle FillStyle = vgBrushNone;
+  float StrokeThickness = 0;
+  TvgStrokeDash Dash = vgDashSolid;
+  TvgStrokeCap Cap = vgCapFlat;
+  WideString Text;
+  TvgTextAlign Horz = vgTextAlignCenter, Vert = vgTextAlignCenter;
+  bool WordWrap = false;
+  std::string FontFamily;
+  float FontSize = 0;
+  std::vector<TvgPathPoint> Path;
+};
+
+// Records the calls; text is 7 units per character wide and 13 high.
+class TZelRecordingCanvas : public TvgCanvas {
+ public:
+  TZelRecordingCanvas(int32_t width, int32_t height) : TvgCanvas(width, height) {}
+  explicit TZelRecordingCanvas(TvgBitmap& bitmap) : TvgCanvas(bitmap) {}
+  static uint32_t* GetBitmapScanline(TvgBitmap& bitmap, int32_t y) { return bitmap.Scanline(y); }
+  static const TClassInfo* StaticClassInfo() { return TvgCanvas::StaticClassInfo(); }
+
+  void FreeBuffer() override {}
+  void ResizeBuffer(int32_t w, int32_t h) override {
+    width_ = w;
+    height_ = h;
+  }
+  void Clear(TvgColor color) override { ++clears; }
+  int32_t SaveCanvas() override { return 0; }
+  void RestoreCanvas(int32_t) override {}
+  void IntersectClipRect(const TvgRect&) override {}
+  void FillRect(const TvgRect& r, float, float, TvgCorners, float opacity, TvgCornerType) override {
+    Add("FillRect", r, opacity);
+  }
+  void DrawRect(const TvgRect& r, float, float, TvgCorners, float opacity, TvgCornerType) override {
+    Add("DrawRect", r, opacity);
+  }
+  void DrawBitmap(TvgBitmap& bitmap, const TvgRect& src, const TvgRect& dst, float opacity, bool highSpeed) override {
+    TZelDrawCall& c = Add("DrawBitmap", dst, opacity);
+    c.Source = src;
+    c.Bitmap = &bitmap;
+    c.HighSpeed = highSpeed;
+  }
+  void FillText(const TvgRect& r, const TvgRect&, const WideString& text, bool wordWrap, float opacity,
+                TvgTextAlign horz, TvgTextAlign vert) override {
+    TZelDrawCall& c = Add("FillText", r, opacity);
+    c.Text = text;
+    c.WordWrap = wordWrap;
+    c.Horz = horz;
+    c.Vert = vert;
+  }
+  void MeasureText(TvgRect& r, const TvgRect&, const WideString& text, bool, TvgTextAlign, TvgTextAlign) override {
+    r.Right = r.Left + 7.0f * static_cast<float>(text.size());
+    r.Bottom = r.Top + 13.0f;
+  }
+  void FillPath(const TvgPathData& path, const TvgRect& r, float opacity) override {
+    Add("FillPath", r, opacity).Path = path.Points();
+  }
+  void DrawPath(const TvgPathData& path, const TvgRect& r, float opacity) override {
+    Add("DrawPath", r, opacity).Path = path.Points();
+  }
+
+  std::vector<TZelDrawCall> Calls(const std::string& op) const {
+    std::vector<TZelDrawCall> out;
+    for (const auto& c : calls)
+      if (c.Op == op) out.push_back(c);
+    return out;
+  }
+
+  std::vector<TZelDrawCall> calls;
+  int clears = 0;
+
+ private:
+  TZelDrawCall& Add(const char* op, const TvgRect& r, float opacity) {
+    TZelDrawCall c;
+    c.Op = op;
+    c.Rect = r;
+    c.Opacity = opacity;
+    c.FillColor = GetFill()->GetSolidColorValue();
+    c.FillStyle = GetFill()->GetStyle();
+    c.StrokeColor = GetStroke()->GetSolidColorValue();
+    c.StrokeThickness = GetStrokeThickness();
+    c.Dash = GetStrokeDash();
+    c.Cap = GetStrokeCap();
+    c.FontFamily = GetFont()->GetFamily();
+    c.FontSize = GetFont()->GetSize();
+    calls.push_back(c);
+    return calls.back();
+  }
+};
+
+// A scene with a recording canvas, with the recording canvas as the default canvas class (so
+// bitmaps draw through it too).
+struct TZelSceneFixture {
+  TZelSceneFixture() : canvas(400, 400) {
+    vgSetDefaultCanvasClass(vgCanvasClassOf<TZelRecordingCanvas>());
+    scene.canvas = &canvas;
+  }
+  ~TZelSceneFixture() { vgSetDefaultCanvasClass(nullptr); }
+  // Adds the object as a root and paints it (BeforePaint, Paint) into a fresh recording.
+  template <typename T>
+  T* Add(T* obj) {
+    scene.AddObject(obj);
+    owned.emplace_back(obj);
+    return obj;
+  }
+  void Paint(TvgVisualObject* obj) {
+    canvas.calls.clear();
+    obj->BeforePaint();
+    obj->Paint();
+  }
+  TZelTestScene scene;
+  TZelRecordingCanvas canvas;
+  std::vector<std::unique_ptr<TvgObject>> owned;
+};
+
+// Records ShowCursor and SetCursorPos while alive.
+struct TZelCursorRecorder {
+  TZelCursorRecorder() {
+    Instance() = this;
+    TZelCursorHooks hooks;
+    hooks.Show = [](bool show) { Instance()->shows.push_back(show); };
+    hooks.SetPos = [](int32_t x, int32_t y) { Instance()->positions.push_back(vgPoint(float(x), float(y))); };
+    ZelSetCursorHooks(&hooks);
+  }
+  ~TZelCursorRecorder() {
+    ZelSetCursorHooks(nullptr);
+    Instance() = nullptr;
+  }
+  static TZelCursorRecorder*& Instance() {
+    static TZelCursorRecorder* instance = nullptr;
+    return instance;
+  }
+  std::vector<bool> shows;
+  std::vector<TvgPoint> positions;
+};
