@@ -1,0 +1,107 @@
+// Defensive helpers for a process that may be damaged: whether a pointer really is an object or
+// a class record before anything touches it, class tests by name (so that classes of other
+// modules match), handle, thread and debugger tests, the memory reserve, the mail date format
+// and the location of a code address. The options' shared memory is EmberSharedMemory.h's.
+//
+// Class records are the C++ run-time type records (std::type_info of the Itanium ABI that both
+// g++ and mingw use): an object's first word points at its virtual table, the word before that
+// table at the record; a record holds its own table pointer, its mangled name and, for single
+// or multiple inheritance, its base records. Every word is checked as readable before it is read.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "classlib/DateUtils.h"
+
+class TObject;
+struct TELLocationInfo;
+
+// --- Class records and objects (portable)
+
+// A class record that can be read safely: readable, of one of the run-time's record kinds, with a
+// readable name of printable characters.
+bool IsValidClass(const std::type_info* cls);
+// The same, testing every part one by one (the fast path above falls back to it).
+bool IsValidClassSlow(const std::type_info* cls);
+// The object's class record when the pointer is a polymorphic object with a valid class;
+// nullptr otherwise. Never faults.
+const std::type_info* GetObjectClass(const void* object);
+bool IsValidObject(const void* object);
+// The demangled name of a valid class ("EAbort", "ember::TThing"); empty otherwise.
+std::string GetClassName(const std::type_info* cls);
+std::string GetObjectClassName(const void* object);
+// Walks the class and its bases while each is valid: true when one's name (whole, or its last
+// "::" part), trimmed and upper-cased, equals the trimmed upper-cased `name`.
+bool InheritsFromClassName(const std::type_info* cls, const std::string& name);
+bool IsExceptionClassName(const void* object, const std::string& className);
+bool IsExceptionOfClasses(const void* object, const std::vector<std::string>& classNames);
+// A valid object with "EAbort" in its class chain (classes of other modules included).
+bool IsAbortException(const void* object);
+// Not of the class "EExternal" (the system's exceptions turned into objects).
+bool IsNotExternalException(const void* object);
+
+// The class record and object of the exception being handled (call inside a catch block):
+// for a std::exception its address, else nullptr with the thrown type's record.
+const std::type_info* CurrentExceptionClass();
+const void* CurrentExceptionObject();
+
+// The class name (at most 64 characters) and the address of the exception being handled on this
+// thread, kept for the run-time's own reporting; read back by LoadExceptionFromTLS.
+void StoreExceptionInTLS(const void* object, uintptr_t address);
+void LoadExceptionFromTLS(std::string& className, uintptr_t& address);
+
+// When the object's class has a published method property `name` whose value differs from
+// `newMethod`: `oldMethod` gets the value and the property is set to `newMethod`. True when the
+// swap was made.
+struct TMethodValue;
+bool SwapMethodProp(TObject* object, const std::string& name, const TMethodValue& newMethod, TMethodValue& oldMethod);
+
+// --- Versions and texts (portable)
+
+// `version` lies between (own ÷ 100) × 100 and that + 100, both included.
+bool IsCompatibleLibVersion(uint16_t version, uint16_t own);
+bool IsCompatibleLibVersion(uint16_t version);
+
+// "Sun, 5 Jan 2025 09:04:03 +0100": English names, the zone as the signed whole-hour offset
+// padded to two digits followed by "00".
+std::string FormatRFC822Date(TDateTime dateTime, int32_t utcOffsetHours);
+// The same with the local offset.
+std::string FormatRFC822Date(TDateTime dateTime);
+
+// "unit.class.procedure" of a location (the unit without its file extension), empty parts left
+// out.
+std::string FormatLocationName(const TELLocationInfo& info);
+
+// --- Memory reserve (portable)
+
+// Reserves 5 MB of address space (no access) at start-up; a second call keeps the first range.
+bool ReserveMemory();
+// Gives the range back, so that processing an exception has address space when memory ran out.
+void ReleaseReservedMemory();
+bool IsMemoryReserved();
+
+// --- Stack (portable)
+
+// The top of the calling thread's stack (one past its highest byte); 0 when unknown.
+uintptr_t GetStackTop();
+// The caller's stack pointer (its frame, close enough for copying the stack above it); always
+// inlined, so that the frame is the caller's.
+__attribute__((always_inline)) inline uintptr_t GetStackPointer() {
+  return reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+}
+
+// --- Win32 only (win32/EObjectHelpers.cpp)
+
+bool IsDebuggerAttached();
+bool IsValidHandle(uintptr_t handle);
+// A valid handle of a thread that has not ended (exit code STILL_ACTIVE).
+bool IsThreadRunning(uintptr_t handle);
+// The character set of the user's default ANSI code page (for dialog fonts).
+uint32_t GetDefaultCharset();
+// Fills `info` for a code address through its module's debug information, loading that when
+// the module has none yet. False when no unit was found.
+bool GetLocationInfo(uintptr_t address, TELLocationInfo& info);

@@ -1,0 +1,9 @@
+# Tests of the report's support modules: the portable texts, caches and object checks natively
+# and under Wine; the system, window, module and process facts under Wine against the system's
+# own answers.
+kbl_add_test(exceptions_report_support_tests
+             SOURCES SysUtilsTest.cpp ObjectHelpersTest.cpp SupportTest.cpp ReportValuesTest.cpp
+             DEPS exceptions_report)
+kbl_add_test(exceptions_report_support_win32_tests
+             SOURCES SupportWin32Test.cpp
+             DEPS exceptions_report WIN32_ONLY GUI WIN32_LIBS advapi32 user32 gdi32 psapi)
