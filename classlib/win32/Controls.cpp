@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "../Dialogs.h"
 #include "../ExtCtrls.h"
 #include "../Forms.h"
 #include "../Menus.h"
@@ -853,7 +854,8 @@ void TCustomControl::PaintHandler(TMessage& message) {
 
 void RegisterControlClasses() {
   static const bool registered = [] {
-    RegisterClass<TCustomControl, TForm, TTimer, TMenuItem, TPopupMenu, TPen, TBrush, TFont>();
+    RegisterClass<TCustomControl, TForm, TTimer, TMenuItem, TPopupMenu, TPen, TBrush, TFont, TColorDialog,
+                  TOpenDialog>();
     return true;
   }();
   (void)registered;
