@@ -177,7 +177,10 @@ struct TZelSceneFixture {
     vgSetDefaultCanvasClass(vgCanvasClassOf<TZelRecordingCanvas>());
     scene.canvas = &canvas;
   }
-  ~TZelSceneFixture() { vgSetDefaultCanvasClass(nullptr); }
+  ~TZelSceneFixture() {
+    owned.clear();  // bitmaps free their canvases through the class still installed
+    vgSetDefaultCanvasClass(nullptr);
+  }
   // Adds the object as a root and paints it (BeforePaint, Paint) into a fresh recording.
   template <typename T>
   T* Add(T* obj) {
