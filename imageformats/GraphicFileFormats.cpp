@@ -1,11 +1,18 @@
 // The file format list and the library's start-up and shut-down registrations.
 #include "GraphicFileFormats.h"
 
+#include "GraphicAutodesk.h"
+#include "GraphicCUT.h"
+#include "GraphicPCD.h"
 #include "GraphicPCX.h"
 #include "GraphicPNG.h"
 #include "GraphicPPM.h"
+#include "GraphicPSD.h"
+#include "GraphicPSP.h"
+#include "GraphicRLA.h"
 #include "GraphicSGI.h"
 #include "GraphicStrings.h"
+#include "GraphicTIFF.h"
 #include "GraphicTarga.h"
 
 using namespace GraphicStrings;
@@ -164,20 +171,42 @@ void RegisterImageFormats() {
   l.RegisterFileFormat("vda", "", "", fkRaster, false, targa);
   l.RegisterFileFormat("tga", "", "", fkRaster, false, targa);
   l.RegisterFileFormat("icb", "", "", fkRaster, false, targa);
+  const TClassInfo* tiff = TTIFFGraphic::StaticClassInfo();
+  l.RegisterFileFormat("tiff", "Tagged image file format images", "Macintosh TIFF images",
+                       fkRaster | fkMultiImage, false, tiff);
+  l.RegisterFileFormat("tif", "", "PC TIF images", fkRaster | fkMultiImage, false, tiff);
+  l.RegisterFileFormat("fax", "", "GFI fax images", fkRaster | fkMultiImage, false, tiff);
+  l.RegisterFileFormat("eps", "Encapsulated Postscript images", "", fkRaster, false,
+                       TEPSGraphic::StaticClassInfo());
   const TClassInfo* pcx = TPCXGraphic::StaticClassInfo();
   l.RegisterFileFormat("pcx", "ZSoft Paintbrush images", "", fkRaster, false, pcx);
   l.RegisterFileFormat("pcc", "", "", fkRaster, false, pcx);
   l.RegisterFileFormat("scr", "", "Word 5.x screen capture images", fkRaster, false, pcx);
+  const TClassInfo* rla = TRLAGraphic::StaticClassInfo();
+  l.RegisterFileFormat("rpf", "Alias/Wavefront images", "", fkRaster, false, rla);
+  l.RegisterFileFormat("rla", "", "", fkRaster, false, rla);
   const TClassInfo* sgi = TSGIGraphic::StaticClassInfo();
   l.RegisterFileFormat("sgi", "SGI images", "SGI true color images", fkRaster, false, sgi);
   l.RegisterFileFormat("rgba", "", "SGI true color images with alpha", fkRaster, false, sgi);
   l.RegisterFileFormat("rgb", "", "SGI true color images", fkRaster, false, sgi);
   l.RegisterFileFormat("bw", "", "SGI black/white images", fkRaster, false, sgi);
+  const TClassInfo* psd = TPSDGraphic::StaticClassInfo();
+  l.RegisterFileFormat("psd", "Photoshop images", "", fkRaster | fkLayered, false, psd);
+  l.RegisterFileFormat("pdd", "", "", fkRaster | fkLayered, false, psd);
   const TClassInfo* ppm = TPPMGraphic::StaticClassInfo();
   l.RegisterFileFormat("ppm", "Portable map images", "Portable pixel map images", fkRaster, false,
                        ppm);
   l.RegisterFileFormat("pgm", "", "Portable gray map images", fkRaster, false, ppm);
   l.RegisterFileFormat("pbm", "", "Portable bitmap images", fkRaster, false, ppm);
+  const TClassInfo* autodesk = TAutodeskGraphic::StaticClassInfo();
+  l.RegisterFileFormat("cel", "Autodesk images", "", fkRaster, false, autodesk);
+  l.RegisterFileFormat("pic", "Autodesk images", "", fkRaster, false, autodesk);
+  l.RegisterFileFormat("pcd", "Kodak Photo-CD images", "", fkRaster, false,
+                       TPCDGraphic::StaticClassInfo());
+  l.RegisterFileFormat("cut", "Dr. Halo images", "", fkRaster, false,
+                       TCUTGraphic::StaticClassInfo());
+  l.RegisterFileFormat("psp", "Paintshop Pro images", "", fkRaster | fkVector, false,
+                       TPSPGraphic::StaticClassInfo());
   l.RegisterFileFormat("png", "Portable network graphic images", "", fkRaster, false,
                        TPNGGraphic::StaticClassInfo());
 }
@@ -185,8 +214,13 @@ void RegisterImageFormats() {
 void UnregisterImageFormats() {
   if (!g_list) return;
   TFileFormatList& l = *g_list;
-  for (const TClassInfo* cls : {TTargaGraphic::StaticClassInfo(), TSGIGraphic::StaticClassInfo(),
-                                TPCXGraphic::StaticClassInfo(), TPPMGraphic::StaticClassInfo()})
+  for (const TClassInfo* cls :
+       {TPSPGraphic::StaticClassInfo(), TPSDGraphic::StaticClassInfo(),
+        TTargaGraphic::StaticClassInfo(), TTIFFGraphic::StaticClassInfo(),
+        TSGIGraphic::StaticClassInfo(), TPCXGraphic::StaticClassInfo(),
+        TAutodeskGraphic::StaticClassInfo(), TPCDGraphic::StaticClassInfo(),
+        TPPMGraphic::StaticClassInfo(), TCUTGraphic::StaticClassInfo(),
+        TRLAGraphic::StaticClassInfo()})
     l.UnregisterFileFormat("", cls);
   l.UnregisterFileFormat("rle", TBitmap::StaticClassInfo());
   l.UnregisterFileFormat("dib", TBitmap::StaticClassInfo());
