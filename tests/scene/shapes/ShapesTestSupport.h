@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "scene/core/ObjectsTestSupport.h"
@@ -126,8 +127,10 @@ struct TShapeScene {
   template <typename T>
   T* Add(float w = 50, float h = 50) {
     auto* obj = new T(nullptr);
-    obj->SetWidth(w);
-    obj->SetHeight(h);
+    if constexpr (std::is_base_of_v<TvgVisualObject, T>) {
+      obj->SetWidth(w);
+      obj->SetHeight(h);
+    }
     scene.AddObject(obj);
     owned.push_back(obj);
     return obj;
