@@ -16,13 +16,13 @@ namespace {
 
 // An image pack whose luminance is (x + 3 * y) mod 256 and whose chroma is `cb`, `cr`.
 Bytes MakePcd(uint8_t rotation, uint8_t cb = 156, uint8_t cr = 137, bool overview = false) {
-  Bytes b(3 * 2048, 0);
+  Bytes b(static_cast<size_t>(overview ? 5 : 96) * 2048, 0);
+  b.reserve(b.size() + 256 * 2304);
   if (overview) std::memcpy(b.data(), "PCD_OPA", 7);
   else std::memcpy(b.data() + 2048, "PCD_IPI", 7);
   b[10] = 0;
   b[11] = 7;
   b[0x0E02] = rotation;
-  b.resize((overview ? 5 : 96) * 2048, 0);
   for (int row = 0; row < 512; row += 2) {
     for (int r = row; r < row + 2; ++r)
       for (int x = 0; x < 768; ++x) b.push_back(static_cast<uint8_t>(x + 3 * r));
