@@ -6,7 +6,10 @@
 #include "ZelTestSupport.h"
 #include "editor/controls/zel_BitmapButton.h"
 #include "editor/controls/zel_Div.h"
+#include "editor/controls/zel_Controls.h"
 #include "editor/controls/zel_Label.h"
+#include "editor/controls/zel_ScrollBar.h"
+#include "editor/controls/zel_knobs.h"
 #include "scene/core/vg_registry.h"
 
 namespace {
@@ -269,6 +272,10 @@ TEST(ZelRegistration, ClassesAreFoundByNameUnderTheirCategories) {
   }
   EXPECT_EQ(found, 3);
   EXPECT_EQ(GetClass("TvgZelLabel"), TvgZelLabel::StaticClassInfo());
+  ZelRegisterControls();
+  EXPECT_EQ(GetClass("TvgZelScrollBar"), TvgZelScrollBar::StaticClassInfo());
+  EXPECT_EQ(GetClass("TvgZelGuageButton"), TvgZelGuageButton::StaticClassInfo());
+  EXPECT_EQ(GetClass("TvgZelSampleDisplay") != nullptr, true);
 }
 
 TEST(ZelStreaming, LabelSurvivesAFormTextRoundTrip) {
