@@ -117,12 +117,17 @@ class Listener {
   void Stop() {
     if (stopped_) return;
     stopped_ = true;
-    stop_ = true;
-    // Wake the accept call with a connection of our own.
+    // Wake the accept call with a connection of our own, known by its port: connections made
+    // before it are still served.
     Fd wake = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in in{};
     in.sin_family = AF_INET;
     in.sin_addr.s_addr = htonl(0x7F000001);
+    ::bind(wake, reinterpret_cast<sockaddr*>(&in), sizeof in);
+    socklen_t length = sizeof in;
+    ::getsockname(wake, reinterpret_cast<sockaddr*>(&in), &length);
+    wakePort_ = ntohs(in.sin_port);
+    stop_ = true;
     in.sin_port = htons(port_);
     ::connect(wake, reinterpret_cast<sockaddr*>(&in), sizeof in);
     thread_.join();
@@ -135,12 +140,17 @@ class Listener {
  private:
   void Run() {
     for (;;) {
-      Fd client = ::accept(fd_, nullptr, nullptr);
-      if (stop_) {
-        if (client != kBad) CloseFd(client);
+      sockaddr_in peer{};
+      socklen_t length = sizeof peer;
+      Fd client = ::accept(fd_, reinterpret_cast<sockaddr*>(&peer), &length);
+      if (client == kBad) {
+        if (stop_) return;
+        continue;
+      }
+      if (stop_ && ntohs(peer.sin_port) == wakePort_) {
+        CloseFd(client);
         return;
       }
-      if (client == kBad) continue;
       ++accepted_;
       Connection connection(client);
       try {
@@ -155,6 +165,7 @@ class Listener {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<int> accepted_{0};
+  std::atomic<uint16_t> wakePort_{0};
   bool stopped_ = false;
 };
 
