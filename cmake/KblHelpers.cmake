@@ -7,7 +7,8 @@
 #
 #   kbl_add_test(name SOURCES t.cpp ... [DEPS lib ...] [WIN32_ONLY] [NATIVE_ONLY] [GUI]
 #                [WIN32_LIBS ...] [TIMEOUT s])
-#     A GoogleTest program registered with ctest (run under Wine when cross-compiling).
+#     A GoogleTest program registered with ctest (run under Wine when cross-compiling). GUI
+#     marks programs that show windows: they never run at the same time as each other.
 
 #   kbl_add_folders()
 #     Adds each folder of KBL_SOURCE_DIRS (less KBL_SKIP_DIRS) below the current one that has a
@@ -68,4 +69,9 @@ function(kbl_add_test name)
     list(APPEND environment "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home")
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT} ENVIRONMENT "${environment}")
+  # Programs that show windows share one X display: they take turns, so that one test's windows
+  # never cover what another reads back from the screen.
+  if(A_GUI)
+    set_property(TEST ${name} APPEND PROPERTY RESOURCE_LOCK display)
+  endif()
 endfunction()

@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 
 #include "classlib/DateUtils.h"
 #include "exceptions/EmberModuleOptions.h"
@@ -12,82 +11,10 @@
 
 namespace {
 
-struct LastError {
-  std::mutex lock;
-  TEmberLogErrorCode code = eeNone;
-  std::string message;
-};
-
-LastError& TheLastError() {
-  static LastError error;
-  return error;
-}
-
-TEmberDeliveryWarningHandler gWarningHandler = nullptr;
 TEmberAttachedNameFunction gAttachedName = nullptr;
 TEmberSendProgressState gProgress;
 
 }  // namespace
-
-// --- Last error
-
-const char* EmberLogErrorCodeName(TEmberLogErrorCode code) {
-  static const char* const kNames[] = {"eeNone",           "eeShowError",       "eeLogError",
-                                       "eeEmailMAPIError", "eeEmailShellError", "eeEmailSMTPError",
-                                       "eeWebHTTPError",   "eeWebHTTPSError",   "eeWebFTPError",
-                                       "eeWebTrakerError"};
-  if (code < eeNone || code > eeWebTrakerError) return "eeUnknown";
-  return kNames[code];
-}
-
-void SetDeliveryWarningHandler(TEmberDeliveryWarningHandler handler) { gWarningHandler = handler; }
-
-void RecordDeliveryWarning(TEmberLogErrorCode code, const std::string& message) {
-  {
-    LastError& error = TheLastError();
-    std::lock_guard<std::mutex> guard(error.lock);
-    error.code = code;
-    error.message = message;
-  }
-  if (gWarningHandler) {
-    try {
-      gWarningHandler(code, message);
-    } catch (...) {
-      // The warning output must never turn a failed send into a crash.
-    }
-  }
-}
-
-void RecordDeliveryError(TEmberLogErrorCode code, const std::string& context) {
-  std::string text;
-  try {
-    throw;
-  } catch (const Exception& e) {
-    text = "[" + context + "] " + e.Message();
-  } catch (...) {
-    text = "General '" + context + "' error.";
-  }
-  RecordDeliveryWarning(code, text);
-}
-
-void ClearDeliveryLastError() {
-  LastError& error = TheLastError();
-  std::lock_guard<std::mutex> guard(error.lock);
-  error.code = eeNone;
-  error.message.clear();
-}
-
-TEmberLogErrorCode DeliveryLastErrorCode() {
-  LastError& error = TheLastError();
-  std::lock_guard<std::mutex> guard(error.lock);
-  return error.code;
-}
-
-std::string DeliveryLastErrorMessage() {
-  LastError& error = TheLastError();
-  std::lock_guard<std::mutex> guard(error.lock);
-  return error.message;
-}
 
 // --- Send progress
 
@@ -202,8 +129,3 @@ bool FileExistsText(const std::string& fileName) {
   return static_cast<bool>(file);
 }
 
-int64_t FileSizeOf(const std::string& fileName) {
-  std::ifstream file(fileName, std::ios::binary | std::ios::ate);
-  if (!file) return -1;
-  return static_cast<int64_t>(file.tellg());
-}

@@ -6,42 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "ESupport.h"
+
 class TEmberModuleOptions;
 
 // --- Last error
+//
+// The senders record failures as the library's last error (ESupport.h): a recorded failure is a
+// library warning, shown further only while the show-warnings switch is on.
 
-// Codes of the library's last error, in this order from 0.
-enum TEmberLogErrorCode : int32_t {
-  eeNone,
-  eeShowError,
-  eeLogError,
-  eeEmailMAPIError,
-  eeEmailShellError,
-  eeEmailSMTPError,
-  eeWebHTTPError,
-  eeWebHTTPSError,
-  eeWebFTPError,
-  eeWebTrakerError
-};
-
-// Name of a code ("eeEmailSMTPError"); "eeUnknown" outside the range.
-const char* EmberLogErrorCodeName(TEmberLogErrorCode code);
-
-// Where a recorded failure goes besides the last error (the library's warning output and message
-// box). Installed once at start-up; null: nothing more happens.
-using TEmberDeliveryWarningHandler = void (*)(TEmberLogErrorCode code, const std::string& message);
-void SetDeliveryWarningHandler(TEmberDeliveryWarningHandler handler);
-
-// Stores code and message as the last error and passes them to the warning handler. The
-// senders call it from their own thread; one send runs at a time.
-void RecordDeliveryWarning(TEmberLogErrorCode code, const std::string& message);
-// To be called inside a catch block: "[context] message" for an Exception, else
-// "General 'context' error.", recorded as above.
-void RecordDeliveryError(TEmberLogErrorCode code, const std::string& context);
-// Code eeNone, empty message.
-void ClearDeliveryLastError();
-TEmberLogErrorCode DeliveryLastErrorCode();
-std::string DeliveryLastErrorMessage();
+inline void RecordDeliveryWarning(TEmberLogErrorCode code, const std::string& message) {
+  ShowLibraryWarning(code, message);
+}
+// To be called inside a catch block: "[context] message" for an exception, else
+// "General 'context' error.".
+inline void RecordDeliveryError(TEmberLogErrorCode code, const std::string& context) {
+  ShowLibraryError(code, context);
+}
+inline void ClearDeliveryLastError() { ClearLastError(); }
+inline TEmberLogErrorCode DeliveryLastErrorCode() { return GetLastLibraryErrorCode(); }
+inline std::string DeliveryLastErrorMessage() { return GetLastLibraryErrorMessage(); }
 
 // --- Send progress
 
@@ -106,4 +90,3 @@ std::string FormatMailDate(double dateTime, int32_t utcOffsetHours);
 // The whole file as bytes; false when it cannot be read.
 bool ReadWholeFile(const std::string& fileName, std::string& data);
 bool FileExistsText(const std::string& fileName);
-int64_t FileSizeOf(const std::string& fileName);  // -1 when missing

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "EDeliverySupport.h"
+#include "EZipWriter.h"
 #include "detail/EWinInetApi_p.h"
 #include "exceptions/EmberCodecs.h"
 #include "exceptions/EmberTexts.h"

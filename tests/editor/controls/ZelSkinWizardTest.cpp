@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "editor/controls/uAutoFree.h"
 #include "editor/controls/uFindFiles.h"
 #include "editor/controls/uSkinData.h"
 #include "editor/controls/uSkinWizard.h"
@@ -96,35 +95,6 @@ TEST(ZelSkinWizard, SkinsFolderLiesBelowThePluginFolder) {
   const std::string d(1, kPathDelimiter);
   EXPECT_EQ(SkinsFolderOf("C:" + d + "Plugins"), "C:" + d + "Plugins" + d + "Tarvik Data" + d + "Skins" + d);
   EXPECT_EQ(SkinsFolderOf("C:" + d + "Plugins" + d), "C:" + d + "Plugins" + d + "Tarvik Data" + d + "Skins" + d);
-}
-
-// --- Free guard
-
-class TCounted : public TObject {
- public:
-  explicit TCounted(int& alive) : alive_(alive) { ++alive_; }
-  ~TCounted() override { --alive_; }
-
- private:
-  int& alive_;
-};
-
-TEST(ZelAutoFree, ObjectLivesUntilTheLastGuardGoes) {
-  int alive = 0;
-  IAutoFree guard;
-  AutoFree(new TCounted(alive), guard);
-  EXPECT_EQ(alive, 1);
-  {
-    IAutoFree copy = guard;
-    guard.reset();
-    EXPECT_EQ(alive, 1);
-  }
-  EXPECT_EQ(alive, 0);
-  AutoFree(new TCounted(alive), guard);
-  AutoFree(new TCounted(alive), guard);  // the first one goes with its guard
-  EXPECT_EQ(alive, 1);
-  guard.reset();
-  EXPECT_EQ(alive, 0);
 }
 
 }  // namespace
