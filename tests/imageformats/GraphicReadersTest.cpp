@@ -11,29 +11,13 @@
 #include "imageformats/GraphicPPM.h"
 #include "imageformats/GraphicSGI.h"
 #include "imageformats/GraphicTarga.h"
+#include "ReaderTestKit.h"
 
 namespace {
 
-TColor RGB(int r, int g, int b) { return r | (g << 8) | (b << 16); }
-
-template <typename T>
-std::unique_ptr<T> LoadAs(const Bytes& file) {
-  auto graphic = std::make_unique<T>();
-  TMemoryStream stream;
-  LoadInto(stream, file);
-  graphic->LoadFromStream(stream);
-  return graphic;
-}
-
-template <typename T>
-std::string ErrorOf(const Bytes& file) {
-  try {
-    LoadAs<T>(file);
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
+using kit::ErrorOf;
+using kit::LoadAs;
+using kit::RGB;
 
 Bytes TargaHeader(uint8_t mapType, uint8_t imageType, uint16_t mapLength, uint8_t mapBits,
                   uint16_t w, uint16_t h, uint8_t pixelBits, uint8_t descriptor) {
