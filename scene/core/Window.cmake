@@ -1,0 +1,7 @@
+# The scene window: the portable scene engine (roots, update rects, painting, input routing,
+# design selection), popups, and on Windows the window class that hosts them.
+target_sources(scene_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/vg_sceneengine.cpp)
+if(WIN32)
+  target_sources(scene_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene.cpp)
+endif()

@@ -1,0 +1,687 @@
+// The scene window's portable behaviour: roots, update rects, Draw, input routing, design selection.
+#include "vg_sceneengine.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "vg_control.h"
+#include "vg_registry.h"
+#include "vg_resources.h"
+#include "vg_visualobject.h"
+
+namespace {
+
+TvgVisualObject* AsVisual(TvgObject* obj) { return obj != nullptr ? obj->Visual() : nullptr; }
+
+TMouseButton ToButton(int32_t button) {
+  return button == 1 ? mbRight : (button == 2 ? mbMiddle : mbLeft);
+}
+
+TShiftState ToShift(uint32_t bits) { return TShiftState::FromBits(bits); }
+
+// Integral rect: left and top truncated, right and bottom truncated plus one.
+TvgRect Integral(const TvgRect& r) {
+  return vgRect(std::trunc(r.Left), std::trunc(r.Top), std::trunc(r.Right) + 1, std::trunc(r.Bottom) + 1);
+}
+
+constexpr float kHandleHalf = 3.0f;
+
+}  // namespace
+
+TvgSceneEngine::TvgSceneEngine(IvgSceneHost* host, IvgScene* self, TComponent* control, bool designTime)
+    : host_(host), self_(self != nullptr ? self : this), control_(control), designTime_(designTime) {
+  canvas_ = vgCreateWindowCanvas(100, 100);
+  if (canvas_) canvas_->SetScene(self_);
+  fill_ = new TvgBrush(vgBrushNone, 0xFF000000u);
+  fill_->OnChanged = TNotifyEvent::Of<&TvgSceneEngine::FillChanged>(this);
+}
+
+TvgSceneEngine::~TvgSceneEngine() {
+  destroying_ = true;
+  if (style_ != nullptr) style_->RemoveSceneLink(self_);
+  style_ = nullptr;
+  DeleteChildren();
+  delete fill_;
+  canvas_.reset();
+}
+
+void TvgSceneEngine::DeleteChildren() {
+  while (!children_.empty()) {
+    TvgObject* obj = children_.back();
+    children_.pop_back();
+    obj->SetParent(nullptr);
+    obj->SetScene(nullptr);
+    Notification(obj, opRemove);
+    delete obj;
+  }
+}
+
+TvgObject* TvgSceneEngine::GetChild(int32_t index) const {
+  if (index < 0 || index >= GetCount()) return nullptr;
+  return children_[static_cast<size_t>(index)];
+}
+
+// --- Roots
+
+void TvgSceneEngine::AddObject(TvgObject* obj) {
+  if (obj == nullptr) return;
+  if (obj->GetParent() != nullptr) obj->SetParent(nullptr);
+  if (std::find(children_.begin(), children_.end(), obj) == children_.end()) children_.push_back(obj);
+  obj->SetScene(self_);
+  if (TvgVisualObject* v = AsVisual(obj); v != nullptr && !destroying_ && !host_->HostDestroying()) {
+    v->RecalcAbsolute();
+    v->RecalcUpdateRect();
+    v->Realign();
+    v->Repaint();
+    RealignRoot();
+  }
+}
+
+void TvgSceneEngine::RemoveObject(TvgObject* obj) {
+  auto it = std::find(children_.begin(), children_.end(), obj);
+  if (it == children_.end()) return;
+  const int32_t w = host_->HostWidth(), h = host_->HostHeight();
+  if (host_->HostHasWindow()) host_->HostInvalidate(0, 0, w, h);
+  obj->SetScene(nullptr);
+  Notification(obj, opRemove);
+  children_.erase(std::find(children_.begin(), children_.end(), obj));
+}
+
+void TvgSceneEngine::RealignRoot() {
+  TvgVisualObject* root = AsVisual(GetRoot());
+  if (root == nullptr) return;
+  const float w = static_cast<float>(host_->HostWidth());
+  const float h = static_cast<float>(host_->HostHeight());
+  const float sx = root->GetScale()->GetX() != 0 ? root->GetScale()->GetX() : 1.0f;
+  const float sy = root->GetScale()->GetY() != 0 ? root->GetScale()->GetY() : 1.0f;
+  const float a = root->GetRotateAngle();
+  if (a == 90 || a == -90 || a == 270 || a == -270)
+    root->SetBounds((w - h) / 2, (h - w) / 2, h / sy, w / sx);
+  else
+    root->SetBounds(0, 0, w / sx, h / sy);
+}
+
+void TvgSceneEngine::Resized() {
+  if (canvas_ && host_->HostHasWindow()) {
+    canvas_->ResizeBuffer(host_->HostWidth(), host_->HostHeight());
+    RealignRoot();
+  }
+}
+
+// --- Properties
+
+void TvgSceneEngine::SetFill(TvgBrush* value) { fill_->Assign(value); }
+
+void TvgSceneEngine::FillChanged(TObject*) {
+  updateRects_.clear();
+  AddUpdateRect(vgRect(0, 0, static_cast<float>(host_->HostWidth()), static_cast<float>(host_->HostHeight())));
+}
+
+void TvgSceneEngine::SetTransparency(bool value) {
+  if (transparency_ == value) return;
+  transparency_ = value;
+  AddUpdateRect(vgRect(0, 0, 10000, 10000));
+}
+
+void TvgSceneEngine::SetActiveControl(TvgVisualObject* value) {
+  if (activeControl_ == value) return;
+  activeControl_ = value;
+  if (value != nullptr && !host_->HostLoading()) value->SetFocus();
+}
+
+void TvgSceneEngine::SetStyle(TvgResources* value) {
+  if (style_ == value) return;
+  if (style_ != nullptr) style_->RemoveSceneLink(self_);
+  style_ = value;
+  if (style_ != nullptr) style_->AddSceneLink(self_);
+  UpdateStyle();
+}
+
+void TvgSceneEngine::UpdateStyle() {
+  if (TvgObject* root = GetRoot()) root->UpdateStyle();
+}
+
+void TvgSceneEngine::Notification(TComponent* component, TOperation operation) {
+  if (operation != opRemove || component == nullptr) return;
+  if (component == activeControl_) activeControl_ = nullptr;
+  if (component == captured_) captured_ = nullptr;
+  if (component == selected_) selected_ = nullptr;
+  if (component == hovered_) hovered_ = nullptr;
+  if (component == focused_) focused_ = nullptr;
+  if (component == designPlaceObject_) designPlaceObject_ = nullptr;
+  if (component == designDoubleClicked_) designDoubleClicked_ = nullptr;
+  if (component == frame_) frame_ = nullptr;
+  std::erase(multiSelection_, component);
+  if (component == style_) {
+    // The container is going: only forget it (it unlinks its scenes itself).
+    style_ = nullptr;
+    UpdateStyle();
+  }
+}
+
+TvgRect TvgSceneEngine::GetUpdateRect(int32_t index) {
+  if (index < 0 || index >= GetUpdateRectsCount()) return TvgRect();
+  return updateRects_[static_cast<size_t>(index)];
+}
+
+TvgPoint TvgSceneEngine::LocalToScreen(const TvgPoint& p) {
+  return host_->HostClientToScreen(vgPoint(std::trunc(p.X), std::trunc(p.Y)));
+}
+
+// --- Update rects and painting
+
+void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
+  if (disableUpdate_ || host_->HostLoading()) return;
+  if (!OnFlush && !host_->HostHasWindow()) return;
+  if (destroying_ || host_->HostDestroying()) return;
+  if (!canvas_ || (canvas_->GetBuffered() && canvas_->GetBufferBits() == nullptr)) return;
+  if (r.Right - r.Left == 0 || r.Bottom - r.Top == 0) return;
+  TvgRect clipped;
+  const TvgRect client =
+      vgRect(0, 0, static_cast<float>(host_->HostWidth()), static_cast<float>(host_->HostHeight()));
+  if (!vgIntersectRect(clipped, Integral(r), client) || vgIsRectEmpty(clipped)) return;
+  if (OnFlush || (transparency_ && host_->HostParentIsForm() && !designTime_)) {
+    updateRects_.push_back(clipped);
+    host_->HostPostUpdate();
+    return;
+  }
+  host_->HostInvalidate(static_cast<int32_t>(clipped.Left), static_cast<int32_t>(clipped.Top),
+                        static_cast<int32_t>(clipped.Right), static_cast<int32_t>(clipped.Bottom));
+}
+
+void TvgSceneEngine::Draw() {
+  if (!(designTime_ || frame_ == nullptr) || drawing_ || updateRects_.empty() || !canvas_) return;
+  drawing_ = true;
+  struct Finish {
+    TvgSceneEngine* e;
+    ~Finish() {
+      e->updateRects_.clear();
+      e->drawing_ = false;
+    }
+  } finish{this};
+  ++drawCount_;
+  if (updateRects_.size() > 20) {
+    TvgRect u = updateRects_.front();
+    for (const TvgRect& r : updateRects_) u = vgUnionRect(u, r);
+    updateRects_.assign(1, u);
+  }
+  TvgCanvas* c = canvas_.get();
+  if (c->BeginScene()) {
+    c->ResetClipRect();
+    c->SetMatrix(IdentityMatrix);
+    c->SetClipRects(updateRects_);
+    PaintBackground();
+    c->SetStrokeThickness(1);
+    c->SetStrokeCap(vgCapFlat);
+    c->SetStrokeJoin(vgJoinMiter);
+    c->SetStrokeDash(vgDashSolid);
+    c->GetFill()->SetStyle(vgBrushSolid);
+    c->GetStroke()->SetStyle(vgBrushSolid);
+    PaintRoots();
+    PaintDesignOverlays();
+    if (showUpdateRects_) {
+      c->ResetClipRect();
+      c->SetMatrix(IdentityMatrix);
+      c->GetStroke()->SetStyle(vgBrushSolid);
+      c->GetStroke()->SetSolidColor(0x9000FF00u);
+      c->SetStrokeThickness(1);
+      for (const TvgRect& r : updateRects_) c->DrawRect(r, 0, 0, vgAllCorners, 0.5f);
+    }
+    c->EndScene();
+  }
+  if (OnFlush) {
+    OnFlush();
+  } else if (!transparency_ || !host_->HostParentIsForm() || designTime_) {
+    if (DrawDC != nullptr)
+      for (const TvgRect& r : updateRects_) c->FlushBufferRect(0, 0, DrawDC, r);
+  } else {
+    host_->HostPublishLayered();
+  }
+}
+
+void TvgSceneEngine::PaintBackground() {
+  TvgCanvas* c = canvas_.get();
+  const bool parentIsForm = host_->HostParentIsForm();
+  const TvgRect whole =
+      vgRect(-1, -1, static_cast<float>(host_->HostWidth()) + 1, static_cast<float>(host_->HostHeight()) + 1);
+  if (!transparency_ || parentIsForm) {
+    const TvgColor color = fill_->GetSolidColorValue();
+    if (fill_->GetStyle() == vgBrushNone || (fill_->GetStyle() == vgBrushSolid && (color >> 24) == 0)) {
+      const TvgColor clear = transparency_ ? 0u : (color & 0x00FFFFFFu);
+      for (const TvgRect& r : updateRects_) c->ClearRect(r, clear);
+    } else {
+      c->SetFill(fill_);
+      c->FillRect(whole, 0, 0, vgAllCorners, 1.0f);
+    }
+  } else if (fill_->GetStyle() == vgBrushNone) {
+    host_->HostPaintParent(updateRects_);
+  } else {
+    c->SetFill(fill_);
+    c->FillRect(whole, 0, 0, vgAllCorners, 1.0f);
+  }
+}
+
+void TvgSceneEngine::PaintRoots() {
+  TvgCanvas* c = canvas_.get();
+  const std::vector<TvgObject*> roots = children_;
+  for (TvgObject* obj : roots) {
+    TvgVisualObject* v = AsVisual(obj);
+    if (v == nullptr || !v->GetVisible()) continue;
+    const TvgRect area = v->GetUpdateRect();
+    for (const TvgRect& r : updateRects_) {
+      if (!vgIntersectsRect(r, area)) continue;
+      c->SetMatrix(v->GetAbsoluteMatrix());
+      v->BeforePaint();
+      v->Paint();
+      v->AfterPaint();
+      v->PaintChildren();
+      if (v->OnPaint) {
+        c->SetMatrix(v->GetAbsoluteMatrix());
+        v->OnPaint(v, c, v->GetLocalRect());
+      }
+      break;
+    }
+  }
+}
+
+// --- Input
+
+TvgVisualObject* TvgSceneEngine::ObjectAtPoint(float x, float y) {
+  for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
+    TvgVisualObject* v = AsVisual(*it);
+    if (v == nullptr) return nullptr;
+    if (!v->GetVisible() && !designTime_) continue;
+    if (TvgVisualObject* hit = v->ObjectByPoint(x, y)) return hit;
+  }
+  return nullptr;
+}
+
+void TvgSceneEngine::SetCaptured(TvgVisualObject* value) {
+  captured_ = value;
+  if (!OnFlush) host_->HostSetMouseCapture(value != nullptr);
+}
+
+void TvgSceneEngine::SetFocused(TvgVisualObject* value) {
+  if (value == focused_) return;
+  TvgVisualObject* old = focused_;
+  // Stored before the old one hears of it, so that a KillFocus asking the scene sees the change.
+  focused_ = value;
+  if (old != nullptr) old->KillFocus();
+  if (value != nullptr && focused_ == value) value->EnterFocus();
+}
+
+void TvgSceneEngine::BeginDrag() {
+  dragging_ = true;
+  downPos_ = host_->HostCursorInOwner();
+}
+
+void TvgSceneEngine::BeginResize() {
+  resizing_ = true;
+  downPos_ = host_->HostCursorInOwner();
+  int32_t l = 0, t = 0;
+  if (!host_->HostOwnerBounds(l, t, resizeW_, resizeH_)) resizeW_ = resizeH_ = 0;
+}
+
+void TvgSceneEngine::SetHovered(TvgVisualObject* obj) {
+  if (obj == hovered_) return;
+  TvgVisualObject* old = hovered_;
+  hovered_ = obj;
+  if (old != nullptr) old->MouseLeave();
+  if (obj != nullptr && hovered_ == obj) obj->MouseEnter();
+}
+
+void TvgSceneEngine::MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y) {
+  if (!designTime_ && !OnFlush) host_->HostTakeFocus();
+  rawMousePos_ = vgPoint(static_cast<float>(x), static_cast<float>(y));
+  mousePos_ = vgPoint(SnapToGrid(rawMousePos_.X), SnapToGrid(rawMousePos_.Y));
+  downPos_ = mousePos_;
+  if (designTime_) {
+    DesignMouseDown(button, shift);
+    return;
+  }
+  TvgVisualObject* o = ObjectAtPoint(mousePos_.X, mousePos_.Y);
+  if (o == nullptr) {
+    self_->BeginDrag();
+    return;
+  }
+  if (vgIsSizeGrip(o)) {
+    self_->BeginResize();
+    return;
+  }
+  const TvgPoint local = o->AbsoluteToLocal(mousePos_);
+  o->MouseDown(ToButton(button), ToShift(shift), local.X, local.Y);
+  if (o->GetDragMode() == vgDragAutomatic) o->BeginAutoDrag();
+}
+
+void TvgSceneEngine::MouseMove(uint32_t shift, int32_t x, int32_t y) {
+  int32_t cursor = SavedCursor;
+  const float fx = static_cast<float>(x), fy = static_cast<float>(y);
+  if (dragging_) {
+    int32_t l, t, w, h;
+    if (host_->HostOwnerBounds(l, t, w, h))
+      host_->HostSetOwnerBounds(static_cast<int32_t>(std::lround(l + fx - downPos_.X)),
+                                static_cast<int32_t>(std::lround(t + fy - downPos_.Y)), w, h);
+    return;
+  }
+  if (resizing_) {
+    resizeW_ = static_cast<int32_t>(std::lround(resizeW_ + fx - rawMousePos_.X));
+    resizeH_ = static_cast<int32_t>(std::lround(resizeH_ + fy - rawMousePos_.Y));
+    int32_t l, t, w, h;
+    if (host_->HostOwnerBounds(l, t, w, h)) host_->HostSetOwnerBounds(l, t, resizeW_, resizeH_);
+    host_->HostSetCursor(-8);
+    rawMousePos_ = vgPoint(fx, fy);
+    return;
+  }
+  const TvgPoint previous = mousePos_;
+  mousePos_ = vgPoint(SnapToGrid(fx), SnapToGrid(fy));
+  rawMousePos_ = vgPoint(fx, fy);
+  if (designTime_) {
+    DesignMouseMove(shift);
+    downPos_ = mousePos_;
+    return;
+  }
+  if (captured_ != nullptr) {
+    const TvgPoint local = captured_->AbsoluteToLocal(mousePos_);
+    const TvgPoint delta = captured_->AbsoluteToLocalVector(vgPoint(mousePos_.X - previous.X, mousePos_.Y - previous.Y));
+    captured_->MouseMove(ToShift(shift), local.X, local.Y, delta.X, delta.Y);
+    downPos_ = mousePos_;
+    return;
+  }
+  TvgVisualObject* o = ObjectAtPoint(mousePos_.X, mousePos_.Y);
+  if (o == nullptr) {
+    SetHovered(nullptr);
+  } else {
+    host_->HostSetHint(o->GetShowHint() ? o->GetHint() : WideString());
+    cursor = vgIsSizeGrip(o) ? -8 : o->GetCursor();
+    SetHovered(o);
+    if (hovered_ == o) {
+      const TvgPoint local = o->AbsoluteToLocal(mousePos_);
+      const TvgPoint delta = o->AbsoluteToLocalVector(vgPoint(mousePos_.X - previous.X, mousePos_.Y - previous.Y));
+      o->MouseMove(ToShift(shift), local.X, local.Y, delta.X, delta.Y);
+    }
+  }
+  host_->HostSetCursor(cursor);
+  downPos_ = mousePos_;
+}
+
+void TvgSceneEngine::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y) {
+  DesignMouseUp();
+  dragging_ = false;
+  resizing_ = false;
+  if (designTime_) return;
+  if (captured_ != nullptr) {
+    const TvgPoint local = captured_->AbsoluteToLocal(mousePos_);
+    captured_->MouseUp(ToButton(button), ToShift(shift), local.X, local.Y);
+    return;
+  }
+  if (TvgVisualObject* o = ObjectAtPoint(mousePos_.X, mousePos_.Y)) {
+    const TvgPoint local = o->AbsoluteToLocal(mousePos_);
+    o->MouseUp(ToButton(button), ToShift(shift), local.X, local.Y);
+  }
+}
+
+bool TvgSceneEngine::MouseWheel(uint32_t shift, int32_t delta, bool handled) {
+  if (designTime_) return handled;
+  if (captured_ != nullptr) {
+    captured_->MouseWheel(ToShift(shift), delta, handled);
+    return handled;
+  }
+  TvgVisualObject* o = ObjectAtPoint(mousePos_.X, mousePos_.Y);
+  while (o != nullptr && !handled) {
+    o->MouseWheel(ToShift(shift), delta, handled);
+    o = AsVisual(o->GetParent());
+  }
+  return handled;
+}
+
+void TvgSceneEngine::MouseLeave() { SetHovered(nullptr); }
+
+bool TvgSceneEngine::HintAt(float x, float y, WideString& text, TvgRect& rect) {
+  TvgVisualObject* o = ObjectAtPoint(x, y);
+  if (o == nullptr || !o->GetShowHint()) {
+    text.clear();
+    return false;
+  }
+  text = o->GetHint();
+  const TvgRect a = o->GetAbsoluteRect();
+  rect = vgRect(std::trunc(a.Left), std::trunc(a.Top), std::trunc(a.Right), std::trunc(a.Bottom));
+  return true;
+}
+
+void TvgSceneEngine::KeyDown(uint16_t& key, WideChar& keyChar, uint32_t shiftBits) {
+  const TShiftState shift = ToShift(shiftBits);
+  TvgVisualObject* root = AsVisual(GetRoot());
+  switch (key) {
+    case 27: case 13: case 37: case 39: case 38: case 40: case 36: case 35: case 107: case 109:
+      if (root != nullptr) {
+        root->DialogKey(key, shift);
+        if (key == 0) return;
+      }
+      break;
+    default:
+      break;
+  }
+  if (key == 27 && host_->HostCancelModalOwner()) key = 0;
+  if (key == 0 && keyChar == 0) return;
+  if (key != 9 || root == nullptr) {
+    if (focused_ != nullptr) focused_->KeyDown(key, keyChar, shift);
+    return;
+  }
+  key = 0;
+  TabNavigate(shift.Contains(ssShift));
+}
+
+void TvgSceneEngine::TabNavigate(bool backwards) {
+  std::vector<TvgVisualObject*> list;
+  std::function<void(TvgVisualObject*)> collect = [&](TvgVisualObject* v) {
+    for (TvgVisualObject* e : v->TabList()) {
+      list.push_back(e);
+      collect(e);
+    }
+  };
+  collect(AsVisual(GetRoot()));
+  auto candidate = [](TvgVisualObject* e) {
+    return e != nullptr && e->GetParentedVisible() && e->GetCanFocused() && e->GetAbsoluteEnabled();
+  };
+  const int32_t n = static_cast<int32_t>(list.size());
+  if (n == 0) return;
+  int32_t current = -1;
+  for (int32_t i = 0; i < n; ++i)
+    if (list[static_cast<size_t>(i)] == focused_) current = i;
+  // Every list length searches both ways round; the entry after the focused one first.
+  TvgVisualObject* chosen = nullptr;
+  for (int32_t step = 1; step <= n && chosen == nullptr; ++step) {
+    int32_t i = backwards ? current - step : current + step;
+    i = ((i % n) + n) % n;
+    if (current < 0 && !backwards) i = step - 1;
+    if (current < 0 && backwards) i = n - step;
+    if (candidate(list[static_cast<size_t>(i)])) chosen = list[static_cast<size_t>(i)];
+  }
+  if (chosen != nullptr) chosen->SetFocus();
+}
+
+void TvgSceneEngine::KeyUp(uint16_t& key, WideChar& keyChar, uint32_t shift) {
+  if (designTime_ && key == 46 && selected_ != nullptr && selected_ != GetRoot()) {
+    TvgVisualObject* gone = selected_;
+    selected_ = nullptr;
+    delete gone;
+    AddUpdateRect(vgRect(0, 0, 10000, 10000));
+  }
+  if (focused_ != nullptr) focused_->KeyUp(key, keyChar, ToShift(shift));
+}
+
+void TvgSceneEngine::CharMessage(WideChar ch) {
+  if (ch == 13) return;
+  uint16_t key = 0;
+  switch (ch) {
+    case 1: case 3: case 22: case 24: case 26: {
+      const WideChar letter = ch == 1 ? u'a' : ch == 3 ? u'c' : ch == 22 ? u'v' : ch == 24 ? u'x' : u'z';
+      WideChar c = letter;
+      KeyDown(key, c, 0);
+      key = 0;
+      c = letter;
+      KeyUp(key, c, 0);
+      return;
+    }
+    default: {
+      WideChar c = ch;
+      KeyDown(key, c, 0);
+      return;
+    }
+  }
+}
+
+// --- Design mode
+
+float TvgSceneEngine::SnapToGrid(float value) const {
+  if (!DesignSnapToGrid || DesignSnapGridSize == 0) return value;
+  return std::trunc(value / DesignSnapGridSize) * DesignSnapGridSize;
+}
+
+void TvgSceneEngine::SetSelected(TvgVisualObject* value) {
+  if (value == nullptr || value->GetScene() != self_) return;
+  selected_ = value;
+  value->DesignSelect();
+  AddUpdateRect(vgRect(0, 0, 10000, 10000));
+}
+
+// Handles in the selection's local coordinates: 0..3 corners, 4..7 side middles, 8 rotation.
+int32_t TvgSceneEngine::SelectionHandleAt(const TvgPoint& p) {
+  if (selected_ == nullptr) return -1;
+  const float w = selected_->GetWidth(), h = selected_->GetHeight();
+  if (p.X >= w / 2 - 3 && p.X <= w / 2 + 3 && p.Y >= -13 && p.Y <= -7) return 8;
+  const TvgPoint centres[8] = {{0, 0}, {w, 0}, {0, h}, {w, h}, {w / 2, 0}, {w / 2, h}, {0, h / 2}, {w, h / 2}};
+  for (int32_t i = 0; i < 8; ++i) {
+    if (std::fabs(p.X - centres[i].X) <= kHandleHalf && std::fabs(p.Y - centres[i].Y) <= kHandleHalf) return i;
+  }
+  return -1;
+}
+
+void TvgSceneEngine::DesignMouseDown(int32_t button, uint32_t shiftBits) {
+  const TShiftState shift = ToShift(shiftBits);
+  if (button == 1) return;  // the design menu belongs to the design environment
+  if (selected_ != nullptr) {
+    const int32_t handle = SelectionHandleAt(selected_->AbsoluteToLocal(rawMousePos_));
+    if (handle >= 0) {
+      designHandle_ = handle;
+      designMove_ = false;
+      if (OnDesignSelect) OnDesignSelect();
+      return;
+    }
+  }
+  TvgVisualObject* o = ObjectAtPoint(rawMousePos_.X, rawMousePos_.Y);
+  if (o != nullptr && o == selected_ && shift.Contains(ssDouble)) o->DesignClick();
+  if (!shift.Contains(ssCtrl) || o == selected_) {
+    multiSelection_.clear();
+    if (selected_ != nullptr) selected_->Repaint();
+    selected_ = o;
+    if (o != nullptr) {
+      o->DesignSelect();
+      o->Repaint();
+    }
+    if (OnDesignSelect) OnDesignSelect();
+    designMove_ = o != nullptr;
+  } else if (o != nullptr) {
+    auto it = std::find(multiSelection_.begin(), multiSelection_.end(), o);
+    if (it != multiSelection_.end()) *it = selected_;
+    else multiSelection_.push_back(o);
+  }
+}
+
+void TvgSceneEngine::DesignMouseMove(uint32_t shiftBits) {
+  const TShiftState shift = ToShift(shiftBits);
+  if (selected_ == nullptr || !shift.Contains(ssLeft)) return;
+  if (designMove_) {
+    TvgVisualObject* parent = AsVisual(selected_->GetParent());
+    TvgPoint delta = vgPoint(rawMousePos_.X - downPos_.X, rawMousePos_.Y - downPos_.Y);
+    if (parent != nullptr) delta = parent->AbsoluteToLocalVector(delta);
+    TvgPosition* pos = selected_->GetPosition();
+    pos->SetPoint(vgPoint(SnapToGrid(pos->GetX() + delta.X), SnapToGrid(pos->GetY() + delta.Y)));
+  } else if (designHandle_ == 8) {
+    const float w = selected_->GetWidth(), h = selected_->GetHeight();
+    const TvgPoint a = selected_->AbsoluteToLocal(downPos_);
+    const TvgPoint b = selected_->AbsoluteToLocal(rawMousePos_);
+    const TvgPoint va = vgPoint(a.X - w / 2, a.Y - h / 2), vb = vgPoint(b.X - w / 2, b.Y - h / 2);
+    const float la = std::hypot(va.X, va.Y), lb = std::hypot(vb.X, vb.Y);
+    if (la > 0 && lb > 0) {
+      float cosine = (va.X * vb.X + va.Y * vb.Y) / (la * lb);
+      cosine = std::clamp(cosine, -1.0f, 1.0f);
+      const float angle = std::acos(cosine) * 180.0f / 3.14159265f;
+      const float cross = va.X * vb.Y - va.Y * vb.X;
+      selected_->SetRotateAngle(selected_->GetRotateAngle() + (cross >= 0 ? -angle : angle));
+    }
+  } else if (designHandle_ >= 0) {
+    const TvgPoint p = selected_->AbsoluteToLocal(rawMousePos_);
+    TvgRect r = selected_->GetLocalRect();
+    switch (designHandle_) {
+      case 0: r.Left = p.X; r.Top = p.Y; break;
+      case 1: r.Right = p.X; r.Top = p.Y; break;
+      case 2: r.Left = p.X; r.Bottom = p.Y; break;
+      case 3: r.Right = p.X; r.Bottom = p.Y; break;
+      case 4: r.Top = p.Y; break;
+      case 5: r.Bottom = p.Y; break;
+      case 6: r.Left = p.X; break;
+      case 7: r.Right = p.X; break;
+      default: break;
+    }
+    // Local rect to the parent's coordinates through the local matrix's translation and scale.
+    const TvgPoint tl = selected_->LocalToAbsolute(vgPoint(r.Left, r.Top));
+    const TvgPoint br = selected_->LocalToAbsolute(vgPoint(r.Right, r.Bottom));
+    TvgVisualObject* parent = AsVisual(selected_->GetParent());
+    const TvgPoint ptl = parent != nullptr ? parent->AbsoluteToLocal(tl) : tl;
+    const TvgPoint pbr = parent != nullptr ? parent->AbsoluteToLocal(br) : br;
+    selected_->SetBoundsRect(vgRect(ptl.X, ptl.Y, pbr.X, pbr.Y));
+  }
+}
+
+void TvgSceneEngine::DesignMouseUp() {
+  if (designPlaceObject_ != nullptr) {
+    designPlaceObject_->Repaint();
+    designPlaceObject_ = nullptr;
+  }
+  if ((designMove_ || designHandle_ >= 0) && selected_ != nullptr) {
+    if (TvgVisualObject* parent = AsVisual(selected_->GetParent())) parent->Realign();
+    else RealignRoot();
+  }
+  designMove_ = false;
+  designHandle_ = -1;
+}
+
+void TvgSceneEngine::PaintDesignOverlays() {
+  if (!designTime_ || selected_ == nullptr) return;
+  TvgCanvas* c = canvas_.get();
+  const float w = selected_->GetWidth(), h = selected_->GetHeight();
+  c->SetMatrix(selected_->GetAbsoluteMatrix());
+  c->GetFill()->SetStyle(vgBrushSolid);
+  c->GetFill()->SetSolidColor(0xFFFFFFFFu);
+  c->GetStroke()->SetStyle(vgBrushSolid);
+  c->GetStroke()->SetSolidColor(0xFF1072C5u);
+  c->SetStrokeThickness(1);
+  c->DrawRect(vgRect(0.5f, 0.5f, w - 0.5f, h - 0.5f), 0, 0, vgAllCorners, 1);
+  c->DrawLine(vgPoint(w / 2, 0), vgPoint(w / 2, -10), 1);
+  auto circle = [&](float x, float y) {
+    const TvgRect r = vgRect(x - 3, y - 3, x + 3, y + 3);
+    c->FillEllipse(r, 1);
+    c->DrawEllipse(r, 1);
+  };
+  auto square = [&](float x, float y) {
+    const TvgRect r = vgRect(x - 3, y - 3, x + 3, y + 3);
+    c->FillRect(r, 0, 0, vgAllCorners, 1);
+    c->DrawRect(r, 0, 0, vgAllCorners, 1);
+  };
+  circle(w / 2, -10);
+  circle(0, 0);
+  circle(w, 0);
+  circle(0, h);
+  circle(w, h);
+  if (w > 12) {
+    square(w / 2, 0);
+    square(w / 2, h);
+  }
+  if (h > 12) {
+    square(0, h / 2);
+    square(w, h / 2);
+  }
+}
+
+bool vgIsSizeGrip(TObject* obj) { return dynamic_cast<IvgSizeGrip*>(obj) != nullptr; }

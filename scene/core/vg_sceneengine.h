@@ -1,0 +1,217 @@
+// The portable heart of the scene window: root objects, queued update rects, painting through the
+// roots into the back buffer, mouse and keyboard routing (hit testing, capture, hover, focus, tab
+// order) and the design-mode selection. The window itself (Win32) sits behind IvgSceneHost, so
+// this header names no window types and can be included beside the class library's controls.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vg_canvas.h"
+#include "vg_sceneintf.h"
+#include "vg_types.h"
+
+class TvgObject;
+class TvgResources;
+class TvgVisualObject;
+
+// The size-grip marker: a visual object deriving from it resizes the host form when pressed.
+class IvgSizeGrip {
+ public:
+  virtual ~IvgSizeGrip() = default;
+};
+// True when the object is a size grip.
+bool vgIsSizeGrip(TObject* obj);
+
+// What the engine needs of its window. All calls come from the GUI thread.
+class IvgSceneHost {
+ public:
+  // The window exists.
+  virtual bool HostHasWindow() = 0;
+  virtual bool HostLoading() = 0;
+  virtual bool HostDestroying() = 0;
+  // Client size in pixels.
+  virtual int32_t HostWidth() = 0;
+  virtual int32_t HostHeight() = 0;
+  // The window is a child of a form (the layered output goes to that form).
+  virtual bool HostParentIsForm() = 0;
+  // Invalidates an integer rect of the window without erasing.
+  virtual void HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) = 0;
+  // Posts the scene's own update message to the window.
+  virtual void HostPostUpdate() = 0;
+  // Puts the buffer on the parent form as its per-pixel-alpha layered image.
+  virtual void HostPublishLayered() = 0;
+  // Paints the parent's look under the queued rects into the buffer (transparent scenes).
+  virtual void HostPaintParent(const std::vector<TvgRect>& rects) = 0;
+  virtual void HostSetMouseCapture(bool capture) = 0;
+  // The window takes the keyboard focus.
+  virtual void HostTakeFocus() = 0;
+  virtual TvgPoint HostClientToScreen(const TvgPoint& p) = 0;
+  virtual void HostSetCursor(int32_t cursor) = 0;
+  virtual void HostSetHint(const WideString& hint) = 0;
+  // The owner control's bounds, and the cursor in its client coordinates; false without one.
+  virtual bool HostOwnerBounds(int32_t& left, int32_t& top, int32_t& width, int32_t& height) = 0;
+  virtual void HostSetOwnerBounds(int32_t left, int32_t top, int32_t width, int32_t height) = 0;
+  virtual TvgPoint HostCursorInOwner() = 0;
+  // Esc: the first modal form of the owner chain gets ModalResult 2; true when there was one.
+  virtual bool HostCancelModalOwner() = 0;
+
+ protected:
+  virtual ~IvgSceneHost() = default;
+};
+
+// The scene's state and behaviour; the window class forwards its IvgScene operations and its
+// messages here. `self` is the IvgScene the objects are given (the window), `control` the
+// component that answers GetSceneControl.
+class TvgSceneEngine : public IvgScene {
+ public:
+  TvgSceneEngine(IvgSceneHost* host, IvgScene* self, TComponent* control, bool designTime);
+  ~TvgSceneEngine() override;
+  TvgSceneEngine(const TvgSceneEngine&) = delete;
+  TvgSceneEngine& operator=(const TvgSceneEngine&) = delete;
+
+  // Frees every root object and the list (the destructor calls it too).
+  void DeleteChildren();
+  int32_t GetCount() const { return static_cast<int32_t>(children_.size()); }
+  TvgObject* GetChild(int32_t index) const;
+  const std::vector<TvgObject*>& Children() const { return children_; }
+  // Fits the first root to the client size (over its Scale; sides swapped at +-90 / +-270).
+  void RealignRoot();
+  // The buffer follows the window's size, then RealignRoot.
+  void Resized();
+  // Paints the queued rects; see the source for the steps.
+  virtual void Draw();
+  // Replaces the queue (WM_PAINT hands its region's rectangles in).
+  void SetUpdateRects(const std::vector<TvgRect>& rects) { updateRects_ = rects; }
+  const std::vector<TvgRect>& UpdateRects() const { return updateRects_; }
+  int32_t DrawCount() const { return drawCount_; }
+
+  // --- Properties
+  TvgBrush* GetFill() const { return fill_; }
+  void SetFill(TvgBrush* value);
+  bool GetTransparencyProp() const { return transparency_; }
+  void SetTransparency(bool value);
+  TvgVisualObject* GetActiveControlProp() const { return activeControl_; }
+  void SetActiveControl(TvgVisualObject* value);
+  bool GetShowUpdateRects() const { return showUpdateRects_; }
+  void SetShowUpdateRects(bool value) { showUpdateRects_ = value; }
+  void SetAnimatedCaret(bool value) { animatedCaret_ = value; }
+  // Target of the flush while WM_PAINT is served.
+  TvgDC DrawDC = nullptr;
+  // When set, replaces putting the buffer on the screen.
+  std::function<void()> OnFlush;
+  TvgVisualObject* GetHovered() const { return hovered_; }
+  TvgVisualObject* GetFrame() const { return frame_; }
+  void SetFrame(TvgVisualObject* frame) { frame_ = frame; }
+  int32_t SavedCursor = 0;
+
+  // --- Input (client pixels; button 0 left, 1 right, 2 middle; shift as the set's bits)
+  TvgVisualObject* ObjectAtPoint(float x, float y);
+  void MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y);
+  void MouseMove(uint32_t shift, int32_t x, int32_t y);
+  void MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t y);
+  bool MouseWheel(uint32_t shift, int32_t delta, bool handled);
+  void MouseLeave();
+  void KeyDown(uint16_t& key, WideChar& keyChar, uint32_t shift);
+  void KeyUp(uint16_t& key, WideChar& keyChar, uint32_t shift);
+  // A character of WM_CHAR, as the scene turns it into KeyDown/KeyUp.
+  void CharMessage(WideChar ch);
+  // The hint for a point: true with text and cursor rect when an object shows one.
+  bool HintAt(float x, float y, WideString& text, TvgRect& rect);
+  bool GetDragging() const { return dragging_; }
+  bool GetResizing() const { return resizing_; }
+
+  // --- Design mode
+  float SnapToGrid(float value) const;
+  bool DesignSnapToGrid = false;
+  bool DesignSnapToLines = true;
+  bool DesignSnapGridShow = false;
+  float DesignSnapGridSize = 1.0f;
+  bool DesignMenuEnabled = true;
+  std::function<void()> OnDesignSelect;
+  const std::vector<TvgVisualObject*>& MultiSelection() const { return multiSelection_; }
+  bool GetDesignMoving() const { return designMove_; }
+
+  // --- IvgScene
+  void AddObject(TvgObject* obj) override;
+  void RemoveObject(TvgObject* obj) override;
+  void BeginDrag() override;
+  void BeginResize() override;
+  void AddUpdateRect(const TvgRect& r) override;
+  void InsertObject(const std::string& className) override {}
+  TvgVisualObject* GetActiveControl() override { return activeControl_; }
+  bool GetDisableUpdate() override { return disableUpdate_; }
+  void SetDisableUpdate(bool value) override { disableUpdate_ = value; }
+  bool GetDesignTime() override { return designTime_; }
+  TvgCanvas* GetCanvas() override { return canvas_.get(); }
+  TvgObject* GetRoot() override { return children_.empty() ? nullptr : children_.front(); }
+  TComponent* GetOwner() const override { return control_ != nullptr ? control_->GetOwner() : nullptr; }
+  TComponent* GetSceneControl() override { return control_; }
+  TvgResources* GetStyle() override { return style_; }
+  void SetStyle(TvgResources* value) override;
+  bool GetTransparency() override { return transparency_; }
+  void UpdateStyle() override;
+  void Notification(TComponent* component, TOperation operation) override;
+  TvgVisualObject* GetSelected() override { return selected_; }
+  TvgVisualObject* GetDesignPlaceObject() override { return designPlaceObject_; }
+  int32_t GetUpdateRectsCount() override { return static_cast<int32_t>(updateRects_.size()); }
+  TvgRect GetUpdateRect(int32_t index) override;
+  void SetCaptured(TvgVisualObject* value) override;
+  TvgVisualObject* GetCaptured() override { return captured_; }
+  void SetFocused(TvgVisualObject* value) override;
+  TvgVisualObject* GetFocused() override { return focused_; }
+  void SetDesignDoubleClicked(TvgVisualObject* value) override { designDoubleClicked_ = value; }
+  TvgVisualObject* GetDesignDoubleClicked() const { return designDoubleClicked_; }
+  TvgPoint GetMousePos() override { return mousePos_; }
+  TvgPoint LocalToScreen(const TvgPoint& p) override;
+  void BeginNativeDrag(TvgObject* source, TvgBitmap* image) override {}
+  void SetSelected(TvgVisualObject* value) override;
+  bool GetAnimatedCaret() override { return animatedCaret_; }
+
+ private:
+  void FillChanged(TObject* sender);
+  void PaintBackground();
+  void PaintRoots();
+  void PaintDesignOverlays();
+  void SetHovered(TvgVisualObject* obj);
+  void TabNavigate(bool backwards);
+  void DesignMouseDown(int32_t button, uint32_t shift);
+  void DesignMouseMove(uint32_t shift);
+  void DesignMouseUp();
+  int32_t SelectionHandleAt(const TvgPoint& local);
+
+  IvgSceneHost* host_;
+  IvgScene* self_;
+  TComponent* control_;
+  bool designTime_;
+  bool destroying_ = false;
+  std::unique_ptr<TvgCanvas> canvas_;
+  bool disableUpdate_ = false;
+  std::vector<TvgObject*> children_;
+  TvgVisualObject* designDoubleClicked_ = nullptr;
+  TvgVisualObject* selected_ = nullptr;
+  TvgVisualObject* captured_ = nullptr;
+  TvgVisualObject* hovered_ = nullptr;
+  TvgVisualObject* focused_ = nullptr;
+  std::vector<TvgVisualObject*> multiSelection_;
+  TvgVisualObject* designPlaceObject_ = nullptr;
+  TvgPoint rawMousePos_, mousePos_, downPos_;
+  bool designMove_ = false;
+  int32_t designHandle_ = -1;  // 0..7 resize handles, 8 rotation
+  int32_t resizeW_ = 0, resizeH_ = 0;
+  bool dragging_ = false;
+  bool resizing_ = false;
+  TvgBrush* fill_;
+  bool transparency_ = false;
+  TvgVisualObject* frame_ = nullptr;
+  bool drawing_ = false;
+  int32_t drawCount_ = 0;
+  TvgResources* style_ = nullptr;
+  bool showUpdateRects_ = false;
+  TvgVisualObject* activeControl_ = nullptr;
+  bool animatedCaret_ = true;
+  std::vector<TvgRect> updateRects_;
+};

@@ -1,0 +1,296 @@
+// The scene window on Win32: message handling, the paint paths and the layered output.
+#include "vg_scene.h"
+
+#include <windows.h>
+
+#include "classlib/Forms.h"
+#include "classlib/SysUtils.h"
+#include "vg_registry.h"
+
+KBL_PUBLISHED(TvgCustomScene) {}
+KBL_PUBLISHED(TvgScene) {}
+
+namespace {
+
+int32_t g_liveScenes = 0;
+constexpr UINT_PTR kLoadedTimerId = 0x5647;
+
+using UpdateLayeredWindowProc = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
+
+// Resolved by name: the function is missing on old systems.
+UpdateLayeredWindowProc LayeredProc() {
+  static UpdateLayeredWindowProc proc = [] {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    return user32 != nullptr
+               ? reinterpret_cast<UpdateLayeredWindowProc>(
+                     reinterpret_cast<void*>(GetProcAddress(user32, "UpdateLayeredWindow")))
+               : nullptr;
+  }();
+  return proc;
+}
+
+uint32_t KeyShift() {
+  TShiftState s;
+  if (GetKeyState(VK_SHIFT) < 0) s.Include(ssShift);
+  if (GetKeyState(VK_MENU) < 0) s.Include(ssAlt);
+  if (GetKeyState(VK_CONTROL) < 0) s.Include(ssCtrl);
+  return s.Bits();
+}
+
+}  // namespace
+
+int32_t vgLiveSceneCount() { return g_liveScenes; }
+
+TvgCustomScene::TvgCustomScene(TComponent* owner) : TCustomControl(owner) {
+  vgAddScene(this);
+  SetShowHint(true);
+  controlStyle_ = TControlStyle{csActionClient, csCaptureMouse, csOpaque, csDoubleClicks, csClickEvents};
+  engine_ = std::make_unique<TvgSceneEngine>(static_cast<IvgSceneHost*>(this), static_cast<IvgScene*>(this), this,
+                                             HasState(csDesigning));
+  TControl::SetBounds(GetLeft(), GetTop(), 100, 100);
+  ++g_liveScenes;
+}
+
+TvgCustomScene::~TvgCustomScene() {
+  --g_liveScenes;
+  // The roots hear of the scene while it is still whole.
+  engine_->DeleteChildren();
+  DestroyHandle();
+  engine_.reset();
+  vgRemoveScene(this);
+}
+
+void TvgCustomScene::SetTransparency(bool value) { engine_->SetTransparency(value); }
+
+void TvgCustomScene::Notification(TComponent* component, TOperation operation) {
+  TCustomControl::Notification(component, operation);
+  if (engine_) engine_->Notification(component, operation);
+}
+
+bool TvgCustomScene::HostParentIsForm() { return dynamic_cast<TCustomForm*>(GetParent()) != nullptr; }
+
+void TvgCustomScene::HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  if (!HandleAllocated()) return;
+  const RECT r{left, top, right, bottom};
+  InvalidateRect(GetHandle(), &r, FALSE);
+}
+
+void TvgCustomScene::HostPostUpdate() {
+  if (HandleAllocated()) PostMessageW(GetHandle(), WM_VG_UPDATE, 0, 0);
+}
+
+void TvgCustomScene::HostSetMouseCapture(bool capture) {
+  if (!HandleAllocated()) return;
+  if (capture) SetCapture(GetHandle());
+  else if (GetCapture() == GetHandle()) ReleaseCapture();
+}
+
+void TvgCustomScene::HostTakeFocus() {
+  if (HandleAllocated() && CanFocus()) SetFocus();
+}
+
+TvgPoint TvgCustomScene::HostClientToScreen(const TvgPoint& p) {
+  const TPoint s = ClientToScreen(TPoint{static_cast<int32_t>(p.X), static_cast<int32_t>(p.Y)});
+  return vgPoint(static_cast<float>(s.X), static_cast<float>(s.Y));
+}
+
+void TvgCustomScene::HostSetHint(const WideString& hint) { SetHint(WideToUtf8(hint)); }
+
+bool TvgCustomScene::HostOwnerBounds(int32_t& left, int32_t& top, int32_t& width, int32_t& height) {
+  auto* owner = dynamic_cast<TControl*>(TComponent::GetOwner());
+  if (owner == nullptr) return false;
+  left = owner->GetLeft();
+  top = owner->GetTop();
+  width = owner->GetWidth();
+  height = owner->GetHeight();
+  return true;
+}
+
+void TvgCustomScene::HostSetOwnerBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
+  if (auto* owner = dynamic_cast<TControl*>(TComponent::GetOwner())) owner->SetBounds(left, top, width, height);
+}
+
+TvgPoint TvgCustomScene::HostCursorInOwner() {
+  POINT p{};
+  GetCursorPos(&p);
+  TPoint c{p.x, p.y};
+  if (auto* owner = dynamic_cast<TControl*>(TComponent::GetOwner())) c = owner->ScreenToClient(c);
+  return vgPoint(static_cast<float>(c.X), static_cast<float>(c.Y));
+}
+
+bool TvgCustomScene::HostCancelModalOwner() {
+  for (TComponent* o = TComponent::GetOwner(); o != nullptr; o = o->GetOwner()) {
+    auto* form = dynamic_cast<TCustomForm*>(o);
+    if (form != nullptr && form->Modal()) {
+      form->SetModalResult(mrCancel);
+      return true;
+    }
+  }
+  return false;
+}
+
+void TvgCustomScene::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
+  TCustomControl::SetBounds(left, top, width, height);
+  if (engine_ && engine_->GetCanvas() != nullptr && HandleAllocated()) engine_->Resized();
+}
+
+void TvgCustomScene::CreateHandle() {
+  TCustomControl::CreateHandle();
+  engine_->Resized();
+  engine_->AddUpdateRect(vgRect(0, 0, static_cast<float>(GetWidth()), static_cast<float>(GetHeight())));
+  if (engine_->GetTransparency() && !engine_->GetDesignTime() && HostParentIsForm()) {
+    HWND form = GetParent()->GetHandle();
+    SetWindowLongW(form, GWL_EXSTYLE, GetWindowLongW(form, GWL_EXSTYLE) | WS_EX_LAYERED);
+    PublishLayered();
+    engine_->AddUpdateRect(vgRect(0, 0, 65535, 65535));
+  }
+}
+
+void TvgCustomScene::Loaded() {
+  TCustomControl::Loaded();
+  engine_->SavedCursor = GetCursor();
+  if (engine_->DesignSnapToLines) engine_->DesignSnapToGrid = false;
+  // One full repaint right after loading.
+  if (HandleAllocated()) {
+    SetTimer(GetHandle(), kLoadedTimerId, 1, nullptr);
+    loadedTimer_ = true;
+  }
+}
+
+void TvgCustomScene::PublishLayered() {
+  TWinControl* parent = GetParent();
+  TvgCanvas* canvas = engine_->GetCanvas();
+  UpdateLayeredWindowProc update = LayeredProc();
+  if (engine_->GetDesignTime() || parent == nullptr || !parent->HandleAllocated() || canvas == nullptr ||
+      update == nullptr)
+    return;
+  POINT dest{parent->GetLeft() + GetLeft(), parent->GetTop() + GetTop()};
+  SIZE size{GetWidth(), GetHeight()};
+  POINT src{0, 0};
+  BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  update(parent->GetHandle(), nullptr, &dest, &size, static_cast<HDC>(canvas->GetBufferDC()), &src, 0, &blend,
+         ULW_ALPHA);
+}
+
+void TvgCustomScene::ServePaint(TMessage& message) {
+  HWND wnd = GetHandle();
+  HRGN rgn = CreateRectRgn(0, 0, 1, 1);
+  const int kind = GetUpdateRgn(wnd, rgn, FALSE);
+  if (kind == SIMPLEREGION || kind == COMPLEXREGION) {
+    const DWORD bytes = GetRegionData(rgn, 0, nullptr);
+    std::vector<uint8_t> buffer(bytes);
+    auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
+    std::vector<TvgRect> rects;
+    if (bytes > 0 && GetRegionData(rgn, bytes, data) == bytes) {
+      const RECT* r = reinterpret_cast<const RECT*>(data->Buffer);
+      for (DWORD i = 0; i < data->rdh.nCount; ++i)
+        rects.push_back(vgRect(static_cast<float>(r[i].left), static_cast<float>(r[i].top),
+                               static_cast<float>(r[i].right), static_cast<float>(r[i].bottom)));
+    }
+    engine_->SetUpdateRects(rects);
+    HDC dc = GetDC(wnd);
+    engine_->DrawDC = dc;
+    try {
+      Draw();
+    } catch (...) {
+      engine_->DrawDC = nullptr;
+      ReleaseDC(wnd, dc);
+      DeleteObject(rgn);
+      ValidateRect(wnd, nullptr);
+      throw;
+    }
+    engine_->DrawDC = nullptr;
+    ReleaseDC(wnd, dc);
+  }
+  TCustomControl::WndProc(message);  // validates
+  DeleteObject(rgn);
+}
+
+void TvgCustomScene::ServeUpdateMessage() {
+  MSG msg;
+  while (PeekMessageW(&msg, GetHandle(), WM_VG_UPDATE, WM_VG_UPDATE, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+  }
+  Draw();
+}
+
+void TvgCustomScene::WndProc(TMessage& message) {
+  switch (message.Msg) {
+    case WM_PAINT:
+      ServePaint(message);
+      return;
+    case WM_VG_UPDATE:
+      ServeUpdateMessage();
+      message.Result = 0;
+      return;
+    case WM_ERASEBKGND: {
+      HDC dc = reinterpret_cast<HDC>(message.WParam);
+      if (dc != nullptr && engine_->GetCanvas() != nullptr) {
+        HRGN rgn = CreateRectRgn(0, 0, 1, 1);
+        if (GetUpdateRgn(GetHandle(), rgn, FALSE) == NULLREGION) engine_->GetCanvas()->FlushBuffer(0, 0, dc);
+        DeleteObject(rgn);
+      }
+      message.Result = 1;
+      return;
+    }
+    case WM_GETDLGCODE:
+      TCustomControl::WndProc(message);
+      message.Result = DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS;
+      return;
+    case WM_KEYDOWN:
+    case WM_KEYUP: {
+      TCustomControl::WndProc(message);
+      uint16_t key = static_cast<uint16_t>(message.WParam);
+      WideChar ch = 0;
+      if (message.Msg == WM_KEYDOWN) engine_->KeyDown(key, ch, KeyShift());
+      else engine_->KeyUp(key, ch, KeyShift());
+      return;
+    }
+    case WM_CHAR:
+      engine_->CharMessage(static_cast<WideChar>(message.WParam));
+      TCustomControl::WndProc(message);
+      return;
+    case WM_TIMER:
+      if (message.WParam == kLoadedTimerId) {
+        KillTimer(GetHandle(), kLoadedTimerId);
+        loadedTimer_ = false;
+        engine_->AddUpdateRect(vgRect(0, 0, 65535, 65535));
+        return;
+      }
+      break;
+    case CM_SHOWINGCHANGED:
+      TCustomControl::WndProc(message);
+      engine_->AddUpdateRect(vgRect(0, 0, static_cast<float>(GetWidth()), static_cast<float>(GetHeight())));
+      return;
+    case CM_MOUSELEAVE:
+      TCustomControl::WndProc(message);
+      engine_->MouseLeave();
+      return;
+    default:
+      break;
+  }
+  TCustomControl::WndProc(message);
+}
+
+void TvgCustomScene::MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+  TCustomControl::MouseDown(button, shift, x, y);
+  engine_->MouseDown(static_cast<int32_t>(button), shift.Bits(), x, y);
+}
+
+void TvgCustomScene::MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) {
+  TCustomControl::MouseUp(button, shift, x, y);
+  engine_->MouseUp(static_cast<int32_t>(button), shift.Bits(), x, y);
+}
+
+void TvgCustomScene::MouseMove(TShiftState shift, int32_t x, int32_t y) {
+  TCustomControl::MouseMove(shift, x, y);
+  engine_->MouseMove(shift.Bits(), x, y);
+}
+
+bool TvgCustomScene::DoMouseWheel(TShiftState shift, int32_t delta, TPoint mousePos) {
+  const bool handled = TCustomControl::DoMouseWheel(shift, delta, mousePos);
+  return engine_->MouseWheel(shift.Bits(), delta, handled);
+}

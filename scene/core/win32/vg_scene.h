@@ -1,0 +1,132 @@
+// TvgCustomScene / TvgScene: the Windows control that hosts a tree of scene objects. It owns the
+// scene engine (roots, update rects, painting, input routing, design selection) and serves the
+// window's messages: WM_PAINT and the scene's own update message paint the queued areas into the
+// back buffer and put them on the screen, or, for a transparent scene on a form, publish the
+// buffer as the form's per-pixel-alpha layered image.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "classlib/Controls.h"
+#include "vg_sceneengine.h"
+
+// The scene's own message, posted to itself to paint the queued rects once.
+constexpr uint32_t WM_VG_UPDATE = 0x0400 + 123;
+
+class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneHost {
+  KBL_DECLARE_CLASS(TvgCustomScene, TCustomControl)
+ public:
+  explicit TvgCustomScene(TComponent* owner);
+  ~TvgCustomScene() override;
+
+  TvgSceneEngine& Engine() { return *engine_; }
+  // Root objects.
+  int32_t GetCount() const { return engine_->GetCount(); }
+  TvgObject* GetChild(int32_t index) const { return engine_->GetChild(index); }
+  void DeleteChildren() { engine_->DeleteChildren(); }
+  void RealignRoot() { engine_->RealignRoot(); }
+  // Paints whatever is queued now (the update message and WM_PAINT call it).
+  virtual void Draw() { engine_->Draw(); }
+
+  TvgBrush* GetFill() const { return engine_->GetFill(); }
+  void SetFill(TvgBrush* value) { engine_->SetFill(value); }
+  bool GetTransparencyProp() const { return engine_->GetTransparencyProp(); }
+  void SetTransparency(bool value);
+  TvgVisualObject* GetActiveControlProp() const { return engine_->GetActiveControlProp(); }
+  void SetActiveControl(TvgVisualObject* value) { engine_->SetActiveControl(value); }
+  bool GetShowUpdateRects() const { return engine_->GetShowUpdateRects(); }
+  void SetShowUpdateRects(bool value) { engine_->SetShowUpdateRects(value); }
+  void SetAnimatedCaret(bool value) { engine_->SetAnimatedCaret(value); }
+  // When set, replaces putting the buffer on the screen (queued rects are posted as messages).
+  void SetOnFlush(std::function<void()> handler) { engine_->OnFlush = std::move(handler); }
+
+  // --- Class library overrides
+  void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) override;
+  void Loaded() override;
+  void WndProc(TMessage& message) override;
+
+  // --- IvgScene
+  void AddObject(TvgObject* obj) override { engine_->AddObject(obj); }
+  void RemoveObject(TvgObject* obj) override { engine_->RemoveObject(obj); }
+  void BeginDrag() override { engine_->BeginDrag(); }
+  void BeginResize() override { engine_->BeginResize(); }
+  void AddUpdateRect(const TvgRect& r) override { engine_->AddUpdateRect(r); }
+  void InsertObject(const std::string& className) override { engine_->InsertObject(className); }
+  TvgVisualObject* GetActiveControl() override { return engine_->GetActiveControl(); }
+  bool GetDisableUpdate() override { return engine_->GetDisableUpdate(); }
+  void SetDisableUpdate(bool value) override { engine_->SetDisableUpdate(value); }
+  bool GetDesignTime() override { return engine_->GetDesignTime(); }
+  TvgCanvas* GetCanvas() override { return engine_->GetCanvas(); }
+  TvgObject* GetRoot() override { return engine_->GetRoot(); }
+  TComponent* GetOwner() const override { return TComponent::GetOwner(); }
+  TComponent* GetSceneControl() override { return this; }
+  TvgResources* GetStyle() override { return engine_->GetStyle(); }
+  void SetStyle(TvgResources* value) override { engine_->SetStyle(value); }
+  bool GetTransparency() override { return engine_->GetTransparency(); }
+  void UpdateStyle() override { engine_->UpdateStyle(); }
+  void Notification(TComponent* component, TOperation operation) override;
+  TvgVisualObject* GetSelected() override { return engine_->GetSelected(); }
+  TvgVisualObject* GetDesignPlaceObject() override { return engine_->GetDesignPlaceObject(); }
+  int32_t GetUpdateRectsCount() override { return engine_->GetUpdateRectsCount(); }
+  TvgRect GetUpdateRect(int32_t index) override { return engine_->GetUpdateRect(index); }
+  void SetCaptured(TvgVisualObject* value) override { engine_->SetCaptured(value); }
+  TvgVisualObject* GetCaptured() override { return engine_->GetCaptured(); }
+  void SetFocused(TvgVisualObject* value) override { engine_->SetFocused(value); }
+  TvgVisualObject* GetFocused() override { return engine_->GetFocused(); }
+  void SetDesignDoubleClicked(TvgVisualObject* value) override { engine_->SetDesignDoubleClicked(value); }
+  TvgPoint GetMousePos() override { return engine_->GetMousePos(); }
+  TvgPoint LocalToScreen(const TvgPoint& p) override { return engine_->LocalToScreen(p); }
+  void BeginNativeDrag(TvgObject* source, TvgBitmap* image) override { engine_->BeginNativeDrag(source, image); }
+  void SetSelected(TvgVisualObject* value) override { engine_->SetSelected(value); }
+  bool GetAnimatedCaret() override { return engine_->GetAnimatedCaret(); }
+
+ protected:
+  void CreateHandle() override;
+  // All painting goes through Draw.
+  void Paint() override {}
+  void MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
+  void MouseMove(TShiftState shift, int32_t x, int32_t y) override;
+  bool DoMouseWheel(TShiftState shift, int32_t delta, TPoint mousePos) override;
+
+ private:
+  void ServePaint(TMessage& message);
+  void ServeUpdateMessage();
+  void PublishLayered();
+
+  // --- IvgSceneHost
+  bool HostHasWindow() override { return HandleAllocated(); }
+  bool HostLoading() override { return HasState(csLoading); }
+  bool HostDestroying() override { return HasState(csDestroying); }
+  int32_t HostWidth() override { return TControl::GetWidth(); }
+  int32_t HostHeight() override { return TControl::GetHeight(); }
+  bool HostParentIsForm() override;
+  void HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) override;
+  void HostPostUpdate() override;
+  void HostPublishLayered() override { PublishLayered(); }
+  void HostPaintParent(const std::vector<TvgRect>& rects) override {}
+  void HostSetMouseCapture(bool capture) override;
+  void HostTakeFocus() override;
+  TvgPoint HostClientToScreen(const TvgPoint& p) override;
+  void HostSetCursor(int32_t cursor) override { TControl::SetCursor(static_cast<TCursor>(cursor)); }
+  void HostSetHint(const WideString& hint) override;
+  bool HostOwnerBounds(int32_t& left, int32_t& top, int32_t& width, int32_t& height) override;
+  void HostSetOwnerBounds(int32_t left, int32_t top, int32_t width, int32_t height) override;
+  TvgPoint HostCursorInOwner() override;
+  bool HostCancelModalOwner() override;
+
+  std::unique_ptr<TvgSceneEngine> engine_;
+  bool loadedTimer_ = false;
+};
+
+// The published scene that forms and the plug-in editor place.
+class TvgScene : public TvgCustomScene {
+  KBL_DECLARE_CLASS(TvgScene, TvgCustomScene)
+ public:
+  explicit TvgScene(TComponent* owner) : TvgCustomScene(owner) {}
+};
+
+// The live-scene count (scenes created and not yet freed).
+int32_t vgLiveSceneCount();

@@ -1,0 +1,512 @@
+// The scene engine against a recording window host and canvas: update rects, Draw, root layout,
+// mouse and keyboard routing, tab order and the design-mode selection.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scene/core/vg_canvas.h"
+#include "scene/core/vg_sceneengine.h"
+#include "scene/core/vg_visualobject.h"
+
+namespace {
+
+// Keeps what the engine asks of its window.
+class THost : public IvgSceneHost {
+ public:
+  bool HostHasWindow() override { return hasWindow; }
+  bool HostLoading() override { return loading; }
+  bool HostDestroying() override { return false; }
+  int32_t HostWidth() override { return width; }
+  int32_t HostHeight() override { return height; }
+  bool HostParentIsForm() override { return parentIsForm; }
+  void HostInvalidate(int32_t l, int32_t t, int32_t r, int32_t b) override {
+    invalidated.push_back(vgRect(static_cast<float>(l), static_cast<float>(t), static_cast<float>(r),
+                                 static_cast<float>(b)));
+  }
+  void HostPostUpdate() override { ++posted; }
+  void HostPublishLayered() override { ++layered; }
+  void HostPaintParent(const std::vector<TvgRect>&) override {}
+  void HostSetMouseCapture(bool c) override { capture = c; }
+  void HostTakeFocus() override { ++focusTaken; }
+  TvgPoint HostClientToScreen(const TvgPoint& p) override { return vgPoint(p.X + 100, p.Y + 200); }
+  void HostSetCursor(int32_t c) override { cursor = c; }
+  void HostSetHint(const WideString& h) override { hint = h; }
+  bool HostOwnerBounds(int32_t& l, int32_t& t, int32_t& w, int32_t& h) override {
+    l = ownerL; t = ownerT; w = ownerW; h = ownerH;
+    return true;
+  }
+  void HostSetOwnerBounds(int32_t l, int32_t t, int32_t w, int32_t h) override {
+    ownerL = l; ownerT = t; ownerW = w; ownerH = h;
+  }
+  TvgPoint HostCursorInOwner() override { return cursorInOwner; }
+  bool HostCancelModalOwner() override {
+    if (!modalOwner) return false;
+    ++cancelled;
+    return true;
+  }
+
+  bool hasWindow = true, loading = false, parentIsForm = false, capture = false, modalOwner = false;
+  int32_t width = 200, height = 100;
+  std::vector<TvgRect> invalidated;
+  int posted = 0, layered = 0, focusTaken = 0, cancelled = 0;
+  int32_t cursor = 0;
+  WideString hint;
+  int32_t ownerL = 10, ownerT = 20, ownerW = 300, ownerH = 400;
+  TvgPoint cursorInOwner = vgPoint(5, 6);
+};
+
+// Records clears, fills and flushes.
+class TRecCanvas : public TvgCanvas {
+ public:
+  TRecCanvas(int32_t w, int32_t h) : TvgCanvas(w, h) { buffered_ = false; }
+  explicit TRecCanvas(TvgBitmap& b) : TvgCanvas(b) {}
+  static uint32_t* GetBitmapScanline(TvgBitmap& b, int32_t y) { return b.Scanline(y); }
+  static const TClassInfo* StaticClassInfo() { return TvgCanvas::StaticClassInfo(); }
+  void ResizeBuffer(int32_t w, int32_t h) override { width_ = w; height_ = h; }
+  void FreeBuffer() override {}
+  bool BeginScene() override { return !refuse; }
+  void ClearRect(const TvgRect& r, TvgColor c) override { clears.push_back(r); clearColors.push_back(c); }
+  void SetClipRects(const std::vector<TvgRect>& rects) override { clipSets.push_back(rects); }
+  void ResetClipRect() override {}
+  void FillRect(const TvgRect& r, float, float, TvgCorners, float, TvgCornerType) override { fills.push_back(r); }
+  void DrawRect(const TvgRect& r, float, float, TvgCorners, float, TvgCornerType) override { outlines.push_back(r); }
+  void DrawLine(const TvgPoint&, const TvgPoint&, float) override {}
+  void FillEllipse(const TvgRect&, float) override { ++ellipses; }
+  void DrawEllipse(const TvgRect&, float) override {}
+  void FlushBufferRect(int32_t, int32_t, TvgDC, const TvgRect& r) override { flushed.push_back(r); }
+  bool refuse = false;
+  std::vector<TvgRect> clears, fills, outlines, flushed;
+  std::vector<TvgColor> clearColors;
+  std::vector<std::vector<TvgRect>> clipSets;
+  int ellipses = 0;
+};
+
+// A visual object that records what reaches it.
+class TProbe : public TvgVisualObject {
+ public:
+  explicit TProbe(TComponent* owner = nullptr) : TvgVisualObject(owner) {}
+  void Paint() override { ++paints; }
+  void MouseDown(TMouseButton b, TShiftState s, float x, float y) override {
+    downs.push_back(vgPoint(x, y));
+    lastButton = b;
+    TvgVisualObject::MouseDown(b, s, x, y);
+  }
+  void MouseMove(TShiftState s, float x, float y, float dx, float dy) override {
+    moves.push_back(vgPoint(x, y));
+    TvgVisualObject::MouseMove(s, x, y, dx, dy);
+  }
+  void MouseUp(TMouseButton b, TShiftState s, float x, float y) override {
+    ups.push_back(vgPoint(x, y));
+    TvgVisualObject::MouseUp(b, s, x, y);
+  }
+  void MouseEnter() override { ++enters; TvgVisualObject::MouseEnter(); }
+  void MouseLeave() override { ++leaves; TvgVisualObject::MouseLeave(); }
+  void KeyDown(uint16_t& key, WideChar& ch, TShiftState) override { keys.push_back({key, ch, true}); }
+  void KeyUp(uint16_t& key, WideChar& ch, TShiftState) override { keys.push_back({key, ch, false}); }
+  void DialogKey(uint16_t& key, TShiftState) override {
+    if (eatDialogKeys) key = 0;
+  }
+  void EnterFocus() override { ++focusIn; TvgVisualObject::EnterFocus(); }
+  void KillFocus() override { ++focusOut; TvgVisualObject::KillFocus(); }
+  struct Key { uint16_t key; WideChar ch; bool down; };
+  int paints = 0, enters = 0, leaves = 0, focusIn = 0, focusOut = 0;
+  bool eatDialogKeys = false;
+  TMouseButton lastButton = mbMiddle;
+  std::vector<TvgPoint> downs, moves, ups;
+  std::vector<Key> keys;
+};
+
+class TGrip : public TProbe, public IvgSizeGrip {
+ public:
+  explicit TGrip(TComponent* owner = nullptr) : TProbe(owner) {}
+};
+
+class SceneEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vgSetDefaultCanvasClass(vgCanvasClassOf<TRecCanvas>());
+    engine = std::make_unique<TvgSceneEngine>(&host, nullptr, nullptr, designTime);
+    engine->Resized();
+  }
+  void TearDown() override {
+    engine.reset();
+    vgSetDefaultCanvasClass(nullptr);
+  }
+  TRecCanvas* canvas() { return static_cast<TRecCanvas*>(engine->GetCanvas()); }
+  // A root filling the scene with two children at known places.
+  TProbe* BuildTree() {
+    auto* root = new TProbe();
+    engine->AddObject(root);
+    a = new TProbe();
+    a->SetBounds(10, 10, 40, 30);
+    root->AddObject(a);
+    b = new TProbe();
+    b->SetBounds(100, 20, 50, 50);
+    root->AddObject(b);
+    return root;
+  }
+  bool designTime = false;
+  THost host;
+  std::unique_ptr<TvgSceneEngine> engine;
+  TProbe* a = nullptr;
+  TProbe* b = nullptr;
+};
+
+TEST_F(SceneEngineTest, UpdateRectsAreMadeIntegralClippedAndDroppedWhenEmpty) {
+  host.invalidated.clear();
+  engine->AddUpdateRect(vgRect(0.2f, 0.7f, 10.5f, 10.5f));
+  ASSERT_EQ(host.invalidated.size(), 1u);
+  EXPECT_EQ(host.invalidated[0], vgRect(0, 0, 11, 11));
+  engine->AddUpdateRect(vgRect(5, 5, 5, 50));     // width 0
+  engine->AddUpdateRect(vgRect(5, 5, 50, 5));     // height 0
+  engine->AddUpdateRect(vgRect(300, 10, 400, 20));  // outside the 200 x 100 client area
+  EXPECT_EQ(host.invalidated.size(), 1u);
+  engine->AddUpdateRect(vgRect(150, 50, 500, 500));
+  ASSERT_EQ(host.invalidated.size(), 2u);
+  EXPECT_EQ(host.invalidated[1], vgRect(150, 50, 200, 100));
+  engine->SetDisableUpdate(true);
+  engine->AddUpdateRect(vgRect(1, 1, 5, 5));
+  engine->SetDisableUpdate(false);
+  host.loading = true;
+  engine->AddUpdateRect(vgRect(1, 1, 5, 5));
+  host.loading = false;
+  host.hasWindow = false;
+  engine->AddUpdateRect(vgRect(1, 1, 5, 5));
+  EXPECT_EQ(host.invalidated.size(), 2u);
+}
+
+TEST_F(SceneEngineTest, FlushedAndLayeredScenesQueueAndPostInsteadOfInvalidating) {
+  int flushes = 0;
+  engine->OnFlush = [&] { ++flushes; };
+  host.invalidated.clear();
+  engine->AddUpdateRect(vgRect(1, 1, 5, 5));
+  engine->AddUpdateRect(vgRect(10, 10, 20, 20));
+  EXPECT_TRUE(host.invalidated.empty());
+  EXPECT_EQ(host.posted, 2);
+  EXPECT_EQ(engine->GetUpdateRectsCount(), 2);
+  engine->Draw();
+  EXPECT_EQ(flushes, 1);
+  EXPECT_EQ(engine->GetUpdateRectsCount(), 0);
+  EXPECT_TRUE(canvas()->flushed.empty());
+
+  engine->OnFlush = nullptr;
+  engine->SetTransparency(true);
+  host.parentIsForm = true;
+  host.posted = 0;
+  engine->AddUpdateRect(vgRect(1, 1, 5, 5));
+  EXPECT_EQ(host.posted, 1);
+  engine->Draw();
+  EXPECT_EQ(host.layered, 1);
+  EXPECT_TRUE(canvas()->flushed.empty());
+}
+
+TEST_F(SceneEngineTest, DrawPaintsOnlyRootsMeetingTheQueuedRectsAndFlushesEachRect) {
+  auto* left = new TProbe();
+  auto* right = new TProbe();
+  engine->AddObject(left);  // the first root is fitted to the scene
+  left->SetBounds(0, 0, 40, 40);
+  engine->AddObject(right);
+  right->SetBounds(150, 50, 40, 40);
+  int dc = 0;
+  engine->DrawDC = &dc;
+  const int leftBefore = left->paints, rightBefore = right->paints;
+  engine->SetUpdateRects({vgRect(0, 0, 10, 10), vgRect(5, 5, 20, 20)});
+  engine->Draw();
+  EXPECT_EQ(left->paints - leftBefore, 1);  // once, although both rects meet it
+  EXPECT_EQ(right->paints - rightBefore, 0);
+  ASSERT_EQ(canvas()->flushed.size(), 2u);
+  EXPECT_EQ(canvas()->flushed[1], vgRect(5, 5, 20, 20));
+  // No fill: each rect cleared to the fill colour with alpha 0.
+  ASSERT_EQ(canvas()->clears.size(), 2u);
+  EXPECT_EQ(canvas()->clearColors[0], 0x00000000u);
+  EXPECT_EQ(engine->GetUpdateRectsCount(), 0);
+}
+
+TEST_F(SceneEngineTest, MoreThanTwentyRectsArePaintedAsTheirUnion) {
+  std::vector<TvgRect> rects;
+  for (int i = 0; i < 20; ++i) rects.push_back(vgRect(i * 5.0f, 0, i * 5.0f + 2, 2));
+  engine->SetUpdateRects(rects);
+  engine->Draw();
+  ASSERT_EQ(canvas()->clipSets.size(), 1u);
+  EXPECT_EQ(canvas()->clipSets[0].size(), 20u);
+  rects.push_back(vgRect(150, 80, 160, 90));
+  engine->SetUpdateRects(rects);
+  engine->Draw();
+  ASSERT_EQ(canvas()->clipSets.size(), 2u);
+  ASSERT_EQ(canvas()->clipSets[1].size(), 1u);
+  EXPECT_EQ(canvas()->clipSets[1][0], vgRect(0, 0, 160, 90));
+}
+
+TEST_F(SceneEngineTest, RefusedFrameAndPaintingFaultsStillEmptyTheQueue) {
+  canvas()->refuse = true;
+  engine->SetUpdateRects({vgRect(0, 0, 10, 10)});
+  engine->Draw();
+  EXPECT_EQ(engine->GetUpdateRectsCount(), 0);
+  EXPECT_TRUE(canvas()->clears.empty());
+  canvas()->refuse = false;
+
+  struct TThrower : TvgVisualObject {
+    TThrower() : TvgVisualObject(nullptr) {}
+    void Paint() override { throw std::runtime_error("paint failed"); }
+  };
+  engine->AddObject(new TThrower());
+  engine->SetUpdateRects({vgRect(0, 0, 10, 10)});
+  EXPECT_THROW(engine->Draw(), std::runtime_error);
+  EXPECT_EQ(engine->GetUpdateRectsCount(), 0);
+  engine->SetUpdateRects({vgRect(0, 0, 10, 10)});
+  EXPECT_THROW(engine->Draw(), std::runtime_error);  // not stuck in the re-entrancy guard
+}
+
+TEST_F(SceneEngineTest, SolidFillIsPaintedOverTheWholeArea) {
+  TvgBrush brush(vgBrushSolid, 0xFF102030u);
+  engine->SetFill(&brush);
+  engine->SetUpdateRects({vgRect(0, 0, 10, 10)});
+  engine->Draw();
+  ASSERT_EQ(canvas()->fills.size(), 1u);
+  EXPECT_EQ(canvas()->fills[0], vgRect(-1, -1, 201, 101));
+  EXPECT_TRUE(canvas()->clears.empty());
+}
+
+TEST_F(SceneEngineTest, FirstRootFillsTheSceneAndSwapsSidesWhenRotatedByNinety) {
+  auto* root = new TProbe();
+  engine->AddObject(root);
+  EXPECT_FLOAT_EQ(root->GetWidth(), 200);
+  EXPECT_FLOAT_EQ(root->GetHeight(), 100);
+  root->GetScale()->SetPoint(vgPoint(2, 4));
+  engine->RealignRoot();
+  EXPECT_FLOAT_EQ(root->GetWidth(), 100);
+  EXPECT_FLOAT_EQ(root->GetHeight(), 25);
+  root->GetScale()->SetPoint(vgPoint(1, 1));
+  root->SetRotateAngle(90);
+  engine->RealignRoot();
+  EXPECT_FLOAT_EQ(root->GetWidth(), 100);
+  EXPECT_FLOAT_EQ(root->GetHeight(), 200);
+  EXPECT_FLOAT_EQ(root->GetPosition()->GetX(), 50);
+  EXPECT_FLOAT_EQ(root->GetPosition()->GetY(), -50);
+}
+
+TEST_F(SceneEngineTest, RemovingAndFreeingRootsAndReferencedObjects) {
+  TProbe* root = BuildTree();
+  engine->SetFocused(a);
+  engine->SetCaptured(b);
+  engine->SetActiveControl(a);
+  delete a;  // the object tells its scene it goes
+  EXPECT_EQ(engine->GetFocused(), nullptr);
+  EXPECT_EQ(engine->GetActiveControl(), nullptr);
+  delete b;
+  EXPECT_EQ(engine->GetCaptured(), nullptr);
+  engine->RemoveObject(root);
+  EXPECT_EQ(engine->GetRoot(), nullptr);
+  EXPECT_EQ(root->GetScene(), nullptr);
+  engine->RemoveObject(root);  // not a root any more: nothing
+  delete root;
+  EXPECT_EQ(engine->GetUpdateRect(5), TvgRect());
+}
+
+TEST_F(SceneEngineTest, PressesReachTheObjectUnderTheMouseInItsOwnCoordinates) {
+  BuildTree();
+  engine->MouseDown(0, 0, 20, 25);
+  ASSERT_EQ(a->downs.size(), 1u);
+  EXPECT_EQ(a->downs[0], vgPoint(10, 15));
+  EXPECT_EQ(a->lastButton, mbLeft);
+  EXPECT_EQ(host.focusTaken, 1);
+  engine->MouseUp(0, 0, 20, 25);
+  ASSERT_EQ(a->ups.size(), 1u);
+  engine->MouseDown(1, 0, 120, 30);
+  ASSERT_EQ(b->downs.size(), 1u);
+  EXPECT_EQ(b->downs[0], vgPoint(20, 10));
+  EXPECT_EQ(b->lastButton, mbRight);
+}
+
+TEST_F(SceneEngineTest, PressOnEmptySpaceMovesTheHostFormUntilRelease) {
+  engine->AddObject(new TProbe());
+  static_cast<TProbe*>(engine->GetRoot())->SetHitTest(false);
+  engine->MouseDown(0, 0, 50, 50);
+  EXPECT_TRUE(engine->GetDragging());
+  engine->MouseMove(0, 60, 70);  // cursor in owner was (5, 6)
+  EXPECT_EQ(host.ownerL, 10 + 60 - 5);
+  EXPECT_EQ(host.ownerT, 20 + 70 - 6);
+  engine->MouseUp(0, 0, 60, 70);
+  EXPECT_FALSE(engine->GetDragging());
+  engine->MouseMove(0, 80, 80);
+  EXPECT_EQ(host.ownerL, 65);
+}
+
+TEST_F(SceneEngineTest, PressOnASizeGripResizesTheHostForm) {
+  auto* root = new TProbe();
+  engine->AddObject(root);
+  auto* grip = new TGrip();
+  grip->SetBounds(180, 80, 20, 20);
+  root->AddObject(grip);
+  engine->MouseDown(0, 0, 190, 90);
+  EXPECT_TRUE(engine->GetResizing());
+  EXPECT_TRUE(grip->downs.empty());
+  engine->MouseMove(0, 200, 95);
+  EXPECT_EQ(host.ownerW, 310);
+  EXPECT_EQ(host.ownerH, 405);
+  EXPECT_EQ(host.cursor, -8);
+  engine->MouseUp(0, 0, 200, 95);
+  EXPECT_FALSE(engine->GetResizing());
+}
+
+TEST_F(SceneEngineTest, HoverFollowsTheMouseAndCaptureHoldsIt) {
+  BuildTree();
+  a->SetCursor(-4);
+  a->SetHint(u"tip");
+  a->SetShowHint(true);
+  engine->MouseMove(0, 20, 20);
+  EXPECT_EQ(engine->GetHovered(), a);
+  EXPECT_EQ(a->enters, 1);
+  EXPECT_TRUE(a->GetIsMouseOver());
+  EXPECT_EQ(host.cursor, -4);
+  EXPECT_EQ(host.hint, u"tip");
+  engine->MouseMove(0, 120, 30);
+  EXPECT_EQ(engine->GetHovered(), b);
+  EXPECT_EQ(a->leaves, 1);
+  EXPECT_EQ(host.cursor, 0);
+  engine->SetCaptured(b);
+  EXPECT_TRUE(host.capture);
+  host.cursor = 77;
+  engine->MouseMove(0, 20, 20);  // over a, but b holds the mouse
+  EXPECT_EQ(engine->GetHovered(), b);
+  EXPECT_EQ(host.cursor, 77);
+  ASSERT_FALSE(b->moves.empty());
+  EXPECT_EQ(b->moves.back(), vgPoint(-80, 0));
+  engine->SetCaptured(nullptr);
+  EXPECT_FALSE(host.capture);
+  engine->MouseLeave();
+  EXPECT_EQ(engine->GetHovered(), nullptr);
+  EXPECT_EQ(b->leaves, 1);
+}
+
+TEST_F(SceneEngineTest, TabWalksFocusableEntriesAndWraps) {
+  TProbe* root = BuildTree();
+  auto* c = new TProbe();
+  root->AddObject(c);
+  auto* hidden = new TProbe();
+  root->AddObject(hidden);
+  for (TProbe* p : {a, b, c, hidden}) p->SetCanFocused(true);
+  b->SetEnabled(false);
+  hidden->SetVisible(false);
+  ASSERT_EQ(root->TabList().size(), 4u);
+  uint16_t key = 9;
+  WideChar ch = 0;
+  engine->KeyDown(key, ch, 0);
+  EXPECT_EQ(engine->GetFocused(), a);
+  EXPECT_EQ(key, 0);
+  key = 9;
+  engine->KeyDown(key, ch, 0);
+  EXPECT_EQ(engine->GetFocused(), c);  // b disabled
+  key = 9;
+  engine->KeyDown(key, ch, 0);
+  EXPECT_EQ(engine->GetFocused(), a);  // hidden skipped, wraps
+  key = 9;
+  engine->KeyDown(key, ch, TShiftState{ssShift}.Bits());
+  EXPECT_EQ(engine->GetFocused(), c);  // Shift+Tab on the first wraps to the last
+  EXPECT_EQ(a->focusOut, 2);
+}
+
+TEST_F(SceneEngineTest, KeysGoToTheFocusedObjectAndCharactersAreTranslated) {
+  BuildTree();
+  a->SetCanFocused(true);
+  a->SetFocus();
+  engine->CharMessage(22);  // Ctrl+V
+  ASSERT_EQ(a->keys.size(), 2u);
+  EXPECT_EQ(a->keys[0].key, 0);
+  EXPECT_EQ(a->keys[0].ch, u'v');
+  EXPECT_TRUE(a->keys[0].down);
+  EXPECT_FALSE(a->keys[1].down);
+  EXPECT_EQ(a->keys[1].ch, u'v');
+  engine->CharMessage(13);  // Enter arrives only as its key
+  EXPECT_EQ(a->keys.size(), 2u);
+  engine->CharMessage(u'x');
+  ASSERT_EQ(a->keys.size(), 3u);
+  EXPECT_EQ(a->keys[2].ch, u'x');
+}
+
+TEST_F(SceneEngineTest, EscClosesAModalOwnerUnlessTheRootTakesItFirst) {
+  TProbe* root = BuildTree();
+  host.modalOwner = true;
+  uint16_t key = 27;
+  WideChar ch = 0;
+  engine->KeyDown(key, ch, 0);
+  EXPECT_EQ(host.cancelled, 1);
+  EXPECT_EQ(key, 0);
+  root->eatDialogKeys = true;
+  key = 27;
+  engine->KeyDown(key, ch, 0);
+  EXPECT_EQ(host.cancelled, 1);
+}
+
+class SceneDesignTest : public SceneEngineTest {
+ protected:
+  void SetUp() override {
+    designTime = true;
+    SceneEngineTest::SetUp();
+  }
+};
+
+TEST_F(SceneDesignTest, SnapToGridTruncatesToTheStep) {
+  EXPECT_FLOAT_EQ(engine->SnapToGrid(10.7f), 10.7f);
+  engine->DesignSnapToGrid = true;
+  EXPECT_FLOAT_EQ(engine->SnapToGrid(10.7f), 10.0f);
+  engine->DesignSnapGridSize = 4;
+  EXPECT_FLOAT_EQ(engine->SnapToGrid(10.7f), 8.0f);
+  engine->DesignSnapGridSize = 0;
+  EXPECT_FLOAT_EQ(engine->SnapToGrid(10.7f), 10.7f);
+}
+
+TEST_F(SceneDesignTest, PressSelectsAndDragMovesTheSelection) {
+  BuildTree();
+  int notices = 0;
+  engine->OnDesignSelect = [&] { ++notices; };
+  engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 20, 20);
+  EXPECT_EQ(engine->GetSelected(), a);
+  EXPECT_TRUE(a->downs.empty());  // design presses do not reach the object
+  EXPECT_EQ(notices, 1);
+  engine->MouseMove(TShiftState{ssLeft}.Bits(), 25, 27);
+  EXPECT_FLOAT_EQ(a->GetPosition()->GetX(), 15);
+  EXPECT_FLOAT_EQ(a->GetPosition()->GetY(), 17);
+  engine->MouseUp(0, 0, 25, 27);
+  EXPECT_FALSE(engine->GetDesignMoving());
+  // Ctrl adds another object to the multi-selection.
+  engine->MouseDown(0, TShiftState{ssLeft, ssCtrl}.Bits(), 120, 30);
+  EXPECT_EQ(engine->GetSelected(), a);
+  ASSERT_EQ(engine->MultiSelection().size(), 1u);
+  EXPECT_EQ(engine->MultiSelection()[0], b);
+}
+
+TEST_F(SceneDesignTest, HandlesResizeAndTheSelectionIsDrawnWithThem) {
+  BuildTree();
+  engine->SetSelected(a);
+  EXPECT_EQ(engine->GetSelected(), a);
+  // Bottom-right handle of a (10,10)-(50,40).
+  engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 50, 40);
+  engine->MouseMove(TShiftState{ssLeft}.Bits(), 60, 45);
+  EXPECT_FLOAT_EQ(a->GetWidth(), 50);
+  EXPECT_FLOAT_EQ(a->GetHeight(), 35);
+  EXPECT_FLOAT_EQ(a->GetPosition()->GetX(), 10);
+  engine->MouseUp(0, 0, 60, 45);
+  engine->SetUpdateRects({vgRect(0, 0, 200, 100)});
+  engine->Draw();
+  EXPECT_EQ(canvas()->ellipses, 5);  // rotation handle and four corners
+  // The rotation handle wins over the object beneath it.
+  engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 35, 0);
+  engine->MouseMove(TShiftState{ssLeft}.Bits(), 45, 2);
+  EXPECT_NE(a->GetRotateAngle(), 0);
+  EXPECT_EQ(engine->GetSelected(), a);
+}
+
+TEST_F(SceneDesignTest, DeleteOnKeyReleaseFreesTheSelection) {
+  BuildTree();
+  engine->SetSelected(b);
+  uint16_t key = 46;
+  WideChar ch = 0;
+  engine->KeyUp(key, ch, 0);
+  EXPECT_EQ(engine->GetSelected(), nullptr);
+  EXPECT_EQ(engine->GetRoot()->GetChildrenCount(), 1);
+}
+
+}  // namespace
