@@ -1,0 +1,64 @@
+// Scene objects for the scene-window tests.
+#include "SceneWindowTestObjects.h"
+
+#include "scene/core/vg_canvas.h"
+#include "scene/core/vg_visualobject.h"
+
+namespace {
+
+class TColorObject : public TvgVisualObject {
+ public:
+  TColorObject() : TvgVisualObject(nullptr) {}
+  void Paint() override {
+    ++paints;
+    TvgCanvas* c = GetCanvas();
+    c->GetFill()->SetStyle(vgBrushSolid);
+    c->GetFill()->SetSolidColor(color);
+    c->FillRect(GetLocalRect(), 0, 0, vgAllCorners, 1.0f);
+  }
+  void MouseDown(TMouseButton b, TShiftState s, float x, float y) override {
+    ++downs;
+    last = vgPoint(x, y);
+    TvgVisualObject::MouseDown(b, s, x, y);
+  }
+  void MouseUp(TMouseButton b, TShiftState s, float x, float y) override {
+    ++ups;
+    last = vgPoint(x, y);
+    TvgVisualObject::MouseUp(b, s, x, y);
+  }
+  void KeyDown(uint16_t& key, WideChar& ch, TShiftState) override { Record(key, ch, true); }
+  void KeyUp(uint16_t& key, WideChar& ch, TShiftState) override { Record(key, ch, false); }
+  void Record(uint16_t key, WideChar ch, bool down) {
+    if (!keys.empty()) keys += ",";
+    keys += down ? "" : "u";
+    keys += key != 0 ? "k" + std::to_string(key) : "c" + std::string(1, static_cast<char>(ch));
+  }
+  TvgColor color = 0;
+  int32_t paints = 0, downs = 0, ups = 0;
+  TvgPoint last;
+  std::string keys;
+};
+
+TColorObject* As(TvgObject* obj) { return static_cast<TColorObject*>(obj); }
+
+}  // namespace
+
+TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, TvgObject* parent) {
+  auto* obj = new TColorObject();
+  obj->color = color;
+  obj->SetBounds(x, y, w, h);
+  if (parent != nullptr) parent->AddObject(obj);
+  return obj;
+}
+
+void SetObjectColor(TvgObject* obj, TvgColor color) { As(obj)->color = color; }
+void RepaintObject(TvgObject* obj) { As(obj)->Repaint(); }
+void SetObjectFocusable(TvgObject* obj) { As(obj)->SetCanFocused(true); }
+int32_t ObjectPaints(TvgObject* obj) { return As(obj)->paints; }
+int32_t ObjectMouseDowns(TvgObject* obj) { return As(obj)->downs; }
+int32_t ObjectMouseUps(TvgObject* obj) { return As(obj)->ups; }
+TvgPoint ObjectLastMouse(TvgObject* obj) { return As(obj)->last; }
+bool ObjectHovered(TvgObject* obj) { return As(obj)->GetIsMouseOver(); }
+bool ObjectFocused(TvgObject* obj) { return As(obj)->GetIsFocused(); }
+std::string ObjectKeys(TvgObject* obj) { return As(obj)->keys; }
+void FreeObject(TvgObject* obj) { delete obj; }

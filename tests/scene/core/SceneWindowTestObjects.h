@@ -1,0 +1,26 @@
+// Scene objects for the scene-window tests, behind functions that name no scene-object types, so
+// that the tests can include the window layer beside them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "scene/core/vg_types.h"
+
+class TvgObject;
+
+// A visual object that fills its local rect with a solid colour and records its input.
+TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, TvgObject* parent = nullptr);
+// Sets the colour without repainting; Repaint queues the object's area with its scene.
+void SetObjectColor(TvgObject* obj, TvgColor color);
+void RepaintObject(TvgObject* obj);
+void SetObjectFocusable(TvgObject* obj);
+int32_t ObjectPaints(TvgObject* obj);
+int32_t ObjectMouseDowns(TvgObject* obj);
+int32_t ObjectMouseUps(TvgObject* obj);
+TvgPoint ObjectLastMouse(TvgObject* obj);
+bool ObjectHovered(TvgObject* obj);
+bool ObjectFocused(TvgObject* obj);
+// "k<key>" for a key down, "c<char>" for a character down, "u..." for key up, joined with ",".
+std::string ObjectKeys(TvgObject* obj);
+void FreeObject(TvgObject* obj);

@@ -1,0 +1,123 @@
+// The scene window under Wine: a scene parented in a host window paints its objects through
+// GDI+ (read back from the window pixel by pixel), repaints only queued areas, and routes mouse
+// and keyboard messages sent to its window to the right objects.
+#include <gtest/gtest.h>
+
+#include "SceneWindowTestObjects.h"
+#include "classlib/WindowTestUtils.h"
+#include "scene/core/win32/vg_gdiplus.h"
+#include "scene/core/win32/vg_scene.h"
+
+namespace {
+
+constexpr TvgColor kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu, kGreen = 0xFF00FF00u, kWhite = 0xFFFFFFFFu;
+
+class SceneWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartGdiPlus();
+    ASSERT_TRUE(GdiPlusStarted());
+    host = std::make_unique<TForeignWindow>(300, 200);
+    scene = TWinControl::CreateParented<TvgScene>(host->handle);
+    scene->SetBounds(0, 0, 200, 100);
+    scene->HandleNeeded();
+    ShowWindow(scene->GetHandle(), SW_SHOWNA);
+    root = MakeColorObject(0, 0, 10, 10, kBlue);
+    scene->AddObject(root);
+    child = MakeColorObject(20, 10, 40, 30, kRed, root);
+    Settle();
+  }
+  void TearDown() override {
+    delete scene;
+    host.reset();
+  }
+  void Settle() {
+    PumpUntil([] { return false; }, 150);
+  }
+  std::unique_ptr<TForeignWindow> host;
+  TvgScene* scene = nullptr;
+  TvgObject* root = nullptr;
+  TvgObject* child = nullptr;
+};
+
+TEST_F(SceneWindowTest, PaintsItsObjectsIntoTheWindow) {
+  EXPECT_EQ(vgLiveSceneCount(), 1);
+  TWindowPixels px(scene->GetHandle());
+  ASSERT_EQ(px.width, 200);
+  EXPECT_EQ(px.At(5, 5), 0x0000FFu);      // root, fitted to the whole scene
+  EXPECT_EQ(px.At(195, 95), 0x0000FFu);
+  EXPECT_EQ(px.At(30, 20), 0xFF0000u);    // child
+  EXPECT_EQ(px.At(59, 39), 0xFF0000u);
+  EXPECT_EQ(px.At(60, 40), 0x0000FFu);
+}
+
+TEST_F(SceneWindowTest, QueuedAreasRepaintOnlyThemselves) {
+  // Both change; only the child asks for a repaint, so only its area shows the new root colour
+  // beneath it and the root outside keeps its old pixels.
+  SetObjectColor(root, kWhite);
+  SetObjectColor(child, kGreen);
+  const int32_t rootPaints = ObjectPaints(root);
+  RepaintObject(child);
+  Settle();
+  TWindowPixels px(scene->GetHandle());
+  EXPECT_EQ(px.At(30, 20), 0x00FF00u);
+  EXPECT_EQ(px.At(5, 5), 0x0000FFu);
+  EXPECT_EQ(px.At(150, 80), 0x0000FFu);
+  EXPECT_GT(ObjectPaints(root), rootPaints);  // painted, but clipped to the child's area
+  // A full invalidation brings the new root colour everywhere.
+  InvalidateRect(scene->GetHandle(), nullptr, FALSE);
+  Settle();
+  TWindowPixels all(scene->GetHandle());
+  EXPECT_EQ(all.At(5, 5), 0xFFFFFFu);
+}
+
+TEST_F(SceneWindowTest, FlushedScenesCoalesceUpdateMessages) {
+  int flushes = 0;
+  scene->SetOnFlush([&] { ++flushes; });
+  const int32_t before = scene->Engine().DrawCount();
+  for (int i = 0; i < 10; ++i) scene->AddUpdateRect(vgRect(static_cast<float>(i), 0, i + 5.0f, 5));
+  Settle();
+  EXPECT_EQ(scene->Engine().DrawCount() - before, 1);
+  EXPECT_EQ(flushes, 1);
+  scene->SetOnFlush(nullptr);
+}
+
+TEST_F(SceneWindowTest, MouseMessagesReachTheObjectUnderThePoint) {
+  HWND wnd = scene->GetHandle();
+  SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(25, 15));
+  EXPECT_TRUE(ObjectHovered(child));
+  SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(25, 15));
+  SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(25, 15));
+  EXPECT_EQ(ObjectMouseDowns(child), 1);
+  EXPECT_EQ(ObjectMouseUps(child), 1);
+  EXPECT_EQ(ObjectLastMouse(child), vgPoint(5, 5));
+  EXPECT_EQ(ObjectMouseDowns(root), 0);
+  SendMessageW(wnd, WM_MOUSEMOVE, 0, MAKELPARAM(150, 80));
+  EXPECT_FALSE(ObjectHovered(child));
+  SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(150, 80));
+  SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(150, 80));
+  EXPECT_EQ(ObjectMouseDowns(root), 1);
+}
+
+TEST_F(SceneWindowTest, KeysAndCharactersReachTheFocusedObject) {
+  HWND wnd = scene->GetHandle();
+  SetObjectFocusable(child);
+  SendMessageW(wnd, WM_KEYDOWN, VK_TAB, 0);  // Tab focuses the first focusable entry
+  EXPECT_TRUE(ObjectFocused(child));
+  SendMessageW(wnd, WM_KEYDOWN, 'A', 0);
+  SendMessageW(wnd, WM_CHAR, 22, 0);  // Ctrl+V
+  SendMessageW(wnd, WM_CHAR, 13, 0);  // Enter comes only as its key
+  EXPECT_EQ(ObjectKeys(child), "k65,cv,ucv");
+  EXPECT_EQ(SendMessageW(wnd, WM_GETDLGCODE, 0, 0), 131);
+  EXPECT_EQ(SendMessageW(wnd, WM_ERASEBKGND, 0, 0), 1);
+}
+
+TEST_F(SceneWindowTest, FreeingTheSceneUnlinksAndFreesItsRoots) {
+  const int32_t count = CountThreadWindows();
+  delete scene;
+  scene = nullptr;
+  EXPECT_EQ(vgLiveSceneCount(), 0);
+  EXPECT_EQ(CountThreadWindows(), count - 1);
+}
+
+}  // namespace
