@@ -1,0 +1,416 @@
+// Basic styled controls of the scene: caption control and labels, buttons, check box and radio
+// button, tracks and scroll bars, and the timer the repeating buttons use.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "scene/core/vg_animation.h"
+#include "scene/core/vg_control.h"
+#include "scene/shapes/vg_objects.h"
+#include "vg_formhooks.h"
+
+// --- Timer
+
+// A GUI-thread timer of the controls (button repeat, hosted-window layout). It runs on the
+// platform's periodic timer; tests install a factory that hands out manual timers.
+class TvgTimer : public TComponent {
+  KBL_DECLARE_CLASS(TvgTimer, TComponent)
+ public:
+  explicit TvgTimer(TComponent* owner);
+  ~TvgTimer() override;
+  bool GetEnabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  uint32_t GetInterval() const { return interval_; }
+  // Restarts a running timer with the new interval.
+  void SetInterval(uint32_t value);
+  TNotifyEvent GetOnTimer() const { return onTimer_; }
+  // Restarts the timer with the new handler.
+  void SetOnTimer(TNotifyEvent value);
+
+ private:
+  void Restart();
+  TNotifyEvent onTimer_;
+  std::unique_ptr<IvgAniTimer> timer_;
+  bool enabled_ = true;
+  uint32_t interval_ = 1000;
+};
+// Replaces how timers of the controls are made (nullptr: the platform's).
+void vgSetControlTimerFactory(std::function<std::unique_ptr<IvgAniTimer>()> factory);
+
+// --- Form actions (vg_formhooks.h)
+
+// The first component up the Owner links from the scene's owner whose class is (or derives
+// from) "TCustomForm"; nullptr without a scene or such an owner.
+TComponent* vgFindSceneForm(TvgObject* obj);
+
+// --- Caption control
+
+class TvgTextControl : public TvgControl {
+  KBL_DECLARE_CLASS(TvgTextControl, TvgControl)
+ public:
+  explicit TvgTextControl(TComponent* owner);
+  ~TvgTextControl() override;
+
+  Variant GetData() override { return Variant(text_); }
+  // Null empties the text; anything else is taken as text.
+  void SetData(const Variant& value) override;
+  void ApplyStyle() override;
+
+  const WideString& GetText() const { return text_; }
+  virtual void SetText(const WideString& value);
+  virtual void FontChanged(TObject* sender);
+  TvgFont* GetFont() const { return font_; }
+  void SetFont(TvgFont* value) { font_->Assign(value); }
+  TvgTextAlign GetTextAlign() const { return textAlign_; }
+  void SetTextAlign(TvgTextAlign value);
+  TvgTextAlign GetVertTextAlign() const { return vertTextAlign_; }
+  void SetVertTextAlign(TvgTextAlign value) { vertTextAlign_ = value; }
+  TvgBrush* GetForeground() const { return foreground_; }
+  bool GetWordWrap() const { return wordWrap_; }
+  virtual void SetWordWrap(bool value);
+  bool GetAutoTranslate() const { return autoTranslate_; }
+  void SetAutoTranslate(bool value) { autoTranslate_ = value; }
+
+ protected:
+  // The style part "text" when it is a TvgText.
+  TvgText* TextPart();
+  bool InDesign();
+
+ private:
+  void ForegroundChanged(TObject*);
+
+  TvgFont* font_;
+  TvgTextAlign textAlign_ = vgTextAlignCenter;
+  TvgTextAlign vertTextAlign_ = vgTextAlignCenter;
+  TvgBrush* foreground_;
+  bool wordWrap_ = false;
+  WideString text_;
+  bool autoTranslate_ = false;
+};
+
+class TvgLabel : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgLabel, TvgTextControl)
+ public:
+  explicit TvgLabel(TComponent* owner);
+  void ApplyStyle() override;
+  void SetText(const WideString& value) override;
+  void SetWordWrap(bool value) override;
+  bool GetAutoSize() const { return autoSize_; }
+  void SetAutoSize(bool value);
+
+ private:
+  bool autoSize_ = false;
+};
+
+class TvgValueLabel : public TvgLabel {
+  KBL_DECLARE_CLASS(TvgValueLabel, TvgLabel)
+ public:
+  explicit TvgValueLabel(TComponent* owner);
+};
+
+// --- Buttons
+
+class TvgCustomButton : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgCustomButton, TvgTextControl)
+ public:
+  explicit TvgCustomButton(TComponent* owner);
+  ~TvgCustomButton() override;
+
+  // A packed method sets OnClick; other values are ignored.
+  void SetData(const Variant& value) override;
+  void Click() override;
+  void DblClick() override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) override;
+  void ApplyStyle() override;
+
+  bool GetIsPressed() const { return isPressed_; }
+  // Only a StaysPressed button takes the value.
+  void SetIsPressed(bool value);
+  TvgModalResult GetModalResult() const { return modalResult_; }
+  void SetModalResult(TvgModalResult value) { modalResult_ = value; }
+  bool GetStaysPressed() const { return staysPressed_; }
+  void SetStaysPressed(bool value) { staysPressed_ = value; }
+  bool GetRepeatClick() const { return repeatClick_; }
+  void SetRepeatClick(bool value) { repeatClick_ = value; }
+  // The repeat timer once a repeating press created it.
+  TvgTimer* GetRepeatTimer() const { return repeatTimer_; }
+
+ private:
+  void RepeatStart(TObject*);
+  void RepeatTick(TObject*) { Click(); }
+
+  bool mousePressed_ = false;
+  bool isPressed_ = false;
+  TvgModalResult modalResult_ = 0;
+  bool staysPressed_ = false;
+  TvgTimer* repeatTimer_ = nullptr;
+  bool repeatClick_ = false;
+};
+
+class TvgButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgButton, TvgCustomButton)
+ public:
+  explicit TvgButton(TComponent* owner) : TvgCustomButton(owner) {}
+  void DialogKey(uint16_t& key, TShiftState shift) override;
+  bool GetDefault() const { return default_; }
+  void SetDefault(bool value) { default_ = value; }
+  bool GetCancel() const { return cancel_; }
+  void SetCancel(bool value) { cancel_ = value; }
+
+ private:
+  bool default_ = false;
+  bool cancel_ = false;
+};
+
+class TvgRoundButton : public TvgButton {
+  KBL_DECLARE_CLASS(TvgRoundButton, TvgButton)
+ public:
+  explicit TvgRoundButton(TComponent* owner) : TvgButton(owner) {}
+};
+
+class TvgCircleButton : public TvgButton {
+  KBL_DECLARE_CLASS(TvgCircleButton, TvgButton)
+ public:
+  explicit TvgCircleButton(TComponent* owner);
+};
+
+class TvgSpeedButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgSpeedButton, TvgCustomButton)
+ public:
+  explicit TvgSpeedButton(TComponent* owner);
+};
+
+// Passes its corners to the style part "Background".
+class TvgCornerButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgCornerButton, TvgCustomButton)
+ public:
+  explicit TvgCornerButton(TComponent* owner) : TvgCustomButton(owner) {}
+  void ApplyStyle() override;
+  float GetxRadius() const { return xRadius_; }
+  void SetxRadius(float value);
+  float GetyRadius() const { return yRadius_; }
+  void SetyRadius(float value);
+  TvgCorners GetCorners() const { return corners_; }
+  void SetCorners(TvgCorners value);
+  TvgCornerType GetCornerType() const { return cornerType_; }
+  void SetCornerType(TvgCornerType value);
+  TvgSides GetSides() const { return sides_; }
+  void SetSides(TvgSides value);
+  bool IsCornersStored() const { return !(corners_ == vgAllCorners); }
+  bool IsSidesStored() const { return !(sides_ == vgAllSides); }
+
+ private:
+  float yRadius_ = 3;
+  float xRadius_ = 3;
+  TvgCorners corners_ = vgAllCorners;
+  TvgCornerType cornerType_ = vgCornerRound;
+  TvgSides sides_ = vgAllSides;
+};
+
+class TvgExpanderButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgExpanderButton, TvgCustomButton)
+ public:
+  explicit TvgExpanderButton(TComponent* owner);
+};
+
+// --- Check box and radio button
+
+class TvgCheckBox : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgCheckBox, TvgTextControl)
+ public:
+  explicit TvgCheckBox(TComponent* owner);
+  Variant GetData() override { return Variant(isChecked_); }
+  void SetData(const Variant& value) override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) override;
+  void ApplyStyle() override;
+
+  bool GetIsPressed() const { return isPressed_; }
+  bool GetIsChecked() const { return isChecked_; }
+  virtual void SetIsChecked(bool value);
+  TNotifyEvent OnChange;
+
+ protected:
+  bool mousePressed_ = false;
+  bool isPressed_ = false;
+  bool isChecked_ = false;
+};
+
+class TvgPathCheckBox : public TvgCheckBox {
+  KBL_DECLARE_CLASS(TvgPathCheckBox, TvgCheckBox)
+ public:
+  explicit TvgPathCheckBox(TComponent* owner);
+  ~TvgPathCheckBox() override;
+  void ApplyStyle() override;
+  TvgPathData* GetPath() const { return path_; }
+  void SetPath(TvgPathData* value) { path_->Assign(value); }
+
+ private:
+  void PathChanged(TObject*) { ApplyStyle(); }
+  TvgPathData* path_;
+};
+
+class TvgRadioButton : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgRadioButton, TvgTextControl)
+ public:
+  explicit TvgRadioButton(TComponent* owner);
+  Variant GetData() override { return Variant(isChecked_); }
+  void SetData(const Variant& value) override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) override;
+  void ApplyStyle() override;
+
+  bool GetIsPressed() const { return isPressed_; }
+  bool GetIsChecked() const { return isChecked_; }
+  void SetIsChecked(bool value);
+  const std::string& GetGroupName() const { return groupName_; }
+  void SetGroupName(const std::string& value) { groupName_ = value; }
+  TNotifyEvent OnChange;
+
+ private:
+  bool mousePressed_ = false;
+  bool isPressed_ = false;
+  bool isChecked_ = false;
+  std::string groupName_;
+};
+
+// --- Tracks and scroll bars
+
+KBL_ENUM(TvgOrientation, vgHorizontal, vgVertical)
+
+class TvgCustomTrack;
+
+class TvgThumb : public TvgControl {
+  KBL_DECLARE_CLASS(TvgThumb, TvgControl)
+ public:
+  explicit TvgThumb(TComponent* owner);
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  bool GetPressed() const { return pressed_; }
+
+ private:
+  friend class TvgCustomTrack;
+  TvgCustomTrack* track_ = nullptr;
+  TvgPoint pressPoint_;
+  bool pressed_ = false;
+};
+
+class TvgCustomTrack : public TvgControl {
+  KBL_DECLARE_CLASS(TvgCustomTrack, TvgControl)
+ public:
+  explicit TvgCustomTrack(TComponent* owner);
+  Variant GetData() override { return Variant(static_cast<double>(value_)); }
+  void SetData(const Variant& value) override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) override;
+  void Realign() override;
+
+  float GetValue() const { return value_; }
+  void SetValue(float value);
+  float GetMin() const { return min_; }
+  virtual void SetMin(float value);
+  float GetMax() const { return max_; }
+  virtual void SetMax(float value);
+  float GetViewportSize() const { return viewportSize_; }
+  void SetViewportSize(float value);
+  TvgOrientation GetOrientation() const { return orientation_; }
+  void SetOrientation(TvgOrientation value);
+  bool GetTracking() const { return tracking_; }
+  void SetTracking(bool value) { tracking_ = value; }
+  float GetFrequency() const { return frequency_; }
+  void SetFrequency(float value);
+  // Where the thumb goes, in the track's coordinates.
+  TvgRect GetThumbRect();
+  // The style part "thumb" when it is a TvgThumb (its owning track is set).
+  TvgThumb* GetThumb();
+  bool IsMaxStored() const { return max_ != 100; }
+
+  TNotifyEvent OnChange;
+  TNotifyEvent OnTracking;
+
+ protected:
+  friend class TvgThumb;
+  friend class TvgScrollBar;
+  bool ThumbDragged();
+  float value_ = 0;
+  float min_ = 0;
+  float max_ = 100;
+  float viewportSize_ = 0;
+  TvgOrientation orientation_ = vgHorizontal;
+  bool tracking_ = true;
+  float frequency_ = 0;
+};
+
+class TvgTrack : public TvgCustomTrack {
+  KBL_DECLARE_CLASS(TvgTrack, TvgCustomTrack)
+ public:
+  explicit TvgTrack(TComponent* owner) : TvgCustomTrack(owner) {}
+};
+
+class TvgTrackBar : public TvgCustomTrack {
+  KBL_DECLARE_CLASS(TvgTrackBar, TvgCustomTrack)
+ public:
+  explicit TvgTrackBar(TComponent* owner);
+  void SetMax(float value) override;
+};
+
+class TvgScrollBar : public TvgControl {
+  KBL_DECLARE_CLASS(TvgScrollBar, TvgControl)
+ public:
+  explicit TvgScrollBar(TComponent* owner);
+  Variant GetData() override { return Variant(static_cast<double>(value_)); }
+  void SetData(const Variant& value) override;
+  void Realign() override;
+
+  float GetValue() const { return value_; }
+  void SetValue(float value);
+  float GetMin() const { return min_; }
+  void SetMin(float value);
+  float GetMax() const { return max_; }
+  void SetMax(float value);
+  float GetViewportSize() const { return viewportSize_; }
+  void SetViewportSize(float value);
+  TvgOrientation GetOrientation() const { return orientation_; }
+  void SetOrientation(TvgOrientation value);
+  float GetSmallChange() const { return smallChange_; }
+  void SetSmallChange(float value) { smallChange_ = value; }
+  // The style part "htrack" or "vtrack" that matches the orientation.
+  TvgCustomTrack* GetTrack();
+  bool IsMaxStored() const { return max_ != 100; }
+  bool IsSmallChangeStored() const { return smallChange_ != 1; }
+
+  TNotifyEvent OnChange;
+
+ private:
+  void TrackChanged(TObject* sender);
+  void DecClick(TObject*) { SetValue(value_ - smallChange_); }
+  void IncClick(TObject*) { SetValue(value_ + smallChange_); }
+
+  float value_ = 0;
+  float min_ = 0;
+  float max_ = 100;
+  float viewportSize_ = 0;
+  TvgOrientation orientation_ = vgHorizontal;
+  float smallChange_ = 1;
+  bool inRealign_ = false;
+};
+
+class TvgSmallScrollBar : public TvgScrollBar {
+  KBL_DECLARE_CLASS(TvgSmallScrollBar, TvgScrollBar)
+ public:
+  explicit TvgSmallScrollBar(TComponent* owner);
+};
+
+// Registers the classes of the unit for streaming and the designer (once).
+void vgInitControlsUnit();

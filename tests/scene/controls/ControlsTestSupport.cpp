@@ -1,0 +1,98 @@
+// Test support of the controls: the style built in code and the scene fixture.
+#include "ControlsTestSupport.h"
+
+namespace {
+
+template <typename T>
+T* Part(TvgObject* parent, const std::string& name, TvgAlign align = vaNone) {
+  auto* part = new T(nullptr);
+  part->SetResourceName(name);
+  if (auto* v = dynamic_cast<TvgVisualObject*>(part)) v->SetAlign(align);
+  parent->AddObject(part);
+  return part;
+}
+
+void Probe(TvgObject* parent, const std::string& trigger) {
+  auto* a = new TProbeAnimation(nullptr);
+  a->SetTrigger(trigger);
+  a->SetDuration(1);
+  parent->AddObject(a);
+}
+
+TvgVisualObject* Style(TvgObject* root, const std::string& name) {
+  auto* s = Part<TvgVisualObject>(root, name);
+  s->SetHitTest(false);
+  return s;
+}
+
+}  // namespace
+
+TProbeAnimation* FindProbe(TvgObject* style, const std::string& trigger) {
+  std::vector<TvgObject*> all;
+  style->AddObjectsToList(all);
+  for (TvgObject* obj : all)
+    if (auto* a = dynamic_cast<TProbeAnimation*>(obj); a != nullptr && a->GetTrigger() == trigger) return a;
+  return nullptr;
+}
+
+TvgObject* MakeControlsStyle() {
+  auto* root = new TvgVisualObject(nullptr);
+
+  TvgVisualObject* label = Style(root, "labelstyle");
+  Part<TvgText>(label, "text", vaClient);
+
+  TvgVisualObject* button = Style(root, "buttonstyle");
+  auto* foreground = Part<TvgBrushObject>(button, "foreground");
+  foreground->GetBrush()->SetSolidColor(0xFF112233u);
+  Part<TvgText>(button, "text", vaClient);
+  Probe(button, "IsPressed=true");
+  Probe(button, "IsPressed=false");
+
+  TvgVisualObject* speed = Style(root, "speedbuttonstyle");
+  Part<TvgText>(speed, "text", vaClient);
+
+  TvgVisualObject* corner = Style(root, "cornerbuttonstyle");
+  Part<TvgRectangle>(corner, "Background", vaClient);
+
+  for (const char* name : {"checkboxstyle", "radiobuttonstyle"}) {
+    TvgVisualObject* check = Style(root, name);
+    Part<TvgText>(check, "text", vaClient);
+    Probe(check, "IsChecked=true");
+    Probe(check, "IsPressed=true");
+  }
+  TvgVisualObject* pathCheck = Style(root, "pathcheckboxstyle");
+  Part<TvgPath>(pathCheck, "checkmark", vaLeft);
+
+  for (const char* name : {"trackstyle", "trackbarstyle"}) {
+    TvgVisualObject* track = Style(root, name);
+    Part<TvgThumb>(track, "thumb");
+  }
+
+  TvgVisualObject* bar = Style(root, "scrollbarstyle");
+  Part<TvgTrack>(bar, "htrack", vaClient)->SetHeight(18);
+  Part<TvgTrack>(bar, "vtrack", vaClient);
+  for (const char* name : {"leftbutton", "rightbutton", "topbutton", "bottombutton"})
+    Part<TvgButton>(bar, name, vaNone);
+  return root;
+}
+
+void ControlsFixture::SetUp() {
+  RegisterProbeClasses();
+  FreshManualTicker();
+  vgSetControlTimerFactory([this] {
+    auto timer = std::make_unique<TvgManualAniTimer>();
+    timers.push_back(timer.get());
+    return std::unique_ptr<IvgAniTimer>(std::move(timer));
+  });
+  vgSetDefaultStyle(MakeControlsStyle());
+  form = new TvgVisualObject(nullptr);
+  form->SetBounds(0, 0, 400, 300);
+  scene.AddObject(form);
+}
+
+void ControlsFixture::TearDown() {
+  delete form;
+  vgSetControlTimerFactory(nullptr);
+  vgFreeDefaultStyle();
+  vgFreeAniThread();
+}

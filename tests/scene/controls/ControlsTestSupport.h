@@ -1,0 +1,50 @@
+// Test support of the controls: a small style built in code with the parts each control looks
+// for, a scene fixture, and manual timers for the controls' repeat timer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "scene/controls/vg_controls.h"
+#include "scene/core/ObjectsTestSupport.h"
+
+// The probe animation of the style part named `owner` answering `trigger`.
+TProbeAnimation* FindProbe(TvgObject* style, const std::string& trigger);
+
+// A style root with "labelstyle", "buttonstyle", "speedbuttonstyle", "cornerbuttonstyle",
+// "checkboxstyle", "radiobuttonstyle", "trackstyle", "trackbarstyle", "scrollbarstyle" and the
+// scroll box styles.
+TvgObject* MakeControlsStyle();
+
+class ControlsFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  template <typename T>
+  T* Add(float x = 10, float y = 10, float w = 100, float h = 20) {
+    auto* c = new T(nullptr);
+    c->SetBounds(x, y, w, h);
+    c->SetParent(form);
+    c->ApplyResource();
+    return c;
+  }
+  // The manual timer of the last control timer made.
+  TvgManualAniTimer* LastTimer() { return timers.empty() ? nullptr : timers.back(); }
+
+  TTestScene scene;
+  TvgVisualObject* form = nullptr;
+  std::vector<TvgManualAniTimer*> timers;
+};
+
+// Counts notifications.
+struct TCounter {
+  int count = 0;
+  std::vector<TObject*> senders;
+  void Hit(TObject* sender) {
+    ++count;
+    senders.push_back(sender);
+  }
+  TNotifyEvent Event() { return TNotifyEvent::Of<&TCounter::Hit>(this); }
+};
