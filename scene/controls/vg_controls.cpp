@@ -976,3 +976,8 @@ void TvgScrollBar::Realign() {
 }
 
 TvgSmallScrollBar::TvgSmallScrollBar(TComponent* owner) : TvgScrollBar(owner) { SetHeight(8); }
+
+TvgHostedControlHooks& vgHostedControlHooks() {
+  static TvgHostedControlHooks hooks;
+  return hooks;
+}

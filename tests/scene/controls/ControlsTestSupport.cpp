@@ -73,6 +73,22 @@ TvgObject* MakeControlsStyle() {
   Part<TvgTrack>(bar, "vtrack", vaClient);
   for (const char* name : {"leftbutton", "rightbutton", "topbutton", "bottombutton"})
     Part<TvgButton>(bar, name, vaNone);
+
+  for (const char* name : {"scrollboxstyle", "framedscrollboxstyle"}) {
+    TvgVisualObject* box = Style(root, name);
+    auto* hbar = Part<TvgScrollBar>(box, "hscrollbar", vaBottom);
+    hbar->SetHeight(16);
+    auto* vbar = Part<TvgScrollBar>(box, "vscrollbar", vaRight);
+    vbar->SetOrientation(vgVertical);
+    vbar->SetWidth(16);
+    auto* hsmall = Part<TvgSmallScrollBar>(box, "hsmallscrollbar", vaBottom);
+    hsmall->SetHeight(8);
+    auto* vsmall = Part<TvgSmallScrollBar>(box, "vsmallscrollbar", vaRight);
+    vsmall->SetOrientation(vgVertical);
+    vsmall->SetWidth(8);
+    Part<TvgVisualObject>(box, "content", vaClient);
+    Part<TvgVisualObject>(box, "sizegrip", vaNone)->SetVisible(false);
+  }
   return root;
 }
 

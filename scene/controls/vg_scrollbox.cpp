@@ -1,0 +1,372 @@
+// Scroll content and scroll boxes.
+#include "vg_scrollbox.h"
+
+#include "scene/core/vg_animation.h"
+#include "scene/core/vg_canvas.h"
+#include "scene/core/vg_effect.h"
+
+KBL_PUBLISHED(TvgScrollContent) {}
+KBL_PUBLISHED(TvgScrollBox) {
+  KBL_PROP(AutoHide).Default(true);
+  KBL_PROP(Animated).Default(true);
+  KBL_PROP(DisableMouseWheel).Default(false);
+  KBL_PROP(MouseTracking).Default(false);
+  KBL_PROP(ShowScrollBars).Default(true);
+  KBL_PROP(ShowSizeGrip).Default(false);
+  KBL_PROP(UseSmallScrollBars).Default(false);
+}
+KBL_PUBLISHED(TvgVertScrollBox) {}
+KBL_PUBLISHED(TvgFramedScrollBox) {}
+KBL_PUBLISHED(TvgFramedVertScrollBox) {}
+
+// --- Content
+
+TvgScrollContent::TvgScrollContent(TComponent* owner) : TvgContent(owner) { SetClipChildren(true); }
+
+TvgScrollBox* TvgScrollContent::Box() const { return dynamic_cast<TvgScrollBox*>(GetParent()); }
+
+void TvgScrollContent::AddObject(TvgObject* child) {
+  inherited::AddObject(child);
+  if (TvgScrollBox* box = Box()) box->ContentAddObject(child);
+}
+
+void TvgScrollContent::RemoveObject(TvgObject* child) {
+  inherited::RemoveObject(child);
+  if (TvgScrollBox* box = Box()) box->ContentRemoveObject(child);
+}
+
+TvgRect TvgScrollContent::GetClipRect() {
+  TvgScrollBox* box = Box();
+  if (box == nullptr || box->viewport_ == nullptr) return inherited::GetClipRect();
+  TvgRect r = box->viewport_->GetLocalRect();
+  if (box->hbar_ != nullptr && box->hbar_->GetEnabled()) vgOffsetRect(r, box->hbar_->GetValue(), 0);
+  if (box->vbar_ != nullptr && box->vbar_->GetEnabled()) vgOffsetRect(r, 0, box->vbar_->GetValue());
+  return r;
+}
+
+TvgVisualObject* TvgScrollContent::ObjectByPoint(float x, float y) {
+  TvgVisualObject* hit = inherited::ObjectByPoint(x, y);
+  if (hit == nullptr) return nullptr;
+  return vgPtInRect(AbsoluteToLocal(vgPoint(x, y)), GetClipRect()) ? hit : nullptr;
+}
+
+TvgRect TvgScrollContent::GetUpdateRect() {
+  TvgScrollBox* box = Box();
+  // The viewport's own cache answers: the content never paints outside it. Before the box has a
+  // viewport the content answers for itself (the box's rect unites its children's, this one's
+  // included).
+  if (box == nullptr || box->viewport_ == nullptr) return inherited::GetUpdateRect();
+  return box->viewport_->GetUpdateRect();
+}
+
+void TvgScrollContent::Paint() {
+  inherited::Paint();
+  TvgCanvas* canvas = GetCanvas();
+  TvgScrollBox* box = Box();
+  if (canvas == nullptr || box == nullptr || box->viewport_ == nullptr) return;
+  const int32_t state = canvas->SaveCanvas();
+  canvas->SetMatrix(GetAbsoluteMatrix());
+  canvas->IntersectClipRect(GetClipRect());
+  box->ContentPaint(canvas, GetLocalRect());
+  canvas->RestoreCanvas(state);
+}
+
+// --- Scroll box
+
+TvgScrollBox::TvgScrollBox(TComponent* owner) : TvgControl(owner) {
+  SetAutoCapture(true);
+  auto* content = new TvgScrollContent(this);
+  content->SetParent(this);  // content_ is still unset: the box takes it itself
+  content->SetStored(false);
+  content->SetLocked(true);
+  content->SetHitTest(false);
+  content_ = content;
+}
+
+TvgScrollBox::~TvgScrollBox() {
+  content_ = nullptr;  // freed with the children
+  hbar_ = vbar_ = nullptr;
+  viewport_ = nullptr;
+  hAni_ = vAni_ = nullptr;
+  DestroyTree();
+}
+
+void TvgScrollBox::AddObject(TvgObject* child) {
+  if (content_ != nullptr && child != content_ && child != GetStyleObject() && dynamic_cast<TvgEffect*>(child) == nullptr &&
+      dynamic_cast<TvgAnimation*>(child) == nullptr) {
+    content_->AddObject(child);
+    return;
+  }
+  inherited::AddObject(child);
+}
+
+void TvgScrollBox::SetShowScrollBars(bool value) {
+  if (value == showScrollBars_) return;
+  showScrollBars_ = value;
+  Realign();
+}
+
+void TvgScrollBox::SetShowSizeGrip(bool value) {
+  if (value == showSizeGrip_) return;
+  showSizeGrip_ = value;
+  ApplyStyle();
+}
+
+void TvgScrollBox::SetUseSmallScrollBars(bool value) {
+  if (value == useSmallScrollBars_) return;
+  useSmallScrollBars_ = value;
+  ApplyStyle();
+}
+
+void TvgScrollBox::TakeBar(TvgScrollBar* bar, bool vertical) {
+  if (bar == nullptr) return;
+  bar->OnChange = vertical ? TNotifyEvent::Of<&TvgScrollBox::VScrollChange>(this)
+                           : TNotifyEvent::Of<&TvgScrollBox::HScrollChange>(this);
+  bar->SetLocked(true);
+  // The style's alignment, kept for showing the bar again.
+  if (bar->GetTag() == 0) bar->SetTag(static_cast<int32_t>(bar->GetAlign()));
+  (vertical ? vbar_ : hbar_) = bar;
+}
+
+void TvgScrollBox::ApplyStyle() {
+  inherited::ApplyStyle();
+  if (TvgObject* grip = FindResource("sizegrip"); grip != nullptr && grip->IsVisual()) grip->Visual()->SetVisible(showSizeGrip_);
+  auto hide = [this](const char* name) {
+    if (TvgObject* part = FindResource(name); part != nullptr && part->IsVisual()) part->Visual()->SetVisible(false);
+  };
+  hbar_ = vbar_ = nullptr;
+  auto* vsmall = dynamic_cast<TvgScrollBar*>(FindResource("vsmallscrollbar"));
+  auto* hsmall = dynamic_cast<TvgScrollBar*>(FindResource("hsmallscrollbar"));
+  if (useSmallScrollBars_ && (vsmall != nullptr || hsmall != nullptr)) {
+    TakeBar(vsmall, true);
+    TakeBar(hsmall, false);
+    hide("vscrollbar");
+    hide("hscrollbar");
+  } else {
+    TakeBar(dynamic_cast<TvgScrollBar*>(FindResource("vscrollbar")), true);
+    TakeBar(dynamic_cast<TvgScrollBar*>(FindResource("hscrollbar")), false);
+    hide("vsmallscrollbar");
+    hide("hsmallscrollbar");
+  }
+  TvgObject* viewport = FindResource("content");
+  viewport_ = viewport != nullptr ? viewport->Visual() : nullptr;
+  Realign();
+  rememberedH_ = rememberedV_ = 0;
+}
+
+void TvgScrollBox::FreeStyle() {
+  inherited::FreeStyle();
+  hbar_ = vbar_ = nullptr;
+  viewport_ = nullptr;
+  // The scroll animations are children of the bars and go with them.
+  hAni_ = vAni_ = nullptr;
+}
+
+TvgRect TvgScrollBox::GetViewportRect() {
+  return viewport_ != nullptr ? viewport_->GetParentedRect() : GetLocalRect();
+}
+float TvgScrollBox::GetVScrollOffset() { return BarVisible(vbar_) ? vbar_->GetValue() : 0; }
+float TvgScrollBox::GetHScrollOffset() { return BarVisible(hbar_) ? hbar_->GetValue() : 0; }
+float TvgScrollBox::GetViewportHeight() { return viewport_ != nullptr ? viewport_->GetHeight() : GetHeight(); }
+float TvgScrollBox::GetViewportWidth() { return viewport_ != nullptr ? viewport_->GetWidth() : GetWidth(); }
+
+TvgRect TvgScrollBox::GetContentBounds() {
+  if (content_ == nullptr || viewport_ == nullptr) return vgRect(0, 0, GetWidth(), GetHeight());
+  TvgRect r = viewport_->GetLocalRect();
+  for (TvgObject* child : content_->Children()) {
+    if (!child->IsVisual() || !child->Visual()->GetVisible()) continue;
+    r = vgUnionRect(r, child->Visual()->GetParentedRect());
+  }
+  return r;
+}
+
+void TvgScrollBox::RealignContent(const TvgRect& r) {
+  if (content_ == nullptr || viewport_ == nullptr) return;
+  content_->SetBounds(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top);
+  content_->RecalcUpdateRect();
+}
+
+void TvgScrollBox::Realign() {
+  if (HasState(csDestroying)) return;
+  inherited::Realign();
+  if (IsLoading() || viewport_ == nullptr || inScrollRealign_ || GetUpdateCounter() > 0) return;
+  inScrollRealign_ = true;
+  try {
+    const TvgRect before = viewport_->GetLocalRect();
+    UpdateScrollBars();
+    const TvgRect after = viewport_->GetLocalRect();
+    // The bars appeared or vanished: the viewport changed size, so once more.
+    if (after.Right - after.Left != before.Right - before.Left || after.Bottom - after.Top != before.Bottom - before.Top)
+      UpdateScrollBars();
+  } catch (...) {
+    inScrollRealign_ = false;
+    throw;
+  }
+  inScrollRealign_ = false;
+}
+
+void TvgScrollBox::UpdateScrollBars() {
+  TvgRect r = GetContentBounds();
+  const float width = r.Right - r.Left, height = r.Bottom - r.Top;
+  if (width * height == 0) return;
+  vgOffsetRect(r, viewport_->GetPosition()->GetX(), viewport_->GetPosition()->GetY());
+  if (hbar_ != nullptr && hbar_->GetEnabled()) vgOffsetRect(r, -rememberedH_, 0);
+  if (vbar_ != nullptr && vbar_->GetEnabled()) vgOffsetRect(r, 0, -rememberedV_);
+  RealignContent(r);
+
+  TvgVisualObject* frame = viewport_->GetParent() != nullptr ? viewport_->GetParent()->Visual() : nullptr;
+  auto showState = [this](TvgScrollBar* bar, bool enabled) {
+    bar->SetEnabled(enabled);
+    if (autoHide_) bar->SetVisible(enabled);
+  };
+  // First pass: which bars are needed, so that the frame can make room for them.
+  if (frame != nullptr) frame->BeginUpdate();
+  if (vbar_ != nullptr) {
+    showState(vbar_, height > viewport_->GetHeight());
+    vbar_->SetOpacity(showScrollBars_ ? 1 : 0);
+    vbar_->SetAlign(showScrollBars_ ? static_cast<TvgAlign>(vbar_->GetTag()) : vaNone);
+  }
+  if (hbar_ != nullptr) {
+    showState(hbar_, width > viewport_->GetWidth());
+    hbar_->SetOpacity(showScrollBars_ ? 1 : 0);
+    hbar_->SetAlign(showScrollBars_ ? static_cast<TvgAlign>(hbar_->GetTag()) : vaNone);
+    if (showScrollBars_ && vbar_ != nullptr && vbar_->GetEnabled()) hbar_->GetPadding()->SetRight(vbar_->GetWidth());
+  }
+  if (frame != nullptr) {
+    frame->EndUpdate();
+    frame->Realign();
+  }
+  // Second pass: ranges against the viewport as it is now.
+  if (vbar_ != nullptr) {
+    showState(vbar_, height > viewport_->GetHeight());
+    if (!showScrollBars_) {
+      vbar_->SetOpacity(0);
+      vbar_->SetAlign(vaNone);
+      // Out of the box to the right, still working for the wheel and drags.
+      vbar_->GetPosition()->SetX(GetWidth() + 100);
+    } else {
+      vbar_->SetOpacity(1);
+      vbar_->SetHitTest(true);
+      vbar_->SetAlign(static_cast<TvgAlign>(vbar_->GetTag()));
+    }
+    vbar_->BringToFront();
+    if (vbar_->GetVisible()) {
+      vbar_->SetMax(height);
+      vbar_->SetViewportSize(viewport_->GetHeight());
+      vbar_->SetSmallChange(vbar_->GetViewportSize() / 5);
+      vbar_->SetValue(rememberedV_);
+    } else {
+      vbar_->SetValue(0);
+    }
+  }
+  if (hbar_ != nullptr) {
+    hbar_->GetPadding()->SetRight(0);
+    showState(hbar_, width > viewport_->GetWidth());
+    if (!showScrollBars_) {
+      hbar_->SetOpacity(0);
+      hbar_->SetAlign(vaNone);
+      hbar_->GetPosition()->SetY(GetHeight() + 100);
+    } else {
+      hbar_->SetOpacity(1);
+      hbar_->SetAlign(static_cast<TvgAlign>(hbar_->GetTag()));
+      if (vbar_ != nullptr && vbar_->GetEnabled()) hbar_->GetPadding()->SetRight(vbar_->GetWidth());
+    }
+    hbar_->BringToFront();
+    if (hbar_->GetVisible()) {
+      hbar_->SetMax(width);
+      hbar_->SetViewportSize(viewport_->GetWidth());
+      hbar_->SetSmallChange(hbar_->GetViewportSize() / 5);
+      hbar_->SetValue(viewport_->GetPosition()->GetX() - content_->GetPosition()->GetX());
+    } else {
+      hbar_->SetValue(0);
+    }
+  }
+}
+
+void TvgScrollBox::HScrollChange(TObject*) {
+  if (viewport_ == nullptr || hbar_ == nullptr) return;
+  const float x = viewport_->GetPosition()->GetX();
+  content_->GetPosition()->SetX(hbar_->GetVisible() ? x - hbar_->GetValue() : x);
+  rememberedH_ = hbar_->GetValue();
+}
+
+void TvgScrollBox::VScrollChange(TObject*) {
+  if (viewport_ == nullptr || vbar_ == nullptr) return;
+  const float y = viewport_->GetPosition()->GetY();
+  content_->GetPosition()->SetY(vbar_->GetVisible() ? y - vbar_->GetValue() : y);
+  rememberedV_ = vbar_->GetValue();
+}
+
+void TvgScrollBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseDown(button, shift, x, y);
+  if (!mouseTracking_ || button != mbLeft) return;
+  lastStep_ = vgPoint(0, 0);
+  pressPoint_ = lastMouse_ = vgPoint(x, y);
+  dragging_ = true;
+  if (hAni_ != nullptr && hAni_->GetRunning()) hAni_->StopAtCurrent();
+  if (vAni_ != nullptr && vAni_->GetRunning()) vAni_->StopAtCurrent();
+}
+
+void TvgScrollBox::MouseMove(TShiftState shift, float x, float y, float dx, float dy) {
+  inherited::MouseMove(shift, x, y, dx, dy);
+  if (!dragging_) return;
+  if (BarVisible(vbar_)) {
+    vbar_->SetValue(vbar_->GetValue() - (y - lastMouse_.Y));
+    lastStep_.Y = y - lastMouse_.Y;
+  }
+  if (BarVisible(hbar_)) {
+    hbar_->SetValue(hbar_->GetValue() - (x - lastMouse_.X));
+    lastStep_.X = x - lastMouse_.X;
+  }
+  lastMouse_ = vgPoint(x, y);
+}
+
+void TvgScrollBox::AnimateBar(TvgScrollBar* bar, TvgFloatAnimation*& ani, float target) {
+  if (ani == nullptr) {
+    ani = new TvgFloatAnimation(this);
+    ani->SetParent(bar);
+    ani->SetAnimationType(vgAnimationOut);
+    ani->SetInterpolation(vgInterpolationQuadratic);
+    ani->SetDuration(0.7f);
+    ani->SetPropertyName("Value");
+    ani->SetStartFromCurrent(true);
+  }
+  if (ani->GetRunning()) ani->StopAtCurrent();
+  ani->SetStopValue(target);
+  ani->Start();
+}
+
+void TvgScrollBox::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseUp(button, shift, x, y);
+  const bool wasDragging = dragging_;
+  dragging_ = false;
+  if (!wasDragging || !animated_ || (lastStep_.X == 0 && lastStep_.Y == 0)) return;
+  if (BarVisible(vbar_)) AnimateBar(vbar_, vAni_, vbar_->GetValue() - lastStep_.Y * 7);
+  if (BarVisible(hbar_)) AnimateBar(hbar_, hAni_, hbar_->GetValue() - lastStep_.X * 7);
+}
+
+void TvgScrollBox::MouseWheel(TShiftState shift, int32_t wheelDelta, bool& handled) {
+  inherited::MouseWheel(shift, wheelDelta, handled);
+  if (handled || disableMouseWheel_) return;
+  auto scroll = [&](TvgScrollBar* bar, TvgFloatAnimation*& ani) {
+    const float target = bar->GetValue() - bar->GetSmallChange() * 3 * (static_cast<float>(wheelDelta) / 120.0f);
+    if (animated_) AnimateBar(bar, ani, target);
+    else bar->SetValue(target);
+    handled = true;
+  };
+  if (BarVisible(vbar_)) scroll(vbar_, vAni_);
+  if (!handled && BarVisible(hbar_)) scroll(hbar_, hAni_);
+}
+
+// --- Variants
+
+TvgVertScrollBox::TvgVertScrollBox(TComponent* owner) : TvgScrollBox(owner) { SetResource("scrollboxstyle"); }
+
+TvgRect TvgVertScrollBox::GetContentBounds() {
+  if (GetContent() != nullptr && GetViewport() != nullptr) GetContent()->SetWidth(GetViewport()->GetWidth());
+  return inherited::GetContentBounds();
+}
+
+TvgFramedVertScrollBox::TvgFramedVertScrollBox(TComponent* owner) : TvgVertScrollBox(owner) {
+  SetResource("framedscrollboxstyle");
+}

@@ -1,0 +1,133 @@
+// Scroll boxes: a styled control whose children live in a content object moved behind the
+// style's viewport, with scroll bars following the children's extent, mouse dragging, the wheel
+// and gliding animations.
+#pragma once
+
+#include <cstdint>
+
+#include "scene/core/vg_resources.h"
+#include "scene/shapes/vg_animations.h"
+#include "vg_controls.h"
+
+class TvgScrollBox;
+
+// The holder of the scrolled children; clips them to the viewport.
+class TvgScrollContent : public TvgContent {
+  KBL_DECLARE_CLASS(TvgScrollContent, TvgContent)
+ public:
+  explicit TvgScrollContent(TComponent* owner);
+  void AddObject(TvgObject* child) override;
+  void RemoveObject(TvgObject* child) override;
+  TvgRect GetUpdateRect() override;
+  TvgRect GetClipRect() override;
+  void Paint() override;
+  TvgVisualObject* ObjectByPoint(float x, float y) override;
+
+ private:
+  TvgScrollBox* Box() const;
+};
+
+class TvgScrollBox : public TvgControl {
+  KBL_DECLARE_CLASS(TvgScrollBox, TvgControl)
+ public:
+  explicit TvgScrollBox(TComponent* owner);
+  ~TvgScrollBox() override;
+
+  // Children go into the content; the style, effects and animations stay on the box.
+  void AddObject(TvgObject* child) override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseWheel(TShiftState shift, int32_t wheelDelta, bool& handled) override;
+  void Realign() override;
+  void ApplyStyle() override;
+  void FreeStyle() override;
+
+  // Hooks of the descendants (list box, memo, grid).
+  virtual void ContentAddObject(TvgObject* child) {}
+  virtual void ContentRemoveObject(TvgObject* child) {}
+  virtual void HScrollChange(TObject* sender);
+  virtual void VScrollChange(TObject* sender);
+  // The viewport united with the parented rects of the content's visible children.
+  virtual TvgRect GetContentBounds();
+  virtual void ContentPaint(TvgCanvas* canvas, const TvgRect& rect) {}
+  virtual void RealignContent(const TvgRect& r);
+
+  // The viewport (style part "content") in the box's coordinates; the local rect without style.
+  TvgRect GetViewportRect();
+  float GetVScrollOffset();
+  float GetHScrollOffset();
+  float GetViewportHeight();
+  float GetViewportWidth();
+
+  TvgScrollContent* GetContent() const { return content_; }
+  TvgScrollBar* GetHScrollBar() const { return hbar_; }
+  TvgScrollBar* GetVScrollBar() const { return vbar_; }
+  TvgVisualObject* GetViewport() const { return viewport_; }
+  TvgFloatAnimation* GetHScrollAnimation() const { return hAni_; }
+  TvgFloatAnimation* GetVScrollAnimation() const { return vAni_; }
+
+  bool GetAutoHide() const { return autoHide_; }
+  void SetAutoHide(bool value) { autoHide_ = value; }
+  bool GetDisableMouseWheel() const { return disableMouseWheel_; }
+  void SetDisableMouseWheel(bool value) { disableMouseWheel_ = value; }
+  bool GetAnimated() const { return animated_; }
+  void SetAnimated(bool value) { animated_ = value; }
+  bool GetShowScrollBars() const { return showScrollBars_; }
+  void SetShowScrollBars(bool value);
+  bool GetShowSizeGrip() const { return showSizeGrip_; }
+  void SetShowSizeGrip(bool value);
+  bool GetMouseTracking() const { return mouseTracking_; }
+  void SetMouseTracking(bool value) { mouseTracking_ = value; }
+  bool GetUseSmallScrollBars() const { return useSmallScrollBars_; }
+  void SetUseSmallScrollBars(bool value);
+
+ private:
+  friend class TvgScrollContent;
+  void UpdateScrollBars();
+  void TakeBar(TvgScrollBar* bar, bool vertical);
+  // Glides `bar` to `target` with the axis's animation (made on first use).
+  void AnimateBar(TvgScrollBar* bar, TvgFloatAnimation*& ani, float target);
+  static bool BarVisible(TvgScrollBar* bar) { return bar != nullptr && bar->GetVisible(); }
+
+  bool autoHide_ = true;
+  bool disableMouseWheel_ = false;
+  bool dragging_ = false;
+  TvgFloatAnimation* hAni_ = nullptr;
+  TvgFloatAnimation* vAni_ = nullptr;
+  bool animated_ = true;
+  bool showScrollBars_ = true;
+  bool showSizeGrip_ = false;
+  bool mouseTracking_ = false;
+  bool useSmallScrollBars_ = false;
+  float rememberedH_ = 0;
+  float rememberedV_ = 0;
+  TvgScrollContent* content_ = nullptr;
+  TvgScrollBar* hbar_ = nullptr;
+  TvgScrollBar* vbar_ = nullptr;
+  TvgVisualObject* viewport_ = nullptr;
+  TvgPoint pressPoint_;
+  TvgPoint lastStep_;
+  TvgPoint lastMouse_;
+  bool inScrollRealign_ = false;
+};
+
+// Scrolls vertically only: the content is as wide as the viewport.
+class TvgVertScrollBox : public TvgScrollBox {
+  KBL_DECLARE_CLASS(TvgVertScrollBox, TvgScrollBox)
+ public:
+  explicit TvgVertScrollBox(TComponent* owner);
+  TvgRect GetContentBounds() override;
+};
+
+class TvgFramedScrollBox : public TvgScrollBox {
+  KBL_DECLARE_CLASS(TvgFramedScrollBox, TvgScrollBox)
+ public:
+  explicit TvgFramedScrollBox(TComponent* owner) : TvgScrollBox(owner) {}
+};
+
+class TvgFramedVertScrollBox : public TvgVertScrollBox {
+  KBL_DECLARE_CLASS(TvgFramedVertScrollBox, TvgVertScrollBox)
+ public:
+  explicit TvgFramedVertScrollBox(TComponent* owner);
+};
