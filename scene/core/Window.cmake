@@ -1,7 +1,8 @@
 # The scene window: the portable scene engine (roots, update rects, painting, input routing,
 # design selection), popups, and on Windows the window class that hosts them.
 target_sources(scene_core PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/vg_sceneengine.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/vg_sceneengine.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/vg_popup.cpp)
 if(WIN32)
   target_sources(scene_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene.cpp)
 endif()

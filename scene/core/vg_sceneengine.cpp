@@ -350,6 +350,8 @@ void TvgSceneEngine::MouseDown(int32_t button, uint32_t shift, int32_t x, int32_
   }
   const TvgPoint local = o->AbsoluteToLocal(mousePos_);
   o->MouseDown(ToButton(button), ToShift(shift), local.X, local.Y);
+  // A press may free the object (a popup's click catcher closes its popup and goes with it).
+  if (!vgIsSceneObjectAlive(o)) return;
   if (o->GetDragMode() == vgDragAutomatic) o->BeginAutoDrag();
 }
 

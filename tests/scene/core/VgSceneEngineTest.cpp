@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "scene/core/vg_canvas.h"
+#include "scene/core/vg_popup.h"
 #include "scene/core/vg_sceneengine.h"
 #include "scene/core/vg_visualobject.h"
 
@@ -507,6 +508,165 @@ TEST_F(SceneDesignTest, DeleteOnKeyReleaseFreesTheSelection) {
   engine->KeyUp(key, ch, 0);
   EXPECT_EQ(engine->GetSelected(), nullptr);
   EXPECT_EQ(engine->GetRoot()->GetChildrenCount(), 1);
+}
+
+// --- Popups shown as overlays
+
+class PopupTest : public SceneEngineTest {
+ protected:
+  void SetUp() override {
+    SceneEngineTest::SetUp();
+    root = BuildTree();
+  }
+  void TearDown() override {
+    vgSetPopupMessagePump(nullptr);
+    SceneEngineTest::TearDown();
+    vgFreePopupList();
+  }
+  TvgPopup* MakePopup(TvgVisualObject* target, float w = 60, float h = 30) {
+    auto* p = new TvgPopup(nullptr);
+    p->SetBounds(0, 0, w, h);
+    p->SetPlacementTarget(target);
+    root->AddObject(p);
+    popups.push_back(p);
+    return p;
+  }
+  TProbe* root = nullptr;
+  std::vector<TvgPopup*> popups;
+};
+
+TEST_F(PopupTest, TopPlacementPutsThePopupAboveTheTargetByItsHeightAndOffset) {
+  a->SetHeight(20);
+  TvgPopup* p = MakePopup(a);
+  p->SetPlacement(vgPlacementTop);
+  p->SetVerticalOffset(5);
+  p->SetIsOpen(true);
+  ASSERT_TRUE(p->GetIsOpen());
+  const TvgPoint inTarget = a->AbsoluteToLocal(p->LocalToAbsolute(vgPoint(0, 0)));
+  EXPECT_FLOAT_EQ(inTarget.X, 0);
+  EXPECT_FLOAT_EQ(inTarget.Y, -35);
+  p->SetPlacement(vgPlacementRight);
+  p->SetHorizontalOffset(2);
+  p->ApplyPlacement();
+  const TvgPoint right = a->AbsoluteToLocal(p->LocalToAbsolute(vgPoint(0, 0)));
+  EXPECT_FLOAT_EQ(right.X, 42);
+  EXPECT_FLOAT_EQ(right.Y, 5);
+  // A rectangle in the target's coordinates wins over its bounds.
+  p->GetPlacementRectangle()->SetRect(vgRect(10, 4, 20, 8));
+  p->SetPlacement(vgPlacementBottom);
+  p->ApplyPlacement();
+  const TvgPoint below = a->AbsoluteToLocal(p->LocalToAbsolute(vgPoint(0, 0)));
+  EXPECT_FLOAT_EQ(below.X, 12);
+  EXPECT_FLOAT_EQ(below.Y, 13);
+}
+
+TEST_F(PopupTest, ClickBesideEscAndCloseAllCloseOrdinaryPopups) {
+  TvgPopup* p = MakePopup(a);
+  int closed = 0;
+  struct Counter : TObject {
+    int* n;
+    void Closed(TObject*) { ++*n; }
+  } counter;
+  counter.n = &closed;
+  p->OnClosePopup = TNotifyEvent::Of<&Counter::Closed>(&counter);
+  p->SetIsOpen(true);
+  ASSERT_EQ(vgOpenPopups().size(), 1u);
+  EXPECT_EQ(p->GetParent(), p->GetOverlay());
+  engine->MouseDown(0, 0, 190, 95);  // the overlay catches the click beside the popup
+  EXPECT_FALSE(p->GetIsOpen());
+  EXPECT_EQ(closed, 1);
+  EXPECT_EQ(p->GetParent(), root);  // back where it was
+  EXPECT_TRUE(vgOpenPopups().empty());
+
+  p->SetIsOpen(true);
+  uint16_t key = 27;
+  p->DialogKey(key, TShiftState());
+  EXPECT_FALSE(p->GetIsOpen());
+  EXPECT_EQ(key, 0);
+
+  TvgPopup* q = MakePopup(b);
+  p->SetIsOpen(true);
+  q->SetIsOpen(true);
+  ASSERT_EQ(vgOpenPopups().size(), 2u);
+  EXPECT_EQ(vgOpenPopups()[1], q);
+  vgCloseAllPopups();
+  EXPECT_FALSE(p->GetIsOpen());
+  EXPECT_FALSE(q->GetIsOpen());
+}
+
+TEST_F(PopupTest, StaysOpenPopupsIgnoreOutsideClicksAndEsc) {
+  TvgPopup* p = MakePopup(a);
+  p->SetStaysOpen(true);
+  p->SetIsOpen(true);
+  EXPECT_TRUE(vgOpenPopups().empty());
+  engine->MouseDown(0, 0, 190, 95);
+  EXPECT_TRUE(p->GetIsOpen());
+  uint16_t key = 27;
+  p->DialogKey(key, TShiftState());
+  EXPECT_EQ(key, 27);
+  EXPECT_TRUE(p->GetIsOpen());
+  vgCloseAllPopups();
+  EXPECT_TRUE(p->GetIsOpen());
+  p->SetIsOpen(false);
+  EXPECT_FALSE(p->GetIsOpen());
+}
+
+TEST_F(PopupTest, ModalLoopEndsWithCancelWhenTheApplicationEndsOrThePopupCloses) {
+  TvgPopup* p = MakePopup(a);
+  int pumped = 0;
+  vgSetPopupMessagePump([&] { return ++pumped < 3; });
+  EXPECT_EQ(p->PopupModal(), 2);
+  EXPECT_EQ(pumped, 3);
+  EXPECT_FALSE(p->GetIsOpen());
+  vgSetPopupMessagePump([&] {
+    p->ClosePopup();  // no result yet: the loop ends with 2
+    return true;
+  });
+  EXPECT_EQ(p->PopupModal(), 2);
+  EXPECT_FALSE(p->GetIsOpen());
+  vgSetPopupMessagePump([&] {
+    p->SetModalResult(1);
+    return true;
+  });
+  EXPECT_EQ(p->PopupModal(), 1);
+}
+
+TEST_F(PopupTest, MessagePopupDisablesTheRootWhileModalAndRestoresIt) {
+  auto* m = new TvgMessagePopup(nullptr);
+  m->SetBounds(0, 0, 20, 10);
+  m->SetPlacementTarget(b);
+  root->AddObject(m);
+  bool disabledMeanwhile = false;
+  vgSetPopupMessagePump([&] {
+    disabledMeanwhile = !root->GetEnabled();
+    m->SetModalResult(1);
+    return true;
+  });
+  EXPECT_EQ(m->PopupModal(), 1);
+  EXPECT_TRUE(disabledMeanwhile);
+  EXPECT_TRUE(root->GetEnabled());
+  EXPECT_FLOAT_EQ(m->GetHorizontalOffset(), 15);  // centred over the 50-wide target
+  root->SetEnabled(false);
+  m->PopupModal();
+  EXPECT_FALSE(root->GetEnabled());
+}
+
+TEST_F(PopupTest, FreeingAnOpenPopupClosesItAndLeavesTheList) {
+  TvgPopup* p = MakePopup(a);
+  p->SetIsOpen(true);
+  delete p;
+  EXPECT_TRUE(vgOpenPopups().empty());
+  EXPECT_EQ(root->GetChildrenCount(), 2);  // the overlay went with it
+}
+
+class PopupDesignTest : public SceneDesignTest {};
+
+TEST_F(PopupDesignTest, IsOpenStaysFalseAtDesignTime) {
+  BuildTree();
+  auto* p = new TvgPopup(nullptr);
+  engine->GetRoot()->AddObject(p);
+  p->SetIsOpen(true);
+  EXPECT_FALSE(p->GetIsOpen());
 }
 
 }  // namespace
