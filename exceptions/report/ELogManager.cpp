@@ -6,6 +6,7 @@
 
 #include "ELogFile.h"
 #include "ELogXml.h"
+#include "ESupport.h"
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
 #include "detail/EReportPlatform_p.h"
@@ -54,7 +55,8 @@ std::string CompactDate(TDateTime date) {
   return text;
 }
 
-void ClearLastError() {
+void ClearLogError() {
+  ::ClearLastError();
   if (gEvents.ClearLastError) gEvents.ClearLastError();
 }
 
@@ -82,6 +84,8 @@ bool RaiseError(int32_t error) {
 TLogReportState& LogReportState() { return gState; }
 
 void SetLogEvents(const TLogEvents& events) { gEvents = events; }
+
+void RaiseReportAction(int32_t action, bool& executeFlag) { RaiseAction(action, executeFlag); }
 
 // --- The log object
 
@@ -125,17 +129,20 @@ void OpenLogFile(bool increment) {
   CloseLogFile();
 }
 
-void WriteLogFile() {
-  if (!gState.Options) return;
+bool WriteLogFile() {
+  if (!gState.Options) return false;
   const TEmberModuleOptions& options = *gState.Options;
   bool saveLog = options.SaveLogFile() != 0;
   bool saveAllowed = true;
-  ClearLastError();
+  ClearLogError();
   if (saveLog) RaiseAction(2, saveAllowed);
   bool retry;
+  bool failed = false;
+  bool saved = false;
   do {
-    ClearLastError();
-    bool saved = false;
+    ClearLogError();
+    saved = false;
+    failed = false;
     try {
       TLogFile* log = OpenLogFileObject();
       if (!gState.RepeatedReport) {
@@ -147,7 +154,10 @@ void WriteLogFile() {
         saved = true;
       }
     } catch (...) {
-      // A log that cannot be opened or written is reported below like a vetoed save.
+      // A log that cannot be opened or written is kept as the last library error and reported
+      // below like a vetoed save.
+      failed = true;
+      ShowLibraryError(eeLogError, "Log");
     }
     retry = false;
     if (saveLog && (!saveAllowed || !saved)) {
@@ -158,6 +168,7 @@ void WriteLogFile() {
   } while (retry);
   CloseLogFile();
   if (saveLog) RaiseAction(3, saveAllowed);
+  return !failed && (!saveLog || (saveAllowed && saved));
 }
 
 // --- Companion files

@@ -39,6 +39,9 @@ struct TLogEvents {
   std::function<void()> ClearLastError;
 };
 void SetLogEvents(const TLogEvents& events);
+// Raises the action event (module, then process, as the installed handler does) with `action`
+// and the execute flag; used around the dialogs (actions 0 and 1) as well as by the writer.
+void RaiseReportAction(int32_t action, bool& executeFlag);
 
 // --- The log object
 
@@ -57,8 +60,10 @@ void OpenLogFile(bool increment);
 
 // Appends the current report (unless it repeats one) with the cap LogReportLimit and saves the
 // log when SaveLogFile is set and no handler vetoed it. A save that fails is reported as error 3
-// and retried from a fresh read of the file while a handler asks for it; it never raises.
-void WriteLogFile();
+// and retried from a fresh read of the file while a handler asks for it; it never raises. A log
+// that cannot be opened or written is also kept as the last library error (eeLogError, "Log").
+// Answers the success flag: false after a veto or when the last try failed.
+bool WriteLogFile();
 
 // --- Companion files (all in the system's temporary folder; empty when their option is off)
 
