@@ -254,7 +254,12 @@ std::string BuildCallStackTable(const TEmberModuleOptions* options, const TEmber
     int32_t inner = sum + 9 - 4;
     std::string dashes(static_cast<size_t>(inner), '-');
     // A caption wider than the table is kept whole: its row is then longer than the others.
-    auto oneColumn = [&](const std::string& cell) { return "|" + PadRight(cell, inner) + "|" + kCrLf; };
+    auto oneColumn = [&](const std::string& cell) {
+      std::string row(1, '|');
+      row += PadRight(cell, inner);
+      row += "|\r\n";
+      return row;
+    };
     const TEmberStackItem* previous = nullptr;
     bool firstBlock = true;
     for (const TEmberStackItem* item : listed) {

@@ -7,6 +7,8 @@
 // The report values are compiled with winspool's names; GetDefaultPrinter must name the same.
 #include <winspool.h>
 
+#include <atomic>
+
 #include "EBugReport.h"
 #include "EReportValues.h"
 #include "ESysUtils.h"
@@ -80,8 +82,8 @@ int32_t ThreadPriority(uint32_t handle, uint32_t threadID) {
 
 uint32_t MainThreadID() {
   // The process's oldest thread: the one the system started it with.
-  static uint32_t cached = 0;
-  if (cached != 0) return cached;
+  static std::atomic<uint32_t> cached{0};
+  if (cached.load() != 0) return cached.load();
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return 0;
   DWORD process = GetCurrentProcessId();
@@ -105,7 +107,7 @@ uint32_t MainThreadID() {
     if (thread) CloseHandle(thread);
   }
   CloseHandle(snapshot);
-  cached = found;
+  cached.store(found);
   return found;
 }
 

@@ -27,6 +27,8 @@ __attribute__((noinline)) void ThrowBoom(TFault& fault) {
   throw std::runtime_error("Boom");
 }
 
+DWORD WINAPI WaitForStop(void* event) { return WaitForSingleObject(static_cast<HANDLE>(event), 10000); }
+
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string Hex8(uint32_t value) {
@@ -51,6 +53,17 @@ TEST(BuilderWin32, WholeReportOfARealException) {
     uint32_t esp = fault.Context.Esp;
     BuildCallStack(stack, fault.Address, esp, AllStackKinds, -1, -1, true, false, 0, GetCurrentThreadId(),
                    GetStackTopOf(esp));
+    // Another running thread, waiting, adds its own block.
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD workerId = 0;
+    HANDLE worker = CreateThread(nullptr, 0, WaitForStop, stop, 0, &workerId);
+    ASSERT_NE(worker, nullptr);
+    Sleep(50);
+    EXPECT_TRUE(BuildThreadCallStack(stack, reinterpret_cast<uintptr_t>(worker), workerId, AllStackKinds, true, 1));
+    SetEvent(stop);
+    WaitForSingleObject(worker, 10000);
+    CloseHandle(worker);
+    CloseHandle(stop);
     TEmberRegisters regs;
     regs.Eax = fault.Context.Eax;
     regs.Edi = fault.Context.Edi;
@@ -90,6 +103,11 @@ TEST(BuilderWin32, WholeReportOfARealException) {
     exe = exe.substr(exe.find_last_of("\\/") + 1);
     EXPECT_TRUE(Contains(pieces.ReportTablesText, "|*Exception Thread: ID=" + std::to_string(GetCurrentThreadId()) + ";"))
         << pieces.ReportTablesText.substr(0, 2000);
+    EXPECT_TRUE(Contains(pieces.ReportTablesText, "; [Main]"));
+    // The worker's block: closed previous block, a row of blanks, its caption.
+    EXPECT_TRUE(Contains(pieces.ReportTablesText, "|\r\n|                ")) << pieces.ReportTablesText;
+    EXPECT_TRUE(Contains(pieces.ReportTablesText, "|Running Thread: ID=" + std::to_string(workerId) + "; Priority=0;"))
+        << pieces.ReportTablesText;
     size_t modules = pieces.ReportTablesText.find("Modules Information:");
     ASSERT_NE(modules, std::string::npos);
     std::string callStack = pieces.ReportTablesText.substr(0, modules);
