@@ -1,0 +1,417 @@
+// The exception library's global state, the raise handler, the central notification and
+// start-up and shut-down (the portable half; hooks live in win32/ExceptionLog.cpp).
+#include "ExceptionLog.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <typeinfo>
+
+#include "EmberLogEvents.h"
+#include "exceptions/ECore.h"
+#include "exceptions/EmberSharedMemory.h"
+
+const char* const EmberSafeCallPrefix = "[SafeCall Exception]: ";
+
+namespace {
+
+std::atomic<TEmberProcessExceptionProc> gProcessProc{nullptr};
+
+// Processing of the current exception: who waits for whom.
+struct TProcessingState {
+  std::atomic<bool> Active{false};                // an exception is being processed
+  std::atomic<uint32_t> FaultingThread{0};
+  std::mutex PostedLock;
+  const std::function<void()>* PostedCall = nullptr;
+  std::atomic<bool> PostedDone{false};
+  bool DialogShowing = false;
+};
+TProcessingState& Processing() {
+  static TProcessingState state;
+  return state;
+}
+
+std::set<const void*>& HandledObjects() {
+  static std::set<const void*> objects;
+  return objects;
+}
+
+std::atomic<bool> gStarted{false};
+
+void RunPostedCall() {
+  TProcessingState& state = Processing();
+  std::lock_guard<std::mutex> guard(state.PostedLock);
+  if (state.PostedCall == nullptr) return;
+  try {
+    (*state.PostedCall)();
+  } catch (...) {
+    // a handler's failure must not stop the faulting thread's wait
+  }
+  state.PostedCall = nullptr;
+  state.PostedDone = true;
+}
+
+bool IsReadable(const void* address, uint32_t size) {
+  return address != nullptr && ember_detail::PlatformIsReadable(address, size);
+}
+
+}  // namespace
+
+// --- State
+
+TEmberThreadVars& ThreadVars() {
+  thread_local TEmberThreadVars vars;
+  return vars;
+}
+
+TEmberLibraryGlobals& EmberLibrary() {
+  static TEmberLibraryGlobals globals;
+  return globals;
+}
+
+uint8_t GetLibraryState() { return EmberLibrary().LibraryState; }
+void SetLibraryState(uint8_t state) { EmberLibrary().LibraryState = state; }
+void SetInitialisationDone() { EmberLibrary().Initialising = 0; }
+
+void SetProcessExceptionProc(TEmberProcessExceptionProc proc) { gProcessProc = proc; }
+
+// --- Objects
+
+std::string ExceptionClassName(const std::exception* object) {
+  if (object == nullptr) return std::string();
+  const char* mangled = typeid(*object).name();
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string text = (status == 0 && demangled != nullptr) ? demangled : mangled;
+  std::free(demangled);
+  // The report names the class without its namespaces.
+  const size_t colon = text.rfind("::");
+  return colon == std::string::npos ? text : text.substr(colon + 2);
+}
+
+bool IsAbortException(const std::exception* object) {
+  return object != nullptr && dynamic_cast<const EAbort*>(object) != nullptr;
+}
+
+bool IsObjectNotListed(const void* object) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  std::lock_guard<std::mutex> guard(library.HandledObjectsLock);
+  return HandledObjects().count(object) == 0;
+}
+
+void MarkObjectHandled(const void* object) {
+  if (object == nullptr) return;
+  TEmberLibraryGlobals& library = EmberLibrary();
+  std::lock_guard<std::mutex> guard(library.HandledObjectsLock);
+  HandledObjects().insert(object);
+}
+
+void SaveRaiseStack(uint32_t stackPointer) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  std::lock_guard<std::mutex> guard(library.RaiseStackLock);
+  library.RaiseStackUsed = 0;
+  if (!library.RaiseStack || stackPointer == 0) return;
+  uint32_t top = ember_detail::PlatformStackTop();
+  if (top <= stackPointer) return;
+  uint32_t size = top - stackPointer;
+  if (size > EmberRaiseStackSize) size = EmberRaiseStackSize;
+  const void* from = reinterpret_cast<const void*>(static_cast<uintptr_t>(stackPointer));
+  if (!IsReadable(from, size)) return;
+  std::memcpy(library.RaiseStack.get(), from, size);
+  library.RaiseStackUsed = size;
+}
+
+// --- Processing
+
+uint8_t DefaultProcessException(const TEmberNotifyArgs& args) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TEmberExceptionRecord& record = library.CurrentException;
+  record.ExceptionObject = args.Object;
+  record.ExceptionAddress = args.Address - (args.RaisedByRuntime != 0 && args.Address >= 5 ? 5 : 0);
+  record.ExceptionThreadID = args.Params.ThreadID;
+  record.ExceptionContext = args.Params.Context;
+  record.ExceptionRecord = args.Params.ExceptionRecord;
+  record.CallStack = args.Params.CallStack;
+  record.ModulesList = library.ModulesList.get();
+  record.CurrentModuleOptions = library.CurrentOptions.get();
+  uint8_t continueFlag = 1;
+  SynchronizeExceptionCall([&] {
+    if (args.Params.Handled != 0) {
+      RaiseHandledExceptionNotifyEvent(continueFlag);
+    } else {
+      RaiseExceptionNotifyEvent(continueFlag);
+    }
+  });
+  return continueFlag != 0 ? 1 : 0;
+}
+
+namespace {
+
+uint8_t RunProcessing(const TEmberNotifyArgs& args) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  library.ProcessingRecord = &library.CurrentException;
+  TEmberProcessExceptionProc proc = gProcessProc.load();
+  uint8_t result = 1;
+  try {
+    result = proc != nullptr ? proc(args) : DefaultProcessException(args);
+  } catch (...) {
+    // processing reports its own faults; nothing may travel back into the raise
+    result = 1;
+  }
+  library.ProcessingRecord = nullptr;
+  return result;
+}
+
+bool IsSafeCallObject(const std::exception* object) {
+  if (object == nullptr) return false;
+  try {
+    return std::strncmp(object->what(), EmberSafeCallPrefix, std::strlen(EmberSafeCallPrefix)) == 0;
+  } catch (...) {
+    return false;
+  }
+}
+
+// Fills what the processing gets besides the raise's own arguments.
+void FillNotifyParams(TEmberNotifyArgs& args, uint32_t stackTop, uint32_t stackPointer, void* context,
+                      void* record, uint8_t handled, TEmberStackList* callStack) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TEmberThreadVars& vars = ThreadVars();
+  TExceptNotifyParams& params = args.Params;
+  params.Handled = handled;
+  params.CallStack = callStack;
+  params.StackTop = stackTop != 0 ? stackTop : ember_detail::PlatformStackTop();
+  params.StackPointer = stackPointer != 0 ? stackPointer : vars.RaiseStackPointer;
+  params.Context = context != nullptr ? context : (vars.RaiseContextFilled != 0 ? vars.RaiseContext : nullptr);
+  params.ExceptionRecord =
+      record != nullptr ? record : (vars.RaiseRecordFilled != 0 ? vars.RaiseRecord : nullptr);
+  uint32_t self = EmberCurrentThreadID();
+  params.ThreadID = (library.FreezeThreadID != 0 && self == library.FreezeThreadID) ? library.MainThreadID : self;
+  if (handled == 0) {
+    vars.ExceptionClassName.Assign(ExceptionClassName(args.Object));
+    vars.RaiseAddress = args.Address;
+  }
+}
+
+void ClearRaiseState(TEmberThreadVars& vars) {
+  vars.RaiseStackPointer = 0;
+  vars.RaiseContextFilled = 0;
+  vars.RaiseRecordFilled = 0;
+  std::memset(vars.RaiseRecord, 0, sizeof(vars.RaiseRecord));
+}
+
+}  // namespace
+
+uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
+                      uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
+                      uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
+                      TEmberStackList* callStack) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.LibraryOn == 0 || IsAbortException(object)) return 1;
+  try {
+    std::lock_guard<std::recursive_mutex> lock(library.LibraryLock);
+    TEmberThreadVars& vars = ThreadVars();
+    if (vars.Busy != 0) return 0;
+    vars.Busy = 1;
+    uint8_t result = 1;
+    try {
+      const uint16_t behaviour = library.CurrentOptions ? library.CurrentOptions->BehaviourOptions() : 0;
+      if (IsSafeCallObject(object) && (behaviour & 0x40) == 0) {
+        vars.Busy = 0;
+        return 0;
+      }
+      if (library.CurrentOptions && library.CurrentOptions->Activate() != 0) {
+        TEmberNotifyArgs args;
+        args.Object = object;
+        args.Address = address;
+        args.RaisedByRuntime = raisedByRuntime;
+        args.DisplayMode = displayMode;
+        args.Module = module;
+        args.RaiseKind = raiseKind;
+        FillNotifyParams(args, stackTop, stackPointer, context, record, handled, callStack);
+        const bool inline_ = library.IsDll != 0 && (library.Initialising != 0 || library.Finalising != 0);
+        if (inline_) {
+          result = RunProcessing(args);
+        } else {
+          // The worker processes while this thread keeps running the calls handed to it.
+          TProcessingState& state = Processing();
+          state.FaultingThread = EmberCurrentThreadID();
+          state.Active = true;
+          std::atomic<bool> running{true};
+          std::atomic<uint8_t> workerResult{1};
+          std::thread worker([&] {
+            workerResult = RunProcessing(args);
+            running = false;
+          });
+          const bool mainThread = EmberCurrentThreadID() == library.MainThreadID;
+          const bool mayPump = (behaviour & 0x01) == 0 || (behaviour & 0x03) == 0x03;
+          while (running) {
+            if (mainThread && mayPump && state.DialogShowing) ember_detail::PlatformPumpMessages(true);
+            RunPostedCall();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          }
+          worker.join();
+          RunPostedCall();
+          state.Active = false;
+          state.FaultingThread = 0;
+          result = workerResult;
+        }
+        MarkObjectHandled(object);
+      }
+    } catch (...) {
+      result = 1;
+    }
+    ClearRaiseState(vars);
+    vars.Busy = 0;
+    return result;
+  } catch (...) {
+    return 1;
+  }
+}
+
+void SynchronizeExceptionCall(const std::function<void()>& call) {
+  TProcessingState& state = Processing();
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (state.Active && state.FaultingThread != EmberCurrentThreadID()) {
+    {
+      std::lock_guard<std::mutex> guard(state.PostedLock);
+      state.PostedDone = false;
+      state.PostedCall = &call;
+    }
+    while (!state.PostedDone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } else {
+    call();
+  }
+  if (library.CurrentOptions) {
+    try {
+      LoadOptionsFromSharedMemory(*library.CurrentOptions);
+    } catch (...) {
+      // a damaged area leaves the options as they are
+    }
+  }
+}
+
+// --- Raise
+
+void GeneralRaiseHandler(const std::exception* object, uintptr_t address, uint8_t runtimeRaise, bool fromExport) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TEmberThreadVars& vars = ThreadVars();
+  uint8_t expected = 0;
+  if (!vars.InRaiseHandler.compare_exchange_strong(expected, 1)) return;
+  try {
+    if (!fromExport) {
+      vars.ExceptionClassName.Assign(ExceptionClassName(object));
+      vars.RaiseAddress = address;
+      vars.LastRaisedByRuntime = runtimeRaise;
+    }
+    // A C++ throw cannot be matched against catch clauses before its unwind starts: it counts
+    // as caught, and the main thread processes it at the raise when handled exceptions are to
+    // be processed. Operating-system raises have no catching runtime frame in this build.
+    bool caught = object != nullptr;
+    if (library.LibraryState != 0 && object != nullptr && IsObjectNotListed(object) && !IsAbortException(object)) {
+      SaveRaiseStack(vars.RaiseStackPointer);
+      const uint16_t behaviour = library.CurrentOptions ? library.CurrentOptions->BehaviourOptions() : 0;
+      if (EmberCurrentThreadID() == library.MainThreadID && library.Delegating == 0 && (behaviour & 0x40) != 0) {
+        caught = !caught;
+      }
+    }
+    if (library.Delegating != 0) caught = true;
+    if (!caught) {
+      CentralNotify(object, address, runtimeRaise, 0, 0, nullptr, nullptr, 0, library.Module, 0, 0);
+    }
+  } catch (...) {
+    // the raise goes on whatever happened here
+  }
+  vars.InRaiseHandler = 0;
+}
+
+uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_t displayMode, uintptr_t module) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.LibraryOn == 0) return 1;
+  try {
+    std::lock_guard<std::recursive_mutex> lock(library.LibraryLock);
+    if (library.Delegating != 0) {
+      using TManager = uint8_t (*)(const std::exception*, uintptr_t, uint8_t, uintptr_t);
+      auto manager = reinterpret_cast<TManager>(GetModuleEventProc(library.MainModule, "ExceptionManager"));
+      if (manager != nullptr) return manager(object, address, displayMode, library.Module);
+    }
+    if (library.LibraryState == 0 || !IsObjectNotListed(object)) return 1;
+    if (object == nullptr || IsAbortException(object)) return 1;
+    TEmberThreadVars& vars = ThreadVars();
+    if (vars.RaiseStackPointer == 0) vars.RaiseStackPointer = ember_detail::PlatformStackPointer();
+    uint8_t raisedByRuntime = vars.LastRaisedByRuntime;
+    using TLast = uint8_t (*)();
+    if (auto last = reinterpret_cast<TLast>(GetModuleEventProc(0, "EmberLog_LastDorvelException"))) {
+      raisedByRuntime = last();
+    }
+    return CentralNotify(object, address, raisedByRuntime, 0, 0, nullptr, nullptr, displayMode, module, 0, 0);
+  } catch (...) {
+    return 1;
+  }
+}
+
+// --- Attachment
+
+void StartExceptionLog() {
+  if (gStarted.exchange(true)) return;
+  {
+    SafeCallProc(
+        [] {
+          TEmberLibraryGlobals& library = EmberLibrary();
+          library.Module = GetThisModuleHandle();
+          library.IsDll = ember_detail::PlatformIsMainModuleDll() ? 1 : 0;
+          library.Initialising = 1;
+          library.Finalising = 0;
+          ClearRaiseState(ThreadVars());
+          library.RaiseStack.reset(new uint8_t[EmberRaiseStackSize]);
+          library.ModulesList = std::make_unique<TEmberModulesList>();
+          library.ProcessesList = std::make_unique<TEmberProcessesList>();
+          ResetModuleSharedMemory(library.Module);
+          library.CurrentOptions = std::make_unique<TEmberModuleOptionsEx>(std::string(), library.Module);
+          library.MainThreadStackTop = ember_detail::PlatformStackTop();
+          library.EventHolders = std::make_unique<TEmberLogList>();
+          library.MainThreadID = EmberCurrentThreadID();
+          library.ThreadsList = std::make_unique<TEmberThreadsList>();
+          TEmberThreadInfo* main = library.ThreadsList->NewItem(true);
+          main->ThreadID = library.MainThreadID;
+          main->Handle = library.MainThreadHandle;
+          main->StackTop = library.MainThreadStackTop;
+          library.LibraryOn = 1;
+          library.LibraryState = 1;
+          SaveOptionsToSharedMemory(*library.CurrentOptions);
+          ember_detail::PlatformAttach();
+          library.Initialising = 0;
+        },
+        "ExceptionLog.Init");
+  }
+}
+
+void StopExceptionLog() {
+  if (!gStarted.exchange(false)) return;
+  SafeCallProc(
+      [] {
+        TEmberLibraryGlobals& library = EmberLibrary();
+        library.Finalising = 1;
+        { std::lock_guard<std::recursive_mutex> lock(library.LibraryLock); }
+        ember_detail::PlatformDetach();
+        library.LibraryOn = 0;
+        library.LibraryState = 0;
+        {
+          std::lock_guard<std::mutex> guard(library.HandledObjectsLock);
+          HandledObjects().clear();
+        }
+        library.EventHolders.reset();
+        library.ThreadsList.reset();
+        library.ModulesList.reset();
+        library.ProcessesList.reset();
+        library.CurrentOptions.reset();
+        CloseModuleSharedMemory();
+        library.CurrentException = TEmberExceptionRecord();
+        std::lock_guard<std::mutex> guard(library.RaiseStackLock);
+        library.RaiseStack.reset();
+        library.RaiseStackUsed = 0;
+      },
+      "ExceptionLog.Done");
+}

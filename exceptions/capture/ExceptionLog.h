@@ -1,0 +1,191 @@
+// The exception library's attachment to its module and the raise road: the library's global
+// and per-thread state, the raise handler, the central notification that serialises processing,
+// the calls handed to the faulting thread, and start-up and shut-down.
+//
+// How exceptions reach the library in this build (mingw, DWARF-2 unwinding, static C++
+// runtime):
+// - C++ throws: every throw of the module goes through the runtime's __cxa_throw; the library
+//   links with "--wrap=__cxa_throw", so the throw first enters the library's wrapper, which
+//   records the raise (object, address = return address of the throwing call, a captured
+//   context) and runs GeneralRaiseHandler, then calls the real routine. DWARF unwinding has no
+//   handler chain to inspect before the unwind, so a C++ throw counts as caught; it is
+//   processed at the raise when BehaviourOptions bit 0x40 (process handled exceptions) is set
+//   in the main thread. A throw that nothing catches ends in the runtime's terminate handler,
+//   which the library replaces (the unhandled-exception procedure): it notifies the exception
+//   as unhandled and ends the program (exit code 1) or the thread.
+// - Operating-system raises: the module's import of RaiseException is replaced; the
+//   replacement fills the per-thread raise record and context, notifies unless a handler of
+//   the runtime in the thread's SEH chain will catch it (this runtime registers none), then
+//   calls the real routine. RtlUnwind is replaced only to keep the stack pointer.
+// - Faults that nothing handles reach the library's unhandled-exception filter, which
+//   notifies and then answers what the filter it replaced answers; the old filter is put back
+//   at shut-down.
+// - CreateThread, ResumeThread and ExitThread imports keep the threads list in step.
+// Attachment never happens under the loader lock: the module calls StartExceptionLog from its
+// first entry (or a program from main) and StopExceptionLog before it unloads.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "EmberRecords.h"
+
+// --- Codes of the raise road
+
+constexpr uint32_t EmberThreadNamingCode = 0x406D1388;   // with 4 parameters
+constexpr uint32_t EmberDebuggerNotifyCode = 250477284;   // flags 0, 2 parameters
+constexpr uint32_t EmberRuntimeRaiseCode = 250477278;     // flags 1, 7 parameters
+constexpr uint32_t EmberRaiseStackSize = 102400;
+extern const char* const EmberSafeCallPrefix;             // "[SafeCall Exception]: "
+
+// --- Per-thread state
+
+struct TEmberThreadVars {
+  uint8_t Busy = 0;              // inside CentralNotify
+  uint8_t InFreeze = 0;          // the freeze watch has this thread's target suspended
+  std::atomic<uint8_t> InRaiseHandler{0};
+  uint8_t Processing = 0;        // processing runs for this thread
+  TEmberShortString<64> ExceptionClassName;
+  uintptr_t RaiseAddress = 0;
+  uint32_t RaiseStackPointer = 0;
+  uint32_t RaiseEntryStackPointer = 0;
+  uint32_t RaiseRegister = 0;
+  alignas(16) uint8_t RaiseContext[716] = {};  // a CONTEXT (204 bytes used: i386 control+integer)
+  uint8_t RaiseContextFilled = 0;
+  uint8_t RaiseRecord[80] = {};  // an EXCEPTION_RECORD
+  uint8_t RaiseRecordFilled = 0;
+  uint8_t LastRaisedByRuntime = 0;
+};
+
+// The calling thread's variables.
+TEmberThreadVars& ThreadVars();
+
+// --- Global state (one set per module that links the library)
+
+class TEmberLogList;
+
+struct TEmberLibraryGlobals {
+  std::atomic<uint8_t> LibraryOn{0};
+  uint8_t Delegating = 0;
+  uint8_t OwnRuntimeHooks = 1;
+  uint8_t Initialising = 0;
+  uint8_t Finalising = 0;
+  uint8_t LibraryState = 0;
+  uint8_t IsDll = 0;
+  uintptr_t Module = 0;          // this module
+  uintptr_t MainModule = 0;      // the process's main module
+  std::unique_ptr<TEmberModuleOptionsEx> CurrentOptions;
+  std::unique_ptr<TEmberModulesList> ModulesList;
+  std::unique_ptr<TEmberProcessesList> ProcessesList;
+  std::unique_ptr<TEmberThreadsList> ThreadsList;
+  std::unique_ptr<TEmberLogList> EventHolders;
+  std::unique_ptr<uint8_t[]> RaiseStack;
+  uint32_t RaiseStackUsed = 0;
+  uint32_t MainThreadID = 0;
+  uint32_t MainThreadHandle = 0;
+  uint32_t MainThreadStackTop = 0;
+  uint32_t FreezeThreadID = 0;   // the freeze watch's thread while it runs
+  TEmberExceptionRecord CurrentException;
+  TEmberExceptionRecord* ProcessingRecord = nullptr;
+  std::atomic<int32_t> StepCounter{0};
+  int32_t LinkCursor = 32649;
+  std::recursive_mutex LibraryLock;
+  std::mutex HandledObjectsLock;
+  std::mutex RaiseStackLock;
+};
+
+TEmberLibraryGlobals& EmberLibrary();
+
+// --- Processing
+
+// The arguments CentralNotify hands to the processing of one exception.
+struct TEmberNotifyArgs {
+  const std::exception* Object = nullptr;
+  uintptr_t Address = 0;
+  uint8_t RaisedByRuntime = 0;
+  TExceptNotifyParams Params;
+  uint8_t DisplayMode = 0;
+  uintptr_t Module = 0;
+  uint8_t RaiseKind = 0;
+};
+
+// Processes one exception; answers 1 when the runtime is to go on with its own handling.
+// Runs under the library lock on the worker thread or inline; may raise (CentralNotify
+// catches everything).
+using TEmberProcessExceptionProc = uint8_t (*)(const TEmberNotifyArgs& args);
+
+// Installs the processing (nullptr: the default, which fills the current exception record and
+// raises the exception event, or the handled-exception event, on the faulting thread, and
+// answers 1 unless a handler cleared the continue flag).
+void SetProcessExceptionProc(TEmberProcessExceptionProc proc);
+
+// The default processing described above (for processing procedures that build on it).
+uint8_t DefaultProcessException(const TEmberNotifyArgs& args);
+
+// The central notification. `stackTop` 0: the thread's stack top; `stackPointer` 0: the
+// per-thread raise stack pointer; `context`/`record` nullptr: the per-thread raise context and
+// record. Answers the processing's result, 1 when nothing was processed, 0 for a nested
+// notification in a thread that is already inside. Safe from any thread; never raises.
+uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
+                      uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
+                      uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
+                      TEmberStackList* callStack = nullptr);
+
+// Runs `call` on the faulting thread while an exception is processed on the worker thread
+// (waiting, in steps of 10 ms, until it ran); otherwise at once. Afterwards the current options
+// are reloaded from the module's shared area (a handler may have changed them).
+void SynchronizeExceptionCall(const std::function<void()>& call);
+
+// Entered for every raise: records it and, when no handler will catch it, notifies.
+// `fromExport`: the raise was passed on by another module. Never raises.
+void GeneralRaiseHandler(const std::exception* object, uintptr_t address, uint8_t runtimeRaise,
+                         bool fromExport = false);
+
+// Framework handlers call this: processes `object` (else the last remembered exception) with
+// the given display mode; answers 1 when the caller is to go on with its own handling.
+uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_t displayMode,
+                         uintptr_t module);
+
+// True while `object` has not been processed yet; MarkObjectHandled lists it.
+bool IsObjectNotListed(const void* object);
+void MarkObjectHandled(const void* object);
+
+// The exception's class name as the report shows it ("" for nullptr).
+std::string ExceptionClassName(const std::exception* object);
+bool IsAbortException(const std::exception* object);
+
+// Remembers the raising thread's stack (from `stackPointer` to the thread's stack top, at most
+// EmberRaiseStackSize bytes) in the raise-stack buffer.
+void SaveRaiseStack(uint32_t stackPointer);
+
+// --- Attachment
+
+// Attaches the library to this module: state, lists, options, shared area, hooks and the
+// unhandled-exception handling. Once per module; later calls do nothing. Never call it under
+// the loader lock (DllMain).
+void StartExceptionLog();
+// Detaches: waits for running processing, puts every replaced routine back, frees the state.
+// Safe to call more than once and without StartExceptionLog.
+void StopExceptionLog();
+
+// Ends start-up's initialising phase (a DLL processes on the worker thread from here).
+void SetInitialisationDone();
+uint8_t GetLibraryState();
+void SetLibraryState(uint8_t state);
+
+// --- Platform half (win32/ExceptionLog.cpp, posix/ExceptionLog.cpp)
+
+namespace ember_detail {
+void PlatformAttach();                    // hooks and handlers
+void PlatformDetach();                    // puts them back
+uint32_t PlatformStackTop();              // the calling thread's stack top
+uint32_t PlatformStackPointer();
+bool PlatformIsMainModuleDll();
+void PlatformCaptureRaiseContext(TEmberThreadVars& vars, uintptr_t address);
+void PlatformPumpMessages(bool allowDispatch);  // the main thread's wait loop
+bool PlatformIsReadable(const void* address, uint32_t size);
+}  // namespace ember_detail

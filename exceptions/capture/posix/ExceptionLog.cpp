@@ -1,0 +1,37 @@
+// Native half of the exception library's attachment: no system entries are replaced; the
+// portable state, the central notification and the events work as on Windows.
+#include "ExceptionLog.h"
+
+#include <pthread.h>
+
+#include "EmberLogEvents.h"
+
+void* GetModuleEventProc(uintptr_t, const char*) { return nullptr; }
+
+extern "C" const std::exception* EmberLog_CallExceptObject(void*, void*, uint8_t) { return nullptr; }
+
+namespace ember_detail {
+
+uint32_t PlatformStackTop() {
+  pthread_attr_t attributes;
+  void* base = nullptr;
+  size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
+  pthread_attr_getstack(&attributes, &base, &size);
+  pthread_attr_destroy(&attributes);
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + size);
+}
+
+uint32_t PlatformStackPointer() {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+}
+
+bool PlatformIsMainModuleDll() { return false; }
+// Natively only the library's own buffers are handed in; null is the one bad pointer to refuse.
+bool PlatformIsReadable(const void* address, uint32_t) { return address != nullptr; }
+void PlatformPumpMessages(bool) {}
+void PlatformCaptureRaiseContext(TEmberThreadVars& vars, uintptr_t address) { vars.RaiseAddress = address; }
+void PlatformAttach() {}
+void PlatformDetach() {}
+
+}  // namespace ember_detail

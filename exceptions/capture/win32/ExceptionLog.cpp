@@ -1,0 +1,509 @@
+// Win32 half of the exception library's attachment: the replaced kernel32 imports (raise,
+// unwind, thread creation, resumption and exit), the wrapper of the runtime's C++ throw, the
+// unhandled-exception procedure (terminate handler) and filter, and the module look-ups of the
+// exported entries.
+#include "ExceptionLog.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <typeinfo>
+
+#include "EHook.h"
+#include "EmberLibraryData.h"
+#include "EmberLogEvents.h"
+#include "exceptions/ECore.h"
+
+namespace {
+
+using TRaiseException = void(WINAPI*)(DWORD, DWORD, DWORD, const ULONG_PTR*);
+using TRtlUnwind = void(WINAPI*)(void*, void*, EXCEPTION_RECORD*, void*);
+using TCreateThread = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*);
+using TResumeThread = DWORD(WINAPI*)(HANDLE);
+using TExitThread = void(WINAPI*)(DWORD);
+
+// The real routines, found once through kernel32's exports.
+struct TRealRoutines {
+  TRaiseException RaiseException = nullptr;
+  TRtlUnwind RtlUnwind = nullptr;
+  TCreateThread CreateThread = nullptr;
+  TResumeThread ResumeThread = nullptr;
+  TExitThread ExitThread = nullptr;
+};
+TRealRoutines& Real() {
+  static TRealRoutines routines;
+  return routines;
+}
+
+FARPROC Kernel32Proc(const char* name) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  return kernel != nullptr ? GetProcAddress(kernel, name) : nullptr;
+}
+
+std::atomic<bool> gThrowHookOn{false};
+std::terminate_handler gOldTerminate = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER gOldFilter = nullptr;
+bool gFilterInstalled = false;
+
+uint32_t CurrentStackPointer() {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
+}
+
+// Fills the thread's raise context and record for a raise at `address`.
+void RecordRaise(TEmberThreadVars& vars, uintptr_t address, DWORD code, DWORD flags, DWORD count,
+                 const ULONG_PTR* arguments) {
+  CONTEXT context;
+  std::memset(&context, 0, sizeof(context));
+  context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+  RtlCaptureContext(&context);
+  context.ContextFlags = 0x10003;
+  context.Eip = static_cast<DWORD>(address);
+  std::memcpy(vars.RaiseContext, &context, sizeof(context) < sizeof(vars.RaiseContext) ? sizeof(context)
+                                                                                        : sizeof(vars.RaiseContext));
+  vars.RaiseContextFilled = 1;
+  EXCEPTION_RECORD record;
+  std::memset(&record, 0, sizeof(record));
+  record.ExceptionCode = code;
+  record.ExceptionFlags = flags;
+  record.ExceptionAddress = reinterpret_cast<void*>(address);
+  record.NumberParameters = count > EXCEPTION_MAXIMUM_PARAMETERS ? EXCEPTION_MAXIMUM_PARAMETERS : count;
+  for (DWORD i = 0; i < record.NumberParameters && arguments != nullptr; ++i) {
+    record.ExceptionInformation[i] = arguments[i];
+  }
+  std::memcpy(vars.RaiseRecord, &record, sizeof(vars.RaiseRecord));
+  vars.RaiseRecordFilled = 1;
+  vars.RaiseStackPointer = CurrentStackPointer();
+}
+
+void DelegateRaise(DWORD code, DWORD flags, DWORD count, const ULONG_PTR* arguments) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.Delegating == 0) return;
+  using TProc = void (*)(uint32_t, uint32_t, uint32_t, uint32_t, const uintptr_t*);
+  auto proc = reinterpret_cast<TProc>(GetModuleEventProc(library.MainModule, "EmberLog_CallGeneralRaise"));
+  if (proc != nullptr) proc(code, flags, count, CurrentStackPointer(), reinterpret_cast<const uintptr_t*>(arguments));
+}
+
+// --- Replaced kernel32 entries
+
+void WINAPI HookedRaiseException(DWORD code, DWORD flags, DWORD count, const ULONG_PTR* arguments) {
+  const uintptr_t address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (code == EmberThreadNamingCode && count == 4) {
+    Real().RaiseException(code, flags, count, arguments);
+    return;
+  }
+  try {
+    if (code == EmberDebuggerNotifyCode && flags == 0 && count == 2 && arguments != nullptr &&
+        IsReadableMemory(reinterpret_cast<const void*>(arguments[0]), sizeof(CONTEXT)) &&
+        reinterpret_cast<const CONTEXT*>(arguments[0])->ContextFlags == 0x1003F && !IsDebuggerPresent()) {
+      return;
+    }
+    if (library.LibraryOn != 0) {
+      TEmberThreadVars& vars = ThreadVars();
+      RecordRaise(vars, address, code, flags, count, arguments);
+      const std::exception* object = nullptr;
+      if (code == EmberRuntimeRaiseCode && flags == 1 && count == 7 && arguments != nullptr) {
+        object = reinterpret_cast<const std::exception*>(arguments[1]);
+      }
+      GeneralRaiseHandler(object, address, 1);
+      DelegateRaise(code, flags, count, arguments);
+    }
+  } catch (...) {
+    // the raise itself must go on
+  }
+  Real().RaiseException(code, flags, count, arguments);
+}
+
+void WINAPI HookedRtlUnwind(void* targetFrame, void* targetIp, EXCEPTION_RECORD* record, void* returnValue) {
+  try {
+    if (EmberLibrary().LibraryOn != 0) {
+      TEmberThreadVars& vars = ThreadVars();
+      vars.RaiseStackPointer = CurrentStackPointer();
+      if (record != nullptr && record->ExceptionCode >= 0xC0000005u && record->ExceptionCode < 0xC000013Bu &&
+          record->ExceptionFlags == 2) {
+        SaveRaiseStack(vars.RaiseStackPointer);
+      }
+    }
+  } catch (...) {
+  }
+  Real().RtlUnwind(targetFrame, targetIp, record, returnValue);
+}
+
+struct TThreadStart {
+  LPTHREAD_START_ROUTINE Start;
+  void* Parameter;
+};
+
+// Runs the thread's own start routine; nothing escapes into the system.
+DWORD WINAPI LibraryThreadStart(void* parameter) {
+  TThreadStart start = *static_cast<TThreadStart*>(parameter);
+  delete static_cast<TThreadStart*>(parameter);
+  DWORD result = 1;
+  try {
+    result = start.Start(start.Parameter);
+  } catch (...) {
+    result = 1;
+  }
+  try {
+    TEmberLibraryGlobals& library = EmberLibrary();
+    if (library.LibraryOn != 0 && library.ThreadsList) library.ThreadsList->RemoveCurrentThread();
+  } catch (...) {
+  }
+  return result;
+}
+
+DWORD WINAPI HookedResumeThread(HANDLE thread);
+
+HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                                 void* parameter, DWORD flags, DWORD* threadId) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.LibraryOn == 0 || !library.ThreadsList || start == nullptr) {
+    return Real().CreateThread(security, stackSize, start, parameter, flags, threadId);
+  }
+  TThreadStart* data = nullptr;
+  try {
+    library.ThreadsList->RemoveDeadThreads();
+    data = new TThreadStart{start, parameter};
+  } catch (...) {
+    return Real().CreateThread(security, stackSize, start, parameter, flags, threadId);
+  }
+  DWORD id = 0;
+  HANDLE handle = Real().CreateThread(security, stackSize, LibraryThreadStart, data, flags | CREATE_SUSPENDED, &id);
+  if (handle == nullptr) {
+    const DWORD error = GetLastError();
+    delete data;
+    SetLastError(error);
+    return nullptr;
+  }
+  if (threadId != nullptr) *threadId = id;
+  try {
+    TEmberThreadsList& threads = *library.ThreadsList;
+    threads.BeginWrite();
+    TEmberThreadInfo* entry = threads.NewItem(true);
+    entry->ThreadID = id;
+    entry->Handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+    entry->CallerThreadID = GetCurrentThreadId();
+    entry->StartAddress = reinterpret_cast<void*>(start);
+    entry->WrapperStart = reinterpret_cast<void*>(&LibraryThreadStart);
+    entry->Parameter = parameter;
+    TEmberThreadInfo copy = *entry;
+    copy.CallerStack = nullptr;
+    threads.EndWrite();
+    if (library.Delegating != 0) {
+      using TProc = void (*)(const TEmberThreadInfo*);
+      if (auto proc = reinterpret_cast<TProc>(GetModuleEventProc(library.MainModule, "EmberLog_CallCreateThread"))) {
+        proc(&copy);
+      }
+    }
+  } catch (...) {
+    // the thread still starts; it is only missing from the list
+  }
+  if ((flags & CREATE_SUSPENDED) == 0) HookedResumeThread(handle);
+  return handle;
+}
+
+DWORD WINAPI HookedResumeThread(HANDLE thread) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  try {
+    if (library.LibraryOn != 0 && library.ThreadsList && ThreadVars().InFreeze == 0) {
+      TEmberThreadsList& threads = *library.ThreadsList;
+      const uint32_t stackPointer = CurrentStackPointer();
+      const uint32_t top = ember_detail::PlatformStackTop();
+      threads.BeginWrite();
+      int32_t index = threads.IndexOfHandle(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(thread)));
+      if (index >= 0) {
+        TEmberThreadInfo* entry = threads.GetItem(index);
+        entry->CallerThreadID = GetCurrentThreadId();
+        if (entry->CallerStack != nullptr && entry->Borrowed == 0) FreeCallerStack(entry->CallerStack);
+        entry->CallerStack = nullptr;
+        entry->CallerStackSize = 0;
+        if (top > stackPointer &&
+            IsReadableMemory(reinterpret_cast<const void*>(static_cast<uintptr_t>(stackPointer)), top - stackPointer)) {
+          entry->CallerStack = AllocateCallerStack(top - stackPointer);
+          std::memcpy(entry->CallerStack, reinterpret_cast<const void*>(static_cast<uintptr_t>(stackPointer)),
+                      top - stackPointer);
+          entry->CallerStackSize = top - stackPointer;
+          entry->Borrowed = 0;
+        }
+        if (library.Delegating != 0) {
+          using TProc = void (*)(uint32_t, const TEmberThreadInfo*);
+          if (auto proc = reinterpret_cast<TProc>(GetModuleEventProc(library.MainModule, "EmberLog_CallResumeThread"))) {
+            proc(entry->Handle, entry);
+          }
+        }
+      }
+      threads.EndWrite();
+    }
+  } catch (...) {
+  }
+  return Real().ResumeThread(thread);
+}
+
+void WINAPI HookedExitThread(DWORD code) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  try {
+    if (library.LibraryOn != 0 && library.ThreadsList) library.ThreadsList->RemoveCurrentThread();
+    if (library.Delegating != 0 && library.Finalising == 0) {
+      using TProc = void (*)();
+      if (auto proc = reinterpret_cast<TProc>(GetModuleEventProc(library.MainModule, "EmberLog_CallExitThread"))) {
+        proc();
+      }
+    }
+  } catch (...) {
+  }
+  Real().ExitThread(code);
+}
+
+// --- Unhandled exceptions
+
+// The runtime's unhandled-exception procedure: a throw that nothing catches.
+[[noreturn]] void LibraryTerminate() {
+  try {
+    const std::exception* object = nullptr;
+    std::exception_ptr pending = std::current_exception();
+    if (pending) {
+      try {
+        std::rethrow_exception(pending);
+      } catch (const std::exception& error) {
+        object = &error;
+        TEmberThreadVars& vars = ThreadVars();
+        CentralNotify(object, vars.RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, EmberLibrary().Module, 0, 0);
+      } catch (...) {
+      }
+    }
+  } catch (...) {
+  }
+  if (GetCurrentThreadId() == EmberLibrary().MainThreadID) ExitProcess(1);
+  (Real().ExitThread != nullptr ? Real().ExitThread : ::ExitThread)(1);
+  ExitProcess(1);
+}
+
+LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
+  try {
+    if (pointers != nullptr && pointers->ExceptionRecord != nullptr) {
+      EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+      CONTEXT* context = pointers->ContextRecord;
+      CentralNotify(nullptr, reinterpret_cast<uintptr_t>(record->ExceptionAddress), 0, 0,
+                    context != nullptr ? context->Esp : 0, context, record, 0, EmberLibrary().Module, 0, 0);
+    }
+  } catch (...) {
+  }
+  if (gOldFilter != nullptr) return gOldFilter(pointers);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// --- Import hooks of this module
+
+struct TImportHook {
+  const char* Name;
+  void* Replacement;
+  void** RealSlot;
+  bool Hooked;
+};
+
+TImportHook gImportHooks[] = {
+    {"RaiseException", reinterpret_cast<void*>(&HookedRaiseException), reinterpret_cast<void**>(&Real().RaiseException), false},
+    {"RtlUnwind", reinterpret_cast<void*>(&HookedRtlUnwind), reinterpret_cast<void**>(&Real().RtlUnwind), false},
+    {"CreateThread", reinterpret_cast<void*>(&HookedCreateThread), reinterpret_cast<void**>(&Real().CreateThread), false},
+    {"ResumeThread", reinterpret_cast<void*>(&HookedResumeThread), reinterpret_cast<void**>(&Real().ResumeThread), false},
+    {"ExitThread", reinterpret_cast<void*>(&HookedExitThread), reinterpret_cast<void**>(&Real().ExitThread), false},
+};
+
+}  // namespace
+
+// --- The runtime's throw
+
+extern "C" [[noreturn]] void __real___cxa_throw(void* object, std::type_info* type, void (*destructor)(void*));
+
+// Every C++ throw of the module enters here first (the module links with --wrap=__cxa_throw).
+extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, void (*destructor)(void*)) {
+  if (gThrowHookOn.load() && EmberLibrary().LibraryOn != 0) {
+    try {
+      const uintptr_t address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+      const std::exception* error = nullptr;
+      void* adjusted = object;
+      if (type != nullptr && typeid(std::exception).__do_catch(type, &adjusted, 1)) {
+        error = static_cast<const std::exception*>(adjusted);
+      }
+      TEmberThreadVars& vars = ThreadVars();
+      const ULONG_PTR arguments[2] = {address, reinterpret_cast<ULONG_PTR>(error)};
+      RecordRaise(vars, address, EmberRuntimeRaiseCode, 1, 2, arguments);
+      if (error != nullptr) GeneralRaiseHandler(error, address, 1);
+    } catch (...) {
+      // the throw goes on whatever happened here
+    }
+  }
+  __real___cxa_throw(object, type, destructor);
+}
+
+extern "C" const std::exception* EmberLog_CallExceptObject(void* exceptionRecord, void* context, uint8_t force) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.LibraryOn == 0) return nullptr;
+  try {
+    TEmberThreadVars& vars = ThreadVars();
+    if (exceptionRecord != nullptr && IsReadableMemory(exceptionRecord, 80)) {
+      std::memcpy(vars.RaiseRecord, exceptionRecord, 80);
+      vars.RaiseRecordFilled = 1;
+    }
+    std::memset(vars.RaiseContext, 0, sizeof(vars.RaiseContext));
+    if (context != nullptr && IsReadableMemory(context, 204)) std::memcpy(vars.RaiseContext, context, 204);
+    reinterpret_cast<CONTEXT*>(vars.RaiseContext)->ContextFlags = 0x10003;
+    vars.RaiseContextFilled = 1;
+    const auto* record = static_cast<const EXCEPTION_RECORD*>(exceptionRecord);
+    const bool naming = record != nullptr && vars.RaiseRecordFilled && record->ExceptionCode == EmberThreadNamingCode &&
+                        record->NumberParameters == 4;
+    const bool mainStartStop = GetCurrentThreadId() == library.MainThreadID &&
+                               (library.Initialising != 0 || library.Finalising != 0);
+    if (mainStartStop) {
+      SaveRaiseStack(CurrentStackPointer());
+    } else if (force != 0 && !naming && record != nullptr) {
+      GeneralRaiseHandler(nullptr, reinterpret_cast<uintptr_t>(record->ExceptionAddress), 0);
+    }
+    if (library.Delegating != 0) {
+      using TProc = const std::exception* (*)(void*, void*, uint8_t);
+      if (auto proc = reinterpret_cast<TProc>(GetModuleEventProc(library.MainModule, "EmberLog_CallExceptObject"))) {
+        proc(exceptionRecord, context, force);
+      }
+    }
+  } catch (...) {
+  }
+  // This runtime makes no object for a system exception record.
+  return nullptr;
+}
+
+// --- Modules
+
+void* GetModuleEventProc(uintptr_t module, const char* name) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (name == nullptr) return nullptr;
+  if (module == 0) {
+    HMODULE found = nullptr;
+    const uintptr_t address = library.CurrentException.ExceptionAddress;
+    if (address == 0 || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                            reinterpret_cast<LPCSTR>(address), &found)) {
+      return nullptr;
+    }
+    module = reinterpret_cast<uintptr_t>(found);
+  }
+  if (module == 0 || module == library.Module) return nullptr;
+  HMODULE handle = reinterpret_cast<HMODULE>(module);
+  // A module carries the library when it exports its entries; library data of an older
+  // version than this one means entry points of another shape.
+  if (GetProcAddress(handle, "EmberLog_LastDorvelException") == nullptr) return nullptr;
+  try {
+    if (GetLibraryVersion(module) != 0 && !HasCurrentLibraryData(module)) return nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+  return reinterpret_cast<void*>(GetProcAddress(handle, name));
+}
+
+namespace ember_detail {
+
+uint32_t PlatformStackTop() {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(reinterpret_cast<NT_TIB*>(NtCurrentTeb())->StackBase));
+}
+
+uint32_t PlatformStackPointer() { return CurrentStackPointer(); }
+
+bool PlatformIsMainModuleDll() {
+  const uintptr_t module = GetThisModuleHandle();
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+  if (module == 0 || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(module + dos->e_lfanew);
+  return (nt->FileHeader.Characteristics & IMAGE_FILE_DLL) != 0;
+}
+
+bool PlatformIsReadable(const void* address, uint32_t size) { return IsReadableMemory(address, size); }
+
+void PlatformPumpMessages(bool allowDispatch) {
+  if (!allowDispatch) return;
+  MSG message;
+  for (int32_t i = 0; i < 11 && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+    const UINT id = message.message;
+    const bool input = (id >= 256 && id <= 258) || (id >= 260 && id <= 262) || (id >= 513 && id <= 521) ||
+                       (id >= 161 && id <= 169);
+    if (input) {
+      MessageBeep(0);
+      continue;
+    }
+    if (id == WM_QUIT) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void PlatformCaptureRaiseContext(TEmberThreadVars& vars, uintptr_t address) {
+  RecordRaise(vars, address, EmberRuntimeRaiseCode, 1, 0, nullptr);
+}
+
+void PlatformAttach() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  HANDLE duplicate = nullptr;
+  if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &duplicate, 0x4A, FALSE, 0)) {
+    library.MainThreadHandle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(duplicate));
+    if (library.ThreadsList) {
+      library.ThreadsList->BeginWrite();
+      int32_t index = library.ThreadsList->IndexOfThreadID(library.MainThreadID);
+      if (index >= 0) library.ThreadsList->GetItem(index)->Handle = library.MainThreadHandle;
+      library.ThreadsList->EndWrite();
+    }
+  }
+  library.MainModule = reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr));
+  library.Delegating = 0;
+  if (library.MainModule != library.Module) {
+    try {
+      HMODULE main = reinterpret_cast<HMODULE>(library.MainModule);
+      library.Delegating = (HasCurrentLibraryData(library.MainModule) &&
+                            GetProcAddress(main, "EmberLog_LastDorvelException") != nullptr)
+                               ? 1
+                               : 0;
+    } catch (...) {
+      library.Delegating = 0;
+    }
+  }
+  library.OwnRuntimeHooks = 1;  // the C++ runtime is linked into every module statically
+  for (TImportHook& hook : gImportHooks) {
+    void* real = reinterpret_cast<void*>(Kernel32Proc(hook.Name));
+    *hook.RealSlot = real;
+    if (real == nullptr) continue;
+    try {
+      hook.Hooked = HookImportInModule(reinterpret_cast<void*>(library.Module), "kernel32.dll", real, true, true,
+                                       hook.Name, hook.Replacement) != nullptr;
+    } catch (...) {
+      hook.Hooked = false;
+    }
+  }
+  gOldTerminate = std::set_terminate(&LibraryTerminate);
+  gOldFilter = SetUnhandledExceptionFilter(&LibraryUnhandledFilter);
+  gFilterInstalled = true;
+  gThrowHookOn = true;
+}
+
+void PlatformDetach() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  gThrowHookOn = false;
+  if (gFilterInstalled) {
+    SetUnhandledExceptionFilter(gOldFilter);
+    gFilterInstalled = false;
+    gOldFilter = nullptr;
+  }
+  std::set_terminate(gOldTerminate);
+  gOldTerminate = nullptr;
+  for (TImportHook& hook : gImportHooks) {
+    if (!hook.Hooked) continue;
+    try {
+      HookImportInModule(reinterpret_cast<void*>(library.Module), "kernel32.dll", hook.Replacement, true, true,
+                         hook.Name, *hook.RealSlot);
+    } catch (...) {
+    }
+    hook.Hooked = false;
+  }
+  if (library.MainThreadHandle != 0) {
+    CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(library.MainThreadHandle)));
+    library.MainThreadHandle = 0;
+  }
+}
+
+}  // namespace ember_detail
