@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "vg_animation.h"
 #include "vg_control.h"
+#include "vg_popup.h"
 #include "vg_registry.h"
 #include "vg_resources.h"
 #include "vg_visualobject.h"
@@ -687,3 +689,9 @@ void TvgSceneEngine::PaintDesignOverlays() {
 }
 
 bool vgIsSizeGrip(TObject* obj) { return dynamic_cast<IvgSizeGrip*>(obj) != nullptr; }
+
+void vgFinalizeSceneUnit() {
+  vgFreePopupList();
+  vgFreeAniThread();
+  vgFreeDefaultStyle();
+}

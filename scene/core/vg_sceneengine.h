@@ -26,6 +26,10 @@ class IvgSizeGrip {
 // True when the object is a size grip.
 bool vgIsSizeGrip(TObject* obj);
 
+// Frees the scene unit's shared objects: the open-popup list, the animation ticker and the
+// default style. The Win32 scene window runs it when the module unloads and no scene is left.
+void vgFinalizeSceneUnit();
+
 // What the engine needs of its window. All calls come from the GUI thread.
 class IvgSceneHost {
  public:

@@ -6,6 +6,7 @@
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
 #include "vg_registry.h"
+#include "vg_sceneengine.h"
 
 KBL_PUBLISHED(TvgCustomScene) {}
 KBL_PUBLISHED(TvgScene) {}
@@ -13,6 +14,14 @@ KBL_PUBLISHED(TvgScene) {}
 namespace {
 
 int32_t g_liveScenes = 0;
+
+// The scene unit's end: made with the first scene, so it goes before everything the scenes
+// needed. It frees the shared objects only when no scene is left (a leaked scene keeps them).
+struct TSceneUnitEnd {
+  ~TSceneUnitEnd() {
+    if (g_liveScenes == 0) vgFinalizeSceneUnit();
+  }
+};
 constexpr UINT_PTR kLoadedTimerId = 0x5647;
 
 using UpdateLayeredWindowProc = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
@@ -41,7 +50,9 @@ uint32_t KeyShift() {
 
 int32_t vgLiveSceneCount() { return g_liveScenes; }
 
+
 TvgCustomScene::TvgCustomScene(TComponent* owner) : TCustomControl(owner) {
+  static TSceneUnitEnd unitEnd;
   vgAddScene(this);
   SetShowHint(true);
   controlStyle_ = TControlStyle{csActionClient, csCaptureMouse, csOpaque, csDoubleClicks, csClickEvents};

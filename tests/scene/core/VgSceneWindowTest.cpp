@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "SceneWindowTestObjects.h"
+#include "classlib/Forms.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/core/win32/vg_gdiplus.h"
 #include "scene/core/win32/vg_scene.h"
@@ -118,6 +119,40 @@ TEST_F(SceneWindowTest, FreeingTheSceneUnlinksAndFreesItsRoots) {
   scene = nullptr;
   EXPECT_EQ(vgLiveSceneCount(), 0);
   EXPECT_EQ(CountThreadWindows(), count - 1);
+}
+
+TEST(SceneWindowFormTest, TransparentSceneOnAFormMakesTheFormLayeredAndPaintsThroughUpdateMessages) {
+  StartGdiPlus();
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetBounds(50, 50, 240, 160);
+  auto* scene = new TvgScene(form);
+  scene->SetParent(form);
+  scene->SetBounds(0, 0, 200, 100);
+  scene->SetTransparency(true);
+  scene->AddObject(MakeColorObject(0, 0, 10, 10, kRed));
+  form->Show();
+  PumpUntil([&] { return scene->Engine().DrawCount() > 0; }, 2000);
+  const LONG_PTR exStyle = GetWindowLongPtrW(form->GetHandle(), GWL_EXSTYLE);
+  EXPECT_NE(exStyle & WS_EX_LAYERED, 0);
+  EXPECT_GT(scene->Engine().DrawCount(), 0);
+  // The buffer holds the painted root (premultiplied, opaque red).
+  const uint32_t* bits = scene->GetCanvas()->GetBufferBits();
+  ASSERT_NE(bits, nullptr);
+  EXPECT_EQ(bits[50 * 200 + 100], 0xFFFF0000u);
+  delete form;
+}
+
+TEST(SceneWindowFormTest, EscInASceneOwnedByAModalFormCancelsIt) {
+  StartGdiPlus();
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetBounds(50, 50, 240, 160);
+  auto* scene = new TvgScene(form);
+  scene->SetParent(form);
+  scene->SetBounds(0, 0, 200, 100);
+  scene->AddObject(MakeColorObject(0, 0, 10, 10, kBlue));
+  PostMessageW(scene->GetHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_EQ(form->ShowModal(), mrCancel);
+  delete form;
 }
 
 }  // namespace
