@@ -147,14 +147,29 @@ void vgInitControlsUnit() {
   done = true;
   vgInstallPlatformFormHooks();
   RegisterClass<TvgTextControl, TvgCustomButton, TvgCustomTrack>();
+  RegisterClass<TvgSelectionItem, TvgThumb, TvgExpanderButton>();
+  vgRegisterObjects("Windows", {TvgBackground::StaticClassInfo(), TvgSizeGrip::StaticClassInfo(),
+                                TvgCloseButton::StaticClassInfo()});
+  vgRegisterObjects("Boxes", {TvgCheckBox::StaticClassInfo(), TvgPathCheckBox::StaticClassInfo(),
+                              TvgRadioButton::StaticClassInfo(), TvgGroupBox::StaticClassInfo()});
   vgRegisterObjects("Controls",
-                    {TvgLabel::StaticClassInfo(), TvgValueLabel::StaticClassInfo(), TvgButton::StaticClassInfo(),
-                     TvgRoundButton::StaticClassInfo(), TvgCircleButton::StaticClassInfo(),
-                     TvgSpeedButton::StaticClassInfo(), TvgCornerButton::StaticClassInfo(),
-                     TvgExpanderButton::StaticClassInfo(), TvgCheckBox::StaticClassInfo(),
-                     TvgPathCheckBox::StaticClassInfo(), TvgRadioButton::StaticClassInfo(),
-                     TvgThumb::StaticClassInfo(), TvgTrack::StaticClassInfo(), TvgTrackBar::StaticClassInfo(),
-                     TvgScrollBar::StaticClassInfo(), TvgSmallScrollBar::StaticClassInfo()});
+                    {TvgPanel::StaticClassInfo(), TvgLabel::StaticClassInfo(), TvgValueLabel::StaticClassInfo(),
+                     TvgProgressBar::StaticClassInfo(), TvgTrack::StaticClassInfo(), TvgScrollBar::StaticClassInfo(),
+                     TvgSmallScrollBar::StaticClassInfo(), TvgAniIndicator::StaticClassInfo(),
+                     TvgExpander::StaticClassInfo(), TvgTrackBar::StaticClassInfo(), TvgSplitter::StaticClassInfo()});
+  vgRegisterObjects("Tool and Status", {TvgStatusBar::StaticClassInfo(), TvgToolBar::StaticClassInfo()});
+  vgRegisterObjects("Buttons", {TvgButton::StaticClassInfo(), TvgRoundButton::StaticClassInfo(),
+                                TvgCircleButton::StaticClassInfo(), TvgSpeedButton::StaticClassInfo(),
+                                TvgCornerButton::StaticClassInfo(), TvgAngleButton::StaticClassInfo()});
+  vgRegisterObjects("HUD", {TvgHudPanel::StaticClassInfo(), TvgHudWindow::StaticClassInfo(),
+                            TvgHudButton::StaticClassInfo(), TvgHudSpeedButton::StaticClassInfo(),
+                            TvgHudAngleButton::StaticClassInfo(), TvgHudTrack::StaticClassInfo(),
+                            TvgHudTrackBar::StaticClassInfo(), TvgHudScrollBar::StaticClassInfo(),
+                            TvgHudLabel::StaticClassInfo(), TvgHudCheckBox::StaticClassInfo(),
+                            TvgHudRadioButton::StaticClassInfo(), TvgHudGroupBox::StaticClassInfo(),
+                            TvgHudCloseButton::StaticClassInfo(), TvgHudStatusBar::StaticClassInfo(),
+                            TvgHudSizeGrip::StaticClassInfo(), TvgHudRoundButton::StaticClassInfo(),
+                            TvgHudCornerButton::StaticClassInfo(), TvgHudCircleButton::StaticClassInfo()});
 }
 
 namespace {

@@ -9,6 +9,8 @@
 
 #include "scene/core/vg_animation.h"
 #include "scene/core/vg_control.h"
+#include "scene/core/vg_resources.h"
+#include "scene/shapes/vg_animations.h"
 #include "scene/shapes/vg_objects.h"
 #include "vg_formhooks.h"
 
@@ -411,6 +413,316 @@ class TvgSmallScrollBar : public TvgScrollBar {
  public:
   explicit TvgSmallScrollBar(TComponent* owner);
 };
+
+// --- Close button and size grip
+
+// Closes the form that owns the scene (CloseForm) and fires its own OnClick.
+class TvgCloseButton : public TvgControl {
+  KBL_DECLARE_CLASS(TvgCloseButton, TvgControl)
+ public:
+  explicit TvgCloseButton(TComponent* owner);
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  bool GetCloseForm() const { return closeForm_; }
+  void SetCloseForm(bool value) { closeForm_ = value; }
+  // Its own click event (the visual object's OnClick stays for the mouse).
+  TNotifyEvent OnCloseClick;
+
+ private:
+  bool mousePressed_ = false;
+  bool closeForm_ = true;
+};
+
+class TvgSizeGrip : public TvgControl {
+  KBL_DECLARE_CLASS(TvgSizeGrip, TvgControl)
+ public:
+  explicit TvgSizeGrip(TComponent* owner) : TvgControl(owner) {}
+};
+
+// --- Progress bar, busy indicator, angle button, expander
+
+class TvgProgressBar : public TvgControl {
+  KBL_DECLARE_CLASS(TvgProgressBar, TvgControl)
+ public:
+  explicit TvgProgressBar(TComponent* owner);
+  Variant GetData() override { return Variant(static_cast<double>(value_)); }
+  void SetData(const Variant& value) override;
+  void ApplyStyle() override;
+  void Realign() override;
+  float GetMin() const { return min_; }
+  // Takes effect at the next realign.
+  void SetMin(float value) { min_ = value; }
+  float GetMax() const { return max_; }
+  void SetMax(float value) { max_ = value; }
+  float GetValue() const { return value_; }
+  void SetValue(float value);
+  TvgOrientation GetOrientation() const { return orientation_; }
+  void SetOrientation(TvgOrientation value);
+  bool IsMaxStored() const { return max_ != 100; }
+
+ private:
+  float min_ = 0;
+  float value_ = 0;
+  float max_ = 100;
+  TvgOrientation orientation_ = vgHorizontal;
+  bool inBarRealign_ = false;
+};
+
+KBL_ENUM(TvgAniIndicatorStyle, vgAniIndicatorLine, vgAniIndicatorCircle)
+
+// A busy indicator: marks round the centre with a dark highlight running round while enabled.
+class TvgAniIndicator : public TvgControl {
+  KBL_DECLARE_CLASS(TvgAniIndicator, TvgControl)
+ public:
+  explicit TvgAniIndicator(TComponent* owner);
+  void Paint() override;
+  // The indicator's own switch (it hides the visual object's Enabled).
+  bool GetEnabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  TvgAniIndicatorStyle GetStyle() const { return style_; }
+  void SetStyle(TvgAniIndicatorStyle value);
+  TvgVisualObject* GetLayer() const { return layer_; }
+  TvgFloatAnimation* GetAnimation() const { return ani_; }
+
+ private:
+  TvgVisualObject* layer_;
+  TvgFloatAnimation* ani_;
+  bool enabled_ = false;
+  TvgAniIndicatorStyle style_ = vgAniIndicatorLine;
+};
+
+// A round knob whose value is an angle in degrees.
+class TvgAngleButton : public TvgControl {
+  KBL_DECLARE_CLASS(TvgAngleButton, TvgControl)
+ public:
+  explicit TvgAngleButton(TComponent* owner);
+  Variant GetData() override { return Variant(static_cast<double>(value_)); }
+  void SetData(const Variant& value) override;
+  void ApplyStyle() override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  float GetValue() const { return value_; }
+  void SetValue(float value);
+  float GetFrequency() const { return frequency_; }
+  void SetFrequency(float value) { frequency_ = value; }
+  bool GetTracking() const { return tracking_; }
+  void SetTracking(bool value) { tracking_ = value; }
+  bool GetShowValue() const { return showValue_; }
+  void SetShowValue(bool value);
+  TNotifyEvent OnChange;
+
+ private:
+  void UpdateTexts();
+  bool pressed_ = false;
+  TvgPoint pressPoint_;
+  float pressValue_ = 0;
+  float value_ = 0;
+  float frequency_ = 0;
+  bool tracking_ = true;
+  bool showValue_ = false;
+};
+
+// A captioned box whose content folds away under its header button ("button") and can be
+// switched off by a check box ("checkbox").
+class TvgExpander : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgExpander, TvgTextControl)
+ public:
+  explicit TvgExpander(TComponent* owner);
+  ~TvgExpander() override;
+  // "ContentSize": the content's height, always written.
+  void DefineProperties(TFiler& filer) override;
+  void AddObject(TvgObject* child) override;
+  void DesignClick() override;
+  void Realign() override;
+  void ApplyStyle() override;
+  void FreeStyle() override;
+  bool GetIsExpanded() const { return isExpanded_; }
+  virtual void SetIsExpanded(bool value);
+  bool GetIsChecked() const { return isChecked_; }
+  void SetIsChecked(bool value);
+  bool GetShowCheck() const { return showCheck_; }
+  void SetShowCheck(bool value);
+  TvgContent* GetContent() const { return content_; }
+  TNotifyEvent OnCheckChange;
+
+ private:
+  void CheckChanged(TObject*);
+  void ButtonClick(TObject*) { SetIsExpanded(!isExpanded_); }
+  bool showCheck_ = false;
+  bool isChecked_ = true;
+  bool isExpanded_ = true;
+  TvgContent* content_ = nullptr;
+  TvgCustomButton* button_ = nullptr;
+  TvgCheckBox* checkbox_ = nullptr;
+  bool inExpanderRealign_ = false;
+};
+
+// --- Panels, bars, group box, splitter, windows
+
+class TvgSelectionItem : public TvgControl {
+  KBL_DECLARE_CLASS(TvgSelectionItem, TvgControl)
+ public:
+  explicit TvgSelectionItem(TComponent* owner);
+  // The children are not painted while the component is being designed.
+  void PaintChildren() override;
+};
+
+class TvgPanel : public TvgControl {
+  KBL_DECLARE_CLASS(TvgPanel, TvgControl)
+ public:
+  explicit TvgPanel(TComponent* owner);
+};
+
+class TvgStatusBar : public TvgControl {
+  KBL_DECLARE_CLASS(TvgStatusBar, TvgControl)
+ public:
+  explicit TvgStatusBar(TComponent* owner);
+  void ApplyStyle() override;
+  bool GetShowSizeGrip() const { return showSizeGrip_; }
+  void SetShowSizeGrip(bool value);
+
+ private:
+  bool showSizeGrip_ = true;
+};
+
+class TvgToolBar : public TvgControl {
+  KBL_DECLARE_CLASS(TvgToolBar, TvgControl)
+ public:
+  explicit TvgToolBar(TComponent* owner);
+};
+
+class TvgGroupBox : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgGroupBox, TvgTextControl)
+ public:
+  explicit TvgGroupBox(TComponent* owner);
+};
+
+// Cursor identifiers of the splitters.
+constexpr int32_t vgCursorHSplit = -14;
+constexpr int32_t vgCursorVSplit = -15;
+
+// Resizes the neighbour it touches on the side its Align names.
+class TvgSplitter : public TvgControl {
+  KBL_DECLARE_CLASS(TvgSplitter, TvgControl)
+ public:
+  explicit TvgSplitter(TComponent* owner);
+  void SetAlign(TvgAlign value) override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  void ApplyStyle() override;
+  void Paint() override;
+  float GetMinSize() const { return minSize_; }
+  void SetMinSize(float value) { minSize_ = value; }
+  bool GetShowGrip() const { return showGrip_; }
+  void SetShowGrip(bool value);
+  // The neighbour the splitter resizes, or nullptr.
+  TvgVisualObject* FindControl();
+
+ private:
+  bool Vertical() const;
+  float Extent(TvgVisualObject* obj) const;
+  void CalcSplitSize(float x, float y, float& newSize, float& split);
+
+  bool pressed_ = false;
+  TvgVisualObject* control_ = nullptr;
+  TvgPoint pressPoint_;
+  float minSize_ = 20;
+  float maxSize_ = 0;
+  float newSize_ = 0;
+  float oldSize_ = 0;
+  float split_ = 0;
+  bool showGrip_ = true;
+};
+
+class TvgWindow : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgWindow, TvgTextControl)
+ public:
+  explicit TvgWindow(TComponent* owner);
+  void ApplyStyle() override;
+  bool GetShowCloseButton() const { return showCloseButton_; }
+  void SetShowCloseButton(bool value);
+  bool GetShowSizeGrip() const { return showSizeGrip_; }
+  void SetShowSizeGrip(bool value);
+  TNotifyEvent OnCloseClick;
+
+ protected:
+  // Looks the style up again and applies it.
+  void ReapplyResource();
+
+ private:
+  bool showCloseButton_ = true;
+  bool showSizeGrip_ = true;
+};
+
+KBL_ENUM(TvgCloseAlign, vgButtonAlignLeft, vgButtonAlignRight)
+
+class TvgHudWindow : public TvgWindow {
+  KBL_DECLARE_CLASS(TvgHudWindow, TvgWindow)
+ public:
+  explicit TvgHudWindow(TComponent* owner);
+  ~TvgHudWindow() override;
+  void ApplyStyle() override;
+  bool GetDisableShadowOnOSX() const { return disableShadowOnOSX_; }
+  void SetDisableShadowOnOSX(bool value);
+  TvgBrush* GetFill() const { return fill_; }
+  void SetFill(TvgBrush* value) { fill_->Assign(value); }
+  TvgBrush* GetStroke() const { return stroke_; }
+  void SetStroke(TvgBrush* value) { stroke_->Assign(value); }
+  float GetStrokeThickness() const { return strokeThickness_; }
+  void SetStrokeThickness(float value);
+  TvgStrokeCap GetStrokeCap() const { return strokeCap_; }
+  void SetStrokeCap(TvgStrokeCap value);
+  TvgStrokeDash GetStrokeDash() const { return strokeDash_; }
+  void SetStrokeDash(TvgStrokeDash value);
+  TvgStrokeJoin GetStrokeJoin() const { return strokeJoin_; }
+  void SetStrokeJoin(TvgStrokeJoin value);
+  TvgCloseAlign GetButtonAlign() const { return buttonAlign_; }
+  void SetButtonAlign(TvgCloseAlign value);
+  bool GetShowCaption() const { return showCaption_; }
+  void SetShowCaption(bool value);
+  bool IsStrokeThicknessStored() const { return strokeThickness_ != 1; }
+
+ private:
+  void BrushChanged(TObject*);
+  void Restyle();
+  bool disableShadowOnOSX_ = true;
+  TvgBrush* fill_;
+  float strokeThickness_ = 1;
+  TvgBrush* stroke_;
+  TvgStrokeCap strokeCap_ = vgCapFlat;
+  TvgStrokeDash strokeDash_ = vgDashSolid;
+  TvgStrokeJoin strokeJoin_ = vgJoinMiter;
+  TvgCloseAlign buttonAlign_ = vgButtonAlignLeft;
+  bool showCaption_ = true;
+};
+
+// Head-up-display variants: their style is found by class name.
+#define VG_HUD_CLASS(Name, Base)                       \
+  class Name : public Base {                           \
+    KBL_DECLARE_CLASS(Name, Base)                      \
+   public:                                             \
+    explicit Name(TComponent* owner) : Base(owner) {}  \
+  };
+VG_HUD_CLASS(TvgHudLabel, TvgLabel)
+VG_HUD_CLASS(TvgHudButton, TvgButton)
+VG_HUD_CLASS(TvgHudRoundButton, TvgButton)
+VG_HUD_CLASS(TvgHudCircleButton, TvgCircleButton)
+VG_HUD_CLASS(TvgHudCornerButton, TvgCornerButton)
+VG_HUD_CLASS(TvgHudSpeedButton, TvgSpeedButton)
+VG_HUD_CLASS(TvgHudCheckBox, TvgCheckBox)
+VG_HUD_CLASS(TvgHudRadioButton, TvgRadioButton)
+VG_HUD_CLASS(TvgHudGroupBox, TvgGroupBox)
+VG_HUD_CLASS(TvgHudAngleButton, TvgAngleButton)
+VG_HUD_CLASS(TvgHudTrack, TvgTrack)
+VG_HUD_CLASS(TvgHudTrackBar, TvgTrackBar)
+VG_HUD_CLASS(TvgHudScrollBar, TvgScrollBar)
+VG_HUD_CLASS(TvgHudPanel, TvgPanel)
+VG_HUD_CLASS(TvgHudCloseButton, TvgCloseButton)
+VG_HUD_CLASS(TvgHudSizeGrip, TvgSizeGrip)
+VG_HUD_CLASS(TvgHudStatusBar, TvgStatusBar)
+#undef VG_HUD_CLASS
 
 // Registers the classes of the unit for streaming and the designer (once).
 void vgInitControlsUnit();

@@ -89,6 +89,40 @@ TvgObject* MakeControlsStyle() {
     Part<TvgVisualObject>(box, "content", vaClient);
     Part<TvgVisualObject>(box, "sizegrip", vaNone)->SetVisible(false);
   }
+
+  TvgVisualObject* progress = Style(root, "progressbarstyle");
+  auto* htrack = Part<TvgVisualObject>(progress, "htrack", vaClient);
+  htrack->GetMargins()->SetRect(vgRect(2, 2, 2, 2));
+  auto* hindicator = Part<TvgRectangle>(htrack, "hindicator", vaLeft);
+  hindicator->GetPadding()->SetRect(vgRect(1, 0, 1, 0));
+  Probe(hindicator, "IsVisible=true");
+  auto* vtrack = Part<TvgVisualObject>(progress, "vtrack", vaClient);
+  Part<TvgRectangle>(vtrack, "vindicator", vaBottom);
+
+  TvgVisualObject* angle = Style(root, "anglebuttonstyle");
+  Part<TvgVisualObject>(angle, "tick", vaNone);
+  Part<TvgText>(angle, "tracktext", vaNone);
+  Part<TvgText>(angle, "text", vaNone);
+
+  TvgVisualObject* expander = Style(root, "expanderstyle");
+  Part<TvgButton>(expander, "button", vaTop)->SetHeight(25);
+  Part<TvgCheckBox>(expander, "checkbox", vaNone);
+  Probe(expander, "IsExpanded=false");
+
+  TvgVisualObject* window = Style(root, "windowstyle");
+  Part<TvgCloseButton>(window, "close", vaNone);
+  Part<TvgSizeGrip>(window, "sizegrip", vaNone);
+  TvgVisualObject* hud = Style(root, "hudwindowstyle");
+  Part<TvgRectangle>(hud, "back", vaClient);
+  Part<TvgRectangle>(hud, "stroke", vaClient);
+  auto* caption = Part<TvgVisualObject>(hud, "caption", vaTop);
+  Part<TvgCloseButton>(caption, "close", vaRight);
+  Part<TvgText>(caption, "text", vaClient);
+
+  TvgVisualObject* status = Style(root, "statusbarstyle");
+  Part<TvgSizeGrip>(status, "sizegrip", vaRight);
+  TvgVisualObject* splitter = Style(root, "splitterstyle");
+  Part<TvgVisualObject>(splitter, "grip", vaCenter);
   return root;
 }
 
