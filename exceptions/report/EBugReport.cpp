@@ -93,7 +93,8 @@ std::vector<std::string> EntryCells(const TEmberStackItem& item) {
   std::string module = item.Kind != 0 && item.ModuleInfo ? FilePart(item.ModuleInfo->FileName) : std::string();
   std::string line;
   if (item.Line != 0) line = std::to_string(item.Line) + "[" + std::to_string(item.LineOffset) + "]";
-  return {Hex8(item.Address), module, item.UnitName.Str(), item.ClassName.Str(), item.ProcedureName.Str(), line};
+  return {Hex8(item.Address), CellText(module), CellText(item.UnitName.Str()), CellText(item.ClassName.Str()),
+          CellText(item.ProcedureName.Str()), line};
 }
 
 bool Listed(const TEmberStackItem& item, uint8_t detailFlags) {
@@ -273,7 +274,7 @@ std::string BuildCallStackTable(const TEmberModuleOptions* options, const TEmber
         TEmberBlockKind kind = firstBlock                  ? TEmberBlockKind::ExceptionThread
                                : item->RunningThread != 0 ? TEmberBlockKind::RunningThread
                                                           : TEmberBlockKind::CallingThread;
-        text += oneColumn(BlockCaption(*item, kind, true, options, threads));
+        text += oneColumn(CellText(BlockCaption(*item, kind, true, options, threads)));
         text += oneColumn(dashes);
         firstBlock = false;
       }

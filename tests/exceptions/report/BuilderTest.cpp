@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <map>
+#include <random>
 #include <stdexcept>
 
 #include "SampleReport.h"
@@ -154,6 +156,51 @@ TEST_F(BuilderTest, BlocksOfThreadsAreSeparatedAndCaptioned) {
                          One("Calling Thread: ID=30; Priority=2; Class=??", inner) + d +
                          "|00000031|m.dll |C   |     |T               |5[2]|\r\n" + s + CRLF + CRLF;
   EXPECT_EQ(expected, text);
+}
+
+// Random stacks with names that hold the framing characters: every line of the table keeps
+// its frame, entry rows all have the table's width and nothing breaks a row in two.
+TEST_F(BuilderTest, RandomStacksKeepTheFraming) {
+  module_.FileName = "C:\\x|y\r\n.dll";
+  std::mt19937 random(1234);
+  const char alphabet[] = "ab|\r\n -";
+  auto name = [&]() {
+    std::string text;
+    for (int n = static_cast<int>(random() % 12); n > 0; --n) text += alphabet[random() % (sizeof alphabet - 1)];
+    return text;
+  };
+  for (int round = 0; round < 200; ++round) {
+    TEmberStackList list;
+    for (int n = static_cast<int>(random() % 9); n > 0; --n) {
+      TEmberStackItem* item = Add(list, random() % 3, static_cast<uint32_t>(random()), name(), name(),
+                                  random() % 3 ? 0 : static_cast<uint32_t>(random() % 5000), random() % 2,
+                                  random() % 4 == 0, static_cast<uint8_t>(random() % 10));
+      item->ClassName.Assign(name());
+      item->Extra.Assign(name());
+    }
+    std::string text = BuildCallStackTable(nullptr, &list, static_cast<uint8_t>(random()), nullptr);
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      ASSERT_NE(end, std::string::npos);
+      ASSERT_EQ(std::string::npos, text.substr(at, end - at).find_first_of("\r\n"));
+      lines.push_back(text.substr(at, end - at));
+      at = end + 2;
+    }
+    ASSERT_GE(lines.size(), 6u);
+    size_t width = lines[1].size();  // the separator is as wide as a row
+    for (size_t i = 2; i + 2 < lines.size(); ++i) {
+      if (i == 3) continue;  // the separator under the titles
+      const std::string& line = lines[i];
+      ASSERT_GE(line.size(), 2u);
+      EXPECT_EQ('|', line.front()) << line;
+      EXPECT_EQ('|', line.back()) << line;
+      size_t bars = std::count(line.begin(), line.end(), '|');
+      EXPECT_TRUE(bars == 7 || bars == 2) << line;
+      if (bars == 7) EXPECT_EQ(width, line.size()) << line;
+      else EXPECT_GE(line.size(), width) << line;
+    }
+  }
 }
 
 TEST_F(BuilderTest, CaptionsOfThreadsAndLeaks) {
