@@ -1,0 +1,320 @@
+// The raise road under Wine: a C++ throw and a RaiseException of the test program reach the
+// central notification, the thread entries follow CreateThread and ExitThread, detaching puts
+// every replaced routine back, and a second module reaches the program's options and handlers.
+#include "exceptions/capture/ExceptionLog.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "exceptions/capture/EHook.h"
+#include "exceptions/capture/EmberLogEvents.h"
+
+namespace {
+
+constexpr DWORD TestCode = 0xE0C0FFEE;
+
+struct TSeen {
+  std::atomic<int32_t> Calls{0};
+  const std::exception* Object = nullptr;
+  uintptr_t Address = 0;
+  uint32_t ThreadID = 0;
+  uint32_t HandlerThread = 0;
+  DWORD Code = 0;
+  ULONG_PTR FirstParameter = 0;
+};
+TSeen* gSeen = nullptr;
+
+void Observe(TEmberExceptionRecord& record, uint8_t&) {
+  ++gSeen->Calls;
+  gSeen->Object = record.ExceptionObject;
+  gSeen->Address = record.ExceptionAddress;
+  gSeen->ThreadID = record.ExceptionThreadID;
+  gSeen->HandlerThread = GetCurrentThreadId();
+  if (record.ExceptionRecord != nullptr) {
+    const auto* system = static_cast<const EXCEPTION_RECORD*>(record.ExceptionRecord);
+    gSeen->Code = system->ExceptionCode;
+    gSeen->FirstParameter = system->NumberParameters > 0 ? system->ExceptionInformation[0] : 0;
+  }
+}
+
+// Lets the test's own raises continue after the library saw them.
+LONG CALLBACK ContinueTestRaise(EXCEPTION_POINTERS* pointers) {
+  return pointers->ExceptionRecord->ExceptionCode == TestCode ? EXCEPTION_CONTINUE_EXECUTION
+                                                               : EXCEPTION_CONTINUE_SEARCH;
+}
+
+LONG CALLBACK ContinueNamingRaise(EXCEPTION_POINTERS* pointers) {
+  return pointers->ExceptionRecord->ExceptionCode == EmberThreadNamingCode ? EXCEPTION_CONTINUE_EXECUTION
+                                                                           : EXCEPTION_CONTINUE_SEARCH;
+}
+
+HMODULE ModuleOf(uintptr_t address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCSTR>(address), &module);
+  return module;
+}
+
+__attribute__((noinline)) void ThrowDiskFull() { throw std::runtime_error("disk full"); }
+
+__attribute__((noinline)) void RaiseTestException() {
+  const ULONG_PTR arguments[1] = {0x5150};
+  RaiseException(TestCode, 0, 1, arguments);
+}
+
+class ExceptionLogWin32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartExceptionLog();
+    ASSERT_EQ(EmberLibrary().LibraryOn.load(), 1);
+    gSeen = &seen_;
+    EmberGlobalHandlers().OnExceptionNotify = &Observe;
+    veh_ = AddVectoredExceptionHandler(1, &ContinueTestRaise);
+  }
+  void TearDown() override {
+    RemoveVectoredExceptionHandler(veh_);
+    EmberGlobalHandlers() = TEmberLogEventHolder();
+    StopExceptionLog();
+    gSeen = nullptr;
+  }
+  TSeen seen_;
+  void* veh_ = nullptr;
+};
+
+}  // namespace
+
+// --- Raises
+
+TEST_F(ExceptionLogWin32Test, ACppThrowReachesTheNotificationWithItsObjectAddressAndThread) {
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetBehaviourOptions(options.BehaviourOptions() | 0x40);  // handled ones too
+  const std::exception* caught = nullptr;
+  try {
+    ThrowDiskFull();
+  } catch (const std::exception& error) {
+    caught = &error;
+    EXPECT_EQ(seen_.Calls.load(), 1);
+    EXPECT_EQ(seen_.Object, caught);  // the live object, seen before the unwind
+  }
+  ASSERT_NE(caught, nullptr);
+  EXPECT_EQ(seen_.ThreadID, GetCurrentThreadId());
+  EXPECT_EQ(seen_.HandlerThread, GetCurrentThreadId());
+  const uintptr_t start = reinterpret_cast<uintptr_t>(&ThrowDiskFull);
+  EXPECT_GE(seen_.Address, start);
+  EXPECT_LT(seen_.Address, start + 256);
+  EXPECT_EQ(seen_.Code, EmberRuntimeRaiseCode);
+  EXPECT_EQ(ThreadVars().ExceptionClassName.Str(), "runtime_error");
+}
+
+TEST_F(ExceptionLogWin32Test, ACaughtThrowIsLeftAloneUnlessHandledOnesAreProcessed) {
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetBehaviourOptions(options.BehaviourOptions() & ~0x40);
+  try {
+    ThrowDiskFull();
+  } catch (const std::exception&) {
+  }
+  EXPECT_EQ(seen_.Calls.load(), 0);
+  EXPECT_EQ(ThreadVars().ExceptionClassName.Str(), "runtime_error");  // still recorded
+}
+
+TEST_F(ExceptionLogWin32Test, ARaiseExceptionReachesTheNotificationWithItsRecord) {
+  RaiseTestException();
+  ASSERT_EQ(seen_.Calls.load(), 1);
+  EXPECT_EQ(seen_.Object, nullptr);
+  EXPECT_EQ(seen_.Code, TestCode);
+  EXPECT_EQ(seen_.FirstParameter, 0x5150u);
+  EXPECT_EQ(seen_.ThreadID, GetCurrentThreadId());
+  const uintptr_t start = reinterpret_cast<uintptr_t>(&RaiseTestException);
+  EXPECT_GE(seen_.Address, start);
+  EXPECT_LT(seen_.Address, start + 256);
+}
+
+TEST_F(ExceptionLogWin32Test, ARaiseInAnotherThreadIsProcessedForThatThread) {
+  std::atomic<DWORD> raiser{0};
+  std::thread thread([&] {
+    raiser = GetCurrentThreadId();
+    RaiseTestException();
+  });
+  thread.join();
+  ASSERT_EQ(seen_.Calls.load(), 1);
+  EXPECT_EQ(seen_.ThreadID, raiser.load());
+  EXPECT_EQ(seen_.HandlerThread, raiser.load());  // events run on the faulting thread
+}
+
+TEST_F(ExceptionLogWin32Test, TheThreadNamingRaisePassesUntouched) {
+  struct {
+    DWORD Type = 0x1000;
+    LPCSTR Name = "worker";
+    DWORD ThreadID = static_cast<DWORD>(-1);
+    DWORD Flags = 0;
+  } info;
+  // Nothing catches it without a debugger: a handler of our own lets it go on.
+  void* veh = AddVectoredExceptionHandler(1, &ContinueNamingRaise);
+  RaiseException(EmberThreadNamingCode, 0, 4, reinterpret_cast<const ULONG_PTR*>(&info));
+  RemoveVectoredExceptionHandler(veh);
+  EXPECT_EQ(seen_.Calls.load(), 0);
+}
+
+// --- Threads
+
+namespace {
+HANDLE gRelease = nullptr;
+
+DWORD WINAPI WaitThenExit(void* parameter) {
+  WaitForSingleObject(gRelease, 5000);
+  ExitThread(static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter)));
+}
+
+DWORD WINAPI WaitThenReturn(void*) {
+  WaitForSingleObject(gRelease, 5000);
+  return 9;
+}
+
+int32_t IndexOfThread(DWORD id) {
+  TEmberThreadsList& threads = *EmberLibrary().ThreadsList;
+  threads.BeginRead();
+  int32_t index = threads.IndexOfThreadID(id);
+  threads.EndRead();
+  return index;
+}
+}  // namespace
+
+TEST_F(ExceptionLogWin32Test, CreatedThreadsAreListedStartAndLeaveTheListWhenTheyEnd) {
+  gRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  DWORD exitingId = 0, returningId = 0;
+  HANDLE exiting = CreateThread(nullptr, 0, &WaitThenExit, reinterpret_cast<void*>(7), 0, &exitingId);
+  HANDLE returning = CreateThread(nullptr, 0, &WaitThenReturn, nullptr, 0, &returningId);
+  ASSERT_NE(exiting, nullptr);
+  ASSERT_NE(returning, nullptr);
+  {
+    TEmberThreadsList& threads = *EmberLibrary().ThreadsList;
+    threads.BeginRead();
+    int32_t index = threads.IndexOfThreadID(exitingId);
+    ASSERT_GE(index, 0);
+    TEmberThreadInfo* entry = threads.GetItem(index);
+    EXPECT_EQ(entry->StartAddress, reinterpret_cast<void*>(&WaitThenExit));
+    EXPECT_EQ(entry->Parameter, reinterpret_cast<void*>(7));
+    EXPECT_EQ(entry->CallerThreadID, GetCurrentThreadId());
+    EXPECT_NE(entry->CallerStack, nullptr);  // the resumer's stack, kept at the resume
+    EXPECT_GT(entry->CallerStackSize, 0u);
+    threads.EndRead();
+  }
+  EXPECT_GE(IndexOfThread(returningId), 0);
+  SetEvent(gRelease);
+  // Both run although neither was asked for suspended: the library resumed them.
+  ASSERT_EQ(WaitForSingleObject(exiting, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(returning, 5000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(exiting, &code);
+  EXPECT_EQ(code, 7u);
+  GetExitCodeThread(returning, &code);
+  EXPECT_EQ(code, 9u);
+  EXPECT_LT(IndexOfThread(exitingId), 0);
+  EXPECT_LT(IndexOfThread(returningId), 0);
+  CloseHandle(exiting);
+  CloseHandle(returning);
+  CloseHandle(gRelease);
+}
+
+TEST_F(ExceptionLogWin32Test, AThreadAskedForSuspendedStaysSuspendedUntilResumed) {
+  gRelease = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, &WaitThenReturn, nullptr, CREATE_SUSPENDED, &id);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(WaitForSingleObject(thread, 100), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(ResumeThread(thread), 1u);
+  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  CloseHandle(gRelease);
+}
+
+// --- Detaching
+
+namespace {
+LONG WINAPI TestFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+void TestTerminate() { ExitProcess(3); }
+
+// Where this module's import of a routine leads now: the address is read from the import
+// table (directly, or through the jump thunk the linker placed), again at each call.
+__attribute__((noipa)) void* ImportOf(int32_t which) {
+  void* address = nullptr;
+  switch (which) {
+    case 0: address = reinterpret_cast<void*>(&RaiseException); break;
+    case 1: address = reinterpret_cast<void*>(&CreateThread); break;
+    case 2: address = reinterpret_cast<void*>(&ExitThread); break;
+    default: address = reinterpret_cast<void*>(&ResumeThread); break;
+  }
+  return FollowJumpThunks(address);
+}
+}  // namespace
+
+TEST(ExceptionLogDetach, DetachingPutsEveryReplacedRoutineBack) {
+  StopExceptionLog();
+  LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = SetUnhandledExceptionFilter(&TestFilter);
+  std::terminate_handler previousTerminate = std::set_terminate(&TestTerminate);
+  void* raise = ImportOf(0);
+  void* create = ImportOf(1);
+  void* exitThread = ImportOf(2);
+  void* resume = ImportOf(3);
+  StartExceptionLog();
+  EXPECT_NE(ImportOf(0), raise);
+  EXPECT_NE(ImportOf(1), create);
+  EXPECT_NE(std::get_terminate(), &TestTerminate);
+  StopExceptionLog();
+  EXPECT_EQ(ImportOf(0), raise);
+  EXPECT_EQ(ImportOf(1), create);
+  EXPECT_EQ(ImportOf(2), exitThread);
+  EXPECT_EQ(ImportOf(3), resume);
+  EXPECT_EQ(std::get_terminate(), &TestTerminate);
+  EXPECT_EQ(SetUnhandledExceptionFilter(previousFilter), &TestFilter);
+  std::set_terminate(previousTerminate);
+  // Detached, a raise only passes through.
+  int32_t calls = 0;
+  void* veh = AddVectoredExceptionHandler(1, &ContinueTestRaise);
+  EmberGlobalHandlers().OnExceptionNotify = [&](TEmberExceptionRecord&, uint8_t&) { ++calls; };
+  RaiseTestException();
+  RemoveVectoredExceptionHandler(veh);
+  EmberGlobalHandlers() = TEmberLogEventHolder();
+  EXPECT_EQ(calls, 0);
+}
+
+// --- A second module
+
+TEST_F(ExceptionLogWin32Test, ASecondModuleFindsTheProgramsOptionsAndHandlersThroughItsExports) {
+  HMODULE module = LoadLibraryA("exceptions_events_module.dll");
+  ASSERT_NE(module, nullptr);
+  auto start = reinterpret_cast<void (*)()>(GetProcAddress(module, "EventsModule_Start"));
+  auto stop = reinterpret_cast<void (*)()>(GetProcAddress(module, "EventsModule_Stop"));
+  auto readBehaviour = reinterpret_cast<int32_t (*)(uintptr_t)>(GetProcAddress(module, "EventsModule_ReadBehaviour"));
+  auto raiseFor = reinterpret_cast<int32_t (*)(uintptr_t, const std::exception*, uintptr_t)>(
+      GetProcAddress(module, "EventsModule_RaiseFor"));
+  auto refusesItself = reinterpret_cast<int32_t (*)()>(GetProcAddress(module, "EventsModule_RefusesItself"));
+  ASSERT_TRUE(start && stop && readBehaviour && raiseFor && refusesItself);
+  start();
+  const uintptr_t program = reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr));
+  EmberLibrary().CurrentOptions->SetBehaviourOptions(0x0123);
+  EXPECT_EQ(readBehaviour(program), 0x0123);
+
+  std::runtime_error error("from the program");
+  const uintptr_t address = reinterpret_cast<uintptr_t>(&ThrowDiskFull);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t& go) {
+    Observe(record, go);
+    go = 0;
+  };
+  EXPECT_EQ(raiseFor(program, &error, address), 0);  // the program's handler cleared it
+  EXPECT_EQ(seen_.Calls.load(), 1);
+  EXPECT_EQ(seen_.Object, &error);
+  EXPECT_EQ(seen_.Address, address);
+  EXPECT_EQ(ModuleOf(seen_.Address), GetModuleHandleA(nullptr));
+  EXPECT_EQ(refusesItself(), 1);
+  // A module without the library's entries is never called.
+  EXPECT_EQ(GetModuleEventProc(reinterpret_cast<uintptr_t>(GetModuleHandleA("kernel32.dll")),
+                               "EmberLog_ExceptionNotifyEvent"),
+            nullptr);
+  stop();
+  FreeLibrary(module);
+}
