@@ -2,6 +2,7 @@
 #include "vg_popup.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "vg_canvas.h"
 
@@ -19,6 +20,8 @@ namespace {
 
 std::vector<TvgPopup*>* g_openPopups = nullptr;
 std::function<bool()> g_pump;
+TvgPopupFormFactory g_formFactory;
+std::function<TvgPoint()> g_cursor;
 
 std::vector<TvgPopup*>& OpenList() {
   if (g_openPopups == nullptr) g_openPopups = new std::vector<TvgPopup*>();
@@ -59,6 +62,33 @@ void vgFreePopupList() {
 }
 
 void vgSetPopupMessagePump(std::function<bool()> pump) { g_pump = std::move(pump); }
+void vgSetPopupFormFactory(TvgPopupFormFactory factory) { g_formFactory = std::move(factory); }
+const TvgPopupFormFactory& vgPopupFormFactory() { return g_formFactory; }
+void vgSetScreenCursorSource(std::function<TvgPoint()> source) { g_cursor = std::move(source); }
+
+void vgPopupFormClosing(TObject* popup) {
+  auto* p = dynamic_cast<TvgPopup*>(popup);
+  if (p == nullptr || p->popupForm_ == nullptr) return;
+  p->ClosePopup();
+}
+
+bool vgPopupStaysOpen(TObject* popup) {
+  auto* p = dynamic_cast<TvgPopup*>(popup);
+  return p != nullptr && p->GetStaysOpen();
+}
+
+int32_t vgPopupOpenIndex(TObject* popup) {
+  const auto& list = OpenList();
+  for (size_t i = 0; i < list.size(); ++i)
+    if (list[i] == popup) return static_cast<int32_t>(i);
+  return -1;
+}
+
+void vgClosePopupObject(TObject* popup) {
+  if (auto* p = dynamic_cast<TvgPopup*>(popup)) p->ClosePopup();
+}
+
+void vgCloseAllPopupsList() { vgCloseAllPopups(); }
 
 TvgPopup::TvgPopup(TComponent* owner) : TvgControl(owner) {
   placementRectangle_ = new TvgBounds(vgRect(0, 0, 0, 0));
@@ -126,7 +156,48 @@ void TvgPopup::Popup() {
     isOpen_ = false;
     return;
   }
-  if (isOpen_) return;
+  if (isOpen_) {
+    if (popupForm_ != nullptr) ClosePopup();  // a second call toggles
+    return;
+  }
+  if (FormMode()) PopupInForm();
+  else PopupAsOverlay();
+  if (!isOpen_) return;
+  if (popupForm_ != nullptr && dragWithParent_ && staysOpen_)
+    popupForm_->StartFollowTimer(10, [this] { ApplyPlacement(); });
+}
+
+bool TvgPopup::FormMode() const { return OverlayMode == 0 && static_cast<bool>(g_formFactory); }
+
+void TvgPopup::PopupInForm() {
+  IvgScene* oldScene = GetScene();
+  const TvgMatrix m = GetAbsoluteMatrix();
+  const float sx = m.m11, sy = m.m22;
+  savedScale_ = vgPoint(GetScale()->GetX(), GetScale()->GetY());
+  savedParent_ = GetParent();
+  if (savedParent_ != nullptr) savedParent_->AddFreeNotify(this);
+  TvgResources* style = style_ != nullptr ? style_ : (oldScene != nullptr ? oldScene->GetStyle() : nullptr);
+  popupForm_ = g_formFactory(this, GetOwner(), oldScene != nullptr ? oldScene->GetSceneControl() : nullptr,
+                             static_cast<int32_t>(std::lround(GetWidth() * sx)),
+                             static_cast<int32_t>(std::lround(GetHeight() * sy)), style);
+  if (popupForm_ == nullptr) {
+    if (savedParent_ != nullptr) savedParent_->RemoveFreeNotify(this);
+    savedParent_ = nullptr;
+    return;
+  }
+  GetScale()->SetPoint(vgPoint(sx, sy));
+  ApplyPlacement();
+  SetVisible(true);
+  popupForm_->GetPopupScene()->AddObject(this);
+  ApplyStyle();
+  popupForm_->ShowForm();
+  if (!staysOpen_) OpenList().push_back(this);
+  isOpen_ = true;
+  ApplyTriggerEffect(this, "IsOpen");
+  StartTriggerAnimation(this, "IsOpen");
+}
+
+void TvgPopup::PopupAsOverlay() {
   IvgScene* scene = placementTarget_ != nullptr && placementTarget_->GetScene() != nullptr
                         ? placementTarget_->GetScene()
                         : GetScene();
@@ -156,7 +227,7 @@ void TvgPopup::Popup() {
 }
 
 void TvgPopup::ClosePopup() {
-  if (closing_ || overlay_ == nullptr) {
+  if (closing_ || (overlay_ == nullptr && popupForm_ == nullptr)) {
     if (!closing_) isOpen_ = false;
     return;
   }
@@ -172,6 +243,22 @@ void TvgPopup::ClosePopup() {
     StartTriggerAnimationWait(this, "IsOpen");
   }
   SetVisible(false);
+  if (popupForm_ != nullptr) {
+    IvgPopupForm* form = popupForm_;
+    popupForm_ = nullptr;
+    form->GetPopupScene()->RemoveObject(this);
+    SetScene(nullptr);
+    if (!form->GetFormClosing()) form->ReleaseForm();
+    GetScale()->SetPoint(savedScale_);
+    if (savedParent_ != nullptr) {
+      savedParent_->AddObject(this);
+      savedParent_->RemoveFreeNotify(this);
+    }
+    savedParent_ = nullptr;
+    closing_ = false;
+    OnClosePopup(this);
+    return;
+  }
   IvgScene* scene = GetScene();
   if (savedParent_ != nullptr) {
     savedParent_->AddObject(this);
@@ -216,9 +303,15 @@ int32_t TvgPopup::PopupModal() {
   while (modalResult_ == 0 && modal_) {
     if (!g_pump || !g_pump()) {
       modalResult_ = 2;
+      if (popupForm_ != nullptr) popupForm_->SetFormModalResult(2);
       break;
     }
-    if (overlay_ != nullptr) ApplyPlacement();
+    if (popupForm_ != nullptr) {
+      ApplyPlacement();
+      modalResult_ = popupForm_->GetFormModalResult();
+    } else if (overlay_ != nullptr) {
+      ApplyPlacement();
+    }
   }
   modal_ = false;
   const int32_t result = modalResult_;
@@ -254,17 +347,37 @@ void TvgPopup::ApplyPlacement() {
                     : vgPoint((tw - w) / 2 + hOff, (th - h) / 2 + vOff);
         break;
       case vgPlacementAbsolute:
-        p = vgPoint(r.Left, r.Top);
-        break;
+        if (popupForm_ != nullptr)
+          popupForm_->SetScreenPos(static_cast<int32_t>(std::lround(r.Left)), static_cast<int32_t>(std::lround(r.Top)));
+        return;
       case vgPlacementMouse:
         if (isOpen_) return;
+        if (popupForm_ != nullptr) {
+          const TvgPoint c = g_cursor ? g_cursor() : TvgPoint();
+          popupForm_->SetScreenPos(static_cast<int32_t>(c.X), static_cast<int32_t>(c.Y));
+          return;
+        }
         p = GetScene() != nullptr ? GetScene()->GetMousePos() : TvgPoint();
         target = nullptr;
         break;
     }
   }
-  if (target != nullptr && placement_ != vgPlacementAbsolute) p = target->LocalToAbsolute(p);
+  if (popupForm_ != nullptr) {
+    PlaceForm(p, target);
+    return;
+  }
+  if (target != nullptr) p = target->LocalToAbsolute(p);
   if (overlay_ != nullptr) GetPosition()->SetPoint(overlay_->AbsoluteToLocal(p));
+}
+
+void TvgPopup::PlaceForm(const TvgPoint& p, TvgVisualObject* target) {
+  TvgPoint screen = p;  // without a target the rectangle is in screen coordinates
+  if (target != nullptr) {
+    IvgScene* scene = target->GetScene() != nullptr ? target->GetScene() : GetScene();
+    const TvgPoint abs = target->LocalToAbsolute(p);
+    if (scene != nullptr) screen = scene->LocalToScreen(abs);
+  }
+  popupForm_->SetScreenPos(static_cast<int32_t>(std::lround(screen.X)), static_cast<int32_t>(std::lround(screen.Y)));
 }
 
 TvgMessagePopup::TvgMessagePopup(TComponent* owner) : TvgPopup(owner) {

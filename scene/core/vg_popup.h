@@ -9,6 +9,7 @@
 
 #include "vg_control.h"
 #include "vg_geometry.h"
+#include "vg_popupform.h"
 
 KBL_ENUM(TvgPlacement, vgPlacementBottom, vgPlacementTop, vgPlacementLeft, vgPlacementRight, vgPlacementCenter,
          vgPlacementAbsolute, vgPlacementMouse)
@@ -50,6 +51,12 @@ class TvgPopup : public TvgControl {
   void SetModalResult(int32_t value) { modalResult_ = value; }
   bool GetModal() const { return modal_; }
   TvgVisualObject* GetOverlay() const { return overlay_; }
+  // 0: a form of its own (when a form factory is installed, else as 1); 1: an overlay.
+  int32_t OverlayMode = 0;
+  // The form while open in form mode.
+  IvgPopupForm* GetPopupForm() const { return popupForm_; }
+  TvgResources* GetStyle() const { return style_; }
+  void SetStyle(TvgResources* value) { style_ = value; }
   TNotifyEvent OnClosePopup;
 
  protected:
@@ -58,7 +65,15 @@ class TvgPopup : public TvgControl {
   bool dragWithParent_ = false;
 
  private:
+  friend void vgPopupFormClosing(TObject* popup);
+  bool FormMode() const;
+  void PopupInForm();
+  void PopupAsOverlay();
+  void PlaceForm(const TvgPoint& p, TvgVisualObject* target);
   TvgObject* savedParent_ = nullptr;
+  TvgPoint savedScale_;
+  IvgPopupForm* popupForm_ = nullptr;
+  TvgResources* style_ = nullptr;
   TvgVisualObject* savedFocused_ = nullptr;
   TvgVisualObject* overlay_ = nullptr;
   TvgPlacement placement_ = vgPlacementBottom;

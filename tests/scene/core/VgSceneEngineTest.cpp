@@ -659,6 +659,80 @@ TEST_F(PopupTest, FreeingAnOpenPopupClosesItAndLeavesTheList) {
   EXPECT_EQ(root->GetChildrenCount(), 2);  // the overlay went with it
 }
 
+// A form of a popup in form mode, over a second engine.
+class TFakePopupForm : public IvgPopupForm {
+ public:
+  TFakePopupForm(int32_t w, int32_t h) : scene(&host, nullptr, nullptr, false) {
+    host.width = w;
+    host.height = h;
+  }
+  IvgScene* GetPopupScene() override { return &scene; }
+  void SetScreenPos(int32_t x, int32_t y) override { pos = vgPoint(static_cast<float>(x), static_cast<float>(y)); }
+  void ShowForm() override { shown = true; }
+  void ReleaseForm() override { released = true; }
+  int32_t GetFormModalResult() override { return modalResult; }
+  void SetFormModalResult(int32_t v) override { modalResult = v; }
+  bool GetFormClosing() override { return false; }
+  void StartFollowTimer(uint32_t ms, std::function<void()> t) override {
+    followMs = ms;
+    tick = std::move(t);
+  }
+  void* NativeWindow() override { return nullptr; }
+  THost host;
+  TvgSceneEngine scene;
+  TvgPoint pos;
+  bool shown = false, released = false;
+  int32_t modalResult = 0;
+  uint32_t followMs = 0;
+  std::function<void()> tick;
+};
+
+TEST_F(PopupTest, FormModeOpensInAFormPlacedOnTheScreenAndComesBack) {
+  std::vector<std::unique_ptr<TFakePopupForm>> forms;
+  int32_t madeW = 0, madeH = 0;
+  vgSetPopupFormFactory([&](TObject*, TComponent*, TComponent*, int32_t w, int32_t h, TvgResources*) {
+    madeW = w;
+    madeH = h;
+    forms.push_back(std::make_unique<TFakePopupForm>(w, h));
+    return forms.back().get();
+  });
+  root->GetScale()->SetPoint(vgPoint(2, 2));  // the popup keeps its on-screen size
+  TvgPopup* p = MakePopup(a, 30, 20);
+  p->SetIsOpen(true);
+  ASSERT_EQ(forms.size(), 1u);
+  TFakePopupForm& form = *forms[0];
+  EXPECT_EQ(madeW, 60);
+  EXPECT_EQ(madeH, 40);
+  EXPECT_FLOAT_EQ(p->GetScale()->GetX(), 2);
+  EXPECT_TRUE(form.shown);
+  EXPECT_EQ(form.scene.GetRoot(), p);
+  EXPECT_EQ(p->GetScene(), &form.scene);
+  // Below the target: its bottom-left in scene coordinates, then to the screen (+100, +200).
+  const TvgPoint bottomLeft = a->LocalToAbsolute(vgPoint(0, a->GetHeight()));
+  EXPECT_EQ(form.pos, vgPoint(bottomLeft.X + 100, bottomLeft.Y + 200));
+  p->SetIsOpen(true);  // no change
+  p->Popup();          // a second call toggles
+  EXPECT_FALSE(p->GetIsOpen());
+  EXPECT_TRUE(form.released);
+  EXPECT_EQ(p->GetParent(), root);
+  EXPECT_FLOAT_EQ(p->GetScale()->GetX(), 1);
+  EXPECT_EQ(form.scene.GetRoot(), nullptr);
+  // Following the parent while open.
+  p->SetStaysOpen(true);
+  p->SetDragWithParent(true);
+  p->SetIsOpen(true);
+  ASSERT_EQ(forms.size(), 2u);
+  EXPECT_EQ(forms[1]->followMs, 10u);
+  a->GetPosition()->SetPoint(vgPoint(30, 10));
+  forms[1]->tick();
+  const TvgPoint moved = a->LocalToAbsolute(vgPoint(0, a->GetHeight()));
+  EXPECT_EQ(forms[1]->pos, vgPoint(moved.X + 100, moved.Y + 200));
+  // The form closing by itself closes the popup.
+  vgPopupFormClosing(p);
+  EXPECT_FALSE(p->GetIsOpen());
+  vgSetPopupFormFactory(nullptr);
+}
+
 class PopupDesignTest : public SceneDesignTest {};
 
 TEST_F(PopupDesignTest, IsOpenStaysFalseAtDesignTime) {
