@@ -157,10 +157,13 @@ void vgInitControlsUnit() {
                      TvgProgressBar::StaticClassInfo(), TvgTrack::StaticClassInfo(), TvgScrollBar::StaticClassInfo(),
                      TvgSmallScrollBar::StaticClassInfo(), TvgAniIndicator::StaticClassInfo(),
                      TvgExpander::StaticClassInfo(), TvgTrackBar::StaticClassInfo(), TvgSplitter::StaticClassInfo()});
-  vgRegisterObjects("Tool and Status", {TvgStatusBar::StaticClassInfo(), TvgToolBar::StaticClassInfo()});
+  vgRegisterObjects("Tool and Status", {TvgStatusBar::StaticClassInfo(), TvgToolBar::StaticClassInfo(),
+                                        TvgToolButton::StaticClassInfo(), TvgToolPathButton::StaticClassInfo()});
   vgRegisterObjects("Buttons", {TvgButton::StaticClassInfo(), TvgRoundButton::StaticClassInfo(),
                                 TvgCircleButton::StaticClassInfo(), TvgSpeedButton::StaticClassInfo(),
-                                TvgCornerButton::StaticClassInfo(), TvgAngleButton::StaticClassInfo()});
+                                TvgBitmapButton::StaticClassInfo(), TvgPathButton::StaticClassInfo(),
+                                TvgCornerButton::StaticClassInfo(), TvgAngleButton::StaticClassInfo(),
+                                TvgBitmapStateButton::StaticClassInfo()});
   vgRegisterObjects("HUD", {TvgHudPanel::StaticClassInfo(), TvgHudWindow::StaticClassInfo(),
                             TvgHudButton::StaticClassInfo(), TvgHudSpeedButton::StaticClassInfo(),
                             TvgHudAngleButton::StaticClassInfo(), TvgHudTrack::StaticClassInfo(),

@@ -188,6 +188,121 @@ class TvgSpeedButton : public TvgCustomButton {
   explicit TvgSpeedButton(TComponent* owner);
 };
 
+KBL_ENUM(TvgButtonLayout, vgGlyphLeft, vgGlyphRight, vgGlyphTop, vgGlyphBottom, vgGlyphCenter)
+
+// A button with a bitmap glyph (style part "image") laid out beside its caption ("text").
+class TvgBitmapButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgBitmapButton, TvgCustomButton)
+ public:
+  explicit TvgBitmapButton(TComponent* owner);
+  ~TvgBitmapButton() override;
+  void ApplyStyle() override;
+  TvgBitmap* GetBitmap() const { return bitmap_; }
+  void SetBitmap(TvgBitmap* value) { bitmap_->Assign(value); }
+  TvgButtonLayout GetBitmapLayout() const { return layout_; }
+  void SetBitmapLayout(TvgButtonLayout value);
+  float GetBitmapSpacing() const { return spacing_; }
+  void SetBitmapSpacing(float value);
+  float GetBitmapSize() const { return size_; }
+  void SetBitmapSize(float value);
+  float GetBitmapPadding() const { return padding_; }
+  void SetBitmapPadding(float value);
+
+ private:
+  void BitmapChanged(TObject*);
+  TvgBitmap* bitmap_;
+  TvgButtonLayout layout_ = vgGlyphLeft;
+  float spacing_ = 0;
+  float size_ = 32;
+  float padding_ = 2;
+};
+
+class TvgToolButton : public TvgBitmapButton {
+  KBL_DECLARE_CLASS(TvgToolButton, TvgBitmapButton)
+ public:
+  explicit TvgToolButton(TComponent* owner);
+};
+
+// A button with a path glyph: the style part "path" draws it inside "pathowner".
+class TvgPathButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgPathButton, TvgCustomButton)
+ public:
+  explicit TvgPathButton(TComponent* owner);
+  ~TvgPathButton() override;
+  void ApplyStyle() override;
+  TvgPathData* GetPath() const { return path_; }
+  void SetPath(TvgPathData* value) { path_->Assign(value); }
+  TvgButtonLayout GetPathLayout() const { return layout_; }
+  void SetPathLayout(TvgButtonLayout value);
+  float GetPathSize() const { return size_; }
+  void SetPathSize(float value);
+  float GetPathSpacing() const { return spacing_; }
+  void SetPathSpacing(float value);
+  float GetPathPadding() const { return padding_; }
+  void SetPathPadding(float value);
+  float GetPathStrokeThickness() const { return strokeThickness_; }
+  void SetPathStrokeThickness(float value);
+  TvgBrush* GetPathFill() const { return fill_; }
+  void SetPathFill(TvgBrush* value) { fill_->Assign(value); }
+  TvgBrush* GetPathStroke() const { return stroke_; }
+  void SetPathStroke(TvgBrush* value) { stroke_->Assign(value); }
+  TvgStrokeCap GetPathStrokeCap() const { return strokeCap_; }
+  void SetPathStrokeCap(TvgStrokeCap value);
+  TvgStrokeDash GetPathStrokeDash() const { return strokeDash_; }
+  void SetPathStrokeDash(TvgStrokeDash value);
+  TvgStrokeJoin GetPathStrokeJoin() const { return strokeJoin_; }
+  void SetPathStrokeJoin(TvgStrokeJoin value);
+  bool IsPathStrokeThicknessStored() const { return strokeThickness_ != 1; }
+
+ private:
+  void PathChanged(TObject*);
+  void BrushChanged(TObject*) { ApplyStyle(); }
+  // Re-applies the style unless loading.
+  void Restyle();
+  TvgPathData* path_;
+  TvgButtonLayout layout_ = vgGlyphLeft;
+  float size_ = 32;
+  float spacing_ = 0;
+  float padding_ = 2;
+  float strokeThickness_ = 1;
+  TvgBrush* fill_;
+  TvgBrush* stroke_;
+  TvgStrokeCap strokeCap_ = vgCapFlat;
+  TvgStrokeDash strokeDash_ = vgDashSolid;
+  TvgStrokeJoin strokeJoin_ = vgJoinMiter;
+};
+
+class TvgToolPathButton : public TvgPathButton {
+  KBL_DECLARE_CLASS(TvgToolPathButton, TvgPathButton)
+ public:
+  explicit TvgToolPathButton(TComponent* owner);
+};
+
+// Paints BitmapDown while pressed, BitmapHot while the mouse is over it, else Bitmap.
+class TvgBitmapStateButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgBitmapStateButton, TvgCustomButton)
+ public:
+  explicit TvgBitmapStateButton(TComponent* owner);
+  ~TvgBitmapStateButton() override;
+  void Paint() override;
+  void MouseEnter() override;
+  void MouseLeave() override;
+  void StartTriggerAnimation(TvgObject* instance, const std::string& trigger) override;
+  TvgBitmap* GetBitmap() const { return bitmap_; }
+  TvgBitmap* GetBitmapDown() const { return bitmapDown_; }
+  TvgBitmap* GetBitmapHot() const { return bitmapHot_; }
+  // Assignment copies (streams fill the owned bitmaps through the getters).
+  void SetBitmap(TvgBitmap* value) { bitmap_->Assign(value); }
+  void SetBitmapDown(TvgBitmap* value) { bitmapDown_->Assign(value); }
+  void SetBitmapHot(TvgBitmap* value) { bitmapHot_->Assign(value); }
+
+ private:
+  void BitmapChanged(TObject*) { Repaint(); }
+  TvgBitmap* bitmap_;
+  TvgBitmap* bitmapDown_;
+  TvgBitmap* bitmapHot_;
+};
+
 // Passes its corners to the style part "Background".
 class TvgCornerButton : public TvgCustomButton {
   KBL_DECLARE_CLASS(TvgCornerButton, TvgCustomButton)

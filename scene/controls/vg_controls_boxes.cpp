@@ -818,3 +818,278 @@ void TvgHudWindow::SetShowCaption(bool value) {
   showCaption_ = value;
   Restyle();
 }
+
+// --- Glyph buttons
+
+KBL_PUBLISHED(TvgBitmapButton) {
+  KBL_PROP(Width).Default(50.0f);
+  KBL_PROP(Height).Default(60.0f);
+  KBL_PROP(Bitmap);
+  KBL_PROP(BitmapLayout).Default(vgGlyphLeft);
+  KBL_PROP(BitmapSpacing);
+  KBL_PROP(BitmapSize).Default(32.0f);
+  KBL_PROP(BitmapPadding).Default(2.0f);
+}
+KBL_PUBLISHED(TvgToolButton) {
+  KBL_PROP(CanFocused).Default(false);
+  KBL_PROP(BitmapLayout).Default(vgGlyphTop);
+}
+KBL_PUBLISHED(TvgPathButton) {
+  KBL_PROP(Width).Default(50.0f);
+  KBL_PROP(Height).Default(60.0f);
+  KBL_PROP(Path);
+  KBL_PROP(PathLayout).Default(vgGlyphLeft);
+  KBL_PROP(PathSize).Default(32.0f);
+  KBL_PROP(PathSpacing);
+  KBL_PROP(PathPadding).Default(2.0f);
+  KBL_PROP(PathStrokeThickness).Stored(&TvgPathButton::IsPathStrokeThicknessStored);
+  KBL_PROP(PathFill);
+  KBL_PROP(PathStroke);
+  KBL_PROP(PathStrokeCap).Default(vgCapFlat);
+  KBL_PROP(PathStrokeDash).Default(vgDashSolid);
+  KBL_PROP(PathStrokeJoin).Default(vgJoinMiter);
+}
+KBL_PUBLISHED(TvgToolPathButton) {
+  KBL_PROP(CanFocused).Default(false);
+  KBL_PROP(PathLayout).Default(vgGlyphTop);
+}
+KBL_PUBLISHED(TvgBitmapStateButton) {
+  KBL_PROP(Width).Default(64.0f);
+  KBL_PROP(Height).Default(64.0f);
+  KBL_PROP(Bitmap);
+  KBL_PROP(BitmapDown);
+  KBL_PROP(BitmapHot);
+}
+
+namespace {
+// Places a glyph part beside the caption by the layout; an empty glyph gets no alignment.
+void LayoutGlyph(TvgVisualObject* part, bool empty, TvgButtonLayout layout, float size, float spacing,
+                 float padding) {
+  part->GetPadding()->SetRect(vgRect(padding, padding, padding, padding));
+  if (empty) {
+    part->SetAlign(vaNone);
+    return;
+  }
+  TvgBounds* pad = part->GetPadding();
+  switch (layout) {
+    case vgGlyphLeft:
+      part->SetAlign(vaLeft);
+      part->SetWidth(size);
+      pad->SetRight(spacing);
+      break;
+    case vgGlyphRight:
+      part->SetAlign(vaRight);
+      part->SetWidth(size);
+      pad->SetLeft(spacing);
+      break;
+    case vgGlyphTop:
+      part->SetAlign(vaTop);
+      part->SetHeight(size);
+      pad->SetBottom(spacing);
+      break;
+    case vgGlyphBottom:
+      part->SetAlign(vaBottom);
+      part->SetHeight(size);
+      pad->SetTop(spacing);
+      break;
+    case vgGlyphCenter:
+      part->SetAlign(vaCenter);
+      part->SetWidth(size);
+      part->SetHeight(size);
+      pad->SetRect(vgRect(spacing, spacing, spacing, spacing));
+      break;
+  }
+}
+}  // namespace
+
+TvgBitmapButton::TvgBitmapButton(TComponent* owner) : TvgCustomButton(owner), bitmap_(new TvgBitmap(1, 1)) {
+  bitmap_->OnChange = TNotifyEvent::Of<&TvgBitmapButton::BitmapChanged>(this);
+  SetWidth(50);
+  SetHeight(60);
+}
+
+TvgBitmapButton::~TvgBitmapButton() {
+  DestroyTree();
+  delete bitmap_;
+}
+
+void TvgBitmapButton::BitmapChanged(TObject*) {
+  Repaint();
+  ApplyStyle();
+}
+
+void TvgBitmapButton::ApplyStyle() {
+  inherited::ApplyStyle();
+  if (auto* image = dynamic_cast<TvgImage*>(FindResource("image"))) {
+    image->GetBitmap()->Assign(bitmap_);
+    LayoutGlyph(image, bitmap_->GetWidth() <= 1 || bitmap_->GetHeight() <= 1, layout_, size_, spacing_, padding_);
+  }
+  if (TvgObject* text = FindResource("text"); text != nullptr && text->IsVisual())
+    text->Visual()->GetPadding()->SetRect(vgRect(padding_, padding_, padding_, padding_));
+}
+
+void TvgBitmapButton::SetBitmapLayout(TvgButtonLayout value) {
+  if (value == layout_) return;
+  layout_ = value;
+  ApplyStyle();
+}
+void TvgBitmapButton::SetBitmapSpacing(float value) {
+  if (value == spacing_) return;
+  spacing_ = value;
+  if (!IsLoading()) ApplyStyle();
+}
+void TvgBitmapButton::SetBitmapSize(float value) {
+  if (value == size_) return;
+  size_ = value;
+  if (!IsLoading()) ApplyStyle();
+}
+void TvgBitmapButton::SetBitmapPadding(float value) {
+  if (value == padding_) return;
+  padding_ = value;
+  if (!IsLoading()) ApplyStyle();
+}
+
+TvgToolButton::TvgToolButton(TComponent* owner) : TvgBitmapButton(owner) {
+  SetCanFocused(false);
+  SetBitmapLayout(vgGlyphTop);
+}
+
+TvgPathButton::TvgPathButton(TComponent* owner)
+    : TvgCustomButton(owner),
+      path_(new TvgPathData()),
+      fill_(new TvgBrush(vgBrushSolid, 0xFFFFFFFFu)),
+      stroke_(new TvgBrush(vgBrushSolid, 0xFF000000u)) {
+  path_->OnChanged = TNotifyEvent::Of<&TvgPathButton::PathChanged>(this);
+  fill_->OnChanged = TNotifyEvent::Of<&TvgPathButton::BrushChanged>(this);
+  stroke_->OnChanged = TNotifyEvent::Of<&TvgPathButton::BrushChanged>(this);
+  SetWidth(50);
+  SetHeight(60);
+}
+
+TvgPathButton::~TvgPathButton() {
+  DestroyTree();
+  delete path_;
+  delete fill_;
+  delete stroke_;
+}
+
+void TvgPathButton::PathChanged(TObject*) {
+  Repaint();
+  ApplyStyle();
+}
+
+void TvgPathButton::Restyle() {
+  if (!IsLoading()) ApplyStyle();
+}
+
+void TvgPathButton::ApplyStyle() {
+  inherited::ApplyStyle();
+  if (auto* path = dynamic_cast<TvgPath*>(FindResource("path"))) {
+    path->GetData()->Assign(path_);
+    path->GetFill()->Assign(fill_);
+    path->GetStroke()->Assign(stroke_);
+    path->SetStrokeThickness(strokeThickness_);
+    path->SetStrokeCap(strokeCap_);
+    path->SetStrokeDash(strokeDash_);
+    path->SetStrokeJoin(strokeJoin_);
+  }
+  if (TvgObject* owner = FindResource("pathowner"); owner != nullptr && owner->IsVisual())
+    LayoutGlyph(owner->Visual(), path_->IsEmpty(), layout_, size_, spacing_, padding_);
+  if (TvgObject* text = FindResource("text"); text != nullptr && text->IsVisual())
+    text->Visual()->GetPadding()->SetRect(vgRect(padding_, padding_, padding_, padding_));
+}
+
+void TvgPathButton::SetPathLayout(TvgButtonLayout value) {
+  if (value == layout_) return;
+  layout_ = value;
+  ApplyStyle();
+}
+void TvgPathButton::SetPathSize(float value) {
+  if (value == size_) return;
+  size_ = value;
+  Restyle();
+}
+void TvgPathButton::SetPathSpacing(float value) {
+  if (value == spacing_) return;
+  spacing_ = value;
+  Restyle();
+}
+void TvgPathButton::SetPathPadding(float value) {
+  if (value == padding_) return;
+  padding_ = value;
+  Restyle();
+}
+void TvgPathButton::SetPathStrokeThickness(float value) {
+  if (value == strokeThickness_) return;
+  strokeThickness_ = value;
+  Restyle();
+}
+void TvgPathButton::SetPathStrokeCap(TvgStrokeCap value) {
+  if (value == strokeCap_) return;
+  strokeCap_ = value;
+  Restyle();
+}
+void TvgPathButton::SetPathStrokeDash(TvgStrokeDash value) {
+  if (value == strokeDash_) return;
+  strokeDash_ = value;
+  Restyle();
+}
+void TvgPathButton::SetPathStrokeJoin(TvgStrokeJoin value) {
+  if (value == strokeJoin_) return;
+  strokeJoin_ = value;
+  Restyle();
+}
+
+TvgToolPathButton::TvgToolPathButton(TComponent* owner) : TvgPathButton(owner) {
+  SetCanFocused(false);
+  SetPathLayout(vgGlyphTop);
+}
+
+// --- Bitmap state button
+
+TvgBitmapStateButton::TvgBitmapStateButton(TComponent* owner)
+    : TvgCustomButton(owner), bitmap_(new TvgBitmap(1, 1)), bitmapDown_(new TvgBitmap(1, 1)), bitmapHot_(new TvgBitmap(1, 1)) {
+  for (TvgBitmap* b : {bitmap_, bitmapDown_, bitmapHot_})
+    b->OnChange = TNotifyEvent::Of<&TvgBitmapStateButton::BitmapChanged>(this);
+  SetWidth(64);
+  SetHeight(64);
+}
+
+TvgBitmapStateButton::~TvgBitmapStateButton() {
+  DestroyTree();
+  delete bitmap_;
+  delete bitmapDown_;
+  delete bitmapHot_;
+}
+
+void TvgBitmapStateButton::Paint() {
+  TvgCanvas* canvas = GetCanvas();
+  if (canvas == nullptr) return;
+  TvgBitmap* b = GetIsPressed() ? bitmapDown_ : GetIsMouseOver() ? bitmapHot_ : bitmap_;
+  if (b->IsEmpty()) return;
+  const TvgRect src = vgRect(0, 0, static_cast<float>(b->GetWidth()), static_cast<float>(b->GetHeight()));
+  TvgRect fitted = src;
+  const float ratio = vgFitRect(fitted, GetLocalRect());
+  if (ratio <= 1) {
+    TvgRect own = src;
+    vgRectCenter(own, GetLocalRect());
+    canvas->DrawBitmap(*b, src, own, GetAbsoluteOpacity(), false);
+  } else {
+    canvas->DrawBitmap(*b, src, fitted, GetAbsoluteOpacity(), false);
+  }
+}
+
+void TvgBitmapStateButton::MouseEnter() {
+  inherited::MouseEnter();
+  Repaint();
+}
+
+void TvgBitmapStateButton::MouseLeave() {
+  inherited::MouseLeave();
+  Repaint();
+}
+
+void TvgBitmapStateButton::StartTriggerAnimation(TvgObject* instance, const std::string& trigger) {
+  inherited::StartTriggerAnimation(instance, trigger);
+  if (vgTriggerMentions(trigger, "IsPressed")) Repaint();
+}

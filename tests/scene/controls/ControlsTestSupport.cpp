@@ -121,6 +121,16 @@ TvgObject* MakeControlsStyle() {
 
   TvgVisualObject* status = Style(root, "statusbarstyle");
   Part<TvgSizeGrip>(status, "sizegrip", vaRight);
+  for (const char* name : {"bitmapbuttonstyle", "toolbuttonstyle"}) {
+    TvgVisualObject* bitmapButton = Style(root, name);
+    Part<TvgImage>(bitmapButton, "image", vaLeft);
+    Part<TvgText>(bitmapButton, "text", vaClient);
+  }
+  TvgVisualObject* pathButton = Style(root, "pathbuttonstyle");
+  auto* pathOwner = Part<TvgVisualObject>(pathButton, "pathowner", vaLeft);
+  Part<TvgPath>(pathOwner, "path", vaClient);
+  Part<TvgText>(pathButton, "text", vaClient);
+
   TvgVisualObject* splitter = Style(root, "splitterstyle");
   Part<TvgVisualObject>(splitter, "grip", vaCenter);
   return root;

@@ -90,6 +90,45 @@ TEST_F(TextTest, AutoTranslateTranslatesOutsideDesignModeOnly) {
   vgTranslation().Translate = nullptr;
 }
 
+// Measures 6 units per character and 13 per line, without wrapping.
+class TMeasuringCanvas : public TObjRecordingCanvas {
+ public:
+  TMeasuringCanvas() : TObjRecordingCanvas(400, 300) {}
+  void MeasureText(TvgRect& r, const TvgRect&, const WideString& text, bool wordWrap, TvgTextAlign,
+                   TvgTextAlign) override {
+    ++measured;
+    lastWrap = wordWrap;
+    r = vgRect(r.Left, r.Top, r.Left + 6.0f * static_cast<float>(text.size()), r.Top + 13);
+  }
+  int measured = 0;
+  bool lastWrap = true;
+};
+
+TEST_F(TextTest, AnAutoSizedLabelTakesTheSizeOfItsCaptionAndNeverWraps) {
+  TMeasuringCanvas canvas;
+  scene.canvas = &canvas;
+  auto* label = Add<TvgLabel>(0, 0, 10, 10);
+  EXPECT_TRUE(label->GetWordWrap());
+  label->SetText(u"Feedback");
+  label->SetAutoSize(true);
+  EXPECT_GT(canvas.measured, 0);
+  EXPECT_FALSE(canvas.lastWrap);
+  EXPECT_FALSE(label->GetWordWrap());
+  // The caption's width plus half the font size; the line's height.
+  EXPECT_FLOAT_EQ(label->GetWidth(), 48 + 5.5f);
+  EXPECT_FLOAT_EQ(label->GetHeight(), 13);
+  TvgText* text = TextOf(label);
+  EXPECT_EQ(text->GetAlign(), vaClient);
+  EXPECT_FALSE(text->GetAutoSize());
+  EXPECT_EQ(text->GetHorzTextAlign(), vgTextAlignNear);
+  label->SetText(u"Feedback amount");
+  EXPECT_FLOAT_EQ(label->GetWidth(), 90 + 5.5f);
+  label->SetWordWrap(true);  // asked for, but an auto-sized label does not wrap
+  label->ApplyStyle();
+  EXPECT_FALSE(TextOf(label)->GetWordWrap());
+  scene.canvas = nullptr;
+}
+
 // --- Buttons
 
 using ButtonTest = ControlsFixture;
@@ -369,6 +408,94 @@ TEST_F(CheckTest, ARadioButtonOutsideASceneCanBeCheckedButNotUnchecked) {
   const std::string text = ComponentToText(&lone);
   EXPECT_NE(text.find("IsChecked = True"), std::string::npos) << text;
   EXPECT_EQ(text.find("Width"), std::string::npos) << text;
+}
+
+}  // namespace
+
+namespace {
+
+using GlyphTest = ControlsFixture;
+
+TEST_F(GlyphTest, ABitmapButtonLaysItsGlyphOutByLayoutAndLeavesAnEmptyOneUnaligned) {
+  auto* button = Add<TvgBitmapButton>(0, 0, 120, 60);
+  auto* image = dynamic_cast<TvgImage*>(button->FindResource("image"));
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->GetAlign(), vaNone);  // 1 x 1: empty
+  EXPECT_EQ(image->GetPadding()->GetLeft(), 2);
+  button->SetBitmapSpacing(5);
+  button->GetBitmap()->SetSize(16, 16);
+  EXPECT_EQ(image->GetBitmap()->GetWidth(), 16);
+  EXPECT_EQ(image->GetAlign(), vaLeft);
+  EXPECT_EQ(image->GetWidth(), 32);
+  EXPECT_EQ(image->GetPadding()->GetRight(), 5);
+  EXPECT_EQ(image->GetPadding()->GetLeft(), 2);
+  button->SetBitmapLayout(vgGlyphBottom);
+  EXPECT_EQ(image->GetAlign(), vaBottom);
+  EXPECT_EQ(image->GetHeight(), 32);
+  EXPECT_EQ(image->GetPadding()->GetTop(), 5);
+  EXPECT_EQ(image->GetPadding()->GetRight(), 2);
+  button->SetBitmapSize(20);
+  button->SetBitmapLayout(vgGlyphCenter);
+  EXPECT_EQ(image->GetAlign(), vaCenter);
+  EXPECT_EQ(image->GetWidth(), 20);
+  EXPECT_EQ(image->GetHeight(), 20);
+  EXPECT_EQ(image->GetPadding()->GetLeft(), 5);
+  button->SetBitmapPadding(4);
+  EXPECT_EQ(dynamic_cast<TvgVisualObject*>(button->FindResource("text"))->GetPadding()->GetTop(), 4);
+  auto* tool = Add<TvgToolButton>(0, 80, 60, 60);
+  EXPECT_FALSE(tool->GetCanFocused());
+  EXPECT_EQ(tool->GetBitmapLayout(), vgGlyphTop);
+}
+
+TEST_F(GlyphTest, APathButtonHandsItsPathAndStrokeToThePathPart) {
+  auto* button = Add<TvgPathButton>(0, 0, 120, 60);
+  auto* owner = dynamic_cast<TvgVisualObject*>(button->FindResource("pathowner"));
+  auto* path = dynamic_cast<TvgPath*>(button->FindResource("path"));
+  ASSERT_NE(path, nullptr);
+  EXPECT_EQ(owner->GetAlign(), vaNone);  // no points yet
+  button->GetPath()->SetData("M 0,0 L 10,0 L 10,10 Z");
+  EXPECT_EQ(owner->GetAlign(), vaLeft);
+  EXPECT_EQ(owner->GetWidth(), 32);
+  EXPECT_EQ(path->GetData()->GetData(), button->GetPath()->GetData());
+  EXPECT_EQ(path->GetFill()->GetSolidColor(), 0xFFFFFFFFu);
+  button->GetPathStroke()->SetSolidColor(0xFF0000FFu);
+  button->SetPathStrokeThickness(3);
+  button->SetPathStrokeDash(vgDashDot);
+  EXPECT_EQ(path->GetStroke()->GetSolidColor(), 0xFF0000FFu);
+  EXPECT_EQ(path->GetStrokeThickness(), 3);
+  EXPECT_EQ(path->GetStrokeDash(), vgDashDot);
+  TvgPathButton plain(nullptr);
+  const std::string defaults = ComponentToText(&plain);
+  for (const char* name : {"PathStrokeThickness", "PathLayout", "PathSize", "PathPadding", "Width", "Height"})
+    EXPECT_EQ(defaults.find(name), std::string::npos) << name << "\n" << defaults;
+  std::unique_ptr<TvgObject> copy(button->Clone(nullptr));
+  auto* again = dynamic_cast<TvgPathButton*>(copy.get());
+  EXPECT_EQ(again->GetPathStrokeThickness(), 3);
+  EXPECT_EQ(again->GetPath()->GetData(), button->GetPath()->GetData());
+  EXPECT_EQ(again->GetPathStroke()->GetSolidColor(), 0xFF0000FFu);
+}
+
+TEST_F(GlyphTest, ABitmapStateButtonPaintsTheBitmapOfItsState) {
+  TObjRecordingCanvas canvas(400, 300);
+  scene.canvas = &canvas;
+  auto* button = Add<TvgBitmapStateButton>(0, 0, 64, 64);
+  button->GetBitmap()->SetSize(16, 16);
+  button->GetBitmapDown()->SetSize(8, 8);
+  button->GetBitmapHot()->SetSize(128, 64);
+  button->Paint();
+  ASSERT_EQ(canvas.bitmaps.size(), 1u);
+  EXPECT_EQ(canvas.bitmaps[0].Left, 24);  // own size, centred
+  EXPECT_EQ(canvas.bitmaps[0].Right, 40);
+  button->MouseEnter();
+  button->Paint();
+  EXPECT_EQ(canvas.bitmaps[1].Left, 0);  // larger: fitted
+  EXPECT_EQ(canvas.bitmaps[1].Right, 64);
+  EXPECT_EQ(canvas.bitmaps[1].Bottom - canvas.bitmaps[1].Top, 32);
+  button->MouseDown(mbLeft, TShiftState{ssLeft}, 5, 5);
+  button->Paint();
+  EXPECT_EQ(canvas.bitmaps[2].Right - canvas.bitmaps[2].Left, 8);
+  button->MouseUp(mbLeft, TShiftState{}, 5, 5);
+  scene.canvas = nullptr;
 }
 
 }  // namespace
