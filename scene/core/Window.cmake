@@ -4,5 +4,7 @@ target_sources(scene_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/vg_sceneengine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vg_popup.cpp)
 if(WIN32)
-  target_sources(scene_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene.cpp)
+  target_sources(scene_core PRIVATE
+    ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32/vg_popupform_win32.cpp)
 endif()

@@ -105,6 +105,3 @@ void vgCloseAllPopups();
 const std::vector<TvgPopup*>& vgOpenPopups();
 // Frees the list (unit end).
 void vgFreePopupList();
-// Handles one message of the GUI thread for PopupModal, waiting for it; answers false when the
-// application is ending. Without a pump installed the modal loop ends at once with 2.
-void vgSetPopupMessagePump(std::function<bool()> pump);

@@ -43,6 +43,10 @@ const TvgPopupFormFactory& vgPopupFormFactory();
 // The cursor in screen pixels (installed with the factory); (0, 0) without one.
 void vgSetScreenCursorSource(std::function<TvgPoint()> source);
 
+// Handles one message of the GUI thread for PopupModal, waiting for it; answers false when the
+// application is ending. Without a pump installed the modal loop ends at once with 2.
+void vgSetPopupMessagePump(std::function<bool()> pump);
+
 // What the form tells its popup (a TvgPopup passed as TObject).
 // The form is closing by itself: the popup closes and lets go of the form.
 void vgPopupFormClosing(TObject* popup);

@@ -5,6 +5,7 @@
 
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
+#include "vg_popupform_win32.h"
 #include "vg_registry.h"
 #include "vg_sceneengine.h"
 
@@ -53,6 +54,7 @@ int32_t vgLiveSceneCount() { return g_liveScenes; }
 
 TvgCustomScene::TvgCustomScene(TComponent* owner) : TCustomControl(owner) {
   static TSceneUnitEnd unitEnd;
+  vgInstallPopupForms();
   vgAddScene(this);
   SetShowHint(true);
   controlStyle_ = TControlStyle{csActionClient, csCaptureMouse, csOpaque, csDoubleClicks, csClickEvents};

@@ -2,6 +2,7 @@
 #include "SceneWindowTestObjects.h"
 
 #include "scene/core/vg_canvas.h"
+#include "scene/core/vg_popup.h"
 #include "scene/core/vg_visualobject.h"
 
 namespace {
@@ -62,3 +63,19 @@ bool ObjectHovered(TvgObject* obj) { return As(obj)->GetIsMouseOver(); }
 bool ObjectFocused(TvgObject* obj) { return As(obj)->GetIsFocused(); }
 std::string ObjectKeys(TvgObject* obj) { return As(obj)->keys; }
 void FreeObject(TvgObject* obj) { delete obj; }
+
+TvgObject* MakePopupObject(TvgObject* parent, TvgObject* target, float w, float h) {
+  auto* popup = new TvgPopup(nullptr);
+  popup->SetBounds(0, 0, w, h);
+  popup->SetPlacementTarget(target->Visual());
+  parent->AddObject(popup);
+  MakeColorObject(0, 0, w, h, 0xFF00FF00u, popup)->Visual()->SetAlign(vaClient);
+  return popup;
+}
+void SetPopupOpen(TvgObject* popup, bool open) { static_cast<TvgPopup*>(popup)->SetIsOpen(open); }
+bool PopupIsOpen(TvgObject* popup) { return static_cast<TvgPopup*>(popup)->GetIsOpen(); }
+void* PopupWindow(TvgObject* popup) {
+  IvgPopupForm* form = static_cast<TvgPopup*>(popup)->GetPopupForm();
+  return form != nullptr ? form->NativeWindow() : nullptr;
+}
+TvgPoint ObjectToScene(TvgObject* obj, float x, float y) { return obj->Visual()->LocalToAbsolute(vgPoint(x, y)); }

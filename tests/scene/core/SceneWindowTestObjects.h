@@ -24,3 +24,12 @@ bool ObjectFocused(TvgObject* obj);
 // "k<key>" for a key down, "c<char>" for a character down, "u..." for key up, joined with ",".
 std::string ObjectKeys(TvgObject* obj);
 void FreeObject(TvgObject* obj);
+
+// A popup (form mode) of size w x h placed below `target`, child of `parent`.
+TvgObject* MakePopupObject(TvgObject* parent, TvgObject* target, float w, float h);
+void SetPopupOpen(TvgObject* popup, bool open);
+bool PopupIsOpen(TvgObject* popup);
+// The popup form's window while open; nullptr otherwise.
+void* PopupWindow(TvgObject* popup);
+// Scene coordinates of a point of the object.
+TvgPoint ObjectToScene(TvgObject* obj, float x, float y);

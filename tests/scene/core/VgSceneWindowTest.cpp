@@ -121,6 +121,30 @@ TEST_F(SceneWindowTest, FreeingTheSceneUnlinksAndFreesItsRoots) {
   EXPECT_EQ(CountThreadWindows(), count - 1);
 }
 
+TEST_F(SceneWindowTest, PopupOpensInItsOwnFormBelowTheTargetAndCloses) {
+  TvgObject* popup = MakePopupObject(root, child, 50, 20);
+  SetPopupOpen(popup, true);
+  ASSERT_TRUE(PopupIsOpen(popup));
+  HWND form = static_cast<HWND>(PopupWindow(popup));
+  ASSERT_NE(form, nullptr);
+  Settle();
+  EXPECT_TRUE(IsWindowVisible(form));
+  RECT r{};
+  GetWindowRect(form, &r);
+  const TvgPoint below = ObjectToScene(child, 0, 30);  // the target's bottom-left
+  POINT expected{static_cast<LONG>(below.X), static_cast<LONG>(below.Y)};
+  ClientToScreen(scene->GetHandle(), &expected);
+  EXPECT_EQ(r.left, expected.x);
+  EXPECT_EQ(r.top, expected.y);
+  EXPECT_EQ(r.right - r.left, 50);
+  EXPECT_EQ(r.bottom - r.top, 20);
+  EXPECT_NE(GetWindowLongPtrW(form, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+  SetPopupOpen(popup, false);
+  EXPECT_FALSE(PopupIsOpen(popup));
+  Settle();
+  EXPECT_FALSE(IsWindow(form));  // released once its messages were handled
+}
+
 TEST(SceneWindowFormTest, TransparentSceneOnAFormMakesTheFormLayeredAndPaintsThroughUpdateMessages) {
   StartGdiPlus();
   TForm* form = TCustomForm::CreateNew<TForm>(nullptr);

@@ -1,0 +1,52 @@
+// TvgPopupForm: the borderless, always-on-top form a popup opens in, holding a transparent scene.
+// Installs itself as the popups' form factory (vgInstallPopupForms, run by the first scene).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "classlib/ExtCtrls.h"
+#include "classlib/Forms.h"
+#include "vg_popupform.h"
+#include "vg_scene.h"
+
+class TvgPopupForm : public TCustomForm, public IvgPopupForm {
+  KBL_DECLARE_CLASS(TvgPopupForm, TCustomForm)
+ public:
+  explicit TvgPopupForm(TComponent* owner);
+  ~TvgPopupForm() override;
+
+  // The form whose caption stays active while the popup is.
+  TCustomForm* OwnerForm = nullptr;
+  // The popup (a TvgPopup); nullptr once the form forgot it.
+  TObject* Popup = nullptr;
+  TvgScene* GetScene() const { return scene_; }
+
+  void WndProc(TMessage& message) override;
+
+  // --- IvgPopupForm
+  IvgScene* GetPopupScene() override { return scene_; }
+  void SetScreenPos(int32_t x, int32_t y) override;
+  void ShowForm() override;
+  void ReleaseForm() override;
+  int32_t GetFormModalResult() override { return GetModalResult(); }
+  void SetFormModalResult(int32_t value) override { SetModalResult(value); }
+  bool GetFormClosing() override { return closing_; }
+  void StartFollowTimer(uint32_t intervalMs, std::function<void()> tick) override;
+  void* NativeWindow() override { return GetHandle(); }
+
+ protected:
+  void CreateParams(TCreateParams& params) override;
+  void DoClose(TCloseAction& action) override;
+
+ private:
+  void FollowTick(TObject*);
+  void KeepOwnerCaption();
+  TvgScene* scene_ = nullptr;
+  TTimer* followTimer_ = nullptr;
+  std::function<void()> followTick_;
+  bool closing_ = false;
+};
+
+// Installs the popup form factory, the screen cursor and the modal message pump (once).
+void vgInstallPopupForms();
