@@ -151,9 +151,11 @@ void vgInitControlsUnit() {
   vgRegisterObjects("Windows", {TvgBackground::StaticClassInfo(), TvgSizeGrip::StaticClassInfo(),
                                 TvgCloseButton::StaticClassInfo()});
   vgRegisterObjects("Boxes", {TvgCheckBox::StaticClassInfo(), TvgPathCheckBox::StaticClassInfo(),
-                              TvgRadioButton::StaticClassInfo(), TvgGroupBox::StaticClassInfo()});
+                              TvgRadioButton::StaticClassInfo(), TvgGroupBox::StaticClassInfo(),
+                              TvgPopupBox::StaticClassInfo()});
   vgRegisterObjects("Controls",
                     {TvgPanel::StaticClassInfo(), TvgLabel::StaticClassInfo(), TvgValueLabel::StaticClassInfo(),
+                     TvgImageControl::StaticClassInfo(),
                      TvgProgressBar::StaticClassInfo(), TvgTrack::StaticClassInfo(), TvgScrollBar::StaticClassInfo(),
                      TvgSmallScrollBar::StaticClassInfo(), TvgAniIndicator::StaticClassInfo(),
                      TvgExpander::StaticClassInfo(), TvgTrackBar::StaticClassInfo(), TvgSplitter::StaticClassInfo()});
@@ -163,7 +165,8 @@ void vgInitControlsUnit() {
                                 TvgCircleButton::StaticClassInfo(), TvgSpeedButton::StaticClassInfo(),
                                 TvgBitmapButton::StaticClassInfo(), TvgPathButton::StaticClassInfo(),
                                 TvgCornerButton::StaticClassInfo(), TvgAngleButton::StaticClassInfo(),
-                                TvgBitmapStateButton::StaticClassInfo()});
+                                TvgColorButton::StaticClassInfo(), TvgBitmapStateButton::StaticClassInfo(),
+                                TvgPopupButton::StaticClassInfo()});
   vgRegisterObjects("HUD", {TvgHudPanel::StaticClassInfo(), TvgHudWindow::StaticClassInfo(),
                             TvgHudButton::StaticClassInfo(), TvgHudSpeedButton::StaticClassInfo(),
                             TvgHudAngleButton::StaticClassInfo(), TvgHudTrack::StaticClassInfo(),
@@ -172,7 +175,8 @@ void vgInitControlsUnit() {
                             TvgHudRadioButton::StaticClassInfo(), TvgHudGroupBox::StaticClassInfo(),
                             TvgHudCloseButton::StaticClassInfo(), TvgHudStatusBar::StaticClassInfo(),
                             TvgHudSizeGrip::StaticClassInfo(), TvgHudRoundButton::StaticClassInfo(),
-                            TvgHudCornerButton::StaticClassInfo(), TvgHudCircleButton::StaticClassInfo()});
+                            TvgHudCornerButton::StaticClassInfo(), TvgHudCircleButton::StaticClassInfo(),
+                            TvgHudPopupBox::StaticClassInfo()});
 }
 
 namespace {
@@ -994,6 +998,11 @@ void TvgScrollBar::Realign() {
 }
 
 TvgSmallScrollBar::TvgSmallScrollBar(TComponent* owner) : TvgScrollBar(owner) { SetHeight(8); }
+
+TvgDialogHooks& vgDialogHooks() {
+  static TvgDialogHooks hooks;
+  return hooks;
+}
 
 TvgHostedControlHooks& vgHostedControlHooks() {
   static TvgHostedControlHooks hooks;

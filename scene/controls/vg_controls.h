@@ -10,6 +10,7 @@
 #include "scene/core/vg_animation.h"
 #include "scene/core/vg_control.h"
 #include "scene/core/vg_resources.h"
+#include "scene/core/vg_widestrings.h"
 #include "scene/shapes/vg_animations.h"
 #include "scene/shapes/vg_objects.h"
 #include "vg_formhooks.h"
@@ -673,6 +674,97 @@ class TvgExpander : public TvgTextControl {
   bool inExpanderRealign_ = false;
 };
 
+// --- Buttons with menus and dialogs
+
+// Pops its PopupMenu (a TPopupMenu of the class library, not owned) up below itself.
+class TvgPopupButton : public TvgButton {
+  KBL_DECLARE_CLASS(TvgPopupButton, TvgButton)
+ public:
+  explicit TvgPopupButton(TComponent* owner) : TvgButton(owner) {}
+  ~TvgPopupButton() override;
+  void Click() override;
+  void Notification(TComponent* component, TOperation operation) override;
+  TComponent* GetPopupMenu() const { return popupMenu_; }
+  void SetPopupMenu(TComponent* value);
+
+ private:
+  TComponent* popupMenu_ = nullptr;
+};
+
+// Shows a colour in its style part "fill" and lets the user choose another.
+class TvgColorButton : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgColorButton, TvgCustomButton)
+ public:
+  explicit TvgColorButton(TComponent* owner);
+  void ApplyStyle() override;
+  void FreeStyle() override;
+  void Click() override;
+  const std::string& GetColor() const { return color_; }
+  void SetColor(const std::string& value);
+  bool GetUseStandardDialog() const { return useStandardDialog_; }
+  void SetUseStandardDialog(bool value) { useStandardDialog_ = value; }
+  TNotifyEvent OnChange;
+
+ private:
+  TvgShape* fill_ = nullptr;
+  std::string color_ = "#FF000000";
+  bool useStandardDialog_ = true;
+};
+
+// A button that picks one of its Items from a popup menu and shows it as its text.
+class TvgPopupBox : public TvgCustomButton {
+  KBL_DECLARE_CLASS(TvgPopupBox, TvgCustomButton)
+ public:
+  explicit TvgPopupBox(TComponent* owner);
+  ~TvgPopupBox() override;
+  Variant GetData() override { return Variant(GetText()); }
+  // Null: no item; a method: OnChange; a number: ItemIndex; a text: its item, else the text.
+  void SetData(const Variant& value) override;
+  void Click() override;
+  void SetText(const WideString& value) override;
+  // Fills the menu from Items and pops it up centred on the control.
+  virtual void DoPopup();
+  TvgWideStrings* GetItems() const { return items_; }
+  void SetItems(TvgWideStrings* value) { items_->Assign(value); }
+  int32_t GetItemIndex() const { return itemIndex_; }
+  void SetItemIndex(int32_t value);
+  TNotifyEvent OnChange;
+
+ private:
+  void ItemsChanged(TObject*) { Repaint(); }
+  TvgWideStringList* items_;
+  int32_t itemIndex_ = -1;
+};
+
+// A picture box: its Bitmap shows fitted in the style part "image"; a click opens a file dialog,
+// and image files or TvgImage objects can be dropped on it.
+class TvgImageControl : public TvgControl {
+  KBL_DECLARE_CLASS(TvgImageControl, TvgControl)
+ public:
+  explicit TvgImageControl(TComponent* owner);
+  ~TvgImageControl() override;
+  Variant GetData() override;
+  void SetData(const Variant& value) override;
+  void ApplyStyle() override;
+  void FreeStyle() override;
+  void Click() override;
+  void DragOver(const TvgDragObject& data, const TvgPoint& point, bool& accept) override;
+  void DragDrop(const TvgDragObject& data, const TvgPoint& point) override;
+  TvgBitmap* GetBitmap() const { return bitmap_; }
+  void SetBitmap(TvgBitmap* value) { bitmap_->Assign(value); }
+  bool GetEnableOpenDialog() const { return enableOpenDialog_; }
+  void SetEnableOpenDialog(bool value) { enableOpenDialog_ = value; }
+  // True when the codec lists the file's extension and the file exists.
+  static bool IsImageFile(const std::string& fileName);
+  TNotifyEvent OnChange;
+
+ private:
+  void BitmapChanged(TObject*);
+  TvgImage* image_ = nullptr;
+  TvgBitmap* bitmap_;
+  bool enableOpenDialog_ = true;
+};
+
 // --- Panels, bars, group box, splitter, windows
 
 class TvgSelectionItem : public TvgControl {
@@ -837,6 +929,7 @@ VG_HUD_CLASS(TvgHudPanel, TvgPanel)
 VG_HUD_CLASS(TvgHudCloseButton, TvgCloseButton)
 VG_HUD_CLASS(TvgHudSizeGrip, TvgSizeGrip)
 VG_HUD_CLASS(TvgHudStatusBar, TvgStatusBar)
+VG_HUD_CLASS(TvgHudPopupBox, TvgPopupBox)
 #undef VG_HUD_CLASS
 
 // Registers the classes of the unit for streaming and the designer (once).

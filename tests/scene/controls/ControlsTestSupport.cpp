@@ -131,6 +131,11 @@ TvgObject* MakeControlsStyle() {
   Part<TvgPath>(pathOwner, "path", vaClient);
   Part<TvgText>(pathButton, "text", vaClient);
 
+  TvgVisualObject* colorButton = Style(root, "colorbuttonstyle");
+  Part<TvgRectangle>(colorButton, "fill", vaClient);
+  TvgVisualObject* imageControl = Style(root, "imagecontrolstyle");
+  Part<TvgImage>(imageControl, "image", vaClient);
+
   TvgVisualObject* splitter = Style(root, "splitterstyle");
   Part<TvgVisualObject>(splitter, "grip", vaCenter);
   return root;
