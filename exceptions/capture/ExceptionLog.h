@@ -20,7 +20,10 @@
 // - Faults that nothing handles reach the library's unhandled-exception filter, which
 //   notifies and then answers what the filter it replaced answers; the old filter is put back
 //   at shut-down.
-// - CreateThread, ResumeThread and ExitThread imports keep the threads list in step.
+// - CreateThread, ResumeThread and ExitThread imports keep the threads list in step. Threads
+//   created through CreateThread start in the library's wrapper: an exception that leaves the
+//   thread's start routine is notified as reaching the thread's end (raise kind 2) and the
+//   thread ends with code 1 instead of taking the process down.
 // Attachment never happens under the loader lock: the module calls StartExceptionLog from its
 // first entry (or a program from main) and StopExceptionLog before it unloads.
 #pragma once

@@ -141,6 +141,10 @@ DWORD WINAPI LibraryThreadStart(void* parameter) {
   DWORD result = 1;
   try {
     result = start.Start(start.Parameter);
+  } catch (const std::exception& error) {
+    // The thread's own code let it through: it reaches the thread's end unhandled.
+    CentralNotify(&error, ThreadVars().RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, EmberLibrary().Module, 2, 0);
+    result = 1;
   } catch (...) {
     result = 1;
   }

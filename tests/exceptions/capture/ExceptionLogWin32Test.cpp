@@ -7,6 +7,10 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -317,4 +321,73 @@ TEST_F(ExceptionLogWin32Test, ASecondModuleFindsTheProgramsOptionsAndHandlersThr
             nullptr);
   stop();
   FreeLibrary(module);
+}
+
+// --- Exceptions nothing catches
+
+namespace {
+DWORD WINAPI ThrowingThread(void*) {
+  ThrowDiskFull();
+  return 0;
+}
+
+std::string ReadFileText(const std::string& fileName) {
+  std::ifstream file(fileName, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+}  // namespace
+
+TEST_F(ExceptionLogWin32Test, AThrowLeavingAThreadStartIsNotifiedAsReachingTheThreadsEnd) {
+  HANDLE thread = CreateThread(nullptr, 0, &ThrowingThread, nullptr, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  EXPECT_EQ(code, 1u);
+  ASSERT_EQ(seen_.Calls.load(), 1);
+  ASSERT_NE(seen_.Object, nullptr);
+  EXPECT_NE(seen_.ThreadID, GetCurrentThreadId());
+}
+
+// The child half runs in a second process of this program: it attaches, throws where nothing
+// catches, and its handler writes what it saw into the file the parent named.
+TEST(ExceptionLogUnhandled, AThrowNothingCatchesIsNotifiedAndEndsTheProgramWithCode1) {
+  if (const char* out = std::getenv("KBL_RAISEROAD_CHILD_OUT")) {
+    static std::string fileName = out;
+    StartExceptionLog();
+    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+      std::ofstream file(fileName, std::ios::binary);
+      file << (record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "none") << "|"
+           << (record.ExceptionThreadID == GetCurrentThreadId() ? "same thread" : "other thread");
+    };
+    ThrowDiskFull();
+    return;
+  }
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  char folder[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, folder);
+  const std::string out = std::string(folder) + "raiseroad_unhandled_" + std::to_string(GetCurrentProcessId()) + ".txt";
+  DeleteFileA(out.c_str());
+  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_OUT", out.c_str());
+  std::string command = std::string("\"") + self +
+                        "\" --gtest_catch_exceptions=0 --gtest_filter=ExceptionLogUnhandled.*";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                      &startup, &process);
+  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_OUT", nullptr);
+  ASSERT_TRUE(started);
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(code, 1u);
+  EXPECT_EQ(ReadFileText(out), "disk full|same thread");
+  DeleteFileA(out.c_str());
 }
