@@ -236,7 +236,7 @@ void TvgTimer::SetOnTimer(TNotifyEvent value) {
 void TvgTimer::Restart() {
   if (timer_) timer_->Stop();
   if (!enabled_ || interval_ == 0 || !onTimer_.Assigned()) return;
-  if (!timer_) timer_ = TimerFactory() ? TimerFactory()() : vgCreatePlatformAniTimer();
+  if (!timer_) timer_ = TimerFactory() ? TimerFactory()() : vgCreateControlTimer();
   if (!timer_) return;
   timer_->Start(interval_, [this] { onTimer_(this); });
 }
