@@ -6,11 +6,16 @@
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
 #include "vg_popupform_win32.h"
+#include "vg_object.h"
 #include "vg_registry.h"
 #include "vg_sceneengine.h"
 
 KBL_PUBLISHED(TvgCustomScene) {}
-KBL_PUBLISHED(TvgScene) {}
+KBL_PUBLISHED(TvgScene) {
+  p.Property("AnimatedCaret", &TvgScene::GetAnimatedCaret, &TvgScene::SetAnimatedCaret).Default(true);
+  p.Property("Fill", &TvgScene::GetFill, &TvgScene::SetFill);
+  p.Property("Transparency", &TvgScene::GetTransparencyProp, &TvgScene::SetTransparency).Default(false);
+}
 
 namespace {
 
@@ -50,6 +55,28 @@ uint32_t KeyShift() {
 }  // namespace
 
 int32_t vgLiveSceneCount() { return g_liveScenes; }
+
+// The scene objects' unit start (declared beside the resources, which this file cannot include).
+void vgInitSceneUnit();
+
+void vgRegisterSceneClasses() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  vgInitSceneUnit();
+  RegisterClasses({TvgScene::StaticClassInfo()});
+}
+
+namespace {
+// Streams name the scene by class: registered when the unit starts.
+const bool g_sceneClassesRegistered = (vgRegisterSceneClasses(), true);
+}  // namespace
+
+void TvgCustomScene::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  TCustomControl::GetChildren(proc, root);
+  for (TvgObject* obj : engine_->Children())
+    if (obj->GetStored()) proc(obj);
+}
 
 
 TvgCustomScene::TvgCustomScene(TComponent* owner) : TCustomControl(owner) {

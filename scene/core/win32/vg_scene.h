@@ -46,6 +46,8 @@ class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneH
   void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) override;
   void Loaded() override;
   void WndProc(TMessage& message) override;
+  // The class library's children, then the root objects whose Stored flag is set.
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override;
 
   // --- IvgScene
   void AddObject(TvgObject* obj) override { engine_->AddObject(obj); }
@@ -130,3 +132,5 @@ class TvgScene : public TvgCustomScene {
 
 // The live-scene count (scenes created and not yet freed).
 int32_t vgLiveSceneCount();
+// Registers TvgScene with the class registry (with the scene objects' classes); runs at start-up.
+void vgRegisterSceneClasses();
