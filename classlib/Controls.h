@@ -19,6 +19,7 @@
 #include "Canvas.h"
 #include "Classes.h"
 #include "Graphics.h"
+#include "InputTypes.h"
 #include "Methods.h"
 #include "TypInfo.h"
 
@@ -48,9 +49,6 @@ constexpr uint32_t CM_RELEASE = CM_BASE + 4;         // posted by TCustomForm::R
 // --- Values
 
 KBL_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom)
-KBL_ENUM(TMouseButton, mbLeft, mbRight, mbMiddle)
-KBL_ENUM(TShiftStateFlag, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble)
-using TShiftState = TEnumSet<TShiftStateFlag>;
 KBL_ENUM(TControlStyleFlag, csAcceptsControls, csCaptureMouse, csClickEvents, csOpaque, csDoubleClicks,
          csActionClient, csSetCaption)
 using TControlStyle = TEnumSet<TControlStyleFlag>;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "classlib/Classes.h"
+#include "classlib/InputTypes.h"
 #include "vg_geometry.h"
 #include "vg_object.h"
 #include "vg_types.h"
@@ -19,9 +20,6 @@ KBL_ENUM(TvgAlign, vaNone, vaTopLeft, vaTopRight, vaBottomLeft, vaBottomRight, v
          vaMostTop, vaMostBottom, vaMostLeft, vaMostRight, vaClient, vaContents, vaCenter, vaVertCenter,
          vaHorzCenter, vaHorizontal, vaVertical, vaScale, vaFit, vaFitLeft, vaFitRight)
 KBL_ENUM(TvgDragMode, vgDragManual, vgDragAutomatic)
-KBL_ENUM(TMouseButton, mbLeft, mbRight, mbMiddle)
-KBL_ENUM(TShiftStateFlag, ssShift, ssAlt, ssCtrl, ssLeft, ssRight, ssMiddle, ssDouble)
-using TShiftState = TEnumSet<TShiftStateFlag>;
 
 // What a drag carries: the dragged scene object, dropped file names or other data.
 struct TvgDragObject {
