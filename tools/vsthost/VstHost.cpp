@@ -1,6 +1,8 @@
 // The scripted host's portable half: dispatcher conveniences, host answers and the block loop.
 #include "VstHost.h"
 
+#include "plugin/vst/AudioEffect.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -26,8 +28,8 @@ VstIntPtr TVstHost::Answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, voi
     case audioMasterIOChanged: return 1;
     case audioMasterSizeWindow: return 1;
     case audioMasterGetSampleRate: return static_cast<VstIntPtr>(timeInfo.sampleRate);
-    case audioMasterGetVendorString: CopyText(static_cast<char*>(ptr), "Pellwright Test", 63); return 1;
-    case audioMasterGetProductString: CopyText(static_cast<char*>(ptr), "vsthost", 63); return 1;
+    case audioMasterGetVendorString: CopyHostText(static_cast<char*>(ptr), "Pellwright Test", 63); return 1;
+    case audioMasterGetProductString: CopyHostText(static_cast<char*>(ptr), "vsthost", 63); return 1;
     case audioMasterGetVendorVersion: return 1000;
     case audioMasterCanDo: {
       const char* text = static_cast<const char*>(ptr);
@@ -41,13 +43,6 @@ VstIntPtr TVstHost::Answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, voi
     case audioMasterEndEdit: return 1;
     default: return 0;
   }
-}
-
-void TVstHost::CopyText(char* buffer, const std::string& text, size_t maxChars) {
-  if (!buffer) return;
-  size_t n = std::min(text.size(), maxChars);
-  std::memcpy(buffer, text.data(), n);
-  buffer[n] = '\0';
 }
 
 size_t TVstHost::CountCalls(VstInt32 opcode) const {

@@ -76,8 +76,6 @@ class TVstHost {
                                         void* ptr, float opt);
   VstIntPtr Answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt);
 
-  static void CopyText(char* buffer, const std::string& text, size_t maxChars);
-
   void* module_ = nullptr;
   AEffect* effect_ = nullptr;
   VstInt32 hostVersion_;
