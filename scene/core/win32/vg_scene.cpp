@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "classlib/Filer.h"
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
 #include "vg_popupform_win32.h"
@@ -184,6 +185,24 @@ void TvgCustomScene::CreateHandle() {
     PublishLayered();
     engine_->AddUpdateRect(vgRect(0, 0, 65535, 65535));
   }
+}
+
+void TvgCustomScene::DefineProperties(TFiler& filer) {
+  TCustomControl::DefineProperties(filer);
+  TvgSceneEngine& e = *engine_;
+  filer.DefineProperty(
+      "DesignSnapGridShow",
+      [&e](TReader& r) {
+        const bool value = r.ReadBoolean();
+        if (e.GetDesignTime()) e.DesignSnapGridShow = value;
+      },
+      [&e](TWriter& w) { w.WriteBoolean(e.DesignSnapGridShow); }, true);
+  filer.DefineProperty(
+      "DesignSnapToGrid", [&e](TReader& r) { e.DesignSnapToGrid = r.ReadBoolean(); },
+      [&e](TWriter& w) { w.WriteBoolean(e.DesignSnapToGrid); }, true);
+  filer.DefineProperty(
+      "DesignSnapToLines", [&e](TReader& r) { e.DesignSnapToLines = r.ReadBoolean(); },
+      [&e](TWriter& w) { w.WriteBoolean(e.DesignSnapToLines); }, true);
 }
 
 void TvgCustomScene::Loaded() {

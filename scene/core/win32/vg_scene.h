@@ -45,6 +45,10 @@ class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneH
   // --- Class library overrides
   void SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) override;
   void Loaded() override;
+  // The design-time snap settings stream beside the published properties as Booleans
+  // ("DesignSnapGridShow", "DesignSnapToGrid", "DesignSnapToLines"); the grid display is taken
+  // from a stream only at design time.
+  void DefineProperties(TFiler& filer) override;
   void WndProc(TMessage& message) override;
   // The class library's children, then the root objects whose Stored flag is set.
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;

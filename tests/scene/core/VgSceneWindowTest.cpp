@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "SceneWindowTestObjects.h"
+#include "classlib/FormText.h"
 #include "classlib/Forms.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/core/win32/vg_gdiplus.h"
@@ -177,6 +178,21 @@ TEST(SceneWindowFormTest, EscInASceneOwnedByAModalFormCancelsIt) {
   PostMessageW(scene->GetHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
   EXPECT_EQ(form->ShowModal(), mrCancel);
   delete form;
+}
+
+TEST(SceneWindowStreamTest, SnapSettingsStreamAsBooleansAndTheGridShowsOnlyAtDesignTime) {
+  std::unique_ptr<TComponent> loaded(TextToComponent(
+      "object Panel: TvgScene\n  DesignSnapGridShow = True\n  DesignSnapToGrid = True\n"
+      "  DesignSnapToLines = False\nend",
+      nullptr));
+  auto* scene = dynamic_cast<TvgScene*>(loaded.get());
+  ASSERT_NE(scene, nullptr);
+  EXPECT_FALSE(scene->Engine().DesignSnapGridShow);
+  EXPECT_TRUE(scene->Engine().DesignSnapToGrid);
+  EXPECT_FALSE(scene->Engine().DesignSnapToLines);
+  const std::string text = ComponentToText(scene);
+  for (const char* line : {"DesignSnapGridShow = False", "DesignSnapToGrid = True", "DesignSnapToLines = False"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
 }
 
 }  // namespace
