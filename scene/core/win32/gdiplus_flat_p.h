@@ -99,6 +99,10 @@ constexpr int32_t PixelFormat32bppPARGB = 0xE200B;
   X(GdipCreateFontFamilyFromName, GpStatus, (const char16_t*, GpHandle, GpHandle*))                       \
   X(GdipGetGenericFontFamilySansSerif, GpStatus, (GpHandle*))                                             \
   X(GdipCloneFontFamily, GpStatus, (GpHandle, GpHandle*))                                                 \
+  X(GdipNewInstalledFontCollection, GpStatus, (GpHandle*))                                                \
+  X(GdipGetFontCollectionFamilyCount, GpStatus, (GpHandle, int32_t*))                                     \
+  X(GdipGetFontCollectionFamilyList, GpStatus, (GpHandle, int32_t, GpHandle*, int32_t*))                  \
+  X(GdipGetFamilyName, GpStatus, (GpHandle, char16_t*, uint16_t))                                         \
   X(GdipIsStyleAvailable, GpStatus, (GpHandle, int32_t, BOOL32*))                                         \
   X(GdipDeleteFontFamily, GpStatus, (GpHandle))                                                           \
   X(GdipNewPrivateFontCollection, GpStatus, (GpHandle*))                                                  \

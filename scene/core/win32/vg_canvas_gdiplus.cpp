@@ -811,7 +811,14 @@ void TvgCanvasGdiPlus::FontChanged(TObject*) {
     if (family->IsAvailable()) fontFamily_ = family;
     else delete family;
   }
-  if (!fontFamily_) fontFamily_ = TGPFontFamily::CloneGenericSansSerif();
+  if (!fontFamily_) {
+    auto* family = TGPFontFamily::CloneGenericSansSerif();
+    if (family->IsAvailable()) fontFamily_ = family;
+    else delete family;
+  }
+  // Some systems' GDI+ knows neither the named family nor a generic one (only the fonts that
+  // the system's font configuration lists): without a face every text would draw nothing.
+  if (!fontFamily_) fontFamily_ = TGPFontFamily::CloneInstalledSansSerif();
   ApplyTextHint();
 }
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -20,6 +21,8 @@ uintptr_t g_token = 0;
 std::string g_libraryPath;
 // The generic objects handed out by the wrapper layer; only the sans-serif family is asked for.
 GpHandle g_genericSansSerif = nullptr;
+// The installed family chosen when no generic family exists: a clone owned here.
+GpHandle g_installedSansSerif = nullptr;
 
 }  // namespace
 
@@ -89,6 +92,7 @@ struct TGdiPlusUnit {
   ~TGdiPlusUnit() {
     if (g_library) {
       g_genericSansSerif = nullptr;
+      g_installedSansSerif = nullptr;
       g_api = GdiplusApi();
     }
   }
@@ -118,6 +122,8 @@ void StopGdiPlus() {
   if (!g_library) return;
   if (g_genericSansSerif) VG_GDIP(GdipDeleteFontFamily, g_genericSansSerif);
   g_genericSansSerif = nullptr;
+  if (g_installedSansSerif) VG_GDIP(GdipDeleteFontFamily, g_installedSansSerif);
+  g_installedSansSerif = nullptr;
   if (g_api.GdiplusShutdown) g_api.GdiplusShutdown(g_token);
   Unload();
 }
@@ -240,6 +246,53 @@ TGPFontFamily* TGPFontFamily::CloneGenericSansSerif() {
   if (family->lastResult_ != Ok) family->handle_ = nullptr;
   return family;
 }
+
+namespace {
+
+std::u16string FamilyName(GpHandle family) {
+  char16_t name[33] = {};  // LF_FACESIZE characters and a terminator
+  if (VG_GDIP(GdipGetFamilyName, family, name, 0) != Ok) return {};
+  name[32] = 0;
+  return name;
+}
+
+// Picks the sans-serif face among the installed families; nullptr when there are none.
+GpHandle ChooseInstalledSansSerif() {
+  GpHandle collection = nullptr;  // GDI+'s own object: never deleted
+  int32_t count = 0;
+  if (VG_GDIP(GdipNewInstalledFontCollection, &collection) != Ok || !collection) return nullptr;
+  if (VG_GDIP(GdipGetFontCollectionFamilyCount, collection, &count) != Ok || count <= 0) return nullptr;
+  std::vector<GpHandle> families(static_cast<size_t>(count));
+  int32_t found = 0;
+  if (VG_GDIP(GdipGetFontCollectionFamilyList, collection, count, families.data(), &found) != Ok || found <= 0)
+    return nullptr;
+  families.resize(static_cast<size_t>(std::min(found, count)));
+  std::vector<std::u16string> names;
+  for (GpHandle f : families) names.push_back(FamilyName(f));
+  for (const char16_t* preferred : {u"Tahoma", u"Verdana", u"Arial", u"Liberation Sans", u"DejaVu Sans",
+                                    u"Noto Sans", u"FreeSans", u"Microsoft Sans Serif"})
+    for (size_t i = 0; i < names.size(); ++i)
+      if (names[i] == preferred) return families[i];
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i].find(u"Sans") != std::u16string::npos && names[i].find(u"Mono") == std::u16string::npos)
+      return families[i];
+  return families.front();
+}
+
+}  // namespace
+
+TGPFontFamily* TGPFontFamily::CloneInstalledSansSerif() {
+  if (!g_installedSansSerif) {
+    GpHandle chosen = ChooseInstalledSansSerif();
+    if (chosen && VG_GDIP(GdipCloneFontFamily, chosen, &g_installedSansSerif) != Ok) g_installedSansSerif = nullptr;
+  }
+  auto* family = new TGPFontFamily();
+  family->lastResult_ = VG_GDIP(GdipCloneFontFamily, g_installedSansSerif, &family->handle_);
+  if (family->lastResult_ != Ok) family->handle_ = nullptr;
+  return family;
+}
+
+std::u16string TGPFontFamily::Name() { return handle_ ? FamilyName(handle_) : std::u16string(); }
 
 TGPFont::TGPFont(TGPFontFamily* family, float emSize, int32_t style, int32_t unit) {
   lastResult_ = VG_GDIP(GdipCreateFont, family ? family->Handle() : nullptr, emSize, style, unit, &handle_);

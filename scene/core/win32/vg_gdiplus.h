@@ -89,6 +89,13 @@ class TGPFontFamily : public TGdiplusBase {
   bool IsStyleAvailable(int32_t style);
   // A copy of the generic sans-serif family (the cached one stays).
   static TGPFontFamily* CloneGenericSansSerif();
+  // A copy of a sans-serif family of the installed fonts, for systems whose GDI+ knows neither
+  // the named family nor a generic one: a well-known sans-serif face when one is installed, else
+  // the first family named "Sans" (not "Mono"), else the first installed family. Not available
+  // when no font is installed. The choice is made once per start of GDI+.
+  static TGPFontFamily* CloneInstalledSansSerif();
+  // The family's name (empty when it has none).
+  std::u16string Name();
 
  private:
   TGPFontFamily() = default;

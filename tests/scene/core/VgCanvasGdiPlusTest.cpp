@@ -493,6 +493,19 @@ TEST(VgCanvasGdiPlusText, DrawsInsideItsRectAt99Percent) {
   }
 }
 
+// Whatever the machine's GDI+ knows, the default family and an unknown one still draw text (under
+// Wine neither "Tahoma" nor the generic sans-serif family exists: an installed face stands in).
+TEST(VgCanvasGdiPlusText, DefaultAndUnknownFamiliesFallBackToAFaceThatDraws) {
+  for (const char* family : {"Tahoma", "No Such Family"}) {
+    Surface s(100, 40);
+    s.canvas->GetFont()->SetFamily(family);
+    s.Fill(0xFF000000u);
+    s.canvas->FillText(vgRect(0, 0, 100, 40), vgRect(0, 0, 100, 40), u"Text", false, 1, vgTextAlignCenter,
+                       vgTextAlignCenter);
+    EXPECT_GT(s.CountCovered(), 30) << family;
+  }
+}
+
 TEST(VgCanvasGdiPlusText, EmptyTextOrNoFillDrawsNothing) {
   Surface s(50, 20);
   s.Fill(0xFF000000u);
