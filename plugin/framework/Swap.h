@@ -9,3 +9,10 @@ inline void Swap(int32_t& a, int32_t& b) {
   a = b;
   b = t;
 }
+
+// Any thread.
+inline void Swap(float& a, float& b) {
+  const float t = a;
+  a = b;
+  b = t;
+}
