@@ -152,6 +152,8 @@ void TvgObject::AddObject(TvgObject* child) {
   }
   if (self != nullptr && vchild != nullptr) {
     if (self->tempCanvas_ != nullptr) vchild->SetTempCanvasTree(self->tempCanvas_);
+    // A style a control inserts while painting into a bitmap paints in that same pass.
+    if (self->inPaintTo_) vchild->SetInPaintToTree(true);
     vchild->SetUpdatingTree(self->updating_, 0);
     vchild->RecalcAbsolute();
     vchild->RecalcOpacity();
@@ -194,6 +196,7 @@ void TvgObject::RemoveObject(TvgObject* child) {
         return c->visual_ != nullptr && c->visual_->align_ != vaNone;
       });
       vchild->SetTempCanvasTree(nullptr);
+      vchild->SetInPaintToTree(false);
     }
   }
 }

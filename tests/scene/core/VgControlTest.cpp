@@ -84,6 +84,15 @@ TEST_F(ControlTest, AControlWithoutResourceGetsItsClassStyleAsLockedUnstoredChil
   EXPECT_EQ(vgDefaultStyle()->FindResource("probebuttonstyle")->Visual()->GetWidth(), 33);
 }
 
+TEST_F(ControlTest, AStyleAppliedWhilePaintingIntoABitmapIsPaintedInThatPass) {
+  auto* button = Add<TvgProbeButton>();
+  TvgBitmap target(300, 200);
+  TObjRecordingCanvas canvas(target);
+  form->PaintTo(&canvas, vgRect(0, 0, 300, 200));
+  ASSERT_NE(button->text, nullptr);
+  EXPECT_EQ(dynamic_cast<TPaintProbe*>(button->text)->paints, 1);
+}
+
 TEST_F(ControlTest, AClassWithoutItsOwnStyleTakesItsParentClasssStyle) {
   auto* child = Add<TvgProbeChild>();
   child->ApplyResource();
