@@ -10,7 +10,6 @@ KBL_PUBLISHED(TGraphic) {}
 KBL_PUBLISHED(TBitmap) {}
 KBL_PUBLISHED(TIcon) {}
 KBL_PUBLISHED(TMetafile) {}
-KBL_PUBLISHED(TJPEGImage) {}
 KBL_PUBLISHED(TPicture) {}
 
 // --- TGraphic
@@ -325,10 +324,6 @@ void TIcon::LoadFromStream(TStream&) { throw EInvalidGraphic("Icon image is not 
 void TIcon::SaveToStream(TStream&) { throw EInvalidGraphicOperation("Cannot save icons"); }
 void TMetafile::LoadFromStream(TStream&) { throw EInvalidGraphic("Metafile is not valid"); }
 void TMetafile::SaveToStream(TStream&) { throw EInvalidGraphicOperation("Cannot save metafiles"); }
-void TJPEGImage::LoadFromStream(TStream&) { throw EInvalidGraphic("JPEG images are not supported"); }
-void TJPEGImage::SaveToStream(TStream&) {
-  throw EInvalidGraphicOperation("JPEG images are not supported");
-}
 
 // --- TPicture
 

@@ -159,8 +159,8 @@ class TBitmap : public TGraphic {
 
 // --- Pictures the class library knows but cannot decode portably
 
-// Icons, metafiles and JPEG images: registered with the picture registry so that their
-// extensions resolve; loading them raises EInvalidGraphic.
+// Icons and metafiles: registered with the picture registry so that their extensions resolve;
+// loading them raises EInvalidGraphic. (JPEG images: Jpeg.h.)
 class TIcon : public TGraphic {
   KBL_DECLARE_CLASS(TIcon, TGraphic)
  public:
@@ -175,16 +175,6 @@ class TMetafile : public TGraphic {
   KBL_DECLARE_CLASS(TMetafile, TGraphic)
  public:
   TMetafile() = default;
-  int32_t GetWidth() const override { return 0; }
-  int32_t GetHeight() const override { return 0; }
-  void LoadFromStream(TStream& stream) override;
-  void SaveToStream(TStream& stream) override;
-};
-
-class TJPEGImage : public TGraphic {
-  KBL_DECLARE_CLASS(TJPEGImage, TGraphic)
- public:
-  TJPEGImage() = default;
   int32_t GetWidth() const override { return 0; }
   int32_t GetHeight() const override { return 0; }
   void LoadFromStream(TStream& stream) override;

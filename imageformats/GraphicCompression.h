@@ -187,9 +187,10 @@ class TLZ77Decoder : public TDecoder {
   bool initialised_ = false;
 };
 
-// JPEG strips of TIFF compression 7 through libjpeg, delivering blue-first rows. Builds without
-// libjpeg raise EGraphicCompression ("JPEG decompression is not available in this build.") from
-// DecodeInit. Warnings (truncated data) go to the warning handler.
+// JPEG strips of TIFF compression 7 through libjpeg, delivering blue-first rows (or grey bytes for
+// one-component strips). A strip libjpeg cannot decode raises EInvalidGraphic ("JPEG error #<n>:
+// <libjpeg's message>"); a strip that does not fit the TIFF's properties EGraphicCompression.
+// Warnings (damaged or truncated data) go to the warning handler.
 class TTIFFJPEGDecoder : public TDecoder {
  public:
   explicit TTIFFJPEGDecoder(TImageProperties* properties);
@@ -198,9 +199,9 @@ class TTIFFJPEGDecoder : public TDecoder {
   void DecodeInit() override;
   void DecodeEnd() override;
 
-  // True when this build decodes JPEG.
-  static bool Available();
-  // Receives the texts of JPEG warnings (caption "Warning"); none by default.
+  // Receives the texts of JPEG warnings (caption "Warning"); on Windows a message box with the
+  // exclamation icon by default, nothing elsewhere; nullptr drops them. Any thread may decode, so
+  // the handler may be called from any thread.
   using TWarningHandler = void (*)(const std::string& caption, const std::string& message);
   static void SetWarningHandler(TWarningHandler handler);
   static void Warn(const std::string& message);

@@ -14,6 +14,7 @@
 #include "GraphicStrings.h"
 #include "GraphicTIFF.h"
 #include "GraphicTarga.h"
+#include "classlib/Jpeg.h"
 
 using namespace GraphicStrings;
 

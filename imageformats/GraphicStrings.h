@@ -40,8 +40,6 @@ inline constexpr const char* gesJPEGSamplingFactors = "Improper JPEG sampling fa
 inline constexpr const char* gesJPEGBogusTableField = "Bogus JPEG tables field.";
 inline constexpr const char* gesJPEGFractionalLine = "Fractional JPEG scanline unsupported.";
 inline constexpr const char* gesJPEGError = "JPEG error #%d";
-inline constexpr const char* gesJPEGNotAvailable =
-    "JPEG decompression is not available in this build.";
 inline constexpr const char* gesWarning = "Warning";
 // Compressed data that ends before the output it announces.
 inline constexpr const char* gesCompressedDataTruncated = "Compressed image data ends unexpectedly.";

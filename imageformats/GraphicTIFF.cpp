@@ -371,7 +371,8 @@ void TTIFFGraphic::LoadTIFF(TStream& stream) {
   GetValueList(tagStripByteCounts, byteCounts);
 
   TColorManager& cm = colorManager_;
-  bool jpeg = p.Compression == icJPEG || p.Compression == icOldJPEG;
+  // The JPEG decoder delivers blue-first colour rows, or grey bytes for one sample per pixel.
+  bool jpeg = (p.Compression == icJPEG || p.Compression == icOldJPEG) && p.SamplesPerPixel != 1;
   TPixelScheme source = jpeg ? psBGR : p.ColorScheme;
   TPixelScheme target = source;
   uint8_t targetSamples = p.SamplesPerPixel;

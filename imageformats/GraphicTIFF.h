@@ -6,7 +6,7 @@
 #include "GraphicFormats.h"
 
 // Reads the first image of a TIFF file (either byte order) stored in strips: uncompressed,
-// PackBits, one-dimensional fax codes, deflate, JPEG (where the build has libjpeg) or
+// PackBits, one-dimensional fax codes, deflate, JPEG (colour, YCbCr or grey, through libjpeg) or
 // ThunderScan, with the horizontal predictor for 8-bit samples. A tiled image loads as an empty
 // picture. Writes nothing. Offsets and counts from the file are checked against the file before
 // anything is read or allocated.

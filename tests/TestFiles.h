@@ -1,6 +1,8 @@
-// Temporary folders for tests that use real files; removed with everything in them.
+// Temporary folders for tests that use real files, removed with everything in them, and files
+// that ctest steps leave in the build folder.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -26,3 +28,15 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// A file below the build folder, which ctest passes as a Unix path (Wine maps it to Z:).
+inline std::string BuildFilePath(const std::string& relative) {
+  const char* build = std::getenv("KBL_BUILD_DIR");
+  std::string path = (build ? std::string(build) : std::string(".")) + "/" + relative;
+#ifdef _WIN32
+  if (build) path = "Z:" + path;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  return path;
+}

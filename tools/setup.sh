@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine, and makes the Wine prefix.
 # Idempotent: packages already present are not asked for again, an existing prefix is kept.
+# libjpeg and minizip are built from Debian's source packages by tools/build-deps.sh, which CMake
+# runs (dpkg-dev unpacks them); libtiff-tools and libjpeg-turbo-progs make the JPEG tests' files.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
-          googletest wine wine32:i386 xvfb xauth fonts-wine zlib1g-dev libxml2-utils python3 libjpeg62-turbo-dev)
+          googletest wine wine32:i386 xvfb xauth fonts-wine zlib1g-dev libxml2-utils python3 libjpeg62-turbo-dev
+          libtiff-tools libjpeg-turbo-progs dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do

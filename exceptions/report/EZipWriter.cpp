@@ -1,11 +1,11 @@
-// The zip attachment writer over the library's own zip container and zlib's deflate.
+// The zip attachment writer over minizip's zip writer and zlib's CRC-32.
 #include "EZipWriter.h"
-
-#include <vector>
 
 #include "classlib/Streams.h"
 #include "detail/EReportPlatform_p.h"
-#include "detail/EZipArchive_p.h"
+
+#include <minizip/zip.h>
+#include <zlib.h>
 
 void GetZipFileInfo(const std::string& fileName, TZipFileInfo& info) {
   info = TZipFileInfo();
@@ -42,17 +42,14 @@ uint32_t FileSizeOf(const std::string& fileName) {
 
 TZipWriter::TZipWriter(const std::string& fileName, const std::string& password) : password_(password) {
   if (FileExists(fileName)) RemoveFile(fileName);
-  zip_ = std::make_unique<ember_report::TZipArchive>(fileName);
+  zip_ = zipOpen(fileName.c_str(), APPEND_STATUS_CREATE);
+  if (!zip_) throw EFCreateError("Cannot create file \"" + fileName + "\".");
 }
 
-TZipWriter::~TZipWriter() {
-  try {
-    zip_->Close();
-  } catch (...) {
-    // A directory that cannot be written leaves a damaged archive; the sender then attaches it
-    // as it is, which the receiving side reports.
-  }
-}
+// Every entry is closed as it is added, so closing the archive only writes its directory. A
+// directory that cannot be written leaves a damaged archive; the sender then attaches it as it
+// is, which the receiving side reports.
+TZipWriter::~TZipWriter() { zipClose(zip_, nullptr); }
 
 bool TZipWriter::AddFile(const std::string& fileName, const std::string& nameInZip) {
   try {
@@ -62,8 +59,25 @@ bool TZipWriter::AddFile(const std::string& fileName, const std::string& nameInZ
     TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
     std::string data(size, '\0');
     if (size > 0 && file.Read(data.data(), static_cast<int32_t>(size)) != static_cast<int32_t>(size)) return false;
-    zip_->AddEntry(nameInZip, data, info.DosDate, password_, 9);
-    return true;
+
+    zip_fileinfo entry{};
+    entry.tmz_date.tm_sec = info.Second;
+    entry.tmz_date.tm_min = info.Minute;
+    entry.tmz_date.tm_hour = info.Hour;
+    entry.tmz_date.tm_mday = info.Day;
+    entry.tmz_date.tm_mon = info.Month;
+    entry.tmz_date.tm_year = info.Year;
+    entry.dosDate = info.DosDate;
+    entry.internal_fa = info.InternalAttributes;
+    entry.external_fa = info.ExternalAttributes;
+    const char* password = password_.empty() ? nullptr : password_.c_str();
+    // Traditional encryption puts the CRC's high byte into the entry's header before the data.
+    uLong crc = password ? crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(size)) : 0;
+    if (zipOpenNewFileInZip3(zip_, nameInZip.c_str(), &entry, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 9, 0,
+                             -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, password, crc) != ZIP_OK)
+      return false;
+    bool written = zipWriteInFileInZip(zip_, data.data(), size) == ZIP_OK;
+    return zipCloseFileInZip(zip_) == ZIP_OK && written;
   } catch (...) {
     return false;
   }

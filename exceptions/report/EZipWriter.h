@@ -1,19 +1,12 @@
-// The zip attachment writer: packs the report's files into one archive ("BugReport.zip"),
-// deflated at level 9 and, with the zip password option, encrypted with traditional zip
-// encryption.
+// The zip attachment writer: packs the report's files into one archive ("BugReport.zip") through
+// minizip's zip writer, deflated at level 9 and, with the zip password option, encrypted with
+// traditional zip encryption.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "classlib/SysUtils.h"
-
-KBL_DECLARE_EXCEPTION(EZipError, Exception);
-
-namespace ember_report {
-class TZipArchive;
-}
 
 // The date fields of one entry: the broken-down local time and the same as a DOS date and time.
 struct TZipFileInfo {
@@ -34,15 +27,15 @@ uint32_t FileSizeOf(const std::string& fileName);
 class TZipWriter : public TObject {
  public:
   // Deletes an existing file of that name and starts a new archive; an empty password means
-  // none. Raises EFCreateError when the file cannot be created.
+  // none. Raises EFCreateError when the archive cannot be created.
   TZipWriter(const std::string& fileName, const std::string& password);
   ~TZipWriter() override;
 
-  // Adds the whole file under `nameInZip`; false (and nothing added) when the file cannot be
-  // opened or read completely, or the archive cannot be written. Never raises.
+  // Adds the whole file under `nameInZip` and closes the entry; false when the file cannot be
+  // opened or read completely (nothing added) or the archive cannot be written. Never raises.
   bool AddFile(const std::string& fileName, const std::string& nameInZip);
 
  private:
-  std::unique_ptr<ember_report::TZipArchive> zip_;
+  void* zip_ = nullptr;  // minizip's zipFile
   std::string password_;
 };

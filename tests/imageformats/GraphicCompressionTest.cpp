@@ -232,18 +232,6 @@ TEST(LZ77Decoder, InflatesAndReportsStreamEnd) {
   r.DecodeEnd();
 }
 
-TEST(TIFFJPEGDecoder, UnavailableBuildsSaySo) {
-  if (TTIFFJPEGDecoder::Available()) GTEST_SKIP() << "libjpeg present";
-  TImageProperties p;
-  TTIFFJPEGDecoder d(&p);
-  try {
-    d.DecodeInit();
-    FAIL();
-  } catch (const EGraphicCompression& e) {
-    EXPECT_EQ(e.Message(), "JPEG decompression is not available in this build.");
-  }
-}
-
 // --- Bounds: random input never reads or writes outside the buffers (checked by ASan).
 
 TEST(DecoderFuzz, RandomInputStaysInBounds) {

@@ -6,13 +6,10 @@
 #include "ReaderTestKit.h"
 #include "imageformats/GraphicCompression.h"
 
-#if __has_include(<jpeglib.h>)
 #include <cstdio>
 extern "C" {
 #include <jpeglib.h>
 }
-#define KBL_TEST_JPEG 1
-#endif
 
 using kit::ErrorOf;
 using kit::LoadAs;
@@ -238,55 +235,47 @@ TEST(TIFFReader, UnsupportedTiledAndDamagedFiles) {
 TEST(TIFFReader, JPEGStrips) {
   auto tags = Basic(16, 8, {8, 8, 8}, 7, 6, {8}, {0}, {8});
   tags.push_back({284, 3, {1}});
-#ifdef KBL_TEST_JPEG
-  if (TTIFFJPEGDecoder::Available()) {
-    // A flat colour compresses and decodes to the same colour, give or take rounding.
-    jpeg_compress_struct info{};
-    jpeg_error_mgr error{};
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* memory = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &memory, &size);
-    info.image_width = 16;
-    info.image_height = 8;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<uint8_t> line(48);
-    for (int x = 0; x < 16; ++x) {
-      line[3 * x] = 200;
-      line[3 * x + 1] = 100;
-      line[3 * x + 2] = 50;
-    }
-    for (int y = 0; y < 8; ++y) {
-      JSAMPROW row = line.data();
-      jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    Bytes strip(memory, memory + size);
-    jpeg_destroy_compress(&info);
-    free(memory);
-    tags[8].Values = {static_cast<uint32_t>(strip.size())};
-    auto tiff = LoadAs<TTIFFGraphic>(MakeTiff(false, tags, strip));
-    ASSERT_EQ(tiff->GetPixelFormat(), pf24bit);
-    TColor c = tiff->GetPixelColor(9, 5);
-    EXPECT_NEAR(c & 0xFF, 200, 2);
-    EXPECT_NEAR((c >> 8) & 0xFF, 100, 2);
-    EXPECT_NEAR((c >> 16) & 0xFF, 50, 2);
-    // A strip whose JPEG height is not the strip's rows is refused.
-    auto shorter = tags;
-    shorter[1].Values = {4};
-    shorter[7].Values = {4};
-    EXPECT_EQ(ErrorOf<TTIFFGraphic>(MakeTiff(false, shorter, strip)), "Improper JPEG strip/tile size.");
-    return;
+  // A flat colour compresses and decodes to the same colour, give or take rounding.
+  jpeg_compress_struct info{};
+  jpeg_error_mgr error{};
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  unsigned char* memory = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &memory, &size);
+  info.image_width = 16;
+  info.image_height = 8;
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 100, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> line(48);
+  for (int x = 0; x < 16; ++x) {
+    line[3 * x] = 200;
+    line[3 * x + 1] = 100;
+    line[3 * x + 2] = 50;
   }
-#endif
-  tags[8].Values = {4};
-  EXPECT_EQ(ErrorOf<TTIFFGraphic>(MakeTiff(false, tags, {0xFF, 0xD8, 0xFF, 0xD9})),
-            "JPEG decompression is not available in this build.");
+  for (int y = 0; y < 8; ++y) {
+    JSAMPROW row = line.data();
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  Bytes strip(memory, memory + size);
+  jpeg_destroy_compress(&info);
+  free(memory);
+  tags[8].Values = {static_cast<uint32_t>(strip.size())};
+  auto tiff = LoadAs<TTIFFGraphic>(MakeTiff(false, tags, strip));
+  ASSERT_EQ(tiff->GetPixelFormat(), pf24bit);
+  TColor c = tiff->GetPixelColor(9, 5);
+  EXPECT_NEAR(c & 0xFF, 200, 2);
+  EXPECT_NEAR((c >> 8) & 0xFF, 100, 2);
+  EXPECT_NEAR((c >> 16) & 0xFF, 50, 2);
+  // A strip whose JPEG height is not the strip's rows is refused.
+  auto shorter = tags;
+  shorter[1].Values = {4};
+  shorter[7].Values = {4};
+  EXPECT_EQ(ErrorOf<TTIFFGraphic>(MakeTiff(false, shorter, strip)), "Improper JPEG strip/tile size.");
 }
 
 // --- EPS

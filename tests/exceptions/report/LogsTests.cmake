@@ -3,7 +3,11 @@ kbl_add_test(exceptions_report_logs_tests SOURCES LogFileTest.cpp LogXmlTest.cpp
              DEPS exceptions_report xml)
 # Zip archives are read back by python's zipfile: at once natively, after the Wine run otherwise.
 kbl_add_test(exceptions_report_logs_zip_tests SOURCES ZipWriterTest.cpp DEPS exceptions_report)
-target_include_directories(exceptions_report_logs_zip_tests PRIVATE ${PROJECT_SOURCE_DIR}/exceptions/report)
+# The archives are minizip's: its writer is what the program's link map shows.
+target_link_options(exceptions_report_logs_zip_tests PRIVATE -Wl,-Map=${CMAKE_CURRENT_BINARY_DIR}/zip_tests.link.map)
+add_test(NAME exceptions_report_logs_zip_link_map
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/check_linkmap.sh ${CMAKE_CURRENT_BINARY_DIR}/zip_tests.link.map
+                 libminizip.a)
 
 # The PNG writer natively and under Wine; the capture of a real window under Wine and Xvfb.
 kbl_add_test(exceptions_report_logs_png_tests SOURCES PngWriterTest.cpp DEPS exceptions_report)

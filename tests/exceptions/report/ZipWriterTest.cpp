@@ -9,7 +9,6 @@
 #include "ArtifactCheck.h"
 #include "TestFiles.h"
 #include "classlib/Streams.h"
-#include "detail/EZipArchive_p.h"
 
 namespace {
 
