@@ -47,10 +47,18 @@ std::vector<TChunk> ReadListing(const std::string& file) {
   if (pipe == nullptr) return chunks;
   char buffer[4096];
   uint32_t expected = 0;
+  // The linker puts the constructor and destructor lists and the exception tables into the code
+  // section after the code: from the constructor list's symbol on, the section holds data.
+  bool tables = false;
   while (fgets(buffer, sizeof buffer, pipe) != nullptr) {
     std::string line(buffer);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.rfind("Disassembly of section", 0) == 0) expected = 0;  // sections are not contiguous
+    if (line.rfind("Disassembly of section", 0) == 0) {
+      expected = 0;  // sections are not contiguous
+      tables = false;
+    }
+    if (line.find("CTOR_LIST__>:") != std::string::npos) tables = true;
+    if (tables) continue;
     size_t colon = line.find(":\t");
     if (colon == std::string::npos || colon == 0) continue;
     size_t start = line.find_first_not_of(' ');
