@@ -66,6 +66,14 @@ class TvgScrollBox : public TvgControl {
   TvgVisualObject* GetViewport() const { return viewport_; }
   TvgFloatAnimation* GetHScrollAnimation() const { return hAni_; }
   TvgFloatAnimation* GetVScrollAnimation() const { return vAni_; }
+  // The last mouse step of a content drag ((0, 0) when the content did not move since the press).
+  TvgPoint GetLastDragStep() const { return lastStep_; }
+  // The bar values the content offset is rebuilt from at the next realign. The setters only store:
+  // lists clear them with their items and put them back after rebuilding the items.
+  float GetRememberedHScroll() const { return rememberedH_; }
+  void SetRememberedHScroll(float value) { rememberedH_ = value; }
+  float GetRememberedVScroll() const { return rememberedV_; }
+  void SetRememberedVScroll(float value) { rememberedV_ = value; }
 
   bool GetAutoHide() const { return autoHide_; }
   void SetAutoHide(bool value) { autoHide_ = value; }

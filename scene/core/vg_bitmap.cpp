@@ -63,6 +63,7 @@ TvgBitmap::TvgBitmap(int32_t width, int32_t height) {
   width_ = std::max(width, 0);
   height_ = std::max(height, 0);
   Recreate();
+  vgRegisterValueObject(this);  // images and image controls carry their bitmap in Variants
 }
 
 std::unique_ptr<TvgBitmap> TvgBitmap::CreateFromStream(TStream& stream) {
@@ -72,6 +73,7 @@ std::unique_ptr<TvgBitmap> TvgBitmap::CreateFromStream(TStream& stream) {
 }
 
 TvgBitmap::~TvgBitmap() {
+  vgUnregisterValueObject(this);
   UnlinkResource();
   FreeCanvas();
   NotifyDestroyPixels(this);

@@ -41,6 +41,9 @@ class TvgControl : public TvgVisualObject {
   // Stores the style name and applies it at once unless loading or inside BeginUpdate.
   void SetResource(const std::string& value);
   bool GetNeedStyleLookup() const { return needStyleLookup_; }
+  // Asks for a fresh style lookup at the next ApplyResource (a list styles itself this way just
+  // before its drop-down opens).
+  void SetNeedStyleLookup(bool value) { needStyleLookup_ = value; }
   // The class's own style name: the class name less its first three letters, then "style".
   static std::string StyleNameOfClass(const TClassInfo* cls);
   // Whether ApplyStyle passes Hint through the translation hook (off by default).

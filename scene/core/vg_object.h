@@ -65,6 +65,9 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   void SetResourceName(const std::string& name) { resourceName_ = name; }
   const std::string& GetBindingName() const { return bindingName_; }
   void SetBindingName(const std::string& name) { bindingName_ = name; }
+  // Free text for the object's owner (the grid keeps a cell's coordinates here); not streamed.
+  const std::string& GetTagString() const { return tagString_; }
+  void SetTagString(const std::string& text) { tagString_ = text; }
   // Depth-first child whose ResourceName equals `name` (ASCII case ignored); a styled control's
   // subtree is not searched through its parent. nullptr for "" or none.
   virtual TvgObject* FindResource(const std::string& name);
@@ -146,6 +149,7 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   bool stored_ = true;
   bool treeDestroyed_ = false;
   std::string bindingName_;
+  std::string tagString_;
   std::vector<TvgObject*> children_;
   TvgObject* parent_ = nullptr;
   IvgScene* scene_ = nullptr;

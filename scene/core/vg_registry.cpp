@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "classlib/Filer.h"
 #include "classlib/FormText.h"
@@ -16,6 +17,7 @@ namespace {
 struct Registries {
   std::vector<TComponent*> objects;  // blanked (nullptr) entries stay, so indices stay valid
   std::map<const TObject*, size_t> objectIndex;
+  std::set<const TObject*> valueObjects;  // live objects that may travel packed in Variants
   std::map<TObject*, std::vector<std::pair<const void*, std::function<void()>>>> freeNotifies;
   std::vector<TObject*> scenes;
   std::vector<std::pair<std::string, const TClassInfo*>> categories;
@@ -318,7 +320,16 @@ TObject* vgVariantToObject(const Variant& v) {
   if (static_cast<int64_t>(static_cast<intptr_t>(address)) != number) return nullptr;
   auto* obj = reinterpret_cast<TObject*>(address);
   // Only objects known to be alive: the text may be stale or made up.
-  return vgIsSceneObjectAlive(obj) ? obj : nullptr;
+  if (vgIsSceneObjectAlive(obj) || Get().valueObjects.count(obj) != 0) return obj;
+  return nullptr;
+}
+
+void vgRegisterValueObject(const TObject* obj) {
+  if (obj != nullptr) Get().valueObjects.insert(obj);
+}
+
+void vgUnregisterValueObject(const TObject* obj) {
+  if (Instance()) Get().valueObjects.erase(obj);
 }
 
 bool vgVarIsEvent(const Variant& v) {

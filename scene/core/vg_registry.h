@@ -101,8 +101,14 @@ TComponent* vgCreateObjectFromBinStream(TComponent* owner, TStream& stream);
 Variant vgObjectToVariant(TObject* obj);
 bool vgVarIsObject(const Variant& v);
 // The object a "vgobj" text names, when that text holds a whole number that is the address of
-// a live scene object; nullptr for anything else (including objects already freed).
+// a live scene object or a live value object; nullptr for anything else (including objects
+// already freed).
 TObject* vgVariantToObject(const Variant& v);
+// Value objects that controls pack into Variants (bitmaps) register themselves from their
+// constructor and unregister from their destructor, so that vgVariantToObject answers them while
+// they live and never after.
+void vgRegisterValueObject(const TObject* obj);
+void vgUnregisterValueObject(const TObject* obj);
 // True only for string Variants that start with "vgmet".
 bool vgVarIsEvent(const Variant& v);
 // A "vgmet" text: 8 hexadecimal digits of the object, then 8 of the code. Answered only when

@@ -234,4 +234,42 @@ TEST_F(ImageControlTest, TheBitmapIsFittedIntoTheImagePartAndTheDialogLoadsFiles
   EXPECT_TRUE(vgVarIsObject(control->GetData()));
 }
 
+TEST_F(DialogControlsTest, BitmapValuesTravelBetweenImagesAndImageControls) {
+  const auto bitmapOf = [](TvgVisualObject* obj) {
+    auto* control = dynamic_cast<TvgImageControl*>(obj);
+    return control != nullptr ? control->GetBitmap() : dynamic_cast<TvgImage*>(obj)->GetBitmap();
+  };
+  const auto make = [this](bool control) -> TvgVisualObject* {
+    if (control) return Add<TvgImageControl>();
+    auto* image = new TvgImage(nullptr);
+    image->SetParent(form);
+    return image;
+  };
+  for (const bool sourceIsControl : {false, true}) {
+    for (const bool targetIsControl : {false, true}) {
+      SCOPED_TRACE(std::to_string(sourceIsControl) + std::to_string(targetIsControl));
+      TvgVisualObject* source = make(sourceIsControl);
+      TvgVisualObject* target = make(targetIsControl);
+      bitmapOf(source)->SetSize(3, 2);
+      bitmapOf(source)->Clear(0xFF336699u);
+      const Variant value = source->GetData();
+      target->SetData(value);
+      EXPECT_EQ(bitmapOf(target)->GetWidth(), 3);
+      EXPECT_EQ(bitmapOf(target)->Pixel(2, 1), 0xFF336699u);
+      // A value whose bitmap is gone changes nothing.
+      delete source;
+      bitmapOf(target)->SetSize(5, 5);
+      target->SetData(value);
+      EXPECT_EQ(bitmapOf(target)->GetWidth(), 5);
+      delete target;
+    }
+  }
+  // Bound image controls follow their source.
+  auto* source = Add<TvgImageControl>();
+  auto* bound = Add<TvgImageControl>();
+  source->GetBitmap()->SetSize(6, 4);
+  bound->SetBindingSource(source);
+  EXPECT_EQ(bound->GetBitmap()->GetWidth(), 6);
+}
+
 }  // namespace

@@ -218,10 +218,17 @@ TEST_F(ScrollBoxTest, TallContentGetsAVerticalBarAndTheWheelMovesThreeSmallSteps
   EXPECT_EQ(box->GetContent()->GetPosition()->GetY(), -60);
   // The clip rect follows the scrolled viewport.
   EXPECT_EQ(box->GetContent()->GetClipRect().Top, 60);
-  // A realign keeps the position.
+  // A realign keeps the position, rebuilt from the remembered value.
+  EXPECT_EQ(box->GetRememberedVScroll(), 60);
   box->Realign();
   EXPECT_EQ(bar->GetValue(), 60);
   EXPECT_EQ(box->GetContent()->GetPosition()->GetY(), -60);
+  box->SetRememberedVScroll(20);
+  box->Realign();
+  EXPECT_EQ(bar->GetValue(), 20);
+  EXPECT_EQ(box->GetContent()->GetPosition()->GetY(), -20);
+  box->SetRememberedVScroll(60);
+  box->Realign();
   box->SetDisableMouseWheel(true);
   handled = false;
   box->MouseWheel(TShiftState{}, -120, handled);
@@ -275,6 +282,7 @@ TEST_F(ScrollBoxTest, DraggingScrollsAndAReleaseGlidesSevenLastStepsFurther) {
   box->MouseDown(mbLeft, TShiftState{ssLeft}, 10, 80);
   box->MouseMove(TShiftState{ssLeft}, 10, 60, 0, -20);
   EXPECT_EQ(box->GetVScrollBar()->GetValue(), 20);
+  EXPECT_EQ(box->GetLastDragStep(), vgPoint(0, -20));
   box->MouseMove(TShiftState{ssLeft}, 10, 50, 0, -10);
   EXPECT_EQ(box->GetVScrollBar()->GetValue(), 30);
   box->MouseUp(mbLeft, TShiftState{}, 10, 50);
@@ -286,6 +294,7 @@ TEST_F(ScrollBoxTest, DraggingScrollsAndAReleaseGlidesSevenLastStepsFurther) {
   box->MouseDown(mbLeft, TShiftState{ssLeft}, 10, 50);
   box->MouseMove(TShiftState{ssLeft}, 10, 40, 0, -10);
   box->MouseMove(TShiftState{ssLeft}, 10, 40, 0, 0);
+  EXPECT_EQ(box->GetLastDragStep(), vgPoint(0, 0));
   box->MouseUp(mbLeft, TShiftState{}, 10, 40);
   EXPECT_FALSE(box->GetVScrollAnimation()->GetRunning());
   EXPECT_FLOAT_EQ(box->GetVScrollBar()->GetValue(), 110);

@@ -93,6 +93,19 @@ TEST_F(ControlTest, AStyleAppliedWhilePaintingIntoABitmapIsPaintedInThatPass) {
   EXPECT_EQ(dynamic_cast<TPaintProbe*>(button->text)->paints, 1);
 }
 
+TEST_F(ControlTest, AskingForALookupBeforeApplyResourceClonesTheStyleAgain) {
+  auto* button = Add<TvgProbeButton>();
+  button->ApplyResource();
+  TvgObject* first = button->GetStyleObject();
+  button->ApplyResource();  // nothing asked: the style stays
+  EXPECT_EQ(button->GetStyleObject(), first);
+  button->SetNeedStyleLookup(true);
+  button->ApplyResource();
+  EXPECT_NE(button->GetStyleObject(), nullptr);
+  EXPECT_EQ(button->freed, 1);
+  EXPECT_EQ(button->applied, 2);
+}
+
 TEST_F(ControlTest, AClassWithoutItsOwnStyleTakesItsParentClasssStyle) {
   auto* child = Add<TvgProbeChild>();
   child->ApplyResource();

@@ -8,6 +8,7 @@
 
 #include "classlib/Filer.h"
 #include "classlib/FormText.h"
+#include "scene/core/vg_bitmap.h"
 #include "scene/core/vg_widestrings.h"
 
 // A stand-in for the scene object: registered while it lives, with a resource name and a
@@ -145,7 +146,7 @@ TEST_F(VgRegistry, ObjectsLoadFromTextAndStreamsOrGiveNothing) {
   EXPECT_EQ(vgCreateObjectFromBinStream(nullptr, garbage), nullptr);
 }
 
-TEST_F(VgRegistry, ObjectVariantsNameOnlyLiveSceneObjects) {
+TEST_F(VgRegistry, ObjectVariantsNameOnlyLiveSceneAndValueObjects) {
   auto* probe = new TRegistryProbe(nullptr);
   const Variant v = vgObjectToVariant(probe);
   EXPECT_TRUE(vgVarIsObject(v));
@@ -161,6 +162,12 @@ TEST_F(VgRegistry, ObjectVariantsNameOnlyLiveSceneObjects) {
   EXPECT_EQ(vgVariantToObject(vgObjectToVariant(&unregistered)), nullptr);
   delete probe;
   EXPECT_EQ(vgVariantToObject(v), nullptr);  // freed: the text is stale
+  // Bitmaps travel packed as the values of images and image controls.
+  auto* bitmap = new TvgBitmap(2, 2);
+  const Variant packed = vgObjectToVariant(bitmap);
+  EXPECT_EQ(vgVariantToObject(packed), bitmap);
+  delete bitmap;
+  EXPECT_EQ(vgVariantToObject(packed), nullptr);
 }
 
 TEST_F(VgRegistry, EventVariantsAreStringsNamingPublishedMethods) {
