@@ -88,6 +88,16 @@ using TMouseWheelEvent =
 using TKeyEvent = TMethod<void(TObject* sender, uint16_t& key, TShiftState shift)>;
 using TKeyPressEvent = TMethod<void(TObject* sender, WideChar& key)>;
 
+// --- Drag and drop between controls
+
+KBL_ENUM(TDragState, dsDragEnter, dsDragLeave, dsDragMove)
+// A drag passes over `sender` at client (x, y); set `accept` to take a drop there.
+using TDragOverEvent =
+    TMethod<void(TObject* sender, TObject* source, int32_t x, int32_t y, TDragState state, bool& accept)>;
+using TDragDropEvent = TMethod<void(TObject* sender, TObject* source, int32_t x, int32_t y)>;
+// The drag of `sender` ended on `target` (nullptr: cancelled or refused) at target client (x, y).
+using TEndDragEvent = TMethod<void(TObject* sender, TObject* target, int32_t x, int32_t y)>;
+
 // --- TControl
 
 // A component with a place in its parent's client area: bounds, alignment, visibility, colour,
@@ -170,6 +180,30 @@ class TControl : public TComponent {
   virtual void WndProc(TMessage& message);
   virtual void DefaultHandler(TMessage& message) {}
 
+  // --- Drag and drop between controls of the layer
+  // Starts dragging this control: at once when `immediate`, else once the mouse has moved
+  // `threshold` pixels with the button held (negative: the system's drag distance). Nothing while
+  // another drag runs or when the control has no window to capture the mouse with (its own or
+  // its parent's). The drag follows that window's mouse messages: releasing the button drops on
+  // the control under the mouse when it accepts; Esc, another button or a lost capture cancel.
+  void BeginDrag(bool immediate, int32_t threshold = -1);
+  // True while this control is the source of the drag in progress.
+  bool Dragging() const;
+  // Ends this control's drag: dropped on the accepting control under the mouse when `drop`,
+  // else cancelled. Nothing when it is not being dragged.
+  void EndDrag(bool drop);
+  // The drag handlers, called by the drag in progress (client coordinates). DragOver starts
+  // `accept` as whether OnDragOver is set, then raises it; DragDrop raises OnDragDrop; DoEndDrag
+  // raises OnEndDrag on the source.
+  virtual void DragOver(TObject* source, int32_t x, int32_t y, TDragState state, bool& accept);
+  virtual void DragDrop(TObject* source, int32_t x, int32_t y);
+  virtual void DoEndDrag(TObject* target, int32_t x, int32_t y);
+
+  // --- Actions
+  // Lets the control's action (if any) update it; the base does nothing. Forms call it on their
+  // action clients from UpdateActions.
+  virtual void InitiateAction() {}
+
   // --- Streaming: controls are children of their parent in form streams
   bool HasParent() const override { return true; }
   TComponent* GetParentComponent() const override;
@@ -186,6 +220,9 @@ class TControl : public TComponent {
   TMouseEvent OnMouseUp;
   TMouseMoveEvent OnMouseMove;
   TMouseWheelEvent OnMouseWheel;
+  TDragOverEvent OnDragOver;
+  TDragDropEvent OnDragDrop;
+  TEndDragEvent OnEndDrag;
 
  protected:
   // Mouse and wheel entry points; the base raises the events. x and y are client coordinates.

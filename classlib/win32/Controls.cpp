@@ -12,6 +12,7 @@
 #include "../Forms.h"
 #include "../Menus.h"
 #include "../Module.h"
+#include "DragDrop_p.h"
 #include "Windowing_p.h"
 
 // The window procedure reaches the control's private window bookkeeping through this.
@@ -123,6 +124,9 @@ KBL_PUBLISHED(TControl) {
   p.Property("OnMouseUp", &TControl::OnMouseUp, &TControl::OnMouseUp);
   p.Property("OnMouseWheel", &TControl::OnMouseWheel, &TControl::OnMouseWheel);
   p.Property("OnResize", &TControl::OnResize, &TControl::OnResize);
+  p.Property("OnDragDrop", &TControl::OnDragDrop, &TControl::OnDragDrop);
+  p.Property("OnDragOver", &TControl::OnDragOver, &TControl::OnDragOver);
+  p.Property("OnEndDrag", &TControl::OnEndDrag, &TControl::OnEndDrag);
 }
 
 TControl::TControl(TComponent* owner) : TComponent(owner), font_(new TFont) {
@@ -132,6 +136,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner), font_(new TFont) {
 
 TControl::~TControl() {
   Destroying();
+  kbl_drag::ControlGoing(this);
   if (parent_ != nullptr) parent_->RemoveControl(this);
   delete font_;
 }
@@ -744,6 +749,7 @@ bool TWinControl::HandleSetCursor(TMessage& message) {
 }
 
 void TWinControl::WndProc(TMessage& message) {
+  if (kbl_drag::FilterMessage(this, message)) return;
   switch (message.Msg) {
     case WM_ERASEBKGND:
       if (EraseBackground(reinterpret_cast<void*>(message.WParam))) message.Result = 1;

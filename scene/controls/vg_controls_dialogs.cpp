@@ -253,8 +253,15 @@ void TvgImageControl::DragOver(const TvgDragObject& data, const TvgPoint& point,
 
 void TvgImageControl::DragDrop(const TvgDragObject& data, const TvgPoint& point) {
   inherited::DragDrop(data, point);
-  if (auto* image = dynamic_cast<TvgImage*>(data.Source)) bitmap_->Assign(image->GetBitmap());
-  else if (!data.Files.empty()) bitmap_->LoadFromFile(WideToUtf8(data.Files.front()));
+  if (auto* image = dynamic_cast<TvgImage*>(data.Source)) {
+    bitmap_->Assign(image->GetBitmap());
+    return;
+  }
+  // The first dropped file that is a picture: the drop was accepted for it.
+  for (const WideString& f : data.Files) {
+    const std::string name = WideToUtf8(f);
+    if (IsImageFile(name) && bitmap_->LoadFromFile(name)) return;
+  }
 }
 
 Variant TvgImageControl::GetData() { return vgObjectToVariant(bitmap_); }

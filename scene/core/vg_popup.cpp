@@ -5,16 +5,26 @@
 #include <cmath>
 
 #include "vg_canvas.h"
+#include "vg_resources.h"
 
 KBL_PUBLISHED(TvgPopup) {
-  KBL_PROP(IsOpen);
+  KBL_PROP(IsOpen).Default(false);
   KBL_PROP(HorizontalOffset);
   KBL_PROP(VerticalOffset);
-  KBL_PROP(Placement);
-  KBL_PROP(StaysOpen);
-  KBL_PROP(DragWithParent);
+  KBL_PROP(Placement).Default(vgPlacementBottom);
+  KBL_PROP(PlacementTarget);
+  KBL_PROP(PlacementRectangle);
+  KBL_PROP(StaysOpen).Default(false);
+  KBL_PROP(Style);
+  KBL_PROP(DragWithParent).Default(false);
+  p.Property("OnClosePopup", &TvgPopup::OnClosePopup, &TvgPopup::OnClosePopup);
+  KBL_PROP(Visible).Default(false);
 }
-KBL_PUBLISHED(TvgMessagePopup) { KBL_PROP(DisableScene); }
+KBL_PUBLISHED(TvgMessagePopup) {
+  KBL_PROP(StaysOpen).Default(true);
+  KBL_PROP(DragWithParent).Default(true);
+  KBL_PROP(DisableScene).Default(true);
+}
 
 namespace {
 
@@ -99,6 +109,7 @@ TvgPopup::~TvgPopup() {
   IncludeState(csDestroying);
   ClosePopup();
   SetPlacementTarget(nullptr);
+  SetStyle(nullptr);
   delete placementRectangle_;
   placementRectangle_ = nullptr;
   std::erase(OpenList(), this);
@@ -111,6 +122,14 @@ void TvgPopup::Notification(TComponent* component, TOperation operation) {
   if (component == savedFocused_) savedFocused_ = nullptr;
   if (component == savedParent_) savedParent_ = nullptr;
   if (component == overlay_) overlay_ = nullptr;
+  if (component == style_) style_ = nullptr;
+}
+
+void TvgPopup::SetStyle(TvgResources* value) {
+  if (style_ == value) return;
+  if (style_ != nullptr) style_->RemoveFreeNotification(this);
+  style_ = value;
+  if (value != nullptr) value->FreeNotification(this);
 }
 
 void TvgPopup::SetPlacementTarget(TvgVisualObject* value) {

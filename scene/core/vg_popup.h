@@ -55,8 +55,9 @@ class TvgPopup : public TvgControl {
   int32_t OverlayMode = 0;
   // The form while open in form mode.
   IvgPopupForm* GetPopupForm() const { return popupForm_; }
+  // The style of the popup's own scene (form mode); nullptr: the style of the scene it was in.
   TvgResources* GetStyle() const { return style_; }
-  void SetStyle(TvgResources* value) { style_ = value; }
+  void SetStyle(TvgResources* value);
   TNotifyEvent OnClosePopup;
 
  protected:

@@ -7,6 +7,7 @@
 #include "vg_canvas.h"
 #include "vg_effect.h"
 #include "vg_hostpath_p.h"
+#include "vg_popup.h"
 #include "vg_widestrings.h"
 
 #include <memory>
@@ -280,4 +281,5 @@ void vgInitSceneUnit() {
   vgRegisterObjects("Resources", {TvgBrushObject::StaticClassInfo(), TvgPathObject::StaticClassInfo(),
                                   TvgBitmapObject::StaticClassInfo()});
   vgRegisterObjects("Layout", {TvgFrame::StaticClassInfo()});
+  vgRegisterObjects("Popup", {TvgPopup::StaticClassInfo(), TvgMessagePopup::StaticClassInfo()});
 }

@@ -89,6 +89,15 @@ void TvgSceneEngine::RemoveObject(TvgObject* obj) {
   children_.erase(std::find(children_.begin(), children_.end(), obj));
 }
 
+void TvgSceneEngine::MoveRoot(TvgObject* obj, int32_t index) {
+  auto it = std::find(children_.begin(), children_.end(), obj);
+  if (it == children_.end()) return;
+  children_.erase(it);
+  index = std::clamp<int32_t>(index, 0, GetCount());
+  children_.insert(children_.begin() + index, obj);
+  RealignRoot();
+}
+
 void TvgSceneEngine::RealignRoot() {
   TvgVisualObject* root = AsVisual(GetRoot());
   if (root == nullptr) return;
@@ -534,6 +543,84 @@ void TvgSceneEngine::CharMessage(WideChar ch) {
     }
   }
 }
+
+// --- Drag and drop
+
+namespace {
+
+TvgVisualObject* g_dropTarget = nullptr;
+
+void SetDropTarget(TvgVisualObject* target) {
+  if (g_dropTarget == target) return;
+  if (g_dropTarget != nullptr) vgRemoveFreeNotify(g_dropTarget, &g_dropTarget);
+  g_dropTarget = target;
+  if (target != nullptr) vgAddFreeNotify(target, &g_dropTarget, [] { g_dropTarget = nullptr; });
+}
+
+// The current target leaves the drag; none is current afterwards.
+void LeaveDropTarget() {
+  TvgVisualObject* old = g_dropTarget;
+  SetDropTarget(nullptr);
+  if (old != nullptr) old->DragLeave();
+}
+
+// The current target takes the drop only when it still accepts this data; answers whether it
+// took it.
+bool DropOnTarget(const TvgDragObject& data, const TvgPoint& p) {
+  TvgVisualObject* target = g_dropTarget;
+  if (target == nullptr) return false;
+  bool accept = false;
+  target->DragOver(data, p, accept);
+  if (!vgIsSceneObjectAlive(target)) return false;
+  SetDropTarget(nullptr);
+  if (accept) target->DragDrop(data, p);
+  else target->DragLeave();
+  return accept;
+}
+
+}  // namespace
+
+TvgVisualObject* vgCurrentDropTarget() { return g_dropTarget; }
+
+bool TvgSceneEngine::NativeDragOver(const TvgDragObject& data, const TvgPoint& p, int32_t state) {
+  TvgVisualObject* root = AsVisual(GetRoot());
+  if (root == nullptr || state == 1) {
+    LeaveDropTarget();
+    return false;
+  }
+  TvgVisualObject* t = root->FindTarget(p, data);
+  if (t != nullptr && t == data.Source) {
+    LeaveDropTarget();
+    return false;
+  }
+  bool accept = true;
+  if (g_dropTarget != nullptr) g_dropTarget->DragOver(data, p, accept);
+  if (t != g_dropTarget) {
+    LeaveDropTarget();
+    SetDropTarget(t);
+    if (t != nullptr) t->DragEnter(data, p);
+  }
+  return g_dropTarget != nullptr && accept;
+}
+
+bool TvgSceneEngine::NativeDragDrop(const TvgDragObject& data, const TvgPoint& p) { return DropOnTarget(data, p); }
+
+bool TvgSceneEngine::CanAcceptDrag() { return AsVisual(GetRoot()) != nullptr; }
+
+bool TvgSceneEngine::DragOverPoint(const TvgDragObject& data, const TvgPoint& p) {
+  TvgVisualObject* root = AsVisual(GetRoot());
+  TvgVisualObject* t = root != nullptr ? root->FindTarget(p, data) : nullptr;
+  if (t != g_dropTarget) {
+    LeaveDropTarget();
+    SetDropTarget(t);
+    if (t != nullptr) t->DragEnter(data, p);
+  }
+  return g_dropTarget != nullptr;
+}
+
+void TvgSceneEngine::DragLeaveScene() { LeaveDropTarget(); }
+
+bool TvgSceneEngine::DropAt(const TvgDragObject& data, const TvgPoint& p) { return DropOnTarget(data, p); }
 
 // --- Design mode
 

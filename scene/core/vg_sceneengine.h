@@ -17,6 +17,7 @@
 class TvgObject;
 class TvgResources;
 class TvgVisualObject;
+struct TvgDragObject;
 
 // The size-grip marker: a visual object deriving from it resizes the host form when pressed.
 class IvgSizeGrip {
@@ -25,6 +26,10 @@ class IvgSizeGrip {
 };
 // True when the object is a size grip.
 bool vgIsSizeGrip(TObject* obj);
+
+// The drop target of the drag in progress, shared by the OLE and the class-library drags of every
+// scene; nullptr when none (or when it was freed).
+TvgVisualObject* vgCurrentDropTarget();
 
 // Frees the scene unit's shared objects: the open-popup list, the animation ticker and the
 // default style. The Win32 scene window runs it when the module unloads and no scene is left.
@@ -82,6 +87,8 @@ class TvgSceneEngine : public IvgScene {
   int32_t GetCount() const { return static_cast<int32_t>(children_.size()); }
   TvgObject* GetChild(int32_t index) const;
   const std::vector<TvgObject*>& Children() const { return children_; }
+  // Moves a root to `index` in paint order (clamped); nothing for an object that is no root.
+  void MoveRoot(TvgObject* obj, int32_t index);
   // Fits the first root to the client size (over its Scale; sides swapped at +-90 / +-270).
   void RealignRoot();
   // The buffer follows the window's size, then RealignRoot.
@@ -127,6 +134,23 @@ class TvgSceneEngine : public IvgScene {
   bool HintAt(float x, float y, WideString& text, TvgRect& rect);
   bool GetDragging() const { return dragging_; }
   bool GetResizing() const { return resizing_; }
+
+  // --- Drag and drop (client points; the current drop target is shared by every scene)
+  // A drag of the class library passes over the scene (state: 0 enter, 1 leave, 2 move); answers
+  // whether the drop would be taken. Dragging an object over itself is refused.
+  bool NativeDragOver(const TvgDragObject& data, const TvgPoint& p, int32_t state);
+  // The drop: the current target takes it when it still accepts this data; then none is current.
+  // Answers whether it was taken.
+  bool NativeDragDrop(const TvgDragObject& data, const TvgPoint& p);
+  // An OLE drag may enter: the scene's first root is a visual object.
+  bool CanAcceptDrag();
+  // An OLE drag over the scene: the target under the point becomes current; answers whether
+  // there is one.
+  bool DragOverPoint(const TvgDragObject& data, const TvgPoint& p);
+  // The OLE drag left the scene: the current target hears of it and none is current.
+  void DragLeaveScene();
+  // The OLE drop, as NativeDragDrop.
+  bool DropAt(const TvgDragObject& data, const TvgPoint& p);
 
   // --- Design mode
   float SnapToGrid(float value) const;

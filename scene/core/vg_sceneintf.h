@@ -65,6 +65,10 @@ class IvgScene {
   virtual void BeginNativeDrag(TvgObject* source, TvgBitmap* image) = 0;
   virtual void SetSelected(TvgVisualObject* value) = 0;
   virtual bool GetAnimatedCaret() = 0;
+  // Text boxes and memos report entering and leaving the keyboard focus; this system's scenes
+  // do nothing with it and answer false.
+  virtual bool TextFocusEntered(TvgVisualObject* obj) { return false; }
+  virtual bool TextFocusLeft(TvgVisualObject* obj) { return false; }
 
  protected:
   virtual ~IvgScene() = default;

@@ -28,6 +28,19 @@ struct TvgDragObject {
   Variant Data;
 };
 
+// Text objects with a caret implement this, so that the scene places the input method's
+// composition window at the caret.
+class IvgImeCaret {
+ public:
+  // The caret's offset from the object's origin in local units, each term truncated: a text box
+  // answers its content rect's left plus the caret's x, and the content rect's top; a memo the
+  // caret's point in its text.
+  virtual TvgPoint GetImeCaretOffset() = 0;
+
+ protected:
+  ~IvgImeCaret() = default;
+};
+
 using TOnPaintEvent = TMethod<void(TObject* sender, TvgCanvas* canvas, const TvgRect& rect)>;
 using TvgMouseEvent = TMethod<void(TObject* sender, TMouseButton button, TShiftState shift, float x, float y)>;
 using TvgMouseMoveEvent = TMethod<void(TObject* sender, TShiftState shift, float x, float y, float dx, float dy)>;

@@ -16,7 +16,12 @@ KBL_PUBLISHED(TvgScene) {
   p.Property("AnimatedCaret", &TvgScene::GetAnimatedCaret, &TvgScene::SetAnimatedCaret).Default(true);
   p.Property("Fill", &TvgScene::GetFill, &TvgScene::SetFill);
   p.Property("Transparency", &TvgScene::GetTransparencyProp, &TvgScene::SetTransparency).Default(false);
+  p.Property("Style", &TvgScene::GetStyleProp, &TvgScene::SetStyleProp);
+  p.Property("ActiveControl", &TvgScene::GetActiveControlProp, &TvgScene::SetActiveControl);
 }
+
+// Frees what the unit keeps of an OLE drag (the drop target's file).
+void vgFreeOleDragState();
 
 namespace {
 
@@ -26,7 +31,9 @@ int32_t g_liveScenes = 0;
 // needed. It frees the shared objects only when no scene is left (a leaked scene keeps them).
 struct TSceneUnitEnd {
   ~TSceneUnitEnd() {
-    if (g_liveScenes == 0) vgFinalizeSceneUnit();
+    if (g_liveScenes != 0) return;
+    vgFinalizeSceneUnit();
+    vgFreeOleDragState();
   }
 };
 constexpr UINT_PTR kLoadedTimerId = 0x5647;
@@ -57,15 +64,13 @@ uint32_t KeyShift() {
 
 int32_t vgLiveSceneCount() { return g_liveScenes; }
 
-// The scene objects' unit start (declared beside the resources, which this file cannot include).
-void vgInitSceneUnit();
 
 void vgRegisterSceneClasses() {
   static bool done = false;
   if (done) return;
   done = true;
   vgInitSceneUnit();
-  RegisterClasses({TvgScene::StaticClassInfo()});
+  RegisterClasses({TvgCustomScene::StaticClassInfo(), TvgScene::StaticClassInfo()});
 }
 
 namespace {
@@ -89,11 +94,16 @@ TvgCustomScene::TvgCustomScene(TComponent* owner) : TCustomControl(owner) {
   engine_ = std::make_unique<TvgSceneEngine>(static_cast<IvgSceneHost*>(this), static_cast<IvgScene*>(this), this,
                                              HasState(csDesigning));
   TControl::SetBounds(GetLeft(), GetTop(), 100, 100);
+  OnDragOver = TDragOverEvent::Of<&TvgCustomScene::SceneDragOver>(this);
+  OnDragDrop = TDragDropEvent::Of<&TvgCustomScene::SceneDragDrop>(this);
   ++g_liveScenes;
 }
 
 TvgCustomScene::~TvgCustomScene() {
+  Destroying();
   --g_liveScenes;
+  // A frame showing this scene's root gives it back first.
+  if (auto* frame = dynamic_cast<TvgFrame*>(engine_->GetFrame())) frame->SetSceneObject(nullptr);
   // The roots hear of the scene while it is still whole.
   engine_->DeleteChildren();
   DestroyHandle();
@@ -102,6 +112,39 @@ TvgCustomScene::~TvgCustomScene() {
 }
 
 void TvgCustomScene::SetTransparency(bool value) { engine_->SetTransparency(value); }
+
+void TvgCustomScene::SetActiveControl(TvgControl* value) {
+  TvgVisualObject* old = engine_->GetActiveControlProp();
+  if (old == value) return;
+  if (old != nullptr) old->RemoveFreeNotification(this);
+  if (value != nullptr) value->FreeNotification(this);
+  engine_->SetActiveControl(value);
+}
+
+TvgObject* TvgCustomScene::GetFrameRoot() {
+  if (lentRoot_ != nullptr && vgIsSceneObjectAlive(lentRoot_)) return lentRoot_;
+  return engine_->GetRoot();
+}
+
+void TvgCustomScene::SetFrame(TvgVisualObject* frame) {
+  TvgVisualObject* old = engine_->GetFrame();
+  if (old == frame) return;
+  if (old != nullptr) old->RemoveFreeNotification(this);
+  if (frame != nullptr) frame->FreeNotification(this);
+  // The frame takes the first root into its own tree: the scene remembers which it lent.
+  lentRoot_ = frame != nullptr ? engine_->GetRoot() : nullptr;
+  engine_->SetFrame(frame);
+  // Painting resumes in this window once no frame shows the root.
+  if (frame == nullptr) engine_->AddUpdateRect(vgRect(0, 0, static_cast<float>(GetWidth()), static_cast<float>(GetHeight())));
+}
+
+void TvgCustomScene::ReturnRoot(TvgObject* root) {
+  if (root == nullptr) return;
+  // The first root again: the frame only borrowed it.
+  engine_->AddObject(root);
+  engine_->MoveRoot(root, 0);
+  lentRoot_ = nullptr;
+}
 
 void TvgCustomScene::Notification(TComponent* component, TOperation operation) {
   TCustomControl::Notification(component, operation);
@@ -328,6 +371,10 @@ void TvgCustomScene::WndProc(TMessage& message) {
       TCustomControl::WndProc(message);
       engine_->MouseLeave();
       return;
+    case WM_DESTROY:
+      // However the window goes (also with a foreign parent), it stops being a drop target.
+      RevokeDropTarget();
+      break;
     default:
       break;
   }

@@ -10,12 +10,13 @@
 #include <string>
 
 #include "classlib/Controls.h"
+#include "vg_resources.h"
 #include "vg_sceneengine.h"
 
 // The scene's own message, posted to itself to paint the queued rects once.
 constexpr uint32_t WM_VG_UPDATE = 0x0400 + 123;
 
-class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneHost {
+class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSource, private IvgSceneHost {
   KBL_DECLARE_CLASS(TvgCustomScene, TCustomControl)
  public:
   explicit TvgCustomScene(TComponent* owner);
@@ -34,8 +35,12 @@ class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneH
   void SetFill(TvgBrush* value) { engine_->SetFill(value); }
   bool GetTransparencyProp() const { return engine_->GetTransparencyProp(); }
   void SetTransparency(bool value);
-  TvgVisualObject* GetActiveControlProp() const { return engine_->GetActiveControlProp(); }
-  void SetActiveControl(TvgVisualObject* value) { engine_->SetActiveControl(value); }
+  // The control focused when set (and when the scene has loaded); nullptr for none.
+  TvgControl* GetActiveControlProp() const { return dynamic_cast<TvgControl*>(engine_->GetActiveControlProp()); }
+  void SetActiveControl(TvgControl* value);
+  // The scene's style source; setting it re-applies the styles.
+  TvgResources* GetStyleProp() const { return engine_->GetStyle(); }
+  void SetStyleProp(TvgResources* value) { engine_->SetStyle(value); }
   bool GetShowUpdateRects() const { return engine_->GetShowUpdateRects(); }
   void SetShowUpdateRects(bool value) { engine_->SetShowUpdateRects(value); }
   void SetAnimatedCaret(bool value) { engine_->SetAnimatedCaret(value); }
@@ -84,12 +89,31 @@ class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneH
   void SetDesignDoubleClicked(TvgVisualObject* value) override { engine_->SetDesignDoubleClicked(value); }
   TvgPoint GetMousePos() override { return engine_->GetMousePos(); }
   TvgPoint LocalToScreen(const TvgPoint& p) override { return engine_->LocalToScreen(p); }
-  void BeginNativeDrag(TvgObject* source, TvgBitmap* image) override { engine_->BeginNativeDrag(source, image); }
+  // Starts a class-library drag of the object, carried by a zero-size control of the scene; the
+  // object's DragEnd runs when it ends. The image is not kept.
+  void BeginNativeDrag(TvgObject* source, TvgBitmap* image) override;
   void SetSelected(TvgVisualObject* value) override { engine_->SetSelected(value); }
   bool GetAnimatedCaret() override { return engine_->GetAnimatedCaret(); }
 
+  // --- Drag and drop
+  // The scene's OLE drop target (an IDropTarget) while its window exists; nullptr otherwise.
+  void* GetOleDropTarget() const { return dropTarget_; }
+  // The control that carries the scene's class-library drags; nullptr before the first.
+  TCustomControl* GetNativeDragControl() const { return nativeDragControl_; }
+
+  // --- IvgFrameSource (a TvgFrame shows the first root inside another scene)
+  // The root lent to the frame while one shows it, else the first root.
+  TvgObject* GetFrameRoot() override;
+  TvgVisualObject* GetFrame() override { return engine_->GetFrame(); }
+  void SetFrame(TvgVisualObject* frame) override;
+  void ReturnRoot(TvgObject* root) override;
+  // The scene keeps no picture of its frame: nothing to free.
+  void FreeFrameBitmap() override {}
+
  protected:
   void CreateHandle() override;
+  // The window also becomes an OLE drop target.
+  void CreateWnd() override;
   // All painting goes through Draw.
   void Paint() override {}
   void MouseDown(TMouseButton button, TShiftState shift, int32_t x, int32_t y) override;
@@ -99,6 +123,12 @@ class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneH
 
  private:
   void ServePaint(TMessage& message);
+  // The class-library drag handlers (OnDragOver, OnDragDrop) and the end of a native drag.
+  void SceneDragOver(TObject* sender, TObject* source, int32_t x, int32_t y, TDragState state, bool& accept);
+  void SceneDragDrop(TObject* sender, TObject* source, int32_t x, int32_t y);
+  void NativeDragEnded(TObject* sender, TObject* target, int32_t x, int32_t y);
+  void RegisterDropTarget();
+  void RevokeDropTarget();
   void ServeUpdateMessage();
   void PublishLayered();
 
@@ -125,6 +155,10 @@ class TvgCustomScene : public TCustomControl, public IvgScene, private IvgSceneH
 
   std::unique_ptr<TvgSceneEngine> engine_;
   bool loadedTimer_ = false;
+  TCustomControl* nativeDragControl_ = nullptr;
+  void* dropTarget_ = nullptr;  // the registered IDropTarget
+  TvgObject* lentRoot_ = nullptr;  // the first root while a frame shows it
+  bool oleInitialized_ = false;
 };
 
 // The published scene that forms and the plug-in editor place.

