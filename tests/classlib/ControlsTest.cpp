@@ -229,3 +229,65 @@ TEST(Controls, CursorAndEnabledReachTheWindow) {
             TRUE);
   EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_HAND));
 }
+
+TEST(Controls, DragsFollowTheCapturedMouseOntoTheControlThatAccepts) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(300, 100);
+  std::unique_ptr<TUiPanel> from(TWinControl::CreateParented<TUiPanel>(host.handle));
+  std::unique_ptr<TUiPanel> onto(TWinControl::CreateParented<TUiPanel>(host.handle));
+  from->SetBounds(0, 0, 100, 100);
+  onto->SetBounds(150, 0, 100, 100);
+  struct Sink {
+    void Over(TObject*, TObject* s, int32_t x, int32_t, TDragState st, bool& accept) {
+      source = s;
+      states.push_back(st);
+      accept = x >= 50;  // only the right half takes drops
+    }
+    void Dropped(TObject*, TObject*, int32_t x, int32_t y) { drops.push_back({x, y}); }
+    void Ended(TObject*, TObject* t, int32_t, int32_t) { targets.push_back(t); }
+    TObject* source = nullptr;
+    std::vector<TDragState> states;
+    std::vector<std::pair<int32_t, int32_t>> drops;
+    std::vector<TObject*> targets;
+  } sink;
+  onto->OnDragOver = TDragOverEvent::Of<&Sink::Over>(&sink);
+  onto->OnDragDrop = TDragDropEvent::Of<&Sink::Dropped>(&sink);
+  from->OnEndDrag = TEndDragEvent::Of<&Sink::Ended>(&sink);
+  HWND window = from->GetHandle();
+  auto moveTo = [&](int32_t x, int32_t y) {  // a point of `onto`, sent to the capturing window
+    POINT p{x, y};
+    MapWindowPoints(onto->GetHandle(), window, &p, 1);
+    SendMessageW(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(static_cast<WORD>(p.x), static_cast<WORD>(p.y)));
+    return MAKELPARAM(static_cast<WORD>(p.x), static_cast<WORD>(p.y));
+  };
+  // With a threshold, a press released where it began is a click, not a drag.
+  from->BeginDrag(false, 1000);
+  EXPECT_TRUE(from->Dragging());
+  moveTo(60, 50);
+  EXPECT_TRUE(sink.states.empty());
+  SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  EXPECT_FALSE(from->Dragging());
+  ASSERT_EQ(sink.targets.size(), 1u);
+  EXPECT_EQ(sink.targets[0], nullptr);
+  // Entering, moving, a refused spot, then a drop where it is taken.
+  from->BeginDrag(true);
+  EXPECT_EQ(GetCapture(), window);
+  moveTo(20, 30);
+  moveTo(70, 40);
+  const LPARAM at = moveTo(80, 45);
+  EXPECT_EQ(sink.source, from.get());
+  EXPECT_EQ(sink.states, (std::vector<TDragState>{dsDragEnter, dsDragMove, dsDragMove}));
+  SendMessageW(window, WM_LBUTTONUP, 0, at);
+  EXPECT_EQ(sink.drops, (std::vector<std::pair<int32_t, int32_t>>{{80, 45}}));
+  ASSERT_EQ(sink.targets.size(), 2u);
+  EXPECT_EQ(sink.targets[1], onto.get());
+  EXPECT_NE(GetCapture(), window);
+  // Esc cancels: the target hears the drag leave and nothing is dropped.
+  from->BeginDrag(true);
+  moveTo(90, 10);
+  SendMessageW(onto->GetHandle(), WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(from->Dragging());
+  EXPECT_EQ(sink.states.back(), dsDragLeave);
+  EXPECT_EQ(sink.drops.size(), 1u);
+  EXPECT_EQ(sink.targets.back(), nullptr);
+}

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "SceneWindowTestObjects.h"
+#include "classlib/FormText.h"
 #include "classlib/Forms.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/core/vg_control.h"
@@ -72,6 +73,39 @@ TEST_F(SceneServicesTest, AFrameShowsAnotherScenesRootAndGivesItBack) {
   EXPECT_EQ(frame->GetSceneObject(), nullptr);
   EXPECT_EQ(frame->GetChildrenCount(), 0);
   delete scene;
+}
+
+TEST_F(SceneServicesTest, StyleAndActiveControlStreamWithTheForm) {
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetName("StreamForm");
+  auto* style = new TvgResources(form);
+  style->SetName("Style1");
+  auto* scene = new TvgScene(form);
+  scene->SetName("Scene1");
+  scene->SetParent(form);
+  auto* root = new TvgBackground(form);
+  root->SetName("Root1");
+  scene->AddObject(root);
+  auto* control = new TvgControl(form);
+  control->SetName("Control1");
+  root->AddObject(control);
+  scene->SetStyleProp(style);
+  scene->SetActiveControl(control);
+  const std::string text = ComponentToText(form);
+  EXPECT_NE(text.find("Style = Style1"), std::string::npos) << text;
+  EXPECT_NE(text.find("ActiveControl = Control1"), std::string::npos) << text;
+  delete form;
+
+  TForm* again = TCustomForm::CreateNew<TForm>(nullptr);
+  TextToComponent(text, again);
+  auto* readScene = dynamic_cast<TvgScene*>(again->FindComponent("Scene1"));
+  ASSERT_NE(readScene, nullptr);
+  EXPECT_EQ(readScene->GetStyleProp(), again->FindComponent("Style1"));
+  EXPECT_EQ(readScene->GetActiveControlProp(), again->FindComponent("Control1"));
+  // Freeing the control clears the scene's reference.
+  delete again->FindComponent("Control1");
+  EXPECT_EQ(readScene->GetActiveControlProp(), nullptr);
+  delete again;
 }
 
 }  // namespace
