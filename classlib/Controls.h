@@ -26,6 +26,7 @@
 struct HWND__;
 typedef HWND__* HWND;
 
+class TControl;
 class TWinControl;
 class TPopupMenu;
 
@@ -45,6 +46,7 @@ constexpr uint32_t CM_SHOWINGCHANGED = CM_BASE + 1;  // the window is to be show
 constexpr uint32_t CM_MOUSEENTER = CM_BASE + 2;      // the mouse came over the control
 constexpr uint32_t CM_MOUSELEAVE = CM_BASE + 3;      // ... and left it
 constexpr uint32_t CM_RELEASE = CM_BASE + 4;         // posted by TCustomForm::Release
+constexpr uint32_t CM_HINTSHOW = CM_BASE + 5;        // LParam: THintInfo*; a hint is about to show
 
 // --- Values
 
@@ -87,6 +89,16 @@ using TMouseWheelEvent =
 // A key handler may change the key, or set it to 0 to swallow it.
 using TKeyEvent = TMethod<void(TObject* sender, uint16_t& key, TShiftState shift)>;
 using TKeyPressEvent = TMethod<void(TObject* sender, WideChar& key)>;
+
+// What a control is asked with CM_HINTSHOW: it may change the text (empty: no hint) and the
+// rect (its client coordinates) within which the mouse may move without hiding the hint.
+struct THintInfo {
+  TControl* HintControl = nullptr;
+  TPoint CursorPos;   // the mouse, in HintControl's client coordinates
+  TRect CursorRect;   // starts as the control's client rect
+  TPoint HintPos;     // screen point of the hint window's top-left corner
+  std::string HintStr;
+};
 
 // --- Drag and drop between controls
 
@@ -346,6 +358,9 @@ class TWinControl : public TControl {
   void Invalidate() override;
   void Update() override;
   void BringToFront() override;
+  // Paints the visible child controls from `first` on (nullptr: all), and theirs, into a DC
+  // (HDC) at their places, each erased and painted with the DC in the message's WParam.
+  void PaintControls(void* dc, TControl* first);
   void SetFocus();
   bool Focused() const;
   bool CanFocus() const;

@@ -172,9 +172,35 @@ class TApplication : public TObject {
   void HandleException(TObject* sender) noexcept;
   TExceptionEvent OnException;
 
+  // --- Hints
+  // The mouse moved over `control` (screen point): a hint shown for another control, or for this
+  // one once the mouse has left its cursor rect, hides; over a control with ShowHint a hint
+  // shows after HintPause milliseconds of rest.
+  void HintMouseMessage(TControl* control, TPoint screenPoint);
+  // Shows at once the hint of the control of the layer under the screen point: the control is
+  // asked with CM_HINTSHOW and the hint shows below the point unless it answers non-zero or
+  // empties the text. Hides it again after HintHidePause milliseconds.
+  void ActivateHint(TPoint screenPoint);
+  // Hides the hint and stops a pending one.
+  void CancelHint();
+  // A control is being freed: its pending or shown hint goes.
+  void HintControlGoing(TControl* control);
+  // The text of the hint shown now; empty when none shows.
+  std::string ShownHint() const;
+  // The hint window while one shows (HWND), else nullptr.
+  HWND HintWindowHandle() const;
+  uint32_t HintPause = 500;
+  uint32_t HintHidePause = 2500;
+
  private:
   bool ProcessMessage(bool wait);
+  void HintTimerTick(TObject* sender);
   bool terminated_ = false;
+  TControl* hintControl_ = nullptr;      // the control a pending or shown hint belongs to
+  TRect hintCursorRect_;                 // its client rect the mouse may move in
+  bool hintShown_ = false;
+  class TTimer* hintTimer_ = nullptr;
+  class THintWindow* hintWindow_ = nullptr;
 };
 
 TApplication& Application();

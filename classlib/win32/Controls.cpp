@@ -137,6 +137,7 @@ TControl::TControl(TComponent* owner) : TComponent(owner), font_(new TFont) {
 TControl::~TControl() {
   Destroying();
   kbl_drag::ControlGoing(this);
+  Application().HintControlGoing(this);
   if (parent_ != nullptr) parent_->RemoveControl(this);
   delete font_;
 }
@@ -661,6 +662,24 @@ bool TWinControl::EraseBackground(void* dc) {
   return true;
 }
 
+void TWinControl::PaintControls(void* dc, TControl* first) {
+  HDC target = static_cast<HDC>(dc);
+  bool painting = first == nullptr;
+  for (TControl* c : std::vector<TControl*>(controls_)) {
+    if (c == first) painting = true;
+    if (!painting || !c->GetVisible()) continue;
+    const int saved = SaveDC(target);
+    POINT origin{};
+    GetViewportOrgEx(target, &origin);
+    SetViewportOrgEx(target, origin.x + c->GetLeft(), origin.y + c->GetTop(), nullptr);
+    IntersectClipRect(target, 0, 0, c->GetWidth(), c->GetHeight());
+    c->Perform(WM_ERASEBKGND, reinterpret_cast<uintptr_t>(target));
+    c->Perform(WM_PAINT, reinterpret_cast<uintptr_t>(target));
+    if (auto* windowed = dynamic_cast<TWinControl*>(c)) windowed->PaintControls(target, nullptr);
+    RestoreDC(target, saved);
+  }
+}
+
 void TWinControl::KeyDown(uint16_t& key, TShiftState shift) { OnKeyDown(this, key, shift); }
 void TWinControl::KeyUp(uint16_t& key, TShiftState shift) { OnKeyUp(this, key, shift); }
 void TWinControl::KeyPress(WideChar& key) { OnKeyPress(this, key); }
@@ -682,6 +701,7 @@ void TWinControl::HandleMouse(TMessage& message) {
   switch (message.Msg) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
+      Application().CancelHint();
       if (capture && handle_ != nullptr) SetCapture(handle_);
       clicked_ = controlStyle_.Contains(csClickEvents);
       if (message.Msg == WM_LBUTTONDBLCLK) {
@@ -711,6 +731,7 @@ void TWinControl::HandleMouse(TMessage& message) {
     case WM_RBUTTONUP: MouseUp(mbRight, shift, x, y); break;
     case WM_MBUTTONUP: MouseUp(mbMiddle, shift, x, y); break;
     case WM_MOUSEMOVE:
+      Application().HintMouseMessage(this, ClientToScreen(TPoint{x, y}));
       if (!mouseInside_) {
         mouseInside_ = true;
         TRACKMOUSEEVENT track{sizeof(TRACKMOUSEEVENT), TME_LEAVE, handle_, 0};
@@ -774,6 +795,7 @@ void TWinControl::WndProc(TMessage& message) {
     }
     case WM_MOUSELEAVE:
       mouseInside_ = false;
+      Application().HintControlGoing(this);
       Perform(CM_MOUSELEAVE);
       return;
     case WM_KEYDOWN: case WM_SYSKEYDOWN: case WM_KEYUP: case WM_SYSKEYUP: case WM_CHAR:
@@ -839,6 +861,22 @@ TCustomControl::~TCustomControl() {
 void TCustomControl::Paint() {}
 
 void TCustomControl::PaintHandler(TMessage& message) {
+  if (message.WParam != 0) {
+    // Painted into a DC given with the message (another window painting this one's look).
+    HDC given = reinterpret_cast<HDC>(message.WParam);
+    canvas_->GetFont()->Assign(GetFont());
+    canvas_->GetBrush()->SetColor(GetColor());
+    canvas_->SetHandle(given);
+    try {
+      Paint();
+    } catch (...) {
+      canvas_->SetHandle(nullptr);
+      throw;
+    }
+    canvas_->SetHandle(nullptr);
+    message.Result = 0;
+    return;
+  }
   PAINTSTRUCT ps{};
   HDC dc = BeginPaint(GetHandle(), &ps);
   canvas_->GetFont()->Assign(GetFont());

@@ -7,6 +7,8 @@ if(WIN32)
   target_sources(scene_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene.cpp
     ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene_dragdrop.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene_ime.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32/vg_scene_paint.cpp
     ${CMAKE_CURRENT_LIST_DIR}/win32/vg_popupform_win32.cpp)
   target_link_libraries(scene_core PUBLIC shell32 imm32)
 endif()

@@ -14,6 +14,11 @@
 #include "vg_registry.h"
 #include "vg_sceneintf.h"
 
+// windows.h maps FindResource to its A/W functions; scene objects use the name for their parts.
+#ifdef FindResource
+#undef FindResource
+#endif
+
 class TvgVisualObject;
 
 // A node of the scene tree. Children are owned: freeing an object frees its children. The tree

@@ -38,20 +38,6 @@ struct TSceneUnitEnd {
 };
 constexpr UINT_PTR kLoadedTimerId = 0x5647;
 
-using UpdateLayeredWindowProc = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
-
-// Resolved by name: the function is missing on old systems.
-UpdateLayeredWindowProc LayeredProc() {
-  static UpdateLayeredWindowProc proc = [] {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    return user32 != nullptr
-               ? reinterpret_cast<UpdateLayeredWindowProc>(
-                     reinterpret_cast<void*>(GetProcAddress(user32, "UpdateLayeredWindow")))
-               : nullptr;
-  }();
-  return proc;
-}
-
 uint32_t KeyShift() {
   TShiftState s;
   if (GetKeyState(VK_SHIFT) < 0) s.Include(ssShift);
@@ -259,21 +245,6 @@ void TvgCustomScene::Loaded() {
   }
 }
 
-void TvgCustomScene::PublishLayered() {
-  TWinControl* parent = GetParent();
-  TvgCanvas* canvas = engine_->GetCanvas();
-  UpdateLayeredWindowProc update = LayeredProc();
-  if (engine_->GetDesignTime() || parent == nullptr || !parent->HandleAllocated() || canvas == nullptr ||
-      update == nullptr)
-    return;
-  POINT dest{parent->GetLeft() + GetLeft(), parent->GetTop() + GetTop()};
-  SIZE size{GetWidth(), GetHeight()};
-  POINT src{0, 0};
-  BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  update(parent->GetHandle(), nullptr, &dest, &size, static_cast<HDC>(canvas->GetBufferDC()), &src, 0, &blend,
-         ULW_ALPHA);
-}
-
 void TvgCustomScene::ServePaint(TMessage& message) {
   HWND wnd = GetHandle();
   HRGN rgn = CreateRectRgn(0, 0, 1, 1);
@@ -371,6 +342,29 @@ void TvgCustomScene::WndProc(TMessage& message) {
       TCustomControl::WndProc(message);
       engine_->MouseLeave();
       return;
+    case WM_IME_STARTCOMPOSITION:
+      TCustomControl::WndProc(message);
+      ImeStartComposition();
+      message.Result = 1;
+      return;
+    case WM_IME_COMPOSITION:
+      if (ImeComposition(message)) return;
+      break;
+    case CM_HINTSHOW: {
+      TCustomControl::WndProc(message);
+      auto* info = reinterpret_cast<THintInfo*>(message.LParam);
+      if (info == nullptr) return;
+      WideString text;
+      TvgRect r;
+      if (engine_->HintAt(static_cast<float>(info->CursorPos.X), static_cast<float>(info->CursorPos.Y), text, r)) {
+        info->HintStr = WideToUtf8(text);
+        info->CursorRect = Rect(static_cast<int32_t>(r.Left), static_cast<int32_t>(r.Top),
+                                static_cast<int32_t>(r.Right), static_cast<int32_t>(r.Bottom));
+      } else {
+        info->HintStr.clear();
+      }
+      return;
+    }
     case WM_DESTROY:
       // However the window goes (also with a foreign parent), it stops being a drop target.
       RevokeDropTarget();

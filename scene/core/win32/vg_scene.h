@@ -129,6 +129,11 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void NativeDragEnded(TObject* sender, TObject* target, int32_t x, int32_t y);
   void RegisterDropTarget();
   void RevokeDropTarget();
+  // The input method: places the composition window; feeds a composed result in (true).
+  void ImeStartComposition();
+  bool ImeComposition(TMessage& message);
+  // Paints the parent's look under the queued rects into the buffer (transparent scenes).
+  void PaintParentLook(const std::vector<TvgRect>& rects);
   void ServeUpdateMessage();
   void PublishLayered();
 
@@ -142,7 +147,7 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) override;
   void HostPostUpdate() override;
   void HostPublishLayered() override { PublishLayered(); }
-  void HostPaintParent(const std::vector<TvgRect>& rects) override {}
+  void HostPaintParent(const std::vector<TvgRect>& rects) override { PaintParentLook(rects); }
   void HostSetMouseCapture(bool capture) override;
   void HostTakeFocus() override;
   TvgPoint HostClientToScreen(const TvgPoint& p) override;

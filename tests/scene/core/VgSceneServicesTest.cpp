@@ -10,6 +10,7 @@
 #include "SceneWindowTestObjects.h"
 #include "classlib/FormText.h"
 #include "classlib/Forms.h"
+#include "classlib/SysUtils.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/core/vg_control.h"
 #include "scene/core/vg_popup.h"
@@ -20,6 +21,21 @@
 namespace {
 
 constexpr TvgColor kRed = 0xFFFF0000u, kBlue = 0xFF0000FFu, kGreen = 0xFF00FF00u;
+
+// A custom control that fills itself with one colour.
+class TColorPanel : public TCustomControl {
+ public:
+  explicit TColorPanel(TComponent* owner, TColor color = clRed) : TCustomControl(owner), color_(color) {}
+
+ protected:
+  void Paint() override {
+    GetCanvas()->GetBrush()->SetColor(color_);
+    GetCanvas()->FillRect(ClientRect());
+  }
+
+ private:
+  TColor color_;
+};
 
 class SceneServicesTest : public ::testing::Test {
  protected:
@@ -106,6 +122,81 @@ TEST_F(SceneServicesTest, StyleAndActiveControlStreamWithTheForm) {
   delete again->FindComponent("Control1");
   EXPECT_EQ(readScene->GetActiveControlProp(), nullptr);
   delete again;
+}
+
+TEST_F(SceneServicesTest, HintsNameTheObjectUnderTheMouseAndItsArea) {
+  TvgScene* scene = MakeScene(0, 0, 200, 100);
+  TvgObject* root = MakeColorObject(0, 0, 10, 10, kBlue);
+  scene->AddObject(root);
+  TvgObject* child = MakeColorObject(20.5f, 10.7f, 40, 30, kRed, root);
+  child->Visual()->SetHint(Utf8ToWide("Child hint"));
+  child->Visual()->SetShowHint(true);
+  THintInfo info;
+  info.CursorPos = TPoint{30, 20};
+  info.HintStr = "scene";
+  scene->Perform(CM_HINTSHOW, 0, reinterpret_cast<intptr_t>(&info));
+  EXPECT_EQ(info.HintStr, "Child hint");
+  EXPECT_EQ(info.CursorRect.Left, 20);
+  EXPECT_EQ(info.CursorRect.Top, 10);
+  EXPECT_EQ(info.CursorRect.Right, 60);
+  EXPECT_EQ(info.CursorRect.Bottom, 40);
+  // Over the root, which shows no hint: none.
+  info.CursorPos = TPoint{150, 80};
+  info.HintStr = "scene";
+  scene->Perform(CM_HINTSHOW, 0, reinterpret_cast<intptr_t>(&info));
+  EXPECT_EQ(info.HintStr, "");
+  // The class library shows it in its hint window.
+  POINT over{30, 20};
+  ClientToScreen(scene->GetHandle(), &over);
+  Application().ActivateHint(TPoint{over.x, over.y});
+  EXPECT_EQ(Application().ShownHint(), "Child hint");
+  ASSERT_NE(Application().HintWindowHandle(), nullptr);
+  EXPECT_TRUE(IsWindowVisible(Application().HintWindowHandle()));
+  delete scene;
+  EXPECT_EQ(Application().HintWindowHandle(), nullptr);
+}
+
+TEST_F(SceneServicesTest, ATransparentSceneShowsItsParentAndTheSiblingsBeneath) {
+  std::unique_ptr<TColorPanel> parent(TWinControl::CreateParented<TColorPanel>(host->handle));
+  parent->SetBounds(0, 0, 200, 150);
+  auto* sibling = new TColorPanel(nullptr, clLime);
+  sibling->SetBounds(0, 0, 30, 150);
+  sibling->SetParent(parent.get());
+  auto* scene = new TvgScene(nullptr);
+  scene->SetBounds(10, 10, 100, 80);
+  scene->SetTransparency(true);
+  scene->SetParent(parent.get());
+  auto* root = new TvgVisualObject(nullptr);
+  scene->AddObject(root);
+  MakeColorObject(60, 10, 20, 20, kBlue, root);
+  parent->HandleNeeded();
+  ShowWindow(parent->GetHandle(), SW_SHOWNA);
+  Settle();
+  TWindowPixels px(scene->GetHandle());
+  EXPECT_EQ(px.At(5, 40), 0x00FF00u);   // the sibling, at parent x 15
+  EXPECT_EQ(px.At(50, 50), 0xFF0000u);  // the parent
+  EXPECT_EQ(px.At(65, 15), 0x0000FFu);  // the scene's own object
+}
+
+TEST_F(SceneServicesTest, TheLayeredImageOfATransparentSceneHoldsItsChildControls) {
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetBounds(50, 50, 240, 160);
+  auto* scene = new TvgScene(form);
+  scene->SetParent(form);
+  scene->SetBounds(0, 0, 200, 100);
+  scene->SetTransparency(true);
+  scene->AddObject(MakeColorObject(0, 0, 10, 10, 0x80FF0000u));
+  auto* panel = new TColorPanel(form, clLime);
+  panel->SetBounds(20, 20, 30, 30);
+  panel->SetParent(scene);
+  form->Show();
+  PumpUntil([&] { return scene->Engine().DrawCount() > 0; }, 2000);
+  Settle();
+  const uint32_t* bits = scene->GetCanvas()->GetBufferBits();
+  ASSERT_NE(bits, nullptr);
+  EXPECT_EQ(bits[50 * 200 + 100] >> 24, 0x80u);          // the root, half transparent
+  EXPECT_EQ(bits[25 * 200 + 25], 0x8000FF00u);           // the child control, with the root's alpha
+  delete form;
 }
 
 }  // namespace
