@@ -2,12 +2,15 @@
 #   Converts each form text file into a binary component stream when building and links it into
 #   <target> (an executable or DLL: resources in static libraries are dropped by the linker) as an
 #   RCDATA resource named after the file, upper-case, without extension ("TPLUGINGUI.txt" gives
-#   TPLUGINGUI). Windows builds only; natively it does nothing.
+#   TPLUGINGUI). A target may call it more than once (each call links its own files). Windows
+#   builds only; natively it does nothing.
 function(kbl_add_form_resources target)
   if(NOT WIN32)
     return()
   endif()
-  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_forms)
+  list(GET ARGN 0 first)
+  get_filename_component(first ${first} NAME_WE)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_forms_${first})
   set(rc ${dir}/forms.rc)
   set(content "")
   set(outputs "")
