@@ -137,17 +137,14 @@ void TPCDGraphic::LoadFromStream(TStream& stream) {
   for (int32_t r = 0; r < height; ++r) {
     size_t at = static_cast<size_t>(r) * width;
     const uint8_t* planes[3] = {y.data() + at, cb.data() + at, cr.data() + at};
-    if (p.Rotation == 0) {
+    // Rotations 0 and 2 keep the stored orientation; only the quarter turns move pixels.
+    if (!turned) {
       ConvertRow({planes[0], planes[1], planes[2]}, static_cast<size_t>(width), r);
     } else {
       cm.ConvertPixelRow(planes, 3, line.data(), width, 0xFF);
       for (int32_t x = 0; x < width; ++x) {
-        int32_t tx, ty;
-        switch (p.Rotation) {
-          case 1: tx = r; ty = width - 1 - x; break;
-          case 3: tx = height - 1 - r; ty = x; break;
-          default: tx = width - 1 - x; ty = height - 1 - r; break;  // upside down
-        }
+        int32_t tx = p.Rotation == 1 ? r : height - 1 - r;
+        int32_t ty = p.Rotation == 1 ? width - 1 - x : x;
         std::memcpy(ScanLine(ty) + 3 * tx, line.data() + 3 * x, 3);
       }
     }

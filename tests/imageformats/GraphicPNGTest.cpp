@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "ImageBuilders.h"
+#include "ReaderTestKit.h"
 
 namespace {
 
@@ -174,6 +174,23 @@ TEST(PNGReader, Failures) {
   EXPECT_NE(LoadError(compression), "");
 }
 
+TEST(PNGReader, BitDepthIsCheckedBeforeTheChunksThatScaleByIt) {
+  // Background and transparency levels are scaled by the depth: a depth PNG does not allow for
+  // the colour type fails cleanly before either chunk is read.
+  const struct {
+    uint8_t Depth, Type;
+    const char* Chunk;
+  } cases[] = {{0, 0, "bKGD"}, {0, 0, "tRNS"}, {0, 4, "bKGD"}, {0, 2, "tRNS"}, {3, 0, "bKGD"},
+               {7, 0, "tRNS"}, {16, 3, "bKGD"}, {4, 2, "bKGD"}, {40, 0, "bKGD"}, {8, 5, "bKGD"}};
+  for (const auto& c : cases) {
+    Bytes file = PngHeader(1, 1, c.Depth, c.Type);
+    Append(file, PngChunk(c.Chunk, {0, 1, 0, 2, 0, 3}));
+    Append(file, PngChunk("IDAT", Deflate({0, 1, 2, 3, 4, 5, 6, 7, 8})));
+    Append(file, PngChunk("IEND", {}));
+    EXPECT_EQ(LoadError(file), "Invalid color format in PNG file.") << int(c.Depth) << " " << int(c.Type);
+  }
+}
+
 TEST(PNGReader, ShortImageDataKeepsBackground) {
   Bytes raw{0, 1, 0, 2, 0, 3};
   Bytes packed = Deflate(raw);
@@ -190,20 +207,18 @@ TEST(PNGReader, ShortImageDataKeepsBackground) {
 }
 
 TEST(PNGReader, FuzzedFilesFailCleanly) {
+  auto make = [] { return std::make_unique<TPNGGraphic>(); };
+  // Header fields at their extremes, with valid checksums so that the chunks after the header
+  // are reached: palette, background and transparency are read with every depth and type.
+  const Bytes plte{1, 2, 3, 4, 5, 6}, level{0, 1, 0, 2, 0, 3};
+  for (uint8_t depth : {0, 1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 32, 64, 128, 255})
+    for (uint8_t type = 0; type < 8; ++type)
+      for (uint8_t interlace : {0, 1, 2})
+        for (uint32_t width : {1u, 3u, 0x7FFFFFFFu, 0xFFFFFFFFu})
+          kit::LoadQuietly(MakePng(width, 2, depth, type, Bytes(16, 1), {plte, level, level}, interlace,
+                                   {"PLTE", "bKGD", "tRNS"}),
+                           make);
   Bytes seed = MakePng(5, 4, 8, 2, Bytes(4 * 16, 7));
-  Bytes interlaced = MakePng(6, 5, 2, 0, Bytes(60, 3), {}, 1);
-  std::mt19937 random(7);
-  for (int trial = 0; trial < 3000; ++trial) {
-    Bytes file = trial % 2 ? seed : interlaced;
-    int edits = 1 + static_cast<int>(random() % 4);
-    for (int e = 0; e < edits; ++e) file[random() % file.size()] = static_cast<uint8_t>(random());
-    if (trial % 5 == 0) file.resize(random() % file.size());
-    TMemoryStream stream;
-    LoadInto(stream, file);
-    TPNGGraphic png;
-    try {
-      png.LoadFromStream(stream);
-    } catch (const Exception&) {
-    }
-  }
+  Bytes interlaced = MakePng(6, 5, 2, 0, Bytes(60, 3), {{0, 1}, {0, 2}}, 1, {"bKGD", "tRNS"});
+  kit::Fuzz({seed, interlaced}, make, 3000, 7);
 }

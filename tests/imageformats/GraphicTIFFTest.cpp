@@ -178,6 +178,23 @@ TEST(TIFFReader, FourBitPaletteFromTheColourMap) {
   EXPECT_EQ(tiff->GetPixelColor(1, 0), RGB(0, 0, 0));
 }
 
+TEST(TIFFReader, TwoBitGreyWidensToFourBits) {
+  // 257 x 129 pixels of 2 bits: rows of 65 bytes, the file exactly as large as its data.
+  const uint32_t w = 257, h = 129, row = (w * 2 + 7) / 8;
+  Bytes data(row * h);
+  auto level = [](uint32_t x, uint32_t y) { return (x + y) % 4; };
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      data[y * row + x / 4] = static_cast<uint8_t>(data[y * row + x / 4] | level(x, y) << (6 - 2 * (x % 4)));
+  auto tiff = LoadAs<TTIFFGraphic>(MakeTiff(false, Basic(w, h, {2}, 1, 1, {8}, {row * h}, {h}), data));
+  EXPECT_EQ(tiff->GetPixelFormat(), pf4bit);
+  for (uint32_t y : {0u, 1u, 128u})
+    for (uint32_t x : {0u, 1u, 2u, 3u, 255u, 256u}) {
+      uint32_t v = level(x, y) * 85;
+      EXPECT_EQ(tiff->GetPixelColor(x, y), RGB(v, v, v)) << x << "," << y;
+    }
+}
+
 TEST(TIFFReader, ModifiedHuffmanFax) {
   // Row 0: 3 white (1000), 2 black (11), 3 white (1000); row 1: 8 white (10011).
   Bytes data{0x8E, 0x00, 0x98};
