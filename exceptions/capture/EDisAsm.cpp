@@ -36,7 +36,9 @@ std::string SignedHex(int32_t value, int bytes) {
   return Hex(value < 0 ? "-$" : "+$", magnitude, bytes * 2);
 }
 
-const char* SizeKeyword(int size) {
+// `farPointer`: the operand is a far pointer (offset and selector), 6 bytes with 32-bit offsets.
+const char* SizeKeyword(int size, bool farPointer) {
+  if (farPointer && size == 6) return "fword ptr ";
   switch (size) {
     case 0: case 6: return "";
     case 2: return "word ptr ";
@@ -133,7 +135,15 @@ class TDecoder {
 
   std::string out_;
   std::string suffix_;
-  std::vector<std::pair<size_t, int>> placeholders_;  // where a size keyword may go, and its size
+  // Where a size keyword may go, the operand's size and whether it is a far pointer.
+  struct TPlaceholder {
+    size_t At;
+    int Size;
+    bool Far;
+  };
+  std::vector<TPlaceholder> placeholders_;
+  bool farOperand_ = false;  // the operand being formatted is a far pointer ("p" size letter)
+  size_t waitEnd_ = 0;        // the length up to a wait prefix of an x87 instruction
 };
 
 // --- Addressing
@@ -163,7 +173,7 @@ void TDecoder::ParseAddress() {
 void TDecoder::Memory(int size) {
   ParseAddress();
   if (stop_) return;
-  placeholders_.emplace_back(out_.size(), size);
+  placeholders_.push_back({out_.size(), size, farOperand_});
   std::string text;
   if (segment_ >= 0) {
     text += kSegments[segment_];
@@ -215,7 +225,7 @@ void TDecoder::DirectAddress(int size) {
   size_t at = pos_;
   uint32_t value = FetchValue(addressSize_);
   if (stop_) return;
-  placeholders_.emplace_back(out_.size(), size);
+  placeholders_.push_back({out_.size(), size, farOperand_});
   std::string text;
   if (segment_ >= 0) {
     text += kSegments[segment_];
@@ -255,6 +265,7 @@ int TDecoder::SizeOf(char sizeLetter) const {
     case 'o': return 16;
     case 'v': return operandSize_;
     case 'p': return operandSize_ + 2;
+    case 'r': return 2;  // a word in memory; the register form takes the operand size
     case 'a': return operandSize_ == 2 ? 4 : 8;
     case 'c': return operandSize_ == 2 ? 1 : 2;
     default: return 0;
@@ -265,11 +276,14 @@ int TDecoder::SizeOf(char sizeLetter) const {
 
 void TDecoder::Operand(char letter, char sizeLetter, char mode) {
   const int size = SizeOf(sizeLetter);
+  farOperand_ = sizeLetter == 'p';
   switch (letter) {
     case 'E': case 'M': case 'W': case 'Q':
       if (!ReadModRM()) return;
       if (Mod() != 3) {
         Memory(size);
+      } else if (sizeLetter == 'r') {
+        out_ += Register(operandSize_, RM());
       } else if (letter == 'M') {
         out_ += "???";
       } else if (letter == 'W') {
@@ -352,14 +366,16 @@ void TDecoder::Operand(char letter, char sizeLetter, char mode) {
       return;
     case 'A': {
       // Far pointer: the offset (its width follows the operand size, as the processor reads
-      // it), then a selector that is consumed but not shown.
+      // it), then the selector; shown as "selector:offset".
       size_t at = pos_;
       int offsetBytes = operandSize_ == 2 ? 2 : 4;
       uint32_t offset = FetchValue(offsetBytes);
-      FetchValue(2);
+      uint32_t selector = FetchValue(2);
       if (stop_) return;
       std::string text = Hex("$", offset, offsetBytes * 2);
       if (offsetBytes == 4) Call(disasm_.OnAddress, address_ + static_cast<uint32_t>(at), offset, text);
+      out_ += Hex("$", selector, 4);
+      out_ += ':';
       out_ += text;
       return;
     }
@@ -460,6 +476,7 @@ void TDecoder::ExpandCode(char a, char b) {
           return;
         }
         wait_ = true;
+        waitEnd_ = pos_;
       }
       NextOneByte();
       return;
@@ -472,6 +489,10 @@ void TDecoder::ExpandCode(char a, char b) {
         addressSize_ = 2;
       }
       NextOneByte();
+      return;
+    case 'a':
+      // "@aj": the jump on a zero count register names the register of the address size.
+      if (b == 'j') out_ += addressSize_ == 4 ? "jecxz   " : "jcxz    ";
       return;
     case 'e':
       // "@eax" reads "eax" with 32-bit operands and "ax" with 16-bit ones.
@@ -573,6 +594,12 @@ bool TDecoder::Run(int32_t& length, std::string& text) {
     text = DbLine(1);
     return false;
   }
+  if (undefined_ && wait_) {
+    // A wait before an x87 form without an instruction is an instruction of its own.
+    length = static_cast<int32_t>(waitEnd_);
+    text = "fwait";
+    return true;
+  }
   length = static_cast<int32_t>(pos_);
   if (undefined_) {
     text = DbLine(pos_);
@@ -582,7 +609,7 @@ bool TDecoder::Run(int32_t& length, std::string& text) {
   }
   if (keyword_) {
     for (auto it = placeholders_.rbegin(); it != placeholders_.rend(); ++it) {
-      out_.insert(it->first, SizeKeyword(it->second));
+      out_.insert(it->At, SizeKeyword(it->Size, it->Far));
     }
   }
   out_ += suffix_;

@@ -75,7 +75,7 @@ const char* const kOneByte[256] = {
     "@gc#Eb , 1", "@gc#Ev , 1", "@gc#Eb , cl", "@gc#Ev , cl", "aam     #Ib ", "aad     #Ib ", "%c ",
     "xlatb", "@ca", "@cb", "@cc", "@cd", "@ce", "@cf", "@cg", "@ch",
     // 0xE0
-    "loopne  #Jbj", "loope   #Jbj", "loop    #Jbj", "jecxz   #Jbj",
+    "loopne  #Jbj", "loope   #Jbj", "loop    #Jbj", "@aj#Jbj",
     "in      al, #Ib ", "in      @eax, #Ib ", "out     #Ib , al", "out     #Ib , @eax",
     "call    #Jvc", "jmp     #Jvj", "jmp     #Ap ", "jmp     #Jbj",
     "in      al, dx", "in      @eax, dx", "out     dx, al", "out     dx, @eax",
@@ -90,7 +90,7 @@ const char* const kOneByte[256] = {
 
 const char* const kTwoByte[256] = {
     // 0x00
-    "@gi", "@gj", "lar     #Gv , #Ew ", "lsl     #Gv , #Ew ", "%c ", "syscall", "clts", "sysret",
+    "@gi", "@gj", "lar     #Gv , #Er ", "lsl     #Gv , #Er ", "%c ", "syscall", "clts", "sysret",
     "invd", "wbinvd", "%c ", "ud2", "%c ", "@gu", "femms", "%c ",
     // 0x10
     "movups  #Vo , #Wo ", "movups  #Wo , #Vo ", "@gv", "movlps  #Mq , #Vo ",
@@ -141,7 +141,7 @@ const char* const kTwoByte[256] = {
     // 0xC0
     "xadd    #Eb , #Gb ", "xadd    #Ev , #Gv ", "cmp@ipps #Vo , #Wo ", "movnti  #Md , #Gd ",
     "pinsrw  #Pq , #Ed , #Ib ", "pextrw  #Gd , #Nq , #Ib ", "shufps  #Vo , #Wo , #Ib ", "@gm",
-    "bswap   eax", "bswap   ecx", "bswap   edx", "bswap   ebx", "bswap   esp", "bswap   ebp", "bswap   esi", "bswap   edi",
+    KBL_REG8("bswap   "),
     // 0xD0
     "%c ", KBL_MMX("psrlw   "), KBL_MMX("psrld   "), KBL_MMX("psrlq   "),
     KBL_MMX("paddq   "), KBL_MMX("pmullw  "), "%c ", "pmovmskb #Gd , #Nq ",
@@ -323,10 +323,10 @@ const TGroup kGroups[26] = {
       "push    #Ev ", "%c "},
      {nullptr, nullptr, nullptr, "%c ", nullptr, "%c ", nullptr, nullptr}},
     // i: 0x0F 0x00
-    {{"sldt    #Ew ", "str     #Ew ", "lldt    #Ew ", "ltr     #Ew ", "verr    #Ew ", "verw    #Ew ", "%c ", "%c "},
+    {{"sldt    #Er ", "str     #Er ", "lldt    #Ew ", "ltr     #Ew ", "verr    #Ew ", "verw    #Ew ", "%c ", "%c "},
      {}},
     // j: 0x0F 0x01
-    {{"sgdt    #Ms ", "sidt    #Ms ", "lgdt    #Ms ", "lidt    #Ms ", "smsw    #Ew ", "%c ", "lmsw    #Ew ",
+    {{"sgdt    #Ms ", "sidt    #Ms ", "lgdt    #Ms ", "lidt    #Ms ", "smsw    #Er ", "%c ", "lmsw    #Ew ",
       "invlpg  #Mb "},
      {"@xs", "@xs", "@xs", "@xs", nullptr, "@xs", nullptr, "@xs"}},
     // k: 0x0F 0x18

@@ -154,8 +154,50 @@ TEST(DisAsm, ReturnsAndEnterShowEveryOperand) {
   EXPECT_EQ("enter   $0010, $01", r.Text);
   EXPECT_EQ(4, r.Length);
   r = Disassemble({0x9A, 0x78, 0x56, 0x34, 0x12, 0x08, 0x00});
-  EXPECT_EQ("call    $12345678", r.Text);
+  EXPECT_EQ("call    $0008:$12345678", r.Text);
   EXPECT_EQ(7, r.Length);
+}
+
+TEST(DisAsm, OperandsFollowTheSizesInForce) {
+  const TCase cases[] = {
+      // Far transfers: the selector with the offset, far pointers in memory with their size.
+      {{0x9A, 0x5B, 0xA1, 0xFE, 0xFD, 0x35, 0xCB}, "call    $CB35:$FDFEA15B"},
+      {{0xEA, 0x5B, 0xA1, 0xFE, 0xFD, 0x35, 0xCB}, "jmp     $CB35:$FDFEA15B"},
+      {{0x66, 0x9A, 0x34, 0x12, 0x08, 0x00}, "call    $0008:$1234"},
+      {{0xFF, 0x1F}, "call    fword ptr [edi]"},
+      {{0xFF, 0x2F}, "jmp     fword ptr [edi]"},
+      {{0x66, 0xFF, 0x1F}, "call    dword ptr [edi]"},
+      {{0xFF, 0x17}, "call    dword ptr [edi]"},
+      // Register forms of the word-sized system operands take the operand size.
+      {{0x0F, 0x01, 0xE6}, "smsw    esi"},
+      {{0x66, 0x0F, 0x01, 0xE6}, "smsw    si"},
+      {{0x0F, 0x01, 0x20}, "smsw    word ptr [eax]"},
+      {{0x0F, 0x00, 0xC0}, "sldt    eax"},
+      {{0x0F, 0x00, 0xC8}, "str     eax"},
+      {{0x0F, 0x00, 0xD0}, "lldt    ax"},
+      {{0x0F, 0x02, 0xC1}, "lar     eax, ecx"},
+      {{0x66, 0x0F, 0x02, 0xC1}, "lar     ax, cx"},
+      {{0x0F, 0x03, 0xC1}, "lsl     eax, ecx"},
+      {{0x0F, 0x02, 0x01}, "lar     eax, [ecx]"},
+      {{0x66, 0x0F, 0xC8}, "bswap   ax"},
+      {{0x0F, 0xCF}, "bswap   edi"},
+      // The jump on a zero count register names the register of the address size.
+      {{0x67, 0xE3, 0x05}, "jcxz    +$05"},
+      {{0xE3, 0x05}, "jecxz   +$05"},
+      // A wait before an x87 form without an instruction stays an instruction of its own.
+      {{0x9B}, "fwait"},
+  };
+  for (const TCase& c : cases) {
+    TResult r = Disassemble(c.Bytes);
+    EXPECT_TRUE(r.Ok) << c.Text;
+    EXPECT_EQ(c.Text, r.Text);
+    EXPECT_EQ(static_cast<int32_t>(c.Bytes.size()), r.Length) << c.Text;
+  }
+  TResult r = Disassemble({0x9B, 0xD9, 0xD1, 0x90});
+  EXPECT_EQ("fwait", r.Text);
+  EXPECT_EQ(1, r.Length);
+  r = Disassemble({0xD9, 0xD1});
+  EXPECT_EQ("DB      $D9, $D1  //", r.Text);
 }
 
 TEST(DisAsm, FloatingPoint) {
