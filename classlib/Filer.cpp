@@ -393,6 +393,13 @@ void TReader::ReadPrefix(uint8_t& flags, int32_t& childPos) {
   if (flags & ffChildPos) childPos = ReadInteger();
 }
 
+void TReader::ReadComponentHeader(uint8_t& flags, int32_t& childPos, std::string& className, std::string& name) {
+  ReadPrefix(flags, childPos);
+  className = ReadStr();
+  if (className.empty()) FormatError("Class name expected");
+  name = ReadStr();
+}
+
 const TClassInfo* TReader::FindComponentClass(const std::string& className) {
   const TClassInfo* cls = nullptr;
   OnFindComponentClass(this, className, cls);
@@ -429,9 +436,8 @@ TComponent* TReader::ReadRootComponent(TComponent* root) {
   ReadSignature();
   uint8_t flags = 0;
   int32_t childPos = 0;
-  ReadPrefix(flags, childPos);
-  std::string className = ReadStr();
-  std::string name = ReadStr();
+  std::string className, name;
+  ReadComponentHeader(flags, childPos, className, name);
   bool created = false;
   if (root == nullptr) {
     const TClassInfo* cls = FindComponentClass(className);
@@ -479,9 +485,8 @@ TComponent* TReader::ReadComponent(TComponent* component) {
   DepthGuard guard(*this);
   uint8_t flags = 0;
   int32_t childPos = 0;
-  ReadPrefix(flags, childPos);
-  std::string className = ReadStr();
-  std::string name = ReadStr();
+  std::string className, name;
+  ReadComponentHeader(flags, childPos, className, name);
   TComponent* result = component;
   bool created = false;
   const size_t loadedMark = loaded_.size();

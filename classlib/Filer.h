@@ -102,6 +102,9 @@ class TReader : public TFiler {
   // --- Components
   void ReadSignature();
   void ReadPrefix(uint8_t& flags, int32_t& childPos);
+  // The prefix, class name and name that open a component; an empty class name raises
+  // EReadError.
+  void ReadComponentHeader(uint8_t& flags, int32_t& childPos, std::string& className, std::string& name);
   // Reads a whole stream into `root`, or into a new instance of the stream's class when root is
   // nullptr; calls Loaded on every component read. A failure frees what the reader created.
   TComponent* ReadRootComponent(TComponent* root);

@@ -1,11 +1,11 @@
 // Form text <-> binary component streams: the converter in each direction and format detection.
 #include "FormText.h"
 
-#include <cfloat>
-#include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "Filer.h"
+#include "FloatText.h"
 
 namespace {
 
@@ -13,34 +13,13 @@ constexpr int kMaxNesting = 256;
 constexpr size_t kLineLength = 64;    // string pieces per text line
 constexpr int32_t kBytesPerLine = 32;  // binary bytes per text line
 
-// Long double is the x87 extended type on the hosts we build for (i686 mingw, x86-64 Linux);
-// elsewhere extended values pass through double.
-constexpr bool kNativeExtended = LDBL_MANT_DIG == 64;
-
-// Makes sure a float's text reads back as a float, not an integer.
+// Makes sure a finite float's text reads back as a float, not an integer; infinities and NaNs
+// ("+inf", "-nan($...)") are numbers by their sign already.
 std::string WithFraction(std::string text) {
-  if (text.find_first_of(".eEnN") != std::string::npos && text.find('.') != std::string::npos) return text;
-  size_t e = text.find_first_of("eE");
+  if (text.find_first_of("in") != std::string::npos || text.find('.') != std::string::npos) return text;
+  size_t e = text.find('e');
   if (e != std::string::npos) return text.insert(e, ".0");
-  if (text.find_first_of("nN") != std::string::npos) return text;  // inf, nan
   return text + ".0";
-}
-
-template <typename F>
-std::string ShortestText(F value) {
-  char buffer[128];
-  std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return WithFraction(std::string(buffer, r.ptr));
-}
-
-std::string ExtendedText(const uint8_t bytes[10]) {
-  if constexpr (kNativeExtended) {
-    long double value = 0;
-    std::memcpy(&value, bytes, 10);
-    return ShortestText(value);
-  } else {
-    return ShortestText(ExtendedToDouble(bytes));
-  }
 }
 
 std::string CurrencyText(int64_t scaled) {
@@ -66,8 +45,17 @@ class BinaryToText {
 
  private:
   void Indent() { out_.append(static_cast<size_t>(nesting_) * 2, ' '); }
+  // Starts an indented line. Blanks ending the line so far go; a line of blanks only is reused.
   void NewLine() {
-    out_ += "\r\n";
+    size_t lineStart = out_.rfind('\n');
+    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+    size_t last = out_.find_last_not_of(' ');
+    if (last != std::string::npos && last >= lineStart) {
+      out_.resize(last + 1);
+      out_ += "\r\n";
+    } else {
+      out_.resize(lineStart);
+    }
     Indent();
   }
   void Enter() {
@@ -78,9 +66,8 @@ class BinaryToText {
     Enter();
     uint8_t flags = 0;
     int32_t position = 0;
-    reader_.ReadPrefix(flags, position);
-    std::string className = reader_.ReadStr();
-    std::string objectName = reader_.ReadStr();
+    std::string className, objectName;
+    reader_.ReadComponentHeader(flags, position, className, objectName);
     Indent();
     out_ += (flags & ffInherited) ? "inherited " : (flags & ffInline) ? "inline " : "object ";
     if (!objectName.empty()) out_ += objectName + ": ";
@@ -129,13 +116,13 @@ class BinaryToText {
       case vaExtended:
         reader_.ReadValue();
         reader_.Read(bytes, 10);
-        out_ += ExtendedText(bytes);
+        out_ += WithFraction(ExtendedToText(bytes));
         break;
       case vaSingle: {
         reader_.ReadValue();
         float f;
         reader_.Read(&f, 4);
-        out_ += ShortestText(f) + "s";
+        out_ += WithFraction(SingleToText(f)) + "s";
         break;
       }
       case vaCurrency: out_ += CurrencyText(reader_.ReadCurrency()) + "c"; break;
@@ -144,7 +131,7 @@ class BinaryToText {
         TValueType type = reader_.ReadValue();
         double d;
         reader_.Read(&d, 8);
-        out_ += ShortestText(d) + (type == vaDate ? "d" : "x");
+        out_ += WithFraction(DoubleToText(d)) + (type == vaDate ? "d" : "x");
         break;
       }
       case vaString:
@@ -316,6 +303,17 @@ class TextToBinary {
     Next();
     return ident;
   }
+  // An identifier, or several joined by "." (a component reference such as Frame1.Button1).
+  std::string ExpectDottedIdent() {
+    std::string ident = ExpectIdent();
+    while (IsSymbol('.')) {
+      Next();
+      ident += '.';
+      ident += ExpectIdent();
+    }
+    if (ident.size() > 255) Error("Identifier too long");
+    return ident;
+  }
 
   static bool IsIdentStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
   static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -346,6 +344,8 @@ class TextToBinary {
       kind_ = tokIdent;
     } else if (c == '\'' || c == '#') {
       ReadStringToken();
+    } else if ((c == '-' || c == '+') && IsNonFinite(pos_ + 1)) {
+      ReadNonFiniteToken();
     } else if (c == '$' || IsDigit(c) || ((c == '-' || c == '+') && pos_ + 1 < text_.size() &&
                                           (IsDigit(text_[pos_ + 1]) || text_[pos_ + 1] == '$' || text_[pos_ + 1] == '.'))) {
       ReadNumberToken();
@@ -381,6 +381,33 @@ class TextToBinary {
       }
     }
     token_ = text_.substr(start, pos_ - start);
+    ReadFloatSuffix();
+  }
+
+  // "inf" or "nan" at the position (after a sign, which keeps them apart from identifiers).
+  bool IsNonFinite(size_t at) const {
+    if (at + 3 > text_.size()) return false;
+    std::string word = text_.substr(at, 3);
+    for (char& ch : word) ch = static_cast<char>(ch | 0x20);
+    return word == "inf" || word == "nan";
+  }
+
+  // A signed infinity or NaN ("-inf", "+nan", "-nan($C000000000000001)") with its suffix.
+  void ReadNonFiniteToken() {
+    size_t start = pos_;
+    pos_ += 4;
+    if (pos_ < text_.size() && text_[pos_] == '(') {
+      size_t close = text_.find(')', pos_);
+      if (close == std::string::npos || close - pos_ > 20) Error("Invalid float");
+      pos_ = close + 1;
+    }
+    token_ = text_.substr(start, pos_ - start);
+    kind_ = tokFloat;
+    ReadFloatSuffix();
+    if (pos_ < text_.size() && (IsIdentStart(text_[pos_]) || IsDigit(text_[pos_]))) Error("Invalid float " + token_);
+  }
+
+  void ReadFloatSuffix() {
     if (pos_ < text_.size()) {
       char s = static_cast<char>(text_[pos_] | 0x20);
       if (s == 's' || s == 'c' || s == 'd' || s == 'x') {
@@ -496,13 +523,7 @@ class TextToBinary {
   }
 
   void ParseProperty() {
-    std::string name = ExpectIdent();
-    while (IsSymbol('.')) {
-      Next();
-      name += '.';
-      name += ExpectIdent();
-    }
-    if (name.size() > 255) Error("Property name too long");
+    std::string name = ExpectDottedIdent();
     Expect('=');
     writer_.WriteStr(name);
     ParseValue();
@@ -537,12 +558,7 @@ class TextToBinary {
         }
         break;
       }
-      case tokIdent: {
-        if (token_.size() > 255) Error("Identifier too long");
-        writer_.WriteIdent(token_);
-        Next();
-        break;
-      }
+      case tokIdent: writer_.WriteIdent(ExpectDottedIdent()); break;
       case tokSymbol:
         if (IsSymbol('[')) ParseSet();
         else if (IsSymbol('(')) ParseList();
@@ -555,46 +571,33 @@ class TextToBinary {
     --depth_;
   }
 
+  // Reads the float token; errors name its own line, before the next token is read.
   void WriteFloat() {
-    std::string number = token_;
-    char suffix = floatSuffix_;
-    Next();
-    const char* first = number.data();
-    const char* last = first + number.size();
-    if (*first == '+') ++first;
-    auto fail = [&] { Error("Invalid float " + number); };
-    switch (suffix) {
+    const std::string number = token_[0] == '+' ? token_.substr(1) : token_;
+    auto fail = [&] { Error("Invalid float " + token_); };
+    switch (floatSuffix_) {
       case 's': {
         float f = 0;
-        if (std::from_chars(first, last, f).ptr != last) fail();
+        if (!TextToSingle(number, f)) fail();
         writer_.WriteSingle(f);
-        return;
+        break;
       }
-      case 'c': writer_.WriteCurrency(ParseCurrency(number)); return;
+      case 'c': writer_.WriteCurrency(ParseCurrency(token_)); break;
       case 'd':
       case 'x': {
         double d = 0;
-        if (std::from_chars(first, last, d).ptr != last) fail();
-        if (suffix == 'd') writer_.WriteDate(d);
+        if (!TextToDouble(number, d)) fail();
+        if (floatSuffix_ == 'd') writer_.WriteDate(d);
         else writer_.WriteDouble(d);
-        return;
+        break;
       }
       default: {
         uint8_t bytes[10];
-        if constexpr (kNativeExtended) {
-          long double value = 0;
-          std::from_chars_result r = std::from_chars(first, last, value);
-          if (r.ptr != last || r.ec != std::errc()) fail();
-          std::memcpy(bytes, &value, 10);
-        } else {
-          double value = 0;
-          std::from_chars_result r = std::from_chars(first, last, value);
-          if (r.ptr != last || r.ec != std::errc()) fail();
-          DoubleToExtended(value, bytes);
-        }
+        if (!TextToExtended(number, bytes)) fail();
         writer_.WriteExtended(bytes);
       }
     }
+    Next();
   }
 
   // Decimal text to a value scaled by 10000, exactly.
@@ -606,7 +609,7 @@ class TextToBinary {
     size_t digits = 0;
     for (; i < number.size() && IsDigit(number[i]); ++i, ++digits) {
       whole = whole * 10 + static_cast<uint64_t>(number[i] - '0');
-      if (whole > 922337203685477ull) Error("Currency value out of range");
+      if (whole > 922337203685477ull) Error("Currency value out of range " + number);
     }
     uint64_t fraction = 0;
     int places = 0;
@@ -619,8 +622,11 @@ class TextToBinary {
     }
     if (i != number.size() || digits == 0) Error("Invalid currency value " + number);
     while (places < 4) fraction *= 10, ++places;
-    uint64_t scaled = whole * 10000 + fraction;
-    return negative ? -static_cast<int64_t>(scaled) : static_cast<int64_t>(scaled);
+    // The range of a signed 64-bit count of ten-thousandths: one more below zero than above.
+    const uint64_t scaled = whole * 10000 + fraction;
+    const uint64_t limit = negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull;
+    if (scaled > limit) Error("Currency value out of range " + number);
+    return negative ? static_cast<int64_t>(0 - scaled) : static_cast<int64_t>(scaled);
   }
 
   void ParseSet() {
@@ -628,9 +634,7 @@ class TextToBinary {
     writer_.WriteValue(vaSet);
     if (!IsSymbol(']')) {
       for (;;) {
-        std::string ident = ExpectIdent();
-        if (ident.size() > 255) Error("Identifier too long");
-        writer_.WriteStr(ident);
+        writer_.WriteStr(ExpectDottedIdent());
         if (IsSymbol(']')) break;
         Expect(',');
       }

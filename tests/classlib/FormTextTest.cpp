@@ -199,10 +199,95 @@ TEST(FormText, LongStringsBreakIntoContinuedLines) {
   std::string long1(100, 'x');
   b.Text("TPF0").Str("TTestWidget").Str("W").Str("Caption").Raw({0x06}).Str(long1).Raw({0x00, 0x00});
   std::string text = ToText(b.data);
-  EXPECT_NE(text.find("Caption = \r\n    '" + std::string(64, 'x') + "' +\r\n    '" + std::string(36, 'x') + "'\r\n"),
+  EXPECT_NE(text.find("Caption =\r\n    '" + std::string(64, 'x') + "' +\r\n    '" + std::string(36, 'x') + "'\r\n"),
             std::string::npos)
       << text;
   EXPECT_EQ(ToBinary(text), b.data);
+}
+
+// One property of the widget "W" as text and its value bytes in the binary form.
+struct TValueCase {
+  const char* Text;
+  std::initializer_list<int> Bytes;
+};
+
+std::string WidgetBinary(const std::string& property, std::initializer_list<int> value) {
+  Bytes b;
+  b.Text("TPF0").Str("TTestWidget").Str("W").Str(property).Raw(value);
+  return b.Raw({0x00, 0x00}).data;
+}
+
+std::string WidgetText(const std::string& property, const std::string& value) {
+  return "object W: TTestWidget\r\n  " + property + " = " + value + "\r\nend\r\n";
+}
+
+TEST(FormText, ValuesReadBackAsTheyWereWritten) {
+  const TValueCase cases[] = {
+      // Component references through frames: dotted identifiers, alone, in lists and in sets.
+      {"Frame1.FrameButton", {0x07, 18, 'F', 'r', 'a', 'm', 'e', '1', '.', 'F', 'r', 'a', 'm', 'e', 'B', 'u', 't', 't', 'o', 'n'}},
+      {"(\r\n    A.B\r\n    C)", {0x01, 0x07, 3, 'A', '.', 'B', 0x07, 1, 'C', 0x00}},
+      {"[a.b, c]", {0x0B, 3, 'a', '.', 'b', 1, 'c', 0x00}},
+      // Extended values below the normal range, infinities and NaNs, each kind keeping its bits.
+      {"4.0e-4951", {0x05, 1, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00}},
+      {"-inf", {0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0xFF}},
+      {"-nan", {0x05, 0, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0xFF}},
+      {"+nan($C000000000000001)", {0x05, 1, 0, 0, 0, 0, 0, 0, 0xC0, 0xFF, 0x7F}},
+      {"+infs", {0x0F, 0x00, 0x00, 0x80, 0x7F}},
+      {"-nans", {0x0F, 0x00, 0x00, 0xC0, 0xFF}},
+      {"+nanx", {0x15, 0, 0, 0, 0, 0, 0, 0xF8, 0x7F}},
+      {"-infd", {0x11, 0, 0, 0, 0, 0, 0, 0xF0, 0xFF}},
+      {"1.0e-45s", {0x0F, 0x01, 0x00, 0x00, 0x00}},
+      // Currency at both ends of its range.
+      {"-922337203685477.5808c", {0x10, 0, 0, 0, 0, 0, 0, 0, 0x80}},
+      {"922337203685477.5807c", {0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}},
+      {"-0.0001c", {0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+  };
+  for (const TValueCase& c : cases) {
+    std::string binary = WidgetBinary("Value", c.Bytes), text = WidgetText("Value", c.Text);
+    EXPECT_EQ(ToText(binary), text);
+    EXPECT_EQ(ToBinary(text), binary) << c.Text;
+  }
+  // Text written elsewhere: the smallest subnormal in full, an infinity as a list item.
+  EXPECT_EQ(ToBinary(WidgetText("Value", "3.64519953188247460253E-4951")),
+            WidgetBinary("Value", {0x05, 1, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00}));
+  EXPECT_EQ(ToBinary(WidgetText("Value", "(+inf 1)")),
+            WidgetBinary("Value", {0x01, 0x05, 0, 0, 0, 0, 0, 0, 0, 0x80, 0xFF, 0x7F, 0x02, 0x01, 0x00}));
+  // "inf" and "nan" without a sign stay identifiers.
+  EXPECT_EQ(ToBinary(WidgetText("Value", "inf")), WidgetBinary("Value", {0x07, 3, 'i', 'n', 'f'}));
+}
+
+TEST(FormText, ValuesOutOfRangeAreRefusedOnTheirOwnLine) {
+  const struct {
+    const char* Value;
+    const char* Message;
+  } cases[] = {
+      {"922337203685477.5808c", "Line 2: Currency value out of range 922337203685477.5808"},
+      {"-922337203685477.5809c", "Line 2: Currency value out of range -922337203685477.5809"},
+      {"9999999999999999.0c", "Line 2: Currency value out of range 9999999999999999.0"},
+      {"1.2e4933", "Line 2: Invalid float 1.2e4933"},
+      {"3.5e38s", "Line 2: Invalid float 3.5e38"},
+      {"-infc", "Line 2: Invalid currency value -inf"},
+      {"+nan($10000000000000000)", "Line 2: Invalid float +nan($10000000000000000)"},
+      {"-info", "Line 2: Invalid float -inf"},
+      {"A.5", "Line 2: Identifier expected"},
+  };
+  for (const auto& c : cases) {
+    try {
+      ToBinary("object W: TTestWidget\n  Value = " + std::string(c.Value) + "\n\n  Count = 1\nend");
+      ADD_FAILURE() << "accepted: " << c.Value;
+    } catch (const EParserError& e) {
+      EXPECT_EQ(e.Message(), c.Message) << c.Value;
+    }
+  }
+}
+
+TEST(FormText, BinaryWithoutAClassNameIsRefused) {
+  // A flag prefix (inherited) followed by an empty class name.
+  Bytes b;
+  b.Text("TPF0").Raw({0xF1}).Str("").Str("F").Raw({0x00, 0x00});
+  EXPECT_THROW(ToText(b.data), EReadError);
+  TStringStream in(b.data);
+  EXPECT_THROW(ReadComponentFromStream(in, nullptr), EReadError);
 }
 
 TEST(FormText, BinaryTextBinaryIsByteIdenticalOverGeneratedTrees) {
@@ -211,6 +296,8 @@ TEST(FormText, BinaryTextBinaryIsByteIdenticalOverGeneratedTrees) {
     std::unique_ptr<TTestForm> form = GenerateForm(seed);
     std::string binary = Save(form.get());
     std::string text = ToText(binary);
+    // No line ends in a blank and none holds blanks only.
+    EXPECT_EQ(text.find(" \r\n"), std::string::npos) << text;
     std::string again = ToBinary(text);
     ASSERT_EQ(again, binary) << "seed " << seed << "\n" << text;
     EXPECT_EQ(ToText(again), text);
