@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Checks the plug-in DLL as a host sees it: a PE32 (i386) DLL that exports VSTPluginMain and main
-# and imports nothing but system DLLs, so it stands alone on any Windows machine.
+# and imports nothing but system DLLs, so it stands alone on any Windows machine. Each fact is
+# read from its own place in the headers, never from a line anywhere in the dump.
 set -euo pipefail
 dll="$1"
-dump="$(i686-w64-mingw32-objdump -p "$dll")"
 fail() { echo "check_dll: $*" >&2; exit 1; }
+dump="$(i686-w64-mingw32-objdump -p "$dll" 2>/dev/null)" || fail "$dll is not a PE file"
 
-grep -q "file format pei-i386" <<<"$dump" || fail "not a PE32 i386 file"
-grep -q "Characteristics.*" <<<"$dump"
-grep -qE "^\s+DLL$|\bDLL\b" <<<"$dump" || fail "not a DLL"
+# The optional header's magic names the format (PE32, not PE32+), the file header the machine.
+grep -qE '^Magic[[:space:]]+010b[[:space:]]+\(PE32\)$' <<<"$dump" || fail "not a PE32 file"
+grep -qE ':[[:space:]]+file format pei-i386$' <<<"$(head -n 3 <<<"$dump")" || fail "not an i386 file"
+characteristics="$(sed -n 's/^Characteristics 0x\([0-9a-fA-F]*\)$/\1/p' <<<"$dump")"
+[ -n "$characteristics" ] || fail "no file header characteristics"
+(( (16#$characteristics & 0x2000) != 0 )) || fail "not a DLL"
 
 exports="$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump")"
 grep -qE '\]\s+VSTPluginMain$' <<<"$exports" || fail "VSTPluginMain is not exported"

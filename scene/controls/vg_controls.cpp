@@ -193,7 +193,7 @@ bool VariantToNotify(const Variant& value, TNotifyEvent& event) {
   return true;
 }
 
-// Delphi's Round: halves go to the even neighbour.
+// Rounding of control sizes: halves go to the even neighbour.
 float RoundEven(float v) { return std::nearbyint(v); }
 }  // namespace
 

@@ -2,11 +2,14 @@
 #include "vg_bitmap.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
 #include "classlib/Filer.h"
+#include "classlib/SysUtils.h"
 #include "vg_registry.h"
+#include "vg_tokens.h"
 
 KBL_PUBLISHED(TvgFilter) {}
 
@@ -39,6 +42,23 @@ TvgColor ScaleAlpha(TvgColor straight, uint32_t factor) {
 }  // namespace
 
 // --- Codec
+
+std::vector<int32_t> vgFilterQualities(const std::string& params) {
+  std::vector<int32_t> qualities;
+  std::string rest = params;
+  while (!rest.empty()) {
+    const std::string item = vgGetToken(rest, " ");
+    const size_t eq = item.find('=');
+    if (eq == std::string::npos) continue;
+    std::string name = item.substr(0, eq);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (name != "quality") continue;
+    int32_t quality = 0;
+    if (!TryStrToInt(item.substr(eq + 1), quality)) continue;
+    qualities.push_back(std::clamp(quality, 0, 100));
+  }
+  return qualities;
+}
 
 void vgSetDefaultFilterClass(const TClassInfo* cls) { DefaultFilterClass() = cls; }
 const TClassInfo* vgDefaultFilterClass() { return DefaultFilterClass(); }

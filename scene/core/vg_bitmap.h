@@ -39,6 +39,10 @@ class TvgFilter : public TPersistent {
                             const std::string& params) = 0;
 };
 
+// The JPEG qualities a codec parameter text asks for ("quality=80 other=1"), in order, each
+// clamped to 0..100; items without "=", of other names or with unreadable values are left out.
+std::vector<int32_t> vgFilterQualities(const std::string& params);
+
 // The codec class in use (a class derived from TvgFilter); nullptr until one is installed.
 void vgSetDefaultFilterClass(const TClassInfo* cls);
 const TClassInfo* vgDefaultFilterClass();

@@ -92,6 +92,31 @@ TvgPoint At(const TvgPoint& base, float dx, float dy, float d) { return {base.X 
 
 }  // namespace
 
+void vgGradientStops(TvgGradient& gradient, float opacity, bool reachEnds, std::vector<TvgColor>& colors,
+                     std::vector<float>& positions) {
+  colors.clear();
+  positions.clear();
+  TvgGradientPoints* points = gradient.GetPoints();
+  const int32_t count = points->Count();
+  if (count < 2) return;
+  colors.reserve(size_t(count) + 2);
+  positions.reserve(size_t(count) + 2);
+  const TvgGradientPoint* first = points->Point(0);
+  const TvgGradientPoint* last = points->Point(count - 1);
+  if (reachEnds && first->GetOffset() > 0) {
+    colors.push_back(vgOpacityColor(first->GetIntColor(), opacity));
+    positions.push_back(0);
+  }
+  for (int32_t i = 0; i < count; ++i) {
+    colors.push_back(vgOpacityColor(points->Point(i)->GetIntColor(), opacity));
+    positions.push_back(points->Point(i)->GetOffset());
+  }
+  if (reachEnds && last->GetOffset() < 1) {
+    colors.push_back(vgOpacityColor(last->GetIntColor(), opacity));
+    positions.push_back(1);
+  }
+}
+
 TvgPoint vgCornerStart(const TvgRect& r, const TvgCornerRadii& radii, TvgCorner corner) {
   const CornerFrame f = FrameOf(r, radii, corner);
   return At(f.c, f.inDx, f.inDy, f.a);

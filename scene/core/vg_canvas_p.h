@@ -28,3 +28,9 @@ void vgCornerSegments(std::vector<TvgOutlineSegment>& out, const TvgRect& r, con
                       TvgCorner corner, bool inCorners, TvgCornerType type, bool inSide, bool outSide);
 // The first point of the corner (on its incoming side).
 TvgPoint vgCornerStart(const TvgRect& r, const TvgCornerRadii& radii, TvgCorner corner);
+
+// The colour stops an interpolating gradient brush takes: each point's colour with the opacity
+// applied, at its offset; with `reachEnds` the first and last colours are repeated at 0 and 1
+// when the points stop short of them (faded as well). Fewer than two points give no stops.
+void vgGradientStops(TvgGradient& gradient, float opacity, bool reachEnds, std::vector<TvgColor>& colors,
+                     std::vector<float>& positions);

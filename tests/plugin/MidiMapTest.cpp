@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "TestFiles.h"
 #include "classlib/Streams.h"
 
@@ -50,12 +48,9 @@ TEST(MidiMap, ReadsBindingsAndNormalisesOddValues) {
             "  <MidiBinding ParameterName=\"Mix\" ParameterID=\"-1\" MidiCC=\"255\" AutomationType=\"1\"/>\r\n"
             "</root>\r\n");
   EXPECT_FALSE(FileExists(dir.File("out.xml.tmp")));
-#ifndef _WIN32
-  // An independent parser accepts what the map writes.
-  if (std::system("command -v xmllint >/dev/null 2>&1") == 0) {
-    EXPECT_EQ(std::system(("xmllint --noout '" + dir.File("out.xml") + "'").c_str()), 0);
-  }
-#endif
+  // Kept in the working folder for the test that has an independent parser read it (xmllint,
+  // on both builds' output).
+  map.SaveToXmlFile("MidiMapWritten.xml");
 }
 
 TEST(MidiMap, RefusesFilesThatAreNoMap) {

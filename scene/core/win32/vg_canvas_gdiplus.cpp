@@ -444,27 +444,11 @@ void TvgCanvasGdiPlus::CreateFillBrush(const TvgRect& r, float opacity) {
   if (style == vgBrushSolid || (style == vgBrushGradient && gradient->GetPoints()->Count() < 2)) {
     brush = new TGPSolidBrush(vgOpacityColor(fill_->GetSolidColor(), opacity));
   } else if (style == vgBrushGradient) {
-    // One entry per point plus the two ends: sized to the points, not to a fixed table.
-    const int32_t count = gradient->GetPoints()->Count();
+    // One entry per point plus the two ends, all faded, or a faded gradient would end at full
+    // strength.
     std::vector<ARGB> colors;
     std::vector<float> positions;
-    colors.reserve(size_t(count) + 2);
-    positions.reserve(size_t(count) + 2);
-    TvgGradientPoint* first = gradient->GetPoints()->Point(0);
-    TvgGradientPoint* last = gradient->GetPoints()->Point(count - 1);
-    // The end entries take the opacity too, or a faded gradient would end at full strength.
-    if (first->GetOffset() > 0) {
-      colors.push_back(vgOpacityColor(first->GetIntColor(), opacity));
-      positions.push_back(0);
-    }
-    for (int32_t i = 0; i < count; ++i) {
-      colors.push_back(vgOpacityColor(gradient->GetPoints()->Point(i)->GetIntColor(), opacity));
-      positions.push_back(gradient->GetPoints()->Point(i)->GetOffset());
-    }
-    if (last->GetOffset() < 1) {
-      colors.push_back(vgOpacityColor(last->GetIntColor(), opacity));
-      positions.push_back(1);
-    }
+    vgGradientStops(*gradient, opacity, true, colors, positions);
     if (gradient->IsRadial()) {
       TGPGraphicsPath path(0);
       path.AddEllipse(r.Left, r.Top, vgRectWidth(r), vgRectHeight(r));
@@ -530,13 +514,10 @@ void TvgCanvasGdiPlus::CreateStrokePen(const TvgRect& r, float opacity) {
   if (style == vgBrushSolid || (style == vgBrushGradient && gradient->GetPoints()->Count() < 2)) {
     brush = new TGPSolidBrush(vgOpacityColor(stroke_->GetSolidColor(), opacity));
   } else if (style == vgBrushGradient) {
-    const int32_t count = gradient->GetPoints()->Count();
-    std::vector<ARGB> colors(static_cast<size_t>(count));
-    std::vector<float> positions(static_cast<size_t>(count));
-    for (int32_t i = 0; i < count; ++i) {
-      colors[size_t(i)] = vgOpacityColor(gradient->GetPoints()->Point(i)->GetIntColor(), opacity);
-      positions[size_t(i)] = gradient->GetPoints()->Point(i)->GetOffset();
-    }
+    std::vector<ARGB> colors;
+    std::vector<float> positions;
+    vgGradientStops(*gradient, opacity, false, colors, positions);
+    const int32_t count = static_cast<int32_t>(colors.size());
     const TvgPoint start = gradient->GetStartPosition()->GetPoint();
     const TvgPoint stop = gradient->GetStopPosition()->GetPoint();
     const GpPointF p1 = {r.Left + start.X * r.Right, r.Top + start.Y * r.Bottom};

@@ -68,24 +68,7 @@ std::string MimeOfFileName(const std::string& fileName) {
 // has no meaning for are left out, as an empty entry would make the encoder refuse the save.
 class TEncoderParams {
  public:
-  explicit TEncoderParams(const std::string& params) {
-    std::string rest = params;
-    while (!rest.empty()) {
-      const std::string item = vgGetToken(rest, " ");
-      const size_t eq = item.find('=');
-      if (eq == std::string::npos) continue;
-      const std::string name = Lower(item.substr(0, eq));
-      const std::string value = item.substr(eq + 1);
-      if (name == "quality") {
-        int32_t quality = 0;
-        try {
-          quality = std::stoi(value);
-        } catch (...) {
-          continue;
-        }
-        values_.push_back(std::clamp(quality, 0, 100));
-      }
-    }
+  explicit TEncoderParams(const std::string& params) : values_(vgFilterQualities(params)) {
     if (values_.empty()) return;
     block_.resize(sizeof(uint32_t) + 4 + values_.size() * sizeof(GpEncoderParameter));
     // Count, then the entries at the platform's alignment of the record (4 bytes in 32-bit

@@ -364,7 +364,7 @@ class FakeModules {
   std::map<uintptr_t, std::vector<uint8_t>> images_;
 };
 
-// --- Map file in the Delphi linker's format
+// --- Map file in the segment map format the map reader takes
 
 inline std::string SampleMapFile() {
   return

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <random>
 
 #include "DebugDataBuilders.h"
@@ -40,6 +42,21 @@ std::vector<uint8_t> Mutate(std::vector<uint8_t> data, std::mt19937& random) {
   }
   return data;
 }
+
+// A heap block of exactly the input's size: the readers taking a pointer and a size see nothing
+// behind the input that a vector's spare capacity would give them.
+struct TExactBlock {
+  explicit TExactBlock(const std::vector<uint8_t>& data)
+      : Bytes(new uint8_t[data.empty() ? 1 : data.size()]), Size(data.size()) {
+    if (!data.empty()) std::memcpy(Bytes.get(), data.data(), data.size());
+  }
+  std::unique_ptr<uint8_t[]> Bytes;
+  size_t Size;
+};
+
+// A vector allocated for exactly the input's size (a copy has no spare capacity), for the
+// readers that keep their data in a vector.
+std::vector<uint8_t> Exactly(const std::vector<uint8_t>& data) { return std::vector<uint8_t>(data.begin(), data.end()); }
 
 uint32_t Probe(std::mt19937& random) {
   return random() % 4 == 0 ? static_cast<uint32_t>(random()) : static_cast<uint32_t>(random() % 0x1000);
@@ -99,7 +116,7 @@ TEST(DebugInfoFuzz, JclBlocks) {
       if (data.size() > 33) data[33] = 0;
       data.resize(data.size() & ~size_t{3});
     }
-    TELBinDebugScanner scanner(data, random() % 2 == 0);
+    TELBinDebugScanner scanner(Exactly(data), random() % 2 == 0);
     Exercise(scanner, random);
     scanner.DataToStr(Probe(random));
   }
@@ -111,11 +128,12 @@ TEST(DebugInfoFuzz, Td32Blocks) {
   for (size_t i = 0; i < Iterations(); ++i) {
     std::vector<uint8_t> data = Mutate(base, random);
     uint64_t start = 0;
-    if (IsTD32Block(data.data(), data.size(), start)) {
+    TExactBlock block(data);
+    if (IsTD32Block(block.Bytes.get(), block.Size, start)) {
       EXPECT_LE(start, data.size());
     }
     try {
-      TELTD32InfoScanner scanner(data);
+      TELTD32InfoScanner scanner(Exactly(data));
       Exercise(scanner, random);
     } catch (const EAssertionFailed&) {
       // A directory entry size other than 12 is the format's own assertion.
@@ -130,10 +148,10 @@ TEST(DebugInfoFuzz, RandomBytes) {
     for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
     TELMapScanner map(std::string(data.begin(), data.end()));
     Exercise(map, random);
-    TELBinDebugScanner jcl(data);
+    TELBinDebugScanner jcl(Exactly(data));
     Exercise(jcl, random);
     try {
-      TELTD32InfoScanner td(data);
+      TELTD32InfoScanner td(Exactly(data));
       Exercise(td, random);
     } catch (const EAssertionFailed&) {
     }
@@ -168,7 +186,8 @@ TEST(DebugInfoFuzz, LibraryDebugBlocks) {
     TEmberNameCoding coding;
     coding.Version = static_cast<uint16_t>(random() % 2 ? 6024 : 400 + random() % 200);
     TEmberDebugLocation location;
-    FindDebugLocation(data.data(), data.size(), coding, Probe(random) % 0x300, location);
+    TExactBlock block(data);
+    FindDebugLocation(block.Bytes.get(), block.Size, coding, Probe(random) % 0x300, location);
   }
 }
 
@@ -187,7 +206,8 @@ TEST(DebugInfoFuzz, LibraryDataResources) {
     std::vector<uint8_t> data = Mutate(base, random);
     TEmberModuleOptions options;
     TEmberLibraryData result;
-    ReadLibraryDataResource(data.data(), data.size(), random() % 2 == 0, options, result);
+    TExactBlock block(data);
+    ReadLibraryDataResource(block.Bytes.get(), block.Size, random() % 2 == 0, options, result);
     uint32_t address = 0;
     FindSymbolInTable(result.SymbolTable, static_cast<uint8_t>(random()), address);
   }

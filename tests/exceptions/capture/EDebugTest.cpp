@@ -334,7 +334,7 @@ TEST(Td32Source, FromTheImagesDebugDirectory) {
   image.AddSection(".text", std::vector<uint8_t>(0x1000, 0x90));
   uint32_t debugRva = image.NextRva();
   std::vector<uint8_t> debug(28, 0);
-  SetU32(debug, 12, 9);  // type: Borland
+  SetU32(debug, 12, 9);  // entry type 9, under which TD32 blocks are filed (the reader checks the block itself)
   SetU32(debug, 16, static_cast<uint32_t>(block.size()));
   SetU32(debug, 20, debugRva + 28);  // the block follows the directory entry
   debug.resize(28 + block.size());

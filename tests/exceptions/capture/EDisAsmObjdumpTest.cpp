@@ -1,5 +1,5 @@
 // Both decoders against i686-w64-mingw32-objdump on real code: the i386 DLLs of the Wine
-// installation (and the plug-in's own DLL when a build of it is found). objdump runs as a black
+// installation, or the files named in KBL_DISASM_FILES (the plug-in's own DLL). objdump runs as a black
 // box; its instruction boundaries are taken as they are and both texts are normalised first.
 #include <gtest/gtest.h>
 
@@ -352,27 +352,27 @@ void Compare(const std::string& file, TTally& tally) {
   }
 }
 
-std::vector<std::string> FilesToCompare() {
+// The files named in KBL_DISASM_FILES (separated by ":"; each must exist), else the i386 DLLs
+// of the Wine installation. The plug-in's own DLL is compared from the Windows build's tests,
+// which name it here once it is built.
+std::vector<std::string> FilesToCompare(std::vector<std::string>& missing) {
   std::vector<std::string> files;
+  if (const char* named = std::getenv("KBL_DISASM_FILES")) {
+    std::string list = named;
+    for (size_t start = 0; start <= list.size();) {
+      size_t end = list.find(':', start);
+      if (end == std::string::npos) end = list.size();
+      std::string file = list.substr(start, end - start);
+      if (!file.empty()) (fs::exists(file) ? files : missing).push_back(file);
+      start = end + 1;
+    }
+    return files;
+  }
   const fs::path wine = "/usr/lib/i386-linux-gnu/wine/i386-windows";
   for (const char* name : {"ntdll.dll", "kernelbase.dll", "kernel32.dll", "msvcrt.dll", "user32.dll",
                            "gdiplus.dll", "ucrtbase.dll", "d3dx9_36.dll"}) {
     if (fs::exists(wine / name)) files.push_back((wine / name).string());
   }
-  // The plug-in's own DLL, when a Windows build of it sits in a build folder of this tree.
-  if (const char* source = std::getenv("KBL_SOURCE_DIR")) {
-    std::error_code error;
-    bool found = false;
-    for (const auto& build : fs::directory_iterator(fs::path(source) / "build", error)) {
-      for (const fs::path& dll : {build.path() / "TarvikKBLDelay.dll", build.path() / "plugin" / "TarvikKBLDelay.dll"}) {
-        if (!found && fs::exists(dll, error)) {
-          files.push_back(dll.string());
-          found = true;
-        }
-      }
-    }
-  }
-  if (const char* extra = std::getenv("KBL_DISASM_EXTRA")) files.push_back(extra);
   return files;
 }
 
@@ -382,7 +382,10 @@ TEST(DisAsmAgainstObjdump, RealCode) {
   if (std::system((std::string(kObjdump) + " --version >/dev/null 2>&1").c_str()) != 0) {
     GTEST_SKIP() << kObjdump << " is not installed";
   }
-  std::vector<std::string> files = FilesToCompare();
+  std::vector<std::string> missing;
+  std::vector<std::string> files = FilesToCompare(missing);
+  for (const std::string& file : missing) ADD_FAILURE() << "no such file to compare: " << file;
+  if (!missing.empty()) return;
   if (files.empty()) GTEST_SKIP() << "no i386 DLLs of Wine found";
 
   TTally total;

@@ -134,6 +134,13 @@ std::string Bytes(TMemoryStream& s) {
   return std::string(reinterpret_cast<const char*>(s.Memory()), static_cast<size_t>(s.GetSize()));
 }
 
+TEST(VgFilterParams, QualitiesAreReadInOrderAndClamped) {
+  EXPECT_EQ(vgFilterQualities("quality=5"), (std::vector<int32_t>{5}));
+  EXPECT_EQ(vgFilterQualities("other=1 quality=100"), (std::vector<int32_t>{100}));
+  EXPECT_EQ(vgFilterQualities("QUALITY=150 quality=-3 quality=x quality 7"), (std::vector<int32_t>{100, 0}));
+  EXPECT_TRUE(vgFilterQualities("").empty());
+}
+
 TEST_F(VgBitmap, SizeAndClear) {
   TvgBitmap bitmap(4, 3);
   EXPECT_FALSE(bitmap.IsEmpty());

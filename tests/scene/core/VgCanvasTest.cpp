@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
+
+#include "scene/core/vg_canvas_p.h"
 
 namespace {
 
@@ -331,4 +334,34 @@ TEST(VgCanvasClass, DefaultClassCreatesCanvasesAndBitmapHooks) {
   vgSetDefaultCanvasClass(nullptr);
   TvgBitmap bitmap(2, 2);
   EXPECT_EQ(bitmap.GetCanvas(), nullptr);
+}
+
+// --- Gradient stops handed to interpolating brushes
+
+TEST(VgCanvasGradient, StopsCarryEveryPointAndReachTheEndsWhenAsked) {
+  TvgGradient gradient;
+  TvgGradientPoints* points = gradient.GetPoints();
+  points->Clear();
+  std::vector<TvgColor> colors;
+  std::vector<float> positions;
+  points->AddPoint(0xFF0000FFu, 0);
+  vgGradientStops(gradient, 1, true, colors, positions);
+  EXPECT_TRUE(colors.empty());  // one point is a solid colour, not a gradient
+  // Edge to centre of a radial gradient: exactly its two points.
+  points->AddPoint(0xFFFFFF00u, 1);
+  vgGradientStops(gradient, 1, true, colors, positions);
+  EXPECT_EQ(colors, (std::vector<TvgColor>{0xFF0000FFu, 0xFFFFFF00u}));
+  EXPECT_EQ(positions, (std::vector<float>{0, 1}));
+  // Points short of the ends: the end colours are repeated there, faded like the rest.
+  points->Clear();
+  points->AddPoint(0xFFFF0000u, 0.2f);
+  points->AddPoint(0xFF00FF00u, 0.8f);
+  vgGradientStops(gradient, 0.5f, true, colors, positions);
+  const TvgColor red = vgOpacityColor(0xFFFF0000u, 0.5f), green = vgOpacityColor(0xFF00FF00u, 0.5f);
+  EXPECT_NE(red, 0xFFFF0000u);
+  EXPECT_EQ(colors, (std::vector<TvgColor>{red, red, green, green}));
+  EXPECT_EQ(positions, (std::vector<float>{0, 0.2f, 0.8f, 1}));
+  vgGradientStops(gradient, 0.5f, false, colors, positions);
+  EXPECT_EQ(colors, (std::vector<TvgColor>{red, green}));
+  EXPECT_EQ(positions, (std::vector<float>{0.2f, 0.8f}));
 }
