@@ -47,7 +47,10 @@ void CheckOne(const std::vector<uint8_t>& bytes) {
   }
   ASSERT_GE(length, 1);
   ASSERT_FALSE(text.empty());
-  if (ok && known && text.rfind("DB", 0) != 0) {
+  // The length decoder keeps a wait with the x87 form after it; the disassembler shows the wait
+  // as an instruction of its own when that form has none.
+  const bool loneWait = text == "fwait" && length < decoded;
+  if (ok && known && text.rfind("DB", 0) != 0 && !loneWait) {
     ASSERT_EQ(decoded, length) << text;
   }
 
