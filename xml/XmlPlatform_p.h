@@ -13,6 +13,9 @@ WideString XmlAnsiToWide(const std::string& bytes);
 // UTF-16 to the system ANSI code page; characters it cannot hold become "?".
 std::string XmlWideToAnsi(const WideString& text);
 
+// The name of the system ANSI code page as an XML declaration gives it ("windows-1252").
+std::string XmlAnsiEncodingName();
+
 // The local time-zone bias in force now, in minutes: UTC = local time + bias (so zones east of
 // Greenwich have a negative bias).
 int32_t XmlLocalTimeBias();

@@ -61,8 +61,10 @@ std::vector<std::string> Tokenize(const std::string& text) {
     tokens[i - 1] += tokens[i];
     tokens.erase(tokens.begin() + static_cast<ptrdiff_t>(i));
   }
+  // A quoted value belongs to the name before it only when that ends in "=": two literals in a
+  // row (public and system identifiers) stay apart even when the first holds an "=".
   for (size_t i = tokens.size(); i-- > 1;) {
-    if (!IsXmlQuote(tokens[i][0]) || tokens[i - 1].find('=') == std::string::npos) continue;
+    if (!IsXmlQuote(tokens[i][0]) || tokens[i - 1].back() != '=') continue;
     tokens[i - 1] += tokens[i];
     tokens.erase(tokens.begin() + static_cast<ptrdiff_t>(i));
   }
@@ -129,6 +131,16 @@ const TagEntry& TXmlParser::MatchOpening() {
     if (length <= read.size() && read.compare(0, length, e.opening) == 0 &&
         length > std::strlen(best->opening))
       best = &e;
+  }
+  // "xml" and "xml-stylesheet" are those instructions only as whole targets: "<?xml-foo" and
+  // "<?xmlbar" are instructions of their own.
+  if (best->elementType == xeDeclaration || best->elementType == xeStylesheet) {
+    char next;
+    if (read.size() == std::strlen(best->opening) && reader_.ReadChar(next)) read += next;
+    if (read.size() > std::strlen(best->opening)) {
+      char after = read[std::strlen(best->opening)];
+      if (!IsXmlBlank(after) && after != '?') best = &kTags[10];
+    }
   }
   reader_.PushBack(read.substr(std::strlen(best->opening)));
   return *best;
@@ -302,13 +314,27 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
   if (!tokens.empty()) node->name_ = tokens[0];
   node->value_ = JoinRest(tokens, " ");
   if (!subset) return;
-  // The internal subset: declarations and comments up to "]". Text that is no markup (such as a
-  // parameter-entity reference) leaves an empty node, which is dropped. The subset must be
-  // closed: running into the end of the text is an error.
+  // The internal subset: declarations, comments and parameter-entity references ("%name;",
+  // kept as character data) up to "]". Other text that is no markup leaves an empty node, which
+  // is dropped. The subset must be closed: running into the end of the text is an error.
   for (;;) {
     if (!reader_.ReadCharSkipBlanks(c))
       ParseError("Missing \"]\" in document type declaration %s", node->name_);
     if (c == ']') break;
+    if (c == '%') {
+      std::string reference = "%";
+      char d = 0;
+      bool more;
+      while ((more = reader_.ReadChar(d)) && d != ';' && !IsXmlBlank(d) && d != '<' && d != ']') reference += d;
+      if (more && d == ';') {
+        TXmlNode* data = TXmlNode::CreateType(document_, xeCharData);
+        data->value_ = reference + ';';
+        node->NodeAdd(data);
+      } else if (more && (d == '<' || d == ']')) {
+        reader_.PushBack(d);
+      }
+      continue;
+    }
     reader_.PushBack(c);
     TXmlNode* child = ParseChild(node, depth);
     if (Aborted()) return;

@@ -1,6 +1,7 @@
 // The XML writer: each node writes its text form with the indentation and line breaks of the
 // document's XmlFormat. Values and attributes are held escaped and written as they are.
 #include "XmlDocument.h"
+#include "XmlPlatform_p.h"
 #include "XmlStreams.h"
 #include "classlib/SysUtils.h"
 
@@ -8,6 +9,23 @@ namespace {
 
 void Put(TStream& stream, const std::string& text) {
   if (!text.empty()) stream.WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+}
+
+// The name a declaration gives the encoding the codec writes.
+std::string EncodingName(uint8_t encoding) {
+  switch (encoding) {
+    case seAnsi: return XmlAnsiEncodingName();
+    case se16BitBE:
+    case se16BitLE:
+    case seUTF16BE:
+    case seUTF16LE: return "UTF-16";
+    default: return "UTF-8";
+  }
+}
+
+// Encodings a reader can only tell from the declaration: 8-bit text, and UTF-16 without a mark.
+bool NeedsDeclaredEncoding(uint8_t encoding) {
+  return encoding == seAnsi || encoding == se16BitBE || encoding == se16BitLE;
 }
 
 }  // namespace
@@ -108,8 +126,24 @@ void TXmlDocument::WriteToStream(TStream& stream) {
   if (!Root() && StrictStructure) throw EFilerError("XML root element not defined.");
   OnProgress(this, 0);
   const std::string lineBreak = GetLineBreak();
+  // Through a codec the declaration names the encoding of the bytes written (the tree keeps its
+  // own); a file a reader cannot decode without one gets one.
+  const bool declareEncoding = codec_ != nullptr;
+  const uint8_t encoding = codec_ ? codec_->Encoding() : uint8_t{seUTF8};
+  TXmlNode* declaration = declareEncoding ? rootNodes_->NodeByElementType(xeDeclaration) : nullptr;
+  if (declareEncoding && !declaration && NeedsDeclaredEncoding(encoding)) {
+    Put(stream, "<?xml version=\"1.0\" encoding=\"" + EncodingName(encoding) + "\"?>" + lineBreak);
+  }
   for (int32_t i = 0; i < rootNodes_->GetNodeCount(); ++i) {
-    rootNodes_->GetNodes(i)->WriteToStream(stream);
+    TXmlNode* node = rootNodes_->GetNodes(i);
+    if (node == declaration && (node->AttributeExists("encoding") || NeedsDeclaredEncoding(encoding))) {
+      TXmlNode copy(this);
+      copy.Assign(*node);
+      copy.SetAttributeByName("encoding", EncodingName(encoding));
+      copy.WriteToStream(stream);
+    } else {
+      node->WriteToStream(stream);
+    }
     Put(stream, lineBreak);
   }
   if (OnProgress) OnProgress(this, stream.GetSize());

@@ -5,6 +5,7 @@
 #include "TestFiles.h"
 #include "classlib/SysUtils.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlPlatform_p.h"
 #include "xml/XmlStreams.h"
 
 namespace {
@@ -98,7 +99,11 @@ TEST(XmlReader, InternalSubset) {
   TXmlNode* dtd = doc.RootNodeList()->GetNodes(0);
   ASSERT_EQ(dtd->ElementType(), xeDoctype);
   EXPECT_EQ(dtd->Name(), "r");
-  ASSERT_EQ(dtd->GetNodeCount(), 5);
+  ASSERT_EQ(dtd->GetNodeCount(), 6);
+  // The parameter-entity reference stays, as character data.
+  EXPECT_EQ(dtd->GetNodes(3)->ElementType(), xeCharData);
+  EXPECT_EQ(dtd->GetNodes(3)->Value(), "%pe;");
+  dtd->NodeDelete(3);
   EXPECT_EQ(dtd->GetNodes(0)->ElementType(), xeDtdElement);
   EXPECT_EQ(dtd->GetNodes(0)->Name(), "r");
   EXPECT_EQ(dtd->GetNodes(0)->Value(), "(#PCDATA)");
@@ -287,7 +292,75 @@ TEST(XmlWriter, ReadWriteIsStable) {
   EXPECT_EQ(doc.WriteToString(), text);
 }
 
+TEST(XmlWriter, WhatIsWrittenReadsBackTheSame) {
+  const struct {
+    const char* Text;  // read, then written
+    const char* Written;
+  } cases[] = {
+      // Instructions whose targets only begin with "xml" are no declarations.
+      {"<?xml-foo bar?>\n<r><?xmlbar x=\"1\"?></r>\n", nullptr},
+      {"<?xml-stylesheet-x a?>\n<r></r>\n", nullptr},
+      // Public identifiers holding "=" stay apart from the system identifier after them.
+      {"<!DOCTYPE html PUBLIC \"-//A=B//EN\" \"r.dtd\">\n<html></html>\n", nullptr},
+      {"<!DOCTYPE r [<!ENTITY e PUBLIC \"-//A=B//EN\" \"x.ent\"><!NOTATION n PUBLIC 'a=b' 's'>%p;]>\n<r/>\n",
+       "<!DOCTYPE r  [<!ENTITY e PUBLIC\r\n\"-//A=B//EN\"\r\n\"x.ent\"><!NOTATION n PUBLIC\r\n'a=b'\r\n's'>%p;]>\n<r></r>\n"},
+  };
+  for (const auto& c : cases) {
+    TXmlDocument doc;
+    doc.ReadFromString(c.Text);
+    const std::string written = doc.WriteToString();
+    EXPECT_EQ(written, c.Written ? c.Written : c.Text);
+    TXmlDocument again;
+    again.ReadFromString(written);
+    EXPECT_EQ(again.WriteToString(), written);
+  }
+  TXmlDocument doc;
+  doc.ReadFromString("<?xml-foo bar?><?xmlbar?><r/>");
+  EXPECT_EQ(doc.RootNodeList()->GetNodes(0)->ElementType(), xeQuestion);
+  EXPECT_EQ(doc.RootNodeList()->GetNodes(0)->Value(), "xml-foo bar");
+  EXPECT_EQ(doc.RootNodeList()->GetNodes(1)->ElementType(), xeQuestion);
+  EXPECT_EQ(doc.RootNodeList()->GetNodes(1)->Value(), "xmlbar");
+  doc.ReadFromString("<?xml?><?xml-stylesheet?><r/>");
+  EXPECT_EQ(doc.RootNodeList()->GetNodes(0)->ElementType(), xeDeclaration);
+  EXPECT_EQ(doc.RootNodeList()->GetNodes(1)->ElementType(), xeStylesheet);
+}
+
 // --- Files and encodings
+
+TEST(XmlFiles, TheDeclarationNamesTheEncodingWritten) {
+  TempDir dir;
+  const std::string name = dir.File("doc.xml");
+  const struct {
+    uint8_t Encoding;
+    std::string Name;
+  } cases[] = {{seUTF8, "UTF-8"},       {seUTF16LE, "UTF-16"}, {seUTF16BE, "UTF-16"},
+               {se16BitLE, "UTF-16"},   {se16BitBE, "UTF-16"}, {seAnsi, XmlAnsiEncodingName()}};
+  for (const auto& c : cases) {
+    for (bool declared : {true, false}) {
+      // A document read from a file that declared another encoding.
+      TXmlDocument doc;
+      doc.ReadFromString(std::string(declared ? "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" : "") +
+                         "<r a=\"caf\xC3\xA9\"/>");
+      doc.StreamEncoding = c.Encoding;
+      doc.SaveToFile(name);
+      TXmlDocument back;
+      back.LoadFromFile(name);
+      ASSERT_NE(back.Root(), nullptr) << int(c.Encoding) << declared;
+      EXPECT_EQ(back.Root()->AttributeByName("a"), "caf\xC3\xA9") << int(c.Encoding) << declared;
+      TXmlNode* declaration = back.RootNodeList()->NodeByElementType(xeDeclaration);
+      // Without a declaration only the encodings a reader cannot tell from the bytes get one.
+      bool expected = declared || c.Encoding == seAnsi || c.Encoding == se16BitLE || c.Encoding == se16BitBE;
+      ASSERT_EQ(declaration != nullptr, expected) << int(c.Encoding) << declared;
+      if (declaration) {
+        EXPECT_EQ(declaration->AttributeByName("encoding"), c.Name) << int(c.Encoding);
+      }
+      // The tree saved keeps its own declaration.
+      if (declared) {
+        EXPECT_EQ(doc.RootNodeList()->GetNodes(0)->AttributeByName("encoding"), "ISO-8859-1");
+      }
+    }
+  }
+}
 
 TEST(XmlFiles, SaveAndLoadInEveryEncoding) {
   TempDir dir;

@@ -50,6 +50,8 @@ std::string XmlWideToAnsi(const WideString& text) {
   return result;
 }
 
+std::string XmlAnsiEncodingName() { return "windows-1252"; }
+
 int32_t XmlLocalTimeBias() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

@@ -25,6 +25,19 @@ std::string XmlWideToAnsi(const WideString& text) {
   return result;
 }
 
+std::string XmlAnsiEncodingName() {
+  const UINT page = GetACP();
+  switch (page) {
+    case 932: return "Shift_JIS";
+    case 936: return "GBK";
+    case 950: return "Big5";
+    case 65001: return "UTF-8";
+    default: break;
+  }
+  if (page == 874 || (page >= 1250 && page <= 1258)) return "windows-" + std::to_string(page);
+  return "CP" + std::to_string(page);
+}
+
 int32_t XmlLocalTimeBias() {
   TIME_ZONE_INFORMATION zone{};
   DWORD kind = GetTimeZoneInformation(&zone);
