@@ -208,6 +208,10 @@ std::string NormaliseOurs(const std::string& ours) {
     bool word = false;
     for (const std::string& operand : list) word = word || IsWordRegister(operand) || operand.rfind("word ptr", 0) == 0;
     for (std::string& operand : list) {
+      // Control, debug and test registers: our "C0", "D0", "T0" are objdump's "cr0", "dr0", "tr0".
+      if (operand.size() == 2 && (operand[0] == 'c' || operand[0] == 'd' || operand[0] == 't') &&
+          operand[1] >= '0' && operand[1] <= '7')
+        operand.insert(1, 1, 'r');
       if (operand.rfind("+0x", 0) == 0) operand.erase(0, 1);
       if (operand.rfind("-0x", 0) == 0) {
         uint64_t value = std::stoull(operand.substr(3), nullptr, 16);
@@ -318,7 +322,7 @@ void Compare(const std::string& file, TTally& tally) {
     for (const TListedInstruction& listed : chunk.Instructions) {
       // objdump's own failures and lone prefixes it prints on a line of their own.
       if (listed.Text.find("(bad)") != std::string::npos || listed.Text.rfind(".byte", 0) == 0 || listed.Text.rfind("data16", 0) == 0 ||
-          listed.Text.rfind("addr16", 0) == 0) {
+          listed.Text.rfind("addr16", 0) == 0 || CollapseBlanks(listed.Text) == "lock") {
         ++tally.Skipped;
         continue;
       }
