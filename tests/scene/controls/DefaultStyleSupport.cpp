@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include "classlib/ResourceStream.h"
+#include "scene/controls/vg_controls.h"
+#include "scene/controls/vg_layouts.h"
+#include "scene/core/ObjectsTestSupport.h"
 #include "scene/core/vg_control.h"
 #include "scene/core/vg_registry.h"
 
@@ -214,4 +217,19 @@ TvgObject* UseDefaultStyle() {
     vgSetDefaultStyle(dynamic_cast<TvgObject*>(vgCreateObjectFromText(nullptr, DefaultStyleText())));
   }
   return vgDefaultStyle();
+}
+
+TvgManualAniTimer* StartDefaultStyleTest() {
+  RegisterProbeClasses();
+  vgInitLayoutsUnit();
+  TvgManualAniTimer* ticker = FreshManualTicker();
+  vgSetControlTimerFactory([] { return std::unique_ptr<IvgAniTimer>(new TvgManualAniTimer); });
+  UseDefaultStyle();
+  return ticker;
+}
+
+void EndDefaultStyleTest() {
+  vgSetControlTimerFactory(nullptr);
+  vgFreeDefaultStyle();
+  vgFreeAniThread();
 }

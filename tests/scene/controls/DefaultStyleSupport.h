@@ -23,3 +23,10 @@ std::string DefaultStyleText();
 // Makes the default style current: the RCDATA resource when the module has one, else the form
 // text of the source tree. Answers the style root (nullptr when neither loads).
 TvgObject* UseDefaultStyle();
+
+class TvgManualAniTimer;
+// Registers the control classes, puts the animations and the controls' timers on manual timers
+// and makes the default style current; answers the animations' timer.
+TvgManualAniTimer* StartDefaultStyleTest();
+// Undoes StartDefaultStyleTest.
+void EndDefaultStyleTest();

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "DefaultStyleSupport.h"
-#include "scene/controls/vg_layouts.h"
 #include "scene/controls/vg_scrollbox.h"
 #include "scene/core/ObjectsTestSupport.h"
 #include "scene/core/vg_popup.h"
@@ -107,11 +106,8 @@ bool OnlyCaption(const TvgControl* c) {
 bool BareCell(const TvgControl* c) { return c->GetResource() == "textcellstyle" || c->GetResource() == "imagecellstyle"; }
 
 TEST(DefaultStyleGallery, EveryStyledControlIsDrawn) {
-  RegisterProbeClasses();
-  vgInitLayoutsUnit();
-  TvgManualAniTimer* ticker = FreshManualTicker();
-  vgSetControlTimerFactory([] { return std::unique_ptr<IvgAniTimer>(new TvgManualAniTimer); });
-  ASSERT_NE(UseDefaultStyle(), nullptr);
+  TvgManualAniTimer* ticker = StartDefaultStyleTest();
+  ASSERT_NE(vgDefaultStyle(), nullptr);
   TTestScene scene;
   auto* form = new TvgBackground(nullptr);
   form->GetFill()->SetStyle(vgBrushSolid);
@@ -156,9 +152,7 @@ TEST(DefaultStyleGallery, EveryStyledControlIsDrawn) {
     EXPECT_GT(DrawnPixels(bitmap, r), 12) << c->ClassInfo()->Name << " " << c->GetResource() << " left the background as it was";
   }
   delete form;
-  vgSetControlTimerFactory(nullptr);
-  vgFreeDefaultStyle();
-  vgFreeAniThread();
+  EndDefaultStyleTest();
 }
 
 }  // namespace

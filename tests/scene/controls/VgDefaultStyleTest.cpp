@@ -9,7 +9,6 @@
 #include "classlib/Filer.h"
 #include "classlib/FormText.h"
 #include "classlib/ResourceStream.h"
-#include "scene/controls/vg_layouts.h"
 #include "scene/core/ObjectsTestSupport.h"
 #include "scene/core/vg_registry.h"
 
@@ -35,11 +34,8 @@ bool IsStyleRootName(const std::string& name) {
 class DefaultStyle : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegisterProbeClasses();
-    vgInitLayoutsUnit();
-    FreshManualTicker();
-    vgSetControlTimerFactory([] { return std::unique_ptr<IvgAniTimer>(new TvgManualAniTimer); });
-    style = UseDefaultStyle();
+    StartDefaultStyleTest();
+    style = vgDefaultStyle();
     ASSERT_NE(style, nullptr);
     form = new TvgVisualObject(nullptr);
     form->SetBounds(0, 0, 400, 300);
@@ -47,9 +43,7 @@ class DefaultStyle : public ::testing::Test {
   }
   void TearDown() override {
     delete form;
-    vgSetControlTimerFactory(nullptr);
-    vgFreeDefaultStyle();
-    vgFreeAniThread();
+    EndDefaultStyleTest();
   }
   TvgControl* Make(const TClassInfo* cls) {
     auto* control = dynamic_cast<TvgControl*>(cls->Create(nullptr));
