@@ -75,3 +75,27 @@ function(kbl_add_test name)
     set_property(TEST ${name} APPEND PROPERTY RESOURCE_LOCK display)
   endif()
 endfunction()
+
+#   kbl_add_library_data(target [OPTIONS file])
+#     The module (DLL or program) carries its library data: it is linked twice, the first time
+#     with debug information from which tools/eldata writes the "ELDATA" resource (with the
+#     "Name=Value" options of `file`), the second time with that resource and without debug
+#     information. Windows only; elsewhere nothing happens.
+function(kbl_add_library_data target)
+  cmake_parse_arguments(A "" "OPTIONS" "" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  set(options -)
+  if(A_OPTIONS)
+    get_filename_component(options ${A_OPTIONS} ABSOLUTE)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${options})
+  endif()
+  set(runner ${CMAKE_CROSSCOMPILING_EMULATOR})
+  if(NOT runner)
+    set(runner -)
+  endif()
+  set_property(TARGET ${target} PROPERTY RULE_LAUNCH_LINK
+    "${PROJECT_SOURCE_DIR}/tools/eldata/eldata-link.sh ${CMAKE_BINARY_DIR}/tools/eldata/eldata.exe ${options} ${CMAKE_OBJDUMP} ${CMAKE_RC_COMPILER} ${runner} --")
+  add_dependencies(${target} eldata)
+endfunction()
