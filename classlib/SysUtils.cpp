@@ -1,6 +1,7 @@
 // String and number conversions with the original class library's rules, locale-independent.
 #include "SysUtils.h"
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -333,4 +334,34 @@ std::string WideToAnsi(const WideString& text) {
     out[i] = byte;
   }
   return out;
+}
+
+// --- Exceptions caught where they must stop
+
+namespace {
+std::atomic<TCaughtExceptionHandler> gCaughtHandler{nullptr};
+}  // namespace
+
+void SetCaughtExceptionHandler(TCaughtExceptionHandler handler) { gCaughtHandler = handler; }
+
+bool HandOverCaughtException(uint8_t displayMode) noexcept {
+  TCaughtExceptionHandler handler = gCaughtHandler.load();
+  std::exception_ptr error = std::current_exception();
+  if (handler == nullptr || !error) return true;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    try {
+      return handler(&e, displayMode);
+    } catch (...) {
+      return true;
+    }
+  } catch (...) {
+    try {
+      return handler(nullptr, displayMode);
+    } catch (...) {
+      return true;
+    }
+  }
+  return true;
 }

@@ -28,6 +28,18 @@ class Exception : public std::exception {
     using Base::Base;                     \
   }
 
+// --- Exceptions caught where they must stop
+//
+// Code that must not let an exception through (host entries, window procedures, callbacks)
+// hands what it caught to the installed handler (the exception library) before it goes on.
+// `displayMode` is 0 from a host entry and 1 from a window procedure or callback.
+using TCaughtExceptionHandler = bool (*)(const std::exception* error, uint8_t displayMode);
+void SetCaughtExceptionHandler(TCaughtExceptionHandler handler);
+// Call inside a catch block: passes the exception being handled (nullptr for one that is no
+// std::exception) to the handler. Answers true when the caller is to go on with its own handling
+// (always without a handler). Never raises.
+bool HandOverCaughtException(uint8_t displayMode) noexcept;
+
 KBL_DECLARE_EXCEPTION(EAbort, Exception);
 KBL_DECLARE_EXCEPTION(EListError, Exception);
 KBL_DECLARE_EXCEPTION(EConvertError, Exception);

@@ -122,6 +122,12 @@ class TEmberModuleOptions : public TObject {
   // --- Fields that are not plain settings
   const std::string& ModuleName() const { return moduleName_; }
   uintptr_t ModuleHandle() const { return moduleHandle_; }
+  // Names the module the options now apply to (the processing of an exception names the module
+  // whose options it took); nothing is published.
+  void SetModule(const std::string& moduleName, uintptr_t moduleHandle) {
+    moduleName_ = moduleName;
+    moduleHandle_ = moduleHandle;
+  }
   uint8_t Activate() const { return activate_; }
   uint8_t FreezeActivate() const { return freezeActivate_; }
   int32_t LogReportLimit() const { return logReportLimit_; }

@@ -1,20 +1,27 @@
 // The module entry of the plug-in DLL: DllMain records the module handle, VSTPluginMain creates
-// the host adapter for a host.
+// the host adapter for a host. The exception library is attached while at least one plug-in is
+// open: the first one attaches it, closing the last one detaches it again, so that nothing it
+// changed in the host's process outlives the plug-ins.
 #include <windows.h>
 
 #include <mutex>
 
 #include "classlib/Module.h"
+#include "exceptions/report/EExceptionProcessing.h"
 #include "imageformats/GraphicFileFormats.h"
 #include "plugin/framework/rkVstAdapter.h"
 
 namespace {
 
 // The module's start-up work, run once when a host first asks for a plug-in (never under the
-// loader lock): the image readers join the picture registry.
+// loader lock): the image readers join the picture registry; every plug-in closed releases its
+// hold on the exception library.
 void StartModule() {
   static std::once_flag started;
-  std::call_once(started, [] { RegisterImageFormats(); });
+  std::call_once(started, [] {
+    RegisterImageFormats();
+    SetEffectClosedHandler(&StopExceptionReporting);
+  });
 }
 
 // The readers are not unregistered at unload: the registry lives in this module and goes with
@@ -34,8 +41,14 @@ extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
   try {
     if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0) == 0) return nullptr;
     StartModule();
-    auto* adapter = new TrkVstAdapter(audioMaster);
-    return adapter->getAeffect();
+    StartExceptionReporting();
+    try {
+      return (new TrkVstAdapter(audioMaster))->getAeffect();
+    } catch (...) {
+      HandOverCaughtException(0);
+      StopExceptionReporting();
+      return nullptr;
+    }
   } catch (...) {
     return nullptr;
   }

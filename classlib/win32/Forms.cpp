@@ -9,6 +9,7 @@
 
 #include "../Filer.h"
 #include "../ResourceStream.h"
+#include "../SysUtils.h"
 #include "Windowing_p.h"
 
 // --- TCustomForm
@@ -326,6 +327,8 @@ void TApplication::ProcessMessages() {
 void TApplication::HandleMessage() { ProcessMessage(true); }
 
 void TApplication::HandleException(TObject* sender) noexcept {
+  // The exception library (when attached) sees it first and may answer that it dealt with it.
+  if (!HandOverCaughtException(1)) return;
   std::exception_ptr error = std::current_exception();
   try {
     if (OnException.Assigned()) {

@@ -90,6 +90,8 @@ struct TExceptNotifyParams {
   uint32_t ThreadID = 0;
   std::string ActiveControlClass;
   std::string ActiveControlText;         // "*" for each character of a password edit
+  uintptr_t FocusWindow = 0;             // the focused window and the cursor, for the screenshot
+  uintptr_t Cursor = 0;
 };
 
 // --- Stack list

@@ -3,6 +3,7 @@
 #include "ExceptionLog.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cxxabi.h>
 #include <cstring>
@@ -10,7 +11,9 @@
 #include <thread>
 #include <typeinfo>
 
+#include "EFreezeWatch.h"
 #include "EmberLogEvents.h"
+#include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberSharedMemory.h"
 
@@ -40,6 +43,16 @@ std::set<const void*>& HandledObjects() {
 }
 
 std::atomic<bool> gStarted{false};
+std::atomic<TEmberMainWindowFinder> gMainWindowFinder{nullptr};
+
+std::mutex& LastPageLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::string& LastPage() {
+  static std::string page;
+  return page;
+}
 
 void RunPostedCall() {
   TProcessingState& state = Processing();
@@ -80,6 +93,36 @@ void SetProcessExceptionProc(TEmberProcessExceptionProc proc) { gProcessProc = p
 
 // --- Objects
 
+std::unique_ptr<EExternal> MakeSystemException(uint32_t code, uintptr_t address, uint32_t parameterCount,
+                                               const uintptr_t* parameters) {
+  char text[160];
+  auto at = [&](const char* what) {
+    std::snprintf(text, sizeof text, "%s at address %08X.", what, static_cast<unsigned>(address));
+    return std::string(text);
+  };
+  switch (code) {
+    case 0xC0000005: {
+      std::string message = at("Access violation");
+      if (parameterCount >= 2 && parameters != nullptr) {
+        const char* kind = parameters[0] == 1 ? "Write of" : parameters[0] == 8 ? "Execution of" : "Read of";
+        std::snprintf(text, sizeof text, " %s address %08X.", kind, static_cast<unsigned>(parameters[1]));
+        message += text;
+      }
+      return std::make_unique<EAccessViolation>(message);
+    }
+    case 0xC0000094: return std::make_unique<EDivByZero>(at("Integer division by zero"));
+    case 0xC0000095: return std::make_unique<EIntOverflow>(at("Integer overflow"));
+    case 0xC000008E: return std::make_unique<EZeroDivide>(at("Floating point division by zero"));
+    case 0xC0000090: return std::make_unique<EInvalidOp>(at("Invalid floating point operation"));
+    case 0xC0000096: return std::make_unique<EPrivilege>(at("Privileged instruction"));
+    case 0xC00000FD: return std::make_unique<EStackOverflow>(at("Stack overflow"));
+    default: break;
+  }
+  std::snprintf(text, sizeof text, "External exception %08X at address %08X.", static_cast<unsigned>(code),
+                static_cast<unsigned>(address));
+  return std::make_unique<EExternal>(text);
+}
+
 std::string ExceptionClassName(const std::exception* object) {
   if (object == nullptr) return std::string();
   const char* mangled = typeid(*object).name();
@@ -109,6 +152,13 @@ void MarkObjectHandled(const void* object) {
   HandledObjects().insert(object);
 }
 
+void ForgetHandledObject(const void* object) {
+  if (object == nullptr) return;
+  TEmberLibraryGlobals& library = EmberLibrary();
+  std::lock_guard<std::mutex> guard(library.HandledObjectsLock);
+  HandledObjects().erase(object);
+}
+
 void SaveRaiseStack(uint32_t stackPointer) {
   TEmberLibraryGlobals& library = EmberLibrary();
   std::lock_guard<std::mutex> guard(library.RaiseStackLock);
@@ -122,6 +172,18 @@ void SaveRaiseStack(uint32_t stackPointer) {
   if (!IsReadable(from, size)) return;
   std::memcpy(library.RaiseStack.get(), from, size);
   library.RaiseStackUsed = size;
+  library.RaiseStackStart = stackPointer;
+  library.RaiseStackThread = EmberCurrentThreadID();
+}
+
+bool CopyRaiseStack(uint32_t threadID, uint32_t stackPointer, std::vector<uint8_t>& bytes) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  std::lock_guard<std::mutex> guard(library.RaiseStackLock);
+  if (!library.RaiseStack || library.RaiseStackUsed == 0 || library.RaiseStackThread != threadID ||
+      library.RaiseStackStart != stackPointer || stackPointer == 0)
+    return false;
+  bytes.assign(library.RaiseStack.get(), library.RaiseStack.get() + library.RaiseStackUsed);
+  return true;
 }
 
 // --- Processing
@@ -189,6 +251,7 @@ void FillNotifyParams(TEmberNotifyArgs& args, uint32_t stackTop, uint32_t stackP
       record != nullptr ? record : (vars.RaiseRecordFilled != 0 ? vars.RaiseRecord : nullptr);
   uint32_t self = EmberCurrentThreadID();
   params.ThreadID = (library.FreezeThreadID != 0 && self == library.FreezeThreadID) ? library.MainThreadID : self;
+  ember_detail::PlatformFocusedControl(params);
   if (handled == 0) {
     vars.ExceptionClassName.Assign(ExceptionClassName(args.Object));
     vars.RaiseAddress = args.Address;
@@ -211,9 +274,11 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0 || IsAbortException(object)) return 1;
   try {
-    std::lock_guard<std::recursive_mutex> lock(library.LibraryLock);
+    // A thread already inside (the faulting thread, or the worker that processes for it) never
+    // waits for the lock it holds or that its faulting thread holds.
     TEmberThreadVars& vars = ThreadVars();
     if (vars.Busy != 0) return 0;
+    std::lock_guard<std::recursive_mutex> lock(library.LibraryLock);
     vars.Busy = 1;
     uint8_t result = 1;
     try {
@@ -242,6 +307,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
           std::atomic<bool> running{true};
           std::atomic<uint8_t> workerResult{1};
           std::thread worker([&] {
+            ThreadVars().Busy = 1;
             workerResult = RunProcessing(args);
             running = false;
           });
@@ -352,6 +418,37 @@ uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_
   }
 }
 
+void DoneExcept(const std::exception* object) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.LibraryOn == 0 || library.LibraryState == 0 || object == nullptr || !library.CurrentOptions) return;
+  if ((library.CurrentOptions->BehaviourOptions() & 0x0100) == 0 || !IsObjectNotListed(object)) return;
+  CentralNotify(object, ThreadVars().RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, library.Module, 0, 1);
+}
+
+bool HandleCaughtException(const std::exception* object, uint8_t displayMode) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  return ExceptionManager(object, ThreadVars().RaiseAddress, displayMode, library.Module) != 0;
+}
+
+std::string GetLastHTMLPage() {
+  std::lock_guard<std::mutex> guard(LastPageLock());
+  return LastPage();
+}
+
+namespace ember_detail {
+void AppendLastHTMLPage(const char* text, size_t size) {
+  std::lock_guard<std::mutex> guard(LastPageLock());
+  LastPage().append(text, size);
+}
+}  // namespace ember_detail
+
+void SetEmberMainWindowFinder(TEmberMainWindowFinder finder) { gMainWindowFinder = finder; }
+
+uintptr_t FindProcessMainWindow() {
+  TEmberMainWindowFinder finder = gMainWindowFinder.load();
+  return finder != nullptr ? finder(ember_detail::PlatformProcessID()) : 0;
+}
+
 // --- Attachment
 
 void StartExceptionLog() {
@@ -370,6 +467,16 @@ void StartExceptionLog() {
           library.ProcessesList = std::make_unique<TEmberProcessesList>();
           ResetModuleSharedMemory(library.Module);
           library.CurrentOptions = std::make_unique<TEmberModuleOptionsEx>(std::string(), library.Module);
+          if (!ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions)) {
+            // Without library data the module is not processed: nothing is hooked.
+            library.CurrentOptions.reset();
+            library.ModulesList.reset();
+            library.ProcessesList.reset();
+            CloseModuleSharedMemory();
+            library.RaiseStack.reset();
+            library.Initialising = 0;
+            return;
+          }
           library.MainThreadStackTop = ember_detail::PlatformStackTop();
           library.EventHolders = std::make_unique<TEmberLogList>();
           library.MainThreadID = EmberCurrentThreadID();
@@ -382,7 +489,9 @@ void StartExceptionLog() {
           library.LibraryState = 1;
           SaveOptionsToSharedMemory(*library.CurrentOptions);
           ember_detail::PlatformAttach();
+          SetCaughtExceptionHandler(&HandleCaughtException);
           library.Initialising = 0;
+          StartFreezeThread();
         },
         "ExceptionLog.Init");
   }
@@ -394,7 +503,10 @@ void StopExceptionLog() {
       [] {
         TEmberLibraryGlobals& library = EmberLibrary();
         library.Finalising = 1;
+        if (library.LibraryOn == 0) return;
         { std::lock_guard<std::recursive_mutex> lock(library.LibraryLock); }
+        StopFreezeThread();
+        SetCaughtExceptionHandler(nullptr);
         ember_detail::PlatformDetach();
         library.LibraryOn = 0;
         library.LibraryState = 0;
@@ -409,6 +521,10 @@ void StopExceptionLog() {
         library.CurrentOptions.reset();
         CloseModuleSharedMemory();
         library.CurrentException = TEmberExceptionRecord();
+        {
+          std::lock_guard<std::mutex> guard(LastPageLock());
+          LastPage().clear();
+        }
         std::lock_guard<std::mutex> guard(library.RaiseStackLock);
         library.RaiseStack.reset();
         library.RaiseStackUsed = 0;

@@ -17,15 +17,27 @@
 //   replacement fills the per-thread raise record and context, notifies unless a handler of
 //   the runtime in the thread's SEH chain will catch it (this runtime registers none), then
 //   calls the real routine. RtlUnwind is replaced only to keep the stack pointer.
-// - Faults that nothing handles reach the library's unhandled-exception filter, which
-//   notifies and then answers what the filter it replaced answers; the old filter is put back
-//   at shut-down.
+// - Faults of the module's own code (access violation, division by zero, ...) are seen by a
+//   vectored handler as the system dispatches them: only faults whose address lies inside the
+//   module are reported (as an EExternal object), and the search for a handler always goes on,
+//   so that the host's own structured handling is unchanged.
+// - Exceptions that the module's code lets through to where they must stop (the plug-in's host
+//   entries, window procedures, callbacks) are handed over by the class library's
+//   HandOverCaughtException to ExceptionManager; the catch blocks' start and end are wrapped
+//   too, so that the end of a catch can report what it handled (BehaviourOptions 0x0100).
+// - Faults that nothing handles reach the library's unhandled-exception filter, which reports
+//   those of the module's code not reported yet and then answers what the filter it replaced
+//   answers; the old filter is put back at shut-down unless another one was installed since.
 // - CreateThread, ResumeThread and ExitThread imports keep the threads list in step. Threads
 //   created through CreateThread start in the library's wrapper: an exception that leaves the
 //   thread's start routine is notified as reaching the thread's end (raise kind 2) and the
-//   thread ends with code 1 instead of taking the process down.
+//   thread ends with code 1 instead of taking the process down. The WriteFile import keeps what
+//   a CGI program writes to its standard output.
+// - A thrown object's address leaves the handled-objects list when the runtime frees it (and
+//   when a new throw reuses it), so a later exception at the same address is processed too.
 // Attachment never happens under the loader lock: the module calls StartExceptionLog from its
-// first entry (or a program from main) and StopExceptionLog before it unloads.
+// first entry (or a program from main) and StopExceptionLog before it unloads. A module attaches
+// only when it carries its library data (tools/eldata) or debug information.
 #pragma once
 
 #include <atomic>
@@ -34,8 +46,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "EmberRecords.h"
+#include "classlib/SysUtils.h"
 
 // --- Codes of the raise road
 
@@ -44,6 +59,25 @@ constexpr uint32_t EmberDebuggerNotifyCode = 250477284;   // flags 0, 2 paramete
 constexpr uint32_t EmberRuntimeRaiseCode = 250477278;     // flags 1, 7 parameters
 constexpr uint32_t EmberRaiseStackSize = 102400;
 extern const char* const EmberSafeCallPrefix;             // "[SafeCall Exception]: "
+
+// --- Faults of the processor and the system
+
+// A fault (access violation, division by zero, ...) of the module's own code, reported as an
+// exception of this class family; the message names the fault, its address and, for an access
+// violation, the address read or written.
+KBL_DECLARE_EXCEPTION(EExternal, Exception);
+KBL_DECLARE_EXCEPTION(EAccessViolation, EExternal);
+KBL_DECLARE_EXCEPTION(EDivByZero, EExternal);
+KBL_DECLARE_EXCEPTION(EIntOverflow, EExternal);
+KBL_DECLARE_EXCEPTION(EZeroDivide, EExternal);
+KBL_DECLARE_EXCEPTION(EInvalidOp, EExternal);
+KBL_DECLARE_EXCEPTION(EPrivilege, EExternal);
+KBL_DECLARE_EXCEPTION(EStackOverflow, EExternal);
+
+// The exception object for a system exception record: its code, the faulting address and the
+// record's parameters (for an access violation: 0 read, 1 write, 8 execute, then the address).
+std::unique_ptr<EExternal> MakeSystemException(uint32_t code, uintptr_t address, uint32_t parameterCount,
+                                               const uintptr_t* parameters);
 
 // --- Per-thread state
 
@@ -62,6 +96,10 @@ struct TEmberThreadVars {
   uint8_t RaiseRecord[80] = {};  // an EXCEPTION_RECORD
   uint8_t RaiseRecordFilled = 0;
   uint8_t LastRaisedByRuntime = 0;
+  // The objects of the catch blocks this thread is in (innermost last), for the end of a catch.
+  static constexpr int32_t MaxCatchDepth = 16;
+  int32_t CatchDepth = 0;
+  const std::exception* Caught[MaxCatchDepth] = {};
 };
 
 // The calling thread's variables.
@@ -88,6 +126,8 @@ struct TEmberLibraryGlobals {
   std::unique_ptr<TEmberLogList> EventHolders;
   std::unique_ptr<uint8_t[]> RaiseStack;
   uint32_t RaiseStackUsed = 0;
+  uint32_t RaiseStackStart = 0;   // the stack pointer the copy starts at
+  uint32_t RaiseStackThread = 0;  // the thread whose stack it is
   uint32_t MainThreadID = 0;
   uint32_t MainThreadHandle = 0;
   uint32_t MainThreadStackTop = 0;
@@ -164,12 +204,38 @@ bool IsAbortException(const std::exception* object);
 // Remembers the raising thread's stack (from `stackPointer` to the thread's stack top, at most
 // EmberRaiseStackSize bytes) in the raise-stack buffer.
 void SaveRaiseStack(uint32_t stackPointer);
+// The raise-stack copy when it was taken from thread `threadID` at `stackPointer` (the words
+// the unwinding may have overwritten since); false otherwise.
+bool CopyRaiseStack(uint32_t threadID, uint32_t stackPointer, std::vector<uint8_t>& bytes);
+
+// Forgets a processed object: its exception is over and its address may come back with a new
+// one (the runtime frees every thrown object and reuses the memory at once).
+void ForgetHandledObject(const void* object);
+
+// The end of a catch block that handled `object`: with BehaviourOptions bit 0x0100 the handled
+// exception is reported (as handled) unless it was processed already.
+void DoneExcept(const std::exception* object);
+
+// Hands an exception caught where it must stop (host entries, window procedures, callbacks) to
+// the processing, with `displayMode`; installed into the class library at attachment. Answers
+// true when the caller is to go on with its own handling.
+bool HandleCaughtException(const std::exception* object, uint8_t displayMode);
+
+// What a CGI program wrote to its standard output so far (the last page).
+std::string GetLastHTMLPage();
+
+// The main window of the process, asked by the freeze watch; installed by the report side.
+using TEmberMainWindowFinder = uintptr_t (*)(uint32_t processId);
+void SetEmberMainWindowFinder(TEmberMainWindowFinder finder);
+uintptr_t FindProcessMainWindow();
 
 // --- Attachment
 
 // Attaches the library to this module: state, lists, options, shared area, hooks and the
 // unhandled-exception handling. Once per module; later calls do nothing. Never call it under
-// the loader lock (DllMain).
+// the loader lock (DllMain). The options are this module's own, from its library data; on
+// Windows a module with neither library data nor debug information leaves the library off
+// (LibraryOn 0: nothing is hooked, every entry only forwards).
 void StartExceptionLog();
 // Detaches: waits for running processing, puts every replaced routine back, frees the state.
 // Safe to call more than once and without StartExceptionLog.
@@ -183,6 +249,11 @@ void SetLibraryState(uint8_t state);
 // --- Platform half (win32/ExceptionLog.cpp, posix/ExceptionLog.cpp)
 
 namespace ember_detail {
+// This module's options from its library data; false when the module carries neither library
+// data nor debug information.
+bool PlatformLoadOwnOptions(TEmberModuleOptions& options);
+// The focused window of the calling thread (class, text with passwords masked) and the cursor.
+void PlatformFocusedControl(TExceptNotifyParams& params);
 void PlatformAttach();                    // hooks and handlers
 void PlatformDetach();                    // puts them back
 uint32_t PlatformStackTop();              // the calling thread's stack top
@@ -191,4 +262,7 @@ bool PlatformIsMainModuleDll();
 void PlatformCaptureRaiseContext(TEmberThreadVars& vars, uintptr_t address);
 void PlatformPumpMessages(bool allowDispatch);  // the main thread's wait loop
 bool PlatformIsReadable(const void* address, uint32_t size);
+uint32_t PlatformProcessID();
+// Keeps text a CGI program wrote to its standard output (the WriteFile hook).
+void AppendLastHTMLPage(const char* text, size_t size);
 }  // namespace ember_detail

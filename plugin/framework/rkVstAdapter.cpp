@@ -18,6 +18,7 @@ void VSTCALLBACK ProcessReplacingWholeBlock(AEffect* effect, float** inputs, flo
   try {
     adapter->ProcessWholeBlock(inputs, outputs, frames);
   } catch (...) {
+    HandOverCaughtException(0);
   }
 }
 
@@ -27,6 +28,7 @@ void VSTCALLBACK ProcessReplacingSplitAtEvents(AEffect* effect, float** inputs, 
   try {
     adapter->ProcessSplitAtEvents(inputs, outputs, frames);
   } catch (...) {
+    HandOverCaughtException(0);
   }
 }
 

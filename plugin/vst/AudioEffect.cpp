@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "AEffEditor.h"
-#include "classlib/System.h"
+#include "classlib/SysUtils.h"
 
 void CopyHostText(char* buffer, const std::string& text, size_t maxChars) {
   if (!buffer) return;
@@ -14,9 +14,12 @@ void CopyHostText(char* buffer, const std::string& text, size_t maxChars) {
   buffer[n] = '\0';
 }
 
-// --- C entries: the host calls these through the record. Nothing may unwind into the host.
+// --- C entries: the host calls these through the record. Nothing may unwind into the host: what
+// the plug-in's code let through is handed to the exception library (when attached) and stops here.
 
 namespace {
+
+void (*gClosedHandler)() = nullptr;
 
 AudioEffect* ObjectOf(AEffect* effect) {
   return effect ? static_cast<AudioEffect*>(effect->object) : nullptr;
@@ -31,10 +34,16 @@ VstIntPtr VSTCALLBACK AEffectDispatcherProc(AEffect* effect, VstInt32 opcode, Vs
     try {
       object->dispatcher(opcode, index, value, ptr, opt);
     } catch (...) {
+      HandOverCaughtException(0);
     }
     effect->object = nullptr;
     try {
       delete object;
+    } catch (...) {
+      HandOverCaughtException(0);
+    }
+    try {
+      if (gClosedHandler) gClosedHandler();
     } catch (...) {
     }
     return 1;
@@ -42,6 +51,7 @@ VstIntPtr VSTCALLBACK AEffectDispatcherProc(AEffect* effect, VstInt32 opcode, Vs
   try {
     return object->dispatcher(opcode, index, value, ptr, opt);
   } catch (...) {
+    HandOverCaughtException(0);
     return 0;
   }
 }
@@ -52,6 +62,7 @@ float VSTCALLBACK AEffectGetParameterProc(AEffect* effect, VstInt32 index) {
   try {
     return object->getParameter(index);
   } catch (...) {
+    HandOverCaughtException(0);
     return 0.0f;
   }
 }
@@ -62,6 +73,7 @@ void VSTCALLBACK AEffectSetParameterProc(AEffect* effect, VstInt32 index, float 
   try {
     object->setParameter(index, value);
   } catch (...) {
+    HandOverCaughtException(0);
   }
 }
 
@@ -71,6 +83,7 @@ void VSTCALLBACK AEffectProcessProc(AEffect* effect, float** inputs, float** out
   try {
     object->process(inputs, outputs, frames);
   } catch (...) {
+    HandOverCaughtException(0);
   }
 }
 
@@ -80,6 +93,7 @@ void VSTCALLBACK AEffectProcessReplacingProc(AEffect* effect, float** inputs, fl
   try {
     object->processReplacing(inputs, outputs, frames);
   } catch (...) {
+    HandOverCaughtException(0);
   }
 }
 
@@ -90,10 +104,13 @@ void VSTCALLBACK AEffectProcessDoubleReplacingProc(AEffect* effect, double** inp
   try {
     object->processDoubleReplacing(inputs, outputs, frames);
   } catch (...) {
+    HandOverCaughtException(0);
   }
 }
 
 }  // namespace
+
+void SetEffectClosedHandler(void (*handler)()) { gClosedHandler = handler; }
 
 // --- AudioEffect
 

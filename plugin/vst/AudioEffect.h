@@ -12,6 +12,10 @@ class AEffEditor;
 // buffer must hold maxChars + 1 bytes; a null buffer is left alone.
 void CopyHostText(char* buffer, const std::string& text, size_t maxChars);
 
+// Called after the close opcode has freed a plug-in object (the module entry counts its open
+// plug-ins with it). Not thread-safe: set it before the first plug-in is created.
+void SetEffectClosedHandler(void (*handler)());
+
 // Every entry the host calls through the record goes to one AudioEffect. Entries never let an
 // exception reach the host: a failing call answers 0 (0.0 for parameters) and does nothing more.
 class AudioEffect {

@@ -3,6 +3,7 @@
 #include "ExceptionLog.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include "EmberLogEvents.h"
 
@@ -27,6 +28,10 @@ uint32_t PlatformStackPointer() {
 }
 
 bool PlatformIsMainModuleDll() { return false; }
+uint32_t PlatformProcessID() { return static_cast<uint32_t>(getpid()); }
+// Natively a program has no library data: the library always attaches, with the defaults.
+bool PlatformLoadOwnOptions(TEmberModuleOptions&) { return true; }
+void PlatformFocusedControl(TExceptNotifyParams&) {}
 // Natively only the library's own buffers are handed in; null is the one bad pointer to refuse.
 bool PlatformIsReadable(const void* address, uint32_t) { return address != nullptr; }
 void PlatformPumpMessages(bool) {}

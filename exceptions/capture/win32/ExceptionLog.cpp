@@ -6,9 +6,13 @@
 
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include <cstring>
+#include <mutex>
 #include <typeinfo>
 
+#include "EDebug.h"
 #include "EHook.h"
 #include "EmberLibraryData.h"
 #include "EmberLogEvents.h"
@@ -21,6 +25,7 @@ using TRtlUnwind = void(WINAPI*)(void*, void*, EXCEPTION_RECORD*, void*);
 using TCreateThread = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*);
 using TResumeThread = DWORD(WINAPI*)(HANDLE);
 using TExitThread = void(WINAPI*)(DWORD);
+using TWriteFile = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 
 // The real routines, found once through kernel32's exports.
 struct TRealRoutines {
@@ -29,6 +34,7 @@ struct TRealRoutines {
   TCreateThread CreateThread = nullptr;
   TResumeThread ResumeThread = nullptr;
   TExitThread ExitThread = nullptr;
+  TWriteFile WriteFile = nullptr;
 };
 TRealRoutines& Real() {
   static TRealRoutines routines;
@@ -44,14 +50,60 @@ std::atomic<bool> gThrowHookOn{false};
 std::terminate_handler gOldTerminate = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER gOldFilter = nullptr;
 bool gFilterInstalled = false;
+PVOID gFaultHandler = nullptr;
+uintptr_t gModuleStart = 0, gModuleEnd = 0;
+bool gIsCgi = false;
+// The message of the last fault processed, so that the unhandled-exception filter does not
+// report it a second time.
+std::mutex gLastFaultLock;
+std::string gLastFaultMessage;
+
+bool InsideModule(uintptr_t address) { return address >= gModuleStart && address < gModuleEnd; }
+
+// Faults the processor or the system raise (access violation up to the last status of that
+// range); a stack overflow leaves no room to process anything on its thread.
+bool IsFaultCode(DWORD code) {
+  return code >= 0xC0000005u && code < 0xC000013Bu && code != EXCEPTION_STACK_OVERFLOW;
+}
+
+// A fault of this module's own code, reported as the system dispatches it; the search for a
+// handler always goes on, so the host's own structured handling sees the fault as before.
+LONG CALLBACK ModuleFaultHandler(EXCEPTION_POINTERS* pointers) {
+  try {
+    TEmberLibraryGlobals& library = EmberLibrary();
+    const EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
+    if (record == nullptr || library.LibraryOn == 0 || !IsFaultCode(record->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
+    const uintptr_t address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
+    if (!InsideModule(address) || ThreadVars().Busy != 0) return EXCEPTION_CONTINUE_SEARCH;
+    std::unique_ptr<EExternal> object =
+        MakeSystemException(record->ExceptionCode, address, record->NumberParameters,
+                            reinterpret_cast<const uintptr_t*>(record->ExceptionInformation));
+    {
+      std::lock_guard<std::mutex> guard(gLastFaultLock);
+      gLastFaultMessage = object->Message();
+    }
+    CONTEXT* context = pointers->ContextRecord;
+    CentralNotify(object.get(), address, 0, 0, context != nullptr ? context->Esp : 0, context,
+                  const_cast<EXCEPTION_RECORD*>(record), 0, library.Module, 0, 0);
+    ForgetHandledObject(object.get());
+  } catch (...) {
+    // the search goes on whatever happened here
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
 
 uint32_t CurrentStackPointer() {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_frame_address(0)));
 }
 
-// Fills the thread's raise context and record for a raise at `address`.
-void RecordRaise(TEmberThreadVars& vars, uintptr_t address, DWORD code, DWORD flags, DWORD count,
-                 const ULONG_PTR* arguments) {
+// The stack pointer of the caller of the function whose frame address is `frame`, as it is once
+// the call has returned (above the return address).
+uint32_t CallerStackPointer(void* frame) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(frame)) + 8; }
+
+// Fills the thread's raise context and record for a raise at `address` by a caller whose stack
+// pointer is `stackPointer`.
+void RecordRaise(TEmberThreadVars& vars, uintptr_t address, uint32_t stackPointer, DWORD code, DWORD flags,
+                 DWORD count, const ULONG_PTR* arguments) {
   CONTEXT context;
   std::memset(&context, 0, sizeof(context));
   context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
@@ -72,7 +124,8 @@ void RecordRaise(TEmberThreadVars& vars, uintptr_t address, DWORD code, DWORD fl
   }
   std::memcpy(vars.RaiseRecord, &record, sizeof(vars.RaiseRecord));
   vars.RaiseRecordFilled = 1;
-  vars.RaiseStackPointer = CurrentStackPointer();
+  vars.RaiseStackPointer = stackPointer;
+  reinterpret_cast<CONTEXT*>(vars.RaiseContext)->Esp = stackPointer;
 }
 
 void DelegateRaise(DWORD code, DWORD flags, DWORD count, const ULONG_PTR* arguments) {
@@ -100,7 +153,7 @@ void WINAPI HookedRaiseException(DWORD code, DWORD flags, DWORD count, const ULO
     }
     if (library.LibraryOn != 0) {
       TEmberThreadVars& vars = ThreadVars();
-      RecordRaise(vars, address, code, flags, count, arguments);
+      RecordRaise(vars, address, CallerStackPointer(__builtin_frame_address(0)), code, flags, count, arguments);
       const std::exception* object = nullptr;
       if (code == EmberRuntimeRaiseCode && flags == 1 && count == 7 && arguments != nullptr) {
         object = reinterpret_cast<const std::exception*>(arguments[1]);
@@ -243,6 +296,15 @@ DWORD WINAPI HookedResumeThread(HANDLE thread) {
   return Real().ResumeThread(thread);
 }
 
+BOOL WINAPI HookedWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+  try {
+    if (gIsCgi && buffer != nullptr && size > 0 && file == GetStdHandle(STD_OUTPUT_HANDLE))
+      ember_detail::AppendLastHTMLPage(static_cast<const char*>(buffer), size);
+  } catch (...) {
+  }
+  return Real().WriteFile(file, buffer, size, written, overlapped);
+}
+
 void WINAPI HookedExitThread(DWORD code) {
   TEmberLibraryGlobals& library = EmberLibrary();
   try {
@@ -282,18 +344,41 @@ void WINAPI HookedExitThread(DWORD code) {
   ExitProcess(1);
 }
 
+// The last chance: an exception of this module's code that no handler took. One already
+// reported when it was raised (same message) is not reported again; the process's own filter
+// then decides how the process ends.
 LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
   try {
-    if (pointers != nullptr && pointers->ExceptionRecord != nullptr) {
-      EXCEPTION_RECORD* record = pointers->ExceptionRecord;
-      CONTEXT* context = pointers->ContextRecord;
-      CentralNotify(nullptr, reinterpret_cast<uintptr_t>(record->ExceptionAddress), 0, 0,
-                    context != nullptr ? context->Esp : 0, context, record, 0, EmberLibrary().Module, 0, 0);
+    EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
+    const uintptr_t address = record != nullptr ? reinterpret_cast<uintptr_t>(record->ExceptionAddress) : 0;
+    if (record != nullptr && InsideModule(address)) {
+      std::unique_ptr<EExternal> object =
+          MakeSystemException(record->ExceptionCode, address, record->NumberParameters,
+                              reinterpret_cast<const uintptr_t*>(record->ExceptionInformation));
+      bool seen;
+      {
+        std::lock_guard<std::mutex> guard(gLastFaultLock);
+        seen = object->Message() == gLastFaultMessage;
+      }
+      if (!seen) {
+        CONTEXT* context = pointers->ContextRecord;
+        CentralNotify(object.get(), address, 0, 0, context != nullptr ? context->Esp : 0, context, record, 0,
+                      EmberLibrary().Module, 0, 0);
+        ForgetHandledObject(object.get());
+      }
     }
   } catch (...) {
   }
   if (gOldFilter != nullptr) return gOldFilter(pointers);
   return EXCEPTION_CONTINUE_SEARCH;
+}
+
+bool IsConsoleMainModule() {
+  const auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (base == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
 }
 
 // --- Import hooks of this module
@@ -311,6 +396,7 @@ TImportHook gImportHooks[] = {
     {"CreateThread", reinterpret_cast<void*>(&HookedCreateThread), reinterpret_cast<void**>(&Real().CreateThread), false},
     {"ResumeThread", reinterpret_cast<void*>(&HookedResumeThread), reinterpret_cast<void**>(&Real().ResumeThread), false},
     {"ExitThread", reinterpret_cast<void*>(&HookedExitThread), reinterpret_cast<void**>(&Real().ExitThread), false},
+    {"WriteFile", reinterpret_cast<void*>(&HookedWriteFile), reinterpret_cast<void**>(&Real().WriteFile), false},
 };
 
 }  // namespace
@@ -329,15 +415,64 @@ extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* ty
       if (type != nullptr && typeid(std::exception).__do_catch(type, &adjusted, 1)) {
         error = static_cast<const std::exception*>(adjusted);
       }
+      // A new object: whatever was listed at its address belonged to an exception that is over.
+      ForgetHandledObject(object);
+      ForgetHandledObject(error);
       TEmberThreadVars& vars = ThreadVars();
       const ULONG_PTR arguments[2] = {address, reinterpret_cast<ULONG_PTR>(error)};
-      RecordRaise(vars, address, EmberRuntimeRaiseCode, 1, 2, arguments);
+      RecordRaise(vars, address, CallerStackPointer(__builtin_frame_address(0)), EmberRuntimeRaiseCode, 1, 2,
+                  arguments);
       if (error != nullptr) GeneralRaiseHandler(error, address, 1);
     } catch (...) {
       // the throw goes on whatever happened here
     }
   }
   __real___cxa_throw(object, type, destructor);
+}
+
+extern "C" void __real___cxa_free_exception(void* object);
+extern "C" void* __real___cxa_begin_catch(void* header);
+extern "C" void __real___cxa_end_catch();
+
+// The runtime frees a thrown object here: its address leaves the handled-objects list.
+extern "C" void __wrap___cxa_free_exception(void* object) {
+  if (gThrowHookOn.load()) ForgetHandledObject(object);
+  __real___cxa_free_exception(object);
+}
+
+// The start and the end of every catch block: the object handled there is kept per thread, so
+// that the end of the block can report it (DoneExcept).
+extern "C" void* __wrap___cxa_begin_catch(void* header) {
+  void* object = __real___cxa_begin_catch(header);
+  if (gThrowHookOn.load()) {
+    TEmberThreadVars& vars = ThreadVars();
+    const std::exception* error = nullptr;
+    std::type_info* type = abi::__cxa_current_exception_type();
+    void* adjusted = object;
+    if (object != nullptr && type != nullptr && typeid(std::exception).__do_catch(type, &adjusted, 1))
+      error = static_cast<const std::exception*>(adjusted);
+    if (vars.CatchDepth >= 0 && vars.CatchDepth < TEmberThreadVars::MaxCatchDepth) vars.Caught[vars.CatchDepth] = error;
+    ++vars.CatchDepth;
+  }
+  return object;
+}
+
+extern "C" void __wrap___cxa_end_catch() {
+  if (gThrowHookOn.load()) {
+    TEmberThreadVars& vars = ThreadVars();
+    if (vars.CatchDepth > 0) {
+      --vars.CatchDepth;
+      if (vars.CatchDepth < TEmberThreadVars::MaxCatchDepth) {
+        const std::exception* error = vars.Caught[vars.CatchDepth];
+        vars.Caught[vars.CatchDepth] = nullptr;
+        try {
+          if (error != nullptr && EmberLibrary().LibraryOn != 0) DoneExcept(error);
+        } catch (...) {
+        }
+      }
+    }
+  }
+  __real___cxa_end_catch();
 }
 
 extern "C" const std::exception* EmberLog_CallExceptObject(void* exceptionRecord, void* context, uint8_t force) {
@@ -421,6 +556,37 @@ bool PlatformIsMainModuleDll() {
 
 bool PlatformIsReadable(const void* address, uint32_t size) { return IsReadableMemory(address, size); }
 
+uint32_t PlatformProcessID() { return GetCurrentProcessId(); }
+
+bool PlatformLoadOwnOptions(TEmberModuleOptions& options) {
+  const uintptr_t module = GetThisModuleHandle();
+  TEmberLibraryData data;
+  TELImageView view;
+  if (GetELModuleResource(module, "ELDATA", view) && ReadLibraryDataResource(view.Data, view.Size, true, options, data))
+    return true;
+  if (ReadAppendedLibraryData(GetELModuleFileName(module), true, options, data)) return true;
+  std::unique_ptr<TELDebugInfoSource> source;
+  return CreateDebugInfoSource(module, source);
+}
+
+void PlatformFocusedControl(TExceptNotifyParams& params) {
+  HWND focus = GetFocus();
+  params.FocusWindow = reinterpret_cast<uintptr_t>(focus);
+  params.Cursor = reinterpret_cast<uintptr_t>(GetCursor());
+  if (focus == nullptr) return;
+  // GetFocus answers only windows of this thread: their texts are read without waiting for
+  // another thread.
+  char name[257] = {};
+  int length = GetClassNameA(focus, name, 256);
+  params.ActiveControlClass.assign(name, length > 0 ? static_cast<size_t>(length) : 0);
+  char text[1025] = {};
+  length = GetWindowTextA(focus, text, 1024);
+  params.ActiveControlText.assign(text, length > 0 ? static_cast<size_t>(length) : 0);
+  const bool edit = lstrcmpiA(name, "Edit") == 0 || lstrcmpiA(name, "TEdit") == 0 || lstrcmpiA(name, "TMemo") == 0;
+  if (edit && (GetWindowLongA(focus, GWL_STYLE) & ES_PASSWORD) != 0)
+    params.ActiveControlText.assign(params.ActiveControlText.size(), '*');
+}
+
 void PlatformPumpMessages(bool allowDispatch) {
   if (!allowDispatch) return;
   MSG message;
@@ -439,7 +605,7 @@ void PlatformPumpMessages(bool allowDispatch) {
 }
 
 void PlatformCaptureRaiseContext(TEmberThreadVars& vars, uintptr_t address) {
-  RecordRaise(vars, address, EmberRuntimeRaiseCode, 1, 0, nullptr);
+  RecordRaise(vars, address, CurrentStackPointer(), EmberRuntimeRaiseCode, 1, 0, nullptr);
 }
 
 void PlatformAttach() {
@@ -479,17 +645,31 @@ void PlatformAttach() {
       hook.Hooked = false;
     }
   }
+  TELImageView image;
+  if (GetELModuleImage(library.Module, image)) {
+    gModuleStart = library.Module;
+    gModuleEnd = library.Module + image.Size;
+  }
+  char method[8];
+  gIsCgi = GetEnvironmentVariableA("REQUEST_METHOD", method, sizeof method) > 0 && IsConsoleMainModule();
   gOldTerminate = std::set_terminate(&LibraryTerminate);
   gOldFilter = SetUnhandledExceptionFilter(&LibraryUnhandledFilter);
   gFilterInstalled = true;
+  gFaultHandler = AddVectoredExceptionHandler(1, &ModuleFaultHandler);
   gThrowHookOn = true;
 }
 
 void PlatformDetach() {
   TEmberLibraryGlobals& library = EmberLibrary();
   gThrowHookOn = false;
+  if (gFaultHandler != nullptr) {
+    RemoveVectoredExceptionHandler(gFaultHandler);
+    gFaultHandler = nullptr;
+  }
   if (gFilterInstalled) {
-    SetUnhandledExceptionFilter(gOldFilter);
+    // A filter installed after this library's stays: only this library's is replaced.
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(gOldFilter);
+    if (current != &LibraryUnhandledFilter) SetUnhandledExceptionFilter(current);
     gFilterInstalled = false;
     gOldFilter = nullptr;
   }

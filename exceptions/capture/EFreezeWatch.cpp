@@ -1,0 +1,136 @@
+// The freeze watch's thread and its reports.
+#include "EFreezeWatch.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "ECallStack.h"
+#include "ExceptionLog.h"
+#include "exceptions/ECore.h"
+
+namespace {
+
+class TFreezeThread {
+ public:
+  TFreezeThread() : thread_([this] { Execute(); }) {}
+  ~TFreezeThread() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      terminated_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  // Sleeps up to `milliseconds`; false once the watch is to end.
+  bool Pause(int32_t milliseconds) {
+    std::unique_lock<std::mutex> guard(lock_);
+    wake_.wait_for(guard, std::chrono::milliseconds(milliseconds), [this] { return terminated_; });
+    return !terminated_;
+  }
+  bool Terminated() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return terminated_;
+  }
+
+  void Execute() {
+    EmberLibrary().FreezeThreadID = EmberCurrentThreadID();
+    try {
+      while (!Terminated()) {
+        int32_t silence = 0;
+        for (;;) {
+          uintptr_t window = FindProcessMainWindow();
+          while (window == 0 && Pause(50)) window = FindProcessMainWindow();
+          if (Terminated()) break;
+          if (ember_detail::FreezeWindowAnswers(window)) {
+            for (int32_t i = 0; i < 6 && Pause(50);) ++i;
+            silence = 0;
+          } else {
+            silence += 50;
+          }
+          if (Terminated()) break;
+          const TEmberModuleOptionsEx* options = EmberLibrary().CurrentOptions.get();
+          const int32_t timeout = options != nullptr ? options->FreezeTimeout() : 60;
+          if (silence >= timeout * 1000) break;
+        }
+        if (Terminated()) break;
+        ReportFreeze();
+      }
+    } catch (...) {
+      // the watch ends; the host goes on
+    }
+    EmberLibrary().FreezeThreadID = 0;
+  }
+
+  // The main thread's registers and stack are taken while it is suspended; it goes on before
+  // anything is resolved or reported, so that a main thread stopped inside the heap or a lock
+  // cannot block the report.
+  void ReportFreeze() {
+    TEmberLibraryGlobals& library = EmberLibrary();
+    if (library.MainThreadHandle == 0 || !library.CurrentOptions) return;
+    alignas(16) uint8_t context[716] = {};
+    uint32_t eip = 0, esp = 0;
+    std::vector<uint8_t> stack;
+    TEmberThreadVars& vars = ThreadVars();
+    vars.InFreeze = 1;
+    const bool taken = ember_detail::SnapshotThread(library.MainThreadHandle, context, eip, esp, stack);
+    vars.InFreeze = 0;
+    if (!taken || eip == 0 || esp == 0) return;
+    TEmberStackList callStack;
+    const uint32_t size = static_cast<uint32_t>(stack.size());
+    TEmberMemoryOverlay memory(EmberMemory(), esp, std::move(stack));
+    BuildCallStackIn(memory, callStack, eip, esp, AllStackKinds, -1, -1, true, false, 0, library.MainThreadID,
+                     size >= 4 ? esp + size - 4 : esp);
+    EFrozenApplication object(library.CurrentOptions->GetCustomizedExpandedText(156));
+    CentralNotify(&object, eip, 0, library.MainThreadStackTop, esp, context, nullptr, 1, library.Module, 0, 0,
+                  &callStack);
+    ForgetHandledObject(&object);
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool terminated_ = false;
+  std::thread thread_;
+};
+
+std::mutex gWatchLock;
+std::unique_ptr<TFreezeThread> gWatch;
+
+void ControlFromOptions(bool start) {
+  if (start)
+    StartFreezeThread();
+  else
+    StopFreezeThread();
+}
+
+}  // namespace
+
+void StartFreezeThread() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  SetEmberFreezeWatchControl(&ControlFromOptions);
+  const TEmberModuleOptionsEx* options = library.CurrentOptions.get();
+  if (options == nullptr || library.LibraryOn == 0) return;
+  if (library.Delegating != 0 && (options->BehaviourOptions() & 0x08) != 0) return;
+  if (IsRunningInIDE() || options->Activate() == 0 || options->FreezeActivate() == 0) return;
+  std::lock_guard<std::mutex> guard(gWatchLock);
+  if (!gWatch) gWatch = std::make_unique<TFreezeThread>();
+}
+
+void StopFreezeThread() {
+  std::unique_ptr<TFreezeThread> watch;
+  {
+    std::lock_guard<std::mutex> guard(gWatchLock);
+    watch = std::move(gWatch);
+  }
+  watch.reset();  // waits for the watch's thread outside the lock
+}
+
+bool IsFreezeThreadRunning() {
+  std::lock_guard<std::mutex> guard(gWatchLock);
+  return gWatch != nullptr;
+}

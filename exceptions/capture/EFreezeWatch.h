@@ -1,0 +1,29 @@
+// The freeze watch: a thread of the library that asks the process's main window every 50 ms
+// whether it still answers messages. After FreezeTimeout seconds without an answer it reports
+// EFrozenApplication with the main thread's registers and call stack, as if the main thread had
+// raised it, and then watches on. It runs while the options' Activate and FreezeActivate are
+// set (never inside the development environment).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "classlib/SysUtils.h"
+
+// The exception a freeze is reported as; its message is text 156.
+KBL_DECLARE_EXCEPTION(EFrozenApplication, Exception);
+
+// Starts the watch when the current options ask for it and none runs; stops it. Both are safe
+// from any thread but the watch's own; stopping waits for the watch's thread to end.
+void StartFreezeThread();
+void StopFreezeThread();
+bool IsFreezeThreadRunning();
+
+namespace ember_detail {
+// True when the window answered a null message within 50 ms.
+bool FreezeWindowAnswers(uintptr_t window);
+// Suspends the thread, reads its context (control and integer registers into `context`, 716
+// bytes) and copies its stack from the stack pointer up to the thread's stack top (at most
+// 102,400 bytes), then resumes it. False when the thread cannot be suspended or its context read.
+bool SnapshotThread(uint32_t handle, void* context, uint32_t& eip, uint32_t& esp, std::vector<uint8_t>& stack);
+}  // namespace ember_detail

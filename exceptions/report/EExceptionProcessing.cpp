@@ -1,0 +1,656 @@
+// Processing one exception, step by step in a fixed order, and the start-up that joins the
+// report side to the capture side.
+#include "EExceptionProcessing.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "EBugReport.h"
+#include "ELogFile.h"
+#include "ELogManager.h"
+#include "EObjectHelpers.h"
+#include "EReportFilters.h"
+#include "EReportOutput.h"
+#include "EReportValues.h"
+#include "EScreenshot.h"
+#include "ESupport.h"
+#include "classlib/SysUtils.h"
+#include "detail/EProcessingPlatform_p.h"
+#include "detail/ESupportPlatform_p.h"
+#include "exceptions/ECore.h"
+#include "exceptions/EmberCodecs.h"
+#include "exceptions/capture/ECallStack.h"
+#include "exceptions/capture/EmberLogEvents.h"
+#include "exceptions/capture/ExceptionLog.h"
+
+namespace {
+
+using namespace ember_processing;
+
+// What one run decides, kept between its steps (and, for the call stack and the termination,
+// until the background send is done with them).
+struct TProcessingGlobals {
+  std::unique_ptr<TEmberStackList> CallStack;
+  std::vector<std::string> RecentErrors;
+  uint8_t FilterHandler = 2;  // 0 no processing, 1 the runtime's handler, 2 the library's
+  uint8_t FilterAction = 0;   // 0 none, 1 terminate, 2 restart
+  bool FilterDialogSet = false;
+  bool TerminateAsked = false;
+  bool SendInBackground = false;
+  bool Inline = false;
+};
+
+TProcessingGlobals& Globals() {
+  static TProcessingGlobals globals;
+  return globals;
+}
+
+// The CONTEXT fields the report shows (i386 layout: the registers from offset 156 on).
+bool ReadRegisters(const void* context, TEmberRegisters& registers) {
+  if (context == nullptr) return false;
+  const auto* bytes = static_cast<const uint8_t*>(context);
+  auto at = [&](size_t offset) {
+    uint32_t value;
+    std::memcpy(&value, bytes + offset, 4);
+    return value;
+  };
+  registers.Edi = at(156);
+  registers.Esi = at(160);
+  registers.Ebx = at(164);
+  registers.Edx = at(168);
+  registers.Ecx = at(172);
+  registers.Eax = at(176);
+  registers.Eip = at(184);
+  registers.Esp = at(196);
+  return true;
+}
+
+bool HasDebugData(const TEmberModuleInfo* module) {
+  return module != nullptr && ((module->DebugData && module->DebugData->GetSize() > 0) ||
+                               (module->DebugInfo && module->DebugInfo->IsValid()));
+}
+
+// The module whose options apply: the one holding the address, else the given one, else the
+// other one of this module and the main module; the first with debug data wins.
+TEmberModuleInfo* ChooseModule(uintptr_t address, uintptr_t module) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TEmberModuleInfo* chosen = ModuleInfoOfAddress(address);
+  SetEmberStep(0x66);
+  if (!HasDebugData(chosen)) {
+    TEmberModuleInfo* given = ModuleInfoOfHandle(module);
+    if (given != nullptr) chosen = given;
+  }
+  SetEmberStep(0x67);
+  if (!HasDebugData(chosen)) {
+    uintptr_t other = module == library.Module ? library.MainModule : library.Module;
+    TEmberModuleInfo* found = ModuleInfoOfHandle(other);
+    if (HasDebugData(found) || chosen == nullptr) chosen = found;
+  }
+  return chosen;
+}
+
+void ApplyOptions(TEmberModuleInfo* chosen) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TEmberModuleOptionsEx& options = *library.CurrentOptions;
+  if (chosen != nullptr && chosen->Options) {
+    options.Assign(chosen->Options.get());
+    if ((options.BehaviourOptions() & 0x08) != 0) {
+      uintptr_t other = chosen->Handle == library.Module ? library.MainModule : library.Module;
+      TEmberModuleInfo* otherInfo = ModuleInfoOfHandle(other);
+      if (otherInfo != nullptr && otherInfo != chosen && otherInfo->Options && HasDebugData(otherInfo)) {
+        options.Assign(otherInfo->Options.get());
+      }
+    }
+  }
+  if (chosen != nullptr) options.SetModule(chosen->FileName, chosen->Handle);
+  options.SetReproduceText(std::string());
+}
+
+// The exception filters (raise kind 2 skips them).
+void ApplyFilters(const TEmberNotifyArgs& args) {
+  TProcessingGlobals& globals = Globals();
+  TEmberDialogState& dialog = EmberDialogState();
+  const TEmberModuleOptions& options = *EmberLibrary().CurrentOptions;
+  dialog.DialogMessage.clear();
+  globals.FilterHandler = 2;
+  globals.FilterAction = 0;
+  dialog.DialogType = options.ExceptionDialogType();
+  globals.FilterDialogSet = false;
+  if (args.RaiseKind == 2 || options.FiltersActive() == 0) return;
+  int32_t index = FindExceptionFilter(options, args.Object, args.Params.Handled != 0);
+  if (index < 0) return;
+  SetEmberStep(0xC9);
+  const TEmberExceptionFilter& filter = options.ExceptionsFilters().GetItem(index);
+  globals.FilterAction = filter.ActionType;
+  globals.FilterHandler = filter.HandlerType;
+  static const uint8_t kDialogTypes[] = {0, 0, 1, 2, 3};
+  if (filter.DialogType <= 4) {
+    dialog.DialogType = filter.DialogType == 1 ? options.ExceptionDialogType() : kDialogTypes[filter.DialogType];
+  }
+  globals.FilterDialogSet = true;
+  std::string message = ExpandVariables(filter.ExceptionMessage);
+  if (!message.empty()) SetDialogMessage(message);
+}
+
+bool WantThreadStack(const TEmberThreadInfo& thread, uint8_t callStackOptions, uint32_t mainThread) {
+  const bool mainOrClassThread = thread.ThreadID == mainThread || !thread.ThreadClass.empty();
+  return ((callStackOptions & 0x08) != 0 && !mainOrClassThread) || ((callStackOptions & 0x04) != 0 && mainOrClassThread);
+}
+
+bool WantThreadFrozen(const TEmberThreadInfo& thread, uint16_t behaviour, uint32_t mainThread) {
+  const bool isMain = thread.ThreadID == mainThread;
+  const bool mainOrClassThread = isMain || !thread.ThreadClass.empty();
+  if ((behaviour & 0x04) != 0 && !mainOrClassThread) return true;
+  return (behaviour & 0x01) != 0 && mainOrClassThread && ((behaviour & 0x02) == 0 || !isMain);
+}
+
+// The stacks of the other threads the options want, each followed by the stack its creator or
+// last resumer had then.
+void AddOtherThreadStacks(TEmberStackList& stack, TEmberThreadsList& threads, uint32_t faulting,
+                          const TEmberModuleOptions& options) {
+  const uint32_t mainThread = EmberLibrary().MainThreadID;
+  const uint32_t self = EmberCurrentThreadID();
+  for (int32_t i = 0; i < threads.Count(); ++i) {
+    const TEmberThreadInfo& thread = *threads.GetItem(i);
+    if (thread.ThreadID == faulting || thread.ThreadID == self || thread.Handle == 0) continue;
+    if (!WantThreadStack(thread, options.CallStackOptions(), mainThread)) continue;
+    BuildThreadCallStack(stack, thread.Handle, thread.ThreadID, AllStackKinds, true, 1);
+    if (thread.CallerStack != nullptr && thread.CallerStackSize >= 8) {
+      // The saved words are laid out in a range no code lives in; only their values count.
+      constexpr uint32_t kSavedStackBase = 0x00010000;
+      const auto* bytes = static_cast<const uint8_t*>(thread.CallerStack);
+      TEmberMemoryOverlay memory(EmberMemory(), kSavedStackBase,
+                                 std::vector<uint8_t>(bytes, bytes + thread.CallerStackSize));
+      BuildCallStackIn(memory, stack, 0, kSavedStackBase, AllStackKinds, -1, -1, true, false, 0,
+                       thread.CallerThreadID, kSavedStackBase + thread.CallerStackSize - 4);
+    }
+  }
+}
+
+std::vector<uint32_t> FreezeThreads(TEmberThreadsList& threads, uint32_t faulting, const TEmberModuleOptions& options) {
+  std::vector<uint32_t> frozen;
+  const uint32_t mainThread = EmberLibrary().MainThreadID;
+  const uint32_t self = EmberCurrentThreadID();
+  TEmberThreadsList* global = EmberLibrary().ThreadsList.get();
+  for (int32_t i = 0; i < threads.Count(); ++i) {
+    const TEmberThreadInfo& thread = *threads.GetItem(i);
+    if (thread.ThreadID == faulting || thread.ThreadID == self || thread.Handle == 0) continue;
+    if (!WantThreadFrozen(thread, options.BehaviourOptions(), mainThread)) continue;
+    if (global != nullptr) global->BeginWrite();
+    if (SuspendThreadHandle(thread.Handle)) frozen.push_back(thread.Handle);
+    if (global != nullptr) global->EndWrite();
+  }
+  return frozen;
+}
+
+// Which output the display mode asks for.
+enum class TOutputKind { Dialog, Console, WebPage };
+
+TOutputKind GetOutputKind(uint8_t displayMode, bool web, bool console) {
+  if (displayMode == 2) return TOutputKind::WebPage;
+  if (displayMode == 1) return console ? TOutputKind::Console : TOutputKind::Dialog;
+  if (web) return TOutputKind::WebPage;
+  return console ? TOutputKind::Console : TOutputKind::Dialog;
+}
+
+bool MayShowDialogs(const TEmberReportOutput& output) {
+  return !(output.IsWebApplication && output.IsWebApplication()) && !IsConsoleProgram();
+}
+
+bool ShouldRestoreMainWindow(uint8_t displayMode, const TEmberReportOutput& output) {
+  const TEmberModuleOptions& options = *EmberLibrary().CurrentOptions;
+  if (!(displayMode == 1 || (displayMode == 0 && MayShowDialogs(output)))) return false;
+  return (ShouldSend() && (options.SendOptions() & 0x11) != 0) || options.ExceptionDialogType() != 0;
+}
+
+// The dialog, the console text or the web page, between the action events 0 and 1.
+void ShowOutput(uint8_t displayMode, const TEmberReportOutput& output, uint8_t& result) {
+  TEmberDialogState& dialog = EmberDialogState();
+  const TEmberModuleOptions& options = *EmberLibrary().CurrentOptions;
+  const bool web = output.IsWebApplication && output.IsWebApplication();
+  if (dialog.DialogType == 0) {
+    dialog.SendAsked = options.EMailSendMode() != 0 || options.WebSendMode() != 0;
+    dialog.ScreenshotAsked = (options.SendOptions() & 0x10) != 0;
+    if (web && output.WriteWebErrorPage) output.WriteWebErrorPage(GetDialogMessage());
+    return;
+  }
+  SetEmberStep(0x0C);
+  uint8_t allowed = 1;
+  ClearLastError();
+  SynchronizeExceptionCall([&] { RaiseExceptionActionNotifyEvent(0, allowed); });
+  dialog.SendAsked = options.EMailSendMode() != 0 || options.WebSendMode() != 0;
+  dialog.ScreenshotAsked = (options.SendOptions() & 0x10) != 0;
+  dialog.CopyToClipboard = false;
+  if (allowed != 0) {
+    SetEmberStep(0x0D);
+    switch (GetOutputKind(displayMode, web, IsConsoleProgram())) {
+      case TOutputKind::Dialog:
+        dialog.RequestStep = dialog.DialogType == 3;
+        dialog.Reshown = false;
+        try {
+          if (output.ShowExceptionDialog) {
+            output.ShowExceptionDialog(true);
+            while (dialog.DialogType != 0) {
+              dialog.Reshown = true;
+              output.ShowExceptionDialog(false);
+            }
+          } else {
+            // No dialogs in this module: the report goes to the log only.
+            dialog.DialogType = 0;
+            dialog.SendAsked = false;
+          }
+          allowed = 1;
+        } catch (...) {
+          allowed = 0;
+          dialog.DialogType = 0;
+          dialog.DialogFailed = true;
+          ShowLibraryError(eeShowError, "GUI");
+        }
+        break;
+      case TOutputKind::Console:
+        try {
+          WriteStandardOutput(ReportPieces().DialogHeadText + ReportPieces().ReportText + "\r\n");
+          allowed = 1;
+        } catch (...) {
+          allowed = 0;
+          ShowLibraryError(eeShowError, "Console");
+        }
+        dialog.DialogType = 0;
+        break;
+      case TOutputKind::WebPage:
+        if (output.IsWebFrameworkHandling && output.IsWebFrameworkHandling()) {
+          result = 1;
+        } else if (output.WriteWebErrorPage) {
+          output.WriteWebErrorPage(ReportPieces().ReportText);
+        }
+        dialog.DialogType = 0;
+        break;
+    }
+  }
+  SetEmberStep(0x0E);
+  SynchronizeExceptionCall([&] { RaiseExceptionActionNotifyEvent(1, allowed); });
+}
+
+void StoreReportTexts(const TLogReportTexts& texts) {
+  TEmberReportPieces& pieces = ReportPieces();
+  pieces.ReportText = texts.ReportText;
+  pieces.LastReportText = texts.SendText;
+  LogReportState().ReportText = texts.ReportText;
+  LogReportState().SendText = texts.SendText;
+  EmberLibrary().CurrentException.LogText = texts.ReportText;
+}
+
+TLogReportTexts CurrentReportTexts() {
+  TLogReportTexts texts;
+  texts.ReportText = ReportPieces().ReportText;
+  texts.DialogReportText = ReportPieces().ReportText;
+  texts.HeadLength = static_cast<int32_t>(ReportPieces().ReportHeadText.size());
+  texts.SendText = ReportPieces().LastReportText;
+  return texts;
+}
+
+void AddCustomData() {
+  TStringList lines;
+  SynchronizeExceptionCall([&] { RaiseCustomDataRequestEvent(lines); });
+  const TEmberModuleOptions& options = *EmberLibrary().CurrentOptions;
+  if (lines.Count() == 0 || (options.ReportItems() & (uint64_t(1) << 47)) == 0) return;
+  std::vector<std::string> values;
+  for (int32_t i = 0; i < lines.Count(); ++i) values.push_back(lines.Get(i));
+  TLogReportTexts texts = CurrentReportTexts();
+  InsertReportValuesSection(texts, 7, options.GetCustomizedExpandedText(91), values);
+  StoreReportTexts(texts);
+}
+
+// With LogOptions 0x04 a log written by another version of the application is deleted.
+void DeleteLogOfOtherVersion(const std::string& applicationVersion) {
+  const TEmberModuleOptions& options = *EmberLibrary().CurrentOptions;
+  if ((options.LogOptions() & 0x04) == 0) return;
+  std::string stored;
+  if (TLogFile* log = OpenLogFileObject()) {
+    if (log->GetCount() > 0) stored = log->GetItemField("1.3", log->GetCount() - 1);
+  }
+  CloseLogFile();
+  if (!stored.empty() && stored != applicationVersion) DeleteFileByName(GetLogFileName(options));
+}
+
+void SetExceptionEnvironmentOf(const TEmberNotifyArgs& args, TEmberModuleInfo* module) {
+  TEmberExceptionEnvironment facts;
+  TEmberModuleInfo* main = ModuleInfoOfHandle(EmberLibrary().MainModule);
+  auto withoutFolder = [](const std::string& name) { return name.substr(name.find_last_of("\\/") + 1); };
+  if (main != nullptr) {
+    facts.FoundMainModule = true;
+    facts.MainModuleName = withoutFolder(main->FileName);
+    facts.MainModuleDesc = main->Description;
+    facts.MainModuleVer = main->Version;
+  }
+  if (module != nullptr) {
+    facts.FoundExceptModule = true;
+    facts.ExceptModuleName = withoutFolder(module->FileName);
+    facts.ExceptModuleDesc = module->Description;
+    facts.ExceptModuleVer = module->Version;
+  }
+  facts.ExceptMsg = GetExceptionMessage(args.Object);
+  facts.BugReport = ReportPieces().ReportText;
+  SetExceptionEnvironment(facts);
+}
+
+// Steps 5 to 22 of one run; `result` and the frozen threads are the caller's.
+void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList& threads, uint8_t& result,
+              std::vector<uint32_t>& frozen) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TProcessingGlobals& globals = Globals();
+  TEmberDialogState& dialog = EmberDialogState();
+  TEmberModuleOptionsEx& options = *library.CurrentOptions;
+  const TEmberReportOutput output = EmberReportOutput();
+
+  SetEmberStep(0x65);
+  TEmberModuleInfo* module = ChooseModule(address, args.Module);
+  ApplyOptions(module);
+  SetEmberStep(0x68);
+  if (IsRunningInIDE()) options.SetDialogFlags(static_cast<uint16_t>(options.DialogFlags() & ~0x40));
+
+  SetEmberStep(2);
+  ApplyFilters(args);
+  ShouldSend();
+  SetEmberStep(3);
+  if (globals.FilterHandler != 2) {
+    if (globals.FilterHandler == 1) result = 1;
+    return;
+  }
+
+  // The faulting thread's call stack.
+  const TExceptNotifyParams& params = args.Params;
+  void* context = params.Context != nullptr && IsReadableMemory(params.Context, 204) ? params.Context : nullptr;
+  void* record = params.ExceptionRecord != nullptr && IsReadableMemory(params.ExceptionRecord, 80)
+                     ? params.ExceptionRecord
+                     : nullptr;
+  SetEmberStep(4);
+  globals.CallStack.reset();
+  if (params.CallStack != nullptr) {
+    globals.CallStack = std::make_unique<TEmberStackList>();
+    for (int32_t i = 0; i < params.CallStack->Count(); ++i) *globals.CallStack->NewItem() = *params.CallStack->GetItem(i);
+  } else {
+    globals.CallStack = std::make_unique<TEmberStackList>();
+    // The stack as it was at the raise: the unwinding since may have overwritten it.
+    std::vector<uint8_t> saved;
+    if (CopyRaiseStack(params.ThreadID, params.StackPointer, saved) && saved.size() >= 4) {
+      const uint32_t end = params.StackPointer + static_cast<uint32_t>(saved.size()) - 4;
+      TEmberMemoryOverlay memory(EmberMemory(), params.StackPointer, std::move(saved));
+      BuildCallStackIn(memory, *globals.CallStack, static_cast<uint32_t>(address), params.StackPointer, AllStackKinds,
+                       -1, -1, true, false, 0, params.ThreadID, end);
+    } else {
+      BuildCallStack(*globals.CallStack, static_cast<uint32_t>(address), params.StackPointer, AllStackKinds, -1, -1,
+                     true, false, 0, params.ThreadID, params.StackTop >= 4 ? params.StackTop - 4 : 0);
+    }
+  }
+  const std::string applicationVersion = ApplicationVersionText();
+  const std::string reportID = ComputeExceptionID(applicationVersion, ModuleVersionText(),
+                                                  GetExceptionTypeName(args.Object), globals.CallStack.get());
+  AddOtherThreadStacks(*globals.CallStack, threads, params.ThreadID, options);
+
+  SetEmberStep(5);
+  if (args.RaiseKind == 2) return;
+  frozen = FreezeThreads(threads, params.ThreadID, options);
+
+  SetEmberStep(6);
+  uint8_t continueSteps = 1;
+  std::unique_ptr<TEmberProcessesList> processes = std::make_unique<TEmberProcessesList>();
+  if ((options.LogOptions() & 0x10) != 0) {
+    RefreshModules();
+    LoadProcesses(*processes);
+  }
+  SetEmberStep(7);
+  TEmberExceptionRecord& current = library.CurrentException;
+  current.CallStack = globals.CallStack.get();
+  current.CurrentModuleOptions = &options;
+  current.ExceptionContext = context;
+  current.ExceptionRecord = record;
+  SetEmberStep(0x2BE);
+  TEmberRegisters registers;
+  TEmberBugReportInput input;
+  input.Options = &options;
+  input.ExceptionObject = args.Object;
+  input.ExceptionAddress = static_cast<uint32_t>(address);
+  input.Context = ReadRegisters(context, registers) ? &registers : nullptr;
+  input.StackPointer = params.StackPointer;
+  input.ReportID = reportID;
+  input.CallStack = globals.CallStack.get();
+  input.Modules = ModulesList();
+  input.Processes = processes.get();
+  input.Threads = &threads;
+  BugReportText(input);
+  SetEmberStep(0x2BF);
+  current.LogText = ReportPieces().ReportText;
+  current.ModulesList = ModulesList();
+  SetEmberStep(0x2C0);
+  library.ProcessingRecord = &current;
+  TLogReportState& log = LogReportState();
+  log.Options = &options;
+  log.ReportID = reportID;
+  log.ReportText = ReportPieces().ReportText;
+  log.ExceptionDate = ReportFacts().ExceptionTime;
+  log.SendText = ReportPieces().LastReportText;
+  log.DebugPassword = module != nullptr ? module->Password : std::string();
+  log.LastHTMLPage = GetLastHTMLPage();
+  OpenLogFile(true);
+  SetEmberStep(0x2C1);
+  ClearLastError();
+  SetEmberStep(0x2C2);
+  SetExceptionEnvironmentOf(args, module);
+
+  // The events, the screenshot and the custom data.
+  if (ShouldRestoreMainWindow(args.DisplayMode, output)) SynchronizeExceptionCall([] { RestoreMainWindow(); });
+  SynchronizeExceptionCall([&] {
+    if (params.Handled != 0)
+      RaiseHandledExceptionNotifyEvent(continueSteps);
+    else
+      RaiseExceptionNotifyEvent(continueSteps);
+  });
+  SetEmberStep(8);
+  if (continueSteps == 0) {
+    result = 1;
+    return;
+  }
+  TakeScreenshot();
+  if (options.ErrorRateAction() != 0) {
+    globals.RecentErrors.push_back(FloatToStrDot(ember_support::LocalNow()));
+    while (static_cast<int32_t>(globals.RecentErrors.size()) > options.ErrorRateCount() && !globals.RecentErrors.empty())
+      globals.RecentErrors.erase(globals.RecentErrors.begin());
+  }
+  AddCustomData();
+
+  SetEmberStep(9);
+  ++dialog.ExceptionCount;
+  SetEmberStep(0x0A);
+  dialog.ExceptionMessage = ReplaceControlChars(GetExceptionMessage(args.Object));
+  dialog.RequestStep = false;
+  SetEmberStep(0x0B);
+  if (!globals.FilterDialogSet) dialog.DialogType = options.ExceptionDialogType();
+  ActiveWorkArea(dialog.WorkLeft, dialog.WorkTop, dialog.WorkRight, dialog.WorkBottom);
+  dialog.SendCancelled = false;
+  dialog.RestartRequested = false;
+  dialog.DialogFailed = false;
+  ShowOutput(args.DisplayMode, output, result);
+
+  // The request dialog, the reproduce text, the screenshot file, the log and the send.
+  if (dialog.RequestStep && !dialog.DialogFailed && output.ShowRequestDialog) output.ShowRequestDialog();
+  if ((options.LogOptions() & 0x02) != 0) {
+    TLogReportTexts texts = CurrentReportTexts();
+    InsertReportTextSection(texts, 7, options.GetCustomizedExpandedText(123), options.ReproduceText());
+    StoreReportTexts(texts);
+  }
+  log.ScreenshotAsked = dialog.ScreenshotAsked;
+  if (ShouldSend()) SaveScreenshotPNG(GetScreenshotFileName());
+  FreeScreenshot();
+  SetEmberStep(0x0F);
+  DeleteLogOfOtherVersion(applicationVersion);
+  const bool send = ShouldSend();
+  if (options.SaveLogFile() != 0) WriteLogFile();
+  if (dialog.CopyToClipboard) CopyText(ReportPieces().ReportText);
+  SetEmberStep(0x10);
+  globals.SendInBackground = send && (options.SendOptions() & 0x80) != 0 && !globals.Inline;
+  if (send && output.StartSend) output.StartSend(globals.SendInBackground);
+  if (!globals.SendInBackground) CheckErrorsRate();
+  if (dialog.RestartRequested) globals.TerminateAsked = true;
+}
+
+}  // namespace
+
+// --- Processing
+
+uint8_t ProcessException(const TEmberNotifyArgs& args) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TProcessingGlobals& globals = Globals();
+  TEmberThreadVars& vars = ThreadVars();
+  if (!library.CurrentOptions) return 1;
+  ReleaseReservedMemory();
+  uint8_t result = 0;
+  std::vector<uint32_t> frozen;
+  std::unique_ptr<TEmberThreadsList> threads;
+  globals.Inline = EmberCurrentThreadID() == args.Params.ThreadID;
+  try {
+    // A web framework with its own error page answers for the main thread.
+    const TEmberReportOutput output = EmberReportOutput();
+    if (output.IsWebFrameworkHandling && output.IsWebFrameworkHandling() &&
+        args.Params.ThreadID == library.MainThreadID) {
+      ReserveMemory();
+      return 1;
+    }
+    SetEmberStep(1);
+    TEmberReportFacts& facts = ReportFacts();
+    facts.ExceptionTime = ember_support::LocalNow();
+    facts.ExceptionObject = args.Object;
+    facts.ControlClass = args.Params.ActiveControlClass;
+    facts.ControlText = args.Params.ActiveControlText;
+    RecordScreenshotFocus(args.Params.FocusWindow, args.Params.Cursor);
+    vars.Processing = 1;
+    threads = std::make_unique<TEmberThreadsList>(library.ThreadsList.get());
+    uintptr_t address = args.Address;
+    if (args.RaisedByRuntime != 0 && address >= 5) address -= 5;
+    facts.ExceptionAddress = address;
+    library.CurrentException.ExceptionObject = args.Object;
+    library.CurrentException.ExceptionAddress = address;
+    library.CurrentException.ExceptionThreadID = args.Params.ThreadID;
+    DropChangedModules();
+    RunSteps(args, address, *threads, result, frozen);
+
+    for (uint32_t handle : frozen) ResumeThreadHandle(handle);
+    frozen.clear();
+    SetEmberStep(0x11);
+    if (!globals.SendInBackground) FreeCallStack();
+    if (!globals.TerminateAsked && globals.FilterHandler == 2 && globals.FilterAction != 0) {
+      library.CurrentOptions->SetTerminateAction(globals.FilterAction);
+      globals.TerminateAsked = true;
+    }
+    if (args.RaiseKind == 2 && (library.CurrentOptions->BehaviourOptions() & 0x80) != 0) result = 1;
+    if (globals.FilterHandler == 1) result = 1;
+    SetEmberStep(0x12);
+    if (args.RaiseKind != 2 && !globals.SendInBackground) TerminateApplicationIfAsked();
+  } catch (...) {
+    for (uint32_t handle : frozen) ResumeThreadHandle(handle);
+    vars.Processing = 0;
+    library.ProcessingRecord = nullptr;
+    ReserveMemory();
+    ReportInternalError(std::to_string(GetEmberStep()));
+    return result;
+  }
+  vars.Processing = 0;
+  library.ProcessingRecord = nullptr;
+  ReserveMemory();
+  return result;
+}
+
+bool ShouldSend() {
+  const TEmberModuleOptions* options = EmberLibrary().CurrentOptions.get();
+  const TEmberDialogState& dialog = EmberDialogState();
+  if (options == nullptr || (options->EMailSendMode() == 0 && options->WebSendMode() == 0)) return false;
+  if (dialog.SendCancelled) return false;
+  return dialog.SendAsked || options->ExceptionDialogType() == 0;
+}
+
+void CheckErrorsRate() {
+  DeleteFileByName(GetScreenshotFileName());
+  TEmberModuleOptions* options = EmberLibrary().CurrentOptions.get();
+  const std::vector<std::string>& recent = Globals().RecentErrors;
+  if (options == nullptr || IsRunningInIDE() || options->ErrorRateAction() == 0) return;
+  if (static_cast<int32_t>(recent.size()) != options->ErrorRateCount() || recent.empty()) return;
+  try {
+    const double span = StrToFloatDot(recent.back()) - StrToFloatDot(recent.front());
+    if (span <= options->ErrorRateMinutes() / 1440.0) {
+      options->SetTerminateAction(options->ErrorRateAction());
+      Globals().TerminateAsked = true;
+    }
+  } catch (const EConvertError&) {
+    // a damaged entry ends the rule for this time
+  }
+}
+
+void FreeCallStack() {
+  Globals().CallStack.reset();
+  EmberLibrary().CurrentException.CallStack = nullptr;
+}
+
+TEmberStackList* CurrentCallStack() { return Globals().CallStack.get(); }
+
+void TerminateApplicationIfAsked() {
+  TProcessingGlobals& globals = Globals();
+  const TEmberModuleOptions* options = EmberLibrary().CurrentOptions.get();
+  if (!globals.TerminateAsked || options == nullptr || options->TerminateAction() == 0) {
+    globals.TerminateAsked = false;
+    return;
+  }
+  globals.TerminateAsked = false;
+  EndApplication(options->TerminateAction() == 2);
+}
+
+std::vector<std::string>& RecentErrors() { return Globals().RecentErrors; }
+
+std::string ComputeExceptionID(const std::string& applicationVersion, const std::string& moduleVersion,
+                               const std::string& typeName, const TEmberStackList* callStack) {
+  std::string text = applicationVersion + moduleVersion + typeName;
+  if (callStack != nullptr && callStack->Count() > 0) {
+    const uint32_t thread = callStack->GetItem(0)->ThreadID;
+    for (int32_t i = 0; i < callStack->Count(); ++i) {
+      const TEmberStackItem& item = *callStack->GetItem(i);
+      if (item.Kind != 4 || item.ThreadID != thread) continue;
+      text += item.UnitName.Str() + item.ClassName.Str() + item.ProcedureName.Str() + std::to_string(item.LineOffset);
+    }
+  }
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%04X", static_cast<unsigned>(Crc16String(text)));
+  return digits;
+}
+
+// --- Start-up
+
+namespace {
+std::mutex gAttachLock;
+int32_t gHolders = 0;
+}  // namespace
+
+void StartExceptionReporting() {
+  std::lock_guard<std::mutex> guard(gAttachLock);
+  if (gHolders++ > 0) return;
+  ReportFacts().StartTime = ember_support::LocalNow();
+  JoinModuleLists(true);
+  SetProcessExceptionProc(&ProcessException);
+  SetEmberMainWindowFinder(&MainWindowOf);
+  ReserveMemory();
+  StartExceptionLog();
+}
+
+void StopExceptionReporting() {
+  std::lock_guard<std::mutex> guard(gAttachLock);
+  if (gHolders == 0 || --gHolders > 0) return;
+  StopExceptionLog();
+  SetProcessExceptionProc(nullptr);
+  SetEmberMainWindowFinder(nullptr);
+  FreeCallStack();
+  Globals().RecentErrors.clear();
+  CloseLogFile();
+  FreeScreenshot();
+  ReleaseReservedMemory();
+  JoinModuleLists(false);
+}

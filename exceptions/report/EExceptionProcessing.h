@@ -1,0 +1,53 @@
+// Processing one exception: the options that apply, the exception filters, the call stacks of
+// the faulting and the other threads, the exception's identifier, the report text, the events,
+// the dialog or the console or web output (through the hooks of EReportOutput.h), the
+// screenshot, the log, the send, the error-rate rule and the decision to end the program; and
+// the start-up that joins the report side to the capture side of the library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TEmberNotifyArgs;
+class TEmberStackList;
+
+// Processes one exception (installed as the capture side's processing procedure). Runs under
+// the library lock on the worker thread or inline; answers 1 when the runtime is to go on with
+// its own handling, 0 when the exception was dealt with. An exception escaping a step is
+// reported by the library's internal-error report naming the step.
+uint8_t ProcessException(const TEmberNotifyArgs& args);
+
+// True when a send is to happen: the options name a send method, the user did not cancel it,
+// and either the dialog asked for it or no dialog is configured.
+bool ShouldSend();
+
+// The error-rate rule: deletes the screenshot file; when ErrorRateAction is set and the recent
+// errors fill ErrorRateCount within ErrorRateMinutes, the options' TerminateAction becomes the
+// rule's action.
+void CheckErrorsRate();
+// Frees the call stack of the last report.
+void FreeCallStack();
+// The call stack of the report being processed (nullptr when none).
+TEmberStackList* CurrentCallStack();
+// Ends the program (restarting it with TerminateAction 2) when the processing asked for it: a
+// filter's action, the error-rate rule or the user's restart choice.
+void TerminateApplicationIfAsked();
+
+// The times of the recent exceptions (text with "." as decimal separator, oldest first), kept
+// at most ErrorRateCount long while the error-rate rule is on.
+std::vector<std::string>& RecentErrors();
+
+// The exception's identifier: the CRC-16 of the application's and the module's version texts,
+// the exception's type name and, for every entry with a source line on the first entry's
+// thread, its unit, class, procedure and line offset, as four upper-case hexadecimal digits.
+std::string ComputeExceptionID(const std::string& applicationVersion, const std::string& moduleVersion,
+                               const std::string& typeName, const TEmberStackList* callStack);
+
+// Holds the library attached to this module for one user (a plug-in instance). The first
+// holder attaches it: the report side's modules list, its reader of module data and this
+// processing are joined to the capture side, which then attaches (StartExceptionLog). The last
+// StopExceptionReporting detaches everything again, puts back what was changed in the process
+// and frees what the report side keeps. Never under the loader lock.
+void StartExceptionReporting();
+void StopExceptionReporting();

@@ -1,0 +1,115 @@
+// Windows half of the exception processing: the program's kind and windows, threads, the
+// process's modules and processes, the clipboard and ending the program.
+#include "../detail/EProcessingPlatform_p.h"
+
+#include <windows.h>
+
+#include "../EReportValues.h"
+#include "../ESupport.h"
+#include "classlib/SysUtils.h"
+#include "exceptions/ECore.h"
+#include "exceptions/capture/ECallStack.h"
+#include "exceptions/capture/EmberLibraryData.h"
+#include "exceptions/capture/EmberRecords.h"
+
+namespace ember_processing {
+
+namespace {
+
+// The library data and the debug-information source of a module entry.
+bool LoadLibraryDataOf(TEmberModuleInfo& info, bool refreshing) {
+  bool found = false;
+  try {
+    found = LoadModuleData(info, refreshing);
+  } catch (...) {
+    found = false;
+  }
+  if (!refreshing && !info.DebugInfo) {
+    try {
+      CreateDebugInfoSource(info.Handle, info.DebugInfo);
+    } catch (...) {
+      info.DebugInfo.reset();
+    }
+  }
+  return found;
+}
+
+TEmberModuleInfo* EntryOfAddress(uint32_t address) { return GetModuleInfoByAddr(address); }
+
+}  // namespace
+
+bool IsConsoleProgram() {
+  const auto base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  if (base == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+void WriteStandardOutput(const std::string& text) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD written = 0;
+  if (output == nullptr || output == INVALID_HANDLE_VALUE ||
+      !WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written != text.size())
+    throw EWriteError("Cannot write to the standard output.");
+}
+
+void RestoreMainWindow() {
+  HWND window = reinterpret_cast<HWND>(GetProcessMainWindow(GetCurrentProcessId()));
+  DWORD_PTR answer = 0;
+  // A main thread that does not answer (a freeze) does not hold the report up.
+  if (window != nullptr && IsIconic(window))
+    SendMessageTimeoutA(window, WM_SYSCOMMAND, SC_RESTORE, 0, SMTO_ABORTIFHUNG, 1000, &answer);
+}
+
+uintptr_t MainWindowOf(uint32_t processId) { return GetProcessMainWindow(processId); }
+
+void ActiveWorkArea(int32_t& left, int32_t& top, int32_t& right, int32_t& bottom) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  HMONITOR monitor = MonitorFromWindow(GetForegroundWindow(), MONITOR_DEFAULTTOPRIMARY);
+  RECT area{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (monitor != nullptr && GetMonitorInfoA(monitor, &info)) area = info.rcWork;
+  left = area.left;
+  top = area.top;
+  right = area.right;
+  bottom = area.bottom;
+}
+
+bool SuspendThreadHandle(uint32_t handle) {
+  return SuspendThread(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle))) != static_cast<DWORD>(-1);
+}
+
+void ResumeThreadHandle(uint32_t handle) { ResumeThread(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle))); }
+
+TEmberModulesList* ModulesList() { return &EmberModulesList(); }
+TEmberModuleInfo* ModuleInfoOfAddress(uintptr_t address) { return GetModuleInfoByAddr(address); }
+TEmberModuleInfo* ModuleInfoOfHandle(uintptr_t module) { return module != 0 ? GetModuleInfo(module) : nullptr; }
+
+void DropChangedModules() {
+  TEmberModulesList& list = EmberModulesList();
+  for (int32_t i = list.Count() - 1; i >= 0; --i) {
+    const TEmberModuleInfo& info = *list.GetItem(i);
+    if (!info.FileName.empty() && GetFileDate(info.FileName) != info.FileDate) list.Delete(i);
+  }
+}
+
+void RefreshModules() { RefreshModulesList(); }
+void LoadProcesses(TEmberProcessesList& list) { LoadProcessesInfo(list); }
+
+void JoinModuleLists(bool join) {
+  SetModuleDataLoader(join ? &LoadLibraryDataOf : nullptr);
+  SetEmberModuleLookup(join ? &EntryOfAddress : nullptr);
+  if (!join) EmberModulesList().Clear();
+}
+
+std::string ApplicationVersionText() { return GetApplicationVersionText(); }
+std::string ModuleVersionText() { return GetModuleVersionText(); }
+
+bool CopyText(const std::string& text) { return CopyToClipboard(text); }
+void DeleteFileByName(const std::string& fileName) {
+  if (!fileName.empty()) ForceDeleteFile(fileName);
+}
+void EndApplication(bool restart) { TerminateApplication(restart); }
+
+}  // namespace ember_processing
