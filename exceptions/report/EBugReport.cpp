@@ -88,14 +88,17 @@ std::string FramedTable(const std::string& title, const std::vector<std::string>
   return text;
 }
 
-// The stack entry's texts in column order (address first).
-std::vector<std::string> EntryCells(const TEmberStackItem& item) {
+}  // namespace
+
+std::vector<std::string> CallStackEntryCells(const TEmberStackItem& item) {
   std::string module = item.Kind != 0 && item.ModuleInfo ? FilePart(item.ModuleInfo->FileName) : std::string();
   std::string line;
   if (item.Line != 0) line = std::to_string(item.Line) + "[" + std::to_string(item.LineOffset) + "]";
   return {Hex8(item.Address), CellText(module), CellText(item.UnitName.Str()), CellText(item.ClassName.Str()),
           CellText(item.ProcedureName.Str()), line};
 }
+
+namespace {
 
 bool Listed(const TEmberStackItem& item, uint8_t detailFlags) {
   return item.Kind <= 7 && (detailFlags & (1u << item.Kind)) != 0;
@@ -228,6 +231,28 @@ std::string BlockCaption(const TEmberStackItem& entry, TEmberBlockKind kind, boo
   return text;
 }
 
+std::vector<TEmberListedEntry> ListCallStack(const TEmberStackList* stack, uint8_t detailFlags) {
+  std::vector<TEmberListedEntry> listed;
+  if (!stack) return listed;
+  const TEmberStackItem* previous = nullptr;
+  for (int32_t i = 0; i < stack->Count(); ++i) {
+    const TEmberStackItem* item = stack->GetItem(i);
+    if (!item || !Listed(*item, detailFlags)) continue;
+    TEmberListedEntry entry;
+    entry.Item = item;
+    entry.OpensBlock = !previous || item->ThreadID != previous->ThreadID ||
+                       item->RunningThread != previous->RunningThread || item->IsFirst == 1;
+    entry.FirstBlock = !previous;
+    entry.Kind = !previous                 ? TEmberBlockKind::ExceptionThread
+                 : item->RunningThread != 0 ? TEmberBlockKind::RunningThread
+                                            : TEmberBlockKind::CallingThread;
+    if (!entry.OpensBlock && !listed.empty()) entry.Kind = listed.back().Kind;
+    listed.push_back(entry);
+    previous = item;
+  }
+  return listed;
+}
+
 std::string BuildCallStackTable(const TEmberModuleOptions* options, const TEmberStackList* stack,
                                 uint8_t detailFlags, TEmberThreadsList* threads) {
   std::vector<std::string> titles;
@@ -236,15 +261,8 @@ std::string BuildCallStackTable(const TEmberModuleOptions* options, const TEmber
   for (const std::string& title : titles) widths.push_back(Len(title));
   if (widths[0] < 8) widths[0] = 8;
   SetEmberStep(7027);
-  std::vector<const TEmberStackItem*> listed;
-  if (stack) {
-    for (int32_t i = 0; i < stack->Count(); ++i) {
-      const TEmberStackItem* item = stack->GetItem(i);
-      if (!item || !Listed(*item, detailFlags)) continue;
-      listed.push_back(item);
-      Grow(widths, EntryCells(*item));
-    }
-  }
+  std::vector<TEmberListedEntry> listed = ListCallStack(stack, detailFlags);
+  for (const TEmberListedEntry& entry : listed) Grow(widths, CallStackEntryCells(*entry.Item));
   SetEmberStep(7028);
   int32_t sum = Sum(widths);
   std::string separator(static_cast<size_t>(sum + 7), '-');
@@ -261,25 +279,16 @@ std::string BuildCallStackTable(const TEmberModuleOptions* options, const TEmber
       row += "|\r\n";
       return row;
     };
-    const TEmberStackItem* previous = nullptr;
-    bool firstBlock = true;
-    for (const TEmberStackItem* item : listed) {
-      bool newBlock = !previous || item->ThreadID != previous->ThreadID ||
-                      item->RunningThread != previous->RunningThread || item->IsFirst == 1;
-      if (newBlock) {
-        if (!firstBlock) {
+    for (const TEmberListedEntry& entry : listed) {
+      if (entry.OpensBlock) {
+        if (!entry.FirstBlock) {
           text += oneColumn(dashes);
-          if (item->RunningThread != 0) text += oneColumn(std::string());
+          if (entry.Item->RunningThread != 0) text += oneColumn(std::string());
         }
-        TEmberBlockKind kind = firstBlock                  ? TEmberBlockKind::ExceptionThread
-                               : item->RunningThread != 0 ? TEmberBlockKind::RunningThread
-                                                          : TEmberBlockKind::CallingThread;
-        text += oneColumn(CellText(BlockCaption(*item, kind, true, options, threads)));
+        text += oneColumn(CellText(BlockCaption(*entry.Item, entry.Kind, true, options, threads)));
         text += oneColumn(dashes);
-        firstBlock = false;
       }
-      text += Row(EntryCells(*item), widths);
-      previous = item;
+      text += Row(CallStackEntryCells(*entry.Item), widths);
     }
   }
   SetEmberStep(7030);
@@ -305,6 +314,18 @@ std::string PriorityClassText(uint32_t priorityClass) {
   }
 }
 
+std::vector<std::string> ModuleRowCells(const TEmberModuleInfo& info) {
+  return {Hex8(static_cast<uint32_t>(info.Handle)), CellText(FilePart(info.FileName)), CellText(info.Description),
+          CellText(info.Version), std::to_string(info.Size), FormatReportDate(info.FileDate),
+          CellText(GetModulePathText(info.FileName))};
+}
+
+std::vector<std::string> ProcessRowCells(const TEmberProcessInfo& info) {
+  return {std::to_string(info.ID), CellText(FilePart(info.Path)), CellText(info.Description), CellText(info.Version),
+          std::to_string(info.Memory), PriorityClassText(info.Priority),
+          info.Threads == 0 ? std::string("??") : std::to_string(info.Threads), CellText(GetModulePathText(info.Path))};
+}
+
 std::string BuildModulesTable(const TEmberModuleOptions* options, const TEmberModulesList* modules) {
   std::vector<std::string> titles;
   for (int32_t index = 126; index <= 132; ++index) titles.push_back(ReportCaption(options, index));
@@ -313,9 +334,7 @@ std::string BuildModulesTable(const TEmberModuleOptions* options, const TEmberMo
     for (int32_t i = 0; i < modules->Count(); ++i) {
       const TEmberModuleInfo* info = modules->GetItem(i);
       if (!info) continue;
-      rows.push_back({Hex8(static_cast<uint32_t>(info->Handle)), CellText(FilePart(info->FileName)),
-                      CellText(info->Description), CellText(info->Version), std::to_string(info->Size),
-                      FormatReportDate(info->FileDate), CellText(GetModulePathText(info->FileName))});
+      rows.push_back(ModuleRowCells(*info));
     }
   }
   std::vector<int32_t> widths(titles.size(), 0);
@@ -331,10 +350,7 @@ std::string BuildProcessesTable(const TEmberModuleOptions* options, const TEmber
     for (int32_t i = 0; i < processes->Count(); ++i) {
       const TEmberProcessInfo* info = processes->GetItem(i);
       if (!info) continue;
-      rows.push_back({std::to_string(info->ID), CellText(FilePart(info->Path)), CellText(info->Description),
-                      CellText(info->Version), std::to_string(info->Memory), PriorityClassText(info->Priority),
-                      info->Threads == 0 ? std::string("??") : std::to_string(info->Threads),
-                      CellText(GetModulePathText(info->Path))});
+      rows.push_back(ProcessRowCells(*info));
     }
   }
   return FramedTable(ReportCaption(options, 12), titles, rows, std::vector<int32_t>(titles.size(), 0));

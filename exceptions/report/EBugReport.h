@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class TEmberModuleOptions;
 class TEmberStackList;
@@ -13,6 +14,8 @@ class TEmberProcessesList;
 class TEmberThreadsList;
 class TEmberMemory;
 struct TEmberStackItem;
+struct TEmberModuleInfo;
+struct TEmberProcessInfo;
 
 // The banner on the first line of every report.
 extern const char* const EmberReportBanner;  // "EmberLog 6.0.24"
@@ -84,6 +87,25 @@ enum class TEmberBlockKind { ExceptionThread, RunningThread, CallingThread };
 // the class and, for an entry without a priority yet, keeps the one read from the thread.
 std::string BlockCaption(const TEmberStackItem& entry, TEmberBlockKind kind, bool forReport,
                          const TEmberModuleOptions* options, TEmberThreadsList* threads);
+
+// One listed call-stack entry (its kind is in the detail flags) and the block it belongs to: a
+// new block begins at the first entry, at a change of thread or of RunningThread, and at an
+// entry marked IsFirst.
+struct TEmberListedEntry {
+  const TEmberStackItem* Item = nullptr;
+  bool OpensBlock = false;
+  bool FirstBlock = false;  // the entry opens the first block
+  TEmberBlockKind Kind = TEmberBlockKind::ExceptionThread;
+};
+std::vector<TEmberListedEntry> ListCallStack(const TEmberStackList* stack, uint8_t detailFlags);
+
+// The cells of one row as the tables write them, in column order: a call-stack entry (address,
+// module, unit, class, procedure, line with its offset in brackets), a module (handle, name,
+// description, version, size, modified, folder) and a process (id, name, description, version,
+// memory, priority, threads, folder). Line breaks and bars in the texts become "?".
+std::vector<std::string> CallStackEntryCells(const TEmberStackItem& item);
+std::vector<std::string> ModuleRowCells(const TEmberModuleInfo& info);
+std::vector<std::string> ProcessRowCells(const TEmberProcessInfo& info);
 
 // The framed call-stack table; entries whose kind is not in `detailFlags` (bit n for kind n;
 // kinds above 7 never) are skipped. A null stack gives the table without rows.

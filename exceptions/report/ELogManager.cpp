@@ -87,6 +87,8 @@ void SetLogEvents(const TLogEvents& events) { gEvents = events; }
 
 void RaiseReportAction(int32_t action, bool& executeFlag) { RaiseAction(action, executeFlag); }
 
+bool RaiseReportError(int32_t error) { return RaiseError(error); }
+
 // --- The log object
 
 TLogFile* OpenLogFileObject() {

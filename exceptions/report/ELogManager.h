@@ -42,6 +42,9 @@ void SetLogEvents(const TLogEvents& events);
 // Raises the action event (module, then process, as the installed handler does) with `action`
 // and the execute flag; used around the dialogs (actions 0 and 1) as well as by the writer.
 void RaiseReportAction(int32_t action, bool& executeFlag);
+// Raises the error event with `error` (the action that ends the failed step); answers whether a
+// handler asks to run the step again.
+bool RaiseReportError(int32_t error);
 
 // --- The log object
 

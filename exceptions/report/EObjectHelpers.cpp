@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "ESysUtils.h"
 #include "classlib/SysUtils.h"
 #include "classlib/TypInfo.h"
 #include "detail/ESupportPlatform_p.h"
@@ -155,13 +156,30 @@ bool IsValidClass(const std::type_info* cls) {
   return IsValidClassSlow(cls);
 }
 
-const std::type_info* GetObjectClass(const void* object) {
+namespace {
+
+// The object's own class record (a copy's is the copy class); nullptr when not valid.
+const std::type_info* ActualClass(const void* object) {
   uintptr_t table = 0, cls = 0;
   uintptr_t at = reinterpret_cast<uintptr_t>(object);
   if (!at || at % alignof(void*) != 0 || !ReadWord(at, table)) return nullptr;
   if (table < kWord || !ReadWord(table - kWord, cls)) return nullptr;
   auto* record = reinterpret_cast<const std::type_info*>(cls);
   return IsValidClass(record) ? record : nullptr;
+}
+
+bool IsObjectCopy(const void* object) {
+  const std::type_info* cls = ActualClass(object);
+  return cls && *cls == typeid(TEmberObjectCopy);
+}
+
+}  // namespace
+
+const std::type_info* GetObjectClass(const void* object) {
+  const std::type_info* record = ActualClass(object);
+  // A library copy answers for the class it was made from.
+  if (record && *record == typeid(TEmberObjectCopy)) return static_cast<const TEmberObjectCopy*>(object)->OriginalClass();
+  return record;
 }
 
 bool IsValidObject(const void* object) { return GetObjectClass(object) != nullptr; }
@@ -173,6 +191,31 @@ std::string GetClassName(const std::type_info* cls) {
 }
 
 std::string GetObjectClassName(const void* object) { return GetClassName(GetObjectClass(object)); }
+
+// --- Copies of exception objects
+
+size_t GetInstanceSize(const void* object) { return IsValidObject(object) ? sizeof(TEmberObjectCopy) : 0; }
+
+std::string ReportedClassName(const std::exception* object) {
+  const std::type_info* actual = ActualClass(object);
+  if (!actual) return std::string();
+  if (*actual == typeid(TEmberObjectCopy)) return static_cast<const TEmberObjectCopy*>(object)->ClassName();
+  if (*actual == typeid(TActiveXException)) return static_cast<const TActiveXException*>(object)->InnerClassName();
+  std::string name = GetClassName(actual);
+  size_t colon = name.rfind("::");
+  return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+const std::exception* CopyObject(const std::exception* object) {
+  if (GetInstanceSize(object) == 0) return nullptr;
+  return new TEmberObjectCopy(GetObjectClass(object), ReportedClassName(object), object->what());
+}
+
+void FreeObjectCopy(const std::exception*& object) {
+  // Only the library's own copies are freed here; anything else belongs to its thrower.
+  if (IsObjectCopy(object)) delete static_cast<const TEmberObjectCopy*>(object);
+  object = nullptr;
+}
 
 bool InheritsFromClassName(const std::type_info* cls, const std::string& name) {
   return cls && InheritsFromName(reinterpret_cast<uintptr_t>(cls), UpperCase(Trim(name)), 0, true);

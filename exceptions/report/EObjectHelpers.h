@@ -60,6 +60,39 @@ void LoadExceptionFromTLS(std::string& className, uintptr_t& address);
 struct TMethodValue;
 bool SwapMethodProp(TObject* object, const std::string& name, const TMethodValue& newMethod, TMethodValue& oldMethod);
 
+// --- Copies of exception objects (portable)
+
+// What the library keeps of an exception object that must outlive the handler of the original
+// (a report sent in the background): the original's class record, class name and message. A
+// byte copy of the object would share the strings the original owns and read them after they
+// were freed. The class helpers above see the original's class through a copy.
+class TEmberObjectCopy : public std::exception {
+ public:
+  TEmberObjectCopy(const std::type_info* originalClass, std::string className, std::string message)
+      : originalClass_(originalClass), className_(std::move(className)), message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::type_info* OriginalClass() const { return originalClass_; }
+  // The class name the report shows (a wrapped safecall exception's carried name).
+  const std::string& ClassName() const { return className_; }
+
+ private:
+  const std::type_info* originalClass_;
+  std::string className_;
+  std::string message_;
+};
+
+// The size of the block CopyObject takes for `object`; 0 for anything that is not a valid
+// object.
+size_t GetInstanceSize(const void* object);
+// A copy of `object` that stays valid after the original is freed; nullptr for nullptr or an
+// object that is not valid. Free it with FreeObjectCopy.
+const std::exception* CopyObject(const std::exception* object);
+// Frees a copy made by CopyObject and clears the variable; nullptr does nothing.
+void FreeObjectCopy(const std::exception*& object);
+// The class name the report shows for an exception object (also through a copy); empty for an
+// object that is not valid.
+std::string ReportedClassName(const std::exception* object);
+
 // --- Versions and texts (portable)
 
 // `version` lies between (own ÷ 100) × 100 and that + 100, both included.

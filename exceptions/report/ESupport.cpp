@@ -75,6 +75,16 @@ void SetShowLibraryWarnings(bool show) { gShowWarnings = show; }
 void SetLibraryMessageBoxesAllowed(bool allowed) { gMessageBoxesAllowed = allowed; }
 void SetLibraryMessageBoxes(const TEmberMessageBoxes* boxes) { gBoxes = boxes; }
 
+void ShowLibraryMessageBox(bool error, const std::string& text, const std::string& caption) {
+  if (!gMessageBoxesAllowed) return;
+  try {
+    auto show = error ? Boxes().Error : Boxes().Information;
+    if (show) show(text, caption);
+  } catch (...) {
+    // a box that cannot be shown changes nothing of what the caller reports
+  }
+}
+
 std::string FormatLibraryWarning(TEmberLogErrorCode code, uintptr_t address, const std::string& message) {
   return "[WARNING] - Code: " + EmberLogErrorCodeName(code) + " - Address: " + Hex8(address) +
          " - Message: \"" + message + "\"";

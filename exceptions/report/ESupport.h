@@ -52,6 +52,9 @@ struct TEmberMessageBoxes {
 };
 // nullptr restores the platform's boxes.
 void SetLibraryMessageBoxes(const TEmberMessageBoxes* boxes);
+// Shows an error box (hand icon) or an information box, task-modal, topmost and as a service
+// notification, through the installed boxes; nothing while message boxes are not allowed.
+void ShowLibraryMessageBox(bool error, const std::string& text, const std::string& caption);
 
 // "[WARNING] - Code: <name> - Address: <8 hex digits> - Message: \"<message>\"".
 std::string FormatLibraryWarning(TEmberLogErrorCode code, uintptr_t address, const std::string& message);

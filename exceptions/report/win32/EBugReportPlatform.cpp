@@ -11,24 +11,10 @@
 
 #include "EBugReport.h"
 #include "EReportValues.h"
+#include "EWebApplication.h"
 #include "ESysUtils.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
-
-namespace {
-
-// The executable's subsystem is the console's.
-bool IsConsoleProgram() {
-  auto base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
-  if (!base) return false;
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE) return false;
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
-}
-
-}  // namespace
 
 namespace ember_report_detail {
 
@@ -64,7 +50,7 @@ void AddSystemHeadValues(TEmberReportHeadValues& values) {
   v[38] = GetServicePack();
   v[39] = GetLanguageName();
   v[40] = GetCharsetText();
-  values.HideActiveControls = IsConsoleProgram();
+  values.HideActiveControls = IsConsoleProgram() || IsWebApplication();
 }
 
 int32_t ThreadPriority(uint32_t handle, uint32_t threadID) {

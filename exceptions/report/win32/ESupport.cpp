@@ -28,7 +28,7 @@ bool QuestionBox(const std::string& text, const std::string& caption) {
   return MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONERROR | MB_TASKMODAL) == IDYES;
 }
 void InformationBox(const std::string& text, const std::string& caption) {
-  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION | kBoxFlags);
 }
 
 }  // namespace

@@ -1,0 +1,409 @@
+// The report sending pipeline: attachments and zip, e-mail then web with retries and events,
+// the outcome, kept zips, clean-up, the background send thread and the error-rate rule.
+#include "ESendReport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "EBugReport.h"
+#include "EBugTrackers.h"
+#include "EDeliverySupport.h"
+#include "EExceptionDialog.h"
+#include "EHttp.h"
+#include "ELogManager.h"
+#include "EMail.h"
+#include "EObjectHelpers.h"
+#include "ERequestDialog.h"
+#include "EScreenshot.h"
+#include "ESmtp.h"
+#include "ESupport.h"
+#include "EZipWriter.h"
+#include "classlib/Classes.h"
+#include "classlib/SysUtils.h"
+#include "detail/EReportPlatform_p.h"
+#include "detail/ESendReportPlatform_p.h"
+#include "exceptions/ECore.h"
+#include "exceptions/EmberModuleOptions.h"
+#include "exceptions/capture/EmberLogEvents.h"
+#include "exceptions/capture/ExceptionLog.h"
+
+namespace {
+
+TEmberSendHooks gHooks;
+std::vector<std::string> gAttachments;
+std::vector<std::string> gCustomFields;
+std::vector<std::string> gRecentErrors;
+std::atomic<bool> gThreadRunning{false};
+// A tracker already told the user about the report (it is closed): no outcome box follows.
+bool gTrackerShownBox = false;
+
+TEmberModuleOptions* Options() { return DialogState().Options; }
+
+bool Background() { return Options() && (Options()->SendOptions() & 0x80) != 0; }
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  char last = folder.back();
+  if (last == '\\' || last == '/') return folder + name;
+  bool slashes = folder.find('/') != std::string::npos && folder.find('\\') == std::string::npos;
+  return folder + (slashes ? "/" : "\\") + name;
+}
+
+std::string FolderOf(const std::string& fileName) {
+  size_t slash = fileName.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
+}
+
+// The exception's date and time as yyyymmddhhnnss (the clock's when the date is unknown).
+std::string CompactStamp() {
+  TDateTime date = LogReportState().ExceptionDate;
+  int year, month, day, hour, minute, second, msec;
+  if (date != 0) {
+    DecodeDate(date, year, month, day);
+    DecodeTime(date, hour, minute, second, msec);
+  } else {
+    std::time_t now = std::time(nullptr);
+    std::tm local = *std::localtime(&now);
+    year = local.tm_year + 1900, month = local.tm_mon + 1, day = local.tm_mday;
+    hour = local.tm_hour, minute = local.tm_min, second = local.tm_sec;
+  }
+  char text[24];
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", year, month, day, hour, minute, second);
+  return text;
+}
+
+// A list event of the library (attached files, custom web fields) on the faulting thread.
+void RaiseListEvent(void (*raise)(TStrings&), std::vector<std::string>& list) {
+  TStringList strings;
+  for (const std::string& line : list) strings.Add(line);
+  SynchronizeExceptionCall([&] {
+    try {
+      raise(strings);
+    } catch (...) {
+      // a failing handler leaves the list as it was
+    }
+  });
+  list.clear();
+  for (int32_t i = 0; i < strings.Count(); ++i) list.push_back(strings[i]);
+}
+
+bool RaiseErrorEvent(int32_t error) { return RaiseReportError(error); }
+
+void WriteTemporaryLog() {
+  std::string name = GetTempLogFileName();
+  if (name.empty()) return;
+  std::string text = ReportPieces().LastReportText;
+  if (text.size() < 6 || text.compare(text.size() - 6, 6, "\r\n\r\n\r\n") != 0) text += "\r\n\r\n\r\n";
+  std::ofstream file(name, std::ios::binary | std::ios::trunc);
+  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (!file) throw EWriteError("Cannot write the file \"" + name + "\".");
+}
+
+TEmberLogErrorCode EmailErrorCode(int32_t mode) { return mode == 1 ? eeEmailMAPIError : eeEmailSMTPError; }
+
+TEmberLogErrorCode WebErrorCode(int32_t mode) {
+  switch (mode) {
+    case 2: return eeWebHTTPSError;
+    case 3: return eeWebFTPError;
+    case 4: case 5: case 6: return eeWebTrakerError;
+    default: return eeWebHTTPError;
+  }
+}
+
+void ShowOutcome(bool success) {
+  if (success) {
+    ShowLibraryMessageBox(false, DialogText(144), DialogText(0));
+    return;
+  }
+  // The user sees why: the reason recorded by the failing method follows the text.
+  std::string reason = GetLastLibraryErrorMessage();
+  ShowLibraryMessageBox(true, DialogText(145) + (reason.empty() ? std::string() : "\r\n\r\n" + reason), DialogText(0));
+}
+
+void KeepFailedZip() {
+  std::string zip = GetZipFileName();
+  if (!FileExistsText(zip)) return;
+  std::string name = GetAttachedLogFileName(FilePartOf(zip));
+  std::string logName = ember_report::LogFileName(*Options());
+  std::string folder = FolderOf(logName);
+  if (!folder.empty() && !KeepZipFile(zip, folder, name, CompactStamp(), EmberKeptZipLimit).empty()) return;
+  // The log's folder took nothing: the library's own folder keeps it rather than losing it.
+  if (KeepZipFile(zip, ember_report::FallbackFolder(), name, CompactStamp(), EmberKeptZipLimit).empty())
+    ShowLibraryWarning(eeLogError, "Cannot keep the report file \"" + zip + "\".");
+}
+
+void DeleteTemporaryFiles() {
+  for (const std::string& name : {GetZipFileName(), GetXMLLogFileName(), GetTempLogFileName()})
+    if (!name.empty()) ember_report::DeleteReportFile(name);
+  std::string page = GetLastHTMLPageFileName();
+  if (!page.empty() && !ember_report::RunsAsCGI()) ember_report::DeleteReportFile(page);
+}
+
+TEmberTrackerSettings TrackerSettings(const TEmberWebSendSettings& web) {
+  const TEmberModuleOptions& options = *Options();
+  TEmberTrackerSettings settings;
+  settings.Web = web;
+  settings.Version = ember_report::ApplicationVersionNumber();
+  settings.ClassName = ReportedClassName(EmberLibrary().CurrentException.ExceptionObject);
+  settings.Identifier = LogReportState().ReportID;
+  settings.ExceptionMessage = DialogState().ExceptionMessage;
+  settings.AssignedTo = options.TrackerAssignedTo();
+  settings.Category = options.TrackerCategory();
+  settings.Project = options.TrackerProject();
+  settings.FogBugzTrialID = options.FogBugzTrialID();
+  settings.OSType = ember_report::SystemTypeText();
+  settings.OSBuild = ember_report::SystemBuildText();
+  settings.ReproduceText = options.ReproduceText();
+  return settings;
+}
+
+void RunSendThread() {
+  try {
+    std::lock_guard<std::recursive_mutex> guard(EmberLibrary().LibraryLock);
+    try {
+      SendBugReport();
+      CheckErrorsRate();
+      if (gHooks.AfterBackgroundSend) gHooks.AfterBackgroundSend();
+    } catch (...) {
+      ShowLibraryError(eeLogError, "Send");
+    }
+    FreeObjectCopy(EmberLibrary().CurrentException.ExceptionObject);
+  } catch (...) {
+    // nothing may leave the thread
+  }
+  gThreadRunning = false;
+}
+
+}  // namespace
+
+void SetSendHooks(const TEmberSendHooks& hooks) { gHooks = hooks; }
+const std::vector<std::string>& SendAttachments() { return gAttachments; }
+const std::vector<std::string>& SendCustomWebFields() { return gCustomFields; }
+bool IsSendThreadRunning() { return gThreadRunning; }
+
+// --- Attachments
+
+void PrepareAttachments(bool forEmail) {
+  std::vector<std::string> files;
+  BuildAttachmentList(forEmail, files);
+  RaiseListEvent(RaiseAttachedFilesRequestEvent, files);
+  files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) { return !FileExistsText(f); }),
+              files.end());
+  std::string zip = GetZipFileName();
+  {
+    TZipWriter writer(zip, Options() ? Options()->ZipPassword() : std::string());
+    for (const std::string& file : files)
+      if (!writer.AddFile(file, FilePartOf(file)))
+        ShowLibraryWarning(eeLogError, "Cannot add the file \"" + file + "\" to the report.");
+  }
+  gAttachments.assign(1, zip);
+}
+
+// --- Methods
+
+bool SendEmailReport() {
+  TEmberModuleOptions& options = *Options();
+  bool success = true;
+  RaiseReportAction(4, success);
+  if (!success) return false;
+  bool retry;
+  do {
+    success = false;
+    std::string report = ReportPieces().LastReportText;
+    std::string body = options.EMailMessage();
+    if (options.LogInMailBody()) body += "\r\n\r\n\r\n" + report;
+    int32_t mode = options.EMailSendMode();
+    if (mode == 2 || mode == 3) {
+      StartSendDialog(!Background());
+      std::string log;
+      success = SendSMTPMail(mode == 3, options.UserEMail(), options.SmtpHost(), options.SmtpPort(), options.SmtpUser(),
+                             options.SmtpPassword(), options.EMailAddresses(), options.EMailSubject(), body, log, 0,
+                             gAttachments);
+      CloseSendDialog();
+    } else if (mode == 1) {
+      success = SendMAPIMail(options.EMailAddresses(), options.EMailSubject(), body, gAttachments,
+                             (options.SendOptions() & 0x01) != 0);
+      if (!success)
+        success = SendMailByShell(options.EMailAddresses(), options.EMailSubject(), options.EMailMessage(), report);
+    } else {
+      success = true;
+    }
+    retry = !success && RaiseErrorEvent(5);
+  } while (retry);
+  RaiseReportAction(5, success);
+  return success;
+}
+
+bool SendWebReport() {
+  TEmberModuleOptions& options = *Options();
+  bool success = true;
+  RaiseReportAction(6, success);
+  if (!success) return false;
+  gCustomFields.clear();
+  RaiseListEvent(RaiseCustomWebFieldsRequestEvent, gCustomFields);
+  bool retry;
+  do {
+    success = false;
+    int32_t mode = options.WebSendMode();
+    StartSendDialog(!Background());
+    TEmberWebSendSettings web;
+    web.URL = options.WebURL();
+    web.User = options.WebUser();
+    web.Password = options.WebPassword();
+    web.Port = options.WebPort();
+    web.ProxyHost = options.ProxyHost();
+    web.ProxyUser = options.ProxyUser();
+    web.ProxyPassword = options.ProxyPassword();
+    web.ProxyPort = options.ProxyPort();
+    web.CustomFields = gCustomFields;
+    web.Attachments = gAttachments;
+    if (mode == 1 || mode == 2) {
+      success = SendHTTPReport(mode, web);
+    } else if (mode == 3) {
+      success = SendFTPReport(web);
+    } else if (mode >= 4 && mode <= 6) {
+      int32_t result = trSent;
+      success = SendTrackerReport(mode, TrackerSettings(web), result);
+      if (result == trClosed && (options.SendOptions() & 0x01)) {
+        ShowLibraryMessageBox(false, DialogText(146), DialogText(0));
+        gTrackerShownBox = true;
+      }
+    } else {
+      success = true;
+    }
+    CloseSendDialog();
+    retry = !success && RaiseErrorEvent(7);
+  } while (retry);
+  RaiseReportAction(7, success);
+  return success;
+}
+
+bool SendBugReport() {
+  TEmberModuleOptions* options = Options();
+  gAttachments.clear();
+  gCustomFields.clear();
+  gTrackerShownBox = false;
+  ClearLastError();
+  if (!options) return false;
+  bool result = true;
+  try {
+    WriteTemporaryLog();
+    SetLastHTMLPage(LogReportState().LastHTMLPage);
+    WriteXMLLogFile();
+  } catch (...) {
+    ShowLibraryError(eeLogError, "Send");
+  }
+  int32_t emailMode = options->EMailSendMode();
+  if (emailMode != 0) {
+    try {
+      PrepareAttachments(true);
+      if (options->EMailSendMode() != 0) result = SendEmailReport() && result;
+    } catch (...) {
+      ShowLibraryError(EmailErrorCode(emailMode), "E-mail");
+      result = false;
+    }
+  }
+  int32_t webMode = options->WebSendMode();
+  if (webMode != 0) {
+    try {
+      // The e-mail's zip already holds the log copy unless the log went into the mail's body.
+      if (!(emailMode != 0 && !options->LogInMailBody() && !gAttachments.empty())) PrepareAttachments(false);
+      result = SendWebReport() && result;
+    } catch (...) {
+      ShowLibraryError(WebErrorCode(webMode), "Web");
+      result = false;
+    }
+  }
+  try {
+    CloseSendDialog();
+    if (!result && (options->BehaviourOptions() & 0x10)) ember_report::PutReportOnClipboard(ReportPieces().LastReportText);
+    if ((options->SendOptions() & 0x02) && !gTrackerShownBox) ShowOutcome(result);
+    if (!result && (options->BehaviourOptions() & 0x20)) KeepFailedZip();
+  } catch (...) {
+    ShowLibraryError(eeLogError, "Send");
+  }
+  try {
+    DeleteTemporaryFiles();
+  } catch (...) {
+    // what cannot be deleted stays in the temporary folder
+  }
+  return result;
+}
+
+// --- Background send
+
+void StartSendThread() {
+  try {
+    bool inlineProcessing = gHooks.ProcessingInline && gHooks.ProcessingInline();
+    if (inlineProcessing || !Background()) {
+      SendBugReport();
+      return;
+    }
+    TEmberExceptionRecord& record = EmberLibrary().CurrentException;
+    record.ExceptionObject = CopyObject(record.ExceptionObject);
+    gThreadRunning = true;
+    std::thread([] {
+      // The highest-but-one of the seven priorities: above the application, below time-critical.
+      ember_report::RaiseThreadPriority();
+      RunSendThread();
+    }).detach();
+  } catch (...) {
+    gThreadRunning = false;
+    ShowLibraryError(eeLogError, "Send");
+  }
+}
+
+// --- Error rate
+
+std::vector<std::string>& RecentErrors() { return gRecentErrors; }
+
+void RecordErrorTime(TDateTime time) {
+  const TEmberModuleOptions* options = Options();
+  if (!options || options->ErrorRateAction() == 0) return;
+  gRecentErrors.push_back(FloatToStrDot(time));
+  size_t limit = options->ErrorRateCount() > 0 ? static_cast<size_t>(options->ErrorRateCount()) : 0;
+  while (gRecentErrors.size() > limit) gRecentErrors.erase(gRecentErrors.begin());
+}
+
+void CheckErrorsRate() {
+  TEmberModuleOptions* options = Options();
+  std::string screenshot = GetScreenshotFileName();
+  if (!screenshot.empty()) ember_report::DeleteReportFile(screenshot);
+  if (!options || IsRunningInIDE() || options->ErrorRateAction() == 0) return;
+  if (options->ErrorRateCount() <= 0 || gRecentErrors.size() != static_cast<size_t>(options->ErrorRateCount())) return;
+  double first = 0, last = 0;
+  if (!TryStrToFloatDot(gRecentErrors.front(), first) || !TryStrToFloatDot(gRecentErrors.back(), last)) return;
+  if (options->ErrorRateMinutes() / 1440.0 >= last - first) options->SetTerminateAction(options->ErrorRateAction());
+}
+
+// --- Kept zips
+
+std::string KeepZipFile(const std::string& zipFile, const std::string& folder, const std::string& name,
+                        const std::string& stamp, int32_t limit) {
+  ember_report::EnsureFolder(folder);
+  size_t dot = name.rfind('.');
+  std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+  std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+  std::string target = JoinPath(folder, name);
+  for (int32_t n = 1; FileExistsText(target); ++n) {
+    std::string unique = stem + "__" + stamp;
+    if (n > 1) unique.append(1, '_').append(std::to_string(n));
+    target = JoinPath(folder, unique + extension);
+  }
+  if (!ember_report::MoveReportFile(zipFile, target)) return std::string();
+  size_t decoration = stem.find("__");
+  std::string prefix = UpperCase(decoration == std::string::npos ? stem : stem.substr(0, decoration));
+  std::vector<std::string> kept;
+  for (const std::string& file : ember_report::FolderFileNames(folder)) {
+    std::string upper = UpperCase(file);
+    if (upper.size() > 4 && upper.compare(0, prefix.size(), prefix) == 0 && upper.compare(upper.size() - 4, 4, ".ZIP") == 0)
+      kept.push_back(file);
+  }
+  std::sort(kept.begin(), kept.end());
+  for (size_t i = 0; limit >= 0 && kept.size() > static_cast<size_t>(limit) + i; ++i) ember_report::DeleteReportFile(JoinPath(folder, kept[i]));
+  return target;
+}

@@ -1,0 +1,69 @@
+// The report sending pipeline: the attachments packed into "BugReport.zip", the report sent by
+// e-mail and then by web with retries, the action and error events around each method, the
+// outcome shown to the user, the zip of a failed send kept, and the error-rate rule.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "classlib/DateUtils.h"
+
+// The most zips of failed sends kept beside the log.
+constexpr int32_t EmberKeptZipLimit = 10;
+
+// What the pipeline needs of the exception processing.
+struct TEmberSendHooks {
+  // The processing runs on the faulting thread (no worker thread): the send runs at once.
+  bool (*ProcessingInline)() = nullptr;
+  // After a send in the background: frees the report's call stack and ends (or restarts) the
+  // application when that was asked. Runs on the send thread under the library lock.
+  void (*AfterBackgroundSend)() = nullptr;
+};
+void SetSendHooks(const TEmberSendHooks& hooks);
+
+// Entry from the processing: sends at once when the processing runs inline or SendOptions bit
+// 0x80 is off; else replaces the current record's exception object by a copy (CopyObject) and
+// sends on a thread of its own that takes the library lock, then applies the error-rate rule,
+// runs AfterBackgroundSend and frees the copy. Nothing raises out of it.
+void StartSendThread();
+// True while a background send has not finished.
+bool IsSendThreadRunning();
+
+// Sends the report by the configured methods (options in force: DialogState().Options; report:
+// ReportPieces().LastReportText). A failure of one method does not stop the other; each failure
+// is the library's last error; with SendOptions bit 0x02 the outcome is shown (the failure with
+// its reason), with BehaviourOptions bit 0x10 a failed report goes to the clipboard and with
+// bit 0x20 its zip is kept beside the log (at most 10 such zips). The temporary files are
+// deleted in every case. Answers whether every method succeeded.
+bool SendBugReport();
+// One method each, run again while an error handler asks for it.
+bool SendEmailReport();
+bool SendWebReport();
+// Builds the attachment list for e-mail or web, lets the handlers change it, drops missing
+// files and packs the rest into the zip, which becomes the list's only entry. Raises when the
+// zip cannot be written.
+void PrepareAttachments(bool forEmail);
+// The current attachment list (the zip after PrepareAttachments) and custom web fields.
+const std::vector<std::string>& SendAttachments();
+const std::vector<std::string>& SendCustomWebFields();
+
+// --- Error rate
+
+// Appends the time (days) of an exception to the recent errors, as text with "." as decimal
+// separator, keeping at most ErrorRateCount entries (the oldest go first).
+void RecordErrorTime(TDateTime time);
+std::vector<std::string>& RecentErrors();
+// Deletes the screenshot file; outside the development environment, when ErrorRateAction is not
+// 0 and the list holds exactly ErrorRateCount times spanning at most ErrorRateMinutes, sets the
+// options' TerminateAction to ErrorRateAction.
+void CheckErrorsRate();
+
+// --- Kept zips (portable; tested on their own)
+
+// Moves `zipFile` into `folder` under `name`, or, when a file of that name is there, under the
+// name with "__" and `stamp` (then "_2", "_3"...) before ".zip"; then keeps at most `limit`
+// files of the folder whose names start with the base of `name` and end in ".zip", deleting the
+// first by name. Answers the kept file's name (empty when it could not be moved).
+std::string KeepZipFile(const std::string& zipFile, const std::string& folder, const std::string& name,
+                        const std::string& stamp, int32_t limit);

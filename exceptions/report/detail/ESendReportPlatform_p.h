@@ -1,0 +1,32 @@
+// Platform half of the sending pipeline: facts the trackers receive, the clipboard, the CGI
+// test and the file moves of the kept zips (win32/ and posix/).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ember_report {
+
+// The host program's version number ("1.2.3.4"); empty when it has none.
+std::string ApplicationVersionNumber();
+// The system's name and build number as the report writes them.
+std::string SystemTypeText();
+std::string SystemBuildText();
+// Puts the report on the clipboard; false when it cannot be had.
+bool PutReportOnClipboard(const std::string& text);
+// The program answers as a CGI program (its last page file is its output and stays).
+bool RunsAsCGI();
+// The names (without folder) of the files in `folder`.
+std::vector<std::string> FolderFileNames(const std::string& folder);
+// Moves a file, also across drives; false when the target cannot be written.
+bool MoveReportFile(const std::string& from, const std::string& to);
+// Deletes a file (clearing its read-only flag first); true when it is gone.
+bool DeleteReportFile(const std::string& fileName);
+// Creates the folder and its parents; true when it exists afterwards.
+bool EnsureFolder(const std::string& folder);
+// The calling thread runs at the highest-but-one of the seven thread priorities.
+void RaiseThreadPriority();
+// Where a kept zip goes when the log's folder takes none (the library's own folder).
+std::string FallbackFolder();
+
+}  // namespace ember_report

@@ -1,0 +1,115 @@
+// The Win32 machinery every dialog of the exception library shares: fonts, window preparation,
+// the library-drawn caption, the auto-close countdown, the foreground keeper, text measuring,
+// control placement and the guard that keeps exceptions inside the dialog procedures.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ESupport.h"
+
+namespace ember_dialogs {
+
+// Timer ids of the dialogs.
+constexpr UINT_PTR kFirstPaintTimer = 1;
+constexpr UINT_PTR kAutoCloseTimer = 2;
+constexpr UINT_PTR kForegroundTimer = 3;
+
+// The fonts of one dialog, created at its start and deleted with it.
+struct TDialogFonts {
+  HFONT Title = nullptr, Normal = nullptr, Bold = nullptr, UnderlinedBold = nullptr, Link = nullptr;
+  HFONT Fixed = nullptr, Fixed2 = nullptr;
+  void Create();
+  void Delete();
+};
+
+// What every dialog window keeps: its fonts, caption state, brushes and countdown.
+struct TDialogCommon {
+  HWND Window = nullptr;
+  TDialogFonts Fonts;
+  bool Active = true;
+  bool CustomLook = false;
+  int CaptionHeight = 0;
+  HBRUSH Background = nullptr;  // owned unless a system brush
+  bool OwnBackground = false;
+  int AutoCloseCount = 0;
+  bool KeepsForeground = false;
+  std::string CaptionText;
+
+  // Style, caption height and topmost state of the new window (see PrepareDialogWindow) and the
+  // fonts. `classic` dialogs never keep the tool caption.
+  void Start(HWND window, bool keepToolCaption, bool classic);
+  // Timers, fonts and brushes go.
+  void Finish();
+};
+
+// The dialog's custom look is on: DialogFlags bit 0x40.
+bool CustomLookOn();
+// Removes the tool caption unless kept (never for the classic dialog or without the custom
+// look), makes the window topmost with DialogFlags bit 0x20 and adapts its height to the
+// caption. Answers the caption height.
+int PrepareDialogWindow(HWND window, bool keepToolCaption, bool classic);
+// Paints the library's caption over the window's own (custom look only).
+void PaintDialogCaption(TDialogCommon& dialog);
+
+void StartAutoCloseTimer(TDialogCommon& dialog);
+void StopAutoCloseTimer(TDialogCommon& dialog);
+void StartForegroundKeeper(TDialogCommon& dialog);
+void StopForegroundKeeper(TDialogCommon& dialog);
+
+// The handling every dialog shares: countdown resets, its timers, the custom caption. True when
+// the message was taken (the result is then in `result`).
+bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
+
+// The custom-button event (the Help button) on the faulting thread; a handler sets
+// `closeDialog` to close the dialog.
+void RaiseCustomButton(uint8_t& closeDialog);
+
+// --- Texts and placement
+
+// Height of `text` wrapped to `width` in `font` (see WrappedTextHeight).
+int MeasureTextHeight(HWND window, HFONT font, const std::string& text, int width);
+// Width of one line of `text` in `font`.
+int MeasureTextWidth(HWND window, HFONT font, const std::string& text);
+// Height of one line of `font`.
+int FontLineHeight(HWND window, HFONT font);
+// A button's width for `caption`: the caption without "&" in `font` plus 16 plus four borders,
+// at least 75.
+int ButtonWidth(HWND window, HFONT font, const std::string& caption);
+// Places the static or check box `id` at (x, y) with `width` and the height of its wrapped text
+// plus 1; y advances by that height when asked. Answers the height.
+int PlaceText(HWND dialog, int id, HFONT font, int x, int& y, int width, bool advance);
+
+void SetItemFont(HWND dialog, int id, HFONT font);
+void ShowItem(HWND dialog, int id, bool show);
+bool IsChecked(HWND dialog, int id);
+HBITMAP LoadDialogBitmap(const char* name);
+SIZE BitmapSize(HBITMAP bitmap);
+
+// Ends a top-level dialog whose handling failed: the dialog type becomes 0.
+void EndFailedDialog(HWND window);
+
+// Runs `body` (the dialog's own handling); an exception is recorded as a library error
+// ("GUI") and, for a top-level dialog, ends the dialog with type 0 instead of reaching Windows.
+template <typename Body>
+INT_PTR Guarded(HWND window, bool topLevel, Body body) {
+  try {
+    return body();
+  } catch (...) {
+    ShowLibraryError(eeShowError, "GUI");
+    if (topLevel) EndFailedDialog(window);
+    return FALSE;
+  }
+}
+
+// The dialog procedures the launcher runs (win32/EDetailedDialog.cpp, win32/ERequestDialog.cpp).
+INT_PTR CALLBACK DetailedDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The dialog's own data, kept in its user slot.
+template <typename T>
+T* DialogData(HWND window) {
+  return reinterpret_cast<T*>(GetWindowLongPtrA(window, DWLP_USER));
+}
+
+}  // namespace ember_dialogs

@@ -1,0 +1,306 @@
+// Win32 half of the request dialog and the send-progress dialog.
+#include "ERequestDialog.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "EDeliverySupport.h"
+#include "EDialogMachinery_p.h"
+#include "EExceptionDialog.h"
+#include "ELogManager.h"
+#include "EWebApplication.h"
+#include "classlib/SysUtils.h"
+#include "exceptions/EmberModuleOptions.h"
+
+namespace {
+
+using namespace ember_dialogs;
+
+const TEmberModuleOptions* Options() { return DialogState().Options; }
+
+TEmberRect WorkArea() {
+  TEmberRect area = DialogState().WorkArea;
+  return area.Right > area.Left ? area : GetActiveWorkArea();
+}
+
+// --- Request dialog
+
+enum : int { kPrompt = 100, kSteps = 101 };
+
+struct TRequestDialog {
+  TDialogCommon Common;
+};
+
+void InitRequest(HWND window, TRequestDialog& dialog) {
+  dialog.Common.Start(window, false, false);
+  const TDialogFonts& fonts = dialog.Common.Fonts;
+  dialog.Common.CaptionText = DialogText(123);
+  SetWindowTextA(window, dialog.Common.CaptionText.c_str());
+  SetDlgItemTextA(window, kPrompt, DialogText(124).c_str());
+  SetDlgItemTextA(window, kSteps, Options() ? Options()->ReproduceText().c_str() : "");
+  SetDlgItemTextA(window, IDCANCEL, DialogText(125).c_str());
+  SetItemFont(window, kPrompt, fonts.Normal);
+  SetItemFont(window, kSteps, fonts.Fixed);
+  SetItemFont(window, IDCANCEL, fonts.Normal);
+
+  RECT client;
+  GetClientRect(window, &client);
+  int w = client.right - 27;
+  int h = MeasureTextHeight(window, fonts.Normal, DialogText(124), w);
+  int e = client.bottom - 83 - h;
+  RECT outer;
+  GetWindowRect(window, &outer);
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top + h - 10,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  MoveWindow(GetDlgItem(window, kPrompt), 10, 10, w, h, FALSE);
+  MoveWindow(GetDlgItem(window, kSteps), 10, h + 14, w, e, FALSE);
+  MoveWindow(GetDlgItem(window, IDCANCEL), w - 65, h + 20 + e, 75, 23, FALSE);
+  StartAutoCloseTimer(dialog.Common);
+  CenterWindowInRect(reinterpret_cast<uintptr_t>(window), WorkArea());
+  StartForegroundKeeper(dialog.Common);
+  SetFocus(GetDlgItem(window, kSteps));
+}
+
+INT_PTR RequestDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* dialog = new TRequestDialog;
+    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
+    InitRequest(window, *dialog);
+    return FALSE;
+  }
+  TRequestDialog* dialog = DialogData<TRequestDialog>(window);
+  if (!dialog) return FALSE;
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(window, DWLP_USER, 0);
+    delete dialog;
+    return FALSE;
+  }
+  INT_PTR result = FALSE;
+  if (HandleCommonMessage(dialog->Common, message, wParam, lParam, result)) return result;
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      BeginPaint(window, &paint);
+      DialogState().Shown = true;
+      EndPaint(window, &paint);
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDCANCEL) {
+        if (TEmberModuleOptions* options = DialogState().Options)
+          options->SetReproduceText(TrimRight(GetDialogItemText(reinterpret_cast<uintptr_t>(window), kSteps)));
+        EndDialog(window, 0);
+        return TRUE;
+      }
+      return FALSE;
+    case WM_CLOSE:
+      SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
+      return TRUE;
+    case WM_DESTROY:
+      dialog->Common.Finish();
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK RequestDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Guarded(window, true, [&] { return RequestDialog(window, message, wParam, lParam); });
+}
+
+// --- Send-progress dialog
+
+enum : int { kProgressText = 100, kProgressBar = 101 };
+
+class TSendProgressDialog;
+
+struct TServerDialog {
+  TDialogCommon Common;
+  TSendProgressDialog* Owner = nullptr;
+  bool Centred = false;
+  HBITMAP Send = nullptr;
+};
+
+// The dialog on its own thread, and the senders' progress display that drives it.
+class TSendProgressDialog : public TEmberSendProgressView {
+ public:
+  explicit TSendProgressDialog(bool centred) : centred_(centred) {}
+  ~TSendProgressDialog() override { Close(); }
+
+  // Starts the dialog's thread and waits until the dialog has the focus or the thread ended.
+  void Open() {
+    thread_ = std::thread([this] { Run(); });
+    while (!ready_ && !ended_) Sleep(50);
+  }
+  void Close() {
+    HWND window = window_.load();
+    if (window) SendMessageA(window, EmberCloseSendDialogMessage, 0, 0);
+    if (thread_.joinable()) thread_.join();
+    window_ = nullptr;
+  }
+  HWND Window() const { return window_.load(); }
+
+  void ShowMessage(const std::string& text) override {
+    if (HWND window = window_.load()) SendDlgItemMessageA(window, kProgressText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  void SetPosition(int32_t position) override {
+    if (HWND window = window_.load()) SendDlgItemMessageA(window, kProgressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  }
+  void CloseView() override { Close(); }
+
+  void Attach(HWND window) { window_ = window; }
+  void MarkReady() { ready_ = true; }
+  bool Centred() const { return centred_; }
+
+ private:
+  void Run() {
+    try {
+      SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+      DialogState().Shown = false;
+      DialogBoxParamA(reinterpret_cast<HINSTANCE>(DialogResourceModule()), "EL_SERVER", nullptr, ServerDialogProc,
+                      reinterpret_cast<LPARAM>(this));
+    } catch (...) {
+      // The send goes on without its display.
+    }
+    window_ = nullptr;
+    ended_ = true;
+  }
+  static INT_PTR CALLBACK ServerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  bool centred_;
+  std::thread thread_;
+  std::atomic<HWND> window_{nullptr};
+  std::atomic<bool> ready_{false};
+  std::atomic<bool> ended_{false};
+};
+
+INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* dialog = new TServerDialog;
+    dialog->Owner = reinterpret_cast<TSendProgressDialog*>(lParam);
+    dialog->Centred = dialog->Owner->Centred();
+    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
+    dialog->Common.Start(window, !dialog->Centred, false);
+    dialog->Owner->Attach(window);
+    dialog->Common.CaptionText = DialogText(110);
+    SetWindowTextA(window, dialog->Common.CaptionText.c_str());
+    SetItemFont(window, kProgressText, dialog->Common.Fonts.Normal);
+    SetDlgItemTextA(window, kProgressText, "");
+    SendDlgItemMessageA(window, kProgressBar, PBM_SETRANGE32, 0, 100);
+    dialog->Send = LoadDialogBitmap("EL_SEND");
+    TEmberRect area = WorkArea();
+    if (dialog->Centred) {
+      CenterWindowInRect(reinterpret_cast<uintptr_t>(window), area);
+      StartForegroundKeeper(dialog->Common);
+    } else {
+      RECT rect;
+      GetWindowRect(window, &rect);
+      SetWindowPos(window, nullptr, area.Right - (rect.right - rect.left), area.Bottom - (rect.bottom - rect.top), 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return TRUE;
+  }
+  TServerDialog* dialog = DialogData<TServerDialog>(window);
+  if (!dialog) return FALSE;
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(window, DWLP_USER, 0);
+    delete dialog;
+    return FALSE;
+  }
+  INT_PTR result = FALSE;
+  if (HandleCommonMessage(dialog->Common, message, wParam, lParam, result)) return result;
+  switch (message) {
+    case WM_SETFOCUS:
+      dialog->Owner->MarkReady();
+      return FALSE;
+    case WM_ACTIVATE:
+      // A dialog shown without becoming active still counts as ready.
+      dialog->Owner->MarkReady();
+      return FALSE;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(window, &paint);
+      DialogState().Shown = true;
+      if (dialog->Send)
+        DrawTransparentBitmap(reinterpret_cast<uintptr_t>(dc), reinterpret_cast<uintptr_t>(dialog->Send), 8, 8, 32, 32);
+      EndPaint(window, &paint);
+      dialog->Owner->MarkReady();
+      return TRUE;
+    }
+    case EmberCloseSendDialogMessage:
+      EndDialog(window, 0);
+      return TRUE;
+    case WM_DESTROY:
+      dialog->Common.Finish();
+      if (dialog->Send) DeleteObject(dialog->Send);
+      dialog->Send = nullptr;
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+INT_PTR CALLBACK TSendProgressDialog::ServerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return Guarded(window, true, [&] { return ServerDialog(window, message, wParam, lParam); });
+}
+
+std::unique_ptr<TSendProgressDialog> gSendDialog;
+
+}  // namespace
+
+void RunRequestDialog() {
+  TEmberDialogState& state = DialogState();
+  state.Shown = false;
+  try {
+    DialogBoxParamA(reinterpret_cast<HINSTANCE>(DialogResourceModule()), "EL_REQUEST", nullptr, RequestDialogProc, 0);
+  } catch (...) {
+    ShowLibraryError(eeShowError, "GUI");
+  }
+  state.Shown = false;
+}
+
+void ShowRequestDialog() {
+  const TEmberDialogState& state = DialogState();
+  const TEmberModuleOptions* options = state.Options;
+  if (!options || !(options->LogOptions() & 0x02) || !IsGuiAllowed() || LogReportState().RepeatedReport) return;
+  if (!(state.SendAsked || options->SaveLogFile()) || state.DialogFailed) return;
+  RunRequestDialog();
+}
+
+void StartSendDialog(bool centred) {
+  TEmberDialogState& state = DialogState();
+  CloseSendDialog();
+  const TEmberModuleOptions* options = state.Options;
+  SetDeliveryProgressView(nullptr, options);
+  bool method = options && (options->EMailSendMode() != 0 || options->WebSendMode() != 0);
+  if (!options || !(options->SendOptions() & 0x01) || !method || !IsGuiAllowed() || state.DialogFailed) {
+    state.Shown = true;
+    return;
+  }
+  try {
+    INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
+    gSendDialog = std::make_unique<TSendProgressDialog>(centred);
+    gSendDialog->Open();
+    SetDeliveryProgressView(gSendDialog.get(), options);
+  } catch (...) {
+    ShowLibraryError(eeShowError, "GUI");
+    gSendDialog.reset();
+    state.Shown = true;
+  }
+}
+
+void CloseSendDialog() {
+  if (!gSendDialog) return;
+  if (DeliveryProgress().View == gSendDialog.get()) SetDeliveryProgressView(nullptr, DialogState().Options);
+  gSendDialog->Close();
+  gSendDialog.reset();
+}
+
+uintptr_t SendDialogWindow() {
+  return gSendDialog ? reinterpret_cast<uintptr_t>(gSendDialog->Window()) : 0;
+}
