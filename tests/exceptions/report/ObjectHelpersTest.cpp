@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 #include "classlib/SysUtils.h"
@@ -118,6 +119,32 @@ TEST(ObjectHelpersClasses, CurrentExceptionInsideAHandler) {
     EXPECT_EQ(CurrentExceptionClass(), &typeid(int));
   }
   EXPECT_EQ(CurrentExceptionObject(), nullptr);
+}
+
+TEST(ObjectHelpersClasses, CopyOutlivesTheOriginalAndKeepsItsClass) {
+  const std::exception* copy = nullptr;
+  {
+    // A message longer than any short-string buffer: a byte copy would point into freed memory.
+    auto original = std::make_unique<ETestFailure>(std::string(200, 'm') + " end");
+    EXPECT_EQ(GetInstanceSize(original.get()), sizeof(TEmberObjectCopy));
+    copy = CopyObject(original.get());
+  }
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(std::string(copy->what()), std::string(200, 'm') + " end");
+  EXPECT_EQ(GetObjectClass(copy), &typeid(ETestFailure));
+  EXPECT_TRUE(IsAbortException(copy));
+  EXPECT_EQ(ReportedClassName(copy), "ETestFailure");
+  FreeObjectCopy(copy);
+  EXPECT_EQ(copy, nullptr);
+
+  // Nothing that is not a valid object is copied, and only copies are freed.
+  EXPECT_EQ(CopyObject(nullptr), nullptr);
+  EXPECT_EQ(GetInstanceSize(nullptr), 0u);
+  EConvertError kept("kept");
+  const std::exception* notACopy = &kept;
+  FreeObjectCopy(notACopy);
+  EXPECT_EQ(notACopy, nullptr);
+  EXPECT_STREQ(kept.what(), "kept");
 }
 
 TEST(ObjectHelpersClasses, ThreadSlotKeepsAtMost64Characters) {

@@ -7,97 +7,13 @@
 #include <fstream>
 #include <mutex>
 
-#include "DeliveryServers.h"
+#include "DeliverySmtpServer.h"
 #include "TestFiles.h"
 #include "exceptions/EmberCodecs.h"
 #include "exceptions/report/EDeliverySupport.h"
 #include "exceptions/report/ESockets.h"
 
 namespace {
-
-// One SMTP session as the server saw it.
-struct Session {
-  std::vector<std::string> commands;  // without CRLF
-  std::string data;                   // between DATA's 354 and the final ".", as received
-};
-
-// A small SMTP server: answers every command with the configured codes and records sessions.
-class SmtpServer {
- public:
-  int authCode = 334;
-  int rcptCode = 250;
-  std::string greeting = "220 local ESMTP\r\n";
-
-  SmtpServer() : listener_([this](testnet::Connection& c) { Serve(c); }) {}
-  uint16_t Port() const { return listener_.Port(); }
-  std::vector<Session> Sessions() {
-    listener_.Stop();
-    std::lock_guard<std::mutex> guard(lock_);
-    return sessions_;
-  }
-
- private:
-  void Serve(testnet::Connection& c) {
-    Session session;
-    c.Write(greeting);
-    int authStep = 0;
-    for (;;) {
-      std::string line = c.ReadLine();
-      if (line.empty()) break;
-      line.resize(line.size() - 2);
-      session.commands.push_back(line);
-      std::string verb = line.substr(0, 4);
-      if (authStep > 0) {
-        // User name, then password (or unknown commands when AUTH was refused).
-        c.Write(authCode == 334 ? (authStep == 1 ? "334 UGFzc3dvcmQ6\r\n" : "235 accepted\r\n")
-                                : "502 unknown command\r\n");
-        authStep = authStep == 1 ? 2 : 0;
-      } else if (verb == "EHLO") {
-        c.Write("250-local\r\n250 AUTH LOGIN\r\n");
-      } else if (verb == "HELO" || verb == "RSET" || verb == "MAIL") {
-        c.Write("250 ok\r\n");
-      } else if (verb == "AUTH") {
-        c.Write(std::to_string(authCode) + (authCode == 334 ? " VXNlcm5hbWU6\r\n" : " not here\r\n"));
-        authStep = 1;
-      } else if (verb == "RCPT") {
-        c.Write(std::to_string(rcptCode) + " recipient\r\n");
-      } else if (verb == "DATA") {
-        c.Write("354 go ahead\r\n");
-        session.data = c.ReadUntil("\r\n.\r\n");
-        c.Write("250 queued\r\n");
-      } else {
-        c.Write("500 what\r\n");
-      }
-    }
-    std::lock_guard<std::mutex> guard(lock_);
-    sessions_.push_back(session);
-  }
-
-  std::mutex lock_;
-  std::vector<Session> sessions_;
-  testnet::Listener listener_;
-};
-
-// Undoes SMTP transparency and splits headers from the body.
-struct Received {
-  std::string headers;
-  std::string body;
-};
-Received Unstuff(std::string data) {
-  if (data.size() >= 5 && data.compare(data.size() - 5, 5, "\r\n.\r\n") == 0) data.resize(data.size() - 3);
-  std::string text;
-  bool lineStart = true;
-  for (size_t i = 0; i < data.size(); ++i) {
-    if (lineStart && data[i] == '.' ) {
-      ++i;
-      if (i >= data.size()) break;
-    }
-    text += data[i];
-    lineStart = data[i] == '\n';
-  }
-  size_t split = text.find("\r\n\r\n");
-  return {text.substr(0, split + 2), text.substr(split + 4)};
-}
 
 std::string Header(const std::string& headers, const std::string& name) {
   size_t at = headers.find("\r\n" + name + ": ");
@@ -186,7 +102,7 @@ TEST(SmtpSend, TwoRecipientsTwoConnectionsWithAttachmentsAndTransparency) {
   for (size_t i = 0; i < zipData.size(); ++i) zipData[i] = static_cast<char>(i * 31 + 7);
   WriteFile(dir.File("BugReport.zip"), zipData);
   WriteFile(dir.File("Screenshot.png"), "\x89PNG\r\n");
-  SmtpServer server;
+  testnet::SmtpServer server;
   RecordingView view;
   SetDeliveryProgressView(&view);
   std::string body = "Report follows\r\n.\r\n..two dots\r\nend";
@@ -197,18 +113,18 @@ TEST(SmtpSend, TwoRecipientsTwoConnectionsWithAttachmentsAndTransparency) {
                            {dir.File("BugReport.zip"), dir.File("Screenshot.png")}));
   SetDeliveryProgressView(nullptr);
   EXPECT_EQ(DeliveryLastErrorCode(), eeNone);
-  std::vector<Session> sessions = server.Sessions();
+  std::vector<testnet::SmtpSession> sessions = server.Sessions();
   ASSERT_EQ(sessions.size(), 2u);
   const char* recipients[] = {"one@example.org", "two@example.net"};
   for (size_t i = 0; i < 2; ++i) {
-    const Session& s = sessions[i];
+    const testnet::SmtpSession& s = sessions[i];
     ASSERT_EQ(s.commands.size(), 5u);
     EXPECT_EQ(s.commands[0].substr(0, 5), "HELO ");
     EXPECT_EQ(s.commands[1], "RSET");
     EXPECT_EQ(s.commands[2], "MAIL FROM:<help@example.org>");
     EXPECT_EQ(s.commands[3], std::string("RCPT TO:<") + recipients[i] + ">");
     EXPECT_EQ(s.commands[4], "DATA");
-    Received mail = Unstuff(s.data);
+    testnet::Received mail = testnet::Unstuff(s.data);
     EXPECT_EQ(Header(mail.headers, "To"), std::string("<") + recipients[i] + ">");
     EXPECT_EQ(Header(mail.headers, "From"), "\"Support\" <help@example.org>");
     EXPECT_EQ(Header(mail.headers, "Subject"), "Bug report");
@@ -239,12 +155,12 @@ TEST(SmtpSend, TwoRecipientsTwoConnectionsWithAttachmentsAndTransparency) {
 
 TEST(SmtpSend, AuthenticatedDialogueAndARefusedAuthLogin) {
   for (int authCode : {334, 502}) {
-    SmtpServer server;
+    testnet::SmtpServer server;
     server.authCode = authCode;
     std::string text;
     EXPECT_TRUE(SendSMTPMail(false, "me@example.org", "127.0.0.1", server.Port(), "user", "secret",
                              "you@example.org", "s", "b", text, 0, {}));
-    std::vector<Session> sessions = server.Sessions();
+    std::vector<testnet::SmtpSession> sessions = server.Sessions();
     ASSERT_EQ(sessions.size(), 1u);
     const std::vector<std::string>& c = sessions[0].commands;
     ASSERT_EQ(c.size(), 8u) << authCode;
@@ -258,7 +174,7 @@ TEST(SmtpSend, AuthenticatedDialogueAndARefusedAuthLogin) {
 }
 
 TEST(SmtpSend, ARefusedRecipientFailsWithTheServersReply) {
-  SmtpServer server;
+  testnet::SmtpServer server;
   server.rcptCode = 550;
   std::string text;
   ClearDeliveryLastError();
@@ -269,7 +185,7 @@ TEST(SmtpSend, ARefusedRecipientFailsWithTheServersReply) {
   EXPECT_EQ(message.find("[SMTP] "), 0u) << message;
   EXPECT_NE(message.find("RCPT TO:<nobody@example.org>"), std::string::npos);
   EXPECT_NE(message.find("550 recipient"), std::string::npos);
-  std::vector<Session> sessions = server.Sessions();
+  std::vector<testnet::SmtpSession> sessions = server.Sessions();
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_TRUE(sessions[0].data.empty());
 }
@@ -293,7 +209,7 @@ std::string LocalMx(const std::string& address, int32_t) {
 }  // namespace
 
 TEST(SmtpSend, ServerModeAsksForTheExchangerAndDropsCredentials) {
-  SmtpServer server;
+  testnet::SmtpServer server;
   SetMxResolver(LocalMx);
   SetSmtpServerModePort(server.Port());
   std::string text;
@@ -306,7 +222,7 @@ TEST(SmtpSend, ServerModeAsksForTheExchangerAndDropsCredentials) {
   EXPECT_EQ(DeliveryLastErrorMessage(), "[SMTP] Cannot resolve the \"unknown.example\" MX record.");
   SetMxResolver(nullptr);
   SetSmtpServerModePort(25);
-  std::vector<Session> sessions = server.Sessions();
+  std::vector<testnet::SmtpSession> sessions = server.Sessions();
   ASSERT_EQ(sessions.size(), 1u);
   EXPECT_EQ(sessions[0].commands[0].substr(0, 5), "HELO ");
 }

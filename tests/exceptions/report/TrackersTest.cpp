@@ -9,6 +9,7 @@
 #include <random>
 
 #include "DeliveryHttpServer.h"
+#include "DeliveryTrackerPages.h"
 #include "TestFiles.h"
 #include "exceptions/report/EDeliverySupport.h"
 #include "exceptions/report/EHtmlForms.h"
@@ -216,6 +217,58 @@ TEST(MantisSender, EarlierReportRaisesTheCounterOrStops) {
   ASSERT_EQ(updates.size(), 1u);
   EXPECT_EQ(FormOf(updates[0])["summary"], URLEncode("[v1.0 - 5]: EBoom (ID1)"));
   EXPECT_EQ(FormOf(updates[0])["bug_id"], "17");
+}
+
+TEST(BugzillaSender, NewReportWithTheSelectedVersionAndTheZip) {
+  TempDir dir;
+  std::ofstream(dir.File("BugReport.zip"), std::ios::binary) << "ZIPDATA";
+  testnet::BugzillaState state;
+  testnet::HttpServer server([&](const testnet::HttpRequest& r) { return testnet::BugzillaPage(r, state); });
+  TTrackerSendInput in = MantisInput(server.Port(), dir.File("BugReport.zip"));
+  in.TrackerURL = "http://127.0.0.1:" + std::to_string(server.Port()) + "/bz/";
+  in.AssignedTo.clear();
+  EXPECT_EQ(THTTPBugzillaSendReport(in).Send(), trSent);
+  server.Stop();
+  std::map<std::string, testnet::HttpRequest> byDocument;
+  for (const auto& r : server.Requests()) byDocument[r.method + " " + Doc(r.target)] = r;
+  ASSERT_EQ(byDocument.count("POST post_bug.cgi"), 1u);
+  std::map<std::string, std::string> post = FormOf(byDocument["POST post_bug.cgi"]);
+  EXPECT_EQ(post["product"], "Tarvik");
+  EXPECT_EQ(post["version"], "0.9");  // the product has no version 1.0: the selected one
+  EXPECT_EQ(post["component"], "Engine");
+  EXPECT_EQ(post["assigned_to"], "ann");
+  EXPECT_EQ(post["short_desc"], URLEncode("[v1.0 - 1]: EBoom (ID1)"));
+  EXPECT_EQ(post["comment"], URLEncode("It broke\r\n\r\n---\r\n\r\nClick"));
+  EXPECT_EQ(post["custom_field"], "42");
+  EXPECT_EQ(post.count("EL_OSType"), 0u);
+  // The login went first, with the project; the search named the identifier.
+  EXPECT_EQ(FormOf(byDocument["POST enter_bug.cgi"])["Bugzilla_login"], "ann");
+  EXPECT_NE(byDocument["GET buglist.cgi"].target.find("content=" + URLEncode(" (ID1)")), std::string::npos);
+  const std::string& attachment = byDocument["POST attachment.cgi"].body;
+  EXPECT_NE(attachment.find("name=\"bugid\";\r\n\r\n18\r\n"), std::string::npos);
+  EXPECT_NE(attachment.find("name=\"data\"; filename=\"BugReport.zip\";\r\nContent-Type: application/octet-stream\r\n\r\nZIPDATA"),
+            std::string::npos);
+}
+
+TEST(BugzillaSender, EarlierReportRaisesTheCounterOrIsClosed) {
+  testnet::BugzillaState state;
+  state.earlier = true;
+  testnet::HttpServer server([&](const testnet::HttpRequest& r) { return testnet::BugzillaPage(r, state); });
+  TTrackerSendInput in = MantisInput(server.Port(), "");
+  in.TrackerURL = "http://127.0.0.1:" + std::to_string(server.Port()) + "/bz/";
+  EXPECT_EQ(THTTPBugzillaSendReport(in).Send(), trSent);
+  state.reopen = true;
+  EXPECT_EQ(THTTPBugzillaSendReport(in).Send(), trClosed);
+  server.Stop();
+  std::vector<testnet::HttpRequest> updates;
+  for (const auto& r : server.Requests())
+    if (Doc(r.target) == "process_bug.cgi") updates.push_back(r);
+  ASSERT_EQ(updates.size(), 1u);
+  std::map<std::string, std::string> form = FormOf(updates[0]);
+  EXPECT_EQ(form["short_desc"], URLEncode("[v1.0 - 5]: EBoom (ID1)"));
+  EXPECT_EQ(form.count("id"), 0u);  // the page has no "id" input: none is invented
+  EXPECT_EQ(form["token"], "tok17");
+  EXPECT_EQ(form["knob"], "none");
 }
 
 TEST(TrackerPipeline, ARejectedLoginIsRecorded) {
