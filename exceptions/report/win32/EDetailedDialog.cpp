@@ -33,7 +33,7 @@ int32_t ReadInt(const std::string& key, int32_t fallback) {
 }
 
 void WriteInt(const std::string& key, int32_t value) {
-  WriteIniString(EmberDialogIniFile, kSection, key, std::to_string(value));
+  ember_dialogs::WriteDialogSetting(kSection, key, std::to_string(value));
 }
 
 }  // namespace

@@ -62,6 +62,9 @@ void StopForegroundKeeper(TDialogCommon& dialog);
 // the message was taken (the result is then in `result`).
 bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result);
 
+// Writes a key of the dialog settings file, creating the library folder it lies in first.
+bool WriteDialogSetting(const std::string& section, const std::string& key, const std::string& value);
+
 // The custom-button event (the Help button) on the faulting thread; a handler sets
 // `closeDialog` to close the dialog.
 void RaiseCustomButton(uint8_t& closeDialog);

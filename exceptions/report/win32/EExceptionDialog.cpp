@@ -120,7 +120,7 @@ std::string ReadRememberedEmail() { return ReadIniString(EmberDialogIniFile, "Us
 
 void StoreUserEmail(const std::string& email) {
   ApplyUserEmail(email);
-  WriteIniString(EmberDialogIniFile, "User", "Email", email);
+  ember_dialogs::WriteDialogSetting("User", "Email", email);
 }
 
 namespace ember_dialogs {
@@ -361,6 +361,11 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
     default:
       return false;
   }
+}
+
+bool WriteDialogSetting(const std::string& section, const std::string& key, const std::string& value) {
+  ForceFolders(GetLibraryFolder());
+  return WriteIniString(EmberDialogIniFile, section, key, value);
 }
 
 void RaiseCustomButton(uint8_t& closeDialog) {

@@ -2,6 +2,7 @@
 // configured codes and records each session; and the undoing of SMTP transparency.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ class SmtpServer {
   int authCode = 334;
   int rcptCode = 250;
   std::string greeting = "220 local ESMTP\r\n";
+  // Called on the server's thread with every command before it is answered.
+  std::function<void(const std::string& command)> onCommand;
 
   SmtpServer() : listener_([this](Connection& c) { Serve(c); }) {}
   uint16_t Port() const { return listener_.Port(); }
@@ -41,6 +44,7 @@ class SmtpServer {
       if (line.empty()) break;
       line.resize(line.size() - 2);
       session.commands.push_back(line);
+      if (onCommand) onCommand(line);
       std::string verb = line.substr(0, 4);
       if (authStep > 0) {
         // User name, then password (or unknown commands when AUTH was refused).

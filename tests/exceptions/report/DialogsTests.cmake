@@ -4,3 +4,13 @@
 kbl_add_test(exceptions_report_dialogs_tests SOURCES RichTextTest.cpp DialogsTest.cpp WebApplicationTest.cpp
              DEPS exceptions_report)
 kbl_add_test(exceptions_report_send_tests SOURCES SendReportTest.cpp DEPS exceptions_report WIN32_LIBS ws2_32)
+
+# The dialogs themselves: a windows-subsystem program (the library shows no dialogs in console
+# programs) with the dialog templates and bitmaps linked in.
+include(${PROJECT_SOURCE_DIR}/resources/dialogs/DialogResources.cmake)
+kbl_add_test(exceptions_report_dialogs_win32_tests SOURCES DialogsWin32Test.cpp DEPS exceptions_report
+             WIN32_ONLY GUI WIN32_LIBS comctl32 gdi32 user32 ws2_32)
+if(TARGET exceptions_report_dialogs_win32_tests)
+  target_link_options(exceptions_report_dialogs_win32_tests PRIVATE -mwindows)
+  kbl_add_dialog_resources(exceptions_report_dialogs_win32_tests)
+endif()
