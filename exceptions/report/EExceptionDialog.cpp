@@ -7,12 +7,11 @@
 #include "classlib/SysUtils.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/EmberTexts.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 const char* const EmberDialogIniFile = "EmberLog.ini";
 
 namespace {
-
-TEmberDialogState gState;
 
 bool IsWordEnd(unsigned char c) {
   switch (c) {
@@ -26,27 +25,24 @@ bool IsWordEnd(unsigned char c) {
 
 }  // namespace
 
-TEmberDialogState& DialogState() { return gState; }
-
-std::string GetDialogMessage() { return gState.DialogMessage.empty() ? gState.ExceptionMessage : gState.DialogMessage; }
-
-void SetDialogMessage(const std::string& text) { gState.DialogMessage = text; }
+TEmberModuleOptions* DialogOptions() { return EmberLibrary().CurrentOptions.get(); }
 
 std::string DialogText(int32_t index) {
-  if (gState.Options) return gState.Options->GetCustomizedExpandedText(index);
+  if (const TEmberModuleOptions* options = DialogOptions()) return options->GetCustomizedExpandedText(index);
   return ExpandVariables(GetDefaultText(index));
 }
 
 bool CanSendReport() {
-  const TEmberModuleOptions* options = gState.Options;
+  const TEmberModuleOptions* options = DialogOptions();
   if (!options) return false;
   bool method = options->EMailSendMode() != 0 || options->WebSendMode() != 0;
   return method && !LogReportState().RepeatedReport && (options->DialogFlags() & 0x80) != 0;
 }
 
 bool ShouldOfferTerminate() {
-  const TEmberModuleOptions* options = gState.Options;
-  return options && options->TerminateAction() != 0 && gState.ExceptionCount > options->TerminateOfferCount();
+  const TEmberModuleOptions* options = DialogOptions();
+  return options && options->TerminateAction() != 0 &&
+         EmberDialogState().ExceptionCount > options->TerminateOfferCount();
 }
 
 // --- Report texts
@@ -84,7 +80,7 @@ void ChangeReportCopies(Change change) {
 }  // namespace
 
 void ApplyUserEmail(const std::string& email) {
-  if (gState.Options) gState.Options->SetUserEMail(email);
+  if (TEmberModuleOptions* options = DialogOptions()) options->SetUserEMail(email);
   ChangeReportCopies([&](std::string& text) { ReplaceReportEmail(text, email); });
   LogReportState().SendText = ReportPieces().ReportText;
 }

@@ -3,56 +3,28 @@
 // text measuring) and the classic error dialog ("EL_MS_DIALOG").
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "EReportOutput.h"
 #include "ESysUtils.h"
 
 class TEmberModuleOptions;
-class TEmberStackList;
-class TEmberModulesList;
-class TEmberProcessesList;
-class TEmberThreadsList;
 
-// --- Dialog state (one set for the process; the exception processing fills it before a dialog
-// and reads it afterwards, under the library's lock)
+// --- Dialog state: EmberDialogState() of EReportOutput.h, shared with the exception processing.
 
 constexpr uint8_t EmberDialogNone = 0;
 constexpr uint8_t EmberDialogMessageBox = 1;
 constexpr uint8_t EmberDialogClassic = 2;
 constexpr uint8_t EmberDialogDetailed = 3;
 
-struct TEmberDialogState {
-  // The options in force. The dialogs store the user's e-mail, the reproduce text and the send
-  // and screenshot choices (DialogFlags) in them. Null: the dialogs use the default texts and
-  // change nothing.
-  TEmberModuleOptions* Options = nullptr;
-  uint8_t DialogType = EmberDialogNone;  // a dialog sets 0 when done, or the other type to switch
-  std::atomic<bool> Shown{false};        // set by a dialog when it paints (any thread)
-  bool DialogFailed = false;             // no dialog could be shown: the request dialog is skipped
-  bool SendAsked = false;
-  bool SendCancelled = false;
-  bool ScreenshotAsked = false;
-  bool CopyToClipboard = false;
-  bool CanSend = false;                  // computed by each dialog at start (CanSendReport)
-  bool RestartRequested = false;
-  bool Reshown = false;                  // the dialog is shown again after a switch of type
-  int32_t ExceptionCount = 0;            // processed exceptions, for the terminate offer
-  std::string ExceptionMessage;          // the exception's message
-  std::string DialogMessage;             // the override a filter set; empty: none
-  TEmberRect WorkArea;                   // the monitor work area the dialogs are centred in
-  // What the detailed dialog's pages list (not owned; null: empty pages).
-  const TEmberStackList* CallStack = nullptr;
-  const TEmberModulesList* Modules = nullptr;
-  const TEmberProcessesList* Processes = nullptr;
-  TEmberThreadsList* Threads = nullptr;  // for the call-stack block captions
-};
-TEmberDialogState& DialogState();
-
-// The text the dialogs show: the override when set, else the exception's message.
-std::string GetDialogMessage();
-void SetDialogMessage(const std::string& text);
+// The options in force: the library's current options, which the processing fills from the
+// options of the exception's module. The dialogs store the user's e-mail, the reproduce text and
+// the send and screenshot choices (DialogFlags) in them. Null before the library set them: the
+// dialogs then use the default texts and change nothing.
+TEmberModuleOptions* DialogOptions();
+// The work area the processing kept; the active monitor's when it kept none.
+TEmberRect DialogWorkArea();
 
 // Message text `index` of the options in force, %VARIABLES% expanded; the default without
 // options.
@@ -108,6 +80,11 @@ void ShowExceptionDialog(bool beep);
 void StoreUserEmail(const std::string& email);
 // The e-mail address remembered in the settings file; empty when none.
 std::string ReadRememberedEmail();
+
+// Fills the processing's hooks (SetEmberReportOutput) with this side of the report: the
+// exception dialogs, the request dialog, the web-application test and error page, and the send.
+// Called once at start-up, before the first exception can be processed.
+void InstallReportUserSide();
 
 // The module whose resources hold the dialog templates and bitmaps (0: the module this code is
 // linked into).

@@ -41,9 +41,10 @@ std::atomic<bool> gThreadRunning{false};
 // A tracker already told the user about the report (it is closed): no outcome box follows.
 bool gTrackerShownBox = false;
 
-TEmberModuleOptions* Options() { return DialogState().Options; }
+TEmberModuleOptions* Options() { return DialogOptions(); }
 
 bool Background() { return Options() && (Options()->SendOptions() & 0x80) != 0; }
+
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
@@ -150,7 +151,7 @@ TEmberTrackerSettings TrackerSettings(const TEmberWebSendSettings& web) {
   settings.Version = ember_report::ApplicationVersionNumber();
   settings.ClassName = ReportedClassName(EmberLibrary().CurrentException.ExceptionObject);
   settings.Identifier = LogReportState().ReportID;
-  settings.ExceptionMessage = DialogState().ExceptionMessage;
+  settings.ExceptionMessage = EmberDialogState().ExceptionMessage;
   settings.AssignedTo = options.TrackerAssignedTo();
   settings.Category = options.TrackerCategory();
   settings.Project = options.TrackerProject();
@@ -336,10 +337,9 @@ bool SendBugReport() {
 
 // --- Background send
 
-void StartSendThread() {
+void StartSendThread(bool background) {
   try {
-    bool inlineProcessing = gHooks.ProcessingInline && gHooks.ProcessingInline();
-    if (inlineProcessing || !Background()) {
+    if (!background) {
       SendBugReport();
       return;
     }

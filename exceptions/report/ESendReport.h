@@ -14,23 +14,21 @@ constexpr int32_t EmberKeptZipLimit = 10;
 
 // What the pipeline needs of the exception processing.
 struct TEmberSendHooks {
-  // The processing runs on the faulting thread (no worker thread): the send runs at once.
-  bool (*ProcessingInline)() = nullptr;
   // After a send in the background: frees the report's call stack and ends (or restarts) the
   // application when that was asked. Runs on the send thread under the library lock.
   void (*AfterBackgroundSend)() = nullptr;
 };
 void SetSendHooks(const TEmberSendHooks& hooks);
 
-// Entry from the processing: sends at once when the processing runs inline or SendOptions bit
-// 0x80 is off; else replaces the current record's exception object by a copy (CopyObject) and
+// Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
+// at once; with it replaces the current record's exception object by a copy (CopyObject) and
 // sends on a thread of its own that takes the library lock, then applies the error-rate rule,
 // runs AfterBackgroundSend and frees the copy. Nothing raises out of it.
-void StartSendThread();
+void StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();
 
-// Sends the report by the configured methods (options in force: DialogState().Options; report:
+// Sends the report by the configured methods (options in force: DialogOptions(); report:
 // ReportPieces().LastReportText). A failure of one method does not stop the other; each failure
 // is the library's last error; with SendOptions bit 0x02 the outcome is shown (the failure with
 // its reason), with BehaviourOptions bit 0x10 a failed report goes to the clipboard and with

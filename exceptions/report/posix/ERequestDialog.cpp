@@ -3,6 +3,6 @@
 
 #include "EExceptionDialog.h"
 
-void StartSendDialog(bool) { DialogState().Shown = true; }
+void StartSendDialog(bool) { EmberDialogState().Shown = true; }
 void CloseSendDialog() {}
 uintptr_t SendDialogWindow() { return 0; }

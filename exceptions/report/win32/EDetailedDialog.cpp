@@ -21,6 +21,7 @@
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/capture/ECallStack.h"
 #include "exceptions/capture/EmberRecords.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 // --- Settings file
 
@@ -156,7 +157,7 @@ enum : int {
   kPageContent = 103
 };
 
-const TEmberModuleOptions* Options() { return DialogState().Options; }
+const TEmberModuleOptions* Options() { return DialogOptions(); }
 uint16_t DialogFlags() { return Options() ? Options()->DialogFlags() : 0; }
 uint8_t LogOptions() { return Options() ? Options()->LogOptions() : 0; }
 
@@ -188,10 +189,6 @@ struct TPage {
   std::unique_ptr<TListViewItems> List;
 };
 
-TEmberRect WorkArea() {
-  TEmberRect area = DialogState().WorkArea;
-  return area.Right > area.Left ? area : GetActiveWorkArea();
-}
 
 HWND ListOf(HWND page) { return GetDlgItem(page, kPageContent); }
 
@@ -239,7 +236,9 @@ void FillListPage(HWND page, TPage& data) {
   SendMessageA(list, LVM_SETTEXTBKCOLOR, 0, 0xFFFFFF);
   SendMessageA(list, LVM_SETTEXTCOLOR, 0, 0);
   TEmberDialogCoordinates c = LoadDialogCoordinates();
-  const TEmberDialogState& state = DialogState();
+  const TEmberLibraryGlobals& library = EmberLibrary();
+  const TEmberModulesList* modules = library.CurrentException.ModulesList;
+  const TEmberProcessesList* processes = library.ProcessesList.get();
   if (data.Page == EmberPageCallStack) {
     AddColumns(list, 92, std::vector<int32_t>(c.Col.begin(), c.Col.end()), {5});
   } else if (data.Page == EmberPageModules) {
@@ -253,7 +252,7 @@ void FillListPage(HWND page, TPage& data) {
   TListViewItems& rows = *data.List;
   if (data.Page == EmberPageCallStack) {
     uint8_t detail = GetCallStackDetailFlags(Options() ? Options()->CallStackOptions() : 0xFF);
-    for (const TEmberListedEntry& entry : ListCallStack(state.CallStack, detail)) {
+    for (const TEmberListedEntry& entry : ListCallStack(library.CurrentException.CallStack, detail)) {
       const TEmberStackItem& item = *entry.Item;
       if (entry.OpensBlock) {
         if (!entry.FirstBlock) rows.AddRow(std::vector<std::string>(6), -1, EmberRowGrey, false, std::string());
@@ -261,21 +260,21 @@ void FillListPage(HWND page, TPage& data) {
                          : entry.Kind == TEmberBlockKind::ExceptionThread ? EmberRowRed
                          : entry.Kind == TEmberBlockKind::RunningThread   ? EmberRowBlue
                                                                           : EmberRowGrey;
-        rows.AddRow({}, -1, colour, true, BlockCaption(item, entry.Kind, false, Options(), state.Threads));
+        rows.AddRow({}, -1, colour, true, BlockCaption(item, entry.Kind, false, Options(), library.ThreadsList.get()));
       }
       std::vector<std::string> cells = CallStackEntryCells(item);
       rows.AddRow(cells, ImageOfEntry(item, cells[1]), EmberRowGrey, false, std::string());
     }
-  } else if (data.Page == EmberPageModules && state.Modules) {
-    for (int32_t i = 0; i < state.Modules->Count(); ++i) {
-      const TEmberModuleInfo* module = state.Modules->GetItem(i);
+  } else if (data.Page == EmberPageModules && modules) {
+    for (int32_t i = 0; i < modules->Count(); ++i) {
+      const TEmberModuleInfo* module = modules->GetItem(i);
       if (!module) continue;
       std::vector<std::string> cells = ModuleRowCells(*module);
       rows.AddRow(cells, ModuleKind(cells[1]), EmberRowGrey, false, std::string());
     }
-  } else if (data.Page == EmberPageProcesses && state.Processes) {
-    for (int32_t i = 0; i < state.Processes->Count(); ++i) {
-      const TEmberProcessInfo* process = state.Processes->GetItem(i);
+  } else if (data.Page == EmberPageProcesses && processes) {
+    for (int32_t i = 0; i < processes->Count(); ++i) {
+      const TEmberProcessInfo* process = processes->GetItem(i);
       if (!process) continue;
       std::vector<std::string> cells = ProcessRowCells(*process);
       rows.AddRow(cells, ModuleKind(cells[1]), EmberRowGrey, false, std::string());
@@ -424,7 +423,7 @@ void LayOut(HWND window, TDetailedDialog& dialog) {
   if (okLeft < leftEnd + 8 && leftEnd > 0) okLeft = leftEnd + 8;
   MoveWindow(GetDlgItem(window, kOk), okLeft, y, buttonWidth, 25, TRUE);
   MoveWindow(GetDlgItem(window, kDetails), cw - 5 - buttonWidth, y, buttonWidth, 25, TRUE);
-  ShowItem(window, kDetails, (DialogFlags() & 0x08) != 0 && !DialogState().Reshown);
+  ShowItem(window, kDetails, (DialogFlags() & 0x08) != 0 && !EmberDialogState().Reshown);
   int half = (cw - 8) / 2;
   MoveWindow(GetDlgItem(window, kSendBox), 4, y + 34, half, 16, TRUE);
   MoveWindow(GetDlgItem(window, kCopyBox), cw - half - 4, y + 34, half, 16, TRUE);
@@ -476,7 +475,7 @@ bool Inside(const RECT& rect, const TEmberRect& area) {
 void SetDetailsMode(HWND window, TDetailedDialog& dialog, bool expanded) {
   dialog.Expanded = expanded;
   const TDialogFonts& fonts = dialog.Common.Fonts;
-  TEmberRect area = WorkArea();
+  TEmberRect area = DialogWorkArea();
   HWND tabs = GetDlgItem(window, kTabs);
   if (expanded) {
     SetDlgItemTextA(window, kText, DialogText(4).c_str());
@@ -556,14 +555,14 @@ void AddTabs(HWND window, TDetailedDialog& dialog) {
 }
 
 void InitDetailed(HWND window, TDetailedDialog& dialog) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   const TEmberModuleOptions* options = Options();
   dialog.Common.Start(window, CustomLookOn(), false);
-  state.CanSend = CanSendReport();
-  dialog.ShotBox = options && (options->SendOptions() & 0x10) && state.CanSend && (DialogFlags() & 0x100);
+  bool canSend = CanSendReport();
+  dialog.ShotBox = options && (options->SendOptions() & 0x10) && canSend && (DialogFlags() & 0x100);
   dialog.CopyBox = (DialogFlags() & 0x04) != 0;
   dialog.SupportLink = options && !Trim(options->SupportURL()).empty();
-  dialog.ExtraHeight = CheckBoxRowsHeight(state.CanSend, dialog.ShotBox, dialog.CopyBox, dialog.SupportLink);
+  dialog.ExtraHeight = CheckBoxRowsHeight(canSend, dialog.ShotBox, dialog.CopyBox, dialog.SupportLink);
   state.SendAsked = true;
   state.CopyToClipboard = true;
   SetForegroundWindow(window);
@@ -589,7 +588,7 @@ void InitDetailed(HWND window, TDetailedDialog& dialog) {
 
   CheckDlgButton(window, kSendBox, (DialogFlags() & 0x01) ? BST_CHECKED : BST_UNCHECKED);
   EnableWindow(GetDlgItem(window, kShotBox), IsChecked(window, kSendBox));
-  if (!state.CanSend) {
+  if (!canSend) {
     ShowItem(window, kSendBox, false);
     ShowItem(window, kShotBox, false);
   }
@@ -615,7 +614,7 @@ void InitDetailed(HWND window, TDetailedDialog& dialog) {
 void PaintDetailed(HWND window, TDetailedDialog& dialog) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
-  DialogState().Shown = true;
+  EmberDialogState().Shown = true;
   if (dialog.Error) {
     SIZE size = BitmapSize(dialog.Error);
     DrawTransparentBitmap(reinterpret_cast<uintptr_t>(dc), reinterpret_cast<uintptr_t>(dialog.Error), 8, 8, size.cx, size.cy);
@@ -634,17 +633,17 @@ void PaintDetailed(HWND window, TDetailedDialog& dialog) {
 void EndDetailed(HWND window) { EndDialog(window, 0); }
 
 void DestroyDetailed(HWND window, TDetailedDialog& dialog) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   dialog.Common.Finish();
   bool send = IsChecked(window, kSendBox), shot = IsChecked(window, kShotBox), copy = IsChecked(window, kCopyBox);
   state.SendAsked = state.SendAsked && send;
   state.ScreenshotAsked = shot;
   state.CopyToClipboard = state.CopyToClipboard && copy;
-  if (state.Options) {
-    uint16_t flags = state.Options->DialogFlags();
+  if (TEmberModuleOptions* options = DialogOptions()) {
+    uint16_t flags = options->DialogFlags();
     flags = static_cast<uint16_t>(send ? flags | 0x01 : flags & ~0x01);
     flags = static_cast<uint16_t>(shot ? flags | 0x02 : flags & ~0x02);
-    state.Options->SetDialogFlags(flags);
+    options->SetDialogFlags(flags);
   }
   if (dialog.Page) DestroyWindow(dialog.Page);
   dialog.Page = nullptr;
@@ -656,7 +655,7 @@ void DestroyDetailed(HWND window, TDetailedDialog& dialog) {
 }
 
 INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   if (message == WM_INITDIALOG) {
     auto* dialog = new TDetailedDialog;
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));

@@ -11,8 +11,11 @@
 #include "EDialogMachinery_p.h"
 #include "ELogManager.h"
 #include "EObjectHelpers.h"
+#include "ERequestDialog.h"
+#include "ESendReport.h"
 #include "ESupport.h"
 #include "ESysUtils.h"
+#include "EWebApplication.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberModuleOptions.h"
@@ -23,7 +26,7 @@ namespace {
 
 uintptr_t gResourceModule = 0;
 
-const TEmberModuleOptions* Options() { return DialogState().Options; }
+const TEmberModuleOptions* Options() { return DialogOptions(); }
 uint16_t DialogFlags() { return Options() ? Options()->DialogFlags() : 0; }
 
 std::string StripAmpersands(const std::string& text) {
@@ -49,6 +52,13 @@ COLORREF Darker(COLORREF colour) {
 
 void SetDialogResourceModule(uintptr_t module) { gResourceModule = module; }
 uintptr_t DialogResourceModule() { return gResourceModule ? gResourceModule : GetThisModuleHandle(); }
+
+TEmberRect DialogWorkArea() {
+  const TEmberDialogState& state = EmberDialogState();
+  if (state.WorkRight > state.WorkLeft && state.WorkBottom > state.WorkTop)
+    return TEmberRect{state.WorkLeft, state.WorkTop, state.WorkRight, state.WorkBottom};
+  return GetActiveWorkArea();
+}
 
 int32_t DialogCharset() { return static_cast<int32_t>(GetDefaultCharset()); }
 std::string DialogFixedFace() { return DialogCharset() != ANSI_CHARSET ? "Courier New" : "Lucida Console"; }
@@ -379,7 +389,7 @@ void RaiseCustomButton(uint8_t& closeDialog) {
 }
 
 void EndFailedDialog(HWND window) {
-  DialogState().DialogType = EmberDialogNone;
+  EmberDialogState().DialogType = EmberDialogNone;
   EndDialog(window, 0);
 }
 
@@ -490,6 +500,7 @@ constexpr int kMessageLines = 8;
 
 struct TClassicDialog {
   TDialogCommon Common;
+  bool CanSend = false;
   HBITMAP Error = nullptr;
   RECT LinkRect{};
   bool OverLink = false;
@@ -498,7 +509,7 @@ struct TClassicDialog {
 bool LinkShown() { return (DialogFlags() & 0x08) != 0; }
 
 void LayOutClassic(HWND window, TClassicDialog& dialog) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   const TDialogFonts& fonts = dialog.Common.Fonts;
   const TEmberModuleOptions* options = Options();
   auto text = [](int32_t index) { return DialogText(index); };
@@ -513,7 +524,7 @@ void LayOutClassic(HWND window, TClassicDialog& dialog) {
   SetDlgItemTextA(window, kEmailLabel, (text(34) + " ").c_str());
   SetDlgItemTextA(window, kHelp, text(21).c_str());
   SetDlgItemTextA(window, kSend, text(35).c_str());
-  std::string dontSend = text(!state.SendAsked || !state.CanSend ? 17 : 36);
+  std::string dontSend = text(!state.SendAsked || !dialog.CanSend ? 17 : 36);
   SetDlgItemTextA(window, kDontSend, dontSend.c_str());
 
   // Header on the white band.
@@ -538,7 +549,7 @@ void LayOutClassic(HWND window, TClassicDialog& dialog) {
   } else {
     ShowItem(window, kRestart, false);
   }
-  if (state.CanSend) {
+  if (dialog.CanSend) {
     y += 10;
     PlaceText(window, kTellUs, fonts.Bold, 8, y, 397, true);
     y += 2;
@@ -573,7 +584,7 @@ void LayOutClassic(HWND window, TClassicDialog& dialog) {
     ShowItem(window, kDoing, false);
     ShowItem(window, kReproduce, false);
   }
-  if (state.CanSend && !(options && options->EMailSendMode() == 1 && options->WebSendMode() == 0)) {
+  if (dialog.CanSend && !(options && options->EMailSendMode() == 1 && options->WebSendMode() == 0)) {
     y += 12;
     std::string label = text(34) + " ";
     int labelWidth = MeasureTextWidth(window, fonts.Normal, label);
@@ -603,7 +614,7 @@ void LayOutClassic(HWND window, TClassicDialog& dialog) {
 }
 
 bool InitClassic(HWND window, TClassicDialog& dialog) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   dialog.Common.Start(window, false, true);
   const TDialogFonts& fonts = dialog.Common.Fonts;
   dialog.Error = LoadDialogBitmap("EL_ERROR");
@@ -616,8 +627,8 @@ bool InitClassic(HWND window, TClassicDialog& dialog) {
   dialog.Common.CaptionText = DialogText(3);
   SetWindowTextA(window, dialog.Common.CaptionText.c_str());
 
-  state.CanSend = CanSendReport();
-  if (!state.CanSend) {
+  dialog.CanSend = CanSendReport();
+  if (!dialog.CanSend) {
     ShowItem(window, kSend, false);
     EnableWindow(GetDlgItem(window, kSend), FALSE);
     SendDlgItemMessageA(window, kSend, BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
@@ -625,10 +636,9 @@ bool InitClassic(HWND window, TClassicDialog& dialog) {
     SendMessageA(window, DM_SETDEFID, kDontSend, 0);
   }
   // The focus goes to the default button (the first tab stop may be a hidden control).
-  SetFocus(GetDlgItem(window, state.CanSend ? kSend : kDontSend));
+  SetFocus(GetDlgItem(window, dialog.CanSend ? kSend : kDontSend));
   LayOutClassic(window, dialog);
-  TEmberRect area = state.WorkArea.Right > state.WorkArea.Left ? state.WorkArea : GetActiveWorkArea();
-  CenterWindowInRect(reinterpret_cast<uintptr_t>(window), area);
+  CenterWindowInRect(reinterpret_cast<uintptr_t>(window), DialogWorkArea());
   dialog.OverLink = false;
   SetTimer(window, kFirstPaintTimer, 1, nullptr);
   StartAutoCloseTimer(dialog.Common);
@@ -639,7 +649,7 @@ bool InitClassic(HWND window, TClassicDialog& dialog) {
 // Takes the e-mail address and the reproduce text and ends the dialog; an address that is not
 // valid keeps the dialog open.
 void CloseClassicDialog(HWND window) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   std::string email = Trim(GetDialogItemText(reinterpret_cast<uintptr_t>(window), kEmail));
   if (IsValidEmail(email)) {
     StoreUserEmail(email);
@@ -647,7 +657,7 @@ void CloseClassicDialog(HWND window) {
     ShowLibraryMessageBox(true, DialogText(157), DialogText(2));
     return;
   }
-  if (state.Options) state.Options->SetReproduceText(Trim(GetDialogItemText(reinterpret_cast<uintptr_t>(window), kReproduce)));
+  if (TEmberModuleOptions* options = DialogOptions()) options->SetReproduceText(Trim(GetDialogItemText(reinterpret_cast<uintptr_t>(window), kReproduce)));
   state.RestartRequested = (state.RestartRequested || IsChecked(window, kRestart)) && !state.SendCancelled;
   EndDialog(window, 0);
 }
@@ -655,7 +665,7 @@ void CloseClassicDialog(HWND window) {
 void PaintClassic(HWND window, TClassicDialog& dialog) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
-  DialogState().Shown = true;
+  EmberDialogState().Shown = true;
   RECT band{0, 0, 413, 51};
   FillRect(dc, &band, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
   FrameRect(dc, &band, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
@@ -672,7 +682,7 @@ void PaintClassic(HWND window, TClassicDialog& dialog) {
 }
 
 void CancelClassic(HWND window) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   state.SendAsked = false;
   state.SendCancelled = true;
   state.DialogType = EmberDialogNone;
@@ -680,7 +690,7 @@ void CancelClassic(HWND window) {
 }
 
 INT_PTR ClassicDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   if (message == WM_INITDIALOG) {
     auto* dialog = new TClassicDialog;
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
@@ -750,7 +760,7 @@ INT_PTR ClassicDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
           CloseClassicDialog(window);
           return TRUE;
         case kDontSend:
-          state.SendAsked = state.SendAsked && !state.CanSend;
+          state.SendAsked = state.SendAsked && !dialog->CanSend;
           state.DialogType = EmberDialogNone;
           CloseClassicDialog(window);
           return TRUE;
@@ -809,7 +819,7 @@ void RegisterControlClasses() {
 
 // One round of the dialog of the current type; false when DialogBoxParam could not make it.
 bool RunDialogOnce() {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   HINSTANCE module = reinterpret_cast<HINSTANCE>(DialogResourceModule());
   INT_PTR result = 0;
   switch (state.DialogType) {
@@ -833,8 +843,18 @@ bool RunDialogOnce() {
 
 }  // namespace
 
+void InstallReportUserSide() {
+  TEmberReportOutput output;
+  output.ShowExceptionDialog = ShowExceptionDialog;
+  output.ShowRequestDialog = ShowRequestDialog;
+  output.IsWebApplication = IsWebApplication;
+  output.WriteWebErrorPage = WriteWebErrorPage;
+  output.StartSend = StartSendThread;
+  SetEmberReportOutput(output);
+}
+
 void ShowExceptionDialog(bool beep) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   HMODULE richEdit = nullptr;
   HWND foreground = nullptr;
   try {

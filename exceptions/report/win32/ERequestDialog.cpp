@@ -20,12 +20,8 @@ namespace {
 
 using namespace ember_dialogs;
 
-const TEmberModuleOptions* Options() { return DialogState().Options; }
+const TEmberModuleOptions* Options() { return DialogOptions(); }
 
-TEmberRect WorkArea() {
-  TEmberRect area = DialogState().WorkArea;
-  return area.Right > area.Left ? area : GetActiveWorkArea();
-}
 
 // --- Request dialog
 
@@ -60,7 +56,7 @@ void InitRequest(HWND window, TRequestDialog& dialog) {
   MoveWindow(GetDlgItem(window, kSteps), 10, h + 14, w, e, FALSE);
   MoveWindow(GetDlgItem(window, IDCANCEL), w - 65, h + 20 + e, 75, 23, FALSE);
   StartAutoCloseTimer(dialog.Common);
-  CenterWindowInRect(reinterpret_cast<uintptr_t>(window), WorkArea());
+  CenterWindowInRect(reinterpret_cast<uintptr_t>(window), DialogWorkArea());
   StartForegroundKeeper(dialog.Common);
   SetFocus(GetDlgItem(window, kSteps));
 }
@@ -85,13 +81,13 @@ INT_PTR RequestDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
       BeginPaint(window, &paint);
-      DialogState().Shown = true;
+      EmberDialogState().Shown = true;
       EndPaint(window, &paint);
       return TRUE;
     }
     case WM_COMMAND:
       if (LOWORD(wParam) == IDCANCEL) {
-        if (TEmberModuleOptions* options = DialogState().Options)
+        if (TEmberModuleOptions* options = DialogOptions())
           options->SetReproduceText(TrimRight(GetDialogItemText(reinterpret_cast<uintptr_t>(window), kSteps)));
         EndDialog(window, 0);
         return TRUE;
@@ -160,7 +156,6 @@ class TSendProgressDialog : public TEmberSendProgressView {
   void Run() {
     try {
       SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-      DialogState().Shown = false;
       DialogBoxParamA(reinterpret_cast<HINSTANCE>(DialogResourceModule()), "EL_SERVER", nullptr, ServerDialogProc,
                       reinterpret_cast<LPARAM>(this));
     } catch (...) {
@@ -192,7 +187,7 @@ INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     SetDlgItemTextA(window, kProgressText, "");
     SendDlgItemMessageA(window, kProgressBar, PBM_SETRANGE32, 0, 100);
     dialog->Send = LoadDialogBitmap("EL_SEND");
-    TEmberRect area = WorkArea();
+    TEmberRect area = DialogWorkArea();
     if (dialog->Centred) {
       CenterWindowInRect(reinterpret_cast<uintptr_t>(window), area);
       StartForegroundKeeper(dialog->Common);
@@ -224,7 +219,6 @@ INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(window, &paint);
-      DialogState().Shown = true;
       if (dialog->Send)
         DrawTransparentBitmap(reinterpret_cast<uintptr_t>(dc), reinterpret_cast<uintptr_t>(dialog->Send), 8, 8, 32, 32);
       EndPaint(window, &paint);
@@ -253,7 +247,7 @@ std::unique_ptr<TSendProgressDialog> gSendDialog;
 }  // namespace
 
 void RunRequestDialog() {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   state.Shown = false;
   try {
     DialogBoxParamA(reinterpret_cast<HINSTANCE>(DialogResourceModule()), "EL_REQUEST", nullptr, RequestDialogProc, 0);
@@ -264,17 +258,17 @@ void RunRequestDialog() {
 }
 
 void ShowRequestDialog() {
-  const TEmberDialogState& state = DialogState();
-  const TEmberModuleOptions* options = state.Options;
+  const TEmberDialogState& state = EmberDialogState();
+  const TEmberModuleOptions* options = DialogOptions();
   if (!options || !(options->LogOptions() & 0x02) || !IsGuiAllowed() || LogReportState().RepeatedReport) return;
   if (!(state.SendAsked || options->SaveLogFile()) || state.DialogFailed) return;
   RunRequestDialog();
 }
 
 void StartSendDialog(bool centred) {
-  TEmberDialogState& state = DialogState();
+  TEmberDialogState& state = EmberDialogState();
   CloseSendDialog();
-  const TEmberModuleOptions* options = state.Options;
+  const TEmberModuleOptions* options = DialogOptions();
   SetDeliveryProgressView(nullptr, options);
   bool method = options && (options->EMailSendMode() != 0 || options->WebSendMode() != 0);
   if (!options || !(options->SendOptions() & 0x01) || !method || !IsGuiAllowed() || state.DialogFailed) {
@@ -296,7 +290,7 @@ void StartSendDialog(bool centred) {
 
 void CloseSendDialog() {
   if (!gSendDialog) return;
-  if (DeliveryProgress().View == gSendDialog.get()) SetDeliveryProgressView(nullptr, DialogState().Options);
+  if (DeliveryProgress().View == gSendDialog.get()) SetDeliveryProgressView(nullptr, DialogOptions());
   gSendDialog->Close();
   gSendDialog.reset();
 }

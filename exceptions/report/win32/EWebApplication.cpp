@@ -28,7 +28,7 @@ namespace {
 std::atomic<void*> gControlBlock{nullptr};
 std::atomic<bool> gWritingControlBlock{false};
 
-const TEmberModuleOptions* CurrentOptions() { return DialogState().Options; }
+const TEmberModuleOptions* CurrentOptions() { return DialogOptions(); }
 
 // The command line's parameter `index` (0 the program), quotes removed.
 std::string ParamStr(int index) {

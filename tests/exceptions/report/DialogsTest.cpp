@@ -8,24 +8,27 @@
 #include <cstring>
 
 #include "exceptions/EmberModuleOptions.h"
+#include "exceptions/capture/ExceptionLog.h"
 #include "exceptions/report/EBugReport.h"
 #include "exceptions/report/ELogManager.h"
 
 namespace {
 
-// Dialog state set up for one test and put back afterwards.
+// Fresh options in force (the library's current options).
+TEmberModuleOptions& InstallOptions() {
+  EmberLibrary().CurrentOptions = std::make_unique<TEmberModuleOptionsEx>("x.exe", 0);
+  return *EmberLibrary().CurrentOptions;
+}
+
+// Options in force and dialog state set up for one test and put back afterwards.
 class DialogStateScope {
  public:
-  DialogStateScope() { DialogState().Options = &options; }
   ~DialogStateScope() {
-    TEmberDialogState& state = DialogState();
-    state.Options = nullptr;
-    state.ExceptionCount = 0;
-    state.DialogMessage.clear();
-    state.ExceptionMessage.clear();
+    EmberLibrary().CurrentOptions.reset();
+    EmberDialogState() = TEmberDialogState();
     LogReportState().RepeatedReport = false;
   }
-  TEmberModuleOptions options;
+  TEmberModuleOptions& options = InstallOptions();
 };
 
 }  // namespace
@@ -49,21 +52,21 @@ TEST(DialogRules, SendOfferAndTerminateOffer) {
   scope.options.SetTerminateOfferCount(3);
   for (auto [action, count, offered] : {std::tuple{1, 4, true}, {1, 3, false}, {0, 9, false}, {2, 4, true}}) {
     scope.options.SetTerminateAction(static_cast<uint8_t>(action));
-    DialogState().ExceptionCount = count;
+    EmberDialogState().ExceptionCount = count;
     EXPECT_EQ(ShouldOfferTerminate(), offered) << action << " " << count;
   }
 }
 
 TEST(DialogRules, MessageOverrideAndTexts) {
   DialogStateScope scope;
-  DialogState().ExceptionMessage = "List index out of bounds (5).";
+  EmberDialogState().ExceptionMessage = "List index out of bounds (5).";
   EXPECT_EQ(GetDialogMessage(), "List index out of bounds (5).");
   SetDialogMessage("Please restart.");
   EXPECT_EQ(GetDialogMessage(), "Please restart.");
   scope.options.SetCustomizedText(3, "%KBL_DIALOG_TEST% occurred");
   SetEnvVariable("KBL_DIALOG_TEST", "Trouble");
   EXPECT_EQ(DialogText(3), "Trouble occurred");
-  DialogState().Options = nullptr;
+  EmberLibrary().CurrentOptions.reset();
   EXPECT_EQ(DialogText(3), "Error occurred");
 }
 

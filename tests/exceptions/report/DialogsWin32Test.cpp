@@ -20,6 +20,7 @@
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/EmberRecords.h"
+#include "exceptions/capture/ExceptionLog.h"
 #include "exceptions/report/EBugReport.h"
 #include "exceptions/report/EDetailedDialog.h"
 #include "exceptions/report/EExceptionDialog.h"
@@ -193,8 +194,8 @@ class Dialogs : public ::testing::Test {
     SetLogEvents(events);
     options.SetEMailSendMode(2);
     options.SetTerminateOfferCount(3);
-    TEmberDialogState& state = DialogState();
-    state.Options = &options;
+    TEmberDialogState& state = EmberDialogState();
+    state = TEmberDialogState();
     state.ExceptionMessage = kMessage;
     state.ExceptionCount = 4;
     state.SendAsked = true;
@@ -202,13 +203,11 @@ class Dialogs : public ::testing::Test {
     BuildReport();
   }
   void TearDown() override {
-    TEmberDialogState& state = DialogState();
-    state.Options = nullptr;
-    state.DialogMessage.clear();
-    state.SendCancelled = state.RestartRequested = state.CopyToClipboard = state.ScreenshotAsked = false;
-    state.CallStack = nullptr;
-    state.Modules = nullptr;
-    state.Processes = nullptr;
+    EmberDialogState() = TEmberDialogState();
+    TEmberLibraryGlobals& library = EmberLibrary();
+    library.CurrentOptions.reset();
+    library.ProcessesList.reset();
+    library.CurrentException = TEmberExceptionRecord();
     SetLogEvents(TLogEvents());
     SetLibraryMessageBoxes(nullptr);
     EmberGlobalHandlers() = TEmberLogEventHolder();
@@ -232,7 +231,9 @@ class Dialogs : public ::testing::Test {
 
   void BuildReport() {
     RefreshModulesList();
-    LoadProcessesInfo(processes);
+    TEmberLibraryGlobals& library = EmberLibrary();
+    library.ProcessesList = std::make_unique<TEmberProcessesList>();
+    LoadProcessesInfo(*library.ProcessesList);
     AddEntry(11, 0, 1, "Engine.cpp", "Process", 123, 4);
     AddEntry(11, 0, 0, "Engine.cpp", "Run", 88, 2);
     AddEntry(11, 0, 0, "Host.cpp", "Idle", 0, 0);
@@ -246,23 +247,24 @@ class Dialogs : public ::testing::Test {
     input.ReportID = "1A2B";
     input.CallStack = &stack;
     input.Modules = &EmberModulesList();
-    input.Processes = &processes;
+    input.Processes = library.ProcessesList.get();
     options.SetLogOptions(0x30);
     BugReportText(input);
-    TEmberDialogState& state = DialogState();
-    state.CallStack = &stack;
-    state.Modules = &EmberModulesList();
-    state.Processes = &processes;
+    library.CurrentException.CallStack = &stack;
+    library.CurrentException.ModulesList = &EmberModulesList();
   }
 
   static DialogThread* Show(uint8_t type) {
-    DialogState().DialogType = type;
+    EmberDialogState().DialogType = type;
     return new DialogThread([] { ShowExceptionDialog(false); });
   }
 
-  TEmberModuleOptions options{"DialogsTest.exe", 0};
+  static TEmberModuleOptions& InstallOptions() {
+    EmberLibrary().CurrentOptions = std::make_unique<TEmberModuleOptionsEx>("DialogsTest.exe", 0);
+    return *EmberLibrary().CurrentOptions;
+  }
+  TEmberModuleOptions& options = InstallOptions();
   TEmberStackList stack;
-  TEmberProcessesList processes;
 };
 
 }  // namespace
@@ -305,7 +307,7 @@ TEST_F(Dialogs, ClassicDialogTextsEmailAndRestartChoice) {
   Click(dialog, 104);
   Click(dialog, 1000);
   ASSERT_TRUE(run->WaitDone());
-  const TEmberDialogState& state = DialogState();
+  const TEmberDialogState& state = EmberDialogState();
   EXPECT_TRUE(state.SendAsked);
   EXPECT_TRUE(state.RestartRequested);
   EXPECT_EQ(state.DialogType, EmberDialogNone);
@@ -319,7 +321,7 @@ TEST_F(Dialogs, ClassicDialogTextsEmailAndRestartChoice) {
 TEST_F(Dialogs, ClassicDialogWithoutASendMethodOffersOnlyOk) {
   options.SetEMailSendMode(0);
   options.SetTerminateAction(1);
-  DialogState().ExceptionCount = 3;
+  EmberDialogState().ExceptionCount = 3;
   std::unique_ptr<DialogThread> run(Show(EmberDialogClassic));
   HWND dialog = WaitForDialog("Error occurred");
   ASSERT_NE(dialog, nullptr);
@@ -334,9 +336,9 @@ TEST_F(Dialogs, ClassicDialogWithoutASendMethodOffersOnlyOk) {
   Screenshot(dialog, "classic-ok-only");
   PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   ASSERT_TRUE(run->WaitDone());
-  EXPECT_FALSE(DialogState().SendAsked);
-  EXPECT_TRUE(DialogState().SendCancelled);
-  EXPECT_FALSE(DialogState().RestartRequested);
+  EXPECT_FALSE(EmberDialogState().SendAsked);
+  EXPECT_TRUE(EmberDialogState().SendCancelled);
+  EXPECT_FALSE(EmberDialogState().RestartRequested);
 }
 
 TEST_F(Dialogs, ClassicLinkLeadsToTheDetailedDialog) {
@@ -359,7 +361,7 @@ TEST_F(Dialogs, ClassicLinkLeadsToTheDetailedDialog) {
   ASSERT_GE(link.x, 0) << "no link drawn";
   PostMessageA(dialog, WM_LBUTTONUP, 0, MAKELPARAM(link.x, link.y));
   ASSERT_TRUE(run->WaitDone());
-  EXPECT_EQ(DialogState().DialogType, EmberDialogDetailed);
+  EXPECT_EQ(EmberDialogState().DialogType, EmberDialogDetailed);
   // The processing shows the other form next.
   std::unique_ptr<DialogThread> detailed(new DialogThread([] { ShowExceptionDialog(false); }));
   HWND next = WaitForDialog("Error occurred");
@@ -384,7 +386,7 @@ TEST_F(Dialogs, AutoCloseCountsTicksAndInputStartsAgain) {
   EXPECT_TRUE(IsWindow(dialog));
   ticks(10);
   ASSERT_TRUE(run->WaitDone());
-  EXPECT_EQ(DialogState().DialogType, EmberDialogNone);
+  EXPECT_EQ(EmberDialogState().DialogType, EmberDialogNone);
 }
 
 TEST_F(Dialogs, AFailingHandlerLeavesTheDialogUsable) {
@@ -405,10 +407,10 @@ TEST_F(Dialogs, AFailingHandlerLeavesTheDialogUsable) {
 TEST_F(Dialogs, ADialogThatCannotBeMadeFallsBackToTheLog) {
   ReportPieces().LastReportText = ReportPieces().ReportText;
   SetDialogResourceModule(reinterpret_cast<uintptr_t>(GetModuleHandleA("kernel32.dll")));
-  DialogState().DialogType = EmberDialogClassic;
+  EmberDialogState().DialogType = EmberDialogClassic;
   ShowExceptionDialog(false);
   SetDialogResourceModule(0);
-  const TEmberDialogState& state = DialogState();
+  const TEmberDialogState& state = EmberDialogState();
   EXPECT_TRUE(state.DialogFailed);
   EXPECT_EQ(state.DialogType, EmberDialogNone);
   EXPECT_EQ(GetLastLibraryErrorCode(), eeShowError);
@@ -455,7 +457,7 @@ HWND OpenTab(HWND dialog, int index, const std::string& caption) {
 TEST_F(Dialogs, DetailedDialogPagesRowsAndChoices) {
   options.SetSendOptions(0x51);
   options.SetSupportURL("http://127.0.0.1/support");
-  DialogState().ScreenshotAsked = true;
+  EmberDialogState().ScreenshotAsked = true;
   std::unique_ptr<DialogThread> run(Show(EmberDialogDetailed));
   HWND dialog = WaitForDialog("Error occurred");
   ASSERT_NE(dialog, nullptr);
@@ -539,7 +541,7 @@ TEST_F(Dialogs, DetailedDialogPagesRowsAndChoices) {
   Screenshot(dialog, "detailed-modules");
   page = OpenTab(dialog, 3, "Processes Information");
   ASSERT_NE(page, nullptr);
-  EXPECT_EQ(ListCount(GetDlgItem(page, 103)), processes.Count());
+  EXPECT_EQ(ListCount(GetDlgItem(page, 103)), EmberLibrary().ProcessesList->Count());
   page = OpenTab(dialog, 4, "Assembler Information");
   ASSERT_NE(page, nullptr);
   Screenshot(dialog, "detailed-assembler");
@@ -553,9 +555,9 @@ TEST_F(Dialogs, DetailedDialogPagesRowsAndChoices) {
   Click(dialog, 3000);
   PostMessageA(dialog, WM_COMMAND, 102, 0);
   ASSERT_TRUE(run->WaitDone());
-  EXPECT_FALSE(DialogState().SendAsked);
-  EXPECT_TRUE(DialogState().ScreenshotAsked);
-  EXPECT_FALSE(DialogState().CopyToClipboard);
+  EXPECT_FALSE(EmberDialogState().SendAsked);
+  EXPECT_TRUE(EmberDialogState().ScreenshotAsked);
+  EXPECT_FALSE(EmberDialogState().CopyToClipboard);
   EXPECT_EQ(options.DialogFlags() & 0x03, 0x02);
   EXPECT_EQ(ReadIniString(EmberDialogIniFile, "Coordinates", "Left"), "50");
   EXPECT_EQ(ReadIniString(EmberDialogIniFile, "Coordinates", "Top"), "40");
@@ -596,9 +598,9 @@ TEST_F(Dialogs, DetailedDialogWithoutModulesOpensCentredOnItsCpuTab) {
   EXPECT_NEAR((rect.left + rect.right) / 2, (area.Left + area.Right) / 2, 1);
   PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   ASSERT_TRUE(run->WaitDone());
-  EXPECT_FALSE(DialogState().SendAsked);
-  EXPECT_TRUE(DialogState().SendCancelled);
-  EXPECT_FALSE(DialogState().CopyToClipboard);
+  EXPECT_FALSE(EmberDialogState().SendAsked);
+  EXPECT_TRUE(EmberDialogState().SendCancelled);
+  EXPECT_FALSE(EmberDialogState().CopyToClipboard);
 }
 
 // --- Request and send-progress dialogs

@@ -37,6 +37,12 @@
 
 namespace {
 
+// Fresh options in force (the library's current options).
+TEmberModuleOptions& InstallOptions() {
+  EmberLibrary().CurrentOptions = std::make_unique<TEmberModuleOptionsEx>("SendTest.exe", 0);
+  return *EmberLibrary().CurrentOptions;
+}
+
 const char* const kReport = "EmberLog 6.0.24\r\n\r\nException:\r\n----------\r\n  2.5 Type    : EBoom\r\n"
                             "  2.7 ID      : ID1\r\n";
 
@@ -92,7 +98,6 @@ class SendReport : public ::testing::Test {
     options.SetBehaviourOptions(0);
     WriteFileBytes(Join(logs.Path(), "notes.txt"), "notes of the run");
     options.SetAttachedFiles(Join(logs.Path(), "notes.txt"));
-    DialogState().Options = &options;
     LogReportState().Options = &options;
     LogReportState().ReportID = "ID1";
     ReportPieces().LastReportText = kReport;
@@ -117,7 +122,7 @@ class SendReport : public ::testing::Test {
     SetTemporaryFolder(std::string());
     SetLogEvents(TLogEvents());
     SetLibraryMessageBoxes(nullptr);
-    DialogState().Options = nullptr;
+    EmberLibrary().CurrentOptions.reset();
     LogReportState() = TLogReportState();
     EmberGlobalHandlers() = TEmberLogEventHolder();
   }
@@ -137,7 +142,7 @@ class SendReport : public ::testing::Test {
   std::string LogCopyName() const { return FilePartOf(GetTempLogFileName()); }
 
   TempDir temp, logs;
-  TEmberModuleOptions options{"SendTest.exe", 0};
+  TEmberModuleOptions& options = InstallOptions();
 };
 
 }  // namespace
@@ -206,7 +211,7 @@ TEST_F(SendReport, BackgroundSendRunsOnItsOwnThreadWithACopyOfTheException) {
   {
     EConvertError original(message);
     EmberLibrary().CurrentException.ExceptionObject = &original;
-    StartSendThread();
+    StartSendThread(true);
     // The original is gone before the thread sends.
     EXPECT_NE(EmberLibrary().CurrentException.ExceptionObject, &original);
   }
@@ -247,16 +252,15 @@ TEST(ErrorRate, TenExceptionsWithinAMinuteRestart) {
     uint8_t expected;
   } cases[] = {{10, 5.0 / 86400, 2, 2}, {10, 7.0 / 86400, 1, 0}, {9, 1.0 / 86400, 2, 0}, {12, 1.0 / 86400, 1, 1}};
   for (const Case& c : cases) {
-    TEmberModuleOptions options;
+    TEmberModuleOptions& options = InstallOptions();
     options.SetTerminateAction(0);
     options.SetErrorRateAction(c.action);
-    DialogState().Options = &options;
     RecentErrors().clear();
     for (int i = 0; i < c.count; ++i) RecordErrorTime(45000.5 + i * c.spacingDays);
     EXPECT_LE(RecentErrors().size(), 10u);
     CheckErrorsRate();
     EXPECT_EQ(options.TerminateAction(), c.expected) << c.count << " " << c.spacingDays * 86400;
-    DialogState().Options = nullptr;
+    EmberLibrary().CurrentOptions.reset();
   }
   RecentErrors().clear();
 }
@@ -378,12 +382,12 @@ TEST_F(SendReport, BugzillaTrackerGetsTheReportAndTheZip) {
   options.SetWebURL("http://127.0.0.1/bz/");
   options.SetWebPort(tracker.Port());
   options.SetTrackerProject("Tarvik");
-  DialogState().ExceptionMessage = "It broke";
+  EmberDialogState().ExceptionMessage = "It broke";
   EConvertError boom("It broke");
   EmberLibrary().CurrentException.ExceptionObject = &boom;
   EXPECT_TRUE(SendBugReport()) << GetLastLibraryErrorMessage();
   EmberLibrary().CurrentException.ExceptionObject = nullptr;
-  DialogState().ExceptionMessage.clear();
+  EmberDialogState().ExceptionMessage.clear();
   tracker.Stop();
   std::string summary, attachment;
   for (const auto& r : tracker.Requests()) {

@@ -7,7 +7,7 @@
 #include "classlib/Streams.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/report/EBugReport.h"
-#include "exceptions/report/EExceptionDialog.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -61,13 +61,12 @@ TEST(WebApplication, CgiProgramAnswersOnStandardOutput) {
   SetEnvironmentVariableA("REQUEST_METHOD", "GET");
   EXPECT_TRUE(IsCGIApplication());
   ReportPieces().DialogHeadText = "Head\r\n";
-  TEmberModuleOptions options;
-  DialogState().Options = &options;
+  EmberLibrary().CurrentOptions = std::make_unique<TEmberModuleOptionsEx>("web.exe", 0);
   SetStdHandle(STD_OUTPUT_HANDLE, output);
   bool sent = WriteWebErrorPage("<report>");
   SetStdHandle(STD_OUTPUT_HANDLE, saved);
   SetEnvironmentVariableA("REQUEST_METHOD", nullptr);
-  DialogState().Options = nullptr;
+  EmberLibrary().CurrentOptions.reset();
   CloseHandle(output);
   EXPECT_TRUE(sent);
   std::string written = ReadFileBytes(outputName);
