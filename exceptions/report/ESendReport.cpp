@@ -1,5 +1,5 @@
 // The report sending pipeline: attachments and zip, e-mail then web with retries and events,
-// the outcome, kept zips, clean-up, the background send thread and the error-rate rule.
+// the outcome, kept zips, clean-up and the background send thread.
 #include "ESendReport.h"
 
 #include <algorithm>
@@ -36,7 +36,6 @@ namespace {
 TEmberSendHooks gHooks;
 std::vector<std::string> gAttachments;
 std::vector<std::string> gCustomFields;
-std::vector<std::string> gRecentErrors;
 std::atomic<bool> gThreadRunning{false};
 // A tracker already told the user about the report (it is closed): no outcome box follows.
 bool gTrackerShownBox = false;
@@ -167,7 +166,6 @@ void RunSendThread() {
     std::lock_guard<std::recursive_mutex> guard(EmberLibrary().LibraryLock);
     try {
       SendBugReport();
-      CheckErrorsRate();
       if (gHooks.AfterBackgroundSend) gHooks.AfterBackgroundSend();
     } catch (...) {
       ShowLibraryError(eeLogError, "Send");
@@ -355,29 +353,6 @@ void StartSendThread(bool background) {
     gThreadRunning = false;
     ShowLibraryError(eeLogError, "Send");
   }
-}
-
-// --- Error rate
-
-std::vector<std::string>& RecentErrors() { return gRecentErrors; }
-
-void RecordErrorTime(TDateTime time) {
-  const TEmberModuleOptions* options = Options();
-  if (!options || options->ErrorRateAction() == 0) return;
-  gRecentErrors.push_back(FloatToStrDot(time));
-  size_t limit = options->ErrorRateCount() > 0 ? static_cast<size_t>(options->ErrorRateCount()) : 0;
-  while (gRecentErrors.size() > limit) gRecentErrors.erase(gRecentErrors.begin());
-}
-
-void CheckErrorsRate() {
-  TEmberModuleOptions* options = Options();
-  std::string screenshot = GetScreenshotFileName();
-  if (!screenshot.empty()) ember_report::DeleteReportFile(screenshot);
-  if (!options || IsRunningInIDE() || options->ErrorRateAction() == 0) return;
-  if (options->ErrorRateCount() <= 0 || gRecentErrors.size() != static_cast<size_t>(options->ErrorRateCount())) return;
-  double first = 0, last = 0;
-  if (!TryStrToFloatDot(gRecentErrors.front(), first) || !TryStrToFloatDot(gRecentErrors.back(), last)) return;
-  if (options->ErrorRateMinutes() / 1440.0 >= last - first) options->SetTerminateAction(options->ErrorRateAction());
 }
 
 // --- Kept zips

@@ -1,29 +1,29 @@
 // The report sending pipeline: the attachments packed into "BugReport.zip", the report sent by
 // e-mail and then by web with retries, the action and error events around each method, the
-// outcome shown to the user, the zip of a failed send kept, and the error-rate rule.
+// outcome shown to the user, and the zip of a failed send kept.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "classlib/DateUtils.h"
 
 // The most zips of failed sends kept beside the log.
 constexpr int32_t EmberKeptZipLimit = 10;
 
 // What the pipeline needs of the exception processing.
 struct TEmberSendHooks {
-  // After a send in the background: frees the report's call stack and ends (or restarts) the
-  // application when that was asked. Runs on the send thread under the library lock.
+  // After a send in the background: the error-rate rule, the report's call stack freed, and the
+  // application ended (or restarted) when that was asked. Runs on the send thread under the
+  // library lock.
   void (*AfterBackgroundSend)() = nullptr;
 };
 void SetSendHooks(const TEmberSendHooks& hooks);
 
 // Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
 // at once; with it replaces the current record's exception object by a copy (CopyObject) and
-// sends on a thread of its own that takes the library lock, then applies the error-rate rule,
-// runs AfterBackgroundSend and frees the copy. Nothing raises out of it.
+// sends on a thread of its own that takes the library lock, then runs AfterBackgroundSend and
+// frees the copy. Nothing raises out of it.
 void StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();
@@ -45,17 +45,6 @@ void PrepareAttachments(bool forEmail);
 // The current attachment list (the zip after PrepareAttachments) and custom web fields.
 const std::vector<std::string>& SendAttachments();
 const std::vector<std::string>& SendCustomWebFields();
-
-// --- Error rate
-
-// Appends the time (days) of an exception to the recent errors, as text with "." as decimal
-// separator, keeping at most ErrorRateCount entries (the oldest go first).
-void RecordErrorTime(TDateTime time);
-std::vector<std::string>& RecentErrors();
-// Deletes the screenshot file; outside the development environment, when ErrorRateAction is not
-// 0 and the list holds exactly ErrorRateCount times spanning at most ErrorRateMinutes, sets the
-// options' TerminateAction to ErrorRateAction.
-void CheckErrorsRate();
 
 // --- Kept zips (portable; tested on their own)
 

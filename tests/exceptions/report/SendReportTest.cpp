@@ -1,6 +1,6 @@
 // The sending pipeline against servers on 127.0.0.1: the message and the zip arrive intact, a
 // dead server makes the retry, the kept zip and the shown reason happen, handlers can veto, the
-// background send, the kept zips' limit and the error-rate rule; under Wine also the web upload
+// background send and the kept zips' limit; under Wine also the web upload
 // reusing the e-mail's zip, the FTP upload and a Bugzilla tracker.
 #include "exceptions/report/ESendReport.h"
 
@@ -242,27 +242,6 @@ TEST(KeptZips, NewestTenStayAndOthersAreLeftAlone) {
   WriteFileBytes(Join(dir.Path(), "new.zip"), "again");
   EXPECT_EQ(FilePartOf(KeepZipFile(Join(dir.Path(), "new.zip"), dir.Path(), "BugReport.zip", "20250101000000", 10)),
             "BugReport__20250101000000_2.zip");
-}
-
-TEST(ErrorRate, TenExceptionsWithinAMinuteRestart) {
-  struct Case {
-    int count;
-    double spacingDays;
-    uint8_t action;
-    uint8_t expected;
-  } cases[] = {{10, 5.0 / 86400, 2, 2}, {10, 7.0 / 86400, 1, 0}, {9, 1.0 / 86400, 2, 0}, {12, 1.0 / 86400, 1, 1}};
-  for (const Case& c : cases) {
-    TEmberModuleOptions& options = InstallOptions();
-    options.SetTerminateAction(0);
-    options.SetErrorRateAction(c.action);
-    RecentErrors().clear();
-    for (int i = 0; i < c.count; ++i) RecordErrorTime(45000.5 + i * c.spacingDays);
-    EXPECT_LE(RecentErrors().size(), 10u);
-    CheckErrorsRate();
-    EXPECT_EQ(options.TerminateAction(), c.expected) << c.count << " " << c.spacingDays * 86400;
-    EmberLibrary().CurrentOptions.reset();
-  }
-  RecentErrors().clear();
 }
 
 #ifdef _WIN32

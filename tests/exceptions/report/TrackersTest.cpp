@@ -234,7 +234,7 @@ TEST(BugzillaSender, NewReportWithTheSelectedVersionAndTheZip) {
   ASSERT_EQ(byDocument.count("POST post_bug.cgi"), 1u);
   std::map<std::string, std::string> post = FormOf(byDocument["POST post_bug.cgi"]);
   EXPECT_EQ(post["product"], "Tarvik");
-  EXPECT_EQ(post["version"], "0.9");  // the product has no version 1.0: the selected one
+  EXPECT_EQ(post["version"], URLEncode("0.9"));  // the product has no version 1.0: the selected one
   EXPECT_EQ(post["component"], "Engine");
   EXPECT_EQ(post["assigned_to"], "ann");
   EXPECT_EQ(post["short_desc"], URLEncode("[v1.0 - 1]: EBoom (ID1)"));
