@@ -92,6 +92,9 @@ class TCustomForm : public TWinControl {
 
   void WndProc(TMessage& message) override;
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
+  // Lets every action client among the form's controls (those with csActionClient), and theirs,
+  // update its action (InitiateAction). Hosts call it when idle.
+  void UpdateActions();
 
   TNotifyEvent OnCreate;
   TNotifyEvent OnDestroy;

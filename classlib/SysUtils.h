@@ -43,6 +43,8 @@ bool HandOverCaughtException(uint8_t displayMode) noexcept;
 KBL_DECLARE_EXCEPTION(EAbort, Exception);
 KBL_DECLARE_EXCEPTION(EListError, Exception);
 KBL_DECLARE_EXCEPTION(EConvertError, Exception);
+// A checked cast to a class the object does not have ("Invalid class typecast").
+KBL_DECLARE_EXCEPTION(EInvalidCast, Exception);
 KBL_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 KBL_DECLARE_EXCEPTION(EOutOfMemory, Exception);
 KBL_DECLARE_EXCEPTION(EStreamError, Exception);

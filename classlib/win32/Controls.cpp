@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "../ActnList.h"
 #include "../Dialogs.h"
 #include "../ExtCtrls.h"
 #include "../Forms.h"
@@ -900,6 +901,7 @@ void RegisterControlClasses() {
   static const bool registered = [] {
     RegisterClass<TCustomControl, TForm, TTimer, TMenuItem, TPopupMenu, TPen, TBrush, TFont, TColorDialog,
                   TOpenDialog>();
+    RegisterActionClasses();
     return true;
   }();
   (void)registered;

@@ -5,6 +5,7 @@
 #include "../Forms.h"
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "../Filer.h"
@@ -293,6 +294,18 @@ TCustomForm* GetParentForm(TControl* control) {
 }
 
 // --- TApplication
+
+void TCustomForm::UpdateActions() {
+  std::function<void(TWinControl*)> walk = [&](TWinControl* parent) {
+    for (int32_t i = 0; i < parent->ControlCount(); ++i) {
+      TControl* c = parent->GetControl(i);
+      if (c->ControlStyle().Contains(csActionClient) && c->GetVisible()) c->InitiateAction();
+      if (auto* windowed = dynamic_cast<TWinControl*>(c)) walk(windowed);
+    }
+  };
+  InitiateAction();
+  walk(this);
+}
 
 TApplication& Application() {
   static TApplication application;

@@ -39,6 +39,7 @@ KBL_PUBLISHED(TvgValueLabel) {
 KBL_PUBLISHED(TvgCustomButton) {
   KBL_PROP(Width).Default(80.0f);
   KBL_PROP(Height).Default(22.0f);
+  p.Property("Action", &TvgCustomButton::GetActionProp, &TvgCustomButton::SetAction);
   KBL_PROP(AutoTranslate).Default(true);
   KBL_PROP(StaysPressed).Default(false);
   KBL_PROP(IsPressed).Default(false);

@@ -198,6 +198,9 @@ class TvgBitmapButton : public TvgCustomButton {
   explicit TvgBitmapButton(TComponent* owner);
   ~TvgBitmapButton() override;
   void ApplyStyle() override;
+  // Besides the inherited copy: a button without a bitmap of its own takes the action's image
+  // from the action list's images, and their width as BitmapSize.
+  void ActionChange(TObject* sender, bool checkDefaults) override;
   TvgBitmap* GetBitmap() const { return bitmap_; }
   void SetBitmap(TvgBitmap* value) { bitmap_->Assign(value); }
   TvgButtonLayout GetBitmapLayout() const { return layout_; }

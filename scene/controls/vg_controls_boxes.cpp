@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "classlib/ActnList.h"
 #include "classlib/Filer.h"
+#include "classlib/ImgList.h"
 #include "scene/core/vg_canvas.h"
 #include "scene/core/vg_sceneintf.h"
 #include "vg_controls.h"
@@ -916,6 +918,19 @@ TvgBitmapButton::~TvgBitmapButton() {
 void TvgBitmapButton::BitmapChanged(TObject*) {
   Repaint();
   ApplyStyle();
+}
+
+void TvgBitmapButton::ActionChange(TObject* sender, bool checkDefaults) {
+  inherited::ActionChange(sender, checkDefaults);
+  auto* action = dynamic_cast<TCustomAction*>(sender);
+  if (action == nullptr || bitmap_->GetWidth() >= 2 || action->GetActionList() == nullptr) return;
+  TCustomImageList* images = action->GetActionList()->GetImages();
+  TBitmap image;
+  if (images == nullptr || !images->GetBitmap(action->GetImageIndex(), &image)) return;
+  SetBitmapSize(static_cast<float>(images->GetWidth()));
+  // The list keeps straight 32-bit pixels with alpha, rows top-down.
+  bitmap_->AssignStraightPixels(image.GetWidth(), image.GetHeight(), reinterpret_cast<const uint32_t*>(image.ScanLine(0)),
+                                image.RowStride() / 4);
 }
 
 void TvgBitmapButton::ApplyStyle() {

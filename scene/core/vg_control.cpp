@@ -11,6 +11,7 @@ KBL_PUBLISHED(TvgControl) {
   p.Property("TabOrder", &TvgControl::GetTabOrderProp, &TvgControl::SetTabOrderProp).Default(-1);
 }
 
+KBL_PUBLISHED(TvgControlActionLink) {}
 KBL_PUBLISHED(TvgBrushObject) { KBL_PROP(Brush); }
 KBL_PUBLISHED(TvgPathObject) { KBL_PROP(Path); }
 KBL_PUBLISHED(TvgBitmapObject) { KBL_PROP(Bitmap); }
@@ -66,6 +67,8 @@ void vgFreeDefaultStyle() {
 TvgControl::TvgControl(TComponent* owner) : TvgVisualObject(owner) {}
 
 TvgControl::~TvgControl() {
+  delete actionLink_;
+  actionLink_ = nullptr;
   // Bound controls let go of this source, last first.
   while (!bound_.empty()) bound_.back()->SetBindingSource(nullptr);
   SetBindingSource(nullptr);
@@ -198,6 +201,100 @@ void TvgControl::Notification(TComponent* component, TOperation operation) {
   if (component == bindingSource_) bindingSource_ = nullptr;
   bound_.erase(std::remove(bound_.begin(), bound_.end(), component), bound_.end());
   if (component == style_) style_ = nullptr;
+  if (actionLink_ != nullptr && component == actionLink_->GetAction()) SetAction(nullptr);
+}
+
+// --- Action
+
+TBasicAction* TvgControl::GetAction() { return actionLink_ != nullptr ? actionLink_->GetAction() : nullptr; }
+
+void TvgControl::SetAction(TBasicAction* value) {
+  if (value == nullptr) {
+    delete actionLink_;
+    actionLink_ = nullptr;
+    return;
+  }
+  if (actionLink_ == nullptr) actionLink_ = new TvgControlActionLink(this);
+  actionLink_->SetAction(value);
+  ActionChange(value, value->HasState(csLoading));
+  value->FreeNotification(this);
+}
+
+void TvgControl::ActionChange(TObject* sender, bool checkDefaults) {
+  auto* action = dynamic_cast<TCustomAction*>(sender);
+  if (action == nullptr) return;
+  if (vgIsTextControl(this)) {
+    const WideString text = vgControlText(this);
+    if (!checkDefaults || text.empty() || text == Utf8ToWide(GetName()))
+      vgSetControlText(this, Utf8ToWide(action->GetCaption()));
+  }
+  if (!checkDefaults || GetEnabled()) SetEnabled(action->GetEnabled());
+  if (!checkDefaults || GetHint().empty()) SetHint(Utf8ToWide(action->GetHint()));
+  if (!checkDefaults || GetVisible()) SetVisible(action->GetVisible());
+  if (!checkDefaults || !OnClick.Assigned()) OnClick = action->GetOnExecute();
+}
+
+void TvgControl::InitiateAction() {
+  if (actionLink_ != nullptr) actionLink_->Update();
+}
+
+// --- Action link
+
+bool vgIsTextControl(const TObject* obj) { return vgInheritsFromName(obj, "TvgTextControl"); }
+
+WideString vgControlText(TObject* obj) {
+  const TPropInfo* prop = obj != nullptr ? GetPropInfo(obj, "Text") : nullptr;
+  return prop != nullptr ? GetWideStrProp(obj, prop) : WideString();
+}
+
+void vgSetControlText(TObject* obj, const WideString& text) {
+  const TPropInfo* prop = obj != nullptr ? GetPropInfo(obj, "Text") : nullptr;
+  if (prop != nullptr && prop->IsWritable()) SetWideStrProp(obj, prop, text);
+}
+
+TvgControlActionLink::TvgControlActionLink(TObject* client) : TActionLink(client) {
+  client_ = dynamic_cast<TvgControl*>(client);
+  if (client_ == nullptr) throw EInvalidCast("Invalid class typecast");
+}
+
+bool TvgControlActionLink::DoShowHint(WideString&) { return true; }
+
+bool TvgControlActionLink::IsCaptionLinked() {
+  TCustomAction* a = CustomAction();
+  return TActionLink::IsCaptionLinked() && vgIsTextControl(client_) &&
+         vgControlText(client_) == Utf8ToWide(a->GetCaption());
+}
+
+bool TvgControlActionLink::IsEnabledLinked() {
+  return TActionLink::IsEnabledLinked() && client_->GetEnabled() == CustomAction()->GetEnabled();
+}
+
+bool TvgControlActionLink::IsVisibleLinked() {
+  return TActionLink::IsVisibleLinked() && client_->GetVisible() == CustomAction()->GetVisible();
+}
+
+bool TvgControlActionLink::IsOnExecuteLinked() {
+  return TActionLink::IsOnExecuteLinked() && GetAction() != nullptr && client_->OnClick == GetAction()->GetOnExecute();
+}
+
+void TvgControlActionLink::SetCaption(const std::string& value) {
+  if (IsCaptionLinked()) vgSetControlText(client_, Utf8ToWide(value));
+}
+
+void TvgControlActionLink::SetEnabled(bool value) {
+  if (IsEnabledLinked()) client_->SetEnabled(value);
+}
+
+void TvgControlActionLink::SetHint(const std::string& value) {
+  if (IsHintLinked()) client_->SetHint(Utf8ToWide(value));
+}
+
+void TvgControlActionLink::SetVisible(bool value) {
+  if (IsVisibleLinked()) client_->SetVisible(value);
+}
+
+void TvgControlActionLink::SetOnExecute(TNotifyEvent value) {
+  if (IsOnExecuteLinked()) client_->OnClick = value;
 }
 
 // --- Binding

@@ -6,10 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "classlib/ActnList.h"
 #include "vg_bitmap.h"
 #include "vg_brush.h"
 #include "vg_pathdata.h"
 #include "vg_visualobject.h"
+
+class TvgControlActionLink;
 
 class TvgControl : public TvgVisualObject {
   KBL_DECLARE_CLASS(TvgControl, TvgVisualObject)
@@ -27,6 +30,20 @@ class TvgControl : public TvgVisualObject {
   // Looks the style up and inserts it as child 0 when a lookup is pending.
   void ApplyResource() override;
   void BeforePaint() override;
+
+  // --- Action
+  // The action whose state the control shows and whose handler its click runs; nullptr: none.
+  virtual TBasicAction* GetAction();
+  TBasicAction* GetActionProp() const { return const_cast<TvgControl*>(this)->GetAction(); }
+  // Links the control to the action (copying its state; only into defaults while the action is
+  // loading) and asks to hear of it being freed; nullptr frees the link.
+  void SetAction(TBasicAction* value);
+  // Copies a TCustomAction's caption (into a text control's Text), Enabled, Hint, Visible and
+  // OnExecute (into OnClick); with checkDefaults only into properties still at their defaults.
+  virtual void ActionChange(TObject* sender, bool checkDefaults);
+  // Lets the action update itself (its OnUpdate), which the link passes on.
+  virtual void InitiateAction();
+  TvgControlActionLink* GetActionLink() const { return actionLink_; }
 
   // --- Style
   // Descendants find their parts here (FindResource) and keep references to them.
@@ -65,11 +82,42 @@ class TvgControl : public TvgVisualObject {
   void RemoveBindingControl(TvgControl* control);
 
   TvgObject* style_ = nullptr;
+  TvgControlActionLink* actionLink_ = nullptr;
   bool needStyleLookup_ = true;
   std::vector<TvgControl*> bound_;
   TvgControl* bindingSource_ = nullptr;
   std::string resource_;
 };
+
+// The link between a styled control and its action: the caption follows a text control's Text,
+// and Enabled, Hint, Visible and OnClick follow the action's while they equal its values.
+class TvgControlActionLink : public TActionLink {
+  KBL_DECLARE_CLASS(TvgControlActionLink, TActionLink)
+ public:
+  // Raises EInvalidCast ("Invalid class typecast") for a client that is not a TvgControl.
+  explicit TvgControlActionLink(TObject* client);
+  // Lets a TCustomAction adjust the hint about to show; answers true.
+  virtual bool DoShowHint(WideString& hintText);
+
+  bool IsCaptionLinked() override;
+  bool IsEnabledLinked() override;
+  bool IsVisibleLinked() override;
+  bool IsOnExecuteLinked() override;
+  void SetCaption(const std::string& value) override;
+  void SetEnabled(bool value) override;
+  void SetHint(const std::string& value) override;
+  void SetVisible(bool value) override;
+  void SetOnExecute(TNotifyEvent value) override;
+
+ protected:
+  TvgControl* client_;
+};
+
+// True for controls that carry a caption (the text controls, found by class name); their Text
+// is read and written through the published property.
+bool vgIsTextControl(const TObject* obj);
+WideString vgControlText(TObject* obj);
+void vgSetControlText(TObject* obj, const WideString& text);
 
 // --- Resource objects
 

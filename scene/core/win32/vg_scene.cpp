@@ -99,6 +99,19 @@ TvgCustomScene::~TvgCustomScene() {
 
 void TvgCustomScene::SetTransparency(bool value) { engine_->SetTransparency(value); }
 
+void TvgCustomScene::InitiateAction() {
+  TCustomControl::InitiateAction();
+  std::function<void(TvgObject*)> walk = [&](TvgObject* obj) {
+    for (TvgObject* child : std::vector<TvgObject*>(obj->Children())) {
+      if (!child->IsVisual()) continue;
+      auto* control = dynamic_cast<TvgControl*>(child);
+      if (control != nullptr && control->GetVisible() && control->GetAction() != nullptr) control->InitiateAction();
+      walk(child);
+    }
+  };
+  if (TvgObject* root = engine_->GetRoot()) walk(root);
+}
+
 void TvgCustomScene::SetActiveControl(TvgControl* value) {
   TvgVisualObject* old = engine_->GetActiveControlProp();
   if (old == value) return;

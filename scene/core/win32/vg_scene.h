@@ -55,6 +55,9 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   // from a stream only at design time.
   void DefineProperties(TFiler& filer) override;
   void WndProc(TMessage& message) override;
+  // The class library's update, then every visible control of the tree that has an action
+  // updates it.
+  void InitiateAction() override;
   // The class library's children, then the root objects whose Stored flag is set.
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
 

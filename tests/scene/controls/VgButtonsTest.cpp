@@ -4,6 +4,7 @@
 
 #include "ControlsTestSupport.h"
 #include "classlib/FormText.h"
+#include "classlib/ImgList.h"
 
 namespace {
 
@@ -496,6 +497,89 @@ TEST_F(GlyphTest, ABitmapStateButtonPaintsTheBitmapOfItsState) {
   EXPECT_EQ(canvas.bitmaps[2].Right - canvas.bitmaps[2].Left, 8);
   button->MouseUp(mbLeft, TShiftState{}, 5, 5);
   scene.canvas = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+using ActionTest = ControlsFixture;
+
+struct TActionSink {
+  int runs = 0, updates = 0;
+  TObject* lastSender = nullptr;
+  void Run(TObject* sender) {
+    ++runs;
+    lastSender = sender;
+  }
+  void Update(TObject*) { ++updates; }
+};
+
+TEST_F(ActionTest, AnActionEnablesCaptionsAndRunsTheButtonWhileItsValuesAreLinked) {
+  TActionSink sink;
+  auto* action = new TAction(nullptr);
+  action->SetCaption("Record");
+  action->SetHint("Starts recording");
+  action->SetOnExecute(TNotifyEvent::Of<&TActionSink::Run>(&sink));
+  action->OnUpdate = TNotifyEvent::Of<&TActionSink::Update>(&sink);
+  auto* button = Add<TvgButton>();
+  button->SetAction(action);
+  EXPECT_EQ(button->GetAction(), action);
+  EXPECT_EQ(button->GetText(), u"Record");
+  EXPECT_EQ(button->GetHint(), u"Starts recording");
+  button->Click();
+  EXPECT_EQ(sink.runs, 1);
+  EXPECT_EQ(sink.lastSender, button);
+  // Linked values follow the action.
+  action->SetEnabled(false);
+  EXPECT_FALSE(button->GetEnabled());
+  action->SetCaption("Stop");
+  EXPECT_EQ(button->GetText(), u"Stop");
+  action->SetVisible(false);
+  EXPECT_FALSE(button->GetVisible());
+  action->SetVisible(true);
+  button->InitiateAction();
+  EXPECT_EQ(sink.updates, 1);
+  // A caption the button changed itself is no longer the action's.
+  button->SetText(u"Own");
+  action->SetCaption("Play");
+  EXPECT_EQ(button->GetText(), u"Own");
+  // Freeing the action leaves the button as it is, without an action.
+  delete action;
+  EXPECT_EQ(button->GetAction(), nullptr);
+  EXPECT_FALSE(button->GetEnabled());
+  // Only styled controls can be linked.
+  TAction other(nullptr);
+  EXPECT_THROW(TvgControlActionLink link(&other), EInvalidCast);
+}
+
+TEST_F(ActionTest, ALoadingActionOnlyFillsDefaultsAndABitmapButtonTakesItsImage) {
+  TAction action(nullptr);
+  action.SetCaption("Skin");
+  action.SetEnabled(false);
+  TImageList images(nullptr);
+  images.SetWidth(4);
+  images.SetHeight(4);
+  TBitmap strip;
+  strip.SetPixelFormat(pf24bit);
+  strip.SetSize(8, 4);
+  strip.FillColor(static_cast<TColor>(0xFF0000));  // blue (0xBBGGRR); two images of 4 x 4
+  images.Add(&strip);
+  ASSERT_EQ(images.GetCount(), 2);
+  TActionList list(nullptr);
+  list.SetImages(&images);
+  action.SetActionList(&list);
+  action.SetImageIndex(1);
+  auto* button = Add<TvgBitmapButton>();
+  button->SetText(u"Mine");
+  action.IncludeState(csLoading);
+  button->SetAction(&action);
+  EXPECT_EQ(button->GetText(), u"Mine");  // not a default: kept
+  EXPECT_FALSE(button->GetEnabled());     // enabled is the default: taken
+  EXPECT_EQ(button->GetBitmapSize(), 4);
+  EXPECT_EQ(button->GetBitmap()->GetWidth(), 4);
+  EXPECT_EQ(button->GetBitmap()->Pixel(1, 1), 0xFF0000FFu);
+  button->SetAction(nullptr);
 }
 
 }  // namespace

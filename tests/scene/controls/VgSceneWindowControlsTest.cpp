@@ -1,5 +1,6 @@
-// The input method of a real scene window under Wine: the composition window and font that the
-// scene sets for the focused text control, read back through imm32.
+// Real scene windows with controls under Wine: the composition window and font that the scene
+// sets for the focused text control, read back through imm32, and the actions of the scene's
+// controls updated from their form.
 #include <windows.h>
 #include <imm.h>
 
@@ -7,6 +8,7 @@
 
 #include <memory>
 
+#include "classlib/Forms.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/controls/vg_controls.h"
 #include "scene/core/win32/vg_gdiplus.h"
@@ -71,6 +73,36 @@ TEST(SceneIme, TheCompositionWindowSitsAtTheFocusedTextControlsCaretInItsFont) {
   EXPECT_TRUE(font.lfItalic);
   EXPECT_STREQ(font.lfFaceName, L"Courier New");
   ImmReleaseContext(window, context);
+}
+
+TEST(SceneActions, TheFormUpdatesTheActionsOfTheScenesVisibleControls) {
+  StartGdiPlus();
+  struct TCounter {
+    int count = 0;
+    void Hit(TObject*) { ++count; }
+  } shown, hidden;
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  auto* scene = new TvgScene(form);
+  scene->SetParent(form);
+  auto* root = new TvgVisualObject(nullptr);
+  scene->AddObject(root);
+  auto* box = new TvgVisualObject(nullptr);  // controls nested below plain objects are found too
+  root->AddObject(box);
+  auto* visible = new TvgButton(nullptr);
+  box->AddObject(visible);
+  auto* invisible = new TvgButton(nullptr);
+  invisible->SetVisible(false);
+  root->AddObject(invisible);
+  TAction first(nullptr), second(nullptr);
+  first.OnUpdate = TNotifyEvent::Of<&TCounter::Hit>(&shown);
+  second.OnUpdate = TNotifyEvent::Of<&TCounter::Hit>(&hidden);
+  second.SetVisible(false);
+  visible->SetAction(&first);
+  invisible->SetAction(&second);
+  form->UpdateActions();
+  EXPECT_EQ(shown.count, 1);
+  EXPECT_EQ(hidden.count, 0);
+  delete form;
 }
 
 }  // namespace
