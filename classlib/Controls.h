@@ -47,6 +47,8 @@ constexpr uint32_t CM_MOUSEENTER = CM_BASE + 2;      // the mouse came over the 
 constexpr uint32_t CM_MOUSELEAVE = CM_BASE + 3;      // ... and left it
 constexpr uint32_t CM_RELEASE = CM_BASE + 4;         // posted by TCustomForm::Release
 constexpr uint32_t CM_HINTSHOW = CM_BASE + 5;        // LParam: THintInfo*; a hint is about to show
+constexpr uint32_t CM_DESIGNHITTEST = CM_BASE + 6;   // LParam: client x (low), y (high); 1: the
+                                                     // control takes the mouse at design time
 
 // --- Values
 

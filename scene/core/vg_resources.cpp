@@ -89,6 +89,12 @@ void TvgResources::ReplaceRoot(TvgObject* root) {
   if (root_ != nullptr && root_->IsVisual()) root_->Visual()->SetDesignHideTree(false);
 }
 
+void TvgResources::SetRootObject(TvgObject* root) {
+  if (root == root_) return;
+  ReplaceRoot(root);
+  NotifyScenes();
+}
+
 void TvgResources::ResourceChanged(TObject*) {
   const std::string text = resource_->GetText();
   TvgObject* root = nullptr;

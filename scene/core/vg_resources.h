@@ -55,6 +55,8 @@ class TvgResources : public TComponent {
   void SetResource(TStrings* value) { resource_->Assign(value); }
   // The style tree; nullptr when the text is empty or unreadable.
   TvgObject* GetRoot() const { return root_; }
+  // Replaces the style tree (taking it; nullptr: none) and notifies the scenes.
+  void SetRootObject(TvgObject* root);
   const std::string& GetFileName() const { return fileName_; }
   // Loads the lines from the file of that name beside the host executable, else relative to
   // the current folder; nothing when neither exists.

@@ -9,24 +9,19 @@
 #include "vg_popup.h"
 #include "vg_registry.h"
 #include "vg_resources.h"
+#include "vg_sceneengine_p.h"
 #include "vg_visualobject.h"
 
 namespace {
-
-TvgVisualObject* AsVisual(TvgObject* obj) { return obj != nullptr ? obj->Visual() : nullptr; }
 
 TMouseButton ToButton(int32_t button) {
   return button == 1 ? mbRight : (button == 2 ? mbMiddle : mbLeft);
 }
 
-TShiftState ToShift(uint32_t bits) { return TShiftState::FromBits(bits); }
-
 // Integral rect: left and top truncated, right and bottom truncated plus one.
 TvgRect Integral(const TvgRect& r) {
   return vgRect(std::trunc(r.Left), std::trunc(r.Top), std::trunc(r.Right) + 1, std::trunc(r.Bottom) + 1);
 }
-
-constexpr float kHandleHalf = 3.0f;
 
 }  // namespace
 
@@ -346,6 +341,7 @@ void TvgSceneEngine::MouseDown(int32_t button, uint32_t shift, int32_t x, int32_
   rawMousePos_ = vgPoint(static_cast<float>(x), static_cast<float>(y));
   mousePos_ = vgPoint(SnapToGrid(rawMousePos_.X), SnapToGrid(rawMousePos_.Y));
   downPos_ = mousePos_;
+  snapObjects_.clear();
   if (designTime_) {
     DesignMouseDown(button, shift);
     return;
@@ -519,6 +515,7 @@ void TvgSceneEngine::KeyUp(uint16_t& key, WideChar& keyChar, uint32_t shift) {
     selected_ = nullptr;
     delete gone;
     AddUpdateRect(vgRect(0, 0, 10000, 10000));
+    TellModified();
   }
   if (focused_ != nullptr) focused_->KeyUp(key, keyChar, ToShift(shift));
 }
@@ -621,159 +618,6 @@ bool TvgSceneEngine::DragOverPoint(const TvgDragObject& data, const TvgPoint& p)
 void TvgSceneEngine::DragLeaveScene() { LeaveDropTarget(); }
 
 bool TvgSceneEngine::DropAt(const TvgDragObject& data, const TvgPoint& p) { return DropOnTarget(data, p); }
-
-// --- Design mode
-
-float TvgSceneEngine::SnapToGrid(float value) const {
-  if (!DesignSnapToGrid || DesignSnapGridSize == 0) return value;
-  return std::trunc(value / DesignSnapGridSize) * DesignSnapGridSize;
-}
-
-void TvgSceneEngine::SetSelected(TvgVisualObject* value) {
-  if (value == nullptr || value->GetScene() != self_) return;
-  selected_ = value;
-  value->DesignSelect();
-  AddUpdateRect(vgRect(0, 0, 10000, 10000));
-}
-
-// Handles in the selection's local coordinates: 0..3 corners, 4..7 side middles, 8 rotation.
-int32_t TvgSceneEngine::SelectionHandleAt(const TvgPoint& p) {
-  if (selected_ == nullptr) return -1;
-  const float w = selected_->GetWidth(), h = selected_->GetHeight();
-  if (p.X >= w / 2 - 3 && p.X <= w / 2 + 3 && p.Y >= -13 && p.Y <= -7) return 8;
-  const TvgPoint centres[8] = {{0, 0}, {w, 0}, {0, h}, {w, h}, {w / 2, 0}, {w / 2, h}, {0, h / 2}, {w, h / 2}};
-  for (int32_t i = 0; i < 8; ++i) {
-    if (std::fabs(p.X - centres[i].X) <= kHandleHalf && std::fabs(p.Y - centres[i].Y) <= kHandleHalf) return i;
-  }
-  return -1;
-}
-
-void TvgSceneEngine::DesignMouseDown(int32_t button, uint32_t shiftBits) {
-  const TShiftState shift = ToShift(shiftBits);
-  if (button == 1) return;  // the design menu belongs to the design environment
-  if (selected_ != nullptr) {
-    const int32_t handle = SelectionHandleAt(selected_->AbsoluteToLocal(rawMousePos_));
-    if (handle >= 0) {
-      designHandle_ = handle;
-      designMove_ = false;
-      if (OnDesignSelect) OnDesignSelect();
-      return;
-    }
-  }
-  TvgVisualObject* o = ObjectAtPoint(rawMousePos_.X, rawMousePos_.Y);
-  if (o != nullptr && o == selected_ && shift.Contains(ssDouble)) o->DesignClick();
-  if (!shift.Contains(ssCtrl) || o == selected_) {
-    multiSelection_.clear();
-    if (selected_ != nullptr) selected_->Repaint();
-    selected_ = o;
-    if (o != nullptr) {
-      o->DesignSelect();
-      o->Repaint();
-    }
-    if (OnDesignSelect) OnDesignSelect();
-    designMove_ = o != nullptr;
-  } else if (o != nullptr) {
-    auto it = std::find(multiSelection_.begin(), multiSelection_.end(), o);
-    if (it != multiSelection_.end()) *it = selected_;
-    else multiSelection_.push_back(o);
-  }
-}
-
-void TvgSceneEngine::DesignMouseMove(uint32_t shiftBits) {
-  const TShiftState shift = ToShift(shiftBits);
-  if (selected_ == nullptr || !shift.Contains(ssLeft)) return;
-  if (designMove_) {
-    TvgVisualObject* parent = AsVisual(selected_->GetParent());
-    TvgPoint delta = vgPoint(rawMousePos_.X - downPos_.X, rawMousePos_.Y - downPos_.Y);
-    if (parent != nullptr) delta = parent->AbsoluteToLocalVector(delta);
-    TvgPosition* pos = selected_->GetPosition();
-    pos->SetPoint(vgPoint(SnapToGrid(pos->GetX() + delta.X), SnapToGrid(pos->GetY() + delta.Y)));
-  } else if (designHandle_ == 8) {
-    const float w = selected_->GetWidth(), h = selected_->GetHeight();
-    const TvgPoint a = selected_->AbsoluteToLocal(downPos_);
-    const TvgPoint b = selected_->AbsoluteToLocal(rawMousePos_);
-    const TvgPoint va = vgPoint(a.X - w / 2, a.Y - h / 2), vb = vgPoint(b.X - w / 2, b.Y - h / 2);
-    const float la = std::hypot(va.X, va.Y), lb = std::hypot(vb.X, vb.Y);
-    if (la > 0 && lb > 0) {
-      float cosine = (va.X * vb.X + va.Y * vb.Y) / (la * lb);
-      cosine = std::clamp(cosine, -1.0f, 1.0f);
-      const float angle = std::acos(cosine) * 180.0f / 3.14159265f;
-      const float cross = va.X * vb.Y - va.Y * vb.X;
-      selected_->SetRotateAngle(selected_->GetRotateAngle() + (cross >= 0 ? -angle : angle));
-    }
-  } else if (designHandle_ >= 0) {
-    const TvgPoint p = selected_->AbsoluteToLocal(rawMousePos_);
-    TvgRect r = selected_->GetLocalRect();
-    switch (designHandle_) {
-      case 0: r.Left = p.X; r.Top = p.Y; break;
-      case 1: r.Right = p.X; r.Top = p.Y; break;
-      case 2: r.Left = p.X; r.Bottom = p.Y; break;
-      case 3: r.Right = p.X; r.Bottom = p.Y; break;
-      case 4: r.Top = p.Y; break;
-      case 5: r.Bottom = p.Y; break;
-      case 6: r.Left = p.X; break;
-      case 7: r.Right = p.X; break;
-      default: break;
-    }
-    // Local rect to the parent's coordinates through the local matrix's translation and scale.
-    const TvgPoint tl = selected_->LocalToAbsolute(vgPoint(r.Left, r.Top));
-    const TvgPoint br = selected_->LocalToAbsolute(vgPoint(r.Right, r.Bottom));
-    TvgVisualObject* parent = AsVisual(selected_->GetParent());
-    const TvgPoint ptl = parent != nullptr ? parent->AbsoluteToLocal(tl) : tl;
-    const TvgPoint pbr = parent != nullptr ? parent->AbsoluteToLocal(br) : br;
-    selected_->SetBoundsRect(vgRect(ptl.X, ptl.Y, pbr.X, pbr.Y));
-  }
-}
-
-void TvgSceneEngine::DesignMouseUp() {
-  if (designPlaceObject_ != nullptr) {
-    designPlaceObject_->Repaint();
-    designPlaceObject_ = nullptr;
-  }
-  if ((designMove_ || designHandle_ >= 0) && selected_ != nullptr) {
-    if (TvgVisualObject* parent = AsVisual(selected_->GetParent())) parent->Realign();
-    else RealignRoot();
-  }
-  designMove_ = false;
-  designHandle_ = -1;
-}
-
-void TvgSceneEngine::PaintDesignOverlays() {
-  if (!designTime_ || selected_ == nullptr) return;
-  TvgCanvas* c = canvas_.get();
-  const float w = selected_->GetWidth(), h = selected_->GetHeight();
-  c->SetMatrix(selected_->GetAbsoluteMatrix());
-  c->GetFill()->SetStyle(vgBrushSolid);
-  c->GetFill()->SetSolidColor(0xFFFFFFFFu);
-  c->GetStroke()->SetStyle(vgBrushSolid);
-  c->GetStroke()->SetSolidColor(0xFF1072C5u);
-  c->SetStrokeThickness(1);
-  c->DrawRect(vgRect(0.5f, 0.5f, w - 0.5f, h - 0.5f), 0, 0, vgAllCorners, 1);
-  c->DrawLine(vgPoint(w / 2, 0), vgPoint(w / 2, -10), 1);
-  auto circle = [&](float x, float y) {
-    const TvgRect r = vgRect(x - 3, y - 3, x + 3, y + 3);
-    c->FillEllipse(r, 1);
-    c->DrawEllipse(r, 1);
-  };
-  auto square = [&](float x, float y) {
-    const TvgRect r = vgRect(x - 3, y - 3, x + 3, y + 3);
-    c->FillRect(r, 0, 0, vgAllCorners, 1);
-    c->DrawRect(r, 0, 0, vgAllCorners, 1);
-  };
-  circle(w / 2, -10);
-  circle(0, 0);
-  circle(w, 0);
-  circle(0, h);
-  circle(w, h);
-  if (w > 12) {
-    square(w / 2, 0);
-    square(w / 2, h);
-  }
-  if (h > 12) {
-    square(0, h / 2);
-    square(w, h / 2);
-  }
-}
 
 bool vgIsSizeGrip(TObject* obj) { return dynamic_cast<IvgSizeGrip*>(obj) != nullptr; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vg_canvas.h"
+#include "vg_designer.h"
 #include "vg_sceneintf.h"
 #include "vg_types.h"
 
@@ -67,6 +68,12 @@ class IvgSceneHost {
   virtual TvgPoint HostCursorInOwner() = 0;
   // Esc: the first modal form of the owner chain gets ModalResult 2; true when there was one.
   virtual bool HostCancelModalOwner() = 0;
+  // Design mode: shows the design menu at a client point and runs the chosen item.
+  virtual void HostShowDesignMenu(const TvgDesignMenuItem& menu, const TvgPoint& clientPoint) {}
+  // Design mode: asks for a file to open (filter "Description|*.a;*.b"); false when cancelled.
+  virtual bool HostOpenFile(const std::string& filter, std::string& fileName) { return false; }
+  // Design mode: the tab-order editor for the children of `parent`.
+  virtual void HostEditTabOrder(TvgVisualObject* parent) {}
 
  protected:
   virtual ~IvgSceneHost() = default;
@@ -152,16 +159,37 @@ class TvgSceneEngine : public IvgScene {
   // The OLE drop, as NativeDragDrop.
   bool DropAt(const TvgDragObject& data, const TvgPoint& p);
 
-  // --- Design mode
+  // --- Design mode (the scene in a design environment; see vg_scenedesign.cpp)
+  // Unchanged without snapping to the grid or with step 0, else truncated to the grid.
   float SnapToGrid(float value) const;
+  // A point of the selection's local coordinates moved onto the edges of the snap objects it
+  // lies within 4 units of (later objects winning); unchanged without snapping to lines.
+  TvgPoint SnapToLines(const TvgPoint& p);
   bool DesignSnapToGrid = false;
   bool DesignSnapToLines = true;
   bool DesignSnapGridShow = false;
   float DesignSnapGridSize = 1.0f;
   bool DesignMenuEnabled = true;
+  // Fired when a design press selects an object or grabs a handle.
   std::function<void()> OnDesignSelect;
   const std::vector<TvgVisualObject*>& MultiSelection() const { return multiSelection_; }
+  const std::vector<TvgVisualObject*>& SnapObjects() const { return snapObjects_; }
   bool GetDesignMoving() const { return designMove_; }
+  // The design handle under the mouse: -1 none, 0..3 corners, 4..7 side middles, 8 rotation.
+  int32_t GetHotHandle() const { return hotHandle_; }
+  // The scene takes the mouse from the design environment: a design drag runs, an object is
+  // under the point or the point is inside the selection.
+  bool DesignHitTest(float x, float y);
+  // The design menu for the current selection, opened at a client point (objects inserted from
+  // it are placed there).
+  TvgDesignMenuItem BuildDesignMenu(const TvgPoint& clientPoint);
+  // The menu's commands on the selection.
+  void DesignDeleteSelection();
+  void DesignToggleHide();
+  void DesignEditStyle(bool custom);
+  void DesignLoadFromFile();
+  void DesignCopy();
+  void DesignPaste();
 
   // --- IvgScene
   void AddObject(TvgObject* obj) override;
@@ -169,7 +197,9 @@ class TvgSceneEngine : public IvgScene {
   void BeginDrag() override;
   void BeginResize() override;
   void AddUpdateRect(const TvgRect& r) override;
-  void InsertObject(const std::string& className) override {}
+  // Design time: a new object of the registered scene class of that name, in the selection (or
+  // as the first root of an empty scene), named by the designer hook and selected.
+  void InsertObject(const std::string& className) override;
   TvgVisualObject* GetActiveControl() override { return activeControl_; }
   bool GetDisableUpdate() override { return disableUpdate_; }
   void SetDisableUpdate(bool value) override { disableUpdate_ = value; }
@@ -210,6 +240,19 @@ class TvgSceneEngine : public IvgScene {
   void DesignMouseMove(uint32_t shift);
   void DesignMouseUp();
   int32_t SelectionHandleAt(const TvgPoint& local);
+  void DesignMove(bool alt);
+  void DesignResize();
+  void UpdateHotHandle();
+  void RepaintHandle(int32_t handle);
+  void CollectSnapObjects();
+  void PaintSnapLines();
+  void PaintPlaceLabel();
+  void TellSelection();
+  void TellModified();
+  void SelectDesign(TvgVisualObject* obj);
+  // Names the objects of a pasted or loaded tree through the designer hook and gives them to
+  // the scene's owner; then adds the tree to the selection or the first root.
+  void AdoptDesignTree(TvgObject* tree);
 
   IvgSceneHost* host_;
   IvgScene* self_;
@@ -226,6 +269,10 @@ class TvgSceneEngine : public IvgScene {
   TvgVisualObject* focused_ = nullptr;
   std::vector<TvgVisualObject*> multiSelection_;
   TvgVisualObject* designPlaceObject_ = nullptr;
+  std::vector<TvgVisualObject*> snapObjects_;
+  int32_t hotHandle_ = -1;
+  bool menuPointSet_ = false;
+  TvgPoint menuPoint_;
   TvgPoint rawMousePos_, mousePos_, downPos_;
   bool designMove_ = false;
   int32_t designHandle_ = -1;  // 0..7 resize handles, 8 rotation

@@ -82,11 +82,13 @@ TvgCustomScene::TvgCustomScene(TComponent* owner) : TCustomControl(owner) {
   TControl::SetBounds(GetLeft(), GetTop(), 100, 100);
   OnDragOver = TDragOverEvent::Of<&TvgCustomScene::SceneDragOver>(this);
   OnDragDrop = TDragDropEvent::Of<&TvgCustomScene::SceneDragDrop>(this);
+  if (vgDesigner() != nullptr) vgDesigner()->SceneCreated(this);
   ++g_liveScenes;
 }
 
 TvgCustomScene::~TvgCustomScene() {
   Destroying();
+  if (vgDesigner() != nullptr) vgDesigner()->SceneDestroyed(this);
   --g_liveScenes;
   // A frame showing this scene's root gives it back first.
   if (auto* frame = dynamic_cast<TvgFrame*>(engine_->GetFrame())) frame->SetSceneObject(nullptr);
@@ -378,6 +380,12 @@ void TvgCustomScene::WndProc(TMessage& message) {
       }
       return;
     }
+    case CM_DESIGNHITTEST:
+      message.Result = engine_->DesignHitTest(static_cast<float>(static_cast<int16_t>(message.LParam & 0xFFFF)),
+                                              static_cast<float>(static_cast<int16_t>((message.LParam >> 16) & 0xFFFF)))
+                           ? 1
+                           : 0;
+      return;
     case WM_DESTROY:
       // However the window goes (also with a foreign parent), it stops being a drop target.
       RevokeDropTarget();

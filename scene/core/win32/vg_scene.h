@@ -160,6 +160,9 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void HostSetOwnerBounds(int32_t left, int32_t top, int32_t width, int32_t height) override;
   TvgPoint HostCursorInOwner() override;
   bool HostCancelModalOwner() override;
+  void HostShowDesignMenu(const TvgDesignMenuItem& menu, const TvgPoint& clientPoint) override;
+  bool HostOpenFile(const std::string& filter, std::string& fileName) override;
+  void HostEditTabOrder(TvgVisualObject* parent) override;
 
   std::unique_ptr<TvgSceneEngine> engine_;
   bool loadedTimer_ = false;

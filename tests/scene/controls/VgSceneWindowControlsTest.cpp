@@ -1,18 +1,49 @@
 // Real scene windows with controls under Wine: the composition window and font that the scene
-// sets for the focused text control, read back through imm32, and the actions of the scene's
-// controls updated from their form.
+// sets for the focused text control, read back through imm32; the actions of the scene's
+// controls updated from their form; the design menu as a popup menu, the tab-order editor and
+// the design hit test of a designing scene.
 #include <windows.h>
 #include <imm.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include "classlib/Forms.h"
+#include "classlib/Menus.h"
 #include "classlib/WindowTestUtils.h"
+#include "scene/core/vg_designer.h"
+#include "scene/core/win32/vg_taborder_win32.h"
 #include "scene/controls/vg_controls.h"
 #include "scene/core/win32/vg_gdiplus.h"
 #include "scene/core/win32/vg_scene.h"
+
+// Stand-ins for the list classes of the text and list controls, registered under their names when
+// those are not linked into this program.
+class TvgHudListBox : public TvgControl {
+  KBL_DECLARE_CLASS(TvgHudListBox, TvgControl)
+ public:
+  explicit TvgHudListBox(TComponent* owner) : TvgControl(owner) {}
+  int32_t GetItemIndex() const { return itemIndex_; }
+  void SetItemIndex(int32_t value) { itemIndex_ = value; }
+  float GetItemHeight() const { return itemHeight_; }
+  void SetItemHeight(float value) { itemHeight_ = value; }
+
+ private:
+  int32_t itemIndex_ = -1;
+  float itemHeight_ = 0;
+};
+class TvgListBoxItem : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgListBoxItem, TvgTextControl)
+ public:
+  explicit TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {}
+};
+KBL_PUBLISHED(TvgHudListBox) {
+  KBL_PROP(ItemIndex);
+  KBL_PROP(ItemHeight);
+}
+KBL_PUBLISHED(TvgListBoxItem) { KBL_PROP(Text); }
 
 namespace {
 
@@ -103,6 +134,122 @@ TEST(SceneActions, TheFormUpdatesTheActionsOfTheScenesVisibleControls) {
   EXPECT_EQ(shown.count, 1);
   EXPECT_EQ(hidden.count, 0);
   delete form;
+}
+
+template <typename T>
+T* FindInTree(TvgObject* obj, const std::function<bool(T*)>& match = [](T*) { return true; }) {
+  if (auto* t = dynamic_cast<T*>(obj); t != nullptr && match(t)) return t;
+  for (TvgObject* child : obj->Children())
+    if (T* found = FindInTree<T>(child, match)) return found;
+  return nullptr;
+}
+
+std::vector<std::u16string> ItemTexts(TvgObject* list) {
+  std::vector<std::u16string> texts;
+  for (TvgObject* child : list->Children())
+    if (auto* item = dynamic_cast<TvgTextControl*>(child)) texts.push_back(item->GetText());
+  return texts;
+}
+
+TEST(SceneDesign, TheTabOrderEditorListsTheEntriesByTextAndMovesTheChosenOne) {
+  StartGdiPlus();
+  if (GetClass("TvgHudListBox") == nullptr) RegisterClasses({TvgHudListBox::StaticClassInfo()});
+  if (GetClass("TvgListBoxItem") == nullptr) RegisterClasses({TvgListBoxItem::StaticClassInfo()});
+  auto parent = std::make_unique<TvgVisualObject>(nullptr);
+  for (const char16_t* text : {u"A", u"B", u"C"}) {
+    auto* button = new TvgButton(nullptr);
+    button->SetText(text);
+    parent->AddObject(button);
+  }
+  std::unique_ptr<TCustomForm> form(vgCreateTabOrderEditor(parent.get()));
+  ASSERT_NE(form, nullptr);
+  TvgScene* scene = nullptr;
+  for (int32_t i = 0; i < form->ComponentCount() && scene == nullptr; ++i)
+    scene = dynamic_cast<TvgScene*>(form->GetComponent(i));
+  ASSERT_NE(scene, nullptr);
+  EXPECT_TRUE(scene->GetTransparencyProp());
+  auto* window = dynamic_cast<TvgHudWindow*>(scene->GetRoot());
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->GetText(), u"TabOrder Editor");
+  auto* list = FindInTree<TvgObject>(window, [](TvgObject* o) { return o->ClassName() == "TvgHudListBox"; });
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(GetFloatProp(list, GetPropInfo(list, "ItemHeight")), 20);
+  EXPECT_EQ(ItemTexts(list), (std::vector<std::u16string>{u"A", u"B", u"C"}));
+  auto button = [&](const char16_t* text) {
+    return FindInTree<TvgButton>(window, [&](TvgButton* b) { return b->GetText() == text; });
+  };
+  ASSERT_NE(button(u"Up"), nullptr);
+  ASSERT_NE(button(u"Down"), nullptr);
+  SetOrdProp(list, GetPropInfo(list, "ItemIndex"), 1);
+  button(u"Down")->Click();
+  EXPECT_EQ(ItemTexts(list), (std::vector<std::u16string>{u"A", u"C", u"B"}));
+  EXPECT_EQ(GetOrdProp(list, GetPropInfo(list, "ItemIndex")), 2);
+  EXPECT_EQ(dynamic_cast<TvgButton*>(parent->TabList()[2])->GetText(), u"B");
+  button(u"Up")->Click();
+  button(u"Up")->Click();
+  EXPECT_EQ(ItemTexts(list), (std::vector<std::u16string>{u"B", u"A", u"C"}));
+}
+
+TEST(SceneDesign, TheDesignMenuBecomesAPopupMenuWhoseItemsRunTheirCommands) {
+  int runs = 0;
+  TvgDesignMenuItem menu;
+  TvgDesignMenuItem grid;
+  grid.Caption = "Grid";
+  TvgDesignMenuItem snap;
+  snap.Caption = "Snap to grid";
+  snap.Checked = true;
+  snap.OnClick = [&] { ++runs; };
+  grid.Items.push_back(snap);
+  TvgDesignMenuItem off = snap;
+  off.Caption = "Delete object";
+  off.Checked = false;
+  off.Enabled = false;
+  menu.Items = {off, grid};
+  std::unique_ptr<TPopupMenu> popup(vgMakeDesignPopupMenu(menu, nullptr));
+  TMenuItem* items = popup->GetItems();
+  ASSERT_EQ(items->Count(), 2);
+  EXPECT_FALSE(items->GetItem(0)->GetEnabled());
+  items->GetItem(0)->Click();
+  EXPECT_EQ(runs, 0);
+  TMenuItem* snapItem = items->Find("Grid")->Find("Snap to grid");
+  ASSERT_NE(snapItem, nullptr);
+  EXPECT_TRUE(snapItem->GetChecked());
+  snapItem->Click();
+  EXPECT_EQ(runs, 1);
+}
+
+TEST(SceneDesign, ADesigningSceneTellsTheDesignerAndTakesTheMouseOverItsObjects) {
+  StartGdiPlus();
+  struct TDesigner : IvgDesigner {
+    void SceneCreated(TComponent* s) override { created = s; }
+    void SceneDestroyed(TComponent* s) override { destroyed = s; }
+    void SelectionChanged(TComponent*, TvgObject*, int32_t) override {}
+    void Modified(TComponent*) override {}
+    std::string UniqueName(const std::string& base) override { return base + "1"; }
+    void EditStyle(TvgResources*, const std::string&) override {}
+    TComponent* created = nullptr;
+    TComponent* destroyed = nullptr;
+  } designer;
+  vgSetDesigner(&designer);
+  TForeignWindow host(300, 200);
+  TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
+  form->SetDesigning(true);
+  auto* scene = new TvgScene(form);
+  EXPECT_EQ(designer.created, scene);
+  EXPECT_TRUE(scene->GetDesignTime());
+  scene->SetParentWindow(host.handle);
+  scene->SetBounds(0, 0, 200, 100);
+  auto* root = new TvgVisualObject(nullptr);
+  root->SetLocked(true);  // takes no hits at design time
+  scene->AddObject(root);
+  auto* part = new TvgButton(nullptr);
+  part->SetBounds(10, 10, 50, 20);
+  root->AddObject(part);
+  EXPECT_EQ(scene->Perform(CM_DESIGNHITTEST, 0, MAKELPARAM(20, 15)), 1);
+  EXPECT_EQ(scene->Perform(CM_DESIGNHITTEST, 0, MAKELPARAM(150, 80)), 0);
+  delete form;
+  EXPECT_EQ(designer.destroyed, scene);
+  vgSetDesigner(nullptr);
 }
 
 }  // namespace

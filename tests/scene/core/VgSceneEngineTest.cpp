@@ -2,12 +2,18 @@
 // mouse and keyboard routing, tab order and the design-mode selection.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "scene/core/vg_canvas.h"
+#include "scene/core/vg_control.h"
+#include "scene/core/vg_designer.h"
 #include "scene/core/vg_popup.h"
+#include "scene/core/vg_resources.h"
 #include "scene/core/vg_sceneengine.h"
 #include "scene/core/vg_visualobject.h"
 
@@ -42,6 +48,20 @@ class THost : public IvgSceneHost {
     ownerL = l; ownerT = t; ownerW = w; ownerH = h;
   }
   TvgPoint HostCursorInOwner() override { return cursorInOwner; }
+  void HostShowDesignMenu(const TvgDesignMenuItem& m, const TvgPoint& at) override {
+    ++menus;
+    menuAt = at;
+  }
+  bool HostOpenFile(const std::string& filter, std::string& name) override {
+    openFilter = filter;
+    name = fileToOpen;
+    return !fileToOpen.empty();
+  }
+  void HostEditTabOrder(TvgVisualObject* parent) override { tabOrderParent = parent; }
+  int menus = 0;
+  TvgPoint menuAt;
+  std::string openFilter, fileToOpen;
+  TvgVisualObject* tabOrderParent = nullptr;
   bool HostCancelModalOwner() override {
     if (!modalOwner) return false;
     ++cancelled;
@@ -73,13 +93,22 @@ class TRecCanvas : public TvgCanvas {
   void ResetClipRect() override {}
   void FillRect(const TvgRect& r, float, float, TvgCorners, float, TvgCornerType) override { fills.push_back(r); }
   void DrawRect(const TvgRect& r, float, float, TvgCorners, float, TvgCornerType) override { outlines.push_back(r); }
-  void DrawLine(const TvgPoint&, const TvgPoint&, float) override {}
-  void FillEllipse(const TvgRect&, float) override { ++ellipses; }
+  void DrawLine(const TvgPoint& p1, const TvgPoint& p2, float) override { lines.push_back(vgRect(p1.X, p1.Y, p2.X, p2.Y)); }
+  void FillEllipse(const TvgRect&, float) override {
+    ++ellipses;
+    ellipseFills.push_back(GetFill()->GetSolidColor());
+  }
+  void FillText(const TvgRect&, const TvgRect&, const WideString& text, bool, float, TvgTextAlign,
+                TvgTextAlign) override {
+    texts.push_back(WideToUtf8(text));
+  }
   void DrawEllipse(const TvgRect&, float) override {}
   void FlushBufferRect(int32_t, int32_t, TvgDC, const TvgRect& r) override { flushed.push_back(r); }
   bool refuse = false;
   std::vector<TvgRect> clears, fills, outlines, flushed;
-  std::vector<TvgColor> clearColors;
+  std::vector<TvgColor> clearColors, ellipseFills;
+  std::vector<TvgRect> lines;
+  std::vector<std::string> texts;
   std::vector<std::vector<TvgRect>> clipSets;
   int ellipses = 0;
 };
@@ -461,6 +490,7 @@ TEST_F(SceneDesignTest, SnapToGridTruncatesToTheStep) {
 
 TEST_F(SceneDesignTest, PressSelectsAndDragMovesTheSelection) {
   BuildTree();
+  engine->DesignSnapToLines = false;
   int notices = 0;
   engine->OnDesignSelect = [&] { ++notices; };
   engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 20, 20);
@@ -508,6 +538,285 @@ TEST_F(SceneDesignTest, DeleteOnKeyReleaseFreesTheSelection) {
   engine->KeyUp(key, ch, 0);
   EXPECT_EQ(engine->GetSelected(), nullptr);
   EXPECT_EQ(engine->GetRoot()->GetChildrenCount(), 1);
+}
+
+// --- Design mode: snapping, re-parenting, insertion and the design menu
+
+// A registered captioned object, a container that takes items, and its item class.
+class TvgTestCaption : public TvgVisualObject {
+  KBL_DECLARE_CLASS(TvgTestCaption, TvgVisualObject)
+ public:
+  explicit TvgTestCaption(TComponent* owner) : TvgVisualObject(owner) {}
+  const WideString& GetText() const { return text_; }
+  void SetText(const WideString& value) { text_ = value; }
+
+ private:
+  WideString text_;
+};
+class TvgTestBox : public TvgControl {
+  KBL_DECLARE_CLASS(TvgTestBox, TvgControl)
+ public:
+  explicit TvgTestBox(TComponent* owner) : TvgControl(owner) {}
+  std::string GetItemClassNames() override { return "TvgTestItem"; }
+};
+class TvgTestItem : public TvgTestCaption {
+  KBL_DECLARE_CLASS(TvgTestItem, TvgTestCaption)
+ public:
+  explicit TvgTestItem(TComponent* owner) : TvgTestCaption(owner) {}
+};
+
+}  // namespace
+
+KBL_PUBLISHED(TvgTestCaption) { KBL_PROP(Text); }
+KBL_PUBLISHED(TvgTestBox) {}
+KBL_PUBLISHED(TvgTestItem) {}
+
+namespace {
+
+// Records what the design mode tells the design environment; names are base + counter.
+struct TRecDesigner : IvgDesigner {
+  void SceneCreated(TComponent*) override {}
+  void SceneDestroyed(TComponent*) override {}
+  void SelectionChanged(TComponent*, TvgObject* sel, int32_t count) override {
+    ++selections;
+    lastSelected = sel;
+    lastCount = count;
+  }
+  void Modified(TComponent*) override { ++modified; }
+  std::string UniqueName(const std::string& base) override { return base + std::to_string(++counters[base]); }
+  void EditStyle(TvgResources* style, const std::string& name) override {
+    editedStyle = style;
+    editedName = name;
+  }
+  int selections = 0, modified = 0, lastCount = 0;
+  TvgObject* lastSelected = nullptr;
+  std::map<std::string, int> counters;
+  TvgResources* editedStyle = nullptr;
+  std::string editedName;
+};
+
+class DesignMenuTest : public SceneDesignTest {
+ protected:
+  void SetUp() override {
+    SceneDesignTest::SetUp();
+    vgRegisterObjects("Test", {TvgTestCaption::StaticClassInfo(), TvgTestBox::StaticClassInfo(),
+                               TvgTestItem::StaticClassInfo()});
+    vgSetDesigner(&designer);
+    root = BuildTree();
+    box = new TvgTestBox(nullptr);
+    box->SetBounds(60, 50, 30, 30);
+    root->AddObject(box);
+  }
+  void TearDown() override {
+    vgSetDesigner(nullptr);
+    TvgResources* style = engine->GetStyle();
+    SceneDesignTest::TearDown();
+    delete style;
+    vgDesignClipboard().clear();
+  }
+  // Builds the menu for the selection, opened at `at`, and clicks the item at `path`.
+  void Click(TvgVisualObject* selection, const std::string& path, TvgPoint at = vgPoint(5, 5)) {
+    if (selection != nullptr) engine->SetSelected(selection);
+    const TvgDesignMenuItem menu = engine->BuildDesignMenu(at);
+    const TvgDesignMenuItem* item = menu.Find(path);
+    ASSERT_NE(item, nullptr) << path;
+    ASSERT_TRUE(item->OnClick) << path;
+    item->OnClick();
+  }
+  const TvgDesignMenuItem* Item(TvgVisualObject* selection, const std::string& path) {
+    engine->SetSelected(selection);
+    menu = engine->BuildDesignMenu(vgPoint(0, 0));
+    return menu.Find(path);
+  }
+  TRecDesigner designer;
+  TProbe* root = nullptr;
+  TvgTestBox* box = nullptr;
+  TvgDesignMenuItem menu;
+};
+
+TEST_F(DesignMenuTest, InsertedObjectsAreNamedCaptionedPlacedAtTheMenuAndSelected) {
+  Click(b, "Add object/Test/TestCaption", vgPoint(120, 40));
+  auto* caption = dynamic_cast<TvgTestCaption*>(engine->GetSelected());
+  ASSERT_NE(caption, nullptr);
+  EXPECT_EQ(caption->GetParent(), b);
+  EXPECT_EQ(caption->GetName(), "vgTestCaption1");
+  EXPECT_EQ(caption->GetText(), u"TestCaption");
+  EXPECT_EQ(caption->GetPosition()->GetPoint(), vgPoint(20, 20));  // the menu point in b
+  EXPECT_EQ(designer.lastSelected, caption);
+  EXPECT_GT(designer.modified, 0);
+  // Items the selection takes are offered first and are not moved to the menu point.
+  const TvgDesignMenuItem* addItem = Item(box, "Add TestItem");
+  ASSERT_NE(addItem, nullptr);
+  EXPECT_EQ(menu.Items.front().Caption, "Add TestItem");
+  Click(box, "Add TestItem", vgPoint(70, 60));
+  auto* item = dynamic_cast<TvgTestItem*>(engine->GetSelected());
+  ASSERT_NE(item, nullptr);
+  EXPECT_EQ(item->GetParent(), box);
+  EXPECT_EQ(item->GetPosition()->GetPoint(), vgPoint(0, 0));
+  // Unknown classes, non-scene classes and a scene with roots but no selection insert nothing.
+  const int32_t count = root->GetChildrenCount();
+  engine->InsertObject("TvgNoSuchClass");
+  engine->InsertObject("TvgBrush");
+  EXPECT_EQ(root->GetChildrenCount(), count);
+}
+
+TEST_F(DesignMenuTest, EachMenuCommandActsOnTheSelectionAndTellsTheDesigner) {
+  // Delete and hide do not apply to the first root.
+  EXPECT_FALSE(Item(root, "Delete object")->Enabled);
+  EXPECT_FALSE(Item(root, "Hide in Design-time")->Enabled);
+  Click(b, "Hide in Design-time");
+  EXPECT_TRUE(b->GetDesignHide());
+  EXPECT_EQ(engine->GetSelected(), root);
+  EXPECT_TRUE(Item(b, "Hide in Design-time")->Checked);
+  Click(b, "Hide in Design-time");
+  EXPECT_FALSE(b->GetDesignHide());
+  Click(a, "Order/Bring to front");
+  EXPECT_EQ(root->GetChild(root->GetChildrenCount() - 1), a);
+  Click(a, "Order/Send to back");
+  EXPECT_EQ(root->GetChild(0), a);
+  Click(a, "Tab Order...");
+  EXPECT_EQ(host.tabOrderParent, root);
+  Click(a, "Delete object");
+  EXPECT_EQ(engine->GetSelected(), root);
+  EXPECT_EQ(std::count(root->Children().begin(), root->Children().end(), a), 0);
+  // Copy and paste go through the internal clipboard as text; the copy gets a name of its own.
+  Click(box, "Add object/Test/TestCaption");
+  auto* caption = dynamic_cast<TvgTestCaption*>(engine->GetSelected());
+  ASSERT_NE(caption, nullptr);
+  caption->SetText(u"Copied");
+  Click(caption, "Edit/Copy to clipboard");
+  EXPECT_NE(vgDesignClipboard().find("Copied"), std::string::npos);
+  Click(root, "Edit/Paste from clipboard");
+  auto* pasted = dynamic_cast<TvgTestCaption*>(root->GetChild(root->GetChildrenCount() - 1));
+  ASSERT_NE(pasted, nullptr);
+  EXPECT_NE(pasted, caption);
+  EXPECT_EQ(pasted->GetText(), u"Copied");
+  EXPECT_EQ(pasted->GetName(), "vgTestCaption2");
+  // Loading from a file adds what it holds; a cancelled dialog adds nothing.
+  TempDir dir;
+  host.fileToOpen = dir.File("part.vscene");
+  {
+    TFileStream file(host.fileToOpen, fmCreate);
+    pasted->SaveToTextStream(file);
+  }
+  Click(box, "Load From File...");
+  EXPECT_EQ(host.openFilter, "Vector Scene Files|*.vscene;*.vg");
+  ASSERT_EQ(box->GetChildrenCount() > 0, true);
+  auto* loaded = dynamic_cast<TvgTestCaption*>(box->GetChild(box->GetChildrenCount() - 1));
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(loaded->GetText(), u"Copied");
+  host.fileToOpen.clear();
+  const int32_t boxChildren = box->GetChildrenCount();
+  Click(box, "Load From File...");
+  EXPECT_EQ(box->GetChildrenCount(), boxChildren);
+  // The grid items: snapping to the grid and to lines exclude each other.
+  struct TGridCase {
+    const char* item;
+    bool grid, lines;
+  };
+  for (const TGridCase& c : {TGridCase{"Grid/Snap to grid", true, false}, TGridCase{"Grid/Snap to lines", false, true},
+                             TGridCase{"Grid/Snap disabled", false, false}}) {
+    Click(root, c.item);
+    EXPECT_EQ(engine->DesignSnapToGrid, c.grid) << c.item;
+    EXPECT_EQ(engine->DesignSnapToLines, c.lines) << c.item;
+    EXPECT_TRUE(Item(root, c.item)->Checked) << c.item;
+  }
+  Click(root, "Grid/Show snap grid");
+  EXPECT_TRUE(engine->DesignSnapGridShow);
+}
+
+TEST_F(DesignMenuTest, StyleEditingCopiesTheControlsStylesIntoTheScenesStyle) {
+  auto* defaults = new TvgBackground(nullptr);
+  auto* look = new TvgVisualObject(nullptr);
+  look->SetResourceName("testboxstyle");
+  defaults->AddObject(look);
+  vgSetDefaultStyle(defaults);
+  Click(box, "Edit Default Style...");
+  TvgResources* style = engine->GetStyle();
+  ASSERT_NE(style, nullptr);
+  EXPECT_EQ(style->GetName(), "vgResources1");
+  ASSERT_NE(style->GetRoot(), nullptr);
+  EXPECT_NE(style->GetRoot()->FindResource("testboxstyle"), nullptr);
+  EXPECT_EQ(designer.editedStyle, style);
+  EXPECT_EQ(designer.editedName, "TestBoxstyle");  // the class's style name, found without regard to case
+  // A custom style: the control gets a name of its own and its copy is kept under it.
+  auto* other = new TvgTestBox(nullptr);
+  root->AddObject(other);
+  Click(other, "Edit Custom Style...");
+  EXPECT_EQ(other->GetResource(), "vgTestBoxStyle1");
+  EXPECT_NE(style->GetRoot()->FindResource("vgTestBoxStyle1"), nullptr);
+  EXPECT_EQ(designer.editedName, "vgTestBoxStyle1");
+  vgSetDefaultStyle(nullptr);
+}
+
+TEST_F(DesignMenuTest, AnEmptySceneGetsARootOnThePressAndTheRightButtonOpensTheMenu) {
+  engine->DeleteChildren();
+  engine->MouseDown(1, TShiftState{ssRight}.Bits(), 30, 40);
+  ASSERT_NE(engine->GetRoot(), nullptr);
+  EXPECT_EQ(engine->GetRoot()->GetName(), "Root1");
+  EXPECT_EQ(host.menus, 1);
+  EXPECT_EQ(host.menuAt, vgPoint(30, 40));
+  engine->DesignMenuEnabled = false;
+  engine->MouseDown(1, TShiftState{ssRight}.Bits(), 30, 40);
+  EXPECT_EQ(host.menus, 1);
+}
+
+TEST_F(DesignMenuTest, MovesSnapToSiblingEdgesWithinFourUnitsAndDrawSnapLines) {
+  engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 120, 40);  // selects b (100,20)-(150,70)
+  ASSERT_EQ(engine->GetSelected(), b);
+  engine->MouseMove(TShiftState{ssLeft}.Bits(), 73.9f, 40);  // b's left 3.9 right of a's right (50)
+  EXPECT_FLOAT_EQ(b->GetPosition()->GetX(), 50);
+  EXPECT_FALSE(engine->SnapObjects().empty());
+  engine->SetUpdateRects({vgRect(0, 0, 200, 100)});
+  engine->Draw();
+  EXPECT_FALSE(canvas()->lines.empty());
+  engine->MouseUp(0, 0, 74, 40);
+  EXPECT_TRUE(engine->SnapObjects().empty());
+  engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 60, 30);
+  engine->MouseMove(TShiftState{ssLeft}.Bits(), 64, 30);  // 4 units away: no snap
+  EXPECT_FLOAT_EQ(b->GetPosition()->GetX(), 54);
+  engine->MouseUp(0, 0, 64, 30);
+  // Resizing by the left-middle handle snaps the edge the same way.
+  engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 54, 45);
+  engine->MouseMove(TShiftState{ssLeft}.Bits(), 52, 45);
+  EXPECT_FLOAT_EQ(b->GetPosition()->GetX(), 50);
+  EXPECT_FLOAT_EQ(b->GetWidth(), 54);
+  engine->MouseUp(0, 0, 52, 45);
+  // The handle under the mouse is hot and drawn red.
+  engine->MouseMove(0, 50, 20);
+  EXPECT_EQ(engine->GetHotHandle(), 0);
+  canvas()->ellipseFills.clear();
+  engine->SetUpdateRects({vgRect(0, 0, 200, 100)});
+  engine->Draw();
+  EXPECT_EQ(std::count(canvas()->ellipseFills.begin(), canvas()->ellipseFills.end(), 0xFFFF0000u), 1);
+}
+
+TEST_F(DesignMenuTest, AltDragPlacesTheSelectionIntoTheObjectBeneathKeepingItsPlace) {
+  engine->DesignSnapToLines = false;
+  b->SetName("Pad");
+  engine->MouseDown(0, TShiftState{ssLeft}.Bits(), 20, 20);  // selects a (10,10)
+  engine->MouseMove(TShiftState{ssLeft}.Bits(), 120, 45);    // over b, without ALT
+  EXPECT_EQ(engine->GetDesignPlaceObject(), b);
+  EXPECT_EQ(a->GetParent(), root);
+  engine->SetUpdateRects({vgRect(0, 0, 200, 100)});
+  engine->Draw();
+  ASSERT_FALSE(canvas()->texts.empty());
+  EXPECT_EQ(canvas()->texts.back(), "ALT-drag to place into [Pad]");
+  engine->MouseMove(TShiftState{ssLeft, ssAlt}.Bits(), 121, 46);
+  EXPECT_EQ(a->GetParent(), b);
+  EXPECT_EQ(a->LocalToAbsolute(vgPoint(0, 0)), vgPoint(111, 36));
+  EXPECT_EQ(a->GetPosition()->GetPoint(), vgPoint(11, 16));
+  const int modified = designer.modified;
+  engine->MouseUp(0, 0, 121, 46);
+  EXPECT_EQ(engine->GetDesignPlaceObject(), nullptr);
+  EXPECT_GT(designer.modified, modified);
+  // The scene takes the mouse over objects and inside the selection only.
+  root->SetLocked(true);
+  b->SetLocked(true);
+  EXPECT_TRUE(engine->DesignHitTest(70, 60));    // the box
+  EXPECT_FALSE(engine->DesignHitTest(105, 25));  // b does not take hits
+  engine->SetSelected(b);
+  EXPECT_TRUE(engine->DesignHitTest(105, 25));   // but it is the selection
 }
 
 // --- Popups shown as overlays
