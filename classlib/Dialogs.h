@@ -1,5 +1,5 @@
-// Common dialogs of the window layer: colour and file-open dialogs over the system's common
-// dialogs. Win32 only.
+// Common dialogs of the window layer: colour, font, file-open and file-save dialogs over the
+// system's common dialogs. Win32 only.
 #pragma once
 
 #ifndef _WIN32
@@ -64,6 +64,10 @@ class TOpenDialog : public TCommonDialog {
   const std::string& GetDefaultExt() const { return defaultExt_; }
   void SetDefaultExt(const std::string& value) { defaultExt_ = value; }
 
+ protected:
+  // Runs the open (or save) dialog with the given extra flags.
+  bool RunFileDialog(HWND owner, bool save, uint32_t flags);
+
  private:
   std::string fileName_;
   std::string filter_;
@@ -71,4 +75,30 @@ class TOpenDialog : public TCommonDialog {
   std::string initialDir_;
   std::string title_;
   std::string defaultExt_;
+};
+
+// Chooses a file name to write: as TOpenDialog, but the file need not exist and the user is asked
+// before an existing file is replaced. DefaultExt is appended to a name typed without one.
+class TSaveDialog : public TOpenDialog {
+  KBL_DECLARE_CLASS(TSaveDialog, TOpenDialog)
+ public:
+  explicit TSaveDialog(TComponent* owner) : TOpenDialog(owner) {}
+  using TCommonDialog::Execute;
+  bool Execute(HWND owner) override;
+};
+
+// Chooses a font; Font is the start value and, when accepted, the choice (name, height, style
+// and colour). The font object is owned by the dialog.
+class TFontDialog : public TCommonDialog {
+  KBL_DECLARE_CLASS(TFontDialog, TCommonDialog)
+ public:
+  explicit TFontDialog(TComponent* owner);
+  ~TFontDialog() override;
+  using TCommonDialog::Execute;
+  bool Execute(HWND owner) override;
+  TFont* GetFont() const { return font_; }
+  void SetFont(TFont* value) { font_->Assign(value); }
+
+ private:
+  TFont* font_;
 };

@@ -1,6 +1,7 @@
 // Class records, the class registry and published-property access by name and path.
 #include "TypInfo.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -340,6 +341,17 @@ const TPropInfo* GetPropInfo(const TObject* instance, const std::string& name) {
 }
 
 const std::vector<const TPropInfo*>& GetPropList(const TClassInfo* cls) { return cls->Properties; }
+
+std::vector<const TPropInfo*> GetPropList(const TClassInfo* cls, TTypeKinds kinds, bool sorted) {
+  std::vector<const TPropInfo*> list;
+  if (cls == nullptr) return list;
+  for (const TPropInfo* p : cls->Properties)
+    if (p->PropType != nullptr && kinds.Contains(p->PropType->Kind)) list.push_back(p);
+  if (sorted)
+    std::stable_sort(list.begin(), list.end(),
+                     [](const TPropInfo* a, const TPropInfo* b) { return CompareText(a->Name, b->Name) < 0; });
+  return list;
+}
 
 const TPropInfo* FindPropPath(TObject* instance, const std::string& path, TObject*& target) {
   target = instance;

@@ -256,6 +256,17 @@ const TPropInfo* GetPropInfo(const TClassInfo* cls, const std::string& name);
 const TPropInfo* GetPropInfo(const TObject* instance, const std::string& name);
 const std::vector<const TPropInfo*>& GetPropList(const TClassInfo* cls);
 
+// Kinds of properties to list; tkProperties is every kind but methods (events), tkMethods only
+// methods.
+using TTypeKinds = TEnumSet<TTypeKind>;
+inline constexpr TTypeKinds tkMethods = TTypeKinds::FromBits(1u << tkMethod);
+inline constexpr TTypeKinds tkAny = TTypeKinds::FromBits(((1u << (tkInt64 + 1)) - 1) & ~1u);
+inline constexpr TTypeKinds tkProperties = tkAny - tkMethods;
+// The published properties of the class whose kind is in `kinds`; with `sorted`, ordered by name
+// (case ignored; the declaration order decides between equal names), else in declaration order
+// (inherited first). Empty for nullptr.
+std::vector<const TPropInfo*> GetPropList(const TClassInfo* cls, TTypeKinds kinds, bool sorted = true);
+
 // Follows a dotted path ("Fill.Color") through published class properties: answers the object
 // holding the last property and that property's record. Raises EPropertyError ("Property X does
 // not exist") for an unknown name, a non-class step or a nil object on the way.

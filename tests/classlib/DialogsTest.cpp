@@ -90,3 +90,49 @@ TEST(Dialogs, OpenDialogAcceptedAnswersTheFullPath) {
             CSTR_EQUAL)
       << dialog.GetFileName();
 }
+
+TEST(Dialogs, SaveDialogAcceptsANameThatDoesNotExistYet) {
+  TForeignWindow host;
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string path = std::string(temp) + "kbl_save_dialog_test.png";
+  std::remove(path.c_str());
+  TSaveDialog dialog(nullptr);
+  dialog.SetFilter("PNG Image|*.png|BMP Image|*.bmp");
+  dialog.SetDefaultExt("png");
+  dialog.SetFileName(path);
+  TDialogAnswer answer{IDOK};
+  TTimer timer(nullptr);
+  timer.SetInterval(100);
+  timer.SetOnTimer(TNotifyEvent::Of<&TDialogAnswer::Tick>(&answer));
+  ASSERT_TRUE(dialog.Execute(host.handle));
+  EXPECT_EQ(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, dialog.GetFileName().c_str(), -1, path.c_str(), -1),
+            CSTR_EQUAL)
+      << dialog.GetFileName();
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);  // the dialog writes nothing
+}
+
+TEST(Dialogs, FontDialogAcceptedAnswersAFontCancelledKeepsIt) {
+  TForeignWindow host;
+  TFontDialog dialog(nullptr);
+  dialog.GetFont()->SetName("Kbl Missing Face");
+  dialog.GetFont()->SetHeight(-16);
+  TDialogAnswer cancel{IDCANCEL};
+  {
+    TTimer timer(nullptr);
+    timer.SetInterval(100);
+    timer.SetOnTimer(TNotifyEvent::Of<&TDialogAnswer::Tick>(&cancel));
+    EXPECT_FALSE(dialog.Execute(host.handle));
+  }
+  EXPECT_EQ(dialog.GetFont()->GetName(), "Kbl Missing Face");
+  EXPECT_EQ(dialog.GetFont()->GetHeight(), -16);
+  // Accepting answers the face the dialog offers (a missing face is replaced by an installed
+  // one; Wine's dialog then also drops the style, so only the face and size are checked).
+  TDialogAnswer accept{IDOK};
+  TTimer timer(nullptr);
+  timer.SetInterval(100);
+  timer.SetOnTimer(TNotifyEvent::Of<&TDialogAnswer::Tick>(&accept));
+  ASSERT_TRUE(dialog.Execute(host.handle));
+  EXPECT_FALSE(dialog.GetFont()->GetName().empty());
+  EXPECT_NE(dialog.GetFont()->GetHeight(), 0);
+}

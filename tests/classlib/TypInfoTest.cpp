@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "TestClasses.h"
@@ -66,6 +67,26 @@ TEST(ClassRecord, PropertiesInheritedFirstAndRedeclarationKeepsItsPlace) {
   EXPECT_EQ(count->OrdDefault, 7);
   EXPECT_EQ(GetPropInfo(TTestWidget::StaticClassInfo(), "Count")->OrdDefault, 3);
   EXPECT_EQ(GetPropInfo(TTestWidget::StaticClassInfo(), "Extra"), nullptr);
+}
+
+TEST(ClassRecord, PropertyListsByKindSortedByName) {
+  auto names = [](const std::vector<const TPropInfo*>& list) {
+    std::vector<std::string> out;
+    for (const TPropInfo* p : list) out.push_back(p->Name);
+    return out;
+  };
+  const TClassInfo* cls = TTestWideWidget::StaticClassInfo();
+  const std::vector<std::string> events = names(GetPropList(cls, tkMethods));
+  EXPECT_EQ(events, (std::vector<std::string>{"OnClick", "OnValue"}));
+  const std::vector<std::string> sorted = names(GetPropList(cls, tkProperties));
+  EXPECT_EQ(sorted.size() + events.size(), GetPropList(cls).size());
+  EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end(),
+                             [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; }));
+  EXPECT_EQ(sorted.front(), "Big");
+  // Unsorted keeps the declaration order; a kind that nothing has gives nothing.
+  EXPECT_EQ(names(GetPropList(cls, tkAny, false)), PropertyNames(cls));
+  EXPECT_TRUE(GetPropList(cls, TTypeKinds{tkVariant}).empty());
+  EXPECT_TRUE(GetPropList(nullptr, tkAny).empty());
 }
 
 TEST(ClassRegistry, CreatesByNameAndRejectsUnknownOrClashingNames) {
