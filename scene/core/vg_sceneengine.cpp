@@ -307,6 +307,12 @@ void TvgSceneEngine::SetCaptured(TvgVisualObject* value) {
   if (!OnFlush) host_->HostSetMouseCapture(value != nullptr);
 }
 
+void TvgSceneEngine::CaptureLost() {
+  TvgVisualObject* holder = captured_;
+  captured_ = nullptr;
+  if (holder != nullptr) holder->CaptureLost();
+}
+
 void TvgSceneEngine::SetFocused(TvgVisualObject* value) {
   if (value == focused_) return;
   TvgVisualObject* old = focused_;

@@ -219,6 +219,8 @@ class TvgSceneEngine : public IvgScene {
   TvgRect GetUpdateRect(int32_t index) override;
   void SetCaptured(TvgVisualObject* value) override;
   TvgVisualObject* GetCaptured() override { return captured_; }
+  // The host window lost the mouse capture: the captured object hears of it and is let go.
+  void CaptureLost();
   void SetFocused(TvgVisualObject* value) override;
   TvgVisualObject* GetFocused() override { return focused_; }
   void SetDesignDoubleClicked(TvgVisualObject* value) override { designDoubleClicked_ = value; }

@@ -237,6 +237,9 @@ class TvgVisualObject : public TvgObject {
   void SetFocus();
   void Capture();
   void ReleaseCapture();
+  // The scene's window lost the mouse to another window (or to none) while this object held the
+  // capture: no release will come. The base does nothing; controls end what the press started.
+  virtual void CaptureLost() {}
   bool GetIsMouseOver() const { return isMouseOver_; }
   bool GetIsFocused() const { return isFocused_; }
   bool GetIsDragOver() const { return isDragOver_; }

@@ -324,6 +324,16 @@ void TvgCustomScene::WndProc(TMessage& message) {
       message.Result = 1;
       return;
     }
+    case WM_LBUTTONUP:
+      // The class library lets the capture go before the release reaches the objects.
+      releasingCapture_ = true;
+      TCustomControl::WndProc(message);
+      releasingCapture_ = false;
+      return;
+    case WM_CAPTURECHANGED:
+      if (!releasingCapture_ && reinterpret_cast<HWND>(message.LParam) != GetHandle()) engine_->CaptureLost();
+      TCustomControl::WndProc(message);
+      return;
     case WM_GETDLGCODE:
       TCustomControl::WndProc(message);
       message.Result = DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS;

@@ -170,6 +170,7 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void* dropTarget_ = nullptr;  // the registered IDropTarget
   TvgObject* lentRoot_ = nullptr;  // the first root while a frame shows it
   bool oleInitialized_ = false;
+  bool releasingCapture_ = false;
 };
 
 // The published scene that forms and the plug-in editor place.
