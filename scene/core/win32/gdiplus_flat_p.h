@@ -209,6 +209,7 @@ constexpr int32_t PixelFormat32bppPARGB = 0xE200B;
   X(GdipSetClipRegion, GpStatus, (GpHandle, GpHandle, int32_t))                                           \
   X(GdipSetClipRect, GpStatus, (GpHandle, float, float, float, float, int32_t))                           \
   X(GdipResetClip, GpStatus, (GpHandle))                                                                  \
+  X(GdipGetClipBounds, GpStatus, (GpHandle, GpRectF*))                                                    \
   X(GdipSaveGraphics, GpStatus, (GpHandle, uint32_t*))                                                    \
   X(GdipRestoreGraphics, GpStatus, (GpHandle, uint32_t))                                                  \
   X(GdipDeleteGraphics, GpStatus, (GpHandle))                                                             \

@@ -596,7 +596,19 @@ void TvgCanvasGdiPlus::FillRectangle(const TvgRect& r, float opacity) {
     return;
   }
   CreateFillBrush(r, opacity);
-  const GpRectF g = ToGp(r);
+  // The brush is laid out on the whole rect, but only the part inside the clip is filled: some
+  // GDI+ implementations fill a tiled bitmap over the whole rect before clipping, which makes
+  // every small repaint of a large background cost as much as a full one. The part keeps a
+  // margin of two device pixels so that its edges never fall inside the clip.
+  TvgRect part = r;
+  const TvgMatrix& m = GetMatrix();
+  GpRectF clip{};
+  if (m.m12 == 0 && m.m21 == 0 && m.m11 != 0 && m.m22 != 0 && graphics_->GetClipBounds(clip) == Ok) {
+    const float mx = 2 / std::fabs(m.m11), my = 2 / std::fabs(m.m22);
+    TvgRect bounds = vgRect(clip.X - mx, clip.Y - my, clip.X + clip.Width + mx, clip.Y + clip.Height + my);
+    if (!vgIntersectRect(part, r, bounds)) return;
+  }
+  const GpRectF g = ToGp(part);
   graphics_->FillRectangle(fillBrush_, g.X, g.Y, g.Width, g.Height);
 }
 
@@ -756,14 +768,32 @@ void TvgCanvasGdiPlus::DrawBitmap(TvgBitmap& bitmap, const TvgRect& src, const T
   UpdateBitmapHandle(bitmap);
   TGPBitmap* image = HandleOf(bitmap);
   if (!image) return;
-  const GpRectF d = ToGp(dst);
+  // A copy at its own size onto whole pixels draws only the part inside the clip (with a margin
+  // of two pixels), for the same reason as rectangle fills: some GDI+ implementations process
+  // the whole image before clipping.
+  const TvgMatrix& m = GetMatrix();
+  const bool unscaled = m.m11 == 1 && m.m12 == 0 && m.m21 == 0 && m.m22 == 1 && m.m31 == std::floor(m.m31) &&
+                        m.m32 == std::floor(m.m32) && vgRectWidth(src) == vgRectWidth(dst) &&
+                        vgRectHeight(src) == vgRectHeight(dst) && dst.Left == std::floor(dst.Left) &&
+                        dst.Top == std::floor(dst.Top) && src.Left == std::floor(src.Left) &&
+                        src.Top == std::floor(src.Top);
+  TvgRect source = src, target = dst;
+  GpRectF clip{};
+  if (unscaled && graphics_->GetClipBounds(clip) == Ok) {
+    const TvgRect bounds = vgRect(std::floor(clip.X) - 2, std::floor(clip.Y) - 2, std::ceil(clip.X + clip.Width) + 2,
+                                  std::ceil(clip.Y + clip.Height) + 2);
+    if (!vgIntersectRect(target, dst, bounds)) return;
+    source = vgRect(src.Left + target.Left - dst.Left, src.Top + target.Top - dst.Top,
+                    src.Left + target.Right - dst.Left, src.Top + target.Bottom - dst.Top);
+  }
+  const GpRectF d = ToGp(target);
   if (opacity >= 1) {
-    graphics_->DrawImage(image, d, src.Left, src.Top, vgRectWidth(src), vgRectHeight(src), kUnitPixel, nullptr);
+    graphics_->DrawImage(image, d, source.Left, source.Top, vgRectWidth(source), vgRectHeight(source), kUnitPixel, nullptr);
     return;
   }
   TGPImageAttributes attributes;
   attributes.SetColorMatrix(OpacityMatrix(opacity), 0, 1);
-  graphics_->DrawImage(image, d, src.Left, src.Top, vgRectWidth(src), vgRectHeight(src), kUnitPixel, &attributes);
+  graphics_->DrawImage(image, d, source.Left, source.Top, vgRectWidth(source), vgRectHeight(source), kUnitPixel, &attributes);
 }
 
 void TvgCanvasGdiPlus::DrawThumbnail(TvgBitmap& bitmap, float width, float height) {

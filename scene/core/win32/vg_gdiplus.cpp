@@ -633,6 +633,7 @@ GpStatus TGPGraphics::SetClip(const GpRectF& r, int32_t mode) {
   return SetStatus(VG_GDIP(GdipSetClipRect, handle_, r.X, r.Y, r.Width, r.Height, mode));
 }
 GpStatus TGPGraphics::ResetClip() { return SetStatus(VG_GDIP(GdipResetClip, handle_)); }
+GpStatus TGPGraphics::GetClipBounds(GpRectF& r) { return SetStatus(VG_GDIP(GdipGetClipBounds, handle_, &r)); }
 uint32_t TGPGraphics::Save() {
   uint32_t state = 0;
   SetStatus(VG_GDIP(GdipSaveGraphics, handle_, &state));

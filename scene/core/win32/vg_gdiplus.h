@@ -267,6 +267,8 @@ class TGPGraphics : public TGdiplusBase {
   GpStatus SetClip(TGPRegion* region, int32_t mode);
   GpStatus SetClip(const GpRectF& r, int32_t mode);
   GpStatus ResetClip();
+  // The bounds of the clip in world units (a huge rect without a clip).
+  GpStatus GetClipBounds(GpRectF& r);
   uint32_t Save();
   GpStatus Restore(uint32_t state);
 };

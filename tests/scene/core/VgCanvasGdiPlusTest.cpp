@@ -385,6 +385,37 @@ TEST(VgCanvasGdiPlusState, ClipsIntersectExcludeAndReset) {
   EXPECT_EQ(s.At(15, 20), 0xFFFFFFFFu);
 }
 
+// Under a small clip a tiled fill and a copy at its own size draw only their part, pixel for
+// pixel what they draw without the clip, also moved by the matrix.
+TEST(VgCanvasGdiPlusState, ClippedTiledFillsAndCopiesMatchTheWholeDrawingInsideTheClip) {
+  TvgBitmap image(24, 24);
+  for (int32_t y = 0; y < 24; ++y)
+    for (int32_t x = 0; x < 24; ++x) image.Scanline(y)[x] = 0xFF000000u | uint32_t(x * 10) << 16 | uint32_t(y * 10);
+  const auto draw = [&image](Surface& s, bool tiled, bool clipped, float dx) {
+    s.canvas->SetMatrix(TvgMatrix{1, 0, 0, 0, 1, 0, dx, 3, 1});
+    if (clipped) s.canvas->IntersectClipRect(vgRect(7, 5, 11, 17));
+    if (tiled) {
+      s.canvas->GetFill()->SetStyle(vgBrushBitmap);
+      s.canvas->GetFill()->GetBitmap()->SetBitmap(&image);
+      s.canvas->FillRect(vgRect(0, 0, 36, 30), 0, 0, vgAllCorners, 1);
+    } else {
+      s.canvas->DrawBitmap(image, vgRect(2, 1, 22, 21), vgRect(1, 2, 21, 22), 1, false);
+    }
+  };
+  for (bool tiled : {true, false}) {
+    for (float dx : {0.0f, 5.0f}) {
+      Surface whole(40, 40), part(40, 40);
+      draw(whole, tiled, false, dx);
+      draw(part, tiled, true, dx);
+      for (int32_t y = 0; y < 40; ++y)
+        for (int32_t x = 0; x < 40; ++x) {
+          const bool inside = x >= 7 + dx && x < 11 + dx && y >= 8 && y < 20;
+          ASSERT_EQ(part.At(x, y), inside ? whole.At(x, y) : 0u) << tiled << " " << dx << " at " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(VgCanvasGdiPlusState, MatrixMovesAndScalesDrawing) {
   Surface s;
   s.Fill(0xFF0000FFu);
