@@ -56,14 +56,14 @@ void TSkinData::Load() {
 TvgBitmap* TSkinData::LoadImage(const std::string& fileName, const std::string& resourceName) {
   auto bitmap = std::make_unique<TvgBitmap>(1, 1);
   const std::string path = DefaultSkinFolder() + fileName;
-  if (zel_detail::PlatformFileExists(path)) {
-    // A file that is there but does not decode is an error, not a reason to show a 1 x 1 image.
-    if (!bitmap->LoadFromFile(path)) throw Exception("Cannot read the skin image " + path);
+  // A file that is there but does not decode counts as missing: a broken skin file must not keep
+  // the editor from opening, nor show a 1 x 1 image.
+  if (zel_detail::PlatformFileExists(path) && bitmap->LoadFromFile(path)) {
     fromFiles_ += "|" + fileName + "|";
-  } else {
-    TResourceStream stream(resourceName);
-    if (!bitmap->LoadFromStream(stream)) throw Exception("Cannot read the skin image resource " + resourceName);
+    return bitmap.release();
   }
+  TResourceStream stream(resourceName);
+  if (!bitmap->LoadFromStream(stream)) throw Exception("Cannot read the skin image resource " + resourceName);
   return bitmap.release();
 }
 

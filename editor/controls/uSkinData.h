@@ -9,8 +9,9 @@
 
 class TSkinData : public TObject {
  public:
-  // The skins folder below the plug-in's folder (DllPath). Raises what the image codec or the
-  // resource stream raise: a file that exists but cannot be decoded, or a missing resource.
+  // The skins folder below the plug-in's folder (DllPath). A file that exists but cannot be
+  // decoded is passed over for the built-in image. Raises EResNotFound for a missing resource and
+  // Exception for a resource that does not decode.
   TSkinData();
   // The same below another plug-in folder (a trailing delimiter is added when missing).
   explicit TSkinData(const std::string& pluginFolder);

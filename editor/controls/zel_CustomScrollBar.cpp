@@ -11,6 +11,18 @@ KBL_PUBLISHED(TvgZelCustomScrollBar) {
 
 TvgZelCustomScrollBar::TvgZelCustomScrollBar(TComponent* owner) : TvgControlWithStrokeAndFill(owner) {}
 
+TvgZelCustomScrollBar::~TvgZelCustomScrollBar() {
+  if (dragging_) ZelShowCursor(true);
+}
+
+void TvgZelCustomScrollBar::CaptureLost() {
+  inherited::CaptureLost();
+  if (!dragging_) return;
+  dragging_ = false;
+  ZelShowCursor(true);
+  Repaint();
+}
+
 void TvgZelCustomScrollBar::SetKind(TScrollBarKind value) {
   if (kind_ == value) return;
   kind_ = value;

@@ -11,6 +11,8 @@ class TvgZelCustomScrollBar : public TvgControlWithStrokeAndFill {
   KBL_DECLARE_CLASS(TvgZelCustomScrollBar, TvgControlWithStrokeAndFill)
  public:
   explicit TvgZelCustomScrollBar(TComponent* owner);
+  // Shows the cursor again when a drag hid it (the box may close mid-drag).
+  ~TvgZelCustomScrollBar() override;
 
   TScrollBarKind GetKind() const { return kind_; }
   // Repaints on change; no OnChanged.
@@ -31,6 +33,8 @@ class TvgZelCustomScrollBar : public TvgControlWithStrokeAndFill {
   void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
   void MouseEnter() override;
   void MouseLeave() override;
+  // Another window took the mouse: the drag ends and the cursor shows again where it is.
+  void CaptureLost() override;
 
   TNotifyEvent OnChanged;
 

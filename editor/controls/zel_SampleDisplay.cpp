@@ -158,7 +158,14 @@ void TvgZelSampleDisplay::Rebuild() {
   firstPeak_ = static_cast<int32_t>(Round((peakCount_ - w / pixelsPerPeak_ - 1) * scrollPos_));
 
   const int32_t pw = static_cast<int32_t>(Round(w)), ph = static_cast<int32_t>(Round(h));
-  if (picture_->GetWidth() != pw || picture_->GetHeight() != ph) picture_->SetSize(pw, ph);
+  if (picture_->GetWidth() != pw || picture_->GetHeight() != ph) {
+    picture_->SetSize(pw, ph);
+    pictureStale_ = true;
+  }
+  // The editor hands the same buffer over every 200 ms: when nothing in it changed, nothing on
+  // the screen would, so an idle editor draws nothing.
+  if (!pictureStale_ && firstPeak_ == drawnFirstPeak_ && peaksLeft_ == drawnLeft_ && peaksRight_ == drawnRight_)
+    return;
   TvgCanvas* canvas = picture_->GetCanvas();
   if (canvas != nullptr) {
     canvas->SetStroke(GetStroke());
@@ -172,8 +179,22 @@ void TvgZelSampleDisplay::Rebuild() {
       DrawEnvelope(*canvas, peaksRight_, 3 * h / 4, h / 4);
     }
     picture_->BitmapChanged();
+    drawnLeft_ = peaksLeft_;
+    drawnRight_ = peaksRight_;
+    drawnFirstPeak_ = firstPeak_;
+    pictureStale_ = false;
   }
   Repaint();
+}
+
+void TvgZelSampleDisplay::FillChanged(TObject* sender) {
+  pictureStale_ = true;
+  inherited::FillChanged(sender);
+}
+
+void TvgZelSampleDisplay::StrokeChanged(TObject* sender) {
+  pictureStale_ = true;
+  inherited::StrokeChanged(sender);
 }
 
 void TvgZelSampleDisplay::DrawEnvelope(TvgCanvas& canvas, const std::vector<TPeak>& peaks, float c, float a) {

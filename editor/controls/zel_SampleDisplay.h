@@ -34,7 +34,8 @@ class TvgZelSampleDisplay : public TvgControlWithStrokeAndFill {
 
   // Copies the record and rebuilds. The caller keeps the arrays alive and their size unchanged
   // while they are in use; they are read only during a rebuild (another thread may write them:
-  // a torn picture lasts until the next rebuild). Lengths below 0 count as no data.
+  // a torn picture lasts until the next rebuild). Lengths below 0 count as no data. Data whose
+  // peaks are those already drawn leaves the picture alone and asks for no repaint.
   void SetSampleData(const TSampleDataInfo& info);
   const TSampleDataInfo& GetSampleData() const { return sampleData_; }
 
@@ -72,6 +73,9 @@ class TvgZelSampleDisplay : public TvgControlWithStrokeAndFill {
   TvgBitmap* GetPicture() const { return picture_; }
 
   void Paint() override;
+  // A new brush redraws the picture at the next rebuild.
+  void FillChanged(TObject* sender) override;
+  void StrokeChanged(TObject* sender) override;
   void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
   void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
   void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
@@ -97,6 +101,12 @@ class TvgZelSampleDisplay : public TvgControlWithStrokeAndFill {
   float zoom_ = 1.0f;
   std::vector<TPeak> peaksLeft_;
   std::vector<TPeak> peaksRight_;
+  // The tables the picture was last drawn from, and whether it must be drawn again whatever
+  // they hold (brushes or view changed).
+  std::vector<TPeak> drawnLeft_;
+  std::vector<TPeak> drawnRight_;
+  int32_t drawnFirstPeak_ = 0;
+  bool pictureStale_ = true;
   int32_t firstPeak_ = 0;
   int32_t peakCount_ = 0;
   int32_t pixelsPerPeak_ = 2;

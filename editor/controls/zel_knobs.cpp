@@ -153,6 +153,16 @@ void TvgZelCustomKnob::MouseUp(TMouseButton button, TShiftState shift, float x, 
   Repaint();
 }
 
+TvgZelCustomKnob::~TvgZelCustomKnob() {
+  if (cursorHidden_) ShowCursorAgain();
+}
+
+void TvgZelCustomKnob::CaptureLost() {
+  inherited::CaptureLost();
+  dragging_ = false;
+  if (cursorHidden_) ShowCursorAgain();
+}
+
 void TvgZelCustomKnob::MouseLeave() {
   inherited::MouseLeave();
   if (hideCursorWhileDragging_ && cursorHidden_) {

@@ -14,6 +14,8 @@ class TvgZelCustomKnob : public TvgZelControl {
   KBL_DECLARE_CLASS(TvgZelCustomKnob, TvgZelControl)
  public:
   explicit TvgZelCustomKnob(TComponent* owner);
+  // Shows the cursor again when a drag hid it (the host may close the editor mid-drag).
+  ~TvgZelCustomKnob() override;
 
   // --- Range and speeds
   int32_t GetValueMin() const { return valueMin_; }
@@ -60,6 +62,8 @@ class TvgZelCustomKnob : public TvgZelControl {
   void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
   void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
   void MouseLeave() override;
+  // Another window took the mouse: the drag ends and the cursor shows again.
+  void CaptureLost() override;
 
   // Fired when a drag changes the value.
   TNotifyEvent OnChange;

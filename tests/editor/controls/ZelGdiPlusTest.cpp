@@ -202,14 +202,17 @@ TEST(ZelSkin, KnobFileInTheDefaultSkinReplacesOnlyTheKnob) {
   EXPECT_EQ(skin.SlaveOff->GetWidth(), 60);
 }
 
-TEST(ZelSkin, AnUndecodableFileRaises) {
+TEST(ZelSkin, AnUndecodableFileFallsBackToTheBuiltInImage) {
   TempDir dir;
   const std::string folder = dir.Path() + "\\Tarvik Data\\Skins\\Reliable\\";
   std::filesystem::create_directories(folder);
   std::FILE* f = std::fopen((folder + "PlayOn.png").c_str(), "wb");
   std::fputs("not a picture", f);
   std::fclose(f);
-  EXPECT_ANY_THROW(TSkinData skin(dir.Path()));
+  TSkinData skin(dir.Path());
+  EXPECT_FALSE(skin.FromFile("PlayOn.png"));
+  EXPECT_EQ(skin.PlayOn->GetWidth(), 93);
+  EXPECT_EQ(skin.PlayOn->GetHeight(), 25);
 }
 
 TEST(ZelSkin, HiddenSkinFoldersAreNotListed) {

@@ -155,6 +155,17 @@ TEST_F(ZelKnob, LeavingWithTheCursorHiddenEndsTheDrag) {
   EXPECT_EQ(knob->GetValueInt(), 0);
 }
 
+TEST_F(ZelKnob, LosingTheCaptureOrBeingFreedMidDragShowsTheCursorAgain) {
+  Press();
+  knob->CaptureLost();
+  EXPECT_FALSE(knob->GetDragging());
+  EXPECT_FALSE(knob->GetCursorHidden());
+  auto* going = new TvgZelBitmapKnob(nullptr);
+  going->MouseDown(mbLeft, {}, 20, 20);
+  delete going;
+  EXPECT_EQ(cursor.shows, (std::vector<bool>{false, true, false, true}));
+}
+
 TEST_F(ZelKnob, CtrlPressAndOtherButtonsStartNoDrag) {
   Press({ssCtrl});
   EXPECT_FALSE(knob->GetDragging());

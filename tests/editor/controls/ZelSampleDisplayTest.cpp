@@ -138,6 +138,23 @@ TEST_F(ZelSample, FewerThanFourSamplesPerPixelKeepThePreviousPicture) {
   EXPECT_EQ(d->GetPeakCount(), 200) << "the old tables stay";
 }
 
+TEST_F(ZelSample, UnchangedPeaksDrawNothingAndAskForNoRepaintWhileNewOnesOrBrushesDo) {
+  auto left = Buckets(88200, 441);
+  Mono(left);
+  const size_t paths = PictureCanvas().Calls("FillPath").size();
+  const size_t updates = f.scene.updates.size();
+  left[5000] = 0.001f;  // inside a bucket whose extremes stay
+  Mono(left);
+  EXPECT_EQ(PictureCanvas().Calls("FillPath").size(), paths);
+  EXPECT_EQ(f.scene.updates.size(), updates);
+  left[5000] = 0.99f;
+  Mono(left);
+  EXPECT_EQ(PictureCanvas().Calls("FillPath").size(), paths + 1);
+  d->GetFill()->SetColor("#FF00FF00");
+  Mono(left);
+  EXPECT_EQ(PictureCanvas().Calls("FillPath").size(), paths + 2);
+}
+
 TEST_F(ZelSample, PaintBlitsThePictureWithQualityScaling) {
   f.Paint(d);
   auto blits = f.canvas.Calls("DrawBitmap");
