@@ -4,6 +4,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -23,5 +25,19 @@ inline std::string ProductDllPath() {
   for (char& c : folder)
     if (c == '/') c = '\\';
   return folder + "\\TarvikKBLDelay.dll";
+}
+
+// The plug-in's per-user data folder (made when missing), with a trailing back-slash: where the
+// MIDI map file lives.
+inline std::string UserDataFolder() {
+  char appData[MAX_PATH] = {};
+  SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
+  std::string folder = std::string(appData) + "\\Pellwright";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  folder += "\\Tarvik";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  folder += "\\1.0";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder + "\\";
 }
 #endif

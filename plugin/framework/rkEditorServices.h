@@ -1,28 +1,36 @@
-// What the host adapter needs of the plug-in's editor: starting the vector GUI's drawing back
-// end and creating, refreshing and freeing the editor form inside the host's window.
+// What the host adapter's editor object needs of the plug-in's editor: starting the vector GUI's
+// drawing back end and creating, refreshing and freeing the editor form inside the host's
+// window. The editor library sits above this one: it installs its operations when the module
+// starts (SetEditorServices); without them the editor object opens nothing.
 #pragma once
 
 class TrkPlugin;
+// The editor form, defined by the editor library.
+class TPluginGui;
 
-// Starts the GUI's drawing back end; called when the first editor object is created.
-void StartVectorGui();
-// Stops it again when the last editor object is destroyed.
-void StopVectorGui();
-
-// The editor form, a child window of the host's window. GUI thread only.
-class TPluginGui {
- public:
-  // Creates the form as a child of `parentWindow` (the host's window handle), hidden.
-  static TPluginGui* CreateParented(void* parentWindow);
-  virtual ~TPluginGui() = default;
-
-  // The plug-in the form shows; null while unlinked.
-  TrkPlugin* plugin = nullptr;
-
-  virtual void StartDisplayUpdates() {}
-  virtual void StopDisplayUpdates() {}
-  virtual void UpdateDisplay() {}
-  virtual void Show() {}
-  // The form's own window handle.
-  virtual void* Handle() const { return nullptr; }
+// Every operation runs on the host's GUI thread; a form handed in is one CreateForm made.
+struct TrkEditorServices {
+  // Starts the GUI's drawing back end; called when the first editor object is created.
+  void (*StartVectorGui)() = nullptr;
+  // Stops it again when the last editor object is destroyed.
+  void (*StopVectorGui)() = nullptr;
+  // The form as a hidden child of `parentWindow` (the host's window handle). Raises what
+  // creating the form raises.
+  TPluginGui* (*CreateForm)(void* parentWindow) = nullptr;
+  // Links the form to the plug-in it shows (nullptr unlinks it).
+  void (*SetPlugin)(TPluginGui* form, TrkPlugin* plugin) = nullptr;
+  void (*StartDisplayUpdates)(TPluginGui* form) = nullptr;
+  void (*StopDisplayUpdates)(TPluginGui* form) = nullptr;
+  // Refreshes the form from the plug-in and its engine.
+  void (*UpdateDisplay)(TPluginGui* form) = nullptr;
+  void (*Show)(TPluginGui* form) = nullptr;
+  void (*Free)(TPluginGui* form) = nullptr;
+  // The form's window handle.
+  void* (*Handle)(TPluginGui* form) = nullptr;
 };
+
+// Installs the editor's operations (the table must outlive every editor object); nullptr
+// removes them. Called once at start-up, before the first plug-in is created.
+void SetEditorServices(const TrkEditorServices* services);
+// The installed operations, or nullptr.
+const TrkEditorServices* EditorServices();

@@ -376,19 +376,28 @@ void TrkVstAdapter::ConvertVstEvents(const VstEvents* events, TrkMidiEventList& 
 
 namespace {
 std::atomic<int32_t> editorCount{0};
-}
+const TrkEditorServices* editorServices = nullptr;
+}  // namespace
+
+void SetEditorServices(const TrkEditorServices* services) { editorServices = services; }
+
+const TrkEditorServices* EditorServices() { return editorServices; }
 
 TVstEditor::TVstEditor(AudioEffect* effect, TrkPlugin* plugin) : AEffEditor(effect), plugin(plugin) {
-  if (editorCount.load() == 0) StartVectorGui();
+  if (editorCount.load() == 0 && editorServices) editorServices->StartVectorGui();
   editorCount.fetch_add(1);
 }
 
 TVstEditor::~TVstEditor() {
-  if (form) close();
-  if (editorCount.fetch_sub(1) == 1) StopVectorGui();
+  FreeForm();
+  if (editorCount.fetch_sub(1) == 1 && editorServices) editorServices->StopVectorGui();
 }
 
 int32_t TVstEditor::EditorCount() { return editorCount.load(); }
+
+void* TVstEditor::FormHandle() const {
+  return form && editorServices ? editorServices->Handle(form) : nullptr;
+}
 
 VstInt32 TVstEditor::getRect(ERect** rectangle) {
   TrkPluginSettings& settings = GetSettings();
@@ -402,25 +411,44 @@ VstInt32 TVstEditor::getRect(ERect** rectangle) {
 
 VstInt32 TVstEditor::open(void* parent) {
   AEffEditor::open(parent);
-  parentWindow = parent;
   if (isOpenFlag && form) return 1;
-  form.reset(TPluginGui::CreateParented(parent));
-  form->plugin = plugin;
-  plugin->editorOpen = true;
-  form->StartDisplayUpdates();
-  form->UpdateDisplay();
-  form->Show();
+  if (!editorServices || !parent) return 0;
+  try {
+    form = editorServices->CreateForm(parent);
+    editorServices->SetPlugin(form, plugin);
+    plugin->editorOpen = true;
+    editorServices->StartDisplayUpdates(form);
+    editorServices->UpdateDisplay(form);
+    editorServices->Show(form);
+  } catch (...) {
+    FreeForm();
+    return 0;
+  }
+  parentWindow = parent;
   isOpenFlag = true;
   return 1;
 }
 
-void TVstEditor::close() {
-  if (isOpenFlag && form) {
-    form->StopDisplayUpdates();
-    form->plugin = nullptr;
-    plugin->editorOpen = false;
-    form.reset();
+// Stops the display updates and unlinks the plug-in before the form goes, so that nothing the
+// form started can reach the plug-in afterwards.
+void TVstEditor::FreeForm() {
+  if (!form) return;
+  TPluginGui* going = form;
+  form = nullptr;
+  plugin->editorOpen = false;
+  try {
+    editorServices->StopDisplayUpdates(going);
+    editorServices->SetPlugin(going, nullptr);
+  } catch (...) {
   }
+  try {
+    editorServices->Free(going);
+  } catch (...) {
+  }
+}
+
+void TVstEditor::close() {
+  FreeForm();
   parentWindow = nullptr;
   isOpenFlag = false;
   AEffEditor::close();
@@ -428,5 +456,9 @@ void TVstEditor::close() {
 
 void TVstEditor::idle() {
   AEffEditor::idle();
-  if (form) form->UpdateDisplay();
+  if (!form) return;
+  try {
+    editorServices->UpdateDisplay(form);
+  } catch (...) {
+  }
 }

@@ -79,23 +79,30 @@ class TrkVstAdapter : public AudioEffectX {
   TrkMidiEventList pendingEvents;
 };
 
-// The editor object: hosts the editor form inside the host's window while it is open.
+// The editor object: hosts the editor form inside the host's window while it is open, through
+// the editor services (rkEditorServices.h). GUI thread; nothing raised by the form leaves it.
 class TVstEditor : public AEffEditor {
  public:
   TVstEditor(AudioEffect* effect, TrkPlugin* plugin);
   ~TVstEditor() override;
 
   VstInt32 getRect(ERect** rect) override;
+  // Creates the form in `parent`; answers 0 (and holds no form) without editor services, without
+  // a parent window or when the form cannot be made. An open editor answers 1 again.
   VstInt32 open(void* parent) override;
   void close() override;
   void idle() override;
 
   // Editor objects alive in the module; the vector GUI runs while there is one.
   static int32_t EditorCount();
+  // The open form's window handle, or nullptr.
+  void* FormHandle() const;
 
  private:
+  void FreeForm();
+
   bool isOpenFlag = false;
   TrkPlugin* plugin;
-  std::unique_ptr<TPluginGui> form;
+  TPluginGui* form = nullptr;
   void* parentWindow = nullptr;
 };

@@ -270,7 +270,7 @@ TEST(PluginDll, EditorOpensInsideTheHostWindowAndCloses) {
   RECT area;
   GetClientRect(child, &area);
   EXPECT_EQ(area.right, 450);
-  EXPECT_EQ(area.bottom, 495);
+  EXPECT_EQ(area.bottom, 494);
   EXPECT_EQ(host->Dispatch(effEditOpen, 0, 0, parent), 1);  // already open
   EXPECT_EQ(GetWindow(child, GW_HWNDNEXT), nullptr);        // no second form
   host->Dispatch(effEditIdle);
@@ -282,18 +282,6 @@ TEST(PluginDll, EditorOpensInsideTheHostWindowAndCloses) {
 // --- The MIDI controller map in the user's data folder
 
 namespace {
-
-std::string MapFolder() {
-  char appData[MAX_PATH] = {};
-  SHGetFolderPathA(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
-  std::string folder = std::string(appData) + "\\Pellwright";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  folder += "\\Tarvik";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  folder += "\\1.0";
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder + "\\";
-}
 
 const char kSeededMap[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root FileType=\"MidiMap\">\n"
@@ -313,7 +301,7 @@ const char kWrittenMap[] =
 class MidiMapFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    path = MapFolder() + "Midi Map.xml";
+    path = UserDataFolder() + "Midi Map.xml";
     RemoveFile(path);
   }
   void TearDown() override { RemoveFile(path); }
