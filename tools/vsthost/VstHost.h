@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -68,6 +69,9 @@ class TVstHost {
   std::vector<VstInt32> receivedMidiBlockSizes;     // numEvents of each audioMasterProcessEvents call
   std::vector<std::pair<VstInt32, float>> automated;
   std::function<void(const THostCall&)> onCall;  // called after each logged call
+  // Held while a call of the plug-in is answered and logged, and while an audio thread updates
+  // the time information: read the logs under it while audio runs on another thread.
+  mutable std::mutex callLock;
 
   size_t CountCalls(VstInt32 opcode) const;
 

@@ -1,6 +1,7 @@
 // vsthost: a command-line VST 2 host. Loads a plug-in, prints what it reports, and runs a WAV
 // file (or a generated test signal) through it into an output WAV.
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "EditorWindow.h"
 #include "VstHost.h"
 #include "WavFile.h"
 
@@ -28,6 +30,9 @@ const char kUsage[] =
     "  --save-chunk FILE     write the plug-in's state chunk after processing\n"
     "  --load-chunk FILE     load a state chunk before processing\n"
     "  --format F            output sample format: pcm16, pcm24 or float (default: as input)\n"
+    "  --editor SECONDS      open the plug-in's editor for SECONDS (0: until its window is closed)\n"
+    "                        while INPUT (or the test signal, or silence) plays in a loop\n"
+    "  --screenshot FILE     with --editor: save the editor as FILE (.bmp or .png) before closing\n"
     "  --log                 print every call of the plug-in into the host\n"
     "  --quiet               print no plug-in information\n";
 
@@ -39,6 +44,8 @@ struct Options {
   std::vector<std::pair<std::string, float>> params;
   std::string saveChunk, loadChunk, format;
   bool log = false, quiet = false;
+  double editorSeconds = -1;  // below 0: no editor
+  std::string screenshot;
 };
 
 [[noreturn]] void Usage(const std::string& message) {
@@ -98,6 +105,8 @@ Options ParseArguments(int argc, char** argv) {
     else if (a == "--save-chunk") o.saveChunk = next("--save-chunk");
     else if (a == "--load-chunk") o.loadChunk = next("--load-chunk");
     else if (a == "--format") o.format = next("--format");
+    else if (a == "--editor") o.editorSeconds = ParseReal(next("--editor"), "editor time");
+    else if (a == "--screenshot") o.screenshot = next("--screenshot");
     else if (a == "--log") o.log = true;
     else if (a == "--quiet") o.quiet = true;
     else if (a == "--help" || a == "-h") {
@@ -107,6 +116,9 @@ Options ParseArguments(int argc, char** argv) {
     else positional.push_back(a);
   }
   if (positional.empty()) Usage("no plug-in given");
+  if (o.editorSeconds < -0.5 && !o.screenshot.empty()) Usage("--screenshot needs --editor");
+  if (o.editorSeconds >= 0 && positional.size() == (o.toneSeconds > 0 ? 2u : 3u))
+    Usage("--editor plays its input in a loop and writes no output file");
   o.plugin = positional[0];
   if (o.toneSeconds > 0) {
     if (positional.size() > 2) Usage("too many arguments");
@@ -175,6 +187,24 @@ std::string ReadWholeFile(const std::string& name) {
   return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
+// The editor in a window of its own while audio plays on another thread, as a host shows it.
+int RunEditor(TVstHost& host, const Options& o, const WavAudio& input) {
+  const double rate = input.channels.empty() ? o.rate : input.sampleRate;
+  TEditorWindow editor(host);
+  TAudioThread audio(host, input.channels, rate, o.process.blockSize);
+  const int32_t milliseconds = o.editorSeconds > 0 ? static_cast<int32_t>(o.editorSeconds * 1000) : INT32_MAX;
+  const bool stillOpen = editor.Run(milliseconds);
+  if (!o.screenshot.empty()) {
+    if (!stillOpen) throw EHostError("the editor window was closed before the screenshot");
+    editor.Screenshot().Save(o.screenshot);
+    std::printf("Wrote %s: %d x %d\n", o.screenshot.c_str(), editor.Width(), editor.Height());
+  }
+  audio.Stop();
+  editor.Close();
+  host.Close();
+  return 0;
+}
+
 int Run(const Options& o) {
   TVstHost host(o.plugin);
   if (o.log) {
@@ -205,6 +235,8 @@ int Run(const Options& o) {
   }
 
   if (!o.quiet) PrintInfo(host);
+
+  if (o.editorSeconds >= 0) return RunEditor(host, o, input);
 
   if (haveAudio) {
     TProcessOptions process = o.process;

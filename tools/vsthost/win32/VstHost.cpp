@@ -80,6 +80,7 @@ VstIntPtr VSTCALLBACK TVstHost::Callback(AEffect* effect, VstInt32 opcode, VstIn
   if (!host) host = constructing;
   if (!host) return opcode == audioMasterVersion ? 2400 : 0;
   try {
+    std::lock_guard<std::mutex> answering(host->callLock);
     VstIntPtr answer = host->Answer(opcode, index, value, ptr, opt);
     THostCall call{opcode, index, value, opt, answer};
     host->calls.push_back(call);

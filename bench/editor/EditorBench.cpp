@@ -1,0 +1,166 @@
+// The editor form under Wine, around a real plug-in whose loop holds a recorded sine: the time of
+// UpdateDisplay (with and without a waveform to hand over), of the 25 ms head move with its
+// repaint and of a full repaint of the form, each beside a reference measured in the same run
+// (a plain scan of the loop buffer, a GDI copy of the form's area); and the number of repaints
+// an idle editor makes in 2 s. Prints figures; asserts nothing.
+#include <windows.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "editor/rkPluginGui.h"
+#include "plugin/framework/rkPlugin.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Microseconds per call of `work` over `runs` calls; `prepare` runs untimed before each.
+double Microseconds(int runs, const std::function<void()>& work, const std::function<void()>& prepare = nullptr) {
+  double total = 0;
+  for (int i = 0; i < runs; ++i) {
+    if (prepare) prepare();
+    const auto start = Clock::now();
+    work();
+    total += std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  }
+  return total / runs;
+}
+
+void Pump(int milliseconds, const std::function<void()>& every20ms = nullptr) {
+  const auto end = Clock::now() + std::chrono::milliseconds(milliseconds);
+  auto next = Clock::now();
+  while (Clock::now() < end) {
+    if (every20ms && Clock::now() >= next) {
+      every20ms();
+      next += std::chrono::milliseconds(20);
+    }
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
+  }
+}
+
+void Report(const char* what, double value, const char* reference, double referenceValue) {
+  std::printf("%-44s %9.1f us   (%s: %.1f us, x%.1f)\n", what, value, reference, referenceValue,
+              referenceValue > 0 ? value / referenceValue : 0.0);
+}
+
+}  // namespace
+
+int main() {
+  InstallPluginEditor();
+  StartVectorGui();
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"KblEditorBenchHost";
+  RegisterClassW(&wc);
+  HWND host = CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP | WS_VISIBLE, 20, 20, 450, 494, nullptr,
+                              nullptr, wc.hInstance, nullptr);
+  {
+    TrkPlugin plugin;
+    TPluginGui* form = TCustomForm::CreateParented<TPluginGui>(host);
+    form->SetPlugin(&plugin);
+    form->StartDisplayUpdates();
+    form->UpdateDisplay();
+    form->Show();
+    Pump(200);
+    HWND scene = form->MainPanel->GetHandle();
+
+    // A second of a sine recorded over the whole loop; play on.
+    T1973& engine = plugin.Engine();
+    plugin.SetParameter(TrkPlugin::kSlave, 0);
+    plugin.SetParameter(TrkPlugin::kRecordStart, 0);
+    plugin.SetParameter(TrkPlugin::kRecordEnd, 1);
+    plugin.SetParameter(TrkPlugin::kInput, 1);
+    plugin.SetParameter(TrkPlugin::kRecord, 1);
+    std::vector<float> in(512), out(512);
+    int64_t phase = 0;
+    auto processBlock = [&] {
+      for (float& v : in) v = 0.7f * static_cast<float>(std::sin(0.0627 * phase++));
+      engine.Process(in.data(), in.data(), out.data(), out.data(), 512);
+    };
+    for (int i = 0; i < 88; ++i) processBlock();
+
+    // The reference of a waveform hand-over: the buffer's minima and maxima, nothing else.
+    const TLoopBufferView buffer = engine.Buffer();
+    float sink = 0;
+    const double scan = Microseconds(50, [&] {
+      float lo = 1, hi = -1;
+      for (int32_t k = 0; k < buffer.length; ++k) {
+        lo = std::min({lo, buffer.left[k], buffer.right[k]});
+        hi = std::max({hi, buffer.left[k], buffer.right[k]});
+      }
+      sink += lo + hi;
+    });
+    const double withWaveform = Microseconds(
+        50, [&] { form->UpdateDisplay(); }, [&] {
+          processBlock();
+          form->SampleDataChanged(nullptr);
+        });
+    const double sameWaveform = Microseconds(50, [&] { form->UpdateDisplay(); }, [&] { form->SampleDataChanged(nullptr); });
+    const double clean = Microseconds(200, [&] { form->UpdateDisplay(); });
+
+    // The floor of any repaint: copying the form's area from a memory DC to the window.
+    HDC windowDc = GetDC(scene);
+    HDC memoryDc = CreateCompatibleDC(windowDc);
+    HBITMAP bitmap = CreateCompatibleBitmap(windowDc, 450, 494);
+    HGDIOBJ old = SelectObject(memoryDc, bitmap);
+    const double blit = Microseconds(100, [&] {
+      BitBlt(windowDc, 0, 0, 450, 494, memoryDc, 0, 0, SRCCOPY);
+      GdiFlush();
+    });
+    SelectObject(memoryDc, old);
+    DeleteObject(bitmap);
+    DeleteDC(memoryDc);
+    ReleaseDC(scene, windowDc);
+
+    plugin.SetParameter(TrkPlugin::kPlay, 1);
+    form->UpdateDisplay();
+    const double heads = Microseconds(
+        100,
+        [&] {
+          form->UpdateReadWriteHeads(nullptr);
+          UpdateWindow(scene);
+        },
+        [&] { processBlock(); });
+    const double full = Microseconds(50, [&] {
+      InvalidateRect(scene, nullptr, FALSE);
+      UpdateWindow(scene);
+    });
+
+    std::printf("Editor form, 450 x 494, loop of %d frames\n", buffer.length);
+    Report("UpdateDisplay, new waveform handed over", withWaveform, "buffer scan", scan);
+    Report("UpdateDisplay, same waveform handed over", sameWaveform, "buffer scan", scan);
+    Report("UpdateDisplay, nothing to hand over", clean, "buffer scan", scan);
+    Report("25 ms head move with its repaint", heads, "GDI copy of the form", blit);
+    Report("full repaint of the form", full, "GDI copy of the form", blit);
+
+    // Idle: no audio, the host's idle call every 20 ms, the editor's timers running.
+    plugin.SetParameter(TrkPlugin::kRecord, 0);
+    Pump(300, [&] { form->UpdateDisplay(); });
+    const int32_t before = form->MainPanel->Engine().DrawCount();
+    Pump(2000, [&] { form->UpdateDisplay(); });
+    const int32_t idle = form->MainPanel->Engine().DrawCount() - before;
+    std::printf("repaints of an idle editor in 2 s: %d (goal 0)\n", idle);
+    const int32_t beforePlaying = form->MainPanel->Engine().DrawCount();
+    Pump(2000, [&] {
+      for (int i = 0; i < 2; ++i) processBlock();
+      form->UpdateDisplay();
+    });
+    std::printf("repaints in 2 s while playing: %d (heads every 25 ms: about 80)\n",
+                form->MainPanel->Engine().DrawCount() - beforePlaying);
+    if (sink == 12345.0f) std::puts("");
+    delete form;
+  }
+  DestroyWindow(host);
+  StopVectorGui();
+  return 0;
+}

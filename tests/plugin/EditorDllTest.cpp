@@ -1,0 +1,363 @@
+// The editor of the real plug-in DLL in the project's host: the window it opens in, the skin and
+// knobs as a screenshot shows them, knob drags, switch clicks, the knob menu against the MIDI map
+// file, the waveform and heads while audio runs, the about box, repeated opening and two editors
+// side by side. Mouse input goes to the editor's windows as the system would send it.
+#include <windows.h>
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+
+#include "HostFiles.h"
+#include "classlib/Streams.h"
+#include "classlib/WindowTestUtils.h"
+#include "editor/MenuProbe.h"
+#include "editor/SkinImage.h"
+#include "tools/vsthost/EditorWindow.h"
+#include "tools/vsthost/VstHost.h"
+
+namespace {
+
+enum : VstInt32 { kPlay, kRecord, kPlayStart, kPlayEnd, kRecordStart, kRecordEnd, kRate, kInput, kFeedBack, kMix,
+                  kFixed, kSlave };
+
+// Where the editor's controls are, in the editor's client coordinates.
+// The feedback knob is turned by a fiftieth of a degree in the form, so its frame is resampled
+// rather than copied: it is recognised within a few frames.
+struct TKnobPlace {
+  const char* name;
+  VstInt32 parameter;
+  int32_t left, top;
+  int frameTolerance;
+};
+const TKnobPlace kKnobs[] = {{"PlayStart", kPlayStart, 45, 256, 0},  {"PlayEnd", kPlayEnd, 105, 256, 0},
+                             {"RecordStart", kRecordStart, 305, 256, 0}, {"RecordEnd", kRecordEnd, 365, 256, 0},
+                             {"Rate", kRate, 250, 376, 0},          {"Input", kInput, 60, 376, 0},
+                             {"Feedback", kFeedBack, 160, 376, 3},  {"Mix", kMix, 350, 376, 0}};
+const TKnobPlace& Knob(VstInt32 parameter) {
+  for (const TKnobPlace& k : kKnobs)
+    if (k.parameter == parameter) return k;
+  return kKnobs[0];
+}
+// The lamp of the Fixed switch; the two hot spots of the about box.
+constexpr int32_t kFixedLampX = 74, kFixedLampY = 311;
+constexpr int32_t kFixedX = 95, kFixedY = 311;
+
+bool Near(uint32_t a, uint32_t b, int tolerance) {
+  for (int shift : {0, 8, 16})
+    if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > tolerance) return false;
+  return true;
+}
+
+int Brightness(uint32_t rgb) { return int((rgb >> 16) & 0xFF) + int((rgb >> 8) & 0xFF) + int(rgb & 0xFF); }
+
+// A plug-in of the real DLL with its editor open in a host window.
+class TOpenEditor {
+ public:
+  TOpenEditor() : host(std::make_unique<TVstHost>(ProductDllPath())) {
+    host->Start(44100, 512);
+    editor = std::make_unique<TEditorWindow>(*host);
+    Settle();
+  }
+  ~TOpenEditor() {
+    editor.reset();
+    host.reset();
+  }
+  HWND Form() const { return static_cast<HWND>(editor->EditorHandle()); }
+  HWND Scene() const { return GetWindow(Form(), GW_CHILD); }
+  // Idle calls and timers for a while.
+  void Settle(int32_t milliseconds = 120) { editor->Run(milliseconds); }
+  void Send(UINT message, int32_t x, int32_t y, WPARAM keys) {
+    SendMessageW(Scene(), message, keys, MAKELPARAM(x, y));
+  }
+  void Click(int32_t x, int32_t y) {
+    Send(WM_LBUTTONDOWN, x, y, MK_LBUTTON);
+    Send(WM_LBUTTONUP, x, y, 0);
+  }
+  void RightClick(int32_t x, int32_t y) {
+    Send(WM_RBUTTONDOWN, x, y, MK_RBUTTON);
+    Send(WM_RBUTTONUP, x, y, 0);
+  }
+  // A left drag of `up` pixels upwards from the knob's centre.
+  void DragKnob(const TKnobPlace& knob, int32_t up, WPARAM keys = 0) {
+    const int32_t x = knob.left + 20, y = knob.top + 20;
+    Send(WM_LBUTTONDOWN, x, y, MK_LBUTTON | keys);
+    Send(WM_MOUSEMOVE, x, y - up, MK_LBUTTON | keys);
+    Send(WM_LBUTTONUP, x, y - up, keys);
+  }
+  std::vector<std::string> KnobMenu(const TKnobPlace& knob, int pick = -1) {
+    TMenuProbe probe(pick);
+    RightClick(knob.left + 20, knob.top + 20);
+    return probe.items;
+  }
+  TScreenshot Shot() { return editor->Screenshot(); }
+
+  std::unique_ptr<TVstHost> host;
+  std::unique_ptr<TEditorWindow> editor;
+};
+
+// The frame of the knob strip that the knob at `place` shows: the one whose opaque pixels the
+// screenshot matches best (a resampled knob may sit a pixel off); -1 when none matches nine in
+// ten.
+int ShownFrame(const TScreenshot& shot, const TKnobPlace& place) {
+  static const TSkinImage strip = ReadSkinImage("Knob.png");
+  int best = -1;
+  double bestShare = 0.9;
+  for (int frame = 0; frame < 127; ++frame) {
+    for (int32_t shift = 0; shift <= (place.frameTolerance ? 1 : 0); ++shift) {
+      int opaque = 0, matching = 0;
+      for (int32_t y = 0; y < 40; ++y) {
+        for (int32_t x = 0; x < 40; ++x) {
+          const uint32_t p = strip.At(frame * 40 + x, y);
+          if ((p >> 24) != 255) continue;
+          ++opaque;
+          if (Near(shot.At(place.left + x + shift, place.top + y + shift), p, 16)) ++matching;
+        }
+      }
+      const double share = double(matching) / opaque;
+      if (share > bestShare) {
+        bestShare = share;
+        best = frame;
+      }
+    }
+  }
+  return best;
+}
+
+// The frame a knob shows for a parameter value: the nearest, halves to the even one.
+int FrameOf(float value) { return static_cast<int>(std::nearbyint(126 * value)); }
+
+}  // namespace
+
+TEST(EditorDll, OpensAtTheReportedSizeWithTheSkinAndEveryKnobAtItsFrame) {
+  TOpenEditor e;
+  EXPECT_EQ(e.editor->Width(), 450);
+  EXPECT_EQ(e.editor->Height(), 495);
+  RECT client{};
+  GetClientRect(e.Form(), &client);
+  EXPECT_EQ(client.right, 450);
+  EXPECT_EQ(client.bottom, 494);
+
+  e.host->SetParameter(kSlave, 0);
+  const float values[] = {0.0f, 1.0f, 0.25f, 0.5f, 0.75f, 0.1f, 0.9f, 0.6f};
+  for (int i = 0; i < 8; ++i) e.host->SetParameter(kPlayStart + i, values[i]);
+  e.Settle();
+  const TScreenshot shot = e.Shot();
+  for (const TKnobPlace& knob : kKnobs)
+    EXPECT_NEAR(ShownFrame(shot, knob), FrameOf(e.host->GetParameter(knob.parameter)), knob.frameTolerance)
+        << knob.name;
+  const TSkinImage background = ReadSkinImage("Background.png");
+  for (auto [x, y] : {std::pair{3, 3}, {446, 300}, {200, 240}, {100, 420}})
+    EXPECT_TRUE(Near(shot.At(x, y), background.At(x, y), 3)) << x << "," << y;
+}
+
+TEST(EditorDll, DraggingAKnobUpSetsItsParameterByTheStepWithoutTellingTheHost) {
+  TOpenEditor e;
+  e.host->SetParameter(kMix, 0.5f);
+  e.Settle();
+  e.DragKnob(Knob(kMix), 10);
+  EXPECT_FLOAT_EQ(e.host->GetParameter(kMix), 0.52f);  // 4 steps of 1/2000 a pixel
+  e.DragKnob(Knob(kMix), 10, MK_SHIFT);
+  EXPECT_FLOAT_EQ(e.host->GetParameter(kMix), 0.525f);  // 1 step a pixel with Shift
+  e.DragKnob(Knob(kMix), -300);
+  EXPECT_FLOAT_EQ(e.host->GetParameter(kMix), 0.0f);
+  std::lock_guard<std::mutex> guard(e.host->callLock);
+  EXPECT_EQ(e.host->CountCalls(audioMasterAutomate), 0u);
+}
+
+TEST(EditorDll, InSlaveModeTheRecordKnobsMoveThePlayRegionAndBothPairsAgree) {
+  TOpenEditor e;
+  e.host->SetParameter(kSlave, 1);
+  e.host->SetParameter(kPlayStart, 0.25f);
+  e.Settle();
+  e.DragKnob(Knob(kRecordStart), 25);
+  EXPECT_FLOAT_EQ(e.host->GetParameter(kPlayStart), 0.3f);
+  e.Settle();
+  const TScreenshot shot = e.Shot();
+  const int frame = ShownFrame(shot, Knob(kPlayStart));
+  EXPECT_EQ(frame, FrameOf(0.3f));
+  EXPECT_EQ(ShownFrame(shot, Knob(kRecordStart)), frame);
+}
+
+TEST(EditorDll, ClickingASwitchAutomatesItsParameterAndTheImageFollowsAtTheNextIdle) {
+  TOpenEditor e;
+  const uint32_t off = e.Shot().At(kFixedLampX, kFixedLampY);
+  e.Click(kFixedX, kFixedY);
+  {
+    std::lock_guard<std::mutex> guard(e.host->callLock);
+    ASSERT_EQ(e.host->automated.size(), 1u);
+    EXPECT_EQ(e.host->automated[0], std::make_pair(VstInt32{kFixed}, 1.0f));
+  }
+  EXPECT_EQ(e.host->GetParameter(kFixed), 1.0f);
+  e.Settle();
+  const uint32_t on = e.Shot().At(kFixedLampX, kFixedLampY);
+  EXPECT_GT(Brightness(on), Brightness(off) + 200);
+  e.Click(kFixedX, kFixedY);
+  EXPECT_EQ(e.host->GetParameter(kFixed), 0.0f);
+}
+
+TEST(EditorDll, KnobMenuShowsTheBoundControllerAndUnlearnRemovesIt) {
+  const std::string path = UserDataFolder() + "Midi Map.xml";
+  WriteFileBytes(path,
+                 "<root FileType=\"MidiMap\"><MidiBinding ParameterName=\"Play Start\" ParameterID=\"2\" "
+                 "MidiCC=\"74\" AutomationType=\"0\"/></root>");
+  {
+    TOpenEditor e;
+    const std::vector<std::string> bound = e.KnobMenu(Knob(kPlayStart));
+    ASSERT_EQ(bound.size(), 2u);
+    EXPECT_EQ(bound[0], "Midi Learn  [CC: 74]");
+    EXPECT_EQ(bound[1], "Midi Unlearn");
+    EXPECT_EQ(e.KnobMenu(Knob(kMix))[0], "Midi Learn  [CC: --]");
+    e.KnobMenu(Knob(kPlayStart), 1);  // Midi Unlearn
+    EXPECT_EQ(e.KnobMenu(Knob(kPlayStart))[0], "Midi Learn  [CC: --]");
+  }
+  std::remove(path.c_str());
+}
+
+TEST(EditorDll, RecordedSineShowsInTheWaveformAndTheReadHeadMovesWhilePlaying) {
+  TOpenEditor e;
+  // The envelope is near white; under the translucent regions its green stays above 100 where
+  // the empty display's stays below.
+  const auto envelopePixels = [&e] {
+    const TScreenshot shot = e.Shot();
+    int count = 0;
+    for (int32_t y = 26; y < 230; ++y)
+      for (int32_t x = 26; x < 424; ++x)
+        if (((shot.At(x, y) >> 8) & 0xFF) > 100) ++count;
+    return count;
+  };
+  // The read head: the column of its colour in the middle of the display.
+  const auto readHeadColumn = [&e] {
+    const TScreenshot shot = e.Shot();
+    for (int32_t x = 25; x < 425; ++x)
+      if (Near(shot.At(x, 128), 0x8B95FF, 12)) return x;
+    return -1;
+  };
+  e.host->SetParameter(kSlave, 0);
+  e.host->SetParameter(kRecordStart, 0);
+  e.host->SetParameter(kRecordEnd, 1);
+  e.host->SetParameter(kInput, 1);
+  e.Settle(300);
+  const int silent = envelopePixels();
+  std::vector<float> sine(44100);
+  for (size_t i = 0; i < sine.size(); ++i) sine[i] = 0.8f * static_cast<float>(std::sin(i * 0.0627));
+  TAudioThread audio(*e.host, {sine, sine}, 44100, 512);
+  e.host->SetParameter(kRecord, 1);
+  e.Settle(700);
+  EXPECT_GT(envelopePixels(), silent + 5000);
+  e.host->SetParameter(kPlay, 1);
+  e.Settle(100);
+  const int before = readHeadColumn();
+  e.Settle(300);
+  const int after = readHeadColumn();
+  audio.Stop();
+  EXPECT_GE(before, 0);
+  EXPECT_GE(after, 0);
+  EXPECT_NE(before, after);
+}
+
+TEST(EditorDll, EitherHotSpotOpensTheAboutBoxWithReadableText) {
+  for (int32_t x : {70, 380}) {
+    TOpenEditor e;
+    e.Click(x, 467);
+    e.Settle();
+    HWND box = GetWindow(e.Form(), GW_CHILD);  // the newest child is on top
+    RECT r{};
+    GetWindowRect(box, &r);
+    ASSERT_EQ(r.right - r.left, 300) << x;
+    ASSERT_EQ(r.bottom - r.top, 300) << x;
+    POINT topLeft{r.left, r.top};
+    ScreenToClient(static_cast<HWND>(e.editor->Window()), &topLeft);
+    EXPECT_EQ(topLeft.x, 75);
+    EXPECT_EQ(topLeft.y, 97);
+    // White text on black: the title and the version line at the top of the box.
+    const TScreenshot shot = e.Shot();
+    int bright = 0;
+    for (int32_t y = topLeft.y + 15; y < topLeft.y + 60; ++y)
+      for (int32_t xx = topLeft.x + 15; xx < topLeft.x + 250; ++xx)
+        if (Brightness(shot.At(xx, y)) > 3 * 150) ++bright;
+    EXPECT_GT(bright, 150) << x;
+  }
+}
+
+TEST(EditorDll, ClosingMidDragOrLosingTheMouseShowsTheCursorAgain) {
+  const auto cursorCount = [] {
+    const int count = ShowCursor(TRUE) - 1;
+    ShowCursor(FALSE);
+    return count;
+  };
+  const int start = cursorCount();
+  TOpenEditor e;
+  const TKnobPlace& knob = Knob(kMix);
+  e.Send(WM_LBUTTONDOWN, knob.left + 20, knob.top + 20, MK_LBUTTON);
+  EXPECT_EQ(cursorCount(), start - 1);
+  SetCapture(static_cast<HWND>(e.editor->Window()));
+  ReleaseCapture();
+  EXPECT_EQ(cursorCount(), start);
+  e.Send(WM_LBUTTONDOWN, knob.left + 20, knob.top + 20, MK_LBUTTON);
+  EXPECT_EQ(cursorCount(), start - 1);
+  e.editor->Close();
+  EXPECT_EQ(cursorCount(), start);
+}
+
+// Windows answers the GDI and USER object counts of the process; Wine answers 0 for both, so the
+// windows of the thread and the memory in use stand in for them there.
+TEST(EditorDll, FiftyOpenAndCloseCyclesLeaveTheObjectCountsFlat) {
+  TVstHost host(ProductDllPath());
+  host.Start(44100, 512);
+  TEditorWindow editor(host);
+  struct TCounts {
+    DWORD gdi, user;
+    int windows;
+    double memory;
+  };
+  const auto counts = [] {
+    PROCESS_MEMORY_COUNTERS memory{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    return TCounts{GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS),
+                   GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), CountThreadWindows(),
+                   static_cast<double>(memory.PagefileUsage)};
+  };
+  editor.Run(50);
+  const TCounts before = counts();
+  for (int i = 0; i < 50; ++i) {
+    editor.Close();
+    editor.Open();
+    editor.Run(20);
+  }
+  const TCounts after = counts();
+  EXPECT_LE(after.gdi, before.gdi);
+  EXPECT_LE(after.user, before.user);
+  EXPECT_EQ(after.windows, before.windows);
+  // One opening holds about 3 MB of images and buffers: a leak per opening would be 150 MB.
+  EXPECT_LT(after.memory - before.memory, 8.0 * 1024 * 1024);
+}
+
+TEST(EditorDll, AHostThatDestroysItsWindowBeforeClosingTheEditorCanOpenItAgain) {
+  TOpenEditor e;
+  e.DragKnob(Knob(kMix), 5);
+  DestroyWindow(static_cast<HWND>(e.editor->Window()));
+  e.editor->Close();
+  TEditorWindow again(*e.host);
+  again.Run(100);
+  EXPECT_NE(again.EditorHandle(), nullptr);
+}
+
+TEST(EditorDll, TwoInstancesWorkSideBySide) {
+  auto first = std::make_unique<TOpenEditor>();
+  TOpenEditor second;
+  const TSkinImage background = ReadSkinImage("Background.png");
+  for (TOpenEditor* e : {first.get(), &second})
+    EXPECT_TRUE(Near(e->Shot().At(3, 3), background.At(3, 3), 3));
+  first->Click(kFixedX, kFixedY);
+  EXPECT_EQ(first->host->GetParameter(kFixed), 1.0f);
+  EXPECT_EQ(second.host->GetParameter(kFixed), 0.0f);
+  first.reset();
+  second.Click(kFixedX, kFixedY);
+  second.Settle();
+  EXPECT_EQ(second.host->GetParameter(kFixed), 1.0f);
+  EXPECT_GT(Brightness(second.Shot().At(kFixedLampX, kFixedLampY)), 3 * 150);
+}
