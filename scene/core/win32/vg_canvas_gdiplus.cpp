@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <new>
 
 #include "vg_canvas_p.h"
@@ -63,14 +64,29 @@ GpColorMatrix OpacityMatrix(float opacity) {
 
 // The GDI+ bitmaps kept in TvgBitmap::Handle are freed through this object, not through the
 // canvas that made them: a bitmap may outlive that canvas.
+// Keeps the bitmaps that hold a GDI+ handle, so that stopping GDI+ can let every handle go.
 class TBitmapHandleKeeper : public TObject {
  public:
+  void Track(TvgBitmap* bitmap) { held_.insert(bitmap); }
   void DestroyBitmapHandle(TObject* sender) {
     auto* bitmap = dynamic_cast<TvgBitmap*>(sender);
     if (!bitmap) return;
+    held_.erase(bitmap);
     delete static_cast<TGPBitmap*>(bitmap->Handle);
     bitmap->Handle = nullptr;
   }
+  void ReleaseAll() {
+    const std::set<TvgBitmap*> held = std::move(held_);
+    held_.clear();
+    for (TvgBitmap* bitmap : held) {
+      delete static_cast<TGPBitmap*>(bitmap->Handle);
+      bitmap->Handle = nullptr;
+      bitmap->NotifyDestroyPixels = TNotifyEvent();
+    }
+  }
+
+ private:
+  std::set<TvgBitmap*> held_;
 };
 TBitmapHandleKeeper g_handleKeeper;
 
@@ -756,9 +772,12 @@ void TvgCanvasGdiPlus::UpdateBitmapHandle(TvgBitmap& bitmap) {
   }
   bitmap.NeedUpdate = false;
   bitmap.NotifyDestroyPixels = TNotifyEvent::Of<&TBitmapHandleKeeper::DestroyBitmapHandle>(&g_handleKeeper);
+  if (bitmap.Handle) g_handleKeeper.Track(&bitmap);
 }
 
 void TvgCanvasGdiPlus::DestroyBitmapHandle(TObject* sender) { g_handleKeeper.DestroyBitmapHandle(sender); }
+
+void vgReleaseBitmapHandles() { g_handleKeeper.ReleaseAll(); }
 
 void TvgCanvasGdiPlus::DrawBitmap(TvgBitmap& bitmap, const TvgRect& src, const TvgRect& dst, float opacity,
                                   bool highSpeed) {

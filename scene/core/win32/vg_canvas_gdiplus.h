@@ -95,3 +95,7 @@ class TvgCanvasGdiPlus : public TvgCanvas {
 
 // GDI+'s font style for a scene font style.
 int32_t vgFontStyleToGdiPlus(TvgFontStyle style);
+
+// Lets go of the GDI+ handle of every bitmap that holds one, while GDI+ still runs (StopGdiPlus
+// calls it): bitmaps that outlive a stop get a new handle when they are next drawn.
+void vgReleaseBitmapHandles();

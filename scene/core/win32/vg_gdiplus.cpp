@@ -120,6 +120,7 @@ void StartGdiPlus() {
 
 void StopGdiPlus() {
   if (!g_library) return;
+  vgReleaseBitmapHandles();
   if (g_genericSansSerif) VG_GDIP(GdipDeleteFontFamily, g_genericSansSerif);
   g_genericSansSerif = nullptr;
   if (g_installedSansSerif) VG_GDIP(GdipDeleteFontFamily, g_installedSansSerif);

@@ -470,6 +470,22 @@ TEST(VgCanvasGdiPlusBitmap, DrawsQuadrantsScaledWithoutSmoothing) {
   EXPECT_TRUE(Near(s.At(16, 16), 0x80800000u, 1));
 }
 
+TEST(VgCanvasGdiPlusBitmap, StoppingGdiPlusLetsTheHandlesGoAndDrawingMakesThemAgain) {
+  TvgBitmap image(4, 4);
+  image.Clear(0xFF00FF00u);
+  {
+    Surface s(4, 4);
+    s.canvas->DrawBitmap(image, vgRect(0, 0, 4, 4), vgRect(0, 0, 4, 4), 1, true);
+    EXPECT_NE(image.Handle, nullptr);
+  }
+  StopGdiPlus();
+  EXPECT_EQ(image.Handle, nullptr);
+  StartGdiPlus();
+  Surface s(4, 4);
+  s.canvas->DrawBitmap(image, vgRect(0, 0, 4, 4), vgRect(0, 0, 4, 4), 1, true);
+  EXPECT_EQ(s.At(2, 2), 0xFF00FF00u);
+}
+
 TEST(VgCanvasGdiPlusBitmap, OpacityFadesAndZeroDrawsNothing) {
   Surface s(10, 10);
   TvgBitmap src(1, 1);
