@@ -346,6 +346,22 @@ TEST(EditorDll, AHostThatDestroysItsWindowBeforeClosingTheEditorCanOpenItAgain) 
   EXPECT_NE(again.EditorHandle(), nullptr);
 }
 
+// Each plug-in's editor object starts GDI+ and the last one stops it: plug-ins made one after
+// another while the host keeps the module loaded start it afresh each time.
+TEST(EditorDll, PluginsMadeOneAfterAnotherInALoadedModuleDrawTheirEditors) {
+  HMODULE keep = LoadLibraryA(ProductDllPath().c_str());
+  const TSkinImage background = ReadSkinImage("Background.png");
+  for (int i = 0; i < 3; ++i) {
+    TOpenEditor e;
+    e.Click(kFixedX, kFixedY);
+    e.Settle();
+    const TScreenshot shot = e.Shot();
+    EXPECT_TRUE(Near(shot.At(3, 3), background.At(3, 3), 3)) << i;
+    EXPECT_GT(Brightness(shot.At(kFixedLampX, kFixedLampY)), 3 * 150) << i;
+  }
+  FreeLibrary(keep);
+}
+
 TEST(EditorDll, TwoInstancesWorkSideBySide) {
   auto first = std::make_unique<TOpenEditor>();
   TOpenEditor second;
