@@ -11,6 +11,7 @@
 #include "editor/controls/uSkinData.h"
 #include "editor/controls/uSkinWizard.h"
 #include "editor/controls/zel_Controls.h"
+#include "FormFields_p.h"
 #include "plugin/framework/Swap.h"
 #include "plugin/framework/rkEditorServices.h"
 #include "plugin/framework/rkPlugin.h"
@@ -94,12 +95,7 @@ void TPluginGui::DoCreate() {
 }
 
 void TPluginGui::BindComponents() {
-  auto bind = [this](auto*& field, const char* name) {
-    using T = std::remove_reference_t<decltype(*field)>;
-    field = dynamic_cast<T*>(FindComponent(name));
-    if (field == nullptr) throw EComponentError(std::string("The editor form has no component ") + name);
-  };
-#define KBL_BIND(Name) bind(Name, #Name)
+#define KBL_BIND(Name) BindComponentField(this, Name, #Name)
   KBL_BIND(KnobMenu); KBL_BIND(miMidiLearn); KBL_BIND(miUnlearnMIDIController); KBL_BIND(TextResetTimer);
   KBL_BIND(MainMenu); KBL_BIND(miSkin); KBL_BIND(miAbout); KBL_BIND(MainPanel); KBL_BIND(Background);
   KBL_BIND(RecordEndKnob); KBL_BIND(PlayStartKnob); KBL_BIND(PlayEndKnob); KBL_BIND(Label2);

@@ -124,7 +124,7 @@ class TPluginGui : public TForm {
 
  protected:
   // Binds the component fields to the components the resource made, then runs OnCreate.
-  // Raises EResNotFound naming the first component that is missing or of another class.
+  // Raises EComponentError naming the first component that is missing or of another class.
   void DoCreate() override;
 
  private:

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <memory>
 
+#include "FormFields_p.h"
+
 KBL_PUBLISHED(TAboutForm) {
   KBL_METHOD(FormShow);
   KBL_METHOD(FormClose);
@@ -18,18 +20,13 @@ KBL_PUBLISHED(TAboutForm) {
 TAboutForm::TAboutForm(TComponent* owner) : TForm(owner) {}
 
 void TAboutForm::DoCreate() {
-  auto bind = [this](auto*& field, const char* name) {
-    using T = std::remove_reference_t<decltype(*field)>;
-    field = dynamic_cast<T*>(FindComponent(name));
-    if (field == nullptr) throw EComponentError(std::string("The about box has no component ") + name);
-  };
-  bind(vgScene1, "vgScene1");
-  bind(Root1, "Root1");
-  bind(TextBox, "TextBox");
-  bind(Outline, "Outline");
-  bind(BackColor, "BackColor");
-  bind(CloseButton, "CloseButton");
-  bind(VertScrollBar, "VertScrollBar");
+  BindComponentField(this, vgScene1, "vgScene1");
+  BindComponentField(this, Root1, "Root1");
+  BindComponentField(this, TextBox, "TextBox");
+  BindComponentField(this, Outline, "Outline");
+  BindComponentField(this, BackColor, "BackColor");
+  BindComponentField(this, CloseButton, "CloseButton");
+  BindComponentField(this, VertScrollBar, "VertScrollBar");
   inherited::DoCreate();
 }
 
