@@ -1,6 +1,8 @@
 // The XML document model: nodes, attributes, children and the document's settings and tree.
 #include "XmlDocument.h"
 
+#include <cstring>
+
 #include "XmlText.h"
 #include "classlib/SysUtils.h"
 
@@ -11,15 +13,15 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 // Whether an attribute entry "name=..." carries `name` (letters compared without case).
-bool EntryHasName(const std::string& entry, const std::string& name) {
+bool EntryHasName(std::string_view entry, const std::string& name) {
   return entry.size() > name.size() && entry[name.size()] == '=' &&
-         SameText(entry.substr(0, name.size()), name);
+         SameText(std::string(entry.substr(0, name.size())), name);
 }
 
-std::string EntryValue(const std::string& entry) {
+std::string EntryValue(std::string_view entry) {
   size_t equals = entry.find('=');
-  if (equals == std::string::npos) return std::string();
-  return UnescapeText(UnquoteText(entry.substr(equals + 1)));
+  if (equals == std::string_view::npos) return std::string();
+  return UnescapeText(UnquoteText(std::string(entry.substr(equals + 1))));
 }
 
 std::string MakeEntry(const std::string& name, const std::string& value) {
@@ -27,6 +29,51 @@ std::string MakeEntry(const std::string& name, const std::string& value) {
 }
 
 }  // namespace
+
+// --- TsdUTF8StringList
+
+namespace {
+
+uint32_t LengthAt(const std::string& text, size_t at) {
+  uint32_t length;
+  std::memcpy(&length, text.data() + at, sizeof length);
+  return length;
+}
+
+std::string LengthField(size_t length) {
+  const uint32_t value = static_cast<uint32_t>(length);
+  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+}  // namespace
+
+size_t TsdUTF8StringList::Find(int32_t i) const {
+  size_t at = 0;
+  for (; i > 0; --i) at += sizeof(uint32_t) + LengthAt(text_, at);
+  return at;
+}
+
+int32_t TsdUTF8StringList::Add(std::string_view s) {
+  text_ += LengthField(s.size());
+  text_ += s;
+  return count_++;
+}
+
+std::string_view TsdUTF8StringList::Get(int32_t i) const {
+  const size_t at = Find(i);
+  return std::string_view(text_).substr(at + sizeof(uint32_t), LengthAt(text_, at));
+}
+
+void TsdUTF8StringList::Set(int32_t i, std::string_view s) {
+  const size_t at = Find(i);
+  text_.replace(at, sizeof(uint32_t) + LengthAt(text_, at), LengthField(s.size()) + std::string(s));
+}
+
+void TsdUTF8StringList::Delete(int32_t i) {
+  const size_t at = Find(i);
+  text_.erase(at, sizeof(uint32_t) + LengthAt(text_, at));
+  --count_;
+}
 
 // --- TXmlNode: construction
 
@@ -58,7 +105,7 @@ void TXmlNode::Assign(const TXmlNode& source) {
   copy->name_ = source.name_;
   copy->tag_ = source.tag_;
   copy->value_ = source.value_;
-  if (source.attributes_) copy->attributes_ = std::make_unique<TsdUTF8StringList>(*source.attributes_);
+  copy->attributes_ = source.attributes_;
   for (const auto& child : source.nodes_) {
     auto* twin = new TXmlNode(document_);
     twin->Assign(*child);
@@ -123,6 +170,8 @@ int32_t TXmlNode::NodeAdd(TXmlNode* node) {
   if (!node) return -1;
   node->parent_ = this;
   node->SetDocumentOfSubtree(document_);
+  // Most elements have a few children: room for four at once saves the first regrowths.
+  if (nodes_.capacity() == 0) nodes_.reserve(4);
   nodes_.emplace_back(node);
   return GetNodeCount() - 1;
 }
@@ -220,13 +269,12 @@ void TXmlNode::NodesByName(const std::string& name, TXmlNodeList& list) const {
 // --- TXmlNode: attributes
 
 void TXmlNode::AttributeAdd(const std::string& name, const std::string& value) {
-  if (!attributes_) attributes_ = std::make_unique<TsdUTF8StringList>();
-  attributes_->Add(MakeEntry(name, value));
+  attributes_.Add(MakeEntry(name, value));
 }
 
 int32_t TXmlNode::AttributeIndexByName(const std::string& name) const {
   for (int32_t i = 0; i < AttributeCount(); ++i) {
-    if (EntryHasName(attributes_->Get(i), name)) return i;
+    if (EntryHasName(attributes_.Get(i), name)) return i;
   }
   return -1;
 }
@@ -237,23 +285,23 @@ std::string TXmlNode::AttributeByName(const std::string& name) const {
 
 std::string TXmlNode::AttributeName(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  const std::string& entry = attributes_->Get(i);
-  return entry.substr(0, entry.find('='));
+  const std::string_view entry = attributes_.Get(i);
+  return std::string(entry.substr(0, entry.find('=')));
 }
 
 std::string TXmlNode::AttributeValue(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  return EntryValue(attributes_->Get(i));
+  return EntryValue(attributes_.Get(i));
 }
 
 std::string TXmlNode::AttributeText(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  return attributes_->Get(i);
+  return std::string(attributes_.Get(i));
 }
 
 void TXmlNode::SetAttributeValue(int32_t i, const std::string& value) {
   if (i < 0 || i >= AttributeCount()) return;
-  attributes_->Set(i, MakeEntry(AttributeName(i), value));
+  attributes_.Set(i, MakeEntry(AttributeName(i), value));
 }
 
 void TXmlNode::SetAttributeByName(const std::string& name, const std::string& value) {
@@ -265,11 +313,11 @@ void TXmlNode::SetAttributeByName(const std::string& name, const std::string& va
   }
 }
 
-void TXmlNode::AttributesClear() { attributes_.reset(); }
+void TXmlNode::AttributesClear() { attributes_ = TsdUTF8StringList(); }
 
 void TXmlNode::DeleteEmptyAttributes() {
   for (int32_t i = AttributeCount() - 1; i >= 0; --i) {
-    if (AttributeValue(i).empty()) attributes_->Delete(i);
+    if (AttributeValue(i).empty()) attributes_.Delete(i);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "XmlGraphics.h"
@@ -44,21 +45,30 @@ constexpr int32_t kXmlMaxNestingDepth = 256;
 
 // --- TsdUTF8StringList
 
-// A growable list of byte strings (attribute entries "name=quoted value").
+// A growable list of byte strings (attribute entries "name=quoted value"), held one after
+// another in a single buffer, each after its length: one allocation for all the entries of a
+// node, and none while they are few and short. Indexes outside 0 .. Count() - 1 are the caller's
+// fault.
 class TsdUTF8StringList {
  public:
-  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
-  int32_t Add(const std::string& s) {
-    items_.push_back(s);
-    return Count() - 1;
+  int32_t Count() const { return count_; }
+  int32_t Add(std::string_view s);
+  // Room for `bytes` more bytes of entries.
+  void Reserve(size_t bytes) { text_.reserve(text_.size() + bytes); }
+  std::string_view Get(int32_t i) const;
+  void Set(int32_t i, std::string_view s);
+  void Delete(int32_t i);
+  void Clear() {
+    text_.clear();
+    count_ = 0;
   }
-  const std::string& Get(int32_t i) const { return items_[static_cast<size_t>(i)]; }
-  void Set(int32_t i, const std::string& s) { items_[static_cast<size_t>(i)] = s; }
-  void Delete(int32_t i) { items_.erase(items_.begin() + i); }
-  void Clear() { items_.clear(); }
 
  private:
-  std::vector<std::string> items_;
+  // Offset of entry i's length field.
+  size_t Find(int32_t i) const;
+
+  std::string text_;
+  int32_t count_ = 0;
 };
 
 // --- TXmlNodeList
@@ -156,7 +166,7 @@ class TXmlNode : public TObject {
   void NodesByName(const std::string& name, TXmlNodeList& list) const;
 
   // --- Attributes
-  int32_t AttributeCount() const { return attributes_ ? attributes_->Count() : 0; }
+  int32_t AttributeCount() const { return attributes_.Count(); }
   // Appends (never replaces) name="escaped value".
   void AttributeAdd(const std::string& name, const std::string& value);
   // The plain value of the first attribute of that name, empty when absent.
@@ -261,7 +271,7 @@ class TXmlNode : public TObject {
 
   std::string name_;
   std::string value_;
-  std::unique_ptr<TsdUTF8StringList> attributes_;
+  TsdUTF8StringList attributes_;  // allocates nothing while empty
   std::vector<std::unique_ptr<TXmlNode>> nodes_;
   TXmlNode* parent_ = nullptr;
   TXmlDocument* document_ = nullptr;

@@ -1,6 +1,9 @@
 // The XML reader: a single pass over the characters of a stream in which each node parses itself
 // and an element parses its children recursively. No DTD is interpreted and no entity resolved.
+#include <algorithm>
 #include <cstring>
+#include <deque>
+#include <string_view>
 
 #include "XmlDocument.h"
 #include "XmlStreams.h"
@@ -12,7 +15,7 @@ namespace {
 // The openings recognised after "<", with the text that closes them, in the order tried.
 struct TagEntry {
   const char* opening;
-  const char* closing;
+  std::string_view closing;
   uint8_t elementType;
 };
 
@@ -38,41 +41,51 @@ const TagEntry kTags[] = {
   throw EFilerError(message);
 }
 
-// Splits at blanks outside quotes, then joins the pieces of name = "value" written with blanks.
-std::vector<std::string> Tokenize(const std::string& text) {
-  std::vector<std::string> tokens;
-  std::string current;
-  char quote = 0;
-  for (char c : text) {
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (IsXmlQuote(c)) {
-      quote = c;
-    } else if (IsXmlBlank(c)) {
-      if (!current.empty()) tokens.push_back(std::move(current));
-      current.clear();
-      continue;
+// Splits at blanks outside quotes, then joins the pieces of name = "value" written with blanks:
+// a piece that begins with "=" joins the one before it, then a quoted piece joins the one before
+// it when that ends in "=". The tokens are views into `text`, or into `joined` for the few that
+// needed joining; both must outlive them.
+void Tokenize(const std::string& text, std::vector<std::string_view>& pieces, std::vector<std::string_view>& tokens,
+              std::deque<std::string>& joined) {
+  pieces.clear();
+  tokens.clear();
+  joined.clear();
+  auto join = [&joined](std::string_view& head, std::string_view tail) {
+    joined.emplace_back(head);
+    joined.back().append(tail);
+    head = joined.back();
+  };
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    while (p != end && IsXmlBlank(*p)) ++p;
+    if (p == end) break;
+    const char* start = p;
+    char quote = 0;
+    for (; p != end; ++p) {
+      const char c = *p;
+      if (quote) {
+        if (c == quote) quote = 0;
+      } else if (IsXmlQuote(c)) {
+        quote = c;
+      } else if (IsXmlBlank(c)) {
+        break;
+      }
     }
-    current += c;
+    const std::string_view piece(start, static_cast<size_t>(p - start));
+    if (!pieces.empty() && piece[0] == '=') join(pieces.back(), piece);
+    else pieces.push_back(piece);
   }
-  if (!current.empty()) tokens.push_back(std::move(current));
-  for (size_t i = tokens.size(); i-- > 1;) {
-    if (tokens[i][0] != '=') continue;
-    tokens[i - 1] += tokens[i];
-    tokens.erase(tokens.begin() + static_cast<ptrdiff_t>(i));
+  for (std::string_view piece : pieces) {
+    // A quoted value belongs to the name before it only when that ends in "=": two literals in a
+    // row (public and system identifiers) stay apart even when the first holds an "=".
+    if (!tokens.empty() && IsXmlQuote(piece[0]) && tokens.back().back() == '=') join(tokens.back(), piece);
+    else tokens.push_back(piece);
   }
-  // A quoted value belongs to the name before it only when that ends in "=": two literals in a
-  // row (public and system identifiers) stay apart even when the first holds an "=".
-  for (size_t i = tokens.size(); i-- > 1;) {
-    if (!IsXmlQuote(tokens[i][0]) || tokens[i - 1].back() != '=') continue;
-    tokens[i - 1] += tokens[i];
-    tokens.erase(tokens.begin() + static_cast<ptrdiff_t>(i));
-  }
-  return tokens;
 }
 
 // The tokens after the first joined by `separator`, trimmed.
-std::string JoinRest(const std::vector<std::string>& tokens, const char* separator) {
+std::string JoinRest(const std::vector<std::string_view>& tokens, const char* separator) {
   std::string joined;
   for (size_t i = 1; i < tokens.size(); ++i) {
     joined += tokens[i];
@@ -96,7 +109,8 @@ class TXmlParser {
  private:
   bool Aborted() const { return document_ && document_->ParseAborted; }
   const TagEntry& MatchOpening();
-  bool ReadUpTo(const char* closing, bool honourQuotes, std::string& text);
+  // `closing` ends in ">".
+  bool ReadUpTo(std::string_view closing, bool honourQuotes, std::string& text);
   void ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth);
   void ParseContent(TXmlNode* node, int32_t depth);
   void ParseDeclaration(TXmlNode* node);
@@ -108,11 +122,20 @@ class TXmlParser {
 
   TXmlDocument* document_;
   TsdSurplusReader& reader_;
+  // Scratch of the tag being read, kept between tags so that its storage is reused.
+  std::string tagText_, closeText_;
+  std::vector<std::string_view> pieces_, tokens_;
+  std::deque<std::string> joined_;
 };
 
 // Reads ahead while some longer opening still fits; the longest opening read in full wins and
 // the characters read beyond it are handed back.
 const TagEntry& TXmlParser::MatchOpening() {
+  // Every opening but "<" goes on with "!" or "?": anything else is an element's.
+  char first;
+  if (!reader_.ReadChar(first)) return kTags[11];
+  reader_.PushBack(first);
+  if (first != '!' && first != '?') return kTags[11];
   std::string read = "<";
   auto isCandidate = [&read](const TagEntry& e) {
     size_t length = std::strlen(e.opening);
@@ -146,27 +169,33 @@ const TagEntry& TXmlParser::MatchOpening() {
   return *best;
 }
 
+// Where a closing text may end: every closing ends in ">"; with quotes honoured a quote
+// character stops the scan as well.
+struct TStopTables {
+  bool Plain[256] = {};
+  bool Quoted[256] = {};
+  TStopTables() {
+    Plain['>'] = Quoted['>'] = true;
+    Quoted['"'] = Quoted['\''] = true;
+  }
+};
+const TStopTables kStops;
+
 // Collects characters up to `closing` (outside quotes when asked); false at the end of the text.
-bool TXmlParser::ReadUpTo(const char* closing, bool honourQuotes, std::string& text) {
-  const size_t length = std::strlen(closing);
-  const char last = closing[length - 1];
+bool TXmlParser::ReadUpTo(std::string_view closing, bool honourQuotes, std::string& text) {
+  const size_t length = closing.size();
+  const bool (&stops)[256] = honourQuotes ? kStops.Quoted : kStops.Plain;
   text.clear();
-  char quote = 0;
   char c;
-  while (reader_.ReadChar(c)) {
+  while (reader_.ReadUntilAny(stops, text, c)) {
     text += c;
-    if (honourQuotes) {
-      if (quote) {
-        if (c == quote) quote = 0;
-        continue;
-      }
-      if (IsXmlQuote(c)) {
-        quote = c;
-        continue;
-      }
+    if (honourQuotes && IsXmlQuote(c)) {
+      // A quoted run: up to the same quote, whatever it holds.
+      if (!reader_.ReadUntil(c, text)) return false;
+      text += c;
+      continue;
     }
-    if (c == last && text.size() >= length &&
-        text.compare(text.size() - length, length, closing) == 0) {
+    if (length == 1 || (text.size() >= length && std::string_view(text).substr(text.size() - length) == closing)) {
       text.resize(text.size() - length);
       return true;
     }
@@ -204,20 +233,21 @@ void TXmlParser::ParseNode(TXmlNode* node, int32_t depth) {
       break;
   }
   if (document_ && !Aborted()) {
-    if (document_->OnProgress) document_->OnProgress(document_, reader_.Stream()->GetPosition());
+    if (document_->OnProgress) document_->OnProgress(document_, reader_.Position());
     document_->OnNodeLoaded(document_, node);
   }
 }
 
 void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
-  std::string text;
+  std::string& text = tagText_;
   if (!ReadUpTo(tag.closing, true, text)) text.clear();
   bool isEmpty = false;
   if (tag.elementType == xeElement && !text.empty() && text.back() == '/') {
     isEmpty = true;
     text.pop_back();
   }
-  std::vector<std::string> tokens = Tokenize(text);
+  std::vector<std::string_view>& tokens = tokens_;
+  Tokenize(text, pieces_, tokens, joined_);
   size_t firstAttribute = 0;
   if (tag.elementType == xeDeclaration) {
     node->name_ = "xml";
@@ -226,12 +256,14 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
     node->value_ = TrimBlanks(text);
   } else {
     if (tokens.empty()) throw EFilerError("Missing element name");
-    node->name_ = tokens[0];
+    node->name_.assign(tokens[0]);
     firstAttribute = 1;
   }
   if (tokens.size() > firstAttribute) {
-    node->attributes_ = std::make_unique<TsdUTF8StringList>();
-    for (size_t i = firstAttribute; i < tokens.size(); ++i) node->attributes_->Add(tokens[i]);
+    size_t bytes = 0;
+    for (size_t i = firstAttribute; i < tokens.size(); ++i) bytes += sizeof(uint32_t) + tokens[i].size();
+    node->attributes_.Reserve(bytes);
+    for (size_t i = firstAttribute; i < tokens.size(); ++i) node->attributes_.Add(tokens[i]);
   }
   NodeNew(node);
   if (Aborted() || isEmpty || tag.elementType != xeElement) return;
@@ -239,48 +271,60 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
 }
 
 void TXmlParser::ParseContent(TXmlNode* node, int32_t depth) {
-  TsdStringBuilder text;
+  std::string text;
   bool childSeen = false;
   // Turns collected text into a character-data child, in its escaped form as read.
   auto flush = [&](bool trim) {
-    if (text.Length() == 0) return;
-    std::string value = trim ? TrimBlanks(text.Value()) : text.Value();
-    text.Clear();
+    if (text.empty()) return;
+    // Blanks only (the indentation between elements) trim to nothing.
+    if (trim && std::all_of(text.begin(), text.end(), IsXmlBlank)) {
+      text.clear();
+      return;
+    }
+    std::string value = trim ? TrimBlanks(text) : std::move(text);
+    text.clear();
     if (value.empty()) return;
     TXmlNode* data = TXmlNode::CreateType(document_, xeCharData);
     data->value_ = std::move(value);
     node->NodeAdd(data);
   };
   while (!Aborted()) {
-    char c;
-    if (!reader_.ReadChar(c)) ParseError("Missing close tag in element %s", node->name_);
-    if (c != '<') {
-      text.AddChar(c);
-      continue;
-    }
+    if (!reader_.ReadUntil('<', text)) ParseError("Missing close tag in element %s", node->name_);
     char next;
     if (!reader_.ReadChar(next)) ParseError("Missing data after \"<\" in element %s", node->name_);
     if (next == '/') {
-      std::string close;
+      std::string& close = closeText_;
       if (!ReadUpTo(">", true, close))
         ParseError("Missing \">\" in close tag of element %s", node->name_);
-      close = TrimBlanks(close);
-      if (close.size() != node->name_.size() || !SameText(close, node->name_))
+      // The name between blanks, compared exactly first and then without regard to case.
+      size_t first = 0, last = close.size();
+      while (first < last && IsXmlBlank(close[first])) ++first;
+      while (last > first && IsXmlBlank(close[last - 1])) --last;
+      const size_t length = last - first;
+      if (length != node->name_.size() ||
+          (close.compare(first, length, node->name_) != 0 && !SameText(close.substr(first, length), node->name_)))
         ParseError("Incorrect close tag in element %s", node->name_);
       break;
     }
     flush(true);
     childSeen = true;
     // The child reads "<" and the character after it again.
-    reader_.PushBack(std::string{'<', next});
+    reader_.PushBack(next);
+    reader_.PushBack('<');
     TXmlNode* child = ParseChild(node, depth);
     if (child->elementType_ == xeComment && document_ && document_->DropComments)
       node->NodeRemove(child);
   }
+  if (node->nodes_.empty()) {
+    // The text alone would become the first child and at once the value: it goes there directly.
+    std::string value = childSeen ? TrimBlanks(text) : std::move(text);
+    if (!value.empty()) node->value_ = std::move(value);
+    return;
+  }
   flush(childSeen);
   TXmlNode* first = node->GetNodes(0);
   if (first && first->elementType_ == xeCharData) {
-    node->value_ = first->value_;
+    node->value_ = std::move(first->value_);
     node->NodeDelete(0);
   }
 }
@@ -310,8 +354,9 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
     }
     text += c;
   }
-  std::vector<std::string> tokens = Tokenize(text);
-  if (!tokens.empty()) node->name_ = tokens[0];
+  std::vector<std::string_view>& tokens = tokens_;
+  Tokenize(text, pieces_, tokens, joined_);
+  if (!tokens.empty()) node->name_.assign(tokens[0]);
   node->value_ = JoinRest(tokens, " ");
   if (!subset) return;
   // The internal subset: declarations, comments and parameter-entity references ("%name;",
@@ -347,8 +392,9 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
 void TXmlParser::ParseDeclaration(TXmlNode* node) {
   std::string text;
   ReadUpTo(">", true, text);
-  std::vector<std::string> tokens = Tokenize(text);
-  if (!tokens.empty()) node->name_ = tokens[0];
+  std::vector<std::string_view>& tokens = tokens_;
+  Tokenize(text, pieces_, tokens, joined_);
+  if (!tokens.empty()) node->name_.assign(tokens[0]);
   node->value_ = JoinRest(tokens, "\r\n");
   NodeNew(node);
 }
@@ -394,9 +440,12 @@ void TXmlDocument::ReadFromStream(TStream& stream) {
     if (ParseAborted) return;
     if (node->elementType_ == xeDeclaration && codec_ && codec_->Encoding() == seAnsi) {
       // Text guessed to be 8-bit from "<?xm" is UTF-8 unless its declaration names another
-      // encoding. An encoding known from a byte-order mark or from UTF-16 bytes stays.
-      if (!node->AttributeExists("encoding") || UpperCase(node->AttributeByName("encoding")) == "UTF-8")
+      // encoding. An encoding known from a byte-order mark or from UTF-16 bytes stays. What is
+      // not yet read is decoded the new way.
+      if (!node->AttributeExists("encoding") || UpperCase(node->AttributeByName("encoding")) == "UTF-8") {
+        reader.Sync();
         codec_->SetEncoding(seUTF8);
+      }
     }
     if (node->IsClear()) rootNodes_->NodeRemove(node);
   }

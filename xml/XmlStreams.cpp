@@ -82,6 +82,13 @@ bool TsdBufferedReadStream::LoadPosition() {
   return offset_ < valid_;
 }
 
+bool TsdBufferedReadStream::Window(const uint8_t*& first, const uint8_t*& last) {
+  if ((mustSync_ || offset_ >= valid_) && !LoadPosition()) return false;
+  first = buffer_.data() + offset_;
+  last = buffer_.data() + valid_;
+  return true;
+}
+
 int32_t TsdBufferedReadStream::Read(void* buffer, int32_t count) {
   if (count <= 0) return 0;
   auto* out = static_cast<uint8_t*>(buffer);
@@ -205,6 +212,7 @@ void TsdCodecStream::StartReading() {
     }
   }
   if (!IsSupported(encoding)) StreamError(kUnsupported);
+  buffered_ = dynamic_cast<TsdBufferedReadStream*>(source_);
   byteOrderMark_ = markLength > 0;
   source_->Seek(start + markLength, soBeginning);
   currentPosition_ = previousPosition_ = start + markLength;
@@ -234,6 +242,39 @@ int32_t TsdCodecStream::Read(void* buffer, int32_t count) {
   if (value == 0) return 0;
   *static_cast<uint8_t*>(buffer) = value;
   return 1;
+}
+
+bool TsdCodecStream::ReadWindow(const char*& first, const char*& last) {
+  if (mode_ == 2) return false;
+  if (mode_ == 0) StartReading();
+  if (!buffered_ || pendingIndex_ < pending_.size() || (encoding_ != seUTF8 && encoding_ != seAnsi)) return false;
+  const uint8_t *begin, *end;
+  if (!buffered_->Window(begin, end)) return false;
+  const int32_t from = buffered_->Offset();
+  const uint8_t* page = begin - from;
+  // Bytes that are not passed through as they are: 0 ends the text in any encoding, and in
+  // 8-bit text every byte above 127 is converted.
+  if (scan_.Page != buffered_->Page() || scan_.Encoding != encoding_ || from < scan_.From || from > scan_.Stop) {
+    const uint8_t* stop = begin;
+    if (encoding_ == seUTF8) {
+      stop = static_cast<const uint8_t*>(std::memchr(begin, 0, static_cast<size_t>(end - begin)));
+      if (!stop) stop = end;
+    } else {
+      while (stop < end && *stop != 0 && *stop < 0x80) ++stop;
+    }
+    scan_ = {buffered_->Page(), encoding_, from, static_cast<int32_t>(stop - page)};
+  }
+  first = reinterpret_cast<const char*>(begin);
+  last = reinterpret_cast<const char*>(page + scan_.Stop);
+  return first != last;
+}
+
+void TsdCodecStream::ConsumeWindow(size_t count) {
+  if (count == 0 || !buffered_) return;
+  buffered_->Advance(static_cast<int32_t>(count));
+  // Every byte of a window is a character of its own or part of one passed through unchanged.
+  currentPosition_ = buffered_->GetPosition() - 1;
+  previousPosition_ = count > 1 ? currentPosition_ - 1 : currentPosition_;
 }
 
 int32_t TsdCodecStream::Write(const void* buffer, int32_t count) {
@@ -418,13 +459,66 @@ void TsdUtf8Stream::WriteCodePoint(uint32_t code) {
 
 // --- TsdSurplusReader
 
-bool TsdSurplusReader::ReadChar(char& c) {
-  if (!surplus_.empty()) {
-    c = surplus_.back();
-    surplus_.pop_back();
+TsdSurplusReader::TsdSurplusReader(TStream* stream)
+    : stream_(stream),
+      codec_(dynamic_cast<TsdCodecStream*>(stream)),
+      memory_(codec_ ? nullptr : dynamic_cast<TMemoryStream*>(stream)) {}
+
+TsdSurplusReader::~TsdSurplusReader() {
+  try {
+    Sync();
+  } catch (...) {
+  }
+}
+
+void TsdSurplusReader::Sync() {
+  if (windowStart_ && next_ != windowStart_) {
+    const size_t taken = static_cast<size_t>(next_ - windowStart_);
+    if (codec_) codec_->ConsumeWindow(taken);
+    else memory_->Seek(static_cast<int64_t>(taken), soCurrent);
+  }
+  windowStart_ = next_ = end_ = nullptr;
+}
+
+int64_t TsdSurplusReader::Position() {
+  Sync();
+  return stream_->GetPosition();
+}
+
+// Takes the next run of characters straight from the stream's buffer.
+bool TsdSurplusReader::Refill() {
+  Sync();
+  const char *first = nullptr, *last = nullptr;
+  if (codec_) {
+    if (!codec_->ReadWindow(first, last)) return false;
+  } else if (memory_) {
+    const int64_t position = memory_->GetPosition(), size = memory_->GetSize();
+    if (position >= size) return false;
+    const char* base = reinterpret_cast<const char*>(memory_->Memory());
+    first = base + position;
+    last = base + size;
+    // A byte 0 ends the text: the run stops before it.
+    if (!(zeroFrom_ && first >= zeroFrom_ && first <= zeroStop_ && zeroStop_ <= last)) {
+      const void* zero = std::memchr(first, 0, static_cast<size_t>(last - first));
+      zeroFrom_ = first;
+      zeroStop_ = zero ? static_cast<const char*>(zero) : last;
+    }
+    last = zeroStop_;
+  } else {
+    return false;
+  }
+  if (first == last) return false;
+  windowStart_ = next_ = first;
+  end_ = last;
+  return true;
+}
+
+bool TsdSurplusReader::ReadCharSlow(char& c) {
+  if (ended_) return false;
+  if (Refill()) {
+    c = *next_++;
     return true;
   }
-  if (ended_) return false;
   if (stream_->Read(&c, 1) != 1 || c == 0) {
     ended_ = true;
     return false;
@@ -437,6 +531,66 @@ bool TsdSurplusReader::ReadCharSkipBlanks(char& c) {
     if (!IsXmlBlank(c)) return true;
   }
   return false;
+}
+
+bool TsdSurplusReader::ReadUntil(char stop, std::string& out) {
+  for (;;) {
+    while (!surplus_.empty()) {
+      char c = surplus_.back();
+      surplus_.pop_back();
+      if (c == stop) return true;
+      out += c;
+    }
+    if (next_ == end_) {
+      char c;
+      if (!ReadCharSlow(c)) return false;
+      if (c == stop) return true;
+      out += c;
+      continue;
+    }
+    const void* hit = std::memchr(next_, stop, static_cast<size_t>(end_ - next_));
+    if (hit) {
+      const char* at = static_cast<const char*>(hit);
+      out.append(next_, at);
+      next_ = at + 1;
+      return true;
+    }
+    out.append(next_, end_);
+    next_ = end_;
+  }
+}
+
+bool TsdSurplusReader::ReadUntilAny(const bool (&stops)[256], std::string& out, char& hit) {
+  for (;;) {
+    while (!surplus_.empty()) {
+      char c = surplus_.back();
+      surplus_.pop_back();
+      if (stops[static_cast<unsigned char>(c)]) {
+        hit = c;
+        return true;
+      }
+      out += c;
+    }
+    if (next_ == end_) {
+      char c;
+      if (!ReadCharSlow(c)) return false;
+      if (stops[static_cast<unsigned char>(c)]) {
+        hit = c;
+        return true;
+      }
+      out += c;
+      continue;
+    }
+    const char* p = next_;
+    while (p != end_ && !stops[static_cast<unsigned char>(*p)]) ++p;
+    out.append(next_, p);
+    if (p != end_) {
+      hit = *p;
+      next_ = p + 1;
+      return true;
+    }
+    next_ = end_;
+  }
 }
 
 void TsdSurplusReader::PushBack(const std::string& characters) {

@@ -46,6 +46,18 @@ class TsdBufferedReadStream : public TStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   int64_t GetSize() override;
 
+  // The bytes from the logical position to the end of its page, loading the page when needed;
+  // false when nothing is left to read there. Valid until the next call on this stream.
+  bool Window(const uint8_t*& first, const uint8_t*& last);
+  // Moves the logical position on by `count` bytes of the window.
+  void Advance(int32_t count) {
+    offset_ += count;
+    position_ += count;
+  }
+  // The page the window lies in, and the window's offset in it.
+  int64_t Page() const { return page_; }
+  int32_t Offset() const { return offset_; }
+
  private:
   bool LoadPosition();
 
@@ -110,6 +122,15 @@ class TsdCodecStream : public TStream {
   // Whether the text read began with a byte-order mark.
   bool HasByteOrderMark() const { return byteOrderMark_; }
 
+  // A run of the bytes Read would deliver one at a time, taken straight from the buffer of the
+  // source when that is a buffered read stream: in UTF-8 up to a byte 0, in 8-bit text up to a
+  // byte 0 or one above 127 (which need converting), never with a character half delivered.
+  // False when there is none (other encodings, the end of the text); Read then goes on byte by
+  // byte. Valid until the next call on this stream.
+  bool ReadWindow(const char*& first, const char*& last);
+  // Consumes `count` bytes of the last window. A seek back afterwards steps over single bytes.
+  void ConsumeWindow(size_t count);
+
  protected:
   // Decodes the next character into the pending bytes when they are used up; answers the next
   // pending byte, 0 at the end.
@@ -133,6 +154,15 @@ class TsdCodecStream : public TStream {
   bool byteOrderMark_ = false;
 
  private:
+  // Where the last window scan stopped, so that each byte of a page is looked at once.
+  struct TWindowScan {
+    int64_t Page = -1;
+    uint8_t Encoding = 0;
+    int32_t From = 0, Stop = 0;  // offsets in the page
+  };
+  TsdBufferedReadStream* buffered_ = nullptr;
+  TWindowScan scan_;
+
   void StartReading();
   void StartWriting();
 };
@@ -160,27 +190,63 @@ class TsdUtf8Stream : public TsdCodecStream {
 // --- Parser helpers
 
 // Reads characters (bytes) from a stream with characters handed back served first. A byte 0 or
-// the end of the stream ends the text for good.
+// the end of the stream ends the text for good. Over a codec stream or a memory stream the
+// characters are taken in runs straight from the stream's buffer; the stream is moved on by what
+// was taken at Sync, and at the latest when the reader goes.
 class TsdSurplusReader {
  public:
-  explicit TsdSurplusReader(TStream* stream) : stream_(stream) {}
+  explicit TsdSurplusReader(TStream* stream);
+  ~TsdSurplusReader();
+  TsdSurplusReader(const TsdSurplusReader&) = delete;
+  TsdSurplusReader& operator=(const TsdSurplusReader&) = delete;
 
   // The next character; false at the end of the text.
-  bool ReadChar(char& c);
+  bool ReadChar(char& c) {
+    if (!surplus_.empty()) {
+      c = surplus_.back();
+      surplus_.pop_back();
+      return true;
+    }
+    if (next_ != end_) {
+      c = *next_++;
+      return true;
+    }
+    return ReadCharSlow(c);
+  }
   // The next character that is not an XML blank; false at the end of the text.
   bool ReadCharSkipBlanks(char& c);
+  // Appends the characters before the next `stop` to `out` and consumes the stop; false at the
+  // end of the text (everything read is then in `out`).
+  bool ReadUntil(char stop, std::string& out);
+  // As ReadUntil, stopping at any character marked in `stops`; the stop is given in `hit`.
+  bool ReadUntilAny(const bool (&stops)[256], std::string& out, char& hit);
   // Hands characters back: they are read again before anything else, in their order.
   void PushBack(const std::string& characters);
-  void PushBack(char c) { PushBack(std::string(1, c)); }
+  void PushBack(char c) { surplus_.push_back(c); }
   // True when no character is left (reads one ahead when needed).
   bool AtEnd();
+  // The stream's position after the characters read so far (those handed back count as read).
+  int64_t Position();
+  // Moves the stream on by the characters taken from its buffer; needed before anything else
+  // reads the stream or changes its encoding.
+  void Sync();
 
   TStream* Stream() const { return stream_; }
 
  private:
+  bool ReadCharSlow(char& c);
+  bool Refill();
+
   TStream* stream_;
+  TsdCodecStream* codec_;     // window source, or nullptr
+  TMemoryStream* memory_;     // window source, or nullptr
   std::string surplus_;  // characters handed back, the next one last
   bool ended_ = false;
+  const char* windowStart_ = nullptr;  // the window taken from the stream, not yet consumed there
+  const char* next_ = nullptr;
+  const char* end_ = nullptr;
+  const char* zeroFrom_ = nullptr;  // memory streams: where the scan for a byte 0 began and stopped
+  const char* zeroStop_ = nullptr;
 };
 
 // A growing text buffer (its capacity doubles when full).

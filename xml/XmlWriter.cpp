@@ -58,7 +58,7 @@ std::string TXmlNode::GetAttributesText() const {
   std::string text;
   for (int32_t i = 0; i < AttributeCount(); ++i) {
     text += ' ';
-    text += attributes_->Get(i);
+    text += attributes_.Get(i);
   }
   if (IsWrittenShort()) text += '/';
   return text;

@@ -256,3 +256,49 @@ TEST(XmlSurplusReader, HandsBackCharactersFirst) {
   EXPECT_EQ(got, "xyb");
   EXPECT_TRUE(reader.AtEnd());
 }
+
+TEST(XmlSurplusReader, RunsFromTheBufferReadAsByteByByte) {
+  // Two pages and more, with 8-bit bytes and markup, a byte 0 near the end.
+  std::string text;
+  for (int i = 0; i < 9000; ++i) text += "<a b=\"x\xE9" + std::to_string(i) + "\">t'q</a>\r\n";
+  text += std::string("tail", 4) + '\0' + "after";
+  bool stops[256] = {};
+  stops['"'] = stops['>'] = true;
+  for (int source = 0; source < 3; ++source) {
+    // Memory, UTF-8 through the codec, 8-bit text through the codec (runs stop before every byte
+    // that needs converting; "<?xm" makes the codec take the text for 8-bit).
+    const std::string bytes = source == 2 ? "<?xm" + text : text;
+    TStringStream memory(bytes), plain(bytes), byteSource(bytes);
+    TsdBufferedReadStream buffered(&plain, false), byteBuffered(&byteSource, false);
+    TsdUtf8Stream codec(&buffered), byteCodec(&byteBuffered);
+    TStream* stream = source == 0 ? static_cast<TStream*>(&memory) : &codec;
+    const std::string expected = source == 0 ? text.substr(0, text.find('\0')) : ReadAll(byteCodec);
+    std::string got;
+    int64_t position = 0, positionAt = 0;
+    {
+      TsdSurplusReader reader(stream);
+      char c;
+      for (int step = 0;; ++step) {
+        if (step % 3 == 0) {
+          if (!reader.ReadUntil('<', got)) break;
+          got += '<';
+        } else if (step % 3 == 1) {
+          if (!reader.ReadUntilAny(stops, got, c)) break;
+          got += c;
+        } else {
+          if (!reader.ReadChar(c)) break;
+          got += c;
+        }
+        if (got.size() >= 70000 && positionAt == 0) {
+          position = reader.Position();
+          positionAt = static_cast<int64_t>(got.size());
+        }
+      }
+    }
+    EXPECT_EQ(got, expected) << source;
+    if (source == 0) {
+      EXPECT_EQ(position, positionAt);
+      EXPECT_EQ(memory.GetPosition(), static_cast<int64_t>(expected.size()) + 1);  // after the 0
+    }
+  }
+}
