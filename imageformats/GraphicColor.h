@@ -128,6 +128,8 @@ class TColorManager {
   void RowConvertIndexedSource16(const uint8_t* const*, int32_t, uint8_t*, int32_t, uint8_t);
   void RowConvertIndexedTarget16(const uint8_t* const*, int32_t, uint8_t*, int32_t, uint8_t);
 
+  static void ThreeComponentBytes(const uint8_t* source, int32_t sourceStep, uint8_t* target,
+                                  int32_t targetStep, int32_t count, bool reversed, bool copyAlpha);
   void ThreeComponent(const uint8_t* const* source, int32_t planeCount, uint8_t* target,
                       int32_t count, uint8_t mask, bool reversed);
   void CMYK(const uint8_t* const* source, int32_t planeCount, uint8_t* target, int32_t count,

@@ -102,6 +102,33 @@ class TBitWriter {
 
 // --- Three-component converters
 
+// Whole rows of 8-bit interleaved pixels: straight copies where the layouts agree, else one
+// tight loop per layout. Components the source lacks (a target alpha) are left as they are.
+void TColorManager::ThreeComponentBytes(const uint8_t* source, int32_t sourceStep, uint8_t* target,
+                                        int32_t targetStep, int32_t count, bool reversed, bool copyAlpha) {
+  if (!reversed && sourceStep == targetStep && (sourceStep == 3 || copyAlpha)) {
+    std::memcpy(target, source, static_cast<size_t>(count) * static_cast<size_t>(sourceStep));
+    return;
+  }
+  const int first = reversed ? 2 : 0, last = reversed ? 0 : 2;
+  if (sourceStep == 3 && targetStep == 3) {
+    for (int32_t i = 0; i < count; ++i, source += 3, target += 3) {
+      const uint8_t a = source[first], b = source[1], c = source[last];
+      target[0] = a;
+      target[1] = b;
+      target[2] = c;
+    }
+    return;
+  }
+  for (int32_t i = 0; i < count; ++i, source += sourceStep, target += targetStep) {
+    const uint8_t a = source[first], b = source[1], c = source[last];
+    target[0] = a;
+    target[1] = b;
+    target[2] = c;
+    if (copyAlpha) target[3] = source[3];
+  }
+}
+
 void TColorManager::RowConvertRGB(const uint8_t* const* s, int32_t n, uint8_t* t, int32_t c,
                                   uint8_t m) {
   ThreeComponent(s, n, t, c, m, false);
@@ -120,6 +147,10 @@ void TColorManager::ThreeComponent(const uint8_t* const* source, int32_t planeCo
   bool gamma = targetOptions_ & poGamma, swap = sourceOptions_ & poSwapBytes;
   int32_t sb = sourceBPS_ / 8, tb = targetBPS_ / 8;
   int32_t components = sourceAlpha ? 4 : 3;
+  if (sb == 1 && tb == 1 && !gamma && planeCount == 1 && mask == 0xFF) {
+    ThreeComponentBytes(source[0], components, target, targetAlpha ? 4 : 3, count, reversed, copyAlpha);
+    return;
+  }
   TSourceCursor cursor(source, planeCount, components, sb, components);
   if (planeCount > 1 && !cursor.Complete(components)) return;
   int32_t targetStep = (targetAlpha ? 4 : 3) * tb;

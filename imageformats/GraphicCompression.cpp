@@ -150,6 +150,8 @@ void TPackbitsRLEDecoder::Decode(uint8_t*& source, uint8_t*& dest, int32_t packe
       outLeft -= count;
     }
   }
+  source = input.Position();
+  dest = out;
 }
 
 // --- PCX

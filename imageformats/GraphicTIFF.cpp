@@ -491,7 +491,11 @@ void TTIFFGraphic::LoadTIFF(TStream& stream) {
     if (rows == 0) continue;
     if (offsets[s] > available) ReadError();
     stream.SetPosition(StreamStart + offsets[s]);
-    buffer.assign(static_cast<size_t>(rows * bytesPerLine), 0);
+    // Decoders that write their output in order have what they did not reach cleared after
+    // them; the others write into a cleared buffer.
+    const bool sequential = p.Compression == icDeflate || p.Compression == icPackBits;
+    if (decoder && !sequential) buffer.assign(static_cast<size_t>(rows * bytesPerLine), 0);
+    else buffer.resize(static_cast<size_t>(rows * bytesPerLine));
     if (decoder) {
       int64_t count = s < byteCounts.size() ? byteCounts[s] : stream.Remaining();
       if (count > stream.Remaining()) ReadError();
@@ -500,6 +504,7 @@ void TTIFFGraphic::LoadTIFF(TStream& stream) {
       uint8_t* source = packed.data();
       uint8_t* dest = buffer.data();
       decoder->Decode(source, dest, static_cast<int32_t>(count), static_cast<int32_t>(buffer.size()));
+      if (sequential) std::fill(dest, buffer.data() + buffer.size(), uint8_t{0});
       if (auto* lz = dynamic_cast<TLZ77Decoder*>(decoder.get()); lz && IsDeflateError(lz->LastResult()))
         RaiseInvalidGraphic(gesCompression, {kName});
     } else {

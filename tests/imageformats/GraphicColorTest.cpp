@@ -37,6 +37,27 @@ TEST(ColorManager, ReversesOrCopiesThreeComponents) {
   EXPECT_EQ(std::vector<uint8_t>(out, out + 6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
 }
 
+TEST(ColorManager, EightBitLayoutsWithAndWithoutAlpha) {
+  const uint8_t rgb[6] = {1, 2, 3, 4, 5, 6}, rgba[8] = {1, 2, 3, 9, 4, 5, 6, 8};
+  const struct {
+    TPixelScheme Source, Target;
+    const uint8_t* Row;
+    std::vector<uint8_t> Expected;  // 7 marks a byte the conversion leaves alone
+  } cases[] = {
+      {psRGBA, psBGRA, rgba, {3, 2, 1, 9, 6, 5, 4, 8}},
+      {psRGBA, psRGBA, rgba, {1, 2, 3, 9, 4, 5, 6, 8}},
+      {psRGBA, psBGR, rgba, {3, 2, 1, 6, 5, 4, 7, 7}},
+      {psRGB, psBGRA, rgb, {3, 2, 1, 7, 6, 5, 4, 7}},
+      {psBGR, psBGR, rgb, {1, 2, 3, 4, 5, 6, 7, 7}},
+  };
+  for (const auto& c : cases) {
+    TColorManager m = RGB8To(c.Source, c.Target);
+    uint8_t out[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+    m.ConvertPixelRow({c.Row}, out, 2, 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 8), c.Expected) << c.Source << " " << c.Target;
+  }
+}
+
 TEST(ColorManager, SettingChecks) {
   TColorManager m;
   const std::string depth = "Color depth is invalid. Bits per sample must be 1, 2, 4, 8 or 16.";
