@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "exceptions/capture/EHook.h"
+#include "exceptions/capture/EFreezeWatch.h"
 #include "exceptions/capture/EmberLogEvents.h"
 
 namespace {
@@ -390,4 +391,59 @@ TEST(ExceptionLogUnhandled, AThrowNothingCatchesIsNotifiedAndEndsTheProgramWithC
   EXPECT_EQ(code, 1u);
   EXPECT_EQ(ReadFileText(out), "disk full|same thread");
   DeleteFileA(out.c_str());
+}
+
+// --- Freeze watch
+
+namespace {
+
+struct TFreeze {
+  HANDLE Reported = nullptr;
+  HWND Window = nullptr;
+  bool Frozen = false;
+  uint32_t ThreadID = 0;
+  bool StackNamesWaiter = false;
+};
+TFreeze* gFreeze = nullptr;
+
+void ObserveFreeze(TEmberExceptionRecord& record, uint8_t&) {
+  if (gFreeze == nullptr || gFreeze->Frozen) return;
+  gFreeze->Frozen = dynamic_cast<const EFrozenApplication*>(record.ExceptionObject) != nullptr;
+  gFreeze->ThreadID = record.ExceptionThreadID;
+  for (int32_t i = 0; record.CallStack != nullptr && i < record.CallStack->Count(); ++i)
+    gFreeze->StackNamesWaiter |= record.CallStack->GetItem(i)->ProcedureName.Str() == "WaitWithoutAnswering";
+  SetEvent(gFreeze->Reported);
+}
+
+// The main thread stops answering its window until the freeze was reported (or a minute passed).
+__attribute__((noinline)) void WaitWithoutAnswering(HANDLE reported) { WaitForSingleObject(reported, 60000); }
+
+}  // namespace
+
+TEST_F(ExceptionLogWin32Test, AMainWindowThatStopsAnsweringIsReportedWithItsStackAndTheThreadGoesOn) {
+  TFreeze freeze;
+  freeze.Reported = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  freeze.Window = CreateWindowA("STATIC", "Frozen", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(freeze.Window, nullptr);
+  gFreeze = &freeze;
+  EmberGlobalHandlers().OnExceptionNotify = &ObserveFreeze;
+  SetEmberMainWindowFinder([](uint32_t) { return reinterpret_cast<uintptr_t>(gFreeze->Window); });
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetFreezeTimeout(1);
+  options.SetFreezeActivate(1);
+  EXPECT_TRUE(IsFreezeThreadRunning());
+  WaitWithoutAnswering(freeze.Reported);
+  options.SetFreezeActivate(0);
+  EXPECT_FALSE(IsFreezeThreadRunning());
+  SetEmberMainWindowFinder(nullptr);
+  // The thread went on: its window answers again.
+  DWORD_PTR answer = 0;
+  EXPECT_NE(SendMessageTimeoutA(freeze.Window, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &answer), 0);
+  EXPECT_TRUE(freeze.Frozen);
+  EXPECT_EQ(freeze.ThreadID, GetCurrentThreadId());
+  EXPECT_TRUE(freeze.StackNamesWaiter);
+  DestroyWindow(freeze.Window);
+  CloseHandle(freeze.Reported);
+  gFreeze = nullptr;
 }
