@@ -1,8 +1,10 @@
 // Rounding helpers that do not depend on the FPU's rounding mode.
 #include "System.h"
 
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -25,3 +27,31 @@ int64_t Round(double value) {
 }
 
 int64_t Trunc(double value) { return Saturate(std::trunc(value)); }
+
+// --- Object allocation
+
+namespace {
+std::atomic<TObjectAllocator> gObjectAllocate{nullptr};
+std::atomic<TObjectDeallocator> gObjectDeallocate{nullptr};
+}  // namespace
+
+void SetObjectAllocator(TObjectAllocator allocate, TObjectDeallocator deallocate) {
+  gObjectDeallocate = deallocate;
+  gObjectAllocate = allocate;
+}
+
+void* TObject::operator new(std::size_t size) {
+  TObjectAllocator allocate = gObjectAllocate.load();
+  if (allocate == nullptr) return ::operator new(size);
+  void* block = allocate(size, __builtin_return_address(0), static_cast<char*>(__builtin_frame_address(0)) + 8);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void TObject::operator delete(void* block) noexcept {
+  TObjectDeallocator deallocate = gObjectDeallocate.load();
+  if (deallocate == nullptr)
+    ::operator delete(block);
+  else
+    deallocate(block);
+}

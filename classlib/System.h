@@ -1,6 +1,7 @@
 // The root of the class hierarchy and the basic value types the rest of the code shares.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -33,7 +34,19 @@ class TObject {
   bool InheritsFrom(const TClassInfo* cls) const;
   template <typename T>
   bool Is() const { return InheritsFrom(T::StaticClassInfo()); }
+
+  // Objects are allocated through the installed object allocator (SetObjectAllocator), so that
+  // a leak tracker can tell them from other blocks.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* block) noexcept;
 };
+
+// The allocator of objects; nullptr restores the global new and delete. It is given the
+// address the object's new returns to and the stack pointer of that caller. Install it before
+// the first object is made and keep it while objects it made live.
+using TObjectAllocator = void* (*)(std::size_t size, const void* callSite, const void* callerStack);
+using TObjectDeallocator = void (*)(void* block);
+void SetObjectAllocator(TObjectAllocator allocate, TObjectDeallocator deallocate);
 
 // Rounds to the nearest integer, halves to the even neighbour ("banker's rounding"), independent
 // of the FPU rounding mode in force. Values outside the 64-bit range saturate; NaN gives 0.

@@ -526,7 +526,7 @@ bool FindDebugLocation(const uint8_t* block, size_t size, const TEmberNameCoding
 
 bool IsLibraryUnit(const std::string& unitName) {
   static const char* const kUnits[] = {"ECore", "EDebug", "EDebugMap", "EDebugJcl", "EDebugTD32",
-                                       "EDisAsm", "EHook", "EPeImage"};
+                                       "EDisAsm", "EHook", "EPeImage", "ELeaks"};
   std::string base = unitName.substr(0, unitName.find('.'));
   auto same = [](const std::string& a, const std::string& b) {
     return a.size() == b.size() &&

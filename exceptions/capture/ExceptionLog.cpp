@@ -11,7 +11,9 @@
 #include <thread>
 #include <typeinfo>
 
+#include "ECallStack.h"
 #include "EFreezeWatch.h"
+#include "ELeaks.h"
 #include "EmberLogEvents.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
@@ -296,7 +298,8 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
         args.Module = module;
         args.RaiseKind = raiseKind;
         FillNotifyParams(args, stackTop, stackPointer, context, record, handled, callStack);
-        const bool inline_ = library.IsDll != 0 && (library.Initialising != 0 || library.Finalising != 0);
+        const bool inline_ = dynamic_cast<const EMemoryLeak*>(object) != nullptr ||
+                             (library.IsDll != 0 && (library.Initialising != 0 || library.Finalising != 0));
         if (inline_) {
           result = RunProcessing(args);
         } else {
@@ -449,6 +452,126 @@ uintptr_t FindProcessMainWindow() {
   return finder != nullptr ? finder(ember_detail::PlatformProcessID()) : 0;
 }
 
+// --- Leak report
+
+namespace {
+
+struct TLeakTotals {
+  uint32_t Size = 0;
+  uint32_t Count = 0;
+  std::unique_ptr<TEmberStackList> Stack;
+};
+
+TLeakTotals& LeakTotals() {
+  static TLeakTotals totals;
+  return totals;
+}
+
+void LeaksBegin() {
+  LeakTotals() = TLeakTotals();
+  LeakTotals().Stack = std::make_unique<TEmberStackList>();
+}
+
+// One leak as call-stack entries: only those with a procedure, the first with a source line.
+void AddLeak(const std::string& type, uint32_t size, uint32_t count, const uint32_t* stack) {
+  TLeakTotals& totals = LeakTotals();
+  if (!totals.Stack) return;
+  std::vector<TEmberStackItem> kept;
+  for (int32_t i = 0; i < LeakStackDepth && stack[i] != 0; ++i) {
+    TEmberStackItem item;
+    ClearStackItem(item);
+    GetAddressInfo(stack[i], 0, item, kept.empty(), 0);
+    if (item.Kind >= 2 && item.Kind <= 4) kept.push_back(item);
+  }
+  if (kept.empty() || kept.front().Kind != 4) return;
+  for (size_t i = 0; i < kept.size(); ++i) {
+    TEmberStackItem& entry = *totals.Stack->NewItem();
+    entry = kept[i];
+    entry.IsFirst = i == 0 ? 1 : 0;
+    entry.IsLeak = 1;
+    entry.LeakType.Assign(type);
+    entry.LeakSize = size;
+    entry.LeakCount = count;
+  }
+  totals.Size += size;
+  totals.Count += count;
+}
+
+// All leaks as one EMemoryLeak, processed at once with the leaks as its call stack.
+void LeaksEnd() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TLeakTotals& totals = LeakTotals();
+  if (totals.Size > 0 && totals.Stack && totals.Stack->Count() > 0 && library.CurrentOptions) {
+    TEmberModuleOptionsEx& options = *library.CurrentOptions;
+    options.SetLogOptions(static_cast<uint8_t>(options.LogOptions() & ~0x20));
+    char message[512];
+    std::snprintf(message, sizeof message, "%s: %s=%u - %s=%u", options.GetCustomizedExpandedText(105).c_str(),
+                  options.GetCustomizedExpandedText(108).c_str(), static_cast<unsigned>(totals.Size),
+                  options.GetCustomizedExpandedText(109).c_str(), static_cast<unsigned>(totals.Count));
+    EMemoryLeak object(message);
+    CentralNotify(&object, 0, 0, 0, 0, nullptr, nullptr, 0, library.Module, 0, 0, totals.Stack.get());
+    ForgetHandledObject(&object);
+  }
+  totals.Stack.reset();
+}
+
+// A fault found while freeing a block, processed on the freeing thread with its stack.
+void ReportFreeFault(EMemoryLeak& object) {
+  TEmberThreadVars& vars = ThreadVars();
+  vars.RaiseContextFilled = 0;
+  vars.RaiseRecordFilled = 0;
+  CentralNotify(&object, 0, 0, 0, ember_detail::PlatformStackPointer(), nullptr, nullptr, 0, EmberLibrary().Module, 0,
+                0);
+  ForgetHandledObject(&object);
+}
+
+// The library's own objects of a report are not tracked.
+struct TUntracked {
+  TUntracked() { ++ThreadVars().Untracked; }
+  ~TUntracked() { --ThreadVars().Untracked; }
+};
+
+void Overrun() {
+  TUntracked untracked;
+  const TEmberModuleOptionsEx* options = EmberLibrary().CurrentOptions.get();
+  EMemoryOverrun object(options != nullptr ? options->GetCustomizedExpandedText(155) : GetDefaultText(155));
+  ReportFreeFault(object);
+}
+
+void MultiFree() {
+  TUntracked untracked;
+  const TEmberModuleOptionsEx* options = EmberLibrary().CurrentOptions.get();
+  EMultiFree object(options != nullptr ? options->GetCustomizedExpandedText(154) : GetDefaultText(154));
+  ReportFreeFault(object);
+}
+
+void* AllocateObject(size_t size, const void* callSite, const void* callerStack) {
+  return LeakAllocate(size, true, reinterpret_cast<uintptr_t>(callSite), reinterpret_cast<uintptr_t>(callerStack));
+}
+
+void StartLeaks(uint8_t flags) {
+  TLeakHandlers handlers;
+  handlers.OnOverrun = &Overrun;
+  handlers.OnMultiFree = &MultiFree;
+  handlers.OnLeaksBegin = &LeaksBegin;
+  handlers.OnLeak = &AddLeak;
+  handlers.OnLeaksEnd = &LeaksEnd;
+  SetLeakHandlers(handlers);
+  if (StartLeakTracking(flags)) SetObjectAllocator(&AllocateObject, &LeakFree);
+}
+
+// The leaks are reported while the library is still attached, under its lock.
+void StopLeaks() {
+  if (IsLeakTracking()) {
+    std::lock_guard<std::recursive_mutex> lock(EmberLibrary().LibraryLock);
+    StopLeakTracking();
+  }
+  SetObjectAllocator(nullptr, nullptr);
+  SetLeakHandlers(TLeakHandlers());
+}
+
+}  // namespace
+
 // --- Attachment
 
 void StartExceptionLog() {
@@ -467,7 +590,8 @@ void StartExceptionLog() {
           library.ProcessesList = std::make_unique<TEmberProcessesList>();
           ResetModuleSharedMemory(library.Module);
           library.CurrentOptions = std::make_unique<TEmberModuleOptionsEx>(std::string(), library.Module);
-          if (!ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions)) {
+          uint8_t leakFlags = 0;
+          if (!ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions, leakFlags)) {
             // Without library data the module is not processed: nothing is hooked.
             library.CurrentOptions.reset();
             library.ModulesList.reset();
@@ -490,6 +614,7 @@ void StartExceptionLog() {
           SaveOptionsToSharedMemory(*library.CurrentOptions);
           ember_detail::PlatformAttach();
           SetCaughtExceptionHandler(&HandleCaughtException);
+          if (!IsRunningInIDE()) StartLeaks(leakFlags);
           library.Initialising = 0;
           StartFreezeThread();
         },
@@ -506,6 +631,7 @@ void StopExceptionLog() {
         if (library.LibraryOn == 0) return;
         { std::lock_guard<std::recursive_mutex> lock(library.LibraryLock); }
         StopFreezeThread();
+        StopLeaks();
         SetCaughtExceptionHandler(nullptr);
         ember_detail::PlatformDetach();
         library.LibraryOn = 0;

@@ -83,6 +83,7 @@ std::unique_ptr<EExternal> MakeSystemException(uint32_t code, uintptr_t address,
 
 struct TEmberThreadVars {
   uint8_t Busy = 0;              // inside CentralNotify
+  uint8_t Untracked = 0;         // the library's own allocations: the leak tracker skips them
   uint8_t InFreeze = 0;          // the freeze watch has this thread's target suspended
   std::atomic<uint8_t> InRaiseHandler{0};
   uint8_t Processing = 0;        // processing runs for this thread
@@ -251,7 +252,9 @@ void SetLibraryState(uint8_t state);
 namespace ember_detail {
 // This module's options from its library data; false when the module carries neither library
 // data nor debug information.
-bool PlatformLoadOwnOptions(TEmberModuleOptions& options);
+// `leakFlags` receives the leak option flags of the library data (the main module's when the
+// data says so).
+bool PlatformLoadOwnOptions(TEmberModuleOptions& options, uint8_t& leakFlags);
 // The focused window of the calling thread (class, text with passwords masked) and the cursor.
 void PlatformFocusedControl(TExceptNotifyParams& params);
 void PlatformAttach();                    // hooks and handlers

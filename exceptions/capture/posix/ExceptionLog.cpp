@@ -30,7 +30,10 @@ uint32_t PlatformStackPointer() {
 bool PlatformIsMainModuleDll() { return false; }
 uint32_t PlatformProcessID() { return static_cast<uint32_t>(getpid()); }
 // Natively a program has no library data: the library always attaches, with the defaults.
-bool PlatformLoadOwnOptions(TEmberModuleOptions&) { return true; }
+bool PlatformLoadOwnOptions(TEmberModuleOptions&, uint8_t& leakFlags) {
+  leakFlags = 0;
+  return true;
+}
 void PlatformFocusedControl(TExceptNotifyParams&) {}
 // Natively only the library's own buffers are handed in; null is the one bad pointer to refuse.
 bool PlatformIsReadable(const void* address, uint32_t) { return address != nullptr; }

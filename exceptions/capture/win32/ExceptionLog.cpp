@@ -558,12 +558,22 @@ bool PlatformIsReadable(const void* address, uint32_t size) { return IsReadableM
 
 uint32_t PlatformProcessID() { return GetCurrentProcessId(); }
 
-bool PlatformLoadOwnOptions(TEmberModuleOptions& options) {
+bool PlatformLoadOwnOptions(TEmberModuleOptions& options, uint8_t& leakFlags) {
   const uintptr_t module = GetThisModuleHandle();
   TEmberLibraryData data;
   TELImageView view;
-  if (GetELModuleResource(module, "ELDATA", view) && ReadLibraryDataResource(view.Data, view.Size, true, options, data))
+  leakFlags = 0;
+  if (GetELModuleResource(module, "ELDATA", view) && ReadLibraryDataResource(view.Data, view.Size, true, options, data)) {
+    leakFlags = data.Flags[0];
+    const uintptr_t main = reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr));
+    TELImageView mainView;
+    TEmberModuleOptions mainOptions;
+    TEmberLibraryData mainData;
+    if (data.Flags[1] != 0 && main != module && GetELModuleResource(main, "ELDATA", mainView) &&
+        ReadLibraryDataResource(mainView.Data, mainView.Size, true, mainOptions, mainData))
+      leakFlags = mainData.Flags[0];
     return true;
+  }
   if (ReadAppendedLibraryData(GetELModuleFileName(module), true, options, data)) return true;
   std::unique_ptr<TELDebugInfoSource> source;
   return CreateDebugInfoSource(module, source);

@@ -41,15 +41,22 @@ __attribute__((noinline)) void TwoHandled() {
   }
 }
 
+// Keeps the compiler from dropping an allocation it could prove unused.
+void Escape(void* block) { asm volatile("" : : "r"(block) : "memory"); }
+
 __attribute__((noinline)) void LeakAndDamage() {
-  new TLeakedThing();
+  Escape(new TLeakedThing());
   char* buffer = new char[40];
-  std::memset(buffer, 1, 40);
+  Escape(buffer);
   char* twice = new char[16];
+  Escape(twice);
   delete[] twice;
+  Escape(twice);
   delete[] twice;
   char* overrun = new char[24];
-  overrun[24] = 0x55;  // one byte past the end
+  volatile int32_t end = 24;
+  overrun[end] = 0x55;  // one byte past the end
+  Escape(overrun);
   delete[] overrun;
 }
 

@@ -156,4 +156,27 @@ TEST_F(CapturePluginTest, ClosingThePluginPutsBackFilterTerminateHandlerImportsA
   SetUnhandledExceptionFilter(previous);
 }
 
+TEST_F(CapturePluginTest, LeakTrackingReportsLeaksDoubleFreesAndOverrunsWithoutCrashing) {
+  const char* const log = "captureplugin_leaks.elf";
+  std::remove(log);
+  {
+    TVstHost host("captureplugin_leaks.dll");
+    host.SetParameter(3, 1.0f);
+    const std::string frees = ReadFile(log);
+    EXPECT_NE(frees.find("Multi Free memory leak."), std::string::npos) << frees.substr(0, 3000);
+    EXPECT_NE(frees.find("Memory Overrun leak."), std::string::npos);
+    EXPECT_GT(LoggedLine(frees, "LeakAndDamage"), 0);
+    EXPECT_EQ(Count(frees, "EmberLog 6.0.24"), 2u);
+  }
+  // Closing the plug-in reports what it leaked, as one report.
+  const std::string leaks = ReadFile(log);
+  EXPECT_EQ(Count(leaks, "EmberLog 6.0.24"), 3u) << leaks.substr(0, 3000);
+  const size_t report = leaks.rfind("EmberLog 6.0.24");
+  ASSERT_NE(report, std::string::npos);
+  const std::string last = leaks.substr(report);
+  EXPECT_NE(last.find("Type=TLeakedThing"), std::string::npos) << last;
+  EXPECT_NE(last.find("Type=Data; Total size=40"), std::string::npos) << last;
+  EXPECT_EQ(LoggedLine(last, "LeakAndDamage"), SourceLine("Escape(new TLeakedThing());"));
+}
+
 }  // namespace

@@ -1,0 +1,374 @@
+// The leak tracker: tracked blocks, their list, the checks when they are freed and the report.
+#include "ELeaks.h"
+
+#include <cxxabi.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <typeinfo>
+
+#include "ECallStack.h"
+#include "ExceptionLog.h"
+
+namespace {
+
+constexpr size_t kOverhead = sizeof(TLeakHeader) + LeakFooterSize;
+constexpr int32_t kQuarantine = 256;
+
+std::atomic<bool> gTracking{false};
+std::atomic<bool> gEverTracked{false};
+std::atomic<uint8_t> gFlags{0};
+std::atomic<uint8_t> gListLock{0};
+TLeakHeader* gOldest = nullptr;
+TLeakHeader* gNewest = nullptr;
+TLeakHeader* gQuarantine[kQuarantine] = {};
+int32_t gQuarantineNext = 0;
+TLeakHandlers gHandlers;
+
+// A byte changed by compare-and-exchange; waiting threads yield, then sleep.
+class TListLock {
+ public:
+  TListLock() {
+    uint8_t expected = 0;
+    for (int32_t tries = 0; !gListLock.compare_exchange_weak(expected, 1); ++tries) {
+      expected = 0;
+      if (tries < 4)
+        std::this_thread::yield();
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~TListLock() { gListLock.store(0); }
+  TListLock(const TListLock&) = delete;
+  TListLock& operator=(const TListLock&) = delete;
+};
+
+uint8_t* UserBytes(TLeakHeader* header) { return reinterpret_cast<uint8_t*>(header + 1); }
+TLeakHeader* HeaderOf(void* block) { return static_cast<TLeakHeader*>(block) - 1; }
+
+bool HasFooterMark(TLeakHeader* header) {
+  uint32_t mark;
+  std::memcpy(&mark, UserBytes(header) + header->Size, 4);
+  return mark == LeakMark;
+}
+
+// Under the lock.
+void Link(TLeakHeader* header) {
+  header->Older = gNewest;
+  header->Newer = nullptr;
+  if (gNewest != nullptr) gNewest->Newer = header;
+  gNewest = header;
+  if (gOldest == nullptr) gOldest = header;
+}
+
+void Unlink(TLeakHeader* header) {
+  if (header->Older != nullptr) header->Older->Newer = header->Newer;
+  if (header->Newer != nullptr) header->Newer->Older = header->Older;
+  if (gOldest == header) gOldest = header->Newer;
+  if (gNewest == header) gNewest = header->Older;
+  header->Older = header->Newer = nullptr;
+}
+
+// Words of another frame of this thread's stack, read as they are (the sanitizers would take
+// a caller's guard zones for overflows).
+__attribute__((no_sanitize("address"))) uintptr_t StackWord(uintptr_t address) {
+  return *reinterpret_cast<const volatile uintptr_t*>(address);
+}
+
+// The 4 bytes before a block: the header's mark when the tracker made it, the heap's own
+// bookkeeping otherwise (which the sanitizers guard).
+__attribute__((no_sanitize("address"))) uint32_t MarkBefore(const void* block) {
+  return *reinterpret_cast<const volatile uint32_t*>(static_cast<const uint8_t*>(block) - 4);
+}
+
+// The allocating thread's stack: the call site first, then the raw words of the caller's stack,
+// and the return addresses of the frame-pointer chain from there (frames that go upward and
+// stay below the stack's top).
+__attribute__((noinline, no_sanitize("address"))) void RecordStacks(TLeakHeader* header, uintptr_t callSite, uintptr_t callerStack) {
+  int32_t skip = 0;
+  if (callerStack == 0) {
+    callerStack = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    skip = 3;  // the tracker's own frames
+  }
+  const uintptr_t top = ember_detail::PlatformStackTop();
+  std::memset(header->RawStack, 0, sizeof header->RawStack);
+  std::memset(header->FrameStack, 0, sizeof header->FrameStack);
+  int32_t first = 0;
+  if (callSite != 0) header->RawStack[first++] = static_cast<uint32_t>(callSite);
+  for (uintptr_t at = callerStack; first < LeakStackDepth && at + sizeof(uintptr_t) <= top; at += 4)
+    header->RawStack[first++] = static_cast<uint32_t>(StackWord(at));
+  const uintptr_t bottom = callerStack - 2 * sizeof(uintptr_t);
+  uintptr_t current = bottom;
+  int32_t count = 0;
+  while (count < LeakStackDepth && current >= bottom && current + 2 * sizeof(uintptr_t) <= top) {
+    const uintptr_t next = StackWord(current);
+    const uintptr_t returnAddress = StackWord(current + sizeof(uintptr_t));
+    if (skip-- <= 0) header->FrameStack[count++] = static_cast<uint32_t>(returnAddress);
+    if (next <= current) break;
+    current = next;
+  }
+}
+
+void InitBlock(TLeakHeader* header, size_t size, bool object, uintptr_t callSite, uintptr_t callerStack) {
+  header->State = 0;
+  header->Kind = object ? 1 : 0;
+  header->Reserved = 0;
+  header->Size = static_cast<uint32_t>(size);
+  header->Count = 0;
+  header->Mark = LeakMark;
+  RecordStacks(header, callSite, callerStack);
+  const uint32_t footer[2] = {LeakMark, 0};
+  std::memcpy(UserBytes(header) + size, footer, LeakFooterSize);
+  TListLock lock;
+  Link(header);
+}
+
+void Release(TLeakHeader* header) { std::free(header); }
+
+// --- Report
+
+const TEmberMemory& Memory() { return EmberMemory(); }
+
+// The call-site form of a stack array: values not preceded by a call instruction go, the
+// others become the call's address; the array is closed up.
+int32_t PurgeStack(uint32_t* stack) {
+  int32_t kept = 0;
+  for (int32_t i = 0; i < LeakStackDepth; ++i) {
+    const uint32_t value = stack[i];
+    const int32_t length = value != 0 ? CallInstructionBefore(Memory(), value) : 0;
+    if (length > 0) stack[kept++] = value - static_cast<uint32_t>(length);
+  }
+  for (int32_t i = kept; i < LeakStackDepth; ++i) stack[i] = 0;
+  return kept;
+}
+
+bool Visible(const TLeakHeader* header) { return header->State == 0; }
+
+// The oldest visible object of class `name`, or data block of `size`, that is not hidden.
+void HideFirst(bool object, const std::string& name, uint32_t size) {
+  for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+    if (!Visible(h) || (h->Kind == 1) != object) continue;
+    if (object ? LeakTypeName(UserBytes(h)) == name : h->Size == size) {
+      h->State = 2;
+      return;
+    }
+  }
+}
+
+// Known leaks of helper classes, and the data blocks a leaked form leaves behind.
+void PurgeInvalidLeaks() {
+  bool found = false;
+  for (TLeakHeader* h = gOldest; h != nullptr && !found; h = h->Newer)
+    found = Visible(h) && h->Kind == 1 && LeakTypeName(UserBytes(h)) == "TIdCriticalSection";
+  HideFirst(true, found ? "TIdCriticalSection" : "TCriticalSection", 0);
+  HideFirst(true, "TIdThreadSafeInteger", 0);
+  bool form = false;
+  for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+    if (!Visible(h) || h->Kind != 1) continue;
+    const std::string name = LeakTypeName(UserBytes(h));
+    if (name == "TIntConst") h->State = 2;
+    form = form || name == "TForm" || name.find("Form") != std::string::npos;
+  }
+  if (form)
+    for (uint32_t size : {60u, 32u, 32u, 64u}) HideFirst(false, std::string(), size);
+}
+
+bool StacksEmpty(const uint32_t* stack) { return stack[0] == 0; }
+
+// Sons of an object: later blocks whose stack holds, from its second entry on, the object's
+// first two entries; folded recursively, their own sons first.
+void FoldSons(TLeakHeader* parent) {
+  const uint32_t* own = parent->RawStack;
+  if (own[0] == 0 || own[1] == 0) return;
+  for (TLeakHeader* h = parent->Newer; h != nullptr; h = h->Newer) {
+    if (!Visible(h)) continue;
+    bool son = false;
+    for (int32_t i = 1; i + 1 < LeakStackDepth && !son; ++i)
+      son = h->RawStack[i] == own[0] && h->RawStack[i + 1] == own[1];
+    if (!son) continue;
+    if (h->Kind == 1) FoldSons(h);
+    parent->Size += h->Size;
+    h->State = 2;
+  }
+}
+
+}  // namespace
+
+// --- Public
+
+void SetLeakHandlers(const TLeakHandlers& handlers) { gHandlers = handlers; }
+
+bool StartLeakTracking(uint8_t flags) {
+  if ((flags & LeakTrackingOn) == 0) return false;
+  gFlags = flags;
+  gEverTracked = true;
+  gTracking = true;
+  return true;
+}
+
+void StopLeakTracking() {
+  if (!gTracking.exchange(false)) return;
+  ReportLeaks();
+  TListLock lock;
+  for (TLeakHeader*& kept : gQuarantine) {
+    if (kept != nullptr) Release(kept);
+    kept = nullptr;
+  }
+  // What was reported is not reported again by a later run.
+  for (TLeakHeader* h = gOldest; h != nullptr;) {
+    TLeakHeader* next = h->Newer;
+    h->Older = h->Newer = nullptr;
+    h = next;
+  }
+  gOldest = gNewest = nullptr;
+  gFlags = 0;
+}
+
+bool IsLeakTracking() { return gTracking.load(); }
+
+void* LeakAllocate(size_t size, bool object, uintptr_t callSite, uintptr_t callerStack) {
+  // What the library allocates while it processes an exception is its own business.
+  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0)
+    return std::malloc(size != 0 ? size : 1);
+  if (size > SIZE_MAX - kOverhead) return nullptr;
+  auto* header = static_cast<TLeakHeader*>(std::malloc(size + kOverhead));
+  if (header == nullptr) return nullptr;
+  InitBlock(header, size, object, callSite, callerStack);
+  return UserBytes(header);
+}
+
+void LeakFree(void* block) {
+  if (block == nullptr) return;
+  const uint32_t mark = gEverTracked.load() ? MarkBefore(block) : 0;
+  if (mark != LeakMark) {
+    std::free(block);
+    return;
+  }
+  TLeakHeader* header = HeaderOf(block);
+  const bool check = (gFlags.load() & LeakCheckFrees) != 0;
+  if (header->State == 1) {
+    // Freed before: kept back, so it never reaches the heap twice.
+    if (check && gHandlers.OnMultiFree) gHandlers.OnMultiFree();
+    return;
+  }
+  const bool overrun = !HasFooterMark(header);
+  TLeakHeader* release = header;
+  {
+    TListLock lock;
+    header->State = 1;
+    Unlink(header);
+    if (check && gTracking.load()) {
+      release = gQuarantine[gQuarantineNext];
+      gQuarantine[gQuarantineNext] = header;
+      gQuarantineNext = (gQuarantineNext + 1) % kQuarantine;
+    }
+  }
+  if (check && overrun && gHandlers.OnOverrun) gHandlers.OnOverrun();
+  if (release != nullptr) Release(release);
+}
+
+int32_t TrackedBlockCount() {
+  TListLock lock;
+  int32_t count = 0;
+  for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) count += Visible(h) ? 1 : 0;
+  return count;
+}
+
+std::string LeakTypeName(const void* object) {
+  // The object's first word is its class's method table; the type record stands just before it.
+  const TEmberMemory& memory = Memory();
+  uintptr_t table = 0, type = 0;
+  const auto at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
+  if (sizeof(void*) != 4 || !memory.Read(at, &table, 4) || table < 4 ||
+      !memory.Read(static_cast<uint32_t>(table - 4), &type, 4) || !memory.IsReadable(static_cast<uint32_t>(type), 8))
+    return "Unknown";
+  const auto* info = reinterpret_cast<const std::type_info*>(type);
+  const char* mangled = info->name();
+  if (!memory.IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(mangled)), 1)) return "Unknown";
+  int status = 0;
+  char* text = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && text != nullptr ? text : mangled;
+  std::free(text);
+  const size_t colon = name.rfind("::");
+  return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+void ReportLeaks() {
+  struct TLeak {
+    std::string Type;
+    uint32_t Size, Count;
+    uint32_t Stack[LeakStackDepth];
+  };
+  std::vector<TLeak> leaks;
+  const char* step = "Lock AllocatedList_Lock";
+  try {
+    {
+      TListLock lock;
+      const uint8_t flags = gFlags.load();
+      step = "PurgeInvalidLeaks";
+      if (gOldest != nullptr && !Memory().IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(gOldest)),
+                                                     sizeof(TLeakHeader)))
+        return;  // another allocator already gave the blocks back
+      if ((flags & LeakHideKnown) != 0) PurgeInvalidLeaks();
+      step = "RemoveExtraLeaks";
+      int32_t visible = 0;
+      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
+        if (Visible(h) && ++visible > MaxReportedLeaks) h->State = 2;
+      step = "PurgeCallStacks";
+      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+        if (!Visible(h)) continue;
+        PurgeStack(h->FrameStack);
+        if (PurgeStack(h->RawStack) == 0) std::memcpy(h->RawStack, h->FrameStack, sizeof h->RawStack);
+      }
+      step = "CountAllLeaks";
+      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+        if (!Visible(h)) continue;
+        const uint32_t size = h->Size;
+        h->Count = 1;
+        for (TLeakHeader* other = h->Newer; other != nullptr; other = other->Newer) {
+          if (!Visible(other) || other->Size != size || other->RawStack[0] != h->RawStack[0] ||
+              other->Kind != h->Kind)
+            continue;
+          h->Size += other->Size;
+          ++h->Count;
+          other->State = 2;
+        }
+      }
+      step = "RemoveLeaksSons";
+      if ((flags & LeakFoldIntoObjects) != 0)
+        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
+          if (Visible(h) && h->Kind == 1) FoldSons(h);
+      step = "HandleAnyLeak";
+      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+        if (!Visible(h) || StacksEmpty(h->RawStack)) continue;
+        TLeak leak{h->Kind == 1 ? LeakTypeName(UserBytes(h)) : "Data", h->Size, h->Count, {}};
+        std::memcpy(leak.Stack, h->RawStack, sizeof leak.Stack);
+        leaks.push_back(leak);
+      }
+      step = "FreeAllLeaks";
+      if ((flags & LeakFreeAtEnd) != 0) {
+        while (gOldest != nullptr) {
+          TLeakHeader* h = gOldest;
+          Unlink(h);
+          h->State = 1;
+          Release(h);
+        }
+      }
+      step = "Unlock AllocatedList_Lock";
+    }
+    // The handlers report through the library, which frees blocks of its own: outside the lock.
+    step = "HandleAnyLeak";
+    if (leaks.empty()) return;
+    if (gHandlers.OnLeaksBegin) gHandlers.OnLeaksBegin();
+    for (const TLeak& leak : leaks)
+      if (gHandlers.OnLeak) gHandlers.OnLeak(leak.Type, leak.Size, leak.Count, leak.Stack);
+    if (gHandlers.OnLeaksEnd) gHandlers.OnLeaksEnd();
+  } catch (...) {
+    ember_detail::PlatformLeakReportError(step);
+  }
+}

@@ -1,0 +1,96 @@
+// The leak-tracking memory manager: while tracking is on, every block the module allocates with
+// new (and every class-library object, tagged as an object) carries a header with its
+// allocation's call stack and a footer. Freeing checks the footer (a write past the block's
+// end) and the state (a block freed twice); at the end the blocks still allocated are the
+// leaks: they are filtered, grouped and handed one by one to the leak handler, which the
+// exception library turns into one EMemoryLeak report.
+//
+// Block layout: header (304 bytes in the 32-bit module), the caller's bytes, an 8-byte footer.
+// The header's last 4 bytes and the footer's first 4 hold the mark 0x100FAB10, so that a block
+// allocated before tracking started (or by another allocator) is told apart and passed on
+// untouched. Freed blocks are kept back for a while when frees are checked, so that a second
+// free of one is reported instead of reaching the heap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "classlib/SysUtils.h"
+
+// A leak report and the faults found when blocks are freed.
+KBL_DECLARE_EXCEPTION(EMemoryLeak, Exception);
+KBL_DECLARE_EXCEPTION(EMemoryOverrun, EMemoryLeak);
+KBL_DECLARE_EXCEPTION(EMultiFree, EMemoryLeak);
+
+constexpr uint32_t LeakMark = 0x100FAB10;
+constexpr int32_t LeakStackDepth = 35;
+constexpr int32_t MaxReportedLeaks = 1025;
+
+// Leak option flags (the first flag byte of the module's library data).
+enum : uint8_t {
+  LeakTrackingOn = 0x01,
+  LeakFoldIntoObjects = 0x02,  // blocks allocated while an object was made belong to it
+  LeakHideKnown = 0x04,        // known leaks of helper classes are not reported
+  LeakFreeAtEnd = 0x08,        // the leaked blocks are freed after the report
+  LeakCheckFrees = 0x10,       // overruns and double frees are reported when blocks are freed
+};
+
+struct TLeakHeader {
+  TLeakHeader* Older;
+  TLeakHeader* Newer;
+  uint8_t State;  // 0 allocated, 1 freed, 2 hidden from the report (or merged into another)
+  uint8_t Kind;   // 0 data, 1 object
+  uint16_t Reserved;
+  uint32_t Size;  // the caller's size; during the report the total of the merged leak
+  uint32_t RawStack[LeakStackDepth];    // words of the allocating thread's stack
+  uint32_t FrameStack[LeakStackDepth];  // return addresses of the frame-pointer chain
+  uint32_t Count;                       // during the report: blocks merged into this one
+  uint32_t Mark;
+};
+static_assert(sizeof(void*) != 4 || sizeof(TLeakHeader) == 304, "leak header layout");
+constexpr size_t LeakFooterSize = 8;
+
+// What the tracker calls. OnOverrun and OnMultiFree run inside the free that found the fault
+// (they must not raise); the report calls OnLeaksBegin, OnLeak per leak and OnLeaksEnd.
+struct TLeakHandlers {
+  void (*OnOverrun)() = nullptr;
+  void (*OnMultiFree)() = nullptr;
+  void (*OnLeaksBegin)() = nullptr;
+  // `type` is "Data" for data blocks, else the object's class name; `stack` holds call sites,
+  // unused entries 0.
+  void (*OnLeak)(const std::string& type, uint32_t size, uint32_t count, const uint32_t* stack) = nullptr;
+  void (*OnLeaksEnd)() = nullptr;
+};
+void SetLeakHandlers(const TLeakHandlers& handlers);
+
+// Starts tracking with the given flags (nothing happens without LeakTrackingOn); answers
+// whether tracking is on. Blocks allocated from here on are tracked.
+bool StartLeakTracking(uint8_t flags);
+// Ends tracking: runs the leak report and gives the blocks kept back to the heap. Tracked
+// blocks still allocated keep their header and are freed correctly later.
+void StopLeakTracking();
+bool IsLeakTracking();
+
+// The allocator's operations (the module's new and delete and the class library's objects go
+// through them). Without tracking they are the heap's own; blocks the exception library
+// allocates while it processes an exception are not tracked.
+// `callSite` is the address the allocating call returns to and `callerStack` that caller's stack
+// pointer (0: the stack is read from the tracker's own frame).
+void* LeakAllocate(size_t size, bool object, uintptr_t callSite = 0, uintptr_t callerStack = 0);
+void LeakFree(void* block);
+
+// The report steps over the tracked blocks (StopLeakTracking runs it); exposed for tests.
+void ReportLeaks();
+// The tracked blocks still allocated (visible to the report), oldest first.
+int32_t TrackedBlockCount();
+
+// A class name as the report shows it: the demangled type name without its namespaces, read
+// from the live object's method table ("Unknown" when that cannot be read).
+std::string LeakTypeName(const void* object);
+
+namespace ember_detail {
+// Tells the user that the report failed in `step` ("Error in ELeaks "<step>" section.").
+void PlatformLeakReportError(const char* step);
+}  // namespace ember_detail
