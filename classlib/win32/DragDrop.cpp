@@ -53,9 +53,7 @@ void DragTo(POINT screen) {
       return;
     g_drag.started = true;
   }
-  TControl* target = nullptr;
-  for (HWND w = WindowFromPoint(screen); w != nullptr && target == nullptr; w = GetAncestor(w, GA_PARENT))
-    target = kbl_drag::ControlOfWindow(w);
+  TControl* target = kbl_drag::ControlAtScreenPoint(screen);
   bool accept = false;
   if (target != g_drag.target) {
     if (g_drag.target != nullptr) {
@@ -110,6 +108,12 @@ TWinControl* ControlOfWindow(HWND window) {
   char name[256] = {};
   if (GetClassNameA(window, name, sizeof name) == 0 || kbl_win::WindowClassUsers(name) == 0) return nullptr;
   return reinterpret_cast<TWinControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+TWinControl* ControlAtScreenPoint(POINT screen) {
+  for (HWND w = WindowFromPoint(screen); w != nullptr; w = GetAncestor(w, GA_PARENT))
+    if (TWinControl* control = ControlOfWindow(w)) return control;
+  return nullptr;
 }
 
 bool FilterMessage(TWinControl* control, TMessage& message) {

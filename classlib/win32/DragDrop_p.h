@@ -16,5 +16,7 @@ bool FilterMessage(TWinControl* control, TMessage& message);
 void ControlGoing(TControl* control);
 // The control of a window made by this module's window layer; nullptr for any other window.
 TWinControl* ControlOfWindow(HWND window);
+// The innermost control of the layer whose window is under the screen point; nullptr for none.
+TWinControl* ControlAtScreenPoint(POINT screen);
 
 }  // namespace kbl_drag

@@ -75,10 +75,7 @@ void TApplication::HintTimerTick(TObject*) {
 }
 
 void TApplication::ActivateHint(TPoint screenPoint) {
-  TControl* control = nullptr;
-  for (HWND w = WindowFromPoint(POINT{screenPoint.X, screenPoint.Y}); w != nullptr && control == nullptr;
-       w = GetAncestor(w, GA_PARENT))
-    control = kbl_drag::ControlOfWindow(w);
+  TControl* control = kbl_drag::ControlAtScreenPoint(POINT{screenPoint.X, screenPoint.Y});
   if (control == nullptr) {
     CancelHint();
     return;

@@ -2,7 +2,9 @@
 // scene engine (roots, update rects, painting, input routing, design selection) and serves the
 // window's messages: WM_PAINT and the scene's own update message paint the queued areas into the
 // back buffer and put them on the screen, or, for a transparent scene on a form, publish the
-// buffer as the form's per-pixel-alpha layered image.
+// buffer as the form's per-pixel-alpha layered image. Its other sides live in files of their own:
+// drag and drop (vg_scene_dragdrop.cpp), the input method (vg_scene_ime.cpp), painting beyond its
+// window (vg_scene_paint.cpp) and design mode (vg_scene_design.cpp).
 #pragma once
 
 #include <cstdint>
