@@ -278,6 +278,9 @@ TEST_F(SceneDragDropTest, DataATargetCannotTakeAndRaisingHandlersChangeNothing) 
   EXPECT_EQ(drop->DragOver(0, at, &effect), S_OK);
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_LINK));
   EXPECT_EQ(vgCurrentDropTarget(), control);
+  effect = DROPEFFECT_COPY;  // a source that offers no link still gets its drop taken
+  EXPECT_EQ(drop->DragOver(0, at, &effect), S_OK);
+  EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
   EXPECT_EQ(drop->Drop(text, 0, at, &effect), S_OK);
   EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
   EXPECT_EQ(vgCurrentDropTarget(), nullptr);
