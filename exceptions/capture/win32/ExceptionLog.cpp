@@ -359,6 +359,7 @@ LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
       {
         std::lock_guard<std::mutex> guard(gLastFaultLock);
         seen = object->Message() == gLastFaultMessage;
+        gLastFaultMessage = object->Message();
       }
       if (!seen) {
         CONTEXT* context = pointers->ContextRecord;

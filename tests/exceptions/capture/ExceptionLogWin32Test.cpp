@@ -447,3 +447,47 @@ TEST_F(ExceptionLogWin32Test, AMainWindowThatStopsAnsweringIsReportedWithItsStac
   CloseHandle(freeze.Reported);
   gFreeze = nullptr;
 }
+
+// --- The end of a catch block and the last chance
+
+TEST_F(ExceptionLogWin32Test, TheEndOfACatchReportsWhatItHandledWhenAskedOnce) {
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetBehaviourOptions(static_cast<uint16_t>((options.BehaviourOptions() & ~0x40) | 0x0100));
+  EmberGlobalHandlers().OnHandledExceptionNotify = &Observe;
+  try {
+    ThrowDiskFull();
+  } catch (const std::exception&) {
+    EXPECT_EQ(seen_.Calls.load(), 0);  // not at the raise
+  }
+  EXPECT_EQ(seen_.Calls.load(), 1);
+  EXPECT_STREQ(seen_.Object != nullptr ? "seen" : "none", "seen");
+  options.SetBehaviourOptions(static_cast<uint16_t>(options.BehaviourOptions() & ~0x0100));
+  try {
+    ThrowDiskFull();
+  } catch (const std::exception&) {
+  }
+  EXPECT_EQ(seen_.Calls.load(), 1);
+}
+
+TEST_F(ExceptionLogWin32Test, TheLastChanceFilterReportsAFaultOfTheModuleOnce) {
+  LPTOP_LEVEL_EXCEPTION_FILTER filter = SetUnhandledExceptionFilter(nullptr);
+  SetUnhandledExceptionFilter(filter);
+  ASSERT_NE(filter, nullptr);
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
+  record.ExceptionAddress = reinterpret_cast<void*>(&ThrowDiskFull);
+  record.NumberParameters = 2;
+  record.ExceptionInformation[0] = 1;
+  record.ExceptionInformation[1] = 0x10;
+  CONTEXT context = {};
+  context.Esp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  EXCEPTION_POINTERS pointers = {&record, &context};
+  EXPECT_EQ(filter(&pointers), EXCEPTION_CONTINUE_SEARCH);
+  ASSERT_EQ(seen_.Calls.load(), 1);
+  EXPECT_EQ(std::string(seen_.Object != nullptr ? "object" : ""), "object");
+  filter(&pointers);  // the same fault again: already reported
+  record.ExceptionAddress = reinterpret_cast<void*>(0x10);  // not this module's code
+  record.ExceptionInformation[1] = 0x20;
+  filter(&pointers);
+  EXPECT_EQ(seen_.Calls.load(), 1);
+}
