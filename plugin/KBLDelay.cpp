@@ -8,6 +8,7 @@
 
 #include "classlib/Module.h"
 #include "editor/rkPluginGui.h"
+#include "exceptions/report/EExceptionDialog.h"
 #include "exceptions/report/EExceptionProcessing.h"
 #include "imageformats/GraphicFileFormats.h"
 #include "plugin/framework/rkVstAdapter.h"
@@ -16,13 +17,15 @@ namespace {
 
 // The module's start-up work, run once when a host first asks for a plug-in (never under the
 // loader lock): the image readers join the picture registry, the editor's classes the class
-// registry and the editor services reach the host adapter; every plug-in closed releases its
-// hold on the exception library.
+// registry and the editor services reach the host adapter; the exception library's dialogs,
+// web page and send are joined to its processing; every plug-in closed releases its hold on the
+// exception library.
 void StartModule() {
   static std::once_flag started;
   std::call_once(started, [] {
     RegisterImageFormats();
     InstallPluginEditor();
+    InstallReportUserSide();
     SetEffectClosedHandler(&StopExceptionReporting);
   });
 }

@@ -1,0 +1,150 @@
+// Processing one exception in a program that may show dialogs (this test is a windows program):
+// the filters' handlers and dialog choices, an event that stops the steps, the dialog shown
+// again in its other form, the request dialog after the detailed one and the send, as the
+// report's hooks see them and the log keeps them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "exceptions/capture/EmberLogEvents.h"
+#include "exceptions/capture/ExceptionLog.h"
+#include "exceptions/report/EExceptionProcessing.h"
+#include "exceptions/report/EReportOutput.h"
+#include "exceptions/report/ESupport.h"
+
+namespace {
+
+struct THookCalls {
+  std::atomic<int32_t> Dialogs{0}, Reshown{0}, Requests{0}, Sends{0};
+  uint8_t FirstType = 0;
+  bool FirstBeep = false;
+  uint8_t SwitchTo = 0;
+};
+THookCalls* gCalls = nullptr;
+
+std::string LogName() {
+  char name[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, name, MAX_PATH);
+  std::string log = name;
+  return log.substr(0, log.rfind('.')) + ".elf";
+}
+
+int32_t ReportsInLog() {
+  std::ifstream file(LogName(), std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string log = text.str();
+  int32_t count = 0;
+  for (size_t at = log.find("EmberLog 6.0.24"); at != std::string::npos; at = log.find("EmberLog 6.0.24", at + 1))
+    ++count;
+  return count;
+}
+
+class ProcessingWin32Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    gCalls = &calls_;
+    TEmberReportOutput output;
+    output.ShowExceptionDialog = [](bool beep) {
+      TEmberDialogState& state = EmberDialogState();
+      if (gCalls->Dialogs++ == 0) {
+        gCalls->FirstType = state.DialogType;
+        gCalls->FirstBeep = beep;
+      }
+      if (state.Reshown) ++gCalls->Reshown;
+      state.DialogType = gCalls->SwitchTo;
+      gCalls->SwitchTo = 0;
+    };
+    output.ShowRequestDialog = [] { ++gCalls->Requests; };
+    output.StartSend = [](bool) { ++gCalls->Sends; };
+    SetEmberReportOutput(output);
+    StartExceptionReporting();
+    std::remove(LogName().c_str());
+    options_ = GetModuleInfo(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)))->Options.get();
+    ASSERT_NE(options_, nullptr);
+  }
+  void TearDown() override {
+    EmberGlobalHandlers() = TEmberLogEventHolder();
+    options_->ExceptionsFilters().Clear();
+    options_->SetEMailSendMode(0);
+    StopExceptionReporting();
+    SetEmberReportOutput(TEmberReportOutput());
+    std::remove(LogName().c_str());
+    gCalls = nullptr;
+  }
+  uint8_t Process() {
+    std::runtime_error error("processing test");
+    return CentralNotify(&error, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
+                         reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, 0);
+  }
+  THookCalls calls_;
+  TEmberModuleOptions* options_ = nullptr;
+};
+
+TEST_F(ProcessingWin32Test, FiltersEventsDialogsAndTheSendFollowTheSteps) {
+  struct TCase {
+    const char* Name;
+    int8_t FilterHandler;  // -1: no filter
+    uint8_t FilterDialog;
+    bool ClearContinue;
+    uint8_t SwitchTo;
+    bool Send;
+    uint8_t Result;
+    int32_t Reports, Dialogs;
+    uint8_t FirstType;
+    int32_t Reshown, Requests, Sends;
+  };
+  const TCase cases[] = {
+      {"plain", -1, 0, false, 0, false, 0, 1, 1, 2, 0, 0, 0},
+      {"filter: no processing", 0, 0, false, 0, false, 0, 0, 0, 0, 0, 0, 0},
+      {"filter: the runtime's handler", 1, 0, false, 0, false, 1, 0, 0, 0, 0, 0, 0},
+      {"filter: detailed dialog", 2, 4, false, 0, false, 0, 1, 1, 3, 0, 1, 0},
+      {"event stops the steps", -1, 0, true, 0, false, 1, 0, 0, 0, 0, 0, 0},
+      {"dialog switches to the detailed form", -1, 0, false, 3, false, 0, 1, 2, 2, 1, 0, 0},
+      {"send", -1, 0, false, 0, true, 0, 1, 1, 2, 0, 0, 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    calls_.Dialogs = calls_.Reshown = calls_.Requests = calls_.Sends = 0;
+    calls_.FirstType = 0;
+    calls_.SwitchTo = c.SwitchTo;
+    std::remove(LogName().c_str());
+    options_->ExceptionsFilters().Clear();
+    if (c.FilterHandler >= 0) {
+      TEmberExceptionFilter filter;
+      filter.ExceptionClassName = "runtime_error";
+      filter.HandlerType = static_cast<uint8_t>(c.FilterHandler);
+      filter.DialogType = c.FilterDialog;
+      options_->ExceptionsFilters().Add(filter);
+    }
+    options_->SetEMailSendMode(c.Send ? 1 : 0);
+    EmberGlobalHandlers().OnExceptionNotify = [&c](TEmberExceptionRecord&, uint8_t& go) {
+      if (c.ClearContinue) go = 0;
+    };
+    EXPECT_EQ(Process(), c.Result);
+    EXPECT_EQ(ReportsInLog(), c.Reports);
+    EXPECT_EQ(calls_.Dialogs.load(), c.Dialogs);
+    if (c.Dialogs > 0) {
+      EXPECT_EQ(calls_.FirstType, c.FirstType);
+      EXPECT_TRUE(calls_.FirstBeep);
+    }
+    EXPECT_EQ(calls_.Reshown.load(), c.Reshown);
+    EXPECT_EQ(calls_.Requests.load(), c.Requests);
+    EXPECT_EQ(calls_.Sends.load(), c.Sends);
+  }
+}
+
+TEST_F(ProcessingWin32Test, WithoutHooksTheReportIsOnlyLogged) {
+  SetEmberReportOutput(TEmberReportOutput());
+  EXPECT_EQ(Process(), 0);
+  EXPECT_EQ(ReportsInLog(), 1);
+  EXPECT_EQ(EmberDialogState().DialogType, 0);
+}
+
+}  // namespace
