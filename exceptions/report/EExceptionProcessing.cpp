@@ -307,12 +307,13 @@ void AddCustomData() {
 void DeleteLogOfOtherVersion(const std::string& applicationVersion) {
   const TEmberModuleOptions& options = *EmberLibrary().CurrentOptions;
   if ((options.LogOptions() & 0x04) == 0) return;
-  std::string stored;
+  std::string stored, fileName;
   if (TLogFile* log = OpenLogFileObject()) {
+    fileName = log->FileName();
     if (log->GetCount() > 0) stored = log->GetItemField("1.3", log->GetCount() - 1);
   }
   CloseLogFile();
-  if (!stored.empty() && stored != applicationVersion) DeleteFileByName(GetLogFileName(options));
+  if (!stored.empty() && stored != applicationVersion) DeleteFileByName(fileName);
 }
 
 void SetExceptionEnvironmentOf(const TEmberNotifyArgs& args, TEmberModuleInfo* module) {
@@ -362,8 +363,9 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
 
   // The faulting thread's call stack.
   const TExceptNotifyParams& params = args.Params;
-  void* context = params.Context != nullptr && IsReadableMemory(params.Context, 204) ? params.Context : nullptr;
-  void* record = params.ExceptionRecord != nullptr && IsReadableMemory(params.ExceptionRecord, 80)
+  void* context =
+      params.Context != nullptr && ember_detail::PlatformIsReadable(params.Context, 204) ? params.Context : nullptr;
+  void* record = params.ExceptionRecord != nullptr && ember_detail::PlatformIsReadable(params.ExceptionRecord, 80)
                      ? params.ExceptionRecord
                      : nullptr;
   SetEmberStep(4);
