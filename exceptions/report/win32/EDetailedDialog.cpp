@@ -157,9 +157,6 @@ enum : int {
   kPageContent = 103
 };
 
-const TEmberModuleOptions* Options() { return DialogOptions(); }
-uint16_t DialogFlags() { return Options() ? Options()->DialogFlags() : 0; }
-uint8_t LogOptions() { return Options() ? Options()->LogOptions() : 0; }
 
 struct TDetailedDialog {
   TDialogCommon Common;
@@ -251,7 +248,7 @@ void FillListPage(HWND page, TPage& data) {
   data.List = std::make_unique<TListViewItems>(reinterpret_cast<uintptr_t>(list));
   TListViewItems& rows = *data.List;
   if (data.Page == EmberPageCallStack) {
-    uint8_t detail = GetCallStackDetailFlags(Options() ? Options()->CallStackOptions() : 0xFF);
+    uint8_t detail = GetCallStackDetailFlags(DialogOptions() ? DialogOptions()->CallStackOptions() : 0xFF);
     for (const TEmberListedEntry& entry : ListCallStack(library.CurrentException.CallStack, detail)) {
       const TEmberStackItem& item = *entry.Item;
       if (entry.OpensBlock) {
@@ -260,7 +257,7 @@ void FillListPage(HWND page, TPage& data) {
                          : entry.Kind == TEmberBlockKind::ExceptionThread ? EmberRowRed
                          : entry.Kind == TEmberBlockKind::RunningThread   ? EmberRowBlue
                                                                           : EmberRowGrey;
-        rows.AddRow({}, -1, colour, true, BlockCaption(item, entry.Kind, false, Options(), library.ThreadsList.get()));
+        rows.AddRow({}, -1, colour, true, BlockCaption(item, entry.Kind, false, DialogOptions(), library.ThreadsList.get()));
       }
       std::vector<std::string> cells = CallStackEntryCells(item);
       rows.AddRow(cells, ImageOfEntry(item, cells[1]), EmberRowGrey, false, std::string());
@@ -412,7 +409,7 @@ void LayOut(HWND window, TDetailedDialog& dialog) {
   if (dialog.Expanded) MoveWindow(GetDlgItem(window, kText), 48, 8, cw - 56 > 0 ? cw - 56 : 0, 36, TRUE);
   MoveWindow(GetDlgItem(window, kTabs), 5, 48, cw - 10, y - 6 - 48 > 0 ? y - 6 - 48 : 0, TRUE);
   bool terminate = OfferTerminate();
-  bool help = (DialogFlags() & 0x200) != 0;
+  bool help = (CurrentDialogFlags() & 0x200) != 0;
   MoveWindow(GetDlgItem(window, kTerminate), 5, y, buttonWidth, 25, TRUE);
   ShowItem(window, kTerminate, terminate);
   int helpLeft = terminate ? buttonWidth + 13 : 5;
@@ -423,7 +420,7 @@ void LayOut(HWND window, TDetailedDialog& dialog) {
   if (okLeft < leftEnd + 8 && leftEnd > 0) okLeft = leftEnd + 8;
   MoveWindow(GetDlgItem(window, kOk), okLeft, y, buttonWidth, 25, TRUE);
   MoveWindow(GetDlgItem(window, kDetails), cw - 5 - buttonWidth, y, buttonWidth, 25, TRUE);
-  ShowItem(window, kDetails, (DialogFlags() & 0x08) != 0 && !EmberDialogState().Reshown);
+  ShowItem(window, kDetails, (CurrentDialogFlags() & 0x08) != 0 && !EmberDialogState().Reshown);
   int half = (cw - 8) / 2;
   MoveWindow(GetDlgItem(window, kSendBox), 4, y + 34, half, 16, TRUE);
   MoveWindow(GetDlgItem(window, kCopyBox), cw - half - 4, y + 34, half, 16, TRUE);
@@ -543,7 +540,7 @@ void SetDetailsMode(HWND window, TDetailedDialog& dialog, bool expanded) {
 void AddTabs(HWND window, TDetailedDialog& dialog) {
   HWND tabs = GetDlgItem(window, kTabs);
   static const int32_t kLabels[] = {5, 7, 9, 11, 13, 15};
-  dialog.Pages = DetailedDialogPages(LogOptions());
+  dialog.Pages = DetailedDialogPages(CurrentLogOptions());
   for (size_t tab = 0; tab < dialog.Pages.size(); ++tab) {
     std::string label = DialogText(kLabels[dialog.Pages[tab]]);
     TCITEMA item{};
@@ -556,17 +553,17 @@ void AddTabs(HWND window, TDetailedDialog& dialog) {
 
 void InitDetailed(HWND window, TDetailedDialog& dialog) {
   TEmberDialogState& state = EmberDialogState();
-  const TEmberModuleOptions* options = Options();
+  const TEmberModuleOptions* options = DialogOptions();
   dialog.Common.Start(window, CustomLookOn(), false);
   bool canSend = CanSendReport();
-  dialog.ShotBox = options && (options->SendOptions() & 0x10) && canSend && (DialogFlags() & 0x100);
-  dialog.CopyBox = (DialogFlags() & 0x04) != 0;
+  dialog.ShotBox = options && (options->SendOptions() & 0x10) && canSend && (CurrentDialogFlags() & 0x100);
+  dialog.CopyBox = (CurrentDialogFlags() & 0x04) != 0;
   dialog.SupportLink = options && !Trim(options->SupportURL()).empty();
   dialog.ExtraHeight = CheckBoxRowsHeight(canSend, dialog.ShotBox, dialog.CopyBox, dialog.SupportLink);
   state.SendAsked = true;
   state.CopyToClipboard = true;
   SetForegroundWindow(window);
-  bool expanded = (DialogFlags() & 0x10) != 0 || state.Reshown;
+  bool expanded = (CurrentDialogFlags() & 0x10) != 0 || state.Reshown;
 
   dialog.Error = LoadDialogBitmap("EL_ERROR");
   if (dialog.Common.CustomLook) {
@@ -586,21 +583,21 @@ void InitDetailed(HWND window, TDetailedDialog& dialog) {
   dialog.Common.CaptionText = DialogText(3);
   SetWindowTextA(window, dialog.Common.CaptionText.c_str());
 
-  CheckDlgButton(window, kSendBox, (DialogFlags() & 0x01) ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(window, kSendBox, (CurrentDialogFlags() & 0x01) ? BST_CHECKED : BST_UNCHECKED);
   EnableWindow(GetDlgItem(window, kShotBox), IsChecked(window, kSendBox));
   if (!canSend) {
     ShowItem(window, kSendBox, false);
     ShowItem(window, kShotBox, false);
   }
   if (!dialog.ShotBox) ShowItem(window, kShotBox, false);
-  CheckDlgButton(window, kShotBox, state.ScreenshotAsked && (DialogFlags() & 0x02) ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(window, kShotBox, state.ScreenshotAsked && (CurrentDialogFlags() & 0x02) ? BST_CHECKED : BST_UNCHECKED);
   if (!dialog.CopyBox) {
     CheckDlgButton(window, kCopyBox, BST_UNCHECKED);
     ShowItem(window, kCopyBox, false);
   }
 
   AddTabs(window, dialog);
-  int32_t first = FirstDetailedTab(LogOptions(), options ? options->FirstDialogTab() : 0);
+  int32_t first = FirstDetailedTab(CurrentLogOptions(), options ? options->FirstDialogTab() : 0);
   SendDlgItemMessageA(window, kTabs, TCM_SETCURSEL, static_cast<WPARAM>(first), 0);
   SetFocus(GetDlgItem(window, kOk));
   dialog.Ready = true;
@@ -730,9 +727,9 @@ INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
       return FALSE;
     case WM_LBUTTONUP: {
       POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-      if (dialog->SupportLink && PtInRect(&dialog->LinkRect, point) && Options()) {
+      if (dialog->SupportLink && PtInRect(&dialog->LinkRect, point) && DialogOptions()) {
         SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-        ShellExecuteA(nullptr, "open", Trim(Options()->SupportURL()).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
+        ShellExecuteA(nullptr, "open", Trim(DialogOptions()->SupportURL()).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
       }
       return TRUE;
     }

@@ -44,6 +44,9 @@ struct TDialogCommon {
   void Finish();
 };
 
+// DialogFlags and LogOptions of the options in force (0 without options).
+uint16_t CurrentDialogFlags();
+uint8_t CurrentLogOptions();
 // The dialog's custom look is on: DialogFlags bit 0x40.
 bool CustomLookOn();
 // Removes the tool caption unless kept (never for the classic dialog or without the custom

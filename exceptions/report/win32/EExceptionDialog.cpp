@@ -26,8 +26,6 @@ namespace {
 
 uintptr_t gResourceModule = 0;
 
-const TEmberModuleOptions* Options() { return DialogOptions(); }
-uint16_t DialogFlags() { return Options() ? Options()->DialogFlags() : 0; }
 
 std::string StripAmpersands(const std::string& text) {
   std::string out;
@@ -195,7 +193,10 @@ void TDialogFonts::Delete() {
 
 // --- Window preparation and caption
 
-bool CustomLookOn() { return (DialogFlags() & 0x40) != 0; }
+uint16_t CurrentDialogFlags() { return DialogOptions() ? DialogOptions()->DialogFlags() : 0; }
+uint8_t CurrentLogOptions() { return DialogOptions() ? DialogOptions()->LogOptions() : 0; }
+
+bool CustomLookOn() { return (CurrentDialogFlags() & 0x40) != 0; }
 
 int PrepareDialogWindow(HWND window, bool keepToolCaption, bool classic) {
   int captionHeight;
@@ -206,7 +207,7 @@ int PrepareDialogWindow(HWND window, bool keepToolCaption, bool classic) {
   } else {
     captionHeight = GetSystemMetrics(SM_CYSMCAPTION);
   }
-  HWND order = (DialogFlags() & 0x20) ? HWND_TOPMOST : nullptr;
+  HWND order = (CurrentDialogFlags() & 0x20) ? HWND_TOPMOST : nullptr;
   RECT rect;
   GetWindowRect(window, &rect);
   int height = rect.bottom - rect.top - 18 + captionHeight;
@@ -287,7 +288,7 @@ void TDialogCommon::Finish() {
 
 void StartAutoCloseTimer(TDialogCommon& dialog) {
   dialog.AutoCloseCount = 0;
-  if (Options() && Options()->AutoCloseTimeout() > 0) SetTimer(dialog.Window, kAutoCloseTimer, 1000, nullptr);
+  if (DialogOptions() && DialogOptions()->AutoCloseTimeout() > 0) SetTimer(dialog.Window, kAutoCloseTimer, 1000, nullptr);
 }
 
 void StopAutoCloseTimer(TDialogCommon& dialog) { KillTimer(dialog.Window, kAutoCloseTimer); }
@@ -337,7 +338,7 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
     case WM_TIMER:
       if (wParam == kAutoCloseTimer) {
         ++dialog.AutoCloseCount;
-        if (Options() && dialog.AutoCloseCount >= Options()->AutoCloseTimeout()) {
+        if (DialogOptions() && dialog.AutoCloseCount >= DialogOptions()->AutoCloseTimeout()) {
           StopAutoCloseTimer(dialog);
           PostMessageA(dialog.Window, WM_CLOSE, 0, 0);
         }
@@ -506,12 +507,12 @@ struct TClassicDialog {
   bool OverLink = false;
 };
 
-bool LinkShown() { return (DialogFlags() & 0x08) != 0; }
+bool LinkShown() { return (CurrentDialogFlags() & 0x08) != 0; }
 
 void LayOutClassic(HWND window, TClassicDialog& dialog) {
   TEmberDialogState& state = EmberDialogState();
   const TDialogFonts& fonts = dialog.Common.Fonts;
-  const TEmberModuleOptions* options = Options();
+  const TEmberModuleOptions* options = DialogOptions();
   auto text = [](int32_t index) { return DialogText(index); };
 
   SetDlgItemTextA(window, kHeader, text(26).c_str());
@@ -602,7 +603,7 @@ void LayOutClassic(HWND window, TClassicDialog& dialog) {
   y += 12;
   int buttonHeight = 4 * GetSystemMetrics(SM_CYBORDER) + FontLineHeight(window, fonts.Normal) + 6;
   MoveWindow(GetDlgItem(window, kHelp), 8, y, ButtonWidth(window, fonts.Normal, text(21)), buttonHeight, FALSE);
-  ShowItem(window, kHelp, (DialogFlags() & 0x200) != 0);
+  ShowItem(window, kHelp, (CurrentDialogFlags() & 0x200) != 0);
   int dontWidth = ButtonWidth(window, fonts.Normal, dontSend);
   int dontLeft = 405 - dontWidth;
   MoveWindow(GetDlgItem(window, kDontSend), dontLeft, y, dontWidth, buttonHeight, FALSE);
@@ -622,7 +623,7 @@ bool InitClassic(HWND window, TClassicDialog& dialog) {
   for (int id : {kMessage, kRestart, kCreated, kSeeData, kDoing, kEmailLabel, kEmail, kSend, kDontSend, kHelp})
     SetItemFont(window, id, fonts.Normal);
   SetItemFont(window, kReproduce, fonts.Fixed);
-  SetDlgItemTextA(window, kReproduce, Options() ? Options()->ReproduceText().c_str() : "");
+  SetDlgItemTextA(window, kReproduce, DialogOptions() ? DialogOptions()->ReproduceText().c_str() : "");
   SetDlgItemTextA(window, kEmail, ReadRememberedEmail().c_str());
   dialog.Common.CaptionText = DialogText(3);
   SetWindowTextA(window, dialog.Common.CaptionText.c_str());

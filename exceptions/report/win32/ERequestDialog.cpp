@@ -20,7 +20,6 @@ namespace {
 
 using namespace ember_dialogs;
 
-const TEmberModuleOptions* Options() { return DialogOptions(); }
 
 
 // --- Request dialog
@@ -37,7 +36,7 @@ void InitRequest(HWND window, TRequestDialog& dialog) {
   dialog.Common.CaptionText = DialogText(123);
   SetWindowTextA(window, dialog.Common.CaptionText.c_str());
   SetDlgItemTextA(window, kPrompt, DialogText(124).c_str());
-  SetDlgItemTextA(window, kSteps, Options() ? Options()->ReproduceText().c_str() : "");
+  SetDlgItemTextA(window, kSteps, DialogOptions() ? DialogOptions()->ReproduceText().c_str() : "");
   SetDlgItemTextA(window, IDCANCEL, DialogText(125).c_str());
   SetItemFont(window, kPrompt, fonts.Normal);
   SetItemFont(window, kSteps, fonts.Fixed);
