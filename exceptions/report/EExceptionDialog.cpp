@@ -7,6 +7,7 @@
 #include "classlib/SysUtils.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/EmberTexts.h"
+#include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
 
 const char* const EmberDialogIniFile = "EmberLog.ini";
@@ -93,6 +94,23 @@ void NoteInReport(const std::string& note) {
   ChangeReportCopies([&](std::string& text) { ReplaceReportField(text, "2.10", value); });
   TLogReportState& log = LogReportState();
   if (!log.SendText.empty()) ReplaceReportField(log.SendText, "2.10", value);
+}
+
+// --- Start-up
+
+void InstallReportEvents() {
+  TLogEvents events;
+  events.ActionNotify = [](int32_t action, bool& execute) {
+    uint8_t flag = execute ? 1 : 0;
+    SynchronizeExceptionCall([&] { RaiseExceptionActionNotifyEvent(action, flag); });
+    execute = flag != 0;
+  };
+  events.ErrorNotify = [](int32_t error, bool& retry) {
+    uint8_t flag = retry ? 1 : 0;
+    SynchronizeExceptionCall([&] { RaiseExceptionErrorNotifyEvent(error, flag); });
+    retry = flag != 0;
+  };
+  SetLogEvents(events);
 }
 
 // --- Text measuring

@@ -54,6 +54,17 @@ void ApplyUserEmail(const std::string& email);
 // log written afterwards tells what happened to the dialog.
 void NoteInReport(const std::string& note);
 
+// --- Start-up
+
+// Fills the processing's hooks (SetEmberReportOutput) with this side of the report: the
+// exception dialogs, the request dialog, the web-application test and error page (Windows) and
+// the send; and routes the report's action and error events (the log writer's, the send's, the
+// restart choice's) to the library's events on the faulting thread. Called at start-up, before
+// the first exception can be processed.
+void InstallReportUserSide();
+// Routes the report's action and error events (TLogEvents) to the library's events.
+void InstallReportEvents();
+
 // The dialog settings file (in the library folder).
 extern const char* const EmberDialogIniFile;  // "EmberLog.ini"
 
@@ -80,11 +91,6 @@ void ShowExceptionDialog(bool beep);
 void StoreUserEmail(const std::string& email);
 // The e-mail address remembered in the settings file; empty when none.
 std::string ReadRememberedEmail();
-
-// Fills the processing's hooks (SetEmberReportOutput) with this side of the report: the
-// exception dialogs, the request dialog, the web-application test and error page, and the send.
-// Called once at start-up, before the first exception can be processed.
-void InstallReportUserSide();
 
 // The module whose resources hold the dialog templates and bitmaps (0: the module this code is
 // linked into).

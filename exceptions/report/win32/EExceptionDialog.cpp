@@ -615,7 +615,6 @@ void LayOutClassic(HWND window, TClassicDialog& dialog) {
 }
 
 bool InitClassic(HWND window, TClassicDialog& dialog) {
-  TEmberDialogState& state = EmberDialogState();
   dialog.Common.Start(window, false, true);
   const TDialogFonts& fonts = dialog.Common.Fonts;
   dialog.Error = LoadDialogBitmap("EL_ERROR");
@@ -852,6 +851,7 @@ void InstallReportUserSide() {
   output.WriteWebErrorPage = WriteWebErrorPage;
   output.StartSend = StartSendThread;
   SetEmberReportOutput(output);
+  InstallReportEvents();
 }
 
 void ShowExceptionDialog(bool beep) {

@@ -14,3 +14,18 @@ if(TARGET exceptions_report_dialogs_win32_tests)
   target_link_options(exceptions_report_dialogs_win32_tests PRIVATE -mwindows)
   kbl_add_dialog_resources(exceptions_report_dialogs_win32_tests)
 endif()
+
+# An exception intercepted in a plug-in that carries the library and its dialogs, hosted by a
+# windows-subsystem program: dialog, log and mail end to end.
+if(WIN32 AND TARGET exceptions_report AND TARGET vsthost_lib)
+  add_library(dialogplugin SHARED DialogPlugin.cpp DialogPlugin.def)
+  target_link_libraries(dialogplugin PRIVATE plugin_vst exceptions_report)
+  target_include_directories(dialogplugin PRIVATE ${PROJECT_SOURCE_DIR})
+  set_target_properties(dialogplugin PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  kbl_add_library_data(dialogplugin OPTIONS DialogPlugin.options)
+  kbl_add_dialog_resources(dialogplugin)
+  kbl_add_test(exceptions_report_dialog_plugin_tests WIN32_ONLY GUI SOURCES DialogPluginTest.cpp
+               DEPS vsthost_lib exceptions_report WIN32_LIBS ws2_32)
+  target_link_options(exceptions_report_dialog_plugin_tests PRIVATE -mwindows)
+  add_dependencies(exceptions_report_dialog_plugin_tests dialogplugin)
+endif()
