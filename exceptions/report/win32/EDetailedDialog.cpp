@@ -567,7 +567,8 @@ void InitDetailed(HWND window, TDetailedDialog& dialog) {
 
   dialog.Error = LoadDialogBitmap("EL_ERROR");
   if (dialog.Common.CustomLook) {
-    dialog.Common.Background = CreateSolidBrush(0xC8D0D4);
+    dialog.Common.BackgroundColour = 0xC8D0D4;
+    dialog.Common.Background = CreateSolidBrush(dialog.Common.BackgroundColour);
     dialog.Common.OwnBackground = true;
   }
   dialog.White = CreateSolidBrush(0xFFFFFF);

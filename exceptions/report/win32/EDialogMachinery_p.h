@@ -33,6 +33,7 @@ struct TDialogCommon {
   int CaptionHeight = 0;
   HBRUSH Background = nullptr;  // owned unless a system brush
   bool OwnBackground = false;
+  COLORREF BackgroundColour = 0;  // of an owned background
   int AutoCloseCount = 0;
   bool KeepsForeground = false;
   std::string CaptionText;

@@ -369,6 +369,13 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
     case WM_CTLCOLORDLG:
       result = reinterpret_cast<INT_PTR>(dialog.Background);
       return true;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      // Labels and check boxes stand on the dialog's own colour.
+      if (!dialog.OwnBackground) return false;
+      SetBkColor(reinterpret_cast<HDC>(wParam), dialog.BackgroundColour);
+      result = reinterpret_cast<INT_PTR>(dialog.Background);
+      return true;
     default:
       return false;
   }

@@ -494,6 +494,19 @@ TEST_F(Dialogs, DetailedDialogWithoutModulesOpensCentredOnItsCpuTab) {
   EXPECT_FALSE(EmberDialogState().CopyToClipboard);
 }
 
+TEST_F(Dialogs, LibraryDrawnCaptionWithTheCustomLook) {
+  options.SetDialogFlags(static_cast<uint16_t>(options.DialogFlags() | 0x40));
+  std::unique_ptr<DialogThread> run(Show(EmberDialogDetailed));
+  HWND dialog = WaitForDialog("Error occurred");
+  ASSERT_NE(dialog, nullptr);
+  Capture capture = Screenshot(dialog, "detailed-custom-look");
+  // The band's outermost rows keep the base colour of an active caption.
+  int frame = GetSystemMetrics(SM_CYFRAME);
+  EXPECT_EQ(capture.At(capture.width / 2, frame + 1), RGB(0x82, 0x9B, 0xC2));
+  PostMessageA(dialog, WM_COMMAND, 102, 0);
+  ASSERT_TRUE(run->WaitDone());
+}
+
 // --- Request and send-progress dialogs
 
 TEST_F(Dialogs, RequestDialogKeepsTheStepsWithoutTrailingBlanks) {
