@@ -398,7 +398,10 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
 
   SetEmberStep(6);
   uint8_t continueSteps = 1;
-  std::unique_ptr<TEmberProcessesList> processes = std::make_unique<TEmberProcessesList>();
+  // The processes list is the library's, so that the detailed dialog's page lists the same.
+  if (!library.ProcessesList) library.ProcessesList = std::make_unique<TEmberProcessesList>();
+  TEmberProcessesList* processes = library.ProcessesList.get();
+  processes->Clear();
   if ((options.LogOptions() & 0x10) != 0) {
     RefreshModules();
     LoadProcesses(*processes);
@@ -420,7 +423,7 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   input.ReportID = reportID;
   input.CallStack = globals.CallStack.get();
   input.Modules = ModulesList();
-  input.Processes = processes.get();
+  input.Processes = processes;
   input.Threads = &threads;
   BugReportText(input);
   SetEmberStep(0x2BF);
