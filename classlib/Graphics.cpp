@@ -288,6 +288,140 @@ void TBitmap::LoadFromStream(TStream& stream) {
   Assign(&loaded);
 }
 
+namespace {
+
+// One channel of a bit-field mask: where it starts and how many bits it has.
+struct TMaskChannel {
+  uint32_t mask = 0;
+  int shift = 0;
+  int bits = 0;
+  explicit TMaskChannel(uint32_t m = 0) : mask(m) {
+    if (m == 0) return;
+    while ((m & 1u) == 0) {
+      m >>= 1;
+      ++shift;
+    }
+    while ((m & 1u) != 0 && bits < 32) {
+      m >>= 1;
+      ++bits;
+    }
+  }
+  // The channel scaled to 0..255.
+  uint32_t Extract(uint32_t pixel) const {
+    if (bits == 0) return 0;
+    const uint64_t value = (pixel & mask) >> shift;
+    const uint64_t top = (uint64_t{1} << bits) - 1;
+    return static_cast<uint32_t>((value * 255 + top / 2) / top);
+  }
+};
+
+}  // namespace
+
+void TBitmap::LoadFromDIB(const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (bytes == nullptr || size < 12) InvalidBitmap();
+  const uint32_t headerSize = Le32(bytes);
+  if (headerSize > size) InvalidBitmap();
+  int64_t width = 0, height = 0;
+  uint32_t bits = 0, compression = 0, colours = 0, entrySize = 4;
+  if (headerSize == 12) {
+    width = Le16(bytes + 4);
+    height = static_cast<int16_t>(Le16(bytes + 6));
+    bits = Le16(bytes + 10);
+    entrySize = 3;
+  } else if (headerSize == 40 || headerSize == 52 || headerSize == 56 || headerSize == 108 || headerSize == 124) {
+    width = static_cast<int32_t>(Le32(bytes + 4));
+    height = static_cast<int32_t>(Le32(bytes + 8));
+    bits = Le16(bytes + 14);
+    compression = Le32(bytes + 16);
+    colours = Le32(bytes + 32);
+  } else {
+    InvalidBitmap();
+  }
+  const bool bottomUp = height > 0;
+  height = height < 0 ? -height : height;
+  if (width <= 0 || height == 0 || width > kMaxSide || height > kMaxSide) InvalidBitmap();
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) InvalidBitmap();
+  // Bit fields (3) and bit fields with alpha (6) only for 16 and 32 bits; no run-length coding.
+  const bool fields = compression == 3 || compression == 6;
+  if (!(compression == 0 || (fields && (bits == 16 || bits == 32)))) InvalidBitmap();
+
+  size_t offset = headerSize;
+  uint32_t masks[4] = {0, 0, 0, 0};
+  if (fields) {
+    const size_t count = compression == 6 ? 4 : 3;
+    // Later headers hold the masks themselves; the 40-byte one is followed by them.
+    const bool inHeader = headerSize >= 52;
+    const size_t at = inHeader ? 40 : headerSize;
+    if (at + count * 4 > size) InvalidBitmap();
+    for (size_t k = 0; k < count; ++k) masks[k] = Le32(bytes + at + 4 * k);
+    if (headerSize >= 56) masks[3] = Le32(bytes + 52);
+    if (!inHeader) offset += count * 4;
+  } else if (bits == 16) {
+    masks[0] = 0x7C00;
+    masks[1] = 0x03E0;
+    masks[2] = 0x001F;
+  }
+  std::vector<uint32_t> palette;
+  if (bits <= 8) {
+    const uint32_t count = colours == 0 ? (1u << bits) : std::min<uint32_t>(colours, 1u << bits);
+    if (offset + static_cast<size_t>(count) * entrySize > size) InvalidBitmap();
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* e = bytes + offset + static_cast<size_t>(i) * entrySize;
+      palette.push_back(0xFF000000u | uint32_t{e[2]} << 16 | uint32_t{e[1]} << 8 | e[0]);
+    }
+    offset += static_cast<size_t>(count) * entrySize;
+  }
+  const uint64_t stride = ((static_cast<uint64_t>(width) * bits + 31) / 32) * 4;
+  if (offset > size || stride * static_cast<uint64_t>(height) > size - offset) InvalidBitmap();
+
+  const TMaskChannel red(masks[0]), green(masks[1]), blue(masks[2]), alpha(masks[3]);
+  TBitmap loaded;
+  loaded.SetPixelFormat(pf32bit);
+  loaded.SetSize(static_cast<int32_t>(width), static_cast<int32_t>(height));
+  bool anyAlpha = false;
+  for (int64_t y = 0; y < height; ++y) {
+    const uint8_t* row = bytes + offset + stride * static_cast<uint64_t>(bottomUp ? height - 1 - y : y);
+    uint8_t* out = loaded.ScanLine(static_cast<int32_t>(y));
+    for (int64_t x = 0; x < width; ++x) {
+      uint32_t argb = 0;
+      switch (bits) {
+        case 1:
+        case 4:
+        case 8: {
+          const uint64_t bit = static_cast<uint64_t>(x) * bits;
+          const uint32_t index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+          argb = index < palette.size() ? palette[index] : 0xFF000000u;
+          break;
+        }
+        case 24:
+          argb = 0xFF000000u | uint32_t{row[3 * x + 2]} << 16 | uint32_t{row[3 * x + 1]} << 8 | row[3 * x];
+          break;
+        default: {
+          const uint32_t pixel = bits == 16 ? Le16(row + 2 * x) : Le32(row + 4 * x);
+          if (bits == 32 && !fields) {
+            argb = pixel;
+          } else {
+            argb = red.Extract(pixel) << 16 | green.Extract(pixel) << 8 | blue.Extract(pixel) |
+                   (alpha.bits != 0 ? alpha.Extract(pixel) << 24 : 0xFF000000u);
+          }
+          break;
+        }
+      }
+      anyAlpha = anyAlpha || (argb >> 24) != 0;
+      out[4 * x] = static_cast<uint8_t>(argb);
+      out[4 * x + 1] = static_cast<uint8_t>(argb >> 8);
+      out[4 * x + 2] = static_cast<uint8_t>(argb >> 16);
+      out[4 * x + 3] = static_cast<uint8_t>(argb >> 24);
+    }
+  }
+  // 32-bit rows without an alpha channel leave the fourth byte 0: those pictures are opaque.
+  if (!anyAlpha)
+    for (int32_t y = 0; y < loaded.height_; ++y)
+      for (int32_t x = 0; x < loaded.width_; ++x) loaded.ScanLine(y)[4 * x + 3] = 0xFF;
+  Assign(&loaded);
+}
+
 void TBitmap::SaveToStream(TStream& stream) {
   int32_t bits = BitsPerPixelOf(pixelFormat_);
   if (bits == 0) throw EInvalidGraphic("Bitmap image is not valid");

@@ -145,6 +145,13 @@ class TBitmap : public TGraphic {
   // raises EInvalidGraphic ("Bitmap image is not valid").
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
+  // A packed device-independent bitmap as the clipboard holds one (CF_DIB): an info header of
+  // 12, 40, 52, 56, 108 or 124 bytes, masks, a colour table and the rows, uncompressed or with
+  // bit-field masks (1, 4, 8, 16, 24 and 32 bits). The result is a 32-bit bitmap whose alpha is
+  // the source's when it carries one (an alpha mask, or 32-bit pixels not all of alpha 0) and
+  // opaque otherwise. Anything else, or a block too short for what its header says, raises
+  // EInvalidGraphic ("Bitmap image is not valid") and leaves the bitmap as it was.
+  void LoadFromDIB(const void* data, size_t size);
 
  private:
   void Allocate();
