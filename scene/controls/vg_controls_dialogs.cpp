@@ -89,10 +89,14 @@ void TvgColorButton::SetColor(const std::string& value) {
 
 void TvgColorButton::Click() {
   inherited::Click();
-  // The brush dialog of the other controls is not part of this library: the colour dialog
-  // answers in both modes.
-  if (!vgDialogHooks().ChooseColor) return;
   uint32_t color = vgStrToColor(color_);
+  // Without the standard dialog the brush dialog chooses, alpha included; where it is not
+  // installed the colour dialog answers in both modes.
+  if (!useStandardDialog_ && vgDialogHooks().ChooseBrushColor) {
+    if (vgDialogHooks().ChooseBrushColor(color)) SetColor(vgColorToStr(color));
+    return;
+  }
+  if (!vgDialogHooks().ChooseColor) return;
   if (vgDialogHooks().ChooseColor(color)) SetColor(vgColorToStr(0xFF000000u | color));
 }
 

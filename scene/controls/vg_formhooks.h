@@ -30,6 +30,9 @@ TvgHostedControlHooks& vgHostedControlHooks();
 struct TvgDialogHooks {
   // The colour dialog on `color` (alpha ignored); true and the chosen colour when accepted.
   std::function<bool(uint32_t& color)> ChooseColor;
+  // The brush dialog on a solid brush of `color`, offering only solid colours; true and the
+  // chosen colour (alpha included) when accepted. Installed by the design-time editors.
+  std::function<bool(uint32_t& color)> ChooseBrushColor;
   // A file-open dialog with the filter; true and the full path when accepted.
   std::function<bool(const std::string& filter, std::string& fileName)> OpenFile;
   // Pops a TPopupMenu of the class library up at a screen point.

@@ -155,6 +155,17 @@ TEST_F(DialogControlsTest, AColourButtonShowsAndChoosesItsColour) {
   button->Click();
   EXPECT_EQ(button->GetColor(), vgColorToStr(0xFF123456u));
   EXPECT_EQ(changes.count, 2);
+  // Without the standard dialog the brush dialog chooses, alpha included.
+  button->SetUseStandardDialog(false);
+  vgDialogHooks().ChooseBrushColor = [&](uint32_t& color) {
+    offered = color;
+    color = 0x80654321u;
+    return true;
+  };
+  button->Click();
+  EXPECT_EQ(offered, 0xFF123456u);
+  EXPECT_EQ(button->GetColor(), vgColorToStr(0x80654321u));
+  vgDialogHooks().ChooseBrushColor = nullptr;
 }
 
 class ImageControlTest : public DialogControlsTest {
