@@ -1,5 +1,5 @@
 // Common dialogs of the window layer: colour, font, file-open and file-save dialogs over the
-// system's common dialogs. Win32 only.
+// system's common dialogs, and a one-line text query. Win32 only.
 #pragma once
 
 #ifndef _WIN32
@@ -102,3 +102,8 @@ class TFontDialog : public TCommonDialog {
  private:
   TFont* font_;
 };
+
+// Asks for one line of text in a small modal dialog titled `caption`, with `prompt` above an
+// edit field that starts with `value`; true and the typed text in `value` on OK, false (value
+// untouched) on Cancel. The dialog is owned by the thread's active window.
+bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value);

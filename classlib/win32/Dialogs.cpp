@@ -1,4 +1,5 @@
-// Colour, font, file-open and file-save dialogs through comdlg32.
+// Colour, font, file-open and file-save dialogs through comdlg32; the text query as a dialog
+// template built in memory.
 #include <windows.h>
 #include <commdlg.h>
 
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "../Module.h"
 #include "Windowing_p.h"
 
 KBL_PUBLISHED(TCommonDialog) {
@@ -132,5 +134,102 @@ bool TFontDialog::Execute(HWND owner) {
   if (log.lfStrikeOut) style.Include(fsStrikeOut);
   font_->SetStyle(style);
   font_->SetColor(static_cast<TColor>(choose.rgbColors & 0xFFFFFFu));
+  return true;
+}
+
+// --- InputQuery
+
+namespace {
+
+constexpr WORD kQueryEdit = 100;
+
+struct QueryState {
+  std::wstring prompt;
+  std::wstring text;
+};
+
+// Appends a WORD-aligned dialog item: position, size, id, the atom of a predefined class and
+// its text.
+void AddItem(std::vector<WORD>& t, DWORD style, short x, short y, short cx, short cy, WORD id, WORD atom,
+             const wchar_t* text) {
+  if (t.size() % 2 != 0) t.push_back(0);  // DWORD alignment
+  DLGITEMTEMPLATE item{};
+  item.style = style | WS_CHILD | WS_VISIBLE;
+  item.x = x;
+  item.y = y;
+  item.cx = cx;
+  item.cy = cy;
+  item.id = id;
+  const WORD* raw = reinterpret_cast<const WORD*>(&item);
+  t.insert(t.end(), raw, raw + sizeof(item) / sizeof(WORD));
+  t.push_back(0xFFFF);
+  t.push_back(atom);
+  for (const wchar_t* c = text; *c != 0; ++c) t.push_back(static_cast<WORD>(*c));
+  t.push_back(0);
+  t.push_back(0);  // no creation data
+}
+
+INT_PTR CALLBACK QueryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    auto* state = reinterpret_cast<QueryState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+      case WM_INITDIALOG:
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        state = reinterpret_cast<QueryState*>(lParam);
+        SetDlgItemTextW(dialog, kQueryEdit, state->text.c_str());
+        SendDlgItemMessageW(dialog, kQueryEdit, EM_SETSEL, 0, -1);
+        SetFocus(GetDlgItem(dialog, kQueryEdit));
+        return FALSE;
+      case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK && state != nullptr) {
+          const int length = GetWindowTextLengthW(GetDlgItem(dialog, kQueryEdit));
+          std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+          GetDlgItemTextW(dialog, kQueryEdit, buffer.data(), length + 1);
+          state->text = buffer.data();
+          EndDialog(dialog, IDOK);
+          return TRUE;
+        }
+        if (LOWORD(wParam) == IDCANCEL) {
+          EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        }
+        return FALSE;
+      default:
+        return FALSE;
+    }
+  } catch (...) {
+    kbl_win::ReportCurrentException();
+    return FALSE;
+  }
+}
+
+}  // namespace
+
+bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) {
+  const std::wstring title = kbl_win::ToWide(caption), label = kbl_win::ToWide(prompt);
+  std::vector<WORD> t;
+  DLGTEMPLATE head{};
+  head.style = DS_MODALFRAME | DS_SETFONT | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  head.cdit = 4;
+  head.cx = 200;
+  head.cy = 72;
+  const WORD* raw = reinterpret_cast<const WORD*>(&head);
+  t.insert(t.end(), raw, raw + sizeof(head) / sizeof(WORD));
+  t.push_back(0);  // no menu
+  t.push_back(0);  // the predefined dialog class
+  for (wchar_t c : title) t.push_back(static_cast<WORD>(c));
+  t.push_back(0);
+  t.push_back(8);  // font size
+  for (const wchar_t* c = L"MS Shell Dlg"; *c != 0; ++c) t.push_back(static_cast<WORD>(*c));
+  t.push_back(0);
+  AddItem(t, SS_LEFT, 8, 8, 184, 10, 0xFFFF, 0x0082, label.c_str());
+  AddItem(t, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 22, 184, 13, kQueryEdit, 0x0081, L"");
+  AddItem(t, BS_DEFPUSHBUTTON | WS_TABSTOP, 88, 48, 50, 14, IDOK, 0x0080, L"OK");
+  AddItem(t, BS_PUSHBUTTON | WS_TABSTOP, 142, 48, 50, 14, IDCANCEL, 0x0080, L"Cancel");
+  QueryState state{label, kbl_win::ToWide(value)};
+  const INT_PTR result = DialogBoxIndirectParamW(static_cast<HINSTANCE>(ModuleInstance()), reinterpret_cast<LPCDLGTEMPLATEW>(t.data()),
+                                                 GetActiveWindow(), &QueryProc, reinterpret_cast<LPARAM>(&state));
+  if (result != IDOK) return false;
+  value = kbl_win::FromWide(state.text.c_str());
   return true;
 }

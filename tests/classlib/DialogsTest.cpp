@@ -136,3 +136,37 @@ TEST(Dialogs, FontDialogAcceptedAnswersAFontCancelledKeepsIt) {
   EXPECT_FALSE(dialog.GetFont()->GetName().empty());
   EXPECT_NE(dialog.GetFont()->GetHeight(), 0);
 }
+
+TEST(Dialogs, InputQueryAnswersTheTypedTextOnOkOnly) {
+  TForeignWindow host;
+  SetActiveWindow(host.handle);
+  struct Typist {
+    void Tick(TObject*) {
+      HWND dialog = nullptr;
+      EnumThreadWindows(GetCurrentThreadId(), &FindDialog, reinterpret_cast<LPARAM>(&dialog));
+      if (dialog == nullptr || done) return;
+      done = true;
+      if (!text.empty()) SetDlgItemTextW(dialog, 100, text.c_str());
+      PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    }
+    std::wstring text;
+    WORD button;
+    bool done = false;
+  };
+  std::string value = "Brush1";
+  Typist cancel{L"ignored", IDCANCEL};
+  {
+    TTimer timer(nullptr);
+    timer.SetInterval(50);
+    timer.SetOnTimer(TNotifyEvent::Of<&Typist::Tick>(&cancel));
+    EXPECT_FALSE(InputQuery("New resource", "Enter resource name:", value));
+  }
+  EXPECT_EQ(value, "Brush1");
+  Typist accept{L"Gloss", IDOK};
+  TTimer timer(nullptr);
+  timer.SetInterval(50);
+  timer.SetOnTimer(TNotifyEvent::Of<&Typist::Tick>(&accept));
+  EXPECT_TRUE(InputQuery("New resource", "Enter resource name:", value));
+  EXPECT_TRUE(accept.done);
+  EXPECT_EQ(value, "Gloss");
+}
