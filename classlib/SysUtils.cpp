@@ -214,6 +214,52 @@ bool TryStrToFloatDot(const std::string& text, double& value) {
   return true;
 }
 
+// --- Floats in the user's number format
+
+namespace {
+// The dot-separated text with the settings' separator in place of the full stop.
+WideString WithSeparator(const std::string& dotted, const TFormatSettings& settings) {
+  WideString out;
+  out.reserve(dotted.size());
+  for (char c : dotted) out.push_back(c == '.' ? settings.DecimalSeparator : static_cast<WideChar>(c));
+  return out;
+}
+}  // namespace
+
+WideString FloatToStrFixed(double value, int decimals, const TFormatSettings& settings) {
+  return WithSeparator(FloatToStrDot(value, decimals < 0 ? 0 : decimals), settings);
+}
+
+WideString FloatToStrShortest(float value, const TFormatSettings& settings) {
+  if (std::isnan(value)) return u"NAN";
+  if (std::isinf(value)) return value > 0 ? u"INF" : u"-INF";
+  char buffer[64];
+  std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (result.ec != std::errc()) return u"0";
+  return WithSeparator(std::string(buffer, result.ptr), settings);
+}
+
+bool TryStrToFloat(const WideString& text, double& value, const TFormatSettings& settings) {
+  // Into the dotted form the reader takes: only ASCII digits, signs, the exponent letter and the
+  // settings' separator may appear.
+  std::string dotted;
+  dotted.reserve(text.size());
+  for (WideChar c : text) {
+    if (c == settings.DecimalSeparator) dotted.push_back('.');
+    else if (c == u'.') return false;  // a full stop that is not the separator
+    else if (c < 0x80) dotted.push_back(static_cast<char>(c));
+    else return false;
+  }
+  for (char c : dotted)
+    if (!(c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E' || (c >= '0' && c <= '9') ||
+          static_cast<unsigned char>(c) <= ' '))
+      return false;
+  double parsed = 0;
+  if (!TryStrToFloatDot(dotted, parsed) || !std::isfinite(parsed)) return false;
+  value = parsed;
+  return true;
+}
+
 // --- Text encodings
 
 namespace {

@@ -109,6 +109,28 @@ std::string FloatToStrDot(double value, int decimals = -1);
 // allowed, anything else answers false.
 bool TryStrToFloatDot(const std::string& text, double& value);
 
+// --- Floats in the user's number format
+
+// The user's number settings, read from the system (the user's locale); this system only reads
+// them and never changes them.
+struct TFormatSettings {
+  WideChar DecimalSeparator = u'.';
+};
+// The settings of the user's locale now ("." when the system answers nothing usable).
+TFormatSettings GetLocaleFormatSettings();
+
+// `value` with exactly `decimals` digits after the settings' separator ("%.2f"); negative
+// decimals count as 0.
+WideString FloatToStrFixed(double value, int decimals, const TFormatSettings& settings);
+// The shortest text that reads back to the same single, with the settings' separator
+// ("3.14159", "12.5", "1e+20"); "NAN", "INF", "-INF" for those values.
+WideString FloatToStrShortest(float value, const TFormatSettings& settings);
+// Parses a decimal float written with the settings' separator (an optional sign, digits with at
+// most one separator, an optional exponent; blanks around it allowed). Anything else, including
+// a full stop where the settings use another separator, infinities and NaN, answers false and
+// leaves `value` alone.
+bool TryStrToFloat(const WideString& text, double& value, const TFormatSettings& settings);
+
 // --- Text encodings
 
 // UTF-8 <-> UTF-16. Malformed UTF-8 bytes and lone surrogates become U+FFFD; never raises.

@@ -1,0 +1,78 @@
+// Helpers shared by the widgets' modules: packed events, surrogate pairs and style parts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "classlib/InputTypes.h"
+#include "classlib/Variants.h"
+#include "scene/core/vg_control.h"
+#include "scene/core/vg_registry.h"
+
+namespace vg_widgets {
+
+// A Variant packing a method ("vgmet...") as a notification; false for any other Variant.
+inline bool VariantToNotify(const Variant& value, TNotifyEvent& event) {
+  if (!vgVarIsEvent(value)) return false;
+  const TMethodValue m = vgVariantToEvent(value);
+  event = m.Assigned() ? TNotifyEvent::FromFunction(reinterpret_cast<TNotifyEvent::Thunk>(m.Code), m.Data)
+                       : TNotifyEvent();
+  return true;
+}
+
+inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// True when `position` (0-based, between units) falls between the two halves of a pair.
+inline bool SplitsPair(const std::u16string& text, int32_t position) {
+  return position > 0 && position < static_cast<int32_t>(text.size()) &&
+         IsHighSurrogate(text[static_cast<size_t>(position) - 1]) && IsLowSurrogate(text[static_cast<size_t>(position)]);
+}
+
+// The position one character after / before `position` (a pair counts as one character).
+inline int32_t NextCharPos(const std::u16string& text, int32_t position) {
+  return SplitsPair(text, position + 1) ? position + 2 : position + 1;
+}
+inline int32_t PrevCharPos(const std::u16string& text, int32_t position) {
+  return SplitsPair(text, position - 1) ? position - 2 : position - 1;
+}
+
+// Word moves over one line of text, where only the space character separates words: the start
+// of the next word after `position` (the end of the text when none follows), and the start of
+// the word before it.
+inline int32_t NextWordStart(const std::u16string& text, int32_t position) {
+  const auto length = static_cast<int32_t>(text.size());
+  int32_t result = position;
+  bool blankSeen = false;
+  while (result >= 0 && result + 2 <= length && (text[static_cast<size_t>(result)] == u' ' || !blankSeen)) {
+    if (text[static_cast<size_t>(result)] == u' ') blankSeen = true;
+    ++result;
+  }
+  if (!blankSeen) ++result;
+  return result;
+}
+inline int32_t PrevWordStart(const std::u16string& text, int32_t position) {
+  int32_t result = position < static_cast<int32_t>(text.size()) ? position : static_cast<int32_t>(text.size());
+  bool wordSeen = false;
+  while (result > 0 && (text[static_cast<size_t>(result) - 1] != u' ' || !wordSeen)) {
+    if (text[static_cast<size_t>(result) - 1] != u' ') wordSeen = true;
+    --result;
+  }
+  return result;
+}
+
+// True when exactly `flag` of Shift, Alt and Ctrl is held (mouse buttons are not looked at).
+inline bool IsExactly(TShiftState shift, TShiftStateFlag flag) {
+  return shift * TShiftState{ssShift, ssAlt, ssCtrl} == TShiftState{flag};
+}
+
+// The style part of that name when it is a visual object of class T, else nullptr.
+template <typename T>
+T* PartOf(TvgControl* control, const std::string& name) {
+  return dynamic_cast<T*>(control->FindResource(name));
+}
+
+// Registers the widgets' classes once (every module's start-up calls it).
+void InitWidgetsUnit();
+
+}  // namespace vg_widgets

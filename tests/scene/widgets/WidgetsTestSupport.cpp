@@ -1,0 +1,85 @@
+// Test support of the widgets: the style built in code and the fixture.
+#include "WidgetsTestSupport.h"
+
+#include "scene/core/vg_resources.h"
+
+namespace {
+
+template <typename T>
+T* Part(TvgObject* parent, const std::string& name, TvgAlign align = vaNone) {
+  auto* part = new T(nullptr);
+  part->SetResourceName(name);
+  if (auto* v = dynamic_cast<TvgVisualObject*>(part)) v->SetAlign(align);
+  parent->AddObject(part);
+  return part;
+}
+
+TvgVisualObject* Style(TvgObject* root, const std::string& name) {
+  auto* s = Part<TvgVisualObject>(root, name);
+  s->SetHitTest(false);
+  return s;
+}
+
+void Brushes(TvgObject* style, TvgColor foreground, TvgColor selection) {
+  Part<TvgBrushObject>(style, "foreground")->GetBrush()->SetSolidColor(foreground);
+  Part<TvgBrushObject>(style, "selection")->GetBrush()->SetSolidColor(selection);
+}
+
+// The text area: the whole box less 2 on each side.
+TvgContent* Content(TvgObject* style, const std::string& name = "content") {
+  auto* content = Part<TvgContent>(style, name, vaClient);
+  content->GetMargins()->SetRect(vgRect(2, 2, 2, 2));
+  return content;
+}
+
+void ScrollBars(TvgObject* style) {
+  auto* hbar = Part<TvgScrollBar>(style, "hscrollbar", vaBottom);
+  hbar->SetHeight(16);
+  auto* vbar = Part<TvgScrollBar>(style, "vscrollbar", vaRight);
+  vbar->SetOrientation(vgVertical);
+  vbar->SetWidth(16);
+}
+
+}  // namespace
+
+TvgObject* MakeWidgetsStyle() {
+  TvgObject* root = MakeControlsStyle();
+  for (const char* name : {"textboxstyle", "roundtextboxstyle", "hudtextboxstyle", "numberboxstyle"}) {
+    TvgVisualObject* box = Style(root, name);
+    Content(box);
+    Brushes(box, 0xFF102030u, 0x80405060u);
+  }
+  TvgVisualObject* clear = Style(root, "textboxclearbtnstyle");
+  Part<TvgButton>(clear, "clearbutton", vaRight)->SetWidth(18);
+  Content(clear);
+  TvgVisualObject* spin = Style(root, "spinboxstyle");
+  Part<TvgButton>(spin, "minusbutton", vaLeft)->SetWidth(18);
+  Part<TvgButton>(spin, "plusbutton", vaRight)->SetWidth(18);
+  Content(spin);
+  return root;
+}
+
+void WidgetsFixture::SetUp() {
+  ControlsFixture::SetUp();
+  vgSetDefaultStyle(MakeWidgetsStyle());
+  scene.canvas = &canvas;
+}
+
+void WidgetsFixture::TearDown() {
+  ControlsFixture::TearDown();
+  scene.canvas = nullptr;
+}
+
+void WidgetsFixture::Key(TvgVisualObject* target, uint16_t key, TShiftState shift) {
+  WideChar ch = 0;
+  target->KeyDown(key, ch, shift);
+}
+
+void WidgetsFixture::Char(TvgVisualObject* target, WideChar ch, TShiftState shift) {
+  uint16_t key = 0;
+  target->KeyDown(key, ch, shift);
+}
+
+void WidgetsFixture::Type(TvgVisualObject* target, const std::u16string& text) {
+  for (char16_t c : text) Char(target, c);
+}
