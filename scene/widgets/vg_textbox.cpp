@@ -593,7 +593,9 @@ void vgInitTextBoxUnit() {
   RegisterClass<TvgCustomTextBox>();
   vgRegisterObjects("Text Edits", {TvgTextBox::StaticClassInfo(), TvgRoundTextBox::StaticClassInfo(),
                                    TvgNumberBox::StaticClassInfo(), TvgSpinBox::StaticClassInfo(),
+                                   TvgComboTextBox::StaticClassInfo(), TvgComboTrackBar::StaticClassInfo(),
                                    TvgTextBoxClearBtn::StaticClassInfo()});
   vgRegisterObjects("HUD", {TvgHudTextBox::StaticClassInfo(), TvgHudNumberBox::StaticClassInfo(),
-                            TvgHudRoundTextBox::StaticClassInfo(), TvgHudSpinBox::StaticClassInfo()});
+                            TvgHudRoundTextBox::StaticClassInfo(), TvgHudSpinBox::StaticClassInfo(),
+                            TvgHudComboTextBox::StaticClassInfo(), TvgHudComboTrackBar::StaticClassInfo()});
 }

@@ -11,6 +11,7 @@
 #include "scene/controls/vg_controls.h"
 #include "scene/core/vg_popup.h"
 #include "vg_editmenu.h"
+#include "vg_listbox.h"
 
 // --- Text box
 
@@ -302,6 +303,101 @@ class TvgHudSpinBox : public TvgSpinBox {
   KBL_DECLARE_CLASS(TvgHudSpinBox, TvgSpinBox)
  public:
   explicit TvgHudSpinBox(TComponent* owner) : TvgSpinBox(owner) {}
+};
+
+// --- Combo text box and combo track bar
+
+// A text box whose style's arrow (the area outside its "content" part) drops down a list of
+// Items; the chosen string becomes the text.
+class TvgComboTextBox : public TvgCustomTextBox, public IvgComboListOwner {
+  KBL_DECLARE_CLASS(TvgComboTextBox, TvgCustomTextBox)
+ public:
+  explicit TvgComboTextBox(TComponent* owner);
+  ~TvgComboTextBox() override;
+
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) override;
+  void Realign() override;
+  void ComboItemChosen(int32_t index) override { SetItemIndex(index); }
+
+  // Opens the list under the box, or closes it when open.
+  virtual void DropDown();
+  // One list item per line of Items, keeping ItemIndex while it is valid.
+  void RebuildList(TObject* sender = nullptr);
+
+  int32_t GetItemIndex() const { return listBox_ != nullptr ? listBox_->GetItemIndex() : -1; }
+  // Selects in the list; a valid index puts its string into the box, selected.
+  void SetItemIndex(int32_t value);
+  float GetItemHeight() const { return itemHeight_; }
+  void SetItemHeight(float value);
+  TvgWideStrings* GetItems() const { return items_; }
+  void SetItems(TvgWideStrings* value) { items_->Assign(value); }
+  int32_t GetDropDownCount() const { return dropDownCount_; }
+  void SetDropDownCount(int32_t value) { dropDownCount_ = value; }
+  TvgPlacement GetPlacement() const { return placement_; }
+  void SetPlacement(TvgPlacement value) { placement_ = value; }
+  std::string GetListBoxResource() const { return listBox_ != nullptr ? listBox_->GetResource() : std::string(); }
+  void SetListBoxResource(const std::string& value);
+  TvgPopup* GetPopup() const { return popup_; }
+  TvgComboListBox* GetListBox() const { return listBox_; }
+
+ private:
+  void PopupClosed(TObject*);
+  int32_t dropDownCount_ = 8;
+  TvgPopup* popup_ = nullptr;
+  TvgComboListBox* listBox_ = nullptr;
+  TvgPlacement placement_ = vgPlacementBottom;
+  TvgWideStringList* items_;
+  float itemHeight_ = 19;
+  bool inComboRealign_ = false;
+};
+
+// A text box that drops down a track bar; the track's value shows as text and typed numbers set
+// the track.
+class TvgComboTrackBar : public TvgCustomTextBox {
+  KBL_DECLARE_CLASS(TvgComboTrackBar, TvgCustomTextBox)
+ public:
+  explicit TvgComboTrackBar(TComponent* owner);
+  ~TvgComboTrackBar() override;
+
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void ChangeParent() override;
+  // Reads the text into the track (the track's value comes back when it is no number).
+  void Change() override;
+  // The track's change: its value as text ("2.500"), selected, and OnChange.
+  virtual void TrackChanged(TObject* sender);
+  virtual void DropDown();
+
+  float GetMin() const { return trackBar_->GetMin(); }
+  void SetMin(float value) { trackBar_->SetMin(value); }
+  float GetMax() const { return trackBar_->GetMax(); }
+  void SetMax(float value) { trackBar_->SetMax(value); }
+  float GetValue() const { return trackBar_->GetValue(); }
+  void SetValue(float value) { trackBar_->SetValue(value); }
+  float GetFrequency() const { return trackBar_->GetFrequency(); }
+  void SetFrequency(float value) { trackBar_->SetFrequency(value); }
+  TvgPlacement GetPlacement() const { return placement_; }
+  void SetPlacement(TvgPlacement value) { placement_ = value; }
+  TvgPopup* GetPopup() const { return popup_; }
+  TvgTrackBar* GetTrackBar() const { return trackBar_; }
+
+ private:
+  void PopupClosed(TObject*);
+  TvgPopup* popup_ = nullptr;
+  TvgTrackBar* trackBar_ = nullptr;
+  TvgPlacement placement_ = vgPlacementBottom;
+};
+
+class TvgHudComboTextBox : public TvgComboTextBox {
+  KBL_DECLARE_CLASS(TvgHudComboTextBox, TvgComboTextBox)
+ public:
+  explicit TvgHudComboTextBox(TComponent* owner);
+};
+
+class TvgHudComboTrackBar : public TvgComboTrackBar {
+  KBL_DECLARE_CLASS(TvgHudComboTrackBar, TvgComboTrackBar)
+ public:
+  explicit TvgHudComboTrackBar(TComponent* owner);
 };
 
 // Registers the text boxes' classes ("Text Edits", "HUD"); runs once at start-up.

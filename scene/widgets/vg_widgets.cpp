@@ -1,5 +1,6 @@
 // Start-up of the widgets library: every module's classes registered once, after the basic
 // controls they build on.
+#include "vg_listbox.h"
 #include "vg_textbox.h"
 #include "vg_widgets_p.h"
 
@@ -9,6 +10,7 @@ void vg_widgets::InitWidgetsUnit() {
   done = true;
   vgInitControlsUnit();
   vgInitTextBoxUnit();
+  vgInitListBoxUnit();
 }
 
 namespace {

@@ -257,4 +257,55 @@ TEST_F(TextBoxTest, StreamsCreateTheBoxesByClassName) {
   EXPECT_TRUE(back->GetPassword());
 }
 
+// --- Combo text box and combo track bar
+
+TEST_F(TextBoxTest, TheArrowDropsTheListDownAndAChoiceFillsTheBox) {
+  auto* combo = Add<TvgComboTextBox>(10, 10, 100, 22);
+  for (const char16_t* text : {u"alpha", u"beta", u"gamma"}) combo->GetItems()->Add(text);
+  combo->MouseDown(mbLeft, TShiftState{ssLeft}, 90, 10);  // on the arrow
+  ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
+  EXPECT_EQ(combo->GetPopup()->GetHeight(), 8 * 19);  // whatever the number of items
+  combo->ComboItemChosen(2);
+  EXPECT_EQ(combo->GetText(), u"gamma");
+  EXPECT_EQ(combo->GetSelText(), u"gamma");
+  combo->MouseDown(mbLeft, TShiftState{ssLeft}, 90, 10);  // a second press closes it
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+  combo->MouseDown(mbLeft, TShiftState{ssLeft}, 30, 10);  // in the text: no list
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+  combo->GetItems()->Delete(2);  // the index falls to the last item left
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  Key(combo, kVkUp);
+  EXPECT_EQ(combo->GetText(), u"alpha");
+}
+
+TEST_F(TextBoxTest, AReadOnlyComboTextBoxSelectsByFirstLetter) {
+  auto* combo = Add<TvgComboTextBox>(10, 10, 100, 22);
+  for (const char16_t* text : {u"apple", u"Banana", u"berry"}) combo->GetItems()->Add(text);
+  combo->SetReadOnly(true);
+  Char(combo, u'b');
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  EXPECT_EQ(combo->GetText(), u"Banana");
+  Char(combo, u'z');
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+}
+
+TEST_F(TextBoxTest, TheComboTrackShowsItsValueAndTakesTypedNumbers) {
+  auto* combo = Add<TvgComboTrackBar>(10, 10, 100, 22);
+  combo->OnChange = changes.Event();
+  combo->SetFocus();
+  combo->GetTrackBar()->SetValue(2.5f);
+  EXPECT_EQ(combo->GetText(), u"2.500");
+  EXPECT_EQ(combo->GetSelText(), u"2.500");
+  EXPECT_EQ(changes.count, 1);
+  Type(combo, u"7");
+  Key(combo, kVkEnter);
+  EXPECT_EQ(combo->GetValue(), 7);
+  EXPECT_EQ(combo->GetText(), u"7");
+  combo->SelectAll();
+  Type(combo, u"-,");  // no number: the track's value comes back
+  Key(combo, kVkEnter);
+  EXPECT_EQ(combo->GetValue(), 7);
+  EXPECT_EQ(combo->GetText(), u"7");
+}
+
 }  // namespace

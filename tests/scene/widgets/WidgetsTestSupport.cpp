@@ -28,7 +28,7 @@ void Brushes(TvgObject* style, TvgColor foreground, TvgColor selection) {
 // The text area: the whole box less 2 on each side.
 TvgContent* Content(TvgObject* style, const std::string& name = "content") {
   auto* content = Part<TvgContent>(style, name, vaClient);
-  content->GetMargins()->SetRect(vgRect(2, 2, 2, 2));
+  content->GetPadding()->SetRect(vgRect(2, 2, 2, 2));
   return content;
 }
 
@@ -49,6 +49,11 @@ TvgObject* MakeWidgetsStyle() {
     Content(box);
     Brushes(box, 0xFF102030u, 0x80405060u);
   }
+  // The drop-down arrow is the 20 units right of the content.
+  TvgVisualObject* comboText = Style(root, "combotextboxstyle");
+  Content(comboText)->GetPadding()->SetRect(vgRect(2, 2, 20, 2));
+  Brushes(comboText, 0xFF102030u, 0x80405060u);
+  Style(root, "combopopupstyle");
   TvgVisualObject* clear = Style(root, "textboxclearbtnstyle");
   Part<TvgButton>(clear, "clearbutton", vaRight)->SetWidth(18);
   Content(clear);
@@ -56,6 +61,20 @@ TvgObject* MakeWidgetsStyle() {
   Part<TvgButton>(spin, "minusbutton", vaLeft)->SetWidth(18);
   Part<TvgButton>(spin, "plusbutton", vaRight)->SetWidth(18);
   Content(spin);
+
+  // Lists: the viewport is the whole box less the bars; items are plain text with a check box.
+  for (const char* name : {"listboxstyle", "combolistboxstyle", "hudlistboxstyle"}) {
+    TvgVisualObject* list = Style(root, name);
+    ScrollBars(list);
+    Part<TvgVisualObject>(list, "content", vaClient);
+    Part<TvgRectangle>(list, "selection");
+    Part<TvgBrushObject>(list, "AlternatingRowBackground")->GetBrush()->SetSolidColor(0x30102030u);
+  }
+  TvgVisualObject* item = Style(root, "listboxitemstyle");
+  Part<TvgCheckBox>(item, "check", vaLeft)->SetWidth(15);
+  Part<TvgText>(item, "text", vaClient);
+  TvgVisualObject* combo = Style(root, "comboboxstyle");
+  Part<TvgContent>(combo, "Content", vaClient)->GetPadding()->SetRect(vgRect(2, 2, 20, 2));
   return root;
 }
 

@@ -1,0 +1,371 @@
+// Lists of the scene: the list item, the list box that lays items out in rows and columns with
+// single or multiple selection, the list inside a combo box's drop-down, the combo box, the lists
+// fed from strings, the horizontal list and their HUD looks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "classlib/Classes.h"
+#include "scene/controls/vg_scrollbox.h"
+#include "scene/core/vg_popup.h"
+#include "scene/core/vg_widestrings.h"
+
+class TvgListBox;
+class TvgComboBox;
+
+// --- List item
+
+// A text item of a list; the list, not the item, receives the mouse. Its style's "check" part
+// shows while the list's ShowCheckboxes is set.
+class TvgListBoxItem : public TvgTextControl {
+  KBL_DECLARE_CLASS(TvgListBoxItem, TvgTextControl)
+ public:
+  explicit TvgListBoxItem(TComponent* owner);
+  ~TvgListBoxItem() override;
+
+  void ApplyStyle() override;
+  void FreeStyle() override;
+  // The scene calls it when a descendant of the item takes the focus: the item becomes the
+  // list's ItemIndex.
+  void Select(TvgVisualObject* obj) override;
+  void DesignSelect() override;
+  void DesignInsert() override;
+  void Paint() override;
+
+  bool GetIsChecked() const { return isChecked_; }
+  void SetIsChecked(bool value);
+  bool GetIsSelected() const { return isSelected_; }
+  // A newly selected item of a single-selection list becomes its ItemIndex (the previous item
+  // loses its mark); otherwise the list's markers are redrawn.
+  void SetIsSelected(bool value);
+  TvgCheckBox* GetCheckBox() const { return checkBox_; }
+  // The first list box up the parents, or the list of the first combo box met; nullptr.
+  TvgListBox* ListBox() const;
+
+ private:
+  friend class TvgListBox;
+  void CheckChanged(TObject*);
+  TvgComboBox* ComboBox() const;
+
+  bool isChecked_ = false;
+  TvgCheckBox* checkBox_ = nullptr;
+  bool isSelected_ = false;
+};
+
+// --- List box
+
+KBL_ENUM(TvgListStyle, vgListVertical, vgListHorizontal)
+
+using TOnCompareListBoxItemEvent = TMethod<int32_t(TvgListBoxItem* item1, TvgListBoxItem* item2)>;
+
+// The items are the children of the scroll content, laid out by the list itself: in the vertical
+// style rows of Columns items (Columns follows ItemWidth), in the horizontal style columns of
+// Columns items (Columns follows ItemHeight). The selection shows as clones of the style's
+// "selection" part, one per run of neighbouring selected items.
+class TvgListBox : public TvgScrollBox {
+  KBL_DECLARE_CLASS(TvgListBox, TvgScrollBox)
+ public:
+  explicit TvgListBox(TComponent* owner);
+  ~TvgListBox() override;
+
+  // The text of the selected item; "" when none.
+  Variant GetData() override;
+  void SetData(const Variant& value) override;
+  // Items go into the content; other objects to the scroll box.
+  void AddObject(TvgObject* child) override;
+  std::string GetItemClassNames() override { return "TvgListBoxItem"; }
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseMove(TShiftState shift, float x, float y, float dx, float dy) override;
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) override;
+  void EnterFocus() override;
+  void KillFocus() override;
+  void ApplyStyle() override;
+  void FreeStyle() override;
+  void ContentAddObject(TvgObject* child) override;
+  void ContentRemoveObject(TvgObject* child) override;
+  void HScrollChange(TObject* sender) override;
+  void VScrollChange(TObject* sender) override;
+  // Lays the items out and answers their extent (see the source).
+  TvgRect GetContentBounds() override;
+
+  // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
+  // nil) outside an update. Nothing when it is the current index.
+  virtual void SetItemIndex(int32_t value);
+  // Frees every item, last first, and scrolls back to the start; ItemIndex stays.
+  virtual void Clear();
+
+  int32_t Count() const;
+  // nullptr outside 0 .. Count - 1.
+  TvgListBoxItem* ItemByIndex(int32_t index) const;
+  // The item at ItemIndex; nullptr when none.
+  TvgListBoxItem* GetSelected() const { return ItemByIndex(itemIndex_); }
+  // The item under a point of the list's own coordinates; nullptr on empty space.
+  TvgListBoxItem* ItemByPoint(float x, float y);
+  // Selects the items from a to b (either order) and deselects all others; nullptr ends count
+  // as the other end.
+  void SelectRange(TvgListBoxItem* a, TvgListBoxItem* b);
+  void DeselectAll();
+  // Redraws the selection markers.
+  void UpdateSelection();
+  // Sorts the items (when Sorted) and keeps the selected item selected.
+  void SortItems();
+  // The comparison of sorting: OnCompare, else the texts without regard to case.
+  int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
+
+  // --- Properties
+  int32_t GetItemIndex() const { return itemIndex_; }
+  bool GetHideSelectionUnfocused() const { return hideSelectionUnfocused_; }
+  void SetHideSelectionUnfocused(bool value) { hideSelectionUnfocused_ = value; }
+  bool GetShowCheckboxes() const { return showCheckboxes_; }
+  void SetShowCheckboxes(bool value);
+  bool GetSorted() const { return sorted_; }
+  void SetSorted(bool value);
+  bool GetMultiSelect() const { return multiSelect_; }
+  // Switching it off deselects every item.
+  void SetMultiSelect(bool value);
+  bool GetAlternatingRowBackground() const { return alternatingRowBackground_; }
+  void SetAlternatingRowBackground(bool value);
+  int32_t GetColumns() const { return columns_; }
+  // At least 1.
+  void SetColumns(int32_t value);
+  float GetItemWidth() const { return itemWidth_; }
+  void SetItemWidth(float value);
+  float GetItemHeight() const { return itemHeight_; }
+  void SetItemHeight(float value);
+  TvgListStyle GetListStyle() const { return listStyle_; }
+  void SetListStyle(TvgListStyle value);
+  TvgBrush* GetAltRowBrush() const { return altRowBrush_; }
+  TvgVisualObject* GetSelectionPart() const { return selection_; }
+  // The selection markers in use (clones of the selection part; hidden ones are spare).
+  const std::vector<TvgVisualObject*>& SelectionClones() const { return selectionClones_; }
+
+  TNotifyEvent OnChange;
+  TNotifyEvent OnChangeCheck;
+  TOnCompareListBoxItemEvent OnCompare;
+
+ protected:
+  friend class TvgListBoxItem;
+  // Lays out without the sort and selection steps; answers the extent.
+  TvgRect LayoutVertical(const TvgRect& r);
+  TvgRect LayoutHorizontal(const TvgRect& r);
+  void PaintAlternatingRows(TObject* sender, TvgCanvas* canvas, const TvgRect& rect);
+  // True while a press selects with the mouse.
+  bool mouseSelecting_ = false;
+  int32_t itemIndex_ = -1;
+
+ private:
+  bool SameLine(int32_t a, int32_t b) const;
+  void ScrollIntoView(TvgListBoxItem* item);
+  void ResetScroll();
+
+  bool hideSelectionUnfocused_ = true;
+  bool showCheckboxes_ = false;
+  bool sorted_ = false;
+  bool multiSelect_ = false;
+  bool alternatingRowBackground_ = false;
+  int32_t columns_ = 1;
+  float itemWidth_ = 0;
+  float itemHeight_ = 0;
+  TvgListStyle listStyle_ = vgListVertical;
+  TvgListBoxItem* dragItem_ = nullptr;
+  TvgVisualObject* selection_ = nullptr;
+  std::vector<TvgVisualObject*> selectionClones_;
+  TvgBrush* altRowBrush_;
+  TvgPoint pressPoint_;
+  int32_t selectingRange_ = 0;  // inside SelectRange: markers drawn once at its end
+};
+
+// --- Combo boxes
+
+// What a list inside a drop-down asks of the box that opened it.
+class IvgComboListOwner {
+ public:
+  // The user chose the item at `index` in the list.
+  virtual void ComboItemChosen(int32_t index) = 0;
+
+ protected:
+  ~IvgComboListOwner() = default;
+};
+
+// The list of a combo box's drop-down; a release over an item chooses it for the owner and
+// closes the drop-down.
+class TvgComboListBox : public TvgListBox {
+  KBL_DECLARE_CLASS(TvgComboListBox, TvgListBox)
+ public:
+  explicit TvgComboListBox(TComponent* owner);
+  void MouseUp(TMouseButton button, TShiftState shift, float x, float y) override;
+  // Its children stream as any scene object's, with the combo box as their parent.
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override { TvgObject::GetChildren(proc, root); }
+  TComponent* GetParentComponent() const override { return TvgObject::GetParentComponent(); }
+
+  TvgControl* GetComboOwner() const { return comboOwner_; }
+  void SetComboOwner(TvgControl* owner) { comboOwner_ = owner; }
+
+ private:
+  TvgControl* comboOwner_ = nullptr;
+};
+
+// A closed box showing its selected item, which drops a list of its TvgListBoxItem children down.
+class TvgComboBox : public TvgControl, public IvgComboListOwner {
+  KBL_DECLARE_CLASS(TvgComboBox, TvgControl)
+ public:
+  explicit TvgComboBox(TComponent* owner);
+  ~TvgComboBox() override;
+
+  // Items (and selection items) go to the list; at design time they are locked.
+  void AddObject(TvgObject* child) override;
+  std::string GetItemClassNames() override { return "TvgListBoxItem"; }
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  void MouseWheel(TShiftState shift, int32_t wheelDelta, bool& handled) override;
+  void KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) override;
+  void Realign() override;
+  void ApplyStyle() override;
+  void FreeStyle() override;
+  void DesignClick() override;
+  // The combo box's own children, then the stored items of its list.
+  void GetChildren(const TGetChildProc& proc, TComponent* root) override;
+  void ComboItemChosen(int32_t index) override { SetItemIndex(index); }
+
+  // Opens the drop-down, or closes it when open.
+  virtual void DropDown();
+  void Clear();
+  int32_t GetItemIndex() const;
+  // Selects in the list, updates bound controls and fires OnChange, also for the current index.
+  void SetItemIndex(int32_t value);
+  int32_t GetCount() const { return listBox_ != nullptr ? listBox_->Count() : 0; }
+  int32_t GetDropDownCount() const { return dropDownCount_; }
+  void SetDropDownCount(int32_t value) { dropDownCount_ = value; }
+  TvgPlacement GetPlacement() const { return placement_; }
+  void SetPlacement(TvgPlacement value) { placement_ = value; }
+  std::string GetListBoxResource() const { return listBox_ != nullptr ? listBox_->GetResource() : std::string(); }
+  void SetListBoxResource(const std::string& value);
+  TvgPopup* GetPopup() const { return popup_; }
+  TvgComboListBox* GetListBox() const { return listBox_; }
+
+  TNotifyEvent OnChange;
+
+ protected:
+  void PaintSelectedItem(TObject* sender, TvgCanvas* canvas, const TvgRect& rect);
+  void SizePopup();
+
+ private:
+  int32_t dropDownCount_ = 8;
+  TvgPopup* popup_ = nullptr;
+  TvgComboListBox* listBox_ = nullptr;
+  TvgPlacement placement_ = vgPlacementBottom;
+  bool inComboRealign_ = false;
+};
+
+// --- Lists of strings
+
+// A list box whose items are made from Items, one per line.
+class TvgStringListBox : public TvgListBox {
+  KBL_DECLARE_CLASS(TvgStringListBox, TvgListBox)
+ public:
+  explicit TvgStringListBox(TComponent* owner);
+  ~TvgStringListBox() override;
+
+  // Items[ItemIndex]; "" outside the lines.
+  Variant GetData() override;
+  void SetData(const Variant& value) override;
+  // After the last nested update the items are rebuilt.
+  void EndUpdate() override;
+  // Makes one item per line, keeping ItemIndex and the scroll position.
+  void RebuildItems(TObject* sender = nullptr);
+
+  TvgWideStrings* GetItems() const { return items_; }
+  void SetItems(TvgWideStrings* value) { items_->Assign(value); }
+  TvgTextAlign GetTextAlign() const { return textAlign_; }
+  void SetTextAlign(TvgTextAlign value);
+  TvgFont* GetFont() const { return font_; }
+  void SetFont(TvgFont* value) { font_->Assign(value); }
+  const std::string& GetItemStyle() const { return itemStyle_; }
+  void SetItemStyle(const std::string& value) { itemStyle_ = value; }
+  bool GetAutoTranslate() const { return autoTranslate_; }
+  void SetAutoTranslate(bool value) { autoTranslate_ = value; }
+  // Every item takes the list's font.
+  void FontChanged(TObject* sender);
+
+ private:
+  TvgWideStringList* items_;
+  TvgTextAlign textAlign_ = vgTextAlignCenter;
+  std::string itemStyle_ = "listboxitemstyle";
+  TvgFont* font_;
+  bool autoTranslate_ = true;
+  bool rebuilding_ = false;
+};
+
+// A combo box whose items are made from Items, one per line.
+class TvgStringComboBox : public TvgComboBox {
+  KBL_DECLARE_CLASS(TvgStringComboBox, TvgComboBox)
+ public:
+  explicit TvgStringComboBox(TComponent* owner);
+  ~TvgStringComboBox() override;
+
+  Variant GetData() override;
+  void SetData(const Variant& value) override;
+  // Makes one item per line, keeping ItemIndex when still valid (else the last item).
+  void RebuildItems(TObject* sender = nullptr);
+
+  float GetItemHeight() const { return itemHeight_; }
+  void SetItemHeight(float value);
+  TvgWideStrings* GetItems() const { return items_; }
+  void SetItems(TvgWideStrings* value) { items_->Assign(value); }
+  TvgTextAlign GetTextAlign() const { return textAlign_; }
+  void SetTextAlign(TvgTextAlign value);
+  const std::string& GetItemStyle() const { return itemStyle_; }
+  void SetItemStyle(const std::string& value) { itemStyle_ = value; }
+  bool GetAutoTranslate() const { return autoTranslate_; }
+  void SetAutoTranslate(bool value) { autoTranslate_ = value; }
+
+ private:
+  float itemHeight_ = 19;
+  TvgWideStringList* items_;
+  TvgTextAlign textAlign_ = vgTextAlignCenter;
+  std::string itemStyle_ = "listboxitemstyle";
+  bool autoTranslate_ = true;
+};
+
+class TvgHorzListBox : public TvgListBox {
+  KBL_DECLARE_CLASS(TvgHorzListBox, TvgListBox)
+ public:
+  explicit TvgHorzListBox(TComponent* owner);
+};
+
+// --- HUD looks
+
+class TvgHudListBox : public TvgListBox {
+  KBL_DECLARE_CLASS(TvgHudListBox, TvgListBox)
+ public:
+  explicit TvgHudListBox(TComponent* owner) : TvgListBox(owner) {}
+};
+
+class TvgHudHorzListBox : public TvgHorzListBox {
+  KBL_DECLARE_CLASS(TvgHudHorzListBox, TvgHorzListBox)
+ public:
+  explicit TvgHudHorzListBox(TComponent* owner);
+};
+
+class TvgHudComboBox : public TvgComboBox {
+  KBL_DECLARE_CLASS(TvgHudComboBox, TvgComboBox)
+ public:
+  explicit TvgHudComboBox(TComponent* owner);
+};
+
+class TvgHudStringListBox : public TvgStringListBox {
+  KBL_DECLARE_CLASS(TvgHudStringListBox, TvgStringListBox)
+ public:
+  explicit TvgHudStringListBox(TComponent* owner);
+};
+
+class TvgHudStringComboBox : public TvgStringComboBox {
+  KBL_DECLARE_CLASS(TvgHudStringComboBox, TvgStringComboBox)
+ public:
+  explicit TvgHudStringComboBox(TComponent* owner);
+};
+
+// Registers the list classes ("Lists", "Items", "HUD"); runs once at start-up.
+void vgInitListBoxUnit();

@@ -1,0 +1,432 @@
+// The combo list box, the combo box, the lists fed from strings, the horizontal list, the HUD
+// looks and the registration of the list classes.
+#include <algorithm>
+
+#include "scene/core/vg_canvas.h"
+#include "vg_listbox.h"
+#include "vg_widgets_p.h"
+
+using namespace vg_widgets;
+
+namespace {
+constexpr uint16_t kKeyEnd = 35, kKeyHome = 36, kKeyLeft = 37, kKeyUp = 38, kKeyRight = 39, kKeyDown = 40;
+
+// The index of the first item whose text starts with the character (case ignored); -1.
+int32_t ItemStartingWith(TvgListBox* list, WideChar c) {
+  const WideString typed(1, c);
+  for (int32_t i = 0; i < list->Count(); ++i) {
+    TvgListBoxItem* item = list->ItemByIndex(i);
+    if (item != nullptr && !item->GetText().empty() && vgWideCompareText(item->GetText().substr(0, 1), typed) == 0)
+      return i;
+  }
+  return -1;
+}
+}  // namespace
+
+KBL_PUBLISHED(TvgComboListBox) { KBL_PROP(CanFocused).Default(false); }
+
+KBL_PUBLISHED(TvgComboBox) {
+  KBL_PROP(Width).Default(100.0f);
+  KBL_PROP(Height).Default(22.0f);
+  KBL_PROP(CanFocused).Default(true);
+  KBL_PROP(DisableFocusEffect).Default(false);
+  KBL_PROP(BindingSource);
+  KBL_PROP(DropDownCount).Default(8);
+  KBL_PROP(ItemIndex);
+  KBL_PROP(ListBoxResource);
+  KBL_PROP(Placement).Default(vgPlacementBottom);
+  p.Property("OnChange", &TvgComboBox::OnChange, &TvgComboBox::OnChange);
+}
+
+KBL_PUBLISHED(TvgStringListBox) {
+  KBL_PROP(AutoTranslate).Default(true);
+  KBL_PROP(TextAlign).Default(vgTextAlignCenter);
+  KBL_PROP(Font);
+  KBL_PROP(Items);
+  KBL_PROP(ItemHeight).Default(19.0f);
+}
+
+KBL_PUBLISHED(TvgStringComboBox) {
+  KBL_PROP(AutoTranslate).Default(true);
+  KBL_PROP(TextAlign).Default(vgTextAlignCenter);
+  KBL_PROP(ItemHeight).Default(19.0f);
+  KBL_PROP(Items);
+  KBL_PROP(ItemIndex);
+}
+
+KBL_PUBLISHED(TvgHorzListBox) { KBL_PROP(ListStyle).Default(vgListHorizontal); }
+KBL_PUBLISHED(TvgHudListBox) {}
+KBL_PUBLISHED(TvgHudHorzListBox) {}
+KBL_PUBLISHED(TvgHudComboBox) {}
+KBL_PUBLISHED(TvgHudStringListBox) {}
+KBL_PUBLISHED(TvgHudStringComboBox) {}
+
+// --- Combo list box
+
+TvgComboListBox::TvgComboListBox(TComponent* owner) : TvgListBox(owner) {
+  SetCanFocused(false);
+  SetHideSelectionUnfocused(false);
+}
+
+void TvgComboListBox::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseUp(button, shift, x, y);
+  auto* popup = dynamic_cast<TvgPopup*>(GetParent());
+  auto* owner = dynamic_cast<IvgComboListOwner*>(comboOwner_);
+  if (popup == nullptr || !popup->GetIsOpen() || owner == nullptr) return;
+  // A release outside the items closes the list and chooses nothing.
+  TvgListBoxItem* item = vgPtInRect(vgPoint(x, y), GetLocalRect()) ? ItemByPoint(x, y) : nullptr;
+  const int32_t index = item != nullptr ? item->GetIndex() : -1;
+  popup->SetIsOpen(false);
+  if (index >= 0) owner->ComboItemChosen(index);
+}
+
+// --- Combo box
+
+TvgComboBox::TvgComboBox(TComponent* owner) : TvgControl(owner) {
+  InitWidgetsUnit();
+  SetCanFocused(true);
+  popup_ = new TvgPopup(this);
+  popup_->SetPlacementTarget(this);
+  popup_->SetStaysOpen(false);
+  popup_->SetStored(false);
+  popup_->SetParent(this);
+  popup_->SetLocked(true);
+  popup_->SetDesignHide(true);
+  listBox_ = new TvgComboListBox(this);
+  listBox_->SetParent(popup_);
+  listBox_->SetComboOwner(this);
+  listBox_->SetStored(false);
+  listBox_->SetAlign(vaClient);
+  listBox_->SetShowCheckboxes(false);
+  SetWidth(100);
+  SetHeight(22);
+}
+
+TvgComboBox::~TvgComboBox() {
+  DestroyTree();
+  listBox_ = nullptr;
+  popup_ = nullptr;
+}
+
+void TvgComboBox::AddObject(TvgObject* child) {
+  if (listBox_ != nullptr && (child->Is<TvgListBoxItem>() || child->Is<TvgSelectionItem>())) {
+    listBox_->AddObject(child);
+    if (child->IsVisual()) child->Visual()->SetLocked(GetScene() != nullptr && GetScene()->GetDesignTime());
+    return;
+  }
+  inherited::AddObject(child);
+}
+
+void TvgComboBox::GetChildren(const TGetChildProc& proc, TComponent* root) {
+  inherited::GetChildren(proc, root);
+  if (listBox_ == nullptr || listBox_->GetContent() == nullptr) return;
+  for (TvgObject* item : listBox_->GetContent()->Children())
+    if (item->GetStored()) proc(item);
+}
+
+void TvgComboBox::SetListBoxResource(const std::string& value) {
+  if (listBox_ != nullptr) listBox_->SetResource(value);
+}
+
+int32_t TvgComboBox::GetItemIndex() const { return listBox_ != nullptr ? listBox_->GetItemIndex() : -1; }
+
+void TvgComboBox::SetItemIndex(int32_t value) {
+  if (listBox_ == nullptr) return;
+  listBox_->SetItemIndex(value);
+  if (!BoundControls().empty()) UpdateBindings();
+  OnChange(this);
+  if (TvgObject* style = GetStyleObject(); style != nullptr && style->IsVisual()) style->Visual()->UpdateEffects();
+  Repaint();
+}
+
+void TvgComboBox::Clear() {
+  if (listBox_ != nullptr) listBox_->Clear();
+}
+
+void TvgComboBox::SizePopup() {
+  popup_->SetPlacement(placement_);
+  popup_->SetWidth(GetWidth());
+  const float itemHeight = listBox_->GetItemHeight();
+  popup_->SetHeight(static_cast<float>(dropDownCount_) * (itemHeight > 0 ? itemHeight : GetHeight() - 4));
+}
+
+void TvgComboBox::DropDown() {
+  if (popup_ == nullptr || listBox_ == nullptr) return;
+  if (popup_->GetIsOpen()) {
+    popup_->SetIsOpen(false);
+    return;
+  }
+  SizePopup();
+  listBox_->ApplyResource();
+  popup_->SetIsOpen(true);
+  listBox_->Realign();
+}
+
+void TvgComboBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseDown(button, shift, x, y);
+  if (button == mbLeft) DropDown();
+}
+
+void TvgComboBox::MouseWheel(TShiftState shift, int32_t wheelDelta, bool& handled) {
+  inherited::MouseWheel(shift, wheelDelta, handled);
+  const int32_t index = GetItemIndex();
+  if (wheelDelta < 0) {
+    if (index < GetCount() - 1) SetItemIndex(index + 1);
+  } else if (index > 0) {
+    SetItemIndex(index - 1);
+  }
+  handled = true;
+}
+
+void TvgComboBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
+  inherited::KeyDown(key, keyChar, shift);
+  const int32_t count = GetCount();
+  if (count == 0) return;
+  if (keyChar != 0) {
+    const int32_t found = ItemStartingWith(listBox_, keyChar);
+    if (found >= 0) SetItemIndex(found);
+    keyChar = 0;
+  }
+  const int32_t index = GetItemIndex();
+  switch (key) {
+    case kKeyEnd:
+      SetItemIndex(count - 1);
+      break;
+    case kKeyHome:
+      SetItemIndex(0);
+      break;
+    case kKeyLeft:
+    case kKeyUp:
+      if (index >= 1) SetItemIndex(index - 1);
+      break;
+    case kKeyRight:
+    case kKeyDown:
+      if (index < count - 1) SetItemIndex(index + 1);
+      break;
+    default:
+      return;
+  }
+  key = 0;
+}
+
+void TvgComboBox::Realign() {
+  inherited::Realign();
+  if (inComboRealign_ || popup_ == nullptr) return;
+  inComboRealign_ = true;
+  popup_->SetWidth(GetWidth());
+  if (listBox_ != nullptr) listBox_->SetWidth(GetWidth());
+  inComboRealign_ = false;
+}
+
+void TvgComboBox::ApplyStyle() {
+  inherited::ApplyStyle();
+  TvgObject* part = FindResource("Content");
+  if (auto* content = dynamic_cast<TvgContent*>(part)) {
+    content->OnPaint = TOnPaintEvent::Of<&TvgComboBox::PaintSelectedItem>(this);
+    if (TvgListBoxItem* item = listBox_ != nullptr ? listBox_->GetSelected() : nullptr) item->SetWidth(content->GetWidth());
+  }
+}
+
+void TvgComboBox::FreeStyle() { inherited::FreeStyle(); }
+
+void TvgComboBox::PaintSelectedItem(TObject*, TvgCanvas* canvas, const TvgRect& rect) {
+  TvgListBoxItem* item = listBox_ != nullptr ? listBox_->GetSelected() : nullptr;
+  if (item == nullptr || canvas == nullptr) return;
+  item->ApplyResource();
+  // Drawn inside the closed box by its own style, then put back as it was.
+  const float width = item->GetWidth(), height = item->GetHeight(), opacity = item->GetOpacity();
+  IvgScene* scene = item->GetScene();
+  item->SetScene(GetScene());
+  item->SetSizeNoAlign(vgRectWidth(rect), vgRectHeight(rect));
+  item->SetOpacity(GetOpacity());
+  item->RecalcOpacity();
+  item->PaintTo(canvas, rect);
+  item->SetSizeNoAlign(width, height);
+  item->SetOpacity(opacity);
+  item->RecalcOpacity();
+  item->SetScene(scene);
+}
+
+void TvgComboBox::DesignClick() {
+  inherited::DesignClick();
+  if (popup_ == nullptr) return;
+  popup_->SetDesignHide(!popup_->GetDesignHide());
+  SizePopup();
+  popup_->GetPosition()->SetPoint(vgPoint(GetPosition()->GetX(), GetPosition()->GetY() + GetHeight()));
+}
+
+// --- String list box
+
+TvgStringListBox::TvgStringListBox(TComponent* owner)
+    : TvgListBox(owner), items_(new TvgWideStringList()), font_(new TvgFont()) {
+  font_->OnChanged = TNotifyEvent::Of<&TvgStringListBox::FontChanged>(this);
+  items_->OnChange = TNotifyEvent::Of<&TvgStringListBox::RebuildItems>(this);
+  SetItemHeight(19);
+  SetResource("listboxstyle");
+}
+
+TvgStringListBox::~TvgStringListBox() {
+  IncludeState(csDestroying);
+  items_->OnChange = nullptr;
+  DestroyTree();
+  delete items_;
+  delete font_;
+}
+
+Variant TvgStringListBox::GetData() {
+  const int32_t index = GetItemIndex();
+  return Variant(index >= 0 && index < items_->Count() ? items_->Get(index) : WideString());
+}
+
+void TvgStringListBox::SetData(const Variant& value) {
+  const int32_t index = GetItemIndex();
+  if (index >= 0 && index < items_->Count()) items_->Put(index, value.ToWideString());
+}
+
+void TvgStringListBox::EndUpdate() {
+  inherited::EndUpdate();
+  if (GetUpdateCounter() == 0) RebuildItems();
+}
+
+void TvgStringListBox::SetTextAlign(TvgTextAlign value) {
+  if (value == textAlign_) return;
+  textAlign_ = value;
+  if (!IsLoading()) RebuildItems();
+}
+
+void TvgStringListBox::FontChanged(TObject*) {
+  if (GetContent() == nullptr) return;
+  for (TvgObject* child : GetContent()->Children())
+    if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetFont(font_);
+}
+
+void TvgStringListBox::RebuildItems(TObject*) {
+  if (GetUpdateCounter() > 0 || HasState(csDestroying) || items_ == nullptr || rebuilding_) return;
+  rebuilding_ = true;
+  TvgVisualObject::BeginUpdate();
+  const float h = GetHScrollBar() != nullptr ? GetHScrollBar()->GetValue() : 0;
+  const float v = GetVScrollBar() != nullptr ? GetVScrollBar()->GetValue() : 0;
+  const int32_t index = GetItemIndex();
+  Clear();
+  for (int32_t i = 0; i < items_->Count(); ++i) {
+    auto* item = new TvgListBoxItem(this);
+    item->SetAutoTranslate(autoTranslate_);
+    item->SetParent(this);
+    item->SetHeight(GetItemHeight());
+    item->SetStored(false);
+    item->SetLocked(true);
+    item->SetText(items_->Get(i));
+    item->SetFont(font_);
+    item->SetTextAlign(textAlign_);
+    item->SetResource(itemStyle_);
+  }
+  itemIndex_ = index;
+  TvgVisualObject::EndUpdate();
+  if (GetHScrollBar() != nullptr) GetHScrollBar()->SetValue(h);
+  if (GetVScrollBar() != nullptr) GetVScrollBar()->SetValue(v);
+  rebuilding_ = false;
+}
+
+// --- String combo box
+
+TvgStringComboBox::TvgStringComboBox(TComponent* owner) : TvgComboBox(owner), items_(new TvgWideStringList()) {
+  items_->OnChange = TNotifyEvent::Of<&TvgStringComboBox::RebuildItems>(this);
+  SetResource("comboboxstyle");
+}
+
+TvgStringComboBox::~TvgStringComboBox() {
+  IncludeState(csDestroying);
+  items_->OnChange = nullptr;
+  DestroyTree();
+  delete items_;
+}
+
+Variant TvgStringComboBox::GetData() {
+  const int32_t index = GetItemIndex();
+  return Variant(index >= 0 && index < items_->Count() ? items_->Get(index) : WideString());
+}
+
+void TvgStringComboBox::SetData(const Variant& value) {
+  const int32_t index = GetItemIndex();
+  if (index >= 0 && index < items_->Count()) items_->Put(index, value.ToWideString());
+}
+
+void TvgStringComboBox::SetItemHeight(float value) {
+  if (value == itemHeight_) return;
+  itemHeight_ = value;
+  RebuildItems();
+}
+
+void TvgStringComboBox::SetTextAlign(TvgTextAlign value) {
+  if (value == textAlign_) return;
+  textAlign_ = value;
+  if (!IsLoading()) RebuildItems();
+}
+
+void TvgStringComboBox::RebuildItems(TObject*) {
+  TvgComboListBox* list = GetListBox();
+  if (HasState(csDestroying) || items_ == nullptr || list == nullptr) return;
+  BeginUpdate();
+  const int32_t index = list->GetItemIndex();
+  list->BeginUpdate();  // no events while the index is parked
+  list->SetItemIndex(-1);
+  list->EndUpdate();
+  Clear();
+  for (int32_t i = 0; i < items_->Count(); ++i) {
+    auto* item = new TvgListBoxItem(this);
+    item->SetAutoTranslate(autoTranslate_);
+    item->SetParent(this);
+    item->SetHeight(itemHeight_);
+    item->SetStored(false);
+    item->SetLocked(true);
+    item->SetResource(itemStyle_);
+    item->SetText(items_->Get(i));
+    item->SetTextAlign(textAlign_);
+  }
+  EndUpdate();
+  const int32_t count = list->Count();
+  list->BeginUpdate();
+  list->SetItemIndex(index >= count ? count - 1 : index);
+  list->EndUpdate();
+  Repaint();
+}
+
+// --- Horizontal list and HUD looks
+
+TvgHorzListBox::TvgHorzListBox(TComponent* owner) : TvgListBox(owner) {
+  SetListStyle(vgListHorizontal);
+  SetResource("listboxstyle");
+}
+
+TvgHudHorzListBox::TvgHudHorzListBox(TComponent* owner) : TvgHorzListBox(owner) { SetResource("hudlistboxstyle"); }
+
+TvgHudComboBox::TvgHudComboBox(TComponent* owner) : TvgComboBox(owner) {
+  SetListBoxResource("hudcombolistboxstyle");
+}
+
+TvgHudStringListBox::TvgHudStringListBox(TComponent* owner) : TvgStringListBox(owner) {
+  SetResource("hudlistboxstyle");
+  SetItemStyle("hudlistboxitemstyle");
+}
+
+TvgHudStringComboBox::TvgHudStringComboBox(TComponent* owner) : TvgStringComboBox(owner) {
+  SetResource("hudcomboboxstyle");
+  SetListBoxResource("hudcombolistboxstyle");
+  SetItemStyle("hudlistboxitemstyle");
+}
+
+// --- Registration
+
+void vgInitListBoxUnit() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  RegisterClass<TvgComboListBox>();
+  vgRegisterObjects("Lists", {TvgListBox::StaticClassInfo(), TvgComboBox::StaticClassInfo(),
+                              TvgStringListBox::StaticClassInfo(), TvgStringComboBox::StaticClassInfo(),
+                              TvgHorzListBox::StaticClassInfo()});
+  vgRegisterObjects("Items", {TvgListBoxItem::StaticClassInfo()});
+  vgRegisterObjects("HUD", {TvgHudListBox::StaticClassInfo(), TvgHudHorzListBox::StaticClassInfo(),
+                            TvgHudComboBox::StaticClassInfo(), TvgHudStringListBox::StaticClassInfo(),
+                            TvgHudStringComboBox::StaticClassInfo()});
+}

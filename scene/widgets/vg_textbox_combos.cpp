@@ -1,0 +1,261 @@
+// The combo text box (a list of strings under the box) and the combo track bar (a track under
+// the box), with their HUD looks.
+#include <algorithm>
+
+#include "vg_textbox.h"
+#include "vg_widgets_p.h"
+
+using namespace vg_widgets;
+
+namespace {
+constexpr uint16_t kKeyUp = 38, kKeyDown = 40;
+const char16_t kNumberChars[] = u"0123456789.,-+";
+
+// The popup of a drop-down box: under `box`, kept out of streams and designers.
+TvgPopup* MakeDropDownPopup(TvgCustomTextBox* box) {
+  auto* popup = new TvgPopup(box);
+  popup->SetPlacementTarget(box);
+  popup->SetStaysOpen(false);
+  popup->SetStored(false);
+  popup->SetParent(box);
+  popup->SetLocked(true);
+  popup->SetDesignHide(true);
+  return popup;
+}
+}  // namespace
+
+KBL_PUBLISHED(TvgComboTextBox) {
+  KBL_PROP(Cursor).Default(0);
+  KBL_PROP(DropDownCount).Default(8);
+  KBL_PROP(ItemHeight).Default(19.0f);
+  KBL_PROP(Items);
+  KBL_PROP(ItemIndex);
+  KBL_PROP(ListBoxResource);
+  p.Property("Text", &TvgComboTextBox::GetText, &TvgComboTextBox::SetText);
+}
+
+KBL_PUBLISHED(TvgComboTrackBar) {
+  KBL_PROP(Min);
+  KBL_PROP(Max);
+  KBL_PROP(Value);
+  KBL_PROP(Frequency);
+  p.Property("Text", &TvgComboTrackBar::GetText, &TvgComboTrackBar::SetText).Stored(false);
+}
+
+KBL_PUBLISHED(TvgHudComboTextBox) {}
+KBL_PUBLISHED(TvgHudComboTrackBar) {}
+
+// --- Combo text box
+
+TvgComboTextBox::TvgComboTextBox(TComponent* owner) : TvgCustomTextBox(owner), items_(new TvgWideStringList()) {
+  SetCursor(0);
+  items_->OnChange = TNotifyEvent::Of<&TvgComboTextBox::RebuildList>(this);
+  popup_ = MakeDropDownPopup(this);
+  popup_->OnClosePopup = TNotifyEvent::Of<&TvgComboTextBox::PopupClosed>(this);
+  listBox_ = new TvgComboListBox(this);
+  listBox_->SetParent(popup_);
+  listBox_->SetComboOwner(this);
+  listBox_->SetItemHeight(itemHeight_);
+  listBox_->SetStored(false);
+  listBox_->SetAlign(vaClient);
+  listBox_->SetShowCheckboxes(false);
+}
+
+TvgComboTextBox::~TvgComboTextBox() {
+  Destroying();
+  items_->OnChange = nullptr;
+  // An open popup lives outside the tree and goes with the owned components, after this box.
+  popup_->OnClosePopup = nullptr;
+  DestroyTree();
+  listBox_ = nullptr;
+  popup_ = nullptr;
+  delete items_;
+}
+
+void TvgComboTextBox::PopupClosed(TObject*) {
+  if (GetShowCaret() && Focused()) ShowCaret();
+}
+
+void TvgComboTextBox::SetListBoxResource(const std::string& value) {
+  if (listBox_ != nullptr) listBox_->SetResource(value);
+}
+
+void TvgComboTextBox::SetItemHeight(float value) {
+  if (value == itemHeight_) return;
+  itemHeight_ = value;
+  if (listBox_ != nullptr) listBox_->SetItemHeight(value);
+}
+
+void TvgComboTextBox::SetItemIndex(int32_t value) {
+  if (listBox_ == nullptr) return;
+  listBox_->SetItemIndex(value);
+  const int32_t index = listBox_->GetItemIndex();
+  if (index < 0 || index >= items_->Count()) return;
+  SetText(items_->Get(index));
+  SelectAll();
+  if (!BoundControls().empty()) UpdateBindings();
+  if (TvgObject* style = GetStyleObject(); style != nullptr && style->IsVisual()) style->Visual()->UpdateEffects();
+  Repaint();
+}
+
+void TvgComboTextBox::RebuildList(TObject*) {
+  if (HasState(csDestroying) || listBox_ == nullptr) return;
+  BeginUpdate();
+  const int32_t index = listBox_->GetItemIndex();
+  listBox_->BeginUpdate();  // the index parks without events
+  listBox_->SetItemIndex(-1);
+  listBox_->EndUpdate();
+  listBox_->Clear();
+  for (int32_t i = 0; i < items_->Count(); ++i) {
+    auto* item = new TvgListBoxItem(this);
+    item->SetAutoTranslate(true);
+    item->SetParent(listBox_);
+    item->SetHeight(itemHeight_);
+    item->SetStored(false);
+    item->SetLocked(true);
+    item->SetText(items_->Get(i));
+  }
+  EndUpdate();
+  const int32_t count = listBox_->Count();
+  listBox_->BeginUpdate();
+  listBox_->SetItemIndex(index >= count ? count - 1 : index);
+  listBox_->EndUpdate();
+}
+
+void TvgComboTextBox::DropDown() {
+  if (popup_ == nullptr || listBox_ == nullptr) return;
+  if (popup_->GetIsOpen()) {
+    popup_->SetIsOpen(false);
+    return;
+  }
+  if (GetShowCaret()) HideCaret();
+  popup_->SetPlacement(placement_);
+  popup_->SetWidth(GetWidth());
+  const float itemHeight = listBox_->GetItemHeight();
+  popup_->SetHeight(static_cast<float>(dropDownCount_) * (itemHeight > 0 ? itemHeight : GetHeight() - 4));
+  listBox_->ApplyResource();
+  popup_->SetIsOpen(true);
+  listBox_->UpdateSelection();
+}
+
+void TvgComboTextBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseDown(button, shift, x, y);
+  if (button == mbLeft && !vgPtInRect(vgPoint(x, y), GetContentRect())) DropDown();
+}
+
+void TvgComboTextBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
+  inherited::KeyDown(key, keyChar, shift);
+  const int32_t count = listBox_ != nullptr ? listBox_->Count() : 0;
+  if (count == 0) return;
+  if (GetReadOnly() && keyChar != 0) {
+    const WideString typed(1, keyChar);
+    for (int32_t i = 0; i < count; ++i) {
+      const WideString text = listBox_->ItemByIndex(i)->GetText();
+      if (!text.empty() && vgWideCompareText(text.substr(0, 1), typed) == 0) {
+        SetItemIndex(i);
+        break;
+      }
+    }
+    keyChar = 0;
+  }
+  const int32_t index = GetItemIndex();
+  if (key == kKeyUp) {
+    SetItemIndex(std::max(index - 1, 0));
+    key = 0;
+  } else if (key == kKeyDown) {
+    SetItemIndex(std::min(index + 1, count - 1));
+    key = 0;
+  }
+}
+
+void TvgComboTextBox::Realign() {
+  inherited::Realign();
+  if (inComboRealign_ || popup_ == nullptr) return;
+  inComboRealign_ = true;
+  popup_->SetWidth(GetWidth());
+  if (listBox_ != nullptr) listBox_->SetWidth(GetWidth());
+  inComboRealign_ = false;
+}
+
+// --- Combo track bar
+
+TvgComboTrackBar::TvgComboTrackBar(TComponent* owner) : TvgCustomTextBox(owner) {
+  SetFilterChar(kNumberChars);
+  SetTextDirect(u"0");
+  SetWidth(100);
+  SetHeight(22);
+  SetResource("combotextboxstyle");
+  popup_ = MakeDropDownPopup(this);
+  popup_->SetResource("combopopupstyle");
+  popup_->GetMargins()->SetRect(vgRect(5, 2, 5, 2));
+  popup_->OnClosePopup = TNotifyEvent::Of<&TvgComboTrackBar::PopupClosed>(this);
+  trackBar_ = new TvgTrackBar(this);
+  trackBar_->SetParent(popup_);
+  trackBar_->SetStored(false);
+  trackBar_->SetDisableFocusEffect(true);
+  trackBar_->SetAlign(vaVertCenter);
+  trackBar_->OnChange = TNotifyEvent::Of<&TvgComboTrackBar::TrackChanged>(this);
+}
+
+TvgComboTrackBar::~TvgComboTrackBar() {
+  Destroying();
+  popup_->OnClosePopup = nullptr;
+  trackBar_->OnChange = nullptr;
+  DestroyTree();
+}
+
+void TvgComboTrackBar::PopupClosed(TObject*) {
+  if (GetShowCaret() && Focused()) ShowCaret();
+}
+
+void TvgComboTrackBar::ChangeParent() {
+  inherited::ChangeParent();
+  if (popup_ != nullptr && GetParent() != nullptr && !popup_->GetIsOpen()) popup_->SetParent(GetParent());
+}
+
+void TvgComboTrackBar::TrackChanged(TObject*) {
+  const std::string text = vgFloatToStr(trackBar_->GetValue());
+  SetText(WideString(text.begin(), text.end()));
+  SelectAll();
+  OnChange(this);
+}
+
+void TvgComboTrackBar::Change() {
+  double parsed = 0;
+  const TFormatSettings settings = GetLocaleFormatSettings();
+  if (TryStrToFloat(GetText(), parsed, settings)) trackBar_->SetValue(static_cast<float>(parsed));
+  else SetText(FloatToStrShortest(trackBar_->GetValue(), settings));
+  Repaint();
+  inherited::Change();
+}
+
+void TvgComboTrackBar::DropDown() {
+  if (popup_->GetIsOpen()) {
+    popup_->SetIsOpen(false);
+    return;
+  }
+  if (GetShowCaret()) HideCaret();
+  popup_->SetPlacement(placement_);
+  popup_->SetWidth(std::max(GetWidth(), 100.0f));
+  popup_->SetHeight(30);
+  trackBar_->ApplyResource();
+  popup_->SetIsOpen(true);
+}
+
+void TvgComboTrackBar::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseDown(button, shift, x, y);
+  if (button == mbLeft && !vgPtInRect(vgPoint(x, y), GetContentRect())) DropDown();
+}
+
+// --- HUD looks
+
+TvgHudComboTextBox::TvgHudComboTextBox(TComponent* owner) : TvgComboTextBox(owner) {
+  SetListBoxResource("hudcombolistboxstyle");
+  SetResource("hudcombotextboxstyle");
+}
+
+TvgHudComboTrackBar::TvgHudComboTrackBar(TComponent* owner) : TvgComboTrackBar(owner) {
+  SetResource("hudcombotextboxstyle");
+  GetPopup()->SetResource("hudcombopopupstyle");
+  GetTrackBar()->SetResource("hudtrackbarstyle");
+}

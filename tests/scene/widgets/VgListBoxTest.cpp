@@ -1,0 +1,308 @@
+// List boxes: layout in rows and columns, keys, mouse selection (single and multiple), selection
+// markers, sorting, check boxes, combo boxes with their drop-down and the lists of strings.
+#include <gtest/gtest.h>
+
+#include "WidgetsTestSupport.h"
+#include "scene/widgets/vg_listbox.h"
+
+namespace {
+
+class ListBoxTest : public WidgetsFixture {
+ protected:
+  // A list with items "item 0" .. of the given heights (19 when none given).
+  template <typename L = TvgListBox>
+  L* List(int count, float width = 100, float height = 100) {
+    auto* list = Add<L>(10, 10, width, height);
+    list->BeginUpdate();
+    for (int i = 0; i < count; ++i) {
+      auto* item = new TvgListBoxItem(list);
+      item->SetText(u"item " + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+      item->SetParent(list);
+    }
+    list->EndUpdate();
+    return list;
+  }
+  // Presses on the middle of item `index` (list coordinates).
+  void Click(TvgListBox* list, int index, TShiftState shift = {}) {
+    TvgListBoxItem* item = list->ItemByIndex(index);
+    const TvgPoint p = list->AbsoluteToLocal(item->LocalToAbsolute(vgPoint(item->GetWidth() / 2, item->GetHeight() / 2)));
+    list->MouseDown(mbLeft, shift + TShiftState{ssLeft}, p.X, p.Y);
+    list->MouseUp(mbLeft, shift, p.X, p.Y);
+  }
+  std::vector<int> SelectedIndices(TvgListBox* list) {
+    std::vector<int> out;
+    for (int i = 0; i < list->Count(); ++i)
+      if (list->ItemByIndex(i)->GetIsSelected()) out.push_back(i);
+    return out;
+  }
+  int VisibleMarkers(TvgListBox* list) {
+    int n = 0;
+    for (TvgVisualObject* m : list->SelectionClones()) n += m->GetVisible() ? 1 : 0;
+    return n;
+  }
+};
+
+TEST_F(ListBoxTest, ItemWidthMakesColumnsAndEndStaysOnTheList) {
+  TvgListBox* list = List(7);
+  list->SetItemWidth(30);
+  EXPECT_EQ(list->GetColumns(), 3);  // three rows need no bar: the viewport is the whole 100
+  // Rows of 3, 3 and 1.
+  EXPECT_EQ(list->ItemByIndex(4)->GetPosition()->GetPoint(), vgPoint(30, 19));
+  EXPECT_EQ(list->ItemByIndex(6)->GetPosition()->GetPoint(), vgPoint(0, 38));
+  Key(list, kVkEnd);
+  EXPECT_EQ(list->GetItemIndex(), 4);
+  Key(list, kVkUp);
+  EXPECT_EQ(list->GetItemIndex(), 1);
+  Key(list, kVkDown);
+  Key(list, kVkDown);
+  EXPECT_EQ(list->GetItemIndex(), 6);  // not past the last item
+  TvgListBox* few = List(2);
+  few->SetItemWidth(30);
+  Key(few, kVkEnd);  // fewer items than columns: the first, not -1
+  EXPECT_EQ(few->GetItemIndex(), 0);
+  few->SetItemWidth(0);
+  few->SetColumns(0);
+  EXPECT_EQ(few->GetColumns(), 1);
+}
+
+TEST_F(ListBoxTest, TheTallestItemOfARowSetsItsHeight) {
+  TvgListBox* list = List(3);
+  list->SetColumns(3);
+  list->ItemByIndex(1)->SetHeight(25);
+  list->Realign();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(list->ItemByIndex(i)->GetHeight(), 25) << i;
+  TvgListBox* horizontal = List(4, 100, 60);
+  horizontal->SetListStyle(vgListHorizontal);
+  horizontal->SetItemHeight(20);
+  horizontal->SetItemWidth(30);
+  EXPECT_EQ(horizontal->GetColumns(), 3);  // rows of 20 in the 60 high viewport
+  EXPECT_EQ(horizontal->ItemByIndex(3)->GetPosition()->GetPoint(), vgPoint(30, 0));
+}
+
+TEST_F(ListBoxTest, MultiSelectionByClicksWithShiftAndCtrl) {
+  TvgListBox* list = List(7, 100, 200);
+  list->SetMultiSelect(true);
+  list->OnChange = changes.Event();
+  Click(list, 2);
+  Click(list, 5, TShiftState{ssShift});
+  EXPECT_EQ(SelectedIndices(list), (std::vector<int>{2, 3, 4, 5}));
+  EXPECT_EQ(list->GetItemIndex(), 5);
+  Click(list, 3, TShiftState{ssCtrl});
+  EXPECT_EQ(SelectedIndices(list), (std::vector<int>{2, 4, 5}));
+  // A press below the last item selects nothing and changes nothing.
+  const int before = changes.count;
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 40, 180);
+  list->MouseUp(mbLeft, TShiftState{}, 40, 180);
+  EXPECT_EQ(SelectedIndices(list), (std::vector<int>{2, 4, 5}));
+  EXPECT_EQ(changes.count, before);
+  list->SetMultiSelect(false);
+  EXPECT_TRUE(SelectedIndices(list).empty());
+}
+
+TEST_F(ListBoxTest, DraggingWithTheButtonSelectsFromTheAnchor) {
+  TvgListBox* list = List(6);
+  list->SetMultiSelect(true);
+  TvgListBoxItem* first = list->ItemByIndex(1);
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 10, first->GetPosition()->GetY() + 5);
+  list->MouseMove(TShiftState{ssLeft}, 10, list->ItemByIndex(3)->GetPosition()->GetY() + 5, 0, 0);
+  list->MouseUp(mbLeft, TShiftState{}, 10, 0);
+  EXPECT_EQ(SelectedIndices(list), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(ListBoxTest, MarkersJoinNeighboursOfOneRowOnly) {
+  TvgListBox* list = List(6);
+  list->SetMultiSelect(true);
+  list->SetHideSelectionUnfocused(false);
+  list->SelectRange(list->ItemByIndex(1), list->ItemByIndex(3));
+  EXPECT_EQ(VisibleMarkers(list), 1);
+  // In three columns items 2 and 3 end one row and start the next: two markers.
+  list->SetItemWidth(28);
+  list->SelectRange(list->ItemByIndex(2), list->ItemByIndex(3));
+  EXPECT_EQ(VisibleMarkers(list), 2);
+  TvgVisualObject* marker = list->SelectionClones()[0];
+  EXPECT_EQ(marker->GetWidth(), 28);
+  list->SelectRange(list->ItemByIndex(0), list->ItemByIndex(2));
+  EXPECT_EQ(VisibleMarkers(list), 1);
+  EXPECT_EQ(list->SelectionClones()[0]->GetWidth(), 84);
+}
+
+TEST_F(ListBoxTest, SortingKeepsTheSelectedItemSelected) {
+  auto* list = Add<TvgListBox>(10, 10, 100, 100);
+  for (const char16_t* text : {u"pear", u"Apple", u"fig"}) {
+    auto* item = new TvgListBoxItem(list);
+    item->SetText(text);
+    item->SetParent(list);
+  }
+  list->SetItemIndex(0);  // pear
+  list->SetSorted(true);
+  EXPECT_EQ(list->ItemByIndex(0)->GetText(), u"Apple");
+  ASSERT_NE(list->GetSelected(), nullptr);
+  EXPECT_EQ(list->GetSelected()->GetText(), u"pear");
+  EXPECT_TRUE(list->GetSelected()->GetIsSelected());
+  EXPECT_EQ(SelectedIndices(list), std::vector<int>{2});
+  // A compare event replaces the texts' order: longest first.
+  struct ByLength {
+    int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) {
+      return static_cast<int32_t>(b->GetText().size()) - static_cast<int32_t>(a->GetText().size());
+    }
+  } byLength;
+  list->OnCompare = TOnCompareListBoxItemEvent::Of<&ByLength::Compare>(&byLength);
+  list->Realign();
+  EXPECT_EQ(list->ItemByIndex(0)->GetText(), u"Apple");
+  EXPECT_EQ(list->ItemByIndex(2)->GetText(), u"fig");
+  list->OnCompare = nullptr;
+}
+
+TEST_F(ListBoxTest, TypingSelectsByFirstLetterAndClearKeepsTheIndex) {
+  auto* list = Add<TvgListBox>(10, 10, 100, 100);
+  for (const char16_t* text : {u"", u"beta", u"Bravo", u"alpha"}) {
+    auto* item = new TvgListBoxItem(list);
+    item->SetText(text);
+    item->SetParent(list);
+  }
+  Char(list, u'B');
+  EXPECT_EQ(list->GetItemIndex(), 1);
+  Char(list, u'a');
+  EXPECT_EQ(list->GetItemIndex(), 3);
+  EXPECT_EQ(list->GetData().ToWideString(), u"alpha");
+  list->Clear();
+  EXPECT_EQ(list->Count(), 0);
+  EXPECT_EQ(list->GetItemIndex(), 3);
+  EXPECT_EQ(list->GetSelected(), nullptr);
+}
+
+TEST_F(ListBoxTest, CheckBoxesReportTheirItem) {
+  TvgListBox* list = List(3);
+  list->OnChangeCheck = checks.Event();
+  for (int i = 0; i < 3; ++i) list->ItemByIndex(i)->ApplyResource();
+  ASSERT_NE(list->ItemByIndex(1)->GetCheckBox(), nullptr);
+  EXPECT_FALSE(list->ItemByIndex(1)->GetCheckBox()->GetVisible());
+  list->SetShowCheckboxes(true);
+  EXPECT_TRUE(list->ItemByIndex(1)->GetCheckBox()->GetVisible());
+  list->ItemByIndex(1)->GetCheckBox()->SetIsChecked(true);
+  EXPECT_TRUE(list->ItemByIndex(1)->GetIsChecked());
+  EXPECT_EQ(list->GetItemIndex(), 1);
+  ASSERT_EQ(checks.senders.size(), 1u);
+  EXPECT_EQ(checks.senders[0], list->ItemByIndex(1));
+}
+
+TEST_F(ListBoxTest, AlternatingRowsFillEveryOtherItem) {
+  TvgListBox* list = List(4);
+  list->SetAlternatingRowBackground(true);
+  auto* content = list->FindResource("content")->Visual();
+  canvas.calls.clear();
+  content->OnBeforePaint(content, &canvas, content->GetLocalRect());
+  const auto fills = canvas.Of("FillRect");
+  ASSERT_EQ(fills.size(), 2u);
+  EXPECT_EQ(fills[0].Rect.Top, 19);
+  EXPECT_EQ(fills[1].Rect.Top, 57);
+  EXPECT_EQ(fills[0].FillColor, 0x30102030u);
+}
+
+// --- Combo boxes
+
+TEST_F(ListBoxTest, TheDropDownIsDropDownCountRowsTall) {
+  auto* combo = Add<TvgComboBox>(10, 10, 100, 22);
+  for (int i = 0; i < 20; ++i) {
+    auto* item = new TvgListBoxItem(combo);
+    item->SetParent(combo);
+  }
+  EXPECT_EQ(combo->GetCount(), 20);
+  combo->DropDown();
+  EXPECT_EQ(combo->GetPopup()->GetHeight(), 8 * 18);  // no item height: Height - 4 per row
+  EXPECT_TRUE(combo->GetPopup()->GetIsOpen());
+  combo->DropDown();
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+  combo->GetListBox()->SetItemHeight(19);
+  combo->DropDown();
+  EXPECT_EQ(combo->GetPopup()->GetHeight(), 152);  // left open: the box goes with it open
+}
+
+TEST_F(ListBoxTest, AReleaseOnAnItemChoosesItAndElsewhereCancels) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  combo->OnChange = changes.Event();
+  for (const char16_t* text : {u"red", u"green", u"blue"}) combo->GetItems()->Add(text);
+  combo->MouseDown(mbLeft, TShiftState{ssLeft}, 50, 10);  // a press drops the list down
+  ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
+  TvgComboListBox* list = combo->GetListBox();
+  TvgListBoxItem* green = list->ItemByIndex(1);
+  const TvgPoint p = list->AbsoluteToLocal(green->LocalToAbsolute(vgPoint(5, 5)));
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, p.X, p.Y);
+  list->MouseUp(mbLeft, TShiftState{}, p.X, p.Y);
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  EXPECT_EQ(combo->GetData().ToWideString(), u"green");
+  const int before = changes.count;
+  combo->DropDown();
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 20, 140);  // below the three items
+  list->MouseUp(mbLeft, TShiftState{}, 20, 140);
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  EXPECT_EQ(changes.count, before);
+}
+
+TEST_F(ListBoxTest, WheelAndKeysMoveTheComboSelection) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  for (const char16_t* text : {u"one", u"two", u"three"}) combo->GetItems()->Add(text);
+  combo->SetItemIndex(2);
+  bool handled = false;
+  combo->MouseWheel(TShiftState{}, -120, handled);
+  EXPECT_TRUE(handled);
+  EXPECT_EQ(combo->GetItemIndex(), 2);
+  combo->MouseWheel(TShiftState{}, 120, handled);
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  Key(combo, kVkHome);
+  EXPECT_EQ(combo->GetItemIndex(), 0);
+  Char(combo, u'T');
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  Key(combo, kVkEnd);
+  EXPECT_EQ(combo->GetItemIndex(), 2);
+}
+
+TEST_F(ListBoxTest, NewItemsKeepTheComboIndexWhileItIsValid) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  for (const char16_t* text : {u"a", u"b", u"c", u"d"}) combo->GetItems()->Add(text);
+  combo->SetItemIndex(1);
+  combo->GetItems()->Add(u"e");
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  combo->SetItemIndex(4);
+  combo->GetItems()->Delete(4);
+  EXPECT_EQ(combo->GetItemIndex(), 3);
+  combo->GetItems()->Clear();
+  EXPECT_EQ(combo->GetItemIndex(), -1);
+}
+
+TEST_F(ListBoxTest, AStringListReFontsItsItemsWithoutRebuilding) {
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  list->GetItems()->Add(u"x");
+  list->GetItems()->Add(u"y");
+  list->SetItemIndex(1);
+  EXPECT_EQ(list->GetData().ToWideString(), u"y");
+  TvgListBoxItem* item = list->ItemByIndex(0);
+  list->GetFont()->SetSize(20);
+  EXPECT_EQ(list->ItemByIndex(0), item);
+  EXPECT_EQ(item->GetFont()->GetSize(), 20);
+  EXPECT_EQ(item->GetHeight(), 19);
+  list->SetData(Variant(WideString(u"z")));
+  EXPECT_EQ(list->ItemByIndex(1)->GetText(), u"z");
+}
+
+TEST_F(ListBoxTest, ComboItemsStreamAsChildrenOfTheComboBox) {
+  for (const char* name : {"TvgListBox", "TvgComboBox", "TvgStringListBox", "TvgStringComboBox", "TvgHorzListBox",
+                           "TvgListBoxItem", "TvgHudListBox", "TvgHudHorzListBox", "TvgHudComboBox",
+                           "TvgHudStringListBox", "TvgHudStringComboBox"})
+    EXPECT_NE(GetClass(name), nullptr) << name;
+  auto* combo = Add<TvgComboBox>();
+  for (const char16_t* text : {u"first", u"second"}) {
+    auto* item = new TvgListBoxItem(combo);
+    item->SetText(text);
+    item->SetParent(combo);
+  }
+  std::unique_ptr<TvgObject> copy(RoundTrip(combo));
+  auto* back = dynamic_cast<TvgComboBox*>(copy.get());
+  ASSERT_NE(back, nullptr);
+  ASSERT_EQ(back->GetCount(), 2);
+  EXPECT_EQ(back->GetListBox()->ItemByIndex(1)->GetText(), u"second");
+}
+
+}  // namespace
