@@ -526,22 +526,22 @@ void TvgSceneEngine::KeyUp(uint16_t& key, WideChar& keyChar, uint32_t shift) {
   if (focused_ != nullptr) focused_->KeyUp(key, keyChar, ToShift(shift));
 }
 
-void TvgSceneEngine::CharMessage(WideChar ch) {
+void TvgSceneEngine::CharMessage(WideChar ch, uint32_t shift) {
   if (ch == 13) return;
   uint16_t key = 0;
   switch (ch) {
     case 1: case 3: case 22: case 24: case 26: {
       const WideChar letter = ch == 1 ? u'a' : ch == 3 ? u'c' : ch == 22 ? u'v' : ch == 24 ? u'x' : u'z';
       WideChar c = letter;
-      KeyDown(key, c, 0);
+      KeyDown(key, c, shift);
       key = 0;
       c = letter;
-      KeyUp(key, c, 0);
+      KeyUp(key, c, shift);
       return;
     }
     default: {
       WideChar c = ch;
-      KeyDown(key, c, 0);
+      KeyDown(key, c, shift);
       return;
     }
   }

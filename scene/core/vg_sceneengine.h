@@ -135,8 +135,9 @@ class TvgSceneEngine : public IvgScene {
   void MouseLeave();
   void KeyDown(uint16_t& key, WideChar& keyChar, uint32_t shift);
   void KeyUp(uint16_t& key, WideChar& keyChar, uint32_t shift);
-  // A character of WM_CHAR, as the scene turns it into KeyDown/KeyUp.
-  void CharMessage(WideChar ch);
+  // A character of WM_CHAR, as the scene turns it into KeyDown/KeyUp, with the keyboard's shift
+  // state at that time (Ctrl+C arrives as "c" with Ctrl held).
+  void CharMessage(WideChar ch, uint32_t shift = 0);
   // The hint for a point: true with text and cursor rect when an object shows one.
   bool HintAt(float x, float y, WideString& text, TvgRect& rect);
   bool GetDragging() const { return dragging_; }

@@ -348,7 +348,7 @@ void TvgCustomScene::WndProc(TMessage& message) {
       return;
     }
     case WM_CHAR:
-      engine_->CharMessage(static_cast<WideChar>(message.WParam));
+      engine_->CharMessage(static_cast<WideChar>(message.WParam), KeyShift());
       TCustomControl::WndProc(message);
       return;
     case WM_TIMER:
