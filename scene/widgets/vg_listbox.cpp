@@ -543,24 +543,7 @@ void TvgListBox::UpdateSelection() {
     }
     previousSelected = selected;
   }
-  while (selectionClones_.size() < rects.size()) {
-    auto* clone = dynamic_cast<TvgVisualObject*>(selection_->Clone(this));
-    if (clone == nullptr) return;
-    clone->SetResourceName(std::string());
-    clone->SetParent(parent);
-    clone->SetStored(false);
-    selectionClones_.push_back(clone);
-  }
-  const bool show = !hideSelectionUnfocused_ || GetIsFocused();
-  for (size_t i = 0; i < selectionClones_.size(); ++i) {
-    TvgVisualObject* clone = selectionClones_[i];
-    if (i >= rects.size()) {
-      clone->SetVisible(false);
-      continue;
-    }
-    clone->SetVisible(show);
-    if (show) clone->SetBounds(rects[i].Left, rects[i].Top, vgRectWidth(rects[i]), vgRectHeight(rects[i]));
-  }
+  UpdateMarkers(selection_, this, selectionClones_, rects, !hideSelectionUnfocused_ || GetIsFocused());
 }
 
 void TvgListBox::PaintAlternatingRows(TObject* sender, TvgCanvas* canvas, const TvgRect& rect) {

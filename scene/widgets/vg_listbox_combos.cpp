@@ -229,7 +229,7 @@ void TvgComboBox::ApplyStyle() {
 
 void TvgComboBox::FreeStyle() { inherited::FreeStyle(); }
 
-void TvgComboBox::PaintSelectedItem(TObject*, TvgCanvas* canvas, const TvgRect& rect) {
+void TvgComboBox::PaintSelectedItem(TObject* sender, TvgCanvas* canvas, const TvgRect& rect) {
   TvgListBoxItem* item = listBox_ != nullptr ? listBox_->GetSelected() : nullptr;
   if (item == nullptr || canvas == nullptr) return;
   item->ApplyResource();
@@ -237,11 +237,15 @@ void TvgComboBox::PaintSelectedItem(TObject*, TvgCanvas* canvas, const TvgRect& 
   const float width = item->GetWidth(), height = item->GetHeight(), opacity = item->GetOpacity();
   IvgScene* scene = item->GetScene();
   item->SetScene(GetScene());
-  item->SetSizeNoAlign(vgRectWidth(rect), vgRectHeight(rect));
+  // Its style is laid out for the part's size (a list never shown has not sized its items).
+  item->SetWidth(vgRectWidth(rect));
+  item->SetHeight(vgRectHeight(rect));
   item->SetOpacity(GetOpacity());
   item->RecalcOpacity();
-  item->PaintTo(canvas, rect);
-  item->SetSizeNoAlign(width, height);
+  // Into the part's own rect: the part is the item's parent for the call.
+  item->PaintTo(canvas, rect, dynamic_cast<TvgObject*>(sender));
+  item->SetWidth(width);
+  item->SetHeight(height);
   item->SetOpacity(opacity);
   item->RecalcOpacity();
   item->SetScene(scene);

@@ -537,8 +537,14 @@ void TvgCustomTextBox::DblClick() {
 
 // --- Focus and menu
 
+TvgPoint TvgCustomTextBox::GetImeCaretOffset() {
+  // TextPosToX already counts from the box's own origin.
+  return vgPoint(static_cast<float>(Trunc(TextPosToX(caretPosition_))), static_cast<float>(Trunc(GetContentRect().Top)));
+}
+
 void TvgCustomTextBox::EnterFocus() {
   inherited::EnterFocus();
+  if (GetScene() != nullptr) GetScene()->TextFocusEntered(this);
   needChange_ = false;
   if (showCaret_) ShowCaret();
   SelectAll();
@@ -546,6 +552,7 @@ void TvgCustomTextBox::EnterFocus() {
 
 void TvgCustomTextBox::KillFocus() {
   if (showCaret_) HideCaret();
+  if (GetScene() != nullptr) GetScene()->TextFocusLeft(this);
   inherited::KillFocus();
   if (!HasState(csDestroying)) Change();
 }

@@ -17,7 +17,7 @@
 
 // Positions count UTF-16 units of Text and never fall between the two halves of a surrogate
 // pair: caret moves, deletions and selections step over a pair as one character.
-class TvgCustomTextBox : public TvgControl {
+class TvgCustomTextBox : public TvgControl, public IvgImeCaret {
   KBL_DECLARE_CLASS(TvgCustomTextBox, TvgControl)
  public:
   explicit TvgCustomTextBox(TComponent* owner);
@@ -38,6 +38,8 @@ class TvgCustomTextBox : public TvgControl {
   void KillFocus() override;
   void ApplyStyle() override;
   void FreeStyle() override;
+  // Where the input method's composition window goes: the caret's x and the text area's top.
+  TvgPoint GetImeCaretOffset() override;
 
   // Passes the value to bound controls and fires OnChange when the text changed since the box
   // took the focus (also when that was reported before).

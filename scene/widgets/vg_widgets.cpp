@@ -1,7 +1,10 @@
 // Start-up of the widgets library: every module's classes registered once, after the basic
 // controls they build on.
 #include "vg_listbox.h"
+#include "vg_memo.h"
+#include "vg_tabcontrol.h"
 #include "vg_textbox.h"
+#include "vg_treeview.h"
 #include "vg_widgets_p.h"
 
 void vg_widgets::InitWidgetsUnit() {
@@ -11,6 +14,29 @@ void vg_widgets::InitWidgetsUnit() {
   vgInitControlsUnit();
   vgInitTextBoxUnit();
   vgInitListBoxUnit();
+  vgInitMemoUnit();
+  vgInitTabControlUnit();
+  vgInitTreeViewUnit();
+}
+
+void vg_widgets::UpdateMarkers(TvgVisualObject* selection, TComponent* owner, std::vector<TvgVisualObject*>& clones,
+                               const std::vector<TvgRect>& rects, bool show) {
+  TvgObject* parent = selection != nullptr ? selection->GetParent() : nullptr;
+  if (parent == nullptr) return;
+  while (clones.size() < rects.size()) {
+    auto* clone = dynamic_cast<TvgVisualObject*>(selection->Clone(owner));
+    if (clone == nullptr) return;
+    clone->SetResourceName(std::string());
+    clone->SetParent(parent);
+    clone->SetStored(false);
+    clones.push_back(clone);
+  }
+  for (size_t i = 0; i < clones.size(); ++i) {
+    TvgVisualObject* clone = clones[i];
+    const bool visible = show && i < rects.size();
+    clone->SetVisible(visible);
+    if (visible) clone->SetBounds(rects[i].Left, rects[i].Top, vgRectWidth(rects[i]), vgRectHeight(rects[i]));
+  }
 }
 
 namespace {

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "classlib/InputTypes.h"
 #include "classlib/Variants.h"
 #include "scene/core/vg_control.h"
+#include "scene/core/vg_visualobject.h"
 #include "scene/core/vg_registry.h"
 
 namespace vg_widgets {
@@ -71,6 +73,12 @@ template <typename T>
 T* PartOf(TvgControl* control, const std::string& name) {
   return dynamic_cast<T*>(control->FindResource(name));
 }
+
+// Shows one clone of the style part `selection` per rect (rects in the coordinates of the part's
+// parent): clones are made on demand (owned by `owner`, parented beside the part, resource name
+// cleared, not stored), spare ones hidden; `show` false hides them all.
+void UpdateMarkers(TvgVisualObject* selection, TComponent* owner, std::vector<TvgVisualObject*>& clones,
+                   const std::vector<TvgRect>& rects, bool show);
 
 // Registers the widgets' classes once (every module's start-up calls it).
 void InitWidgetsUnit();

@@ -70,9 +70,26 @@ TvgObject* MakeWidgetsStyle() {
     Part<TvgRectangle>(list, "selection");
     Part<TvgBrushObject>(list, "AlternatingRowBackground")->GetBrush()->SetSolidColor(0x30102030u);
   }
+  for (const char* name : {"memostyle", "hudmemostyle"}) {
+    TvgVisualObject* memo = Style(root, name);
+    ScrollBars(memo);
+    Part<TvgVisualObject>(memo, "content", vaClient);
+    Brushes(memo, 0xFF102030u, 0x80405060u);
+  }
   TvgVisualObject* item = Style(root, "listboxitemstyle");
   Part<TvgCheckBox>(item, "check", vaLeft)->SetWidth(15);
   Part<TvgText>(item, "text", vaClient);
+  TvgVisualObject* tabs = Style(root, "tabcontrolstyle");
+  Part<TvgRectangle>(tabs, "background", vaClient)->GetMargins()->SetRect(vgRect(10, 0, 10, 0));
+  Part<TvgText>(Style(root, "tabitemstyle"), "text", vaClient);
+  TvgVisualObject* tree = Style(root, "treeviewstyle");
+  ScrollBars(tree);
+  Part<TvgVisualObject>(tree, "content", vaClient);
+  Part<TvgRectangle>(tree, "selection");
+  TvgVisualObject* node = Style(root, "treeviewitemstyle");
+  Part<TvgButton>(node, "button", vaLeft)->SetWidth(15);
+  Part<TvgCheckBox>(node, "check", vaLeft)->SetWidth(15);
+  Part<TvgText>(node, "text", vaClient);
   TvgVisualObject* combo = Style(root, "comboboxstyle");
   Part<TvgContent>(combo, "Content", vaClient)->GetPadding()->SetRect(vgRect(2, 2, 20, 2));
   return root;

@@ -1,0 +1,270 @@
+// The tab control and its tab items: the strip of tabs, the pages that show with their tab, the
+// selected tab painted over its neighbours, and hiding the selected tab.
+#include "vg_tabcontrol.h"
+
+#include <algorithm>
+
+#include "scene/controls/vg_layouts.h"
+#include "scene/core/vg_canvas.h"
+#include "vg_widgets_p.h"
+
+using namespace vg_widgets;
+
+KBL_PUBLISHED(TvgTabItem) {
+  KBL_PROP(Width).Default(80.0f);
+  KBL_PROP(Height).Default(20.0f);
+  KBL_PROP(AutoTranslate).Default(true);
+  KBL_PROP(Font);
+  p.Property("Text", &TvgTabItem::GetText, &TvgTabItem::SetText);
+  KBL_PROP(TextAlign).Default(vgTextAlignCenter);
+  KBL_PROP(Layout);
+  KBL_PROP_RO(IsSelected);
+}
+KBL_PUBLISHED(TvgHudTabItem) {}
+
+KBL_PUBLISHED(TvgTabControl) {
+  KBL_PROP(Width).Default(200.0f);
+  KBL_PROP(Height).Default(200.0f);
+  KBL_PROP(ItemIndex).Default(-1);
+  KBL_PROP(ItemHeight).Default(0.0f);
+  KBL_PROP(FullSize).Default(false);
+  p.Property("OnChange", &TvgTabControl::OnChange, &TvgTabControl::OnChange);
+}
+KBL_PUBLISHED(TvgHudTabControl) {}
+
+// --- Tab item
+
+TvgTabItem::TvgTabItem(TComponent* owner) : TvgTextControl(owner) {
+  InitWidgetsUnit();
+  SetHeight(20);
+  SetWidth(80);
+  SetHitTest(true);
+  SetAutoTranslate(true);
+}
+
+TvgTabItem::~TvgTabItem() {
+  SetLayout(nullptr);
+  DestroyTree();
+}
+
+TvgTabControl* TvgTabItem::TabControl() const { return dynamic_cast<TvgTabControl*>(GetParent()); }
+
+void TvgTabItem::SetLayout(TvgVisualObject* value) {
+  if (value == layout_) return;
+  if (layout_ != nullptr) vgRemoveFreeNotify(layout_, this);
+  layout_ = value;
+  // A page that goes leaves its tab without a page.
+  if (layout_ != nullptr) vgAddFreeNotify(layout_, this, [this] { layout_ = nullptr; });
+  if (TvgTabControl* control = TabControl()) control->Realign();
+}
+
+void TvgTabItem::SetIsSelected(bool value) {
+  isSelected_ = value;
+  StartTriggerAnimation(this, "IsSelected");
+  ApplyTriggerEffect(this, "IsSelected");
+}
+
+void TvgTabItem::ApplyStyle() {
+  inherited::ApplyStyle();
+  TvgTabControl* control = TabControl();
+  SetIsSelected(control != nullptr && control->GetItemIndex() == index_ && index_ >= 0);
+}
+
+void TvgTabItem::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseUp(button, shift, x, y);
+  if (button != mbLeft) return;
+  if (TvgTabControl* control = TabControl()) control->SetItemIndex(index_);
+}
+
+void TvgTabItem::DesignSelect() {
+  if (TvgTabControl* control = TabControl()) control->SetItemIndex(index_);
+}
+
+void TvgTabItem::DesignInsert() {
+  TvgObject* parent = GetParent();
+  if (parent == nullptr || layout_ != nullptr) return;
+  auto* page = new TvgLayout(GetOwner());
+  page->SetParent(parent);
+  SetLayout(page);
+}
+
+void TvgTabItem::SetVisible(bool value) {
+  if (value == GetVisible()) return;
+  TvgTabControl* control = TabControl();
+  TvgTabItem* selected = control != nullptr ? control->ItemOfIndex(control->GetItemIndex()) : nullptr;
+  const int32_t oldIndex = index_;
+  inherited::SetVisible(value);
+  if (control == nullptr || control->HasState(csDestroying)) return;
+  if (!value && selected == this) {
+    SetIsSelected(false);
+    control->itemIndex_ = -1;
+    control->Realign();
+    const int32_t visible = control->VisibleCount();
+    control->SetItemIndex(oldIndex < visible ? oldIndex : visible - 1);
+    return;
+  }
+  control->Realign();
+  if (selected != nullptr) {
+    control->itemIndex_ = -1;
+    control->SetItemIndex(selected->index_);
+  }
+}
+
+void TvgTabItem::Realign() {
+  inherited::Realign();
+  TvgTabControl* control = TabControl();
+  if (inItemRealign_ || layout_ == nullptr || control == nullptr) return;
+  inItemRealign_ = true;
+  const TvgRect margins = control->GetMargins()->GetRect();
+  const TvgRect pad = layout_->GetPadding()->GetRect();
+  layout_->GetPosition()->SetPoint(vgPoint(margins.Left + pad.Left, GetHeight() + margins.Top + pad.Top));
+  layout_->SetWidth(control->GetWidth() - margins.Left - margins.Right - pad.Left - pad.Right);
+  layout_->SetHeight(control->GetHeight() - GetHeight() - margins.Top - margins.Bottom - pad.Top - pad.Bottom);
+  inItemRealign_ = false;
+}
+
+// --- Tab control
+
+TvgTabControl::TvgTabControl(TComponent* owner) : TvgControl(owner) {
+  InitWidgetsUnit();
+  SetWidth(200);
+  SetHeight(200);
+}
+
+TvgTabItem* TvgTabControl::ItemOfIndex(int32_t index) const {
+  if (index < 0) return nullptr;
+  for (TvgObject* child : Children()) {
+    auto* item = dynamic_cast<TvgTabItem*>(child);
+    if (item != nullptr && item->GetVisible() && item->index_ == index) return item;
+  }
+  return nullptr;
+}
+
+int32_t TvgTabControl::VisibleCount() const {
+  int32_t count = 0;
+  for (TvgObject* child : Children()) {
+    auto* item = dynamic_cast<TvgTabItem*>(child);
+    if (item != nullptr && item->GetVisible()) ++count;
+  }
+  return count;
+}
+
+void TvgTabControl::SetItemIndex(int32_t value) {
+  if (value == itemIndex_) return;
+  if (TvgTabItem* old = ItemOfIndex(itemIndex_)) old->SetIsSelected(false);
+  itemIndex_ = value;
+  Realign();
+  if (TvgTabItem* item = ItemOfIndex(itemIndex_)) item->SetIsSelected(true);
+  OnChange(this);
+}
+
+void TvgTabControl::SetItemHeight(float value) {
+  if (value == itemHeight_) return;
+  itemHeight_ = value;
+  Realign();
+}
+
+void TvgTabControl::SetFullSize(bool value) {
+  if (value == fullSize_) return;
+  fullSize_ = value;
+  Realign();
+}
+
+void TvgTabControl::ApplyStyle() {
+  inherited::ApplyStyle();
+  TvgObject* background = FindResource("background");
+  background_ = background != nullptr && background->IsVisual() ? background->Visual() : nullptr;
+  Realign();
+}
+
+void TvgTabControl::FreeStyle() {
+  inherited::FreeStyle();
+  background_ = nullptr;
+}
+
+void TvgTabControl::AddObject(TvgObject* child) {
+  inherited::AddObject(child);
+  if (child->Is<TvgTabItem>()) Realign();
+}
+
+void TvgTabControl::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseDown(button, shift, x, y);
+  Realign();
+}
+
+void TvgTabControl::PaintChildren() {
+  TvgTabItem* selected = ItemOfIndex(itemIndex_);
+  TvgCanvas* canvas = GetCanvas();
+  if (selected == nullptr || canvas == nullptr) {
+    inherited::PaintChildren();
+    return;
+  }
+  const float opacity = selected->GetOpacity();
+  selected->SetOpacity(0);
+  inherited::PaintChildren();
+  selected->SetOpacity(opacity);
+  selected->RecalcOpacity();
+  canvas->SetMatrix(selected->GetAbsoluteMatrix());
+  selected->BeforePaint();
+  selected->Paint();
+  selected->PaintChildren();
+}
+
+void TvgTabControl::Realign() {
+  inherited::Realign();
+  if (inTabRealign_ || HasState(csDestroying)) return;
+  inTabRealign_ = true;
+  std::vector<TvgTabItem*> items;
+  float tallest = 0;
+  for (TvgObject* child : Children()) {
+    auto* item = dynamic_cast<TvgTabItem*>(child);
+    if (item == nullptr || !item->GetVisible()) continue;
+    item->index_ = static_cast<int32_t>(items.size());
+    items.push_back(item);
+    const TvgRect pad = item->GetPadding()->GetRect();
+    tallest = std::max(tallest, item->GetHeight() + pad.Top + pad.Bottom);
+  }
+  const float strip = items.empty() ? 0 : itemHeight_ > 0 ? itemHeight_ : tallest;
+  if (TvgObject* style = GetStyleObject(); style != nullptr && style->IsVisual()) {
+    TvgVisualObject* v = style->Visual();
+    const TvgRect pad = v->GetPadding()->GetRect();
+    v->SetAlign(vaNone);
+    v->SetBounds(pad.Left, strip + pad.Top, GetWidth() - pad.Left - pad.Right, GetHeight() - strip - pad.Top - pad.Bottom);
+    v->BringToFront();
+  }
+  float width = GetWidth();
+  if (background_ != nullptr) {
+    const TvgRect margins = background_->GetMargins()->GetRect();
+    width -= margins.Left + margins.Right;
+  }
+  if (fullSize_ && !items.empty()) width /= static_cast<float>(items.size());
+  float x = 0;
+  for (TvgTabItem* item : items) {
+    item->SetAlign(vaNone);
+    if (TvgVisualObject* page = item->layout_) {
+      const bool shown = item->index_ == itemIndex_;
+      page->SetAlign(vaNone);
+      page->SetVisible(shown);
+      page->SetDesignHide(!shown);
+      page->SetClipChildren(true);
+      if (shown) page->BringToFront();
+    }
+    const TvgRect pad = item->GetPadding()->GetRect();
+    const float w = fullSize_ ? width : item->GetWidth();
+    item->SetBounds(x + pad.Left, pad.Top, w, strip - pad.Top - pad.Bottom);
+    x += pad.Left + w + pad.Right;
+    item->Realign();
+  }
+  inTabRealign_ = false;
+}
+
+// --- Registration
+
+void vgInitTabControlUnit() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  vgRegisterObjects("Controls", {TvgTabControl::StaticClassInfo()});
+  vgRegisterObjects("HUD", {TvgHudTabControl::StaticClassInfo()});
+  vgRegisterObjects("Items", {TvgTabItem::StaticClassInfo(), TvgHudTabItem::StaticClassInfo()});
+}

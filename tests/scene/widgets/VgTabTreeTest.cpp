@@ -1,0 +1,224 @@
+// The tab control (strip, pages, hiding the selected tab, clicks) and the tree view (numbering,
+// layout, expand and collapse, selection, keys, sorting and dragging items onto items).
+#include <gtest/gtest.h>
+
+#include "WidgetsTestSupport.h"
+#include "scene/controls/vg_layouts.h"
+#include "scene/widgets/vg_tabcontrol.h"
+#include "scene/widgets/vg_treeview.h"
+
+namespace {
+
+class TabTreeTest : public WidgetsFixture {
+ protected:
+  TvgTabControl* Tabs(int count) {
+    auto* tabs = Add<TvgTabControl>(0, 0, 200, 200);
+    for (int i = 0; i < count; ++i) {
+      auto* item = new TvgTabItem(tabs);
+      item->SetParent(tabs);
+      auto* page = new TvgLayout(tabs);
+      page->SetParent(tabs);
+      item->SetLayout(page);
+    }
+    return tabs;
+  }
+  TvgTabItem* Tab(TvgTabControl* tabs, int child) {
+    int n = 0;
+    for (TvgObject* c : tabs->Children())
+      if (auto* item = dynamic_cast<TvgTabItem*>(c); item != nullptr && n++ == child) return item;
+    return nullptr;
+  }
+  // A tree: a (a1, a2 (a21)), b, c; nothing expanded.
+  TvgTreeView* Tree() {
+    auto* tree = Add<TvgTreeView>(0, 0, 150, 100);
+    auto node = [&](TvgObject* parent, const char16_t* text) {
+      auto* item = new TvgTreeViewItem(tree);
+      item->SetText(text);
+      item->SetParent(parent);
+      return item;
+    };
+    TvgTreeViewItem* a = node(tree, u"a");
+    node(a, u"a1");
+    TvgTreeViewItem* a2 = node(a, u"a2");
+    node(a2, u"a21");
+    node(tree, u"b");
+    node(tree, u"c");
+    return tree;
+  }
+  TvgTreeViewItem* Find(TvgTreeView* tree, const std::u16string& text) {
+    std::vector<TvgObject*> all;
+    tree->GetContent()->AddObjectsToList(all);
+    for (TvgObject* obj : all)
+      if (auto* item = dynamic_cast<TvgTreeViewItem*>(obj); item != nullptr && item->GetText() == text) return item;
+    return nullptr;
+  }
+};
+
+// --- Tabs
+
+TEST_F(TabTreeTest, TabsFormAStripAndOnlyTheSelectedPageShows) {
+  TvgTabControl* empty = Tabs(0);
+  EXPECT_EQ(empty->GetStyleObject()->Visual()->GetPosition()->GetY(), 0);  // no strip
+  TvgTabControl* tabs = Tabs(3);
+  tabs->OnChange = changes.Event();
+  tabs->SetItemIndex(1);
+  EXPECT_EQ(changes.count, 1);
+  EXPECT_EQ(Tab(tabs, 1)->GetPosition()->GetX(), 80);
+  EXPECT_TRUE(Tab(tabs, 1)->GetIsSelected());
+  EXPECT_FALSE(Tab(tabs, 0)->GetLayout()->GetVisible());
+  TvgVisualObject* page = Tab(tabs, 1)->GetLayout();
+  EXPECT_TRUE(page->GetVisible());
+  EXPECT_EQ(page->GetPosition()->GetY(), 20);
+  EXPECT_EQ(page->GetHeight(), 180);
+  // A click on a tab (the release over it) selects it, once.
+  Tab(tabs, 2)->MouseUp(mbLeft, TShiftState{}, 5, 5);
+  EXPECT_EQ(tabs->GetItemIndex(), 2);
+  EXPECT_EQ(changes.count, 2);
+  // Full size: the width less the background's margins, shared.
+  tabs->SetFullSize(true);
+  EXPECT_FLOAT_EQ(Tab(tabs, 1)->GetWidth(), 60);
+  EXPECT_FLOAT_EQ(Tab(tabs, 2)->GetPosition()->GetX(), 120);
+}
+
+TEST_F(TabTreeTest, HidingTheSelectedTabSelectsTheOneInItsPlace) {
+  TvgTabControl* tabs = Tabs(3);
+  tabs->SetItemIndex(1);
+  Tab(tabs, 1)->SetVisible(false);  // the middle: the next tab moves into its place
+  EXPECT_EQ(tabs->GetItemIndex(), 1);
+  EXPECT_TRUE(Tab(tabs, 2)->GetIsSelected());
+  EXPECT_TRUE(Tab(tabs, 2)->GetLayout()->GetVisible());
+  Tab(tabs, 2)->SetVisible(false);  // the last: the new last
+  EXPECT_EQ(tabs->GetItemIndex(), 0);
+  EXPECT_TRUE(Tab(tabs, 0)->GetIsSelected());
+  Tab(tabs, 1)->SetVisible(true);  // shown again before it: the selection stays with tab 0
+  EXPECT_EQ(tabs->GetItemIndex(), 0);
+  EXPECT_EQ(Tab(tabs, 1)->GetTabIndex(), 1);
+}
+
+// --- Tree
+
+TEST_F(TabTreeTest, OnlyExpandedItemsShowAndAreNumbered) {
+  TvgTreeView* tree = Tree();
+  TvgTreeViewItem* a = Find(tree, u"a");
+  EXPECT_EQ(tree->GetShownCount(), 3);
+  EXPECT_EQ(Find(tree, u"b")->GetGlobalIndex(), 1);
+  EXPECT_FALSE(Find(tree, u"a21")->GetVisible());
+  EXPECT_EQ(Find(tree, u"a21")->GetGlobalIndex(), -1);
+  a->ApplyResource();
+  ASSERT_NE(a->GetButton(), nullptr);
+  EXPECT_TRUE(a->GetButton()->GetVisible());
+  a->GetButton()->Click();  // the button expands
+  EXPECT_TRUE(a->GetIsExpanded());
+  EXPECT_EQ(tree->GetShownCount(), 5);
+  EXPECT_EQ(Find(tree, u"b")->GetGlobalIndex(), 3);
+  TvgTreeViewItem* a1 = Find(tree, u"a1");
+  EXPECT_TRUE(a1->GetVisible());
+  // Indented by 19 and stacked below its parent, in the parent's coordinates.
+  EXPECT_EQ(a1->GetPosition()->GetPoint(), vgPoint(19, 19));
+  EXPECT_EQ(Find(tree, u"b")->GetPosition()->GetY(), 57);
+  Key(tree, kVkDown);  // no selection yet: nothing
+  EXPECT_EQ(tree->GetSelected(), nullptr);
+}
+
+TEST_F(TabTreeTest, SelectingAHiddenItemExpandsItsParentsAndKeysWalkTheShownItems) {
+  TvgTreeView* tree = Tree();
+  tree->SetHeight(40);
+  tree->OnChange = changes.Event();
+  TvgTreeViewItem* a21 = Find(tree, u"a21");
+  tree->SetSelected(a21);
+  EXPECT_TRUE(Find(tree, u"a")->GetIsExpanded());
+  EXPECT_TRUE(Find(tree, u"a2")->GetIsExpanded());
+  EXPECT_EQ(changes.count, 1);
+  // Scrolled into the 40 high viewport: a21 lies at 57..76.
+  EXPECT_EQ(tree->GetVScrollBar()->GetValue(), 76 - 40);
+  Key(tree, kVkDown);
+  EXPECT_EQ(tree->GetSelected()->GetText(), u"b");
+  Key(tree, kVkEnd);
+  Key(tree, kVkDown);  // already the last: stays
+  EXPECT_EQ(tree->GetSelected()->GetText(), u"c");
+  Key(tree, kVkHome);
+  EXPECT_EQ(tree->GetSelected()->GetText(), u"a");
+  Key(tree, 109);  // numeric-pad minus collapses
+  EXPECT_FALSE(Find(tree, u"a")->GetIsExpanded());
+  tree->SetSelected(Find(tree, u"c"));
+  Key(tree, 107);  // plus on a leaf only sets its flag
+  EXPECT_TRUE(Find(tree, u"c")->GetIsExpanded());
+  EXPECT_EQ(tree->GetShownCount(), 3);
+}
+
+TEST_F(TabTreeTest, ClicksSelectAndMultiSelectTakesRanges) {
+  TvgTreeView* tree = Tree();
+  tree->SetMultiSelect(true);
+  Find(tree, u"a")->SetIsExpanded(true);
+  tree->MouseDown(mbLeft, TShiftState{ssLeft}, 30, 5);  // a
+  tree->MouseDown(mbLeft, TShiftState{ssLeft, ssShift}, 30, 62);  // b: a .. b
+  std::vector<std::u16string> selected;
+  for (const char16_t* t : {u"a", u"a1", u"a2", u"b", u"c"})
+    if (Find(tree, t)->GetIsSelected()) selected.push_back(t);
+  EXPECT_EQ(selected, (std::vector<std::u16string>{u"a", u"a1", u"a2", u"b"}));
+  tree->SetHideSelectionUnfocused(false);
+  tree->UpdateSelectionMarks();
+  int marks = 0;
+  for (TvgVisualObject* m : tree->SelectionMarks()) marks += m->GetVisible() ? 1 : 0;
+  EXPECT_EQ(marks, 1);  // one run of neighbours
+  tree->MouseDown(mbLeft, TShiftState{ssLeft, ssCtrl}, 30, 24);  // a1 off
+  EXPECT_FALSE(Find(tree, u"a1")->GetIsSelected());
+  tree->MouseDown(mbLeft, TShiftState{ssLeft}, 30, 95);  // below every item: nothing
+  EXPECT_TRUE(Find(tree, u"b")->GetIsSelected());
+}
+
+TEST_F(TabTreeTest, SortingFollowsTheTextsOrTheCompareEvent) {
+  auto* tree = Add<TvgTreeView>(0, 0, 150, 100);
+  for (const char16_t* t : {u"pear", u"Apple", u"fig"}) {
+    auto* item = new TvgTreeViewItem(tree);
+    item->SetText(t);
+    item->SetParent(tree);
+  }
+  tree->SetSorted(true);
+  EXPECT_EQ(tree->GetItem(0)->GetText(), u"Apple");
+  EXPECT_EQ(tree->GetItem(2)->GetText(), u"pear");
+  EXPECT_EQ(tree->GetItem(1)->GetPosition()->GetY(), 19);
+}
+
+TEST_F(TabTreeTest, ADropMovesTheItemUnderItsTargetButNeverUnderItself) {
+  TvgTreeView* tree = Tree();
+  TvgTreeViewItem* a = Find(tree, u"a");
+  a->SetIsExpanded(true);
+  TvgTreeViewItem* a2 = Find(tree, u"a2");
+  TvgDragObject data;
+  data.Source = a;
+  // Over a2 (inside the dragged a): refused, and a drop there changes nothing.
+  bool accept = true;
+  const TvgPoint overA2 = tree->LocalToAbsolute(vgPoint(40, 43));
+  tree->DragOver(data, overA2, accept);
+  EXPECT_EQ(tree->GetDragOverItem(), a2);
+  EXPECT_FALSE(accept);
+  tree->DragDrop(data, overA2);
+  EXPECT_EQ(a->GetParent(), tree->GetContent());
+  // Over c: accepted; the drop puts a under c and expands c.
+  TvgTreeViewItem* c = Find(tree, u"c");
+  const TvgPoint overC = tree->LocalToAbsolute(vgPoint(40, c->GetPosition()->GetY() + 5));
+  tree->DragOver(data, overC, accept);
+  EXPECT_TRUE(accept);
+  tree->DragDrop(data, overC);
+  EXPECT_EQ(a->GetParent(), c);
+  EXPECT_TRUE(c->GetIsExpanded());
+  EXPECT_EQ(a->GetGlobalIndex(), 2);
+  EXPECT_EQ(tree->GetDragOverItem(), nullptr);
+}
+
+TEST_F(TabTreeTest, StreamsCreateTabsAndTreesByClassName) {
+  for (const char* name : {"TvgTabControl", "TvgHudTabControl", "TvgTabItem", "TvgHudTabItem", "TvgTreeView",
+                           "TvgTreeViewItem"})
+    EXPECT_NE(GetClass(name), nullptr) << name;
+  TvgTreeView* tree = Tree();
+  Find(tree, u"a")->SetIsExpanded(true);
+  std::unique_ptr<TvgObject> copy(RoundTrip(tree));
+  auto* back = dynamic_cast<TvgTreeView*>(copy.get());
+  ASSERT_NE(back, nullptr);
+  ASSERT_EQ(back->GetCount(), 3);
+  EXPECT_TRUE(back->GetItem(0)->GetIsExpanded());
+  EXPECT_EQ(back->GetItem(0)->ChildItem(1)->ChildItem(0)->GetText(), u"a21");
+}
+
+}  // namespace

@@ -1,0 +1,375 @@
+// The widgets in a real scene window under Wine and Xvfb, in the default style: keys and mouse
+// through the system's input queue (SendInput), the system clipboard both ways with a character
+// outside the BMP, undo, the combo drop-down, list and tree selection, tab switching, a memo of
+// 1 MB, and a screenshot of a gallery of every widget kept as widgets_gallery.png.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "classlib/Clipbrd.h"
+#include "classlib/WindowTestUtils.h"
+#include "scene/controls/DefaultStyleSupport.h"
+#include "scene/controls/vg_layouts.h"
+#include "scene/core/ObjectsTestSupport.h"
+#include "scene/core/vg_resources.h"
+#include "scene/core/win32/vg_gdiplus.h"
+#include "scene/core/win32/vg_scene.h"
+#include "scene/widgets/vg_listbox.h"
+#include "scene/widgets/vg_memo.h"
+#include "scene/widgets/vg_tabcontrol.h"
+#include "scene/widgets/vg_textbox.h"
+#include "scene/widgets/vg_treeview.h"
+
+namespace {
+
+class GdiPlusEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { StartGdiPlus(); }
+  void TearDown() override { StopGdiPlus(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
+
+constexpr int kWidth = 640, kHeight = 480;
+
+class WidgetsWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(UseDefaultStyle(), nullptr);
+    host = std::make_unique<TForeignWindow>(kWidth, kHeight);
+    scene = TWinControl::CreateParented<TvgScene>(host->handle);
+    scene->SetBounds(0, 0, kWidth, kHeight);
+    scene->HandleNeeded();
+    ShowWindow(scene->GetHandle(), SW_SHOWNA);
+    root = new TvgBackground(nullptr);
+    root->GetFill()->SetStyle(vgBrushSolid);
+    root->GetFill()->SetSolidColor(0xFF2B2B2Bu);
+    scene->AddObject(root);
+    SetForegroundWindow(host->handle);
+    SetFocus(scene->GetHandle());
+    Settle();
+  }
+  void TearDown() override {
+    delete scene;
+    host.reset();
+    vgFreeDefaultStyle();
+  }
+  template <typename T>
+  T* Add(float x, float y, float w, float h) {
+    auto* c = new T(nullptr);
+    c->SetBounds(x, y, w, h);
+    c->SetParent(root);
+    c->ApplyResource();
+    Settle();
+    return c;
+  }
+  void Settle(int ms = 60) {
+    PumpUntil([] { return false; }, ms);
+  }
+  void Send(std::vector<INPUT> inputs) {
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    Settle();
+  }
+  static INPUT KeyInput(WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+  }
+  // A key with modifiers held (VK_CONTROL, VK_SHIFT) through the system's input queue.
+  void Tap(WORD vk, std::vector<WORD> mods = {}) {
+    std::vector<INPUT> in;
+    for (WORD m : mods) in.push_back(KeyInput(m, false));
+    in.push_back(KeyInput(vk, false));
+    in.push_back(KeyInput(vk, true));
+    for (auto it = mods.rbegin(); it != mods.rend(); ++it) in.push_back(KeyInput(*it, true));
+    Send(in);
+  }
+  // Text as typed characters (each UTF-16 unit as a Unicode key, as input methods send them).
+  void TypeText(const std::u16string& text) {
+    std::vector<INPUT> in;
+    for (char16_t c : text) {
+      INPUT down{};
+      down.type = INPUT_KEYBOARD;
+      down.ki.wScan = c;
+      down.ki.dwFlags = KEYEVENTF_UNICODE;
+      INPUT up = down;
+      up.ki.dwFlags |= KEYEVENTF_KEYUP;
+      in.push_back(down);
+      in.push_back(up);
+    }
+    Send(in);
+  }
+  // A mouse action at a point of the scene window.
+  void Mouse(int x, int y, DWORD flags) {
+    POINT p{x, y};
+    ClientToScreen(scene->GetHandle(), &p);
+    MouseAtScreen(p, flags);
+  }
+  void MouseAtScreen(POINT p, DWORD flags) {
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dx = static_cast<LONG>(p.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1));
+    in.mi.dy = static_cast<LONG>(p.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1));
+    in.mi.dwFlags = MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_MOVE | flags;
+    Send({in});
+  }
+  void Click(int x, int y) {
+    Mouse(x, y, 0);
+    Mouse(x, y, MOUSEEVENTF_LEFTDOWN);
+    Mouse(x, y, MOUSEEVENTF_LEFTUP);
+  }
+  // The centre of a control in scene coordinates.
+  static POINT Centre(TvgVisualObject* v, float dx = 0, float dy = 0) {
+    const TvgPoint p = v->LocalToAbsolute(vgPoint(v->GetWidth() / 2 + dx, v->GetHeight() / 2 + dy));
+    return POINT{static_cast<LONG>(p.X), static_cast<LONG>(p.Y)};
+  }
+
+  std::unique_ptr<TForeignWindow> host;
+  TvgScene* scene = nullptr;
+  TvgBackground* root = nullptr;
+};
+
+TEST_F(WidgetsWindowTest, TypingSelectingAndTheClipboardThroughRealKeys) {
+  auto* box = Add<TvgTextBox>(20, 20, 300, 24);
+  const POINT c = Centre(box);
+  Click(c.x, c.y);
+  ASSERT_EQ(scene->GetFocused(), box);
+  TypeText(u"hello wide world");
+  EXPECT_EQ(box->GetText(), u"hello wide world");
+  Tap(VK_LEFT, {VK_CONTROL});  // to "world"
+  Tap(VK_LEFT, {VK_CONTROL});  // to "wide"
+  EXPECT_EQ(box->GetCaretPosition(), 6);
+  Tap(VK_RIGHT, {VK_CONTROL, VK_SHIFT});
+  EXPECT_EQ(box->GetSelText(), u"wide ");
+  Tap('C', {VK_CONTROL});
+  EXPECT_EQ(Clipboard().GetAsWideText(), u"wide ");
+  EXPECT_EQ(box->GetText(), u"hello wide world");  // Ctrl+C typed nothing
+  // From another program's side: a text with a character outside the BMP.
+  const std::u16string clef = u"\U0001D11E clef";
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (clef.size() + 1) * 2);
+  memcpy(GlobalLock(block), clef.c_str(), (clef.size() + 1) * 2);
+  GlobalUnlock(block);
+  SetClipboardData(CF_UNICODETEXT, block);
+  CloseClipboard();
+  Tap(VK_END);
+  Tap('V', {VK_CONTROL});
+  EXPECT_EQ(box->GetText(), u"hello wide world" + clef);
+  // The pair goes as one character.
+  for (int i = 0; i < 5; ++i) Tap(VK_LEFT);
+  Tap(VK_BACK);
+  EXPECT_EQ(box->GetText(), u"hello wide world clef");
+  Tap(VK_BACK, {VK_CONTROL});  // deletes one character and types no DEL
+  EXPECT_EQ(box->GetText(), u"hello wide worl clef");
+  Tap('A', {VK_CONTROL});
+  Tap('X', {VK_CONTROL});
+  EXPECT_EQ(box->GetText(), u"");
+  EXPECT_EQ(Clipboard().GetAsWideText(), u"hello wide worl clef");
+}
+
+TEST_F(WidgetsWindowTest, TheMouseSelectsInTheTextBox) {
+  auto* box = Add<TvgTextBox>(20, 20, 300, 24);
+  box->SetText(u"one two three");
+  const POINT c = Centre(box);
+  Click(c.x, c.y);  // the first click focuses and selects everything
+  EXPECT_EQ(box->GetSelLength(), 13);
+  const TvgPoint start = box->LocalToAbsolute(vgPoint(box->TextPosToX(4) + 1, 12));
+  const TvgPoint end = box->LocalToAbsolute(vgPoint(box->TextPosToX(7) + 1, 12));
+  Mouse(static_cast<int>(start.X), static_cast<int>(start.Y), 0);
+  Mouse(static_cast<int>(start.X), static_cast<int>(start.Y), MOUSEEVENTF_LEFTDOWN);
+  Mouse(static_cast<int>(end.X), static_cast<int>(end.Y), 0);
+  Mouse(static_cast<int>(end.X), static_cast<int>(end.Y), MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(box->GetSelText(), u"two");
+}
+
+TEST_F(WidgetsWindowTest, MemoUndoAndAMegabyteOfText) {
+  auto* memo = Add<TvgMemo>(20, 20, 400, 300);
+  const POINT c = Centre(memo);
+  Click(c.x, c.y);
+  TypeText(u"first");
+  Tap(VK_RETURN);
+  TypeText(u"second");
+  for (int i = 0; i < 3; ++i) Tap(VK_BACK);
+  EXPECT_EQ(memo->GetText(), u"first\r\nsec");
+  memo->GetPopupMenu()->ClickItem("Undo");
+  EXPECT_EQ(memo->GetText(), u"first\r\nsecond");
+  memo->GetPopupMenu()->ClickItem("Undo");  // typing on, Enter included, was one step
+  EXPECT_EQ(memo->GetText(), u"");
+  std::u16string big;
+  while (big.size() < 1024 * 1024 / 2) big += u"a line of text for the megabyte memo, with words\r\n";
+  memo->SetWordWrap(true);
+  memo->SetText(big);
+  Settle();
+  EXPECT_GT(memo->GetLines()->Count(), 10000);
+  Tap(VK_NEXT);
+  Tap(VK_END, {VK_CONTROL});
+  TypeText(u"end");
+  EXPECT_EQ(memo->GetText().substr(memo->GetText().size() - 3), u"end");
+  EXPECT_GT(memo->GetVScrollBar()->GetValue(), 0);
+}
+
+TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
+  auto* combo = Add<TvgStringComboBox>(20, 20, 150, 22);
+  for (const char16_t* t : {u"red", u"green", u"blue"}) combo->GetItems()->Add(t);
+  const POINT c = Centre(combo);
+  Click(c.x, c.y);
+  ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
+  PumpUntil([&] { return combo->GetListBox()->Count() == 3 && combo->GetListBox()->GetScene() != nullptr; }, 500);
+  // The list shows in a popup window of its own: click its second item there.
+  TvgComboListBox* list = combo->GetListBox();
+  TvgListBoxItem* green = list->ItemByIndex(1);
+  IvgPopupForm* form = combo->GetPopup()->GetPopupForm();
+  ASSERT_NE(form, nullptr);
+  const TvgPoint p = green->LocalToAbsolute(vgPoint(10, 8));
+  POINT screen{static_cast<LONG>(p.X), static_cast<LONG>(p.Y)};
+  ClientToScreen(static_cast<HWND>(form->NativeWindow()), &screen);
+  MouseAtScreen(screen, 0);
+  MouseAtScreen(screen, MOUSEEVENTF_LEFTDOWN);
+  MouseAtScreen(screen, MOUSEEVENTF_LEFTUP);
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+  // Esc closes an open drop-down without a choice.
+  Click(c.x, c.y);
+  ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
+  Tap(VK_ESCAPE);
+  PumpUntil([&] { return !combo->GetPopup()->GetIsOpen(); }, 500);
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+  EXPECT_EQ(combo->GetItemIndex(), 1);
+}
+
+TEST_F(WidgetsWindowTest, ListMultiSelectionSortingTabsAndTree) {
+  auto* list = Add<TvgListBox>(20, 20, 150, 150);
+  list->SetMultiSelect(true);
+  for (const char16_t* t : {u"delta", u"alpha", u"charlie", u"bravo"}) {
+    auto* item = new TvgListBoxItem(list);
+    item->SetText(t);
+    item->SetParent(list);
+    item->SetHeight(20);
+  }
+  list->SetSorted(true);
+  Settle();
+  Click(Centre(list->ItemByIndex(0)).x, Centre(list->ItemByIndex(0)).y);
+  Mouse(Centre(list->ItemByIndex(2)).x, Centre(list->ItemByIndex(2)).y, 0);
+  INPUT shiftDown = KeyInput(VK_SHIFT, false), shiftUp = KeyInput(VK_SHIFT, true);
+  Send({shiftDown});
+  Click(Centre(list->ItemByIndex(2)).x, Centre(list->ItemByIndex(2)).y);
+  Send({shiftUp});
+  std::vector<std::u16string> selected;
+  for (int i = 0; i < list->Count(); ++i)
+    if (list->ItemByIndex(i)->GetIsSelected()) selected.push_back(list->ItemByIndex(i)->GetText());
+  EXPECT_EQ(selected, (std::vector<std::u16string>{u"alpha", u"bravo", u"charlie"}));
+
+  auto* tabs = Add<TvgTabControl>(200, 20, 200, 150);
+  for (const char16_t* t : {u"One", u"Two"}) {
+    auto* item = new TvgTabItem(tabs);
+    item->SetText(t);
+    item->SetParent(tabs);
+    auto* page = new TvgLayout(tabs);
+    page->SetParent(tabs);
+    item->SetLayout(page);
+  }
+  tabs->SetItemIndex(0);
+  Settle();
+  TvgTabItem* second = nullptr;
+  for (TvgObject* child : tabs->Children())
+    if (auto* item = dynamic_cast<TvgTabItem*>(child); item != nullptr && item->GetText() == u"Two") second = item;
+  ASSERT_NE(second, nullptr);
+  Click(Centre(second).x, Centre(second).y);
+  EXPECT_EQ(tabs->GetItemIndex(), 1);
+
+  auto* tree = Add<TvgTreeView>(420, 20, 200, 200);
+  auto* parent = new TvgTreeViewItem(tree);
+  parent->SetText(u"parent");
+  parent->SetParent(tree);
+  auto* child = new TvgTreeViewItem(tree);
+  child->SetText(u"child");
+  child->SetParent(parent);
+  auto* other = new TvgTreeViewItem(tree);
+  other->SetText(u"other");
+  other->SetParent(tree);
+  Settle();
+  Click(Centre(parent).x, Centre(parent).y);
+  EXPECT_EQ(tree->GetSelected(), parent);
+  Tap(VK_ADD);
+  EXPECT_TRUE(parent->GetIsExpanded());
+  EXPECT_TRUE(child->GetVisible());
+  Tap(VK_DOWN);
+  EXPECT_EQ(tree->GetSelected(), child);
+  Tap(VK_SUBTRACT);  // collapses the child itself, a leaf: the parent stays open
+  EXPECT_TRUE(child->GetVisible());
+}
+
+TEST_F(WidgetsWindowTest, GalleryOfEveryWidget) {
+  const char* classes[] = {"TvgTextBox",      "TvgRoundTextBox", "TvgNumberBox",      "TvgSpinBox",
+                           "TvgComboTextBox", "TvgComboTrackBar", "TvgTextBoxClearBtn", "TvgHudTextBox",
+                           "TvgHudSpinBox",   "TvgListBox",      "TvgComboBox",        "TvgStringListBox",
+                           "TvgMemo",         "TvgHudMemo",      "TvgTabControl",      "TvgTreeView"};
+  int i = 0;
+  std::vector<TvgControl*> shown;
+  for (const char* name : classes) {
+    const TClassInfo* cls = GetClass(name);
+    ASSERT_NE(cls, nullptr) << name;
+    auto* c = dynamic_cast<TvgControl*>(cls->Create(nullptr));
+    const bool tall = c->Is<TvgScrollBox>() || c->Is<TvgTabControl>();
+    c->SetBounds(10 + static_cast<float>(i % 4) * 155, 10 + static_cast<float>(i / 4) * 115, 145, tall ? 105 : 24);
+    c->SetParent(root);
+    c->ApplyResource();
+    if (auto* text = dynamic_cast<TvgCustomTextBox*>(c)) text->SetText(WideString(u"") + Utf8ToWide(name + 3));
+    if (auto* memo = dynamic_cast<TvgMemo*>(c)) memo->SetText(u"A memo\r\nwith two lines");
+    if (auto* strings = dynamic_cast<TvgStringListBox*>(c)) {
+      for (const char16_t* t : {u"one", u"two", u"three"}) strings->GetItems()->Add(t);
+      strings->SetItemIndex(1);
+    }
+    if (auto* l = dynamic_cast<TvgListBox*>(c); l != nullptr && !c->Is<TvgStringListBox>()) {
+      for (const char16_t* t : {u"first", u"second"}) {
+        auto* item = new TvgListBoxItem(l);
+        item->SetText(t);
+        item->SetParent(l);
+      }
+    }
+    if (auto* combo = dynamic_cast<TvgComboBox*>(c)) {
+      auto* item = new TvgListBoxItem(combo);
+      item->SetText(u"chosen");
+      item->SetParent(combo);
+      combo->SetItemIndex(0);
+    }
+    if (auto* tabs = dynamic_cast<TvgTabControl*>(c)) {
+      for (const char16_t* t : {u"Tab", u"Other"}) {
+        auto* item = new TvgTabItem(tabs);
+        item->SetText(t);
+        item->SetParent(tabs);
+      }
+      tabs->SetItemIndex(0);
+    }
+    if (auto* tree = dynamic_cast<TvgTreeView*>(c)) {
+      auto* item = new TvgTreeViewItem(tree);
+      item->SetText(u"node");
+      item->SetParent(tree);
+      auto* sub = new TvgTreeViewItem(tree);
+      sub->SetText(u"leaf");
+      sub->SetParent(item);
+      item->SetIsExpanded(true);
+      tree->SetSelected(sub);
+    }
+    shown.push_back(c);
+    ++i;
+  }
+  InvalidateRect(scene->GetHandle(), nullptr, FALSE);
+  Settle(300);
+  TWindowPixels px(scene->GetHandle());
+  TvgBitmap shot(px.width, px.height);
+  for (int y = 0; y < px.height; ++y)
+    for (int x = 0; x < px.width; ++x) shot.Scanline(y)[x] = 0xFF000000u | px.At(x, y);
+  EXPECT_TRUE(shot.SaveToFile("widgets_gallery.png"));
+  for (TvgControl* c : shown) {
+    const TvgRect r = c->GetAbsoluteRect();
+    int drawn = 0;
+    for (int y = static_cast<int>(r.Top); y < static_cast<int>(r.Bottom); ++y)
+      for (int x = static_cast<int>(r.Left); x < static_cast<int>(r.Right); ++x) drawn += px.At(x, y) != 0x2B2B2Bu;
+    EXPECT_GT(drawn, 50) << c->ClassName() << " left the background as it was";
+  }
+}
+
+}  // namespace
