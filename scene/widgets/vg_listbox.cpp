@@ -10,7 +10,6 @@
 using namespace vg_widgets;
 
 namespace {
-constexpr uint16_t kKeyEnd = 35, kKeyHome = 36, kKeyLeft = 37, kKeyUp = 38, kKeyRight = 39, kKeyDown = 40;
 constexpr TvgColor kDesignOutline = 0xA0909090u;
 
 }  // namespace
@@ -318,6 +317,10 @@ void TvgListBox::SetListStyle(TvgListStyle value) {
 
 // --- Layout
 
+void TvgListBox::Realign() {
+  if (!layingOut_) inherited::Realign();
+}
+
 TvgRect TvgListBox::GetContentBounds() {
   TvgRect r = GetLocalRect();
   if (GetUpdateCounter() > 0 || GetViewport() == nullptr) return r;
@@ -327,6 +330,7 @@ TvgRect TvgListBox::GetContentBounds() {
     if (!multiSelect_) {
       if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
     }
+    TLayoutPass pass(this, layingOut_);
     r = listStyle_ == vgListVertical ? LayoutVertical(r) : LayoutHorizontal(r);
   }
   UpdateSelection();
@@ -423,6 +427,16 @@ TvgRect TvgListBox::LayoutHorizontal(const TvgRect& bounds) {
 }
 
 // --- Selection
+
+int32_t TvgListBox::IndexStartingWith(WideChar c) const {
+  const WideString typed(1, c);
+  for (int32_t i = 0; i < Count(); ++i) {
+    TvgListBoxItem* item = ItemByIndex(i);
+    if (item != nullptr && !item->GetText().empty() && vgWideCompareText(item->GetText().substr(0, 1), typed) == 0)
+      return i;
+  }
+  return -1;
+}
 
 int TvgListBox::CompareItems(TvgListBoxItem* a, TvgListBoxItem* b) {
   if (OnCompare) return OnCompare(a, b);
@@ -585,14 +599,7 @@ void TvgListBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
   const int32_t count = Count();
   if (count == 0) return;
   if (keyChar != 0) {
-    const WideString typed(1, keyChar);
-    for (int32_t i = 0; i < count; ++i) {
-      TvgListBoxItem* item = ItemByIndex(i);
-      if (item != nullptr && !item->GetText().empty() && vgWideCompareText(item->GetText().substr(0, 1), typed) == 0) {
-        SetItemIndex(i);
-        break;
-      }
-    }
+    if (const int32_t found = IndexStartingWith(keyChar); found >= 0) SetItemIndex(found);
     keyChar = 0;
   }
   switch (key) {

@@ -90,6 +90,8 @@ class TvgListBox : public TvgScrollBox {
   void VScrollChange(TObject* sender) override;
   // Lays the items out and answers their extent (see the source).
   TvgRect GetContentBounds() override;
+  // Nothing while the items are being placed.
+  void Realign() override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -112,6 +114,8 @@ class TvgListBox : public TvgScrollBox {
   void UpdateSelection();
   // Sorts the items (when Sorted) and keeps the selected item selected.
   void SortItems();
+  // The first item whose text starts with the character (case ignored); -1 when none.
+  int32_t IndexStartingWith(WideChar c) const;
   // The comparison of sorting: OnCompare, else the texts without regard to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
 
@@ -176,6 +180,7 @@ class TvgListBox : public TvgScrollBox {
   TvgBrush* altRowBrush_;
   TvgPoint pressPoint_;
   int32_t selectingRange_ = 0;  // inside SelectRange: markers drawn once at its end
+  bool layingOut_ = false;
 };
 
 // --- Combo boxes

@@ -8,20 +8,6 @@
 
 using namespace vg_widgets;
 
-namespace {
-constexpr uint16_t kKeyEnd = 35, kKeyHome = 36, kKeyLeft = 37, kKeyUp = 38, kKeyRight = 39, kKeyDown = 40;
-
-// The index of the first item whose text starts with the character (case ignored); -1.
-int32_t ItemStartingWith(TvgListBox* list, WideChar c) {
-  const WideString typed(1, c);
-  for (int32_t i = 0; i < list->Count(); ++i) {
-    TvgListBoxItem* item = list->ItemByIndex(i);
-    if (item != nullptr && !item->GetText().empty() && vgWideCompareText(item->GetText().substr(0, 1), typed) == 0)
-      return i;
-  }
-  return -1;
-}
-}  // namespace
 
 KBL_PUBLISHED(TvgComboListBox) { KBL_PROP(CanFocused).Default(false); }
 
@@ -85,13 +71,7 @@ void TvgComboListBox::MouseUp(TMouseButton button, TShiftState shift, float x, f
 TvgComboBox::TvgComboBox(TComponent* owner) : TvgControl(owner) {
   InitWidgetsUnit();
   SetCanFocused(true);
-  popup_ = new TvgPopup(this);
-  popup_->SetPlacementTarget(this);
-  popup_->SetStaysOpen(false);
-  popup_->SetStored(false);
-  popup_->SetParent(this);
-  popup_->SetLocked(true);
-  popup_->SetDesignHide(true);
+  popup_ = MakeDropDownPopup(this);
   listBox_ = new TvgComboListBox(this);
   listBox_->SetParent(popup_);
   listBox_->SetComboOwner(this);
@@ -146,8 +126,7 @@ void TvgComboBox::Clear() {
 void TvgComboBox::SizePopup() {
   popup_->SetPlacement(placement_);
   popup_->SetWidth(GetWidth());
-  const float itemHeight = listBox_->GetItemHeight();
-  popup_->SetHeight(static_cast<float>(dropDownCount_) * (itemHeight > 0 ? itemHeight : GetHeight() - 4));
+  popup_->SetHeight(DropDownHeight(dropDownCount_, listBox_->GetItemHeight(), GetHeight()));
 }
 
 void TvgComboBox::DropDown() {
@@ -183,7 +162,7 @@ void TvgComboBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
   const int32_t count = GetCount();
   if (count == 0) return;
   if (keyChar != 0) {
-    const int32_t found = ItemStartingWith(listBox_, keyChar);
+    const int32_t found = listBox_->IndexStartingWith(keyChar);
     if (found >= 0) SetItemIndex(found);
     keyChar = 0;
   }
@@ -313,7 +292,9 @@ void TvgStringListBox::RebuildItems(TObject*) {
   const int32_t index = GetItemIndex();
   Clear();
   for (int32_t i = 0; i < items_->Count(); ++i) {
-    auto* item = new TvgListBoxItem(this);
+    // Freed with the list's tree: no component owner, whose every insertion notifies all the
+    // components it owns.
+    auto* item = new TvgListBoxItem(nullptr);
     item->SetAutoTranslate(autoTranslate_);
     item->SetParent(this);
     item->SetHeight(GetItemHeight());
@@ -377,7 +358,9 @@ void TvgStringComboBox::RebuildItems(TObject*) {
   list->EndUpdate();
   Clear();
   for (int32_t i = 0; i < items_->Count(); ++i) {
-    auto* item = new TvgListBoxItem(this);
+    // Freed with the list's tree: no component owner, whose every insertion notifies all the
+    // components it owns.
+    auto* item = new TvgListBoxItem(nullptr);
     item->SetAutoTranslate(autoTranslate_);
     item->SetParent(this);
     item->SetHeight(itemHeight_);

@@ -13,7 +13,6 @@
 using namespace vg_widgets;
 
 namespace {
-constexpr int32_t kCursorIBeam = -4;
 // Words of wrapped lines end after a space, comma, hyphen-minus or full-width comma.
 const WideString kWordSeparators = u" ,-\uFF0C";
 
@@ -59,6 +58,20 @@ void TvgMemoLines::Delete(int32_t index) {
 
 void TvgMemoLines::Clear() {
   if (memo_ != nullptr) memo_->ClearLines();
+}
+
+void TvgMemoLines::Assign(TPersistent* source) {
+  auto* lines = dynamic_cast<TvgWideStrings*>(source);
+  if (memo_ == nullptr || lines == nullptr) {
+    inherited::Assign(source);
+    return;
+  }
+  WideString text;
+  for (int32_t i = 0; i < lines->Count(); ++i) {
+    if (i > 0) text += u"\r\n";
+    text += lines->Get(i);
+  }
+  memo_->SetText(text);
 }
 
 void TvgMemoLines::SetUpdateState(bool updating) {
@@ -156,10 +169,36 @@ void TvgMemo::SetText(const WideString& value) {
     caretPosition_.Line = std::clamp(caretPosition_.Line, 0, std::max(LineCount() - 1, 0));
     caretPosition_.Pos = std::clamp(caretPosition_.Pos, 0, DisplayLength(caretPosition_.Line));
     RealignText();
+    Repaint();
   }
+  // An edit repaints only the lines it changed (EditDone).
   if (!IsLoading()) OnChangeTracking(this);
   needChange_ = true;
-  Repaint();
+}
+
+void TvgMemo::EditDone(const TLineSpan& span, int32_t oldCount, float oldLongest, int32_t oldFullUpdates) {
+  // The widest line sets the extent only without word wrap, and only once it is wider than the
+  // viewport.
+  const float longest = LineWidth(longestLine_);
+  const bool sameExtent = wordWrap_ || longest == oldLongest || std::max(longest, oldLongest) <= GetViewportWidth();
+  const bool sameShape = LineCount() == oldCount && fullUpdates_ == oldFullUpdates && sameExtent;
+  if (!sameShape) {
+    // Lines moved or the extent changed: the scroll range follows and everything repaints.
+    RealignText();
+    Repaint();
+    return;
+  }
+  // Only the re-broken lines changed; the scroll range stays.
+  ScrollToCaretHorz();
+  IvgScene* scene = GetScene();
+  if (scene == nullptr || !GetParentedVisible()) return;
+  const TvgRect viewport = GetViewportRect();
+  const float top = std::max(TextPosToPoint(TCaretPosition{span.First, 0}).Y, viewport.Top);
+  const float bottom = std::min(TextPosToPoint(TCaretPosition{span.Last, 0}).Y + LineHeight(), viewport.Bottom);
+  if (bottom <= top) return;
+  const TvgPoint a = LocalToAbsolute(vgPoint(viewport.Left, top));
+  const TvgPoint b = LocalToAbsolute(vgPoint(viewport.Right, bottom));
+  scene->AddUpdateRect(vgRect(std::min(a.X, b.X) - 1, std::min(a.Y, b.Y) - 1, std::max(a.X, b.X) + 1, std::max(a.Y, b.Y) + 1));
 }
 
 void TvgMemo::SetTextInternal(const WideString& value) {
@@ -598,7 +637,7 @@ int32_t TvgMemo::LastVisibleLine() {
 
 bool TvgMemo::SelectionShown() { return GetIsFocused() || !hideSelection_; }
 
-void TvgMemo::PaintContent(TObject*, TvgCanvas* canvas, const TvgRect& rect) {
+void TvgMemo::PaintContent(TObject* sender, TvgCanvas* canvas, const TvgRect& rect) {
   if (canvas == nullptr) return;
   const int32_t state = canvas->SaveCanvas();
   canvas->IntersectClipRect(rect);
@@ -606,10 +645,26 @@ void TvgMemo::PaintContent(TObject*, TvgCanvas* canvas, const TvgRect& rect) {
   canvas->SetFill(fontFill_);
   const TvgRect viewport = GetViewportRect();
   const float lh = LineHeight();
+  // Lines outside the areas the scene repaints now are left alone (a keystroke repaints one).
+  float dirtyTop = -1e30f, dirtyBottom = 1e30f;
+  IvgScene* scene = GetScene();
+  auto* part = dynamic_cast<TvgVisualObject*>(sender);
+  if (scene != nullptr && part != nullptr && !GetPaintingToBitmap() && scene->GetUpdateRectsCount() > 0) {
+    dirtyTop = 1e30f;
+    dirtyBottom = -1e30f;
+    for (int32_t i = 0; i < scene->GetUpdateRectsCount(); ++i) {
+      const TvgRect u = scene->GetUpdateRect(i);
+      const TvgPoint a = part->AbsoluteToLocal(vgPoint(u.Left, u.Top));
+      const TvgPoint b = part->AbsoluteToLocal(vgPoint(u.Right, u.Bottom));
+      dirtyTop = std::min(dirtyTop, std::min(a.Y, b.Y));
+      dirtyBottom = std::max(dirtyBottom, std::max(a.Y, b.Y));
+    }
+  }
   const int32_t last = LastVisibleLine();
   for (int32_t i = std::max(FirstVisibleLine(), 0); i <= last; ++i) {
     const TvgPoint p = TextPosToPoint(TCaretPosition{i, 0});
     const TvgRect r = vgRect(p.X - viewport.Left, p.Y - viewport.Top, 65535, p.Y - viewport.Top + lh * 1.25f);
+    if (r.Bottom < dirtyTop || r.Top > dirtyBottom) continue;
     canvas->FillText(r, GetLocalRect(), GetLine(i), false, 1, vgTextAlignNear, vgTextAlignNear);
   }
   if (SelectionShown()) {

@@ -40,6 +40,9 @@ class TvgMemoLines : public TvgWideStrings {
   void Delete(int32_t index) override;
   void Clear() override;
   void SetUpdateState(bool updating) override;
+  // Another list's lines become the text at once, joined by CR LF (as adding them one by one
+  // would leave them).
+  void Assign(TPersistent* source) override;
 
  private:
   TvgMemo* memo_ = nullptr;
@@ -227,6 +230,9 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   TLineSpan SpanOfEdit(int32_t offset, int32_t count) const;
   // After an edit of `delta` characters inside `span`: the span re-broken, later entries shifted.
   void UpdateLinesPiecewise(const TLineSpan& span, int32_t delta);
+  // After an edit inside `span`: the scroll range and the whole memo when the table changed shape,
+  // else a repaint of the span's lines only.
+  void EditDone(const TLineSpan& span, int32_t oldCount, float oldLongest, int32_t oldFullUpdates);
   // Breaks Text[start, end] (1-based, inclusive) into lines: the starts of the lines after the
   // first and the width of each line.
   void BreakRange(int32_t start, int32_t end, std::vector<int32_t>& starts, std::vector<float>& widths);

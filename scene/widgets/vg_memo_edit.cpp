@@ -10,8 +10,6 @@
 using namespace vg_widgets;
 
 namespace {
-constexpr uint16_t kKeyBack = 8, kKeyEnter = 13, kKeyPrior = 33, kKeyNext = 34, kKeyEnd = 35, kKeyHome = 36,
-                   kKeyLeft = 37, kKeyUp = 38, kKeyRight = 39, kKeyDown = 40, kKeyInsert = 45, kKeyDelete = 46;
 const WideString kLineBreak = u"\r\n";
 
 // True while the memo reverts an undo step: those edits are not recorded and keep the stack.
@@ -108,6 +106,8 @@ void TvgMemo::InsertAfter(const TCaretPosition& p, const WideString& text, uint3
   if (options & vgInsUndo) actionStack_->FragmentInserted(offset, static_cast<int32_t>(s.size()), (options & vgInsPaired) != 0);
   else if (!g_undoing) actionStack_->Clear();  // an unrecorded edit leaves the records behind
   const TLineSpan span = SpanOfEdit(offset, 0);
+  const int32_t oldCount = LineCount(), oldFull = fullUpdates_;
+  const float oldLongest = LineWidth(longestLine_);
   WideString copy = text_;
   copy.insert(static_cast<size_t>(offset), s);
   SetTextInternal(copy);
@@ -122,7 +122,7 @@ void TvgMemo::InsertAfter(const TCaretPosition& p, const WideString& text, uint3
     caretPosition_ = PosToCaretPos(caretOffset + (offset <= caretOffset ? static_cast<int32_t>(s.size()) : 0));
     UpdateCaretPos(false);
   }
-  RealignText();
+  EditDone(span, oldCount, oldLongest, oldFull);
 }
 
 void TvgMemo::DeleteFrom(const TCaretPosition& p, int32_t length, uint32_t options) {
@@ -142,6 +142,9 @@ void TvgMemo::DeleteFrom(const TCaretPosition& p, int32_t length, uint32_t optio
   if (options & vgDelUndo) actionStack_->FragmentDeleted(first + 1, text_.substr(static_cast<size_t>(first), static_cast<size_t>(count)));
   else if (!g_undoing) actionStack_->Clear();
   const TLineSpan span = SpanOfEdit(first, count);
+  const int32_t oldCount = LineCount(), oldFull = fullUpdates_;
+  const float oldLongest = LineWidth(longestLine_);
+  const bool hadSelection = selectionActive_;
   WideString copy = text_;
   copy.erase(static_cast<size_t>(first), static_cast<size_t>(count));
   SetTextInternal(copy);
@@ -150,7 +153,13 @@ void TvgMemo::DeleteFrom(const TCaretPosition& p, int32_t length, uint32_t optio
     selectionActive_ = false;
     SetCaretPosition(PosToCaretPos(first));
   }
-  RealignText();
+  // A selection that goes away may have covered lines outside the span.
+  if (hadSelection) {
+    RealignText();
+    Repaint();
+  } else {
+    EditDone(span, oldCount, oldLongest, oldFull);
+  }
 }
 
 void TvgMemo::DeleteSelection() {
@@ -317,7 +326,7 @@ void TvgMemo::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
     if (!readOnly_) {
       bool deleted = false;
       DeleteSelectionFirst(deleted);
-      InsertAfter(caretPosition_, kLineBreak, vgDelUndo | vgInsUndo | (deleted ? vgInsPaired : 0));
+      InsertAfter(caretPosition_, kLineBreak, vgDelUndo | vgInsUndo | (deleted ? uint32_t{vgInsPaired} : 0u));
     }
     key = 0;
   }
@@ -379,7 +388,7 @@ void TvgMemo::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
       bool deleted = false;
       DeleteSelectionFirst(deleted);
       InsertAfter(caretPosition_, keyChar == 13 ? kLineBreak : WideString(1, keyChar),
-                  vgDelUndo | vgInsUndo | (deleted ? vgInsPaired : 0));
+                  vgDelUndo | vgInsUndo | (deleted ? uint32_t{vgInsPaired} : 0u));
     }
     keyChar = 0;
   }

@@ -12,12 +12,6 @@
 
 using namespace vg_widgets;
 
-namespace {
-constexpr int32_t kCursorIBeam = -4;
-constexpr uint16_t kKeyBack = 8, kKeyEnter = 13, kKeyEnd = 35, kKeyHome = 36, kKeyLeft = 37, kKeyRight = 39,
-                   kKeyInsert = 45, kKeyDelete = 46;
-
-}  // namespace
 
 // --- Published properties
 

@@ -7,22 +7,6 @@
 
 using namespace vg_widgets;
 
-namespace {
-constexpr uint16_t kKeyUp = 38, kKeyDown = 40;
-const char16_t kNumberChars[] = u"0123456789.,-+";
-
-// The popup of a drop-down box: under `box`, kept out of streams and designers.
-TvgPopup* MakeDropDownPopup(TvgCustomTextBox* box) {
-  auto* popup = new TvgPopup(box);
-  popup->SetPlacementTarget(box);
-  popup->SetStaysOpen(false);
-  popup->SetStored(false);
-  popup->SetParent(box);
-  popup->SetLocked(true);
-  popup->SetDesignHide(true);
-  return popup;
-}
-}  // namespace
 
 KBL_PUBLISHED(TvgComboTextBox) {
   KBL_PROP(Cursor).Default(0);
@@ -107,7 +91,9 @@ void TvgComboTextBox::RebuildList(TObject*) {
   listBox_->EndUpdate();
   listBox_->Clear();
   for (int32_t i = 0; i < items_->Count(); ++i) {
-    auto* item = new TvgListBoxItem(this);
+    // Freed with the list's tree: no component owner, whose every insertion notifies all the
+    // components it owns.
+    auto* item = new TvgListBoxItem(nullptr);
     item->SetAutoTranslate(true);
     item->SetParent(listBox_);
     item->SetHeight(itemHeight_);
@@ -131,8 +117,7 @@ void TvgComboTextBox::DropDown() {
   if (GetShowCaret()) HideCaret();
   popup_->SetPlacement(placement_);
   popup_->SetWidth(GetWidth());
-  const float itemHeight = listBox_->GetItemHeight();
-  popup_->SetHeight(static_cast<float>(dropDownCount_) * (itemHeight > 0 ? itemHeight : GetHeight() - 4));
+  popup_->SetHeight(DropDownHeight(dropDownCount_, listBox_->GetItemHeight(), GetHeight()));
   listBox_->ApplyResource();
   popup_->SetIsOpen(true);
   listBox_->UpdateSelection();
@@ -148,14 +133,7 @@ void TvgComboTextBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shif
   const int32_t count = listBox_ != nullptr ? listBox_->Count() : 0;
   if (count == 0) return;
   if (GetReadOnly() && keyChar != 0) {
-    const WideString typed(1, keyChar);
-    for (int32_t i = 0; i < count; ++i) {
-      const WideString text = listBox_->ItemByIndex(i)->GetText();
-      if (!text.empty() && vgWideCompareText(text.substr(0, 1), typed) == 0) {
-        SetItemIndex(i);
-        break;
-      }
-    }
+    if (const int32_t found = listBox_->IndexStartingWith(keyChar); found >= 0) SetItemIndex(found);
     keyChar = 0;
   }
   const int32_t index = GetItemIndex();

@@ -9,8 +9,6 @@
 using namespace vg_widgets;
 
 namespace {
-constexpr uint16_t kKeyUp = 38, kKeyDown = 40;
-const char16_t kNumberChars[] = u"0123456789.,-+";
 constexpr TvgColor kDragIndicatorColor = 0xAA505050u;
 }  // namespace
 

@@ -11,7 +11,6 @@ using namespace vg_widgets;
 
 namespace {
 constexpr float kIndent = 19;
-constexpr uint16_t kKeyEnd = 35, kKeyHome = 36, kKeyUp = 38, kKeyDown = 40, kKeyAdd = 107, kKeySubtract = 109;
 }  // namespace
 
 KBL_PUBLISHED(TvgTreeViewItem) {
@@ -230,6 +229,10 @@ void TvgTreeView::ItemsChanged() {
   if (!Updating() && !HasState(csDestroying)) Realign();
 }
 
+void TvgTreeView::Realign() {
+  if (!layingOut_) inherited::Realign();
+}
+
 void TvgTreeView::EndUpdate() {
   inherited::EndUpdate();
   if (!Updating()) Realign();
@@ -404,8 +407,11 @@ TvgRect TvgTreeView::GetContentBounds() {
   }
   Renumber();
   float x = 0, y = 0;
-  for (TvgObject* child : GetContent()->Children())
-    if (auto* item = dynamic_cast<TvgTreeViewItem*>(child)) LayoutItem(item, x, y, vgRectWidth(r));
+  {
+    TLayoutPass pass(this, layingOut_);
+    for (TvgObject* child : GetContent()->Children())
+      if (auto* item = dynamic_cast<TvgTreeViewItem*>(child)) LayoutItem(item, x, y, vgRectWidth(r));
+  }
   r.Bottom = r.Top + std::max(y, 1.0f);
   UpdateSelectionMarks();
   return r;

@@ -90,6 +90,8 @@ class TvgTreeView : public TvgScrollBox {
   void DragDrop(const TvgDragObject& data, const TvgPoint& point) override;
   void DragLeave() override;
   void EndUpdate() override;
+  // Nothing while the items are being placed.
+  void Realign() override;
   // Lays the shown items out (see the source).
   TvgRect GetContentBounds() override;
 
@@ -156,6 +158,7 @@ class TvgTreeView : public TvgScrollBox {
   std::vector<TvgVisualObject*> selectionMarks_;
   bool allowDrag_ = false;
   TvgTreeViewItem* dragOverItem_ = nullptr;
+  bool layingOut_ = false;
 };
 
 // Registers the tree classes ("Trees", "Items"); runs once at start-up.

@@ -1,5 +1,7 @@
 // Start-up of the widgets library: every module's classes registered once, after the basic
 // controls they build on.
+#include "vg_widgets.h"
+
 #include "vg_listbox.h"
 #include "vg_memo.h"
 #include "vg_tabcontrol.h"
@@ -38,6 +40,19 @@ void vg_widgets::UpdateMarkers(TvgVisualObject* selection, TComponent* owner, st
     if (visible) clone->SetBounds(rects[i].Left, rects[i].Top, vgRectWidth(rects[i]), vgRectHeight(rects[i]));
   }
 }
+
+TvgPopup* vg_widgets::MakeDropDownPopup(TvgControl* box) {
+  auto* popup = new TvgPopup(box);
+  popup->SetPlacementTarget(box);
+  popup->SetStaysOpen(false);
+  popup->SetStored(false);
+  popup->SetParent(box);
+  popup->SetLocked(true);
+  popup->SetDesignHide(true);
+  return popup;
+}
+
+void vgInitWidgetsUnit() { vg_widgets::InitWidgetsUnit(); }
 
 namespace {
 const bool g_widgetsRegistered = (vg_widgets::InitWidgetsUnit(), true);

@@ -8,10 +8,21 @@
 #include "classlib/InputTypes.h"
 #include "classlib/Variants.h"
 #include "scene/core/vg_control.h"
+#include "scene/core/vg_popup.h"
 #include "scene/core/vg_visualobject.h"
 #include "scene/core/vg_registry.h"
 
 namespace vg_widgets {
+
+// The key codes the widgets handle.
+enum : uint16_t {
+  kKeyBack = 8, kKeyEnter = 13, kKeyPrior = 33, kKeyNext = 34, kKeyEnd = 35, kKeyHome = 36, kKeyLeft = 37,
+  kKeyUp = 38, kKeyRight = 39, kKeyDown = 40, kKeyInsert = 45, kKeyDelete = 46, kKeyAdd = 107, kKeySubtract = 109
+};
+// The text cursor (the class library's crIBeam).
+inline constexpr int32_t kCursorIBeam = -4;
+// What the number boxes let be typed.
+inline constexpr char16_t kNumberChars[] = u"0123456789.,-+";
 
 // A Variant packing a method ("vgmet...") as a notification; false for any other Variant.
 inline bool VariantToNotify(const Variant& value, TNotifyEvent& event) {
@@ -80,7 +91,43 @@ T* PartOf(TvgControl* control, const std::string& name) {
 void UpdateMarkers(TvgVisualObject* selection, TComponent* owner, std::vector<TvgVisualObject*>& clones,
                    const std::vector<TvgRect>& rects, bool show);
 
-// Registers the widgets' classes once (every module's start-up calls it).
+// The popup of a drop-down box: placed at `box`, parented to it, closed by outside clicks, kept
+// out of streams and designers.
+TvgPopup* MakeDropDownPopup(TvgControl* box);
+// The drop-down's height: `rows` rows of the list's item height, or of the box's height less 4
+// when the list has none.
+inline float DropDownHeight(int32_t rows, float itemHeight, float boxHeight) {
+  return static_cast<float>(rows) * (itemHeight > 0 ? itemHeight : boxHeight - 4);
+}
+
+// While a list or tree places its items: an item's new size does not lay the container out again
+// (the container's Realign looks at the flag), and the scene takes no repaint per item; the
+// container repaints once at the end.
+class TLayoutPass {
+ public:
+  TLayoutPass(TvgVisualObject* owner, bool& flag) : owner_(owner), flag_(flag), scene_(owner->GetScene()) {
+    flag_ = true;
+    if (scene_ != nullptr) {
+      savedDisable_ = scene_->GetDisableUpdate();
+      scene_->SetDisableUpdate(true);
+    }
+  }
+  ~TLayoutPass() {
+    flag_ = false;
+    if (scene_ != nullptr) scene_->SetDisableUpdate(savedDisable_);
+    owner_->Repaint();
+  }
+  TLayoutPass(const TLayoutPass&) = delete;
+  TLayoutPass& operator=(const TLayoutPass&) = delete;
+
+ private:
+  TvgVisualObject* owner_;
+  bool& flag_;
+  IvgScene* scene_;
+  bool savedDisable_ = false;
+};
+
+// Registers the widgets' classes once (vgInitWidgetsUnit; every module's start-up calls it).
 void InitWidgetsUnit();
 
 }  // namespace vg_widgets

@@ -116,6 +116,23 @@ TEST_F(MemoTest, TypingInAWrappedTextOfAMegabyteDoesNotRebuildIt) {
   EXPECT_EQ(memo->GetLine(5000).substr(10, 4), u"type");
 }
 
+TEST_F(MemoTest, AKeystrokeRepaintsOnlyTheLinesItChanged) {
+  std::u16string text;
+  for (int i = 0; i < 30; ++i) text += u"a line of words\r\n";
+  TvgMemo* memo = Memo(text, 200, 150);
+  memo->SetCaretPosition(At(3, 2));
+  memo->SetSelectionActive(false);
+  scene.updates.clear();
+  Char(memo, u'x');
+  ASSERT_FALSE(scene.updates.empty());
+  for (const TvgRect& r : scene.updates) EXPECT_LE(r.Bottom - r.Top, 20) << r.Top << " " << r.Bottom;
+  scene.updates.clear();
+  Key(memo, kVkEnter);  // the lines below move: all of it
+  float tallest = 0;
+  for (const TvgRect& r : scene.updates) tallest = std::max(tallest, r.Bottom - r.Top);
+  EXPECT_GE(tallest, 134);
+}
+
 TEST_F(MemoTest, UndoRevertsTypingAndDeletionsInTheirOrder) {
   TvgMemo* memo = Memo(u"abcd");
   memo->SetCaretPosition(At(0, 4));
