@@ -2,6 +2,8 @@
 // controls they build on.
 #include "vg_widgets.h"
 
+#include "vg_colors.h"
+#include "vg_grid.h"
 #include "vg_listbox.h"
 #include "vg_memo.h"
 #include "vg_tabcontrol.h"
@@ -19,6 +21,8 @@ void vg_widgets::InitWidgetsUnit() {
   vgInitMemoUnit();
   vgInitTabControlUnit();
   vgInitTreeViewUnit();
+  vgInitColorsUnit();
+  vgInitGridUnit();
 }
 
 void vg_widgets::UpdateMarkers(TvgVisualObject* selection, TComponent* owner, std::vector<TvgVisualObject*>& clones,
