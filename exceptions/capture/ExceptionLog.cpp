@@ -32,7 +32,7 @@ struct TProcessingState {
   std::mutex PostedLock;
   const std::function<void()>* PostedCall = nullptr;
   std::atomic<bool> PostedDone{false};
-  bool DialogShowing = false;
+  std::atomic<bool> DialogShowing{false};
 };
 TProcessingState& Processing() {
   static TProcessingState state;
@@ -339,6 +339,8 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     return 1;
   }
 }
+
+void SetExceptionDialogShowing(bool showing) { Processing().DialogShowing = showing; }
 
 void SynchronizeExceptionCall(const std::function<void()>& call) {
   TProcessingState& state = Processing();

@@ -179,6 +179,11 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
                       uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
                       TEmberStackList* callStack = nullptr);
 
+// Set by the processing while an exception dialog shows: a faulting main thread then handles
+// its messages (all but keyboard and mouse input) while it waits, so that its windows repaint
+// and windows the dialog asks get their answers.
+void SetExceptionDialogShowing(bool showing);
+
 // Runs `call` on the faulting thread while an exception is processed on the worker thread
 // (waiting, in steps of 10 ms, until it ran); otherwise at once. Afterwards the current options
 // are reloaded from the module's shared area (a handler may have changed them).

@@ -185,6 +185,12 @@ std::vector<uint32_t> FreezeThreads(TEmberThreadsList& threads, uint32_t faultin
   return frozen;
 }
 
+// While an exception dialog shows, the faulting main thread handles its messages.
+struct TDialogShowing {
+  TDialogShowing() { SetExceptionDialogShowing(true); }
+  ~TDialogShowing() { SetExceptionDialogShowing(false); }
+};
+
 // Which output the display mode asks for.
 enum class TOutputKind { Dialog, Console, WebPage };
 
@@ -231,6 +237,7 @@ void ShowOutput(uint8_t displayMode, const TEmberReportOutput& output, uint8_t& 
         dialog.Reshown = false;
         try {
           if (output.ShowExceptionDialog) {
+            TDialogShowing showing;
             output.ShowExceptionDialog(true);
             while (dialog.DialogType != 0) {
               dialog.Reshown = true;
@@ -480,7 +487,10 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   ShowOutput(args.DisplayMode, output, result);
 
   // The request dialog, the reproduce text, the screenshot file, the log and the send.
-  if (dialog.RequestStep && !dialog.DialogFailed && output.ShowRequestDialog) output.ShowRequestDialog();
+  if (dialog.RequestStep && !dialog.DialogFailed && output.ShowRequestDialog) {
+    TDialogShowing showing;
+    output.ShowRequestDialog();
+  }
   if ((options.LogOptions() & 0x02) != 0) {
     TLogReportTexts texts = CurrentReportTexts();
     InsertReportTextSection(texts, 7, options.GetCustomizedExpandedText(123), options.ReproduceText());

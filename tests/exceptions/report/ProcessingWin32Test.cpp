@@ -140,6 +140,24 @@ TEST_F(ProcessingWin32Test, FiltersEventsDialogsAndTheSendFollowTheSteps) {
   }
 }
 
+HWND gMainWindow = nullptr;
+std::atomic<bool> gAnswered{false};
+
+TEST_F(ProcessingWin32Test, TheFaultingMainThreadAnswersItsWindowsWhileADialogShows) {
+  gMainWindow = CreateWindowA("STATIC", "main", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(gMainWindow, nullptr);
+  TEmberReportOutput output;
+  output.ShowExceptionDialog = [](bool) {
+    DWORD_PTR answer = 0;
+    gAnswered = SendMessageTimeoutA(gMainWindow, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &answer) != 0;
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process();
+  EXPECT_TRUE(gAnswered.load());
+  DestroyWindow(gMainWindow);
+}
+
 TEST_F(ProcessingWin32Test, WithoutHooksTheReportIsOnlyLogged) {
   SetEmberReportOutput(TEmberReportOutput());
   EXPECT_EQ(Process(), 0);
