@@ -125,6 +125,13 @@ uint32_t GetStackTopOf(uint32_t stackPointer);
 void BuildCurrentCallStack(TEmberStackList& list, uint8_t detailFlags, bool resolve,
                            uint8_t runningThread);
 
+// Suspends another thread, reads its context (control and integer registers into `context`, at
+// least 716 bytes, flags 0x10003) and copies its stack from the stack pointer up to the
+// stack's top (at most 102,400 bytes), then resumes it; everything is allocated before, so
+// that a thread stopped inside the heap cannot block this. False when the thread cannot be
+// suspended or its context read.
+bool SnapshotThread(uintptr_t threadHandle, void* context, uint32_t& eip, uint32_t& esp, std::vector<uint8_t>& stack);
+
 // Appends the stack of another thread: suspends it, reads its context, copies its stack words
 // (at most 102,400 bytes) and resumes it before anything is resolved, so that a thread stopped
 // inside the heap cannot block the walk. The thread's instruction pointer is the first entry.

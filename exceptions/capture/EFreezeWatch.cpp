@@ -76,10 +76,7 @@ class TFreezeThread {
     alignas(16) uint8_t context[716] = {};
     uint32_t eip = 0, esp = 0;
     std::vector<uint8_t> stack;
-    TEmberThreadVars& vars = ThreadVars();
-    vars.InFreeze = 1;
-    const bool taken = ember_detail::SnapshotThread(library.MainThreadHandle, context, eip, esp, stack);
-    vars.InFreeze = 0;
+    const bool taken = SnapshotThread(library.MainThreadHandle, context, eip, esp, stack);
     if (!taken || eip == 0 || esp == 0) return;
     TEmberStackList callStack;
     const uint32_t size = static_cast<uint32_t>(stack.size());

@@ -22,8 +22,4 @@ bool IsFreezeThreadRunning();
 namespace ember_detail {
 // True when the window answered a null message within 50 ms.
 bool FreezeWindowAnswers(uintptr_t window);
-// Suspends the thread, reads its context (control and integer registers into `context`, 716
-// bytes) and copies its stack from the stack pointer up to the thread's stack top (at most
-// 102,400 bytes), then resumes it. False when the thread cannot be suspended or its context read.
-bool SnapshotThread(uint32_t handle, void* context, uint32_t& eip, uint32_t& esp, std::vector<uint8_t>& stack);
 }  // namespace ember_detail

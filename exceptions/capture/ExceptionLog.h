@@ -84,7 +84,7 @@ std::unique_ptr<EExternal> MakeSystemException(uint32_t code, uintptr_t address,
 struct TEmberThreadVars {
   uint8_t Busy = 0;              // inside CentralNotify
   uint8_t Untracked = 0;         // the library's own allocations: the leak tracker skips them
-  uint8_t InFreeze = 0;          // the freeze watch has this thread's target suspended
+  uint8_t InFreeze = 0;          // this thread has another one suspended to read its stack
   std::atomic<uint8_t> InRaiseHandler{0};
   uint8_t Processing = 0;        // processing runs for this thread
   TEmberShortString<64> ExceptionClassName;

@@ -202,7 +202,7 @@ TOutputKind GetOutputKind(uint8_t displayMode, bool web, bool console) {
 }
 
 bool MayShowDialogs(const TEmberReportOutput& output) {
-  return !(output.IsWebApplication && output.IsWebApplication()) && !IsConsoleProgram();
+  return !(output.IsWebApplication && output.IsWebApplication()) && !ConsoleProgram();
 }
 
 bool ShouldRestoreMainWindow(uint8_t displayMode, const TEmberReportOutput& output) {
@@ -231,7 +231,7 @@ void ShowOutput(uint8_t displayMode, const TEmberReportOutput& output, uint8_t& 
   dialog.CopyToClipboard = false;
   if (allowed != 0) {
     SetEmberStep(0x0D);
-    switch (GetOutputKind(displayMode, web, IsConsoleProgram())) {
+    switch (GetOutputKind(displayMode, web, ConsoleProgram())) {
       case TOutputKind::Dialog:
         dialog.RequestStep = dialog.DialogType == 3;
         dialog.Reshown = false;

@@ -26,6 +26,8 @@ uint32_t GetStackTopOf(uint32_t) { return 0; }
 
 void BuildCurrentCallStack(TEmberStackList&, uint8_t, bool, uint8_t) {}
 
+bool SnapshotThread(uintptr_t, void*, uint32_t&, uint32_t&, std::vector<uint8_t>&) { return false; }
+
 bool BuildThreadCallStack(TEmberStackList&, uintptr_t, uint32_t, uint8_t, bool, uint8_t) {
   return false;
 }

@@ -4,6 +4,5 @@
 namespace ember_detail {
 
 bool FreezeWindowAnswers(uintptr_t) { return true; }
-bool SnapshotThread(uint32_t, void*, uint32_t&, uint32_t&, std::vector<uint8_t>&) { return false; }
 
 }  // namespace ember_detail

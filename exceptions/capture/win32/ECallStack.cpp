@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "../EmberLibraryData.h"
+#include "../ExceptionLog.h"
 
 namespace ember_detail {
 
@@ -113,30 +114,48 @@ __attribute__((noinline)) void BuildCurrentCallStack(TEmberStackList& list, uint
                  GetCurrentThreadId(), top - 4);
 }
 
+bool SnapshotThread(uintptr_t threadHandle, void* context, uint32_t& eip, uint32_t& esp, std::vector<uint8_t>& stack) {
+  HANDLE thread = reinterpret_cast<HANDLE>(threadHandle);
+  // Everything the suspended time needs is allocated before: the thread may hold the heap's lock.
+  std::vector<uint8_t> copy(MaxStackScanBytes + 4);
+  if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
+  CONTEXT registers;
+  std::memset(&registers, 0, sizeof registers);
+  registers.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+  const bool read = GetThreadContext(thread, &registers) != 0;
+  uint32_t copied = 0;
+  if (read && registers.Esp != 0) {
+    const uint32_t top = GetStackTopOf(registers.Esp);
+    if (top >= registers.Esp) {
+      uint64_t wanted = static_cast<uint64_t>(top) + 4 - registers.Esp;
+      if (wanted > copy.size()) wanted = copy.size();
+      if (ember_detail::PlatformProcessMemory().Read(registers.Esp, copy.data(), static_cast<uint32_t>(wanted)))
+        copied = static_cast<uint32_t>(wanted);
+    }
+  }
+  // Not a resumption the threads list records (the import of ResumeThread is the library's).
+  ThreadVars().InFreeze = 1;
+  ResumeThread(thread);
+  ThreadVars().InFreeze = 0;
+  if (!read) return false;
+  registers.ContextFlags = 0x10003;
+  std::memcpy(context, &registers, sizeof registers < 716 ? sizeof registers : 716);
+  eip = registers.Eip;
+  esp = registers.Esp;
+  copy.resize(copied);
+  stack = std::move(copy);
+  return true;
+}
+
 bool BuildThreadCallStack(TEmberStackList& list, uintptr_t threadHandle, uint32_t threadID,
                           uint8_t detailFlags, bool resolve, uint8_t runningThread) {
   HANDLE thread = reinterpret_cast<HANDLE>(threadHandle);
   if (!thread || GetThreadId(thread) == GetCurrentThreadId()) return false;
-  // Everything the suspended time needs is allocated before: the thread may hold the heap's lock.
-  std::vector<uint8_t> copy(MaxStackScanBytes + 4);
-  if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
-  CONTEXT context;
-  std::memset(&context, 0, sizeof context);
-  context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
-  bool gotContext = GetThreadContext(thread, &context) != 0;
-  uint32_t eip = gotContext ? context.Eip : 0;
-  uint32_t esp = gotContext ? context.Esp : 0;
-  uint32_t copied = 0;
-  uint32_t top = esp ? GetStackTopOf(esp) : 0;
-  if (eip && esp && top >= esp) {
-    uint64_t wanted = static_cast<uint64_t>(top) + 4 - esp;
-    if (wanted > copy.size()) wanted = copy.size();
-    if (ember_detail::PlatformProcessMemory().Read(esp, copy.data(), static_cast<uint32_t>(wanted)))
-      copied = static_cast<uint32_t>(wanted);
-  }
-  ResumeThread(thread);
-  if (!eip || !esp) return false;
-  copy.resize(copied);
+  alignas(16) uint8_t context[716];
+  uint32_t eip = 0, esp = 0;
+  std::vector<uint8_t> copy;
+  if (!SnapshotThread(threadHandle, context, eip, esp, copy) || !eip || !esp) return false;
+  const uint32_t copied = static_cast<uint32_t>(copy.size());
   TEmberMemoryOverlay memory(EmberMemory(), esp, std::move(copy));
   uint32_t end = copied >= 4 ? esp + copied - 4 : esp;
   BuildCallStackIn(memory, list, eip, esp, detailFlags, -1, -1, resolve, false, runningThread,

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "../EReportValues.h"
+#include "../EWebApplication.h"
 #include "../ESupport.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
@@ -38,13 +39,7 @@ TEmberModuleInfo* EntryOfAddress(uint32_t address) { return GetModuleInfoByAddr(
 
 }  // namespace
 
-bool IsConsoleProgram() {
-  const auto base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (base == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
-}
+bool ConsoleProgram() { return IsConsoleProgram(); }
 
 void WriteStandardOutput(const std::string& text) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
