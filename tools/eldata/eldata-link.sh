@@ -20,8 +20,13 @@ done
 # The other commands of the link rule (removing the old output, archiving objects) run as given.
 [ -n "$output" ] || exec "${command[@]}"
 
+# Links running in parallel take turns with the tool, so that they never race to start Wine.
 run_tool() {
-  if [ "$runner" = "-" ]; then "$tool" "$@"; else "$runner" "$tool" "$@"; fi
+  if [ "$runner" = "-" ]; then
+    "$tool" "$@"
+  else
+    flock "$(dirname "$tool")/eldata.lock" "$runner" "$tool" "$@"
+  fi
 }
 
 work="$output.eldata"
