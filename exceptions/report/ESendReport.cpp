@@ -13,6 +13,7 @@
 #include "EBugTrackers.h"
 #include "EDeliverySupport.h"
 #include "EExceptionDialog.h"
+#include "EExceptionProcessing.h"
 #include "EHttp.h"
 #include "ELogManager.h"
 #include "EMail.h"
@@ -33,7 +34,6 @@
 
 namespace {
 
-TEmberSendHooks gHooks;
 std::vector<std::string> gAttachments;
 std::vector<std::string> gCustomFields;
 std::atomic<bool> gThreadRunning{false};
@@ -166,7 +166,9 @@ void RunSendThread() {
     std::lock_guard<std::recursive_mutex> guard(EmberLibrary().LibraryLock);
     try {
       SendBugReport();
-      if (gHooks.AfterBackgroundSend) gHooks.AfterBackgroundSend();
+      CheckErrorsRate();
+      FreeCallStack();
+      TerminateApplicationIfAsked();
     } catch (...) {
       ShowLibraryError(eeLogError, "Send");
     }
@@ -179,7 +181,6 @@ void RunSendThread() {
 
 }  // namespace
 
-void SetSendHooks(const TEmberSendHooks& hooks) { gHooks = hooks; }
 const std::vector<std::string>& SendAttachments() { return gAttachments; }
 const std::vector<std::string>& SendCustomWebFields() { return gCustomFields; }
 bool IsSendThreadRunning() { return gThreadRunning; }

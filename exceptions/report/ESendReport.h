@@ -11,19 +11,11 @@
 // The most zips of failed sends kept beside the log.
 constexpr int32_t EmberKeptZipLimit = 10;
 
-// What the pipeline needs of the exception processing.
-struct TEmberSendHooks {
-  // After a send in the background: the error-rate rule, the report's call stack freed, and the
-  // application ended (or restarted) when that was asked. Runs on the send thread under the
-  // library lock.
-  void (*AfterBackgroundSend)() = nullptr;
-};
-void SetSendHooks(const TEmberSendHooks& hooks);
-
 // Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
 // at once; with it replaces the current record's exception object by a copy (CopyObject) and
-// sends on a thread of its own that takes the library lock, then runs AfterBackgroundSend and
-// frees the copy. Nothing raises out of it.
+// sends on a thread of its own that takes the library lock and afterwards applies the error-rate
+// rule, frees the report's call stack, ends the application when that was asked
+// (EExceptionProcessing.h) and frees the copy. Nothing raises out of it.
 void StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();
