@@ -35,8 +35,12 @@ std::string AddURLCredentials(const std::string& url, const std::string& user,
 // Letters and digits stay; every other byte becomes "%" and two upper-case hex digits.
 std::string URLEncode(const std::string& text);
 
-// The description of a WinInet error: the server's last response text, else the system's text
-// of the code.
+// The English description of a WinInet error code (12001-12171 as the platform documents them);
+// empty for any other code.
+std::string WinInetErrorDescription(uint32_t code);
+// The description of a WinInet error: the server's last response text (the calling thread's),
+// else the English description of the code, else the system's text of it ("Error <code>" when
+// the system has none).
 std::string GetWinInetErrorText(uint32_t code);
 
 // --- Multipart bodies

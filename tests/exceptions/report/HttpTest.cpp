@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "DeliveryHttpServer.h"
 #include "TestFiles.h"
@@ -109,6 +110,33 @@ TEST(WebResponses, AssignCopiesAndRefusesNull) {
   b.Clear();
   EXPECT_EQ(b.StatusCode, 0);
   EXPECT_TRUE(b.Body.empty());
+}
+
+// --- Error texts
+
+TEST(WebErrors, EveryListedWinInetCodeHasItsEnglishText) {
+  const std::vector<std::pair<uint32_t, uint32_t>> listed = {{12001, 12033}, {12036, 12045}, {12052, 12052},
+                                                             {12055, 12055}, {12110, 12112}, {12130, 12138},
+                                                             {12150, 12156}, {12160, 12171}};
+  int32_t described = 0;
+  for (uint32_t code = 11990; code <= 12200; ++code) {
+    bool inList = false;
+    for (const auto& range : listed) inList = inList || (code >= range.first && code <= range.second);
+    EXPECT_EQ(!WinInetErrorDescription(code).empty(), inList) << code;
+    described += inList ? 1 : 0;
+  }
+  EXPECT_EQ(described, 76);
+  EXPECT_EQ(WinInetErrorDescription(12001), "No more handles could be generated at this time.");
+  EXPECT_EQ(WinInetErrorDescription(12171), "The function failed due to a security check.");
+  // A thread without a server response: the table's text, else the system's.
+  std::string listedText, otherText;
+  std::thread([&] {
+    listedText = GetWinInetErrorText(12029);
+    otherText = GetWinInetErrorText(5);
+  }).join();
+  EXPECT_EQ(listedText, "The attempt to connect to the server failed.");
+  EXPECT_FALSE(otherText.empty());
+  EXPECT_TRUE(WinInetErrorDescription(5).empty());
 }
 
 TEST(WebUploads, EmptyAttachmentListSendsNothingAndSucceeds) {
@@ -218,11 +246,15 @@ TEST(WebRequests, ARedirectLoopEnds) {
 }
 
 TEST(WebRequests, NoServerGivesTheErrorFields) {
-  THTTPConnection connection(Local(testnet::UnusedPort(true)), "");
   THTTPResponse response;
-  connection.NextURL = "/x.php";
-  EXPECT_FALSE(connection.Request(false, response));
+  // A thread of its own: the last server answer WinInet keeps per thread would come first.
+  std::thread([&] {
+    THTTPConnection connection(Local(testnet::UnusedPort(true)), "");
+    connection.NextURL = "/x.php";
+    EXPECT_FALSE(connection.Request(false, response));
+  }).join();
   EXPECT_NE(response.ErrorCode, 0);
+  EXPECT_EQ(response.ErrorText, WinInetErrorDescription(static_cast<uint32_t>(response.ErrorCode)));
   EXPECT_FALSE(response.ErrorText.empty());
 }
 
@@ -254,6 +286,23 @@ TEST(WebUploads, MultipartUploadWithCustomFields) {
   ASSERT_EQ(type.find("multipart/form-data; boundary="), 0u);
   std::string boundary = type.substr(30);
   EXPECT_EQ(r.body, BuildUploadBody(boundary, settings.CustomFields, settings.Attachments));
+}
+
+TEST(WebUploads, AnFtpServersOwnAnswerComesBeforeTheTableText) {
+  TempDir dir;
+  WriteFile(dir.File("BugReport.zip"), "zip");
+  testnet::Listener server([](testnet::Connection& c) {
+    c.Write("220 Reports here\r\n");
+    c.ReadLine();
+    c.Write("530 Uploads are closed for today.\r\n");
+    c.ReadLine();
+  });
+  std::string text;
+  int32_t result = FTPUpload("127.0.0.1", server.Port(), "ann", "pw", "in", {"BugReport.zip"},
+                             {dir.File("BugReport.zip")}, nullptr, text);
+  server.Stop();
+  EXPECT_GT(result, 12000);
+  EXPECT_NE(text.find("530 Uploads are closed for today."), std::string::npos) << text;
 }
 
 TEST(WebUploads, A404IsRecordedWithTheStatusText) {
