@@ -62,9 +62,19 @@ std::string TrkPluginBase::GetParameterDisplay(int32_t index) {
   return IsParameterIndex(index) ? parameters[index]->display.Get() : std::string();
 }
 
-TPluginPar& TrkPluginBase::GetParameterInfo(int32_t index) {
+const TPluginPar& TrkPluginBase::GetParameterInfo(int32_t index) const {
   if (!IsParameterIndex(index)) throw EListError("Index outside of list range.");
   return *parameters[index];
+}
+
+void TrkPluginBase::SetParameterInfo(int32_t index, const TPluginPar& record) {
+  if (!IsParameterIndex(index)) throw EListError("Index outside of list range.");
+  TPluginPar& parameter = *parameters[index];
+  if (&parameter == &record) return;
+  parameter.longName = record.longName;
+  parameter.value = record.value;
+  parameter.display.Set(record.display.Get());
+  parameter.shortName = record.shortName;
 }
 
 void TrkPluginBase::SetNumInputs(int32_t count) {

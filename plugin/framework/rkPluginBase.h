@@ -75,7 +75,11 @@ class TrkPluginBase : public TObject {
   virtual void Suspend() { suspended = true; }
   virtual void Resume() { suspended = false; }
 
-  TPluginPar& GetParameterInfo(int32_t index);
+  // The record of parameter `index`; EListError for an index out of range.
+  const TPluginPar& GetParameterInfo(int32_t index) const;
+  // Copies `record` (names, value and display text) into parameter `index`; EListError for an
+  // index out of range.
+  void SetParameterInfo(int32_t index, const TPluginPar& record);
   void SetNumInputs(int32_t count);
   void SetNumOutputs(int32_t count);
   void SetProgramName(const std::string& text) { programName = text; }

@@ -137,3 +137,22 @@ TEST_F(AdapterTest, ParametersAreClampedAndOutOfRangeIgnored) {
   adapter.getParameterName(-1, text);
   EXPECT_STREQ(text, "");
 }
+
+TEST(AdapterParameters, ARecordSetByIndexIsWhatTheHostReads) {
+  auto owned = std::make_unique<TEchoPlugin>();
+  TEchoPlugin* plugin = owned.get();
+  TrkVstAdapter adapter{FakeHost, std::move(owned)};
+  TPluginPar record;
+  record.longName = "Loop Rate";
+  record.shortName = "Loop";
+  record.display.Set("fast");
+  plugin->SetParameterInfo(TrkPlugin::kRate, record);
+  char text[16];
+  adapter.getParameterName(TrkPlugin::kRate, text);
+  EXPECT_STREQ(text, "Loop");
+  adapter.getParameterDisplay(TrkPlugin::kRate, text);
+  EXPECT_STREQ(text, "fast");
+  EXPECT_EQ(plugin->GetParameterInfo(TrkPlugin::kRate).longName, "Loop Rate");
+  EXPECT_THROW(plugin->SetParameterInfo(12, record), EListError);
+  EXPECT_THROW(plugin->GetParameterInfo(-1), EListError);
+}
