@@ -12,6 +12,139 @@ KBL_PUBLISHED(TIcon) {}
 KBL_PUBLISHED(TMetafile) {}
 KBL_PUBLISHED(TPicture) {}
 
+// --- Drawing values
+
+KBL_PUBLISHED(TGraphicsObject) {}
+
+KBL_PUBLISHED(TPen) {
+  KBL_PROP(Color).Default(clBlack);
+  KBL_PROP(Mode).Default(pmCopy);
+  KBL_PROP(Style).Default(psSolid);
+  KBL_PROP(Width).Default(1);
+}
+
+void TPen::SetColor(TColor value) {
+  if (color_ == value) return;
+  color_ = value;
+  Changed();
+}
+
+void TPen::SetWidth(int32_t value) {
+  if (width_ == value) return;
+  width_ = value;
+  Changed();
+}
+
+void TPen::SetStyle(TPenStyle value) {
+  if (style_ == value) return;
+  style_ = value;
+  Changed();
+}
+
+void TPen::SetMode(TPenMode value) {
+  if (mode_ == value) return;
+  mode_ = value;
+  Changed();
+}
+
+void TPen::Assign(TPersistent* source) {
+  if (auto* pen = dynamic_cast<TPen*>(source)) {
+    color_ = pen->color_;
+    width_ = pen->width_;
+    style_ = pen->style_;
+    mode_ = pen->mode_;
+    Changed();
+    return;
+  }
+  TGraphicsObject::Assign(source);
+}
+
+KBL_PUBLISHED(TBrush) {
+  KBL_PROP(Color).Default(clWhite);
+  KBL_PROP(Style).Default(bsSolid);
+}
+
+void TBrush::SetColor(TColor value) {
+  if (color_ == value) return;
+  color_ = value;
+  Changed();
+}
+
+void TBrush::SetStyle(TBrushStyle value) {
+  if (style_ == value) return;
+  style_ = value;
+  Changed();
+}
+
+void TBrush::Assign(TPersistent* source) {
+  if (auto* brush = dynamic_cast<TBrush*>(source)) {
+    color_ = brush->color_;
+    style_ = brush->style_;
+    Changed();
+    return;
+  }
+  TGraphicsObject::Assign(source);
+}
+
+KBL_PUBLISHED(TFont) {
+  KBL_PROP(Color).Default(clWindowText);
+  KBL_PROP(Height);
+  KBL_PROP(Name).Default("Tahoma");
+  KBL_PROP(Size).Stored(false);
+  KBL_PROP(Style).Default(TFontStyles{});
+}
+
+void TFont::SetColor(TColor value) {
+  if (color_ == value) return;
+  color_ = value;
+  Changed();
+}
+
+void TFont::SetName(const std::string& value) {
+  if (name_ == value || value.empty()) return;
+  name_ = value;
+  Changed();
+}
+
+namespace {
+
+// a * b / c rounded half away from zero, for a positive c.
+int32_t ScaleRounded(int32_t a, int32_t b, int32_t c) {
+  const int64_t product = static_cast<int64_t>(a) * b;
+  return static_cast<int32_t>(product >= 0 ? (product + c / 2) / c : (product - c / 2) / c);
+}
+
+}  // namespace
+
+// Sizes and heights convert at 96 pixels per inch.
+int32_t TFont::GetSize() const { return -ScaleRounded(height_, 72, 96); }
+
+void TFont::SetSize(int32_t value) { SetHeight(-ScaleRounded(value, 96, 72)); }
+
+void TFont::SetHeight(int32_t value) {
+  if (height_ == value) return;
+  height_ = value;
+  Changed();
+}
+
+void TFont::SetStyle(TFontStyles value) {
+  if (style_ == value) return;
+  style_ = value;
+  Changed();
+}
+
+void TFont::Assign(TPersistent* source) {
+  if (auto* font = dynamic_cast<TFont*>(source)) {
+    color_ = font->color_;
+    name_ = font->name_;
+    height_ = font->height_;
+    style_ = font->style_;
+    Changed();
+    return;
+  }
+  TGraphicsObject::Assign(source);
+}
+
 // --- TGraphic
 
 void TGraphic::LoadFromFile(const std::string& fileName) {

@@ -1,5 +1,6 @@
-// Pictures of the class library: the abstract graphic, a device-independent bitmap held in memory,
-// the picture object and its registry of file extensions. Portable: bitmaps are plain memory.
+// Pictures of the class library: colours, pens, brushes and fonts as persistent values, the
+// abstract graphic, a device-independent bitmap held in memory, the picture object and its
+// registry of file extensions. Portable: bitmaps are plain memory, drawing values plain values.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +53,110 @@ KBL_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
 // now, and a message text.
 using TProgressEvent = TMethod<void(TObject* sender, TProgressStage stage, uint8_t percentDone,
                                     bool redrawNow, const TRect& rect, const std::string& message)>;
+
+// --- Colours: 0x00BBGGRR, or a system colour as 0xFF0000nn (nn a COLOR_* index)
+
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clMaroon = 0x000080;
+constexpr TColor clGreen = 0x008000;
+constexpr TColor clNavy = 0x800000;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clSilver = 0xC0C0C0;
+constexpr TColor clRed = 0x0000FF;
+constexpr TColor clLime = 0x00FF00;
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clYellow = 0x00FFFF;
+constexpr TColor clWhite = 0xFFFFFF;
+constexpr TColor clNone = 0x1FFFFFFF;
+constexpr TColor clDefault = 0x20000000;
+constexpr TColor clBtnFace = static_cast<TColor>(0xFF00000Fu);
+constexpr TColor clWindow = static_cast<TColor>(0xFF000005u);
+constexpr TColor clWindowText = static_cast<TColor>(0xFF000008u);
+constexpr TColor clHighlight = static_cast<TColor>(0xFF00000Du);
+
+// --- Pens, brushes and fonts
+
+KBL_ENUM(TPenStyle, psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame)
+// How the pen's colour mixes with what is under it (the raster operations of line drawing).
+KBL_ENUM(TPenMode, pmBlack, pmWhite, pmNop, pmNot, pmCopy, pmNotCopy, pmMergePenNot, pmMaskPenNot,
+         pmMergeNotPen, pmMaskNotPen, pmMerge, pmNotMerge, pmMask, pmNotMask, pmXor, pmNotXor)
+KBL_ENUM(TBrushStyle, bsSolid, bsClear, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross,
+         bsDiagCross)
+KBL_ENUM(TFontStyle, fsBold, fsItalic, fsUnderline, fsStrikeOut)
+using TFontStyles = TEnumSet<TFontStyle>;
+
+// Base of the three drawing values: a change notification for the canvas that uses it.
+class TGraphicsObject : public TPersistent {
+  KBL_DECLARE_CLASS(TGraphicsObject, TPersistent)
+ public:
+  TGraphicsObject() = default;
+  TNotifyEvent OnChange;
+
+ protected:
+  void Changed() { OnChange(this); }
+};
+
+class TPen : public TGraphicsObject {
+  KBL_DECLARE_CLASS(TPen, TGraphicsObject)
+ public:
+  TPen() = default;
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor value);
+  // Widths below 1 draw 1 pixel wide.
+  int32_t GetWidth() const { return width_; }
+  void SetWidth(int32_t value);
+  TPenStyle GetStyle() const { return style_; }
+  void SetStyle(TPenStyle value);
+  TPenMode GetMode() const { return mode_; }
+  void SetMode(TPenMode value);
+  void Assign(TPersistent* source) override;
+
+ private:
+  TColor color_ = clBlack;
+  int32_t width_ = 1;
+  TPenStyle style_ = psSolid;
+  TPenMode mode_ = pmCopy;
+};
+
+class TBrush : public TGraphicsObject {
+  KBL_DECLARE_CLASS(TBrush, TGraphicsObject)
+ public:
+  TBrush() = default;
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor value);
+  TBrushStyle GetStyle() const { return style_; }
+  void SetStyle(TBrushStyle value);
+  void Assign(TPersistent* source) override;
+
+ private:
+  TColor color_ = clWhite;
+  TBrushStyle style_ = bsSolid;
+};
+
+class TFont : public TGraphicsObject {
+  KBL_DECLARE_CLASS(TFont, TGraphicsObject)
+ public:
+  TFont() = default;
+  TColor GetColor() const { return color_; }
+  void SetColor(TColor value);
+  const std::string& GetName() const { return name_; }
+  void SetName(const std::string& value);
+  // Size in points; Height in pixels (negative: character height without leading). Setting one
+  // sets the other at 96 pixels per inch.
+  int32_t GetSize() const;
+  void SetSize(int32_t value);
+  int32_t GetHeight() const { return height_; }
+  void SetHeight(int32_t value);
+  TFontStyles GetStyle() const { return style_; }
+  void SetStyle(TFontStyles value);
+  void Assign(TPersistent* source) override;
+
+ private:
+  TColor color_ = clWindowText;
+  std::string name_ = "Tahoma";
+  int32_t height_ = -11;
+  TFontStyles style_;
+};
 
 // --- TGraphic
 

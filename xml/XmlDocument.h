@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "XmlGraphics.h"
 #include "classlib/DateUtils.h"
 #include "classlib/Methods.h"
 #include "classlib/Streams.h"
@@ -19,6 +18,11 @@
 class TXmlDocument;
 class TXmlNode;
 class TsdCodecStream;
+// The class library's drawing values (classlib/Graphics.h), stored as small subtrees.
+class TFont;
+class TPen;
+class TBrush;
+using TColor = int32_t;
 
 // --- Element types
 
@@ -219,11 +223,14 @@ class TXmlNode : public TObject {
   double ReadAttributeFloat(const std::string& name, double fallback) const;
   std::string ReadAttributeString(const std::string& name, const std::string& fallback = "") const;
   bool ReadBool(const std::string& name, bool fallback) const;
-  void ReadBrush(const std::string& name, TXmlBrush& brush) const;
+  // The font, pen and brush readers set every value they store: from the child's elements, or
+  // the defaults when the child or an element is missing. A style number outside its
+  // enumeration raises EConvertError.
+  void ReadBrush(const std::string& name, TBrush& brush) const;
   // Raises EConvertError on a value that is no integer.
   TColor ReadColor(const std::string& name, TColor fallback) const;
-  void ReadFont(const std::string& name, TXmlFont& font) const;
-  void ReadPen(const std::string& name, TXmlPen& pen) const;
+  void ReadFont(const std::string& name, TFont& font) const;
+  void ReadPen(const std::string& name, TPen& pen) const;
   TDateTime ReadDateTime(const std::string& name, TDateTime fallback) const;
   double ReadFloat(const std::string& name, double fallback) const;
   int64_t ReadInt64(const std::string& name, int64_t fallback) const;
@@ -243,10 +250,10 @@ class TXmlNode : public TObject {
   void WriteAttributeString(const std::string& name, const std::string& value,
                             const std::string& fallback = "");
   void WriteBool(const std::string& name, bool value, bool fallback = false);
-  void WriteBrush(const std::string& name, const TXmlBrush& brush);
+  void WriteBrush(const std::string& name, const TBrush& brush);
   void WriteColor(const std::string& name, TColor value, TColor fallback = 0);
-  void WriteFont(const std::string& name, const TXmlFont& font);
-  void WritePen(const std::string& name, const TXmlPen& pen);
+  void WriteFont(const std::string& name, const TFont& font);
+  void WritePen(const std::string& name, const TPen& pen);
   void WriteDateTime(const std::string& name, TDateTime value, TDateTime fallback = 0);
   void WriteFloat(const std::string& name, double value, double fallback = 0);
   void WriteHex(const std::string& name, uint32_t value, int digits, uint32_t fallback = 0);

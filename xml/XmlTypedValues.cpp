@@ -8,6 +8,7 @@
 #include "XmlDocument.h"
 #include "XmlPlatform_p.h"
 #include "XmlText.h"
+#include "classlib/Graphics.h"
 #include "classlib/SysUtils.h"
 
 // --- Text forms
@@ -313,35 +314,44 @@ WideString TXmlNode::ReadWidestring(const std::string& name, const WideString& f
   return sdUtf8ToWide(ReadString(name, sdWideToUtf8(fallback)));
 }
 
-void TXmlNode::ReadFont(const std::string& name, TXmlFont& font) const {
-  font = TXmlFont();
-  TXmlNode* child = NodeByName(name);
-  if (!child) return;
-  font.Name = child->ReadString("Name", "Arial");
-  font.Color = child->ReadColor("Color", 0);
-  font.Size = child->ReadInteger("Size", 14);
-  if (child->ReadBool("Bold", false)) font.Style |= fsBold;
-  if (child->ReadBool("Italic", false)) font.Style |= fsItalic;
-  if (child->ReadBool("Underline", false)) font.Style |= fsUnderline;
-  if (child->ReadBool("Strikeout", false)) font.Style |= fsStrikeOut;
+namespace {
+
+// The enumeration value of a stored ordinal; EConvertError when the enumeration has no such value.
+template <typename E>
+E OrdinalAs(int32_t value) {
+  const TTypeInfo* info = KblTypeInfoOf(static_cast<E*>(nullptr));
+  if (value < 0 || value > info->MaxValue)
+    throw EConvertError("'" + IntToStr(value) + "' is not a valid " + info->Name);
+  return static_cast<E>(value);
 }
 
-void TXmlNode::ReadPen(const std::string& name, TXmlPen& pen) const {
-  pen = TXmlPen();
+}  // namespace
+
+void TXmlNode::ReadFont(const std::string& name, TFont& font) const {
   TXmlNode* child = NodeByName(name);
-  if (!child) return;
-  pen.Color = child->ReadColor("Color", 0);
-  pen.Mode = child->ReadInteger("Mode", 4);
-  pen.Style = child->ReadInteger("Style", 0);
-  pen.Width = child->ReadInteger("Width", 1);
+  TFontStyles style;
+  if (child && child->ReadBool("Bold", false)) style.Include(fsBold);
+  if (child && child->ReadBool("Italic", false)) style.Include(fsItalic);
+  if (child && child->ReadBool("Underline", false)) style.Include(fsUnderline);
+  if (child && child->ReadBool("Strikeout", false)) style.Include(fsStrikeOut);
+  font.SetName(child ? child->ReadString("Name", "Arial") : "Arial");
+  font.SetColor(child ? child->ReadColor("Color", 0) : 0);
+  font.SetSize(child ? child->ReadInteger("Size", 14) : 14);
+  font.SetStyle(style);
 }
 
-void TXmlNode::ReadBrush(const std::string& name, TXmlBrush& brush) const {
-  brush = TXmlBrush();
+void TXmlNode::ReadPen(const std::string& name, TPen& pen) const {
   TXmlNode* child = NodeByName(name);
-  if (!child) return;
-  brush.Color = child->ReadColor("Color", 0xFFFFFF);
-  brush.Style = child->ReadInteger("Style", 0);
+  pen.SetColor(child ? child->ReadColor("Color", 0) : 0);
+  pen.SetMode(OrdinalAs<TPenMode>(child ? child->ReadInteger("Mode", pmCopy) : pmCopy));
+  pen.SetStyle(OrdinalAs<TPenStyle>(child ? child->ReadInteger("Style", psSolid) : psSolid));
+  pen.SetWidth(child ? child->ReadInteger("Width", 1) : 1);
+}
+
+void TXmlNode::ReadBrush(const std::string& name, TBrush& brush) const {
+  TXmlNode* child = NodeByName(name);
+  brush.SetColor(child ? child->ReadColor("Color", 0xFFFFFF) : 0xFFFFFF);
+  brush.SetStyle(OrdinalAs<TBrushStyle>(child ? child->ReadInteger("Style", bsSolid) : bsSolid));
 }
 
 // --- Attribute writers
@@ -424,29 +434,30 @@ void TXmlNode::WriteColor(const std::string& name, TColor value, TColor fallback
   WriteHex(name, static_cast<uint32_t>(value), 8, static_cast<uint32_t>(fallback));
 }
 
-void TXmlNode::WriteFont(const std::string& name, const TXmlFont& font) {
+void TXmlNode::WriteFont(const std::string& name, const TFont& font) {
   TXmlNode* child = NodeFindOrCreate(name);
-  child->WriteString("Name", font.Name, "Arial");
-  child->WriteColor("Color", font.Color, 0);
-  child->WriteInteger("Size", font.Size, 14);
-  child->WriteBool("Bold", (font.Style & fsBold) != 0, false);
-  child->WriteBool("Italic", (font.Style & fsItalic) != 0, false);
-  child->WriteBool("Underline", (font.Style & fsUnderline) != 0, false);
-  child->WriteBool("Strikeout", (font.Style & fsStrikeOut) != 0, false);
+  const TFontStyles style = font.GetStyle();
+  child->WriteString("Name", font.GetName(), "Arial");
+  child->WriteColor("Color", font.GetColor(), 0);
+  child->WriteInteger("Size", font.GetSize(), 14);
+  child->WriteBool("Bold", style.Contains(fsBold), false);
+  child->WriteBool("Italic", style.Contains(fsItalic), false);
+  child->WriteBool("Underline", style.Contains(fsUnderline), false);
+  child->WriteBool("Strikeout", style.Contains(fsStrikeOut), false);
 }
 
 // The defaults left out here are the ones ReadPen and ReadBrush fill in, so that a value left
 // out reads back as what was written.
-void TXmlNode::WritePen(const std::string& name, const TXmlPen& pen) {
+void TXmlNode::WritePen(const std::string& name, const TPen& pen) {
   TXmlNode* child = NodeFindOrCreate(name);
-  child->WriteColor("Color", pen.Color, 0);
-  child->WriteInteger("Mode", pen.Mode, 4);
-  child->WriteInteger("Style", pen.Style, 0);
-  child->WriteInteger("Width", pen.Width, 1);
+  child->WriteColor("Color", pen.GetColor(), 0);
+  child->WriteInteger("Mode", pen.GetMode(), pmCopy);
+  child->WriteInteger("Style", pen.GetStyle(), psSolid);
+  child->WriteInteger("Width", pen.GetWidth(), 1);
 }
 
-void TXmlNode::WriteBrush(const std::string& name, const TXmlBrush& brush) {
+void TXmlNode::WriteBrush(const std::string& name, const TBrush& brush) {
   TXmlNode* child = NodeFindOrCreate(name);
-  child->WriteColor("Color", brush.Color, 0xFFFFFF);
-  child->WriteInteger("Style", brush.Style, 0);
+  child->WriteColor("Color", brush.GetColor(), 0xFFFFFF);
+  child->WriteInteger("Style", brush.GetStyle(), bsSolid);
 }

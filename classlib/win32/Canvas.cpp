@@ -1,4 +1,4 @@
-// Pens, brushes, fonts and the GDI canvas.
+// The GDI canvas: colours resolved, and drawing with the pen, brush and font.
 #include <windows.h>
 
 #include "../Canvas.h"
@@ -16,120 +16,6 @@ uint32_t ColorToRGB(TColor color) {
   return static_cast<uint32_t>(color) & 0xFFFFFFu;
 }
 
-// --- Drawing values
-
-KBL_PUBLISHED(TGraphicsObject) {}
-
-KBL_PUBLISHED(TPen) {
-  KBL_PROP(Color).Default(clBlack);
-  KBL_PROP(Style).Default(psSolid);
-  KBL_PROP(Width).Default(1);
-}
-
-void TPen::SetColor(TColor value) {
-  if (color_ == value) return;
-  color_ = value;
-  Changed();
-}
-
-void TPen::SetWidth(int32_t value) {
-  if (width_ == value) return;
-  width_ = value;
-  Changed();
-}
-
-void TPen::SetStyle(TPenStyle value) {
-  if (style_ == value) return;
-  style_ = value;
-  Changed();
-}
-
-void TPen::Assign(TPersistent* source) {
-  if (auto* pen = dynamic_cast<TPen*>(source)) {
-    color_ = pen->color_;
-    width_ = pen->width_;
-    style_ = pen->style_;
-    Changed();
-    return;
-  }
-  TGraphicsObject::Assign(source);
-}
-
-KBL_PUBLISHED(TBrush) {
-  KBL_PROP(Color).Default(clWhite);
-  KBL_PROP(Style).Default(bsSolid);
-}
-
-void TBrush::SetColor(TColor value) {
-  if (color_ == value) return;
-  color_ = value;
-  Changed();
-}
-
-void TBrush::SetStyle(TBrushStyle value) {
-  if (style_ == value) return;
-  style_ = value;
-  Changed();
-}
-
-void TBrush::Assign(TPersistent* source) {
-  if (auto* brush = dynamic_cast<TBrush*>(source)) {
-    color_ = brush->color_;
-    style_ = brush->style_;
-    Changed();
-    return;
-  }
-  TGraphicsObject::Assign(source);
-}
-
-KBL_PUBLISHED(TFont) {
-  KBL_PROP(Color).Default(clWindowText);
-  KBL_PROP(Height);
-  KBL_PROP(Name).Default("Tahoma");
-  KBL_PROP(Size).Stored(false);
-  KBL_PROP(Style).Default(TFontStyles{});
-}
-
-void TFont::SetColor(TColor value) {
-  if (color_ == value) return;
-  color_ = value;
-  Changed();
-}
-
-void TFont::SetName(const std::string& value) {
-  if (name_ == value || value.empty()) return;
-  name_ = value;
-  Changed();
-}
-
-int32_t TFont::GetSize() const { return -MulDiv(height_, 72, 96); }
-
-void TFont::SetSize(int32_t value) { SetHeight(-MulDiv(value, 96, 72)); }
-
-void TFont::SetHeight(int32_t value) {
-  if (height_ == value) return;
-  height_ = value;
-  Changed();
-}
-
-void TFont::SetStyle(TFontStyles value) {
-  if (style_ == value) return;
-  style_ = value;
-  Changed();
-}
-
-void TFont::Assign(TPersistent* source) {
-  if (auto* font = dynamic_cast<TFont*>(source)) {
-    color_ = font->color_;
-    name_ = font->name_;
-    height_ = font->height_;
-    style_ = font->style_;
-    Changed();
-    return;
-  }
-  TGraphicsObject::Assign(source);
-}
-
 // --- TCanvas
 
 namespace {
@@ -145,6 +31,12 @@ int PenStyleOf(TPenStyle style) {
     default: return PS_SOLID;
   }
 }
+
+// The raster operation of each pen mode, in the order of TPenMode.
+constexpr int kPenModeRop[] = {R2_BLACK,       R2_WHITE,      R2_NOP,       R2_NOT,
+                               R2_COPYPEN,     R2_NOTCOPYPEN, R2_MERGEPENNOT, R2_MASKPENNOT,
+                               R2_MERGENOTPEN, R2_MASKNOTPEN, R2_MERGEPEN,  R2_NOTMERGEPEN,
+                               R2_MASKPEN,     R2_NOTMASKPEN, R2_XORPEN,    R2_NOTXORPEN};
 
 int HatchOf(TBrushStyle style) {
   switch (style) {
@@ -218,6 +110,7 @@ void TCanvas::SelectObjects() {
   oldTextColor_ = GetTextColor(dc_);
   oldBkColor_ = GetBkColor(dc_);
   oldBkMode_ = GetBkMode(dc_);
+  oldRop2_ = SetROP2(dc_, kPenModeRop[pen_->GetMode()]);
   selected_ = true;
 }
 
@@ -230,6 +123,7 @@ void TCanvas::DeselectObjects() {
   SetTextColor(dc_, oldTextColor_);
   SetBkColor(dc_, oldBkColor_);
   SetBkMode(dc_, oldBkMode_);
+  if (oldRop2_ != 0) SetROP2(dc_, oldRop2_);
   selected_ = false;
 }
 

@@ -77,6 +77,25 @@ TEST(Canvas, FillsFramesAndLinesWithPenAndBrush) {
   canvas.SetHandle(nullptr);
 }
 
+TEST(Canvas, PenModesMixThePenWithWhatIsUnderIt) {
+  const struct {
+    TPenMode mode;
+    TColor expected;
+  } cases[] = {{pmCopy, 0x123456}, {pmNop, clWhite}, {pmNot, clBlack}, {pmXor, 0xEDCBA9},
+               {pmBlack, clBlack}, {pmWhite, clWhite}, {pmNotCopy, 0xEDCBA9}};
+  for (const auto& c : cases) {
+    TDibTarget target(10, 4);
+    TCanvas canvas;
+    canvas.SetHandle(target.dc);
+    canvas.GetPen()->SetColor(0x123456);
+    canvas.GetPen()->SetMode(c.mode);
+    canvas.MoveTo(0, 1);
+    canvas.LineTo(8, 1);
+    EXPECT_EQ(target.At(3, 1), c.expected) << static_cast<int>(c.mode);
+    canvas.SetHandle(nullptr);
+  }
+}
+
 TEST(Canvas, GivesTheDeviceContextBackAsItCame) {
   TDibTarget target(10, 10);
   HGDIOBJ pen = GetCurrentObject(target.dc, OBJ_PEN);
@@ -89,8 +108,10 @@ TEST(Canvas, GivesTheDeviceContextBackAsItCame) {
     canvas.GetFont()->SetColor(clRed);
     canvas.TextOut(0, 0, "x");
     canvas.GetBrush()->SetColor(clBlue);  // a change while selected
+    canvas.GetPen()->SetMode(pmXor);
     canvas.FillRect(Rect(0, 0, 2, 2));
   }
+  EXPECT_EQ(GetROP2(target.dc), R2_COPYPEN);
   EXPECT_EQ(GetCurrentObject(target.dc, OBJ_PEN), pen);
   EXPECT_EQ(GetCurrentObject(target.dc, OBJ_BRUSH), brush);
   EXPECT_EQ(GetCurrentObject(target.dc, OBJ_FONT), font);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "classlib/Graphics.h"
 #include "classlib/SysUtils.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlPlatform_p.h"
@@ -247,52 +248,60 @@ TEST(XmlTypedValues, BinaryData) {
 TEST(XmlTypedValues, FontPenBrushSubtrees) {
   TXmlDocument doc("r");
   TXmlNode* r = doc.Root();
-  TXmlFont font;
-  font.Name = "Tahoma";
-  font.Color = 0x123456;
-  font.Size = 9;
-  font.Style = fsBold | fsStrikeOut;
+  TFont font;
+  font.SetName("Tahoma");
+  font.SetColor(0x123456);
+  font.SetSize(9);
+  font.SetStyle({fsBold, fsStrikeOut});
   r->WriteFont("font", font);
-  TXmlFont fontBack;
+  TXmlNode* written = r->NodeByName("font");
+  EXPECT_EQ(written->ReadString("Color", ""), "$00123456");
+  EXPECT_EQ(written->ReadString("Size", ""), "9");
+  EXPECT_EQ(written->ReadString("Bold", ""), "True");
+  EXPECT_EQ(written->ReadString("Italic", ""), "False");
+  TFont fontBack;
   r->ReadFont("font", fontBack);
-  EXPECT_EQ(fontBack.Name, "Tahoma");
-  EXPECT_EQ(fontBack.Color, 0x123456);
-  EXPECT_EQ(fontBack.Size, 9);
-  EXPECT_EQ(fontBack.Style, fsBold | fsStrikeOut);
+  EXPECT_EQ(fontBack.GetName(), "Tahoma");
+  EXPECT_EQ(fontBack.GetColor(), 0x123456);
+  EXPECT_EQ(fontBack.GetSize(), 9);
+  EXPECT_TRUE(fontBack.GetStyle() == TFontStyles({fsBold, fsStrikeOut}));
   r->ReadFont("nofont", fontBack);
-  EXPECT_EQ(fontBack.Name, "Arial");
-  EXPECT_EQ(fontBack.Size, 14);
-  EXPECT_EQ(fontBack.Style, 0);
+  EXPECT_EQ(fontBack.GetName(), "Arial");
+  EXPECT_EQ(fontBack.GetColor(), 0);
+  EXPECT_EQ(fontBack.GetSize(), 14);
+  EXPECT_TRUE(fontBack.GetStyle().Empty());
 
   // Values equal to the defaults are left out and must read back as written.
   doc.WriteDefaults = false;
-  TXmlPen pen;
-  pen.Color = 0;
-  pen.Mode = 0;
-  pen.Width = 0;
-  pen.Style = 2;
+  TPen pen;
+  pen.SetColor(0);
+  pen.SetMode(pmBlack);
+  pen.SetWidth(0);
+  pen.SetStyle(psDot);
   r->WritePen("pen", pen);
-  TXmlPen penBack;
+  TPen penBack;
   r->ReadPen("pen", penBack);
-  EXPECT_EQ(penBack.Mode, 0);
-  EXPECT_EQ(penBack.Width, 0);
-  EXPECT_EQ(penBack.Style, 2);
-  EXPECT_EQ(penBack.Color, 0);
-  TXmlPen defaultPen;
+  EXPECT_EQ(penBack.GetMode(), pmBlack);
+  EXPECT_EQ(penBack.GetWidth(), 0);
+  EXPECT_EQ(penBack.GetStyle(), psDot);
+  EXPECT_EQ(penBack.GetColor(), 0);
+  TPen defaultPen;
   r->WritePen("dpen", defaultPen);
   EXPECT_EQ(r->NodeByName("dpen")->GetNodeCount(), 0);
   r->ReadPen("dpen", penBack);
-  EXPECT_EQ(penBack.Mode, 4);
-  EXPECT_EQ(penBack.Width, 1);
+  EXPECT_EQ(penBack.GetMode(), pmCopy);
+  EXPECT_EQ(penBack.GetWidth(), 1);
+  r->NodeByName("dpen")->WriteInteger("Style", 99);
+  EXPECT_THROW(r->ReadPen("dpen", penBack), EConvertError);
 
-  TXmlBrush brush;
-  brush.Color = 0;
-  brush.Style = 1;
+  TBrush brush;
+  brush.SetColor(0);
+  brush.SetStyle(bsClear);
   r->WriteBrush("brush", brush);
-  TXmlBrush brushBack;
+  TBrush brushBack;
   r->ReadBrush("brush", brushBack);
-  EXPECT_EQ(brushBack.Color, 0);
-  EXPECT_EQ(brushBack.Style, 1);
+  EXPECT_EQ(brushBack.GetColor(), 0);
+  EXPECT_EQ(brushBack.GetStyle(), bsClear);
   r->ReadBrush("nobrush", brushBack);
-  EXPECT_EQ(brushBack.Color, 0xFFFFFF);
+  EXPECT_EQ(brushBack.GetColor(), 0xFFFFFF);
 }
