@@ -157,5 +157,7 @@ std::string GetLogFileName(const TEmberModuleOptions& options, const std::string
 // Handle of the module this code is linked into (the DLL when the library sits in one). Outside
 // Windows a fixed non-zero token, so that options can belong to "this module" in tests.
 uintptr_t GetThisModuleHandle();
+// File name of that module (outside Windows the program's); empty when unknown.
+std::string GetThisModuleFileName();
 // Handle of a loaded module by file name; 0 for an empty name or a module not loaded.
 uintptr_t GetModuleHandleOf(const std::string& moduleName);

@@ -17,6 +17,7 @@ const char* const EmberDefaultUserEMail = "your.name@example.com";
 namespace {
 
 std::atomic<TEmberFreezeWatchControl> gFreezeWatchControl{nullptr};
+std::atomic<TEmberOwnOptionsFinder> gOwnOptionsFinder{nullptr};
 
 // --- Stream primitives (little-endian)
 
@@ -130,6 +131,16 @@ bool TextStored(int32_t index, uint16_t v) {
 }  // namespace
 
 void SetEmberFreezeWatchControl(TEmberFreezeWatchControl control) { gFreezeWatchControl.store(control); }
+
+void SetEmberOwnOptionsFinder(TEmberOwnOptionsFinder finder) { gOwnOptionsFinder.store(finder); }
+
+TEmberModuleOptionsEx& CurrentEmberLogOptions() {
+  TEmberOwnOptionsFinder finder = gOwnOptionsFinder.load();
+  if (TEmberModuleOptionsEx* options = finder ? finder() : nullptr) return *options;
+  throw Exception("\r\nCannot use 'CurrentEmberLogOptions' function in module \"" + GetThisModuleFileName() +
+                  "\" without activate EmberLog.\r\nTo activate EmberLog use the new IDE \"Project/EmberLog "
+                  "Options...\" menu.");
+}
 
 std::string GetCustomizedExpandedText(const TEmberModuleOptions* options, int32_t index) {
   return options ? options->GetCustomizedExpandedText(index) : std::string();

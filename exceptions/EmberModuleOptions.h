@@ -234,6 +234,19 @@ class TEmberModuleOptionsEx : public TEmberModuleOptions {
 using TEmberFreezeWatchControl = void (*)(bool start);
 void SetEmberFreezeWatchControl(TEmberFreezeWatchControl control);
 
+// --- The calling module's options
+
+// Answers the options of this module's entry in the library's modules list, or nullptr when the
+// library is not attached to the module or the module is not listed. Installed while the library
+// is attached.
+using TEmberOwnOptionsFinder = TEmberModuleOptionsEx* (*)();
+void SetEmberOwnOptionsFinder(TEmberOwnOptionsFinder finder);
+// The options of the module that calls it (every module carries its own copy of the library, so
+// this module's), owned by its modules-list entry. Raises Exception ("Cannot use
+// 'CurrentEmberLogOptions' function in module "<file name>" without activate EmberLog. ...")
+// when the library is not set up in the module or the module is not listed.
+TEmberModuleOptionsEx& CurrentEmberLogOptions();
+
 // The default HTML page for web applications ("<%HTML_TAG%>" marks where the report goes).
 extern const char* const EmberDefaultHTMLTemplate;
 // The placeholder default of UserEMail.

@@ -84,14 +84,24 @@ void ShowCriticalErrorDefault(const std::string& message) {
 
 // --- Application and folders
 
-std::string GetApplicationFileName() {
+namespace {
+
+std::string ModuleFileNameOf(HMODULE module) {
   std::vector<char> buffer(MAX_PATH);
   while (true) {
-    DWORD got = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    DWORD got = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (got == 0) return std::string();
     if (got < buffer.size()) return std::string(buffer.data(), got);
     buffer.resize(buffer.size() * 2);
   }
+}
+
+}  // namespace
+
+std::string GetApplicationFileName() { return ModuleFileNameOf(nullptr); }
+
+std::string GetThisModuleFileName() {
+  return ModuleFileNameOf(reinterpret_cast<HMODULE>(GetThisModuleHandle()));
 }
 
 std::string GetAppDataFolder() {

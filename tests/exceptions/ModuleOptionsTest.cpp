@@ -513,3 +513,22 @@ TEST(ModuleOptionsStream, FilesRoundTrip) {
   EXPECT_EQ(back.OutputPath(), "X:\\y.elf");
   EXPECT_THROW(back.LoadFromFile(dir.File("missing.bin")), EFOpenError);
 }
+
+TEST(CurrentOptions, AreTheListedEntrysOrAnErrorNamingTheModule) {
+  try {
+    CurrentEmberLogOptions();
+    ADD_FAILURE() << "no error without the library";
+  } catch (const Exception& e) {
+    EXPECT_EQ(std::string(e.what()), "\r\nCannot use 'CurrentEmberLogOptions' function in module \"" +
+                                         GetThisModuleFileName() +
+                                         "\" without activate EmberLog.\r\nTo activate EmberLog use the new IDE "
+                                         "\"Project/EmberLog Options...\" menu.");
+  }
+  EXPECT_FALSE(GetThisModuleFileName().empty());
+  static TEmberModuleOptionsEx listed("listed module", 0);
+  SetEmberOwnOptionsFinder([]() -> TEmberModuleOptionsEx* { return &listed; });
+  EXPECT_EQ(&CurrentEmberLogOptions(), &listed);
+  SetEmberOwnOptionsFinder([]() -> TEmberModuleOptionsEx* { return nullptr; });
+  EXPECT_THROW(CurrentEmberLogOptions(), Exception);
+  SetEmberOwnOptionsFinder(nullptr);
+}

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <mutex>
+
 #include "../EReportValues.h"
 #include "../EWebApplication.h"
 #include "../ESupport.h"
@@ -12,6 +14,7 @@
 #include "exceptions/capture/ECallStack.h"
 #include "exceptions/capture/EmberLibraryData.h"
 #include "exceptions/capture/EmberRecords.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 namespace ember_processing {
 
@@ -36,6 +39,24 @@ bool LoadLibraryDataOf(TEmberModuleInfo& info, bool refreshing) {
 }
 
 TEmberModuleInfo* EntryOfAddress(uint32_t address) { return GetModuleInfoByAddr(address); }
+
+// The options of this module's entry. While an exception is processed the library lock is held
+// for the whole processing, and a caller then (an event handler run on the faulting thread while
+// the worker waits for it) looks the entry up as the list stands, without adding it.
+TEmberModuleOptionsEx* OwnModuleOptions() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.LibraryOn == 0 || library.Module == 0) return nullptr;
+  std::unique_lock<std::recursive_mutex> lock(library.LibraryLock, std::try_to_lock);
+  TEmberModuleInfo* info = nullptr;
+  if (lock.owns_lock()) {
+    info = GetModuleInfo(library.Module);
+  } else {
+    const TEmberModulesList& list = EmberModulesList();
+    const int32_t index = list.IndexOfHandle(library.Module);
+    info = index >= 0 ? list.GetItem(index) : nullptr;
+  }
+  return info ? info->Options.get() : nullptr;
+}
 
 }  // namespace
 
@@ -95,6 +116,7 @@ void LoadProcesses(TEmberProcessesList& list) { LoadProcessesInfo(list); }
 void JoinModuleLists(bool join) {
   SetModuleDataLoader(join ? &LoadLibraryDataOf : nullptr);
   SetEmberModuleLookup(join ? &EntryOfAddress : nullptr);
+  SetEmberOwnOptionsFinder(join ? &OwnModuleOptions : nullptr);
   if (!join) EmberModulesList().Clear();
 }
 
