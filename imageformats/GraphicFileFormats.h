@@ -71,7 +71,9 @@ class TFileFormatList {
 // The module's list (nullptr outside RegisterImageFormats .. UnregisterImageFormats).
 TFileFormatList* FileFormatList();
 // Start-up: creates the list and registers the class library's pictures and the library's
-// readers. The module's initialisation calls it once.
+// readers; nothing when the list exists. The plug-in module calls it when its first plug-in
+// opens.
 void RegisterImageFormats();
-// Shut-down: unregisters them all and frees the list.
+// Shut-down: unregisters them all and frees the list; nothing when there is none. The plug-in
+// module calls it when its last plug-in closes (a later start-up registers them again).
 void UnregisterImageFormats();

@@ -1,9 +1,11 @@
 // The module entry of the plug-in DLL: DllMain records the module handle, VSTPluginMain creates
-// the host adapter for a host. The exception library is attached while at least one plug-in is
-// open: the first one attaches it, closing the last one detaches it again, so that nothing it
-// changed in the host's process outlives the plug-ins.
+// the host adapter for a host. The module's start-up work runs while at least one plug-in is
+// open: the first one starts it, closing the last one undoes it again, so that nothing the module
+// changed in the host's process outlives the plug-ins (a host closes its plug-ins before it
+// unloads the DLL, and neither step may run under the loader lock).
 #include <windows.h>
 
+#include <cstdint>
 #include <mutex>
 
 #include "classlib/Module.h"
@@ -15,23 +17,49 @@
 
 namespace {
 
-// The module's start-up work, run once when a host first asks for a plug-in (never under the
-// loader lock): the image readers join the picture registry, the editor's classes the class
-// registry and the editor services reach the host adapter; the exception library's dialogs,
-// web page and send are joined to its processing; every plug-in closed releases its hold on the
-// exception library.
-void StartModule() {
-  static std::once_flag started;
-  std::call_once(started, [] {
-    RegisterImageFormats();
+std::mutex gModuleLock;
+int32_t gOpenPlugins = 0;
+
+void ReleaseModule();
+
+// Once per load: the editor's classes join the class registry, the editor services reach the
+// host adapter, the exception library's dialogs, web page and send are joined to its processing,
+// and every plug-in closed releases its hold on the module.
+void InstallModule() {
+  static std::once_flag installed;
+  std::call_once(installed, [] {
     InstallPluginEditor();
     InstallReportUserSide();
-    SetEffectClosedHandler(&StopExceptionReporting);
+    SetEffectClosedHandler(&ReleaseModule);
   });
 }
 
-// The readers are not unregistered at unload: the registry lives in this module and goes with
-// it, and the static destructors of the units involved run in no order one could rely on.
+// One hold per plug-in created. The first attaches the exception library (which comes first so
+// that it sees the rest start), then the image readers join the picture registry.
+// A start-up that fails takes no hold.
+void AcquireModule() {
+  InstallModule();
+  StartExceptionReporting();
+  try {
+    std::lock_guard<std::mutex> guard(gModuleLock);
+    if (gOpenPlugins == 0) RegisterImageFormats();
+    ++gOpenPlugins;
+  } catch (...) {
+    StopExceptionReporting();
+    throw;
+  }
+}
+
+// The last hold released undoes the start-up in reverse order: the image readers leave the
+// picture registry, then the exception library detaches (cleaning up the socket library when a
+// report started it).
+void ReleaseModule() {
+  {
+    std::lock_guard<std::mutex> guard(gModuleLock);
+    if (gOpenPlugins > 0 && --gOpenPlugins == 0) UnregisterImageFormats();
+  }
+  StopExceptionReporting();
+}
 
 }  // namespace
 
@@ -46,13 +74,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
   try {
     if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0) == 0) return nullptr;
-    StartModule();
-    StartExceptionReporting();
+    AcquireModule();
     try {
       return (new TrkVstAdapter(audioMaster))->getAeffect();
     } catch (...) {
       HandOverCaughtException(0);
-      StopExceptionReporting();
+      ReleaseModule();
       return nullptr;
     }
   } catch (...) {

@@ -15,6 +15,7 @@
 #include "EReportOutput.h"
 #include "EReportValues.h"
 #include "EScreenshot.h"
+#include "ESockets.h"
 #include "ESupport.h"
 #include "classlib/SysUtils.h"
 #include "detail/EProcessingPlatform_p.h"
@@ -660,6 +661,8 @@ void StopExceptionReporting() {
   std::lock_guard<std::mutex> guard(gAttachLock);
   if (gHolders == 0 || --gHolders > 0) return;
   StopExceptionLog();
+  // After the library lock was passed: no report is being sent any more.
+  SafeCallProc(&CleanupWinSock, "ESockets.Done");
   SetProcessExceptionProc(nullptr);
   SetEmberMainWindowFinder(nullptr);
   FreeCallStack();

@@ -48,6 +48,7 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 // holder attaches it: the report side's modules list, its reader of module data and this
 // processing are joined to the capture side, which then attaches (StartExceptionLog). The last
 // StopExceptionReporting detaches everything again, puts back what was changed in the process
-// and frees what the report side keeps. Never under the loader lock.
+// (the socket library a report started is cleaned up) and frees what the report side keeps.
+// Never under the loader lock.
 void StartExceptionReporting();
 void StopExceptionReporting();

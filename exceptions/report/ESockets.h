@@ -20,7 +20,8 @@ KBL_DECLARE_EXCEPTION(EEmberFuncNotFoundError, EEmberSocketError);
 // function of it cannot be found. Module globals without a lock: the first call comes from the
 // library's start-up.
 void StartWinSock();
-// Cleans the socket library up when it was started.
+// Cleans the socket library up when it was started (one WSACleanup for the start-up) and lets
+// go of the libraries loaded for it; the library's detachment calls it. A later use starts again.
 void CleanupWinSock();
 
 // The computer's host name (gethostname, 250 bytes); empty when unknown.

@@ -4,6 +4,7 @@
 #include <iphlpapi.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "../ESockets.h"
 #include "../detail/ESocketApi_p.h"
@@ -24,10 +25,12 @@ using TWSAGetLastError = int(WSAAPI*)();
 using TWSAStartup = int(WSAAPI*)(WORD, LPWSADATA);
 using TWSACleanup = int(WSAAPI*)();
 
-// Module globals set on first use; the library's start-up makes the first call.
+// Module globals set on first use. The start-up flag and the libraries change only under the
+// lock: a send thread may start the library while the detachment cleans it up.
 HMODULE gWSock32 = nullptr, gWS2 = nullptr, gMSWSock = nullptr;
 bool gLibrariesTried = false;
 bool gStarted = false;
+std::mutex gStartLock;
 
 FARPROC LoadWinSock(const char* name) {
   if (!gLibrariesTried) {
@@ -53,15 +56,25 @@ T Bind(const char* name) {
 namespace esock {
 
 void Startup() {
+  std::lock_guard<std::mutex> guard(gStartLock);
   if (gStarted) return;
   WSADATA data;
   if (Bind<TWSAStartup>("WSAStartup")(0x0101, &data) == 0) gStarted = true;
 }
 
+// One WSACleanup for the successful start-up; the libraries loaded for it are let go, so that the
+// process's socket state and module counts are as they were before.
 void Cleanup() {
-  if (!gStarted) return;
-  gStarted = false;
-  Bind<TWSACleanup>("WSACleanup")();
+  std::lock_guard<std::mutex> guard(gStartLock);
+  if (gStarted) {
+    gStarted = false;
+    Bind<TWSACleanup>("WSACleanup")();
+  }
+  for (HMODULE* module : {&gWSock32, &gWS2, &gMSWSock}) {
+    if (*module) FreeLibrary(*module);
+    *module = nullptr;
+  }
+  gLibrariesTried = false;
 }
 
 intptr_t Open(int32_t type) {

@@ -1,0 +1,44 @@
+// Looks into a plug-in module built from the product's own module entry (plugin/KBLDelay.cpp) and
+// libraries: what its picture registry holds, its socket library started the way a mailed report
+// starts it, and the options CurrentEmberLogOptions answers there.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "classlib/Graphics.h"
+#include "exceptions/EmberModuleOptions.h"
+#include "exceptions/report/ESockets.h"
+
+// The number of extensions in the module's picture registry.
+extern "C" __declspec(dllexport) int32_t ProbeRegisteredFormats() { return TPicture::RegisteredFormatCount(); }
+
+// Starts the socket library as the SMTP greeting does (the computer's host name); 1 when a name
+// came back.
+extern "C" __declspec(dllexport) int32_t ProbeStartSockets() {
+  try {
+    return GetLocalHostName().empty() ? 0 : 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+// CurrentEmberLogOptions in the module: 1 with the options' module name in `text`, 0 with the
+// error's message there.
+extern "C" __declspec(dllexport) int32_t ProbeCurrentOptions(char* text, int32_t size) {
+  std::string answer;
+  int32_t result = 0;
+  try {
+    answer = CurrentEmberLogOptions().ModuleName();
+    result = 1;
+  } catch (const std::exception& e) {
+    answer = e.what();
+  }
+  if (size > 0) {
+    const size_t count = std::min<size_t>(answer.size(), static_cast<size_t>(size) - 1);
+    std::memcpy(text, answer.data(), count);
+    text[count] = '\0';
+  }
+  return result;
+}
