@@ -24,8 +24,10 @@ native: setup
 demo: win32
 	@tools/demo.sh "$(WIN)" "$(IN)" "$(OUT)"
 
+# Each run searches for a free display from its own starting number: runs from several checkouts
+# at once would otherwise race for the same display and lose it when the other run ends.
 test-win32: win32
-	@cd $(WIN) && xvfb-run -a -s "-screen 0 1280x1024x24" ../../tools/wine-session.sh ctest --output-on-failure --timeout 300 -j $(JOBS)
+	@cd $(WIN) && xvfb-run -a -n $$(( $$$$ % 400 + 100 )) -s "-screen 0 1280x1024x24" ../../tools/wine-session.sh ctest --output-on-failure --timeout 300 -j $(JOBS)
 
 test-native: native
 	@cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
