@@ -1,6 +1,7 @@
-# What the user sees and what is sent: the dialog launcher and its shared machinery, the classic and the detailed
-# dialog with its pages, the request and send-progress dialogs, the rich-text rendering and the
-# collapsible list view; the report sending pipeline and the web error page. The templates and bitmaps are linked into the module that shows them
+# What the user sees and what is sent: the dialog launcher and its shared machinery, the classic
+# and the detailed dialog with its pages, the request and send-progress dialogs, the rich-text
+# rendering, the collapsible list view, the report sending pipeline and the web error page. The
+# templates and bitmaps are linked into the module that shows them
 # (resources/dialogs/DialogResources.cmake).
 list(APPEND report_sources EExceptionDialog.cpp EDetailedDialog.cpp ERichText.cpp EWebApplication.cpp
      ESendReport.cpp)
