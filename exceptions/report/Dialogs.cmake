@@ -8,4 +8,4 @@ list(APPEND report_sources EExceptionDialog.cpp EDetailedDialog.cpp ERichText.cp
 list(APPEND report_win32_sources win32/EExceptionDialog.cpp win32/EDetailedDialog.cpp win32/EListViewItems.cpp
      win32/ERequestDialog.cpp win32/ERichText.cpp win32/EWebApplication.cpp win32/ESendReportPlatform.cpp)
 list(APPEND report_native_sources posix/EExceptionDialog.cpp posix/ERequestDialog.cpp posix/ESendReportPlatform.cpp)
-list(APPEND report_win32_libs comctl32 gdi32 user32)
+list(APPEND report_win32_libs comctl32 gdi32 shell32 user32)
