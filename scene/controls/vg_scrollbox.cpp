@@ -38,10 +38,7 @@ void TvgScrollContent::RemoveObject(TvgObject* child) {
 TvgRect TvgScrollContent::GetClipRect() {
   TvgScrollBox* box = Box();
   if (box == nullptr || box->viewport_ == nullptr) return inherited::GetClipRect();
-  TvgRect r = box->viewport_->GetLocalRect();
-  if (box->hbar_ != nullptr && box->hbar_->GetEnabled()) vgOffsetRect(r, box->hbar_->GetValue(), 0);
-  if (box->vbar_ != nullptr && box->vbar_->GetEnabled()) vgOffsetRect(r, 0, box->vbar_->GetValue());
-  return r;
+  return box->GetContentClipRect();
 }
 
 TvgVisualObject* TvgScrollContent::ObjectByPoint(float x, float y) {
@@ -160,6 +157,14 @@ void TvgScrollBox::FreeStyle() {
   viewport_ = nullptr;
   // The scroll animations are children of the bars and go with them.
   hAni_ = vAni_ = nullptr;
+}
+
+TvgRect TvgScrollBox::GetContentClipRect() {
+  if (viewport_ == nullptr) return content_ != nullptr ? content_->GetLocalRect() : GetLocalRect();
+  TvgRect r = viewport_->GetLocalRect();
+  if (hbar_ != nullptr && hbar_->GetEnabled()) vgOffsetRect(r, hbar_->GetValue(), 0);
+  if (vbar_ != nullptr && vbar_->GetEnabled()) vgOffsetRect(r, 0, vbar_->GetValue());
+  return r;
 }
 
 TvgRect TvgScrollBox::GetViewportRect() {

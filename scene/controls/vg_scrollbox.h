@@ -53,6 +53,9 @@ class TvgScrollBox : public TvgControl {
   virtual void ContentPaint(TvgCanvas* canvas, const TvgRect& rect) {}
   virtual void RealignContent(const TvgRect& r);
 
+  // The part of the content the viewport shows, in the content's coordinates (the content
+  // clips its children to it): the viewport moved by the scroll bars' values.
+  virtual TvgRect GetContentClipRect();
   // The viewport (style part "content") in the box's coordinates; the local rect without style.
   TvgRect GetViewportRect();
   float GetVScrollOffset();

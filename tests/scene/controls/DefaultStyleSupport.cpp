@@ -35,7 +35,7 @@ const Parts kScrollBar = {"htrack:TvgCustomTrack",        "vtrack:TvgCustomTrack
 const Parts kProgress = {"htrack:TvgVisualObject", "vtrack:TvgVisualObject", "hindicator:TvgVisualObject",
                          "vindicator:TvgVisualObject"};
 const Parts kListItem = kText + Parts{"check:TvgCheckBox"};
-const Parts kGrid = kScrollBox + Parts{"selection:TvgVisualObject", "focus:TvgVisualObject",
+const Parts kGrid = kScrollBox + Parts{"header:TvgVisualObject", "selection:TvgVisualObject", "focus:TvgVisualObject",
                                        "AlternatingRowBackground:TvgBrushObject", "LineFill:TvgBrushObject"};
 
 }  // namespace

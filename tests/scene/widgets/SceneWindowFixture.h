@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/WindowTestUtils.h"
 #include "scene/controls/vg_controls.h"
@@ -38,6 +39,8 @@ class SceneWindowFixture : public ::testing::Test {
     root->GetFill()->SetStyle(vgBrushSolid);
     root->GetFill()->SetSolidColor(0xFF2B2B2Bu);
     scene->AddObject(root);
+    SetForegroundWindow(host->handle);
+    SetFocus(scene->GetHandle());
     Settle();
   }
   void TearDown() override {
@@ -77,9 +80,39 @@ class SceneWindowFixture : public ::testing::Test {
     for (int k = 1; k <= steps; ++k) Move(x0 + (x1 - x0) * k / steps, y0 + (y1 - y0) * k / steps, true);
     Release(x1, y1);
   }
-  void Key(WORD key) {
-    SendMessageW(Window(), WM_KEYDOWN, key, 0);
-    SendMessageW(Window(), WM_KEYUP, key, 0);
+  // A key, with modifiers held (VK_CONTROL, VK_SHIFT), through the system's input queue, so
+  // that the modifiers' state is the keyboard's.
+  void Key(WORD key, std::vector<WORD> modifiers = {}) {
+    std::vector<INPUT> in;
+    auto input = [](WORD vk, bool up) {
+      INPUT i{};
+      i.type = INPUT_KEYBOARD;
+      i.ki.wVk = vk;
+      i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+      return i;
+    };
+    for (WORD m : modifiers) in.push_back(input(m, false));
+    in.push_back(input(key, false));
+    in.push_back(input(key, true));
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) in.push_back(input(*it, true));
+    SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+    Settle(60);
+  }
+  // Characters as typed (each UTF-16 unit as a Unicode key).
+  void Type(const std::u16string& text) {
+    std::vector<INPUT> in;
+    for (char16_t c : text) {
+      INPUT down{};
+      down.type = INPUT_KEYBOARD;
+      down.ki.wScan = c;
+      down.ki.dwFlags = KEYEVENTF_UNICODE;
+      INPUT up = down;
+      up.ki.dwFlags |= KEYEVENTF_KEYUP;
+      in.push_back(down);
+      in.push_back(up);
+    }
+    SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
+    Settle(60);
   }
   // The window's pixels as they are on the screen now (0x00RRGGBB).
   TWindowPixels Pixels() {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "StyledSceneSupport.h"
 
 namespace {
@@ -122,6 +124,283 @@ TEST_F(HeaderTest, DroppingAnItemOnAnotherMovesItThere) {
   EXPECT_EQ(header->HeaderItem(3), header->GetFiller());
   items[1]->DragDrop(foreign, vgPoint(5, 5));
   EXPECT_EQ(moves.size(), 1u);
+}
+
+
+// --- Grid
+
+// Answers "r<row>c<col>" for every cell and records what is written back.
+struct TValueSource {
+  void Get(TObject*, int32_t col, int32_t row, Variant& value) {
+    value = Variant(std::string("r") + std::to_string(row) + "c" + std::to_string(col));
+  }
+  void Set(TObject*, int32_t col, int32_t row, const Variant& value) {
+    writes.push_back(std::to_string(col) + "," + std::to_string(row) + "=" + value.ToString());
+  }
+  std::vector<std::string> writes;
+};
+
+class GridTest : public StyledSceneFixture {
+ protected:
+  void SetUp() override {
+    StyledSceneFixture::SetUp();
+    grid = Add<TvgGrid>(0, 0, 300, 250);
+    grid->OnGetValue = TOnGetValue::Of<&TValueSource::Get>(&source);
+    grid->OnSetValue = TOnSetValue::Of<&TValueSource::Set>(&source);
+  }
+  template <typename T>
+  T* AddColumn(const char* header, float width = 100) {
+    auto* column = new T(nullptr);
+    column->SetWidth(width);
+    column->SetHeader(Utf8ToWide(header));
+    grid->AddObject(column);
+    return column;
+  }
+  static std::string Text(TvgControl* cell) { return cell != nullptr ? cell->GetData().ToString() : "<none>"; }
+  static std::string Tag(TvgControl* cell) { return cell != nullptr ? cell->GetTagString() : "<none>"; }
+  void Press(uint16_t key, TShiftState shift = TShiftState()) {
+    WideChar none = 0;
+    grid->KeyDown(key, none, shift);
+  }
+  // The cell's top in the viewport's coordinates.
+  float CellTop(TvgControl* cell) { return grid->GetViewport()->AbsoluteToLocal(cell->LocalToAbsolute(vgPoint(0, 0))).Y; }
+
+  TvgGrid* grid = nullptr;
+  TValueSource source;
+};
+
+TEST_F(GridTest, NewGridDefaultsAndClamps) {
+  EXPECT_EQ(grid->GetRowCount(), 100);
+  EXPECT_EQ(grid->GetRowHeight(), 21.0f);
+  EXPECT_EQ(grid->GetSelected(), 0);
+  EXPECT_EQ(grid->GetColumnIndex(), 0);
+  grid->SetRowHeight(2);
+  EXPECT_EQ(grid->GetRowHeight(), 5.0f);
+  EXPECT_EQ(grid->GetItemClassNames(), "TvgColumn;TvgCheckColumn;TvgProgressColumn;TvgPopupColumn;TvgImageColumn");
+  ASSERT_NE(grid->GetHeader(), nullptr);  // the style's header place holds one
+  EXPECT_EQ(grid->ColumnAt(0), nullptr);
+}
+
+TEST_F(GridTest, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
+  grid->SetRowCount(3);
+  TvgColumn* column = AddColumn<TvgColumn>("Name");
+  EXPECT_GE(grid->VisibleRows(), 10);
+  EXPECT_EQ(column->Cells().size(), 3u);
+  EXPECT_EQ(Text(column->CellByRow(2)), "r2c0");
+  grid->SetRowCount(20);
+  ASSERT_EQ(static_cast<int32_t>(column->Cells().size()), std::min(grid->VisibleRows(), 20));
+  // One row down: the same cell objects, cell 0 now showing row 1.
+  const std::vector<TvgControl*> before = column->Cells();
+  grid->SetVScrollPosition(21);
+  EXPECT_EQ(grid->TopRow(), 1);
+  EXPECT_EQ(column->Cells(), before);
+  EXPECT_EQ(Tag(before[0]), "(0,1)");
+  EXPECT_EQ(Text(before[0]), "r1c0");
+  EXPECT_EQ(CellTop(before[0]), 0.0f);
+  // Half a row further the content moves, not the cells.
+  grid->SetVScrollPosition(31.5);
+  EXPECT_EQ(Tag(before[0]), "(0,1)");
+  EXPECT_EQ(CellTop(before[0]), -10.5f);
+}
+
+TEST_F(GridTest, SelectionScrollsIntoViewAndKeysMoveIt) {
+  AddColumn<TvgColumn>("A");
+  AddColumn<TvgColumn>("B");
+  AddColumn<TvgColumn>("C");
+  grid->SetSelected(500);
+  EXPECT_EQ(grid->GetSelected(), 99);
+  // Row 99 is the last fully visible row.
+  const double viewport = grid->GetViewportHeight();
+  EXPECT_EQ(grid->GetVScrollPosition(), 100 * 21 - viewport);
+  ASSERT_FALSE(grid->SelectionMarks().empty());
+  EXPECT_TRUE(grid->SelectionMarks()[0]->GetVisible());
+  Press(36, TShiftState{ssCtrl});
+  EXPECT_EQ(grid->GetSelected(), 0);
+  EXPECT_EQ(grid->GetVScrollPosition(), 0.0);
+  Press(40);
+  Press(40);
+  EXPECT_EQ(grid->GetSelected(), 2);
+  Press(34);  // a page down
+  EXPECT_EQ(grid->GetSelected(), 2 + grid->VisibleRows());
+  Press(35, TShiftState{ssCtrl});
+  EXPECT_EQ(grid->GetSelected(), 99);
+  Press(35);
+  EXPECT_EQ(grid->GetColumnIndex(), 2);
+  Press(37);
+  EXPECT_EQ(grid->GetColumnIndex(), 1);
+  Press(36);
+  EXPECT_EQ(grid->GetColumnIndex(), 0);
+  // Without rows nothing is selected and nothing is marked.
+  grid->SetRowCount(0);
+  grid->SetSelected(5);
+  EXPECT_EQ(grid->GetSelected(), -1);
+  for (TvgVisualObject* mark : grid->SelectionMarks()) EXPECT_FALSE(mark->GetVisible());
+}
+
+TEST_F(GridTest, AMillionRowsStayExactAtTheEnd) {
+  TvgColumn* column = AddColumn<TvgColumn>("Row");
+  grid->SetRowCount(1000000);
+  Press(35, TShiftState{ssCtrl});
+  ASSERT_EQ(grid->GetSelected(), 999999);
+  // 21,000,000 pixels of rows: beyond what a float holds exactly, yet the last row's cell sits
+  // exactly at the viewport's bottom and the rows above it in order.
+  const float viewport = grid->GetViewportHeight();
+  TvgControl* last = column->CellByRow(999999);
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(Text(last), "r999999c0");
+  EXPECT_EQ(CellTop(last), viewport - 21);
+  TvgControl* above = column->CellByRow(999998);
+  ASSERT_NE(above, nullptr);
+  EXPECT_EQ(CellTop(above), viewport - 42);
+  EXPECT_EQ(grid->TopRow(), static_cast<int32_t>(std::floor((21000000.0 - viewport) / 21)));
+  // The row under a point of the last row's cell is that row.
+  const TvgPoint inLast = grid->AbsoluteToLocal(last->LocalToAbsolute(vgPoint(5, 10)));
+  EXPECT_EQ(grid->RowByPoint(inLast.X, inLast.Y), 999999);
+  // And back to the start.
+  Press(36, TShiftState{ssCtrl});
+  EXPECT_EQ(Text(column->CellByRow(0)), "r0c0");
+  EXPECT_EQ(CellTop(column->CellByRow(0)), 0.0f);
+}
+
+TEST_F(GridTest, TextCellsWriteEditsBackAndEscapeRestores) {
+  TvgColumn* column = AddColumn<TvgColumn>("Text");
+  grid->SetSelected(2);
+  Press(113);  // F2 focuses the current cell of the selected row
+  auto* cell = dynamic_cast<TvgTextCell*>(column->CellByRow(2));
+  ASSERT_NE(cell, nullptr);
+  ASSERT_EQ(scene.focused, cell);
+  cell->SetText(u"edited");
+  uint16_t enter = 13;
+  WideChar none = 0;
+  cell->KeyDown(enter, none, TShiftState());
+  EXPECT_EQ(scene.focused, grid);
+  ASSERT_FALSE(source.writes.empty());
+  EXPECT_EQ(source.writes.back(), "0,2=edited");
+  // Escape puts the value it had on entry back and writes nothing.
+  source.writes.clear();
+  Press(113);
+  cell->SetText(u"discarded");
+  uint16_t escape = 27;
+  cell->KeyDown(escape, none, TShiftState());
+  EXPECT_EQ(Text(cell), "edited");
+  EXPECT_EQ(scene.focused, grid);
+  EXPECT_TRUE(source.writes.empty());
+  // The character Escape leaves behind (as Backspace's and Tab's) starts no edit.
+  uint16_t nokey = 0;
+  WideChar escapeChar = 27;
+  grid->KeyDown(nokey, escapeChar, TShiftState());
+  EXPECT_EQ(scene.focused, grid);
+  // Only the selected row's cell in the current column takes the focus.
+  bool allow = true;
+  column->CellByRow(3)->OnCanFocused(column->CellByRow(3), allow);
+  EXPECT_FALSE(column->CellByRow(3)->GetCanFocused());
+  // Typing on the grid starts editing the current cell.
+  uint16_t key = 'Q';
+  WideChar typed = u'q';
+  grid->KeyDown(key, typed, TShiftState());
+  EXPECT_EQ(scene.focused, cell);
+  EXPECT_EQ(cell->GetText(), u"q");
+  // A read-only grid refuses the focus to its cells.
+  grid->SetReadOnly(true);
+  column->CellByRow(2)->OnCanFocused(column->CellByRow(2), allow);
+  EXPECT_FALSE(allow);
+}
+
+TEST_F(GridTest, EditorColumnsShowValuesAndOnlyTextAndChecksWriteBack) {
+  auto* check = AddColumn<TvgCheckColumn>("Check");
+  auto* progress = AddColumn<TvgProgressColumn>("Progress");
+  auto* popup = AddColumn<TvgPopupColumn>("Popup");
+  auto* image = AddColumn<TvgImageColumn>("Image");
+  grid->OnGetValue = TOnGetValue();
+  grid->SetRowCount(4);
+  popup->GetItems()->Add(u"one");  // cells made before take the items too
+  auto* box = dynamic_cast<TvgCheckCell*>(check->CellByRow(0));
+  ASSERT_NE(box, nullptr);
+  box->SetIsChecked(true);
+  ASSERT_EQ(source.writes.size(), 1u);
+  EXPECT_EQ(source.writes[0], "0,0=True");
+  dynamic_cast<TvgProgressCell*>(progress->CellByRow(0))->SetData(Variant(40.0));
+  dynamic_cast<TvgPopupCell*>(popup->CellByRow(0))->SetItemIndex(0);
+  EXPECT_EQ(source.writes.size(), 1u);
+  EXPECT_EQ(dynamic_cast<TvgPopupCell*>(popup->CellByRow(1))->GetItems()->GetCount(), 1);
+  EXPECT_FALSE(dynamic_cast<TvgImageCell*>(image->CellByRow(0))->GetEnableOpenDialog());
+  EXPECT_EQ(grid->ColumnCount(), 4);
+}
+
+TEST_F(GridTest, HeaderFollowsTheColumnsAndResizesAndMovesThem) {
+  TvgColumn* a = AddColumn<TvgColumn>("A", 80);
+  TvgColumn* b = AddColumn<TvgColumn>("B", 60);
+  TvgColumn* c = AddColumn<TvgColumn>("C", 40);
+  TvgHeader* header = grid->GetHeader();
+  ASSERT_NE(header, nullptr);
+  // One item per column, the filler last.
+  ASSERT_EQ(header->GetChildrenCount(), 4);
+  EXPECT_EQ(header->HeaderItem(1)->GetText(), u"B");
+  EXPECT_EQ(header->HeaderItem(1)->GetWidth(), 60.0f);
+  EXPECT_EQ(header->HeaderItem(3), header->GetFiller());
+  b->SetHeader(u"Bee");
+  EXPECT_EQ(header->HeaderItem(1)->GetText(), u"Bee");
+  // A column removed takes its item with it.
+  delete c;
+  grid->Realign();
+  EXPECT_EQ(header->GetChildrenCount(), 3);
+  // Resizing an item below 10 gives its column 10.
+  float size = 4;
+  header->OnResizeItem(header->HeaderItem(0), size);
+  EXPECT_EQ(size, 10.0f);
+  EXPECT_EQ(a->GetWidth(), 10.0f);
+  EXPECT_EQ(b->GetPosition()->GetX(), 10.0f);
+  // Dropping the first item on the second moves its column, the current one with it.
+  TvgDragObject drag;
+  drag.Source = header->HeaderItem(0);
+  header->HeaderItem(1)->DragDrop(drag, vgPoint(1, 1));
+  EXPECT_EQ(grid->ColumnAt(0), b);
+  EXPECT_EQ(grid->ColumnAt(1), a);
+  EXPECT_EQ(grid->GetColumnIndex(), 1);
+  EXPECT_EQ(header->HeaderItem(1)->GetText(), u"A");
+}
+
+TEST_F(GridTest, LinesAndAlternatingRowsArePaintedForTheRowsInView) {
+  TWidgetCanvas canvas(640, 480);
+  scene.canvas = &canvas;
+  AddColumn<TvgColumn>("A");
+  grid->SetRowCount(3);
+  grid->SetAlternatingRowBackground(true);
+  canvas.fills.clear();
+  grid->GetViewport()->OnPaint(grid->GetViewport(), &canvas, grid->GetViewport()->GetLocalRect());
+  grid->GetViewport()->OnBeforePaint(grid->GetViewport(), &canvas, grid->GetViewport()->GetLocalRect());
+  // Four horizontal lines around three rows, one vertical line; one odd row filled.
+  EXPECT_EQ(canvas.lines.size(), 5u);
+  ASSERT_EQ(canvas.fills.size(), 1u);
+  EXPECT_EQ(canvas.fills[0].Top, 21.0f);
+  scene.canvas = nullptr;
+}
+
+// --- String grid
+
+TEST_F(GridTest, StringGridKeepsTextsPerColumnAndChecksTheRow) {
+  auto* strings = Add<TvgStringGrid>(0, 0, 300, 200);
+  EXPECT_EQ(strings->GetResource(), "gridstyle");
+  EXPECT_EQ(strings->GetItemClassNames(), "TvgStringColumn");
+  auto* column = new TvgStringColumn(nullptr);
+  strings->AddObject(column);
+  strings->SetRowCount(10);
+  strings->SetValue(0, 5, Variant(std::string("x")));
+  EXPECT_EQ(strings->GetCell(0, 5), u"x");
+  strings->SetRowCount(20);
+  EXPECT_EQ(strings->GetCell(0, 5), u"x");
+  Variant missing;
+  strings->GetValue(3, 0, missing);
+  EXPECT_TRUE(missing.IsEmpty());
+  // Rows outside the grid are never written (nor read).
+  strings->SetValue(0, 20, Variant(std::string("past the end")));
+  strings->SetValue(0, -1, Variant(std::string("before the start")));
+  EXPECT_EQ(column->Texts().size(), 20u);
+  strings->GetValue(0, 25, missing);
+  EXPECT_TRUE(missing.IsEmpty());
+  // Cells show the texts; an edit goes into the texts.
+  strings->SetCell(0, 1, u"shown");
+  EXPECT_EQ(column->CellByRow(1)->GetData().ToWideString(), u"shown");
 }
 
 }  // namespace
