@@ -36,6 +36,14 @@ KBL_PUBLISHED(TvgGradientEdit) {
   p.Property("OnSelectPoint", &TvgGradientEdit::OnSelectPoint, &TvgGradientEdit::OnSelectPoint);
   KBL_PROP(ColorPicker);
 }
+KBL_PUBLISHED(TvgComboColorBox) {
+  KBL_PROP(CanFocused).Default(true);
+  KBL_PROP(DisableFocusEffect).Default(false);
+  p.Property("TabOrder", &TvgComboColorBox::GetTabOrderProp, &TvgComboColorBox::SetTabOrderProp).Default(-1);
+  KBL_PROP(Color);
+  p.Property("OnChange", &TvgComboColorBox::OnChange, &TvgComboColorBox::OnChange);
+}
+KBL_PUBLISHED(TvgHudComboColorBox) {}
 KBL_PUBLISHED(TvgColorPanel) {
   p.Property("OnChange", &TvgColorPanel::OnChange, &TvgColorPanel::OnChange);
   KBL_PROP(Color);
@@ -712,6 +720,116 @@ void TvgColorPanel::DoQuadChange(TObject*) {
   OnChange(this);
 }
 
+// --- Combo colour box
+
+TvgComboColorBox::TvgComboColorBox(TComponent* owner) : TvgControl(owner) {
+  SetWidth(60);
+  SetHeight(22);
+  SetCanFocused(true);
+  SetAutoCapture(true);
+  SetResource("comboboxstyle");
+  popup_ = new TvgPopup(this);
+  popup_->SetParent(this);
+  popup_->SetResource("combopopupstyle");
+  popup_->SetPlacementTarget(this);
+  popup_->SetStaysOpen(false);
+  popup_->SetLocked(true);
+  popup_->SetDesignHide(true);
+  popup_->SetWidth(240);
+  popup_->SetHeight(160);
+  popup_->GetMargins()->SetRect(vgRect(5, 5, 5, 5));
+  colorBox_ = new TvgColorBox(this);
+  colorBox_->SetWidth(50);
+  colorBox_->SetParent(popup_);
+  colorBox_->SetAlign(vaRight);
+  colorBox_->GetPadding()->SetRect(vgRect(15, 70, 15, 30));
+  textBox_ = new TvgTextBox(this);
+  textBox_->SetParent(popup_);
+  textBox_->SetLocked(true);
+  textBox_->SetFilterChar(u"#0123456789abcdefABCDEF");
+  textBox_->SetBounds(160, 20, 70, 22);
+  textBox_->SetAlign(vaTopRight);
+  textBox_->SetDisableFocusEffect(true);
+  textBox_->OnChange = TNotifyEvent::Of<&TvgComboColorBox::DoTextChanged>(this);
+  panel_ = new TvgColorPanel(this);
+  panel_->SetParent(popup_);
+  panel_->SetDisableFocusEffect(true);
+  panel_->SetAlign(vaClient);
+  panel_->OnChange = TNotifyEvent::Of<&TvgComboColorBox::DoColorChanged>(this);
+  panel_->SetColorBox(colorBox_);
+  popup_->SetStored(false);
+}
+
+TvgComboColorBox::~TvgComboColorBox() {
+  panel_->OnChange = TNotifyEvent();
+  textBox_->OnChange = TNotifyEvent();
+  DestroyTree();
+}
+
+void TvgComboColorBox::ApplyStyle() {
+  inherited::ApplyStyle();
+  content_ = dynamic_cast<TvgContent*>(FindResource("Content"));
+  if (content_ != nullptr) content_->OnPaint = TOnPaintEvent::Of<&TvgComboColorBox::DoContentPaint>(this);
+}
+
+void TvgComboColorBox::FreeStyle() {
+  content_ = nullptr;
+  inherited::FreeStyle();
+}
+
+void TvgComboColorBox::DoColorChanged(TObject*) {
+  textBox_->SetText(Utf8ToWide(GetColor()));
+  Repaint();
+  OnChange(this);
+}
+
+void TvgComboColorBox::DoTextChanged(TObject*) {
+  const std::string previous = GetColor();
+  try {
+    SetColor(WideToUtf8(textBox_->GetText()));
+  } catch (const Exception&) {
+    // Setting the colour again also writes it back into the text box.
+    SetColor(previous);
+  }
+}
+
+void TvgComboColorBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
+  inherited::MouseDown(button, shift, x, y);
+  if (button == mbLeft) DropDown();
+}
+
+void TvgComboColorBox::DropDown() {
+  if (popup_->GetIsOpen()) {
+    popup_->SetIsOpen(false);
+    return;
+  }
+  popup_->SetPlacement(placement_);
+  panel_->ApplyResource();
+  popup_->SetIsOpen(true);
+}
+
+void TvgComboColorBox::DoContentPaint(TObject*, TvgCanvas* canvas, const TvgRect& rect) {
+  if (canvas == nullptr) return;
+  TvgRect r = rect;
+  vgInflateRect(r, -2.5f, -2.5f);
+  const float opacity = GetAbsoluteOpacity();
+  const int32_t state = canvas->SaveCanvas();
+  canvas->IntersectClipRect(r);
+  PaintCheckerboard(canvas, r, 5, r.Right - r.Left, r.Bottom - r.Top, opacity);
+  canvas->RestoreCanvas(state);
+  canvas->GetFill()->SetStyle(vgBrushSolid);
+  canvas->GetFill()->SetSolidColor(vgStrToColor(GetColor()));
+  canvas->FillRect(r, 0, 0, vgAllCorners, opacity);
+  canvas->GetStroke()->SetStyle(vgBrushSolid);
+  canvas->GetStroke()->SetSolidColor(0xFF000000u);
+  canvas->DrawRect(r, 0, 0, vgAllCorners, opacity);
+}
+
+TvgHudComboColorBox::TvgHudComboColorBox(TComponent* owner) : TvgComboColorBox(owner) {
+  SetResource("hudcomboboxstyle");
+  GetPopup()->SetResource("hudcombopopupstyle");
+}
+
 // --- Unit registration
 
 void vgInitColorsUnit() {
@@ -722,9 +840,10 @@ void vgInitColorsUnit() {
   vgRegisterObjects("Colors", {TvgHueTrackBar::StaticClassInfo(), TvgAlphaTrackBar::StaticClassInfo(),
                                TvgBWTrackBar::StaticClassInfo(), TvgColorQuad::StaticClassInfo(),
                                TvgColorPicker::StaticClassInfo(), TvgGradientEdit::StaticClassInfo(),
-                               TvgColorBox::StaticClassInfo(), TvgColorPanel::StaticClassInfo()});
+                               TvgColorBox::StaticClassInfo(), TvgColorPanel::StaticClassInfo(),
+                               TvgComboColorBox::StaticClassInfo()});
   vgRegisterObjects("HUD", {TvgHudHueTrackBar::StaticClassInfo(), TvgHudAlphaTrackBar::StaticClassInfo(),
-                            TvgHudBWTrackBar::StaticClassInfo()});
+                            TvgHudBWTrackBar::StaticClassInfo(), TvgHudComboColorBox::StaticClassInfo()});
 }
 
 namespace {

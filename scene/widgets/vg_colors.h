@@ -9,8 +9,7 @@
 
 #include "scene/controls/vg_controls.h"
 #include "scene/core/vg_popup.h"
-
-class TvgTextBox;
+#include "vg_textbox.h"
 
 // --- Ramp track bars
 
@@ -266,6 +265,52 @@ class TvgColorPanel : public TvgControl {
   TvgHueTrackBar* hueBar_;
   TvgColorQuad* quad_;
   TvgColorBox* colorBox_ = nullptr;
+};
+
+// A swatch that drops down a colour panel with a colour box and a text box for "#AARRGGBB"
+// texts; Color is the panel's.
+class TvgComboColorBox : public TvgControl {
+  KBL_DECLARE_CLASS(TvgComboColorBox, TvgControl)
+ public:
+  explicit TvgComboColorBox(TComponent* owner);
+  ~TvgComboColorBox() override;
+  void ApplyStyle() override;
+  void FreeStyle() override;
+  void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+
+  // The panel changed: the text box shows the colour, OnChange fires.
+  virtual void DoColorChanged(TObject* sender);
+  // Text committed in the text box: taken as the colour; a text that is no colour puts the
+  // previous colour back (and into the text box).
+  virtual void DoTextChanged(TObject* sender);
+  // Opens the popup, or closes it when open.
+  void DropDown();
+
+  std::string GetColor() const { return panel_->GetColor(); }
+  // Raises EConvertError for a text that is no colour.
+  void SetColor(const std::string& text) { panel_->SetColor(text); }
+  TvgPopup* GetPopup() const { return popup_; }
+  TvgColorPanel* GetColorPanel() const { return panel_; }
+  TvgColorBox* GetColorBox() const { return colorBox_; }
+  TvgTextBox* GetTextBox() const { return textBox_; }
+
+  TNotifyEvent OnChange;
+
+ private:
+  void DoContentPaint(TObject* sender, TvgCanvas* canvas, const TvgRect& rect);
+
+  TvgPopup* popup_;
+  TvgColorPanel* panel_;
+  TvgColorBox* colorBox_;
+  TvgTextBox* textBox_;
+  TvgPlacement placement_ = vgPlacementBottom;
+  TvgVisualObject* content_ = nullptr;
+};
+
+class TvgHudComboColorBox : public TvgComboColorBox {
+  KBL_DECLARE_CLASS(TvgHudComboColorBox, TvgComboColorBox)
+ public:
+  explicit TvgHudComboColorBox(TComponent* owner);
 };
 
 // Parses a colour text strictly: "#" and 1 to 8 hexadecimal digits, one of the colour names, or

@@ -304,4 +304,41 @@ TEST_F(ColorsTest, ColourBoxPaintsItsColourOverACheckerboard) {
   EXPECT_EQ(canvas.saves, canvas.restores);
 }
 
+
+TEST_F(ColorsTest, ComboColourBoxTakesTypedColoursAndKeepsItsOwnAgainstOthers) {
+  auto* combo = Add<TvgComboColorBox>(0, 0, 60, 22);
+  TEventLog log;
+  combo->OnChange = log.OnChange();
+  combo->SetColor("#FF102030");
+  EXPECT_EQ(combo->GetTextBox()->GetText(), u"#FF102030");
+  EXPECT_EQ(combo->GetColorBox()->GetColor(), 0xFF102030u);
+  EXPECT_EQ(log.Count("change"), 1);
+  // Committed text is taken over and written back in its normal form.
+  combo->GetTextBox()->SetText(u"#80ff0000");
+  combo->DoTextChanged(combo->GetTextBox());
+  EXPECT_EQ(combo->GetColor(), "#80FF0000");
+  EXPECT_EQ(combo->GetTextBox()->GetText(), u"#80FF0000");
+  // Empty or unreadable text: the previous colour stays and shows again.
+  for (const char16_t* bad : {u"", u"#", u"#1234567890"}) {
+    combo->GetTextBox()->SetText(bad);
+    combo->DoTextChanged(combo->GetTextBox());
+    EXPECT_EQ(combo->GetColor(), "#80FF0000");
+    EXPECT_EQ(combo->GetTextBox()->GetText(), u"#80FF0000");
+  }
+  // Only hexadecimal digits and "#" can be typed.
+  EXPECT_EQ(combo->GetTextBox()->GetFilterChar(), u"#0123456789abcdefABCDEF");
+  // The closed box paints the colour over a checkerboard inside its content part.
+  canvas.fillColors.clear();
+  auto* content = dynamic_cast<TvgVisualObject*>(combo->FindResource("Content"));
+  ASSERT_NE(content, nullptr);
+  content->OnPaint(content, &canvas, content->GetLocalRect());
+  ASSERT_FALSE(canvas.fillColors.empty());
+  EXPECT_EQ(canvas.fillColors.back(), 0x80FF0000u);
+  // A press opens the drop-down, a press while it is open closes it.
+  combo->MouseDown(mbLeft, kLeft, 5, 5);
+  EXPECT_TRUE(combo->GetPopup()->GetIsOpen());
+  combo->MouseDown(mbLeft, kLeft, 5, 5);
+  EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
+}
+
 }  // namespace
