@@ -7,6 +7,8 @@
 
 #include "System.h"
 
+class TBitmap;
+
 // The Unicode text format of the clipboard.
 constexpr uint32_t CF_UNICODETEXT_FORMAT = 13;
 
@@ -20,6 +22,12 @@ class TClipboard {
   WideString GetAsWideText();
   // True when the clipboard holds Unicode or ANSI text (which may be empty).
   bool HasText();
+  // True when the clipboard holds a picture (a device-independent bitmap, or a bitmap that the
+  // system hands out as one).
+  bool HasPicture();
+  // The clipboard's picture as a 32-bit bitmap (see TBitmap::LoadFromDIB); false, with `bitmap`
+  // as it was, when the clipboard holds none, cannot be opened or holds one that cannot be read.
+  bool GetAsBitmap(TBitmap& bitmap);
 };
 
 // The process's clipboard object.

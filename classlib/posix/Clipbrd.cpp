@@ -22,3 +22,8 @@ bool TClipboard::SetAsWideText(const WideString& text) {
 WideString TClipboard::GetAsWideText() { return Held().text; }
 
 bool TClipboard::HasText() { return Held().hasText; }
+
+// Pictures pass through the system's clipboard only.
+bool TClipboard::HasPicture() { return false; }
+
+bool TClipboard::GetAsBitmap(TBitmap&) { return false; }

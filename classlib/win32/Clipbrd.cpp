@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "../Clipbrd.h"
+#include "../Graphics.h"
 #include "../SysUtils.h"
 #include "Windowing_p.h"
 
@@ -79,4 +80,25 @@ WideString TClipboard::GetAsWideText() {
 
 bool TClipboard::HasText() {
   return IsClipboardFormatAvailable(CF_UNICODETEXT) || IsClipboardFormatAvailable(CF_TEXT);
+}
+
+bool TClipboard::HasPicture() { return IsClipboardFormatAvailable(CF_DIB) != FALSE; }
+
+bool TClipboard::GetAsBitmap(TBitmap& bitmap) {
+  TClipboardLock lock;
+  // The system hands out CF_DIB for a bitmap put on the clipboard in any bitmap format.
+  if (!lock.IsOpen() || !IsClipboardFormatAvailable(CF_DIB)) return false;
+  HANDLE block = GetClipboardData(CF_DIB);
+  if (block == nullptr) return false;
+  const SIZE_T size = GlobalSize(block);
+  const void* data = GlobalLock(block);
+  if (data == nullptr) return false;
+  bool read = true;
+  try {
+    bitmap.LoadFromDIB(data, size);
+  } catch (const EInvalidGraphic&) {
+    read = false;
+  }
+  GlobalUnlock(block);
+  return read;
 }
