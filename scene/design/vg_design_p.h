@@ -1,0 +1,6 @@
+// What the design library's portable part asks of its platform part.
+#pragma once
+
+// Installs the editors the inspector opens and the colour button's brush dialog (the design-time
+// forms under Windows; nothing elsewhere). Runs once at start-up.
+void vgInstallPlatformDesignEditors();
