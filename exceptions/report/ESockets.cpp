@@ -196,6 +196,24 @@ int32_t TEmberClientSocket::SendText(const std::string& text) {
   return position;
 }
 
+bool TEmberClientSocket::WaitForData(uint32_t milliseconds) {
+  uint32_t start = DeliveryTickCount();
+  for (;;) {
+    if (handle_ == -1) return false;
+    if (ReceiveBuffer(nullptr, -1) > 0) return true;
+    uint32_t elapsed = DeliveryTickCount() - start;
+    if (elapsed >= milliseconds) return false;
+    // Readable with nothing to read: the peer closed or the socket failed, and no data follows.
+    if (esock::WaitReadable(handle_, milliseconds - elapsed) && ReceiveBuffer(nullptr, -1) <= 0)
+      return false;
+  }
+}
+
+bool TEmberClientSocket::ReplyComplete(const std::string&) const {
+  // A datagram is the whole message; a stream says nothing of where a reply ends.
+  return socketType_ == kDatagram;
+}
+
 std::string TEmberClientSocket::ReadAvailable() {
   std::string result;
   for (;;) {
@@ -208,30 +226,20 @@ std::string TEmberClientSocket::ReadAvailable() {
     result += piece;
     connectionLog_ += piece;
     replyLog_ += piece;
-    // More of the same reply may still be on its way.
-    bool more = false;
-    uint32_t start = DeliveryTickCount();
-    while (DeliveryTickCount() - start < kQuietTimeMs) {
-      if (handle_ == -1) break;
-      if (ReceiveBuffer(nullptr, -1) > 0) {
-        more = true;
-        break;
-      }
-      DeliverySleep(1);
-    }
-    if (!more) break;
+    // More of the same reply may still be on its way unless it is known to be whole.
+    if (ReplyComplete(result) || !WaitForData(kQuietTimeMs)) break;
   }
   return result;
 }
 
 std::string TEmberClientSocket::ReadReply() {
-  uint32_t start = DeliveryTickCount();
+  const uint32_t timeout = static_cast<uint32_t>(timeout_ < 0 ? 0 : timeout_);
+  const uint32_t start = DeliveryTickCount();
   for (;;) {
-    if (handle_ == -1) return std::string();
+    uint32_t elapsed = DeliveryTickCount() - start;
+    if (!WaitForData(elapsed < timeout ? timeout - elapsed : 0)) return std::string();
     std::string text = ReadAvailable();
     if (!text.empty()) return text;
-    if (DeliveryTickCount() - start >= static_cast<uint32_t>(timeout_)) return std::string();
-    DeliverySleep(1);
   }
 }
 
@@ -252,6 +260,17 @@ int32_t TEmberClientSocket::ReplyCode(const std::string& reply) {
 }
 
 // --- SMTP
+
+bool TEmberClientSMTP::ReplyComplete(const std::string& text) const {
+  // The last line is whole and is not a continuation: three digits, then a space or its end.
+  if (text.size() < 5 || text.compare(text.size() - 2, 2, "\r\n") != 0) return false;
+  size_t last = text.rfind("\r\n", text.size() - 3);
+  size_t begin = last == std::string::npos ? 0 : last + 2;
+  if (text.size() - begin < 5) return false;
+  for (size_t i = begin; i < begin + 3; ++i)
+    if (text[i] < '0' || text[i] > '9') return false;
+  return text[begin + 3] == ' ' || text[begin + 3] == '\r';
+}
 
 void TEmberClientSMTP::Connect() {
   TEmberClientSocket::Connect();

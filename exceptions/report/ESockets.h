@@ -62,9 +62,11 @@ class TEmberClientSocket : public TObject {
   int32_t ReceiveBuffer(void* buffer, int32_t length);
   // Sends in pieces of at most 1024 bytes, reporting progress after each; the bytes sent.
   int32_t SendText(const std::string& text);
-  // Everything that arrives without a pause of a second; appended to both logs.
+  // Everything that arrives without a pause of a second, ending early once the text is a whole
+  // reply (ReplyComplete); appended to both logs.
   std::string ReadAvailable();
-  // Waits up to the time-out for a reply; empty when none came.
+  // Waits on the socket up to the time-out for a reply; empty when none came (or the peer
+  // closed without one).
   std::string ReadReply();
   // As ReadReply, but raises "Socket timeout." when nothing came.
   std::string ReadReplyOrFail();
@@ -97,8 +99,15 @@ class TEmberClientSocket : public TObject {
   // Called with (bytes sent so far, text length) while SendText runs.
   std::function<void(int32_t position, int32_t total)> OnProgress;
 
+ protected:
+  // The text read so far is a whole reply, so no more of it is waited for: a datagram.
+  virtual bool ReplyComplete(const std::string& text) const;
+
  private:
   [[noreturn]] void RaiseSystemError(const char* format, int32_t code);
+  // Waits on the socket until bytes can be read (true) or the time passed, the socket closed
+  // or the peer ended the connection (false).
+  bool WaitForData(uint32_t milliseconds);
 
   TEmberSockAddr address_;
   std::string host_;
@@ -121,6 +130,10 @@ class TEmberClientSMTP : public TEmberClientSocket {
   // `acceptedCodes`; raises with the connection log when the reply is refused or missing. An
   // empty command sends nothing and answers false.
   bool SendCommand(const std::string& command, const std::vector<int32_t>& acceptedCodes);
+
+ protected:
+  // A reply is whole once its last line is complete and not a continuation ("250-").
+  bool ReplyComplete(const std::string& text) const override;
 };
 
 // --- Mail-exchanger lookup

@@ -14,6 +14,5 @@ double DeliveryLocalNow();
 int32_t DeliveryUtcOffsetHours();
 // Milliseconds since the system started (wraps).
 uint32_t DeliveryTickCount();
-void DeliverySleep(int32_t milliseconds);
 // Text of the system's ANSI code page as UTF-8 (unchanged where the system is UTF-8 already).
 std::string DeliveryAnsiToUtf8(const std::string& text);

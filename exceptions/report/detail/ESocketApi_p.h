@@ -27,6 +27,9 @@ bool Connect(intptr_t handle, const TEmberSockAddr& address);
 int32_t Send(intptr_t handle, const void* buffer, int32_t length);
 int32_t Receive(intptr_t handle, void* buffer, int32_t length);
 int32_t Available(intptr_t handle);
+// Waits up to `milliseconds` until the socket can be read (data, the peer's close or an error
+// waits there); false when the time passed first.
+bool WaitReadable(intptr_t handle, uint32_t milliseconds);
 int32_t LastError();
 // The error could go away when retried (WSAEWOULDBLOCK).
 bool IsWouldBlock(int32_t code);

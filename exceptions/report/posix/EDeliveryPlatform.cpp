@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 
 std::string DeliveryUserName() {
   const char* name = std::getenv("USER");
@@ -41,10 +40,6 @@ uint32_t DeliveryTickCount() {
   using namespace std::chrono;
   return static_cast<uint32_t>(
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-void DeliverySleep(int32_t milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 std::string DeliveryAnsiToUtf8(const std::string& text) { return text; }

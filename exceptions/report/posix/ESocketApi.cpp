@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -73,6 +74,13 @@ int32_t Available(intptr_t handle) {
     if (peek < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
   }
   return count;
+}
+
+bool WaitReadable(intptr_t handle, uint32_t milliseconds) {
+  pollfd entry{};
+  entry.fd = static_cast<int>(handle);
+  entry.events = POLLIN;
+  return ::poll(&entry, 1, static_cast<int>(milliseconds)) > 0;
 }
 
 int32_t LastError() { return errno; }

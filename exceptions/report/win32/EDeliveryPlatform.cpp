@@ -40,7 +40,6 @@ double DeliveryLocalNow() {
 
 int32_t DeliveryUtcOffsetHours() { return GetUTCOffsetHours(); }
 uint32_t DeliveryTickCount() { return GetTickCount(); }
-void DeliverySleep(int32_t milliseconds) { Sleep(static_cast<DWORD>(milliseconds)); }
 
 std::string DeliveryAnsiToUtf8(const std::string& text) {
   if (text.empty()) return text;

@@ -18,6 +18,7 @@ using TIoctlSocket = int(WSAAPI*)(SOCKET, long, u_long*);
 using TRecv = int(WSAAPI*)(SOCKET, char*, int, int);
 using TSend = int(WSAAPI*)(SOCKET, const char*, int, int);
 using TSocket = SOCKET(WSAAPI*)(int, int, int);
+using TSelect = int(WSAAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*);
 using TGetHostByName = hostent*(WSAAPI*)(const char*);
 using TGetHostName = int(WSAAPI*)(char*, int);
 using TWSAAsyncSelect = int(WSAAPI*)(SOCKET, HWND, u_int, long);
@@ -122,6 +123,17 @@ int32_t Available(intptr_t handle) {
   u_long count = 0;
   if (Bind<TIoctlSocket>("ioctlsocket")(static_cast<SOCKET>(handle), FIONREAD, &count) != 0) return -1;
   return static_cast<int32_t>(count);
+}
+
+bool WaitReadable(intptr_t handle, uint32_t milliseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(static_cast<SOCKET>(handle), &readable);
+  timeval limit;
+  limit.tv_sec = static_cast<long>(milliseconds / 1000);
+  limit.tv_usec = static_cast<long>(milliseconds % 1000 * 1000);
+  // One socket in the set: a positive count says it is the one.
+  return Bind<TSelect>("select")(0, &readable, nullptr, nullptr, &limit) > 0;
 }
 
 int32_t LastError() { return Bind<TWSAGetLastError>("WSAGetLastError")(); }
