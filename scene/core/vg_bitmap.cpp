@@ -8,6 +8,7 @@
 
 #include "classlib/Filer.h"
 #include "classlib/SysUtils.h"
+#include "vg_notify_p.h"
 #include "vg_registry.h"
 #include "vg_tokens.h"
 
@@ -397,15 +398,10 @@ void TvgBitmap::Assign(TPersistent* source) {
     UnlinkResource();
     resourceName_.clear();
     // One notification for the whole copy.
-    const TNotifyEvent saved = OnChange;
-    OnChange = nullptr;
-    try {
+    {
+      TvgNotifyDetach detached(OnChange);
       SetSize(other->width_, other->height_);
-    } catch (...) {
-      OnChange = saved;
-      throw;
     }
-    OnChange = saved;
     bits_ = other->bits_;
     NeedUpdate = true;
     OnChange(this);

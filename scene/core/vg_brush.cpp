@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "vg_notify_p.h"
 #include "vg_registry.h"
 
 KBL_PUBLISHED(TvgGradientPoint) {
@@ -97,9 +98,8 @@ void TvgGradient::Assign(TPersistent* source) {
     return;
   }
   if (other == this) return;
-  const TNotifyEvent saved = OnChanged;
-  OnChanged = nullptr;
-  try {
+  {
+    TvgNotifyDetach detached(OnChanged);
     points_->Assign(other->points_);
     style_ = other->style_;
     if (style_ == vgRadialGradient) {
@@ -108,11 +108,7 @@ void TvgGradient::Assign(TPersistent* source) {
       stopPosition_->Assign(other->stopPosition_);
       startPosition_->Assign(other->startPosition_);
     }
-  } catch (...) {
-    OnChanged = saved;
-    throw;
   }
-  OnChanged = saved;
   Change();
 }
 
@@ -237,16 +233,11 @@ TvgBrushBitmap::~TvgBrushBitmap() {
 
 void TvgBrushBitmap::Assign(TPersistent* source) {
   if (auto* other = dynamic_cast<TvgBrushBitmap*>(source)) {
-    const TNotifyEvent saved = OnChanged;
-    OnChanged = nullptr;
-    try {
+    {
+      TvgNotifyDetach detached(OnChanged);
       wrapMode_ = other->wrapMode_;
       bitmap_->Assign(other->bitmap_);
-    } catch (...) {
-      OnChanged = saved;
-      throw;
     }
-    OnChanged = saved;
     OnChanged(this);
     return;
   }
@@ -292,9 +283,8 @@ void TvgBrush::Assign(TPersistent* source) {
     return;
   }
   if (other == this) return;
-  const TNotifyEvent saved = OnChanged;
-  OnChanged = nullptr;
-  try {
+  {
+    TvgNotifyDetach detached(OnChanged);
     defaultStyle_ = other->defaultStyle_;
     defaultColor_ = other->defaultColor_;
     solidColor_ = other->GetSolidColor();
@@ -306,11 +296,7 @@ void TvgBrush::Assign(TPersistent* source) {
       case vgBrushVisual: visual_->Assign(other->visual_); break;
       default: break;
     }
-  } catch (...) {
-    OnChanged = saved;
-    throw;
   }
-  OnChanged = saved;
   OnChanged(this);
 }
 

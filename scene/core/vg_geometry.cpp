@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "classlib/Filer.h"
+#include "vg_notify_p.h"
 
 KBL_PUBLISHED(TvgBounds) {
   p.Property("Left", &TvgBounds::GetLeft, &TvgBounds::SetLeft).Stored(false);
@@ -142,10 +143,8 @@ void TvgTransform::Assign(TPersistent* source) {
   // Into the fields without notifications, then one rebuild. The angle is copied too: a
   // rotation must survive streaming and copying.
   auto copy = [](TvgPosition* to, const TvgPosition* from) {
-    const TNotifyEvent saved = to->OnChange;
-    to->OnChange = nullptr;
+    TvgNotifyDetach detached(to->OnChange);
     to->SetPoint(from->GetPoint());
-    to->OnChange = saved;
   };
   copy(position_, other->position_);
   copy(scale_, other->scale_);
