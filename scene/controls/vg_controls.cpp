@@ -360,8 +360,7 @@ void TvgLabel::SetWordWrap(bool value) {
 }
 
 void TvgLabel::SetAutoSize(bool value) {
-  if (value == autoSize_) return;
-  autoSize_ = value;
+  if (!vgSetChanged(autoSize_, value)) return;
   if (autoSize_) ApplyStyle();
 }
 
@@ -511,29 +510,19 @@ void TvgCornerButton::ApplyStyle() {
 }
 
 void TvgCornerButton::SetxRadius(float value) {
-  if (value == xRadius_) return;
-  xRadius_ = value;
-  ApplyStyle();
+  if (vgSetChanged(xRadius_, value)) ApplyStyle();
 }
 void TvgCornerButton::SetyRadius(float value) {
-  if (value == yRadius_) return;
-  yRadius_ = value;
-  ApplyStyle();
+  if (vgSetChanged(yRadius_, value)) ApplyStyle();
 }
 void TvgCornerButton::SetCorners(TvgCorners value) {
-  if (value == corners_) return;
-  corners_ = value;
-  ApplyStyle();
+  if (vgSetChanged(corners_, value)) ApplyStyle();
 }
 void TvgCornerButton::SetCornerType(TvgCornerType value) {
-  if (value == cornerType_) return;
-  cornerType_ = value;
-  ApplyStyle();
+  if (vgSetChanged(cornerType_, value)) ApplyStyle();
 }
 void TvgCornerButton::SetSides(TvgSides value) {
-  if (value == sides_) return;
-  sides_ = value;
-  ApplyStyle();
+  if (vgSetChanged(sides_, value)) ApplyStyle();
 }
 
 // --- Check box and radio button
@@ -579,8 +568,7 @@ void TvgCheckBox::SetData(const Variant& value) {
 }
 
 void TvgCheckBox::SetIsChecked(bool value) {
-  if (value == isChecked_) return;
-  isChecked_ = value;
+  if (!vgSetChanged(isChecked_, value)) return;
   StartTriggerAnimation(this, "IsChecked");
   OnChange(this);
 }

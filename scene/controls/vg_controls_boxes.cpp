@@ -177,14 +177,11 @@ void TvgProgressBar::SetData(const Variant& value) {
 }
 
 void TvgProgressBar::SetValue(float value) {
-  if (value == value_) return;
-  value_ = value;
-  Realign();
+  if (vgSetChanged(value_, value)) Realign();
 }
 
 void TvgProgressBar::SetOrientation(TvgOrientation value) {
-  if (value == orientation_) return;
-  orientation_ = value;
+  if (!vgSetChanged(orientation_, value)) return;
   if (IsDesigning() && !IsLoading()) {
     const float w = GetWidth();
     SetWidth(GetHeight());
@@ -254,16 +251,13 @@ TvgAniIndicator::TvgAniIndicator(TComponent* owner) : TvgControl(owner) {
 }
 
 void TvgAniIndicator::SetEnabled(bool value) {
-  if (value == enabled_) return;
-  enabled_ = value;
+  if (!vgSetChanged(enabled_, value)) return;
   if (enabled_) ani_->Start();
   else ani_->Stop();
 }
 
 void TvgAniIndicator::SetStyle(TvgAniIndicatorStyle value) {
-  if (value == style_) return;
-  style_ = value;
-  Repaint();
+  if (vgSetChanged(style_, value)) Repaint();
 }
 
 void TvgAniIndicator::Paint() {
@@ -380,8 +374,7 @@ void TvgAngleButton::MouseUp(TMouseButton button, TShiftState shift, float x, fl
 }
 
 void TvgAngleButton::SetShowValue(bool value) {
-  if (value == showValue_) return;
-  showValue_ = value;
+  if (!vgSetChanged(showValue_, value)) return;
   UpdateTexts();
   Repaint();
 }
@@ -477,8 +470,7 @@ void TvgExpander::SetIsExpanded(bool value) {
 }
 
 void TvgExpander::SetIsChecked(bool value) {
-  if (value == isChecked_) return;
-  isChecked_ = value;
+  if (!vgSetChanged(isChecked_, value)) return;
   content_->SetEnabled(value);
   if (checkbox_ != nullptr) checkbox_->SetIsChecked(value);
 }
@@ -533,9 +525,7 @@ void TvgStatusBar::ApplyStyle() {
 }
 
 void TvgStatusBar::SetShowSizeGrip(bool value) {
-  if (value == showSizeGrip_) return;
-  showSizeGrip_ = value;
-  UpdateStyle();
+  if (vgSetChanged(showSizeGrip_, value)) UpdateStyle();
 }
 
 TvgToolBar::TvgToolBar(TComponent* owner) : TvgControl(owner) {
@@ -725,15 +715,11 @@ void TvgWindow::ApplyStyle() {
 }
 
 void TvgWindow::SetShowCloseButton(bool value) {
-  if (value == showCloseButton_) return;
-  showCloseButton_ = value;
-  ReapplyResource();
+  if (vgSetChanged(showCloseButton_, value)) ReapplyResource();
 }
 
 void TvgWindow::SetShowSizeGrip(bool value) {
-  if (value == showSizeGrip_) return;
-  showSizeGrip_ = value;
-  ReapplyResource();
+  if (vgSetChanged(showSizeGrip_, value)) ReapplyResource();
 }
 
 TvgHudWindow::TvgHudWindow(TComponent* owner)
@@ -786,39 +772,25 @@ void TvgHudWindow::ApplyStyle() {
 }
 
 void TvgHudWindow::SetDisableShadowOnOSX(bool value) {
-  if (value == disableShadowOnOSX_) return;
-  disableShadowOnOSX_ = value;
-  ReapplyResource();
+  if (vgSetChanged(disableShadowOnOSX_, value)) ReapplyResource();
 }
 void TvgHudWindow::SetStrokeThickness(float value) {
-  if (value == strokeThickness_) return;
-  strokeThickness_ = value;
-  Restyle();
+  if (vgSetChanged(strokeThickness_, value)) Restyle();
 }
 void TvgHudWindow::SetStrokeCap(TvgStrokeCap value) {
-  if (value == strokeCap_) return;
-  strokeCap_ = value;
-  Restyle();
+  if (vgSetChanged(strokeCap_, value)) Restyle();
 }
 void TvgHudWindow::SetStrokeDash(TvgStrokeDash value) {
-  if (value == strokeDash_) return;
-  strokeDash_ = value;
-  Restyle();
+  if (vgSetChanged(strokeDash_, value)) Restyle();
 }
 void TvgHudWindow::SetStrokeJoin(TvgStrokeJoin value) {
-  if (value == strokeJoin_) return;
-  strokeJoin_ = value;
-  Restyle();
+  if (vgSetChanged(strokeJoin_, value)) Restyle();
 }
 void TvgHudWindow::SetButtonAlign(TvgCloseAlign value) {
-  if (value == buttonAlign_) return;
-  buttonAlign_ = value;
-  Restyle();
+  if (vgSetChanged(buttonAlign_, value)) Restyle();
 }
 void TvgHudWindow::SetShowCaption(bool value) {
-  if (value == showCaption_) return;
-  showCaption_ = value;
-  Restyle();
+  if (vgSetChanged(showCaption_, value)) Restyle();
 }
 
 // --- Glyph buttons
@@ -944,23 +916,18 @@ void TvgBitmapButton::ApplyStyle() {
 }
 
 void TvgBitmapButton::SetBitmapLayout(TvgButtonLayout value) {
-  if (value == layout_) return;
-  layout_ = value;
-  ApplyStyle();
+  if (vgSetChanged(layout_, value)) ApplyStyle();
 }
 void TvgBitmapButton::SetBitmapSpacing(float value) {
-  if (value == spacing_) return;
-  spacing_ = value;
+  if (!vgSetChanged(spacing_, value)) return;
   if (!IsLoading()) ApplyStyle();
 }
 void TvgBitmapButton::SetBitmapSize(float value) {
-  if (value == size_) return;
-  size_ = value;
+  if (!vgSetChanged(size_, value)) return;
   if (!IsLoading()) ApplyStyle();
 }
 void TvgBitmapButton::SetBitmapPadding(float value) {
-  if (value == padding_) return;
-  padding_ = value;
+  if (!vgSetChanged(padding_, value)) return;
   if (!IsLoading()) ApplyStyle();
 }
 
@@ -1015,44 +982,28 @@ void TvgPathButton::ApplyStyle() {
 }
 
 void TvgPathButton::SetPathLayout(TvgButtonLayout value) {
-  if (value == layout_) return;
-  layout_ = value;
-  ApplyStyle();
+  if (vgSetChanged(layout_, value)) ApplyStyle();
 }
 void TvgPathButton::SetPathSize(float value) {
-  if (value == size_) return;
-  size_ = value;
-  Restyle();
+  if (vgSetChanged(size_, value)) Restyle();
 }
 void TvgPathButton::SetPathSpacing(float value) {
-  if (value == spacing_) return;
-  spacing_ = value;
-  Restyle();
+  if (vgSetChanged(spacing_, value)) Restyle();
 }
 void TvgPathButton::SetPathPadding(float value) {
-  if (value == padding_) return;
-  padding_ = value;
-  Restyle();
+  if (vgSetChanged(padding_, value)) Restyle();
 }
 void TvgPathButton::SetPathStrokeThickness(float value) {
-  if (value == strokeThickness_) return;
-  strokeThickness_ = value;
-  Restyle();
+  if (vgSetChanged(strokeThickness_, value)) Restyle();
 }
 void TvgPathButton::SetPathStrokeCap(TvgStrokeCap value) {
-  if (value == strokeCap_) return;
-  strokeCap_ = value;
-  Restyle();
+  if (vgSetChanged(strokeCap_, value)) Restyle();
 }
 void TvgPathButton::SetPathStrokeDash(TvgStrokeDash value) {
-  if (value == strokeDash_) return;
-  strokeDash_ = value;
-  Restyle();
+  if (vgSetChanged(strokeDash_, value)) Restyle();
 }
 void TvgPathButton::SetPathStrokeJoin(TvgStrokeJoin value) {
-  if (value == strokeJoin_) return;
-  strokeJoin_ = value;
-  Restyle();
+  if (vgSetChanged(strokeJoin_, value)) Restyle();
 }
 
 TvgToolPathButton::TvgToolPathButton(TComponent* owner) : TvgPathButton(owner) {

@@ -116,8 +116,7 @@ TvgPopupBox::~TvgPopupBox() {
 }
 
 void TvgPopupBox::SetItemIndex(int32_t value) {
-  if (value == itemIndex_) return;
-  itemIndex_ = value;
+  if (!vgSetChanged(itemIndex_, value)) return;
   // An index beyond the list selects nothing.
   if (itemIndex_ >= 0 && itemIndex_ < items_->GetCount()) {
     TvgCustomButton::SetText(items_->Get(itemIndex_));

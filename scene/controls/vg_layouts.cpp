@@ -91,21 +91,15 @@ void TvgGridLayout::Realign() {
 }
 
 void TvgGridLayout::SetItemWidth(float value) {
-  if (value == itemWidth_) return;
-  itemWidth_ = value;
-  Realign();
+  if (vgSetChanged(itemWidth_, value)) Realign();
 }
 
 void TvgGridLayout::SetItemHeight(float value) {
-  if (value == itemHeight_) return;
-  itemHeight_ = value;
-  Realign();
+  if (vgSetChanged(itemHeight_, value)) Realign();
 }
 
 void TvgGridLayout::SetOrientation(TvgOrientation value) {
-  if (value == orientation_) return;
-  orientation_ = value;
-  Realign();
+  if (vgSetChanged(orientation_, value)) Realign();
 }
 
 // --- Scaled layout

@@ -98,21 +98,15 @@ void TvgScrollBox::AddObject(TvgObject* child) {
 }
 
 void TvgScrollBox::SetShowScrollBars(bool value) {
-  if (value == showScrollBars_) return;
-  showScrollBars_ = value;
-  Realign();
+  if (vgSetChanged(showScrollBars_, value)) Realign();
 }
 
 void TvgScrollBox::SetShowSizeGrip(bool value) {
-  if (value == showSizeGrip_) return;
-  showSizeGrip_ = value;
-  ApplyStyle();
+  if (vgSetChanged(showSizeGrip_, value)) ApplyStyle();
 }
 
 void TvgScrollBox::SetUseSmallScrollBars(bool value) {
-  if (value == useSmallScrollBars_) return;
-  useSmallScrollBars_ = value;
-  ApplyStyle();
+  if (vgSetChanged(useSmallScrollBars_, value)) ApplyStyle();
 }
 
 void TvgScrollBox::TakeBar(TvgScrollBar* bar, bool vertical) {

@@ -7,6 +7,17 @@
 #include <string>
 #include <vector>
 
+// --- Property setters
+
+// Stores `value` into `field` when they differ; true when it did, so that a setter runs its
+// follow-up (repaint, realign, restyle) only on a real change.
+template <typename T, typename V>
+bool vgSetChanged(T& field, const V& value) {
+  if (value == field) return false;
+  field = value;
+  return true;
+}
+
 // --- Records
 
 // 32-bit ARGB: alpha in bits 24-31, red 16-23, green 8-15, blue 0-7. Property and brush colours

@@ -274,15 +274,13 @@ void TvgVisualObject::RecalcEnabled() {
 
 void TvgVisualObject::SetOpacity(float value) {
   value = std::clamp(value, 0.0f, 1.0f);
-  if (value == opacity_) return;
-  opacity_ = value;
+  if (!vgSetChanged(opacity_, value)) return;
   RecalcOpacity();
   Repaint();
 }
 
 void TvgVisualObject::SetEnabled(bool value) {
-  if (value == enabled_) return;
-  enabled_ = value;
+  if (!vgSetChanged(enabled_, value)) return;
   RecalcEnabled();
   GetAbsoluteEnabled();  // a focused object that becomes disabled gives up the focus
   RecalcOpacity();
@@ -499,8 +497,7 @@ void TvgVisualObject::SetSizeNoAlign(float width, float height) {
 }
 
 void TvgVisualObject::SetAlign(TvgAlign value) {
-  if (value == align_) return;
-  align_ = value;
+  if (!vgSetChanged(align_, value)) return;
   TvgObject* parent = GetParent();
   if (parent == nullptr || !parent->IsVisual()) return;
   if (value != vaNone) {
@@ -534,8 +531,7 @@ void TvgVisualObject::SetClipChildren(bool value) {
 }
 
 void TvgVisualObject::SetClipParent(bool value) {
-  if (value == clipParent_) return;
-  clipParent_ = value;
+  if (!vgSetChanged(clipParent_, value)) return;
   if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->Repaint();
 }
 
@@ -547,8 +543,7 @@ void TvgVisualObject::SetLockedTree(bool value) {
 }
 
 void TvgVisualObject::SetDesignHide(bool value) {
-  if (value == designHide_) return;
-  designHide_ = value;
+  if (!vgSetChanged(designHide_, value)) return;
   IvgScene* scene = GetScene();
   TvgObject* parent = GetParent();
   if (scene == nullptr || !scene->GetDesignTime() || parent == nullptr) return;

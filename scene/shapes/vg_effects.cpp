@@ -155,29 +155,21 @@ void vgStackBlur(TvgBitmap& bitmap, int32_t radius, bool withAlpha) {
 // --- Shadow
 
 void TvgShadowEffect::SetDistance(float value) {
-  if (value == distance_) return;
-  distance_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(distance_, value)) UpdateParentEffects();
 }
 
 void TvgShadowEffect::SetDirection(float value) {
-  if (value == direction_) return;
-  direction_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(direction_, value)) UpdateParentEffects();
 }
 
 void TvgShadowEffect::SetSoftness(float value) {
   value = std::clamp(value, 0.0f, 3.0f);
-  if (value == softness_) return;
-  softness_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(softness_, value)) UpdateParentEffects();
 }
 
 void TvgShadowEffect::SetOpacity(float value) {
   value = std::clamp(value, 0.0f, 1.0f);
-  if (value == opacity_) return;
-  opacity_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(opacity_, value)) UpdateParentEffects();
 }
 
 std::string TvgShadowEffect::GetShadowColor() const { return vgColorToStr(color_); }
@@ -218,9 +210,7 @@ TvgBlurEffect::TvgBlurEffect(TComponent* owner) : TvgEffect(owner) { replacesPai
 
 void TvgBlurEffect::SetSoftness(float value) {
   value = std::clamp(value, 0.0f, 9.0f);
-  if (value == softness_) return;
-  softness_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(softness_, value)) UpdateParentEffects();
 }
 
 TvgRect TvgBlurEffect::GetRect(const TvgRect& rect) { return Inflated(rect, static_cast<float>(TruncI(softness_ * 20))); }
@@ -239,16 +229,12 @@ void TvgBlurEffect::ProcessEffect(TvgCanvas*, TvgBitmap* bitmap, float) {
 
 void TvgGlowEffect::SetSoftness(float value) {
   value = std::clamp(value, 0.0f, 9.0f);
-  if (value == softness_) return;
-  softness_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(softness_, value)) UpdateParentEffects();
 }
 
 void TvgGlowEffect::SetOpacity(float value) {
   value = std::clamp(value, 0.0f, 1.0f);
-  if (value == opacity_) return;
-  opacity_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(opacity_, value)) UpdateParentEffects();
 }
 
 std::string TvgGlowEffect::GetGlowColor() const { return vgColorToStr(color_); }
@@ -302,15 +288,11 @@ void TvgInnerGlowEffect::ProcessEffect(TvgCanvas*, TvgBitmap* bitmap, float) {
 TvgBevelEffect::TvgBevelEffect(TComponent* owner) : TvgEffect(owner) { replacesPainting_ = true; }
 
 void TvgBevelEffect::SetDirection(float value) {
-  if (value == direction_) return;
-  direction_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(direction_, value)) UpdateParentEffects();
 }
 
 void TvgBevelEffect::SetSize(int32_t value) {
-  if (value == size_) return;
-  size_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(size_, value)) UpdateParentEffects();
 }
 
 TvgRect TvgBevelEffect::GetRect(const TvgRect& rect) { return Inflated(rect, 5); }
@@ -349,22 +331,16 @@ void TvgBevelEffect::ProcessEffect(TvgCanvas*, TvgBitmap* bitmap, float) {
 // --- Reflection
 
 void TvgReflectionEffect::SetOpacity(float value) {
-  if (value == opacity_) return;
-  opacity_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(opacity_, value)) UpdateParentEffects();
 }
 
 void TvgReflectionEffect::SetOffsetValue(int32_t value) {
-  if (value == offset_) return;
-  offset_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(offset_, value)) UpdateParentEffects();
 }
 
 void TvgReflectionEffect::SetLength(float value) {
   value = std::clamp(value, 0.1f, 1.0f);
-  if (value == length_) return;
-  length_ = value;
-  UpdateParentEffects();
+  if (vgSetChanged(length_, value)) UpdateParentEffects();
 }
 
 TvgRect TvgReflectionEffect::GetRect(const TvgRect& rect) {

@@ -53,9 +53,7 @@ void TvgSelection::SetGripSize(float value) {
 }
 
 void TvgSelection::SetHideSelection(bool value) {
-  if (value == hideSelection_) return;
-  hideSelection_ = value;
-  Repaint();
+  if (vgSetChanged(hideSelection_, value)) Repaint();
 }
 
 void TvgSelection::SetMinSize(int32_t value) {
