@@ -165,29 +165,25 @@ void TvgShape::StrokeChanged(TObject*) {
 }
 
 void TvgShape::SetStrokeThickness(float value) {
-  if (value == strokeThickness_) return;
-  strokeThickness_ = value;
+  if (!vgSetChanged(strokeThickness_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgShape::SetStrokeCap(TvgStrokeCap value) {
-  if (value == strokeCap_) return;
-  strokeCap_ = value;
+  if (!vgSetChanged(strokeCap_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgShape::SetStrokeJoin(TvgStrokeJoin value) {
-  if (value == strokeJoin_) return;
-  strokeJoin_ = value;
+  if (!vgSetChanged(strokeJoin_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgShape::SetStrokeDash(TvgStrokeDash value) {
-  if (value == strokeDash_) return;
-  strokeDash_ = value;
+  if (!vgSetChanged(strokeDash_, value)) return;
   UpdateEffects();
   Repaint();
 }
@@ -248,9 +244,7 @@ void TvgShape::PaintDesignFrame() { DrawDesignFrame(*this); }
 TvgLine::TvgLine(TComponent* owner) : TvgShape(owner) {}
 
 void TvgLine::SetLineType(TvgLineType value) {
-  if (value == lineType_) return;
-  lineType_ = value;
-  Repaint();
+  if (vgSetChanged(lineType_, value)) Repaint();
 }
 
 void TvgLine::Paint() {
@@ -270,35 +264,29 @@ void TvgLine::Paint() {
 TvgRectangle::TvgRectangle(TComponent* owner) : TvgShape(owner) {}
 
 void TvgRectangle::SetxRadius(float value) {
-  if (value == xRadius_) return;
-  xRadius_ = value;
+  if (!vgSetChanged(xRadius_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgRectangle::SetyRadius(float value) {
-  if (value == yRadius_) return;
-  yRadius_ = value;
+  if (!vgSetChanged(yRadius_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgRectangle::SetCorners(TvgCorners value) {
-  if (value == corners_) return;
-  corners_ = value;
-  Repaint();
+  if (vgSetChanged(corners_, value)) Repaint();
 }
 
 void TvgRectangle::SetCornerType(TvgCornerType value) {
-  if (value == cornerType_) return;
-  cornerType_ = value;
+  if (!vgSetChanged(cornerType_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgRectangle::SetSides(TvgSides value) {
-  if (value == sides_) return;
-  sides_ = value;
+  if (!vgSetChanged(sides_, value)) return;
   UpdateEffects();
   Repaint();
 }
@@ -333,9 +321,7 @@ void TvgRectangle::Paint() {
 TvgRoundRect::TvgRoundRect(TComponent* owner) : TvgShape(owner) {}
 
 void TvgRoundRect::SetCorners(TvgCorners value) {
-  if (value == corners_) return;
-  corners_ = value;
-  Repaint();
+  if (vgSetChanged(corners_, value)) Repaint();
 }
 
 void TvgRoundRect::Paint() {
@@ -369,6 +355,31 @@ bool PrepareCache(TvgBitmap*& cache, float width, float height, bool stale) {
   return stale;
 }
 
+// Paints `shape` from its blurred cache, rendering the cache again first when it is stale or
+// the size changed: `draw` fills and strokes the outline into the cache's canvas inside the
+// margin the blur radius needs, then the cache is blurred.
+template <typename Draw>
+void PaintBlurred(TvgShape& shape, TvgBitmap*& cache, bool& stale, float softness, Draw draw) {
+  TvgCanvas* canvas = shape.GetCanvas();
+  if (canvas == nullptr) return;
+  const int32_t r = static_cast<int32_t>(Trunc(softness * 15));
+  const float op = shape.GetAbsoluteOpacity();
+  if (!PrepareCache(cache, shape.GetWidth(), shape.GetHeight(), stale)) {
+    if (cache == nullptr || cache->IsEmpty()) return;
+  } else {
+    const TvgRect inner = vgRect(r, r, shape.GetWidth() - r, shape.GetHeight() - r);
+    cache->Clear(0);
+    if (TvgCanvas* c = cache->GetCanvas()) {
+      c->SetFill(shape.GetFill());
+      c->SetStroke(shape.GetStroke());
+      draw(*c, inner, op);
+    }
+    vgStackBlur(*cache, r, true);
+    stale = false;
+  }
+  canvas->DrawBitmap(*cache, shape.GetLocalRect(), shape.GetLocalRect(), op, true);
+}
+
 }  // namespace
 
 TvgBlurRectangle::TvgBlurRectangle(TComponent* owner) : TvgRectangle(owner) { GetStroke()->SetStyle(vgBrushNone); }
@@ -379,8 +390,7 @@ TvgBlurRectangle::~TvgBlurRectangle() {
 }
 
 void TvgBlurRectangle::SetSoftness(float value) {
-  if (value == softness_) return;
-  softness_ = value;
+  if (!vgSetChanged(softness_, value)) return;
   cacheStale_ = true;
   Repaint();
 }
@@ -415,25 +425,10 @@ void TvgBlurRectangle::SetCornerType(TvgCornerType value) {
 }
 
 void TvgBlurRectangle::Paint() {
-  TvgCanvas* canvas = GetCanvas();
-  if (canvas == nullptr) return;
-  const int32_t r = static_cast<int32_t>(Trunc(softness_ * 15));
-  const float op = GetAbsoluteOpacity();
-  if (!PrepareCache(cache_, GetWidth(), GetHeight(), cacheStale_)) {
-    if (cache_ == nullptr || cache_->IsEmpty()) return;
-  } else {
-    const TvgRect inner = vgRect(r, r, GetWidth() - r, GetHeight() - r);
-    cache_->Clear(0);
-    if (TvgCanvas* c = cache_->GetCanvas()) {
-      c->SetFill(GetFill());
-      c->FillRect(inner, GetxRadius(), GetyRadius(), GetCorners(), op, GetCornerType());
-      c->SetStroke(GetStroke());
-      c->DrawRect(inner, GetxRadius(), GetyRadius(), GetCorners(), op, GetCornerType());
-    }
-    vgStackBlur(*cache_, r, true);
-    cacheStale_ = false;
-  }
-  canvas->DrawBitmap(*cache_, GetLocalRect(), GetLocalRect(), op, true);
+  PaintBlurred(*this, cache_, cacheStale_, softness_, [this](TvgCanvas& c, const TvgRect& inner, float op) {
+    c.FillRect(inner, GetxRadius(), GetyRadius(), GetCorners(), op, GetCornerType());
+    c.DrawRect(inner, GetxRadius(), GetyRadius(), GetCorners(), op, GetCornerType());
+  });
 }
 
 TvgBlurRoundRect::TvgBlurRoundRect(TComponent* owner) : TvgRoundRect(owner) { GetStroke()->SetStyle(vgBrushNone); }
@@ -444,8 +439,7 @@ TvgBlurRoundRect::~TvgBlurRoundRect() {
 }
 
 void TvgBlurRoundRect::SetSoftness(float value) {
-  if (value == softness_) return;
-  softness_ = value;
+  if (!vgSetChanged(softness_, value)) return;
   cacheStale_ = true;
   Repaint();
 }
@@ -462,26 +456,11 @@ void TvgBlurRoundRect::SetCorners(TvgCorners value) {
 }
 
 void TvgBlurRoundRect::Paint() {
-  TvgCanvas* canvas = GetCanvas();
-  if (canvas == nullptr) return;
-  const int32_t r = static_cast<int32_t>(Trunc(softness_ * 15));
-  const float op = GetAbsoluteOpacity();
-  if (!PrepareCache(cache_, GetWidth(), GetHeight(), cacheStale_)) {
-    if (cache_ == nullptr || cache_->IsEmpty()) return;
-  } else {
-    const TvgRect inner = vgRect(r, r, GetWidth() - r, GetHeight() - r);
+  PaintBlurred(*this, cache_, cacheStale_, softness_, [this](TvgCanvas& c, const TvgRect& inner, float op) {
     const float radius = vgRectHeight(inner) / 2;
-    cache_->Clear(0);
-    if (TvgCanvas* c = cache_->GetCanvas()) {
-      c->SetFill(GetFill());
-      c->FillRect(inner, radius, radius, GetCorners(), op, vgCornerRound);
-      c->SetStroke(GetStroke());
-      c->DrawRect(inner, radius, radius, GetCorners(), op, vgCornerRound);
-    }
-    vgStackBlur(*cache_, r, true);
-    cacheStale_ = false;
-  }
-  canvas->DrawBitmap(*cache_, GetLocalRect(), GetLocalRect(), op, true);
+    c.FillRect(inner, radius, radius, GetCorners(), op, vgCornerRound);
+    c.DrawRect(inner, radius, radius, GetCorners(), op, vgCornerRound);
+  });
 }
 
 // --- Callout rectangle
@@ -494,15 +473,13 @@ TvgCalloutRectangle::~TvgCalloutRectangle() {
 }
 
 void TvgCalloutRectangle::SetAnchorSize(float value) {
-  if (value == anchorSize_) return;
-  anchorSize_ = value;
+  if (!vgSetChanged(anchorSize_, value)) return;
   RecalcUpdateRect();
   Repaint();
 }
 
 void TvgCalloutRectangle::SetAnchorLength(float value) {
-  if (value == anchorLength_) return;
-  anchorLength_ = value;
+  if (!vgSetChanged(anchorLength_, value)) return;
   RecalcUpdateRect();
   Repaint();
 }
@@ -575,15 +552,11 @@ void TvgCircle::Paint() {
 TvgPie::TvgPie(TComponent* owner) : TvgEllipse(owner) {}
 
 void TvgPie::SetStartAngle(float value) {
-  if (value == startAngle_) return;
-  startAngle_ = value;
-  Repaint();
+  if (vgSetChanged(startAngle_, value)) Repaint();
 }
 
 void TvgPie::SetEndAngle(float value) {
-  if (value == endAngle_) return;
-  endAngle_ = value;
-  Repaint();
+  if (vgSetChanged(endAngle_, value)) Repaint();
 }
 
 void TvgPie::BuildOutline(TvgPathData& path) {
@@ -618,15 +591,11 @@ bool TvgPie::PointInObject(float x, float y) {
 TvgArc::TvgArc(TComponent* owner) : TvgEllipse(owner) { ResetFill(vgBrushNone, 0xFFE0E0E0u); }
 
 void TvgArc::SetStartAngle(float value) {
-  if (value == startAngle_) return;
-  startAngle_ = value;
-  Repaint();
+  if (vgSetChanged(startAngle_, value)) Repaint();
 }
 
 void TvgArc::SetEndAngle(float value) {
-  if (value == endAngle_) return;
-  endAngle_ = value;
-  Repaint();
+  if (vgSetChanged(endAngle_, value)) Repaint();
 }
 
 void TvgArc::Paint() {
@@ -656,8 +625,7 @@ TvgText::~TvgText() {
 void TvgText::SetData(const Variant& value) { SetText(value.ToWideString()); }
 
 void TvgText::SetText(const WideString& value) {
-  if (value == text_) return;
-  text_ = value;
+  if (!vgSetChanged(text_, value)) return;
   UpdateEffects();
   if (autoSize_) AdjustSize();
   Repaint();
@@ -675,23 +643,19 @@ void TvgText::FontChanged(TObject*) {
 }
 
 void TvgText::SetVertTextAlign(TvgTextAlign value) {
-  if (value == vertTextAlign_) return;
-  vertTextAlign_ = value;
+  if (!vgSetChanged(vertTextAlign_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgText::SetHorzTextAlign(TvgTextAlign value) {
-  if (value == horzTextAlign_) return;
-  horzTextAlign_ = value;
+  if (!vgSetChanged(horzTextAlign_, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgText::SetWordWrap(bool value) {
-  if (value == wordWrap_) return;
-  wordWrap_ = value;
-  Repaint();
+  if (vgSetChanged(wordWrap_, value)) Repaint();
 }
 
 void TvgText::SetAutoSize(bool value) {
@@ -783,9 +747,7 @@ void TvgImage::SetBitmap(TvgBitmap* value) {
 }
 
 void TvgImage::SetWrapMode(TvgImageWrap value) {
-  if (value == wrapMode_) return;
-  wrapMode_ = value;
-  Repaint();
+  if (vgSetChanged(wrapMode_, value)) Repaint();
 }
 
 void TvgImage::BitmapChanged(TObject*) {
@@ -875,9 +837,7 @@ TvgCustomPath::~TvgCustomPath() {
 }
 
 void TvgCustomPath::SetWrapMode(TvgPathWrap value) {
-  if (value == wrapMode_) return;
-  wrapMode_ = value;
-  Repaint();
+  if (vgSetChanged(wrapMode_, value)) Repaint();
 }
 
 void TvgCustomPath::Paint() {
