@@ -654,21 +654,13 @@ void DestroyDetailed(HWND window, TDetailedDialog& dialog) {
 
 INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TEmberDialogState& state = EmberDialogState();
+  TDetailedDialog* dialog = nullptr;
+  INT_PTR result = FALSE;
+  if (DialogPrologue(window, message, wParam, lParam, dialog, result)) return result;
   if (message == WM_INITDIALOG) {
-    auto* dialog = new TDetailedDialog;
-    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
     InitDetailed(window, *dialog);
     return FALSE;
   }
-  TDetailedDialog* dialog = DialogData<TDetailedDialog>(window);
-  if (!dialog) return FALSE;
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(window, DWLP_USER, 0);
-    delete dialog;
-    return FALSE;
-  }
-  INT_PTR result = FALSE;
-  if (HandleCommonMessage(dialog->Common, message, wParam, lParam, result)) return result;
   switch (message) {
     case WM_SIZE:
       if (!dialog->Ready) return FALSE;
@@ -713,27 +705,17 @@ INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
         ShowTabPage(window, *dialog, static_cast<int32_t>(SendDlgItemMessageA(window, kTabs, TCM_GETCURSEL, 0, 0)));
       return FALSE;
     }
-    case WM_MOUSEMOVE: {
-      POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-      dialog->OverLink = dialog->SupportLink && PtInRect(&dialog->LinkRect, point);
-      if (dialog->OverLink) InvalidateRect(window, &dialog->LinkRect, FALSE);
+    case WM_MOUSEMOVE:
+      dialog->OverLink = TrackLinkHover(window, lParam, dialog->SupportLink, dialog->LinkRect);
       return TRUE;
-    }
     case WM_SETCURSOR:
-      if (dialog->OverLink && reinterpret_cast<HWND>(wParam) == window) {
-        SetCursor(LoadCursorA(nullptr, (IsWindows95() || IsWindowsNT4()) ? IDC_ARROW : IDC_HAND));
-        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_LBUTTONUP: {
-      POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-      if (dialog->SupportLink && PtInRect(&dialog->LinkRect, point) && DialogOptions()) {
+      return SetLinkCursor(window, wParam, dialog->OverLink) ? TRUE : FALSE;
+    case WM_LBUTTONUP:
+      if (dialog->SupportLink && PtInRect(&dialog->LinkRect, MessagePoint(lParam)) && DialogOptions()) {
         SetWindowPos(window, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
         ShellExecuteA(nullptr, "open", Trim(DialogOptions()->SupportURL()).c_str(), nullptr, nullptr, SW_SHOWMAXIMIZED);
       }
       return TRUE;
-    }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case kDetails:

@@ -97,6 +97,17 @@ SIZE BitmapSize(HBITMAP bitmap);
 // Ends a top-level dialog whose handling failed: the dialog type becomes 0.
 void EndFailedDialog(HWND window);
 
+// --- A link drawn in a dialog
+
+// The client position a mouse message carries.
+POINT MessagePoint(LPARAM lParam);
+// WM_MOUSEMOVE: whether the mouse is over the link (shown and inside `rect`); the link is
+// repainted while it is.
+bool TrackLinkHover(HWND window, LPARAM lParam, bool shown, const RECT& rect);
+// WM_SETCURSOR: over the link the cursor becomes the hand (the arrow on systems without one)
+// and the answer is true; else false, for the default handling.
+bool SetLinkCursor(HWND window, WPARAM wParam, bool overLink);
+
 // Runs `body` (the dialog's own handling); an exception is recorded as a library error
 // ("GUI") and, for a top-level dialog, ends the dialog with type 0 instead of reaching Windows.
 template <typename Body>
@@ -117,6 +128,30 @@ INT_PTR CALLBACK DetailedDialogProc(HWND window, UINT message, WPARAM wParam, LP
 template <typename T>
 T* DialogData(HWND window) {
   return reinterpret_cast<T*>(GetWindowLongPtrA(window, DWLP_USER));
+}
+
+// The shared top of the top-level dialog procedures, for a dialog whose data `T` has a `Common`
+// part. WM_INITDIALOG makes the data and keeps it in the user slot; `dialog` points at it and
+// the answer is false, so that the caller sets the dialog up. Otherwise the answer is true, with
+// `result` set, when the message is done with here: no data (yet or any more), WM_NCDESTROY
+// (the data is freed), or a message of the shared machinery.
+template <typename T>
+bool DialogPrologue(HWND window, UINT message, WPARAM wParam, LPARAM lParam, T*& dialog, INT_PTR& result) {
+  result = FALSE;
+  if (message == WM_INITDIALOG) {
+    dialog = new T;
+    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
+    return false;
+  }
+  dialog = DialogData<T>(window);
+  if (!dialog) return true;
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(window, DWLP_USER, 0);
+    delete dialog;
+    dialog = nullptr;
+    return true;
+  }
+  return HandleCommonMessage(dialog->Common, message, wParam, lParam, result);
 }
 
 }  // namespace ember_dialogs

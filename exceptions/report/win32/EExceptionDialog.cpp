@@ -401,6 +401,22 @@ void EndFailedDialog(HWND window) {
   EndDialog(window, 0);
 }
 
+POINT MessagePoint(LPARAM lParam) { return POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))}; }
+
+bool TrackLinkHover(HWND window, LPARAM lParam, bool shown, const RECT& rect) {
+  const POINT point = MessagePoint(lParam);
+  const bool over = shown && PtInRect(&rect, point);
+  if (over) InvalidateRect(window, &rect, FALSE);
+  return over;
+}
+
+bool SetLinkCursor(HWND window, WPARAM wParam, bool overLink) {
+  if (!overLink || reinterpret_cast<HWND>(wParam) != window) return false;
+  SetCursor(LoadCursorA(nullptr, (IsWindows95() || IsWindowsNT4()) ? IDC_ARROW : IDC_HAND));
+  SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+  return true;
+}
+
 // --- Texts and placement
 
 namespace {
@@ -698,20 +714,12 @@ void CancelClassic(HWND window) {
 
 INT_PTR ClassicDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TEmberDialogState& state = EmberDialogState();
+  TClassicDialog* dialog = nullptr;
+  INT_PTR result = FALSE;
+  if (DialogPrologue(window, message, wParam, lParam, dialog, result)) return result;
   if (message == WM_INITDIALOG) {
-    auto* dialog = new TClassicDialog;
-    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
     return InitClassic(window, *dialog) ? TRUE : FALSE;
   }
-  TClassicDialog* dialog = DialogData<TClassicDialog>(window);
-  if (!dialog) return FALSE;
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(window, DWLP_USER, 0);
-    delete dialog;
-    return FALSE;
-  }
-  INT_PTR result = FALSE;
-  if (HandleCommonMessage(dialog->Common, message, wParam, lParam, result)) return result;
   switch (message) {
     case WM_PAINT:
       PaintClassic(window, *dialog);
@@ -732,27 +740,17 @@ INT_PTR ClassicDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return TRUE;
       }
       return FALSE;
-    case WM_MOUSEMOVE: {
-      POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-      dialog->OverLink = LinkShown() && PtInRect(&dialog->LinkRect, point);
-      if (dialog->OverLink) InvalidateRect(window, &dialog->LinkRect, FALSE);
+    case WM_MOUSEMOVE:
+      dialog->OverLink = TrackLinkHover(window, lParam, LinkShown(), dialog->LinkRect);
       return TRUE;
-    }
     case WM_SETCURSOR:
-      if (dialog->OverLink && reinterpret_cast<HWND>(wParam) == window) {
-        SetCursor(LoadCursorA(nullptr, (IsWindows95() || IsWindowsNT4()) ? IDC_ARROW : IDC_HAND));
-        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
-        return TRUE;
-      }
-      return FALSE;
-    case WM_LBUTTONUP: {
-      POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-      if (LinkShown() && PtInRect(&dialog->LinkRect, point)) {
+      return SetLinkCursor(window, wParam, dialog->OverLink) ? TRUE : FALSE;
+    case WM_LBUTTONUP:
+      if (LinkShown() && PtInRect(&dialog->LinkRect, MessagePoint(lParam))) {
         state.DialogType = EmberDialogDetailed;
         CloseClassicDialog(window);
       }
       return TRUE;
-    }
     case WM_COMMAND: {
       int id = LOWORD(wParam);
       int code = HIWORD(wParam);

@@ -61,21 +61,13 @@ void InitRequest(HWND window, TRequestDialog& dialog) {
 }
 
 INT_PTR RequestDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  TRequestDialog* dialog = nullptr;
+  INT_PTR result = FALSE;
+  if (DialogPrologue(window, message, wParam, lParam, dialog, result)) return result;
   if (message == WM_INITDIALOG) {
-    auto* dialog = new TRequestDialog;
-    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
     InitRequest(window, *dialog);
     return FALSE;
   }
-  TRequestDialog* dialog = DialogData<TRequestDialog>(window);
-  if (!dialog) return FALSE;
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(window, DWLP_USER, 0);
-    delete dialog;
-    return FALSE;
-  }
-  INT_PTR result = FALSE;
-  if (HandleCommonMessage(dialog->Common, message, wParam, lParam, result)) return result;
   switch (message) {
     case WM_PAINT: {
       PAINTSTRUCT paint;
@@ -173,11 +165,12 @@ class TSendProgressDialog : public TEmberSendProgressView {
 };
 
 INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  TServerDialog* dialog = nullptr;
+  INT_PTR result = FALSE;
+  if (DialogPrologue(window, message, wParam, lParam, dialog, result)) return result;
   if (message == WM_INITDIALOG) {
-    auto* dialog = new TServerDialog;
     dialog->Owner = reinterpret_cast<TSendProgressDialog*>(lParam);
     dialog->Centred = dialog->Owner->Centred();
-    SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(dialog));
     dialog->Common.Start(window, !dialog->Centred, false);
     dialog->Owner->Attach(window);
     dialog->Common.CaptionText = DialogText(110);
@@ -198,15 +191,6 @@ INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     return TRUE;
   }
-  TServerDialog* dialog = DialogData<TServerDialog>(window);
-  if (!dialog) return FALSE;
-  if (message == WM_NCDESTROY) {
-    SetWindowLongPtrA(window, DWLP_USER, 0);
-    delete dialog;
-    return FALSE;
-  }
-  INT_PTR result = FALSE;
-  if (HandleCommonMessage(dialog->Common, message, wParam, lParam, result)) return result;
   switch (message) {
     case WM_SETFOCUS:
       dialog->Owner->MarkReady();
