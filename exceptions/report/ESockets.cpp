@@ -137,24 +137,25 @@ void TEmberClientSocket::RaiseSocketError(const std::string& message) {
   throw EEmberSocketError(text);
 }
 
+void TEmberClientSocket::CloseAfterFailure(int32_t code, const char* format) {
+  // The logs go into the message before Close empties them.
+  std::string text = FormatWithText(format, esock::ErrorText(code));
+  std::string connection = connectionLog_, reply = replyLog_;
+  try {
+    Close();
+  } catch (...) {
+  }
+  if (code == 0) return;
+  connectionLog_ = connection;
+  replyLog_ = reply;
+  RaiseSocketError(text);
+}
+
 int32_t TEmberClientSocket::SendBuffer(const void* buffer, int32_t length) {
   int32_t result = esock::Send(handle_, buffer, length);
   if (result < 0) {
     int32_t code = esock::LastError();
-    if (!esock::IsWouldBlock(code)) {
-      // The logs go into the message before Close empties them.
-      std::string text = FormatWithText("Error into \"send\": \"%s\"", esock::ErrorText(code));
-      std::string connection = connectionLog_, reply = replyLog_;
-      try {
-        Close();
-      } catch (...) {
-      }
-      if (code != 0) {
-        connectionLog_ = connection;
-        replyLog_ = reply;
-        RaiseSocketError(text);
-      }
-    }
+    if (!esock::IsWouldBlock(code)) CloseAfterFailure(code, "Error into \"send\": \"%s\"");
     result = -1;
   }
   replyLog_.clear();
@@ -166,18 +167,7 @@ int32_t TEmberClientSocket::ReceiveBuffer(void* buffer, int32_t length) {
   int32_t result = esock::Receive(handle_, buffer, length);
   if (result < 0) {
     int32_t code = esock::LastError();
-    if (!esock::IsWouldBlock(code)) {
-      std::string connection = connectionLog_, reply = replyLog_;
-      try {
-        Close();
-      } catch (...) {
-      }
-      if (code != 0) {
-        connectionLog_ = connection;
-        replyLog_ = reply;
-        RaiseSystemError("Error into \"recv\": \"%s\"", code);
-      }
-    }
+    if (!esock::IsWouldBlock(code)) CloseAfterFailure(code, "Error into \"recv\": \"%s\"");
     result = -1;
   }
   return result;

@@ -105,6 +105,9 @@ class TEmberClientSocket : public TObject {
 
  private:
   [[noreturn]] void RaiseSystemError(const char* format, int32_t code);
+  // Closes the socket after a failed send or recv and, unless the code is 0, raises the error
+  // `format` names, with the logs as they were before the close.
+  void CloseAfterFailure(int32_t code, const char* format);
   // Waits on the socket until bytes can be read (true) or the time passed, the socket closed
   // or the peer ended the connection (false).
   bool WaitForData(uint32_t milliseconds);
