@@ -7,3 +7,6 @@ void SetModuleInstance(void* instance);
 // The recorded handle, or, when none was recorded, the module that contains this code.
 // Null outside Windows.
 void* ModuleInstance();
+
+// The process's executable is a console program (its image's subsystem); true outside Windows.
+bool IsConsoleProgram();

@@ -7,3 +7,4 @@ void* recordedInstance = nullptr;
 
 void SetModuleInstance(void* instance) { recordedInstance = instance; }
 void* ModuleInstance() { return recordedInstance; }
+bool IsConsoleProgram() { return true; }

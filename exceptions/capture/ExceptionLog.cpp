@@ -199,7 +199,8 @@ uint8_t DefaultProcessException(const TEmberNotifyArgs& args) {
   record.ExceptionContext = args.Params.Context;
   record.ExceptionRecord = args.Params.ExceptionRecord;
   record.CallStack = args.Params.CallStack;
-  record.ModulesList = library.ModulesList.get();
+  // The report side names its modules list when it builds the report.
+  record.ModulesList = nullptr;
   record.CurrentModuleOptions = library.CurrentOptions.get();
   uint8_t continueFlag = 1;
   SynchronizeExceptionCall([&] {
@@ -588,7 +589,6 @@ void StartExceptionLog() {
           library.Finalising = 0;
           ClearRaiseState(ThreadVars());
           library.RaiseStack.reset(new uint8_t[EmberRaiseStackSize]);
-          library.ModulesList = std::make_unique<TEmberModulesList>();
           library.ProcessesList = std::make_unique<TEmberProcessesList>();
           ResetModuleSharedMemory(library.Module);
           library.CurrentOptions = std::make_unique<TEmberModuleOptionsEx>(std::string(), library.Module);
@@ -596,7 +596,6 @@ void StartExceptionLog() {
           if (!ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions, leakFlags)) {
             // Without library data the module is not processed: nothing is hooked.
             library.CurrentOptions.reset();
-            library.ModulesList.reset();
             library.ProcessesList.reset();
             CloseModuleSharedMemory();
             library.RaiseStack.reset();
@@ -644,7 +643,6 @@ void StopExceptionLog() {
         }
         library.EventHolders.reset();
         library.ThreadsList.reset();
-        library.ModulesList.reset();
         library.ProcessesList.reset();
         library.CurrentOptions.reset();
         CloseModuleSharedMemory();

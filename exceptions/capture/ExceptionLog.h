@@ -121,7 +121,6 @@ struct TEmberLibraryGlobals {
   uintptr_t Module = 0;          // this module
   uintptr_t MainModule = 0;      // the process's main module
   std::unique_ptr<TEmberModuleOptionsEx> CurrentOptions;
-  std::unique_ptr<TEmberModulesList> ModulesList;
   std::unique_ptr<TEmberProcessesList> ProcessesList;
   std::unique_ptr<TEmberThreadsList> ThreadsList;
   std::unique_ptr<TEmberLogList> EventHolders;

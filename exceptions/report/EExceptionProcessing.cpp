@@ -17,6 +17,7 @@
 #include "EScreenshot.h"
 #include "ESockets.h"
 #include "ESupport.h"
+#include "classlib/Module.h"
 #include "classlib/SysUtils.h"
 #include "detail/EProcessingPlatform_p.h"
 #include "detail/ESupportPlatform_p.h"
@@ -203,7 +204,7 @@ TOutputKind GetOutputKind(uint8_t displayMode, bool web, bool console) {
 }
 
 bool MayShowDialogs(const TEmberReportOutput& output) {
-  return !(output.IsWebApplication && output.IsWebApplication()) && !ConsoleProgram();
+  return !(output.IsWebApplication && output.IsWebApplication()) && !IsConsoleProgram();
 }
 
 bool ShouldRestoreMainWindow(uint8_t displayMode, const TEmberReportOutput& output) {
@@ -232,7 +233,7 @@ void ShowOutput(uint8_t displayMode, const TEmberReportOutput& output, uint8_t& 
   dialog.CopyToClipboard = false;
   if (allowed != 0) {
     SetEmberStep(0x0D);
-    switch (GetOutputKind(displayMode, web, ConsoleProgram())) {
+    switch (GetOutputKind(displayMode, web, IsConsoleProgram())) {
       case TOutputKind::Dialog:
         dialog.RequestStep = dialog.DialogType == 3;
         dialog.Reshown = false;

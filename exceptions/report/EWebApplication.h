@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "classlib/Module.h"
+
 class TEmberModuleOptions;
 
 // --- The page (portable)
@@ -48,10 +50,9 @@ struct TEmberWebFramework {
 void SetWebFramework(const TEmberWebFramework* framework);
 bool WebFrameworkFound();
 
-// --- Win32 only (win32/EWebApplication.cpp)
+// --- Win32 only (win32/EWebApplication.cpp); IsConsoleProgram is the class library's
+// (classlib/Module.h)
 
-// The process's executable is a console program.
-bool IsConsoleProgram();
 // A console program with the environment variable REQUEST_METHOD.
 bool IsCGIApplication();
 // Not a console program whose first parameter names a readable INI file below 102,401 bytes

@@ -16,6 +16,7 @@
 #include "EHook.h"
 #include "EmberLibraryData.h"
 #include "EmberLogEvents.h"
+#include "classlib/Module.h"
 #include "exceptions/ECore.h"
 
 namespace {
@@ -374,14 +375,6 @@ LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-bool IsConsoleMainModule() {
-  const auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (base == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
-}
-
 // --- Import hooks of this module
 
 struct TImportHook {
@@ -662,7 +655,7 @@ void PlatformAttach() {
     gModuleEnd = library.Module + image.Size;
   }
   char method[8];
-  gIsCgi = GetEnvironmentVariableA("REQUEST_METHOD", method, sizeof method) > 0 && IsConsoleMainModule();
+  gIsCgi = GetEnvironmentVariableA("REQUEST_METHOD", method, sizeof method) > 0 && IsConsoleProgram();
   gOldTerminate = std::set_terminate(&LibraryTerminate);
   gOldFilter = SetUnhandledExceptionFilter(&LibraryUnhandledFilter);
   gFilterInstalled = true;

@@ -12,8 +12,6 @@ struct TEmberModuleInfo;
 
 namespace ember_processing {
 
-// The process's executable is a console program.
-bool ConsoleProgram();
 // Writes to the standard output; raises EWriteError when it cannot.
 void WriteStandardOutput(const std::string& text);
 // Restores the process's main window when it is minimised.

@@ -9,7 +9,6 @@
 
 namespace ember_processing {
 
-bool ConsoleProgram() { return true; }
 
 void WriteStandardOutput(const std::string& text) {
   if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)

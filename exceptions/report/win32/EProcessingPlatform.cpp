@@ -60,7 +60,6 @@ TEmberModuleOptionsEx* OwnModuleOptions() {
 
 }  // namespace
 
-bool ConsoleProgram() { return IsConsoleProgram(); }
 
 void WriteStandardOutput(const std::string& text) {
   HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);

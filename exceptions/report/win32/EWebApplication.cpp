@@ -114,16 +114,6 @@ bool FindWinCGIOutput(std::string& outputFile) {
 
 }  // namespace
 
-bool IsConsoleProgram() {
-  auto base = reinterpret_cast<const uint8_t*>(GetModuleHandleA(nullptr));
-  if (!base) return false;
-  auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return false;
-  auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  if (nt->Signature != IMAGE_NT_SIGNATURE) return false;
-  return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
-}
-
 bool IsCGIApplication() { return IsConsoleProgram() && GetEnvironmentVariableA("REQUEST_METHOD", nullptr, 0) > 0; }
 
 bool IsWinCGIApplication() {
