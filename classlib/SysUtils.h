@@ -28,6 +28,10 @@ class Exception : public std::exception {
     using Base::Base;                     \
   }
 
+// The system's text for an error code (Windows: the system's message table; elsewhere the C
+// library's), without its line end; empty when the system has none.
+std::string SysErrorMessage(uint32_t code);
+
 // --- Exceptions caught where they must stop
 //
 // Code that must not let an exception through (host entries, window procedures, callbacks)

@@ -8,11 +8,7 @@ namespace {
 
 std::string LastErrorText() {
   DWORD code = GetLastError();
-  char buffer[512] = {};
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, buffer,
-                           sizeof buffer, nullptr);
-  std::string text(buffer, n);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  std::string text = SysErrorMessage(code);
   return text.empty() ? "System error " + IntToStr(code) : text;
 }
 

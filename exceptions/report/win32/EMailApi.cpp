@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "../detail/EMailApi_p.h"
+#include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberTexts.h"
 
@@ -141,11 +142,7 @@ bool RunMailClient(const std::string& commandLine, std::string& failure) {
                                       CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS, nullptr, nullptr,
                                       &startup, &process)) {
     DWORD code = line.empty() ? ERROR_FILE_NOT_FOUND : GetLastError();
-    char buffer[512] = {0};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                  buffer, sizeof buffer, nullptr);
-    failure.assign(buffer, length);
-    while (!failure.empty() && (failure.back() == '\n' || failure.back() == '\r')) failure.pop_back();
+    failure = SysErrorMessage(code);
     if (failure.empty()) failure = "Error " + std::to_string(code);
     return false;
   }

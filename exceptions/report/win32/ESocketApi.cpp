@@ -140,12 +140,7 @@ int32_t LastError() { return Bind<TWSAGetLastError>("WSAGetLastError")(); }
 bool IsWouldBlock(int32_t code) { return code == 10035; }
 
 std::string ErrorText(int32_t code) {
-  char buffer[512] = {0};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
-  std::string text(buffer, length);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-    text.pop_back();
+  std::string text = SysErrorMessage(static_cast<uint32_t>(code));
   if (text.empty()) text = "Error " + std::to_string(code);
   return text;
 }

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "../VstHost.h"
+#include "classlib/SysUtils.h"
 
 namespace {
 
@@ -17,14 +18,7 @@ std::map<AEffect*, TVstHost*> registry;
 // The host being created: the entry calls back before it has returned the record.
 thread_local TVstHost* constructing = nullptr;
 
-std::string LastErrorText() {
-  char buffer[512] = {};
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, GetLastError(), 0,
-                           buffer, sizeof buffer, nullptr);
-  std::string text(buffer, n);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  return text;
-}
+std::string LastErrorText() { return SysErrorMessage(GetLastError()); }
 
 }  // namespace
 
