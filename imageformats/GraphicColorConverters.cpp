@@ -17,6 +17,20 @@ inline void Store16(uint8_t* p, uint16_t v) {
 inline uint8_t NextPattern(uint8_t pattern) {
   return static_cast<uint8_t>((pattern >> 1) | (pattern << 7));
 }
+
+// Runs `convert(target)` for each of `count` target pixels `targetStep` bytes apart whose bit is
+// set in the repeating 8-pixel `mask` (0x80 first); `convert` moves its own source on. Pixels
+// left out touch neither the source nor the target.
+template <typename Convert>
+void ForSelectedPixels(uint8_t* target, int32_t targetStep, int32_t count, uint8_t mask, Convert convert) {
+  uint8_t pattern = 0x80;
+  for (int32_t i = 0; i < count; ++i) {
+    if (mask & pattern) convert(target);
+    target += targetStep;
+    pattern = NextPattern(pattern);
+  }
+}
+
 inline bool IsSupportedDepth(uint8_t bits) { return bits == 8 || bits == 16; }
 inline bool IsPackingDepth(uint8_t bits) { return bits == 1 || bits == 2 || bits == 4 || bits == 8; }
 
@@ -187,17 +201,12 @@ void TColorManager::ThreeComponent(const uint8_t* const* source, int32_t planeCo
     }
   };
 
-  uint8_t pattern = 0x80;
-  for (int32_t i = 0; i < count; ++i) {
-    if (mask & pattern) {
-      for (int32_t k = 0; k < 3; ++k)
-        colour(cursor.Sample(reversed ? 2 - k : k), target + k * tb);
-      if (copyAlpha) alpha(cursor.Sample(3), target + 3 * tb);
-      cursor.Advance();
-    }
-    target += targetStep;
-    pattern = NextPattern(pattern);
-  }
+  ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
+    for (int32_t k = 0; k < 3; ++k)
+      colour(cursor.Sample(reversed ? 2 - k : k), target + k * tb);
+    if (copyAlpha) alpha(cursor.Sample(3), target + 3 * tb);
+    cursor.Advance();
+  });
 }
 
 // --- CMYK
@@ -232,29 +241,24 @@ void TColorManager::CMYK(const uint8_t* const* source, int32_t planeCount, uint8
     uint16_t v = Load16(p);
     return swap ? Swap16(v) : v;
   };
-  uint8_t pattern = 0x80;
-  for (int32_t i = 0; i < count; ++i) {
-    if (mask & pattern) {
-      uint32_t k = read(3);
-      for (int32_t j = 0; j < 3; ++j) {
-        // Blue first: Y, M, C; red first: C, M, Y.
-        uint32_t x = read(blueFirst ? 2 - j : j);
-        uint8_t* out = target + j * tb;
-        if (sb == 1) {
-          uint8_t v = Clamp255(255 - (static_cast<int64_t>(x) - x * k / 255 + k));
-          if (tb == 1) *out = v;
-          else Store16(out, static_cast<uint16_t>(v * 65535u / 255u));
-        } else {
-          uint16_t v = static_cast<uint16_t>(x - x * k / 65535 + k);
-          if (tb == 1) *out = Clamp255(255 - static_cast<int64_t>(v) * 255 / 65535);
-          else Store16(out, static_cast<uint16_t>(65535 - (x - x * k / 65535 + k)));
-        }
+  ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
+    uint32_t k = read(3);
+    for (int32_t j = 0; j < 3; ++j) {
+      // Blue first: Y, M, C; red first: C, M, Y.
+      uint32_t x = read(blueFirst ? 2 - j : j);
+      uint8_t* out = target + j * tb;
+      if (sb == 1) {
+        uint8_t v = Clamp255(255 - (static_cast<int64_t>(x) - x * k / 255 + k));
+        if (tb == 1) *out = v;
+        else Store16(out, static_cast<uint16_t>(v * 65535u / 255u));
+      } else {
+        uint16_t v = static_cast<uint16_t>(x - x * k / 65535 + k);
+        if (tb == 1) *out = Clamp255(255 - static_cast<int64_t>(v) * 255 / 65535);
+        else Store16(out, static_cast<uint16_t>(65535 - (x - x * k / 65535 + k)));
       }
-      cursor.Advance();
     }
-    target += targetStep;
-    pattern = NextPattern(pattern);
-  }
+    cursor.Advance();
+  });
 }
 
 // --- CIE L*a*b*
@@ -285,48 +289,43 @@ void TColorManager::CIELab(const uint8_t* const* source, int32_t planeCount, uin
     if (swap) v = Swap16(v);
     return static_cast<uint8_t>(v >> 8);
   };
-  uint8_t pattern = 0x80;
-  for (int32_t i = 0; i < count; ++i) {
-    if (mask & pattern) {
-      long double L = byteOf(0);
-      if (sourceOptions_ & poLabPercent) L /= 2.55L;
-      long double a, b;
-      if (sourceOptions_ & poLabOffset) {
-        a = static_cast<int32_t>(byteOf(1)) - 128;
-        b = static_cast<int32_t>(byteOf(2)) - 128;
-      } else {
-        a = static_cast<int8_t>(byteOf(1));
-        b = static_cast<int8_t>(byteOf(2));
-      }
-      long double fy = (L + 16) / 116, X, Y, Z;
-      if (L < 7.9996L) {
-        Y = L / 903.3L;
-        X = a / 3893.5L + Y;
-        Z = Y - b / 1557.4L;
-      } else {
-        long double fx = a / 500 + fy, fz = fy - b / 200;
-        X = fx * fx * fx;
-        Y = fy * fy * fy;
-        Z = fz * fz * fz;
-      }
-      long double red = 2.998L * X - 1.458L * Y - 0.541L * Z;
-      long double green = -0.952L * X + 1.893L * Y + 0.059L * Z;
-      long double blue = 0.099L * X - 0.198L * Y + 1.099L * Z;
-      uint8_t values[3] = {Clamp255(Round(static_cast<double>(255 * red))),
-                           Clamp255(Round(static_cast<double>(255 * green))),
-                           Clamp255(Round(static_cast<double>(255 * blue)))};
-      for (int32_t j = 0; j < 3; ++j) {
-        uint8_t v = values[blueFirst ? 2 - j : j];
-        uint8_t* out = target + j * tb;
-        if (tb == 1) *out = v;
-        else if (sb == 1) Store16(out, static_cast<uint16_t>(v * 65535u / 255u));
-        else Store16(out, v);
-      }
-      cursor.Advance();
+  ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
+    long double L = byteOf(0);
+    if (sourceOptions_ & poLabPercent) L /= 2.55L;
+    long double a, b;
+    if (sourceOptions_ & poLabOffset) {
+      a = static_cast<int32_t>(byteOf(1)) - 128;
+      b = static_cast<int32_t>(byteOf(2)) - 128;
+    } else {
+      a = static_cast<int8_t>(byteOf(1));
+      b = static_cast<int8_t>(byteOf(2));
     }
-    target += targetStep;
-    pattern = NextPattern(pattern);
-  }
+    long double fy = (L + 16) / 116, X, Y, Z;
+    if (L < 7.9996L) {
+      Y = L / 903.3L;
+      X = a / 3893.5L + Y;
+      Z = Y - b / 1557.4L;
+    } else {
+      long double fx = a / 500 + fy, fz = fy - b / 200;
+      X = fx * fx * fx;
+      Y = fy * fy * fy;
+      Z = fz * fz * fz;
+    }
+    long double red = 2.998L * X - 1.458L * Y - 0.541L * Z;
+    long double green = -0.952L * X + 1.893L * Y + 0.059L * Z;
+    long double blue = 0.099L * X - 0.198L * Y + 1.099L * Z;
+    uint8_t values[3] = {Clamp255(Round(static_cast<double>(255 * red))),
+                         Clamp255(Round(static_cast<double>(255 * green))),
+                         Clamp255(Round(static_cast<double>(255 * blue)))};
+    for (int32_t j = 0; j < 3; ++j) {
+      uint8_t v = values[blueFirst ? 2 - j : j];
+      uint8_t* out = target + j * tb;
+      if (tb == 1) *out = v;
+      else if (sb == 1) Store16(out, static_cast<uint16_t>(v * 65535u / 255u));
+      else Store16(out, v);
+    }
+    cursor.Advance();
+  });
 }
 
 // --- YCbCr and PhotoYCC
@@ -353,46 +352,41 @@ void TColorManager::YCbCr(const uint8_t* const* source, int32_t planeCount, uint
     uint16_t v = Load16(cursor.Sample(component));
     return swap ? Swap16(v) : v;
   };
-  uint8_t pattern = 0x80;
-  for (int32_t i = 0; i < count; ++i) {
-    if (mask & pattern) {
-      int32_t rgb[3];  // red, green, blue
-      bool wide = false;
-      if (sb == 2 && tb == 2) {
-        float y = word(0) * 1.3584f;
-        float d1 = static_cast<float>(word(1)) - 40092;
-        float d2 = static_cast<float>(word(2)) - 35209;
-        rgb[2] = static_cast<int32_t>(Round(y + 2.2179f * d1));
-        rgb[1] = static_cast<int32_t>(Round(y - 0.9271435f * d2 - 0.4302726f * d1));
-        rgb[0] = static_cast<int32_t>(Round(y + 1.8215f * d2));
-        wide = true;
+  ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
+    int32_t rgb[3];  // red, green, blue
+    bool wide = false;
+    if (sb == 2 && tb == 2) {
+      float y = word(0) * 1.3584f;
+      float d1 = static_cast<float>(word(1)) - 40092;
+      float d2 = static_cast<float>(word(2)) - 35209;
+      rgb[2] = static_cast<int32_t>(Round(y + 2.2179f * d1));
+      rgb[1] = static_cast<int32_t>(Round(y - 0.9271435f * d2 - 0.4302726f * d1));
+      rgb[0] = static_cast<int32_t>(Round(y + 1.8215f * d2));
+      wide = true;
+    } else {
+      int32_t y, c1, c2;
+      if (sb == 1) {
+        y = *cursor.Sample(0);
+        c1 = *cursor.Sample(1);
+        c2 = *cursor.Sample(2);
       } else {
-        int32_t y, c1, c2;
-        if (sb == 1) {
-          y = *cursor.Sample(0);
-          c1 = *cursor.Sample(1);
-          c2 = *cursor.Sample(2);
-        } else {
-          y = word(0) * 255 / 65535;
-          c1 = word(1) * 255 / 65535;
-          c2 = word(2) * 255 / 65535;
-        }
-        rgb[2] = Clamp255(y + cbToBlue_[c1]);
-        rgb[1] = Clamp255(y + cbToGreen_[c1] + crToGreen_[c2]);
-        rgb[0] = Clamp255(y + crToRed_[c2]);
+        y = word(0) * 255 / 65535;
+        c1 = word(1) * 255 / 65535;
+        c2 = word(2) * 255 / 65535;
       }
-      for (int32_t j = 0; j < 3; ++j) {
-        int32_t v = rgb[blueFirst ? 2 - j : j];
-        uint8_t* out = target + j * tb;
-        if (wide) Store16(out, static_cast<uint16_t>(v));
-        else if (tb == 1) *out = static_cast<uint8_t>(v);
-        else Store16(out, static_cast<uint16_t>(v * 65535 / 255));
-      }
-      cursor.Advance();
+      rgb[2] = Clamp255(y + cbToBlue_[c1]);
+      rgb[1] = Clamp255(y + cbToGreen_[c1] + crToGreen_[c2]);
+      rgb[0] = Clamp255(y + crToRed_[c2]);
     }
-    target += targetStep;
-    pattern = NextPattern(pattern);
-  }
+    for (int32_t j = 0; j < 3; ++j) {
+      int32_t v = rgb[blueFirst ? 2 - j : j];
+      uint8_t* out = target + j * tb;
+      if (wide) Store16(out, static_cast<uint16_t>(v));
+      else if (tb == 1) *out = static_cast<uint8_t>(v);
+      else Store16(out, static_cast<uint16_t>(v * 65535 / 255));
+    }
+    cursor.Advance();
+  });
 }
 
 // --- Grey
@@ -404,24 +398,19 @@ void TColorManager::RowConvertGray(const uint8_t* const* source, int32_t, uint8_
   bool swap = sourceOptions_ & poSwapBytes;
   int32_t step = ((sourceOptions_ & poAlpha) ? 2 : 1) * sb;
   const uint8_t* p = source[0];
-  uint8_t pattern = 0x80;
-  for (int32_t i = 0; i < count; ++i) {
-    if (mask & pattern) {
-      if (sb == 1 && tb == 1) {
-        *target = *p;
-      } else if (sb == 1) {
-        Store16(target, static_cast<uint16_t>(*p * 65535u / 255u));
-      } else {
-        uint16_t v = Load16(p);
-        if (swap) v = Swap16(v);
-        if (tb == 1) *target = static_cast<uint8_t>(v * 255u / 65535u);
-        else Store16(target, v);
-      }
-      p += step;
+  ForSelectedPixels(target, tb, count, mask, [&](uint8_t* target) {
+    if (sb == 1 && tb == 1) {
+      *target = *p;
+    } else if (sb == 1) {
+      Store16(target, static_cast<uint16_t>(*p * 65535u / 255u));
+    } else {
+      uint16_t v = Load16(p);
+      if (swap) v = Swap16(v);
+      if (tb == 1) *target = static_cast<uint8_t>(v * 255u / 65535u);
+      else Store16(target, v);
     }
-    target += tb;
-    pattern = NextPattern(pattern);
-  }
+    p += step;
+  });
 }
 
 // --- Indexed and grey packing
@@ -453,16 +442,11 @@ void TColorManager::RowConvertIndexedBoth16(const uint8_t* const* source, int32_
     return;
   }
   const uint8_t* p = source[0];
-  uint8_t pattern = 0x80;
-  for (int32_t i = 0; i < count; ++i) {
-    if (mask & pattern) {
-      uint16_t v = Load16(p);
-      Store16(target, swap ? Swap16(v) : v);
-      p += 2;
-    }
-    target += 2;
-    pattern = NextPattern(pattern);
-  }
+  ForSelectedPixels(target, 2, count, mask, [&](uint8_t* target) {
+    uint16_t v = Load16(p);
+    Store16(target, swap ? Swap16(v) : v);
+    p += 2;
+  });
 }
 
 void TColorManager::RowConvertIndexedSource16(const uint8_t* const* source, int32_t,
@@ -493,13 +477,8 @@ void TColorManager::RowConvertIndexedTarget16(const uint8_t* const* source, int3
   bool swap = sourceOptions_ & poSwapBytes;
   uint32_t maxS = (1u << sourceBPS_) - 1;
   TBitReader reader(source[0], sourceBPS_);
-  uint8_t pattern = 0x80;
-  for (int32_t i = 0; i < count; ++i) {
-    if (mask & pattern) {
-      uint16_t v = static_cast<uint16_t>(reader.Next() * 65535u / maxS);
-      Store16(target, swap ? Swap16(v) : v);
-    }
-    target += 2;
-    pattern = NextPattern(pattern);
-  }
+  ForSelectedPixels(target, 2, count, mask, [&](uint8_t* target) {
+    uint16_t v = static_cast<uint16_t>(reader.Next() * 65535u / maxS);
+    Store16(target, swap ? Swap16(v) : v);
+  });
 }
