@@ -534,24 +534,37 @@ void TvgWideStringList::Grow() {
   items_.reserve(capacity_);
 }
 
-bool TvgWideStringList::Find(const WideString& text, int32_t& index) const {
+namespace {
+
+// Binary search over `count` sorted items, `compareAt(i)` comparing item i with the one wanted.
+// `index` is where the item is or would be inserted; with duplicates not accepted, the first of
+// equal items.
+template <typename CompareAt>
+bool SortedSearch(int32_t count, bool acceptDuplicates, int32_t& index, CompareAt compareAt) {
   bool found = false;
-  int32_t low = 0, high = GetCount() - 1;
+  int32_t low = 0, high = count - 1;
   while (low <= high) {
     const int32_t i = static_cast<int32_t>(static_cast<uint32_t>(low + high) >> 1);
-    const int c = CompareStrings(items_[static_cast<size_t>(i)].text, text);
+    const int c = compareAt(i);
     if (c < 0) {
       low = i + 1;
     } else {
       high = i - 1;
       if (c == 0) {
         found = true;
-        if (duplicates_ != dupAccept) low = i;
+        if (!acceptDuplicates) low = i;
       }
     }
   }
   index = low;
   return found;
+}
+
+}  // namespace
+
+bool TvgWideStringList::Find(const WideString& text, int32_t& index) const {
+  return SortedSearch(GetCount(), duplicates_ == dupAccept, index,
+                      [&](int32_t i) { return CompareStrings(items_[static_cast<size_t>(i)].text, text); });
 }
 
 namespace {
@@ -566,23 +579,8 @@ int CompareObjects(const TObject* item, const TObject* wanted) {
 }  // namespace
 
 bool TvgWideStringList::FindObject(const TObject* object, int32_t& index) const {
-  bool found = false;
-  int32_t low = 0, high = GetCount() - 1;
-  while (low <= high) {
-    const int32_t i = static_cast<int32_t>(static_cast<uint32_t>(low + high) >> 1);
-    const int c = CompareObjects(items_[static_cast<size_t>(i)].object, object);
-    if (c < 0) {
-      low = i + 1;
-    } else {
-      high = i - 1;
-      if (c == 0) {
-        found = true;
-        if (duplicates_ != dupAccept) low = i;
-      }
-    }
-  }
-  index = low;
-  return found;
+  return SortedSearch(GetCount(), duplicates_ == dupAccept, index,
+                      [&](int32_t i) { return CompareObjects(items_[static_cast<size_t>(i)].object, object); });
 }
 
 int TvgWideStringList::CompareItems(int32_t a, int32_t b) const {
