@@ -325,33 +325,48 @@ E OrdinalAs(int32_t value) {
   return static_cast<E>(value);
 }
 
+// The values of a group node that may be missing: each read answers its fallback without one.
+struct TOptionalGroup {
+  const TXmlNode* node;
+  bool Bool(const std::string& name, bool fallback) const { return node ? node->ReadBool(name, fallback) : fallback; }
+  TColor Color(const std::string& name, TColor fallback) const {
+    return node ? node->ReadColor(name, fallback) : fallback;
+  }
+  int32_t Integer(const std::string& name, int32_t fallback) const {
+    return node ? node->ReadInteger(name, fallback) : fallback;
+  }
+  std::string String(const std::string& name, const std::string& fallback) const {
+    return node ? node->ReadString(name, fallback) : fallback;
+  }
+};
+
 }  // namespace
 
 void TXmlNode::ReadFont(const std::string& name, TFont& font) const {
-  TXmlNode* child = NodeByName(name);
+  const TOptionalGroup group{NodeByName(name)};
   TFontStyles style;
-  if (child && child->ReadBool("Bold", false)) style.Include(fsBold);
-  if (child && child->ReadBool("Italic", false)) style.Include(fsItalic);
-  if (child && child->ReadBool("Underline", false)) style.Include(fsUnderline);
-  if (child && child->ReadBool("Strikeout", false)) style.Include(fsStrikeOut);
-  font.SetName(child ? child->ReadString("Name", "Arial") : "Arial");
-  font.SetColor(child ? child->ReadColor("Color", 0) : 0);
-  font.SetSize(child ? child->ReadInteger("Size", 14) : 14);
+  if (group.Bool("Bold", false)) style.Include(fsBold);
+  if (group.Bool("Italic", false)) style.Include(fsItalic);
+  if (group.Bool("Underline", false)) style.Include(fsUnderline);
+  if (group.Bool("Strikeout", false)) style.Include(fsStrikeOut);
+  font.SetName(group.String("Name", "Arial"));
+  font.SetColor(group.Color("Color", 0));
+  font.SetSize(group.Integer("Size", 14));
   font.SetStyle(style);
 }
 
 void TXmlNode::ReadPen(const std::string& name, TPen& pen) const {
-  TXmlNode* child = NodeByName(name);
-  pen.SetColor(child ? child->ReadColor("Color", 0) : 0);
-  pen.SetMode(OrdinalAs<TPenMode>(child ? child->ReadInteger("Mode", pmCopy) : pmCopy));
-  pen.SetStyle(OrdinalAs<TPenStyle>(child ? child->ReadInteger("Style", psSolid) : psSolid));
-  pen.SetWidth(child ? child->ReadInteger("Width", 1) : 1);
+  const TOptionalGroup group{NodeByName(name)};
+  pen.SetColor(group.Color("Color", 0));
+  pen.SetMode(OrdinalAs<TPenMode>(group.Integer("Mode", pmCopy)));
+  pen.SetStyle(OrdinalAs<TPenStyle>(group.Integer("Style", psSolid)));
+  pen.SetWidth(group.Integer("Width", 1));
 }
 
 void TXmlNode::ReadBrush(const std::string& name, TBrush& brush) const {
-  TXmlNode* child = NodeByName(name);
-  brush.SetColor(child ? child->ReadColor("Color", 0xFFFFFF) : 0xFFFFFF);
-  brush.SetStyle(OrdinalAs<TBrushStyle>(child ? child->ReadInteger("Style", bsSolid) : bsSolid));
+  const TOptionalGroup group{NodeByName(name)};
+  brush.SetColor(group.Color("Color", 0xFFFFFF));
+  brush.SetStyle(OrdinalAs<TBrushStyle>(group.Integer("Style", bsSolid)));
 }
 
 // --- Attribute writers
