@@ -6,8 +6,9 @@
 
 #include <shlobj.h>
 
-#include <cstdlib>
 #include <string>
+
+#include "TestFiles.h"
 
 // The full path of a file in the running test program's folder.
 inline std::string TestDllPath(const std::string& name) {
@@ -18,14 +19,8 @@ inline std::string TestDllPath(const std::string& name) {
   return folder + name;
 }
 
-// The product DLL in the build folder (ctest passes the folder as a Unix path, which Wine maps to Z:).
-inline std::string ProductDllPath() {
-  const char* build = std::getenv("KBL_BUILD_DIR");
-  std::string folder = build ? std::string("Z:") + build : std::string(".");
-  for (char& c : folder)
-    if (c == '/') c = '\\';
-  return folder + "\\TarvikKBLDelay.dll";
-}
+// The product DLL in the build folder.
+inline std::string ProductDllPath() { return BuildFilePath("TarvikKBLDelay.dll"); }
 
 // The plug-in's per-user data folder (made when missing), with a trailing back-slash: where the
 // MIDI map file lives.

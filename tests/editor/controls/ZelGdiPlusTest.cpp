@@ -16,16 +16,10 @@
 #include "editor/controls/zel_BitmapButton.h"
 #include "editor/controls/zel_SampleDisplay.h"
 #include "editor/controls/zel_knobs.h"
+#include "scene/core/GdiPlusTestEnvironment.h"
 #include "scene/core/win32/vg_gdiplus.h"
 
 namespace {
-
-class GdiPlusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { StartGdiPlus(); }
-  void TearDown() override { StopGdiPlus(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
 
 // A scene whose canvas draws into a GDI+ bitmap.
 struct TGdiSurface {
@@ -48,7 +42,7 @@ struct TGdiSurface {
   }
   uint32_t At(int32_t x, int32_t y) const { return target.Pixel(x, y); }
   TvgBitmap target;
-  TZelTestScene scene;
+  TTestScene scene;
   std::vector<std::unique_ptr<TvgObject>> owned;
 };
 

@@ -1,6 +1,5 @@
-// Test doubles for the maker's controls: a scene that answers the input and design state, a
-// canvas that records every drawing call with the brush and font in force, and a recorder of the
-// cursor operations.
+// Test doubles for the maker's controls: the object tree's test scene, a canvas that records
+// every drawing call with the brush and font in force, and a recorder of the cursor operations.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,65 +10,8 @@
 #include <vector>
 
 #include "editor/controls/zel_platform.h"
+#include "scene/core/ObjectsTestSupport.h"
 #include "scene/core/vg_canvas.h"
-#include "scene/core/vg_control.h"
-#include "scene/core/vg_sceneintf.h"
-#include "scene/core/vg_visualobject.h"
-
-// A scene keeping its roots; screen = scene + (1000, 2000).
-class TZelTestScene : public TComponent, public IvgScene {
- public:
-  explicit TZelTestScene(TComponent* owner = nullptr) : TComponent(owner) {}
-  ~TZelTestScene() override {
-    for (TvgObject* root : roots) root->SetScene(nullptr);
-  }
-  void AddObject(TvgObject* obj) override {
-    roots.push_back(obj);
-    obj->SetScene(this);
-  }
-  void RemoveObject(TvgObject* obj) override { std::erase(roots, obj); }
-  void BeginDrag() override { ++drags; }
-  void BeginResize() override {}
-  void AddUpdateRect(const TvgRect& r) override { updates.push_back(r); }
-  void InsertObject(const std::string&) override {}
-  TvgVisualObject* GetActiveControl() override { return nullptr; }
-  bool GetDisableUpdate() override { return false; }
-  void SetDisableUpdate(bool) override {}
-  bool GetDesignTime() override { return designTime; }
-  TvgCanvas* GetCanvas() override { return canvas; }
-  TvgObject* GetRoot() override { return roots.empty() ? nullptr : roots.front(); }
-  TComponent* GetOwner() const override { return TComponent::GetOwner(); }
-  TComponent* GetSceneControl() override { return this; }
-  TvgResources* GetStyle() override { return nullptr; }
-  void SetStyle(TvgResources*) override {}
-  bool GetTransparency() override { return false; }
-  void UpdateStyle() override {}
-  void Notification(TComponent* component, TOperation operation) override {
-    TComponent::Notification(component, operation);
-  }
-  TvgVisualObject* GetSelected() override { return nullptr; }
-  TvgVisualObject* GetDesignPlaceObject() override { return nullptr; }
-  int32_t GetUpdateRectsCount() override { return 0; }
-  TvgRect GetUpdateRect(int32_t) override { return TvgRect(); }
-  void SetCaptured(TvgVisualObject* value) override { captured = value; }
-  TvgVisualObject* GetCaptured() override { return captured; }
-  void SetFocused(TvgVisualObject* value) override { focused = value; }
-  TvgVisualObject* GetFocused() override { return focused; }
-  void SetDesignDoubleClicked(TvgVisualObject*) override {}
-  TvgPoint GetMousePos() override { return TvgPoint(); }
-  TvgPoint LocalToScreen(const TvgPoint& p) override { return vgPoint(p.X + 1000, p.Y + 2000); }
-  void BeginNativeDrag(TvgObject*, TvgBitmap*) override {}
-  void SetSelected(TvgVisualObject*) override {}
-  bool GetAnimatedCaret() override { return false; }
-
-  std::vector<TvgObject*> roots;
-  std::vector<TvgRect> updates;
-  TvgVisualObject* captured = nullptr;
-  TvgVisualObject* focused = nullptr;
-  TvgCanvas* canvas = nullptr;
-  bool designTime = false;
-  int drags = 0;
-};
 
 // One drawing call as the canvas saw it.
 struct TZelDrawCall {
@@ -94,18 +36,10 @@ struct TZelDrawCall {
 };
 
 // Records the calls; text is 7 units per character wide and 13 high.
-class TZelRecordingCanvas : public TvgCanvas {
+class TZelRecordingCanvas : public TTestCanvasBase {
  public:
-  TZelRecordingCanvas(int32_t width, int32_t height) : TvgCanvas(width, height) {}
-  explicit TZelRecordingCanvas(TvgBitmap& bitmap) : TvgCanvas(bitmap) {}
-  static uint32_t* GetBitmapScanline(TvgBitmap& bitmap, int32_t y) { return bitmap.Scanline(y); }
-  static const TClassInfo* StaticClassInfo() { return TvgCanvas::StaticClassInfo(); }
+  using TTestCanvasBase::TTestCanvasBase;
 
-  void FreeBuffer() override {}
-  void ResizeBuffer(int32_t w, int32_t h) override {
-    width_ = w;
-    height_ = h;
-  }
   void Clear(TvgColor color) override { ++clears; }
   int32_t SaveCanvas() override { return 0; }
   void RestoreCanvas(int32_t) override {}
@@ -193,7 +127,7 @@ struct TZelSceneFixture {
     obj->BeforePaint();
     obj->Paint();
   }
-  TZelTestScene scene;
+  TTestScene scene;
   TZelRecordingCanvas canvas;
   std::vector<std::unique_ptr<TvgObject>> owned;
 };

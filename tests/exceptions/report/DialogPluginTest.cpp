@@ -9,9 +9,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "DeliverySmtpServer.h"
 #include "DialogTestSupport.h"
-#include "ZipReader.h"
+#include "MailZip.h"
 #include "classlib/Streams.h"
 #include "exceptions/EmberCodecs.h"
 #include "tools/vsthost/VstHost.h"
@@ -22,17 +21,6 @@ using namespace dialogtest;
 
 const char* const kPlugin = "dialogplugin.dll";
 const char* const kLog = "dialogplugin.elf";
-
-std::map<std::string, std::string> MailZip(const std::string& data) {
-  testnet::Received mail = testnet::Unstuff(data);
-  size_t part = mail.body.find("filename=\"BugReport.zip\"\r\n\r\n");
-  if (part == std::string::npos) return {};
-  size_t start = part + 28, end = mail.body.find("\r\n\r\n--", start);
-  std::string encoded;
-  for (char c : mail.body.substr(start, end - start))
-    if (c != '\r' && c != '\n') encoded += c;
-  return testzip::ReadEntries(DecodeBase64String(encoded));
-}
 
 }  // namespace
 
@@ -67,7 +55,7 @@ TEST(DialogPlugin, InterceptedExceptionShowsTheDialogAndSendsWhatTheUserChose) {
   testnet::Received mail = testnet::Unstuff(sessions[0].data);
   EXPECT_NE(mail.headers.find("Subject: Dialog plug-in failure\r\n"), std::string::npos) << mail.headers;
   EXPECT_NE(mail.headers.find("tester@example.org"), std::string::npos);
-  std::map<std::string, std::string> zip = MailZip(sessions[0].data);
+  std::map<std::string, std::string> zip = testnet::MailZip(sessions[0].data);
   ASSERT_EQ(zip.count(kLog), 1u);
   EXPECT_NE(zip[kLog].find("Knob failure"), std::string::npos);
   EXPECT_NE(zip[kLog].find(" : tester@example.org\r\n"), std::string::npos);

@@ -12,9 +12,8 @@
 #include <fstream>
 #include <thread>
 
-#include "DeliverySmtpServer.h"
+#include "MailZip.h"
 #include "TestFiles.h"
-#include "ZipReader.h"
 #include "classlib/Streams.h"
 #include "exceptions/EmberCodecs.h"
 #include "exceptions/EmberModuleOptions.h"
@@ -127,18 +126,6 @@ class SendReport : public ::testing::Test {
     EmberGlobalHandlers() = TEmberLogEventHolder();
   }
 
-  // The zip attached to a received mail, unpacked.
-  static std::map<std::string, std::string> MailZip(const std::string& data) {
-    testnet::Received mail = testnet::Unstuff(data);
-    size_t part = mail.body.find("filename=\"BugReport.zip\"\r\n\r\n");
-    if (part == std::string::npos) return {};
-    size_t start = part + 28, end = mail.body.find("\r\n\r\n--", start);
-    std::string encoded;
-    for (char c : mail.body.substr(start, end - start))
-      if (c != '\r' && c != '\n') encoded += c;
-    return testzip::ReadEntries(DecodeBase64String(encoded));
-  }
-
   std::string LogCopyName() const { return FilePartOf(GetTempLogFileName()); }
 
   TempDir temp, logs;
@@ -156,7 +143,7 @@ TEST_F(SendReport, MessageAndZipArriveIntactAndTheTemporaryFilesGo) {
   testnet::Received mail = testnet::Unstuff(sessions[0].data);
   EXPECT_NE(mail.headers.find("Subject: Crash report\r\n"), std::string::npos);
   EXPECT_NE(mail.body.find("Hello from the test"), std::string::npos);
-  std::map<std::string, std::string> zip = MailZip(sessions[0].data);
+  std::map<std::string, std::string> zip = testnet::MailZip(sessions[0].data);
   EXPECT_EQ(zip[LogCopyName()], std::string(kReport) + "\r\n\r\n\r\n");
   EXPECT_EQ(zip["notes.txt"], "notes of the run");
   EXPECT_EQ(zip.size(), 2u);
@@ -326,7 +313,7 @@ TEST_F(SendReport, WebUploadReusesTheEmailZipWithTheCustomFields) {
   std::vector<testnet::HttpRequest> requests = http.Requests();
   ASSERT_EQ(requests.size(), 1u);
   std::string uploaded = MultipartFile(requests[0].body, "BugReport.zip");
-  EXPECT_EQ(testzip::ReadEntries(uploaded), MailZip(smtp.Sessions()[0].data));
+  EXPECT_EQ(testzip::ReadEntries(uploaded), testnet::MailZip(smtp.Sessions()[0].data));
   EXPECT_NE(requests[0].body.find("name=\"build\";\r\n\r\n77\r\n"), std::string::npos);
   EXPECT_EQ(gActions, (std::vector<int32_t>{4, 5, 6, 7}));
 }

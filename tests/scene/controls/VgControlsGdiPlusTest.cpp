@@ -3,16 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "ControlsTestSupport.h"
+#include "scene/core/GdiPlusTestEnvironment.h"
 #include "scene/core/win32/vg_canvas_gdiplus.h"
 
 namespace {
-
-class GdiPlusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { StartGdiPlus(); }
-  void TearDown() override { StopGdiPlus(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
 
 class ControlsGdiPlus : public ControlsFixture {
  protected:

@@ -7,19 +7,13 @@
 
 #include "DefaultStyleSupport.h"
 #include "scene/controls/vg_scrollbox.h"
+#include "scene/core/GdiPlusTestEnvironment.h"
 #include "scene/core/ObjectsTestSupport.h"
 #include "scene/core/vg_popup.h"
 #include "scene/core/vg_registry.h"
 #include "scene/core/win32/vg_gdiplus.h"
 
 namespace {
-
-class GdiPlusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { StartGdiPlus(); }
-  void TearDown() override { StopGdiPlus(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
 
 constexpr uint32_t kBackground = 0xFF2B2B2Bu;
 constexpr int kColumns = 8;

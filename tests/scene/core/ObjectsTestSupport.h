@@ -94,11 +94,12 @@ class TTestScene : public TComponent, public IvgScene {
   int styleUpdates = 0;
 };
 
-// Records matrices, clips and drawing calls.
-class TObjRecordingCanvas : public TvgCanvas {
+// The part the recording canvases share: no pixels of their own, only a size, and the class
+// hooks a default canvas class needs (vgCanvasClassOf).
+class TTestCanvasBase : public TvgCanvas {
  public:
-  TObjRecordingCanvas(int32_t width, int32_t height) : TvgCanvas(width, height) {}
-  explicit TObjRecordingCanvas(TvgBitmap& bitmap) : TvgCanvas(bitmap) {}
+  TTestCanvasBase(int32_t width, int32_t height) : TvgCanvas(width, height) {}
+  explicit TTestCanvasBase(TvgBitmap& bitmap) : TvgCanvas(bitmap) {}
   static uint32_t* GetBitmapScanline(TvgBitmap& bitmap, int32_t y) { return bitmap.Scanline(y); }
   static const TClassInfo* StaticClassInfo() { return TvgCanvas::StaticClassInfo(); }
 
@@ -107,6 +108,13 @@ class TObjRecordingCanvas : public TvgCanvas {
     width_ = w;
     height_ = h;
   }
+};
+
+// Records matrices, clips and drawing calls.
+class TObjRecordingCanvas : public TTestCanvasBase {
+ public:
+  using TTestCanvasBase::TTestCanvasBase;
+
   int32_t SaveCanvas() override {
     ++saves;
     return depth++;

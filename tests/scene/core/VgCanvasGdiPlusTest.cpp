@@ -9,14 +9,9 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace {
+#include "scene/core/GdiPlusTestEnvironment.h"
 
-class GdiPlusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { StartGdiPlus(); }
-  void TearDown() override { StopGdiPlus(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
+namespace {
 
 uint8_t A(uint32_t c) { return uint8_t(c >> 24); }
 uint8_t R(uint32_t c) { return uint8_t(c >> 16); }

@@ -8,16 +8,10 @@
 #include <cstdlib>
 
 #include "TestFiles.h"
+#include "scene/core/GdiPlusTestEnvironment.h"
 #include "scene/core/win32/vg_gdiplus.h"
 
 namespace {
-
-class GdiPlusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { StartGdiPlus(); }
-  void TearDown() override { StopGdiPlus(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
 
 uint32_t Crc32(const std::string& bytes) {
   uint32_t crc = 0xFFFFFFFFu;

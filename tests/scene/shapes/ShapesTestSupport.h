@@ -33,14 +33,9 @@ struct TDrawCall {
   bool HighSpeed = false;
 };
 
-class TRecordingCanvas : public TvgCanvas {
+class TRecordingCanvas : public TTestCanvasBase {
  public:
-  TRecordingCanvas(int32_t width = 200, int32_t height = 200) : TvgCanvas(width, height) {}
-  void FreeBuffer() override {}
-  void ResizeBuffer(int32_t w, int32_t h) override {
-    width_ = w;
-    height_ = h;
-  }
+  TRecordingCanvas(int32_t width = 200, int32_t height = 200) : TTestCanvasBase(width, height) {}
   int32_t SaveCanvas() override { return saves++; }
   void RestoreCanvas(int32_t) override { ++restores; }
   void IntersectClipRect(const TvgRect& r) override { clips.push_back(r); }

@@ -2,16 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "ShapesTestSupport.h"
+#include "scene/core/GdiPlusTestEnvironment.h"
 #include "scene/core/win32/vg_canvas_gdiplus.h"
 
 namespace {
-
-class GdiPlusEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { StartGdiPlus(); }
-  void TearDown() override { StopGdiPlus(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
 
 // A scene whose canvas draws into a bitmap; objects paint themselves on it.
 struct PixelScene {
