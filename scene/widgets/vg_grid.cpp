@@ -375,8 +375,13 @@ void TvgColumn::UpdateColumn() {
       }
       Variant value;
       grid->GetValue(column, row, value);
-      cell->SetVisible(true);
-      cell->SetBounds(0, static_cast<float>(i) * rowHeight, GetWidth(), rowHeight);
+      // A cell that stays where it is is left alone: moving or showing it again lays out its
+      // style once more, for every cell of every scroll step.
+      if (!cell->GetVisible()) cell->SetVisible(true);
+      const float y = static_cast<float>(i) * rowHeight;
+      if (cell->GetPosition()->GetX() != 0 || cell->GetPosition()->GetY() != y || cell->GetWidth() != GetWidth() ||
+          cell->GetHeight() != rowHeight)
+        cell->SetBounds(0, y, GetWidth(), rowHeight);
       cell->SetTagString(vgPointToString(vgPoint(static_cast<float>(column), static_cast<float>(row))));
       cell->SetData(value);
     }
@@ -646,7 +651,15 @@ void TvgCustomGrid::SetVScrollPosition(double value) {
   value = std::clamp(value, 0.0, MaxVScroll());
   if (bar == nullptr || !bar->GetVisible()) value = 0;
   vPos_ = value;
-  if (bar != nullptr && bar->GetVisible()) bar->SetValue(static_cast<float>(value));
+  // The bar's change comes back through VScrollChange: the cells are filled once, below.
+  settingPosition_ = true;
+  try {
+    if (bar != nullptr && bar->GetVisible()) bar->SetValue(static_cast<float>(value));
+  } catch (...) {
+    settingPosition_ = false;
+    throw;
+  }
+  settingPosition_ = false;
   PlaceContent();
   UpdateColumns();
   UpdateSelection();
@@ -654,6 +667,7 @@ void TvgCustomGrid::SetVScrollPosition(double value) {
 
 void TvgCustomGrid::VScrollChange(TObject* sender) {
   inherited::VScrollChange(sender);
+  if (settingPosition_) return;
   TvgScrollBar* bar = GetVScrollBar();
   // The bar holds the position as a float: it only replaces the exact position when it was
   // moved to another value (by the user, the wheel or a drag).
@@ -777,7 +791,10 @@ void TvgCustomGrid::SetSelected(int32_t row) {
     double position = vPos_;
     if (TopRow() >= selected_) position = top;
     if (top > GetViewportHeight() + position - rowHeight_) position = top - GetViewportHeight() + rowHeight_;
-    if (position != vPos_) SetVScrollPosition(position);
+    if (position != vPos_) {
+      SetVScrollPosition(position);  // shows the selection as well
+      return;
+    }
   }
   UpdateSelection();
 }

@@ -348,6 +348,7 @@ class TvgCustomGrid : public TvgScrollBox {
   TvgHeader* header_ = nullptr;
   std::vector<TvgVisualObject*> selections_;
   double vPos_ = 0;
+  bool settingPosition_ = false;
   bool pressed_ = false;
 };
 
