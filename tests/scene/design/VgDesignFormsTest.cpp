@@ -9,11 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/Clipbrd.h"
+#include "classlib/Dialogs.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/widgets/SceneWindowFixture.h"
@@ -36,36 +39,52 @@
 
 namespace {
 
-// Runs `act` on the next design form shown, from inside its modal loop (a timer of the loop),
-// then ends the loop with `result`.
+// Drives the design forms shown next, one step per form in the order they are shown (a form
+// shown from inside another's step takes the next step): each step runs from inside its form's
+// modal loop (a timer of the loop) and then ends the loop with its result.
 class FormDriver {
  public:
-  FormDriver(std::function<void(TCustomForm*)> act, TModalResult result) : act_(std::move(act)), result_(result) {
+  struct Step {
+    std::function<void(TCustomForm*)> act;
+    TModalResult result;
+  };
+  FormDriver(std::function<void(TCustomForm*)> act, TModalResult result) : FormDriver({Step{std::move(act), result}}) {}
+  explicit FormDriver(std::vector<Step> steps) : steps_(std::move(steps)) {
     vgSetDesignFormHook([this](TCustomForm* form) {
-      form_ = form;
-      timer_ = std::make_unique<TTimer>(nullptr);
-      timer_->SetInterval(60);
-      timer_->SetOnTimer(TNotifyEvent::Of<&FormDriver::Tick>(this));
+      if (next_ >= steps_.size()) return;
+      auto runner = std::make_unique<Runner>();
+      runner->driver = this;
+      runner->form = form;
+      runner->step = next_++;
+      runner->timer = std::make_unique<TTimer>(nullptr);
+      runner->timer->SetInterval(60);
+      runner->timer->SetOnTimer(TNotifyEvent::Of<&Runner::Tick>(runner.get()));
+      runners_.push_back(std::move(runner));
     });
   }
   ~FormDriver() { vgSetDesignFormHook(nullptr); }
-  void Tick(TObject*) {
-    timer_->SetEnabled(false);
-    try {
-      act_(form_);
-    } catch (...) {
-      ADD_FAILURE() << "the form's driver raised";
-    }
-    ran = true;
-    form_->SetModalResult(result_);
-  }
   bool ran = false;
 
  private:
-  std::function<void(TCustomForm*)> act_;
-  TModalResult result_;
-  TCustomForm* form_ = nullptr;
-  std::unique_ptr<TTimer> timer_;
+  struct Runner {
+    void Tick(TObject*) {
+      timer->SetEnabled(false);
+      try {
+        driver->steps_[step].act(form);
+      } catch (...) {
+        ADD_FAILURE() << "the step of form " << step << " raised";
+      }
+      driver->ran = true;
+      form->SetModalResult(driver->steps_[step].result);
+    }
+    FormDriver* driver = nullptr;
+    TCustomForm* form = nullptr;
+    size_t step = 0;
+    std::unique_ptr<TTimer> timer;
+  };
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  std::vector<std::unique_ptr<Runner>> runners_;
 };
 
 // The form's scene painted into a picture file.
@@ -358,6 +377,81 @@ TEST_F(DesignForms, PathDesignerPreviewsAndPastes) {
       mrCancel);
   EXPECT_FALSE(vgInspectorEditors().EditPath(&path));
   EXPECT_EQ(path.GetBounds().Bottom, 20.0f);
+}
+
+TEST_F(DesignForms, BrushBitmapsComeFromTheBitmapEditorWithATileMode) {
+  const std::string file = (std::filesystem::temp_directory_path() / "kbl_brush_bitmap.png").string();
+  {
+    TvgBitmap source(6, 4);
+    source.Clear(0xFF10A040u);
+    ASSERT_TRUE(source.SaveToFile(file));
+  }
+  TvgBrushDialog dialog(nullptr);
+  dialog.GetBrush()->SetStyle(vgBrushBitmap);
+  FormDriver driver({{[](TCustomForm* f) {
+                        auto* d = dynamic_cast<TvgBrushDesign*>(f);
+                        ASSERT_NE(d, nullptr);
+                        d->btnSelectBitmapClick(nullptr);  // the bitmap editor, modally: the next step
+                        EXPECT_EQ(d->bitmapImage->GetBitmap()->GetWidth(), 6);
+                        d->tileModeList->SetItemIndex(2);
+                      },
+                      mrOk},
+                     {[&file](TCustomForm* f) { EXPECT_TRUE(dynamic_cast<TvgBitmapEditor*>(f)->LoadFile(file)); }, mrOk}});
+  ASSERT_TRUE(dialog.Execute());
+  std::filesystem::remove(file);
+  EXPECT_EQ(dialog.GetBrush()->GetBitmap()->GetBitmap()->GetWidth(), 6);
+  EXPECT_EQ(dialog.GetBrush()->GetBitmap()->GetBitmap()->Pixel(2, 2), 0xFF10A040u);
+  EXPECT_EQ(dialog.GetBrush()->GetBitmap()->GetWrapMode(), vgWrapTileStretch);
+}
+
+BOOL CALLBACK FindFileDialog(HWND window, LPARAM data) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof(name));
+  if (std::string(name) == "#32770" && IsWindowVisible(window)) {
+    *reinterpret_cast<HWND*>(data) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// Types a file name into the thread's file dialog once it shows and accepts it.
+struct TFileDialogAnswer {
+  void Tick(TObject*) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr || done) return;
+    done = true;
+    const std::wstring wide(path.begin(), path.end());
+    for (int id : {1148, 1152}) SetDlgItemTextW(dialog, id, wide.c_str());  // the name box, either style
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  }
+  std::string path;
+  bool done = false;
+};
+
+TEST_F(DesignForms, BitmapEditorSavesThroughItsSaveDialog) {
+  const std::string file = (std::filesystem::temp_directory_path() / "kbl_saved_bitmap.png").string();
+  std::filesystem::remove(file);
+  TvgBitmap picture;
+  HalfAndHalf(picture);
+  TFileDialogAnswer answer{file};
+  FormDriver driver(
+      [&answer](TCustomForm* f) {
+        auto* editor = dynamic_cast<TvgBitmapEditor*>(f);
+        EXPECT_EQ(editor->SaveDialog1->GetDefaultExt(), "png");
+        TTimer timer(nullptr);
+        timer.SetInterval(100);
+        timer.SetOnTimer(TNotifyEvent::Of<&TFileDialogAnswer::Tick>(&answer));
+        editor->btnSaveClick(nullptr);
+      },
+      mrCancel);
+  EXPECT_FALSE(vgInspectorEditors().EditBitmap(&picture));
+  EXPECT_TRUE(answer.done);
+  TvgBitmap saved;
+  ASSERT_TRUE(saved.LoadFromFile(file));
+  std::filesystem::remove(file);
+  EXPECT_EQ(saved.GetWidth(), 40);
+  EXPECT_EQ(saved.Pixel(30, 10), 0xFF0000FFu);
 }
 
 // --- The inspector over live controls
