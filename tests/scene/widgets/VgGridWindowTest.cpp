@@ -95,6 +95,30 @@ TEST_F(GridWindowTest, HeaderEdgesDragToResizeColumns) {
   EXPECT_EQ(text->GetWidth(), 10.0f);
 }
 
+TEST_F(GridWindowTest, HeaderItemsDroppedOnEachOtherReorderTheColumns) {
+  TvgHeader* header = grid->GetHeader();
+  ASSERT_NE(header, nullptr);
+  const POINT from = At(header->HeaderItem(0), 40, 10);
+  const POINT to = At(header->HeaderItem(1), 30, 10);
+  // A press on an item (away from its edges) starts a drag through the scene.
+  SendMessageW(Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+  ASSERT_NE(scene->GetNativeDragControl(), nullptr);
+  HWND capture = GetCapture();
+  ASSERT_NE(capture, nullptr);
+  POINT over = to;
+  ClientToScreen(Window(), &over);
+  ScreenToClient(capture, &over);
+  SendMessageW(capture, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(over.x, over.y));
+  SendMessageW(capture, WM_LBUTTONUP, 0, MAKELPARAM(over.x, over.y));
+  Settle();
+  EXPECT_EQ(grid->ColumnAt(0), check);
+  EXPECT_EQ(grid->ColumnAt(1), text);
+  EXPECT_EQ(header->HeaderItem(0)->GetText(), u"Done");
+  EXPECT_EQ(header->HeaderItem(1)->GetText(), u"Name");
+  EXPECT_EQ(check->GetPosition()->GetX(), 0.0f);
+  EXPECT_TRUE(SavePicture("grid_reordered.png"));
+}
+
 TEST_F(GridWindowTest, CellsEditByTypingAndClicking) {
   const POINT row2 = At(text->CellByRow(2), 20, 10);
   Click(row2.x, row2.y);
