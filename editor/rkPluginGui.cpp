@@ -419,7 +419,7 @@ const TrkEditorServices kEditorServices = {
     [](TPluginGui* form) { form->UpdateDisplay(); },
     [](TPluginGui* form) { form->Show(); },
     [](TPluginGui* form) { delete form; },
-    [](TPluginGui* form) -> void* { return form->GetHandle(); },
+    [](TPluginGui* form) -> void* { return form->HandleAllocated() ? form->GetHandle() : nullptr; },
 };
 
 }  // namespace

@@ -25,7 +25,7 @@ struct TrkEditorServices {
   void (*UpdateDisplay)(TPluginGui* form) = nullptr;
   void (*Show)(TPluginGui* form) = nullptr;
   void (*Free)(TPluginGui* form) = nullptr;
-  // The form's window handle.
+  // The form's window handle; nullptr once the window is gone (the host destroyed its own).
   void* (*Handle)(TPluginGui* form) = nullptr;
 };
 

@@ -411,7 +411,13 @@ VstInt32 TVstEditor::getRect(ERect** rectangle) {
 
 VstInt32 TVstEditor::open(void* parent) {
   AEffEditor::open(parent);
-  if (isOpenFlag && form) return 1;
+  if (isOpenFlag && form) {
+    if (parent == parentWindow && FormHandle()) return 1;
+    // The host destroyed its window without closing the editor, or opens it in another one:
+    // the editor moves into the window the host hands over now.
+    FreeForm();
+    isOpenFlag = false;
+  }
   if (!editorServices || !parent) return 0;
   try {
     form = editorServices->CreateForm(parent);

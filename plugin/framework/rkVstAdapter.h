@@ -88,14 +88,15 @@ class TVstEditor : public AEffEditor {
 
   VstInt32 getRect(ERect** rect) override;
   // Creates the form in `parent`; answers 0 (and holds no form) without editor services, without
-  // a parent window or when the form cannot be made. An open editor answers 1 again.
+  // a parent window or when the form cannot be made. An editor open in `parent` answers 1 again;
+  // one open elsewhere or whose window the host destroyed moves into `parent`.
   VstInt32 open(void* parent) override;
   void close() override;
   void idle() override;
 
   // Editor objects alive in the module; the vector GUI runs while there is one.
   static int32_t EditorCount();
-  // The open form's window handle, or nullptr.
+  // The open form's window handle, or nullptr (also when the host destroyed it).
   void* FormHandle() const;
 
  private:

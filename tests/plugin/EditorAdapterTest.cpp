@@ -13,6 +13,7 @@ namespace {
 
 std::vector<std::string> calls;
 bool failCreate = false;
+bool windowGone = false;  // the host destroyed the form's window
 TPluginGui* const kForm = reinterpret_cast<TPluginGui*>(0x1000);
 
 const TrkEditorServices kServices = {
@@ -29,7 +30,7 @@ const TrkEditorServices kServices = {
     [](TPluginGui*) { calls.push_back("update"); },
     [](TPluginGui*) { calls.push_back("show"); },
     [](TPluginGui*) { calls.push_back("free"); },
-    [](TPluginGui*) -> void* { return nullptr; },
+    [](TPluginGui*) -> void* { return windowGone ? nullptr : reinterpret_cast<void*>(0x3000); },
 };
 
 VstIntPtr VSTCALLBACK Host(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
@@ -41,6 +42,7 @@ class EditorAdapterTest : public ::testing::Test {
   void SetUp() override {
     calls.clear();
     failCreate = false;
+    windowGone = false;
     SetEditorServices(&kServices);
   }
   void TearDown() override { SetEditorServices(nullptr); }
@@ -67,6 +69,21 @@ TEST_F(EditorAdapterTest, OpenIdleAndCloseReachTheFormInOrderAndTheGuiRunsWhileA
   const std::vector<std::string> expected = {"start gui", "create", "link", "start updates", "update", "show",
                                              "update",    "stop updates", "unlink", "free", "stop gui"};
   EXPECT_EQ(calls, expected);
+}
+
+TEST_F(EditorAdapterTest, AnOpenInAnotherWindowOrAfterTheWindowWentMakesTheFormAfresh) {
+  TrkVstAdapter adapter(Host);
+  Dispatch(adapter, effEditOpen, parent);
+  calls.clear();
+  Dispatch(adapter, effEditOpen, reinterpret_cast<void*>(0x2004));
+  windowGone = true;
+  Dispatch(adapter, effEditOpen, reinterpret_cast<void*>(0x2004));
+  const std::vector<std::string> again = {"stop updates", "unlink", "free", "create", "link", "start updates", "update",
+                                          "show"};
+  std::vector<std::string> expected = again;
+  expected.insert(expected.end(), again.begin(), again.end());
+  EXPECT_EQ(calls, expected);
+  EXPECT_TRUE(adapter.Plugin().editorOpen);
 }
 
 TEST_F(EditorAdapterTest, AFormThatCannotBeMadeOpensNothingAndRaisesNothing) {

@@ -16,35 +16,11 @@
 #include "classlib/WindowTestUtils.h"
 #include "editor/MenuProbe.h"
 #include "editor/SkinImage.h"
+#include "plugin/EditorPlaces.h"
 #include "tools/vsthost/EditorWindow.h"
 #include "tools/vsthost/VstHost.h"
 
 namespace {
-
-enum : VstInt32 { kPlay, kRecord, kPlayStart, kPlayEnd, kRecordStart, kRecordEnd, kRate, kInput, kFeedBack, kMix,
-                  kFixed, kSlave };
-
-// Where the editor's controls are, in the editor's client coordinates.
-// The feedback knob is turned by a fiftieth of a degree in the form, so its frame is resampled
-// rather than copied: it is recognised within a few frames.
-struct TKnobPlace {
-  const char* name;
-  VstInt32 parameter;
-  int32_t left, top;
-  int frameTolerance;
-};
-const TKnobPlace kKnobs[] = {{"PlayStart", kPlayStart, 45, 256, 0},  {"PlayEnd", kPlayEnd, 105, 256, 0},
-                             {"RecordStart", kRecordStart, 305, 256, 0}, {"RecordEnd", kRecordEnd, 365, 256, 0},
-                             {"Rate", kRate, 250, 376, 0},          {"Input", kInput, 60, 376, 0},
-                             {"Feedback", kFeedBack, 160, 376, 3},  {"Mix", kMix, 350, 376, 0}};
-const TKnobPlace& Knob(VstInt32 parameter) {
-  for (const TKnobPlace& k : kKnobs)
-    if (k.parameter == parameter) return k;
-  return kKnobs[0];
-}
-// The lamp of the Fixed switch; the two hot spots of the about box.
-constexpr int32_t kFixedLampX = 74, kFixedLampY = 311;
-constexpr int32_t kFixedX = 95, kFixedY = 311;
 
 bool Near(uint32_t a, uint32_t b, int tolerance) {
   for (int shift : {0, 8, 16})
@@ -260,9 +236,9 @@ TEST(EditorDll, RecordedSineShowsInTheWaveformAndTheReadHeadMovesWhilePlaying) {
 }
 
 TEST(EditorDll, EitherHotSpotOpensTheAboutBoxWithReadableText) {
-  for (int32_t x : {70, 380}) {
+  for (int32_t x : kAboutHotSpotsX) {
     TOpenEditor e;
-    e.Click(x, 467);
+    e.Click(x, kAboutHotSpotY);
     e.Settle();
     HWND box = GetWindow(e.Form(), GW_CHILD);  // the newest child is on top
     RECT r{};
@@ -344,6 +320,21 @@ TEST(EditorDll, AHostThatDestroysItsWindowBeforeClosingTheEditorCanOpenItAgain) 
   TEditorWindow again(*e.host);
   again.Run(100);
   EXPECT_NE(again.EditorHandle(), nullptr);
+}
+
+// Without a close in between: the editor moves into the window the host opens it in now.
+TEST(EditorDll, AHostThatOpensTheEditorInANewWindowWithoutClosingItSeesItThere) {
+  TOpenEditor e;
+  DestroyWindow(static_cast<HWND>(e.editor->Window()));
+  TForeignWindow second(450, 495);
+  EXPECT_EQ(e.host->Dispatch(effEditOpen, 0, 0, second.handle), 1);
+  EXPECT_NE(GetWindow(second.handle, GW_CHILD), nullptr);
+  TForeignWindow third(450, 495);
+  EXPECT_EQ(e.host->Dispatch(effEditOpen, 0, 0, third.handle), 1);
+  EXPECT_EQ(GetWindow(second.handle, GW_CHILD), nullptr);
+  EXPECT_NE(GetWindow(third.handle, GW_CHILD), nullptr);
+  e.host->Dispatch(effEditClose);
+  EXPECT_EQ(GetWindow(third.handle, GW_CHILD), nullptr);
 }
 
 // Each plug-in's editor object starts GDI+ and the last one stops it: plug-ins made one after
