@@ -72,6 +72,13 @@ void TAboutForm::CloseButtonMouseDown(TObject*, TMouseButton, TShiftState, float
 
 TAboutForm* ShowAbout(const TStrings& lines, int32_t width, int32_t height, TComponent* owner) {
   auto* parent = dynamic_cast<TWinControl*>(owner);
+  // An owner holds one box (the form resource names it): asked again, the open one comes forward.
+  for (int32_t i = 0; parent && i < owner->ComponentCount(); ++i) {
+    if (auto* open = dynamic_cast<TAboutForm*>(owner->GetComponent(i))) {
+      open->BringToFront();
+      return open;
+    }
+  }
   std::unique_ptr<TAboutForm> box(TCustomForm::Create<TAboutForm>(parent ? owner : nullptr));
   std::unique_ptr<TvgWideStringList> text(new TvgWideStringList());
   text->AddAnsiStrings(lines);

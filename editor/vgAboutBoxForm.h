@@ -56,5 +56,6 @@ class TAboutForm : public TForm {
 // Shows the about box with `lines`, `width` × `height`. With a windowed owner (the editor form)
 // the box is a child window centred in it and the call returns at once; without one it is a
 // desktop-centred, stay-on-top modal box and the call returns when it is closed. Answers the box
-// while it is open inside an owner, nullptr once a modal box is gone.
+// while it is open inside an owner (the one already open there, brought to the front, when asked
+// again), nullptr once a modal box is gone.
 TAboutForm* ShowAbout(const TStrings& lines, int32_t width, int32_t height, TComponent* owner);

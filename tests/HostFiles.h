@@ -22,6 +22,13 @@ inline std::string TestDllPath(const std::string& name) {
 // The product DLL in the build folder.
 inline std::string ProductDllPath() { return BuildFilePath("TarvikKBLDelay.dll"); }
 
+// The log the product DLL's exception library writes beside it: a plug-in that handles what
+// happens to it writes none.
+inline std::string ProductExceptionLogPath() {
+  const std::string dll = ProductDllPath();
+  return dll.substr(0, dll.size() - 4) + ".elf";
+}
+
 // The plug-in's per-user data folder (made when missing), with a trailing back-slash: where the
 // MIDI map file lives.
 inline std::string UserDataFolder() {

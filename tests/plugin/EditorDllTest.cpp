@@ -33,7 +33,9 @@ int Brightness(uint32_t rgb) { return int((rgb >> 16) & 0xFF) + int((rgb >> 8) &
 // A plug-in of the real DLL with its editor open in a host window.
 class TOpenEditor {
  public:
-  TOpenEditor() : host(std::make_unique<TVstHost>(ProductDllPath())) {
+  TOpenEditor() {
+    DeleteFileA(ProductExceptionLogPath().c_str());
+    host = std::make_unique<TVstHost>(ProductDllPath());
     host->Start(44100, 512);
     editor = std::make_unique<TEditorWindow>(*host);
     Settle();
@@ -41,13 +43,21 @@ class TOpenEditor {
   ~TOpenEditor() {
     editor.reset();
     host.reset();
+    EXPECT_FALSE(FileExists(ProductExceptionLogPath())) << ReadFileBytes(ProductExceptionLogPath()).substr(0, 3000);
   }
   HWND Form() const { return static_cast<HWND>(editor->EditorHandle()); }
-  HWND Scene() const { return GetWindow(Form(), GW_CHILD); }
   // Idle calls and timers for a while.
   void Settle(int32_t milliseconds = 120) { editor->Run(milliseconds); }
+  // To the window under the point, as the system sends it; from a press to its release, to the
+  // window pressed.
   void Send(UINT message, int32_t x, int32_t y, WPARAM keys) {
-    SendMessageW(Scene(), message, keys, MAKELPARAM(x, y));
+    POINT point{x, y};
+    HWND target = pressed;
+    if (target) MapWindowPoints(Form(), target, &point, 1);
+    else target = WindowAt(Form(), point);
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) pressed = target;
+    if (message == WM_LBUTTONUP || message == WM_RBUTTONUP) pressed = nullptr;
+    SendMessageW(target, message, keys, MAKELPARAM(point.x, point.y));
   }
   void Click(int32_t x, int32_t y) {
     Send(WM_LBUTTONDOWN, x, y, MK_LBUTTON);
@@ -73,6 +83,7 @@ class TOpenEditor {
 
   std::unique_ptr<TVstHost> host;
   std::unique_ptr<TEditorWindow> editor;
+  HWND pressed = nullptr;
 };
 
 // The frame of the knob strip that the knob at `place` shows: the one whose opaque pixels the
@@ -256,6 +267,21 @@ TEST(EditorDll, EitherHotSpotOpensTheAboutBoxWithReadableText) {
       for (int32_t xx = topLeft.x + 15; xx < topLeft.x + 250; ++xx)
         if (Brightness(shot.At(xx, y)) > 3 * 150) ++bright;
     EXPECT_GT(bright, 150) << x;
+  }
+}
+
+TEST(EditorDll, AHotSpotClickedWhileTheAboutBoxIsOpenKeepsTheOneBox) {
+  TOpenEditor e;
+  const auto children = [&e] {
+    int count = 0;
+    for (HWND w = GetWindow(e.Form(), GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) ++count;
+    return count;
+  };
+  const int alone = children();
+  for (int32_t x : {kAboutHotSpotsX[0], kAboutHotSpotsX[1], kAboutHotSpotsX[0]}) {
+    e.Click(x, kAboutHotSpotY);
+    e.Settle(40);
+    EXPECT_EQ(children(), alone + 1);
   }
 }
 

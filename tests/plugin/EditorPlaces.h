@@ -1,6 +1,8 @@
-// Where the product editor's controls sit, in the editor's client coordinates, for the tests that
-// drive the real DLL's editor with the mouse.
+// Where the product editor's controls sit, in the editor's client coordinates, and where a mouse
+// message at a point goes, for the tests that drive the real DLL's editor with the mouse.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdint>
 
@@ -39,3 +41,15 @@ inline constexpr int32_t kFixedLampX = 74, kFixedLampY = 311;
 inline constexpr int32_t kFixedX = 95, kFixedY = 311;
 inline constexpr int32_t kAboutHotSpotsX[] = {70, 380};
 inline constexpr int32_t kAboutHotSpotY = 467;
+
+// The deepest visible window under a point of `top`'s client area, where the system sends a
+// mouse message; the point is turned into that window's client coordinates.
+inline HWND WindowAt(HWND top, POINT& point) {
+  HWND window = top;
+  for (;;) {
+    HWND child = ChildWindowFromPointEx(window, point, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    if (child == nullptr || child == window) return window;
+    MapWindowPoints(window, child, &point, 1);
+    window = child;
+  }
+}
