@@ -243,7 +243,9 @@ uintptr_t FindProcessMainWindow();
 // (LibraryOn 0: nothing is hooked, every entry only forwards).
 void StartExceptionLog();
 // Detaches: waits for running processing, puts every replaced routine back, frees the state.
-// Safe to call more than once and without StartExceptionLog.
+// Safe to call more than once and without StartExceptionLog. One exception: when the process's
+// unhandled-exception filter was replaced after the library's (a host that may chain to the
+// library's), the library's stays in that chain, forwarding only, and the module stays loaded.
 void StopExceptionLog();
 
 // Ends start-up's initialising phase (a DLL processes on the worker thread from here).

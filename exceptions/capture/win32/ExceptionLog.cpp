@@ -51,6 +51,10 @@ std::atomic<bool> gThrowHookOn{false};
 std::terminate_handler gOldTerminate = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER gOldFilter = nullptr;
 bool gFilterInstalled = false;
+// Set when a filter the host installed after this library's was found above it at detachment:
+// the host may call this one in turn, so this one keeps its place in that chain (forwarding to
+// the filter it replaced) and the module stays loaded for as long as the process runs.
+bool gFilterChainedOver = false;
 PVOID gFaultHandler = nullptr;
 uintptr_t gModuleStart = 0, gModuleEnd = 0;
 bool gIsCgi = false;
@@ -657,8 +661,10 @@ void PlatformAttach() {
   char method[8];
   gIsCgi = GetEnvironmentVariableA("REQUEST_METHOD", method, sizeof method) > 0 && IsConsoleProgram();
   gOldTerminate = std::set_terminate(&LibraryTerminate);
-  gOldFilter = SetUnhandledExceptionFilter(&LibraryUnhandledFilter);
-  gFilterInstalled = true;
+  if (!gFilterChainedOver) {
+    gOldFilter = SetUnhandledExceptionFilter(&LibraryUnhandledFilter);
+    gFilterInstalled = true;
+  }
   gFaultHandler = AddVectoredExceptionHandler(1, &ModuleFaultHandler);
   gThrowHookOn = true;
 }
@@ -671,11 +677,18 @@ void PlatformDetach() {
     gFaultHandler = nullptr;
   }
   if (gFilterInstalled) {
-    // A filter installed after this library's stays: only this library's is replaced.
     LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(gOldFilter);
-    if (current != &LibraryUnhandledFilter) SetUnhandledExceptionFilter(current);
+    if (current != &LibraryUnhandledFilter) {
+      // A filter installed after this library's stays on top, and may call this one in turn.
+      SetUnhandledExceptionFilter(current);
+      gFilterChainedOver = true;
+      HMODULE pinned = nullptr;
+      GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                         reinterpret_cast<LPCSTR>(&LibraryUnhandledFilter), &pinned);
+    } else {
+      gOldFilter = nullptr;
+    }
     gFilterInstalled = false;
-    gOldFilter = nullptr;
   }
   std::set_terminate(gOldTerminate);
   gOldTerminate = nullptr;
