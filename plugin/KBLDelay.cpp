@@ -14,6 +14,7 @@
 #include "exceptions/report/EExceptionProcessing.h"
 #include "imageformats/GraphicFileFormats.h"
 #include "plugin/framework/rkVstAdapter.h"
+#include "scene/design/vg_design.h"
 
 namespace {
 
@@ -22,13 +23,14 @@ int32_t gOpenPlugins = 0;
 
 void ReleaseModule();
 
-// Once per load: the editor's classes join the class registry, the editor services reach the
-// host adapter, the exception library's dialogs, web page and send are joined to its processing,
+// Once per load: the editor's classes and those of the text, list, grid and colour controls and
+// the design-time editors join the class registry, the editor services reach the host adapter, the exception library's dialogs, web page and send are joined to its processing,
 // and every plug-in closed releases its hold on the module.
 void InstallModule() {
   static std::once_flag installed;
   std::call_once(installed, [] {
     InstallPluginEditor();
+    vgInitDesignUnit();
     InstallReportUserSide();
     SetEffectClosedHandler(&ReleaseModule);
   });
