@@ -68,51 +68,31 @@ void TvgZelControl::FontChanged(TObject*) { Repaint(); }
 // --- TvgControlWithStrokeAndFill
 
 TvgControlWithStrokeAndFill::TvgControlWithStrokeAndFill(TComponent* owner)
-    : TvgZelControl(owner), fill_(new TvgBrush(vgBrushSolid, 0xFFE0E0E0u)), stroke_(new TvgBrush(vgBrushSolid, 0xFF000000u)) {
-  fill_->OnChanged = TNotifyEvent::Of<&TvgControlWithStrokeAndFill::FillChanged>(this);
-  stroke_->OnChanged = TNotifyEvent::Of<&TvgControlWithStrokeAndFill::StrokeChanged>(this);
-}
+    : TvgZelControl(owner),
+      paint_(0, TNotifyEvent::Of<&TvgControlWithStrokeAndFill::FillChanged>(this),
+             TNotifyEvent::Of<&TvgControlWithStrokeAndFill::StrokeChanged>(this)) {}
 
-TvgControlWithStrokeAndFill::~TvgControlWithStrokeAndFill() {
-  DestroyTree();
-  delete fill_;
-  delete stroke_;
-}
+TvgControlWithStrokeAndFill::~TvgControlWithStrokeAndFill() { DestroyTree(); }
 
 void TvgControlWithStrokeAndFill::SetStrokeThickness(float value) {
-  if (strokeThickness_ == value) return;
-  strokeThickness_ = value;
-  Repaint();
+  if (vgSetChanged(paint_.Thickness, value)) Repaint();
 }
 
 void TvgControlWithStrokeAndFill::SetStrokeJoin(TvgStrokeJoin value) {
-  if (strokeJoin_ == value) return;
-  strokeJoin_ = value;
-  Repaint();
+  if (vgSetChanged(paint_.Join, value)) Repaint();
 }
 
 void TvgControlWithStrokeAndFill::SetStrokeCap(TvgStrokeCap value) {
-  if (strokeCap_ == value) return;
-  strokeCap_ = value;
-  Repaint();
+  if (vgSetChanged(paint_.Cap, value)) Repaint();
 }
 
 void TvgControlWithStrokeAndFill::SetStrokeDash(TvgStrokeDash value) {
-  if (strokeDash_ == value) return;
-  strokeDash_ = value;
-  Repaint();
+  if (vgSetChanged(paint_.Dash, value)) Repaint();
 }
 
 void TvgControlWithStrokeAndFill::BeforePaint() {
   inherited::BeforePaint();
-  TvgCanvas* canvas = GetCanvas();
-  if (canvas == nullptr) return;
-  canvas->SetFill(fill_);
-  canvas->SetStroke(stroke_);
-  canvas->SetStrokeThickness(strokeThickness_);
-  canvas->SetStrokeCap(strokeCap_);
-  canvas->SetStrokeDash(strokeDash_);
-  canvas->SetStrokeJoin(strokeJoin_);
+  if (TvgCanvas* canvas = GetCanvas()) paint_.ApplyTo(*canvas);
 }
 
 void TvgControlWithStrokeAndFill::FillChanged(TObject*) { Repaint(); }

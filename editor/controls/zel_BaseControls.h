@@ -56,18 +56,18 @@ class TvgControlWithStrokeAndFill : public TvgZelControl {
   ~TvgControlWithStrokeAndFill() override;
 
   // Solid FFE0E0E0 at creation; the setter copies.
-  TvgBrush* GetFill() const { return fill_; }
-  void SetFill(TvgBrush* value) { fill_->Assign(value); }
+  TvgBrush* GetFill() const { return paint_.Fill; }
+  void SetFill(TvgBrush* value) { paint_.Fill->Assign(value); }
   // Solid FF000000 at creation; the setter copies.
-  TvgBrush* GetStroke() const { return stroke_; }
-  void SetStroke(TvgBrush* value) { stroke_->Assign(value); }
-  float GetStrokeThickness() const { return strokeThickness_; }
+  TvgBrush* GetStroke() const { return paint_.Stroke; }
+  void SetStroke(TvgBrush* value) { paint_.Stroke->Assign(value); }
+  float GetStrokeThickness() const { return paint_.Thickness; }
   void SetStrokeThickness(float value);
-  TvgStrokeJoin GetStrokeJoin() const { return strokeJoin_; }
+  TvgStrokeJoin GetStrokeJoin() const { return paint_.Join; }
   void SetStrokeJoin(TvgStrokeJoin value);
-  TvgStrokeCap GetStrokeCap() const { return strokeCap_; }
+  TvgStrokeCap GetStrokeCap() const { return paint_.Cap; }
   void SetStrokeCap(TvgStrokeCap value);
-  TvgStrokeDash GetStrokeDash() const { return strokeDash_; }
+  TvgStrokeDash GetStrokeDash() const { return paint_.Dash; }
   void SetStrokeDash(TvgStrokeDash value);
 
   // The canvas takes Fill, Stroke and the stroke settings.
@@ -78,10 +78,5 @@ class TvgControlWithStrokeAndFill : public TvgZelControl {
   virtual void StrokeChanged(TObject* sender);
 
  private:
-  TvgBrush* fill_;
-  TvgBrush* stroke_;
-  float strokeThickness_ = 0;
-  TvgStrokeJoin strokeJoin_ = vgJoinMiter;
-  TvgStrokeCap strokeCap_ = vgCapFlat;
-  TvgStrokeDash strokeDash_ = vgDashSolid;
+  TvgFillAndStroke paint_;
 };

@@ -151,6 +151,28 @@ void vgCornerSegments(std::vector<TvgOutlineSegment>& out, const TvgRect& r, con
   }
 }
 
+// --- Fill and stroke of a drawing object
+
+TvgFillAndStroke::TvgFillAndStroke(float thickness, TNotifyEvent fillChanged, TNotifyEvent strokeChanged)
+    : Fill(new TvgBrush(vgBrushSolid, 0xFFE0E0E0u)), Stroke(new TvgBrush(vgBrushSolid, 0xFF000000u)), Thickness(thickness) {
+  Fill->OnChanged = fillChanged;
+  Stroke->OnChanged = strokeChanged;
+}
+
+TvgFillAndStroke::~TvgFillAndStroke() {
+  delete Stroke;
+  delete Fill;
+}
+
+void TvgFillAndStroke::ApplyTo(TvgCanvas& canvas) const {
+  canvas.SetFill(Fill);
+  canvas.SetStroke(Stroke);
+  canvas.SetStrokeThickness(Thickness);
+  canvas.SetStrokeCap(Cap);
+  canvas.SetStrokeJoin(Join);
+  canvas.SetStrokeDash(Dash);
+}
+
 // --- Default canvas class
 
 void vgSetDefaultCanvasClass(const TvgCanvasClass* cls) {

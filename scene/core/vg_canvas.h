@@ -223,6 +223,26 @@ class TvgCanvas : public TPersistent {
   void CreateState();
 };
 
+// --- Fill and stroke of a drawing object
+
+// What a shape or control paints with: two owned brushes (solid FFE0E0E0 and FF000000 at
+// creation) whose change notifications the owner chooses, and the stroke settings.
+struct TvgFillAndStroke {
+  TvgFillAndStroke(float thickness, TNotifyEvent fillChanged, TNotifyEvent strokeChanged);
+  ~TvgFillAndStroke();
+  TvgFillAndStroke(const TvgFillAndStroke&) = delete;
+  TvgFillAndStroke& operator=(const TvgFillAndStroke&) = delete;
+  // Hands both brushes (copied) and the stroke settings to the canvas.
+  void ApplyTo(TvgCanvas& canvas) const;
+
+  TvgBrush* Fill;
+  TvgBrush* Stroke;
+  float Thickness;
+  TvgStrokeCap Cap = vgCapFlat;
+  TvgStrokeJoin Join = vgJoinMiter;
+  TvgStrokeDash Dash = vgDashSolid;
+};
+
 // --- Default canvas class
 
 // A canvas class: its two constructors and its row access, as function pointers.

@@ -129,29 +129,24 @@ const bool g_objectsRegistered = (vgInitObjectsUnit(), true);
 // --- Shape base
 
 TvgShape::TvgShape(TComponent* owner)
-    : TvgVisualObject(owner), fill_(new TvgBrush(vgBrushSolid, 0xFFE0E0E0u)), stroke_(new TvgBrush(vgBrushSolid, 0xFF000000u)) {
-  stroke_->SetSolidColor(0xFF000000u);
-  fill_->OnChanged = TNotifyEvent::Of<&TvgShape::FillChanged>(this);
-  stroke_->OnChanged = TNotifyEvent::Of<&TvgShape::StrokeChanged>(this);
-}
+    : TvgVisualObject(owner),
+      paint_(1, TNotifyEvent::Of<&TvgShape::FillChanged>(this), TNotifyEvent::Of<&TvgShape::StrokeChanged>(this)) {}
 
 TvgShape::~TvgShape() {
   // The tree goes first: a parent's RemoveObject may still ask this shape for its rects.
   DestroyTree();
-  delete stroke_;
-  delete fill_;
 }
 
 void TvgShape::ResetFill(TvgBrushStyle style, TvgColor color) {
-  delete fill_;
-  fill_ = new TvgBrush(style, color);
-  fill_->OnChanged = TNotifyEvent::Of<&TvgShape::FillChanged>(this);
+  delete paint_.Fill;
+  paint_.Fill = new TvgBrush(style, color);
+  paint_.Fill->OnChanged = TNotifyEvent::Of<&TvgShape::FillChanged>(this);
 }
 
 void TvgShape::ResetStroke(TvgBrushStyle style, TvgColor color) {
-  delete stroke_;
-  stroke_ = new TvgBrush(style, color);
-  stroke_->OnChanged = TNotifyEvent::Of<&TvgShape::StrokeChanged>(this);
+  delete paint_.Stroke;
+  paint_.Stroke = new TvgBrush(style, color);
+  paint_.Stroke->OnChanged = TNotifyEvent::Of<&TvgShape::StrokeChanged>(this);
 }
 
 void TvgShape::FillChanged(TObject*) {
@@ -165,45 +160,38 @@ void TvgShape::StrokeChanged(TObject*) {
 }
 
 void TvgShape::SetStrokeThickness(float value) {
-  if (!vgSetChanged(strokeThickness_, value)) return;
+  if (!vgSetChanged(paint_.Thickness, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgShape::SetStrokeCap(TvgStrokeCap value) {
-  if (!vgSetChanged(strokeCap_, value)) return;
+  if (!vgSetChanged(paint_.Cap, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgShape::SetStrokeJoin(TvgStrokeJoin value) {
-  if (!vgSetChanged(strokeJoin_, value)) return;
+  if (!vgSetChanged(paint_.Join, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 void TvgShape::SetStrokeDash(TvgStrokeDash value) {
-  if (!vgSetChanged(strokeDash_, value)) return;
+  if (!vgSetChanged(paint_.Dash, value)) return;
   UpdateEffects();
   Repaint();
 }
 
 TvgRect TvgShape::GetShapeRect() {
   TvgRect r = GetLocalRect();
-  if (stroke_->GetStyle() != vgBrushNone) vgInflateRect(r, -strokeThickness_ / 2, -strokeThickness_ / 2);
+  if (paint_.Stroke->GetStyle() != vgBrushNone) vgInflateRect(r, -paint_.Thickness / 2, -paint_.Thickness / 2);
   return r;
 }
 
 void TvgShape::BeforePaint() {
   inherited::BeforePaint();
-  TvgCanvas* canvas = GetCanvas();
-  if (canvas == nullptr) return;
-  canvas->SetFill(fill_);
-  canvas->SetStroke(stroke_);
-  canvas->SetStrokeThickness(strokeThickness_);
-  canvas->SetStrokeCap(strokeCap_);
-  canvas->SetStrokeJoin(strokeJoin_);
-  canvas->SetStrokeDash(strokeDash_);
+  if (TvgCanvas* canvas = GetCanvas()) paint_.ApplyTo(*canvas);
 }
 
 void TvgShape::AfterPaint() {

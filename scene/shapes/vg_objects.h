@@ -38,20 +38,20 @@ class TvgShape : public TvgVisualObject {
   virtual void FillChanged(TObject* sender);
   virtual void StrokeChanged(TObject* sender);
 
-  TvgBrush* GetFill() const { return fill_; }
+  TvgBrush* GetFill() const { return paint_.Fill; }
   // Copies the brush (Assign); its change notification repaints.
-  void SetFill(TvgBrush* value) { fill_->Assign(value); }
-  TvgBrush* GetStroke() const { return stroke_; }
-  void SetStroke(TvgBrush* value) { stroke_->Assign(value); }
-  float GetStrokeThickness() const { return strokeThickness_; }
+  void SetFill(TvgBrush* value) { paint_.Fill->Assign(value); }
+  TvgBrush* GetStroke() const { return paint_.Stroke; }
+  void SetStroke(TvgBrush* value) { paint_.Stroke->Assign(value); }
+  float GetStrokeThickness() const { return paint_.Thickness; }
   void SetStrokeThickness(float value);
-  TvgStrokeCap GetStrokeCap() const { return strokeCap_; }
+  TvgStrokeCap GetStrokeCap() const { return paint_.Cap; }
   void SetStrokeCap(TvgStrokeCap value);
-  TvgStrokeJoin GetStrokeJoin() const { return strokeJoin_; }
+  TvgStrokeJoin GetStrokeJoin() const { return paint_.Join; }
   void SetStrokeJoin(TvgStrokeJoin value);
-  TvgStrokeDash GetStrokeDash() const { return strokeDash_; }
+  TvgStrokeDash GetStrokeDash() const { return paint_.Dash; }
   void SetStrokeDash(TvgStrokeDash value);
-  bool IsStrokeThicknessStored() const { return strokeThickness_ != 1.0f; }
+  bool IsStrokeThicknessStored() const { return paint_.Thickness != 1.0f; }
 
   // The local rect, shrunk by half the stroke thickness when the stroke is visible: outlines of
   // any thickness stay inside the object's bounds.
@@ -67,12 +67,7 @@ class TvgShape : public TvgVisualObject {
   void PaintDesignFrame();
 
  private:
-  TvgBrush* fill_;
-  float strokeThickness_ = 1;
-  TvgBrush* stroke_;
-  TvgStrokeCap strokeCap_ = vgCapFlat;
-  TvgStrokeJoin strokeJoin_ = vgJoinMiter;
-  TvgStrokeDash strokeDash_ = vgDashSolid;
+  TvgFillAndStroke paint_;
 };
 
 // --- Line
