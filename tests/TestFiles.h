@@ -2,10 +2,12 @@
 // that ctest steps leave in the build folder.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
+#include <vector>
 
 class TempDir {
  public:
@@ -39,4 +41,38 @@ inline std::string BuildFilePath(const std::string& relative) {
     if (c == '/') c = '\\';
 #endif
   return path;
+}
+
+// A file of the source tree, which ctest names in KBL_SOURCE_DIR (else below the current folder).
+inline std::string SourceFilePath(const std::string& relative) {
+  const char* source = std::getenv("KBL_SOURCE_DIR");
+  return std::string(source ? source : ".") + "/" + relative;
+}
+
+// What a shell command prints on its standard output; `status` (when given) receives its exit
+// status, -1 when it could not be started.
+inline std::string CommandOutput(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (status) *status = -1;
+  if (!pipe) return out;
+  char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, got);
+  const int result = pclose(pipe);
+  if (status) *status = result;
+  return out;
+}
+
+// The lines of a text, without their line ends.
+inline std::vector<std::string> TextLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
 }

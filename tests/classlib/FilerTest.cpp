@@ -12,24 +12,6 @@
 
 namespace {
 
-// Builds stream bytes by hand, following the format rather than the writer.
-struct Bytes {
-  std::string data;
-  Bytes& Raw(std::initializer_list<int> bytes) {
-    for (int b : bytes) data.push_back(static_cast<char>(b));
-    return *this;
-  }
-  Bytes& Text(const std::string& text) {
-    data += text;
-    return *this;
-  }
-  Bytes& Str(const std::string& text) {  // short string: length byte, characters
-    data.push_back(static_cast<char>(text.size()));
-    data += text;
-    return *this;
-  }
-};
-
 // The sample form: a root with two widgets, one with every kind of property and a child.
 std::string SampleStream() {
   Bytes b;

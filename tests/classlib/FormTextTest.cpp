@@ -13,23 +13,6 @@
 
 namespace {
 
-struct Bytes {
-  std::string data;
-  Bytes& Raw(std::initializer_list<int> bytes) {
-    for (int b : bytes) data.push_back(static_cast<char>(b));
-    return *this;
-  }
-  Bytes& Text(const std::string& text) {
-    data += text;
-    return *this;
-  }
-  Bytes& Str(const std::string& text) {
-    data.push_back(static_cast<char>(text.size()));
-    data += text;
-    return *this;
-  }
-};
-
 std::string ToText(const std::string& binary) {
   TStringStream in(binary), out;
   ObjectBinaryToText(in, out);

@@ -1,6 +1,7 @@
 // Classes with one published property of every kind, shared by the object-model and stream tests.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -113,3 +114,21 @@ class TTestForm : public TComponent {
 
 // Registers the test classes once.
 void RegisterTestClasses();
+
+// Builds stream bytes by hand, following the format rather than the writer.
+struct Bytes {
+  std::string data;
+  Bytes& Raw(std::initializer_list<int> bytes) {
+    for (int b : bytes) data.push_back(static_cast<char>(b));
+    return *this;
+  }
+  Bytes& Text(const std::string& text) {
+    data += text;
+    return *this;
+  }
+  Bytes& Str(const std::string& text) {  // short string: length byte, characters
+    data.push_back(static_cast<char>(text.size()));
+    data += text;
+    return *this;
+  }
+};

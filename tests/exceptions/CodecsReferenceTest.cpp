@@ -42,20 +42,8 @@ void WriteRecords(const std::string& path, const Buffers& buffers) {
 }
 
 std::vector<std::string> RunReference(const std::string& arguments) {
-  const char* source = std::getenv("KBL_SOURCE_DIR");
-  std::string script = std::string(source ? source : ".") + "/tests/exceptions/codec_reference.py";
-  std::string command = "python3 '" + script + "' " + arguments;
-  std::vector<std::string> lines;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return lines;
-  std::string all;
-  char chunk[65536];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) all.append(chunk, got);
-  pclose(pipe);
-  std::istringstream in(all);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+  std::string script = SourceFilePath("tests/exceptions/codec_reference.py");
+  return TextLines(CommandOutput("python3 '" + script + "' " + arguments));
 }
 
 std::string Hex(const uint8_t* bytes, size_t n) {

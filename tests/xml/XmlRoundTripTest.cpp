@@ -67,13 +67,8 @@ std::string Dump(const TXmlNode* e) {
 }
 
 std::string RunCommand(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  int status = pclose(pipe);
+  int status = 0;
+  std::string out = CommandOutput(command, &status);
   if (status != 0) out += "\n(exit " + std::to_string(status) + ")";
   return out;
 }

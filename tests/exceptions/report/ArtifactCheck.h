@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include "TestFiles.h"
+
 namespace artifacts {
 
 // The folder of one test program's files, shared with the after-run check (beside the
@@ -49,15 +51,11 @@ inline bool RunCheck(const std::string& kind, std::string& output) {
   output = "checked after the run";
   return true;
 #else
-  const char* source = std::getenv("KBL_SOURCE_DIR");
-  std::string command = "python3 '" + std::string(source ? source : ".") +
-                        "/tests/exceptions/report/check_artifacts.py' '" + Folder(kind) + "' 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return false;
-  char chunk[4096];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-  return pclose(pipe) == 0;
+  int status = 0;
+  output += CommandOutput("python3 '" + SourceFilePath("tests/exceptions/report/check_artifacts.py") + "' '" +
+                              Folder(kind) + "' 2>&1",
+                          &status);
+  return status == 0;
 #endif
 }
 

@@ -23,8 +23,36 @@
 
 namespace {
 
+// Reference counting and QueryInterface of the test's COM objects of interface I (id `iid`);
+// created with one reference.
+template <typename I, const IID& iid>
+class TTestUnknown : public I {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid)) {
+      *out = static_cast<I*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+ protected:
+  virtual ~TTestUnknown() = default;
+
+ private:
+  LONG refs_ = 1;
+};
+
 // An IDataObject offering dropped files (CF_HDROP) or a text (CF_UNICODETEXT).
-class TTestData final : public IDataObject {
+class TTestData final : public TTestUnknown<IDataObject, IID_IDataObject> {
  public:
   static TTestData* Files(std::vector<std::wstring> files) {
     auto* d = new TTestData();
@@ -37,21 +65,6 @@ class TTestData final : public IDataObject {
     d->text_ = std::move(text);
     d->format_ = CF_UNICODETEXT;
     return d;
-  }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
-      *out = static_cast<IDataObject*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
   }
   HRESULT STDMETHODCALLTYPE GetData(FORMATETC* f, STGMEDIUM* m) override {
     if (QueryGetData(f) != S_OK) return DV_E_FORMATETC;
@@ -100,32 +113,16 @@ class TTestData final : public IDataObject {
 
  private:
   TTestData() = default;
-  ~TTestData() = default;
-  LONG refs_ = 1;
+  ~TTestData() override = default;
   CLIPFORMAT format_ = 0;
   std::vector<std::wstring> files_;
   std::wstring text_;
 };
 
 // A drop source that drops once told to, and cancels when told to give up.
-class TTestSource final : public IDropSource {
+class TTestSource final : public TTestUnknown<IDropSource, IID_IDropSource> {
  public:
   TTestSource(std::atomic<bool>* drop, std::atomic<bool>* cancel) : drop_(drop), cancel_(cancel) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropSource)) {
-      *out = static_cast<IDropSource*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
   HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL, DWORD) override {
     if (cancel_->load()) return DRAGDROP_S_CANCEL;
     return drop_->load() ? DRAGDROP_S_DROP : S_OK;
@@ -133,8 +130,7 @@ class TTestSource final : public IDropSource {
   HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD) override { return DRAGDROP_S_USEDEFAULTCURSORS; }
 
  private:
-  ~TTestSource() = default;
-  LONG refs_ = 1;
+  ~TTestSource() override = default;
   std::atomic<bool>* drop_;
   std::atomic<bool>* cancel_;
 };

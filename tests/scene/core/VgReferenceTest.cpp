@@ -20,25 +20,13 @@ namespace {
 
 // Sends every request line to the reference script in one run; answers its output lines.
 std::vector<std::string> AskReference(const std::vector<std::string>& requests) {
-  const char* source = std::getenv("KBL_SOURCE_DIR");
-  const std::string script = std::string(source ? source : ".") + "/tests/scene/core/scene_reference.py";
+  const std::string script = SourceFilePath("tests/scene/core/scene_reference.py");
   TempDir dir;
   {
     std::ofstream in(dir.File("requests.txt"));
     for (const auto& r : requests) in << r << "\n";
   }
-  const std::string command = "python3 '" + script + "' < '" + dir.File("requests.txt") + "'";
-  std::vector<std::string> lines;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return lines;
-  std::string all;
-  char chunk[65536];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) all.append(chunk, got);
-  pclose(pipe);
-  std::istringstream text(all);
-  for (std::string line; std::getline(text, line);) lines.push_back(line);
-  return lines;
+  return TextLines(CommandOutput("python3 '" + script + "' < '" + dir.File("requests.txt") + "'"));
 }
 
 std::string Exact(double v) {
