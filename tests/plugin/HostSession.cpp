@@ -11,8 +11,6 @@
 #include "HostSession.h"
 
 #include <windows.h>
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -128,6 +126,11 @@ BOOL CALLBACK DescribeWindow(HWND window, LPARAM data) {
   GetWindowTextA(window, title, sizeof title);
   *reinterpret_cast<std::string*>(data) +=
       std::string("  ") + name + " \"" + title + "\"" + (IsWindowVisible(window) ? " visible" : "") + "\n";
+  return TRUE;
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
   return TRUE;
 }
 
@@ -506,7 +509,20 @@ class THostSession {
   void EditorWindowStep(size_t which) {
     TInstance& in = *instances_[which];
     const std::string name = "plug-in " + std::to_string(which) + ": ";
-    switch (random_.Below(8)) {
+    switch (random_.Below(9)) {
+      case 7: {
+        if (!in.frame) return;
+        // The host resizes, hides, shows and repaints its window.
+        const uint32_t what = random_.Below(4);
+        Trace().Step(name + "host window " + (what == 0 ? "resized" : what == 1 ? "hidden" : what == 2 ? "shown" : "repainted"));
+        if (what == 0)
+          SetWindowPos(in.frame, nullptr, 0, 0, random_.Between(1, 700), random_.Between(1, 700),
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        else if (what == 1) ShowWindow(in.frame, SW_HIDE);
+        else if (what == 2) ShowWindow(in.frame, SW_SHOWNA);
+        else RedrawWindow(in.frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_ERASE);
+        break;
+      }
       case 0:
       case 1: {
         if (!in.frame) in.frame = MakeHostWindow(static_cast<int32_t>(which), random_.Chance(3));
@@ -592,7 +608,7 @@ class THostSession {
     const std::string name = "plug-in " + std::to_string(which) + ": ";
     const std::vector<std::vector<float>> before = AllParameters();
     bool setsParameters = true;
-    switch (random_.Below(7)) {
+    switch (random_.Below(9)) {
       case 0:
       case 1: {
         const TKnobPlace& knob = random_.Pick(kKnobs);
@@ -623,13 +639,16 @@ class THostSession {
         break;
       }
       case 4: {
-        // A right click opens a knob's controller menu or the skin menu: the probe dismisses it.
+        // A right click opens a knob's controller menu or the editor's menu; the probe chooses
+        // an item (learn, unlearn, about) or dismisses it.
         const TKnobPlace& knob = random_.Pick(kKnobs);
         const bool onKnob = random_.Chance(60);
         const int32_t x = onKnob ? knob.left + 20 : random_.Below(kEditorWidth);
         const int32_t y = onKnob ? knob.top + 20 : random_.Below(kEditorHeight);
-        Trace().Step(name + "right click at " + std::to_string(x) + "," + std::to_string(y));
-        TMenuProbe probe;
+        const int pick = random_.Chance(40) ? static_cast<int>(random_.Below(2)) : -1;
+        Trace().Step(name + "right click at " + std::to_string(x) + "," + std::to_string(y) + ", menu item " +
+                     std::to_string(pick));
+        TMenuProbe probe(pick);
         Mouse(frame, WM_RBUTTONDOWN, x, y, MK_RBUTTON);
         Mouse(frame, WM_RBUTTONUP, x, y, 0);
         setsParameters = false;
@@ -646,6 +665,37 @@ class THostSession {
         const WPARAM wheel = message == WM_MOUSEWHEEL ? MAKEWPARAM(0, random_.Chance(50) ? 120 : -120) : 0;
         SendMessageW(target, message, wheel, MAKELPARAM(point.x, point.y));
         if (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK) SendMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(point.x, point.y));
+        break;
+      }
+      case 6: {
+        // Keys typed while the editor has the focus.
+        const int32_t x = random_.Below(kEditorWidth), y = random_.Below(kEditorHeight);
+        POINT point{x, y};
+        HWND target = WindowAt(frame, point);
+        const WPARAM key = random_.Pick<WPARAM>({VK_LEFT, VK_UP, VK_DOWN, VK_TAB, VK_ESCAPE, VK_RETURN, VK_SPACE, 'A',
+                                                 VK_DELETE, VK_HOME, VK_END, VK_PRIOR});
+        Trace().Step(name + "key " + std::to_string(key) + " typed into the window at " + std::to_string(x) + "," +
+                     std::to_string(y));
+        SetFocus(target);
+        SendMessageW(target, WM_KEYDOWN, key, 1);
+        if (key >= 'A' || key == VK_SPACE) SendMessageW(target, WM_CHAR, key, 1);
+        SendMessageW(target, WM_KEYUP, key, 0xC0000001);
+        break;
+      }
+      case 7: {
+        // What the system and the host send an editor's windows now and then.
+        const UINT message = random_.Pick<UINT>({WM_SETTINGCHANGE, WM_SYSCOLORCHANGE, WM_DISPLAYCHANGE, WM_THEMECHANGED,
+                                                 WM_CANCELMODE, WM_ACTIVATEAPP, WM_KILLFOCUS, WM_SETFOCUS,
+                                                 WM_CAPTURECHANGED, WM_ENABLE, WM_PAINT});
+        Trace().Step(name + "message " + std::to_string(message) + " to every editor window");
+        std::vector<HWND> windows;
+        EnumChildWindows(frame, &CollectWindow, reinterpret_cast<LPARAM>(&windows));
+        for (HWND w : windows)
+          if (IsWindow(w)) SendMessageW(w, message, message == WM_ENABLE, 0);
+        if (message == WM_ENABLE)
+          for (HWND w : windows)
+            if (IsWindow(w)) SendMessageW(w, message, TRUE, 0);
+        setsParameters = false;
         break;
       }
       default: {
@@ -922,29 +972,6 @@ class THostSession {
 };
 
 }  // namespace
-
-TProcessCounts TProcessCounts::Now() {
-  TProcessCounts c;
-  HANDLE process = GetCurrentProcess();
-  c.gdi = GetGuiResources(process, GR_GDIOBJECTS);
-  c.user = GetGuiResources(process, GR_USEROBJECTS);
-  DWORD handles = 0;
-  GetProcessHandleCount(process, &handles);
-  c.handles = handles;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++c.threads;
-  CloseHandle(snapshot);
-  std::string windows;
-  EnumWindows(&DescribeWindow, reinterpret_cast<LPARAM>(&windows));
-  c.windows = static_cast<int32_t>(std::count(windows.begin(), windows.end(), '\n'));
-  PROCESS_MEMORY_COUNTERS memory{};
-  GetProcessMemoryInfo(process, &memory, sizeof memory);
-  c.memory = static_cast<double>(memory.PagefileUsage);
-  return c;
-}
 
 std::string RunHostSession(const std::string& dllPath, const TSessionOptions& options) {
   static std::once_flag installed;

@@ -6,16 +6,6 @@
 #include <cstdint>
 #include <string>
 
-// Counts of what the process holds, compared across sessions. Windows answers the GDI and USER
-// object counts; Wine answers 0 for both, so the windows, handles, threads and memory in use
-// stand beside them.
-struct TProcessCounts {
-  uint32_t gdi = 0, user = 0, handles = 0, threads = 0;
-  int32_t windows = 0;
-  double memory = 0;
-  static TProcessCounts Now();
-};
-
 struct TSessionOptions {
   uint64_t seed = 1;
   int32_t steps = 200;
