@@ -290,6 +290,17 @@ Registry& TheRegistry() {
   return *registry;
 }
 
+// The registered classes go with the module when it unloads: their entries are freed then (a
+// host may load and unload the module many times); the registry stays valid, and empty, for
+// whatever later finaliser still looks a class up or unregisters one.
+struct TRegistryRelease {
+  ~TRegistryRelease() {
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.classes.clear();
+  }
+} registryRelease;
+
 }  // namespace
 
 void RegisterClass(const TClassInfo* cls) {
