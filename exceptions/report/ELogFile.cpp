@@ -54,6 +54,21 @@ size_t SectionEnd(const std::vector<std::string>& lines, size_t title) {
   return std::max(i, std::min(title + 2, lines.size()));
 }
 
+// Runs `pass(title, end)` over each section: its title line's index and SectionEnd.
+template <typename Pass>
+void ForEachSection(std::vector<std::string>& lines, Pass pass) {
+  size_t i = 0;
+  while (i < lines.size()) {
+    if (!IsLogTitleLine(lines[i])) {
+      ++i;
+      continue;
+    }
+    const size_t end = SectionEnd(lines, i);
+    pass(i, end);
+    i = end;
+  }
+}
+
 // The multi-line form the writer stores: ": " kept as ":_", empty lines as ".", every line after
 // the first with `indent` blanks in front.
 std::string StoreMultiLine(const std::string& value, const std::string& indent) {
@@ -202,13 +217,7 @@ void DeleteEmptySections(std::vector<std::string>& lines) {
 }
 
 void AlignItemColons(std::vector<std::string>& lines) {
-  size_t i = 0;
-  while (i < lines.size()) {
-    if (!IsLogTitleLine(lines[i])) {
-      ++i;
-      continue;
-    }
-    size_t end = SectionEnd(lines, i);
+  ForEachSection(lines, [&](size_t i, size_t end) {
     // Columns are 1-based; a line without ": " counts as column 0 and so receives the whole
     // indentation at its start.
     size_t column = 0;
@@ -222,23 +231,15 @@ void AlignItemColons(std::vector<std::string>& lines) {
       size_t own = p == std::string::npos ? 0 : p + 1;
       lines[k].insert(at, column - own, ' ');
     }
-    i = end;
-  }
+  });
 }
 
 void UnderlineSections(std::vector<std::string>& lines) {
-  size_t i = 0;
-  while (i < lines.size()) {
-    if (!IsLogTitleLine(lines[i])) {
-      ++i;
-      continue;
-    }
-    size_t end = SectionEnd(lines, i);
+  ForEachSection(lines, [&](size_t i, size_t end) {
     size_t longest = 0;
     for (size_t k = i + 2; k < end; ++k) longest = std::max(longest, lines[k].size());
     if (i + 1 < lines.size() && longest > 1) lines[i + 1].insert(0, longest - 1, '-');
-    i = end;
-  }
+  });
 }
 
 // --- Inserted sections
