@@ -105,6 +105,9 @@ class TDecoder {
   std::string Register(int size, int number) const;
   void Memory(int size);
   void DirectAddress(int size);
+  // Marks a memory operand of `size` bytes at the output's end; its text so far: the segment
+  // override when one was given.
+  std::string BeginMemoryOperand(int size);
   void Call(TDisAsmHook hook, uint32_t address, uint32_t value, std::string& text) const {
     if (hook != nullptr) hook(disasm_.UserData, address, value, text);
   }
@@ -170,9 +173,7 @@ void TDecoder::ParseAddress() {
   displacement_ = FetchValue(displacementSize_);
 }
 
-void TDecoder::Memory(int size) {
-  ParseAddress();
-  if (stop_) return;
+std::string TDecoder::BeginMemoryOperand(int size) {
   placeholders_.push_back({out_.size(), size, farOperand_});
   std::string text;
   if (segment_ >= 0) {
@@ -180,6 +181,13 @@ void TDecoder::Memory(int size) {
     text += ':';
     segmentUsed_ = true;
   }
+  return text;
+}
+
+void TDecoder::Memory(int size) {
+  ParseAddress();
+  if (stop_) return;
+  std::string text = BeginMemoryOperand(size);
   text += '[';
   if (addressSize_ == 2) {
     if (Mod() == 0 && RM() == 6) {
@@ -225,13 +233,7 @@ void TDecoder::DirectAddress(int size) {
   size_t at = pos_;
   uint32_t value = FetchValue(addressSize_);
   if (stop_) return;
-  placeholders_.push_back({out_.size(), size, farOperand_});
-  std::string text;
-  if (segment_ >= 0) {
-    text += kSegments[segment_];
-    text += ':';
-    segmentUsed_ = true;
-  }
+  std::string text = BeginMemoryOperand(size);
   std::string number = Hex("$", value, addressSize_ == 2 ? 4 : 8);
   if (addressSize_ == 4) Call(disasm_.OnAddress, address_ + static_cast<uint32_t>(at), value, number);
   text += '[';
