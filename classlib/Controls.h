@@ -53,6 +53,9 @@ constexpr uint32_t CM_DESIGNHITTEST = CM_BASE + 6;   // LParam: client x (low), 
 // --- Values
 
 KBL_ENUM(TAlign, alNone, alTop, alBottom, alLeft, alRight, alClient, alCustom)
+// How a control names its help topic: by HelpKeyword or by the number HelpContext.
+KBL_ENUM(THelpType, htKeyword, htContext)
+using THelpContext = int32_t;
 KBL_ENUM(TControlStyleFlag, csAcceptsControls, csCaptureMouse, csClickEvents, csOpaque, csDoubleClicks,
          csActionClient, csSetCaption)
 using TControlStyle = TEnumSet<TControlStyleFlag>;
@@ -100,6 +103,34 @@ struct THintInfo {
   TRect CursorRect;   // starts as the control's client rect
   TPoint HintPos;     // screen point of the hint window's top-left corner
   std::string HintStr;
+};
+
+// --- Margins
+
+// The space an aligned control keeps free around itself when its AlignWithMargins is on, in
+// pixels (3 on every side at creation). OnChange fires after each effective change.
+class TMargins : public TPersistent {
+  KBL_DECLARE_CLASS(TMargins, TPersistent)
+ public:
+  TMargins() = default;
+  int32_t GetLeft() const { return left_; }
+  int32_t GetTop() const { return top_; }
+  int32_t GetRight() const { return right_; }
+  int32_t GetBottom() const { return bottom_; }
+  void SetLeft(int32_t value) { SetBounds(value, top_, right_, bottom_); }
+  void SetTop(int32_t value) { SetBounds(left_, value, right_, bottom_); }
+  void SetRight(int32_t value) { SetBounds(left_, top_, value, bottom_); }
+  void SetBottom(int32_t value) { SetBounds(left_, top_, right_, value); }
+  void SetBounds(int32_t left, int32_t top, int32_t right, int32_t bottom);
+  // Copies another TMargins; anything else raises EConvertError.
+  void Assign(TPersistent* source) override;
+  TNotifyEvent OnChange;
+
+ private:
+  int32_t left_ = 3;
+  int32_t top_ = 3;
+  int32_t right_ = 3;
+  int32_t bottom_ = 3;
 };
 
 // --- Drag and drop between controls
@@ -153,6 +184,20 @@ class TControl : public TComponent {
 
   TAlign GetAlign() const { return align_; }
   void SetAlign(TAlign value);
+  // With AlignWithMargins an aligned control keeps Margins free around itself in its parent's
+  // layout; a change of either realigns the parent. Margins are owned; setting copies them.
+  bool GetAlignWithMargins() const { return alignWithMargins_; }
+  void SetAlignWithMargins(bool value);
+  TMargins* GetMargins() const { return margins_; }
+  void SetMargins(TMargins* value) { margins_->Assign(value); }
+
+  // --- Help topic (kept for whoever shows help; the layer itself shows none)
+  THelpType GetHelpType() const { return helpType_; }
+  void SetHelpType(THelpType value) { helpType_ = value; }
+  const std::string& GetHelpKeyword() const { return helpKeyword_; }
+  void SetHelpKeyword(const std::string& value) { helpKeyword_ = value; }
+  THelpContext GetHelpContext() const { return helpContext_; }
+  void SetHelpContext(THelpContext value) { helpContext_ = value; }
 
   // --- State
   bool GetVisible() const { return visible_; }
@@ -256,6 +301,7 @@ class TControl : public TComponent {
   virtual void EnabledChanged() {}
   virtual void TextChanged() {}
   virtual void FontChanged(TObject* sender) { Invalidate(); }
+  void MarginsChanged(TObject* sender);
   // Bounds changed; windowed controls move their window.
   virtual void BoundsChanged() {}
   // Sets bounds without telling the parent (used while aligning).
@@ -281,6 +327,11 @@ class TControl : public TComponent {
   std::string caption_;
   TPopupMenu* popupMenu_ = nullptr;
   TFont* font_;
+  TMargins* margins_;
+  bool alignWithMargins_ = false;
+  THelpType helpType_ = htKeyword;
+  std::string helpKeyword_;
+  THelpContext helpContext_ = 0;
 };
 
 // --- TWinControl
@@ -367,6 +418,18 @@ class TWinControl : public TControl {
   bool Focused() const;
   bool CanFocus() const;
 
+  // --- Tab order
+  // A tab stop takes part in its form's tab order (its window gets WS_TABSTOP). False at creation.
+  bool GetTabStop() const { return tabStop_; }
+  void SetTabStop(bool value);
+  // The windowed control that Tab (forward) or Shift+Tab moves to from `current` among this
+  // control's windowed descendants, in tab order: depth first, each parent's children in their
+  // list order, wrapping round. Candidates can take the focus and, with `checkTabStop`, are tab
+  // stops. nullptr when there is none other than `current`.
+  TWinControl* FindNextControl(TWinControl* current, bool forward, bool checkTabStop) const;
+  // Focuses FindNextControl's answer; answers false when there was none.
+  bool SelectNext(TWinControl* current, bool forward, bool checkTabStop);
+
   void WndProc(TMessage& message) override;
   // Hands the message to DefWindowProc.
   void DefaultHandler(TMessage& message) override;
@@ -410,6 +473,9 @@ class TWinControl : public TControl {
   void HandleMouse(TMessage& message);
   void HandleKey(TMessage& message);
   bool HandleSetCursor(TMessage& message);
+  // Tab and Shift+Tab in a control that does not want them (WM_GETDLGCODE) move the focus
+  // through the tab order of its topmost parent; answers true when the key was used.
+  bool HandleTabKey(uint16_t key);
   void WindowDestroyed();
 
   HWND handle_ = nullptr;
@@ -422,6 +488,7 @@ class TWinControl : public TControl {
   bool clicked_ = false;
   bool mouseInside_ = false;
   bool destroyingHandle_ = false;
+  bool tabStop_ = false;
 };
 
 // --- TCustomControl

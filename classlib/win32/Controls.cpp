@@ -6,6 +6,7 @@
 #include "../Controls.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "../ActnList.h"
 #include "../Dialogs.h"
@@ -100,6 +101,33 @@ LPCSTR SystemCursorOf(TCursor cursor) {
 
 }  // namespace
 
+// --- TMargins
+
+KBL_PUBLISHED(TMargins) {
+  KBL_PROP(Left).Default(3);
+  KBL_PROP(Top).Default(3);
+  KBL_PROP(Right).Default(3);
+  KBL_PROP(Bottom).Default(3);
+}
+
+void TMargins::SetBounds(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  if (left == left_ && top == top_ && right == right_ && bottom == bottom_) return;
+  left_ = left;
+  top_ = top;
+  right_ = right;
+  bottom_ = bottom;
+  OnChange(this);
+}
+
+void TMargins::Assign(TPersistent* source) {
+  auto* other = dynamic_cast<TMargins*>(source);
+  if (other == nullptr) {
+    TPersistent::Assign(source);
+    return;
+  }
+  SetBounds(other->left_, other->top_, other->right_, other->bottom_);
+}
+
 // --- TControl
 
 KBL_PUBLISHED(TControl) {
@@ -130,9 +158,10 @@ KBL_PUBLISHED(TControl) {
   p.Property("OnEndDrag", &TControl::OnEndDrag, &TControl::OnEndDrag);
 }
 
-TControl::TControl(TComponent* owner) : TComponent(owner), font_(new TFont) {
+TControl::TControl(TComponent* owner) : TComponent(owner), font_(new TFont), margins_(new TMargins) {
   controlStyle_ = TControlStyle{csCaptureMouse, csClickEvents, csSetCaption, csDoubleClicks};
   font_->OnChange = TNotifyEvent::Of<&TControl::FontChanged>(this);
+  margins_->OnChange = TNotifyEvent::Of<&TControl::MarginsChanged>(this);
 }
 
 TControl::~TControl() {
@@ -140,6 +169,7 @@ TControl::~TControl() {
   kbl_drag::ControlGoing(this);
   Application().HintControlGoing(this);
   if (parent_ != nullptr) parent_->RemoveControl(this);
+  delete margins_;
   delete font_;
 }
 
@@ -214,6 +244,16 @@ void TControl::SetAlign(TAlign value) {
   if (align_ == value) return;
   align_ = value;
   if (parent_ != nullptr) parent_->Realign();
+}
+
+void TControl::SetAlignWithMargins(bool value) {
+  if (alignWithMargins_ == value) return;
+  alignWithMargins_ = value;
+  if (parent_ != nullptr) parent_->Realign();
+}
+
+void TControl::MarginsChanged(TObject*) {
+  if (alignWithMargins_ && parent_ != nullptr) parent_->Realign();
 }
 
 void TControl::SetVisible(bool value) {
@@ -399,27 +439,31 @@ void TWinControl::AlignControls() {
     for (TAlign align : {alTop, alBottom, alLeft, alRight, alClient}) {
       for (TControl* c : std::vector<TControl*>(controls_)) {
         if (!c->GetVisible() || c->GetAlign() != align) continue;
-        const int32_t w = std::max(r.Right - r.Left, 0);
-        const int32_t h = std::max(r.Bottom - r.Top, 0);
+        // A control aligned with margins takes its margins' room from the area as well.
+        const TMargins* m = c->GetAlignWithMargins() ? c->GetMargins() : nullptr;
+        const int32_t ml = m != nullptr ? m->GetLeft() : 0, mt = m != nullptr ? m->GetTop() : 0;
+        const int32_t mr = m != nullptr ? m->GetRight() : 0, mb = m != nullptr ? m->GetBottom() : 0;
+        const int32_t w = std::max(r.Right - r.Left - ml - mr, 0);
+        const int32_t h = std::max(r.Bottom - r.Top - mt - mb, 0);
         switch (align) {
           case alTop:
-            c->UpdateBoundsRect(r.Left, r.Top, w, c->GetHeight());
-            r.Top += c->GetHeight();
+            c->UpdateBoundsRect(r.Left + ml, r.Top + mt, w, c->GetHeight());
+            r.Top += mt + c->GetHeight() + mb;
             break;
           case alBottom:
-            c->UpdateBoundsRect(r.Left, r.Bottom - c->GetHeight(), w, c->GetHeight());
-            r.Bottom -= c->GetHeight();
+            c->UpdateBoundsRect(r.Left + ml, r.Bottom - mb - c->GetHeight(), w, c->GetHeight());
+            r.Bottom -= mt + c->GetHeight() + mb;
             break;
           case alLeft:
-            c->UpdateBoundsRect(r.Left, r.Top, c->GetWidth(), h);
-            r.Left += c->GetWidth();
+            c->UpdateBoundsRect(r.Left + ml, r.Top + mt, c->GetWidth(), h);
+            r.Left += ml + c->GetWidth() + mr;
             break;
           case alRight:
-            c->UpdateBoundsRect(r.Right - c->GetWidth(), r.Top, c->GetWidth(), h);
-            r.Right -= c->GetWidth();
+            c->UpdateBoundsRect(r.Right - mr - c->GetWidth(), r.Top + mt, c->GetWidth(), h);
+            r.Right -= ml + c->GetWidth() + mr;
             break;
           default:
-            c->UpdateBoundsRect(r.Left, r.Top, w, h);
+            c->UpdateBoundsRect(r.Left + ml, r.Top + mt, w, h);
             break;
         }
       }
@@ -450,6 +494,7 @@ void TWinControl::CreateParams(TCreateParams& params) {
   params.Height = GetHeight();
   params.WndParent = GetParent() != nullptr ? GetParent()->handle_ : parentWindow_;
   params.WindowClassStyle = controlStyle_.Contains(csDoubleClicks) ? CS_DBLCLKS : 0;
+  if (tabStop_) params.Style |= WS_TABSTOP;
   params.WinClassName = ClassName();
 }
 
@@ -606,6 +651,54 @@ bool TWinControl::CanFocus() const {
   return true;
 }
 
+void TWinControl::SetTabStop(bool value) {
+  if (tabStop_ == value) return;
+  tabStop_ = value;
+  if (handle_ == nullptr) return;
+  const LONG_PTR style = GetWindowLongPtrW(handle_, GWL_STYLE);
+  SetWindowLongPtrW(handle_, GWL_STYLE, value ? (style | WS_TABSTOP) : (style & ~static_cast<LONG_PTR>(WS_TABSTOP)));
+}
+
+TWinControl* TWinControl::FindNextControl(TWinControl* current, bool forward, bool checkTabStop) const {
+  std::vector<TWinControl*> order;
+  std::function<void(const TWinControl*)> collect = [&](const TWinControl* parent) {
+    for (TControl* child : parent->controls_)
+      if (auto* windowed = dynamic_cast<TWinControl*>(child)) {
+        order.push_back(windowed);
+        collect(windowed);
+      }
+  };
+  collect(this);
+  const auto n = static_cast<int32_t>(order.size());
+  int32_t at = -1;
+  for (int32_t i = 0; i < n; ++i)
+    if (order[static_cast<size_t>(i)] == current) at = i;
+  // Without a current control the search starts before the first (forward) or after the last.
+  if (at < 0) at = forward ? -1 : n;
+  for (int32_t step = 1; step <= n; ++step) {
+    const int32_t i = (((forward ? at + step : at - step) % n) + n) % n;
+    TWinControl* c = order[static_cast<size_t>(i)];
+    if (c == current) break;
+    if (c->CanFocus() && c->Showing() && (!checkTabStop || c->GetTabStop())) return c;
+  }
+  return nullptr;
+}
+
+bool TWinControl::SelectNext(TWinControl* current, bool forward, bool checkTabStop) {
+  TWinControl* next = FindNextControl(current, forward, checkTabStop);
+  if (next == nullptr) return false;
+  next->SetFocus();
+  return true;
+}
+
+bool TWinControl::HandleTabKey(uint16_t key) {
+  if (key != VK_TAB || GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+  if (Perform(WM_GETDLGCODE, key) & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) return false;
+  TWinControl* top = this;
+  while (top->GetParent() != nullptr) top = top->GetParent();
+  return top->SelectNext(this, GetKeyState(VK_SHIFT) >= 0, true);
+}
+
 void TWinControl::UpdateShowing() {
   if (handle_ == nullptr) {
     if (!GetVisible() || HasState(csLoading) || HasState(csDestroying)) return;
@@ -755,6 +848,8 @@ void TWinControl::HandleKey(TMessage& message) {
     return;
   }
   uint16_t key = static_cast<uint16_t>(message.WParam);
+  // The form's navigation sees Tab before the control does, as a dialog would.
+  if (message.Msg == WM_KEYDOWN && HandleTabKey(key)) return;
   if (message.Msg == WM_KEYDOWN || message.Msg == WM_SYSKEYDOWN) KeyDown(key, KeyboardShift());
   else KeyUp(key, KeyboardShift());
   if (key == 0) return;
@@ -899,8 +994,8 @@ void TCustomControl::PaintHandler(TMessage& message) {
 
 void RegisterControlClasses() {
   static const bool registered = [] {
-    RegisterClass<TCustomControl, TForm, TTimer, TMenuItem, TPopupMenu, TPen, TBrush, TFont, TColorDialog,
-                  TOpenDialog>();
+    RegisterClass<TCustomControl, TForm, TTimer, TMenuItem, TPopupMenu, TPen, TBrush, TFont, TMargins,
+                  TColorDialog, TOpenDialog>();
     RegisterActionClasses();
     return true;
   }();

@@ -21,6 +21,11 @@ RECT WindowRectIn(HWND window, HWND parent) {
   return r;
 }
 
+std::vector<int32_t> BoundsOf(TControl* c) {
+  TRect r = c->BoundsRect();
+  return std::vector<int32_t>{r.Left, r.Top, r.Right, r.Bottom};
+}
+
 struct TExceptionSink {
   void Handle(TObject* sender, const std::exception_ptr& error) {
     try {
@@ -102,10 +107,7 @@ TEST(Controls, AlignmentFillsTheClientAreaInGroupOrder) {
   right->SetAlign(alRight);
   free->SetBounds(7, 8, 9, 10);
 
-  auto bounds = [](TControl* c) {
-    TRect r = c->BoundsRect();
-    return std::vector<int32_t>{r.Left, r.Top, r.Right, r.Bottom};
-  };
+  const auto bounds = &BoundsOf;
   EXPECT_EQ(bounds(top), (std::vector<int32_t>{0, 0, 200, 20}));
   EXPECT_EQ(bounds(bottom), (std::vector<int32_t>{0, 90, 200, 100}));
   EXPECT_EQ(bounds(left), (std::vector<int32_t>{0, 20, 30, 90}));
@@ -290,4 +292,72 @@ TEST(Controls, DragsFollowTheCapturedMouseOntoTheControlThatAccepts) {
   EXPECT_EQ(sink.states.back(), dsDragLeave);
   EXPECT_EQ(sink.drops.size(), 1u);
   EXPECT_EQ(sink.targets.back(), nullptr);
+}
+
+TEST(Controls, AlignedControlsWithMarginsKeepThemFree) {
+  RegisterWindowTestClasses();
+  TForeignWindow host;
+  std::unique_ptr<TUiPanel> parent(TWinControl::CreateParented<TUiPanel>(host.handle));
+  parent->SetBounds(0, 0, 200, 100);
+  auto* top = new TUiPanel(nullptr);
+  auto* right = new TUiPanel(nullptr);
+  auto* client = new TUiPanel(nullptr);
+  for (TUiPanel* c : {top, right, client}) c->SetParent(parent.get());
+  top->SetHeight(20);
+  top->SetAlign(alTop);
+  right->SetWidth(40);
+  right->SetAlign(alRight);
+  client->SetAlign(alClient);
+  top->GetMargins()->SetBounds(1, 2, 3, 4);
+  EXPECT_EQ(BoundsOf(top), (std::vector<int32_t>{0, 0, 200, 20}));  // margins count only with AlignWithMargins
+
+  top->SetAlignWithMargins(true);
+  right->SetAlignWithMargins(true);  // 3 on every side at creation
+  EXPECT_EQ(BoundsOf(top), (std::vector<int32_t>{1, 2, 197, 22}));
+  EXPECT_EQ(BoundsOf(right), (std::vector<int32_t>{157, 29, 197, 97}));
+  EXPECT_EQ(BoundsOf(client), (std::vector<int32_t>{0, 26, 154, 100}));
+  // A change of the margins realigns.
+  right->GetMargins()->SetLeft(10);
+  EXPECT_EQ(BoundsOf(client), (std::vector<int32_t>{0, 26, 147, 100}));
+}
+
+TEST(Controls, TabAndShiftTabMoveTheFocusThroughTheFormsTabStops) {
+  RegisterWindowTestClasses();
+  std::unique_ptr<TUiBareForm> form(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  form->SetBounds(40, 40, 300, 200);
+  auto make = [&](TWinControl* parent, bool tabStop) {
+    auto* c = new TUiPanel(form.get());
+    c->SetParent(parent);
+    c->SetTabStop(tabStop);
+    return c;
+  };
+  TUiPanel* first = make(form.get(), true);
+  TUiPanel* skipped = make(form.get(), false);
+  TUiPanel* box = make(form.get(), false);
+  TUiPanel* nested = make(box, true);
+  TUiPanel* disabled = make(form.get(), true);
+  disabled->SetEnabled(false);
+  (void)skipped;
+  form->Show();
+  EXPECT_NE(GetWindowLongW(first->GetHandle(), GWL_STYLE) & WS_TABSTOP, 0);
+  EXPECT_EQ(GetWindowLongW(skipped->GetHandle(), GWL_STYLE) & WS_TABSTOP, 0);
+  first->SetFocus();
+  ASSERT_TRUE(first->Focused());
+
+  auto press = [](bool shift) {
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    SetKeyboardState(keys);
+    PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
+    PumpUntil([] { return false; }, 50);
+    keys[VK_SHIFT] = 0;
+    SetKeyboardState(keys);
+  };
+  press(false);
+  EXPECT_TRUE(nested->Focused());  // past the control that is no tab stop, into the box
+  press(false);
+  EXPECT_TRUE(first->Focused());   // the disabled one is passed over and the order wraps round
+  press(true);
+  EXPECT_TRUE(nested->Focused());
 }

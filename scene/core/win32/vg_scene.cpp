@@ -17,7 +17,13 @@ KBL_PUBLISHED(TvgScene) {
   p.Property("Fill", &TvgScene::GetFill, &TvgScene::SetFill);
   p.Property("Transparency", &TvgScene::GetTransparencyProp, &TvgScene::SetTransparency).Default(false);
   p.Property("Style", &TvgScene::GetStyleProp, &TvgScene::SetStyleProp);
+  KBL_PROP(TabStop).Default(false);
   p.Property("ActiveControl", &TvgScene::GetActiveControlProp, &TvgScene::SetActiveControl);
+  KBL_PROP(AlignWithMargins).Default(false);
+  KBL_PROP(HelpType).Default(htKeyword);
+  KBL_PROP(HelpKeyword);
+  KBL_PROP(HelpContext).Default(0);
+  KBL_PROP(Margins);
 }
 
 // Frees what the unit keeps of an OLE drag (the drop target's file).
