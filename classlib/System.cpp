@@ -30,6 +30,8 @@ int64_t Trunc(double value) { return Saturate(std::trunc(value)); }
 
 // --- Object allocation
 
+bool ReportMemoryLeaksOnShutdown = false;
+
 namespace {
 std::atomic<TObjectAllocator> gObjectAllocate{nullptr};
 std::atomic<TObjectDeallocator> gObjectDeallocate{nullptr};

@@ -48,6 +48,10 @@ using TObjectAllocator = void* (*)(std::size_t size, const void* callSite, const
 using TObjectDeallocator = void (*)(void* block);
 void SetObjectAllocator(TObjectAllocator allocate, TObjectDeallocator deallocate);
 
+// Set when the application wants to hear about memory leaks at shut-down (off by default); a
+// leak tracker that cannot show its leaks says so only when this is set.
+extern bool ReportMemoryLeaksOnShutdown;
+
 // Rounds to the nearest integer, halves to the even neighbour ("banker's rounding"), independent
 // of the FPU rounding mode in force. Values outside the 64-bit range saturate; NaN gives 0.
 int64_t Round(double value);

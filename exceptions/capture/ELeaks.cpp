@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <typeinfo>
 
@@ -132,7 +133,11 @@ void Release(TLeakHeader* header) { std::free(header); }
 
 // --- Report
 
-const TEmberMemory& Memory() { return EmberMemory(); }
+constexpr uint32_t kPageShift = 12;
+constexpr size_t kPageCount = size_t{1} << (32 - kPageShift);
+const TMemoryPagesCache* gPagesCache = nullptr;  // while the report runs
+
+const TEmberMemory& Memory() { return gPagesCache != nullptr ? *gPagesCache : EmberMemory(); }
 
 // The call-site form of a stack array: values not preceded by a call instruction go, the
 // others become the call's address; the array is closed up.
@@ -200,6 +205,29 @@ void FoldSons(TLeakHeader* parent) {
 }  // namespace
 
 // --- Public
+
+TMemoryPagesCache::TMemoryPagesCache(const TEmberMemory& base)
+    : base_(base),
+      direct_(sizeof(void*) == 4 && &base == &EmberProcessMemory()),
+      pages_(static_cast<uint8_t*>(std::calloc(kPageCount, 1))) {
+  if (pages_ == nullptr) throw std::bad_alloc();
+}
+
+TMemoryPagesCache::~TMemoryPagesCache() { std::free(pages_); }
+
+bool TMemoryPagesCache::IsReadable(uint32_t address, uint32_t size) const {
+  const uint32_t page = address >> kPageShift;
+  if (size > 1 && (address + (size - 1)) >> kPageShift != page) return base_.IsReadable(address, size);
+  if (pages_[page] == 0) pages_[page] = base_.IsReadable(page << kPageShift, 1u << kPageShift) ? 1 : 2;
+  return pages_[page] == 1;
+}
+
+bool TMemoryPagesCache::Read(uint32_t address, void* buffer, uint32_t size) const {
+  if (!IsReadable(address, size)) return false;
+  if (!direct_) return base_.Read(address, buffer, size);
+  if (size) std::memcpy(buffer, reinterpret_cast<const void*>(static_cast<uintptr_t>(address)), size);
+  return true;
+}
 
 void SetLeakHandlers(const TLeakHandlers& handlers) { gHandlers = handlers; }
 
@@ -305,62 +333,79 @@ void ReportLeaks() {
     uint32_t Stack[LeakStackDepth];
   };
   std::vector<TLeak> leaks;
-  const char* step = "Lock AllocatedList_Lock";
+  bool freedByOther = false;
+  std::optional<TMemoryPagesCache> cache;
+  struct TCacheInUse {
+    ~TCacheInUse() { gPagesCache = nullptr; }
+  } cacheInUse;
+  const char* step = "Initialize the Memory Pages Cache";
   try {
+    cache.emplace(EmberMemory());
+    gPagesCache = &*cache;
+    step = "Lock AllocatedList_Lock";
     {
       TListLock lock;
       const uint8_t flags = gFlags.load();
-      step = "PurgeInvalidLeaks";
-      if (gOldest != nullptr && !Memory().IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(gOldest)),
-                                                     sizeof(TLeakHeader)))
-        return;  // another allocator already gave the blocks back
-      if ((flags & LeakHideKnown) != 0) PurgeInvalidLeaks();
-      step = "RemoveExtraLeaks";
-      int32_t visible = 0;
-      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
-        if (Visible(h) && ++visible > MaxReportedLeaks) h->State = 2;
-      step = "PurgeCallStacks";
-      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
-        if (!Visible(h)) continue;
-        PurgeStack(h->FrameStack);
-        if (PurgeStack(h->RawStack) == 0) std::memcpy(h->RawStack, h->FrameStack, sizeof h->RawStack);
-      }
-      step = "CountAllLeaks";
-      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
-        if (!Visible(h)) continue;
-        const uint32_t size = h->Size;
-        h->Count = 1;
-        for (TLeakHeader* other = h->Newer; other != nullptr; other = other->Newer) {
-          if (!Visible(other) || other->Size != size || other->RawStack[0] != h->RawStack[0] ||
-              other->Kind != h->Kind)
-            continue;
-          h->Size += other->Size;
-          ++h->Count;
-          other->State = 2;
-        }
-      }
-      step = "RemoveLeaksSons";
-      if ((flags & LeakFoldIntoObjects) != 0)
+      // Another allocator may have given the blocks back already: nothing can be shown.
+      freedByOther = gOldest != nullptr && !Memory().IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(gOldest)),
+                                                               sizeof(TLeakHeader));
+      if (!freedByOther) {
+        step = "PurgeInvalidLeaks";
+        if ((flags & LeakHideKnown) != 0) PurgeInvalidLeaks();
+        step = "RemoveExtraLeaks";
+        int32_t visible = 0;
         for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
-          if (Visible(h) && h->Kind == 1) FoldSons(h);
-      step = "HandleAnyLeak";
-      for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
-        if (!Visible(h) || StacksEmpty(h->RawStack)) continue;
-        TLeak leak{h->Kind == 1 ? LeakTypeName(UserBytes(h)) : "Data", h->Size, h->Count, {}};
-        std::memcpy(leak.Stack, h->RawStack, sizeof leak.Stack);
-        leaks.push_back(leak);
-      }
-      step = "FreeAllLeaks";
-      if ((flags & LeakFreeAtEnd) != 0) {
-        while (gOldest != nullptr) {
-          TLeakHeader* h = gOldest;
-          Unlink(h);
-          h->State = 1;
-          Release(h);
+          if (Visible(h) && ++visible > MaxReportedLeaks) h->State = 2;
+        step = "PurgeCallStacks";
+        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+          if (!Visible(h)) continue;
+          PurgeStack(h->FrameStack);
+          if (PurgeStack(h->RawStack) == 0) std::memcpy(h->RawStack, h->FrameStack, sizeof h->RawStack);
+        }
+        step = "CountAllLeaks";
+        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+          if (!Visible(h)) continue;
+          const uint32_t size = h->Size;
+          h->Count = 1;
+          for (TLeakHeader* other = h->Newer; other != nullptr; other = other->Newer) {
+            if (!Visible(other) || other->Size != size || other->RawStack[0] != h->RawStack[0] ||
+                other->Kind != h->Kind)
+              continue;
+            h->Size += other->Size;
+            ++h->Count;
+            other->State = 2;
+          }
+        }
+        step = "RemoveLeaksSons";
+        if ((flags & LeakFoldIntoObjects) != 0)
+          for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
+            if (Visible(h) && h->Kind == 1) FoldSons(h);
+        step = "HandleAnyLeak";
+        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+          if (!Visible(h) || StacksEmpty(h->RawStack)) continue;
+          TLeak leak{h->Kind == 1 ? LeakTypeName(UserBytes(h)) : "Data", h->Size, h->Count, {}};
+          std::memcpy(leak.Stack, h->RawStack, sizeof leak.Stack);
+          leaks.push_back(leak);
+        }
+        step = "FreeAllLeaks";
+        if ((flags & LeakFreeAtEnd) != 0) {
+          while (gOldest != nullptr) {
+            TLeakHeader* h = gOldest;
+            Unlink(h);
+            h->State = 1;
+            Release(h);
+          }
         }
       }
       step = "Unlock AllocatedList_Lock";
     }
+    step = "Free The Memory Pages Cache";
+    gPagesCache = nullptr;
+    cache.reset();
+    if (freedByOther && ReportMemoryLeaksOnShutdown)
+      ember_detail::PlatformLeakMessage(
+          "The application contains some memory leaks but it's impossible to show them because another Memory "
+          "Manager has already freed them.\r\nInstall the latest version of the memory manager to see them.");
     // The handlers report through the library, which frees blocks of its own: outside the lock.
     step = "HandleAnyLeak";
     if (leaks.empty()) return;
@@ -369,6 +414,6 @@ void ReportLeaks() {
       if (gHandlers.OnLeak) gHandlers.OnLeak(leak.Type, leak.Size, leak.Count, leak.Stack);
     if (gHandlers.OnLeaksEnd) gHandlers.OnLeaksEnd();
   } catch (...) {
-    ember_detail::PlatformLeakReportError(step);
+    ember_detail::PlatformLeakMessage(std::string("Error in ELeaks \"") + step + "\" section.");
   }
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "ECallStack.h"
 #include "classlib/SysUtils.h"
 
 // A leak report and the faults found when blocks are freed.
@@ -90,7 +91,27 @@ int32_t TrackedBlockCount();
 // from the live object's method table ("Unknown" when that cannot be read).
 std::string LeakTypeName(const void* object);
 
+// The report's view of memory: a range inside one 4 KB page is answered from a cache of one
+// byte per page of the 32-bit address space (0 unknown, 1 readable, 2 not readable; 1 MB), each
+// page asked of `base` once; a range across pages is asked of `base` every time. The report
+// reads through one while it runs; exposed for tests.
+class TMemoryPagesCache : public TEmberMemory {
+ public:
+  explicit TMemoryPagesCache(const TEmberMemory& base);  // throws std::bad_alloc
+  ~TMemoryPagesCache() override;
+  TMemoryPagesCache(const TMemoryPagesCache&) = delete;
+  TMemoryPagesCache& operator=(const TMemoryPagesCache&) = delete;
+  bool IsReadable(uint32_t address, uint32_t size) const override;
+  bool Read(uint32_t address, void* buffer, uint32_t size) const override;
+
+ private:
+  const TEmberMemory& base_;
+  bool direct_;     // `base` is this process's memory: readable bytes are copied as they are
+  uint8_t* pages_;  // not from the tracked heap
+};
+
 namespace ember_detail {
-// Tells the user that the report failed in `step` ("Error in ELeaks "<step>" section.").
-void PlatformLeakReportError(const char* step);
+// Shows a text of the report to the user (Windows: a topmost task-modal warning box captioned
+// "Error"; elsewhere standard error).
+void PlatformLeakMessage(const std::string& text);
 }  // namespace ember_detail

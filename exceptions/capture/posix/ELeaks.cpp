@@ -6,6 +6,6 @@
 
 namespace ember_detail {
 
-void PlatformLeakReportError(const char* step) { std::fprintf(stderr, "Error in ELeaks \"%s\" section.\n", step); }
+void PlatformLeakMessage(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
 }  // namespace ember_detail

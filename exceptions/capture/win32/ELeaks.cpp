@@ -1,5 +1,5 @@
 // The module's new and delete go through the leak tracker (which is the heap's own allocation
-// while tracking is off), and the report's own failure is shown in a message box.
+// while tracking is off), and the report's messages are shown in a message box.
 #include "../ELeaks.h"
 
 #include <windows.h>
@@ -40,8 +40,7 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept { LeakFree(b
 
 namespace ember_detail {
 
-void PlatformLeakReportError(const char* step) {
-  const std::string text = std::string("Error in ELeaks \"") + step + "\" section.";
+void PlatformLeakMessage(const std::string& text) {
   MessageBoxA(nullptr, text.c_str(), "Error", MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST | MB_SERVICE_NOTIFICATION);
 }
 

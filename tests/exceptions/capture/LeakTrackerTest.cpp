@@ -1,10 +1,14 @@
 // The leak tracker over its own operations: frees checked for writes past the end and second
 // frees (reported, never passed to the heap twice), blocks from before tracking passed on, and
 // (under Wine, where the call sites can be read) leaks grouped by place and size and cut at
-// 1025.
+// 1025; the report's page cache; a report whose blocks are gone says so.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstring>
 #include <vector>
@@ -73,6 +77,73 @@ TEST_F(LeakTrackerTest, FreesAreCheckedForOverrunsAndSecondFrees) {
   block[8] = 0x55;
   LeakFree(block);
   EXPECT_EQ(seen_.Overruns, 0);
+}
+
+// Memory readable in [Start, End), counting the questions asked of it.
+struct TFakeMemory : TEmberMemory {
+  uint32_t Start = 0, End = 0;
+  mutable int32_t Asked = 0;
+  bool IsReadable(uint32_t address, uint32_t size) const override {
+    ++Asked;
+    return address >= Start && uint64_t{address} + size <= End;
+  }
+  bool Read(uint32_t address, void* buffer, uint32_t size) const override {
+    if (!IsReadable(address, size)) return false;
+    std::memset(buffer, 0xAB, size);
+    return true;
+  }
+};
+
+TEST(MemoryPagesCacheTest, EachPageIsAskedOnceAndRangesAcrossPagesEveryTime) {
+  TFakeMemory base;
+  base.Start = 0x10000;
+  base.End = 0x11000;
+  TMemoryPagesCache cache(base);
+  for (int32_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(cache.IsReadable(0x10010 + i * 8, 8));
+    EXPECT_FALSE(cache.IsReadable(0x20000, 4));
+  }
+  EXPECT_EQ(base.Asked, 2);
+  EXPECT_FALSE(cache.IsReadable(0x10FFE, 4));  // into the next page, which is not readable
+  EXPECT_TRUE(cache.IsReadable(0x10000, 0x1000));  // the whole page, known already
+  EXPECT_EQ(base.Asked, 3);
+  uint32_t word = 0;
+  EXPECT_TRUE(cache.Read(0x10100, &word, 4));
+  EXPECT_EQ(word, 0xABABABABu);
+  EXPECT_FALSE(cache.Read(0x20000, &word, 4));
+#ifdef _WIN32
+  // The process's own pages: one given back is not readable, one in use is read as it is.
+  TMemoryPagesCache process(EmberProcessMemory());
+  auto* freed = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(freed, nullptr);
+  VirtualFree(freed, 0, MEM_RELEASE);
+  const uint32_t live = 0x12345678;
+  EXPECT_FALSE(process.IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(freed)), 4));
+  EXPECT_TRUE(process.Read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&live)), &word, 4));
+  EXPECT_EQ(word, live);
+#endif
+}
+
+TEST_F(LeakTrackerTest, BlocksAnotherManagerFreedAreNotShownAndTheUserIsToldWhenAsked) {
+  TFakeMemory nothing;  // the tracked blocks can no longer be read
+  SetEmberMemory(&nothing);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  void* block = AllocateHere(24);
+#ifdef _WIN32
+  StopLeakTracking();  // the warning is shown only when the application asked for leaks
+#else
+  ReportMemoryLeaksOnShutdown = true;
+  testing::internal::CaptureStderr();
+  StopLeakTracking();
+  const std::string said = testing::internal::GetCapturedStderr();
+  ReportMemoryLeaksOnShutdown = false;
+  EXPECT_NE(said.find("The application contains some memory leaks but it's impossible to show them because "
+                      "another Memory Manager has already freed them."),
+            std::string::npos);
+#endif
+  SetEmberMemory(nullptr);
+  EXPECT_TRUE(seen_.LeakSizes.empty());
+  LeakFree(block);
 }
 
 #ifdef _WIN32
