@@ -6,6 +6,7 @@
 
 #include "classlib/Dialogs.h"
 #include "scene/controls/vg_controls.h"
+#include "scene/core/vg_designer.h"
 #include "scene/core/vg_registry.h"
 #include "scene/shapes/vg_objects.h"
 #include "scene/widgets/vg_colors.h"
@@ -504,7 +505,8 @@ TvgBrushObject* TvgBrushDesign::MakeResource(const std::string& name) {
 
 void TvgBrushDesign::btnMakeResClick(TObject*) {
   static int32_t counter = 0;
-  std::string name = "Brush" + std::to_string(++counter);
+  IvgDesigner* designer = vgDesigner();
+  std::string name = designer != nullptr ? designer->UniqueName("Brush") : "Brush" + std::to_string(++counter);
   if (InputQuery("New TvgBrushObject", "Enter resource name:", name) && !name.empty()) MakeResource(name);
 }
 

@@ -19,6 +19,7 @@
 #include "classlib/Dialogs.h"
 #include "classlib/ExtCtrls.h"
 #include "classlib/WindowTestUtils.h"
+#include "FakeDesigner.h"
 #include "scene/widgets/SceneWindowFixture.h"
 #include "scene/controls/vg_controls.h"
 #include "scene/controls/vg_layouts.h"
@@ -428,6 +429,52 @@ struct TFileDialogAnswer {
   std::string path;
   bool done = false;
 };
+
+// Reads the text the thread's input box proposes once it shows and accepts it.
+struct TQueryAnswer {
+  void Tick(TObject*) {
+    HWND dialog = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), &FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
+    if (dialog == nullptr || !proposed.empty()) return;
+    char text[64] = {};
+    GetDlgItemTextA(dialog, 100, text, sizeof text);
+    proposed = text;
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  }
+  std::string proposed;
+};
+
+TEST_F(DesignForms, MakeAResourceProposesTheDesignersNameElseANumberedBrush) {
+  TForeignWindow host(300, 200);
+  auto* scene = TWinControl::CreateParented<TvgScene>(host.handle);
+  auto* root = new TvgBackground(nullptr);
+  scene->AddObject(root);
+  auto* rectangle = new TvgRectangle(nullptr);
+  rectangle->SetParent(root);
+  auto* form = TCustomForm::Create<TvgBrushDesign>(nullptr);
+  form->SetComponent(rectangle);
+  TFakeDesigner designer;
+  std::vector<std::string> proposed;
+  for (bool active : {true, false}) {
+    vgSetDesigner(active ? &designer : nullptr);
+    TQueryAnswer answer;
+    TTimer timer(nullptr);
+    timer.SetInterval(50);
+    timer.SetOnTimer(TNotifyEvent::Of<&TQueryAnswer::Tick>(&answer));
+    form->btnMakeResClick(nullptr);
+    proposed.push_back(answer.proposed);
+  }
+  vgSetDesigner(nullptr);
+  EXPECT_EQ(designer.names, std::vector<std::string>{"Brush"});
+  ASSERT_EQ(proposed.size(), 2u);
+  EXPECT_EQ(proposed[0], "Brush42");
+  EXPECT_EQ(proposed[1].rfind("Brush", 0), 0u);
+  EXPECT_GT(proposed[1].size(), 5u);
+  EXPECT_EQ(proposed[1].find_first_not_of("0123456789", 5), std::string::npos);
+  EXPECT_EQ(form->resList->Count(), 2);  // both made under the scene's root
+  delete form;
+  delete scene;
+}
 
 TEST_F(DesignForms, BitmapEditorSavesThroughItsSaveDialog) {
   const std::string file = (std::filesystem::temp_directory_path() / "kbl_saved_bitmap.png").string();
