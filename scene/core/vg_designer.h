@@ -14,7 +14,7 @@ class TvgObject;
 class TvgResources;
 
 // The design environment's side: told of scenes, selections and modifications, asked for
-// component names and to open styles for editing. Called on the GUI thread.
+// component names, event handlers and to open styles for editing. Called on the GUI thread.
 class IvgDesigner {
  public:
   virtual ~IvgDesigner() = default;
@@ -28,6 +28,10 @@ class IvgDesigner {
   virtual std::string UniqueName(const std::string& baseName) = 0;
   // Opens `style` for editing at its part named `resourceName`.
   virtual void EditStyle(TvgResources* style, const std::string& resourceName) = 0;
+  // The event handler named `name` in `form` (the root component that owns the edited objects)
+  // for an event of type `eventType`: the form's method of that name, created when it has none.
+  // Unassigned when the environment cannot give one.
+  virtual TMethodValue CreateMethod(TComponent* form, const std::string& name, const TTypeInfo* eventType) = 0;
 };
 
 // The process's designer hook; nullptr outside a design environment (always in the plug-in).

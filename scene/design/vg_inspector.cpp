@@ -338,11 +338,23 @@ void TvgInspector::DialogKey(uint16_t& key, TShiftState shift) {
 
 bool TvgInspector::ApplyText(TvgInspectorItem* row, const WideString& text) {
   const std::string value = WideToUtf8(text);
+  bool shownAsTyped = false;
   try {
     if (row->Prop->PropType->Kind == tkMethod) {
-      if (vgDesigner() == nullptr) return false;
-      // Handlers are found by name among the published methods of the inspected object's root.
-      SetPropText(row->Object, row->Prop->Name, value);
+      IvgDesigner* designer = vgDesigner();
+      if (designer == nullptr) return false;
+      // The design environment creates the handler in the form or finds the one of that name;
+      // when it gives none, the handler is looked up among the published methods of the form.
+      const std::string name = Trim(value);
+      TComponent* form = selectedObject_;
+      while (form != nullptr && form->GetOwner() != nullptr) form = form->GetOwner();
+      const TMethodValue method =
+          name.empty() ? TMethodValue() : designer->CreateMethod(form, name, row->Prop->PropType);
+      shownAsTyped = method.Assigned();
+      if (shownAsTyped)
+        SetMethodProp(row->Object, row->Prop, method);
+      else
+        SetPropText(row->Object, row->Prop->Name, value);
     } else {
       SetPropValue(row->Object, row->Prop->Name, Variant(value));
     }
@@ -355,7 +367,7 @@ bool TvgInspector::ApplyText(TvgInspectorItem* row, const WideString& text) {
     if (vgInspectorEditors().ShowMessage) vgInspectorEditors().ShowMessage(e.Message());
     return false;
   }
-  row->ValueLabel->SetText(Utf8ToWide(ValueText(row->Object, row->Prop)));
+  row->ValueLabel->SetText(shownAsTyped ? text : Utf8ToWide(ValueText(row->Object, row->Prop)));
   return true;
 }
 

@@ -227,6 +227,7 @@ TEST(SceneDesign, ADesigningSceneTellsTheDesignerAndTakesTheMouseOverItsObjects)
     void Modified(TComponent*) override {}
     std::string UniqueName(const std::string& base) override { return base + "1"; }
     void EditStyle(TvgResources*, const std::string&) override {}
+    TMethodValue CreateMethod(TComponent*, const std::string&, const TTypeInfo*) override { return {}; }
     TComponent* created = nullptr;
     TComponent* destroyed = nullptr;
   } designer;

@@ -588,6 +588,7 @@ struct TRecDesigner : IvgDesigner {
     editedStyle = style;
     editedName = name;
   }
+  TMethodValue CreateMethod(TComponent*, const std::string&, const TTypeInfo*) override { return {}; }
   int selections = 0, modified = 0, lastCount = 0;
   TvgObject* lastSelected = nullptr;
   std::map<std::string, int> counters;

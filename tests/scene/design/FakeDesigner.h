@@ -1,5 +1,5 @@
-// A design environment for tests: names are the base and a fixed number; it records what it was
-// asked.
+// A design environment for tests: names are the base and a fixed number, and event handlers
+// the one the test hands over; it records what it was asked.
 #pragma once
 
 #include <string>
@@ -17,5 +17,12 @@ struct TFakeDesigner : IvgDesigner {
     return baseName + "42";
   }
   void EditStyle(TvgResources*, const std::string&) override {}
-  std::vector<std::string> names;
+  TMethodValue CreateMethod(TComponent* form, const std::string& name, const TTypeInfo*) override {
+    methodForm = form;
+    methods.push_back(name);
+    return handler;
+  }
+  std::vector<std::string> names, methods;
+  TComponent* methodForm = nullptr;
+  TMethodValue handler;  // what CreateMethod gives
 };

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FakeDesigner.h"
 #include "scene/shapes/vg_objects.h"
 #include "scene/widgets/StyledSceneSupport.h"
 #include "scene/widgets/vg_textbox.h"
@@ -146,6 +147,35 @@ TEST_F(InspectorTest, EditorsWriteIntoThePropertiesAndRefusedValuesGoBack) {
   // Rows of sub-objects that are not brushes, gradients, bitmaps, paths or fonts get no editor.
   Select("Margins");
   EXPECT_EQ(inspector->GetActiveEditor(), nullptr);
+}
+
+TEST_F(InspectorTest, ATypedEventNameGetsTheDesignEnvironmentsHandler) {
+  struct THandler {
+    void Clicked(TObject*) {}
+  } handler;
+  const TNotifyEvent click = TNotifyEvent::Of<&THandler::Clicked>(&handler);
+  TFakeDesigner designer;
+  designer.handler = {click.Object(), reinterpret_cast<void (*)()>(click.Code())};
+  vgSetDesigner(&designer);
+  inspector->SetShowEvents(true);
+  inspector->SetSelectedObject(button);
+  Select("OnClick");
+  TObject* target = nullptr;
+  const TPropInfo* onClick = ResolvePropPath(button, "OnClick", target);
+  EXPECT_EQ(inspector->GetActiveEditor(), inspector->GetTextEditor());
+  Commit(u"PressClick");
+  EXPECT_EQ(designer.methods, std::vector<std::string>{"PressClick"});
+  EXPECT_EQ(designer.methodForm, button);  // the root of the inspected object
+  EXPECT_EQ(GetMethodProp(button, onClick), designer.handler);
+  EXPECT_EQ(Value("OnClick"), "PressClick");
+  // An environment without a handler of that name: the form's published methods decide, and
+  // a name they lack is refused with the handler kept.
+  designer.handler = TMethodValue();
+  Commit(u"Nowhere");
+  EXPECT_EQ(designer.methods.size(), 2u);
+  EXPECT_EQ(messages.size(), 1u);
+  EXPECT_EQ(GetMethodProp(button, onClick).Data, &handler);
+  vgSetDesigner(nullptr);
 }
 
 TEST_F(InspectorTest, TheEditButtonOpensTheEditorOfTheValue) {
