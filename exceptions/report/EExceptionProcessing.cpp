@@ -359,7 +359,11 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   TEmberModuleInfo* module = ChooseModule(address, args.Module);
   ApplyOptions(module);
   SetEmberStep(0x68);
-  if (IsRunningInIDE()) options.SetDialogFlags(static_cast<uint16_t>(options.DialogFlags() & ~0x40));
+  if (IsRunningInIDE()) {
+    options.SetDialogFlags(static_cast<uint16_t>(options.DialogFlags() & ~0x40));
+    options.SetCustomizedText(26, "The IDE has raised an exception.\r\n ");
+    options.SetCustomizedText(27, "Restart the IDE");
+  }
 
   SetEmberStep(2);
   ApplyFilters(args);

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "exceptions/ECore.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
 #include "exceptions/report/EExceptionProcessing.h"
@@ -138,6 +139,33 @@ TEST_F(ProcessingWin32Test, FiltersEventsDialogsAndTheSendFollowTheSteps) {
     EXPECT_EQ(calls_.Requests.load(), c.Requests);
     EXPECT_EQ(calls_.Sends.load(), c.Sends);
   }
+}
+
+TEST_F(ProcessingWin32Test, InsideTheDevelopmentEnvironmentTheDialogSpeaksOfIt) {
+  static std::string shown26, shown27;
+  static uint16_t shownFlags = 0;
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    const TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+    shown26 = options.GetCustomizedText(26);
+    shown27 = options.GetCustomizedText(27);
+    shownFlags = options.DialogFlags();
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  const uint16_t flags = options_->DialogFlags();
+  options_->SetDialogFlags(static_cast<uint16_t>(flags | 0x41));
+  SetRunningInIDE(true);
+  Process();
+  SetRunningInIDE(false);
+  EXPECT_EQ(shown26, "The IDE has raised an exception.\r\n ");
+  EXPECT_EQ(shown27, "Restart the IDE");
+  EXPECT_EQ(shownFlags & 0x41, 0x01);
+  // Outside it the module's own texts stay.
+  Process();
+  EXPECT_EQ(shown26, options_->GetCustomizedText(26));
+  EXPECT_EQ(shownFlags & 0x41, 0x41);
+  options_->SetDialogFlags(flags);
 }
 
 HWND gMainWindow = nullptr;
