@@ -10,6 +10,11 @@ namespace {
 inline uint8_t Clamp255(int64_t v) { return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255)); }
 inline uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
 inline uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+// A 16-bit source sample in host order: swapped when the source says its bytes are swapped.
+inline uint16_t LoadSource16(const uint8_t* p, bool swap) {
+  uint16_t v = Load16(p);
+  return swap ? Swap16(v) : v;
+}
 inline void Store16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -169,42 +174,25 @@ void TColorManager::ThreeComponent(const uint8_t* const* source, int32_t planeCo
   if (planeCount > 1 && !cursor.Complete(components)) return;
   int32_t targetStep = (targetAlpha ? 4 : 3) * tb;
 
-  auto colour = [&](const uint8_t* p, uint8_t* out) {
+  // Alpha converts like a colour but never through the gamma table.
+  auto convert = [&](const uint8_t* p, uint8_t* out, bool useGamma) {
     if (sb == 1 && tb == 1) {
-      *out = gamma ? gamma_[*p] : *p;
+      *out = useGamma ? gamma_[*p] : *p;
     } else if (sb == 1) {
-      uint16_t v = static_cast<uint16_t>((gamma ? gamma_[*p] : *p) * 65535u / 255u);
+      uint16_t v = static_cast<uint16_t>((useGamma ? gamma_[*p] : *p) * 65535u / 255u);
       Store16(out, swap ? Swap16(v) : v);
     } else if (tb == 1) {
-      uint16_t v = Load16(p);
-      if (swap) v = Swap16(v);
-      uint8_t b = static_cast<uint8_t>(v * 255u / 65535u);
-      *out = gamma ? gamma_[b] : b;
+      uint8_t b = static_cast<uint8_t>(LoadSource16(p, swap) * 255u / 65535u);
+      *out = useGamma ? gamma_[b] : b;
     } else {
-      uint16_t v = Load16(p);
-      Store16(out, swap ? Swap16(v) : v);
-    }
-  };
-  auto alpha = [&](const uint8_t* p, uint8_t* out) {
-    if (sb == 1 && tb == 1) {
-      *out = *p;
-    } else if (sb == 1) {
-      uint16_t v = static_cast<uint16_t>(*p * 65535u / 255u);
-      Store16(out, swap ? Swap16(v) : v);
-    } else if (tb == 1) {
-      uint16_t v = Load16(p);
-      if (swap) v = Swap16(v);
-      *out = static_cast<uint8_t>(v * 255u / 65535u);
-    } else {
-      uint16_t v = Load16(p);
-      Store16(out, swap ? Swap16(v) : v);
+      Store16(out, LoadSource16(p, swap));
     }
   };
 
   ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
     for (int32_t k = 0; k < 3; ++k)
-      colour(cursor.Sample(reversed ? 2 - k : k), target + k * tb);
-    if (copyAlpha) alpha(cursor.Sample(3), target + 3 * tb);
+      convert(cursor.Sample(reversed ? 2 - k : k), target + k * tb, gamma);
+    if (copyAlpha) convert(cursor.Sample(3), target + 3 * tb, false);
     cursor.Advance();
   });
 }
@@ -237,9 +225,7 @@ void TColorManager::CMYK(const uint8_t* const* source, int32_t planeCount, uint8
   int32_t targetStep = ((targetOptions_ & poAlpha) ? 4 : 3) * tb;
   auto read = [&](int32_t component) -> uint32_t {
     const uint8_t* p = cursor.Sample(component);
-    if (sb == 1) return *p;
-    uint16_t v = Load16(p);
-    return swap ? Swap16(v) : v;
+    return sb == 1 ? *p : LoadSource16(p, swap);
   };
   ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
     uint32_t k = read(3);
@@ -284,10 +270,7 @@ void TColorManager::CIELab(const uint8_t* const* source, int32_t planeCount, uin
   // 16-bit samples contribute their most significant byte (in host order after swapping).
   auto byteOf = [&](int32_t component) -> uint8_t {
     const uint8_t* p = cursor.Sample(component);
-    if (sb == 1) return *p;
-    uint16_t v = Load16(p);
-    if (swap) v = Swap16(v);
-    return static_cast<uint8_t>(v >> 8);
+    return sb == 1 ? *p : static_cast<uint8_t>(LoadSource16(p, swap) >> 8);
   };
   ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
     long double L = byteOf(0);
@@ -348,10 +331,7 @@ void TColorManager::YCbCr(const uint8_t* const* source, int32_t planeCount, uint
   TSourceCursor cursor(source, planeCount, 3, sb, 3);
   if (planeCount > 1 && !cursor.Complete(3)) return;
   int32_t targetStep = ((targetOptions_ & poAlpha) ? 4 : 3) * tb;
-  auto word = [&](int32_t component) -> uint16_t {
-    uint16_t v = Load16(cursor.Sample(component));
-    return swap ? Swap16(v) : v;
-  };
+  auto word = [&](int32_t component) { return LoadSource16(cursor.Sample(component), swap); };
   ForSelectedPixels(target, targetStep, count, mask, [&](uint8_t* target) {
     int32_t rgb[3];  // red, green, blue
     bool wide = false;
@@ -404,8 +384,7 @@ void TColorManager::RowConvertGray(const uint8_t* const* source, int32_t, uint8_
     } else if (sb == 1) {
       Store16(target, static_cast<uint16_t>(*p * 65535u / 255u));
     } else {
-      uint16_t v = Load16(p);
-      if (swap) v = Swap16(v);
+      uint16_t v = LoadSource16(p, swap);
       if (tb == 1) *target = static_cast<uint8_t>(v * 255u / 65535u);
       else Store16(target, v);
     }
@@ -443,8 +422,7 @@ void TColorManager::RowConvertIndexedBoth16(const uint8_t* const* source, int32_
   }
   const uint8_t* p = source[0];
   ForSelectedPixels(target, 2, count, mask, [&](uint8_t* target) {
-    uint16_t v = Load16(p);
-    Store16(target, swap ? Swap16(v) : v);
+    Store16(target, LoadSource16(p, swap));
     p += 2;
   });
 }
@@ -461,9 +439,7 @@ void TColorManager::RowConvertIndexedSource16(const uint8_t* const* source, int3
     bool selected = mask & pattern;
     uint32_t value = 0;
     if (selected) {
-      uint16_t v = Load16(p);
-      if (swap) v = Swap16(v);
-      value = v * maxT / 65535u;
+      value = LoadSource16(p, swap) * maxT / 65535u;
       p += 2;
     }
     writer.Put(value, selected);
