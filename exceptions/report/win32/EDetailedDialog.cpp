@@ -732,15 +732,12 @@ INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
           state.RestartRequested = true;
           EndDetailed(window);
           return TRUE;
-        case kHelp: {
-          uint8_t close = 0;
-          RaiseCustomButton(close);
-          if (close) {
+        case kHelp:
+          if (CustomButtonClosesDialog()) {
             state.DialogType = EmberDialogNone;
             EndDetailed(window);
           }
           return TRUE;
-        }
         case kSendBox:
           EnableWindow(GetDlgItem(window, kShotBox), IsChecked(window, kSendBox));
           return TRUE;

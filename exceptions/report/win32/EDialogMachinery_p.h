@@ -69,9 +69,9 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
 // Writes a key of the dialog settings file, creating the library folder it lies in first.
 bool WriteDialogSetting(const std::string& section, const std::string& key, const std::string& value);
 
-// The custom-button event (the Help button) on the faulting thread; a handler sets
-// `closeDialog` to close the dialog.
-void RaiseCustomButton(uint8_t& closeDialog);
+// Raises the custom-button event (the Help button) on the faulting thread; true when a handler
+// asked for the dialog to close.
+bool CustomButtonClosesDialog();
 
 // --- Texts and placement
 

@@ -386,7 +386,8 @@ bool WriteDialogSetting(const std::string& section, const std::string& key, cons
   return WriteIniString(EmberDialogIniFile, section, key, value);
 }
 
-void RaiseCustomButton(uint8_t& closeDialog) {
+bool CustomButtonClosesDialog() {
+  uint8_t closeDialog = 0;
   SynchronizeExceptionCall([&closeDialog] {
     try {
       RaiseCustomButtonClickEvent(closeDialog);
@@ -394,6 +395,7 @@ void RaiseCustomButton(uint8_t& closeDialog) {
       // a handler that fails leaves the dialog open
     }
   });
+  return closeDialog != 0;
 }
 
 void EndFailedDialog(HWND window) {
@@ -769,15 +771,12 @@ INT_PTR ClassicDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
           state.DialogType = EmberDialogNone;
           CloseClassicDialog(window);
           return TRUE;
-        case kHelp: {
-          uint8_t close = 0;
-          RaiseCustomButton(close);
-          if (close) {
+        case kHelp:
+          if (CustomButtonClosesDialog()) {
             state.DialogType = EmberDialogNone;
             CloseClassicDialog(window);
           }
           return TRUE;
-        }
         case IDCANCEL:
           CancelClassic(window);
           return TRUE;
