@@ -152,6 +152,15 @@ class TForm : public TCustomForm {
 // The form that owns `component` (following owners), or nullptr.
 TCustomForm* GetParentForm(TControl* control);
 
+// Points `field` at the component `name` of `form`. Raises EComponentError ("<class> has no
+// component <name>") when there is none of that class: a form resource that lacks a part is
+// refused when the form is made.
+template <typename T>
+void BindFormField(TComponent* form, T*& field, const std::string& name) {
+  field = dynamic_cast<T*>(form->FindComponent(name));
+  if (field == nullptr) throw EComponentError(form->ClassInfo()->Name + " has no component " + name);
+}
+
 // --- TApplication
 
 using TExceptionEvent = TMethod<void(TObject* sender, const std::exception_ptr& error)>;

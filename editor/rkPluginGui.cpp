@@ -11,7 +11,6 @@
 #include "editor/controls/uSkinData.h"
 #include "editor/controls/uSkinWizard.h"
 #include "editor/controls/zel_Controls.h"
-#include "FormFields_p.h"
 #include "plugin/framework/Swap.h"
 #include "plugin/framework/rkEditorServices.h"
 #include "plugin/framework/rkPlugin.h"
@@ -95,7 +94,7 @@ void TPluginGui::DoCreate() {
 }
 
 void TPluginGui::BindComponents() {
-#define KBL_BIND(Name) BindComponentField(this, Name, #Name)
+#define KBL_BIND(Name) BindFormField(this, Name, #Name)
   KBL_BIND(KnobMenu); KBL_BIND(miMidiLearn); KBL_BIND(miUnlearnMIDIController); KBL_BIND(TextResetTimer);
   KBL_BIND(MainMenu); KBL_BIND(miSkin); KBL_BIND(miAbout); KBL_BIND(MainPanel); KBL_BIND(Background);
   KBL_BIND(RecordEndKnob); KBL_BIND(PlayStartKnob); KBL_BIND(PlayEndKnob); KBL_BIND(Label2);

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <memory>
 
-#include "FormFields_p.h"
 
 KBL_PUBLISHED(TAboutForm) {
   KBL_METHOD(FormShow);
@@ -20,13 +19,13 @@ KBL_PUBLISHED(TAboutForm) {
 TAboutForm::TAboutForm(TComponent* owner) : TForm(owner) {}
 
 void TAboutForm::DoCreate() {
-  BindComponentField(this, vgScene1, "vgScene1");
-  BindComponentField(this, Root1, "Root1");
-  BindComponentField(this, TextBox, "TextBox");
-  BindComponentField(this, Outline, "Outline");
-  BindComponentField(this, BackColor, "BackColor");
-  BindComponentField(this, CloseButton, "CloseButton");
-  BindComponentField(this, VertScrollBar, "VertScrollBar");
+  BindFormField(this, vgScene1, "vgScene1");
+  BindFormField(this, Root1, "Root1");
+  BindFormField(this, TextBox, "TextBox");
+  BindFormField(this, Outline, "Outline");
+  BindFormField(this, BackColor, "BackColor");
+  BindFormField(this, CloseButton, "CloseButton");
+  BindFormField(this, VertScrollBar, "VertScrollBar");
   inherited::DoCreate();
 }
 

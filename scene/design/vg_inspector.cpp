@@ -111,15 +111,11 @@ void TvgInspector::SetSelectedObject(TComponent* value) {
 }
 
 void TvgInspector::SetShowProperties(bool value) {
-  if (value == showProperties_) return;
-  showProperties_ = value;
-  Rebuild();
+  if (vgSetChanged(showProperties_, value)) Rebuild();
 }
 
 void TvgInspector::SetShowEvents(bool value) {
-  if (value == showEvents_) return;
-  showEvents_ = value;
-  Rebuild();
+  if (vgSetChanged(showEvents_, value)) Rebuild();
 }
 
 void TvgInspector::Rebuild() {

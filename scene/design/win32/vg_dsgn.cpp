@@ -14,7 +14,6 @@
 #include "scene/widgets/vg_tabcontrol.h"
 #include "scene/widgets/vg_textbox.h"
 #include "vg_dsgn_bmp.h"
-#include "vg_dsgn_p.h"
 
 KBL_PUBLISHED(TvgBrushDesign) {
   KBL_METHOD(FormCreate);

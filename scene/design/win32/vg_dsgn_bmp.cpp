@@ -11,7 +11,6 @@
 #include "scene/core/vg_canvas.h"
 #include "scene/shapes/vg_objects.h"
 #include "scene/widgets/vg_textbox.h"
-#include "vg_dsgn_p.h"
 
 KBL_PUBLISHED(TvgBitmapEditor) {
   KBL_METHOD(FormCreate);

@@ -3,7 +3,6 @@
 
 #include "scene/shapes/vg_objects.h"
 #include "scene/widgets/vg_memo.h"
-#include "vg_dsgn_p.h"
 
 KBL_PUBLISHED(TvgPathDataDesigner) {
   KBL_METHOD(FormCreate);
