@@ -208,12 +208,8 @@ void TStrings::AddStrings(const TStrings& strings) {
 }
 
 void TStrings::Assign(TPersistent* source) {
-  TStrings* other = dynamic_cast<TStrings*>(source);
-  if (other == nullptr) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource(this, source);
+  if (other == nullptr) return;
   InUpdate(*this, [&] {
     Clear();
     NameValueSeparator = other->NameValueSeparator;
@@ -731,12 +727,8 @@ TCollectionItem* TCollection::FindItemID(int32_t id) const {
 }
 
 void TCollection::Assign(TPersistent* source) {
-  TCollection* other = dynamic_cast<TCollection*>(source);
-  if (other == nullptr) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource(this, source);
+  if (other == nullptr) return;
   BeginUpdate();
   try {
     Clear();

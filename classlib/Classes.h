@@ -109,6 +109,19 @@ class TPersistent : public TObject {
   [[noreturn]] void AssignError(const TPersistent* source);
 };
 
+// The shared start of an Assign that copies from objects of its own class `T`: answers the
+// source as a `T` to copy from, or nullptr when the caller has nothing left to do — the source
+// is this object itself, or of another class and handed to `Base`'s Assign.
+template <typename T, typename Base = TPersistent>
+T* AssignSource(T* self, TPersistent* source) {
+  T* other = dynamic_cast<T*>(source);
+  if (other == nullptr) {
+    self->Base::Assign(source);
+    return nullptr;
+  }
+  return other == self ? nullptr : other;
+}
+
 // --- String lists
 
 KBL_DECLARE_EXCEPTION(EStringListError, EListError);

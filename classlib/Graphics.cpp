@@ -340,12 +340,8 @@ void TBitmap::Clear() {
 }
 
 void TBitmap::Assign(TPersistent* source) {
-  auto* other = dynamic_cast<TBitmap*>(source);
-  if (!other) {
-    inherited::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource<TBitmap, inherited>(this, source);
+  if (other == nullptr) return;
   width_ = other->width_;
   height_ = other->height_;
   stride_ = other->stride_;

@@ -388,12 +388,8 @@ bool TvgBitmap::SaveToStream(TStream& stream) {
 // --- Persistence
 
 void TvgBitmap::Assign(TPersistent* source) {
-  auto* other = dynamic_cast<TvgBitmap*>(source);
-  if (!other) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource(this, source);
+  if (other == nullptr) return;
   if (other->GetBitmap() == nullptr) {
     UnlinkResource();
     resourceName_.clear();

@@ -92,12 +92,8 @@ TvgGradient::~TvgGradient() {
 }
 
 void TvgGradient::Assign(TPersistent* source) {
-  auto* other = dynamic_cast<TvgGradient*>(source);
-  if (!other) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource(this, source);
+  if (other == nullptr) return;
   {
     TvgNotifyDetach detached(OnChanged);
     points_->Assign(other->points_);
@@ -277,12 +273,8 @@ TvgBrush::~TvgBrush() {
 }
 
 void TvgBrush::Assign(TPersistent* source) {
-  auto* other = dynamic_cast<TvgBrush*>(source);
-  if (!other) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource(this, source);
+  if (other == nullptr) return;
   {
     TvgNotifyDetach detached(OnChanged);
     defaultStyle_ = other->defaultStyle_;
@@ -383,7 +375,5 @@ void TvgFont::SetStyle(TvgFontStyle style) {
 }
 
 void TvgFont::SetClearType(bool value) {
-  if (value == clearType_) return;
-  clearType_ = value;
-  OnChanged(this);
+  if (vgSetChanged(clearType_, value)) OnChanged(this);
 }

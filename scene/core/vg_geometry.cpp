@@ -134,12 +134,8 @@ TvgTransform::~TvgTransform() {
 }
 
 void TvgTransform::Assign(TPersistent* source) {
-  auto* other = dynamic_cast<TvgTransform*>(source);
-  if (!other) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource(this, source);
+  if (other == nullptr) return;
   // Into the fields without notifications, then one rebuild. The angle is copied too: a
   // rotation must survive streaming and copying.
   auto copy = [](TvgPosition* to, const TvgPosition* from) {

@@ -48,12 +48,8 @@ void TvgPathData::UnlinkResource() {
 }
 
 void TvgPathData::Assign(TPersistent* source) {
-  auto* other = dynamic_cast<TvgPathData*>(source);
-  if (!other) {
-    TPersistent::Assign(source);
-    return;
-  }
-  if (other == this) return;
+  auto* other = AssignSource(this, source);
+  if (other == nullptr) return;
   if (other->GetPath() != nullptr) {
     LinkResource(other->resource_);
     resourceName_ = other->resourceName_;
