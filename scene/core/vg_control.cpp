@@ -166,8 +166,7 @@ void TvgControl::UpdateStyle() {
 }
 
 void TvgControl::SetResource(const std::string& value) {
-  if (value == resource_) return;
-  resource_ = value;
+  if (!vgSetChanged(resource_, value)) return;
   needStyleLookup_ = true;
   if (!IsLoading() && GetUpdateCounter() == 0) ApplyResource();
 }

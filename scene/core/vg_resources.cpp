@@ -126,8 +126,7 @@ void TvgResources::DefineProperties(TFiler& filer) {
 }
 
 void TvgResources::SetFileName(const std::string& value) {
-  if (value == fileName_) return;
-  fileName_ = value;
+  if (!vgSetChanged(fileName_, value)) return;
   if (!HasState(csLoading)) LoadFromFileName();
 }
 

@@ -220,9 +220,7 @@ void TvgHudBWTrackBar::FillBitmap(TvgBitmap& bitmap) { FillGreyRamp(bitmap, GetO
 // --- Colour box
 
 void TvgColorBox::SetColor(TvgColor value) {
-  if (value == color_) return;
-  color_ = value;
-  Repaint();
+  if (vgSetChanged(color_, value)) Repaint();
 }
 
 void TvgColorBox::Paint() {
@@ -474,8 +472,7 @@ void TvgGradientEdit::SetColorPicker(TvgColorPicker* value) {
 }
 
 void TvgGradientEdit::SetCurrentPoint(int32_t value) {
-  if (value == currentPoint_) return;
-  currentPoint_ = value;
+  if (!vgSetChanged(currentPoint_, value)) return;
   OnSelectPoint(this);
   if (colorPicker_ != nullptr && value >= 0 && value < gradient_->GetPoints()->Count())
     colorPicker_->SetColor(gradient_->GetPoints()->Point(value)->GetIntColor());

@@ -173,15 +173,11 @@ TvgHeader::~TvgHeader() { DestroyTree(); }
 TvgHeaderItem* TvgHeader::HeaderItem(int32_t index) const { return dynamic_cast<TvgHeaderItem*>(GetChild(index)); }
 
 void TvgHeader::SetRadius(float value) {
-  if (value == radius_) return;
-  radius_ = value;
-  Realign();
+  if (vgSetChanged(radius_, value)) Realign();
 }
 
 void TvgHeader::SetSides(TvgSides value) {
-  if (value == sides_) return;
-  sides_ = value;
-  Realign();
+  if (vgSetChanged(sides_, value)) Realign();
 }
 
 void TvgHeader::Realign() {
@@ -285,8 +281,7 @@ TvgControl* TvgColumn::CellByRow(int32_t row) const {
 }
 
 void TvgColumn::SetHeader(const WideString& value) {
-  if (value == header_) return;
-  header_ = value;
+  if (!vgSetChanged(header_, value)) return;
   TvgCustomGrid* grid = GetGrid();
   if (grid == nullptr || grid->GetHeader() == nullptr) return;
   if (TvgHeaderItem* item = grid->GetHeader()->HeaderItem(ColumnIndex())) item->SetText(value);
@@ -800,8 +795,7 @@ void TvgCustomGrid::SetSelected(int32_t row) {
 }
 
 void TvgCustomGrid::SetColumnIndex(int32_t value) {
-  if (value == columnIndex_) return;
-  columnIndex_ = value;
+  if (!vgSetChanged(columnIndex_, value)) return;
   UpdateSelection();
   TvgColumn* column = ColumnAt(value);
   TvgScrollBar* bar = GetHScrollBar();
@@ -814,8 +808,7 @@ void TvgCustomGrid::SetColumnIndex(int32_t value) {
 
 void TvgCustomGrid::SetRowCount(int32_t value) {
   value = std::max(value, 0);
-  if (value == rowCount_) return;
-  rowCount_ = value;
+  if (!vgSetChanged(rowCount_, value)) return;
   Realign();
   if (rowCount_ >= 1 && selected_ >= rowCount_) SetSelected(rowCount_ - 1);
   if (vPos_ > MaxVScroll()) SetVScrollPosition(MaxVScroll());
@@ -823,39 +816,28 @@ void TvgCustomGrid::SetRowCount(int32_t value) {
 
 void TvgCustomGrid::SetRowHeight(float value) {
   value = std::max(value, 5.0f);
-  if (value == rowHeight_) return;
-  rowHeight_ = value;
-  Realign();
+  if (vgSetChanged(rowHeight_, value)) Realign();
 }
 
 void TvgCustomGrid::SetAlternatingRowBackground(bool value) {
-  if (value == alternatingRowBackground_) return;
-  alternatingRowBackground_ = value;
-  Repaint();
+  if (vgSetChanged(alternatingRowBackground_, value)) Repaint();
 }
 
 void TvgCustomGrid::SetShowHorzLines(bool value) {
-  if (value == showHorzLines_) return;
-  showHorzLines_ = value;
-  Repaint();
+  if (vgSetChanged(showHorzLines_, value)) Repaint();
 }
 
 void TvgCustomGrid::SetShowVertLines(bool value) {
-  if (value == showVertLines_) return;
-  showVertLines_ = value;
-  Repaint();
+  if (vgSetChanged(showVertLines_, value)) Repaint();
 }
 
 void TvgCustomGrid::SetShowHeader(bool value) {
-  if (value == showHeader_) return;
-  showHeader_ = value;
+  if (!vgSetChanged(showHeader_, value)) return;
   if (TvgObject* part = FindResource("header"); part != nullptr && part->IsVisual()) part->Visual()->SetVisible(value);
 }
 
 void TvgCustomGrid::SetShowSelectedCell(bool value) {
-  if (value == showSelectedCell_) return;
-  showSelectedCell_ = value;
-  UpdateSelection();
+  if (vgSetChanged(showSelectedCell_, value)) UpdateSelection();
 }
 
 int32_t TvgCustomGrid::RowByPoint(float x, float y) {

@@ -106,14 +106,12 @@ void TvgListBoxItem::CheckChanged(TObject*) {
 }
 
 void TvgListBoxItem::SetIsChecked(bool value) {
-  if (value == isChecked_) return;
-  isChecked_ = value;
+  if (!vgSetChanged(isChecked_, value)) return;
   if (checkBox_ != nullptr) checkBox_->SetIsChecked(value);
 }
 
 void TvgListBoxItem::SetIsSelected(bool value) {
-  if (value == isSelected_) return;
-  isSelected_ = value;
+  if (!vgSetChanged(isSelected_, value)) return;
   FireTrigger("IsSelected");
   TvgListBox* list = ListBox();
   if (list == nullptr) return;
@@ -275,21 +273,16 @@ void TvgListBox::SetShowCheckboxes(bool value) {
 }
 
 void TvgListBox::SetSorted(bool value) {
-  if (value == sorted_) return;
-  sorted_ = value;
-  Realign();
+  if (vgSetChanged(sorted_, value)) Realign();
 }
 
 void TvgListBox::SetMultiSelect(bool value) {
-  if (value == multiSelect_) return;
-  multiSelect_ = value;
+  if (!vgSetChanged(multiSelect_, value)) return;
   if (!value) DeselectAll();
 }
 
 void TvgListBox::SetAlternatingRowBackground(bool value) {
-  if (value == alternatingRowBackground_) return;
-  alternatingRowBackground_ = value;
-  Repaint();
+  if (vgSetChanged(alternatingRowBackground_, value)) Repaint();
 }
 
 void TvgListBox::SetColumns(int32_t value) {
@@ -298,21 +291,15 @@ void TvgListBox::SetColumns(int32_t value) {
 }
 
 void TvgListBox::SetItemWidth(float value) {
-  if (value == itemWidth_) return;
-  itemWidth_ = value;
-  Realign();
+  if (vgSetChanged(itemWidth_, value)) Realign();
 }
 
 void TvgListBox::SetItemHeight(float value) {
-  if (value == itemHeight_) return;
-  itemHeight_ = value;
-  Realign();
+  if (vgSetChanged(itemHeight_, value)) Realign();
 }
 
 void TvgListBox::SetListStyle(TvgListStyle value) {
-  if (value == listStyle_) return;
-  listStyle_ = value;
-  Realign();
+  if (vgSetChanged(listStyle_, value)) Realign();
 }
 
 // --- Layout

@@ -272,8 +272,7 @@ void TvgStringListBox::EndUpdate() {
 }
 
 void TvgStringListBox::SetTextAlign(TvgTextAlign value) {
-  if (value == textAlign_) return;
-  textAlign_ = value;
+  if (!vgSetChanged(textAlign_, value)) return;
   if (!IsLoading()) RebuildItems();
 }
 
@@ -337,14 +336,11 @@ void TvgStringComboBox::SetData(const Variant& value) {
 }
 
 void TvgStringComboBox::SetItemHeight(float value) {
-  if (value == itemHeight_) return;
-  itemHeight_ = value;
-  RebuildItems();
+  if (vgSetChanged(itemHeight_, value)) RebuildItems();
 }
 
 void TvgStringComboBox::SetTextAlign(TvgTextAlign value) {
-  if (value == textAlign_) return;
-  textAlign_ = value;
+  if (!vgSetChanged(textAlign_, value)) return;
   if (!IsLoading()) RebuildItems();
 }
 

@@ -140,14 +140,11 @@ void TvgMemo::PrepareTextCanvas() {
 // --- Properties
 
 void TvgMemo::SetHideSelection(bool value) {
-  if (value == hideSelection_) return;
-  hideSelection_ = value;
-  Repaint();
+  if (vgSetChanged(hideSelection_, value)) Repaint();
 }
 
 void TvgMemo::SetWordWrap(bool value) {
-  if (value == wordWrap_) return;
-  wordWrap_ = value;
+  if (!vgSetChanged(wordWrap_, value)) return;
   UpdateLines();
   RealignText();
   UpdateCaretPos(false);

@@ -159,15 +159,11 @@ void TvgTabControl::SetItemIndex(int32_t value) {
 }
 
 void TvgTabControl::SetItemHeight(float value) {
-  if (value == itemHeight_) return;
-  itemHeight_ = value;
-  Realign();
+  if (vgSetChanged(itemHeight_, value)) Realign();
 }
 
 void TvgTabControl::SetFullSize(bool value) {
-  if (value == fullSize_) return;
-  fullSize_ = value;
-  Realign();
+  if (vgSetChanged(fullSize_, value)) Realign();
 }
 
 void TvgTabControl::ApplyStyle() {

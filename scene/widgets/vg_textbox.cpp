@@ -102,8 +102,7 @@ TvgRect TvgCustomTextBox::GetContentRect() {
 // --- Text
 
 void TvgCustomTextBox::SetText(const WideString& value) {
-  if (value == text_) return;
-  text_ = value;
+  if (!vgSetChanged(text_, value)) return;
   if (caretPosition_ > static_cast<int32_t>(text_.size())) SetCaretPosition(static_cast<int32_t>(text_.size()));
   if (!IsLoading()) OnChangeTracking(this);
   needChange_ = true;
@@ -126,15 +125,11 @@ void TvgCustomTextBox::Change() {
 }
 
 void TvgCustomTextBox::SetTextAlign(TvgTextAlign value) {
-  if (value == textAlign_) return;
-  textAlign_ = value;
-  Repaint();
+  if (vgSetChanged(textAlign_, value)) Repaint();
 }
 
 void TvgCustomTextBox::SetPassword(bool value) {
-  if (value == password_) return;
-  password_ = value;
-  Repaint();
+  if (vgSetChanged(password_, value)) Repaint();
 }
 
 float TvgCustomTextBox::PasswordCharWidth() const { return font_->GetSize() / 2; }
@@ -167,9 +162,7 @@ void TvgCustomTextBox::SetSelStart(int32_t value) {
 }
 
 void TvgCustomTextBox::SetSelLength(int32_t value) {
-  if (value == selLength_) return;
-  selLength_ = value;
-  Repaint();
+  if (vgSetChanged(selLength_, value)) Repaint();
 }
 
 void TvgCustomTextBox::SelectAll() {

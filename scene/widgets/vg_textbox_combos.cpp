@@ -65,8 +65,7 @@ void TvgComboTextBox::SetListBoxResource(const std::string& value) {
 }
 
 void TvgComboTextBox::SetItemHeight(float value) {
-  if (value == itemHeight_) return;
-  itemHeight_ = value;
+  if (!vgSetChanged(itemHeight_, value)) return;
   if (listBox_ != nullptr) listBox_->SetItemHeight(value);
 }
 

@@ -159,21 +159,18 @@ void TvgTreeViewItem::CheckChanged(TObject*) {
 }
 
 void TvgTreeViewItem::SetIsExpanded(bool value) {
-  if (value == isExpanded_) return;
-  isExpanded_ = value;
+  if (!vgSetChanged(isExpanded_, value)) return;
   if (!IsLoading()) ShowButton();
   if (TvgTreeView* tree = TreeView()) tree->ItemsChanged();
 }
 
 void TvgTreeViewItem::SetIsChecked(bool value) {
-  if (value == isChecked_) return;
-  isChecked_ = value;
+  if (!vgSetChanged(isChecked_, value)) return;
   if (checkBox_ != nullptr) checkBox_->SetIsChecked(value);
 }
 
 void TvgTreeViewItem::SetIsSelected(bool value) {
-  if (value == isSelected_) return;
-  isSelected_ = value;
+  if (!vgSetChanged(isSelected_, value)) return;
   FireTrigger("IsSelected");
   if (TvgTreeView* tree = TreeView()) tree->UpdateSelectionMarks();
 }
@@ -324,20 +321,15 @@ void TvgTreeView::Clear() {
 // --- Properties
 
 void TvgTreeView::SetItemHeight(float value) {
-  if (value == itemHeight_) return;
-  itemHeight_ = value;
-  Realign();
+  if (vgSetChanged(itemHeight_, value)) Realign();
 }
 
 void TvgTreeView::SetSorted(bool value) {
-  if (value == sorted_) return;
-  sorted_ = value;
-  Realign();
+  if (vgSetChanged(sorted_, value)) Realign();
 }
 
 void TvgTreeView::SetShowCheckboxes(bool value) {
-  if (value == showCheckboxes_) return;
-  showCheckboxes_ = value;
+  if (!vgSetChanged(showCheckboxes_, value)) return;
   if (GetContent() == nullptr) return;
   std::vector<TvgObject*> all;
   GetContent()->AddObjectsToList(all);
@@ -347,8 +339,7 @@ void TvgTreeView::SetShowCheckboxes(bool value) {
 }
 
 void TvgTreeView::SetAllowDrag(bool value) {
-  if (value == allowDrag_) return;
-  allowDrag_ = value;
+  if (!vgSetChanged(allowDrag_, value)) return;
   if (value) SetDragMode(vgDragAutomatic);
 }
 
