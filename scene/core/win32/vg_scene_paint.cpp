@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cmath>
+#include <type_traits>
 #include <vector>
 
 #include "classlib/Forms.h"
@@ -13,17 +14,31 @@
 namespace {
 
 using UpdateLayeredWindowProc = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*, DWORD);
+using SetLayeredWindowAttributesProc = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
+using PrintWindowProc = BOOL(WINAPI*)(HWND, HDC, UINT);
 
-// Resolved by name: the function is missing on old systems.
-UpdateLayeredWindowProc LayeredProc() {
-  static UpdateLayeredWindowProc proc = [] {
+// The window functions of user32 that old systems lack, resolved by name once; nullptr for each
+// one missing.
+struct TUser32Procs {
+  SetLayeredWindowAttributesProc SetLayeredWindowAttributes = nullptr;
+  UpdateLayeredWindowProc UpdateLayeredWindow = nullptr;
+  PrintWindowProc PrintWindow = nullptr;
+};
+
+const TUser32Procs& User32Procs() {
+  static const TUser32Procs procs = [] {
+    TUser32Procs found;
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    return user32 != nullptr
-               ? reinterpret_cast<UpdateLayeredWindowProc>(
-                     reinterpret_cast<void*>(GetProcAddress(user32, "UpdateLayeredWindow")))
-               : nullptr;
+    if (user32 == nullptr) return found;
+    auto resolve = [user32](auto& proc, const char* name) {
+      proc = reinterpret_cast<std::remove_reference_t<decltype(proc)>>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
+    };
+    resolve(found.SetLayeredWindowAttributes, "SetLayeredWindowAttributes");
+    resolve(found.UpdateLayeredWindow, "UpdateLayeredWindow");
+    resolve(found.PrintWindow, "PrintWindow");
+    return found;
   }();
-  return proc;
+  return procs;
 }
 
 bool Overlaps(const TControl* a, const TControl* b) {
@@ -90,7 +105,7 @@ void TvgCustomScene::PaintParentLook(const std::vector<TvgRect>& rects) {
 void TvgCustomScene::PublishLayered() {
   TWinControl* parent = GetParent();
   TvgCanvas* canvas = engine_->GetCanvas();
-  UpdateLayeredWindowProc update = LayeredProc();
+  UpdateLayeredWindowProc update = User32Procs().UpdateLayeredWindow;
   if (engine_->GetDesignTime() || parent == nullptr || !parent->HandleAllocated() || canvas == nullptr ||
       update == nullptr)
     return;

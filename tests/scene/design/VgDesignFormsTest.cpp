@@ -405,7 +405,7 @@ TEST_F(DesignForms, BrushBitmapsComeFromTheBitmapEditorWithATileMode) {
   EXPECT_EQ(dialog.GetBrush()->GetBitmap()->GetWrapMode(), vgWrapTileStretch);
 }
 
-BOOL CALLBACK FindFileDialog(HWND window, LPARAM data) {
+BOOL CALLBACK FindThreadDialog(HWND window, LPARAM data) {
   char name[16] = {};
   GetClassNameA(window, name, sizeof(name));
   if (std::string(name) == "#32770" && IsWindowVisible(window)) {
@@ -419,7 +419,7 @@ BOOL CALLBACK FindFileDialog(HWND window, LPARAM data) {
 struct TFileDialogAnswer {
   void Tick(TObject*) {
     HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), &FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
+    EnumThreadWindows(GetCurrentThreadId(), &FindThreadDialog, reinterpret_cast<LPARAM>(&dialog));
     if (dialog == nullptr || done) return;
     done = true;
     const std::wstring wide(path.begin(), path.end());
@@ -434,7 +434,7 @@ struct TFileDialogAnswer {
 struct TQueryAnswer {
   void Tick(TObject*) {
     HWND dialog = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), &FindFileDialog, reinterpret_cast<LPARAM>(&dialog));
+    EnumThreadWindows(GetCurrentThreadId(), &FindThreadDialog, reinterpret_cast<LPARAM>(&dialog));
     if (dialog == nullptr || !proposed.empty()) return;
     char text[64] = {};
     GetDlgItemTextA(dialog, 100, text, sizeof text);
