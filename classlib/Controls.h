@@ -477,6 +477,9 @@ class TWinControl : public TControl {
   // through the tab order of its topmost parent; answers true when the key was used.
   bool HandleTabKey(uint16_t key);
   void WindowDestroyed();
+  // The client area's width and height: the window's, or before it has one, the bounds less the
+  // frame its creation parameters give.
+  TPoint ClientExtent() const;
 
   HWND handle_ = nullptr;
   HWND parentWindow_ = nullptr;

@@ -563,31 +563,22 @@ void TWinControl::WindowDestroyed() {
   mouseInside_ = false;
 }
 
-int32_t TWinControl::GetClientWidth() const {
+TPoint TWinControl::ClientExtent() const {
+  RECT r{0, 0, 0, 0};
   if (handle_ != nullptr) {
-    RECT r{};
     GetClientRect(handle_, &r);
-    return r.right - r.left;
+    return TPoint{r.right - r.left, r.bottom - r.top};
   }
   TCreateParams params;
   const_cast<TWinControl*>(this)->CreateParams(params);
-  RECT r{0, 0, 0, 0};
   AdjustWindowRectEx(&r, params.Style & ~static_cast<DWORD>(WS_CHILD), FALSE, params.ExStyle);
-  return std::max<int32_t>(GetWidth() - (r.right - r.left), 0);
+  return TPoint{std::max<int32_t>(GetWidth() - (r.right - r.left), 0),
+                std::max<int32_t>(GetHeight() - (r.bottom - r.top), 0)};
 }
 
-int32_t TWinControl::GetClientHeight() const {
-  if (handle_ != nullptr) {
-    RECT r{};
-    GetClientRect(handle_, &r);
-    return r.bottom - r.top;
-  }
-  TCreateParams params;
-  const_cast<TWinControl*>(this)->CreateParams(params);
-  RECT r{0, 0, 0, 0};
-  AdjustWindowRectEx(&r, params.Style & ~static_cast<DWORD>(WS_CHILD), FALSE, params.ExStyle);
-  return std::max<int32_t>(GetHeight() - (r.bottom - r.top), 0);
-}
+int32_t TWinControl::GetClientWidth() const { return ClientExtent().X; }
+
+int32_t TWinControl::GetClientHeight() const { return ClientExtent().Y; }
 
 void TWinControl::SetClientSize(int32_t width, int32_t height) { TControl::SetClientSize(width, height); }
 
