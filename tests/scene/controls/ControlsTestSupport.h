@@ -10,6 +10,19 @@
 #include "scene/controls/vg_controls.h"
 #include "scene/core/ObjectsTestSupport.h"
 
+// A part of class T named `name` under `parent` in a style built in code, aligned by `align`.
+template <typename T>
+T* AddStylePart(TvgObject* parent, const std::string& name, TvgAlign align = vaNone) {
+  auto* part = new T(nullptr);
+  part->SetResourceName(name);
+  if (auto* v = dynamic_cast<TvgVisualObject*>(part)) v->SetAlign(align);
+  parent->AddObject(part);
+  return part;
+}
+
+// A style named `name` under the style root: a visual object that takes no hits.
+TvgVisualObject* AddStyle(TvgObject* root, const std::string& name);
+
 // The probe animation of the style part named `owner` answering `trigger`.
 TProbeAnimation* FindProbe(TvgObject* style, const std::string& trigger);
 
