@@ -22,35 +22,12 @@
 #include "scene/design/vg_design.h"
 #include "scene/design/vg_inspector.h"
 #include "scene/widgets/vg_grid.h"
+#include "WidgetsBenchSupport.h"
 
 namespace {
 
 constexpr int kWidth = 640, kHeight = 480;
 constexpr int32_t kRows = 1000000;
-
-double Seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Best of `runs` runs of work after setup, in milliseconds.
-double BestMs(int runs, const std::function<void()>& setup, const std::function<void()>& work) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    setup();
-    best = std::min(best, Seconds(work));
-  }
-  return best * 1000;
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
 
 void Row(const char* what, double ours, const char* reference, double theirs) {
   std::printf("%-46s scene %9.3f ms   %-12s %9.3f ms\n", what, ours, reference, theirs);

@@ -20,34 +20,11 @@
 #include "scene/widgets/vg_listbox.h"
 #include "scene/widgets/vg_memo.h"
 #include "scene/widgets/vg_treeview.h"
+#include "WidgetsBenchSupport.h"
 
 namespace {
 
 constexpr int kWidth = 640, kHeight = 480;
-
-double Seconds(const std::function<void()>& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Best of `runs` runs of work after setup, in milliseconds.
-double BestMs(int runs, const std::function<void()>& setup, const std::function<void()>& work) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    setup();
-    best = std::min(best, Seconds(work));
-  }
-  return best * 1000;
-}
-
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
 
 std::u16string Text(size_t bytes) {
   std::u16string text;

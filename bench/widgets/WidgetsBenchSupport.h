@@ -1,0 +1,34 @@
+// Timing and message pumping shared by the widget benchmarks (Windows only).
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+
+// Wall-clock seconds that `work` takes.
+inline double Seconds(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Best of `runs` runs of work after setup, in milliseconds.
+inline double BestMs(int runs, const std::function<void()>& setup, const std::function<void()>& work) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    setup();
+    best = std::min(best, Seconds(work));
+  }
+  return best * 1000;
+}
+
+// Handles every message waiting in the thread's queue.
+inline void Pump() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
