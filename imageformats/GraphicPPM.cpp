@@ -80,35 +80,15 @@ bool TPPMGraphic::ReadImageInfo(TStream& stream, int32_t imageIndex) {
   p.Compression = icNone;
   if (line.size() < 2 || line[0] != 'P') return false;
   type_ = line[1];
-  switch (type_) {
-    case '1':
-    case '4':
-      p.Width = GetNumber();
-      p.Height = GetNumber();
-      p.ColorScheme = psIndexed;
-      p.BitsPerSample = 1;
-      p.SamplesPerPixel = 1;
-      break;
-    case '2':
-    case '5':
-      p.Width = GetNumber();
-      p.Height = GetNumber();
-      GetNumber();
-      p.ColorScheme = psIndexed;
-      p.BitsPerSample = 8;
-      p.SamplesPerPixel = 1;
-      break;
-    case '3':
-    case '6':
-      p.Width = GetNumber();
-      p.Height = GetNumber();
-      GetNumber();
-      p.ColorScheme = psRGB;
-      p.BitsPerSample = 8;
-      p.SamplesPerPixel = 3;
-      break;
-    default: return false;
-  }
+  // 1 and 4 bilevel, 2 and 5 grey, 3 and 6 colour; all but bilevel give a largest sample value.
+  if (type_ < '1' || type_ > '6') return false;
+  const bool bilevel = type_ == '1' || type_ == '4', colour = type_ == '3' || type_ == '6';
+  p.Width = GetNumber();
+  p.Height = GetNumber();
+  if (!bilevel) GetNumber();
+  p.ColorScheme = colour ? psRGB : psIndexed;
+  p.BitsPerSample = bilevel ? 1 : 8;
+  p.SamplesPerPixel = colour ? 3 : 1;
   p.BitsPerPixel = static_cast<uint8_t>(p.BitsPerSample * p.SamplesPerPixel);
   return true;
 }
