@@ -70,6 +70,41 @@ inline bool WindowClassRegistered(const std::string& name) {
   return GetClassInfoExA(static_cast<HINSTANCE>(ModuleInstance()), name.c_str(), &info) != 0;
 }
 
+// Keyboard input for SendInput: `key` pressed and released with `modifiers` (VK_CONTROL,
+// VK_SHIFT) held around it, so that the modifiers' state is the keyboard's.
+inline std::vector<INPUT> KeyInputs(WORD key, const std::vector<WORD>& modifiers = {}) {
+  auto input = [](WORD vk, bool up) {
+    INPUT i{};
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = vk;
+    i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return i;
+  };
+  std::vector<INPUT> in;
+  for (WORD m : modifiers) in.push_back(input(m, false));
+  in.push_back(input(key, false));
+  in.push_back(input(key, true));
+  for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) in.push_back(input(*it, true));
+  return in;
+}
+
+// Keyboard input for SendInput typing `text`: each UTF-16 unit as a Unicode key, as input
+// methods send them.
+inline std::vector<INPUT> TypedInputs(const std::u16string& text) {
+  std::vector<INPUT> in;
+  for (char16_t c : text) {
+    INPUT down{};
+    down.type = INPUT_KEYBOARD;
+    down.ki.wScan = c;
+    down.ki.dwFlags = KEYEVENTF_UNICODE;
+    INPUT up = down;
+    up.ki.dwFlags |= KEYEVENTF_KEYUP;
+    in.push_back(down);
+    in.push_back(up);
+  }
+  return in;
+}
+
 // The pixels of a window's client area as 32-bit 0x00RRGGBB values, copied through a DIB section.
 class TWindowPixels {
  public:

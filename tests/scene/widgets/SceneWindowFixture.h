@@ -82,35 +82,10 @@ class SceneWindowFixture : public ::testing::Test {
   }
   // A key, with modifiers held (VK_CONTROL, VK_SHIFT), through the system's input queue, so
   // that the modifiers' state is the keyboard's.
-  void Key(WORD key, std::vector<WORD> modifiers = {}) {
-    std::vector<INPUT> in;
-    auto input = [](WORD vk, bool up) {
-      INPUT i{};
-      i.type = INPUT_KEYBOARD;
-      i.ki.wVk = vk;
-      i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-      return i;
-    };
-    for (WORD m : modifiers) in.push_back(input(m, false));
-    in.push_back(input(key, false));
-    in.push_back(input(key, true));
-    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) in.push_back(input(*it, true));
-    SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
-    Settle(60);
-  }
+  void Key(WORD key, std::vector<WORD> modifiers = {}) { Send(KeyInputs(key, modifiers)); }
   // Characters as typed (each UTF-16 unit as a Unicode key).
-  void Type(const std::u16string& text) {
-    std::vector<INPUT> in;
-    for (char16_t c : text) {
-      INPUT down{};
-      down.type = INPUT_KEYBOARD;
-      down.ki.wScan = c;
-      down.ki.dwFlags = KEYEVENTF_UNICODE;
-      INPUT up = down;
-      up.ki.dwFlags |= KEYEVENTF_KEYUP;
-      in.push_back(down);
-      in.push_back(up);
-    }
+  void Type(const std::u16string& text) { Send(TypedInputs(text)); }
+  void Send(std::vector<INPUT> in) {
     SendInput(static_cast<UINT>(in.size()), in.data(), sizeof(INPUT));
     Settle(60);
   }

@@ -69,37 +69,10 @@ class WidgetsWindowTest : public ::testing::Test {
     SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
     Settle();
   }
-  static INPUT KeyInput(WORD vk, bool up) {
-    INPUT in{};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = vk;
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    return in;
-  }
   // A key with modifiers held (VK_CONTROL, VK_SHIFT) through the system's input queue.
-  void Tap(WORD vk, std::vector<WORD> mods = {}) {
-    std::vector<INPUT> in;
-    for (WORD m : mods) in.push_back(KeyInput(m, false));
-    in.push_back(KeyInput(vk, false));
-    in.push_back(KeyInput(vk, true));
-    for (auto it = mods.rbegin(); it != mods.rend(); ++it) in.push_back(KeyInput(*it, true));
-    Send(in);
-  }
+  void Tap(WORD vk, std::vector<WORD> mods = {}) { Send(KeyInputs(vk, mods)); }
   // Text as typed characters (each UTF-16 unit as a Unicode key, as input methods send them).
-  void TypeText(const std::u16string& text) {
-    std::vector<INPUT> in;
-    for (char16_t c : text) {
-      INPUT down{};
-      down.type = INPUT_KEYBOARD;
-      down.ki.wScan = c;
-      down.ki.dwFlags = KEYEVENTF_UNICODE;
-      INPUT up = down;
-      up.ki.dwFlags |= KEYEVENTF_KEYUP;
-      in.push_back(down);
-      in.push_back(up);
-    }
-    Send(in);
-  }
+  void TypeText(const std::u16string& text) { Send(TypedInputs(text)); }
   // A mouse action at a point of the scene window.
   void Mouse(int x, int y, DWORD flags) {
     POINT p{x, y};
@@ -252,10 +225,10 @@ TEST_F(WidgetsWindowTest, ListMultiSelectionSortingTabsAndTree) {
   Settle();
   Click(Centre(list->ItemByIndex(0)).x, Centre(list->ItemByIndex(0)).y);
   Mouse(Centre(list->ItemByIndex(2)).x, Centre(list->ItemByIndex(2)).y, 0);
-  INPUT shiftDown = KeyInput(VK_SHIFT, false), shiftUp = KeyInput(VK_SHIFT, true);
-  Send({shiftDown});
+  const std::vector<INPUT> shift = KeyInputs(VK_SHIFT);  // pressed, released
+  Send({shift[0]});
   Click(Centre(list->ItemByIndex(2)).x, Centre(list->ItemByIndex(2)).y);
-  Send({shiftUp});
+  Send({shift[1]});
   std::vector<std::u16string> selected;
   for (int i = 0; i < list->Count(); ++i)
     if (list->ItemByIndex(i)->GetIsSelected()) selected.push_back(list->ItemByIndex(i)->GetText());
