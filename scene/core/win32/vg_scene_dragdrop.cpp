@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <shellapi.h>
 
+#include "classlib/ComObj.h"
 #include "classlib/Forms.h"
 #include "vg_bitmap.h"
 #include "vg_registry.h"
@@ -97,27 +98,10 @@ DWORD TakenEffect(DWORD allowed) {
 
 // The scene's OLE drop target. OLE holds it as long as it likes; the scene detaches itself when
 // its window goes, after which every call answers that nothing can be dropped.
-class TvgSceneDropTarget final : public IDropTarget {
+class TvgSceneDropTarget final : public TComObject<IDropTarget, IID_IDropTarget> {
  public:
   explicit TvgSceneDropTarget(TvgCustomScene* scene) : scene_(scene) {}
   void Detach() { scene_ = nullptr; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropTarget)) {
-      *out = static_cast<IDropTarget*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
 
   HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD, POINTL pt, DWORD* effect) override {
     if (effect != nullptr) *effect = DROPEFFECT_NONE;
@@ -195,14 +179,13 @@ class TvgSceneDropTarget final : public IDropTarget {
   }
 
  private:
-  ~TvgSceneDropTarget() = default;
+  ~TvgSceneDropTarget() override = default;
   TvgPoint ClientPoint(POINTL pt) {
     const TPoint c = scene_->ScreenToClient(TPoint{pt.x, pt.y});
     return vgPoint(static_cast<float>(c.X), static_cast<float>(c.Y));
   }
 
   TvgCustomScene* scene_;
-  LONG refs_ = 1;
 };
 
 // Frees what the unit keeps of an OLE drag (the unit's end).

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "TestFiles.h"
+#include "classlib/ComObj.h"
 #include "classlib/Forms.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/controls/vg_controls.h"
@@ -23,36 +24,8 @@
 
 namespace {
 
-// Reference counting and QueryInterface of the test's COM objects of interface I (id `iid`);
-// created with one reference.
-template <typename I, const IID& iid>
-class TTestUnknown : public I {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid)) {
-      *out = static_cast<I*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-
- protected:
-  virtual ~TTestUnknown() = default;
-
- private:
-  LONG refs_ = 1;
-};
-
 // An IDataObject offering dropped files (CF_HDROP) or a text (CF_UNICODETEXT).
-class TTestData final : public TTestUnknown<IDataObject, IID_IDataObject> {
+class TTestData final : public TComObject<IDataObject, IID_IDataObject> {
  public:
   static TTestData* Files(std::vector<std::wstring> files) {
     auto* d = new TTestData();
@@ -120,7 +93,7 @@ class TTestData final : public TTestUnknown<IDataObject, IID_IDataObject> {
 };
 
 // A drop source that drops once told to, and cancels when told to give up.
-class TTestSource final : public TTestUnknown<IDropSource, IID_IDropSource> {
+class TTestSource final : public TComObject<IDropSource, IID_IDropSource> {
  public:
   TTestSource(std::atomic<bool>* drop, std::atomic<bool>* cancel) : drop_(drop), cancel_(cancel) {}
   HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL, DWORD) override {
