@@ -190,11 +190,7 @@ void TvgComboBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
 
 void TvgComboBox::Realign() {
   inherited::Realign();
-  if (inComboRealign_ || popup_ == nullptr) return;
-  inComboRealign_ = true;
-  popup_->SetWidth(GetWidth());
-  if (listBox_ != nullptr) listBox_->SetWidth(GetWidth());
-  inComboRealign_ = false;
+  FitDropDownWidth(*this, popup_, listBox_, inComboRealign_);
 }
 
 void TvgComboBox::ApplyStyle() {

@@ -147,11 +147,7 @@ void TvgComboTextBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shif
 
 void TvgComboTextBox::Realign() {
   inherited::Realign();
-  if (inComboRealign_ || popup_ == nullptr) return;
-  inComboRealign_ = true;
-  popup_->SetWidth(GetWidth());
-  if (listBox_ != nullptr) listBox_->SetWidth(GetWidth());
-  inComboRealign_ = false;
+  FitDropDownWidth(*this, popup_, listBox_, inComboRealign_);
 }
 
 // --- Combo track bar

@@ -33,6 +33,16 @@ inline bool VariantToNotify(const Variant& value, TNotifyEvent& event) {
   return true;
 }
 
+// A combo's drop-down and the list in it take the combo's width; `inRealign` keeps the
+// realignment this causes from coming back here.
+inline void FitDropDownWidth(TvgVisualObject& combo, TvgPopup* popup, TvgVisualObject* list, bool& inRealign) {
+  if (inRealign || popup == nullptr) return;
+  inRealign = true;
+  popup->SetWidth(combo.GetWidth());
+  if (list != nullptr) list->SetWidth(combo.GetWidth());
+  inRealign = false;
+}
+
 inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
