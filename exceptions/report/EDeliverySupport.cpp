@@ -1,10 +1,8 @@
 // The senders' shared state: last error, progress display, attachment names and mail helpers.
 #include "EDeliverySupport.h"
 
-#include <cstdio>
 #include <fstream>
 
-#include "classlib/DateUtils.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/EmberTexts.h"
 #include "classlib/SysUtils.h"
@@ -92,26 +90,6 @@ std::vector<std::string> SplitAddressList(const std::string& text) {
     start = end + 1;
   }
   return list;
-}
-
-std::string FormatMailDate(double dateTime, int32_t utcOffsetHours) {
-  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  int year, month, day, hour, minute, second, msec;
-  DecodeDate(dateTime, year, month, day);
-  DecodeTime(dateTime, hour, minute, second, msec);
-  int64_t days, msecs;
-  datetime_detail::Split(dateTime, days, msecs);
-  // Day 0 (1899-12-30) was a Saturday.
-  int32_t weekDay = static_cast<int32_t>(((days + 6) % 7 + 7) % 7);
-  char zone[16];
-  std::snprintf(zone, sizeof zone, "%s%02d00", utcOffsetHours < 0 ? "-" : "+",
-                utcOffsetHours < 0 ? -utcOffsetHours : utcOffsetHours);
-  char text[96];
-  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %s", kDays[weekDay], day,
-                kMonths[(month - 1) % 12], year, hour, minute, second, zone);
-  return text;
 }
 
 bool ReadWholeFile(const std::string& fileName, std::string& data) {

@@ -83,10 +83,6 @@ std::string FilePartOf(const std::string& path);
 std::string CollapseControlText(const std::string& text);
 // Splits at "," and ";", trims every entry and drops the empty ones.
 std::vector<std::string> SplitAddressList(const std::string& text);
-// "Sun, 3 Mar 2024 09:05:07 +0100": English day and month names, the local offset from UTC in
-// whole hours as a signed two-digit number followed by "00". `dateTime` is days since
-// 1899-12-30.
-std::string FormatMailDate(double dateTime, int32_t utcOffsetHours);
 // The whole file as bytes; false when it cannot be read.
 bool ReadWholeFile(const std::string& fileName, std::string& data);
 bool FileExistsText(const std::string& fileName);

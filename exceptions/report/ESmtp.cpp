@@ -2,6 +2,7 @@
 #include "ESmtp.h"
 
 #include "EDeliverySupport.h"
+#include "EObjectHelpers.h"
 #include "ESockets.h"
 #include "classlib/SysUtils.h"
 #include "detail/EDeliveryPlatform_p.h"
@@ -155,7 +156,7 @@ bool SendSMTPMessage(bool serverMode, const std::string& from, const std::string
     std::string displayName = DeliveryRegisteredOwner();
     if (displayName.empty()) displayName = DeliveryUserName();
     TEmberMailHeaders headers;
-    headers.Date = FormatMailDate(DeliveryLocalNow(), DeliveryUtcOffsetHours());
+    headers.Date = FormatRFC822Date(DeliveryLocalNow(), DeliveryUtcOffsetHours());
     headers.From = ComposeFromValue(from, displayName);
     headers.Subject = subject;
     headers.Recipient = CollapseControlText(recipient);
