@@ -6,6 +6,7 @@
 #include "ESockets.h"
 #include "classlib/SysUtils.h"
 #include "detail/EDeliveryPlatform_p.h"
+#include "detail/ESupportPlatform_p.h"
 #include "exceptions/EmberCodecs.h"
 #include "exceptions/EmberTexts.h"
 
@@ -156,7 +157,7 @@ bool SendSMTPMessage(bool serverMode, const std::string& from, const std::string
     std::string displayName = DeliveryRegisteredOwner();
     if (displayName.empty()) displayName = DeliveryUserName();
     TEmberMailHeaders headers;
-    headers.Date = FormatRFC822Date(DeliveryLocalNow(), DeliveryUtcOffsetHours());
+    headers.Date = FormatRFC822Date(ember_support::LocalNow());
     headers.From = ComposeFromValue(from, displayName);
     headers.Subject = subject;
     headers.Recipient = CollapseControlText(recipient);

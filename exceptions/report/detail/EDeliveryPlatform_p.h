@@ -8,10 +8,6 @@
 std::string DeliveryUserName();
 // The registered owner of the system (Windows); empty elsewhere or when none is set.
 std::string DeliveryRegisteredOwner();
-// Local date and time as days since 1899-12-30.
-double DeliveryLocalNow();
-// Local time minus UTC in whole hours, rounded.
-int32_t DeliveryUtcOffsetHours();
 // Milliseconds since the system started (wraps).
 uint32_t DeliveryTickCount();
 // Text of the system's ANSI code page as UTF-8 (unchanged where the system is UTF-8 already).

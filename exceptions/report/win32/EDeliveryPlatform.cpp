@@ -26,19 +26,6 @@ std::string DeliveryRegisteredOwner() {
   return owner;
 }
 
-double DeliveryLocalNow() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  FILETIME file;
-  SystemTimeToFileTime(&now, &file);
-  ULARGE_INTEGER ticks;
-  ticks.LowPart = file.dwLowDateTime;
-  ticks.HighPart = file.dwHighDateTime;
-  // 100 ns units since 1601-01-01; 1899-12-30 is 109205 days later.
-  return static_cast<double>(ticks.QuadPart) / 864000000000.0 - 109205.0;
-}
-
-int32_t DeliveryUtcOffsetHours() { return GetUTCOffsetHours(); }
 uint32_t DeliveryTickCount() { return GetTickCount(); }
 
 std::string DeliveryAnsiToUtf8(const std::string& text) {
