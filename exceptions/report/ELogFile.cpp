@@ -135,14 +135,23 @@ std::string NormalizeLineBreaks(const std::string& text) {
   return out;
 }
 
-std::string FormatReportDate(TDateTime date) {
+namespace {
+
+std::string FormatDateFields(TDateTime date, bool compact) {
   int year, month, day, hour, minute, second, msec;
   DecodeDate(date, year, month, day);
   DecodeTime(date, hour, minute, second, msec);
   char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+  std::snprintf(text, sizeof text, compact ? "%04d%02d%02d%02d%02d%02d" : "%04d-%02d-%02d %02d:%02d:%02d", year,
+                month, day, hour, minute, second);
   return text;
 }
+
+}  // namespace
+
+std::string FormatReportDate(TDateTime date) { return FormatDateFields(date, false); }
+
+std::string FormatCompactDate(TDateTime date) { return FormatDateFields(date, true); }
 
 std::string FormatItemValue(const std::string& value, int32_t indent) {
   std::string normal = NormalizeLineBreaks(value);

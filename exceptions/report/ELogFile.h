@@ -25,6 +25,8 @@ std::string NormalizeLineBreaks(const std::string& text);
 
 // "yyyy-mm-dd hh:nn:ss" (24-hour clock), independent of the locale.
 std::string FormatReportDate(TDateTime date);
+// "yyyymmddhhnnss", for file names.
+std::string FormatCompactDate(TDateTime date);
 
 // The stored form of a field value whose value column is `indent` characters from the line start,
 // as the writer lays it out: with several lines, ": " is kept as ":_", an empty or all-blank

@@ -1,7 +1,6 @@
 // Log file management of the exception being processed and the names of the companion files.
 #include "ELogManager.h"
 
-#include <cstdio>
 #include <memory>
 
 #include "ELogFile.h"
@@ -44,15 +43,6 @@ std::string InsertBeforeExtension(const std::string& name, const std::string& te
 std::string ChangeExtension(const std::string& name, const std::string& extension) {
   size_t dot = name.find_last_of('.');
   return (dot == std::string::npos ? name : name.substr(0, dot)) + extension;
-}
-
-std::string CompactDate(TDateTime date) {
-  int year, month, day, hour, minute, second, msec;
-  DecodeDate(date, year, month, day);
-  DecodeTime(date, hour, minute, second, msec);
-  char text[24];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", year, month, day, hour, minute, second);
-  return text;
 }
 
 void ClearLogError() {
@@ -178,7 +168,7 @@ bool WriteLogFile() {
 std::string GetAttachedLogFileName(const std::string& fileName) {
   std::string name = FilePart(fileName);
   if (SendOption(0x200)) name = InsertBeforeExtension(name, "__" + ember_report::ComputerName().substr(0, 16));
-  if (SendOption(0x100)) name = InsertBeforeExtension(name, "__" + CompactDate(gState.ExceptionDate));
+  if (SendOption(0x100)) name = InsertBeforeExtension(name, "__" + FormatCompactDate(gState.ExceptionDate));
   return name;
 }
 

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
-#include <ctime>
 #include <fstream>
 #include <thread>
 
@@ -15,6 +13,7 @@
 #include "EExceptionDialog.h"
 #include "EExceptionProcessing.h"
 #include "EHttp.h"
+#include "ELogFile.h"
 #include "ELogManager.h"
 #include "EMail.h"
 #include "EObjectHelpers.h"
@@ -27,6 +26,7 @@
 #include "classlib/SysUtils.h"
 #include "detail/EReportPlatform_p.h"
 #include "detail/ESendReportPlatform_p.h"
+#include "detail/ESupportPlatform_p.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/capture/EmberLogEvents.h"
@@ -60,20 +60,8 @@ std::string FolderOf(const std::string& fileName) {
 
 // The exception's date and time as yyyymmddhhnnss (the clock's when the date is unknown).
 std::string CompactStamp() {
-  TDateTime date = LogReportState().ExceptionDate;
-  int year, month, day, hour, minute, second, msec;
-  if (date != 0) {
-    DecodeDate(date, year, month, day);
-    DecodeTime(date, hour, minute, second, msec);
-  } else {
-    std::time_t now = std::time(nullptr);
-    std::tm local = *std::localtime(&now);
-    year = local.tm_year + 1900, month = local.tm_mon + 1, day = local.tm_mday;
-    hour = local.tm_hour, minute = local.tm_min, second = local.tm_sec;
-  }
-  char text[24];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", year, month, day, hour, minute, second);
-  return text;
+  const TDateTime date = LogReportState().ExceptionDate;
+  return FormatCompactDate(date != 0 ? date : ember_support::LocalNow());
 }
 
 // A list event of the library (attached files, custom web fields) on the faulting thread.
