@@ -678,16 +678,7 @@ void TvgSplitter::SetShowGrip(bool value) {
 
 void TvgSplitter::Paint() {
   inherited::Paint();
-  TvgCanvas* canvas = GetCanvas();
-  if (!IsDesigning() || GetLocked() || canvas == nullptr) return;
-  TvgRect r = GetLocalRect();
-  vgInflateRect(r, -0.5f, -0.5f);
-  canvas->SetStrokeThickness(1);
-  canvas->SetStrokeDash(vgDashDash);
-  canvas->GetStroke()->SetStyle(vgBrushSolid);
-  canvas->GetStroke()->SetSolidColor(0xA0909090u);
-  canvas->DrawRect(r, 0, 0, vgAllCorners, GetAbsoluteOpacity(), vgCornerRound);
-  canvas->SetStrokeDash(vgDashSolid);
+  if (IsDesigning() && !GetLocked()) vgPaintDesignFrame(*this);
 }
 
 // --- Windows

@@ -36,27 +36,15 @@ void vgInitLayoutsUnit() {
 
 namespace {
 const bool g_layoutsRegistered = (vgInitLayoutsUnit(), true);
-
-// The dashed frame layouts show in the designer.
-void PaintDesignFrame(TvgVisualObject* obj, bool designing) {
-  TvgCanvas* canvas = obj->GetCanvas();
-  if (!designing || obj->GetLocked() || canvas == nullptr) return;
-  TvgRect r = obj->GetLocalRect();
-  vgInflateRect(r, -0.5f, -0.5f);
-  canvas->SetStrokeThickness(1);
-  canvas->SetStrokeDash(vgDashDash);
-  canvas->GetStroke()->SetStyle(vgBrushSolid);
-  canvas->GetStroke()->SetSolidColor(0xA0909090u);
-  canvas->DrawRect(r, 0, 0, vgAllCorners, obj->GetAbsoluteOpacity(), vgCornerRound);
-  canvas->SetStrokeDash(vgDashSolid);
-}
 }  // namespace
 
 // --- Layout
 
 TvgLayout::TvgLayout(TComponent* owner) : TvgVisualObject(owner) { SetHitTest(false); }
 
-void TvgLayout::Paint() { PaintDesignFrame(this, IsDesigning()); }
+void TvgLayout::Paint() {
+  if (IsDesigning() && !GetLocked()) vgPaintDesignFrame(*this);
+}
 
 // --- Grid layout
 
@@ -144,7 +132,7 @@ void TvgScaledLayout::SetOriginalHeight(float value) {
 
 void TvgScaledLayout::Paint() {
   inherited::Paint();
-  PaintDesignFrame(this, IsDesigning());
+  if (IsDesigning() && !GetLocked()) vgPaintDesignFrame(*this);
 }
 
 void TvgScaledLayout::Realign() {

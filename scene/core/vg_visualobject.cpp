@@ -101,6 +101,19 @@ bool IsScrollContent(TvgObject* obj) { return obj != nullptr && vgInheritsFromNa
 
 void vgSetDesignOutlineHook(TvgDesignOutlineHook hook) { designOutlineHook = hook; }
 
+void vgPaintDesignFrame(TvgVisualObject& obj) {
+  TvgCanvas* canvas = obj.GetCanvas();
+  if (canvas == nullptr) return;
+  TvgRect r = obj.GetLocalRect();
+  vgInflateRect(r, -0.5f, -0.5f);
+  canvas->SetStrokeThickness(1);
+  canvas->SetStrokeDash(vgDashDash);
+  canvas->GetStroke()->SetStyle(vgBrushSolid);
+  canvas->GetStroke()->SetSolidColor(0xA0909090u);
+  canvas->DrawRect(r, 0, 0, vgAllCorners, obj.GetAbsoluteOpacity(), vgCornerRound);
+  canvas->SetStrokeDash(vgDashSolid);
+}
+
 bool& vgDisableFocusEffects() {
   static bool disabled = false;
   return disabled;

@@ -56,6 +56,10 @@ using TvgDragDropEvent = TvgDragEnterEvent;
 // Answers true for objects the design mode outlines (installed by the design-mode code).
 using TvgDesignOutlineHook = bool (*)(TComponent* sceneOwner, TvgObject* obj);
 void vgSetDesignOutlineHook(TvgDesignOutlineHook hook);
+class TvgVisualObject;
+// Paints the dashed grey frame an object shows in the designer, half a unit inside its bounds;
+// nothing without a canvas.
+void vgPaintDesignFrame(TvgVisualObject& obj);
 // The process-wide switch that suppresses focus effects (off by default).
 bool& vgDisableFocusEffects();
 

@@ -209,23 +209,11 @@ bool DesignFrameWanted(TvgVisualObject& obj) {
   return scene != nullptr && scene->GetDesignTime() && !obj.GetLocked() && !obj.GetPaintingToBitmap();
 }
 
-void DrawDesignFrame(TvgVisualObject& obj) {
-  TvgCanvas* canvas = obj.GetCanvas();
-  if (canvas == nullptr) return;
-  canvas->SetStrokeThickness(1);
-  canvas->SetStrokeDash(vgDashDash);
-  canvas->GetStroke()->SetStyle(vgBrushSolid);
-  canvas->GetStroke()->SetSolidColor(0xA0909090u);
-  TvgRect r = obj.GetLocalRect();
-  vgInflateRect(r, -0.5f, -0.5f);
-  canvas->DrawRect(r, 0, 0, vgAllCorners, obj.GetAbsoluteOpacity(), vgCornerRound);
-  canvas->SetStrokeDash(vgDashSolid);
-}
 
 }  // namespace
 
 bool TvgShape::ShowsDesignFrame() { return DesignFrameWanted(*this); }
-void TvgShape::PaintDesignFrame() { DrawDesignFrame(*this); }
+void TvgShape::PaintDesignFrame() { vgPaintDesignFrame(*this); }
 
 // --- Line
 
@@ -749,7 +737,7 @@ void TvgImage::Paint() {
   TvgCanvas* canvas = GetCanvas();
   if (canvas == nullptr) return;
   const float op = GetAbsoluteOpacity();
-  if (ShowsDesignFrame()) DrawDesignFrame(*this);
+  if (ShowsDesignFrame()) vgPaintDesignFrame(*this);
   TvgBitmap* linked = bitmap_->GetBitmap();
   TvgBitmap& b = linked != nullptr ? *linked : *bitmap_;
   if (b.IsEmpty()) return;

@@ -214,16 +214,7 @@ void TvgHeader::Realign() {
 
 void TvgHeader::Paint() {
   inherited::Paint();
-  TvgCanvas* canvas = GetCanvas();
-  if (!IsDesigning() || GetLocked() || GetDesignHide() || canvas == nullptr) return;
-  TvgRect r = GetLocalRect();
-  vgInflateRect(r, -0.5f, -0.5f);
-  canvas->SetStrokeThickness(1);
-  canvas->SetStrokeDash(vgDashDash);
-  canvas->GetStroke()->SetStyle(vgBrushSolid);
-  canvas->GetStroke()->SetSolidColor(0xA0909090u);
-  canvas->DrawRect(r, 0, 0, vgAllCorners, GetAbsoluteOpacity(), vgCornerRound);
-  canvas->SetStrokeDash(vgDashSolid);
+  if (IsDesigning() && !GetLocked() && !GetDesignHide()) vgPaintDesignFrame(*this);
 }
 
 // --- Columns

@@ -9,11 +9,6 @@
 
 using namespace vg_widgets;
 
-namespace {
-constexpr TvgColor kDesignOutline = 0xA0909090u;
-
-}  // namespace
-
 KBL_PUBLISHED(TvgListBoxItem) {
   KBL_PROP(Width).Default(19.0f);
   KBL_PROP(Height).Default(19.0f);
@@ -133,16 +128,7 @@ void TvgListBoxItem::DesignInsert() {
 
 void TvgListBoxItem::Paint() {
   inherited::Paint();
-  TvgCanvas* canvas = GetCanvas();
-  if (!IsDesigning() || GetLocked() || GetDesignHide() || canvas == nullptr) return;
-  TvgRect r = GetLocalRect();
-  vgInflateRect(r, -0.5f, -0.5f);
-  canvas->SetStrokeThickness(1);
-  canvas->GetStroke()->SetStyle(vgBrushSolid);
-  canvas->GetStroke()->SetSolidColor(kDesignOutline);
-  canvas->SetStrokeDash(vgDashDash);
-  canvas->DrawRect(r, 0, 0, vgAllCorners, GetAbsoluteOpacity());
-  canvas->SetStrokeDash(vgDashSolid);
+  if (IsDesigning() && !GetLocked() && !GetDesignHide()) vgPaintDesignFrame(*this);
 }
 
 // --- List box: construction and data
