@@ -6,6 +6,10 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINEPREFIX="${KBL_WINEPREFIX:-$here/build/wineprefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A server left by a build step (programs the build runs under Wine) has no display: end it, so
+# that the tests' programs and the prefix's desktop start under this session's display.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 wineserver -p
 # A first program brings up the prefix's services (explorer, services.exe) before the tests run.
 "$here/tools/wine-run.sh" cmd /c exit >/dev/null 2>&1
