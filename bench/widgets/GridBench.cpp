@@ -97,13 +97,8 @@ int main() {
     RegisterClassW(&wc);
     HWND host = CreateWindowExW(0, L"KblBenchHost", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr,
                                 nullptr, GetModuleHandleW(nullptr), nullptr);
-    TvgScene* scene = TWinControl::CreateParented<TvgScene>(host);
-    scene->SetBounds(0, 0, kWidth, kHeight);
-    scene->HandleNeeded();
-    ShowWindow(scene->GetHandle(), SW_SHOWNA);
-    auto* root = new TvgBackground(nullptr);
-    scene->AddObject(root);
-    Pump();
+    TvgBackground* root = nullptr;
+    TvgScene* scene = MakeBenchScene(host, kWidth, kHeight, root);
     const auto repaint = [&] { UpdateWindow(scene->GetHandle()); };
 
     // --- Grid: a page down, the end and back, with the repaint each time.

@@ -52,13 +52,8 @@ int main() {
     LoadLibraryW(L"msftedit.dll");
     HWND host = CreateWindowExW(0, L"STATIC", L"bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
-    TvgScene* scene = TWinControl::CreateParented<TvgScene>(host);
-    scene->SetBounds(0, 0, kWidth, kHeight);
-    scene->HandleNeeded();
-    ShowWindow(scene->GetHandle(), SW_SHOWNA);
-    auto* root = new TvgBackground(nullptr);
-    scene->AddObject(root);
-    Pump();
+    TvgBackground* root = nullptr;
+    TvgScene* scene = MakeBenchScene(host, kWidth, kHeight, root);
     // The scene paints what its objects invalidated when the window is told to.
     const auto repaint = [&] { UpdateWindow(scene->GetHandle()); };
 

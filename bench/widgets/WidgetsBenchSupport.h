@@ -7,6 +7,9 @@
 #include <chrono>
 #include <functional>
 
+#include "scene/core/vg_resources.h"
+#include "scene/core/win32/vg_scene.h"
+
 // Wall-clock seconds that `work` takes.
 inline double Seconds(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
@@ -31,4 +34,17 @@ inline void Pump() {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+}
+
+// A scene window filling `host` (width × height), shown, with an empty background as its root;
+// its messages handled. Answers the scene; the root comes back through `root`.
+inline TvgScene* MakeBenchScene(HWND host, int width, int height, TvgBackground*& root) {
+  TvgScene* scene = TWinControl::CreateParented<TvgScene>(host);
+  scene->SetBounds(0, 0, width, height);
+  scene->HandleNeeded();
+  ShowWindow(scene->GetHandle(), SW_SHOWNA);
+  root = new TvgBackground(nullptr);
+  scene->AddObject(root);
+  Pump();
+  return scene;
 }
