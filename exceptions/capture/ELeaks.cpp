@@ -202,6 +202,66 @@ void FoldSons(TLeakHeader* parent) {
   }
 }
 
+// A leak as handed to the handlers.
+struct TReportedLeak {
+  std::string Type;
+  uint32_t Size, Count;
+  uint32_t Stack[LeakStackDepth];
+};
+
+// The report's steps over the block list, under its lock: known leaks purged, the list cut to
+// the most that are shown, call stacks reduced, equal leaks counted together, objects' own
+// blocks folded into them; the leaks to show are copied out and, when asked, every block freed.
+// `step` names the step under way.
+void CollectLeaks(uint8_t flags, const char*& step, std::vector<TReportedLeak>& leaks) {
+  step = "PurgeInvalidLeaks";
+  if ((flags & LeakHideKnown) != 0) PurgeInvalidLeaks();
+  step = "RemoveExtraLeaks";
+  int32_t visible = 0;
+  for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
+    if (Visible(h) && ++visible > MaxReportedLeaks) h->State = 2;
+  step = "PurgeCallStacks";
+  for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+    if (!Visible(h)) continue;
+    PurgeStack(h->FrameStack);
+    if (PurgeStack(h->RawStack) == 0) std::memcpy(h->RawStack, h->FrameStack, sizeof h->RawStack);
+  }
+  step = "CountAllLeaks";
+  for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+    if (!Visible(h)) continue;
+    const uint32_t size = h->Size;
+    h->Count = 1;
+    for (TLeakHeader* other = h->Newer; other != nullptr; other = other->Newer) {
+      if (!Visible(other) || other->Size != size || other->RawStack[0] != h->RawStack[0] ||
+          other->Kind != h->Kind)
+        continue;
+      h->Size += other->Size;
+      ++h->Count;
+      other->State = 2;
+    }
+  }
+  step = "RemoveLeaksSons";
+  if ((flags & LeakFoldIntoObjects) != 0)
+    for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
+      if (Visible(h) && h->Kind == 1) FoldSons(h);
+  step = "HandleAnyLeak";
+  for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
+    if (!Visible(h) || StacksEmpty(h->RawStack)) continue;
+    TReportedLeak leak{h->Kind == 1 ? LeakTypeName(UserBytes(h)) : "Data", h->Size, h->Count, {}};
+    std::memcpy(leak.Stack, h->RawStack, sizeof leak.Stack);
+    leaks.push_back(leak);
+  }
+  step = "FreeAllLeaks";
+  if ((flags & LeakFreeAtEnd) != 0) {
+    while (gOldest != nullptr) {
+      TLeakHeader* h = gOldest;
+      Unlink(h);
+      h->State = 1;
+      Release(h);
+    }
+  }
+}
+
 }  // namespace
 
 // --- Public
@@ -327,12 +387,7 @@ std::string LeakTypeName(const void* object) {
 }
 
 void ReportLeaks() {
-  struct TLeak {
-    std::string Type;
-    uint32_t Size, Count;
-    uint32_t Stack[LeakStackDepth];
-  };
-  std::vector<TLeak> leaks;
+  std::vector<TReportedLeak> leaks;
   bool freedByOther = false;
   std::optional<TMemoryPagesCache> cache;
   struct TCacheInUse {
@@ -349,54 +404,7 @@ void ReportLeaks() {
       // Another allocator may have given the blocks back already: nothing can be shown.
       freedByOther = gOldest != nullptr && !Memory().IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(gOldest)),
                                                                sizeof(TLeakHeader));
-      if (!freedByOther) {
-        step = "PurgeInvalidLeaks";
-        if ((flags & LeakHideKnown) != 0) PurgeInvalidLeaks();
-        step = "RemoveExtraLeaks";
-        int32_t visible = 0;
-        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
-          if (Visible(h) && ++visible > MaxReportedLeaks) h->State = 2;
-        step = "PurgeCallStacks";
-        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
-          if (!Visible(h)) continue;
-          PurgeStack(h->FrameStack);
-          if (PurgeStack(h->RawStack) == 0) std::memcpy(h->RawStack, h->FrameStack, sizeof h->RawStack);
-        }
-        step = "CountAllLeaks";
-        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
-          if (!Visible(h)) continue;
-          const uint32_t size = h->Size;
-          h->Count = 1;
-          for (TLeakHeader* other = h->Newer; other != nullptr; other = other->Newer) {
-            if (!Visible(other) || other->Size != size || other->RawStack[0] != h->RawStack[0] ||
-                other->Kind != h->Kind)
-              continue;
-            h->Size += other->Size;
-            ++h->Count;
-            other->State = 2;
-          }
-        }
-        step = "RemoveLeaksSons";
-        if ((flags & LeakFoldIntoObjects) != 0)
-          for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer)
-            if (Visible(h) && h->Kind == 1) FoldSons(h);
-        step = "HandleAnyLeak";
-        for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
-          if (!Visible(h) || StacksEmpty(h->RawStack)) continue;
-          TLeak leak{h->Kind == 1 ? LeakTypeName(UserBytes(h)) : "Data", h->Size, h->Count, {}};
-          std::memcpy(leak.Stack, h->RawStack, sizeof leak.Stack);
-          leaks.push_back(leak);
-        }
-        step = "FreeAllLeaks";
-        if ((flags & LeakFreeAtEnd) != 0) {
-          while (gOldest != nullptr) {
-            TLeakHeader* h = gOldest;
-            Unlink(h);
-            h->State = 1;
-            Release(h);
-          }
-        }
-      }
+      if (!freedByOther) CollectLeaks(flags, step, leaks);
       step = "Unlock AllocatedList_Lock";
     }
     step = "Free The Memory Pages Cache";
@@ -410,7 +418,7 @@ void ReportLeaks() {
     step = "HandleAnyLeak";
     if (leaks.empty()) return;
     if (gHandlers.OnLeaksBegin) gHandlers.OnLeaksBegin();
-    for (const TLeak& leak : leaks)
+    for (const TReportedLeak& leak : leaks)
       if (gHandlers.OnLeak) gHandlers.OnLeak(leak.Type, leak.Size, leak.Count, leak.Stack);
     if (gHandlers.OnLeaksEnd) gHandlers.OnLeaksEnd();
   } catch (...) {
