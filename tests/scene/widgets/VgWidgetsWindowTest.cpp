@@ -19,6 +19,7 @@
 #include "scene/widgets/vg_tabcontrol.h"
 #include "scene/widgets/vg_textbox.h"
 #include "scene/widgets/vg_treeview.h"
+#include "SceneWindowFixture.h"
 
 namespace {
 
@@ -29,50 +30,25 @@ class GdiPlusEnvironment : public ::testing::Environment {
 };
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
 
-constexpr int kWidth = 640, kHeight = 480;
-
-class WidgetsWindowTest : public ::testing::Test {
+// The shared scene window in the default style; keys and mouse through the system's input queue.
+class WidgetsWindowTest : public SceneWindowFixture {
  protected:
   void SetUp() override {
     ASSERT_NE(UseDefaultStyle(), nullptr);
-    host = std::make_unique<TForeignWindow>(kWidth, kHeight);
-    scene = TWinControl::CreateParented<TvgScene>(host->handle);
-    scene->SetBounds(0, 0, kWidth, kHeight);
-    scene->HandleNeeded();
-    ShowWindow(scene->GetHandle(), SW_SHOWNA);
-    root = new TvgBackground(nullptr);
-    root->GetFill()->SetStyle(vgBrushSolid);
-    root->GetFill()->SetSolidColor(0xFF2B2B2Bu);
-    scene->AddObject(root);
-    SetForegroundWindow(host->handle);
-    SetFocus(scene->GetHandle());
-    Settle();
+    SceneWindowFixture::SetUp();
   }
   void TearDown() override {
-    delete scene;
-    host.reset();
+    SceneWindowFixture::TearDown();
     vgFreeDefaultStyle();
   }
+  // A control of class T on the root, its style applied and painted.
   template <typename T>
   T* Add(float x, float y, float w, float h) {
-    auto* c = new T(nullptr);
-    c->SetBounds(x, y, w, h);
-    c->SetParent(root);
-    c->ApplyResource();
+    T* c = SceneWindowFixture::Add<T>(x, y, w, h);
     Settle();
     return c;
   }
-  void Settle(int ms = 60) {
-    PumpUntil([] { return false; }, ms);
-  }
-  void Send(std::vector<INPUT> inputs) {
-    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-    Settle();
-  }
-  // A key with modifiers held (VK_CONTROL, VK_SHIFT) through the system's input queue.
-  void Tap(WORD vk, std::vector<WORD> mods = {}) { Send(KeyInputs(vk, mods)); }
-  // Text as typed characters (each UTF-16 unit as a Unicode key, as input methods send them).
-  void TypeText(const std::u16string& text) { Send(TypedInputs(text)); }
+  void Settle(int ms = 60) { SceneWindowFixture::Settle(ms); }
   // A mouse action at a point of the scene window.
   void Mouse(int x, int y, DWORD flags) {
     POINT p{x, y};
@@ -97,10 +73,6 @@ class WidgetsWindowTest : public ::testing::Test {
     const TvgPoint p = v->LocalToAbsolute(vgPoint(v->GetWidth() / 2 + dx, v->GetHeight() / 2 + dy));
     return POINT{static_cast<LONG>(p.X), static_cast<LONG>(p.Y)};
   }
-
-  std::unique_ptr<TForeignWindow> host;
-  TvgScene* scene = nullptr;
-  TvgBackground* root = nullptr;
 };
 
 TEST_F(WidgetsWindowTest, TypingSelectingAndTheClipboardThroughRealKeys) {
@@ -108,14 +80,14 @@ TEST_F(WidgetsWindowTest, TypingSelectingAndTheClipboardThroughRealKeys) {
   const POINT c = Centre(box);
   Click(c.x, c.y);
   ASSERT_EQ(scene->GetFocused(), box);
-  TypeText(u"hello wide world");
+  Type(u"hello wide world");
   EXPECT_EQ(box->GetText(), u"hello wide world");
-  Tap(VK_LEFT, {VK_CONTROL});  // to "world"
-  Tap(VK_LEFT, {VK_CONTROL});  // to "wide"
+  Key(VK_LEFT, {VK_CONTROL});  // to "world"
+  Key(VK_LEFT, {VK_CONTROL});  // to "wide"
   EXPECT_EQ(box->GetCaretPosition(), 6);
-  Tap(VK_RIGHT, {VK_CONTROL, VK_SHIFT});
+  Key(VK_RIGHT, {VK_CONTROL, VK_SHIFT});
   EXPECT_EQ(box->GetSelText(), u"wide ");
-  Tap('C', {VK_CONTROL});
+  Key('C', {VK_CONTROL});
   EXPECT_EQ(Clipboard().GetAsWideText(), u"wide ");
   EXPECT_EQ(box->GetText(), u"hello wide world");  // Ctrl+C typed nothing
   // From another program's side: a text with a character outside the BMP.
@@ -127,17 +99,17 @@ TEST_F(WidgetsWindowTest, TypingSelectingAndTheClipboardThroughRealKeys) {
   GlobalUnlock(block);
   SetClipboardData(CF_UNICODETEXT, block);
   CloseClipboard();
-  Tap(VK_END);
-  Tap('V', {VK_CONTROL});
+  Key(VK_END);
+  Key('V', {VK_CONTROL});
   EXPECT_EQ(box->GetText(), u"hello wide world" + clef);
   // The pair goes as one character.
-  for (int i = 0; i < 5; ++i) Tap(VK_LEFT);
-  Tap(VK_BACK);
+  for (int i = 0; i < 5; ++i) Key(VK_LEFT);
+  Key(VK_BACK);
   EXPECT_EQ(box->GetText(), u"hello wide world clef");
-  Tap(VK_BACK, {VK_CONTROL});  // deletes one character and types no DEL
+  Key(VK_BACK, {VK_CONTROL});  // deletes one character and types no DEL
   EXPECT_EQ(box->GetText(), u"hello wide worl clef");
-  Tap('A', {VK_CONTROL});
-  Tap('X', {VK_CONTROL});
+  Key('A', {VK_CONTROL});
+  Key('X', {VK_CONTROL});
   EXPECT_EQ(box->GetText(), u"");
   EXPECT_EQ(Clipboard().GetAsWideText(), u"hello wide worl clef");
 }
@@ -161,10 +133,10 @@ TEST_F(WidgetsWindowTest, MemoUndoAndAMegabyteOfText) {
   auto* memo = Add<TvgMemo>(20, 20, 400, 300);
   const POINT c = Centre(memo);
   Click(c.x, c.y);
-  TypeText(u"first");
-  Tap(VK_RETURN);
-  TypeText(u"second");
-  for (int i = 0; i < 3; ++i) Tap(VK_BACK);
+  Type(u"first");
+  Key(VK_RETURN);
+  Type(u"second");
+  for (int i = 0; i < 3; ++i) Key(VK_BACK);
   EXPECT_EQ(memo->GetText(), u"first\r\nsec");
   memo->GetPopupMenu()->ClickItem("Undo");
   EXPECT_EQ(memo->GetText(), u"first\r\nsecond");
@@ -176,9 +148,9 @@ TEST_F(WidgetsWindowTest, MemoUndoAndAMegabyteOfText) {
   memo->SetText(big);
   Settle();
   EXPECT_GT(memo->GetLines()->Count(), 10000);
-  Tap(VK_NEXT);
-  Tap(VK_END, {VK_CONTROL});
-  TypeText(u"end");
+  Key(VK_NEXT);
+  Key(VK_END, {VK_CONTROL});
+  Type(u"end");
   EXPECT_EQ(memo->GetText().substr(memo->GetText().size() - 3), u"end");
   EXPECT_GT(memo->GetVScrollBar()->GetValue(), 0);
 }
@@ -206,7 +178,7 @@ TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
   // Esc closes an open drop-down without a choice.
   Click(c.x, c.y);
   ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
-  Tap(VK_ESCAPE);
+  Key(VK_ESCAPE);
   PumpUntil([&] { return !combo->GetPopup()->GetIsOpen(); }, 500);
   EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
   EXPECT_EQ(combo->GetItemIndex(), 1);
@@ -265,12 +237,12 @@ TEST_F(WidgetsWindowTest, ListMultiSelectionSortingTabsAndTree) {
   Settle();
   Click(Centre(parent).x, Centre(parent).y);
   EXPECT_EQ(tree->GetSelected(), parent);
-  Tap(VK_ADD);
+  Key(VK_ADD);
   EXPECT_TRUE(parent->GetIsExpanded());
   EXPECT_TRUE(child->GetVisible());
-  Tap(VK_DOWN);
+  Key(VK_DOWN);
   EXPECT_EQ(tree->GetSelected(), child);
-  Tap(VK_SUBTRACT);  // collapses the child itself, a leaf: the parent stays open
+  Key(VK_SUBTRACT);  // collapses the child itself, a leaf: the parent stays open
   EXPECT_TRUE(child->GetVisible());
 }
 
