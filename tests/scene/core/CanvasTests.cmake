@@ -1,5 +1,7 @@
 # The abstract canvas against a recording canvas (both configurations).
 kbl_add_test(scene_canvas_tests SOURCES VgCanvasTest.cpp DEPS scene_core)
+# Whole-pixel drawing on canvas buffers and the cache of painted operations (both configurations).
+kbl_add_test(scene_pixelops_tests SOURCES VgPixelOpsTest.cpp DEPS scene_core)
 # GDI+ through Wine: the IStream adapter, the canvas read back pixel by pixel, the codec.
 kbl_add_test(scene_canvas_stream_tests SOURCES VgStreamAdapterTest.cpp DEPS scene_core WIN32_ONLY)
 kbl_add_test(scene_canvas_gdiplus_tests SOURCES VgCanvasGdiPlusTest.cpp DEPS scene_core WIN32_ONLY GUI)
