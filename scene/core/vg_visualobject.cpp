@@ -177,7 +177,8 @@ void TvgVisualObject::SetScene(IvgScene* scene) {
 
 void TvgVisualObject::MatrixChanged(TObject*) {
   // The old area needs repainting as much as the new one.
-  Repaint();
+  TvgRect before, after;
+  const bool repaintBefore = RepaintArea(before);
   TvgMatrix m = IdentityMatrix;
   m.m11 = scale_->GetX();
   m.m22 = scale_->GetY();
@@ -194,7 +195,14 @@ void TvgVisualObject::MatrixChanged(TObject*) {
   RecalcAbsolute();
   RecalcUpdateRect();
   if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->UpdateEffects();
-  if (!inPaintTo_) Repaint();
+  const bool repaintAfter = !inPaintTo_ && RepaintArea(after);
+  if (repaintBefore && repaintAfter && vgRectsCloseTogether(before, after)) {
+    // A small move: one area for both (each queued area costs the window system a call).
+    GetScene()->AddUpdateRect(vgUnionRect(before, after));
+    return;
+  }
+  if (repaintBefore) GetScene()->AddUpdateRect(before);
+  if (repaintAfter) GetScene()->AddUpdateRect(after);
 }
 
 TvgMatrix TvgVisualObject::GetAbsoluteMatrix() {
@@ -606,8 +614,8 @@ bool TvgVisualObject::CanRepaint() {
   return updating_ <= 0;
 }
 
-void TvgVisualObject::Repaint() {
-  if (!CanRepaint()) return;
+bool TvgVisualObject::RepaintArea(TvgRect& area) {
+  if (!CanRepaint()) return false;
   for (TvgObject* child : Children()) {
     auto* effect = dynamic_cast<TvgEffect*>(child);
     if (effect != nullptr && effect->GetEnabled() && effect->ReplacesPainting()) {
@@ -615,7 +623,21 @@ void TvgVisualObject::Repaint() {
       break;
     }
   }
-  GetScene()->AddUpdateRect(GetUpdateRect());
+  area = GetUpdateRect();
+  return true;
+}
+
+void TvgVisualObject::Repaint() {
+  TvgRect area;
+  if (RepaintArea(area)) GetScene()->AddUpdateRect(area);
+}
+
+bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
+  const auto area = [](const TvgRect& r) {
+    return static_cast<double>(std::max(0.0f, vgRectWidth(r))) * std::max(0.0f, vgRectHeight(r));
+  };
+  // Their union repaints at most half as much again as the two do.
+  return area(vgUnionRect(a, b)) <= 1.5 * (area(a) + area(b));
 }
 
 void TvgVisualObject::UpdateEffects() {

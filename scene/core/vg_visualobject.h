@@ -60,6 +60,9 @@ class TvgVisualObject;
 // Paints the dashed grey frame an object shows in the designer, half a unit inside its bounds;
 // nothing without a canvas.
 void vgPaintDesignFrame(TvgVisualObject& obj);
+// Two areas to repaint that are better repainted as their union: it holds at most half as
+// many pixels again as the two (an object moved by a little).
+bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b);
 // The process-wide switch that suppresses focus effects (off by default).
 bool& vgDisableFocusEffects();
 
@@ -307,6 +310,9 @@ class TvgVisualObject : public TvgObject {
   bool IsLoading() const { return HasState(csLoading); }
   bool IsDesigning() const;
   bool CanRepaint();
+  // What Repaint would queue: false when it would queue nothing; marks a replacing effect's
+  // image for re-rendering like Repaint.
+  bool RepaintArea(TvgRect& area);
   TvgObject* SceneRoot();
 
  private:
