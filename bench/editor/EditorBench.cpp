@@ -1,8 +1,10 @@
 // The editor form under Wine, around a real plug-in whose loop holds a recorded sine: the time of
 // UpdateDisplay (with and without a waveform to hand over), of the 25 ms head move with its
 // repaint and of a full repaint of the form, each beside a reference measured in the same run
-// (a plain scan of the loop buffer, a GDI copy of the form's area); and the number of repaints
-// an idle editor makes in 2 s. Prints figures; asserts nothing.
+// (a plain scan of the loop buffer, a GDI copy of the form's area); the number of repaints an
+// idle editor makes in 2 s; and, from outside, the CPU the project's host with the editor open
+// costs the machine (Wine's processes and the X server) while a loop plays, beside the same
+// editor idle. Prints figures; asserts nothing.
 #include <windows.h>
 
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <functional>
 #include <vector>
 
+#include "EditorLoad.h"
 #include "editor/rkPluginGui.h"
 #include "plugin/framework/rkPlugin.h"
 
@@ -162,5 +165,21 @@ int main() {
   }
   DestroyWindow(host);
   StopVectorGui();
+
+  // From outside: the host with the editor open, twice idle and twice playing, 5 s each.
+  const TEditorLoadRun load = MeasureEditorLoad(KBL_BENCH_HOST, KBL_BENCH_PLUGIN, 2, 3.0, 5.0);
+  if (!load.ok) {
+    std::printf("editor in the host, CPU from outside: not measured (%s)\n", load.error.c_str());
+    return 0;
+  }
+  auto row = [](const char* what, const TEditorLoad& l) {
+    std::printf("%-44s %6.3f core-s/s   (Wine %.3f, of it the host %.3f; X server %.3f)\n", what, l.Total(), l.wine,
+                l.host, l.x);
+  };
+  std::printf("Editor open in the project's host (vsthost --editor), CPU of Wine's processes and the X server\n");
+  row("idle editor (loop standing)", load.idle);
+  row("playing editor (play and record on)", load.playing);
+  std::printf("%-44s %6.3f core-s/s   (goal 0.030 at most)\n", "playing minus idle",
+              load.playing.Total() - load.idle.Total());
   return 0;
 }
