@@ -187,6 +187,10 @@ void vgBlendFill(const TvgPixelBuffer& buffer, const TvgDeviceClip& clip, const 
   if (buffer.Bits == nullptr || color == 0) return;
   const TvgPixelRect inside = vgIntersectPixelRect(area, {0, 0, buffer.Width, buffer.Height});
   const uint32_t inverse = 255 - (color >> 24);
+  // What remains of each destination value under the colour, looked up instead of divided.
+  uint8_t remains[256];
+  if (inverse != 0)
+    for (uint32_t d = 0; d < 256; ++d) remains[d] = static_cast<uint8_t>(vgDiv255(d * inverse));
   const uint32_t ca = color >> 24, cr = (color >> 16) & 0xFF, cg = (color >> 8) & 0xFF, cb = color & 0xFF;
   clip.ForEachPart(inside, [&](const TvgPixelRect& part) {
     for (int32_t y = part.Top; y < part.Bottom; ++y) {
@@ -197,10 +201,10 @@ void vgBlendFill(const TvgPixelBuffer& buffer, const TvgDeviceClip& clip, const 
       }
       for (int32_t x = part.Left; x < part.Right; ++x) {
         const uint32_t d = row[x];
-        const uint32_t a = std::min(255u, ca + vgDiv255((d >> 24) * inverse));
-        const uint32_t r = std::min(255u, cr + vgDiv255(((d >> 16) & 0xFF) * inverse));
-        const uint32_t g = std::min(255u, cg + vgDiv255(((d >> 8) & 0xFF) * inverse));
-        const uint32_t b = std::min(255u, cb + vgDiv255((d & 0xFF) * inverse));
+        const uint32_t a = std::min(255u, ca + remains[d >> 24]);
+        const uint32_t r = std::min(255u, cr + remains[(d >> 16) & 0xFF]);
+        const uint32_t g = std::min(255u, cg + remains[(d >> 8) & 0xFF]);
+        const uint32_t b = std::min(255u, cb + remains[d & 0xFF]);
         row[x] = a << 24 | r << 16 | g << 8 | b;
       }
     }
@@ -233,11 +237,13 @@ bool vgTileOpaque(const TvgPixelBuffer& buffer, const TvgDeviceClip& clip, const
   // Every texel that would show must be opaque: checked before anything is written.
   bool opaque = true;
   clip.ForEachPart(inside, [&](const TvgPixelRect& part) {
-    for (int32_t y = part.Top; y < part.Bottom && opaque; ++y) {
-      const uint32_t* row = texture + static_cast<size_t>(PositiveModulo(int64_t{y} - originY, height)) * width;
+    const int32_t firstX = PositiveModulo(int64_t{part.Left} - originX, width);
+    int32_t ty = PositiveModulo(int64_t{part.Top} - originY, height);
+    for (int32_t y = part.Top; y < part.Bottom && opaque; ++y, ty = ty + 1 == height ? 0 : ty + 1) {
+      const uint32_t* row = texture + static_cast<size_t>(ty) * width;
       // A row of the texture repeats along the span: its texels under the span at most once.
       const int32_t count = std::min(part.Right - part.Left, width);
-      int32_t tx = PositiveModulo(int64_t{part.Left} - originX, width);
+      int32_t tx = firstX;
       for (int32_t i = 0; i < count; ++i) {
         if ((row[tx] >> 24) != 0xFF) {
           opaque = false;
@@ -249,11 +255,13 @@ bool vgTileOpaque(const TvgPixelBuffer& buffer, const TvgDeviceClip& clip, const
   });
   if (!opaque) return false;
   clip.ForEachPart(inside, [&](const TvgPixelRect& part) {
-    for (int32_t y = part.Top; y < part.Bottom; ++y) {
+    const int32_t firstX = PositiveModulo(int64_t{part.Left} - originX, width);
+    int32_t ty = PositiveModulo(int64_t{part.Top} - originY, height);
+    for (int32_t y = part.Top; y < part.Bottom; ++y, ty = ty + 1 == height ? 0 : ty + 1) {
       uint32_t* d = buffer.Bits + static_cast<size_t>(y) * static_cast<size_t>(buffer.Width);
-      const uint32_t* row = texture + static_cast<size_t>(PositiveModulo(int64_t{y} - originY, height)) * width;
+      const uint32_t* row = texture + static_cast<size_t>(ty) * width;
       int32_t x = part.Left;
-      int32_t tx = PositiveModulo(int64_t{x} - originX, width);
+      int32_t tx = firstX;
       while (x < part.Right) {
         const int32_t count = std::min(part.Right - x, width - tx);
         std::copy(row + tx, row + tx + count, d + x);
