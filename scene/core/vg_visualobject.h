@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -326,7 +327,12 @@ class TvgVisualObject : public TvgObject {
   void RecalcUpdateRectDown();
   bool AcceptsHits();
   void PaintEffects();
-  void PaintChild(TvgVisualObject* child);
+  // What the children's paints of one PaintChildren pass share, looked up once for all.
+  struct TPaintPass;
+  void PaintChild(TvgVisualObject* child, const TPaintPass& pass);
+  // Paints the children whose kept update rects meet the scene's; answers the index of the
+  // first child still to be walked one by one (the number of children when none is).
+  size_t PaintChildrenByRects(const TPaintPass& pass);
   void ApplyRotation(TvgMatrix& m);
 
   TvgBounds* margins_;
@@ -363,6 +369,10 @@ class TvgVisualObject : public TvgObject {
 
   TvgRect updateRect_;
   bool updateRectStale_ = true;
+  // The children's update rects side by side, for PaintChildren to pass over many children
+  // without reading each (kept while no update rect anywhere was marked stale).
+  struct TChildRects;
+  std::unique_ptr<TChildRects> childRects_;
   bool hasEffects_ = false;
   bool effectsDirty_ = false;
   bool disableEffects_ = false;

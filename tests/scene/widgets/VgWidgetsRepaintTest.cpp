@@ -22,15 +22,16 @@ class WidgetsRepaintTest : public SceneWindowFixture {
  protected:
   WidgetsRepaintTest() : SceneWindowFixture(320, 240) {}
 
-  // A memo, a list, a tree, a grid, a button and shapes with fractional edges, gradients and
-  // text over a bitmap-filled rectangle.
+  // A memo, a list of many items, a tree, a grid, a button and shapes with fractional edges,
+  // gradients and text over a bitmap-filled rectangle.
   void Populate() {
     auto* memo = Add<TvgMemo>(4, 4, 150, 90);
     memo->SetText(u"A memo with text\r\nwrapped and plain lines\r\nthird line, 3.14\r\nfourth");
     auto* list = Add<TvgListBox>(160, 4, 150, 90);
-    for (const char16_t* t : {u"alpha", u"bravo", u"charlie", u"delta", u"echo"}) {
+    // Enough items for the list's content to walk its children by their kept rects.
+    for (int i = 0; i < 60; ++i) {
       auto* item = new TvgListBoxItem(list);
-      item->SetText(t);
+      item->SetText(u"item " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
       item->SetParent(list);
     }
     list->SetItemIndex(1);
