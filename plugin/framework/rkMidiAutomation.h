@@ -121,7 +121,7 @@ class TMidiAutomation : public TObject {
   TSetParameter setParameter;
   TObject* plugin;
   TMidiMap* map;
-  // A controller taken while learning, not yet a binding: 0, or kLearnedFlag with the
+  // A controller taken while learning, not yet a binding: 0, or the top bit set with the
   // controller number in bits 8..15 and the parameter in bits 0..7.
   std::atomic<uint32_t> learned{0};
 };
