@@ -33,6 +33,7 @@ KBL_PUBLISHED(TPluginGui) {
   KBL_METHOD(MainMenuPopup);
   KBL_METHOD(KnobMenuPopup);
   KBL_METHOD(miAboutClick);
+  KBL_METHOD(miMidiLearnClick);
   KBL_METHOD(miUnlearnMIDIControllerClick);
   KBL_METHOD(ZelBitmapButton2Click);
 }
@@ -367,16 +368,35 @@ void TPluginGui::MainMenuPopup(TObject*) {
 
 void TPluginGui::KnobMenuPopup(TObject*) {
   std::string cc = "--";
+  bool learning = false;
   if (plugin_) {
-    const TMidiMap& map = plugin_->Automation().Map();
-    const int32_t index = map.FindBinding(menuParameter_, 0);
-    if (index >= 0) cc = IntToStr(map.GetBinding(index).MidiCC);
+    TMidiAutomation& automation = plugin_->Automation();
+    // A controller learned since the last idle call shows at once.
+    automation.CommitLearned();
+    const int32_t controller = automation.BoundController(menuParameter_, 0);
+    if (controller >= 0) cc = IntToStr(controller);
+    learning = automation.LearningParameter() == menuParameter_;
   }
   miMidiLearn->SetCaption("Midi Learn  [CC: " + cc + "]");
+  miMidiLearn->SetChecked(learning);
+}
+
+void TPluginGui::miMidiLearnClick(TObject*) {
+  if (!plugin_) return;
+  TMidiAutomation& automation = plugin_->Automation();
+  // Chosen again on the parameter being learned, it ends learning without a binding.
+  if (automation.LearningParameter() == menuParameter_) automation.EndLearning();
+  else automation.Learn(menuParameter_);
 }
 
 void TPluginGui::miUnlearnMIDIControllerClick(TObject*) {
-  if (plugin_) plugin_->Automation().Unlearn(menuParameter_, 0);
+  if (!plugin_) return;
+  TMidiAutomation& automation = plugin_->Automation();
+  // Unlearning also ends learning; a controller already taken for this parameter goes with
+  // its binding.
+  automation.EndLearning();
+  automation.CommitLearned();
+  automation.Unlearn(menuParameter_, 0);
 }
 
 void TPluginGui::miAboutClick(TObject*) { ShowAboutBox(); }

@@ -117,8 +117,14 @@ class TPluginGui : public TForm {
   void BackgroundMouseDown(TObject* sender, TMouseButton button, TShiftState shift, float x, float y);
   void KnobChange(TObject* sender);
   void MainMenuPopup(TObject* sender);
+  // Shows the controller bound to the menu's parameter ("Midi Learn  [CC: n]", "--" for none),
+  // checked while that parameter is being learned.
   void KnobMenuPopup(TObject* sender);
   void miAboutClick(TObject* sender);
+  // Arms learning for the menu's parameter: the next controller message binds its controller.
+  // Chosen again on the parameter being learned, it ends learning.
+  void miMidiLearnClick(TObject* sender);
+  // Removes the parameter's binding and ends learning.
   void miUnlearnMIDIControllerClick(TObject* sender);
   void ZelBitmapButton2Click(TObject* sender);
 

@@ -442,6 +442,13 @@ void TVstEditor::FreeForm() {
   TPluginGui* going = form;
   form = nullptr;
   plugin->editorOpen = false;
+  // Learning belongs to the knob menu: it ends with the editor, and a controller taken just
+  // before becomes its binding now.
+  try {
+    plugin->Automation().EndLearning();
+    plugin->Automation().CommitLearned();
+  } catch (...) {
+  }
   try {
     editorServices->StopDisplayUpdates(going);
     editorServices->SetPlugin(going, nullptr);
@@ -463,6 +470,12 @@ void TVstEditor::close() {
 void TVstEditor::idle() {
   AEffEditor::idle();
   if (!form) return;
+  // A controller learned on the audio thread becomes a binding of the map here, on the GUI
+  // thread; the refresh then shows what the controllers moved.
+  try {
+    plugin->Automation().CommitLearned();
+  } catch (...) {
+  }
   try {
     editorServices->UpdateDisplay(form);
   } catch (...) {

@@ -91,7 +91,9 @@ class TVstEditor : public AEffEditor {
   // a parent window or when the form cannot be made. An editor open in `parent` answers 1 again;
   // one open elsewhere or whose window the host destroyed moves into `parent`.
   VstInt32 open(void* parent) override;
+  // Ends MIDI learning and commits a controller learned just before.
   void close() override;
+  // Commits a controller learned on the audio thread, then refreshes the form.
   void idle() override;
 
   // Editor objects alive in the module; the vector GUI runs while there is one.
