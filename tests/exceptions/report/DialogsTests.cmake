@@ -29,3 +29,16 @@ if(WIN32 AND TARGET exceptions_report AND TARGET vsthost_lib)
   target_link_options(exceptions_report_dialog_plugin_tests PRIVATE -mwindows)
   add_dependencies(exceptions_report_dialog_plugin_tests dialogplugin)
 endif()
+
+# An ISAPI extension DLL built on the library, called by the test as a web server calls one: its
+# failed request is answered with the error page through the request's WriteClient.
+if(WIN32 AND TARGET exceptions_report)
+  add_library(isapiextension SHARED IsapiExtension.cpp)
+  target_link_libraries(isapiextension PRIVATE exceptions_report)
+  target_include_directories(isapiextension PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_options(isapiextension PRIVATE -Wl,--kill-at)
+  set_target_properties(isapiextension PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  kbl_add_library_data(isapiextension OPTIONS IsapiExtension.options)
+  kbl_add_test(exceptions_report_isapi_tests WIN32_ONLY SOURCES IsapiExtensionTest.cpp)
+  add_dependencies(exceptions_report_isapi_tests isapiextension)
+endif()
