@@ -199,6 +199,36 @@ TEST_F(ListBoxTest, AlternatingRowsFillEveryOtherItem) {
   EXPECT_EQ(fills[0].FillColor, 0x30102030u);
 }
 
+TEST_F(ListBoxTest, WithDragToScrollAReleaseThatScrolledNothingChoosesTheItemThere) {
+  TvgListBox* list = List(10);  // 190 of items in 100: the vertical bar shows
+  list->SetMouseTracking(true);
+  list->SetAnimated(false);
+  list->OnChange = changes.Event();
+  ASSERT_TRUE(list->GetVScrollBar()->GetVisible());
+  // Pressed on item 1 and pulled down at the top of the list: the bar stays at 0, the content
+  // does not move, and the release (on item 2 by now) is a click there.
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 50, 25);
+  list->MouseMove(TShiftState{ssLeft}, 50, 45, 0, 20);
+  EXPECT_EQ(list->GetVScrollBar()->GetValue(), 0);
+  EXPECT_EQ(list->GetItemIndex(), -1);  // a press alone chooses nothing
+  list->MouseUp(mbLeft, TShiftState{}, 50, 45);
+  EXPECT_EQ(list->GetItemIndex(), 2);
+  EXPECT_EQ(changes.count, 1);
+  // Pulled up (the content scrolls) and back to where it was pressed: a drag, not a click.
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 50, 70);
+  list->MouseMove(TShiftState{ssLeft}, 50, 40, 0, -30);
+  EXPECT_EQ(list->GetVScrollBar()->GetValue(), 30);
+  list->MouseMove(TShiftState{ssLeft}, 50, 70, 0, 30);
+  EXPECT_EQ(list->GetVScrollBar()->GetValue(), 0);
+  list->MouseUp(mbLeft, TShiftState{}, 50, 70);
+  EXPECT_EQ(list->GetItemIndex(), 2);
+  EXPECT_EQ(changes.count, 1);
+  // A press and release in place is a click.
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 50, 70);
+  list->MouseUp(mbLeft, TShiftState{}, 50, 70);
+  EXPECT_EQ(list->GetItemIndex(), 3);
+}
+
 // --- Combo boxes
 
 TEST_F(ListBoxTest, TheDropDownIsDropDownCountRowsTall) {
