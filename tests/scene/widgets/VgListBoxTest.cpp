@@ -2,8 +2,13 @@
 // markers, sorting, check boxes, combo boxes with their drop-down and the lists of strings.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "WidgetsTestSupport.h"
+#include "scene/core/vg_registry.h"
 #include "scene/widgets/vg_listbox.h"
+#include "scene/widgets/vg_textbox.h"
 
 namespace {
 
@@ -246,6 +251,33 @@ TEST_F(ListBoxTest, TheDropDownIsDropDownCountRowsTall) {
   combo->GetListBox()->SetItemHeight(19);
   combo->DropDown();
   EXPECT_EQ(combo->GetPopup()->GetHeight(), 152);  // left open: the box goes with it open
+}
+
+// Each opening styles the list afresh: the style of the last opening goes.
+TEST_F(ListBoxTest, EveryDropDownAppliesTheListsStyleAgain) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  auto* text = Add<TvgComboTextBox>(10, 40, 100, 22);
+  for (const char16_t* item : {u"red", u"green"}) {
+    combo->GetItems()->Add(item);
+    text->GetItems()->Add(item);
+  }
+  const std::vector<std::pair<TvgListBox*, std::function<void()>>> boxes = {
+      {combo->GetListBox(), [combo] { combo->DropDown(); }}, {text->GetListBox(), [text] { text->DropDown(); }}};
+  for (const auto& [list, dropDown] : boxes) {
+    dropDown();
+    TvgObject* first = list->GetStyleObject();
+    ASSERT_NE(first, nullptr);
+    bool freed = false;
+    vgAddFreeNotify(first, this, [&freed] { freed = true; });
+    dropDown();  // closes
+    EXPECT_FALSE(freed);
+    dropDown();
+    EXPECT_TRUE(freed);
+    if (!freed) vgRemoveFreeNotify(first, this);
+    ASSERT_NE(list->GetStyleObject(), nullptr);
+    EXPECT_EQ(list->GetStyleObject()->GetIndex(), 0);
+    dropDown();
+  }
 }
 
 TEST_F(ListBoxTest, AReleaseOnAnItemChoosesItAndElsewhereCancels) {
