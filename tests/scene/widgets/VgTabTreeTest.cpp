@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "WidgetsTestSupport.h"
+#include "classlib/FormText.h"
 #include "scene/controls/vg_layouts.h"
+#include "scene/core/vg_designer.h"
+#include "scene/design/FakeDesigner.h"
 #include "scene/widgets/vg_tabcontrol.h"
 #include "scene/widgets/vg_treeview.h"
 
@@ -93,6 +96,62 @@ TEST_F(TabTreeTest, HidingTheSelectedTabSelectsTheOneInItsPlace) {
   Tab(tabs, 1)->SetVisible(true);  // shown again before it: the selection stays with tab 0
   EXPECT_EQ(tabs->GetItemIndex(), 0);
   EXPECT_EQ(Tab(tabs, 1)->GetTabIndex(), 1);
+}
+
+TEST_F(TabTreeTest, AStripWiderThanTheControlIsCutAtItsEdge) {
+  EXPECT_EQ(ComponentToText(Tabs(0)).find("ClipChildren"), std::string::npos);  // the default
+  TvgTabControl* tabs = Tabs(3);  // three tabs of 80 in a control 200 wide
+  EXPECT_TRUE(tabs->GetClipChildren());
+  EXPECT_EQ(Tab(tabs, 2)->GetPosition()->GetX(), 160);
+  // The clicks beyond the edge reach nothing of the control.
+  const TvgPoint beyond = tabs->LocalToAbsolute(vgPoint(210, 5));
+  EXPECT_EQ(tabs->ObjectByPoint(beyond.X, beyond.Y), nullptr);
+  // The selected tab, painted once more over its neighbours, is cut at the edge as well.
+  tabs->SetItemIndex(2);
+  scene.canvas = &canvas;
+  scene.paintRects = {vgRect(0, 0, 1000, 1000)};
+  canvas.clips.clear();
+  tabs->PaintChildren();
+  scene.canvas = nullptr;
+  EXPECT_FALSE(canvas.clips.empty());
+  for (const TvgRect& clip : canvas.clips) EXPECT_LE(clip.Right, 200);
+}
+
+TEST_F(TabTreeTest, ATabInsertedAtDesignTimeNamesItsPageSoThatStreamsKeepTheLink) {
+  auto* tabs = Add<TvgTabControl>(0, 0, 200, 200);
+  auto insert = [&] {
+    auto* item = new TvgTabItem(tabs);
+    item->SetParent(tabs);
+    item->DesignInsert();
+    return item;
+  };
+  // Without a designer the owner's first free name; a designer names it itself.
+  TvgTabItem* first = insert();
+  ASSERT_NE(first->GetLayout(), nullptr);
+  EXPECT_EQ(first->GetLayout()->GetName(), "Layout1");
+  EXPECT_EQ(first->GetLayout()->GetOwner(), tabs);
+  EXPECT_EQ(insert()->GetLayout()->GetName(), "Layout2");
+  TFakeDesigner designer;
+  vgSetDesigner(&designer);
+  TvgTabItem* third = insert();
+  vgSetDesigner(nullptr);
+  EXPECT_EQ(third->GetLayout()->GetName(), "Layout42");
+  EXPECT_EQ(designer.names, (std::vector<std::string>{"Layout"}));
+  // An item that has a page keeps it.
+  TvgVisualObject* page = first->GetLayout();
+  first->DesignInsert();
+  EXPECT_EQ(first->GetLayout(), page);
+  // Written and read back, each tab still shows its own page.
+  const std::string text = ComponentToText(tabs);
+  EXPECT_NE(text.find("Layout = Layout1"), std::string::npos) << text;
+  std::unique_ptr<TvgObject> copy(RoundTrip(tabs));
+  auto* back = dynamic_cast<TvgTabControl*>(copy.get());
+  ASSERT_NE(back, nullptr);
+  TvgTabItem* copied = Tab(back, 2);
+  ASSERT_NE(copied, nullptr);
+  ASSERT_NE(copied->GetLayout(), nullptr);
+  EXPECT_EQ(copied->GetLayout()->GetName(), "Layout42");
+  EXPECT_EQ(copied->GetLayout()->GetParent(), back);
 }
 
 // --- Tree
