@@ -41,6 +41,31 @@ const char* SizeKeyword(int size, bool farPointer) {
 
 // --- The line being written
 
+// Template pieces, names and numbers are short: two overlapping loads and stores move them
+// without a call (the library's copy costs more than the copy itself at these sizes).
+inline void CopyShort(char* to, const char* from, size_t n) {
+  if (n >= 8 && n <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4 && n < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else if (n < 4) {
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
+// Characters that end a run of literal template text.
+constexpr bool IsTemplateMarker(char c) { return c == '\0' || c == '#' || c == '@' || c == '^' || c == '%'; }
+
 // One line of text in a fixed buffer, with room kept before its start for what is put in
 // front at the end. A hook that answers a text too long for the buffer moves the line to the
 // heap; without hooks no instruction comes near the buffer's size.
@@ -65,7 +90,7 @@ class TLine {
   }
   void Put(const char* text, size_t n) {
     Reserve(n);
-    std::memcpy(data_ + end_, text, n);
+    CopyShort(data_ + end_, text, n);
     end_ += n;
   }
   void Put(const char* text) { Put(text, std::strlen(text)); }
@@ -114,17 +139,9 @@ class TLine {
 
  private:
   void Reserve(size_t n) {
-    if (end_ + n <= capacity_) return;
-    size_t capacity = std::max(capacity_ * 2, end_ + n);
-    if (data_ == inline_) {
-      heap_.resize(capacity);
-      std::memcpy(heap_.data(), inline_, end_);
-    } else {
-      heap_.resize(capacity);
-    }
-    data_ = heap_.data();
-    capacity_ = capacity;
+    if (end_ + n > capacity_) Grow(n);
   }
+  void Grow(size_t n);
 
   // Room for "lock ", "repne ", a segment and "fwait " before the line.
   static constexpr size_t kFrontRoom = 24;
@@ -134,6 +151,14 @@ class TLine {
   size_t begin_ = kFrontRoom, end_ = kFrontRoom;
   std::string heap_;
 };
+
+void TLine::Grow(size_t n) {
+  size_t capacity = std::max(capacity_ * 2, end_ + n);
+  heap_.resize(capacity);
+  if (data_ == inline_) std::memcpy(heap_.data(), inline_, end_);
+  data_ = heap_.data();
+  capacity_ = capacity;
+}
 
 // Decodes one instruction: state of the template expansion and the bytes read so far.
 class TDecoder {
@@ -687,7 +712,7 @@ void TDecoder::Expand(const char* text) {
       undefinedRest_ = text + rest;
     } else {
       size_t end = i + 1;
-      while (text[end] != '\0' && text[end] != '#' && text[end] != '@' && text[end] != '^' && text[end] != '%') ++end;
+      while (!IsTemplateMarker(text[end])) ++end;
       line_.Put(text + i, end - i);
       i = end;
     }
