@@ -17,9 +17,10 @@ namespace {
 
 using namespace disasm_tables;
 
-const char* const kRegisters8[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
-const char* const kRegisters16[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
-const char* const kRegisters32[8] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
+// Register names in cells of four characters, copied whole (the length says how many count).
+const char kRegisters8[8][4] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
+const char kRegisters16[8][4] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+const char kRegisters32[8][4] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
 const char* const kSegments[8] = {"es", "cs", "ss", "ds", "fs", "gs", "???", "???"};
 const char* const kAddress16[8] = {"bx+si", "bx+di", "bp+si", "bp+di", "si", "di", "bp", "bx"};
 const char* const kPredicates[8] = {"eq", "lt", "le", "unord", "neq", "nlt", "nle", "ord"};
@@ -95,6 +96,12 @@ class TLine {
   }
   void Put(const char* text) { Put(text, std::strlen(text)); }
   // `value` in upper-case hexadecimal, at least `digits` digits.
+  // A name of up to four characters from a cell of four.
+  void PutCell(const char (&cell)[4], size_t n) {
+    Reserve(4);
+    std::memcpy(data_ + end_, cell, 4);
+    end_ += n;
+  }
   void PutHex(uint32_t value, int digits) {
     int n = 1;
     for (uint32_t rest = value >> 4; rest != 0; rest >>= 4) ++n;
@@ -327,19 +334,19 @@ void TDecoder::Memory(int size) {
       int base = sib_ & 7, index = (sib_ >> 3) & 7, scale = sib_ >> 6;
       baseless = Mod() == 0 && base == 5;
       if (!baseless) {
-        line_.Put(kRegisters32[base], 3);
+        line_.PutCell(kRegisters32[base], 3);
         registers = true;
       }
       if (index != 4) {
         if (registers) line_.Put('+');
-        line_.Put(kRegisters32[index], 3);
+        line_.PutCell(kRegisters32[index], 3);
         registers = true;
         if (scale > 0) line_.Put(scale == 1 ? "*2" : scale == 2 ? "*4" : "*8", 2);
       }
     } else if (Mod() == 0 && RM() == 5) {
       baseless = true;
     } else {
-      line_.Put(kRegisters32[RM()], 3);
+      line_.PutCell(kRegisters32[RM()], 3);
       registers = true;
     }
     if (displacementSize_ == 1) {
@@ -374,9 +381,9 @@ void TDecoder::DirectAddress(int size) {
 
 void TDecoder::PutRegister(int size, int number) {
   switch (size) {
-    case 1: line_.Put(kRegisters8[number], 2); return;
-    case 2: line_.Put(kRegisters16[number], 2); return;
-    case 4: line_.Put(kRegisters32[number], 3); return;
+    case 1: line_.PutCell(kRegisters8[number], 2); return;
+    case 2: line_.PutCell(kRegisters16[number], 2); return;
+    case 4: line_.PutCell(kRegisters32[number], 3); return;
     default: line_.Put("???", 3); return;
   }
 }
