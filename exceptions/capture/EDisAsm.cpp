@@ -80,7 +80,6 @@ class TLine {
   size_t Begin() const { return begin_; }
   size_t End() const { return end_; }
   const char* At(size_t at) const { return data_ + at; }
-  char Last() const { return end_ > begin_ ? data_[end_ - 1] : '\0'; }
   bool StartsWith(const char* text, size_t n) const {
     return end_ - begin_ >= n && std::memcmp(data_ + begin_, text, n) == 0;
   }
@@ -95,13 +94,13 @@ class TLine {
     end_ += n;
   }
   void Put(const char* text) { Put(text, std::strlen(text)); }
-  // `value` in upper-case hexadecimal, at least `digits` digits.
   // A name of up to four characters from a cell of four.
   void PutCell(const char (&cell)[4], size_t n) {
     Reserve(4);
     std::memcpy(data_ + end_, cell, 4);
     end_ += n;
   }
+  // `value` in upper-case hexadecimal, at least `digits` digits.
   void PutHex(uint32_t value, int digits) {
     int n = 1;
     for (uint32_t rest = value >> 4; rest != 0; rest >>= 4) ++n;
@@ -132,7 +131,6 @@ class TLine {
       Insert(begin_, text, n);
     }
   }
-  void Truncate(size_t at) { end_ = at; }
   void TrimTrailingBlanks() {
     while (end_ > begin_ && data_[end_ - 1] == ' ') --end_;
   }
