@@ -20,12 +20,7 @@ class TvgResources;
 class TvgVisualObject;
 struct TvgDragObject;
 
-// The size-grip marker: a visual object deriving from it resizes the host form when pressed.
-class IvgSizeGrip {
- public:
-  virtual ~IvgSizeGrip() = default;
-};
-// True when the object is a size grip.
+// True when the object is a size grip (it answers IvgSizeGrip).
 bool vgIsSizeGrip(TObject* obj);
 
 // The drop target of the drag in progress, shared by the OLE and the class-library drags of every
