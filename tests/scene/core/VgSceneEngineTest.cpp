@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -790,6 +792,30 @@ TEST_F(DesignMenuTest, MovesSnapToSiblingEdgesWithinFourUnitsAndDrawSnapLines) {
   engine->SetUpdateRects({vgRect(0, 0, 200, 100)});
   engine->Draw();
   EXPECT_EQ(std::count(canvas()->ellipseFills.begin(), canvas()->ellipseFills.end(), 0xFFFF0000u), 1);
+}
+
+TEST_F(SceneDesignTest, SiblingsShowSnapLinesWhenTheirLinesLieWithinTwoUnits) {
+  // Only the horizontal centres can line up: every edge stays far from the other box's.
+  auto* root = new TProbe();
+  engine->AddObject(root);
+  auto* fixed = new TProbe();
+  fixed->SetBounds(0, 0, 40, 40);  // centre x 20
+  root->AddObject(fixed);
+  auto* moved = new TProbe();
+  moved->SetBounds(0, 60, 20, 30);
+  root->AddObject(moved);
+  for (const float gap : {1.5f, 1.9f, 2.0f, 3.0f, 3.9f}) {
+    // One unit further first, then dragged one unit back: its centre ends `gap` right of 20.
+    moved->GetPosition()->SetPoint(vgPoint(10 + gap + 1, 60));
+    // Pressed away from the selection handles of the previous round.
+    const auto x = static_cast<int32_t>(std::lround(moved->GetPosition()->GetX())) + 5;
+    engine->MouseDown(0, TShiftState{ssLeft}.Bits(), x, 68);
+    ASSERT_EQ(engine->GetSelected(), moved);
+    engine->MouseMove(TShiftState{ssLeft}.Bits(), x - 1, 68);
+    EXPECT_FLOAT_EQ(moved->GetPosition()->GetX() + 10, 20 + gap) << gap;
+    EXPECT_EQ(!engine->SnapObjects().empty(), gap < 2) << gap;
+    engine->MouseUp(0, 0, x - 1, 68);
+  }
 }
 
 TEST_F(DesignMenuTest, AltDragPlacesTheSelectionIntoTheObjectBeneathKeepingItsPlace) {
