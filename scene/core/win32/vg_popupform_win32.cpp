@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "classlib/Menus.h"
 #include "vg_registry.h"
 
 KBL_PUBLISHED(TvgPopupForm) {}
@@ -139,5 +140,12 @@ void vgInstallPopupForms() {
   vgSetPopupMessagePump([] {
     Application().HandleMessage();
     return !Application().Terminated();
+  });
+  // The objects' context menus are class-library popup menus.
+  vgSetPopupMenuHook([](TComponent* menu, TComponent* popupComponent, int32_t x, int32_t y) {
+    auto* popup = dynamic_cast<TPopupMenu*>(menu);
+    if (popup == nullptr) return;
+    popup->SetPopupComponent(popupComponent);
+    popup->Popup(x, y);
   });
 }
