@@ -27,8 +27,10 @@ bool vgIsSizeGrip(TObject* obj);
 // scene; nullptr when none (or when it was freed).
 TvgVisualObject* vgCurrentDropTarget();
 
-// Frees the scene unit's shared objects: the open-popup list, the animation ticker and the
-// default style. The Win32 scene window runs it when the module unloads and no scene is left.
+// Frees the scene unit's shared objects: the open-popup list, the animation ticker, the default
+// style, the drop target reference, the design clipboard text and the registries (scene objects,
+// scenes, class categories, free notifications, translation). The colour names are a constant
+// table. The Win32 scene window runs it when the module unloads and no scene is left.
 void vgFinalizeSceneUnit();
 
 // What the engine needs of its window. All calls come from the GUI thread.
