@@ -149,7 +149,7 @@ void TvgControl::ApplyResource() {
 }
 
 void TvgControl::ApplyStyle() {
-  if (GetIsFocused() && GetCanFocused() && !GetDisableFocusEffect()) {
+  if (GetIsFocused() && GetCanFocused() && !GetDisableFocusEffect() && !vgDisableFocusEffects()) {
     RecalcUpdateRect();
     Repaint();
     FireTrigger("IsFocused");

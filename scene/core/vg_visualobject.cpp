@@ -38,6 +38,7 @@ KBL_PUBLISHED(TvgVisualObject) {
   KBL_PROP(DragDisableHighlight).Default(false);
   KBL_PROP(Hint);
   KBL_PROP(ShowHint).Default(false);
+  KBL_PROP(PopupMenu);
   KBL_PROP_RO(IsMouseOver);
   KBL_PROP_RO(IsFocused);
   KBL_PROP_RO(IsDragOver);
@@ -69,6 +70,7 @@ KBL_PUBLISHED(TvgVisualObject) {
 namespace {
 
 TvgDesignOutlineHook designOutlineHook = nullptr;
+TvgPopupMenuHook popupMenuHook = nullptr;
 
 constexpr TvgColor kDesignOutlineColor = 0xB200CC5Au;
 constexpr TvgColor kDragOverColor = 0xB2005ACCu;
@@ -100,6 +102,7 @@ bool IsScrollContent(TvgObject* obj) { return obj != nullptr && vgInheritsFromNa
 }  // namespace
 
 void vgSetDesignOutlineHook(TvgDesignOutlineHook hook) { designOutlineHook = hook; }
+void vgSetPopupMenuHook(TvgPopupMenuHook hook) { popupMenuHook = hook; }
 
 void vgPaintDesignFrame(TvgVisualObject& obj) {
   TvgCanvas* canvas = obj.GetCanvas();
@@ -138,6 +141,7 @@ TvgVisualObject::TvgVisualObject(TComponent* owner) : TvgObject(owner) {
 }
 
 TvgVisualObject::~TvgVisualObject() {
+  SetPopupMenu(nullptr);
   // The parent's RemoveObject reads this object's geometry: leave the tree while it is whole.
   DestroyTree();
   delete effectBitmap_;
@@ -1229,7 +1233,20 @@ void TvgVisualObject::MouseLeave() {
 }
 
 void TvgVisualObject::ContextMenu(const TvgPoint& screenPoint) {
-  OnContextPopup(this, vgPoint(static_cast<float>(Round(screenPoint.X)), static_cast<float>(Round(screenPoint.Y))));
+  if (popupMenu_ == nullptr || popupMenuHook == nullptr) return;
+  popupMenuHook(popupMenu_, this, static_cast<int32_t>(Round(screenPoint.X)), static_cast<int32_t>(Round(screenPoint.Y)));
+}
+
+void TvgVisualObject::SetPopupMenu(TComponent* value) {
+  if (value == popupMenu_) return;
+  if (popupMenu_ != nullptr) popupMenu_->RemoveFreeNotification(this);
+  popupMenu_ = value;
+  if (value != nullptr) value->FreeNotification(this);
+}
+
+void TvgVisualObject::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation == opRemove && component == popupMenu_) popupMenu_ = nullptr;
 }
 
 void TvgVisualObject::DragEnter(const TvgDragObject& data, const TvgPoint& point) {

@@ -190,6 +190,38 @@ TEST_F(ControlTest, MouseOverReachesTheStylesTriggerAnimation) {
   EXPECT_FALSE(glow->GetRunning());
 }
 
+TEST_F(ControlTest, ANewStyleShowsTheFocusUnlessFocusEffectsAreSwitchedOff) {
+  // The button's style gets a focus animation; a focused button whose style is replaced starts
+  // the new style's copy of it.
+  TvgObject* buttonStyle = vgDefaultStyle()->FindResource("probebuttonstyle");
+  ASSERT_NE(buttonStyle, nullptr);
+  auto* ring = new TProbeAnimation(nullptr);
+  ring->SetTrigger("IsFocused=true");
+  ring->SetDuration(1);
+  buttonStyle->AddObject(ring);
+  auto* button = Add<TvgProbeButton>();
+  button->SetCanFocused(true);
+  button->SetFocus();
+  ASSERT_TRUE(button->GetIsFocused());
+  auto styleRing = [&]() -> TProbeAnimation* {
+    for (TvgObject* c : button->GetStyleObject()->Children())
+      if (auto* a = dynamic_cast<TProbeAnimation*>(c); a != nullptr && a->GetTrigger() == "IsFocused=true") return a;
+    return nullptr;
+  };
+  struct SwitchBack {
+    ~SwitchBack() { vgDisableFocusEffects() = false; }
+  } switchBack;
+  for (const bool switchedOff : {false, true, false}) {
+    vgDisableFocusEffects() = switchedOff;
+    button->UpdateStyle();
+    ASSERT_NE(styleRing(), nullptr);
+    EXPECT_EQ(styleRing()->GetRunning(), !switchedOff) << switchedOff;
+  }
+  button->SetDisableFocusEffect(true);
+  button->UpdateStyle();
+  EXPECT_FALSE(styleRing()->GetRunning());
+}
+
 TEST_F(ControlTest, BindingPushesTheSourcesValueAndSurvivesEitherSideGoing) {
   auto* source = Add<TvgProbeButton>();
   source->value = "42";

@@ -332,15 +332,52 @@ TEST_F(VisualTest, FocusCaptureAndContextMenu) {
   EXPECT_EQ(scene.focused, nullptr);
   EXPECT_FALSE(obj->GetIsFocused());
   EXPECT_EQ(obj->GetUpdateRect(), vgRect(10, 10, 30, 30));
-  struct Popup {
-    void Show(TObject*, const TvgPoint& p) { at = p; }
-    TvgPoint at;
-  } popup;
-  obj->OnContextPopup = decltype(obj->OnContextPopup)::Of<&Popup::Show>(&popup);
+}
+
+// What the context menu asks the platform to show.
+struct TMenuShown {
+  TComponent* menu;
+  TComponent* component;
+  int32_t x, y;
+};
+std::vector<TMenuShown> g_menusShown;
+void RecordMenu(TComponent* menu, TComponent* component, int32_t x, int32_t y) {
+  g_menusShown.push_back({menu, component, x, y});
+}
+
+TEST_F(VisualTest, TheContextMenuOpensAtThePointerAndFromTheMenuKeyAtTheCentre) {
+  vgSetPopupMenuHook(&RecordMenu);
+  g_menusShown.clear();
+  auto* obj = Child(vaNone, 10, 10, 22, 20);
   uint16_t key = 93;
   WideChar ch = 0;
+  obj->MouseDown(mbRight, TShiftState(), 4.4f, 5.6f);
   obj->KeyDown(key, ch, TShiftState());
-  EXPECT_EQ(popup.at, vgPoint(1020, 2020));
+  EXPECT_TRUE(g_menusShown.empty());  // no PopupMenu
+  auto* menu = new TComponent(nullptr);
+  obj->SetPopupMenu(menu);
+  ASSERT_NE(GetPropInfo(obj, "PopupMenu"), nullptr);
+  EXPECT_EQ(GetObjectProp(obj, GetPropInfo(obj, "PopupMenu")), menu);
+  // Screen points: the test scene puts the scene's origin at (1000, 2000).
+  obj->MouseDown(mbRight, TShiftState(), 4.4f, 5.6f);
+  obj->MouseDown(mbLeft, TShiftState(), 4.4f, 5.6f);
+  key = 93;
+  obj->KeyDown(key, ch, TShiftState());
+  key = 65;
+  obj->KeyDown(key, ch, TShiftState());
+  ASSERT_EQ(g_menusShown.size(), 2u);
+  EXPECT_EQ(g_menusShown[0].menu, menu);
+  EXPECT_EQ(g_menusShown[0].component, obj);
+  EXPECT_EQ(g_menusShown[0].x, 1014);
+  EXPECT_EQ(g_menusShown[0].y, 2016);
+  EXPECT_EQ(g_menusShown[1].x, 1021);
+  EXPECT_EQ(g_menusShown[1].y, 2020);
+  // A menu that goes is forgotten.
+  delete menu;
+  EXPECT_EQ(obj->GetPopupMenu(), nullptr);
+  obj->MouseDown(mbRight, TShiftState(), 1, 1);
+  EXPECT_EQ(g_menusShown.size(), 2u);
+  vgSetPopupMenuHook(nullptr);
 }
 
 TEST_F(VisualTest, TabOrderFollowsAdditionAndClampsMoves) {
