@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "XmlNodePool_p.h"
 #include "XmlText.h"
 #include "classlib/SysUtils.h"
 
@@ -34,7 +35,7 @@ std::string MakeEntry(const std::string& name, const std::string& value) {
 
 namespace {
 
-uint32_t LengthAt(const std::string& text, size_t at) {
+uint32_t LengthAt(std::string_view text, size_t at) {
   uint32_t length;
   std::memcpy(&length, text.data() + at, sizeof length);
   return length;
@@ -54,8 +55,9 @@ size_t TsdUTF8StringList::Find(int32_t i) const {
 }
 
 int32_t TsdUTF8StringList::Add(std::string_view s) {
-  text_ += LengthField(s.size());
-  text_ += s;
+  const uint32_t length = static_cast<uint32_t>(s.size());
+  text_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  text_.append(s);
   return count_++;
 }
 
@@ -64,9 +66,38 @@ std::string_view TsdUTF8StringList::Get(int32_t i) const {
   return std::string_view(text_).substr(at + sizeof(uint32_t), LengthAt(text_, at));
 }
 
+bool TsdUTF8StringList::Next(size_t& at, std::string_view& entry) const {
+  if (at >= text_.size()) return false;
+  const uint32_t length = LengthAt(text_, at);
+  entry = std::string_view(text_).substr(at + sizeof(uint32_t), length);
+  at += sizeof(uint32_t) + length;
+  return true;
+}
+
 void TsdUTF8StringList::Set(int32_t i, std::string_view s) {
   const size_t at = Find(i);
   text_.replace(at, sizeof(uint32_t) + LengthAt(text_, at), LengthField(s.size()) + std::string(s));
+}
+
+char* TsdUTF8StringList::PutTagText(char* out) const {
+  const char* at = text_.data();
+  const char* const end = at + text_.size();
+  while (at != end) {
+    uint32_t length;
+    std::memcpy(&length, at, sizeof length);
+    at += sizeof length;
+    *out++ = ' ';
+    std::memcpy(out, at, length);
+    out += length;
+    at += length;
+  }
+  return out;
+}
+
+void TsdUTF8StringList::Release() {
+  text_.clear();
+  text_.shrink_to_fit();
+  count_ = 0;
 }
 
 void TsdUTF8StringList::Delete(int32_t i) {
@@ -75,22 +106,79 @@ void TsdUTF8StringList::Delete(int32_t i) {
   --count_;
 }
 
+// --- TXmlNode: allocation
+
+namespace {
+
+// Every node block begins with the pool it came from (nullptr for the heap) and its size, padded
+// so that the node after it is aligned for any object.
+struct TNodeHeader {
+  TXmlNodePool* Pool;
+  size_t Size;
+};
+constexpr size_t kNodeHeader = 16;
+static_assert(sizeof(TNodeHeader) <= kNodeHeader);
+
+TNodeHeader& HeaderOf(void* block) { return *static_cast<TNodeHeader*>(block); }
+
+void* NodeOfBlock(void* block) { return static_cast<char*>(block) + kNodeHeader; }
+
+// Where a node's child list and attribute texts live: its document's pool, or the heap.
+std::pmr::memory_resource* ResourceOf(TXmlDocument* document, TXmlNodePool* pool) {
+  return document ? static_cast<std::pmr::memory_resource*>(pool) : std::pmr::new_delete_resource();
+}
+
+}  // namespace
+
+void* TXmlNode::operator new(std::size_t size) {
+  void* block = TObject::operator new(size + kNodeHeader);
+  HeaderOf(block) = {nullptr, size + kNodeHeader};
+  return NodeOfBlock(block);
+}
+
+void* TXmlNode::operator new(std::size_t size, TXmlDocument* document) {
+  if (!document) return operator new(size);
+  static_assert(kNodeHeader == TXmlNodePool::kGrain);
+  TXmlNodePool* pool = document->pool_;
+  void* block = size + kNodeHeader <= TXmlNodePool::kLargestPooled ? pool->AllocateSmall(size + kNodeHeader)
+                                                                    : pool->allocate(size + kNodeHeader, kNodeHeader);
+  HeaderOf(block) = {pool, size + kNodeHeader};
+  return NodeOfBlock(block);
+}
+
+void TXmlNode::operator delete(void* node) noexcept {
+  if (!node) return;
+  void* block = static_cast<char*>(node) - kNodeHeader;
+  const TNodeHeader header = HeaderOf(block);
+  if (header.Pool) {
+    if (header.Size <= TXmlNodePool::kLargestPooled) header.Pool->FreeSmall(block, header.Size);
+    else header.Pool->deallocate(block, header.Size, kNodeHeader);
+  } else {
+    TObject::operator delete(block);
+  }
+}
+
+void TXmlNode::operator delete(void* node, TXmlDocument*) noexcept { operator delete(node); }
+
 // --- TXmlNode: construction
 
-TXmlNode::TXmlNode(TXmlDocument* document) : document_(document) {}
+TXmlNode::TXmlNode(TXmlDocument* document)
+    : attributes_(ResourceOf(document, document ? document->pool_ : nullptr)),
+      nodes_(attributes_.Resource()),
+      document_(document) {}
 
-TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : document_(document) {
+TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : TXmlNode(document) {
   SetName(name);
 }
 
 TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name, const std::string& value)
-    : document_(document) {
+    : TXmlNode(document) {
   SetName(name);
   value_ = EscapeText(value);
 }
 
 TXmlNode* TXmlNode::CreateType(TXmlDocument* document, uint8_t elementType) {
-  auto* node = new TXmlNode(document);
+  auto* node = new (document) TXmlNode(document);
   node->elementType_ = elementType;
   return node;
 }
@@ -100,14 +188,14 @@ TXmlNode::~TXmlNode() = default;
 void TXmlNode::Assign(const TXmlNode& source) {
   if (&source == this) return;
   // Copy first: the source may be a descendant of this node.
-  auto copy = std::make_unique<TXmlNode>(document_);
+  std::unique_ptr<TXmlNode> copy(new (document_) TXmlNode(document_));
   copy->elementType_ = source.elementType_;
   copy->name_ = source.name_;
   copy->tag_ = source.tag_;
   copy->value_ = source.value_;
   copy->attributes_ = source.attributes_;
   for (const auto& child : source.nodes_) {
-    auto* twin = new TXmlNode(document_);
+    auto* twin = new (document_) TXmlNode(document_);
     twin->Assign(*child);
     copy->NodeAdd(twin);
   }
@@ -184,14 +272,14 @@ void TXmlNode::NodeInsert(int32_t index, TXmlNode* node) {
 }
 
 TXmlNode* TXmlNode::NodeNew(const std::string& name) {
-  auto* node = new TXmlNode(document_, name);
+  auto* node = new (document_) TXmlNode(document_, name);
   NodeAdd(node);
   return node;
 }
 
 TXmlNode* TXmlNode::NodeNewAtIndex(int32_t index, const std::string& name) {
   if (index < 0 || index > GetNodeCount()) return nullptr;
-  auto* node = new TXmlNode(document_, name);
+  auto* node = new (document_) TXmlNode(document_, name);
   NodeInsert(index, node);
   return node;
 }
@@ -313,7 +401,7 @@ void TXmlNode::SetAttributeByName(const std::string& name, const std::string& va
   }
 }
 
-void TXmlNode::AttributesClear() { attributes_ = TsdUTF8StringList(); }
+void TXmlNode::AttributesClear() { attributes_.Release(); }
 
 void TXmlNode::DeleteEmptyAttributes() {
   for (int32_t i = AttributeCount() - 1; i >= 0; --i) {
@@ -332,13 +420,18 @@ void TXmlNode::Clear() {
 
 // --- TXmlDocument
 
-TXmlDocument::TXmlDocument() : rootNodes_(std::make_unique<TXmlNode>(this)) { Clear(); }
+TXmlDocument::TXmlDocument() : pool_(TXmlNodePool::Create()), rootNodes_(std::make_unique<TXmlNode>(this)) {
+  Clear();
+}
 
 TXmlDocument::TXmlDocument(const std::string& rootName) : TXmlDocument() {
   Root()->SetName(rootName);
 }
 
-TXmlDocument::~TXmlDocument() = default;
+TXmlDocument::~TXmlDocument() {
+  rootNodes_.reset();
+  pool_->Release();
+}
 
 void TXmlDocument::SetDefaults() {
   BinaryCoding = 1;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 
 class TXmlDocument;
 class TXmlNode;
+class TXmlNodePool;
 class TsdCodecStream;
 // The class library's drawing values (classlib/Graphics.h), stored as small subtrees.
 class TFont;
@@ -55,23 +57,37 @@ constexpr int32_t kXmlMaxNestingDepth = 256;
 // fault.
 class TsdUTF8StringList {
  public:
+  // The entries' buffer comes from `resource` (a document's node pool for the attributes of its
+  // nodes); a copy made by construction uses the heap, an assigned one keeps its own resource.
+  explicit TsdUTF8StringList(std::pmr::memory_resource* resource = std::pmr::new_delete_resource())
+      : text_(resource) {}
+
   int32_t Count() const { return count_; }
   int32_t Add(std::string_view s);
   // Room for `bytes` more bytes of entries.
   void Reserve(size_t bytes) { text_.reserve(text_.size() + bytes); }
   std::string_view Get(int32_t i) const;
+  // Walks the entries in order: `at` starts at 0 and is moved on; false after the last.
+  bool Next(size_t& at, std::string_view& entry) const;
   void Set(int32_t i, std::string_view s);
   void Delete(int32_t i);
   void Clear() {
     text_.clear();
     count_ = 0;
   }
+  // Clear, and the buffer is given back as well.
+  void Release();
+  // The entries as a tag writes them, each after a blank: their length, and the text written to
+  // `out` (which has room for it), answering where it ends.
+  size_t TagTextSize() const { return text_.size() - 3 * static_cast<size_t>(count_); }
+  char* PutTagText(char* out) const;
+  std::pmr::memory_resource* Resource() const { return text_.get_allocator().resource(); }
 
  private:
   // Offset of entry i's length field.
   size_t Find(int32_t i) const;
 
-  std::string text_;
+  std::pmr::string text_;
   int32_t count_ = 0;
 };
 
@@ -108,6 +124,13 @@ class TXmlNode : public TObject {
   TXmlNode(TXmlDocument* document, const std::string& name, const std::string& value);
   static TXmlNode* CreateType(TXmlDocument* document, uint8_t elementType);
   ~TXmlNode() override;
+
+  // Nodes made with a document come from that document's node pool (plain `new TXmlNode(...)`
+  // from the heap); either kind is freed with `delete`, also after the document is gone.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, TXmlDocument* document);
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, TXmlDocument* document) noexcept;
 
   // Copies type, name, tag, value, attributes and a copy of each child (the document stays).
   void Assign(const TXmlNode& source);
@@ -267,19 +290,21 @@ class TXmlNode : public TObject {
  private:
   friend class TXmlDocument;
   friend class TXmlParser;
+  friend class TXmlWriter;
 
   void SetDocumentOfSubtree(TXmlDocument* document);
   void CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const;
   bool WritesDefaults() const;
   std::string LineBreak() const;
   std::string Indent() const;
-  bool IsWrittenShort() const;
+  bool IsWrittenShort(int32_t level) const;
   uint8_t BinaryCoding() const;
 
   std::string name_;
   std::string value_;
-  TsdUTF8StringList attributes_;  // allocates nothing while empty
-  std::vector<std::unique_ptr<TXmlNode>> nodes_;
+  // Both allocate nothing while empty, and from the document's node pool when they grow.
+  TsdUTF8StringList attributes_;
+  std::pmr::vector<std::unique_ptr<TXmlNode>> nodes_;
   TXmlNode* parent_ = nullptr;
   TXmlDocument* document_ = nullptr;
   uint8_t elementType_ = xeElement;
@@ -365,9 +390,12 @@ class TXmlDocument : public TObject {
  private:
   friend class TXmlNode;
   friend class TXmlParser;
+  friend class TXmlWriter;
 
   void CheckStructure();
 
+  // The pool of this document's nodes; it lives on while nodes taken out of it do.
+  TXmlNodePool* pool_;
   std::unique_ptr<TXmlNode> rootNodes_;
   TsdCodecStream* codec_ = nullptr;
 };

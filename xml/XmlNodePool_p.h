@@ -1,0 +1,79 @@
+// The memory a document's tree is made of: nodes, child lists and attribute texts are carved from
+// large chunks and recycled through free lists by size, so that building and freeing a tree of
+// many nodes costs no heap call per node. Private to the XML library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory_resource>
+
+// Blocks of up to kLargestPooled bytes come from the pool's chunks, larger ones from the heap.
+// The pool counts its owner and every block handed out, and frees its chunks when the last of
+// them lets go: a node taken out of a document may outlive the document. Not thread-safe: blocks
+// are taken and given back on the thread that uses the document (a node taken out of a document
+// belongs to that thread until it is freed).
+class TXmlNodePool final : public std::pmr::memory_resource {
+ public:
+  static constexpr size_t kLargestPooled = 512;
+  static constexpr size_t kGrain = 16;
+
+  // A new pool, held once by the caller (Release lets go).
+  static TXmlNodePool* Create();
+  TXmlNodePool(const TXmlNodePool&) = delete;
+  TXmlNodePool& operator=(const TXmlNodePool&) = delete;
+
+  // allocate and deallocate of blocks of up to kLargestPooled bytes aligned for any object,
+  // without the virtual call.
+  void* AllocateSmall(size_t bytes) {
+    const size_t index = (bytes - 1) / kGrain;
+    void* block;
+    if (TFreeBlock* free = free_[index]) {
+      free_[index] = free->Next;
+      block = free;
+    } else {
+      block = Carve((index + 1) * kGrain);
+    }
+    ++references_;
+    return block;
+  }
+  void FreeSmall(void* block, size_t bytes) {
+    auto* freed = static_cast<TFreeBlock*>(block);
+    const size_t index = (bytes - 1) / kGrain;
+    freed->Next = free_[index];
+    free_[index] = freed;
+    Release();
+  }
+
+  void Retain() { ++references_; }
+  // Frees the pool when nothing holds it any longer.
+  void Release() {
+    if (--references_ == 0) delete this;
+  }
+
+ private:
+  TXmlNodePool() = default;
+  ~TXmlNodePool() override;
+
+  void* do_allocate(size_t bytes, size_t alignment) override;
+  void do_deallocate(void* block, size_t bytes, size_t alignment) override;
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+  struct TFreeBlock {
+    TFreeBlock* Next;
+  };
+  struct TChunk {
+    TChunk* Next;
+  };
+
+  static constexpr size_t kClasses = kLargestPooled / kGrain;
+
+
+  void* Carve(size_t size);
+
+  size_t references_ = 1;
+  TFreeBlock* free_[kClasses] = {};  // by size: kGrain, 2 * kGrain, ...
+  char* next_ = nullptr;             // unused part of the newest chunk
+  char* limit_ = nullptr;
+  TChunk* chunks_ = nullptr;
+  size_t chunkSize_ = 16384;  // bytes of the next chunk; doubles up to a limit
+};
