@@ -183,7 +183,7 @@ TXmlNode* TXmlNode::CreateType(TXmlDocument* document, uint8_t elementType) {
   return node;
 }
 
-TXmlNode::~TXmlNode() = default;
+TXmlNode::~TXmlNode() { NodesClear(); }
 
 void TXmlNode::Assign(const TXmlNode& source) {
   if (&source == this) return;
@@ -340,7 +340,22 @@ void TXmlNode::Delete() {
   if (parent_) parent_->NodeRemove(this);
 }
 
-void TXmlNode::NodesClear() { nodes_.clear(); }
+void TXmlNode::NodesClear() {
+  // A large tree is freed a node at a time from memory the caches have long lost: the nodes a few
+  // places ahead are fetched while one is freed.
+  constexpr size_t kAhead = 4;
+  const size_t count = nodes_.size();
+  for (size_t i = 0; i < count; ++i) {
+    if (i + kAhead < count) {
+      const char* ahead = reinterpret_cast<const char*>(nodes_[i + kAhead].get());
+      __builtin_prefetch(ahead);
+      __builtin_prefetch(ahead + 64);
+      __builtin_prefetch(ahead + 128);
+    }
+    nodes_[i].reset();
+  }
+  nodes_.clear();
+}
 
 void TXmlNode::CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const {
   for (const auto& child : nodes_) {
@@ -446,9 +461,17 @@ void TXmlDocument::SetDefaults() {
   XmlFormat = 1;
 }
 
+void TXmlDocument::ClearRootNodes() {
+  rootNodes_->Clear();
+  // Without a node left the pool is carved again from its start, so that a new tree lies in
+  // memory in the order it is built.
+  decltype(rootNodes_->nodes_)(rootNodes_->nodes_.get_allocator()).swap(rootNodes_->nodes_);
+  pool_->ResetIfUnused();
+}
+
 void TXmlDocument::Clear() {
   SetDefaults();
-  rootNodes_->Clear();
+  ClearRootNodes();
   TXmlNode* declaration = TXmlNode::CreateType(this, xeDeclaration);
   declaration->SetName("xml");
   declaration->AttributeAdd("version", "1.0");

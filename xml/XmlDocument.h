@@ -393,6 +393,8 @@ class TXmlDocument : public TObject {
   friend class TXmlWriter;
 
   void CheckStructure();
+  // Frees the top-level nodes.
+  void ClearRootNodes();
 
   // The pool of this document's nodes; it lives on while nodes taken out of it do.
   TXmlNodePool* pool_;

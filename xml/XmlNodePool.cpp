@@ -5,7 +5,8 @@
 
 namespace {
 
-// Chunks start with their link, padded so that the blocks after it stay aligned for any object.
+// Chunks start with their link and size, padded so that the blocks after them stay aligned for
+// any object.
 constexpr size_t kChunkHeader = 16;
 // Beyond this a chunk grows no further.
 constexpr size_t kLargestChunk = 1 << 20;
@@ -15,25 +16,62 @@ constexpr size_t kLargestChunk = 1 << 20;
 TXmlNodePool* TXmlNodePool::Create() { return new TXmlNodePool(); }
 
 TXmlNodePool::~TXmlNodePool() {
-  while (chunks_) {
-    TChunk* next = chunks_->Next;
-    ::operator delete(chunks_);
-    chunks_ = next;
+  for (TFreeBlock* list : largeFree_) {
+    while (list) {
+      TFreeBlock* next = list->Next;
+      ::operator delete(list);
+      list = next;
+    }
+  }
+  while (first_) {
+    TChunk* next = first_->Next;
+    ::operator delete(first_);
+    first_ = next;
   }
 }
 
+void TXmlNodePool::UseChunk(TChunk* chunk) {
+  current_ = chunk;
+  next_ = reinterpret_cast<char*>(chunk) + kChunkHeader;
+  limit_ = next_ + chunk->Size;
+}
+
+void TXmlNodePool::ResetIfUnused() {
+  if (references_ != 1 || !first_) return;
+  for (TFreeBlock*& list : free_) list = nullptr;
+  UseChunk(first_);
+}
+
+// Large blocks (the child lists of elements with many children) are sized in powers of two and
+// kept for reuse when given back, so that a tree built again asks the heap for none of them.
+size_t TXmlNodePool::LargeClassOf(size_t bytes) {
+  size_t index = 0;
+  while ((kLargestPooled << (index + 1)) < bytes) ++index;
+  return index;
+}
+
 void* TXmlNodePool::do_allocate(size_t bytes, size_t alignment) {
-  if (bytes == 0 || bytes > kLargestPooled || alignment > kGrain) {
+  if (bytes == 0 || alignment > kGrain || bytes > kLargestKept) {
     void* block = ::operator new(bytes, std::align_val_t(alignment));
     ++references_;
     return block;
   }
-  return AllocateSmall(bytes);
+  if (bytes <= kLargestPooled) return AllocateSmall(bytes);
+  const size_t index = LargeClassOf(bytes);
+  void* block;
+  if (TFreeBlock* free = largeFree_[index]) {
+    largeFree_[index] = free->Next;
+    block = free;
+  } else {
+    block = ::operator new(kLargestPooled << (index + 1));
+  }
+  ++references_;
+  return block;
 }
 
 void* TXmlNodePool::Carve(size_t size) {
   if (static_cast<size_t>(limit_ - next_) < size) {
-    // The rest of the old chunk goes to the free lists, largest blocks first.
+    // The rest of the chunk goes to the free lists, largest blocks first.
     for (size_t index = kClasses; index-- > 0;) {
       const size_t blockSize = (index + 1) * kGrain;
       while (static_cast<size_t>(limit_ - next_) >= blockSize) {
@@ -43,12 +81,16 @@ void* TXmlNodePool::Carve(size_t size) {
         next_ += blockSize;
       }
     }
-    auto* chunk = static_cast<TChunk*>(::operator new(kChunkHeader + chunkSize_));
-    chunk->Next = chunks_;
-    chunks_ = chunk;
-    next_ = reinterpret_cast<char*>(chunk) + kChunkHeader;
-    limit_ = next_ + chunkSize_;
-    if (chunkSize_ < kLargestChunk) chunkSize_ *= 2;
+    if (current_ && current_->Next) {
+      UseChunk(current_->Next);
+    } else {
+      auto* chunk = static_cast<TChunk*>(::operator new(kChunkHeader + chunkSize_));
+      chunk->Next = nullptr;
+      chunk->Size = chunkSize_;
+      (current_ ? current_->Next : first_) = chunk;
+      UseChunk(chunk);
+      if (chunkSize_ < kLargestChunk) chunkSize_ *= 2;
+    }
   }
   void* block = next_;
   next_ += size;
@@ -56,10 +98,18 @@ void* TXmlNodePool::Carve(size_t size) {
 }
 
 void TXmlNodePool::do_deallocate(void* block, size_t bytes, size_t alignment) {
-  if (bytes == 0 || bytes > kLargestPooled || alignment > kGrain) {
+  if (bytes == 0 || alignment > kGrain || bytes > kLargestKept) {
     ::operator delete(block, std::align_val_t(alignment));
     Release();
     return;
   }
-  FreeSmall(block, bytes);
+  if (bytes <= kLargestPooled) {
+    FreeSmall(block, bytes);
+    return;
+  }
+  auto* freed = static_cast<TFreeBlock*>(block);
+  const size_t index = LargeClassOf(bytes);
+  freed->Next = largeFree_[index];
+  largeFree_[index] = freed;
+  Release();
 }

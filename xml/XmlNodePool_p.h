@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <memory_resource>
 
-// Blocks of up to kLargestPooled bytes come from the pool's chunks, larger ones from the heap.
+// Blocks of up to kLargestPooled bytes come from the pool's chunks, larger ones from the heap (and
+// are kept for reuse up to kLargestKept).
 // The pool counts its owner and every block handed out, and frees its chunks when the last of
 // them lets go: a node taken out of a document may outlive the document. Not thread-safe: blocks
 // are taken and given back on the thread that uses the document (a node taken out of a document
@@ -44,6 +45,10 @@ class TXmlNodePool final : public std::pmr::memory_resource {
     Release();
   }
 
+  // When no block is handed out any longer, forgets the free lists and carves again from the
+  // start of the first chunk: a tree built after that lies in memory in the order it is built.
+  void ResetIfUnused();
+
   void Retain() { ++references_; }
   // Frees the pool when nothing holds it any longer.
   void Release() {
@@ -61,19 +66,28 @@ class TXmlNodePool final : public std::pmr::memory_resource {
   struct TFreeBlock {
     TFreeBlock* Next;
   };
+  // Chunks are kept in the order they were made, each with its size in bytes after the header.
   struct TChunk {
     TChunk* Next;
+    size_t Size;
   };
 
   static constexpr size_t kClasses = kLargestPooled / kGrain;
+  // Blocks above kLargestPooled up to this are kept for reuse in powers of two.
+  static constexpr size_t kLargeClasses = 14;
+  static constexpr size_t kLargestKept = kLargestPooled << kLargeClasses;
 
+  static size_t LargeClassOf(size_t bytes);
 
   void* Carve(size_t size);
+  void UseChunk(TChunk* chunk);
 
   size_t references_ = 1;
   TFreeBlock* free_[kClasses] = {};  // by size: kGrain, 2 * kGrain, ...
-  char* next_ = nullptr;             // unused part of the newest chunk
+  TFreeBlock* largeFree_[kLargeClasses] = {};  // by size: 2 * kLargestPooled, 4 * kLargestPooled, ...
+  char* next_ = nullptr;             // unused part of the current chunk
   char* limit_ = nullptr;
-  TChunk* chunks_ = nullptr;
-  size_t chunkSize_ = 16384;  // bytes of the next chunk; doubles up to a limit
+  TChunk* first_ = nullptr;
+  TChunk* current_ = nullptr;  // the chunk being carved; those after it are unused
+  size_t chunkSize_ = 16384;   // bytes of the next chunk made; doubles up to a limit
 };

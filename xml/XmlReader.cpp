@@ -189,6 +189,10 @@ class TXmlInput {
   size_t Size() const { return size_; }
   TsdCodecStream* Codec() const { return codec_; }
 
+  // Starts reading (the codec detects the encoding) and makes the buffer for the text.
+  void Prepare() {
+    if (!started_) Start();
+  }
   // Decodes more text; false at the end of the text. A failed call counts as reading past the
   // end (the stream then stands after the mark that ended the text) unless it is a peek.
   bool Fill(bool peek);
@@ -393,6 +397,8 @@ class TXmlParser {
   TXmlParser(const TXmlParser&) = delete;
   TXmlParser& operator=(const TXmlParser&) = delete;
 
+  // Starts reading and makes the buffer for the text, before anything is parsed.
+  void Prepare() { input_.Prepare(); }
   // True when no character is left.
   bool AtEnd() { return p_ == end_ && !More(); }
   // `fresh`: the node was just made, there is nothing to clear.
@@ -425,6 +431,7 @@ class TXmlParser {
   bool Available() { return p_ != end_ || More(); }
   // Moves to the next character that is not blank; false at the end.
   bool SkipBlanks();
+  bool SkipBlanksSlow();
   // Moves over the text before the next "<": `firstNonBlank` is where its blanks at the start
   // end. False at the end of the text.
   bool ScanText(size_t& firstNonBlank);
@@ -504,6 +511,15 @@ bool TXmlParser::ScanWith(TFinder find) {
 }
 
 bool TXmlParser::SkipBlanks() {
+  // Mostly there is no blank, or a line break and some indentation.
+  if (!IsBlank(*p_)) {
+    if (p_ != end_) return true;
+    if (!More()) return false;
+  }
+  return SkipBlanksSlow();
+}
+
+bool TXmlParser::SkipBlanksSlow() {
   return ScanWith([](const char* p) { return FindNonBlank(p); });
 }
 
@@ -573,7 +589,8 @@ bool TXmlParser::ReadTag(bool questionClose, size_t& start, size_t& end) {
   // "?>" closes only after a "?" of the text: a ">" after a blank never does.
   auto closes = [&] { return !questionClose || (Offset(p) > start && p[-1] == '?'); };
   for (;;) {
-    p = FindNonBlank(p);
+    // Pieces are mostly apart by one blank.
+    while (IsBlank(*p)) ++p;
     char c = *p;
     if (c == 0) {
       if (!more()) return false;
@@ -866,8 +883,20 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
 // close tag is passed at once.
 bool TXmlParser::PassPlainCloseTag(const std::string& name) {
   const size_t length = name.size();
-  if (static_cast<size_t>(end_ - p_) <= length || p_[length] != '>' || std::memcmp(p_, name.data(), length) != 0)
-    return false;
+  if (static_cast<size_t>(end_ - p_) <= length || p_[length] != '>') return false;
+  // Names are short: compared here a word at a time rather than by a call.
+  const char* a = p_;
+  const char* b = name.data();
+  size_t left = length;
+  for (; left >= 8; left -= 8, a += 8, b += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  for (; left > 0; --left) {
+    if (*a++ != *b++) return false;
+  }
   p_ += length + 1;
   return true;
 }
@@ -982,9 +1011,18 @@ void TXmlNode::ReadFromString(const std::string& text) {
 
 void TXmlDocument::ReadFromStream(TStream& stream) {
   ParseAborted = false;
-  rootNodes_->Clear();
-  OnProgress(this, 0);
   TXmlParser parser(this, stream);
+  // The text's buffer is made while the old tree still stands: a large block asked for just after
+  // freeing many small ones costs the heap much more.
+  try {
+    parser.Prepare();
+  } catch (...) {
+    ClearRootNodes();
+    OnProgress(this, 0);
+    throw;
+  }
+  ClearRootNodes();
+  OnProgress(this, 0);
   while (!parser.AtEnd()) {
     auto* node = new (this) TXmlNode(this);
     rootNodes_->NodeAdd(node);
