@@ -2,6 +2,7 @@
 #include "XmlDocument.h"
 
 #include <cstring>
+#include <utility>
 
 #include "XmlNodePool_p.h"
 #include "XmlText.h"
@@ -123,9 +124,22 @@ TNodeHeader& HeaderOf(void* block) { return *static_cast<TNodeHeader*>(block); }
 
 void* NodeOfBlock(void* block) { return static_cast<char*>(block) + kNodeHeader; }
 
-// Where a node's child list and attribute texts live: its document's pool, or the heap.
-std::pmr::memory_resource* ResourceOf(TXmlDocument* document, TXmlNodePool* pool) {
-  return document ? static_cast<std::pmr::memory_resource*>(pool) : std::pmr::new_delete_resource();
+// Makes an object of type T in memory from `resource`, and frees it there.
+template <typename T, typename... TArgs>
+T* MakeIn(std::pmr::memory_resource* resource, TArgs&&... args) {
+  void* memory = resource->allocate(sizeof(T), alignof(T));
+  try {
+    return new (memory) T(std::forward<TArgs>(args)...);
+  } catch (...) {
+    resource->deallocate(memory, sizeof(T), alignof(T));
+    throw;
+  }
+}
+
+template <typename T>
+void FreeIn(T* object, std::pmr::memory_resource* resource) {
+  object->~T();
+  resource->deallocate(object, sizeof(T), alignof(T));
 }
 
 }  // namespace
@@ -162,10 +176,7 @@ void TXmlNode::operator delete(void* node, TXmlDocument*) noexcept { operator de
 
 // --- TXmlNode: construction
 
-TXmlNode::TXmlNode(TXmlDocument* document)
-    : attributes_(ResourceOf(document, document ? document->pool_ : nullptr)),
-      nodes_(attributes_.Resource()),
-      document_(document) {}
+TXmlNode::TXmlNode(TXmlDocument* document) : document_(document) {}
 
 TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : TXmlNode(document) {
   SetName(name);
@@ -183,7 +194,30 @@ TXmlNode* TXmlNode::CreateType(TXmlDocument* document, uint8_t elementType) {
   return node;
 }
 
-TXmlNode::~TXmlNode() { NodesClear(); }
+TXmlNode::~TXmlNode() {
+  NodesClear();
+  AttributesClear();
+}
+
+std::pmr::memory_resource* TXmlNode::Resource() const {
+  return document_ ? static_cast<std::pmr::memory_resource*>(document_->pool_) : std::pmr::new_delete_resource();
+}
+
+TsdUTF8StringList& TXmlNode::Attributes() {
+  if (!attributes_) {
+    std::pmr::memory_resource* resource = Resource();
+    attributes_ = MakeIn<TsdUTF8StringList>(resource, resource);
+  }
+  return *attributes_;
+}
+
+TXmlNode::TChildList& TXmlNode::Children() {
+  if (!nodes_) {
+    std::pmr::memory_resource* resource = Resource();
+    nodes_ = MakeIn<TChildList>(resource, resource);
+  }
+  return *nodes_;
+}
 
 void TXmlNode::Assign(const TXmlNode& source) {
   if (&source == this) return;
@@ -193,10 +227,10 @@ void TXmlNode::Assign(const TXmlNode& source) {
   copy->name_ = source.name_;
   copy->tag_ = source.tag_;
   copy->value_ = source.value_;
-  copy->attributes_ = source.attributes_;
-  for (const auto& child : source.nodes_) {
+  if (source.attributes_) copy->Attributes() = *source.attributes_;
+  for (int32_t i = 0; i < source.GetNodeCount(); ++i) {
     auto* twin = new (document_) TXmlNode(document_);
-    twin->Assign(*child);
+    twin->Assign(*source.GetNodes(i));
     copy->NodeAdd(twin);
   }
   Clear();
@@ -204,9 +238,10 @@ void TXmlNode::Assign(const TXmlNode& source) {
   name_ = std::move(copy->name_);
   tag_ = copy->tag_;
   value_ = std::move(copy->value_);
-  attributes_ = std::move(copy->attributes_);
-  nodes_ = std::move(copy->nodes_);
-  for (auto& child : nodes_) child->parent_ = this;
+  // The lists change hands whole; each is freed later into the memory it came from.
+  std::swap(attributes_, copy->attributes_);
+  std::swap(nodes_, copy->nodes_);
+  for (int32_t i = 0; i < GetNodeCount(); ++i) GetNodes(i)->parent_ = this;
 }
 
 void TXmlNode::Assign(const TXmlDocument& source) { Assign(*source.RootNodeList()); }
@@ -246,12 +281,12 @@ std::string TXmlNode::FullPath() const {
 // --- TXmlNode: children
 
 TXmlNode* TXmlNode::GetNodes(int32_t i) const {
-  return i >= 0 && i < GetNodeCount() ? nodes_[static_cast<size_t>(i)].get() : nullptr;
+  return i >= 0 && i < GetNodeCount() ? (*nodes_)[static_cast<size_t>(i)].get() : nullptr;
 }
 
 void TXmlNode::SetDocumentOfSubtree(TXmlDocument* document) {
   document_ = document;
-  for (auto& child : nodes_) child->SetDocumentOfSubtree(document);
+  for (int32_t i = 0; i < GetNodeCount(); ++i) GetNodes(i)->SetDocumentOfSubtree(document);
 }
 
 int32_t TXmlNode::NodeAdd(TXmlNode* node) {
@@ -259,8 +294,9 @@ int32_t TXmlNode::NodeAdd(TXmlNode* node) {
   node->parent_ = this;
   node->SetDocumentOfSubtree(document_);
   // Most elements have a few children: room for four at once saves the first regrowths.
-  if (nodes_.capacity() == 0) nodes_.reserve(4);
-  nodes_.emplace_back(node);
+  TChildList& children = Children();
+  if (children.capacity() == 0) children.reserve(4);
+  children.emplace_back(node);
   return GetNodeCount() - 1;
 }
 
@@ -268,7 +304,7 @@ void TXmlNode::NodeInsert(int32_t index, TXmlNode* node) {
   if (!node || index < 0 || index > GetNodeCount()) return;
   node->parent_ = this;
   node->SetDocumentOfSubtree(document_);
-  nodes_.emplace(nodes_.begin() + index, node);
+  Children().emplace(Children().begin() + index, node);
 }
 
 TXmlNode* TXmlNode::NodeNew(const std::string& name) {
@@ -294,7 +330,7 @@ int32_t TXmlNode::NodeIndexByName(const std::string& name) const {
 
 int32_t TXmlNode::NodeIndexByNameFrom(const std::string& name, int32_t from) const {
   for (int32_t i = from < 0 ? 0 : from; i < GetNodeCount(); ++i) {
-    if (SameName(nodes_[static_cast<size_t>(i)]->name_, name)) return i;
+    if (SameName(GetNodes(i)->name_, name)) return i;
   }
   return -1;
 }
@@ -305,22 +341,22 @@ TXmlNode* TXmlNode::NodeFindOrCreate(const std::string& name) {
 }
 
 TXmlNode* TXmlNode::NodeByElementType(uint8_t elementType) const {
-  for (const auto& child : nodes_) {
-    if (child->elementType_ == elementType) return child.get();
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    if (GetNodes(i)->elementType_ == elementType) return GetNodes(i);
   }
   return nullptr;
 }
 
 void TXmlNode::NodeDelete(int32_t index) {
   if (index < 0 || index >= GetNodeCount()) return;
-  nodes_.erase(nodes_.begin() + index);
+  nodes_->erase(nodes_->begin() + index);
 }
 
 TXmlNode* TXmlNode::NodeExtract(TXmlNode* node) {
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    if (nodes_[i].get() != node) continue;
-    TXmlNode* extracted = nodes_[i].release();
-    nodes_.erase(nodes_.begin() + static_cast<ptrdiff_t>(i));
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    if (GetNodes(i) != node) continue;
+    TXmlNode* extracted = (*nodes_)[static_cast<size_t>(i)].release();
+    nodes_->erase(nodes_->begin() + i);
     extracted->parent_ = nullptr;
     return extracted;
   }
@@ -328,10 +364,10 @@ TXmlNode* TXmlNode::NodeExtract(TXmlNode* node) {
 }
 
 int32_t TXmlNode::NodeRemove(TXmlNode* node) {
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    if (nodes_[i].get() != node) continue;
-    nodes_.erase(nodes_.begin() + static_cast<ptrdiff_t>(i));
-    return static_cast<int32_t>(i);
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    if (GetNodes(i) != node) continue;
+    nodes_->erase(nodes_->begin() + i);
+    return i;
   }
   return -1;
 }
@@ -341,25 +377,16 @@ void TXmlNode::Delete() {
 }
 
 void TXmlNode::NodesClear() {
-  // A large tree is freed a node at a time from memory the caches have long lost: the nodes a few
-  // places ahead are fetched while one is freed.
-  constexpr size_t kAhead = 4;
-  const size_t count = nodes_.size();
-  for (size_t i = 0; i < count; ++i) {
-    if (i + kAhead < count) {
-      const char* ahead = reinterpret_cast<const char*>(nodes_[i + kAhead].get());
-      __builtin_prefetch(ahead);
-      __builtin_prefetch(ahead + 64);
-      __builtin_prefetch(ahead + 128);
-    }
-    nodes_[i].reset();
-  }
-  nodes_.clear();
+  if (!nodes_) return;
+  // The list goes first: a child's destructor must not see it half emptied.
+  TChildList* children = std::exchange(nodes_, nullptr);
+  FreeIn(children, children->get_allocator().resource());
 }
 
 void TXmlNode::CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const {
-  for (const auto& child : nodes_) {
-    if (SameName(byPath ? child->FullPath() : child->name_, name)) list.Add(child.get());
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    TXmlNode* child = GetNodes(i);
+    if (SameName(byPath ? child->FullPath() : child->name_, name)) list.Add(child);
     child->CollectByName(name, byPath, list);
   }
 }
@@ -372,12 +399,12 @@ void TXmlNode::NodesByName(const std::string& name, TXmlNodeList& list) const {
 // --- TXmlNode: attributes
 
 void TXmlNode::AttributeAdd(const std::string& name, const std::string& value) {
-  attributes_.Add(MakeEntry(name, value));
+  Attributes().Add(MakeEntry(name, value));
 }
 
 int32_t TXmlNode::AttributeIndexByName(const std::string& name) const {
   for (int32_t i = 0; i < AttributeCount(); ++i) {
-    if (EntryHasName(attributes_.Get(i), name)) return i;
+    if (EntryHasName(attributes_->Get(i), name)) return i;
   }
   return -1;
 }
@@ -388,23 +415,23 @@ std::string TXmlNode::AttributeByName(const std::string& name) const {
 
 std::string TXmlNode::AttributeName(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  const std::string_view entry = attributes_.Get(i);
+  const std::string_view entry = attributes_->Get(i);
   return std::string(entry.substr(0, entry.find('=')));
 }
 
 std::string TXmlNode::AttributeValue(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  return EntryValue(attributes_.Get(i));
+  return EntryValue(attributes_->Get(i));
 }
 
 std::string TXmlNode::AttributeText(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  return std::string(attributes_.Get(i));
+  return std::string(attributes_->Get(i));
 }
 
 void TXmlNode::SetAttributeValue(int32_t i, const std::string& value) {
   if (i < 0 || i >= AttributeCount()) return;
-  attributes_.Set(i, MakeEntry(AttributeName(i), value));
+  attributes_->Set(i, MakeEntry(AttributeName(i), value));
 }
 
 void TXmlNode::SetAttributeByName(const std::string& name, const std::string& value) {
@@ -416,11 +443,15 @@ void TXmlNode::SetAttributeByName(const std::string& name, const std::string& va
   }
 }
 
-void TXmlNode::AttributesClear() { attributes_.Release(); }
+void TXmlNode::AttributesClear() {
+  if (!attributes_) return;
+  TsdUTF8StringList* list = std::exchange(attributes_, nullptr);
+  FreeIn(list, list->Resource());
+}
 
 void TXmlNode::DeleteEmptyAttributes() {
   for (int32_t i = AttributeCount() - 1; i >= 0; --i) {
-    if (AttributeValue(i).empty()) attributes_.Delete(i);
+    if (AttributeValue(i).empty()) attributes_->Delete(i);
   }
 }
 
@@ -465,7 +496,6 @@ void TXmlDocument::ClearRootNodes() {
   rootNodes_->Clear();
   // Without a node left the pool is carved again from its start, so that a new tree lies in
   // memory in the order it is built.
-  decltype(rootNodes_->nodes_)(rootNodes_->nodes_.get_allocator()).swap(rootNodes_->nodes_);
   pool_->ResetIfUnused();
 }
 

@@ -162,7 +162,7 @@ class TXmlNode : public TObject {
   std::string FullPath() const;
 
   // --- Children
-  int32_t GetNodeCount() const { return static_cast<int32_t>(nodes_.size()); }
+  int32_t GetNodeCount() const { return nodes_ ? static_cast<int32_t>(nodes_->size()) : 0; }
   // Child i, nullptr out of range.
   TXmlNode* GetNodes(int32_t i) const;
   // Appends and takes ownership; sets the parent and the document of the whole subtree. -1 for
@@ -193,7 +193,7 @@ class TXmlNode : public TObject {
   void NodesByName(const std::string& name, TXmlNodeList& list) const;
 
   // --- Attributes
-  int32_t AttributeCount() const { return attributes_.Count(); }
+  int32_t AttributeCount() const { return attributes_ ? attributes_->Count() : 0; }
   // Appends (never replaces) name="escaped value".
   void AttributeAdd(const std::string& name, const std::string& value);
   // The plain value of the first attribute of that name, empty when absent.
@@ -214,7 +214,7 @@ class TXmlNode : public TObject {
   // --- State
   // Empties name and value and frees attributes and children.
   void Clear();
-  bool IsEmpty() const { return value_.empty() && nodes_.empty() && AttributeCount() == 0; }
+  bool IsEmpty() const { return value_.empty() && GetNodeCount() == 0 && AttributeCount() == 0; }
   bool IsClear() const { return IsEmpty() && name_.empty(); }
 
   // --- Reading and writing
@@ -302,9 +302,16 @@ class TXmlNode : public TObject {
 
   std::string name_;
   std::string value_;
-  // Both allocate nothing while empty, and from the document's node pool when they grow.
-  TsdUTF8StringList attributes_;
-  std::pmr::vector<std::unique_ptr<TXmlNode>> nodes_;
+  using TChildList = std::pmr::vector<std::unique_ptr<TXmlNode>>;
+
+  // The lists, made on first need (from the document's node pool).
+  TsdUTF8StringList& Attributes();
+  TChildList& Children();
+  std::pmr::memory_resource* Resource() const;
+
+  // Made on first need and freed when emptied by Clear, each from the memory its entries use.
+  TsdUTF8StringList* attributes_ = nullptr;
+  TChildList* nodes_ = nullptr;
   TXmlNode* parent_ = nullptr;
   TXmlDocument* document_ = nullptr;
   uint8_t elementType_ = xeElement;

@@ -819,8 +819,9 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
   if (tokens > firstAttribute) {
     size_t bytes = 0;
     for (size_t i = firstAttribute; i < tokens; ++i) bytes += sizeof(uint32_t) + TokenSpan(i);
-    node->attributes_.Reserve(bytes);
-    for (size_t i = firstAttribute; i < tokens; ++i) node->attributes_.Add(TokenText(i));
+    TsdUTF8StringList& attributes = node->Attributes();
+    attributes.Reserve(bytes);
+    for (size_t i = firstAttribute; i < tokens; ++i) attributes.Add(TokenText(i));
   }
   NodeNew(node);
   if (Aborted() || isEmpty || tag.elementType != xeElement) return;
@@ -862,11 +863,11 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
     // The child reads the "<" again.
     --p_;
     TXmlNode* child = ParseChild(node, depth);
-    if (child->elementType_ == xeComment && document_ && document_->DropComments) node->nodes_.pop_back();
+    if (child->elementType_ == xeComment && document_ && document_->DropComments) node->nodes_->pop_back();
   }
   const std::string_view text = childSeen ? TrimmedEnd(std::string_view(base_ + textFirst, textEnd - textFirst))
                                           : std::string_view(base_ + textStart, textEnd - textStart);
-  if (node->nodes_.empty()) {
+  if (node->GetNodeCount() == 0) {
     // The text alone would become the first child and at once the value: it goes there directly.
     if (!text.empty()) node->value_.assign(text);
     return;
@@ -965,7 +966,7 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
     --p_;
     TXmlNode* child = ParseChild(node, depth);
     if (Aborted()) return;
-    if (child->IsClear()) node->nodes_.pop_back();
+    if (child->IsClear()) node->nodes_->pop_back();
   }
   while (Available()) {
     if (*p_++ == '>') break;

@@ -128,7 +128,8 @@ void TXmlWriter::PutIndent(const TXmlDocument* document, int32_t level) { Put(In
 // short, and ">". In one piece when it fits the block.
 void TXmlWriter::PutStartTag(const TXmlNode& node, std::string_view indent, bool short_) {
   const std::string& name = node.name_;
-  const size_t length = indent.size() + name.size() + node.attributes_.TagTextSize() + 3;
+  const TsdUTF8StringList* attributes = node.attributes_;
+  const size_t length = indent.size() + name.size() + (attributes ? attributes->TagTextSize() : 0) + 3;
   if (length > kBlockSize - used_) Drain();
   if (length > kBlockSize - used_) {
     Put(indent);
@@ -143,7 +144,8 @@ void TXmlWriter::PutStartTag(const TXmlNode& node, std::string_view indent, bool
   out += indent.size();
   *out++ = '<';
   std::memcpy(out, name.data(), name.size());
-  out = node.attributes_.PutTagText(out + name.size());
+  out += name.size();
+  if (attributes) out = attributes->PutTagText(out);
   if (short_) *out++ = '/';
   *out++ = '>';
   used_ = static_cast<size_t>(out - block_.get());
@@ -175,7 +177,7 @@ void TXmlWriter::PutEndTag(const TXmlNode& node, std::string_view indent) {
 void TXmlWriter::PutAttributes(const TXmlNode& node, bool short_) {
   size_t at = 0;
   std::string_view entry;
-  while (node.attributes_.Next(at, entry)) {
+  while (node.attributes_ && node.attributes_->Next(at, entry)) {
     Put(' ');
     Put(entry);
   }
@@ -191,14 +193,15 @@ void TXmlWriter::WriteNode(TXmlNode& node, int32_t level) {
       PutStartTag(node, IndentOf(document, level), short_);
       if (short_) break;
       Put(node.value_);
-      auto& children = node.nodes_;
-      if (!children.empty()) Put(lineBreak);
-      for (size_t i = 0; i < children.size(); ++i) {
-        WriteNode(*children[i], level + 1);
-        const bool nextIsText = i + 1 < children.size() && children[i + 1]->elementType_ == xeCharData;
-        if (children[i]->elementType_ != xeCharData && !nextIsText) Put(lineBreak);
+      const int32_t count = node.GetNodeCount();
+      if (count > 0) Put(lineBreak);
+      for (int32_t i = 0; i < count; ++i) {
+        TXmlNode& child = *node.GetNodes(i);
+        WriteNode(child, level + 1);
+        const bool nextIsText = i + 1 < count && node.GetNodes(i + 1)->elementType_ == xeCharData;
+        if (child.elementType_ != xeCharData && !nextIsText) Put(lineBreak);
       }
-      PutEndTag(node, children.empty() ? std::string_view() : IndentOf(document, level));
+      PutEndTag(node, count == 0 ? std::string_view() : IndentOf(document, level));
       break;
     }
     case xeComment:
@@ -232,14 +235,14 @@ void TXmlWriter::WriteNode(TXmlNode& node, int32_t level) {
       Put(node.name_);
       Put(' ');
       Put(node.value_);
-      if (node.nodes_.empty()) {
+      if (node.GetNodeCount() == 0) {
         Put('>');
         break;
       }
       Put(" [");
       Put(lineBreak);
-      for (auto& child : node.nodes_) {
-        WriteNode(*child, level + 1);
+      for (int32_t i = 0; i < node.GetNodeCount(); ++i) {
+        WriteNode(*node.GetNodes(i), level + 1);
         Put(lineBreak);
       }
       Put("]>");
@@ -298,14 +301,14 @@ std::string TXmlNode::Indent() const {
 // Empty elements below the top level close their start tag with "/>" unless asked otherwise.
 bool TXmlNode::IsWrittenShort(int32_t level) const {
   bool inFull = document_ && document_->WriteEmptyInFull;
-  return elementType_ == xeElement && value_.empty() && nodes_.empty() && !inFull && level >= 1;
+  return elementType_ == xeElement && value_.empty() && GetNodeCount() == 0 && !inFull && level >= 1;
 }
 
 std::string TXmlNode::GetAttributesText() const {
   std::string text;
   size_t at = 0;
   std::string_view entry;
-  while (attributes_.Next(at, entry)) {
+  while (attributes_ && attributes_->Next(at, entry)) {
     text += ' ';
     text += entry;
   }
