@@ -304,6 +304,14 @@ class TXmlNode : public TObject {
   std::string value_;
   using TChildList = std::pmr::vector<std::unique_ptr<TXmlNode>>;
 
+  // NodeAdd for a node made with this node's document and no children yet.
+  void AppendChild(TXmlNode* node) {
+    std::unique_ptr<TXmlNode> owned(node);
+    TChildList& children = Children();
+    if (children.capacity() == 0) children.reserve(4);
+    children.push_back(std::move(owned));
+    node->parent_ = this;
+  }
   // The lists, made on first need (from the document's node pool).
   TsdUTF8StringList& Attributes();
   TChildList& Children();

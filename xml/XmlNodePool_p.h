@@ -28,11 +28,15 @@ class TXmlNodePool final : public std::pmr::memory_resource {
   void* AllocateSmall(size_t bytes) {
     const size_t index = (bytes - 1) / kGrain;
     void* block;
+    const size_t size = (index + 1) * kGrain;
     if (TFreeBlock* free = free_[index]) {
       free_[index] = free->Next;
       block = free;
+    } else if (static_cast<size_t>(limit_ - next_) >= size) {
+      block = next_;
+      next_ += size;
     } else {
-      block = Carve((index + 1) * kGrain);
+      block = Carve(size);
     }
     ++references_;
     return block;

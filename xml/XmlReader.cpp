@@ -161,6 +161,32 @@ const char* FindTagStop(const char* p) {
 #endif
 }
 
+// Whether `length` bytes at `a` and `b` are the same. Names are short: they are compared here a
+// few bytes at a time (the first and the last four or eight overlapping) rather than by a call.
+bool SameShortText(const char* a, const char* b, size_t length) {
+  auto word = [](const char* p) {
+    uint32_t w;
+    std::memcpy(&w, p, 4);
+    return w;
+  };
+  auto longWord = [](const char* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+  };
+  if (length >= 8) {
+    for (size_t i = 0; i + 8 < length; i += 8) {
+      if (longWord(a + i) != longWord(b + i)) return false;
+    }
+    return longWord(a + length - 8) == longWord(b + length - 8);
+  }
+  if (length >= 4) return word(a) == word(b) && word(a + length - 4) == word(b + length - 4);
+  for (size_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 std::string_view TrimmedEnd(std::string_view text) {
   size_t last = text.size();
   while (last > 0 && IsBlank(text[last - 1])) --last;
@@ -468,7 +494,11 @@ class TXmlParser {
   bool PassPlainCloseTag(const std::string& name);
   void ParseDeclaration(TXmlNode* node);
   void ParseRaw(TXmlNode* node, const TagEntry& tag);
+  // A new last child of `parent` (at `depth`); EFilerError when that nests too deeply.
+  TXmlNode* NewChild(TXmlNode* parent, int32_t depth);
   TXmlNode* ParseChild(TXmlNode* parent, int32_t depth);
+  // Reports a node parsed in full.
+  void NodeLoaded(TXmlNode* node);
 
   // Before the first text is decoded the cursor stands in an empty text of its own.
   static constexpr char kNoText[16] = {};
@@ -780,6 +810,10 @@ void TXmlParser::ParseNode(TXmlNode* node, int32_t depth, bool fresh) {
       ParseRaw(node, tag);
       break;
   }
+  NodeLoaded(node);
+}
+
+void TXmlParser::NodeLoaded(TXmlNode* node) {
   if (document_ && !Aborted()) {
     if (document_->OnProgress) document_->OnProgress(document_, input_.PositionAt(Offset(p_)));
     document_->OnNodeLoaded(document_, node);
@@ -832,7 +866,7 @@ void TXmlParser::AddText(TXmlNode* node, std::string_view text) {
   if (text.empty()) return;
   TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
   data->value_.assign(text);
-  node->NodeAdd(data);
+  node->AppendChild(data);
 }
 
 void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
@@ -860,9 +894,17 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
     AddText(node, TrimmedEnd(std::string_view(base_ + textFirst, textEnd - textFirst)));
     textStart = textFirst = textEnd = 0;
     childSeen = true;
+    TXmlNode* child = NewChild(node, depth);
+    if (*p_ != '!' && *p_ != '?') {
+      // An element, as ParseNode would find after the "<".
+      child->elementType_ = xeElement;
+      ParseTag(child, kElementTag, depth + 1);
+      NodeLoaded(child);
+      continue;
+    }
     // The child reads the "<" again.
     --p_;
-    TXmlNode* child = ParseChild(node, depth);
+    ParseNode(child, depth + 1, true);
     if (child->elementType_ == xeComment && document_ && document_->DropComments) node->nodes_->pop_back();
   }
   const std::string_view text = childSeen ? TrimmedEnd(std::string_view(base_ + textFirst, textEnd - textFirst))
@@ -885,28 +927,21 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
 bool TXmlParser::PassPlainCloseTag(const std::string& name) {
   const size_t length = name.size();
   if (static_cast<size_t>(end_ - p_) <= length || p_[length] != '>') return false;
-  // Names are short: compared here a word at a time rather than by a call.
-  const char* a = p_;
-  const char* b = name.data();
-  size_t left = length;
-  for (; left >= 8; left -= 8, a += 8, b += 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x != y) return false;
-  }
-  for (; left > 0; --left) {
-    if (*a++ != *b++) return false;
-  }
+  if (!SameShortText(p_, name.data(), length)) return false;
   p_ += length + 1;
   return true;
 }
 
-TXmlNode* TXmlParser::ParseChild(TXmlNode* parent, int32_t depth) {
+TXmlNode* TXmlParser::NewChild(TXmlNode* parent, int32_t depth) {
   if (depth + 1 >= kXmlMaxNestingDepth)
     ParseError("Elements nested too deeply in element %s", parent->name_);
   auto* child = new (parent->document_) TXmlNode(parent->document_);
-  parent->NodeAdd(child);
+  parent->AppendChild(child);
+  return child;
+}
+
+TXmlNode* TXmlParser::ParseChild(TXmlNode* parent, int32_t depth) {
+  TXmlNode* child = NewChild(parent, depth);
   ParseNode(child, depth + 1, true);
   return child;
 }
