@@ -124,22 +124,22 @@ TNodeHeader& HeaderOf(void* block) { return *static_cast<TNodeHeader*>(block); }
 
 void* NodeOfBlock(void* block) { return static_cast<char*>(block) + kNodeHeader; }
 
-// Makes an object of type T in memory from `resource`, and frees it there.
+// Makes an object of type T in memory from `pool` (the heap without one), and frees it there.
 template <typename T, typename... TArgs>
-T* MakeIn(std::pmr::memory_resource* resource, TArgs&&... args) {
-  void* memory = resource->allocate(sizeof(T), alignof(T));
+T* MakeIn(TXmlNodePool* pool, TArgs&&... args) {
+  void* memory = XmlPoolAllocate(pool, sizeof(T));
   try {
     return new (memory) T(std::forward<TArgs>(args)...);
   } catch (...) {
-    resource->deallocate(memory, sizeof(T), alignof(T));
+    XmlPoolFree(pool, memory, sizeof(T));
     throw;
   }
 }
 
 template <typename T>
-void FreeIn(T* object, std::pmr::memory_resource* resource) {
+void FreeIn(T* object, TXmlNodePool* pool) {
   object->~T();
-  resource->deallocate(object, sizeof(T), alignof(T));
+  XmlPoolFree(pool, object, sizeof(T));
 }
 
 }  // namespace
@@ -154,8 +154,7 @@ void* TXmlNode::operator new(std::size_t size, TXmlDocument* document) {
   if (!document) return operator new(size);
   static_assert(kNodeHeader == TXmlNodePool::kGrain);
   TXmlNodePool* pool = document->pool_;
-  void* block = size + kNodeHeader <= TXmlNodePool::kLargestPooled ? pool->AllocateSmall(size + kNodeHeader)
-                                                                    : pool->allocate(size + kNodeHeader, kNodeHeader);
+  void* block = pool->Allocate(size + kNodeHeader);
   HeaderOf(block) = {pool, size + kNodeHeader};
   return NodeOfBlock(block);
 }
@@ -165,8 +164,7 @@ void TXmlNode::operator delete(void* node) noexcept {
   void* block = static_cast<char*>(node) - kNodeHeader;
   const TNodeHeader header = HeaderOf(block);
   if (header.Pool) {
-    if (header.Size <= TXmlNodePool::kLargestPooled) header.Pool->FreeSmall(block, header.Size);
-    else header.Pool->deallocate(block, header.Size, kNodeHeader);
+    header.Pool->Free(block, header.Size);
   } else {
     TObject::operator delete(block);
   }
@@ -199,22 +197,20 @@ TXmlNode::~TXmlNode() {
   AttributesClear();
 }
 
-std::pmr::memory_resource* TXmlNode::Resource() const {
-  return document_ ? static_cast<std::pmr::memory_resource*>(document_->pool_) : std::pmr::new_delete_resource();
-}
+TXmlNodePool* TXmlNode::Pool() const { return document_ ? document_->pool_ : nullptr; }
 
 TsdUTF8StringList& TXmlNode::Attributes() {
   if (!attributes_) {
-    std::pmr::memory_resource* resource = Resource();
-    attributes_ = MakeIn<TsdUTF8StringList>(resource, resource);
+    TXmlNodePool* pool = Pool();
+    attributes_ = MakeIn<TsdUTF8StringList>(pool, pool);
   }
   return *attributes_;
 }
 
 TXmlNode::TChildList& TXmlNode::Children() {
   if (!nodes_) {
-    std::pmr::memory_resource* resource = Resource();
-    nodes_ = MakeIn<TChildList>(resource, resource);
+    TXmlNodePool* pool = Pool();
+    nodes_ = MakeIn<TChildList>(pool, TXmlAllocator<std::unique_ptr<TXmlNode>>(pool));
   }
   return *nodes_;
 }
@@ -380,7 +376,7 @@ void TXmlNode::NodesClear() {
   if (!nodes_) return;
   // The list goes first: a child's destructor must not see it half emptied.
   TChildList* children = std::exchange(nodes_, nullptr);
-  FreeIn(children, children->get_allocator().resource());
+  FreeIn(children, children->get_allocator().Pool());
 }
 
 void TXmlNode::CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const {
@@ -446,7 +442,7 @@ void TXmlNode::SetAttributeByName(const std::string& name, const std::string& va
 void TXmlNode::AttributesClear() {
   if (!attributes_) return;
   TsdUTF8StringList* list = std::exchange(attributes_, nullptr);
-  FreeIn(list, list->Resource());
+  FreeIn(list, list->Pool());
 }
 
 void TXmlNode::DeleteEmptyAttributes() {

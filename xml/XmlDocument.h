@@ -7,7 +7,7 @@
 
 #include <cstdint>
 #include <memory>
-#include <memory_resource>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +49,38 @@ enum : uint8_t {
 // cannot exhaust the stack of the thread that loads it.
 constexpr int32_t kXmlMaxNestingDepth = 256;
 
+// --- Memory of the tree
+
+// Blocks from a document's node pool (private to the library), or from the heap without one.
+void* XmlPoolAllocate(TXmlNodePool* pool, size_t bytes);
+void XmlPoolFree(TXmlNodePool* pool, void* block, size_t bytes) noexcept;
+
+// The allocator of the lists a node keeps: the pool of the node's document, or the heap.
+template <typename T>
+class TXmlAllocator {
+ public:
+  using value_type = T;
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+  using is_always_equal = std::false_type;
+
+  TXmlAllocator(TXmlNodePool* pool = nullptr) noexcept : pool_(pool) {}
+  template <typename U>
+  TXmlAllocator(const TXmlAllocator<U>& other) noexcept : pool_(other.Pool()) {}
+
+  T* allocate(size_t count) { return static_cast<T*>(XmlPoolAllocate(pool_, count * sizeof(T))); }
+  void deallocate(T* block, size_t count) noexcept { XmlPoolFree(pool_, block, count * sizeof(T)); }
+  TXmlNodePool* Pool() const { return pool_; }
+
+  template <typename U>
+  bool operator==(const TXmlAllocator<U>& other) const {
+    return pool_ == other.Pool();
+  }
+
+ private:
+  TXmlNodePool* pool_;
+};
+
 // --- TsdUTF8StringList
 
 // A growable list of byte strings (attribute entries "name=quoted value"), held one after
@@ -57,10 +89,9 @@ constexpr int32_t kXmlMaxNestingDepth = 256;
 // fault.
 class TsdUTF8StringList {
  public:
-  // The entries' buffer comes from `resource` (a document's node pool for the attributes of its
-  // nodes); a copy made by construction uses the heap, an assigned one keeps its own resource.
-  explicit TsdUTF8StringList(std::pmr::memory_resource* resource = std::pmr::new_delete_resource())
-      : text_(resource) {}
+  // The entries' buffer comes from `pool` (a document's node pool, for the attributes of its
+  // nodes), from the heap without one. A copy uses the same pool.
+  explicit TsdUTF8StringList(TXmlNodePool* pool = nullptr) : text_(TXmlAllocator<char>(pool)) {}
 
   int32_t Count() const { return count_; }
   int32_t Add(std::string_view s);
@@ -81,13 +112,13 @@ class TsdUTF8StringList {
   // `out` (which has room for it), answering where it ends.
   size_t TagTextSize() const { return text_.size() - 3 * static_cast<size_t>(count_); }
   char* PutTagText(char* out) const;
-  std::pmr::memory_resource* Resource() const { return text_.get_allocator().resource(); }
+  TXmlNodePool* Pool() const { return text_.get_allocator().Pool(); }
 
  private:
   // Offset of entry i's length field.
   size_t Find(int32_t i) const;
 
-  std::pmr::string text_;
+  std::basic_string<char, std::char_traits<char>, TXmlAllocator<char>> text_;
   int32_t count_ = 0;
 };
 
@@ -302,7 +333,7 @@ class TXmlNode : public TObject {
 
   std::string name_;
   std::string value_;
-  using TChildList = std::pmr::vector<std::unique_ptr<TXmlNode>>;
+  using TChildList = std::vector<std::unique_ptr<TXmlNode>, TXmlAllocator<std::unique_ptr<TXmlNode>>>;
 
   // NodeAdd for a node made with this node's document and no children yet.
   void AppendChild(TXmlNode* node) {
@@ -315,7 +346,8 @@ class TXmlNode : public TObject {
   // The lists, made on first need (from the document's node pool).
   TsdUTF8StringList& Attributes();
   TChildList& Children();
-  std::pmr::memory_resource* Resource() const;
+  // The pool of the node's document, nullptr without one.
+  TXmlNodePool* Pool() const;
 
   // Made on first need and freed when emptied by Clear, each from the memory its entries use.
   TsdUTF8StringList* attributes_ = nullptr;

@@ -1,6 +1,8 @@
 // The memory pool of a document's tree.
 #include "XmlNodePool_p.h"
 
+#include "XmlDocument.h"
+
 #include <new>
 
 namespace {
@@ -50,23 +52,33 @@ size_t TXmlNodePool::LargeClassOf(size_t bytes) {
   return index;
 }
 
-void* TXmlNodePool::do_allocate(size_t bytes, size_t alignment) {
-  if (bytes == 0 || alignment > kGrain || bytes > kLargestKept) {
-    void* block = ::operator new(bytes, std::align_val_t(alignment));
-    ++references_;
-    return block;
-  }
-  if (bytes <= kLargestPooled) return AllocateSmall(bytes);
-  const size_t index = LargeClassOf(bytes);
+void* TXmlNodePool::AllocateLarge(size_t bytes) {
   void* block;
-  if (TFreeBlock* free = largeFree_[index]) {
-    largeFree_[index] = free->Next;
-    block = free;
+  if (bytes == 0 || bytes > kLargestKept) {
+    block = ::operator new(bytes == 0 ? 1 : bytes);
   } else {
-    block = ::operator new(kLargestPooled << (index + 1));
+    const size_t index = LargeClassOf(bytes);
+    if (TFreeBlock* free = largeFree_[index]) {
+      largeFree_[index] = free->Next;
+      block = free;
+    } else {
+      block = ::operator new(kLargestPooled << (index + 1));
+    }
   }
   ++references_;
   return block;
+}
+
+void TXmlNodePool::FreeLarge(void* block, size_t bytes) {
+  if (bytes == 0 || bytes > kLargestKept) {
+    ::operator delete(block);
+  } else {
+    auto* freed = static_cast<TFreeBlock*>(block);
+    const size_t index = LargeClassOf(bytes);
+    freed->Next = largeFree_[index];
+    largeFree_[index] = freed;
+  }
+  Release();
 }
 
 void* TXmlNodePool::Carve(size_t size) {
@@ -97,19 +109,13 @@ void* TXmlNodePool::Carve(size_t size) {
   return block;
 }
 
-void TXmlNodePool::do_deallocate(void* block, size_t bytes, size_t alignment) {
-  if (bytes == 0 || alignment > kGrain || bytes > kLargestKept) {
-    ::operator delete(block, std::align_val_t(alignment));
-    Release();
-    return;
-  }
-  if (bytes <= kLargestPooled) {
-    FreeSmall(block, bytes);
-    return;
-  }
-  auto* freed = static_cast<TFreeBlock*>(block);
-  const size_t index = LargeClassOf(bytes);
-  freed->Next = largeFree_[index];
-  largeFree_[index] = freed;
-  Release();
+// --- The allocator of a node's lists
+
+void* XmlPoolAllocate(TXmlNodePool* pool, size_t bytes) {
+  return pool ? pool->Allocate(bytes) : ::operator new(bytes);
+}
+
+void XmlPoolFree(TXmlNodePool* pool, void* block, size_t bytes) noexcept {
+  if (pool) pool->Free(block, bytes);
+  else ::operator delete(block);
 }

@@ -5,30 +5,29 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory_resource>
 
 // Blocks of up to kLargestPooled bytes come from the pool's chunks, larger ones from the heap (and
-// are kept for reuse up to kLargestKept).
-// The pool counts its owner and every block handed out, and frees its chunks when the last of
-// them lets go: a node taken out of a document may outlive the document. Not thread-safe: blocks
-// are taken and given back on the thread that uses the document (a node taken out of a document
-// belongs to that thread until it is freed).
-class TXmlNodePool final : public std::pmr::memory_resource {
+// are kept for reuse up to kLargestKept). Every block is aligned for any object of up to 16
+// bytes' alignment. The pool counts its owner and every block handed out, and frees its memory
+// when the last of them lets go: a node taken out of a document may outlive the document. Not
+// thread-safe: blocks are taken and given back on the thread that uses the document (a node taken
+// out of a document belongs to that thread until it is freed).
+class TXmlNodePool {
  public:
-  static constexpr size_t kLargestPooled = 512;
   static constexpr size_t kGrain = 16;
+  static constexpr size_t kLargestPooled = 512;
 
   // A new pool, held once by the caller (Release lets go).
   static TXmlNodePool* Create();
   TXmlNodePool(const TXmlNodePool&) = delete;
   TXmlNodePool& operator=(const TXmlNodePool&) = delete;
 
-  // allocate and deallocate of blocks of up to kLargestPooled bytes aligned for any object,
-  // without the virtual call.
-  void* AllocateSmall(size_t bytes) {
+  // A block of `bytes` bytes (at least one); raises std::bad_alloc.
+  void* Allocate(size_t bytes) {
+    if (bytes - 1 >= kLargestPooled) return AllocateLarge(bytes);
     const size_t index = (bytes - 1) / kGrain;
-    void* block;
     const size_t size = (index + 1) * kGrain;
+    void* block;
     if (TFreeBlock* free = free_[index]) {
       free_[index] = free->Next;
       block = free;
@@ -41,7 +40,9 @@ class TXmlNodePool final : public std::pmr::memory_resource {
     ++references_;
     return block;
   }
-  void FreeSmall(void* block, size_t bytes) {
+  // Gives back a block of `bytes` bytes.
+  void Free(void* block, size_t bytes) {
+    if (bytes - 1 >= kLargestPooled) return FreeLarge(block, bytes);
     auto* freed = static_cast<TFreeBlock*>(block);
     const size_t index = (bytes - 1) / kGrain;
     freed->Next = free_[index];
@@ -61,11 +62,7 @@ class TXmlNodePool final : public std::pmr::memory_resource {
 
  private:
   TXmlNodePool() = default;
-  ~TXmlNodePool() override;
-
-  void* do_allocate(size_t bytes, size_t alignment) override;
-  void do_deallocate(void* block, size_t bytes, size_t alignment) override;
-  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+  ~TXmlNodePool();
 
   struct TFreeBlock {
     TFreeBlock* Next;
@@ -82,14 +79,15 @@ class TXmlNodePool final : public std::pmr::memory_resource {
   static constexpr size_t kLargestKept = kLargestPooled << kLargeClasses;
 
   static size_t LargeClassOf(size_t bytes);
-
   void* Carve(size_t size);
   void UseChunk(TChunk* chunk);
+  void* AllocateLarge(size_t bytes);
+  void FreeLarge(void* block, size_t bytes);
 
   size_t references_ = 1;
-  TFreeBlock* free_[kClasses] = {};  // by size: kGrain, 2 * kGrain, ...
+  TFreeBlock* free_[kClasses] = {};            // by size: kGrain, 2 * kGrain, ...
   TFreeBlock* largeFree_[kLargeClasses] = {};  // by size: 2 * kLargestPooled, 4 * kLargestPooled, ...
-  char* next_ = nullptr;             // unused part of the current chunk
+  char* next_ = nullptr;                       // unused part of the current chunk
   char* limit_ = nullptr;
   TChunk* first_ = nullptr;
   TChunk* current_ = nullptr;  // the chunk being carved; those after it are unused
