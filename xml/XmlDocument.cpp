@@ -2,6 +2,8 @@
 #include "XmlDocument.h"
 
 #include <cstring>
+#include <memory>
+#include <typeinfo>
 #include <utility>
 
 #include "XmlNodePool_p.h"
@@ -489,10 +491,59 @@ void TXmlDocument::SetDefaults() {
 }
 
 void TXmlDocument::ClearRootNodes() {
-  rootNodes_->Clear();
+  TXmlNode* container = rootNodes_.get();
+  const bool wholeTree = !poolHasGarbage_ && container->nodes_;
+  if (!wholeTree) {
+    container->Clear();
+  } else {
+    // The tree is given up whole: the blocks it has in the pool are not given back one by one,
+    // as the pool is carved again from its start right after.
+    container->name_.clear();
+    container->value_.clear();
+    container->AttributesClear();
+    pool_->Abandon(AbandonChildren(std::exchange(container->nodes_, nullptr)));
+  }
   // Without a node left the pool is carved again from its start, so that a new tree lies in
-  // memory in the order it is built.
-  pool_->ResetIfUnused();
+  // memory in the order it is built. Nodes still out (taken from the tree) prevent that.
+  if (pool_->ResetIfUnused()) poolHasGarbage_ = false;
+  else if (wholeTree) poolHasGarbage_ = true;
+}
+
+size_t TXmlDocument::AbandonChildren(TXmlNode::TChildList* list) {
+  size_t count = 0;
+  for (auto& owned : *list) {
+    TXmlNode* child = owned.release();
+    // Nodes from the heap or from another pool, and of classes derived from the node, are freed
+    // as usual.
+    if (HeaderOf(static_cast<char*>(static_cast<void*>(child)) - kNodeHeader).Pool == pool_ &&
+        typeid(*child) == typeid(TXmlNode))
+      count += AbandonNode(child);
+    else
+      delete child;
+  }
+  if (list->get_allocator().Pool() != pool_) {
+    FreeIn(list, list->get_allocator().Pool());
+    return count;
+  }
+  // Large arrays go back to the pool's keeping; small ones and the list itself stay in the chunks.
+  const size_t bytes = list->capacity() * sizeof(list->front());
+  if (bytes > TXmlNodePool::kLargestPooled) XmlPoolFree(pool_, list->data(), bytes);
+  else if (bytes > 0) ++count;
+  return count + 1;
+}
+
+size_t TXmlDocument::AbandonNode(TXmlNode* node) {
+  size_t count = 1;
+  if (TXmlNode::TChildList* children = std::exchange(node->nodes_, nullptr)) count += AbandonChildren(children);
+  if (TsdUTF8StringList* attributes = std::exchange(node->attributes_, nullptr)) {
+    if (attributes->Pool() == pool_) count += attributes->HasBlock() ? 2 : 1;
+    else FreeIn(attributes, attributes->Pool());
+  }
+  // The node ends here without its destructor: what remains of it are its texts, which may hold
+  // memory of the heap.
+  std::destroy_at(&node->value_);
+  std::destroy_at(&node->name_);
+  return count;
 }
 
 void TXmlDocument::Clear() {

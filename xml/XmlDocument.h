@@ -113,12 +113,15 @@ class TsdUTF8StringList {
   size_t TagTextSize() const { return text_.size() - 3 * static_cast<size_t>(count_); }
   char* PutTagText(char* out) const;
   TXmlNodePool* Pool() const { return text_.get_allocator().Pool(); }
+  // Whether the entries take a block of memory of their own.
+  bool HasBlock() const { return text_.capacity() > TText().capacity(); }
 
  private:
   // Offset of entry i's length field.
   size_t Find(int32_t i) const;
 
-  std::basic_string<char, std::char_traits<char>, TXmlAllocator<char>> text_;
+  using TText = std::basic_string<char, std::char_traits<char>, TXmlAllocator<char>>;
+  TText text_;
   int32_t count_ = 0;
 };
 
@@ -442,9 +445,16 @@ class TXmlDocument : public TObject {
   void CheckStructure();
   // Frees the top-level nodes.
   void ClearRootNodes();
+  // Frees a list of child nodes when the pool is to be reset afterwards: blocks of the pool are
+  // left where they are (counted), only what lies elsewhere is freed. Answers the count.
+  size_t AbandonChildren(TXmlNode::TChildList* list);
+  size_t AbandonNode(TXmlNode* node);
 
   // The pool of this document's nodes; it lives on while nodes taken out of it do.
   TXmlNodePool* pool_;
+  // Blocks of the pool were abandoned while others were still out: the tree is freed block by
+  // block until the pool has been reset.
+  bool poolHasGarbage_ = false;
   std::unique_ptr<TXmlNode> rootNodes_;
   TsdCodecStream* codec_ = nullptr;
 };

@@ -38,10 +38,11 @@ void TXmlNodePool::UseChunk(TChunk* chunk) {
   limit_ = next_ + chunk->Size;
 }
 
-void TXmlNodePool::ResetIfUnused() {
-  if (references_ != 1 || !first_) return;
+bool TXmlNodePool::ResetIfUnused() {
+  if (references_ != 1) return false;
   for (TFreeBlock*& list : free_) list = nullptr;
-  UseChunk(first_);
+  if (first_) UseChunk(first_);
+  return true;
 }
 
 // Large blocks (the child lists of elements with many children) are sized in powers of two and

@@ -52,7 +52,11 @@ class TXmlNodePool {
 
   // When no block is handed out any longer, forgets the free lists and carves again from the
   // start of the first chunk: a tree built after that lies in memory in the order it is built.
-  void ResetIfUnused();
+  // False when blocks are still out.
+  bool ResetIfUnused();
+  // Counts `count` blocks as given back without taking them: they lie unused until the pool is
+  // reset. The owner's hold stays.
+  void Abandon(size_t count) { references_ -= count < references_ ? count : references_ - 1; }
 
   void Retain() { ++references_; }
   // Frees the pool when nothing holds it any longer.

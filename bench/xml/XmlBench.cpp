@@ -57,7 +57,7 @@ std::string GeneratedDocument() {
   return doc.WriteToString();
 }
 
-void PrintRatio(const char* peer, const char* what, double peerRate, double ours) {
+[[maybe_unused]] void PrintRatio(const char* peer, const char* what, double peerRate, double ours) {
   std::printf("%-20s %6s     %s: %s %7.1f MB/s   ours / %s = %.2f\n", "", "", peer, what, peerRate, peer,
               ours / peerRate);
 }
