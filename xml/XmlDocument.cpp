@@ -473,6 +473,7 @@ TXmlDocument::TXmlDocument(const std::string& rootName) : TXmlDocument() {
 }
 
 TXmlDocument::~TXmlDocument() {
+  ClearRootNodes();
   rootNodes_.reset();
   pool_->Release();
 }

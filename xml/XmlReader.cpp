@@ -141,19 +141,13 @@ const char* FindCloseOrQuote(const char* p) {
 // The end of a run of ordinary characters of a tag: a blank, a quote character, ">" or the 0.
 const char* FindTagStop(const char* p) {
 #if defined(__SSE2__)
-  // Every byte up to the space is a candidate; the few that are ordinary are stepped over.
-  const TBlock space = Bytes(' '), close = Bytes('>'), quote = Bytes('"'), apostrophe = Bytes('\'');
-  for (;;) {
+  const TBlock space = Bytes(' '), tab = Bytes('\t'), cr = Bytes('\r'), lf = Bytes('\n');
+  const TBlock close = Bytes('>'), quote = Bytes('"'), apostrophe = Bytes('\''), zero = _mm_setzero_si128();
+  for (;; p += 16) {
     const TBlock v = Load(p);
-    const TBlock low = Equal(_mm_max_epu8(v, space), space);
-    const int mask = MaskOf(Either(Either(low, Equal(v, close)), Either(Equal(v, quote), Equal(v, apostrophe))));
-    if (!mask) {
-      p += 16;
-      continue;
-    }
-    p += FirstOf(mask);
-    if (ClassOf(*p) != ccOrdinary) return p;
-    ++p;
+    const TBlock blank = Either(Either(Equal(v, space), Equal(v, tab)), Either(Equal(v, cr), Equal(v, lf)));
+    const TBlock other = Either(Either(Equal(v, close), Equal(v, zero)), Either(Equal(v, quote), Equal(v, apostrophe)));
+    if (const int mask = MaskOf(Either(blank, other))) return p + FirstOf(mask);
   }
 #else
   while (ClassOf(*p) == ccOrdinary) ++p;
