@@ -77,7 +77,7 @@ struct TCharClasses {
 };
 const TCharClasses kClasses;
 
-uint8_t ClassOf(char c) { return kClasses.Tag[static_cast<uint8_t>(c)]; }
+[[maybe_unused]] uint8_t ClassOf(char c) { return kClasses.Tag[static_cast<uint8_t>(c)]; }
 bool IsBlank(char c) { return kClasses.Blank[static_cast<uint8_t>(c)]; }
 
 // --- Scanning
