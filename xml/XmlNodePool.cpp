@@ -7,6 +7,9 @@
 
 namespace {
 
+// Chunks and large blocks are aligned for any object, also where the heap aligns to less.
+constexpr std::align_val_t kAlignment{TXmlNodePool::kGrain};
+
 // Chunks start with their link and size, padded so that the blocks after them stay aligned for
 // any object.
 constexpr size_t kChunkHeader = 16;
@@ -17,17 +20,19 @@ constexpr size_t kLargestChunk = 1 << 20;
 
 TXmlNodePool* TXmlNodePool::Create() { return new TXmlNodePool(); }
 
+void TXmlNodePool::Destroy() { delete this; }
+
 TXmlNodePool::~TXmlNodePool() {
   for (TFreeBlock* list : largeFree_) {
     while (list) {
       TFreeBlock* next = list->Next;
-      ::operator delete(list);
+      ::operator delete(list, kAlignment);
       list = next;
     }
   }
   while (first_) {
     TChunk* next = first_->Next;
-    ::operator delete(first_);
+    ::operator delete(first_, kAlignment);
     first_ = next;
   }
 }
@@ -56,14 +61,14 @@ size_t TXmlNodePool::LargeClassOf(size_t bytes) {
 void* TXmlNodePool::AllocateLarge(size_t bytes) {
   void* block;
   if (bytes == 0 || bytes > kLargestKept) {
-    block = ::operator new(bytes == 0 ? 1 : bytes);
+    block = ::operator new(bytes == 0 ? 1 : bytes, kAlignment);
   } else {
     const size_t index = LargeClassOf(bytes);
     if (TFreeBlock* free = largeFree_[index]) {
       largeFree_[index] = free->Next;
       block = free;
     } else {
-      block = ::operator new(kLargestPooled << (index + 1));
+      block = ::operator new(kLargestPooled << (index + 1), kAlignment);
     }
   }
   ++references_;
@@ -72,7 +77,7 @@ void* TXmlNodePool::AllocateLarge(size_t bytes) {
 
 void TXmlNodePool::FreeLarge(void* block, size_t bytes) {
   if (bytes == 0 || bytes > kLargestKept) {
-    ::operator delete(block);
+    ::operator delete(block, kAlignment);
   } else {
     auto* freed = static_cast<TFreeBlock*>(block);
     const size_t index = LargeClassOf(bytes);
@@ -97,7 +102,7 @@ void* TXmlNodePool::Carve(size_t size) {
     if (current_ && current_->Next) {
       UseChunk(current_->Next);
     } else {
-      auto* chunk = static_cast<TChunk*>(::operator new(kChunkHeader + chunkSize_));
+      auto* chunk = static_cast<TChunk*>(::operator new(kChunkHeader + chunkSize_, kAlignment));
       chunk->Next = nullptr;
       chunk->Size = chunkSize_;
       (current_ ? current_->Next : first_) = chunk;

@@ -61,7 +61,7 @@ class TXmlNodePool {
   void Retain() { ++references_; }
   // Frees the pool when nothing holds it any longer.
   void Release() {
-    if (--references_ == 0) delete this;
+    if (--references_ == 0) Destroy();
   }
 
  private:
@@ -83,6 +83,7 @@ class TXmlNodePool {
   static constexpr size_t kLargestKept = kLargestPooled << kLargeClasses;
 
   static size_t LargeClassOf(size_t bytes);
+  void Destroy();
   void* Carve(size_t size);
   void UseChunk(TChunk* chunk);
   void* AllocateLarge(size_t bytes);
