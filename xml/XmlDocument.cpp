@@ -97,12 +97,6 @@ char* TsdUTF8StringList::PutTagText(char* out) const {
   return out;
 }
 
-void TsdUTF8StringList::Release() {
-  text_.clear();
-  text_.shrink_to_fit();
-  count_ = 0;
-}
-
 void TsdUTF8StringList::Delete(int32_t i) {
   const size_t at = Find(i);
   text_.erase(at, sizeof(uint32_t) + LengthAt(text_, at));

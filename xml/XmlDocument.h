@@ -7,9 +7,9 @@
 
 #include <cstdint>
 #include <memory>
-#include <type_traits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "classlib/DateUtils.h"
@@ -106,8 +106,6 @@ class TsdUTF8StringList {
     text_.clear();
     count_ = 0;
   }
-  // Clear, and the buffer is given back as well.
-  void Release();
   // The entries as a tag writes them, each after a blank: their length, and the text written to
   // `out` (which has room for it), answering where it ends.
   size_t TagTextSize() const { return text_.size() - 3 * static_cast<size_t>(count_); }
@@ -160,7 +158,8 @@ class TXmlNode : public TObject {
   ~TXmlNode() override;
 
   // Nodes made with a document come from that document's node pool (plain `new TXmlNode(...)`
-  // from the heap); either kind is freed with `delete`, also after the document is gone.
+  // from the heap); either kind is freed with `delete`, also after the document is gone (a node
+  // that outlives its document may then only be read and freed: it still points to it).
   static void* operator new(std::size_t size);
   static void* operator new(std::size_t size, TXmlDocument* document);
   static void operator delete(void* block) noexcept;
@@ -334,8 +333,6 @@ class TXmlNode : public TObject {
   bool IsWrittenShort(int32_t level) const;
   uint8_t BinaryCoding() const;
 
-  std::string name_;
-  std::string value_;
   using TChildList = std::vector<std::unique_ptr<TXmlNode>, TXmlAllocator<std::unique_ptr<TXmlNode>>>;
 
   // NodeAdd for a node made with this node's document and no children yet.
@@ -352,6 +349,8 @@ class TXmlNode : public TObject {
   // The pool of the node's document, nullptr without one.
   TXmlNodePool* Pool() const;
 
+  std::string name_;
+  std::string value_;
   // Made on first need and freed when emptied by Clear, each from the memory its entries use.
   TsdUTF8StringList* attributes_ = nullptr;
   TChildList* nodes_ = nullptr;
