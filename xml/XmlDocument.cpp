@@ -531,7 +531,8 @@ size_t TXmlDocument::AbandonNode(TXmlNode* node) {
   size_t count = 1;
   if (TXmlNode::TChildList* children = std::exchange(node->nodes_, nullptr)) count += AbandonChildren(children);
   if (TsdUTF8StringList* attributes = std::exchange(node->attributes_, nullptr)) {
-    if (attributes->Pool() == pool_) count += attributes->HasBlock() ? 2 : 1;
+    // Large blocks go back to the pool's keeping, so a list holding one is freed as usual.
+    if (attributes->Pool() == pool_ && !attributes->MayHaveLargeBlock()) count += attributes->HasBlock() ? 2 : 1;
     else FreeIn(attributes, attributes->Pool());
   }
   // The node ends here without its destructor: what remains of it are its texts, which may hold

@@ -111,8 +111,10 @@ class TsdUTF8StringList {
   size_t TagTextSize() const { return text_.size() - 3 * static_cast<size_t>(count_); }
   char* PutTagText(char* out) const;
   TXmlNodePool* Pool() const { return text_.get_allocator().Pool(); }
-  // Whether the entries take a block of memory of their own.
+  // Whether the entries take a block of memory of their own, and whether that may be a large
+  // one (not carved from the pool's chunks).
   bool HasBlock() const { return text_.capacity() > TText().capacity(); }
+  bool MayHaveLargeBlock() const { return text_.capacity() >= 256; }
 
  private:
   // Offset of entry i's length field.

@@ -34,6 +34,13 @@ const char* const kText = R"(<?xml version="1.0"?>
   <item id="3"><title>Third title that is also rather long</title><n>3</n></item>
 </catalog>)";
 
+// Attributes and children that take large blocks of the pool.
+std::string LargeText() {
+  std::string text = "<big a=\"" + std::string(2000, 'a') + "\">";
+  for (int i = 0; i < 100; ++i) text += "<c/>";
+  return text + "</big>";
+}
+
 }  // namespace
 
 TEST(XmlNodePool, BlocksOfEverySizeStayApartAndComeBack) {
@@ -107,8 +114,14 @@ TEST(XmlNodePool, NodesTakenOutOutliveTheirDocument) {
 
 TEST(XmlNodePool, LoadingAgainWhileNodesAreTakenOut) {
   TXmlDocument doc;
+  doc.ReadFromString(LargeText());
   doc.ReadFromString(kText);
   std::unique_ptr<TXmlNode> taken(doc.Root()->NodeExtract(doc.Root()->GetNodes(2)));
+  // A tree with large blocks is given up whole, and once more block by block.
+  doc.ReadFromString(LargeText());
+  ASSERT_EQ(doc.Root()->AttributeByName("a").size(), 2000u);
+  doc.ReadFromString(LargeText());
+  EXPECT_EQ(doc.Root()->GetNodeCount(), 100);
   // The old trees cannot be given back to the pool whole while a node of it is out: each load
   // must still leave both the new tree and the node taken out intact.
   for (int round = 0; round < 4; ++round) {
