@@ -472,7 +472,12 @@ class TXmlParser {
   void JoinPieces();
   // The tokens: the pieces as they are, or as joined when they needed joining.
   size_t TokenCount() const;
-  std::string_view TokenText(size_t i);
+  std::string_view TokenText(size_t i) {
+    if (piecesJoin_ && tokens_[i].First != tokens_[i].Last) return JoinedText(i);
+    const TPiece& piece = pieces_[piecesJoin_ ? tokens_[i].First : i];
+    return std::string_view(base_ + piece.Start, piece.End - piece.Start);
+  }
+  std::string_view JoinedText(size_t i);
   // An upper bound of the length of token i.
   size_t TokenSpan(size_t i) const;
   // The tokens after the first, each followed by `separator`, trimmed.
@@ -550,6 +555,8 @@ bool TXmlParser::SkipBlanksSlow() {
 bool TXmlParser::ScanText(size_t& firstNonBlank) {
   const bool atEnd = !SkipBlanks();
   firstNonBlank = Offset(p_);
+  // Between elements there is mostly no text but blanks.
+  if (*p_ == '<') return true;
   return !atEnd && ScanWith([](const char* p) { return FindChar(p, '<'); });
 }
 
@@ -703,10 +710,8 @@ void TXmlParser::JoinPieces() {
 
 size_t TXmlParser::TokenCount() const { return piecesJoin_ ? tokens_.size() : pieces_.size(); }
 
-std::string_view TXmlParser::TokenText(size_t i) {
-  const TToken token = piecesJoin_ ? tokens_[i] : TToken{i, i};
-  const TPiece& first = pieces_[token.First];
-  if (token.First == token.Last) return std::string_view(base_ + first.Start, first.End - first.Start);
+std::string_view TXmlParser::JoinedText(size_t i) {
+  const TToken token = tokens_[i];
   joined_.clear();
   for (size_t k = token.First; k <= token.Last; ++k)
     joined_.append(base_ + pieces_[k].Start, pieces_[k].End - pieces_[k].Start);
