@@ -506,8 +506,11 @@ void TXmlDocument::ClearRootNodes() {
 
 size_t TXmlDocument::AbandonChildren(TXmlNode::TChildList* list) {
   size_t count = 0;
+  // Nothing is written into what is given up (so that none of its memory needs writing back):
+  // only a list that is freed as usual has its children taken out of it first.
+  const bool abandoned = list->get_allocator().Pool() == pool_;
   for (auto& owned : *list) {
-    TXmlNode* child = owned.release();
+    TXmlNode* child = abandoned ? owned.get() : owned.release();
     // Nodes from the heap or from another pool, and of classes derived from the node, are freed
     // as usual.
     if (HeaderOf(static_cast<char*>(static_cast<void*>(child)) - kNodeHeader).Pool == pool_ &&
@@ -516,7 +519,7 @@ size_t TXmlDocument::AbandonChildren(TXmlNode::TChildList* list) {
     else
       delete child;
   }
-  if (list->get_allocator().Pool() != pool_) {
+  if (!abandoned) {
     FreeIn(list, list->get_allocator().Pool());
     return count;
   }
@@ -529,8 +532,8 @@ size_t TXmlDocument::AbandonChildren(TXmlNode::TChildList* list) {
 
 size_t TXmlDocument::AbandonNode(TXmlNode* node) {
   size_t count = 1;
-  if (TXmlNode::TChildList* children = std::exchange(node->nodes_, nullptr)) count += AbandonChildren(children);
-  if (TsdUTF8StringList* attributes = std::exchange(node->attributes_, nullptr)) {
+  if (TXmlNode::TChildList* children = node->nodes_) count += AbandonChildren(children);
+  if (TsdUTF8StringList* attributes = node->attributes_) {
     // Large blocks go back to the pool's keeping, so a list holding one is freed as usual.
     if (attributes->Pool() == pool_ && !attributes->MayHaveLargeBlock()) count += attributes->HasBlock() ? 2 : 1;
     else FreeIn(attributes, attributes->Pool());

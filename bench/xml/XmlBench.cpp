@@ -22,7 +22,7 @@ namespace {
 
 // Runs of each measurement; the best counts, so that a run slowed by other work on the machine
 // does not.
-constexpr int kRuns = 9;
+constexpr int kRuns = 15;
 
 // Best of kRuns, in MB/s of `bytes`.
 double Throughput(size_t bytes, const std::function<void()>& work) {
