@@ -844,5 +844,5 @@ void vgInitColorsUnit() {
 }
 
 namespace {
-const bool g_colorsRegistered = (vgInitColorsUnit(), true);
+const bool g_colorsRegistered = (AddClassRegistration(&vgInitColorsUnit), true);
 }
