@@ -17,6 +17,24 @@ namespace {
 const WideString kWordSeparators = u" ,-\uFF0C";
 
 bool IsBreak(WideChar c) { return c == u'\r' || c == u'\n'; }
+
+// Texts are measured in a rectangle this wide.
+constexpr float kMeasureWidth = 10000;
+
+// Character widths are kept for the codes below this: Latin, Greek and Cyrillic.
+constexpr size_t kKeptChars = 0x500;
+constexpr float kUnmeasured = -1, kUncached = -2;
+
+// Characters that take their own advance wherever they stand: no controls, no combining marks,
+// no soft hyphen (shown only at a line's end), nothing that joins or reorders.
+bool IsSimpleChar(WideChar c) {
+  return (c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c < 0x300 && c != 0xAD) || (c >= 0x370 && c < 0x483) ||
+         (c >= 0x48A && c < kKeptChars);
+}
+
+// Texts that measure otherwise than the sum of their characters on a canvas that kerns (AV, To),
+// joins ligatures (ffi) or adds an overhang once per text.
+const char16_t* const kAdditivityProbes[] = {u"AV", u"To", u"ffi", u"LT Wa, y. r-", u"The quick brown fox"};
 }  // namespace
 
 KBL_PUBLISHED(TvgMemo) {
@@ -215,13 +233,75 @@ float TvgMemo::LineHeight() const { return static_cast<float>(Round(font_->GetSi
 
 float TvgMemo::PageLines() { return GetViewportHeight() / LineHeight(); }
 
-float TvgMemo::TextWidth(const WideString& text) {
+float TvgMemo::TextWidth(const WideString& text) { return TextWidth(text.data(), text.size()); }
+
+float TvgMemo::TextWidth(const WideChar* text, size_t length) {
   TvgCanvas* canvas = GetCanvas();
-  if (canvas == nullptr || text.empty()) return 0;
+  if (canvas == nullptr || length == 0) return 0;
+  float sum = 0;
+  if (SumOfCharWidths(canvas, text, length, sum)) return sum;
+  return MeasureOnCanvas(canvas, text, length);
+}
+
+float TvgMemo::MeasureOnCanvas(TvgCanvas* canvas, const WideChar* text, size_t length) {
   PrepareTextCanvas();
-  TvgRect r = vgRect(0, 0, 10000, 10000);
-  canvas->MeasureText(r, r, text, false, vgTextAlignNear, vgTextAlignNear);
+  TvgRect r = vgRect(0, 0, kMeasureWidth, kMeasureWidth);
+  canvas->MeasureText(r, r, WideString(text, length), false, vgTextAlignNear, vgTextAlignNear);
   return r.Right - r.Left;
+}
+
+// A canvas call costs as much as summing thousands of kept widths (a text layout each time):
+// setting a large text measures every line, and wrapping measures every word again. Kept widths
+// are whole units, so their sums are exact in any order and equal the canvas's own answers there.
+bool TvgMemo::SumOfCharWidths(TvgCanvas* canvas, const WideChar* text, size_t length, float& sum) {
+  if (!CharWidthsFit(canvas)) return false;
+  std::vector<float>& widths = charWidths_.Widths;
+  float total = 0;
+  for (size_t i = 0; i < length; ++i) {
+    const WideChar c = text[i];
+    if (!IsSimpleChar(c)) return false;
+    if (widths[c] == kUnmeasured) {
+      const float measured = MeasureOnCanvas(canvas, &c, 1);
+      widths[c] = measured >= 0 && measured == std::trunc(measured) ? measured : kUncached;
+    }
+    if (widths[c] == kUncached) return false;
+    total += widths[c];
+    // Beyond the measuring rectangle the canvas's own answer holds.
+    if (total > kMeasureWidth) return false;
+  }
+  sum = total;
+  return true;
+}
+
+bool TvgMemo::CharWidthsFit(TvgCanvas* canvas) {
+  TCharWidths& kept = charWidths_;
+  const TvgMatrix& m = canvas->GetMatrix();
+  const bool fractional = m.m11 != std::trunc(m.m11) || m.m22 != std::trunc(m.m22);
+  if (kept.Canvas != canvas || kept.Family != font_->GetFamily() || kept.Size != font_->GetSize() ||
+      kept.Style != font_->GetStyle() || kept.ClearType != font_->GetClearType() || kept.Fractional != fractional) {
+    kept = TCharWidths{canvas, font_->GetFamily(), font_->GetSize(), font_->GetStyle(), font_->GetClearType(),
+                       fractional, -1, std::vector<float>(kKeptChars, kUnmeasured)};
+  }
+  if (kept.Additive >= 0) return kept.Additive == 1;
+  // Tested once: the probes' sums against the canvas's answers, in the font the canvas really
+  // measures with.
+  kept.Additive = 0;
+  PrepareTextCanvas();
+  const TvgFont* used = canvas->GetFont();
+  if (used == nullptr || used->GetFamily() != font_->GetFamily() || used->GetSize() != font_->GetSize() ||
+      used->GetStyle() != font_->GetStyle() || used->GetClearType() != font_->GetClearType())
+    return false;
+  kept.Additive = 1;
+  for (const char16_t* probe : kAdditivityProbes) {
+    const WideString text(probe);
+    float sum = 0;
+    if (!SumOfCharWidths(canvas, text.data(), text.size(), sum) ||
+        MeasureOnCanvas(canvas, text.data(), text.size()) != sum) {
+      kept.Additive = 0;
+      return false;
+    }
+  }
+  return true;
 }
 
 float TvgMemo::LineWidth(int32_t index) {
@@ -273,7 +353,7 @@ WideString TvgMemo::GetLine(int32_t index) const {
 
 void TvgMemo::BreakParagraph(int32_t start, const WideString& line, float wrapWidth, std::vector<int32_t>& starts,
                              std::vector<float>& widths) {
-  const float whole = TextWidth(line);
+  const float whole = TextWidth(line.data(), line.size());
   if (!wordWrap_ || whole <= wrapWidth) {
     widths.push_back(whole);
     return;
@@ -285,12 +365,12 @@ void TvgMemo::BreakParagraph(int32_t start, const WideString& line, float wrapWi
   while (pos < static_cast<int32_t>(line.size())) {
     const int32_t wordStart = pos;
     vgWideGetToken(pos, line, kWordSeparators);
-    const float w = TextWidth(line.substr(static_cast<size_t>(lineStart), static_cast<size_t>(pos - lineStart)));
+    const float w = TextWidth(line.data() + lineStart, static_cast<size_t>(pos - lineStart));
     if (w > wrapWidth && wordStart > lineStart) {
       starts.push_back(start + wordStart);
       widths.push_back(fitted);
       lineStart = wordStart;
-      fitted = TextWidth(line.substr(static_cast<size_t>(lineStart), static_cast<size_t>(pos - lineStart)));
+      fitted = TextWidth(line.data() + lineStart, static_cast<size_t>(pos - lineStart));
     } else {
       fitted = w;
     }
