@@ -615,7 +615,38 @@ void TvgVisualObject::Repaint() {
       break;
     }
   }
-  GetScene()->AddUpdateRect(GetUpdateRect());
+  const TvgRect r = GetUpdateRect();
+  if (!TvgRepaintBatch::Gather(GetScene(), r)) GetScene()->AddUpdateRect(r);
+}
+
+// --- Repaint batches
+
+namespace {
+TvgRepaintBatch* g_openBatch = nullptr;
+}  // namespace
+
+TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) : owner_(owner) {
+  scene_ = owner != nullptr ? owner->GetScene() : nullptr;
+  if (g_openBatch != nullptr || scene_ == nullptr) return;
+  g_openBatch = this;
+  open_ = true;
+}
+
+TvgRepaintBatch::~TvgRepaintBatch() {
+  if (!open_) return;
+  g_openBatch = nullptr;
+  // An owner that left its scene meanwhile was repainted there as it left.
+  if (gathered_ && owner_->GetScene() == scene_) scene_->AddUpdateRect(union_);
+}
+
+bool TvgRepaintBatch::Gather(IvgScene* scene, const TvgRect& rect) {
+  TvgRepaintBatch* batch = g_openBatch;
+  if (batch == nullptr || batch->scene_ != scene) return false;
+  // The scene drops empty rects itself; in the union they would only widen it.
+  if (rect.Right <= rect.Left || rect.Bottom <= rect.Top) return true;
+  batch->union_ = batch->gathered_ ? vgUnionRect(batch->union_, rect) : rect;
+  batch->gathered_ = true;
+  return true;
 }
 
 void TvgVisualObject::UpdateEffects() {
