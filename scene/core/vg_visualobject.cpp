@@ -592,7 +592,10 @@ void TvgVisualObject::BeginUpdate() { SetUpdatingTree(0, 1); }
 void TvgVisualObject::EndUpdate() {
   if (updating_ <= 0) return;  // unbalanced: nothing to end
   SetUpdatingTree(0, -1);
-  if (updating_ == 0) Realign();
+  if (updating_ > 0) return;
+  // What the update held back is laid out now: the scene takes one repaint request for it.
+  TvgRepaintBatch batch(this);
+  Realign();
 }
 
 bool TvgVisualObject::CanRepaint() {

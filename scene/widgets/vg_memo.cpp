@@ -148,7 +148,11 @@ void TvgMemo::FontChanged(TObject*) {
 }
 
 void TvgMemo::RealignText() {
-  if (!linesUpdating_) Realign();
+  if (linesUpdating_) return;
+  // A new extent shows or hides the scroll bars, which repaints each of their parts: the scene
+  // takes one request for all.
+  TvgRepaintBatch batch(this);
+  Realign();
 }
 
 void TvgMemo::PrepareTextCanvas() {
