@@ -172,15 +172,25 @@ void TvgMemo::SetWordWrap(bool value) {
   UpdateCaretPos(false);
 }
 
-void TvgMemo::SetText(const WideString& value) {
-  if (!ValidateText(value) || value == text_) return;
-  WideString stored = value;
-  if (charCase_ == vgecUpperCase) {
-    for (WideChar& c : stored) c = static_cast<WideChar>(std::towupper(c));
-  } else if (charCase_ == vgecLowerCase) {
-    for (WideChar& c : stored) c = static_cast<WideChar>(std::towlower(c));
+namespace {
+
+// Characters [from, from + count) of the text in the case given (vgecNormal leaves them).
+void ConvertCase(WideString& text, size_t from, size_t count, TEditCharCase charCase) {
+  const size_t end = std::min(from + count, text.size());
+  if (charCase == vgecUpperCase) {
+    for (size_t i = from; i < end; ++i) text[i] = static_cast<WideChar>(std::towupper(text[i]));
+  } else if (charCase == vgecLowerCase) {
+    for (size_t i = from; i < end; ++i) text[i] = static_cast<WideChar>(std::towlower(text[i]));
   }
-  text_ = std::move(stored);
+}
+
+}  // namespace
+
+void TvgMemo::SetText(const WideString& value) {
+  if (!ValidateText(value) || (value.size() == text_.size() && value == text_)) return;
+  text_ = value;
+  ConvertCase(text_, 0, text_.size(), charCase_);
+  caseOfText_ = charCase_;
   if (updateLinesOnSetText_) {
     // A text replaced from outside the edits: the undo records no longer fit it.
     actionStack_->Clear();
@@ -220,15 +230,21 @@ void TvgMemo::EditDone(const TLineSpan& span, int32_t oldCount, float oldLongest
   scene->AddUpdateRect(vgRect(std::min(a.X, b.X) - 1, std::min(a.Y, b.Y) - 1, std::max(a.X, b.X) + 1, std::max(a.Y, b.Y) + 1));
 }
 
-void TvgMemo::SetTextInternal(const WideString& value) {
-  updateLinesOnSetText_ = false;
-  try {
-    SetText(value);
-  } catch (...) {
-    updateLinesOnSetText_ = true;
-    throw;
+void TvgMemo::EditText(size_t offset, size_t count, const WideString& inserted) {
+  // The text changes length, so it differs from the one stored, as SetText requires.
+  const WideString removed = text_.substr(offset, count);
+  text_.replace(offset, count, inserted);
+  if (!ValidateText(text_)) {
+    text_.replace(offset, inserted.size(), removed);
+    return;
   }
-  updateLinesOnSetText_ = true;
+  // The whole text takes CharCase (CharCase may have changed since the text was stored); what
+  // is known to be in it already is not converted again.
+  if (caseOfText_ == charCase_) ConvertCase(text_, offset, inserted.size(), charCase_);
+  else ConvertCase(text_, 0, text_.size(), charCase_);
+  caseOfText_ = charCase_;
+  if (!IsLoading()) OnChangeTracking(this);
+  needChange_ = true;
 }
 
 // --- Measuring
@@ -459,6 +475,9 @@ void TvgMemo::UpdateLinesPiecewise(const TLineSpan& span, int32_t delta) {
   std::vector<float> widths;
   BreakRange(span.Start, end, starts, widths);
   const auto first = static_cast<size_t>(span.First), last = static_cast<size_t>(span.Last);
+  const auto widest = static_cast<size_t>(longestLine_);
+  const bool widestKnown = widest < lineWidths_.size();
+  const float widestWidth = widestKnown ? lineWidths_[widest] : 0;
   // Entries after the span move with the text; the span's own entries are replaced.
   for (size_t i = last + 1; i < linesBegs_.size(); ++i) linesBegs_[i] += delta;
   linesBegs_.erase(linesBegs_.begin() + static_cast<std::ptrdiff_t>(first + 1),
@@ -467,7 +486,21 @@ void TvgMemo::UpdateLinesPiecewise(const TLineSpan& span, int32_t delta) {
   lineWidths_.erase(lineWidths_.begin() + static_cast<std::ptrdiff_t>(first),
                     lineWidths_.begin() + static_cast<std::ptrdiff_t>(last + 1));
   lineWidths_.insert(lineWidths_.begin() + static_cast<std::ptrdiff_t>(first), widths.begin(), widths.end());
-  FindLongestLine();
+  // The first widest line, as FindLongestLine finds it, looked for again only when it was
+  // re-broken: every line before it was narrower and none after it wider, so only the fresh
+  // lines can take its place.
+  if (!widestKnown || (widest >= first && widest <= last)) {
+    FindLongestLine();
+    return;
+  }
+  const auto freshWidest = std::max_element(widths.begin(), widths.end());  // the first of the widest
+  const size_t fresh = first + static_cast<size_t>(freshWidest - widths.begin());
+  if (widest < first) {
+    longestLine_ = static_cast<int32_t>(*freshWidest > widestWidth ? fresh : widest);
+  } else {
+    const size_t moved = widest - (last - first + 1) + widths.size();
+    longestLine_ = static_cast<int32_t>(*freshWidest >= widestWidth ? fresh : moved);
+  }
 }
 
 // --- Positions

@@ -260,7 +260,11 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   bool SelectionShown();
   void MoveCaretLines(int32_t lines);
   void DeleteSelectionFirst(bool& deleted);
-  void SetTextInternal(const WideString& value);
+  // Replaces `count` characters at `offset` (0-based) by `inserted` where they stand and keeps
+  // the result as SetText keeps a text (accepted by ValidateText, in CharCase, OnChangeTracking,
+  // NeedChange); the line table is the caller's. The text is never copied whole: many edits in a
+  // row (filling Lines) stay linear.
+  void EditText(size_t offset, size_t count, const WideString& inserted);
 
   bool needChange_ = false;
   WideString text_;
@@ -275,6 +279,7 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   TvgEditMenu* popupMenu_ = nullptr;
   bool autoSelect_ = true;
   TEditCharCase charCase_ = vgecNormal;
+  TEditCharCase caseOfText_ = vgecNormal;  // the case the whole text is known to be in
   bool hideSelection_ = true;
   int32_t maxLength_ = 0;
   bool readOnly_ = false;
