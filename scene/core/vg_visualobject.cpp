@@ -95,7 +95,18 @@ TvgMatrix Translation(float x, float y) {
   return m;
 }
 
-bool IsScrollContent(TvgObject* obj) { return obj != nullptr && vgInheritsFromName(obj, "TvgScrollContent"); }
+// Asked for the parent of every child a list places: the answer for the class asked last is kept
+// (classes live as long as the process).
+bool IsScrollContent(TvgObject* obj) {
+  static const TClassInfo* lastClass = nullptr;
+  static bool lastAnswer = false;
+  if (obj == nullptr) return false;
+  if (obj->ClassInfo() != lastClass) {
+    lastClass = obj->ClassInfo();
+    lastAnswer = vgInheritsFromName(obj, "TvgScrollContent");
+  }
+  return lastAnswer;
+}
 
 }  // namespace
 
@@ -611,11 +622,15 @@ bool TvgVisualObject::CanRepaint() {
 
 void TvgVisualObject::Repaint() {
   if (!CanRepaint()) return;
-  for (TvgObject* child : Children()) {
-    auto* effect = dynamic_cast<TvgEffect*>(child);
-    if (effect != nullptr && effect->GetEnabled() && effect->ReplacesPainting()) {
-      effectsDirty_ = true;  // the processed image shows the object's look
-      break;
+  // Without an enabled effect among the children (has-effects) there is nothing to look for: a
+  // list's content has thousands of children.
+  if (hasEffects_) {
+    for (TvgObject* child : Children()) {
+      auto* effect = dynamic_cast<TvgEffect*>(child);
+      if (effect != nullptr && effect->GetEnabled() && effect->ReplacesPainting()) {
+        effectsDirty_ = true;  // the processed image shows the object's look
+        break;
+      }
     }
   }
   const TvgRect r = GetUpdateRect();
@@ -628,7 +643,7 @@ namespace {
 TvgRepaintBatch* g_openBatch = nullptr;
 }  // namespace
 
-TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) : owner_(owner) {
+TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) {
   scene_ = owner != nullptr ? owner->GetScene() : nullptr;
   if (g_openBatch != nullptr || scene_ == nullptr) return;
   g_openBatch = this;
@@ -638,8 +653,13 @@ TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) : owner_(owner) {
 TvgRepaintBatch::~TvgRepaintBatch() {
   if (!open_) return;
   g_openBatch = nullptr;
-  // An owner that left its scene meanwhile was repainted there as it left.
-  if (gathered_ && owner_->GetScene() == scene_) scene_->AddUpdateRect(union_);
+  if (!gathered_) return;
+  // A destructor may run while an error unwinds: a request that fails (out of memory) is lost
+  // rather than ending the process.
+  try {
+    scene_->AddUpdateRect(union_);
+  } catch (...) {
+  }
 }
 
 bool TvgRepaintBatch::Gather(IvgScene* scene, const TvgRect& rect) {

@@ -384,7 +384,8 @@ class TvgVisualObject : public TvgObject {
 // While one lives, the repaint requests of the objects in its owner's scene are gathered into one
 // update rect (their union), which the scene receives when it ends; batches inside it join it.
 // Each request otherwise costs the scene window an invalidation, and inserting and laying out a
-// style repaints every part of it. GUI thread only.
+// style repaints every part of it. An owner without a scene opens no batch. The scene must
+// outlive the batch. GUI thread only.
 class TvgRepaintBatch {
  public:
   explicit TvgRepaintBatch(TvgVisualObject* owner);
@@ -395,7 +396,6 @@ class TvgRepaintBatch {
   static bool Gather(IvgScene* scene, const TvgRect& rect);
 
  private:
-  TvgVisualObject* owner_;
   IvgScene* scene_ = nullptr;
   bool open_ = false;  // the outermost batch
   bool gathered_ = false;
