@@ -96,7 +96,16 @@ void TvgMemoLines::SetUpdateState(bool updating) {
   inherited::SetUpdateState(updating);
   if (memo_ == nullptr) return;
   memo_->SetLinesUpdating(updating);
-  if (!updating) memo_->Realign();
+  // Meanwhile the memo and its parts ask for no repaint (each request costs the scene window an
+  // invalidation, two for every line added); at the end it is laid out (by its EndUpdate) and
+  // repainted whole.
+  if (updating) {
+    memo_->BeginUpdate();
+    return;
+  }
+  memo_->EndUpdate();
+  memo_->Realign();
+  memo_->Repaint();
 }
 
 // --- Construction

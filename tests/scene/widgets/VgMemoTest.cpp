@@ -359,6 +359,7 @@ TEST_F(MemoTest, WidthsFollowTheFontAndWrappingFollowsAKerningCanvas) {
 TEST_F(MemoTest, FillingLinesInAnUpdateKeepsTheTableOfARebuildAndTheCharCase) {
   TvgMemo* memo = Memo(u"", 300, 200);
   std::u16string expected;
+  scene.updates.clear();
   memo->GetLines()->BeginUpdate();
   for (int i = 0; i < 3000; ++i) {
     // Lines growing, shrinking and repeating widths: the widest line moves back and forth.
@@ -374,7 +375,12 @@ TEST_F(MemoTest, FillingLinesInAnUpdateKeepsTheTableOfARebuildAndTheCharCase) {
         expected[k] = static_cast<char16_t>(std::towupper(expected[k]));
     }
   }
+  EXPECT_TRUE(scene.updates.empty());  // no repaint per line
   memo->GetLines()->EndUpdate();
+  ASSERT_FALSE(scene.updates.empty());  // the whole memo at the end
+  TvgRect painted = scene.updates.front();
+  for (const TvgRect& r : scene.updates) painted = vgUnionRect(painted, r);
+  EXPECT_TRUE(painted.Left <= 10 && painted.Top <= 10 && painted.Right >= 310 && painted.Bottom >= 210);
   EXPECT_EQ(memo->GetText(), expected);
   EXPECT_EQ(memo->LineCount(), 3000);
   const TLinesBegs piecewise = memo->LinesBegs();
