@@ -1,6 +1,7 @@
 // Form text <-> binary component streams: the converter in each direction and format detection.
 #include "FormText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -210,13 +211,15 @@ class BinaryToText {
     out_ += '>';
   }
 
-  // Quoted runs of printable characters and #nnn codes, broken into lines with "+".
-  template <typename S, typename IsLiteral>
-  void WriteQuoted(const S& s, IsLiteral isLiteral) {
+  // Quoted runs of printable ASCII and #nnn codes for everything else, broken into lines with
+  // "+". `writeCode` writes the code of one character.
+  template <typename S, typename WriteCode>
+  void WriteQuoted(const S& s, WriteCode writeCode) {
     if (s.empty()) {
       out_ += "''";
       return;
     }
+    const auto isLiteral = [](auto c) { return c >= ' ' && c < 0x7F && c != '\''; };
     ++nesting_;
     const size_t length = s.size();
     if (length > kLineLength) NewLine();
@@ -233,8 +236,7 @@ class BinaryToText {
         for (size_t k = j; k < i; ++k) out_ += static_cast<char>(s[k]);
         out_ += '\'';
       } else {
-        out_ += '#';
-        out_ += std::to_string(static_cast<uint32_t>(static_cast<std::make_unsigned_t<typename S::value_type>>(s[i])));
+        writeCode(s[i]);
         ++i;
         if (i - lineStart >= kLineLength) lineBreak = true;
       }
@@ -247,13 +249,32 @@ class BinaryToText {
     --nesting_;
   }
 
-  // ANSI bytes at or above the space are written as they are, so that #nnn above 127 always
-  // means a wide character when the text is read back.
-  void WriteAnsiString(const std::string& s) {
-    WriteQuoted(s, [](char c) { return static_cast<unsigned char>(c) >= ' ' && c != '\'' && c != 0x7F; });
+  void WriteDecimalCode(uint32_t code) {
+    out_ += '#';
+    out_ += std::to_string(code);
   }
+
+  // The text stays ASCII whatever the string holds, so it means the same in any encoding it is
+  // read in: an ANSI byte outside printable ASCII is written as its code ("caf"#233).
+  void WriteAnsiString(const std::string& s) {
+    WriteQuoted(s, [this](char c) { WriteDecimalCode(static_cast<unsigned char>(c)); });
+  }
+  // Wide characters are written as their code points. A code above 255 tells the reader that
+  // the string is wide; a wide string without one writes its characters from 128 to 255 in
+  // hexadecimal ("caf"#$E9), which reads back as wide too, while decimal codes up to 255 are
+  // ANSI bytes.
   void WriteWideString(const WideString& s) {
-    WriteQuoted(s, [](char16_t c) { return c >= u' ' && c < 0x7F && c != u'\''; });
+    const bool beyondAnsi = std::any_of(s.begin(), s.end(), [](char16_t c) { return c > 0xFF; });
+    WriteQuoted(s, [this, beyondAnsi](char16_t c) {
+      if (beyondAnsi || c < 0x80) {
+        WriteDecimalCode(c);
+        return;
+      }
+      static const char kHex[] = "0123456789ABCDEF";
+      out_ += "#$";
+      out_ += kHex[c >> 4];
+      out_ += kHex[c & 15];
+    });
   }
 
   TReader reader_;
@@ -266,9 +287,21 @@ class BinaryToText {
 
 enum TokenKind { tokEof, tokSymbol, tokIdent, tokInteger, tokFloat, tokString };
 
-// In a string token, characters written literally are kept as kLiteral + byte until the string's
-// kind is known; #nnn codes are kept as they are (at most U+FFFF).
+// In a string token, characters written literally are kept as kLiteral + byte and hexadecimal
+// codes as kHexCode + code until the string's kind is known; decimal #nnn codes are kept as they
+// are (at most U+FFFF).
 constexpr char32_t kLiteral = 0x10000;
+constexpr char32_t kHexCode = 0x20000;
+constexpr char32_t kCodeMask = 0xFFFF;
+
+bool IsLiteralCode(char32_t code) { return code >= kLiteral && code < kHexCode; }
+// A character code that only a wide string holds: above 255, or written in hexadecimal from 128
+// on (the writer's form for wide characters 128 to 255).
+bool IsWideCode(char32_t code) {
+  if (IsLiteralCode(code)) return false;
+  const char32_t value = code & kCodeMask;
+  return value > 0xFF || (code >= kHexCode && value >= 0x80);
+}
 
 class TextToBinary {
  public:
@@ -421,7 +454,8 @@ class TextToBinary {
   }
 
   // A string token: quoted runs and #nnn codes with nothing between them. Literal bytes are
-  // ANSI; a code above 127 makes the string wide.
+  // ANSI (raw bytes above 127 as older text holds them too), and so are decimal codes up to
+  // 255; a code above 255, or a hexadecimal one from 128 on, makes the string wide.
   void ReadStringToken() {
     kind_ = tokString;
     std::u32string codes;
@@ -455,7 +489,7 @@ class TextToBinary {
           if (++digits > 6 || code > 0xFFFF) Error("Invalid character code");
         }
         if (digits == 0) Error("Invalid character code");
-        codes.push_back(code);
+        codes.push_back(hex ? kHexCode + code : code);
       } else {
         break;
       }
@@ -470,7 +504,7 @@ class TextToBinary {
     for (;;) {
       if (kind_ != tokString) Error("String expected");
       for (char32_t code : pendingCodes_) {
-        if (code < kLiteral && code >= 0x80) wide = true;
+        if (IsWideCode(code)) wide = true;
         codes.push_back(code);
       }
       Next();
@@ -547,13 +581,13 @@ class TextToBinary {
         if (wide) {
           WideString w;
           for (char32_t code : codes) {
-            if (code >= kLiteral) w += AnsiToWide(std::string(1, static_cast<char>(code - kLiteral)));
-            else w += static_cast<char16_t>(code);
+            if (IsLiteralCode(code)) w += AnsiToWide(std::string(1, static_cast<char>(code - kLiteral)));
+            else w += static_cast<char16_t>(code & kCodeMask);
           }
           writer_.WriteWideString(w);
         } else {
           std::string s;
-          for (char32_t code : codes) s += static_cast<char>(code >= kLiteral ? code - kLiteral : code);
+          for (char32_t code : codes) s += static_cast<char>(code & 0xFF);
           writer_.WriteString(s);
         }
         break;

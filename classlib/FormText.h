@@ -7,6 +7,12 @@
 // an optional suffix (s single, c currency, d date, x double; none: extended), quoted strings
 // with '' for a quote and #nnn codes, joined across lines with "+", identifiers, sets "[a, b]",
 // lists "( ... )", binary data "{hex}" and collections "< item ... end >".
+//
+// Strings are written in ASCII only: printable characters in quotes, every other one as a code.
+// An ANSI string's codes are its bytes ('caf'#233); a wide string's are code points, and one that
+// holds no character above 255 writes those from 128 on in hexadecimal ('caf'#$E9) so that it
+// reads back wide. On reading, a decimal code above 255 or a hexadecimal one from 128 makes the
+// string wide; literal bytes above 127, as older text holds them, are ANSI characters.
 #pragma once
 
 #include <string>

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "classlib/ResourceStream.h"
@@ -33,6 +34,7 @@ KBL_PUBLISHED(TPluginGui) {
   KBL_METHOD(MainMenuPopup);
   KBL_METHOD(KnobMenuPopup);
   KBL_METHOD(miAboutClick);
+  KBL_METHOD(miMidiLearnClick);
   KBL_METHOD(miUnlearnMIDIControllerClick);
   KBL_METHOD(ZelBitmapButton2Click);
 }
@@ -367,16 +369,35 @@ void TPluginGui::MainMenuPopup(TObject*) {
 
 void TPluginGui::KnobMenuPopup(TObject*) {
   std::string cc = "--";
+  bool learning = false;
   if (plugin_) {
-    const TMidiMap& map = plugin_->Automation().Map();
-    const int32_t index = map.FindBinding(menuParameter_, 0);
-    if (index >= 0) cc = IntToStr(map.GetBinding(index).MidiCC);
+    TMidiAutomation& automation = plugin_->Automation();
+    // A controller learned since the last idle call shows at once.
+    automation.CommitLearned();
+    const int32_t controller = automation.BoundController(menuParameter_, 0);
+    if (controller >= 0) cc = IntToStr(controller);
+    learning = automation.LearningParameter() == menuParameter_;
   }
   miMidiLearn->SetCaption("Midi Learn  [CC: " + cc + "]");
+  miMidiLearn->SetChecked(learning);
+}
+
+void TPluginGui::miMidiLearnClick(TObject*) {
+  if (!plugin_) return;
+  TMidiAutomation& automation = plugin_->Automation();
+  // Chosen again on the parameter being learned, it ends learning without a binding.
+  if (automation.LearningParameter() == menuParameter_) automation.EndLearning();
+  else automation.Learn(menuParameter_);
 }
 
 void TPluginGui::miUnlearnMIDIControllerClick(TObject*) {
-  if (plugin_) plugin_->Automation().Unlearn(menuParameter_, 0);
+  if (!plugin_) return;
+  TMidiAutomation& automation = plugin_->Automation();
+  // Unlearning also ends learning; a controller already taken for this parameter goes with
+  // its binding.
+  automation.EndLearning();
+  automation.CommitLearned();
+  automation.Unlearn(menuParameter_, 0);
 }
 
 void TPluginGui::miAboutClick(TObject*) { ShowAboutBox(); }
@@ -398,7 +419,33 @@ std::string ModuleVersionText() { return GetModuleFileVersion().ToString(); }
 
 // --- The vector GUI and the editor services
 
-void StartVectorGui() { StartGdiPlus(); }
+namespace {
+
+// The GUI's start-up: the class units linked in (scene, shapes, controls, widgets, design)
+// register in the order their initialisers handed in their registrations, then the class
+// library's controls, the maker's controls and the editor's forms, which stream by class name.
+void RegisterEditorClasses() {
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    RunClassRegistrations();
+    RegisterControlClasses();
+    vgRegisterSceneClasses();
+    vgInitObjectsUnit();
+    vgInitEffectsUnit();
+    vgInitAnimationsUnit();
+    vgInitLayoutsUnit();
+    vgInitControlsUnit();
+    ZelRegisterControls();
+    RegisterClass<TPluginGui, TAboutForm>();
+  });
+}
+
+}  // namespace
+
+void StartVectorGui() {
+  RegisterEditorClasses();
+  StartGdiPlus();
+}
 
 void StopVectorGui() { StopGdiPlus(); }
 
@@ -423,18 +470,4 @@ const TrkEditorServices kEditorServices = {
 
 }  // namespace
 
-void InstallPluginEditor() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  RegisterControlClasses();
-  vgRegisterSceneClasses();
-  vgInitObjectsUnit();
-  vgInitEffectsUnit();
-  vgInitAnimationsUnit();
-  vgInitLayoutsUnit();
-  vgInitControlsUnit();
-  ZelRegisterControls();
-  RegisterClass<TPluginGui, TAboutForm>();
-  SetEditorServices(&kEditorServices);
-}
+void InstallPluginEditor() { SetEditorServices(&kEditorServices); }

@@ -122,6 +122,8 @@ std::string ExpandShortPathName(const std::string& path);
 
 // Local time minus UTC in whole hours, rounded.
 int32_t GetUTCOffsetHours();
+// Local time minus UTC in minutes (zones of half and quarter hours keep their minutes).
+int32_t GetUTCOffsetMinutes();
 
 // The computer's NetBIOS name; empty when unavailable.
 std::string GetComputerNameText();

@@ -8,7 +8,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 packages=(cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev
           googletest wine wine32:i386 xvfb xauth fonts-wine zlib1g-dev libxml2-utils python3 libjpeg62-turbo-dev
-          libtiff-tools libjpeg-turbo-progs dpkg-dev)
+          libtiff-tools libjpeg-turbo-progs dpkg-dev libzydis-dev libcapstone-dev libxml2-dev libpugixml-dev
+          shared-mime-info)
 
 missing=()
 for p in "${packages[@]}"; do

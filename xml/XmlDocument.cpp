@@ -2,7 +2,11 @@
 #include "XmlDocument.h"
 
 #include <cstring>
+#include <memory>
+#include <typeinfo>
+#include <utility>
 
+#include "XmlNodePool_p.h"
 #include "XmlText.h"
 #include "classlib/SysUtils.h"
 
@@ -34,7 +38,7 @@ std::string MakeEntry(const std::string& name, const std::string& value) {
 
 namespace {
 
-uint32_t LengthAt(const std::string& text, size_t at) {
+uint32_t LengthAt(std::string_view text, size_t at) {
   uint32_t length;
   std::memcpy(&length, text.data() + at, sizeof length);
   return length;
@@ -54,8 +58,9 @@ size_t TsdUTF8StringList::Find(int32_t i) const {
 }
 
 int32_t TsdUTF8StringList::Add(std::string_view s) {
-  text_ += LengthField(s.size());
-  text_ += s;
+  const uint32_t length = static_cast<uint32_t>(s.size());
+  text_.append(reinterpret_cast<const char*>(&length), sizeof length);
+  text_.append(s);
   return count_++;
 }
 
@@ -64,9 +69,32 @@ std::string_view TsdUTF8StringList::Get(int32_t i) const {
   return std::string_view(text_).substr(at + sizeof(uint32_t), LengthAt(text_, at));
 }
 
+bool TsdUTF8StringList::Next(size_t& at, std::string_view& entry) const {
+  if (at >= text_.size()) return false;
+  const uint32_t length = LengthAt(text_, at);
+  entry = std::string_view(text_).substr(at + sizeof(uint32_t), length);
+  at += sizeof(uint32_t) + length;
+  return true;
+}
+
 void TsdUTF8StringList::Set(int32_t i, std::string_view s) {
   const size_t at = Find(i);
   text_.replace(at, sizeof(uint32_t) + LengthAt(text_, at), LengthField(s.size()) + std::string(s));
+}
+
+char* TsdUTF8StringList::PutTagText(char* out) const {
+  const char* at = text_.data();
+  const char* const end = at + text_.size();
+  while (at != end) {
+    uint32_t length;
+    std::memcpy(&length, at, sizeof length);
+    at += sizeof length;
+    *out++ = ' ';
+    std::memcpy(out, at, length);
+    out += length;
+    at += length;
+  }
+  return out;
 }
 
 void TsdUTF8StringList::Delete(int32_t i) {
@@ -75,40 +103,126 @@ void TsdUTF8StringList::Delete(int32_t i) {
   --count_;
 }
 
+// --- TXmlNode: allocation
+
+namespace {
+
+// Every node block begins with the pool it came from (nullptr for the heap) and its size, padded
+// so that the node after it is aligned for any object.
+struct TNodeHeader {
+  TXmlNodePool* Pool;
+  size_t Size;
+};
+constexpr size_t kNodeHeader = 16;
+static_assert(sizeof(TNodeHeader) <= kNodeHeader);
+
+TNodeHeader& HeaderOf(void* block) { return *static_cast<TNodeHeader*>(block); }
+
+void* NodeOfBlock(void* block) { return static_cast<char*>(block) + kNodeHeader; }
+
+// Makes an object of type T in memory from `pool` (the heap without one), and frees it there.
+template <typename T, typename... TArgs>
+T* MakeIn(TXmlNodePool* pool, TArgs&&... args) {
+  void* memory = XmlPoolAllocate(pool, sizeof(T));
+  try {
+    return new (memory) T(std::forward<TArgs>(args)...);
+  } catch (...) {
+    XmlPoolFree(pool, memory, sizeof(T));
+    throw;
+  }
+}
+
+template <typename T>
+void FreeIn(T* object, TXmlNodePool* pool) {
+  object->~T();
+  XmlPoolFree(pool, object, sizeof(T));
+}
+
+}  // namespace
+
+void* TXmlNode::operator new(std::size_t size) {
+  void* block = TObject::operator new(size + kNodeHeader);
+  HeaderOf(block) = {nullptr, size + kNodeHeader};
+  return NodeOfBlock(block);
+}
+
+void* TXmlNode::operator new(std::size_t size, TXmlDocument* document) {
+  if (!document) return operator new(size);
+  static_assert(kNodeHeader == TXmlNodePool::kGrain);
+  TXmlNodePool* pool = document->pool_;
+  void* block = pool->Allocate(size + kNodeHeader);
+  HeaderOf(block) = {pool, size + kNodeHeader};
+  return NodeOfBlock(block);
+}
+
+void TXmlNode::operator delete(void* node) noexcept {
+  if (!node) return;
+  void* block = static_cast<char*>(node) - kNodeHeader;
+  const TNodeHeader header = HeaderOf(block);
+  if (header.Pool) {
+    header.Pool->Free(block, header.Size);
+  } else {
+    TObject::operator delete(block);
+  }
+}
+
+void TXmlNode::operator delete(void* node, TXmlDocument*) noexcept { operator delete(node); }
+
 // --- TXmlNode: construction
 
 TXmlNode::TXmlNode(TXmlDocument* document) : document_(document) {}
 
-TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : document_(document) {
+TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : TXmlNode(document) {
   SetName(name);
 }
 
 TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name, const std::string& value)
-    : document_(document) {
+    : TXmlNode(document) {
   SetName(name);
   value_ = EscapeText(value);
 }
 
 TXmlNode* TXmlNode::CreateType(TXmlDocument* document, uint8_t elementType) {
-  auto* node = new TXmlNode(document);
+  auto* node = new (document) TXmlNode(document);
   node->elementType_ = elementType;
   return node;
 }
 
-TXmlNode::~TXmlNode() = default;
+TXmlNode::~TXmlNode() {
+  NodesClear();
+  AttributesClear();
+}
+
+TXmlNodePool* TXmlNode::Pool() const { return document_ ? document_->pool_ : nullptr; }
+
+TsdUTF8StringList& TXmlNode::Attributes() {
+  if (!attributes_) {
+    TXmlNodePool* pool = Pool();
+    attributes_ = MakeIn<TsdUTF8StringList>(pool, pool);
+  }
+  return *attributes_;
+}
+
+TXmlNode::TChildList& TXmlNode::Children() {
+  if (!nodes_) {
+    TXmlNodePool* pool = Pool();
+    nodes_ = MakeIn<TChildList>(pool, TXmlAllocator<std::unique_ptr<TXmlNode>>(pool));
+  }
+  return *nodes_;
+}
 
 void TXmlNode::Assign(const TXmlNode& source) {
   if (&source == this) return;
   // Copy first: the source may be a descendant of this node.
-  auto copy = std::make_unique<TXmlNode>(document_);
+  std::unique_ptr<TXmlNode> copy(new (document_) TXmlNode(document_));
   copy->elementType_ = source.elementType_;
   copy->name_ = source.name_;
   copy->tag_ = source.tag_;
   copy->value_ = source.value_;
-  copy->attributes_ = source.attributes_;
-  for (const auto& child : source.nodes_) {
-    auto* twin = new TXmlNode(document_);
-    twin->Assign(*child);
+  if (source.attributes_) copy->Attributes() = *source.attributes_;
+  for (int32_t i = 0; i < source.GetNodeCount(); ++i) {
+    auto* twin = new (document_) TXmlNode(document_);
+    twin->Assign(*source.GetNodes(i));
     copy->NodeAdd(twin);
   }
   Clear();
@@ -116,9 +230,10 @@ void TXmlNode::Assign(const TXmlNode& source) {
   name_ = std::move(copy->name_);
   tag_ = copy->tag_;
   value_ = std::move(copy->value_);
-  attributes_ = std::move(copy->attributes_);
-  nodes_ = std::move(copy->nodes_);
-  for (auto& child : nodes_) child->parent_ = this;
+  // The lists change hands whole; each is freed later into the memory it came from.
+  std::swap(attributes_, copy->attributes_);
+  std::swap(nodes_, copy->nodes_);
+  for (int32_t i = 0; i < GetNodeCount(); ++i) GetNodes(i)->parent_ = this;
 }
 
 void TXmlNode::Assign(const TXmlDocument& source) { Assign(*source.RootNodeList()); }
@@ -158,12 +273,12 @@ std::string TXmlNode::FullPath() const {
 // --- TXmlNode: children
 
 TXmlNode* TXmlNode::GetNodes(int32_t i) const {
-  return i >= 0 && i < GetNodeCount() ? nodes_[static_cast<size_t>(i)].get() : nullptr;
+  return i >= 0 && i < GetNodeCount() ? (*nodes_)[static_cast<size_t>(i)].get() : nullptr;
 }
 
 void TXmlNode::SetDocumentOfSubtree(TXmlDocument* document) {
   document_ = document;
-  for (auto& child : nodes_) child->SetDocumentOfSubtree(document);
+  for (int32_t i = 0; i < GetNodeCount(); ++i) GetNodes(i)->SetDocumentOfSubtree(document);
 }
 
 int32_t TXmlNode::NodeAdd(TXmlNode* node) {
@@ -171,8 +286,9 @@ int32_t TXmlNode::NodeAdd(TXmlNode* node) {
   node->parent_ = this;
   node->SetDocumentOfSubtree(document_);
   // Most elements have a few children: room for four at once saves the first regrowths.
-  if (nodes_.capacity() == 0) nodes_.reserve(4);
-  nodes_.emplace_back(node);
+  TChildList& children = Children();
+  if (children.capacity() == 0) children.reserve(4);
+  children.emplace_back(node);
   return GetNodeCount() - 1;
 }
 
@@ -180,18 +296,18 @@ void TXmlNode::NodeInsert(int32_t index, TXmlNode* node) {
   if (!node || index < 0 || index > GetNodeCount()) return;
   node->parent_ = this;
   node->SetDocumentOfSubtree(document_);
-  nodes_.emplace(nodes_.begin() + index, node);
+  Children().emplace(Children().begin() + index, node);
 }
 
 TXmlNode* TXmlNode::NodeNew(const std::string& name) {
-  auto* node = new TXmlNode(document_, name);
+  auto* node = new (document_) TXmlNode(document_, name);
   NodeAdd(node);
   return node;
 }
 
 TXmlNode* TXmlNode::NodeNewAtIndex(int32_t index, const std::string& name) {
   if (index < 0 || index > GetNodeCount()) return nullptr;
-  auto* node = new TXmlNode(document_, name);
+  auto* node = new (document_) TXmlNode(document_, name);
   NodeInsert(index, node);
   return node;
 }
@@ -206,7 +322,7 @@ int32_t TXmlNode::NodeIndexByName(const std::string& name) const {
 
 int32_t TXmlNode::NodeIndexByNameFrom(const std::string& name, int32_t from) const {
   for (int32_t i = from < 0 ? 0 : from; i < GetNodeCount(); ++i) {
-    if (SameName(nodes_[static_cast<size_t>(i)]->name_, name)) return i;
+    if (SameName(GetNodes(i)->name_, name)) return i;
   }
   return -1;
 }
@@ -217,22 +333,22 @@ TXmlNode* TXmlNode::NodeFindOrCreate(const std::string& name) {
 }
 
 TXmlNode* TXmlNode::NodeByElementType(uint8_t elementType) const {
-  for (const auto& child : nodes_) {
-    if (child->elementType_ == elementType) return child.get();
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    if (GetNodes(i)->elementType_ == elementType) return GetNodes(i);
   }
   return nullptr;
 }
 
 void TXmlNode::NodeDelete(int32_t index) {
   if (index < 0 || index >= GetNodeCount()) return;
-  nodes_.erase(nodes_.begin() + index);
+  nodes_->erase(nodes_->begin() + index);
 }
 
 TXmlNode* TXmlNode::NodeExtract(TXmlNode* node) {
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    if (nodes_[i].get() != node) continue;
-    TXmlNode* extracted = nodes_[i].release();
-    nodes_.erase(nodes_.begin() + static_cast<ptrdiff_t>(i));
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    if (GetNodes(i) != node) continue;
+    TXmlNode* extracted = (*nodes_)[static_cast<size_t>(i)].release();
+    nodes_->erase(nodes_->begin() + i);
     extracted->parent_ = nullptr;
     return extracted;
   }
@@ -240,10 +356,10 @@ TXmlNode* TXmlNode::NodeExtract(TXmlNode* node) {
 }
 
 int32_t TXmlNode::NodeRemove(TXmlNode* node) {
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    if (nodes_[i].get() != node) continue;
-    nodes_.erase(nodes_.begin() + static_cast<ptrdiff_t>(i));
-    return static_cast<int32_t>(i);
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    if (GetNodes(i) != node) continue;
+    nodes_->erase(nodes_->begin() + i);
+    return i;
   }
   return -1;
 }
@@ -252,11 +368,17 @@ void TXmlNode::Delete() {
   if (parent_) parent_->NodeRemove(this);
 }
 
-void TXmlNode::NodesClear() { nodes_.clear(); }
+void TXmlNode::NodesClear() {
+  if (!nodes_) return;
+  // The list goes first: a child's destructor must not see it half emptied.
+  TChildList* children = std::exchange(nodes_, nullptr);
+  FreeIn(children, children->get_allocator().Pool());
+}
 
 void TXmlNode::CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const {
-  for (const auto& child : nodes_) {
-    if (SameName(byPath ? child->FullPath() : child->name_, name)) list.Add(child.get());
+  for (int32_t i = 0; i < GetNodeCount(); ++i) {
+    TXmlNode* child = GetNodes(i);
+    if (SameName(byPath ? child->FullPath() : child->name_, name)) list.Add(child);
     child->CollectByName(name, byPath, list);
   }
 }
@@ -269,12 +391,12 @@ void TXmlNode::NodesByName(const std::string& name, TXmlNodeList& list) const {
 // --- TXmlNode: attributes
 
 void TXmlNode::AttributeAdd(const std::string& name, const std::string& value) {
-  attributes_.Add(MakeEntry(name, value));
+  Attributes().Add(MakeEntry(name, value));
 }
 
 int32_t TXmlNode::AttributeIndexByName(const std::string& name) const {
   for (int32_t i = 0; i < AttributeCount(); ++i) {
-    if (EntryHasName(attributes_.Get(i), name)) return i;
+    if (EntryHasName(attributes_->Get(i), name)) return i;
   }
   return -1;
 }
@@ -285,23 +407,23 @@ std::string TXmlNode::AttributeByName(const std::string& name) const {
 
 std::string TXmlNode::AttributeName(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  const std::string_view entry = attributes_.Get(i);
+  const std::string_view entry = attributes_->Get(i);
   return std::string(entry.substr(0, entry.find('=')));
 }
 
 std::string TXmlNode::AttributeValue(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  return EntryValue(attributes_.Get(i));
+  return EntryValue(attributes_->Get(i));
 }
 
 std::string TXmlNode::AttributeText(int32_t i) const {
   if (i < 0 || i >= AttributeCount()) return std::string();
-  return std::string(attributes_.Get(i));
+  return std::string(attributes_->Get(i));
 }
 
 void TXmlNode::SetAttributeValue(int32_t i, const std::string& value) {
   if (i < 0 || i >= AttributeCount()) return;
-  attributes_.Set(i, MakeEntry(AttributeName(i), value));
+  attributes_->Set(i, MakeEntry(AttributeName(i), value));
 }
 
 void TXmlNode::SetAttributeByName(const std::string& name, const std::string& value) {
@@ -313,11 +435,15 @@ void TXmlNode::SetAttributeByName(const std::string& name, const std::string& va
   }
 }
 
-void TXmlNode::AttributesClear() { attributes_ = TsdUTF8StringList(); }
+void TXmlNode::AttributesClear() {
+  if (!attributes_) return;
+  TsdUTF8StringList* list = std::exchange(attributes_, nullptr);
+  FreeIn(list, list->Pool());
+}
 
 void TXmlNode::DeleteEmptyAttributes() {
   for (int32_t i = AttributeCount() - 1; i >= 0; --i) {
-    if (AttributeValue(i).empty()) attributes_.Delete(i);
+    if (AttributeValue(i).empty()) attributes_->Delete(i);
   }
 }
 
@@ -332,13 +458,19 @@ void TXmlNode::Clear() {
 
 // --- TXmlDocument
 
-TXmlDocument::TXmlDocument() : rootNodes_(std::make_unique<TXmlNode>(this)) { Clear(); }
+TXmlDocument::TXmlDocument() : pool_(TXmlNodePool::Create()), rootNodes_(std::make_unique<TXmlNode>(this)) {
+  Clear();
+}
 
 TXmlDocument::TXmlDocument(const std::string& rootName) : TXmlDocument() {
   Root()->SetName(rootName);
 }
 
-TXmlDocument::~TXmlDocument() = default;
+TXmlDocument::~TXmlDocument() {
+  ClearRootNodes();
+  rootNodes_.reset();
+  pool_->Release();
+}
 
 void TXmlDocument::SetDefaults() {
   BinaryCoding = 1;
@@ -353,9 +485,69 @@ void TXmlDocument::SetDefaults() {
   XmlFormat = 1;
 }
 
+void TXmlDocument::ClearRootNodes() {
+  TXmlNode* container = rootNodes_.get();
+  const bool wholeTree = !poolHasGarbage_ && container->nodes_;
+  if (!wholeTree) {
+    container->Clear();
+  } else {
+    // The tree is given up whole: the blocks it has in the pool are not given back one by one,
+    // as the pool is carved again from its start right after.
+    container->name_.clear();
+    container->value_.clear();
+    container->AttributesClear();
+    pool_->Abandon(AbandonChildren(std::exchange(container->nodes_, nullptr)));
+  }
+  // Without a node left the pool is carved again from its start, so that a new tree lies in
+  // memory in the order it is built. Nodes still out (taken from the tree) prevent that.
+  if (pool_->ResetIfUnused()) poolHasGarbage_ = false;
+  else if (wholeTree) poolHasGarbage_ = true;
+}
+
+size_t TXmlDocument::AbandonChildren(TXmlNode::TChildList* list) {
+  size_t count = 0;
+  // Nothing is written into what is given up (so that none of its memory needs writing back):
+  // only a list that is freed as usual has its children taken out of it first.
+  const bool abandoned = list->get_allocator().Pool() == pool_;
+  for (auto& owned : *list) {
+    TXmlNode* child = abandoned ? owned.get() : owned.release();
+    // Nodes from the heap or from another pool, and of classes derived from the node, are freed
+    // as usual.
+    if (HeaderOf(static_cast<char*>(static_cast<void*>(child)) - kNodeHeader).Pool == pool_ &&
+        typeid(*child) == typeid(TXmlNode))
+      count += AbandonNode(child);
+    else
+      delete child;
+  }
+  if (!abandoned) {
+    FreeIn(list, list->get_allocator().Pool());
+    return count;
+  }
+  // Large arrays go back to the pool's keeping; small ones and the list itself stay in the chunks.
+  const size_t bytes = list->capacity() * sizeof(list->front());
+  if (bytes > TXmlNodePool::kLargestPooled) XmlPoolFree(pool_, list->data(), bytes);
+  else if (bytes > 0) ++count;
+  return count + 1;
+}
+
+size_t TXmlDocument::AbandonNode(TXmlNode* node) {
+  size_t count = 1;
+  if (TXmlNode::TChildList* children = node->nodes_) count += AbandonChildren(children);
+  if (TsdUTF8StringList* attributes = node->attributes_) {
+    // Large blocks go back to the pool's keeping, so a list holding one is freed as usual.
+    if (attributes->Pool() == pool_ && !attributes->MayHaveLargeBlock()) count += attributes->HasBlock() ? 2 : 1;
+    else FreeIn(attributes, attributes->Pool());
+  }
+  // The node ends here without its destructor: what remains of it are its texts, which may hold
+  // memory of the heap.
+  std::destroy_at(&node->value_);
+  std::destroy_at(&node->name_);
+  return count;
+}
+
 void TXmlDocument::Clear() {
   SetDefaults();
-  rootNodes_->Clear();
+  ClearRootNodes();
   TXmlNode* declaration = TXmlNode::CreateType(this, xeDeclaration);
   declaration->SetName("xml");
   declaration->AttributeAdd("version", "1.0");

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "classlib/DateUtils.h"
@@ -17,6 +18,7 @@
 
 class TXmlDocument;
 class TXmlNode;
+class TXmlNodePool;
 class TsdCodecStream;
 // The class library's drawing values (classlib/Graphics.h), stored as small subtrees.
 class TFont;
@@ -47,6 +49,38 @@ enum : uint8_t {
 // cannot exhaust the stack of the thread that loads it.
 constexpr int32_t kXmlMaxNestingDepth = 256;
 
+// --- Memory of the tree
+
+// Blocks from a document's node pool (private to the library), or from the heap without one.
+void* XmlPoolAllocate(TXmlNodePool* pool, size_t bytes);
+void XmlPoolFree(TXmlNodePool* pool, void* block, size_t bytes) noexcept;
+
+// The allocator of the lists a node keeps: the pool of the node's document, or the heap.
+template <typename T>
+class TXmlAllocator {
+ public:
+  using value_type = T;
+  using propagate_on_container_move_assignment = std::true_type;
+  using propagate_on_container_swap = std::true_type;
+  using is_always_equal = std::false_type;
+
+  TXmlAllocator(TXmlNodePool* pool = nullptr) noexcept : pool_(pool) {}
+  template <typename U>
+  TXmlAllocator(const TXmlAllocator<U>& other) noexcept : pool_(other.Pool()) {}
+
+  T* allocate(size_t count) { return static_cast<T*>(XmlPoolAllocate(pool_, count * sizeof(T))); }
+  void deallocate(T* block, size_t count) noexcept { XmlPoolFree(pool_, block, count * sizeof(T)); }
+  TXmlNodePool* Pool() const { return pool_; }
+
+  template <typename U>
+  bool operator==(const TXmlAllocator<U>& other) const {
+    return pool_ == other.Pool();
+  }
+
+ private:
+  TXmlNodePool* pool_;
+};
+
 // --- TsdUTF8StringList
 
 // A growable list of byte strings (attribute entries "name=quoted value"), held one after
@@ -55,23 +89,39 @@ constexpr int32_t kXmlMaxNestingDepth = 256;
 // fault.
 class TsdUTF8StringList {
  public:
+  // The entries' buffer comes from `pool` (a document's node pool, for the attributes of its
+  // nodes), from the heap without one. A copy uses the same pool.
+  explicit TsdUTF8StringList(TXmlNodePool* pool = nullptr) : text_(TXmlAllocator<char>(pool)) {}
+
   int32_t Count() const { return count_; }
   int32_t Add(std::string_view s);
   // Room for `bytes` more bytes of entries.
   void Reserve(size_t bytes) { text_.reserve(text_.size() + bytes); }
   std::string_view Get(int32_t i) const;
+  // Walks the entries in order: `at` starts at 0 and is moved on; false after the last.
+  bool Next(size_t& at, std::string_view& entry) const;
   void Set(int32_t i, std::string_view s);
   void Delete(int32_t i);
   void Clear() {
     text_.clear();
     count_ = 0;
   }
+  // The entries as a tag writes them, each after a blank: their length, and the text written to
+  // `out` (which has room for it), answering where it ends.
+  size_t TagTextSize() const { return text_.size() - 3 * static_cast<size_t>(count_); }
+  char* PutTagText(char* out) const;
+  TXmlNodePool* Pool() const { return text_.get_allocator().Pool(); }
+  // Whether the entries take a block of memory of their own, and whether that may be a large
+  // one (not carved from the pool's chunks).
+  bool HasBlock() const { return text_.capacity() > TText().capacity(); }
+  bool MayHaveLargeBlock() const { return text_.capacity() >= 256; }
 
  private:
   // Offset of entry i's length field.
   size_t Find(int32_t i) const;
 
-  std::string text_;
+  using TText = std::basic_string<char, std::char_traits<char>, TXmlAllocator<char>>;
+  TText text_;
   int32_t count_ = 0;
 };
 
@@ -109,6 +159,14 @@ class TXmlNode : public TObject {
   static TXmlNode* CreateType(TXmlDocument* document, uint8_t elementType);
   ~TXmlNode() override;
 
+  // Nodes made with a document come from that document's node pool (plain `new TXmlNode(...)`
+  // from the heap); either kind is freed with `delete`, also after the document is gone (a node
+  // that outlives its document may then only be read and freed: it still points to it).
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, TXmlDocument* document);
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, TXmlDocument* document) noexcept;
+
   // Copies type, name, tag, value, attributes and a copy of each child (the document stays).
   void Assign(const TXmlNode& source);
   // Assigns the document's root container.
@@ -139,7 +197,7 @@ class TXmlNode : public TObject {
   std::string FullPath() const;
 
   // --- Children
-  int32_t GetNodeCount() const { return static_cast<int32_t>(nodes_.size()); }
+  int32_t GetNodeCount() const { return nodes_ ? static_cast<int32_t>(nodes_->size()) : 0; }
   // Child i, nullptr out of range.
   TXmlNode* GetNodes(int32_t i) const;
   // Appends and takes ownership; sets the parent and the document of the whole subtree. -1 for
@@ -170,7 +228,7 @@ class TXmlNode : public TObject {
   void NodesByName(const std::string& name, TXmlNodeList& list) const;
 
   // --- Attributes
-  int32_t AttributeCount() const { return attributes_.Count(); }
+  int32_t AttributeCount() const { return attributes_ ? attributes_->Count() : 0; }
   // Appends (never replaces) name="escaped value".
   void AttributeAdd(const std::string& name, const std::string& value);
   // The plain value of the first attribute of that name, empty when absent.
@@ -191,7 +249,7 @@ class TXmlNode : public TObject {
   // --- State
   // Empties name and value and frees attributes and children.
   void Clear();
-  bool IsEmpty() const { return value_.empty() && nodes_.empty() && AttributeCount() == 0; }
+  bool IsEmpty() const { return value_.empty() && GetNodeCount() == 0 && AttributeCount() == 0; }
   bool IsClear() const { return IsEmpty() && name_.empty(); }
 
   // --- Reading and writing
@@ -267,19 +325,37 @@ class TXmlNode : public TObject {
  private:
   friend class TXmlDocument;
   friend class TXmlParser;
+  friend class TXmlWriter;
 
   void SetDocumentOfSubtree(TXmlDocument* document);
   void CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const;
   bool WritesDefaults() const;
   std::string LineBreak() const;
   std::string Indent() const;
-  bool IsWrittenShort() const;
+  bool IsWrittenShort(int32_t level) const;
   uint8_t BinaryCoding() const;
+
+  using TChildList = std::vector<std::unique_ptr<TXmlNode>, TXmlAllocator<std::unique_ptr<TXmlNode>>>;
+
+  // NodeAdd for a node made with this node's document and no children yet.
+  void AppendChild(TXmlNode* node) {
+    std::unique_ptr<TXmlNode> owned(node);
+    TChildList& children = Children();
+    if (children.capacity() == 0) children.reserve(4);
+    children.push_back(std::move(owned));
+    node->parent_ = this;
+  }
+  // The lists, made on first need (from the document's node pool).
+  TsdUTF8StringList& Attributes();
+  TChildList& Children();
+  // The pool of the node's document, nullptr without one.
+  TXmlNodePool* Pool() const;
 
   std::string name_;
   std::string value_;
-  TsdUTF8StringList attributes_;  // allocates nothing while empty
-  std::vector<std::unique_ptr<TXmlNode>> nodes_;
+  // Made on first need and freed when emptied by Clear, each from the memory its entries use.
+  TsdUTF8StringList* attributes_ = nullptr;
+  TChildList* nodes_ = nullptr;
   TXmlNode* parent_ = nullptr;
   TXmlDocument* document_ = nullptr;
   uint8_t elementType_ = xeElement;
@@ -365,9 +441,21 @@ class TXmlDocument : public TObject {
  private:
   friend class TXmlNode;
   friend class TXmlParser;
+  friend class TXmlWriter;
 
   void CheckStructure();
+  // Frees the top-level nodes.
+  void ClearRootNodes();
+  // Frees a list of child nodes when the pool is to be reset afterwards: blocks of the pool are
+  // left where they are (counted), only what lies elsewhere is freed. Answers the count.
+  size_t AbandonChildren(TXmlNode::TChildList* list);
+  size_t AbandonNode(TXmlNode* node);
 
+  // The pool of this document's nodes; it lives on while nodes taken out of it do.
+  TXmlNodePool* pool_;
+  // Blocks of the pool were abandoned while others were still out: the tree is freed block by
+  // block until the pool has been reset.
+  bool poolHasGarbage_ = false;
   std::unique_ptr<TXmlNode> rootNodes_;
   TsdCodecStream* codec_ = nullptr;
 };

@@ -100,6 +100,17 @@ int32_t TsdBufferedReadStream::Read(void* buffer, int32_t count) {
   }
   int32_t copied = 0;
   while (copied < count) {
+    // What is left of a large read goes straight from the source, past the buffer; the page held
+    // stays as it is for reads back into it.
+    if (count - copied >= kXmlStreamBufferSize && (mustSync_ || offset_ >= valid_)) {
+      source_->Seek(position_, soBeginning);
+      const int32_t n = source_->Read(out + copied, count - copied);
+      if (n <= 0) break;
+      copied += n;
+      position_ += n;
+      mustSync_ = true;
+      continue;
+    }
     if ((mustSync_ || offset_ >= valid_) && !LoadPosition()) break;
     int32_t n = std::min(count - copied, valid_ - offset_);
     std::memcpy(out + copied, buffer_.data() + offset_, static_cast<size_t>(n));
@@ -153,6 +164,14 @@ int32_t TsdBufferedWriteStream::Write(const void* buffer, int32_t count) {
   const auto* in = static_cast<const uint8_t*>(buffer);
   int32_t done = 0;
   while (done < count) {
+    // Whole buffers go to the target without being copied when nothing is held.
+    if (held_ == 0 && count - done >= kXmlStreamBufferSize) {
+      const int32_t n = (count - done) / kXmlStreamBufferSize * kXmlStreamBufferSize;
+      if (target_->Write(in + done, n) != n) StreamError(kCannotWrite);
+      done += n;
+      position_ += n;
+      continue;
+    }
     int32_t n = std::min(count - done, kXmlStreamBufferSize - held_);
     std::memcpy(buffer_.data() + held_, in + done, static_cast<size_t>(n));
     held_ += n;
@@ -277,6 +296,39 @@ void TsdCodecStream::ConsumeWindow(size_t count) {
   previousPosition_ = count > 1 ? currentPosition_ - 1 : currentPosition_;
 }
 
+int64_t TsdCodecStream::ReadPosition() {
+  if (mode_ == 2) StreamError(kReadWhileWriting);
+  if (mode_ == 0) StartReading();
+  return source_->GetPosition();
+}
+
+void TsdCodecStream::ResumeAt(int64_t position) {
+  if (mode_ == 2) StreamError(kReadWhileWriting);
+  if (mode_ == 0) StartReading();
+  pending_.clear();
+  pendingIndex_ = 0;
+  source_->Seek(position, soBeginning);
+  currentPosition_ = previousPosition_ = position;
+}
+
+int32_t TsdCodecStream::ReadText(char* out, int32_t room, bool& ended) {
+  if (mode_ == 2) StreamError(kReadWhileWriting);
+  if (mode_ == 0) StartReading();
+  ended = false;
+  int32_t written = 0;
+  while (written < room) {
+    // A new character may take four bytes: it is decoded only when they fit.
+    if (pendingIndex_ >= pending_.size() && room - written < 4) break;
+    uint8_t value = ReadByte();
+    if (value == 0) {
+      ended = true;
+      break;
+    }
+    out[written++] = static_cast<char>(value);
+  }
+  return written;
+}
+
 int32_t TsdCodecStream::Write(const void* buffer, int32_t count) {
   if (mode_ == 1) StreamError(kWriteWhileReading);
   if (mode_ == 0) StartWriting();
@@ -382,6 +434,185 @@ void TsdUtf8Stream::DecodeUtf16() {
     code = 0xFFFD;
   }
   pending_ = CodePointToUtf8(code);
+}
+
+// --- TsdUtf8Stream: reading in runs
+
+namespace {
+
+// The UTF-8 form of each byte above 127 of the system code page, converted one byte at a time as
+// the codec delivers them; an empty form (a byte the code page cannot convert alone) ends the text.
+struct TAnsiForms {
+  char Bytes[128][4] = {};
+  uint8_t Length[128] = {};
+  TAnsiForms() {
+    for (int b = 0x80; b < 0x100; ++b) {
+      std::string form = sdWideToUtf8(XmlAnsiToWide(std::string(1, static_cast<char>(b))));
+      if (form.size() > 3) form.clear();
+      std::memcpy(Bytes[b - 0x80], form.data(), form.size());
+      Length[b - 0x80] = static_cast<uint8_t>(form.size());
+    }
+  }
+};
+
+const TAnsiForms& AnsiForms() {
+  static const TAnsiForms forms;
+  return forms;
+}
+
+// Appends the UTF-8 form of a code point below 110000 hexadecimal that is no surrogate.
+char* PutUtf8(char* out, uint32_t code) {
+  if (code < 0x80) {
+    *out++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
+
+// Reads up to `count` bytes, fewer only at the end of the source.
+int32_t ReadFully(TStream& source, uint8_t* buffer, int32_t count) {
+  int32_t got = 0;
+  while (got < count) {
+    int32_t n = source.Read(buffer + got, count - got);
+    if (n <= 0) break;
+    got += n;
+  }
+  return got;
+}
+
+// Source bytes taken at a time by the decoding of 8-bit and 16-bit text.
+constexpr int32_t kDecodeBlock = 4096;
+
+}  // namespace
+
+int32_t TsdUtf8Stream::ReadText(char* out, int32_t room, bool& ended) {
+  if (mode_ == 2) StreamError(kReadWhileWriting);
+  if (mode_ == 0) StartReading();
+  ended = false;
+  // The rest of a character that Read delivered in part comes first.
+  int32_t written = 0;
+  while (pendingIndex_ < pending_.size() && written < room) out[written++] = pending_[pendingIndex_++];
+  if (pendingIndex_ < pending_.size() || room - written < 4) return written;
+  pending_.clear();
+  pendingIndex_ = 0;
+  int32_t more = 0;
+  switch (encoding_) {
+    case seUTF8: more = ReadUtf8Text(out + written, room - written, ended); break;
+    case seAnsi: more = ReadAnsiText(out + written, room - written, ended); break;
+    case se16BitBE:
+    case se16BitLE:
+    case seUTF16BE:
+    case seUTF16LE: more = ReadUtf16Text(out + written, room - written, ended); break;
+    default: StreamError(kUnsupported);
+  }
+  currentPosition_ = previousPosition_ = source_->GetPosition();
+  return written + more;
+}
+
+// UTF-8 passes through as it is, up to a byte 0.
+int32_t TsdUtf8Stream::ReadUtf8Text(char* out, int32_t room, bool& ended) {
+  const int32_t got = ReadFully(*source_, reinterpret_cast<uint8_t*>(out), room);
+  const void* zero = std::memchr(out, 0, static_cast<size_t>(got));
+  if (!zero) {
+    ended = got < room;
+    return got;
+  }
+  const int32_t length = static_cast<int32_t>(static_cast<const char*>(zero) - out);
+  // The 0 is consumed; what follows it is not.
+  source_->Seek(length + 1 - got, soCurrent);
+  ended = true;
+  return length;
+}
+
+int32_t TsdUtf8Stream::ReadAnsiText(char* out, int32_t room, bool& ended) {
+  const TAnsiForms& forms = AnsiForms();
+  uint8_t block[kDecodeBlock];
+  const int32_t got = ReadFully(*source_, block, std::min(room, kDecodeBlock));
+  int32_t written = 0, used = 0;
+  while (used < got && written + 3 <= room) {
+    const uint8_t b = block[used++];
+    if (b == 0) {
+      ended = true;
+      break;
+    }
+    if (b < 0x80) {
+      out[written++] = static_cast<char>(b);
+      continue;
+    }
+    const uint8_t length = forms.Length[b - 0x80];
+    if (length == 0) {
+      ended = true;
+      break;
+    }
+    std::memcpy(out + written, forms.Bytes[b - 0x80], length);
+    written += length;
+  }
+  if (used < got) source_->Seek(used - got, soCurrent);
+  if (got < std::min(room, kDecodeBlock) && used == got) ended = true;
+  return written;
+}
+
+// Units swapped when big-endian; a surrogate pair gives one character, an unpaired surrogate
+// U+FFFD, a unit 0 or an odd byte at the end of the source ends the text.
+int32_t TsdUtf8Stream::ReadUtf16Text(char* out, int32_t room, bool& ended) {
+  uint8_t block[kDecodeBlock];
+  const int32_t want = std::min(std::max(room, 4), kDecodeBlock) & ~1;
+  const int32_t got = ReadFully(*source_, block, want);
+  const bool sourceEnds = got < want;
+  auto unitAt = [&](int32_t i) -> uint32_t {
+    return bigEndian_ ? (static_cast<uint32_t>(block[i]) << 8 | block[i + 1])
+                      : (static_cast<uint32_t>(block[i + 1]) << 8 | block[i]);
+  };
+  char* const start = out;
+  char* const limit = out + room;
+  int32_t used = 0;
+  while (used + 1 < got && limit - out >= 4) {
+    const uint32_t unit = unitAt(used);
+    if (unit == 0) {
+      used += 2;
+      ended = true;
+      break;
+    }
+    uint32_t code = unit;
+    int32_t step = 2;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (used + 3 < got) {
+        const uint32_t low = unitAt(used + 2);
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+          code = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+          step = 4;
+        } else {
+          code = 0xFFFD;
+        }
+      } else if (sourceEnds) {
+        code = 0xFFFD;
+      } else {
+        break;  // the pair goes on in the next block
+      }
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+    out = PutUtf8(out, code);
+    used += step;
+  }
+  if (!ended && sourceEnds && got - used < 2) {
+    // Nothing but an odd byte (or nothing) is left: the source has ended.
+    used = got;
+    ended = true;
+  }
+  if (used < got) source_->Seek(used - got, soCurrent);
+  return static_cast<int32_t>(out - start);
 }
 
 // --- TsdUtf8Stream: writing

@@ -131,6 +131,18 @@ class TsdCodecStream : public TStream {
   // Consumes `count` bytes of the last window. A seek back afterwards steps over single bytes.
   void ConsumeWindow(size_t count);
 
+  // Decodes what Read would deliver byte by byte into `out`, at most `room` bytes (at least 4),
+  // in runs taken from the source a block at a time, never with a character cut. Answers the
+  // bytes written; `ended` tells that the text ended after them (at a byte or character 0, which
+  // is consumed, or at the end of the source).
+  virtual int32_t ReadText(char* out, int32_t room, bool& ended);
+  // Starts reading when that has not happened yet (detecting the encoding and stepping over a
+  // byte-order mark) and answers the position in the source of the next character.
+  int64_t ReadPosition();
+  // Moves reading to `position` of the source and drops what was decoded ahead of it; reading
+  // goes on there (with the encoding then set). EStreamError when the stream is being written.
+  void ResumeAt(int64_t position);
+
  protected:
   // Decodes the next character into the pending bytes when they are used up; answers the next
   // pending byte, 0 at the end.
@@ -163,8 +175,11 @@ class TsdCodecStream : public TStream {
   TsdBufferedReadStream* buffered_ = nullptr;
   TWindowScan scan_;
 
-  void StartReading();
   void StartWriting();
+
+ protected:
+  // Detects the encoding from the first bytes and steps over a byte-order mark (mode 1).
+  void StartReading();
 };
 
 // The codec between UTF-8 and the encodings of the code table.
@@ -177,7 +192,13 @@ class TsdUtf8Stream : public TsdCodecStream {
   void WriteByte(uint8_t value) override;
   void WriteBuf(const uint8_t* buffer, int32_t count) override;
 
+ public:
+  int32_t ReadText(char* out, int32_t room, bool& ended) override;
+
  private:
+  int32_t ReadUtf8Text(char* out, int32_t room, bool& ended);
+  int32_t ReadAnsiText(char* out, int32_t room, bool& ended);
+  int32_t ReadUtf16Text(char* out, int32_t room, bool& ended);
   void DecodeCharacter();
   void DecodeUtf8();
   void DecodeUtf16();

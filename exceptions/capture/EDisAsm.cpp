@@ -1,40 +1,30 @@
 // Table-driven 32-bit x86 disassembler: expands the opcode templates into one line of text.
+//
+// The line is written once, front to back, into one buffer of the decoder: literal template
+// text, register names and numbers go straight in, without a string per operand. Only what can
+// only be known at the end is put in afterwards: the size keywords (a later register operand
+// drops them), the prefixes that no operand used and the wait of an x87 instruction, which go
+// into room kept free before the line's start. A hook sees its operand's text as a string and
+// its answer replaces that stretch of the line.
 #include "EDisAsm.h"
 
 #include <algorithm>
-#include <vector>
+#include <cstring>
 
 #include "EDisAsmTables_p.h"
-#include "classlib/SysUtils.h"
 
 namespace {
 
 using namespace disasm_tables;
 
-const char* const kRegisters8[8] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
-const char* const kRegisters16[8] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+// Register names in cells of four characters, copied whole (the length says how many count).
+const char kRegisters8[8][4] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
+const char kRegisters16[8][4] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+const char kRegisters32[8][4] = {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"};
 const char* const kSegments[8] = {"es", "cs", "ss", "ds", "fs", "gs", "???", "???"};
 const char* const kAddress16[8] = {"bx+si", "bx+di", "bp+si", "bp+di", "si", "di", "bp", "bx"};
 const char* const kPredicates[8] = {"eq", "lt", "le", "unord", "neq", "nlt", "nle", "ord"};
-
-// `prefix` followed by the value in hexadecimal.
-std::string Hex(const char* prefix, uint32_t value, int digits) {
-  std::string text = prefix;
-  text += IntToHex(value, digits);
-  return text;
-}
-
-std::string Numbered(const char* prefix, int number) {
-  std::string text = prefix;
-  text += std::to_string(number);
-  return text;
-}
-
-// "+$08" / "-$08": a signed value with two digits per byte of its size.
-std::string SignedHex(int32_t value, int bytes) {
-  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  return Hex(value < 0 ? "-$" : "+$", magnitude, bytes * 2);
-}
+const char kHexDigits[] = "0123456789ABCDEF";
 
 // `farPointer`: the operand is a far pointer (offset and selector), 6 bytes with 32-bit offsets.
 const char* SizeKeyword(int size, bool farPointer) {
@@ -48,6 +38,131 @@ const char* SizeKeyword(int size, bool farPointer) {
     case 16: return "xmmword ptr ";
     default: return "byte ptr ";
   }
+}
+
+// --- The line being written
+
+// Template pieces, names and numbers are short: two overlapping loads and stores move them
+// without a call (the library's copy costs more than the copy itself at these sizes).
+inline void CopyShort(char* to, const char* from, size_t n) {
+  if (n >= 8 && n <= 16) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4 && n < 8) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else if (n < 4) {
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
+// Characters that end a run of literal template text.
+constexpr bool IsTemplateMarker(char c) { return c == '\0' || c == '#' || c == '@' || c == '^' || c == '%'; }
+
+// One line of text in a fixed buffer, with room kept before its start for what is put in
+// front at the end. A hook that answers a text too long for the buffer moves the line to the
+// heap; without hooks no instruction comes near the buffer's size.
+class TLine {
+ public:
+  TLine() = default;
+  TLine(const TLine&) = delete;
+  TLine& operator=(const TLine&) = delete;
+
+  // Positions are offsets into the buffer; the line runs from Begin() to End().
+  size_t Begin() const { return begin_; }
+  size_t End() const { return end_; }
+  const char* At(size_t at) const { return data_ + at; }
+  bool StartsWith(const char* text, size_t n) const {
+    return end_ - begin_ >= n && std::memcmp(data_ + begin_, text, n) == 0;
+  }
+
+  void Put(char c) {
+    Reserve(1);
+    data_[end_++] = c;
+  }
+  void Put(const char* text, size_t n) {
+    Reserve(n);
+    CopyShort(data_ + end_, text, n);
+    end_ += n;
+  }
+  void Put(const char* text) { Put(text, std::strlen(text)); }
+  // A name of up to four characters from a cell of four.
+  void PutCell(const char (&cell)[4], size_t n) {
+    Reserve(4);
+    std::memcpy(data_ + end_, cell, 4);
+    end_ += n;
+  }
+  // `value` in upper-case hexadecimal, at least `digits` digits.
+  void PutHex(uint32_t value, int digits) {
+    int n = 1;
+    for (uint32_t rest = value >> 4; rest != 0; rest >>= 4) ++n;
+    n = std::max(n, digits);
+    Reserve(static_cast<size_t>(n));
+    end_ += static_cast<size_t>(n);
+    char* digit = data_ + end_;
+    for (int i = 0; i < n; ++i, value >>= 4) *--digit = kHexDigits[value & 15];
+  }
+  void PutDigit(int value) { Put(static_cast<char>('0' + value)); }
+
+  void Insert(size_t at, const char* text, size_t n) {
+    Reserve(n);
+    std::memmove(data_ + at + n, data_ + at, end_ - at);
+    std::memcpy(data_ + at, text, n);
+    end_ += n;
+  }
+  void Erase(size_t at, size_t n) {
+    std::memmove(data_ + at, data_ + at + n, end_ - at - n);
+    end_ -= n;
+  }
+  // Puts `text` before the line's start, into the room kept there while it lasts.
+  void Prepend(const char* text, size_t n) {
+    if (begin_ >= n) {
+      begin_ -= n;
+      std::memcpy(data_ + begin_, text, n);
+    } else {
+      Insert(begin_, text, n);
+    }
+  }
+  void TrimTrailingBlanks() {
+    while (end_ > begin_ && data_[end_ - 1] == ' ') --end_;
+  }
+  // Gives the stretch from `at` to the end to `hook` and puts its answer in the stretch's place.
+  void Replace(size_t at, TDisAsmHook hook, uintptr_t userData, uint32_t address, uint32_t value) {
+    std::string text(data_ + at, end_ - at);
+    hook(userData, address, value, text);
+    end_ = at;
+    Put(text.data(), text.size());
+  }
+
+ private:
+  void Reserve(size_t n) {
+    if (end_ + n > capacity_) Grow(n);
+  }
+  void Grow(size_t n);
+
+  // Room for "lock ", "repne ", a segment and "fwait " before the line.
+  static constexpr size_t kFrontRoom = 24;
+  char inline_[256];
+  char* data_ = inline_;
+  size_t capacity_ = sizeof inline_;
+  size_t begin_ = kFrontRoom, end_ = kFrontRoom;
+  std::string heap_;
+};
+
+void TLine::Grow(size_t n) {
+  size_t capacity = std::max(capacity_ * 2, end_ + n);
+  heap_.resize(capacity);
+  if (data_ == inline_) std::memcpy(heap_.data(), inline_, end_);
+  data_ = heap_.data();
+  capacity_ = capacity;
 }
 
 // Decodes one instruction: state of the template expansion and the bytes read so far.
@@ -74,7 +189,7 @@ class TDecoder {
     for (int i = 0; i < bytes; ++i) {
       uint8_t b;
       Fetch(b);
-      value |= static_cast<uint32_t>(b) << (8 * i);
+      if (i < 4) value |= static_cast<uint32_t>(b) << (8 * i);
     }
     return value;
   }
@@ -102,16 +217,27 @@ class TDecoder {
   void Vex(char which);
   void Operand(char letter, char sizeLetter, char mode);
   int SizeOf(char sizeLetter) const;
-  std::string Register(int size, int number) const;
+  void PutRegister(int size, int number);
+  void PutNumbered(const char* prefix, size_t n, int number) {
+    line_.Put(prefix, n);
+    line_.PutDigit(number);
+  }
+  // "+$08" / "-$08": a signed value with two digits per byte of its size.
+  void PutSigned(int32_t value, int bytes) {
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    line_.Put(value < 0 ? "-$" : "+$", 2);
+    line_.PutHex(magnitude, bytes * 2);
+  }
   void Memory(int size);
   void DirectAddress(int size);
-  // Marks a memory operand of `size` bytes at the output's end; its text so far: the segment
-  // override when one was given.
-  std::string BeginMemoryOperand(int size);
-  void Call(TDisAsmHook hook, uint32_t address, uint32_t value, std::string& text) const {
-    if (hook != nullptr) hook(disasm_.UserData, address, value, text);
+  // Marks a memory operand of `size` bytes at the line's end and writes the segment override
+  // when one was given.
+  void BeginMemoryOperand(int size);
+  // Offers the operand text written since `at` to `hook` when it is set.
+  void Hook(TDisAsmHook hook, size_t at, uint32_t address, uint32_t value) {
+    if (hook != nullptr) line_.Replace(at, hook, disasm_.UserData, address, value);
   }
-  std::string DbLine(size_t bytes) const;
+  void PutDbLine(size_t bytes, std::string& text) const;
 
   const TDisAsm& disasm_;
   const uint8_t* code_;
@@ -119,7 +245,7 @@ class TDecoder {
   uint32_t address_;
   size_t pos_ = 0;
   bool overrun_ = false, stop_ = false, undefined_ = false;
-  std::string undefinedRest_;
+  const char* undefinedRest_ = "";
 
   int operandSize_ = 4, addressSize_ = 4;
   bool has66_ = false, lock_ = false, wait_ = false;
@@ -135,16 +261,19 @@ class TDecoder {
   bool haveSib_ = false;
   int displacementSize_ = 0;
   uint32_t displacement_ = 0;
+  int predicate_ = -1;  // a comparison predicate without a name, shown after the operands
 
-  std::string out_;
-  std::string suffix_;
+  TLine line_;
   // Where a size keyword may go, the operand's size and whether it is a far pointer.
   struct TPlaceholder {
     size_t At;
     int Size;
     bool Far;
   };
-  std::vector<TPlaceholder> placeholders_;
+  // An instruction has one ModRM memory operand or one direct address; the room is generous.
+  static constexpr int kMaxPlaceholders = 4;
+  TPlaceholder placeholders_[kMaxPlaceholders];
+  int placeholderCount_ = 0;
   bool farOperand_ = false;  // the operand being formatted is a far pointer ("p" size letter)
   size_t waitEnd_ = 0;        // the length up to a wait prefix of an x87 instruction
 };
@@ -173,86 +302,87 @@ void TDecoder::ParseAddress() {
   displacement_ = FetchValue(displacementSize_);
 }
 
-std::string TDecoder::BeginMemoryOperand(int size) {
-  placeholders_.push_back({out_.size(), size, farOperand_});
-  std::string text;
+void TDecoder::BeginMemoryOperand(int size) {
+  if (placeholderCount_ < kMaxPlaceholders) placeholders_[placeholderCount_++] = {line_.End(), size, farOperand_};
   if (segment_ >= 0) {
-    text += kSegments[segment_];
-    text += ':';
+    line_.Put(kSegments[segment_]);
+    line_.Put(':');
     segmentUsed_ = true;
   }
-  return text;
 }
 
 void TDecoder::Memory(int size) {
   ParseAddress();
   if (stop_) return;
-  std::string text = BeginMemoryOperand(size);
-  text += '[';
+  const size_t start = line_.End();
+  BeginMemoryOperand(size);
+  line_.Put('[');
   if (addressSize_ == 2) {
     if (Mod() == 0 && RM() == 6) {
-      text += Hex("$", displacement_, 4);
+      line_.Put('$');
+      line_.PutHex(displacement_, 4);
     } else {
-      text += kAddress16[RM()];
-      if (displacementSize_ == 1) text += SignedHex(static_cast<int8_t>(displacement_), 1);
-      if (displacementSize_ == 2) text += SignedHex(static_cast<int16_t>(displacement_), 2);
+      line_.Put(kAddress16[RM()]);
+      if (displacementSize_ == 1) PutSigned(static_cast<int8_t>(displacement_), 1);
+      if (displacementSize_ == 2) PutSigned(static_cast<int16_t>(displacement_), 2);
     }
   } else {
-    std::string registers;
-    bool baseless = false;
+    bool registers = false, baseless = false;
     if (haveSib_) {
       int base = sib_ & 7, index = (sib_ >> 3) & 7, scale = sib_ >> 6;
       baseless = Mod() == 0 && base == 5;
-      if (!baseless) registers = Register(4, base);
+      if (!baseless) {
+        line_.PutCell(kRegisters32[base], 3);
+        registers = true;
+      }
       if (index != 4) {
-        if (!registers.empty()) registers += '+';
-        registers += Register(4, index);
-        if (scale > 0) registers += scale == 1 ? "*2" : scale == 2 ? "*4" : "*8";
+        if (registers) line_.Put('+');
+        line_.PutCell(kRegisters32[index], 3);
+        registers = true;
+        if (scale > 0) line_.Put(scale == 1 ? "*2" : scale == 2 ? "*4" : "*8", 2);
       }
     } else if (Mod() == 0 && RM() == 5) {
       baseless = true;
     } else {
-      registers = Register(4, RM());
+      line_.PutCell(kRegisters32[RM()], 3);
+      registers = true;
     }
-    text += registers;
     if (displacementSize_ == 1) {
-      text += SignedHex(static_cast<int8_t>(displacement_), 1);
+      PutSigned(static_cast<int8_t>(displacement_), 1);
     } else if (displacementSize_ == 4) {
-      std::string number = Hex("$", displacement_, baseless ? 8 : 4);
-      Call(disasm_.OnAddress, address_ + static_cast<uint32_t>(displacementAt_), displacement_, number);
-      if (!registers.empty()) text += '+';
-      text += number;
+      if (registers) line_.Put('+');
+      const size_t number = line_.End();
+      line_.Put('$');
+      line_.PutHex(displacement_, baseless ? 8 : 4);
+      Hook(disasm_.OnAddress, number, address_ + static_cast<uint32_t>(displacementAt_), displacement_);
     }
   }
-  text += ']';
-  Call(disasm_.OnMemoryOperand, address_ + static_cast<uint32_t>(modrmAt_), static_cast<uint32_t>(size), text);
-  out_ += text;
+  line_.Put(']');
+  // The hook sees the operand from its segment on; the size keyword goes in front later.
+  Hook(disasm_.OnMemoryOperand, start, address_ + static_cast<uint32_t>(modrmAt_), static_cast<uint32_t>(size));
 }
 
 void TDecoder::DirectAddress(int size) {
   size_t at = pos_;
   uint32_t value = FetchValue(addressSize_);
   if (stop_) return;
-  std::string text = BeginMemoryOperand(size);
-  std::string number = Hex("$", value, addressSize_ == 2 ? 4 : 8);
-  if (addressSize_ == 4) Call(disasm_.OnAddress, address_ + static_cast<uint32_t>(at), value, number);
-  text += '[';
-  text += number;
-  text += ']';
-  Call(disasm_.OnMemoryOperand, address_ + static_cast<uint32_t>(at), static_cast<uint32_t>(size), text);
-  out_ += text;
+  const size_t start = line_.End();
+  BeginMemoryOperand(size);
+  line_.Put('[');
+  const size_t number = line_.End();
+  line_.Put('$');
+  line_.PutHex(value, addressSize_ == 2 ? 4 : 8);
+  if (addressSize_ == 4) Hook(disasm_.OnAddress, number, address_ + static_cast<uint32_t>(at), value);
+  line_.Put(']');
+  Hook(disasm_.OnMemoryOperand, start, address_ + static_cast<uint32_t>(at), static_cast<uint32_t>(size));
 }
 
-std::string TDecoder::Register(int size, int number) const {
+void TDecoder::PutRegister(int size, int number) {
   switch (size) {
-    case 1: return kRegisters8[number];
-    case 2: return kRegisters16[number];
-    case 4: {
-      std::string name = "e";
-      name += kRegisters16[number];
-      return name;
-    }
-    default: return "???";
+    case 1: line_.PutCell(kRegisters8[number], 2); return;
+    case 2: line_.PutCell(kRegisters16[number], 2); return;
+    case 4: line_.PutCell(kRegisters32[number], 3); return;
+    default: line_.Put("???", 3); return;
   }
 }
 
@@ -285,46 +415,52 @@ void TDecoder::Operand(char letter, char sizeLetter, char mode) {
       if (Mod() != 3) {
         Memory(size);
       } else if (sizeLetter == 'r') {
-        out_ += Register(operandSize_, RM());
+        PutRegister(operandSize_, RM());
       } else if (letter == 'M') {
-        out_ += "???";
+        line_.Put("???", 3);
       } else if (letter == 'W') {
-        out_ += Numbered("xmm", RM());
+        PutNumbered("xmm", 3, RM());
       } else if (letter == 'Q') {
-        out_ += Numbered("MM", RM());
+        PutNumbered("MM", 2, RM());
       } else {
-        out_ += Register(size, RM());
+        PutRegister(size, RM());
       }
       return;
     case 'R':  // the register form whatever the mod bits say (mov to and from control registers)
-      if (ReadModRM()) out_ += Register(size, RM());
+      if (ReadModRM()) PutRegister(size, RM());
       registerOnly_ = true;
       return;
     case 'U':
-      if (ReadModRM()) out_ += Mod() == 3 ? Numbered("xmm", RM()) : std::string("???");
+      if (ReadModRM()) {
+        if (Mod() == 3) PutNumbered("xmm", 3, RM());
+        else line_.Put("???", 3);
+      }
       return;
     case 'N':
-      if (ReadModRM()) out_ += Mod() == 3 ? Numbered("MM", RM()) : std::string("???");
+      if (ReadModRM()) {
+        if (Mod() == 3) PutNumbered("MM", 2, RM());
+        else line_.Put("???", 3);
+      }
       return;
     case 'G':
-      if (ReadModRM()) out_ += Register(size, Reg());
+      if (ReadModRM()) PutRegister(size, Reg());
       keyword_ = false;
       return;
     case 'V':
-      if (ReadModRM()) out_ += Numbered("xmm", Reg());
+      if (ReadModRM()) PutNumbered("xmm", 3, Reg());
       keyword_ = false;
       return;
     case 'P':
-      if (ReadModRM()) out_ += Numbered("MM", Reg());
+      if (ReadModRM()) PutNumbered("MM", 2, Reg());
       keyword_ = false;
       return;
     case 'S':
-      if (ReadModRM()) out_ += kSegments[Reg()];
+      if (ReadModRM()) line_.Put(kSegments[Reg()]);
       return;
     case 'C': case 'D': case 'T':
       if (ReadModRM()) {
-        out_ += letter;
-        out_ += std::to_string(Reg());
+        line_.Put(letter);
+        line_.PutDigit(Reg());
       }
       keyword_ = false;
       return;
@@ -333,9 +469,10 @@ void TDecoder::Operand(char letter, char sizeLetter, char mode) {
       size_t at = pos_;
       uint32_t value = FetchValue(size);
       if (stop_) return;
-      std::string text = Hex("$", value, size * 2);
-      Call(disasm_.OnImmediate, address_ + static_cast<uint32_t>(at), value, text);
-      out_ += text;
+      const size_t start = line_.End();
+      line_.Put('$');
+      line_.PutHex(value, size * 2);
+      Hook(disasm_.OnImmediate, start, address_ + static_cast<uint32_t>(at), value);
       return;
     }
     case 'H': {
@@ -345,9 +482,9 @@ void TDecoder::Operand(char letter, char sizeLetter, char mode) {
       if (stop_) return;
       int32_t value = size == 1 ? static_cast<int8_t>(raw) : size == 2 ? static_cast<int16_t>(raw)
                                                                           : static_cast<int32_t>(raw);
-      std::string text = SignedHex(value, size);
-      Call(disasm_.OnImmediate, address_ + static_cast<uint32_t>(at), static_cast<uint32_t>(value), text);
-      out_ += text;
+      const size_t start = line_.End();
+      PutSigned(value, size);
+      Hook(disasm_.OnImmediate, start, address_ + static_cast<uint32_t>(at), static_cast<uint32_t>(value));
       return;
     }
     case 'J': {
@@ -357,10 +494,10 @@ void TDecoder::Operand(char letter, char sizeLetter, char mode) {
                                                                           : static_cast<int32_t>(raw);
       uint32_t target = address_ + static_cast<uint32_t>(pos_) + static_cast<uint32_t>(value);
       if (size == 2) target &= 0xFFFF;  // a 16-bit jump truncates the instruction pointer
-      std::string text = SignedHex(value, size);
-      if (mode == 'j') Call(disasm_.OnJumpTarget, target, static_cast<uint32_t>(size), text);
-      if (mode == 'c') Call(disasm_.OnCallTarget, target, static_cast<uint32_t>(size), text);
-      out_ += text;
+      const size_t start = line_.End();
+      PutSigned(value, size);
+      if (mode == 'j') Hook(disasm_.OnJumpTarget, start, target, static_cast<uint32_t>(size));
+      if (mode == 'c') Hook(disasm_.OnCallTarget, start, target, static_cast<uint32_t>(size));
       return;
     }
     case 'O':
@@ -374,11 +511,13 @@ void TDecoder::Operand(char letter, char sizeLetter, char mode) {
       uint32_t offset = FetchValue(offsetBytes);
       uint32_t selector = FetchValue(2);
       if (stop_) return;
-      std::string text = Hex("$", offset, offsetBytes * 2);
-      if (offsetBytes == 4) Call(disasm_.OnAddress, address_ + static_cast<uint32_t>(at), offset, text);
-      out_ += Hex("$", selector, 4);
-      out_ += ':';
-      out_ += text;
+      line_.Put('$');
+      line_.PutHex(selector, 4);
+      line_.Put(':');
+      const size_t start = line_.End();
+      line_.Put('$');
+      line_.PutHex(offset, offsetBytes * 2);
+      if (offsetBytes == 4) Hook(disasm_.OnAddress, start, address_ + static_cast<uint32_t>(at), offset);
       return;
     }
     case 'L':
@@ -387,7 +526,7 @@ void TDecoder::Operand(char letter, char sizeLetter, char mode) {
     case 'F':
       return;
     default:
-      out_ += "???";
+      line_.Put("???", 3);
       return;
   }
 }
@@ -464,25 +603,30 @@ void TDecoder::ExpandCode(char a, char b) {
         if (text != nullptr) Expand(text);
       }
       return;
-    case 'p': {
-      static const char kSegmentLetters[] = "ecsdfg";
-      const char* at = std::char_traits<char>::find(kSegmentLetters, 6, b);
-      if (at != nullptr) segment_ = static_cast<int>(at - kSegmentLetters);
-      else if (b == 'l') lock_ = true;
-      else if (b == 'n') lastRep_ = 0xF2;
-      else if (b == 'r') lastRep_ = 0xF3;
-      else if (b == 'w') {
-        // fwait: on its own, or the waiting form of the x87 instruction that follows
-        if (pos_ >= limit_ || code_[pos_] < 0xD8 || code_[pos_] > 0xDF) {
-          out_ += "fwait";
-          return;
-        }
-        wait_ = true;
-        waitEnd_ = pos_;
+    case 'p':
+      switch (b) {
+        case 'e': segment_ = 0; break;
+        case 'c': segment_ = 1; break;
+        case 's': segment_ = 2; break;
+        case 'd': segment_ = 3; break;
+        case 'f': segment_ = 4; break;
+        case 'g': segment_ = 5; break;
+        case 'l': lock_ = true; break;
+        case 'n': lastRep_ = 0xF2; break;
+        case 'r': lastRep_ = 0xF3; break;
+        case 'w':
+          // fwait: on its own, or the waiting form of the x87 instruction that follows
+          if (pos_ >= limit_ || code_[pos_] < 0xD8 || code_[pos_] > 0xDF) {
+            line_.Put("fwait", 5);
+            return;
+          }
+          wait_ = true;
+          waitEnd_ = pos_;
+          break;
+        default: break;
       }
       NextOneByte();
       return;
-    }
     case 's':
       if (b == 'o') {
         operandSize_ = 2;
@@ -494,19 +638,19 @@ void TDecoder::ExpandCode(char a, char b) {
       return;
     case 'a':
       // "@aj": the jump on a zero count register names the register of the address size.
-      if (b == 'j') out_ += addressSize_ == 4 ? "jecxz   " : "jcxz    ";
+      if (b == 'j') line_.Put(addressSize_ == 4 ? "jecxz   " : "jcxz    ", 8);
       return;
     case 'e':
       // "@eax" reads "eax" with 32-bit operands and "ax" with 16-bit ones.
-      if (operandSize_ == 4) out_ += 'e';
-      out_ += b;
+      if (operandSize_ == 4) line_.Put('e');
+      line_.Put(b);
       return;
     case 'o': {
       const bool word = operandSize_ == 2;
-      if (b == '1') out_ += word ? "bw" : "wde";
-      else if (b == '2') out_ += word ? "b" : "w";
-      else if (b == '4') out_ += word ? "w" : "d";
-      else if (b == '8') out_ += word ? "d" : "q";
+      if (b == '1') line_.Put(word ? "bw" : "wde");
+      else if (b == '2') line_.Put(word ? 'b' : 'w');
+      else if (b == '4') line_.Put(word ? 'w' : 'd');
+      else if (b == '8') line_.Put(word ? 'd' : 'q');
       return;
     }
     case 'm':
@@ -515,11 +659,11 @@ void TDecoder::ExpandCode(char a, char b) {
     case 'n':  // 0x90: nop, pause after 0xF3, xchg ax, ax after 0x66
       if (lastRep_ == 0xF3) {
         repUsed_ = true;
-        out_ += "pause";
+        line_.Put("pause", 5);
       } else if (has66_) {
-        out_ += "xchg    ax, ax";
+        line_.Put("xchg    ax, ax");
       } else {
-        out_ += "nop";
+        line_.Put("nop", 3);
       }
       return;
     case 'i': {  // the comparison predicate of cmpps and its kin, from the trailing 8-bit operand
@@ -527,8 +671,8 @@ void TDecoder::ExpandCode(char a, char b) {
       ParseAddress();
       uint8_t predicate;
       if (!Fetch(predicate)) return;
-      if (predicate < 8) out_ += kPredicates[predicate];
-      else suffix_ = Hex(", $", predicate, 2);
+      if (predicate < 8) line_.Put(kPredicates[predicate]);
+      else predicate_ = predicate;
       return;
     }
     case 'v':
@@ -548,6 +692,7 @@ void TDecoder::ExpandCode(char a, char b) {
   }
 }
 
+// Literal text runs are copied whole up to the next marker character.
 void TDecoder::Expand(const char* text) {
   if (text == nullptr) return;
   for (size_t i = 0; text[i] != '\0' && !stop_;) {
@@ -564,23 +709,35 @@ void TDecoder::Expand(const char* text) {
       if (text[i + 1] == '\0') break;
       size_t count = static_cast<size_t>(std::max(0, text[i + 1] - '0'));
       i += 2;
-      for (; count > 0 && text[i] != '\0'; --count) out_ += text[i++];
+      for (; count > 0 && text[i] != '\0'; --count) line_.Put(text[i++]);
     } else if (c == '%' && text[i + 1] == 'c') {
       undefined_ = stop_ = true;
       size_t rest = i + 2;
       if (text[rest] != '\0') ++rest;
       undefinedRest_ = text + rest;
     } else {
-      out_ += c;
-      ++i;
+      size_t end = i + 1;
+      while (!IsTemplateMarker(text[end])) ++end;
+      line_.Put(text + i, end - i);
+      i = end;
     }
   }
 }
 
-std::string TDecoder::DbLine(size_t bytes) const {
-  std::string text = Hex("DB      $", code_[0], 2);
-  for (size_t i = 1; i < bytes; ++i) text += Hex(", $", code_[i], 2);
-  return text;
+void TDecoder::PutDbLine(size_t bytes, std::string& text) const {
+  char buffer[9 + 15 * 5];  // "DB      $", then two digits and ", $" per byte
+  char* out = buffer;
+  std::memcpy(out, "DB      $", 9);
+  out += 9;
+  for (size_t i = 0; i < bytes; ++i) {
+    if (i > 0) {
+      std::memcpy(out, ", $", 3);
+      out += 3;
+    }
+    *out++ = kHexDigits[code_[i] >> 4];
+    *out++ = kHexDigits[code_[i] & 15];
+  }
+  text.assign(buffer, static_cast<size_t>(out - buffer));
 }
 
 bool TDecoder::Run(int32_t& length, std::string& text) {
@@ -593,47 +750,56 @@ bool TDecoder::Run(int32_t& length, std::string& text) {
   if (!overrun_ && !undefined_ && haveModRM_ && !registerOnly_) ParseAddress();  // operands the text leaves out
   if (overrun_) {
     length = 1;
-    text = DbLine(1);
+    PutDbLine(1, text);
     return false;
   }
   if (undefined_ && wait_) {
     // A wait before an x87 form without an instruction is an instruction of its own.
     length = static_cast<int32_t>(waitEnd_);
-    text = "fwait";
+    text.assign("fwait", 5);
     return true;
   }
   length = static_cast<int32_t>(pos_);
   if (undefined_) {
-    text = DbLine(pos_);
+    PutDbLine(pos_, text);
     text += "  //";
     text += undefinedRest_;
     return true;
   }
   if (keyword_) {
-    for (auto it = placeholders_.rbegin(); it != placeholders_.rend(); ++it) {
-      out_.insert(it->At, SizeKeyword(it->Size, it->Far));
+    for (int i = placeholderCount_ - 1; i >= 0; --i) {
+      const char* keyword = SizeKeyword(placeholders_[i].Size, placeholders_[i].Far);
+      line_.Insert(placeholders_[i].At, keyword, std::strlen(keyword));
     }
   }
-  out_ += suffix_;
-  while (!out_.empty() && out_.back() == ' ') out_.pop_back();
+  if (predicate_ >= 0) {
+    line_.Put(", $", 3);
+    line_.PutHex(static_cast<uint32_t>(predicate_), 2);
+  }
+  line_.TrimTrailingBlanks();
   if (wait_) {
     // fnstsw, fnstcw, fnstenv, fnsave, fnclex, fninit have a waiting form of their own
-    if (out_.rfind("fn", 0) == 0 && out_.rfind("fnop", 0) != 0) {
-      out_.erase(1, 1);
-      size_t blank = out_.find(' ');
-      if (blank != std::string::npos) out_.insert(blank, 1, ' ');  // keep the 8-column field
+    if (line_.StartsWith("fn", 2) && !line_.StartsWith("fnop", 4)) {
+      line_.Erase(line_.Begin() + 1, 1);
+      const char* start = line_.At(line_.Begin());
+      const void* blank = std::memchr(start, ' ', line_.End() - line_.Begin());
+      if (blank != nullptr) {  // keep the 8-column field
+        line_.Insert(line_.Begin() + static_cast<size_t>(static_cast<const char*>(blank) - start), " ", 1);
+      }
     } else {
-      out_.insert(0, "fwait ");
+      line_.Prepend("fwait ", 6);
     }
   }
-  std::string prefixes;
-  if (lock_) prefixes += "lock ";
-  if (lastRep_ != 0 && !repUsed_) prefixes += lastRep_ == 0xF3 ? "rep " : "repne ";
   if (segment_ >= 0 && !segmentUsed_) {
-    prefixes += kSegments[segment_];
-    prefixes += ' ';
+    line_.Prepend(" ", 1);
+    line_.Prepend(kSegments[segment_], std::strlen(kSegments[segment_]));
   }
-  text = prefixes + out_;
+  if (lastRep_ != 0 && !repUsed_) {
+    if (lastRep_ == 0xF3) line_.Prepend("rep ", 4);
+    else line_.Prepend("repne ", 6);
+  }
+  if (lock_) line_.Prepend("lock ", 5);
+  text.assign(line_.At(line_.Begin()), line_.End() - line_.Begin());
   return true;
 }
 

@@ -29,5 +29,7 @@ class TDisAsm : public TObject {
 // line of its bytes and answers true. When the instruction does not fit into the bytes
 // available (or into 15 bytes) the text is a "DB" line of the first byte, `length` is 1 and the
 // answer false; with nothing available `length` is 0. Hooks are called on the caller's thread.
+// `text` is replaced, not appended to: a string the caller keeps from call to call is refilled
+// without allocating when no hook is set: the line is built in the decoder's own buffer first.
 bool DisassembleInstruction(const TDisAsm& disasm, const uint8_t* code, size_t available,
                             uint32_t address, int32_t& length, std::string& text);

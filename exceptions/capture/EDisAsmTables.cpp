@@ -1,8 +1,6 @@
 // Template tables of the disassembler: the x86 opcode maps (i386 to SSE4.2) as data.
 #include "EDisAsmTables_p.h"
 
-#include <array>
-
 namespace disasm_tables {
 
 // Eight templates of one ALU operation in its six classic encodings plus two extra opcodes.
@@ -174,7 +172,7 @@ struct TPrefixedRow {
 #define KBL_SSSE3(op, m) {kMap0F38, 0, op, m "#Pq , #Qq "}, {kMap0F38, kPrefix66, op, m "#Vo , #Wo "}
 #define KBL_SSE41(op, m) {kMap0F38, kPrefix66, op, m "#Vo , #Wo "}
 
-const TPrefixedRow kPrefixedRows[] = {
+constexpr TPrefixedRow kPrefixedRows[] = {
     // 0x66 0x0F xx: SSE2 packed double and integer forms
     {kMap0F, kPrefix66, 0x10, "movupd  #Vo , #Wo "}, {kMap0F, kPrefix66, 0x11, "movupd  #Wo , #Vo "},
     {kMap0F, kPrefix66, 0x12, "movlpd  #Vo , #Mq "}, {kMap0F, kPrefix66, 0x13, "movlpd  #Mq , #Vo "},
@@ -283,18 +281,15 @@ const TPrefixedRow kPrefixedRows[] = {
     {kMap0F3A, kPrefix66, 0x62, "pcmpistrm #Vo , #Wo , #Ib "}, {kMap0F3A, kPrefix66, 0x63, "pcmpistri #Vo , #Wo , #Ib "},
 };
 
-// The rows above, indexed once: [map][prefix][opcode].
+// The rows above, indexed at compile time: [map][prefix][opcode].
 struct TPrefixedIndex {
-  std::array<std::array<std::array<const char*, 256>, 4>, 3> Templates{};
-  TPrefixedIndex() {
+  const char* Templates[3][4][256] = {};
+  constexpr TPrefixedIndex() {
     for (const TPrefixedRow& row : kPrefixedRows) Templates[row.Map][row.Prefix][row.Opcode] = row.Template;
   }
 };
 
-const TPrefixedIndex& PrefixedIndex() {
-  static const TPrefixedIndex index;
-  return index;
-}
+constexpr TPrefixedIndex kPrefixedIndex;
 
 // --- Groups: 8 memory forms by the reg field, then 8 register forms (nullptr: as memory)
 
@@ -433,18 +428,28 @@ struct TSystemRow {
   uint8_t ModRM;
   const char* Template;
 };
-const TSystemRow kSystemRows[] = {
+constexpr TSystemRow kSystemRows[] = {
     {0xC1, "vmcall"}, {0xC2, "vmlaunch"}, {0xC3, "vmresume"}, {0xC4, "vmxoff"},
     {0xC8, "monitor"}, {0xC9, "mwait"}, {0xCA, "clac"}, {0xCB, "stac"},
     {0xD0, "xgetbv"}, {0xD1, "xsetbv"}, {0xD5, "xend"}, {0xD6, "xtest"},
     {0xF8, "swapgs"}, {0xF9, "rdtscp"},
 };
 
+// The rows above, indexed at compile time by ModRM - 0xC0.
+struct TSystemIndex {
+  const char* Templates[64] = {};
+  constexpr TSystemIndex() {
+    for (const TSystemRow& row : kSystemRows) Templates[row.ModRM - 0xC0] = row.Template;
+  }
+};
+
+constexpr TSystemIndex kSystemIndex;
+
 }  // namespace
 
 const char* PrefixedTemplate(TOpcodeMap map, uint8_t prefix, uint8_t opcode) {
   if (map > kMap0F3A || prefix > kPrefixF2) return nullptr;
-  return PrefixedIndex().Templates[map][prefix][opcode];
+  return kPrefixedIndex.Templates[map][prefix][opcode];
 }
 
 const char* GroupTemplate(char group, int reg, bool registerForm) {
@@ -466,10 +471,7 @@ const char* FloatTemplate(int escape, uint8_t modrm) {
 }
 
 const char* SystemTemplate(uint8_t modrm) {
-  for (const TSystemRow& row : kSystemRows) {
-    if (row.ModRM == modrm) return row.Template;
-  }
-  return nullptr;
+  return modrm >= 0xC0 ? kSystemIndex.Templates[modrm - 0xC0] : nullptr;
 }
 
 }  // namespace disasm_tables

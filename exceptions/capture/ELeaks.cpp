@@ -175,9 +175,8 @@ void PurgeInvalidLeaks() {
   bool form = false;
   for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) {
     if (!Visible(h) || h->Kind != 1) continue;
-    const std::string name = LeakTypeName(UserBytes(h));
-    if (name == "TIntConst") h->State = 2;
-    form = form || name == "TForm" || name.find("Form") != std::string::npos;
+    if (LeakTypeName(UserBytes(h)) == "TIntConst") h->State = 2;
+    form = form || LeakObjectInheritsFrom(UserBytes(h), "TForm");
   }
   if (form)
     for (uint32_t size : {60u, 32u, 32u, 64u}) HideFirst(false, std::string(), size);
@@ -185,16 +184,26 @@ void PurgeInvalidLeaks() {
 
 bool StacksEmpty(const uint32_t* stack) { return stack[0] == 0; }
 
-// Sons of an object: later blocks whose stack holds, from its second entry on, the object's
-// first two entries; folded recursively, their own sons first.
+// True when `stack` holds, from its second entry on, the two entries `first` and `second` in a
+// row (never for an empty pair).
+bool HoldsPair(const uint32_t* stack, uint32_t first, uint32_t second) {
+  if (first == 0 || second == 0) return false;
+  for (int32_t i = 1; i + 1 < LeakStackDepth; ++i)
+    if (stack[i] == first && stack[i + 1] == second) return true;
+  return false;
+}
+
+// Sons of an object: later blocks whose raw stack holds, from its second entry on, the object's
+// first two raw entries, or whose frame stack holds the object's first two frame entries the
+// same way (a block allocated deep inside the object's construction has the object's call site
+// beyond its 35 raw stack words, while its frame chain still reaches it); folded recursively,
+// their own sons first.
 void FoldSons(TLeakHeader* parent) {
-  const uint32_t* own = parent->RawStack;
-  if (own[0] == 0 || own[1] == 0) return;
+  const uint32_t* raw = parent->RawStack;
+  const uint32_t* frames = parent->FrameStack;
   for (TLeakHeader* h = parent->Newer; h != nullptr; h = h->Newer) {
     if (!Visible(h)) continue;
-    bool son = false;
-    for (int32_t i = 1; i + 1 < LeakStackDepth && !son; ++i)
-      son = h->RawStack[i] == own[0] && h->RawStack[i + 1] == own[1];
+    const bool son = HoldsPair(h->RawStack, raw[0], raw[1]) || HoldsPair(h->FrameStack, frames[0], frames[1]);
     if (!son) continue;
     if (h->Kind == 1) FoldSons(h);
     parent->Size += h->Size;
@@ -300,21 +309,23 @@ bool StartLeakTracking(uint8_t flags) {
 }
 
 void StopLeakTracking() {
-  if (!gTracking.exchange(false)) return;
-  ReportLeaks();
-  TListLock lock;
-  for (TLeakHeader*& kept : gQuarantine) {
-    if (kept != nullptr) Release(kept);
-    kept = nullptr;
+  if (gTracking.exchange(false)) {
+    ReportLeaks();
+    TListLock lock;
+    for (TLeakHeader*& kept : gQuarantine) {
+      if (kept != nullptr) Release(kept);
+      kept = nullptr;
+    }
+    // What was reported is not reported again by a later run.
+    for (TLeakHeader* h = gOldest; h != nullptr;) {
+      TLeakHeader* next = h->Newer;
+      h->Older = h->Newer = nullptr;
+      h = next;
+    }
+    gOldest = gNewest = nullptr;
+    gFlags = 0;
   }
-  // What was reported is not reported again by a later run.
-  for (TLeakHeader* h = gOldest; h != nullptr;) {
-    TLeakHeader* next = h->Newer;
-    h->Older = h->Newer = nullptr;
-    h = next;
-  }
-  gOldest = gNewest = nullptr;
-  gFlags = 0;
+  if (gHandlers.OnFinish) gHandlers.OnFinish();
 }
 
 bool IsLeakTracking() { return gTracking.load(); }
@@ -367,23 +378,82 @@ int32_t TrackedBlockCount() {
   return count;
 }
 
-std::string LeakTypeName(const void* object) {
-  // The object's first word is its class's method table; the type record stands just before it.
+namespace {
+
+uint32_t Address32(const void* pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); }
+
+// The type record of a live object's class: the object's first word is its class's method
+// table, and the type record stands just before the table. Nullptr when it cannot be read.
+const std::type_info* ObjectTypeInfo(const void* object) {
   const TEmberMemory& memory = Memory();
   uintptr_t table = 0, type = 0;
-  const auto at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
-  if (sizeof(void*) != 4 || !memory.Read(at, &table, 4) || table < 4 ||
+  if (sizeof(void*) != 4 || !memory.Read(Address32(object), &table, 4) || table < 4 ||
       !memory.Read(static_cast<uint32_t>(table - 4), &type, 4) || !memory.IsReadable(static_cast<uint32_t>(type), 8))
-    return "Unknown";
-  const auto* info = reinterpret_cast<const std::type_info*>(type);
+    return nullptr;
+  return reinterpret_cast<const std::type_info*>(type);
+}
+
+// A type record's class name without its namespaces; empty when the name cannot be read.
+std::string ShortTypeName(const std::type_info* info) {
   const char* mangled = info->name();
-  if (!memory.IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(mangled)), 1)) return "Unknown";
+  if (!Memory().IsReadable(Address32(mangled), 1)) return std::string();
   int status = 0;
   char* text = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
   std::string name = status == 0 && text != nullptr ? text : mangled;
   std::free(text);
   const size_t colon = name.rfind("::");
   return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+// The method table a type record of this runtime begins with tells its kind: one base, several
+// bases (or virtual ones), or none. Sample classes give the tables of the first two kinds.
+struct TOneBaseSample : std::exception {};
+struct TOtherBaseSample {
+  virtual ~TOtherBaseSample() = default;
+};
+struct TTwoBasesSample : std::exception, TOtherBaseSample {};
+
+const void* MethodTableOf(const std::type_info* info) { return *reinterpret_cast<const void* const*>(info); }
+
+// The direct bases of a class, from its type record (read only where readable).
+void AddBaseTypes(const std::type_info* info, std::vector<const std::type_info*>& pending) {
+  static const void* const oneBase = MethodTableOf(&typeid(TOneBaseSample));
+  static const void* const twoBases = MethodTableOf(&typeid(TTwoBasesSample));
+  const TEmberMemory& memory = Memory();
+  const void* table = MethodTableOf(info);
+  if (table == oneBase && memory.IsReadable(Address32(info), sizeof(abi::__si_class_type_info))) {
+    pending.push_back(static_cast<const abi::__si_class_type_info*>(info)->__base_type);
+  } else if (table == twoBases && memory.IsReadable(Address32(info), sizeof(abi::__vmi_class_type_info))) {
+    const auto* several = static_cast<const abi::__vmi_class_type_info*>(info);
+    const uint32_t count = several->__base_count;
+    if (count > 64 || !memory.IsReadable(Address32(several->__base_info), count * sizeof(several->__base_info[0])))
+      return;
+    for (uint32_t i = 0; i < count; ++i) pending.push_back(several->__base_info[i].__base_type);
+  }
+}
+
+}  // namespace
+
+std::string LeakTypeName(const void* object) {
+  const std::type_info* info = ObjectTypeInfo(object);
+  const std::string name = info != nullptr ? ShortTypeName(info) : std::string();
+  return name.empty() ? "Unknown" : name;
+}
+
+bool LeakObjectInheritsFrom(const void* object, const std::string& className) {
+  const std::type_info* info = ObjectTypeInfo(object);
+  if (info == nullptr) return false;
+  const std::string wanted = UpperCase(Trim(className));
+  std::vector<const std::type_info*> pending{info};
+  // A damaged record cannot send the walk round for ever.
+  for (int32_t visited = 0; !pending.empty() && visited < 256; ++visited) {
+    const std::type_info* type = pending.back();
+    pending.pop_back();
+    if (type == nullptr || !Memory().IsReadable(Address32(type), 8)) continue;
+    if (UpperCase(Trim(ShortTypeName(type))) == wanted) return true;
+    AddBaseTypes(type, pending);
+  }
+  return false;
 }
 
 void ReportLeaks() {

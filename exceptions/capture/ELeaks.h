@@ -54,7 +54,9 @@ static_assert(sizeof(void*) != 4 || sizeof(TLeakHeader) == 304, "leak header lay
 constexpr size_t LeakFooterSize = 8;
 
 // What the tracker calls. OnOverrun and OnMultiFree run inside the free that found the fault
-// (they must not raise); the report calls OnLeaksBegin, OnLeak per leak and OnLeaksEnd.
+// (they must not raise); the report calls OnLeaksBegin, OnLeak per leak and OnLeaksEnd;
+// StopLeakTracking calls OnFinish last, whether tracking was on or not (nothing of the tracker
+// runs for this run after it).
 struct TLeakHandlers {
   void (*OnOverrun)() = nullptr;
   void (*OnMultiFree)() = nullptr;
@@ -63,14 +65,15 @@ struct TLeakHandlers {
   // unused entries 0.
   void (*OnLeak)(const std::string& type, uint32_t size, uint32_t count, const uint32_t* stack) = nullptr;
   void (*OnLeaksEnd)() = nullptr;
+  void (*OnFinish)() = nullptr;
 };
 void SetLeakHandlers(const TLeakHandlers& handlers);
 
 // Starts tracking with the given flags (nothing happens without LeakTrackingOn); answers
 // whether tracking is on. Blocks allocated from here on are tracked.
 bool StartLeakTracking(uint8_t flags);
-// Ends tracking: runs the leak report and gives the blocks kept back to the heap. Tracked
-// blocks still allocated keep their header and are freed correctly later.
+// Ends tracking: runs the leak report and gives the blocks kept back to the heap, then calls
+// OnFinish. Tracked blocks still allocated keep their header and are freed correctly later.
 void StopLeakTracking();
 bool IsLeakTracking();
 
@@ -90,6 +93,10 @@ int32_t TrackedBlockCount();
 // A class name as the report shows it: the demangled type name without its namespaces, read
 // from the live object's method table ("Unknown" when that cannot be read).
 std::string LeakTypeName(const void* object);
+// True when the live object's class, or one of its ancestors, is named `className` (names
+// without namespaces, trimmed, compared in upper case). Reads only readable memory; false when
+// the class cannot be read.
+bool LeakObjectInheritsFrom(const void* object, const std::string& className);
 
 // The report's view of memory: a range inside one 4 KB page is answered from a cache of one
 // byte per page of the 32-bit address space (0 unknown, 1 readable, 2 not readable; 1 MB), each

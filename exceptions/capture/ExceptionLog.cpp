@@ -299,6 +299,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
         args.Module = module;
         args.RaiseKind = raiseKind;
         FillNotifyParams(args, stackTop, stackPointer, context, record, handled, callStack);
+        library.RequestControlBlock = vars.ControlBlock;
         const bool inline_ = dynamic_cast<const EMemoryLeak*>(object) != nullptr ||
                              (library.IsDll != 0 && (library.Initialising != 0 || library.Finalising != 0));
         if (inline_) {
@@ -312,6 +313,8 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
           std::atomic<uint8_t> workerResult{1};
           std::thread worker([&] {
             ThreadVars().Busy = 1;
+            // Above the application's threads, so that a busy program does not hold up its report.
+            ember_detail::PlatformRaiseThreadPriority();
             workerResult = RunProcessing(args);
             running = false;
           });
@@ -333,6 +336,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     } catch (...) {
       result = 1;
     }
+    library.RequestControlBlock = nullptr;
     ClearRaiseState(vars);
     vars.Busy = 0;
     return result;
@@ -346,6 +350,7 @@ void SetExceptionDialogShowing(bool showing) { Processing().DialogShowing = show
 void SynchronizeExceptionCall(const std::function<void()>& call) {
   TProcessingState& state = Processing();
   TEmberLibraryGlobals& library = EmberLibrary();
+  if (library.LeakReportRunning) return;
   if (state.Active && state.FaultingThread != EmberCurrentThreadID()) {
     {
       std::lock_guard<std::mutex> guard(state.PostedLock);
@@ -372,6 +377,9 @@ void GeneralRaiseHandler(const std::exception* object, uintptr_t address, uint8_
   TEmberThreadVars& vars = ThreadVars();
   uint8_t expected = 0;
   if (!vars.InRaiseHandler.compare_exchange_strong(expected, 1)) return;
+  // The code that raised may still read its last error in its handler: whatever processing
+  // does (files, windows, sockets) must not change it.
+  const uint32_t lastError = ember_detail::PlatformLastError();
   try {
     if (!fromExport) {
       vars.ExceptionClassName.Assign(ExceptionClassName(object));
@@ -396,6 +404,7 @@ void GeneralRaiseHandler(const std::exception* object, uintptr_t address, uint8_
   } catch (...) {
     // the raise goes on whatever happened here
   }
+  ember_detail::PlatformSetLastError(lastError);
   vars.InRaiseHandler = 0;
 }
 
@@ -446,7 +455,21 @@ void AppendLastHTMLPage(const char* text, size_t size) {
   std::lock_guard<std::mutex> guard(LastPageLock());
   LastPage().append(text, size);
 }
+
+void SetLastHTMLPage(const std::string& text) {
+  std::lock_guard<std::mutex> guard(LastPageLock());
+  LastPage() = text;
+}
 }  // namespace ember_detail
+
+void* CurrentISAPIControlBlock() {
+  // The worker that processes an exception serves no request itself: it answers the faulting
+  // thread's.
+  void* own = ThreadVars().ControlBlock;
+  return own != nullptr ? own : EmberLibrary().RequestControlBlock;
+}
+
+void SetWritingISAPIAnswer(bool writing) { ThreadVars().WritingAnswer = writing ? 1 : 0; }
 
 void SetEmberMainWindowFinder(TEmberMainWindowFinder finder) { gMainWindowFinder = finder; }
 
@@ -512,10 +535,20 @@ void LeaksEnd() {
                   options.GetCustomizedExpandedText(108).c_str(), static_cast<unsigned>(totals.Size),
                   options.GetCustomizedExpandedText(109).c_str(), static_cast<unsigned>(totals.Count));
     EMemoryLeak object(message);
+    // The leaks are known only when the module's code is being taken down: no handler of the
+    // module is called from here on (SynchronizeExceptionCall does nothing) until the tracker
+    // has finished.
+    library.LeakReportRunning = true;
     CentralNotify(&object, 0, 0, 0, 0, nullptr, nullptr, 0, library.Module, 0, 0, totals.Stack.get());
     ForgetHandledObject(&object);
   }
   totals.Stack.reset();
+}
+
+// The tracker's last call: the leak report is over.
+void LeaksFinished() {
+  LeakTotals() = TLeakTotals();
+  EmberLibrary().LeakReportRunning = false;
 }
 
 // A fault found while freeing a block, processed on the freeing thread with its stack.
@@ -559,13 +592,14 @@ void StartLeaks(uint8_t flags) {
   handlers.OnLeaksBegin = &LeaksBegin;
   handlers.OnLeak = &AddLeak;
   handlers.OnLeaksEnd = &LeaksEnd;
+  handlers.OnFinish = &LeaksFinished;
   SetLeakHandlers(handlers);
   if (StartLeakTracking(flags)) SetObjectAllocator(&AllocateObject, &LeakFree);
 }
 
 // The leaks are reported while the library is still attached, under its lock.
 void StopLeaks() {
-  if (IsLeakTracking()) {
+  {
     std::lock_guard<std::recursive_mutex> lock(EmberLibrary().LibraryLock);
     StopLeakTracking();
   }
@@ -593,7 +627,11 @@ void StartExceptionLog() {
           ResetModuleSharedMemory(library.Module);
           library.CurrentOptions = std::make_unique<TEmberModuleOptionsEx>(std::string(), library.Module);
           uint8_t leakFlags = 0;
-          if (!ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions, leakFlags)) {
+          // Published once below, when they are loaded, not again by every step of loading.
+          library.CurrentOptions->BeginUpdate();
+          const bool loaded = ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions, leakFlags);
+          library.CurrentOptions->EndUpdate();
+          if (!loaded) {
             // Without library data the module is not processed: nothing is hooked.
             library.CurrentOptions.reset();
             library.ProcessesList.reset();

@@ -12,7 +12,13 @@
 //   processed at the raise when BehaviourOptions bit 0x40 (process handled exceptions) is set
 //   in the main thread. A throw that nothing catches ends in the runtime's terminate handler,
 //   which the library replaces (the unhandled-exception procedure): it notifies the exception
-//   as unhandled and ends the program (exit code 1) or the thread.
+//   as unhandled, unless it was processed already (at its raise), and ends the program (exit
+//   code 1) or the thread.
+// - C++ rethrows ("throw;") go through the runtime's __cxa_rethrow, wrapped the same way: the
+//   rethrow is a raise of the caught object at the rethrowing call. An object processed already
+//   is not processed again (it stays in the handled-objects list); the raise fields (class name,
+//   address, context) describe the rethrow, not what was thrown and caught inside the catch
+//   block meanwhile; and the catch block that rethrew does not count as having handled it.
 // - Operating-system raises: the module's import of RaiseException is replaced; the
 //   replacement fills the per-thread raise record and context, notifies unless a handler of
 //   the runtime in the thread's SEH chain will catch it (this runtime registers none), then
@@ -32,7 +38,8 @@
 //   created through CreateThread start in the library's wrapper: an exception that leaves the
 //   thread's start routine is notified as reaching the thread's end (raise kind 2) and the
 //   thread ends with code 1 instead of taking the process down. The WriteFile import keeps what
-//   a CGI program writes to its standard output.
+//   a CGI program writes to its standard output; the module's HttpExtensionProc, when it exports
+//   one, is wrapped (below).
 // - A thrown object's address leaves the handled-objects list when the runtime frees it (and
 //   when a new throw reuses it), so a later exception at the same address is processed too.
 // Attachment never happens under the loader lock: the module calls StartExceptionLog from its
@@ -97,10 +104,16 @@ struct TEmberThreadVars {
   uint8_t RaiseRecord[80] = {};  // an EXCEPTION_RECORD
   uint8_t RaiseRecordFilled = 0;
   uint8_t LastRaisedByRuntime = 0;
-  // The objects of the catch blocks this thread is in (innermost last), for the end of a catch.
+  // The objects of the catch blocks this thread is in (innermost last), for the end of a catch;
+  // a block that rethrew its object did not handle it.
   static constexpr int32_t MaxCatchDepth = 16;
   int32_t CatchDepth = 0;
   const std::exception* Caught[MaxCatchDepth] = {};
+  bool Rethrown[MaxCatchDepth] = {};
+  // The ISAPI request this thread serves (its extension control block), nullptr outside one.
+  void* ControlBlock = nullptr;
+  // Set while the library writes its own answer (the error page) into a request.
+  uint8_t WritingAnswer = 0;
 };
 
 // The calling thread's variables.
@@ -134,6 +147,10 @@ struct TEmberLibraryGlobals {
   uint32_t FreezeThreadID = 0;   // the freeze watch's thread while it runs
   TEmberExceptionRecord CurrentException;
   TEmberExceptionRecord* ProcessingRecord = nullptr;
+  // The ISAPI request of the faulting thread while its exception is processed.
+  void* RequestControlBlock = nullptr;
+  // Set while the leak report runs: SynchronizeExceptionCall then does nothing.
+  std::atomic<bool> LeakReportRunning{false};
   std::atomic<int32_t> StepCounter{0};
   int32_t LinkCursor = 32649;
   std::recursive_mutex LibraryLock;
@@ -185,11 +202,13 @@ void SetExceptionDialogShowing(bool showing);
 
 // Runs `call` on the faulting thread while an exception is processed on the worker thread
 // (waiting, in steps of 10 ms, until it ran); otherwise at once. Afterwards the current options
-// are reloaded from the module's shared area (a handler may have changed them).
+// are reloaded from the module's shared area (a handler may have changed them). Does nothing
+// while the leak report runs (the handlers' code may be finalised already).
 void SynchronizeExceptionCall(const std::function<void()>& call);
 
-// Entered for every raise: records it and, when no handler will catch it, notifies.
-// `fromExport`: the raise was passed on by another module. Never raises.
+// Entered for every raise (a rethrow too): records it and, when no handler will catch it,
+// notifies. `fromExport`: the raise was passed on by another module. The thread's last system
+// error is the same afterwards. Never raises.
 void GeneralRaiseHandler(const std::exception* object, uintptr_t address, uint8_t runtimeRaise,
                          bool fromExport = false);
 
@@ -226,8 +245,24 @@ void DoneExcept(const std::exception* object);
 // true when the caller is to go on with its own handling.
 bool HandleCaughtException(const std::exception* object, uint8_t displayMode);
 
-// What a CGI program wrote to its standard output so far (the last page).
+// What a CGI program wrote to its standard output so far, or what the ISAPI request written
+// last has written (the last page).
 std::string GetLastHTMLPage();
+
+// --- ISAPI extension (a module that exports HttpExtensionProc)
+//
+// The export is hooked at attachment: each call keeps the request's extension control block and
+// puts the library's routine into its WriteClient, which keeps what the extension writes as the
+// last page and passes it on to the server's routine; the server's routine is back in the block
+// when the call returns. An exception that leaves the extension is processed there (the answer
+// is the error page) and the request ends with HSE_STATUS_ERROR.
+
+// The control block of the request whose exception is processed (the faulting thread's), else
+// of the request the calling thread serves; nullptr outside a request.
+void* CurrentISAPIControlBlock();
+// Set around the library's own writes into a request: they are not kept as the last page.
+// For the calling thread.
+void SetWritingISAPIAnswer(bool writing);
 
 // The main window of the process, asked by the freeze watch; installed by the report side.
 using TEmberMainWindowFinder = uintptr_t (*)(uint32_t processId);
@@ -274,4 +309,11 @@ bool PlatformIsReadable(const void* address, uint32_t size);
 uint32_t PlatformProcessID();
 // Keeps text a CGI program wrote to its standard output (the WriteFile hook).
 void AppendLastHTMLPage(const char* text, size_t size);
+// Makes `text` the last page (what an ISAPI request has written so far).
+void SetLastHTMLPage(const std::string& text);
+// The calling thread's last system error (GetLastError; errno natively) and its restoring.
+uint32_t PlatformLastError();
+void PlatformSetLastError(uint32_t error);
+// The calling thread runs at the highest-but-one of the seven thread priorities.
+void PlatformRaiseThreadPriority();
 }  // namespace ember_detail

@@ -15,6 +15,7 @@
 #include "EReportOutput.h"
 #include "EReportValues.h"
 #include "EScreenshot.h"
+#include "ESendReport.h"
 #include "ESockets.h"
 #include "ESupport.h"
 #include "classlib/Module.h"
@@ -659,12 +660,17 @@ void StartExceptionReporting() {
   SetProcessExceptionProc(&ProcessException);
   SetEmberMainWindowFinder(&MainWindowOf);
   ReserveMemory();
+  OpenSendThreads();
   StartExceptionLog();
 }
 
 void StopExceptionReporting() {
   std::lock_guard<std::mutex> guard(gAttachLock);
   if (gHolders == 0 || --gHolders > 0) return;
+  // A report still being sent in the background ends first, and one that an exception being
+  // processed now decides on is sent before the processing ends: a send uses the library's
+  // state and runs the module's code, and the host may unload the module once this returns.
+  SafeCallProc(&CloseSendThreads, "ESendReport.Done");
   StopExceptionLog();
   // After the library lock was passed: no report is being sent any more.
   SafeCallProc(&CleanupWinSock, "ESockets.Done");

@@ -287,7 +287,7 @@ bool IsCompatibleLibVersion(uint16_t version, uint16_t own) {
 
 bool IsCompatibleLibVersion(uint16_t version) { return IsCompatibleLibVersion(version, EmberLibraryVersion); }
 
-std::string FormatRFC822Date(TDateTime dateTime, int32_t utcOffsetHours) {
+std::string FormatRFC822Date(TDateTime dateTime, int32_t utcOffsetMinutes) {
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -297,16 +297,17 @@ std::string FormatRFC822Date(TDateTime dateTime, int32_t utcOffsetHours) {
   // Day 0 (1899-12-30) was a Saturday.
   int64_t whole = static_cast<int64_t>(std::floor(dateTime));
   int32_t weekday = static_cast<int32_t>(((whole + 6) % 7 + 7) % 7);
-  int32_t offset = utcOffsetHours < 0 ? -utcOffsetHours : utcOffsetHours;
+  // A zone of whole hours only would move the instant of a half-hour zone by 30 minutes.
+  const int32_t offset = (utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes) % (100 * 60);
   char text[80];
-  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %c%02d00", kDays[weekday], day,
-                kMonths[(month - 1) % 12], year, hour, minute, second, utcOffsetHours < 0 ? '-' : '+',
-                offset % 100);
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %c%02d%02d", kDays[weekday], day,
+                kMonths[(month - 1) % 12], year, hour, minute, second, utcOffsetMinutes < 0 ? '-' : '+',
+                offset / 60, offset % 60);
   return text;
 }
 
 std::string FormatRFC822Date(TDateTime dateTime) {
-  return FormatRFC822Date(dateTime, ember_support::UTCOffsetHours());
+  return FormatRFC822Date(dateTime, ember_support::UTCOffsetMinutes());
 }
 
 std::string FormatLocationName(const TELLocationInfo& info) {

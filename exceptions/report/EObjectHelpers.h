@@ -99,9 +99,10 @@ std::string ReportedClassName(const std::exception* object);
 bool IsCompatibleLibVersion(uint16_t version, uint16_t own);
 bool IsCompatibleLibVersion(uint16_t version);
 
-// "Sun, 5 Jan 2025 09:04:03 +0100": English names, the zone as the signed whole-hour offset
-// padded to two digits followed by "00".
-std::string FormatRFC822Date(TDateTime dateTime, int32_t utcOffsetHours);
+// "Sun, 5 Jan 2025 09:04:03 +0100": English names, the zone as the signed offset from UTC in
+// hours and minutes, two digits each ("+0530" for 330 minutes, "-0330" for -210). `dateTime` is
+// the local time of that zone, so that time and zone name one instant.
+std::string FormatRFC822Date(TDateTime dateTime, int32_t utcOffsetMinutes);
 // The same with the local offset.
 std::string FormatRFC822Date(TDateTime dateTime);
 

@@ -120,9 +120,9 @@ std::string FormatVersionNumbers(uint32_t mostSignificant, uint32_t leastSignifi
   return text == "0.0.0.0" ? std::string() : text;
 }
 
-std::string ComposeCompilationDate(TDateTime buildDate, int32_t utcOffsetHours) {
+std::string ComposeCompilationDate(TDateTime buildDate, int32_t utcOffsetMinutes) {
   if (buildDate == 0) return std::string();
-  return FormatRFC822Date(buildDate + utcOffsetHours / 24.0, utcOffsetHours);
+  return FormatRFC822Date(buildDate + utcOffsetMinutes / 1440.0, utcOffsetMinutes);
 }
 
 std::string FormatMegabytes(uint64_t bytes) {

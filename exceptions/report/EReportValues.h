@@ -51,8 +51,9 @@ std::string ExtractCommandLineParameters(const std::string& commandLine, const s
 std::string ComposeModuleVersionText(const std::string& fileName, const std::string& description);
 // Four numbers from the fixed file version's two 32-bit parts; empty for "0.0.0.0".
 std::string FormatVersionNumbers(uint32_t mostSignificant, uint32_t leastSignificant);
-// "<compile date + offset hours>" as RFC 822; empty for a date of 0.
-std::string ComposeCompilationDate(TDateTime buildDate, int32_t utcOffsetHours);
+// The build date (UTC) moved into the local zone of `utcOffsetMinutes`, as RFC 822; empty for a
+// date of 0.
+std::string ComposeCompilationDate(TDateTime buildDate, int32_t utcOffsetMinutes);
 // Megabytes rounded, " Mb".
 std::string FormatMegabytes(uint64_t bytes);
 // Gigabytes with up to two decimals ("0.##", "." always), " Gb".

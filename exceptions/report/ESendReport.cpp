@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <thread>
 
 #include "EBugReport.h"
@@ -36,7 +39,24 @@ namespace {
 
 std::vector<std::string> gAttachments;
 std::vector<std::string> gCustomFields;
-std::atomic<bool> gThreadRunning{false};
+std::atomic<int32_t> gThreadsRunning{0};
+
+// The background send threads not joined yet; each one's flag is set when it has left the
+// library lock and has nothing more to do.
+struct TSendThread {
+  std::thread Thread;
+  std::shared_ptr<std::atomic<bool>> Finished;
+};
+std::mutex gSendThreadsLock;
+bool gSendThreadsClosed = false;  // under gSendThreadsLock
+// Never destroyed: a program that ends without detaching the library leaves its threads to the
+// system instead of ending in the runtime's terminate handler. Kept in static storage, so that
+// no block of the library's own is left for the leak report.
+std::vector<TSendThread>& SendThreads() {
+  alignas(std::vector<TSendThread>) static unsigned char storage[sizeof(std::vector<TSendThread>)];
+  static auto* threads = new (storage) std::vector<TSendThread>();
+  return *threads;
+}
 // A tracker already told the user about the report (it is closed): no outcome box follows.
 bool gTrackerShownBox = false;
 
@@ -149,29 +169,64 @@ TEmberTrackerSettings TrackerSettings(const TEmberWebSendSettings& web) {
   return settings;
 }
 
-void RunSendThread() {
+// The send and what follows it when it runs apart from the processing.
+void SendAndFinish() {
+  try {
+    SendBugReport();
+    CheckErrorsRate();
+    FreeCallStack();
+    TerminateApplicationIfAsked();
+  } catch (...) {
+    ShowLibraryError(eeLogError, "Send");
+  }
+}
+
+// `copy` is the exception object this send was started with; another exception processed in
+// the meantime may have put its own object into the record.
+void RunSendThread(const std::exception* copy) {
   try {
     std::lock_guard<std::recursive_mutex> guard(EmberLibrary().LibraryLock);
-    try {
-      SendBugReport();
-      CheckErrorsRate();
-      FreeCallStack();
-      TerminateApplicationIfAsked();
-    } catch (...) {
-      ShowLibraryError(eeLogError, "Send");
-    }
-    FreeObjectCopy(EmberLibrary().CurrentException.ExceptionObject);
+    SendAndFinish();
+    const std::exception*& current = EmberLibrary().CurrentException.ExceptionObject;
+    if (current == copy) current = nullptr;
+    FreeObjectCopy(copy);
   } catch (...) {
     // nothing may leave the thread
   }
-  gThreadRunning = false;
+}
+
+void SendThreadMain(const std::exception* copy, std::shared_ptr<std::atomic<bool>> finished) {
+  // The highest-but-one of the seven priorities: above the application, below time-critical.
+  ember_report::RaiseThreadPriority();
+  RunSendThread(copy);
+  --gThreadsRunning;
+  finished->store(true);
+}
+
+// Joins the threads of sends that have ended (they no longer need the library lock, which the
+// caller may hold).
+void JoinFinishedSendThreads() {
+  std::vector<TSendThread> finished;
+  {
+    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    for (size_t i = 0; i < SendThreads().size();) {
+      if (SendThreads()[i].Finished->load()) {
+        finished.push_back(std::move(SendThreads()[i]));
+        SendThreads().erase(SendThreads().begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+  }
+  for (TSendThread& thread : finished)
+    if (thread.Thread.joinable()) thread.Thread.join();
 }
 
 }  // namespace
 
 const std::vector<std::string>& SendAttachments() { return gAttachments; }
 const std::vector<std::string>& SendCustomWebFields() { return gCustomFields; }
-bool IsSendThreadRunning() { return gThreadRunning; }
+bool IsSendThreadRunning() { return gThreadsRunning.load() > 0; }
 
 // --- Attachments
 
@@ -330,18 +385,61 @@ void StartSendThread(bool background) {
       SendBugReport();
       return;
     }
+    JoinFinishedSendThreads();
+    std::unique_lock<std::mutex> guard(gSendThreadsLock);
+    if (gSendThreadsClosed) {
+      // The library is detaching: no thread may outlive it.
+      guard.unlock();
+      SendAndFinish();
+      return;
+    }
     TEmberExceptionRecord& record = EmberLibrary().CurrentException;
-    record.ExceptionObject = CopyObject(record.ExceptionObject);
-    gThreadRunning = true;
-    std::thread([] {
-      // The highest-but-one of the seven priorities: above the application, below time-critical.
-      ember_report::RaiseThreadPriority();
-      RunSendThread();
-    }).detach();
+    const std::exception* original = record.ExceptionObject;
+    const std::exception* copy = CopyObject(original);
+    record.ExceptionObject = copy;
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    ++gThreadsRunning;
+    try {
+      // Kept until it is joined: the module must not detach, nor be unloaded, while it runs. The
+      // room is made first, so that a started thread is always kept.
+      SendThreads().reserve(SendThreads().size() + 1);
+      std::thread thread(&SendThreadMain, copy, finished);
+      SendThreads().push_back(TSendThread{std::move(thread), finished});
+    } catch (...) {
+      // No thread to be had: the report is sent here rather than lost.
+      --gThreadsRunning;
+      record.ExceptionObject = original;
+      const std::exception* unused = copy;
+      FreeObjectCopy(unused);
+      guard.unlock();
+      SendAndFinish();
+    }
   } catch (...) {
-    gThreadRunning = false;
     ShowLibraryError(eeLogError, "Send");
   }
+}
+
+void JoinSendThreads() {
+  std::vector<TSendThread> threads;
+  {
+    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    threads.swap(SendThreads());
+  }
+  for (TSendThread& thread : threads)
+    if (thread.Thread.joinable()) thread.Thread.join();
+}
+
+void CloseSendThreads() {
+  {
+    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    gSendThreadsClosed = true;
+  }
+  JoinSendThreads();
+}
+
+void OpenSendThreads() {
+  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  gSendThreadsClosed = false;
 }
 
 // --- Kept zips

@@ -13,12 +13,26 @@ constexpr int32_t EmberKeptZipLimit = 10;
 
 // Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
 // at once; with it replaces the current record's exception object by a copy (CopyObject) and
-// sends on a thread of its own that takes the library lock and afterwards applies the error-rate
-// rule, frees the report's call stack, ends the application when that was asked
-// (EExceptionProcessing.h) and frees the copy. Nothing raises out of it.
+// sends on a thread of its own, at the highest-but-one priority, that takes the library lock
+// and afterwards applies the error-rate rule, frees the report's call stack, ends the
+// application when that was asked (EExceptionProcessing.h) and frees the copy. Threads of
+// earlier sends that have ended are joined here. While the library detaches (CloseSendThreads)
+// a background send runs at once instead, followed by the steps its thread would take. Nothing
+// raises out of it.
 void StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();
+// Waits until every background send thread has ended and joins it. The wait is bounded by the
+// sends' own time-outs (30 s for each SMTP reply and for the mail-exchanger lookup, the
+// connection time-outs of the web methods). Never under the library lock (the send takes it)
+// nor the loader lock.
+void JoinSendThreads();
+// Before the library detaches: no send thread is started any more (an exception processed
+// meanwhile sends at once, under the library lock that the detachment waits for), and those
+// running are joined; so no send runs against freed state or code of an unloaded module.
+// `OpenSendThreads` allows them again when the library attaches.
+void CloseSendThreads();
+void OpenSendThreads();
 
 // Sends the report by the configured methods (options in force: DialogOptions(); report:
 // ReportPieces().LastReportText). A failure of one method does not stop the other; each failure

@@ -65,15 +65,15 @@ bool IsWebApplication();
 // Neither a web application nor a console program.
 bool IsGuiAllowed();
 
-// The control block of the ISAPI request being served (null outside a request).
-void SetISAPIControlBlock(void* controlBlock);
-
 // Writes the error page for `text` (the dialog head text in front) as the answer of the web
 // application; answers whether the page was sent. Failures become library warnings.
 bool WriteWebErrorPage(const std::string& text);
 // Sends a finished page the way the application answers; false with a warning when it cannot.
+// An ISAPI extension answers the request the exception came from (CurrentISAPIControlBlock of
+// exceptions/capture/ExceptionLog.h, kept by the library's wrapper of HttpExtensionProc).
 bool SendWebErrorPage(const std::string& page);
 // The ISAPI answer: status 200, the status text "200 Error" with the headers, then the page.
+// What is written here is the library's own answer, not kept as the request's last page.
 bool SendISAPIPage(void* controlBlock, const std::string& page);
 // The WinCGI answer into `outputFile` (opened shared when it exists, else created).
 bool WriteWinCGIPage(const std::string& outputFile, const std::string& page);

@@ -208,15 +208,17 @@ std::string ExpandShortPathName(const std::string& path) {
   return out;
 }
 
-int32_t GetUTCOffsetHours() {
+int32_t GetUTCOffsetMinutes() {
   TIME_ZONE_INFORMATION zone;
   DWORD mode = GetTimeZoneInformation(&zone);
   if (mode == TIME_ZONE_ID_INVALID) return 0;
   LONG bias = zone.Bias;  // UTC = local + bias, in minutes
   if (mode == TIME_ZONE_ID_DAYLIGHT) bias += zone.DaylightBias;
   else if (mode == TIME_ZONE_ID_STANDARD) bias += zone.StandardBias;
-  return static_cast<int32_t>(Round(-bias / 60.0));
+  return static_cast<int32_t>(-bias);
 }
+
+int32_t GetUTCOffsetHours() { return static_cast<int32_t>(Round(GetUTCOffsetMinutes() / 60.0)); }
 
 std::string GetComputerNameText() {
   char name[MAX_COMPUTERNAME_LENGTH + 1];

@@ -1,6 +1,7 @@
 // The delay plug-in: parameter mapping, display texts, audio pieces and the state chunk.
 #include "rkPlugin.h"
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -27,6 +28,19 @@ const int32_t kRestoreOrder[TrkPlugin::kParameterCount] = {
     TrkPlugin::kPlay, TrkPlugin::kRecord};
 
 std::string StateKey(int32_t index) { return "Parameter_" + std::to_string(index); }
+
+// The mix's display text, dry and wet percentages ("75/25"), written without allocating: the
+// audio thread sets parameters from controller messages.
+void SetMixDisplay(TAtomicText& display, float value) {
+  char text[48];  // room for two 64-bit numbers: the text is cut when it is set
+  char* end = std::to_chars(text, text + 20, Round((1.0 - value) * 100.0)).ptr;
+  *end++ = '/';
+  end = std::to_chars(end, end + 20, Round(static_cast<double>(value) * 100.0)).ptr;
+  display.Set(std::string_view(text, static_cast<size_t>(end - text)));
+}
+
+// Status nibble of a control change message.
+constexpr uint8_t kControlChange = 0xB0;
 
 }  // namespace
 
@@ -71,9 +85,7 @@ void TrkPlugin::SetParameter(int32_t index, float value) {
   switch (index) {
     case kPlay: display.Set(on ? "Playing" : "----"); break;
     case kRecord: display.Set(on ? "Recording" : "----"); break;
-    case kMix:
-      display.Set(IntToStr(Round((1.0 - value) * 100.0)) + "/" + IntToStr(Round(static_cast<double>(value) * 100.0)));
-      break;
+    case kMix: SetMixDisplay(display, value); break;
     case kFixed:
     case kSlave: display.Set(on ? "On" : "Off"); break;
     default: break;
@@ -95,6 +107,18 @@ float TrkPlugin::GetParameter(int32_t index) {
     case kFixed: return engine->FixedParam() ? 1.0f : 0.0f;
     case kSlave: return engine->Slave() ? 1.0f : 0.0f;
     default: return 0.0f;
+  }
+}
+
+void TrkPlugin::ProcessMidiEvent(const TrkMidiEvent& event) {
+  if (event.status != kControlChange) return;
+  uint32_t parameters = automation->ControllerMoved(event.data1);
+  const float value = static_cast<float>(event.data2) / 127.0f;
+  // As host automation does: the value set and the host told, so that it can record the move.
+  for (int32_t index = 0; parameters != 0; ++index, parameters >>= 1) {
+    if (!(parameters & 1) || !IsParameterIndex(index)) continue;
+    if (OnAutomate) OnAutomate(index, value);
+    else SetParameter(index, value);
   }
 }
 

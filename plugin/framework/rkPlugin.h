@@ -23,6 +23,11 @@ class TrkPlugin : public TrkPluginBase {
   void SetParameter(int32_t index, float value) override;
   // Any thread: reads the value back from the engine; 0.0 beyond the twelve parameters.
   float GetParameter(int32_t index) override;
+  // Audio thread: a control change moves the parameters its controller is bound to (automation
+  // type 0 in the MIDI map, or the controller being learned) to data2 / 127 through the
+  // automated path, which tells the host. Other messages and unbound controllers do nothing.
+  // Takes no lock and allocates nothing.
+  void ProcessMidiEvent(const TrkMidiEvent& event) override;
   // Audio thread: drains the GUI-to-audio list, runs the engine over `frames` samples of the
   // current channel pointers and advances them.
   void ProcessAudio(int32_t frames) override;

@@ -7,7 +7,7 @@
 
 // --- TAtomicText
 
-void TAtomicText::Set(const std::string& text) {
+void TAtomicText::Set(std::string_view text) {
   char bytes[16] = {};
   std::memcpy(bytes, text.data(), text.size() < 15 ? text.size() : 15);
   uint64_t first, second;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "classlib/Methods.h"
@@ -19,9 +20,11 @@
 
 // A short text that one thread writes while another reads it, without a lock: at most 15
 // characters, stored in two atomic words so a reader never sees a torn or unterminated text.
+// Setting it allocates nothing (the audio thread sets display texts).
 class TAtomicText {
  public:
-  void Set(const std::string& text);
+  // Longer texts are cut to 15 characters.
+  void Set(std::string_view text);
   std::string Get() const;
 
  private:

@@ -91,10 +91,13 @@ class TVstEditor : public AEffEditor {
   // a parent window or when the form cannot be made. An editor open in `parent` answers 1 again;
   // one open elsewhere or whose window the host destroyed moves into `parent`.
   VstInt32 open(void* parent) override;
+  // Ends MIDI learning and commits a controller learned just before.
   void close() override;
+  // Commits a controller learned on the audio thread, then refreshes the form.
   void idle() override;
 
-  // Editor objects alive in the module; the vector GUI runs while there is one.
+  // Editor objects alive in the module. The vector GUI starts with the first open and runs
+  // while there is one.
   static int32_t EditorCount();
   // The open form's window handle, or nullptr (also when the host destroyed it).
   void* FormHandle() const;

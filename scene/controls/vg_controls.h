@@ -552,7 +552,9 @@ class TvgCloseButton : public TvgControl {
   bool closeForm_ = true;
 };
 
-class TvgSizeGrip : public TvgControl {
+// Pressed, it resizes the scene's host form with the mouse (the scene recognises it by its
+// IvgSizeGrip marker); its look comes from "sizegripstyle".
+class TvgSizeGrip : public TvgControl, public IvgSizeGrip {
   KBL_DECLARE_CLASS(TvgSizeGrip, TvgControl)
  public:
   explicit TvgSizeGrip(TComponent* owner) : TvgControl(owner) {}

@@ -302,6 +302,7 @@ void TvgScrollBox::MouseDown(TMouseButton button, TShiftState shift, float x, fl
   lastStep_ = vgPoint(0, 0);
   pressPoint_ = lastMouse_ = vgPoint(x, y);
   dragging_ = true;
+  contentDragged_ = false;
   if (hAni_ != nullptr && hAni_->GetRunning()) hAni_->StopAtCurrent();
   if (vAni_ != nullptr && vAni_->GetRunning()) vAni_->StopAtCurrent();
 }
@@ -309,12 +310,18 @@ void TvgScrollBox::MouseDown(TMouseButton button, TShiftState shift, float x, fl
 void TvgScrollBox::MouseMove(TShiftState shift, float x, float y, float dx, float dy) {
   inherited::MouseMove(shift, x, y, dx, dy);
   if (!dragging_) return;
+  // The bars clamp their values: a drag against an end moves nothing.
+  auto drag = [this](TvgScrollBar* bar, float step) {
+    const float before = bar->GetValue();
+    bar->SetValue(before - step);
+    if (bar->GetValue() != before) contentDragged_ = true;
+  };
   if (BarVisible(vbar_)) {
-    vbar_->SetValue(vbar_->GetValue() - (y - lastMouse_.Y));
+    drag(vbar_, y - lastMouse_.Y);
     lastStep_.Y = y - lastMouse_.Y;
   }
   if (BarVisible(hbar_)) {
-    hbar_->SetValue(hbar_->GetValue() - (x - lastMouse_.X));
+    drag(hbar_, x - lastMouse_.X);
     lastStep_.X = x - lastMouse_.X;
   }
   lastMouse_ = vgPoint(x, y);
@@ -362,8 +369,15 @@ void TvgScrollBox::MouseWheel(TShiftState shift, int32_t wheelDelta, bool& handl
 TvgVertScrollBox::TvgVertScrollBox(TComponent* owner) : TvgScrollBox(owner) { SetResource("scrollboxstyle"); }
 
 TvgRect TvgVertScrollBox::GetContentBounds() {
-  if (GetContent() != nullptr && GetViewport() != nullptr) GetContent()->SetWidth(GetViewport()->GetWidth());
-  return inherited::GetContentBounds();
+  TvgVisualObject* viewport = GetViewport();
+  if (GetContent() == nullptr || viewport == nullptr) return inherited::GetContentBounds();
+  GetContent()->SetWidth(viewport->GetWidth());
+  // Only the height follows the children: one wider than the viewport is clipped by the content
+  // and brings up no horizontal bar.
+  TvgRect r = inherited::GetContentBounds();
+  r.Left = 0;
+  r.Right = viewport->GetWidth();
+  return r;
 }
 
 TvgFramedVertScrollBox::TvgFramedVertScrollBox(TComponent* owner) : TvgVertScrollBox(owner) {

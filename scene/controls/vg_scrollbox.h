@@ -71,6 +71,9 @@ class TvgScrollBox : public TvgControl {
   TvgFloatAnimation* GetVScrollAnimation() const { return vAni_; }
   // The last mouse step of a content drag ((0, 0) when the content did not move since the press).
   TvgPoint GetLastDragStep() const { return lastStep_; }
+  // True when the current or last content drag (MouseTracking, from press to release) moved a
+  // scroll bar's value, that is scrolled the content; a press starts it false.
+  bool GetContentDragged() const { return contentDragged_; }
   // The bar values the content offset is rebuilt from at the next realign. The setters only store:
   // lists clear them with their items and put them back after rebuilding the items.
   float GetRememberedHScroll() const { return rememberedH_; }
@@ -104,6 +107,7 @@ class TvgScrollBox : public TvgControl {
   bool autoHide_ = true;
   bool disableMouseWheel_ = false;
   bool dragging_ = false;
+  bool contentDragged_ = false;
   TvgFloatAnimation* hAni_ = nullptr;
   TvgFloatAnimation* vAni_ = nullptr;
   bool animated_ = true;
@@ -123,7 +127,8 @@ class TvgScrollBox : public TvgControl {
   bool inScrollRealign_ = false;
 };
 
-// Scrolls vertically only: the content is as wide as the viewport.
+// Scrolls vertically only: the content is as wide as the viewport, and children wider than it
+// are cut at its edge instead of bringing up a horizontal bar.
 class TvgVertScrollBox : public TvgScrollBox {
   KBL_DECLARE_CLASS(TvgVertScrollBox, TvgScrollBox)
  public:

@@ -32,6 +32,7 @@ std::vector<TvgPopup*>* g_openPopups = nullptr;
 std::function<bool()> g_pump;
 TvgPopupFormFactory g_formFactory;
 std::function<TvgPoint()> g_cursor;
+TvgFormGeometrySource g_formGeometry;
 
 std::vector<TvgPopup*>& OpenList() {
   if (g_openPopups == nullptr) g_openPopups = new std::vector<TvgPopup*>();
@@ -75,6 +76,7 @@ void vgSetPopupMessagePump(std::function<bool()> pump) { g_pump = std::move(pump
 void vgSetPopupFormFactory(TvgPopupFormFactory factory) { g_formFactory = std::move(factory); }
 const TvgPopupFormFactory& vgPopupFormFactory() { return g_formFactory; }
 void vgSetScreenCursorSource(std::function<TvgPoint()> source) { g_cursor = std::move(source); }
+void vgSetFormGeometrySource(TvgFormGeometrySource source) { g_formGeometry = std::move(source); }
 
 void vgPopupFormClosing(TObject* popup) {
   auto* p = dynamic_cast<TvgPopup*>(popup);
@@ -251,7 +253,8 @@ void TvgPopup::ClosePopup() {
     return;
   }
   if (modal_ && modalResult_ == 0) {
-    modalResult_ = 2;
+    // The loop ends and closes; in form mode it reads the form's result, so the form gets it too.
+    SetModalResult(2);
     return;
   }
   closing_ = true;
@@ -301,6 +304,11 @@ void TvgPopup::ClosePopup() {
   OnClosePopup(this);
 }
 
+void TvgPopup::SetModalResult(int32_t value) {
+  modalResult_ = value;
+  if (popupForm_ != nullptr) popupForm_->SetFormModalResult(value);
+}
+
 int32_t TvgPopup::PopupModal() {
   if (closing_) {
     isOpen_ = false;
@@ -308,7 +316,7 @@ int32_t TvgPopup::PopupModal() {
   }
   if (isOpen_) {
     if (modal_) {
-      modalResult_ = 2;
+      SetModalResult(2);
       modal_ = false;
     } else {
       ClosePopup();
@@ -317,12 +325,13 @@ int32_t TvgPopup::PopupModal() {
   }
   staysOpen_ = true;
   Popup();
-  modalResult_ = 0;
+  // A popup with nowhere to open (no form, no scene root) would wait for a result forever.
+  if (!isOpen_) return 2;
+  SetModalResult(0);
   modal_ = true;
   while (modalResult_ == 0 && modal_) {
     if (!g_pump || !g_pump()) {
-      modalResult_ = 2;
-      if (popupForm_ != nullptr) popupForm_->SetFormModalResult(2);
+      SetModalResult(2);
       break;
     }
     if (popupForm_ != nullptr) {
@@ -339,54 +348,63 @@ int32_t TvgPopup::PopupModal() {
 }
 
 void TvgPopup::ApplyPlacement() {
+  TvgVisualObject* target = placementTarget_;
+  // The parent it had before opening: while open it sits in the popup's own scene or overlay.
+  if (target == nullptr && savedParent_ != nullptr && savedParent_->IsVisual()) target = savedParent_->Visual();
+  PlaceFrom(target);
+}
+
+void TvgPopup::PlaceFrom(TvgVisualObject* target) {
   const float w = GetWidth(), h = GetHeight();
   const float hOff = horizontalOffset_, vOff = verticalOffset_;
-  TvgVisualObject* target = placementTarget_;
-  if (target == nullptr && savedParent_ != nullptr && savedParent_->IsVisual()) target = savedParent_->Visual();
   const TvgRect r = placementRectangle_->GetRect();
-  const bool useRect = !placementRectangle_->IsEmpty();
+  // Without a target the rectangle is all there is to place against, empty or not.
+  const bool useRect = target == nullptr || !placementRectangle_->IsEmpty();
   TvgPoint p;
-  if (target != nullptr || useRect) {
-    const float tw = target != nullptr ? target->GetWidth() : 0, th = target != nullptr ? target->GetHeight() : 0;
-    switch (placement_) {
-      case vgPlacementBottom:
-        p = useRect ? vgPoint(r.Left + hOff, r.Bottom + vOff) : vgPoint(hOff, th + vOff);
-        break;
-      case vgPlacementTop:
-        p = useRect ? vgPoint(r.Left + hOff, r.Top - h - vOff) : vgPoint(hOff, -h - vOff);
-        break;
-      case vgPlacementLeft:
-        p = useRect ? vgPoint(r.Left - w - hOff, r.Top + vOff) : vgPoint(-w - hOff, vOff);
-        break;
-      case vgPlacementRight:
-        p = useRect ? vgPoint(r.Right + hOff, r.Top + vOff) : vgPoint(tw + hOff, vOff);
-        break;
-      case vgPlacementCenter:
-        p = useRect ? vgPoint(r.Left + (r.Right - r.Left - w) / 2 + hOff, r.Top + (r.Bottom - r.Top - h) / 2 + vOff)
-                    : vgPoint((tw - w) / 2 + hOff, (th - h) / 2 + vOff);
-        break;
-      case vgPlacementAbsolute:
-        if (popupForm_ != nullptr)
-          popupForm_->SetScreenPos(static_cast<int32_t>(std::lround(r.Left)), static_cast<int32_t>(std::lround(r.Top)));
+  const float tw = target != nullptr ? target->GetWidth() : 0, th = target != nullptr ? target->GetHeight() : 0;
+  switch (placement_) {
+    case vgPlacementBottom:
+      p = useRect ? vgPoint(r.Left + hOff, r.Bottom + vOff) : vgPoint(hOff, th + vOff);
+      break;
+    case vgPlacementTop:
+      p = useRect ? vgPoint(r.Left + hOff, r.Top - h - vOff) : vgPoint(hOff, -h - vOff);
+      break;
+    case vgPlacementLeft:
+      p = useRect ? vgPoint(r.Left - w - hOff, r.Top + vOff) : vgPoint(-w - hOff, vOff);
+      break;
+    case vgPlacementRight:
+      p = useRect ? vgPoint(r.Right + hOff, r.Top + vOff) : vgPoint(tw + hOff, vOff);
+      break;
+    case vgPlacementCenter:
+      p = useRect ? vgPoint(r.Left + (r.Right - r.Left - w) / 2 + hOff, r.Top + (r.Bottom - r.Top - h) / 2 + vOff)
+                  : vgPoint((tw - w) / 2 + hOff, (th - h) / 2 + vOff);
+      break;
+    case vgPlacementAbsolute:
+      if (popupForm_ != nullptr)
+        popupForm_->SetScreenPos(static_cast<int32_t>(std::lround(r.Left)), static_cast<int32_t>(std::lround(r.Top)));
+      return;
+    case vgPlacementMouse:
+      if (isOpen_) return;
+      if (popupForm_ != nullptr) {
+        const TvgPoint c = g_cursor ? g_cursor() : TvgPoint();
+        popupForm_->SetScreenPos(static_cast<int32_t>(c.X), static_cast<int32_t>(c.Y));
         return;
-      case vgPlacementMouse:
-        if (isOpen_) return;
-        if (popupForm_ != nullptr) {
-          const TvgPoint c = g_cursor ? g_cursor() : TvgPoint();
-          popupForm_->SetScreenPos(static_cast<int32_t>(c.X), static_cast<int32_t>(c.Y));
-          return;
-        }
-        p = GetScene() != nullptr ? GetScene()->GetMousePos() : TvgPoint();
-        target = nullptr;
-        break;
-    }
+      }
+      p = GetScene() != nullptr ? GetScene()->GetMousePos() : TvgPoint();
+      target = nullptr;
+      break;
   }
   if (popupForm_ != nullptr) {
     PlaceForm(p, target);
     return;
   }
   if (target != nullptr) p = target->LocalToAbsolute(p);
-  if (overlay_ != nullptr) GetPosition()->SetPoint(overlay_->AbsoluteToLocal(p));
+  if (overlay_ == nullptr) return;
+  // The modal loop places the popup again after every message: an unchanged place must not
+  // repaint, or each repaint would be the next message and the loop would never wait (timers
+  // starve behind the paints).
+  const TvgPoint local = overlay_->AbsoluteToLocal(p);
+  if (local != GetPosition()->GetPoint()) GetPosition()->SetPoint(local);
 }
 
 void TvgPopup::PlaceForm(const TvgPoint& p, TvgVisualObject* target) {
@@ -405,9 +423,28 @@ TvgMessagePopup::TvgMessagePopup(TComponent* owner) : TvgPopup(owner) {
 }
 
 void TvgMessagePopup::ApplyPlacement() {
-  if (GetPlacementTarget() != nullptr)
-    SetHorizontalOffset((GetPlacementTarget()->GetWidth() - GetWidth()) / 2);
-  TvgPopup::ApplyPlacement();
+  if (TvgVisualObject* target = GetPlacementTarget()) {
+    SetHorizontalOffset((target->GetWidth() - GetWidth()) / 2);
+    TvgPopup::ApplyPlacement();
+    return;
+  }
+  TvgPoint origin;
+  float formWidth = 0;
+  if (!g_formGeometry || !g_formGeometry(GetOwner(), origin, formWidth)) {
+    TvgPopup::ApplyPlacement();
+    return;
+  }
+  // An overlay is placed in scene coordinates: the form's client origin seen from the scene.
+  if (GetPopupForm() == nullptr) {
+    if (IvgScene* scene = GetScene()) {
+      const TvgPoint sceneOrigin = scene->LocalToScreen(vgPoint(0, 0));
+      origin = vgPoint(origin.X - sceneOrigin.X, origin.Y - sceneOrigin.Y);
+    }
+  }
+  GetPlacementRectangle()->SetRect(vgRect(origin.X, origin.Y, origin.X + GetWidth(), origin.Y));
+  SetHorizontalOffset((formWidth - GetWidth()) / 2);
+  // The rectangle is on the form, not in the parent's coordinates: placed without a target.
+  PlaceFrom(nullptr);
 }
 
 int32_t TvgMessagePopup::PopupModal() {

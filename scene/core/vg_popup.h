@@ -48,7 +48,9 @@ class TvgPopup : public TvgControl {
   bool GetDragWithParent() const { return dragWithParent_; }
   void SetDragWithParent(bool value) { dragWithParent_ = value; }
   int32_t GetModalResult() const { return modalResult_; }
-  void SetModalResult(int32_t value) { modalResult_ = value; }
+  // Also sets the ModalResult of the popup's form while it is open in one, so that the modal
+  // loop, which reads the form's result in form mode, ends with it.
+  void SetModalResult(int32_t value);
   bool GetModal() const { return modal_; }
   TvgVisualObject* GetOverlay() const { return overlay_; }
   // 0: a form of its own (when a form factory is installed, else as 1); 1: an overlay.
@@ -61,6 +63,9 @@ class TvgPopup : public TvgControl {
   TNotifyEvent OnClosePopup;
 
  protected:
+  // The placement computed against `target` (none: from PlacementRectangle alone, in screen
+  // coordinates for a form and in scene coordinates for an overlay).
+  void PlaceFrom(TvgVisualObject* target);
   bool isOpen_ = false;
   bool staysOpen_ = false;
   bool dragWithParent_ = false;
@@ -91,6 +96,9 @@ class TvgMessagePopup : public TvgPopup {
   KBL_DECLARE_CLASS(TvgMessagePopup, TvgPopup)
  public:
   explicit TvgMessagePopup(TComponent* owner);
+  // Centred over PlacementTarget; without one, centred at the top of the client area of its
+  // owner form (PlacementRectangle and HorizontalOffset are set for that); without either, the
+  // popup's placement.
   void ApplyPlacement() override;
   int32_t PopupModal() override;
   bool GetDisableScene() const { return disableScene_; }

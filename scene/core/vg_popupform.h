@@ -43,6 +43,12 @@ const TvgPopupFormFactory& vgPopupFormFactory();
 // The cursor in screen pixels (installed with the factory); (0, 0) without one.
 void vgSetScreenCursorSource(std::function<TvgPoint()> source);
 
+// Where a form lies on the screen, for message popups placed on their owner form: the origin
+// of its client area in screen pixels and its width; false when `component` is not a form.
+// Installed with the factory; without it no component counts as a form.
+using TvgFormGeometrySource = std::function<bool(TComponent* component, TvgPoint& clientOrigin, float& width)>;
+void vgSetFormGeometrySource(TvgFormGeometrySource source);
+
 // Handles one message of the GUI thread for PopupModal, waiting for it; answers false when the
 // application is ending. Without a pump installed the modal loop ends at once with 2.
 void vgSetPopupMessagePump(std::function<bool()> pump);

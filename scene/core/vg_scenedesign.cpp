@@ -22,6 +22,8 @@ IvgDesigner* g_designer = nullptr;
 constexpr float kHandleHalf = 3.0f;
 // Edges closer than this snap together.
 constexpr float kSnapDistance = 4.0f;
+// Siblings whose edge or centre lines lie closer than this to the selection's show snap lines.
+constexpr float kSnapLineDistance = 2.0f;
 constexpr TvgColor kSelectionColor = 0xFF1072C5u;
 constexpr TvgColor kHotHandleColor = 0xFFFF0000u;
 constexpr TvgColor kPlaceColor = 0xFF5B91DEu;
@@ -39,6 +41,7 @@ std::string MenuClassName(const std::string& className) {
 }
 
 bool Near(float a, float b) { return std::fabs(a - b) < kSnapDistance; }
+bool LinedUp(float a, float b) { return std::fabs(a - b) < kSnapLineDistance; }
 bool Equal(float a, float b) { return std::fabs(a - b) < 0.01f; }
 
 struct TBox {
@@ -127,9 +130,9 @@ void TvgSceneEngine::CollectSnapObjects() {
     const TBox o = BoxOf(s);
     bool close = false;
     for (float a : {me.l, me.r, me.cx()})
-      for (float b : {o.l, o.r, o.cx()}) close |= Near(a, b);
+      for (float b : {o.l, o.r, o.cx()}) close |= LinedUp(a, b);
     for (float a : {me.t, me.b, me.cy()})
-      for (float b : {o.t, o.b, o.cy()}) close |= Near(a, b);
+      for (float b : {o.t, o.b, o.cy()}) close |= LinedUp(a, b);
     if (close && std::find(snapObjects_.begin(), snapObjects_.end(), s) == snapObjects_.end()) snapObjects_.push_back(s);
   }
 }

@@ -650,4 +650,8 @@ void vgFinalizeSceneUnit() {
   vgFreePopupList();
   vgFreeAniThread();
   vgFreeDefaultStyle();
+  SetDropTarget(nullptr);
+  std::string().swap(vgDesignClipboard());
+  // Last: freeing the default style unregisters its objects from the registries.
+  vgFreeRegistries();
 }

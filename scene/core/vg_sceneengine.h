@@ -20,20 +20,17 @@ class TvgResources;
 class TvgVisualObject;
 struct TvgDragObject;
 
-// The size-grip marker: a visual object deriving from it resizes the host form when pressed.
-class IvgSizeGrip {
- public:
-  virtual ~IvgSizeGrip() = default;
-};
-// True when the object is a size grip.
+// True when the object is a size grip (it answers IvgSizeGrip).
 bool vgIsSizeGrip(TObject* obj);
 
 // The drop target of the drag in progress, shared by the OLE and the class-library drags of every
 // scene; nullptr when none (or when it was freed).
 TvgVisualObject* vgCurrentDropTarget();
 
-// Frees the scene unit's shared objects: the open-popup list, the animation ticker and the
-// default style. The Win32 scene window runs it when the module unloads and no scene is left.
+// Frees the scene unit's shared objects: the open-popup list, the animation ticker, the default
+// style, the drop target reference, the design clipboard text and the registries (scene objects,
+// scenes, class categories, free notifications, translation). The colour names are a constant
+// table. The Win32 scene window runs it when the module unloads and no scene is left.
 void vgFinalizeSceneUnit();
 
 // What the engine needs of its window. All calls come from the GUI thread.

@@ -74,6 +74,13 @@ class IvgScene {
   virtual ~IvgScene() = default;
 };
 
+// The size-grip marker: a visual object deriving from it resizes the host form when pressed
+// (the scene starts BeginResize instead of handing it the press).
+class IvgSizeGrip {
+ public:
+  virtual ~IvgSizeGrip() = default;
+};
+
 // The scene interface of a component that is not a scene object (a scene window); nullptr when
 // it does not implement one.
 inline IvgScene* vgQueryScene(TObject* obj) { return dynamic_cast<IvgScene*>(obj); }

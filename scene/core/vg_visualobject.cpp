@@ -58,6 +58,7 @@ KBL_PUBLISHED(TvgVisualObject) {
   KBL_PROP(DragDisableHighlight).Default(false);
   KBL_PROP(Hint);
   KBL_PROP(ShowHint).Default(false);
+  KBL_PROP(PopupMenu);
   KBL_PROP_RO(IsMouseOver);
   KBL_PROP_RO(IsFocused);
   KBL_PROP_RO(IsDragOver);
@@ -89,6 +90,7 @@ KBL_PUBLISHED(TvgVisualObject) {
 namespace {
 
 TvgDesignOutlineHook designOutlineHook = nullptr;
+TvgPopupMenuHook popupMenuHook = nullptr;
 
 constexpr TvgColor kDesignOutlineColor = 0xB200CC5Au;
 constexpr TvgColor kDragOverColor = 0xB2005ACCu;
@@ -115,11 +117,23 @@ TvgMatrix Translation(float x, float y) {
   return m;
 }
 
-bool IsScrollContent(TvgObject* obj) { return obj != nullptr && vgInheritsFromName(obj, "TvgScrollContent"); }
+// Asked for the parent of every child a list places: the answer for the class asked last is kept
+// (classes live as long as the process).
+bool IsScrollContent(TvgObject* obj) {
+  static const TClassInfo* lastClass = nullptr;
+  static bool lastAnswer = false;
+  if (obj == nullptr) return false;
+  if (obj->ClassInfo() != lastClass) {
+    lastClass = obj->ClassInfo();
+    lastAnswer = vgInheritsFromName(obj, "TvgScrollContent");
+  }
+  return lastAnswer;
+}
 
 }  // namespace
 
 void vgSetDesignOutlineHook(TvgDesignOutlineHook hook) { designOutlineHook = hook; }
+void vgSetPopupMenuHook(TvgPopupMenuHook hook) { popupMenuHook = hook; }
 
 void vgPaintDesignFrame(TvgVisualObject& obj) {
   TvgCanvas* canvas = obj.GetCanvas();
@@ -158,6 +172,7 @@ TvgVisualObject::TvgVisualObject(TComponent* owner) : TvgObject(owner) {
 }
 
 TvgVisualObject::~TvgVisualObject() {
+  SetPopupMenu(nullptr);
   // The parent's RemoveObject reads this object's geometry: leave the tree while it is whole.
   DestroyTree();
   delete effectBitmap_;
@@ -218,11 +233,11 @@ void TvgVisualObject::MatrixChanged(TObject*) {
   const bool repaintAfter = !inPaintTo_ && RepaintArea(after);
   if (repaintBefore && repaintAfter && vgRectsCloseTogether(before, after)) {
     // A small move: one area for both (each queued area costs the window system a call).
-    GetScene()->AddUpdateRect(vgUnionRect(before, after));
+    RequestArea(vgUnionRect(before, after));
     return;
   }
-  if (repaintBefore) GetScene()->AddUpdateRect(before);
-  if (repaintAfter) GetScene()->AddUpdateRect(after);
+  if (repaintBefore) RequestArea(before);
+  if (repaintAfter) RequestArea(after);
 }
 
 TvgMatrix TvgVisualObject::GetAbsoluteMatrix() {
@@ -622,7 +637,10 @@ void TvgVisualObject::BeginUpdate() { SetUpdatingTree(0, 1); }
 void TvgVisualObject::EndUpdate() {
   if (updating_ <= 0) return;  // unbalanced: nothing to end
   SetUpdatingTree(0, -1);
-  if (updating_ == 0) Realign();
+  if (updating_ > 0) return;
+  // What the update held back is laid out now: the scene takes one repaint request for it.
+  TvgRepaintBatch batch(this);
+  Realign();
 }
 
 bool TvgVisualObject::CanRepaint() {
@@ -638,6 +656,8 @@ bool TvgVisualObject::CanRepaint() {
 
 bool TvgVisualObject::RepaintArea(TvgRect& area) {
   if (!CanRepaint()) return false;
+  // Without an enabled effect among the children (has-effects) there is nothing to look for: a
+  // list's content has thousands of children.
   if (hasEffects_) {
     for (TvgObject* child : Children()) {
       auto* effect = dynamic_cast<TvgEffect*>(child);
@@ -653,7 +673,11 @@ bool TvgVisualObject::RepaintArea(TvgRect& area) {
 
 void TvgVisualObject::Repaint() {
   TvgRect area;
-  if (RepaintArea(area)) GetScene()->AddUpdateRect(area);
+  if (RepaintArea(area)) RequestArea(area);
+}
+
+void TvgVisualObject::RequestArea(const TvgRect& area) {
+  if (!TvgRepaintBatch::Gather(GetScene(), area)) GetScene()->AddUpdateRect(area);
 }
 
 bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
@@ -662,6 +686,41 @@ bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
   };
   // Their union repaints at most half as much again as the two do.
   return area(vgUnionRect(a, b)) <= 1.5 * (area(a) + area(b));
+}
+
+// --- Repaint batches
+
+namespace {
+TvgRepaintBatch* g_openBatch = nullptr;
+}  // namespace
+
+TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) {
+  scene_ = owner != nullptr ? owner->GetScene() : nullptr;
+  if (g_openBatch != nullptr || scene_ == nullptr) return;
+  g_openBatch = this;
+  open_ = true;
+}
+
+TvgRepaintBatch::~TvgRepaintBatch() {
+  if (!open_) return;
+  g_openBatch = nullptr;
+  if (!gathered_) return;
+  // A destructor may run while an error unwinds: a request that fails (out of memory) is lost
+  // rather than ending the process.
+  try {
+    scene_->AddUpdateRect(union_);
+  } catch (...) {
+  }
+}
+
+bool TvgRepaintBatch::Gather(IvgScene* scene, const TvgRect& rect) {
+  TvgRepaintBatch* batch = g_openBatch;
+  if (batch == nullptr || batch->scene_ != scene) return false;
+  // The scene drops empty rects itself; in the union they would only widen it.
+  if (rect.Right <= rect.Left || rect.Bottom <= rect.Top) return true;
+  batch->union_ = batch->gathered_ ? vgUnionRect(batch->union_, rect) : rect;
+  batch->gathered_ = true;
+  return true;
 }
 
 void TvgVisualObject::UpdateEffects() {
@@ -1348,7 +1407,20 @@ void TvgVisualObject::MouseLeave() {
 }
 
 void TvgVisualObject::ContextMenu(const TvgPoint& screenPoint) {
-  OnContextPopup(this, vgPoint(static_cast<float>(Round(screenPoint.X)), static_cast<float>(Round(screenPoint.Y))));
+  if (popupMenu_ == nullptr || popupMenuHook == nullptr) return;
+  popupMenuHook(popupMenu_, this, static_cast<int32_t>(Round(screenPoint.X)), static_cast<int32_t>(Round(screenPoint.Y)));
+}
+
+void TvgVisualObject::SetPopupMenu(TComponent* value) {
+  if (value == popupMenu_) return;
+  if (popupMenu_ != nullptr) popupMenu_->RemoveFreeNotification(this);
+  popupMenu_ = value;
+  if (value != nullptr) value->FreeNotification(this);
+}
+
+void TvgVisualObject::Notification(TComponent* component, TOperation operation) {
+  inherited::Notification(component, operation);
+  if (operation == opRemove && component == popupMenu_) popupMenu_ = nullptr;
 }
 
 void TvgVisualObject::DragEnter(const TvgDragObject& data, const TvgPoint& point) {

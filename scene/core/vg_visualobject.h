@@ -66,6 +66,11 @@ void vgPaintDesignFrame(TvgVisualObject& obj);
 bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b);
 // The process-wide switch that suppresses focus effects (off by default).
 bool& vgDisableFocusEffects();
+// Shows `menu` (a TPopupMenu of the class library) at a screen point for `popupComponent`,
+// which becomes the menu's popup component, and returns once it has closed. Installed by the
+// Windows scene window; without it (or for a component that is no menu) nothing opens.
+using TvgPopupMenuHook = void (*)(TComponent* menu, TComponent* popupComponent, int32_t x, int32_t y);
+void vgSetPopupMenuHook(TvgPopupMenuHook hook);
 
 class TvgVisualObject : public TvgObject {
   KBL_DECLARE_CLASS(TvgVisualObject, TvgObject)
@@ -76,6 +81,8 @@ class TvgVisualObject : public TvgObject {
   // --- Tree (overrides)
   void Loaded() override;
   void SetScene(IvgScene* scene) override;
+  // Forgets a PopupMenu that goes.
+  void Notification(TComponent* component, TOperation operation) override;
 
   // --- Geometry
   TvgPosition* GetPosition() const { return position_; }
@@ -230,7 +237,8 @@ class TvgVisualObject : public TvgObject {
   virtual void DialogKey(uint16_t& key, TShiftState shift);
   virtual void MouseEnter();
   virtual void MouseLeave();
-  // Opens the popup menu hook at a screen point.
+  // Pops PopupMenu up at the screen point rounded to whole pixels, with this object as its popup
+  // component; nothing without one. A right press and the menu key (93) call it.
   virtual void ContextMenu(const TvgPoint& screenPoint);
   virtual void DragEnter(const TvgDragObject& data, const TvgPoint& point);
   virtual void DragOver(const TvgDragObject& data, const TvgPoint& point, bool& accept);
@@ -267,6 +275,9 @@ class TvgVisualObject : public TvgObject {
   void SetHint(const WideString& value) { hint_ = value; }
   bool GetShowHint() const { return showHint_; }
   void SetShowHint(bool value) { showHint_ = value; }
+  // The context menu: a TPopupMenu of the class library, not owned (forgotten when it goes).
+  TComponent* GetPopupMenu() const { return popupMenu_; }
+  void SetPopupMenu(TComponent* value);
   // Fires the trigger on the animations, then on the effects.
   void FireTrigger(const std::string& trigger);
 
@@ -299,8 +310,6 @@ class TvgVisualObject : public TvgObject {
   TvgDragOverEvent OnDragOver;
   TvgDragDropEvent OnDragDrop;
   TNotifyEvent OnDragEnd;
-  // Called by ContextMenu (the popup menu of the platform), with the screen point.
-  TMethod<void(TObject* sender, const TvgPoint& screenPoint)> OnContextPopup;
 
   // Stored conditions.
   bool IsOpacityStored() const { return opacity_ != 1.0f; }
@@ -314,6 +323,8 @@ class TvgVisualObject : public TvgObject {
   // What Repaint would queue: false when it would queue nothing; marks a replacing effect's
   // image for re-rendering like Repaint.
   bool RepaintArea(TvgRect& area);
+  // Queues an area with the scene, or gathers it into the open repaint batch.
+  void RequestArea(const TvgRect& area);
   TvgObject* SceneRoot();
 
  private:
@@ -393,6 +404,28 @@ class TvgVisualObject : public TvgObject {
   bool dragDisableHighlight_ = false;
   WideString hint_;
   bool showHint_ = false;
+  TComponent* popupMenu_ = nullptr;
   std::vector<TvgVisualObject*> tabList_;
   int32_t tabOrderStored_ = -1;
+};
+
+// While one lives, the repaint requests of the objects in its owner's scene are gathered into one
+// update rect (their union), which the scene receives when it ends; batches inside it join it.
+// Each request otherwise costs the scene window an invalidation, and inserting and laying out a
+// style repaints every part of it. An owner without a scene opens no batch. The scene must
+// outlive the batch. GUI thread only.
+class TvgRepaintBatch {
+ public:
+  explicit TvgRepaintBatch(TvgVisualObject* owner);
+  ~TvgRepaintBatch();
+  TvgRepaintBatch(const TvgRepaintBatch&) = delete;
+  TvgRepaintBatch& operator=(const TvgRepaintBatch&) = delete;
+  // Takes a request for `scene` into the open batch; false when no batch gathers for it.
+  static bool Gather(IvgScene* scene, const TvgRect& rect);
+
+ private:
+  IvgScene* scene_ = nullptr;
+  bool open_ = false;  // the outermost batch
+  bool gathered_ = false;
+  TvgRect union_{};
 };

@@ -110,6 +110,17 @@ void FillGreyRamp(TvgBitmap& bitmap, TvgOrientation orientation) {
   }
 }
 
+// Frees a cached picture that no longer has the control's pixel size (Trunc of width and
+// height), so that a resized control shows its picture built anew instead of stretched.
+void DropResizedCache(TvgBitmap*& cache, float width, float height) {
+  if (cache == nullptr) return;
+  if (cache->GetWidth() == static_cast<int32_t>(std::trunc(width)) &&
+      cache->GetHeight() == static_cast<int32_t>(std::trunc(height)))
+    return;
+  delete cache;
+  cache = nullptr;
+}
+
 // Drops a free-notification partner and takes a new one.
 template <typename T>
 void Relink(TComponent* self, T*& field, T* value) {
@@ -122,7 +133,13 @@ void Relink(TComponent* self, T*& field, T* value) {
 
 // --- Ramp track bars
 
-TvgBitmapTrackBar::TvgBitmapTrackBar(TComponent* owner) : TvgTrackBar(owner) { SetResource("trackbarstyle"); }
+TvgBitmapTrackBar::TvgBitmapTrackBar(TComponent* owner) : TvgTrackBar(owner) {
+  // The style waits for the first paint or ApplyResource: applied here, it would fill the ramp
+  // with this class's empty routine before the derived class exists.
+  BeginUpdate();
+  SetResource("trackbarstyle");
+  EndUpdate();
+}
 
 TvgBitmapTrackBar::~TvgBitmapTrackBar() {
   DestroyTree();
@@ -149,12 +166,15 @@ void TvgBitmapTrackBar::UpdateBitmap() {
   if (background_ == nullptr) return;
   const int32_t w = static_cast<int32_t>(std::trunc(background_->GetWidth()));
   const int32_t h = static_cast<int32_t>(std::trunc(background_->GetHeight()));
-  if (bitmap_ != nullptr && (bitmap_->GetWidth() != w || bitmap_->GetHeight() != h)) {
+  if (bitmap_ != nullptr && (bitmap_->GetWidth() != w || bitmap_->GetHeight() != h ||
+                             rampOrientation_ != GetOrientation() || rampClass_ != ClassInfo())) {
     delete bitmap_;
     bitmap_ = nullptr;
   }
   if (bitmap_ == nullptr) {
     bitmap_ = new TvgBitmap(w, h);
+    rampOrientation_ = GetOrientation();
+    rampClass_ = ClassInfo();
     if (!bitmap_->IsEmpty()) FillBitmap(*bitmap_);
   }
   background_->GetFill()->SetStyle(vgBrushBitmap);
@@ -181,15 +201,16 @@ TvgAlphaTrackBar::TvgAlphaTrackBar(TComponent* owner) : TvgBitmapTrackBar(owner)
 }
 
 void TvgAlphaTrackBar::FillBitmap(TvgBitmap& bitmap) {
-  // White from transparent at the left to opaque at the right over the checkerboard, blended
-  // here at the pixel centres (what a left-to-right gradient fill of the rect gives).
+  // White from transparent to opaque along the bar over the checkerboard, blended here at the
+  // pixel centres (what a gradient fill of the rect along the bar gives).
   const int32_t w = bitmap.GetWidth(), h = bitmap.GetHeight();
+  const bool vertical = GetOrientation() == vgVertical;
   for (int32_t y = 0; y < h; ++y) {
     uint32_t* row = bitmap.Scanline(y);
     for (int32_t x = 0; x < w; ++x) {
       const bool odd = (x / 3) % 2 != (y / 3) % 2;
       const double back = odd ? 0xA0 : 0xFF;
-      const double a = (x + 0.5) / w;
+      const double a = vertical ? (y + 0.5) / h : (x + 0.5) / w;
       const uint32_t v = Byte(RoundEven(back * (1 - a) + 255.0 * a));
       row[x] = 0xFF000000u | v << 16 | v << 8 | v;
     }
@@ -301,6 +322,7 @@ void TvgColorQuad::SetColorBox(TvgColorBox* value) {
 void TvgColorQuad::Paint() {
   TvgCanvas* canvas = GetCanvas();
   if (canvas == nullptr) return;
+  DropResizedCache(bitmap_, GetWidth(), GetHeight());
   if (bitmap_ == nullptr) {
     bitmap_ = new TvgBitmap(static_cast<int32_t>(std::trunc(GetWidth())), static_cast<int32_t>(std::trunc(GetHeight())));
     const int32_t w = bitmap_->GetWidth(), h = bitmap_->GetHeight();
@@ -385,6 +407,7 @@ void TvgColorPicker::SetColor(TvgColor color) {
 void TvgColorPicker::Paint() {
   TvgCanvas* canvas = GetCanvas();
   if (canvas == nullptr) return;
+  DropResizedCache(bitmap_, GetWidth(), GetHeight());
   if (bitmap_ == nullptr) {
     bitmap_ = new TvgBitmap(static_cast<int32_t>(std::trunc(GetWidth())), static_cast<int32_t>(std::trunc(GetHeight())));
     const int32_t w = bitmap_->GetWidth(), h = bitmap_->GetHeight();
@@ -844,5 +867,5 @@ void vgInitColorsUnit() {
 }
 
 namespace {
-const bool g_colorsRegistered = (vgInitColorsUnit(), true);
+const bool g_colorsRegistered = (AddClassRegistration(&vgInitColorsUnit), true);
 }

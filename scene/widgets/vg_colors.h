@@ -14,7 +14,8 @@
 // --- Ramp track bars
 
 // A track bar whose style part "background" (a TvgShape) is filled with a generated bitmap that
-// follows the part's size. Its style is "trackbarstyle".
+// follows the part's size and the bar's orientation. Its style is "trackbarstyle", looked up when
+// the bar is first painted or styled (ApplyResource), never from inside the constructors.
 class TvgBitmapTrackBar : public TvgTrackBar {
   KBL_DECLARE_CLASS(TvgBitmapTrackBar, TvgTrackBar)
  public:
@@ -23,8 +24,9 @@ class TvgBitmapTrackBar : public TvgTrackBar {
   void ApplyStyle() override;
   void FreeStyle() override;
   void Realign() override;
-  // Rebuilds the ramp when the part's truncated size changed and hands the part a copy of it;
-  // nothing without the part.
+  // Rebuilds the ramp when the part's truncated size or the orientation changed, or when it was
+  // filled before the bar was fully made, and hands the part a copy of it; nothing without the
+  // part.
   void UpdateBitmap();
   // The ramp as last built; nullptr before.
   TvgBitmap* GetRampBitmap() const { return bitmap_; }
@@ -36,6 +38,10 @@ class TvgBitmapTrackBar : public TvgTrackBar {
  private:
   TvgBitmap* bitmap_ = nullptr;
   TvgShape* background_ = nullptr;
+  // What the ramp was filled for: the orientation and the class whose FillBitmap ran (a style
+  // applied by a base's constructor fills with that base's routine).
+  TvgOrientation rampOrientation_ = vgHorizontal;
+  const TClassInfo* rampClass_ = nullptr;
 };
 
 // The hue circle at saturation 0.9 and lightness 0.5 along the bar (Max 1, Value 0.5).
@@ -48,7 +54,8 @@ class TvgHueTrackBar : public TvgBitmapTrackBar {
   void FillBitmap(TvgBitmap& bitmap) override;
 };
 
-// Transparent to opaque white over a 3-pixel checkerboard, left to right (Max 1, Value 1).
+// Transparent to opaque white over a 3-pixel checkerboard along the bar: left to right, or top
+// to bottom when vertical (Max 1, Value 1).
 class TvgAlphaTrackBar : public TvgBitmapTrackBar {
   KBL_DECLARE_CLASS(TvgAlphaTrackBar, TvgBitmapTrackBar)
  public:
@@ -108,7 +115,8 @@ class TvgColorBox : public TvgControl {
 };
 
 // Saturation (growing to the right) and lightness (1 at the top) of one hue; a drag moves the
-// marker. Changes reach the linked colour box and OnChange.
+// marker. Changes reach the linked colour box and OnChange. The square is cached at the control's
+// pixel size and built again after a hue change or a resize.
 class TvgColorQuad : public TvgControl {
   KBL_DECLARE_CLASS(TvgColorQuad, TvgControl)
  public:
@@ -153,7 +161,8 @@ class TvgColorQuad : public TvgControl {
   bool pressed_ = false;
 };
 
-// A vertical hue strip (hue 0 at the top) driving a linked quad's hue.
+// A vertical hue strip (hue 0 at the top) driving a linked quad's hue; the strip is cached at the
+// control's pixel size and built again after a resize.
 class TvgColorPicker : public TvgControl {
   KBL_DECLARE_CLASS(TvgColorPicker, TvgControl)
  public:
@@ -175,6 +184,8 @@ class TvgColorPicker : public TvgControl {
   void SetColor(TvgColor color);
   TvgColorQuad* GetColorQuad() const { return colorQuad_; }
   void SetColorQuad(TvgColorQuad* value);
+  // The strip as last painted; nullptr before the first paint.
+  TvgBitmap* GetCachedBitmap() const { return bitmap_; }
 
  private:
   float hue_ = 0;

@@ -291,7 +291,11 @@ void TvgListBox::SetListStyle(TvgListStyle value) {
 // --- Layout
 
 void TvgListBox::Realign() {
-  if (!layingOut_) inherited::Realign();
+  if (layingOut_) return;
+  // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
+  // takes one request for all.
+  TvgRepaintBatch batch(this);
+  inherited::Realign();
 }
 
 TvgRect TvgListBox::GetContentBounds() {
@@ -603,7 +607,6 @@ void TvgListBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
 
 void TvgListBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
   inherited::MouseDown(button, shift, x, y);
-  pressPoint_ = vgPoint(x, y);
   if (button != mbLeft || GetMouseTracking()) return;
   TvgListBoxItem* item = ItemByPoint(x, y);
   // A press on empty space selects nothing.
@@ -643,8 +646,8 @@ void TvgListBox::MouseMove(TShiftState shift, float x, float y, float dx, float 
 void TvgListBox::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
   inherited::MouseUp(button, shift, x, y);
   dragItem_ = nullptr;
-  // With drag-to-scroll a release where the press was (no drag) chooses the item there.
-  if (GetMouseTracking() && pressPoint_ == vgPoint(x, y)) {
+  // With drag-to-scroll a release that scrolled nothing is a click: it chooses the item there.
+  if (GetMouseTracking() && !GetContentDragged()) {
     if (TvgListBoxItem* item = ItemByPoint(x, y)) SetItemIndex(item->GetIndex());
   }
   mouseSelecting_ = false;

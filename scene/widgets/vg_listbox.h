@@ -178,7 +178,6 @@ class TvgListBox : public TvgScrollBox {
   TvgVisualObject* selection_ = nullptr;
   std::vector<TvgVisualObject*> selectionClones_;
   TvgBrush* altRowBrush_;
-  TvgPoint pressPoint_;
   int32_t selectingRange_ = 0;  // inside SelectRange: markers drawn once at its end
   bool layingOut_ = false;
 };

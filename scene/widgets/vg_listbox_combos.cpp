@@ -136,6 +136,8 @@ void TvgComboBox::DropDown() {
     return;
   }
   SizePopup();
+  // The list takes its style afresh at every opening (the scene's style may have changed).
+  listBox_->SetNeedStyleLookup(true);
   listBox_->ApplyResource();
   popup_->SetIsOpen(true);
   listBox_->Realign();

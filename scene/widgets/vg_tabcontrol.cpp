@@ -3,9 +3,11 @@
 #include "vg_tabcontrol.h"
 
 #include <algorithm>
+#include <string>
 
 #include "scene/controls/vg_layouts.h"
 #include "scene/core/vg_canvas.h"
+#include "scene/core/vg_designer.h"
 #include "vg_widgets_p.h"
 
 using namespace vg_widgets;
@@ -25,12 +27,28 @@ KBL_PUBLISHED(TvgHudTabItem) {}
 KBL_PUBLISHED(TvgTabControl) {
   KBL_PROP(Width).Default(200.0f);
   KBL_PROP(Height).Default(200.0f);
+  KBL_PROP(ClipChildren).Default(true);
   KBL_PROP(ItemIndex).Default(-1);
   KBL_PROP(ItemHeight).Default(0.0f);
   KBL_PROP(FullSize).Default(false);
   p.Property("OnChange", &TvgTabControl::OnChange, &TvgTabControl::OnChange);
 }
 KBL_PUBLISHED(TvgHudTabControl) {}
+
+namespace {
+
+// A component name for a new page: the designer's when one is active, else the first "LayoutN"
+// its owner does not hold yet ("" without an owner).
+std::string UniquePageName(TComponent* owner) {
+  if (IvgDesigner* designer = vgDesigner()) return designer->UniqueName("Layout");
+  if (owner == nullptr) return std::string();
+  for (int32_t n = 1;; ++n) {
+    const std::string name = "Layout" + std::to_string(n);
+    if (owner->FindComponent(name) == nullptr) return name;
+  }
+}
+
+}  // namespace
 
 // --- Tab item
 
@@ -84,6 +102,8 @@ void TvgTabItem::DesignInsert() {
   TvgObject* parent = GetParent();
   if (parent == nullptr || layout_ != nullptr) return;
   auto* page = new TvgLayout(GetOwner());
+  // A stream refers to the page by its name: an unnamed page would lose its tab on saving.
+  page->SetName(UniquePageName(GetOwner()));
   page->SetParent(parent);
   SetLayout(page);
 }
@@ -129,6 +149,9 @@ TvgTabControl::TvgTabControl(TComponent* owner) : TvgControl(owner) {
   InitWidgetsUnit();
   SetWidth(200);
   SetHeight(200);
+  // Tabs keep their own widths: a strip wider than the control is cut at its edge instead of
+  // spilling over the neighbours.
+  SetClipChildren(true);
 }
 
 TvgTabItem* TvgTabControl::ItemOfIndex(int32_t index) const {
@@ -200,10 +223,22 @@ void TvgTabControl::PaintChildren() {
   inherited::PaintChildren();
   selected->SetOpacity(opacity);
   selected->RecalcOpacity();
+  // Clipped like the other children.
+  const int32_t state = canvas->SaveCanvas();
+  if (GetClipChildren() && selected->GetCanClipped()) {
+    canvas->SetMatrix(GetAbsoluteMatrix());
+    canvas->IntersectClipRect(GetClipRect());
+  }
   canvas->SetMatrix(selected->GetAbsoluteMatrix());
-  selected->BeforePaint();
-  selected->Paint();
-  selected->PaintChildren();
+  try {
+    selected->BeforePaint();
+    selected->Paint();
+    selected->PaintChildren();
+  } catch (...) {
+    canvas->RestoreCanvas(state);
+    throw;
+  }
+  canvas->RestoreCanvas(state);
 }
 
 void TvgTabControl::Realign() {

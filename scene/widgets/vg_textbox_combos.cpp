@@ -117,6 +117,8 @@ void TvgComboTextBox::DropDown() {
   popup_->SetPlacement(placement_);
   popup_->SetWidth(GetWidth());
   popup_->SetHeight(DropDownHeight(dropDownCount_, listBox_->GetItemHeight(), GetHeight()));
+  // The list takes its style afresh at every opening (the scene's style may have changed).
+  listBox_->SetNeedStyleLookup(true);
   listBox_->ApplyResource();
   popup_->SetIsOpen(true);
   listBox_->UpdateSelection();

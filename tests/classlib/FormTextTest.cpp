@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -102,10 +103,21 @@ std::string RandomBytes(std::mt19937& random, size_t maxLength) {
   return s;
 }
 
+// Letters, any character, and characters from 128 to 255 (which an ANSI string holds too).
 WideString RandomWide(std::mt19937& random, size_t maxLength) {
   WideString s(random() % (maxLength + 1), u'\0');
-  for (char16_t& c : s) c = random() % 3 == 0 ? static_cast<char16_t>(random()) : static_cast<char16_t>(u'a' + random() % 26);
+  for (char16_t& c : s) {
+    switch (random() % 6) {
+      case 0: c = static_cast<char16_t>(random()); break;
+      case 1: c = static_cast<char16_t>(0x80 + random() % 0x80); break;
+      default: c = static_cast<char16_t>(u'a' + random() % 26); break;
+    }
+  }
   return s;
+}
+
+bool IsAscii(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 double RandomFinite(std::mt19937_64& random) {
@@ -239,6 +251,57 @@ TEST(FormText, ValuesReadBackAsTheyWereWritten) {
   EXPECT_EQ(ToBinary(WidgetText("Value", "inf")), WidgetBinary("Value", {0x07, 3, 'i', 'n', 'f'}));
 }
 
+// The widget "W" with a string "Caption": ANSI (vaString) or wide (vaWString).
+std::string AnsiValue(const std::string& s) {
+  Bytes b;
+  b.Text("TPF0").Str("TTestWidget").Str("W").Str("Caption").Raw({0x06}).Str(s);
+  return b.Raw({0x00, 0x00}).data;
+}
+
+std::string WideValue(const std::u16string& s) {
+  Bytes b;
+  b.Text("TPF0").Str("TTestWidget").Str("W").Str("Caption").Raw({0x12});
+  b.Raw({static_cast<int>(s.size()), 0, 0, 0});
+  for (char16_t c : s) b.Raw({c & 0xFF, c >> 8});
+  return b.Raw({0x00, 0x00}).data;
+}
+
+TEST(FormText, StringsBeyondAsciiAreWrittenAsCodesAndReadBackInTheirKind) {
+  const struct {
+    std::string binary;
+    const char* text;
+  } cases[] = {
+      // ANSI strings: their bytes.
+      {AnsiValue("caf\xE9"), "'caf'#233"},
+      {AnsiValue("\x80 \xFF'"), "#128' '#255#39"},
+      {AnsiValue("\x7F\x01"), "#127#1"},
+      // Wide strings: code points, in hexadecimal from 128 to 255 when none lies above 255.
+      {WideValue(u"caf\u00E9"), "'caf'#$E9"},
+      {WideValue(u"\u0080\u00FF"), "#$80#$FF"},
+      {WideValue(u"\u20AC\u00E9"), "#8364#233"},
+      {WideValue(u"\u00E9\u0100"), "#233#256"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = WidgetText("Caption", c.text);
+    EXPECT_EQ(ToText(c.binary), text);
+    EXPECT_EQ(ToBinary(text), c.binary) << c.text;
+  }
+  // Text written by hand or by the older writer: raw bytes above 127 are ANSI characters, alone
+  // or in a wide string; a decimal code up to 255 is an ANSI byte, a hexadecimal one from 128 a
+  // wide character.
+  const struct {
+    const char* text;
+    std::string binary;
+  } older[] = {
+      {"'caf\xE9'", AnsiValue("caf\xE9")},
+      {"'\x80'#8364", WideValue(u"\u20AC\u20AC")},
+      {"#233'a'", AnsiValue("\xE9" "a")},
+      {"#$41#$e9", WideValue(u"A\u00E9")},
+      {"#$0041", AnsiValue("A")},
+  };
+  for (const auto& c : older) EXPECT_EQ(ToBinary(WidgetText("Caption", c.text)), c.binary) << c.text;
+}
+
 TEST(FormText, ValuesOutOfRangeAreRefusedOnTheirOwnLine) {
   const struct {
     const char* Value;
@@ -279,8 +342,10 @@ TEST(FormText, BinaryTextBinaryIsByteIdenticalOverGeneratedTrees) {
     std::unique_ptr<TTestForm> form = GenerateForm(seed);
     std::string binary = Save(form.get());
     std::string text = ToText(binary);
-    // No line ends in a blank and none holds blanks only.
+    // No line ends in a blank and none holds blanks only; whatever the strings hold, the text is
+    // ASCII.
     EXPECT_EQ(text.find(" \r\n"), std::string::npos) << text;
+    EXPECT_TRUE(IsAscii(text)) << text;
     std::string again = ToBinary(text);
     ASSERT_EQ(again, binary) << "seed " << seed << "\n" << text;
     EXPECT_EQ(ToText(again), text);

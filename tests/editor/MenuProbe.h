@@ -22,8 +22,10 @@ class TMenuProbe {
   TMenuProbe(const TMenuProbe&) = delete;
   TMenuProbe& operator=(const TMenuProbe&) = delete;
 
-  // The texts of the items of the last menu seen, and how many menus were seen.
+  // The texts of the items of the last menu seen and whether each is checked, and how many
+  // menus were seen.
   std::vector<std::string> items;
+  std::vector<bool> checked;
   int menusSeen = 0;
 
  private:
@@ -45,10 +47,12 @@ class TMenuProbe {
     probe->answered_ = window;
     ++probe->menusSeen;
     probe->items.clear();
+    probe->checked.clear();
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
       char text[256] = {};
       GetMenuStringA(menu, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION);
       probe->items.push_back(text);
+      probe->checked.push_back((GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_CHECKED) != 0);
     }
     if (probe->pick_ < 0) {
       EndMenu();

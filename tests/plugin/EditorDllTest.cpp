@@ -9,6 +9,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "HostFiles.h"
 #include "classlib/Streams.h"
@@ -78,6 +79,30 @@ class TOpenEditor {
     TMenuProbe probe(pick);
     RightClick(knob.left + 20, knob.top + 20);
     return probe.items;
+  }
+  // Whether the knob menu's "Midi Learn" item is checked (learning that knob's parameter).
+  bool LearnChecked(const TKnobPlace& knob) {
+    TMenuProbe probe;
+    RightClick(knob.left + 20, knob.top + 20);
+    return !probe.checked.empty() && probe.checked[0];
+  }
+  // One block with a control change at frame 3, processed on an audio thread of its own.
+  void Controller(int status, int number, int value) {
+    std::thread audio([this, status, number, value] {
+      VstMidiEvent e{};
+      e.type = kVstMidiType;
+      e.byteSize = sizeof(VstMidiEvent);
+      e.deltaFrames = 3;
+      e.midiData[0] = static_cast<char>(status);
+      e.midiData[1] = static_cast<char>(number);
+      e.midiData[2] = static_cast<char>(value);
+      host->SendMidi({e});
+      std::vector<float> in(64, 0.0f), outL(64), outR(64);
+      float* ins[2] = {in.data(), in.data()};
+      float* outs[2] = {outL.data(), outR.data()};
+      host->ProcessReplacing(ins, outs, 64);
+    });
+    audio.join();
   }
   TScreenshot Shot() { return editor->Screenshot(); }
 
@@ -202,6 +227,62 @@ TEST(EditorDll, KnobMenuShowsTheBoundControllerAndUnlearnRemovesIt) {
     EXPECT_EQ(e.KnobMenu(Knob(kPlayStart))[0], "Midi Learn  [CC: --]");
   }
   std::remove(path.c_str());
+}
+
+TEST(EditorDll, MidiLearnFromTheKnobMenuBindsTheNextControllerWhichTheMenuThenShows) {
+  const std::string path = UserDataFolder() + "Midi Map.xml";
+  RemoveFile(path);
+  {
+    TOpenEditor e;
+    e.host->SetParameter(kMix, 0.25f);
+    e.host->SetParameter(kRate, 0.25f);
+    e.KnobMenu(Knob(kMix), 0);  // Midi Learn
+    EXPECT_TRUE(e.LearnChecked(Knob(kMix)));
+    EXPECT_FALSE(e.LearnChecked(Knob(kRate)));
+    e.host->automated.clear();
+    e.Controller(0xB2, 21, 100);
+    EXPECT_FLOAT_EQ(e.host->GetParameter(kMix), 100.0f / 127.0f);
+    ASSERT_EQ(e.host->automated.size(), 1u);
+    EXPECT_EQ(e.host->automated[0], std::make_pair(VstInt32{kMix}, 100.0f / 127.0f));
+    e.Settle();
+    EXPECT_EQ(ShownFrame(e.Shot(), Knob(kMix)), FrameOf(100.0f / 127.0f));
+    EXPECT_EQ(e.KnobMenu(Knob(kMix))[0], "Midi Learn  [CC: 21]");
+    EXPECT_FALSE(e.LearnChecked(Knob(kMix)));
+
+    // The bound controller on another channel; the knob follows at the next idle call.
+    e.Controller(0xB7, 21, 0);
+    EXPECT_EQ(e.host->GetParameter(kMix), 0.0f);
+    e.Settle();
+    EXPECT_EQ(ShownFrame(e.Shot(), Knob(kMix)), 0);
+
+    // "Midi Learn" chosen twice, and "Midi Unlearn", end learning without a binding.
+    e.KnobMenu(Knob(kMix), 0);
+    e.KnobMenu(Knob(kMix), 0);
+    e.Controller(0xB0, 22, 127);
+    e.KnobMenu(Knob(kRate), 0);
+    e.KnobMenu(Knob(kRate), 1);
+    e.Controller(0xB0, 23, 127);
+    e.Settle();
+    EXPECT_EQ(e.host->GetParameter(kMix), 0.0f);
+    EXPECT_EQ(e.host->GetParameter(kRate), 0.25f);
+    EXPECT_EQ(e.KnobMenu(Knob(kMix))[0], "Midi Learn  [CC: 21]");
+    EXPECT_EQ(e.KnobMenu(Knob(kRate))[0], "Midi Learn  [CC: --]");
+
+    // Learning the rate on the mix's controller takes the controller from the mix.
+    e.KnobMenu(Knob(kRate), 0);
+    e.Controller(0xB0, 21, 127);
+    e.Controller(0xB0, 21, 127);
+    EXPECT_EQ(e.host->GetParameter(kRate), 1.0f);
+    EXPECT_EQ(e.host->GetParameter(kMix), 0.0f);
+    EXPECT_EQ(e.KnobMenu(Knob(kRate))[0], "Midi Learn  [CC: 21]");
+    EXPECT_EQ(e.KnobMenu(Knob(kMix))[0], "Midi Learn  [CC: --]");
+  }
+  // The last instance to close saves the map.
+  EXPECT_EQ(ReadFileBytes(path),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<root FileType=\"MidiMap\">\r\n"
+            "  <MidiBinding ParameterName=\"Rate\" ParameterID=\"6\" MidiCC=\"21\" AutomationType=\"0\"/>\r\n"
+            "</root>\r\n");
+  RemoveFile(path);
 }
 
 TEST(EditorDll, RecordedSineShowsInTheWaveformAndTheReadHeadMovesWhilePlaying) {

@@ -845,6 +845,10 @@ class THostSession {
       e.midiData[0] = static_cast<char>(random_.Pick({0x90, 0x80, 0xB0, 0xC0, 0xE0, 0xF8, 0xFF, 0x00}) | random_.Below(16));
       e.midiData[1] = static_cast<char>(random_.Below(256));
       e.midiData[2] = static_cast<char>(random_.Below(256));
+      // Control changes use the channel-mode controllers, which learning never takes: another
+      // controller would move parameters through the map shared with the replay's plug-in, whose
+      // bindings by then are those the session ended with (the controller tests cover them).
+      if ((e.midiData[0] & 0xF0) == 0xB0) e.midiData[1] = static_cast<char>(120 + (e.midiData[1] & 7));
       step.midi.push_back(e);
     }
     step.index = random_.Chance(20) ? 1 : 0;

@@ -2,11 +2,16 @@
 // encodings, events, the nesting limit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
 #include "TestFiles.h"
 #include "classlib/SysUtils.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlPlatform_p.h"
 #include "xml/XmlStreams.h"
+#include "xml/XmlText.h"
 
 namespace {
 
@@ -453,6 +458,130 @@ TEST(XmlFiles, LargeDocumentCrossesBufferPages) {
     EXPECT_EQ(back.Root()->GetNodes(i)->AttributeByName("i"), std::to_string(i));
     EXPECT_EQ(back.Root()->GetNodes(i)->ValueAsString(), "value \xC3\xA9 " + std::to_string(i * 7));
   }
+}
+
+// The reader takes the text in blocks (64 KB, and 4 KB of 8-bit text): every kind of markup must
+// read the same when a block ends inside it, from a string, through the codec after the 8-bit guess
+// that the declaration turns into UTF-8, and as 8-bit text.
+TEST(XmlFiles, BlocksMayEndInsideAnyMarkup) {
+  auto unitOf = [](const std::string& letters) {
+    return "<e a=\"x > y\" b='it''s' c = \"3\">text &amp; " + letters + "</e><!-- c -- d -->"
+           "<![CDATA[ <x> ]]><?pi data?><f/><g  h = \"1\" />";
+  };
+  const std::string utf8Letters = "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
+  const std::string ansiLetter = "\xE9";
+  const std::string ansiAsUtf8 = sdWideToUtf8(XmlAnsiToWide(ansiLetter));
+  constexpr int kUnits = 80;
+  struct TCase {
+    const char* Name;
+    std::string Declaration;
+    std::string Letters, Expected;
+    bool ThroughCodec;
+  };
+  const TCase cases[] = {
+      {"string", "", utf8Letters, utf8Letters, false},
+      {"guessed", "<?xml version=\"1.0\"?>", utf8Letters, utf8Letters, true},
+      {"8-bit", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", ansiLetter, ansiAsUtf8, true},
+  };
+  for (const TCase& c : cases) {
+    const std::string unit = unitOf(c.Letters);
+    std::string units;
+    for (int i = 0; i < kUnits; ++i) units += unit;
+    // The filler moves the units over the end of the first block a byte at a time.
+    const size_t first = 65536 - kUnits / 2 * unit.size();
+    for (size_t filler = first; filler < first + unit.size(); ++filler) {
+      const std::string text = c.Declaration + "<r><!--" + std::string(filler, 'x') + "-->" + units + "</r>";
+      TXmlDocument doc;
+      if (c.ThroughCodec) {
+        TStringStream stream(text);
+        doc.LoadFromStream(stream);
+      } else {
+        doc.ReadFromString(text);
+      }
+      const std::string where = std::string(c.Name) + " filler " + std::to_string(filler);
+      TXmlNode* root = doc.Root();
+      ASSERT_NE(root, nullptr) << where;
+      ASSERT_EQ(root->GetNodeCount(), 1 + 6 * kUnits) << where;
+      EXPECT_EQ(root->GetNodes(0)->Value().size(), filler) << where;
+      for (int i = 0; i < kUnits; ++i) {
+        const int at = 1 + 6 * i;
+        TXmlNode* e = root->GetNodes(at);
+        ASSERT_EQ(e->Name(), "e") << where << " unit " << i;
+        ASSERT_EQ(e->AttributeByName("a"), "x > y") << where << " unit " << i;
+        ASSERT_EQ(e->AttributeByName("b"), "it's") << where << " unit " << i;
+        ASSERT_EQ(e->AttributeText(2), "c=\"3\"") << where << " unit " << i;
+        ASSERT_EQ(e->Value(), "text &amp; " + c.Expected) << where << " unit " << i;
+        ASSERT_EQ(root->GetNodes(at + 1)->Value(), " c -- d ") << where << " unit " << i;
+        ASSERT_EQ(root->GetNodes(at + 2)->Value(), " <x> ") << where << " unit " << i;
+        ASSERT_EQ(root->GetNodes(at + 3)->Value(), "pi data") << where << " unit " << i;
+        ASSERT_EQ(root->GetNodes(at + 4)->Name(), "f") << where << " unit " << i;
+        ASSERT_EQ(root->GetNodes(at + 5)->AttributeText(0), "h=\"1\"") << where << " unit " << i;
+      }
+    }
+  }
+}
+
+// Progress reports the position in the file after each node, whatever the encoding: a byte a
+// byte in UTF-8, one byte for each character in 8-bit text, two (or four) bytes in UTF-16.
+TEST(XmlReader, ProgressReportsFilePositions) {
+  const std::string tail = "<r><a x=\"\xC3\xA9\"/><b>\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</b><!--c--><d>x</d></r>";
+  const char* const ends[] = {"/>", "</b>", "-->", "</d>", "</r>"};
+  struct TCase {
+    std::string File;
+    std::string Text;  // as the parser sees it
+    std::function<int64_t(const std::string&)> Position;  // file position after a prefix of Text
+  };
+  const std::string ansiText = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r><b>\xE9\xE9x</b><d>\xE9</d></r>";
+  auto utf16 = [](const std::string& utf8) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t u : sdUtf8ToWide(utf8)) {
+      bytes += static_cast<char>(u & 0xFF);
+      bytes += static_cast<char>(u >> 8);
+    }
+    return bytes;
+  };
+  const TCase cases[] = {
+      {tail, tail, [](const std::string& prefix) { return static_cast<int64_t>(prefix.size()); }},
+      {"\xEF\xBB\xBF" + tail, tail, [](const std::string& prefix) { return static_cast<int64_t>(prefix.size()) + 3; }},
+      {utf16(tail), tail,
+       [](const std::string& prefix) { return static_cast<int64_t>(2 + 2 * sdUtf8ToWide(prefix).size()); }},
+      {ansiText, ansiText, [](const std::string& prefix) { return static_cast<int64_t>(prefix.size()); }},
+  };
+  for (const TCase& c : cases) {
+    Recorder recorder;
+    TXmlDocument doc;
+    doc.OnProgress = TXmlProgressEvent::Of<&Recorder::Progress>(&recorder);
+    TStringStream stream(c.File);
+    doc.LoadFromStream(stream);
+    // The positions expected: after the declaration, after each node that ends with one of the
+    // ends (in the order of the text), and the size at the end.
+    std::vector<std::string> expected = {"at 0"};
+    if (c.Text.compare(0, 5, "<?xml") == 0) expected.push_back("at " + std::to_string(c.Position(c.Text.substr(0, c.Text.find("?>") + 2))));
+    size_t from = c.Text.find("<r>");
+    std::vector<std::pair<size_t, size_t>> found;
+    for (const char* end : ends) {
+      for (size_t at = c.Text.find(end, from); at != std::string::npos; at = c.Text.find(end, at + 1))
+        found.push_back({at + std::strlen(end), 0});
+    }
+    std::sort(found.begin(), found.end());
+    for (const auto& f : found) expected.push_back("at " + std::to_string(c.Position(c.Text.substr(0, f.first))));
+    expected.push_back("at " + std::to_string(c.File.size()));
+    EXPECT_EQ(recorder.log, expected) << c.File;
+  }
+}
+
+// A node parsed from a stream leaves the stream just after it, for the next one to go on.
+TEST(XmlReader, ParseStreamLeavesTheStreamAfterTheNode) {
+  const std::string text = "<a x='1'>t</a>  <b/>rest";
+  TXmlDocument doc;
+  TStringStream stream(text);
+  TXmlNode a(&doc), b(&doc);
+  a.ParseStream(stream);
+  EXPECT_EQ(a.Name(), "a");
+  EXPECT_EQ(stream.GetPosition(), static_cast<int64_t>(text.find("  <b/>")));
+  b.ParseStream(stream);
+  EXPECT_EQ(b.Name(), "b");
+  EXPECT_EQ(stream.GetPosition(), static_cast<int64_t>(text.find("rest")));
 }
 
 // The MIDI map's use: one root with a file type and one child per binding.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "TestFiles.h"
 #include "xml/XmlPlatform_p.h"
 #include "xml/XmlText.h"
@@ -240,6 +242,57 @@ TEST(XmlCodec, ShortWritesRaise) {
   TsdBufferedWriteStream buffered(&full, false);
   buffered.Write("abc", 3);
   EXPECT_EQ(StreamErrorOf([&] { buffered.Flush(); }), "Cannot write to output stream");
+}
+
+// Runs of text decoded at once are what byte-by-byte reading delivers, in every encoding read,
+// wherever a run ends: the same text, ending at the same place, with the source left at the same
+// position (after the byte or unit 0 that ends the text).
+TEST(XmlCodec, RunsOfTextMatchReadingByteByByte) {
+  std::string text;
+  for (int i = 0; i < 700; ++i) text += "<a i=\"" + std::to_string(i) + "\">x\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80</a>";
+  const WideString wide = sdUtf8ToWide(text);
+  auto utf16 = [](const WideString& units, bool bigEndian) {
+    std::string bytes;
+    for (char16_t u : units) {
+      const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+      bytes += bigEndian ? high : low;
+      bytes += bigEndian ? low : high;
+    }
+    return bytes;
+  };
+  WideString broken = wide.substr(0, 50);
+  broken += u'\xD800';  // a high surrogate without its pair, then a low one alone
+  broken += u'x';
+  broken += u'\xDC00';
+  broken += wide.substr(50, 100);
+  const std::string sources[] = {
+      text + std::string(1, '\0') + "after",                                     // UTF-8, no mark
+      "\xEF\xBB\xBF" + text,                                                     // UTF-8 with its mark
+      "<?xml?>" + std::string(3000, 'a') + "\xE9\x80\xFF" + std::string(5000, 'b'),  // 8-bit text
+      Bytes({0xFF, 0xFE}) + utf16(wide, false) + std::string(2, '\0') + "zz",     // UTF-16 LE
+      Bytes({0xFE, 0xFF}) + utf16(broken, true) + "\x01",                         // UTF-16 BE, odd end
+  };
+  for (const std::string& bytes : sources) {
+    TStringStream byteSource(bytes);
+    TsdUtf8Stream byteCodec(&byteSource);
+    const std::string expected = ReadAll(byteCodec);
+    for (int32_t room : {4, 5, 7, 100, 4096, 65536}) {
+      TStringStream plain(bytes);
+      TsdBufferedReadStream buffered(&plain, false);
+      TsdUtf8Stream codec(&buffered);
+      std::string got;
+      std::vector<char> out(static_cast<size_t>(room));
+      bool ended = false;
+      while (!ended) {
+        const int32_t n = codec.ReadText(out.data(), room, ended);
+        ASSERT_TRUE(n > 0 || ended) << room;
+        got.append(out.data(), static_cast<size_t>(n));
+      }
+      EXPECT_EQ(got, expected) << room;
+      EXPECT_EQ(buffered.GetPosition(), byteSource.GetPosition()) << room;
+      EXPECT_EQ(codec.Encoding(), byteCodec.Encoding());
+    }
+  }
 }
 
 // --- Surplus reader

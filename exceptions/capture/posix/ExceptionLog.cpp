@@ -5,6 +5,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "EmberLogEvents.h"
 
 void* GetModuleEventProc(uintptr_t, const char*) { return nullptr; }
@@ -39,6 +41,11 @@ void PlatformFocusedControl(TExceptNotifyParams&) {}
 bool PlatformIsReadable(const void* address, uint32_t) { return address != nullptr; }
 void PlatformPumpMessages(bool) {}
 void PlatformCaptureRaiseContext(TEmberThreadVars& vars, uintptr_t address) { vars.RaiseAddress = address; }
+// The system's last error of a thread is errno here.
+uint32_t PlatformLastError() { return static_cast<uint32_t>(errno); }
+void PlatformSetLastError(uint32_t error) { errno = static_cast<int>(error); }
+// Raising a thread above its process's priority needs privileges natively: the worker keeps its own.
+void PlatformRaiseThreadPriority() {}
 void PlatformAttach() {}
 void PlatformDetach() {}
 

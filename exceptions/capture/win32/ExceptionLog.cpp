@@ -5,12 +5,14 @@
 #include "ExceptionLog.h"
 
 #include <windows.h>
+#include <httpext.h>
 
 #include <cxxabi.h>
 
 #include <cstring>
 #include <mutex>
 #include <typeinfo>
+#include <vector>
 
 #include "EDebug.h"
 #include "EHook.h"
@@ -325,6 +327,138 @@ void WINAPI HookedExitThread(DWORD code) {
   Real().ExitThread(code);
 }
 
+// --- ISAPI extension
+
+using THttpExtensionProc = DWORD(WINAPI*)(EXTENSION_CONTROL_BLOCK*);
+using TWriteClient = BOOL(WINAPI*)(HCONN, LPVOID, LPDWORD, DWORD);
+
+// One request the extension serves: its control block, the server's WriteClient and what the
+// extension has written so far.
+struct TIsapiRequest {
+  HCONN Connection;
+  EXTENSION_CONTROL_BLOCK* Block;
+  TWriteClient ServerWriteClient;
+  std::string Written;
+};
+std::mutex gRequestsLock;
+std::vector<TIsapiRequest> gRequests;
+// The server's WriteClient seen last: an extension that kept the replaced routine and writes
+// after its call has returned (an answer it completes later) still reaches the server.
+std::atomic<TWriteClient> gLastServerWriteClient{nullptr};
+void* gExtensionProc = nullptr;  // this module's export, while hooked
+std::atomic<THttpExtensionProc> gExtensionTrampoline{nullptr};
+
+// The request lists belong to the library: the leak tracker leaves them alone.
+struct TLibraryAllocations {
+  TLibraryAllocations() { ++ThreadVars().Untracked; }
+  ~TLibraryAllocations() { --ThreadVars().Untracked; }
+};
+
+// Takes the place of the server's WriteClient while the extension serves a request: what the
+// extension writes becomes the last page, then goes on to the server.
+BOOL WINAPI LibraryWriteClient(HCONN connection, LPVOID buffer, LPDWORD bytes, DWORD reserved) {
+  TWriteClient serverWrite = nullptr;
+  try {
+    TLibraryAllocations own;
+    const bool keep = ThreadVars().WritingAnswer == 0 && buffer != nullptr && bytes != nullptr &&
+                      IsReadableMemory(bytes, sizeof *bytes) && *bytes > 0 && IsReadableMemory(buffer, *bytes);
+    std::lock_guard<std::mutex> guard(gRequestsLock);
+    for (TIsapiRequest& request : gRequests) {
+      if (request.Connection != connection) continue;
+      serverWrite = request.ServerWriteClient;
+      if (keep) {
+        request.Written.append(static_cast<const char*>(buffer), *bytes);
+        ember_detail::SetLastHTMLPage(request.Written);
+      }
+      break;
+    }
+  } catch (...) {
+    // the text still goes to the server when its routine is known
+  }
+  if (serverWrite == nullptr) serverWrite = gLastServerWriteClient.load();
+  if (serverWrite == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return serverWrite(connection, buffer, bytes, reserved);
+}
+
+// Takes the place of the module's HttpExtensionProc: the request's control block is kept and its
+// WriteClient replaced for the call; an exception that leaves the extension is processed here
+// (the answer is the error page) and never reaches the server.
+DWORD WINAPI LibraryHttpExtensionProc(EXTENSION_CONTROL_BLOCK* block) {
+  const THttpExtensionProc extension = gExtensionTrampoline.load();
+  if (extension == nullptr) return HSE_STATUS_ERROR;
+  TEmberThreadVars& vars = ThreadVars();
+  void* const outer = vars.ControlBlock;
+  TWriteClient serverWrite = nullptr;
+  try {
+    if (EmberLibrary().LibraryOn != 0 && block != nullptr && IsReadableMemory(block, sizeof *block) &&
+        block->WriteClient != nullptr && block->WriteClient != &LibraryWriteClient) {
+      TLibraryAllocations own;
+      std::lock_guard<std::mutex> guard(gRequestsLock);
+      gRequests.push_back(TIsapiRequest{block->ConnID, block, block->WriteClient, std::string()});
+      serverWrite = block->WriteClient;
+      gLastServerWriteClient = serverWrite;
+      block->WriteClient = &LibraryWriteClient;
+    }
+    vars.ControlBlock = block;
+  } catch (...) {
+    // the request is served without the page being kept
+  }
+  DWORD status = HSE_STATUS_ERROR;
+  try {
+    status = extension(block);
+  } catch (const std::exception& error) {
+    HandleCaughtException(&error, 0);
+    status = HSE_STATUS_ERROR;
+  } catch (...) {
+    status = HSE_STATUS_ERROR;
+  }
+  try {
+    if (serverWrite != nullptr) {
+      TLibraryAllocations own;
+      std::lock_guard<std::mutex> guard(gRequestsLock);
+      for (size_t i = 0; i < gRequests.size(); ++i) {
+        if (gRequests[i].Block != block) continue;
+        gRequests.erase(gRequests.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+      // The block is the server's again: a write the extension makes later goes straight there.
+      if (block->WriteClient == &LibraryWriteClient) block->WriteClient = serverWrite;
+    }
+  } catch (...) {
+  }
+  vars.ControlBlock = outer;
+  return status;
+}
+
+// Wraps the module's own HttpExtensionProc when it exports one.
+void HookExtensionProc(uintptr_t module) {
+  void* proc = reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(module), "HttpExtensionProc"));
+  // A forwarded export is another module's routine.
+  if (proc == nullptr || !InsideModule(reinterpret_cast<uintptr_t>(proc))) return;
+  try {
+    gExtensionTrampoline = reinterpret_cast<THttpExtensionProc>(
+        HookProcedure(proc, reinterpret_cast<void*>(&LibraryHttpExtensionProc), "HttpExtensionProc"));
+    gExtensionProc = proc;
+  } catch (...) {
+    gExtensionTrampoline = nullptr;
+  }
+}
+
+void UnhookExtensionProc() {
+  if (gExtensionProc == nullptr) return;
+  try {
+    UnhookProcedure(gExtensionProc);
+  } catch (...) {
+  }
+  gExtensionProc = nullptr;
+  gExtensionTrampoline = nullptr;
+  std::lock_guard<std::mutex> guard(gRequestsLock);
+  gRequests.clear();
+}
+
 // --- Unhandled exceptions
 
 // The runtime's unhandled-exception procedure: a throw that nothing catches.
@@ -337,8 +471,12 @@ void WINAPI HookedExitThread(DWORD code) {
         std::rethrow_exception(pending);
       } catch (const std::exception& error) {
         object = &error;
-        TEmberThreadVars& vars = ThreadVars();
-        CentralNotify(object, vars.RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, EmberLibrary().Module, 0, 0);
+        // One processed at its raise (handled exceptions processed in the main thread) was
+        // reported already.
+        if (IsObjectNotListed(object)) {
+          TEmberThreadVars& vars = ThreadVars();
+          CentralNotify(object, vars.RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, EmberLibrary().Module, 0, 0);
+        }
       } catch (...) {
       }
     }
@@ -428,6 +566,35 @@ extern "C" [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* ty
   __real___cxa_throw(object, type, destructor);
 }
 
+extern "C" [[noreturn]] void __real___cxa_rethrow();
+
+// Every rethrow ("throw;") of the module enters here first: the caught object is raised again
+// at the rethrowing call, and the catch block it leaves has not handled it.
+extern "C" [[noreturn]] void __wrap___cxa_rethrow() {
+  if (gThrowHookOn.load() && EmberLibrary().LibraryOn != 0) {
+    try {
+      TEmberThreadVars& vars = ThreadVars();
+      const int32_t depth = vars.CatchDepth;
+      const std::exception* error = nullptr;
+      if (depth > 0 && depth <= TEmberThreadVars::MaxCatchDepth) {
+        vars.Rethrown[depth - 1] = true;
+        error = vars.Caught[depth - 1];
+      }
+      if (error != nullptr) {
+        const uintptr_t address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+        const ULONG_PTR arguments[2] = {address, reinterpret_cast<ULONG_PTR>(error)};
+        RecordRaise(vars, address, CallerStackPointer(__builtin_frame_address(0)), EmberRuntimeRaiseCode, 1, 2,
+                    arguments);
+        // The same object: one processed already stays listed and is not processed again.
+        GeneralRaiseHandler(error, address, 1);
+      }
+    } catch (...) {
+      // the rethrow goes on whatever happened here
+    }
+  }
+  __real___cxa_rethrow();
+}
+
 extern "C" void __real___cxa_free_exception(void* object);
 extern "C" void* __real___cxa_begin_catch(void* header);
 extern "C" void __real___cxa_end_catch();
@@ -449,7 +616,10 @@ extern "C" void* __wrap___cxa_begin_catch(void* header) {
     void* adjusted = object;
     if (object != nullptr && type != nullptr && typeid(std::exception).__do_catch(type, &adjusted, 1))
       error = static_cast<const std::exception*>(adjusted);
-    if (vars.CatchDepth >= 0 && vars.CatchDepth < TEmberThreadVars::MaxCatchDepth) vars.Caught[vars.CatchDepth] = error;
+    if (vars.CatchDepth >= 0 && vars.CatchDepth < TEmberThreadVars::MaxCatchDepth) {
+      vars.Caught[vars.CatchDepth] = error;
+      vars.Rethrown[vars.CatchDepth] = false;
+    }
     ++vars.CatchDepth;
   }
   return object;
@@ -462,9 +632,12 @@ extern "C" void __wrap___cxa_end_catch() {
       --vars.CatchDepth;
       if (vars.CatchDepth < TEmberThreadVars::MaxCatchDepth) {
         const std::exception* error = vars.Caught[vars.CatchDepth];
+        const bool rethrown = vars.Rethrown[vars.CatchDepth];
         vars.Caught[vars.CatchDepth] = nullptr;
+        vars.Rethrown[vars.CatchDepth] = false;
         try {
-          if (error != nullptr && EmberLibrary().LibraryOn != 0) DoneExcept(error);
+          // A block left by a rethrow did not handle its object: the block that catches it next does.
+          if (error != nullptr && !rethrown && EmberLibrary().LibraryOn != 0) DoneExcept(error);
         } catch (...) {
         }
       }
@@ -556,6 +729,10 @@ bool PlatformIsReadable(const void* address, uint32_t size) { return IsReadableM
 
 uint32_t PlatformProcessID() { return GetCurrentProcessId(); }
 
+uint32_t PlatformLastError() { return GetLastError(); }
+void PlatformSetLastError(uint32_t error) { SetLastError(error); }
+void PlatformRaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
 bool PlatformLoadOwnOptions(TEmberModuleOptions& options, uint8_t& leakFlags) {
   const uintptr_t module = GetThisModuleHandle();
   TEmberLibraryData data;
@@ -642,6 +819,11 @@ void PlatformAttach() {
     }
   }
   library.OwnRuntimeHooks = 1;  // the C++ runtime is linked into every module statically
+  TELImageView image;
+  if (GetELModuleImage(library.Module, image)) {
+    gModuleStart = library.Module;
+    gModuleEnd = library.Module + image.Size;
+  }
   for (TImportHook& hook : gImportHooks) {
     void* real = reinterpret_cast<void*>(Kernel32Proc(hook.Name));
     *hook.RealSlot = real;
@@ -653,11 +835,7 @@ void PlatformAttach() {
       hook.Hooked = false;
     }
   }
-  TELImageView image;
-  if (GetELModuleImage(library.Module, image)) {
-    gModuleStart = library.Module;
-    gModuleEnd = library.Module + image.Size;
-  }
+  HookExtensionProc(library.Module);
   char method[8];
   gIsCgi = GetEnvironmentVariableA("REQUEST_METHOD", method, sizeof method) > 0 && IsConsoleProgram();
   gOldTerminate = std::set_terminate(&LibraryTerminate);
@@ -692,6 +870,7 @@ void PlatformDetach() {
   }
   std::set_terminate(gOldTerminate);
   gOldTerminate = nullptr;
+  UnhookExtensionProc();
   for (TImportHook& hook : gImportHooks) {
     if (!hook.Hooked) continue;
     try {

@@ -18,8 +18,8 @@ bool CurrentStackBounds(uintptr_t& low, uintptr_t& high);
 // Text for a debugger (OutputDebugStringA on Windows, stderr elsewhere).
 void DebugOutput(const std::string& text);
 
-// Local time minus UTC in whole hours, rounded.
-int32_t UTCOffsetHours();
+// Local time minus UTC in minutes.
+int32_t UTCOffsetMinutes();
 
 // The calling thread's id as the system numbers threads.
 uint32_t CurrentThreadId();

@@ -57,11 +57,11 @@ bool CurrentStackBounds(uintptr_t& low, uintptr_t& high) {
 
 void DebugOutput(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
 
-int32_t UTCOffsetHours() {
+int32_t UTCOffsetMinutes() {
   time_t now = time(nullptr);
   struct tm local;
   if (!localtime_r(&now, &local)) return 0;
-  return static_cast<int32_t>(std::lround(local.tm_gmtoff / 3600.0));
+  return static_cast<int32_t>(local.tm_gmtoff / 60);
 }
 
 uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }

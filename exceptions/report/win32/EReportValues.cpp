@@ -200,7 +200,7 @@ std::string GetCommandLineParameters() {
 std::string GetCompilationDate() {
   TEmberModuleInfo* module = GetModuleInfo(GetThisModuleHandle());
   if (!module || module->BuildDate == 0) return std::string();
-  return ComposeCompilationDate(module->BuildDate, GetUTCOffsetHours());
+  return ComposeCompilationDate(module->BuildDate, GetUTCOffsetMinutes());
 }
 
 std::string GetSystemUpTime() { return FormatDuration(GetTickCount() / 86400000.0); }

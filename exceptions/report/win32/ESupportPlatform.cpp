@@ -26,7 +26,7 @@ bool CurrentStackBounds(uintptr_t& low, uintptr_t& high) {
 
 void DebugOutput(const std::string& text) { OutputDebugStringA(text.c_str()); }
 
-int32_t UTCOffsetHours() { return GetUTCOffsetHours(); }
+int32_t UTCOffsetMinutes() { return GetUTCOffsetMinutes(); }
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 

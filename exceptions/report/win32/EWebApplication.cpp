@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <httpext.h>
 
-#include <atomic>
 #include <fstream>
 #include <vector>
 
@@ -24,9 +23,6 @@ TEmberWebFramework CurrentWebFramework();
 }
 
 namespace {
-
-std::atomic<void*> gControlBlock{nullptr};
-std::atomic<bool> gWritingControlBlock{false};
 
 const TEmberModuleOptions* CurrentOptions() { return DialogOptions(); }
 
@@ -132,15 +128,16 @@ bool IsWebApplication() {
 
 bool IsGuiAllowed() { return !IsWebApplication() && !IsConsoleProgram(); }
 
-void SetISAPIControlBlock(void* controlBlock) { gControlBlock = controlBlock; }
-
 bool SendISAPIPage(void* controlBlock, const std::string& page) {
   auto* block = static_cast<EXTENSION_CONTROL_BLOCK*>(controlBlock);
   if (!block) {
     ShowLibraryWarning(eeShowError, "ISAPI: ServerECB = nil");
     return false;
   }
-  gWritingControlBlock = true;
+  struct TWritingAnswer {
+    TWritingAnswer() { SetWritingISAPIAnswer(true); }
+    ~TWritingAnswer() { SetWritingISAPIAnswer(false); }
+  } writing;
   std::string headers = WebErrorHeaders(false, page.size());
   std::string status = "200 Error";
   block->dwHttpStatusCode = 200;
@@ -149,7 +146,6 @@ bool SendISAPIPage(void* controlBlock, const std::string& page) {
                                          &statusSize, reinterpret_cast<LPDWORD>(const_cast<char*>(headers.c_str())));
   DWORD length = static_cast<DWORD>(page.size());
   ok = block->WriteClient(block->ConnID, const_cast<char*>(page.data()), &length, 0) && ok;
-  gWritingControlBlock = false;
   return ok;
 }
 
@@ -170,7 +166,7 @@ bool WriteWinCGIPage(const std::string& outputFile, const std::string& page) {
 }
 
 bool SendWebErrorPage(const std::string& page) {
-  if (IsISAPIModule()) return SendISAPIPage(gControlBlock.load(), page);
+  if (IsISAPIModule()) return SendISAPIPage(CurrentISAPIControlBlock(), page);
   if (IsCGIApplication()) {
     HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!WriteAll(output, WebErrorHeaders(true, page.size()))) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "classlib/Menus.h"
 #include "vg_registry.h"
 
 KBL_PUBLISHED(TvgPopupForm) {}
@@ -139,5 +140,20 @@ void vgInstallPopupForms() {
   vgSetPopupMessagePump([] {
     Application().HandleMessage();
     return !Application().Terminated();
+  });
+  vgSetFormGeometrySource([](TComponent* component, TvgPoint& clientOrigin, float& width) {
+    auto* form = dynamic_cast<TCustomForm*>(component);
+    if (form == nullptr) return false;
+    const TPoint origin = form->ClientToScreen(TPoint{0, 0});
+    clientOrigin = vgPoint(static_cast<float>(origin.X), static_cast<float>(origin.Y));
+    width = static_cast<float>(form->GetWidth());
+    return true;
+  });
+  // The objects' context menus are class-library popup menus.
+  vgSetPopupMenuHook([](TComponent* menu, TComponent* popupComponent, int32_t x, int32_t y) {
+    auto* popup = dynamic_cast<TPopupMenu*>(menu);
+    if (popup == nullptr) return;
+    popup->SetPopupComponent(popupComponent);
+    popup->Popup(x, y);
   });
 }

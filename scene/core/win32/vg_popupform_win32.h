@@ -48,5 +48,6 @@ class TvgPopupForm : public TCustomForm, public IvgPopupForm {
   bool closing_ = false;
 };
 
-// Installs the popup form factory, the screen cursor and the modal message pump (once).
+// Installs the popup form factory, the screen cursor, the modal message pump, the form geometry
+// of message popups and the class-library popup menu of the objects' context menus (once).
 void vgInstallPopupForms();

@@ -522,6 +522,13 @@ TvgBrushDialog::TvgBrushDialog(TComponent* owner)
 TvgBrushDialog::~TvgBrushDialog() { delete brush_; }
 
 bool TvgBrushDialog::Execute() {
+  // The form edits a copy: Brush takes it over on OK only, so Cancel leaves it as it was.
+  // Every part is copied, not only the current style's, so that each page opens on the brush's own.
+  TvgBrush edited;
+  edited.Assign(brush_);
+  edited.SetGradient(brush_->GetGradient());
+  edited.SetBitmap(brush_->GetBitmap());
+  edited.SetResource(brush_->GetResource());
   auto* form = TCustomForm::Create<TvgBrushDesign>(nullptr);
   TModalResult result = mrCancel;
   try {
@@ -542,7 +549,7 @@ bool TvgBrushDialog::Execute() {
     }
     if (form->btnOK != nullptr) form->btnOK->SetVisible(true);
     if (form->btnCancel != nullptr) form->btnCancel->SetVisible(true);
-    form->SetBrush(brush_);
+    form->SetBrush(&edited);
     if (form->makeResLayout != nullptr) form->makeResLayout->SetVisible(showMakeResource_);
     if (form->dsgnRoot != nullptr) form->dsgnRoot->SetHeight(form->dsgnRoot->GetHeight() - 1);
     if (form->Layout6 != nullptr && form->HudWindow1 != nullptr) {
@@ -556,7 +563,9 @@ bool TvgBrushDialog::Execute() {
     throw;
   }
   delete form;
-  return result == mrOk;
+  if (result != mrOk) return false;
+  brush_->Assign(&edited);
+  return true;
 }
 
 // --- Module-level entries

@@ -129,8 +129,8 @@ class TvgBrushDesign : public TForm {
   int updating_ = 0;  // controls being filled from the brush: their changes write nothing back
 };
 
-// Runs the brush designer modally for a brush of its own. Brush keeps the edits also after
-// Cancel; callers take it over only when Execute answers true.
+// Runs the brush designer modally on a copy of a brush of its own: Brush takes the edits over
+// only when the user accepts (Execute answers true); after Cancel it is as it was.
 class TvgBrushDialog : public TComponent {
   KBL_DECLARE_CLASS(TvgBrushDialog, TComponent)
  public:

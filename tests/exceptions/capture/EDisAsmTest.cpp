@@ -370,6 +370,37 @@ TEST(DisAsm, HookTextIsNotExpandedAgain) {
   EXPECT_EQ(5, r.Length);
 }
 
+TEST(DisAsm, LongHookTextsKeepKeywordsAndPrefixesInPlace) {
+  // Hook answers far longer than any instruction's own text: the size keyword still goes in
+  // front of the operand, the unused prefixes in front of the line, the rest after it.
+  TDisAsm disasm;
+  disasm.OnAddress = [](uintptr_t, uint32_t, uint32_t, std::string& t) { t = std::string(700, 'a') + t; };
+  disasm.OnImmediate = [](uintptr_t, uint32_t, uint32_t, std::string& t) { t += std::string(300, 'i'); };
+  // lock add dword ptr fs:[eax+$1234], +$05 (0x64 before 0xF0: both prefixes are read)
+  TResult r = Disassemble({0x64, 0xF0, 0x83, 0x80, 0x34, 0x12, 0x00, 0x00, 0x05}, 0x1000, disasm);
+  EXPECT_TRUE(r.Ok);
+  EXPECT_EQ(9, r.Length);
+  EXPECT_EQ("lock add     dword ptr fs:[eax+" + std::string(700, 'a') + "$1234], +$05" + std::string(300, 'i'), r.Text);
+  // A rep and a segment that no operand uses stay in front of a long line.
+  disasm.OnMemoryOperand = [](uintptr_t, uint32_t, uint32_t, std::string& t) { t = "[" + std::string(500, 'm') + "]"; };
+  r = Disassemble({0xF3, 0x2E, 0xA5}, 0x1000, disasm);
+  EXPECT_EQ("rep cs movsd", r.Text);
+  r = Disassemble({0x9B, 0xD9, 0x3D, 0x00, 0x20, 0x40, 0x00}, 0x1000, disasm);
+  EXPECT_EQ("fstcw   word ptr [" + std::string(500, 'm') + "]", r.Text);
+}
+
+TEST(DisAsm, TextIsReplacedNotAppended) {
+  TDisAsm disasm;
+  std::string text(400, 'x');
+  int32_t length = 0;
+  const uint8_t push[] = {0x55};
+  ASSERT_TRUE(DisassembleInstruction(disasm, push, sizeof push, 0x1000, length, text));
+  EXPECT_EQ("push    ebp", text);
+  const uint8_t undefined[] = {0x0F, 0x04};
+  ASSERT_TRUE(DisassembleInstruction(disasm, undefined, sizeof undefined, 0x1000, length, text));
+  EXPECT_EQ("DB      $0F, $04  //", text);
+}
+
 // --- Tables against the length decoder
 
 TEST(DisAsmTables, EveryEntryIsFilled) {

@@ -186,6 +186,23 @@ TEST_F(ExceptionLogTest, RaisesInTheMainThreadAreProcessedAtOnceOnlyWhenHandledO
   EXPECT_EQ(calls, 1);
 }
 
+TEST_F(ExceptionLogTest, TheRaisingThreadsLastErrorIsTheSameAfterItsRaiseWasProcessed) {
+  int32_t calls = 0;
+  // A handler on the faulting thread that leaves a last error of its own behind.
+  EmberGlobalHandlers().OnExceptionNotify = [&](TEmberExceptionRecord&, uint8_t&) {
+    ++calls;
+    ember_detail::PlatformSetLastError(2);
+  };
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetBehaviourOptions(options.BehaviourOptions() | 0x40);
+  std::runtime_error error("settings unreadable");
+  ember_detail::PlatformSetLastError(13);
+  GeneralRaiseHandler(&error, 0x5005, 1);
+  const uint32_t after = ember_detail::PlatformLastError();
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(after, 13u);
+}
+
 TEST_F(ExceptionLogTest, ExceptionManagerProcessesOnceAndSkipsAbort) {
   int32_t calls = 0;
   EmberGlobalHandlers().OnExceptionNotify = [&](TEmberExceptionRecord&, uint8_t& go) {

@@ -1,6 +1,9 @@
-// The raise road under Wine: a C++ throw and a RaiseException of the test program reach the
-// central notification, the thread entries follow CreateThread and ExitThread, detaching puts
-// every replaced routine back, and a second module reaches the program's options and handlers.
+// The raise road under Wine: a C++ throw, a rethrow and a RaiseException of the test program
+// reach the central notification (the raising thread's last error unchanged), processing runs on
+// a worker above normal priority, the thread entries follow CreateThread and ExitThread,
+// detaching puts every replaced routine back, a second module reaches the program's options and
+// handlers, an unhandled throw is reported once, and no handler is called while leaks are
+// reported.
 #include "exceptions/capture/ExceptionLog.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +19,7 @@
 
 #include "exceptions/capture/EHook.h"
 #include "exceptions/capture/EFreezeWatch.h"
+#include "exceptions/capture/ELeaks.h"
 #include "exceptions/capture/EmberLogEvents.h"
 
 namespace {
@@ -124,6 +128,100 @@ TEST_F(ExceptionLogWin32Test, ACaughtThrowIsLeftAloneUnlessHandledOnesAreProcess
   }
   EXPECT_EQ(seen_.Calls.load(), 0);
   EXPECT_EQ(ThreadVars().ExceptionClassName.Str(), "runtime_error");  // still recorded
+}
+
+namespace {
+
+// Throws, then fails again inside its catch block (caught there), then rethrows the first.
+__attribute__((noinline)) void RethrowAfterAnotherFailure() {
+  try {
+    ThrowDiskFull();
+  } catch (const std::exception&) {
+    try {
+      throw std::logic_error("cleanup failed");
+    } catch (const std::logic_error&) {
+    }
+    throw;
+  }
+}
+
+}  // namespace
+
+TEST_F(ExceptionLogWin32Test, ARethrowRaisesTheCaughtObjectAgainAndTheBlockItLeavesHandledNothing) {
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetBehaviourOptions(static_cast<uint16_t>((options.BehaviourOptions() & ~0x40) | 0x0100));
+  EmberGlobalHandlers().OnHandledExceptionNotify = &Observe;
+  const std::exception* caught = nullptr;
+  try {
+    RethrowAfterAnotherFailure();
+  } catch (const std::exception& error) {
+    caught = &error;
+    // Only the failure handled inside the block was reported; the block that rethrew did not
+    // handle the first one.
+    EXPECT_EQ(seen_.Calls.load(), 1);
+    EXPECT_STREQ(seen_.Object != nullptr ? seen_.Object->what() : "", "cleanup failed");
+    // The raise fields describe the rethrow of the first failure, not the second failure.
+    EXPECT_EQ(ThreadVars().ExceptionClassName.Str(), "runtime_error");
+    const uintptr_t start = reinterpret_cast<uintptr_t>(&RethrowAfterAnotherFailure);
+    EXPECT_GE(ThreadVars().RaiseAddress, start);
+    EXPECT_LT(ThreadVars().RaiseAddress, start + 512);
+  }
+  ASSERT_NE(caught, nullptr);
+  // The block that caught it last handled it.
+  EXPECT_EQ(seen_.Calls.load(), 2);
+  EXPECT_EQ(seen_.Object, caught);
+
+  // Handled exceptions processed at their raise: the rethrow of one processed already is not
+  // processed again.
+  seen_.Calls = 0;
+  options.SetBehaviourOptions(static_cast<uint16_t>((options.BehaviourOptions() | 0x40) & ~0x0100));
+  EmberGlobalHandlers().OnHandledExceptionNotify = nullptr;
+  try {
+    RethrowAfterAnotherFailure();
+  } catch (const std::exception&) {
+  }
+  EXPECT_EQ(seen_.Calls.load(), 2);  // the first failure and the second, once each
+}
+
+TEST_F(ExceptionLogWin32Test, TheRaisingThreadsLastErrorIsTheSameAfterItsRaiseWasProcessed) {
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetBehaviourOptions(options.BehaviourOptions() | 0x40);
+  // A handler that looks for a file leaves its own last error behind.
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t& go) {
+    Observe(record, go);
+    CloseHandle(CreateFileA("Z:\\no such folder\\settings.ini", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  };
+  SetLastError(ERROR_INVALID_DATA);
+  DWORD inHandler = 0;
+  try {
+    ThrowDiskFull();
+  } catch (const std::exception&) {
+    inHandler = GetLastError();
+  }
+  EXPECT_EQ(seen_.Calls.load(), 1);
+  EXPECT_EQ(inHandler, static_cast<DWORD>(ERROR_INVALID_DATA));
+  SetLastError(ERROR_BAD_FORMAT);
+  RaiseTestException();
+  const DWORD afterRaise = GetLastError();
+  EXPECT_EQ(seen_.Calls.load(), 2);
+  EXPECT_EQ(afterRaise, static_cast<DWORD>(ERROR_BAD_FORMAT));
+}
+
+namespace {
+std::atomic<int32_t> gWorkerPriority{-100};
+uint8_t RecordWorkerPriority(const TEmberNotifyArgs&) {
+  gWorkerPriority = GetThreadPriority(GetCurrentThread());
+  return 1;
+}
+}  // namespace
+
+TEST_F(ExceptionLogWin32Test, ProcessingRunsOnAWorkerAtTheHighestButOnePriority) {
+  SetProcessExceptionProc(&RecordWorkerPriority);
+  std::runtime_error error("slow host");
+  CentralNotify(&error, 0x401000, 0, 0, 0, nullptr, nullptr, 0, 0, 0, 0);
+  SetProcessExceptionProc(nullptr);
+  EXPECT_EQ(gWorkerPriority.load(), THREAD_PRIORITY_HIGHEST);
+  EXPECT_EQ(GetThreadPriority(GetCurrentThread()), THREAD_PRIORITY_NORMAL);
 }
 
 TEST_F(ExceptionLogWin32Test, ARaiseExceptionReachesTheNotificationWithItsRecord) {
@@ -354,19 +452,37 @@ TEST_F(ExceptionLogWin32Test, AThrowLeavingAThreadStartIsNotifiedAsReachingTheTh
 }
 
 // The child half runs in a second process of this program: it attaches, throws where nothing
-// catches, and its handler writes what it saw into the file the parent named.
-TEST(ExceptionLogUnhandled, AThrowNothingCatchesIsNotifiedAndEndsTheProgramWithCode1) {
-  if (const char* out = std::getenv("KBL_RAISEROAD_CHILD_OUT")) {
-    static std::string fileName = out;
-    StartExceptionLog();
-    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
-      std::ofstream file(fileName, std::ios::binary);
-      file << (record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "none") << "|"
-           << (record.ExceptionThreadID == GetCurrentThreadId() ? "same thread" : "other thread");
-    };
-    ThrowDiskFull();
-    return;
-  }
+// catches, and its handler adds what it saw to the file the parent named. KBL_RAISEROAD_CHILD_HANDLED
+// says whether handled exceptions are processed at their raise too ("1") or not.
+TEST(ExceptionLogUnhandled, Child) {
+  const char* out = std::getenv("KBL_RAISEROAD_CHILD_OUT");
+  if (out == nullptr) GTEST_SKIP() << "the child half of the unhandled-throw tests";
+  static std::string fileName = out;
+  StartExceptionLog();
+  const char* handled = std::getenv("KBL_RAISEROAD_CHILD_HANDLED");
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  const uint16_t behaviour = options.BehaviourOptions();
+  options.SetBehaviourOptions(static_cast<uint16_t>(handled != nullptr && std::string(handled) == "1"
+                                                        ? behaviour | 0x40
+                                                        : behaviour & ~0x40));
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    std::ofstream file(fileName, std::ios::binary | std::ios::app);
+    file << (record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "none") << "|"
+         << (record.ExceptionThreadID == GetCurrentThreadId() ? "same thread" : "other thread") << ";";
+  };
+  ThrowDiskFull();
+}
+
+namespace {
+
+struct TChildRun {
+  DWORD ExitCode = 0;
+  std::string Seen;
+};
+
+// Runs the child half in a second process and answers its exit code and what its handler saw.
+TChildRun RunUnhandledChild(bool handledToo) {
+  TChildRun run;
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   char folder[MAX_PATH] = {};
@@ -374,23 +490,40 @@ TEST(ExceptionLogUnhandled, AThrowNothingCatchesIsNotifiedAndEndsTheProgramWithC
   const std::string out = std::string(folder) + "raiseroad_unhandled_" + std::to_string(GetCurrentProcessId()) + ".txt";
   DeleteFileA(out.c_str());
   SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_OUT", out.c_str());
+  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_HANDLED", handledToo ? "1" : "0");
   std::string command = std::string("\"") + self +
-                        "\" --gtest_catch_exceptions=0 --gtest_filter=ExceptionLogUnhandled.*";
+                        "\" --gtest_catch_exceptions=0 --gtest_filter=ExceptionLogUnhandled.Child";
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
   const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                       &startup, &process);
   SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_OUT", nullptr);
-  ASSERT_TRUE(started);
-  ASSERT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_HANDLED", nullptr);
+  EXPECT_TRUE(started);
+  if (!started) return run;
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
+  GetExitCodeProcess(process.hProcess, &run.ExitCode);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  EXPECT_EQ(code, 1u);
-  EXPECT_EQ(ReadFileText(out), "disk full|same thread");
+  run.Seen = ReadFileText(out);
   DeleteFileA(out.c_str());
+  return run;
+}
+
+}  // namespace
+
+// Not processed at its raise: the unhandled-exception procedure reports it.
+TEST(ExceptionLogUnhandled, AThrowNothingCatchesIsNotifiedAndEndsTheProgramWithCode1) {
+  const TChildRun run = RunUnhandledChild(false);
+  EXPECT_EQ(run.ExitCode, 1u);
+  EXPECT_EQ(run.Seen, "disk full|same thread;");
+}
+
+TEST(ExceptionLogUnhandled, OneProcessedAtItsRaiseIsNotReportedAgainWhenNothingCatchesIt) {
+  const TChildRun run = RunUnhandledChild(true);
+  EXPECT_EQ(run.ExitCode, 1u);
+  EXPECT_EQ(run.Seen, "disk full|same thread;");
 }
 
 // --- Freeze watch
@@ -490,4 +623,39 @@ TEST_F(ExceptionLogWin32Test, TheLastChanceFilterReportsAFaultOfTheModuleOnce) {
   record.ExceptionInformation[1] = 0x20;
   filter(&pointers);
   EXPECT_EQ(seen_.Calls.load(), 1);
+}
+
+// --- The leak report
+
+namespace {
+std::atomic<int32_t> gLeakReports{0};
+std::atomic<int32_t> gSynchronizedCalls{0};
+
+uint8_t ProcessAndCallBack(const TEmberNotifyArgs& args) {
+  if (dynamic_cast<const EMemoryLeak*>(args.Object) != nullptr) ++gLeakReports;
+  SynchronizeExceptionCall([] { ++gSynchronizedCalls; });
+  return 1;
+}
+
+__attribute__((noinline)) char* LeakABlock() { return new char[40]; }
+}  // namespace
+
+TEST(ExceptionLogLeaks, NoCallIsHandedToTheModulesCodeWhileTheLeakReportRuns) {
+  StartExceptionLog();
+  ASSERT_EQ(EmberLibrary().LibraryOn.load(), 1);
+  SetProcessExceptionProc(&ProcessAndCallBack);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  char* block = LeakABlock();
+  StopExceptionLog();  // the leak is reported as the library detaches
+  EXPECT_EQ(gLeakReports.load(), 1);
+  EXPECT_EQ(gSynchronizedCalls.load(), 0);
+  // Once the report is over, calls are handed on again.
+  StartExceptionLog();
+  SetProcessExceptionProc(&ProcessAndCallBack);
+  std::runtime_error error("after the report");
+  CentralNotify(&error, 0x401000, 0, 0, 0, nullptr, nullptr, 0, 0, 0, 0);
+  EXPECT_EQ(gSynchronizedCalls.load(), 1);
+  SetProcessExceptionProc(nullptr);
+  StopExceptionLog();
+  delete[] block;
 }

@@ -1,7 +1,9 @@
 // The leak tracker over its own operations: frees checked for writes past the end and second
-// frees (reported, never passed to the heap twice), blocks from before tracking passed on, and
-// (under Wine, where the call sites can be read) leaks grouped by place and size and cut at
-// 1025; the report's page cache; a report whose blocks are gone says so.
+// frees (reported, never passed to the heap twice), blocks from before tracking passed on, the
+// tracker's last call, and (under Wine, where the call sites can be read) leaks grouped by place
+// and size and cut at 1025, the blocks a leaked form leaves hidden by its ancestry, and the
+// blocks made inside an object's construction folded into it by raw or frame stack; the report's
+// page cache; a report whose blocks are gone says so.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +12,11 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
+#include <new>
+#include <string>
 #include <vector>
 
 namespace {
@@ -20,6 +26,7 @@ struct TSeen {
   int32_t MultiFrees = 0;
   std::vector<uint32_t> LeakSizes;
   std::vector<uint32_t> LeakCounts;
+  std::vector<std::string> LeakTypes;
 };
 TSeen* gSeen = nullptr;
 
@@ -30,9 +37,10 @@ class LeakTrackerTest : public ::testing::Test {
     TLeakHandlers handlers;
     handlers.OnOverrun = [] { ++gSeen->Overruns; };
     handlers.OnMultiFree = [] { ++gSeen->MultiFrees; };
-    handlers.OnLeak = [](const std::string&, uint32_t size, uint32_t count, const uint32_t*) {
+    handlers.OnLeak = [](const std::string& type, uint32_t size, uint32_t count, const uint32_t*) {
       gSeen->LeakSizes.push_back(size);
       gSeen->LeakCounts.push_back(count);
+      gSeen->LeakTypes.push_back(type);
     };
     SetLeakHandlers(handlers);
   }
@@ -146,6 +154,34 @@ TEST_F(LeakTrackerTest, BlocksAnotherManagerFreedAreNotShownAndTheUserIsToldWhen
   LeakFree(block);
 }
 
+std::vector<std::string>* gCalls = nullptr;
+
+TEST_F(LeakTrackerTest, FinishIsTheTrackersLastCallWhetherTrackingWasOnOrNot) {
+  std::vector<std::string> calls;
+  gCalls = &calls;
+  TLeakHandlers handlers;
+  handlers.OnLeaksBegin = [] { gCalls->push_back("begin"); };
+  handlers.OnLeak = [](const std::string&, uint32_t, uint32_t, const uint32_t*) { gCalls->push_back("leak"); };
+  handlers.OnLeaksEnd = [] { gCalls->push_back("end"); };
+  handlers.OnFinish = [] { gCalls->push_back("finish"); };
+  SetLeakHandlers(handlers);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  void* block = AllocateHere(24);
+  StopLeakTracking();
+  LeakFree(block);
+#ifdef _WIN32
+  EXPECT_EQ(calls, (std::vector<std::string>{"begin", "leak", "end", "finish"}));
+#else
+  // Natively the call sites cannot be read: nothing is reported, the tracker still finishes.
+  EXPECT_EQ(calls, (std::vector<std::string>{"finish"}));
+#endif
+  calls.clear();
+  StopLeakTracking();
+  EXPECT_EQ(calls, (std::vector<std::string>{"finish"}));
+  SetLeakHandlers(TLeakHandlers());
+  gCalls = nullptr;
+}
+
 #ifdef _WIN32
 TEST_F(LeakTrackerTest, LeaksFromOnePlaceAreGroupedAndAtMost1025AreReported) {
   ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
@@ -161,6 +197,106 @@ TEST_F(LeakTrackerTest, LeaksFromOnePlaceAreGroupedAndAtMost1025AreReported) {
   StopLeakTracking();
   EXPECT_EQ(seen_.LeakSizes.size(), static_cast<size_t>(MaxReportedLeaks));
   EXPECT_EQ(seen_.LeakSizes.front(), 1u);  // the oldest first
+}
+
+// Classes of the shapes the report knows: a form of the class library is a TForm or descends
+// from one, whatever its own name; a class may have "Form" in its name and be none.
+struct TForm {
+  virtual ~TForm() = default;
+};
+struct TCustomToolWindow : TForm {};
+struct TSettingsDialog : TCustomToolWindow {};
+struct TFormatter {
+  virtual ~TFormatter() = default;
+};
+struct TStreamable {
+  virtual ~TStreamable() = default;
+};
+struct TPresetsDialog : TStreamable, TCustomToolWindow {};
+
+__attribute__((noinline)) void* AllocateObjectHere(size_t size) { return LeakAllocate(size, true); }
+
+template <typename T>
+void LeakObjectAndFormBlocks() {
+  new (AllocateObjectHere(sizeof(T))) T();
+  for (size_t size : {60u, 32u, 32u, 64u, 48u}) AllocateHere(size);
+}
+
+TEST_F(LeakTrackerTest, ALeakedFormIsKnownByItsAncestryAndHidesTheBlocksItLeaves) {
+  struct TCase {
+    void (*Leak)();
+    const char* Type;
+    size_t DataLeaks;  // the 60, 32 (twice, one leak), 64 and 48 byte blocks, less those hidden
+  };
+  const TCase cases[] = {{&LeakObjectAndFormBlocks<TSettingsDialog>, "TSettingsDialog", 1},
+                         {&LeakObjectAndFormBlocks<TPresetsDialog>, "TPresetsDialog", 1},
+                         {&LeakObjectAndFormBlocks<TForm>, "TForm", 1},
+                         {&LeakObjectAndFormBlocks<TFormatter>, "TFormatter", 4}};
+  for (const TCase& c : cases) {
+    seen_ = TSeen();
+    ASSERT_TRUE(StartLeakTracking(LeakTrackingOn | LeakHideKnown));
+    c.Leak();
+    StopLeakTracking();
+    EXPECT_EQ(std::count(seen_.LeakTypes.begin(), seen_.LeakTypes.end(), std::string(c.Type)), 1) << c.Type;
+    EXPECT_EQ(static_cast<size_t>(std::count(seen_.LeakTypes.begin(), seen_.LeakTypes.end(), std::string("Data"))),
+              c.DataLeaks)
+        << c.Type;
+  }
+}
+
+// Addresses that follow a call instruction, as return addresses on a stack do.
+__attribute__((noinline, noipa)) uint32_t ReturnAddress() {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(__builtin_return_address(0)));
+}
+
+uint32_t Address32(const void* pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); }
+
+// A stretch of this thread's stack that the tracker reads as an allocating caller's: `raw` are
+// the words from the caller's stack pointer on, `frames` the return addresses of its frame chain.
+struct TFakeCallerStack {
+  uint32_t Words[80] = {};
+  uintptr_t Prepare(std::initializer_list<uint32_t> raw, std::initializer_list<uint32_t> frames) {
+    std::fill(std::begin(Words), std::end(Words), 0u);
+    int32_t at = 8;
+    for (uint32_t word : raw) Words[at++] = word;
+    // The chain starts two words below the stack pointer and continues past the raw words.
+    int32_t link = 6;
+    int32_t next = 48;
+    for (uint32_t frame : frames) {
+      Words[link] = Address32(&Words[next]);
+      Words[link + 1] = frame;
+      link = next;
+      next += 2;
+    }
+    return reinterpret_cast<uintptr_t>(&Words[8]);
+  }
+};
+
+struct TPanel {
+  virtual ~TPanel() = default;
+};
+
+TEST_F(LeakTrackerTest, BlocksMadeInsideAnObjectsConstructionAreFoldedByRawOrFrameStack) {
+  const uint32_t a = ReturnAddress(), b = ReturnAddress(), c = ReturnAddress(), d = ReturnAddress();
+  const uint32_t e = ReturnAddress(), f1 = ReturnAddress(), f2 = ReturnAddress(), g = ReturnAddress();
+  const uint32_t h = ReturnAddress();
+  for (bool fold : {true, false}) {
+    seen_ = TSeen();
+    TFakeCallerStack stack;
+    ASSERT_TRUE(StartLeakTracking(LeakTrackingOn | (fold ? LeakFoldIntoObjects : 0)));
+    // The object, then a block whose raw stack shows the object's call site, one whose frame
+    // chain alone does, and one that belongs to neither.
+    new (LeakAllocate(100, true, a, stack.Prepare({b}, {f1, f2}))) TPanel();
+    LeakAllocate(10, false, c, stack.Prepare({a, b}, {g}));
+    LeakAllocate(20, false, d, stack.Prepare({e}, {g, f1, f2}));
+    LeakAllocate(40, false, h, stack.Prepare({e}, {g, f2, f1}));
+    StopLeakTracking();
+    const std::vector<uint32_t> expected =
+        fold ? std::vector<uint32_t>{130, 40} : std::vector<uint32_t>{100, 10, 20, 40};
+    EXPECT_EQ(seen_.LeakSizes, expected) << (fold ? "folded" : "apart");
+    ASSERT_FALSE(seen_.LeakTypes.empty());
+    EXPECT_EQ(seen_.LeakTypes.front(), "TPanel");
+  }
 }
 #endif
 

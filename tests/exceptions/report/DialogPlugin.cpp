@@ -1,11 +1,14 @@
 // A VST 2 plug-in that carries the exception library with its dialogs (templates, bitmaps and
-// library data linked in, as in the product): setting parameter 0 throws out of its code.
+// library data linked in, as in the product): setting parameter 0 throws out of its code, and
+// DialogPluginFailSlowly fails in the module's code outside any plug-in call.
 #include <windows.h>
 
 #include <stdexcept>
 
+#include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberModuleOptions.h"
+#include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/EmberRecords.h"
 #include "exceptions/report/EExceptionDialog.h"
 #include "exceptions/report/EExceptionProcessing.h"
@@ -50,6 +53,26 @@ extern "C" void DialogPluginUseSmtp(const char* host, uint16_t port) {
     if (!module || !module->Options) return;
     module->Options->SetSmtpHost(host);
     module->Options->SetSmtpPort(port);
+  } catch (...) {
+  }
+}
+
+// Fails in the module's own code on the calling thread, outside any call of a plug-in (as a
+// timer or window of the module may), and hands the failure to the library like the module's
+// entries do. Its processing signals `begun` from the exception event and then takes `holdMs`
+// more, so that the host can act while it runs.
+extern "C" void DialogPluginFailSlowly(HANDLE begun, DWORD holdMs) {
+  try {
+    EmberGlobalHandlers().OnExceptionNotify = [begun, holdMs](TEmberExceptionRecord&, uint8_t&) {
+      SetEvent(begun);
+      Sleep(holdMs);
+    };
+    try {
+      ThrowFromKnob();
+    } catch (...) {
+      HandOverCaughtException(0);
+    }
+    EmberGlobalHandlers().OnExceptionNotify = nullptr;
   } catch (...) {
   }
 }

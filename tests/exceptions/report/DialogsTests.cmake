@@ -29,3 +29,30 @@ if(WIN32 AND TARGET exceptions_report AND TARGET vsthost_lib)
   target_link_options(exceptions_report_dialog_plugin_tests PRIVATE -mwindows)
   add_dependencies(exceptions_report_dialog_plugin_tests dialogplugin)
 endif()
+
+# The same plug-in sending its reports in the background, closed and unloaded while a send to a
+# slow server on 127.0.0.1 is under way.
+if(WIN32 AND TARGET exceptions_report AND TARGET vsthost_lib)
+  add_library(sendplugin SHARED DialogPlugin.cpp SendPlugin.def)
+  target_link_libraries(sendplugin PRIVATE plugin_vst exceptions_report)
+  target_include_directories(sendplugin PRIVATE ${PROJECT_SOURCE_DIR})
+  set_target_properties(sendplugin PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  kbl_add_library_data(sendplugin OPTIONS SendPlugin.options)
+  kbl_add_dialog_resources(sendplugin)
+  kbl_add_test(exceptions_report_send_plugin_tests WIN32_ONLY SOURCES SendPluginTest.cpp
+               DEPS vsthost_lib exceptions_report WIN32_LIBS ws2_32)
+  add_dependencies(exceptions_report_send_plugin_tests sendplugin)
+endif()
+
+# An ISAPI extension DLL built on the library, called by the test as a web server calls one: its
+# failed request is answered with the error page through the request's WriteClient.
+if(WIN32 AND TARGET exceptions_report)
+  add_library(isapiextension SHARED IsapiExtension.cpp)
+  target_link_libraries(isapiextension PRIVATE exceptions_report)
+  target_include_directories(isapiextension PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_options(isapiextension PRIVATE -Wl,--kill-at)
+  set_target_properties(isapiextension PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  kbl_add_library_data(isapiextension OPTIONS IsapiExtension.options)
+  kbl_add_test(exceptions_report_isapi_tests WIN32_ONLY SOURCES IsapiExtensionTest.cpp)
+  add_dependencies(exceptions_report_isapi_tests isapiextension)
+endif()

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 
@@ -164,13 +167,35 @@ TEST(ObjectHelpersTexts, RFC822Dates) {
   TDateTime date, clock;
   ASSERT_TRUE(TryEncodeDate(2025, 1, 5, date));
   ASSERT_TRUE(TryEncodeTime(9, 4, 3, 0, clock));
-  EXPECT_EQ(FormatRFC822Date(date + clock, 1), "Sun, 5 Jan 2025 09:04:03 +0100");
-  EXPECT_EQ(FormatRFC822Date(date + clock, -5), "Sun, 5 Jan 2025 09:04:03 -0500");
-  EXPECT_EQ(FormatRFC822Date(date + clock, 0), "Sun, 5 Jan 2025 09:04:03 +0000");
+  // The zone in hours and minutes: zones of half and quarter hours keep their minutes.
+  const struct {
+    int32_t Minutes;
+    const char* Zone;
+  } zones[] = {{60, "+0100"}, {-300, "-0500"}, {0, "+0000"}, {330, "+0530"},
+               {-210, "-0330"}, {345, "+0545"}, {-570, "-0930"}, {840, "+1400"}};
+  for (const auto& zone : zones)
+    EXPECT_EQ(FormatRFC822Date(date + clock, zone.Minutes), std::string("Sun, 5 Jan 2025 09:04:03 ") + zone.Zone);
   ASSERT_TRUE(TryEncodeDate(2000, 2, 29, date));
-  EXPECT_EQ(FormatRFC822Date(date, 11), "Tue, 29 Feb 2000 00:00:00 +1100");
+  EXPECT_EQ(FormatRFC822Date(date, 660), "Tue, 29 Feb 2000 00:00:00 +1100");
   ASSERT_TRUE(TryEncodeDate(1899, 12, 30, date));
   EXPECT_EQ(FormatRFC822Date(date, 0).substr(0, 5), "Sat, ");
+}
+
+// Run with the zone set to a half-hour one (TZ and KBL_ZONE_MINUTES, a test of its own): the
+// mail date of "now" names the instant of the system's clock.
+TEST(ObjectHelpersZone, MailDateOfNowNamesTheClocksInstant) {
+  const char* expected = std::getenv("KBL_ZONE_MINUTES");
+  if (expected == nullptr) GTEST_SKIP() << "run by the test entry that sets the zone";
+  const int32_t minutes = std::atoi(expected);
+  ASSERT_EQ(ember_support::UTCOffsetMinutes(), minutes);
+  const double local = ember_support::LocalNow();
+  const double utc = static_cast<double>(std::time(nullptr)) / 86400.0 + 25569.0;
+  EXPECT_NEAR((local - minutes / 1440.0 - utc) * 86400.0, 0.0, 5.0);
+  char zone[8];
+  std::snprintf(zone, sizeof zone, "%c%02d%02d", minutes < 0 ? '-' : '+', std::abs(minutes) / 60,
+                std::abs(minutes) % 60);
+  const std::string text = FormatRFC822Date(local);
+  EXPECT_EQ(text.substr(text.size() - 5), zone) << text;
 }
 
 TEST(ObjectHelpersTexts, CompatibleVersionsAndLocationNames) {

@@ -60,8 +60,10 @@ TEST(ReportValuesText, VersionsAndModuleTexts) {
   EXPECT_EQ(FormatVersionNumbers(0xFFFF0000, 0), "65535.0.0.0");
   TDateTime build;
   ASSERT_TRUE(TryEncodeDate(2024, 6, 1, build));
-  EXPECT_EQ(ComposeCompilationDate(build + 23.0 / 24, 2), "Sun, 2 Jun 2024 01:00:00 +0200");
-  EXPECT_EQ(ComposeCompilationDate(0, 2), "");
+  EXPECT_EQ(ComposeCompilationDate(build + 23.0 / 24, 120), "Sun, 2 Jun 2024 01:00:00 +0200");
+  EXPECT_EQ(ComposeCompilationDate(build + 23.0 / 24, 330), "Sun, 2 Jun 2024 04:30:00 +0530");
+  EXPECT_EQ(ComposeCompilationDate(build + 23.0 / 24, -210), "Sat, 1 Jun 2024 19:30:00 -0330");
+  EXPECT_EQ(ComposeCompilationDate(0, 120), "");
 }
 
 TEST(ReportValuesText, SizesProcessorVideoAndPrivileges) {

@@ -197,7 +197,8 @@ TEST_F(SendReport, BackgroundSendRunsOnItsOwnThreadWithACopyOfTheException) {
     // The original is gone before the thread sends.
     EXPECT_NE(EmberLibrary().CurrentException.ExceptionObject, &original);
   }
-  for (int i = 0; i < 3000 && IsSendThreadRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Joining waits for the send to end.
+  JoinSendThreads();
   EXPECT_FALSE(IsSendThreadRunning());
   EXPECT_EQ(EmberLibrary().CurrentException.ExceptionObject, nullptr);
   EXPECT_EQ(server.Sessions().size(), 1u);

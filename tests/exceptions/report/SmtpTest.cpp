@@ -231,7 +231,7 @@ TEST(SmtpSend, ServerModeAsksForTheExchangerAndDropsCredentials) {
 TEST(SmtpMessage, DateHeaderFormat) {
   // 2024-03-03 09:05:07 was a Sunday; 45354 is that day as days since 1899-12-30.
   double when = 45354.0 + (9 * 3600 + 5 * 60 + 7) / 86400.0;
-  EXPECT_EQ(FormatRFC822Date(when, 1), "Sun, 3 Mar 2024 09:05:07 +0100");
-  EXPECT_EQ(FormatRFC822Date(when, -5), "Sun, 3 Mar 2024 09:05:07 -0500");
+  EXPECT_EQ(FormatRFC822Date(when, 60), "Sun, 3 Mar 2024 09:05:07 +0100");
+  EXPECT_EQ(FormatRFC822Date(when, -300), "Sun, 3 Mar 2024 09:05:07 -0500");
   EXPECT_EQ(FormatRFC822Date(when + 6, 0), "Sat, 9 Mar 2024 09:05:07 +0000");
 }

@@ -281,6 +281,7 @@ TEST_F(ScrollBoxTest, DraggingScrollsAndAReleaseGlidesSevenLastStepsFurther) {
   TvgManualAniTimer* ticker = dynamic_cast<TvgManualAniTimer*>(vgEnsureAniThread()->Timer());
   box->MouseDown(mbLeft, TShiftState{ssLeft}, 10, 80);
   box->MouseMove(TShiftState{ssLeft}, 10, 60, 0, -20);
+  EXPECT_TRUE(box->GetContentDragged());
   EXPECT_EQ(box->GetVScrollBar()->GetValue(), 20);
   EXPECT_EQ(box->GetLastDragStep(), vgPoint(0, -20));
   box->MouseMove(TShiftState{ssLeft}, 10, 50, 0, -10);
@@ -290,14 +291,35 @@ TEST_F(ScrollBoxTest, DraggingScrollsAndAReleaseGlidesSevenLastStepsFurther) {
   EXPECT_EQ(box->GetVScrollAnimation()->GetStopValue(), 30 + 70);
   ticker->Advance(1000);
   EXPECT_FLOAT_EQ(box->GetVScrollBar()->GetValue(), 100);
+  EXPECT_TRUE(box->GetContentDragged());  // until the next press
   // A release after a move without movement starts nothing.
   box->MouseDown(mbLeft, TShiftState{ssLeft}, 10, 50);
+  EXPECT_FALSE(box->GetContentDragged());
   box->MouseMove(TShiftState{ssLeft}, 10, 40, 0, -10);
   box->MouseMove(TShiftState{ssLeft}, 10, 40, 0, 0);
   EXPECT_EQ(box->GetLastDragStep(), vgPoint(0, 0));
   box->MouseUp(mbLeft, TShiftState{}, 10, 40);
   EXPECT_FALSE(box->GetVScrollAnimation()->GetRunning());
   EXPECT_FLOAT_EQ(box->GetVScrollBar()->GetValue(), 110);
+}
+
+TEST_F(ScrollBoxTest, ADragAgainstTheEndOfTheContentMovesNothing) {
+  auto* box = MakeBox(100, 600);
+  box->SetMouseTracking(true);
+  box->SetAnimated(false);
+  box->MouseDown(mbLeft, TShiftState{ssLeft}, 10, 50);
+  box->MouseMove(TShiftState{ssLeft}, 10, 90, 0, 40);  // pulled down at the top
+  EXPECT_EQ(box->GetVScrollBar()->GetValue(), 0);
+  box->MouseUp(mbLeft, TShiftState{}, 10, 90);
+  EXPECT_FALSE(box->GetContentDragged());
+  EXPECT_EQ(box->GetLastDragStep(), vgPoint(0, 40));  // the mouse moved all the same
+  // Without drag-to-scroll nothing is dragged at all.
+  box->SetMouseTracking(false);
+  box->MouseDown(mbLeft, TShiftState{ssLeft}, 10, 90);
+  box->MouseMove(TShiftState{ssLeft}, 10, 20, 0, -70);
+  EXPECT_FALSE(box->GetContentDragged());
+  EXPECT_EQ(box->GetVScrollBar()->GetValue(), 0);
+  box->MouseUp(mbLeft, TShiftState{}, 10, 20);
 }
 
 TEST_F(ScrollBoxTest, HiddenBarsStillScrollButAreTransparentAndOutOfTheBox) {
@@ -346,6 +368,23 @@ TEST_F(ScrollBoxTest, AVerticalBoxKeepsTheContentAsWideAsTheViewport) {
   EXPECT_EQ(box->GetContent()->GetWidth(), box->GetViewportWidth());
   EXPECT_FALSE(box->GetHScrollBar()->GetVisible());
   EXPECT_TRUE(box->GetVScrollBar()->GetVisible());
+  // A child wider than the viewport (and one left of it) is cut by the content, not scrolled to.
+  wide->SetBounds(-20, 0, 500, 300);
+  box->Realign();
+  EXPECT_EQ(box->GetContent()->GetWidth(), box->GetViewportWidth());
+  EXPECT_FALSE(box->GetHScrollBar()->GetEnabled());
+  EXPECT_FALSE(box->GetHScrollBar()->GetVisible());
+  EXPECT_EQ(box->GetContentBounds().Left, 0);
+  EXPECT_EQ(box->GetContentBounds().Right, box->GetViewportWidth());
+  EXPECT_EQ(box->GetContentBounds().Bottom, 300);
+  EXPECT_EQ(box->GetContent()->GetClipRect().Right, box->GetViewportWidth());
+  // The plain box scrolls to it.
+  auto* plain = Add<TvgScrollBox>(0, 120, 200, 100);
+  auto* same = new TvgVisualObject(nullptr);
+  same->SetBounds(0, 0, 500, 300);
+  same->SetParent(plain);
+  plain->Realign();
+  EXPECT_TRUE(plain->GetHScrollBar()->GetVisible());
 }
 
 TEST_F(ScrollBoxTest, LayoutsAndBoxesStreamOnlyWhatDiffers) {

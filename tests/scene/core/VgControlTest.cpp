@@ -84,6 +84,16 @@ TEST_F(ControlTest, AControlWithoutResourceGetsItsClassStyleAsLockedUnstoredChil
   EXPECT_EQ(vgDefaultStyle()->FindResource("probebuttonstyle")->Visual()->GetWidth(), 33);
 }
 
+TEST_F(ControlTest, ApplyingAStyleAsksTheSceneForOneRepaintOfTheControl) {
+  auto* button = Add<TvgProbeButton>();
+  scene.updates.clear();
+  button->ApplyResource();
+  ASSERT_NE(button->GetStyleObject(), nullptr);
+  ASSERT_EQ(scene.updates.size(), 1u);
+  const TvgRect r = scene.updates[0];
+  EXPECT_TRUE(r.Left <= 10 && r.Top <= 10 && r.Right >= 90 && r.Bottom >= 34);
+}
+
 TEST_F(ControlTest, AStyleAppliedWhilePaintingIntoABitmapIsPaintedInThatPass) {
   auto* button = Add<TvgProbeButton>();
   TvgBitmap target(300, 200);
@@ -188,6 +198,38 @@ TEST_F(ControlTest, MouseOverReachesTheStylesTriggerAnimation) {
   EXPECT_TRUE(glow->GetRunning());
   button->MouseLeave();  // the trigger animation is stopped and not started again
   EXPECT_FALSE(glow->GetRunning());
+}
+
+TEST_F(ControlTest, ANewStyleShowsTheFocusUnlessFocusEffectsAreSwitchedOff) {
+  // The button's style gets a focus animation; a focused button whose style is replaced starts
+  // the new style's copy of it.
+  TvgObject* buttonStyle = vgDefaultStyle()->FindResource("probebuttonstyle");
+  ASSERT_NE(buttonStyle, nullptr);
+  auto* ring = new TProbeAnimation(nullptr);
+  ring->SetTrigger("IsFocused=true");
+  ring->SetDuration(1);
+  buttonStyle->AddObject(ring);
+  auto* button = Add<TvgProbeButton>();
+  button->SetCanFocused(true);
+  button->SetFocus();
+  ASSERT_TRUE(button->GetIsFocused());
+  auto styleRing = [&]() -> TProbeAnimation* {
+    for (TvgObject* c : button->GetStyleObject()->Children())
+      if (auto* a = dynamic_cast<TProbeAnimation*>(c); a != nullptr && a->GetTrigger() == "IsFocused=true") return a;
+    return nullptr;
+  };
+  struct SwitchBack {
+    ~SwitchBack() { vgDisableFocusEffects() = false; }
+  } switchBack;
+  for (const bool switchedOff : {false, true, false}) {
+    vgDisableFocusEffects() = switchedOff;
+    button->UpdateStyle();
+    ASSERT_NE(styleRing(), nullptr);
+    EXPECT_EQ(styleRing()->GetRunning(), !switchedOff) << switchedOff;
+  }
+  button->SetDisableFocusEffect(true);
+  button->UpdateStyle();
+  EXPECT_FALSE(styleRing()->GetRunning());
 }
 
 TEST_F(ControlTest, BindingPushesTheSourcesValueAndSurvivesEitherSideGoing) {

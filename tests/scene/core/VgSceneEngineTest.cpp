@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -792,6 +794,30 @@ TEST_F(DesignMenuTest, MovesSnapToSiblingEdgesWithinFourUnitsAndDrawSnapLines) {
   EXPECT_EQ(std::count(canvas()->ellipseFills.begin(), canvas()->ellipseFills.end(), 0xFFFF0000u), 1);
 }
 
+TEST_F(SceneDesignTest, SiblingsShowSnapLinesWhenTheirLinesLieWithinTwoUnits) {
+  // Only the horizontal centres can line up: every edge stays far from the other box's.
+  auto* root = new TProbe();
+  engine->AddObject(root);
+  auto* fixed = new TProbe();
+  fixed->SetBounds(0, 0, 40, 40);  // centre x 20
+  root->AddObject(fixed);
+  auto* moved = new TProbe();
+  moved->SetBounds(0, 60, 20, 30);
+  root->AddObject(moved);
+  for (const float gap : {1.5f, 1.9f, 2.0f, 3.0f, 3.9f}) {
+    // One unit further first, then dragged one unit back: its centre ends `gap` right of 20.
+    moved->GetPosition()->SetPoint(vgPoint(10 + gap + 1, 60));
+    // Pressed away from the selection handles of the previous round.
+    const auto x = static_cast<int32_t>(std::lround(moved->GetPosition()->GetX())) + 5;
+    engine->MouseDown(0, TShiftState{ssLeft}.Bits(), x, 68);
+    ASSERT_EQ(engine->GetSelected(), moved);
+    engine->MouseMove(TShiftState{ssLeft}.Bits(), x - 1, 68);
+    EXPECT_FLOAT_EQ(moved->GetPosition()->GetX() + 10, 20 + gap) << gap;
+    EXPECT_EQ(!engine->SnapObjects().empty(), gap < 2) << gap;
+    engine->MouseUp(0, 0, x - 1, 68);
+  }
+}
+
 TEST_F(DesignMenuTest, AltDragPlacesTheSelectionIntoTheObjectBeneathKeepingItsPlace) {
   engine->DesignSnapToLines = false;
   b->SetName("Pad");
@@ -941,6 +967,28 @@ TEST_F(PopupTest, ModalLoopEndsWithCancelWhenTheApplicationEndsOrThePopupCloses)
   EXPECT_EQ(p->PopupModal(), 1);
 }
 
+TEST_F(PopupTest, AnOverlayPlacedAgainAtTheSamePlaceDoesNotRepaint) {
+  // A repaint on every pass would be the loop's next message: it would never wait.
+  TvgPopup* p = MakePopup(a);
+  size_t atSecondPass = 0, repaintsWhileStill = 0;
+  int passes = 0;
+  vgSetPopupMessagePump([&] {
+    ++passes;
+    if (passes == 2) atSecondPass = host.invalidated.size();
+    if (passes == 6) {
+      repaintsWhileStill = host.invalidated.size() - atSecondPass;
+      a->GetPosition()->SetPoint(vgPoint(12, 10));  // the popup follows its target
+    }
+    if (passes == 7) {
+      EXPECT_FLOAT_EQ(p->LocalToAbsolute(vgPoint(0, 0)).X, 12);
+      p->SetModalResult(1);
+    }
+    return passes < 20;
+  });
+  EXPECT_EQ(p->PopupModal(), 1);
+  EXPECT_EQ(repaintsWhileStill, 0u);
+}
+
 TEST_F(PopupTest, MessagePopupDisablesTheRootWhileModalAndRestoresIt) {
   auto* m = new TvgMessagePopup(nullptr);
   m->SetBounds(0, 0, 20, 10);
@@ -1041,6 +1089,103 @@ TEST_F(PopupTest, FormModeOpensInAFormPlacedOnTheScreenAndComesBack) {
   vgPopupFormClosing(p);
   EXPECT_FALSE(p->GetIsOpen());
   vgSetPopupFormFactory(nullptr);
+}
+
+TEST_F(PopupTest, InFormModeTheModalLoopEndsWithTheResultOfThePopupOrOfItsForm) {
+  std::vector<std::unique_ptr<TFakePopupForm>> forms;
+  vgSetPopupFormFactory([&](TObject*, TComponent*, TComponent*, int32_t w, int32_t h, TvgResources*) {
+    forms.push_back(std::make_unique<TFakePopupForm>(w, h));
+    return forms.back().get();
+  });
+  TvgPopup* p = MakePopup(a);
+  // Each case acts on the first pass; a loop that missed the result gives up after 20 passes.
+  struct Case {
+    const char* name;
+    std::function<void()> act;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"result set on the popup", [&] { p->SetModalResult(3); }, 3},
+      {"result set on the form, as a button's ModalResult does", [&] { forms.back()->modalResult = 6; }, 6},
+      {"closed without a result", [&] { p->ClosePopup(); }, 2},
+      {"form closing by itself", [&] { vgPopupFormClosing(p); }, 2},
+  };
+  for (const Case& c : cases) {
+    int passes = 0;
+    vgSetPopupMessagePump([&] {
+      if (++passes == 1) c.act();
+      return passes < 20;
+    });
+    EXPECT_EQ(p->PopupModal(), c.result) << c.name;
+    EXPECT_EQ(passes, 1) << c.name;
+    EXPECT_EQ(forms.back()->modalResult, c.result) << c.name;
+    EXPECT_FALSE(p->GetIsOpen()) << c.name;
+    EXPECT_FALSE(p->GetModal()) << c.name;
+    EXPECT_EQ(p->GetParent(), root) << c.name;
+  }
+  EXPECT_EQ(forms.size(), 4u);
+  // The application ending: 2, on the form as well.
+  vgSetPopupMessagePump([] { return false; });
+  EXPECT_EQ(p->PopupModal(), 2);
+  EXPECT_EQ(forms.back()->modalResult, 2);
+  vgSetPopupFormFactory(nullptr);
+}
+
+TEST_F(PopupTest, APopupWithNowhereToOpenDoesNotWaitForAResult) {
+  auto* lonely = new TvgPopup(nullptr);  // in no scene, and no form factory
+  int passes = 0;
+  vgSetPopupMessagePump([&] { return ++passes < 20; });
+  EXPECT_EQ(lonely->PopupModal(), 2);
+  EXPECT_EQ(passes, 0);
+  EXPECT_FALSE(lonely->GetIsOpen());
+  delete lonely;
+}
+
+TEST_F(PopupTest, AMessagePopupWithoutTargetOpensCentredAtTheTopOfItsOwnerForm) {
+  // The owner form's client area starts where the scene does on the screen (100, 200).
+  auto* ownerForm = new TComponent(nullptr);
+  vgSetFormGeometrySource([ownerForm](TComponent* c, TvgPoint& origin, float& width) {
+    if (c != ownerForm) return false;
+    origin = vgPoint(100, 200);
+    width = 400;
+    return true;
+  });
+  std::vector<std::unique_ptr<TFakePopupForm>> forms;
+  vgSetPopupFormFactory([&](TObject*, TComponent*, TComponent*, int32_t w, int32_t h, TvgResources*) {
+    forms.push_back(std::make_unique<TFakePopupForm>(w, h));
+    return forms.back().get();
+  });
+  auto* m = new TvgMessagePopup(ownerForm);
+  m->SetBounds(0, 0, 100, 40);
+  b->AddObject(m);  // its parent is no placement target for the owner form's rectangle
+  vgSetPopupMessagePump([&] {
+    m->SetModalResult(1);
+    return true;
+  });
+  EXPECT_EQ(m->PopupModal(), 1);
+  ASSERT_EQ(forms.size(), 1u);
+  EXPECT_EQ(forms[0]->pos, vgPoint(250, 200));  // (400 - 100) / 2 right of the client origin
+  EXPECT_EQ(m->GetPlacementRectangle()->GetRect(), vgRect(100, 200, 200, 200));
+  EXPECT_FLOAT_EQ(m->GetHorizontalOffset(), 150);
+  // As an overlay the same place is taken in scene coordinates.
+  m->OverlayMode = 1;
+  m->SetIsOpen(true);
+  ASSERT_TRUE(m->GetIsOpen());
+  EXPECT_EQ(m->LocalToAbsolute(vgPoint(0, 0)), vgPoint(150, 0));
+  m->SetIsOpen(false);
+  // Without an owner form the popup's own placement applies: below its parent.
+  m->OverlayMode = 0;
+  vgSetFormGeometrySource(nullptr);
+  m->GetPlacementRectangle()->SetRect(vgRect(0, 0, 0, 0));
+  m->SetHorizontalOffset(0);
+  m->SetIsOpen(true);
+  ASSERT_EQ(forms.size(), 2u);
+  const TvgPoint belowParent = b->LocalToAbsolute(vgPoint(0, b->GetHeight()));
+  EXPECT_EQ(forms[1]->pos, vgPoint(belowParent.X + 100, belowParent.Y + 200));
+  m->SetIsOpen(false);
+  vgSetPopupFormFactory(nullptr);
+  delete ownerForm;  // frees the popup it owns
+  EXPECT_EQ(b->GetChildrenCount(), 0);
 }
 
 class PopupDesignTest : public SceneDesignTest {};

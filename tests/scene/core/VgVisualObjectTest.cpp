@@ -271,6 +271,57 @@ TEST_F(VisualTest, NothingIsQueuedWhileUpdatesAreOffOrTheObjectIsHidden) {
   EXPECT_TRUE(Covers(scene.updates, vgRect(0, 0, 10, 10)));  // the old area
 }
 
+TEST_F(VisualTest, RepaintsInABatchReachTheSceneAsOneUnitedRect) {
+  auto* a = Child(vaNone, 10, 10, 20, 20);
+  auto* b = Child(vaNone, 100, 50, 10, 10);
+  auto* empty = Child(vaNone, 0, 0, 0, 0);
+  scene.updates.clear();
+  {
+    TvgRepaintBatch batch(a);
+    a->Repaint();
+    empty->Repaint();  // an empty rect widens nothing
+    {
+      TvgRepaintBatch inner(b);  // joins the open batch
+      b->GetPosition()->SetPoint(vgPoint(120, 60));
+    }
+    EXPECT_TRUE(scene.updates.empty());
+  }
+  ASSERT_EQ(scene.updates.size(), 1u);
+  EXPECT_EQ(scene.updates[0], vgRect(10, 10, 130, 70));
+
+  // Requests for another scene, or under a batch whose owner has no scene, go straight on.
+  TTestScene other;
+  TvgVisualObject elsewhere(nullptr);
+  elsewhere.SetBounds(0, 0, 5, 5);
+  other.AddObject(&elsewhere);
+  TvgVisualObject loose(nullptr);
+  scene.updates.clear();
+  {
+    TvgRepaintBatch batch(a);
+    elsewhere.Repaint();
+    EXPECT_EQ(other.updates.size(), 1u);
+  }
+  {
+    TvgRepaintBatch none(&loose);
+    a->Repaint();
+    EXPECT_EQ(scene.updates.size(), 1u);
+  }
+  other.RemoveObject(&elsewhere);
+  elsewhere.SetScene(nullptr);
+}
+
+TEST_F(VisualTest, EndingAnUpdateLaysOutUnderOneRepaintRequest) {
+  auto* panel = Child(vaNone, 0, 0, 100, 100);
+  panel->BeginUpdate();
+  std::vector<TvgVisualObject*> rows;
+  for (int i = 0; i < 5; ++i) rows.push_back(Child(vaTop, 0, static_cast<float>(i), 50, 10, panel));
+  scene.updates.clear();
+  panel->EndUpdate();
+  ASSERT_EQ(scene.updates.size(), 1u);
+  EXPECT_TRUE(Covers(scene.updates, vgRect(0, 0, 100, 50)));
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i]->GetPosition()->GetY(), 10.0f * static_cast<float>(i));
+}
+
 // --- Hit testing and input
 
 TEST_F(VisualTest, ObjectByPointFindsTheTopmostAcceptingObject) {
@@ -332,15 +383,52 @@ TEST_F(VisualTest, FocusCaptureAndContextMenu) {
   EXPECT_EQ(scene.focused, nullptr);
   EXPECT_FALSE(obj->GetIsFocused());
   EXPECT_EQ(obj->GetUpdateRect(), vgRect(10, 10, 30, 30));
-  struct Popup {
-    void Show(TObject*, const TvgPoint& p) { at = p; }
-    TvgPoint at;
-  } popup;
-  obj->OnContextPopup = decltype(obj->OnContextPopup)::Of<&Popup::Show>(&popup);
+}
+
+// What the context menu asks the platform to show.
+struct TMenuShown {
+  TComponent* menu;
+  TComponent* component;
+  int32_t x, y;
+};
+std::vector<TMenuShown> g_menusShown;
+void RecordMenu(TComponent* menu, TComponent* component, int32_t x, int32_t y) {
+  g_menusShown.push_back({menu, component, x, y});
+}
+
+TEST_F(VisualTest, TheContextMenuOpensAtThePointerAndFromTheMenuKeyAtTheCentre) {
+  vgSetPopupMenuHook(&RecordMenu);
+  g_menusShown.clear();
+  auto* obj = Child(vaNone, 10, 10, 22, 20);
   uint16_t key = 93;
   WideChar ch = 0;
+  obj->MouseDown(mbRight, TShiftState(), 4.4f, 5.6f);
   obj->KeyDown(key, ch, TShiftState());
-  EXPECT_EQ(popup.at, vgPoint(1020, 2020));
+  EXPECT_TRUE(g_menusShown.empty());  // no PopupMenu
+  auto* menu = new TComponent(nullptr);
+  obj->SetPopupMenu(menu);
+  ASSERT_NE(GetPropInfo(obj, "PopupMenu"), nullptr);
+  EXPECT_EQ(GetObjectProp(obj, GetPropInfo(obj, "PopupMenu")), menu);
+  // Screen points: the test scene puts the scene's origin at (1000, 2000).
+  obj->MouseDown(mbRight, TShiftState(), 4.4f, 5.6f);
+  obj->MouseDown(mbLeft, TShiftState(), 4.4f, 5.6f);
+  key = 93;
+  obj->KeyDown(key, ch, TShiftState());
+  key = 65;
+  obj->KeyDown(key, ch, TShiftState());
+  ASSERT_EQ(g_menusShown.size(), 2u);
+  EXPECT_EQ(g_menusShown[0].menu, menu);
+  EXPECT_EQ(g_menusShown[0].component, obj);
+  EXPECT_EQ(g_menusShown[0].x, 1014);
+  EXPECT_EQ(g_menusShown[0].y, 2016);
+  EXPECT_EQ(g_menusShown[1].x, 1021);
+  EXPECT_EQ(g_menusShown[1].y, 2020);
+  // A menu that goes is forgotten.
+  delete menu;
+  EXPECT_EQ(obj->GetPopupMenu(), nullptr);
+  obj->MouseDown(mbRight, TShiftState(), 1, 1);
+  EXPECT_EQ(g_menusShown.size(), 2u);
+  vgSetPopupMenuHook(nullptr);
 }
 
 TEST_F(VisualTest, TabOrderFollowsAdditionAndClampsMoves) {

@@ -240,10 +240,18 @@ TEST_F(DesignForms, BrushDialogOffersItsStylesAndEditsItsBrush) {
     EXPECT_TRUE(dialog.Execute());
   }
   EXPECT_EQ(dialog.GetBrush()->GetSolidColorValue(), 0x80FF4080u);
-  // Cancelled: false, and the brush keeps what was done before the cancel.
-  FormDriver cancel([](TCustomForm* f) { Commit(dynamic_cast<TvgBrushDesign*>(f)->textSolidHex, u"#FF00FF00"); }, mrCancel);
+  // Cancelled: false, and the brush is as it was before, although the form showed the edit.
+  uint32_t shownBeforeCancel = 0;
+  FormDriver cancel(
+      [&shownBeforeCancel](TCustomForm* f) {
+        auto* d = dynamic_cast<TvgBrushDesign*>(f);
+        Commit(d->textSolidHex, u"#FF00FF00");
+        shownBeforeCancel = static_cast<uint32_t>(d->textSolid[1]->GetValue());
+      },
+      mrCancel);
   EXPECT_FALSE(dialog.Execute());
-  EXPECT_EQ(dialog.GetBrush()->GetSolidColorValue(), 0xFF00FF00u);
+  EXPECT_EQ(shownBeforeCancel, 255u);
+  EXPECT_EQ(dialog.GetBrush()->GetSolidColorValue(), 0x80FF4080u);
 }
 
 TEST_F(DesignForms, GradientsOpenWithoutTheirAngleRewritten) {

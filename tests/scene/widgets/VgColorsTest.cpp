@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "StyledSceneSupport.h"
+#include "scene/core/vg_registry.h"
 
 namespace {
 
@@ -57,6 +58,84 @@ TEST_F(ColorsTest, RampsAreGeneratedAtTheSizeOfTheBackgroundPart) {
   ASSERT_NE(part, nullptr);
   EXPECT_EQ(part->GetFill()->GetStyle(), vgBrushBitmap);
   EXPECT_EQ(part->GetFill()->GetBitmap()->GetBitmap()->Pixel(0, 0), 0xFFF20D0Du);
+}
+
+// Every ramp bar at its default size (100 x 15, a ramp of 92 x 7), styled when first asked, and
+// the same bar read from a form stream: the ramp is the bar's own, never the base's empty one.
+TEST_F(ColorsTest, EveryRampBarFillsItsRampAtItsDefaultSizeAndFromAStream) {
+  const struct {
+    const char* name;
+    TvgColor first, last;  // the ramp's first and last pixel of row 1
+  } cases[] = {
+      {"TvgHueTrackBar", 0xFFF20D0Du, vgHSLtoRGB(91 / 92.0f, 0.9f, 0.5f)},
+      {"TvgHudHueTrackBar", 0xFFF20D0Du, vgHSLtoRGB(91 / 92.0f, 0.9f, 0.5f)},
+      {"TvgBWTrackBar", 0xFF000000u, 0xFFFCFCFCu},
+      {"TvgHudBWTrackBar", 0xFF000000u, 0xFFFCFCFCu},
+      {"TvgAlphaTrackBar", 0xFFFFFFFFu, 0xFFFFFFFFu},
+      {"TvgHudAlphaTrackBar", 0xFFFFFFFFu, 0xFFFFFFFFu},
+  };
+  for (const auto& c : cases) {
+    const std::string text = std::string("object ") + c.name + "\n  Position.Point = '(10,10)'\nend\n";
+    auto* streamed = dynamic_cast<TvgBitmapTrackBar*>(vgCreateObjectFromText(nullptr, text));
+    auto* made = dynamic_cast<TvgBitmapTrackBar*>(GetClass(c.name)->Create(nullptr));
+    for (TvgBitmapTrackBar* bar : {made, streamed}) {
+      ASSERT_NE(bar, nullptr) << c.name;
+      bar->SetParent(form);
+      bar->ApplyResource();
+      ASSERT_NE(bar->GetRampBitmap(), nullptr) << c.name;
+      EXPECT_EQ(bar->GetRampBitmap()->GetWidth(), 92) << c.name;
+      EXPECT_EQ(RampPixel(bar, 0, 1), c.first) << c.name;
+      EXPECT_EQ(RampPixel(bar, 91, 1), c.last) << c.name;
+      // The alpha ramp's checkerboard: its second cell is grey.
+      if (std::string(c.name).find("Alpha") != std::string::npos) {
+        EXPECT_LT(RampPixel(bar, 3, 1), 0xFFC0C0C0u) << c.name;
+      }
+      delete bar;
+    }
+  }
+}
+
+TEST_F(ColorsTest, RampsFollowTheOrientation) {
+  // The alpha ramp runs down a vertical bar: the checkerboard at the top, white at the bottom.
+  auto* alpha = Add<TvgAlphaTrackBar>(0, 0, 15, 108);
+  alpha->SetOrientation(vgVertical);
+  alpha->Realign();
+  TvgBitmap* ramp = alpha->GetRampBitmap();
+  ASSERT_NE(ramp, nullptr);
+  ASSERT_EQ(ramp->GetHeight(), 100);
+  EXPECT_LT(RampPixel(alpha, 1, 4) & 0xFF, RampPixel(alpha, 1, 1) & 0xFF);
+  EXPECT_EQ(RampPixel(alpha, 1, 98), 0xFFFFFFFFu);
+  // A bar turned at run time keeps its size but refills its ramp along the new direction.
+  auto* hue = Add<TvgHueTrackBar>(0, 120, 108, 15);
+  EXPECT_NE(RampPixel(hue, 0, 3), RampPixel(hue, 50, 3));
+  hue->SetOrientation(vgVertical);
+  EXPECT_EQ(hue->GetRampBitmap()->GetWidth(), 100);
+  EXPECT_EQ(RampPixel(hue, 0, 3), RampPixel(hue, 50, 3));
+  EXPECT_EQ(RampPixel(hue, 0, 0), 0xFFF20D0Du);
+  EXPECT_NE(RampPixel(hue, 0, 6), 0xFFF20D0Du);
+}
+
+TEST_F(ColorsTest, TheSquareAndTheStripAreBuiltAgainAfterAResize) {
+  auto* quad = Add<TvgColorQuad>(10, 10, 100, 100);
+  auto* picker = Add<TvgColorPicker>(200, 10, 20, 100);
+  quad->Paint();
+  picker->Paint();
+  ASSERT_NE(quad->GetCachedBitmap(), nullptr);
+  ASSERT_NE(picker->GetCachedBitmap(), nullptr);
+  quad->SetBounds(10, 10, 150, 60);
+  picker->SetBounds(200, 10, 20, 40.5f);
+  quad->Paint();
+  picker->Paint();
+  EXPECT_EQ(quad->GetCachedBitmap()->GetWidth(), 150);
+  EXPECT_EQ(quad->GetCachedBitmap()->GetHeight(), 60);
+  EXPECT_EQ(quad->GetCachedBitmap()->Pixel(149, 0), 0xFFFFFFFFu);  // lightness 1 along the top
+  EXPECT_EQ(picker->GetCachedBitmap()->GetHeight(), 40);
+  EXPECT_EQ(picker->GetCachedBitmap()->Pixel(5, 20), vgHSLtoRGB(0.5f, 0.9f, 0.5f));
+  // The same size again keeps the cache.
+  TvgBitmap* strip = picker->GetCachedBitmap();
+  picker->SetBounds(200, 10, 20.7f, 40.9f);
+  picker->Paint();
+  EXPECT_EQ(picker->GetCachedBitmap(), strip);
 }
 
 TEST_F(ColorsTest, QuadSettersClampFireAndFeedTheColourBox) {

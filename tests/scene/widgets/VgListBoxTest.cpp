@@ -2,8 +2,13 @@
 // markers, sorting, check boxes, combo boxes with their drop-down and the lists of strings.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "WidgetsTestSupport.h"
+#include "scene/core/vg_registry.h"
 #include "scene/widgets/vg_listbox.h"
+#include "scene/widgets/vg_textbox.h"
 
 namespace {
 
@@ -171,6 +176,33 @@ TEST_F(ListBoxTest, TypingSelectsByFirstLetterAndClearKeepsTheIndex) {
   EXPECT_EQ(list->GetSelected(), nullptr);
 }
 
+TEST_F(ListBoxTest, ItemsClearedAndAddedAgainKeepTheirOrderAndIndices) {
+  TvgListBox* list = List(0);
+  for (int round = 0; round < 2; ++round) {
+    list->BeginUpdate();
+    for (int i = 0; i < 300; ++i) {
+      auto* item = new TvgListBoxItem(list);
+      item->SetText(std::u16string(1, static_cast<char16_t>(u'A' + round)) + std::u16string(static_cast<size_t>(i % 7), u'x'));
+      item->SetTag(i);
+      item->SetParent(list);
+    }
+    scene.updates.clear();
+    list->EndUpdate();
+    EXPECT_EQ(scene.updates.size(), 1u);  // the whole layout under one repaint
+    ASSERT_EQ(list->Count(), 300);
+    for (int i = 0; i < list->Count(); ++i) {
+      TvgListBoxItem* item = list->ItemByIndex(i);
+      EXPECT_EQ(item->GetTag(), i);
+      EXPECT_EQ(item->GetIndex(), i);
+      EXPECT_EQ(item->GetPosition()->GetY(), 19.0f * static_cast<float>(i));
+    }
+    list->SetItemIndex(150);
+    EXPECT_EQ(list->GetSelected(), list->ItemByIndex(150));
+    list->Clear();
+    EXPECT_EQ(list->Count(), 0);
+  }
+}
+
 TEST_F(ListBoxTest, CheckBoxesReportTheirItem) {
   TvgListBox* list = List(3);
   list->OnChangeCheck = checks.Event();
@@ -199,6 +231,36 @@ TEST_F(ListBoxTest, AlternatingRowsFillEveryOtherItem) {
   EXPECT_EQ(fills[0].FillColor, 0x30102030u);
 }
 
+TEST_F(ListBoxTest, WithDragToScrollAReleaseThatScrolledNothingChoosesTheItemThere) {
+  TvgListBox* list = List(10);  // 190 of items in 100: the vertical bar shows
+  list->SetMouseTracking(true);
+  list->SetAnimated(false);
+  list->OnChange = changes.Event();
+  ASSERT_TRUE(list->GetVScrollBar()->GetVisible());
+  // Pressed on item 1 and pulled down at the top of the list: the bar stays at 0, the content
+  // does not move, and the release (on item 2 by now) is a click there.
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 50, 25);
+  list->MouseMove(TShiftState{ssLeft}, 50, 45, 0, 20);
+  EXPECT_EQ(list->GetVScrollBar()->GetValue(), 0);
+  EXPECT_EQ(list->GetItemIndex(), -1);  // a press alone chooses nothing
+  list->MouseUp(mbLeft, TShiftState{}, 50, 45);
+  EXPECT_EQ(list->GetItemIndex(), 2);
+  EXPECT_EQ(changes.count, 1);
+  // Pulled up (the content scrolls) and back to where it was pressed: a drag, not a click.
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 50, 70);
+  list->MouseMove(TShiftState{ssLeft}, 50, 40, 0, -30);
+  EXPECT_EQ(list->GetVScrollBar()->GetValue(), 30);
+  list->MouseMove(TShiftState{ssLeft}, 50, 70, 0, 30);
+  EXPECT_EQ(list->GetVScrollBar()->GetValue(), 0);
+  list->MouseUp(mbLeft, TShiftState{}, 50, 70);
+  EXPECT_EQ(list->GetItemIndex(), 2);
+  EXPECT_EQ(changes.count, 1);
+  // A press and release in place is a click.
+  list->MouseDown(mbLeft, TShiftState{ssLeft}, 50, 70);
+  list->MouseUp(mbLeft, TShiftState{}, 50, 70);
+  EXPECT_EQ(list->GetItemIndex(), 3);
+}
+
 // --- Combo boxes
 
 TEST_F(ListBoxTest, TheDropDownIsDropDownCountRowsTall) {
@@ -216,6 +278,33 @@ TEST_F(ListBoxTest, TheDropDownIsDropDownCountRowsTall) {
   combo->GetListBox()->SetItemHeight(19);
   combo->DropDown();
   EXPECT_EQ(combo->GetPopup()->GetHeight(), 152);  // left open: the box goes with it open
+}
+
+// Each opening styles the list afresh: the style of the last opening goes.
+TEST_F(ListBoxTest, EveryDropDownAppliesTheListsStyleAgain) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  auto* text = Add<TvgComboTextBox>(10, 40, 100, 22);
+  for (const char16_t* item : {u"red", u"green"}) {
+    combo->GetItems()->Add(item);
+    text->GetItems()->Add(item);
+  }
+  const std::vector<std::pair<TvgListBox*, std::function<void()>>> boxes = {
+      {combo->GetListBox(), [combo] { combo->DropDown(); }}, {text->GetListBox(), [text] { text->DropDown(); }}};
+  for (const auto& [list, dropDown] : boxes) {
+    dropDown();
+    TvgObject* first = list->GetStyleObject();
+    ASSERT_NE(first, nullptr);
+    bool freed = false;
+    vgAddFreeNotify(first, this, [&freed] { freed = true; });
+    dropDown();  // closes
+    EXPECT_FALSE(freed);
+    dropDown();
+    EXPECT_TRUE(freed);
+    if (!freed) vgRemoveFreeNotify(first, this);
+    ASSERT_NE(list->GetStyleObject(), nullptr);
+    EXPECT_EQ(list->GetStyleObject()->GetIndex(), 0);
+    dropDown();
+  }
 }
 
 TEST_F(ListBoxTest, AReleaseOnAnItemChoosesItAndElsewhereCancels) {

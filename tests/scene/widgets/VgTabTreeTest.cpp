@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "WidgetsTestSupport.h"
+#include "classlib/FormText.h"
 #include "scene/controls/vg_layouts.h"
+#include "scene/core/vg_designer.h"
+#include "scene/design/FakeDesigner.h"
 #include "scene/widgets/vg_tabcontrol.h"
 #include "scene/widgets/vg_treeview.h"
 
@@ -95,6 +98,62 @@ TEST_F(TabTreeTest, HidingTheSelectedTabSelectsTheOneInItsPlace) {
   EXPECT_EQ(Tab(tabs, 1)->GetTabIndex(), 1);
 }
 
+TEST_F(TabTreeTest, AStripWiderThanTheControlIsCutAtItsEdge) {
+  EXPECT_EQ(ComponentToText(Tabs(0)).find("ClipChildren"), std::string::npos);  // the default
+  TvgTabControl* tabs = Tabs(3);  // three tabs of 80 in a control 200 wide
+  EXPECT_TRUE(tabs->GetClipChildren());
+  EXPECT_EQ(Tab(tabs, 2)->GetPosition()->GetX(), 160);
+  // The clicks beyond the edge reach nothing of the control.
+  const TvgPoint beyond = tabs->LocalToAbsolute(vgPoint(210, 5));
+  EXPECT_EQ(tabs->ObjectByPoint(beyond.X, beyond.Y), nullptr);
+  // The selected tab, painted once more over its neighbours, is cut at the edge as well.
+  tabs->SetItemIndex(2);
+  scene.canvas = &canvas;
+  scene.paintRects = {vgRect(0, 0, 1000, 1000)};
+  canvas.clips.clear();
+  tabs->PaintChildren();
+  scene.canvas = nullptr;
+  EXPECT_FALSE(canvas.clips.empty());
+  for (const TvgRect& clip : canvas.clips) EXPECT_LE(clip.Right, 200);
+}
+
+TEST_F(TabTreeTest, ATabInsertedAtDesignTimeNamesItsPageSoThatStreamsKeepTheLink) {
+  auto* tabs = Add<TvgTabControl>(0, 0, 200, 200);
+  auto insert = [&] {
+    auto* item = new TvgTabItem(tabs);
+    item->SetParent(tabs);
+    item->DesignInsert();
+    return item;
+  };
+  // Without a designer the owner's first free name; a designer names it itself.
+  TvgTabItem* first = insert();
+  ASSERT_NE(first->GetLayout(), nullptr);
+  EXPECT_EQ(first->GetLayout()->GetName(), "Layout1");
+  EXPECT_EQ(first->GetLayout()->GetOwner(), tabs);
+  EXPECT_EQ(insert()->GetLayout()->GetName(), "Layout2");
+  TFakeDesigner designer;
+  vgSetDesigner(&designer);
+  TvgTabItem* third = insert();
+  vgSetDesigner(nullptr);
+  EXPECT_EQ(third->GetLayout()->GetName(), "Layout42");
+  EXPECT_EQ(designer.names, (std::vector<std::string>{"Layout"}));
+  // An item that has a page keeps it.
+  TvgVisualObject* page = first->GetLayout();
+  first->DesignInsert();
+  EXPECT_EQ(first->GetLayout(), page);
+  // Written and read back, each tab still shows its own page.
+  const std::string text = ComponentToText(tabs);
+  EXPECT_NE(text.find("Layout = Layout1"), std::string::npos) << text;
+  std::unique_ptr<TvgObject> copy(RoundTrip(tabs));
+  auto* back = dynamic_cast<TvgTabControl*>(copy.get());
+  ASSERT_NE(back, nullptr);
+  TvgTabItem* copied = Tab(back, 2);
+  ASSERT_NE(copied, nullptr);
+  ASSERT_NE(copied->GetLayout(), nullptr);
+  EXPECT_EQ(copied->GetLayout()->GetName(), "Layout42");
+  EXPECT_EQ(copied->GetLayout()->GetParent(), back);
+}
+
 // --- Tree
 
 TEST_F(TabTreeTest, OnlyExpandedItemsShowAndAreNumbered) {
@@ -118,6 +177,34 @@ TEST_F(TabTreeTest, OnlyExpandedItemsShowAndAreNumbered) {
   EXPECT_EQ(Find(tree, u"b")->GetPosition()->GetY(), 57);
   Key(tree, kVkDown);  // no selection yet: nothing
   EXPECT_EQ(tree->GetSelected(), nullptr);
+}
+
+TEST_F(TabTreeTest, TheEndOfAnUpdateLaysTheTreeOutAsAFurtherLayoutWouldUnderOneRepaint) {
+  auto* tree = Add<TvgTreeView>(0, 0, 150, 100);
+  tree->BeginUpdate();
+  std::vector<TvgTreeViewItem*> items;
+  for (int p = 0; p < 4; ++p) {
+    auto* parent = new TvgTreeViewItem(tree);
+    parent->SetParent(tree);
+    parent->SetIsExpanded(p % 2 == 0);
+    items.push_back(parent);
+    for (int c = 0; c < 3; ++c) {
+      auto* child = new TvgTreeViewItem(tree);
+      child->SetParent(parent);
+      items.push_back(child);
+    }
+  }
+  scene.updates.clear();
+  tree->EndUpdate();
+  EXPECT_EQ(scene.updates.size(), 1u);
+  std::vector<TvgRect> laidOut;
+  for (TvgTreeViewItem* item : items) laidOut.push_back(item->GetParentedRect());
+  EXPECT_EQ(items[4]->GetPosition()->GetPoint(), vgPoint(0, 76));      // below the first parent's three
+  EXPECT_FALSE(items[4 + 1]->GetVisible());                              // under a collapsed parent
+  EXPECT_EQ(items[8 + 1]->GetPosition()->GetPoint(), vgPoint(19, 19));  // in its expanded parent
+  tree->Realign();
+  for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i]->GetParentedRect(), laidOut[i]) << i;
+  EXPECT_EQ(tree->GetShownCount(), 4 + 3 + 3);
 }
 
 TEST_F(TabTreeTest, SelectingAHiddenItemExpandsItsParentsAndKeysWalkTheShownItems) {

@@ -1,0 +1,178 @@
+// Tests of the memory a document's tree is made of: the pool's blocks and their reuse, and nodes
+// that leave the tree or come into it from elsewhere while the document loads again and again.
+#include "xml/XmlNodePool_p.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "xml/XmlDocument.h"
+
+namespace {
+
+struct TBlock {
+  char* Memory;
+  size_t Size;
+};
+
+// Fills a block with a pattern of its own, so that overlapping blocks show.
+void Stamp(const TBlock& block, int seed) { std::memset(block.Memory, seed & 0xFF, block.Size); }
+
+bool HasStamp(const TBlock& block, int seed) {
+  for (size_t i = 0; i < block.Size; ++i) {
+    if (block.Memory[i] != static_cast<char>(seed & 0xFF)) return false;
+  }
+  return true;
+}
+
+const char* const kText = R"(<?xml version="1.0"?>
+<catalog kind="test">
+  <item id="1" name="one &amp; only"><title>First title, long enough for the heap</title><n>1</n></item>
+  <item id="2"><title>Second</title><!-- a comment --><n>2</n></item>
+  <item id="3"><title>Third title that is also rather long</title><n>3</n></item>
+</catalog>)";
+
+// Attributes and children that take large blocks of the pool.
+std::string LargeText() {
+  std::string text = "<big a=\"" + std::string(2000, 'a') + "\">";
+  for (int i = 0; i < 100; ++i) text += "<c/>";
+  return text + "</big>";
+}
+
+}  // namespace
+
+TEST(XmlNodePool, BlocksOfEverySizeStayApartAndComeBack) {
+  TXmlNodePool* pool = TXmlNodePool::Create();
+  std::mt19937 random(7);
+  std::vector<TBlock> blocks;
+  // Small blocks of several size classes and large ones kept for reuse; one too large to keep.
+  const size_t sizes[] = {1, 8, 16, 17, 100, 128, 144, 500, 512, 513, 1024, 5000, 70000};
+  TBlock huge = {static_cast<char*>(pool->Allocate(9 << 20)), 9 << 20};
+  Stamp(huge, 99);
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 400; ++i) {
+      const size_t size = sizes[random() % (sizeof sizes / sizeof sizes[0])];
+      blocks.push_back({static_cast<char*>(pool->Allocate(size)), size});
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(blocks.back().Memory) % 16, 0u) << size;
+      Stamp(blocks.back(), static_cast<int>(blocks.size()));
+    }
+    EXPECT_FALSE(pool->ResetIfUnused());
+    // Every other block goes back before the next round takes new ones.
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      ASSERT_TRUE(HasStamp(blocks[i], static_cast<int>(i + 1))) << i;
+    }
+    for (size_t i = blocks.size(); i-- > 0;) {
+      if (i % 2 == 0) continue;
+      pool->Free(blocks[i].Memory, blocks[i].Size);
+      blocks[i].Memory = nullptr;
+    }
+    std::vector<TBlock> kept;
+    for (const TBlock& block : blocks) {
+      if (block.Memory) kept.push_back(block);
+    }
+    blocks = kept;
+    for (size_t i = 0; i < blocks.size(); ++i) Stamp(blocks[i], static_cast<int>(i + 1));
+  }
+  for (const TBlock& block : blocks) pool->Free(block.Memory, block.Size);
+  EXPECT_TRUE(HasStamp(huge, 99));
+  pool->Free(huge.Memory, huge.Size);
+  // With every block back, the pool starts over from its first chunk: blocks taken one after
+  // another lie one after another.
+  EXPECT_TRUE(pool->ResetIfUnused());
+  char* first = static_cast<char*>(pool->Allocate(64));
+  char* second = static_cast<char*>(pool->Allocate(64));
+  EXPECT_EQ(second, first + 64);
+  pool->Free(first, 64);
+  pool->Free(second, 64);
+  pool->Release();
+}
+
+TEST(XmlNodePool, TheLastBlockOutFreesThePool) {
+  TXmlNodePool* pool = TXmlNodePool::Create();
+  void* block = pool->Allocate(32);
+  pool->Release();  // the owner goes, the block keeps the pool
+  std::memset(block, 1, 32);
+  pool->Free(block, 32);  // and frees it (the sanitizers see a leak or a use after free otherwise)
+}
+
+TEST(XmlNodePool, NodesTakenOutOutliveTheirDocument) {
+  TXmlNode* item;
+  {
+    TXmlDocument doc;
+    doc.ReadFromString(kText);
+    item = doc.Root()->NodeExtract(doc.Root()->GetNodes(0));
+    ASSERT_NE(item, nullptr);
+  }
+  EXPECT_EQ(item->Name(), "item");
+  EXPECT_EQ(item->AttributeByName("name"), "one & only");
+  ASSERT_EQ(item->GetNodeCount(), 2);
+  EXPECT_EQ(item->GetNodes(0)->Value(), "First title, long enough for the heap");
+  delete item;
+}
+
+TEST(XmlNodePool, LoadingAgainWhileNodesAreTakenOut) {
+  TXmlDocument doc;
+  doc.ReadFromString(LargeText());
+  doc.ReadFromString(kText);
+  std::unique_ptr<TXmlNode> taken(doc.Root()->NodeExtract(doc.Root()->GetNodes(2)));
+  // A tree with large blocks is given up whole, and once more block by block.
+  doc.ReadFromString(LargeText());
+  ASSERT_EQ(doc.Root()->AttributeByName("a").size(), 2000u);
+  doc.ReadFromString(LargeText());
+  EXPECT_EQ(doc.Root()->GetNodeCount(), 100);
+  // The old trees cannot be given back to the pool whole while a node of it is out: each load
+  // must still leave both the new tree and the node taken out intact.
+  for (int round = 0; round < 4; ++round) {
+    doc.ReadFromString(kText);
+    ASSERT_EQ(doc.Root()->GetNodeCount(), 3) << round;
+    EXPECT_EQ(doc.Root()->GetNodes(2)->NodeByName("title")->Value(), "Third title that is also rather long");
+    EXPECT_EQ(taken->NodeByName("title")->Value(), "Third title that is also rather long");
+  }
+  taken.reset();
+  doc.ReadFromString(kText);
+  EXPECT_EQ(doc.Root()->GetNodes(1)->AttributeByName("id"), "2");
+}
+
+namespace {
+
+int gCountedNodes = 0;
+
+// A node of a class of its own: it must be freed through its own destructor.
+class TCountedNode : public TXmlNode {
+ public:
+  explicit TCountedNode(TXmlDocument* document) : TXmlNode(document) { ++gCountedNodes; }
+  ~TCountedNode() override { --gCountedNodes; }
+};
+
+}  // namespace
+
+TEST(XmlNodePool, NodesFromElsewhereInTheTreeAreFreedWithIt) {
+  TXmlDocument doc;
+  doc.ReadFromString(kText);
+  // A node from the heap with children and attributes, one from another document's pool and
+  // one of a derived class from this document's pool.
+  auto* loose = new TXmlNode(nullptr, "loose", "a value long enough to live on the heap");
+  loose->AttributeAdd("a", "1");
+  loose->NodeAdd(new TXmlNode(nullptr, "inner"));
+  doc.Root()->NodeAdd(loose);
+  {
+    TXmlDocument other;
+    other.ReadFromString(kText);
+    doc.Root()->NodeAdd(other.Root()->NodeExtract(other.Root()->GetNodes(0)));
+  }
+  doc.Root()->NodeAdd(new (&doc) TCountedNode(&doc));
+  EXPECT_EQ(gCountedNodes, 1);
+  EXPECT_EQ(doc.Root()->GetNodeCount(), 6);
+  doc.ReadFromString(kText);
+  EXPECT_EQ(gCountedNodes, 0);
+  EXPECT_EQ(doc.Root()->GetNodeCount(), 3);
+  // The same once more with the document going away instead of loading again.
+  auto* document = new TXmlDocument();
+  document->ReadFromString(kText);
+  document->Root()->NodeAdd(new (document) TCountedNode(document));
+  document->Root()->NodeAdd(new TXmlNode(nullptr, "loose", "a value long enough to live on the heap"));
+  delete document;
+  EXPECT_EQ(gCountedNodes, 0);
+}
