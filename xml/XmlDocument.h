@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "classlib/DateUtils.h"
@@ -178,7 +179,7 @@ class TXmlNode : public TObject {
   void SetName(const std::string& name);
   // The value as held: escaped.
   const std::string& Value() const { return value_; }
-  void SetValue(const std::string& value) { value_ = value; }
+  void SetValue(const std::string& value);
   // The unescaped value; for an element trimmed of blanks first.
   std::string ValueAsString() const;
   void SetValueAsString(const std::string& text);
@@ -328,6 +329,11 @@ class TXmlNode : public TObject {
   friend class TXmlWriter;
 
   void SetDocumentOfSubtree(TXmlDocument* document);
+  // Tells the document that its tree may no longer be as the parser built it.
+  void Changed();
+  // Frees the children and the attributes, without telling the document (which may be gone).
+  void FreeChildren();
+  void FreeAttributes();
   void CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const;
   bool WritesDefaults() const;
   std::string LineBreak() const;
@@ -451,11 +457,25 @@ class TXmlDocument : public TObject {
   size_t AbandonChildren(TXmlNode::TChildList* list);
   size_t AbandonNode(TXmlNode* node);
 
+  // Gives up a tree as the parser built it: frees what it noted and resets the pool.
+  void GiveUpParsedTree();
+  void ForgetParsedTree();
+
   // The pool of this document's nodes; it lives on while nodes taken out of it do.
   TXmlNodePool* pool_;
   // Blocks of the pool were abandoned while others were still out: the tree is freed block by
   // block until the pool has been reset.
   bool poolHasGarbage_ = false;
+  // A tree that the parser built into a pool with no block out, and that has not changed since,
+  // holds outside the pool's chunks only what the parser noted: texts on the heap, and the large
+  // blocks of attribute and child lists. It is given up by freeing just these, without visiting
+  // its nodes, as long as the pool still counts the blocks it counted when the parse ended (no
+  // node made since lives outside the tree).
+  bool treeAsParsed_ = false;
+  size_t treeBlocks_ = 0;
+  std::vector<std::string*> heapTexts_;
+  std::vector<TsdUTF8StringList*> largeAttributes_;
+  std::vector<std::pair<void*, size_t>> largeChildLists_;
   std::unique_ptr<TXmlNode> rootNodes_;
   TsdCodecStream* codec_ = nullptr;
 };

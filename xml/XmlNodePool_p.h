@@ -57,6 +57,10 @@ class TXmlNodePool {
   // Counts `count` blocks as given back without taking them: they lie unused until the pool is
   // reset. The owner's hold stays.
   void Abandon(size_t count) { references_ -= count < references_ ? count : references_ - 1; }
+  // Counts every block handed out as given back (see Abandon).
+  void AbandonAll() { references_ = 1; }
+  // The blocks handed out and not given back.
+  size_t BlocksOut() const { return references_ - 1; }
 
   void Retain() { ++references_; }
   // Frees the pool when nothing holds it any longer.

@@ -14,6 +14,7 @@
 #endif
 
 #include "XmlDocument.h"
+#include "XmlNodePool_p.h"
 #include "XmlStreams.h"
 #include "XmlText.h"
 #include "classlib/SysUtils.h"
@@ -76,6 +77,9 @@ struct TCharClasses {
   }
 };
 const TCharClasses kClasses;
+
+// Texts up to this length are held inside the string; longer ones on the heap.
+const size_t kLocalTextCapacity = std::string().capacity();
 
 [[maybe_unused]] uint8_t ClassOf(char c) { return kClasses.Tag[static_cast<uint8_t>(c)]; }
 bool IsBlank(char c) { return kClasses.Blank[static_cast<uint8_t>(c)]; }
@@ -426,6 +430,9 @@ class TXmlParser {
   void ParseDocType(TXmlNode* node, int32_t depth);
   // Text not yet parsed is decoded in `encoding` from here on.
   void SwitchEncoding(TsdCodecStream* codec, uint8_t encoding);
+  // Notes in the document what each node of the tree holds outside the pool's chunks, so that
+  // the tree can be given up without visiting it (see TXmlDocument::GiveUpParsedTree).
+  void NoteHeldMemory() { noting_ = document_; }
 
  private:
   // A piece of a tag's text: offsets in the decoded text.
@@ -498,11 +505,15 @@ class TXmlParser {
   TXmlNode* ParseChild(TXmlNode* parent, int32_t depth);
   // Reports a node parsed in full.
   void NodeLoaded(TXmlNode* node);
+  // Notes what a node parsed in full holds outside the pool's chunks.
+  void NoteNode(TXmlNode* node);
+  void NoteText(std::string& text);
 
   // Before the first text is decoded the cursor stands in an empty text of its own.
   static constexpr char kNoText[16] = {};
 
   TXmlDocument* document_;
+  TXmlDocument* noting_ = nullptr;
   TXmlInput input_;
   const char* base_ = kNoText;
   const char* p_ = kNoText;
@@ -812,7 +823,22 @@ void TXmlParser::ParseNode(TXmlNode* node, int32_t depth, bool fresh) {
   NodeLoaded(node);
 }
 
+void TXmlParser::NoteText(std::string& text) {
+  if (text.capacity() > kLocalTextCapacity) noting_->heapTexts_.push_back(&text);
+}
+
+void TXmlParser::NoteNode(TXmlNode* node) {
+  NoteText(node->name_);
+  NoteText(node->value_);
+  if (node->attributes_ && node->attributes_->MayHaveLargeBlock()) noting_->largeAttributes_.push_back(node->attributes_);
+  if (node->nodes_) {
+    const size_t bytes = node->nodes_->capacity() * sizeof(node->nodes_->front());
+    if (bytes > TXmlNodePool::kLargestPooled) noting_->largeChildLists_.emplace_back(node->nodes_->data(), bytes);
+  }
+}
+
 void TXmlParser::NodeLoaded(TXmlNode* node) {
+  if (noting_) NoteNode(node);
   if (document_ && !Aborted()) {
     if (document_->OnProgress) document_->OnProgress(document_, input_.PositionAt(Offset(p_)));
     document_->OnNodeLoaded(document_, node);
@@ -865,6 +891,8 @@ void TXmlParser::AddText(TXmlNode* node, std::string_view text) {
   if (text.empty()) return;
   TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
   data->value_.assign(text);
+  // The first child is text only until the element ends: its value then becomes the element's.
+  if (noting_ && node->GetNodeCount() > 0) NoteText(data->value_);
   node->AppendChild(data);
 }
 
@@ -904,7 +932,11 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
     // The child reads the "<" again.
     --p_;
     ParseNode(child, depth + 1, true);
-    if (child->elementType_ == xeComment && document_ && document_->DropComments) node->nodes_->pop_back();
+    if (child->elementType_ == xeComment && document_ && document_->DropComments) {
+      if (noting_ && !noting_->heapTexts_.empty() && noting_->heapTexts_.back() == &child->value_)
+        noting_->heapTexts_.pop_back();
+      node->nodes_->pop_back();
+    }
   }
   const std::string_view text = childSeen ? TrimmedEnd(std::string_view(base_ + textFirst, textEnd - textFirst))
                                           : std::string_view(base_ + textStart, textEnd - textStart);
@@ -987,6 +1019,7 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
           TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
           data->value_.assign(base_ + reference, Offset(p_) - reference);
           node->NodeAdd(data);
+          if (noting_) NoteText(data->value_);
           break;
         }
         if (d == '<' || d == ']') {
@@ -1058,6 +1091,10 @@ void TXmlDocument::ReadFromStream(TStream& stream) {
   }
   ClearRootNodes();
   OnProgress(this, 0);
+  // Without handlers, which might change the tree while it is built, and with no block of the
+  // pool out, the tree can be given up later by what the parser notes.
+  const bool noting = !OnNodeNew && !OnNodeLoaded && !OnProgress && pool_->BlocksOut() == 0;
+  if (noting) parser.NoteHeldMemory();
   while (!parser.AtEnd()) {
     auto* node = new (this) TXmlNode(this);
     rootNodes_->NodeAdd(node);
@@ -1074,6 +1111,10 @@ void TXmlDocument::ReadFromStream(TStream& stream) {
   }
   if (OnProgress) OnProgress(this, stream.GetSize());
   CheckStructure();
+  if (noting) {
+    treeAsParsed_ = true;
+    treeBlocks_ = pool_->BlocksOut();
+  }
 }
 
 void TXmlDocument::CheckStructure() {
