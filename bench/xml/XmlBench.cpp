@@ -6,10 +6,12 @@
 // The machine may be shared: each contender is timed by the CPU time of this thread as well as by
 // the clock on the wall, the best of several runs counts, and the contenders take turns run by
 // run, so that a slow spell on the machine falls on all of them alike. Ratios are of CPU time.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -52,10 +54,17 @@ struct TContender {
   double BestWall = 1e30;
 };
 
-// Runs every contender once a run, in turn, kRuns times.
+// Runs every contender once a run, kRuns times, in an order shuffled for each run (the same in
+// every build), so that none always comes after the same other one, which may leave it a heap
+// to tidy up.
 void RunInTurns(std::vector<TContender>& contenders) {
+  std::vector<size_t> order(contenders.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::mt19937 random(1);
   for (int run = 0; run < kRuns; ++run) {
-    for (TContender& c : contenders) {
+    std::shuffle(order.begin(), order.end(), random);
+    for (size_t turn : order) {
+      TContender& c = contenders[turn];
       const double cpu = ThreadSeconds(), wall = WallSeconds();
       c.Work();
       const double cpuUsed = ThreadSeconds() - cpu, wallUsed = WallSeconds() - wall;
