@@ -520,8 +520,8 @@ void TXmlDocument::SetDefaults() {
   XmlFormat = 1;
 }
 
-void TXmlDocument::ClearRootNodes() {
-  if (treeAsParsed_ && pool_->BlocksOut() == treeBlocks_) return GiveUpParsedTree();
+void TXmlDocument::ClearRootNodes(bool reuseTexts) {
+  if (treeAsParsed_ && pool_->BlocksOut() == treeBlocks_) return GiveUpParsedTree(reuseTexts);
   ForgetParsedTree();
   TXmlNode* container = rootNodes_.get();
   const bool wholeTree = !poolHasGarbage_ && container->nodes_;
@@ -548,10 +548,17 @@ void TXmlDocument::ForgetParsedTree() {
   largeChildLists_.clear();
 }
 
-void TXmlDocument::GiveUpParsedTree() {
+void TXmlDocument::GiveUpParsedTree(bool reuseTexts) {
   // Every block the pool has out belongs to the tree, and nothing of the tree lies on the heap but
-  // what the parser noted: that is freed, the rest goes with the pool's reset.
-  for (std::string* text : heapTexts_) std::destroy_at(text);
+  // what the parser noted: that is freed, the rest goes with the pool's reset. Before a parse the
+  // long texts are kept instead, in the order they were parsed: a document loaded again parses
+  // the same texts in the same order into them, without a heap call each.
+  if (reuseTexts) {
+    spareTexts_.reserve(heapTexts_.size());
+    for (std::string* text : heapTexts_) spareTexts_.push_back(std::move(*text));
+  } else {
+    for (std::string* text : heapTexts_) std::destroy_at(text);
+  }
   for (TsdUTF8StringList* attributes : largeAttributes_) std::destroy_at(attributes);
   for (const auto& [block, bytes] : largeChildLists_) XmlPoolFree(pool_, block, bytes);
   TXmlNode* container = rootNodes_.get();

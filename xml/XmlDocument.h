@@ -450,15 +450,16 @@ class TXmlDocument : public TObject {
   friend class TXmlWriter;
 
   void CheckStructure();
-  // Frees the top-level nodes.
-  void ClearRootNodes();
+  // Frees the top-level nodes. `reuseTexts`: a parse follows, which may take over the long texts
+  // of a tree given up as parsed (they are kept in spareTexts_ until the parse ends).
+  void ClearRootNodes(bool reuseTexts = false);
   // Frees a list of child nodes when the pool is to be reset afterwards: blocks of the pool are
   // left where they are (counted), only what lies elsewhere is freed. Answers the count.
   size_t AbandonChildren(TXmlNode::TChildList* list);
   size_t AbandonNode(TXmlNode* node);
 
   // Gives up a tree as the parser built it: frees what it noted and resets the pool.
-  void GiveUpParsedTree();
+  void GiveUpParsedTree(bool reuseTexts);
   void ForgetParsedTree();
 
   // The pool of this document's nodes; it lives on while nodes taken out of it do.
@@ -476,6 +477,7 @@ class TXmlDocument : public TObject {
   std::vector<std::string*> heapTexts_;
   std::vector<TsdUTF8StringList*> largeAttributes_;
   std::vector<std::pair<void*, size_t>> largeChildLists_;
+  std::vector<std::string> spareTexts_;
   std::unique_ptr<TXmlNode> rootNodes_;
   TsdCodecStream* codec_ = nullptr;
 };

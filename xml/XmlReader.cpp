@@ -63,6 +63,8 @@ enum : uint8_t { ccOrdinary = 0, ccBlank, ccQuote, ccClose, ccEnd };
 
 struct TCharClasses {
   bool Blank[256] = {};
+  // Characters of a name in a tag of the plain form: no blank, quote, "=", "/", ">" or 0.
+  bool Plain[256] = {};
   uint8_t Tag[256] = {};  // inside a tag: blanks split, quotes group, ">" may close
   bool QuotedCloseStop[256] = {};  // up to a closing text: ">", the quote characters and the end
   TCharClasses() {
@@ -74,6 +76,8 @@ struct TCharClasses {
     Tag['>'] = ccClose;
     Tag[0] = ccEnd;
     QuotedCloseStop['>'] = QuotedCloseStop[0] = QuotedCloseStop['"'] = QuotedCloseStop['\''] = true;
+    for (int c = 0; c < 256; ++c) Plain[c] = !Blank[c];
+    for (char c : {'"', '\'', '=', '/', '>', '\0'}) Plain[static_cast<uint8_t>(c)] = false;
   }
 };
 const TCharClasses kClasses;
@@ -83,6 +87,7 @@ const size_t kLocalTextCapacity = std::string().capacity();
 
 [[maybe_unused]] uint8_t ClassOf(char c) { return kClasses.Tag[static_cast<uint8_t>(c)]; }
 bool IsBlank(char c) { return kClasses.Blank[static_cast<uint8_t>(c)]; }
+bool IsPlain(char c) { return kClasses.Plain[static_cast<uint8_t>(c)]; }
 
 // --- Scanning
 
@@ -432,7 +437,13 @@ class TXmlParser {
   void SwitchEncoding(TsdCodecStream* codec, uint8_t encoding);
   // Notes in the document what each node of the tree holds outside the pool's chunks, so that
   // the tree can be given up without visiting it (see TXmlDocument::GiveUpParsedTree).
-  void NoteHeldMemory() { noting_ = document_; }
+  // Long texts are parsed into the strings of the tree given up before (the document's spare
+  // texts), in their order, while they fit.
+  void NoteHeldMemory() {
+    noting_ = document_;
+    spare_ = document_->spareTexts_.data();
+    sparesEnd_ = spare_ + document_->spareTexts_.size();
+  }
 
  private:
   // A piece of a tag's text: offsets in the decoded text.
@@ -492,6 +503,12 @@ class TXmlParser {
 
   const TagEntry& MatchOpening();
   void ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth);
+  // An element after its "<": the start tag, and the content unless the tag ends in "/>".
+  void ParseElement(TXmlNode* node, int32_t depth);
+  // Reads a start tag of the plain form (a name, then name="value" or name='value' each after
+  // blanks, then blanks, and ">" or "/>") into the node, moving the cursor past it; false, with
+  // nothing read, for any other form and when the decoded text ends first.
+  bool ReadPlainStartTag(TXmlNode* node, bool& isEmpty);
   // `plainName`: the element's name holds no quote character.
   void ParseContent(TXmlNode* node, int32_t depth, bool plainName);
   // Text becomes a character-data child, in its escaped form as read.
@@ -505,15 +522,30 @@ class TXmlParser {
   TXmlNode* ParseChild(TXmlNode* parent, int32_t depth);
   // Reports a node parsed in full.
   void NodeLoaded(TXmlNode* node);
-  // Notes what a node parsed in full holds outside the pool's chunks.
-  void NoteNode(TXmlNode* node);
-  void NoteText(std::string& text);
+  // Notes the large blocks of the lists of a node parsed in full.
+  void NoteLists(TXmlNode* node);
+  // Notes a text of the tree made elsewhere when it lies on the heap (it takes the place of a
+  // spare text, which is passed over). Texts are noted as they are set, so that the texts of a
+  // tree parsed again are set in the order they were noted.
+  void NoteText(std::string& text) {
+    if (!noting_ || text.capacity() <= kLocalTextCapacity) return;
+    noting_->heapTexts_.push_back(&text);
+    if (spare_ != sparesEnd_) ++spare_;
+  }
+  // Sets a text of the tree being built, and notes it.
+  void AssignText(std::string& target, std::string_view text) {
+    if (text.size() > kLocalTextCapacity && noting_) return AssignLongText(target, text);
+    target.assign(text);
+  }
+  void AssignLongText(std::string& target, std::string_view text);
 
   // Before the first text is decoded the cursor stands in an empty text of its own.
   static constexpr char kNoText[16] = {};
 
   TXmlDocument* document_;
   TXmlDocument* noting_ = nullptr;
+  std::string* spare_ = nullptr;
+  std::string* sparesEnd_ = nullptr;
   TXmlInput input_;
   const char* base_ = kNoText;
   const char* p_ = kNoText;
@@ -823,13 +855,17 @@ void TXmlParser::ParseNode(TXmlNode* node, int32_t depth, bool fresh) {
   NodeLoaded(node);
 }
 
-void TXmlParser::NoteText(std::string& text) {
-  if (text.capacity() > kLocalTextCapacity) noting_->heapTexts_.push_back(&text);
+void TXmlParser::AssignLongText(std::string& target, std::string_view text) {
+  if (spare_ != sparesEnd_) {
+    std::string& spare = *spare_++;
+    // Not one much larger than needed: the memory would lie unused.
+    if (spare.capacity() >= text.size() && spare.capacity() <= 2 * text.size()) target = std::move(spare);
+  }
+  target.assign(text);
+  noting_->heapTexts_.push_back(&target);
 }
 
-void TXmlParser::NoteNode(TXmlNode* node) {
-  NoteText(node->name_);
-  NoteText(node->value_);
+void TXmlParser::NoteLists(TXmlNode* node) {
   if (node->attributes_ && node->attributes_->MayHaveLargeBlock()) noting_->largeAttributes_.push_back(node->attributes_);
   if (node->nodes_) {
     const size_t bytes = node->nodes_->capacity() * sizeof(node->nodes_->front());
@@ -838,7 +874,7 @@ void TXmlParser::NoteNode(TXmlNode* node) {
 }
 
 void TXmlParser::NodeLoaded(TXmlNode* node) {
-  if (noting_) NoteNode(node);
+  if (noting_) NoteLists(node);
   if (document_ && !Aborted()) {
     if (document_->OnProgress) document_->OnProgress(document_, input_.PositionAt(Offset(p_)));
     document_->OnNodeLoaded(document_, node);
@@ -868,10 +904,10 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
     node->name_ = "xml";
   } else if (tag.elementType == xeStylesheet) {
     node->name_ = "xml-stylesheet";
-    node->value_.assign(TrimmedView(std::string_view(base_ + start, end - start)));
+    AssignText(node->value_, TrimmedView(std::string_view(base_ + start, end - start)));
   } else {
     if (tokens == 0) throw EFilerError("Missing element name");
-    node->name_.assign(TokenText(0));
+    AssignText(node->name_, TokenText(0));
     firstAttribute = 1;
     plainName = !nameQuoted_ && !(piecesJoin_ && tokens_[0].Last > 0);
   }
@@ -887,12 +923,67 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
   ParseContent(node, depth, plainName);
 }
 
+void TXmlParser::ParseElement(TXmlNode* node, int32_t depth) {
+  bool isEmpty;
+  if (!ReadPlainStartTag(node, isEmpty)) return ParseTag(node, kElementTag, depth);
+  NodeNew(node);
+  if (isEmpty || Aborted()) return;
+  ParseContent(node, depth, true);
+}
+
+// Most start tags have this form. Read here they give the same name and attribute entries as
+// when ReadTag splits them into pieces, with one look at each character.
+bool TXmlParser::ReadPlainStartTag(TXmlNode* node, bool& isEmpty) {
+  const char* p = p_;
+  const char* const name = p;
+  while (IsPlain(*p)) ++p;
+  const char* const nameEnd = p;
+  if (p == name) return false;
+  pieces_.clear();
+  size_t bytes = 0;
+  for (;;) {
+    char c = *p;
+    if (c == '>') {
+      isEmpty = false;
+      ++p;
+      break;
+    }
+    if (c == '/') {
+      if (p[1] != '>') return false;
+      isEmpty = true;
+      p += 2;
+      break;
+    }
+    // Anything but a blank after a name or a value makes a piece of another form.
+    if (!IsBlank(c)) return false;
+    do {
+      ++p;
+    } while (IsBlank(*p));
+    c = *p;
+    if (c == '>' || c == '/') continue;
+    const char* const attribute = p;
+    while (IsPlain(*p)) ++p;
+    if (p == attribute || *p != '=' || !IsXmlQuote(p[1])) return false;
+    p = FindChar(p + 2, p[1]);
+    if (*p == 0) return false;  // the end of the decoded text, or a byte 0 in it
+    ++p;
+    pieces_.push_back({Offset(attribute), Offset(p)});
+    bytes += sizeof(uint32_t) + static_cast<size_t>(p - attribute);
+  }
+  AssignText(node->name_, std::string_view(name, static_cast<size_t>(nameEnd - name)));
+  if (!pieces_.empty()) {
+    TsdUTF8StringList& attributes = node->Attributes();
+    attributes.Reserve(bytes);
+    for (const TPiece& piece : pieces_) attributes.Add(std::string_view(base_ + piece.Start, piece.End - piece.Start));
+  }
+  p_ = p;
+  return true;
+}
+
 void TXmlParser::AddText(TXmlNode* node, std::string_view text) {
   if (text.empty()) return;
   TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
-  data->value_.assign(text);
-  // The first child is text only until the element ends: its value then becomes the element's.
-  if (noting_ && node->GetNodeCount() > 0) NoteText(data->value_);
+  AssignText(data->value_, text);
   node->AppendChild(data);
 }
 
@@ -900,6 +991,8 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
   bool childSeen = false;
   // The text before the close tag, and where its blanks at the start end.
   size_t textStart = 0, textFirst = 0, textEnd = 0;
+  // Where a first child of text is noted (children dropped again leave no note).
+  const size_t firstNote = noting_ ? noting_->heapTexts_.size() : 0;
   while (!Aborted()) {
     textStart = Offset(p_);
     if (!ScanText(textFirst)) ParseError("Missing close tag in element %s", node->name_);
@@ -925,7 +1018,7 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
     if (*p_ != '!' && *p_ != '?') {
       // An element, as ParseNode would find after the "<".
       child->elementType_ = xeElement;
-      ParseTag(child, kElementTag, depth + 1);
+      ParseElement(child, depth + 1);
       NodeLoaded(child);
       continue;
     }
@@ -942,12 +1035,14 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
                                           : std::string_view(base_ + textStart, textEnd - textStart);
   if (node->GetNodeCount() == 0) {
     // The text alone would become the first child and at once the value: it goes there directly.
-    if (!text.empty()) node->value_.assign(text);
+    if (!text.empty()) AssignText(node->value_, text);
     return;
   }
   AddText(node, text);
   TXmlNode* first = node->GetNodes(0);
   if (first && first->elementType_ == xeCharData) {
+    if (noting_ && firstNote < noting_->heapTexts_.size() && noting_->heapTexts_[firstNote] == &first->value_)
+      noting_->heapTexts_[firstNote] = &node->value_;
     node->value_ = std::move(first->value_);
     node->NodeDelete(0);
   }
@@ -1000,8 +1095,9 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
   }
   SplitPieces(start, end);
   JoinPieces();
-  if (TokenCount() > 0) node->name_.assign(TokenText(0));
+  if (TokenCount() > 0) AssignText(node->name_, TokenText(0));
   node->value_ = JoinRest(" ");
+  NoteText(node->value_);
   if (!subset) return;
   // The internal subset: declarations, comments and parameter-entity references ("%name;",
   // kept as character data) up to "]". Other text that is no markup leaves an empty node, which
@@ -1017,9 +1113,8 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
         const char d = *p_++;
         if (d == ';') {
           TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
-          data->value_.assign(base_ + reference, Offset(p_) - reference);
+          AssignText(data->value_, std::string_view(base_ + reference, Offset(p_) - reference));
           node->NodeAdd(data);
-          if (noting_) NoteText(data->value_);
           break;
         }
         if (d == '<' || d == ']') {
@@ -1045,8 +1140,9 @@ void TXmlParser::ParseDeclaration(TXmlNode* node) {
   ReadUpTo(">", true, start, end);
   SplitPieces(start, end);
   JoinPieces();
-  if (TokenCount() > 0) node->name_.assign(TokenText(0));
+  if (TokenCount() > 0) AssignText(node->name_, TokenText(0));
   node->value_ = JoinRest("\r\n");
+  NoteText(node->value_);
   NodeNew(node);
 }
 
@@ -1061,7 +1157,7 @@ void TXmlParser::ParseRaw(TXmlNode* node, const TagEntry& tag) {
   NodeNew(node);
   if (Aborted()) return;
   size_t start, end;
-  if (ReadUpTo(tag.closing, false, start, end)) node->value_.assign(base_ + start, end - start);
+  if (ReadUpTo(tag.closing, false, start, end)) AssignText(node->value_, std::string_view(base_ + start, end - start));
 }
 
 // --- TXmlNode
@@ -1089,7 +1185,12 @@ void TXmlDocument::ReadFromStream(TStream& stream) {
     OnProgress(this, 0);
     throw;
   }
-  ClearRootNodes();
+  ClearRootNodes(true);
+  // What the parse leaves of the old tree's texts is freed when it ends, also by an error.
+  struct TSpares {
+    std::vector<std::string>& Texts;
+    ~TSpares() { Texts.clear(); }
+  } spares{spareTexts_};
   OnProgress(this, 0);
   // Without handlers, which might change the tree while it is built, and with no block of the
   // pool out, the tree can be given up later by what the parser notes.

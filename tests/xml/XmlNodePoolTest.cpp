@@ -332,3 +332,42 @@ TEST(XmlNodePool, AFailedLoadLeavesWhatItReadToBeFreed) {
   doc.ReadFromString(text);
   EXPECT_EQ(Big(doc)->GetNodeCount(), 80);
 }
+
+// A document loaded after another takes over the long texts of the tree before in the order they
+// were parsed, as far as they fit: documents that differ in their texts must read as they would
+// into a new document.
+TEST(XmlNodePool, DocumentsLoadedInTurnReadAsIntoANewDocument) {
+  auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+    return text;
+  };
+  const std::string everything = TreeWithEverything();
+  const std::string texts[] = {
+      everything,
+      replaced(everything, "long enough for the heap", "long enough for the heap, and then some more to be longer still"),
+      replaced(everything, "long enough for the heap", "short"),
+      replaced(replaced(everything, "child text number", "a child's text, number"), "title", "another-long-element-name"),
+      kText,
+      LargeText(),
+  };
+  std::vector<std::string> expected;
+  for (const std::string& text : texts) {
+    TXmlDocument fresh;
+    fresh.ReadFromString(text);
+    expected.push_back(fresh.WriteToString());
+  }
+  const int order[] = {0, 1, 0, 2, 0, 3, 4, 0, 0, 5, 1, 1, 2, 3, 0};
+  for (bool dropComments : {false, true}) {
+    TXmlDocument doc;
+    for (int i : order) {
+      doc.DropComments = dropComments;
+      TStringStream stream(texts[i]);
+      doc.LoadFromStream(stream);
+      doc.DropComments = false;
+      if (!dropComments) {
+        EXPECT_EQ(doc.WriteToString(), expected[static_cast<size_t>(i)]) << i;
+      }
+    }
+  }
+}
