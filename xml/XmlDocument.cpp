@@ -107,14 +107,8 @@ void TsdUTF8StringList::Delete(int32_t i) {
 
 namespace {
 
-// Every node block begins with the pool it came from (nullptr for the heap) and its size, padded
-// so that the node after it is aligned for any object.
-struct TNodeHeader {
-  TXmlNodePool* Pool;
-  size_t Size;
-};
-constexpr size_t kNodeHeader = 16;
-static_assert(sizeof(TNodeHeader) <= kNodeHeader);
+using TNodeHeader = TXmlNodeHeader;
+constexpr size_t kNodeHeader = kXmlNodeHeader;
 
 TNodeHeader& HeaderOf(void* block) { return *static_cast<TNodeHeader*>(block); }
 
@@ -148,11 +142,7 @@ void* TXmlNode::operator new(std::size_t size) {
 
 void* TXmlNode::operator new(std::size_t size, TXmlDocument* document) {
   if (!document) return operator new(size);
-  static_assert(kNodeHeader == TXmlNodePool::kGrain);
-  TXmlNodePool* pool = document->pool_;
-  void* block = pool->Allocate(size + kNodeHeader);
-  HeaderOf(block) = {pool, size + kNodeHeader};
-  return NodeOfBlock(block);
+  return XmlAllocateNode(document->pool_, size);
 }
 
 void TXmlNode::operator delete(void* node) noexcept {
@@ -169,8 +159,6 @@ void TXmlNode::operator delete(void* node) noexcept {
 void TXmlNode::operator delete(void* node, TXmlDocument*) noexcept { operator delete(node); }
 
 // --- TXmlNode: construction
-
-TXmlNode::TXmlNode(TXmlDocument* document) : document_(document) {}
 
 TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : TXmlNode(document) {
   SetName(name);

@@ -118,6 +118,8 @@ class TsdUTF8StringList {
   bool MayHaveLargeBlock() const { return text_.capacity() >= 256; }
 
  private:
+  friend class TXmlParser;
+
   // Offset of entry i's length field.
   size_t Find(int32_t i) const;
 
@@ -153,7 +155,7 @@ using TXmlProgressEvent = TMethod<void(TXmlDocument*, int64_t)>;
 // Values are held escaped, as in the file; the *AsString accessors escape and unescape.
 class TXmlNode : public TObject {
  public:
-  explicit TXmlNode(TXmlDocument* document);
+  explicit TXmlNode(TXmlDocument* document) : document_(document) {}
   TXmlNode(TXmlDocument* document, const std::string& name);
   // `value` is plain text, stored escaped.
   TXmlNode(TXmlDocument* document, const std::string& name, const std::string& value);

@@ -415,7 +415,11 @@ void TXmlInput::SwitchEncoding(size_t offset, uint8_t encoding) {
 // it, shared by all nodes so that each goes on where the one before stopped.
 class TXmlParser {
  public:
-  TXmlParser(TXmlDocument* document, TStream& stream) : document_(document), input_(stream) {}
+  TXmlParser(TXmlDocument* document, TStream& stream)
+      : document_(document),
+        // Handlers can only be set by handlers while parsing: without any, none is ever called.
+        reports_(document && (document->OnNodeNew || document->OnNodeLoaded || document->OnProgress)),
+        input_(stream) {}
   // Leaves the stream just after what was parsed.
   ~TXmlParser() {
     try {
@@ -457,7 +461,7 @@ class TXmlParser {
 
   bool Aborted() const { return document_ && document_->ParseAborted; }
   void NodeNew(TXmlNode* node) {
-    if (document_) document_->OnNodeNew(document_, node);
+    if (reports_) document_->OnNodeNew(document_, node);
   }
 
   // --- The cursor over the decoded text
@@ -472,7 +476,16 @@ class TXmlParser {
   bool SkipBlanksSlow();
   // Moves over the text before the next "<": `firstNonBlank` is where its blanks at the start
   // end. False at the end of the text.
-  bool ScanText(size_t& firstNonBlank);
+  bool ScanText(size_t& firstNonBlank) {
+    // Between elements there is mostly nothing but a line break and some indentation.
+    const char* p = p_;
+    if (IsBlank(*p)) p = FindNonBlank(p);
+    if (*p != '<') return ScanTextSlow(firstNonBlank);
+    p_ = p;
+    firstNonBlank = Offset(p);
+    return true;
+  }
+  bool ScanTextSlow(size_t& firstNonBlank);
   // Moves to what `find` stops at; false at the end of the text (the cursor is then there).
   template <typename TFinder>
   bool ScanWith(TFinder find);
@@ -504,11 +517,11 @@ class TXmlParser {
   const TagEntry& MatchOpening();
   void ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth);
   // An element after its "<": the start tag, and the content unless the tag ends in "/>".
-  void ParseElement(TXmlNode* node, int32_t depth);
+  [[gnu::always_inline]] void ParseElement(TXmlNode* node, int32_t depth);
   // Reads a start tag of the plain form (a name, then name="value" or name='value' each after
   // blanks, then blanks, and ">" or "/>") into the node, moving the cursor past it; false, with
   // nothing read, for any other form and when the decoded text ends first.
-  bool ReadPlainStartTag(TXmlNode* node, bool& isEmpty);
+  [[gnu::always_inline]] bool ReadPlainStartTag(TXmlNode* node, bool& isEmpty);
   // `plainName`: the element's name holds no quote character.
   void ParseContent(TXmlNode* node, int32_t depth, bool plainName);
   // Text becomes a character-data child, in its escaped form as read.
@@ -521,9 +534,31 @@ class TXmlParser {
   TXmlNode* NewChild(TXmlNode* parent, int32_t depth);
   TXmlNode* ParseChild(TXmlNode* parent, int32_t depth);
   // Reports a node parsed in full.
-  void NodeLoaded(TXmlNode* node);
-  // Notes the large blocks of the lists of a node parsed in full.
+  void NodeLoaded(TXmlNode* node) {
+    if (noting_ && HasLargeLists(node)) NoteLists(node);
+    if (reports_) ReportLoaded(node);
+  }
+  void ReportLoaded(TXmlNode* node);
+  // Whether the lists of a node may lie in large blocks, which the parser notes.
+  static bool HasLargeLists(const TXmlNode* node) {
+    return (node->attributes_ && node->attributes_->MayHaveLargeBlock()) ||
+           (node->nodes_ && node->nodes_->capacity() * sizeof(node->nodes_->front()) > TXmlNodePool::kLargestPooled);
+  }
   void NoteLists(TXmlNode* node);
+  // A node of the document's tree, from its pool (from the heap without a document).
+  static TXmlNode* MakeNode(TXmlDocument* document, uint8_t elementType) {
+    TXmlNode* node = document ? ::new (XmlAllocateNode(document->pool_, sizeof(TXmlNode))) TXmlNode(document)
+                              : new TXmlNode(nullptr);
+    node->elementType_ = elementType;
+    return node;
+  }
+  // The node's attribute list, made empty (the node has none yet).
+  static TsdUTF8StringList& MakeAttributes(TXmlNode* node) {
+    TXmlNodePool* pool = node->Pool();
+    if (!pool) return node->Attributes();
+    node->attributes_ = ::new (pool->Allocate(sizeof(TsdUTF8StringList))) TsdUTF8StringList(pool);
+    return *node->attributes_;
+  }
   // Notes a text of the tree made elsewhere when it lies on the heap (it takes the place of a
   // spare text, which is passed over). Texts are noted as they are set, so that the texts of a
   // tree parsed again are set in the order they were noted.
@@ -543,6 +578,7 @@ class TXmlParser {
   static constexpr char kNoText[16] = {};
 
   TXmlDocument* document_;
+  const bool reports_;  // the document has handlers to call
   TXmlDocument* noting_ = nullptr;
   std::string* spare_ = nullptr;
   std::string* sparesEnd_ = nullptr;
@@ -595,10 +631,9 @@ bool TXmlParser::SkipBlanksSlow() {
   return ScanWith([](const char* p) { return FindNonBlank(p); });
 }
 
-bool TXmlParser::ScanText(size_t& firstNonBlank) {
+bool TXmlParser::ScanTextSlow(size_t& firstNonBlank) {
   const bool atEnd = !SkipBlanks();
   firstNonBlank = Offset(p_);
-  // Between elements there is mostly no text but blanks.
   if (*p_ == '<') return true;
   return !atEnd && ScanWith([](const char* p) { return FindChar(p, '<'); });
 }
@@ -873,9 +908,8 @@ void TXmlParser::NoteLists(TXmlNode* node) {
   }
 }
 
-void TXmlParser::NodeLoaded(TXmlNode* node) {
-  if (noting_) NoteLists(node);
-  if (document_ && !Aborted()) {
+void TXmlParser::ReportLoaded(TXmlNode* node) {
+  if (!Aborted()) {
     if (document_->OnProgress) document_->OnProgress(document_, input_.PositionAt(Offset(p_)));
     document_->OnNodeLoaded(document_, node);
   }
@@ -923,7 +957,7 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
   ParseContent(node, depth, plainName);
 }
 
-void TXmlParser::ParseElement(TXmlNode* node, int32_t depth) {
+inline void TXmlParser::ParseElement(TXmlNode* node, int32_t depth) {
   bool isEmpty;
   if (!ReadPlainStartTag(node, isEmpty)) return ParseTag(node, kElementTag, depth);
   NodeNew(node);
@@ -933,7 +967,7 @@ void TXmlParser::ParseElement(TXmlNode* node, int32_t depth) {
 
 // Most start tags have this form. Read here they give the same name and attribute entries as
 // when ReadTag splits them into pieces, with one look at each character.
-bool TXmlParser::ReadPlainStartTag(TXmlNode* node, bool& isEmpty) {
+inline bool TXmlParser::ReadPlainStartTag(TXmlNode* node, bool& isEmpty) {
   const char* p = p_;
   const char* const name = p;
   while (IsPlain(*p)) ++p;
@@ -972,9 +1006,17 @@ bool TXmlParser::ReadPlainStartTag(TXmlNode* node, bool& isEmpty) {
   }
   AssignText(node->name_, std::string_view(name, static_cast<size_t>(nameEnd - name)));
   if (!pieces_.empty()) {
-    TsdUTF8StringList& attributes = node->Attributes();
-    attributes.Reserve(bytes);
-    for (const TPiece& piece : pieces_) attributes.Add(std::string_view(base_ + piece.Start, piece.End - piece.Start));
+    // The entries are written straight into the list's text, each after its length.
+    TsdUTF8StringList& attributes = MakeAttributes(node);
+    attributes.text_.resize(bytes);
+    char* out = attributes.text_.data();
+    for (const TPiece& piece : pieces_) {
+      const uint32_t length = static_cast<uint32_t>(piece.End - piece.Start);
+      std::memcpy(out, &length, sizeof length);
+      std::memcpy(out + sizeof length, base_ + piece.Start, length);
+      out += sizeof length + length;
+    }
+    attributes.count_ = static_cast<int32_t>(pieces_.size());
   }
   p_ = p;
   return true;
@@ -982,7 +1024,7 @@ bool TXmlParser::ReadPlainStartTag(TXmlNode* node, bool& isEmpty) {
 
 void TXmlParser::AddText(TXmlNode* node, std::string_view text) {
   if (text.empty()) return;
-  TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
+  TXmlNode* data = MakeNode(node->document_, xeCharData);
   AssignText(data->value_, text);
   node->AppendChild(data);
 }
@@ -1017,7 +1059,6 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
     TXmlNode* child = NewChild(node, depth);
     if (*p_ != '!' && *p_ != '?') {
       // An element, as ParseNode would find after the "<".
-      child->elementType_ = xeElement;
       ParseElement(child, depth + 1);
       NodeLoaded(child);
       continue;
@@ -1061,7 +1102,7 @@ bool TXmlParser::PassPlainCloseTag(const std::string& name) {
 TXmlNode* TXmlParser::NewChild(TXmlNode* parent, int32_t depth) {
   if (depth + 1 >= kXmlMaxNestingDepth)
     ParseError("Elements nested too deeply in element %s", parent->name_);
-  auto* child = new (parent->document_) TXmlNode(parent->document_);
+  TXmlNode* child = MakeNode(parent->document_, xeElement);
   parent->AppendChild(child);
   return child;
 }
