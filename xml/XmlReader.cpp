@@ -477,12 +477,17 @@ class TXmlParser {
   // Moves over the text before the next "<": `firstNonBlank` is where its blanks at the start
   // end. False at the end of the text.
   bool ScanText(size_t& firstNonBlank) {
-    // Between elements there is mostly nothing but a line break and some indentation.
+    // Between elements there is mostly nothing but a line break and some indentation. Only the
+    // end of the decoded text needs more (a byte 0 stands nowhere else).
     const char* p = p_;
     if (IsBlank(*p)) p = FindNonBlank(p);
-    if (*p != '<') return ScanTextSlow(firstNonBlank);
+    const char* const first = p;
+    if (*p != '<') {
+      p = FindChar(p, '<');
+      if (*p != '<') return ScanTextSlow(firstNonBlank);
+    }
     p_ = p;
-    firstNonBlank = Offset(p);
+    firstNonBlank = Offset(first);
     return true;
   }
   bool ScanTextSlow(size_t& firstNonBlank);
