@@ -278,7 +278,8 @@ TXmlNode* TXmlNode::GetNodes(int32_t i) const {
 }
 
 void TXmlNode::SetDocumentOfSubtree(TXmlDocument* document) {
-  Changed();
+  // The document the subtree leaves is not told: it has let go of the subtree already, and may be
+  // gone.
   document_ = document;
   for (int32_t i = 0; i < GetNodeCount(); ++i) GetNodes(i)->SetDocumentOfSubtree(document);
 }

@@ -371,3 +371,18 @@ TEST(XmlNodePool, DocumentsLoadedInTurnReadAsIntoANewDocument) {
     }
   }
 }
+
+TEST(XmlNodePool, ANodeWhoseDocumentIsGoneJoinsAnotherTree) {
+  const std::string text = TreeWithEverything();
+  auto gone = std::make_unique<TXmlDocument>();
+  gone->ReadFromString(text);
+  TXmlNode* taken = gone->Root()->NodeExtract(Big(*gone));
+  gone.reset();
+  TXmlDocument doc;
+  doc.ReadFromString(text);
+  doc.Root()->NodeAdd(taken);
+  EXPECT_EQ(taken->Document(), &doc);
+  EXPECT_EQ(doc.Root()->GetNodes(doc.Root()->GetNodeCount() - 1)->GetNodeCount(), 80);
+  doc.ReadFromString(text);
+  EXPECT_EQ(Big(doc)->GetNodeCount(), 80);
+}
