@@ -479,6 +479,7 @@ class TXmlDocument : public TObject {
   std::vector<std::string*> heapTexts_;
   std::vector<TsdUTF8StringList*> largeAttributes_;
   std::vector<std::pair<void*, size_t>> largeChildLists_;
+  // The long texts of the tree given up for a parse, taken over by the parse in their order.
   std::vector<std::string> spareTexts_;
   std::unique_ptr<TXmlNode> rootNodes_;
   TsdCodecStream* codec_ = nullptr;

@@ -83,7 +83,7 @@ struct TCharClasses {
 const TCharClasses kClasses;
 
 // Texts up to this length are held inside the string; longer ones on the heap.
-const size_t kLocalTextCapacity = std::string().capacity();
+constexpr size_t kLocalTextCapacity = std::string().capacity();
 
 [[maybe_unused]] uint8_t ClassOf(char c) { return kClasses.Tag[static_cast<uint8_t>(c)]; }
 bool IsBlank(char c) { return kClasses.Blank[static_cast<uint8_t>(c)]; }
