@@ -2,6 +2,7 @@
 #include "TypInfo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -303,6 +304,56 @@ struct TRegistryRelease {
 
 }  // namespace
 
+// --- Registrations deferred to the first look-up
+
+namespace {
+
+// Cleared once every registration has run, so that look-ups afterwards cost one atomic read.
+std::atomic<bool> g_registrationsPending{false};
+thread_local bool t_runningRegistrations = false;
+
+struct TPendingRegistrations {
+  std::mutex lock;
+  std::vector<void (*)()> routines;  // not run yet, in the order added
+  // The module unloads: what never ran is dropped, and a finaliser's look-up afterwards finds
+  // nothing to run.
+  ~TPendingRegistrations() { g_registrationsPending.store(false, std::memory_order_release); }
+};
+
+// Made by the first unit that adds to it (from its static initialiser).
+TPendingRegistrations& Pending() {
+  static TPendingRegistrations pending;
+  return pending;
+}
+
+}  // namespace
+
+void AddClassRegistration(void (*registration)()) {
+  if (registration == nullptr) return;
+  TPendingRegistrations& pending = Pending();
+  std::lock_guard<std::mutex> guard(pending.lock);
+  pending.routines.push_back(registration);
+  g_registrationsPending.store(true, std::memory_order_release);
+}
+
+void RunClassRegistrations() {
+  if (!g_registrationsPending.load(std::memory_order_acquire) || t_runningRegistrations) return;
+  TPendingRegistrations& pending = Pending();
+  // One thread runs them all while others wait: a look-up never sees half the units. The
+  // routines themselves register through RegisterClass, which takes the registry's own lock.
+  std::lock_guard<std::mutex> guard(pending.lock);
+  t_runningRegistrations = true;
+  struct TReset {
+    ~TReset() { t_runningRegistrations = false; }
+  } reset;
+  while (!pending.routines.empty()) {
+    void (*routine)() = pending.routines.front();
+    pending.routines.erase(pending.routines.begin());
+    routine();
+  }
+  g_registrationsPending.store(false, std::memory_order_release);
+}
+
 void RegisterClass(const TClassInfo* cls) {
   if (cls == nullptr) return;
   Registry& r = TheRegistry();
@@ -329,6 +380,7 @@ void UnRegisterClass(const TClassInfo* cls) {
 }
 
 const TClassInfo* GetClass(const std::string& name) {
+  RunClassRegistrations();
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> guard(r.lock);
   auto it = r.classes.find(UpperCase(name));

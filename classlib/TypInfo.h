@@ -245,6 +245,15 @@ template <typename... T>
 void RegisterClass() {
   (RegisterClass(T::StaticClassInfo()), ...);
 }
+// Defers a unit's class registration to the registry's first look-up: a unit's start-up adds its
+// registration routine here instead of running it, so that a module pays for building its class
+// records only when a stream (or a list of a unit's classes) first needs them. Routines run once
+// each, in the order they were added, before GetClass or FindClass answers.
+void AddClassRegistration(void (*registration)());
+// Runs the added registrations that have not run yet, in order; callable from any thread and
+// more than once (later calls return at once). A registration that raises is not run again and
+// its exception reaches the caller; one started from within a registration returns at once.
+void RunClassRegistrations();
 // nullptr when no class of that name (case-insensitive) is registered.
 const TClassInfo* GetClass(const std::string& name);
 // As GetClass, raising EClassNotFound ("Class X not found").

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "classlib/ResourceStream.h"
@@ -418,7 +419,33 @@ std::string ModuleVersionText() { return GetModuleFileVersion().ToString(); }
 
 // --- The vector GUI and the editor services
 
-void StartVectorGui() { StartGdiPlus(); }
+namespace {
+
+// The GUI's start-up: the class units linked in (scene, shapes, controls, widgets, design)
+// register in the order their initialisers handed in their registrations, then the class
+// library's controls, the maker's controls and the editor's forms, which stream by class name.
+void RegisterEditorClasses() {
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    RunClassRegistrations();
+    RegisterControlClasses();
+    vgRegisterSceneClasses();
+    vgInitObjectsUnit();
+    vgInitEffectsUnit();
+    vgInitAnimationsUnit();
+    vgInitLayoutsUnit();
+    vgInitControlsUnit();
+    ZelRegisterControls();
+    RegisterClass<TPluginGui, TAboutForm>();
+  });
+}
+
+}  // namespace
+
+void StartVectorGui() {
+  RegisterEditorClasses();
+  StartGdiPlus();
+}
 
 void StopVectorGui() { StopGdiPlus(); }
 
@@ -443,18 +470,4 @@ const TrkEditorServices kEditorServices = {
 
 }  // namespace
 
-void InstallPluginEditor() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  RegisterControlClasses();
-  vgRegisterSceneClasses();
-  vgInitObjectsUnit();
-  vgInitEffectsUnit();
-  vgInitAnimationsUnit();
-  vgInitLayoutsUnit();
-  vgInitControlsUnit();
-  ZelRegisterControls();
-  RegisterClass<TPluginGui, TAboutForm>();
-  SetEditorServices(&kEditorServices);
-}
+void InstallPluginEditor() { SetEditorServices(&kEditorServices); }

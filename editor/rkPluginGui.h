@@ -151,14 +151,15 @@ class TPluginGui : public TForm {
   TSkinWizard* skinWizard_ = nullptr;
 };
 
-// Start and stop the vector GUI's drawing back end (GDI+); the host adapter calls them around
-// the first and the last editor object.
+// Start and stop the vector GUI: the first start registers the editor's classes (the form, the
+// about box, the scene's and the maker's controls, and every class unit linked in), each start
+// starts the drawing back end (GDI+), each stop stops it. The host adapter starts it for its
+// first editor window and stops it with its last editor object. GUI thread.
 void StartVectorGui();
 void StopVectorGui();
 
-// Registers the editor's classes (the form, the about box, the scene's and the maker's controls)
-// and installs the editor services the host adapter uses. Once per module; later calls do
-// nothing. Runs at start-up, before the first plug-in is created.
+// Installs the editor services the host adapter uses; calling it again changes nothing. Runs at
+// start-up, before the first plug-in is created; the GUI itself waits for the first editor.
 void InstallPluginEditor();
 
 // The text "Version " shows in the about box: the module's file version ("1.0.0.0").

@@ -2,13 +2,16 @@
 // the host adapter for a host. The module's start-up work runs while at least one plug-in is
 // open: the first one starts it, closing the last one undoes it again, so that nothing the module
 // changed in the host's process outlives the plug-ins (a host closes its plug-ins before it
-// unloads the DLL, and neither step may run under the loader lock).
+// unloads the DLL, and neither step may run under the loader lock). What only an editor needs
+// (the GUI's classes and its drawing back end) waits for the first editor window, so that a host
+// that scans its plug-ins (load, create, close, unload) pays for none of it.
 #include <windows.h>
 
 #include <cstdint>
 #include <mutex>
 
 #include "classlib/Module.h"
+#include "classlib/TypInfo.h"
 #include "editor/rkPluginGui.h"
 #include "exceptions/report/EExceptionDialog.h"
 #include "exceptions/report/EExceptionProcessing.h"
@@ -23,14 +26,15 @@ int32_t gOpenPlugins = 0;
 
 void ReleaseModule();
 
-// Once per load: the editor's classes and those of the text, list, grid and colour controls and
-// the design-time editors join the class registry, the editor services reach the host adapter, the exception library's dialogs, web page and send are joined to its processing,
-// and every plug-in closed releases its hold on the module.
+// Once per load: the editor services reach the host adapter, the text, list, grid and colour
+// controls and the design-time editors join the classes that register with the first editor
+// window (streamed scenes create them by name), the exception library's dialogs, web page and
+// send are joined to its processing, and every plug-in closed releases its hold on the module.
 void InstallModule() {
   static std::once_flag installed;
   std::call_once(installed, [] {
     InstallPluginEditor();
-    vgInitDesignUnit();
+    AddClassRegistration(&vgInitDesignUnit);
     InstallReportUserSide();
     SetEffectClosedHandler(&ReleaseModule);
   });

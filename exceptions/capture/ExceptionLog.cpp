@@ -627,7 +627,11 @@ void StartExceptionLog() {
           ResetModuleSharedMemory(library.Module);
           library.CurrentOptions = std::make_unique<TEmberModuleOptionsEx>(std::string(), library.Module);
           uint8_t leakFlags = 0;
-          if (!ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions, leakFlags)) {
+          // Published once below, when they are loaded, not again by every step of loading.
+          library.CurrentOptions->BeginUpdate();
+          const bool loaded = ember_detail::PlatformLoadOwnOptions(*library.CurrentOptions, leakFlags);
+          library.CurrentOptions->EndUpdate();
+          if (!loaded) {
             // Without library data the module is not processed: nothing is hooked.
             library.CurrentOptions.reset();
             library.ProcessesList.reset();

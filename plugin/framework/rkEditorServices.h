@@ -10,9 +10,10 @@ class TPluginGui;
 
 // Every operation runs on the host's GUI thread; a form handed in is one CreateForm made.
 struct TrkEditorServices {
-  // Starts the GUI's drawing back end; called when the first editor object is created.
+  // Starts the GUI (its classes and drawing back end); called before the first form is made.
+  // Raises what starting raises; the open then fails.
   void (*StartVectorGui)() = nullptr;
-  // Stops it again when the last editor object is destroyed.
+  // Stops it again when the last editor object is destroyed, when it was started.
   void (*StopVectorGui)() = nullptr;
   // The form as a hidden child of `parentWindow` (the host's window handle). Raises what
   // creating the form raises.

@@ -1,6 +1,7 @@
 // The shared MIDI controller map, its XML file and the per-instance access to it.
 #include "rkMidiAutomation.h"
 
+#include <cstring>
 #include <mutex>
 
 #include "TrkPluginSettings.h"
@@ -10,6 +11,25 @@
 #include "xml/XmlDocument.h"
 
 // --- TMidiMap
+
+namespace {
+
+// Whether the file exists and holds exactly the bytes of `text`; false when it cannot be read.
+bool FileHolds(const std::string& fileName, TMemoryStream& text) {
+  if (!FileExists(fileName)) return false;
+  try {
+    TFileStream file(fileName, fmOpenRead | fmShareDenyNone);
+    const int64_t size = text.GetSize();
+    if (file.GetSize() != size) return false;
+    std::string held(static_cast<size_t>(size), '\0');
+    if (size > 0) file.ReadBuffer(held.data(), static_cast<int32_t>(size));
+    return size == 0 || std::memcmp(held.data(), text.Memory(), static_cast<size_t>(size)) == 0;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
 
 int32_t StrToIntDefault(const std::string& text, int32_t fallback) { return StrToIntDef(text, fallback); }
 
@@ -88,9 +108,17 @@ void TMidiMap::SaveToXmlFile(const std::string& fileName) const {
     node->AttributeAdd("AutomationType", b.AutomationType == 1 ? "1" : "0");
   }
   document->XmlFormat = 0;
+  TMemoryStream text;
+  document->SaveToStream(text);
+  // A host that scans its plug-ins opens and closes this one again and again over the same map:
+  // a file that holds these bytes already is left alone.
+  if (FileHolds(fileName, text)) return;
   // A crash or a full disk half-way must not cost the user the map they had.
   std::string temporary = fileName + ".tmp";
-  document->SaveToFile(temporary);
+  {
+    TFileStream file(temporary, fmCreate);
+    file.WriteBuffer(text.Memory(), static_cast<int32_t>(text.GetSize()));
+  }
   if (!RenameFileReplacing(temporary, fileName)) {
     RemoveFile(temporary);
     throw EWriteError("Cannot replace \"" + fileName + "\"");

@@ -53,7 +53,8 @@ class TMidiMap : public TObject {
 
   // Writes the map as indented UTF-8 XML with CR LF line ends. The file is written beside the
   // target under a temporary name and then put in its place, so a failed save leaves the old
-  // file as it was. Raises on failure.
+  // file as it was; a file that holds these bytes already is not written again. Raises on
+  // failure.
   void SaveToXmlFile(const std::string& fileName) const;
   // Appends the bindings of the file. Raises the XML library's errors for unreadable text and
   // EMidiMapError for a file that is no MIDI map; elements lacking an attribute are skipped.

@@ -2,9 +2,9 @@
 #include "rkVstAdapter.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include "classlib/SysUtils.h"
 #include "TrkPluginSettings.h"
@@ -375,8 +375,22 @@ void TrkVstAdapter::ConvertVstEvents(const VstEvents* events, TrkMidiEventList& 
 // --- TVstEditor
 
 namespace {
-std::atomic<int32_t> editorCount{0};
 const TrkEditorServices* editorServices = nullptr;
+
+// The vector GUI starts with the first editor window, not with the first editor object: a host
+// that only creates and closes plug-ins (a scan) never loads the drawing back end or builds the
+// GUI's classes. Once started it runs until the last editor object goes. GUI thread; the lock
+// only keeps the count and the flag together.
+std::mutex guiLock;
+int32_t editorCount = 0;
+bool guiStarted = false;
+
+void StartGuiForFirstWindow() {
+  std::lock_guard<std::mutex> guard(guiLock);
+  if (guiStarted || !editorServices) return;
+  editorServices->StartVectorGui();
+  guiStarted = true;
+}
 }  // namespace
 
 void SetEditorServices(const TrkEditorServices* services) { editorServices = services; }
@@ -384,16 +398,22 @@ void SetEditorServices(const TrkEditorServices* services) { editorServices = ser
 const TrkEditorServices* EditorServices() { return editorServices; }
 
 TVstEditor::TVstEditor(AudioEffect* effect, TrkPlugin* plugin) : AEffEditor(effect), plugin(plugin) {
-  if (editorCount.load() == 0 && editorServices) editorServices->StartVectorGui();
-  editorCount.fetch_add(1);
+  std::lock_guard<std::mutex> guard(guiLock);
+  ++editorCount;
 }
 
 TVstEditor::~TVstEditor() {
   FreeForm();
-  if (editorCount.fetch_sub(1) == 1 && editorServices) editorServices->StopVectorGui();
+  std::lock_guard<std::mutex> guard(guiLock);
+  if (--editorCount > 0 || !guiStarted) return;
+  guiStarted = false;
+  if (editorServices) editorServices->StopVectorGui();
 }
 
-int32_t TVstEditor::EditorCount() { return editorCount.load(); }
+int32_t TVstEditor::EditorCount() {
+  std::lock_guard<std::mutex> guard(guiLock);
+  return editorCount;
+}
 
 void* TVstEditor::FormHandle() const {
   return form && editorServices ? editorServices->Handle(form) : nullptr;
@@ -420,6 +440,7 @@ VstInt32 TVstEditor::open(void* parent) {
   }
   if (!editorServices || !parent) return 0;
   try {
+    StartGuiForFirstWindow();
     form = editorServices->CreateForm(parent);
     editorServices->SetPlugin(form, plugin);
     plugin->editorOpen = true;

@@ -96,7 +96,8 @@ class TVstEditor : public AEffEditor {
   // Commits a controller learned on the audio thread, then refreshes the form.
   void idle() override;
 
-  // Editor objects alive in the module; the vector GUI runs while there is one.
+  // Editor objects alive in the module. The vector GUI starts with the first open and runs
+  // while there is one.
   static int32_t EditorCount();
   // The open form's window handle, or nullptr (also when the host destroyed it).
   void* FormHandle() const;

@@ -146,7 +146,6 @@ void vgInitControlsUnit() {
   static bool done = false;
   if (done) return;
   done = true;
-  vgInstallPlatformFormHooks();
   RegisterClass<TvgTextControl, TvgCustomButton, TvgCustomTrack>();
   RegisterClass<TvgSelectionItem, TvgThumb, TvgExpanderButton>();
   vgRegisterObjects("Windows", {TvgBackground::StaticClassInfo(), TvgSizeGrip::StaticClassInfo(),
@@ -181,7 +180,9 @@ void vgInitControlsUnit() {
 }
 
 namespace {
-const bool g_controlsRegistered = (vgInitControlsUnit(), true);
+// The platform's form hooks are a few function slots, filled at once; the classes register at the
+// class registry's first look-up.
+const bool g_controlsRegistered = (vgInstallPlatformFormHooks(), AddClassRegistration(&vgInitControlsUnit), true);
 
 bool IsLeftAndPressed(TShiftState shift) { return shift.Contains(ssLeft); }
 

@@ -35,7 +35,7 @@ void vgInitLayoutsUnit() {
 }
 
 namespace {
-const bool g_layoutsRegistered = (vgInitLayoutsUnit(), true);
+const bool g_layoutsRegistered = (AddClassRegistration(&vgInitLayoutsUnit), true);
 }  // namespace
 
 // --- Layout

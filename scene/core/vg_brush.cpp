@@ -249,20 +249,21 @@ void TvgBrushBitmap::SetWrapMode(TvgWrapMode mode) {
 // --- Brush
 
 TvgBrush::TvgBrush(TvgBrushStyle defaultStyle, TvgColor defaultColor)
-    : solidColor_(defaultColor),
-      style_(defaultStyle),
-      gradient_(new TvgGradient),
-      visual_(new TvgVisual),
-      defaultStyle_(defaultStyle),
-      defaultColor_(defaultColor),
-      resource_(new TvgBrushResource),
-      bitmap_(new TvgBrushBitmap) {
-  const TNotifyEvent changed = TNotifyEvent::Of<&TvgBrush::SubChanged>(this);
-  gradient_->OnChanged = changed;
-  visual_->OnChanged = changed;
-  resource_->OnChanged = changed;
-  bitmap_->OnChanged = changed;
+    : solidColor_(defaultColor), style_(defaultStyle), defaultStyle_(defaultStyle), defaultColor_(defaultColor) {}
+
+template <typename Part>
+Part* TvgBrush::MadePart(Part*& part) const {
+  if (part == nullptr) {
+    part = new Part;
+    part->OnChanged = TNotifyEvent::Of<&TvgBrush::SubChanged>(const_cast<TvgBrush*>(this));
+  }
+  return part;
 }
+
+TvgGradient* TvgBrush::GetGradient() const { return MadePart(gradient_); }
+TvgBrushBitmap* TvgBrush::GetBitmap() const { return MadePart(bitmap_); }
+TvgBrushResource* TvgBrush::GetResource() const { return MadePart(resource_); }
+TvgVisual* TvgBrush::GetVisual() const { return MadePart(visual_); }
 
 TvgBrush::~TvgBrush() {
   OnChanged = nullptr;
@@ -282,10 +283,10 @@ void TvgBrush::Assign(TPersistent* source) {
     solidColor_ = other->GetSolidColor();
     style_ = other->style_;
     switch (style_) {
-      case vgBrushGradient: gradient_->Assign(other->gradient_); break;
-      case vgBrushBitmap: bitmap_->Assign(other->bitmap_); break;
-      case vgBrushResource: resource_->Assign(other->resource_); break;
-      case vgBrushVisual: visual_->Assign(other->visual_); break;
+      case vgBrushGradient: GetGradient()->Assign(other->GetGradient()); break;
+      case vgBrushBitmap: GetBitmap()->Assign(other->GetBitmap()); break;
+      case vgBrushResource: GetResource()->Assign(other->GetResource()); break;
+      case vgBrushVisual: GetVisual()->Assign(other->GetVisual()); break;
       default: break;
     }
   }
@@ -306,14 +307,14 @@ void TvgBrush::SetSolidColor(TvgColor color) {
 
 void TvgBrush::SetColor(const std::string& text) {
   SetSolidColor(vgStrToColor(text));
-  if (style_ == vgBrushGradient) gradient_->SetColor(text);
+  if (style_ == vgBrushGradient) GetGradient()->SetColor(text);
 }
 
 TvgColor TvgBrush::GetSolidColor() const { return SolidColorAt(0); }
 
 TvgColor TvgBrush::SolidColorAt(int depth) const {
   if (style_ == vgBrushResource && depth < 16) {
-    if (const TvgBrush* brush = resource_->GetBrush(); brush && brush != this) return brush->SolidColorAt(depth + 1);
+    if (const TvgBrush* brush = GetResource()->GetBrush(); brush && brush != this) return brush->SolidColorAt(depth + 1);
   }
   return solidColor_;
 }

@@ -178,14 +178,16 @@ class TvgBrush : public TPersistent {
   TvgBrushStyle DefaultStyle() const { return defaultStyle_; }
   TvgColor DefaultColor() const { return defaultColor_; }
 
-  TvgGradient* GetGradient() const { return gradient_; }
-  void SetGradient(TvgGradient* value) { gradient_->Assign(value); }
-  TvgBrushBitmap* GetBitmap() const { return bitmap_; }
-  void SetBitmap(TvgBrushBitmap* value) { bitmap_->Assign(value); }
-  TvgBrushResource* GetResource() const { return resource_; }
-  void SetResource(TvgBrushResource* value) { resource_->Assign(value); }
-  TvgVisual* GetVisual() const { return visual_; }
-  void SetVisual(TvgVisual* value) { visual_->Assign(value); }
+  // The parts of the other styles, each made (with its defaults) when first asked for: most
+  // brushes stay solid all their life, and a gradient alone is a dozen objects.
+  TvgGradient* GetGradient() const;
+  void SetGradient(TvgGradient* value) { GetGradient()->Assign(value); }
+  TvgBrushBitmap* GetBitmap() const;
+  void SetBitmap(TvgBrushBitmap* value) { GetBitmap()->Assign(value); }
+  TvgBrushResource* GetResource() const;
+  void SetResource(TvgBrushResource* value) { GetResource()->Assign(value); }
+  TvgVisual* GetVisual() const;
+  void SetVisual(TvgVisual* value) { GetVisual()->Assign(value); }
 
   // Stored conditions of the published properties.
   bool IsColorStored() const { return style_ == vgBrushSolid && solidColor_ != defaultColor_; }
@@ -199,16 +201,19 @@ class TvgBrush : public TPersistent {
 
  private:
   void SubChanged(TObject*) { OnChanged(this); }
+  // The part, made when it is missing; its changes are the brush's.
+  template <typename Part>
+  Part* MadePart(Part*& part) const;
   TvgColor SolidColorAt(int depth) const;
 
   TvgColor solidColor_;
   TvgBrushStyle style_;
-  TvgGradient* gradient_;
-  TvgVisual* visual_;
+  mutable TvgGradient* gradient_ = nullptr;
+  mutable TvgVisual* visual_ = nullptr;
   TvgBrushStyle defaultStyle_;
   TvgColor defaultColor_;
-  TvgBrushResource* resource_;
-  TvgBrushBitmap* bitmap_;
+  mutable TvgBrushResource* resource_ = nullptr;
+  mutable TvgBrushBitmap* bitmap_ = nullptr;
 };
 
 // --- Font

@@ -116,6 +116,9 @@ TvgObject* TvgControl::LookupStyle() {
 void TvgControl::ApplyResource() {
   if (!needStyleLookup_) return;
   needStyleLookup_ = false;
+  // Inserting the style and laying it out repaints each of its parts: the scene takes one
+  // request for all of them.
+  TvgRepaintBatch batch(this);
   TvgObject* s = LookupStyle();
   if (s == nullptr) return;
   if (s->HasState(csLoading)) {

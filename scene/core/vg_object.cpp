@@ -128,7 +128,11 @@ void TvgObject::AddObject(TvgObject* child) {
     child->scene_->RemoveObject(child);
   }
   if (children_.capacity() == 0) children_.reserve(10);
-  if (std::find(children_.begin(), children_.end(), child) != children_.end()) return;
+  // Every listed child links back here and so returned above; only an object painting into a
+  // bitmap stands under another parent for the while (PaintTo) and may still be listed. Adding
+  // many children thus never searches the list.
+  const bool mayBeListed = child->visual_ != nullptr && child->visual_->inPaintTo_;
+  if (mayBeListed && std::find(children_.begin(), children_.end(), child) != children_.end()) return;
   children_.push_back(child);
   child->parent_ = this;
   // The whole subtree takes this object's scene (none included), so no part of it keeps a
@@ -172,29 +176,56 @@ void TvgObject::AddObject(TvgObject* child) {
   }
 }
 
+size_t TvgObject::ListedIndex(TvgObject* child) const {
+  // The child's remembered index when it still holds; else searched from the end, where lists
+  // emptied last first (and the newest children) are found at once.
+  const auto cached = static_cast<size_t>(child->cachedIndex_);
+  if (child->cachedIndex_ >= 0 && cached < children_.size() && children_[cached] == child) return cached;
+  for (size_t i = children_.size(); i > 0; --i) {
+    if (children_[i - 1] == child) return i - 1;
+  }
+  return children_.size();
+}
+
+void TvgObject::MarkUpdateRectStaleUp(TvgVisualObject* v) {
+  v->updateRectStale_ = true;
+  for (TvgObject* p = v->GetParent(); p != nullptr; p = p->GetParent()) {
+    if (!p->IsVisual()) break;
+    p->Visual()->updateRectStale_ = true;
+    if (p->Visual()->clipChildren_) break;
+  }
+}
+
 void TvgObject::RemoveObject(TvgObject* child) {
-  auto it = std::find(children_.begin(), children_.end(), child);
-  if (it == children_.end()) return;
+  const size_t index = ListedIndex(child);
+  if (index == children_.size()) return;
   TvgVisualObject* self = visual_;
   TvgVisualObject* vchild = child->visual_;
   if (self != nullptr && vchild != nullptr) {
     vchild->SetUpdatingTree(0, 0);
     auto& tabs = self->tabList_;
-    tabs.erase(std::remove(tabs.begin(), tabs.end(), vchild), tabs.end());
+    if (auto tab = std::find(tabs.rbegin(), tabs.rend(), vchild); tab != tabs.rend()) tabs.erase(std::next(tab).base());
     vchild->Repaint();
   }
   child->parent_ = nullptr;
   child->SetScene(nullptr);
   child->cachedIndex_ = -1;
-  children_.erase(std::find(children_.begin(), children_.end(), child));
-  for (TvgObject* sibling : children_) sibling->cachedIndex_ = -1;
+  children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
+  // The children before it keep their places.
+  for (size_t i = index; i < children_.size(); ++i) children_[i]->cachedIndex_ = -1;
   if (self != nullptr) {
-    self->RecalcHasEffects();
-    self->RecalcUpdateRect();
+    // Without effects (or aligned children) before, none are left after: the flags are only
+    // worked out again when they were set, which keeps emptying a long list linear.
+    if (self->hasEffects_) self->RecalcHasEffects();
+    // The parent's area changes and so do those of the ancestors that unite it, not the areas of
+    // the other children.
+    MarkUpdateRectStaleUp(self);
     if (vchild != nullptr) {
-      self->needRealign_ = std::any_of(children_.begin(), children_.end(), [](TvgObject* c) {
-        return c->visual_ != nullptr && c->visual_->align_ != vaNone;
-      });
+      if (self->needRealign_) {
+        self->needRealign_ = std::any_of(children_.begin(), children_.end(), [](TvgObject* c) {
+          return c->visual_ != nullptr && c->visual_->align_ != vaNone;
+        });
+      }
       vchild->SetTempCanvasTree(nullptr);
       vchild->SetInPaintToTree(false);
     }
@@ -202,9 +233,13 @@ void TvgObject::RemoveObject(TvgObject* child) {
 }
 
 void TvgObject::DeleteChildren() {
+  // The first child goes first. The list is turned round once so that taking it costs nothing;
+  // a child's destructor may still free siblings it owns, which leave the list through
+  // RemoveObject wherever they stand.
+  std::reverse(children_.begin(), children_.end());
   while (!children_.empty()) {
-    TvgObject* child = children_.front();
-    children_.erase(children_.begin());
+    TvgObject* child = children_.back();
+    children_.pop_back();
     child->parent_ = nullptr;
     child->SetScene(nullptr);
     delete child;
@@ -218,8 +253,9 @@ int32_t TvgObject::GetIndex() {
   const auto& list = parent_->children_;
   if (cachedIndex_ < 0 || cachedIndex_ >= static_cast<int32_t>(list.size()) ||
       list[static_cast<size_t>(cachedIndex_)] != this) {
-    auto it = std::find(list.begin(), list.end(), this);
-    cachedIndex_ = it == list.end() ? -1 : static_cast<int32_t>(it - list.begin());
+    // One pass numbers every sibling: asking each of many children its index stays linear.
+    cachedIndex_ = -1;
+    for (size_t i = 0; i < list.size(); ++i) list[i]->cachedIndex_ = static_cast<int32_t>(i);
   }
   return cachedIndex_;
 }

@@ -193,7 +193,10 @@ void vgRegisterObjects(const std::string& category, std::initializer_list<const 
   }
 }
 
-const std::vector<std::pair<std::string, const TClassInfo*>>& vgObjectCategories() { return Get().categories; }
+const std::vector<std::pair<std::string, const TClassInfo*>>& vgObjectCategories() {
+  RunClassRegistrations();  // the units' registrations wait for the first look-up
+  return Get().categories;
+}
 
 // --- Object loaders
 

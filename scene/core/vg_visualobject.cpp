@@ -97,7 +97,18 @@ TvgMatrix Translation(float x, float y) {
   return m;
 }
 
-bool IsScrollContent(TvgObject* obj) { return obj != nullptr && vgInheritsFromName(obj, "TvgScrollContent"); }
+// Asked for the parent of every child a list places: the answer for the class asked last is kept
+// (classes live as long as the process).
+bool IsScrollContent(TvgObject* obj) {
+  static const TClassInfo* lastClass = nullptr;
+  static bool lastAnswer = false;
+  if (obj == nullptr) return false;
+  if (obj->ClassInfo() != lastClass) {
+    lastClass = obj->ClassInfo();
+    lastAnswer = vgInheritsFromName(obj, "TvgScrollContent");
+  }
+  return lastAnswer;
+}
 
 }  // namespace
 
@@ -596,7 +607,10 @@ void TvgVisualObject::BeginUpdate() { SetUpdatingTree(0, 1); }
 void TvgVisualObject::EndUpdate() {
   if (updating_ <= 0) return;  // unbalanced: nothing to end
   SetUpdatingTree(0, -1);
-  if (updating_ == 0) Realign();
+  if (updating_ > 0) return;
+  // What the update held back is laid out now: the scene takes one repaint request for it.
+  TvgRepaintBatch batch(this);
+  Realign();
 }
 
 bool TvgVisualObject::CanRepaint() {
@@ -612,14 +626,54 @@ bool TvgVisualObject::CanRepaint() {
 
 void TvgVisualObject::Repaint() {
   if (!CanRepaint()) return;
-  for (TvgObject* child : Children()) {
-    auto* effect = dynamic_cast<TvgEffect*>(child);
-    if (effect != nullptr && effect->GetEnabled() && effect->ReplacesPainting()) {
-      effectsDirty_ = true;  // the processed image shows the object's look
-      break;
+  // Without an enabled effect among the children (has-effects) there is nothing to look for: a
+  // list's content has thousands of children.
+  if (hasEffects_) {
+    for (TvgObject* child : Children()) {
+      auto* effect = dynamic_cast<TvgEffect*>(child);
+      if (effect != nullptr && effect->GetEnabled() && effect->ReplacesPainting()) {
+        effectsDirty_ = true;  // the processed image shows the object's look
+        break;
+      }
     }
   }
-  GetScene()->AddUpdateRect(GetUpdateRect());
+  const TvgRect r = GetUpdateRect();
+  if (!TvgRepaintBatch::Gather(GetScene(), r)) GetScene()->AddUpdateRect(r);
+}
+
+// --- Repaint batches
+
+namespace {
+TvgRepaintBatch* g_openBatch = nullptr;
+}  // namespace
+
+TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) {
+  scene_ = owner != nullptr ? owner->GetScene() : nullptr;
+  if (g_openBatch != nullptr || scene_ == nullptr) return;
+  g_openBatch = this;
+  open_ = true;
+}
+
+TvgRepaintBatch::~TvgRepaintBatch() {
+  if (!open_) return;
+  g_openBatch = nullptr;
+  if (!gathered_) return;
+  // A destructor may run while an error unwinds: a request that fails (out of memory) is lost
+  // rather than ending the process.
+  try {
+    scene_->AddUpdateRect(union_);
+  } catch (...) {
+  }
+}
+
+bool TvgRepaintBatch::Gather(IvgScene* scene, const TvgRect& rect) {
+  TvgRepaintBatch* batch = g_openBatch;
+  if (batch == nullptr || batch->scene_ != scene) return false;
+  // The scene drops empty rects itself; in the union they would only widen it.
+  if (rect.Right <= rect.Left || rect.Bottom <= rect.Top) return true;
+  batch->union_ = batch->gathered_ ? vgUnionRect(batch->union_, rect) : rect;
+  batch->gathered_ = true;
+  return true;
 }
 
 void TvgVisualObject::UpdateEffects() {

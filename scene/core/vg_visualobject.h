@@ -390,3 +390,24 @@ class TvgVisualObject : public TvgObject {
   std::vector<TvgVisualObject*> tabList_;
   int32_t tabOrderStored_ = -1;
 };
+
+// While one lives, the repaint requests of the objects in its owner's scene are gathered into one
+// update rect (their union), which the scene receives when it ends; batches inside it join it.
+// Each request otherwise costs the scene window an invalidation, and inserting and laying out a
+// style repaints every part of it. An owner without a scene opens no batch. The scene must
+// outlive the batch. GUI thread only.
+class TvgRepaintBatch {
+ public:
+  explicit TvgRepaintBatch(TvgVisualObject* owner);
+  ~TvgRepaintBatch();
+  TvgRepaintBatch(const TvgRepaintBatch&) = delete;
+  TvgRepaintBatch& operator=(const TvgRepaintBatch&) = delete;
+  // Takes a request for `scene` into the open batch; false when no batch gathers for it.
+  static bool Gather(IvgScene* scene, const TvgRect& rect);
+
+ private:
+  IvgScene* scene_ = nullptr;
+  bool open_ = false;  // the outermost batch
+  bool gathered_ = false;
+  TvgRect union_{};
+};

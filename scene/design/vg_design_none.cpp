@@ -2,3 +2,5 @@
 #include "vg_design_p.h"
 
 void vgInstallPlatformDesignEditors() {}
+
+void vgRegisterPlatformDesignClasses() {}

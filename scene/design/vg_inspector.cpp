@@ -405,9 +405,11 @@ void vgInitInspectorUnit() {
   done = true;
   vgInitTreeViewUnit();
   vgRegisterObjects("Design", {TvgInspector::StaticClassInfo()});
-  vgInstallPlatformDesignEditors();
+  vgRegisterPlatformDesignClasses();
 }
 
 namespace {
-const bool g_inspectorRegistered = (vgInitInspectorUnit(), true);
+// The editors are function slots, filled at once; the classes register at the class registry's
+// first look-up.
+const bool g_inspectorRegistered = (vgInstallPlatformDesignEditors(), AddClassRegistration(&vgInitInspectorUnit), true);
 }

@@ -88,7 +88,7 @@ void vgInitAnimationsUnit() {
 
 namespace {
 
-const bool g_animationsRegistered = (vgInitAnimationsUnit(), true);
+const bool g_animationsRegistered = (AddClassRegistration(&vgInitAnimationsUnit), true);
 
 bool IsStringKind(const TPropInfo* p) {
   const TTypeKind k = p->PropType->Kind;

@@ -47,7 +47,7 @@ void vgInitEffectsUnit() {
 }
 
 namespace {
-const bool g_effectsRegistered = (vgInitEffectsUnit(), true);
+const bool g_effectsRegistered = (AddClassRegistration(&vgInitEffectsUnit), true);
 
 int32_t TruncI(float v) { return static_cast<int32_t>(Trunc(v)); }
 

@@ -122,8 +122,9 @@ void vgInitObjectsUnit() {
 }
 
 namespace {
-// Runs when the unit is linked in; the explicit call covers builds that drop unreferenced units.
-const bool g_objectsRegistered = (vgInitObjectsUnit(), true);
+// Runs at the class registry's first look-up when the unit is linked in; the explicit call covers
+// builds that drop unreferenced units.
+const bool g_objectsRegistered = (AddClassRegistration(&vgInitObjectsUnit), true);
 }  // namespace
 
 // --- Shape base

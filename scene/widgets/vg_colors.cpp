@@ -867,5 +867,5 @@ void vgInitColorsUnit() {
 }
 
 namespace {
-const bool g_colorsRegistered = (vgInitColorsUnit(), true);
+const bool g_colorsRegistered = (AddClassRegistration(&vgInitColorsUnit), true);
 }

@@ -1015,5 +1015,5 @@ void vgInitGridUnit() {
 }
 
 namespace {
-const bool g_gridRegistered = (vgInitGridUnit(), true);
+const bool g_gridRegistered = (AddClassRegistration(&vgInitGridUnit), true);
 }

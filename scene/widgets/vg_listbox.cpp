@@ -291,7 +291,11 @@ void TvgListBox::SetListStyle(TvgListStyle value) {
 // --- Layout
 
 void TvgListBox::Realign() {
-  if (!layingOut_) inherited::Realign();
+  if (layingOut_) return;
+  // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
+  // takes one request for all.
+  TvgRepaintBatch batch(this);
+  inherited::Realign();
 }
 
 TvgRect TvgListBox::GetContentBounds() {

@@ -17,6 +17,24 @@ namespace {
 const WideString kWordSeparators = u" ,-\uFF0C";
 
 bool IsBreak(WideChar c) { return c == u'\r' || c == u'\n'; }
+
+// Texts are measured in a rectangle this wide.
+constexpr float kMeasureWidth = 10000;
+
+// Character widths are kept for the codes below this: Latin, Greek and Cyrillic.
+constexpr size_t kKeptChars = 0x500;
+constexpr float kUnmeasured = -1, kUncached = -2;
+
+// Characters that take their own advance wherever they stand: no controls, no combining marks,
+// no soft hyphen (shown only at a line's end), nothing that joins or reorders.
+bool IsSimpleChar(WideChar c) {
+  return (c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c < 0x300 && c != 0xAD) || (c >= 0x370 && c < 0x483) ||
+         (c >= 0x48A && c < kKeptChars);
+}
+
+// Texts that measure otherwise than the sum of their characters on a canvas that kerns (AV, To),
+// joins ligatures (ffi) or adds an overhang once per text.
+const char16_t* const kAdditivityProbes[] = {u"AV", u"To", u"ffi", u"LT Wa, y. r-", u"The quick brown fox"};
 }  // namespace
 
 KBL_PUBLISHED(TvgMemo) {
@@ -78,7 +96,16 @@ void TvgMemoLines::SetUpdateState(bool updating) {
   inherited::SetUpdateState(updating);
   if (memo_ == nullptr) return;
   memo_->SetLinesUpdating(updating);
-  if (!updating) memo_->Realign();
+  // Meanwhile the memo and its parts ask for no repaint (each request costs the scene window an
+  // invalidation, two for every line added); at the end it is laid out (by its EndUpdate) and
+  // repainted whole.
+  if (updating) {
+    memo_->BeginUpdate();
+    return;
+  }
+  memo_->EndUpdate();
+  memo_->Realign();
+  memo_->Repaint();
 }
 
 // --- Construction
@@ -130,7 +157,11 @@ void TvgMemo::FontChanged(TObject*) {
 }
 
 void TvgMemo::RealignText() {
-  if (!linesUpdating_) Realign();
+  if (linesUpdating_) return;
+  // A new extent shows or hides the scroll bars, which repaints each of their parts: the scene
+  // takes one request for all.
+  TvgRepaintBatch batch(this);
+  Realign();
 }
 
 void TvgMemo::PrepareTextCanvas() {
@@ -150,15 +181,25 @@ void TvgMemo::SetWordWrap(bool value) {
   UpdateCaretPos(false);
 }
 
-void TvgMemo::SetText(const WideString& value) {
-  if (!ValidateText(value) || value == text_) return;
-  WideString stored = value;
-  if (charCase_ == vgecUpperCase) {
-    for (WideChar& c : stored) c = static_cast<WideChar>(std::towupper(c));
-  } else if (charCase_ == vgecLowerCase) {
-    for (WideChar& c : stored) c = static_cast<WideChar>(std::towlower(c));
+namespace {
+
+// Characters [from, from + count) of the text in the case given (vgecNormal leaves them).
+void ConvertCase(WideString& text, size_t from, size_t count, TEditCharCase charCase) {
+  const size_t end = std::min(from + count, text.size());
+  if (charCase == vgecUpperCase) {
+    for (size_t i = from; i < end; ++i) text[i] = static_cast<WideChar>(std::towupper(text[i]));
+  } else if (charCase == vgecLowerCase) {
+    for (size_t i = from; i < end; ++i) text[i] = static_cast<WideChar>(std::towlower(text[i]));
   }
-  text_ = std::move(stored);
+}
+
+}  // namespace
+
+void TvgMemo::SetText(const WideString& value) {
+  if (!ValidateText(value) || (value.size() == text_.size() && value == text_)) return;
+  text_ = value;
+  ConvertCase(text_, 0, text_.size(), charCase_);
+  caseOfText_ = charCase_;
   if (updateLinesOnSetText_) {
     // A text replaced from outside the edits: the undo records no longer fit it.
     actionStack_->Clear();
@@ -198,15 +239,21 @@ void TvgMemo::EditDone(const TLineSpan& span, int32_t oldCount, float oldLongest
   scene->AddUpdateRect(vgRect(std::min(a.X, b.X) - 1, std::min(a.Y, b.Y) - 1, std::max(a.X, b.X) + 1, std::max(a.Y, b.Y) + 1));
 }
 
-void TvgMemo::SetTextInternal(const WideString& value) {
-  updateLinesOnSetText_ = false;
-  try {
-    SetText(value);
-  } catch (...) {
-    updateLinesOnSetText_ = true;
-    throw;
+void TvgMemo::EditText(size_t offset, size_t count, const WideString& inserted) {
+  // The text changes length, so it differs from the one stored, as SetText requires.
+  const WideString removed = text_.substr(offset, count);
+  text_.replace(offset, count, inserted);
+  if (!ValidateText(text_)) {
+    text_.replace(offset, inserted.size(), removed);
+    return;
   }
-  updateLinesOnSetText_ = true;
+  // The whole text takes CharCase (CharCase may have changed since the text was stored); what
+  // is known to be in it already is not converted again.
+  if (caseOfText_ == charCase_) ConvertCase(text_, offset, inserted.size(), charCase_);
+  else ConvertCase(text_, 0, text_.size(), charCase_);
+  caseOfText_ = charCase_;
+  if (!IsLoading()) OnChangeTracking(this);
+  needChange_ = true;
 }
 
 // --- Measuring
@@ -215,13 +262,75 @@ float TvgMemo::LineHeight() const { return static_cast<float>(Round(font_->GetSi
 
 float TvgMemo::PageLines() { return GetViewportHeight() / LineHeight(); }
 
-float TvgMemo::TextWidth(const WideString& text) {
+float TvgMemo::TextWidth(const WideString& text) { return TextWidth(text.data(), text.size()); }
+
+float TvgMemo::TextWidth(const WideChar* text, size_t length) {
   TvgCanvas* canvas = GetCanvas();
-  if (canvas == nullptr || text.empty()) return 0;
+  if (canvas == nullptr || length == 0) return 0;
+  float sum = 0;
+  if (SumOfCharWidths(canvas, text, length, sum)) return sum;
+  return MeasureOnCanvas(canvas, text, length);
+}
+
+float TvgMemo::MeasureOnCanvas(TvgCanvas* canvas, const WideChar* text, size_t length) {
   PrepareTextCanvas();
-  TvgRect r = vgRect(0, 0, 10000, 10000);
-  canvas->MeasureText(r, r, text, false, vgTextAlignNear, vgTextAlignNear);
+  TvgRect r = vgRect(0, 0, kMeasureWidth, kMeasureWidth);
+  canvas->MeasureText(r, r, WideString(text, length), false, vgTextAlignNear, vgTextAlignNear);
   return r.Right - r.Left;
+}
+
+// A canvas call costs as much as summing thousands of kept widths (a text layout each time):
+// setting a large text measures every line, and wrapping measures every word again. Kept widths
+// are whole units, so their sums are exact in any order and equal the canvas's own answers there.
+bool TvgMemo::SumOfCharWidths(TvgCanvas* canvas, const WideChar* text, size_t length, float& sum) {
+  if (!CharWidthsFit(canvas)) return false;
+  std::vector<float>& widths = charWidths_.Widths;
+  float total = 0;
+  for (size_t i = 0; i < length; ++i) {
+    const WideChar c = text[i];
+    if (!IsSimpleChar(c)) return false;
+    if (widths[c] == kUnmeasured) {
+      const float measured = MeasureOnCanvas(canvas, &c, 1);
+      widths[c] = measured >= 0 && measured == std::trunc(measured) ? measured : kUncached;
+    }
+    if (widths[c] == kUncached) return false;
+    total += widths[c];
+    // Beyond the measuring rectangle the canvas's own answer holds.
+    if (total > kMeasureWidth) return false;
+  }
+  sum = total;
+  return true;
+}
+
+bool TvgMemo::CharWidthsFit(TvgCanvas* canvas) {
+  TCharWidths& kept = charWidths_;
+  const TvgMatrix& m = canvas->GetMatrix();
+  const bool fractional = m.m11 != std::trunc(m.m11) || m.m22 != std::trunc(m.m22);
+  if (kept.Canvas != canvas || kept.Family != font_->GetFamily() || kept.Size != font_->GetSize() ||
+      kept.Style != font_->GetStyle() || kept.ClearType != font_->GetClearType() || kept.Fractional != fractional) {
+    kept = TCharWidths{canvas, font_->GetFamily(), font_->GetSize(), font_->GetStyle(), font_->GetClearType(),
+                       fractional, -1, std::vector<float>(kKeptChars, kUnmeasured)};
+  }
+  if (kept.Additive >= 0) return kept.Additive == 1;
+  // Tested once: the probes' sums against the canvas's answers, in the font the canvas really
+  // measures with.
+  kept.Additive = 0;
+  PrepareTextCanvas();
+  const TvgFont* used = canvas->GetFont();
+  if (used == nullptr || used->GetFamily() != font_->GetFamily() || used->GetSize() != font_->GetSize() ||
+      used->GetStyle() != font_->GetStyle() || used->GetClearType() != font_->GetClearType())
+    return false;
+  kept.Additive = 1;
+  for (const char16_t* probe : kAdditivityProbes) {
+    const WideString text(probe);
+    float sum = 0;
+    if (!SumOfCharWidths(canvas, text.data(), text.size(), sum) ||
+        MeasureOnCanvas(canvas, text.data(), text.size()) != sum) {
+      kept.Additive = 0;
+      return false;
+    }
+  }
+  return true;
 }
 
 float TvgMemo::LineWidth(int32_t index) {
@@ -273,7 +382,7 @@ WideString TvgMemo::GetLine(int32_t index) const {
 
 void TvgMemo::BreakParagraph(int32_t start, const WideString& line, float wrapWidth, std::vector<int32_t>& starts,
                              std::vector<float>& widths) {
-  const float whole = TextWidth(line);
+  const float whole = TextWidth(line.data(), line.size());
   if (!wordWrap_ || whole <= wrapWidth) {
     widths.push_back(whole);
     return;
@@ -285,12 +394,12 @@ void TvgMemo::BreakParagraph(int32_t start, const WideString& line, float wrapWi
   while (pos < static_cast<int32_t>(line.size())) {
     const int32_t wordStart = pos;
     vgWideGetToken(pos, line, kWordSeparators);
-    const float w = TextWidth(line.substr(static_cast<size_t>(lineStart), static_cast<size_t>(pos - lineStart)));
+    const float w = TextWidth(line.data() + lineStart, static_cast<size_t>(pos - lineStart));
     if (w > wrapWidth && wordStart > lineStart) {
       starts.push_back(start + wordStart);
       widths.push_back(fitted);
       lineStart = wordStart;
-      fitted = TextWidth(line.substr(static_cast<size_t>(lineStart), static_cast<size_t>(pos - lineStart)));
+      fitted = TextWidth(line.data() + lineStart, static_cast<size_t>(pos - lineStart));
     } else {
       fitted = w;
     }
@@ -375,6 +484,9 @@ void TvgMemo::UpdateLinesPiecewise(const TLineSpan& span, int32_t delta) {
   std::vector<float> widths;
   BreakRange(span.Start, end, starts, widths);
   const auto first = static_cast<size_t>(span.First), last = static_cast<size_t>(span.Last);
+  const auto widest = static_cast<size_t>(longestLine_);
+  const bool widestKnown = widest < lineWidths_.size();
+  const float widestWidth = widestKnown ? lineWidths_[widest] : 0;
   // Entries after the span move with the text; the span's own entries are replaced.
   for (size_t i = last + 1; i < linesBegs_.size(); ++i) linesBegs_[i] += delta;
   linesBegs_.erase(linesBegs_.begin() + static_cast<std::ptrdiff_t>(first + 1),
@@ -383,7 +495,21 @@ void TvgMemo::UpdateLinesPiecewise(const TLineSpan& span, int32_t delta) {
   lineWidths_.erase(lineWidths_.begin() + static_cast<std::ptrdiff_t>(first),
                     lineWidths_.begin() + static_cast<std::ptrdiff_t>(last + 1));
   lineWidths_.insert(lineWidths_.begin() + static_cast<std::ptrdiff_t>(first), widths.begin(), widths.end());
-  FindLongestLine();
+  // The first widest line, as FindLongestLine finds it, looked for again only when it was
+  // re-broken: every line before it was narrower and none after it wider, so only the fresh
+  // lines can take its place.
+  if (!widestKnown || (widest >= first && widest <= last)) {
+    FindLongestLine();
+    return;
+  }
+  const auto freshWidest = std::max_element(widths.begin(), widths.end());  // the first of the widest
+  const size_t fresh = first + static_cast<size_t>(freshWidest - widths.begin());
+  if (widest < first) {
+    longestLine_ = static_cast<int32_t>(*freshWidest > widestWidth ? fresh : widest);
+  } else {
+    const size_t moved = widest - (last - first + 1) + widths.size();
+    longestLine_ = static_cast<int32_t>(*freshWidest >= widestWidth ? fresh : moved);
+  }
 }
 
 // --- Positions

@@ -145,6 +145,10 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   int32_t ColumnAtX(int32_t line, float x);
   float LineHeight() const;
   float PageLines();
+  // The width of the text in the memo's font, as the canvas measures it in a rectangle 10000 wide
+  // without wrapping; 0 without a canvas. Widths of single characters are kept per canvas and
+  // font, so a text of simple characters on a canvas that measures in whole units without
+  // kerning costs no canvas call.
   float TextWidth(const WideString& text);
   float LineWidth(int32_t index);
 
@@ -239,6 +243,16 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   void BreakParagraph(int32_t start, const WideString& line, float wrapWidth, std::vector<int32_t>& starts,
                       std::vector<float>& widths);
   void FindLongestLine();
+  // The width of `length` characters at `text` (see TextWidth).
+  float TextWidth(const WideChar* text, size_t length);
+  // The canvas's measure of the characters, in the memo's font.
+  float MeasureOnCanvas(TvgCanvas* canvas, const WideChar* text, size_t length);
+  // The sum of the characters' widths when every one of them is kept in charWidths_ (measured now
+  // when not yet) and the canvas measures texts as such sums; false when the canvas must measure.
+  bool SumOfCharWidths(TvgCanvas* canvas, const WideChar* text, size_t length, float& sum);
+  // charWidths_ made to fit the canvas and the font (emptied when either changed); answers whether
+  // the canvas measures additively there, testing it once.
+  bool CharWidthsFit(TvgCanvas* canvas);
   float WrapWidth();
   int32_t FirstVisibleLine();
   int32_t LastVisibleLine();
@@ -246,7 +260,11 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   bool SelectionShown();
   void MoveCaretLines(int32_t lines);
   void DeleteSelectionFirst(bool& deleted);
-  void SetTextInternal(const WideString& value);
+  // Replaces `count` characters at `offset` (0-based) by `inserted` where they stand and keeps
+  // the result as SetText keeps a text (accepted by ValidateText, in CharCase, OnChangeTracking,
+  // NeedChange); the line table is the caller's. The text is never copied whole: many edits in a
+  // row (filling Lines) stay linear.
+  void EditText(size_t offset, size_t count, const WideString& inserted);
 
   bool needChange_ = false;
   WideString text_;
@@ -261,6 +279,7 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   TvgEditMenu* popupMenu_ = nullptr;
   bool autoSelect_ = true;
   TEditCharCase charCase_ = vgecNormal;
+  TEditCharCase caseOfText_ = vgecNormal;  // the case the whole text is known to be in
   bool hideSelection_ = true;
   int32_t maxLength_ = 0;
   bool readOnly_ = false;
@@ -278,6 +297,18 @@ class TvgMemo : public TvgScrollBox, public IvgImeCaret {
   float wrappedFor_ = -1;  // the wrap width the table was last built for
   int32_t fullUpdates_ = 0;
   TvgVisualObject* contentPart_ = nullptr;
+  // Widths of single characters as one canvas measures them in one font.
+  struct TCharWidths {
+    TvgCanvas* Canvas = nullptr;
+    std::string Family;
+    float Size = 0;
+    TvgFontStyle Style = vgFontRegular;
+    bool ClearType = false;
+    bool Fractional = false;  // the canvas's scale had a fraction (its text hint differs then)
+    int8_t Additive = -1;     // the canvas measures texts as sums of their characters: -1 untested
+    std::vector<float> Widths;  // by character code; kUnmeasured or kUncached where not kept
+  };
+  TCharWidths charWidths_;
 };
 
 // The memo with the HUD look.

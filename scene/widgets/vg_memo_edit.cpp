@@ -108,9 +108,7 @@ void TvgMemo::InsertAfter(const TCaretPosition& p, const WideString& text, uint3
   const TLineSpan span = SpanOfEdit(offset, 0);
   const int32_t oldCount = LineCount(), oldFull = fullUpdates_;
   const float oldLongest = LineWidth(longestLine_);
-  WideString copy = text_;
-  copy.insert(static_cast<size_t>(offset), s);
-  SetTextInternal(copy);
+  EditText(static_cast<size_t>(offset), 0, s);
   UpdateLinesPiecewise(span, static_cast<int32_t>(s.size()));
   if (options & vgInsSelect) {
     selStart_ = PosToCaretPos(offset);
@@ -145,9 +143,7 @@ void TvgMemo::DeleteFrom(const TCaretPosition& p, int32_t length, uint32_t optio
   const int32_t oldCount = LineCount(), oldFull = fullUpdates_;
   const float oldLongest = LineWidth(longestLine_);
   const bool hadSelection = selectionActive_;
-  WideString copy = text_;
-  copy.erase(static_cast<size_t>(first), static_cast<size_t>(count));
-  SetTextInternal(copy);
+  EditText(static_cast<size_t>(first), static_cast<size_t>(count), WideString());
   UpdateLinesPiecewise(span, -count);
   if (options & vgDelCaret || selectionActive_) {
     selectionActive_ = false;

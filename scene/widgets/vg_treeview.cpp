@@ -227,12 +227,19 @@ void TvgTreeView::ItemsChanged() {
 }
 
 void TvgTreeView::Realign() {
-  if (!layingOut_) inherited::Realign();
+  if (layingOut_) return;
+  // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
+  // takes one request for all.
+  TvgRepaintBatch batch(this);
+  inherited::Realign();
 }
 
 void TvgTreeView::EndUpdate() {
+  // The end of the last update lays the tree out (the visual object's EndUpdate); one without a
+  // matching BeginUpdate lays it out here.
+  const bool updating = Updating();
   inherited::EndUpdate();
-  if (!Updating()) Realign();
+  if (!updating) Realign();
 }
 
 int32_t TvgTreeView::GetCount() const {
@@ -350,18 +357,19 @@ int TvgTreeView::CompareItems(TvgTreeViewItem* a, TvgTreeViewItem* b) {
   return vgWideCompareText(a->GetText(), b->GetText());
 }
 
-void TvgTreeView::LayoutItem(TvgTreeViewItem* item, float& x, float& y, float width) {
+void TvgTreeView::LayoutItem(TvgTreeViewItem* item, int32_t level, float& x, float& y, float width) {
   const TvgRect pad = item->GetPadding()->GetRect();
   // The cursor is a point of the content; the item is placed in its parent's coordinates.
   const TvgPoint cursor = GetContent()->LocalToAbsolute(vgPoint(x, y));
   TvgObject* parent = item->GetParent();
   const TvgPoint at = parent != nullptr && parent->IsVisual() ? parent->Visual()->AbsoluteToLocal(cursor) : vgPoint(x, y);
   const float height = itemHeight_ != 0 ? itemHeight_ : item->GetHeight();
-  item->SetBounds(at.X + pad.Left, at.Y + pad.Top, width - pad.Left - pad.Right - kIndent * static_cast<float>(item->Level()),
+  item->SetBounds(at.X + pad.Left, at.Y + pad.Top, width - pad.Left - pad.Right - kIndent * static_cast<float>(level),
                   height);
-  if (item->button_ != nullptr) item->button_->SetVisible(item->ChildItemCount() > 0);
+  const bool hasItems = item->ChildItemCount() > 0;
+  if (item->button_ != nullptr) item->button_->SetVisible(hasItems);
   y += height + pad.Top + pad.Bottom;
-  if (item->ChildItemCount() == 0) return;
+  if (!hasItems) return;
   if (item->isExpanded_) {
     x += kIndent;
     for (TvgObject* child : item->Children()) {
@@ -369,7 +377,7 @@ void TvgTreeView::LayoutItem(TvgTreeViewItem* item, float& x, float& y, float wi
       if (sub == nullptr) continue;
       sub->SetVisible(true);
       sub->SetOpacity(1);
-      LayoutItem(sub, x, y, width);
+      LayoutItem(sub, level + 1, x, y, width);
     }
     x -= kIndent;
     return;
@@ -401,7 +409,7 @@ TvgRect TvgTreeView::GetContentBounds() {
   {
     TLayoutPass pass(this, layingOut_);
     for (TvgObject* child : GetContent()->Children())
-      if (auto* item = dynamic_cast<TvgTreeViewItem*>(child)) LayoutItem(item, x, y, vgRectWidth(r));
+      if (auto* item = dynamic_cast<TvgTreeViewItem*>(child)) LayoutItem(item, 0, x, y, vgRectWidth(r));
   }
   r.Bottom = r.Top + std::max(y, 1.0f);
   UpdateSelectionMarks();

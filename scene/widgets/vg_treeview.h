@@ -139,7 +139,8 @@ class TvgTreeView : public TvgScrollBox {
 
  private:
   friend class TvgTreeViewItem;
-  void LayoutItem(TvgTreeViewItem* item, float& x, float& y, float width);
+  // Places the item (at `level`, the number of items above it) and, when expanded, its subtree.
+  void LayoutItem(TvgTreeViewItem* item, int32_t level, float& x, float& y, float width);
   void SelectRange(TvgTreeViewItem* a, TvgTreeViewItem* b);
   void ScrollIntoView(TvgTreeViewItem* item);
   void ShownItems(std::vector<TvgTreeViewItem*>& out);

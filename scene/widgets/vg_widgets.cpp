@@ -59,5 +59,5 @@ TvgPopup* vg_widgets::MakeDropDownPopup(TvgControl* box) {
 void vgInitWidgetsUnit() { vg_widgets::InitWidgetsUnit(); }
 
 namespace {
-const bool g_widgetsRegistered = (vg_widgets::InitWidgetsUnit(), true);
+const bool g_widgetsRegistered = (AddClassRegistration(&vg_widgets::InitWidgetsUnit), true);
 }

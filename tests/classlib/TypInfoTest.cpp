@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "TestClasses.h"
 
@@ -31,7 +33,51 @@ class TTestAbstract : public TComponent {
   virtual void Pure() = 0;
 };
 
+// Classes a unit registers only when the registry is first asked.
+class TTestLateFirst : public TComponent {
+  KBL_DECLARE_CLASS(TTestLateFirst, TComponent)
+ public:
+  explicit TTestLateFirst(TComponent* owner) : TComponent(owner) {}
+};
+class TTestLateSecond : public TComponent {
+  KBL_DECLARE_CLASS(TTestLateSecond, TComponent)
+ public:
+  explicit TTestLateSecond(TComponent* owner) : TComponent(owner) {}
+};
+class TTestLateSlow : public TComponent {
+  KBL_DECLARE_CLASS(TTestLateSlow, TComponent)
+ public:
+  explicit TTestLateSlow(TComponent* owner) : TComponent(owner) {}
+};
+
+std::vector<std::string> g_registrations;  // the order the registrations ran in
+
+void RegisterLateFirst() {
+  g_registrations.push_back("first");
+  RegisterClass<TTestLateFirst>();
+}
+// A look-up from within a registration runs nothing again: it sees what is registered so far.
+void RegisterLateSecond() {
+  g_registrations.push_back("second");
+  EXPECT_NE(GetClass("TTestLateFirst"), nullptr);
+  EXPECT_EQ(GetClass("TTestLateSecond"), nullptr);
+  RegisterClass<TTestLateSecond>();
+}
+void RegisterRaising() {
+  g_registrations.push_back("raising");
+  throw EFilerError("A class named TTestLateFirst already exists");
+}
+void RegisterAfterRaising() { g_registrations.push_back("after"); }
+void RegisterSlowly() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  RegisterClass<TTestLateSlow>();
+}
+
 }  // namespace
+
+KBL_PUBLISHED(TTestLateFirst) {}
+KBL_PUBLISHED(TTestLateSecond) {}
+KBL_PUBLISHED(TTestLateSlow) {}
 
 KBL_PUBLISHED(TTestWideWidget) {
   p.Property("Extra", &TTestWideWidget::Extra, &TTestWideWidget::Extra);
@@ -119,6 +165,39 @@ TEST(ClassRegistry, CreatesByNameAndRejectsUnknownOrClashingNames) {
   RegisterClass<TTestWideWidget>();
   UnRegisterClass(TTestWideWidget::StaticClassInfo());
   EXPECT_EQ(GetClass("TTestWideWidget"), nullptr);
+}
+
+TEST(ClassRegistry, DeferredRegistrationsRunOnceInOrderAtTheFirstLookUp) {
+  g_registrations.clear();
+  AddClassRegistration(&RegisterLateFirst);
+  AddClassRegistration(&RegisterLateSecond);
+  AddClassRegistration(nullptr);
+  EXPECT_TRUE(g_registrations.empty());
+  EXPECT_EQ(GetClass("ttestlatesecond"), TTestLateSecond::StaticClassInfo());
+  EXPECT_EQ(g_registrations, (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(FindClass("TTestLateFirst"), TTestLateFirst::StaticClassInfo());
+  RunClassRegistrations();
+  EXPECT_EQ(g_registrations.size(), 2u);
+
+  // A registration that raises gives its exception to the look-up that ran it and is dropped;
+  // the ones after it run at the next look-up.
+  g_registrations.clear();
+  AddClassRegistration(&RegisterRaising);
+  AddClassRegistration(&RegisterAfterRaising);
+  EXPECT_THROW(GetClass("TTestLateFirst"), EFilerError);
+  EXPECT_EQ(GetClass("TTestLateFirst"), TTestLateFirst::StaticClassInfo());
+  EXPECT_EQ(g_registrations, (std::vector<std::string>{"raising", "after"}));
+}
+
+TEST(ClassRegistry, LookUpsOnOtherThreadsWaitForARegistrationUnderWay) {
+  AddClassRegistration(&RegisterSlowly);
+  const TClassInfo* found[3] = {};
+  std::thread a([&] { found[0] = GetClass("TTestLateSlow"); });
+  std::thread b([&] { found[1] = GetClass("TTestLateSlow"); });
+  found[2] = GetClass("TTestLateSlow");
+  a.join();
+  b.join();
+  for (const TClassInfo* cls : found) EXPECT_EQ(cls, TTestLateSlow::StaticClassInfo());
 }
 
 TEST(PropertyAccess, EveryKindByNameAndAsText) {

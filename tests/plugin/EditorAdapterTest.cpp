@@ -1,6 +1,6 @@
-// The host adapter's editor object through the editor services: the vector GUI around the first
-// and the last editor object, the order of the form's calls on open, idle and close, and an open
-// whose form cannot be made.
+// The host adapter's editor object through the editor services: the vector GUI from the first
+// editor window to the last editor object (none for plug-ins whose editor never opens), the order
+// of the form's calls on open, idle and close, and an open whose GUI or form cannot be made.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,11 +13,15 @@ namespace {
 
 std::vector<std::string> calls;
 bool failCreate = false;
+bool failStart = false;  // starting the GUI raises
 bool windowGone = false;  // the host destroyed the form's window
 TPluginGui* const kForm = reinterpret_cast<TPluginGui*>(0x1000);
 
 const TrkEditorServices kServices = {
-    [] { calls.push_back("start gui"); },
+    [] {
+      if (failStart) throw Exception("no GUI");
+      calls.push_back("start gui");
+    },
     [] { calls.push_back("stop gui"); },
     [](void*) -> TPluginGui* {
       if (failCreate) throw Exception("no form");
@@ -42,6 +46,7 @@ class EditorAdapterTest : public ::testing::Test {
   void SetUp() override {
     calls.clear();
     failCreate = false;
+    failStart = false;
     windowGone = false;
     SetEditorServices(&kServices);
   }
@@ -99,4 +104,32 @@ TEST_F(EditorAdapterTest, AFormThatCannotBeMadeOpensNothingAndRaisesNothing) {
   ASSERT_NE(rect, nullptr);
   EXPECT_EQ(rect->right - rect->left, 450);
   EXPECT_EQ(rect->bottom - rect->top, 495);
+}
+
+TEST_F(EditorAdapterTest, PlugInsWhoseEditorNeverOpensNeverStartTheGui) {
+  {
+    TrkVstAdapter first(Host);
+    TrkVstAdapter second(Host);
+    ERect* rect = nullptr;
+    first.getAeffect()->dispatcher(first.getAeffect(), effEditGetRect, 0, 0, &rect, 0);
+    Dispatch(second, effEditIdle);
+    Dispatch(second, effEditClose);
+  }
+  EXPECT_EQ(calls, std::vector<std::string>());
+  EXPECT_EQ(TVstEditor::EditorCount(), 0);
+}
+
+TEST_F(EditorAdapterTest, AGuiThatCannotStartOpensNothingAndTheNextOpenTriesAgain) {
+  {
+    TrkVstAdapter adapter(Host);
+    failStart = true;
+    EXPECT_EQ(Dispatch(adapter, effEditOpen, parent), 0);
+    EXPECT_FALSE(adapter.Plugin().editorOpen);
+    failStart = false;
+    EXPECT_EQ(Dispatch(adapter, effEditOpen, parent), 1);
+    Dispatch(adapter, effEditClose);
+  }
+  const std::vector<std::string> expected = {"start gui", "create", "link",   "start updates", "update",
+                                             "show",      "stop updates", "unlink", "free",          "stop gui"};
+  EXPECT_EQ(calls, expected);
 }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "TestFiles.h"
 #include "classlib/Streams.h"
 
@@ -51,6 +54,31 @@ TEST(MidiMap, ReadsBindingsAndNormalisesOddValues) {
   // Kept in the working folder for the test that has an independent parser read it (xmllint,
   // on both builds' output).
   map.SaveToXmlFile("MidiMapWritten.xml");
+}
+
+TEST(MidiMap, SavingOverAFileThatHoldsTheSameMapLeavesItAlone) {
+  TempDir dir;
+  const std::string file = dir.File("map.xml");
+  TMidiMap map;
+  map.Add(7, 9, 0, "Mix");
+  map.SaveToXmlFile(file);
+  const std::string written = ReadFileBytes(file);
+  // Dated back, so that a write now would show.
+  const auto old = std::filesystem::last_write_time(file) - std::chrono::hours(48);
+  std::filesystem::last_write_time(file, old);
+  map.SaveToXmlFile(file);
+  EXPECT_EQ(std::filesystem::last_write_time(file), old);
+  EXPECT_EQ(ReadFileBytes(file), written);
+  // A different map, or a file that differs in a single byte, is written.
+  WriteFileBytes(file, written.substr(0, written.size() - 1) + " ");
+  map.SaveToXmlFile(file);
+  EXPECT_EQ(ReadFileBytes(file), written);
+  std::filesystem::last_write_time(file, old);
+  map.Add(8, 10, 0, "Rate");
+  map.SaveToXmlFile(file);
+  EXPECT_NE(std::filesystem::last_write_time(file), old);
+  EXPECT_NE(ReadFileBytes(file).find("MidiCC=\"8\""), std::string::npos);
+  EXPECT_FALSE(FileExists(file + ".tmp"));
 }
 
 TEST(MidiMap, RefusesFilesThatAreNoMap) {

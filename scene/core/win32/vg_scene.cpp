@@ -66,8 +66,8 @@ void vgRegisterSceneClasses() {
 }
 
 namespace {
-// Streams name the scene by class: registered when the unit starts.
-const bool g_sceneClassesRegistered = (vgRegisterSceneClasses(), true);
+// Streams name the scene by class: registered before the class registry's first look-up.
+const bool g_sceneClassesRegistered = (AddClassRegistration(&vgRegisterSceneClasses), true);
 }  // namespace
 
 void TvgCustomScene::GetChildren(const TGetChildProc& proc, TComponent* root) {

@@ -36,9 +36,12 @@ std::wstring Wide(const std::string& text) {
 
 }  // namespace
 
-void vgInstallPlatformDesignEditors() {
+void vgRegisterPlatformDesignClasses() {
   // The forms' streams name these classes.
   RegisterClass<TSaveDialog, TvgBitmapEditor, TvgBrushDesign, TvgPathDataDesigner, TvgBrushDialog>();
+}
+
+void vgInstallPlatformDesignEditors() {
   TvgInspectorEditors& editors = vgInspectorEditors();
   editors.EditBrush = [](TvgBrush* brush, TComponent* context) {
     TvgBrushDialog dialog(nullptr);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "classlib/Filer.h"
 #include "classlib/FormText.h"
 #include "scene/core/vg_registry.h"
@@ -248,6 +250,50 @@ TEST(VgBrushBitmap, AssignCopiesPixelsAndWrapModeWithOneNotification) {
   EXPECT_EQ(target.GetBitmap()->Pixel(1, 1), 0xFF445566u);
   target.GetBitmap()->Clear(0);  // pixel changes reach the owner
   EXPECT_EQ(counter.hits, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VgBrush, PartsMadeOnFirstUseHoldTheirDefaultsAndReportTheirChanges) {
+  // Each style's part, asked for the first time after the brush has lived without it.
+  struct Case {
+    TvgBrushStyle style;
+    std::function<void(TvgBrush&)> change;  // through the part only
+    int notifications;                      // that the change gives the brush
+    std::function<bool(const TvgBrush&)> copied;
+  } cases[] = {
+      {vgBrushGradient, [](TvgBrush& b) { b.GetGradient()->SetStyle(vgRadialGradient); }, 1,
+       [](const TvgBrush& b) { return b.GetGradient()->IsRadial(); }},
+      {vgBrushBitmap, [](TvgBrush& b) { b.GetBitmap()->SetWrapMode(vgWrapTileOriginal); }, 1,
+       [](const TvgBrush& b) { return b.GetBitmap()->GetWrapMode() == vgWrapTileOriginal; }},
+      {vgBrushResource, [](TvgBrush& b) { b.GetResource()->SetResourceName("accent"); }, 0,
+       [](const TvgBrush& b) { return b.GetResource()->GetResourceName() == "accent"; }},
+  };
+  for (const Case& c : cases) {
+    TvgBrush brush(vgBrushSolid, 0xFF102030u);
+    brush.SetStyle(c.style);
+    const TvgGradient* gradient = brush.GetGradient();
+    EXPECT_EQ(gradient->GetPoints()->Count(), 2);
+    EXPECT_EQ(gradient->InterpolateColor(0), 0xFF000000u);
+    EXPECT_EQ(gradient->GetStopPosition()->GetPoint(), vgPoint(0, 1));
+    EXPECT_EQ(brush.GetBitmap()->GetWrapMode(), vgWrapTile);
+    EXPECT_TRUE(brush.GetResource()->GetResourceName().empty());
+    EXPECT_EQ(brush.GetVisual()->GetVisualObject(), nullptr);
+    Counter counter;
+    brush.OnChanged = counter.Event();
+    c.change(brush);
+    EXPECT_EQ(counter.hits, c.notifications) << static_cast<int>(c.style);
+    // A brush that never made the part takes it over by Assign; one that made it gives it away.
+    TvgBrush copy(vgBrushSolid, 0);
+    copy.Assign(&brush);
+    EXPECT_TRUE(c.copied(copy)) << static_cast<int>(c.style);
+    TvgBrush fresh(vgBrushSolid, 0);
+    fresh.SetStyle(c.style);
+    copy.Assign(&fresh);
+    EXPECT_FALSE(c.copied(copy)) << static_cast<int>(c.style);
+  }
 }
 
 }  // namespace

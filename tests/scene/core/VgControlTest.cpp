@@ -84,6 +84,16 @@ TEST_F(ControlTest, AControlWithoutResourceGetsItsClassStyleAsLockedUnstoredChil
   EXPECT_EQ(vgDefaultStyle()->FindResource("probebuttonstyle")->Visual()->GetWidth(), 33);
 }
 
+TEST_F(ControlTest, ApplyingAStyleAsksTheSceneForOneRepaintOfTheControl) {
+  auto* button = Add<TvgProbeButton>();
+  scene.updates.clear();
+  button->ApplyResource();
+  ASSERT_NE(button->GetStyleObject(), nullptr);
+  ASSERT_EQ(scene.updates.size(), 1u);
+  const TvgRect r = scene.updates[0];
+  EXPECT_TRUE(r.Left <= 10 && r.Top <= 10 && r.Right >= 90 && r.Bottom >= 34);
+}
+
 TEST_F(ControlTest, AStyleAppliedWhilePaintingIntoABitmapIsPaintedInThatPass) {
   auto* button = Add<TvgProbeButton>();
   TvgBitmap target(300, 200);

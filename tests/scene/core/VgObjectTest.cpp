@@ -377,3 +377,98 @@ TEST_F(ObjectTreeTest, ZeroSizesAndFullTransparencySurviveAStream) {
 }
 
 }  // namespace
+
+namespace {
+
+// A scene object that writes its tag into a shared log as it is freed.
+class TLoggedObject : public TvgObject {
+ public:
+  TLoggedObject(TComponent* owner, std::vector<int>& log, int tag) : TvgObject(owner), log_(log), tag_(tag) {}
+  ~TLoggedObject() override { log_.push_back(tag_); }
+
+ private:
+  std::vector<int>& log_;
+  int tag_;
+};
+
+// Every child answers its place in the list as its index.
+void ExpectIndicesMatchPlaces(TvgObject& root, const char* step) {
+  for (int32_t i = 0; i < root.GetChildrenCount(); ++i) EXPECT_EQ(root.GetChild(i)->GetIndex(), i) << step;
+}
+
+TEST_F(ObjectTreeTest, IndicesStayRightThroughAddsRemovalsMovesAndSorts) {
+  TvgObject root(nullptr);
+  std::vector<TvgObject*> kids;
+  for (int i = 0; i < 8; ++i) {
+    kids.push_back(new TvgObject(nullptr));
+    kids.back()->SetTag(i);
+    root.AddObject(kids.back());
+  }
+  // Indices asked before each change are remembered; each step must not leave a stale one.
+  struct Step {
+    const char* name;
+    std::function<void()> apply;
+  } steps[] = {
+      {"remove from the middle", [&] { root.RemoveObject(kids[3]); }},
+      {"remove the last", [&] { root.RemoveObject(kids[7]); }},
+      {"remove the first", [&] { root.RemoveObject(kids[0]); }},
+      {"add again", [&] { root.AddObject(kids[3]); }},
+      {"move to the front", [&] { kids[3]->SetIndex(0); }},
+      {"bring to the front", [&] { kids[1]->BringToFront(); }},
+      {"sort by tag, highest first",
+       [&] { root.SortChildren([](TvgObject* a, TvgObject* b) { return static_cast<int>(b->GetTag() - a->GetTag()); }); }},
+      {"free a child", [&] { delete kids[5]; }},
+      {"add one more", [&] { root.AddObject(kids[7]); }},
+  };
+  ExpectIndicesMatchPlaces(root, "filled");
+  for (const Step& step : steps) {
+    step.apply();
+    ExpectIndicesMatchPlaces(root, step.name);
+  }
+  EXPECT_EQ(kids[0]->GetIndex(), -1);  // no longer a child
+  EXPECT_EQ(root.GetChildrenCount(), 6);
+  delete kids[0];
+}
+
+TEST_F(ObjectTreeTest, ChildrenAreFreedFirstToLastAndOwnedSiblingsOnlyOnce) {
+  std::vector<int> log;
+  auto* root = new TvgObject(nullptr);
+  TLoggedObject* kids[5] = {};
+  for (int i = 0; i < 5; ++i) {
+    // Child 3 is owned by child 1: freeing child 1 frees it, and it leaves the list then.
+    kids[i] = new TLoggedObject(i == 3 ? kids[1] : nullptr, log, i);
+    root->AddObject(kids[i]);
+  }
+  delete root;
+  EXPECT_EQ(log, (std::vector<int>{0, 1, 3, 2, 4}));
+}
+
+// Puts itself back under the parent it has while it is painted into a bitmap (when PaintTo has
+// given it another parent for the while).
+class TReAddingProbe : public TvgVisualObject {
+ public:
+  explicit TReAddingProbe(TvgObject* home) : TvgVisualObject(nullptr), home_(home) {}
+  void Paint() override { home_->AddObject(this); }
+
+ private:
+  TvgObject* home_;
+};
+
+TEST_F(ObjectTreeTest, AChildPaintedIntoABitmapIsNotListedTwiceWhenAddedAgain) {
+  TTestScene scene;
+  TvgVisualObject root(nullptr);
+  root.SetBounds(0, 0, 100, 100);
+  scene.AddObject(&root);
+  auto* probe = new TReAddingProbe(&root);
+  probe->SetBounds(0, 0, 10, 10);
+  root.AddObject(probe);
+  TvgBitmap target(10, 10);
+  TObjRecordingCanvas canvas(target);
+  probe->PaintTo(&canvas, vgRect(0, 0, 10, 10));
+  EXPECT_EQ(root.GetChildrenCount(), 1);
+  EXPECT_EQ(probe->GetParent(), &root);
+  scene.RemoveObject(&root);
+  root.SetScene(nullptr);
+}
+
+}  // namespace

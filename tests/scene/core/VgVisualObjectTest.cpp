@@ -271,6 +271,57 @@ TEST_F(VisualTest, NothingIsQueuedWhileUpdatesAreOffOrTheObjectIsHidden) {
   EXPECT_TRUE(Covers(scene.updates, vgRect(0, 0, 10, 10)));  // the old area
 }
 
+TEST_F(VisualTest, RepaintsInABatchReachTheSceneAsOneUnitedRect) {
+  auto* a = Child(vaNone, 10, 10, 20, 20);
+  auto* b = Child(vaNone, 100, 50, 10, 10);
+  auto* empty = Child(vaNone, 0, 0, 0, 0);
+  scene.updates.clear();
+  {
+    TvgRepaintBatch batch(a);
+    a->Repaint();
+    empty->Repaint();  // an empty rect widens nothing
+    {
+      TvgRepaintBatch inner(b);  // joins the open batch
+      b->GetPosition()->SetPoint(vgPoint(120, 60));
+    }
+    EXPECT_TRUE(scene.updates.empty());
+  }
+  ASSERT_EQ(scene.updates.size(), 1u);
+  EXPECT_EQ(scene.updates[0], vgRect(10, 10, 130, 70));
+
+  // Requests for another scene, or under a batch whose owner has no scene, go straight on.
+  TTestScene other;
+  TvgVisualObject elsewhere(nullptr);
+  elsewhere.SetBounds(0, 0, 5, 5);
+  other.AddObject(&elsewhere);
+  TvgVisualObject loose(nullptr);
+  scene.updates.clear();
+  {
+    TvgRepaintBatch batch(a);
+    elsewhere.Repaint();
+    EXPECT_EQ(other.updates.size(), 1u);
+  }
+  {
+    TvgRepaintBatch none(&loose);
+    a->Repaint();
+    EXPECT_EQ(scene.updates.size(), 1u);
+  }
+  other.RemoveObject(&elsewhere);
+  elsewhere.SetScene(nullptr);
+}
+
+TEST_F(VisualTest, EndingAnUpdateLaysOutUnderOneRepaintRequest) {
+  auto* panel = Child(vaNone, 0, 0, 100, 100);
+  panel->BeginUpdate();
+  std::vector<TvgVisualObject*> rows;
+  for (int i = 0; i < 5; ++i) rows.push_back(Child(vaTop, 0, static_cast<float>(i), 50, 10, panel));
+  scene.updates.clear();
+  panel->EndUpdate();
+  ASSERT_EQ(scene.updates.size(), 1u);
+  EXPECT_TRUE(Covers(scene.updates, vgRect(0, 0, 100, 50)));
+  for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i]->GetPosition()->GetY(), 10.0f * static_cast<float>(i));
+}
+
 // --- Hit testing and input
 
 TEST_F(VisualTest, ObjectByPointFindsTheTopmostAcceptingObject) {

@@ -176,6 +176,33 @@ TEST_F(ListBoxTest, TypingSelectsByFirstLetterAndClearKeepsTheIndex) {
   EXPECT_EQ(list->GetSelected(), nullptr);
 }
 
+TEST_F(ListBoxTest, ItemsClearedAndAddedAgainKeepTheirOrderAndIndices) {
+  TvgListBox* list = List(0);
+  for (int round = 0; round < 2; ++round) {
+    list->BeginUpdate();
+    for (int i = 0; i < 300; ++i) {
+      auto* item = new TvgListBoxItem(list);
+      item->SetText(std::u16string(1, static_cast<char16_t>(u'A' + round)) + std::u16string(static_cast<size_t>(i % 7), u'x'));
+      item->SetTag(i);
+      item->SetParent(list);
+    }
+    scene.updates.clear();
+    list->EndUpdate();
+    EXPECT_EQ(scene.updates.size(), 1u);  // the whole layout under one repaint
+    ASSERT_EQ(list->Count(), 300);
+    for (int i = 0; i < list->Count(); ++i) {
+      TvgListBoxItem* item = list->ItemByIndex(i);
+      EXPECT_EQ(item->GetTag(), i);
+      EXPECT_EQ(item->GetIndex(), i);
+      EXPECT_EQ(item->GetPosition()->GetY(), 19.0f * static_cast<float>(i));
+    }
+    list->SetItemIndex(150);
+    EXPECT_EQ(list->GetSelected(), list->ItemByIndex(150));
+    list->Clear();
+    EXPECT_EQ(list->Count(), 0);
+  }
+}
+
 TEST_F(ListBoxTest, CheckBoxesReportTheirItem) {
   TvgListBox* list = List(3);
   list->OnChangeCheck = checks.Event();

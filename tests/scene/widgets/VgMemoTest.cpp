@@ -2,6 +2,7 @@
 // against a full rebuild, keys, undo, clipboard, mouse, Lines, painting and a text of 1 MB.
 #include <gtest/gtest.h>
 
+#include <cwctype>
 #include <random>
 
 #include "WidgetsTestSupport.h"
@@ -92,8 +93,10 @@ TEST_F(MemoTest, EditsUpdateTheLineTableAsARebuildWould) {
       if (random() % 3 == 0 && size > 0) memo->DeleteFrom(memo->PosToCaretPos(at), 1 + random() % 4, 0);
       else memo->InsertAfter(memo->PosToCaretPos(at), pieces[random() % std::size(pieces)], 0);
       const TLinesBegs piecewise = memo->LinesBegs();
+      const int32_t longest = memo->GetLongestLine();
       memo->UpdateLines();
       ASSERT_EQ(piecewise, memo->LinesBegs()) << "step " << step << " wrap " << wrap;
+      ASSERT_EQ(longest, memo->GetLongestLine()) << "step " << step << " wrap " << wrap;
     }
     // Only the rebuilds asked for above (and the rare CR joining an LF at an edge) ran.
     EXPECT_LT(memo->FullUpdateCount() - fullBefore, 330);
@@ -271,6 +274,120 @@ TEST_F(MemoTest, PaintingDrawsTheVisibleLinesAndTheSelection) {
   ASSERT_EQ(selection.size(), 2u);
   EXPECT_EQ(selection[0].Rect, vgRect(7, 14, 28, 28));
   EXPECT_EQ(selection[1].Rect, vgRect(0, 28, 7, 42));
+}
+
+// --- Measuring
+
+// Canvases that measure characters at different widths: in whole units, with a pair that kerns
+// ("AV" 3 narrower), in fractions, with an overhang added once per text, or by the font's size.
+// Each counts the texts it measures.
+class TMeasuringCanvas : public TRecordingCanvas {
+ public:
+  enum TKind { kWhole, kKerning, kFractional, kOverhang, kBySize };
+  explicit TMeasuringCanvas(TKind kind) : kind_(kind) {}
+  void MeasureText(TvgRect& r, const TvgRect&, const WideString& text, bool, TvgTextAlign, TvgTextAlign) override {
+    ++calls;
+    r = vgRect(r.Left, r.Top, r.Left + Width(text), r.Top + 13);
+  }
+  float Width(const WideString& text) const {
+    float width = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const WideChar c = text[i];
+      width += kind_ == kBySize ? GetFont()->GetSize() / 2 * static_cast<float>(1 + c % 3) : static_cast<float>(5 + c % 4);
+      if (kind_ == kFractional) width += 0.25f;
+      if (kind_ == kKerning && i > 0 && text[i - 1] == u'A' && c == u'V') width -= 3;
+    }
+    return kind_ == kOverhang && !text.empty() ? width + 2 : width;
+  }
+  int calls = 0;
+
+ private:
+  TKind kind_;
+};
+
+TEST_F(MemoTest, TextWidthIsWhatTheCanvasMeasuresOnEveryCanvas) {
+  std::u16string longText(2000, u'W');  // wider than the measuring rectangle
+  const std::u16string simple[] = {u"The quick brown fox", u"AVATAR AV", u"\u0416\u0436 \u03A9\u03C9 \u00E9", longText};
+  const std::u16string special[] = {u"x\U0001F600y", u"e\u0301t", u"tab\there", u"soft\u00ADhyphen"};
+  std::mt19937 random(11);
+  const std::u16string pool = u"AVTofi ,.-xyz\u00E9\u0416\u0301\t\u00AD\u4E2D";
+  std::vector<std::u16string> mixed;
+  for (int i = 0; i < 200; ++i) {
+    std::u16string s;
+    for (uint32_t n = random() % 30; n > 0; --n) s += pool[random() % pool.size()];
+    mixed.push_back(s);
+  }
+  for (auto kind : {TMeasuringCanvas::kWhole, TMeasuringCanvas::kKerning, TMeasuringCanvas::kFractional,
+                    TMeasuringCanvas::kOverhang}) {
+    TMeasuringCanvas measuring(kind);
+    scene.canvas = &measuring;
+    TvgMemo* memo = Memo();
+    for (const auto* set : {&simple, &special}) {
+      for (const std::u16string& s : *set) EXPECT_EQ(memo->TextWidth(s), measuring.Width(s)) << kind << " " << WideToUtf8(s);
+    }
+    for (const std::u16string& s : mixed) EXPECT_EQ(memo->TextWidth(s), measuring.Width(s)) << kind << " " << WideToUtf8(s);
+    EXPECT_EQ(memo->TextWidth(u""), 0);
+    // Simple texts measured again: no canvas call where the canvas adds up (up to the measuring
+    // rectangle's width), one each elsewhere.
+    const int before = measuring.calls;
+    for (int i = 0; i < 3; ++i) memo->TextWidth(simple[i]);
+    EXPECT_EQ(measuring.calls - before, kind == TMeasuringCanvas::kWhole ? 0 : 3) << kind;
+    scene.canvas = &canvas;
+  }
+}
+
+TEST_F(MemoTest, WidthsFollowTheFontAndWrappingFollowsAKerningCanvas) {
+  TMeasuringCanvas bySize(TMeasuringCanvas::kBySize);
+  scene.canvas = &bySize;
+  TvgMemo* memo = Memo();
+  memo->GetFont()->SetSize(12);
+  EXPECT_EQ(memo->TextWidth(u"abc"), 6 * (2 + 3 + 1));
+  memo->GetFont()->SetSize(14);
+  EXPECT_EQ(memo->TextWidth(u"abc"), 7 * (2 + 3 + 1));
+  // "AV " is 15 wide, not the 18 its characters add up to: three of them fit in 45.
+  TMeasuringCanvas kerning(TMeasuringCanvas::kKerning);
+  scene.canvas = &kerning;
+  memo = Memo(u"AV AV AV AV", 45, 100);
+  memo->GetVScrollBar()->SetVisible(false);
+  memo->SetWordWrap(true);
+  memo->Realign();
+  ASSERT_EQ(memo->GetViewportWidth(), 45);
+  EXPECT_EQ(memo->LinesBegs(), (TLinesBegs{1, 10}));
+  scene.canvas = &canvas;
+}
+
+TEST_F(MemoTest, FillingLinesInAnUpdateKeepsTheTableOfARebuildAndTheCharCase) {
+  TvgMemo* memo = Memo(u"", 300, 200);
+  std::u16string expected;
+  scene.updates.clear();
+  memo->GetLines()->BeginUpdate();
+  for (int i = 0; i < 3000; ++i) {
+    // Lines growing, shrinking and repeating widths: the widest line moves back and forth.
+    const std::u16string line = u"line " + std::u16string(static_cast<size_t>(i % 37 + (i / 500) * 5), u'x');
+    memo->GetLines()->Add(line);
+    expected += (i > 0 ? u"\r\n" : u"") + line;
+    if (i == 1500) {
+      memo->SetCharCase(vgecUpperCase);  // the next edit stores the whole text in upper case
+      for (char16_t& c : expected) c = static_cast<char16_t>(std::towupper(c));
+    }
+    if (i >= 1500) {
+      for (size_t k = expected.size() - line.size(); k < expected.size(); ++k)
+        expected[k] = static_cast<char16_t>(std::towupper(expected[k]));
+    }
+  }
+  EXPECT_TRUE(scene.updates.empty());  // no repaint per line
+  memo->GetLines()->EndUpdate();
+  ASSERT_FALSE(scene.updates.empty());  // the whole memo at the end
+  TvgRect painted = scene.updates.front();
+  for (const TvgRect& r : scene.updates) painted = vgUnionRect(painted, r);
+  EXPECT_TRUE(painted.Left <= 10 && painted.Top <= 10 && painted.Right >= 310 && painted.Bottom >= 210);
+  EXPECT_EQ(memo->GetText(), expected);
+  EXPECT_EQ(memo->LineCount(), 3000);
+  const TLinesBegs piecewise = memo->LinesBegs();
+  const int32_t longest = memo->GetLongestLine();
+  memo->UpdateLines();
+  EXPECT_EQ(piecewise, memo->LinesBegs());
+  EXPECT_EQ(longest, memo->GetLongestLine());
 }
 
 TEST_F(MemoTest, StreamsCreateTheMemoByClassName) {

@@ -179,6 +179,34 @@ TEST_F(TabTreeTest, OnlyExpandedItemsShowAndAreNumbered) {
   EXPECT_EQ(tree->GetSelected(), nullptr);
 }
 
+TEST_F(TabTreeTest, TheEndOfAnUpdateLaysTheTreeOutAsAFurtherLayoutWouldUnderOneRepaint) {
+  auto* tree = Add<TvgTreeView>(0, 0, 150, 100);
+  tree->BeginUpdate();
+  std::vector<TvgTreeViewItem*> items;
+  for (int p = 0; p < 4; ++p) {
+    auto* parent = new TvgTreeViewItem(tree);
+    parent->SetParent(tree);
+    parent->SetIsExpanded(p % 2 == 0);
+    items.push_back(parent);
+    for (int c = 0; c < 3; ++c) {
+      auto* child = new TvgTreeViewItem(tree);
+      child->SetParent(parent);
+      items.push_back(child);
+    }
+  }
+  scene.updates.clear();
+  tree->EndUpdate();
+  EXPECT_EQ(scene.updates.size(), 1u);
+  std::vector<TvgRect> laidOut;
+  for (TvgTreeViewItem* item : items) laidOut.push_back(item->GetParentedRect());
+  EXPECT_EQ(items[4]->GetPosition()->GetPoint(), vgPoint(0, 76));      // below the first parent's three
+  EXPECT_FALSE(items[4 + 1]->GetVisible());                              // under a collapsed parent
+  EXPECT_EQ(items[8 + 1]->GetPosition()->GetPoint(), vgPoint(19, 19));  // in its expanded parent
+  tree->Realign();
+  for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(items[i]->GetParentedRect(), laidOut[i]) << i;
+  EXPECT_EQ(tree->GetShownCount(), 4 + 3 + 3);
+}
+
 TEST_F(TabTreeTest, SelectingAHiddenItemExpandsItsParentsAndKeysWalkTheShownItems) {
   TvgTreeView* tree = Tree();
   tree->SetHeight(40);

@@ -155,6 +155,38 @@ TEST_F(WidgetsWindowTest, MemoUndoAndAMegabyteOfText) {
   EXPECT_GT(memo->GetVScrollBar()->GetValue(), 0);
 }
 
+TEST_F(WidgetsWindowTest, TheMemoMeasuresTextsAsGdiPlusDoes) {
+  // The memo keeps the widths of single characters; on this canvas every text must still measure
+  // exactly what GDI+ measures for it whole, in two fonts and two scales.
+  auto* memo = Add<TvgMemo>(20, 20, 400, 300);
+  TvgCanvas* canvas = memo->GetCanvas();
+  ASSERT_NE(canvas, nullptr);
+  uint32_t seed = 5;
+  const std::u16string pool = u"The quick brown fox, AV To ffi -.\u00E9\u00DF\u0416\u03A9\u4E2D\u0301\t";
+  for (float size : {11.0f, 17.0f}) {
+    memo->GetFont()->SetSize(size);
+    for (float scale : {1.0f, 1.5f}) {
+      TvgMatrix m = IdentityMatrix;
+      m.m11 = m.m22 = scale;
+      canvas->SetMatrix(m);
+      for (int i = 0; i < 150; ++i) {
+        std::u16string text;
+        seed = seed * 1103515245u + 12345u;
+        for (uint32_t n = 1 + (seed >> 16) % 60; n > 0; --n) {
+          seed = seed * 1103515245u + 12345u;
+          text += pool[(seed >> 16) % pool.size()];
+        }
+        const float width = memo->TextWidth(text);
+        canvas->SetFont(memo->GetFont());
+        TvgRect r = vgRect(0, 0, 10000, 10000);
+        canvas->MeasureText(r, r, text, false, vgTextAlignNear, vgTextAlignNear);
+        ASSERT_EQ(width, r.Right - r.Left) << size << " " << scale << " " << WideToUtf8(text);
+      }
+    }
+  }
+  canvas->SetMatrix(IdentityMatrix);
+}
+
 TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
   auto* combo = Add<TvgStringComboBox>(20, 20, 150, 22);
   for (const char16_t* t : {u"red", u"green", u"blue"}) combo->GetItems()->Add(t);
