@@ -107,14 +107,8 @@ void TsdUTF8StringList::Delete(int32_t i) {
 
 namespace {
 
-// Every node block begins with the pool it came from (nullptr for the heap) and its size, padded
-// so that the node after it is aligned for any object.
-struct TNodeHeader {
-  TXmlNodePool* Pool;
-  size_t Size;
-};
-constexpr size_t kNodeHeader = 16;
-static_assert(sizeof(TNodeHeader) <= kNodeHeader);
+using TNodeHeader = TXmlNodeHeader;
+constexpr size_t kNodeHeader = kXmlNodeHeader;
 
 TNodeHeader& HeaderOf(void* block) { return *static_cast<TNodeHeader*>(block); }
 
@@ -148,11 +142,7 @@ void* TXmlNode::operator new(std::size_t size) {
 
 void* TXmlNode::operator new(std::size_t size, TXmlDocument* document) {
   if (!document) return operator new(size);
-  static_assert(kNodeHeader == TXmlNodePool::kGrain);
-  TXmlNodePool* pool = document->pool_;
-  void* block = pool->Allocate(size + kNodeHeader);
-  HeaderOf(block) = {pool, size + kNodeHeader};
-  return NodeOfBlock(block);
+  return XmlAllocateNode(document->pool_, size);
 }
 
 void TXmlNode::operator delete(void* node) noexcept {
@@ -169,8 +159,6 @@ void TXmlNode::operator delete(void* node) noexcept {
 void TXmlNode::operator delete(void* node, TXmlDocument*) noexcept { operator delete(node); }
 
 // --- TXmlNode: construction
-
-TXmlNode::TXmlNode(TXmlDocument* document) : document_(document) {}
 
 TXmlNode::TXmlNode(TXmlDocument* document, const std::string& name) : TXmlNode(document) {
   SetName(name);
@@ -189,8 +177,12 @@ TXmlNode* TXmlNode::CreateType(TXmlDocument* document, uint8_t elementType) {
 }
 
 TXmlNode::~TXmlNode() {
-  NodesClear();
-  AttributesClear();
+  FreeChildren();
+  FreeAttributes();
+}
+
+void TXmlNode::Changed() {
+  if (document_) document_->treeAsParsed_ = false;
 }
 
 TXmlNodePool* TXmlNode::Pool() const { return document_ ? document_->pool_ : nullptr; }
@@ -245,14 +237,23 @@ void TXmlNode::SetName(const std::string& name) {
   for (char c : name) {
     if (IsXmlBlank(c)) throw Exception("Illegal character in node name \"" + name + "\"");
   }
+  Changed();
   name_ = name;
+}
+
+void TXmlNode::SetValue(const std::string& value) {
+  Changed();
+  value_ = value;
 }
 
 std::string TXmlNode::ValueAsString() const {
   return UnescapeText(elementType_ == xeElement ? TrimBlanks(value_) : value_);
 }
 
-void TXmlNode::SetValueAsString(const std::string& text) { value_ = EscapeText(text); }
+void TXmlNode::SetValueAsString(const std::string& text) {
+  Changed();
+  value_ = EscapeText(text);
+}
 
 WideString TXmlNode::ValueAsWidestring() const { return sdUtf8ToWide(ValueAsString()); }
 
@@ -277,12 +278,15 @@ TXmlNode* TXmlNode::GetNodes(int32_t i) const {
 }
 
 void TXmlNode::SetDocumentOfSubtree(TXmlDocument* document) {
+  // The document the subtree leaves is not told: it has let go of the subtree already, and may be
+  // gone.
   document_ = document;
   for (int32_t i = 0; i < GetNodeCount(); ++i) GetNodes(i)->SetDocumentOfSubtree(document);
 }
 
 int32_t TXmlNode::NodeAdd(TXmlNode* node) {
   if (!node) return -1;
+  Changed();
   node->parent_ = this;
   node->SetDocumentOfSubtree(document_);
   // Most elements have a few children: room for four at once saves the first regrowths.
@@ -294,6 +298,7 @@ int32_t TXmlNode::NodeAdd(TXmlNode* node) {
 
 void TXmlNode::NodeInsert(int32_t index, TXmlNode* node) {
   if (!node || index < 0 || index > GetNodeCount()) return;
+  Changed();
   node->parent_ = this;
   node->SetDocumentOfSubtree(document_);
   Children().emplace(Children().begin() + index, node);
@@ -341,12 +346,14 @@ TXmlNode* TXmlNode::NodeByElementType(uint8_t elementType) const {
 
 void TXmlNode::NodeDelete(int32_t index) {
   if (index < 0 || index >= GetNodeCount()) return;
+  Changed();
   nodes_->erase(nodes_->begin() + index);
 }
 
 TXmlNode* TXmlNode::NodeExtract(TXmlNode* node) {
   for (int32_t i = 0; i < GetNodeCount(); ++i) {
     if (GetNodes(i) != node) continue;
+    Changed();
     TXmlNode* extracted = (*nodes_)[static_cast<size_t>(i)].release();
     nodes_->erase(nodes_->begin() + i);
     extracted->parent_ = nullptr;
@@ -358,6 +365,7 @@ TXmlNode* TXmlNode::NodeExtract(TXmlNode* node) {
 int32_t TXmlNode::NodeRemove(TXmlNode* node) {
   for (int32_t i = 0; i < GetNodeCount(); ++i) {
     if (GetNodes(i) != node) continue;
+    Changed();
     nodes_->erase(nodes_->begin() + i);
     return i;
   }
@@ -369,6 +377,11 @@ void TXmlNode::Delete() {
 }
 
 void TXmlNode::NodesClear() {
+  Changed();
+  FreeChildren();
+}
+
+void TXmlNode::FreeChildren() {
   if (!nodes_) return;
   // The list goes first: a child's destructor must not see it half emptied.
   TChildList* children = std::exchange(nodes_, nullptr);
@@ -391,6 +404,7 @@ void TXmlNode::NodesByName(const std::string& name, TXmlNodeList& list) const {
 // --- TXmlNode: attributes
 
 void TXmlNode::AttributeAdd(const std::string& name, const std::string& value) {
+  Changed();
   Attributes().Add(MakeEntry(name, value));
 }
 
@@ -423,6 +437,7 @@ std::string TXmlNode::AttributeText(int32_t i) const {
 
 void TXmlNode::SetAttributeValue(int32_t i, const std::string& value) {
   if (i < 0 || i >= AttributeCount()) return;
+  Changed();
   attributes_->Set(i, MakeEntry(AttributeName(i), value));
 }
 
@@ -436,6 +451,11 @@ void TXmlNode::SetAttributeByName(const std::string& name, const std::string& va
 }
 
 void TXmlNode::AttributesClear() {
+  Changed();
+  FreeAttributes();
+}
+
+void TXmlNode::FreeAttributes() {
   if (!attributes_) return;
   TsdUTF8StringList* list = std::exchange(attributes_, nullptr);
   FreeIn(list, list->Pool());
@@ -443,13 +463,17 @@ void TXmlNode::AttributesClear() {
 
 void TXmlNode::DeleteEmptyAttributes() {
   for (int32_t i = AttributeCount() - 1; i >= 0; --i) {
-    if (AttributeValue(i).empty()) attributes_->Delete(i);
+    if (AttributeValue(i).empty()) {
+      Changed();
+      attributes_->Delete(i);
+    }
   }
 }
 
 // --- TXmlNode: state
 
 void TXmlNode::Clear() {
+  Changed();
   name_.clear();
   value_.clear();
   AttributesClear();
@@ -485,7 +509,9 @@ void TXmlDocument::SetDefaults() {
   XmlFormat = 1;
 }
 
-void TXmlDocument::ClearRootNodes() {
+void TXmlDocument::ClearRootNodes(bool reuseTexts) {
+  if (treeAsParsed_ && pool_->BlocksOut() == treeBlocks_) return GiveUpParsedTree(reuseTexts);
+  ForgetParsedTree();
   TXmlNode* container = rootNodes_.get();
   const bool wholeTree = !poolHasGarbage_ && container->nodes_;
   if (!wholeTree) {
@@ -502,6 +528,40 @@ void TXmlDocument::ClearRootNodes() {
   // memory in the order it is built. Nodes still out (taken from the tree) prevent that.
   if (pool_->ResetIfUnused()) poolHasGarbage_ = false;
   else if (wholeTree) poolHasGarbage_ = true;
+}
+
+void TXmlDocument::ForgetParsedTree() {
+  treeAsParsed_ = false;
+  heapTexts_.clear();
+  largeAttributes_.clear();
+  largeChildLists_.clear();
+}
+
+void TXmlDocument::GiveUpParsedTree(bool reuseTexts) {
+  // Every block the pool has out belongs to the tree, and nothing of the tree lies on the heap but
+  // what the parser noted: that is freed, the rest goes with the pool's reset. Before a parse the
+  // long texts are kept instead, in the order they were parsed: a document loaded again parses
+  // the same texts in the same order into them, without a heap call each.
+  if (reuseTexts) {
+    spareTexts_.reserve(heapTexts_.size());
+    for (std::string* text : heapTexts_) spareTexts_.push_back(std::move(*text));
+  } else {
+    for (std::string* text : heapTexts_) std::destroy_at(text);
+  }
+  for (TsdUTF8StringList* attributes : largeAttributes_) std::destroy_at(attributes);
+  for (const auto& [block, bytes] : largeChildLists_) XmlPoolFree(pool_, block, bytes);
+  TXmlNode* container = rootNodes_.get();
+  container->name_.clear();
+  container->value_.clear();
+  container->FreeAttributes();
+  if (TXmlNode::TChildList* children = std::exchange(container->nodes_, nullptr)) {
+    const size_t bytes = children->capacity() * sizeof(children->front());
+    if (bytes > TXmlNodePool::kLargestPooled) XmlPoolFree(pool_, children->data(), bytes);
+  }
+  ForgetParsedTree();
+  pool_->AbandonAll();
+  pool_->ResetIfUnused();
+  poolHasGarbage_ = false;
 }
 
 size_t TXmlDocument::AbandonChildren(TXmlNode::TChildList* list) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "classlib/DateUtils.h"
@@ -117,6 +118,8 @@ class TsdUTF8StringList {
   bool MayHaveLargeBlock() const { return text_.capacity() >= 256; }
 
  private:
+  friend class TXmlParser;
+
   // Offset of entry i's length field.
   size_t Find(int32_t i) const;
 
@@ -152,7 +155,7 @@ using TXmlProgressEvent = TMethod<void(TXmlDocument*, int64_t)>;
 // Values are held escaped, as in the file; the *AsString accessors escape and unescape.
 class TXmlNode : public TObject {
  public:
-  explicit TXmlNode(TXmlDocument* document);
+  explicit TXmlNode(TXmlDocument* document) : document_(document) {}
   TXmlNode(TXmlDocument* document, const std::string& name);
   // `value` is plain text, stored escaped.
   TXmlNode(TXmlDocument* document, const std::string& name, const std::string& value);
@@ -178,7 +181,7 @@ class TXmlNode : public TObject {
   void SetName(const std::string& name);
   // The value as held: escaped.
   const std::string& Value() const { return value_; }
-  void SetValue(const std::string& value) { value_ = value; }
+  void SetValue(const std::string& value);
   // The unescaped value; for an element trimmed of blanks first.
   std::string ValueAsString() const;
   void SetValueAsString(const std::string& text);
@@ -328,6 +331,11 @@ class TXmlNode : public TObject {
   friend class TXmlWriter;
 
   void SetDocumentOfSubtree(TXmlDocument* document);
+  // Tells the document that its tree may no longer be as the parser built it.
+  void Changed();
+  // Frees the children and the attributes, without telling the document (which may be gone).
+  void FreeChildren();
+  void FreeAttributes();
   void CollectByName(const std::string& name, bool byPath, TXmlNodeList& list) const;
   bool WritesDefaults() const;
   std::string LineBreak() const;
@@ -444,18 +452,35 @@ class TXmlDocument : public TObject {
   friend class TXmlWriter;
 
   void CheckStructure();
-  // Frees the top-level nodes.
-  void ClearRootNodes();
+  // Frees the top-level nodes. `reuseTexts`: a parse follows, which may take over the long texts
+  // of a tree given up as parsed (they are kept in spareTexts_ until the parse ends).
+  void ClearRootNodes(bool reuseTexts = false);
   // Frees a list of child nodes when the pool is to be reset afterwards: blocks of the pool are
   // left where they are (counted), only what lies elsewhere is freed. Answers the count.
   size_t AbandonChildren(TXmlNode::TChildList* list);
   size_t AbandonNode(TXmlNode* node);
+
+  // Gives up a tree as the parser built it: frees what it noted and resets the pool.
+  void GiveUpParsedTree(bool reuseTexts);
+  void ForgetParsedTree();
 
   // The pool of this document's nodes; it lives on while nodes taken out of it do.
   TXmlNodePool* pool_;
   // Blocks of the pool were abandoned while others were still out: the tree is freed block by
   // block until the pool has been reset.
   bool poolHasGarbage_ = false;
+  // A tree that the parser built into a pool with no block out, and that has not changed since,
+  // holds outside the pool's chunks only what the parser noted: texts on the heap, and the large
+  // blocks of attribute and child lists. It is given up by freeing just these, without visiting
+  // its nodes, as long as the pool still counts the blocks it counted when the parse ended (no
+  // node made since lives outside the tree).
+  bool treeAsParsed_ = false;
+  size_t treeBlocks_ = 0;
+  std::vector<std::string*> heapTexts_;
+  std::vector<TsdUTF8StringList*> largeAttributes_;
+  std::vector<std::pair<void*, size_t>> largeChildLists_;
+  // The long texts of the tree given up for a parse, taken over by the parse in their order.
+  std::vector<std::string> spareTexts_;
   std::unique_ptr<TXmlNode> rootNodes_;
   TsdCodecStream* codec_ = nullptr;
 };

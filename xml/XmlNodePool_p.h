@@ -57,6 +57,10 @@ class TXmlNodePool {
   // Counts `count` blocks as given back without taking them: they lie unused until the pool is
   // reset. The owner's hold stays.
   void Abandon(size_t count) { references_ -= count < references_ ? count : references_ - 1; }
+  // Counts every block handed out as given back (see Abandon).
+  void AbandonAll() { references_ = 1; }
+  // The blocks handed out and not given back.
+  size_t BlocksOut() const { return references_ - 1; }
 
   void Retain() { ++references_; }
   // Frees the pool when nothing holds it any longer.
@@ -98,3 +102,19 @@ class TXmlNodePool {
   TChunk* current_ = nullptr;  // the chunk being carved; those after it are unused
   size_t chunkSize_ = 16384;   // bytes of the next chunk made; doubles up to a limit
 };
+
+// Every node's block begins with the pool it came from (nullptr for the heap) and its size,
+// padded so that the node after it is aligned for any object.
+struct TXmlNodeHeader {
+  TXmlNodePool* Pool;
+  size_t Size;
+};
+constexpr size_t kXmlNodeHeader = TXmlNodePool::kGrain;
+static_assert(sizeof(TXmlNodeHeader) <= kXmlNodeHeader);
+
+// The memory for a node of `size` bytes from `pool`, after its header.
+inline void* XmlAllocateNode(TXmlNodePool* pool, size_t size) {
+  void* block = pool->Allocate(size + kXmlNodeHeader);
+  *static_cast<TXmlNodeHeader*>(block) = {pool, size + kXmlNodeHeader};
+  return static_cast<char*>(block) + kXmlNodeHeader;
+}

@@ -14,6 +14,7 @@
 #endif
 
 #include "XmlDocument.h"
+#include "XmlNodePool_p.h"
 #include "XmlStreams.h"
 #include "XmlText.h"
 #include "classlib/SysUtils.h"
@@ -62,6 +63,8 @@ enum : uint8_t { ccOrdinary = 0, ccBlank, ccQuote, ccClose, ccEnd };
 
 struct TCharClasses {
   bool Blank[256] = {};
+  // Characters of a name in a tag of the plain form: no blank, quote, "=", "/", ">" or 0.
+  bool Plain[256] = {};
   uint8_t Tag[256] = {};  // inside a tag: blanks split, quotes group, ">" may close
   bool QuotedCloseStop[256] = {};  // up to a closing text: ">", the quote characters and the end
   TCharClasses() {
@@ -73,12 +76,18 @@ struct TCharClasses {
     Tag['>'] = ccClose;
     Tag[0] = ccEnd;
     QuotedCloseStop['>'] = QuotedCloseStop[0] = QuotedCloseStop['"'] = QuotedCloseStop['\''] = true;
+    for (int c = 0; c < 256; ++c) Plain[c] = !Blank[c];
+    for (char c : {'"', '\'', '=', '/', '>', '\0'}) Plain[static_cast<uint8_t>(c)] = false;
   }
 };
 const TCharClasses kClasses;
 
+// Texts up to this length are held inside the string; longer ones on the heap.
+constexpr size_t kLocalTextCapacity = std::string().capacity();
+
 [[maybe_unused]] uint8_t ClassOf(char c) { return kClasses.Tag[static_cast<uint8_t>(c)]; }
 bool IsBlank(char c) { return kClasses.Blank[static_cast<uint8_t>(c)]; }
+bool IsPlain(char c) { return kClasses.Plain[static_cast<uint8_t>(c)]; }
 
 // --- Scanning
 
@@ -406,7 +415,11 @@ void TXmlInput::SwitchEncoding(size_t offset, uint8_t encoding) {
 // it, shared by all nodes so that each goes on where the one before stopped.
 class TXmlParser {
  public:
-  TXmlParser(TXmlDocument* document, TStream& stream) : document_(document), input_(stream) {}
+  TXmlParser(TXmlDocument* document, TStream& stream)
+      : document_(document),
+        // Handlers can only be set by handlers while parsing: without any, none is ever called.
+        reports_(document && (document->OnNodeNew || document->OnNodeLoaded || document->OnProgress)),
+        input_(stream) {}
   // Leaves the stream just after what was parsed.
   ~TXmlParser() {
     try {
@@ -426,6 +439,15 @@ class TXmlParser {
   void ParseDocType(TXmlNode* node, int32_t depth);
   // Text not yet parsed is decoded in `encoding` from here on.
   void SwitchEncoding(TsdCodecStream* codec, uint8_t encoding);
+  // Notes in the document what each node of the tree holds outside the pool's chunks, so that
+  // the tree can be given up without visiting it (see TXmlDocument::GiveUpParsedTree).
+  // Long texts are parsed into the strings of the tree given up before (the document's spare
+  // texts), in their order, while they fit.
+  void NoteHeldMemory() {
+    noting_ = document_;
+    spare_ = document_->spareTexts_.data();
+    sparesEnd_ = spare_ + document_->spareTexts_.size();
+  }
 
  private:
   // A piece of a tag's text: offsets in the decoded text.
@@ -439,7 +461,7 @@ class TXmlParser {
 
   bool Aborted() const { return document_ && document_->ParseAborted; }
   void NodeNew(TXmlNode* node) {
-    if (document_) document_->OnNodeNew(document_, node);
+    if (reports_) document_->OnNodeNew(document_, node);
   }
 
   // --- The cursor over the decoded text
@@ -454,7 +476,21 @@ class TXmlParser {
   bool SkipBlanksSlow();
   // Moves over the text before the next "<": `firstNonBlank` is where its blanks at the start
   // end. False at the end of the text.
-  bool ScanText(size_t& firstNonBlank);
+  bool ScanText(size_t& firstNonBlank) {
+    // Between elements there is mostly nothing but a line break and some indentation. Only the
+    // end of the decoded text needs more (a byte 0 stands nowhere else).
+    const char* p = p_;
+    if (IsBlank(*p)) p = FindNonBlank(p);
+    const char* const first = p;
+    if (*p != '<') {
+      p = FindChar(p, '<');
+      if (*p != '<') return ScanTextSlow(firstNonBlank);
+    }
+    p_ = p;
+    firstNonBlank = Offset(first);
+    return true;
+  }
+  bool ScanTextSlow(size_t& firstNonBlank);
   // Moves to what `find` stops at; false at the end of the text (the cursor is then there).
   template <typename TFinder>
   bool ScanWith(TFinder find);
@@ -485,6 +521,12 @@ class TXmlParser {
 
   const TagEntry& MatchOpening();
   void ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth);
+  // An element after its "<": the start tag, and the content unless the tag ends in "/>".
+  [[gnu::always_inline]] void ParseElement(TXmlNode* node, int32_t depth);
+  // Reads a start tag of the plain form (a name, then name="value" or name='value' each after
+  // blanks, then blanks, and ">" or "/>") into the node, moving the cursor past it; false, with
+  // nothing read, for any other form and when the decoded text ends first.
+  [[gnu::always_inline]] bool ReadPlainStartTag(TXmlNode* node, bool& isEmpty);
   // `plainName`: the element's name holds no quote character.
   void ParseContent(TXmlNode* node, int32_t depth, bool plainName);
   // Text becomes a character-data child, in its escaped form as read.
@@ -497,12 +539,54 @@ class TXmlParser {
   TXmlNode* NewChild(TXmlNode* parent, int32_t depth);
   TXmlNode* ParseChild(TXmlNode* parent, int32_t depth);
   // Reports a node parsed in full.
-  void NodeLoaded(TXmlNode* node);
+  void NodeLoaded(TXmlNode* node) {
+    if (noting_ && HasLargeLists(node)) NoteLists(node);
+    if (reports_) ReportLoaded(node);
+  }
+  void ReportLoaded(TXmlNode* node);
+  // Whether the lists of a node may lie in large blocks, which the parser notes.
+  static bool HasLargeLists(const TXmlNode* node) {
+    return (node->attributes_ && node->attributes_->MayHaveLargeBlock()) ||
+           (node->nodes_ && node->nodes_->capacity() * sizeof(node->nodes_->front()) > TXmlNodePool::kLargestPooled);
+  }
+  void NoteLists(TXmlNode* node);
+  // A node of the document's tree, from its pool (from the heap without a document).
+  static TXmlNode* MakeNode(TXmlDocument* document, uint8_t elementType) {
+    TXmlNode* node = document ? ::new (XmlAllocateNode(document->pool_, sizeof(TXmlNode))) TXmlNode(document)
+                              : new TXmlNode(nullptr);
+    node->elementType_ = elementType;
+    return node;
+  }
+  // The node's attribute list, made empty (the node has none yet).
+  static TsdUTF8StringList& MakeAttributes(TXmlNode* node) {
+    TXmlNodePool* pool = node->Pool();
+    if (!pool) return node->Attributes();
+    node->attributes_ = ::new (pool->Allocate(sizeof(TsdUTF8StringList))) TsdUTF8StringList(pool);
+    return *node->attributes_;
+  }
+  // Notes a text of the tree made elsewhere when it lies on the heap (it takes the place of a
+  // spare text, which is passed over). Texts are noted as they are set, so that the texts of a
+  // tree parsed again are set in the order they were noted.
+  void NoteText(std::string& text) {
+    if (!noting_ || text.capacity() <= kLocalTextCapacity) return;
+    noting_->heapTexts_.push_back(&text);
+    if (spare_ != sparesEnd_) ++spare_;
+  }
+  // Sets a text of the tree being built, and notes it.
+  void AssignText(std::string& target, std::string_view text) {
+    if (text.size() > kLocalTextCapacity && noting_) return AssignLongText(target, text);
+    target.assign(text);
+  }
+  void AssignLongText(std::string& target, std::string_view text);
 
   // Before the first text is decoded the cursor stands in an empty text of its own.
   static constexpr char kNoText[16] = {};
 
   TXmlDocument* document_;
+  const bool reports_;  // the document has handlers to call
+  TXmlDocument* noting_ = nullptr;
+  std::string* spare_ = nullptr;
+  std::string* sparesEnd_ = nullptr;
   TXmlInput input_;
   const char* base_ = kNoText;
   const char* p_ = kNoText;
@@ -552,10 +636,9 @@ bool TXmlParser::SkipBlanksSlow() {
   return ScanWith([](const char* p) { return FindNonBlank(p); });
 }
 
-bool TXmlParser::ScanText(size_t& firstNonBlank) {
+bool TXmlParser::ScanTextSlow(size_t& firstNonBlank) {
   const bool atEnd = !SkipBlanks();
   firstNonBlank = Offset(p_);
-  // Between elements there is mostly no text but blanks.
   if (*p_ == '<') return true;
   return !atEnd && ScanWith([](const char* p) { return FindChar(p, '<'); });
 }
@@ -812,8 +895,26 @@ void TXmlParser::ParseNode(TXmlNode* node, int32_t depth, bool fresh) {
   NodeLoaded(node);
 }
 
-void TXmlParser::NodeLoaded(TXmlNode* node) {
-  if (document_ && !Aborted()) {
+void TXmlParser::AssignLongText(std::string& target, std::string_view text) {
+  if (spare_ != sparesEnd_) {
+    std::string& spare = *spare_++;
+    // Not one much larger than needed: the memory would lie unused.
+    if (spare.capacity() >= text.size() && spare.capacity() <= 2 * text.size()) target = std::move(spare);
+  }
+  target.assign(text);
+  noting_->heapTexts_.push_back(&target);
+}
+
+void TXmlParser::NoteLists(TXmlNode* node) {
+  if (node->attributes_ && node->attributes_->MayHaveLargeBlock()) noting_->largeAttributes_.push_back(node->attributes_);
+  if (node->nodes_) {
+    const size_t bytes = node->nodes_->capacity() * sizeof(node->nodes_->front());
+    if (bytes > TXmlNodePool::kLargestPooled) noting_->largeChildLists_.emplace_back(node->nodes_->data(), bytes);
+  }
+}
+
+void TXmlParser::ReportLoaded(TXmlNode* node) {
+  if (!Aborted()) {
     if (document_->OnProgress) document_->OnProgress(document_, input_.PositionAt(Offset(p_)));
     document_->OnNodeLoaded(document_, node);
   }
@@ -842,10 +943,10 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
     node->name_ = "xml";
   } else if (tag.elementType == xeStylesheet) {
     node->name_ = "xml-stylesheet";
-    node->value_.assign(TrimmedView(std::string_view(base_ + start, end - start)));
+    AssignText(node->value_, TrimmedView(std::string_view(base_ + start, end - start)));
   } else {
     if (tokens == 0) throw EFilerError("Missing element name");
-    node->name_.assign(TokenText(0));
+    AssignText(node->name_, TokenText(0));
     firstAttribute = 1;
     plainName = !nameQuoted_ && !(piecesJoin_ && tokens_[0].Last > 0);
   }
@@ -861,10 +962,75 @@ void TXmlParser::ParseTag(TXmlNode* node, const TagEntry& tag, int32_t depth) {
   ParseContent(node, depth, plainName);
 }
 
+inline void TXmlParser::ParseElement(TXmlNode* node, int32_t depth) {
+  bool isEmpty;
+  if (!ReadPlainStartTag(node, isEmpty)) return ParseTag(node, kElementTag, depth);
+  NodeNew(node);
+  if (isEmpty || Aborted()) return;
+  ParseContent(node, depth, true);
+}
+
+// Most start tags have this form. Read here they give the same name and attribute entries as
+// when ReadTag splits them into pieces, with one look at each character.
+inline bool TXmlParser::ReadPlainStartTag(TXmlNode* node, bool& isEmpty) {
+  const char* p = p_;
+  const char* const name = p;
+  while (IsPlain(*p)) ++p;
+  const char* const nameEnd = p;
+  if (p == name) return false;
+  pieces_.clear();
+  size_t bytes = 0;
+  for (;;) {
+    char c = *p;
+    if (c == '>') {
+      isEmpty = false;
+      ++p;
+      break;
+    }
+    if (c == '/') {
+      if (p[1] != '>') return false;
+      isEmpty = true;
+      p += 2;
+      break;
+    }
+    // Anything but a blank after a name or a value makes a piece of another form.
+    if (!IsBlank(c)) return false;
+    do {
+      ++p;
+    } while (IsBlank(*p));
+    c = *p;
+    if (c == '>' || c == '/') continue;
+    const char* const attribute = p;
+    while (IsPlain(*p)) ++p;
+    if (p == attribute || *p != '=' || !IsXmlQuote(p[1])) return false;
+    p = FindChar(p + 2, p[1]);
+    if (*p == 0) return false;  // the end of the decoded text, or a byte 0 in it
+    ++p;
+    pieces_.push_back({Offset(attribute), Offset(p)});
+    bytes += sizeof(uint32_t) + static_cast<size_t>(p - attribute);
+  }
+  AssignText(node->name_, std::string_view(name, static_cast<size_t>(nameEnd - name)));
+  if (!pieces_.empty()) {
+    // The entries are written straight into the list's text, each after its length.
+    TsdUTF8StringList& attributes = MakeAttributes(node);
+    attributes.text_.resize(bytes);
+    char* out = attributes.text_.data();
+    for (const TPiece& piece : pieces_) {
+      const uint32_t length = static_cast<uint32_t>(piece.End - piece.Start);
+      std::memcpy(out, &length, sizeof length);
+      std::memcpy(out + sizeof length, base_ + piece.Start, length);
+      out += sizeof length + length;
+    }
+    attributes.count_ = static_cast<int32_t>(pieces_.size());
+  }
+  p_ = p;
+  return true;
+}
+
 void TXmlParser::AddText(TXmlNode* node, std::string_view text) {
   if (text.empty()) return;
-  TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
-  data->value_.assign(text);
+  TXmlNode* data = MakeNode(node->document_, xeCharData);
+  AssignText(data->value_, text);
   node->AppendChild(data);
 }
 
@@ -872,6 +1038,8 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
   bool childSeen = false;
   // The text before the close tag, and where its blanks at the start end.
   size_t textStart = 0, textFirst = 0, textEnd = 0;
+  // Where a first child of text is noted (children dropped again leave no note).
+  const size_t firstNote = noting_ ? noting_->heapTexts_.size() : 0;
   while (!Aborted()) {
     textStart = Offset(p_);
     if (!ScanText(textFirst)) ParseError("Missing close tag in element %s", node->name_);
@@ -896,26 +1064,31 @@ void TXmlParser::ParseContent(TXmlNode* node, int32_t depth, bool plainName) {
     TXmlNode* child = NewChild(node, depth);
     if (*p_ != '!' && *p_ != '?') {
       // An element, as ParseNode would find after the "<".
-      child->elementType_ = xeElement;
-      ParseTag(child, kElementTag, depth + 1);
+      ParseElement(child, depth + 1);
       NodeLoaded(child);
       continue;
     }
     // The child reads the "<" again.
     --p_;
     ParseNode(child, depth + 1, true);
-    if (child->elementType_ == xeComment && document_ && document_->DropComments) node->nodes_->pop_back();
+    if (child->elementType_ == xeComment && document_ && document_->DropComments) {
+      if (noting_ && !noting_->heapTexts_.empty() && noting_->heapTexts_.back() == &child->value_)
+        noting_->heapTexts_.pop_back();
+      node->nodes_->pop_back();
+    }
   }
   const std::string_view text = childSeen ? TrimmedEnd(std::string_view(base_ + textFirst, textEnd - textFirst))
                                           : std::string_view(base_ + textStart, textEnd - textStart);
   if (node->GetNodeCount() == 0) {
     // The text alone would become the first child and at once the value: it goes there directly.
-    if (!text.empty()) node->value_.assign(text);
+    if (!text.empty()) AssignText(node->value_, text);
     return;
   }
   AddText(node, text);
   TXmlNode* first = node->GetNodes(0);
   if (first && first->elementType_ == xeCharData) {
+    if (noting_ && firstNote < noting_->heapTexts_.size() && noting_->heapTexts_[firstNote] == &first->value_)
+      noting_->heapTexts_[firstNote] = &node->value_;
     node->value_ = std::move(first->value_);
     node->NodeDelete(0);
   }
@@ -934,7 +1107,7 @@ bool TXmlParser::PassPlainCloseTag(const std::string& name) {
 TXmlNode* TXmlParser::NewChild(TXmlNode* parent, int32_t depth) {
   if (depth + 1 >= kXmlMaxNestingDepth)
     ParseError("Elements nested too deeply in element %s", parent->name_);
-  auto* child = new (parent->document_) TXmlNode(parent->document_);
+  TXmlNode* child = MakeNode(parent->document_, xeElement);
   parent->AppendChild(child);
   return child;
 }
@@ -968,8 +1141,9 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
   }
   SplitPieces(start, end);
   JoinPieces();
-  if (TokenCount() > 0) node->name_.assign(TokenText(0));
+  if (TokenCount() > 0) AssignText(node->name_, TokenText(0));
   node->value_ = JoinRest(" ");
+  NoteText(node->value_);
   if (!subset) return;
   // The internal subset: declarations, comments and parameter-entity references ("%name;",
   // kept as character data) up to "]". Other text that is no markup leaves an empty node, which
@@ -985,7 +1159,7 @@ void TXmlParser::ParseDocType(TXmlNode* node, int32_t depth) {
         const char d = *p_++;
         if (d == ';') {
           TXmlNode* data = TXmlNode::CreateType(node->document_, xeCharData);
-          data->value_.assign(base_ + reference, Offset(p_) - reference);
+          AssignText(data->value_, std::string_view(base_ + reference, Offset(p_) - reference));
           node->NodeAdd(data);
           break;
         }
@@ -1012,8 +1186,9 @@ void TXmlParser::ParseDeclaration(TXmlNode* node) {
   ReadUpTo(">", true, start, end);
   SplitPieces(start, end);
   JoinPieces();
-  if (TokenCount() > 0) node->name_.assign(TokenText(0));
+  if (TokenCount() > 0) AssignText(node->name_, TokenText(0));
   node->value_ = JoinRest("\r\n");
+  NoteText(node->value_);
   NodeNew(node);
 }
 
@@ -1028,7 +1203,7 @@ void TXmlParser::ParseRaw(TXmlNode* node, const TagEntry& tag) {
   NodeNew(node);
   if (Aborted()) return;
   size_t start, end;
-  if (ReadUpTo(tag.closing, false, start, end)) node->value_.assign(base_ + start, end - start);
+  if (ReadUpTo(tag.closing, false, start, end)) AssignText(node->value_, std::string_view(base_ + start, end - start));
 }
 
 // --- TXmlNode
@@ -1056,8 +1231,17 @@ void TXmlDocument::ReadFromStream(TStream& stream) {
     OnProgress(this, 0);
     throw;
   }
-  ClearRootNodes();
+  ClearRootNodes(true);
+  // What the parse leaves of the old tree's texts is freed when it ends, also by an error.
+  struct TSpares {
+    std::vector<std::string>& Texts;
+    ~TSpares() { Texts.clear(); }
+  } spares{spareTexts_};
   OnProgress(this, 0);
+  // Without handlers, which might change the tree while it is built, and with no block of the
+  // pool out, the tree can be given up later by what the parser notes.
+  const bool noting = !OnNodeNew && !OnNodeLoaded && !OnProgress && pool_->BlocksOut() == 0;
+  if (noting) parser.NoteHeldMemory();
   while (!parser.AtEnd()) {
     auto* node = new (this) TXmlNode(this);
     rootNodes_->NodeAdd(node);
@@ -1074,6 +1258,10 @@ void TXmlDocument::ReadFromStream(TStream& stream) {
   }
   if (OnProgress) OnProgress(this, stream.GetSize());
   CheckStructure();
+  if (noting) {
+    treeAsParsed_ = true;
+    treeBlocks_ = pool_->BlocksOut();
+  }
 }
 
 void TXmlDocument::CheckStructure() {

@@ -175,6 +175,7 @@ bool AllowExponentOf(const TXmlDocument* document) { return !document || documen
 
 void TXmlNode::BinaryEncode(const void* buffer, size_t count) {
   std::string text = BinaryCoding() == 0 ? EncodeHex(buffer, count) : EncodeBase64(buffer, count);
+  Changed();
   value_ = WrapLines(text, 76, LineBreak() + Indent());
 }
 

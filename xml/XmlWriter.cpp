@@ -346,10 +346,15 @@ void TXmlDocument::WriteToStream(TStream& stream) {
   for (int32_t i = 0; i < rootNodes_->GetNodeCount(); ++i) {
     TXmlNode* node = rootNodes_->GetNodes(i);
     if (node == declaration && (node->AttributeExists("encoding") || NeedsDeclaredEncoding(encoding))) {
-      TXmlNode copy(this);
-      copy.Assign(*node);
-      copy.SetAttributeByName("encoding", EncodingName(encoding));
-      writer.WriteNode(copy, copy.Level());
+      // The copy lies outside the tree and gives its blocks back before the tree is given up.
+      const bool asParsed = treeAsParsed_;
+      {
+        TXmlNode copy(this);
+        copy.Assign(*node);
+        copy.SetAttributeByName("encoding", EncodingName(encoding));
+        writer.WriteNode(copy, copy.Level());
+      }
+      treeAsParsed_ = asParsed;
     } else {
       writer.WriteNode(*node, 0);
     }

@@ -24,15 +24,18 @@ struct Registries {
   TvgTranslation translation;
 };
 
-std::unique_ptr<Registries>& Instance() {
-  static std::unique_ptr<Registries> instance;
+// A plain pointer, never destroyed with the module's statics: the scene unit's end, which frees
+// the registries, may run after the statics made later than it (the registries are made at their
+// first use, which can follow the first scene), and the objects it frees unregister here.
+Registries*& Instance() {
+  static Registries* instance = nullptr;
   return instance;
 }
 
 Registries& Get() {
   auto& instance = Instance();
   if (!instance) {
-    instance = std::make_unique<Registries>();
+    instance = new Registries();
     instance->objects.reserve(100);
   }
   return *instance;
@@ -380,4 +383,9 @@ WideString vgTranslate(const WideString& text) {
 
 // --- Finalisation
 
-void vgFreeRegistries() { Instance().reset(); }
+void vgFreeRegistries() {
+  // Taken out first: objects freed with the registries find none and leave them alone.
+  Registries* registries = Instance();
+  Instance() = nullptr;
+  delete registries;
+}

@@ -521,6 +521,35 @@ TEST(XmlFiles, BlocksMayEndInsideAnyMarkup) {
   }
 }
 
+// Start tags of the plain form are read in one go, others (and any that a block ends in) split
+// into pieces: both must give the same names, attribute entries and empty elements.
+TEST(XmlFiles, StartTagsOfEveryFormReadTheSameAcrossBlocks) {
+  const std::string unit =
+      "<p a=\"1\" bb='x>y' c=\"&amp;\">t</p><q z=\"2\"/><r  s=\"3\"\t\r\n u='4'  >v</r><t/><w x=\"5\" />"
+      "<y1 a = \"1\"/><y2 a=\"1\"b=\"2\"/><y3/ ></y3/><y4 a=1 b/><y5 a=\"1\"/ ></y5><y6 'q'=\"1\"/>"
+      "<y7 =\"1\"/><y8 a=\"1\" / ></y8><y9 a=\"\"/><n\xC3\xA9 \xC3\xA9=\"\xC3\xA9\"/>";
+  std::string units;
+  for (int i = 0; i < 200; ++i) units += unit;
+  auto childrenOf = [](const std::string& text, const std::string& where) {
+    TXmlDocument doc;
+    TStringStream stream(text);
+    doc.LoadFromStream(stream);
+    std::string written;
+    TXmlNode* root = doc.Root();
+    EXPECT_EQ(root->GetNodeCount(), 1 + 200 * 15) << where;
+    for (int i = 1; i < root->GetNodeCount(); ++i) written += root->GetNodes(i)->WriteToString() + "|";
+    return written;
+  };
+  const std::string expected = childrenOf("<r><!---->" + units + "</r>", "reference");
+  EXPECT_NE(expected.find("<q z=\"2\"/>|<r s=\"3\" u='4'>v</r>|"), std::string::npos);
+  // The units move over the end of the first block a byte at a time.
+  const size_t first = 65536 - 100 * unit.size();
+  for (size_t filler = first; filler < first + unit.size(); ++filler) {
+    const std::string where = "filler " + std::to_string(filler);
+    ASSERT_EQ(childrenOf("<r><!--" + std::string(filler, 'x') + "-->" + units + "</r>", where), expected) << where;
+  }
+}
+
 // Progress reports the position in the file after each node, whatever the encoding: a byte a
 // byte in UTF-8, one byte for each character in 8-bit text, two (or four) bytes in UTF-16.
 TEST(XmlReader, ProgressReportsFilePositions) {

@@ -6,6 +6,7 @@
 #include "classlib/Filer.h"
 #include "classlib/Forms.h"
 #include "classlib/SysUtils.h"
+#include "vg_designer.h"
 #include "vg_popupform_win32.h"
 #include "vg_object.h"
 #include "vg_registry.h"
@@ -36,6 +37,8 @@ int32_t g_liveScenes = 0;
 // The scene unit's end: made with the first scene, so it goes before everything the scenes
 // needed. It frees the shared objects only when no scene is left (a leaked scene keeps them).
 struct TSceneUnitEnd {
+  // Statics the end uses are made before it, so that they are destroyed after it.
+  TSceneUnitEnd() { vgDesignClipboard(); }
   ~TSceneUnitEnd() {
     if (g_liveScenes != 0) return;
     vgFinalizeSceneUnit();
