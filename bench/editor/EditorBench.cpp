@@ -1,16 +1,21 @@
 // The editor form under Wine, around a real plug-in whose loop holds a recorded sine: the time of
 // UpdateDisplay (with and without a waveform to hand over), of the 25 ms head move with its
 // repaint and of a full repaint of the form, each beside a reference measured in the same run
-// (a plain scan of the loop buffer, a GDI copy of the form's area); and the number of repaints
-// an idle editor makes in 2 s. Prints figures; asserts nothing.
+// (a plain scan of the loop buffer, a GDI copy of the form's area); the number of repaints an
+// idle editor makes in 2 s; and, from outside, the CPU the project's host with the editor open
+// costs the machine (Wine's processes and the X server) while a loop plays, beside the same
+// editor idle, and beside another build of the plug-in when one is named (bench_editor
+// [PLUGIN.dll], a Unix path). Prints figures; asserts nothing.
 #include <windows.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
+#include "EditorLoad.h"
 #include "editor/rkPluginGui.h"
 #include "plugin/framework/rkPlugin.h"
 
@@ -54,7 +59,7 @@ void Report(const char* what, double value, const char* reference, double refere
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   InstallPluginEditor();
   StartVectorGui();
   WNDCLASSW wc{};
@@ -162,5 +167,27 @@ int main() {
   }
   DestroyWindow(host);
   StopVectorGui();
+
+  // From outside: the host with the editor open, twice idle and twice playing, 5 s each; with
+  // a plug-in named on the command line (Unix path, another build), that one's figures too.
+  auto measure = [](const char* plugin, const char* name) {
+    const TEditorLoadRun load = MeasureEditorLoad(KBL_BENCH_HOST, plugin, 2, 3.0, 5.0);
+    if (!load.ok) {
+      std::printf("%s: not measured (%s)\n", name, load.error.c_str());
+      return;
+    }
+    auto row = [](const char* what, const TEditorLoad& l) {
+      std::printf("  %-42s %6.3f core-s/s   (Wine %.3f, of it the host %.3f; X server %.3f)\n", what, l.Total(),
+                  l.wine, l.host, l.x);
+    };
+    std::printf("%s\n", name);
+    row("idle editor (loop standing)", load.idle);
+    row("playing editor (play and record on)", load.playing);
+    std::printf("  %-42s %6.3f core-s/s   (goal 0.030 at most)\n", "playing minus idle",
+                load.playing.Total() - load.idle.Total());
+  };
+  std::printf("Editor open in the project's host (vsthost --editor), CPU of Wine's processes and the X server\n");
+  measure(KBL_BENCH_PLUGIN, "this build");
+  if (argc > 1) measure(argv[1], (std::string("reference: ") + argv[1]).c_str());
   return 0;
 }

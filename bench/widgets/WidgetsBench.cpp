@@ -4,7 +4,7 @@
 // adding 10,000 list items (LISTBOX) and 10,000 tree nodes
 // (tree view), the last two also at a quarter of the size to show the growth is linear. Items
 // are made without a component owner (the list's tree frees them), as the lists do themselves.
-// Beside each keystroke: the edit alone and what any repaint of the scene window costs.
+// Beside each keystroke: the edit alone; beside each widget: a repaint of a 10 x 10 area of it.
 // Windows only; run under Xvfb. Prints, asserts nothing.
 #include <windows.h>
 #include <commctrl.h>
@@ -57,6 +57,9 @@ int main() {
     TvgScene* scene = MakeBenchScene(host, kWidth, kHeight, root);
     // The scene paints what its objects invalidated when the window is told to.
     const auto repaint = [&] { UpdateWindow(scene->GetHandle()); };
+    // The floor of every repaint: the window system's share, the scene holding nothing.
+    std::printf("%-44s scene %9.2f ms   (a repaint of a 10 x 10 area of the empty scene window)\n", "",
+                SmallRepaintMs(scene, 100, 100));
 
     // --- Memo: 1 MB of text set at once.
     const std::u16string mega = Text(1024 * 1024);
@@ -120,13 +123,8 @@ int main() {
         }
       }) * 1000 / kKeys;
       model = model * 1000 / kKeys;
-      // What any repaint costs the scene window, whatever is painted.
-      const double baseline = Seconds([&] {
-        for (int i = 0; i < kKeys; ++i) {
-          scene->AddUpdateRect(vgRect(100, 100, 110, 110));
-          repaint();
-        }
-      }) * 1000 / kKeys;
+      // A repaint of a small area over the text.
+      const double baseline = SmallRepaintMs(scene, 100, 100, kKeys);
       delete memo;
       auto keystrokes = [&](HWND control) {
         SetWindowTextW(control, textW.c_str());
@@ -153,7 +151,7 @@ int main() {
       Row(what.c_str(), ours, "EDIT", editMs);
       Row("", ours, "rich edit", richMs);
       std::printf("%-44s scene %9.2f ms   (the edit alone, without painting)\n", "", model);
-      std::printf("%-44s scene %9.2f ms   (any repaint of a 10 x 10 area)\n", "", baseline);
+      std::printf("%-44s scene %9.2f ms   (a repaint of a 10 x 10 area, goal 0.5 ms at most)\n", "", baseline);
     }
 
     // --- 10,000 lines added one by one through Lines (and 2,500), as a log view fills.
@@ -212,6 +210,7 @@ int main() {
         list->EndUpdate();
         repaint();
       });
+      const double small = SmallRepaintMs(scene, 100, 100);
       delete list;
       HWND box = Child(host, L"LISTBOX", WS_VSCROLL);
       const double theirs = BestMs(3, [&] { SendMessageW(box, LB_RESETCONTENT, 0, 0); }, [&] {
@@ -226,6 +225,7 @@ int main() {
       DestroyWindow(box);
       const std::string what = "add " + std::to_string(count) + " list items";
       Row(what.c_str(), ours, "LISTBOX", theirs);
+      std::printf("%-44s scene %9.2f ms   (a repaint of a 10 x 10 area, goal 0.5 ms at most)\n", "", small);
     }
 
     // --- 10,000 tree nodes, 100 parents of 99 children (and a quarter of it).
@@ -253,6 +253,7 @@ int main() {
         tree->EndUpdate();
         repaint();
       });
+      const double small = SmallRepaintMs(scene, 100, 100);
       delete tree;
       HWND view = Child(host, WC_TREEVIEWW, TVS_HASLINES | TVS_HASBUTTONS | WS_VSCROLL);
       const double theirs = BestMs(3, [&] { SendMessageW(view, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT)); }, [&] {
@@ -275,6 +276,7 @@ int main() {
       DestroyWindow(view);
       const std::string what = "add " + std::to_string(parents * 100) + " tree nodes (expanded)";
       Row(what.c_str(), ours, "tree view", theirs);
+      std::printf("%-44s scene %9.2f ms   (a repaint of a 10 x 10 area, goal 0.5 ms at most)\n", "", small);
     }
     delete scene;
     DestroyWindow(host);

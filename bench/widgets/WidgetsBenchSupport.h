@@ -36,6 +36,19 @@ inline void Pump() {
   }
 }
 
+// Milliseconds one repaint of a 10 × 10 area at (x, y) of the scene window takes, the area
+// queued and the window told to paint, over `runs` repaints (the first one untimed).
+inline double SmallRepaintMs(TvgScene* scene, float x, float y, int runs = 200) {
+  const auto paint = [&] {
+    scene->AddUpdateRect(vgRect(x, y, x + 10, y + 10));
+    UpdateWindow(scene->GetHandle());
+  };
+  paint();
+  return Seconds([&] {
+           for (int i = 0; i < runs; ++i) paint();
+         }) * 1000 / runs;
+}
+
 // A scene window filling `host` (width × height), shown, with an empty background as its root;
 // its messages handled. Answers the scene; the root comes back through `root`.
 inline TvgScene* MakeBenchScene(HWND host, int width, int height, TvgBackground*& root) {

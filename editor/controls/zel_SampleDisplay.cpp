@@ -163,28 +163,85 @@ void TvgZelSampleDisplay::Rebuild() {
     pictureStale_ = true;
   }
   // The editor hands the same buffer over every 200 ms: when nothing in it changed, nothing on
-  // the screen would, so an idle editor draws nothing.
-  if (!pictureStale_ && firstPeak_ == drawnFirstPeak_ && peaksLeft_ == drawnLeft_ && peaksRight_ == drawnRight_)
-    return;
+  // the screen would, so an idle editor draws nothing; while it records, only the columns it
+  // wrote change.
+  const TvgRect band = ChangedBand(pw);
+  if (vgRectWidth(band) <= 0) return;
   TvgCanvas* canvas = picture_->GetCanvas();
   if (canvas != nullptr) {
     canvas->SetStroke(GetStroke());
     canvas->SetFill(GetFill());
     if (stereo) canvas->SetStrokeThickness(1.0f);
-    canvas->Clear(0);
+    const bool whole = band.Left <= 0 && band.Right >= pw;
+    if (whole) {
+      canvas->Clear(0);
+    } else {
+      // Both outlines of an envelope are functions of x: whether a pixel is inside depends on
+      // the outlines at its own column only, so filling the whole envelope within the band
+      // gives the pixels a full redraw would give there, and leaves the rest as it is.
+      canvas->ClearRect(band, 0);
+      canvas->IntersectClipRect(band);
+    }
     if (!stereo) {
       DrawEnvelope(*canvas, peaksLeft_, h / 2, h / 2);
     } else {
       DrawEnvelope(*canvas, peaksLeft_, h / 4, h / 4);
       DrawEnvelope(*canvas, peaksRight_, 3 * h / 4, h / 4);
     }
+    if (!whole) canvas->ResetClipRect();
     picture_->BitmapChanged();
     drawnLeft_ = peaksLeft_;
     drawnRight_ = peaksRight_;
     drawnFirstPeak_ = firstPeak_;
     pictureStale_ = false;
+    RepaintBand(band);
+    return;
   }
   Repaint();
+}
+
+TvgRect TvgZelSampleDisplay::ChangedBand(int32_t pictureWidth) const {
+  const TvgRect whole = vgRect(0, 0, static_cast<float>(pictureWidth), static_cast<float>(picture_->GetHeight()));
+  if (pictureStale_ || firstPeak_ != drawnFirstPeak_ || peaksLeft_.size() != drawnLeft_.size() ||
+      peaksRight_.size() != drawnRight_.size())
+    return whole;
+  int32_t lo = -1, hi = -1;
+  for (size_t i = 0; i < peaksLeft_.size(); ++i) {
+    const bool changed = peaksLeft_[i] != drawnLeft_[i] || (i < peaksRight_.size() && peaksRight_[i] != drawnRight_[i]);
+    if (!changed) continue;
+    if (lo < 0) lo = static_cast<int32_t>(i);
+    hi = static_cast<int32_t>(i);
+  }
+  if (lo < 0) return TvgRect();
+  // Entry i is drawn at x = 2 × (i − first) and joined to its neighbours by straight edges: it
+  // reaches the columns two pixels either side; one more on each for the pixel grid.
+  const int32_t available = static_cast<int32_t>(peaksLeft_.size());
+  const int32_t columns = std::min(static_cast<int32_t>(Round(GetWidth())) / pixelsPerPeak_, available);
+  const int32_t first = std::clamp(firstPeak_, 0, std::max(0, available - columns));
+  const int32_t lastColumn = columns - 1;
+  // An entry beyond the last column still shapes the edge to (W, c) only through the last one.
+  const float left = (lo - first <= 0) ? 0.0f : static_cast<float>(pixelsPerPeak_ * (lo - first) - 3);
+  const float right = (hi - first >= lastColumn) ? static_cast<float>(pictureWidth)
+                                                 : static_cast<float>(pixelsPerPeak_ * (hi - first) + 3);
+  if (hi < first || lo > first + lastColumn) return TvgRect();  // no drawn entry changed
+  return vgRect(std::max(0.0f, left), 0, std::min(static_cast<float>(pictureWidth), right), whole.Bottom);
+}
+
+void TvgZelSampleDisplay::RepaintBand(const TvgRect& band) {
+  if (GetHasEffects() || vgRectWidth(band) >= GetWidth()) {
+    Repaint();
+    return;
+  }
+  if (!CanRepaint()) return;
+  // The band's corners on the scene, within what the display shows of itself and its heads.
+  TvgRect r = {3.4e38f, 3.4e38f, -3.4e38f, -3.4e38f};
+  for (const TvgPoint& p : {vgPoint(band.Left, band.Top), vgPoint(band.Right, band.Top), vgPoint(band.Left, band.Bottom),
+                            vgPoint(band.Right, band.Bottom)}) {
+    const TvgPoint a = LocalToAbsolute(p);
+    r = vgRect(std::min(r.Left, a.X), std::min(r.Top, a.Y), std::max(r.Right, a.X), std::max(r.Bottom, a.Y));
+  }
+  TvgRect visible;
+  if (vgIntersectRect(visible, r, GetUpdateRect())) GetScene()->AddUpdateRect(visible);
 }
 
 void TvgZelSampleDisplay::FillChanged(TObject* sender) {

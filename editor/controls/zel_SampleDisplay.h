@@ -85,6 +85,11 @@ class TvgZelSampleDisplay : public TvgControlWithStrokeAndFill {
 
  private:
   void Rebuild();
+  // The columns of the picture to draw again: all of it when the view, size or brushes
+  // changed; around the entries whose peaks differ from those drawn; empty when none do.
+  TvgRect ChangedBand(int32_t pictureWidth) const;
+  // Queues the part of the display over those picture columns.
+  void RepaintBand(const TvgRect& band);
   void BuildPeaks(const void* samples, std::vector<TPeak>& peaks);
   void DrawEnvelope(TvgCanvas& canvas, const std::vector<TPeak>& peaks, float centre, float amplitude);
   void PlaceSelection();

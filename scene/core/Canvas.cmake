@@ -1,7 +1,9 @@
-# The drawing back end of the scene core: the abstract canvas (portable) and, on Windows, the
-# GDI+ binding (gdiplus.dll is loaded by name at run time, not linked), the IStream adapter, the
-# GDI+ image codec and the GDI+ canvas.
-target_sources(scene_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/vg_canvas.cpp)
+# The drawing back end of the scene core: the abstract canvas, the whole-pixel operations on
+# canvas buffers and the cache of painted operations (portable) and, on Windows, the GDI+
+# binding (gdiplus.dll is loaded by name at run time, not linked), the IStream adapter, the GDI+
+# image codec and the GDI+ canvas.
+target_sources(scene_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/vg_canvas.cpp ${CMAKE_CURRENT_LIST_DIR}/vg_pixelops.cpp
+                                  ${CMAKE_CURRENT_LIST_DIR}/vg_paintcache.cpp)
 if(WIN32)
   target_sources(scene_core PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/win32/vg_gdiplus.cpp

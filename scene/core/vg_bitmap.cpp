@@ -113,6 +113,7 @@ void TvgBitmap::Recreate() {
   FreeCanvas();
   bits_.clear();
   bits_.shrink_to_fit();
+  NewPixelsId();
   const int64_t pixels = static_cast<int64_t>(width_) * height_;
   if (pixels > 0) {
     if (pixels > kMaxPixels) {
@@ -159,8 +160,14 @@ void TvgBitmap::ResizeUnchecked(int32_t width, int32_t height) {
   Recreate();
 }
 
+void TvgBitmap::NewPixelsId() {
+  static uint64_t last = 0;  // GUI thread only
+  pixelsId_ = ++last;
+}
+
 uint32_t* TvgBitmap::Scanline(int32_t y) {
   if (bits_.empty() || y < 0 || y >= height_) return nullptr;
+  NewPixelsId();
   return bits_.data() + static_cast<size_t>(y) * static_cast<size_t>(width_);
 }
 
@@ -173,6 +180,7 @@ uint32_t TvgBitmap::Pixel(int32_t x, int32_t y) const {
 
 void TvgBitmap::Clear(TvgColor color) {
   if (bits_.empty()) return;
+  NewPixelsId();
   std::fill(bits_.begin(), bits_.end(), vgPremultiplyAlpha(color));
   OnChange(this);
   NeedUpdate = true;
@@ -192,6 +200,7 @@ void TvgBitmap::ClearRect(const TvgRect& r, TvgColor color) {
   bottom = std::max(bottom, top);
   right = std::max(right, left);
   if (right >= 0 && top >= 0 && left <= width_ && top <= height_) {
+    NewPixelsId();
     vgFillLongwordRect(bits_.data(), width_, height_, vgPremultiplyAlpha(color), left, top, right, bottom);
     NeedUpdate = true;
   }
@@ -199,6 +208,7 @@ void TvgBitmap::ClearRect(const TvgRect& r, TvgColor color) {
 
 void TvgBitmap::FlipVertical() {
   if (!bits_.empty()) {
+    NewPixelsId();
     const size_t w = static_cast<size_t>(width_);
     for (int32_t y = 0; y < height_ / 2; ++y) {
       std::swap_ranges(bits_.begin() + static_cast<ptrdiff_t>(y * w), bits_.begin() + static_cast<ptrdiff_t>((y + 1) * w),
@@ -210,6 +220,7 @@ void TvgBitmap::FlipVertical() {
 }
 
 void TvgBitmap::InvertAlpha() {
+  NewPixelsId();
   for (uint32_t& p : bits_) {
     const TvgColor straight = vgUnpremultiplyAlpha(p);
     p = vgPremultiplyAlpha((straight & 0x00FFFFFFu) | (255u - (straight >> 24)) << 24);
@@ -219,6 +230,7 @@ void TvgBitmap::InvertAlpha() {
 }
 
 void TvgBitmap::FillColor(TvgColor color) {
+  NewPixelsId();
   for (uint32_t& p : bits_) {
     const uint32_t a = p >> 24;
     if (a > 0) p = vgPremultiplyAlpha(ScaleAlpha(color, a));
@@ -235,6 +247,7 @@ std::vector<uint8_t> TvgBitmap::CreateMask() const {
 
 void TvgBitmap::ApplyMask(const std::vector<uint8_t>& mask, int32_t dx, int32_t dy) {
   if (mask.size() >= bits_.size()) {
+    NewPixelsId();
     for (int32_t y = 0; y < height_; ++y) {
       for (int32_t x = 0; x < width_; ++x) {
         const int64_t mx = static_cast<int64_t>(x) - dx, my = static_cast<int64_t>(y) - dy;
@@ -346,6 +359,7 @@ bool TvgBitmap::LoadFromFile(const std::string& fileName, float rotate) {
   if (!FileExists(fileName)) return false;
   auto filter = vgCreateDefaultFilter();
   if (!filter || !filter->LoadFromFile(fileName, *this, rotate)) return false;
+  NewPixelsId();
   OnChange(this);
   return true;
 }
@@ -370,6 +384,7 @@ bool TvgBitmap::LoadFromStream(TStream& stream) {
     ok = filter->LoadFromStream(stream, *this);
   }
   if (!ok) return false;
+  NewPixelsId();
   OnChange(this);
   return true;
 }
@@ -393,12 +408,17 @@ void TvgBitmap::Assign(TPersistent* source) {
   if (other->GetBitmap() == nullptr) {
     UnlinkResource();
     resourceName_.clear();
-    // One notification for the whole copy.
+    // One notification for the whole copy. Pixels known to be the same already stay.
+    const bool same = pixelsId_ != 0 && pixelsId_ == other->pixelsId_ && width_ == other->width_ &&
+                      height_ == other->height_;
     {
       TvgNotifyDetach detached(OnChange);
       SetSize(other->width_, other->height_);
     }
-    bits_ = other->bits_;
+    if (!same) {
+      bits_ = other->bits_;
+      pixelsId_ = other->pixelsId_;
+    }
     NeedUpdate = true;
     OnChange(this);
   } else {

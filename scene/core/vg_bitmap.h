@@ -77,11 +77,22 @@ class TvgBitmap : public TPersistent {
   // Nothing when unchanged; otherwise new transparent pixels and OnChange.
   void SetSize(int32_t width, int32_t height);
   bool IsEmpty() const { return static_cast<int64_t>(width_) * height_ == 0; }
-  // Top-down rows of premultiplied ARGB; nullptr when empty.
-  uint32_t* Bits() { return bits_.empty() ? nullptr : bits_.data(); }
+  // Top-down rows of premultiplied ARGB; nullptr when empty. Taking them for writing counts as
+  // a change of the pixels (see PixelsId).
+  uint32_t* Bits() {
+    NewPixelsId();
+    return bits_.empty() ? nullptr : bits_.data();
+  }
   const uint32_t* Bits() const { return bits_.empty() ? nullptr : bits_.data(); }
-  // Row y; nullptr outside the bitmap.
+  // Row y; nullptr outside the bitmap. Counts as a change of the pixels.
   uint32_t* Scanline(int32_t y);
+  // A number naming the pixels as they are: it changes with every change of the pixels (and
+  // every hand-out of them for writing), and a copy made by Assign takes the source's, so that
+  // copying pixels already the same is skipped. 0 names pixels never told apart.
+  uint64_t PixelsId() const { return pixelsId_; }
+  // Pixels written without the bitmap's own members (drawing through its GDI+ handle) are
+  // announced here.
+  void PixelsChanged() { NewPixelsId(); }
   uint32_t Pixel(int32_t x, int32_t y) const;
 
   // --- Drawing
@@ -158,8 +169,10 @@ class TvgBitmap : public TPersistent {
   void LinkResource(TComponent* resource);
   void UnlinkResource();
   void ResizeUnchecked(int32_t width, int32_t height);
+  void NewPixelsId();
 
   std::vector<uint32_t> bits_;
+  uint64_t pixelsId_ = 0;
   int32_t height_ = 0;
   int32_t width_ = 0;
   TComponent* resource_ = nullptr;

@@ -187,6 +187,11 @@ void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
       vgRect(0, 0, static_cast<float>(host_->HostWidth()), static_cast<float>(host_->HostHeight()));
   if (!vgIntersectRect(clipped, Integral(r), client) || vgIsRectEmpty(clipped)) return;
   if (OnFlush || (transparency_ && host_->HostParentIsForm() && !designTime_)) {
+    if (drawing_) {
+      // The queue is being walked: the area waits for the end of this paint.
+      deferredRects_.push_back(r);
+      return;
+    }
     updateRects_.push_back(clipped);
     host_->HostPostUpdate();
     return;
@@ -203,6 +208,9 @@ void TvgSceneEngine::Draw() {
     ~Finish() {
       e->updateRects_.clear();
       e->drawing_ = false;
+      // What asked to be painted meanwhile is queued now (invalidated, or posted for a flushed
+      // or layered scene), never lost.
+      if (!e->keepDeferred_) e->QueueDeferredRects();
     }
   } finish{this};
   ++drawCount_;
@@ -243,6 +251,17 @@ void TvgSceneEngine::Draw() {
   } else {
     host_->HostPublishLayered();
   }
+}
+
+void TvgSceneEngine::DeferUpdateRects(const std::vector<TvgRect>& rects) {
+  deferredRects_.insert(deferredRects_.end(), rects.begin(), rects.end());
+}
+
+void TvgSceneEngine::QueueDeferredRects() {
+  if (drawing_) return;
+  std::vector<TvgRect> deferred;
+  deferred.swap(deferredRects_);
+  for (const TvgRect& r : deferred) AddUpdateRect(r);
 }
 
 void TvgSceneEngine::PaintBackground() {

@@ -99,8 +99,19 @@ class TvgSceneEngine : public IvgScene {
   void Resized();
   // Paints the queued rects; see the source for the steps.
   virtual void Draw();
-  // Replaces the queue (WM_PAINT hands its region's rectangles in).
+  // Replaces the queue (WM_PAINT hands its region's rectangles in). Not while Draw runs: see
+  // DeferUpdateRects.
   void SetUpdateRects(const std::vector<TvgRect>& rects) { updateRects_ = rects; }
+  // Draw is walking the queue.
+  bool IsDrawing() const { return drawing_; }
+  // Areas that asked to be painted while Draw runs (WM_PAINT served from a message loop inside
+  // a paint, a flushed scene's AddUpdateRect): queued again through AddUpdateRect once Draw is
+  // done; the walk in progress keeps its own rects.
+  void DeferUpdateRects(const std::vector<TvgRect>& rects);
+  // While kept, Draw leaves the deferred areas for QueueDeferredRects (WM_PAINT validates the
+  // window after Draw: they are queued after that).
+  void KeepDeferredRects(bool keep) { keepDeferred_ = keep; }
+  void QueueDeferredRects();
   const std::vector<TvgRect>& UpdateRects() const { return updateRects_; }
   int32_t DrawCount() const { return drawCount_; }
 
@@ -289,4 +300,6 @@ class TvgSceneEngine : public IvgScene {
   TvgVisualObject* activeControl_ = nullptr;
   bool animatedCaret_ = true;
   std::vector<TvgRect> updateRects_;
+  std::vector<TvgRect> deferredRects_;
+  bool keepDeferred_ = false;
 };

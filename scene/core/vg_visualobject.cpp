@@ -2,6 +2,7 @@
 #include "vg_visualobject.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 
@@ -12,6 +13,25 @@
 #include "vg_canvas.h"
 #include "vg_control.h"
 #include "vg_effect.h"
+
+namespace {
+
+// Counts the markings of update rects as stale anywhere: a copy of update rects taken at one
+// count holds as long as the count stays.
+uint64_t g_updateRectMarks = 0;
+
+// Objects with fewer children walk them directly.
+constexpr size_t kChildRectsFrom = 32;
+
+}  // namespace
+
+struct TvgVisualObject::TChildRects {
+  uint64_t marks = 0;
+  std::vector<TvgObject*> children;  // as Children() was
+  std::vector<TvgRect> rects;        // each visual child's update rect
+  // The child is visual, and its rect was complete (kept by the child) when taken.
+  std::vector<uint8_t> visual, sure;
+};
 
 KBL_PUBLISHED(TvgVisualObject) {
   KBL_PROP(Align).Default(vaNone);
@@ -192,7 +212,8 @@ void TvgVisualObject::SetScene(IvgScene* scene) {
 
 void TvgVisualObject::MatrixChanged(TObject*) {
   // The old area needs repainting as much as the new one.
-  Repaint();
+  TvgRect before, after;
+  const bool repaintBefore = RepaintArea(before);
   TvgMatrix m = IdentityMatrix;
   m.m11 = scale_->GetX();
   m.m22 = scale_->GetY();
@@ -209,7 +230,14 @@ void TvgVisualObject::MatrixChanged(TObject*) {
   RecalcAbsolute();
   RecalcUpdateRect();
   if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->UpdateEffects();
-  if (!inPaintTo_) Repaint();
+  const bool repaintAfter = !inPaintTo_ && RepaintArea(after);
+  if (repaintBefore && repaintAfter && vgRectsCloseTogether(before, after)) {
+    // A small move: one area for both (each queued area costs the window system a call).
+    RequestArea(vgUnionRect(before, after));
+    return;
+  }
+  if (repaintBefore) RequestArea(before);
+  if (repaintAfter) RequestArea(after);
 }
 
 TvgMatrix TvgVisualObject::GetAbsoluteMatrix() {
@@ -375,6 +403,7 @@ TvgRect TvgVisualObject::GetUpdateRect() {
 }
 
 void TvgVisualObject::RecalcUpdateRectDown() {
+  ++g_updateRectMarks;
   updateRectStale_ = true;
   for (TvgObject* child : Children()) {
     if (child->IsVisual()) child->Visual()->RecalcUpdateRectDown();
@@ -382,6 +411,7 @@ void TvgVisualObject::RecalcUpdateRectDown() {
 }
 
 void TvgVisualObject::RecalcUpdateRect() {
+  ++g_updateRectMarks;
   RecalcUpdateRectDown();
   // Ancestors unite the rects of their children up to the first one that clips.
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
@@ -624,8 +654,8 @@ bool TvgVisualObject::CanRepaint() {
   return updating_ <= 0;
 }
 
-void TvgVisualObject::Repaint() {
-  if (!CanRepaint()) return;
+bool TvgVisualObject::RepaintArea(TvgRect& area) {
+  if (!CanRepaint()) return false;
   // Without an enabled effect among the children (has-effects) there is nothing to look for: a
   // list's content has thousands of children.
   if (hasEffects_) {
@@ -637,8 +667,25 @@ void TvgVisualObject::Repaint() {
       }
     }
   }
-  const TvgRect r = GetUpdateRect();
-  if (!TvgRepaintBatch::Gather(GetScene(), r)) GetScene()->AddUpdateRect(r);
+  area = GetUpdateRect();
+  return true;
+}
+
+void TvgVisualObject::Repaint() {
+  TvgRect area;
+  if (RepaintArea(area)) RequestArea(area);
+}
+
+void TvgVisualObject::RequestArea(const TvgRect& area) {
+  if (!TvgRepaintBatch::Gather(GetScene(), area)) GetScene()->AddUpdateRect(area);
+}
+
+bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
+  const auto area = [](const TvgRect& r) {
+    return static_cast<double>(std::max(0.0f, vgRectWidth(r))) * std::max(0.0f, vgRectHeight(r));
+  };
+  // Their union repaints at most half as much again as the two do.
+  return area(vgUnionRect(a, b)) <= 1.5 * (area(a) + area(b));
 }
 
 // --- Repaint batches
@@ -964,24 +1011,43 @@ void TvgVisualObject::PaintEffects() {
   canvas->RestoreCanvas(state);
 }
 
-void TvgVisualObject::PaintChild(TvgVisualObject* c) {
-  TvgCanvas* canvas = GetCanvas();
-  IvgScene* scene = GetScene();
-  const bool designing = IsDesigning();
+struct TvgVisualObject::TPaintPass {
+  TvgCanvas* canvas = nullptr;
+  IvgScene* scene = nullptr;
+  bool designing = false;
+  TvgRect ownRect;  // this object's update rect, read when it clips its children
+  // The scene's update rects (the scene window merges more than 20 into one); more than fit
+  // here are asked of the scene child by child.
+  std::array<TvgRect, 20> sceneRects;
+  int32_t sceneRectCount = 0;
+  bool askScene = false;
+
+  bool MeetsScene(const TvgRect& r) const {
+    if (askScene) {
+      const int32_t count = scene->GetUpdateRectsCount();
+      for (int32_t i = 0; i < count; ++i)
+        if (vgIntersectsRect(r, scene->GetUpdateRect(i))) return true;
+      return false;
+    }
+    for (int32_t i = 0; i < sceneRectCount; ++i)
+      if (vgIntersectsRect(r, sceneRects[static_cast<size_t>(i)])) return true;
+    return false;
+  }
+};
+
+void TvgVisualObject::PaintChild(TvgVisualObject* c, const TPaintPass& pass) {
+  TvgCanvas* canvas = pass.canvas;
+  IvgScene* scene = pass.scene;
+  const bool designing = pass.designing;
   if (!(c->visible_ || (designing && !c->locked_))) return;
   if (designing && c->designHide_) return;
   const TvgRect cr = c->GetUpdateRect();
   if (vgRectWidth(cr) <= 0 || vgRectHeight(cr) <= 0) return;
   if (clipChildren_) {
     TvgRect dummy;
-    if (!vgIntersectRect(dummy, cr, GetUpdateRect())) return;
+    if (!vgIntersectRect(dummy, cr, pass.ownRect)) return;
   }
-  if (!designing && !c->inPaintTo_) {
-    bool meets = false;
-    const int32_t count = scene != nullptr ? scene->GetUpdateRectsCount() : 0;
-    for (int32_t i = 0; i < count && !meets; ++i) meets = vgIntersectsRect(cr, scene->GetUpdateRect(i));
-    if (!meets) return;
-  }
+  if (!designing && !c->inPaintTo_ && (scene == nullptr || !pass.MeetsScene(cr))) return;
   int32_t clipState = -1;
   if (clipChildren_ && c->canClipped_) {
     clipState = canvas->SaveCanvas();
@@ -992,11 +1058,14 @@ void TvgVisualObject::PaintChild(TvgVisualObject* c) {
   c->BeforePaint();
   bool replaces = false;
   bool after = false;
-  for (TvgObject* child : c->Children()) {
-    auto* e = dynamic_cast<TvgEffect*>(child);
-    if (e == nullptr || !e->GetEnabled()) continue;
-    replaces = replaces || e->ReplacesPainting();
-    after = after || e->PaintsAfter();
+  // Only an object with an enabled effect has any to look for (a list holds thousands of items).
+  if (c->hasEffects_) {
+    for (TvgObject* child : c->Children()) {
+      auto* e = dynamic_cast<TvgEffect*>(child);
+      if (e == nullptr || !e->GetEnabled()) continue;
+      replaces = replaces || e->ReplacesPainting();
+      after = after || e->PaintsAfter();
+    }
   }
   if (c->hasEffects_ && !after) c->PaintEffects();
   if (!replaces) {
@@ -1056,12 +1125,63 @@ void TvgVisualObject::PaintChild(TvgVisualObject* c) {
 }
 
 void TvgVisualObject::PaintChildren() {
-  if (GetCanvas() == nullptr) return;
-  // Painting may not change the tree, but a handler might: walk by index.
-  for (size_t i = 0; i < Children().size(); ++i) {
-    TvgObject* child = Children()[i];
-    if (child->IsVisual()) PaintChild(child->Visual());
+  TPaintPass pass;
+  pass.canvas = GetCanvas();
+  if (pass.canvas == nullptr) return;
+  // Looked up once for all children: a list of thousands of items pays for its walk only.
+  pass.scene = GetScene();
+  pass.designing = IsDesigning();
+  if (clipChildren_) pass.ownRect = GetUpdateRect();
+  if (pass.scene != nullptr) {
+    const int32_t count = pass.scene->GetUpdateRectsCount();
+    if (count > static_cast<int32_t>(pass.sceneRects.size())) {
+      pass.askScene = true;
+    } else {
+      for (int32_t i = 0; i < count; ++i) pass.sceneRects[static_cast<size_t>(i)] = pass.scene->GetUpdateRect(i);
+      pass.sceneRectCount = count;
+    }
   }
+  // Many children outside the design and outside painting into a bitmap: the ones whose update
+  // rects meet none of the scene's are passed over in the copy of their rects.
+  size_t first = 0;
+  if (Children().size() >= kChildRectsFrom && !pass.designing && !inPaintTo_ && pass.scene != nullptr &&
+      !pass.askScene)
+    first = PaintChildrenByRects(pass);
+  // Painting may not change the tree, but a handler might: walk by index.
+  for (size_t i = first; i < Children().size(); ++i) {
+    TvgObject* child = Children()[i];
+    if (child->IsVisual()) PaintChild(child->Visual(), pass);
+  }
+}
+
+size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
+  if (!childRects_) childRects_ = std::make_unique<TChildRects>();
+  TChildRects& copy = *childRects_;
+  const std::vector<TvgObject*>& children = Children();
+  if (copy.marks != g_updateRectMarks || copy.children != children) {
+    copy.children = children;
+    copy.rects.assign(children.size(), TvgRect());
+    copy.visual.assign(children.size(), 0);
+    copy.sure.assign(children.size(), 0);
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (!children[i]->IsVisual()) continue;
+      TvgVisualObject* c = children[i]->Visual();
+      copy.visual[i] = 1;
+      copy.rects[i] = c->GetUpdateRect();
+      copy.sure[i] = !c->updateRectStale_;
+    }
+    // Working out a rect may mark others stale (a child's layout): taken once more then.
+    copy.marks = g_updateRectMarks;
+  }
+  const uint64_t marks = copy.marks;
+  for (size_t i = 0; i < copy.children.size(); ++i) {
+    // The tree or a rect changed while painting (a handler, a style applied): the rest are
+    // walked one by one.
+    if (g_updateRectMarks != marks || i >= Children().size() || Children()[i] != copy.children[i]) return i;
+    if (!copy.visual[i] || (copy.sure[i] && !pass.MeetsScene(copy.rects[i]))) continue;
+    PaintChild(copy.children[i]->Visual(), pass);
+  }
+  return copy.children.size();
 }
 
 void TvgVisualObject::PaintTo(TvgCanvas* canvas, const TvgRect& rect, TvgObject* parent) {

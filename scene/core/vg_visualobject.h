@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class TvgVisualObject;
 // Paints the dashed grey frame an object shows in the designer, half a unit inside its bounds;
 // nothing without a canvas.
 void vgPaintDesignFrame(TvgVisualObject& obj);
+// Two areas to repaint that are better repainted as their union: it holds at most half as
+// many pixels again as the two (an object moved by a little).
+bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b);
 // The process-wide switch that suppresses focus effects (off by default).
 bool& vgDisableFocusEffects();
 // Shows `menu` (a TPopupMenu of the class library) at a screen point for `popupComponent`,
@@ -316,6 +320,11 @@ class TvgVisualObject : public TvgObject {
   bool IsLoading() const { return HasState(csLoading); }
   bool IsDesigning() const;
   bool CanRepaint();
+  // What Repaint would queue: false when it would queue nothing; marks a replacing effect's
+  // image for re-rendering like Repaint.
+  bool RepaintArea(TvgRect& area);
+  // Queues an area with the scene, or gathers it into the open repaint batch.
+  void RequestArea(const TvgRect& area);
   TvgObject* SceneRoot();
 
  private:
@@ -329,7 +338,12 @@ class TvgVisualObject : public TvgObject {
   void RecalcUpdateRectDown();
   bool AcceptsHits();
   void PaintEffects();
-  void PaintChild(TvgVisualObject* child);
+  // What the children's paints of one PaintChildren pass share, looked up once for all.
+  struct TPaintPass;
+  void PaintChild(TvgVisualObject* child, const TPaintPass& pass);
+  // Paints the children whose kept update rects meet the scene's; answers the index of the
+  // first child still to be walked one by one (the number of children when none is).
+  size_t PaintChildrenByRects(const TPaintPass& pass);
   void ApplyRotation(TvgMatrix& m);
 
   TvgBounds* margins_;
@@ -366,6 +380,10 @@ class TvgVisualObject : public TvgObject {
 
   TvgRect updateRect_;
   bool updateRectStale_ = true;
+  // The children's update rects side by side, for PaintChildren to pass over many children
+  // without reading each (kept while no update rect anywhere was marked stale).
+  struct TChildRects;
+  std::unique_ptr<TChildRects> childRects_;
   bool hasEffects_ = false;
   bool effectsDirty_ = false;
   bool disableEffects_ = false;

@@ -1,21 +1,25 @@
 // The editor form linked into this program with its resources, around a real plug-in: the
-// layout its form resource gives, the display refresh from the engine, the engine's change
-// event, the about box's lines and a skin folder beside the program.
+// layout its form resource gives, the display refresh from the engine, the heads' repaints
+// against whole paints, the engine's change event, the about box's lines and a skin folder
+// beside the program.
 #include "editor/rkPluginGui.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/WindowTestUtils.h"
 #include "editor/controls/uSkinData.h"
 #include "editor/vgAboutBoxForm.h"
 #include "plugin/framework/TrkPluginSettings.h"
 #include "plugin/framework/rkPlugin.h"
+#include "scene/core/win32/vg_canvas_gdiplus.h"
 #include "scene/core/win32/vg_gdiplus.h"
 
 namespace {
@@ -106,6 +110,56 @@ TEST_F(PluginGuiTest, RegionsSpanFromTheSmallerToTheLargerEndAndAreAtLeastOnePix
   form->UpdateDisplay();
   EXPECT_FALSE(form->RecordBoundsRect->GetVisible());
   EXPECT_FALSE(form->WriteHead->GetVisible());
+}
+
+TEST_F(PluginGuiTest, MovingHeadsRepaintToThePixelsOfAWholePaintAndOfGdiPlusAlone) {
+  // A loop recorded and playing, the regions shown; the heads move forty times, each move
+  // repainting only around them.
+  T1973& engine = plugin.Engine();
+  plugin.SetParameter(TrkPlugin::kSlave, 0);
+  plugin.SetParameter(TrkPlugin::kRecordStart, 0.1f);
+  plugin.SetParameter(TrkPlugin::kRecordEnd, 0.9f);
+  plugin.SetParameter(TrkPlugin::kPlayStart, 0.25f);
+  plugin.SetParameter(TrkPlugin::kPlayEnd, 0.6f);
+  plugin.SetParameter(TrkPlugin::kInput, 1);
+  plugin.SetParameter(TrkPlugin::kRecord, 1);
+  plugin.SetParameter(TrkPlugin::kPlay, 1);
+  std::vector<float> in(512), out(512);
+  int64_t phase = 0;
+  auto block = [&] {
+    for (float& v : in) v = 0.7f * static_cast<float>(std::sin(0.0627 * phase++));
+    engine.Process(in.data(), in.data(), out.data(), out.data(), 512);
+  };
+  for (int i = 0; i < 90; ++i) block();
+  form->SampleDataChanged(nullptr);
+  form->UpdateDisplay();
+  HWND window = form->MainPanel->GetHandle();
+  UpdateWindow(window);
+  for (int i = 0; i < 40; ++i) {
+    block();
+    block();
+    form->UpdateReadWriteHeads(nullptr);
+    UpdateWindow(window);
+  }
+  auto buffer = [&] {
+    GdiFlush();
+    const uint32_t* bits = form->MainPanel->GetCanvas()->GetBufferBits();
+    return std::vector<uint32_t>(bits, bits + 450 * 494);
+  };
+  const std::vector<uint32_t> moved = buffer();
+  InvalidateRect(window, nullptr, FALSE);
+  UpdateWindow(window);
+  EXPECT_TRUE(buffer() == moved);
+  auto* canvas = static_cast<TvgCanvasGdiPlus*>(form->MainPanel->GetCanvas());
+  ASSERT_TRUE(canvas->DrawsWholePixels());
+  canvas->SetDrawsWholePixels(false);
+  InvalidateRect(window, nullptr, FALSE);
+  UpdateWindow(window);
+  const std::vector<uint32_t> gdiplus = buffer();
+  canvas->SetDrawsWholePixels(true);
+  int differing = 0;
+  for (size_t i = 0; i < moved.size(); ++i) differing += moved[i] != gdiplus[i];
+  EXPECT_EQ(differing, 0);
 }
 
 TEST_F(PluginGuiTest, KnobsFollowTheParametersWithoutSettingThemBack) {

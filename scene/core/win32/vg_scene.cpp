@@ -269,38 +269,69 @@ void TvgCustomScene::Loaded() {
   }
 }
 
+namespace {
+
+// The rectangles of a region, in client coordinates; none for an empty or unreadable one.
+std::vector<TvgRect> RegionRects(HRGN rgn) {
+  std::vector<TvgRect> rects;
+  const DWORD bytes = GetRegionData(rgn, 0, nullptr);
+  if (bytes == 0) return rects;
+  std::vector<uint8_t> buffer(bytes);
+  auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
+  if (GetRegionData(rgn, bytes, data) != bytes) return rects;
+  const RECT* r = reinterpret_cast<const RECT*>(data->Buffer);
+  for (DWORD i = 0; i < data->rdh.nCount; ++i)
+    rects.push_back(vgRect(static_cast<float>(r[i].left), static_cast<float>(r[i].top), static_cast<float>(r[i].right),
+                           static_cast<float>(r[i].bottom)));
+  return rects;
+}
+
+}  // namespace
+
 void TvgCustomScene::ServePaint(TMessage& message) {
   HWND wnd = GetHandle();
   HRGN rgn = CreateRectRgn(0, 0, 1, 1);
   const int kind = GetUpdateRgn(wnd, rgn, FALSE);
-  if (kind == SIMPLEREGION || kind == COMPLEXREGION) {
-    const DWORD bytes = GetRegionData(rgn, 0, nullptr);
-    std::vector<uint8_t> buffer(bytes);
-    auto* data = reinterpret_cast<RGNDATA*>(buffer.data());
-    std::vector<TvgRect> rects;
-    if (bytes > 0 && GetRegionData(rgn, bytes, data) == bytes) {
-      const RECT* r = reinterpret_cast<const RECT*>(data->Buffer);
-      for (DWORD i = 0; i < data->rdh.nCount; ++i)
-        rects.push_back(vgRect(static_cast<float>(r[i].left), static_cast<float>(r[i].top),
-                               static_cast<float>(r[i].right), static_cast<float>(r[i].bottom)));
-    }
-    engine_->SetUpdateRects(rects);
-    HDC dc = GetDC(wnd);
-    engine_->DrawDC = dc;
-    try {
-      Draw();
-    } catch (...) {
-      engine_->DrawDC = nullptr;
-      ReleaseDC(wnd, dc);
-      DeleteObject(rgn);
-      ValidateRect(wnd, nullptr);
-      throw;
-    }
+  if (kind != SIMPLEREGION && kind != COMPLEXREGION) {
+    TCustomControl::WndProc(message);  // validates
+    DeleteObject(rgn);
+    return;
+  }
+  if (engine_->IsDrawing()) {
+    // A message loop run from inside a paint (a dialog, a handler pumping messages) brings
+    // WM_PAINT while Draw walks its rects: those stay as they are. The area is taken off the
+    // window, so that it does not ask again at once, and queued for after the paint.
+    engine_->DeferUpdateRects(RegionRects(rgn));
+    ValidateRgn(wnd, rgn);
+    DeleteObject(rgn);
+    message.Result = 0;
+    return;
+  }
+  engine_->SetUpdateRects(RegionRects(rgn));
+  HDC dc = GetDC(wnd);
+  engine_->DrawDC = dc;
+  // Areas that asked for a paint from inside this one are queued once the window is valid.
+  engine_->KeepDeferredRects(true);
+  try {
+    Draw();
+  } catch (...) {
     engine_->DrawDC = nullptr;
     ReleaseDC(wnd, dc);
+    DeleteObject(rgn);
+    ValidateRect(wnd, nullptr);
+    engine_->KeepDeferredRects(false);
+    engine_->QueueDeferredRects();
+    throw;
   }
-  TCustomControl::WndProc(message);  // validates
+  engine_->DrawDC = nullptr;
+  ReleaseDC(wnd, dc);
+  // The window is validated as a paint of the class library would (BeginPaint and EndPaint
+  // cost several round trips to the window system, for nothing more here).
+  ValidateRect(wnd, nullptr);
   DeleteObject(rgn);
+  engine_->KeepDeferredRects(false);
+  engine_->QueueDeferredRects();
+  message.Result = 0;
 }
 
 void TvgCustomScene::ServeUpdateMessage() {

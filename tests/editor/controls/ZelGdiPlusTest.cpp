@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <vector>
 
@@ -116,6 +117,67 @@ TEST(ZelGdiPlus, WaveformEnvelopeFollowsTheBuffer) {
   EXPECT_EQ(s.At(75, 50), 0xFF00C000u);
   EXPECT_EQ(s.At(75, 45), 0xFF00C000u);
   EXPECT_EQ(s.At(75, 70), 0u);
+}
+
+TEST(ZelGdiPlus, AWaveformChangedInAFewColumnsIsDrawnAsAWholeRedrawWouldDrawIt) {
+  // Stereo float data, 100 samples a column; each case changes a range of it and draws the
+  // picture again over the old one, which must come out as a new display's picture of the
+  // changed data, and asks for a repaint of the changed columns only.
+  constexpr int32_t kLength = 20000;
+  std::vector<float> left(kLength), right(kLength);
+  for (int32_t k = 0; k < kLength; ++k) {
+    left[k] = 0.7f * std::sin(k * 0.031f) * std::sin(k * 0.0007f);
+    right[k] = 0.5f * std::sin(k * 0.017f + 1.0f);
+  }
+  struct Case {
+    int32_t from, to;  // samples changed
+  };
+  const Case cases[] = {{9000, 9500}, {0, 300}, {19500, 20000}, {3000, 3100}, {2000, 18000}};
+  for (const Case& c : cases) {
+    TTestScene scene;
+    auto* changed = new TvgZelSampleDisplay(nullptr);
+    auto* fresh = new TvgZelSampleDisplay(nullptr);
+    for (TvgZelSampleDisplay* d : {changed, fresh}) {
+      scene.AddObject(d);
+      d->SetWidth(400);
+      d->SetHeight(120);
+      d->GetFill()->SetSolidColor(0xC0FF2424u);
+    }
+    TSampleDataInfo info;
+    info.HasData = 1;
+    info.Channels = 2;
+    info.Length = kLength;
+    std::vector<float> l = left, r = right;
+    info.Left = l.data();
+    info.Right = r.data();
+    changed->SetSampleData(info);
+    for (int32_t k = c.from; k < c.to; ++k) {
+      l[k] = -0.9f * l[k] + 0.1f;
+      r[k] = 0.95f * std::cos(k * 0.05f);
+    }
+    scene.updates.clear();
+    changed->SetSampleData(info);
+    ASSERT_EQ(scene.updates.size(), 1u) << c.from;
+    EXPECT_LT(vgRectWidth(scene.updates[0]), 400.0f * (c.to - c.from) / kLength + 16) << c.from;
+    fresh->SetSampleData(info);
+    const TvgBitmap& a = *changed->GetPicture();
+    const TvgBitmap& b = *fresh->GetPicture();
+    int differing = 0;
+    for (int32_t y = 0; y < 120; ++y)
+      for (int32_t x = 0; x < 400; ++x) differing += a.Pixel(x, y) != b.Pixel(x, y);
+    EXPECT_EQ(differing, 0) << c.from;
+    // The same data again: nothing drawn, nothing asked for; another brush: all of it.
+    scene.updates.clear();
+    changed->SetSampleData(info);
+    EXPECT_TRUE(scene.updates.empty());
+    changed->GetFill()->SetSolidColor(0xFF00FF00u);
+    scene.updates.clear();
+    changed->SetSampleData(info);
+    ASSERT_FALSE(scene.updates.empty());
+    EXPECT_GE(vgRectWidth(scene.updates.back()), 400.0f);
+    delete changed;
+    delete fresh;
+  }
 }
 
 TEST(ZelGdiPlus, WaveformSelectionShowsAtTheSamplesItCovers) {

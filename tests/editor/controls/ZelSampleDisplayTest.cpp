@@ -1,6 +1,6 @@
 // The waveform display: peak tables from known buffers (float and 16-bit, one and two channels),
-// the envelope paths drawn into its picture, the picture kept below four samples per pixel,
-// pixel and sample conversions and mouse selections.
+// the envelope paths drawn into its picture (again only where peaks changed), the picture kept
+// below four samples per pixel, pixel and sample conversions and mouse selections.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -153,6 +153,32 @@ TEST_F(ZelSample, UnchangedPeaksDrawNothingAndAskForNoRepaintWhileNewOnesOrBrush
   d->GetFill()->SetColor("#FF00FF00");
   Mono(left);
   EXPECT_EQ(PictureCanvas().Calls("FillPath").size(), paths + 2);
+}
+
+TEST_F(ZelSample, NewPeaksInAFewBucketsRedrawAndRepaintOnlyTheirColumns) {
+  auto left = Buckets(88200, 441);
+  Mono(left);
+  EXPECT_TRUE(PictureCanvas().Calls("ClearRect").empty());  // the first picture is drawn whole
+  left[45 * 441 + 300] = 0.99f;  // bucket 45, drawn at x = 90
+  f.scene.updates.clear();
+  Mono(left);
+  const auto clears = PictureCanvas().Calls("ClearRect");
+  const auto clips = PictureCanvas().Calls("IntersectClipRect");
+  ASSERT_EQ(clears.size(), 1u);
+  ASSERT_EQ(clips.size(), 1u);
+  // The entry's edges reach two pixels either side; one more for the pixel grid.
+  EXPECT_EQ(clears[0].Rect, vgRect(87, 0, 93, 100));
+  EXPECT_EQ(clips[0].Rect, clears[0].Rect);
+  EXPECT_EQ(PictureCanvas().Calls("ResetClipRect").size(), 1u);
+  ASSERT_EQ(f.scene.updates.size(), 1u);
+  EXPECT_EQ(vgRectWidth(f.scene.updates[0]), 6);
+  // The first and the last entries reach the picture's sides: all of it is drawn again.
+  const int wholeClears = PictureCanvas().clears;
+  left[100] = 0.98f;
+  left[88199] = -0.97f;
+  Mono(left);
+  EXPECT_EQ(PictureCanvas().clears, wholeClears + 1);
+  EXPECT_EQ(PictureCanvas().Calls("ClearRect").size(), 1u);
 }
 
 TEST_F(ZelSample, PaintBlitsThePictureWithQualityScaling) {

@@ -41,9 +41,11 @@ class TZelRecordingCanvas : public TTestCanvasBase {
   using TTestCanvasBase::TTestCanvasBase;
 
   void Clear(TvgColor color) override { ++clears; }
+  void ClearRect(const TvgRect& r, TvgColor) override { Add("ClearRect", r, 1); }
   int32_t SaveCanvas() override { return 0; }
   void RestoreCanvas(int32_t) override {}
-  void IntersectClipRect(const TvgRect&) override {}
+  void IntersectClipRect(const TvgRect& r) override { Add("IntersectClipRect", r, 1); }
+  void ResetClipRect() override { Add("ResetClipRect", TvgRect(), 1); }
   void FillRect(const TvgRect& r, float, float, TvgCorners, float opacity, TvgCornerType) override {
     Add("FillRect", r, opacity);
   }

@@ -12,6 +12,7 @@ class TColorObject : public TvgVisualObject {
   TColorObject() : TvgVisualObject(nullptr) {}
   void Paint() override {
     ++paints;
+    if (hook) hook();
     TvgCanvas* c = GetCanvas();
     c->GetFill()->SetStyle(vgBrushSolid);
     c->GetFill()->SetSolidColor(color);
@@ -35,6 +36,7 @@ class TColorObject : public TvgVisualObject {
     keys += key != 0 ? "k" + std::to_string(key) : "c" + std::string(1, static_cast<char>(ch));
   }
   TvgColor color = 0;
+  std::function<void()> hook;
   int32_t paints = 0, downs = 0, ups = 0;
   TvgPoint last;
   std::string keys;
@@ -55,6 +57,7 @@ TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, T
 void SetObjectColor(TvgObject* obj, TvgColor color) { As(obj)->color = color; }
 void RepaintObject(TvgObject* obj) { As(obj)->Repaint(); }
 void SetObjectFocusable(TvgObject* obj) { As(obj)->SetCanFocused(true); }
+void SetObjectPaintHook(TvgObject* obj, std::function<void()> hook) { As(obj)->hook = std::move(hook); }
 int32_t ObjectPaints(TvgObject* obj) { return As(obj)->paints; }
 int32_t ObjectMouseDowns(TvgObject* obj) { return As(obj)->downs; }
 int32_t ObjectMouseUps(TvgObject* obj) { return As(obj)->ups; }

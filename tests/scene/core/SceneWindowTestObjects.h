@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "scene/core/vg_types.h"
@@ -15,6 +16,8 @@ TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, T
 void SetObjectColor(TvgObject* obj, TvgColor color);
 void RepaintObject(TvgObject* obj);
 void SetObjectFocusable(TvgObject* obj);
+// Runs `hook` at the start of each Paint of the object (nullptr: none).
+void SetObjectPaintHook(TvgObject* obj, std::function<void()> hook);
 int32_t ObjectPaints(TvgObject* obj);
 int32_t ObjectMouseDowns(TvgObject* obj);
 int32_t ObjectMouseUps(TvgObject* obj);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "TestFiles.h"
 #include "classlib/Filer.h"
@@ -337,6 +338,47 @@ TEST_F(VgBitmap, AssignCopiesPixelsOrLinksToTheResource) {
   TCollection other(TCollectionItem::StaticClassInfo());
   EXPECT_THROW(copy.Assign(&other), EConvertError);
   vgFreeRegistries();
+}
+
+TEST_F(VgBitmap, CopiesOfTheSamePixelsAreSkippedAndEveryChangeIsSeen) {
+  TvgBitmap source(3, 2), copy;
+  source.Clear(0xFF102030u);
+  const uint64_t cleared = source.PixelsId();
+  EXPECT_NE(cleared, 0u);
+  copy.Assign(&source);
+  EXPECT_EQ(copy.PixelsId(), cleared);
+  EXPECT_EQ(copy.Pixel(2, 1), 0xFF102030u);
+  // The same pixels assigned again: nothing to copy, and what is there is still right.
+  copy.Assign(&source);
+  EXPECT_EQ(copy.Pixel(2, 1), 0xFF102030u);
+  // Each way the pixels can change names them anew, and the next copy takes them.
+  const std::vector<std::function<void(TvgBitmap&)>> changes = {
+      [](TvgBitmap& b) { b.Bits()[5] = 0xFF0000FFu; },
+      [](TvgBitmap& b) { b.Scanline(1)[2] = 0xFF00FF00u; },
+      [](TvgBitmap& b) { b.ClearRect(vgRect(2, 1, 3, 2), 0xFFFF0000u); },
+      [](TvgBitmap& b) { b.FillColor(0xFF445566u); },
+      [](TvgBitmap& b) { b.InvertAlpha(); },
+      [](TvgBitmap& b) { b.FlipVertical(); },
+      [](TvgBitmap& b) { b.PixelsChanged(); },
+  };
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const uint64_t before = source.PixelsId();
+    changes[i](source);
+    EXPECT_NE(source.PixelsId(), before) << i;
+    copy.Assign(&source);
+    for (int32_t y = 0; y < 2; ++y)
+      for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(copy.Pixel(x, y), source.Pixel(x, y)) << i << ": " << x << "," << y;
+  }
+  // A change of the copy's own pixels makes it differ again: the next copy is made.
+  copy.Bits()[0] = 0;
+  copy.Assign(&source);
+  EXPECT_EQ(copy.Pixel(0, 0), source.Pixel(0, 0));
+  // Reading does not rename them.
+  const uint64_t id = source.PixelsId();
+  const TvgBitmap& view = source;
+  EXPECT_NE(view.Bits(), nullptr);
+  EXPECT_EQ(source.Pixel(0, 0), view.Bits()[0]);
+  EXPECT_EQ(source.PixelsId(), id);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // and keyboard messages sent to its window to the right objects.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "SceneWindowTestObjects.h"
 #include "classlib/FormText.h"
 #include "classlib/Forms.h"
@@ -82,6 +84,62 @@ TEST_F(SceneWindowTest, FlushedScenesCoalesceUpdateMessages) {
   EXPECT_EQ(scene->Engine().DrawCount() - before, 1);
   EXPECT_EQ(flushes, 1);
   scene->SetOnFlush(nullptr);
+}
+
+TEST_F(SceneWindowTest, APaintAskedForWhilePaintingWaitsForThePaintInProgress) {
+  // The child's paint runs a message loop (as a dialog shown from a paint would) after another
+  // area was invalidated: the WM_PAINT met there must neither replace the rects the paint in
+  // progress walks nor be lost.
+  TvgObject* other = MakeColorObject(120, 10, 30, 30, kGreen, root);
+  Settle();
+  std::vector<TvgRect> during;
+  const std::vector<TvgRect> walked = {vgRect(20, 10, 61, 41)};
+  bool first = true;
+  SetObjectPaintHook(child, [&] {
+    if (!first) return;
+    first = false;
+    SetObjectColor(other, kWhite);
+    const RECT area{120, 10, 150, 40};
+    InvalidateRect(scene->GetHandle(), &area, FALSE);
+    PumpUntil([] { return false; }, 60);
+    during = scene->Engine().UpdateRects();
+  });
+  const int32_t otherPaints = ObjectPaints(other);
+  RepaintObject(child);
+  Settle();
+  SetObjectPaintHook(child, nullptr);
+  EXPECT_FALSE(first);
+  EXPECT_EQ(during, walked);
+  EXPECT_GT(ObjectPaints(other), otherPaints);
+  TWindowPixels px(scene->GetHandle());
+  EXPECT_EQ(px.At(130, 20), 0xFFFFFFu);  // painted once the first paint was done
+  EXPECT_EQ(px.At(30, 20), 0xFF0000u);
+}
+
+TEST_F(SceneWindowTest, AreasQueuedWhileAFlushedScenePaintsArePaintedAfterIt) {
+  int flushes = 0;
+  scene->SetOnFlush([&] { ++flushes; });
+  TvgObject* other = MakeColorObject(120, 10, 30, 30, kGreen, root);
+  Settle();
+  bool first = true;
+  std::vector<TvgRect> during;
+  SetObjectPaintHook(child, [&] {
+    if (!first) return;
+    first = false;
+    scene->AddUpdateRect(vgRect(120, 10, 150, 40));
+    during = scene->Engine().UpdateRects();
+  });
+  const int32_t otherPaints = ObjectPaints(other);
+  const int32_t draws = scene->Engine().DrawCount();
+  flushes = 0;
+  RepaintObject(child);
+  Settle();
+  SetObjectPaintHook(child, nullptr);
+  scene->SetOnFlush(nullptr);
+  EXPECT_EQ(during.size(), 1u);  // the queue being walked is left alone
+  EXPECT_EQ(scene->Engine().DrawCount() - draws, 2);
+  EXPECT_EQ(flushes, 2);
+  EXPECT_GT(ObjectPaints(other), otherPaints);
 }
 
 TEST_F(SceneWindowTest, MouseMessagesReachTheObjectUnderThePoint) {

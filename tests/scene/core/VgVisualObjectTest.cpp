@@ -494,6 +494,79 @@ TEST_F(PaintTest, ClippedAndOutOfDateChildrenAreNotPainted) {
   scene.designTime = false;
 }
 
+TEST_F(PaintTest, ManyChildrenPaintOnlyWhereTheSceneAsksAndFollowEveryChange) {
+  // A hundred 2 x 1 children in rows of ten: enough to be walked by their kept rects.
+  std::vector<TPaintProbe*> kids;
+  for (int i = 0; i < 100; ++i) kids.push_back(Probe(static_cast<float>(i % 10) * 20, static_cast<float>(i / 10) * 10, 2, 1));
+  auto paintedNow = [&](std::vector<int> before) {
+    std::vector<int> now;
+    for (size_t i = 0; i < kids.size(); ++i)
+      if (kids[i]->paints != before[i]) now.push_back(static_cast<int>(i));
+    return now;
+  };
+  auto counts = [&] {
+    std::vector<int> c;
+    for (TPaintProbe* k : kids) c.push_back(k->paints);
+    return c;
+  };
+  struct Case {
+    std::vector<TvgRect> rects;
+    std::vector<int> painted;
+  };
+  const Case cases[] = {{{vgRect(20, 10, 23, 12)}, {11}},
+                        {{vgRect(0, 0, 1, 1), vgRect(180, 90, 181, 91)}, {0, 99}},
+                        {{vgRect(45, 45, 55, 55)}, {}},
+                        {{vgRect(0, 30, 200, 31)}, {30, 31, 32, 33, 34, 35, 36, 37, 38, 39}}};
+  for (int pass = 0; pass < 2; ++pass) {  // the second time from the kept rects
+    for (const Case& c : cases) {
+      scene.paintRects = c.rects;
+      const std::vector<int> before = counts();
+      root->PaintChildren();
+      EXPECT_EQ(paintedNow(before), c.painted) << pass;
+    }
+  }
+  // A child moved, one hidden, one removed and one added: each is seen at once.
+  kids[11]->GetPosition()->SetPoint(vgPoint(130, 75));
+  kids[0]->SetVisible(false);
+  root->RemoveObject(kids[99]);
+  delete kids[99];
+  kids.pop_back();
+  TPaintProbe* added = Probe(190, 96, 2, 1);
+  scene.paintRects = {vgRect(20, 10, 23, 12), vgRect(130, 75, 131, 76), vgRect(0, 0, 1, 1), vgRect(185, 95, 200, 100)};
+  const std::vector<int> before = counts();
+  root->PaintChildren();
+  EXPECT_EQ(paintedNow(before), (std::vector<int>{11}));
+  EXPECT_EQ(added->paints, 1);
+}
+
+TEST_F(PaintTest, ChildrenAddedOrMovedWhilePaintingAreStillPaintedRight) {
+  // The first child's paint moves a later child into the painted area and adds another there.
+  std::vector<TPaintProbe*> kids;
+  for (int i = 0; i < 40; ++i) kids.push_back(Probe(static_cast<float>(i) * 5, 0, 2, 2));
+  scene.paintRects = {vgRect(0, 0, 3, 3), vgRect(0, 50, 200, 60)};
+  root->PaintChildren();  // the rects are kept now
+  TPaintProbe* late = nullptr;
+  kids[0]->OnBeforePaint = TOnPaintEvent();
+  struct TMover {
+    std::vector<TPaintProbe*>* kids;
+    TPaintProbe** late;
+    TvgVisualObject* root;
+    void Move(TObject*, TvgCanvas*, const TvgRect&) {
+      if (*late != nullptr) return;
+      (*kids)[30]->GetPosition()->SetPoint(vgPoint(10, 52));
+      *late = new TPaintProbe(nullptr);
+      (*late)->SetBounds(20, 55, 2, 2);
+      (*late)->SetParent(root);
+    }
+  } mover{&kids, &late, root};
+  kids[0]->OnBeforePaint = TOnPaintEvent::Of<&TMover::Move>(&mover);
+  const int before30 = kids[30]->paints;
+  root->PaintChildren();
+  ASSERT_NE(late, nullptr);
+  EXPECT_EQ(kids[30]->paints, before30 + 1);
+  EXPECT_EQ(late->paints, 1);
+}
+
 TEST_F(PaintTest, PaintToLeavesPositionScaleAngleAndParentAsTheyWere) {
   auto* obj = Probe(30, 40, 20, 10);
   obj->SetRotateAngle(30);

@@ -1,0 +1,137 @@
+// Repaints of parts of a scene against a paint of the whole: a scene window of widgets, shapes
+// and text in the default style painted whole, then scrambled and painted again through many
+// small update rects, must come out pixel for pixel the same; and so must the whole painted by
+// GDI+ alone, without the canvas's own whole-pixel paths and kept paintings.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "SceneWindowFixture.h"
+#include "scene/core/win32/vg_canvas_gdiplus.h"
+#include "scene/shapes/vg_objects.h"
+#include "scene/widgets/vg_grid.h"
+#include "scene/widgets/vg_listbox.h"
+#include "scene/widgets/vg_memo.h"
+#include "scene/widgets/vg_treeview.h"
+
+namespace {
+
+class WidgetsRepaintTest : public SceneWindowFixture {
+ protected:
+  WidgetsRepaintTest() : SceneWindowFixture(320, 240) {}
+
+  // A memo, a list of many items, a tree, a grid, a button and shapes with fractional edges,
+  // gradients and text over a bitmap-filled rectangle.
+  void Populate() {
+    auto* memo = Add<TvgMemo>(4, 4, 150, 90);
+    memo->SetText(u"A memo with text\r\nwrapped and plain lines\r\nthird line, 3.14\r\nfourth");
+    auto* list = Add<TvgListBox>(160, 4, 150, 90);
+    // Enough items for the list's content to walk its children by their kept rects.
+    for (int i = 0; i < 60; ++i) {
+      auto* item = new TvgListBoxItem(list);
+      item->SetText(u"item " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+      item->SetParent(list);
+    }
+    list->SetItemIndex(1);
+    auto* tree = Add<TvgTreeView>(4, 100, 100, 130);
+    auto* node = new TvgTreeViewItem(tree);
+    node->SetText(u"node");
+    node->SetParent(tree);
+    auto* leaf = new TvgTreeViewItem(tree);
+    leaf->SetText(u"leaf");
+    leaf->SetParent(node);
+    node->SetIsExpanded(true);
+    auto* grid = Add<TvgStringGrid>(110, 100, 120, 130);
+    grid->SetRowCount(6);
+    Add<TvgButton>(240, 100, 70, 24)->SetText(u"Button");
+    texture_ = std::make_unique<TvgBitmap>(9, 7);
+    for (int32_t i = 0; i < 9 * 7; ++i) texture_->Bits()[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x030507u);
+    auto* tiled = new TvgRectangle(nullptr);
+    tiled->SetBounds(240, 130, 70, 40);
+    tiled->GetFill()->SetStyle(vgBrushBitmap);
+    tiled->GetFill()->GetBitmap()->SetBitmap(texture_.get());
+    tiled->SetParent(root);
+    auto* rounded = new TvgRoundRect(nullptr);
+    rounded->SetBounds(245.3f, 175.6f, 60.4f, 30.2f);
+    rounded->GetFill()->SetStyle(vgBrushGradient);
+    rounded->SetParent(root);
+    auto* ellipse = new TvgEllipse(nullptr);
+    ellipse->SetBounds(270.5f, 150.25f, 40, 60);
+    ellipse->GetFill()->SetColor("#80FF4020");
+    ellipse->SetParent(root);
+    auto* text = new TvgText(nullptr);
+    text->SetBounds(236, 208, 80, 24);
+    text->SetText(u"Text 12");
+    text->SetParent(root);
+  }
+  std::vector<uint32_t> Buffer() {
+    GdiFlush();
+    const uint32_t* bits = scene->GetCanvas()->GetBufferBits();
+    return std::vector<uint32_t>(bits, bits + 320 * 240);
+  }
+  void PaintAll() {
+    InvalidateRect(Window(), nullptr, FALSE);
+    UpdateWindow(Window());
+  }
+
+  std::unique_ptr<TvgBitmap> texture_;
+};
+
+TEST_F(WidgetsRepaintTest, ManySmallRepaintsGiveThePixelsOfOneWholePaint) {
+  Populate();
+  Settle(300);
+  PaintAll();
+  const std::vector<uint32_t> whole = Buffer();
+  // Tiles of odd sizes in a shuffled order; each is scrambled first, so that only a real
+  // repaint of every pixel can bring the picture back.
+  std::vector<TvgRect> tiles;
+  for (int32_t y = 0; y < 240; y += 17)
+    for (int32_t x = 0; x < 320; x += 23)
+      tiles.push_back(vgRect(static_cast<float>(x), static_cast<float>(y), static_cast<float>(std::min(x + 23, 320)),
+                             static_cast<float>(std::min(y + 17, 240))));
+  std::shuffle(tiles.begin(), tiles.end(), std::mt19937(11));
+  uint32_t* bits = scene->GetCanvas()->GetBufferBits();
+  for (size_t i = 0; i < tiles.size(); ++i) {
+    const TvgRect& t = tiles[i];
+    for (int32_t y = static_cast<int32_t>(t.Top); y < static_cast<int32_t>(t.Bottom); ++y)
+      for (int32_t x = static_cast<int32_t>(t.Left); x < static_cast<int32_t>(t.Right); ++x) bits[y * 320 + x] = 0x80FF00FFu;
+    scene->AddUpdateRect(t);
+    // Two and three at a time as well: several rects in one paint.
+    if (i % 3 != 1) UpdateWindow(Window());
+  }
+  UpdateWindow(Window());
+  const std::vector<uint32_t> tiled = Buffer();
+  int differing = 0;
+  for (size_t i = 0; i < whole.size(); ++i) differing += whole[i] != tiled[i];
+  EXPECT_EQ(differing, 0);
+  // Thin rects across everything: strokes and text edges cut through.
+  for (int32_t x = 0; x < 320; x += 7) {
+    for (int32_t y = 0; y < 240; ++y) bits[y * 320 + x] = 0x80FF00FFu;
+    scene->AddUpdateRect(vgRect(static_cast<float>(x), 0, static_cast<float>(x + 1), 240));
+    UpdateWindow(Window());
+  }
+  EXPECT_TRUE(Buffer() == whole);
+}
+
+TEST_F(WidgetsRepaintTest, TheCanvasPaintsWhatGdiPlusAlonePaints) {
+  Populate();
+  Settle(300);
+  PaintAll();
+  const std::vector<uint32_t> own = Buffer();
+  auto* canvas = static_cast<TvgCanvasGdiPlus*>(scene->GetCanvas());
+  ASSERT_TRUE(canvas->DrawsWholePixels());
+  canvas->SetDrawsWholePixels(false);
+  PaintAll();
+  const std::vector<uint32_t> gdiplus = Buffer();
+  canvas->SetDrawsWholePixels(true);
+  int differing = 0;
+  for (size_t i = 0; i < own.size(); ++i) differing += own[i] != gdiplus[i];
+  EXPECT_EQ(differing, 0);
+  // Painted again from what was kept: still the same.
+  PaintAll();
+  EXPECT_TRUE(Buffer() == gdiplus);
+}
+
+}  // namespace
