@@ -57,6 +57,15 @@ int main() {
     TvgScene* scene = MakeBenchScene(host, kWidth, kHeight, root);
     // The scene paints what its objects invalidated when the window is told to.
     const auto repaint = [&] { UpdateWindow(scene->GetHandle()); };
+    // A memo filling the scene, in the default style.
+    const auto newMemo = [&](bool wrap) {
+      auto* memo = new TvgMemo(nullptr);
+      memo->SetBounds(0, 0, kWidth, kHeight);
+      memo->SetParent(root);
+      memo->ApplyResource();
+      memo->SetWordWrap(wrap);
+      return memo;
+    };
     // The floor of every repaint: the window system's share, the scene holding nothing.
     std::printf("%-44s scene %9.2f ms   (a repaint of a 10 x 10 area of the empty scene window)\n", "",
                 SmallRepaintMs(scene, 100, 100));
@@ -68,11 +77,7 @@ int main() {
       TvgMemo* memo = nullptr;
       const double ours = BestMs(3, [&] {
         delete memo;
-        memo = new TvgMemo(nullptr);
-        memo->SetBounds(0, 0, kWidth, kHeight);
-        memo->SetParent(root);
-        memo->ApplyResource();
-        memo->SetWordWrap(wrap);
+        memo = newMemo(wrap);
         repaint();
       }, [&] {
         memo->SetText(mega);
@@ -103,11 +108,7 @@ int main() {
       const std::u16string text = Text(bytes);
       const std::wstring textW(text.begin(), text.end());
       constexpr int kKeys = 200;
-      auto* memo = new TvgMemo(nullptr);
-      memo->SetBounds(0, 0, kWidth, kHeight);
-      memo->SetParent(root);
-      memo->ApplyResource();
-      memo->SetWordWrap(true);
+      auto* memo = newMemo(true);
       memo->SetText(text);
       memo->SetFocus();
       memo->SetCaretPosition(memo->PosToCaretPos(static_cast<int32_t>(text.size() / 2)));
@@ -160,10 +161,7 @@ int main() {
       TvgMemo* memo = nullptr;
       const double ours = BestMs(3, [&] {
         delete memo;
-        memo = new TvgMemo(nullptr);
-        memo->SetBounds(0, 0, kWidth, kHeight);
-        memo->SetParent(root);
-        memo->ApplyResource();
+        memo = newMemo(false);
         repaint();
       }, [&] {
         memo->GetLines()->BeginUpdate();

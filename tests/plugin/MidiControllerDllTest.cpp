@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HostFiles.h"
+#include "MidiMapFileTest.h"
 #include "classlib/Streams.h"
 #include "plugin/EditorPlaces.h"
 #include "tools/vsthost/VstHost.h"
@@ -34,15 +35,7 @@ int FirstTurn(const std::vector<float>& out, size_t from, int direction) {
   return -1;
 }
 
-class MidiControllerDll : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path = UserDataFolder() + "Midi Map.xml";
-    RemoveFile(path);
-  }
-  void TearDown() override { RemoveFile(path); }
-  std::string path;
-};
+using MidiControllerDll = MidiMapFileTest;
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "HostFiles.h"
+#include "MidiMapFileTest.h"
 #include "classlib/Streams.h"
 #include "tools/vsthost/VstHost.h"
 
@@ -298,15 +299,7 @@ const char kWrittenMap[] =
     "  <MidiBinding ParameterName=\"Mix\" ParameterID=\"-1\" MidiCC=\"7\" AutomationType=\"1\"/>\r\n"
     "</root>\r\n";
 
-class MidiMapFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path = UserDataFolder() + "Midi Map.xml";
-    RemoveFile(path);
-  }
-  void TearDown() override { RemoveFile(path); }
-  std::string path;
-};
+using MidiMapFile = MidiMapFileTest;
 
 }  // namespace
 

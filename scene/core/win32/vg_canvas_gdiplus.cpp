@@ -1195,6 +1195,17 @@ void TvgCanvasGdiPlus::DrawLine(const TvgPoint& p1, const TvgPoint& p2, float op
   graphics_->DrawLine(pen_, p1.X, p1.Y, p2.X, p2.Y);
 }
 
+void TvgCanvasGdiPlus::AddRoundRectKey(TvgPaintKey& key, const TvgRect& r, float xRadius, float yRadius,
+                                       TvgCorners corners, float opacity, TvgCornerType cornerType) const {
+  key.Add(r);
+  key.Add(xRadius);
+  key.Add(yRadius);
+  key.Add(static_cast<int32_t>(corners.Bits()));
+  key.Add(static_cast<int32_t>(cornerType));
+  key.Add(opacity);
+  key.Add(matrix_);
+}
+
 void TvgCanvasGdiPlus::FillRect(const TvgRect& r, float xRadius, float yRadius, TvgCorners corners, float opacity,
                                 TvgCornerType cornerType) {
   TargetChanging();
@@ -1207,13 +1218,7 @@ void TvgCanvasGdiPlus::FillRect(const TvgRect& r, float xRadius, float yRadius, 
   if (graphics_ && ClipInsideCorners(r, xRadius, yRadius) && FillSolidDirect(r, opacity)) return;
   if (graphics_ && CanPaintCached()) {
     TvgPaintKey key(kPaintFillRoundRect);
-    key.Add(r);
-    key.Add(xRadius);
-    key.Add(yRadius);
-    key.Add(static_cast<int32_t>(corners.Bits()));
-    key.Add(static_cast<int32_t>(cornerType));
-    key.Add(opacity);
-    key.Add(matrix_);
+    AddRoundRectKey(key, r, xRadius, yRadius, corners, opacity, cornerType);
     TvgRect device = DeviceBounds(r);
     vgInflateRect(device, 2, 2);
     if (AddBrushKey(key, fill_) && PaintCached(key, device, [&](TvgCanvasGdiPlus& c) {
@@ -1233,13 +1238,7 @@ void TvgCanvasGdiPlus::DrawRect(const TvgRect& r, float xRadius, float yRadius, 
   if (Culled(r, StrokeMargin()) || ClipInsideOutline(r, xRadius, yRadius)) return;
   if (CanPaintCached()) {
     TvgPaintKey key(kPaintDrawRect);
-    key.Add(r);
-    key.Add(xRadius);
-    key.Add(yRadius);
-    key.Add(static_cast<int32_t>(corners.Bits()));
-    key.Add(static_cast<int32_t>(cornerType));
-    key.Add(opacity);
-    key.Add(matrix_);
+    AddRoundRectKey(key, r, xRadius, yRadius, corners, opacity, cornerType);
     AddPenKey(key);
     TvgRect device = DeviceBounds(vgNormalizeRect(r));
     vgInflateRect(device, StrokeMargin(), StrokeMargin());

@@ -136,6 +136,9 @@ class TvgCanvasGdiPlus : public TvgCanvas {
   // Appends what the brush paints with; false for brushes a key cannot name (bitmaps, visuals).
   bool AddBrushKey(TvgPaintKey& key, TvgBrush* brush);
   void AddPenKey(TvgPaintKey& key) const;
+  // A rectangle with corners, its opacity and the matrix.
+  void AddRoundRectKey(TvgPaintKey& key, const TvgRect& r, float xRadius, float yRadius, TvgCorners corners,
+                       float opacity, TvgCornerType cornerType) const;
   void AddFontKey(TvgPaintKey& key) const;
   // Paints the operation named by the key as it painted before at this place, or paints it
   // through GDI+ on the scratch canvas (within `reach`, device) and keeps it. False when it
