@@ -801,7 +801,11 @@ TvgCanvasGdiPlus* TvgCanvasGdiPlus::Scratch() {
 }
 
 template <typename F>
-bool TvgCanvasGdiPlus::PaintCached(const TvgPaintKey& key, const TvgRect& reach, F&& paint) {
+bool TvgCanvasGdiPlus::PaintCached(TvgPaintKey& key, TvgBrush* brush, const TvgRect& localReach, float margin,
+                                   F&& paint) {
+  if (!AddBrushKey(key, brush)) return false;
+  TvgRect reach = DeviceBounds(localReach);
+  vgInflateRect(reach, margin, margin);
   // The reach within the canvas (it may run to infinity), a pixel wider on each side.
   const TvgPixelRect canvas{0, 0, width_, height_};
   const auto edge = [](float v, int32_t low, int32_t high) {
@@ -1129,10 +1133,8 @@ void TvgCanvasGdiPlus::FillRectangle(const TvgRect& r, float opacity) {
     key.Add(r);
     key.Add(opacity);
     key.Add(matrix_);
-    TvgRect device = DeviceBounds(vgNormalizeRect(r));
-    vgInflateRect(device, 2, 2);
-    if (AddBrushKey(key, fill_) &&
-        PaintCached(key, device, [&](TvgCanvasGdiPlus& c) { c.FillRect(r, 0, 0, vgAllCorners, opacity); }))
+    if (PaintCached(key, fill_, vgNormalizeRect(r), 2,
+                    [&](TvgCanvasGdiPlus& c) { c.FillRect(r, 0, 0, vgAllCorners, opacity); }))
       return;
   }
   CreateFillBrush(r, opacity);
@@ -1184,10 +1186,8 @@ void TvgCanvasGdiPlus::DrawLine(const TvgPoint& p1, const TvgPoint& p2, float op
     key.Add(opacity);
     key.Add(matrix_);
     AddPenKey(key);
-    TvgRect device = DeviceBounds(SpanOf(p1, p2));
-    vgInflateRect(device, StrokeMargin(), StrokeMargin());
-    if (AddBrushKey(key, stroke_) &&
-        PaintCached(key, device, [&](TvgCanvasGdiPlus& c) { c.DrawLine(p1, p2, opacity); }))
+    if (PaintCached(key, stroke_, SpanOf(p1, p2), StrokeMargin(),
+                    [&](TvgCanvasGdiPlus& c) { c.DrawLine(p1, p2, opacity); }))
       return;
   }
   CreateStrokePen(vgRect(p1.X, p1.Y, p2.X, p2.Y), opacity);
@@ -1219,9 +1219,7 @@ void TvgCanvasGdiPlus::FillRect(const TvgRect& r, float xRadius, float yRadius, 
   if (graphics_ && CanPaintCached()) {
     TvgPaintKey key(kPaintFillRoundRect);
     AddRoundRectKey(key, r, xRadius, yRadius, corners, opacity, cornerType);
-    TvgRect device = DeviceBounds(r);
-    vgInflateRect(device, 2, 2);
-    if (AddBrushKey(key, fill_) && PaintCached(key, device, [&](TvgCanvasGdiPlus& c) {
+    if (PaintCached(key, fill_, r, 2, [&](TvgCanvasGdiPlus& c) {
           c.FillRect(r, xRadius, yRadius, corners, opacity, cornerType);
         }))
       return;
@@ -1240,9 +1238,7 @@ void TvgCanvasGdiPlus::DrawRect(const TvgRect& r, float xRadius, float yRadius, 
     TvgPaintKey key(kPaintDrawRect);
     AddRoundRectKey(key, r, xRadius, yRadius, corners, opacity, cornerType);
     AddPenKey(key);
-    TvgRect device = DeviceBounds(vgNormalizeRect(r));
-    vgInflateRect(device, StrokeMargin(), StrokeMargin());
-    if (AddBrushKey(key, stroke_) && PaintCached(key, device, [&](TvgCanvasGdiPlus& c) {
+    if (PaintCached(key, stroke_, vgNormalizeRect(r), StrokeMargin(), [&](TvgCanvasGdiPlus& c) {
           c.DrawRect(r, xRadius, yRadius, corners, opacity, cornerType);
         }))
       return;
@@ -1268,9 +1264,7 @@ void TvgCanvasGdiPlus::FillEllipse(const TvgRect& r, float opacity) {
     key.Add(r);
     key.Add(opacity);
     key.Add(matrix_);
-    TvgRect device = DeviceBounds(vgNormalizeRect(r));
-    vgInflateRect(device, 2, 2);
-    if (AddBrushKey(key, fill_) && PaintCached(key, device, [&](TvgCanvasGdiPlus& c) { c.FillEllipse(r, opacity); }))
+    if (PaintCached(key, fill_, vgNormalizeRect(r), 2, [&](TvgCanvasGdiPlus& c) { c.FillEllipse(r, opacity); }))
       return;
   }
   const GpRectF g = ToGp(r);
@@ -1289,9 +1283,8 @@ void TvgCanvasGdiPlus::DrawEllipse(const TvgRect& r, float opacity) {
     key.Add(opacity);
     key.Add(matrix_);
     AddPenKey(key);
-    TvgRect device = DeviceBounds(vgNormalizeRect(r));
-    vgInflateRect(device, StrokeMargin(), StrokeMargin());
-    if (AddBrushKey(key, stroke_) && PaintCached(key, device, [&](TvgCanvasGdiPlus& c) { c.DrawEllipse(r, opacity); }))
+    if (PaintCached(key, stroke_, vgNormalizeRect(r), StrokeMargin(),
+                    [&](TvgCanvasGdiPlus& c) { c.DrawEllipse(r, opacity); }))
       return;
   }
   CreateStrokePen(r, opacity);
@@ -1329,9 +1322,7 @@ void TvgCanvasGdiPlus::FillPath(const TvgPathData& path, const TvgRect& r, float
     }
     key.Add(opacity);
     key.Add(matrix_);
-    TvgRect device = DeviceBounds(vgNormalizeRect(r));
-    vgInflateRect(device, 2, 2);
-    if (AddBrushKey(key, fill_) && PaintCached(key, device, [&](TvgCanvasGdiPlus& c) { c.FillPath(path, r, opacity); }))
+    if (PaintCached(key, fill_, vgNormalizeRect(r), 2, [&](TvgCanvasGdiPlus& c) { c.FillPath(path, r, opacity); }))
       return;
   }
   TGPGraphicsPath gp(0);
@@ -1557,10 +1548,8 @@ void TvgCanvasGdiPlus::FillText(const TvgRect& r, const TvgRect&, const WideStri
     key.Add(opacity);
     key.Add(matrix_);
     AddFontKey(key);
-    TvgRect device = DeviceBounds(reach);
-    vgInflateRect(device, 2, 2);
-    if (AddBrushKey(key, fill_) &&
-        PaintCached(key, device, [&](TvgCanvasGdiPlus& c) { c.FillText(r, r, text, wordWrap, opacity, horz, vert); }))
+    if (PaintCached(key, fill_, reach, 2,
+                    [&](TvgCanvasGdiPlus& c) { c.FillText(r, r, text, wordWrap, opacity, horz, vert); }))
       return;
   }
   TGPStringFormat format(kFormatNoClip | (wordWrap ? 0 : kFormatNoWrap));

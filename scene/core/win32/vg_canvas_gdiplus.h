@@ -140,11 +140,12 @@ class TvgCanvasGdiPlus : public TvgCanvas {
   void AddRoundRectKey(TvgPaintKey& key, const TvgRect& r, float xRadius, float yRadius, TvgCorners corners,
                        float opacity, TvgCornerType cornerType) const;
   void AddFontKey(TvgPaintKey& key) const;
-  // Paints the operation named by the key as it painted before at this place, or paints it
-  // through GDI+ on the scratch canvas (within `reach`, device) and keeps it. False when it
-  // could not (the caller paints through GDI+).
+  // Paints the operation named by the key (completed with what `brush` paints with) as it
+  // painted before at this place, or paints it through GDI+ on the scratch canvas and keeps it.
+  // It reaches no further than `reach` (local) grown by `margin` device pixels. False when it
+  // could not (the brush has no key; the caller paints through GDI+).
   template <typename F>
-  bool PaintCached(const TvgPaintKey& key, const TvgRect& reach, F&& paint);
+  bool PaintCached(TvgPaintKey& key, TvgBrush* brush, const TvgRect& reach, float margin, F&& paint);
   // A window canvas of this one's size drawing through GDI+ alone, for painting operations on
   // their own.
   TvgCanvasGdiPlus* Scratch();
