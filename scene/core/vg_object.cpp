@@ -187,15 +187,6 @@ size_t TvgObject::ListedIndex(TvgObject* child) const {
   return children_.size();
 }
 
-void TvgObject::MarkUpdateRectStaleUp(TvgVisualObject* v) {
-  v->updateRectStale_ = true;
-  for (TvgObject* p = v->GetParent(); p != nullptr; p = p->GetParent()) {
-    if (!p->IsVisual()) break;
-    p->Visual()->updateRectStale_ = true;
-    if (p->Visual()->clipChildren_) break;
-  }
-}
-
 void TvgObject::RemoveObject(TvgObject* child) {
   const size_t index = ListedIndex(child);
   if (index == children_.size()) return;
@@ -219,7 +210,7 @@ void TvgObject::RemoveObject(TvgObject* child) {
     if (self->hasEffects_) self->RecalcHasEffects();
     // The parent's area changes and so do those of the ancestors that unite it, not the areas of
     // the other children.
-    MarkUpdateRectStaleUp(self);
+    self->MarkUpdateRectStaleUp();
     if (vchild != nullptr) {
       if (self->needRealign_) {
         self->needRealign_ = std::any_of(children_.begin(), children_.end(), [](TvgObject* c) {

@@ -151,9 +151,6 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   friend class TvgVisualObject;
   // The index of a listed child; the list's size when it is not listed.
   size_t ListedIndex(TvgObject* child) const;
-  // A visual object's update rect and those of the ancestors that unite it marked stale (not its
-  // children's, which do not depend on their siblings).
-  static void MarkUpdateRectStaleUp(TvgVisualObject* v);
   std::vector<TObject*> freeNotify_;
   std::string resourceName_;
   bool stored_ = true;

@@ -411,8 +411,13 @@ void TvgVisualObject::RecalcUpdateRectDown() {
 }
 
 void TvgVisualObject::RecalcUpdateRect() {
-  ++g_updateRectMarks;
   RecalcUpdateRectDown();
+  MarkUpdateRectStaleUp();
+}
+
+void TvgVisualObject::MarkUpdateRectStaleUp() {
+  ++g_updateRectMarks;
+  updateRectStale_ = true;
   // Ancestors unite the rects of their children up to the first one that clips.
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
     if (!p->IsVisual()) break;

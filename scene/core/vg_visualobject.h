@@ -336,6 +336,9 @@ class TvgVisualObject : public TvgObject {
   void SetTempCanvasTree(TvgCanvas* canvas);
   void SetInPaintToTree(bool value);
   void RecalcUpdateRectDown();
+  // This update rect and those of the ancestors that unite it marked stale (not the children's,
+  // which do not depend on their siblings).
+  void MarkUpdateRectStaleUp();
   bool AcceptsHits();
   void PaintEffects();
   // What the children's paints of one PaintChildren pass share, looked up once for all.
