@@ -312,25 +312,23 @@ void TvgCustomScene::ServePaint(TMessage& message) {
   engine_->DrawDC = dc;
   // Areas that asked for a paint from inside this one are queued once the window is valid.
   engine_->KeepDeferredRects(true);
+  const auto finish = [&] {
+    engine_->DrawDC = nullptr;
+    ReleaseDC(wnd, dc);
+    // The window is validated as a paint of the class library would (BeginPaint and EndPaint
+    // cost several round trips to the window system, for nothing more here).
+    ValidateRect(wnd, nullptr);
+    DeleteObject(rgn);
+    engine_->KeepDeferredRects(false);
+    engine_->QueueDeferredRects();
+  };
   try {
     Draw();
   } catch (...) {
-    engine_->DrawDC = nullptr;
-    ReleaseDC(wnd, dc);
-    DeleteObject(rgn);
-    ValidateRect(wnd, nullptr);
-    engine_->KeepDeferredRects(false);
-    engine_->QueueDeferredRects();
+    finish();
     throw;
   }
-  engine_->DrawDC = nullptr;
-  ReleaseDC(wnd, dc);
-  // The window is validated as a paint of the class library would (BeginPaint and EndPaint
-  // cost several round trips to the window system, for nothing more here).
-  ValidateRect(wnd, nullptr);
-  DeleteObject(rgn);
-  engine_->KeepDeferredRects(false);
-  engine_->QueueDeferredRects();
+  finish();
   message.Result = 0;
 }
 
