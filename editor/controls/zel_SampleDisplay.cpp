@@ -233,15 +233,9 @@ void TvgZelSampleDisplay::RepaintBand(const TvgRect& band) {
     return;
   }
   if (!CanRepaint()) return;
-  // The band's corners on the scene, within what the display shows of itself and its heads.
-  TvgRect r = {3.4e38f, 3.4e38f, -3.4e38f, -3.4e38f};
-  for (const TvgPoint& p : {vgPoint(band.Left, band.Top), vgPoint(band.Right, band.Top), vgPoint(band.Left, band.Bottom),
-                            vgPoint(band.Right, band.Bottom)}) {
-    const TvgPoint a = LocalToAbsolute(p);
-    r = vgRect(std::min(r.Left, a.X), std::min(r.Top, a.Y), std::max(r.Right, a.X), std::max(r.Bottom, a.Y));
-  }
+  // The band on the scene, within what the display shows of itself and its heads.
   TvgRect visible;
-  if (vgIntersectRect(visible, r, GetUpdateRect())) GetScene()->AddUpdateRect(visible);
+  if (vgIntersectRect(visible, LocalToAbsoluteRect(band), GetUpdateRect())) RequestArea(visible);
 }
 
 void TvgZelSampleDisplay::FillChanged(TObject* sender) {

@@ -96,20 +96,6 @@ constexpr TvgColor kDesignOutlineColor = 0xB200CC5Au;
 constexpr TvgColor kDragOverColor = 0xB2005ACCu;
 constexpr uint16_t kContextMenuKey = 93;
 
-TvgRect BoundsOfCorners(TvgVisualObject* obj, const TvgRect& r) {
-  const TvgPoint pts[4] = {obj->LocalToAbsolute(vgPoint(r.Left, r.Top)), obj->LocalToAbsolute(vgPoint(r.Right, r.Top)),
-                           obj->LocalToAbsolute(vgPoint(r.Right, r.Bottom)),
-                           obj->LocalToAbsolute(vgPoint(r.Left, r.Bottom))};
-  TvgRect result = {pts[0].X, pts[0].Y, pts[0].X, pts[0].Y};
-  for (const TvgPoint& p : pts) {
-    result.Left = std::min(result.Left, p.X);
-    result.Top = std::min(result.Top, p.Y);
-    result.Right = std::max(result.Right, p.X);
-    result.Bottom = std::max(result.Bottom, p.Y);
-  }
-  return result;
-}
-
 TvgMatrix Translation(float x, float y) {
   TvgMatrix m = IdentityMatrix;
   m.m31 = x;
@@ -351,7 +337,20 @@ TvgRect TvgVisualObject::GetParentedRect() {
   return r;
 }
 
-TvgRect TvgVisualObject::GetAbsoluteRect() { return BoundsOfCorners(this, vgRect(0, 0, width_, height_)); }
+TvgRect TvgVisualObject::GetAbsoluteRect() { return LocalToAbsoluteRect(vgRect(0, 0, width_, height_)); }
+
+TvgRect TvgVisualObject::LocalToAbsoluteRect(const TvgRect& r) {
+  const TvgPoint pts[4] = {LocalToAbsolute(vgPoint(r.Left, r.Top)), LocalToAbsolute(vgPoint(r.Right, r.Top)),
+                           LocalToAbsolute(vgPoint(r.Right, r.Bottom)), LocalToAbsolute(vgPoint(r.Left, r.Bottom))};
+  TvgRect result = {pts[0].X, pts[0].Y, pts[0].X, pts[0].Y};
+  for (const TvgPoint& p : pts) {
+    result.Left = std::min(result.Left, p.X);
+    result.Top = std::min(result.Top, p.Y);
+    result.Right = std::max(result.Right, p.X);
+    result.Bottom = std::max(result.Bottom, p.Y);
+  }
+  return result;
+}
 
 TvgRect TvgVisualObject::GetEffectsRect() {
   const TvgRect local = GetLocalRect();
@@ -387,7 +386,7 @@ TvgRect TvgVisualObject::GetUpdateRect() {
       r.Top -= 20;
       if (vgRectWidth(r) < 160) r.Right = r.Left + 160;
     }
-    if (hasEffects_ && !clipChildren_) r = vgUnionRect(r, BoundsOfCorners(this, GetEffectsRect()));
+    if (hasEffects_ && !clipChildren_) r = vgUnionRect(r, LocalToAbsoluteRect(GetEffectsRect()));
     if (!clipChildren_) {
       for (TvgObject* child : Children()) {
         if (child->IsVisual() && child->Visual()->visible_) r = vgUnionRect(r, child->Visual()->GetUpdateRect());

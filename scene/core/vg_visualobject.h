@@ -170,6 +170,8 @@ class TvgVisualObject : public TvgObject {
   void RecalcUpdateRect();
   virtual TvgPoint AbsoluteToLocal(const TvgPoint& p);
   virtual TvgPoint LocalToAbsolute(const TvgPoint& p);
+  // The bounds on the scene of a local rect's corners.
+  TvgRect LocalToAbsoluteRect(const TvgRect& r);
   virtual TvgPoint AbsoluteToLocalVector(const TvgPoint& v);
   virtual TvgPoint LocalToAbsoluteVector(const TvgPoint& v);
   // Scene coordinates; the topmost object that accepts the hit, or nullptr.
