@@ -97,14 +97,13 @@ void TvgMemoLines::SetUpdateState(bool updating) {
   if (memo_ == nullptr) return;
   memo_->SetLinesUpdating(updating);
   // Meanwhile the memo and its parts ask for no repaint (each request costs the scene window an
-  // invalidation, two for every line added); at the end it is laid out (by its EndUpdate) and
+  // invalidation, two for every line added); at the end its EndUpdate lays it out, and it is
   // repainted whole.
   if (updating) {
     memo_->BeginUpdate();
     return;
   }
   memo_->EndUpdate();
-  memo_->Realign();
   memo_->Repaint();
 }
 
