@@ -233,6 +233,8 @@ void TPluginGui::PlaceRegion(TvgRectangle* rect, float start, float end) {
 void TPluginGui::UpdateDisplay() {
   if (!plugin_) return;
   TFlagScope updating(updating_);
+  // What changes is painted at once, at the end.
+  TvgUpdateBatch batch(MainPanel->Engine());
   T1973& engine = plugin_->Engine();
   if (waveformDirty_) {
     waveformDirty_ = false;
@@ -277,6 +279,8 @@ void TPluginGui::UpdateDisplay() {
 
 void TPluginGui::UpdateReadWriteHeads(TObject*) {
   if (!plugin_) return;
+  // Both heads are painted at once, when both have moved.
+  TvgUpdateBatch batch(MainPanel->Engine());
   const T1973& engine = plugin_->Engine();
   const float width = SampleDataDisplay->GetWidth();
   ReadHead->GetPosition()->SetX((width - ReadHead->GetWidth()) * engine.ReadPosition());

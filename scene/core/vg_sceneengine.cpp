@@ -176,6 +176,32 @@ TvgPoint TvgSceneEngine::LocalToScreen(const TvgPoint& p) {
 
 // --- Update rects and painting
 
+namespace {
+
+// Adds `r` to `rects`, joined with a rect close to it (vgRectsCloseTogether): painting a few
+// pixels more costs less than painting one area more. A joined rect is offered to the others
+// again; past a few dozen, everything is one rect.
+void GatherRect(std::vector<TvgRect>& rects, TvgRect r) {
+  constexpr size_t kMostRects = 32;
+  if (rects.size() >= kMostRects) {
+    for (const TvgRect& other : rects) r = vgUnionRect(r, other);
+    rects.assign(1, r);
+    return;
+  }
+  for (size_t i = 0; i < rects.size();) {
+    if (vgRectsCloseTogether(rects[i], r)) {
+      r = vgUnionRect(rects[i], r);
+      rects.erase(rects.begin() + static_cast<std::ptrdiff_t>(i));
+      i = 0;
+      continue;
+    }
+    ++i;
+  }
+  rects.push_back(r);
+}
+
+}  // namespace
+
 void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
   if (disableUpdate_ || host_->HostLoading()) return;
   if (!OnFlush && !host_->HostHasWindow()) return;
@@ -196,8 +222,27 @@ void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
     host_->HostPostUpdate();
     return;
   }
+  if (batchDepth_ > 0) {
+    GatherRect(batchRects_, clipped);
+    return;
+  }
   host_->HostInvalidate(static_cast<int32_t>(clipped.Left), static_cast<int32_t>(clipped.Top),
                         static_cast<int32_t>(clipped.Right), static_cast<int32_t>(clipped.Bottom));
+}
+
+void TvgSceneEngine::EndUpdateBatch() {
+  if (batchDepth_ == 0 || --batchDepth_ > 0 || batchRects_.empty()) return;
+  std::vector<TvgRect> rects;
+  rects.swap(batchRects_);
+  if (destroying_ || host_->HostDestroying() || !host_->HostHasWindow()) return;
+  if (CanDrawNow()) {
+    updateRects_ = rects;
+    if (host_->HostPaintNow()) return;
+    updateRects_.clear();
+  }
+  for (const TvgRect& r : rects)
+    host_->HostInvalidate(static_cast<int32_t>(r.Left), static_cast<int32_t>(r.Top), static_cast<int32_t>(r.Right),
+                          static_cast<int32_t>(r.Bottom));
 }
 
 void TvgSceneEngine::Draw() {

@@ -47,6 +47,9 @@ class IvgSceneHost {
   virtual bool HostParentIsForm() = 0;
   // Invalidates an integer rect of the window without erasing.
   virtual void HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) = 0;
+  // Paints the queued rects into the window now, outside a WM_PAINT (the engine's Draw on the
+  // window's DC); false when that cannot be done, and the caller invalidates them instead.
+  virtual bool HostPaintNow() { return false; }
   // Posts the scene's own update message to the window.
   virtual void HostPostUpdate() = 0;
   // Puts the buffer on the parent form as its per-pixel-alpha layered image.
@@ -114,6 +117,15 @@ class TvgSceneEngine : public IvgScene {
   void QueueDeferredRects();
   const std::vector<TvgRect>& UpdateRects() const { return updateRects_; }
   int32_t DrawCount() const { return drawCount_; }
+  // Between these (nested), the areas objects ask to repaint are gathered instead of being
+  // invalidated one by one; the last end paints them at once, neighbours joined, or invalidates
+  // them when the window cannot paint now. A playing loop moves its heads 40 times a second:
+  // each invalidation, the paint message and its update region cost the window system several
+  // round trips, more than the painting itself. See TvgUpdateBatch.
+  void BeginUpdateBatch() { ++batchDepth_; }
+  void EndUpdateBatch();
+  // Draw would paint now: not inside a paint, and no frame shows the root instead.
+  bool CanDrawNow() const { return (designTime_ || frame_ == nullptr) && !drawing_ && canvas_ != nullptr; }
 
   // --- Properties
   TvgBrush* GetFill() const { return fill_; }
@@ -302,4 +314,25 @@ class TvgSceneEngine : public IvgScene {
   std::vector<TvgRect> updateRects_;
   std::vector<TvgRect> deferredRects_;
   bool keepDeferred_ = false;
+  int32_t batchDepth_ = 0;
+  std::vector<TvgRect> batchRects_;
+};
+
+// Gathers a scene's repaint requests for the time it lives and paints them at its end
+// (TvgSceneEngine::BeginUpdateBatch).
+class TvgUpdateBatch {
+ public:
+  explicit TvgUpdateBatch(TvgSceneEngine& engine) : engine_(engine) { engine_.BeginUpdateBatch(); }
+  ~TvgUpdateBatch() {
+    // A failing paint at the end of a block left by an error is not raised over it.
+    try {
+      engine_.EndUpdateBatch();
+    } catch (...) {
+    }
+  }
+  TvgUpdateBatch(const TvgUpdateBatch&) = delete;
+  TvgUpdateBatch& operator=(const TvgUpdateBatch&) = delete;
+
+ private:
+  TvgSceneEngine& engine_;
 };

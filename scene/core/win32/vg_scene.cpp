@@ -308,17 +308,24 @@ void TvgCustomScene::ServePaint(TMessage& message) {
     return;
   }
   engine_->SetUpdateRects(RegionRects(rgn));
-  HDC dc = GetDC(wnd);
+  DrawThrough(GetDC(wnd), [&] {
+    // The window is validated as a paint of the class library would (BeginPaint and EndPaint
+    // cost several round trips to the window system, for nothing more here).
+    ValidateRect(wnd, nullptr);
+    DeleteObject(rgn);
+  });
+  message.Result = 0;
+}
+
+void TvgCustomScene::DrawThrough(TvgDC dc, const std::function<void()>& release) {
+  HWND wnd = GetHandle();
   engine_->DrawDC = dc;
   // Areas that asked for a paint from inside this one are queued once the window is valid.
   engine_->KeepDeferredRects(true);
   const auto finish = [&] {
     engine_->DrawDC = nullptr;
-    ReleaseDC(wnd, dc);
-    // The window is validated as a paint of the class library would (BeginPaint and EndPaint
-    // cost several round trips to the window system, for nothing more here).
-    ValidateRect(wnd, nullptr);
-    DeleteObject(rgn);
+    ReleaseDC(wnd, static_cast<HDC>(dc));
+    release();
     engine_->KeepDeferredRects(false);
     engine_->QueueDeferredRects();
   };
@@ -329,7 +336,15 @@ void TvgCustomScene::ServePaint(TMessage& message) {
     throw;
   }
   finish();
-  message.Result = 0;
+}
+
+bool TvgCustomScene::HostPaintNow() {
+  // The window's DC is clipped to what shows of it: a hidden or covered window paints its
+  // buffer only, and the window system asks for the rest when it shows again.
+  HDC dc = GetDC(GetHandle());
+  if (dc == nullptr) return false;
+  DrawThrough(dc, [] {});
+  return true;
 }
 
 void TvgCustomScene::ServeUpdateMessage() {

@@ -128,6 +128,9 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
 
  private:
   void ServePaint(TMessage& message);
+  // Draws the queued rects onto the window through `dc`. `release` gives the DC back (and ends
+  // what the caller began) before the areas asked for meanwhile are queued, also when Draw fails.
+  void DrawThrough(TvgDC dc, const std::function<void()>& release);
   // The class-library drag handlers (OnDragOver, OnDragDrop) and the end of a native drag.
   void SceneDragOver(TObject* sender, TObject* source, int32_t x, int32_t y, TDragState state, bool& accept);
   void SceneDragDrop(TObject* sender, TObject* source, int32_t x, int32_t y);
@@ -150,6 +153,7 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   int32_t HostHeight() override { return TControl::GetHeight(); }
   bool HostParentIsForm() override;
   void HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) override;
+  bool HostPaintNow() override;
   void HostPostUpdate() override;
   void HostPublishLayered() override { PublishLayered(); }
   void HostPaintParent(const std::vector<TvgRect>& rects) override { PaintParentLook(rects); }

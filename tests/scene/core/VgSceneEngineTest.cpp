@@ -35,6 +35,8 @@ class THost : public IvgSceneHost {
                                  static_cast<float>(b)));
   }
   void HostPostUpdate() override { ++posted; }
+  bool HostPaintNow() override { return paintNow ? paintNow() : false; }
+  std::function<bool()> paintNow;
   void HostPublishLayered() override { ++layered; }
   void HostPaintParent(const std::vector<TvgRect>&) override {}
   void HostSetMouseCapture(bool c) override { capture = c; }
@@ -119,7 +121,11 @@ class TRecCanvas : public TvgCanvas {
 class TProbe : public TvgVisualObject {
  public:
   explicit TProbe(TComponent* owner = nullptr) : TvgVisualObject(owner) {}
-  void Paint() override { ++paints; }
+  void Paint() override {
+    ++paints;
+    if (onPaint) onPaint();
+  }
+  std::function<void()> onPaint;
   void MouseDown(TMouseButton b, TShiftState s, float x, float y) override {
     downs.push_back(vgPoint(x, y));
     lastButton = b;
@@ -207,6 +213,66 @@ TEST_F(SceneEngineTest, UpdateRectsAreMadeIntegralClippedAndDroppedWhenEmpty) {
   host.hasWindow = false;
   engine->AddUpdateRect(vgRect(1, 1, 5, 5));
   EXPECT_EQ(host.invalidated.size(), 2u);
+}
+
+TEST_F(SceneEngineTest, ABatchJoinsCloseAreasAndHandsThemOverAtItsOuterEnd) {
+  host.invalidated.clear();
+  {
+    TvgUpdateBatch outer(*engine);
+    {
+      TvgUpdateBatch inner(*engine);
+      engine->AddUpdateRect(vgRect(1, 1, 5, 5));
+      engine->AddUpdateRect(vgRect(4, 1, 9, 5));       // close: joined
+    }
+    engine->AddUpdateRect(vgRect(150, 50, 160, 60));  // far: an area of its own
+    EXPECT_TRUE(host.invalidated.empty());
+  }
+  // The window cannot paint now: the areas (made integral, one pixel wider) are invalidated.
+  EXPECT_EQ(host.invalidated, (std::vector<TvgRect>{vgRect(1, 1, 10, 6), vgRect(150, 50, 161, 61)}));
+
+  // It can: they are painted at once and nothing is invalidated.
+  std::vector<TvgRect> painted;
+  host.paintNow = [&] {
+    painted = engine->UpdateRects();
+    engine->Draw();
+    return true;
+  };
+  host.invalidated.clear();
+  const int32_t draws = engine->DrawCount();
+  {
+    TvgUpdateBatch batch(*engine);
+    // A joined area is offered to the others again: the third joins the first two.
+    engine->AddUpdateRect(vgRect(10, 10, 20, 20));
+    engine->AddUpdateRect(vgRect(30, 10, 40, 20));
+    engine->AddUpdateRect(vgRect(18, 10, 32, 20));
+  }
+  EXPECT_TRUE(host.invalidated.empty());
+  EXPECT_EQ(painted, (std::vector<TvgRect>{vgRect(10, 10, 41, 21)}));
+  EXPECT_EQ(engine->DrawCount() - draws, 1);
+  EXPECT_EQ(engine->GetUpdateRectsCount(), 0);
+
+  // Dozens of areas end as one.
+  {
+    TvgUpdateBatch batch(*engine);
+    for (int i = 0; i < 40; ++i) engine->AddUpdateRect(vgRect(5.0f * i, (i % 2) * 80.0f, 5.0f * i + 1, (i % 2) * 80.0f + 1));
+  }
+  EXPECT_EQ(painted, (std::vector<TvgRect>{vgRect(0, 0, 197, 82)}));
+
+  // A batch ending inside a paint does not paint into it: its areas go to the window.
+  auto* probe = new TProbe();
+  engine->AddObject(probe);
+  probe->onPaint = [&] {
+    probe->onPaint = nullptr;
+    TvgUpdateBatch batch(*engine);
+    engine->AddUpdateRect(vgRect(150, 50, 160, 60));
+  };
+  painted.clear();
+  host.invalidated.clear();
+  engine->SetUpdateRects({vgRect(0, 0, 10, 10)});
+  engine->Draw();
+  EXPECT_TRUE(painted.empty());
+  EXPECT_EQ(host.invalidated, (std::vector<TvgRect>{vgRect(150, 50, 161, 61)}));
+  host.paintNow = nullptr;
 }
 
 TEST_F(SceneEngineTest, FlushedAndLayeredScenesQueueAndPostInsteadOfInvalidating) {

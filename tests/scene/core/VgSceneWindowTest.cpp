@@ -116,6 +116,41 @@ TEST_F(SceneWindowTest, APaintAskedForWhilePaintingWaitsForThePaintInProgress) {
   EXPECT_EQ(px.At(30, 20), 0xFF0000u);
 }
 
+TEST_F(SceneWindowTest, ABatchPaintsWhatItGatheredAtItsEndWithoutAPaintMessage) {
+  TvgObject* other = MakeColorObject(150, 10, 30, 30, kWhite, root);
+  Settle();
+  HWND wnd = scene->GetHandle();
+  const int32_t draws = scene->Engine().DrawCount();
+  {
+    TvgUpdateBatch outer(scene->Engine());
+    {
+      TvgUpdateBatch inner(scene->Engine());
+      SetObjectColor(child, kGreen);
+      RepaintObject(child);
+    }
+    SetObjectColor(other, kGreen);
+    RepaintObject(other);
+    EXPECT_EQ(scene->Engine().DrawCount(), draws);  // nothing before the outer end
+  }
+  // One paint, at once: the window was never invalidated, no message was needed.
+  EXPECT_EQ(scene->Engine().DrawCount() - draws, 1);
+  EXPECT_FALSE(GetUpdateRect(wnd, nullptr, FALSE));
+  TWindowPixels px(wnd);
+  EXPECT_EQ(px.At(30, 20), 0x00FF00u);
+  EXPECT_EQ(px.At(160, 20), 0x00FF00u);
+  EXPECT_EQ(px.At(100, 60), 0x0000FFu);
+  // The two areas lie far apart: painted as two, the root between them untouched.
+  SetObjectColor(root, kWhite);
+  {
+    TvgUpdateBatch batch(scene->Engine());
+    RepaintObject(child);
+    RepaintObject(other);
+  }
+  TWindowPixels after(wnd);
+  EXPECT_EQ(after.At(100, 20), 0x0000FFu);
+  EXPECT_EQ(after.At(30, 20), 0x00FF00u);
+}
+
 TEST_F(SceneWindowTest, AreasQueuedWhileAFlushedScenePaintsArePaintedAfterIt) {
   int flushes = 0;
   scene->SetOnFlush([&] { ++flushes; });
