@@ -186,6 +186,29 @@ TEST(VgPixelOps, ImagesBlendAtTheirPlaceAndTexturesTileOnlyWhenOpaque) {
   EXPECT_TRUE(vgTileOpaque(b.View(), clip, {0, 4, 24, 5}, 0, 4, texture.data(), 5, 3));
 }
 
+TEST(VgPixelOps, RowsOfFillsAndImagesBlendAsEachPixelAloneOverEveryValue) {
+  // Every source alpha and channel value over every destination value, rows of 256 pixels drawn
+  // from an odd column so that runs of four and their ends both occur; channels out of the
+  // premultiplied range (colour above alpha) and sums past 255 included.
+  Buffer b(259, 1);
+  std::vector<uint32_t> destination(256), source(259);
+  for (uint32_t d = 0; d < 256; ++d) destination[d] = d << 24 | (255 - d) << 16 | (d ^ 0x5Au) << 8 | ((d * 7) & 0xFF);
+  const TvgDeviceClip clip = ClipOf(259, 1, {vgRect(0, 0, 259, 1)});
+  for (uint32_t a = 0; a < 256; ++a) {
+    for (uint32_t c = 0; c < 256; c += 3) {
+      const uint32_t color = a << 24 | c << 16 | (255 - c) << 8 | (c * a / 255);
+      std::copy(destination.begin(), destination.end(), b.pixels.begin() + 3);
+      vgBlendFill(b.View(), clip, {3, 0, 259, 1}, color);
+      for (uint32_t d = 0; d < 256; ++d) ASSERT_EQ(b.At(3 + d, 0), vgBlendPixel(color, destination[d])) << a << " " << c << " " << d;
+      // The image: the colour with its alpha and channels turning along the row.
+      for (uint32_t i = 0; i < 256; ++i) source[i] = ((a + i) & 0xFF) << 24 | ((c + 3 * i) & 0xFF) << 16 | (c ^ i) << 8 | ((a * i) & 0xFF);
+      std::copy(destination.begin(), destination.end(), b.pixels.begin() + 3);
+      vgBlendImage(b.View(), clip, 3, 0, source.data(), 256, 256, 1);
+      for (uint32_t d = 0; d < 256; ++d) ASSERT_EQ(b.At(3 + d, 0), vgBlendPixel(source[d], destination[d])) << a << " " << c << " " << d;
+    }
+  }
+}
+
 // --- Painted operations
 
 TEST(VgPaintCache, PaintedPixelsAreTakenInTheirBoxAndTheAreaLeftClear) {
