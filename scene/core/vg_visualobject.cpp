@@ -141,19 +141,30 @@ bool& vgDisableFocusEffects() {
 
 // --- Construction
 
-TvgVisualObject::TvgVisualObject(TComponent* owner) : TvgObject(owner) {
+struct TvgVisualObject::TGeometryParts {
+  // Freed in the reverse order: the rotation centre first, the margins last.
+  TvgBounds margins{vgRect(0, 0, 0, 0)};
+  TvgBounds padding{vgRect(0, 0, 0, 0)};
+  TvgPosition position{vgPoint(0, 0)};
+  TvgPosition scale{vgPoint(1, 1)};
+  TvgPosition skew{vgPoint(0, 0)};
+  TvgPosition rotateCenter{vgPoint(0.5f, 0.5f)};
+};
+
+TvgVisualObject::TvgVisualObject(TComponent* owner)
+    : TvgObject(owner), geometryParts_(std::make_unique<TGeometryParts>()) {
   visual_ = this;
-  margins_ = new TvgBounds(vgRect(0, 0, 0, 0));
+  margins_ = &geometryParts_->margins;
   margins_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MarginsChanged>(this);
-  padding_ = new TvgBounds(vgRect(0, 0, 0, 0));
+  padding_ = &geometryParts_->padding;
   padding_->OnChange = TNotifyEvent::Of<&TvgVisualObject::PaddingChanged>(this);
-  position_ = new TvgPosition(vgPoint(0, 0));
+  position_ = &geometryParts_->position;
   position_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
-  scale_ = new TvgPosition(vgPoint(1, 1));
+  scale_ = &geometryParts_->scale;
   scale_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
-  skew_ = new TvgPosition(vgPoint(0, 0));
+  skew_ = &geometryParts_->skew;
   skew_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
-  rotateCenter_ = new TvgPosition(vgPoint(0.5f, 0.5f));
+  rotateCenter_ = &geometryParts_->rotateCenter;
   rotateCenter_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
 }
 
@@ -162,12 +173,7 @@ TvgVisualObject::~TvgVisualObject() {
   // The parent's RemoveObject reads this object's geometry: leave the tree while it is whole.
   DestroyTree();
   delete effectBitmap_;
-  delete rotateCenter_;
-  delete skew_;
-  delete scale_;
-  delete position_;
-  delete padding_;
-  delete margins_;
+  geometryParts_.reset();
   visual_ = nullptr;
 }
 
