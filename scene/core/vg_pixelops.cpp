@@ -34,14 +34,16 @@ inline __m128i InverseAlphas(__m128i pixels16) {
   return _mm_sub_epi16(_mm_set1_epi16(255), a);
 }
 
-// A premultiplied colour (its inverse alpha in 16-bit lanes) over `count` pixels.
-void BlendFillRow(uint32_t* row, int32_t count, __m128i color, __m128i inverse) {
+// A premultiplied colour over `count` pixels.
+void BlendFillRow(uint32_t* row, int32_t count, uint32_t color) {
+  const __m128i colors = _mm_set1_epi32(static_cast<int>(color));
+  const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(255 - (color >> 24)));
   int32_t x = 0;
   for (; x + 4 <= count; x += 4) {
     auto* p = reinterpret_cast<__m128i*>(row + x);
-    _mm_storeu_si128(p, _mm_adds_epu8(color, Remains(_mm_loadu_si128(p), inverse, inverse)));
+    _mm_storeu_si128(p, _mm_adds_epu8(colors, Remains(_mm_loadu_si128(p), inverse, inverse)));
   }
-  for (; x < count; ++x) row[x] = vgBlendPixel(static_cast<uint32_t>(_mm_cvtsi128_si32(color)), row[x]);
+  for (; x < count; ++x) row[x] = vgBlendPixel(color, row[x]);
 }
 
 // Premultiplied source pixels over `count` destination pixels.
@@ -246,10 +248,6 @@ void vgBlendFill(const TvgPixelBuffer& buffer, const TvgDeviceClip& clip, const 
   if (buffer.Bits == nullptr || color == 0) return;
   const TvgPixelRect inside = vgIntersectPixelRect(area, {0, 0, buffer.Width, buffer.Height});
   const bool opaque = (color >> 24) == 0xFF;
-#if defined(__SSE2__)
-  const __m128i colors = _mm_set1_epi32(static_cast<int>(color));
-  const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(255 - (color >> 24)));
-#endif
   clip.ForEachPart(inside, [&](const TvgPixelRect& part) {
     for (int32_t y = part.Top; y < part.Bottom; ++y) {
       uint32_t* row = buffer.Bits + static_cast<size_t>(y) * static_cast<size_t>(buffer.Width);
@@ -257,11 +255,7 @@ void vgBlendFill(const TvgPixelBuffer& buffer, const TvgDeviceClip& clip, const 
         std::fill(row + part.Left, row + part.Right, color);
         continue;
       }
-#if defined(__SSE2__)
-      BlendFillRow(row + part.Left, part.Right - part.Left, colors, inverse);
-#else
       BlendFillRow(row + part.Left, part.Right - part.Left, color);
-#endif
     }
   });
 }
