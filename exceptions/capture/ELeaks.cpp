@@ -15,6 +15,7 @@
 
 #include "ECallStack.h"
 #include "ExceptionLog.h"
+#include "classlib/MemoryManager.h"
 
 namespace {
 
@@ -345,7 +346,8 @@ void LeakFree(void* block) {
   if (block == nullptr) return;
   const uint32_t mark = gEverTracked.load() ? MarkBefore(block) : 0;
   if (mark != LeakMark) {
-    std::free(block);
+    // Made before tracking began: by the class library's small blocks or the C heap.
+    if (!FreeSmallBlock(block)) std::free(block);
     return;
   }
   TLeakHeader* header = HeaderOf(block);

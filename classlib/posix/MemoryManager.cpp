@@ -1,0 +1,15 @@
+// Outside Windows the C++ runtime's new and delete serve every block (and the sanitizers watch
+// them): the memory manager only forwards to them.
+#include "classlib/MemoryManager.h"
+
+#include <new>
+
+void* GetMem(std::size_t size) { return ::operator new(size); }
+
+void FreeMem(void* block) noexcept { ::operator delete(block); }
+
+bool FreeSmallBlock(void*) noexcept { return false; }
+
+TMemoryManagerState GetMemoryManagerState() { return {}; }
+
+bool SmallBlocksEnabled() { return false; }

@@ -1,0 +1,131 @@
+// The memory manager hands out aligned, separate blocks of every size, takes back its own and the
+// C heap's, reuses and gives back empty chunks, and stays sound under threads.
+#include "classlib/MemoryManager.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+bool Aligned(const void* block) { return (reinterpret_cast<uintptr_t>(block) & 15) == 0; }
+
+}  // namespace
+
+// Every size up to past the small-block limit: the small ones 16-byte aligned, all as large as asked (filled with a pattern
+// that the neighbours do not disturb), and all counted back when freed.
+TEST(MemoryManager, BlocksOfEverySizeAreAlignedSeparateAndCountedBack) {
+  std::vector<std::pair<uint8_t*, size_t>> blocks;
+  blocks.reserve(1000);
+  const TMemoryManagerState before = GetMemoryManagerState();
+  for (size_t size = 0; size <= 4200; size += (size < 300 ? 1 : 7)) {
+    auto* block = static_cast<uint8_t*>(GetMem(size));
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(!SmallBlocksEnabled() || size > 4096 || Aligned(block)) << size;
+    std::memset(block, static_cast<int>(size & 0xFF), size);
+    blocks.emplace_back(block, size);
+  }
+  EXPECT_TRUE(!SmallBlocksEnabled() || GetMemoryManagerState().smallBlocks > before.smallBlocks + 300);
+  for (auto [block, size] : blocks) {
+    for (size_t i = 0; i < size; ++i) ASSERT_EQ(block[i], static_cast<uint8_t>(size & 0xFF)) << size;
+    FreeMem(block);
+  }
+  EXPECT_EQ(GetMemoryManagerState().smallBlocks, before.smallBlocks);
+}
+
+// The global new of the module is the memory manager's: its small blocks are told apart from the
+// C heap's, and FreeMem takes either.
+TEST(MemoryManager, TellsItsBlocksFromTheCHeaps) {
+  char* object = new char[100];
+  void* heap = std::malloc(100);
+  void* large = GetMem(100000);
+  EXPECT_FALSE(FreeSmallBlock(heap));
+  EXPECT_FALSE(FreeSmallBlock(large));
+  EXPECT_FALSE(FreeSmallBlock(nullptr));
+  EXPECT_EQ(FreeSmallBlock(object), SmallBlocksEnabled());
+  if (!SmallBlocksEnabled()) delete[] object;
+#ifdef _WIN32
+  FreeMem(heap);  // handed on to the C heap
+#else
+  std::free(heap);
+#endif
+  FreeMem(large);
+  FreeMem(nullptr);
+}
+
+// Empty chunks are kept for reuse up to 16 MB: a list made, freed and made again takes no new
+// chunks, and what is freed beyond the limit goes back to the system.
+TEST(MemoryManager, ReusesEmptyChunksAndGivesBackBeyondTheLimit) {
+  if (!SmallBlocksEnabled()) GTEST_SKIP() << "the C heap serves every block in this build";
+  const auto makeAndFree = [](size_t count, size_t size) {
+    std::vector<void*> blocks(count);
+    for (auto& block : blocks) block = GetMem(size);
+    for (void* block : blocks) FreeMem(block);
+  };
+  makeAndFree(20000, 200);  // about 4 MB
+  const size_t chunks = GetMemoryManagerState().chunks;
+  makeAndFree(20000, 200);
+  makeAndFree(4000, 1000);  // another class, the same chunks
+  EXPECT_EQ(GetMemoryManagerState().chunks, chunks);
+  makeAndFree(40000, 1000);  // about 40 MB
+  const TMemoryManagerState after = GetMemoryManagerState();
+  EXPECT_LE(after.emptyChunks, 256u);
+  EXPECT_LT(after.chunks, 300u);
+}
+
+// Four threads allocate, fill, check and free blocks of random sizes, half of them freed by
+// another thread than the one that made them.
+TEST(MemoryManager, ThreadsShareItSoundly) {
+  constexpr int kThreads = 4, kRounds = 20000;
+  std::vector<std::vector<std::pair<uint8_t*, size_t>>> handed(kThreads);
+  std::atomic<int> errors{0};
+  std::vector<std::thread> threads;
+  threads.reserve(kThreads);
+  const TMemoryManagerState before = GetMemoryManagerState();
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 random(static_cast<uint32_t>(t + 1));
+      std::vector<std::pair<uint8_t*, size_t>> mine;
+      for (int i = 0; i < kRounds; ++i) {
+        const size_t size = random() % 5000;
+        auto* block = static_cast<uint8_t*>(GetMem(size));
+        std::memset(block, t + 1, size);
+        mine.emplace_back(block, size);
+        if (mine.size() > 64) {
+          const size_t pick = random() % mine.size();
+          auto [old, oldSize] = mine[pick];
+          for (size_t k = 0; k < oldSize; ++k)
+            if (old[k] != t + 1) {
+              ++errors;
+              break;
+            }
+          FreeMem(old);
+          mine[pick] = mine.back();
+          mine.pop_back();
+        }
+      }
+      handed[t] = std::move(mine);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  threads.clear();
+  // Each thread frees what its neighbour kept.
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (auto [block, size] : handed[(t + 1) % kThreads]) {
+        if (size > 0 && block[size - 1] != (t + 1) % kThreads + 1) ++errors;
+        FreeMem(block);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (auto& list : handed) std::vector<std::pair<uint8_t*, size_t>>().swap(list);
+  EXPECT_EQ(errors.load(), 0);
+  EXPECT_EQ(GetMemoryManagerState().smallBlocks, before.smallBlocks);
+}
