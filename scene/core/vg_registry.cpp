@@ -2,6 +2,8 @@
 #include "vg_registry.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -14,9 +16,71 @@
 
 namespace {
 
+// Where each registered object stands in the list: open addressing over a power-of-two table,
+// so that registering and unregistering the thousands of objects of a large list costs neither
+// an allocation nor a walk down a tree per object.
+class TObjectIndex {
+ public:
+  // The entry of `obj`, or nullptr when it is not registered.
+  size_t* Find(const TObject* obj) {
+    if (slots_.empty()) return nullptr;
+    for (size_t i = Home(obj);; i = (i + 1) & mask_) {
+      TSlot& slot = slots_[i];
+      if (slot.key == Key(obj)) return &slot.index;
+      if (slot.key == kEmpty) return nullptr;
+    }
+  }
+  // Adds an object that is not registered.
+  void Add(const TObject* obj, size_t index) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    for (size_t i = Home(obj);; i = (i + 1) & mask_) {
+      TSlot& slot = slots_[i];
+      if (slot.key > kRemoved) continue;
+      if (slot.key == kEmpty) ++used_;
+      slot.key = Key(obj);
+      slot.index = index;
+      ++count_;
+      return;
+    }
+  }
+  void Remove(size_t* entry) {
+    reinterpret_cast<TSlot*>(reinterpret_cast<char*>(entry) - offsetof(TSlot, index))->key = kRemoved;
+    --count_;
+  }
+
+ private:
+  struct TSlot {
+    uintptr_t key;
+    size_t index;
+  };
+  static constexpr uintptr_t kEmpty = 0, kRemoved = 1;  // never the address of an object
+
+  static uintptr_t Key(const TObject* obj) { return reinterpret_cast<uintptr_t>(obj); }
+  size_t Home(const TObject* obj) const { return static_cast<size_t>((Key(obj) >> 3) * 0x9E3779B1u) & mask_; }
+
+  // Doubles the table when live entries fill a quarter of it, else rebuilds it at its size to
+  // clear the removed marks.
+  void Grow() {
+    std::vector<TSlot> old;
+    old.swap(slots_);
+    const size_t size = std::max<size_t>(64, count_ * 4 > old.size() ? old.size() * 2 : old.size());
+    slots_.assign(size, TSlot{kEmpty, 0});
+    mask_ = size - 1;
+    used_ = count_ = 0;
+    for (const TSlot& slot : old)
+      if (slot.key > kRemoved) Add(reinterpret_cast<const TObject*>(slot.key), slot.index);
+  }
+
+  std::vector<TSlot> slots_;
+  size_t mask_ = 0;
+  size_t used_ = 0;   // slots not empty: live and removed
+  size_t count_ = 0;  // live entries
+};
+
 struct Registries {
-  std::vector<TComponent*> objects;  // blanked (nullptr) entries stay, so indices stay valid
-  std::map<const TObject*, size_t> objectIndex;
+  // Blanked (nullptr) entries stay, so indices stay valid; blanks at the end are dropped.
+  std::vector<TComponent*> objects;
+  TObjectIndex objectIndex;
   std::set<const TObject*> valueObjects;  // live objects that may travel packed in Variants
   std::map<TObject*, std::vector<std::pair<const void*, std::function<void()>>>> freeNotifies;
   std::vector<TObject*> scenes;
@@ -61,26 +125,26 @@ std::string ResourceNameOf(TComponent* obj, bool& stored) {
 
 int32_t vgRegisterSceneObject(TComponent* obj) {
   Registries& r = Get();
-  auto found = r.objectIndex.find(obj);
-  if (found != r.objectIndex.end()) return static_cast<int32_t>(found->second);
+  if (const size_t* found = r.objectIndex.Find(obj)) return static_cast<int32_t>(*found);
   r.objects.push_back(obj);
-  r.objectIndex[obj] = r.objects.size() - 1;
+  r.objectIndex.Add(obj, r.objects.size() - 1);
   return static_cast<int32_t>(r.objects.size() - 1);
 }
 
 void vgUnregisterSceneObject(TComponent* obj) {
   if (!Instance()) return;
   Registries& r = Get();
-  auto found = r.objectIndex.find(obj);
-  if (found != r.objectIndex.end()) {
-    r.objects[found->second] = nullptr;
-    r.objectIndex.erase(found);
+  if (size_t* found = r.objectIndex.Find(obj)) {
+    r.objects[*found] = nullptr;
+    r.objectIndex.Remove(found);
+    // No live entry stands behind trailing blanks: dropping them keeps every index valid.
+    while (!r.objects.empty() && r.objects.back() == nullptr) r.objects.pop_back();
   }
   vgNotifyFree(obj);
 }
 
 bool vgIsSceneObjectAlive(const TObject* obj) {
-  return obj && Instance() && Get().objectIndex.count(obj) != 0;
+  return obj && Instance() && Get().objectIndex.Find(obj) != nullptr;
 }
 
 TComponent* vgFindResourceObject(const std::string& name) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <vector>
 
 #include "classlib/Filer.h"
 #include "classlib/FormText.h"
@@ -82,6 +83,23 @@ TEST_F(VgRegistry, NewestStoredObjectWinsTheResourceSearch) {
   delete third;
   delete older;
   EXPECT_EQ(vgFindResourceObject("button"), nullptr);
+}
+
+// Thousands of objects freed in a mixed order are each told apart, alive or not; once the newest
+// are gone their blanks go too, so making and freeing a large list again and again does not
+// lengthen the list.
+TEST_F(VgRegistry, ManyObjectsComeAndGoInAnyOrder) {
+  std::vector<TRegistryProbe*> probes;
+  for (int i = 0; i < 5000; ++i) probes.push_back(new TRegistryProbe(nullptr));
+  for (size_t i = 0; i < probes.size(); i += 2) delete probes[i];
+  for (size_t i = 0; i < probes.size(); ++i) ASSERT_EQ(vgIsSceneObjectAlive(probes[i]), i % 2 == 1) << i;
+  EXPECT_EQ(vgRegisterSceneObject(probes[4999]), 4999);
+  for (int i = 4999; i >= 1; i -= 2) delete probes[static_cast<size_t>(i)];
+  auto* next = new TRegistryProbe(nullptr);
+  EXPECT_EQ(vgRegisterSceneObject(next), 0);
+  EXPECT_TRUE(vgIsSceneObjectAlive(next));
+  EXPECT_EQ(vgSceneObjects().size(), 1u);
+  delete next;
 }
 
 TEST_F(VgRegistry, FreeNotificationRunsOnceAndCanBeWithdrawn) {
