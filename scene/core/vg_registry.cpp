@@ -56,7 +56,11 @@ class TObjectIndex {
   static constexpr uintptr_t kEmpty = 0, kRemoved = 1;  // never the address of an object
 
   static uintptr_t Key(const TObject* obj) { return reinterpret_cast<uintptr_t>(obj); }
-  size_t Home(const TObject* obj) const { return static_cast<size_t>((Key(obj) >> 3) * 0x9E3779B1u) & mask_; }
+  // The high bits of a multiplicative hash: objects made one after another lie at a fixed stride,
+  // which the low bits of the product would repeat.
+  size_t Home(const TObject* obj) const {
+    return static_cast<size_t>((static_cast<uint64_t>(Key(obj)) * 0x9E3779B97F4A7C15ull) >> shift_);
+  }
 
   // Doubles the table when live entries fill a quarter of it, else rebuilds it at its size to
   // clear the removed marks.
@@ -66,6 +70,8 @@ class TObjectIndex {
     const size_t size = std::max<size_t>(64, count_ * 4 > old.size() ? old.size() * 2 : old.size());
     slots_.assign(size, TSlot{kEmpty, 0});
     mask_ = size - 1;
+    shift_ = 64;
+    for (size_t n = size; n > 1; n >>= 1) --shift_;
     used_ = count_ = 0;
     for (const TSlot& slot : old)
       if (slot.key > kRemoved) Add(reinterpret_cast<const TObject*>(slot.key), slot.index);
@@ -73,6 +79,7 @@ class TObjectIndex {
 
   std::vector<TSlot> slots_;
   size_t mask_ = 0;
+  int shift_ = 64;
   size_t used_ = 0;   // slots not empty: live and removed
   size_t count_ = 0;  // live entries
 };
