@@ -65,6 +65,7 @@ static_assert(sizeof(TChunk) <= kHeaderSize);
 
 struct TState {
   std::atomic<bool> busy;
+  std::atomic<DWORD> owner;  // the thread holding `busy`, 0 when none
   TChunk* withRoom[kClassCount];
   TChunk* empty;
   std::size_t emptyCount;
@@ -86,26 +87,31 @@ TChunk* ChunkOf(const void* block) { return reinterpret_cast<TChunk*>(reinterpre
 
 // Holds the lock: a flag taken with one exchange, since a lock of the system costs several
 // times the rest of an allocation. A thread that finds it taken spins briefly, then yields, then
-// sleeps, so that a holder of lower priority gets to run. At the module's end a thread the
-// process killed may have died holding it: then the caller is told so after a second instead of
-// waiting for ever.
+// sleeps, so that a holder of lower priority gets to run. The caller is told it has no lock,
+// instead of waiting for ever, when the lock is its own thread's already (a fault inside the
+// memory manager whose handler allocates) and, at the module's end, after a second (a thread the
+// process killed may have died holding it).
 class TLock {
  public:
   TLock() {
-    if (!gState.busy.exchange(true, std::memory_order_acquire)) {
-      held_ = true;
-      return;
-    }
-    for (int i = 0; !held_; ++i) {
+    const DWORD self = GetCurrentThreadId();
+    for (int i = 0;; ++i) {
+      if (!gState.busy.load(std::memory_order_relaxed) && !gState.busy.exchange(true, std::memory_order_acquire)) {
+        gState.owner.store(self, std::memory_order_relaxed);
+        held_ = true;
+        return;
+      }
+      if (gState.owner.load(std::memory_order_relaxed) == self) return;
+      if (gState.ending.load(std::memory_order_relaxed) && i > 1128) return;
       if (i < 64) _mm_pause();
       else if (i < 128) SwitchToThread();
       else Sleep(1);
-      if (gState.ending.load(std::memory_order_relaxed) && i > 1128) return;
-      held_ = !gState.busy.load(std::memory_order_relaxed) && !gState.busy.exchange(true, std::memory_order_acquire);
     }
   }
   ~TLock() {
-    if (held_) gState.busy.store(false, std::memory_order_release);
+    if (!held_) return;
+    gState.owner.store(0, std::memory_order_relaxed);
+    gState.busy.store(false, std::memory_order_release);
   }
   TLock(const TLock&) = delete;
   TLock& operator=(const TLock&) = delete;

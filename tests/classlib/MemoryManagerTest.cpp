@@ -71,7 +71,7 @@ TEST(MemoryManager, ReusesEmptyChunksAndGivesBackBeyondTheLimit) {
   makeAndFree(20000, 200);  // about 4 MB
   const size_t chunks = GetMemoryManagerState().chunks;
   makeAndFree(20000, 200);
-  makeAndFree(4000, 1000);  // another class, the same chunks
+  makeAndFree(3000, 1000);  // another class, the same chunks
   EXPECT_EQ(GetMemoryManagerState().chunks, chunks);
   makeAndFree(40000, 1000);  // about 40 MB
   const TMemoryManagerState after = GetMemoryManagerState();
