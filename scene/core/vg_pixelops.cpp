@@ -33,23 +33,27 @@ inline __m128i InverseAlphas(__m128i pixels16) {
   const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(pixels16, _MM_SHUFFLE(3, 3, 3, 3)), _MM_SHUFFLE(3, 3, 3, 3));
   return _mm_sub_epi16(_mm_set1_epi16(255), a);
 }
+#endif
 
-// A premultiplied colour over `count` pixels.
+// A premultiplied colour over `count` pixels: four at a time with SSE2, the rest one by one.
 void BlendFillRow(uint32_t* row, int32_t count, uint32_t color) {
+  int32_t x = 0;
+#if defined(__SSE2__)
   const __m128i colors = _mm_set1_epi32(static_cast<int>(color));
   const __m128i inverse = _mm_set1_epi16(static_cast<int16_t>(255 - (color >> 24)));
-  int32_t x = 0;
   for (; x + 4 <= count; x += 4) {
     auto* p = reinterpret_cast<__m128i*>(row + x);
     _mm_storeu_si128(p, _mm_adds_epu8(colors, Remains(_mm_loadu_si128(p), inverse, inverse)));
   }
+#endif
   for (; x < count; ++x) row[x] = vgBlendPixel(color, row[x]);
 }
 
-// Premultiplied source pixels over `count` destination pixels.
+// Premultiplied source pixels over `count` destination pixels, as BlendFillRow.
 void BlendImageRow(uint32_t* d, const uint32_t* s, int32_t count) {
-  const __m128i zero = _mm_setzero_si128();
   int32_t x = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
   for (; x + 4 <= count; x += 4) {
     const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
     auto* p = reinterpret_cast<__m128i*>(d + x);
@@ -57,17 +61,9 @@ void BlendImageRow(uint32_t* d, const uint32_t* s, int32_t count) {
                                     InverseAlphas(_mm_unpackhi_epi8(src, zero)));
     _mm_storeu_si128(p, _mm_adds_epu8(src, remains));
   }
+#endif
   for (; x < count; ++x) d[x] = vgBlendPixel(s[x], d[x]);
 }
-#else
-void BlendFillRow(uint32_t* row, int32_t count, uint32_t color) {
-  for (int32_t x = 0; x < count; ++x) row[x] = vgBlendPixel(color, row[x]);
-}
-
-void BlendImageRow(uint32_t* d, const uint32_t* s, int32_t count) {
-  for (int32_t x = 0; x < count; ++x) d[x] = vgBlendPixel(s[x], d[x]);
-}
-#endif
 
 int32_t ClampToInt(double v) {
   if (std::isnan(v)) return 0;
