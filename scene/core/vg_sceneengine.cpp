@@ -200,6 +200,11 @@ void GatherRect(std::vector<TvgRect>& rects, TvgRect r) {
   rects.push_back(r);
 }
 
+void Invalidate(IvgSceneHost& host, const TvgRect& r) {
+  host.HostInvalidate(static_cast<int32_t>(r.Left), static_cast<int32_t>(r.Top), static_cast<int32_t>(r.Right),
+                      static_cast<int32_t>(r.Bottom));
+}
+
 }  // namespace
 
 void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
@@ -226,8 +231,7 @@ void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
     GatherRect(batchRects_, clipped);
     return;
   }
-  host_->HostInvalidate(static_cast<int32_t>(clipped.Left), static_cast<int32_t>(clipped.Top),
-                        static_cast<int32_t>(clipped.Right), static_cast<int32_t>(clipped.Bottom));
+  Invalidate(*host_, clipped);
 }
 
 void TvgSceneEngine::EndUpdateBatch() {
@@ -240,9 +244,7 @@ void TvgSceneEngine::EndUpdateBatch() {
     if (host_->HostPaintNow()) return;
     updateRects_.clear();
   }
-  for (const TvgRect& r : rects)
-    host_->HostInvalidate(static_cast<int32_t>(r.Left), static_cast<int32_t>(r.Top), static_cast<int32_t>(r.Right),
-                          static_cast<int32_t>(r.Bottom));
+  for (const TvgRect& r : rects) Invalidate(*host_, r);
 }
 
 void TvgSceneEngine::Draw() {

@@ -128,8 +128,9 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
 
  private:
   void ServePaint(TMessage& message);
-  // Draws the queued rects onto the window through `dc`. `release` gives the DC back (and ends
-  // what the caller began) before the areas asked for meanwhile are queued, also when Draw fails.
+  // Draws the queued rects onto the window through `dc` and gives the DC back; then `release`
+  // ends what the caller began, before the areas asked for meanwhile are queued, also when Draw
+  // fails.
   void DrawThrough(TvgDC dc, const std::function<void()>& release);
   // The class-library drag handlers (OnDragOver, OnDragDrop) and the end of a native drag.
   void SceneDragOver(TObject* sender, TObject* source, int32_t x, int32_t y, TDragState state, bool& accept);
