@@ -16,6 +16,17 @@
 #define KBL_SMALL_BLOCKS 0
 #endif
 
+namespace {
+
+// A block of the C heap: larger blocks, and every block where chunks cannot be had.
+void* HeapBlock(std::size_t size) {
+  void* block = std::malloc(size != 0 ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+}  // namespace
+
 #if KBL_SMALL_BLOCKS
 
 namespace {
@@ -237,9 +248,7 @@ void* GetMem(std::size_t size) {
   if (size <= kMaxSmall) {
     if (void* block = AllocateSmall(size)) return block;
   }
-  void* block = std::malloc(size != 0 ? size : 1);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
+  return HeapBlock(size);
 }
 
 void FreeMem(void* block) noexcept {
@@ -267,11 +276,7 @@ bool SmallBlocksEnabled() { return true; }
 
 #else  // 64-bit: the C heap serves every block
 
-void* GetMem(std::size_t size) {
-  void* block = std::malloc(size != 0 ? size : 1);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
+void* GetMem(std::size_t size) { return HeapBlock(size); }
 
 void FreeMem(void* block) noexcept { std::free(block); }
 
