@@ -21,12 +21,17 @@ namespace {
 // an allocation nor a walk down a tree per object.
 class TObjectIndex {
  public:
-  // The entry of `obj`, or nullptr when it is not registered.
-  size_t* Find(const TObject* obj) {
+  struct TSlot {
+    uintptr_t key;
+    size_t index;
+  };
+
+  // The slot of `obj`, or nullptr when it is not registered.
+  TSlot* Find(const TObject* obj) {
     if (slots_.empty()) return nullptr;
     for (size_t i = Home(obj);; i = (i + 1) & mask_) {
       TSlot& slot = slots_[i];
-      if (slot.key == Key(obj)) return &slot.index;
+      if (slot.key == Key(obj)) return &slot;
       if (slot.key == kEmpty) return nullptr;
     }
   }
@@ -43,16 +48,13 @@ class TObjectIndex {
       return;
     }
   }
-  void Remove(size_t* entry) {
-    reinterpret_cast<TSlot*>(reinterpret_cast<char*>(entry) - offsetof(TSlot, index))->key = kRemoved;
+  // Removes the object of a slot that Find answered.
+  void Remove(TSlot* slot) {
+    slot->key = kRemoved;
     --count_;
   }
 
  private:
-  struct TSlot {
-    uintptr_t key;
-    size_t index;
-  };
   static constexpr uintptr_t kEmpty = 0, kRemoved = 1;  // never the address of an object
 
   static uintptr_t Key(const TObject* obj) { return reinterpret_cast<uintptr_t>(obj); }
@@ -132,7 +134,7 @@ std::string ResourceNameOf(TComponent* obj, bool& stored) {
 
 int32_t vgRegisterSceneObject(TComponent* obj) {
   Registries& r = Get();
-  if (const size_t* found = r.objectIndex.Find(obj)) return static_cast<int32_t>(*found);
+  if (const auto* found = r.objectIndex.Find(obj)) return static_cast<int32_t>(found->index);
   r.objects.push_back(obj);
   r.objectIndex.Add(obj, r.objects.size() - 1);
   return static_cast<int32_t>(r.objects.size() - 1);
@@ -141,8 +143,8 @@ int32_t vgRegisterSceneObject(TComponent* obj) {
 void vgUnregisterSceneObject(TComponent* obj) {
   if (!Instance()) return;
   Registries& r = Get();
-  if (size_t* found = r.objectIndex.Find(obj)) {
-    r.objects[*found] = nullptr;
+  if (auto* found = r.objectIndex.Find(obj)) {
+    r.objects[found->index] = nullptr;
     r.objectIndex.Remove(found);
     // No live entry stands behind trailing blanks: dropping them keeps every index valid.
     while (!r.objects.empty() && r.objects.back() == nullptr) r.objects.pop_back();
