@@ -158,7 +158,7 @@ void TvgObject::AddObject(TvgObject* child) {
     if (self->tempCanvas_ != nullptr) vchild->SetTempCanvasTree(self->tempCanvas_);
     // A style a control inserts while painting into a bitmap paints in that same pass.
     if (self->inPaintTo_) vchild->SetInPaintToTree(true);
-    vchild->SetUpdatingTree(self->updating_, 0);
+    vchild->InheritUpdatingTree(self->updating_);
     vchild->RecalcAbsolute();
     vchild->RecalcOpacity();
     vchild->RecalcEnabled();
@@ -173,6 +173,7 @@ void TvgObject::AddObject(TvgObject* child) {
       self->Realign();
     }
     self->tabList_.push_back(vchild);
+    self->TakeDeferredOf(vchild);
   }
 }
 
@@ -193,7 +194,7 @@ void TvgObject::RemoveObject(TvgObject* child) {
   TvgVisualObject* self = visual_;
   TvgVisualObject* vchild = child->visual_;
   if (self != nullptr && vchild != nullptr) {
-    vchild->SetUpdatingTree(0, 0);
+    vchild->InheritUpdatingTree(0);
     auto& tabs = self->tabList_;
     if (auto tab = std::find(tabs.rbegin(), tabs.rend(), vchild); tab != tabs.rend()) tabs.erase(std::next(tab).base());
     vchild->Repaint();

@@ -634,23 +634,96 @@ void TvgVisualObject::PaddingChanged(TObject*) {
 
 // --- Updating
 
-void TvgVisualObject::SetUpdatingTree(int32_t value, int32_t delta) {
-  updating_ = delta == 0 ? value : updating_ + delta;
-  if (updating_ < 0) updating_ = 0;
+void TvgVisualObject::ShiftUpdatingTree(int32_t delta) {
+  updating_ = std::max(updating_ + delta, 0);
   for (TvgObject* child : Children()) {
-    if (child->IsVisual()) child->Visual()->SetUpdatingTree(value, delta);
+    if (child->IsVisual()) child->Visual()->ShiftUpdatingTree(delta);
   }
 }
 
-void TvgVisualObject::BeginUpdate() { SetUpdatingTree(0, 1); }
+void TvgVisualObject::InheritUpdatingTree(int32_t above) {
+  // An object's own updates go with it to another parent: its EndUpdate still finds them there.
+  updating_ = ownUpdates_ + above;
+  for (TvgObject* child : Children()) {
+    if (child->IsVisual()) child->Visual()->InheritUpdatingTree(updating_);
+  }
+}
+
+void TvgVisualObject::BeginUpdate() {
+  ++ownUpdates_;
+  ShiftUpdatingTree(1);
+}
 
 void TvgVisualObject::EndUpdate() {
-  if (updating_ <= 0) return;  // unbalanced: nothing to end
-  SetUpdatingTree(0, -1);
-  if (updating_ > 0) return;
-  // What the update held back is laid out now: the scene takes one repaint request for it.
+  if (ownUpdates_ <= 0) return;  // unbalanced: nothing to end
+  --ownUpdates_;
+  ShiftUpdatingTree(-1);
+  if (updating_ > 0) {
+    // An update around this one is still open: what this one held back waits for its end.
+    if (ownUpdates_ == 0) DeferRealign();
+    return;
+  }
+  // What the update held back is laid out and shown now, under one repaint request for the
+  // scene: this object first, as its layout may place and size the objects below, then those
+  // below whose layouts were put off.
   TvgRepaintBatch batch(this);
+  deferredRealign_ = false;
   Realign();
+  RealignDeferredBelow();
+  Repaint();
+}
+
+void TvgVisualObject::DeferRealign() {
+  deferredRealign_ = true;
+  if (TvgObject* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->NoteDeferredBelow();
+}
+
+void TvgVisualObject::NoteDeferredBelow() {
+  // Up to the first ancestor already noted: the walk at the end of an update finds the put-off
+  // layouts without visiting the rest of the tree, and noting many stays cheap.
+  for (TvgVisualObject* v = this; v != nullptr && !v->deferredBelow_;) {
+    v->deferredBelow_ = true;
+    TvgObject* parent = v->GetParent();
+    v = parent != nullptr ? parent->Visual() : nullptr;
+  }
+}
+
+bool TvgVisualObject::RealignDeferredBelow() {
+  if (!deferredBelow_) return false;
+  deferredBelow_ = false;
+  bool left = false;
+  // By index: a layout may add or free style parts of the object it lays out.
+  const std::vector<TvgObject*>& children = Children();
+  for (size_t i = 0; i < children.size(); ++i) {
+    TvgVisualObject* v = children[i]->Visual();
+    if (v == nullptr || (!v->deferredRealign_ && !v->deferredBelow_)) continue;
+    if (v->updating_ > 0) {
+      left = true;  // its own update is still open; its end runs them
+      continue;
+    }
+    if (v->deferredRealign_) {
+      v->deferredRealign_ = false;
+      v->Realign();
+    }
+    left = v->RealignDeferredBelow() || left;
+  }
+  if (left) deferredBelow_ = true;
+  return left;
+}
+
+void TvgVisualObject::TakeDeferredOf(TvgVisualObject* child) {
+  if (!child->deferredRealign_ && !child->deferredBelow_) return;
+  if (child->updating_ > 0) {
+    NoteDeferredBelow();
+    return;
+  }
+  // It left an update that is still open: nothing else would lay it out.
+  TvgRepaintBatch batch(child);
+  if (child->deferredRealign_) {
+    child->deferredRealign_ = false;
+    child->Realign();
+  }
+  child->RealignDeferredBelow();
 }
 
 bool TvgVisualObject::CanRepaint() {
@@ -751,8 +824,13 @@ void TvgVisualObject::RecalcHasEffects() {
 
 void TvgVisualObject::Realign() {
   if (HasState(csDestroying)) return;
+  if (updating_ > 0) {
+    DeferRealign();
+    return;
+  }
+  deferredRealign_ = false;
   if ((width_ > -2 && width_ < 2) || (height_ > -2 && height_ < 2)) return;
-  if (inRealign_ || updating_ > 0 || disableLayout_) return;
+  if (inRealign_ || disableLayout_) return;
   if (IsLoading()) {
     lastWidth_ = width_;
     lastHeight_ = height_;

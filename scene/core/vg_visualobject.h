@@ -181,11 +181,17 @@ class TvgVisualObject : public TvgObject {
   virtual bool GetParentedVisible();
 
   // --- Updating and layout
-  // Nested BeginUpdate/EndUpdate suspend repaint and layout here and below.
+  // Nested BeginUpdate/EndUpdate suspend repaint and layout here and below. The end of the
+  // outermost update open over an object lays it out and repaints it, and lays out every object
+  // below whose layout was asked for meanwhile. An EndUpdate without its BeginUpdate does nothing.
   virtual void BeginUpdate();
   virtual void EndUpdate();
+  // The updates open on this object and on its visual ancestors.
   int32_t GetUpdateCounter() const { return updating_; }
-  // Lays out the aligned children.
+  // The updates open on this object itself (its own BeginUpdate calls not yet ended).
+  int32_t GetOwnUpdateCount() const { return ownUpdates_; }
+  // Lays out the aligned children. While an update is open the layout is put off until the end
+  // of the outermost one.
   virtual void Realign();
   // Queues the update rect with the scene (see the conditions in the source).
   void Repaint();
@@ -328,13 +334,27 @@ class TvgVisualObject : public TvgObject {
   // Queues an area with the scene, or gathers it into the open repaint batch.
   void RequestArea(const TvgRect& area);
   TvgObject* SceneRoot();
+  // Notes this object's layout for the end of the outermost update open over it (what Realign
+  // does while one is open).
+  void DeferRealign();
 
  private:
   friend class TvgObject;
   void PaddingChanged(TObject*);
   void MarginsChanged(TObject*);
   void RealignChild(TvgVisualObject* child, TvgAlign a, TvgRect& r);
-  void SetUpdatingTree(int32_t value, int32_t delta);
+  // The update counters of this subtree moved by `delta`.
+  void ShiftUpdatingTree(int32_t delta);
+  // The update counters of this subtree taken again from their own updates and `above`, the
+  // counter of the new parent (0 without one).
+  void InheritUpdatingTree(int32_t above);
+  void NoteDeferredBelow();
+  // Runs the layouts put off below this object whose updates have all ended; true when some
+  // are still put off (below an update still open).
+  bool RealignDeferredBelow();
+  // A child that joined with layouts put off in its subtree: laid out now when no update is open
+  // over it any more, else noted here for the end of the update.
+  void TakeDeferredOf(TvgVisualObject* child);
   void SetTempCanvasTree(TvgCanvas* canvas);
   void SetInPaintToTree(bool value);
   void RecalcUpdateRectDown();
@@ -381,7 +401,10 @@ class TvgVisualObject : public TvgObject {
   bool enabledStale_ = true;
   bool canClipped_ = true;
   bool clipParent_ = false;
-  int32_t updating_ = 0;
+  int32_t updating_ = 0;     // updates open here and above
+  int32_t ownUpdates_ = 0;   // updates open on this object itself
+  bool deferredRealign_ = false;  // a layout asked for while updating
+  bool deferredBelow_ = false;    // a descendant's was (may stay set after it ran)
   bool inRealign_ = false;
   bool disableLayout_ = false;
   bool locked_ = false;

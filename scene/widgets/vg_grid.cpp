@@ -519,7 +519,7 @@ TvgPoint TvgCustomGrid::ContentToLocal(TvgVisualObject* target, const TvgPoint& 
 void TvgCustomGrid::AddObject(TvgObject* child) {
   if (GetContent() != nullptr && (IsColumn(child) || dynamic_cast<TvgSelectionItem*>(child) != nullptr)) {
     GetContent()->AddObject(child);
-    if (GetUpdateCounter() == 0) Realign();
+    Realign();  // inside an update, at the end of the outermost one
     return;
   }
   inherited::AddObject(child);

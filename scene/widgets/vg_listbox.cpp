@@ -188,7 +188,8 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
 
 void TvgListBox::ContentAddObject(TvgObject* child) {
   inherited::ContentAddObject(child);
-  if (child->Is<TvgListBoxItem>() && GetUpdateCounter() == 0) Realign();
+  // Inside an update the layout waits for the end of the outermost one.
+  if (child->Is<TvgListBoxItem>()) Realign();
 }
 
 void TvgListBox::ContentRemoveObject(TvgObject* child) {
@@ -197,7 +198,8 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
     if (dragItem_ == item) dragItem_ = nullptr;
   }
-  if (GetUpdateCounter() == 0 && !HasState(csDestroying)) Realign();
+  // Inside an update the layout waits for the end of the outermost one.
+  if (!HasState(csDestroying)) Realign();
 }
 
 void TvgListBox::ApplyStyle() {
@@ -292,6 +294,11 @@ void TvgListBox::SetListStyle(TvgListStyle value) {
 
 void TvgListBox::Realign() {
   if (layingOut_) return;
+  // Each item added in an update asks for a layout: noted at once, without a repaint batch.
+  if (GetUpdateCounter() > 0) {
+    DeferRealign();
+    return;
+  }
   // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
   // takes one request for all.
   TvgRepaintBatch batch(this);

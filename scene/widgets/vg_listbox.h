@@ -275,9 +275,13 @@ class TvgStringListBox : public TvgListBox {
   // Items[ItemIndex]; "" outside the lines.
   Variant GetData() override;
   void SetData(const Variant& value) override;
-  // After the last nested update the items are rebuilt.
+  // After the last nested update the items are rebuilt (after the last of those open around the
+  // list, when there are any).
   void EndUpdate() override;
-  // Makes one item per line, keeping ItemIndex and the scroll position.
+  // Builds the items first when they were put off by an update.
+  void Realign() override;
+  // Makes one item per line, keeping ItemIndex and the scroll position; inside an update, at
+  // the end of the outermost one.
   void RebuildItems(TObject* sender = nullptr);
 
   TvgWideStrings* GetItems() const { return items_; }
@@ -300,6 +304,7 @@ class TvgStringListBox : public TvgListBox {
   TvgFont* font_;
   bool autoTranslate_ = true;
   bool rebuilding_ = false;
+  bool itemsOwed_ = false;  // a rebuild put off by an update
 };
 
 // A combo box whose items are made from Items, one per line.

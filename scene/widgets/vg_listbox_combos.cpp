@@ -265,8 +265,19 @@ void TvgStringListBox::SetData(const Variant& value) {
 }
 
 void TvgStringListBox::EndUpdate() {
+  // The layout that the end of the last update runs builds the items, or, with an update still
+  // open around the list, the layout at the end of that one.
+  if (!rebuilding_) itemsOwed_ = true;
   inherited::EndUpdate();
-  if (GetUpdateCounter() == 0) RebuildItems();
+  if (itemsOwed_ && !rebuilding_) Realign();
+}
+
+void TvgStringListBox::Realign() {
+  if (itemsOwed_ && !rebuilding_ && GetUpdateCounter() == 0 && !HasState(csDestroying)) {
+    RebuildItems();  // the end of its update lays the new items out
+    return;
+  }
+  inherited::Realign();
 }
 
 void TvgStringListBox::SetTextAlign(TvgTextAlign value) {
@@ -281,7 +292,13 @@ void TvgStringListBox::FontChanged(TObject*) {
 }
 
 void TvgStringListBox::RebuildItems(TObject*) {
-  if (GetUpdateCounter() > 0 || HasState(csDestroying) || items_ == nullptr || rebuilding_) return;
+  if (HasState(csDestroying) || items_ == nullptr || rebuilding_) return;
+  if (GetUpdateCounter() > 0) {
+    itemsOwed_ = true;
+    Realign();  // put off with the layout
+    return;
+  }
+  itemsOwed_ = false;
   rebuilding_ = true;
   TvgVisualObject::BeginUpdate();
   const float h = GetHScrollBar() != nullptr ? GetHScrollBar()->GetValue() : 0;

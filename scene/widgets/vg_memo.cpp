@@ -97,14 +97,10 @@ void TvgMemoLines::SetUpdateState(bool updating) {
   if (memo_ == nullptr) return;
   memo_->SetLinesUpdating(updating);
   // Meanwhile the memo and its parts ask for no repaint (each request costs the scene window an
-  // invalidation, two for every line added); at the end its EndUpdate lays it out, and it is
-  // repainted whole.
-  if (updating) {
-    memo_->BeginUpdate();
-    return;
-  }
-  memo_->EndUpdate();
-  memo_->Repaint();
+  // invalidation, two for every line added); at the end its EndUpdate lays it out and repaints it
+  // whole, or leaves that to the end of an update still open around it.
+  if (updating) memo_->BeginUpdate();
+  else memo_->EndUpdate();
 }
 
 // --- Construction

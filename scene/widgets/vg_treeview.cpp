@@ -182,12 +182,6 @@ void TvgTreeViewItem::DragEnd() {
   if (TvgTreeView* tree = TreeView()) tree->dragOverItem_ = nullptr;
 }
 
-void TvgTreeViewItem::Realign() {
-  TvgTreeView* tree = TreeView();
-  if (tree != nullptr && tree->Updating()) return;
-  inherited::Realign();
-}
-
 // --- Tree: items and numbering
 
 TvgTreeView::TvgTreeView(TComponent* owner) : TvgScrollBox(owner) {
@@ -223,11 +217,17 @@ void TvgTreeView::ContentRemoveObject(TvgObject* child) {
 void TvgTreeView::ItemsChanged() {
   // Numbering waits for its next use: adding many items renumbers once.
   numbered_ = false;
-  if (!Updating() && !HasState(csDestroying)) Realign();
+  // Inside an update the layout waits for the end of the outermost one.
+  if (!HasState(csDestroying)) Realign();
 }
 
 void TvgTreeView::Realign() {
   if (layingOut_) return;
+  // Each item added in an update asks for a layout: noted at once, without a repaint batch.
+  if (Updating()) {
+    DeferRealign();
+    return;
+  }
   // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
   // takes one request for all.
   TvgRepaintBatch batch(this);
@@ -237,9 +237,9 @@ void TvgTreeView::Realign() {
 void TvgTreeView::EndUpdate() {
   // The end of the last update lays the tree out (the visual object's EndUpdate); one without a
   // matching BeginUpdate lays it out here.
-  const bool updating = Updating();
+  const bool unmatched = GetOwnUpdateCount() == 0;
   inherited::EndUpdate();
-  if (!updating) Realign();
+  if (unmatched) Realign();
 }
 
 int32_t TvgTreeView::GetCount() const {

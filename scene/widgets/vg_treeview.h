@@ -26,8 +26,6 @@ class TvgTreeViewItem : public TvgTextControl {
   void RemoveObject(TvgObject* child) override;
   void DesignClick() override;
   void DragEnd() override;
-  // Skipped while the tree is inside an update bracket.
-  void Realign() override;
 
   bool GetIsExpanded() const { return isExpanded_; }
   void SetIsExpanded(bool value);

@@ -6,9 +6,12 @@
 #include <utility>
 
 #include "WidgetsTestSupport.h"
+#include "scene/controls/vg_layouts.h"
 #include "scene/core/vg_registry.h"
 #include "scene/widgets/vg_listbox.h"
+#include "scene/widgets/vg_memo.h"
 #include "scene/widgets/vg_textbox.h"
+#include "scene/widgets/vg_treeview.h"
 
 namespace {
 
@@ -200,6 +203,55 @@ TEST_F(ListBoxTest, ItemsClearedAndAddedAgainKeepTheirOrderAndIndices) {
     EXPECT_EQ(list->GetSelected(), list->ItemByIndex(150));
     list->Clear();
     EXPECT_EQ(list->Count(), 0);
+  }
+}
+
+// Items added while an update is open around the control (an ancestor's, or its own while it
+// moves to another parent) are laid out at its end as they are without an update.
+TEST_F(ListBoxTest, ItemsAddedInAnUpdateAreLaidOutAtItsEnd) {
+  auto* other = Add<TvgLayout>(0, 0, 300, 300);
+  using TAdd = std::function<void(TvgScrollBox*)>;
+  const std::vector<std::pair<std::function<TvgScrollBox*()>, TAdd>> kinds = {
+      {[&] { return Add<TvgListBox>(10, 10, 100, 100); },
+       [](TvgScrollBox* b) { (new TvgListBoxItem(nullptr))->SetParent(b); }},
+      {[&] { return Add<TvgStringListBox>(10, 10, 100, 100); },
+       [](TvgScrollBox* b) { static_cast<TvgStringListBox*>(b)->GetItems()->Add(u"line"); }},
+      {[&] { return Add<TvgTreeView>(10, 10, 100, 100); },
+       [](TvgScrollBox* b) { (new TvgTreeViewItem(nullptr))->SetParent(b); }},
+      {[&] { return Add<TvgMemo>(10, 10, 100, 100); },
+       [](TvgScrollBox* b) { static_cast<TvgMemo*>(b)->GetLines()->Add(u"line"); }}};
+  // The rects of the content and of everything in it, and the vertical bar's range when shown.
+  const auto layout = [](TvgScrollBox* box, const TAdd& add) {
+    for (int i = 0; i < 10; ++i) add(box);
+    std::vector<TvgObject*> all;
+    box->GetContent()->AddObjectsToList(all);
+    std::vector<TvgRect> rects;
+    for (TvgObject* obj : all)
+      if (obj->IsVisual()) rects.push_back(obj->Visual()->GetParentedRect());
+    TvgScrollBar* bar = box->GetVScrollBar();
+    const bool shown = bar != nullptr && bar->GetVisible();
+    rects.push_back(shown ? vgRect(0, 0, bar->GetMax(), bar->GetViewportSize()) : TvgRect{});
+    return rects;
+  };
+  for (const auto& [make, add] : kinds) {
+    const std::vector<TvgRect> expected = layout(make(), add);
+    ASSERT_NE(expected.back(), TvgRect{});  // ten need the bar
+    for (bool own : {false, true}) {
+      TvgScrollBox* box = make();
+      // A memo's own update is that of its Lines.
+      auto* memo = dynamic_cast<TvgMemo*>(box);
+      const auto update = [&](bool begin) {
+        if (own && memo != nullptr) begin ? memo->GetLines()->BeginUpdate() : memo->GetLines()->EndUpdate();
+        else begin ? (own ? box : form)->BeginUpdate() : (own ? box : form)->EndUpdate();
+      };
+      update(true);
+      EXPECT_NE(layout(box, [&](TvgScrollBox* b) {
+        add(b);
+        if (own) b->SetParent(b->GetParent() == other ? form : other);
+      }), expected);  // nothing laid out yet
+      update(false);
+      EXPECT_EQ(layout(box, [](TvgScrollBox*) {}), expected) << box->ClassName() << (own ? ", own update" : "");
+    }
   }
 }
 
