@@ -31,8 +31,10 @@ void TvgScrollContent::AddObject(TvgObject* child) {
 }
 
 void TvgScrollContent::RemoveObject(TvgObject* child) {
+  TvgScrollBox* box = Box();
+  if (box != nullptr && child != nullptr && child->GetParent() == this) box->ContentRemovingObject(child);
   inherited::RemoveObject(child);
-  if (TvgScrollBox* box = Box()) box->ContentRemoveObject(child);
+  if (box != nullptr) box->ContentRemoveObject(child);
 }
 
 TvgRect TvgScrollContent::GetClipRect() {

@@ -45,6 +45,8 @@ class TvgScrollBox : public TvgControl {
 
   // Hooks of the descendants (list box, memo, grid).
   virtual void ContentAddObject(TvgObject* child) {}
+  // Called while the child is still in the content (it still has its index), then once it left.
+  virtual void ContentRemovingObject(TvgObject* child) {}
   virtual void ContentRemoveObject(TvgObject* child) {}
   virtual void HScrollChange(TObject* sender);
   virtual void VScrollChange(TObject* sender);

@@ -192,6 +192,14 @@ void TvgListBox::ContentAddObject(TvgObject* child) {
   if (child->Is<TvgListBoxItem>()) Realign();
 }
 
+void TvgListBox::ContentRemovingObject(TvgObject* child) {
+  inherited::ContentRemovingObject(child);
+  if (itemIndex_ <= 0 || clearing_ || HasState(csDestroying)) return;
+  // The index keeps naming the selected item, which moves up one place; the layout would
+  // otherwise mark the item taking its old place as selected beside it.
+  if (child->GetIndex() < itemIndex_) --itemIndex_;
+}
+
 void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
@@ -567,10 +575,12 @@ void TvgListBox::ResetScroll() {
 void TvgListBox::Clear() {
   if (GetContent() == nullptr) return;
   BeginUpdate();
+  clearing_ = true;
   const auto& children = GetContent()->Children();
   for (size_t i = children.size(); i > 0; --i) {
     if (children[i - 1]->Is<TvgListBoxItem>()) delete children[i - 1];
   }
+  clearing_ = false;
   dragItem_ = nullptr;
   ResetScroll();
   EndUpdate();

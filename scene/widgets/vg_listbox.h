@@ -85,6 +85,8 @@ class TvgListBox : public TvgScrollBox {
   void ApplyStyle() override;
   void FreeStyle() override;
   void ContentAddObject(TvgObject* child) override;
+  // ItemIndex follows its item when an item before it leaves.
+  void ContentRemovingObject(TvgObject* child) override;
   void ContentRemoveObject(TvgObject* child) override;
   void HScrollChange(TObject* sender) override;
   void VScrollChange(TObject* sender) override;
@@ -179,6 +181,7 @@ class TvgListBox : public TvgScrollBox {
   std::vector<TvgVisualObject*> selectionClones_;
   TvgBrush* altRowBrush_;
   int32_t selectingRange_ = 0;  // inside SelectRange: markers drawn once at its end
+  bool clearing_ = false;       // inside Clear: ItemIndex stays as it is
   bool layingOut_ = false;
 };
 

@@ -206,6 +206,25 @@ TEST_F(ListBoxTest, ItemsClearedAndAddedAgainKeepTheirOrderAndIndices) {
   }
 }
 
+// Removing items keeps each selection mark and ItemIndex on the item that had it.
+TEST_F(ListBoxTest, TheSelectionStaysOnItsItemWhenItemsGo) {
+  for (bool multi : {false, true}) {
+    TvgListBox* list = List(6);
+    list->SetMultiSelect(multi);
+    Click(list, 2);
+    Click(list, 4, TShiftState{ssCtrl});  // in a single-select list a plain click
+    std::vector<int> marked = SelectedIndices(list);
+    TvgListBoxItem* current = list->GetSelected();
+    delete list->ItemByIndex(0);
+    for (int& i : marked) --i;
+    EXPECT_EQ(SelectedIndices(list), marked) << multi;
+    EXPECT_EQ(list->GetSelected(), current) << multi;
+    current->SetParent(nullptr);  // the selected item itself takes its mark along
+    EXPECT_FALSE(current->GetIsSelected()) << multi;
+    delete current;
+  }
+}
+
 // Items added while an update is open around the control (an ancestor's, or its own while it
 // moves to another parent) are laid out at its end as they are without an update.
 TEST_F(ListBoxTest, ItemsAddedInAnUpdateAreLaidOutAtItsEnd) {
