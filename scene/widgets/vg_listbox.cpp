@@ -471,6 +471,10 @@ void TvgListBox::SetItemIndex(int32_t value) {
   UpdateSelection();
 }
 
+void TvgListBox::ScrollToSelected() {
+  if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
+}
+
 void TvgListBox::ScrollIntoView(TvgListBoxItem* item) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();

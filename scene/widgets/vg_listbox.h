@@ -114,6 +114,8 @@ class TvgListBox : public TvgScrollBox {
   void DeselectAll();
   // Redraws the selection markers.
   void UpdateSelection();
+  // Scrolls the selected item into view; nothing without one.
+  void ScrollToSelected();
   // Sorts the items (when Sorted) and keeps the selected item selected.
   void SortItems();
   // The first item whose text starts with the character (case ignored); -1 when none.

@@ -136,11 +136,13 @@ void TvgComboBox::DropDown() {
     return;
   }
   SizePopup();
-  // The list takes its style afresh at every opening (the scene's style may have changed).
+  // The list takes its style afresh at every opening (the scene's style may have changed), which
+  // scrolls it back to its start: the selected item is brought into view again.
   listBox_->SetNeedStyleLookup(true);
   listBox_->ApplyResource();
   popup_->SetIsOpen(true);
   listBox_->Realign();
+  listBox_->ScrollToSelected();
 }
 
 void TvgComboBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {

@@ -117,10 +117,12 @@ void TvgComboTextBox::DropDown() {
   popup_->SetPlacement(placement_);
   popup_->SetWidth(GetWidth());
   popup_->SetHeight(DropDownHeight(dropDownCount_, listBox_->GetItemHeight(), GetHeight()));
-  // The list takes its style afresh at every opening (the scene's style may have changed).
+  // The list takes its style afresh at every opening (the scene's style may have changed), which
+  // scrolls it back to its start: the selected item is brought into view again.
   listBox_->SetNeedStyleLookup(true);
   listBox_->ApplyResource();
   popup_->SetIsOpen(true);
+  listBox_->ScrollToSelected();
   listBox_->UpdateSelection();
 }
 

@@ -378,6 +378,31 @@ TEST_F(ListBoxTest, EveryDropDownAppliesTheListsStyleAgain) {
   }
 }
 
+// The list, styled afresh at each opening, shows the selected item each time.
+TEST_F(ListBoxTest, TheDropDownShowsTheSelectedItemAtEveryOpening) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  auto* text = Add<TvgComboTextBox>(10, 40, 100, 22);
+  for (int i = 0; i < 30; ++i) {
+    combo->GetItems()->Add(u"item");
+    text->GetItems()->Add(u"item");
+  }
+  combo->SetItemIndex(25);  // far beyond the eight rows shown
+  text->SetItemIndex(25);
+  const std::vector<std::pair<TvgListBox*, std::function<void()>>> boxes = {
+      {combo->GetListBox(), [combo] { combo->DropDown(); }}, {text->GetListBox(), [text] { text->DropDown(); }}};
+  for (const auto& [list, dropDown] : boxes) {
+    for (int opening = 0; opening < 2; ++opening) {
+      dropDown();
+      ASSERT_NE(list->GetSelected(), nullptr);
+      ASSERT_NE(list->GetViewport(), nullptr);
+      const TvgRect item = list->GetSelected()->LocalToAbsoluteRect(list->GetSelected()->GetLocalRect());
+      const TvgRect view = list->GetViewport()->LocalToAbsoluteRect(list->GetViewport()->GetLocalRect());
+      EXPECT_TRUE(item.Top >= view.Top && item.Bottom <= view.Bottom) << opening;
+      dropDown();  // closes
+    }
+  }
+}
+
 TEST_F(ListBoxTest, AReleaseOnAnItemChoosesItAndElsewhereCancels) {
   auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
   combo->OnChange = changes.Event();
