@@ -13,7 +13,8 @@
 // nothing left allocated leaves no memory behind.
 //
 // Any thread may allocate and free; one short lock guards the chunks. The audio thread does not
-// allocate, so it never waits on it.
+// allocate, so it never waits on it. Once the module ends the lock is waited for a second at
+// most (a thread the process killed may have died holding it): unload and exit go on.
 #pragma once
 
 #include <cstddef>
@@ -37,3 +38,8 @@ struct TMemoryManagerState {
 TMemoryManagerState GetMemoryManagerState();
 // True when this build serves small blocks from chunks.
 bool SmallBlocksEnabled();
+
+namespace kbl_detail {
+// Takes the memory manager's lock and keeps it (tests only: a thread that dies holding it).
+void HoldMemoryManagerLock();
+}  // namespace kbl_detail

@@ -13,3 +13,9 @@ bool FreeSmallBlock(void*) noexcept { return false; }
 TMemoryManagerState GetMemoryManagerState() { return {}; }
 
 bool SmallBlocksEnabled() { return false; }
+
+namespace kbl_detail {
+
+void HoldMemoryManagerLock() {}
+
+}  // namespace kbl_detail

@@ -100,12 +100,15 @@ TChunk* ChunkOf(const void* block) { return reinterpret_cast<TChunk*>(reinterpre
 // times the rest of an allocation. A thread that finds it taken spins briefly, then yields, then
 // sleeps, so that a holder of lower priority gets to run. The caller is told it has no lock,
 // instead of waiting for ever, when the lock is its own thread's already (a fault inside the
-// memory manager whose handler allocates) and, at the module's end, after a second (a thread the
-// process killed may have died holding it).
+// memory manager whose handler allocates) and, at the module's end, after a second by the clock
+// (a thread the process killed may have died holding it; a count of sleeps would last fifteen
+// times as long where the system's timer ticks every 15.6 ms).
 class TLock {
  public:
   TLock() {
     const DWORD self = GetCurrentThreadId();
+    DWORD endingSince = 0;
+    bool timing = false;
     for (int i = 0;; ++i) {
       if (!gState.busy.load(std::memory_order_relaxed) && !gState.busy.exchange(true, std::memory_order_acquire)) {
         gState.owner.store(self, std::memory_order_relaxed);
@@ -113,10 +116,24 @@ class TLock {
         return;
       }
       if (gState.owner.load(std::memory_order_relaxed) == self) return;
-      if (gState.ending.load(std::memory_order_relaxed) && i > 1128) return;
-      if (i < 64) _mm_pause();
-      else if (i < 128) SwitchToThread();
-      else Sleep(1);
+      if (i < 64) {
+        _mm_pause();
+        continue;
+      }
+      if (i < 128) {
+        SwitchToThread();
+        continue;
+      }
+      if (gState.ending.load(std::memory_order_relaxed)) {
+        const DWORD now = GetTickCount();
+        if (!timing) {
+          endingSince = now;
+          timing = true;
+        } else if (now - endingSince >= 1000) {
+          return;
+        }
+      }
+      Sleep(1);
     }
   }
   ~TLock() {
@@ -226,12 +243,13 @@ void FreeOwned(void* block) {
 }
 
 // Destroyed with the module's statics: gives the kept chunks back, and from then on every chunk
-// as soon as it falls empty.
+// as soon as it falls empty. The end is marked before the lock is taken, so that the wait for it
+// is bounded: unload or exit must not hang on a lock whose holder was killed.
 struct TModuleEnd {
   constexpr TModuleEnd() = default;
   ~TModuleEnd() {
-    TLock lock;
     gState.ending = true;
+    TLock lock;
     if (!lock.Held()) return;
     while (TChunk* chunk = gState.empty) {
       Unlink(gState.empty, chunk);
@@ -274,6 +292,15 @@ TMemoryManagerState GetMemoryManagerState() {
 
 bool SmallBlocksEnabled() { return true; }
 
+namespace kbl_detail {
+
+void HoldMemoryManagerLock() {
+  while (gState.busy.exchange(true, std::memory_order_acquire)) Sleep(1);
+  gState.owner.store(GetCurrentThreadId(), std::memory_order_relaxed);
+}
+
+}  // namespace kbl_detail
+
 #else  // 64-bit: the C heap serves every block
 
 void* GetMem(std::size_t size) { return HeapBlock(size); }
@@ -285,5 +312,11 @@ bool FreeSmallBlock(void*) noexcept { return false; }
 TMemoryManagerState GetMemoryManagerState() { return {}; }
 
 bool SmallBlocksEnabled() { return false; }
+
+namespace kbl_detail {
+
+void HoldMemoryManagerLock() {}
+
+}  // namespace kbl_detail
 
 #endif
