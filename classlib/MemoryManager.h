@@ -21,6 +21,8 @@
 
 // Allocates `size` bytes (at least one); throws std::bad_alloc when memory is exhausted.
 void* GetMem(std::size_t size);
+// The same, answering nullptr when memory is exhausted (for allocators stacked on this one).
+void* TryGetMem(std::size_t size) noexcept;
 // Frees a block of GetMem (or of the global new); nullptr is ignored. On Windows a block of the
 // C heap (malloc) is handed to free.
 void FreeMem(void* block) noexcept;
@@ -28,6 +30,10 @@ void FreeMem(void* block) noexcept;
 // leaves it alone otherwise (nullptr, a block of the C heap, a build without chunks). Lets code
 // that holds blocks from several allocators tell them apart.
 bool FreeSmallBlock(void* block) noexcept;
+// The start of the small block that holds `address`, nullptr when no chunk holds it (a block of
+// the C heap, a build without chunks). Lets an allocator that puts a header in front of its
+// blocks tell its own from blocks it passed on unchanged, whatever bytes lie before them.
+void* SmallBlockOf(const void* address) noexcept;
 
 // What the memory manager holds, for tests and benchmarks.
 struct TMemoryManagerState {

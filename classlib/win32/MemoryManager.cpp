@@ -18,12 +18,9 @@
 
 namespace {
 
-// A block of the C heap: larger blocks, and every block where chunks cannot be had.
-void* HeapBlock(std::size_t size) {
-  void* block = std::malloc(size != 0 ? size : 1);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
+// A block of the C heap: larger blocks, and every block where chunks cannot be had; nullptr
+// when the heap has no memory left.
+void* HeapBlock(std::size_t size) noexcept { return std::malloc(size != 0 ? size : 1); }
 
 }  // namespace
 
@@ -262,7 +259,7 @@ TModuleEnd gModuleEnd;
 
 }  // namespace
 
-void* GetMem(std::size_t size) {
+void* TryGetMem(std::size_t size) noexcept {
   if (size <= kMaxSmall) {
     if (void* block = AllocateSmall(size)) return block;
   }
@@ -279,6 +276,16 @@ bool FreeSmallBlock(void* block) noexcept {
   if (block == nullptr || !Owns(block)) return false;
   FreeOwned(block);
   return true;
+}
+
+// The chunk's block size stays as it is while the chunk holds a live block, which the caller's
+// address is part of: no lock is needed to read it.
+void* SmallBlockOf(const void* address) noexcept {
+  if (address == nullptr || !Owns(address)) return nullptr;
+  const TChunk* chunk = ChunkOf(address);
+  const uintptr_t offset = reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(chunk);
+  if (offset < kHeaderSize) return nullptr;
+  return reinterpret_cast<char*>(const_cast<TChunk*>(chunk)) + offset - (offset - kHeaderSize) % chunk->blockSize;
 }
 
 TMemoryManagerState GetMemoryManagerState() {
@@ -303,11 +310,13 @@ void HoldMemoryManagerLock() {
 
 #else  // 64-bit: the C heap serves every block
 
-void* GetMem(std::size_t size) { return HeapBlock(size); }
+void* TryGetMem(std::size_t size) noexcept { return HeapBlock(size); }
 
 void FreeMem(void* block) noexcept { std::free(block); }
 
 bool FreeSmallBlock(void*) noexcept { return false; }
+
+void* SmallBlockOf(const void*) noexcept { return nullptr; }
 
 TMemoryManagerState GetMemoryManagerState() { return {}; }
 
@@ -320,3 +329,9 @@ void HoldMemoryManagerLock() {}
 }  // namespace kbl_detail
 
 #endif
+
+void* GetMem(std::size_t size) {
+  void* block = TryGetMem(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
