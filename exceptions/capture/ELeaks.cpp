@@ -32,6 +32,11 @@ TLeakHeader* gQuarantine[kQuarantine] = {};
 int32_t gQuarantineNext = 0;
 TLeakHandlers gHandlers;
 
+// Set while this thread holds the list lock: a fault inside the locked region (links smashed by
+// an overrun of the neighbour) runs its handler on this thread, and what that handler allocates
+// or frees must not wait for the lock its own thread holds.
+thread_local bool tHoldsList = false;
+
 // A byte changed by compare-and-exchange; waiting threads yield, then sleep.
 class TListLock {
  public:
@@ -44,8 +49,12 @@ class TListLock {
       else
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    tHoldsList = true;
   }
-  ~TListLock() { gListLock.store(0); }
+  ~TListLock() {
+    tHoldsList = false;
+    gListLock.store(0);
+  }
   TListLock(const TListLock&) = delete;
   TListLock& operator=(const TListLock&) = delete;
 };
@@ -342,8 +351,9 @@ void StopLeakTracking() {
 bool IsLeakTracking() { return gTracking.load(); }
 
 void* LeakAllocate(size_t size, bool object, uintptr_t callSite, uintptr_t callerStack) {
-  // What the library allocates while it processes an exception is its own business.
-  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0)
+  // What the library allocates while it processes an exception is its own business, and a fault
+  // under the list lock is served without it.
+  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0 || tHoldsList)
     return TryGetMem(size);
   if (size > SIZE_MAX - kOverhead) return nullptr;
   auto* header = static_cast<TLeakHeader*>(TryGetMem(size + kOverhead));
@@ -356,8 +366,8 @@ void LeakFree(void* block) {
   if (block == nullptr) return;
   TLeakHeader* header = gEverTracked.load() ? TrackedHeader(block) : nullptr;
   if (header == nullptr) {
-    // Untracked: made before tracking began or while it was off; the memory manager frees its
-    // own blocks and the C heap's.
+    // Untracked: made before tracking began, while it was off, or under this thread's list lock;
+    // the memory manager frees its own blocks and the C heap's.
     FreeMem(block);
     return;
   }
@@ -365,6 +375,12 @@ void LeakFree(void* block) {
   if (header->State == 1) {
     // Freed before: kept back, so it never reaches the heap twice.
     if (check && gHandlers.OnMultiFree) gHandlers.OnMultiFree();
+    return;
+  }
+  if (tHoldsList) {
+    // A fault's handler under the list lock: the list may be half unlinked, so the block stays
+    // in it, marked freed, and its memory is not given back.
+    header->State = 1;
     return;
   }
   const bool overrun = !HasFooterMark(header);
