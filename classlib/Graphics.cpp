@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 
 KBL_PUBLISHED(TGraphic) {}
 KBL_PUBLISHED(TBitmap) {}
@@ -598,9 +599,12 @@ struct TFormatBinding {
 };
 
 // Keyed by the extension in upper case. Never destroyed: the format lists of other units
-// unregister from it in their own static destructors, which may run after this unit's.
+// unregister from it in their own static destructors, which may run after this unit's. In static
+// storage, so that an unloaded module leaves no block of it behind.
 std::map<std::string, TFormatBinding>& Registry() {
-  static auto* registry = new std::map<std::string, TFormatBinding>();
+  using TRegistry = std::map<std::string, TFormatBinding>;
+  alignas(TRegistry) static unsigned char storage[sizeof(TRegistry)];
+  static auto* registry = ::new (storage) TRegistry();
   return *registry;
 }
 

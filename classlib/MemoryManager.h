@@ -13,13 +13,16 @@
 // nothing left allocated leaves no memory behind.
 //
 // Any thread may allocate and free; one short lock guards the chunks. The audio thread does not
-// allocate, so it never waits on it.
+// allocate, so it never waits on it. Once the module ends the lock is waited for a second at
+// most (a thread the process killed may have died holding it): unload and exit go on.
 #pragma once
 
 #include <cstddef>
 
 // Allocates `size` bytes (at least one); throws std::bad_alloc when memory is exhausted.
 void* GetMem(std::size_t size);
+// The same, answering nullptr when memory is exhausted (for allocators stacked on this one).
+void* TryGetMem(std::size_t size) noexcept;
 // Frees a block of GetMem (or of the global new); nullptr is ignored. On Windows a block of the
 // C heap (malloc) is handed to free.
 void FreeMem(void* block) noexcept;
@@ -27,6 +30,10 @@ void FreeMem(void* block) noexcept;
 // leaves it alone otherwise (nullptr, a block of the C heap, a build without chunks). Lets code
 // that holds blocks from several allocators tell them apart.
 bool FreeSmallBlock(void* block) noexcept;
+// The start of the small block that holds `address`, nullptr when no chunk holds it (a block of
+// the C heap, a build without chunks). Lets an allocator that puts a header in front of its
+// blocks tell its own from blocks it passed on unchanged, whatever bytes lie before them.
+void* SmallBlockOf(const void* address) noexcept;
 
 // What the memory manager holds, for tests and benchmarks.
 struct TMemoryManagerState {
@@ -37,3 +44,8 @@ struct TMemoryManagerState {
 TMemoryManagerState GetMemoryManagerState();
 // True when this build serves small blocks from chunks.
 bool SmallBlocksEnabled();
+
+namespace kbl_detail {
+// Takes the memory manager's lock and keeps it (tests only: a thread that dies holding it).
+void HoldMemoryManagerLock();
+}  // namespace kbl_detail

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <new>
 
 #include "Classes.h"
 
@@ -286,8 +287,11 @@ struct Registry {
   std::map<std::string, const TClassInfo*> classes;  // by upper-case name
 };
 
+// Never destroyed: finalisers may still unregister. In static storage, so that an unloaded
+// module leaves no block of it behind.
 Registry& TheRegistry() {
-  static Registry* registry = new Registry;  // never destroyed: finalisers may still unregister
+  alignas(Registry) static unsigned char storage[sizeof(Registry)];
+  static Registry* registry = ::new (storage) Registry;
   return *registry;
 }
 

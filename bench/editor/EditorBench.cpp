@@ -5,7 +5,9 @@
 // idle editor makes in 2 s; and, from outside, the CPU the project's host with the editor open
 // costs the machine (Wine's processes and the X server) while a loop plays, beside the same
 // editor idle, and beside another build of the plug-in when one is named (bench_editor
-// [PLUGIN.dll], a Unix path). Prints figures; asserts nothing.
+// [PLUGIN.dll], a Unix path); and the editor opened, painted and closed through the plug-in DLL
+// as a host does it, beside a plain child window of the same size made, painted and destroyed
+// (and beside the other build's editor when one is named). Prints figures; asserts nothing.
 #include <windows.h>
 
 #include <chrono>
@@ -13,11 +15,13 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "EditorLoad.h"
 #include "editor/rkPluginGui.h"
 #include "plugin/framework/rkPlugin.h"
+#include "plugin/vst/VstTypes.h"
 
 namespace {
 
@@ -55,6 +59,97 @@ void Pump(int milliseconds, const std::function<void()>& every20ms = nullptr) {
 void Report(const char* what, double value, const char* reference, double referenceValue) {
   std::printf("%-44s %9.1f us   (%s: %.1f us, x%.1f)\n", what, value, reference, referenceValue,
               referenceValue > 0 ? value / referenceValue : 0.0);
+}
+
+// --- The editor through the DLL
+
+VstIntPtr VSTCALLBACK AnswerVersion(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+  return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+void PaintNow(HWND window) {
+  RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  GdiFlush();
+}
+
+struct TOpenClose {
+  double first = 0, later = 0;  // us: the first editor of a fresh load, the mean of the next ones
+  std::string error;            // why nothing was measured
+};
+
+// The plug-in DLL (a Unix path) loaded afresh; its editor opened in `host`, painted and closed,
+// `rounds` + 1 times, the X server's backlog drained between rounds.
+TOpenClose MeasureDllEditor(const std::string& dll, HWND host, int rounds) {
+  TOpenClose result;
+  HMODULE module = LoadLibraryW(WinePath(dll).c_str());
+  if (module == nullptr) {
+    result.error = "cannot load " + dll;
+    return result;
+  }
+  auto entry = reinterpret_cast<AEffect*(VSTCALLBACK*)(audioMasterCallback)>(GetProcAddress(module, "VSTPluginMain"));
+  AEffect* effect = entry != nullptr ? entry(AnswerVersion) : nullptr;
+  if (effect == nullptr) {
+    FreeLibrary(module);
+    result.error = dll + " answered no plug-in";
+    return result;
+  }
+  effect->dispatcher(effect, effOpen, 0, 0, nullptr, 0);
+  for (int i = 0; i <= rounds; ++i) {
+    ERect* rect = nullptr;
+    const auto start = Clock::now();
+    effect->dispatcher(effect, effEditGetRect, 0, 0, &rect, 0);
+    effect->dispatcher(effect, effEditOpen, 0, 0, host, 0);
+    PaintNow(host);
+    effect->dispatcher(effect, effEditClose, 0, 0, nullptr, 0);
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    if (i == 0) result.first = us;
+    else result.later += us / rounds;
+    Pump(100);
+  }
+  effect->dispatcher(effect, effClose, 0, 0, nullptr, 0);
+  FreeLibrary(module);
+  return result;
+}
+
+// The floor of an editor's open and close: a plain child window of its size made, painted and
+// destroyed.
+double PlainWindowOpenClose(HWND host, int rounds) {
+  double total = 0;
+  for (int i = 0; i < rounds; ++i) {
+    const auto start = Clock::now();
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 450, 495, host, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    PaintNow(host);
+    DestroyWindow(window);
+    total += std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+    Pump(100);
+  }
+  return total / rounds;
+}
+
+void MeasureEditorsThroughDlls(const char* reference) {
+  HWND host = CreateWindowExW(0, L"KblEditorBenchHost", L"bench", WS_POPUP | WS_VISIBLE, 20, 20, 450, 495, nullptr,
+                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  Pump(200);
+  std::vector<std::pair<std::string, std::string>> builds{{"this build", KBL_BENCH_PLUGIN}};
+  if (reference != nullptr) builds.emplace_back(std::string("reference: ") + reference, reference);
+  // A first load and editor of each build warms what later ones share (its file, the system's
+  // DLLs, GDI+, the fonts): the figures below are those of a fresh load in a warm process.
+  for (const auto& build : builds) MeasureDllEditor(build.second, host, 1);
+  constexpr int kRounds = 20;
+  const double plain = PlainWindowOpenClose(host, kRounds);
+  std::printf("Editor opened, painted and closed through the plug-in DLL (effEditOpen, effEditClose)\n");
+  for (const auto& [name, dll] : builds) {
+    const TOpenClose editor = MeasureDllEditor(dll, host, kRounds);
+    if (!editor.error.empty()) {
+      std::printf("  %s: not measured (%s)\n", name.c_str(), editor.error.c_str());
+      continue;
+    }
+    std::printf("  %s\n", name.c_str());
+    Report("    first editor of a fresh load", editor.first, "plain child window", plain);
+    Report("    later editors (mean)", editor.later, "plain child window", plain);
+  }
+  DestroyWindow(host);
 }
 
 }  // namespace
@@ -173,6 +268,7 @@ int main(int argc, char** argv) {
   }
   DestroyWindow(host);
   StopVectorGui();
+  MeasureEditorsThroughDlls(argc > 1 ? argv[1] : nullptr);
 
   // From outside: the host with the editor open, twice idle and twice playing, 5 s each; with
   // a plug-in named on the command line (Unix path, another build), that one's figures too.

@@ -19,13 +19,6 @@ using Clock = std::chrono::steady_clock;
 // Linux reports process times in these ticks whatever the kernel's own rate.
 constexpr double kTicksPerSecond = 100;
 
-// A Unix path as Wine's drive Z: of the Unix root shows it.
-std::wstring WinePath(const std::string& unixPath) {
-  std::wstring path = L"Z:";
-  for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
-  return path;
-}
-
 // The whole of a (/proc) file; false when it cannot be read.
 bool ReadUnixFile(const std::string& unixPath, std::string& text) {
   HANDLE file = CreateFileW(WinePath(unixPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -205,6 +198,12 @@ bool RunOnce(const TLoadMeter& meter, const std::string& hostPath, const std::st
 }
 
 }  // namespace
+
+std::wstring WinePath(const std::string& unixPath) {
+  std::wstring path = L"Z:";
+  for (char c : unixPath) path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+  return path;
+}
 
 TEditorLoadRun MeasureEditorLoad(const std::string& hostPath, const std::string& pluginPath, int rounds, double warmUp,
                                  double seconds) {

@@ -23,3 +23,6 @@ struct TEditorLoadRun {
 // for `seconds` after a start-up of `warmUp` seconds, and averages.
 TEditorLoadRun MeasureEditorLoad(const std::string& hostPath, const std::string& pluginPath, int rounds,
                                  double warmUp, double seconds);
+
+// A Unix path as Wine's drive Z: of the Unix root shows it.
+std::wstring WinePath(const std::string& unixPath);

@@ -18,12 +18,9 @@
 
 namespace {
 
-// A block of the C heap: larger blocks, and every block where chunks cannot be had.
-void* HeapBlock(std::size_t size) {
-  void* block = std::malloc(size != 0 ? size : 1);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
+// A block of the C heap: larger blocks, and every block where chunks cannot be had; nullptr
+// when the heap has no memory left.
+void* HeapBlock(std::size_t size) noexcept { return std::malloc(size != 0 ? size : 1); }
 
 }  // namespace
 
@@ -100,12 +97,15 @@ TChunk* ChunkOf(const void* block) { return reinterpret_cast<TChunk*>(reinterpre
 // times the rest of an allocation. A thread that finds it taken spins briefly, then yields, then
 // sleeps, so that a holder of lower priority gets to run. The caller is told it has no lock,
 // instead of waiting for ever, when the lock is its own thread's already (a fault inside the
-// memory manager whose handler allocates) and, at the module's end, after a second (a thread the
-// process killed may have died holding it).
+// memory manager whose handler allocates) and, at the module's end, after a second by the clock
+// (a thread the process killed may have died holding it; a count of sleeps would last fifteen
+// times as long where the system's timer ticks every 15.6 ms).
 class TLock {
  public:
   TLock() {
     const DWORD self = GetCurrentThreadId();
+    DWORD endingSince = 0;
+    bool timing = false;
     for (int i = 0;; ++i) {
       if (!gState.busy.load(std::memory_order_relaxed) && !gState.busy.exchange(true, std::memory_order_acquire)) {
         gState.owner.store(self, std::memory_order_relaxed);
@@ -113,10 +113,24 @@ class TLock {
         return;
       }
       if (gState.owner.load(std::memory_order_relaxed) == self) return;
-      if (gState.ending.load(std::memory_order_relaxed) && i > 1128) return;
-      if (i < 64) _mm_pause();
-      else if (i < 128) SwitchToThread();
-      else Sleep(1);
+      if (i < 64) {
+        _mm_pause();
+        continue;
+      }
+      if (i < 128) {
+        SwitchToThread();
+        continue;
+      }
+      if (gState.ending.load(std::memory_order_relaxed)) {
+        const DWORD now = GetTickCount();
+        if (!timing) {
+          endingSince = now;
+          timing = true;
+        } else if (now - endingSince >= 1000) {
+          return;
+        }
+      }
+      Sleep(1);
     }
   }
   ~TLock() {
@@ -226,12 +240,13 @@ void FreeOwned(void* block) {
 }
 
 // Destroyed with the module's statics: gives the kept chunks back, and from then on every chunk
-// as soon as it falls empty.
+// as soon as it falls empty. The end is marked before the lock is taken, so that the wait for it
+// is bounded: unload or exit must not hang on a lock whose holder was killed.
 struct TModuleEnd {
   constexpr TModuleEnd() = default;
   ~TModuleEnd() {
-    TLock lock;
     gState.ending = true;
+    TLock lock;
     if (!lock.Held()) return;
     while (TChunk* chunk = gState.empty) {
       Unlink(gState.empty, chunk);
@@ -244,7 +259,7 @@ TModuleEnd gModuleEnd;
 
 }  // namespace
 
-void* GetMem(std::size_t size) {
+void* TryGetMem(std::size_t size) noexcept {
   if (size <= kMaxSmall) {
     if (void* block = AllocateSmall(size)) return block;
   }
@@ -263,6 +278,16 @@ bool FreeSmallBlock(void* block) noexcept {
   return true;
 }
 
+// The chunk's block size stays as it is while the chunk holds a live block, which the caller's
+// address is part of: no lock is needed to read it.
+void* SmallBlockOf(const void* address) noexcept {
+  if (address == nullptr || !Owns(address)) return nullptr;
+  const TChunk* chunk = ChunkOf(address);
+  const uintptr_t offset = reinterpret_cast<uintptr_t>(address) - reinterpret_cast<uintptr_t>(chunk);
+  if (offset < kHeaderSize) return nullptr;
+  return reinterpret_cast<char*>(const_cast<TChunk*>(chunk)) + offset - (offset - kHeaderSize) % chunk->blockSize;
+}
+
 TMemoryManagerState GetMemoryManagerState() {
   TLock lock;
   TMemoryManagerState state;
@@ -274,16 +299,39 @@ TMemoryManagerState GetMemoryManagerState() {
 
 bool SmallBlocksEnabled() { return true; }
 
+namespace kbl_detail {
+
+void HoldMemoryManagerLock() {
+  while (gState.busy.exchange(true, std::memory_order_acquire)) Sleep(1);
+  gState.owner.store(GetCurrentThreadId(), std::memory_order_relaxed);
+}
+
+}  // namespace kbl_detail
+
 #else  // 64-bit: the C heap serves every block
 
-void* GetMem(std::size_t size) { return HeapBlock(size); }
+void* TryGetMem(std::size_t size) noexcept { return HeapBlock(size); }
 
 void FreeMem(void* block) noexcept { std::free(block); }
 
 bool FreeSmallBlock(void*) noexcept { return false; }
 
+void* SmallBlockOf(const void*) noexcept { return nullptr; }
+
 TMemoryManagerState GetMemoryManagerState() { return {}; }
 
 bool SmallBlocksEnabled() { return false; }
 
+namespace kbl_detail {
+
+void HoldMemoryManagerLock() {}
+
+}  // namespace kbl_detail
+
 #endif
+
+void* GetMem(std::size_t size) {
+  void* block = TryGetMem(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}

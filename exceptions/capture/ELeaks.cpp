@@ -32,6 +32,11 @@ TLeakHeader* gQuarantine[kQuarantine] = {};
 int32_t gQuarantineNext = 0;
 TLeakHandlers gHandlers;
 
+// Set while this thread holds the list lock: a fault inside the locked region (links smashed by
+// an overrun of the neighbour) runs its handler on this thread, and what that handler allocates
+// or frees must not wait for the lock its own thread holds.
+thread_local bool tHoldsList = false;
+
 // A byte changed by compare-and-exchange; waiting threads yield, then sleep.
 class TListLock {
  public:
@@ -44,8 +49,12 @@ class TListLock {
       else
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    tHoldsList = true;
   }
-  ~TListLock() { gListLock.store(0); }
+  ~TListLock() {
+    tHoldsList = false;
+    gListLock.store(0);
+  }
   TListLock(const TListLock&) = delete;
   TListLock& operator=(const TListLock&) = delete;
 };
@@ -86,6 +95,16 @@ __attribute__((no_sanitize("address"))) uintptr_t StackWord(uintptr_t address) {
 // bookkeeping otherwise (which the sanitizers guard).
 __attribute__((no_sanitize("address"))) uint32_t MarkBefore(const void* block) {
   return *reinterpret_cast<const volatile uint32_t*>(static_cast<const uint8_t*>(block) - 4);
+}
+
+// The header of a block the tracker made, nullptr for one it passed on unchanged. A small block
+// of the memory manager is the tracker's exactly when it starts one header past a block's start:
+// the bytes before a block passed on are its neighbour's, which may hold anything, the mark too.
+TLeakHeader* TrackedHeader(void* block) {
+  if (void* start = SmallBlockOf(block)) {
+    if (static_cast<uint8_t*>(start) + sizeof(TLeakHeader) != block) return nullptr;
+  }
+  return MarkBefore(block) == LeakMark ? HeaderOf(block) : nullptr;
 }
 
 // The allocating thread's stack: the call site first, then the raw words of the caller's stack,
@@ -130,7 +149,7 @@ void InitBlock(TLeakHeader* header, size_t size, bool object, uintptr_t callSite
   Link(header);
 }
 
-void Release(TLeakHeader* header) { std::free(header); }
+void Release(TLeakHeader* header) { FreeMem(header); }
 
 // --- Report
 
@@ -332,11 +351,12 @@ void StopLeakTracking() {
 bool IsLeakTracking() { return gTracking.load(); }
 
 void* LeakAllocate(size_t size, bool object, uintptr_t callSite, uintptr_t callerStack) {
-  // What the library allocates while it processes an exception is its own business.
-  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0)
-    return std::malloc(size != 0 ? size : 1);
+  // What the library allocates while it processes an exception is its own business, and a fault
+  // under the list lock is served without it.
+  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0 || tHoldsList)
+    return TryGetMem(size);
   if (size > SIZE_MAX - kOverhead) return nullptr;
-  auto* header = static_cast<TLeakHeader*>(std::malloc(size + kOverhead));
+  auto* header = static_cast<TLeakHeader*>(TryGetMem(size + kOverhead));
   if (header == nullptr) return nullptr;
   InitBlock(header, size, object, callSite, callerStack);
   return UserBytes(header);
@@ -344,17 +364,23 @@ void* LeakAllocate(size_t size, bool object, uintptr_t callSite, uintptr_t calle
 
 void LeakFree(void* block) {
   if (block == nullptr) return;
-  const uint32_t mark = gEverTracked.load() ? MarkBefore(block) : 0;
-  if (mark != LeakMark) {
-    // Made before tracking began: by the class library's small blocks or the C heap.
-    if (!FreeSmallBlock(block)) std::free(block);
+  TLeakHeader* header = gEverTracked.load() ? TrackedHeader(block) : nullptr;
+  if (header == nullptr) {
+    // Untracked: made before tracking began, while it was off, or under this thread's list lock;
+    // the memory manager frees its own blocks and the C heap's.
+    FreeMem(block);
     return;
   }
-  TLeakHeader* header = HeaderOf(block);
   const bool check = (gFlags.load() & LeakCheckFrees) != 0;
   if (header->State == 1) {
     // Freed before: kept back, so it never reaches the heap twice.
     if (check && gHandlers.OnMultiFree) gHandlers.OnMultiFree();
+    return;
+  }
+  if (tHoldsList) {
+    // A fault's handler under the list lock: the list may be half unlinked, so the block stays
+    // in it, marked freed, and its memory is not given back.
+    header->State = 1;
     return;
   }
   const bool overrun = !HasFooterMark(header);

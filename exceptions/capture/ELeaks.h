@@ -78,8 +78,12 @@ void StopLeakTracking();
 bool IsLeakTracking();
 
 // The allocator's operations (the module's new and delete and the class library's objects go
-// through them). Without tracking they are the heap's own; blocks the exception library
-// allocates while it processes an exception are not tracked.
+// through them). Every block, tracked or not, comes from the class library's memory manager
+// (GetMem); untracked are the blocks made while tracking is off, those the exception library
+// allocates while it processes an exception, and those a thread allocates while it holds the
+// tracker's list lock (a fault inside the tracker whose handler allocates), which it then frees
+// without waiting for that lock. LeakFree frees a block it did not track through FreeMem, which
+// also takes blocks of the C heap.
 // `callSite` is the address the allocating call returns to and `callerStack` that caller's stack
 // pointer (0: the stack is read from the tracker's own frame).
 void* LeakAllocate(size_t size, bool object, uintptr_t callSite = 0, uintptr_t callerStack = 0);

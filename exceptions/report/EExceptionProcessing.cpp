@@ -512,8 +512,10 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   if (options.SaveLogFile() != 0) WriteLogFile();
   if (dialog.CopyToClipboard) CopyText(ReportPieces().ReportText);
   SetEmberStep(0x10);
-  globals.SendInBackground = send && (options.SendOptions() & 0x80) != 0 && !globals.Inline;
-  if (send && output.StartSend) output.StartSend(globals.SendInBackground);
+  // A send asked for in the background is done at once while the library detaches: the steps
+  // after it are then this processing's, as for any send done at once.
+  const bool background = send && (options.SendOptions() & 0x80) != 0 && !globals.Inline;
+  globals.SendInBackground = send && output.StartSend && output.StartSend(background);
   if (!globals.SendInBackground) CheckErrorsRate();
   if (dialog.RestartRequested) globals.TerminateAsked = true;
 }

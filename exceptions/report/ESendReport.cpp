@@ -379,19 +379,20 @@ bool SendBugReport() {
 
 // --- Background send
 
-void StartSendThread(bool background) {
+bool StartSendThread(bool background) {
   try {
     if (!background) {
       SendBugReport();
-      return;
+      return false;
     }
     JoinFinishedSendThreads();
     std::unique_lock<std::mutex> guard(gSendThreadsLock);
     if (gSendThreadsClosed) {
-      // The library is detaching: no thread may outlive it.
+      // The library is detaching: no thread may outlive it. The processing ends the application
+      // when asked, which it may only decide after this returns.
       guard.unlock();
-      SendAndFinish();
-      return;
+      SendBugReport();
+      return false;
     }
     TEmberExceptionRecord& record = EmberLibrary().CurrentException;
     const std::exception* original = record.ExceptionObject;
@@ -405,6 +406,7 @@ void StartSendThread(bool background) {
       SendThreads().reserve(SendThreads().size() + 1);
       std::thread thread(&SendThreadMain, copy, finished);
       SendThreads().push_back(TSendThread{std::move(thread), finished});
+      return true;
     } catch (...) {
       // No thread to be had: the report is sent here rather than lost.
       --gThreadsRunning;
@@ -412,11 +414,12 @@ void StartSendThread(bool background) {
       const std::exception* unused = copy;
       FreeObjectCopy(unused);
       guard.unlock();
-      SendAndFinish();
+      SendBugReport();
     }
   } catch (...) {
     ShowLibraryError(eeLogError, "Send");
   }
+  return false;
 }
 
 void JoinSendThreads() {

@@ -16,10 +16,12 @@ constexpr int32_t EmberKeptZipLimit = 10;
 // sends on a thread of its own, at the highest-but-one priority, that takes the library lock
 // and afterwards applies the error-rate rule, frees the report's call stack, ends the
 // application when that was asked (EExceptionProcessing.h) and frees the copy. Threads of
-// earlier sends that have ended are joined here. While the library detaches (CloseSendThreads)
-// a background send runs at once instead, followed by the steps its thread would take. Nothing
-// raises out of it.
-void StartSendThread(bool background);
+// earlier sends that have ended are joined here. While the library detaches (CloseSendThreads),
+// or when no thread can be started, a background send is done at once instead. Answers true
+// when the send goes on on its thread; false when it was done here, and the processing then
+// takes those steps itself, after it has recorded the user's and the filters' choice to end the
+// application. Nothing raises out of it.
+bool StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();
 // Waits until every background send thread has ended and joins it. The wait is bounded by the

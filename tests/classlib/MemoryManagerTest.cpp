@@ -1,10 +1,16 @@
 // The memory manager hands out aligned, separate blocks of every size, takes back its own and the
-// C heap's, reuses and gives back empty chunks, and stays sound under threads.
+// C heap's, reuses and gives back empty chunks, stays sound under threads, and lets a module end
+// whose lock a killed thread held.
 #include "classlib/MemoryManager.h"
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -129,3 +135,49 @@ TEST(MemoryManager, ThreadsShareItSoundly) {
   EXPECT_EQ(errors.load(), 0);
   EXPECT_EQ(GetMemoryManagerState().smallBlocks, before.smallBlocks);
 }
+
+#ifdef _WIN32
+namespace {
+
+void (*gHoldLock)() = nullptr;
+HANDLE gEvents[3];  // the lock taken, the watchdog running, the module unloaded
+
+DWORD WINAPI HoldLockUntilKilled(void*) {
+  gHoldLock();
+  SetEvent(gEvents[0]);
+  Sleep(INFINITE);
+  return 0;
+}
+
+// Runs before the unload begins (a thread that starts during it waits for the loader's lock): a
+// hang ends this program as a failure instead of stopping the run.
+DWORD WINAPI FailUnlessUnloaded(void*) {
+  SetEvent(gEvents[1]);
+  if (WaitForSingleObject(gEvents[2], 20000) == WAIT_OBJECT_0) return 0;
+  std::fputs("FAILED: the module's end waits for ever on a lock whose holder died\n", stderr);
+  TerminateProcess(GetCurrentProcess(), 1);
+  return 1;
+}
+
+}  // namespace
+
+// A DLL with a memory manager of its own is unloaded after the thread that held that manager's
+// lock was killed: the module's end gives up waiting for the lock instead of hanging the unload.
+TEST(MemoryManager, AModuleUnloadsWhenItsLocksHolderWasKilled) {
+  HMODULE module = LoadLibraryA("memorymanagermodule.dll");  // beside this program
+  ASSERT_NE(module, nullptr);
+  gHoldLock = reinterpret_cast<void (*)()>(GetProcAddress(module, "MemoryManagerModuleHoldLock"));
+  ASSERT_NE(gHoldLock, nullptr);
+  for (HANDLE& event : gEvents) event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &HoldLockUntilKilled, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gEvents[0], 10000), WAIT_OBJECT_0);
+  TerminateThread(holder, 1);
+  WaitForSingleObject(holder, 10000);
+  HANDLE watchdog = CreateThread(nullptr, 0, &FailUnlessUnloaded, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gEvents[1], 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(FreeLibrary(module));
+  SetEvent(gEvents[2]);
+  WaitForSingleObject(watchdog, INFINITE);
+  for (HANDLE handle : {holder, watchdog, gEvents[0], gEvents[1], gEvents[2]}) CloseHandle(handle);
+}
+#endif

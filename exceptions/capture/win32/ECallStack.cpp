@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "../EmberLibraryData.h"
 #include "../ExceptionLog.h"
@@ -53,8 +54,11 @@ struct TBuiltInModules {
   TEmberModulesList List;
 };
 
+// Outlives every finaliser that may still walk; in static storage, so that an unloaded module
+// leaves no block of it behind.
 TBuiltInModules& BuiltInModules() {
-  static auto* modules = new TBuiltInModules;  // outlives every finaliser that may still walk
+  alignas(TBuiltInModules) static unsigned char storage[sizeof(TBuiltInModules)];
+  static auto* modules = ::new (storage) TBuiltInModules;
   return *modules;
 }
 

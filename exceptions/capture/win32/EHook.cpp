@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "classlib/SyncObjs.h"
 
@@ -56,8 +57,11 @@ struct THookState {
 };
 
 // Never destroyed: the hooks must still be known when the module's last finaliser undoes them.
+// Kept in static storage, and its lists' room given back when everything is undone, so that an
+// unloaded module leaves no block of its own behind.
 THookState& State() {
-  static THookState* state = new THookState;
+  alignas(THookState) static unsigned char storage[sizeof(THookState)];
+  static THookState* state = ::new (storage) THookState;
   return *state;
 }
 
@@ -230,6 +234,7 @@ void THookedMethodsList::RestoreAll() {
     Items.pop_back();
     WriteCode(record.Table + record.Index, &record.Previous, sizeof record.Previous);
   }
+  std::vector<THookedMethod>().swap(Items);
 }
 
 // --- Imports
@@ -373,4 +378,5 @@ void UnhookAll() {
     }
     state.Procedures.pop_back();
   }
+  std::vector<THookedProcedure>().swap(state.Procedures);
 }

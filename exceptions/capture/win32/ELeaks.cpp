@@ -1,5 +1,7 @@
-// The module's new and delete go through the leak tracker (which is the heap's own allocation
-// while tracking is off), and the report's messages are shown in a message box.
+// The module's new and delete go through the leak tracker, whose blocks come from the class
+// library's memory manager whether tracking is on or off. Where this file is linked the memory
+// manager's own operators are not (the linker takes those only where nothing defines them), so
+// a module has one set. The report's messages are shown in a message box.
 #include "../ELeaks.h"
 
 #include <windows.h>

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -286,8 +287,11 @@ uintptr_t GetModuleHandleOfAddr(uintptr_t address) {
   return IsModuleLoaded(base) ? base : 0;
 }
 
+// Lives until the process ends; in static storage, so that an unloaded module leaves no block of
+// it behind.
 TEmberModulesList& EmberModulesList() {
-  static TEmberModulesList* list = new TEmberModulesList();  // lives until the process ends
+  alignas(TEmberModulesList) static unsigned char storage[sizeof(TEmberModulesList)];
+  static TEmberModulesList* list = ::new (storage) TEmberModulesList();
   return *list;
 }
 

@@ -3,7 +3,10 @@
 // tracker's last call, and (under Wine, where the call sites can be read) leaks grouped by place
 // and size and cut at 1025, the blocks a leaked form leaves hidden by its ancestry, and the
 // blocks made inside an object's construction folded into it by raw or frame stack; the report's
-// page cache; a report whose blocks are gone says so.
+// page cache; a report whose blocks are gone says so. Under Wine also: the program's new (the
+// tracker's, as in every module with the exception library) is served by the class library's
+// small blocks, tracked or not, and a fault under the tracker's list lock whose handler
+// allocates is served without waiting on it.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +16,14 @@
 #endif
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <new>
 #include <string>
 #include <vector>
+
+#include "classlib/MemoryManager.h"
 
 namespace {
 
@@ -297,6 +303,98 @@ TEST_F(LeakTrackerTest, BlocksMadeInsideAnObjectsConstructionAreFoldedByRawOrFra
     ASSERT_FALSE(seen_.LeakTypes.empty());
     EXPECT_EQ(seen_.LeakTypes.front(), "TPanel");
   }
+}
+
+// A block the compiler must make: one that only lives between its new and delete may be left out.
+char* Kept(char* block) {
+  asm volatile("" : : "g"(block) : "memory");
+  return block;
+}
+
+// The program's new and delete are the tracker's: small blocks come from the class library's
+// chunks with tracking off and on (a tracked one with its header), and each is freed by whoever
+// made it across the switch.
+TEST_F(LeakTrackerTest, NewIsServedByTheSmallBlocksTrackedOrNotAndFreedAcrossTheSwitch) {
+  const auto live = [] { return GetMemoryManagerState().smallBlocks; };
+  const size_t base = live();
+  EXPECT_TRUE(FreeSmallBlock(Kept(new char[16])));
+  char* before = Kept(new char[40]);
+  EXPECT_EQ(live(), base + 1);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn | LeakCheckFrees));
+  char* during = Kept(new char[40]);
+  EXPECT_EQ(live(), base + 2);
+  EXPECT_EQ(TrackedBlockCount(), 1);
+  std::memset(during, 0x33, 40);
+  delete[] before;
+  EXPECT_EQ(live(), base + 1);
+  StopLeakTracking();  // reports the block as a leak, into blocks of its handler
+  const size_t stopped = live();
+  char* after = Kept(new char[40]);
+  EXPECT_EQ(live(), stopped + 1);
+  delete[] during;
+  delete[] after;
+  EXPECT_EQ(live(), stopped - 1);
+  EXPECT_EQ(seen_.Overruns + seen_.MultiFrees, 0);
+}
+
+// The memory manager's live small blocks before, while and after the fault handler held a block.
+size_t gFaultBlocks[3] = {};
+uint8_t* gGuardPage = nullptr;
+HANDLE gFreed = nullptr;
+
+// Allocates and frees as a fault's handler does, then lets the faulting write go to the page.
+LONG CALLBACK AllocateInFault(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+  const auto* at = reinterpret_cast<const uint8_t*>(record.ExceptionInformation[1]);
+  if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || at < gGuardPage || at >= gGuardPage + 4096)
+    return EXCEPTION_CONTINUE_SEARCH;
+  gFaultBlocks[0] = GetMemoryManagerState().smallBlocks;
+  char* block = Kept(new char[24]);
+  gFaultBlocks[1] = GetMemoryManagerState().smallBlocks;
+  delete[] block;
+  gFaultBlocks[2] = GetMemoryManagerState().smallBlocks;
+  DWORD old = 0;
+  VirtualProtect(gGuardPage, 4096, PAGE_READWRITE, &old);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// A hang ends this program as a failure instead of stopping the run.
+DWORD WINAPI FailUnlessFreed(void*) {
+  if (WaitForSingleObject(gFreed, 20000) == WAIT_OBJECT_0) return 0;
+  std::fputs("FAILED: a fault's handler waits on the leak list's lock that its own thread holds\n", stderr);
+  TerminateProcess(GetCurrentProcess(), 1);
+  return 1;
+}
+
+// An overrun smashed a tracked block's link: freeing it faults while the list lock is held, and
+// the handler's new and delete on that thread are served untracked, at once, by the memory
+// manager.
+TEST_F(LeakTrackerTest, AFaultUnderTheListLockIsServedWithoutWaitingOnIt) {
+  gGuardPage = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
+  gFreed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  void* handler = AddVectoredExceptionHandler(1, &AllocateInFault);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  void* blocks[3] = {AllocateHere(16), AllocateHere(16), AllocateHere(16)};
+  const int32_t tracked = TrackedBlockCount();
+  TLeakHeader* smashed = static_cast<TLeakHeader*>(blocks[1]) - 1;
+  TLeakHeader* older = smashed->Older;
+  TLeakHeader* newer = smashed->Newer;
+  smashed->Older = reinterpret_cast<TLeakHeader*>(gGuardPage);
+  HANDLE watchdog = CreateThread(nullptr, 0, &FailUnlessFreed, nullptr, 0, nullptr);
+  LeakFree(blocks[1]);
+  SetEvent(gFreed);
+  // The neighbours' links as the unlink would have left them.
+  older->Newer = newer;
+  newer->Older = older;
+  EXPECT_EQ(TrackedBlockCount(), tracked - 1);
+  LeakFree(blocks[0]);
+  LeakFree(blocks[2]);
+  RemoveVectoredExceptionHandler(handler);
+  WaitForSingleObject(watchdog, INFINITE);
+  for (HANDLE handle : {watchdog, gFreed}) CloseHandle(handle);
+  VirtualFree(gGuardPage, 0, MEM_RELEASE);
+  EXPECT_EQ(gFaultBlocks[1], gFaultBlocks[0] + 1);
+  EXPECT_EQ(gFaultBlocks[2], gFaultBlocks[0]);
 }
 #endif
 

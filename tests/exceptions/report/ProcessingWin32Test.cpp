@@ -1,22 +1,27 @@
 // Processing one exception in a program that may show dialogs (this test is a windows program):
 // the filters' handlers and dialog choices, an event that stops the steps, the dialog shown
 // again in its other form, the request dialog after the detailed one and the send, as the
-// report's hooks see them and the log keeps them.
+// report's hooks see them and the log keeps them; and, in a second process of this program, the
+// user's choice to end the program acted on in its own processing while the library detaches.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 
 #include "exceptions/ECore.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
 #include "exceptions/report/EExceptionProcessing.h"
 #include "exceptions/report/EReportOutput.h"
+#include "exceptions/report/ESendReport.h"
 #include "exceptions/report/ESupport.h"
 
 namespace {
@@ -63,7 +68,10 @@ class ProcessingWin32Test : public ::testing::Test {
       gCalls->SwitchTo = 0;
     };
     output.ShowRequestDialog = [] { ++gCalls->Requests; };
-    output.StartSend = [](bool) { ++gCalls->Sends; };
+    output.StartSend = [](bool) {
+      ++gCalls->Sends;
+      return false;
+    };
     SetEmberReportOutput(output);
     StartExceptionReporting();
     std::remove(LogName().c_str());
@@ -191,6 +199,61 @@ TEST_F(ProcessingWin32Test, WithoutHooksTheReportIsOnlyLogged) {
   EXPECT_EQ(Process(), 0);
   EXPECT_EQ(ReportsInLog(), 1);
   EXPECT_EQ(EmberDialogState().DialogType, 0);
+}
+
+// The child half, in a second process of this program: the library detaches (no send thread may
+// start), a report asked to go in the background is sent at once, and the user asks in the
+// dialog to end the program. The dialogs and the returns of the processing are noted in a file.
+const char* const kChildNotes = "processing_detaching_child.txt";
+
+TEST_F(ProcessingWin32Test, DetachingChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "the child half of the detaching test";
+  static auto note = [](const char* text) { std::ofstream(kChildNotes, std::ios::binary | std::ios::app) << text; };
+  static int32_t dialogs = 0;
+  TEmberReportOutput output;
+  output.ShowExceptionDialog = [](bool) {
+    note("dialog;");
+    EmberDialogState().RestartRequested = dialogs++ == 0;
+    EmberDialogState().DialogType = 0;
+  };
+  output.StartSend = &StartSendThread;
+  SetEmberReportOutput(output);
+  options_->SetWebSendMode(7);  // a method that needs no server
+  options_->SetSendOptions(0x80);
+  options_->SetTerminateAction(1);
+  CloseSendThreads();
+  Process();
+  note("returned;");
+  options_->SetWebSendMode(0);
+  Process();  // an unrelated failure, nothing asked
+  note("returned;");
+}
+
+// The end asked in the dialog ends the program (exit code 1) in that exception's processing, not
+// in the next one's.
+TEST(ProcessingDetaching, AnEndAskedWhileTheLibraryDetachesIsActedOnInItsOwnProcessing) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::remove(kChildNotes);
+  std::string command = std::string("\"") + self + "\" --gtest_filter=ProcessingWin32Test.DetachingChild";
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  SetEnvironmentVariableA("KBL_PROCESSING_CHILD", "1");
+  const BOOL started =
+      CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA("KBL_PROCESSING_CHILD", nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  TerminateProcess(process.hProcess, 2);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(exitCode, 1u);
+  std::ifstream notes(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(notes), {}), "dialog;");
+  notes.close();
+  std::remove(kChildNotes);
 }
 
 }  // namespace
