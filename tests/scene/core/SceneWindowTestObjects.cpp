@@ -16,7 +16,14 @@ class TColorObject : public TvgVisualObject {
     TvgCanvas* c = GetCanvas();
     c->GetFill()->SetStyle(vgBrushSolid);
     c->GetFill()->SetSolidColor(color);
-    c->FillRect(GetLocalRect(), 0, 0, vgAllCorners, 1.0f);
+    if (!shapes) {
+      c->FillRect(GetLocalRect(), 0, 0, vgAllCorners, 1.0f);
+      return;
+    }
+    c->FillEllipse(GetLocalRect(), 1.0f);
+    c->GetFill()->SetSolidColor(0xFFFFFFFFu);
+    c->FillText(GetLocalRect(), GetLocalRect(), u"Kg,ab glyphs running on", false, 1.0f, vgTextAlignNear,
+                vgTextAlignCenter);
   }
   void MouseDown(TMouseButton b, TShiftState s, float x, float y) override {
     ++downs;
@@ -36,6 +43,7 @@ class TColorObject : public TvgVisualObject {
     keys += key != 0 ? "k" + std::to_string(key) : "c" + std::string(1, static_cast<char>(ch));
   }
   TvgColor color = 0;
+  bool shapes = false;
   std::function<void()> hook;
   int32_t paints = 0, downs = 0, ups = 0;
   TvgPoint last;
@@ -55,6 +63,7 @@ TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, T
 }
 
 void SetObjectColor(TvgObject* obj, TvgColor color) { As(obj)->color = color; }
+void SetObjectShapes(TvgObject* obj) { As(obj)->shapes = true; }
 void RepaintObject(TvgObject* obj) { As(obj)->Repaint(); }
 void SetObjectFocusable(TvgObject* obj) { As(obj)->SetCanFocused(true); }
 void SetObjectPaintHook(TvgObject* obj, std::function<void()> hook) { As(obj)->hook = std::move(hook); }

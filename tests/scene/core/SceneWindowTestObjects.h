@@ -14,6 +14,8 @@ class TvgObject;
 TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, TvgObject* parent = nullptr);
 // Sets the colour without repainting; Repaint queues the object's area with its scene.
 void SetObjectColor(TvgObject* obj, TvgColor color);
+// Paints an ellipse of its colour over its local rect and a white line of text across it.
+void SetObjectShapes(TvgObject* obj);
 void RepaintObject(TvgObject* obj);
 void SetObjectFocusable(TvgObject* obj);
 // Runs `hook` at the start of each Paint of the object (nullptr: none).

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -47,15 +48,17 @@ class CanvasPixelPathsTest : public ::testing::Test {
   void Draw(const std::function<void(TvgCanvasGdiPlus&)>& draw) {
     for (TvgCanvasGdiPlus* c : Both()) draw(*c);
   }
-  ::testing::AssertionResult Same() {
+  ::testing::AssertionResult Same() { return Same(*reference, *fast); }
+  // Both canvases of kW x kH hold the same pixels.
+  static ::testing::AssertionResult Same(const TvgCanvasGdiPlus& a, const TvgCanvasGdiPlus& b) {
     GdiFlush();
     int differing = 0;
     char first[96] = "";
     for (int32_t i = 0; i < kW * kH; ++i) {
-      const uint32_t a = reference->GetBufferBits()[i], b = fast->GetBufferBits()[i];
-      if (a == b) continue;
+      const uint32_t pa = a.GetBufferBits()[i], pb = b.GetBufferBits()[i];
+      if (pa == pb) continue;
       if (differing++ == 0)
-        std::snprintf(first, sizeof first, "first at (%d, %d): GDI+ %08X, canvas %08X", i % kW, i / kW, a, b);
+        std::snprintf(first, sizeof first, "first at (%d, %d): %08X against %08X", i % kW, i / kW, pa, pb);
       }
     if (differing == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << differing << " pixels differ, " << first;
@@ -240,6 +243,36 @@ TEST_F(CanvasPixelPathsTest, TextsAndShapesPaintedAgainFromWhatTheyPainted) {
     c.FillText(vgRect(1.5f, 2, 90, 16), TvgRect(), u"Kg,ab glyphs", false, 1, vgTextAlignNear, vgTextAlignCenter);
   });
   EXPECT_TRUE(Same());
+}
+
+TEST_F(CanvasPixelPathsTest, AResizedCanvasPaintsWhatAFreshOneOfItsSizePaints) {
+  // Texts and shapes that ran past the edges of the small canvas, painted again once it grew.
+  auto paint = [](TvgCanvasGdiPlus& c) {
+    GdiFlush();
+    std::fill(c.GetBufferBits(), c.GetBufferBits() + c.GetWidth() * c.GetHeight(), 0xFF102030u);
+    c.ResetClipRect();
+    Translate(c, 0.5f, 0.25f);
+    Solid(c.GetFill(), 0xE0C04080u);
+    c.FillEllipse(vgRect(20, 4, 80, 40), 1);
+    c.FillText(vgRect(2, 28, 94, 46), TvgRect(), u"Kg,ab runs past the edge", false, 1, vgTextAlignNear,
+               vgTextAlignCenter);
+    Solid(c.GetStroke(), 0xFF20E040u);
+    c.SetStrokeThickness(3);
+    c.DrawRect(vgRect(10, 10, 70, 56), 6, 6, vgAllCorners, 1);
+    c.DrawLine(vgPoint(0, 60), vgPoint(90, 2), 1);
+  };
+  for (bool wholePixels : {false, true}) {
+    TvgCanvasGdiPlus resized(40, 24), fresh(kW, kH);
+    for (TvgCanvasGdiPlus* c : {&resized, &fresh}) {
+      c->SetDrawsWholePixels(wholePixels);
+      c->GetFont()->SetFamily(TextFamily());
+    }
+    paint(resized);
+    resized.ResizeBuffer(kW, kH);
+    paint(resized);
+    paint(fresh);
+    EXPECT_TRUE(Same(resized, fresh)) << wholePixels;
+  }
 }
 
 TEST_F(CanvasPixelPathsTest, SavedClipsExclusionsRotationsAndUnknownTransforms) {

@@ -260,6 +260,40 @@ TEST(SceneWindowFormTest, TransparentSceneOnAFormMakesTheFormLayeredAndPaintsThr
   delete form;
 }
 
+TEST(SceneWindowResizeTest, AWidenedScenePaintsWhatASceneMadeThatWidePaints) {
+  StartGdiPlus();
+  TForeignWindow host(460, 120);
+  // An ellipse with a text across it, running past the right edge of a scene 160 wide.
+  auto make = [&](int32_t width) {
+    TvgScene* s = TWinControl::CreateParented<TvgScene>(host.handle);
+    s->SetBounds(0, 0, width, 100);
+    s->HandleNeeded();
+    ShowWindow(s->GetHandle(), SW_SHOWNA);
+    TvgObject* root = MakeColorObject(0, 0, 10, 10, kBlue);
+    s->AddObject(root);
+    SetObjectShapes(MakeColorObject(60, 10, 200, 80, kRed, root));
+    PumpUntil([] { return false; }, 150);
+    return s;
+  };
+  auto pixels = [](TvgScene* s) {
+    const uint32_t* bits = s->GetCanvas()->GetBufferBits();
+    return std::vector<uint32_t>(bits, bits + 400 * 100);
+  };
+  TvgScene* widened = make(160);
+  widened->SetBounds(0, 0, 400, 100);
+  InvalidateRect(widened->GetHandle(), nullptr, FALSE);
+  PumpUntil([] { return false; }, 150);
+  const std::vector<uint32_t> got = pixels(widened);
+  EXPECT_EQ(TWindowPixels(widened->GetHandle()).At(230, 45), 0xFF0000u);  // the ellipse beyond the old edge
+  delete widened;
+  TvgScene* fresh = make(400);
+  const std::vector<uint32_t> expected = pixels(fresh);
+  delete fresh;
+  int32_t differing = 0;
+  for (size_t i = 0; i < got.size(); ++i) differing += got[i] != expected[i];
+  EXPECT_EQ(differing, 0);
+}
+
 TEST(SceneWindowFormTest, EscInASceneOwnedByAModalFormCancelsIt) {
   StartGdiPlus();
   TForm* form = TCustomForm::CreateNew<TForm>(nullptr);
