@@ -217,12 +217,17 @@ void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
   const TvgRect client =
       vgRect(0, 0, static_cast<float>(host_->HostWidth()), static_cast<float>(host_->HostHeight()));
   if (!vgIntersectRect(clipped, Integral(r), client) || vgIsRectEmpty(clipped)) return;
+  if (drawing_) {
+    // The queue is being walked, and a window's paint validates the whole window when it ends:
+    // the area waits for the end of this paint, whatever puts the scene on the screen. A paint
+    // asked for by a paint is served; a run of them ends after a few, or a paint hook asking
+    // every time would keep the scene painting for ever.
+    if (paintsAskedByPaints_ >= kMostPaintsAskedByPaints) return;
+    askedWhileDrawing_ = true;
+    deferredRects_.push_back(r);
+    return;
+  }
   if (OnFlush || (transparency_ && host_->HostParentIsForm() && !designTime_)) {
-    if (drawing_) {
-      // The queue is being walked: the area waits for the end of this paint.
-      deferredRects_.push_back(r);
-      return;
-    }
     updateRects_.push_back(clipped);
     host_->HostPostUpdate();
     return;
@@ -255,6 +260,8 @@ void TvgSceneEngine::Draw() {
     ~Finish() {
       e->updateRects_.clear();
       e->drawing_ = false;
+      e->paintsAskedByPaints_ = e->askedWhileDrawing_ ? e->paintsAskedByPaints_ + 1 : 0;
+      e->askedWhileDrawing_ = false;
       // What asked to be painted meanwhile is queued now (invalidated, or posted for a flushed
       // or layered scene), never lost.
       if (!e->keepDeferred_) e->QueueDeferredRects();

@@ -108,7 +108,7 @@ class TvgSceneEngine : public IvgScene {
   // Draw is walking the queue.
   bool IsDrawing() const { return drawing_; }
   // Areas that asked to be painted while Draw runs (WM_PAINT served from a message loop inside
-  // a paint, a flushed scene's AddUpdateRect): queued again through AddUpdateRect once Draw is
+  // a paint, AddUpdateRect from a paint hook): queued again through AddUpdateRect once Draw is
   // done; the walk in progress keeps its own rects.
   void DeferUpdateRects(const std::vector<TvgRect>& rects);
   // While kept, Draw leaves the deferred areas for QueueDeferredRects (WM_PAINT validates the
@@ -314,6 +314,11 @@ class TvgSceneEngine : public IvgScene {
   std::vector<TvgRect> updateRects_;
   std::vector<TvgRect> deferredRects_;
   bool keepDeferred_ = false;
+  // Draw passes in a row in which something asked for a repaint; past the most, what is asked
+  // for while drawing is dropped and the run ends.
+  static constexpr int32_t kMostPaintsAskedByPaints = 4;
+  int32_t paintsAskedByPaints_ = 0;
+  bool askedWhileDrawing_ = false;
   int32_t batchDepth_ = 0;
   std::vector<TvgRect> batchRects_;
 };

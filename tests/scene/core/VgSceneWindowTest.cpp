@@ -116,6 +116,32 @@ TEST_F(SceneWindowTest, APaintAskedForWhilePaintingWaitsForThePaintInProgress) {
   EXPECT_EQ(px.At(30, 20), 0xFF0000u);
 }
 
+TEST_F(SceneWindowTest, RepaintsAskedForByAPaintArePaintedAfterItAndARunOfThemEnds) {
+  // The child's paint recolours another object and asks for its repaint.
+  TvgObject* other = MakeColorObject(120, 10, 30, 30, kGreen, root);
+  Settle();
+  bool first = true;
+  SetObjectPaintHook(child, [&] {
+    if (!first) return;
+    first = false;
+    SetObjectColor(other, kWhite);
+    RepaintObject(other);
+  });
+  RepaintObject(child);
+  Settle();
+  EXPECT_FALSE(first);
+  EXPECT_EQ(TWindowPixels(scene->GetHandle()).At(130, 20), 0xFFFFFFu);
+  // A paint that asks for itself every time is painted again a few times, then the window rests.
+  SetObjectPaintHook(child, [&] { RepaintObject(child); });
+  const int32_t draws = scene->Engine().DrawCount();
+  RepaintObject(child);
+  Settle();
+  SetObjectPaintHook(child, nullptr);
+  EXPECT_GT(scene->Engine().DrawCount() - draws, 1);
+  EXPECT_LE(scene->Engine().DrawCount() - draws, 8);
+  EXPECT_FALSE(GetUpdateRect(scene->GetHandle(), nullptr, FALSE));
+}
+
 TEST_F(SceneWindowTest, ABatchPaintsWhatItGatheredAtItsEndWithoutAPaintMessage) {
   TvgObject* other = MakeColorObject(150, 10, 30, 30, kWhite, root);
   Settle();
