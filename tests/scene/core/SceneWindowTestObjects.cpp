@@ -3,6 +3,7 @@
 
 #include "scene/core/vg_canvas.h"
 #include "scene/core/vg_popup.h"
+#include "scene/core/vg_sceneengine.h"
 #include "scene/core/vg_visualobject.h"
 
 namespace {
@@ -28,7 +29,21 @@ class TColorObject : public TvgVisualObject {
   void MouseDown(TMouseButton b, TShiftState s, float x, float y) override {
     ++downs;
     last = vgPoint(x, y);
+    if (RanInputHook()) return;
     TvgVisualObject::MouseDown(b, s, x, y);
+  }
+  void DragOver(const TvgDragObject&, const TvgPoint&, bool& accept) override {
+    accept = true;
+    RanInputHook();
+  }
+  void DragDrop(const TvgDragObject&, const TvgPoint&) override { ++drops; }
+  void BeginAutoDrag() override { ++autoDrags; }
+  // The hook may free the object: it runs from a copy, and nothing of the object is read after.
+  bool RanInputHook() {
+    if (!inputHook) return false;
+    const std::function<void()> hook = inputHook;
+    hook();
+    return true;
   }
   void MouseUp(TMouseButton b, TShiftState s, float x, float y) override {
     ++ups;
@@ -44,8 +59,8 @@ class TColorObject : public TvgVisualObject {
   }
   TvgColor color = 0;
   bool shapes = false;
-  std::function<void()> hook;
-  int32_t paints = 0, downs = 0, ups = 0;
+  std::function<void()> hook, inputHook;
+  int32_t paints = 0, downs = 0, ups = 0, drops = 0, autoDrags = 0;
   TvgPoint last;
   std::string keys;
 };
@@ -75,6 +90,17 @@ bool ObjectHovered(TvgObject* obj) { return As(obj)->GetIsMouseOver(); }
 bool ObjectFocused(TvgObject* obj) { return As(obj)->GetIsFocused(); }
 std::string ObjectKeys(TvgObject* obj) { return As(obj)->keys; }
 void FreeObject(TvgObject* obj) { delete obj; }
+void SetObjectInputHook(TvgObject* obj, std::function<void()> hook) { As(obj)->inputHook = std::move(hook); }
+void SetObjectAutoDrag(TvgObject* obj) { As(obj)->SetDragMode(vgDragAutomatic); }
+int32_t ObjectAutoDrags(TvgObject* obj) { return As(obj)->autoDrags; }
+int32_t ObjectDrops(TvgObject* obj) { return As(obj)->drops; }
+
+bool DragAndDrop(TvgSceneEngine& engine, const TvgPoint& p, const std::function<void()>& beforeDrop) {
+  const TvgDragObject data;
+  engine.DragOverPoint(data, p);
+  beforeDrop();
+  return engine.DropAt(data, p);
+}
 
 TvgObject* MakePopupObject(TvgObject* parent, TvgObject* target, float w, float h) {
   auto* popup = new TvgPopup(nullptr);

@@ -9,6 +9,7 @@
 #include "scene/core/vg_types.h"
 
 class TvgObject;
+class TvgSceneEngine;
 
 // A visual object that fills its local rect with a solid colour and records its input.
 TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, TvgObject* parent = nullptr);
@@ -29,6 +30,16 @@ bool ObjectFocused(TvgObject* obj);
 // "k<key>" for a key down, "c<char>" for a character down, "u..." for key up, joined with ",".
 std::string ObjectKeys(TvgObject* obj);
 void FreeObject(TvgObject* obj);
+// Runs `hook` instead of the object's own handling of a press, and before it takes any drop
+// offered; the hook may free the object.
+void SetObjectInputHook(TvgObject* obj, std::function<void()> hook);
+// Pressed, the object starts a drag of itself; ObjectAutoDrags counts the starts (no drag runs).
+void SetObjectAutoDrag(TvgObject* obj);
+int32_t ObjectAutoDrags(TvgObject* obj);
+int32_t ObjectDrops(TvgObject* obj);
+// An OLE drag without data moved over the scene point, `beforeDrop` run, then dropped there;
+// answers whether the drop was taken.
+bool DragAndDrop(TvgSceneEngine& engine, const TvgPoint& p, const std::function<void()>& beforeDrop);
 
 // A popup (form mode) of size w x h placed below `target`, child of `parent`.
 TvgObject* MakePopupObject(TvgObject* parent, TvgObject* target, float w, float h);

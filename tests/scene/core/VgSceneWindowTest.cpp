@@ -220,6 +220,42 @@ TEST_F(SceneWindowTest, MouseMessagesReachTheObjectUnderThePoint) {
   EXPECT_EQ(ObjectMouseDowns(root), 1);
 }
 
+TEST_F(SceneWindowTest, AnObjectFreedByItsHandlerIsNotTakenForTheOneMadeNextInItsPlace) {
+  // The handler frees its object and makes one like it, which the memory manager places at the
+  // freed address; the scene must not go on with the new one: start its drag, hand it the drop.
+  HWND wnd = scene->GetHandle();
+  auto arm = [&] {
+    SetObjectInputHook(child, [&, gone = child] {
+      FreeObject(gone);
+      child = MakeColorObject(20, 10, 40, 30, kRed, root);
+      SetObjectAutoDrag(child);
+    });
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    int32_t (*acted)(TvgObject*);
+  };
+  const Case cases[] = {
+      {"press",
+       [&] {
+         arm();
+         SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(25, 15));
+         SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(25, 15));
+       },
+       &ObjectAutoDrags},
+      // Armed once it is the drop target: finding the target asks it too.
+      {"drop", [&] { EXPECT_FALSE(DragAndDrop(scene->Engine(), vgPoint(25, 15), arm)); }, &ObjectDrops},
+  };
+  for (const Case& c : cases) {
+    TvgObject* const gone = child;
+    SetObjectAutoDrag(child);
+    c.act();
+    ASSERT_EQ(child, gone) << c.what << ": the new object must stand at the freed address";
+    EXPECT_EQ(c.acted(child), 0) << c.what;
+  }
+}
+
 TEST_F(SceneWindowTest, KeysAndCharactersReachTheFocusedObject) {
   HWND wnd = scene->GetHandle();
   SetObjectFocusable(child);
