@@ -17,34 +17,24 @@ class TColorObject : public TvgVisualObject {
     TvgCanvas* c = GetCanvas();
     c->GetFill()->SetStyle(vgBrushSolid);
     c->GetFill()->SetSolidColor(color);
-    if (!shapes) {
-      c->FillRect(GetLocalRect(), 0, 0, vgAllCorners, 1.0f);
-      return;
-    }
+    if (!shapes) return c->FillRect(GetLocalRect(), 0, 0, vgAllCorners, 1.0f);
     c->FillEllipse(GetLocalRect(), 1.0f);
     c->GetFill()->SetSolidColor(0xFFFFFFFFu);
-    c->FillText(GetLocalRect(), GetLocalRect(), u"Kg,ab glyphs running on", false, 1.0f, vgTextAlignNear,
-                vgTextAlignCenter);
+    c->FillText(GetLocalRect(), TvgRect(), u"Kg,ab glyphs", false, 1.0f, vgTextAlignNear, vgTextAlignCenter);
   }
   void MouseDown(TMouseButton b, TShiftState s, float x, float y) override {
     ++downs;
     last = vgPoint(x, y);
-    if (RanInputHook()) return;
+    // The hook may free the object: it runs from a copy, and nothing of the object is read after.
+    if (inputHook) return std::function<void()>{inputHook}();
     TvgVisualObject::MouseDown(b, s, x, y);
   }
   void DragOver(const TvgDragObject&, const TvgPoint&, bool& accept) override {
     accept = true;
-    RanInputHook();
+    if (inputHook) std::function<void()>{inputHook}();
   }
-  void DragDrop(const TvgDragObject&, const TvgPoint&) override { ++drops; }
-  void BeginAutoDrag() override { ++autoDrags; }
-  // The hook may free the object: it runs from a copy, and nothing of the object is read after.
-  bool RanInputHook() {
-    if (!inputHook) return false;
-    const std::function<void()> hook = inputHook;
-    hook();
-    return true;
-  }
+  void DragDrop(const TvgDragObject&, const TvgPoint&) override { ++taken; }
+  void BeginAutoDrag() override { ++taken; }
   void MouseUp(TMouseButton b, TShiftState s, float x, float y) override {
     ++ups;
     last = vgPoint(x, y);
@@ -60,7 +50,7 @@ class TColorObject : public TvgVisualObject {
   TvgColor color = 0;
   bool shapes = false;
   std::function<void()> hook, inputHook;
-  int32_t paints = 0, downs = 0, ups = 0, drops = 0, autoDrags = 0;
+  int32_t paints = 0, downs = 0, ups = 0, taken = 0;
   TvgPoint last;
   std::string keys;
 };
@@ -90,10 +80,11 @@ bool ObjectHovered(TvgObject* obj) { return As(obj)->GetIsMouseOver(); }
 bool ObjectFocused(TvgObject* obj) { return As(obj)->GetIsFocused(); }
 std::string ObjectKeys(TvgObject* obj) { return As(obj)->keys; }
 void FreeObject(TvgObject* obj) { delete obj; }
-void SetObjectInputHook(TvgObject* obj, std::function<void()> hook) { As(obj)->inputHook = std::move(hook); }
-void SetObjectAutoDrag(TvgObject* obj) { As(obj)->SetDragMode(vgDragAutomatic); }
-int32_t ObjectAutoDrags(TvgObject* obj) { return As(obj)->autoDrags; }
-int32_t ObjectDrops(TvgObject* obj) { return As(obj)->drops; }
+void SetObjectInputHook(TvgObject* obj, std::function<void()> hook) {
+  As(obj)->inputHook = std::move(hook);
+  As(obj)->SetDragMode(vgDragAutomatic);
+}
+int32_t ObjectDragsAndDrops(TvgObject* obj) { return As(obj)->taken; }
 
 bool DragAndDrop(TvgSceneEngine& engine, const TvgPoint& p, const std::function<void()>& beforeDrop) {
   const TvgDragObject data;

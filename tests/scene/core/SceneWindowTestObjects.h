@@ -30,13 +30,11 @@ bool ObjectFocused(TvgObject* obj);
 // "k<key>" for a key down, "c<char>" for a character down, "u..." for key up, joined with ",".
 std::string ObjectKeys(TvgObject* obj);
 void FreeObject(TvgObject* obj);
-// Runs `hook` instead of the object's own handling of a press, and before it takes any drop
-// offered; the hook may free the object.
+// A press runs `hook` (which may free the object) instead of the object's own handling, and so
+// does a drop offered, which the object then takes. Pressed, it starts a drag of itself: the
+// starts and the drops taken are counted (no drag runs).
 void SetObjectInputHook(TvgObject* obj, std::function<void()> hook);
-// Pressed, the object starts a drag of itself; ObjectAutoDrags counts the starts (no drag runs).
-void SetObjectAutoDrag(TvgObject* obj);
-int32_t ObjectAutoDrags(TvgObject* obj);
-int32_t ObjectDrops(TvgObject* obj);
+int32_t ObjectDragsAndDrops(TvgObject* obj);
 // An OLE drag without data moved over the scene point, `beforeDrop` run, then dropped there;
 // answers whether the drop was taken.
 bool DragAndDrop(TvgSceneEngine& engine, const TvgPoint& p, const std::function<void()>& beforeDrop);
