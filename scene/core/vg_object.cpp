@@ -69,11 +69,11 @@ void TvgObject::DestroyTree() {
   treeDestroyed_ = true;
   Destroying();
   if (scene_ != nullptr) scene_->Notification(this, opRemove);
-  std::vector<TObject*> clients;
+  std::vector<TvgSceneObjectRef<TObject>> clients;
   clients.swap(freeNotify_);
-  for (TObject* client : clients) {
-    auto* obj = dynamic_cast<TvgObject*>(client);
-    if (obj != nullptr && vgIsSceneObjectAlive(obj)) obj->Notification(this, opRemove);
+  // A client freed without letting go is skipped, also when another object took its place.
+  for (const auto& client : clients) {
+    if (auto* obj = dynamic_cast<TvgObject*>(client.Get())) obj->Notification(this, opRemove);
   }
   // Brushes, bitmaps and paths that use this object as their resource let go here.
   vgUnregisterSceneObject(this);
@@ -462,14 +462,15 @@ void TvgObject::AnimateFloatWait(const std::string& propertyName, float newValue
 // --- Free notification
 
 int32_t TvgObject::AddFreeNotify(TObject* obj) {
-  auto it = std::find(freeNotify_.begin(), freeNotify_.end(), obj);
+  const TvgSceneObjectRef<TObject> client(obj);
+  auto it = std::find(freeNotify_.begin(), freeNotify_.end(), client);
   if (it != freeNotify_.end()) return static_cast<int32_t>(it - freeNotify_.begin());
-  freeNotify_.push_back(obj);
+  freeNotify_.push_back(client);
   return static_cast<int32_t>(freeNotify_.size()) - 1;
 }
 
 void TvgObject::RemoveFreeNotify(TObject* obj) {
-  freeNotify_.erase(std::remove(freeNotify_.begin(), freeNotify_.end(), obj), freeNotify_.end());
+  std::erase_if(freeNotify_, [obj](const auto& client) { return client.Address() == obj; });
 }
 
 // --- Object streams

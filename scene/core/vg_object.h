@@ -151,7 +151,7 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   friend class TvgVisualObject;
   // The index of a listed child; the list's size when it is not listed.
   size_t ListedIndex(TvgObject* child) const;
-  std::vector<TObject*> freeNotify_;
+  std::vector<TvgSceneObjectRef<TObject>> freeNotify_;
   std::string resourceName_;
   bool stored_ = true;
   bool treeDestroyed_ = false;

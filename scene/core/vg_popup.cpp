@@ -453,13 +453,15 @@ int32_t TvgMessagePopup::PopupModal() {
   if (disableScene_ && scene != nullptr && scene->GetRoot() != nullptr) root = scene->GetRoot()->Visual();
   const bool enabled = root != nullptr && root->GetEnabled();
   if (root != nullptr) root->SetEnabled(false);
+  // The loop runs handlers that may free the root (and make another in its place).
+  const TvgSceneObjectRef<TvgVisualObject> disabled(root);
   int32_t result = 0;
   try {
     result = TvgPopup::PopupModal();
   } catch (...) {
-    if (root != nullptr) root->SetEnabled(enabled);
+    if (TvgVisualObject* r = disabled.Get()) r->SetEnabled(enabled);
     throw;
   }
-  if (root != nullptr) root->SetEnabled(enabled);
+  if (TvgVisualObject* r = disabled.Get()) r->SetEnabled(enabled);
   return result;
 }

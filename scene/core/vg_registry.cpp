@@ -24,6 +24,7 @@ class TObjectIndex {
   struct TSlot {
     uintptr_t key;
     size_t index;
+    uint64_t serial;
   };
 
   // The slot of `obj`, or nullptr when it is not registered.
@@ -36,7 +37,7 @@ class TObjectIndex {
     }
   }
   // Adds an object that is not registered.
-  void Add(const TObject* obj, size_t index) {
+  void Add(const TObject* obj, size_t index, uint64_t serial) {
     if ((used_ + 1) * 2 > slots_.size()) Grow();
     for (size_t i = Home(obj);; i = (i + 1) & mask_) {
       TSlot& slot = slots_[i];
@@ -44,6 +45,7 @@ class TObjectIndex {
       if (slot.key == kEmpty) ++used_;
       slot.key = Key(obj);
       slot.index = index;
+      slot.serial = serial;
       ++count_;
       return;
     }
@@ -70,13 +72,13 @@ class TObjectIndex {
     std::vector<TSlot> old;
     old.swap(slots_);
     const size_t size = std::max<size_t>(64, count_ * 4 > old.size() ? old.size() * 2 : old.size());
-    slots_.assign(size, TSlot{kEmpty, 0});
+    slots_.assign(size, TSlot{kEmpty, 0, 0});
     mask_ = size - 1;
     shift_ = 64;
     for (size_t n = size; n > 1; n >>= 1) --shift_;
     used_ = count_ = 0;
     for (const TSlot& slot : old)
-      if (slot.key > kRemoved) Add(reinterpret_cast<const TObject*>(slot.key), slot.index);
+      if (slot.key > kRemoved) Add(reinterpret_cast<const TObject*>(slot.key), slot.index, slot.serial);
   }
 
   std::vector<TSlot> slots_;
@@ -96,6 +98,10 @@ struct Registries {
   std::vector<std::pair<std::string, const TClassInfo*>> categories;
   TvgTranslation translation;
 };
+
+// The serial of the last object registered. Never reset, also not when the registries are freed
+// and made again: a serial names one object for the life of the process.
+uint64_t g_lastSerial = 0;
 
 // A plain pointer, never destroyed with the module's statics: the scene unit's end, which frees
 // the registries, may run after the statics made later than it (the registries are made at their
@@ -136,7 +142,7 @@ int32_t vgRegisterSceneObject(TComponent* obj) {
   Registries& r = Get();
   if (const auto* found = r.objectIndex.Find(obj)) return static_cast<int32_t>(found->index);
   r.objects.push_back(obj);
-  r.objectIndex.Add(obj, r.objects.size() - 1);
+  r.objectIndex.Add(obj, r.objects.size() - 1, ++g_lastSerial);
   return static_cast<int32_t>(r.objects.size() - 1);
 }
 
@@ -154,6 +160,16 @@ void vgUnregisterSceneObject(TComponent* obj) {
 
 bool vgIsSceneObjectAlive(const TObject* obj) {
   return obj && Instance() && Get().objectIndex.Find(obj) != nullptr;
+}
+
+uint64_t vgSceneObjectSerial(const TObject* obj) {
+  if (!obj || !Instance()) return 0;
+  const auto* found = Get().objectIndex.Find(obj);
+  return found ? found->serial : 0;
+}
+
+bool vgIsSceneObjectAlive(const TObject* obj, uint64_t serial) {
+  return serial != 0 && vgSceneObjectSerial(obj) == serial;
 }
 
 TComponent* vgFindResourceObject(const std::string& name) {

@@ -37,8 +37,34 @@ int32_t vgRegisterSceneObject(TComponent* obj);
 // Blanks the object's entry (called by the scene object's destructor) and tells every holder of
 // a free notification on it (see vgAddFreeNotify). Indices of other entries stay valid.
 void vgUnregisterSceneObject(TComponent* obj);
-// True when the object is registered and not yet unregistered.
+// True when an object registered and not yet unregistered stands at this address: not
+// necessarily the one that stood there before (a freed block goes to the next object of its size
+// at once). A holder of an object tells it from a later one with TvgSceneObjectRef.
 bool vgIsSceneObjectAlive(const TObject* obj);
+// The object's serial, given at its registration from one count for the whole process, so that
+// no two objects ever share one; 0 when the object is not registered.
+uint64_t vgSceneObjectSerial(const TObject* obj);
+// True while the object that got `serial` is registered (false for serial 0).
+bool vgIsSceneObjectAlive(const TObject* obj, uint64_t serial);
+
+// A scene object kept across calls that may free it (handlers, a drag, the scene's hover,
+// focus and capture): Get answers it while it lives and nullptr once it is freed, also when a
+// new object stands at its address. An object that is not registered is never answered.
+template <typename T>
+class TvgSceneObjectRef {
+ public:
+  TvgSceneObjectRef() = default;
+  TvgSceneObjectRef(T* obj) : obj_(obj), serial_(vgSceneObjectSerial(obj)) {}
+  T* Get() const { return obj_ != nullptr && vgIsSceneObjectAlive(obj_, serial_) ? obj_ : nullptr; }
+  // The address kept, alive or not (for finding the entry of an object that lets go).
+  T* Address() const { return obj_; }
+  // Both name the same object (the same address and serial).
+  bool operator==(const TvgSceneObjectRef& other) const { return obj_ == other.obj_ && serial_ == other.serial_; }
+
+ private:
+  T* obj_ = nullptr;
+  uint64_t serial_ = 0;
+};
 // The newest stored, live scene object whose resource name equals `name` (ASCII case ignored);
 // nullptr for an empty name or none.
 TComponent* vgFindResourceObject(const std::string& name);

@@ -150,10 +150,10 @@ void TvgSceneEngine::UpdateStyle() {
 void TvgSceneEngine::Notification(TComponent* component, TOperation operation) {
   if (operation != opRemove || component == nullptr) return;
   if (component == activeControl_) activeControl_ = nullptr;
-  if (component == captured_) captured_ = nullptr;
+  if (component == captured_.Get()) captured_ = nullptr;
   if (component == selected_) selected_ = nullptr;
-  if (component == hovered_) hovered_ = nullptr;
-  if (component == focused_) focused_ = nullptr;
+  if (component == hovered_.Get()) hovered_ = nullptr;
+  if (component == focused_.Get()) focused_ = nullptr;
   if (component == designPlaceObject_) designPlaceObject_ = nullptr;
   if (component == designDoubleClicked_) designDoubleClicked_ = nullptr;
   if (component == frame_) frame_ = nullptr;
@@ -217,12 +217,17 @@ void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
   const TvgRect client =
       vgRect(0, 0, static_cast<float>(host_->HostWidth()), static_cast<float>(host_->HostHeight()));
   if (!vgIntersectRect(clipped, Integral(r), client) || vgIsRectEmpty(clipped)) return;
+  if (drawing_) {
+    // The queue is being walked, and a window's paint validates the whole window when it ends:
+    // the area waits for the end of this paint, whatever puts the scene on the screen. A paint
+    // asked for by a paint is served; a run of them ends after a few, or a paint hook asking
+    // every time would keep the scene painting for ever.
+    if (paintsAskedByPaints_ >= kMostPaintsAskedByPaints) return;
+    askedWhileDrawing_ = true;
+    deferredRects_.push_back(r);
+    return;
+  }
   if (OnFlush || (transparency_ && host_->HostParentIsForm() && !designTime_)) {
-    if (drawing_) {
-      // The queue is being walked: the area waits for the end of this paint.
-      deferredRects_.push_back(r);
-      return;
-    }
     updateRects_.push_back(clipped);
     host_->HostPostUpdate();
     return;
@@ -255,6 +260,8 @@ void TvgSceneEngine::Draw() {
     ~Finish() {
       e->updateRects_.clear();
       e->drawing_ = false;
+      e->paintsAskedByPaints_ = e->askedWhileDrawing_ ? e->paintsAskedByPaints_ + 1 : 0;
+      e->askedWhileDrawing_ = false;
       // What asked to be painted meanwhile is queued now (invalidated, or posted for a flushed
       // or layered scene), never lost.
       if (!e->keepDeferred_) e->QueueDeferredRects();
@@ -368,24 +375,29 @@ TvgVisualObject* TvgSceneEngine::ObjectAtPoint(float x, float y) {
   return nullptr;
 }
 
+TvgVisualObject* TvgSceneEngine::GetCaptured() { return captured_.Get(); }
+TvgVisualObject* TvgSceneEngine::GetFocused() { return focused_.Get(); }
+TvgVisualObject* TvgSceneEngine::GetHovered() const { return hovered_.Get(); }
+
 void TvgSceneEngine::SetCaptured(TvgVisualObject* value) {
   captured_ = value;
   if (!OnFlush) host_->HostSetMouseCapture(value != nullptr);
 }
 
 void TvgSceneEngine::CaptureLost() {
-  TvgVisualObject* holder = captured_;
+  TvgVisualObject* holder = captured_.Get();
   captured_ = nullptr;
   if (holder != nullptr) holder->CaptureLost();
 }
 
 void TvgSceneEngine::SetFocused(TvgVisualObject* value) {
-  if (value == focused_) return;
-  TvgVisualObject* old = focused_;
+  const TvgSceneObjectRef<TvgVisualObject> wanted(value);
+  if (wanted == focused_) return;
+  TvgVisualObject* old = focused_.Get();
   // Stored before the old one hears of it, so that a KillFocus asking the scene sees the change.
-  focused_ = value;
+  focused_ = wanted;
   if (old != nullptr) old->KillFocus();
-  if (value != nullptr && focused_ == value) value->EnterFocus();
+  if (wanted.Get() != nullptr && focused_ == wanted) value->EnterFocus();
 }
 
 void TvgSceneEngine::BeginDrag() {
@@ -400,12 +412,15 @@ void TvgSceneEngine::BeginResize() {
   if (!host_->HostOwnerBounds(l, t, resizeW_, resizeH_)) resizeW_ = resizeH_ = 0;
 }
 
-void TvgSceneEngine::SetHovered(TvgVisualObject* obj) {
-  if (obj == hovered_) return;
-  TvgVisualObject* old = hovered_;
-  hovered_ = obj;
-  if (old != nullptr) old->MouseLeave();
-  if (obj != nullptr && hovered_ == obj) obj->MouseEnter();
+bool TvgSceneEngine::SetHovered(TvgVisualObject* obj) {
+  const TvgSceneObjectRef<TvgVisualObject> wanted(obj);
+  if (!(wanted == hovered_)) {
+    TvgVisualObject* old = hovered_.Get();
+    hovered_ = wanted;
+    if (old != nullptr) old->MouseLeave();
+    if (wanted.Get() != nullptr && hovered_ == wanted) obj->MouseEnter();
+  }
+  return wanted.Get() != nullptr && hovered_ == wanted;
 }
 
 void TvgSceneEngine::MouseDown(int32_t button, uint32_t shift, int32_t x, int32_t y) {
@@ -428,9 +443,11 @@ void TvgSceneEngine::MouseDown(int32_t button, uint32_t shift, int32_t x, int32_
     return;
   }
   const TvgPoint local = o->AbsoluteToLocal(mousePos_);
+  const TvgSceneObjectRef<TvgVisualObject> pressed(o);
   o->MouseDown(ToButton(button), ToShift(shift), local.X, local.Y);
-  // A press may free the object (a popup's click catcher closes its popup and goes with it).
-  if (!vgIsSceneObjectAlive(o)) return;
+  // A press may free the object (a popup's click catcher closes its popup and goes with it),
+  // and the next object made may take its place in memory.
+  if (pressed.Get() == nullptr) return;
   if (o->GetDragMode() == vgDragAutomatic) o->BeginAutoDrag();
 }
 
@@ -461,10 +478,10 @@ void TvgSceneEngine::MouseMove(uint32_t shift, int32_t x, int32_t y) {
     downPos_ = mousePos_;
     return;
   }
-  if (captured_ != nullptr) {
-    const TvgPoint local = captured_->AbsoluteToLocal(mousePos_);
-    const TvgPoint delta = captured_->AbsoluteToLocalVector(vgPoint(mousePos_.X - previous.X, mousePos_.Y - previous.Y));
-    captured_->MouseMove(ToShift(shift), local.X, local.Y, delta.X, delta.Y);
+  if (TvgVisualObject* captured = captured_.Get()) {
+    const TvgPoint local = captured->AbsoluteToLocal(mousePos_);
+    const TvgPoint delta = captured->AbsoluteToLocalVector(vgPoint(mousePos_.X - previous.X, mousePos_.Y - previous.Y));
+    captured->MouseMove(ToShift(shift), local.X, local.Y, delta.X, delta.Y);
     downPos_ = mousePos_;
     return;
   }
@@ -474,8 +491,7 @@ void TvgSceneEngine::MouseMove(uint32_t shift, int32_t x, int32_t y) {
   } else {
     host_->HostSetHint(o->GetShowHint() ? o->GetHint() : WideString());
     cursor = vgIsSizeGrip(o) ? -8 : o->GetCursor();
-    SetHovered(o);
-    if (hovered_ == o) {
+    if (SetHovered(o)) {
       const TvgPoint local = o->AbsoluteToLocal(mousePos_);
       const TvgPoint delta = o->AbsoluteToLocalVector(vgPoint(mousePos_.X - previous.X, mousePos_.Y - previous.Y));
       o->MouseMove(ToShift(shift), local.X, local.Y, delta.X, delta.Y);
@@ -490,9 +506,9 @@ void TvgSceneEngine::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t 
   dragging_ = false;
   resizing_ = false;
   if (designTime_) return;
-  if (captured_ != nullptr) {
-    const TvgPoint local = captured_->AbsoluteToLocal(mousePos_);
-    captured_->MouseUp(ToButton(button), ToShift(shift), local.X, local.Y);
+  if (TvgVisualObject* captured = captured_.Get()) {
+    const TvgPoint local = captured->AbsoluteToLocal(mousePos_);
+    captured->MouseUp(ToButton(button), ToShift(shift), local.X, local.Y);
     return;
   }
   if (TvgVisualObject* o = ObjectAtPoint(mousePos_.X, mousePos_.Y)) {
@@ -503,8 +519,8 @@ void TvgSceneEngine::MouseUp(int32_t button, uint32_t shift, int32_t x, int32_t 
 
 bool TvgSceneEngine::MouseWheel(uint32_t shift, int32_t delta, bool handled) {
   if (designTime_) return handled;
-  if (captured_ != nullptr) {
-    captured_->MouseWheel(ToShift(shift), delta, handled);
+  if (TvgVisualObject* captured = captured_.Get()) {
+    captured->MouseWheel(ToShift(shift), delta, handled);
     return handled;
   }
   TvgVisualObject* o = ObjectAtPoint(mousePos_.X, mousePos_.Y);
@@ -545,7 +561,7 @@ void TvgSceneEngine::KeyDown(uint16_t& key, WideChar& keyChar, uint32_t shiftBit
   if (key == 27 && host_->HostCancelModalOwner()) key = 0;
   if (key == 0 && keyChar == 0) return;
   if (key != 9 || root == nullptr) {
-    if (focused_ != nullptr) focused_->KeyDown(key, keyChar, shift);
+    if (TvgVisualObject* focused = focused_.Get()) focused->KeyDown(key, keyChar, shift);
     return;
   }
   key = 0;
@@ -567,8 +583,9 @@ void TvgSceneEngine::TabNavigate(bool backwards) {
   const int32_t n = static_cast<int32_t>(list.size());
   if (n == 0) return;
   int32_t current = -1;
+  TvgVisualObject* focused = focused_.Get();
   for (int32_t i = 0; i < n; ++i)
-    if (list[static_cast<size_t>(i)] == focused_) current = i;
+    if (list[static_cast<size_t>(i)] == focused) current = i;
   // Every list length searches both ways round; the entry after the focused one first.
   TvgVisualObject* chosen = nullptr;
   for (int32_t step = 1; step <= n && chosen == nullptr; ++step) {
@@ -589,7 +606,7 @@ void TvgSceneEngine::KeyUp(uint16_t& key, WideChar& keyChar, uint32_t shift) {
     AddUpdateRect(vgRect(0, 0, 10000, 10000));
     TellModified();
   }
-  if (focused_ != nullptr) focused_->KeyUp(key, keyChar, ToShift(shift));
+  if (TvgVisualObject* focused = focused_.Get()) focused->KeyUp(key, keyChar, ToShift(shift));
 }
 
 void TvgSceneEngine::CharMessage(WideChar ch, uint32_t shift) {
@@ -633,14 +650,26 @@ void LeaveDropTarget() {
   if (old != nullptr) old->DragLeave();
 }
 
+// `target` becomes the current target: the old one leaves first, and `target` enters unless
+// that freed it.
+void EnterDropTarget(TvgVisualObject* target, const TvgDragObject& data, const TvgPoint& p) {
+  const TvgSceneObjectRef<TvgVisualObject> next(target);
+  LeaveDropTarget();
+  target = next.Get();
+  SetDropTarget(target);
+  if (target != nullptr) target->DragEnter(data, p);
+}
+
 // The current target takes the drop only when it still accepts this data; answers whether it
 // took it.
 bool DropOnTarget(const TvgDragObject& data, const TvgPoint& p) {
   TvgVisualObject* target = g_dropTarget;
   if (target == nullptr) return false;
+  const TvgSceneObjectRef<TvgVisualObject> held(target);
   bool accept = false;
   target->DragOver(data, p, accept);
-  if (!vgIsSceneObjectAlive(target)) return false;
+  // Asked, the target may free itself, and the next object made may take its place in memory.
+  if (held.Get() == nullptr) return false;
   SetDropTarget(nullptr);
   if (accept) target->DragDrop(data, p);
   else target->DragLeave();
@@ -662,13 +691,11 @@ bool TvgSceneEngine::NativeDragOver(const TvgDragObject& data, const TvgPoint& p
     LeaveDropTarget();
     return false;
   }
+  const TvgSceneObjectRef<TvgVisualObject> found(t);
   bool accept = true;
   if (g_dropTarget != nullptr) g_dropTarget->DragOver(data, p, accept);
-  if (t != g_dropTarget) {
-    LeaveDropTarget();
-    SetDropTarget(t);
-    if (t != nullptr) t->DragEnter(data, p);
-  }
+  t = found.Get();
+  if (t != g_dropTarget) EnterDropTarget(t, data, p);
   return g_dropTarget != nullptr && accept;
 }
 
@@ -679,11 +706,7 @@ bool TvgSceneEngine::CanAcceptDrag() { return AsVisual(GetRoot()) != nullptr; }
 bool TvgSceneEngine::DragOverPoint(const TvgDragObject& data, const TvgPoint& p) {
   TvgVisualObject* root = AsVisual(GetRoot());
   TvgVisualObject* t = root != nullptr ? root->FindTarget(p, data) : nullptr;
-  if (t != g_dropTarget) {
-    LeaveDropTarget();
-    SetDropTarget(t);
-    if (t != nullptr) t->DragEnter(data, p);
-  }
+  if (t != g_dropTarget) EnterDropTarget(t, data, p);
   return g_dropTarget != nullptr;
 }
 

@@ -12,6 +12,7 @@
 
 #include "vg_canvas.h"
 #include "vg_designer.h"
+#include "vg_registry.h"
 #include "vg_sceneintf.h"
 #include "vg_types.h"
 
@@ -108,7 +109,7 @@ class TvgSceneEngine : public IvgScene {
   // Draw is walking the queue.
   bool IsDrawing() const { return drawing_; }
   // Areas that asked to be painted while Draw runs (WM_PAINT served from a message loop inside
-  // a paint, a flushed scene's AddUpdateRect): queued again through AddUpdateRect once Draw is
+  // a paint, AddUpdateRect from a paint hook): queued again through AddUpdateRect once Draw is
   // done; the walk in progress keeps its own rects.
   void DeferUpdateRects(const std::vector<TvgRect>& rects);
   // While kept, Draw leaves the deferred areas for QueueDeferredRects (WM_PAINT validates the
@@ -141,7 +142,7 @@ class TvgSceneEngine : public IvgScene {
   TvgDC DrawDC = nullptr;
   // When set, replaces putting the buffer on the screen.
   std::function<void()> OnFlush;
-  TvgVisualObject* GetHovered() const { return hovered_; }
+  TvgVisualObject* GetHovered() const;
   TvgVisualObject* GetFrame() const { return frame_; }
   void SetFrame(TvgVisualObject* frame) { frame_ = frame; }
   int32_t SavedCursor = 0;
@@ -239,11 +240,11 @@ class TvgSceneEngine : public IvgScene {
   int32_t GetUpdateRectsCount() override { return static_cast<int32_t>(updateRects_.size()); }
   TvgRect GetUpdateRect(int32_t index) override;
   void SetCaptured(TvgVisualObject* value) override;
-  TvgVisualObject* GetCaptured() override { return captured_; }
+  TvgVisualObject* GetCaptured() override;
   // The host window lost the mouse capture: the captured object hears of it and is let go.
   void CaptureLost();
   void SetFocused(TvgVisualObject* value) override;
-  TvgVisualObject* GetFocused() override { return focused_; }
+  TvgVisualObject* GetFocused() override;
   void SetDesignDoubleClicked(TvgVisualObject* value) override { designDoubleClicked_ = value; }
   TvgVisualObject* GetDesignDoubleClicked() const { return designDoubleClicked_; }
   TvgPoint GetMousePos() override { return mousePos_; }
@@ -257,7 +258,8 @@ class TvgSceneEngine : public IvgScene {
   void PaintBackground();
   void PaintRoots();
   void PaintDesignOverlays();
-  void SetHovered(TvgVisualObject* obj);
+  // Answers whether `obj` (none: false) is still the hovered object once the old one left.
+  bool SetHovered(TvgVisualObject* obj);
   void TabNavigate(bool backwards);
   void DesignMouseDown(int32_t button, uint32_t shift);
   void DesignMouseMove(uint32_t shift);
@@ -287,9 +289,10 @@ class TvgSceneEngine : public IvgScene {
   std::vector<TvgObject*> children_;
   TvgVisualObject* designDoubleClicked_ = nullptr;
   TvgVisualObject* selected_ = nullptr;
-  TvgVisualObject* captured_ = nullptr;
-  TvgVisualObject* hovered_ = nullptr;
-  TvgVisualObject* focused_ = nullptr;
+  // Input holders: an object removed from the scene before it is freed does not tell the scene.
+  TvgSceneObjectRef<TvgVisualObject> captured_;
+  TvgSceneObjectRef<TvgVisualObject> hovered_;
+  TvgSceneObjectRef<TvgVisualObject> focused_;
   std::vector<TvgVisualObject*> multiSelection_;
   TvgVisualObject* designPlaceObject_ = nullptr;
   std::vector<TvgVisualObject*> snapObjects_;
@@ -314,6 +317,11 @@ class TvgSceneEngine : public IvgScene {
   std::vector<TvgRect> updateRects_;
   std::vector<TvgRect> deferredRects_;
   bool keepDeferred_ = false;
+  // Draw passes in a row in which something asked for a repaint; past the most, what is asked
+  // for while drawing is dropped and the run ends.
+  static constexpr int32_t kMostPaintsAskedByPaints = 4;
+  int32_t paintsAskedByPaints_ = 0;
+  bool askedWhileDrawing_ = false;
   int32_t batchDepth_ = 0;
   std::vector<TvgRect> batchRects_;
 };

@@ -271,6 +271,8 @@ void TvgCanvasGdiPlus::ApplyGraphicsDefaults(bool bitmapTarget) {
   graphics_->SetPixelOffsetMode(kPixelOffsetHalf);
   if (!bitmapTarget) graphics_->SetCompositingMode(kCompositingSourceOver);
   graphics_->SetTextContrast(2);
+  // The text hint lives in the drawing context: one made by a resize takes the font's too.
+  ApplyTextHint();
 }
 
 TvgCanvasGdiPlus::~TvgCanvasGdiPlus() {
@@ -319,6 +321,10 @@ void TvgCanvasGdiPlus::ResizeBuffer(int32_t width, int32_t height) {
   width_ = width;
   height_ = height;
   resized_ = true;
+  // A kept painting was cut at the edge of the canvas it was painted on, and its key names no
+  // size: after a resize it would paint the cut version. Resizes are rare, so all are dropped.
+  paintCache_.Clear();
+  scratch_.reset();
   // A new drawing context starts without a clip and with the identity transform.
   clip_.Reset(width_, height_);
   transformKnown_ = matrix_ == IdentityMatrix;
@@ -365,13 +371,7 @@ void TvgCanvasGdiPlus::ResizeBuffer(int32_t width, int32_t height) {
     delete graphics_;
     graphics_ = nullptr;
   }
-  if (graphics_) {
-    graphics_->SetSmoothingMode(kSmoothingHighQuality);
-    graphics_->SetInterpolationMode(kInterpolationHighQuality);
-    graphics_->SetPixelOffsetMode(kPixelOffsetHalf);
-    graphics_->SetCompositingMode(kCompositingSourceOver);
-    graphics_->SetTextContrast(2);
-  }
+  ApplyGraphicsDefaults(false);
 }
 
 void TvgCanvasGdiPlus::FlushBuffer(int32_t x, int32_t y, TvgDC dc) {

@@ -132,7 +132,7 @@ void TvgCustomScene::SetActiveControl(TvgControl* value) {
 }
 
 TvgObject* TvgCustomScene::GetFrameRoot() {
-  if (lentRoot_ != nullptr && vgIsSceneObjectAlive(lentRoot_)) return lentRoot_;
+  if (TvgObject* lent = lentRoot_.Get()) return lent;
   return engine_->GetRoot();
 }
 

@@ -175,7 +175,7 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   bool loadedTimer_ = false;
   TCustomControl* nativeDragControl_ = nullptr;
   void* dropTarget_ = nullptr;  // the registered IDropTarget
-  TvgObject* lentRoot_ = nullptr;  // the first root while a frame shows it
+  TvgSceneObjectRef<TvgObject> lentRoot_;  // the first root while a frame shows it
   bool oleInitialized_ = false;
   bool releasingCapture_ = false;
 };

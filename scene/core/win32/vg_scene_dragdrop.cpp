@@ -20,12 +20,13 @@ namespace {
 class TvgNativeDragControl : public TCustomControl {
  public:
   explicit TvgNativeDragControl(TComponent* owner) : TCustomControl(owner) {}
-  // The dragged object, or nullptr when it is gone or no drag runs.
-  TvgObject* DraggedObject() const { return vgIsSceneObjectAlive(object_) ? object_ : nullptr; }
+  // The dragged object, or nullptr when it is gone (also when another stands at its address) or
+  // no drag runs.
+  TvgObject* DraggedObject() const { return object_.Get(); }
   void SetDraggedObject(TvgObject* obj) { object_ = obj; }
 
  private:
-  TvgObject* object_ = nullptr;
+  TvgSceneObjectRef<TvgObject> object_;
 };
 
 // Reports the exception being handled; never raises.

@@ -3,6 +3,7 @@
 
 #include "scene/core/vg_canvas.h"
 #include "scene/core/vg_popup.h"
+#include "scene/core/vg_sceneengine.h"
 #include "scene/core/vg_visualobject.h"
 
 namespace {
@@ -16,13 +17,24 @@ class TColorObject : public TvgVisualObject {
     TvgCanvas* c = GetCanvas();
     c->GetFill()->SetStyle(vgBrushSolid);
     c->GetFill()->SetSolidColor(color);
-    c->FillRect(GetLocalRect(), 0, 0, vgAllCorners, 1.0f);
+    if (!shapes) return c->FillRect(GetLocalRect(), 0, 0, vgAllCorners, 1.0f);
+    c->FillEllipse(GetLocalRect(), 1.0f);
+    c->GetFill()->SetSolidColor(0xFFFFFFFFu);
+    c->FillText(GetLocalRect(), TvgRect(), u"Kg,ab glyphs", false, 1.0f, vgTextAlignNear, vgTextAlignCenter);
   }
   void MouseDown(TMouseButton b, TShiftState s, float x, float y) override {
     ++downs;
     last = vgPoint(x, y);
+    // The hook may free the object: it runs from a copy, and nothing of the object is read after.
+    if (inputHook) return std::function<void()>{inputHook}();
     TvgVisualObject::MouseDown(b, s, x, y);
   }
+  void DragOver(const TvgDragObject&, const TvgPoint&, bool& accept) override {
+    accept = true;
+    if (inputHook) std::function<void()>{inputHook}();
+  }
+  void DragDrop(const TvgDragObject&, const TvgPoint&) override { ++taken; }
+  void BeginAutoDrag() override { ++taken; }
   void MouseUp(TMouseButton b, TShiftState s, float x, float y) override {
     ++ups;
     last = vgPoint(x, y);
@@ -36,8 +48,9 @@ class TColorObject : public TvgVisualObject {
     keys += key != 0 ? "k" + std::to_string(key) : "c" + std::string(1, static_cast<char>(ch));
   }
   TvgColor color = 0;
-  std::function<void()> hook;
-  int32_t paints = 0, downs = 0, ups = 0;
+  bool shapes = false;
+  std::function<void()> hook, inputHook;
+  int32_t paints = 0, downs = 0, ups = 0, taken = 0;
   TvgPoint last;
   std::string keys;
 };
@@ -55,6 +68,7 @@ TvgObject* MakeColorObject(float x, float y, float w, float h, TvgColor color, T
 }
 
 void SetObjectColor(TvgObject* obj, TvgColor color) { As(obj)->color = color; }
+void SetObjectShapes(TvgObject* obj) { As(obj)->shapes = true; }
 void RepaintObject(TvgObject* obj) { As(obj)->Repaint(); }
 void SetObjectFocusable(TvgObject* obj) { As(obj)->SetCanFocused(true); }
 void SetObjectPaintHook(TvgObject* obj, std::function<void()> hook) { As(obj)->hook = std::move(hook); }
@@ -66,6 +80,18 @@ bool ObjectHovered(TvgObject* obj) { return As(obj)->GetIsMouseOver(); }
 bool ObjectFocused(TvgObject* obj) { return As(obj)->GetIsFocused(); }
 std::string ObjectKeys(TvgObject* obj) { return As(obj)->keys; }
 void FreeObject(TvgObject* obj) { delete obj; }
+void SetObjectInputHook(TvgObject* obj, std::function<void()> hook) {
+  As(obj)->inputHook = std::move(hook);
+  As(obj)->SetDragMode(vgDragAutomatic);
+}
+int32_t ObjectDragsAndDrops(TvgObject* obj) { return As(obj)->taken; }
+
+bool DragAndDrop(TvgSceneEngine& engine, const TvgPoint& p, const std::function<void()>& beforeDrop) {
+  const TvgDragObject data;
+  engine.DragOverPoint(data, p);
+  beforeDrop();
+  return engine.DropAt(data, p);
+}
 
 TvgObject* MakePopupObject(TvgObject* parent, TvgObject* target, float w, float h) {
   auto* popup = new TvgPopup(nullptr);

@@ -242,6 +242,27 @@ TEST_F(CanvasPixelPathsTest, TextsAndShapesPaintedAgainFromWhatTheyPainted) {
   EXPECT_TRUE(Same());
 }
 
+TEST_F(CanvasPixelPathsTest, AResizedCanvasPaintsAsAFreshOneOfItsSize) {
+  // What a small canvas kept of a text and shapes running past its edges is of no use once it grew.
+  const std::vector<uint32_t> start(fast->GetBufferBits(), fast->GetBufferBits() + kW * kH);
+  auto paint = [](TvgCanvasGdiPlus& c) {
+    Translate(c, 0.5f, 0.25f);
+    Solid(c.GetFill(), 0xE0C04080u);
+    c.FillEllipse(vgRect(20, 4, 80, 40), 1);
+    c.FillText(vgRect(2, 28, 94, 46), TvgRect(), u"Kg,ab past the edge", false, 1, vgTextAlignNear, vgTextAlignCenter);
+    Solid(c.GetStroke(), 0xFF20E040u);
+    c.SetStrokeThickness(3);
+    c.DrawRect(vgRect(10, 10, 70, 56), 6, 6, vgAllCorners, 1);
+  };
+  fast->ResizeBuffer(40, 36);
+  paint(*fast);
+  fast->ResizeBuffer(kW, kH);
+  GdiFlush();
+  std::copy(start.begin(), start.end(), fast->GetBufferBits());
+  Draw(paint);
+  EXPECT_TRUE(Same());
+}
+
 TEST_F(CanvasPixelPathsTest, SavedClipsExclusionsRotationsAndUnknownTransforms) {
   Draw([](TvgCanvasGdiPlus& c) {
     c.SetClipRects({vgRect(0, 0, 80, 50), vgRect(30, 20, 96, 64)});

@@ -102,6 +102,15 @@ TEST_F(VgRegistry, ManyObjectsComeAndGoInAnyOrder) {
   delete next;
 }
 
+TEST_F(VgRegistry, AKeptObjectIsToldFromALaterOneAtItsAddress) {
+  TPlainProbe probe(nullptr);
+  const TvgSceneObjectRef<TPlainProbe> kept(&probe);
+  vgUnregisterSceneObject(&probe);  // freed, and its block made into another object
+  vgRegisterSceneObject(&probe);
+  EXPECT_EQ(kept.Get(), nullptr);
+  EXPECT_EQ(TvgSceneObjectRef<TPlainProbe>(&probe).Get(), &probe);
+}
+
 TEST_F(VgRegistry, FreeNotificationRunsOnceAndCanBeWithdrawn) {
   auto* subject = new TRegistryProbe(nullptr);
   int a = 0, b = 0;

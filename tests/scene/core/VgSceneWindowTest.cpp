@@ -116,6 +116,28 @@ TEST_F(SceneWindowTest, APaintAskedForWhilePaintingWaitsForThePaintInProgress) {
   EXPECT_EQ(px.At(30, 20), 0xFF0000u);
 }
 
+TEST_F(SceneWindowTest, RepaintsAskedForByAPaintArePaintedAfterItAndARunOfThemEnds) {
+  // The child's paint recolours another object and asks for its repaint.
+  TvgObject* other = MakeColorObject(120, 10, 30, 30, kGreen, root);
+  Settle();
+  SetObjectPaintHook(child, [&, first = true]() mutable {
+    if (first) SetObjectColor(other, kWhite), RepaintObject(other);
+    first = false;
+  });
+  RepaintObject(child);
+  Settle();
+  EXPECT_EQ(TWindowPixels(scene->GetHandle()).At(130, 20), 0xFFFFFFu);
+  // A paint that asks for itself every time is painted again a few times, then the window rests.
+  SetObjectPaintHook(child, [&] { RepaintObject(child); });
+  const int32_t draws = scene->Engine().DrawCount();
+  RepaintObject(child);
+  Settle();
+  SetObjectPaintHook(child, nullptr);
+  EXPECT_GT(scene->Engine().DrawCount() - draws, 1);
+  EXPECT_LE(scene->Engine().DrawCount() - draws, 8);
+  EXPECT_FALSE(GetUpdateRect(scene->GetHandle(), nullptr, FALSE));
+}
+
 TEST_F(SceneWindowTest, ABatchPaintsWhatItGatheredAtItsEndWithoutAPaintMessage) {
   TvgObject* other = MakeColorObject(150, 10, 30, 30, kWhite, root);
   Settle();
@@ -194,6 +216,29 @@ TEST_F(SceneWindowTest, MouseMessagesReachTheObjectUnderThePoint) {
   EXPECT_EQ(ObjectMouseDowns(root), 1);
 }
 
+TEST_F(SceneWindowTest, AnObjectFreedByItsHandlerIsNotTakenForTheOneMadeNextInItsPlace) {
+  // The handler frees its object and makes one like it, which the memory manager places at the
+  // freed address: the scene must neither start the new one's drag nor hand it the drop.
+  auto arm = [&] {
+    SetObjectInputHook(child, [&, gone = child] {
+      FreeObject(gone);
+      child = MakeColorObject(20, 10, 40, 30, kRed, root);
+      SetObjectInputHook(child, nullptr);
+    });
+  };
+  const std::function<void()> cases[] = {
+      [&] { arm(), SendMessageW(scene->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(25, 15)); },
+      // Armed once it is the target: finding the target asks it too.
+      [&] { EXPECT_FALSE(DragAndDrop(scene->Engine(), vgPoint(25, 15), arm)); },
+  };
+  for (const auto& act : cases) {
+    TvgObject* const gone = child;
+    act();
+    ASSERT_EQ(child, gone) << "the new object must stand at the freed address";
+    EXPECT_EQ(ObjectDragsAndDrops(child), 0);
+  }
+}
+
 TEST_F(SceneWindowTest, KeysAndCharactersReachTheFocusedObject) {
   HWND wnd = scene->GetHandle();
   SetObjectFocusable(child);
@@ -258,6 +303,30 @@ TEST(SceneWindowFormTest, TransparentSceneOnAFormMakesTheFormLayeredAndPaintsThr
   ASSERT_NE(bits, nullptr);
   EXPECT_EQ(bits[50 * 200 + 100], 0xFFFF0000u);
   delete form;
+}
+
+TEST(SceneWindowResizeTest, AWidenedScenePaintsWhatASceneMadeThatWidePaints) {
+  StartGdiPlus();
+  TForeignWindow host(460, 120);
+  // An ellipse with a text across it, running past the right edge of a scene 160 wide.
+  auto paint = [&](TvgScene* s, int32_t width) {
+    s->SetBounds(0, 0, width, 100);
+    InvalidateRect(s->GetHandle(), nullptr, FALSE);
+    PumpUntil([] { return false; }, 150);
+    return std::vector<uint32_t>(s->GetCanvas()->GetBufferBits(), s->GetCanvas()->GetBufferBits() + width * 100);
+  };
+  std::vector<uint32_t> pixels[2];
+  for (int32_t first : {160, 400}) {
+    std::unique_ptr<TvgScene> s(TWinControl::CreateParented<TvgScene>(host.handle));
+    s->SetBounds(0, 0, first, 100);
+    ShowWindow(s->GetHandle(), SW_SHOWNA);
+    TvgObject* root = MakeColorObject(0, 0, 10, 10, kBlue);
+    s->AddObject(root);
+    SetObjectShapes(MakeColorObject(60, 10, 200, 80, kRed, root));
+    paint(s.get(), first);
+    pixels[first == 400] = paint(s.get(), 400);
+  }
+  EXPECT_TRUE(pixels[0] == pixels[1]);
 }
 
 TEST(SceneWindowFormTest, EscInASceneOwnedByAModalFormCancelsIt) {
