@@ -36,9 +36,9 @@ def check_zip(folder, manifest):
             try:
                 archive.read(names[0])
                 return "readable with a wrong password"
-            except RuntimeError:
-                pass
-            except zipfile.BadZipFile:
+            except (RuntimeError, zipfile.BadZipFile, zlib.error):
+                # One wrong key in 256 passes the header's check byte and fails in the
+                # decompression or the CRC instead.
                 pass
     return None
 
