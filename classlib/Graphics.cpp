@@ -5,7 +5,8 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <new>
+
+#include "NeverDestroyed.h"
 
 KBL_PUBLISHED(TGraphic) {}
 KBL_PUBLISHED(TBitmap) {}
@@ -602,10 +603,8 @@ struct TFormatBinding {
 // unregister from it in their own static destructors, which may run after this unit's. In static
 // storage, so that an unloaded module leaves no block of it behind.
 std::map<std::string, TFormatBinding>& Registry() {
-  using TRegistry = std::map<std::string, TFormatBinding>;
-  alignas(TRegistry) static unsigned char storage[sizeof(TRegistry)];
-  static auto* registry = ::new (storage) TRegistry();
-  return *registry;
+  static TNeverDestroyed<std::map<std::string, TFormatBinding>> registry;
+  return registry.Get();
 }
 
 }  // namespace

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <new>
 
 #include "Classes.h"
+#include "NeverDestroyed.h"
 
 // --- TObject's record
 
@@ -290,9 +290,8 @@ struct Registry {
 // Never destroyed: finalisers may still unregister. In static storage, so that an unloaded
 // module leaves no block of it behind.
 Registry& TheRegistry() {
-  alignas(Registry) static unsigned char storage[sizeof(Registry)];
-  static Registry* registry = ::new (storage) Registry;
-  return *registry;
+  static TNeverDestroyed<Registry> registry;
+  return registry.Get();
 }
 
 // The registered classes go with the module when it unloads: their entries are freed then (a

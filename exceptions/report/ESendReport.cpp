@@ -7,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <thread>
 
 #include "EBugReport.h"
@@ -26,6 +25,7 @@
 #include "ESupport.h"
 #include "EZipWriter.h"
 #include "classlib/Classes.h"
+#include "classlib/NeverDestroyed.h"
 #include "classlib/SysUtils.h"
 #include "detail/EReportPlatform_p.h"
 #include "detail/ESendReportPlatform_p.h"
@@ -53,9 +53,8 @@ bool gSendThreadsClosed = false;  // under gSendThreadsLock
 // system instead of ending in the runtime's terminate handler. Kept in static storage, so that
 // no block of the library's own is left for the leak report.
 std::vector<TSendThread>& SendThreads() {
-  alignas(std::vector<TSendThread>) static unsigned char storage[sizeof(std::vector<TSendThread>)];
-  static auto* threads = new (storage) std::vector<TSendThread>();
-  return *threads;
+  static TNeverDestroyed<std::vector<TSendThread>> threads;
+  return threads.Get();
 }
 // A tracker already told the user about the report (it is closed): no outcome box follows.
 bool gTrackerShownBox = false;

@@ -7,10 +7,10 @@
 
 #include <cstring>
 #include <mutex>
-#include <new>
 
 #include "../EmberLibraryData.h"
 #include "../ExceptionLog.h"
+#include "classlib/NeverDestroyed.h"
 
 namespace ember_detail {
 
@@ -57,9 +57,8 @@ struct TBuiltInModules {
 // Outlives every finaliser that may still walk; in static storage, so that an unloaded module
 // leaves no block of it behind.
 TBuiltInModules& BuiltInModules() {
-  alignas(TBuiltInModules) static unsigned char storage[sizeof(TBuiltInModules)];
-  static auto* modules = ::new (storage) TBuiltInModules;
-  return *modules;
+  static TNeverDestroyed<TBuiltInModules> modules;
+  return modules.Get();
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
+#include "classlib/NeverDestroyed.h"
 #include "classlib/SyncObjs.h"
 
 namespace {
@@ -60,9 +60,8 @@ struct THookState {
 // Kept in static storage, and its lists' room given back when everything is undone, so that an
 // unloaded module leaves no block of its own behind.
 THookState& State() {
-  alignas(THookState) static unsigned char storage[sizeof(THookState)];
-  static THookState* state = ::new (storage) THookState;
-  return *state;
+  static TNeverDestroyed<THookState> state;
+  return state.Get();
 }
 
 // Undoes everything when the module unloads (static objects die at DLL_PROCESS_DETACH).

@@ -7,12 +7,12 @@
 
 #include <algorithm>
 #include <mutex>
-#include <new>
 #include <set>
 #include <vector>
 
 #include "EReportValues.h"
 #include "ESysUtils.h"
+#include "classlib/NeverDestroyed.h"
 #include "exceptions/ECore.h"
 #include "exceptions/capture/EmberRecords.h"
 
@@ -290,9 +290,8 @@ uintptr_t GetModuleHandleOfAddr(uintptr_t address) {
 // Lives until the process ends; in static storage, so that an unloaded module leaves no block of
 // it behind.
 TEmberModulesList& EmberModulesList() {
-  alignas(TEmberModulesList) static unsigned char storage[sizeof(TEmberModulesList)];
-  static TEmberModulesList* list = ::new (storage) TEmberModulesList();
-  return *list;
+  static TNeverDestroyed<TEmberModulesList> list;
+  return list.Get();
 }
 
 void SetModuleDataLoader(TEmberModuleDataLoader loader) { gDataLoader = loader; }
