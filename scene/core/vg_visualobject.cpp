@@ -660,7 +660,7 @@ void TvgVisualObject::EndUpdate() {
   ShiftUpdatingTree(-1);
   if (updating_ > 0) {
     // An update around this one is still open: what this one held back waits for its end.
-    if (ownUpdates_ == 0) DeferRealign();
+    if (ownUpdates_ == 0) PutOffRealign();
     return;
   }
   // What the update held back is laid out and shown now, under one repaint request for the
@@ -673,9 +673,11 @@ void TvgVisualObject::EndUpdate() {
   Repaint();
 }
 
-void TvgVisualObject::DeferRealign() {
+bool TvgVisualObject::PutOffRealign() {
+  if (updating_ <= 0) return false;
   deferredRealign_ = true;
   if (TvgObject* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->NoteDeferredBelow();
+  return true;
 }
 
 void TvgVisualObject::NoteDeferredBelow() {
@@ -701,11 +703,7 @@ bool TvgVisualObject::RealignDeferredBelow() {
       left = true;  // its own update is still open; its end runs them
       continue;
     }
-    if (v->deferredRealign_) {
-      v->deferredRealign_ = false;
-      v->Realign();
-    }
-    left = v->RealignDeferredBelow() || left;
+    left = v->RealignDeferred() || left;
   }
   if (left) deferredBelow_ = true;
   return left;
@@ -719,11 +717,15 @@ void TvgVisualObject::TakeDeferredOf(TvgVisualObject* child) {
   }
   // It left an update that is still open: nothing else would lay it out.
   TvgRepaintBatch batch(child);
-  if (child->deferredRealign_) {
-    child->deferredRealign_ = false;
-    child->Realign();
+  child->RealignDeferred();
+}
+
+bool TvgVisualObject::RealignDeferred() {
+  if (deferredRealign_) {
+    deferredRealign_ = false;
+    Realign();
   }
-  child->RealignDeferredBelow();
+  return RealignDeferredBelow();
 }
 
 bool TvgVisualObject::CanRepaint() {
@@ -823,11 +825,7 @@ void TvgVisualObject::RecalcHasEffects() {
 // --- Layout
 
 void TvgVisualObject::Realign() {
-  if (HasState(csDestroying)) return;
-  if (updating_ > 0) {
-    DeferRealign();
-    return;
-  }
+  if (HasState(csDestroying) || PutOffRealign()) return;
   deferredRealign_ = false;
   if ((width_ > -2 && width_ < 2) || (height_ > -2 && height_ < 2)) return;
   if (inRealign_ || disableLayout_) return;

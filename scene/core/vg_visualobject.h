@@ -334,9 +334,9 @@ class TvgVisualObject : public TvgObject {
   // Queues an area with the scene, or gathers it into the open repaint batch.
   void RequestArea(const TvgRect& area);
   TvgObject* SceneRoot();
-  // Notes this object's layout for the end of the outermost update open over it (what Realign
-  // does while one is open).
-  void DeferRealign();
+  // While an update is open over this object, notes its layout for the end of the outermost one
+  // (what Realign does then) and answers true; answers false, noting nothing, outside updates.
+  bool PutOffRealign();
 
  private:
   friend class TvgObject;
@@ -352,6 +352,8 @@ class TvgVisualObject : public TvgObject {
   // Runs the layouts put off below this object whose updates have all ended; true when some
   // are still put off (below an update still open).
   bool RealignDeferredBelow();
+  // This object's put-off layout, then those below it: as RealignDeferredBelow answers.
+  bool RealignDeferred();
   // A child that joined with layouts put off in its subtree: laid out now when no update is open
   // over it any more, else noted here for the end of the update.
   void TakeDeferredOf(TvgVisualObject* child);

@@ -303,10 +303,7 @@ void TvgListBox::SetListStyle(TvgListStyle value) {
 void TvgListBox::Realign() {
   if (layingOut_) return;
   // Each item added in an update asks for a layout: noted at once, without a repaint batch.
-  if (GetUpdateCounter() > 0) {
-    DeferRealign();
-    return;
-  }
+  if (PutOffRealign()) return;
   // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
   // takes one request for all.
   TvgRepaintBatch batch(this);

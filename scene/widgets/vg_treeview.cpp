@@ -224,10 +224,7 @@ void TvgTreeView::ItemsChanged() {
 void TvgTreeView::Realign() {
   if (layingOut_) return;
   // Each item added in an update asks for a layout: noted at once, without a repaint batch.
-  if (Updating()) {
-    DeferRealign();
-    return;
-  }
+  if (PutOffRealign()) return;
   // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
   // takes one request for all.
   TvgRepaintBatch batch(this);
