@@ -10,13 +10,14 @@
 #endif
 
 #include <atomic>
-#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
 #include <vector>
+
+#include "FailAfter.h"
 
 namespace {
 
@@ -140,23 +141,13 @@ TEST(MemoryManager, ThreadsShareItSoundly) {
 namespace {
 
 void (*gHoldLock)() = nullptr;
-HANDLE gEvents[3];  // the lock taken, the watchdog running, the module unloaded
+HANDLE gLockTaken = nullptr;
 
 DWORD WINAPI HoldLockUntilKilled(void*) {
   gHoldLock();
-  SetEvent(gEvents[0]);
+  SetEvent(gLockTaken);
   Sleep(INFINITE);
   return 0;
-}
-
-// Runs before the unload begins (a thread that starts during it waits for the loader's lock): a
-// hang ends this program as a failure instead of stopping the run.
-DWORD WINAPI FailUnlessUnloaded(void*) {
-  SetEvent(gEvents[1]);
-  if (WaitForSingleObject(gEvents[2], 20000) == WAIT_OBJECT_0) return 0;
-  std::fputs("FAILED: the module's end waits for ever on a lock whose holder died\n", stderr);
-  TerminateProcess(GetCurrentProcess(), 1);
-  return 1;
 }
 
 }  // namespace
@@ -168,16 +159,15 @@ TEST(MemoryManager, AModuleUnloadsWhenItsLocksHolderWasKilled) {
   ASSERT_NE(module, nullptr);
   gHoldLock = reinterpret_cast<void (*)()>(GetProcAddress(module, "MemoryManagerModuleHoldLock"));
   ASSERT_NE(gHoldLock, nullptr);
-  for (HANDLE& event : gEvents) event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gLockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE holder = CreateThread(nullptr, 0, &HoldLockUntilKilled, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gEvents[0], 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
   TerminateThread(holder, 1);
   WaitForSingleObject(holder, 10000);
-  HANDLE watchdog = CreateThread(nullptr, 0, &FailUnlessUnloaded, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gEvents[1], 10000), WAIT_OBJECT_0);
-  EXPECT_TRUE(FreeLibrary(module));
-  SetEvent(gEvents[2]);
-  WaitForSingleObject(watchdog, INFINITE);
-  for (HANDLE handle : {holder, watchdog, gEvents[0], gEvents[1], gEvents[2]}) CloseHandle(handle);
+  {
+    const TFailAfter bound(20000, "the module's end waits for ever on a lock whose holder died");
+    EXPECT_TRUE(FreeLibrary(module));
+  }
+  for (HANDLE handle : {holder, gLockTaken}) CloseHandle(handle);
 }
 #endif

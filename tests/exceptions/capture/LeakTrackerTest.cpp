@@ -16,13 +16,13 @@
 #endif
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "FailAfter.h"
 #include "classlib/MemoryManager.h"
 
 namespace {
@@ -340,7 +340,6 @@ TEST_F(LeakTrackerTest, NewIsServedByTheSmallBlocksTrackedOrNotAndFreedAcrossThe
 // The memory manager's live small blocks before, while and after the fault handler held a block.
 size_t gFaultBlocks[3] = {};
 uint8_t* gGuardPage = nullptr;
-HANDLE gFreed = nullptr;
 
 // Allocates and frees as a fault's handler does, then lets the faulting write go to the page.
 LONG CALLBACK AllocateInFault(EXCEPTION_POINTERS* info) {
@@ -358,20 +357,11 @@ LONG CALLBACK AllocateInFault(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// A hang ends this program as a failure instead of stopping the run.
-DWORD WINAPI FailUnlessFreed(void*) {
-  if (WaitForSingleObject(gFreed, 20000) == WAIT_OBJECT_0) return 0;
-  std::fputs("FAILED: a fault's handler waits on the leak list's lock that its own thread holds\n", stderr);
-  TerminateProcess(GetCurrentProcess(), 1);
-  return 1;
-}
-
 // An overrun smashed a tracked block's link: freeing it faults while the list lock is held, and
 // the handler's new and delete on that thread are served untracked, at once, by the memory
 // manager.
 TEST_F(LeakTrackerTest, AFaultUnderTheListLockIsServedWithoutWaitingOnIt) {
   gGuardPage = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
-  gFreed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   void* handler = AddVectoredExceptionHandler(1, &AllocateInFault);
   ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
   void* blocks[3] = {AllocateHere(16), AllocateHere(16), AllocateHere(16)};
@@ -380,9 +370,10 @@ TEST_F(LeakTrackerTest, AFaultUnderTheListLockIsServedWithoutWaitingOnIt) {
   TLeakHeader* older = smashed->Older;
   TLeakHeader* newer = smashed->Newer;
   smashed->Older = reinterpret_cast<TLeakHeader*>(gGuardPage);
-  HANDLE watchdog = CreateThread(nullptr, 0, &FailUnlessFreed, nullptr, 0, nullptr);
-  LeakFree(blocks[1]);
-  SetEvent(gFreed);
+  {
+    const TFailAfter bound(20000, "a fault's handler waits on the leak list's lock that its own thread holds");
+    LeakFree(blocks[1]);
+  }
   // The neighbours' links as the unlink would have left them.
   older->Newer = newer;
   newer->Older = older;
@@ -390,8 +381,6 @@ TEST_F(LeakTrackerTest, AFaultUnderTheListLockIsServedWithoutWaitingOnIt) {
   LeakFree(blocks[0]);
   LeakFree(blocks[2]);
   RemoveVectoredExceptionHandler(handler);
-  WaitForSingleObject(watchdog, INFINITE);
-  for (HANDLE handle : {watchdog, gFreed}) CloseHandle(handle);
   VirtualFree(gGuardPage, 0, MEM_RELEASE);
   EXPECT_EQ(gFaultBlocks[1], gFaultBlocks[0] + 1);
   EXPECT_EQ(gFaultBlocks[2], gFaultBlocks[0]);
