@@ -13,11 +13,17 @@
 // nothing left allocated leaves no memory behind.
 //
 // Any thread may allocate and free; one short lock guards the chunks. The audio thread does not
-// allocate, so it never waits on it. Once the module ends the lock is waited for a second at
-// most (a thread the process killed may have died holding it): unload and exit go on.
+// allocate, so it never waits on it. The lock word holds its holder's thread id, so a waiter can
+// tell when the holder has ended without giving it back (a thread the process killed): the chunks
+// are then left as they are for good, new blocks come from the C heap and freed blocks of the
+// chunks stay where they are, so that close, unload and exit go on. While the holder waits for
+// the processing of an exception raised under the lock (a fault inside the manager), other
+// threads do not wait for it either (see TMemoryManagerHolderWaits). Once the module ends the
+// lock is waited for a second at most.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Allocates `size` bytes (at least one); throws std::bad_alloc when memory is exhausted.
 void* GetMem(std::size_t size);
@@ -45,7 +51,42 @@ TMemoryManagerState GetMemoryManagerState();
 // True when this build serves small blocks from chunks.
 bool SmallBlocksEnabled();
 
+// True once a holder of the lock ended holding it: the chunks are no longer used.
+bool MemoryManagerAbandoned();
+// The id of the thread holding the lock, 0 when none (a thread about to be kept suspended for a
+// while must not hold it).
+uint32_t MemoryManagerLockHolder();
+
+// Set up by an exception handler for the time the calling thread waits for the processing of an
+// exception: when the thread holds the manager's lock (the exception was raised inside the
+// manager), other threads do not wait for the lock meanwhile; they take blocks from the C heap
+// and leave the chunks' blocks they free in place. Does nothing otherwise.
+class TMemoryManagerHolderWaits {
+ public:
+  TMemoryManagerHolderWaits() noexcept;
+  ~TMemoryManagerHolderWaits();
+  TMemoryManagerHolderWaits(const TMemoryManagerHolderWaits&) = delete;
+  TMemoryManagerHolderWaits& operator=(const TMemoryManagerHolderWaits&) = delete;
+
+ private:
+  bool parked_ = false;
+};
+
+// --- Holders of a lock word (shared with the other spin locks of the module)
+
+// The calling thread's id as a lock word holds it, never 0.
+uint32_t LockOwnerId() noexcept;
+// A time stamp for LockOwnerEnded.
+uint64_t LockOwnerClock() noexcept;
+// True when the thread `owner`, seen holding a lock since `seenSince` (a LockOwnerClock stamp),
+// has ended: no thread has that id any more, the thread with it has ended, or it was started
+// after `seenSince` (the id was reused, so the holder is gone). False when it cannot be told
+// (and always outside Windows).
+bool LockOwnerEnded(uint32_t owner, uint64_t seenSince) noexcept;
+
 namespace kbl_detail {
-// Takes the memory manager's lock and keeps it (tests only: a thread that dies holding it).
+// Takes the memory manager's lock and keeps it (tests only: a thread that dies or waits holding it).
 void HoldMemoryManagerLock();
+// Gives back the lock the calling thread took with HoldMemoryManagerLock.
+void ReleaseMemoryManagerLock();
 }  // namespace kbl_detail

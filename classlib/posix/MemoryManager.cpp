@@ -2,6 +2,7 @@
 // them): the memory manager only forwards to them.
 #include "classlib/MemoryManager.h"
 
+#include <atomic>
 #include <new>
 
 void* GetMem(std::size_t size) { return ::operator new(size); }
@@ -18,8 +19,28 @@ TMemoryManagerState GetMemoryManagerState() { return {}; }
 
 bool SmallBlocksEnabled() { return false; }
 
+bool MemoryManagerAbandoned() { return false; }
+
+uint32_t MemoryManagerLockHolder() { return 0; }
+
+TMemoryManagerHolderWaits::TMemoryManagerHolderWaits() noexcept = default;
+TMemoryManagerHolderWaits::~TMemoryManagerHolderWaits() = default;
+
+// Ids handed out once per thread: what a lock word holds; a thread's end is not told here.
+uint32_t LockOwnerId() noexcept {
+  static std::atomic<uint32_t> next{1};
+  thread_local const uint32_t id = next.fetch_add(1, std::memory_order_relaxed);
+  return id;
+}
+
+uint64_t LockOwnerClock() noexcept { return 0; }
+
+bool LockOwnerEnded(uint32_t, uint64_t) noexcept { return false; }
+
 namespace kbl_detail {
 
 void HoldMemoryManagerLock() {}
+
+void ReleaseMemoryManagerLock() {}
 
 }  // namespace kbl_detail

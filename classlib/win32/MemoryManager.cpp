@@ -72,14 +72,17 @@ struct TChunk {
 static_assert(sizeof(TChunk) <= kHeaderSize);
 
 struct TState {
-  std::atomic<bool> busy;
-  std::atomic<DWORD> owner;  // the thread holding `busy`, 0 when none
+  std::atomic<DWORD> owner;  // the thread holding the lock, 0 when none
   TChunk* withRoom[kClassCount];
   TChunk* empty;
   std::size_t emptyCount;
   std::size_t chunkCount;
   std::size_t liveBlocks;
   std::atomic<bool> ending;
+  // A holder ended holding the lock: the chunks may be half changed and are left alone for good.
+  std::atomic<bool> abandoned;
+  // The holder waits for the processing of an exception raised under the lock.
+  std::atomic<bool> parked;
 };
 
 // Constant-initialised (all zero): usable before any static constructor
@@ -93,26 +96,34 @@ bool Owns(const void* block) {
 
 TChunk* ChunkOf(const void* block) { return reinterpret_cast<TChunk*>(reinterpret_cast<uintptr_t>(block) & kChunkMask); }
 
-// Holds the lock: a flag taken with one exchange, since a lock of the system costs several
-// times the rest of an allocation. A thread that finds it taken spins briefly, then yields, then
-// sleeps, so that a holder of lower priority gets to run. The caller is told it has no lock,
-// instead of waiting for ever, when the lock is its own thread's already (a fault inside the
-// memory manager whose handler allocates) and, at the module's end, after a second by the clock
-// (a thread the process killed may have died holding it; a count of sleeps would last fifteen
-// times as long where the system's timer ticks every 15.6 ms).
+// Holds the lock: the holder's thread id set with one compare-and-exchange, since a lock of the
+// system costs several times the rest of an allocation. A thread that finds it taken spins
+// briefly, then yields, then sleeps, so that a holder of lower priority gets to run. The caller
+// is told it has no lock, instead of waiting for ever:
+// - when the lock is its own thread's already (a fault inside the memory manager whose handler
+//   allocates);
+// - when the holder waits for the processing of an exception raised under the lock;
+// - when the holder has ended without giving the lock back (a thread the process killed, also
+//   one killed at the instruction that took it: the lock and its holder are one word); the
+//   chunks are then given up for good, since the holder may have left them half changed;
+// - at the module's end, after a second by the clock (a count of sleeps would last fifteen times
+//   as long where the system's timer ticks every 15.6 ms).
 class TLock {
  public:
   TLock() {
     const DWORD self = GetCurrentThreadId();
-    DWORD endingSince = 0;
+    DWORD seen = 0, endingSince = 0;
+    uint64_t seenSince = 0;
     bool timing = false;
     for (int i = 0;; ++i) {
-      if (!gState.busy.load(std::memory_order_relaxed) && !gState.busy.exchange(true, std::memory_order_acquire)) {
-        gState.owner.store(self, std::memory_order_relaxed);
+      DWORD holder = gState.owner.load(std::memory_order_relaxed);
+      if (holder == 0 && gState.owner.compare_exchange_weak(holder, self, std::memory_order_acquire)) {
         held_ = true;
         return;
       }
-      if (gState.owner.load(std::memory_order_relaxed) == self) return;
+      if (holder == self || gState.abandoned.load(std::memory_order_relaxed) ||
+          gState.parked.load(std::memory_order_relaxed))
+        return;
       if (i < 64) {
         _mm_pause();
         continue;
@@ -120,6 +131,13 @@ class TLock {
       if (i < 128) {
         SwitchToThread();
         continue;
+      }
+      if (holder != seen) {
+        seen = holder;
+        seenSince = LockOwnerClock();
+      } else if (holder != 0 && (i & 15) == 0 && LockOwnerEnded(holder, seenSince)) {
+        gState.abandoned.store(true, std::memory_order_relaxed);
+        return;
       }
       if (gState.ending.load(std::memory_order_relaxed)) {
         const DWORD now = GetTickCount();
@@ -134,9 +152,7 @@ class TLock {
     }
   }
   ~TLock() {
-    if (!held_) return;
-    gState.owner.store(0, std::memory_order_relaxed);
-    gState.busy.store(false, std::memory_order_release);
+    if (held_) gState.owner.store(0, std::memory_order_release);
   }
   TLock(const TLock&) = delete;
   TLock& operator=(const TLock&) = delete;
@@ -217,7 +233,7 @@ void* AllocateSmall(std::size_t size) {
 
 void FreeOwned(void* block) {
   TLock lock;
-  if (!lock.Held()) return;  // the module is ending and the lock is lost: the block stays
+  if (!lock.Held()) return;  // the lock is lost or its holder waits: the block stays where it is
   TChunk* chunk = ChunkOf(block);
   const int sizeClass = chunk->sizeClass;
   *static_cast<void**>(block) = chunk->freed;
@@ -260,7 +276,7 @@ TModuleEnd gModuleEnd;
 }  // namespace
 
 void* TryGetMem(std::size_t size) noexcept {
-  if (size <= kMaxSmall) {
+  if (size <= kMaxSmall && !gState.abandoned.load(std::memory_order_relaxed)) {
     if (void* block = AllocateSmall(size)) return block;
   }
   return HeapBlock(size);
@@ -299,11 +315,30 @@ TMemoryManagerState GetMemoryManagerState() {
 
 bool SmallBlocksEnabled() { return true; }
 
+bool MemoryManagerAbandoned() { return gState.abandoned.load(std::memory_order_relaxed); }
+
+uint32_t MemoryManagerLockHolder() { return gState.owner.load(std::memory_order_relaxed); }
+
+// Only the holder parks the lock, and only one thread holds it: the flag needs no count.
+TMemoryManagerHolderWaits::TMemoryManagerHolderWaits() noexcept
+    : parked_(gState.owner.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
+  if (parked_) gState.parked.store(true, std::memory_order_relaxed);
+}
+
+TMemoryManagerHolderWaits::~TMemoryManagerHolderWaits() {
+  if (parked_) gState.parked.store(false, std::memory_order_relaxed);
+}
+
 namespace kbl_detail {
 
 void HoldMemoryManagerLock() {
-  while (gState.busy.exchange(true, std::memory_order_acquire)) Sleep(1);
-  gState.owner.store(GetCurrentThreadId(), std::memory_order_relaxed);
+  const DWORD self = GetCurrentThreadId();
+  for (DWORD free = 0; !gState.owner.compare_exchange_weak(free, self, std::memory_order_acquire); free = 0) Sleep(1);
+}
+
+void ReleaseMemoryManagerLock() {
+  DWORD self = GetCurrentThreadId();
+  gState.owner.compare_exchange_strong(self, 0, std::memory_order_release);
 }
 
 }  // namespace kbl_detail
@@ -322,13 +357,43 @@ TMemoryManagerState GetMemoryManagerState() { return {}; }
 
 bool SmallBlocksEnabled() { return false; }
 
+bool MemoryManagerAbandoned() { return false; }
+
+uint32_t MemoryManagerLockHolder() { return 0; }
+
+TMemoryManagerHolderWaits::TMemoryManagerHolderWaits() noexcept = default;
+TMemoryManagerHolderWaits::~TMemoryManagerHolderWaits() = default;
+
 namespace kbl_detail {
 
 void HoldMemoryManagerLock() {}
 
+void ReleaseMemoryManagerLock() {}
+
 }  // namespace kbl_detail
 
 #endif
+
+// --- Holders of a lock word
+
+uint32_t LockOwnerId() noexcept { return GetCurrentThreadId(); }
+
+uint64_t LockOwnerClock() noexcept {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+bool LockOwnerEnded(uint32_t owner, uint64_t seenSince) noexcept {
+  HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, owner);
+  if (thread == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no thread has the id
+  bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+  FILETIME created, exited, kernel, user;
+  if (!ended && GetThreadTimes(thread, &created, &exited, &kernel, &user))
+    ended = ((static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime) > seenSince;
+  CloseHandle(thread);
+  return ended;
+}
 
 void* GetMem(std::size_t size) {
   void* block = TryGetMem(size);

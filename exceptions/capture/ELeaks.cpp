@@ -25,7 +25,11 @@ constexpr int32_t kQuarantine = 256;
 std::atomic<bool> gTracking{false};
 std::atomic<bool> gEverTracked{false};
 std::atomic<uint8_t> gFlags{0};
-std::atomic<uint8_t> gListLock{0};
+std::atomic<uint32_t> gListOwner{0};  // the thread holding the list lock, 0 when none
+// The holder waits for the processing of an exception raised under the lock.
+std::atomic<bool> gListParked{false};
+// A holder ended holding the lock: the list may be half unlinked and is left alone for good.
+std::atomic<bool> gListAbandoned{false};
 TLeakHeader* gOldest = nullptr;
 TLeakHeader* gNewest = nullptr;
 TLeakHeader* gQuarantine[kQuarantine] = {};
@@ -37,26 +41,53 @@ TLeakHandlers gHandlers;
 // or frees must not wait for the lock its own thread holds.
 thread_local bool tHoldsList = false;
 
-// A byte changed by compare-and-exchange; waiting threads yield, then sleep.
+// True when the list must not be waited for: this thread holds it, its holder waits for an
+// exception's processing, or its holder ended holding it.
+bool ListOutOfReach() { return tHoldsList || gListParked.load() || gListAbandoned.load(); }
+
+// The holder's thread id changed by compare-and-exchange; waiting threads yield, then sleep. The
+// caller is told it has no lock, instead of waiting for ever, when the list is out of reach
+// (above); a holder found ended gives the list up for good and ends the tracking.
 class TListLock {
  public:
   TListLock() {
-    uint8_t expected = 0;
-    for (int32_t tries = 0; !gListLock.compare_exchange_weak(expected, 1); ++tries) {
-      expected = 0;
-      if (tries < 4)
+    const uint32_t self = LockOwnerId();
+    uint32_t seen = 0;
+    uint64_t seenSince = 0;
+    for (int32_t tries = 0;; ++tries) {
+      uint32_t holder = 0;
+      if (gListOwner.compare_exchange_weak(holder, self, std::memory_order_acquire)) {
+        held_ = true;
+        tHoldsList = true;
+        return;
+      }
+      if (holder == self || ListOutOfReach()) return;
+      if (tries < 4) {
         std::this_thread::yield();
-      else
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        continue;
+      }
+      if (holder != seen) {
+        seen = holder;
+        seenSince = LockOwnerClock();
+      } else if (holder != 0 && LockOwnerEnded(holder, seenSince)) {
+        gListAbandoned = true;
+        gTracking = false;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    tHoldsList = true;
   }
   ~TListLock() {
+    if (!held_) return;
     tHoldsList = false;
-    gListLock.store(0);
+    gListOwner.store(0, std::memory_order_release);
   }
   TListLock(const TListLock&) = delete;
   TListLock& operator=(const TListLock&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  bool held_ = false;
 };
 
 uint8_t* UserBytes(TLeakHeader* header) { return reinterpret_cast<uint8_t*>(header + 1); }
@@ -145,8 +176,14 @@ void InitBlock(TLeakHeader* header, size_t size, bool object, uintptr_t callSite
   RecordStacks(header, callSite, callerStack);
   const uint32_t footer[2] = {LeakMark, 0};
   std::memcpy(UserBytes(header) + size, footer, LeakFooterSize);
+}
+
+// Links a new block; false when the list is out of reach.
+bool LinkNew(TLeakHeader* header) {
   TListLock lock;
+  if (!lock.Held()) return false;
   Link(header);
+  return true;
 }
 
 void Release(TLeakHeader* header) { FreeMem(header); }
@@ -332,6 +369,12 @@ void StopLeakTracking() {
   if (gTracking.exchange(false)) {
     ReportLeaks();
     TListLock lock;
+    // A list out of reach keeps its blocks where they are.
+    if (!lock.Held()) {
+      gFlags = 0;
+      if (gHandlers.OnFinish) gHandlers.OnFinish();
+      return;
+    }
     for (TLeakHeader*& kept : gQuarantine) {
       if (kept != nullptr) Release(kept);
       kept = nullptr;
@@ -351,14 +394,18 @@ void StopLeakTracking() {
 bool IsLeakTracking() { return gTracking.load(); }
 
 void* LeakAllocate(size_t size, bool object, uintptr_t callSite, uintptr_t callerStack) {
-  // What the library allocates while it processes an exception is its own business, and a fault
-  // under the list lock is served without it.
-  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0 || tHoldsList)
+  // What the library allocates while it processes an exception is its own business, and a list
+  // out of reach is done without.
+  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0 || ListOutOfReach())
     return TryGetMem(size);
   if (size > SIZE_MAX - kOverhead) return nullptr;
   auto* header = static_cast<TLeakHeader*>(TryGetMem(size + kOverhead));
   if (header == nullptr) return nullptr;
   InitBlock(header, size, object, callSite, callerStack);
+  if (!LinkNew(header)) {
+    FreeMem(header);
+    return TryGetMem(size);
+  }
   return UserBytes(header);
 }
 
@@ -377,16 +424,17 @@ void LeakFree(void* block) {
     if (check && gHandlers.OnMultiFree) gHandlers.OnMultiFree();
     return;
   }
-  if (tHoldsList) {
-    // A fault's handler under the list lock: the list may be half unlinked, so the block stays
-    // in it, marked freed, and its memory is not given back.
-    header->State = 1;
-    return;
-  }
   const bool overrun = !HasFooterMark(header);
   TLeakHeader* release = header;
   {
     TListLock lock;
+    if (!lock.Held()) {
+      // The list is out of reach (a fault's handler under the lock, a holder that waits for the
+      // processing or has ended): it may be half unlinked, so the block stays in it, marked
+      // freed, and its memory is not given back.
+      header->State = 1;
+      return;
+    }
     header->State = 1;
     Unlink(header);
     if (check && gTracking.load()) {
@@ -399,8 +447,21 @@ void LeakFree(void* block) {
   if (release != nullptr) Release(release);
 }
 
+TLeakListHolderWaits::TLeakListHolderWaits() noexcept : parked_(tHoldsList) {
+  if (parked_) gListParked = true;
+}
+
+TLeakListHolderWaits::~TLeakListHolderWaits() {
+  if (parked_) gListParked = false;
+}
+
+bool LeakListAbandoned() { return gListAbandoned.load(); }
+
+uint32_t LeakListLockHolder() { return gListOwner.load(); }
+
 int32_t TrackedBlockCount() {
   TListLock lock;
+  if (!lock.Held()) return -1;
   int32_t count = 0;
   for (TLeakHeader* h = gOldest; h != nullptr; h = h->Newer) count += Visible(h) ? 1 : 0;
   return count;
@@ -498,6 +559,8 @@ void ReportLeaks() {
     step = "Lock AllocatedList_Lock";
     {
       TListLock lock;
+      // A list out of reach cannot be walked: nothing is reported.
+      if (!lock.Held()) return;
       const uint8_t flags = gFlags.load();
       // Another allocator may have given the blocks back already: nothing can be shown.
       freedByOther = gOldest != nullptr && !Memory().IsReadable(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(gOldest)),

@@ -91,8 +91,31 @@ void LeakFree(void* block);
 
 // The report steps over the tracked blocks (StopLeakTracking runs it); exposed for tests.
 void ReportLeaks();
-// The tracked blocks still allocated (visible to the report), oldest first.
+// The tracked blocks still allocated (visible to the report); -1 when the list is out of reach.
 int32_t TrackedBlockCount();
+
+// The list lock holds its holder's thread id. No thread waits for it while it is out of reach:
+// - while its holder waits for the processing of an exception raised under it (a fault inside
+//   the tracker): set up by the exception handler for that time with this guard (it does nothing
+//   on a thread that does not hold the lock);
+// - once its holder has ended holding it (a thread the process killed): the list is then left as
+//   it is for good and tracking ends.
+// Meanwhile blocks are allocated untracked, and tracked blocks that are freed stay in the list,
+// marked freed, with their memory (the list may be half unlinked).
+class TLeakListHolderWaits {
+ public:
+  TLeakListHolderWaits() noexcept;
+  ~TLeakListHolderWaits();
+  TLeakListHolderWaits(const TLeakListHolderWaits&) = delete;
+  TLeakListHolderWaits& operator=(const TLeakListHolderWaits&) = delete;
+
+ private:
+  bool parked_ = false;
+};
+// True once a holder of the list lock ended holding it.
+bool LeakListAbandoned();
+// The id of the thread holding the list lock (LockOwnerId), 0 when none.
+uint32_t LeakListLockHolder();
 
 // A class name as the report shows it: the demangled type name without its namespaces, read
 // from the live object's method table ("Unknown" when that cannot be read).

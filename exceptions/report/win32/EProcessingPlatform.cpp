@@ -9,9 +9,11 @@
 #include "../EReportValues.h"
 #include "../EWebApplication.h"
 #include "../ESupport.h"
+#include "classlib/MemoryManager.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
 #include "exceptions/capture/ECallStack.h"
+#include "exceptions/capture/ELeaks.h"
 #include "exceptions/capture/EmberLibraryData.h"
 #include "exceptions/capture/EmberRecords.h"
 #include "exceptions/capture/ExceptionLog.h"
@@ -91,8 +93,23 @@ void ActiveWorkArea(int32_t& left, int32_t& top, int32_t& right, int32_t& bottom
   bottom = area.bottom;
 }
 
+// A thread kept suspended while the report is made must hold neither the memory manager's lock
+// nor the leak list's: the processing allocates and frees meanwhile and would wait for it for
+// ever. Such a thread is let go on and tried again until it has left the lock (a few
+// milliseconds), and left running when it does not.
 bool SuspendThreadHandle(uint32_t handle) {
-  return SuspendThread(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle))) != static_cast<DWORD>(-1);
+  HANDLE thread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
+  const DWORD id = GetThreadId(thread);
+  for (int tries = 0; tries < 100; ++tries) {
+    if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
+    if (id == 0 || (MemoryManagerLockHolder() != id && LeakListLockHolder() != id)) return true;
+    // Not a resumption the threads list records (the import of ResumeThread is the library's).
+    ThreadVars().InFreeze = 1;
+    ResumeThread(thread);
+    ThreadVars().InFreeze = 0;
+    Sleep(1);
+  }
+  return false;
 }
 
 void ResumeThreadHandle(uint32_t handle) { ResumeThread(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle))); }

@@ -5,8 +5,8 @@
 // blocks made inside an object's construction folded into it by raw or frame stack; the report's
 // page cache; a report whose blocks are gone says so. Under Wine also: the program's new (the
 // tracker's, as in every module with the exception library) is served by the class library's
-// small blocks, tracked or not, and a fault under the tracker's list lock whose handler
-// allocates is served without waiting on it.
+// small blocks, tracked or not; no thread waits for the list lock while its holder waits for a
+// fault's handler, nor once its holder was killed.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
@@ -340,50 +340,125 @@ TEST_F(LeakTrackerTest, NewIsServedByTheSmallBlocksTrackedOrNotAndFreedAcrossThe
 // The memory manager's live small blocks before, while and after the fault handler held a block.
 size_t gFaultBlocks[3] = {};
 uint8_t* gGuardPage = nullptr;
+// A tracked block made before the fault, freed by the handler's work; whether that work runs on
+// another thread while the faulting one waits (as the exception library's worker does).
+void* gMadeBefore = nullptr;
+bool gWorkElsewhere = false;
+// Set by a handler that keeps the faulting thread, which holds the list lock, until it is killed.
+HANDLE gFaulted = nullptr;
 
-// Allocates and frees as a fault's handler does, then lets the faulting write go to the page.
-LONG CALLBACK AllocateInFault(EXCEPTION_POINTERS* info) {
-  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-  const auto* at = reinterpret_cast<const uint8_t*>(record.ExceptionInformation[1]);
-  if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || at < gGuardPage || at >= gGuardPage + 4096)
-    return EXCEPTION_CONTINUE_SEARCH;
+DWORD WINAPI AllocateAndFree(void*) {
   gFaultBlocks[0] = GetMemoryManagerState().smallBlocks;
   char* block = Kept(new char[24]);
   gFaultBlocks[1] = GetMemoryManagerState().smallBlocks;
   delete[] block;
   gFaultBlocks[2] = GetMemoryManagerState().smallBlocks;
+  LeakFree(gMadeBefore);
+  return 0;
+}
+
+// Allocates and frees as a fault's handler does (on this thread, or on another while this one
+// waits), then lets the faulting write go to the page; or keeps the thread for ever.
+LONG CALLBACK AllocateInFault(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+  const auto* at = reinterpret_cast<const uint8_t*>(record.ExceptionInformation[1]);
+  if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || at < gGuardPage || at >= gGuardPage + 4096)
+    return EXCEPTION_CONTINUE_SEARCH;
+  if (gFaulted != nullptr) {
+    SetEvent(gFaulted);
+    Sleep(INFINITE);
+  }
+  if (gWorkElsewhere) {
+    const TLeakListHolderWaits parked;
+    HANDLE worker = CreateThread(nullptr, 0, &AllocateAndFree, nullptr, 0, nullptr);
+    WaitForSingleObject(worker, INFINITE);
+    CloseHandle(worker);
+  } else {
+    AllocateAndFree(nullptr);
+  }
   DWORD old = 0;
   VirtualProtect(gGuardPage, 4096, PAGE_READWRITE, &old);
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-// An overrun smashed a tracked block's link: freeing it faults while the list lock is held, and
-// the handler's new and delete on that thread are served untracked, at once, by the memory
-// manager.
-TEST_F(LeakTrackerTest, AFaultUnderTheListLockIsServedWithoutWaitingOnIt) {
+// Three tracked blocks, the middle one's link pointed at the guard page: freeing it faults
+// inside the unlink, with the list lock held.
+struct TSmashedList {
+  void* Blocks[3] = {AllocateHere(16), AllocateHere(16), AllocateHere(16)};
+  TLeakHeader* Smashed = static_cast<TLeakHeader*>(Blocks[1]) - 1;
+  TLeakHeader* Older = Smashed->Older;
+  TLeakHeader* Newer = Smashed->Newer;
+  TSmashedList() { Smashed->Older = reinterpret_cast<TLeakHeader*>(gGuardPage); }
+  // The neighbours' links as the unlink would have left them.
+  void Mend() const {
+    Older->Newer = Newer;
+    Newer->Older = Older;
+  }
+};
+
+// An overrun smashed a tracked block's link: freeing it faults while the list lock is held. The
+// handler's new and delete are served untracked, at once, by the memory manager, on the faulting
+// thread and on a thread it waits for; a block tracked before the fault that the other thread
+// frees stays in the list, marked freed.
+TEST_F(LeakTrackerTest, NoThreadWaitsForTheListLockWhileItsHolderWaitsForAFaultsHandler) {
   gGuardPage = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
   void* handler = AddVectoredExceptionHandler(1, &AllocateInFault);
   ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
-  void* blocks[3] = {AllocateHere(16), AllocateHere(16), AllocateHere(16)};
-  const int32_t tracked = TrackedBlockCount();
-  TLeakHeader* smashed = static_cast<TLeakHeader*>(blocks[1]) - 1;
-  TLeakHeader* older = smashed->Older;
-  TLeakHeader* newer = smashed->Newer;
-  smashed->Older = reinterpret_cast<TLeakHeader*>(gGuardPage);
-  {
-    const TFailAfter bound(20000, "a fault's handler waits on the leak list's lock that its own thread holds");
-    LeakFree(blocks[1]);
+  for (bool elsewhere : {false, true}) {
+    SCOPED_TRACE(elsewhere ? "the handler's work on another thread" : "the handler's work on the faulting thread");
+    gWorkElsewhere = elsewhere;
+    gMadeBefore = AllocateHere(16);
+    DWORD old = 0;
+    VirtualProtect(gGuardPage, 4096, PAGE_NOACCESS, &old);
+    const TSmashedList list;
+    const int32_t tracked = TrackedBlockCount();
+    {
+      const TFailAfter bound(20000, "a fault's handler waits on the leak list's lock that the faulting thread holds");
+      LeakFree(list.Blocks[1]);
+    }
+    list.Mend();
+    EXPECT_EQ(TrackedBlockCount(), tracked - 2);
+    LeakFree(list.Blocks[0]);
+    LeakFree(list.Blocks[2]);
+    EXPECT_EQ(gFaultBlocks[1], gFaultBlocks[0] + 1);
+    EXPECT_EQ(gFaultBlocks[2], gFaultBlocks[0]);
   }
-  // The neighbours' links as the unlink would have left them.
-  older->Newer = newer;
-  newer->Older = older;
-  EXPECT_EQ(TrackedBlockCount(), tracked - 1);
-  LeakFree(blocks[0]);
-  LeakFree(blocks[2]);
   RemoveVectoredExceptionHandler(handler);
   VirtualFree(gGuardPage, 0, MEM_RELEASE);
-  EXPECT_EQ(gFaultBlocks[1], gFaultBlocks[0] + 1);
-  EXPECT_EQ(gFaultBlocks[2], gFaultBlocks[0]);
+}
+
+DWORD WINAPI FreeSmashed(void* block) {
+  LeakFree(block);
+  return 0;
+}
+
+// A thread killed while it holds the list lock (here inside its fault's handler): the list is
+// given up for good, tracking ends, and allocating, freeing, counting and the report all return.
+// Last of the tests: the tracker stays given up for the rest of the program.
+TEST_F(LeakTrackerTest, ZzTheListIsGivenUpWhenItsLocksHolderWasKilled) {
+  gGuardPage = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
+  void* handler = AddVectoredExceptionHandler(1, &AllocateInFault);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  void* madeBefore = AllocateHere(16);
+  const TSmashedList list;
+  gFaulted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &FreeSmashed, list.Blocks[1], 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gFaulted, 10000), WAIT_OBJECT_0);
+  TerminateThread(holder, 1);
+  WaitForSingleObject(holder, 10000);
+  {
+    const TFailAfter bound(20000, "the leak tracker waits for ever on a list lock whose holder died");
+    void* after = AllocateHere(16);
+    LeakFree(madeBefore);
+    LeakFree(after);
+    EXPECT_EQ(TrackedBlockCount(), -1);
+    EXPECT_TRUE(LeakListAbandoned());
+    EXPECT_FALSE(IsLeakTracking());
+    StopLeakTracking();
+  }
+  RemoveVectoredExceptionHandler(handler);
+  for (HANDLE handle : {holder, gFaulted}) CloseHandle(handle);
+  gFaulted = nullptr;
 }
 #endif
 
