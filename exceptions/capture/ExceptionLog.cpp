@@ -271,6 +271,30 @@ void ClearRaiseState(TEmberThreadVars& vars) {
 
 }  // namespace
 
+namespace {
+// How deep the calling thread is in exception entries' holds of the library lock.
+thread_local int32_t tEntryDepth = 0;
+}  // namespace
+
+TExceptionEntryLock::TExceptionEntryLock() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  library.LibraryLock.lock();
+  if (tEntryDepth++ > 0) return;
+  // An heir waits for this lock, which the thread may hold outside an entry too (a send that
+  // raises): each round gives the lock back once, and the wait is bounded.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (library.LockHeirs.load() > 0 && std::chrono::steady_clock::now() < until) {
+    library.LibraryLock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    library.LibraryLock.lock();
+  }
+}
+
+TExceptionEntryLock::~TExceptionEntryLock() {
+  --tEntryDepth;
+  EmberLibrary().LibraryLock.unlock();
+}
+
 uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
                       uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
                       uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
@@ -287,7 +311,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     // waits for the lock it holds or that its faulting thread holds.
     TEmberThreadVars& vars = ThreadVars();
     if (vars.Busy != 0) return 0;
-    std::lock_guard<std::recursive_mutex> lock(library.LibraryLock);
+    const TExceptionEntryLock lock;
     vars.Busy = 1;
     uint8_t result = 1;
     try {
@@ -418,7 +442,7 @@ uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0) return 1;
   try {
-    std::lock_guard<std::recursive_mutex> lock(library.LibraryLock);
+    const TExceptionEntryLock lock;
     if (library.Delegating != 0) {
       using TManager = uint8_t (*)(const std::exception*, uintptr_t, uint8_t, uintptr_t);
       auto manager = reinterpret_cast<TManager>(GetModuleEventProc(library.MainModule, "ExceptionManager"));

@@ -154,11 +154,28 @@ struct TEmberLibraryGlobals {
   std::atomic<int32_t> StepCounter{0};
   int32_t LinkCursor = 32649;
   std::recursive_mutex LibraryLock;
+  // Threads started under the library lock that must have it before the next exception's
+  // processing does (a background send finishing what its exception decided); see
+  // TExceptionEntryLock.
+  std::atomic<int32_t> LockHeirs{0};
   std::mutex HandledObjectsLock;
   std::mutex RaiseStackLock;
 };
 
 TEmberLibraryGlobals& EmberLibrary();
+
+// Holds the library lock for an exception's entry (CentralNotify, ExceptionManager). Taken by a
+// thread that does not hold it yet, it also lets the lock's heirs (LockHeirs) have it first: a
+// background send started by one exception's processing runs before the next exception is
+// processed, so that it sends that exception's report and acts on that exception's decisions. The
+// heirs are waited for 10 s at most.
+class TExceptionEntryLock {
+ public:
+  TExceptionEntryLock();
+  ~TExceptionEntryLock();
+  TExceptionEntryLock(const TExceptionEntryLock&) = delete;
+  TExceptionEntryLock& operator=(const TExceptionEntryLock&) = delete;
+};
 
 // --- Processing
 

@@ -33,7 +33,10 @@ namespace {
 using namespace ember_processing;
 
 // What one run decides, kept between its steps (and, for the call stack and the termination,
-// until the background send is done with them).
+// until the background send is done with them). Each run starts with no send in the background
+// and no end of the program asked: those belong to the exception that decided them, and are
+// acted on by its own processing or by its own send thread, which has the library lock before
+// the next exception's processing (TExceptionEntryLock).
 struct TProcessingGlobals {
   std::unique_ptr<TEmberStackList> CallStack;
   std::vector<std::string> RecentErrors;
@@ -534,6 +537,15 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
   std::vector<uint32_t> frozen;
   std::unique_ptr<TEmberThreadsList> threads;
   globals.Inline = EmberCurrentThreadID() == args.Params.ThreadID;
+  globals.SendInBackground = false;
+  globals.TerminateAsked = false;
+  // What this run leaves behind when it does not hand it to a send thread: a request to end the
+  // program it did not act on (a thread-end raise, a step that failed) ends with it.
+  struct TRunEnd {
+    ~TRunEnd() {
+      if (!Globals().SendInBackground) Globals().TerminateAsked = false;
+    }
+  } runEnd;
   try {
     // A web framework with its own error page answers for the main thread.
     const TEmberReportOutput output = EmberReportOutput();
@@ -574,6 +586,7 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
     if (args.RaiseKind != 2 && !globals.SendInBackground) TerminateApplicationIfAsked();
   } catch (...) {
     for (uint32_t handle : frozen) ResumeThreadHandle(handle);
+    if (!globals.SendInBackground) FreeCallStack();
     vars.Processing = 0;
     library.ProcessingRecord = nullptr;
     ReserveMemory();

@@ -168,23 +168,36 @@ TEmberTrackerSettings TrackerSettings(const TEmberWebSendSettings& web) {
   return settings;
 }
 
-// The send and what follows it when it runs apart from the processing.
+// The send and what follows it when it runs apart from the processing: the steps after the send
+// are this exception's, whether the send succeeded or not, so they run in any case.
 void SendAndFinish() {
   try {
     SendBugReport();
-    CheckErrorsRate();
-    FreeCallStack();
-    TerminateApplicationIfAsked();
   } catch (...) {
     ShowLibraryError(eeLogError, "Send");
   }
+  try {
+    CheckErrorsRate();
+  } catch (...) {
+    ShowLibraryError(eeLogError, "Send");
+  }
+  FreeCallStack();
+  TerminateApplicationIfAsked();
 }
 
-// `copy` is the exception object this send was started with; another exception processed in
-// the meantime may have put its own object into the record.
+// `copy` is the exception object this send was started with. The thread is an heir of the
+// library lock (ExceptionLog.h): it has the lock before the next exception is processed, so the
+// record and the decisions it finds are still its exception's.
 void RunSendThread(const std::exception* copy) {
   try {
-    std::lock_guard<std::recursive_mutex> guard(EmberLibrary().LibraryLock);
+    std::unique_lock<std::recursive_mutex> guard(EmberLibrary().LibraryLock, std::defer_lock);
+    try {
+      guard.lock();
+    } catch (...) {
+      --EmberLibrary().LockHeirs;
+      throw;
+    }
+    --EmberLibrary().LockHeirs;
     SendAndFinish();
     const std::exception*& current = EmberLibrary().CurrentException.ExceptionObject;
     if (current == copy) current = nullptr;
@@ -399,6 +412,7 @@ bool StartSendThread(bool background) {
     record.ExceptionObject = copy;
     auto finished = std::make_shared<std::atomic<bool>>(false);
     ++gThreadsRunning;
+    ++EmberLibrary().LockHeirs;
     try {
       // Kept until it is joined: the module must not detach, nor be unloaded, while it runs. The
       // room is made first, so that a started thread is always kept.
@@ -409,6 +423,7 @@ bool StartSendThread(bool background) {
     } catch (...) {
       // No thread to be had: the report is sent here rather than lost.
       --gThreadsRunning;
+      --EmberLibrary().LockHeirs;
       record.ExceptionObject = original;
       const std::exception* unused = copy;
       FreeObjectCopy(unused);

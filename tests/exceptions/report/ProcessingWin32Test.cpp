@@ -1,8 +1,9 @@
 // Processing one exception in a program that may show dialogs (this test is a windows program):
 // the filters' handlers and dialog choices, an event that stops the steps, the dialog shown
 // again in its other form, the request dialog after the detailed one and the send, as the
-// report's hooks see them and the log keeps them; and, in a second process of this program, the
-// user's choice to end the program acted on in its own processing while the library detaches.
+// report's hooks see them and the log keeps them; an early stop after a background send frees its
+// own call stack; and, in a second process of this program, an end of the program asked for one
+// exception acted on in that exception's own processing.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "exceptions/ECore.h"
 #include "exceptions/capture/EmberLogEvents.h"
@@ -31,6 +33,7 @@ struct THookCalls {
   uint8_t FirstType = 0;
   bool FirstBeep = false;
   uint8_t SwitchTo = 0;
+  bool TakeToBackground = false;  // the send hook answers that a thread took a background send
 };
 THookCalls* gCalls = nullptr;
 
@@ -68,9 +71,9 @@ class ProcessingWin32Test : public ::testing::Test {
       gCalls->SwitchTo = 0;
     };
     output.ShowRequestDialog = [] { ++gCalls->Requests; };
-    output.StartSend = [](bool) {
+    output.StartSend = [](bool background) {
       ++gCalls->Sends;
-      return false;
+      return background && gCalls->TakeToBackground;
     };
     SetEmberReportOutput(output);
     StartExceptionReporting();
@@ -87,10 +90,23 @@ class ProcessingWin32Test : public ::testing::Test {
     std::remove(LogName().c_str());
     gCalls = nullptr;
   }
-  uint8_t Process() {
+  uint8_t Process(uint8_t raiseKind = 0) {
     std::runtime_error error("processing test");
     return CentralNotify(&error, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
-                         reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, 0);
+                         reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), raiseKind, 0);
+  }
+  // An exception whose report the send hook takes to the background, then what its send thread
+  // does with the call stack.
+  void ProcessSentInBackground() {
+    calls_.TakeToBackground = true;
+    options_->SetEMailSendMode(1);
+    options_->SetSendOptions(0x80);
+    Process();
+    EXPECT_NE(CurrentCallStack(), nullptr);  // kept for the send thread
+    FreeCallStack();
+    calls_.TakeToBackground = false;
+    options_->SetEMailSendMode(0);
+    options_->SetSendOptions(0);
   }
   THookCalls calls_;
   TEmberModuleOptions* options_ = nullptr;
@@ -149,6 +165,26 @@ TEST_F(ProcessingWin32Test, FiltersEventsDialogsAndTheSendFollowTheSteps) {
   }
 }
 
+// After an exception whose send went on in the background, one whose steps stop early frees its
+// own call stack: the background send was the first one's decision, not this one's.
+TEST_F(ProcessingWin32Test, AnEarlyStopAfterABackgroundSendFreesItsOwnCallStack) {
+  struct TCase {
+    const char* Name;
+    bool ClearContinue;
+    uint8_t RaiseKind;
+  };
+  for (const TCase& c : {TCase{"event stops the steps", true, 0}, TCase{"raise at a thread's end", false, 2}}) {
+    SCOPED_TRACE(c.Name);
+    ProcessSentInBackground();
+    EmberGlobalHandlers().OnExceptionNotify = [&c](TEmberExceptionRecord&, uint8_t& go) {
+      if (c.ClearContinue) go = 0;
+    };
+    Process(c.RaiseKind);
+    EXPECT_EQ(CurrentCallStack(), nullptr);
+    EmberGlobalHandlers() = TEmberLogEventHolder();
+  }
+}
+
 TEST_F(ProcessingWin32Test, InsideTheDevelopmentEnvironmentTheDialogSpeaksOfIt) {
   static std::string shown26, shown27;
   static uint16_t shownFlags = 0;
@@ -201,18 +237,20 @@ TEST_F(ProcessingWin32Test, WithoutHooksTheReportIsOnlyLogged) {
   EXPECT_EQ(EmberDialogState().DialogType, 0);
 }
 
-// The child half, in a second process of this program: the library detaches (no send thread may
-// start), a report asked to go in the background is sent at once, and the user asks in the
-// dialog to end the program. The dialogs and the returns of the processing are noted in a file.
-const char* const kChildNotes = "processing_detaching_child.txt";
+// The child halves run in a second process of this program; they note the dialogs and the
+// returns of the processing in a file.
+const char* const kChildNotes = "processing_child.txt";
 
+void Note(const char* text) { std::ofstream(kChildNotes, std::ios::binary | std::ios::app) << text; }
+
+// The library detaches (no send thread may start), a report asked to go in the background is
+// sent at once, and the user asks in the dialog to end the program.
 TEST_F(ProcessingWin32Test, DetachingChild) {
-  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "the child half of the detaching test";
-  static auto note = [](const char* text) { std::ofstream(kChildNotes, std::ios::binary | std::ios::app) << text; };
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
   static int32_t dialogs = 0;
   TEmberReportOutput output;
   output.ShowExceptionDialog = [](bool) {
-    note("dialog;");
+    Note("dialog;");
     EmberDialogState().RestartRequested = dialogs++ == 0;
     EmberDialogState().DialogType = 0;
   };
@@ -223,37 +261,72 @@ TEST_F(ProcessingWin32Test, DetachingChild) {
   options_->SetTerminateAction(1);
   CloseSendThreads();
   Process();
-  note("returned;");
+  Note("returned;");
   options_->SetWebSendMode(0);
   Process();  // an unrelated failure, nothing asked
-  note("returned;");
+  Note("returned;");
 }
 
-// The end asked in the dialog ends the program (exit code 1) in that exception's processing, not
-// in the next one's.
-TEST(ProcessingDetaching, AnEndAskedWhileTheLibraryDetachesIsActedOnInItsOwnProcessing) {
+// After an exception sent in the background, a filter asks to end the program for an exception
+// whose event stops the steps; then an unrelated exception follows.
+TEST_F(ProcessingWin32Test, EarlyStopChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  ProcessSentInBackground();
+  TEmberExceptionFilter filter;
+  filter.ExceptionClassName = "runtime_error";
+  filter.HandlerType = 2;
+  filter.ActionType = 1;
+  options_->ExceptionsFilters().Add(filter);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t& go) { go = 0; };
+  Note("stopped;");
+  Process();
+  Note("returned;");
+  options_->ExceptionsFilters().Clear();
+  EmberGlobalHandlers() = TEmberLogEventHolder();
+  Process();
+  Note("unrelated returned;");
+}
+
+// Runs one child half; answers its exit code and its notes.
+std::pair<DWORD, std::string> RunChild(const char* test) {
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   std::remove(kChildNotes);
-  std::string command = std::string("\"") + self + "\" --gtest_filter=ProcessingWin32Test.DetachingChild";
+  std::string command = std::string("\"") + self + "\" --gtest_filter=ProcessingWin32Test." + test;
   STARTUPINFOA startup = {sizeof startup};
   PROCESS_INFORMATION process = {};
   SetEnvironmentVariableA("KBL_PROCESSING_CHILD", "1");
   const BOOL started =
       CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
   SetEnvironmentVariableA("KBL_PROCESSING_CHILD", nullptr);
-  ASSERT_TRUE(started);
+  if (!started) return {~0u, "not started"};
   EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
   DWORD exitCode = 0;
   GetExitCodeProcess(process.hProcess, &exitCode);
   TerminateProcess(process.hProcess, 2);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  EXPECT_EQ(exitCode, 1u);
-  std::ifstream notes(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(notes), {}), "dialog;");
-  notes.close();
+  std::ifstream file(kChildNotes, std::ios::binary);
+  std::string notes(std::istreambuf_iterator<char>(file), {});
+  file.close();
   std::remove(kChildNotes);
+  return {exitCode, notes};
+}
+
+// An end of the program asked for one exception ends it (exit code 1) in that exception's own
+// processing, never in the next one's: the user's choice while the library detaches, and a
+// filter's action for an exception whose steps stop early after a background send.
+TEST(ProcessingChild, AnEndAskedIsActedOnInItsOwnExceptionsProcessing) {
+  const struct {
+    const char* Test;
+    const char* Notes;
+  } cases[] = {{"DetachingChild", "dialog;"}, {"EarlyStopChild", "stopped;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Test);
+    const auto [exitCode, notes] = RunChild(c.Test);
+    EXPECT_EQ(exitCode, 1u);
+    EXPECT_EQ(notes, c.Notes);
+  }
 }
 
 }  // namespace
