@@ -219,10 +219,8 @@ void TvgSceneEngine::AddUpdateRect(const TvgRect& r) {
   if (!vgIntersectRect(clipped, Integral(r), client) || vgIsRectEmpty(clipped)) return;
   if (drawing_) {
     // The queue is being walked, and a window's paint validates the whole window when it ends:
-    // the area waits for the end of this paint, whatever puts the scene on the screen. A paint
-    // asked for by a paint is served; a run of them ends after a few, or a paint hook asking
-    // every time would keep the scene painting for ever.
-    if (paintsAskedByPaints_ >= kMostPaintsAskedByPaints) return;
+    // the area waits for the end of this paint, whatever puts the scene on the screen
+    // (QueueDeferredRects).
     askedWhileDrawing_ = true;
     deferredRects_.push_back(r);
     return;
@@ -312,6 +310,16 @@ void TvgSceneEngine::DeferUpdateRects(const std::vector<TvgRect>& rects) {
 }
 
 void TvgSceneEngine::QueueDeferredRects() {
+  if (drawing_ || deferredRects_.empty() || queuedLater_) return;
+  if (paintsAskedByPaints_ >= kMostPaintsAskedByPaints) {
+    queuedLater_ = host_->HostQueueLater(kFrameMilliseconds);
+    if (queuedLater_) return;
+  }
+  QueueLaterRects();
+}
+
+void TvgSceneEngine::QueueLaterRects() {
+  queuedLater_ = false;
   if (drawing_) return;
   std::vector<TvgRect> deferred;
   deferred.swap(deferredRects_);

@@ -53,6 +53,9 @@ class IvgSceneHost {
   virtual bool HostPaintNow() { return false; }
   // Posts the scene's own update message to the window.
   virtual void HostPostUpdate() = 0;
+  // Calls the engine's QueueLaterRects once, after about `milliseconds` (a timer of the window,
+  // which comes after the waiting messages); false when that cannot be done.
+  virtual bool HostQueueLater(int32_t milliseconds) { return false; }
   // Puts the buffer on the parent form as its per-pixel-alpha layered image.
   virtual void HostPublishLayered() = 0;
   // Paints the parent's look under the queued rects into the buffer (transparent scenes).
@@ -115,7 +118,13 @@ class TvgSceneEngine : public IvgScene {
   // While kept, Draw leaves the deferred areas for QueueDeferredRects (WM_PAINT validates the
   // window after Draw: they are queued after that).
   void KeepDeferredRects(bool keep) { keepDeferred_ = keep; }
+  // Queues the deferred areas, or leaves them for QueueLaterRects: a run of paints each asking
+  // for another is served at once a few times, then about once a frame (HostQueueLater), so
+  // that a paint hook asking every time neither keeps the window painting without a pause nor
+  // loses what is asked for meanwhile.
   void QueueDeferredRects();
+  // The host's call for the deferred areas left for later: queues them all.
+  void QueueLaterRects();
   const std::vector<TvgRect>& UpdateRects() const { return updateRects_; }
   int32_t DrawCount() const { return drawCount_; }
   // Between these (nested), the areas objects ask to repaint are gathered instead of being
@@ -318,10 +327,12 @@ class TvgSceneEngine : public IvgScene {
   std::vector<TvgRect> deferredRects_;
   bool keepDeferred_ = false;
   // Draw passes in a row in which something asked for a repaint; past the most, what is asked
-  // for while drawing is dropped and the run ends.
+  // for while drawing waits for the host's next frame (QueueLaterRects).
   static constexpr int32_t kMostPaintsAskedByPaints = 4;
+  static constexpr int32_t kFrameMilliseconds = 16;
   int32_t paintsAskedByPaints_ = 0;
   bool askedWhileDrawing_ = false;
+  bool queuedLater_ = false;  // the host will call QueueLaterRects
   int32_t batchDepth_ = 0;
   std::vector<TvgRect> batchRects_;
 };

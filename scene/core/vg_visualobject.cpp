@@ -762,6 +762,7 @@ void TvgVisualObject::Repaint() {
 }
 
 void TvgVisualObject::RequestArea(const TvgRect& area) {
+  if (TvgPaintOnlyChange::Drops(GetScene())) return;
   if (!TvgRepaintBatch::Gather(GetScene(), area)) GetScene()->AddUpdateRect(area);
 }
 
@@ -777,7 +778,21 @@ bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
 
 namespace {
 TvgRepaintBatch* g_openBatch = nullptr;
+TvgPaintOnlyChange* g_paintOnly = nullptr;
 }  // namespace
+
+TvgPaintOnlyChange::TvgPaintOnlyChange(TvgVisualObject* owner)
+    : scene_(owner != nullptr ? owner->GetScene() : nullptr), outer_(g_paintOnly) {
+  g_paintOnly = this;
+}
+
+TvgPaintOnlyChange::~TvgPaintOnlyChange() { g_paintOnly = outer_; }
+
+bool TvgPaintOnlyChange::Drops(IvgScene* scene) {
+  for (const TvgPaintOnlyChange* change = g_paintOnly; change != nullptr; change = change->outer_)
+    if (change->scene_ == scene && scene != nullptr) return true;
+  return false;
+}
 
 TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) {
   scene_ = owner != nullptr ? owner->GetScene() : nullptr;

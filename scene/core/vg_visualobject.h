@@ -443,6 +443,24 @@ class TvgVisualObject : public TvgObject {
   int32_t tabOrderStored_ = -1;
 };
 
+// While one lives, the repaint requests of the objects in its owner's scene are dropped: for a
+// property changed during a paint only for what that paint draws, and set back before the paint
+// ends (a request would only paint the same again). Requests made outside its life, also from
+// inside the same paint, are kept. GUI thread only.
+class TvgPaintOnlyChange {
+ public:
+  explicit TvgPaintOnlyChange(TvgVisualObject* owner);
+  ~TvgPaintOnlyChange();
+  TvgPaintOnlyChange(const TvgPaintOnlyChange&) = delete;
+  TvgPaintOnlyChange& operator=(const TvgPaintOnlyChange&) = delete;
+  // True when a request for `scene` is to be dropped.
+  static bool Drops(IvgScene* scene);
+
+ private:
+  IvgScene* scene_ = nullptr;
+  TvgPaintOnlyChange* outer_ = nullptr;
+};
+
 // While one lives, the repaint requests of the objects in its owner's scene are gathered into one
 // update rect (their union), which the scene receives when it ends; batches inside it join it.
 // Each request otherwise costs the scene window an invalidation, and inserting and laying out a

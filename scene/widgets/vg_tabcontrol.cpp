@@ -218,11 +218,18 @@ void TvgTabControl::PaintChildren() {
     inherited::PaintChildren();
     return;
   }
+  // Hidden from the other children's pass only for this paint: no repaint is asked for.
   const float opacity = selected->GetOpacity();
-  selected->SetOpacity(0);
+  {
+    const TvgPaintOnlyChange hidden(this);
+    selected->SetOpacity(0);
+  }
   inherited::PaintChildren();
-  selected->SetOpacity(opacity);
-  selected->RecalcOpacity();
+  {
+    const TvgPaintOnlyChange shown(this);
+    selected->SetOpacity(opacity);
+    selected->RecalcOpacity();
+  }
   // Clipped like the other children.
   const int32_t state = canvas->SaveCanvas();
   if (GetClipChildren() && selected->GetCanClipped()) {

@@ -46,6 +46,7 @@ struct TSceneUnitEnd {
   }
 };
 constexpr UINT_PTR kLoadedTimerId = 0x5647;
+constexpr UINT_PTR kLaterTimerId = 0x5648;
 
 uint32_t KeyShift() {
   TShiftState s;
@@ -171,6 +172,10 @@ void TvgCustomScene::HostInvalidate(int32_t left, int32_t top, int32_t right, in
 
 void TvgCustomScene::HostPostUpdate() {
   if (HandleAllocated()) PostMessageW(GetHandle(), WM_VG_UPDATE, 0, 0);
+}
+
+bool TvgCustomScene::HostQueueLater(int32_t milliseconds) {
+  return HandleAllocated() && SetTimer(GetHandle(), kLaterTimerId, static_cast<UINT>(milliseconds), nullptr) != 0;
 }
 
 void TvgCustomScene::HostSetMouseCapture(bool capture) {
@@ -411,6 +416,11 @@ void TvgCustomScene::WndProc(TMessage& message) {
         engine_->AddUpdateRect(vgRect(0, 0, 65535, 65535));
         return;
       }
+      if (message.WParam == kLaterTimerId) {
+        KillTimer(GetHandle(), kLaterTimerId);
+        engine_->QueueLaterRects();
+        return;
+      }
       break;
     case CM_SHOWINGCHANGED:
       TCustomControl::WndProc(message);
@@ -450,8 +460,10 @@ void TvgCustomScene::WndProc(TMessage& message) {
                            : 0;
       return;
     case WM_DESTROY:
-      // However the window goes (also with a foreign parent), it stops being a drop target.
+      // However the window goes (also with a foreign parent), it stops being a drop target; the
+      // areas left for its timer are queued now (a window made again paints them anyway).
       RevokeDropTarget();
+      engine_->QueueLaterRects();
       break;
     default:
       break;

@@ -156,6 +156,7 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) override;
   bool HostPaintNow() override;
   void HostPostUpdate() override;
+  bool HostQueueLater(int32_t milliseconds) override;
   void HostPublishLayered() override { PublishLayered(); }
   void HostPaintParent(const std::vector<TvgRect>& rects) override { PaintParentLook(rects); }
   void HostSetMouseCapture(bool capture) override;

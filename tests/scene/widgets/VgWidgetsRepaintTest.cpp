@@ -1,7 +1,8 @@
 // Repaints of parts of a scene against a paint of the whole: a scene window of widgets, shapes
 // and text in the default style painted whole, then scrambled and painted again through many
 // small update rects, must come out pixel for pixel the same; and so must the whole painted by
-// GDI+ alone, without the canvas's own whole-pixel paths and kept paintings.
+// GDI+ alone, without the canvas's own whole-pixel paths and kept paintings. A repaint of an
+// object on a tab's page is one paint: the tab control's paint asks for none.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "scene/widgets/vg_grid.h"
 #include "scene/widgets/vg_listbox.h"
 #include "scene/widgets/vg_memo.h"
+#include "scene/widgets/vg_tabcontrol.h"
 #include "scene/widgets/vg_treeview.h"
 
 namespace {
@@ -132,6 +134,38 @@ TEST_F(WidgetsRepaintTest, TheCanvasPaintsWhatGdiPlusAlonePaints) {
   // Painted again from what was kept: still the same.
   PaintAll();
   EXPECT_TRUE(Buffer() == gdiplus);
+}
+
+// The tab control hides its selected tab from the other children's pass while it paints: a
+// repaint of an object on the selected page, or elsewhere, is one paint of the scene.
+TEST_F(WidgetsRepaintTest, ARepaintOnATabPageIsOnePaint) {
+  auto* tabs = Add<TvgTabControl>(10, 10, 200, 150);
+  auto* item = new TvgTabItem(tabs);
+  item->SetText(u"One");
+  item->SetParent(tabs);
+  auto* page = new TvgLayout(tabs);
+  page->SetParent(tabs);
+  item->SetLayout(page);
+  tabs->SetItemIndex(0);
+  auto* onPage = new TvgRectangle(nullptr);
+  onPage->SetBounds(20, 40, 40, 30);
+  onPage->SetParent(page);
+  auto* elsewhere = new TvgRectangle(nullptr);
+  elsewhere->SetBounds(250, 20, 40, 30);
+  elsewhere->SetParent(root);
+  // The tab's style animates its selection for a while: measured once the scene is at rest.
+  int32_t rounds = 0;
+  for (int32_t draws = -1; draws != scene->Engine().DrawCount() && rounds < 10; ++rounds) {
+    draws = scene->Engine().DrawCount();
+    Settle(300);
+  }
+  ASSERT_LT(rounds, 10) << "the scene never rests";
+  for (TvgVisualObject* object : {static_cast<TvgVisualObject*>(onPage), static_cast<TvgVisualObject*>(elsewhere)}) {
+    const int32_t draws = scene->Engine().DrawCount();
+    object->Repaint();
+    Settle();
+    EXPECT_EQ(scene->Engine().DrawCount() - draws, 1) << (object == onPage ? "on the page" : "elsewhere");
+  }
 }
 
 }  // namespace
