@@ -711,13 +711,15 @@ bool TvgVisualObject::RealignDeferredBelow() {
 
 void TvgVisualObject::TakeDeferredOf(TvgVisualObject* child) {
   if (!child->deferredRealign_ && !child->deferredBelow_) return;
-  if (child->updating_ > 0) {
-    NoteDeferredBelow();
-    return;
+  if (child->updating_ <= 0) {
+    // It left an update that is still open: nothing else would lay it out.
+    TvgRepaintBatch batch(child);
+    child->RealignDeferred();
   }
-  // It left an update that is still open: nothing else would lay it out.
-  TvgRepaintBatch batch(child);
-  child->RealignDeferred();
+  // What stays put off in it (below an update still open there) is found through its new
+  // ancestors: a marked object's ancestors are always marked, which is what lets noting stop at
+  // the first marked one.
+  if (child->deferredRealign_ || child->deferredBelow_) NoteDeferredBelow();
 }
 
 bool TvgVisualObject::RealignDeferred() {

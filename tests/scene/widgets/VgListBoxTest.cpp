@@ -226,7 +226,8 @@ TEST_F(ListBoxTest, TheSelectionStaysOnItsItemWhenItemsGo) {
 }
 
 // Items added while an update is open around the control (an ancestor's, or its own while it
-// moves to another parent) are laid out at its end as they are without an update.
+// moves to another parent, or a later one after a sibling moved in its own) are laid out at its
+// end as they are without an update.
 TEST_F(ListBoxTest, ItemsAddedInAnUpdateAreLaidOutAtItsEnd) {
   auto* other = Add<TvgLayout>(0, 0, 300, 300);
   using TAdd = std::function<void(TvgScrollBox*)>;
@@ -271,6 +272,25 @@ TEST_F(ListBoxTest, ItemsAddedInAnUpdateAreLaidOutAtItsEnd) {
       update(false);
       EXPECT_EQ(layout(box, [](TvgScrollBox*) {}), expected) << box->ClassName() << (own ? ", own update" : "");
     }
+    // A box whose own update is open moves with its parent to another; a sibling filled in a
+    // later update of the form is still laid out at its end.
+    auto* a = Add<TvgLayout>(0, 0, 200, 200);
+    auto* b = Add<TvgLayout>(0, 0, 200, 200);
+    auto* c = new TvgLayout(nullptr);
+    c->SetBounds(0, 0, 200, 200);
+    c->SetParent(a);
+    TvgScrollBox* moving = make();
+    TvgScrollBox* sibling = make();
+    moving->SetParent(c);
+    sibling->SetParent(c);
+    moving->BeginUpdate();
+    add(moving);
+    c->SetParent(b);
+    moving->EndUpdate();
+    form->BeginUpdate();
+    layout(sibling, add);
+    form->EndUpdate();
+    EXPECT_EQ(layout(sibling, [](TvgScrollBox*) {}), expected) << sibling->ClassName() << ", after a move";
   }
 }
 
