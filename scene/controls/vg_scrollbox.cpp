@@ -37,6 +37,14 @@ void TvgScrollContent::RemoveObject(TvgObject* child) {
   if (box != nullptr) box->ContentRemoveObject(child);
 }
 
+void TvgScrollContent::ChildrenReordering() {
+  if (TvgScrollBox* box = Box()) box->ContentReordering();
+}
+
+void TvgScrollContent::ChildrenReordered() {
+  if (TvgScrollBox* box = Box()) box->ContentReordered();
+}
+
 TvgRect TvgScrollContent::GetClipRect() {
   TvgScrollBox* box = Box();
   if (box == nullptr || box->viewport_ == nullptr) return inherited::GetClipRect();

@@ -19,6 +19,8 @@ class TvgScrollContent : public TvgContent {
   void AddObject(TvgObject* child) override;
   void RemoveObject(TvgObject* child) override;
   TvgRect GetUpdateRect() override;
+  void ChildrenReordering() override;
+  void ChildrenReordered() override;
   TvgRect GetClipRect() override;
   void Paint() override;
   TvgVisualObject* ObjectByPoint(float x, float y) override;
@@ -48,6 +50,9 @@ class TvgScrollBox : public TvgControl {
   // Called while the child is still in the content (it still has its index), then once it left.
   virtual void ContentRemovingObject(TvgObject* child) {}
   virtual void ContentRemoveObject(TvgObject* child) {}
+  // Around every change of the order of the content's children.
+  virtual void ContentReordering() {}
+  virtual void ContentReordered() {}
   virtual void HScrollChange(TObject* sender);
   virtual void VScrollChange(TObject* sender);
   // The viewport united with the parented rects of the content's visible children.

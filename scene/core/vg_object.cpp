@@ -258,9 +258,11 @@ void TvgObject::SetIndex(int32_t index) {
   auto it = std::find(list.begin(), list.end(), this);
   if (it == list.end()) return;
   index = std::clamp<int32_t>(index, 0, static_cast<int32_t>(list.size()) - 1);
+  parent_->ChildrenReordering();
   list.erase(it);
   list.insert(list.begin() + index, this);
   for (TvgObject* sibling : list) sibling->cachedIndex_ = -1;
+  parent_->ChildrenReordered();
   if (visual_ != nullptr && parent_->visual_ != nullptr && !HasState(csLoading)) parent_->visual_->Realign();
 }
 
@@ -277,9 +279,11 @@ void TvgObject::SendToBack() {
 }
 
 void TvgObject::SortChildren(const std::function<int(TvgObject*, TvgObject*)>& compare) {
+  ChildrenReordering();
   std::stable_sort(children_.begin(), children_.end(),
                    [&compare](TvgObject* a, TvgObject* b) { return compare(a, b) < 0; });
   for (TvgObject* child : children_) child->cachedIndex_ = -1;
+  ChildrenReordered();
 }
 
 void TvgObject::AddObjectsToList(std::vector<TvgObject*>& list) {

@@ -144,6 +144,10 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   // Detaches from parent and scene and frees the children; safe to call more than once. The
   // most derived class with state that its parent's RemoveObject reads calls it first.
   void DestroyTree();
+  // Around every change of the children's order (SetIndex, BringToFront and SendToBack of a
+  // child, SortChildren): an object that keeps an index of its children follows its child.
+  virtual void ChildrenReordering() {}
+  virtual void ChildrenReordered() {}
   int32_t cachedIndex_ = -1;
   TvgVisualObject* visual_ = nullptr;  // set by the visual object's constructor
 

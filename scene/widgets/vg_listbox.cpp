@@ -200,6 +200,19 @@ void TvgListBox::ContentRemovingObject(TvgObject* child) {
   if (child->GetIndex() < itemIndex_) --itemIndex_;
 }
 
+void TvgListBox::ContentReordering() {
+  inherited::ContentReordering();
+  reorderedSelected_ = GetSelected();
+}
+
+void TvgListBox::ContentReordered() {
+  inherited::ContentReordered();
+  // The index keeps naming the selected item wherever it went; the layout would otherwise mark
+  // the item now in its old place as selected beside it.
+  if (reorderedSelected_ != nullptr) itemIndex_ = reorderedSelected_->GetIndex();
+  reorderedSelected_ = nullptr;
+}
+
 void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
@@ -441,7 +454,7 @@ void TvgListBox::SortItems() {
     auto* ib = dynamic_cast<TvgListBoxItem*>(b);
     return ia != nullptr && ib != nullptr ? CompareItems(ia, ib) : 0;
   });
-  if (selected != nullptr) itemIndex_ = selected->GetIndex();
+  if (selected != nullptr) itemIndex_ = selected->GetIndex();  // as the reorder hooks keep it
 }
 
 void TvgListBox::SetItemIndex(int32_t value) {

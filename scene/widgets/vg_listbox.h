@@ -88,6 +88,9 @@ class TvgListBox : public TvgScrollBox {
   // ItemIndex follows its item when an item before it leaves.
   void ContentRemovingObject(TvgObject* child) override;
   void ContentRemoveObject(TvgObject* child) override;
+  // ItemIndex follows its item when the items change places.
+  void ContentReordering() override;
+  void ContentReordered() override;
   void HScrollChange(TObject* sender) override;
   void VScrollChange(TObject* sender) override;
   // Lays the items out and answers their extent (see the source).
@@ -179,6 +182,7 @@ class TvgListBox : public TvgScrollBox {
   float itemHeight_ = 0;
   TvgListStyle listStyle_ = vgListVertical;
   TvgListBoxItem* dragItem_ = nullptr;
+  TvgListBoxItem* reorderedSelected_ = nullptr;  // the selected item while the items change places
   TvgVisualObject* selection_ = nullptr;
   std::vector<TvgVisualObject*> selectionClones_;
   TvgBrush* altRowBrush_;

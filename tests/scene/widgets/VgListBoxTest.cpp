@@ -2,6 +2,7 @@
 // markers, sorting, check boxes, combo boxes with their drop-down and the lists of strings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -222,6 +223,36 @@ TEST_F(ListBoxTest, TheSelectionStaysOnItsItemWhenItemsGo) {
     current->SetParent(nullptr);  // the selected item itself takes its mark along
     EXPECT_FALSE(current->GetIsSelected()) << multi;
     delete current;
+  }
+}
+
+// Items that change places take their selection marks along, and ItemIndex follows the selected
+// item: moves across it, of it, to the front and to the back.
+TEST_F(ListBoxTest, TheSelectionStaysOnItsItemWhenItemsMove) {
+  const std::pair<const char*, std::function<void(TvgListBox*)>> moves[] = {
+      {"an item before it moved past it", [](TvgListBox* l) { l->ItemByIndex(0)->SetIndex(4); }},
+      {"an item after it moved before it", [](TvgListBox* l) { l->ItemByIndex(5)->SetIndex(1); }},
+      {"the selected item moved", [](TvgListBox* l) { l->GetSelected()->SetIndex(0); }},
+      {"to the front", [](TvgListBox* l) { l->ItemByIndex(0)->BringToFront(); }},
+      {"to the back", [](TvgListBox* l) { l->ItemByIndex(5)->SendToBack(); }},
+  };
+  for (bool multi : {false, true}) {
+    for (const auto& [name, move] : moves) {
+      TvgListBox* list = List(6);
+      list->SetMultiSelect(multi);
+      Click(list, 2);
+      if (multi) Click(list, 4, TShiftState{ssCtrl});
+      std::vector<TvgListBoxItem*> marked;
+      for (int i : SelectedIndices(list)) marked.push_back(list->ItemByIndex(i));
+      TvgListBoxItem* current = list->GetSelected();
+      move(list);
+      std::vector<int> expected;
+      for (int i = 0; i < list->Count(); ++i)
+        if (std::find(marked.begin(), marked.end(), list->ItemByIndex(i)) != marked.end()) expected.push_back(i);
+      EXPECT_EQ(SelectedIndices(list), expected) << name << (multi ? ", multi-select" : "");
+      EXPECT_EQ(list->GetSelected(), current) << name << (multi ? ", multi-select" : "");
+      delete list;
+    }
   }
 }
 
