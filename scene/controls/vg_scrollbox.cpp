@@ -199,6 +199,7 @@ void TvgScrollBox::Realign() {
   if (HasState(csDestroying)) return;
   inherited::Realign();
   if (IsLoading() || viewport_ == nullptr || inScrollRealign_ || GetUpdateCounter() > 0) return;
+  ++layoutCount_;
   inScrollRealign_ = true;
   try {
     const TvgRect before = viewport_->GetLocalRect();

@@ -45,6 +45,9 @@ class TvgScrollBox : public TvgControl {
   void ApplyStyle() override;
   void FreeStyle() override;
 
+  // How many times the content was laid out (for tests and benchmarks).
+  int32_t GetLayoutCount() const { return layoutCount_; }
+
   // Hooks of the descendants (list box, memo, grid).
   virtual void ContentAddObject(TvgObject* child) {}
   // Called while the child is still in the content (it still has its index), then once it left.
@@ -111,6 +114,7 @@ class TvgScrollBox : public TvgControl {
   void AnimateBar(TvgScrollBar* bar, TvgFloatAnimation*& ani, float target);
   static bool BarVisible(TvgScrollBar* bar) { return bar != nullptr && bar->GetVisible(); }
 
+  int32_t layoutCount_ = 0;
   bool autoHide_ = true;
   bool disableMouseWheel_ = false;
   bool dragging_ = false;

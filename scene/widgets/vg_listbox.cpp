@@ -474,11 +474,20 @@ void TvgListBox::SetItemIndex(int32_t value) {
       item->FireTrigger("IsSelected");
     }
   }
-  if (GetUpdateCounter() == 0) {
+  if (GetUpdateCounter() == 0 && !quietIndex_) {
     if (!BoundControls().empty()) UpdateBindings();
     OnChange(item);
   }
   UpdateSelection();
+}
+
+void TvgListBox::SetItemIndexQuietly(int32_t value) {
+  struct TQuiet {
+    TvgListBox* list;
+    ~TQuiet() { list->quietIndex_ = false; }
+  } quiet{this};
+  quietIndex_ = true;
+  SetItemIndex(value);
 }
 
 void TvgListBox::ScrollToSelected() {

@@ -128,6 +128,9 @@ class TvgListBox : public TvgScrollBox {
 
   // --- Properties
   int32_t GetItemIndex() const { return itemIndex_; }
+  // SetItemIndex without telling the bound controls and OnChange (a list that parks its index
+  // while it is built again).
+  void SetItemIndexQuietly(int32_t value);
   bool GetHideSelectionUnfocused() const { return hideSelectionUnfocused_; }
   void SetHideSelectionUnfocused(bool value) { hideSelectionUnfocused_ = value; }
   bool GetShowCheckboxes() const { return showCheckboxes_; }
@@ -187,7 +190,8 @@ class TvgListBox : public TvgScrollBox {
   std::vector<TvgVisualObject*> selectionClones_;
   TvgBrush* altRowBrush_;
   int32_t selectingRange_ = 0;  // inside SelectRange: markers drawn once at its end
-  bool clearing_ = false;       // inside Clear: ItemIndex stays as it is
+  bool clearing_ = false;
+  bool quietIndex_ = false;     // inside SetItemIndexQuietly       // inside Clear: ItemIndex stays as it is
   bool layingOut_ = false;
 };
 

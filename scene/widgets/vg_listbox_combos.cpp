@@ -366,9 +366,7 @@ void TvgStringComboBox::RebuildItems(TObject*) {
   if (HasState(csDestroying) || items_ == nullptr || list == nullptr) return;
   BeginUpdate();
   const int32_t index = list->GetItemIndex();
-  list->BeginUpdate();  // no events while the index is parked
-  list->SetItemIndex(-1);
-  list->EndUpdate();
+  list->SetItemIndexQuietly(-1);  // no events while the index is parked
   Clear();
   for (int32_t i = 0; i < items_->Count(); ++i) {
     // Freed with the list's tree: no component owner, whose every insertion notifies all the
@@ -383,11 +381,11 @@ void TvgStringComboBox::RebuildItems(TObject*) {
     item->SetText(items_->Get(i));
     item->SetTextAlign(textAlign_);
   }
+  // The end of the update lays the list out, once; the index is set back after it, on the
+  // items where they now stand.
   EndUpdate();
   const int32_t count = list->Count();
-  list->BeginUpdate();
-  list->SetItemIndex(index >= count ? count - 1 : index);
-  list->EndUpdate();
+  list->SetItemIndexQuietly(index >= count ? count - 1 : index);
   Repaint();
 }
 

@@ -85,9 +85,7 @@ void TvgComboTextBox::RebuildList(TObject*) {
   if (HasState(csDestroying) || listBox_ == nullptr) return;
   BeginUpdate();
   const int32_t index = listBox_->GetItemIndex();
-  listBox_->BeginUpdate();  // the index parks without events
-  listBox_->SetItemIndex(-1);
-  listBox_->EndUpdate();
+  listBox_->SetItemIndexQuietly(-1);  // the index parks without events
   listBox_->Clear();
   for (int32_t i = 0; i < items_->Count(); ++i) {
     // Freed with the list's tree: no component owner, whose every insertion notifies all the
@@ -100,11 +98,11 @@ void TvgComboTextBox::RebuildList(TObject*) {
     item->SetLocked(true);
     item->SetText(items_->Get(i));
   }
+  // The end of the update lays the list out, once; the index is set back after it, on the
+  // items where they now stand.
   EndUpdate();
   const int32_t count = listBox_->Count();
-  listBox_->BeginUpdate();
-  listBox_->SetItemIndex(index >= count ? count - 1 : index);
-  listBox_->EndUpdate();
+  listBox_->SetItemIndexQuietly(index >= count ? count - 1 : index);
 }
 
 void TvgComboTextBox::DropDown() {

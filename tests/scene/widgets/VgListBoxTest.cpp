@@ -454,6 +454,29 @@ TEST_F(ListBoxTest, TheDropDownShowsTheSelectedItemAtEveryOpening) {
   }
 }
 
+// Each change to a combo's Items lays its list out once, and the index stays on its line.
+TEST_F(ListBoxTest, EachChangeToAComboItemsIsOneLayoutOfItsList) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  auto* text = Add<TvgComboTextBox>(10, 40, 100, 22);
+  for (int opening = 0; opening < 2; ++opening) {  // dropped down and closed: the lists are styled
+    combo->DropDown();
+    text->DropDown();
+  }
+  const std::vector<std::pair<TvgListBox*, TvgWideStrings*>> boxes = {{combo->GetListBox(), combo->GetItems()},
+                                                                     {text->GetListBox(), text->GetItems()}};
+  for (const auto& [list, items] : boxes) {
+    for (int i = 0; i < 12; ++i) {
+      const int32_t layouts = list->GetLayoutCount();
+      items->Add(u"line");
+      EXPECT_EQ(list->GetLayoutCount() - layouts, 1) << list->ClassName() << ", line " << i;
+    }
+    list->SetItemIndex(10);
+    items->Delete(0);
+    EXPECT_EQ(list->GetItemIndex(), 10);
+    EXPECT_EQ(list->Count(), 11);
+  }
+}
+
 TEST_F(ListBoxTest, AReleaseOnAnItemChoosesItAndElsewhereCancels) {
   auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
   combo->OnChange = changes.Event();
