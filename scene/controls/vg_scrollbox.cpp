@@ -202,12 +202,17 @@ void TvgScrollBox::Realign() {
   ++layoutCount_;
   inScrollRealign_ = true;
   try {
-    const TvgRect before = viewport_->GetLocalRect();
-    UpdateScrollBars();
-    const TvgRect after = viewport_->GetLocalRect();
-    // The bars appeared or vanished: the viewport changed size, so once more.
-    if (after.Right - after.Left != before.Right - before.Left || after.Bottom - after.Top != before.Bottom - before.Top)
+    // The bars appeared or vanished: the viewport changed size, so once more, until it keeps its
+    // size. One bar may come or go only after the other did (content at least as wide as the
+    // viewport needs the horizontal bar once the vertical one narrowed it, and not after that
+    // bar went again): a few passes settle it.
+    for (int32_t pass = 0; pass < 4; ++pass) {
+      const TvgRect before = viewport_->GetLocalRect();
       UpdateScrollBars();
+      const TvgRect after = viewport_->GetLocalRect();
+      if (after.Right - after.Left == before.Right - before.Left && after.Bottom - after.Top == before.Bottom - before.Top)
+        break;
+    }
   } catch (...) {
     inScrollRealign_ = false;
     throw;
