@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "classlib/Filer.h"
@@ -102,12 +103,23 @@ TEST_F(VgRegistry, ManyObjectsComeAndGoInAnyOrder) {
   delete next;
 }
 
+// The address of a freed object made into another one, as the memory manager does: a holder
+// tells the two apart, also after the index was rebuilt (grown by a thousand more objects) and
+// after the registries were freed and made again.
 TEST_F(VgRegistry, AKeptObjectIsToldFromALaterOneAtItsAddress) {
   TPlainProbe probe(nullptr);
   const TvgSceneObjectRef<TPlainProbe> kept(&probe);
+  std::vector<std::unique_ptr<TPlainProbe>> more;
+  for (int i = 0; i < 1000; ++i) more.push_back(std::make_unique<TPlainProbe>(nullptr));
+  EXPECT_EQ(kept.Get(), &probe);  // the rebuilt index kept its serial
   vgUnregisterSceneObject(&probe);  // freed, and its block made into another object
   vgRegisterSceneObject(&probe);
   EXPECT_EQ(kept.Get(), nullptr);
+  const TvgSceneObjectRef<TPlainProbe> again(&probe);
+  more.clear();
+  vgFreeRegistries();
+  vgRegisterSceneObject(&probe);
+  EXPECT_EQ(again.Get(), nullptr);
   EXPECT_EQ(TvgSceneObjectRef<TPlainProbe>(&probe).Get(), &probe);
 }
 
