@@ -700,12 +700,29 @@ void TvgCustomGrid::UpdateHeader() {
 }
 
 void TvgCustomGrid::HeaderRealignItem(TObject*, int32_t oldIndex, int32_t newIndex) {
-  if (oldIndex == columnIndex_) SetColumnIndex(newIndex);
   TvgColumn* moved = ColumnAt(oldIndex);
   TvgColumn* target = ColumnAt(newIndex);
   if (moved == nullptr || target == nullptr) return;
-  moved->SetIndex(target->GetIndex());
+  moved->SetIndex(target->GetIndex());  // ColumnIndex follows the current column (ContentReordered)
   Realign();
+}
+
+void TvgCustomGrid::ContentReordering() {
+  inherited::ContentReordering();
+  reorderedColumn_ = ColumnAt(columnIndex_);
+}
+
+void TvgCustomGrid::ContentReordered() {
+  inherited::ContentReordered();
+  TvgColumn* current = reorderedColumn_;
+  reorderedColumn_ = nullptr;
+  if (current == nullptr) return;
+  for (int32_t i = 0, count = ColumnCount(); i < count; ++i) {
+    if (ColumnAt(i) != current) continue;
+    columnIndex_ = i;
+    UpdateSelection();
+    return;
+  }
 }
 
 void TvgCustomGrid::HeaderResizeItem(TObject* sender, float& newSize) {

@@ -251,6 +251,9 @@ class TvgCustomGrid : public TvgScrollBox {
   void AddObject(TvgObject* child) override;
   TvgRect GetContentBounds() override;
   void RealignContent(const TvgRect& r) override;
+  // ColumnIndex follows its column when the columns change places.
+  void ContentReordering() override;
+  void ContentReordered() override;
   // The viewport's area in the content's coordinates, wherever the content sits.
   TvgRect GetContentClipRect() override;
   void HScrollChange(TObject* sender) override;
@@ -335,6 +338,7 @@ class TvgCustomGrid : public TvgScrollBox {
   float rowHeight_ = 21;
   int32_t selected_ = 0;
   int32_t columnIndex_ = 0;
+  TvgColumn* reorderedColumn_ = nullptr;  // the current column while the columns change places
   bool alternatingRowBackground_ = false;
   bool showHorzLines_ = true;
   bool showVertLines_ = true;

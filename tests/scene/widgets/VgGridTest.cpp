@@ -390,6 +390,11 @@ TEST_F(GridTest, HeaderFollowsTheColumnsAndResizesAndMovesThem) {
   EXPECT_EQ(grid->ColumnAt(1), a);
   EXPECT_EQ(grid->GetColumnIndex(), 1);
   EXPECT_EQ(header->HeaderItem(1)->GetText(), u"A");
+  // Another column moved across the current one: the index still names the current column.
+  drag.Source = header->HeaderItem(0);
+  header->HeaderItem(1)->DragDrop(drag, vgPoint(1, 1));
+  EXPECT_EQ(grid->ColumnAt(0), a);
+  EXPECT_EQ(grid->GetColumnIndex(), 0);
 }
 
 TEST_F(GridTest, LinesAndAlternatingRowsArePaintedForTheRowsInView) {
