@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -211,5 +212,41 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWasKilledOrWaits) {
   }
   for (HANDLE handle : {holder, gLockTaken}) CloseHandle(handle);
   gEntries = nullptr;
+}
+
+// The child half: a thread holds the module's lock when the process exits (the exit ends it),
+// and the module's finaliser frees.
+TEST(MemoryManager, ExitChild) {
+  if (std::getenv("KBL_MEMORY_CHILD") == nullptr) GTEST_SKIP() << "the child half of a test";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  entries.KeepUntilEnd();
+  gLockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  CreateThread(nullptr, 0, &HoldLockUntilKilled, nullptr, 0, nullptr);
+  WaitForSingleObject(gLockTaken, 10000);
+  ExitProcess(7);
+}
+
+// A process whose thread held the module's lock exits: the module's finalisers do not wait for
+// the lock of a thread the exit ended.
+TEST(MemoryManager, AProcessExitsWhileAThreadHoldsAModulesLock) {
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string command = std::string("\"") + self + "\" --gtest_filter=MemoryManager.ExitChild";
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  SetEnvironmentVariableA("KBL_MEMORY_CHILD", "1");
+  const BOOL started =
+      CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableA("KBL_MEMORY_CHILD", nullptr);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0) << "the exit waits for the lock";
+  DWORD exitCode = 0;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  TerminateProcess(process.hProcess, 2);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(exitCode, 7u);
 }
 #endif
