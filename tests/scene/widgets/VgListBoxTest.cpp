@@ -251,7 +251,6 @@ TEST_F(ListBoxTest, TheSelectionStaysOnItsItemWhenItemsMove) {
         if (std::find(marked.begin(), marked.end(), list->ItemByIndex(i)) != marked.end()) expected.push_back(i);
       EXPECT_EQ(SelectedIndices(list), expected) << name << (multi ? ", multi-select" : "");
       EXPECT_EQ(list->GetSelected(), current) << name << (multi ? ", multi-select" : "");
-      delete list;
     }
   }
 }
