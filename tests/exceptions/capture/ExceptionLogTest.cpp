@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -163,6 +165,34 @@ TEST_F(ExceptionLogTest, ExceptionsOfSeveralThreadsAreProcessedOneAtATime) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(answered.load(), 4);
   EXPECT_EQ(gOverlaps.load(), 0);
+}
+
+// A thread started to finish an exception's work under the library lock (a background send) has
+// the lock before the next exception's entry does, and an entry inside another keeps its lock.
+TEST_F(ExceptionLogTest, AnEntryLetsTheLocksHeirsHaveItFirst) {
+  std::vector<const char*> order;
+  std::mutex orderLock;
+  const auto note = [&](const char* what) {
+    std::lock_guard<std::mutex> guard(orderLock);
+    order.push_back(what);
+  };
+  EmberLibrary().LockHeirs = 1;
+  std::thread heir([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the entry comes first
+    std::lock_guard<std::recursive_mutex> lock(EmberLibrary().LibraryLock);
+    --EmberLibrary().LockHeirs;
+    note("heir");
+  });
+  {
+    const TExceptionEntryLock entry;
+    note("entry");
+    EmberLibrary().LockHeirs = 1;  // an heir that never comes: the inner entry does not wait
+    const TExceptionEntryLock inner;
+    note("inner");
+    EmberLibrary().LockHeirs = 0;
+  }
+  heir.join();
+  EXPECT_EQ(order, (std::vector<const char*>{"heir", "entry", "inner"}));
 }
 
 // --- Raise handler
