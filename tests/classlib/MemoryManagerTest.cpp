@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "FailAfter.h"
 
 namespace {
@@ -231,22 +232,9 @@ TEST(MemoryManager, ExitChild) {
 // A process whose thread held the module's lock exits: the module's finalisers do not wait for
 // the lock of a thread the exit ended.
 TEST(MemoryManager, AProcessExitsWhileAThreadHoldsAModulesLock) {
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string command = std::string("\"") + self + "\" --gtest_filter=MemoryManager.ExitChild";
-  STARTUPINFOA startup = {sizeof startup};
-  PROCESS_INFORMATION process = {};
-  SetEnvironmentVariableA("KBL_MEMORY_CHILD", "1");
-  const BOOL started =
-      CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableA("KBL_MEMORY_CHILD", nullptr);
-  ASSERT_TRUE(started);
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, 20000), WAIT_OBJECT_0) << "the exit waits for the lock";
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  TerminateProcess(process.hProcess, 2);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_EQ(exitCode, 7u);
+  const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.ExitChild", {{"KBL_MEMORY_CHILD", "1"}}, 20000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "the exit waits for the lock";
+  EXPECT_EQ(run.ExitCode, 7u);
 }
 #endif

@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "exceptions/capture/EHook.h"
 #include "exceptions/capture/EFreezeWatch.h"
 #include "exceptions/capture/ELeaks.h"
@@ -475,37 +476,24 @@ TEST(ExceptionLogUnhandled, Child) {
 
 namespace {
 
-struct TChildRun {
+struct TUnhandledRun {
   DWORD ExitCode = 0;
   std::string Seen;
 };
 
 // Runs the child half in a second process and answers its exit code and what its handler saw.
-TChildRun RunUnhandledChild(bool handledToo) {
-  TChildRun run;
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
+TUnhandledRun RunUnhandledChild(bool handledToo) {
+  TUnhandledRun run;
   char folder[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, folder);
   const std::string out = std::string(folder) + "raiseroad_unhandled_" + std::to_string(GetCurrentProcessId()) + ".txt";
   DeleteFileA(out.c_str());
-  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_OUT", out.c_str());
-  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_HANDLED", handledToo ? "1" : "0");
-  std::string command = std::string("\"") + self +
-                        "\" --gtest_catch_exceptions=0 --gtest_filter=ExceptionLogUnhandled.Child";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                      &startup, &process);
-  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_OUT", nullptr);
-  SetEnvironmentVariableA("KBL_RAISEROAD_CHILD_HANDLED", nullptr);
-  EXPECT_TRUE(started);
-  if (!started) return run;
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, 30000), WAIT_OBJECT_0);
-  GetExitCodeProcess(process.hProcess, &run.ExitCode);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  const TChildRun child = RunChildProcess(
+      "--gtest_catch_exceptions=0 --gtest_filter=ExceptionLogUnhandled.Child",
+      {{"KBL_RAISEROAD_CHILD_OUT", out}, {"KBL_RAISEROAD_CHILD_HANDLED", handledToo ? "1" : "0"}}, 30000);
+  EXPECT_TRUE(child.Started);
+  EXPECT_TRUE(child.Ended);
+  run.ExitCode = child.ExitCode;
   run.Seen = ReadFileText(out);
   DeleteFileA(out.c_str());
   return run;
@@ -515,13 +503,13 @@ TChildRun RunUnhandledChild(bool handledToo) {
 
 // Not processed at its raise: the unhandled-exception procedure reports it.
 TEST(ExceptionLogUnhandled, AThrowNothingCatchesIsNotifiedAndEndsTheProgramWithCode1) {
-  const TChildRun run = RunUnhandledChild(false);
+  const TUnhandledRun run = RunUnhandledChild(false);
   EXPECT_EQ(run.ExitCode, 1u);
   EXPECT_EQ(run.Seen, "disk full|same thread;");
 }
 
 TEST(ExceptionLogUnhandled, OneProcessedAtItsRaiseIsNotReportedAgainWhenNothingCatchesIt) {
-  const TChildRun run = RunUnhandledChild(true);
+  const TUnhandledRun run = RunUnhandledChild(true);
   EXPECT_EQ(run.ExitCode, 1u);
   EXPECT_EQ(run.Seen, "disk full|same thread;");
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <utility>
 
+#include "ChildProcess.h"
 #include "exceptions/ECore.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
@@ -289,28 +290,15 @@ TEST_F(ProcessingWin32Test, EarlyStopChild) {
 
 // Runs one child half; answers its exit code and its notes.
 std::pair<DWORD, std::string> RunChild(const char* test) {
-  char self[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
   std::remove(kChildNotes);
-  std::string command = std::string("\"") + self + "\" --gtest_filter=ProcessingWin32Test." + test;
-  STARTUPINFOA startup = {sizeof startup};
-  PROCESS_INFORMATION process = {};
-  SetEnvironmentVariableA("KBL_PROCESSING_CHILD", "1");
-  const BOOL started =
-      CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableA("KBL_PROCESSING_CHILD", nullptr);
-  if (!started) return {~0u, "not started"};
-  EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-  DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  TerminateProcess(process.hProcess, 2);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  const TChildRun run =
+      RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, {{"KBL_PROCESSING_CHILD", "1"}}, 60000);
+  EXPECT_TRUE(run.Ended);
   std::ifstream file(kChildNotes, std::ios::binary);
   std::string notes(std::istreambuf_iterator<char>(file), {});
   file.close();
   std::remove(kChildNotes);
-  return {exitCode, notes};
+  return {run.Started ? run.ExitCode : ~0u, notes};
 }
 
 // An end of the program asked for one exception ends it (exit code 1) in that exception's own

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "ChildProcess.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/core/vg_control.h"
 #include "scene/core/win32/vg_gdiplus.h"
@@ -41,25 +42,11 @@ TEST(SceneExit, ChildFirstSceneThenObjects) {
 
 TEST(SceneExit, ProgramEndsCleanlyWhenItsFirstSceneCameFirst) {
   if (std::getenv(kChildVariable) != nullptr) GTEST_SKIP();
-  char path[MAX_PATH] = {};
-  ASSERT_GT(GetModuleFileNameA(nullptr, path, MAX_PATH), 0u);
-  std::string command = std::string("\"") + path + "\" --gtest_filter=SceneExit.ChildFirstSceneThenObjects";
-  SetEnvironmentVariableA(kChildVariable, "1");
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  const BOOL started =
-      CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  SetEnvironmentVariableA(kChildVariable, nullptr);
-  ASSERT_TRUE(started);
-  const DWORD waited = WaitForSingleObject(process.hProcess, 60000);
-  if (waited != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 255);
-  DWORD code = 255;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_EQ(waited, WAIT_OBJECT_0) << "the child hung or crashed at exit";
-  EXPECT_EQ(code, 0u);
+  const TChildRun run =
+      RunChildProcess("--gtest_filter=SceneExit.ChildFirstSceneThenObjects", {{kChildVariable, "1"}}, 60000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "the child hung or crashed at exit";
+  EXPECT_EQ(run.ExitCode, 0u);
 }
 
 }  // namespace
