@@ -51,8 +51,6 @@ TMemoryManagerState GetMemoryManagerState();
 // True when this build serves small blocks from chunks.
 bool SmallBlocksEnabled();
 
-// True once a holder of the lock ended holding it: the chunks are no longer used.
-bool MemoryManagerAbandoned();
 // The id of the thread holding the lock, 0 when none (a thread about to be kept suspended for a
 // while must not hold it).
 uint32_t MemoryManagerLockHolder();
@@ -83,6 +81,25 @@ uint64_t LockOwnerClock() noexcept;
 // after `seenSince` (the id was reused, so the holder is gone). False when it cannot be told
 // (and always outside Windows).
 bool LockOwnerEnded(uint32_t owner, uint64_t seenSince) noexcept;
+
+// What a waiter on a lock word keeps of the holder it finds there, so that it can ask whether
+// that holder has ended without giving the lock back.
+class TLockHolderWatch {
+ public:
+  // Notes `holder`; with `ask`, and when it is the holder seen before, answers whether it ended.
+  bool HolderEnded(uint32_t holder, bool ask) noexcept {
+    if (holder != seen_) {
+      seen_ = holder;
+      seenSince_ = LockOwnerClock();
+      return false;
+    }
+    return ask && holder != 0 && LockOwnerEnded(holder, seenSince_);
+  }
+
+ private:
+  uint32_t seen_ = 0;
+  uint64_t seenSince_ = 0;
+};
 
 namespace kbl_detail {
 // Takes the memory manager's lock and keeps it (tests only: a thread that dies or waits holding it).

@@ -19,8 +19,6 @@ TMemoryManagerState GetMemoryManagerState() { return {}; }
 
 bool SmallBlocksEnabled() { return false; }
 
-bool MemoryManagerAbandoned() { return false; }
-
 uint32_t MemoryManagerLockHolder() { return 0; }
 
 TMemoryManagerHolderWaits::TMemoryManagerHolderWaits() noexcept = default;

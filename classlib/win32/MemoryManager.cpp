@@ -112,8 +112,8 @@ class TLock {
  public:
   TLock() {
     const DWORD self = GetCurrentThreadId();
-    DWORD seen = 0, endingSince = 0;
-    uint64_t seenSince = 0;
+    TLockHolderWatch watch;
+    DWORD endingSince = 0;
     bool timing = false;
     for (int i = 0;; ++i) {
       DWORD holder = gState.owner.load(std::memory_order_relaxed);
@@ -132,10 +132,7 @@ class TLock {
         SwitchToThread();
         continue;
       }
-      if (holder != seen) {
-        seen = holder;
-        seenSince = LockOwnerClock();
-      } else if (holder != 0 && (i & 15) == 0 && LockOwnerEnded(holder, seenSince)) {
+      if (watch.HolderEnded(holder, (i & 15) == 0)) {
         gState.abandoned.store(true, std::memory_order_relaxed);
         return;
       }
@@ -315,8 +312,6 @@ TMemoryManagerState GetMemoryManagerState() {
 
 bool SmallBlocksEnabled() { return true; }
 
-bool MemoryManagerAbandoned() { return gState.abandoned.load(std::memory_order_relaxed); }
-
 uint32_t MemoryManagerLockHolder() { return gState.owner.load(std::memory_order_relaxed); }
 
 // Only the holder parks the lock, and only one thread holds it: the flag needs no count.
@@ -356,8 +351,6 @@ void* SmallBlockOf(const void*) noexcept { return nullptr; }
 TMemoryManagerState GetMemoryManagerState() { return {}; }
 
 bool SmallBlocksEnabled() { return false; }
-
-bool MemoryManagerAbandoned() { return false; }
 
 uint32_t MemoryManagerLockHolder() { return 0; }
 

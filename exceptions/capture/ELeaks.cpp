@@ -52,8 +52,7 @@ class TListLock {
  public:
   TListLock() {
     const uint32_t self = LockOwnerId();
-    uint32_t seen = 0;
-    uint64_t seenSince = 0;
+    TLockHolderWatch watch;
     for (int32_t tries = 0;; ++tries) {
       uint32_t holder = 0;
       if (gListOwner.compare_exchange_weak(holder, self, std::memory_order_acquire)) {
@@ -66,10 +65,7 @@ class TListLock {
         std::this_thread::yield();
         continue;
       }
-      if (holder != seen) {
-        seen = holder;
-        seenSince = LockOwnerClock();
-      } else if (holder != 0 && LockOwnerEnded(holder, seenSince)) {
+      if (watch.HolderEnded(holder, true)) {
         gListAbandoned = true;
         gTracking = false;
         return;
