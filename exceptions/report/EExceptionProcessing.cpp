@@ -539,13 +539,6 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
   globals.Inline = EmberCurrentThreadID() == args.Params.ThreadID;
   globals.SendInBackground = false;
   globals.TerminateAsked = false;
-  // What this run leaves behind when it does not hand it to a send thread: a request to end the
-  // program it did not act on (a thread-end raise, a step that failed) ends with it.
-  struct TRunEnd {
-    ~TRunEnd() {
-      if (!Globals().SendInBackground) Globals().TerminateAsked = false;
-    }
-  } runEnd;
   try {
     // A web framework with its own error page answers for the main thread.
     const TEmberReportOutput output = EmberReportOutput();

@@ -717,11 +717,14 @@ void TvgCustomGrid::ContentReordered() {
   TvgColumn* current = reorderedColumn_;
   reorderedColumn_ = nullptr;
   if (current == nullptr) return;
-  for (int32_t i = 0, count = ColumnCount(); i < count; ++i) {
-    if (ColumnAt(i) != current) continue;
-    columnIndex_ = i;
-    UpdateSelection();
-    return;
+  int32_t index = 0;
+  for (TvgObject* child : GetContent()->Children()) {
+    if (child == current) {
+      columnIndex_ = index;
+      UpdateSelection();
+      return;
+    }
+    if (IsColumn(child)) ++index;
   }
 }
 

@@ -447,14 +447,12 @@ int TvgListBox::CompareItems(TvgListBoxItem* a, TvgListBoxItem* b) {
 
 void TvgListBox::SortItems() {
   if (!sorted_ || GetContent() == nullptr) return;
-  // The selected item stays selected wherever it lands.
-  TvgListBoxItem* selected = GetSelected();
+  // The selected item stays selected wherever it lands (ContentReordered).
   GetContent()->SortChildren([this](TvgObject* a, TvgObject* b) {
     auto* ia = dynamic_cast<TvgListBoxItem*>(a);
     auto* ib = dynamic_cast<TvgListBoxItem*>(b);
     return ia != nullptr && ib != nullptr ? CompareItems(ia, ib) : 0;
   });
-  if (selected != nullptr) itemIndex_ = selected->GetIndex();  // as the reorder hooks keep it
 }
 
 void TvgListBox::SetItemIndex(int32_t value) {

@@ -190,8 +190,8 @@ class TvgListBox : public TvgScrollBox {
   std::vector<TvgVisualObject*> selectionClones_;
   TvgBrush* altRowBrush_;
   int32_t selectingRange_ = 0;  // inside SelectRange: markers drawn once at its end
-  bool clearing_ = false;
-  bool quietIndex_ = false;     // inside SetItemIndexQuietly       // inside Clear: ItemIndex stays as it is
+  bool clearing_ = false;       // inside Clear: ItemIndex stays as it is
+  bool quietIndex_ = false;     // inside SetItemIndexQuietly
   bool layingOut_ = false;
 };
 
