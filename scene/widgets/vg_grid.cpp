@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "scene/controls/vg_layouts.h"
 #include "scene/core/vg_canvas.h"
@@ -116,6 +117,9 @@ TvgHeader* TvgHeaderItem::Header() const { return dynamic_cast<TvgHeader*>(GetPa
 
 void TvgHeaderItem::RightGripMove(TObject*, TShiftState, float x, float y, float, float) {
   if (!rightGrip_->pressed) return;
+  // A grid lays out every column and cell again for each step of the drag: the scene takes one
+  // repaint request for the step.
+  TvgRepaintBatch batch(this);
   float newSize = AbsoluteToLocal(rightGrip_->LocalToAbsolute(vgPoint(x, y))).X;
   if (newSize < 0) newSize = 0;
   TvgHeader* header = Header();
@@ -144,6 +148,7 @@ void TvgHeaderItem::DragOver(const TvgDragObject& data, const TvgPoint& point, b
 }
 
 void TvgHeaderItem::DragDrop(const TvgDragObject& data, const TvgPoint& point) {
+  TvgRepaintBatch batch(this);  // as for a resize
   inherited::DragDrop(data, point);
   auto* dragged = dynamic_cast<TvgHeaderItem*>(data.Source);
   TvgHeader* header = Header();
@@ -518,11 +523,23 @@ TvgPoint TvgCustomGrid::ContentToLocal(TvgVisualObject* target, const TvgPoint& 
 
 void TvgCustomGrid::AddObject(TvgObject* child) {
   if (GetContent() != nullptr && (IsColumn(child) || dynamic_cast<TvgSelectionItem*>(child) != nullptr)) {
+    TvgRepaintBatch batch(this);  // the new column and the layout it brings (see Realign)
     GetContent()->AddObject(child);
     Realign();  // inside an update, at the end of the outermost one
     return;
   }
   inherited::AddObject(child);
+}
+
+void TvgCustomGrid::Realign() {
+  // Inside an update the layout waits for the end of the outermost one, which opens its own
+  // batch.
+  if (HasState(csDestroying) || PutOffRealign()) return;
+  // Columns, cells, header items and bars each ask for their own old and new areas as they are
+  // laid out again (hundreds of invalidations of the window for a column resized): the scene
+  // takes one request for all.
+  TvgRepaintBatch batch(this);
+  inherited::Realign();
 }
 
 void TvgCustomGrid::ApplyStyle() {
@@ -637,6 +654,11 @@ void TvgCustomGrid::SetVScrollPosition(double value) {
   value = std::clamp(value, 0.0, MaxVScroll());
   if (bar == nullptr || !bar->GetVisible()) value = 0;
   vPos_ = value;
+  // Every visible cell takes a new value and asks for its area, some several times (a check
+  // cell's mark, a progress cell's bar): a page down made some 380 invalidations of the window,
+  // each a round trip to the window system, and cost far more than the cells' own work. The
+  // content moved, so the viewport is painted whole anyway: the scene takes one request for all.
+  TvgRepaintBatch batch(this);
   // The bar's change comes back through VScrollChange: the cells are filled once, below.
   settingPosition_ = true;
   try {
@@ -652,6 +674,9 @@ void TvgCustomGrid::SetVScrollPosition(double value) {
 }
 
 void TvgCustomGrid::VScrollChange(TObject* sender) {
+  // A drag of the bar, the wheel and each step of the bar's glide fill every cell again, as a
+  // page down does: one repaint request (see SetVScrollPosition).
+  TvgRepaintBatch batch(this);
   inherited::VScrollChange(sender);
   if (settingPosition_) return;
   TvgScrollBar* bar = GetVScrollBar();
@@ -665,6 +690,8 @@ void TvgCustomGrid::VScrollChange(TObject* sender) {
 }
 
 void TvgCustomGrid::HScrollChange(TObject* sender) {
+  // The content and every header item move: one repaint request.
+  TvgRepaintBatch batch(this);
   inherited::HScrollChange(sender);
   PlaceContent();
   UpdateSelection();
@@ -763,6 +790,14 @@ void TvgCustomGrid::UpdateSelection() {
       return;
     }
   }
+  TvgColumn* column = ColumnAt(columnIndex_);
+  // Bringing the focus part to the front lays out its parent's parts again, which asks for the
+  // whole of that parent (the grid, in the default style): the areas of the marks and of the
+  // focus part join that one request, instead of some fifteen invalidations of the window for an
+  // arrow key. Without a focus part shown they stay requests of their own (a row each, wherever
+  // the selection went).
+  std::optional<TvgRepaintBatch> batch;
+  if (focusPart_ != nullptr && showSelectedCell_ && column != nullptr) batch.emplace(this);
   if (selections_.empty()) {
     auto* mark = dynamic_cast<TvgVisualObject*>(selectionPart_->Clone(this));
     if (mark == nullptr) return;
@@ -774,7 +809,6 @@ void TvgCustomGrid::UpdateSelection() {
   selections_[0]->SetBounds(shown.Left, shown.Top, shown.Right - shown.Left, shown.Bottom - shown.Top);
   selections_[0]->SetVisible(true);
   for (size_t i = 1; i < selections_.size(); ++i) selections_[i]->SetVisible(false);
-  TvgColumn* column = ColumnAt(columnIndex_);
   if (focusPart_ != nullptr) {
     focusPart_->SetVisible(showSelectedCell_ && column != nullptr);
     if (focusPart_->GetVisible()) {
@@ -807,6 +841,9 @@ void TvgCustomGrid::SetSelected(int32_t row) {
 
 void TvgCustomGrid::SetColumnIndex(int32_t value) {
   if (!vgSetChanged(columnIndex_, value)) return;
+  // A column out of view scrolls the content and the header, and the bar lays out its parts
+  // again after it told the grid: one repaint request for all.
+  TvgRepaintBatch batch(this);
   UpdateSelection();
   TvgColumn* column = ColumnAt(value);
   TvgScrollBar* bar = GetHScrollBar();

@@ -249,6 +249,8 @@ class TvgCustomGrid : public TvgScrollBox {
   std::string GetItemClassNames() override;
   // Columns and selection items go into the scroll content.
   void AddObject(TvgObject* child) override;
+  // Under one repaint request for the scene (see the source).
+  void Realign() override;
   TvgRect GetContentBounds() override;
   void RealignContent(const TvgRect& r) override;
   // ColumnIndex follows its column when the columns change places.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "StyledSceneSupport.h"
 
@@ -274,6 +275,59 @@ TEST_F(GridTest, AMillionRowsStayExactAtTheEnd) {
   Press(36, TShiftState{ssCtrl});
   EXPECT_EQ(Text(column->CellByRow(0)), "r0c0");
   EXPECT_EQ(CellTop(column->CellByRow(0)), 0.0f);
+}
+
+// Scrolling fills every visible cell again and a layout places every column, cell, header item
+// and bar again, each asking for its own areas: the scene gets one request for all, covering the
+// viewport.
+TEST_F(GridTest, ScrollsAndLayoutsAskTheSceneForOneRepaint) {
+  AddColumn<TvgColumn>("Text", 150);
+  AddColumn<TvgCheckColumn>("Check", 100);
+  AddColumn<TvgProgressColumn>("Progress", 120);  // wider than the viewport together
+  grid->SetRowCount(1000);
+  ASSERT_TRUE(grid->GetHScrollBar()->GetVisible());
+  // A step of a drag of the first header item's right edge, by dx.
+  auto resize = [this](float dx) {
+    TvgVisualObject* grip = grid->GetHeader()->HeaderItem(0)->GetRightGrip();
+    grip->MouseDown(mbLeft, kLeft, 1, 5);
+    scene.updates.clear();
+    grip->MouseMove(kLeft, 1 + dx, 5, dx, 0);
+    grip->MouseUp(mbLeft, TShiftState(), 1 + dx, 5);
+  };
+  auto drop = [this] {
+    TvgDragObject drag;
+    drag.Source = grid->GetHeader()->HeaderItem(0);
+    grid->GetHeader()->HeaderItem(1)->DragDrop(drag, vgPoint(1, 1));
+  };
+  const struct {
+    const char* what;
+    std::function<void()> act;
+  } cases[] = {
+      {"page down", [&] { Press(34); }},
+      {"page up", [&] { Press(33); }},
+      {"down past the last row in view", [&] {
+         const int32_t last = grid->TopRow() + static_cast<int32_t>(grid->GetViewportHeight() / 21) - 1;
+         grid->SetSelected(last);
+         scene.updates.clear();
+         Press(40);
+       }},
+      {"down within the view", [&] { Press(40); }},
+      {"Ctrl+End", [&] { Press(35, TShiftState{ssCtrl}); }},
+      {"Ctrl+Home", [&] { Press(36, TShiftState{ssCtrl}); }},
+      {"the vertical bar dragged", [&] { grid->GetVScrollBar()->SetValue(grid->GetVScrollBar()->GetValue() + 50); }},
+      {"the last column made current", [&] { Press(35); }},
+      {"the horizontal bar dragged", [&] { grid->GetHScrollBar()->SetValue(40); }},
+      {"a column resized", [&] { resize(-40); }},
+      {"a column moved", drop},
+      {"a column added", [&] { AddColumn<TvgColumn>("More", 80); }},
+      {"fewer rows", [&] { grid->SetRowCount(500); }},
+  };
+  for (const auto& c : cases) {
+    scene.updates.clear();
+    c.act();
+    ASSERT_EQ(scene.updates.size(), 1u) << c.what;
+    EXPECT_EQ(vgUnionRect(scene.updates[0], grid->GetViewport()->GetAbsoluteRect()), scene.updates[0]) << c.what;
+  }
 }
 
 TEST_F(GridTest, TextCellsWriteEditsBackAndEscapeRestores) {

@@ -4,6 +4,7 @@
 #include "SceneWindowFixture.h"
 #include "scene/widgets/vg_grid.h"
 
+#include <functional>
 #include <set>
 
 namespace {
@@ -76,6 +77,76 @@ TEST_F(GridWindowTest, AMillionRowsByKeysAndMouse) {
   Key(VK_HOME, {VK_CONTROL});
   EXPECT_EQ(grid->GetSelected(), 0);
   EXPECT_EQ(text->CellByRow(0)->GetData().ToWideString(), u"row 0");
+}
+
+// Each way of scrolling and of changing the columns asks the window for one repaint of everything
+// it changed: what the window then shows is, pixel for pixel, what a paint of the whole window
+// shows.
+TEST_F(GridWindowTest, ScrollsRepaintWhatAWholePaintShows) {
+  auto* progress = new TvgProgressColumn(nullptr);
+  progress->SetHeader(u"Share");
+  progress->SetWidth(250);  // the columns are wider than the grid now
+  grid->AddObject(progress);
+  source.checked = {3, 40, 41, 77, 999990};
+  Settle(400);
+  ASSERT_TRUE(grid->GetHScrollBar()->GetVisible());
+  auto buffer = [this] {
+    GdiFlush();
+    const uint32_t* bits = scene->GetCanvas()->GetBufferBits();
+    return std::vector<uint32_t>(bits, bits + 420 * 300);
+  };
+  const POINT inGrid = At(grid, 100, 100);
+  Click(inGrid.x, inGrid.y);  // the grid takes the keys
+  ASSERT_EQ(scene->GetFocused(), grid);
+  // Something the step changes.
+  auto where = [this] {
+    return std::vector<double>{grid->GetVScrollPosition(), grid->GetHScrollBar()->GetValue(),
+                               static_cast<double>(grid->GetSelected()), static_cast<double>(grid->GetColumnIndex()),
+                               text->GetWidth()};
+  };
+  const struct {
+    const char* what;
+    std::function<void()> act;
+  } steps[] = {
+      {"page down", [&] { Key(VK_NEXT); }},
+      {"page up", [&] { Key(VK_PRIOR); }},
+      {"a click on another row", [&] {
+         const POINT row = At(text->CellByRow(grid->TopRow() + 7), 20, 10);
+         Click(row.x, row.y);
+       }},
+      {"down past the last row in view", [&] {
+         grid->SetSelected(grid->TopRow() + static_cast<int32_t>(grid->GetViewportHeight() / 21) - 1);
+         Settle();
+         Key(VK_DOWN);
+       }},
+      {"Ctrl+End", [&] { Key(VK_END, {VK_CONTROL}); }},
+      {"Ctrl+Home", [&] { Key(VK_HOME, {VK_CONTROL}); }},
+      {"the wheel", [&] {
+         Move(inGrid.x, inGrid.y, false);
+         SendMessageW(Window(), WM_MOUSEWHEEL, MAKEWPARAM(0, -240), MAKELPARAM(inGrid.x, inGrid.y));
+         Settle(800);  // the glide
+       }},
+      {"the vertical bar dragged", [&] { grid->GetVScrollBar()->SetValue(grid->GetVScrollBar()->GetValue() + 333); }},
+      {"the last column made current", [&] { Key(VK_END); }},
+      {"the horizontal bar dragged", [&] { grid->GetHScrollBar()->SetValue(25); }},
+      {"a column resized", [&] {
+         const POINT edge = At(grid->GetHeader()->HeaderItem(0), text->GetWidth() - 1.5f, 10);
+         Drag(edge.x, edge.y, edge.x - 50, edge.y);
+       }},
+  };
+  for (const auto& step : steps) {
+    const std::vector<double> before = where();
+    step.act();
+    Settle(400);  // check marks fade in and out
+    EXPECT_NE(where(), before) << step.what;
+    const std::vector<uint32_t> shown = buffer();
+    InvalidateRect(Window(), nullptr, FALSE);
+    UpdateWindow(Window());
+    const std::vector<uint32_t> whole = buffer();
+    int differing = 0;
+    for (size_t i = 0; i < whole.size(); ++i) differing += shown[i] != whole[i];
+    EXPECT_EQ(differing, 0) << step.what;
+  }
 }
 
 TEST_F(GridWindowTest, HeaderEdgesDragToResizeColumns) {
