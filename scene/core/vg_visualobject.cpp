@@ -709,17 +709,15 @@ bool TvgVisualObject::RealignDeferredBelow() {
   return left;
 }
 
-void TvgVisualObject::TakeDeferredOf(TvgVisualObject* child) {
-  if (!child->deferredRealign_ && !child->deferredBelow_) return;
-  if (child->updating_ <= 0) {
-    // It left an update that is still open: nothing else would lay it out.
-    TvgRepaintBatch batch(child);
-    child->RealignDeferred();
+bool TvgVisualObject::TakeDeferredLayouts() {
+  if (!deferredRealign_ && !deferredBelow_) return false;
+  if (updating_ <= 0) {
+    // It left an update that is still open, or one that ended while it lay elsewhere: nothing
+    // else would lay it out.
+    TvgRepaintBatch batch(this);
+    RealignDeferred();
   }
-  // What stays put off in it (below an update still open there) is found through its new
-  // ancestors: a marked object's ancestors are always marked, which is what lets noting stop at
-  // the first marked one.
-  if (child->deferredRealign_ || child->deferredBelow_) NoteDeferredBelow();
+  return deferredRealign_ || deferredBelow_;
 }
 
 bool TvgVisualObject::RealignDeferred() {

@@ -193,6 +193,12 @@ class TvgVisualObject : public TvgObject {
   // Lays out the aligned children. While an update is open the layout is put off until the end
   // of the outermost one.
   virtual void Realign();
+  // For an object that has just landed where it lies now (under a parent, as a scene's root, in
+  // a popup's form): the layouts put off in its subtree run at once when no update is open over
+  // it any more, since the end of the update that put them off no longer reaches them. Answers
+  // whether some stay put off (below an update still open over it or in it), for its new
+  // ancestors to note.
+  bool TakeDeferredLayouts();
   // Queues the update rect with the scene (see the conditions in the source).
   void Repaint();
   // Marks the effect images of this object and its ancestors for re-rendering.
@@ -354,9 +360,6 @@ class TvgVisualObject : public TvgObject {
   bool RealignDeferredBelow();
   // This object's put-off layout, then those below it: as RealignDeferredBelow answers.
   bool RealignDeferred();
-  // A child that joined with layouts put off in its subtree: laid out now when no update is open
-  // over it any more, else noted here for the end of the update.
-  void TakeDeferredOf(TvgVisualObject* child);
   void SetTempCanvasTree(TvgCanvas* canvas);
   void SetInPaintToTree(bool value);
   void RecalcUpdateRectDown();

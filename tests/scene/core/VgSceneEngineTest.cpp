@@ -1196,6 +1196,68 @@ TEST_F(PopupTest, AMessagePopupWithoutTargetOpensCentredAtTheTopOfItsOwnerForm) 
   EXPECT_EQ(b->GetChildrenCount(), 0);
 }
 
+// Counts the layouts of its aligned children that ran (not those put off, nor the calls its
+// children's new sizes make while it lays them out).
+class TLayoutCounter : public TvgVisualObject {
+ public:
+  explicit TLayoutCounter(TComponent* owner = nullptr) : TvgVisualObject(owner) {}
+  void Realign() override {
+    if (GetUpdateCounter() == 0 && GetNeedRealign() && depth_ == 0) ++layouts;
+    ++depth_;
+    TvgVisualObject::Realign();
+    --depth_;
+  }
+  int layouts = 0;
+
+ private:
+  int depth_ = 0;
+};
+
+// A subtree that leaves an open update for a place its end does not reach has the layouts put
+// off in it run once, at once or when it lands there.
+TEST_F(PopupTest, LayoutsPutOffInASubtreeThatLeavesTheUpdateRunOnceWhereverItLands) {
+  std::vector<std::unique_ptr<TFakePopupForm>> forms;
+  vgSetPopupFormFactory([&](TObject*, TComponent*, TComponent*, int32_t w, int32_t h, TvgResources*) {
+    forms.push_back(std::make_unique<TFakePopupForm>(w, h));
+    return forms.back().get();
+  });
+  auto* holder = new TvgObject(nullptr);
+  struct Case {
+    const char* name;
+    std::function<void(TvgPopup*)> inUpdate, after;
+  };
+  const Case cases[] = {
+      {"made a scene root", [&](TvgPopup* r) { r->SetParent(nullptr); engine->AddObject(r); }, nullptr},
+      {"kept apart, a root after the update",
+       [](TvgPopup* r) { r->SetParent(nullptr); }, [&](TvgPopup* r) { engine->AddObject(r); }},
+      {"opened in a form", [](TvgPopup* r) { r->SetIsOpen(true); }, nullptr},
+      {"under an object that is not visual", [&](TvgPopup* r) { r->SetParent(holder); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    auto* p = new TProbe();
+    p->SetBounds(0, 0, 150, 90);
+    root->AddObject(p);
+    auto* r = new TvgPopup(nullptr);
+    r->SetBounds(0, 0, 140, 90);
+    p->AddObject(r);
+    auto* box = new TLayoutCounter();
+    box->SetBounds(5, 5, 120, 80);
+    r->AddObject(box);
+    p->BeginUpdate();
+    auto* filler = new TProbe();
+    filler->SetAlign(vaClient);
+    box->AddObject(filler);
+    c.inUpdate(r);
+    p->EndUpdate();
+    if (c.after) c.after(r);
+    EXPECT_EQ(box->layouts, 1) << c.name;
+    EXPECT_EQ(filler->GetParentedRect(), vgRect(0, 0, 120, 80)) << c.name;
+    r->SetIsOpen(false);
+  }
+  delete holder;
+  vgSetPopupFormFactory(nullptr);
+}
+
 class PopupDesignTest : public SceneDesignTest {};
 
 TEST_F(PopupDesignTest, IsOpenStaysFalseAtDesignTime) {
