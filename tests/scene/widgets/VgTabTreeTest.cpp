@@ -294,6 +294,26 @@ TEST_F(TabTreeTest, SelectingAHiddenItemExpandsItsParentsAndKeysWalkTheShownItem
   EXPECT_EQ(tree->GetShownCount(), 3);
 }
 
+// Items that change places, at the top or inside an item, are laid out and walked by the keys in
+// their new order.
+TEST_F(TabTreeTest, ItemsThatMoveAreLaidOutAndWalkedInTheirNewOrder) {
+  struct Move {
+    const char16_t* moved;  // first among its siblings, at this height in its parent
+    float y;
+    const char16_t* next;  // below a1 afterwards
+  };
+  for (const Move& m : {Move{u"b", 0, u"a2"}, Move{u"a2", 19, u"b"}}) {
+    TvgTreeView* tree = Tree();  // a (a1, a2 (a21)), b, c
+    Find(tree, u"a")->SetIsExpanded(true);
+    tree->SetSelected(Find(tree, u"a1"));
+    ASSERT_EQ(Find(tree, u"a1")->GetGlobalIndex(), 1);
+    Find(tree, m.moved)->SendToBack();
+    EXPECT_EQ(Find(tree, m.moved)->GetPosition()->GetY(), m.y) << WideToUtf8(m.moved);
+    Key(tree, kVkDown);
+    EXPECT_EQ(tree->GetSelected()->GetText(), m.next) << WideToUtf8(m.moved);
+  }
+}
+
 TEST_F(TabTreeTest, ClicksSelectAndMultiSelectTakesRanges) {
   TvgTreeView* tree = Tree();
   tree->SetMultiSelect(true);
