@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/Classes.h"
@@ -444,6 +445,26 @@ class TvgVisualObject : public TvgObject {
   TComponent* popupMenu_ = nullptr;
   std::vector<TvgVisualObject*> tabList_;
   int32_t tabOrderStored_ = -1;
+};
+
+// Runs `restore` when it goes, also when an error leaves the block: what a paint changes only for
+// its own while (an opacity, a flag, a size, the scene's updates) is put back whatever the paint
+// raises. An error of `restore` itself is dropped, as it may run while another one unwinds.
+template <typename F>
+class TvgRestoreOnExit {
+ public:
+  explicit TvgRestoreOnExit(F restore) : restore_(std::move(restore)) {}
+  ~TvgRestoreOnExit() {
+    try {
+      restore_();
+    } catch (...) {
+    }
+  }
+  TvgRestoreOnExit(const TvgRestoreOnExit&) = delete;
+  TvgRestoreOnExit& operator=(const TvgRestoreOnExit&) = delete;
+
+ private:
+  F restore_;
 };
 
 // While one lives, the repaint requests of the objects in its owner's scene are dropped: for a

@@ -271,47 +271,41 @@ void TvgTabControl::PaintChildren() {
     inherited::PaintChildren();
     return;
   }
-  // Hidden from the other children's pass only for this paint: no repaint is asked for.
+  // Hidden from the other children's pass only for this paint: no repaint is asked for, and the
+  // tab shows again whatever a page's paint raises.
   const float opacity = selected->GetOpacity();
   {
     const TvgPaintOnlyChange hidden(this);
     selected->SetOpacity(0);
   }
-  inherited::PaintChildren();
   {
-    const TvgPaintOnlyChange shown(this);
-    selected->SetOpacity(opacity);
-    selected->RecalcOpacity();
+    const TvgRestoreOnExit shown([this, selected, opacity] {
+      const TvgPaintOnlyChange change(this);
+      selected->SetOpacity(opacity);
+      selected->RecalcOpacity();
+    });
+    inherited::PaintChildren();
   }
   // Clipped like the other children.
   const int32_t state = canvas->SaveCanvas();
+  const TvgRestoreOnExit restore([canvas, state] { canvas->RestoreCanvas(state); });
   if (GetClipChildren() && selected->GetCanClipped()) {
     canvas->SetMatrix(GetAbsoluteMatrix());
     canvas->IntersectClipRect(GetClipRect());
   }
   canvas->SetMatrix(selected->GetAbsoluteMatrix());
-  try {
-    selected->BeforePaint();
-    selected->Paint();
-    selected->PaintChildren();
-  } catch (...) {
-    canvas->RestoreCanvas(state);
-    throw;
-  }
-  canvas->RestoreCanvas(state);
+  selected->BeforePaint();
+  selected->Paint();
+  selected->PaintChildren();
 }
 
 void TvgTabControl::Realign() {
   inherited::Realign();
   if (inTabRealign_ || HasState(csDestroying)) return;
   inTabRealign_ = true;
-  std::vector<TvgTabItem*> items;
+  const std::vector<TvgTabItem*> items = NumberItems();
   float tallest = 0;
-  for (TvgObject* child : Children()) {
-    auto* item = dynamic_cast<TvgTabItem*>(child);
-    if (item == nullptr || !item->GetVisible()) continue;
-    item->index_ = static_cast<int32_t>(items.size());
-    items.push_back(item);
+  for (TvgTabItem* item : items) {
     const TvgRect pad = item->GetPadding()->GetRect();
     tallest = std::max(tallest, item->GetHeight() + pad.Top + pad.Bottom);
   }

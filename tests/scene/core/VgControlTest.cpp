@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 
 #include "ObjectsTestSupport.h"
 #include "classlib/Filer.h"
@@ -392,6 +393,32 @@ TEST_F(FrameTest, AFrameShowsTheRootUntilItLetsGo) {
   EXPECT_EQ(source.root->GetParent(), nullptr);
   EXPECT_EQ(source.frame, nullptr);
   EXPECT_EQ(source.returns, 2);
+}
+
+// At design time a frame previews the other scene's root at its own size; a preview that raises
+// gives the root its size back.
+TEST_F(FrameTest, APreviewThatRaisesLeavesTheRootItsSize) {
+  struct TRaising : TvgVisualObject {
+    using TvgVisualObject::TvgVisualObject;
+    void Paint() override { throw std::runtime_error("paint"); }
+  };
+  vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
+  TObjRecordingCanvas canvas(300, 200);
+  scene.canvas = &canvas;
+  scene.designTime = true;
+  TTestScene other;
+  TFrameSource source(nullptr);
+  other.AddObject(source.root);
+  auto* part = new TRaising(nullptr);
+  part->SetBounds(0, 0, 5, 5);
+  part->SetParent(source.root);
+  TvgFrame* frame = Frame();
+  frame->SetSceneObject(&source);
+  EXPECT_THROW(frame->Paint(), std::runtime_error);
+  EXPECT_EQ(source.root->GetWidth(), 10);
+  EXPECT_EQ(source.root->GetHeight(), 10);
+  scene.canvas = nullptr;
+  vgSetDefaultCanvasClass(nullptr);
 }
 
 TEST_F(FrameTest, FreeingTheSceneClearsTheFrame) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <stdexcept>
 
 #include "ObjectsTestSupport.h"
 
@@ -641,6 +642,37 @@ TEST_F(PaintTest, EffectsRenderIntoABitmapOnceUntilTheObjectChanges) {
   obj->SetWidth(40);
   root->PaintChildren();
   EXPECT_EQ(effect->sizes.size(), 2u);
+  vgSetDefaultCanvasClass(nullptr);
+}
+
+// A paint that raises puts back what it changed for its while: painted into a bitmap, the
+// object's opacity under its translucent parent (worked out while it stood alone); painted into
+// its effect's image, the effects of its later paints.
+TEST_F(PaintTest, APaintThatRaisesPutsBackWhatItChangedForItsWhile) {
+  vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
+  struct TRaising : TPaintProbe {
+    using TPaintProbe::TPaintProbe;
+    void Paint() override {
+      TPaintProbe::Paint();
+      if (raise) throw std::runtime_error("paint");
+    }
+    bool raise = true;
+  };
+  auto* half = Probe(0, 0, 100, 100);
+  auto* obj = new TRaising(nullptr);
+  obj->SetBounds(10, 10, 30, 20);
+  obj->SetParent(half);
+  half->SetOpacity(0.5f);
+  TvgBitmap target(60, 40);
+  TObjRecordingCanvas bitmapCanvas(target);
+  EXPECT_THROW(obj->PaintTo(&bitmapCanvas, vgRect(0, 0, 60, 40)), std::runtime_error);
+  EXPECT_FLOAT_EQ(obj->GetAbsoluteOpacity(), 0.5f);
+  (new TRecordingEffect(nullptr))->SetParent(obj);
+  EXPECT_THROW(root->PaintChildren(), std::runtime_error);
+  obj->raise = false;
+  canvas->bitmaps.clear();
+  root->PaintChildren();
+  EXPECT_EQ(canvas->bitmaps.size(), 1u);  // the effect's image
   vgSetDefaultCanvasClass(nullptr);
 }
 

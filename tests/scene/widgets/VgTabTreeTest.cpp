@@ -178,6 +178,23 @@ TEST_F(TabTreeTest, AStripWiderThanTheControlIsCutAtItsEdge) {
   for (const TvgRect& clip : canvas.clips) EXPECT_LE(clip.Right, 200);
 }
 
+// The selected tab, hidden while its neighbours paint, shows again when a page's paint raises.
+TEST_F(TabTreeTest, APageThatRaisesInItsPaintLeavesTheSelectedTabShown) {
+  struct TRaising : TvgVisualObject {
+    using TvgVisualObject::TvgVisualObject;
+    void Paint() override { throw std::runtime_error("paint"); }
+  };
+  TvgTabControl* tabs = Tabs(2);
+  tabs->SetItemIndex(0);
+  auto* part = new TRaising(nullptr);
+  part->SetBounds(0, 0, 20, 20);
+  part->SetParent(Tab(tabs, 0)->GetLayout());
+  scene.paintRects = {vgRect(0, 0, 1000, 1000)};
+  EXPECT_THROW(tabs->PaintChildren(), std::runtime_error);
+  EXPECT_FLOAT_EQ(Tab(tabs, 0)->GetOpacity(), 1);
+  EXPECT_FLOAT_EQ(Tab(tabs, 0)->GetAbsoluteOpacity(), 1);
+}
+
 TEST_F(TabTreeTest, ATabInsertedAtDesignTimeNamesItsPageSoThatStreamsKeepTheLink) {
   auto* tabs = Add<TvgTabControl>(0, 0, 200, 200);
   auto insert = [&] {
