@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 
 #include "ObjectsTestSupport.h"
 #include "classlib/Filer.h"
@@ -398,10 +397,6 @@ TEST_F(FrameTest, AFrameShowsTheRootUntilItLetsGo) {
 // At design time a frame previews the other scene's root at its own size; a preview that raises
 // gives the root its size back.
 TEST_F(FrameTest, APreviewThatRaisesLeavesTheRootItsSize) {
-  struct TRaising : TvgVisualObject {
-    using TvgVisualObject::TvgVisualObject;
-    void Paint() override { throw std::runtime_error("paint"); }
-  };
   vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
   TObjRecordingCanvas canvas(300, 200);
   scene.canvas = &canvas;
@@ -409,7 +404,7 @@ TEST_F(FrameTest, APreviewThatRaisesLeavesTheRootItsSize) {
   TTestScene other;
   TFrameSource source(nullptr);
   other.AddObject(source.root);
-  auto* part = new TRaising(nullptr);
+  auto* part = new TRaisingProbe(nullptr);
   part->SetBounds(0, 0, 5, 5);
   part->SetParent(source.root);
   TvgFrame* frame = Frame();

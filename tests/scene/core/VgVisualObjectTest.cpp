@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <stdexcept>
 
 #include "ObjectsTestSupport.h"
 
@@ -650,16 +649,8 @@ TEST_F(PaintTest, EffectsRenderIntoABitmapOnceUntilTheObjectChanges) {
 // its effect's image, the effects of its later paints.
 TEST_F(PaintTest, APaintThatRaisesPutsBackWhatItChangedForItsWhile) {
   vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
-  struct TRaising : TPaintProbe {
-    using TPaintProbe::TPaintProbe;
-    void Paint() override {
-      TPaintProbe::Paint();
-      if (raise) throw std::runtime_error("paint");
-    }
-    bool raise = true;
-  };
   auto* half = Probe(0, 0, 100, 100);
-  auto* obj = new TRaising(nullptr);
+  auto* obj = new TRaisingProbe(nullptr);
   obj->SetBounds(10, 10, 30, 20);
   obj->SetParent(half);
   half->SetOpacity(0.5f);

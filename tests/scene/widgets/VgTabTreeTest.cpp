@@ -180,13 +180,9 @@ TEST_F(TabTreeTest, AStripWiderThanTheControlIsCutAtItsEdge) {
 
 // The selected tab, hidden while its neighbours paint, shows again when a page's paint raises.
 TEST_F(TabTreeTest, APageThatRaisesInItsPaintLeavesTheSelectedTabShown) {
-  struct TRaising : TvgVisualObject {
-    using TvgVisualObject::TvgVisualObject;
-    void Paint() override { throw std::runtime_error("paint"); }
-  };
   TvgTabControl* tabs = Tabs(2);
   tabs->SetItemIndex(0);
-  auto* part = new TRaising(nullptr);
+  auto* part = new TRaisingProbe(nullptr);
   part->SetBounds(0, 0, 20, 20);
   part->SetParent(Tab(tabs, 0)->GetLayout());
   scene.paintRects = {vgRect(0, 0, 1000, 1000)};
