@@ -173,7 +173,13 @@ void TvgObject::AddObject(TvgObject* child) {
       self->Realign();
     }
     self->tabList_.push_back(vchild);
-    self->TakeDeferredOf(vchild);
+    // What stays put off in it (below an update still open there) is found through its new
+    // ancestors: a marked object's ancestors are always marked, which is what lets noting stop
+    // at the first marked one.
+    if (vchild->TakeDeferredLayouts()) self->NoteDeferredBelow();
+  } else if (vchild != nullptr) {
+    // No update reaches a visual object through a parent that is not visual.
+    vchild->TakeDeferredLayouts();
   }
 }
 

@@ -267,8 +267,11 @@ void TvgFrame::Paint() {
   const float savedW = v->GetWidth();
   const float savedH = v->GetHeight();
   v->SetSizeNoAlign(GetWidth(), GetHeight());
-  v->PaintTo(previewCanvas.get(), vgRect(0, 0, static_cast<float>(w), static_cast<float>(h)));
-  v->SetSizeNoAlign(savedW, savedH);
+  {
+    // The other scene's root keeps its own size whatever its paint raises.
+    const TvgRestoreOnExit sizeBack([v, savedW, savedH] { v->SetSizeNoAlign(savedW, savedH); });
+    v->PaintTo(previewCanvas.get(), vgRect(0, 0, static_cast<float>(w), static_cast<float>(h)));
+  }
   previewCanvas.reset();
   canvas->DrawBitmap(*preview_, vgRect(0, 0, static_cast<float>(w), static_cast<float>(h)), GetLocalRect(), 1);
 }

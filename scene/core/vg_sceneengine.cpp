@@ -71,6 +71,9 @@ void TvgSceneEngine::AddObject(TvgObject* obj) {
     v->Realign();
     v->Repaint();
     RealignRoot();
+    // At its final size. A root that left an open update (or lay apart while it ended) still
+    // holds the layouts put off below it, and no ancestor's update will end over it now.
+    v->TakeDeferredLayouts();
   }
 }
 

@@ -709,17 +709,15 @@ bool TvgVisualObject::RealignDeferredBelow() {
   return left;
 }
 
-void TvgVisualObject::TakeDeferredOf(TvgVisualObject* child) {
-  if (!child->deferredRealign_ && !child->deferredBelow_) return;
-  if (child->updating_ <= 0) {
-    // It left an update that is still open: nothing else would lay it out.
-    TvgRepaintBatch batch(child);
-    child->RealignDeferred();
+bool TvgVisualObject::TakeDeferredLayouts() {
+  if (!deferredRealign_ && !deferredBelow_) return false;
+  if (updating_ <= 0) {
+    // It left an update that is still open, or one that ended while it lay elsewhere: nothing
+    // else would lay it out.
+    TvgRepaintBatch batch(this);
+    RealignDeferred();
   }
-  // What stays put off in it (below an update still open there) is found through its new
-  // ancestors: a marked object's ancestors are always marked, which is what lets noting stop at
-  // the first marked one.
-  if (child->deferredRealign_ || child->deferredBelow_) NoteDeferredBelow();
+  return deferredRealign_ || deferredBelow_;
 }
 
 bool TvgVisualObject::RealignDeferred() {
@@ -1101,10 +1099,10 @@ void TvgVisualObject::PaintEffects() {
         const TvgPoint offset = e->GetOffset();
         const bool savedDisable = disableEffects_;
         disableEffects_ = true;  // the object's own image, without its effects
+        const TvgRestoreOnExit effectsBack([this, savedDisable] { disableEffects_ = savedDisable; });
         PaintTo(bitmapCanvas.get(),
                 vgRect(offset.X, offset.Y, offset.X + width_ * std::fabs(scale.X),
                        offset.Y + height_ * std::fabs(scale.Y)));
-        disableEffects_ = savedDisable;
       }
       e->ProcessEffect(canvas, effectBitmap_, std::fabs(scale.X));
       drawCached(e);
@@ -1292,55 +1290,44 @@ void TvgVisualObject::PaintTo(TvgCanvas* canvas, const TvgRect& rect, TvgObject*
   if (scene == nullptr || canvas == nullptr || vgRectWidth(rect) == 0 || vgRectHeight(rect) == 0) return;
   if (width_ == 0 || height_ == 0) return;
   const bool savedDisable = scene->GetDisableUpdate();
-  scene->SetDisableUpdate(true);
   const bool savedRealign = inRealign_;
-  inRealign_ = true;
-  SetInPaintToTree(true);
   TvgCanvas* savedCanvas = tempCanvas_;
-  SetTempCanvasTree(canvas);
-  const int32_t state = canvas->SaveCanvas();
   TvgObject* savedParent = parent_;
   const TvgPoint savedPosition = position_->GetPoint();
   const TvgPoint savedScale = scale_->GetPoint();
   const float savedAngle = rotateAngle_;
-  parent_ = parent;
-  position_->SetPoint(vgPoint(rect.Left, rect.Top));
-  scale_->SetPoint(vgPoint(vgRectWidth(rect) / width_, vgRectHeight(rect) / height_));
-  rotateAngle_ = 0;
-  MatrixChanged();
-  try {
-    canvas->SetMatrix(GetAbsoluteMatrix());
-    BeforePaint();
-    Paint();
-    AfterPaint();
-    PaintChildren();
-  } catch (...) {
-    // Put everything back before the error goes on.
+  scene->SetDisableUpdate(true);
+  inRealign_ = true;
+  SetInPaintToTree(true);
+  SetTempCanvasTree(canvas);
+  const int32_t state = canvas->SaveCanvas();
+  // Everything comes back whether the paint ends or raises, the caches worked out under the
+  // borrowed parent (opacity, enabled, update rect) included.
+  const TvgRestoreOnExit restore([&] {
     parent_ = savedParent;
     position_->SetPoint(savedPosition);
     scale_->SetPoint(savedScale);
     rotateAngle_ = savedAngle;
     MatrixChanged();
+    RecalcUpdateRect();
+    RecalcEnabled();
+    RecalcOpacity();
     SetInPaintToTree(false);
     inRealign_ = savedRealign;
     canvas->RestoreCanvas(state);
     SetTempCanvasTree(savedCanvas);
     scene->SetDisableUpdate(savedDisable);
-    throw;
-  }
-  parent_ = savedParent;
-  position_->SetPoint(savedPosition);
-  scale_->SetPoint(savedScale);
-  rotateAngle_ = savedAngle;
+  });
+  parent_ = parent;
+  position_->SetPoint(vgPoint(rect.Left, rect.Top));
+  scale_->SetPoint(vgPoint(vgRectWidth(rect) / width_, vgRectHeight(rect) / height_));
+  rotateAngle_ = 0;
   MatrixChanged();
-  RecalcUpdateRect();
-  RecalcEnabled();
-  RecalcOpacity();
-  SetInPaintToTree(false);
-  inRealign_ = savedRealign;
-  canvas->RestoreCanvas(state);
-  SetTempCanvasTree(savedCanvas);
-  scene->SetDisableUpdate(savedDisable);
+  canvas->SetMatrix(GetAbsoluteMatrix());
+  BeforePaint();
+  Paint();
+  AfterPaint();
+  PaintChildren();
 }
 
 TvgBitmap* TvgVisualObject::MakeScreenshot() {

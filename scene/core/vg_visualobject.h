@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/Classes.h"
@@ -193,6 +194,12 @@ class TvgVisualObject : public TvgObject {
   // Lays out the aligned children. While an update is open the layout is put off until the end
   // of the outermost one.
   virtual void Realign();
+  // For an object that has just landed where it lies now (under a parent, as a scene's root, in
+  // a popup's form): the layouts put off in its subtree run at once when no update is open over
+  // it any more, since the end of the update that put them off no longer reaches them. Answers
+  // whether some stay put off (below an update still open over it or in it), for its new
+  // ancestors to note.
+  bool TakeDeferredLayouts();
   // Queues the update rect with the scene (see the conditions in the source).
   void Repaint();
   // Marks the effect images of this object and its ancestors for re-rendering.
@@ -354,9 +361,6 @@ class TvgVisualObject : public TvgObject {
   bool RealignDeferredBelow();
   // This object's put-off layout, then those below it: as RealignDeferredBelow answers.
   bool RealignDeferred();
-  // A child that joined with layouts put off in its subtree: laid out now when no update is open
-  // over it any more, else noted here for the end of the update.
-  void TakeDeferredOf(TvgVisualObject* child);
   void SetTempCanvasTree(TvgCanvas* canvas);
   void SetInPaintToTree(bool value);
   void RecalcUpdateRectDown();
@@ -441,6 +445,26 @@ class TvgVisualObject : public TvgObject {
   TComponent* popupMenu_ = nullptr;
   std::vector<TvgVisualObject*> tabList_;
   int32_t tabOrderStored_ = -1;
+};
+
+// Runs `restore` when it goes, also when an error leaves the block: what a paint changes only for
+// its own while (an opacity, a flag, a size, the scene's updates) is put back whatever the paint
+// raises. An error of `restore` itself is dropped, as it may run while another one unwinds.
+template <typename F>
+class TvgRestoreOnExit {
+ public:
+  explicit TvgRestoreOnExit(F restore) : restore_(std::move(restore)) {}
+  ~TvgRestoreOnExit() {
+    try {
+      restore_();
+    } catch (...) {
+    }
+  }
+  TvgRestoreOnExit(const TvgRestoreOnExit&) = delete;
+  TvgRestoreOnExit& operator=(const TvgRestoreOnExit&) = delete;
+
+ private:
+  F restore_;
 };
 
 // While one lives, the repaint requests of the objects in its owner's scene are dropped: for a

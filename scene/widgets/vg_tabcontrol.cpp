@@ -117,10 +117,7 @@ void TvgTabItem::SetVisible(bool value) {
   if (control == nullptr || control->HasState(csDestroying)) return;
   if (!value && selected == this) {
     SetIsSelected(false);
-    control->itemIndex_ = -1;
-    control->Realign();
-    const int32_t visible = control->VisibleCount();
-    control->SetItemIndex(oldIndex < visible ? oldIndex : visible - 1);
+    control->SelectInPlaceOf(oldIndex);
     return;
   }
   control->Realign();
@@ -172,6 +169,24 @@ int32_t TvgTabControl::VisibleCount() const {
   return count;
 }
 
+std::vector<TvgTabItem*> TvgTabControl::NumberItems() {
+  std::vector<TvgTabItem*> items;
+  for (TvgObject* child : Children()) {
+    auto* item = dynamic_cast<TvgTabItem*>(child);
+    if (item == nullptr || !item->GetVisible()) continue;
+    item->index_ = static_cast<int32_t>(items.size());
+    items.push_back(item);
+  }
+  return items;
+}
+
+void TvgTabControl::SelectInPlaceOf(int32_t oldIndex) {
+  itemIndex_ = -1;
+  Realign();
+  const int32_t visible = VisibleCount();
+  SetItemIndex(oldIndex < visible ? oldIndex : visible - 1);
+}
+
 void TvgTabControl::SetItemIndex(int32_t value) {
   if (value == itemIndex_) return;
   if (TvgTabItem* old = ItemOfIndex(itemIndex_)) old->SetIsSelected(false);
@@ -206,6 +221,44 @@ void TvgTabControl::AddObject(TvgObject* child) {
   if (child->Is<TvgTabItem>()) Realign();
 }
 
+void TvgTabControl::RemoveObject(TvgObject* child) {
+  auto* item = dynamic_cast<TvgTabItem*>(child);
+  if (item == nullptr || item->GetParent() != this || HasState(csDestroying)) {
+    inherited::RemoveObject(child);
+    return;
+  }
+  TvgTabItem* selected = ItemOfIndex(itemIndex_);
+  const int32_t oldIndex = itemIndex_;
+  inherited::RemoveObject(child);
+  if (selected == item) {
+    // No longer ours: a tab that goes with its parent's or its own end runs no triggers.
+    if (item->HasState(csDestroying)) item->isSelected_ = false;
+    else item->SetIsSelected(false);
+    SelectInPlaceOf(oldIndex);
+    return;
+  }
+  // The tabs after it move up a place: the index keeps naming the selected one.
+  NumberItems();
+  if (selected != nullptr) itemIndex_ = selected->index_;
+  Realign();
+}
+
+void TvgTabControl::ChildrenReordering() {
+  inherited::ChildrenReordering();
+  reorderedSelected_ = ItemOfIndex(itemIndex_);
+}
+
+void TvgTabControl::ChildrenReordered() {
+  inherited::ChildrenReordered();
+  TvgTabItem* selected = reorderedSelected_;
+  reorderedSelected_ = nullptr;
+  // The index keeps naming the selected tab wherever it went; the layout would otherwise show
+  // the page of the tab now in its old place while the old one stays marked. Numbered here: the
+  // layout comes after (or not at all, for a sort or while loading).
+  NumberItems();
+  if (selected != nullptr) itemIndex_ = selected->index_;
+}
+
 void TvgTabControl::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
   inherited::MouseDown(button, shift, x, y);
   Realign();
@@ -218,47 +271,41 @@ void TvgTabControl::PaintChildren() {
     inherited::PaintChildren();
     return;
   }
-  // Hidden from the other children's pass only for this paint: no repaint is asked for.
+  // Hidden from the other children's pass only for this paint: no repaint is asked for, and the
+  // tab shows again whatever a page's paint raises.
   const float opacity = selected->GetOpacity();
   {
     const TvgPaintOnlyChange hidden(this);
     selected->SetOpacity(0);
   }
-  inherited::PaintChildren();
   {
-    const TvgPaintOnlyChange shown(this);
-    selected->SetOpacity(opacity);
-    selected->RecalcOpacity();
+    const TvgRestoreOnExit shown([this, selected, opacity] {
+      const TvgPaintOnlyChange change(this);
+      selected->SetOpacity(opacity);
+      selected->RecalcOpacity();
+    });
+    inherited::PaintChildren();
   }
   // Clipped like the other children.
   const int32_t state = canvas->SaveCanvas();
+  const TvgRestoreOnExit restore([canvas, state] { canvas->RestoreCanvas(state); });
   if (GetClipChildren() && selected->GetCanClipped()) {
     canvas->SetMatrix(GetAbsoluteMatrix());
     canvas->IntersectClipRect(GetClipRect());
   }
   canvas->SetMatrix(selected->GetAbsoluteMatrix());
-  try {
-    selected->BeforePaint();
-    selected->Paint();
-    selected->PaintChildren();
-  } catch (...) {
-    canvas->RestoreCanvas(state);
-    throw;
-  }
-  canvas->RestoreCanvas(state);
+  selected->BeforePaint();
+  selected->Paint();
+  selected->PaintChildren();
 }
 
 void TvgTabControl::Realign() {
   inherited::Realign();
   if (inTabRealign_ || HasState(csDestroying)) return;
   inTabRealign_ = true;
-  std::vector<TvgTabItem*> items;
+  const std::vector<TvgTabItem*> items = NumberItems();
   float tallest = 0;
-  for (TvgObject* child : Children()) {
-    auto* item = dynamic_cast<TvgTabItem*>(child);
-    if (item == nullptr || !item->GetVisible()) continue;
-    item->index_ = static_cast<int32_t>(items.size());
-    items.push_back(item);
+  for (TvgTabItem* item : items) {
     const TvgRect pad = item->GetPadding()->GetRect();
     tallest = std::max(tallest, item->GetHeight() + pad.Top + pad.Bottom);
   }
@@ -276,6 +323,13 @@ void TvgTabControl::Realign() {
     width -= margins.Left + margins.Right;
   }
   if (fullSize_ && !items.empty()) width /= static_cast<float>(items.size());
+  // A hidden tab's page goes with it (before the shown page is set, should two tabs share one).
+  for (TvgObject* child : Children()) {
+    auto* item = dynamic_cast<TvgTabItem*>(child);
+    if (item == nullptr || item->GetVisible() || item->layout_ == nullptr) continue;
+    item->layout_->SetVisible(false);
+    item->layout_->SetDesignHide(true);
+  }
   float x = 0;
   for (TvgTabItem* item : items) {
     item->SetAlign(vaNone);

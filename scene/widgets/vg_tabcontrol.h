@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "scene/controls/vg_controls.h"
 
@@ -52,6 +53,9 @@ class TvgTabControl : public TvgControl {
   void FreeStyle() override;
   void AddObject(TvgObject* child) override;
   void MouseDown(TMouseButton button, TShiftState shift, float x, float y) override;
+  // A tab that leaves while another is selected keeps that one selected; the selected one
+  // leaving selects the tab that takes its place (or the last one left), as hiding it does.
+  void RemoveObject(TvgObject* child) override;
   // The selected tab is painted last, over its neighbours.
   void PaintChildren() override;
   // Lays the strip, the style and the pages out (see the source).
@@ -71,9 +75,20 @@ class TvgTabControl : public TvgControl {
 
   TNotifyEvent OnChange;
 
+ protected:
+  // The selected tab stays selected wherever the children's order takes it.
+  void ChildrenReordering() override;
+  void ChildrenReordered() override;
+
  private:
   friend class TvgTabItem;
+  // Index of every visible tab item: its place among them. Answers them in that order.
+  std::vector<TvgTabItem*> NumberItems();
+  // The selected tab, once at `oldIndex`, left the strip: the tab now there is selected, or the
+  // last one when none is, with OnChange.
+  void SelectInPlaceOf(int32_t oldIndex);
   int32_t itemIndex_ = -1;
+  TvgTabItem* reorderedSelected_ = nullptr;  // between ChildrenReordering and ChildrenReordered
   float itemHeight_ = 0;
   bool fullSize_ = false;
   TvgVisualObject* background_ = nullptr;

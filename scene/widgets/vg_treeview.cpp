@@ -118,6 +118,29 @@ void TvgTreeViewItem::RemoveObject(TvgObject* child) {
   if (TvgTreeView* tree = TreeView()) tree->ItemsChanged();
 }
 
+void TvgTreeViewItem::ItemsInOrder(std::vector<TvgObject*>& out) const {
+  out.clear();
+  for (TvgObject* child : Children())
+    if (child->Is<TvgTreeViewItem>()) out.push_back(child);
+}
+
+void TvgTreeViewItem::ChildrenReordering() {
+  inherited::ChildrenReordering();
+  if (TvgTreeView* tree = TreeView()) ItemsInOrder(tree->reorderedItems_);
+}
+
+void TvgTreeViewItem::ChildrenReordered() {
+  inherited::ChildrenReordered();
+  TvgTreeView* tree = TreeView();
+  if (tree == nullptr) return;
+  std::vector<TvgObject*> now;
+  ItemsInOrder(now);
+  // The tree lays an item's subtree out, not the item: without this the moved items keep their
+  // places until the next layout, and the keys walk their old order.
+  if (now != tree->reorderedItems_) tree->ItemsChanged();
+  tree->reorderedItems_.clear();
+}
+
 void TvgTreeViewItem::ShowButton() {
   if (button_ == nullptr) return;
   const bool visible = ChildItemCount() > 0;
@@ -212,6 +235,11 @@ void TvgTreeView::AddObject(TvgObject* child) {
 void TvgTreeView::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (child->Is<TvgTreeViewItem>() && !HasState(csDestroying)) ItemsChanged();
+}
+
+void TvgTreeView::ContentReordered() {
+  inherited::ContentReordered();
+  numbered_ = false;
 }
 
 void TvgTreeView::ItemsChanged() {

@@ -48,8 +48,16 @@ class TvgTreeViewItem : public TvgTextControl {
   // True for this item and every item below it.
   bool Contains(const TvgObject* obj) const;
 
+ protected:
+  // Child items that change places are laid out and numbered again (the style's own move to the
+  // back when it is applied changes nothing).
+  void ChildrenReordering() override;
+  void ChildrenReordered() override;
+
  private:
   friend class TvgTreeView;
+  // The child items, in order.
+  void ItemsInOrder(std::vector<TvgObject*>& out) const;
   void ButtonClick(TObject*);
   void CheckChanged(TObject*);
   void ShowButton();
@@ -75,6 +83,8 @@ class TvgTreeView : public TvgScrollBox {
   // Tree items (and selection items) go into the content; other objects to the scroll box.
   void AddObject(TvgObject* child) override;
   void ContentRemoveObject(TvgObject* child) override;
+  // Items that change places are numbered again (the layout follows the move).
+  void ContentReordered() override;
   void ApplyStyle() override;
   void FreeStyle() override;
   void EnterFocus() override;
@@ -158,6 +168,7 @@ class TvgTreeView : public TvgScrollBox {
   bool allowDrag_ = false;
   TvgTreeViewItem* dragOverItem_ = nullptr;
   bool layingOut_ = false;
+  std::vector<TvgObject*> reorderedItems_;  // an item's child items before their order changes
 };
 
 // Registers the tree classes ("Trees", "Items"); runs once at start-up.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,17 @@ class TPaintProbe : public TvgVisualObject {
   }
   int paints = 0;
   std::vector<TvgMatrix> matrices;
+};
+
+// A paint probe whose paint raises (after recording) while `raise` is set.
+class TRaisingProbe : public TPaintProbe {
+ public:
+  explicit TRaisingProbe(TComponent* owner) : TPaintProbe(owner) {}
+  void Paint() override {
+    TPaintProbe::Paint();
+    if (raise) throw std::runtime_error("paint");
+  }
+  bool raise = true;
 };
 
 // An animation that records the progress it is asked to apply.

@@ -394,6 +394,28 @@ TEST_F(FrameTest, AFrameShowsTheRootUntilItLetsGo) {
   EXPECT_EQ(source.returns, 2);
 }
 
+// At design time a frame previews the other scene's root at its own size; a preview that raises
+// gives the root its size back.
+TEST_F(FrameTest, APreviewThatRaisesLeavesTheRootItsSize) {
+  vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
+  TObjRecordingCanvas canvas(300, 200);
+  scene.canvas = &canvas;
+  scene.designTime = true;
+  TTestScene other;
+  TFrameSource source(nullptr);
+  other.AddObject(source.root);
+  auto* part = new TRaisingProbe(nullptr);
+  part->SetBounds(0, 0, 5, 5);
+  part->SetParent(source.root);
+  TvgFrame* frame = Frame();
+  frame->SetSceneObject(&source);
+  EXPECT_THROW(frame->Paint(), std::runtime_error);
+  EXPECT_EQ(source.root->GetWidth(), 10);
+  EXPECT_EQ(source.root->GetHeight(), 10);
+  scene.canvas = nullptr;
+  vgSetDefaultCanvasClass(nullptr);
+}
+
 TEST_F(FrameTest, FreeingTheSceneClearsTheFrame) {
   auto* source = new TFrameSource(nullptr);
   TvgFrame* frame = Frame();

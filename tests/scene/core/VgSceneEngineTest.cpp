@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "TestSceneHost.h"
 #include "scene/core/vg_canvas.h"
 #include "scene/core/vg_control.h"
 #include "scene/core/vg_designer.h"
@@ -21,66 +22,7 @@
 
 namespace {
 
-// Keeps what the engine asks of its window.
-class THost : public IvgSceneHost {
- public:
-  bool HostHasWindow() override { return hasWindow; }
-  bool HostLoading() override { return loading; }
-  bool HostDestroying() override { return false; }
-  int32_t HostWidth() override { return width; }
-  int32_t HostHeight() override { return height; }
-  bool HostParentIsForm() override { return parentIsForm; }
-  void HostInvalidate(int32_t l, int32_t t, int32_t r, int32_t b) override {
-    invalidated.push_back(vgRect(static_cast<float>(l), static_cast<float>(t), static_cast<float>(r),
-                                 static_cast<float>(b)));
-  }
-  void HostPostUpdate() override { ++posted; }
-  bool HostPaintNow() override { return paintNow ? paintNow() : false; }
-  std::function<bool()> paintNow;
-  void HostPublishLayered() override { ++layered; }
-  void HostPaintParent(const std::vector<TvgRect>&) override {}
-  void HostSetMouseCapture(bool c) override { capture = c; }
-  void HostTakeFocus() override { ++focusTaken; }
-  TvgPoint HostClientToScreen(const TvgPoint& p) override { return vgPoint(p.X + 100, p.Y + 200); }
-  void HostSetCursor(int32_t c) override { cursor = c; }
-  void HostSetHint(const WideString& h) override { hint = h; }
-  bool HostOwnerBounds(int32_t& l, int32_t& t, int32_t& w, int32_t& h) override {
-    l = ownerL; t = ownerT; w = ownerW; h = ownerH;
-    return true;
-  }
-  void HostSetOwnerBounds(int32_t l, int32_t t, int32_t w, int32_t h) override {
-    ownerL = l; ownerT = t; ownerW = w; ownerH = h;
-  }
-  TvgPoint HostCursorInOwner() override { return cursorInOwner; }
-  void HostShowDesignMenu(const TvgDesignMenuItem& m, const TvgPoint& at) override {
-    ++menus;
-    menuAt = at;
-  }
-  bool HostOpenFile(const std::string& filter, std::string& name) override {
-    openFilter = filter;
-    name = fileToOpen;
-    return !fileToOpen.empty();
-  }
-  void HostEditTabOrder(TvgVisualObject* parent) override { tabOrderParent = parent; }
-  int menus = 0;
-  TvgPoint menuAt;
-  std::string openFilter, fileToOpen;
-  TvgVisualObject* tabOrderParent = nullptr;
-  bool HostCancelModalOwner() override {
-    if (!modalOwner) return false;
-    ++cancelled;
-    return true;
-  }
-
-  bool hasWindow = true, loading = false, parentIsForm = false, capture = false, modalOwner = false;
-  int32_t width = 200, height = 100;
-  std::vector<TvgRect> invalidated;
-  int posted = 0, layered = 0, focusTaken = 0, cancelled = 0;
-  int32_t cursor = 0;
-  WideString hint;
-  int32_t ownerL = 10, ownerT = 20, ownerW = 300, ownerH = 400;
-  TvgPoint cursorInOwner = vgPoint(5, 6);
-};
+using THost = TTestSceneHost;
 
 // Records clears, fills and flushes.
 class TRecCanvas : public TvgCanvas {
@@ -1252,6 +1194,68 @@ TEST_F(PopupTest, AMessagePopupWithoutTargetOpensCentredAtTheTopOfItsOwnerForm) 
   vgSetPopupFormFactory(nullptr);
   delete ownerForm;  // frees the popup it owns
   EXPECT_EQ(b->GetChildrenCount(), 0);
+}
+
+// Counts the layouts of its aligned children that ran (not those put off, nor the calls its
+// children's new sizes make while it lays them out).
+class TLayoutCounter : public TvgVisualObject {
+ public:
+  explicit TLayoutCounter(TComponent* owner = nullptr) : TvgVisualObject(owner) {}
+  void Realign() override {
+    if (GetUpdateCounter() == 0 && GetNeedRealign() && depth_ == 0) ++layouts;
+    ++depth_;
+    TvgVisualObject::Realign();
+    --depth_;
+  }
+  int layouts = 0;
+
+ private:
+  int depth_ = 0;
+};
+
+// A subtree that leaves an open update for a place its end does not reach has the layouts put
+// off in it run once, at once or when it lands there.
+TEST_F(PopupTest, LayoutsPutOffInASubtreeThatLeavesTheUpdateRunOnceWhereverItLands) {
+  std::vector<std::unique_ptr<TFakePopupForm>> forms;
+  vgSetPopupFormFactory([&](TObject*, TComponent*, TComponent*, int32_t w, int32_t h, TvgResources*) {
+    forms.push_back(std::make_unique<TFakePopupForm>(w, h));
+    return forms.back().get();
+  });
+  auto* holder = new TvgObject(nullptr);
+  struct Case {
+    const char* name;
+    std::function<void(TvgPopup*)> inUpdate, after;
+  };
+  const Case cases[] = {
+      {"made a scene root", [&](TvgPopup* r) { r->SetParent(nullptr); engine->AddObject(r); }, nullptr},
+      {"kept apart, a root after the update",
+       [](TvgPopup* r) { r->SetParent(nullptr); }, [&](TvgPopup* r) { engine->AddObject(r); }},
+      {"opened in a form", [](TvgPopup* r) { r->SetIsOpen(true); }, nullptr},
+      {"under an object that is not visual", [&](TvgPopup* r) { r->SetParent(holder); }, nullptr},
+  };
+  for (const Case& c : cases) {
+    auto* p = new TProbe();
+    p->SetBounds(0, 0, 150, 90);
+    root->AddObject(p);
+    auto* r = new TvgPopup(nullptr);
+    r->SetBounds(0, 0, 140, 90);
+    p->AddObject(r);
+    auto* box = new TLayoutCounter();
+    box->SetBounds(5, 5, 120, 80);
+    r->AddObject(box);
+    p->BeginUpdate();
+    auto* filler = new TProbe();
+    filler->SetAlign(vaClient);
+    box->AddObject(filler);
+    c.inUpdate(r);
+    p->EndUpdate();
+    if (c.after) c.after(r);
+    EXPECT_EQ(box->layouts, 1) << c.name;
+    EXPECT_EQ(filler->GetParentedRect(), vgRect(0, 0, 120, 80)) << c.name;
+    r->SetIsOpen(false);
+  }
+  delete holder;
+  vgSetPopupFormFactory(nullptr);
 }
 
 class PopupDesignTest : public SceneDesignTest {};

@@ -644,6 +644,29 @@ TEST_F(PaintTest, EffectsRenderIntoABitmapOnceUntilTheObjectChanges) {
   vgSetDefaultCanvasClass(nullptr);
 }
 
+// A paint that raises puts back what it changed for its while: painted into a bitmap, the
+// object's opacity under its translucent parent (worked out while it stood alone); painted into
+// its effect's image, the effects of its later paints.
+TEST_F(PaintTest, APaintThatRaisesPutsBackWhatItChangedForItsWhile) {
+  vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
+  auto* half = Probe(0, 0, 100, 100);
+  auto* obj = new TRaisingProbe(nullptr);
+  obj->SetBounds(10, 10, 30, 20);
+  obj->SetParent(half);
+  half->SetOpacity(0.5f);
+  TvgBitmap target(60, 40);
+  TObjRecordingCanvas bitmapCanvas(target);
+  EXPECT_THROW(obj->PaintTo(&bitmapCanvas, vgRect(0, 0, 60, 40)), std::runtime_error);
+  EXPECT_FLOAT_EQ(obj->GetAbsoluteOpacity(), 0.5f);
+  (new TRecordingEffect(nullptr))->SetParent(obj);
+  EXPECT_THROW(root->PaintChildren(), std::runtime_error);
+  obj->raise = false;
+  canvas->bitmaps.clear();
+  root->PaintChildren();
+  EXPECT_EQ(canvas->bitmaps.size(), 1u);  // the effect's image
+  vgSetDefaultCanvasClass(nullptr);
+}
+
 TEST_F(PaintTest, ScreenshotHasTheRoundedSizeAndPaintsTheSubtree) {
   vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
   auto* obj = Probe(5, 5, 20.6f, 9.4f);

@@ -2,9 +2,15 @@
 // layout, expand and collapse, selection, keys, sorting and dragging items onto items).
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
 #include "WidgetsTestSupport.h"
 #include "classlib/FormText.h"
 #include "scene/controls/vg_layouts.h"
+#include "scene/core/TestSceneHost.h"
 #include "scene/core/vg_designer.h"
 #include "scene/design/FakeDesigner.h"
 #include "scene/widgets/vg_tabcontrol.h"
@@ -83,19 +89,74 @@ TEST_F(TabTreeTest, TabsFormAStripAndOnlyTheSelectedPageShows) {
   EXPECT_FLOAT_EQ(Tab(tabs, 2)->GetPosition()->GetX(), 120);
 }
 
-TEST_F(TabTreeTest, HidingTheSelectedTabSelectsTheOneInItsPlace) {
+TEST_F(TabTreeTest, HidingOrFreeingTheSelectedTabSelectsTheOneInItsPlace) {
   TvgTabControl* tabs = Tabs(3);
   tabs->SetItemIndex(1);
   Tab(tabs, 1)->SetVisible(false);  // the middle: the next tab moves into its place
   EXPECT_EQ(tabs->GetItemIndex(), 1);
   EXPECT_TRUE(Tab(tabs, 2)->GetIsSelected());
   EXPECT_TRUE(Tab(tabs, 2)->GetLayout()->GetVisible());
+  EXPECT_FALSE(Tab(tabs, 1)->GetLayout()->GetVisible());  // a hidden tab's page with it
   Tab(tabs, 2)->SetVisible(false);  // the last: the new last
   EXPECT_EQ(tabs->GetItemIndex(), 0);
   EXPECT_TRUE(Tab(tabs, 0)->GetIsSelected());
   Tab(tabs, 1)->SetVisible(true);  // shown again before it: the selection stays with tab 0
   EXPECT_EQ(tabs->GetItemIndex(), 0);
   EXPECT_EQ(Tab(tabs, 1)->GetTabIndex(), 1);
+  TvgTabControl* more = Tabs(3);
+  more->SetItemIndex(1);
+  TvgTabItem* next = Tab(more, 2);
+  delete Tab(more, 1);
+  EXPECT_EQ(more->ItemOfIndex(more->GetItemIndex()), next);
+  EXPECT_TRUE(next->GetIsSelected());
+  EXPECT_TRUE(next->GetLayout()->GetVisible());
+}
+
+// The selected tab stays selected, its page alone shown, when tabs change places (by index, to
+// the front or the back, by the designer's order commands) or one goes, and after a further
+// layout. No change is told: the same tab is selected.
+TEST_F(TabTreeTest, TheSelectedTabStaysSelectedWhenTabsMove) {
+  // Each move names the tabs by their places before it; tab 2 is selected.
+  using TMove = std::function<void(const std::vector<TvgTabItem*>&, TvgSceneEngine&)>;
+  const auto order = [](TvgSceneEngine& designer, const char* command) {
+    designer.BuildDesignMenu(TvgPoint{}).Find(std::string("Order/") + command)->OnClick();
+  };
+  const std::pair<const char*, TMove> moves[] = {
+      {"a tab after it moved before it", [](auto& t, auto&) { t[3]->SetIndex(t[0]->GetIndex()); }},
+      {"a tab before it moved past it", [](auto& t, auto&) { t[0]->SetIndex(t[3]->GetIndex()); }},
+      {"the selected tab moved", [](auto& t, auto&) { t[2]->SetIndex(t[0]->GetIndex()); }},
+      {"a tab before it to the front", [](auto& t, auto&) { t[0]->BringToFront(); }},
+      {"a tab after it to the back", [](auto& t, auto&) { t[3]->SendToBack(); }},
+      {"the designer's front", [&](auto&, auto& d) { order(d, "Bring to front"); }},
+      {"the designer's back", [&](auto&, auto& d) { order(d, "Send to back"); }},
+      {"a tab before it freed", [](auto& t, auto&) { delete t[1]; }},
+  };
+  vgSetDefaultCanvasClass(vgCanvasClassOf<TObjRecordingCanvas>());
+  for (const auto& [what, move] : moves) {
+    TvgTabControl* tabs = Tabs(4);
+    std::vector<TvgTabItem*> t;
+    for (int i = 0; i < 4; ++i) t.push_back(Tab(tabs, i));
+    TTestSceneHost host;
+    TvgSceneEngine designer(&host, nullptr, nullptr, true);
+    designer.AddObject(tabs);
+    tabs->SetItemIndex(2);
+    designer.SetSelected(t[2]);
+    tabs->OnChange = changes.Event();
+    const int told = changes.count;
+    move(t, designer);
+    for (const char* when : {"", ", laid out again"}) {
+      if (*when != 0) tabs->Realign();
+      EXPECT_EQ(tabs->ItemOfIndex(tabs->GetItemIndex()), t[2]) << what << when;
+      for (TvgObject* child : tabs->Children()) {
+        auto* item = dynamic_cast<TvgTabItem*>(child);
+        if (item == nullptr) continue;
+        EXPECT_EQ(item->GetIsSelected(), item == t[2]) << what << when;
+        EXPECT_EQ(item->GetLayout()->GetVisible(), item == t[2]) << what << when;
+      }
+    }
+    EXPECT_EQ(changes.count, told) << what;
+  }
+  vgSetDefaultCanvasClass(nullptr);
 }
 
 TEST_F(TabTreeTest, AStripWiderThanTheControlIsCutAtItsEdge) {
@@ -115,6 +176,19 @@ TEST_F(TabTreeTest, AStripWiderThanTheControlIsCutAtItsEdge) {
   scene.canvas = nullptr;
   EXPECT_FALSE(canvas.clips.empty());
   for (const TvgRect& clip : canvas.clips) EXPECT_LE(clip.Right, 200);
+}
+
+// The selected tab, hidden while its neighbours paint, shows again when a page's paint raises.
+TEST_F(TabTreeTest, APageThatRaisesInItsPaintLeavesTheSelectedTabShown) {
+  TvgTabControl* tabs = Tabs(2);
+  tabs->SetItemIndex(0);
+  auto* part = new TRaisingProbe(nullptr);
+  part->SetBounds(0, 0, 20, 20);
+  part->SetParent(Tab(tabs, 0)->GetLayout());
+  scene.paintRects = {vgRect(0, 0, 1000, 1000)};
+  EXPECT_THROW(tabs->PaintChildren(), std::runtime_error);
+  EXPECT_FLOAT_EQ(Tab(tabs, 0)->GetOpacity(), 1);
+  EXPECT_FLOAT_EQ(Tab(tabs, 0)->GetAbsoluteOpacity(), 1);
 }
 
 TEST_F(TabTreeTest, ATabInsertedAtDesignTimeNamesItsPageSoThatStreamsKeepTheLink) {
@@ -231,6 +305,26 @@ TEST_F(TabTreeTest, SelectingAHiddenItemExpandsItsParentsAndKeysWalkTheShownItem
   Key(tree, 107);  // plus on a leaf only sets its flag
   EXPECT_TRUE(Find(tree, u"c")->GetIsExpanded());
   EXPECT_EQ(tree->GetShownCount(), 3);
+}
+
+// Items that change places, at the top or inside an item, are laid out and walked by the keys in
+// their new order.
+TEST_F(TabTreeTest, ItemsThatMoveAreLaidOutAndWalkedInTheirNewOrder) {
+  struct Move {
+    const char16_t* moved;  // first among its siblings, at this height in its parent
+    float y;
+    const char16_t* next;  // below a1 afterwards
+  };
+  for (const Move& m : {Move{u"b", 0, u"a2"}, Move{u"a2", 19, u"b"}}) {
+    TvgTreeView* tree = Tree();  // a (a1, a2 (a21)), b, c
+    Find(tree, u"a")->SetIsExpanded(true);
+    tree->SetSelected(Find(tree, u"a1"));
+    ASSERT_EQ(Find(tree, u"a1")->GetGlobalIndex(), 1);
+    Find(tree, m.moved)->SendToBack();
+    EXPECT_EQ(Find(tree, m.moved)->GetPosition()->GetY(), m.y) << WideToUtf8(m.moved);
+    Key(tree, kVkDown);
+    EXPECT_EQ(tree->GetSelected()->GetText(), m.next) << WideToUtf8(m.moved);
+  }
 }
 
 TEST_F(TabTreeTest, ClicksSelectAndMultiSelectTakesRanges) {
