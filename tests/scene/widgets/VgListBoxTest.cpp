@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "WidgetsTestSupport.h"
 #include "scene/controls/vg_layouts.h"
@@ -453,26 +455,159 @@ TEST_F(ListBoxTest, TheDropDownShowsTheSelectedItemAtEveryOpening) {
   }
 }
 
-// Each change to a combo's Items lays its list out once, and the index stays on its line.
-TEST_F(ListBoxTest, EachChangeToAComboItemsIsOneLayoutOfItsList) {
-  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
-  auto* text = Add<TvgComboTextBox>(10, 40, 100, 22);
-  for (int opening = 0; opening < 2; ++opening) {  // dropped down and closed: the lists are styled
-    combo->DropDown();
-    text->DropDown();
-  }
-  const std::vector<std::pair<TvgListBox*, TvgWideStrings*>> boxes = {{combo->GetListBox(), combo->GetItems()},
-                                                                     {text->GetListBox(), text->GetItems()}};
-  for (const auto& [list, items] : boxes) {
-    for (int i = 0; i < 12; ++i) {
-      const int32_t layouts = list->GetLayoutCount();
-      items->Add(u"line");
-      EXPECT_EQ(list->GetLayoutCount() - layouts, 1) << list->ClassName() << ", line " << i;
+// What a combo's list shows once dropped down: its lines, which are selected, where every item
+// and the scroll stand.
+struct TComboListView {
+  std::vector<std::u16string> texts;
+  std::vector<TvgRect> places;
+  std::vector<bool> selected;
+  int32_t index = -1;
+  float scroll = 0;
+  bool operator==(const TComboListView&) const = default;
+};
+
+// The combo boxes fed from lines, seen alike.
+struct TLinesCombo {
+  TvgControl* box;
+  TvgListBox* list;
+  TvgWideStringList* lines;
+  std::function<void()> dropDown;
+  TComboListView View() {
+    TComboListView view;
+    dropDown();
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      view.texts.push_back(list->ItemByIndex(i)->GetText());
+      view.places.push_back(list->ItemByIndex(i)->GetParentedRect());
+      view.selected.push_back(list->ItemByIndex(i)->GetIsSelected());
     }
-    list->SetItemIndex(10);
-    items->Delete(0);
-    EXPECT_EQ(list->GetItemIndex(), 10);
-    EXPECT_EQ(list->Count(), 11);
+    view.index = list->GetItemIndex();
+    if (list->GetVScrollBar() != nullptr && list->GetVScrollBar()->GetVisible()) view.scroll = list->GetVScrollBar()->GetValue();
+    dropDown();  // closes
+    return view;
+  }
+};
+
+template <typename Box>
+TLinesCombo LinesCombo(Box* box) {
+  return {box, box->GetListBox(), static_cast<TvgWideStringList*>(box->GetItems()), [box] { box->DropDown(); }};
+}
+
+// Each kind of change to the Items of both combos, their drop-down open and closed: the list
+// makes only the items the change brought, is laid out once at most (not while closed, where the
+// layout waits for the drop-down), and once dropped down shows what a list made afresh from the
+// same lines with the same index shows.
+TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) {
+  using TChange = std::function<void(TLinesCombo&)>;
+  struct TCase {
+    const char* name;
+    int32_t index;   // ItemIndex before the change
+    int32_t made;    // items made by the change; -1: not counted
+    int32_t open;    // layouts at most with the drop-down open: one per change heard of
+    int32_t closed;  // and closed
+    TChange change;
+    bool sortedList = false;
+  };
+  const auto batch = [](const TChange& change) {
+    return [change](TLinesCombo& c) {
+      c.lines->BeginUpdate();
+      change(c);
+      c.lines->EndUpdate();
+    };
+  };
+  const std::vector<TCase> cases = {
+      {"add", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Add(u"new"); }},
+      {"insert before the index", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Insert(2, u"new"); }},
+      {"delete before the index", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Delete(1); }},
+      {"delete the selected last line", 11, 0, 1, 0, [](TLinesCombo& c) { c.lines->Delete(11); }},
+      {"put", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Put(5, u"new"); }},
+      {"exchange", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Exchange(2, 5); }},
+      {"move", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Move(0, 9); }},
+      {"sort", 9, 0, 1, 0, [](TLinesCombo& c) { c.lines->Sort(); }},
+      {"clear", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Clear(); }},
+      {"assign", 3, 2, 1, 0, [](TLinesCombo& c) { c.lines->SetTextStr(u"a\nb"); }},
+      {"a batch", 10, 2, 1, 0, batch([](TLinesCombo& c) {
+         c.lines->Add(u"new");
+         c.lines->Delete(0);
+         c.lines->Insert(3, u"new 2");
+         c.lines->Exchange(1, 7);
+         c.lines->Put(0, u"put");
+       })},
+      {"lines sorted, then added to", 5, 2, 1, 0, batch([](TLinesCombo& c) {
+         c.lines->SetSorted(true);
+         c.lines->Add(u"line 055");
+         c.lines->Add(u"line");  // before all
+       })},
+      // An open drop-down has taken the list out of the box's tree, out of the box's update; the
+      // list's own update covers it open or closed, and its end lays it out.
+      {"adds inside the box's update", 7, 3, 3, 0,
+       [](TLinesCombo& c) {
+         c.box->BeginUpdate();
+         for (const char16_t* line : {u"x", u"y", u"z"}) c.lines->Add(line);
+         c.box->EndUpdate();
+       }},
+      {"adds inside the list's update", 7, 3, 1, 1,
+       [](TLinesCombo& c) {
+         c.list->BeginUpdate();
+         for (const char16_t* line : {u"x", u"y", u"z"}) c.lines->Add(line);
+         c.list->EndUpdate();
+       }},
+      // A sorted list is laid out at once: the order of its items depends on it. Lines that
+      // compare equal keep the lines' order.
+      {"a sorted list", 4, 2, 1, 1, batch([](TLinesCombo& c) {
+         c.lines->Add(u"line 035");
+         c.lines->Insert(0, u"LINE 05");
+       }), true},
+      // The combo text box's drop-down opens scrolled as it was left when the item is in view
+      // there, not as a fresh one: only the string combo box's items grow.
+      {"taller items", 6, -1, 2, 0,
+       [](TLinesCombo& c) {
+         if (auto* combo = dynamic_cast<TvgStringComboBox*>(c.box)) combo->SetItemHeight(25);
+         c.lines->Add(u"new");
+       }},
+  };
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
+  for (const auto& make : kinds) {
+    for (const bool open : {false, true}) {
+      for (const TCase& c : cases) {
+        TLinesCombo combo = make(10);
+        SCOPED_TRACE(std::string(c.name) + (open ? ", open, " : ", closed, ") + combo.box->ClassName());
+        for (int i = 0; i < 12; ++i) {  // "line 00", "line 05", "line 10", "line 03", ...: not in order
+          const int n = i * 5 % 12;
+          combo.lines->Add(u"line " + std::u16string{static_cast<char16_t>(u'0' + n / 10), static_cast<char16_t>(u'0' + n % 10)});
+        }
+        combo.list->SetSorted(c.sortedList);
+        combo.list->SetItemIndex(c.index);
+        combo.dropDown();  // styled, and scrolled to the index
+        if (!open) combo.dropDown();
+        for (int32_t i = 0; i < combo.list->Count(); ++i) combo.list->ItemByIndex(i)->SetTagString("before");
+        const int32_t index = combo.list->GetItemIndex();  // a sorted list moved it with its item
+        const int32_t layouts = combo.list->GetLayoutCount();
+        c.change(combo);
+        int32_t made = 0;
+        for (int32_t i = 0; i < combo.list->Count(); ++i) made += combo.list->ItemByIndex(i)->GetTagString().empty() ? 1 : 0;
+        if (c.made >= 0) {
+          EXPECT_EQ(made, c.made);
+        }
+        EXPECT_LE(combo.list->GetLayoutCount() - layouts, open ? c.open : c.closed);
+        if (open) combo.dropDown();  // closes
+        // The same lines in a list made afresh and laid out (sorted), then the index of before.
+        TLinesCombo fresh = make(40);
+        if (auto* tall = dynamic_cast<TvgStringComboBox*>(combo.box)) static_cast<TvgStringComboBox*>(fresh.box)->SetItemHeight(tall->GetItemHeight());
+        fresh.list->SetSorted(c.sortedList);
+        fresh.lines->Assign(combo.lines);
+        fresh.dropDown();
+        fresh.dropDown();
+        const int32_t count = combo.lines->Count();
+        fresh.list->SetItemIndex(std::min(index, count - 1));
+        const TComboListView view = combo.View();
+        EXPECT_TRUE(view == fresh.View());
+        EXPECT_EQ(view.index, std::min(index, count - 1));
+        delete fresh.box;
+        delete combo.box;
+      }
+    }
   }
 }
 
