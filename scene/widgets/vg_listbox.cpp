@@ -871,26 +871,24 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
   }
   const int32_t count = Count();
   const int32_t restored = index >= count ? count - 1 : index;
-  TvgListBoxItem* const now = ItemByIndex(restored);
-  const bool selectionChanged = remake || now != selected || (now != nullptr && now->GetText() != selectedText);
   if (putOff) {
     layoutHeld_ = false;
     settleOwed_ = true;
-    {
-      TQuietIndex quiet(this);
-      MoveSelection(restored, false);
-    }
+    TQuietIndex quiet(this);
+    MoveSelection(restored, false);
     // Shown: the end of the update lays the list out (its Realign settles).
     if (!hidden) PutOffRealign();
-    return selectionChanged;
+  } else {
+    // One layout for all the items that came and went (a sorted list sorts them), then the
+    // index on the items where they now stand.
+    if (layoutHeld_) {
+      layoutHeld_ = false;
+      Realign();
+    }
+    SetItemIndexQuietly(restored);
   }
-  // One layout for all the items that came and went.
-  if (layoutHeld_) {
-    layoutHeld_ = false;
-    Realign();
-  }
-  SetItemIndexQuietly(restored);
-  return selectionChanged;
+  TvgListBoxItem* const now = GetSelected();
+  return remake || now != selected || (now != nullptr && now->GetText() != selectedText);
 }
 
 void TvgListBox::SettleLines() {

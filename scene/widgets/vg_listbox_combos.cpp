@@ -382,8 +382,9 @@ void TvgStringComboBox::RebuildItems(TObject*) {
   looks.Resource = itemStyle_;
   looks.AlignText = true;
   looks.TextAlign = textAlign_;
-  list->FollowLines(*items_, looks);
-  Repaint();
+  // The closed box shows the selected item: drawn again when that changed. (Each repaint asks
+  // the window system for a call, the dearest part of a line added.)
+  if (list->FollowLines(*items_, looks)) Repaint();
 }
 
 // --- Horizontal list and HUD looks
