@@ -220,7 +220,8 @@ TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
 }
 
 // A closed string combo box shows its selected line after each change to its Items as a box
-// given the same lines and index shows it: its pixels against the other box's.
+// given the same lines and index shows it: its pixels against the other box's. Dropped down, a
+// line added lays the list out once.
 TEST_F(WidgetsWindowTest, AClosedComboShowsItsLineAfterEveryChangeToItems) {
   auto* combo = Add<TvgStringComboBox>(20, 20, 150, 22);
   auto* same = Add<TvgStringComboBox>(20, 60, 150, 22);
@@ -246,6 +247,18 @@ TEST_F(WidgetsWindowTest, AClosedComboShowsItsLineAfterEveryChangeToItems) {
       for (int x = 20; x < 170; ++x) differ += px.At(x, y) != px.At(x, y + 40) ? 1 : 0;
     EXPECT_EQ(differ, 0) << "change " << i;
   }
+  // Dropped down, in a window of its own: a line added is one layout, and placed.
+  combo->DropDown();
+  ASSERT_NE(combo->GetPopup()->GetPopupForm(), nullptr);
+  Settle();
+  TvgComboListBox* list = combo->GetListBox();
+  const int32_t layouts = list->GetLayoutCount();
+  combo->GetItems()->Add(u"white");
+  EXPECT_EQ(list->GetLayoutCount() - layouts, 1);
+  TvgListBoxItem* last = list->ItemByIndex(list->Count() - 1);
+  TvgListBoxItem* before = list->ItemByIndex(list->Count() - 2);
+  EXPECT_EQ(last->GetPosition()->GetY(), before->GetPosition()->GetY() + before->GetHeight());
+  combo->DropDown();
 }
 
 TEST_F(WidgetsWindowTest, ListMultiSelectionSortingTabsAndTree) {
