@@ -400,7 +400,7 @@ void TvgListBox::SetListStyle(TvgListStyle value) {
 
 void TvgListBox::Realign() {
   if (layingOut_) return;
-  if (heldLayouts_ > 0) {
+  if (followingLines_) {
     layoutHeld_ = true;
     return;
   }
@@ -844,12 +844,8 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
   {
     struct THold {
       TvgListBox* list;
-      ~THold() {
-        list->followingLines_ = false;
-        --list->heldLayouts_;
-      }
+      ~THold() { list->followingLines_ = false; }
     } hold{this};
-    ++heldLayouts_;
     followingLines_ = true;
     dragItem_ = nullptr;
     ResetScroll();
@@ -892,7 +888,7 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
 }
 
 void TvgListBox::SettleLines() {
-  if (!settleOwed_ || heldLayouts_ > 0) return;
+  if (!settleOwed_ || followingLines_) return;
   // Inside an update the items are not placed yet: the end of the update settles.
   if (PutOffRealign()) return;
   settleOwed_ = false;

@@ -291,13 +291,12 @@ class TvgListBox : public TvgScrollBox {
   // Lines followed (FollowLines): the items are those made from the lines at the last call, in
   // their order, while linesFollowed_ holds; any other change of the content ends it.
   bool linesFollowed_ = true;
-  bool followingLines_ = false;
+  bool followingLines_ = false;  // the layouts asked for meanwhile run once at the end
+  bool layoutHeld_ = false;
   bool sortingItems_ = false;
   std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order (the content's, unless sorted)
-  TvgLineItemLooks lineLooks_;  // the looks of the items made from lines
-  int32_t heldLayouts_ = 0;     // layouts asked for while following lines: run once at the end
-  bool layoutHeld_ = false;
-  bool settleOwed_ = false;  // a layout and scroll put off while hidden (SettleLines)
+  TvgLineItemLooks lineLooks_;              // the looks of the items made from lines
+  bool settleOwed_ = false;                 // a layout and scroll put off while hidden
 };
 
 // --- Combo boxes
