@@ -3,6 +3,7 @@
 #include "vg_listbox.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "scene/core/vg_canvas.h"
 #include "vg_widgets_p.h"
@@ -131,6 +132,70 @@ void TvgListBoxItem::Paint() {
   if (IsDesigning() && !GetLocked() && !GetDesignHide()) vgPaintDesignFrame(*this);
 }
 
+// --- Lines that lists are made from
+
+template <typename Change>
+void TvgItemLines::Noting(TvgLineChange note, Change change) {
+  // The note is taken by Changed, which the list calls only once it changed the lines, and
+  // before the list's own handlers hear of it.
+  pending_ = std::move(note);
+  hasPending_ = true;
+  try {
+    change();
+  } catch (...) {
+    hasPending_ = false;
+    throw;
+  }
+  hasPending_ = false;
+}
+
+void TvgItemLines::Changed() {
+  if (hasPending_) {
+    hasPending_ = false;
+    changes_.push_back(std::move(pending_));
+  }
+  TvgWideStringList::Changed();
+}
+
+void TvgItemLines::Put(int32_t index, const WideString& text) {
+  Noting({TvgLineChange::Put, index, 0, text}, [&] { TvgWideStringList::Put(index, text); });
+}
+
+void TvgItemLines::Exchange(int32_t index1, int32_t index2) {
+  Noting({TvgLineChange::Exchange, index1, index2, {}}, [&] { TvgWideStringList::Exchange(index1, index2); });
+}
+
+void TvgItemLines::Insert(int32_t index, const WideString& text) {
+  Noting({TvgLineChange::Insert, index, 0, text}, [&] { TvgWideStringList::Insert(index, text); });
+}
+
+int32_t TvgItemLines::Add(const WideString& text) {
+  // Where the list puts it: in order when sorted, else at the end.
+  int32_t index = GetCount();
+  if (GetSorted() && !GetSortByObject()) Find(text, index);
+  int32_t result = -1;
+  Noting({TvgLineChange::Insert, index, 0, text}, [&] { result = TvgWideStringList::Add(text); });
+  return result;
+}
+
+void TvgItemLines::Delete(int32_t index) {
+  Noting({TvgLineChange::Delete, index, 0, {}}, [&] { TvgWideStringList::Delete(index); });
+}
+
+void TvgItemLines::Clear() {
+  Noting({TvgLineChange::Clear, 0, 0, {}}, [&] { TvgWideStringList::Clear(); });
+}
+
+void TvgItemLines::Sort() {
+  Noting({TvgLineChange::Any, 0, 0, {}}, [&] { TvgWideStringList::Sort(); });
+}
+
+std::vector<TvgLineChange> TvgItemLines::TakeChanges() {
+  std::vector<TvgLineChange> taken;
+  taken.swap(changes_);
+  return taken;
+}
+
 // --- List box: construction and data
 
 TvgListBox::TvgListBox(TComponent* owner) : TvgScrollBox(owner), altRowBrush_(new TvgBrush(vgBrushSolid, 0x20000000u)) {
@@ -176,6 +241,7 @@ TvgListBoxItem* TvgListBox::ItemByIndex(int32_t index) const {
 
 TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
   if (GetContent() == nullptr) return nullptr;
+  SettleLines();
   const TvgPoint p = LocalToAbsolute(vgPoint(x, y));
   for (TvgObject* child : GetContent()->Children()) {
     auto* item = dynamic_cast<TvgListBoxItem*>(child);
@@ -188,12 +254,14 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
 
 void TvgListBox::ContentAddObject(TvgObject* child) {
   inherited::ContentAddObject(child);
+  if (!followingLines_) linesFollowed_ = false;
   // Inside an update the layout waits for the end of the outermost one.
   if (child->Is<TvgListBoxItem>()) Realign();
 }
 
 void TvgListBox::ContentRemovingObject(TvgObject* child) {
   inherited::ContentRemovingObject(child);
+  if (!followingLines_) linesFollowed_ = false;
   if (itemIndex_ <= 0 || clearing_ || HasState(csDestroying)) return;
   // The index keeps naming the selected item, which moves up one place; the layout would
   // otherwise mark the item taking its old place as selected beside it.
@@ -207,6 +275,7 @@ void TvgListBox::ContentReordering() {
 
 void TvgListBox::ContentReordered() {
   inherited::ContentReordered();
+  if (!followingLines_ && !sortingItems_) linesFollowed_ = false;
   // The index keeps naming the selected item wherever it went; the layout would otherwise mark
   // the item now in its old place as selected beside it.
   if (reorderedSelected_ != nullptr) itemIndex_ = reorderedSelected_->GetIndex();
@@ -282,7 +351,10 @@ void TvgListBox::SetShowCheckboxes(bool value) {
 }
 
 void TvgListBox::SetSorted(bool value) {
-  if (vgSetChanged(sorted_, value)) Realign();
+  if (value == sorted_) return;
+  SettleLines();  // with the order it was put off in
+  sorted_ = value;
+  Realign();
 }
 
 void TvgListBox::SetMultiSelect(bool value) {
@@ -294,33 +366,59 @@ void TvgListBox::SetAlternatingRowBackground(bool value) {
   if (vgSetChanged(alternatingRowBackground_, value)) Repaint();
 }
 
+// A layout put off while the list was hidden runs before the setters change what it depends on:
+// its scroll to the selected item is the one it would have taken at once.
+
 void TvgListBox::SetColumns(int32_t value) {
+  SettleLines();
   columns_ = std::max(value, 1);
   Realign();
 }
 
 void TvgListBox::SetItemWidth(float value) {
-  if (vgSetChanged(itemWidth_, value)) Realign();
+  if (value == itemWidth_) return;
+  SettleLines();
+  itemWidth_ = value;
+  Realign();
 }
 
 void TvgListBox::SetItemHeight(float value) {
-  if (vgSetChanged(itemHeight_, value)) Realign();
+  if (value == itemHeight_) return;
+  SettleLines();
+  itemHeight_ = value;
+  Realign();
 }
 
 void TvgListBox::SetListStyle(TvgListStyle value) {
-  if (vgSetChanged(listStyle_, value)) Realign();
+  if (value == listStyle_) return;
+  SettleLines();
+  listStyle_ = value;
+  Realign();
 }
 
 // --- Layout
 
 void TvgListBox::Realign() {
   if (layingOut_) return;
+  if (followingLines_) {
+    layoutHeld_ = true;
+    return;
+  }
+  if (settleOwed_) {
+    SettleLines();  // lays out
+    return;
+  }
   // Each item added in an update asks for a layout: noted at once, without a repaint batch.
   if (PutOffRealign()) return;
   // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
   // takes one request for all.
   TvgRepaintBatch batch(this);
   inherited::Realign();
+}
+
+void TvgListBox::BeforePaint() {
+  inherited::BeforePaint();
+  SettleLines();
 }
 
 TvgRect TvgListBox::GetContentBounds() {
@@ -447,15 +545,29 @@ int TvgListBox::CompareItems(TvgListBoxItem* a, TvgListBoxItem* b) {
 
 void TvgListBox::SortItems() {
   if (!sorted_ || GetContent() == nullptr) return;
-  // The selected item stays selected wherever it lands (ContentReordered).
-  GetContent()->SortChildren([this](TvgObject* a, TvgObject* b) {
-    auto* ia = dynamic_cast<TvgListBoxItem*>(a);
-    auto* ib = dynamic_cast<TvgListBoxItem*>(b);
-    return ia != nullptr && ib != nullptr ? CompareItems(ia, ib) : 0;
-  });
+  // The selected item stays selected wherever it lands (ContentReordered); the items made from
+  // lines stay theirs.
+  sortingItems_ = true;
+  try {
+    GetContent()->SortChildren([this](TvgObject* a, TvgObject* b) {
+      auto* ia = dynamic_cast<TvgListBoxItem*>(a);
+      auto* ib = dynamic_cast<TvgListBoxItem*>(b);
+      return ia != nullptr && ib != nullptr ? CompareItems(ia, ib) : 0;
+    });
+  } catch (...) {
+    sortingItems_ = false;
+    throw;
+  }
+  sortingItems_ = false;
 }
 
 void TvgListBox::SetItemIndex(int32_t value) {
+  // The scroll to the new item reads where the items are.
+  SettleLines();
+  MoveSelection(value, true);
+}
+
+void TvgListBox::MoveSelection(int32_t value, bool show) {
   if (value == itemIndex_) return;
   if (!multiSelect_) {
     if (TvgListBoxItem* old = GetSelected()) {
@@ -466,7 +578,7 @@ void TvgListBox::SetItemIndex(int32_t value) {
   itemIndex_ = value;
   TvgListBoxItem* item = GetSelected();
   if (item != nullptr) {
-    ScrollIntoView(item);
+    if (show) ScrollIntoView(item);
     if (!item->isSelected_) {
       item->isSelected_ = true;
       item->FireTrigger("IsSelected");
@@ -476,19 +588,16 @@ void TvgListBox::SetItemIndex(int32_t value) {
     if (!BoundControls().empty()) UpdateBindings();
     OnChange(item);
   }
-  UpdateSelection();
+  if (show) UpdateSelection();
 }
 
 void TvgListBox::SetItemIndexQuietly(int32_t value) {
-  struct TQuiet {
-    TvgListBox* list;
-    ~TQuiet() { list->quietIndex_ = false; }
-  } quiet{this};
-  quietIndex_ = true;
+  TQuietIndex quiet(this);
   SetItemIndex(value);
 }
 
 void TvgListBox::ScrollToSelected() {
+  SettleLines();
   if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
 }
 
@@ -593,9 +702,7 @@ void TvgListBox::ResetScroll() {
   if (GetVScrollBar() != nullptr) GetVScrollBar()->SetValue(0);
 }
 
-void TvgListBox::Clear() {
-  if (GetContent() == nullptr) return;
-  BeginUpdate();
+void TvgListBox::FreeItems() {
   clearing_ = true;
   const auto& children = GetContent()->Children();
   for (size_t i = children.size(); i > 0; --i) {
@@ -603,8 +710,193 @@ void TvgListBox::Clear() {
   }
   clearing_ = false;
   dragItem_ = nullptr;
+  lineItems_.clear();
+}
+
+void TvgListBox::Clear() {
+  if (GetContent() == nullptr) return;
+  BeginUpdate();
+  FreeItems();
   ResetScroll();
   EndUpdate();
+}
+
+// --- Items made from lines
+
+TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineItemLooks& looks) {
+  // Freed with the list's tree: no component owner, whose every insertion notifies all the
+  // components it owns.
+  auto* item = new TvgListBoxItem(nullptr);
+  // Made inside an update of its own: it takes its style when it is first painted, not as its
+  // Resource is set (what most items of a long list never are).
+  item->BeginUpdate();
+  item->SetAutoTranslate(looks.AutoTranslate);
+  item->SetParent(this);
+  item->SetHeight(looks.Height);
+  item->SetStored(false);
+  item->SetLocked(true);
+  if (!looks.Resource.empty()) item->SetResource(looks.Resource);
+  item->SetText(text);
+  if (looks.AlignText) item->SetTextAlign(looks.TextAlign);
+  item->EndUpdate();
+  return item;
+}
+
+bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, const TvgLineItemLooks& looks) {
+  const auto line = [this](int32_t index) {
+    return index >= 0 && index < static_cast<int32_t>(lineItems_.size()) ? lineItems_[static_cast<size_t>(index)] : nullptr;
+  };
+  for (const TvgLineChange& change : changes) {
+    switch (change.Kind) {
+      case TvgLineChange::Insert: {
+        if (change.Index < 0 || change.Index > static_cast<int32_t>(lineItems_.size())) return false;
+        TvgListBoxItem* item = MakeLineItem(change.Text, looks);
+        lineItems_.insert(lineItems_.begin() + change.Index, item);
+        // A sorted list has its own order; the lines' order is set just before it sorts.
+        if (!sorted_ && change.Index < Count() - 1) item->SetIndex(change.Index);
+        break;
+      }
+      case TvgLineChange::Delete: {
+        TvgListBoxItem* item = line(change.Index);
+        if (item == nullptr) return false;
+        lineItems_.erase(lineItems_.begin() + change.Index);
+        delete item;
+        break;
+      }
+      case TvgLineChange::Put: {
+        TvgListBoxItem* item = line(change.Index);
+        if (item == nullptr) return false;
+        item->SetText(change.Text);
+        break;
+      }
+      case TvgLineChange::Exchange: {
+        // The two lines trade texts; the items stay where they are, as the selection does.
+        TvgListBoxItem* a = line(change.Index);
+        TvgListBoxItem* b = line(change.Other);
+        if (a == nullptr || b == nullptr) return false;
+        const WideString text = a->GetText();
+        a->SetText(b->GetText());
+        b->SetText(text);
+        break;
+      }
+      case TvgLineChange::Clear:
+        FreeItems();
+        break;
+      case TvgLineChange::Any:
+        return false;
+    }
+  }
+  return true;
+}
+
+void TvgListBox::MatchLines(const TvgItemLines& lines, const TvgLineItemLooks& looks) {
+  const auto count = static_cast<size_t>(lines.Count());
+  // Last first, as Clear frees them.
+  while (lineItems_.size() > count) {
+    TvgListBoxItem* item = lineItems_.back();
+    lineItems_.pop_back();
+    delete item;
+  }
+  for (size_t i = 0; i < lineItems_.size(); ++i) {
+    const WideString line = lines.Get(static_cast<int32_t>(i));
+    if (lineItems_[i]->GetText() != line) lineItems_[i]->SetText(line);
+  }
+  for (size_t i = lineItems_.size(); i < count; ++i) lineItems_.push_back(MakeLineItem(lines.Get(static_cast<int32_t>(i)), looks));
+}
+
+void TvgListBox::PutItemsInLineOrder() {
+  // Items made afresh stand in the lines' order when the list sorts them (a stable sort keeps
+  // lines that compare equal in that order): so must these.
+  std::unordered_map<TvgObject*, size_t> order;
+  order.reserve(lineItems_.size());
+  for (size_t i = 0; i < lineItems_.size(); ++i) order.emplace(lineItems_[i], i);
+  GetContent()->SortChildren([&order](TvgObject* a, TvgObject* b) {
+    const size_t x = order[a], y = order[b];
+    return x < y ? -1 : (x > y ? 1 : 0);
+  });
+}
+
+bool TvgListBox::PutsOffLineLayout() {
+  return !sorted_ && !IsDesigning() && !GetParentedVisible();
+}
+
+bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks) {
+  const std::vector<TvgLineChange> changes = lines.TakeChanges();
+  if (GetContent() == nullptr) return false;
+  // The layout, and the scroll to the selected item that reads where the items are, wait for the
+  // end of an update open over the list. A hidden list leaves them for when it is needed
+  // (SettleLines): a closed drop-down then costs per change only the items the change made or
+  // freed, as the system's combo box does, and shows the same list and scroll when it opens.
+  const bool hidden = PutsOffLineLayout();
+  const bool putOff = hidden || GetUpdateCounter() > 0;
+  if (!putOff) SettleLines();  // what was put off while it was hidden comes first
+  const int32_t index = itemIndex_;
+  TvgListBoxItem* const selected = GetSelected();
+  const WideString selectedText = selected != nullptr ? selected->GetText() : WideString();
+  bool remake = false;
+  // Parked without events: the index keeps its number, as it does for items made afresh, rather
+  // than following the items that go or come before it.
+  {
+    TQuietIndex quiet(this);
+    MoveSelection(-1, !putOff);
+  }
+  TvgRepaintBatch batch(this);
+  {
+    struct THold {
+      TvgListBox* list;
+      ~THold() { list->followingLines_ = false; }
+    } hold{this};
+    followingLines_ = true;
+    dragItem_ = nullptr;
+    ResetScroll();
+    // Items made from other looks, or that are not all the items made from the lines (others
+    // added, freed or moved items; other items of a multiple selection may be selected): all
+    // made afresh, as every change made them before.
+    remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && Count() > 0);
+    linesFollowed_ = false;  // until the items are the lines' again
+    lineLooks_ = looks;
+    if (remake) {
+      FreeItems();
+      for (int32_t i = 0; i < lines.Count(); ++i) lineItems_.push_back(MakeLineItem(lines.Get(i), looks));
+    } else if (!ApplyLineChanges(changes, looks) || Count() != lines.Count()) {
+      // A sort moved lines without saying where: each item takes the text of its line.
+      MatchLines(lines, looks);
+    }
+    if (sorted_) PutItemsInLineOrder();
+    linesFollowed_ = true;
+  }
+  const int32_t count = Count();
+  const int32_t restored = index >= count ? count - 1 : index;
+  if (putOff) {
+    layoutHeld_ = false;
+    settleOwed_ = true;
+    TQuietIndex quiet(this);
+    MoveSelection(restored, false);
+    // Shown: the end of the update lays the list out (its Realign settles).
+    if (!hidden) PutOffRealign();
+  } else {
+    // One layout for all the items that came and went (a sorted list sorts them), then the
+    // index on the items where they now stand.
+    if (layoutHeld_) {
+      layoutHeld_ = false;
+      Realign();
+    }
+    SetItemIndexQuietly(restored);
+  }
+  TvgListBoxItem* const now = GetSelected();
+  return remake || now != selected || (now != nullptr && now->GetText() != selectedText);
+}
+
+void TvgListBox::SettleLines() {
+  if (!settleOwed_ || followingLines_) return;
+  // Inside an update the items are not placed yet: the end of the update settles.
+  if (PutOffRealign()) return;
+  settleOwed_ = false;
+  // What following the lines left: the layout, then the scroll to the selected item and its
+  // markers (the scroll back to the start was not put off).
+  Realign();
+  if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
+  UpdateSelection();
 }
 
 // --- Keys and mouse

@@ -54,6 +54,57 @@ class TvgListBoxItem : public TvgTextControl {
   bool isSelected_ = false;
 };
 
+// --- Lines that lists are made from
+
+// A change to lines of text, as TvgItemLines notes it: Index (and Other, the second line of an
+// exchange) counts the lines as they were before the change; Text is the line inserted or put.
+// Any: the lines may all have changed places (a sort).
+struct TvgLineChange {
+  enum TKind : uint8_t { Insert, Delete, Put, Exchange, Clear, Any } Kind = Any;
+  int32_t Index = 0;
+  int32_t Other = 0;
+  WideString Text;
+};
+
+// The Items of the combo boxes: a string list that notes each change it makes to its lines, so
+// that a list of items made from it can follow the change (TvgListBox::FollowLines) instead of
+// making every item again. Its handler takes the notes when it hears of a change, so a batch
+// (BeginUpdate) hands over all of its changes at once. Not a class of its own to the class
+// library (no class record): streams and the property inspector see a TvgWideStringList.
+class TvgItemLines final : public TvgWideStringList {
+ public:
+  void Put(int32_t index, const WideString& text) override;
+  void Exchange(int32_t index1, int32_t index2) override;
+  void Insert(int32_t index, const WideString& text) override;
+  int32_t Add(const WideString& text) override;
+  void Delete(int32_t index) override;
+  void Clear() override;
+  void Sort() override;
+  // The changes noted since the last call, oldest first.
+  std::vector<TvgLineChange> TakeChanges();
+
+ protected:
+  void Changed() override;
+
+ private:
+  // Runs `change` on the list, noting `note` when it changed the lines (it then calls Changed).
+  template <typename Change>
+  void Noting(TvgLineChange note, Change change);
+  std::vector<TvgLineChange> changes_;
+  TvgLineChange pending_;
+  bool hasPending_ = false;
+};
+
+// How the items made from lines look (the lists fed from strings differ in these).
+struct TvgLineItemLooks {
+  float Height = 19;
+  bool AutoTranslate = true;
+  std::string Resource;  // "" leaves the item's style to its class
+  bool AlignText = false;
+  TvgTextAlign TextAlign = vgTextAlignNear;
+  bool operator==(const TvgLineItemLooks&) const = default;
+};
+
 // --- List box
 
 KBL_ENUM(TvgListStyle, vgListVertical, vgListHorizontal)
@@ -95,8 +146,11 @@ class TvgListBox : public TvgScrollBox {
   void VScrollChange(TObject* sender) override;
   // Lays the items out and answers their extent (see the source).
   TvgRect GetContentBounds() override;
-  // Nothing while the items are being placed.
+  // Nothing while the items are being placed. A layout put off while the list was hidden
+  // (FollowLines) runs first, with its scroll to the selected item.
   void Realign() override;
+  // Runs the layout put off while the list was hidden before the list is painted.
+  void BeforePaint() override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -125,6 +179,21 @@ class TvgListBox : public TvgScrollBox {
   int32_t IndexStartingWith(WideChar c) const;
   // The comparison of sorting: OnCompare, else the texts without regard to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
+  // Brings the items in line with `lines`, one item per line in the lines' order, as making them
+  // all afresh would: ItemIndex keeps its number (lowered to the last item when beyond it; no
+  // events), the list scrolls back to its start and then to the selected item, and it is laid
+  // out once, at the end of the updates open over it wherever it lies. Only the lines that the
+  // changes noted since the last call touched are made, freed or given their text; other looks
+  // than last time, or items that others added, freed or moved since, make every item afresh.
+  // A hidden list (a closed drop-down's) that is not sorted puts the layout and the scroll off
+  // until it is needed: shown, laid out for another reason, or its selection moved
+  // (SettleLines). True when the selected item is another one or was given another text or
+  // looks (what a closed combo box shows).
+  bool FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks);
+  // Runs the layout and the scroll to the selected item that following lines put off while the
+  // list was hidden; nothing when none is owed. Callers that show the list or read where its
+  // items are call it first.
+  void SettleLines();
 
   // --- Properties
   int32_t GetItemIndex() const { return itemIndex_; }
@@ -174,6 +243,32 @@ class TvgListBox : public TvgScrollBox {
   bool SameLine(int32_t a, int32_t b) const;
   void ScrollIntoView(TvgListBoxItem* item);
   void ResetScroll();
+  // SetItemIndex's work; `show`: scroll the item into view and redraw the markers (a hidden list
+  // following lines leaves both for SettleLines).
+  void MoveSelection(int32_t value, bool show);
+  // While it lives, a selection move tells neither the bound controls nor OnChange.
+  struct TQuietIndex {
+    explicit TQuietIndex(TvgListBox* list) : list_(list) { list_->quietIndex_ = true; }
+    ~TQuietIndex() { list_->quietIndex_ = false; }
+    TQuietIndex(const TQuietIndex&) = delete;
+    TQuietIndex& operator=(const TQuietIndex&) = delete;
+
+   private:
+    TvgListBox* list_;
+  };
+  // Hidden: not shown now (outside design time) nor sorted, which would reorder the items at
+  // once.
+  bool PutsOffLineLayout();
+  // Frees every item, last first, leaving ItemIndex as it is.
+  void FreeItems();
+  // One item made from a line, appended.
+  TvgListBoxItem* MakeLineItem(const WideString& text, const TvgLineItemLooks& looks);
+  // The noted changes made to the items; false (part made) when they do not fit the items.
+  bool ApplyLineChanges(const std::vector<TvgLineChange>& changes, const TvgLineItemLooks& looks);
+  // Each item takes the text of the line at its index; items are freed or made at the end.
+  void MatchLines(const TvgItemLines& lines, const TvgLineItemLooks& looks);
+  // The content in the lines' order (a sorted list's, before it sorts).
+  void PutItemsInLineOrder();
 
   bool hideSelectionUnfocused_ = true;
   bool showCheckboxes_ = false;
@@ -193,6 +288,15 @@ class TvgListBox : public TvgScrollBox {
   bool clearing_ = false;       // inside Clear: ItemIndex stays as it is
   bool quietIndex_ = false;     // inside SetItemIndexQuietly
   bool layingOut_ = false;
+  // Lines followed (FollowLines): the items are those made from the lines at the last call, in
+  // their order, while linesFollowed_ holds; any other change of the content ends it.
+  bool linesFollowed_ = true;
+  bool followingLines_ = false;  // the layouts asked for meanwhile run once at the end
+  bool layoutHeld_ = false;
+  bool sortingItems_ = false;
+  std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order (the content's, unless sorted)
+  TvgLineItemLooks lineLooks_;              // the looks of the items made from lines
+  bool settleOwed_ = false;                 // a layout and scroll put off while hidden
 };
 
 // --- Combo boxes
@@ -329,7 +433,8 @@ class TvgStringComboBox : public TvgComboBox {
 
   Variant GetData() override;
   void SetData(const Variant& value) override;
-  // Makes one item per line, keeping ItemIndex when still valid (else the last item).
+  // Brings the list in line with Items, keeping ItemIndex when still valid (else the last item);
+  // Items calls it after each change (or batch of changes), which costs what it changed.
   void RebuildItems(TObject* sender = nullptr);
 
   float GetItemHeight() const { return itemHeight_; }
@@ -345,7 +450,7 @@ class TvgStringComboBox : public TvgComboBox {
 
  private:
   float itemHeight_ = 19;
-  TvgWideStringList* items_;
+  TvgItemLines* items_;
   TvgTextAlign textAlign_ = vgTextAlignCenter;
   std::string itemStyle_ = "listboxitemstyle";
   bool autoTranslate_ = true;

@@ -47,6 +47,16 @@ KBL_PUBLISHED(TvgHudComboBox) {}
 KBL_PUBLISHED(TvgHudStringListBox) {}
 KBL_PUBLISHED(TvgHudStringComboBox) {}
 
+void vg_widgets::FitDropDownWidth(TvgVisualObject& combo, TvgPopup* popup, TvgListBox* list, bool& inRealign) {
+  if (inRealign || popup == nullptr) return;
+  const float width = combo.GetWidth();
+  if (list != nullptr && (popup->GetWidth() != width || list->GetWidth() != width)) list->SettleLines();
+  inRealign = true;
+  popup->SetWidth(width);
+  if (list != nullptr) list->SetWidth(width);
+  inRealign = false;
+}
+
 // --- Combo list box
 
 TvgComboListBox::TvgComboListBox(TComponent* owner) : TvgListBox(owner) {
@@ -135,6 +145,8 @@ void TvgComboBox::DropDown() {
     popup_->SetIsOpen(false);
     return;
   }
+  // What the list put off while closed runs at the size and in the style it was put off in.
+  listBox_->SettleLines();
   SizePopup();
   // The list takes its style afresh at every opening (the scene's style may have changed), which
   // scrolls it back to its start: the selected item is brought into view again.
@@ -330,7 +342,7 @@ void TvgStringListBox::RebuildItems(TObject*) {
 
 // --- String combo box
 
-TvgStringComboBox::TvgStringComboBox(TComponent* owner) : TvgComboBox(owner), items_(new TvgWideStringList()) {
+TvgStringComboBox::TvgStringComboBox(TComponent* owner) : TvgComboBox(owner), items_(new TvgItemLines()) {
   items_->OnChange = TNotifyEvent::Of<&TvgStringComboBox::RebuildItems>(this);
   SetResource("comboboxstyle");
 }
@@ -364,29 +376,15 @@ void TvgStringComboBox::SetTextAlign(TvgTextAlign value) {
 void TvgStringComboBox::RebuildItems(TObject*) {
   TvgComboListBox* list = GetListBox();
   if (HasState(csDestroying) || items_ == nullptr || list == nullptr) return;
-  BeginUpdate();
-  const int32_t index = list->GetItemIndex();
-  list->SetItemIndexQuietly(-1);  // no events while the index is parked
-  Clear();
-  for (int32_t i = 0; i < items_->Count(); ++i) {
-    // Freed with the list's tree: no component owner, whose every insertion notifies all the
-    // components it owns.
-    auto* item = new TvgListBoxItem(nullptr);
-    item->SetAutoTranslate(autoTranslate_);
-    item->SetParent(this);
-    item->SetHeight(itemHeight_);
-    item->SetStored(false);
-    item->SetLocked(true);
-    item->SetResource(itemStyle_);
-    item->SetText(items_->Get(i));
-    item->SetTextAlign(textAlign_);
-  }
-  // The end of the update lays the list out, once; the index is set back after it, on the
-  // items where they now stand.
-  EndUpdate();
-  const int32_t count = list->Count();
-  list->SetItemIndexQuietly(index >= count ? count - 1 : index);
-  Repaint();
+  TvgLineItemLooks looks;
+  looks.Height = itemHeight_;
+  looks.AutoTranslate = autoTranslate_;
+  looks.Resource = itemStyle_;
+  looks.AlignText = true;
+  looks.TextAlign = textAlign_;
+  // The closed box shows the selected item: drawn again when that changed. (Each repaint asks
+  // the window system for a call, the dearest part of a line added.)
+  if (list->FollowLines(*items_, looks)) Repaint();
 }
 
 // --- Horizontal list and HUD looks

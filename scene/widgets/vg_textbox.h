@@ -324,7 +324,8 @@ class TvgComboTextBox : public TvgCustomTextBox, public IvgComboListOwner {
 
   // Opens the list under the box, or closes it when open.
   virtual void DropDown();
-  // One list item per line of Items, keeping ItemIndex while it is valid.
+  // Brings the list in line with Items, keeping ItemIndex while it is valid (else the last
+  // item); Items calls it after each change (or batch of changes), which costs what it changed.
   void RebuildList(TObject* sender = nullptr);
 
   int32_t GetItemIndex() const { return listBox_ != nullptr ? listBox_->GetItemIndex() : -1; }
@@ -349,7 +350,7 @@ class TvgComboTextBox : public TvgCustomTextBox, public IvgComboListOwner {
   TvgPopup* popup_ = nullptr;
   TvgComboListBox* listBox_ = nullptr;
   TvgPlacement placement_ = vgPlacementBottom;
-  TvgWideStringList* items_;
+  TvgItemLines* items_;
   float itemHeight_ = 19;
   bool inComboRealign_ = false;
 };

@@ -31,7 +31,7 @@ KBL_PUBLISHED(TvgHudComboTrackBar) {}
 
 // --- Combo text box
 
-TvgComboTextBox::TvgComboTextBox(TComponent* owner) : TvgCustomTextBox(owner), items_(new TvgWideStringList()) {
+TvgComboTextBox::TvgComboTextBox(TComponent* owner) : TvgCustomTextBox(owner), items_(new TvgItemLines()) {
   SetCursor(0);
   items_->OnChange = TNotifyEvent::Of<&TvgComboTextBox::RebuildList>(this);
   popup_ = MakeDropDownPopup(this);
@@ -83,26 +83,9 @@ void TvgComboTextBox::SetItemIndex(int32_t value) {
 
 void TvgComboTextBox::RebuildList(TObject*) {
   if (HasState(csDestroying) || listBox_ == nullptr) return;
-  BeginUpdate();
-  const int32_t index = listBox_->GetItemIndex();
-  listBox_->SetItemIndexQuietly(-1);  // the index parks without events
-  listBox_->Clear();
-  for (int32_t i = 0; i < items_->Count(); ++i) {
-    // Freed with the list's tree: no component owner, whose every insertion notifies all the
-    // components it owns.
-    auto* item = new TvgListBoxItem(nullptr);
-    item->SetAutoTranslate(true);
-    item->SetParent(listBox_);
-    item->SetHeight(itemHeight_);
-    item->SetStored(false);
-    item->SetLocked(true);
-    item->SetText(items_->Get(i));
-  }
-  // The end of the update lays the list out, once; the index is set back after it, on the
-  // items where they now stand.
-  EndUpdate();
-  const int32_t count = listBox_->Count();
-  listBox_->SetItemIndexQuietly(index >= count ? count - 1 : index);
+  TvgLineItemLooks looks;
+  looks.Height = itemHeight_;
+  listBox_->FollowLines(*items_, looks);
 }
 
 void TvgComboTextBox::DropDown() {
@@ -111,6 +94,8 @@ void TvgComboTextBox::DropDown() {
     popup_->SetIsOpen(false);
     return;
   }
+  // What the list put off while closed runs at the size and in the style it was put off in.
+  listBox_->SettleLines();
   if (GetShowCaret()) HideCaret();
   popup_->SetPlacement(placement_);
   popup_->SetWidth(GetWidth());

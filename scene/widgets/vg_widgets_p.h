@@ -12,6 +12,8 @@
 #include "scene/core/vg_visualobject.h"
 #include "scene/core/vg_registry.h"
 
+class TvgListBox;
+
 namespace vg_widgets {
 
 // The key codes the widgets handle.
@@ -34,14 +36,9 @@ inline bool VariantToNotify(const Variant& value, TNotifyEvent& event) {
 }
 
 // A combo's drop-down and the list in it take the combo's width; `inRealign` keeps the
-// realignment this causes from coming back here.
-inline void FitDropDownWidth(TvgVisualObject& combo, TvgPopup* popup, TvgVisualObject* list, bool& inRealign) {
-  if (inRealign || popup == nullptr) return;
-  inRealign = true;
-  popup->SetWidth(combo.GetWidth());
-  if (list != nullptr) list->SetWidth(combo.GetWidth());
-  inRealign = false;
-}
+// realignment this causes from coming back here. A layout the list put off while hidden runs
+// first, for the width it was put off at.
+void FitDropDownWidth(TvgVisualObject& combo, TvgPopup* popup, TvgListBox* list, bool& inRealign);
 
 inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 #include "WidgetsTestSupport.h"
 #include "scene/controls/vg_layouts.h"
@@ -453,26 +456,147 @@ TEST_F(ListBoxTest, TheDropDownShowsTheSelectedItemAtEveryOpening) {
   }
 }
 
-// Each change to a combo's Items lays its list out once, and the index stays on its line.
-TEST_F(ListBoxTest, EachChangeToAComboItemsIsOneLayoutOfItsList) {
-  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
-  auto* text = Add<TvgComboTextBox>(10, 40, 100, 22);
-  for (int opening = 0; opening < 2; ++opening) {  // dropped down and closed: the lists are styled
-    combo->DropDown();
-    text->DropDown();
-  }
-  const std::vector<std::pair<TvgListBox*, TvgWideStrings*>> boxes = {{combo->GetListBox(), combo->GetItems()},
-                                                                     {text->GetListBox(), text->GetItems()}};
-  for (const auto& [list, items] : boxes) {
-    for (int i = 0; i < 12; ++i) {
-      const int32_t layouts = list->GetLayoutCount();
-      items->Add(u"line");
-      EXPECT_EQ(list->GetLayoutCount() - layouts, 1) << list->ClassName() << ", line " << i;
+// The combo boxes fed from lines, seen alike.
+struct TLinesCombo {
+  TvgControl* box;
+  TvgListBox* list;
+  TvgWideStringList* lines;
+  std::function<void()> dropDown;
+  // What the list shows dropped down: each item's text, place and selection, the index and the
+  // scroll.
+  struct TView {
+    std::vector<std::tuple<std::u16string, TvgRect, bool>> items;
+    int32_t index = -1;
+    float scroll = 0;
+    bool operator==(const TView&) const = default;
+  };
+  TView View() {
+    TView view;
+    dropDown();
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      TvgListBoxItem* item = list->ItemByIndex(i);
+      view.items.emplace_back(item->GetText(), item->GetParentedRect(), item->GetIsSelected());
     }
-    list->SetItemIndex(10);
-    items->Delete(0);
-    EXPECT_EQ(list->GetItemIndex(), 10);
-    EXPECT_EQ(list->Count(), 11);
+    view.index = list->GetItemIndex();
+    if (TvgScrollBar* bar = list->GetVScrollBar(); bar != nullptr && bar->GetVisible()) view.scroll = bar->GetValue();
+    dropDown();  // closes
+    return view;
+  }
+};
+
+template <typename Box>
+TLinesCombo LinesCombo(Box* box) {
+  return {box, box->GetListBox(), static_cast<TvgWideStringList*>(box->GetItems()), [box] { box->DropDown(); }};
+}
+
+// Each kind of change to the Items of both combos, their drop-down open and closed: the list
+// makes only the items the change brought, is laid out once at most (not while closed: the layout
+// waits for the drop-down), and dropped down shows what a list made afresh from the same lines
+// with the same index shows.
+TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) {
+  using TChange = std::function<void(TLinesCombo&)>;
+  struct TCase {
+    const char* name;
+    int32_t index;   // ItemIndex before the change
+    int32_t made;    // items made by the change; -1: not counted
+    int32_t open;    // layouts at most, the drop-down open (one per change the list hears of)
+    int32_t closed;  // and closed
+    TChange change;
+    bool sortedList = false;
+  };
+  const auto batch = [](const TChange& change) {
+    return [change](TLinesCombo& c) {
+      c.lines->BeginUpdate();
+      change(c);
+      c.lines->EndUpdate();
+    };
+  };
+  const std::vector<TCase> cases = {
+      {"add", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Add(u"new"); }},
+      {"insert before the index", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Insert(2, u"new"); }},
+      {"delete before the index", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Delete(1); }},
+      {"delete the selected last line", 11, 0, 1, 0, [](TLinesCombo& c) { c.lines->Delete(11); }},
+      {"put", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Put(5, u"new"); }},
+      {"exchange", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Exchange(2, 5); }},
+      {"move", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Move(0, 9); }},
+      {"sort", 9, 0, 1, 0, [](TLinesCombo& c) { c.lines->Sort(); }},
+      {"clear", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Clear(); }},
+      {"assign", 3, 2, 1, 0, [](TLinesCombo& c) { c.lines->SetTextStr(u"a\nb"); }},
+      {"a batch", 10, 2, 1, 0, batch([](TLinesCombo& c) {
+         c.lines->Add(u"new");
+         c.lines->Delete(0);
+         c.lines->Insert(3, u"new 2");
+         c.lines->Exchange(1, 7);
+         c.lines->Put(0, u"put");
+       })},
+      {"lines sorted, then added to", 5, 2, 1, 0, batch([](TLinesCombo& c) {
+         c.lines->SetSorted(true);
+         c.lines->Add(u"line 055");
+         c.lines->Add(u"line");
+       })},
+      // The box's update does not cover the list of an open drop-down (in the popup's tree); the
+      // list's own does.
+      {"adds inside the box's update", 7, 3, 3, 0, [](TLinesCombo& c) {
+         c.box->BeginUpdate();
+         for (const char16_t* line : {u"x", u"y", u"z"}) c.lines->Add(line);
+         c.box->EndUpdate();
+       }},
+      {"adds inside the list's update", 7, 3, 1, 1, [](TLinesCombo& c) {
+         c.list->BeginUpdate();
+         for (const char16_t* line : {u"x", u"y", u"z"}) c.lines->Add(line);
+         c.list->EndUpdate();
+       }},
+      // Sorted, the list is laid out at once (the order of its items depends on it); lines that
+      // compare equal keep the lines' order.
+      {"a sorted list", 4, 2, 1, 1, batch([](TLinesCombo& c) {
+         c.lines->Add(u"line 035");
+         c.lines->Insert(0, u"LINE 05");
+       }), true},
+      // New looks: every item made again. (A combo text box's drop-down opens scrolled as it was
+      // left while its item shows there, unlike a fresh one: its items keep their height.)
+      {"taller items", 6, -1, 2, 0, [](TLinesCombo& c) {
+         if (auto* combo = dynamic_cast<TvgStringComboBox*>(c.box)) combo->SetItemHeight(25);
+         c.lines->Add(u"new");
+       }},
+  };
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
+  for (const auto& make : kinds) {
+    for (const bool open : {false, true}) {
+      for (const TCase& c : cases) {
+        TLinesCombo combo = make(10);
+        SCOPED_TRACE(std::string(c.name) + (open ? ", open, " : ", closed, ") + combo.box->ClassName());
+        for (int i = 0; i < 12; ++i) {  // "line 00", "line 05", "line 10", "line 03", ...
+          const auto n = static_cast<char16_t>(i * 5 % 12);
+          combo.lines->Add(u"line " + std::u16string{static_cast<char16_t>(u'0' + n / 10), static_cast<char16_t>(u'0' + n % 10)});
+        }
+        combo.list->SetSorted(c.sortedList);
+        combo.list->SetItemIndex(c.index);
+        combo.dropDown();  // styled, and scrolled to the index
+        if (!open) combo.dropDown();
+        for (int32_t i = 0; i < combo.list->Count(); ++i) combo.list->ItemByIndex(i)->SetTagString("before");
+        const int32_t index = combo.list->GetItemIndex();  // a sorted list moved it with its item
+        const int32_t layouts = combo.list->GetLayoutCount();
+        c.change(combo);
+        EXPECT_LE(combo.list->GetLayoutCount() - layouts, open ? c.open : c.closed);
+        int32_t made = 0;
+        for (int32_t i = 0; i < combo.list->Count(); ++i) made += combo.list->ItemByIndex(i)->GetTagString().empty() ? 1 : 0;
+        EXPECT_TRUE(c.made < 0 || made == c.made) << made;
+        if (open) combo.dropDown();  // closes
+        // The same lines in a list made afresh and laid out (sorted), then the index of before.
+        TLinesCombo fresh = make(40);
+        if (auto* tall = dynamic_cast<TvgStringComboBox*>(combo.box)) static_cast<TvgStringComboBox*>(fresh.box)->SetItemHeight(tall->GetItemHeight());
+        fresh.list->SetSorted(c.sortedList);
+        fresh.lines->Assign(combo.lines);
+        fresh.dropDown();
+        fresh.dropDown();
+        fresh.list->SetItemIndex(std::min(index, combo.lines->Count() - 1));
+        EXPECT_TRUE(combo.View() == fresh.View());
+        delete fresh.box;
+        delete combo.box;
+      }
+    }
   }
 }
 

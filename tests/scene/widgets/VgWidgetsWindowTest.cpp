@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "classlib/Clipbrd.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/controls/DefaultStyleSupport.h"
@@ -214,6 +217,48 @@ TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
   PumpUntil([&] { return !combo->GetPopup()->GetIsOpen(); }, 500);
   EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
   EXPECT_EQ(combo->GetItemIndex(), 1);
+}
+
+// A closed string combo box shows its selected line after each change to its Items as a box
+// given the same lines and index shows it: its pixels against the other box's. Dropped down, a
+// line added lays the list out once.
+TEST_F(WidgetsWindowTest, AClosedComboShowsItsLineAfterEveryChangeToItems) {
+  auto* combo = Add<TvgStringComboBox>(20, 20, 150, 22);
+  auto* same = Add<TvgStringComboBox>(20, 60, 150, 22);
+  for (const char16_t* t : {u"red", u"green", u"blue"}) combo->GetItems()->Add(t);
+  combo->SetItemIndex(1);
+  Settle();
+  const std::vector<std::function<void()>> changes = {
+      [&] { combo->GetItems()->Put(1, u"yellow"); },   // the line shown
+      [&] { combo->GetItems()->Add(u"black"); },       // another line
+      [&] { combo->GetItems()->Exchange(0, 1); },      // the line shown trades places
+      [&] { combo->GetItems()->Delete(1); },           // it goes: the next one shows
+      [&] { combo->SetTextAlign(vgTextAlignFar); },    // all items made again
+      [&] { combo->GetItems()->Delete(2); },           // the last line, shown, goes
+  };
+  for (size_t i = 0; i < changes.size(); ++i) {
+    changes[i]();
+    same->SetTextAlign(combo->GetTextAlign());
+    same->GetItems()->Assign(combo->GetItems());
+    same->SetItemIndex(combo->GetItemIndex());
+    const TWindowPixels px = Pixels();
+    int differ = 0;
+    for (int y = 20; y < 42; ++y)
+      for (int x = 20; x < 170; ++x) differ += px.At(x, y) != px.At(x, y + 40) ? 1 : 0;
+    EXPECT_EQ(differ, 0) << "change " << i;
+  }
+  // Dropped down, in a window of its own: a line added is one layout, and placed.
+  combo->DropDown();
+  ASSERT_NE(combo->GetPopup()->GetPopupForm(), nullptr);
+  Settle();
+  TvgComboListBox* list = combo->GetListBox();
+  const int32_t layouts = list->GetLayoutCount();
+  combo->GetItems()->Add(u"white");
+  EXPECT_EQ(list->GetLayoutCount() - layouts, 1);
+  TvgListBoxItem* last = list->ItemByIndex(list->Count() - 1);
+  TvgListBoxItem* before = list->ItemByIndex(list->Count() - 2);
+  EXPECT_EQ(last->GetPosition()->GetY(), before->GetPosition()->GetY() + before->GetHeight());
+  combo->DropDown();
 }
 
 TEST_F(WidgetsWindowTest, ListMultiSelectionSortingTabsAndTree) {
