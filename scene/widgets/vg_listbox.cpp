@@ -71,7 +71,7 @@ TvgComboBox* TvgListBoxItem::ComboBox() const {
 TvgListBox* TvgListBoxItem::ListBox() const {
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
     if (auto* list = dynamic_cast<TvgListBox*>(p)) return list;
-    if (auto* combo = dynamic_cast<TvgComboBox*>(p)) return combo->GetListBox();
+    if (auto* combo = dynamic_cast<TvgComboBox*>(p)) return combo->ListBoxAsItStands();
   }
   return nullptr;
 }

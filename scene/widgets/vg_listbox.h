@@ -364,7 +364,14 @@ class TvgComboBox : public TvgControl, public IvgComboListOwner {
   std::string GetListBoxResource() const { return listBox_ != nullptr ? listBox_->GetResource() : std::string(); }
   void SetListBoxResource(const std::string& value);
   TvgPopup* GetPopup() const { return popup_; }
-  TvgComboListBox* GetListBox() const { return listBox_; }
+  // The drop-down's list, with the layout it put off while closed run first, so that what is read
+  // of it (where its items are, its bars) is what a list laid out at each change would show.
+  TvgComboListBox* GetListBox() const {
+    if (listBox_ != nullptr) listBox_->SettleLines();
+    return listBox_;
+  }
+  // The list as it stands, a layout put off while closed still owed (the widgets' own code).
+  TvgComboListBox* ListBoxAsItStands() const { return listBox_; }
 
   TNotifyEvent OnChange;
 

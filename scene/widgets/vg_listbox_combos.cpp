@@ -374,7 +374,7 @@ void TvgStringComboBox::SetTextAlign(TvgTextAlign value) {
 }
 
 void TvgStringComboBox::RebuildItems(TObject*) {
-  TvgComboListBox* list = GetListBox();
+  TvgComboListBox* list = ListBoxAsItStands();
   if (HasState(csDestroying) || items_ == nullptr || list == nullptr) return;
   TvgLineItemLooks looks;
   looks.Height = itemHeight_;

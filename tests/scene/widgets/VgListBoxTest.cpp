@@ -600,6 +600,31 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
   }
 }
 
+// What is read of a closed combo's list through the box (where its items are) is what the list
+// shows when dropped down: the layout put off while closed runs first.
+TEST_F(ListBoxTest, AClosedComboListReadThroughItsBoxHasItsItemsPlaced) {
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
+  for (const auto& make : kinds) {
+    TLinesCombo combo = make(10);
+    combo.dropDown();  // styled
+    combo.dropDown();
+    for (const char16_t* line : {u"a", u"b", u"c"}) combo.lines->Add(line);
+    std::vector<TvgRect> closed;
+    TvgListBox* list = dynamic_cast<TvgStringComboBox*>(combo.box) != nullptr
+                           ? static_cast<TvgListBox*>(static_cast<TvgStringComboBox*>(combo.box)->GetListBox())
+                           : static_cast<TvgComboTextBox*>(combo.box)->GetListBox();
+    for (int32_t i = 0; i < list->Count(); ++i) closed.push_back(list->ItemByIndex(i)->GetParentedRect());
+    combo.dropDown();
+    SCOPED_TRACE(combo.box->ClassName());
+    ASSERT_EQ(static_cast<int32_t>(closed.size()), list->Count());
+    for (int32_t i = 0; i < list->Count(); ++i) EXPECT_EQ(closed[i], list->ItemByIndex(i)->GetParentedRect()) << i;
+    combo.dropDown();
+    delete combo.box;
+  }
+}
+
 TEST_F(ListBoxTest, AReleaseOnAnItemChoosesItAndElsewhereCancels) {
   auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
   combo->OnChange = changes.Event();
