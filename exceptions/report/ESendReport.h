@@ -12,15 +12,17 @@
 constexpr int32_t EmberKeptZipLimit = 10;
 
 // Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
-// at once; with it replaces the current record's exception object by a copy (CopyObject) and
-// sends on a thread of its own, at the highest-but-one priority, that takes the library lock
-// and afterwards applies the error-rate rule, frees the report's call stack, ends the
-// application when that was asked (EExceptionProcessing.h) and frees the copy. Threads of
-// earlier sends that have ended are joined here. While the library detaches (CloseSendThreads),
-// or when no thread can be started, a background send is done at once instead. Answers true
-// when the send goes on on its thread; false when it was done here, and the processing then
-// takes those steps itself, after it has recorded the user's and the filters' choice to end the
-// application. Nothing raises out of it.
+// at once; with it replaces the current record's exception object, system exception record and
+// context by copies of the send's own (CopyObject for the object) and sends on a thread of its
+// own, at the highest-but-one priority, an heir of the library lock (ExceptionLog.h) that takes
+// the lock and afterwards applies the error-rate rule, frees the report's call stack, ends the
+// application when that was asked (EExceptionProcessing.h) and frees the copies. What the send's
+// own code raises or catches is the library's own failure (LibraryWork), never processed into a
+// send of its own. Threads of earlier sends that have ended are joined here. While the library
+// detaches (CloseSendThreads), or when no thread can be started, a background send is done at
+// once instead. Answers true when the send goes on on its thread; false when it was done here,
+// and the processing then takes those steps itself, after it has recorded the user's and the
+// filters' choice to end the application. Nothing raises out of it.
 bool StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();

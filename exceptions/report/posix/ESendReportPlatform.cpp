@@ -69,6 +69,7 @@ bool EnsureFolder(const std::string& folder) {
 }
 
 void RaiseThreadPriority() {}
+uintptr_t ThreadHandleOf(std::thread&) { return 0; }
 
 std::string FallbackFolder() { return TempFolder(); }
 
