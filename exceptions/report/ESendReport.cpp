@@ -41,6 +41,8 @@ namespace {
 std::vector<std::string> gAttachments;
 std::vector<std::string> gCustomFields;
 std::atomic<int32_t> gThreadsRunning{0};
+// The thread whose background send holds the library lock now; 0 when none.
+std::atomic<uint32_t> gSendingThread{0};
 
 // The background send threads not joined yet; each one's flag is set when it has left the
 // library lock and has nothing more to do.
@@ -216,10 +218,12 @@ void RunSendThread(TSendJob& job) {
       throw;
     }
     RemoveLockHeir(job.Heir);
+    gSendingThread = EmberCurrentThreadID();
     {
       TLibraryWork work;
       SendAndFinish();
     }
+    gSendingThread = 0;
     TEmberExceptionRecord& current = library.CurrentException;
     if (current.ExceptionObject == job.Copy) current.ExceptionObject = nullptr;
     if (current.ExceptionContext == job.Context) current.ExceptionContext = nullptr;
@@ -227,6 +231,7 @@ void RunSendThread(TSendJob& job) {
     FreeObjectCopy(job.Copy);
   } catch (...) {
     // nothing may leave the thread
+    gSendingThread = 0;
   }
 }
 
@@ -263,6 +268,13 @@ void JoinFinishedSendThreads() {
 const std::vector<std::string>& SendAttachments() { return gAttachments; }
 const std::vector<std::string>& SendCustomWebFields() { return gCustomFields; }
 bool IsSendThreadRunning() { return gThreadsRunning.load() > 0; }
+bool IsSendUnderWayOn(uint32_t threadID) { return threadID != 0 && gSendingThread.load() == threadID; }
+
+void ExchangeSendWork(TEmberSendWork& work) {
+  gAttachments.swap(work.Attachments);
+  gCustomFields.swap(work.CustomFields);
+  std::swap(gTrackerShownBox, work.TrackerShownBox);
+}
 
 // --- Attachments
 

@@ -26,6 +26,18 @@ constexpr int32_t EmberKeptZipLimit = 10;
 bool StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();
+// True while the background send of the thread `threadID` holds the library lock: an exception
+// raised on that thread (a handler of the send's events hands over what it caught) is then
+// processed inside the send, and its own report is sent at once, not by another thread.
+bool IsSendUnderWayOn(uint32_t threadID);
+// The working state of the send under way: its attachment list, custom web fields and whether a
+// tracker has shown its own box. Swapped with `work`: the processing of an exception raised
+// inside the send takes it out, with an empty one, and puts it back when it is done.
+struct TEmberSendWork {
+  std::vector<std::string> Attachments, CustomFields;
+  bool TrackerShownBox = false;
+};
+void ExchangeSendWork(TEmberSendWork& work);
 // Waits until every background send thread has ended and joins it. The wait is bounded by the
 // sends' own time-outs (30 s for each SMTP reply and for the mail-exchanger lookup, the
 // connection time-outs of the web methods). Never under the library lock (the send takes it)

@@ -31,6 +31,8 @@ void RaiseThreadPriority();
 // The system handle of a running thread (0 where threads have none); it stays valid while the
 // thread object is not joined.
 uintptr_t ThreadHandleOf(std::thread& thread);
+// Removes an empty folder; true when it is gone.
+bool RemoveEmptyFolder(const std::string& folder);
 // Where a kept zip goes when the log's folder takes none (the library's own folder).
 std::string FallbackFolder();
 
