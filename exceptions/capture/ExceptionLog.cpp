@@ -83,9 +83,101 @@ TEmberThreadVars& ThreadVars() {
   return vars;
 }
 
+bool IsInsideLibraryWork() {
+  const TEmberThreadVars& vars = ThreadVars();
+  return vars.Busy != 0 || vars.LibraryWork != 0;
+}
+
 TEmberLibraryGlobals& EmberLibrary() {
   static TEmberLibraryGlobals globals;
   return globals;
+}
+
+// --- The library lock and its heirs
+
+namespace {
+// How often the calling thread holds the library lock (one library lock per module).
+thread_local int32_t tLibraryLockHeld = 0;
+
+// At most one background send waits for the lock at a time; the table has room for more, and
+// lives in static storage so that nothing of it is left for the leak report.
+struct TLockHeir {
+  int32_t Id = 0;          // 0: a free slot
+  uintptr_t Thread = 0;    // a handle of the library's own on the heir's thread; 0: not known
+};
+constexpr int32_t kHeirSlots = 16;
+std::mutex gHeirsLock;
+TLockHeir gHeirs[kHeirSlots];
+int32_t gLastHeirId = 0;
+
+void FreeHeirSlot(TLockHeir& heir) {
+  if (heir.Thread != 0) ember_detail::PlatformReleaseThread(heir.Thread);
+  heir = TLockHeir();
+}
+}  // namespace
+
+void TEmberLibraryLock::lock() {
+  mutex_.lock();
+  ++tLibraryLockHeld;
+}
+
+void TEmberLibraryLock::unlock() {
+  --tLibraryLockHeld;
+  mutex_.unlock();
+}
+
+bool TEmberLibraryLock::try_lock() {
+  if (!mutex_.try_lock()) return false;
+  ++tLibraryLockHeld;
+  return true;
+}
+
+bool TEmberLibraryLock::HeldByThisThread() const { return tLibraryLockHeld > 0; }
+
+int32_t AddLockHeir() {
+  std::lock_guard<std::mutex> guard(gHeirsLock);
+  for (TLockHeir& heir : gHeirs) {
+    if (heir.Id != 0) continue;
+    if (++gLastHeirId <= 0) gLastHeirId = 1;
+    heir.Id = gLastHeirId;
+    return heir.Id;
+  }
+  return 0;  // no room: the thread runs without coming first
+}
+
+void SetLockHeirThread(int32_t heir, uintptr_t threadHandle) {
+  if (heir == 0 || threadHandle == 0) return;
+  const uintptr_t held = ember_detail::PlatformHoldThread(threadHandle);
+  std::lock_guard<std::mutex> guard(gHeirsLock);
+  for (TLockHeir& slot : gHeirs) {
+    if (slot.Id != heir) continue;
+    if (slot.Thread != 0) ember_detail::PlatformReleaseThread(slot.Thread);
+    slot.Thread = held;
+    return;
+  }
+  if (held != 0) ember_detail::PlatformReleaseThread(held);
+}
+
+void RemoveLockHeir(int32_t heir) {
+  if (heir == 0) return;
+  std::lock_guard<std::mutex> guard(gHeirsLock);
+  for (TLockHeir& slot : gHeirs)
+    if (slot.Id == heir) FreeHeirSlot(slot);
+}
+
+bool LockHeirWaiting() {
+  std::lock_guard<std::mutex> guard(gHeirsLock);
+  bool waiting = false;
+  for (TLockHeir& slot : gHeirs) {
+    if (slot.Id == 0) continue;
+    // A thread that ended without taking the lock (killed) never will.
+    if (slot.Thread != 0 && ember_detail::PlatformThreadEnded(slot.Thread)) {
+      FreeHeirSlot(slot);
+      continue;
+    }
+    waiting = true;
+  }
+  return waiting;
 }
 
 uint8_t GetLibraryState() { return EmberLibrary().LibraryState; }
@@ -271,29 +363,21 @@ void ClearRaiseState(TEmberThreadVars& vars) {
 
 }  // namespace
 
-namespace {
-// How deep the calling thread is in exception entries' holds of the library lock.
-thread_local int32_t tEntryDepth = 0;
-}  // namespace
-
 TExceptionEntryLock::TExceptionEntryLock() {
-  TEmberLibraryGlobals& library = EmberLibrary();
-  library.LibraryLock.lock();
-  if (tEntryDepth++ > 0) return;
-  // An heir waits for this lock, which the thread may hold outside an entry too (a send that
-  // raises): each round gives the lock back once, and the wait is bounded.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (library.LockHeirs.load() > 0 && std::chrono::steady_clock::now() < until) {
-    library.LibraryLock.unlock();
+  TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+  const bool held = lock.HeldByThisThread();
+  lock.lock();
+  if (held) return;
+  // Each round gives the lock back, which this thread held only once; the heir's thread is
+  // running, and leaves the table when it holds the lock or has ended.
+  while (LockHeirWaiting()) {
+    lock.unlock();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    library.LibraryLock.lock();
+    lock.lock();
   }
 }
 
-TExceptionEntryLock::~TExceptionEntryLock() {
-  --tEntryDepth;
-  EmberLibrary().LibraryLock.unlock();
-}
+TExceptionEntryLock::~TExceptionEntryLock() { EmberLibrary().LibraryLock.unlock(); }
 
 uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
                       uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
@@ -307,10 +391,11 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     // must not wait for it while this one waits for the processing.
     const TMemoryManagerHolderWaits memoryParked;
     const TLeakListHolderWaits listParked;
-    // A thread already inside (the faulting thread, or the worker that processes for it) never
-    // waits for the lock it holds or that its faulting thread holds.
+    // A thread already inside (the faulting thread, the worker that processes for it, the
+    // library's own work of a send) never waits for the lock it holds or that its faulting
+    // thread or its send holds.
     TEmberThreadVars& vars = ThreadVars();
-    if (vars.Busy != 0) return 0;
+    if (IsInsideLibraryWork()) return 0;
     const TExceptionEntryLock lock;
     vars.Busy = 1;
     uint8_t result = 1;
@@ -377,6 +462,22 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
 
 void SetExceptionDialogShowing(bool showing) { Processing().DialogShowing = showing; }
 
+namespace {
+// A handler runs the program's code: what it hands over is an exception of the program, also
+// when the library's own work (a send) calls it.
+class TProgramCode {
+ public:
+  TProgramCode() : vars_(ThreadVars()), saved_(vars_.LibraryWork) { vars_.LibraryWork = 0; }
+  ~TProgramCode() { vars_.LibraryWork = saved_; }
+  TProgramCode(const TProgramCode&) = delete;
+  TProgramCode& operator=(const TProgramCode&) = delete;
+
+ private:
+  TEmberThreadVars& vars_;
+  const uint8_t saved_;
+};
+}  // namespace
+
 void SynchronizeExceptionCall(const std::function<void()>& call) {
   TProcessingState& state = Processing();
   TEmberLibraryGlobals& library = EmberLibrary();
@@ -389,6 +490,7 @@ void SynchronizeExceptionCall(const std::function<void()>& call) {
     }
     while (!state.PostedDone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   } else {
+    const TProgramCode programCode;
     call();
   }
   if (library.CurrentOptions) {
@@ -441,6 +543,9 @@ void GeneralRaiseHandler(const std::exception* object, uintptr_t address, uint8_
 uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_t displayMode, uintptr_t module) {
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0) return 1;
+  // Before the lock, as in CentralNotify: on the worker (a dialog's code handing over what it
+  // caught) the lock is its faulting thread's, which waits for it.
+  if (IsInsideLibraryWork()) return 0;
   try {
     const TExceptionEntryLock lock;
     if (library.Delegating != 0) {
@@ -630,7 +735,7 @@ void StartLeaks(uint8_t flags) {
 // The leaks are reported while the library is still attached, under its lock.
 void StopLeaks() {
   {
-    std::lock_guard<std::recursive_mutex> lock(EmberLibrary().LibraryLock);
+    std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
     StopLeakTracking();
   }
   SetObjectAllocator(nullptr, nullptr);
@@ -698,7 +803,7 @@ void StopExceptionLog() {
         TEmberLibraryGlobals& library = EmberLibrary();
         library.Finalising = 1;
         if (library.LibraryOn == 0) return;
-        { std::lock_guard<std::recursive_mutex> lock(library.LibraryLock); }
+        { std::lock_guard<TEmberLibraryLock> lock(library.LibraryLock); }
         StopFreezeThread();
         StopLeaks();
         SetCaughtExceptionHandler(nullptr);

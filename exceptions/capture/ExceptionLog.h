@@ -90,6 +90,12 @@ std::unique_ptr<EExternal> MakeSystemException(uint32_t code, uintptr_t address,
 
 struct TEmberThreadVars {
   uint8_t Busy = 0;              // inside CentralNotify
+  // Set while the library's own work runs on this thread outside CentralNotify (a report being
+  // sent, the send's progress dialog): what that work raises or catches is the library's own
+  // failure, kept as its last error and never processed as an exception of the program, so a
+  // send never starts a send of its own failure. SynchronizeExceptionCall clears it while it
+  // runs a handler of the program.
+  uint8_t LibraryWork = 0;
   uint8_t Untracked = 0;         // the library's own allocations: the leak tracker skips them
   uint8_t InFreeze = 0;          // this thread has another one suspended to read its stack
   std::atomic<uint8_t> InRaiseHandler{0};
@@ -118,6 +124,40 @@ struct TEmberThreadVars {
 
 // The calling thread's variables.
 TEmberThreadVars& ThreadVars();
+
+// The calling thread is inside the library's own work: inside CentralNotify (the faulting
+// thread, or the worker that processes for it) or in LibraryWork. An entry of an exception
+// (CentralNotify, ExceptionManager) on such a thread answers at once, before it would wait for
+// the library lock, which its own faulting thread or send may hold while it waits for this one.
+bool IsInsideLibraryWork();
+
+// --- The library lock
+
+// Re-entrant; it knows whether the calling thread holds it, so that no thread waits for it
+// holding it already. Lockable (lock_guard, unique_lock).
+class TEmberLibraryLock {
+ public:
+  void lock();
+  void unlock();
+  bool try_lock();
+  bool HeldByThisThread() const;
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
+// Heirs of the library lock: threads started under the lock by one exception's processing that
+// must have it before the next exception's entry does (a background send, which works from that
+// exception's record, report and decisions). The starter registers the heir before it gives the
+// lock back (AddLockHeir) and names its thread when it has one (SetLockHeirThread, with the
+// thread's system handle, 0 when it has none); the heir leaves (RemoveLockHeir) as soon as it
+// holds the lock, or when it ends without it. An heir whose thread has ended, killed even, is
+// waited for no more.
+int32_t AddLockHeir();
+void SetLockHeirThread(int32_t heir, uintptr_t threadHandle);
+void RemoveLockHeir(int32_t heir);
+// True while a registered heir does not hold the lock yet and its thread may still take it.
+bool LockHeirWaiting();
 
 // --- Global state (one set per module that links the library)
 
@@ -153,11 +193,7 @@ struct TEmberLibraryGlobals {
   std::atomic<bool> LeakReportRunning{false};
   std::atomic<int32_t> StepCounter{0};
   int32_t LinkCursor = 32649;
-  std::recursive_mutex LibraryLock;
-  // Threads started under the library lock that must have it before the next exception's
-  // processing does (a background send finishing what its exception decided); see
-  // TExceptionEntryLock.
-  std::atomic<int32_t> LockHeirs{0};
+  TEmberLibraryLock LibraryLock;
   std::mutex HandledObjectsLock;
   std::mutex RaiseStackLock;
 };
@@ -165,10 +201,11 @@ struct TEmberLibraryGlobals {
 TEmberLibraryGlobals& EmberLibrary();
 
 // Holds the library lock for an exception's entry (CentralNotify, ExceptionManager). Taken by a
-// thread that does not hold it yet, it also lets the lock's heirs (LockHeirs) have it first: a
-// background send started by one exception's processing runs before the next exception is
-// processed, so that it sends that exception's report and acts on that exception's decisions. The
-// heirs are waited for 10 s at most.
+// thread that does not hold it yet, it also lets the lock's heirs have it first: a background
+// send started by one exception's processing runs before the next exception is processed, so
+// that it sends that exception's report and acts on that exception's decisions. A thread that
+// holds the lock already (an entry inside an entry, an exception handed over inside a send)
+// takes it again at once: it could never give it back to an heir.
 class TExceptionEntryLock {
  public:
   TExceptionEntryLock();
@@ -333,4 +370,9 @@ uint32_t PlatformLastError();
 void PlatformSetLastError(uint32_t error);
 // The calling thread runs at the highest-but-one of the seven thread priorities.
 void PlatformRaiseThreadPriority();
+// A handle of its own on the thread of system handle `thread` (0: none), whether that thread
+// has ended, and the handle's release.
+uintptr_t PlatformHoldThread(uintptr_t thread);
+bool PlatformThreadEnded(uintptr_t held);
+void PlatformReleaseThread(uintptr_t held);
 }  // namespace ember_detail

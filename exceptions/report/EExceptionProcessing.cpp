@@ -6,8 +6,10 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "EBugReport.h"
+#include "EDeliverySupport.h"
 #include "ELogFile.h"
 #include "ELogManager.h"
 #include "EObjectHelpers.h"
@@ -21,9 +23,13 @@
 #include "classlib/Module.h"
 #include "classlib/SysUtils.h"
 #include "detail/EProcessingPlatform_p.h"
+#include "detail/EReportPlatform_p.h"
+#include "detail/ESendReportPlatform_p.h"
 #include "detail/ESupportPlatform_p.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberCodecs.h"
+#include "exceptions/EmberSharedMemory.h"
+#include "exceptions/EmberTexts.h"
 #include "exceptions/capture/ECallStack.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
@@ -37,21 +43,141 @@ using namespace ember_processing;
 // and no end of the program asked: those belong to the exception that decided them, and are
 // acted on by its own processing or by its own send thread, which has the library lock before
 // the next exception's processing (TExceptionEntryLock).
-struct TProcessingGlobals {
+struct TRunDecisions {
   std::unique_ptr<TEmberStackList> CallStack;
-  std::vector<std::string> RecentErrors;
   uint8_t FilterHandler = 2;  // 0 no processing, 1 the runtime's handler, 2 the library's
   uint8_t FilterAction = 0;   // 0 none, 1 terminate, 2 restart
   bool FilterDialogSet = false;
   bool TerminateAsked = false;
   bool SendInBackground = false;
   bool Inline = false;
+  // The exception was raised on the thread of a background send under way (TSendPutAside).
+  bool InsideSend = false;
+};
+
+struct TProcessingGlobals {
+  TRunDecisions Run;
+  std::vector<std::string> RecentErrors;
+  // The end of the program (a TerminateAction) asked by an exception processed inside the send
+  // under way: acted on by that send once it is done, after its own report went out.
+  uint8_t EndAskedInsideSend = 0;
 };
 
 TProcessingGlobals& Globals() {
   static TProcessingGlobals globals;
   return globals;
 }
+
+// --- An exception processed inside a send
+
+// The environment variables a report sets for external tools and for %NAME% texts (the e-mail's
+// subject and body among them).
+const char* const kReportVariables[] = {"_MainModuleName",  "_MainModuleDesc",   "_MainModuleVer",
+                                        "_ExceptModuleName", "_ExceptModuleDesc", "_ExceptModuleVer",
+                                        "_ExceptMsg",        "_BugReport",        "_LineBreak"};
+
+// An exception raised on the thread of a background send under way (a handler of the send's
+// events hands over what it caught) is processed as its own while that send waits half done.
+// Everything the send works from is put aside for the run and put back after it: the record,
+// the options in force and the copy published in the shared area, the report's texts, the log's,
+// the dialogs' and the facts' state, the run's decisions with the call stack, the send's lists and
+// progress, the library's last error, the report's environment variables and the step counter.
+// The run's companion files go to a folder of their own, which goes with it. Its own send is done
+// at once, and an end of the program it asks for is acted on by the send once that is done.
+class TSendPutAside {
+ public:
+  TSendPutAside()
+      : options_(EmberLibrary().CurrentOptions->ModuleName(), EmberLibrary().CurrentOptions->ModuleHandle()),
+        published_(options_.ModuleName(), options_.ModuleHandle()) {
+    TEmberLibraryGlobals& library = EmberLibrary();
+    record_ = library.CurrentException;
+    options_.Assign(library.CurrentOptions.get());
+    try {
+      publishedHeld_ = LoadOptionsFromSharedMemory(published_);
+    } catch (...) {
+      publishedHeld_ = false;
+    }
+    pieces_ = ReportPieces();
+    log_ = LogReportState();
+    dialog_ = EmberDialogState();
+    facts_ = ReportFacts();
+    std::swap(run_, Globals().Run);
+    ExchangeSendWork(send_);
+    progress_ = DeliveryProgress();
+    errorCode_ = GetLastLibraryErrorCode();
+    errorMessage_ = GetLastLibraryErrorMessage();
+    for (const char* name : kReportVariables) variables_.push_back(GetEnvVariable(name));
+    step_ = GetEmberStep();
+    const std::string temp = ember_report::TempFolder();
+    folder_ = temp + "EmberLog" + IntToHex(ember_report::CurrentProcessId(), 8) + IntToHex(EmberCurrentThreadID(), 8) +
+              (temp.empty() ? std::string("/") : temp.substr(temp.size() - 1));
+    if (ember_report::EnsureFolder(folder_))
+      SetCompanionFolder(folder_);
+    else
+      folder_.clear();  // the run's files then share the send's names: better than none
+    Globals().Run.InsideSend = true;
+  }
+
+  ~TSendPutAside() {
+    try {
+      PutBack();
+    } catch (...) {
+      // what could not be put back stays as the run left it
+    }
+  }
+  TSendPutAside(const TSendPutAside&) = delete;
+  TSendPutAside& operator=(const TSendPutAside&) = delete;
+
+ private:
+  void PutBack() {
+    TEmberLibraryGlobals& library = EmberLibrary();
+    TEmberModuleOptionsEx& current = *library.CurrentOptions;
+    TProcessingGlobals& globals = Globals();
+    SetCompanionFolder(std::string());
+    if (!folder_.empty()) {
+      for (const std::string& name : ember_report::FolderFileNames(folder_))
+        ember_report::DeleteReportFile(folder_ + name);
+      ember_report::RemoveEmptyFolder(folder_);
+    }
+    const uint8_t endAsked = globals.Run.TerminateAsked ? current.TerminateAction() : 0;
+    std::swap(run_, globals.Run);
+    if (globals.EndAskedInsideSend == 0) globals.EndAskedInsideSend = endAsked;
+    SetEmberStep(step_);
+    for (size_t i = 0; i < variables_.size(); ++i) SetEnvVariable(kReportVariables[i], variables_[i]);
+    RestoreLastError(errorCode_, errorMessage_);
+    DeliveryProgress() = progress_;
+    ExchangeSendWork(send_);
+    ReportFacts() = facts_;
+    const int32_t count = EmberDialogState().ExceptionCount;  // the module's count goes on
+    EmberDialogState() = dialog_;
+    EmberDialogState().ExceptionCount = count;
+    LogReportState() = log_;
+    ReportPieces() = pieces_;
+    // Put back without being published: the area gets what it held before the run.
+    current.BeginUpdate();
+    current.Assign(&options_);
+    current.SetModule(options_.ModuleName(), options_.ModuleHandle());
+    current.EndUpdate();
+    if (publishedHeld_) SaveOptionsToSharedMemory(published_);
+    library.CurrentException = record_;
+  }
+
+  TEmberExceptionRecord record_;
+  TEmberModuleOptions options_, published_;
+  bool publishedHeld_ = false;
+  TEmberReportPieces pieces_;
+  TLogReportState log_;
+  TEmberDialogState dialog_;
+  TEmberReportFacts facts_;
+  TRunDecisions run_;
+  TEmberSendWork send_;
+  TEmberSendProgressState progress_;
+  TEmberLogErrorCode errorCode_ = eeNone;
+  std::string errorMessage_;
+  std::vector<std::string> variables_;
+  int32_t step_ = 0;
+  std::string folder_;
+};
 
 // The CONTEXT fields the report shows (i386 layout: the registers from offset 156 on).
 bool ReadRegisters(const void* context, TEmberRegisters& registers) {
@@ -120,22 +246,22 @@ void ApplyFilters(const TEmberNotifyArgs& args) {
   TEmberDialogState& dialog = EmberDialogState();
   const TEmberModuleOptions& options = *EmberLibrary().CurrentOptions;
   dialog.DialogMessage.clear();
-  globals.FilterHandler = 2;
-  globals.FilterAction = 0;
+  globals.Run.FilterHandler = 2;
+  globals.Run.FilterAction = 0;
   dialog.DialogType = options.ExceptionDialogType();
-  globals.FilterDialogSet = false;
+  globals.Run.FilterDialogSet = false;
   if (args.RaiseKind == 2 || options.FiltersActive() == 0) return;
   int32_t index = FindExceptionFilter(options, args.Object, args.Params.Handled != 0);
   if (index < 0) return;
   SetEmberStep(0xC9);
   const TEmberExceptionFilter& filter = options.ExceptionsFilters().GetItem(index);
-  globals.FilterAction = filter.ActionType;
-  globals.FilterHandler = filter.HandlerType;
+  globals.Run.FilterAction = filter.ActionType;
+  globals.Run.FilterHandler = filter.HandlerType;
   static const uint8_t kDialogTypes[] = {0, 0, 1, 2, 3};
   if (filter.DialogType <= 4) {
     dialog.DialogType = filter.DialogType == 1 ? options.ExceptionDialogType() : kDialogTypes[filter.DialogType];
   }
-  globals.FilterDialogSet = true;
+  globals.Run.FilterDialogSet = true;
   std::string message = ExpandVariables(filter.ExceptionMessage);
   if (!message.empty()) SetDialogMessage(message);
 }
@@ -373,8 +499,8 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   ApplyFilters(args);
   ShouldSend();
   SetEmberStep(3);
-  if (globals.FilterHandler != 2) {
-    if (globals.FilterHandler == 1) result = 1;
+  if (globals.Run.FilterHandler != 2) {
+    if (globals.Run.FilterHandler == 1) result = 1;
     return;
   }
 
@@ -386,28 +512,29 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
                      ? params.ExceptionRecord
                      : nullptr;
   SetEmberStep(4);
-  globals.CallStack.reset();
+  globals.Run.CallStack.reset();
   if (params.CallStack != nullptr) {
-    globals.CallStack = std::make_unique<TEmberStackList>();
-    for (int32_t i = 0; i < params.CallStack->Count(); ++i) *globals.CallStack->NewItem() = *params.CallStack->GetItem(i);
+    globals.Run.CallStack = std::make_unique<TEmberStackList>();
+    for (int32_t i = 0; i < params.CallStack->Count(); ++i)
+      *globals.Run.CallStack->NewItem() = *params.CallStack->GetItem(i);
   } else {
-    globals.CallStack = std::make_unique<TEmberStackList>();
+    globals.Run.CallStack = std::make_unique<TEmberStackList>();
     // The stack as it was at the raise: the unwinding since may have overwritten it.
     std::vector<uint8_t> saved;
     if (CopyRaiseStack(params.ThreadID, params.StackPointer, saved) && saved.size() >= 4) {
       const uint32_t end = params.StackPointer + static_cast<uint32_t>(saved.size()) - 4;
       TEmberMemoryOverlay memory(EmberMemory(), params.StackPointer, std::move(saved));
-      BuildCallStackIn(memory, *globals.CallStack, static_cast<uint32_t>(address), params.StackPointer, AllStackKinds,
-                       -1, -1, true, false, 0, params.ThreadID, end);
+      BuildCallStackIn(memory, *globals.Run.CallStack, static_cast<uint32_t>(address), params.StackPointer,
+                       AllStackKinds, -1, -1, true, false, 0, params.ThreadID, end);
     } else {
-      BuildCallStack(*globals.CallStack, static_cast<uint32_t>(address), params.StackPointer, AllStackKinds, -1, -1,
+      BuildCallStack(*globals.Run.CallStack, static_cast<uint32_t>(address), params.StackPointer, AllStackKinds, -1, -1,
                      true, false, 0, params.ThreadID, params.StackTop >= 4 ? params.StackTop - 4 : 0);
     }
   }
   const std::string applicationVersion = ApplicationVersionText();
   const std::string reportID = ComputeExceptionID(applicationVersion, ModuleVersionText(),
-                                                  GetExceptionTypeName(args.Object), globals.CallStack.get());
-  AddOtherThreadStacks(*globals.CallStack, threads, params.ThreadID, options);
+                                                  GetExceptionTypeName(args.Object), globals.Run.CallStack.get());
+  AddOtherThreadStacks(*globals.Run.CallStack, threads, params.ThreadID, options);
 
   SetEmberStep(5);
   if (args.RaiseKind == 2) return;
@@ -425,7 +552,7 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   }
   SetEmberStep(7);
   TEmberExceptionRecord& current = library.CurrentException;
-  current.CallStack = globals.CallStack.get();
+  current.CallStack = globals.Run.CallStack.get();
   current.CurrentModuleOptions = &options;
   current.ExceptionContext = context;
   current.ExceptionRecord = record;
@@ -438,7 +565,7 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   input.Context = ReadRegisters(context, registers) ? &registers : nullptr;
   input.StackPointer = params.StackPointer;
   input.ReportID = reportID;
-  input.CallStack = globals.CallStack.get();
+  input.CallStack = globals.Run.CallStack.get();
   input.Modules = ModulesList();
   input.Processes = processes;
   input.Threads = &threads;
@@ -489,7 +616,7 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   dialog.ExceptionMessage = ReplaceControlChars(GetExceptionMessage(args.Object));
   dialog.RequestStep = false;
   SetEmberStep(0x0B);
-  if (!globals.FilterDialogSet) dialog.DialogType = options.ExceptionDialogType();
+  if (!globals.Run.FilterDialogSet) dialog.DialogType = options.ExceptionDialogType();
   ActiveWorkArea(dialog.WorkLeft, dialog.WorkTop, dialog.WorkRight, dialog.WorkBottom);
   dialog.SendCancelled = false;
   dialog.RestartRequested = false;
@@ -515,12 +642,15 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   if (options.SaveLogFile() != 0) WriteLogFile();
   if (dialog.CopyToClipboard) CopyText(ReportPieces().ReportText);
   SetEmberStep(0x10);
-  // A send asked for in the background is done at once while the library detaches: the steps
-  // after it are then this processing's, as for any send done at once.
-  const bool background = send && (options.SendOptions() & 0x80) != 0 && !globals.Inline;
-  globals.SendInBackground = send && output.StartSend && output.StartSend(background);
-  if (!globals.SendInBackground) CheckErrorsRate();
-  if (dialog.RestartRequested) globals.TerminateAsked = true;
+  // A send asked for in the background is done at once while the library detaches, and for an
+  // exception raised inside a send (a thread of its own would have the lock only when that send
+  // is done, after the end of the program it may act on): the steps after it are then this
+  // processing's, as for any send done at once.
+  const bool background =
+      send && (options.SendOptions() & 0x80) != 0 && !globals.Run.Inline && !globals.Run.InsideSend;
+  globals.Run.SendInBackground = send && output.StartSend && output.StartSend(background);
+  if (!globals.Run.SendInBackground) CheckErrorsRate();
+  if (dialog.RestartRequested) globals.Run.TerminateAsked = true;
 }
 
 }  // namespace
@@ -532,13 +662,19 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
   TProcessingGlobals& globals = Globals();
   TEmberThreadVars& vars = ThreadVars();
   if (!library.CurrentOptions) return 1;
+  std::optional<TSendPutAside> aside;
+  if (IsSendUnderWayOn(args.Params.ThreadID)) {
+    aside.emplace();
+  } else {
+    globals.EndAskedInsideSend = 0;
+  }
   ReleaseReservedMemory();
   uint8_t result = 0;
   std::vector<uint32_t> frozen;
   std::unique_ptr<TEmberThreadsList> threads;
-  globals.Inline = EmberCurrentThreadID() == args.Params.ThreadID;
-  globals.SendInBackground = false;
-  globals.TerminateAsked = false;
+  globals.Run.Inline = EmberCurrentThreadID() == args.Params.ThreadID;
+  globals.Run.SendInBackground = false;
+  globals.Run.TerminateAsked = false;
   try {
     // A web framework with its own error page answers for the main thread.
     const TEmberReportOutput output = EmberReportOutput();
@@ -568,18 +704,19 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
     for (uint32_t handle : frozen) ResumeThreadHandle(handle);
     frozen.clear();
     SetEmberStep(0x11);
-    if (!globals.SendInBackground) FreeCallStack();
-    if (!globals.TerminateAsked && globals.FilterHandler == 2 && globals.FilterAction != 0) {
-      library.CurrentOptions->SetTerminateAction(globals.FilterAction);
-      globals.TerminateAsked = true;
+    if (!globals.Run.SendInBackground) FreeCallStack();
+    if (!globals.Run.TerminateAsked && globals.Run.FilterHandler == 2 && globals.Run.FilterAction != 0) {
+      library.CurrentOptions->SetTerminateAction(globals.Run.FilterAction);
+      globals.Run.TerminateAsked = true;
     }
     if (args.RaiseKind == 2 && (library.CurrentOptions->BehaviourOptions() & 0x80) != 0) result = 1;
-    if (globals.FilterHandler == 1) result = 1;
+    if (globals.Run.FilterHandler == 1) result = 1;
     SetEmberStep(0x12);
-    if (args.RaiseKind != 2 && !globals.SendInBackground) TerminateApplicationIfAsked();
+    // Inside a send the end waits for that send (TSendPutAside).
+    if (args.RaiseKind != 2 && !globals.Run.SendInBackground && !globals.Run.InsideSend) TerminateApplicationIfAsked();
   } catch (...) {
     for (uint32_t handle : frozen) ResumeThreadHandle(handle);
-    if (!globals.SendInBackground) FreeCallStack();
+    if (!globals.Run.SendInBackground) FreeCallStack();
     vars.Processing = 0;
     library.ProcessingRecord = nullptr;
     ReserveMemory();
@@ -610,7 +747,7 @@ void CheckErrorsRate() {
     const double span = StrToFloatDot(recent.back()) - StrToFloatDot(recent.front());
     if (span <= options->ErrorRateMinutes() / 1440.0) {
       options->SetTerminateAction(options->ErrorRateAction());
-      Globals().TerminateAsked = true;
+      Globals().Run.TerminateAsked = true;
     }
   } catch (const EConvertError&) {
     // a damaged entry ends the rule for this time
@@ -618,21 +755,21 @@ void CheckErrorsRate() {
 }
 
 void FreeCallStack() {
-  Globals().CallStack.reset();
+  Globals().Run.CallStack.reset();
   EmberLibrary().CurrentException.CallStack = nullptr;
 }
 
-TEmberStackList* CurrentCallStack() { return Globals().CallStack.get(); }
+TEmberStackList* CurrentCallStack() { return Globals().Run.CallStack.get(); }
 
 void TerminateApplicationIfAsked() {
   TProcessingGlobals& globals = Globals();
   const TEmberModuleOptions* options = EmberLibrary().CurrentOptions.get();
-  if (!globals.TerminateAsked || options == nullptr || options->TerminateAction() == 0) {
-    globals.TerminateAsked = false;
-    return;
-  }
-  globals.TerminateAsked = false;
-  EndApplication(options->TerminateAction() == 2);
+  uint8_t action = globals.Run.TerminateAsked && options != nullptr ? options->TerminateAction() : 0;
+  // An exception processed inside this send asked: its end comes now that the send is done.
+  if (action == 0) action = globals.EndAskedInsideSend;
+  globals.Run.TerminateAsked = false;
+  globals.EndAskedInsideSend = 0;
+  if (action != 0) EndApplication(action == 2);
 }
 
 std::vector<std::string>& RecentErrors() { return Globals().RecentErrors; }

@@ -15,7 +15,10 @@ class TEmberStackList;
 // Processes one exception (installed as the capture side's processing procedure). Runs under
 // the library lock on the worker thread or inline; answers 1 when the runtime is to go on with
 // its own handling, 0 when the exception was dealt with. An exception escaping a step is
-// reported by the library's internal-error report naming the step.
+// reported by the library's internal-error report naming the step. An exception raised on the
+// thread of a background send under way is processed inside that send: what the send works from
+// is put aside meanwhile and put back afterwards, the exception's own report is sent at once,
+// and an end of the program it asks for is acted on when the send is done.
 uint8_t ProcessException(const TEmberNotifyArgs& args);
 
 // True when a send is to happen: the options name a send method, the user did not cancel it,
@@ -31,7 +34,8 @@ void FreeCallStack();
 // The call stack of the report being processed (nullptr when none).
 TEmberStackList* CurrentCallStack();
 // Ends the program (restarting it with TerminateAction 2) when the processing asked for it: a
-// filter's action, the error-rate rule or the user's restart choice.
+// filter's action, the error-rate rule or the user's restart choice. Called by a background send
+// when it is done, it also ends the program when an exception processed inside that send asked.
 void TerminateApplicationIfAsked();
 
 // The times of the recent exceptions (text with "." as decimal separator, oldest first), kept

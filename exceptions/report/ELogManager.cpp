@@ -19,6 +19,7 @@ TLogReportState gState;
 TLogEvents gEvents;
 std::unique_ptr<TLogFile> gLog;
 std::string gLogName;
+std::string gCompanionFolder;  // empty: the system's temporary folder
 
 const char* const kIdField = "2.7";
 const char* const kCountField = "2.8";
@@ -165,6 +166,12 @@ bool WriteLogFile() {
 
 // --- Companion files
 
+namespace {
+std::string CompanionFolder() { return gCompanionFolder.empty() ? ember_report::TempFolder() : gCompanionFolder; }
+}  // namespace
+
+void SetCompanionFolder(const std::string& folder) { gCompanionFolder = folder; }
+
 std::string GetAttachedLogFileName(const std::string& fileName) {
   std::string name = FilePart(fileName);
   if (SendOption(0x200)) name = InsertBeforeExtension(name, "__" + ember_report::ComputerName().substr(0, 16));
@@ -173,25 +180,25 @@ std::string GetAttachedLogFileName(const std::string& fileName) {
 }
 
 std::string GetScreenshotFileName() {
-  return SendOption(0x10) ? ember_report::TempFolder() + "Screenshot.png" : std::string();
+  return SendOption(0x10) ? CompanionFolder() + "Screenshot.png" : std::string();
 }
 
 std::string GetLastHTMLPageFileName() {
-  return SendOption(0x40) ? ember_report::TempFolder() + "LastHTMLPage.html" : std::string();
+  return SendOption(0x40) ? CompanionFolder() + "LastHTMLPage.html" : std::string();
 }
 
 std::string GetXMLLogFileName() {
   if (!SendOption(0x08)) return std::string();
   std::string log = FilePart(LogName());
-  return log.empty() ? std::string() : ember_report::TempFolder() + ChangeExtension(log, ".xml");
+  return log.empty() ? std::string() : CompanionFolder() + ChangeExtension(log, ".xml");
 }
 
 std::string GetTempLogFileName() {
   std::string log = LogName();
-  return log.empty() ? std::string() : ember_report::TempFolder() + GetAttachedLogFileName(log);
+  return log.empty() ? std::string() : CompanionFolder() + GetAttachedLogFileName(log);
 }
 
-std::string GetZipFileName() { return ember_report::TempFolder() + "BugReport.zip"; }
+std::string GetZipFileName() { return CompanionFolder() + "BugReport.zip"; }
 
 std::string GetProcessTempFileName() {
   return ember_report::TempFolder() + IntToHex(ember_report::CurrentProcessId(), 8) +

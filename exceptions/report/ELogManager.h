@@ -68,7 +68,12 @@ void OpenLogFile(bool increment);
 // Answers the success flag: false after a veto or when the last try failed.
 bool WriteLogFile();
 
-// --- Companion files (all in the system's temporary folder; empty when their option is off)
+// --- Companion files (all in the companion folder; empty when their option is off)
+
+// The folder of the companion files below (with its trailing separator): the system's temporary
+// folder, or `folder` while it is set, so that an exception processed inside a send under way
+// keeps its files apart from that send's. Empty: the temporary folder again.
+void SetCompanionFolder(const std::string& folder);
 
 // The file part of `fileName` with "__" and the computer name (SendOptions 0x200) and then "__"
 // and the exception's date and time as yyyymmddhhnnss (0x100) before the extension.

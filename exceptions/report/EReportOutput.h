@@ -80,7 +80,8 @@ struct TEmberReportOutput {
   // writer); true when the page was sent.
   bool (*WriteWebErrorPage)(const std::string& text) = nullptr;
   // Sends the report that the processing has built and logged. With `background` (SendOptions
-  // bit 0x80, and the processing not running inline) the send may run on a thread of its own,
+  // bit 0x80, and the processing neither running inline nor processing an exception raised on
+  // the thread of a background send under way) the send may run on a thread of its own,
   // which takes the library lock and, after the send, calls CheckErrorsRate, FreeCallStack and
   // TerminateApplicationIfAsked (EExceptionProcessing.h) itself: the hook then answers true.
   // Otherwise the send is done when the hook returns false, and the processing calls those three.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -40,6 +41,8 @@ namespace {
 std::vector<std::string> gAttachments;
 std::vector<std::string> gCustomFields;
 std::atomic<int32_t> gThreadsRunning{0};
+// The thread whose background send holds the library lock now; 0 when none.
+std::atomic<uint32_t> gSendingThread{0};
 
 // The background send threads not joined yet; each one's flag is set when it has left the
 // library lock and has nothing more to do.
@@ -185,32 +188,58 @@ void SendAndFinish() {
   TerminateApplicationIfAsked();
 }
 
-// `copy` is the exception object this send was started with. The thread is an heir of the
-// library lock (ExceptionLog.h): it has the lock before the next exception is processed, so the
-// record and the decisions it finds are still its exception's.
-void RunSendThread(const std::exception* copy) {
+// What one background send works from besides the library's state: a copy of its exception
+// object, which outlives the handler, and copies of the system's exception record and the
+// context, which lie in the faulting thread's own fields (its next raise reuses them) or on its
+// stack; and its place among the lock's heirs.
+struct TSendJob {
+  const std::exception* Copy = nullptr;
+  alignas(16) uint8_t Context[716] = {};
+  uint8_t Record[80] = {};
+  int32_t Heir = 0;
+};
+
+// The library's own work on this thread: a failure it raises or catches is not processed.
+struct TLibraryWork {
+  TLibraryWork() { ++ThreadVars().LibraryWork; }
+  ~TLibraryWork() { --ThreadVars().LibraryWork; }
+};
+
+// The thread is an heir of the library lock (ExceptionLog.h): it has the lock before the next
+// exception is processed, so the record and the decisions it finds are still its exception's.
+void RunSendThread(TSendJob& job) {
   try {
-    std::unique_lock<std::recursive_mutex> guard(EmberLibrary().LibraryLock, std::defer_lock);
+    TEmberLibraryGlobals& library = EmberLibrary();
+    std::unique_lock<TEmberLibraryLock> guard(library.LibraryLock, std::defer_lock);
     try {
       guard.lock();
     } catch (...) {
-      --EmberLibrary().LockHeirs;
+      RemoveLockHeir(job.Heir);
       throw;
     }
-    --EmberLibrary().LockHeirs;
-    SendAndFinish();
-    const std::exception*& current = EmberLibrary().CurrentException.ExceptionObject;
-    if (current == copy) current = nullptr;
-    FreeObjectCopy(copy);
+    RemoveLockHeir(job.Heir);
+    gSendingThread = EmberCurrentThreadID();
+    {
+      TLibraryWork work;
+      SendAndFinish();
+    }
+    gSendingThread = 0;
+    TEmberExceptionRecord& current = library.CurrentException;
+    if (current.ExceptionObject == job.Copy) current.ExceptionObject = nullptr;
+    if (current.ExceptionContext == job.Context) current.ExceptionContext = nullptr;
+    if (current.ExceptionRecord == job.Record) current.ExceptionRecord = nullptr;
+    FreeObjectCopy(job.Copy);
   } catch (...) {
     // nothing may leave the thread
+    gSendingThread = 0;
   }
 }
 
-void SendThreadMain(const std::exception* copy, std::shared_ptr<std::atomic<bool>> finished) {
+void SendThreadMain(TSendJob* job, std::shared_ptr<std::atomic<bool>> finished) {
   // The highest-but-one of the seven priorities: above the application, below time-critical.
   ember_report::RaiseThreadPriority();
-  RunSendThread(copy);
+  RunSendThread(*job);
+  delete job;
   --gThreadsRunning;
   finished->store(true);
 }
@@ -239,6 +268,13 @@ void JoinFinishedSendThreads() {
 const std::vector<std::string>& SendAttachments() { return gAttachments; }
 const std::vector<std::string>& SendCustomWebFields() { return gCustomFields; }
 bool IsSendThreadRunning() { return gThreadsRunning.load() > 0; }
+bool IsSendUnderWayOn(uint32_t threadID) { return threadID != 0 && gSendingThread.load() == threadID; }
+
+void ExchangeSendWork(TEmberSendWork& work) {
+  gAttachments.swap(work.Attachments);
+  gCustomFields.swap(work.CustomFields);
+  std::swap(gTrackerShownBox, work.TrackerShownBox);
+}
 
 // --- Attachments
 
@@ -407,29 +443,46 @@ bool StartSendThread(bool background) {
       return false;
     }
     TEmberExceptionRecord& record = EmberLibrary().CurrentException;
-    const std::exception* original = record.ExceptionObject;
-    const std::exception* copy = CopyObject(original);
-    record.ExceptionObject = copy;
+    const TEmberExceptionRecord original = record;
+    auto job = std::make_unique<TSendJob>();
+    job->Copy = CopyObject(original.ExceptionObject);
+    record.ExceptionObject = job->Copy;
+    if (original.ExceptionContext != nullptr && ember_detail::PlatformIsReadable(original.ExceptionContext, 204)) {
+      std::memcpy(job->Context, original.ExceptionContext, 204);
+      record.ExceptionContext = job->Context;
+    }
+    if (original.ExceptionRecord != nullptr && ember_detail::PlatformIsReadable(original.ExceptionRecord, 80)) {
+      std::memcpy(job->Record, original.ExceptionRecord, 80);
+      record.ExceptionRecord = job->Record;
+    }
     auto finished = std::make_shared<std::atomic<bool>>(false);
     ++gThreadsRunning;
-    ++EmberLibrary().LockHeirs;
+    const int32_t heir = job->Heir = AddLockHeir();
+    uintptr_t handle = 0;
     try {
       // Kept until it is joined: the module must not detach, nor be unloaded, while it runs. The
       // room is made first, so that a started thread is always kept.
       SendThreads().reserve(SendThreads().size() + 1);
-      std::thread thread(&SendThreadMain, copy, finished);
+      std::thread thread(&SendThreadMain, job.get(), finished);
+      job.release();  // the thread's now; nothing below raises, the room is made
+      handle = ember_report::ThreadHandleOf(thread);
       SendThreads().push_back(TSendThread{std::move(thread), finished});
-      return true;
     } catch (...) {
       // No thread to be had: the report is sent here rather than lost.
       --gThreadsRunning;
-      --EmberLibrary().LockHeirs;
-      record.ExceptionObject = original;
-      const std::exception* unused = copy;
-      FreeObjectCopy(unused);
+      RemoveLockHeir(heir);
+      record.ExceptionObject = original.ExceptionObject;
+      record.ExceptionContext = original.ExceptionContext;
+      record.ExceptionRecord = original.ExceptionRecord;
+      FreeObjectCopy(job->Copy);
       guard.unlock();
       SendBugReport();
+      return false;
     }
+    // The thread cannot take the lock before this processing gives it back, so it is named
+    // while it still waits.
+    SetLockHeirThread(heir, handle);
+    return true;
   } catch (...) {
     ShowLibraryError(eeLogError, "Send");
   }

@@ -12,18 +12,32 @@
 constexpr int32_t EmberKeptZipLimit = 10;
 
 // Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
-// at once; with it replaces the current record's exception object by a copy (CopyObject) and
-// sends on a thread of its own, at the highest-but-one priority, that takes the library lock
-// and afterwards applies the error-rate rule, frees the report's call stack, ends the
-// application when that was asked (EExceptionProcessing.h) and frees the copy. Threads of
-// earlier sends that have ended are joined here. While the library detaches (CloseSendThreads),
-// or when no thread can be started, a background send is done at once instead. Answers true
-// when the send goes on on its thread; false when it was done here, and the processing then
-// takes those steps itself, after it has recorded the user's and the filters' choice to end the
-// application. Nothing raises out of it.
+// at once; with it replaces the current record's exception object, system exception record and
+// context by copies of the send's own (CopyObject for the object) and sends on a thread of its
+// own, at the highest-but-one priority, an heir of the library lock (ExceptionLog.h) that takes
+// the lock and afterwards applies the error-rate rule, frees the report's call stack, ends the
+// application when that was asked (EExceptionProcessing.h) and frees the copies. What the send's
+// own code raises or catches is the library's own failure (LibraryWork), never processed into a
+// send of its own. Threads of earlier sends that have ended are joined here. While the library
+// detaches (CloseSendThreads), or when no thread can be started, a background send is done at
+// once instead. Answers true when the send goes on on its thread; false when it was done here,
+// and the processing then takes those steps itself, after it has recorded the user's and the
+// filters' choice to end the application. Nothing raises out of it.
 bool StartSendThread(bool background);
 // True while a background send has not finished.
 bool IsSendThreadRunning();
+// True while the background send of the thread `threadID` holds the library lock: an exception
+// raised on that thread (a handler of the send's events hands over what it caught) is then
+// processed inside the send, and its own report is sent at once, not by another thread.
+bool IsSendUnderWayOn(uint32_t threadID);
+// The working state of the send under way: its attachment list, custom web fields and whether a
+// tracker has shown its own box. Swapped with `work`: the processing of an exception raised
+// inside the send takes it out, with an empty one, and puts it back when it is done.
+struct TEmberSendWork {
+  std::vector<std::string> Attachments, CustomFields;
+  bool TrackerShownBox = false;
+};
+void ExchangeSendWork(TEmberSendWork& work);
 // Waits until every background send thread has ended and joins it. The wait is bounded by the
 // sends' own time-outs (30 s for each SMTP reply and for the mail-exchanger lookup, the
 // connection time-outs of the web methods). Never under the library lock (the send takes it)

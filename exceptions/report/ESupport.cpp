@@ -71,6 +71,12 @@ void ClearLastError() {
   gLastMessage.clear();
 }
 
+void RestoreLastError(TEmberLogErrorCode code, const std::string& message) {
+  std::lock_guard<std::mutex> lock(gErrorLock);
+  gLastCode = code;
+  gLastMessage = message;
+}
+
 void SetShowLibraryWarnings(bool show) { gShowWarnings = show; }
 void SetLibraryMessageBoxesAllowed(bool allowed) { gMessageBoxesAllowed = allowed; }
 void SetLibraryMessageBoxes(const TEmberMessageBoxes* boxes) { gBoxes = boxes; }

@@ -36,6 +36,8 @@ TEmberLogErrorCode GetLastLibraryErrorCode();
 std::string GetLastLibraryErrorMessage();
 // Back to eeNone and an empty message.
 void ClearLastError();
+// Puts back an error read with the two functions above.
+void RestoreLastError(TEmberLogErrorCode code, const std::string& message);
 
 // The library's show-warnings switch (off at start): delivery warnings (codes 3 to 9) only go
 // further than the debugger text when it is on.

@@ -46,6 +46,10 @@ uint32_t PlatformLastError() { return static_cast<uint32_t>(errno); }
 void PlatformSetLastError(uint32_t error) { errno = static_cast<int>(error); }
 // Raising a thread above its process's priority needs privileges natively: the worker keeps its own.
 void PlatformRaiseThreadPriority() {}
+// Threads here are not ended from outside: an heir's thread is always taken to be running.
+uintptr_t PlatformHoldThread(uintptr_t) { return 0; }
+bool PlatformThreadEnded(uintptr_t) { return false; }
+void PlatformReleaseThread(uintptr_t) {}
 void PlatformAttach() {}
 void PlatformDetach() {}
 

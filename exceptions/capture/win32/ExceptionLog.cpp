@@ -81,7 +81,7 @@ LONG CALLBACK ModuleFaultHandler(EXCEPTION_POINTERS* pointers) {
     const EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
     if (record == nullptr || library.LibraryOn == 0 || !IsFaultCode(record->ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
     const uintptr_t address = reinterpret_cast<uintptr_t>(record->ExceptionAddress);
-    if (!InsideModule(address) || ThreadVars().Busy != 0) return EXCEPTION_CONTINUE_SEARCH;
+    if (!InsideModule(address) || IsInsideLibraryWork()) return EXCEPTION_CONTINUE_SEARCH;
     std::unique_ptr<EExternal> object =
         MakeSystemException(record->ExceptionCode, address, record->NumberParameters,
                             reinterpret_cast<const uintptr_t*>(record->ExceptionInformation));
@@ -732,6 +732,22 @@ uint32_t PlatformProcessID() { return GetCurrentProcessId(); }
 uint32_t PlatformLastError() { return GetLastError(); }
 void PlatformSetLastError(uint32_t error) { SetLastError(error); }
 void PlatformRaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
+uintptr_t PlatformHoldThread(uintptr_t thread) {
+  HANDLE held = nullptr;
+  if (thread == 0 || !DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(thread), GetCurrentProcess(), &held,
+                                      SYNCHRONIZE, FALSE, 0))
+    return 0;
+  return reinterpret_cast<uintptr_t>(held);
+}
+
+bool PlatformThreadEnded(uintptr_t held) {
+  return held != 0 && WaitForSingleObject(reinterpret_cast<HANDLE>(held), 0) == WAIT_OBJECT_0;
+}
+
+void PlatformReleaseThread(uintptr_t held) {
+  if (held != 0) CloseHandle(reinterpret_cast<HANDLE>(held));
+}
 
 bool PlatformLoadOwnOptions(TEmberModuleOptions& options, uint8_t& leakFlags) {
   const uintptr_t module = GetThisModuleHandle();

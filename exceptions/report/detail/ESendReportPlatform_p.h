@@ -2,7 +2,9 @@
 // test and the file moves of the kept zips (win32/ and posix/).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ember_report {
@@ -26,6 +28,11 @@ bool DeleteReportFile(const std::string& fileName);
 bool EnsureFolder(const std::string& folder);
 // The calling thread runs at the highest-but-one of the seven thread priorities.
 void RaiseThreadPriority();
+// The system handle of a running thread (0 where threads have none); it stays valid while the
+// thread object is not joined.
+uintptr_t ThreadHandleOf(std::thread& thread);
+// Removes an empty folder; true when it is gone.
+bool RemoveEmptyFolder(const std::string& folder);
 // Where a kept zip goes when the log's folder takes none (the library's own folder).
 std::string FallbackFolder();
 

@@ -69,6 +69,8 @@ bool EnsureFolder(const std::string& folder) {
 }
 
 void RaiseThreadPriority() {}
+uintptr_t ThreadHandleOf(std::thread&) { return 0; }
+bool RemoveEmptyFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0; }
 
 std::string FallbackFolder() { return TempFolder(); }
 

@@ -48,7 +48,7 @@ TEmberModuleInfo* EntryOfAddress(uint32_t address) { return GetModuleInfoByAddr(
 TEmberModuleOptionsEx* OwnModuleOptions() {
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0 || library.Module == 0) return nullptr;
-  std::unique_lock<std::recursive_mutex> lock(library.LibraryLock, std::try_to_lock);
+  std::unique_lock<TEmberLibraryLock> lock(library.LibraryLock, std::try_to_lock);
   TEmberModuleInfo* info = nullptr;
   if (lock.owns_lock()) {
     info = GetModuleInfo(library.Module);

@@ -15,6 +15,7 @@
 #include "EWebApplication.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/EmberModuleOptions.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 namespace {
 
@@ -145,6 +146,9 @@ class TSendProgressDialog : public TEmberSendProgressView {
 
  private:
   void Run() {
+    // The send waits for this thread when it closes the dialog, holding the library lock: what
+    // the dialog's code raises or catches is the library's own failure.
+    ThreadVars().LibraryWork = 1;
     try {
       SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
       DialogBoxParamA(reinterpret_cast<HINSTANCE>(DialogResourceModule()), "EL_SERVER", nullptr, ServerDialogProc,

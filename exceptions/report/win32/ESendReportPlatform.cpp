@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <pthread.h>
+
 #include "EReportValues.h"
 #include "ESupport.h"
 #include "ESysUtils.h"
@@ -41,6 +43,10 @@ bool MoveReportFile(const std::string& from, const std::string& to) {
 bool DeleteReportFile(const std::string& fileName) { return ForceDeleteFile(fileName); }
 bool EnsureFolder(const std::string& folder) { return ForceFolders(folder); }
 void RaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+uintptr_t ThreadHandleOf(std::thread& thread) {
+  return thread.joinable() ? reinterpret_cast<uintptr_t>(pthread_gethandle(thread.native_handle())) : 0;
+}
+bool RemoveEmptyFolder(const std::string& folder) { return RemoveDirectoryA(folder.c_str()) != 0; }
 std::string FallbackFolder() { return GetLibraryFolder(); }
 
 }  // namespace ember_report

@@ -12,6 +12,12 @@
 
 #include "exceptions/capture/EmberLogEvents.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include "FailAfter.h"
+#endif
+
 namespace {
 
 // Attaches for each test and leaves no handler or option behind.
@@ -29,6 +35,10 @@ class ExceptionLogTest : public ::testing::Test {
     StopExceptionLog();
   }
 };
+
+#ifdef _WIN32
+DWORD WINAPI EndAtOnce(void*) { return 0; }
+#endif
 
 struct TSeen {
   int32_t Calls = 0;
@@ -168,31 +178,52 @@ TEST_F(ExceptionLogTest, ExceptionsOfSeveralThreadsAreProcessedOneAtATime) {
 }
 
 // A thread started to finish an exception's work under the library lock (a background send) has
-// the lock before the next exception's entry does, and an entry inside another keeps its lock.
+// the lock before the next exception's entry does. A thread that holds the lock already, in an
+// entry or outside one (a send handing over an exception), takes it again without waiting for an
+// heir it could never give it to; and an heir whose thread ended without the lock is waited for no
+// more.
 TEST_F(ExceptionLogTest, AnEntryLetsTheLocksHeirsHaveItFirst) {
+#ifdef _WIN32
+  const TFailAfter bound(20000, "an entry waits for an heir that cannot come");
+#endif
   std::vector<const char*> order;
   std::mutex orderLock;
   const auto note = [&](const char* what) {
     std::lock_guard<std::mutex> guard(orderLock);
     order.push_back(what);
   };
-  EmberLibrary().LockHeirs = 1;
-  std::thread heir([&] {
+  const int32_t heir = AddLockHeir();
+  std::thread heirThread([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the entry comes first
-    std::lock_guard<std::recursive_mutex> lock(EmberLibrary().LibraryLock);
-    --EmberLibrary().LockHeirs;
+    std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
+    RemoveLockHeir(heir);
     note("heir");
   });
   {
     const TExceptionEntryLock entry;
     note("entry");
-    EmberLibrary().LockHeirs = 1;  // an heir that never comes: the inner entry does not wait
-    const TExceptionEntryLock inner;
+    const int32_t never = AddLockHeir();  // an heir that never comes
+    { const TExceptionEntryLock inner; }
     note("inner");
-    EmberLibrary().LockHeirs = 0;
+    RemoveLockHeir(never);
   }
-  heir.join();
+  heirThread.join();
   EXPECT_EQ(order, (std::vector<const char*>{"heir", "entry", "inner"}));
+  {
+    std::lock_guard<TEmberLibraryLock> sending(EmberLibrary().LibraryLock);
+    const int32_t never = AddLockHeir();
+    { const TExceptionEntryLock entry; }
+    RemoveLockHeir(never);
+  }
+#ifdef _WIN32
+  HANDLE gone = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr);
+  ASSERT_NE(gone, nullptr);
+  WaitForSingleObject(gone, INFINITE);
+  SetLockHeirThread(AddLockHeir(), reinterpret_cast<uintptr_t>(gone));
+  CloseHandle(gone);
+  { const TExceptionEntryLock entry; }
+  EXPECT_FALSE(LockHeirWaiting());
+#endif
 }
 
 // --- Raise handler
