@@ -6,7 +6,9 @@
 // page cache; a report whose blocks are gone says so. Under Wine also: the program's new (the
 // tracker's, as in every module with the exception library) is served by the class library's
 // small blocks, tracked or not; no thread waits for the list lock while its holder waits for a
-// fault's handler, nor once its holder is gone.
+// fault's handler, nor once its holder is gone. No thread waits for either lock (the memory
+// manager's, the list's) while the central notification processes an exception raised under it,
+// also after a nested entry on the faulting thread.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +21,13 @@
 #include <cstring>
 #include <initializer_list>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "FailAfter.h"
 #include "classlib/MemoryManager.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 namespace {
 
@@ -419,6 +423,64 @@ TEST_F(LeakTrackerTest, NoThreadWaitsForTheListLockWhileItsHolderWaitsForAFaults
   }
   RemoveVectoredExceptionHandler(handler);
   VirtualFree(gGuardPage, 0, MEM_RELEASE);
+}
+
+std::runtime_error gInner("inner");
+bool gNested = false;
+bool gNestedAnswer = true;
+int32_t gProcessed = 0;
+void* gTrackedBefore = nullptr;
+
+// The processing of an exception raised under a lock: an event on the faulting thread may hand
+// over a caught exception (a nested entry), then the work goes on, allocating and freeing a block
+// tracked before the exception.
+uint8_t ProcessAfterANestedEntry(const TEmberNotifyArgs&) {
+  ++gProcessed;
+  if (gNested) SynchronizeExceptionCall([] { gNestedAnswer = HandleCaughtException(&gInner, 0); });
+  delete[] static_cast<char*>(Kept(new char[24]));
+  LeakFree(gTrackedBefore);
+  return 1;
+}
+
+void RaiseUnderTheLock(void*) {
+  std::runtime_error error("under the lock");
+  CentralNotify(&error, 0x1000, 0, 0, 0, nullptr, nullptr, 0, 0, 0, 0);
+}
+
+// An exception processed while its thread holds the memory manager's lock or the list's (a fault
+// inside them): the worker allocates and frees without waiting for the lock, also after an event
+// on the faulting thread handed over a caught exception, whose entry returns at once.
+TEST_F(LeakTrackerTest, NoThreadWaitsForALockWhoseHolderWaitsForTheNotification) {
+  StartExceptionLog();
+  ASSERT_EQ(EmberLibrary().LibraryOn.load(), 1);
+  SetProcessExceptionProc(&ProcessAfterANestedEntry);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  struct TCase {
+    const char* Lock;
+    bool (*RunHolding)(void (*)(void*), void*);
+    bool Nested;
+  };
+  const TCase cases[] = {{"memory manager", &kbl_detail::RunHoldingMemoryManagerLock, false},
+                         {"memory manager", &kbl_detail::RunHoldingMemoryManagerLock, true},
+                         {"leak list", &ember_detail::RunHoldingLeakListLock, false},
+                         {"leak list", &ember_detail::RunHoldingLeakListLock, true}};
+  for (const TCase& c : cases) {
+    if (c.RunHolding == &kbl_detail::RunHoldingMemoryManagerLock && !SmallBlocksEnabled()) continue;
+    SCOPED_TRACE(std::string(c.Lock) + (c.Nested ? ", nested entry" : ""));
+    gNested = c.Nested;
+    gNestedAnswer = true;
+    gProcessed = 0;
+    gTrackedBefore = AllocateHere(16);
+    {
+      const TFailAfter bound(15000, "the processing waits for a lock that the faulting thread holds");
+      EXPECT_TRUE(c.RunHolding(&RaiseUnderTheLock, nullptr));
+    }
+    EXPECT_EQ(gProcessed, 1);
+    EXPECT_EQ(gNestedAnswer, !c.Nested);  // the nested entry reached the notification
+  }
+  StopLeakTracking();
+  SetProcessExceptionProc(nullptr);
+  StopExceptionLog();
 }
 
 DWORD WINAPI HoldListAndGoOn(void* taken) {
