@@ -32,6 +32,9 @@ std::atomic<int32_t> gListParked{0};
 // The holder was found gone without giving the lock back: the list may be half unlinked and is
 // left alone for good.
 std::atomic<bool> gListAbandoned{false};
+// The list belongs to a run that ended while it was out of reach: whoever takes the lock next
+// cuts it, so that no later run reports or walks those blocks.
+std::atomic<bool> gListStale{false};
 TLeakHeader* gOldest = nullptr;
 TLeakHeader* gNewest = nullptr;
 TLeakHeader* gQuarantine[kQuarantine] = {};
@@ -52,6 +55,8 @@ void GiveUpList() {
   gTracking = false;
 }
 
+void EndRunsList();
+
 // The holder's thread id changed by compare-and-exchange; waiting threads yield, then sleep. The
 // caller is told it has no lock, instead of waiting for ever, when the list is out of reach
 // (above) or its holder is kept suspended; a holder found gone (see TLockHolderLooks) gives the
@@ -70,6 +75,7 @@ class TListLock {
         }
         held_ = true;
         tHoldsList = true;
+        if (gListStale.load()) EndRunsList();
         return;
       }
       if (holder == self || ListOutOfReach()) return;
@@ -372,27 +378,34 @@ bool StartLeakTracking(uint8_t flags) {
   return true;
 }
 
+namespace {
+
+// Under the lock: the blocks kept back go to the heap, and the list is emptied, its blocks'
+// links cleared, so that what a run leaves is never reported or walked by a later one.
+void EndRunsList() {
+  for (TLeakHeader*& kept : gQuarantine) {
+    if (kept != nullptr) Release(kept);
+    kept = nullptr;
+  }
+  for (TLeakHeader* h = gOldest; h != nullptr;) {
+    TLeakHeader* next = h->Newer;
+    h->Older = h->Newer = nullptr;
+    h = next;
+  }
+  gOldest = gNewest = nullptr;
+  gListStale = false;
+}
+
+}  // namespace
+
 void StopLeakTracking() {
   if (gTracking.exchange(false)) {
     ReportLeaks();
     TListLock lock;
-    // A list out of reach keeps its blocks where they are.
-    if (!lock.Held()) {
-      gFlags = 0;
-      if (gHandlers.OnFinish) gHandlers.OnFinish();
-      return;
-    }
-    for (TLeakHeader*& kept : gQuarantine) {
-      if (kept != nullptr) Release(kept);
-      kept = nullptr;
-    }
-    // What was reported is not reported again by a later run.
-    for (TLeakHeader* h = gOldest; h != nullptr;) {
-      TLeakHeader* next = h->Newer;
-      h->Older = h->Newer = nullptr;
-      h = next;
-    }
-    gOldest = gNewest = nullptr;
+    // A list out of reach keeps its blocks where they are, cut from the list by whoever takes
+    // the lock next.
+    if (lock.Held()) EndRunsList();
+    else gListStale = true;
     gFlags = 0;
   }
   if (gHandlers.OnFinish) gHandlers.OnFinish();

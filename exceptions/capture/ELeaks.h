@@ -103,7 +103,8 @@ int32_t TrackedBlockCount();
 //   another thread's now, or a fault's handler outside unwound past the code that took it): the
 //   list is then left as it is for good and tracking ends.
 // Meanwhile blocks are allocated untracked, and tracked blocks that are freed stay in the list,
-// marked freed, with their memory (the list may be half unlinked).
+// marked freed, with their memory (the list may be half unlinked). A run that stops while the
+// list is out of reach leaves its blocks to be cut from the list by whoever takes the lock next.
 class TLeakListHolderWaits {
  public:
   TLeakListHolderWaits() noexcept;
