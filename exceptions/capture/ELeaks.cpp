@@ -165,12 +165,15 @@ __attribute__((noinline, no_sanitize("address"))) void RecordStacks(TLeakHeader*
   std::memset(header->FrameStack, 0, sizeof header->FrameStack);
   int32_t first = 0;
   if (callSite != 0) header->RawStack[first++] = static_cast<uint32_t>(callSite);
-  for (uintptr_t at = callerStack; first < LeakStackDepth && at + sizeof(uintptr_t) <= top; at += 4)
+  // Bounds are compared without overflow: a word taken for a frame link may be anything, up to
+  // the end of the address space.
+  const auto below = [top](uintptr_t at, uintptr_t size) { return top >= size && at <= top - size; };
+  for (uintptr_t at = callerStack; first < LeakStackDepth && below(at, sizeof(uintptr_t)); at += 4)
     header->RawStack[first++] = static_cast<uint32_t>(StackWord(at));
   const uintptr_t bottom = callerStack - 2 * sizeof(uintptr_t);
   uintptr_t current = bottom;
   int32_t count = 0;
-  while (count < LeakStackDepth && current >= bottom && current + 2 * sizeof(uintptr_t) <= top) {
+  while (count < LeakStackDepth && current >= bottom && below(current, 2 * sizeof(uintptr_t))) {
     const uintptr_t next = StackWord(current);
     const uintptr_t returnAddress = StackWord(current + sizeof(uintptr_t));
     if (skip-- <= 0) header->FrameStack[count++] = static_cast<uint32_t>(returnAddress);

@@ -340,6 +340,20 @@ TEST_F(LeakTrackerTest, BlocksMadeInsideAnObjectsConstructionAreFoldedByRawOrFra
   }
 }
 
+// A word of the caller's stack taken for a frame link may point anywhere, up to the end of the
+// address space: the chain ends there instead of reading past the stack's top.
+TEST_F(LeakTrackerTest, AFrameLinkPastTheStacksTopEndsTheFrameChain) {
+  const uint32_t f = ReturnAddress();
+  TFakeCallerStack stack;
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  const uintptr_t caller = stack.Prepare({}, {f});
+  stack.Words[48] = 0xFFFFFFFCu;  // the link of the last frame
+  void* block = LeakAllocate(8, false, f, caller);
+  EXPECT_EQ((static_cast<TLeakHeader*>(block) - 1)->FrameStack[0], f);
+  EXPECT_EQ((static_cast<TLeakHeader*>(block) - 1)->FrameStack[2], 0u);
+  LeakFree(block);
+}
+
 // A block the compiler must make: one that only lives between its new and delete may be left out.
 char* Kept(char* block) {
   asm volatile("" : : "g"(block) : "memory");
