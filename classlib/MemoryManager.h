@@ -13,13 +13,18 @@
 // nothing left allocated leaves no memory behind.
 //
 // Any thread may allocate and free; one short lock guards the chunks. The audio thread does not
-// allocate, so it never waits on it. The lock word holds its holder's thread id, so a waiter can
-// tell when the holder has ended without giving it back (a thread the process killed): the chunks
-// are then left as they are for good, new blocks come from the C heap and freed blocks of the
-// chunks stay where they are, so that close, unload and exit go on. While the holder waits for
-// the processing of an exception raised under the lock (a fault inside the manager), other
-// threads do not wait for it either (see TMemoryManagerHolderWaits). Once the module ends the
-// lock is waited for a second at most.
+// allocate, so it never waits on it. No call waits for ever for a holder that will not give the
+// lock back: the lock word holds its holder's thread id, and a waiter that has waited a while
+// looks whether that thread is still inside the code that took the lock (see TLockFrame). A
+// holder that ended, whose id is now another thread's, or that left the code without giving the
+// lock back (a fault's handler outside unwound past it) makes the manager give its chunks up for
+// good: the holder may have left them half changed, so new blocks come from the C heap and blocks
+// of the chunks that are freed are only counted, and a chunk whose blocks are all freed goes back
+// to the system once the module ends. A holder that waits for the processing of an exception
+// raised under the lock (a fault inside the manager, see TMemoryManagerHolderWaits), or that is
+// kept suspended, is not waited for either: the call takes a block from the C heap or leaves the
+// block it frees where it is. From the start of the module's detach, before any of its finalisers
+// runs, the lock is waited for a second at most.
 #pragma once
 
 #include <cstddef>
@@ -58,7 +63,8 @@ uint32_t MemoryManagerLockHolder();
 // Set up by an exception handler for the time the calling thread waits for the processing of an
 // exception: when the thread holds the manager's lock (the exception was raised inside the
 // manager), other threads do not wait for the lock meanwhile; they take blocks from the C heap
-// and leave the chunks' blocks they free in place. Does nothing otherwise.
+// and leave the chunks' blocks they free in place. Does nothing otherwise. Guards nest: the lock
+// is parked until the outermost one on the holder's thread ends.
 class TMemoryManagerHolderWaits {
  public:
   TMemoryManagerHolderWaits() noexcept;
@@ -74,36 +80,84 @@ class TMemoryManagerHolderWaits {
 
 // The calling thread's id as a lock word holds it, never 0.
 uint32_t LockOwnerId() noexcept;
-// A time stamp for LockOwnerEnded.
-uint64_t LockOwnerClock() noexcept;
-// True when the thread `owner`, seen holding a lock since `seenSince` (a LockOwnerClock stamp),
-// has ended: no thread has that id any more, the thread with it has ended, or it was started
-// after `seenSince` (the id was reused, so the holder is gone). False when it cannot be told
-// (and always outside Windows).
-bool LockOwnerEnded(uint32_t owner, uint64_t seenSince) noexcept;
 
-// What a waiter on a lock word keeps of the holder it finds there, so that it can ask whether
-// that holder has ended without giving the lock back.
-class TLockHolderWatch {
+// What a waiter finds of the thread that a lock word names as its holder.
+enum class TLockHolder : uint8_t {
+  Inside,     // running inside the code that took the lock, or nothing could be told: wait
+  Suspended,  // inside, but kept suspended by another thread: do not wait for it now
+  Gone,       // no thread of this process has the id, the thread ended, or it is not inside the
+              // code that took this lock (no TLockFrame of it on its stack): it will never give
+              // the lock back
+};
+// Looks at the thread `holder` that the lock word at `lock` names, suspending it for a moment to
+// read its stack. Outside 32-bit Windows the answer is always Inside.
+TLockHolder LookAtLockHolder(uint32_t holder, const void* lock) noexcept;
+
+// What a waiter on a lock word makes of its looks at the holder: a holder is taken for suspended
+// or gone only when two looks in a row at the same holder found it so and the word still names
+// it, so that a moment's suspension (another waiter's look, a sampling profiler) is waited out.
+class TLockHolderLooks {
  public:
-  // Notes `holder`; with `ask`, and when it is the holder seen before, answers whether it ended.
-  bool HolderEnded(uint32_t holder, bool ask) noexcept {
-    if (holder != seen_) {
-      seen_ = holder;
-      seenSince_ = LockOwnerClock();
-      return false;
-    }
-    return ask && holder != 0 && LockOwnerEnded(holder, seenSince_);
+  template <class TWord>
+  TLockHolder Look(uint32_t holder, const TWord& word) noexcept {
+    TLockHolder look = LookAtLockHolder(holder, &word);
+    if (look != TLockHolder::Inside && word.load() != holder) look = TLockHolder::Inside;
+    const bool again = look == last_ && holder == lastHolder_;
+    last_ = look;
+    lastHolder_ = holder;
+    return again ? look : TLockHolder::Inside;
   }
 
  private:
-  uint32_t seen_ = 0;
-  uint64_t seenSince_ = 0;
+  TLockHolder last_ = TLockHolder::Inside;
+  uint32_t lastHolder_ = 0;
 };
 
+// Stands on the stack of a thread from before it tries to take the lock word at `lock` until
+// after it gave it back, so that another thread can tell whether the word's holder is still
+// inside the code that took it (LookAtLockHolder): a thread id can be taken over by a new thread
+// once its thread ended, and a thread can leave the code without giving the lock back when a
+// fault's handler outside unwinds past it, as hosts that survive a plug-in's crash do (the
+// unwind takes the frame off). On 32-bit Windows the frame is one of the thread's exception
+// registrations, linked and unlinked with a few moves; elsewhere it does nothing and holders are
+// never told gone. Only as an automatic variable: the system looks for registrations on the stack.
+class TLockFrame {
+ public:
+  explicit TLockFrame(const void* lock) noexcept;
+  ~TLockFrame();
+  TLockFrame(const TLockFrame&) = delete;
+  TLockFrame& operator=(const TLockFrame&) = delete;
+
+#if defined(_WIN32) && defined(__i386__)
+ private:
+  friend TLockHolder LookAtLockHolder(uint32_t holder, const void* lock) noexcept;
+  // Called by the system for every exception dispatched or unwound past the frame: lets it pass.
+  static int Handle(void* record, void* frame, void* context, void* dispatcher) noexcept;
+
+  // The layout of an exception registration (the next one, the handler), then the lock.
+  TLockFrame* next_;
+  void* handler_;
+  const void* lock_;
+#endif
+};
+
+#if defined(_WIN32) && defined(__i386__)
+inline TLockFrame::TLockFrame(const void* lock) noexcept
+    : handler_(reinterpret_cast<void*>(&TLockFrame::Handle)), lock_(lock) {
+  asm volatile("movl %%fs:0, %0" : "=r"(next_));
+  asm volatile("movl %0, %%fs:0" : : "r"(this) : "memory");
+}
+inline TLockFrame::~TLockFrame() { asm volatile("movl %0, %%fs:0" : : "r"(next_) : "memory"); }
+#else
+inline TLockFrame::TLockFrame(const void*) noexcept {}
+inline TLockFrame::~TLockFrame() = default;
+#endif
+
 namespace kbl_detail {
-// Takes the memory manager's lock and keeps it (tests only: a thread that dies or waits holding it).
+// Tests only. Takes the memory manager's lock and keeps it with no trace of the code that took it,
+// as a holder that died or left without giving it back.
 void HoldMemoryManagerLock();
-// Gives back the lock the calling thread took with HoldMemoryManagerLock.
-void ReleaseMemoryManagerLock();
+// Runs `body(data)` holding the memory manager's lock as the manager's own code holds it; answers
+// false, without running it, when the lock could not be had.
+bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data);
 }  // namespace kbl_detail

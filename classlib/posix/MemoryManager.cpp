@@ -24,21 +24,22 @@ uint32_t MemoryManagerLockHolder() { return 0; }
 TMemoryManagerHolderWaits::TMemoryManagerHolderWaits() noexcept = default;
 TMemoryManagerHolderWaits::~TMemoryManagerHolderWaits() = default;
 
-// Ids handed out once per thread: what a lock word holds; a thread's end is not told here.
+// Ids handed out once per thread: what a lock word holds; a holder is never told gone here.
 uint32_t LockOwnerId() noexcept {
   static std::atomic<uint32_t> next{1};
   thread_local const uint32_t id = next.fetch_add(1, std::memory_order_relaxed);
   return id;
 }
 
-uint64_t LockOwnerClock() noexcept { return 0; }
-
-bool LockOwnerEnded(uint32_t, uint64_t) noexcept { return false; }
+TLockHolder LookAtLockHolder(uint32_t, const void*) noexcept { return TLockHolder::Inside; }
 
 namespace kbl_detail {
 
 void HoldMemoryManagerLock() {}
 
-void ReleaseMemoryManagerLock() {}
+bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data) {
+  body(data);
+  return true;
+}
 
 }  // namespace kbl_detail

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -64,7 +65,10 @@ struct TChunk {
   TChunk* next;
   void* freed;       // blocks given back, each holding the next
   uint32_t fresh;    // offset of the first block never handed out
-  uint32_t live;     // blocks handed out and not given back
+  // Blocks handed out and not given back. Changed under the lock; once the chunks are given up,
+  // counted down without it by the blocks' frees (a count the lost holder may still change can
+  // only come out too high), so that a chunk known empty can go back to the system at the end.
+  std::atomic<uint32_t> live;
   uint32_t blockSize;
   uint8_t sizeClass;
   bool listed;       // in its class's list of chunks with room
@@ -73,16 +77,20 @@ static_assert(sizeof(TChunk) <= kHeaderSize);
 
 struct TState {
   std::atomic<DWORD> owner;  // the thread holding the lock, 0 when none
+  // The lock's holder was found gone without giving it back: the chunks may be half changed and
+  // are left alone for good. Read after every take of the lock, so it shares the lock's line.
+  std::atomic<bool> abandoned;
+  // Parking guards open on the holder's thread: it waits for the processing of an exception
+  // raised under the lock.
+  std::atomic<int32_t> parked;
   TChunk* withRoom[kClassCount];
   TChunk* empty;
   std::size_t emptyCount;
   std::size_t chunkCount;
   std::size_t liveBlocks;
+  // The module's detach has begun (its finalisers run from here on), and when, by GetTickCount.
   std::atomic<bool> ending;
-  // A holder ended holding the lock: the chunks may be half changed and are left alone for good.
-  std::atomic<bool> abandoned;
-  // The holder waits for the processing of an exception raised under the lock.
-  std::atomic<bool> parked;
+  std::atomic<DWORD> endingSince;
 };
 
 // Constant-initialised (all zero): usable before any static constructor
@@ -96,57 +104,91 @@ bool Owns(const void* block) {
 
 TChunk* ChunkOf(const void* block) { return reinterpret_cast<TChunk*>(reinterpret_cast<uintptr_t>(block) & kChunkMask); }
 
-// Holds the lock: the holder's thread id set with one compare-and-exchange, since a lock of the
-// system costs several times the rest of an allocation. A thread that finds it taken spins
-// briefly, then yields, then sleeps, so that a holder of lower priority gets to run. The caller
-// is told it has no lock, instead of waiting for ever:
+uint32_t Live(const TChunk* chunk) { return chunk->live.load(std::memory_order_relaxed); }
+void SetLive(TChunk* chunk, uint32_t live) { chunk->live.store(live, std::memory_order_relaxed); }
+
+void MarkEnding() {
+  if (gState.ending.load(std::memory_order_relaxed)) return;
+  gState.endingSince.store(GetTickCount(), std::memory_order_relaxed);
+  gState.ending.store(true, std::memory_order_release);
+}
+
+// A second by the clock since the module's detach began (a count of sleeps would last fifteen
+// times as long where the system's timer ticks every 15.6 ms).
+bool EndingBoundPassed() {
+  return gState.ending.load(std::memory_order_acquire) &&
+         GetTickCount() - gState.endingSince.load(std::memory_order_relaxed) >= 1000;
+}
+
+// The lock just taken, unless the chunks were given up meanwhile (then it is given back at once).
+bool KeepTaken() {
+  if (!gState.abandoned.load(std::memory_order_relaxed)) return true;
+  gState.owner.store(0, std::memory_order_release);
+  return false;
+}
+
+// The calling thread's id, read from its information block where the system keeps it (what
+// GetCurrentThreadId does, without the call).
+DWORD CurrentThreadId() {
+#if defined(__i386__)
+  DWORD id;
+  asm("movl %%fs:0x24, %0" : "=r"(id));
+  return id;
+#else
+  return GetCurrentThreadId();
+#endif
+}
+
+// The lock was taken by another thread: spins briefly, then yields, then sleeps, so that a holder
+// of lower priority gets to run, and answers whether it took the lock. It answers false instead
+// of waiting for ever:
 // - when the lock is its own thread's already (a fault inside the memory manager whose handler
 //   allocates);
 // - when the holder waits for the processing of an exception raised under the lock;
-// - when the holder has ended without giving the lock back (a thread the process killed, also
-//   one killed at the instruction that took it: the lock and its holder are one word); the
-//   chunks are then given up for good, since the holder may have left them half changed;
-// - at the module's end, after a second by the clock (a count of sleeps would last fifteen times
-//   as long where the system's timer ticks every 15.6 ms).
-class TLock {
- public:
-  TLock() {
-    const DWORD self = GetCurrentThreadId();
-    TLockHolderWatch watch;
-    DWORD endingSince = 0;
-    bool timing = false;
-    for (int i = 0;; ++i) {
-      DWORD holder = gState.owner.load(std::memory_order_relaxed);
-      if (holder == 0 && gState.owner.compare_exchange_weak(holder, self, std::memory_order_acquire)) {
-        held_ = true;
-        return;
-      }
-      if (holder == self || gState.abandoned.load(std::memory_order_relaxed) ||
-          gState.parked.load(std::memory_order_relaxed))
-        return;
-      if (i < 64) {
-        _mm_pause();
-        continue;
-      }
-      if (i < 128) {
-        SwitchToThread();
-        continue;
-      }
-      if (watch.HolderEnded(holder, (i & 15) == 0)) {
-        gState.abandoned.store(true, std::memory_order_relaxed);
-        return;
-      }
-      if (gState.ending.load(std::memory_order_relaxed)) {
-        const DWORD now = GetTickCount();
-        if (!timing) {
-          endingSince = now;
-          timing = true;
-        } else if (now - endingSince >= 1000) {
-          return;
-        }
+// - when the holder is kept suspended or is gone (see LookAtLockHolder), found so at two looks in
+//   a row (a suspension of a moment, as a sampling profiler's, is not worth a block); a holder
+//   gone makes the chunks given up for good, since it may have left them half changed;
+// - a second after the module's detach began.
+__attribute__((noinline)) bool WaitForLock(DWORD self, DWORD holder) {
+  TLockHolderLooks looks;
+  for (int i = 0;; ++i) {
+    if (holder == 0) {
+      if (gState.owner.compare_exchange_weak(holder, self, std::memory_order_acquire)) return KeepTaken();
+      continue;
+    }
+    if (holder == self || gState.abandoned.load(std::memory_order_relaxed) ||
+        gState.parked.load(std::memory_order_relaxed) > 0)
+      return false;
+    if (i < 64) {
+      _mm_pause();
+    } else if (i < 128) {
+      SwitchToThread();
+    } else {
+      if (EndingBoundPassed()) return false;
+      // Not at the first sleep: looking suspends the holder, which a busy lock's holder (ready to
+      // run, given back in a moment) should be spared.
+      if ((i & 15) == 0 && i > 128) {
+        const TLockHolder look = looks.Look(holder, gState.owner);
+        if (look == TLockHolder::Gone) gState.abandoned.store(true, std::memory_order_relaxed);
+        if (look != TLockHolder::Inside) return false;
       }
       Sleep(1);
     }
+    holder = gState.owner.load(std::memory_order_relaxed);
+  }
+}
+
+// Holds the lock: the holder's thread id set with one compare-and-exchange, since a lock of the
+// system costs several times the rest of an allocation. The frame stands on the stack for the
+// whole time, so that a waiter can tell a holder inside from one that is gone. Not held when the
+// waiting gave up (see WaitForLock).
+class TLock {
+ public:
+  TLock() : frame_(&gState.owner) {
+    const DWORD self = CurrentThreadId();
+    DWORD holder = 0;
+    held_ = gState.owner.compare_exchange_strong(holder, self, std::memory_order_acquire) ? KeepTaken()
+                                                                                          : WaitForLock(self, holder);
   }
   ~TLock() {
     if (held_) gState.owner.store(0, std::memory_order_release);
@@ -156,7 +198,8 @@ class TLock {
   bool Held() const { return held_; }
 
  private:
-  bool held_ = false;
+  TLockFrame frame_;
+  bool held_;
 };
 
 void Unlink(TChunk*& head, TChunk* chunk) {
@@ -194,7 +237,7 @@ TChunk* AddChunk(int sizeClass) {
   }
   chunk->freed = nullptr;
   chunk->fresh = kHeaderSize;
-  chunk->live = 0;
+  SetLive(chunk, 0);
   chunk->blockSize = ClassSize(sizeClass);
   chunk->sizeClass = static_cast<uint8_t>(sizeClass);
   chunk->listed = true;
@@ -219,7 +262,7 @@ void* AllocateSmall(std::size_t size) {
     block = reinterpret_cast<char*>(chunk) + chunk->fresh;
     chunk->fresh += chunk->blockSize;
   }
-  ++chunk->live;
+  SetLive(chunk, Live(chunk) + 1);
   ++gState.liveBlocks;
   if (IsFull(chunk)) {
     Unlink(gState.withRoom[sizeClass], chunk);
@@ -228,20 +271,38 @@ void* AllocateSmall(std::size_t size) {
   return block;
 }
 
+// A chunk of the chunks given up whose blocks are all freed goes back to the system. Only here, at
+// the module's end: a free that counts a chunk down to nothing does not give it back itself, so
+// that one thread alone reads the counts of chunks that go.
+void GiveBackGivenUpChunks() {
+  for (uintptr_t slot = 1; slot < (1u << 16); ++slot) {
+    if (gOwned[slot].load(std::memory_order_relaxed) == 0) continue;
+    auto* chunk = reinterpret_cast<TChunk*>(slot << 16);
+    if (Live(chunk) != 0) continue;
+    gOwned[slot].store(0, std::memory_order_relaxed);
+    VirtualFree(chunk, 0, MEM_RELEASE);
+  }
+}
+
 void FreeOwned(void* block) {
   TLock lock;
-  if (!lock.Held()) return;  // the lock is lost or its holder waits: the block stays where it is
+  if (!lock.Held()) {
+    // The lock is lost or its holder waits: the block stays where it is, counted once the chunks
+    // are given up.
+    if (gState.abandoned.load(std::memory_order_relaxed)) ChunkOf(block)->live.fetch_sub(1, std::memory_order_relaxed);
+    return;
+  }
   TChunk* chunk = ChunkOf(block);
   const int sizeClass = chunk->sizeClass;
   *static_cast<void**>(block) = chunk->freed;
   chunk->freed = block;
-  --chunk->live;
+  SetLive(chunk, Live(chunk) - 1);
   --gState.liveBlocks;
   if (!chunk->listed) {
     Push(gState.withRoom[sizeClass], chunk);
     chunk->listed = true;
   }
-  if (chunk->live != 0) return;
+  if (Live(chunk) != 0) return;
   Unlink(gState.withRoom[sizeClass], chunk);
   chunk->listed = false;
   if (gState.ending || gState.emptyCount >= kMaxEmptyChunks) {
@@ -252,23 +313,35 @@ void FreeOwned(void* block) {
   ++gState.emptyCount;
 }
 
-// Destroyed with the module's statics: gives the kept chunks back, and from then on every chunk
-// as soon as it falls empty. The end is marked before the lock is taken, so that the wait for it
-// is bounded: unload or exit must not hang on a lock whose holder was killed.
+// Destroyed with the module's statics, the last of its finalisers to touch the chunks: gives the
+// kept chunks back, or, when the chunks were given up, those whose blocks are all freed. Every
+// chunk that falls empty later goes at once.
 struct TModuleEnd {
   constexpr TModuleEnd() = default;
   ~TModuleEnd() {
-    gState.ending = true;
-    TLock lock;
-    if (!lock.Held()) return;
-    while (TChunk* chunk = gState.empty) {
-      Unlink(gState.empty, chunk);
-      GiveBack(chunk);
+    MarkEnding();  // for a program, whose detach comes after its finalisers
+    {
+      TLock lock;
+      if (lock.Held()) {
+        while (TChunk* chunk = gState.empty) {
+          Unlink(gState.empty, chunk);
+          GiveBack(chunk);
+        }
+        gState.emptyCount = 0;
+      }
     }
-    gState.emptyCount = 0;
+    if (gState.abandoned.load(std::memory_order_relaxed)) GiveBackGivenUpChunks();
   }
 };
 TModuleEnd gModuleEnd;
+
+// The module's detach begins: the system calls a module's thread-storage callbacks before its
+// entry point, and the entry point runs the finalisers. From here every wait for the lock is
+// bounded, so that no finaliser waits for ever on a holder that never gives it back.
+void NTAPI MarkEndAtDetach(PVOID, DWORD reason, PVOID) {
+  if (reason == DLL_PROCESS_DETACH) MarkEnding();
+}
+__attribute__((section(".CRT$XLB"), used)) PIMAGE_TLS_CALLBACK gMarkEndAtDetach = &MarkEndAtDetach;
 
 }  // namespace
 
@@ -314,14 +387,15 @@ bool SmallBlocksEnabled() { return true; }
 
 uint32_t MemoryManagerLockHolder() { return gState.owner.load(std::memory_order_relaxed); }
 
-// Only the holder parks the lock, and only one thread holds it: the flag needs no count.
+// Only the holder parks the lock, and only one thread holds it; a guard inside another (an entry
+// nested in the processing, on the same thread) must not end the outer one's parking: a count.
 TMemoryManagerHolderWaits::TMemoryManagerHolderWaits() noexcept
     : parked_(gState.owner.load(std::memory_order_relaxed) == GetCurrentThreadId()) {
-  if (parked_) gState.parked.store(true, std::memory_order_relaxed);
+  if (parked_) gState.parked.fetch_add(1, std::memory_order_relaxed);
 }
 
 TMemoryManagerHolderWaits::~TMemoryManagerHolderWaits() {
-  if (parked_) gState.parked.store(false, std::memory_order_relaxed);
+  if (parked_) gState.parked.fetch_sub(1, std::memory_order_relaxed);
 }
 
 namespace kbl_detail {
@@ -331,9 +405,11 @@ void HoldMemoryManagerLock() {
   for (DWORD free = 0; !gState.owner.compare_exchange_weak(free, self, std::memory_order_acquire); free = 0) Sleep(1);
 }
 
-void ReleaseMemoryManagerLock() {
-  DWORD self = GetCurrentThreadId();
-  gState.owner.compare_exchange_strong(self, 0, std::memory_order_release);
+bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data) {
+  TLock lock;
+  if (!lock.Held()) return false;
+  body(data);
+  return true;
 }
 
 }  // namespace kbl_detail
@@ -361,7 +437,10 @@ namespace kbl_detail {
 
 void HoldMemoryManagerLock() {}
 
-void ReleaseMemoryManagerLock() {}
+bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data) {
+  body(data);
+  return true;
+}
 
 }  // namespace kbl_detail
 
@@ -371,22 +450,109 @@ void ReleaseMemoryManagerLock() {}
 
 uint32_t LockOwnerId() noexcept { return GetCurrentThreadId(); }
 
-uint64_t LockOwnerClock() noexcept {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+#if defined(__i386__)
+
+int TLockFrame::Handle(void*, void*, void*, void*) noexcept { return ExceptionContinueSearch; }
+
+namespace {
+
+// The system's own entries that looking at a holder needs, found before any thread is suspended
+// (finding them takes the loader's lock, which the suspended thread may hold). ResumeThread is
+// the system's, not the import this module's exception library may have replaced: that one
+// records the resumption, and allocates.
+struct TThreadEntries {
+  DWORD(WINAPI* Resume)(HANDLE);
+  LONG(WINAPI* QueryThread)(HANDLE, ULONG, void*, ULONG, ULONG*);
+};
+
+const TThreadEntries* ThreadEntries() {
+  static std::atomic<const TThreadEntries*> found{nullptr};
+  static TThreadEntries entries;
+  if (const TThreadEntries* known = found.load(std::memory_order_acquire)) return known;
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  HMODULE system = GetModuleHandleA("ntdll.dll");
+  if (kernel == nullptr || system == nullptr) return nullptr;
+  entries.Resume = reinterpret_cast<decltype(entries.Resume)>(GetProcAddress(kernel, "ResumeThread"));
+  entries.QueryThread =
+      reinterpret_cast<decltype(entries.QueryThread)>(GetProcAddress(system, "NtQueryInformationThread"));
+  if (entries.Resume == nullptr || entries.QueryThread == nullptr) return nullptr;
+  found.store(&entries, std::memory_order_release);
+  return &entries;
+}
+// Found when the module loads, so that a waiter need not take the loader's lock.
+const bool gThreadEntriesFound = ThreadEntries() != nullptr;
+
+// One look at a time in the module: a thread that another waiter suspended to look at it must not
+// be taken for one kept suspended.
+std::atomic<bool> gLooking{false};
+
+// The first fields of what the system answers about a thread (its basic information).
+struct TThreadBasics {
+  LONG ExitStatus;
+  NT_TIB* Tib;  // the thread's information block, in this process
+  ULONG_PTR ProcessId, ThreadId, Affinity;
+  LONG Priority, BasePriority;
+};
+
+}  // namespace
+
+TLockHolder LookAtLockHolder(uint32_t holder, const void* lock) noexcept {
+  const TThreadEntries* entries = ThreadEntries();
+  if (entries == nullptr || gLooking.exchange(true, std::memory_order_acquire)) return TLockHolder::Inside;
+  struct TLookDone {
+    ~TLookDone() { gLooking.store(false, std::memory_order_release); }
+  } done;
+  HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION,
+                             FALSE, holder);
+  if (thread == nullptr) {
+    // No thread has the id, or the one with it is another process's, which does not let us in.
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_ACCESS_DENIED ? TLockHolder::Gone : TLockHolder::Inside;
+  }
+  // The thread is suspended and its stack pointer is `stackPointer`: its exception registrations
+  // are followed from its information block while they lie in the used part of its stack and go
+  // up it. A block that cannot be had counts as a frame found.
+  const auto FrameOnStack = [&](uintptr_t stackPointer) {
+    TThreadBasics basics{};
+    if (entries->QueryThread(thread, 0, &basics, sizeof basics, nullptr) != 0 || basics.Tib == nullptr) return true;
+    const uintptr_t low = std::max(stackPointer, reinterpret_cast<uintptr_t>(basics.Tib->StackLimit));
+    const auto high = reinterpret_cast<uintptr_t>(basics.Tib->StackBase);
+    auto at = reinterpret_cast<uintptr_t>(basics.Tib->ExceptionList);
+    for (int steps = 0; steps < 4096 && at >= low && at <= high - sizeof(TLockFrame) && (at & 3) == 0; ++steps) {
+      const auto* frame = reinterpret_cast<const TLockFrame*>(at);
+      if (frame->handler_ == reinterpret_cast<void*>(&TLockFrame::Handle) && frame->lock_ == lock) return true;
+      const auto next = reinterpret_cast<uintptr_t>(frame->next_);
+      if (next <= at) break;
+      at = next;
+    }
+    return false;
+  };
+  TLockHolder answer = TLockHolder::Inside;
+  const DWORD process = GetProcessIdOfThread(thread);
+  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0 || (process != 0 && process != GetCurrentProcessId())) {
+    answer = TLockHolder::Gone;
+  } else if (process != 0) {
+    const DWORD suspensions = SuspendThread(thread);
+    if (suspensions != static_cast<DWORD>(-1)) {
+      // Taking the context makes sure the suspension has taken effect before the stack is read.
+      alignas(16) CONTEXT context{};
+      context.ContextFlags = CONTEXT_CONTROL;
+      if (GetThreadContext(thread, &context) && context.Esp != 0) {
+        if (!FrameOnStack(context.Esp)) answer = TLockHolder::Gone;
+        else if (suspensions > 0) answer = TLockHolder::Suspended;
+      }
+      entries->Resume(thread);
+    }
+  }
+  CloseHandle(thread);
+  return answer;
 }
 
-bool LockOwnerEnded(uint32_t owner, uint64_t seenSince) noexcept {
-  HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, owner);
-  if (thread == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no thread has the id
-  bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-  FILETIME created, exited, kernel, user;
-  if (!ended && GetThreadTimes(thread, &created, &exited, &kernel, &user))
-    ended = ((static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime) > seenSince;
-  CloseHandle(thread);
-  return ended;
-}
+#else  // 64-bit: no registrations on the stack to look at
+
+TLockHolder LookAtLockHolder(uint32_t, const void*) noexcept { return TLockHolder::Inside; }
+
+#endif
 
 void* GetMem(std::size_t size) {
   void* block = TryGetMem(size);

@@ -26,10 +26,15 @@ std::atomic<bool> gTracking{false};
 std::atomic<bool> gEverTracked{false};
 std::atomic<uint8_t> gFlags{0};
 std::atomic<uint32_t> gListOwner{0};  // the thread holding the list lock, 0 when none
-// The holder waits for the processing of an exception raised under the lock.
-std::atomic<bool> gListParked{false};
-// A holder ended holding the lock: the list may be half unlinked and is left alone for good.
+// Parking guards open on the holder's thread: it waits for the processing of an exception raised
+// under the lock.
+std::atomic<int32_t> gListParked{0};
+// The holder was found gone without giving the lock back: the list may be half unlinked and is
+// left alone for good.
 std::atomic<bool> gListAbandoned{false};
+// The list belongs to a run that ended while it was out of reach: whoever takes the lock next
+// cuts it, so that no later run reports or walks those blocks.
+std::atomic<bool> gListStale{false};
 TLeakHeader* gOldest = nullptr;
 TLeakHeader* gNewest = nullptr;
 TLeakHeader* gQuarantine[kQuarantine] = {};
@@ -42,22 +47,35 @@ TLeakHandlers gHandlers;
 thread_local bool tHoldsList = false;
 
 // True when the list must not be waited for: this thread holds it, its holder waits for an
-// exception's processing, or its holder ended holding it.
-bool ListOutOfReach() { return tHoldsList || gListParked.load() || gListAbandoned.load(); }
+// exception's processing, or its holder is gone.
+bool ListOutOfReach() { return tHoldsList || gListParked.load() > 0 || gListAbandoned.load(); }
+
+void GiveUpList() {
+  gListAbandoned = true;
+  gTracking = false;
+}
+
+void EndRunsList();
 
 // The holder's thread id changed by compare-and-exchange; waiting threads yield, then sleep. The
 // caller is told it has no lock, instead of waiting for ever, when the list is out of reach
-// (above); a holder found ended gives the list up for good and ends the tracking.
+// (above) or its holder is kept suspended; a holder found gone (see TLockHolderLooks) gives the
+// list up for good and ends the tracking.
 class TListLock {
  public:
-  TListLock() {
+  TListLock() : frame_(&gListOwner) {
     const uint32_t self = LockOwnerId();
-    TLockHolderWatch watch;
+    TLockHolderLooks looks;
     for (int32_t tries = 0;; ++tries) {
       uint32_t holder = 0;
-      if (gListOwner.compare_exchange_weak(holder, self, std::memory_order_acquire)) {
+      if (gListOwner.compare_exchange_strong(holder, self, std::memory_order_acquire)) {
+        if (gListAbandoned.load()) {
+          gListOwner.store(0, std::memory_order_release);
+          return;
+        }
         held_ = true;
         tHoldsList = true;
+        if (gListStale.load()) EndRunsList();
         return;
       }
       if (holder == self || ListOutOfReach()) return;
@@ -65,11 +83,9 @@ class TListLock {
         std::this_thread::yield();
         continue;
       }
-      if (watch.HolderEnded(holder, true)) {
-        gListAbandoned = true;
-        gTracking = false;
-        return;
-      }
+      const TLockHolder look = looks.Look(holder, gListOwner);
+      if (look == TLockHolder::Gone) GiveUpList();
+      if (look != TLockHolder::Inside) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
@@ -83,6 +99,7 @@ class TListLock {
   bool Held() const { return held_; }
 
  private:
+  TLockFrame frame_;
   bool held_ = false;
 };
 
@@ -148,12 +165,15 @@ __attribute__((noinline, no_sanitize("address"))) void RecordStacks(TLeakHeader*
   std::memset(header->FrameStack, 0, sizeof header->FrameStack);
   int32_t first = 0;
   if (callSite != 0) header->RawStack[first++] = static_cast<uint32_t>(callSite);
-  for (uintptr_t at = callerStack; first < LeakStackDepth && at + sizeof(uintptr_t) <= top; at += 4)
+  // Bounds are compared without overflow: a word taken for a frame link may be anything, up to
+  // the end of the address space.
+  const auto below = [top](uintptr_t at, uintptr_t size) { return top >= size && at <= top - size; };
+  for (uintptr_t at = callerStack; first < LeakStackDepth && below(at, sizeof(uintptr_t)); at += 4)
     header->RawStack[first++] = static_cast<uint32_t>(StackWord(at));
   const uintptr_t bottom = callerStack - 2 * sizeof(uintptr_t);
   uintptr_t current = bottom;
   int32_t count = 0;
-  while (count < LeakStackDepth && current >= bottom && current + 2 * sizeof(uintptr_t) <= top) {
+  while (count < LeakStackDepth && current >= bottom && below(current, 2 * sizeof(uintptr_t))) {
     const uintptr_t next = StackWord(current);
     const uintptr_t returnAddress = StackWord(current + sizeof(uintptr_t));
     if (skip-- <= 0) header->FrameStack[count++] = static_cast<uint32_t>(returnAddress);
@@ -361,27 +381,34 @@ bool StartLeakTracking(uint8_t flags) {
   return true;
 }
 
+namespace {
+
+// Under the lock: the blocks kept back go to the heap, and the list is emptied, its blocks'
+// links cleared, so that what a run leaves is never reported or walked by a later one.
+void EndRunsList() {
+  for (TLeakHeader*& kept : gQuarantine) {
+    if (kept != nullptr) Release(kept);
+    kept = nullptr;
+  }
+  for (TLeakHeader* h = gOldest; h != nullptr;) {
+    TLeakHeader* next = h->Newer;
+    h->Older = h->Newer = nullptr;
+    h = next;
+  }
+  gOldest = gNewest = nullptr;
+  gListStale = false;
+}
+
+}  // namespace
+
 void StopLeakTracking() {
   if (gTracking.exchange(false)) {
     ReportLeaks();
     TListLock lock;
-    // A list out of reach keeps its blocks where they are.
-    if (!lock.Held()) {
-      gFlags = 0;
-      if (gHandlers.OnFinish) gHandlers.OnFinish();
-      return;
-    }
-    for (TLeakHeader*& kept : gQuarantine) {
-      if (kept != nullptr) Release(kept);
-      kept = nullptr;
-    }
-    // What was reported is not reported again by a later run.
-    for (TLeakHeader* h = gOldest; h != nullptr;) {
-      TLeakHeader* next = h->Newer;
-      h->Older = h->Newer = nullptr;
-      h = next;
-    }
-    gOldest = gNewest = nullptr;
+    // A list out of reach keeps its blocks where they are, cut from the list by whoever takes
+    // the lock next.
+    if (lock.Held()) EndRunsList();
+    else gListStale = true;
     gFlags = 0;
   }
   if (gHandlers.OnFinish) gHandlers.OnFinish();
@@ -443,17 +470,36 @@ void LeakFree(void* block) {
   if (release != nullptr) Release(release);
 }
 
+// Only the holder parks the list, and only one thread holds it; a guard inside another (an entry
+// nested in the processing, on the same thread) must not end the outer one's parking: a count.
 TLeakListHolderWaits::TLeakListHolderWaits() noexcept : parked_(tHoldsList) {
-  if (parked_) gListParked = true;
+  if (parked_) ++gListParked;
 }
 
 TLeakListHolderWaits::~TLeakListHolderWaits() {
-  if (parked_) gListParked = false;
+  if (parked_) --gListParked;
 }
 
 bool LeakListAbandoned() { return gListAbandoned.load(); }
 
 uint32_t LeakListLockHolder() { return gListOwner.load(); }
+
+namespace ember_detail {
+
+void HoldLeakListLock() {
+  const uint32_t self = LockOwnerId();
+  for (uint32_t free = 0; !gListOwner.compare_exchange_weak(free, self, std::memory_order_acquire); free = 0)
+    std::this_thread::yield();
+}
+
+bool RunHoldingLeakListLock(void (*body)(void*), void* data) {
+  TListLock lock;
+  if (!lock.Held()) return false;
+  body(data);
+  return true;
+}
+
+}  // namespace ember_detail
 
 int32_t TrackedBlockCount() {
   TListLock lock;

@@ -97,11 +97,14 @@ int32_t TrackedBlockCount();
 // The list lock holds its holder's thread id. No thread waits for it while it is out of reach:
 // - while its holder waits for the processing of an exception raised under it (a fault inside
 //   the tracker): set up by the exception handler for that time with this guard (it does nothing
-//   on a thread that does not hold the lock);
-// - once its holder has ended holding it (a thread the process killed): the list is then left as
-//   it is for good and tracking ends.
+//   on a thread that does not hold the lock; guards nest, the outermost one ends the parking);
+// - while its holder is kept suspended by another thread;
+// - once its holder is gone without giving it back (see LookAtLockHolder: it ended, its id is
+//   another thread's now, or a fault's handler outside unwound past the code that took it): the
+//   list is then left as it is for good and tracking ends.
 // Meanwhile blocks are allocated untracked, and tracked blocks that are freed stay in the list,
-// marked freed, with their memory (the list may be half unlinked).
+// marked freed, with their memory (the list may be half unlinked). A run that stops while the
+// list is out of reach leaves its blocks to be cut from the list by whoever takes the lock next.
 class TLeakListHolderWaits {
  public:
   TLeakListHolderWaits() noexcept;
@@ -112,7 +115,7 @@ class TLeakListHolderWaits {
  private:
   bool parked_ = false;
 };
-// True once a holder of the list lock ended holding it.
+// True once a holder of the list lock was found gone holding it.
 bool LeakListAbandoned();
 // The id of the thread holding the list lock (LockOwnerId), 0 when none.
 uint32_t LeakListLockHolder();
@@ -145,6 +148,12 @@ class TMemoryPagesCache : public TEmberMemory {
 };
 
 namespace ember_detail {
+// Tests only. Takes the list lock and keeps it with no trace of the code that took it, as a
+// holder that died or left without giving it back.
+void HoldLeakListLock();
+// Runs `body(data)` holding the list lock as the tracker's own code holds it; answers false,
+// without running it, when the lock could not be had.
+bool RunHoldingLeakListLock(void (*body)(void*), void* data);
 // Shows a text of the report to the user (Windows: a topmost task-modal warning box captioned
 // "Error"; elsewhere standard error).
 void PlatformLeakMessage(const std::string& text);

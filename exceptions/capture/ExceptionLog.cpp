@@ -386,16 +386,17 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0 || IsAbortException(object)) return 1;
   try {
-    // An exception raised inside the memory manager or the leak tracker (a fault in their locked
-    // regions) comes here with their lock held by this thread: the worker and every other thread
-    // must not wait for it while this one waits for the processing.
-    const TMemoryManagerHolderWaits memoryParked;
-    const TLeakListHolderWaits listParked;
     // A thread already inside (the faulting thread, the worker that processes for it, the
     // library's own work of a send) never waits for the lock it holds or that its faulting
     // thread or its send holds.
     TEmberThreadVars& vars = ThreadVars();
     if (IsInsideLibraryWork()) return 0;
+    // An exception raised inside the memory manager or the leak tracker (a fault in their locked
+    // regions) comes here with their lock held by this thread: the worker and every other thread
+    // must not wait for it while this one waits for the library lock and the processing. A nested
+    // entry returned above, leaving the outer one's parking as it is.
+    const TMemoryManagerHolderWaits memoryParked;
+    const TLeakListHolderWaits listParked;
     const TExceptionEntryLock lock;
     vars.Busy = 1;
     uint8_t result = 1;

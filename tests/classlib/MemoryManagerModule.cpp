@@ -1,24 +1,34 @@
-// A module with a memory manager of its own, whose lock the memory manager's tests take from a
-// thread that is then killed or waits: its entries take that manager's lock, keep a block that a
-// finaliser frees at unload, and allocate and free as a host's calls into a plug-in do.
+// A module with a memory manager of its own, whose lock the memory manager's tests have a thread
+// hold in every way a host's thread can (killed, gone on, suspended, waiting for an exception's
+// processing): its entries take that manager's lock, keep a block that a finaliser frees at
+// unload, and allocate and free as a host's calls into a plug-in do.
 #include "classlib/MemoryManager.h"
 
-// Takes the lock for the calling thread and keeps it.
+// Takes the lock for the calling thread and keeps it, with no trace of the code that took it.
 extern "C" __declspec(dllexport) void MemoryManagerModuleHoldLock() { kbl_detail::HoldMemoryManagerLock(); }
 
-// Takes the lock, runs `wait` as a thread waiting for an exception's processing would (the lock
-// parked), and gives the lock back.
+// Runs `body` holding the lock as the manager's own code does.
+extern "C" __declspec(dllexport) void MemoryManagerModuleRunHoldingLock(void (*body)()) {
+  kbl_detail::RunHoldingMemoryManagerLock([](void* data) { reinterpret_cast<void (*)()>(data)(); },
+                                          reinterpret_cast<void*>(body));
+}
+
+// Holding the lock, runs `wait` as a thread waiting for an exception's processing would: the lock
+// parked by an outer guard, after an inner one (a nested entry on the same thread) has ended.
 extern "C" __declspec(dllexport) void MemoryManagerModuleWaitHoldingLock(void (*wait)()) {
-  kbl_detail::HoldMemoryManagerLock();
-  {
-    const TMemoryManagerHolderWaits parked;
-    wait();
-  }
-  kbl_detail::ReleaseMemoryManagerLock();
+  static void (*waiting)() = nullptr;
+  waiting = wait;
+  kbl_detail::RunHoldingMemoryManagerLock(
+      [](void*) {
+        const TMemoryManagerHolderWaits parked;
+        { const TMemoryManagerHolderWaits nested; }
+        waiting();
+      },
+      nullptr);
 }
 
 // Keeps a small block until the module ends. The holder is made on the first call, after the
-// memory manager's own end was set up, so its finaliser runs before the manager's end is marked.
+// memory manager's own end was set up, so its finaliser runs before the manager's end.
 extern "C" __declspec(dllexport) void MemoryManagerModuleKeepUntilEnd() {
   struct TKept {
     void* block = GetMem(48);
@@ -34,3 +44,6 @@ extern "C" __declspec(dllexport) bool MemoryManagerModuleRoundTrip() {
   FreeMem(block);
   return fromChunks;
 }
+
+extern "C" __declspec(dllexport) void* MemoryManagerModuleGetMem(unsigned size) { return GetMem(size); }
+extern "C" __declspec(dllexport) void MemoryManagerModuleFreeMem(void* block) { FreeMem(block); }

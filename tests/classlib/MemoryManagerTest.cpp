@@ -1,6 +1,6 @@
 // The memory manager hands out aligned, separate blocks of every size, takes back its own and the
 // C heap's, reuses and gives back empty chunks, stays sound under threads, and never waits for
-// a lock whose holder was killed or waits for an exception's processing.
+// ever for a lock whose holder will not give it back.
 #include "classlib/MemoryManager.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #endif
 
 #include <atomic>
+#include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -146,24 +147,104 @@ namespace {
 struct TModuleEntries {
   HMODULE Module = LoadLibraryA("memorymanagermodule.dll");  // beside this program
   void (*HoldLock)() = Entry<void (*)()>("MemoryManagerModuleHoldLock");
+  void (*RunHoldingLock)(void (*)()) = Entry<void (*)(void (*)())>("MemoryManagerModuleRunHoldingLock");
   void (*WaitHoldingLock)(void (*)()) = Entry<void (*)(void (*)())>("MemoryManagerModuleWaitHoldingLock");
   void (*KeepUntilEnd)() = Entry<void (*)()>("MemoryManagerModuleKeepUntilEnd");
   bool (*RoundTrip)() = Entry<bool (*)()>("MemoryManagerModuleRoundTrip");
+  void* (*Get)(unsigned) = Entry<void* (*)(unsigned)>("MemoryManagerModuleGetMem");
+  void (*Free)(void*) = Entry<void (*)(void*)>("MemoryManagerModuleFreeMem");
 
   template <class T>
   T Entry(const char* name) const {
     return Module != nullptr ? reinterpret_cast<T>(GetProcAddress(Module, name)) : nullptr;
   }
-  bool Complete() const { return HoldLock && WaitHoldingLock && KeepUntilEnd && RoundTrip; }
+  bool Complete() const {
+    return HoldLock && RunHoldingLock && WaitHoldingLock && KeepUntilEnd && RoundTrip && Get && Free;
+  }
 };
 TModuleEntries* gEntries = nullptr;
 HANDLE gLockTaken = nullptr;
+HANDLE gGoOn = nullptr;  // lets a holder thread that left the module end
 
-DWORD WINAPI HoldLockUntilKilled(void*) {
-  gEntries->HoldLock();
-  SetEvent(gLockTaken);
-  Sleep(INFINITE);
+// How a host's thread keeps the module's lock.
+enum class THold {
+  KilledInside,      // killed while inside the code that holds it
+  KilledIdReused,    // the same, and a new thread of the process has the dead one's id
+  LeftByUnwind,      // a handler outside unwound past the code (a crash the host survives)
+  LeftWithoutTrace,  // the lock word names it, but it runs elsewhere
+  SuspendedInside,   // kept suspended inside the code
+  RunningInside,     // inside the code, never coming out (only the unload is bounded)
+};
+
+DWORD WINAPI HoldUntilKilled(void*) {
+  gEntries->RunHoldingLock([] {
+    SetEvent(gLockTaken);
+    Sleep(INFINITE);
+  });
   return 0;
+}
+
+std::jmp_buf gOutside;
+
+DWORD WINAPI HoldAndLeave(void* how) {
+  if (static_cast<THold>(reinterpret_cast<uintptr_t>(how)) == THold::LeftWithoutTrace) {
+    gEntries->HoldLock();
+  } else if (setjmp(gOutside) == 0) {
+    // The runtime's longjmp unwinds the system's way, past the module's frames without running
+    // their destructors, as a host's handler that catches a crash does.
+    gEntries->RunHoldingLock([] { std::longjmp(gOutside, 1); });
+  }
+  SetEvent(gLockTaken);
+  WaitForSingleObject(gGoOn, INFINITE);
+  return 0;
+}
+
+DWORD WINAPI KeepIfItHasTheId(void* id) {
+  if (GetCurrentThreadId() == static_cast<DWORD>(reinterpret_cast<uintptr_t>(id)))
+    WaitForSingleObject(gGoOn, INFINITE);
+  return 0;
+}
+
+// Makes threads until one has the id `id` (an ended thread's), and answers it; it lives until
+// gGoOn is set.
+HANDLE ThreadWithId(DWORD id) {
+  for (int tries = 0; tries < 20000; ++tries) {
+    DWORD made = 0;
+    HANDLE thread = CreateThread(nullptr, 0, &KeepIfItHasTheId, reinterpret_cast<void*>(uintptr_t{id}), 0, &made);
+    if (made == id) return thread;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  return nullptr;
+}
+
+// A thread of this program that holds the module's lock as `how` says; answers the threads to
+// end afterwards.
+std::vector<HANDLE> StartHolder(THold how) {
+  DWORD id = 0;
+  HANDLE holder = nullptr;
+  switch (how) {
+    case THold::KilledInside:
+    case THold::KilledIdReused:
+    case THold::SuspendedInside:
+    case THold::RunningInside:
+      holder = CreateThread(nullptr, 0, &HoldUntilKilled, nullptr, 0, &id);
+      break;
+    case THold::LeftByUnwind:
+    case THold::LeftWithoutTrace:
+      holder = CreateThread(nullptr, 0, &HoldAndLeave, reinterpret_cast<void*>(how), 0, &id);
+      break;
+  }
+  EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  if (how == THold::SuspendedInside) SuspendThread(holder);
+  if (how != THold::KilledInside && how != THold::KilledIdReused) return {holder};
+  TerminateThread(holder, 1);
+  WaitForSingleObject(holder, INFINITE);
+  CloseHandle(holder);  // the id goes back to the system with the last handle
+  if (how == THold::KilledInside) return {};
+  HANDLE heir = ThreadWithId(id);
+  EXPECT_NE(heir, nullptr) << "no new thread took the id";
+  return {heir};
 }
 
 bool gServedByChunks = true;
@@ -180,13 +261,22 @@ void RoundTripOnAnotherThread() {
   CloseHandle(thread);
 }
 
+bool Reserved(const void* address) {
+  MEMORY_BASIC_INFORMATION info{};
+  return VirtualQuery(address, &info, sizeof info) == sizeof info && info.State != MEM_FREE;
+}
+
 }  // namespace
 
-// A thread killed while it holds a module's lock: the module's later calls (as a host's close
-// after it killed a busy thread) are served from the C heap, and the unload returns, although a
-// finaliser that frees runs before the module's end is marked. A holder that waits for an
-// exception's processing is not waited for either, and its lock works again once given back.
-TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWasKilledOrWaits) {
+// A host's thread keeps the lock of a module (a plug-in's memory manager) in every way it can.
+// The module's later calls (as a host's close) return, served from the C heap while the holder
+// is away, and the unload returns, although a finaliser that frees runs first. When the holder
+// will never give the lock back, the chunks are given up, and those whose blocks were all freed
+// go back to the system at the unload. A holder that waits for an exception's processing is not
+// waited for, also after a nested wait of its own ended, and its lock works again once given back.
+TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   {
     TModuleEntries entries;
     ASSERT_TRUE(entries.Complete());
@@ -197,21 +287,45 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWasKilledOrWaits) {
     EXPECT_TRUE(entries.RoundTrip());
     EXPECT_TRUE(FreeLibrary(entries.Module));
   }
-  TModuleEntries entries;
-  ASSERT_TRUE(entries.Complete());
-  gEntries = &entries;
-  entries.KeepUntilEnd();
-  gLockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  HANDLE holder = CreateThread(nullptr, 0, &HoldLockUntilKilled, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
-  TerminateThread(holder, 1);
-  WaitForSingleObject(holder, 10000);
-  {
-    const TFailAfter bound(20000, "a call or the unload waits for ever on a lock whose holder died");
-    EXPECT_FALSE(entries.RoundTrip());
-    EXPECT_TRUE(FreeLibrary(entries.Module));
+  struct TCase {
+    THold How;
+    const char* Name;
+    bool Calls;      // the module is called while the lock is held (not when the holder never leaves)
+    bool GivesBack;  // the chunks are given up, and the empty ones go back at the unload
+  };
+  const TCase cases[] = {{THold::KilledInside, "killed inside", true, true},
+                         {THold::KilledIdReused, "killed, its id taken by a new thread", true, true},
+                         {THold::LeftByUnwind, "left by an unwind", true, true},
+                         {THold::LeftWithoutTrace, "left without a trace", true, true},
+                         {THold::SuspendedInside, "suspended inside", true, false},
+                         {THold::RunningInside, "inside, never leaving", false, false}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TModuleEntries entries;
+    ASSERT_TRUE(entries.Complete());
+    gEntries = &entries;
+    entries.KeepUntilEnd();
+    void* block = entries.Get(200);  // the only block of its chunk
+    ResetEvent(gGoOn);
+    const std::vector<HANDLE> threads = StartHolder(c.How);
+    {
+      const TFailAfter bound(20000, "a call or the unload waits for ever for a lock's holder");
+      if (c.Calls) {
+        EXPECT_FALSE(entries.RoundTrip());
+        entries.Free(block);
+      }
+      EXPECT_TRUE(FreeLibrary(entries.Module));
+    }
+    EXPECT_EQ(Reserved(block), !c.GivesBack);
+    SetEvent(gGoOn);
+    for (HANDLE thread : threads) {
+      // A thread still inside the unloaded module's code cannot go on.
+      if (c.How == THold::SuspendedInside || c.How == THold::RunningInside) TerminateThread(thread, 1);
+      WaitForSingleObject(thread, 10000);
+      CloseHandle(thread);
+    }
   }
-  for (HANDLE handle : {holder, gLockTaken}) CloseHandle(handle);
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
 }
 
@@ -224,7 +338,7 @@ TEST(MemoryManager, ExitChild) {
   gEntries = &entries;
   entries.KeepUntilEnd();
   gLockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  CreateThread(nullptr, 0, &HoldLockUntilKilled, nullptr, 0, nullptr);
+  CreateThread(nullptr, 0, &HoldUntilKilled, nullptr, 0, nullptr);
   WaitForSingleObject(gLockTaken, 10000);
   ExitProcess(7);
 }

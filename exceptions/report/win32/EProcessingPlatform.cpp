@@ -96,12 +96,17 @@ void ActiveWorkArea(int32_t& left, int32_t& top, int32_t& right, int32_t& bottom
 // A thread kept suspended while the report is made must hold neither the memory manager's lock
 // nor the leak list's: the processing allocates and frees meanwhile and would wait for it for
 // ever. Such a thread is let go on and tried again until it has left the lock (a few
-// milliseconds), and left running when it does not.
+// milliseconds), and left running when it does not. The locks are read once the suspension has
+// surely taken effect (the system may stop the thread later than SuspendThread returns; taking
+// its context waits for it): until then the thread could still take one.
 bool SuspendThreadHandle(uint32_t handle) {
   HANDLE thread = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
   const DWORD id = GetThreadId(thread);
   for (int tries = 0; tries < 100; ++tries) {
     if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
+    alignas(16) CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    GetThreadContext(thread, &context);
     if (id == 0 || (MemoryManagerLockHolder() != id && LeakListLockHolder() != id)) return true;
     // Not a resumption the threads list records (the import of ResumeThread is the library's).
     ThreadVars().InFreeze = 1;
