@@ -9,6 +9,7 @@
 
 #include "WidgetsTestSupport.h"
 #include "scene/controls/vg_layouts.h"
+#include "scene/core/vg_registry.h"
 #include "scene/widgets/vg_grid.h"
 #include "scene/widgets/vg_listbox.h"
 #include "scene/widgets/vg_tabcontrol.h"
@@ -117,6 +118,28 @@ TEST_F(AttackProbesTest, ComboLinesChangedAgainFromTheirOwnChangingEventAreAllFo
   lines->Put(0, u"put");
   lines->OnChanging = nullptr;
   EXPECT_EQ(Texts(combo->GetListBox()), (std::vector<std::u16string>{u"put", u"line 1", u"line 2", u"extra"}));
+}
+
+// Rule: the same, with the scene's translation set: an item takes its translated text when its
+// style is first applied (the closed box applies it to paint the selected item). An item given
+// its new line keeps the line untranslated where a fresh item shows the translation.
+TEST_F(AttackProbesTest, ComboLineReTextedIsTranslatedAsAFreshItem) {
+  struct TTranslation {
+    TTranslation() {
+      vgTranslation().Translate = [](const WideString& t) { return t == u"new" ? WideString(u"neu") : WideString(); };
+    }
+    ~TTranslation() { vgTranslation().Translate = nullptr; }
+  } translation;
+  TvgStringComboBox* combo = Combo(3);
+  combo->SetItemIndex(1);
+  combo->GetListBox()->GetSelected()->ApplyResource();  // as the closed box's paint does
+  combo->GetItems()->Put(1, u"new");
+  combo->GetListBox()->GetSelected()->ApplyResource();
+  TvgStringComboBox* fresh = Combo(0, 40);
+  fresh->GetItems()->Assign(combo->GetItems());
+  fresh->SetItemIndex(1);
+  fresh->GetListBox()->GetSelected()->ApplyResource();
+  EXPECT_EQ(combo->GetListBox()->GetSelected()->GetText(), fresh->GetListBox()->GetSelected()->GetText());
 }
 
 // Rule: a closed combo's list, read by any public way, shows what a list laid out at each change
