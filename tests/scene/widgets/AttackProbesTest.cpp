@@ -261,5 +261,49 @@ TEST_F(AttackProbesTest, AComboBoxWhoseItemRaisesInItsPaintLeavesTheItemAsItWas)
   EXPECT_FLOAT_EQ(item->GetOpacity(), opacity);
 }
 
+// A list comparison that raises while `raise` is set.
+struct TRaisingCompare {
+  bool raise = true;
+  int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) {
+    if (raise) throw std::runtime_error("compare");
+    return vgWideCompareText(a->GetText(), b->GetText());
+  }
+};
+
+// Rule: a flag set for a while is put back when that while ends by an error. The drop-down takes
+// the box's width under a guard against coming back; a sorted list whose comparison raises once
+// in the layout this brings leaves the guard set, and the drop-down never follows the box again.
+TEST_F(AttackProbesTest, ADropDownFollowsTheBoxWidthAfterALayoutThatRaised) {
+  TvgStringComboBox* combo = Combo(5);
+  combo->GetListBox()->SetSorted(true);
+  TRaisingCompare compare;
+  combo->GetListBox()->OnCompare = TOnCompareListBoxItemEvent::Of<&TRaisingCompare::Compare>(&compare);
+  EXPECT_THROW(combo->SetWidth(150), std::runtime_error);
+  compare.raise = false;
+  combo->SetWidth(200);
+  EXPECT_FLOAT_EQ(combo->GetPopup()->GetWidth(), 200);
+}
+
+// Rule: the same, and the selected tab's page alone is shown. A page whose layout raises once (a
+// sorted list on it) leaves the tab control's own guard set: it lays nothing out again, and
+// another tab selected keeps the first page shown and its own hidden.
+TEST_F(AttackProbesTest, TheTabsShowTheSelectedPageAfterALayoutThatRaised) {
+  TvgTabControl* tabs = Tabs(2);
+  tabs->SetItemIndex(0);
+  auto* list = new TvgListBox(nullptr);
+  list->SetAlign(vaClient);
+  list->SetParent(Tab(tabs, 0)->GetLayout());
+  list->ApplyResource();
+  for (int i = 0; i < 2; ++i) (new TvgListBoxItem(list))->SetParent(list);
+  list->SetSorted(true);
+  TRaisingCompare compare;
+  list->OnCompare = TOnCompareListBoxItemEvent::Of<&TRaisingCompare::Compare>(&compare);
+  EXPECT_THROW(tabs->SetHeight(300), std::runtime_error);
+  compare.raise = false;
+  tabs->SetItemIndex(1);
+  EXPECT_TRUE(Tab(tabs, 1)->GetLayout()->GetVisible());
+  EXPECT_FALSE(Tab(tabs, 0)->GetLayout()->GetVisible());
+}
+
 }  // namespace
 
