@@ -631,24 +631,28 @@ void TvgListBox::SelectRange(TvgListBoxItem* a, TvgListBoxItem* b) {
   if (a == nullptr) return;
   int32_t low = a->GetIndex(), high = b->GetIndex();
   if (low > high) std::swap(low, high);
-  ++selectingRange_;
-  const auto& children = GetContent()->Children();
-  for (size_t i = 0; i < children.size(); ++i) {
-    if (auto* item = dynamic_cast<TvgListBoxItem*>(children[i])) {
-      const auto index = static_cast<int32_t>(i);
-      item->SetIsSelected(index >= low && index <= high);
+  {
+    ++selectingRange_;
+    const TvgRestoreOnExit done([this] { --selectingRange_; });
+    const auto& children = GetContent()->Children();
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (auto* item = dynamic_cast<TvgListBoxItem*>(children[i])) {
+        const auto index = static_cast<int32_t>(i);
+        item->SetIsSelected(index >= low && index <= high);
+      }
     }
   }
-  --selectingRange_;
   UpdateSelection();
 }
 
 void TvgListBox::DeselectAll() {
   if (GetContent() == nullptr) return;
-  ++selectingRange_;
-  for (TvgObject* child : GetContent()->Children())
-    if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetIsSelected(false);
-  --selectingRange_;
+  {
+    ++selectingRange_;
+    const TvgRestoreOnExit done([this] { --selectingRange_; });
+    for (TvgObject* child : GetContent()->Children())
+      if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetIsSelected(false);
+  }
   UpdateSelection();
 }
 
@@ -703,12 +707,14 @@ void TvgListBox::ResetScroll() {
 }
 
 void TvgListBox::FreeItems() {
-  clearing_ = true;
-  const auto& children = GetContent()->Children();
-  for (size_t i = children.size(); i > 0; --i) {
-    if (children[i - 1]->Is<TvgListBoxItem>()) delete children[i - 1];
+  {
+    clearing_ = true;
+    const TvgRestoreOnExit done([this] { clearing_ = false; });
+    const auto& children = GetContent()->Children();
+    for (size_t i = children.size(); i > 0; --i) {
+      if (children[i - 1]->Is<TvgListBoxItem>()) delete children[i - 1];
+    }
   }
-  clearing_ = false;
   dragItem_ = nullptr;
   lineItems_.clear();
 }
@@ -716,8 +722,13 @@ void TvgListBox::FreeItems() {
 void TvgListBox::Clear() {
   if (GetContent() == nullptr) return;
   BeginUpdate();
-  FreeItems();
-  ResetScroll();
+  try {
+    FreeItems();
+    ResetScroll();
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
   EndUpdate();
 }
 

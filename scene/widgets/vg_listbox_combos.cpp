@@ -50,11 +50,10 @@ KBL_PUBLISHED(TvgHudStringComboBox) {}
 void vg_widgets::FitDropDownWidth(TvgVisualObject& combo, TvgPopup* popup, TvgListBox* list, bool& inRealign) {
   if (inRealign || popup == nullptr) return;
   const float width = combo.GetWidth();
-  if (list != nullptr && (popup->GetWidth() != width || list->GetWidth() != width)) list->SettleLines();
   inRealign = true;
+  const TvgRestoreOnExit done([&inRealign] { inRealign = false; });
   popup->SetWidth(width);
   if (list != nullptr) list->SetWidth(width);
-  inRealign = false;
 }
 
 // --- Combo list box
@@ -314,30 +313,35 @@ void TvgStringListBox::RebuildItems(TObject*) {
   }
   itemsOwed_ = false;
   rebuilding_ = true;
-  TvgVisualObject::BeginUpdate();
+  const TvgRestoreOnExit done([this] { rebuilding_ = false; });
   const float h = GetHScrollBar() != nullptr ? GetHScrollBar()->GetValue() : 0;
   const float v = GetVScrollBar() != nullptr ? GetVScrollBar()->GetValue() : 0;
   const int32_t index = GetItemIndex();
-  Clear();
-  for (int32_t i = 0; i < items_->Count(); ++i) {
-    // Freed with the list's tree: no component owner, whose every insertion notifies all the
-    // components it owns.
-    auto* item = new TvgListBoxItem(nullptr);
-    item->SetAutoTranslate(autoTranslate_);
-    item->SetParent(this);
-    item->SetHeight(GetItemHeight());
-    item->SetStored(false);
-    item->SetLocked(true);
-    item->SetText(items_->Get(i));
-    item->SetFont(font_);
-    item->SetTextAlign(textAlign_);
-    item->SetResource(itemStyle_);
+  TvgVisualObject::BeginUpdate();
+  try {
+    Clear();
+    for (int32_t i = 0; i < items_->Count(); ++i) {
+      // Freed with the list's tree: no component owner, whose every insertion notifies all the
+      // components it owns.
+      auto* item = new TvgListBoxItem(nullptr);
+      item->SetAutoTranslate(autoTranslate_);
+      item->SetParent(this);
+      item->SetHeight(GetItemHeight());
+      item->SetStored(false);
+      item->SetLocked(true);
+      item->SetText(items_->Get(i));
+      item->SetFont(font_);
+      item->SetTextAlign(textAlign_);
+      item->SetResource(itemStyle_);
+    }
+    itemIndex_ = index;
+  } catch (...) {
+    TvgVisualObject::EndUpdate();
+    throw;
   }
-  itemIndex_ = index;
   TvgVisualObject::EndUpdate();
   if (GetHScrollBar() != nullptr) GetHScrollBar()->SetValue(h);
   if (GetVScrollBar() != nullptr) GetVScrollBar()->SetValue(v);
-  rebuilding_ = false;
 }
 
 // --- String combo box
