@@ -548,7 +548,8 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
   const float columnWidth = itemWidth_ != 0 ? itemWidth_ : width / static_cast<float>(columns_);
   const size_t count = children.size();
   const auto cols = static_cast<size_t>(columns_);
-  // In one column the top of each row is kept: PlaceFrom goes on from there.
+  // In one column the top of each row is kept: PlaceFrom goes on from there, placing the rows as
+  // this does (keep the two alike).
   if (cols == 1) rowTops_.resize(count + 1);
   else rowTops_.clear();
   float top = 0;
@@ -694,6 +695,7 @@ void TvgListBox::ScrollToSelected() {
   if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
 }
 
+// ScrollStaysFromStart takes these steps in thought: keep the two alike.
 void TvgListBox::ScrollIntoView(TvgListBoxItem* item) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
