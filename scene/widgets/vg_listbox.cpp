@@ -58,6 +58,7 @@ TvgListBoxItem::TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgListBoxItem::~TvgListBoxItem() {
+  lineList_ = nullptr;  // no longer the list's to hear of
   checkBox_ = nullptr;
   DestroyTree();
 }
@@ -71,13 +72,19 @@ TvgComboBox* TvgListBoxItem::ComboBox() const {
 TvgListBox* TvgListBoxItem::ListBox() const {
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
     if (auto* list = dynamic_cast<TvgListBox*>(p)) return list;
-    if (auto* combo = dynamic_cast<TvgComboBox*>(p)) return combo->ListBoxAsItStands();
+    if (auto* combo = dynamic_cast<TvgComboBox*>(p)) return combo->GetListBox();
   }
   return nullptr;
 }
 
 void TvgListBoxItem::ApplyStyle() {
-  inherited::ApplyStyle();
+  {
+    // The style translates the text, as it does on every item made from a line.
+    const bool styling = styling_;
+    styling_ = true;
+    const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
+    inherited::ApplyStyle();
+  }
   checkBox_ = PartOf<TvgCheckBox>(this, "check");
   if (checkBox_ == nullptr) return;
   checkBox_->SetIsChecked(isChecked_);
@@ -93,6 +100,7 @@ void TvgListBoxItem::FreeStyle() {
 
 void TvgListBoxItem::CheckChanged(TObject*) {
   if (checkBox_ == nullptr) return;
+  if (isChecked_ != checkBox_->GetIsChecked()) ChangedByOthers();
   isChecked_ = checkBox_->GetIsChecked();
   TvgListBox* list = ListBox();
   if (list == nullptr) return;
@@ -103,6 +111,7 @@ void TvgListBoxItem::CheckChanged(TObject*) {
 
 void TvgListBoxItem::SetIsChecked(bool value) {
   if (!vgSetChanged(isChecked_, value)) return;
+  ChangedByOthers();
   if (checkBox_ != nullptr) checkBox_->SetIsChecked(value);
 }
 
@@ -132,41 +141,112 @@ void TvgListBoxItem::Paint() {
   if (IsDesigning() && !GetLocked() && !GetDesignHide()) vgPaintDesignFrame(*this);
 }
 
+void TvgListBoxItem::ChangedByOthers() {
+  TvgListBox* list = lineList_;
+  if (list == nullptr || styling_ || list->followingLines_ || list->layingOut_ || list->ownItemChanges_ > 0) return;
+  list->linesFollowed_ = false;
+}
+
+void TvgListBoxItem::SetText(const WideString& value) {
+  if (value != GetText()) ChangedByOthers();
+  inherited::SetText(value);
+}
+
+void TvgListBoxItem::SetWidth(float value) {
+  if (value != GetWidth()) ChangedByOthers();
+  inherited::SetWidth(value);
+}
+
+void TvgListBoxItem::SetHeight(float value) {
+  if (value != GetHeight()) ChangedByOthers();
+  inherited::SetHeight(value);
+}
+
+void TvgListBoxItem::SetBounds(float x, float y, float width, float height) {
+  if (x != GetPosition()->GetX() || y != GetPosition()->GetY() || width != GetWidth() || height != GetHeight())
+    ChangedByOthers();
+  inherited::SetBounds(x, y, width, height);
+}
+
+void TvgListBoxItem::SetAlign(TvgAlign value) {
+  if (value != GetAlign()) ChangedByOthers();
+  inherited::SetAlign(value);
+}
+
+void TvgListBoxItem::SetVisible(bool value) {
+  if (value != GetVisible()) ChangedByOthers();
+  inherited::SetVisible(value);
+}
+
+void TvgListBoxItem::SetWordWrap(bool value) {
+  if (value != GetWordWrap()) ChangedByOthers();
+  inherited::SetWordWrap(value);
+}
+
+void TvgListBoxItem::FontChanged(TObject* sender) {
+  ChangedByOthers();
+  inherited::FontChanged(sender);
+}
+
 // --- Lines that lists are made from
 
 template <typename Change>
-void TvgItemLines::Noting(TvgLineChange note, Change change) {
-  // The note is taken by Changed, which the list calls only once it changed the lines, and
-  // before the list's own handlers hear of it.
-  pending_ = std::move(note);
-  hasPending_ = true;
+void TvgItemLines::Noting(TvgLineChange note, bool noting, Change change) {
+  underWay_.push_back({std::move(note), noting, false, 0, false});
+  const int32_t open = openChanging_;
   try {
     change();
   } catch (...) {
-    hasPending_ = false;
+    // A handler that raised between the change's Changing and its Changed left them unpaired.
+    openChanging_ = open;
+    underWay_.pop_back();
     throw;
   }
-  hasPending_ = false;
+  const TUnderWay done = std::move(underWay_.back());
+  underWay_.pop_back();
+  // Begun and never paired (a handler left an update of the lines open): the lines may have
+  // changed anywhere.
+  if (done.noting && done.begun && !done.noted) changes_.push_back({TvgLineChange::Any, 0, 0, {}});
+}
+
+void TvgItemLines::Changing() {
+  // The first Changing of the innermost change under way is its own; the handlers it runs may
+  // make changes of their own, each paired inside it.
+  if (!underWay_.empty() && !underWay_.back().begun) {
+    underWay_.back().begun = true;
+    underWay_.back().level = openChanging_;
+  }
+  ++openChanging_;
+  TvgWideStringList::Changing();
 }
 
 void TvgItemLines::Changed() {
-  if (hasPending_) {
-    hasPending_ = false;
-    changes_.push_back(std::move(pending_));
+  if (openChanging_ > 0) --openChanging_;
+  // The note is taken before the list's own handler hears of the change.
+  if (!underWay_.empty()) {
+    TUnderWay& top = underWay_.back();
+    if (top.begun && !top.noted && top.level == openChanging_) {
+      top.noted = true;
+      if (top.noting) changes_.push_back(top.note);
+    }
   }
   TvgWideStringList::Changed();
 }
 
 void TvgItemLines::Put(int32_t index, const WideString& text) {
-  Noting({TvgLineChange::Put, index, 0, text}, [&] { TvgWideStringList::Put(index, text); });
+  Noting({TvgLineChange::Put, index, 0, text}, true, [&] { TvgWideStringList::Put(index, text); });
+}
+
+void TvgItemLines::PutObject(int32_t index, TObject* object) {
+  Noting({}, false, [&] { TvgWideStringList::PutObject(index, object); });
 }
 
 void TvgItemLines::Exchange(int32_t index1, int32_t index2) {
-  Noting({TvgLineChange::Exchange, index1, index2, {}}, [&] { TvgWideStringList::Exchange(index1, index2); });
+  Noting({TvgLineChange::Exchange, index1, index2, {}}, true, [&] { TvgWideStringList::Exchange(index1, index2); });
 }
 
 void TvgItemLines::Insert(int32_t index, const WideString& text) {
-  Noting({TvgLineChange::Insert, index, 0, text}, [&] { TvgWideStringList::Insert(index, text); });
+  Noting({TvgLineChange::Insert, index, 0, text}, true, [&] { TvgWideStringList::Insert(index, text); });
 }
 
 int32_t TvgItemLines::Add(const WideString& text) {
@@ -174,20 +254,20 @@ int32_t TvgItemLines::Add(const WideString& text) {
   int32_t index = GetCount();
   if (GetSorted() && !GetSortByObject()) Find(text, index);
   int32_t result = -1;
-  Noting({TvgLineChange::Insert, index, 0, text}, [&] { result = TvgWideStringList::Add(text); });
+  Noting({TvgLineChange::Insert, index, 0, text}, true, [&] { result = TvgWideStringList::Add(text); });
   return result;
 }
 
 void TvgItemLines::Delete(int32_t index) {
-  Noting({TvgLineChange::Delete, index, 0, {}}, [&] { TvgWideStringList::Delete(index); });
+  Noting({TvgLineChange::Delete, index, 0, {}}, true, [&] { TvgWideStringList::Delete(index); });
 }
 
 void TvgItemLines::Clear() {
-  Noting({TvgLineChange::Clear, 0, 0, {}}, [&] { TvgWideStringList::Clear(); });
+  Noting({TvgLineChange::Clear, 0, 0, {}}, true, [&] { TvgWideStringList::Clear(); });
 }
 
 void TvgItemLines::Sort() {
-  Noting({TvgLineChange::Any, 0, 0, {}}, [&] { TvgWideStringList::Sort(); });
+  Noting({TvgLineChange::Any, 0, 0, {}}, true, [&] { TvgWideStringList::Sort(); });
 }
 
 std::vector<TvgLineChange> TvgItemLines::TakeChanges() {
@@ -241,7 +321,6 @@ TvgListBoxItem* TvgListBox::ItemByIndex(int32_t index) const {
 
 TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
   if (GetContent() == nullptr) return nullptr;
-  SettleLines();
   const TvgPoint p = LocalToAbsolute(vgPoint(x, y));
   for (TvgObject* child : GetContent()->Children()) {
     auto* item = dynamic_cast<TvgListBoxItem*>(child);
@@ -261,7 +340,12 @@ void TvgListBox::ContentAddObject(TvgObject* child) {
 
 void TvgListBox::ContentRemovingObject(TvgObject* child) {
   inherited::ContentRemovingObject(child);
-  if (!followingLines_) linesFollowed_ = false;
+  if (followingLines_) {
+    // ItemIndex keeps its number while lines are followed, as it does for items made afresh.
+    if (child == keptSelected_) keptSelected_ = nullptr;
+    return;
+  }
+  linesFollowed_ = false;
   if (itemIndex_ <= 0 || clearing_ || HasState(csDestroying)) return;
   // The index keeps naming the selected item, which moves up one place; the layout would
   // otherwise mark the item taking its old place as selected beside it.
@@ -270,12 +354,14 @@ void TvgListBox::ContentRemovingObject(TvgObject* child) {
 
 void TvgListBox::ContentReordering() {
   inherited::ContentReordering();
-  reorderedSelected_ = GetSelected();
+  reorderedSelected_ = followingLines_ ? nullptr : GetSelected();
 }
 
 void TvgListBox::ContentReordered() {
   inherited::ContentReordered();
-  if (!followingLines_ && !sortingItems_) linesFollowed_ = false;
+  // The list's own sort leaves the items made from lines its own, in another order.
+  if (sortingItems_) inLineOrder_ = false;
+  else if (!followingLines_) linesFollowed_ = false;
   // The index keeps naming the selected item wherever it went; the layout would otherwise mark
   // the item now in its old place as selected beside it.
   if (reorderedSelected_ != nullptr) itemIndex_ = reorderedSelected_->GetIndex();
@@ -286,6 +372,7 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
+    if (item->lineList_ == this) item->lineList_ = nullptr;
     if (dragItem_ == item) dragItem_ = nullptr;
   }
   // Inside an update the layout waits for the end of the outermost one.
@@ -293,6 +380,7 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
 }
 
 void TvgListBox::ApplyStyle() {
+  layoutCurrent_ = false;  // another viewport and bars
   inherited::ApplyStyle();
   if (TvgObject* content = FindResource("content"); content != nullptr && content->IsVisual())
     content->Visual()->OnBeforePaint = TOnPaintEvent::Of<&TvgListBox::PaintAlternatingRows>(this);
@@ -309,6 +397,7 @@ void TvgListBox::ApplyStyle() {
 }
 
 void TvgListBox::FreeStyle() {
+  layoutCurrent_ = false;
   inherited::FreeStyle();
   selection_ = nullptr;
   selectionClones_.clear();  // they went with the style
@@ -352,7 +441,6 @@ void TvgListBox::SetShowCheckboxes(bool value) {
 
 void TvgListBox::SetSorted(bool value) {
   if (value == sorted_) return;
-  SettleLines();  // with the order it was put off in
   sorted_ = value;
   Realign();
 }
@@ -366,32 +454,25 @@ void TvgListBox::SetAlternatingRowBackground(bool value) {
   if (vgSetChanged(alternatingRowBackground_, value)) Repaint();
 }
 
-// A layout put off while the list was hidden runs before the setters change what it depends on:
-// its scroll to the selected item is the one it would have taken at once.
-
 void TvgListBox::SetColumns(int32_t value) {
-  SettleLines();
   columns_ = std::max(value, 1);
   Realign();
 }
 
 void TvgListBox::SetItemWidth(float value) {
   if (value == itemWidth_) return;
-  SettleLines();
   itemWidth_ = value;
   Realign();
 }
 
 void TvgListBox::SetItemHeight(float value) {
   if (value == itemHeight_) return;
-  SettleLines();
   itemHeight_ = value;
   Realign();
 }
 
 void TvgListBox::SetListStyle(TvgListStyle value) {
   if (value == listStyle_) return;
-  SettleLines();
   listStyle_ = value;
   Realign();
 }
@@ -404,21 +485,30 @@ void TvgListBox::Realign() {
     layoutHeld_ = true;
     return;
   }
-  if (settleOwed_) {
-    SettleLines();  // lays out
-    return;
-  }
+  // A layout asked for and not done now: what the last one left no longer holds.
+  layoutCurrent_ = false;
   // Each item added in an update asks for a layout: noted at once, without a repaint batch.
   if (PutOffRealign()) return;
   // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
   // takes one request for all.
   TvgRepaintBatch batch(this);
-  inherited::Realign();
-}
-
-void TvgListBox::BeforePaint() {
-  inherited::BeforePaint();
-  SettleLines();
+  if (inListRealign_) {
+    inherited::Realign();  // asked for by the layout itself (the content's new size)
+    return;
+  }
+  inListRealign_ = true;
+  placedInPass_ = false;
+  {
+    const TvgRestoreOnExit done([this] { inListRealign_ = false; });
+    inherited::Realign();
+  }
+  TvgVisualObject* viewport = GetViewport();
+  layoutCurrent_ = placedInPass_ && viewport != nullptr && GetUpdateCounter() == 0 &&
+                   placedViewport_ == vgPoint(viewport->GetWidth(), viewport->GetHeight());
+  if (scrollOwed_ && GetUpdateCounter() == 0) {
+    scrollOwed_ = false;
+    ScrollFromStartToSelected();
+  }
 }
 
 TvgRect TvgListBox::GetContentBounds() {
@@ -432,6 +522,8 @@ TvgRect TvgListBox::GetContentBounds() {
     }
     TLayoutPass pass(this, layingOut_);
     r = listStyle_ == vgListVertical ? LayoutVertical(r) : LayoutHorizontal(r);
+    placedInPass_ = true;
+    placedViewport_ = vgPoint(GetViewport()->GetWidth(), GetViewport()->GetHeight());
   }
   UpdateSelection();
   return r;
@@ -456,8 +548,13 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
   const float columnWidth = itemWidth_ != 0 ? itemWidth_ : width / static_cast<float>(columns_);
   const size_t count = children.size();
   const auto cols = static_cast<size_t>(columns_);
+  // In one column the top of each row is kept: PlaceFrom goes on from there, placing the rows as
+  // this does (keep the two alike).
+  if (cols == 1) rowTops_.resize(count + 1);
+  else rowTops_.clear();
   float top = 0;
   for (size_t row = 0; row * cols < count; ++row) {
+    if (cols == 1) rowTops_[row] = top;
     const size_t first = row * cols, last = std::min(first + cols, count);
     // The tallest item of the row, paddings included, sets the row's height.
     float rowHeight = 0;
@@ -476,6 +573,7 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
     }
     top += rowHeight;
   }
+  if (cols == 1) rowTops_[count] = top;
   if (top > 0) r.Bottom = r.Top + top;
   if (itemWidth_ != 0) r.Right = r.Left + static_cast<float>(columns_) * itemWidth_;
   return r;
@@ -561,11 +659,7 @@ void TvgListBox::SortItems() {
   sortingItems_ = false;
 }
 
-void TvgListBox::SetItemIndex(int32_t value) {
-  // The scroll to the new item reads where the items are.
-  SettleLines();
-  MoveSelection(value, true);
-}
+void TvgListBox::SetItemIndex(int32_t value) { MoveSelection(value, true); }
 
 void TvgListBox::MoveSelection(int32_t value, bool show) {
   if (value == itemIndex_) return;
@@ -584,6 +678,7 @@ void TvgListBox::MoveSelection(int32_t value, bool show) {
       item->FireTrigger("IsSelected");
     }
   }
+  SelectionMoved();
   if (GetUpdateCounter() == 0 && !quietIndex_) {
     if (!BoundControls().empty()) UpdateBindings();
     OnChange(item);
@@ -597,10 +692,10 @@ void TvgListBox::SetItemIndexQuietly(int32_t value) {
 }
 
 void TvgListBox::ScrollToSelected() {
-  SettleLines();
   if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
 }
 
+// ScrollStaysFromStart takes these steps in thought: keep the two alike.
 void TvgListBox::ScrollIntoView(TvgListBoxItem* item) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
@@ -631,24 +726,28 @@ void TvgListBox::SelectRange(TvgListBoxItem* a, TvgListBoxItem* b) {
   if (a == nullptr) return;
   int32_t low = a->GetIndex(), high = b->GetIndex();
   if (low > high) std::swap(low, high);
-  ++selectingRange_;
-  const auto& children = GetContent()->Children();
-  for (size_t i = 0; i < children.size(); ++i) {
-    if (auto* item = dynamic_cast<TvgListBoxItem*>(children[i])) {
-      const auto index = static_cast<int32_t>(i);
-      item->SetIsSelected(index >= low && index <= high);
+  {
+    ++selectingRange_;
+    const TvgRestoreOnExit done([this] { --selectingRange_; });
+    const auto& children = GetContent()->Children();
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (auto* item = dynamic_cast<TvgListBoxItem*>(children[i])) {
+        const auto index = static_cast<int32_t>(i);
+        item->SetIsSelected(index >= low && index <= high);
+      }
     }
   }
-  --selectingRange_;
   UpdateSelection();
 }
 
 void TvgListBox::DeselectAll() {
   if (GetContent() == nullptr) return;
-  ++selectingRange_;
-  for (TvgObject* child : GetContent()->Children())
-    if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetIsSelected(false);
-  --selectingRange_;
+  {
+    ++selectingRange_;
+    const TvgRestoreOnExit done([this] { --selectingRange_; });
+    for (TvgObject* child : GetContent()->Children())
+      if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetIsSelected(false);
+  }
   UpdateSelection();
 }
 
@@ -665,14 +764,26 @@ void TvgListBox::UpdateSelection() {
   TvgVisualObject* parent = markerParent->Visual();
   std::vector<TvgRect> rects;
   const TvgRect listRect = GetUpdateRect();
+  const auto marker = [&](TvgListBoxItem* item) {
+    const TvgPoint p = parent->AbsoluteToLocal(item->LocalToAbsolute(vgPoint(0, 0)));
+    return vgRect(p.X, p.Y, p.X + item->GetWidth(), p.Y + item->GetHeight());
+  };
+  // Of the lines' own items in a single selection only the selected one can be marked (the list
+  // marks no other): its marker alone, without walking the items.
+  if (linesFollowed_ && !lineItems_.empty() && !multiSelect_) {
+    TvgListBoxItem* item = GetSelected();
+    if (item != nullptr && item->GetIsSelected() && vgIntersectsRect(item->GetUpdateRect(), listRect))
+      rects.push_back(marker(item));
+    UpdateMarkers(selection_, this, selectionClones_, rects, !hideSelectionUnfocused_ || GetIsFocused());
+    return;
+  }
   const auto& children = GetContent()->Children();
   bool previousSelected = false;
   for (size_t i = 0; i < children.size(); ++i) {
     auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
     const bool selected = item != nullptr && item->GetIsSelected();
     if (selected && vgIntersectsRect(item->GetUpdateRect(), listRect)) {
-      const TvgPoint p = parent->AbsoluteToLocal(item->LocalToAbsolute(vgPoint(0, 0)));
-      const TvgRect r = vgRect(p.X, p.Y, p.X + item->GetWidth(), p.Y + item->GetHeight());
+      const TvgRect r = marker(item);
       const auto index = static_cast<int32_t>(i);
       if (previousSelected && !rects.empty() && SameLine(index - 1, index)) rects.back() = vgUnionRect(rects.back(), r);
       else rects.push_back(r);
@@ -703,12 +814,14 @@ void TvgListBox::ResetScroll() {
 }
 
 void TvgListBox::FreeItems() {
-  clearing_ = true;
-  const auto& children = GetContent()->Children();
-  for (size_t i = children.size(); i > 0; --i) {
-    if (children[i - 1]->Is<TvgListBoxItem>()) delete children[i - 1];
+  {
+    clearing_ = true;
+    const TvgRestoreOnExit done([this] { clearing_ = false; });
+    const auto& children = GetContent()->Children();
+    for (size_t i = children.size(); i > 0; --i) {
+      if (children[i - 1]->Is<TvgListBoxItem>()) delete children[i - 1];
+    }
   }
-  clearing_ = false;
   dragItem_ = nullptr;
   lineItems_.clear();
 }
@@ -716,8 +829,13 @@ void TvgListBox::FreeItems() {
 void TvgListBox::Clear() {
   if (GetContent() == nullptr) return;
   BeginUpdate();
-  FreeItems();
-  ResetScroll();
+  try {
+    FreeItems();
+    ResetScroll();
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
   EndUpdate();
 }
 
@@ -739,47 +857,68 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   item->SetText(text);
   if (looks.AlignText) item->SetTextAlign(looks.TextAlign);
   item->EndUpdate();
+  item->lineList_ = this;
   return item;
 }
 
-bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, const TvgLineItemLooks& looks) {
-  const auto line = [this](int32_t index) {
-    return index >= 0 && index < static_cast<int32_t>(lineItems_.size()) ? lineItems_[static_cast<size_t>(index)] : nullptr;
-  };
+void TvgListBox::RemakeLineItem(size_t line, const WideString& text, bool place, size_t& first) {
+  TvgListBoxItem* old = lineItems_[line];
+  const int32_t at = old->GetIndex();
+  // A new item rather than the old one given the text: the old one may have taken its style,
+  // which a new item takes (its text translated with it) when first painted.
+  TvgListBoxItem* item = MakeLineItem(text, lineLooks_);
+  lineItems_[line] = item;
+  delete old;
+  if (place && at < Count() - 1) item->SetIndex(at);
+  first = std::min(first, static_cast<size_t>(at));
+}
+
+bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first) {
+  // The items stand after the list's other children: a line's place in the content is that of
+  // the item it goes before, or the end. A sorted list has its own order; the lines' order is
+  // set just before it sorts.
+  const auto size = [this] { return static_cast<int32_t>(lineItems_.size()); };
+  const auto at = [this](int32_t line) { return static_cast<size_t>(lineItems_[static_cast<size_t>(line)]->GetIndex()); };
   for (const TvgLineChange& change : changes) {
     switch (change.Kind) {
       case TvgLineChange::Insert: {
-        if (change.Index < 0 || change.Index > static_cast<int32_t>(lineItems_.size())) return false;
-        TvgListBoxItem* item = MakeLineItem(change.Text, looks);
+        if (change.Index < 0 || change.Index > size()) return false;
+        const size_t place = change.Index < size() ? at(change.Index) : static_cast<size_t>(Count());
+        TvgListBoxItem* item = MakeLineItem(change.Text, lineLooks_);
         lineItems_.insert(lineItems_.begin() + change.Index, item);
-        // A sorted list has its own order; the lines' order is set just before it sorts.
-        if (!sorted_ && change.Index < Count() - 1) item->SetIndex(change.Index);
+        if (!sorted_ && place < static_cast<size_t>(Count() - 1)) item->SetIndex(static_cast<int32_t>(place));
+        first = std::min(first, place);
         break;
       }
       case TvgLineChange::Delete: {
-        TvgListBoxItem* item = line(change.Index);
-        if (item == nullptr) return false;
+        if (change.Index < 0 || change.Index >= size()) return false;
+        TvgListBoxItem* item = lineItems_[static_cast<size_t>(change.Index)];
+        first = std::min(first, at(change.Index));
         lineItems_.erase(lineItems_.begin() + change.Index);
         delete item;
         break;
       }
-      case TvgLineChange::Put: {
-        TvgListBoxItem* item = line(change.Index);
-        if (item == nullptr) return false;
-        item->SetText(change.Text);
+      case TvgLineChange::Put:
+        if (change.Index < 0 || change.Index >= size()) return false;
+        RemakeLineItem(static_cast<size_t>(change.Index), change.Text, !sorted_, first);
         break;
-      }
       case TvgLineChange::Exchange: {
-        // The two lines trade texts; the items stay where they are, as the selection does.
-        TvgListBoxItem* a = line(change.Index);
-        TvgListBoxItem* b = line(change.Other);
-        if (a == nullptr || b == nullptr) return false;
-        const WideString text = a->GetText();
-        a->SetText(b->GetText());
-        b->SetText(text);
+        // The two items trade places: each is what an item made from its line there would be.
+        if (change.Index < 0 || change.Index >= size() || change.Other < 0 || change.Other >= size()) return false;
+        if (change.Index == change.Other) break;
+        const auto a = static_cast<size_t>(std::min(change.Index, change.Other));
+        const auto b = static_cast<size_t>(std::max(change.Index, change.Other));
+        const size_t placeA = at(static_cast<int32_t>(a)), placeB = at(static_cast<int32_t>(b));
+        if (!sorted_) {
+          lineItems_[b]->SetIndex(static_cast<int32_t>(placeA));
+          lineItems_[a]->SetIndex(static_cast<int32_t>(placeB));
+        }
+        std::swap(lineItems_[a], lineItems_[b]);
+        first = std::min(first, placeA);
         break;
       }
       case TvgLineChange::Clear:
+        if (!lineItems_.empty()) first = std::min(first, at(0));
         FreeItems();
         break;
       case TvgLineChange::Any:
@@ -789,113 +928,274 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, con
   return true;
 }
 
-void TvgListBox::MatchLines(const TvgItemLines& lines, const TvgLineItemLooks& looks) {
+void TvgListBox::MatchLines(const TvgItemLines& lines, size_t& first) {
   const auto count = static_cast<size_t>(lines.Count());
   // Last first, as Clear frees them.
   while (lineItems_.size() > count) {
     TvgListBoxItem* item = lineItems_.back();
+    first = std::min(first, static_cast<size_t>(item->GetIndex()));
     lineItems_.pop_back();
     delete item;
   }
+  // Many may be made again (a sort): put in their places at once afterwards.
+  bool remade = false;
   for (size_t i = 0; i < lineItems_.size(); ++i) {
     const WideString line = lines.Get(static_cast<int32_t>(i));
-    if (lineItems_[i]->GetText() != line) lineItems_[i]->SetText(line);
+    if (lineItems_[i]->GetText() == line) continue;
+    RemakeLineItem(i, line, false, first);
+    remade = true;
   }
-  for (size_t i = lineItems_.size(); i < count; ++i) lineItems_.push_back(MakeLineItem(lines.Get(static_cast<int32_t>(i)), looks));
+  for (size_t i = lineItems_.size(); i < count; ++i) {
+    lineItems_.push_back(MakeLineItem(lines.Get(static_cast<int32_t>(i)), lineLooks_));
+    first = std::min(first, static_cast<size_t>(Count() - 1));
+  }
+  if (remade && !sorted_) {
+    PutItemsInLineOrder();
+    first = 0;
+  }
 }
 
 void TvgListBox::PutItemsInLineOrder() {
-  // Items made afresh stand in the lines' order when the list sorts them (a stable sort keeps
-  // lines that compare equal in that order): so must these.
+  // Items made afresh stand in the lines' order after the other children (and a stable sort
+  // keeps lines that compare equal in that order): so must these.
   std::unordered_map<TvgObject*, size_t> order;
   order.reserve(lineItems_.size());
-  for (size_t i = 0; i < lineItems_.size(); ++i) order.emplace(lineItems_[i], i);
-  GetContent()->SortChildren([&order](TvgObject* a, TvgObject* b) {
-    const size_t x = order[a], y = order[b];
+  for (size_t i = 0; i < lineItems_.size(); ++i) order.emplace(lineItems_[i], i + 1);
+  const auto rank = [&order](TvgObject* child) {
+    const auto found = order.find(child);
+    return found != order.end() ? found->second : 0;
+  };
+  GetContent()->SortChildren([&rank](TvgObject* a, TvgObject* b) {
+    const size_t x = rank(a), y = rank(b);
     return x < y ? -1 : (x > y ? 1 : 0);
   });
-}
-
-bool TvgListBox::PutsOffLineLayout() {
-  return !sorted_ && !IsDesigning() && !GetParentedVisible();
+  inLineOrder_ = true;
 }
 
 bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks) {
   const std::vector<TvgLineChange> changes = lines.TakeChanges();
   if (GetContent() == nullptr) return false;
-  // The layout, and the scroll to the selected item that reads where the items are, wait for the
-  // end of an update open over the list. A hidden list leaves them for when it is needed
-  // (SettleLines): a closed drop-down then costs per change only the items the change made or
-  // freed, as the system's combo box does, and shows the same list and scroll when it opens.
-  const bool hidden = PutsOffLineLayout();
-  const bool putOff = hidden || GetUpdateCounter() > 0;
-  if (!putOff) SettleLines();  // what was put off while it was hidden comes first
   const int32_t index = itemIndex_;
   TvgListBoxItem* const selected = GetSelected();
   const WideString selectedText = selected != nullptr ? selected->GetText() : WideString();
   bool remake = false;
-  // Parked without events: the index keeps its number, as it does for items made afresh, rather
-  // than following the items that go or come before it.
-  {
-    TQuietIndex quiet(this);
-    MoveSelection(-1, !putOff);
-  }
+  TvgListBoxItem* kept = nullptr;
+  size_t first = SIZE_MAX;  // the first child of the content that the changes touched
   TvgRepaintBatch batch(this);
   {
-    struct THold {
-      TvgListBox* list;
-      ~THold() { list->followingLines_ = false; }
-    } hold{this};
+    const TvgRestoreOnExit done([this] {
+      followingLines_ = false;
+      keptSelected_ = nullptr;
+    });
     followingLines_ = true;
+    keptSelected_ = selected;
+    layoutHeld_ = false;
     dragItem_ = nullptr;
-    ResetScroll();
-    // Items made from other looks, or that are not all the items made from the lines (others
-    // added, freed or moved items; other items of a multiple selection may be selected): all
-    // made afresh, as every change made them before.
-    remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && Count() > 0);
+    // Items made from other looks, or that are not all the lines' own (others added, freed,
+    // moved or changed items; other items of a multiple selection may be selected): all made
+    // afresh, as every change made them before.
+    remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && !lineItems_.empty());
     linesFollowed_ = false;  // until the items are the lines' again
     lineLooks_ = looks;
     if (remake) {
+      first = 0;
       FreeItems();
       for (int32_t i = 0; i < lines.Count(); ++i) lineItems_.push_back(MakeLineItem(lines.Get(i), looks));
-    } else if (!ApplyLineChanges(changes, looks) || Count() != lines.Count()) {
-      // A sort moved lines without saying where: each item takes the text of its line.
-      MatchLines(lines, looks);
+      inLineOrder_ = true;
+    } else {
+      // A list sorted before keeps the order the sort left: the lines' order comes first.
+      if (!sorted_ && !inLineOrder_) {
+        PutItemsInLineOrder();
+        first = 0;
+      }
+      // Notes that do not fit (a sort moved lines without saying where): each item is matched
+      // with the line at its index.
+      if (!ApplyLineChanges(changes, first) || lineItems_.size() != static_cast<size_t>(lines.Count()))
+        MatchLines(lines, first);
     }
-    if (sorted_) PutItemsInLineOrder();
+    if (sorted_) {
+      PutItemsInLineOrder();
+      first = 0;
+    }
     linesFollowed_ = true;
+    kept = keptSelected_;  // the selected item, unless it went
   }
+  // The index keeps its number on the items where they stand once laid out (a sorted list sorts
+  // them): parked meanwhile, without events.
   const int32_t count = Count();
   const int32_t restored = index >= count ? count - 1 : index;
-  if (putOff) {
+  const bool layoutNow = GetUpdateCounter() == 0;
+  if (layoutNow) {
+    itemIndex_ = -1;
+    const bool layout = first != SIZE_MAX || layoutHeld_ || !layoutCurrent_;
     layoutHeld_ = false;
-    settleOwed_ = true;
-    TQuietIndex quiet(this);
-    MoveSelection(restored, false);
-    // Shown: the end of the update lays the list out (its Realign settles).
-    if (!hidden) PutOffRealign();
-  } else {
-    // One layout for all the items that came and went (a sorted list sorts them), then the
-    // index on the items where they now stand.
-    if (layoutHeld_) {
-      layoutHeld_ = false;
-      Realign();
+    try {
+      if (layout && (first == SIZE_MAX || !PlaceFrom(first))) Realign();
+    } catch (...) {
+      // A layout that raised (a sorted list's comparison): the index on its item all the same.
+      itemIndex_ = restored;
+      if (kept != nullptr && kept != GetSelected() && !multiSelect_) kept->isSelected_ = false;
+      if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
+      throw;
     }
-    SetItemIndexQuietly(restored);
+  } else {
+    // The end of the update lays the list out, and then scrolls.
+    layoutHeld_ = false;
+    layoutCurrent_ = false;
+    PutOffRealign();
+    scrollOwed_ = true;
   }
+  // The selection on the item now at the index: an item that stays selected is not selected
+  // again (which would start its selection's animation anew).
+  itemIndex_ = restored;
   TvgListBoxItem* const now = GetSelected();
-  return remake || now != selected || (now != nullptr && now->GetText() != selectedText);
+  if (kept != now && kept != nullptr && kept->isSelected_ && !multiSelect_) {
+    kept->isSelected_ = false;
+    kept->FireTrigger("IsSelected");
+  }
+  if (now != nullptr && !now->isSelected_) {
+    now->isSelected_ = true;
+    now->FireTrigger("IsSelected");
+  }
+  if (now != kept) SelectionMoved();
+  if (layoutNow) ScrollFromStartToSelected();
+  return remake || kept != selected || now != kept || (now != nullptr && now->GetText() != selectedText);
 }
 
-void TvgListBox::SettleLines() {
-  if (!settleOwed_ || followingLines_) return;
-  // Inside an update the items are not placed yet: the end of the update settles.
-  if (PutOffRealign()) return;
-  settleOwed_ = false;
-  // What following the lines left: the layout, then the scroll to the selected item and its
-  // markers (the scroll back to the start was not put off).
-  Realign();
-  if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
+bool TvgListBox::PlaceFrom(size_t first) {
+  TvgVisualObject* viewport = GetViewport();
+  TvgVisualObject* content = GetContent();
+  if (!layoutCurrent_ || viewport == nullptr || content == nullptr || GetParentedVisible() || IsDesigning() ||
+      sorted_ || listStyle_ != vgListVertical || itemWidth_ != 0 || columns_ != 1 || GetUpdateCounter() > 0 ||
+      !GetAutoHide())
+    return false;
+  const float width = viewport->GetWidth(), viewHeight = viewport->GetHeight();
+  if (placedViewport_ != vgPoint(width, viewHeight) || first >= rowTops_.size()) return false;
+  // The content where a layout puts it: at the viewport, moved by the remembered scroll of the
+  // bars in use.
+  TvgScrollBar* vbar = GetVScrollBar();
+  TvgScrollBar* hbar = GetHScrollBar();
+  const TvgPoint at = vgPoint(viewport->GetPosition()->GetX() - (hbar != nullptr && hbar->GetEnabled() ? GetRememberedHScroll() : 0),
+                              viewport->GetPosition()->GetY() - (vbar != nullptr && vbar->GetEnabled() ? GetRememberedVScroll() : 0));
+  if (content->GetPosition()->GetPoint() != at) return false;
+  // The rows from `first` on, as LayoutVertical places them in one column.
+  const auto& children = content->Children();
+  const size_t count = children.size();
+  rowTops_.resize(count + 1);
+  float top = rowTops_[first];
+  {
+    TLayoutPass pass(this, layingOut_);
+    if (itemHeight_ != 0) {
+      for (size_t i = first; i < count; ++i)
+        if (children[i]->IsVisual()) children[i]->Visual()->SetHeight(itemHeight_);
+    }
+    for (size_t i = first; i < count; ++i) {
+      rowTops_[i] = top;
+      auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
+      float rowHeight = 0;
+      if (item != nullptr) {
+        const TvgRect pad = item->GetPadding()->GetRect();
+        rowHeight = std::max(rowHeight, item->GetHeight() + pad.Top + pad.Bottom);
+      }
+      if (children[i]->IsVisual()) {
+        TvgVisualObject* v = children[i]->Visual();
+        const TvgRect pad = v->GetPadding()->GetRect();
+        const float height = item != nullptr ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
+        v->SetBounds(pad.Left, top + pad.Top, width, height);
+      }
+      top += rowHeight;
+    }
+    rowTops_[count] = top;
+  }
+  // The extent, and the bars it needs: one coming or going changes the viewport, which a whole
+  // layout then works out.
+  const float height = top > 0 ? top : viewHeight;
+  const bool vertical = height > viewHeight;
+  const auto keeps = [](TvgScrollBar* bar, bool needed) {
+    return bar == nullptr || (bar->GetEnabled() == needed && bar->GetVisible() == needed);
+  };
+  if (width * height == 0 || !keeps(vbar, vertical) || !keeps(hbar, false)) return false;
+  if (!multiSelect_) {
+    if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
+  }
+  UpdateSelection();
+  // What a layout then sets that changes: the content's size (its place stays) and the ranges.
+  content->SetSizeNoAlign(width, height);
+  if (vbar != nullptr) {
+    if (vbar->GetVisible()) {
+      vbar->SetMax(height);
+      vbar->SetViewportSize(viewHeight);
+      vbar->SetSmallChange(vbar->GetViewportSize() / 5);
+      vbar->SetValue(GetRememberedVScroll());
+    } else {
+      vbar->SetValue(0);
+    }
+  }
+  if (hbar != nullptr) hbar->SetValue(0);
+  return true;
+}
+
+bool TvgListBox::ScrollStaysFromStart() {
+  TvgVisualObject* viewport = GetViewport();
+  TvgVisualObject* content = GetContent();
+  // One axis as the bar and the box's change handler move it.
+  struct TAxis {
+    TvgScrollBar* bar;
+    float value, content, remembered, origin;
+    bool Set(float v) {
+      if (bar == nullptr) return false;
+      if (v > bar->GetMax() - bar->GetViewportSize()) v = bar->GetMax() - bar->GetViewportSize();
+      if (v < bar->GetMin()) v = bar->GetMin();
+      if (v == value) return false;
+      value = v;
+      content = bar->GetVisible() ? origin - v : origin;
+      remembered = v;
+      return true;
+    }
+  };
+  const TvgPoint origin = viewport != nullptr ? viewport->GetPosition()->GetPoint() : TvgPoint{};
+  const TvgPoint now = content != nullptr ? content->GetPosition()->GetPoint() : TvgPoint{};
+  TAxis h{GetHScrollBar(), 0, now.X, GetRememberedHScroll(), origin.X};
+  TAxis v{GetVScrollBar(), 0, now.Y, GetRememberedVScroll(), origin.Y};
+  if (h.bar != nullptr) h.value = h.bar->GetValue();
+  if (v.bar != nullptr) v.value = v.bar->GetValue();
+  // Without a viewport the bars' values alone move.
+  if (viewport == nullptr || content == nullptr) return (h.bar == nullptr || h.value == 0) && (v.bar == nullptr || v.value == 0);
+  const auto moved = [](const TAxis& a, float content, float remembered) {
+    return a.bar != nullptr && (a.value != a.bar->GetValue() || a.content != content || a.remembered != remembered);
+  };
+  // ResetScroll.
+  h.Set(0);
+  v.Set(0);
+  // ScrollIntoView, step by step.
+  if (TvgListBoxItem* item = GetSelected()) {
+    const TvgRect pad = item->GetPadding()->GetRect();
+    const TvgPoint vp = origin;
+    const TvgPoint cp = vgPoint(h.content, v.content);
+    const TvgPoint ip = item->GetPosition()->GetPoint();
+    if (v.bar != nullptr) {
+      const float bottom = cp.Y + ip.Y + pad.Top + pad.Bottom + item->GetHeight();
+      const float viewBottom = vp.Y + viewport->GetHeight();
+      if (bottom > viewBottom) v.Set(v.value + bottom - viewBottom);
+      const float top = v.content + ip.Y;
+      if (top < vp.Y) v.Set(v.value + top - vp.Y);
+    }
+    if (h.bar != nullptr) {
+      const float right = cp.X + ip.X + pad.Left + pad.Right + item->GetWidth();
+      const float viewRight = vp.X + viewport->GetWidth();
+      if (right > viewRight) h.Set(h.value + right - viewRight);
+      const float left = h.content + ip.X;
+      if (left < vp.X) h.Set(h.value + left - vp.X);
+    }
+  }
+  return !moved(h, now.X, GetRememberedHScroll()) && !moved(v, now.Y, GetRememberedVScroll());
+}
+
+void TvgListBox::ScrollFromStartToSelected() {
+  if (!ScrollStaysFromStart()) {
+    ResetScroll();
+    if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
+  }
   UpdateSelection();
 }
 

@@ -33,6 +33,17 @@ class TvgListBoxItem : public TvgTextControl {
   void DesignSelect() override;
   void DesignInsert() override;
   void Paint() override;
+  // What is changed on an item made from a line of its list by anyone but the list is heard by
+  // the list: such an item is no longer the line's own, and the next change to the lines makes
+  // every item afresh (as it made them all at every change before).
+  void SetText(const WideString& value) override;
+  void SetWidth(float value) override;
+  void SetHeight(float value) override;
+  void SetBounds(float x, float y, float width, float height) override;
+  void SetAlign(TvgAlign value) override;
+  void SetVisible(bool value) override;
+  void SetWordWrap(bool value) override;
+  void FontChanged(TObject* sender) override;
 
   bool GetIsChecked() const { return isChecked_; }
   void SetIsChecked(bool value);
@@ -48,10 +59,14 @@ class TvgListBoxItem : public TvgTextControl {
   friend class TvgListBox;
   void CheckChanged(TObject*);
   TvgComboBox* ComboBox() const;
+  // Tells the list that made the item from a line of a change it did not make itself.
+  void ChangedByOthers();
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
   bool isSelected_ = false;
+  TvgListBox* lineList_ = nullptr;  // the list that made it from a line, while the item is in it
+  bool styling_ = false;            // inside its own ApplyStyle (which translates the text)
 };
 
 // --- Lines that lists are made from
@@ -69,11 +84,14 @@ struct TvgLineChange {
 // The Items of the combo boxes: a string list that notes each change it makes to its lines, so
 // that a list of items made from it can follow the change (TvgListBox::FollowLines) instead of
 // making every item again. Its handler takes the notes when it hears of a change, so a batch
-// (BeginUpdate) hands over all of its changes at once. Not a class of its own to the class
-// library (no class record): streams and the property inspector see a TvgWideStringList.
+// (BeginUpdate) hands over all of its changes at once. Changes made from its own events while
+// another one is under way (OnChanging, OnChange) are noted too, each in the order the lines
+// took it. Not a class of its own to the class library (no class record): streams and the
+// property inspector see a TvgWideStringList.
 class TvgItemLines final : public TvgWideStringList {
  public:
   void Put(int32_t index, const WideString& text) override;
+  void PutObject(int32_t index, TObject* object) override;
   void Exchange(int32_t index1, int32_t index2) override;
   void Insert(int32_t index, const WideString& text) override;
   int32_t Add(const WideString& text) override;
@@ -84,15 +102,25 @@ class TvgItemLines final : public TvgWideStringList {
   std::vector<TvgLineChange> TakeChanges();
 
  protected:
+  void Changing() override;
   void Changed() override;
 
  private:
-  // Runs `change` on the list, noting `note` when it changed the lines (it then calls Changed).
+  // One change under way: its note goes to the list when the lines call Changed for it, that is
+  // when as many Changing calls are open again as when it called its own Changing.
+  struct TUnderWay {
+    TvgLineChange note;
+    bool noting = true;   // false: a change that moves no line (an object put)
+    bool begun = false;   // its own Changing came
+    int32_t level = 0;    // the open Changing calls before its own
+    bool noted = false;
+  };
+  // Runs `change` on the list, noting `note` once the lines changed.
   template <typename Change>
-  void Noting(TvgLineChange note, Change change);
+  void Noting(TvgLineChange note, bool noting, Change change);
   std::vector<TvgLineChange> changes_;
-  TvgLineChange pending_;
-  bool hasPending_ = false;
+  std::vector<TUnderWay> underWay_;
+  int32_t openChanging_ = 0;  // Changing calls whose Changed has not come yet
 };
 
 // How the items made from lines look (the lists fed from strings differ in these).
@@ -146,11 +174,9 @@ class TvgListBox : public TvgScrollBox {
   void VScrollChange(TObject* sender) override;
   // Lays the items out and answers their extent (see the source).
   TvgRect GetContentBounds() override;
-  // Nothing while the items are being placed. A layout put off while the list was hidden
-  // (FollowLines) runs first, with its scroll to the selected item.
+  // Nothing while the items are being placed. The scroll to the selected item that following
+  // lines put off with the layout, during an update, runs after it.
   void Realign() override;
-  // Runs the layout put off while the list was hidden before the list is painted.
-  void BeforePaint() override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -179,21 +205,18 @@ class TvgListBox : public TvgScrollBox {
   int32_t IndexStartingWith(WideChar c) const;
   // The comparison of sorting: OnCompare, else the texts without regard to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
-  // Brings the items in line with `lines`, one item per line in the lines' order, as making them
-  // all afresh would: ItemIndex keeps its number (lowered to the last item when beyond it; no
-  // events), the list scrolls back to its start and then to the selected item, and it is laid
-  // out once, at the end of the updates open over it wherever it lies. Only the lines that the
-  // changes noted since the last call touched are made, freed or given their text; other looks
-  // than last time, or items that others added, freed or moved since, make every item afresh.
-  // A hidden list (a closed drop-down's) that is not sorted puts the layout and the scroll off
-  // until it is needed: shown, laid out for another reason, or its selection moved
-  // (SettleLines). True when the selected item is another one or was given another text or
-  // looks (what a closed combo box shows).
+  // Brings the items in line with `lines`, one item per line in the lines' order after the
+  // list's other children, as making them all afresh would: ItemIndex keeps its number (lowered
+  // to the last item when beyond it; no events; an item that stays selected is not selected
+  // again), the list scrolls back to its start and then to the selected item, and it is laid out
+  // once, at the end of the updates open over it wherever it lies. Only the lines that the
+  // changes noted since the last call touched are made (a line put anew is a new item), freed or
+  // moved; other looks than last time, or items that others added, freed, moved or changed
+  // since, make every item afresh. A hidden list that is not sorted places only the items from
+  // the first one the change touched on, as long as no scroll bar comes or goes (what a whole
+  // layout would change). True when the selected item is another one or was given another text
+  // or looks (what a closed combo box shows).
   bool FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks);
-  // Runs the layout and the scroll to the selected item that following lines put off while the
-  // list was hidden; nothing when none is owed. Callers that show the list or read where its
-  // items are call it first.
-  void SettleLines();
 
   // --- Properties
   int32_t GetItemIndex() const { return itemIndex_; }
@@ -234,6 +257,8 @@ class TvgListBox : public TvgScrollBox {
   // Lays out without the sort and selection steps; answers the extent.
   TvgRect LayoutVertical(const TvgRect& r);
   TvgRect LayoutHorizontal(const TvgRect& r);
+  // The selected item is another one (its selection's looks change, also while it animates).
+  virtual void SelectionMoved() {}
   void PaintAlternatingRows(TObject* sender, TvgCanvas* canvas, const TvgRect& rect);
   // True while a press selects with the mouse.
   bool mouseSelecting_ = false;
@@ -243,8 +268,7 @@ class TvgListBox : public TvgScrollBox {
   bool SameLine(int32_t a, int32_t b) const;
   void ScrollIntoView(TvgListBoxItem* item);
   void ResetScroll();
-  // SetItemIndex's work; `show`: scroll the item into view and redraw the markers (a hidden list
-  // following lines leaves both for SettleLines).
+  // SetItemIndex's work; `show`: scroll the item into view and redraw the markers.
   void MoveSelection(int32_t value, bool show);
   // While it lives, a selection move tells neither the bound controls nor OnChange.
   struct TQuietIndex {
@@ -256,19 +280,30 @@ class TvgListBox : public TvgScrollBox {
    private:
     TvgListBox* list_;
   };
-  // Hidden: not shown now (outside design time) nor sorted, which would reorder the items at
-  // once.
-  bool PutsOffLineLayout();
   // Frees every item, last first, leaving ItemIndex as it is.
   void FreeItems();
   // One item made from a line, appended.
   TvgListBoxItem* MakeLineItem(const WideString& text, const TvgLineItemLooks& looks);
+  // The item of line `line` freed and a new one made from `text` in its place (moved there
+  // when `place`); `first` takes the lowest index of the content touched.
+  void RemakeLineItem(size_t line, const WideString& text, bool place, size_t& first);
   // The noted changes made to the items; false (part made) when they do not fit the items.
-  bool ApplyLineChanges(const std::vector<TvgLineChange>& changes, const TvgLineItemLooks& looks);
-  // Each item takes the text of the line at its index; items are freed or made at the end.
-  void MatchLines(const TvgItemLines& lines, const TvgLineItemLooks& looks);
-  // The content in the lines' order (a sorted list's, before it sorts).
+  bool ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first);
+  // Each item whose text is not its line's is made again; items are freed or made at the end.
+  void MatchLines(const TvgItemLines& lines, size_t& first);
+  // The content in the lines' order after the other children (a sorted list's, before it sorts).
   void PutItemsInLineOrder();
+  // Places the children of the content from `first` on as a layout of the whole list would,
+  // with the content's size and the bars' ranges, when that is all a layout would change: the
+  // list is hidden, its last layout holds, and no bar comes or goes. False: nothing safe to do
+  // here (the caller lays the whole list out).
+  bool PlaceFrom(size_t first);
+  // As scrolling back to the start and then to the selected item; the bars move (and with them
+  // every item's place on the scene) only when that leaves them elsewhere. Redraws the markers.
+  void ScrollFromStartToSelected();
+  // True when ResetScroll and then ScrollIntoView of the selected item would leave the bars,
+  // the content and the remembered scroll as they are.
+  bool ScrollStaysFromStart();
 
   bool hideSelectionUnfocused_ = true;
   bool showCheckboxes_ = false;
@@ -288,15 +323,40 @@ class TvgListBox : public TvgScrollBox {
   bool clearing_ = false;       // inside Clear: ItemIndex stays as it is
   bool quietIndex_ = false;     // inside SetItemIndexQuietly
   bool layingOut_ = false;
-  // Lines followed (FollowLines): the items are those made from the lines at the last call, in
-  // their order, while linesFollowed_ holds; any other change of the content ends it.
+  // Lines followed (FollowLines): while linesFollowed_ holds, the content is the list's other
+  // children, then the items made from the lines at the last call (in the lines' order while
+  // inLineOrder_ holds, else as a sort left them), none changed since by anyone but the list.
+  // Any other change of the content or of an item ends it.
   bool linesFollowed_ = true;
+  bool inLineOrder_ = true;
   bool followingLines_ = false;  // the layouts asked for meanwhile run once at the end
   bool layoutHeld_ = false;
   bool sortingItems_ = false;
-  std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order (the content's, unless sorted)
+  int32_t ownItemChanges_ = 0;   // the combo box changes an item for its own showing of it
+  std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order
   TvgLineItemLooks lineLooks_;              // the looks of the items made from lines
-  bool settleOwed_ = false;                 // a layout and scroll put off while hidden
+  TvgListBoxItem* keptSelected_ = nullptr;  // while following: the selected item, while it lives
+  bool scrollOwed_ = false;  // the scroll to the selected item, put off with the layout
+  // What the last whole layout left, for PlaceFrom: it holds while layoutCurrent_ does (no
+  // layout asked for since was left undone) for the viewport's size of then.
+  bool layoutCurrent_ = false;
+  bool inListRealign_ = false;
+  bool placedInPass_ = false;
+  TvgPoint placedViewport_;
+  std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
+
+  friend class TvgComboBox;
+  // While one lives the combo box changes the list's items for its own showing of them (their
+  // size while it paints one), which are no change to the items made from lines.
+  struct TOwnItemChange {
+    explicit TOwnItemChange(TvgListBox* list) : list_(list) { ++list_->ownItemChanges_; }
+    ~TOwnItemChange() { --list_->ownItemChanges_; }
+    TOwnItemChange(const TOwnItemChange&) = delete;
+    TOwnItemChange& operator=(const TOwnItemChange&) = delete;
+
+   private:
+    TvgListBox* list_;
+  };
 };
 
 // --- Combo boxes
@@ -324,6 +384,10 @@ class TvgComboListBox : public TvgListBox {
 
   TvgControl* GetComboOwner() const { return comboOwner_; }
   void SetComboOwner(TvgControl* owner) { comboOwner_ = owner; }
+
+ protected:
+  // The box shows the selected item: painted again, whoever moved the selection.
+  void SelectionMoved() override;
 
  private:
   TvgControl* comboOwner_ = nullptr;
@@ -364,27 +428,29 @@ class TvgComboBox : public TvgControl, public IvgComboListOwner {
   std::string GetListBoxResource() const { return listBox_ != nullptr ? listBox_->GetResource() : std::string(); }
   void SetListBoxResource(const std::string& value);
   TvgPopup* GetPopup() const { return popup_; }
-  // The drop-down's list, with the layout it put off while closed run first, so that what is read
-  // of it (where its items are, its bars) is what a list laid out at each change would show.
-  TvgComboListBox* GetListBox() const {
-    if (listBox_ != nullptr) listBox_->SettleLines();
-    return listBox_;
-  }
-  // The list as it stands, a layout put off while closed still owed (the widgets' own code).
-  TvgComboListBox* ListBoxAsItStands() const { return listBox_; }
+  TvgComboListBox* GetListBox() const { return listBox_; }
 
   TNotifyEvent OnChange;
 
  protected:
+  // Paints the selected item into the box's content part, at the part's size and with the
+  // box's opacity and scene, then puts the item back as it was (also when the paint raises).
   void PaintSelectedItem(TObject* sender, TvgCanvas* canvas, const TvgRect& rect);
   void SizePopup();
 
  private:
+  class TItemFollower;
+  // While animations of the selected item run (its selection's colour), the box is painted again
+  // at each of their steps and once after: it shows the item as a whole repaint of it would,
+  // which the animations alone do not bring about (they repaint the item where it lies).
+  void FollowItemAnimations(TvgListBoxItem* item);
+
   int32_t dropDownCount_ = 8;
   TvgPopup* popup_ = nullptr;
   TvgComboListBox* listBox_ = nullptr;
   TvgPlacement placement_ = vgPlacementBottom;
   bool inComboRealign_ = false;
+  TItemFollower* itemFollower_ = nullptr;  // a child of the box
 };
 
 // --- Lists of strings

@@ -2,6 +2,7 @@
 // looks and the registration of the list classes.
 #include <algorithm>
 
+#include "scene/core/vg_animation.h"
 #include "scene/core/vg_canvas.h"
 #include "vg_listbox.h"
 #include "vg_widgets_p.h"
@@ -50,11 +51,10 @@ KBL_PUBLISHED(TvgHudStringComboBox) {}
 void vg_widgets::FitDropDownWidth(TvgVisualObject& combo, TvgPopup* popup, TvgListBox* list, bool& inRealign) {
   if (inRealign || popup == nullptr) return;
   const float width = combo.GetWidth();
-  if (list != nullptr && (popup->GetWidth() != width || list->GetWidth() != width)) list->SettleLines();
   inRealign = true;
+  const TvgRestoreOnExit done([&inRealign] { inRealign = false; });
   popup->SetWidth(width);
   if (list != nullptr) list->SetWidth(width);
-  inRealign = false;
 }
 
 // --- Combo list box
@@ -76,7 +76,46 @@ void TvgComboListBox::MouseUp(TMouseButton button, TShiftState shift, float x, f
   if (index >= 0) owner->ComboItemChosen(index);
 }
 
+void TvgComboListBox::SelectionMoved() {
+  if (comboOwner_ != nullptr) comboOwner_->Repaint();
+}
+
 // --- Combo box
+
+// Steps with the ticker while the box follows its selected item's animations; its parent is the
+// box, whose hiding ends it.
+class TvgComboBox::TItemFollower : public TvgAnimation {
+ public:
+  explicit TItemFollower(TvgComboBox* box) : TvgAnimation(nullptr), box_(box) {
+    SetStored(false);
+    SetLoop(true);
+    SetDuration(1);
+  }
+  void Follow() {
+    if (GetRunning()) return;
+    SetDuration(1);  // a start without a scene to show it in ends at once and shortens it
+    starting_ = true;
+    const TvgRestoreOnExit started([this] { starting_ = false; });
+    Start();
+  }
+  void ProcessAnimation() override {
+    if (starting_ || !GetRunning()) return;
+    box_->Repaint();
+    TvgListBoxItem* item = box_->listBox_ != nullptr ? box_->listBox_->GetSelected() : nullptr;
+    if (item == nullptr || !AnimationRuns(item)) StopAtCurrent();  // this step's repaint is the last
+  }
+  static bool AnimationRuns(TvgObject* obj) {
+    for (TvgObject* child : obj->Children()) {
+      if (auto* a = dynamic_cast<TvgAnimation*>(child); a != nullptr && a->GetRunning()) return true;
+      if (AnimationRuns(child)) return true;
+    }
+    return false;
+  }
+
+ private:
+  TvgComboBox* box_;
+  bool starting_ = false;
+};
 
 TvgComboBox::TvgComboBox(TComponent* owner) : TvgControl(owner) {
   InitWidgetsUnit();
@@ -88,6 +127,9 @@ TvgComboBox::TvgComboBox(TComponent* owner) : TvgControl(owner) {
   listBox_->SetStored(false);
   listBox_->SetAlign(vaClient);
   listBox_->SetShowCheckboxes(false);
+  // Made here, not when first needed: that is while the box paints.
+  itemFollower_ = new TItemFollower(this);
+  itemFollower_->SetParent(this);
   SetWidth(100);
   SetHeight(22);
 }
@@ -96,6 +138,7 @@ TvgComboBox::~TvgComboBox() {
   DestroyTree();
   listBox_ = nullptr;
   popup_ = nullptr;
+  itemFollower_ = nullptr;  // a child, freed with the tree
 }
 
 void TvgComboBox::AddObject(TvgObject* child) {
@@ -145,8 +188,6 @@ void TvgComboBox::DropDown() {
     popup_->SetIsOpen(false);
     return;
   }
-  // What the list put off while closed runs at the size and in the style it was put off in.
-  listBox_->SettleLines();
   SizePopup();
   // The list takes its style afresh at every opening (the scene's style may have changed), which
   // scrolls it back to its start: the selected item is brought into view again.
@@ -214,32 +255,46 @@ void TvgComboBox::ApplyStyle() {
   TvgObject* part = FindResource("Content");
   if (auto* content = dynamic_cast<TvgContent*>(part)) {
     content->OnPaint = TOnPaintEvent::Of<&TvgComboBox::PaintSelectedItem>(this);
-    if (TvgListBoxItem* item = listBox_ != nullptr ? listBox_->GetSelected() : nullptr) item->SetWidth(content->GetWidth());
+    if (TvgListBoxItem* item = listBox_ != nullptr ? listBox_->GetSelected() : nullptr) {
+      const TvgListBox::TOwnItemChange own(listBox_);
+      item->SetWidth(content->GetWidth());
+    }
   }
 }
 
 void TvgComboBox::FreeStyle() { inherited::FreeStyle(); }
 
+void TvgComboBox::FollowItemAnimations(TvgListBoxItem* item) {
+  if (itemFollower_ != nullptr && TItemFollower::AnimationRuns(item)) itemFollower_->Follow();
+}
+
 void TvgComboBox::PaintSelectedItem(TObject* sender, TvgCanvas* canvas, const TvgRect& rect) {
   TvgListBoxItem* item = listBox_ != nullptr ? listBox_->GetSelected() : nullptr;
   if (item == nullptr || canvas == nullptr) return;
   item->ApplyResource();
-  // Drawn inside the closed box by its own style, then put back as it was.
-  const float width = item->GetWidth(), height = item->GetHeight(), opacity = item->GetOpacity();
-  IvgScene* scene = item->GetScene();
-  item->SetScene(GetScene());
-  // Its style is laid out for the part's size (a list never shown has not sized its items).
-  item->SetWidth(vgRectWidth(rect));
-  item->SetHeight(vgRectHeight(rect));
-  item->SetOpacity(GetOpacity());
-  item->RecalcOpacity();
-  // Into the part's own rect: the part is the item's parent for the call.
-  item->PaintTo(canvas, rect, dynamic_cast<TvgObject*>(sender));
-  item->SetWidth(width);
-  item->SetHeight(height);
-  item->SetOpacity(opacity);
-  item->RecalcOpacity();
-  item->SetScene(scene);
+  {
+    // Drawn inside the closed box by its own style, then put back as it was, whatever the paint
+    // raises. Sizing it so is the box's own showing of it, no change to the list's item.
+    const TvgListBox::TOwnItemChange own(listBox_);
+    const float width = item->GetWidth(), height = item->GetHeight(), opacity = item->GetOpacity();
+    IvgScene* scene = item->GetScene();
+    const TvgRestoreOnExit back([item, width, height, opacity, scene] {
+      item->SetWidth(width);
+      item->SetHeight(height);
+      item->SetOpacity(opacity);
+      item->RecalcOpacity();
+      item->SetScene(scene);
+    });
+    item->SetScene(GetScene());
+    // Its style is laid out for the part's size (a list never shown has not sized its items).
+    item->SetWidth(vgRectWidth(rect));
+    item->SetHeight(vgRectHeight(rect));
+    item->SetOpacity(GetOpacity());
+    item->RecalcOpacity();
+    // Into the part's own rect: the part is the item's parent for the call.
+    item->PaintTo(canvas, rect, dynamic_cast<TvgObject*>(sender));
+  }
+  FollowItemAnimations(item);
 }
 
 void TvgComboBox::DesignClick() {
@@ -314,30 +369,35 @@ void TvgStringListBox::RebuildItems(TObject*) {
   }
   itemsOwed_ = false;
   rebuilding_ = true;
-  TvgVisualObject::BeginUpdate();
+  const TvgRestoreOnExit done([this] { rebuilding_ = false; });
   const float h = GetHScrollBar() != nullptr ? GetHScrollBar()->GetValue() : 0;
   const float v = GetVScrollBar() != nullptr ? GetVScrollBar()->GetValue() : 0;
   const int32_t index = GetItemIndex();
-  Clear();
-  for (int32_t i = 0; i < items_->Count(); ++i) {
-    // Freed with the list's tree: no component owner, whose every insertion notifies all the
-    // components it owns.
-    auto* item = new TvgListBoxItem(nullptr);
-    item->SetAutoTranslate(autoTranslate_);
-    item->SetParent(this);
-    item->SetHeight(GetItemHeight());
-    item->SetStored(false);
-    item->SetLocked(true);
-    item->SetText(items_->Get(i));
-    item->SetFont(font_);
-    item->SetTextAlign(textAlign_);
-    item->SetResource(itemStyle_);
+  TvgVisualObject::BeginUpdate();
+  try {
+    Clear();
+    for (int32_t i = 0; i < items_->Count(); ++i) {
+      // Freed with the list's tree: no component owner, whose every insertion notifies all the
+      // components it owns.
+      auto* item = new TvgListBoxItem(nullptr);
+      item->SetAutoTranslate(autoTranslate_);
+      item->SetParent(this);
+      item->SetHeight(GetItemHeight());
+      item->SetStored(false);
+      item->SetLocked(true);
+      item->SetText(items_->Get(i));
+      item->SetFont(font_);
+      item->SetTextAlign(textAlign_);
+      item->SetResource(itemStyle_);
+    }
+    itemIndex_ = index;
+  } catch (...) {
+    TvgVisualObject::EndUpdate();
+    throw;
   }
-  itemIndex_ = index;
   TvgVisualObject::EndUpdate();
   if (GetHScrollBar() != nullptr) GetHScrollBar()->SetValue(h);
   if (GetVScrollBar() != nullptr) GetVScrollBar()->SetValue(v);
-  rebuilding_ = false;
 }
 
 // --- String combo box
@@ -374,7 +434,7 @@ void TvgStringComboBox::SetTextAlign(TvgTextAlign value) {
 }
 
 void TvgStringComboBox::RebuildItems(TObject*) {
-  TvgComboListBox* list = ListBoxAsItStands();
+  TvgComboListBox* list = GetListBox();
   if (HasState(csDestroying) || items_ == nullptr || list == nullptr) return;
   TvgLineItemLooks looks;
   looks.Height = itemHeight_;

@@ -342,11 +342,7 @@ class TvgComboTextBox : public TvgCustomTextBox, public IvgComboListOwner {
   std::string GetListBoxResource() const { return listBox_ != nullptr ? listBox_->GetResource() : std::string(); }
   void SetListBoxResource(const std::string& value);
   TvgPopup* GetPopup() const { return popup_; }
-  // The drop-down's list, with the layout it put off while closed run first (as the combo box's).
-  TvgComboListBox* GetListBox() const {
-    if (listBox_ != nullptr) listBox_->SettleLines();
-    return listBox_;
-  }
+  TvgComboListBox* GetListBox() const { return listBox_; }
 
  private:
   void PopupClosed(TObject*);

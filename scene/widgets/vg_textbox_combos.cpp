@@ -94,8 +94,6 @@ void TvgComboTextBox::DropDown() {
     popup_->SetIsOpen(false);
     return;
   }
-  // What the list put off while closed runs at the size and in the style it was put off in.
-  listBox_->SettleLines();
   if (GetShowCaret()) HideCaret();
   popup_->SetPlacement(placement_);
   popup_->SetWidth(GetWidth());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -462,23 +463,37 @@ struct TLinesCombo {
   TvgListBox* list;
   TvgWideStringList* lines;
   std::function<void()> dropDown;
-  // What the list shows dropped down: each item's text, place and selection, the index and the
-  // scroll.
+  // What the list holds: each item's text, place and selection, the index, the content's place,
+  // the vertical bar (value and remembered scroll; its range when shown), and the markers.
   struct TView {
     std::vector<std::tuple<std::u16string, TvgRect, bool>> items;
     int32_t index = -1;
-    float scroll = 0;
+    TvgRect content;
+    std::vector<float> bar;
+    std::vector<TvgRect> markers;
     bool operator==(const TView&) const = default;
   };
-  TView View() {
+  // As it stands, closed: read through a list pointer kept from the start.
+  TView Read() const {
     TView view;
-    dropDown();
     for (int32_t i = 0; i < list->Count(); ++i) {
       TvgListBoxItem* item = list->ItemByIndex(i);
-      view.items.emplace_back(item->GetText(), item->GetParentedRect(), item->GetIsSelected());
+      if (item != nullptr) view.items.emplace_back(item->GetText(), item->GetParentedRect(), item->GetIsSelected());
     }
     view.index = list->GetItemIndex();
-    if (TvgScrollBar* bar = list->GetVScrollBar(); bar != nullptr && bar->GetVisible()) view.scroll = bar->GetValue();
+    view.content = list->GetContent()->GetParentedRect();
+    if (TvgScrollBar* bar = list->GetVScrollBar()) {
+      view.bar = {bar->GetValue(), list->GetRememberedVScroll()};
+      if (bar->GetVisible()) view.bar.insert(view.bar.end(), {bar->GetMax(), bar->GetViewportSize()});
+    }
+    for (TvgVisualObject* m : list->SelectionClones())
+      if (m->GetVisible()) view.markers.push_back(m->GetParentedRect());
+    return view;
+  }
+  // Dropped down.
+  TView View() {
+    dropDown();
+    const TView view = Read();
     dropDown();  // closes
     return view;
   }
@@ -490,9 +505,12 @@ TLinesCombo LinesCombo(Box* box) {
 }
 
 // Each kind of change to the Items of both combos, their drop-down open and closed: the list
-// makes only the items the change brought, is laid out once at most (not while closed: the layout
-// waits for the drop-down), and dropped down shows what a list made afresh from the same lines
-// with the same index shows.
+// makes only the items the change brought, is laid out once at most (closed, only where a bar
+// comes or goes, the list sorts or an update covers it: else just the items from the change on
+// are placed), and holds, closed and dropped down, what a list made afresh from the same lines,
+// laid out whole, with the same index holds. Items made before are the lines' own whatever was
+// done to the list or its items since: a sort and its end, a selection item among them, an item
+// changed on itself, a line added from the lines' own changing event.
 TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) {
   using TChange = std::function<void(TLinesCombo&)>;
   struct TCase {
@@ -503,6 +521,7 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
     int32_t closed;  // and closed
     TChange change;
     bool sortedList = false;
+    bool selectionItem = false;  // the box holds a selection item beside the items
   };
   const auto batch = [](const TChange& change) {
     return [change](TLinesCombo& c) {
@@ -513,30 +532,34 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
   };
   const std::vector<TCase> cases = {
       {"add", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Add(u"new"); }},
-      {"insert before the index", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Insert(2, u"new"); }},
+      {"insert before the index", 11, 1, 1, 0, [](TLinesCombo& c) { c.lines->Insert(2, u"new"); }},
       {"delete before the index", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Delete(1); }},
       {"delete the selected last line", 11, 0, 1, 0, [](TLinesCombo& c) { c.lines->Delete(11); }},
-      {"put", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Put(5, u"new"); }},
+      {"the list scrolled elsewhere, then a line added", 11, 1, 1, 0, [](TLinesCombo& c) {
+         c.list->GetVScrollBar()->SetValue(0);
+         c.lines->Add(u"new");
+       }},
+      {"put", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Put(5, u"new"); }},
       {"exchange", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Exchange(2, 5); }},
       {"move", 5, 1, 1, 0, [](TLinesCombo& c) { c.lines->Move(0, 9); }},
-      {"sort", 9, 0, 1, 0, [](TLinesCombo& c) { c.lines->Sort(); }},
-      {"clear", 5, 0, 1, 0, [](TLinesCombo& c) { c.lines->Clear(); }},
-      {"assign", 3, 2, 1, 0, [](TLinesCombo& c) { c.lines->SetTextStr(u"a\nb"); }},
-      {"a batch", 10, 2, 1, 0, batch([](TLinesCombo& c) {
+      {"sort", 9, 8, 1, 0, [](TLinesCombo& c) { c.lines->Sort(); }},
+      {"clear", 5, 0, 1, 1, [](TLinesCombo& c) { c.lines->Clear(); }},
+      {"assign", 3, 2, 1, 1, [](TLinesCombo& c) { c.lines->SetTextStr(u"a\nb"); }},
+      {"a batch", 10, 3, 1, 0, batch([](TLinesCombo& c) {
          c.lines->Add(u"new");
          c.lines->Delete(0);
          c.lines->Insert(3, u"new 2");
          c.lines->Exchange(1, 7);
          c.lines->Put(0, u"put");
        })},
-      {"lines sorted, then added to", 5, 2, 1, 0, batch([](TLinesCombo& c) {
+      {"lines sorted, then added to", 5, 14, 1, 0, batch([](TLinesCombo& c) {
          c.lines->SetSorted(true);
          c.lines->Add(u"line 055");
          c.lines->Add(u"line");
        })},
       // The box's update does not cover the list of an open drop-down (in the popup's tree); the
       // list's own does.
-      {"adds inside the box's update", 7, 3, 3, 0, [](TLinesCombo& c) {
+      {"adds inside the box's update", 7, 3, 3, 1, [](TLinesCombo& c) {
          c.box->BeginUpdate();
          for (const char16_t* line : {u"x", u"y", u"z"}) c.lines->Add(line);
          c.box->EndUpdate();
@@ -552,9 +575,35 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
          c.lines->Add(u"line 035");
          c.lines->Insert(0, u"LINE 05");
        }), true},
+      {"the list sorted and then not, then a line added", 0, 1, 3, 3, [](TLinesCombo& c) {
+         c.list->SetSorted(true);
+         c.list->SetSorted(false);
+         c.lines->Add(u"new");
+       }},
+      {"a selection item, then lines added", 5, -1, 2, 1, [](TLinesCombo& c) {
+         (new TvgSelectionItem(nullptr))->SetParent(c.box);
+         c.lines->Add(u"new");
+         c.lines->Add(u"new 2");
+       }, false, true},
+      {"items changed on themselves, then a line added", 5, -1, 2, 1, [](TLinesCombo& c) {
+         c.list->SetData(Variant(WideString(u"changed")));  // the selected item's text
+         c.list->ItemByIndex(1)->SetHeight(40);
+         c.lines->Add(u"new");
+       }},
+      {"a line added from the lines' changing event", 5, 2, 2, 0, [](TLinesCombo& c) {
+         struct TAgain {
+           TvgWideStringList* lines;
+           void Changing(TObject*) {
+             lines->OnChanging = nullptr;
+             lines->Add(u"extra");
+           }
+         } again{c.lines};
+         c.lines->OnChanging = TNotifyEvent::Of<&TAgain::Changing>(&again);
+         c.lines->Put(0, u"put");
+       }},
       // New looks: every item made again. (A combo text box's drop-down opens scrolled as it was
       // left while its item shows there, unlike a fresh one: its items keep their height.)
-      {"taller items", 6, -1, 2, 0, [](TLinesCombo& c) {
+      {"taller items", 6, -1, 2, 1, [](TLinesCombo& c) {
          if (auto* combo = dynamic_cast<TvgStringComboBox*>(c.box)) combo->SetItemHeight(25);
          c.lines->Add(u"new");
        }},
@@ -575,24 +624,30 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
         combo.list->SetItemIndex(c.index);
         combo.dropDown();  // styled, and scrolled to the index
         if (!open) combo.dropDown();
-        for (int32_t i = 0; i < combo.list->Count(); ++i) combo.list->ItemByIndex(i)->SetTagString("before");
+        for (int32_t i = 0; i < combo.list->Count(); ++i)
+          if (TvgListBoxItem* item = combo.list->ItemByIndex(i)) item->SetTagString("before");
         const int32_t index = combo.list->GetItemIndex();  // a sorted list moved it with its item
         const int32_t layouts = combo.list->GetLayoutCount();
         c.change(combo);
         EXPECT_LE(combo.list->GetLayoutCount() - layouts, open ? c.open : c.closed);
         int32_t made = 0;
-        for (int32_t i = 0; i < combo.list->Count(); ++i) made += combo.list->ItemByIndex(i)->GetTagString().empty() ? 1 : 0;
+        for (int32_t i = 0; i < combo.list->Count(); ++i)
+          if (TvgListBoxItem* item = combo.list->ItemByIndex(i)) made += item->GetTagString().empty() ? 1 : 0;
         EXPECT_TRUE(c.made < 0 || made == c.made) << made;
         if (open) combo.dropDown();  // closes
-        // The same lines in a list made afresh and laid out (sorted), then the index of before.
+        // The same lines in a list made afresh and laid out whole (sorted), then the index of
+        // before.
         TLinesCombo fresh = make(40);
         if (auto* tall = dynamic_cast<TvgStringComboBox*>(combo.box)) static_cast<TvgStringComboBox*>(fresh.box)->SetItemHeight(tall->GetItemHeight());
+        if (c.selectionItem) (new TvgSelectionItem(nullptr))->SetParent(fresh.box);
         fresh.list->SetSorted(c.sortedList);
+        fresh.dropDown();
+        fresh.dropDown();
         fresh.lines->Assign(combo.lines);
-        fresh.dropDown();
-        fresh.dropDown();
-        fresh.list->SetItemIndex(std::min(index, combo.lines->Count() - 1));
-        EXPECT_TRUE(combo.View() == fresh.View());
+        fresh.list->Realign();
+        fresh.list->SetItemIndex(std::min(index, combo.list->Count() - 1));
+        EXPECT_TRUE(combo.Read() == fresh.Read()) << "closed";
+        EXPECT_TRUE(combo.View() == fresh.View()) << "dropped down";
         delete fresh.box;
         delete combo.box;
       }
@@ -600,29 +655,87 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
   }
 }
 
-// What is read of a closed combo's list through the box (where its items are) is what the list
-// shows when dropped down: the layout put off while closed runs first.
-TEST_F(ListBoxTest, AClosedComboListReadThroughItsBoxHasItsItemsPlaced) {
-  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
-      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
-      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
-  for (const auto& make : kinds) {
-    TLinesCombo combo = make(10);
-    combo.dropDown();  // styled
-    combo.dropDown();
-    for (const char16_t* line : {u"a", u"b", u"c"}) combo.lines->Add(line);
-    std::vector<TvgRect> closed;
-    TvgListBox* list = dynamic_cast<TvgStringComboBox*>(combo.box) != nullptr
-                           ? static_cast<TvgListBox*>(static_cast<TvgStringComboBox*>(combo.box)->GetListBox())
-                           : static_cast<TvgComboTextBox*>(combo.box)->GetListBox();
-    for (int32_t i = 0; i < list->Count(); ++i) closed.push_back(list->ItemByIndex(i)->GetParentedRect());
-    combo.dropDown();
-    SCOPED_TRACE(combo.box->ClassName());
-    ASSERT_EQ(static_cast<int32_t>(closed.size()), list->Count());
-    for (int32_t i = 0; i < list->Count(); ++i) EXPECT_EQ(closed[i], list->ItemByIndex(i)->GetParentedRect()) << i;
-    combo.dropDown();
-    delete combo.box;
+// A line that takes the place of a styled item (the closed box styles the item it paints) shows
+// as an item made afresh from it: translated once styled. Put anew, and moved there by a sort.
+TEST_F(ListBoxTest, AComboLineInThePlaceOfAStyledItemIsTranslatedAsAFreshOne) {
+  struct TTranslation {
+    TTranslation() {
+      vgTranslation().Translate = [](const WideString& t) { return t == u"new" ? WideString(u"neu") : WideString(); };
+    }
+    ~TTranslation() { vgTranslation().Translate = nullptr; }
+  } translation;
+  const std::pair<const char*, std::function<void(TvgWideStrings*)>> changes[] = {
+      {"put", [](TvgWideStrings* lines) { lines->Put(1, u"new"); }},
+      {"sort", [](TvgWideStrings* lines) { lines->Sort(); }}};
+  for (const auto& [name, change] : changes) {
+    auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+    combo->GetItems()->SetTextStr(name[0] == 'p' ? u"a\nb\nc" : u"new\na\nz");
+    combo->SetItemIndex(1);
+    combo->GetListBox()->GetSelected()->ApplyResource();
+    change(combo->GetItems());
+    combo->GetListBox()->GetSelected()->ApplyResource();
+    EXPECT_EQ(combo->GetListBox()->GetSelected()->GetText(), u"neu") << name;
   }
+}
+
+// A paint or a layout that raises leaves the combo box and the lists as they were: the closed
+// box's selected item gets its size and opacity back; the guards of the drop-down's width, of a
+// string list's rebuild and of a selection by range are put back, so that these work again.
+TEST_F(ListBoxTest, ACombosItemAndTheListsGuardsComeBackFromARaise) {
+  auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
+  combo->DropDown();
+  combo->DropDown();
+  for (const char16_t* line : {u"c", u"a", u"b"}) combo->GetItems()->Add(line);
+  combo->SetItemIndex(1);
+  combo->SetOpacity(0.5f);
+  TvgListBoxItem* item = combo->GetListBox()->ItemByIndex(1);
+  auto* part = new TRaisingProbe(nullptr);
+  part->SetBounds(0, 0, 5, 5);
+  part->SetParent(item);
+  scene.canvas = &canvas;
+  scene.paintRects = {vgRect(0, 0, 1000, 1000)};
+  EXPECT_THROW(combo->PaintChildren(), std::runtime_error);
+  scene.canvas = nullptr;
+  EXPECT_FLOAT_EQ(item->GetHeight(), 19);
+  EXPECT_FLOAT_EQ(item->GetOpacity(), 1);
+  delete part;
+  // Sorted lists whose comparison raises once.
+  struct TCompare {
+    bool raise = true;
+    int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) {
+      if (raise) throw std::runtime_error("compare");
+      return vgWideCompareText(a->GetText(), b->GetText());
+    }
+  } compare;
+  const auto sorted = [&compare](TvgListBox* list) {
+    list->SetSorted(true);
+    list->OnCompare = TOnCompareListBoxItemEvent::Of<&TCompare::Compare>(&compare);
+    compare.raise = true;
+  };
+  sorted(combo->GetListBox());
+  EXPECT_THROW(combo->SetWidth(150), std::runtime_error);
+  compare.raise = false;
+  combo->SetWidth(200);
+  EXPECT_FLOAT_EQ(combo->GetPopup()->GetWidth(), 200);
+  auto* strings = Add<TvgStringListBox>(10, 40, 100, 100);
+  strings->GetItems()->Add(u"b");
+  sorted(strings);
+  EXPECT_THROW(strings->GetItems()->Add(u"a"), std::runtime_error);
+  compare.raise = false;
+  strings->GetItems()->Add(u"c");
+  EXPECT_EQ(strings->Count(), 3);
+  // A selection by range whose change event raises.
+  TvgListBox* list = List(3);
+  list->SetHideSelectionUnfocused(false);
+  struct TRaise {
+    void Change(TObject*) { throw std::runtime_error("change"); }
+  } raise;
+  list->OnChange = TNotifyEvent::Of<&TRaise::Change>(&raise);
+  EXPECT_THROW(list->SelectRange(list->ItemByIndex(0), list->ItemByIndex(1)), std::runtime_error);
+  list->OnChange = nullptr;
+  list->SetItemIndex(2);
+  EXPECT_EQ(VisibleMarkers(list), 1);
+  for (TvgListBox* l : {static_cast<TvgListBox*>(combo->GetListBox()), static_cast<TvgListBox*>(strings)}) l->OnCompare = nullptr;
 }
 
 TEST_F(ListBoxTest, AReleaseOnAnItemChoosesItAndElsewhereCancels) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -220,14 +221,43 @@ TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
 }
 
 // A closed string combo box shows its selected line after each change to its Items as a box
-// given the same lines and index shows it: its pixels against the other box's. Dropped down, a
-// line added lays the list out once.
+// given the same lines and index shows it (its pixels against the other box's), and as a whole
+// repaint of it shows it once its item's animations have run: after an item styled before is
+// selected, also in the list itself (its selection's colour animates), and after a change that
+// keeps the item selected.
+// Dropped down, a line added lays the list out once.
 TEST_F(WidgetsWindowTest, AClosedComboShowsItsLineAfterEveryChangeToItems) {
   auto* combo = Add<TvgStringComboBox>(20, 20, 150, 22);
   auto* same = Add<TvgStringComboBox>(20, 60, 150, 22);
   for (const char16_t* t : {u"red", u"green", u"blue"}) combo->GetItems()->Add(t);
-  combo->SetItemIndex(1);
-  Settle();
+  const auto differFromWhole = [&] {
+    Settle(400);  // well past the item's animation (0.15 s)
+    const TWindowPixels shown = Pixels();
+    InvalidateRect(Window(), nullptr, FALSE);
+    const TWindowPixels whole = Pixels();
+    int differ = 0;
+    for (int y = 20; y < 42; ++y)
+      for (int x = 20; x < 170; ++x) differ += shown.At(x, y) != whole.At(x, y) ? 1 : 0;
+    return differ;
+  };
+  // The box styles the item it paints; the last one is selected in the list itself.
+  for (const int32_t index : {1, 0, -1}) {
+    if (index >= 0) combo->SetItemIndex(index);
+    else combo->GetListBox()->SetItemIndex(1);
+    EXPECT_EQ(differFromWhole(), 0) << index;
+  }
+  // "green" stays the selected line: its item is not selected again, which would start its
+  // selection's animation anew.
+  TvgListBoxItem* green = combo->GetListBox()->GetSelected();
+  combo->GetItems()->Sort();
+  std::vector<TvgObject*> parts;
+  green->AddObjectsToList(parts);
+  EXPECT_EQ(combo->GetListBox()->GetSelected(), green);
+  EXPECT_FALSE(std::any_of(parts.begin(), parts.end(), [](TvgObject* p) {
+    auto* animation = dynamic_cast<TvgAnimation*>(p);
+    return animation != nullptr && animation->GetRunning();
+  }));
+  EXPECT_EQ(differFromWhole(), 0) << "sort";
   const std::vector<std::function<void()>> changes = {
       [&] { combo->GetItems()->Put(1, u"yellow"); },   // the line shown
       [&] { combo->GetItems()->Add(u"black"); },       // another line
@@ -246,6 +276,7 @@ TEST_F(WidgetsWindowTest, AClosedComboShowsItsLineAfterEveryChangeToItems) {
     for (int y = 20; y < 42; ++y)
       for (int x = 20; x < 170; ++x) differ += px.At(x, y) != px.At(x, y + 40) ? 1 : 0;
     EXPECT_EQ(differ, 0) << "change " << i;
+    EXPECT_EQ(differFromWhole(), 0) << "change " << i;
   }
   // Dropped down, in a window of its own: a line added is one layout, and placed.
   combo->DropDown();
