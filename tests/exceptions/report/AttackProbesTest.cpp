@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -41,7 +42,7 @@ std::string OwnLogName() {
 }
 
 // The subject of each mail (of those whose body holds `onlyWith`), marked when the report in its
-// body is another one or its zip does not hold `log`.
+// body is another one or its zip does not hold `log` with that message in it.
 std::vector<std::string> Mails(testnet::SmtpServer& server, const std::string& log,
                                const std::string& onlyWith = std::string()) {
   std::vector<std::string> sent;
@@ -52,7 +53,9 @@ std::vector<std::string> Mails(testnet::SmtpServer& server, const std::string& l
     std::string subject =
         at == std::string::npos ? "" : mail.headers.substr(at + 9, mail.headers.find("\r\n", at) - at - 9);
     if (mail.body.find(": " + subject + "\r\n") == std::string::npos) subject += " (another report)";
-    if (testnet::MailZip(session.data).count(log) == 0) subject += " (no zip of " + log + ")";
+    std::map<std::string, std::string> zip = testnet::MailZip(session.data);
+    const std::string message = subject.substr(0, subject.find('.'));
+    if (zip.count(log) == 0 || zip[log].find(message) == std::string::npos) subject += " (no zip of " + log + ")";
     sent.push_back(subject);
   }
   std::sort(sent.begin(), sent.end());
@@ -64,11 +67,15 @@ std::string OwnLog() { return OwnLogName().substr(OwnLogName().rfind('\\') + 1);
 const char* const kNotes = "attack_child.txt";
 void Note(const char* text) { std::ofstream(kNotes, std::ios::binary | std::ios::app) << text; }
 
+// The other process of this program that sends beside a send (KBL_OTHER_SMTP_PORT) keeps the log,
+// which it shares with this one.
+bool KeepsLog() { return std::getenv("KBL_OTHER_SMTP_PORT") != nullptr; }
+
 class AttackSendProbes : public ::testing::Test {
  protected:
   void SetUp() override {
     StartExceptionReporting();
-    std::remove(OwnLogName().c_str());
+    if (!KeepsLog()) std::remove(OwnLogName().c_str());
     options_ = GetModuleInfo(reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)))->Options.get();
     ASSERT_NE(options_, nullptr);
     saved_.Assign(options_);
@@ -80,7 +87,7 @@ class AttackSendProbes : public ::testing::Test {
     StopExceptionReporting();
     SetEmberReportOutput(TEmberReportOutput());
     SetLogEvents(TLogEvents());
-    std::remove(OwnLogName().c_str());
+    if (!KeepsLog()) std::remove(OwnLogName().c_str());
   }
   // Reports go out without a dialog, mailed by the library's send thread to `port`: the subject
   // is the exception's message, the body holds the report and the zip the log.
@@ -110,32 +117,56 @@ class AttackSendProbes : public ::testing::Test {
 
 // --- Another module of the process that carries the library
 
-// The host has a second plug-in that carries the library too (its own copy, its own lock): it
-// fails while this module's report is being sent (the handler of the send's before-e-mail event
-// sets its knob) and its report is mailed, to the same server, before it is closed. This module's
-// mail is still its own: its subject is its exception's message and its zip holds its log.
-TEST_F(AttackSendProbes, ASendKeepsItsReportAndZipWhileAnotherModuleOfTheProcessSends) {
-  testnet::SmtpServer server;
-  SendBySmtpInBackground(server.Port());
-  static uint16_t port;
-  port = server.Port();
-  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-    if (action != 4) return;  // before the e-mail: this send's zip is made
-    try {
-      TVstHost host("sendplugin.dll");
-      using TUseSmtp = void (*)(const char*, uint16_t);
-      auto useSmtp = reinterpret_cast<TUseSmtp>(GetProcAddress(GetModuleHandleA("sendplugin.dll"), "DialogPluginUseSmtp"));
-      if (useSmtp != nullptr) useSmtp("127.0.0.1", port);
-      host.SetParameter(0, 1.0f);  // fails; its report goes out on its library's send thread
-      host.Close();                // waits for that send
-    } catch (...) {
-    }
-  };
-  const TFailAfter bound(60000, "the send of two modules did not end");
-  Process("outer");
-  JoinSendThreads();
-  EXPECT_EQ(Mails(server, OwnLog(), ": outer.\r\n"), std::vector<std::string>{"outer."});
-  EXPECT_EQ(Mails(server, OwnLog(), "Knob failure").size(), 1u);  // the plug-in's report went out too
+// While this module's report is being sent (the handler of the send's before-e-mail event runs:
+// the send's zip is made), another sender of reports on the computer sends its own report to the
+// same server: a second plug-in of the host that carries the library too (its own copy, its own
+// lock), failing and closed once its report went out; or another process of this program. This
+// module's mail is still its own: its subject is its exception's message and its zip holds its
+// log with that report.
+void FailInSecondPlugin(uint16_t port) {
+  TVstHost host("sendplugin.dll");
+  using TUseSmtp = void (*)(const char*, uint16_t);
+  auto useSmtp = reinterpret_cast<TUseSmtp>(GetProcAddress(GetModuleHandleA("sendplugin.dll"), "DialogPluginUseSmtp"));
+  if (useSmtp != nullptr) useSmtp("127.0.0.1", port);
+  host.SetParameter(0, 1.0f);  // fails; its report goes out on its library's send thread
+  host.Close();                // waits for that send
+}
+
+void FailInOtherProcess(uint16_t port) {
+  RunChildProcess("--gtest_filter=AttackSendProbes.OtherProcessChild", {{"KBL_OTHER_SMTP_PORT", std::to_string(port)}},
+                  30000);
+}
+
+TEST_F(AttackSendProbes, OtherProcessChild) {
+  const char* port = std::getenv("KBL_OTHER_SMTP_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  Process("Knob failure");
+}
+
+TEST_F(AttackSendProbes, ASendKeepsItsReportAndZipWhileAnotherSenderSends) {
+  for (void (*other)(uint16_t) : {&FailInSecondPlugin, &FailInOtherProcess}) {
+    SCOPED_TRACE(other == &FailInSecondPlugin ? "a second plug-in" : "another process");
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    static uint16_t port;
+    static void (*fail)(uint16_t);
+    port = server.Port();
+    fail = other;
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action != 4) return;
+      try {
+        fail(port);
+      } catch (...) {
+      }
+    };
+    const TFailAfter bound(60000, "the send beside another sender did not end");
+    Process("outer");
+    JoinSendThreads();
+    EXPECT_EQ(Mails(server, OwnLog(), ": outer.\r\n"), std::vector<std::string>{"outer."});
+    EXPECT_EQ(Mails(server, OwnLog(), "Knob failure").size(), 1u);  // the other report went out too
+    EmberGlobalHandlers() = TEmberLogEventHolder();
+  }
 }
 
 // Another module hands this module an event through its export (its exception's address lies
