@@ -115,7 +115,7 @@ class AttackSendProbes : public ::testing::Test {
   TEmberModuleOptions saved_{"", 0};
 };
 
-// --- Another module of the process that carries the library
+// --- Other senders and other modules beside a send
 
 // While this module's report is being sent (the handler of the send's before-e-mail event runs:
 // the send's zip is made), another sender of reports on the computer sends its own report to the
