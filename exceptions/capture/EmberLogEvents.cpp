@@ -41,8 +41,9 @@ TProc ForeignProc(const char* name) {
 // module's own processing and send work from: the call has the library lock as an entry has it
 // (after the lock's heirs: a send under way ends first), unless its thread is inside this
 // library's work already (the faulting thread or the worker of a processing, a send's thread),
-// whose state it is.
-class TReceivedRecord {
+// whose state it is. A handler whose code the runtime ends still leaves the record and the lock
+// as they were.
+class TReceivedRecord final : private TThreadEndWork {
  public:
   explicit TReceivedRecord(TEmberExceptionRecord* record) {
     if (!IsInsideLibraryWork()) lock_.emplace();
@@ -64,6 +65,10 @@ class TReceivedRecord {
   TReceivedRecord& operator=(const TReceivedRecord&) = delete;
 
  private:
+  void Run() override {
+    EmberLibrary().CurrentException = saved_;
+    lock_.reset();
+  }
   std::optional<TExceptionEntryLock> lock_;  // given back last
   TEmberExceptionRecord saved_;
 };
