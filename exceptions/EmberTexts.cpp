@@ -2,6 +2,8 @@
 // expansion of %NAME% variables.
 #include "EmberTexts.h"
 
+#include <mutex>
+
 #include "classlib/SysUtils.h"
 
 namespace {
@@ -53,7 +55,27 @@ bool IsNameChar(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-std::string LookupEnvironment(const std::string& name, void*) { return GetEnvVariable(name); }
+std::mutex gReportVariablesLock;
+TEmberReportVariables gReportVariables;
+
+int32_t ReportVariableIndex(const std::string& name) {
+  for (int32_t i = 0; i < EmberReportVariableCount; ++i)
+    if (SameText(name, EmberReportVariableNames[i])) return i;
+  return -1;
+}
+
+void SetReportVariable(int32_t index, const std::string& value) {
+  SetEnvVariable(EmberReportVariableNames[index], value);
+  std::lock_guard<std::mutex> guard(gReportVariablesLock);
+  gReportVariables.Values[index] = value;
+}
+
+std::string LookupEnvironment(const std::string& name, void*) {
+  const int32_t index = ReportVariableIndex(name);
+  if (index < 0) return GetEnvVariable(name);
+  std::lock_guard<std::mutex> guard(gReportVariablesLock);
+  return gReportVariables.Values[index];
+}
 
 }  // namespace
 
@@ -314,20 +336,33 @@ std::string ExpandVariables(const std::string& text) {
   return ExpandVariablesWith(text, &LookupEnvironment, nullptr);
 }
 
+const char* const EmberReportVariableNames[EmberReportVariableCount] = {
+    "_MainModuleName",  "_MainModuleDesc",   "_MainModuleVer", "_ExceptModuleName", "_ExceptModuleDesc",
+    "_ExceptModuleVer", "_ExceptMsg",        "_BugReport",     "_LineBreak"};
+
 void SetExceptionEnvironment(const TEmberExceptionEnvironment& facts) {
   if (facts.FoundMainModule) {
-    SetEnvVariable("_MainModuleName", facts.MainModuleName);
-    SetEnvVariable("_MainModuleDesc", facts.MainModuleDesc);
-    SetEnvVariable("_MainModuleVer", facts.MainModuleVer);
+    SetReportVariable(0, facts.MainModuleName);
+    SetReportVariable(1, facts.MainModuleDesc);
+    SetReportVariable(2, facts.MainModuleVer);
   }
   if (facts.FoundExceptModule) {
-    SetEnvVariable("_ExceptModuleName", facts.ExceptModuleName);
-    SetEnvVariable("_ExceptModuleDesc", facts.ExceptModuleDesc);
-    SetEnvVariable("_ExceptModuleVer", facts.ExceptModuleVer);
+    SetReportVariable(3, facts.ExceptModuleName);
+    SetReportVariable(4, facts.ExceptModuleDesc);
+    SetReportVariable(5, facts.ExceptModuleVer);
   }
-  SetEnvVariable("_ExceptMsg", facts.ExceptMsg);
-  SetEnvVariable("_BugReport", facts.BugReport);
-  SetEnvVariable("_LineBreak", "\r\n");
+  SetReportVariable(6, facts.ExceptMsg);
+  SetReportVariable(7, facts.BugReport);
+  SetReportVariable(8, "\r\n");
+}
+
+TEmberReportVariables GetReportVariables() {
+  std::lock_guard<std::mutex> guard(gReportVariablesLock);
+  return gReportVariables;
+}
+
+void SetReportVariables(const TEmberReportVariables& variables) {
+  for (int32_t i = 0; i < EmberReportVariableCount; ++i) SetReportVariable(i, variables.Values[i]);
 }
 
 // --- Send progress

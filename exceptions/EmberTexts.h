@@ -62,8 +62,22 @@ struct TEmberExceptionEnvironment {
 };
 
 // Publishes the facts as _MainModule*, _ExceptModule*, _ExceptMsg, _BugReport and
-// _LineBreak ("\r\n").
+// _LineBreak ("\r\n"), for external tools, and keeps them as this module's report variables.
 void SetExceptionEnvironment(const TEmberExceptionEnvironment& facts);
+
+// The report variables above, as this module keeps them. The process's environment is shared by
+// every module of the process that carries the library (another plug-in of the host sets its own
+// report's there at any time), so ExpandVariables answers these names from this module's own
+// values, set by its SetExceptionEnvironment: a mail's subject or body names this module's
+// report, whatever another module reports meanwhile. A name this module has not set yet expands
+// to an empty text. Safe from any thread.
+constexpr int32_t EmberReportVariableCount = 9;
+extern const char* const EmberReportVariableNames[EmberReportVariableCount];
+struct TEmberReportVariables {
+  std::string Values[EmberReportVariableCount];
+};
+TEmberReportVariables GetReportVariables();
+void SetReportVariables(const TEmberReportVariables& variables);
 
 // --- Send progress
 

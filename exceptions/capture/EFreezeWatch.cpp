@@ -18,12 +18,16 @@ class TFreezeThread {
  public:
   TFreezeThread() : thread_([this] { Execute(); }) {}
   ~TFreezeThread() {
+    Terminate();
+    if (thread_.joinable()) thread_.join();
+  }
+  // Asks the watch to end without waiting for it.
+  void Terminate() {
     {
       std::lock_guard<std::mutex> guard(lock_);
       terminated_ = true;
     }
     wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
   }
 
  private:
@@ -39,7 +43,9 @@ class TFreezeThread {
   }
 
   void Execute() {
-    EmberLibrary().FreezeThreadID = EmberCurrentThreadID();
+    const uint32_t self = EmberCurrentThreadID();
+    EmberLibrary().FreezeThreadID = self;
+    ThreadVars().FreezeWatch = 1;
     try {
       while (!Terminated()) {
         int32_t silence = 0;
@@ -47,7 +53,12 @@ class TFreezeThread {
           uintptr_t window = FindProcessMainWindow();
           while (window == 0 && Pause(50)) window = FindProcessMainWindow();
           if (Terminated()) break;
-          if (ember_detail::FreezeWindowAnswers(window)) {
+          if (EmberLibrary().MainThreadInside > 0) {
+            // The main thread waits inside the library (for a report sent in the background, or
+            // its own being processed): the library's wait is no freeze of the program.
+            Pause(50);
+            silence = 0;
+          } else if (ember_detail::FreezeWindowAnswers(window)) {
             for (int32_t i = 0; i < 6 && Pause(50);) ++i;
             silence = 0;
           } else {
@@ -64,7 +75,9 @@ class TFreezeThread {
     } catch (...) {
       // the watch ends; the host goes on
     }
-    EmberLibrary().FreezeThreadID = 0;
+    // A watch that was told to end while its report waited for the lock ends after a new one
+    // may have started: the id is the new one's then.
+    if (EmberLibrary().FreezeThreadID == self) EmberLibrary().FreezeThreadID = 0;
   }
 
   // The main thread's registers and stack are taken while it is suspended; it goes on before
@@ -97,6 +110,24 @@ class TFreezeThread {
 
 std::mutex gWatchLock;
 std::unique_ptr<TFreezeThread> gWatch;
+// Watches told to end by a thread that could not wait for them (below), joined later.
+std::vector<std::unique_ptr<TFreezeThread>> gEnded;
+
+// A watch's report waits for the library lock: a thread that holds it, or the worker whose
+// faulting thread holds it (an options change inside a processing or a send), cannot wait for
+// the watch to end.
+bool MayWaitForWatch() { return !EmberLibrary().LibraryLock.HeldByThisThread() && !IsInsideLibraryWork(); }
+
+// Joins the watches that were told to end, when this thread may wait for them.
+void JoinEndedWatches() {
+  if (!MayWaitForWatch()) return;
+  std::vector<std::unique_ptr<TFreezeThread>> ended;
+  {
+    std::lock_guard<std::mutex> guard(gWatchLock);
+    ended.swap(gEnded);
+  }
+  ended.clear();
+}
 
 void ControlFromOptions(bool start) {
   if (start)
@@ -114,6 +145,7 @@ void StartFreezeThread() {
   if (options == nullptr || library.LibraryOn == 0) return;
   if (library.Delegating != 0 && (options->BehaviourOptions() & 0x08) != 0) return;
   if (IsRunningInIDE() || options->Activate() == 0 || options->FreezeActivate() == 0) return;
+  JoinEndedWatches();
   std::lock_guard<std::mutex> guard(gWatchLock);
   if (!gWatch) gWatch = std::make_unique<TFreezeThread>();
 }
@@ -124,7 +156,14 @@ void StopFreezeThread() {
     std::lock_guard<std::mutex> guard(gWatchLock);
     watch = std::move(gWatch);
   }
+  if (watch && !MayWaitForWatch()) {
+    watch->Terminate();
+    std::lock_guard<std::mutex> guard(gWatchLock);
+    gEnded.push_back(std::move(watch));
+    return;
+  }
   watch.reset();  // waits for the watch's thread outside the lock
+  JoinEndedWatches();
 }
 
 bool IsFreezeThreadRunning() {

@@ -14,7 +14,9 @@
 KBL_DECLARE_EXCEPTION(EFrozenApplication, Exception);
 
 // Starts the watch when the current options ask for it and none runs; stops it. Both are safe
-// from any thread but the watch's own; stopping waits for the watch's thread to end.
+// from any thread but the watch's own; stopping waits for the watch's thread to end, except on
+// a thread that holds the library lock or works for its holder (the watch's report may wait for
+// that lock): the watch is then told to end and joined by a later start or stop.
 void StartFreezeThread();
 void StopFreezeThread();
 bool IsFreezeThreadRunning();

@@ -3,6 +3,7 @@
 #include "EmberLogEvents.h"
 
 #include <cstring>
+#include <optional>
 
 #include "ExceptionLog.h"
 #include "exceptions/EmberSharedMemory.h"
@@ -36,10 +37,16 @@ TProc ForeignProc(const char* name) {
 }
 
 // Receiving through an export: the caller's record stands for this module's current one while
-// the local handlers run; this module's options apply.
-class TReceivedRecord {
+// the local handlers run; this module's options apply. The record and the options are what this
+// module's own processing and send work from: the call has the library lock as an entry has it
+// (after the lock's heirs: a send under way ends first), unless its thread is inside this
+// library's work already (the faulting thread or the worker of a processing, a send's thread),
+// whose state it is. A handler whose code the runtime ends still leaves the record and the lock
+// as they were.
+class TReceivedRecord final : private TThreadEndWork {
  public:
   explicit TReceivedRecord(TEmberExceptionRecord* record) {
+    if (!IsInsideLibraryWork()) lock_.emplace();
     TEmberLibraryGlobals& library = EmberLibrary();
     saved_ = library.CurrentException;
     if (record != nullptr) library.CurrentException = *record;
@@ -58,6 +65,11 @@ class TReceivedRecord {
   TReceivedRecord& operator=(const TReceivedRecord&) = delete;
 
  private:
+  void Run() override {
+    EmberLibrary().CurrentException = saved_;
+    lock_.reset();
+  }
+  std::optional<TExceptionEntryLock> lock_;  // given back last
   TEmberExceptionRecord saved_;
 };
 

@@ -57,17 +57,33 @@ std::string& LastPage() {
   return page;
 }
 
-void RunPostedCall() {
+void FinishPostedCall() {
   TProcessingState& state = Processing();
   std::lock_guard<std::mutex> guard(state.PostedLock);
-  if (state.PostedCall == nullptr) return;
-  try {
-    (*state.PostedCall)();
-  } catch (...) {
-    // a handler's failure must not stop the faulting thread's wait
-  }
   state.PostedCall = nullptr;
   state.PostedDone = true;
+}
+
+// The call runs outside the lock: the worker posts no other before this one is done, and a call
+// the runtime cuts short leaves no lock held.
+void RunPostedCall() {
+  TProcessingState& state = Processing();
+  const std::function<void()>* call;
+  {
+    std::lock_guard<std::mutex> guard(state.PostedLock);
+    call = state.PostedCall;
+  }
+  if (call == nullptr) return;
+  {
+    const TOnThreadEnd done([] { FinishPostedCall(); });
+    try {
+      // The program's handlers run no more on a thread whose code the runtime ended.
+      if (ThreadVars().ProgramCodeEnded == 0) (*call)();
+    } catch (...) {
+      // a handler's failure must not stop the faulting thread's wait
+    }
+  }
+  FinishPostedCall();
 }
 
 bool IsReadable(const void* address, uint32_t size) {
@@ -133,6 +149,34 @@ bool TEmberLibraryLock::try_lock() {
 }
 
 bool TEmberLibraryLock::HeldByThisThread() const { return tLibraryLockHeld > 0; }
+
+void TEmberLibraryLock::UnlockAll() {
+  while (tLibraryLockHeld > 0) unlock();
+}
+
+// --- Work the runtime may cut short
+
+namespace {
+thread_local TThreadEndWork* tThreadEndWork = nullptr;
+}  // namespace
+
+TThreadEndWork::TThreadEndWork() : outer_(tThreadEndWork) { tThreadEndWork = this; }
+
+TThreadEndWork::~TThreadEndWork() {
+  if (tThreadEndWork == this) tThreadEndWork = outer_;
+}
+
+bool RunThreadEndWork() {
+  TThreadEndWork* work = tThreadEndWork;
+  if (work == nullptr) return false;
+  tThreadEndWork = work->outer_;
+  try {
+    work->Run();
+  } catch (...) {
+    // the next work still runs
+  }
+  return true;
+}
 
 int32_t AddLockHeir() {
   std::lock_guard<std::mutex> guard(gHeirsLock);
@@ -346,7 +390,7 @@ void FillNotifyParams(TEmberNotifyArgs& args, uint32_t stackTop, uint32_t stackP
   params.ExceptionRecord =
       record != nullptr ? record : (vars.RaiseRecordFilled != 0 ? vars.RaiseRecord : nullptr);
   uint32_t self = EmberCurrentThreadID();
-  params.ThreadID = (library.FreezeThreadID != 0 && self == library.FreezeThreadID) ? library.MainThreadID : self;
+  params.ThreadID = vars.FreezeWatch != 0 ? library.MainThreadID : self;
   ember_detail::PlatformFocusedControl(params);
   if (handled == 0) {
     vars.ExceptionClassName.Assign(ExceptionClassName(args.Object));
@@ -363,10 +407,18 @@ void ClearRaiseState(TEmberThreadVars& vars) {
 
 }  // namespace
 
-TExceptionEntryLock::TExceptionEntryLock() {
+TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == EmberLibrary().MainThreadID) {
   TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+  // The main thread answers no window from here until its entry ends (the wait for a report
+  // sent in the background may be long): that is the library's wait, not the program's freeze.
+  if (main_) ++EmberLibrary().MainThreadInside;
   const bool held = lock.HeldByThisThread();
-  lock.lock();
+  try {
+    lock.lock();
+  } catch (...) {
+    if (main_) --EmberLibrary().MainThreadInside;
+    throw;
+  }
   if (held) return;
   // Each round gives the lock back, which this thread held only once; the heir's thread is
   // running, and leaves the table when it holds the lock or has ended.
@@ -377,7 +429,10 @@ TExceptionEntryLock::TExceptionEntryLock() {
   }
 }
 
-TExceptionEntryLock::~TExceptionEntryLock() { EmberLibrary().LibraryLock.unlock(); }
+TExceptionEntryLock::~TExceptionEntryLock() {
+  EmberLibrary().LibraryLock.unlock();
+  if (main_) --EmberLibrary().MainThreadInside;
+}
 
 uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
                       uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
@@ -399,6 +454,14 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     const TLeakListHolderWaits listParked;
     const TExceptionEntryLock lock;
     vars.Busy = 1;
+    // The runtime ends this thread inside (a call handed to it): the entry ends before the thread
+    // does, so that no thread waits for ever for its lock.
+    const TOnThreadEnd entryEnd([&] {
+      library.RequestControlBlock = nullptr;
+      ClearRaiseState(vars);
+      vars.Busy = 0;
+      library.LibraryLock.unlock();
+    });
     uint8_t result = 1;
     try {
       const uint16_t behaviour = library.CurrentOptions ? library.CurrentOptions->BehaviourOptions() : 0;
@@ -427,24 +490,49 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
           state.Active = true;
           std::atomic<bool> running{true};
           std::atomic<uint8_t> workerResult{1};
-          std::thread worker([&] {
-            ThreadVars().Busy = 1;
-            // Above the application's threads, so that a busy program does not hold up its report.
-            ember_detail::PlatformRaiseThreadPriority();
-            workerResult = RunProcessing(args);
-            running = false;
-          });
-          const bool mainThread = EmberCurrentThreadID() == library.MainThreadID;
-          const bool mayPump = (behaviour & 0x01) == 0 || (behaviour & 0x03) == 0x03;
-          while (running) {
-            if (mainThread && mayPump && state.DialogShowing) ember_detail::PlatformPumpMessages(true);
-            RunPostedCall();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          std::thread worker;
+          try {
+            worker = std::thread([&] {
+              ThreadVars().Busy = 1;
+              // The runtime ends the worker's code: the faulting thread goes on as if the
+              // processing had ended (this work runs last on the worker).
+              const TOnThreadEnd workerEnd([&] {
+                workerResult = 1;
+                running = false;
+              });
+              // Above the application's threads, so that a busy program does not hold up its report.
+              ember_detail::PlatformRaiseThreadPriority();
+              workerResult = RunProcessing(args);
+              running = false;
+            });
+          } catch (...) {
+            state.Active = false;
+            state.FaultingThread = 0;
+            throw;
           }
-          worker.join();
-          RunPostedCall();
-          state.Active = false;
-          state.FaultingThread = 0;
+          const auto waitForWorker = [&] {
+            const bool mainThread = EmberCurrentThreadID() == library.MainThreadID;
+            const bool mayPump = (behaviour & 0x01) == 0 || (behaviour & 0x03) == 0x03;
+            while (running) {
+              if (mainThread && mayPump && state.DialogShowing) ember_detail::PlatformPumpMessages(true);
+              RunPostedCall();
+              std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            worker.join();
+            RunPostedCall();
+            state.DialogShowing = false;
+            state.Active = false;
+            state.FaultingThread = 0;
+          };
+          {
+            // The runtime ends this thread in a call handed to it: the processing goes on to its
+            // end without the program's calls, and the worker is gone before this thread is.
+            const TOnThreadEnd waitEnd([&] {
+              FinishPostedCall();
+              waitForWorker();
+            });
+            waitForWorker();
+          }
           result = workerResult;
         }
         MarkObjectHandled(object);
@@ -490,9 +578,21 @@ void SynchronizeExceptionCall(const std::function<void()>& call) {
       state.PostedCall = &call;
     }
     while (!state.PostedDone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } else {
-    const TProgramCode programCode;
-    call();
+  } else if (ThreadVars().ProgramCodeEnded == 0) {
+    // What leaves the handler is the program's exception: it is caught here, while the
+    // library's work is still marked off, so that the end of this catch reports it like any
+    // handled exception (BehaviourOptions 0x0100), also on a send's thread; then it goes on to
+    // the library's caller as before, whose own catch no longer counts it.
+    std::exception_ptr escaped;
+    {
+      const TProgramCode programCode;
+      try {
+        call();
+      } catch (...) {
+        escaped = std::current_exception();
+      }
+    }
+    if (escaped) std::rethrow_exception(escaped);
   }
   if (library.CurrentOptions) {
     try {
@@ -524,7 +624,9 @@ void GeneralRaiseHandler(const std::exception* object, uintptr_t address, uint8_
     // be processed. Operating-system raises have no catching runtime frame in this build.
     bool caught = object != nullptr;
     if (library.LibraryState != 0 && object != nullptr && IsObjectNotListed(object) && !IsAbortException(object)) {
-      SaveRaiseStack(vars.RaiseStackPointer);
+      // The library's own raises (a send's, the worker's) are never processed: they keep the
+      // one buffer for the raise of an exception of the program, which may wait for the lock.
+      if (!IsInsideLibraryWork()) SaveRaiseStack(vars.RaiseStackPointer);
       const uint16_t behaviour = library.CurrentOptions ? library.CurrentOptions->BehaviourOptions() : 0;
       if (EmberCurrentThreadID() == library.MainThreadID && library.Delegating == 0 && (behaviour & 0x40) != 0) {
         caught = !caught;

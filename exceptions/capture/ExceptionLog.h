@@ -96,6 +96,11 @@ struct TEmberThreadVars {
   // send never starts a send of its own failure. SynchronizeExceptionCall clears it while it
   // runs a handler of the program.
   uint8_t LibraryWork = 0;
+  // Set when the runtime has ended the program's code on this thread (its terminate handler):
+  // what the library still completes on it runs no handler of the program any more.
+  uint8_t ProgramCodeEnded = 0;
+  uint8_t Terminating = 0;       // the library's terminate handler runs on this thread
+  uint8_t FreezeWatch = 0;       // this thread is a freeze watch: its reports are the main thread's
   uint8_t Untracked = 0;         // the library's own allocations: the leak tracker skips them
   uint8_t InFreeze = 0;          // this thread has another one suspended to read its stack
   std::atomic<uint8_t> InRaiseHandler{0};
@@ -141,6 +146,9 @@ class TEmberLibraryLock {
   void unlock();
   bool try_lock();
   bool HeldByThisThread() const;
+  // Gives back every hold of the calling thread (a thread the runtime ends, after the work it
+  // registered has run: no other thread may wait for it for ever).
+  void UnlockAll();
 
  private:
   std::recursive_mutex mutex_;
@@ -158,6 +166,46 @@ void SetLockHeirThread(int32_t heir, uintptr_t threadHandle);
 void RemoveLockHeir(int32_t heir);
 // True while a registered heir does not hold the lock yet and its thread may still take it.
 bool LockHeirWaiting();
+
+// --- Work the runtime may cut short on its thread
+//
+// The runtime ends a thread's code in its terminate handler (an exception left a function that
+// may not raise, or nothing caught it), without unwinding the frames below: the library's
+// handler then ends the thread (the process, on the main thread). What the library's code must
+// not leave half done when that happens on a thread of its work (the library lock held, a
+// faulting thread waiting for the worker or the worker for it, a send whose report is not out
+// yet) registers here for the time it runs; the handler runs each registered work, the innermost
+// first, with no handler of the program any more (ProgramCodeEnded), and only then ends the
+// thread. A work runs at most once; the objects it uses are in the frames below it, which are
+// still there.
+class TThreadEndWork {
+ public:
+  TThreadEndWork(const TThreadEndWork&) = delete;
+  TThreadEndWork& operator=(const TThreadEndWork&) = delete;
+
+ protected:
+  TThreadEndWork();
+  virtual ~TThreadEndWork();
+
+ private:
+  virtual void Run() = 0;
+  friend bool RunThreadEndWork();
+  TThreadEndWork* outer_;
+};
+
+template <typename TWork>
+class TOnThreadEnd final : public TThreadEndWork {
+ public:
+  explicit TOnThreadEnd(TWork work) : work_(std::move(work)) {}
+
+ private:
+  void Run() override { work_(); }
+  TWork work_;
+};
+
+// Runs the calling thread's innermost registered work and forgets it; false when there is none.
+// Never raises.
+bool RunThreadEndWork();
 
 // --- Global state (one set per module that links the library)
 
@@ -185,6 +233,10 @@ struct TEmberLibraryGlobals {
   uint32_t MainThreadHandle = 0;
   uint32_t MainThreadStackTop = 0;
   uint32_t FreezeThreadID = 0;   // the freeze watch's thread while it runs
+  // Above 0 while the main thread is inside an entry of the library (waiting for the library
+  // lock, a report being processed) or waits for a background send: it answers no window then,
+  // and the freeze watch does not take the library's own wait for a frozen program.
+  std::atomic<int32_t> MainThreadInside{0};
   TEmberExceptionRecord CurrentException;
   TEmberExceptionRecord* ProcessingRecord = nullptr;
   // The ISAPI request of the faulting thread while its exception is processed.
@@ -212,6 +264,9 @@ class TExceptionEntryLock {
   ~TExceptionEntryLock();
   TExceptionEntryLock(const TExceptionEntryLock&) = delete;
   TExceptionEntryLock& operator=(const TExceptionEntryLock&) = delete;
+
+ private:
+  const bool main_;
 };
 
 // --- Processing

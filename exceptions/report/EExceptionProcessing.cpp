@@ -70,19 +70,13 @@ TProcessingGlobals& Globals() {
 
 // --- An exception processed inside a send
 
-// The environment variables a report sets for external tools and for %NAME% texts (the e-mail's
-// subject and body among them).
-const char* const kReportVariables[] = {"_MainModuleName",  "_MainModuleDesc",   "_MainModuleVer",
-                                        "_ExceptModuleName", "_ExceptModuleDesc", "_ExceptModuleVer",
-                                        "_ExceptMsg",        "_BugReport",        "_LineBreak"};
-
 // An exception raised on the thread of a background send under way (a handler of the send's
 // events hands over what it caught) is processed as its own while that send waits half done.
 // Everything the send works from is put aside for the run and put back after it: the record,
 // the options in force and the copy published in the shared area, the report's texts, the log's,
-// the dialogs' and the facts' state, the run's decisions with the call stack, the send's lists and
-// progress, the library's last error, the report's environment variables and the step counter.
-// The run's companion files go to a folder of their own, which goes with it. Its own send is done
+// the dialogs' and the facts' state, the run's decisions with the call stack, the send's lists,
+// stage and progress, the library's last error, the report's variables, the step counter and the
+// send's companion folder (the run makes one of its own, ProcessException). Its own send is done
 // at once, and an end of the program it asks for is acted on by the send once that is done.
 class TSendPutAside {
  public:
@@ -106,60 +100,59 @@ class TSendPutAside {
     progress_ = DeliveryProgress();
     errorCode_ = GetLastLibraryErrorCode();
     errorMessage_ = GetLastLibraryErrorMessage();
-    for (const char* name : kReportVariables) variables_.push_back(GetEnvVariable(name));
+    variables_ = GetReportVariables();
     step_ = GetEmberStep();
-    const std::string temp = ember_report::TempFolder();
-    folder_ = temp + "EmberLog" + IntToHex(ember_report::CurrentProcessId(), 8) + IntToHex(EmberCurrentThreadID(), 8) +
-              (temp.empty() ? std::string("/") : temp.substr(temp.size() - 1));
-    if (ember_report::EnsureFolder(folder_))
-      SetCompanionFolder(folder_);
-    else
-      folder_.clear();  // the run's files then share the send's names: better than none
+    folder_ = GetCompanionFolder();
     Globals().Run.InsideSend = true;
   }
 
-  ~TSendPutAside() {
-    try {
-      PutBack();
-    } catch (...) {
-      // what could not be put back stays as the run left it
-    }
-  }
+  ~TSendPutAside() { PutBack(); }
   TSendPutAside(const TSendPutAside&) = delete;
   TSendPutAside& operator=(const TSendPutAside&) = delete;
 
  private:
-  void PutBack() {
+  // The record first, each piece on its own: one that cannot be put back leaves the others the
+  // send's.
+  void PutBack() noexcept {
     TEmberLibraryGlobals& library = EmberLibrary();
-    TEmberModuleOptionsEx& current = *library.CurrentOptions;
     TProcessingGlobals& globals = Globals();
-    SetCompanionFolder(std::string());
-    if (!folder_.empty()) {
-      for (const std::string& name : ember_report::FolderFileNames(folder_))
-        ember_report::DeleteReportFile(folder_ + name);
-      ember_report::RemoveEmptyFolder(folder_);
-    }
-    const uint8_t endAsked = globals.Run.TerminateAsked ? current.TerminateAction() : 0;
+    Step([&] { library.CurrentException = record_; });
+    Step([&] {
+      const uint8_t endAsked = globals.Run.TerminateAsked ? library.CurrentOptions->TerminateAction() : 0;
+      if (globals.EndAskedInsideSend == 0) globals.EndAskedInsideSend = endAsked;
+    });
     std::swap(run_, globals.Run);
-    if (globals.EndAskedInsideSend == 0) globals.EndAskedInsideSend = endAsked;
     SetEmberStep(step_);
-    for (size_t i = 0; i < variables_.size(); ++i) SetEnvVariable(kReportVariables[i], variables_[i]);
-    RestoreLastError(errorCode_, errorMessage_);
-    DeliveryProgress() = progress_;
+    Step([&] { SetCompanionFolder(folder_); });
+    Step([&] { SetReportVariables(variables_); });
+    Step([&] { RestoreLastError(errorCode_, errorMessage_); });
+    Step([&] { DeliveryProgress() = progress_; });
     ExchangeSendWork(send_);
-    ReportFacts() = facts_;
-    const int32_t count = EmberDialogState().ExceptionCount;  // the module's count goes on
-    EmberDialogState() = dialog_;
-    EmberDialogState().ExceptionCount = count;
-    LogReportState() = log_;
-    ReportPieces() = pieces_;
-    // Put back without being published: the area gets what it held before the run.
-    current.BeginUpdate();
-    current.Assign(&options_);
-    current.SetModule(options_.ModuleName(), options_.ModuleHandle());
-    current.EndUpdate();
-    if (publishedHeld_) SaveOptionsToSharedMemory(published_);
-    library.CurrentException = record_;
+    Step([&] { ReportFacts() = facts_; });
+    Step([&] {
+      const int32_t count = EmberDialogState().ExceptionCount;  // the module's count goes on
+      EmberDialogState() = dialog_;
+      EmberDialogState().ExceptionCount = count;
+    });
+    Step([&] { LogReportState() = log_; });
+    Step([&] { ReportPieces() = pieces_; });
+    Step([&] {
+      // Put back without being published: the area gets what it held before the run.
+      TEmberModuleOptionsEx& current = *library.CurrentOptions;
+      current.BeginUpdate();
+      current.Assign(&options_);
+      current.SetModule(options_.ModuleName(), options_.ModuleHandle());
+      current.EndUpdate();
+      if (publishedHeld_) SaveOptionsToSharedMemory(published_);
+    });
+  }
+  template <typename TPiece>
+  static void Step(TPiece piece) noexcept {
+    try {
+      piece();
+    } catch (...) {
+      // this piece stays as the run left it
+    }
   }
 
   TEmberExceptionRecord record_;
@@ -174,7 +167,7 @@ class TSendPutAside {
   TEmberSendProgressState progress_;
   TEmberLogErrorCode errorCode_ = eeNone;
   std::string errorMessage_;
-  std::vector<std::string> variables_;
+  TEmberReportVariables variables_;
   int32_t step_ = 0;
   std::string folder_;
 };
@@ -672,9 +665,31 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
   uint8_t result = 0;
   std::vector<uint32_t> frozen;
   std::unique_ptr<TEmberThreadsList> threads;
+  std::string folder;
   globals.Run.Inline = EmberCurrentThreadID() == args.Params.ThreadID;
   globals.Run.SendInBackground = false;
   globals.Run.TerminateAsked = false;
+  // What the run leaves when it ends before its send (a send in the background goes on with the
+  // call stack and the companion folder, and frees them).
+  const auto leave = [&] {
+    for (uint32_t handle : frozen) ResumeThreadHandle(handle);
+    frozen.clear();
+    if (!globals.Run.SendInBackground) {
+      FreeCallStack();
+      RemoveCompanionFolder(folder);
+      SetCompanionFolder(std::string());
+      folder.clear();
+    }
+  };
+  // The runtime ends the code of the thread this runs on (a hook of the processing lets an
+  // exception leave a function that may not raise): nothing of the run stays behind.
+  const TOnThreadEnd cutShort([&] {
+    leave();
+    vars.Processing = 0;
+    library.ProcessingRecord = nullptr;
+    ReserveMemory();
+    aside.reset();
+  });
   try {
     // A web framework with its own error page answers for the main thread.
     const TEmberReportOutput output = EmberReportOutput();
@@ -683,6 +698,9 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
       ReserveMemory();
       return 1;
     }
+    // The run's companion files are its own, whatever else sends meanwhile (ELogManager.h).
+    folder = MakeCompanionFolder();
+    SetCompanionFolder(folder);
     SetEmberStep(1);
     TEmberReportFacts& facts = ReportFacts();
     facts.ExceptionTime = ember_support::LocalNow();
@@ -701,10 +719,8 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
     DropChangedModules();
     RunSteps(args, address, *threads, result, frozen);
 
-    for (uint32_t handle : frozen) ResumeThreadHandle(handle);
-    frozen.clear();
     SetEmberStep(0x11);
-    if (!globals.Run.SendInBackground) FreeCallStack();
+    leave();
     if (!globals.Run.TerminateAsked && globals.Run.FilterHandler == 2 && globals.Run.FilterAction != 0) {
       library.CurrentOptions->SetTerminateAction(globals.Run.FilterAction);
       globals.Run.TerminateAsked = true;
@@ -715,8 +731,7 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
     // Inside a send the end waits for that send (TSendPutAside).
     if (args.RaiseKind != 2 && !globals.Run.SendInBackground && !globals.Run.InsideSend) TerminateApplicationIfAsked();
   } catch (...) {
-    for (uint32_t handle : frozen) ResumeThreadHandle(handle);
-    if (!globals.Run.SendInBackground) FreeCallStack();
+    leave();
     vars.Processing = 0;
     library.ProcessingRecord = nullptr;
     ReserveMemory();

@@ -9,6 +9,7 @@
 #include "classlib/Streams.h"
 #include "classlib/SysUtils.h"
 #include "detail/EReportPlatform_p.h"
+#include "detail/ESendReportPlatform_p.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/EmberTexts.h"
@@ -168,9 +169,41 @@ bool WriteLogFile() {
 
 namespace {
 std::string CompanionFolder() { return gCompanionFolder.empty() ? ember_report::TempFolder() : gCompanionFolder; }
+uint32_t gLastCompanionFolder = 0;
+const char* const kLastHTMLPage = "LastHTMLPage.html";
 }  // namespace
 
+std::string MakeCompanionFolder() {
+  const std::string temp = ember_report::TempFolder();
+  if (temp.empty()) return std::string();
+  const std::string prefix = temp + "EmberLog" + IntToHex(ember_report::CurrentProcessId(), 8) +
+                             IntToHex(static_cast<uint32_t>(GetThisModuleHandle()), 8);
+  // Made here, not found: a folder left by an earlier instance of this module (killed before it
+  // removed it) holds files that are not this run's.
+  for (int32_t tries = 0; tries < 64; ++tries) {
+    const std::string folder = prefix + IntToHex(++gLastCompanionFolder, 8) + temp.substr(temp.size() - 1);
+    if (ember_report::CreateNewFolder(folder)) return folder;
+  }
+  return std::string();
+}
+
 void SetCompanionFolder(const std::string& folder) { gCompanionFolder = folder; }
+
+std::string GetCompanionFolder() { return gCompanionFolder; }
+
+void RemoveCompanionFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  for (const std::string& name : ember_report::FolderFileNames(folder)) {
+    // A CGI program's last page is its output, kept where it always is.
+    if (name == kLastHTMLPage && ember_report::RunsAsCGI()) {
+      const std::string kept = ember_report::TempFolder() + kLastHTMLPage;
+      ember_report::DeleteReportFile(kept);
+      if (ember_report::MoveReportFile(folder + name, kept)) continue;
+    }
+    ember_report::DeleteReportFile(folder + name);
+  }
+  ember_report::RemoveEmptyFolder(folder);
+}
 
 std::string GetAttachedLogFileName(const std::string& fileName) {
   std::string name = FilePart(fileName);
@@ -184,7 +217,7 @@ std::string GetScreenshotFileName() {
 }
 
 std::string GetLastHTMLPageFileName() {
-  return SendOption(0x40) ? CompanionFolder() + "LastHTMLPage.html" : std::string();
+  return SendOption(0x40) ? CompanionFolder() + kLastHTMLPage : std::string();
 }
 
 std::string GetXMLLogFileName() {

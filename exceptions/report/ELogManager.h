@@ -70,10 +70,22 @@ bool WriteLogFile();
 
 // --- Companion files (all in the companion folder; empty when their option is off)
 
-// The folder of the companion files below (with its trailing separator): the system's temporary
-// folder, or `folder` while it is set, so that an exception processed inside a send under way
-// keeps its files apart from that send's. Empty: the temporary folder again.
+// Each processing run keeps its companion files in a folder of its own, which its send (on a
+// thread of its own too) works from and removes at its end: the temporary folder is shared by
+// every process of the computer and every module of this one that carries the library, and an
+// exception processed inside a send under way has a run of its own. The file names stay those
+// below, as the report and the mail show them.
+// Makes a new folder for one run in the system's temporary folder ("EmberLog", then the process
+// id, this module's handle and a number, 8 hexadecimal digits each) and answers it with its
+// trailing separator; empty when none could be made.
+std::string MakeCompanionFolder();
+// The folder of the companion files below (with its trailing separator): `folder` while it is
+// set; empty: the system's temporary folder.
 void SetCompanionFolder(const std::string& folder);
+std::string GetCompanionFolder();
+// Deletes what is left in a run's folder and the folder; the last page of a CGI program (its
+// output, which stays) goes to the temporary folder under its own name instead.
+void RemoveCompanionFolder(const std::string& folder);
 
 // The file part of `fileName` with "__" and the computer name (SendOptions 0x200) and then "__"
 // and the exception's date and time as yyyymmddhhnnss (0x100) before the extension.

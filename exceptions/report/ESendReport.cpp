@@ -61,6 +61,7 @@ std::vector<TSendThread>& SendThreads() {
 }
 // A tracker already told the user about the report (it is closed): no outcome box follows.
 bool gTrackerShownBox = false;
+TEmberSendStage gStage;
 
 TEmberModuleOptions* Options() { return DialogOptions(); }
 
@@ -171,11 +172,17 @@ TEmberTrackerSettings TrackerSettings(const TEmberWebSendSettings& web) {
   return settings;
 }
 
+bool ContinueSendBugReport();
+
 // The send and what follows it when it runs apart from the processing: the steps after the send
-// are this exception's, whether the send succeeded or not, so they run in any case.
-void SendAndFinish() {
+// are this exception's, whether the send succeeded or not, so they run in any case. `goOn`: the
+// send goes on from where it was cut short.
+void SendAndFinish(bool goOn) {
   try {
-    SendBugReport();
+    if (goOn)
+      ContinueSendBugReport();
+    else
+      SendBugReport();
   } catch (...) {
     ShowLibraryError(eeLogError, "Send");
   }
@@ -197,6 +204,7 @@ struct TSendJob {
   alignas(16) uint8_t Context[716] = {};
   uint8_t Record[80] = {};
   int32_t Heir = 0;
+  std::string Folder;  // the run's companion files (ELogManager.h), removed when the send ends
 };
 
 // The library's own work on this thread: a failure it raises or catches is not processed.
@@ -219,16 +227,32 @@ void RunSendThread(TSendJob& job) {
     }
     RemoveLockHeir(job.Heir);
     gSendingThread = EmberCurrentThreadID();
+    SetCompanionFolder(job.Folder);
+    const auto finish = [&] {
+      gSendingThread = 0;
+      RemoveCompanionFolder(job.Folder);
+      SetCompanionFolder(std::string());
+      TEmberExceptionRecord& current = library.CurrentException;
+      if (current.ExceptionObject == job.Copy) current.ExceptionObject = nullptr;
+      if (current.ExceptionContext == job.Context) current.ExceptionContext = nullptr;
+      if (current.ExceptionRecord == job.Record) current.ExceptionRecord = nullptr;
+      FreeObjectCopy(job.Copy);
+      job.Copy = nullptr;
+    };
     {
+      // The runtime ends the program's code in a handler of this send (its exception left a
+      // function that may not raise): the report still goes out, without the program's
+      // handlers, and the send is over and the lock given back before the thread ends.
+      const TOnThreadEnd cutShort([&] {
+        ThreadVars().LibraryWork = 1;
+        SendAndFinish(true);
+        finish();
+        library.LibraryLock.UnlockAll();
+      });
       TLibraryWork work;
-      SendAndFinish();
+      SendAndFinish(false);
     }
-    gSendingThread = 0;
-    TEmberExceptionRecord& current = library.CurrentException;
-    if (current.ExceptionObject == job.Copy) current.ExceptionObject = nullptr;
-    if (current.ExceptionContext == job.Context) current.ExceptionContext = nullptr;
-    if (current.ExceptionRecord == job.Record) current.ExceptionRecord = nullptr;
-    FreeObjectCopy(job.Copy);
+    finish();
   } catch (...) {
     // nothing may leave the thread
     gSendingThread = 0;
@@ -238,10 +262,16 @@ void RunSendThread(TSendJob& job) {
 void SendThreadMain(TSendJob* job, std::shared_ptr<std::atomic<bool>> finished) {
   // The highest-but-one of the seven priorities: above the application, below time-critical.
   ember_report::RaiseThreadPriority();
-  RunSendThread(*job);
-  delete job;
-  --gThreadsRunning;
-  finished->store(true);
+  const auto leave = [&] {
+    delete job;
+    --gThreadsRunning;
+    finished->store(true);
+  };
+  {
+    const TOnThreadEnd cutShort(leave);
+    RunSendThread(*job);
+  }
+  leave();
 }
 
 // Joins the threads of sends that have ended (they no longer need the library lock, which the
@@ -274,6 +304,7 @@ void ExchangeSendWork(TEmberSendWork& work) {
   gAttachments.swap(work.Attachments);
   gCustomFields.swap(work.CustomFields);
   std::swap(gTrackerShownBox, work.TrackerShownBox);
+  std::swap(gStage, work.Stage);
 }
 
 // --- Attachments
@@ -323,6 +354,7 @@ bool SendEmailReport() {
     } else {
       success = true;
     }
+    gStage.Email = success ? 1 : 0;
     retry = !success && RaiseErrorEvent(5);
   } while (retry);
   RaiseReportAction(5, success);
@@ -367,6 +399,7 @@ bool SendWebReport() {
       success = true;
     }
     CloseSendDialog();
+    gStage.Web = success ? 1 : 0;
     retry = !success && RaiseErrorEvent(7);
   } while (retry);
   RaiseReportAction(7, success);
@@ -374,41 +407,65 @@ bool SendWebReport() {
 }
 
 bool SendBugReport() {
-  TEmberModuleOptions* options = Options();
   gAttachments.clear();
   gCustomFields.clear();
   gTrackerShownBox = false;
+  gStage = TEmberSendStage();
   ClearLastError();
+  return ContinueSendBugReport();
+}
+
+namespace {
+
+// The send from where it stands (all of it after SendBugReport's reset): a method tried already
+// is not sent again.
+bool ContinueSendBugReport() {
+  TEmberModuleOptions* options = Options();
   if (!options) return false;
-  bool result = true;
-  try {
-    WriteTemporaryLog();
-    SetLastHTMLPage(LogReportState().LastHTMLPage);
-    WriteXMLLogFile();
-  } catch (...) {
-    ShowLibraryError(eeLogError, "Send");
+  if (gStage.Ended) return gStage.Result;
+  if (!gStage.FilesWritten) {
+    try {
+      WriteTemporaryLog();
+      SetLastHTMLPage(LogReportState().LastHTMLPage);
+      WriteXMLLogFile();
+    } catch (...) {
+      ShowLibraryError(eeLogError, "Send");
+    }
+    gStage.FilesWritten = true;
   }
   int32_t emailMode = options->EMailSendMode();
-  if (emailMode != 0) {
+  if (emailMode != 0 && !gStage.EmailEnded) {
     try {
-      PrepareAttachments(true);
-      if (options->EMailSendMode() != 0) result = SendEmailReport() && result;
+      bool sent = gStage.Email > 0;
+      if (gStage.Email < 0) {
+        PrepareAttachments(true);
+        sent = options->EMailSendMode() == 0 || SendEmailReport();
+      }
+      gStage.Result = sent && gStage.Result;
     } catch (...) {
       ShowLibraryError(EmailErrorCode(emailMode), "E-mail");
-      result = false;
+      gStage.Result = false;
     }
+    gStage.EmailEnded = true;
   }
   int32_t webMode = options->WebSendMode();
-  if (webMode != 0) {
+  if (webMode != 0 && !gStage.WebEnded) {
     try {
-      // The e-mail's zip already holds the log copy unless the log went into the mail's body.
-      if (!(emailMode != 0 && !options->LogInMailBody() && !gAttachments.empty())) PrepareAttachments(false);
-      result = SendWebReport() && result;
+      bool sent = gStage.Web > 0;
+      if (gStage.Web < 0) {
+        // The e-mail's zip already holds the log copy unless the log went into the mail's body.
+        if (!(emailMode != 0 && !options->LogInMailBody() && !gAttachments.empty())) PrepareAttachments(false);
+        sent = SendWebReport();
+      }
+      gStage.Result = sent && gStage.Result;
     } catch (...) {
       ShowLibraryError(WebErrorCode(webMode), "Web");
-      result = false;
+      gStage.Result = false;
     }
+    gStage.WebEnded = true;
   }
+  gStage.Ended = true;
+  const bool result = gStage.Result;
   try {
     CloseSendDialog();
     if (!result && (options->BehaviourOptions() & 0x10)) ember_report::PutReportOnClipboard(ReportPieces().LastReportText);
@@ -424,6 +481,8 @@ bool SendBugReport() {
   }
   return result;
 }
+
+}  // namespace
 
 // --- Background send
 
@@ -445,6 +504,7 @@ bool StartSendThread(bool background) {
     TEmberExceptionRecord& record = EmberLibrary().CurrentException;
     const TEmberExceptionRecord original = record;
     auto job = std::make_unique<TSendJob>();
+    job->Folder = GetCompanionFolder();
     job->Copy = CopyObject(original.ExceptionObject);
     record.ExceptionObject = job->Copy;
     if (original.ExceptionContext != nullptr && ember_detail::PlatformIsReadable(original.ExceptionContext, 204)) {
@@ -490,6 +550,16 @@ bool StartSendThread(bool background) {
 }
 
 void JoinSendThreads() {
+  // The main thread answers no window meanwhile: the library's wait, not a freeze.
+  struct TMainThreadWaits {
+    const bool Main = EmberCurrentThreadID() == EmberLibrary().MainThreadID;
+    TMainThreadWaits() {
+      if (Main) ++EmberLibrary().MainThreadInside;
+    }
+    ~TMainThreadWaits() {
+      if (Main) --EmberLibrary().MainThreadInside;
+    }
+  } waits;
   std::vector<TSendThread> threads;
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);

@@ -33,9 +33,19 @@ bool IsSendUnderWayOn(uint32_t threadID);
 // The working state of the send under way: its attachment list, custom web fields and whether a
 // tracker has shown its own box. Swapped with `work`: the processing of an exception raised
 // inside the send takes it out, with an empty one, and puts it back when it is done.
+// How far a send has come: the runtime may end its thread in a handler of the program, and the
+// send then goes on from there (without the program's handlers), never sending a method twice.
+struct TEmberSendStage {
+  bool FilesWritten = false;
+  int8_t Email = -1, Web = -1;  // the last attempt's success (0, 1); -1: not tried yet
+  bool EmailEnded = false, WebEnded = false;
+  bool Ended = false;           // the outcome was shown and the files deleted
+  bool Result = true;
+};
 struct TEmberSendWork {
   std::vector<std::string> Attachments, CustomFields;
   bool TrackerShownBox = false;
+  TEmberSendStage Stage;
 };
 void ExchangeSendWork(TEmberSendWork& work);
 // Waits until every background send thread has ended and joins it. The wait is bounded by the

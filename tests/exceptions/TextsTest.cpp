@@ -142,6 +142,9 @@ TEST(ExpandVariables, ExceptionEnvironmentIsPublished) {
   EXPECT_EQ(GetEnvVariable("_LineBreak"), "\r\n");
   EXPECT_EQ(GetEnvVariable("_ExceptModuleName"), "kept.dll") << "module not found: left alone";
   EXPECT_EQ(ExpandVariables("%_BugReport%"), "report %_ExceptMsg%");
+  // Another module of the process publishes its own report: this module's texts keep its own.
+  SetEnvVariable("_ExceptMsg", "Knob failure");
+  EXPECT_EQ(ExpandVariables("%_ExceptMsg% %_ExceptModuleName%."), "Access violation .");
   for (const char* name : {"_MainModuleName", "_ExceptMsg", "_LineBreak", "_ExceptModuleName",
                            "_BugReport"})
     SetEnvVariable(name, "");

@@ -180,7 +180,7 @@ void WINAPI HookedRtlUnwind(void* targetFrame, void* targetIp, EXCEPTION_RECORD*
       TEmberThreadVars& vars = ThreadVars();
       vars.RaiseStackPointer = CurrentStackPointer();
       if (record != nullptr && record->ExceptionCode >= 0xC0000005u && record->ExceptionCode < 0xC000013Bu &&
-          record->ExceptionFlags == 2) {
+          record->ExceptionFlags == 2 && !IsInsideLibraryWork()) {
         SaveRaiseStack(vars.RaiseStackPointer);
       }
     }
@@ -461,25 +461,50 @@ void UnhookExtensionProc() {
 
 // --- Unhandled exceptions
 
-// The runtime's unhandled-exception procedure: a throw that nothing catches.
+// The runtime's unhandled-exception procedure: a throw that nothing catches, or one that leaves
+// a function that may not raise. The exception is processed as the thread's own (unless it was
+// at its raise, or the thread is inside the library's work, which then ends first); then the
+// library's work the thread had under way is completed without the program's handlers
+// (TThreadEndWork: a send's report goes out, the lock is given back, a faulting thread's worker
+// ends), and only then does the thread end (the process, on the main thread).
 [[noreturn]] void LibraryTerminate() {
+  TEmberThreadVars& vars = ThreadVars();
+  // A terminate inside this handler (a handler of the program that runs while the exception is
+  // processed) processes nothing more: it completes the work and ends the thread.
+  const bool first = vars.Terminating == 0;
+  vars.Terminating = 1;
   try {
+    std::exception_ptr pending = first ? std::current_exception() : std::exception_ptr();
     const std::exception* object = nullptr;
-    std::exception_ptr pending = std::current_exception();
+    bool processed = true;
+    const auto processPending = [&] {
+      if (processed || IsInsideLibraryWork()) return;
+      processed = true;
+      // One processed at its raise (handled exceptions processed in the main thread) was
+      // reported already.
+      if (IsObjectNotListed(object))
+        CentralNotify(object, vars.RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, EmberLibrary().Module, 0, 0);
+    };
     if (pending) {
       try {
         std::rethrow_exception(pending);
       } catch (const std::exception& error) {
-        object = &error;
-        // One processed at its raise (handled exceptions processed in the main thread) was
-        // reported already.
-        if (IsObjectNotListed(object)) {
-          TEmberThreadVars& vars = ThreadVars();
-          CentralNotify(object, vars.RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, EmberLibrary().Module, 0, 0);
-        }
+        object = &error;  // kept alive by `pending` after this block
+        processed = false;
+        // Inside the block, so that its end does not count as the program's handling.
+        processPending();
       } catch (...) {
       }
     }
+    vars.ProgramCodeEnded = 1;
+    while (RunThreadEndWork()) processPending();
+  } catch (...) {
+  }
+  try {
+    vars.ProgramCodeEnded = 1;
+    while (RunThreadEndWork()) {
+    }
+    EmberLibrary().LibraryLock.UnlockAll();
   } catch (...) {
   }
   if (GetCurrentThreadId() == EmberLibrary().MainThreadID) ExitProcess(1);

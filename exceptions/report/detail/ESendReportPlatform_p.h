@@ -31,6 +31,9 @@ void RaiseThreadPriority();
 // The system handle of a running thread (0 where threads have none); it stays valid while the
 // thread object is not joined.
 uintptr_t ThreadHandleOf(std::thread& thread);
+// Creates `folder` (its parent exists); true only when this call made it, false when it was
+// there already or cannot be made.
+bool CreateNewFolder(const std::string& folder);
 // Removes an empty folder; true when it is gone.
 bool RemoveEmptyFolder(const std::string& folder);
 // Where a kept zip goes when the log's folder takes none (the library's own folder).

@@ -70,6 +70,7 @@ bool EnsureFolder(const std::string& folder) {
 
 void RaiseThreadPriority() {}
 uintptr_t ThreadHandleOf(std::thread&) { return 0; }
+bool CreateNewFolder(const std::string& folder) { return mkdir(folder.c_str(), 0700) == 0; }
 bool RemoveEmptyFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0; }
 
 std::string FallbackFolder() { return TempFolder(); }

@@ -46,6 +46,7 @@ void RaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORI
 uintptr_t ThreadHandleOf(std::thread& thread) {
   return thread.joinable() ? reinterpret_cast<uintptr_t>(pthread_gethandle(thread.native_handle())) : 0;
 }
+bool CreateNewFolder(const std::string& folder) { return CreateDirectoryA(folder.c_str(), nullptr) != 0; }
 bool RemoveEmptyFolder(const std::string& folder) { return RemoveDirectoryA(folder.c_str()) != 0; }
 std::string FallbackFolder() { return GetLibraryFolder(); }
 

@@ -3,7 +3,9 @@
 // a worker above normal priority, the thread entries follow CreateThread and ExitThread,
 // detaching puts every replaced routine back, a second module reaches the program's options and
 // handlers, an unhandled throw is reported once, and no handler is called while leaks are
-// reported.
+// reported; the library's own raises leave the program's raise stack alone; the freeze watch
+// takes no wait of the main thread inside the library for a freeze, and stopping it from inside
+// the library lock does not wait for its report, which waits for that lock.
 #include "exceptions/capture/ExceptionLog.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +15,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "ChildProcess.h"
+#include "FailAfter.h"
 #include "exceptions/capture/EHook.h"
 #include "exceptions/capture/EFreezeWatch.h"
 #include "exceptions/capture/ELeaks.h"
@@ -206,6 +211,32 @@ TEST_F(ExceptionLogWin32Test, TheRaisingThreadsLastErrorIsTheSameAfterItsRaiseWa
   const DWORD afterRaise = GetLastError();
   EXPECT_EQ(seen_.Calls.load(), 2);
   EXPECT_EQ(afterRaise, static_cast<DWORD>(ERROR_BAD_FORMAT));
+}
+
+// A thread of the program raises (the exception would wait for the library lock, held by a
+// send), then the library's own work raises and catches on another thread (the send's socket
+// errors): the stack copy of the program's raise is still there for its processing.
+TEST_F(ExceptionLogWin32Test, TheLibrarysOwnRaisesLeaveTheProgramsRaiseStackAlone) {
+  uint32_t thread = 0, stackPointer = 0;
+  std::thread([&] {
+    try {
+      ThrowDiskFull();
+    } catch (const std::exception&) {
+      thread = GetCurrentThreadId();
+      stackPointer = ThreadVars().RaiseStackPointer;
+    }
+  }).join();
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(CopyRaiseStack(thread, stackPointer, bytes));
+  std::thread([] {
+    ThreadVars().LibraryWork = 1;
+    try {
+      ThrowDiskFull();
+    } catch (const std::exception&) {
+    }
+    ThreadVars().LibraryWork = 0;
+  }).join();
+  EXPECT_TRUE(CopyRaiseStack(thread, stackPointer, bytes));
 }
 
 namespace {
@@ -524,6 +555,7 @@ struct TFreeze {
   bool Frozen = false;
   uint32_t ThreadID = 0;
   bool StackNamesWaiter = false;
+  std::atomic<int32_t> Asked{0};  // the watch looked for the main window (once a round)
 };
 TFreeze* gFreeze = nullptr;
 
@@ -564,6 +596,75 @@ TEST_F(ExceptionLogWin32Test, AMainWindowThatStopsAnsweringIsReportedWithItsStac
   EXPECT_TRUE(freeze.Frozen);
   EXPECT_EQ(freeze.ThreadID, GetCurrentThreadId());
   EXPECT_TRUE(freeze.StackNamesWaiter);
+  DestroyWindow(freeze.Window);
+  CloseHandle(freeze.Reported);
+  gFreeze = nullptr;
+}
+
+// Notes a freeze report (without a call handed to the faulting thread, which would reload the
+// options from the module's shared area).
+uint8_t NoteFreezes(const TEmberNotifyArgs& args) {
+  if (gFreeze != nullptr && dynamic_cast<const EFrozenApplication*>(args.Object) != nullptr) {
+    gFreeze->Frozen = true;
+    SetEvent(gFreeze->Reported);
+  }
+  return 1;
+}
+
+// The main thread waits inside the library far longer than the freeze time-out: in an entry,
+// behind another thread that holds the library lock (a report sent in the background); then it
+// holds the lock itself while the watch's report of its silence waits for it, and switches the
+// watch off there. The first wait is no freeze; the switch does not wait for the watch, whose
+// report comes once the lock is given back.
+TEST_F(ExceptionLogWin32Test, TheFreezeWatchTakesNoWaitInsideTheLibraryForAFreezeNorWaitsForItsReport) {
+  TFreeze freeze;
+  freeze.Reported = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  freeze.Window = CreateWindowA("STATIC", "Waiting", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(freeze.Window, nullptr);
+  gFreeze = &freeze;
+  SetProcessExceptionProc(&NoteFreezes);
+  SetEmberMainWindowFinder([](uint32_t) {
+    ++gFreeze->Asked;
+    return reinterpret_cast<uintptr_t>(gFreeze->Window);
+  });
+  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
+  options.SetFreezeTimeout(1);
+  options.SetFreezeActivate(1);
+  const TFailAfter bound(60000, "stopping the freeze watch waited for its report");
+  {
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([held] {
+      std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
+      SetEvent(held);
+      Sleep(3000);
+    });
+    WaitForSingleObject(held, INFINITE);
+    std::runtime_error error("waited");
+    CentralNotify(&error, reinterpret_cast<uintptr_t>(&ThrowDiskFull), 0, 0, 0, nullptr, nullptr, 0,
+                  EmberLibrary().Module, 0, 0);
+    holder.join();
+    CloseHandle(held);
+  }
+  // A report of the wait would be under way by now; it is processed before the watch is stopped.
+  options.SetFreezeActivate(0);
+  EXPECT_FALSE(freeze.Frozen);
+  ResetEvent(freeze.Reported);
+  freeze.Asked = 0;
+  options.SetFreezeActivate(1);
+  {
+    std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
+    // Silent for 20 rounds of 50 ms: the watch reports, and its report waits for the lock.
+    while (freeze.Asked < 20) Sleep(10);
+    Sleep(500);
+    options.SetFreezeActivate(0);
+    EXPECT_FALSE(IsFreezeThreadRunning());
+  }
+  EXPECT_EQ(WaitForSingleObject(freeze.Reported, 30000), WAIT_OBJECT_0);
+  StopFreezeThread();  // joins the watch that was told to end
+  EXPECT_TRUE(freeze.Frozen);
+  SetProcessExceptionProc(nullptr);
+  SetEmberMainWindowFinder(nullptr);
   DestroyWindow(freeze.Window);
   CloseHandle(freeze.Reported);
   gFreeze = nullptr;

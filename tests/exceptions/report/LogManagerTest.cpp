@@ -1,9 +1,11 @@
 // Log file management against real files in a temporary folder: repeated reports and their
-// counter, the cap, the write events and retries, companion names and the attachment list.
+// counter, the cap, the write events and retries, companion names, each run's companion folder
+// and the attachment list.
 #include "exceptions/report/ELogManager.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "SampleReport.h"
@@ -192,6 +194,35 @@ TEST_F(LogManagerTest, CompanionNamesFollowTheirOptions) {
   EXPECT_EQ(GetLastHTMLPageFileName(), temp + "LastHTMLPage.html");
   EXPECT_EQ(GetXMLLogFileName(), temp + "demo.xml");
   EXPECT_TRUE(std::regex_match(GetProcessTempFileName().substr(temp.size()), std::regex("[0-9A-F]{16}\\.bin")));
+}
+
+// Each run's companion files go to a new folder of its own in the temporary folder, under the
+// names the report shows; removing it takes what is left, except a CGI program's last page (its
+// output), which stays in the temporary folder under its own name.
+TEST_F(LogManagerTest, EachRunHasACompanionFolderOfItsOwn) {
+  const std::string temp = GetZipFileName().substr(0, GetZipFileName().size() - 13);
+  const std::string first = MakeCompanionFolder(), second = MakeCompanionFolder();
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first, second);
+  EXPECT_EQ(first.compare(0, temp.size(), temp), 0) << first;
+  options.SetSendOptions(0x40);
+  for (const bool cgi : {false, true}) {
+#ifndef _WIN32
+    if (cgi) break;  // only Windows programs run as CGI programs
+#endif
+    SCOPED_TRACE(cgi ? "CGI" : "plain");
+    SetEnvVariable("REQUEST_METHOD", cgi ? "GET" : "");
+    const std::string folder = cgi ? second : first;
+    SetCompanionFolder(folder);
+    EXPECT_EQ(GetZipFileName(), folder + "BugReport.zip");
+    WriteFileBytes(GetZipFileName(), "zip");
+    WriteFileBytes(GetLastHTMLPageFileName(), cgi ? "<html>cgi</html>" : "<html>plain</html>");
+    RemoveCompanionFolder(folder);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(ReadTextFile(temp + "LastHTMLPage.html"), cgi ? "<html>cgi</html>" : "");
+  }
+  SetEnvVariable("REQUEST_METHOD", "");
+  SetCompanionFolder(std::string());
 }
 
 TEST_F(LogManagerTest, LastPageIsKeptOnlyForWebApplications) {

@@ -5,8 +5,12 @@
 // own call stack; and, in a second process of this program, an end of the program asked for one
 // exception acted on in that exception's own processing. Reports sent by the library's own send
 // thread to an SMTP server on 127.0.0.1: each exception's report goes out once, also with several
-// threads failing, and an exception raised inside a send is sent as its own before the send goes
-// on with its own report and end; an entry on the worker does not wait for its faulting thread.
+// threads failing, with another sender of reports beside it (a second plug-in carrying its own copy
+// of the library, another process of this program) and with another module's event call during
+// it; an exception raised inside a send (handed over, leaving a handler, or ending the thread's
+// code) is sent as its own before the send goes on with its own report and end; an entry on the
+// worker does not wait for its faulting thread, nor a faulting thread for a worker whose code the
+// runtime ended.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,6 +21,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -36,6 +41,7 @@
 #include "exceptions/report/EReportOutput.h"
 #include "exceptions/report/ESendReport.h"
 #include "exceptions/report/ESupport.h"
+#include "tools/vsthost/VstHost.h"
 
 namespace {
 
@@ -144,18 +150,21 @@ class ProcessingWin32Test : public ::testing::Test {
   TEmberModuleOptions saved_{"", 0};
 };
 
-// The subject of each mail the server took, in order, marked when the report in the mail's body
-// is not that exception's or its zip did not arrive.
-std::vector<std::string> SentReports(testnet::SmtpServer& server) {
+// The subject of each mail the server took (of those whose body holds `onlyWith`), in order,
+// marked when the report in the mail's body is not that exception's or its zip does not hold the
+// log with that exception's report.
+std::vector<std::string> SentReports(testnet::SmtpServer& server, const std::string& onlyWith = std::string()) {
   const std::string log = LogName().substr(LogName().rfind('\\') + 1);
   std::vector<std::string> sent;
   for (const testnet::SmtpSession& session : server.Sessions()) {
     const testnet::Received mail = testnet::Unstuff(session.data);
+    if (mail.body.find(onlyWith) == std::string::npos) continue;
     const size_t at = mail.headers.find("Subject: ");
     std::string subject =
         at == std::string::npos ? "" : mail.headers.substr(at + 9, mail.headers.find("\r\n", at) - at - 9);
     if (mail.body.find(": " + subject + "\r\n") == std::string::npos) subject += " (another report)";
-    if (testnet::MailZip(session.data).count(log) == 0) subject += " (no zip)";
+    std::map<std::string, std::string> zip = testnet::MailZip(session.data);
+    if (zip[log].find(subject.substr(0, subject.find('.'))) == std::string::npos) subject += " (no zip)";
     sent.push_back(subject);
   }
   return sent;
@@ -407,6 +416,96 @@ TEST_F(ProcessingWin32Test, AProcessingThatFailsFreesItsOwnCallStack) {
   EXPECT_EQ(SentReports(server), std::vector<std::string>{"sent."});
 }
 
+// While this module's report is being sent (its zip is made, the before-e-mail event runs),
+// another sender of reports on the computer sends its own to the same server: a second plug-in of
+// the host that carries its own copy of the library (it fails and is closed once its report went
+// out), or another process of this program. This module's mail is still its own: its subject
+// names its exception and its zip holds its log with that report.
+void FailInSecondPlugin(uint16_t port) {
+  TVstHost host("sendplugin.dll");
+  using TUseSmtp = void (*)(const char*, uint16_t);
+  auto useSmtp = reinterpret_cast<TUseSmtp>(GetProcAddress(GetModuleHandleA("sendplugin.dll"), "DialogPluginUseSmtp"));
+  if (useSmtp != nullptr) useSmtp("127.0.0.1", port);
+  host.SetParameter(0, 1.0f);  // fails; its report goes out on its library's send thread
+  host.Close();                // waits for that send
+}
+
+void FailInOtherProcess(uint16_t port) {
+  RunChildProcess("--gtest_filter=ProcessingWin32Test.OtherSenderChild", {{"KBL_OTHER_SMTP_PORT", std::to_string(port)}},
+                  30000);
+}
+
+TEST_F(ProcessingWin32Test, OtherSenderChild) {
+  const char* port = std::getenv("KBL_OTHER_SMTP_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  Process(0, "Knob failure");
+}
+
+TEST_F(ProcessingWin32Test, ASendKeepsItsReportAndFilesWhileAnotherSenderSends) {
+  for (void (*other)(uint16_t) : {&FailInSecondPlugin, &FailInOtherProcess}) {
+    SCOPED_TRACE(other == &FailInSecondPlugin ? "a second plug-in" : "another process");
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    // No dialog: the plug-in's library takes the options this (main) module publishes, and its
+    // own dialog would wait for a user.
+    options_->SetExceptionDialogType(0);
+    static uint16_t port;
+    static void (*fail)(uint16_t);
+    port = server.Port();
+    fail = other;
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action == 4) fail(port);
+    };
+    const TFailAfter bound(60000, "a send beside another sender did not end");
+    Process(0, "outer");
+    JoinSendThreads();
+    EXPECT_EQ(SentReports(server, ": outer.\r\n"), std::vector<std::string>{"outer."});
+    EXPECT_EQ(SentReports(server, "Knob failure").size(), 1u);  // the other report went out too
+  }
+}
+
+// Another module hands this module an event through its export (its exception lies here) while
+// this module's report is being sent: it waits for the send, so the send's later events see the
+// send's own record, and the record it puts back names nothing of the send (whose copy is freed).
+TEST_F(ProcessingWin32Test, AnotherModulesEventCallWaitsForTheSendUnderWay) {
+  testnet::SmtpServer server;
+  SendBySmtpInBackground(server.Port());
+  static HANDLE inside, release;
+  static std::string seenAfterEmail;
+  static const std::exception* sendsObject;
+  static std::thread foreign;
+  inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord& record, int32_t action, uint8_t&) {
+    if (action == 99) {  // the other module's event, on its thread, lasts until the send is over
+      SetEvent(inside);
+      WaitForSingleObject(release, 30000);
+    } else if (action == 4) {
+      sendsObject = record.ExceptionObject;
+      foreign = std::thread([] {
+        std::logic_error error("foreign");
+        TEmberExceptionRecord theirs;
+        theirs.ExceptionObject = &error;
+        uint8_t execute = 1;
+        EmberLog_ExceptionActionNotifyEvent(&theirs, 99, &execute);
+      });
+      WaitForSingleObject(inside, 1000);  // comes at once when the call does not wait
+    } else if (action == 5) {
+      seenAfterEmail = record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "(none)";
+    }
+  };
+  const TFailAfter bound(60000, "a send with another module's event call did not end");
+  Process(0, "outer");
+  JoinSendThreads();
+  SetEvent(release);
+  foreign.join();
+  EXPECT_EQ(seenAfterEmail, "outer");
+  EXPECT_NE(EmberLibrary().CurrentException.ExceptionObject, sendsObject);
+  CloseHandle(inside);
+  CloseHandle(release);
+}
+
 // Code on the worker (here the dialog's) that hands over what it caught is answered at once: it
 // does not wait for the library lock, which its faulting thread holds while it waits for the
 // worker.
@@ -426,28 +525,48 @@ TEST_F(ProcessingWin32Test, AnEntryOnTheWorkerDoesNotWaitForItsFaultingThread) {
   EXPECT_EQ(ReportsInLog(), 1);
 }
 
+// An exception that leaves a function that may not raise: the runtime ends the program's code on
+// its thread.
+void Rethrow(const std::exception& error) { throw std::logic_error(error.what()); }
+void (*volatile gRethrow)(const std::exception&) = &Rethrow;
+void LeaveNoexcept(const char* message) noexcept { gRethrow(std::logic_error(message)); }
+
 // An exception raised inside the send, or the send's own failure: the mails go to the parent's
-// server (port in KBL_SMTP_PORT); the before-e-mail event of the outer exception (a runtime_error)
-// hands over KBL_HAND_OVERS caught exceptions (logic_error), and each e-mail's before-event leaves
-// a note. A filter asks to end the program for the class in KBL_END_FOR.
+// server (port in KBL_SMTP_PORT), and each e-mail's before-event leaves a note. KBL_HANDLER says
+// what the program's code does once, inside the outer exception's (a runtime_error's) processing
+// or send: "hand over 1|2" caught exceptions (logic_error) in the before-e-mail event; "send
+// fails" (handled exceptions reported, nothing listens at the port); with handled exceptions
+// reported, "escape action|files": an exception leaves the before-e-mail handler or the
+// attached-files handler; "terminate ..." : an exception leaves a function that may not raise in
+// the before-e-mail handler ("send"), in the dialog on the worker ("worker") or in the exception
+// event of a thread that fails ("thread"). A filter asks to end the program for the class in
+// KBL_END_FOR; without one a second exception follows, and notes mark what returned.
 TEST_F(ProcessingWin32Test, SendInsideSendChild) {
   const char* port = std::getenv("KBL_SMTP_PORT");
   if (port == nullptr) GTEST_SKIP() << "a child half of a test";
-  static const int32_t handOvers = std::atoi(std::getenv("KBL_HAND_OVERS"));
+  static const std::string handler = std::getenv("KBL_HANDLER");
+  const std::string endFor = std::getenv("KBL_END_FOR");
   SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
-  TEmberExceptionFilter filter;
-  filter.ExceptionClassName = std::getenv("KBL_END_FOR");
-  filter.HandlerType = 2;
-  filter.ActionType = 1;
-  options_->ExceptionsFilters().Add(filter);
-  if (handOvers == 0) options_->SetBehaviourOptions(0x0100);  // the send's own failure is a handled one
+  if (!endFor.empty()) {
+    TEmberExceptionFilter filter;
+    filter.ExceptionClassName = endFor;
+    filter.HandlerType = 2;
+    filter.ActionType = 1;
+    options_->ExceptionsFilters().Add(filter);
+  }
+  if (handler.find("hand over") == std::string::npos && handler.find("terminate") == std::string::npos)
+    options_->SetBehaviourOptions(0x0100);  // the send's own failure, or the handler's exception, is a handled one
+  static bool done = false;
   EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-    static bool handedOver = false;
     if (action != 4) return;
     Note("e-mail;");
-    if (handedOver) return;
-    handedOver = true;
-    for (int32_t i = 1; i <= handOvers; ++i) {
+    if (done) return;
+    if (handler == "escape action" || handler == "terminate send") done = true;
+    if (handler == "escape action") throw std::logic_error("escaped");
+    if (handler == "terminate send") LeaveNoexcept("escaped");
+    if (handler.find("hand over") != 0) return;
+    done = true;
+    for (int32_t i = 1; i <= handler.back() - '0'; ++i) {
       try {
         throw std::logic_error("inner " + std::to_string(i));
       } catch (const std::exception& error) {
@@ -455,45 +574,90 @@ TEST_F(ProcessingWin32Test, SendInsideSendChild) {
       }
     }
   };
-  Process(0, "outer");
-  JoinSendThreads();  // the send ends the program
+  EmberGlobalHandlers().OnAttachedFilesRequest = [](TEmberExceptionRecord&, TStrings&) {
+    if (handler != "escape files" || done) return;
+    done = true;
+    throw std::logic_error("escaped");
+  };
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    if (handler != "terminate thread" || done) return;
+    done = true;
+    LeaveNoexcept("escaped");
+  };
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    if (handler == "terminate worker" && !done) {
+      done = true;
+      LeaveNoexcept("escaped");
+    }
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  if (handler == "terminate thread")
+    std::thread([this] { Process(0, "outer"); }).join();
+  else
+    Process(0, "outer");
+  if (endFor.empty()) {
+    Note("first;");
+    const TFailAfter bound(30000, "the exception after the send's did not return");
+    Process(0, "second");
+    Note("second;");
+  }
+  JoinSendThreads();  // the send ends the program when it was asked
 }
 
-// An exception raised inside a background send (an event handler hands over what it caught, once
-// or twice) is processed and sent as its own first; the send then goes on with its own report
-// and ends the program (exit code 1) as its exception asked, or, after its own report, as the
-// inner one asked. With handled exceptions reported, the send's own failure (a closed port) is
-// not processed into another send: one e-mail, and the end still comes.
+// An exception raised inside a background send is processed and sent as its own first, whether an
+// event handler hands it over (once or twice), or, with handled exceptions reported, it leaves the
+// handler of any of the send's events; the send then goes on with its own report and ends the
+// program (exit code 1) as its exception asked, or, after its own report, as the inner one asked.
+// With handled exceptions reported, the send's own failure (a closed port) is not processed into
+// another send: one e-mail, and the end still comes. The runtime ending the program's code on the
+// send's thread (an exception left a function that may not raise) leaves the lock held by no one:
+// that exception and the send's own report go out, and the next exception is processed. Neither
+// does a worker or a faulting thread whose code the runtime ends leave another thread waiting.
 TEST(ProcessingChild, AnExceptionInsideASendIsSentAsItsOwnAndTheSendGoesOnWithItsOwn) {
   const struct {
-    const char* Name;
-    const char* HandOvers;
+    const char* Handler;
     const char* EndFor;
     std::vector<std::string> Sent;
-    const char* Notes;
+    const char* Notes;  // sorted
+    DWORD ExitCode;
   } cases[] = {
-      {"handed over once", "1", "runtime_error", {"inner 1.", "outer."}, "e-mail;e-mail;"},
-      {"handed over twice", "2", "runtime_error", {"inner 1.", "inner 2.", "outer."}, "e-mail;e-mail;e-mail;"},
-      {"the inner exception asks for the end", "1", "logic_error", {"inner 1.", "outer."}, "e-mail;e-mail;"},
-      {"the send fails, handled exceptions reported", "0", "runtime_error", {}, "e-mail;"},
+      {"hand over 1", "runtime_error", {"inner 1.", "outer."}, "e-mail;e-mail;", 1},
+      {"hand over 2", "runtime_error", {"inner 1.", "inner 2.", "outer."}, "e-mail;e-mail;e-mail;", 1},
+      {"hand over 1", "logic_error", {"inner 1.", "outer."}, "e-mail;e-mail;", 1},
+      {"send fails", "runtime_error", {}, "e-mail;", 1},
+      {"escape action", "", {"escaped.", "outer.", "second."}, "e-mail;e-mail;e-mail;first;second;", 0},
+      {"escape files", "", {"escaped.", "outer.", "second."}, "e-mail;e-mail;e-mail;first;second;", 0},
+      {"terminate send", "", {"escaped.", "outer.", "second."}, "e-mail;e-mail;e-mail;first;second;", 0},
+      {"terminate worker", "", {"second."}, "e-mail;first;second;", 0},
+      {"terminate thread", "", {"escaped.", "outer.", "second."}, "e-mail;e-mail;e-mail;first;second;", 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Name);
+    SCOPED_TRACE(std::string(c.Handler) + ", end for " + c.EndFor);
     testnet::SmtpServer server;
     uint16_t port = server.Port();
-    if (std::string(c.HandOvers) == "0") {
+    if (std::string(c.Handler) == "send fails") {
       testnet::Listener closed([](testnet::Connection&) {});
       port = closed.Port();
     }  // nothing listens there any more
     std::remove(kChildNotes);
     const TChildRun run = RunChildProcess(
         "--gtest_filter=ProcessingWin32Test.SendInsideSendChild",
-        {{"KBL_SMTP_PORT", std::to_string(port)}, {"KBL_HAND_OVERS", c.HandOvers}, {"KBL_END_FOR", c.EndFor}}, 60000);
+        {{"KBL_SMTP_PORT", std::to_string(port)}, {"KBL_HANDLER", c.Handler}, {"KBL_END_FOR", c.EndFor}}, 60000);
     EXPECT_TRUE(run.Ended);
-    EXPECT_EQ(run.ExitCode, 1u);
-    EXPECT_EQ(SentReports(server), c.Sent);
+    EXPECT_EQ(run.ExitCode, c.ExitCode);
+    std::vector<std::string> sent = SentReports(server);
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, c.Sent);
     std::ifstream file(kChildNotes, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), c.Notes);
+    std::vector<std::string> notes;
+    std::string note;
+    while (std::getline(file, note, ';')) notes.push_back(note + ";");
+    std::sort(notes.begin(), notes.end());
+    std::string joined;
+    for (const std::string& n : notes) joined += n;
+    EXPECT_EQ(joined, c.Notes);
   }
   std::remove(kChildNotes);
 }
