@@ -149,31 +149,5 @@ TEST_F(AttackProbesTest, TheTabsShowTheSelectedPageAfterALayoutThatRaised) {
   EXPECT_FALSE(Tab(tabs, 0)->GetLayout()->GetVisible());
 }
 
-// --- Combo lists following their lines
-
-// Rule: after a change to Items the list holds what a list made afresh from the lines holds, its
-// index keeping its number. A sorted list whose lines change inside an update (of the box or of
-// the list) moves the index with the item it was on when the update's end sorts: "b" stays
-// selected (index 1) where a change outside an update, and a fresh list, select "a" (index 0).
-TEST_F(AttackProbesTest, ASortedComboListChangedInAnUpdateKeepsTheIndexsNumber) {
-  for (const char* how : {"no update", "the box's update", "the list's update"}) {
-    SCOPED_TRACE(how);
-    auto* combo = Add<TvgStringComboBox>(10, 10, 100, 22);
-    combo->DropDown();
-    combo->DropDown();
-    combo->GetItems()->SetTextStr(u"b\nc");
-    combo->GetListBox()->SetSorted(true);
-    combo->SetItemIndex(0);
-    TvgControl* updated = how[4] == 'b' ? static_cast<TvgControl*>(combo) : how[4] == 'l' ? combo->GetListBox() : nullptr;
-    if (updated != nullptr) updated->BeginUpdate();
-    combo->GetItems()->Add(u"a");
-    if (updated != nullptr) updated->EndUpdate();
-    EXPECT_EQ(combo->GetItemIndex(), 0);
-    ASSERT_NE(combo->GetListBox()->GetSelected(), nullptr);
-    EXPECT_EQ(combo->GetListBox()->GetSelected()->GetText(), u"a");
-    delete combo;
-  }
-}
-
 }  // namespace
 

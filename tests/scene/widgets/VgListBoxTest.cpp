@@ -1001,6 +1001,26 @@ TEST_F(ListBoxTest, NewItemsKeepTheComboIndexWhileItIsValid) {
   EXPECT_EQ(combo->GetItemIndex(), 3);
   combo->GetItems()->Clear();
   EXPECT_EQ(combo->GetItemIndex(), -1);
+  // In a sorted list too, and when the lines change inside an update (of the box or of the
+  // list): the number stays, on the item the sort at the update's end puts there.
+  for (const char* how : {"no update", "the box's update", "the list's update"}) {
+    SCOPED_TRACE(how);
+    auto* sorted = Add<TvgStringComboBox>(10, 40, 100, 22);
+    sorted->DropDown();  // opened and closed: the list has its style and lays out
+    sorted->DropDown();
+    sorted->GetItems()->SetTextStr(u"b\nc");
+    sorted->GetListBox()->SetSorted(true);
+    sorted->SetItemIndex(0);
+    TvgControl* updated = how[4] == 'b' ? static_cast<TvgControl*>(sorted) : how[4] == 'l' ? sorted->GetListBox() : nullptr;
+    if (updated != nullptr) updated->BeginUpdate();
+    sorted->GetItems()->Add(u"a");
+    if (updated != nullptr) updated->EndUpdate();
+    EXPECT_EQ(sorted->GetItemIndex(), 0);
+    ASSERT_NE(sorted->GetListBox()->GetSelected(), nullptr);
+    EXPECT_EQ(sorted->GetListBox()->GetSelected()->GetText(), u"a");
+    EXPECT_FALSE(sorted->GetListBox()->ItemByIndex(1)->GetIsSelected());
+    delete sorted;
+  }
 }
 
 TEST_F(ListBoxTest, AStringListReFontsItsItemsWithoutRebuilding) {
