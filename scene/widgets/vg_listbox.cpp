@@ -3,6 +3,7 @@
 #include "vg_listbox.h"
 
 #include <algorithm>
+#include <utility>
 #include <unordered_map>
 
 #include "scene/core/vg_canvas.h"
@@ -489,6 +490,20 @@ void TvgListBox::Realign() {
   layoutCurrent_ = false;
   // Each item added in an update asks for a layout: noted at once, without a repaint batch.
   if (PutOffRealign()) return;
+  if (numberOwed_ && !inListRealign_) {
+    // Lines followed in the update that ends: the index keeps its number on the items where
+    // this layout (a sort) puts them, as in a list made afresh; then the scroll owed.
+    numberOwed_ = false;
+    const bool scroll = std::exchange(scrollOwed_, false);
+    try {
+      LayOutKeepingNumber(itemIndex_, GetSelected(), [this] { Realign(); });
+    } catch (...) {
+      scrollOwed_ = scroll;  // for the next layout
+      throw;
+    }
+    if (scroll) ScrollFromStartToSelected();
+    return;
+  }
   // Placing the items and showing or hiding the scroll bars repaints each of them: the scene
   // takes one request for all.
   TvgRepaintBatch batch(this);
@@ -1021,33 +1036,46 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
     kept = keptSelected_;  // the selected item, unless it went
   }
   // The index keeps its number on the items where they stand once laid out (a sorted list sorts
-  // them): parked meanwhile, without events.
+  // them).
   const int32_t count = Count();
   const int32_t restored = index >= count ? count - 1 : index;
-  const bool layoutNow = GetUpdateCounter() == 0;
-  if (layoutNow) {
-    itemIndex_ = -1;
+  bool moved = false;
+  if (GetUpdateCounter() == 0) {
     const bool layout = first != SIZE_MAX || layoutHeld_ || !layoutCurrent_;
     layoutHeld_ = false;
-    try {
+    moved = LayOutKeepingNumber(restored, kept, [this, layout, first] {
       if (layout && (first == SIZE_MAX || !PlaceFrom(first))) Realign();
-    } catch (...) {
-      // A layout that raised (a sorted list's comparison): the index on its item all the same.
-      itemIndex_ = restored;
-      if (kept != nullptr && kept != GetSelected() && !multiSelect_) kept->isSelected_ = false;
-      if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
-      throw;
-    }
+    });
+    ScrollFromStartToSelected();
   } else {
-    // The end of the update lays the list out, and then scrolls.
+    // The end of the update lays the list out (and sorts it), keeping the number, and then
+    // scrolls. The selection meanwhile is on the item at the number in the lines' order.
     layoutHeld_ = false;
     layoutCurrent_ = false;
     PutOffRealign();
     scrollOwed_ = true;
+    numberOwed_ = true;
+    moved = LayOutKeepingNumber(restored, kept, [] {});
+  }
+  TvgListBoxItem* const now = GetSelected();
+  return remake || kept != selected || moved || (now != nullptr && now->GetText() != selectedText);
+}
+
+bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const std::function<void()>& layout) {
+  // Parked meanwhile, without events: the layout marks no item as selected by the old number.
+  itemIndex_ = -1;
+  try {
+    layout();
+  } catch (...) {
+    // A layout that raised (a sorted list's comparison): the index on its item all the same.
+    itemIndex_ = number;
+    if (kept != nullptr && kept != GetSelected() && !multiSelect_) kept->isSelected_ = false;
+    if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
+    throw;
   }
   // The selection on the item now at the index: an item that stays selected is not selected
   // again (which would start its selection's animation anew).
-  itemIndex_ = restored;
+  itemIndex_ = number;
   TvgListBoxItem* const now = GetSelected();
   if (kept != now && kept != nullptr && kept->isSelected_ && !multiSelect_) {
     kept->isSelected_ = false;
@@ -1058,8 +1086,7 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
     now->FireTrigger("IsSelected");
   }
   if (now != kept) SelectionMoved();
-  if (layoutNow) ScrollFromStartToSelected();
-  return remake || kept != selected || now != kept || (now != nullptr && now->GetText() != selectedText);
+  return now != kept;
 }
 
 bool TvgListBox::PlaceFrom(size_t first) {

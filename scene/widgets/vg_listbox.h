@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -298,6 +299,11 @@ class TvgListBox : public TvgScrollBox {
   // list is hidden, its last layout holds, and no bar comes or goes. False: nothing safe to do
   // here (the caller lays the whole list out).
   bool PlaceFrom(size_t first);
+  // Lays the list out with the index parked, as `layout` does, and then puts the selection on
+  // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
+  // its number, as in a list made afresh. `kept` is the item selected before. Answers whether
+  // the selected item is another.
+  bool LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const std::function<void()>& layout);
   // As scrolling back to the start and then to the selected item; the bars move (and with them
   // every item's place on the scene) only when that leaves them elsewhere. Redraws the markers.
   void ScrollFromStartToSelected();
@@ -337,6 +343,8 @@ class TvgListBox : public TvgScrollBox {
   TvgLineItemLooks lineLooks_;              // the looks of the items made from lines
   TvgListBoxItem* keptSelected_ = nullptr;  // while following: the selected item, while it lives
   bool scrollOwed_ = false;  // the scroll to the selected item, put off with the layout
+  // Lines followed inside an update: the layout at its end keeps the index's number, not its item.
+  bool numberOwed_ = false;
   // What the last whole layout left, for PlaceFrom: it holds while layoutCurrent_ does (no
   // layout asked for since was left undone) for the viewport's size of then.
   bool layoutCurrent_ = false;

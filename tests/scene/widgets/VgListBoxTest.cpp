@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -655,6 +656,216 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
   }
 }
 
+// Random runs of changes to the Items of both combos, mixed with what else happens to a combo
+// between them (dropped down or closed, the index moved, the list sorted or not, scrolled, its
+// item height and the box's width taken at the next opening, an item changed on itself, a line
+// added from the lines' changing event, an update of the box or of the list around a change):
+// after each change to Items the list holds, as it stands and dropped down, what a list made
+// afresh from the lines and laid out whole holds, with the index kept (lowered to the last item
+// when beyond it).
+TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
+  // One step: its kind, and raw numbers that pick its lines from those there when it runs.
+  struct TStep {
+    int kind;
+    uint32_t a, b, c;
+    std::vector<TStep> batch;
+  };
+  enum : int { kAdd, kInsert, kDelete, kPut, kExchange, kMove, kSort, kClear, kAssign, kLinesSorted, kBoxUpdate, kListUpdate,
+               kChanging, kBatch, kDropDown, kIndex, kListSorted, kScroll, kHeight, kWidth, kItself, kKinds };
+  static const char* const names[kKinds] = {"add", "insert", "delete", "put", "exchange", "move", "sort", "clear", "assign",
+                                            "linessorted", "boxupdate", "listupdate", "changing", "batch", "dropdown", "index",
+                                            "listsorted", "scroll", "height", "width", "itself"};
+  struct TAgain {
+    TvgWideStringList* lines;
+    TNotifyEvent back;
+    void Changing(TObject* sender) {
+      lines->OnChanging = back;
+      back(sender);
+      lines->Add(u"again");
+    }
+  };
+  // Changes that fire the lines' events (an exchange of a line with itself, a move to its own
+  // place or an insert into sorted lines fire none: nothing is then followed).
+  struct TFired {
+    int32_t count = 0;
+    void Changing(TObject*) { ++count; }
+  };
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
+  const auto setItemHeight = [](TvgControl* box, float h) {
+    if (auto* s = dynamic_cast<TvgStringComboBox*>(box)) s->SetItemHeight(h);
+    if (auto* t = dynamic_cast<TvgComboTextBox*>(box)) t->SetItemHeight(h);
+  };
+  const auto itemHeight = [](TvgControl* box) {
+    if (auto* s = dynamic_cast<TvgStringComboBox*>(box)) return s->GetItemHeight();
+    return static_cast<TvgComboTextBox*>(box)->GetItemHeight();
+  };
+  const auto isOpen = [](TvgControl* box) {
+    if (auto* c = dynamic_cast<TvgComboBox*>(box)) return c->GetPopup()->GetIsOpen();
+    return static_cast<TvgComboTextBox*>(box)->GetPopup()->GetIsOpen();
+  };
+  const auto text = [](uint32_t n) {
+    static const char16_t* const first[] = {u"a", u"B", u"b", u"c", u"D", u"e", u"line", u"z"};
+    return WideString(first[n % 8]) + WideString(1, static_cast<char16_t>(u'0' + n / 8 % 3));
+  };
+  // Where two views first differ, for the failure's message.
+  const auto differ = [](const TLinesCombo::TView& a, const TLinesCombo::TView& b) {
+    std::string out;
+    const auto rect = [](const TvgRect& r) {
+      return "(" + std::to_string(static_cast<int>(r.Left)) + "," + std::to_string(static_cast<int>(r.Top)) + "," +
+             std::to_string(static_cast<int>(r.Right)) + "," + std::to_string(static_cast<int>(r.Bottom)) + ")";
+    };
+    if (a.items.size() != b.items.size()) out += " items " + std::to_string(a.items.size()) + "/" + std::to_string(b.items.size());
+    for (size_t i = 0; i < std::min(a.items.size(), b.items.size()); ++i) {
+      if (a.items[i] == b.items[i]) continue;
+      const auto& [ta, ra, sa] = a.items[i];
+      const auto& [tb, rb, sb] = b.items[i];
+      out += " item " + std::to_string(i) + " " + std::string(ta.begin(), ta.end()) + rect(ra) + (sa ? "*" : "") + " / " +
+             std::string(tb.begin(), tb.end()) + rect(rb) + (sb ? "*" : "");
+      break;
+    }
+    if (a.index != b.index) out += " index " + std::to_string(a.index) + "/" + std::to_string(b.index);
+    if (a.content != b.content) out += " content " + rect(a.content) + "/" + rect(b.content);
+    if (a.bar != b.bar) {
+      out += " bar";
+      for (float v : a.bar) out += " " + std::to_string(static_cast<int>(v));
+      out += " /";
+      for (float v : b.bar) out += " " + std::to_string(static_cast<int>(v));
+    }
+    if (a.markers != b.markers)
+      out += " markers " + std::to_string(a.markers.size()) + (a.markers.empty() ? "" : rect(a.markers[0])) + "/" +
+             std::to_string(b.markers.size()) + (b.markers.empty() ? "" : rect(b.markers[0]));
+    return out;
+  };
+  // Runs the steps on a new combo of `kind`; answers how the first change that left the list
+  // unlike a fresh one differed, with the steps' names up to it ("" when none did).
+  const auto run = [&](size_t kind, const std::vector<TStep>& steps) {
+    TLinesCombo combo = kinds[kind](10);
+    TFired fired;
+    const TNotifyEvent counting = TNotifyEvent::Of<&TFired::Changing>(&fired);
+    TAgain again{combo.lines, counting};
+    for (uint32_t i = 0; i < 6; ++i) combo.lines->Add(text(i * 5));
+    combo.dropDown();
+    combo.dropDown();
+    combo.lines->OnChanging = counting;
+    std::string log, found;
+    const auto reopen = [&combo] {
+      combo.dropDown();
+      combo.dropDown();
+    };
+    std::function<void(const TStep&)> apply = [&](const TStep& s) {
+      const auto n = static_cast<uint32_t>(combo.lines->Count());
+      const auto at = [n](uint32_t r) { return static_cast<int32_t>(n == 0 ? 0 : r % n); };
+      log += std::string(" ") + names[s.kind];
+      switch (s.kind) {
+        case kAdd: combo.lines->Add(text(s.c)); break;
+        case kInsert: log += std::to_string(s.a % (n + 1)); combo.lines->Insert(static_cast<int32_t>(s.a % (n + 1)), text(s.c)); break;
+        case kDelete: log += std::to_string(at(s.a)); if (n > 0) combo.lines->Delete(at(s.a)); break;
+        case kPut: log += std::to_string(at(s.a)); if (n > 0) combo.lines->Put(at(s.a), text(s.c)); break;
+        case kExchange: log += std::to_string(at(s.a)) + "," + std::to_string(at(s.b)); if (n > 0) combo.lines->Exchange(at(s.a), at(s.b)); break;
+        case kMove: log += std::to_string(at(s.a)) + "," + std::to_string(at(s.b)); if (n > 0) combo.lines->Move(at(s.a), at(s.b)); break;
+        case kSort: combo.lines->Sort(); break;
+        case kClear: combo.lines->Clear(); break;
+        case kAssign: combo.lines->SetTextStr(u"x1\nb2\nline0\nB1\na0\nz2\nc0\ne1\nD0\nline2\nb1"); break;
+        case kLinesSorted: combo.lines->SetSorted(!combo.lines->GetSorted()); break;
+        case kBoxUpdate:
+          combo.box->BeginUpdate();
+          combo.lines->Add(text(s.a));
+          combo.lines->Add(text(s.c));
+          combo.box->EndUpdate();
+          break;
+        case kListUpdate:
+          combo.list->BeginUpdate();
+          combo.lines->Insert(static_cast<int32_t>(s.a % (n + 1)), text(s.c));
+          combo.lines->Add(text(s.b));
+          combo.list->EndUpdate();
+          break;
+        case kChanging:
+          combo.lines->OnChanging = TNotifyEvent::Of<&TAgain::Changing>(&again);
+          combo.lines->Add(text(s.c));
+          combo.lines->OnChanging = counting;
+          break;
+        case kBatch:
+          log += "[";
+          combo.lines->BeginUpdate();
+          for (const TStep& inner : s.batch) apply(inner);
+          combo.lines->EndUpdate();
+          log += " ]";
+          break;
+        case kDropDown: combo.dropDown(); break;
+        case kIndex: {
+          const int32_t index = static_cast<int32_t>(s.a % (n + 1)) - 1;
+          log += std::to_string(index);
+          combo.list->SetItemIndex(index);
+          break;
+        }
+        case kListSorted: combo.list->SetSorted(!combo.list->GetSorted()); break;
+        case kScroll: if (TvgScrollBar* bar = combo.list->GetVScrollBar()) bar->SetValue(static_cast<float>(s.a % 200)); break;
+        case kHeight: setItemHeight(combo.box, s.a % 2 == 0 ? 19.0f : 25.0f); reopen(); break;
+        case kWidth: combo.box->SetWidth(s.a % 2 == 0 ? 100.0f : 140.0f); reopen(); break;
+        case kItself: if (TvgListBoxItem* item = combo.list->ItemByIndex(at(s.a))) item->SetText(u"itself"); break;
+        default: break;
+      }
+    };
+    for (const TStep& s : steps) {
+      const int32_t before = combo.list->GetItemIndex();
+      const int32_t firedBefore = fired.count;
+      apply(s);
+      if (s.kind > kBatch || fired.count == firedBefore) continue;
+      const bool open = isOpen(combo.box);
+      const int32_t count = combo.lines->Count();
+      const int32_t index = before >= count ? count - 1 : before;
+      const TLinesCombo::TView seen = combo.Read();
+      // The same lines in a list made afresh and laid out whole, then the index.
+      TLinesCombo fresh = kinds[kind](40);
+      setItemHeight(fresh.box, itemHeight(combo.box));
+      fresh.box->SetWidth(combo.box->GetWidth());
+      fresh.list->SetSorted(combo.list->GetSorted());
+      fresh.dropDown();
+      if (!open) fresh.dropDown();
+      fresh.lines->Assign(combo.lines);
+      fresh.list->Realign();
+      fresh.list->SetItemIndex(index);
+      const TLinesCombo::TView freshSeen = fresh.Read();
+      std::string how = seen == freshSeen ? "" : std::string(open ? " open" : " closed") + " as it stands:" + differ(seen, freshSeen);
+      if (open) fresh.dropDown();
+      if (!open) {
+        const TLinesCombo::TView dropped = combo.View(), freshDropped = fresh.View();
+        if (!(dropped == freshDropped)) how += " dropped down:" + differ(dropped, freshDropped);
+      }
+      delete fresh.box;
+      if (!how.empty()) {
+        found = how + "\n  after:" + log;
+        break;
+      }
+    }
+    if (isOpen(combo.box)) combo.dropDown();
+    delete combo.box;
+    return found;
+  };
+  for (size_t kind = 0; kind < kinds.size(); ++kind) {
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+      std::mt19937 random(seed);
+      const auto step = [&random](int of) {
+        TStep s{static_cast<int>(random() % static_cast<uint32_t>(of)), static_cast<uint32_t>(random()), static_cast<uint32_t>(random()), static_cast<uint32_t>(random()), {}};
+        return s;
+      };
+      std::vector<TStep> steps;
+      for (int i = 0; i < 160; ++i) {
+        TStep s = step(kKinds + 8);  // changes to the lines twice as often as the rest
+        if (s.kind >= kKinds) s.kind -= kKinds;
+        if (s.kind == kBatch)
+          for (uint32_t k = s.a % 4 + 1; k > 0; --k) s.batch.push_back(step(kSort + 1));
+        steps.push_back(s);
+      }
+      const std::string found = run(kind, steps);
+      if (found.empty()) continue;
+      ADD_FAILURE() << (kind == 0 ? "TvgStringComboBox" : "TvgComboTextBox") << " seed " << seed << ":" << found;
+    }
+  }
+}
+
 // A line that takes the place of a styled item (the closed box styles the item it paints) shows
 // as an item made afresh from it: translated once styled. Put anew, and moved there by a sort.
 TEST_F(ListBoxTest, AComboLineInThePlaceOfAStyledItemIsTranslatedAsAFreshOne) {
@@ -790,6 +1001,26 @@ TEST_F(ListBoxTest, NewItemsKeepTheComboIndexWhileItIsValid) {
   EXPECT_EQ(combo->GetItemIndex(), 3);
   combo->GetItems()->Clear();
   EXPECT_EQ(combo->GetItemIndex(), -1);
+  // In a sorted list too, and when the lines change inside an update (of the box or of the
+  // list): the number stays, on the item the sort at the update's end puts there.
+  for (const char* how : {"no update", "the box's update", "the list's update"}) {
+    SCOPED_TRACE(how);
+    auto* sorted = Add<TvgStringComboBox>(10, 40, 100, 22);
+    sorted->DropDown();  // opened and closed: the list has its style and lays out
+    sorted->DropDown();
+    sorted->GetItems()->SetTextStr(u"b\nc");
+    sorted->GetListBox()->SetSorted(true);
+    sorted->SetItemIndex(0);
+    TvgControl* updated = how[4] == 'b' ? static_cast<TvgControl*>(sorted) : how[4] == 'l' ? sorted->GetListBox() : nullptr;
+    if (updated != nullptr) updated->BeginUpdate();
+    sorted->GetItems()->Add(u"a");
+    if (updated != nullptr) updated->EndUpdate();
+    EXPECT_EQ(sorted->GetItemIndex(), 0);
+    ASSERT_NE(sorted->GetListBox()->GetSelected(), nullptr);
+    EXPECT_EQ(sorted->GetListBox()->GetSelected()->GetText(), u"a");
+    EXPECT_FALSE(sorted->GetListBox()->ItemByIndex(1)->GetIsSelected());
+    delete sorted;
+  }
 }
 
 TEST_F(ListBoxTest, AStringListReFontsItsItemsWithoutRebuilding) {
