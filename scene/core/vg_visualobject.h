@@ -194,11 +194,11 @@ class TvgVisualObject : public TvgObject {
   // Lays out the aligned children. While an update is open the layout is put off until the end
   // of the outermost one.
   virtual void Realign();
-  // For an object that has just landed where it lies now (under a parent, as a scene's root, in
-  // a popup's form): the layouts put off in its subtree run at once when no update is open over
-  // it any more, since the end of the update that put them off no longer reaches them. Answers
-  // whether some stay put off (below an update still open over it or in it), for its new
-  // ancestors to note.
+  // For an object that has just left its place or landed where it lies now (under a parent, as a
+  // scene's root, in a popup's form, or apart): the layouts put off in its subtree run at once
+  // when no update is open over it any more, since the end of the update that put them off no
+  // longer reaches them. Answers whether some stay put off (below an update still open over it
+  // or in it), for its new ancestors to note.
   bool TakeDeferredLayouts();
   // Queues the update rect with the scene (see the conditions in the source).
   void Repaint();
