@@ -370,7 +370,10 @@ TvgRect TvgVisualObject::GetEffectsRect() {
 
 TvgRect TvgVisualObject::GetUpdateRect() {
   if (!updateRectStale_) return updateRect_;
+  // No repaint is asked for while the rect is worked out; the count comes back also when a part
+  // of it raises (the object would never repaint again).
   ++updating_;
+  const TvgRestoreOnExit updated([this] { --updating_; });
   TvgRect r = GetAbsoluteRect();
   IvgScene* scene = GetScene();
   const bool complete = scene != nullptr && !scene->GetDisableUpdate() && !IsLoading();
@@ -399,7 +402,6 @@ TvgRect TvgVisualObject::GetUpdateRect() {
       }
     }
   }
-  --updating_;
   updateRect_ = r;
   // Without a scene (or while updates are off) the rect lacks the children and decorations:
   // do not keep it.
@@ -852,6 +854,8 @@ void TvgVisualObject::Realign() {
   if ((width_ != lastWidth_ || height_ != lastHeight_) && hasEffects_) UpdateEffects();
   if (!needRealign_ || GetChildrenCount() == 0) return;
   inRealign_ = true;
+  // Also when a child's layout raises: the object would never lay out again.
+  const TvgRestoreOnExit realigned([this] { inRealign_ = false; });
   TvgRect r = margins_->MarginRect(vgRect(0, 0, width_, height_));
   static constexpr TvgAlign kOrder[] = {vaMostTop,   vaMostBottom, vaMostLeft,    vaMostRight,  vaTop,     vaBottom,
                                         vaLeft,      vaRight,      vaClient,      vaHorizontal, vaVertical, vaContents,
@@ -890,7 +894,6 @@ void TvgVisualObject::Realign() {
   lastWidth_ = width_;
   lastHeight_ = height_;
   Repaint();
-  inRealign_ = false;
 }
 
 void TvgVisualObject::RealignChild(TvgVisualObject* c, TvgAlign a, TvgRect& r) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -973,6 +974,11 @@ TEST_F(PopupTest, ModalLoopEndsWithCancelWhenTheApplicationEndsOrThePopupCloses)
     return true;
   });
   EXPECT_EQ(p->PopupModal(), 1);
+  // A loop that raises leaves the popup open but no longer modal: it closes as any popup does.
+  vgSetPopupMessagePump([]() -> bool { throw std::runtime_error("pump"); });
+  EXPECT_THROW(p->PopupModal(), std::runtime_error);
+  p->ClosePopup();
+  EXPECT_FALSE(p->GetIsOpen());
 }
 
 TEST_F(PopupTest, AnOverlayPlacedAgainAtTheSamePlaceDoesNotRepaint) {

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <future>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <utility>
 
 #include "ObjectsTestSupport.h"
 
@@ -150,6 +156,39 @@ TEST_F(VisualTest, BeginUpdateSuspendsRepaintAndLayoutUntilTheLastEndUpdate) {
   EXPECT_EQ(late->GetUpdateCounter(), 0);
   delete late;
   root->EndUpdate();
+}
+
+// What a layout, or the working out of an update rect, sets for its while comes back when a part
+// of it raises: the object lays out and repaints again, and a content passes layouts on again.
+TEST_F(VisualTest, WhatALayoutSetsForItsWhileComesBackWhenItRaises) {
+  auto* child = new TRaisingLayout(nullptr);
+  child->SetBounds(0, 0, 10, 10);
+  child->SetAlign(vaClient);
+  child->SetParent(root);
+  auto* content = new TvgContent(nullptr);
+  content->SetParent(child);
+  const struct {
+    const char* what;
+    bool TRaisingLayout::*raises;
+    std::function<void()> run;
+  } cases[] = {
+      {"a child's layout", &TRaisingLayout::raiseLayout, [&] { root->SetWidth(root->GetWidth() + 10); }},
+      {"a child's update rect", &TRaisingLayout::raiseRect, [&] { root->RecalcUpdateRect(), root->GetUpdateRect(); }},
+      {"the layout a content passes on", &TRaisingLayout::raiseLayout, [&] { content->Realign(); }},
+  };
+  for (const auto& c : cases) {
+    child->*c.raises = true;
+    EXPECT_THROW(c.run(), std::runtime_error) << c.what;
+    child->*c.raises = false;
+  }
+  root->SetWidth(250);
+  EXPECT_EQ(child->GetWidth(), 250);
+  scene.updates.clear();
+  root->Repaint();
+  EXPECT_FALSE(scene.updates.empty());
+  const int layouts = child->layouts;
+  content->Realign();
+  EXPECT_GT(child->layouts, layouts);
 }
 
 // --- Caches
