@@ -16,9 +16,11 @@
 
 namespace {
 
-// Counts the markings of update rects as stale anywhere: a copy of update rects taken at one
-// count holds as long as the count stays.
-uint64_t g_updateRectMarks = 0;
+// Counts the markings of update rects as stale anywhere on this thread: a copy of update rects
+// taken at one count holds as long as the count stays. Per thread, as a scene tree lives on one
+// GUI thread and two editors may run on two: a count shared by both, raised by both at once,
+// could come back to a value a copy was taken at.
+thread_local uint64_t t_updateRectMarks = 0;
 
 // Objects with fewer children walk them directly.
 constexpr size_t kChildRectsFrom = 32;
@@ -106,8 +108,9 @@ TvgMatrix Translation(float x, float y) {
 // Asked for the parent of every child a list places: the answer for the class asked last is kept
 // (classes live as long as the process).
 bool IsScrollContent(TvgObject* obj) {
-  static const TClassInfo* lastClass = nullptr;
-  static bool lastAnswer = false;
+  // Per thread: a pair shared by two GUI threads could be read half written.
+  thread_local const TClassInfo* lastClass = nullptr;
+  thread_local bool lastAnswer = false;
   if (obj == nullptr) return false;
   if (obj->ClassInfo() != lastClass) {
     lastClass = obj->ClassInfo();
@@ -410,7 +413,6 @@ TvgRect TvgVisualObject::GetUpdateRect() {
 }
 
 void TvgVisualObject::RecalcUpdateRectDown() {
-  ++g_updateRectMarks;
   updateRectStale_ = true;
   for (TvgObject* child : Children()) {
     if (child->IsVisual()) child->Visual()->RecalcUpdateRectDown();
@@ -419,11 +421,11 @@ void TvgVisualObject::RecalcUpdateRectDown() {
 
 void TvgVisualObject::RecalcUpdateRect() {
   RecalcUpdateRectDown();
-  MarkUpdateRectStaleUp();
+  MarkUpdateRectStaleUp();  // counts the marking of both
 }
 
 void TvgVisualObject::MarkUpdateRectStaleUp() {
-  ++g_updateRectMarks;
+  ++t_updateRectMarks;
   updateRectStale_ = true;
   // Ancestors unite the rects of their children up to the first one that clips.
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
@@ -779,33 +781,36 @@ bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
 // --- Repaint batches
 
 namespace {
-TvgRepaintBatch* g_openBatch = nullptr;
-TvgPaintOnlyChange* g_paintOnly = nullptr;
+// The open batch and the innermost paint-only change, of this thread: each scene lives on one GUI
+// thread, and two editors may paint on two at once. Shared, one thread's batch would gather the
+// other's requests, and a chain could link an object on a stack that has gone.
+thread_local TvgRepaintBatch* t_openBatch = nullptr;
+thread_local TvgPaintOnlyChange* t_paintOnly = nullptr;
 }  // namespace
 
 TvgPaintOnlyChange::TvgPaintOnlyChange(TvgVisualObject* owner)
-    : scene_(owner != nullptr ? owner->GetScene() : nullptr), outer_(g_paintOnly) {
-  g_paintOnly = this;
+    : scene_(owner != nullptr ? owner->GetScene() : nullptr), outer_(t_paintOnly) {
+  t_paintOnly = this;
 }
 
-TvgPaintOnlyChange::~TvgPaintOnlyChange() { g_paintOnly = outer_; }
+TvgPaintOnlyChange::~TvgPaintOnlyChange() { t_paintOnly = outer_; }
 
 bool TvgPaintOnlyChange::Drops(IvgScene* scene) {
-  for (const TvgPaintOnlyChange* change = g_paintOnly; change != nullptr; change = change->outer_)
+  for (const TvgPaintOnlyChange* change = t_paintOnly; change != nullptr; change = change->outer_)
     if (change->scene_ == scene && scene != nullptr) return true;
   return false;
 }
 
 TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) {
   scene_ = owner != nullptr ? owner->GetScene() : nullptr;
-  if (g_openBatch != nullptr || scene_ == nullptr) return;
-  g_openBatch = this;
+  if (t_openBatch != nullptr || scene_ == nullptr) return;
+  t_openBatch = this;
   open_ = true;
 }
 
 TvgRepaintBatch::~TvgRepaintBatch() {
   if (!open_) return;
-  g_openBatch = nullptr;
+  t_openBatch = nullptr;
   if (!gathered_) return;
   // A destructor may run while an error unwinds: a request that fails (out of memory) is lost
   // rather than ending the process.
@@ -816,7 +821,7 @@ TvgRepaintBatch::~TvgRepaintBatch() {
 }
 
 bool TvgRepaintBatch::Gather(IvgScene* scene, const TvgRect& rect) {
-  TvgRepaintBatch* batch = g_openBatch;
+  TvgRepaintBatch* batch = t_openBatch;
   if (batch == nullptr || batch->scene_ != scene) return false;
   // The scene drops empty rects itself; in the union they would only widen it.
   if (rect.Right <= rect.Left || rect.Bottom <= rect.Top) return true;
@@ -1262,7 +1267,8 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
   if (!childRects_) childRects_ = std::make_unique<TChildRects>();
   TChildRects& copy = *childRects_;
   const std::vector<TvgObject*>& children = Children();
-  if (copy.marks != g_updateRectMarks || copy.children != children) {
+  const uint64_t& marksNow = t_updateRectMarks;  // looked up once: a thread's own is a call away
+  if (copy.marks != marksNow || copy.children != children) {
     copy.children = children;
     copy.rects.assign(children.size(), TvgRect());
     copy.visual.assign(children.size(), 0);
@@ -1275,13 +1281,13 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
       copy.sure[i] = !c->updateRectStale_;
     }
     // Working out a rect may mark others stale (a child's layout): taken once more then.
-    copy.marks = g_updateRectMarks;
+    copy.marks = marksNow;
   }
   const uint64_t marks = copy.marks;
   for (size_t i = 0; i < copy.children.size(); ++i) {
     // The tree or a rect changed while painting (a handler, a style applied): the rest are
     // walked one by one.
-    if (g_updateRectMarks != marks || i >= Children().size() || Children()[i] != copy.children[i]) return i;
+    if (marksNow != marks || i >= Children().size() || Children()[i] != copy.children[i]) return i;
     if (!copy.visual[i] || (copy.sure[i] && !pass.MeetsScene(copy.rects[i]))) continue;
     PaintChild(copy.children[i]->Visual(), pass);
   }

@@ -470,7 +470,8 @@ class TvgRestoreOnExit {
 // While one lives, the repaint requests of the objects in its owner's scene are dropped: for a
 // property changed during a paint only for what that paint draws, and set back before the paint
 // ends (a request would only paint the same again). Requests made outside its life, also from
-// inside the same paint, are kept. GUI thread only.
+// inside the same paint, are kept. Each thread has its own: one lives on the GUI thread of its
+// owner's scene and drops nothing asked for on another.
 class TvgPaintOnlyChange {
  public:
   explicit TvgPaintOnlyChange(TvgVisualObject* owner);
@@ -489,7 +490,8 @@ class TvgPaintOnlyChange {
 // update rect (their union), which the scene receives when it ends; batches inside it join it.
 // Each request otherwise costs the scene window an invalidation, and inserting and laying out a
 // style repaints every part of it. An owner without a scene opens no batch. The scene must
-// outlive the batch. GUI thread only.
+// outlive the batch. Each thread has its own: one lives on the GUI thread of its owner's scene and
+// gathers nothing asked for on another.
 class TvgRepaintBatch {
  public:
   explicit TvgRepaintBatch(TvgVisualObject* owner);

@@ -349,6 +349,29 @@ TEST_F(VisualTest, RepaintsInABatchReachTheSceneAsOneUnitedRect) {
   elsewhere.SetScene(nullptr);
 }
 
+// A batch or a paint-only change belongs to its thread: one open on another thread (a second
+// editor's GUI thread) gathers or drops none of this thread's requests.
+TEST_F(VisualTest, ABatchOrPaintOnlyChangeOnAnotherThreadTakesNoneOfThisThreadsRequests) {
+  auto* a = Child(vaNone, 10, 10, 20, 20);
+  for (const bool batch : {true, false}) {
+    std::promise<void> opened, done;
+    std::thread other([&] {
+      std::optional<TvgRepaintBatch> gathering;
+      std::optional<TvgPaintOnlyChange> dropping;
+      if (batch) gathering.emplace(a);
+      else dropping.emplace(a);
+      opened.set_value();
+      done.get_future().wait();
+    });
+    opened.get_future().wait();
+    scene.updates.clear();
+    a->Repaint();
+    EXPECT_EQ(scene.updates.size(), 1u) << (batch ? "a batch" : "a paint-only change");
+    done.set_value();
+    other.join();
+  }
+}
+
 TEST_F(VisualTest, EndingAnUpdateLaysOutUnderOneRepaintRequest) {
   auto* panel = Child(vaNone, 0, 0, 100, 100);
   panel->BeginUpdate();
