@@ -363,6 +363,32 @@ TEST_F(TabTreeTest, ItemsThatMoveAreLaidOutAndWalkedInTheirNewOrder) {
   }
 }
 
+// An item that leaves the tree, however (moved to another tree, taken out, with its parent item,
+// freed there afterwards), is no longer its selection, and the keys then find none; one moved
+// within the tree stays selected.
+TEST_F(TabTreeTest, AnItemThatLeavesTheTreeIsNoLongerItsSelection) {
+  const std::pair<const char*, std::function<void(TvgTreeView*, TvgTreeViewItem*)>> leaves[] = {
+      {"moved to another tree", [this](auto*, auto* a2) { a2->SetParent(Tree()); }},
+      {"moved to another tree, freed there", [this](auto*, auto* a2) { a2->SetParent(Tree()), delete a2; }},
+      {"moved out, freed", [](auto*, auto* a2) { a2->SetParent(nullptr), delete a2; }},
+      {"taken out by its parent item", [](auto*, auto* a2) { a2->ParentItem()->RemoveObject(a2); }},
+      {"its parent item moved out, freed", [](auto*, auto* a2) { auto* a = a2->ParentItem(); a->SetParent(nullptr), delete a; }},
+  };
+  for (const auto& [how, leave] : leaves) {
+    TvgTreeView* tree = Tree();
+    tree->SetSelected(Find(tree, u"a2"));
+    leave(tree, Find(tree, u"a2"));
+    EXPECT_EQ(tree->GetSelected(), nullptr) << how;
+    Key(tree, kVkDown);  // reads no item that left (nor a freed one)
+    EXPECT_EQ(tree->GetSelected(), nullptr) << how;
+  }
+  TvgTreeView* tree = Tree();
+  TvgTreeViewItem* a2 = Find(tree, u"a2");
+  tree->SetSelected(a2);
+  a2->SetParent(Find(tree, u"c"));
+  EXPECT_EQ(tree->GetSelected(), a2);
+}
+
 TEST_F(TabTreeTest, ClicksSelectAndMultiSelectTakesRanges) {
   TvgTreeView* tree = Tree();
   tree->SetMultiSelect(true);
