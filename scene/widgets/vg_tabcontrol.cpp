@@ -61,9 +61,8 @@ TvgTabItem::TvgTabItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgTabItem::~TvgTabItem() {
-  // Leaves the control still knowing its page, which the control takes out of view.
+  SetLayout(nullptr);  // takes its page out of view while it is still the control's tab
   DestroyTree();
-  SetLayout(nullptr);
 }
 
 TvgTabControl* TvgTabItem::TabControl() const { return dynamic_cast<TvgTabControl*>(GetParent()); }
