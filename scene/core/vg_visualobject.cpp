@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <memory>
 
@@ -16,11 +17,11 @@
 
 namespace {
 
-// Counts the markings of update rects as stale anywhere on this thread: a copy of update rects
-// taken at one count holds as long as the count stays. Per thread, as a scene tree lives on one
-// GUI thread and two editors may run on two: a count shared by both, raised by both at once,
-// could come back to a value a copy was taken at.
-thread_local uint64_t t_updateRectMarks = 0;
+// Counts the markings of update rects as stale anywhere: a copy of update rects taken at one count
+// holds as long as the count stays. Two editors may mark on two GUI threads at once: counted
+// atomically, the count never comes back to a value a copy was taken at (a mark on the other
+// thread only makes a copy be taken again).
+std::atomic<uint64_t> g_updateRectMarks{0};
 
 // Objects with fewer children walk them directly.
 constexpr size_t kChildRectsFrom = 32;
@@ -108,15 +109,17 @@ TvgMatrix Translation(float x, float y) {
 // Asked for the parent of every child a list places: the answer for the class asked last is kept
 // (classes live as long as the process).
 bool IsScrollContent(TvgObject* obj) {
-  // Per thread: a pair shared by two GUI threads could be read half written.
-  thread_local const TClassInfo* lastClass = nullptr;
-  thread_local bool lastAnswer = false;
+  // One word holds the class and its answer (class records are aligned: the low bit is free), so
+  // that two GUI threads asking at once never pair one's class with the other's answer.
+  static_assert(alignof(TClassInfo) > 1);
+  static std::atomic<uintptr_t> last{0};
   if (obj == nullptr) return false;
-  if (obj->ClassInfo() != lastClass) {
-    lastClass = obj->ClassInfo();
-    lastAnswer = vgInheritsFromName(obj, "TvgScrollContent");
-  }
-  return lastAnswer;
+  const auto cls = reinterpret_cast<uintptr_t>(obj->ClassInfo());
+  const uintptr_t known = last.load(std::memory_order_relaxed);
+  if ((known & ~uintptr_t{1}) == cls) return (known & 1) != 0;
+  const bool answer = vgInheritsFromName(obj, "TvgScrollContent");
+  last.store(cls | (answer ? 1 : 0), std::memory_order_relaxed);
+  return answer;
 }
 
 }  // namespace
@@ -425,7 +428,7 @@ void TvgVisualObject::RecalcUpdateRect() {
 }
 
 void TvgVisualObject::MarkUpdateRectStaleUp() {
-  ++t_updateRectMarks;
+  g_updateRectMarks.fetch_add(1, std::memory_order_relaxed);
   updateRectStale_ = true;
   // Ancestors unite the rects of their children up to the first one that clips.
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
@@ -765,9 +768,23 @@ void TvgVisualObject::Repaint() {
   if (RepaintArea(area)) RequestArea(area);
 }
 
+namespace {
+// The open batch and the innermost paint-only change, of this thread: each scene lives on one GUI
+// thread, and two editors may paint on two at once. Shared, one thread's batch would gather the
+// other's requests, and a chain could link an object on a stack that has gone. One record, looked
+// up once per request (a thread's own variable costs a call on Windows).
+struct TRepaintStacks {
+  TvgRepaintBatch* openBatch = nullptr;
+  TvgPaintOnlyChange* paintOnly = nullptr;
+};
+thread_local TRepaintStacks t_stacks;
+}  // namespace
+
 void TvgVisualObject::RequestArea(const TvgRect& area) {
-  if (TvgPaintOnlyChange::Drops(GetScene())) return;
-  if (!TvgRepaintBatch::Gather(GetScene(), area)) GetScene()->AddUpdateRect(area);
+  const TRepaintStacks& stacks = t_stacks;
+  IvgScene* scene = GetScene();
+  if (stacks.paintOnly != nullptr && stacks.paintOnly->Drops(scene)) return;
+  if (stacks.openBatch == nullptr || !stacks.openBatch->Gather(scene, area)) scene->AddUpdateRect(area);
 }
 
 bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
@@ -780,37 +797,30 @@ bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
 
 // --- Repaint batches
 
-namespace {
-// The open batch and the innermost paint-only change, of this thread: each scene lives on one GUI
-// thread, and two editors may paint on two at once. Shared, one thread's batch would gather the
-// other's requests, and a chain could link an object on a stack that has gone.
-thread_local TvgRepaintBatch* t_openBatch = nullptr;
-thread_local TvgPaintOnlyChange* t_paintOnly = nullptr;
-}  // namespace
-
 TvgPaintOnlyChange::TvgPaintOnlyChange(TvgVisualObject* owner)
-    : scene_(owner != nullptr ? owner->GetScene() : nullptr), outer_(t_paintOnly) {
-  t_paintOnly = this;
+    : scene_(owner != nullptr ? owner->GetScene() : nullptr), outer_(t_stacks.paintOnly) {
+  t_stacks.paintOnly = this;
 }
 
-TvgPaintOnlyChange::~TvgPaintOnlyChange() { t_paintOnly = outer_; }
+TvgPaintOnlyChange::~TvgPaintOnlyChange() { t_stacks.paintOnly = outer_; }
 
-bool TvgPaintOnlyChange::Drops(IvgScene* scene) {
-  for (const TvgPaintOnlyChange* change = t_paintOnly; change != nullptr; change = change->outer_)
+bool TvgPaintOnlyChange::Drops(IvgScene* scene) const {
+  for (const TvgPaintOnlyChange* change = this; change != nullptr; change = change->outer_)
     if (change->scene_ == scene && scene != nullptr) return true;
   return false;
 }
 
 TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) {
   scene_ = owner != nullptr ? owner->GetScene() : nullptr;
-  if (t_openBatch != nullptr || scene_ == nullptr) return;
-  t_openBatch = this;
+  TRepaintStacks& stacks = t_stacks;
+  if (stacks.openBatch != nullptr || scene_ == nullptr) return;
+  stacks.openBatch = this;
   open_ = true;
 }
 
 TvgRepaintBatch::~TvgRepaintBatch() {
   if (!open_) return;
-  t_openBatch = nullptr;
+  t_stacks.openBatch = nullptr;
   if (!gathered_) return;
   // A destructor may run while an error unwinds: a request that fails (out of memory) is lost
   // rather than ending the process.
@@ -821,12 +831,11 @@ TvgRepaintBatch::~TvgRepaintBatch() {
 }
 
 bool TvgRepaintBatch::Gather(IvgScene* scene, const TvgRect& rect) {
-  TvgRepaintBatch* batch = t_openBatch;
-  if (batch == nullptr || batch->scene_ != scene) return false;
+  if (scene_ != scene) return false;
   // The scene drops empty rects itself; in the union they would only widen it.
   if (rect.Right <= rect.Left || rect.Bottom <= rect.Top) return true;
-  batch->union_ = batch->gathered_ ? vgUnionRect(batch->union_, rect) : rect;
-  batch->gathered_ = true;
+  union_ = gathered_ ? vgUnionRect(union_, rect) : rect;
+  gathered_ = true;
   return true;
 }
 
@@ -1267,8 +1276,8 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
   if (!childRects_) childRects_ = std::make_unique<TChildRects>();
   TChildRects& copy = *childRects_;
   const std::vector<TvgObject*>& children = Children();
-  const uint64_t& marksNow = t_updateRectMarks;  // looked up once: a thread's own is a call away
-  if (copy.marks != marksNow || copy.children != children) {
+  const auto marksNow = [] { return g_updateRectMarks.load(std::memory_order_relaxed); };
+  if (copy.marks != marksNow() || copy.children != children) {
     copy.children = children;
     copy.rects.assign(children.size(), TvgRect());
     copy.visual.assign(children.size(), 0);
@@ -1281,13 +1290,13 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
       copy.sure[i] = !c->updateRectStale_;
     }
     // Working out a rect may mark others stale (a child's layout): taken once more then.
-    copy.marks = marksNow;
+    copy.marks = marksNow();
   }
   const uint64_t marks = copy.marks;
   for (size_t i = 0; i < copy.children.size(); ++i) {
     // The tree or a rect changed while painting (a handler, a style applied): the rest are
     // walked one by one.
-    if (marksNow != marks || i >= Children().size() || Children()[i] != copy.children[i]) return i;
+    if (marksNow() != marks || i >= Children().size() || Children()[i] != copy.children[i]) return i;
     if (!copy.visual[i] || (copy.sure[i] && !pass.MeetsScene(copy.rects[i]))) continue;
     PaintChild(copy.children[i]->Visual(), pass);
   }

@@ -478,8 +478,8 @@ class TvgPaintOnlyChange {
   ~TvgPaintOnlyChange();
   TvgPaintOnlyChange(const TvgPaintOnlyChange&) = delete;
   TvgPaintOnlyChange& operator=(const TvgPaintOnlyChange&) = delete;
-  // True when a request for `scene` is to be dropped.
-  static bool Drops(IvgScene* scene);
+  // True when this change or one it lives inside drops a request for `scene`.
+  bool Drops(IvgScene* scene) const;
 
  private:
   IvgScene* scene_ = nullptr;
@@ -498,8 +498,8 @@ class TvgRepaintBatch {
   ~TvgRepaintBatch();
   TvgRepaintBatch(const TvgRepaintBatch&) = delete;
   TvgRepaintBatch& operator=(const TvgRepaintBatch&) = delete;
-  // Takes a request for `scene` into the open batch; false when no batch gathers for it.
-  static bool Gather(IvgScene* scene, const TvgRect& rect);
+  // Takes a request for `scene` into this (the open) batch; false when it gathers for another.
+  bool Gather(IvgScene* scene, const TvgRect& rect);
 
  private:
   IvgScene* scene_ = nullptr;
