@@ -1278,6 +1278,9 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
   const std::vector<TvgObject*>& children = Children();
   const auto marksNow = [] { return g_updateRectMarks.load(std::memory_order_relaxed); };
   if (copy.marks != marksNow() || copy.children != children) {
+    // The count before the rects are worked out: working one out may mark others stale (a
+    // child's layout), and the copy is then taken once more.
+    copy.marks = marksNow();
     copy.children = children;
     copy.rects.assign(children.size(), TvgRect());
     copy.visual.assign(children.size(), 0);
@@ -1289,8 +1292,6 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
       copy.rects[i] = c->GetUpdateRect();
       copy.sure[i] = !c->updateRectStale_;
     }
-    // Working out a rect may mark others stale (a child's layout): taken once more then.
-    copy.marks = marksNow();
   }
   const uint64_t marks = copy.marks;
   for (size_t i = 0; i < copy.children.size(); ++i) {

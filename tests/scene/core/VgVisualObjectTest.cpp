@@ -629,6 +629,32 @@ TEST_F(PaintTest, ChildrenAddedOrMovedWhilePaintingAreStillPaintedRight) {
   EXPECT_EQ(late->paints, 1);
 }
 
+// A child whose update rect, worked out while the kept rects are taken, moves an earlier child
+// (as a layout run then does): the earlier child is painted where it went.
+TEST_F(PaintTest, AChildMovedWhileTheKeptRectsAreTakenIsPaintedWhereItWent) {
+  struct TMovingRect : TPaintProbe {
+    explicit TMovingRect(TComponent* owner) : TPaintProbe(owner) {}
+    TvgRect GetUpdateRect() override {
+      if (moves != nullptr) std::exchange(moves, nullptr)->GetPosition()->SetPoint(vgPoint(10, 52));
+      return TPaintProbe::GetUpdateRect();
+    }
+    TvgVisualObject* moves = nullptr;
+  };
+  std::vector<TPaintProbe*> kids;
+  for (int i = 0; i < 40; ++i) kids.push_back(Probe(static_cast<float>(i) * 5, 0, 2, 2));
+  auto* mover = new TMovingRect(nullptr);
+  mover->SetBounds(150, 80, 2, 2);
+  mover->SetParent(root);
+  mover->moves = kids[0];
+  scene.paintRects = {vgRect(150, 80, 152, 82)};
+  root->PaintChildren();
+  ASSERT_EQ(mover->moves, nullptr);
+  scene.paintRects = {vgRect(10, 52, 12, 54)};
+  const int before = kids[0]->paints;
+  root->PaintChildren();
+  EXPECT_EQ(kids[0]->paints, before + 1);
+}
+
 TEST_F(PaintTest, PaintToLeavesPositionScaleAngleAndParentAsTheyWere) {
   auto* obj = Probe(30, 40, 20, 10);
   obj->SetRotateAngle(30);
