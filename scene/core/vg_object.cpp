@@ -94,14 +94,32 @@ void TvgObject::SetScene(IvgScene* scene) {
   for (TvgObject* child : children_) child->SetScene(scene);
 }
 
+namespace {
+// The object on its way from one parent straight to another (per thread, as the tree is): it
+// takes its put-off layouts along to where it lands, rather than running them as it leaves.
+thread_local const TvgObject* t_landing = nullptr;
+}  // namespace
+
 void TvgObject::SetParent(TvgObject* parent) {
   if (parent == parent_) return;
   if (parent_ != nullptr) {
-    parent_->RemoveObject(this);
+    if (parent != nullptr) LeaveToLand();
+    else parent_->RemoveObject(this);
   } else if (scene_ != nullptr) {
     scene_->RemoveObject(this);
   }
-  if (parent != nullptr) parent->AddObject(this);
+  if (parent == nullptr) return;
+  parent->AddObject(this);
+  // Refused there (its own descendant): it lies apart, and what it took along runs now.
+  if (parent_ == nullptr && visual_ != nullptr) visual_->TakeDeferredLayouts();
+}
+
+void TvgObject::LeaveToLand() {
+  if (parent_ == nullptr) return;
+  const TvgObject* const outer = t_landing;
+  t_landing = this;
+  const TvgRestoreOnExit back([outer] { t_landing = outer; });
+  parent_->RemoveObject(this);
 }
 
 TvgObject* TvgObject::GetChild(int32_t index) const {
@@ -122,7 +140,7 @@ void TvgObject::AddObject(TvgObject* child) {
   }
   if (child->parent_ != nullptr) {
     if (child->parent_ == this) return;
-    child->SetParent(nullptr);
+    child->LeaveToLand();
   } else if (child->scene_ != nullptr) {
     // A scene's root object leaves the scene's list before it joins a tree.
     child->scene_->RemoveObject(child);
@@ -228,6 +246,10 @@ void TvgObject::RemoveObject(TvgObject* child) {
       vchild->SetInPaintToTree(false);
     }
   }
+  // The end of an update open over its old place no longer reaches it, and it may lie apart when
+  // that ends: what was put off in it runs now, unless an update of its own is still open (whose
+  // end runs it). One on its way to another place takes it there; one that goes needs none.
+  if (vchild != nullptr && child != t_landing && !child->HasState(csDestroying)) vchild->TakeDeferredLayouts();
 }
 
 void TvgObject::DeleteChildren() {

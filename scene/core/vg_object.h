@@ -38,6 +38,9 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   TvgObject* GetParent() const { return parent_; }
   // Moves the object under `parent` (nullptr: only clears the link after leaving the old one).
   virtual void SetParent(TvgObject* parent);
+  // Leaves the parent for a place the caller puts it in at once: the layouts put off in it run
+  // where it lands (see AddObject), not as it leaves. Nothing without a parent.
+  void LeaveToLand();
   // Appends `child` (detached from its old parent first); nothing for nullptr or a child that
   // is already there.
   virtual void AddObject(TvgObject* child);

@@ -329,6 +329,9 @@ int32_t TvgPopup::PopupModal() {
   if (!isOpen_) return 2;
   SetModalResult(0);
   modal_ = true;
+  // Also when the loop raises: a popup left modal would never close, as closing it leaves the
+  // closing to a loop that has gone.
+  const TvgRestoreOnExit ended([this] { modal_ = false; });
   while (modalResult_ == 0 && modal_) {
     if (!g_pump || !g_pump()) {
       SetModalResult(2);

@@ -67,8 +67,9 @@ void TvgContent::Realign() {
   if (parent == nullptr || !parent->HasState(csLoading)) inherited::Realign();
   if (inContentRealign_) return;
   inContentRealign_ = true;
+  // Also when the parent's layout raises: the content would never pass a layout on again.
+  const TvgRestoreOnExit passed([this] { inContentRealign_ = false; });
   if (parent != nullptr && parent->IsVisual() && !HasState(csLoading)) parent->Visual()->Realign();
-  inContentRealign_ = false;
 }
 
 // --- Resources

@@ -62,7 +62,7 @@ TvgObject* TvgSceneEngine::GetChild(int32_t index) const {
 
 void TvgSceneEngine::AddObject(TvgObject* obj) {
   if (obj == nullptr) return;
-  if (obj->GetParent() != nullptr) obj->SetParent(nullptr);
+  obj->LeaveToLand();  // what is put off in it runs below, at its final size
   if (std::find(children_.begin(), children_.end(), obj) == children_.end()) children_.push_back(obj);
   obj->SetScene(self_);
   if (TvgVisualObject* v = AsVisual(obj); v != nullptr && !destroying_ && !host_->HostDestroying()) {
@@ -71,8 +71,8 @@ void TvgSceneEngine::AddObject(TvgObject* obj) {
     v->Realign();
     v->Repaint();
     RealignRoot();
-    // At its final size. A root that left an open update (or lay apart while it ended) still
-    // holds the layouts put off below it, and no ancestor's update will end over it now.
+    // At its final size. A root that came straight from an open update still holds the layouts
+    // put off below it, and no ancestor's update will end over it now.
     v->TakeDeferredLayouts();
   }
 }

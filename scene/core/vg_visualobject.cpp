@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <memory>
 
@@ -16,9 +17,11 @@
 
 namespace {
 
-// Counts the markings of update rects as stale anywhere: a copy of update rects taken at one
-// count holds as long as the count stays.
-uint64_t g_updateRectMarks = 0;
+// Counts the markings of update rects as stale anywhere: a copy of update rects taken at one count
+// holds as long as the count stays. Two editors may mark on two GUI threads at once: counted
+// atomically, the count never comes back to a value a copy was taken at (a mark on the other
+// thread only makes a copy be taken again).
+std::atomic<uint64_t> g_updateRectMarks{0};
 
 // Objects with fewer children walk them directly.
 constexpr size_t kChildRectsFrom = 32;
@@ -106,14 +109,17 @@ TvgMatrix Translation(float x, float y) {
 // Asked for the parent of every child a list places: the answer for the class asked last is kept
 // (classes live as long as the process).
 bool IsScrollContent(TvgObject* obj) {
-  static const TClassInfo* lastClass = nullptr;
-  static bool lastAnswer = false;
+  // One word holds the class and its answer (class records are aligned: the low bit is free), so
+  // that two GUI threads asking at once never pair one's class with the other's answer.
+  static_assert(alignof(TClassInfo) > 1);
+  static std::atomic<uintptr_t> last{0};
   if (obj == nullptr) return false;
-  if (obj->ClassInfo() != lastClass) {
-    lastClass = obj->ClassInfo();
-    lastAnswer = vgInheritsFromName(obj, "TvgScrollContent");
-  }
-  return lastAnswer;
+  const auto cls = reinterpret_cast<uintptr_t>(obj->ClassInfo());
+  const uintptr_t known = last.load(std::memory_order_relaxed);
+  if ((known & ~uintptr_t{1}) == cls) return (known & 1) != 0;
+  const bool answer = vgInheritsFromName(obj, "TvgScrollContent");
+  last.store(cls | (answer ? 1 : 0), std::memory_order_relaxed);
+  return answer;
 }
 
 }  // namespace
@@ -370,7 +376,10 @@ TvgRect TvgVisualObject::GetEffectsRect() {
 
 TvgRect TvgVisualObject::GetUpdateRect() {
   if (!updateRectStale_) return updateRect_;
+  // No repaint is asked for while the rect is worked out; the count comes back also when a part
+  // of it raises (the object would never repaint again).
   ++updating_;
+  const TvgRestoreOnExit updated([this] { --updating_; });
   TvgRect r = GetAbsoluteRect();
   IvgScene* scene = GetScene();
   const bool complete = scene != nullptr && !scene->GetDisableUpdate() && !IsLoading();
@@ -399,7 +408,6 @@ TvgRect TvgVisualObject::GetUpdateRect() {
       }
     }
   }
-  --updating_;
   updateRect_ = r;
   // Without a scene (or while updates are off) the rect lacks the children and decorations:
   // do not keep it.
@@ -408,7 +416,6 @@ TvgRect TvgVisualObject::GetUpdateRect() {
 }
 
 void TvgVisualObject::RecalcUpdateRectDown() {
-  ++g_updateRectMarks;
   updateRectStale_ = true;
   for (TvgObject* child : Children()) {
     if (child->IsVisual()) child->Visual()->RecalcUpdateRectDown();
@@ -417,11 +424,11 @@ void TvgVisualObject::RecalcUpdateRectDown() {
 
 void TvgVisualObject::RecalcUpdateRect() {
   RecalcUpdateRectDown();
-  MarkUpdateRectStaleUp();
+  MarkUpdateRectStaleUp();  // counts the marking of both
 }
 
 void TvgVisualObject::MarkUpdateRectStaleUp() {
-  ++g_updateRectMarks;
+  g_updateRectMarks.fetch_add(1, std::memory_order_relaxed);
   updateRectStale_ = true;
   // Ancestors unite the rects of their children up to the first one that clips.
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
@@ -761,9 +768,23 @@ void TvgVisualObject::Repaint() {
   if (RepaintArea(area)) RequestArea(area);
 }
 
+namespace {
+// The open batch and the innermost paint-only change, of this thread: each scene lives on one GUI
+// thread, and two editors may paint on two at once. Shared, one thread's batch would gather the
+// other's requests, and a chain could link an object on a stack that has gone. One record, looked
+// up once per request (a thread's own variable costs a call on Windows).
+struct TRepaintStacks {
+  TvgRepaintBatch* openBatch = nullptr;
+  TvgPaintOnlyChange* paintOnly = nullptr;
+};
+thread_local TRepaintStacks t_stacks;
+}  // namespace
+
 void TvgVisualObject::RequestArea(const TvgRect& area) {
-  if (TvgPaintOnlyChange::Drops(GetScene())) return;
-  if (!TvgRepaintBatch::Gather(GetScene(), area)) GetScene()->AddUpdateRect(area);
+  const TRepaintStacks& stacks = t_stacks;
+  IvgScene* scene = GetScene();
+  if (stacks.paintOnly != nullptr && stacks.paintOnly->Drops(scene)) return;
+  if (stacks.openBatch == nullptr || !stacks.openBatch->Gather(scene, area)) scene->AddUpdateRect(area);
 }
 
 bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
@@ -776,34 +797,30 @@ bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b) {
 
 // --- Repaint batches
 
-namespace {
-TvgRepaintBatch* g_openBatch = nullptr;
-TvgPaintOnlyChange* g_paintOnly = nullptr;
-}  // namespace
-
 TvgPaintOnlyChange::TvgPaintOnlyChange(TvgVisualObject* owner)
-    : scene_(owner != nullptr ? owner->GetScene() : nullptr), outer_(g_paintOnly) {
-  g_paintOnly = this;
+    : scene_(owner != nullptr ? owner->GetScene() : nullptr), outer_(t_stacks.paintOnly) {
+  t_stacks.paintOnly = this;
 }
 
-TvgPaintOnlyChange::~TvgPaintOnlyChange() { g_paintOnly = outer_; }
+TvgPaintOnlyChange::~TvgPaintOnlyChange() { t_stacks.paintOnly = outer_; }
 
-bool TvgPaintOnlyChange::Drops(IvgScene* scene) {
-  for (const TvgPaintOnlyChange* change = g_paintOnly; change != nullptr; change = change->outer_)
+bool TvgPaintOnlyChange::Drops(IvgScene* scene) const {
+  for (const TvgPaintOnlyChange* change = this; change != nullptr; change = change->outer_)
     if (change->scene_ == scene && scene != nullptr) return true;
   return false;
 }
 
 TvgRepaintBatch::TvgRepaintBatch(TvgVisualObject* owner) {
   scene_ = owner != nullptr ? owner->GetScene() : nullptr;
-  if (g_openBatch != nullptr || scene_ == nullptr) return;
-  g_openBatch = this;
+  TRepaintStacks& stacks = t_stacks;
+  if (stacks.openBatch != nullptr || scene_ == nullptr) return;
+  stacks.openBatch = this;
   open_ = true;
 }
 
 TvgRepaintBatch::~TvgRepaintBatch() {
   if (!open_) return;
-  g_openBatch = nullptr;
+  t_stacks.openBatch = nullptr;
   if (!gathered_) return;
   // A destructor may run while an error unwinds: a request that fails (out of memory) is lost
   // rather than ending the process.
@@ -814,12 +831,11 @@ TvgRepaintBatch::~TvgRepaintBatch() {
 }
 
 bool TvgRepaintBatch::Gather(IvgScene* scene, const TvgRect& rect) {
-  TvgRepaintBatch* batch = g_openBatch;
-  if (batch == nullptr || batch->scene_ != scene) return false;
+  if (scene_ != scene) return false;
   // The scene drops empty rects itself; in the union they would only widen it.
   if (rect.Right <= rect.Left || rect.Bottom <= rect.Top) return true;
-  batch->union_ = batch->gathered_ ? vgUnionRect(batch->union_, rect) : rect;
-  batch->gathered_ = true;
+  union_ = gathered_ ? vgUnionRect(union_, rect) : rect;
+  gathered_ = true;
   return true;
 }
 
@@ -852,6 +868,8 @@ void TvgVisualObject::Realign() {
   if ((width_ != lastWidth_ || height_ != lastHeight_) && hasEffects_) UpdateEffects();
   if (!needRealign_ || GetChildrenCount() == 0) return;
   inRealign_ = true;
+  // Also when a child's layout raises: the object would never lay out again.
+  const TvgRestoreOnExit realigned([this] { inRealign_ = false; });
   TvgRect r = margins_->MarginRect(vgRect(0, 0, width_, height_));
   static constexpr TvgAlign kOrder[] = {vaMostTop,   vaMostBottom, vaMostLeft,    vaMostRight,  vaTop,     vaBottom,
                                         vaLeft,      vaRight,      vaClient,      vaHorizontal, vaVertical, vaContents,
@@ -890,7 +908,6 @@ void TvgVisualObject::Realign() {
   lastWidth_ = width_;
   lastHeight_ = height_;
   Repaint();
-  inRealign_ = false;
 }
 
 void TvgVisualObject::RealignChild(TvgVisualObject* c, TvgAlign a, TvgRect& r) {
@@ -1259,7 +1276,11 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
   if (!childRects_) childRects_ = std::make_unique<TChildRects>();
   TChildRects& copy = *childRects_;
   const std::vector<TvgObject*>& children = Children();
-  if (copy.marks != g_updateRectMarks || copy.children != children) {
+  const auto marksNow = [] { return g_updateRectMarks.load(std::memory_order_relaxed); };
+  if (copy.marks != marksNow() || copy.children != children) {
+    // The count before the rects are worked out: working one out may mark others stale (a
+    // child's layout), and the copy is then taken once more.
+    copy.marks = marksNow();
     copy.children = children;
     copy.rects.assign(children.size(), TvgRect());
     copy.visual.assign(children.size(), 0);
@@ -1271,14 +1292,12 @@ size_t TvgVisualObject::PaintChildrenByRects(const TPaintPass& pass) {
       copy.rects[i] = c->GetUpdateRect();
       copy.sure[i] = !c->updateRectStale_;
     }
-    // Working out a rect may mark others stale (a child's layout): taken once more then.
-    copy.marks = g_updateRectMarks;
   }
   const uint64_t marks = copy.marks;
   for (size_t i = 0; i < copy.children.size(); ++i) {
     // The tree or a rect changed while painting (a handler, a style applied): the rest are
     // walked one by one.
-    if (g_updateRectMarks != marks || i >= Children().size() || Children()[i] != copy.children[i]) return i;
+    if (marksNow() != marks || i >= Children().size() || Children()[i] != copy.children[i]) return i;
     if (!copy.visual[i] || (copy.sure[i] && !pass.MeetsScene(copy.rects[i]))) continue;
     PaintChild(copy.children[i]->Visual(), pass);
   }

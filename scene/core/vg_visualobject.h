@@ -194,11 +194,11 @@ class TvgVisualObject : public TvgObject {
   // Lays out the aligned children. While an update is open the layout is put off until the end
   // of the outermost one.
   virtual void Realign();
-  // For an object that has just landed where it lies now (under a parent, as a scene's root, in
-  // a popup's form): the layouts put off in its subtree run at once when no update is open over
-  // it any more, since the end of the update that put them off no longer reaches them. Answers
-  // whether some stay put off (below an update still open over it or in it), for its new
-  // ancestors to note.
+  // For an object that has just left its place or landed where it lies now (under a parent, as a
+  // scene's root, in a popup's form, or apart): the layouts put off in its subtree run at once
+  // when no update is open over it any more, since the end of the update that put them off no
+  // longer reaches them. Answers whether some stay put off (below an update still open over it
+  // or in it), for its new ancestors to note.
   bool TakeDeferredLayouts();
   // Queues the update rect with the scene (see the conditions in the source).
   void Repaint();
@@ -470,15 +470,16 @@ class TvgRestoreOnExit {
 // While one lives, the repaint requests of the objects in its owner's scene are dropped: for a
 // property changed during a paint only for what that paint draws, and set back before the paint
 // ends (a request would only paint the same again). Requests made outside its life, also from
-// inside the same paint, are kept. GUI thread only.
+// inside the same paint, are kept. Each thread has its own: one lives on the GUI thread of its
+// owner's scene and drops nothing asked for on another.
 class TvgPaintOnlyChange {
  public:
   explicit TvgPaintOnlyChange(TvgVisualObject* owner);
   ~TvgPaintOnlyChange();
   TvgPaintOnlyChange(const TvgPaintOnlyChange&) = delete;
   TvgPaintOnlyChange& operator=(const TvgPaintOnlyChange&) = delete;
-  // True when a request for `scene` is to be dropped.
-  static bool Drops(IvgScene* scene);
+  // True when this change or one it lives inside drops a request for `scene`.
+  bool Drops(IvgScene* scene) const;
 
  private:
   IvgScene* scene_ = nullptr;
@@ -489,15 +490,16 @@ class TvgPaintOnlyChange {
 // update rect (their union), which the scene receives when it ends; batches inside it join it.
 // Each request otherwise costs the scene window an invalidation, and inserting and laying out a
 // style repaints every part of it. An owner without a scene opens no batch. The scene must
-// outlive the batch. GUI thread only.
+// outlive the batch. Each thread has its own: one lives on the GUI thread of its owner's scene and
+// gathers nothing asked for on another.
 class TvgRepaintBatch {
  public:
   explicit TvgRepaintBatch(TvgVisualObject* owner);
   ~TvgRepaintBatch();
   TvgRepaintBatch(const TvgRepaintBatch&) = delete;
   TvgRepaintBatch& operator=(const TvgRepaintBatch&) = delete;
-  // Takes a request for `scene` into the open batch; false when no batch gathers for it.
-  static bool Gather(IvgScene* scene, const TvgRect& rect);
+  // Takes a request for `scene` into this (the open) batch; false when it gathers for another.
+  bool Gather(IvgScene* scene, const TvgRect& rect);
 
  private:
   IvgScene* scene_ = nullptr;

@@ -135,9 +135,11 @@ void TvgHeaderItem::LeftGripMove(TObject*, TShiftState shift, float x, float y, 
   TvgHeaderItem* previous = header->HeaderItem(index - 1);
   if (previous == nullptr) return;
   const TvgPoint p = previous->rightGrip_->AbsoluteToLocal(leftGrip_->LocalToAbsolute(vgPoint(x, y)));
-  previous->rightGrip_->pressed = true;
-  previous->RightGripMove(previous->rightGrip_, shift, p.X, p.Y, dx, dy);
-  previous->rightGrip_->pressed = false;
+  TvgHeaderGrip* grip = previous->rightGrip_;
+  grip->pressed = true;
+  // Let go also when the resize raises: a grip left pressed would resize at every move over it.
+  const TvgRestoreOnExit released([grip] { grip->pressed = false; });
+  previous->RightGripMove(grip, shift, p.X, p.Y, dx, dy);
 }
 
 void TvgHeaderItem::DragOver(const TvgDragObject& data, const TvgPoint& point, bool& accept) {
@@ -189,6 +191,8 @@ void TvgHeader::Realign() {
   inherited::Realign();
   if (HasState(csDestroying) || inHeaderRealign_ || GetChildrenCount() == 0) return;
   inHeaderRealign_ = true;
+  // Also when an item's layout raises: the header would never lay its items out again.
+  const TvgRestoreOnExit laidOut([this] { inHeaderRealign_ = false; });
   if (filler_->GetParent() == this && filler_->GetIndex() != GetChildrenCount() - 1) filler_->BringToFront();
   TvgRect r = GetMargins()->MarginRect(vgRect(scrollOffset_, 0, GetWidth(), GetHeight()));
   const TvgSides rightSide{vgSideRight}, leftSide{vgSideLeft};
@@ -214,7 +218,6 @@ void TvgHeader::Realign() {
     }
   }
   filler_->SetWidth(std::max(r.Right - r.Left, 0.0f));
-  inHeaderRealign_ = false;
 }
 
 void TvgHeader::Paint() {
@@ -250,6 +253,12 @@ TvgColumn::TvgColumn(TComponent* owner) : TvgControl(owner) {
 TvgColumn::~TvgColumn() {
   cells_.clear();  // children: freed with the tree
   DestroyTree();
+}
+
+void TvgColumn::RemoveObject(TvgObject* child) {
+  inherited::RemoveObject(child);
+  // A cell that leaves (freed or moved by other code) is no longer one to fill or focus.
+  if (!cells_.empty()) std::erase(cells_, child);
 }
 
 TvgCustomGrid* TvgColumn::GetGrid() const {
@@ -732,6 +741,22 @@ void TvgCustomGrid::HeaderRealignItem(TObject*, int32_t oldIndex, int32_t newInd
   if (moved == nullptr || target == nullptr) return;
   moved->SetIndex(target->GetIndex());  // ColumnIndex follows the current column (ContentReordered)
   Realign();
+}
+
+void TvgCustomGrid::ContentRemovingObject(TvgObject* child) {
+  inherited::ContentRemovingObject(child);
+  if (!IsColumn(child) || HasState(csDestroying)) return;
+  // ColumnIndex keeps naming the current column when one before it goes, however (freed, moved
+  // out, taken out); the current one going leaves the one in its place current, or the last.
+  const int32_t index = static_cast<TvgColumn*>(child)->ColumnIndex();
+  if (index < 0) return;
+  if (index < columnIndex_ || (index == columnIndex_ && index > 0 && index == ColumnCount() - 1)) --columnIndex_;
+}
+
+void TvgCustomGrid::ContentRemoveObject(TvgObject* child) {
+  inherited::ContentRemoveObject(child);
+  // The columns after it close up, and the header and the marks follow (as for a column added).
+  if (IsColumn(child)) Realign();
 }
 
 void TvgCustomGrid::ContentReordering() {

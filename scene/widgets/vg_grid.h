@@ -129,6 +129,7 @@ class TvgColumn : public TvgControl {
 
   // Fills the cells of the visible rows from the grid; nothing outside a grid.
   virtual void UpdateColumn();
+  void RemoveObject(TvgObject* child) override;
   // A new cell owned by the column.
   virtual TvgControl* CreateCellControl();
   // Lets only the cell of the selected row take the focus, and only in the grid's current
@@ -253,7 +254,9 @@ class TvgCustomGrid : public TvgScrollBox {
   void Realign() override;
   TvgRect GetContentBounds() override;
   void RealignContent(const TvgRect& r) override;
-  // ColumnIndex follows its column when the columns change places.
+  // ColumnIndex follows its column when the columns change places or one goes.
+  void ContentRemovingObject(TvgObject* child) override;
+  void ContentRemoveObject(TvgObject* child) override;
   void ContentReordering() override;
   void ContentReordered() override;
   // The viewport's area in the content's coordinates, wherever the content sits.

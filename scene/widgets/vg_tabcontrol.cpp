@@ -61,7 +61,7 @@ TvgTabItem::TvgTabItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgTabItem::~TvgTabItem() {
-  SetLayout(nullptr);
+  SetLayout(nullptr);  // takes its page out of view while it is still the control's tab
   DestroyTree();
 }
 
@@ -69,11 +69,14 @@ TvgTabControl* TvgTabItem::TabControl() const { return dynamic_cast<TvgTabContro
 
 void TvgTabItem::SetLayout(TvgVisualObject* value) {
   if (value == layout_) return;
+  TvgTabControl* control = TabControl();
+  // A page no tab shows any more is out of view (one another tab shares shows again below).
+  if (control != nullptr) control->HidePage(layout_);
   if (layout_ != nullptr) vgRemoveFreeNotify(layout_, this);
   layout_ = value;
   // A page that goes leaves its tab without a page.
   if (layout_ != nullptr) vgAddFreeNotify(layout_, this, [this] { layout_ = nullptr; });
-  if (TvgTabControl* control = TabControl()) control->Realign();
+  if (control != nullptr) control->Realign();
 }
 
 void TvgTabItem::SetIsSelected(bool value) {
@@ -132,12 +135,13 @@ void TvgTabItem::Realign() {
   TvgTabControl* control = TabControl();
   if (inItemRealign_ || layout_ == nullptr || control == nullptr) return;
   inItemRealign_ = true;
+  // Also when the page's layout raises: the tab would never place its page again.
+  const TvgRestoreOnExit placed([this] { inItemRealign_ = false; });
   const TvgRect margins = control->GetMargins()->GetRect();
   const TvgRect pad = layout_->GetPadding()->GetRect();
   layout_->GetPosition()->SetPoint(vgPoint(margins.Left + pad.Left, GetHeight() + margins.Top + pad.Top));
   layout_->SetWidth(control->GetWidth() - margins.Left - margins.Right - pad.Left - pad.Right);
   layout_->SetHeight(control->GetHeight() - GetHeight() - margins.Top - margins.Bottom - pad.Top - pad.Bottom);
-  inItemRealign_ = false;
 }
 
 // --- Tab control
@@ -230,6 +234,9 @@ void TvgTabControl::RemoveObject(TvgObject* child) {
   TvgTabItem* selected = ItemOfIndex(itemIndex_);
   const int32_t oldIndex = itemIndex_;
   inherited::RemoveObject(child);
+  // Whichever tab leaves, and however (freed, moved, taken out), its page is no longer one of
+  // this control's: only the selected tab's page shows (the layouts below show a shared one).
+  HidePage(item->layout_);
   if (selected == item) {
     // No longer ours: a tab that goes with its parent's or its own end runs no triggers.
     if (item->HasState(csDestroying)) item->isSelected_ = false;
@@ -241,6 +248,16 @@ void TvgTabControl::RemoveObject(TvgObject* child) {
   NumberItems();
   if (selected != nullptr) itemIndex_ = selected->index_;
   Realign();
+}
+
+void TvgTabControl::HidePage(TvgVisualObject* page) {
+  if (page == nullptr || HasState(csDestroying)) return;
+  // A page elsewhere (moved on before its tab) is another control's to show.
+  TvgObject* p = page->GetParent();
+  while (p != nullptr && p != this) p = p->GetParent();
+  if (p == nullptr) return;
+  page->SetVisible(false);
+  page->SetDesignHide(true);
 }
 
 void TvgTabControl::ChildrenReordering() {
@@ -303,6 +320,8 @@ void TvgTabControl::Realign() {
   inherited::Realign();
   if (inTabRealign_ || HasState(csDestroying)) return;
   inTabRealign_ = true;
+  // Also when a page's layout raises: the control would never lay its tabs and pages out again.
+  const TvgRestoreOnExit laidOut([this] { inTabRealign_ = false; });
   const std::vector<TvgTabItem*> items = NumberItems();
   float tallest = 0;
   for (TvgTabItem* item : items) {
@@ -347,7 +366,6 @@ void TvgTabControl::Realign() {
     x += pad.Left + w + pad.Right;
     item->Realign();
   }
-  inTabRealign_ = false;
 }
 
 // --- Registration

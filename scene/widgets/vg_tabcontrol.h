@@ -87,6 +87,9 @@ class TvgTabControl : public TvgControl {
   // The selected tab, once at `oldIndex`, left the strip: the tab now there is selected, or the
   // last one when none is, with OnChange.
   void SelectInPlaceOf(int32_t oldIndex);
+  // Hides a page that lies in this control and that its tab no longer shows (the tab left, or
+  // took another page).
+  void HidePage(TvgVisualObject* page);
   int32_t itemIndex_ = -1;
   TvgTabItem* reorderedSelected_ = nullptr;  // between ChildrenReordering and ChildrenReordered
   float itemHeight_ = 0;

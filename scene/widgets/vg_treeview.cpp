@@ -57,11 +57,6 @@ TvgTreeViewItem::~TvgTreeViewItem() {
   Destroying();
   button_ = nullptr;
   checkBox_ = nullptr;
-  if (TvgTreeView* tree = TreeView()) {
-    // The tree forgets this item and everything below it.
-    for (TvgTreeViewItem** held : {&tree->selected_, &tree->lastClicked_, &tree->dragOverItem_})
-      if (*held != nullptr && Contains(*held)) *held = nullptr;
-  }
   DestroyTree();
 }
 
@@ -202,7 +197,7 @@ void TvgTreeViewItem::DesignClick() { SetIsExpanded(!isExpanded_); }
 
 void TvgTreeViewItem::DragEnd() {
   inherited::DragEnd();
-  if (TvgTreeView* tree = TreeView()) tree->dragOverItem_ = nullptr;
+  if (TvgTreeView* tree = TreeView()) tree->dragOverItem_ = TvgTreeView::THeld();
 }
 
 // --- Tree: items and numbering
@@ -217,7 +212,7 @@ TvgTreeView::TvgTreeView(TComponent* owner) : TvgScrollBox(owner) {
 
 TvgTreeView::~TvgTreeView() {
   Destroying();
-  selected_ = lastClicked_ = dragOverItem_ = nullptr;
+  selected_ = lastClicked_ = dragOverItem_ = THeld();
   selection_ = nullptr;
   selectionMarks_.clear();  // children of the style
   DestroyTree();
@@ -343,7 +338,7 @@ void TvgTreeView::Clear() {
   const auto& children = GetContent()->Children();
   for (size_t i = children.size(); i > 0; --i)
     if (children[i - 1]->Is<TvgTreeViewItem>()) delete children[i - 1];
-  selected_ = lastClicked_ = dragOverItem_ = nullptr;
+  selected_ = lastClicked_ = dragOverItem_ = THeld();
   if (GetHScrollBar() != nullptr) GetHScrollBar()->SetValue(0);
   if (GetVScrollBar() != nullptr) GetVScrollBar()->SetValue(0);
   numbered_ = false;
@@ -479,12 +474,12 @@ void TvgTreeView::FreeStyle() {
 
 void TvgTreeView::EnterFocus() {
   inherited::EnterFocus();
-  if (selected_ != nullptr) UpdateSelectionMarks();
+  if (GetSelected() != nullptr) UpdateSelectionMarks();
 }
 
 void TvgTreeView::KillFocus() {
   inherited::KillFocus();
-  if (selected_ != nullptr) UpdateSelectionMarks();
+  if (GetSelected() != nullptr) UpdateSelectionMarks();
 }
 
 void TvgTreeView::ScrollIntoView(TvgTreeViewItem* item) {
@@ -498,9 +493,15 @@ void TvgTreeView::ScrollIntoView(TvgTreeViewItem* item) {
     bar->SetValue(bar->GetValue() + (itemRect.Bottom + pad.Bottom - viewport.Bottom));
 }
 
+TvgTreeViewItem* TvgTreeView::Held(const THeld& held) const {
+  TvgTreeViewItem* item = held.Get();
+  return item != nullptr && item->TreeView() == this ? item : nullptr;
+}
+
 void TvgTreeView::SetSelected(TvgTreeViewItem* item) {
-  if (item == selected_) return;
-  if (!multiSelect_ && selected_ != nullptr) selected_->SetIsSelected(false);
+  TvgTreeViewItem* old = GetSelected();  // one that left is another tree's (or none's) to mark
+  if (item == old) return;
+  if (!multiSelect_ && old != nullptr) old->SetIsSelected(false);
   selected_ = item;
   if (item != nullptr) {
     for (TvgTreeViewItem* p = item->ParentItem(); p != nullptr; p = p->ParentItem()) p->SetIsExpanded(true);
@@ -529,8 +530,9 @@ void TvgTreeView::SelectRange(TvgTreeViewItem* a, TvgTreeViewItem* b) {
 
 void TvgTreeView::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
   inherited::KeyDown(key, keyChar, shift);
-  if (GetCount() == 0 || selected_ == nullptr) return;
-  const int32_t index = selected_->GetGlobalIndex();
+  TvgTreeViewItem* selected = GetSelected();
+  if (GetCount() == 0 || selected == nullptr) return;
+  const int32_t index = selected->GetGlobalIndex();
   const int32_t last = GetShownCount() - 1;
   switch (key) {
     case kKeyDown:
@@ -546,10 +548,10 @@ void TvgTreeView::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
       SetSelected(ItemByGlobalIndex(last));
       break;
     case kKeyAdd:
-      selected_->SetIsExpanded(true);
+      selected->SetIsExpanded(true);
       break;
     case kKeySubtract:
-      selected_->SetIsExpanded(false);
+      selected->SetIsExpanded(false);
       break;
     default:
       return;
@@ -564,13 +566,13 @@ void TvgTreeView::MouseDown(TMouseButton button, TShiftState shift, float x, flo
   if (item == nullptr) return;
   if (multiSelect_) {
     if (shift.Contains(ssCtrl)) item->SetIsSelected(!item->isSelected_);
-    else if (shift.Contains(ssShift) && selected_ != nullptr) SelectRange(selected_, item);
+    else if (shift.Contains(ssShift) && GetSelected() != nullptr) SelectRange(GetSelected(), item);
     else SelectRange(item, item);
     if (!shift.Contains(ssCtrl) || item->isSelected_) SetSelected(item);
     lastClicked_ = item;
     return;
   }
-  if (item != selected_) {
+  if (item != GetSelected()) {
     SetSelected(item);
   } else if (allowDrag_ && GetScene() != nullptr) {
     std::unique_ptr<TvgBitmap> picture(MakeScreenshot());
@@ -580,7 +582,7 @@ void TvgTreeView::MouseDown(TMouseButton button, TShiftState shift, float x, flo
 
 void TvgTreeView::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
   inherited::MouseUp(button, shift, x, y);
-  lastClicked_ = nullptr;
+  lastClicked_ = THeld();
 }
 
 // --- Dragging onto items
@@ -589,26 +591,26 @@ void TvgTreeView::DragOver(const TvgDragObject& data, const TvgPoint& point, boo
   inherited::DragOver(data, point, accept);
   const TvgPoint local = AbsoluteToLocal(point);
   TvgTreeViewItem* item = ItemByPoint(local.X, local.Y);
-  if (item != dragOverItem_) {
-    if (dragOverItem_ != nullptr) dragOverItem_->DragLeave();
+  if (TvgTreeViewItem* over = GetDragOverItem(); item != over) {
+    if (over != nullptr) over->DragLeave();
     dragOverItem_ = item;
     if (item != nullptr) item->DragEnter(data, point);
   }
   // An item never goes under itself or under one of its own descendants.
   auto* dragged = dynamic_cast<TvgTreeViewItem*>(data.Source);
-  accept = item != nullptr && item != selected_ && !(dragged != nullptr && dragged->Contains(item));
+  accept = item != nullptr && item != GetSelected() && !(dragged != nullptr && dragged->Contains(item));
 }
 
 void TvgTreeView::DragLeave() {
   inherited::DragLeave();
-  if (dragOverItem_ != nullptr) dragOverItem_->DragLeave();
-  dragOverItem_ = nullptr;
+  if (TvgTreeViewItem* over = GetDragOverItem()) over->DragLeave();
+  dragOverItem_ = THeld();
 }
 
 void TvgTreeView::DragDrop(const TvgDragObject& data, const TvgPoint& point) {
   inherited::DragDrop(data, point);
-  TvgTreeViewItem* target = dragOverItem_;
-  dragOverItem_ = nullptr;
+  TvgTreeViewItem* target = GetDragOverItem();
+  dragOverItem_ = THeld();
   auto* dragged = dynamic_cast<TvgObject*>(data.Source);
   auto* draggedItem = dynamic_cast<TvgTreeViewItem*>(data.Source);
   if (target != nullptr && draggedItem != nullptr && draggedItem->Contains(target)) return;

@@ -109,7 +109,9 @@ class TvgTreeView : public TvgScrollBox {
   // Frees every item and scrolls back to the start.
   void Clear();
 
-  TvgTreeViewItem* GetSelected() const { return selected_; }
+  // The selected item while it lies in this tree: nullptr once it left (moved to another tree or
+  // apart, with an ancestor item or alone) or was freed, however it went.
+  TvgTreeViewItem* GetSelected() const { return Held(selected_); }
   int32_t GetCount() const;
   TvgTreeViewItem* GetItem(int32_t index) const;
   // The shown item of that depth-first position; nullptr outside.
@@ -136,7 +138,7 @@ class TvgTreeView : public TvgScrollBox {
   void SetMultiSelect(bool value) { multiSelect_ = value; }
   bool GetAllowDrag() const { return allowDrag_; }
   void SetAllowDrag(bool value);
-  TvgTreeViewItem* GetDragOverItem() const { return dragOverItem_; }
+  TvgTreeViewItem* GetDragOverItem() const { return Held(dragOverItem_); }
   TvgVisualObject* GetSelectionPart() const { return selection_; }
   const std::vector<TvgVisualObject*>& SelectionMarks() const { return selectionMarks_; }
 
@@ -153,8 +155,14 @@ class TvgTreeView : public TvgScrollBox {
   void ScrollIntoView(TvgTreeViewItem* item);
   void ShownItems(std::vector<TvgTreeViewItem*>& out);
   bool Updating() const { return GetUpdateCounter() > 0; }
+  // An item the tree keeps (selected, last clicked, dragged over) only counts while it lives and
+  // lies in this tree: an item leaves by many ways (freed, moved with SetParent or AddObject,
+  // taken out by RemoveObject, with an ancestor item) that the tree does not all hear of, and
+  // one moved within the tree stays what it was.
+  using THeld = TvgSceneObjectRef<TvgTreeViewItem>;
+  TvgTreeViewItem* Held(const THeld& held) const;
 
-  TvgTreeViewItem* selected_ = nullptr;
+  THeld selected_;
   float itemHeight_ = 0;
   bool hideSelectionUnfocused_ = true;
   int32_t shownCount_ = 0;
@@ -162,11 +170,11 @@ class TvgTreeView : public TvgScrollBox {
   bool showCheckboxes_ = false;
   bool sorted_ = false;
   bool multiSelect_ = false;
-  TvgTreeViewItem* lastClicked_ = nullptr;
+  THeld lastClicked_;
   TvgVisualObject* selection_ = nullptr;
   std::vector<TvgVisualObject*> selectionMarks_;
   bool allowDrag_ = false;
-  TvgTreeViewItem* dragOverItem_ = nullptr;
+  THeld dragOverItem_;
   bool layingOut_ = false;
   std::vector<TvgObject*> reorderedItems_;  // an item's child items before their order changes
 };

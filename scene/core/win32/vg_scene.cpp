@@ -383,10 +383,14 @@ void TvgCustomScene::WndProc(TMessage& message) {
       return;
     }
     case WM_LBUTTONUP:
-      // The class library lets the capture go before the release reaches the objects.
+      // The class library lets the capture go before the release reaches the objects. The flag
+      // comes back also when a handler of the release raises: a later loss of the capture to
+      // another window would go unheard.
       releasingCapture_ = true;
-      TCustomControl::WndProc(message);
-      releasingCapture_ = false;
+      {
+        const TvgRestoreOnExit released([this] { releasingCapture_ = false; });
+        TCustomControl::WndProc(message);
+      }
       return;
     case WM_CAPTURECHANGED:
       if (!releasingCapture_ && reinterpret_cast<HWND>(message.LParam) != GetHandle()) engine_->CaptureLost();

@@ -173,6 +173,24 @@ class TRaisingProbe : public TPaintProbe {
   bool raise = true;
 };
 
+// A visual object whose layout, or update rect, raises while asked to (as a sorted list whose
+// comparison raises); counts the layouts asked of it.
+class TRaisingLayout : public TvgVisualObject {
+ public:
+  explicit TRaisingLayout(TComponent* owner) : TvgVisualObject(owner) {}
+  void Realign() override {
+    ++layouts;
+    if (raiseLayout) throw std::runtime_error("layout");
+    TvgVisualObject::Realign();
+  }
+  TvgRect GetUpdateRect() override {
+    if (raiseRect) throw std::runtime_error("rect");
+    return TvgVisualObject::GetUpdateRect();
+  }
+  bool raiseLayout = false, raiseRect = false;
+  int layouts = 0;
+};
+
 // An animation that records the progress it is asked to apply.
 class TProbeAnimation : public TvgAnimation {
   KBL_DECLARE_CLASS(TProbeAnimation, TvgAnimation)

@@ -39,7 +39,9 @@ class TColorObject : public TvgVisualObject {
     ++ups;
     last = vgPoint(x, y);
     TvgVisualObject::MouseUp(b, s, x, y);
+    if (releaseHook) releaseHook();
   }
+  void CaptureLost() override { ++capturesLost; }
   void KeyDown(uint16_t& key, WideChar& ch, TShiftState) override { Record(key, ch, true); }
   void KeyUp(uint16_t& key, WideChar& ch, TShiftState) override { Record(key, ch, false); }
   void Record(uint16_t key, WideChar ch, bool down) {
@@ -49,8 +51,8 @@ class TColorObject : public TvgVisualObject {
   }
   TvgColor color = 0;
   bool shapes = false;
-  std::function<void()> hook, inputHook;
-  int32_t paints = 0, downs = 0, ups = 0, taken = 0;
+  std::function<void()> hook, inputHook, releaseHook;
+  int32_t paints = 0, downs = 0, ups = 0, taken = 0, capturesLost = 0;
   TvgPoint last;
   std::string keys;
 };
@@ -85,6 +87,11 @@ void SetObjectInputHook(TvgObject* obj, std::function<void()> hook) {
   As(obj)->SetDragMode(vgDragAutomatic);
 }
 int32_t ObjectDragsAndDrops(TvgObject* obj) { return As(obj)->taken; }
+void SetObjectReleaseHook(TvgObject* obj, std::function<void()> hook) {
+  As(obj)->releaseHook = std::move(hook);
+  As(obj)->SetAutoCapture(true);
+}
+int32_t ObjectCapturesLost(TvgObject* obj) { return As(obj)->capturesLost; }
 
 bool DragAndDrop(TvgSceneEngine& engine, const TvgPoint& p, const std::function<void()>& beforeDrop) {
   const TvgDragObject data;

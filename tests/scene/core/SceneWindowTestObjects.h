@@ -35,6 +35,10 @@ void FreeObject(TvgObject* obj);
 // starts and the drops taken are counted (no drag runs).
 void SetObjectInputHook(TvgObject* obj, std::function<void()> hook);
 int32_t ObjectDragsAndDrops(TvgObject* obj);
+// The object takes the mouse on a press, and runs `hook` after its own handling of a release;
+// counts the times it was told another window took the mouse from it.
+void SetObjectReleaseHook(TvgObject* obj, std::function<void()> hook);
+int32_t ObjectCapturesLost(TvgObject* obj);
 // An OLE drag without data moved over the scene point, `beforeDrop` run, then dropped there;
 // answers whether the drop was taken.
 bool DragAndDrop(TvgSceneEngine& engine, const TvgPoint& p, const std::function<void()>& beforeDrop);

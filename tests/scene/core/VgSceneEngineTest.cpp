@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -973,6 +974,11 @@ TEST_F(PopupTest, ModalLoopEndsWithCancelWhenTheApplicationEndsOrThePopupCloses)
     return true;
   });
   EXPECT_EQ(p->PopupModal(), 1);
+  // A loop that raises leaves the popup open but no longer modal: it closes as any popup does.
+  vgSetPopupMessagePump([]() -> bool { throw std::runtime_error("pump"); });
+  EXPECT_THROW(p->PopupModal(), std::runtime_error);
+  p->ClosePopup();
+  EXPECT_FALSE(p->GetIsOpen());
 }
 
 TEST_F(PopupTest, AnOverlayPlacedAgainAtTheSamePlaceDoesNotRepaint) {
@@ -1214,7 +1220,8 @@ class TLayoutCounter : public TvgVisualObject {
 };
 
 // A subtree that leaves an open update for a place its end does not reach has the layouts put
-// off in it run once, at once or when it lands there.
+// off in it run once: at once, when it lands there, or at the end of an update open where it
+// lands (not before).
 TEST_F(PopupTest, LayoutsPutOffInASubtreeThatLeavesTheUpdateRunOnceWhereverItLands) {
   std::vector<std::unique_ptr<TFakePopupForm>> forms;
   vgSetPopupFormFactory([&](TObject*, TComponent*, TComponent*, int32_t w, int32_t h, TvgResources*) {
@@ -1222,6 +1229,10 @@ TEST_F(PopupTest, LayoutsPutOffInASubtreeThatLeavesTheUpdateRunOnceWhereverItLan
     return forms.back().get();
   });
   auto* holder = new TvgObject(nullptr);
+  auto* other = new TProbe();
+  other->SetBounds(0, 0, 150, 90);
+  root->AddObject(other);
+  TLayoutCounter* box = nullptr;
   struct Case {
     const char* name;
     std::function<void(TvgPopup*)> inUpdate, after;
@@ -1230,6 +1241,14 @@ TEST_F(PopupTest, LayoutsPutOffInASubtreeThatLeavesTheUpdateRunOnceWhereverItLan
       {"made a scene root", [&](TvgPopup* r) { r->SetParent(nullptr); engine->AddObject(r); }, nullptr},
       {"kept apart, a root after the update",
        [](TvgPopup* r) { r->SetParent(nullptr); }, [&](TvgPopup* r) { engine->AddObject(r); }},
+      {"kept apart", [](TvgPopup* r) { r->SetParent(nullptr); }, nullptr},
+      {"taken out, its own update ended after", [](TvgPopup* r) { r->BeginUpdate(), r->GetParent()->RemoveObject(r); },
+       [](TvgPopup* r) { r->EndUpdate(); }},
+      {"moved under another open update", [&](TvgPopup* r) { other->BeginUpdate(), r->SetParent(other); },
+       [&](TvgPopup*) {
+         EXPECT_EQ(box->layouts, 0);
+         other->EndUpdate();
+       }},
       {"opened in a form", [](TvgPopup* r) { r->SetIsOpen(true); }, nullptr},
       {"under an object that is not visual", [&](TvgPopup* r) { r->SetParent(holder); }, nullptr},
   };
@@ -1240,7 +1259,7 @@ TEST_F(PopupTest, LayoutsPutOffInASubtreeThatLeavesTheUpdateRunOnceWhereverItLan
     auto* r = new TvgPopup(nullptr);
     r->SetBounds(0, 0, 140, 90);
     p->AddObject(r);
-    auto* box = new TLayoutCounter();
+    box = new TLayoutCounter();
     box->SetBounds(5, 5, 120, 80);
     r->AddObject(box);
     p->BeginUpdate();
@@ -1253,6 +1272,7 @@ TEST_F(PopupTest, LayoutsPutOffInASubtreeThatLeavesTheUpdateRunOnceWhereverItLan
     EXPECT_EQ(box->layouts, 1) << c.name;
     EXPECT_EQ(filler->GetParentedRect(), vgRect(0, 0, 120, 80)) << c.name;
     r->SetIsOpen(false);
+    if (r->GetParent() == nullptr && r->GetScene() == nullptr) delete r;
   }
   delete holder;
   vgSetPopupFormFactory(nullptr);

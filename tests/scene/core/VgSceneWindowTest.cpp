@@ -3,6 +3,7 @@
 // and keyboard messages sent to its window to the right objects.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "FailAfter.h"
@@ -240,6 +241,20 @@ TEST_F(SceneWindowTest, MouseMessagesReachTheObjectUnderThePoint) {
   SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(150, 80));
   SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(150, 80));
   EXPECT_EQ(ObjectMouseDowns(root), 1);
+}
+
+// A release whose handler raises leaves the window hearing a later loss of the mouse: the object
+// holding it then is told that another window took it.
+TEST_F(SceneWindowTest, TheHolderOfTheMouseIsToldItWentAlsoAfterAReleaseThatRaised) {
+  HWND wnd = scene->GetHandle();
+  SetObjectReleaseHook(child, [] { throw std::runtime_error("release"); });
+  SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(25, 15));
+  SendMessageW(wnd, WM_LBUTTONUP, 0, MAKELPARAM(25, 15));  // the window reports the error
+  SetObjectReleaseHook(child, nullptr);
+  SendMessageW(wnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(25, 15));
+  SetCapture(host->handle);
+  EXPECT_EQ(ObjectCapturesLost(child), 1);
+  ReleaseCapture();
 }
 
 TEST_F(SceneWindowTest, AnObjectFreedByItsHandlerIsNotTakenForTheOneMadeNextInItsPlace) {

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <future>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <utility>
 
 #include "ObjectsTestSupport.h"
 
@@ -150,6 +156,39 @@ TEST_F(VisualTest, BeginUpdateSuspendsRepaintAndLayoutUntilTheLastEndUpdate) {
   EXPECT_EQ(late->GetUpdateCounter(), 0);
   delete late;
   root->EndUpdate();
+}
+
+// What a layout, or the working out of an update rect, sets for its while comes back when a part
+// of it raises: the object lays out and repaints again, and a content passes layouts on again.
+TEST_F(VisualTest, WhatALayoutSetsForItsWhileComesBackWhenItRaises) {
+  auto* child = new TRaisingLayout(nullptr);
+  child->SetBounds(0, 0, 10, 10);
+  child->SetAlign(vaClient);
+  child->SetParent(root);
+  auto* content = new TvgContent(nullptr);
+  content->SetParent(child);
+  const struct {
+    const char* what;
+    bool TRaisingLayout::*raises;
+    std::function<void()> run;
+  } cases[] = {
+      {"a child's layout", &TRaisingLayout::raiseLayout, [&] { root->SetWidth(root->GetWidth() + 10); }},
+      {"a child's update rect", &TRaisingLayout::raiseRect, [&] { root->RecalcUpdateRect(), root->GetUpdateRect(); }},
+      {"the layout a content passes on", &TRaisingLayout::raiseLayout, [&] { content->Realign(); }},
+  };
+  for (const auto& c : cases) {
+    child->*c.raises = true;
+    EXPECT_THROW(c.run(), std::runtime_error) << c.what;
+    child->*c.raises = false;
+  }
+  root->SetWidth(250);
+  EXPECT_EQ(child->GetWidth(), 250);
+  scene.updates.clear();
+  root->Repaint();
+  EXPECT_FALSE(scene.updates.empty());
+  const int layouts = child->layouts;
+  content->Realign();
+  EXPECT_GT(child->layouts, layouts);
 }
 
 // --- Caches
@@ -308,6 +347,29 @@ TEST_F(VisualTest, RepaintsInABatchReachTheSceneAsOneUnitedRect) {
   }
   other.RemoveObject(&elsewhere);
   elsewhere.SetScene(nullptr);
+}
+
+// A batch or a paint-only change belongs to its thread: one open on another thread (a second
+// editor's GUI thread) gathers or drops none of this thread's requests.
+TEST_F(VisualTest, ABatchOrPaintOnlyChangeOnAnotherThreadTakesNoneOfThisThreadsRequests) {
+  auto* a = Child(vaNone, 10, 10, 20, 20);
+  for (const bool batch : {true, false}) {
+    std::promise<void> opened, done;
+    std::thread other([&] {
+      std::optional<TvgRepaintBatch> gathering;
+      std::optional<TvgPaintOnlyChange> dropping;
+      if (batch) gathering.emplace(a);
+      else dropping.emplace(a);
+      opened.set_value();
+      done.get_future().wait();
+    });
+    opened.get_future().wait();
+    scene.updates.clear();
+    a->Repaint();
+    EXPECT_EQ(scene.updates.size(), 1u) << (batch ? "a batch" : "a paint-only change");
+    done.set_value();
+    other.join();
+  }
 }
 
 TEST_F(VisualTest, EndingAnUpdateLaysOutUnderOneRepaintRequest) {
@@ -565,6 +627,32 @@ TEST_F(PaintTest, ChildrenAddedOrMovedWhilePaintingAreStillPaintedRight) {
   ASSERT_NE(late, nullptr);
   EXPECT_EQ(kids[30]->paints, before30 + 1);
   EXPECT_EQ(late->paints, 1);
+}
+
+// A child whose update rect, worked out while the kept rects are taken, moves an earlier child
+// (as a layout run then does): the earlier child is painted where it went.
+TEST_F(PaintTest, AChildMovedWhileTheKeptRectsAreTakenIsPaintedWhereItWent) {
+  struct TMovingRect : TPaintProbe {
+    explicit TMovingRect(TComponent* owner) : TPaintProbe(owner) {}
+    TvgRect GetUpdateRect() override {
+      if (moves != nullptr) std::exchange(moves, nullptr)->GetPosition()->SetPoint(vgPoint(10, 52));
+      return TPaintProbe::GetUpdateRect();
+    }
+    TvgVisualObject* moves = nullptr;
+  };
+  std::vector<TPaintProbe*> kids;
+  for (int i = 0; i < 40; ++i) kids.push_back(Probe(static_cast<float>(i) * 5, 0, 2, 2));
+  auto* mover = new TMovingRect(nullptr);
+  mover->SetBounds(150, 80, 2, 2);
+  mover->SetParent(root);
+  mover->moves = kids[0];
+  scene.paintRects = {vgRect(150, 80, 152, 82)};
+  root->PaintChildren();
+  ASSERT_EQ(mover->moves, nullptr);
+  scene.paintRects = {vgRect(10, 52, 12, 54)};
+  const int before = kids[0]->paints;
+  root->PaintChildren();
+  EXPECT_EQ(kids[0]->paints, before + 1);
 }
 
 TEST_F(PaintTest, PaintToLeavesPositionScaleAngleAndParentAsTheyWere) {

@@ -6,8 +6,12 @@
 
 #include <cmath>
 #include <functional>
+#include <stdexcept>
+#include <utility>
+#include <vector>
 
 #include "StyledSceneSupport.h"
+#include "scene/controls/vg_layouts.h"
 
 namespace {
 
@@ -32,6 +36,7 @@ class HeaderTest : public StyledSceneFixture {
  public:
   void Events(TObject* sender, int32_t oldIndex, int32_t newIndex) { moves.push_back({oldIndex, newIndex}); }
   void AtLeastTen(TObject*, float& size) { size = std::max(size, 10.0f); }
+  void Raise(TObject*, float&) { throw std::runtime_error("resize"); }
 
  protected:
 
@@ -98,6 +103,25 @@ TEST_F(HeaderTest, GripsResizeTheirItemOrTheOneBefore) {
   items[0]->GetLeftGrip()->MouseDown(mbLeft, kLeft, 1, 5);
   items[0]->GetLeftGrip()->MouseMove(kLeft, 20, 5, 19, 0);
   EXPECT_EQ(items[0]->GetWidth(), 61.0f);
+  // A resize through the left grip that raises lets the grip before it go: a move over that one
+  // then resizes nothing, and the header lays out again.
+  header->OnResizeItem = TvgOnResizeItemEvent::Of<&HeaderTest::Raise>(this);
+  left->MouseDown(mbLeft, kLeft, 1, 5);
+  EXPECT_THROW(left->MouseMove(kLeft, 21, 5, 20, 0), std::runtime_error);
+  left->MouseUp(mbLeft, TShiftState(), 21, 5);
+  header->OnResizeItem = TvgOnResizeItemEvent();
+  items[0]->GetRightGrip()->MouseMove(kLeft, 30, 5, 0, 0);
+  EXPECT_EQ(items[0]->GetWidth(), 61.0f);
+  auto* part = new TRaisingLayout(nullptr);
+  part->SetAlign(vaClient);
+  part->SetParent(items[1]);
+  (new TvgLayout(nullptr))->SetParent(part);  // a child: the part's size change lays it out
+  part->raiseLayout = true;
+  EXPECT_THROW(header->SetHeight(30), std::runtime_error);
+  part->raiseLayout = false;
+  items[0]->SetWidth(40);
+  header->Realign();
+  EXPECT_EQ(X(items[1]), 40.0f);
 }
 
 TEST_F(HeaderTest, DroppingAnItemOnAnotherMovesItThere) {
@@ -216,6 +240,11 @@ TEST_F(GridTest, CellsAreMadeForVisibleRowsAndReusedWhileScrolling) {
   grid->SetVScrollPosition(31.5);
   EXPECT_EQ(Tag(before[0]), "(0,1)");
   EXPECT_EQ(CellTop(before[0]), -10.5f);
+  // A cell freed by other code is not filled again: one is made in its place.
+  delete before[0];
+  grid->SetVScrollPosition(42);
+  ASSERT_EQ(column->Cells().size(), before.size());
+  EXPECT_EQ(Tag(column->CellByRow(2)), "(0,2)");
 }
 
 TEST_F(GridTest, SelectionScrollsIntoViewAndKeysMoveIt) {
@@ -431,6 +460,29 @@ TEST_F(GridTest, HeaderFollowsTheColumnsAndResizesAndMovesThem) {
   header->HeaderItem(1)->DragDrop(drag, vgPoint(1, 1));
   EXPECT_EQ(grid->ColumnAt(0), a);
   EXPECT_EQ(grid->GetColumnIndex(), 0);
+}
+
+// However a column goes (freed, moved out or to another grid, taken out), ColumnIndex keeps naming
+// the current column, and the header follows at once; the current one going, when it was the
+// last, leaves the new last current.
+TEST_F(GridTest, TheCurrentColumnStaysCurrentWhenAColumnGoes) {
+  const std::pair<const char*, std::function<void(TvgColumn*)>> ways[] = {
+      {"freed", [](TvgColumn* c) { delete c; }},
+      {"moved out", [](TvgColumn* c) { c->SetParent(nullptr), delete c; }},
+      {"moved to another grid", [this](TvgColumn* c) { Add<TvgGrid>(0, 260, 100, 100)->AddObject(c); }},
+      {"taken out", [this](TvgColumn* c) { grid->GetContent()->RemoveObject(c), delete c; }},
+  };
+  for (const auto& [how, remove] : ways) {
+    std::vector<TvgColumn*> columns;
+    for (const char* name : {"A", "B", "C"}) columns.push_back(AddColumn<TvgColumn>(name));
+    grid->SetColumnIndex(2);
+    remove(columns[0]);
+    EXPECT_EQ(grid->ColumnAt(grid->GetColumnIndex()), columns[2]) << how;
+    EXPECT_EQ(grid->GetHeader()->GetChildrenCount(), 3) << how;  // two items and the filler
+    remove(columns[2]);
+    EXPECT_EQ(grid->ColumnAt(grid->GetColumnIndex()), columns[1]) << how;
+    delete columns[1];
+  }
 }
 
 TEST_F(GridTest, LinesAndAlternatingRowsArePaintedForTheRowsInView) {

@@ -103,13 +103,29 @@ TEST_F(TabTreeTest, HidingOrFreeingTheSelectedTabSelectsTheOneInItsPlace) {
   Tab(tabs, 1)->SetVisible(true);  // shown again before it: the selection stays with tab 0
   EXPECT_EQ(tabs->GetItemIndex(), 0);
   EXPECT_EQ(Tab(tabs, 1)->GetTabIndex(), 1);
-  TvgTabControl* more = Tabs(3);
-  more->SetItemIndex(1);
-  TvgTabItem* next = Tab(more, 2);
-  delete Tab(more, 1);
-  EXPECT_EQ(more->ItemOfIndex(more->GetItemIndex()), next);
-  EXPECT_TRUE(next->GetIsSelected());
-  EXPECT_TRUE(next->GetLayout()->GetVisible());
+  // However the selected tab leaves, the one in its place is selected and its page alone shows.
+  const std::pair<const char*, std::function<void(TvgTabControl*, TvgTabItem*)>> leaves[] = {
+      {"freed", [](auto*, TvgTabItem* gone) { delete gone; }},
+      {"moved out", [](auto*, TvgTabItem* gone) { gone->SetParent(nullptr); }},
+      {"moved to another control", [this](auto*, TvgTabItem* gone) { Tabs(0)->AddObject(gone); }},
+      {"taken out", [](TvgTabControl* tabs, TvgTabItem* gone) { tabs->RemoveObject(gone); }},
+  };
+  for (const auto& [how, leave] : leaves) {
+    TvgTabControl* more = Tabs(3);
+    more->SetItemIndex(1);
+    TvgTabItem* next = Tab(more, 2);
+    TvgVisualObject* page = Tab(more, 1)->GetLayout();
+    leave(more, Tab(more, 1));
+    EXPECT_EQ(more->ItemOfIndex(more->GetItemIndex()), next) << how;
+    EXPECT_TRUE(next->GetIsSelected()) << how;
+    EXPECT_TRUE(next->GetLayout()->GetVisible()) << how;
+    EXPECT_FALSE(page->GetVisible()) << how;
+  }
+  // The selected tab given another page (the hidden tab's) shows that one alone.
+  TvgVisualObject* old = Tab(tabs, 0)->GetLayout();
+  Tab(tabs, 0)->SetLayout(Tab(tabs, 2)->GetLayout());
+  EXPECT_FALSE(old->GetVisible());
+  EXPECT_TRUE(Tab(tabs, 0)->GetLayout()->GetVisible());
 }
 
 // The selected tab stays selected, its page alone shown, when tabs change places (by index, to
@@ -189,6 +205,26 @@ TEST_F(TabTreeTest, APageThatRaisesInItsPaintLeavesTheSelectedTabShown) {
   EXPECT_THROW(tabs->PaintChildren(), std::runtime_error);
   EXPECT_FLOAT_EQ(Tab(tabs, 0)->GetOpacity(), 1);
   EXPECT_FLOAT_EQ(Tab(tabs, 0)->GetAbsoluteOpacity(), 1);
+}
+
+// A page whose layout raises leaves the control, its tab and the page laying out again: the tab
+// selected next shows its page alone.
+TEST_F(TabTreeTest, TheTabsLayOutAgainAfterAPageLayoutThatRaised) {
+  TvgTabControl* tabs = Tabs(2);
+  tabs->SetItemIndex(0);
+  auto* part = new TRaisingLayout(nullptr);
+  part->SetAlign(vaClient);
+  part->SetParent(Tab(tabs, 0)->GetLayout());
+  (new TvgLayout(nullptr))->SetParent(part);  // a child: the part's size change lays it out
+  part->raiseLayout = true;
+  EXPECT_THROW(tabs->SetHeight(300), std::runtime_error);
+  part->raiseLayout = false;
+  tabs->SetItemIndex(1);
+  EXPECT_TRUE(Tab(tabs, 1)->GetLayout()->GetVisible());
+  EXPECT_FALSE(Tab(tabs, 0)->GetLayout()->GetVisible());
+  tabs->SetHeight(250);
+  EXPECT_FLOAT_EQ(Tab(tabs, 1)->GetLayout()->GetHeight(), 230);
+  EXPECT_FLOAT_EQ(part->GetHeight(), 230);
 }
 
 TEST_F(TabTreeTest, ATabInsertedAtDesignTimeNamesItsPageSoThatStreamsKeepTheLink) {
@@ -325,6 +361,32 @@ TEST_F(TabTreeTest, ItemsThatMoveAreLaidOutAndWalkedInTheirNewOrder) {
     Key(tree, kVkDown);
     EXPECT_EQ(tree->GetSelected()->GetText(), m.next) << WideToUtf8(m.moved);
   }
+}
+
+// An item that leaves the tree, however (moved to another tree, taken out, with its parent item,
+// freed there afterwards), is no longer its selection, and the keys then find none; one moved
+// within the tree stays selected.
+TEST_F(TabTreeTest, AnItemThatLeavesTheTreeIsNoLongerItsSelection) {
+  const std::pair<const char*, std::function<void(TvgTreeView*, TvgTreeViewItem*)>> leaves[] = {
+      {"moved to another tree", [this](auto*, auto* a2) { a2->SetParent(Tree()); }},
+      {"moved to another tree, freed there", [this](auto*, auto* a2) { a2->SetParent(Tree()), delete a2; }},
+      {"moved out, freed", [](auto*, auto* a2) { a2->SetParent(nullptr), delete a2; }},
+      {"taken out by its parent item", [](auto*, auto* a2) { a2->ParentItem()->RemoveObject(a2); }},
+      {"its parent item moved out, freed", [](auto*, auto* a2) { auto* a = a2->ParentItem(); a->SetParent(nullptr), delete a; }},
+  };
+  for (const auto& [how, leave] : leaves) {
+    TvgTreeView* tree = Tree();
+    tree->SetSelected(Find(tree, u"a2"));
+    leave(tree, Find(tree, u"a2"));
+    EXPECT_EQ(tree->GetSelected(), nullptr) << how;
+    Key(tree, kVkDown);  // reads no item that left (nor a freed one)
+    EXPECT_EQ(tree->GetSelected(), nullptr) << how;
+  }
+  TvgTreeView* tree = Tree();
+  TvgTreeViewItem* a2 = Find(tree, u"a2");
+  tree->SetSelected(a2);
+  a2->SetParent(Find(tree, u"c"));
+  EXPECT_EQ(tree->GetSelected(), a2);
 }
 
 TEST_F(TabTreeTest, ClicksSelectAndMultiSelectTakesRanges) {
