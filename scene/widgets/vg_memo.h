@@ -74,9 +74,14 @@ class TEdtActionStack : public TStack {
   bool RollBackAction();
   void Clear();
   TEdtAction* Top() const { return static_cast<TEdtAction*>(Peek()); }
+  // True while RollBackAction reverts steps: those edits are not recorded and keep the stack.
+  bool RollingBack() const { return rollingBack_; }
 
  private:
   TvgMemo* memo_ = nullptr;
+  // The stack's own: an edit made meanwhile to another memo (from a change event, or on another
+  // GUI thread) is an unrecorded edit of that memo and clears its records.
+  bool rollingBack_ = false;
 };
 
 // Options of the primitive edits.

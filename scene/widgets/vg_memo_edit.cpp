@@ -11,9 +11,6 @@ using namespace vg_widgets;
 
 namespace {
 const WideString kLineBreak = u"\r\n";
-
-// True while the memo reverts an undo step: those edits are not recorded and keep the stack.
-bool g_undoing = false;
 }  // namespace
 
 KBL_PUBLISHED(TEdtActionStack) {}
@@ -69,7 +66,7 @@ void TEdtActionStack::FragmentDeleted(int32_t startPos, const WideString& fragme
 
 bool TEdtActionStack::RollBackAction() {
   if (Count() == 0 || memo_ == nullptr) return false;
-  g_undoing = true;
+  rollingBack_ = true;
   try {
     bool paired = true;
     while (paired && Count() > 0) {
@@ -82,10 +79,10 @@ bool TEdtActionStack::RollBackAction() {
       paired = action->PairedWithPrev;
     }
   } catch (...) {
-    g_undoing = false;
+    rollingBack_ = false;
     throw;
   }
-  g_undoing = false;
+  rollingBack_ = false;
   return true;
 }
 
@@ -104,7 +101,7 @@ void TvgMemo::InsertAfter(const TCaretPosition& p, const WideString& text, uint3
   if (s.empty()) return;
   const int32_t offset = TextPos(p);
   if (options & vgInsUndo) actionStack_->FragmentInserted(offset, static_cast<int32_t>(s.size()), (options & vgInsPaired) != 0);
-  else if (!g_undoing) actionStack_->Clear();  // an unrecorded edit leaves the records behind
+  else if (!actionStack_->RollingBack()) actionStack_->Clear();  // an unrecorded edit leaves the records behind
   const TLineSpan span = SpanOfEdit(offset, 0);
   const int32_t oldCount = LineCount(), oldFull = fullUpdates_;
   const float oldLongest = LineWidth(longestLine_);
@@ -138,7 +135,7 @@ void TvgMemo::DeleteFrom(const TCaretPosition& p, int32_t length, uint32_t optio
   if (SplitsPair(text_, first)) --first;
   const int32_t count = last - first + 1;
   if (options & vgDelUndo) actionStack_->FragmentDeleted(first + 1, text_.substr(static_cast<size_t>(first), static_cast<size_t>(count)));
-  else if (!g_undoing) actionStack_->Clear();
+  else if (!actionStack_->RollingBack()) actionStack_->Clear();
   const TLineSpan span = SpanOfEdit(first, count);
   const int32_t oldCount = LineCount(), oldFull = fullUpdates_;
   const float oldLongest = LineWidth(longestLine_);

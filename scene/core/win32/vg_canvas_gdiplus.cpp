@@ -2,6 +2,7 @@
 // text through the GDI+ wrappers.
 #include "vg_canvas_gdiplus.h"
 
+#include <atomic>
 #include <windows.h>
 
 #include <algorithm>
@@ -125,8 +126,9 @@ class TBitmapHandleKeeper : public TObject {
 };
 TBitmapHandleKeeper g_handleKeeper;
 
-// True while the whole-pixel paths are being checked against GDI+.
-bool g_checkingWholePixels = false;
+// True while this thread checks the whole-pixel paths against GDI+: only the check's own
+// canvases draw on whole pixels before the answer is known, not another thread's.
+thread_local bool g_checkingWholePixels = false;
 
 TGPBitmap* HandleOf(TvgBitmap& bitmap) { return static_cast<TGPBitmap*>(bitmap.Handle); }
 
@@ -944,18 +946,21 @@ bool CheckWholePixelPaths() {
 }  // namespace
 
 bool TvgCanvasGdiPlus::WholePixelPathsAgree() {
-  // -1 not known yet; the check's own canvases ask while it runs and are told no.
-  static int32_t answer = -1;
-  if (answer >= 0) return answer == 1;
+  // -1 not known yet; the check's own canvases ask while it runs and are told no. Two threads
+  // asking at once may both check: they find the same answer.
+  static std::atomic<int32_t> answer{-1};
+  if (const int32_t known = answer.load(std::memory_order_acquire); known >= 0) return known == 1;
   if (g_checkingWholePixels) return false;
   g_checkingWholePixels = true;
+  int32_t found = 0;
   try {
-    answer = CheckWholePixelPaths() ? 1 : 0;
+    found = CheckWholePixelPaths() ? 1 : 0;
   } catch (...) {
-    answer = 0;
+    found = 0;
   }
   g_checkingWholePixels = false;
-  return answer == 1;
+  answer.store(found, std::memory_order_release);
+  return found == 1;
 }
 
 // --- Brushes and pens

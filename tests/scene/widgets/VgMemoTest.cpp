@@ -4,6 +4,7 @@
 
 #include <cwctype>
 #include <random>
+#include <utility>
 
 #include "WidgetsTestSupport.h"
 #include "classlib/Clipbrd.h"
@@ -173,6 +174,27 @@ TEST_F(MemoTest, UndoRevertsTypingAndDeletionsInTheirOrder) {
   memo->SetText(u"replaced");  // from code: nothing left to undo
   memo->UpdatePopupMenu();
   EXPECT_FALSE(memo->GetPopupMenu()->GetItemEnabled("Undo"));
+
+  // An edit of another memo from code while this one undoes (from its change event) is that
+  // memo's own unrecorded edit: its records go, and its undo then changes nothing.
+  TvgMemo* other = Memo();
+  Type(other, u"xy");
+  struct TEditOther {
+    TvgMemo* other;
+    void Hit(TObject*) { if (other != nullptr) std::exchange(other, nullptr)->GetLines()->Add(u"z"); }
+  } editOther{nullptr};
+  memo->SetFocus();
+  Type(memo, u"!");
+  memo->OnChangeTracking = TNotifyEvent::Of<&TEditOther::Hit>(&editOther);
+  editOther.other = other;
+  memo->UpdatePopupMenu();
+  Undo(memo);
+  EXPECT_EQ(memo->GetText(), u"replaced");
+  EXPECT_EQ(other->GetText(), u"xy\r\nz");
+  other->SetFocus();
+  other->UpdatePopupMenu();
+  Undo(other);
+  EXPECT_EQ(other->GetText(), u"xy\r\nz");
 }
 
 TEST_F(MemoTest, KeysEditAndMoveLikeAnEditor) {
