@@ -646,10 +646,14 @@ struct TThreadBlock {
 bool NoFrameOnStack(const TThreadEntries& entries, HANDLE thread, DWORD holder, uintptr_t stackPointer,
                     const TLockWord* lock) {
   TThreadBasics basics{};
+  if (entries.QueryThread(thread, 0, &basics, sizeof basics, nullptr) != 0) return false;
+  // The block the system answers, or, where it answers a 64-bit one (a 32-bit program on a 64-bit
+  // system), the 32-bit block two pages after it; taken only when it names itself and the holder.
   TThreadBlock block{};
-  if (entries.QueryThread(thread, 0, &basics, sizeof basics, nullptr) != 0 ||
-      !ReadOtherThreads(basics.Tib, &block, sizeof block) || block.Self != basics.Tib || block.ThreadId != holder ||
-      stackPointer > block.StackBase)  // on another stack than its own
+  const auto isBlock = [&](uintptr_t at) {
+    return at != 0 && ReadOtherThreads(at, &block, sizeof block) && block.Self == at && block.ThreadId == holder;
+  };
+  if ((!isBlock(basics.Tib) && !isBlock(basics.Tib + 0x2000)) || stackPointer > block.StackBase)  // another stack
     return false;
   return SearchChain(block.ExceptionList, std::max(stackPointer, block.StackLimit), block.StackBase, lock, nullptr,
                      &ReadOtherThreads) == TFrameSearch::Missing;
@@ -665,11 +669,20 @@ TVerdict LookAt(const TThreadEntries& entries, uint32_t turn, DWORD holder, cons
   HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION,
                              FALSE, holder);
   if (thread == nullptr) {
-    // A thread of this process that lets no one in cannot be told. Otherwise no thread has the id
-    // now: a thread made with it since would have to have run to the lock in the instructions
-    // between.
-    if (ThreadOfThisProcess(holder)) return TVerdict::Wait;
-    return stillNamed() ? TVerdict::Gone : TVerdict::Wait;
+    // A thread of this process that lets no one in cannot be told. Otherwise no thread of this
+    // process had the id; but without a handle nothing keeps the id, and the holder the word
+    // names when read again may be a thread made with it since: only when the id is still no
+    // thread's of this process afterwards is that holder (whoever it was) ended.
+    const auto noThreadHasIt = [holder] {
+      HANDLE again = OpenThread(SYNCHRONIZE, FALSE, holder);
+      if (again != nullptr) {
+        CloseHandle(again);
+        return false;
+      }
+      return GetLastError() == ERROR_INVALID_PARAMETER || !ThreadOfThisProcess(holder);
+    };
+    if (ThreadOfThisProcess(holder) || !stillNamed() || !noThreadHasIt()) return TVerdict::Wait;
+    return TVerdict::Gone;
   }
   // While the handle is open no other thread can take the id: a word that names it once the
   // thread has ended (having given the lock back first, or not) names a holder that ended.
