@@ -348,7 +348,9 @@ bool StartLeakTracking(uint8_t flags) {
 namespace {
 
 // Under the lock: the blocks kept back go to the heap, and the list is emptied, its blocks'
-// links cleared, so that what a run leaves is never reported or walked by a later one.
+// links cleared, so that what a run leaves is never reported or walked by a later one. Blocks
+// freed while the list was out of reach, left in it, go to the heap too: nothing else would ever
+// free them, and their chunks could never go back to the system.
 void EndRunsList() {
   for (TLeakHeader*& kept : gQuarantine) {
     if (kept != nullptr) Release(kept);
@@ -357,6 +359,7 @@ void EndRunsList() {
   for (TLeakHeader* h = gOldest; h != nullptr;) {
     TLeakHeader* next = h->Newer;
     h->Older = h->Newer = nullptr;
+    if (h->State == 1) Release(h);
     h = next;
   }
   gOldest = gNewest = nullptr;
