@@ -214,7 +214,7 @@ TChunk* AddChunk(int sizeClass) {
 bool IsFull(const TChunk* chunk) { return chunk->freed == nullptr && chunk->fresh + chunk->blockSize > kChunkSize; }
 
 // Under the lock.
-void FreeLocked(void* block) {
+inline __attribute__((always_inline)) void FreeLocked(void* block) {
   TChunk* chunk = ChunkOf(block);
   const int sizeClass = chunk->sizeClass;
   *static_cast<void**>(block) = chunk->freed;
@@ -244,8 +244,11 @@ void Defer(void* block) {
   } while (!gState.deferred.compare_exchange_weak(head, block, std::memory_order_release, std::memory_order_relaxed));
 }
 
-// Under the lock: the frees put off until now.
+// Under the lock: the frees put off until now. Read before it is taken: a class runs out of room
+// at every other call when one block at a time is made and freed, and an exchange costs a third
+// of such a call.
 void FreeDeferred() {
+  if (gState.deferred.load(std::memory_order_relaxed) == nullptr) return;
   for (void* block = gState.deferred.exchange(nullptr, std::memory_order_acquire); block != nullptr;) {
     void* next = *static_cast<void**>(block);
     FreeLocked(block);
