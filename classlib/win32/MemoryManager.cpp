@@ -678,11 +678,9 @@ TVerdict LookAt(const TThreadEntries& entries, uint32_t turn, DWORD holder, cons
     // thread's of this process afterwards is that holder (whoever it was) ended.
     const auto noThreadHasIt = [holder] {
       HANDLE again = OpenThread(SYNCHRONIZE, FALSE, holder);
-      if (again != nullptr) {
-        CloseHandle(again);
-        return false;
-      }
-      return GetLastError() == ERROR_INVALID_PARAMETER || !ThreadOfThisProcess(holder);
+      if (again == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) return true;
+      if (again != nullptr) CloseHandle(again);
+      return !ThreadOfThisProcess(holder);  // another process's thread may have it now
     };
     if (ThreadOfThisProcess(holder) || !stillNamed() || !noThreadHasIt()) return TVerdict::Wait;
     return TVerdict::Gone;
