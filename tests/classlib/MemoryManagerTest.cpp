@@ -174,9 +174,7 @@ enum class THold {
   LeftByUnwind,          // a handler outside unwound past the code (a crash the host survives)
   LeftByUnwindCloses,    // the same, and that thread then closes the module itself
   LeftWithoutTrace,      // the lock word names it, but it runs elsewhere
-  ProcessingKilled,      // waiting for the processing of an exception raised under it: killed
-  ProcessingUnwound,     // the same: left by an unwind
-  ProcessingGoesOn,      // the same: gives the lock back afterwards
+  ProcessingGoesOn,      // waiting for the processing of an exception raised under it, then going on
   FaultToHostHandler,    // a fault under it went on to the host's handler, which needs a call
   SuspendedInside,       // kept suspended inside the code
   SuspendedThenLetGo,    // the same, then resumed: gives the lock back
@@ -281,15 +279,6 @@ DWORD WINAPI Hold(void*) {
       // their destructors, as a host's handler that catches a crash does.
       if (setjmp(gOutside) == 0) gEntries->RunHoldingLock([] { std::longjmp(gOutside, 1); });
       break;
-    case THold::ProcessingUnwound:
-      if (setjmp(gOutside) == 0) gEntries->WaitHoldingLock([] { std::longjmp(gOutside, 1); });
-      break;
-    case THold::ProcessingKilled:
-      gEntries->WaitHoldingLock([] {
-        SetEvent(gLockTaken);
-        Sleep(INFINITE);
-      });
-      break;
     case THold::ProcessingGoesOn:
       gEntries->WaitHoldingLock(&HolderGoesOn);
       return 0;
@@ -365,13 +354,12 @@ HANDLE StartHolder() {
   if (ClosesOnHolder() && gHow != THold::KilledIdTakenByCloser) return holder;
   EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
   if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo) SuspendThread(holder);
-  if (gHow != THold::KilledInside && gHow != THold::KilledIdReused && gHow != THold::KilledIdTakenByCloser &&
-      gHow != THold::ProcessingKilled)
+  if (gHow != THold::KilledInside && gHow != THold::KilledIdReused && gHow != THold::KilledIdTakenByCloser)
     return holder;
   TerminateThread(holder, 1);
   WaitForSingleObject(holder, INFINITE);
   CloseHandle(holder);  // the id goes back to the system with the last handle
-  if (gHow == THold::KilledInside || gHow == THold::ProcessingKilled) return nullptr;
+  if (gHow == THold::KilledInside) return nullptr;
   HANDLE heir = ThreadWithId(id);
   EXPECT_NE(heir, nullptr) << "no new thread took the id";
   return heir;
@@ -425,8 +413,6 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
                          {THold::LeftByUnwind, "left by an unwind", true, false, true},
                          {THold::LeftByUnwindCloses, "left by an unwind, then closes", true, false, true},
                          {THold::LeftWithoutTrace, "left without a trace", true, false, true},
-                         {THold::ProcessingKilled, "killed waiting for a processing", true, false, true},
-                         {THold::ProcessingUnwound, "left by an unwind waiting for a processing", true, false, true},
                          {THold::ProcessingGoesOn, "waiting for a processing, then going on", true, false, true},
                          {THold::FaultToHostHandler, "its fault with the host's handler", true, false, true},
                          {THold::SuspendedInside, "kept suspended inside", true, false, false},
