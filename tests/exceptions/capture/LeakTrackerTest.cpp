@@ -593,6 +593,82 @@ TEST_F(LeakTrackerTest, NoThreadWaitsForALockWhoseHolderWaitsForTheNotification)
     EXPECT_EQ(run.ExitCode, 0u);
   }
 }
+
+// The suspension count of a thread, read without suspending it.
+LONG SuspendCountOf(HANDLE thread) {
+  using TQuery = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+  static const auto query =
+      reinterpret_cast<TQuery>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread"));
+  ULONG count = 0;
+  if (query == nullptr || query(thread, 35, &count, sizeof count, nullptr) != 0) return -1;
+  return static_cast<LONG>(count);
+}
+
+HANDLE gListTaken = nullptr;
+HANDLE gListGoOn = nullptr;
+
+DWORD WINAPI HoldListUntilLetGo(void*) {
+  ember_detail::RunHoldingLeakListLock(
+      [](void*) {
+        SetEvent(gListTaken);
+        WaitForSingleObject(gListGoOn, INFINITE);
+      },
+      nullptr);
+  return 0;
+}
+
+DWORD WINAPI FreeTrackedBefore(void*) {
+  LeakFree(gTrackedBefore);
+  return 0;
+}
+
+// The child half: a thread holds the list lock until let go; a thread that waits for it is killed
+// (KBL_STOPPED_LOOKER=killed), or kept suspended, while its look keeps the holder suspended. The
+// holder is let go and tracking is stopped, as the library's detach does at an unload.
+TEST_F(LeakTrackerTest, StoppedLookerChild) {
+  const char* how = std::getenv("KBL_STOPPED_LOOKER");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  gTrackedBefore = AllocateHere(24);
+  gListTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gListGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &HoldListUntilLetGo, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
+  HANDLE looker = CreateThread(nullptr, 0, &FreeTrackedBefore, nullptr, 0, nullptr);
+  bool caught = false;
+  for (DWORD start = GetTickCount(); !caught && GetTickCount() - start < 10000;) {
+    if (SuspendCountOf(holder) == 0) continue;
+    SuspendThread(looker);
+    caught = SuspendCountOf(holder) == 1;
+    if (!caught) ResumeThread(looker);
+  }
+  ASSERT_TRUE(caught) << "the looker never suspended the holder";
+  const bool killed = std::string(how) == "killed";
+  if (killed) TerminateThread(looker, 1);
+  SetEvent(gListGoOn);
+  StopLeakTracking();
+  if (!killed) ResumeThread(looker);
+  for (HANDLE thread : {holder, looker}) EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  EXPECT_FALSE(LeakListAbandoned());
+  std::fflush(stdout);
+  ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
+}
+
+// A waiter of the list lock stopped in the middle of its look (killed as a host kills a busy
+// thread, or kept suspended as the processing keeps the program's threads for its report) leaves
+// no later call waiting for ever (the stop of tracking that an unload runs), and the holder it left
+// suspended runs again; the list is not given up.
+TEST_F(LeakTrackerTest, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
+  for (const char* how : {"killed", "suspended"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=LeakTrackerTest.StoppedLookerChild", {{"KBL_STOPPED_LOOKER", how}}, 30000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "stopping the tracking waits for ever";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
 #endif
 
 }  // namespace
