@@ -9,7 +9,8 @@
 // fault's handler, nor once its holder is gone. A run stopped while the list was out of reach
 // leaves nothing to a later run. No thread waits for either lock (the memory manager's, the
 // list's) while the central notification processes an exception raised under it, also after a
-// nested entry on the faulting thread, nor while the host's handler has the fault afterwards.
+// nested entry on the faulting thread, nor while the host's handler has the fault afterwards; nor
+// for ever after a waiter was stopped in the middle of its look at the list lock's holder.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
