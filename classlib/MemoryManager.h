@@ -12,21 +12,16 @@
 // given back and every chunk that falls empty later goes at once, so a module unloaded with
 // nothing left allocated leaves no memory behind.
 //
-// Any thread may allocate and free; one short lock guards the chunks. The audio thread does not
-// allocate, so it never waits on it. No call waits for ever for a holder that will not give the
-// lock back: the lock word holds its holder's thread id, and a waiter that has waited a while
-// looks whether that thread is still inside the code that took the lock (see TLockFrame). A
-// holder that ended, whose id is now another thread's, or that left the code without giving the
-// lock back (a fault's handler outside unwound past it) makes the manager give its chunks up for
-// good: the holder may have left them half changed, so new blocks come from the C heap and blocks
-// of the chunks that are freed are only counted, and a chunk whose blocks are all freed goes back
-// to the system once the module ends. A holder that waits for the processing of an exception
-// raised under the lock (a fault inside the manager, see TMemoryManagerHolderWaits), or that is
-// kept suspended, is not waited for either: the call takes a block from the C heap or leaves the
-// block it frees where it is. From the start of the module's detach, before any of its finalisers
-// runs, the lock is waited for a second at most.
+// Any thread may allocate and free; one short lock guards the chunks (a TLockWord: see there for
+// a holder that will not give it back). The audio thread does not allocate, so it never waits on
+// it. When the lock's holder will never give it back, the manager gives its chunks up for good:
+// the holder may have left them half changed, so new blocks come from the C heap and blocks of the
+// chunks that are freed are only counted, and a chunk whose blocks are all freed goes back to the
+// system once the module ends. A call that does not wait for a holder kept suspended takes a
+// block from the C heap, or leaves the block it frees to the lock's next holder.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -60,98 +55,117 @@ bool SmallBlocksEnabled();
 // while must not hold it).
 uint32_t MemoryManagerLockHolder();
 
-// Set up by an exception handler for the time the calling thread waits for the processing of an
-// exception: when the thread holds the manager's lock (the exception was raised inside the
-// manager), other threads do not wait for the lock meanwhile; they take blocks from the C heap
-// and leave the chunks' blocks they free in place. Does nothing otherwise. Guards nest: the lock
-// is parked until the outermost one on the holder's thread ends.
-class TMemoryManagerHolderWaits {
- public:
-  TMemoryManagerHolderWaits() noexcept;
-  ~TMemoryManagerHolderWaits();
-  TMemoryManagerHolderWaits(const TMemoryManagerHolderWaits&) = delete;
-  TMemoryManagerHolderWaits& operator=(const TMemoryManagerHolderWaits&) = delete;
+// Called by an exception handler before it processes an exception on the calling thread: when
+// that thread holds the manager's lock (the exception was raised inside the manager, which then
+// may be half changed), the chunks are given up for good, so that no thread waits for the lock
+// while this one waits for the processing or while the handlers outside run. Does nothing
+// otherwise.
+void GiveUpMemoryManagerLockOfThisThread() noexcept;
 
- private:
-  bool parked_ = false;
-};
-
-// --- Holders of a lock word (shared with the other spin locks of the module)
+// --- Spin locks whose holder may not give them back (the memory manager's, the leak list's)
 
 // The calling thread's id as a lock word holds it, never 0.
 uint32_t LockOwnerId() noexcept;
 
-// What a waiter finds of the thread that a lock word names as its holder.
-enum class TLockHolder : uint8_t {
-  Inside,     // running inside the code that took the lock, or nothing could be told: wait
-  Suspended,  // inside, but kept suspended by another thread: do not wait for it now
-  Gone,       // no thread of this process has the id, the thread ended, or it is not inside the
-              // code that took this lock (no TLockFrame of it on its stack): it will never give
-              // the lock back
-};
-// Looks at the thread `holder` that the lock word at `lock` names, suspending it for a moment to
-// read its stack. Outside 32-bit Windows the answer is always Inside.
-TLockHolder LookAtLockHolder(uint32_t holder, const void* lock) noexcept;
-
-// What a waiter on a lock word makes of its looks at the holder: a holder is taken for suspended
-// or gone only when two looks in a row at the same holder found it so and the word still names
-// it, so that a moment's suspension (another waiter's look, a sampling profiler) is waited out.
-class TLockHolderLooks {
- public:
-  template <class TWord>
-  TLockHolder Look(uint32_t holder, const TWord& word) noexcept {
-    TLockHolder look = LookAtLockHolder(holder, &word);
-    if (look != TLockHolder::Inside && word.load() != holder) look = TLockHolder::Inside;
-    const bool again = look == last_ && holder == lastHolder_;
-    last_ = look;
-    lastHolder_ = holder;
-    return again ? look : TLockHolder::Inside;
-  }
-
- private:
-  TLockHolder last_ = TLockHolder::Inside;
-  uint32_t lastHolder_ = 0;
+// A lock of the module: the holder's thread id, set by one compare-and-exchange, since a lock of
+// the system costs several times the rest of an allocation. A waiter never waits for ever for a
+// holder that will not give it back, and never takes a holder still inside the code that took it
+// for gone. The holder is the thread whose TLockFrame for this lock stands on the live part of its
+// stack; the word's id alone proves nothing (a dead holder's id may be another thread's now, and a
+// thread may leave the code without giving the lock back). So the lock is given up for good when
+// - a waiter that has waited a while suspends the holder, and finds no frame of the lock on its
+//   stack while the word still names it; or the thread ended, or is another process's now;
+// - the word names the waiter itself and no other frame of the lock is on its own stack;
+// - an exception raised under the lock goes past the frame to handlers outside (a host that
+//   survives a plug-in's crash), dispatched or unwound (see TLockFrame);
+// - an exception handler processes an exception raised under it (GiveUp...OfThisThread).
+// A holder found kept suspended by another thread (two looks in a row) is not waited for; that
+// verdict stands for a while, so that a call does not pay the wait again each time. A waiter that
+// stopped in the middle of a look (killed, or kept suspended) leaves no one waiting: its look is
+// ended by the next waiter, which resumes the holder it left suspended. From the start of the
+// module's detach, before any of its finalisers runs, the lock is waited for a second at most.
+// Constant-initialised (all zero): usable before any static constructor and after the last
+// destructor of the module.
+struct TLockWord {
+  std::atomic<uint32_t> owner;  // the holder's id (LockOwnerId), 0 when free
+  // The holder will not give the lock back: what it guards may be half changed and is left alone
+  // for good. Read after every take of the lock, so it shares the lock's line.
+  std::atomic<bool> givenUp;
+  // The holder last found kept suspended (high half) and when, by GetTickCount (low half).
+  std::atomic<uint64_t> keptSuspended;
 };
 
-// Stands on the stack of a thread from before it tries to take the lock word at `lock` until
-// after it gave it back, so that another thread can tell whether the word's holder is still
-// inside the code that took it (LookAtLockHolder): a thread id can be taken over by a new thread
-// once its thread ended, and a thread can leave the code without giving the lock back when a
-// fault's handler outside unwinds past it, as hosts that survive a plug-in's crash do (the
-// unwind takes the frame off). On 32-bit Windows the frame is one of the thread's exception
-// registrations, linked and unlinked with a few moves; elsewhere it does nothing and holders are
-// never told gone. Only as an automatic variable: the system looks for registrations on the stack.
+// Stands on the stack of a thread from before it tries to take the lock word `lock` until after
+// it gave it back, so that another thread can tell whether the word's holder is still inside the
+// code that took it. On 32-bit Windows it is one of the thread's exception registrations, linked
+// and unlinked with a few moves: a fault's handler outside that unwinds past it takes it off, and
+// the system calls it for every exception that goes past it, which gives the lock up when the
+// thread holds it. Elsewhere it does nothing and holders are never told gone. Only as an
+// automatic variable: the system looks for registrations on the stack.
 class TLockFrame {
  public:
-  explicit TLockFrame(const void* lock) noexcept;
+  explicit TLockFrame(const TLockWord& lock) noexcept;
   ~TLockFrame();
   TLockFrame(const TLockFrame&) = delete;
   TLockFrame& operator=(const TLockFrame&) = delete;
 
 #if defined(_WIN32) && defined(__i386__)
- private:
-  friend TLockHolder LookAtLockHolder(uint32_t holder, const void* lock) noexcept;
   // Called by the system for every exception dispatched or unwound past the frame: lets it pass.
   static int Handle(void* record, void* frame, void* context, void* dispatcher) noexcept;
 
   // The layout of an exception registration (the next one, the handler), then the lock.
   TLockFrame* next_;
   void* handler_;
-  const void* lock_;
+  TLockWord* lock_;
 #endif
 };
 
 #if defined(_WIN32) && defined(__i386__)
-inline TLockFrame::TLockFrame(const void* lock) noexcept
-    : handler_(reinterpret_cast<void*>(&TLockFrame::Handle)), lock_(lock) {
+inline TLockFrame::TLockFrame(const TLockWord& lock) noexcept
+    : handler_(reinterpret_cast<void*>(&TLockFrame::Handle)), lock_(const_cast<TLockWord*>(&lock)) {
   asm volatile("movl %%fs:0, %0" : "=r"(next_));
   asm volatile("movl %0, %%fs:0" : : "r"(this) : "memory");
 }
 inline TLockFrame::~TLockFrame() { asm volatile("movl %0, %%fs:0" : : "r"(next_) : "memory"); }
 #else
-inline TLockFrame::TLockFrame(const void*) noexcept {}
+inline TLockFrame::TLockFrame(const TLockWord&) noexcept {}
 inline TLockFrame::~TLockFrame() = default;
 #endif
+
+// How a waiter waits between tries: `spins` pauses, then `yields` yields, then sleeps of
+// `sleepMs` milliseconds, the holder looked at every 16 sleeps.
+struct TLockPace {
+  uint16_t spins, yields, sleepMs;
+};
+
+// The lock just taken by compare-and-exchange, unless it was given up meanwhile (then it is given
+// back at once and the caller does without it).
+inline bool KeepLockWord(TLockWord& lock) noexcept {
+  if (!lock.givenUp.load(std::memory_order_relaxed)) return true;
+  lock.owner.store(0, std::memory_order_release);
+  return false;
+}
+
+// The lock was found held by `holder`: waits for it as `pace` says on the calling thread `self`,
+// whose `frame` stands for this lock, and answers whether it took it. Answers false instead when
+// the lock is given up (or gives it up, see TLockWord), when its holder is kept suspended, when
+// the word names this thread holding it further out (a fault's handler on the holder's thread),
+// and a second after the module's detach began.
+bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLockFrame& frame,
+                     const TLockPace& pace) noexcept;
+
+// Takes the lock for the calling thread `self`, whose `frame` stands for it; answers whether it
+// was taken (see WaitForLockWord).
+inline bool TakeLockWord(TLockWord& lock, uint32_t self, const TLockFrame& frame, const TLockPace& pace) noexcept {
+  uint32_t holder = 0;
+  if (lock.owner.compare_exchange_strong(holder, self, std::memory_order_acquire)) return KeepLockWord(lock);
+  return WaitForLockWord(lock, self, holder, frame, pace);
+}
+
+// Gives the lock up for good when the calling thread holds it (see
+// GiveUpMemoryManagerLockOfThisThread); the id is enough here: a word that names this thread
+// while it is not inside names a holder that is gone.
+void GiveUpLockWordOfThisThread(TLockWord& lock) noexcept;
 
 namespace kbl_detail {
 // Tests only. Takes the memory manager's lock and keeps it with no trace of the code that took it,

@@ -1,9 +1,11 @@
 // Outside Windows the C++ runtime's new and delete serve every block (and the sanitizers watch
-// them): the memory manager only forwards to them.
+// them): the memory manager only forwards to them. Lock words work without looks at their holders.
 #include "classlib/MemoryManager.h"
 
 #include <atomic>
+#include <chrono>
 #include <new>
+#include <thread>
 
 void* GetMem(std::size_t size) { return ::operator new(size); }
 
@@ -21,17 +23,32 @@ bool SmallBlocksEnabled() { return false; }
 
 uint32_t MemoryManagerLockHolder() { return 0; }
 
-TMemoryManagerHolderWaits::TMemoryManagerHolderWaits() noexcept = default;
-TMemoryManagerHolderWaits::~TMemoryManagerHolderWaits() = default;
+void GiveUpMemoryManagerLockOfThisThread() noexcept {}
 
-// Ids handed out once per thread: what a lock word holds; a holder is never told gone here.
+// Ids handed out once per thread and never again: a word that names the waiter is its own lock.
 uint32_t LockOwnerId() noexcept {
   static std::atomic<uint32_t> next{1};
   thread_local const uint32_t id = next.fetch_add(1, std::memory_order_relaxed);
   return id;
 }
 
-TLockHolder LookAtLockHolder(uint32_t, const void*) noexcept { return TLockHolder::Inside; }
+void GiveUpLockWordOfThisThread(TLockWord& lock) noexcept {
+  if (lock.owner.load(std::memory_order_relaxed) == LockOwnerId()) lock.givenUp.store(true, std::memory_order_relaxed);
+}
+
+bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLockFrame&,
+                     const TLockPace& pace) noexcept {
+  for (int i = 0;; ++i) {
+    if (holder == 0) {
+      if (lock.owner.compare_exchange_weak(holder, self, std::memory_order_acquire)) return KeepLockWord(lock);
+      continue;
+    }
+    if (holder == self || lock.givenUp.load(std::memory_order_relaxed)) return false;
+    if (i >= pace.spins + pace.yields) std::this_thread::sleep_for(std::chrono::milliseconds(pace.sleepMs));
+    else std::this_thread::yield();
+    holder = lock.owner.load(std::memory_order_relaxed);
+  }
+}
 
 namespace kbl_detail {
 

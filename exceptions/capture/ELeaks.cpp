@@ -25,15 +25,12 @@ constexpr int32_t kQuarantine = 256;
 std::atomic<bool> gTracking{false};
 std::atomic<bool> gEverTracked{false};
 std::atomic<uint8_t> gFlags{0};
-std::atomic<uint32_t> gListOwner{0};  // the thread holding the list lock, 0 when none
-// Parking guards open on the holder's thread: it waits for the processing of an exception raised
-// under the lock.
-std::atomic<int32_t> gListParked{0};
-// The holder was found gone without giving the lock back: the list may be half unlinked and is
-// left alone for good.
-std::atomic<bool> gListAbandoned{false};
-// The list belongs to a run that ended while it was out of reach: whoever takes the lock next
-// cuts it, so that no later run reports or walks those blocks.
+// The list's lock (see TLockWord): once given up, the list may be half unlinked and is left alone
+// for good, and tracking ends.
+TLockWord gList;
+// The list belongs to a run that ended while it was out of reach (its lock's holder kept
+// suspended, the module's end): whoever takes the lock next cuts it, so that no later run
+// reports or walks those blocks.
 std::atomic<bool> gListStale{false};
 TLeakHeader* gOldest = nullptr;
 TLeakHeader* gNewest = nullptr;
@@ -41,58 +38,24 @@ TLeakHeader* gQuarantine[kQuarantine] = {};
 int32_t gQuarantineNext = 0;
 TLeakHandlers gHandlers;
 
-// Set while this thread holds the list lock: a fault inside the locked region (links smashed by
-// an overrun of the neighbour) runs its handler on this thread, and what that handler allocates
-// or frees must not wait for the lock its own thread holds.
-thread_local bool tHoldsList = false;
-
-// True when the list must not be waited for: this thread holds it, its holder waits for an
-// exception's processing, or its holder is gone.
-bool ListOutOfReach() { return tHoldsList || gListParked.load() > 0 || gListAbandoned.load(); }
-
-void GiveUpList() {
-  gListAbandoned = true;
-  gTracking = false;
-}
+bool ListGivenUp() { return gList.givenUp.load(std::memory_order_relaxed); }
 
 void EndRunsList();
 
-// The holder's thread id changed by compare-and-exchange; waiting threads yield, then sleep. The
-// caller is told it has no lock, instead of waiting for ever, when the list is out of reach
-// (above) or its holder is kept suspended; a holder found gone (see TLockHolderLooks) gives the
-// list up for good and ends the tracking.
+// Waiting threads yield, then sleep 10 ms between tries. The caller is told it has no lock,
+// instead of waiting for ever, when the list is given up, its holder is kept suspended, or the
+// word names the caller's own thread holding it further out (a fault inside the locked region,
+// links smashed by an overrun of the neighbour, whose handler allocates or frees).
+constexpr TLockPace kListPace{0, 4, 10};
+
 class TListLock {
  public:
-  TListLock() : frame_(&gListOwner) {
-    const uint32_t self = LockOwnerId();
-    TLockHolderLooks looks;
-    for (int32_t tries = 0;; ++tries) {
-      uint32_t holder = 0;
-      if (gListOwner.compare_exchange_strong(holder, self, std::memory_order_acquire)) {
-        if (gListAbandoned.load()) {
-          gListOwner.store(0, std::memory_order_release);
-          return;
-        }
-        held_ = true;
-        tHoldsList = true;
-        if (gListStale.load()) EndRunsList();
-        return;
-      }
-      if (holder == self || ListOutOfReach()) return;
-      if (tries < 4) {
-        std::this_thread::yield();
-        continue;
-      }
-      const TLockHolder look = looks.Look(holder, gListOwner);
-      if (look == TLockHolder::Gone) GiveUpList();
-      if (look != TLockHolder::Inside) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+  TListLock() : frame_(gList) {
+    held_ = TakeLockWord(gList, LockOwnerId(), frame_, kListPace);
+    if (held_ && gListStale.load()) EndRunsList();
   }
   ~TListLock() {
-    if (!held_) return;
-    tHoldsList = false;
-    gListOwner.store(0, std::memory_order_release);
+    if (held_) gList.owner.store(0, std::memory_order_release);
   }
   TListLock(const TListLock&) = delete;
   TListLock& operator=(const TListLock&) = delete;
@@ -100,7 +63,7 @@ class TListLock {
 
  private:
   TLockFrame frame_;
-  bool held_ = false;
+  bool held_;
 };
 
 uint8_t* UserBytes(TLeakHeader* header) { return reinterpret_cast<uint8_t*>(header + 1); }
@@ -374,7 +337,8 @@ bool TMemoryPagesCache::Read(uint32_t address, void* buffer, uint32_t size) cons
 void SetLeakHandlers(const TLeakHandlers& handlers) { gHandlers = handlers; }
 
 bool StartLeakTracking(uint8_t flags) {
-  if ((flags & LeakTrackingOn) == 0) return false;
+  // A list given up is never tracked into again.
+  if ((flags & LeakTrackingOn) == 0 || ListGivenUp()) return false;
   gFlags = flags;
   gEverTracked = true;
   gTracking = true;
@@ -384,7 +348,9 @@ bool StartLeakTracking(uint8_t flags) {
 namespace {
 
 // Under the lock: the blocks kept back go to the heap, and the list is emptied, its blocks'
-// links cleared, so that what a run leaves is never reported or walked by a later one.
+// links cleared, so that what a run leaves is never reported or walked by a later one. Blocks
+// freed while the list was out of reach, left in it, go to the heap too: nothing else would ever
+// free them, and their chunks could never go back to the system.
 void EndRunsList() {
   for (TLeakHeader*& kept : gQuarantine) {
     if (kept != nullptr) Release(kept);
@@ -393,6 +359,7 @@ void EndRunsList() {
   for (TLeakHeader* h = gOldest; h != nullptr;) {
     TLeakHeader* next = h->Newer;
     h->Older = h->Newer = nullptr;
+    if (h->State == 1) Release(h);
     h = next;
   }
   gOldest = gNewest = nullptr;
@@ -414,12 +381,12 @@ void StopLeakTracking() {
   if (gHandlers.OnFinish) gHandlers.OnFinish();
 }
 
-bool IsLeakTracking() { return gTracking.load(); }
+bool IsLeakTracking() { return gTracking.load() && !ListGivenUp(); }
 
 void* LeakAllocate(size_t size, bool object, uintptr_t callSite, uintptr_t callerStack) {
   // What the library allocates while it processes an exception is its own business, and a list
-  // out of reach is done without.
-  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0 || ListOutOfReach())
+  // given up is done without.
+  if (!gTracking.load() || ThreadVars().Busy != 0 || ThreadVars().Untracked != 0 || ListGivenUp())
     return TryGetMem(size);
   if (size > SIZE_MAX - kOverhead) return nullptr;
   auto* header = static_cast<TLeakHeader*>(TryGetMem(size + kOverhead));
@@ -452,9 +419,9 @@ void LeakFree(void* block) {
   {
     TListLock lock;
     if (!lock.Held()) {
-      // The list is out of reach (a fault's handler under the lock, a holder that waits for the
-      // processing or has ended): it may be half unlinked, so the block stays in it, marked
-      // freed, and its memory is not given back.
+      // The list is out of reach (given up, a fault's handler under the lock, a holder kept
+      // suspended): it may be half unlinked, so the block stays in it, marked freed, and its
+      // memory is not given back.
       header->State = 1;
       return;
     }
@@ -470,25 +437,17 @@ void LeakFree(void* block) {
   if (release != nullptr) Release(release);
 }
 
-// Only the holder parks the list, and only one thread holds it; a guard inside another (an entry
-// nested in the processing, on the same thread) must not end the outer one's parking: a count.
-TLeakListHolderWaits::TLeakListHolderWaits() noexcept : parked_(tHoldsList) {
-  if (parked_) ++gListParked;
-}
+void GiveUpLeakListOfThisThread() noexcept { GiveUpLockWordOfThisThread(gList); }
 
-TLeakListHolderWaits::~TLeakListHolderWaits() {
-  if (parked_) --gListParked;
-}
+bool LeakListAbandoned() { return ListGivenUp(); }
 
-bool LeakListAbandoned() { return gListAbandoned.load(); }
-
-uint32_t LeakListLockHolder() { return gListOwner.load(); }
+uint32_t LeakListLockHolder() { return gList.owner.load(); }
 
 namespace ember_detail {
 
 void HoldLeakListLock() {
   const uint32_t self = LockOwnerId();
-  for (uint32_t free = 0; !gListOwner.compare_exchange_weak(free, self, std::memory_order_acquire); free = 0)
+  for (uint32_t free = 0; !gList.owner.compare_exchange_weak(free, self, std::memory_order_acquire); free = 0)
     std::this_thread::yield();
 }
 

@@ -94,28 +94,19 @@ void ReportLeaks();
 // The tracked blocks still allocated (visible to the report); -1 when the list is out of reach.
 int32_t TrackedBlockCount();
 
-// The list lock holds its holder's thread id. No thread waits for it while it is out of reach:
-// - while its holder waits for the processing of an exception raised under it (a fault inside
-//   the tracker): set up by the exception handler for that time with this guard (it does nothing
-//   on a thread that does not hold the lock; guards nest, the outermost one ends the parking);
-// - while its holder is kept suspended by another thread;
-// - once its holder is gone without giving it back (see LookAtLockHolder: it ended, its id is
-//   another thread's now, or a fault's handler outside unwound past the code that took it): the
-//   list is then left as it is for good and tracking ends.
+// The list lock is a TLockWord (see there): no thread waits for ever for a holder that will not
+// give it back, and the list is then given up for good and tracking ends (a list given up is
+// never tracked into again). No thread waits either while the lock's holder is kept suspended,
+// nor on the holder's own thread (a fault inside the tracker whose handler allocates or frees).
 // Meanwhile blocks are allocated untracked, and tracked blocks that are freed stay in the list,
 // marked freed, with their memory (the list may be half unlinked). A run that stops while the
 // list is out of reach leaves its blocks to be cut from the list by whoever takes the lock next.
-class TLeakListHolderWaits {
- public:
-  TLeakListHolderWaits() noexcept;
-  ~TLeakListHolderWaits();
-  TLeakListHolderWaits(const TLeakListHolderWaits&) = delete;
-  TLeakListHolderWaits& operator=(const TLeakListHolderWaits&) = delete;
-
- private:
-  bool parked_ = false;
-};
-// True once a holder of the list lock was found gone holding it.
+//
+// Called by an exception handler before it processes an exception on the calling thread: when
+// that thread holds the list lock (the exception was raised inside the tracker), the list is
+// given up for good, so that no thread waits for it meanwhile. Does nothing otherwise.
+void GiveUpLeakListOfThisThread() noexcept;
+// True once the list was given up.
 bool LeakListAbandoned();
 // The id of the thread holding the list lock (LockOwnerId), 0 when none.
 uint32_t LeakListLockHolder();

@@ -447,11 +447,12 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     TEmberThreadVars& vars = ThreadVars();
     if (IsInsideLibraryWork()) return 0;
     // An exception raised inside the memory manager or the leak tracker (a fault in their locked
-    // regions) comes here with their lock held by this thread: the worker and every other thread
-    // must not wait for it while this one waits for the library lock and the processing. A nested
-    // entry returned above, leaving the outer one's parking as it is.
-    const TMemoryManagerHolderWaits memoryParked;
-    const TLeakListHolderWaits listParked;
+    // regions) comes here with their lock held by this thread, which will not give it back while
+    // this one waits for the library lock and the processing, nor while the handlers outside run
+    // after it: the worker and every other thread must not wait for it. Given up for good (what
+    // the lock guards may be half changed).
+    GiveUpMemoryManagerLockOfThisThread();
+    GiveUpLeakListOfThisThread();
     const TExceptionEntryLock lock;
     vars.Busy = 1;
     // The runtime ends this thread inside (a call handed to it): the entry ends before the thread

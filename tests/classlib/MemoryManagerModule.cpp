@@ -13,18 +13,15 @@ extern "C" __declspec(dllexport) void MemoryManagerModuleRunHoldingLock(void (*b
                                           reinterpret_cast<void*>(body));
 }
 
-// Holding the lock, runs `wait` as a thread waiting for an exception's processing would: the lock
-// parked by an outer guard, after an inner one (a nested entry on the same thread) has ended.
+// Holding the lock, runs `wait` as a thread waiting for an exception's processing does: the lock
+// given up first, as the exception handler gives it up.
 extern "C" __declspec(dllexport) void MemoryManagerModuleWaitHoldingLock(void (*wait)()) {
-  static void (*waiting)() = nullptr;
-  waiting = wait;
   kbl_detail::RunHoldingMemoryManagerLock(
-      [](void*) {
-        const TMemoryManagerHolderWaits parked;
-        { const TMemoryManagerHolderWaits nested; }
-        waiting();
+      [](void* data) {
+        GiveUpMemoryManagerLockOfThisThread();
+        reinterpret_cast<void (*)()>(data)();
       },
-      nullptr);
+      reinterpret_cast<void*>(wait));
 }
 
 // Keeps a small block until the module ends. The holder is made on the first call, after the

@@ -164,49 +164,166 @@ struct TModuleEntries {
 };
 TModuleEntries* gEntries = nullptr;
 HANDLE gLockTaken = nullptr;
-HANDLE gGoOn = nullptr;  // lets a holder thread that left the module end
+HANDLE gGoOn = nullptr;  // lets a holder thread go on (out of the lock, or out of the module)
 
 // How a host's thread keeps the module's lock.
 enum class THold {
-  KilledInside,      // killed while inside the code that holds it
-  KilledIdReused,    // the same, and a new thread of the process has the dead one's id
-  LeftByUnwind,      // a handler outside unwound past the code (a crash the host survives)
-  LeftWithoutTrace,  // the lock word names it, but it runs elsewhere
-  SuspendedInside,   // kept suspended inside the code
-  RunningInside,     // inside the code, never coming out (only the unload is bounded)
+  KilledInside,          // killed while inside the code that holds it
+  KilledIdReused,        // the same, and a new thread of the process has the dead one's id
+  KilledIdTakenByCloser, // the same, and the thread that closes the module has the id
+  LeftByUnwind,          // a handler outside unwound past the code (a crash the host survives)
+  LeftByUnwindCloses,    // the same, and that thread then closes the module itself
+  LeftWithoutTrace,      // the lock word names it, but it runs elsewhere
+  ProcessingGoesOn,      // waiting for the processing of an exception raised under it, then going on
+  FaultToHostHandler,    // a fault under it went on to the host's handler, which needs a call
+  SuspendedInside,       // kept suspended inside the code
+  SuspendedThenLetGo,    // the same, then resumed: gives the lock back
+  RunningInside,         // inside the code, never coming out (only the unload is bounded)
+  Sleeping,              // inside for a while (longer than a waiter takes to look twice)...
+  Spinning,
+  RaisingHandledBelow,   // ...raising exceptions that are handled inside
+  Restricted,            // ...on a thread whose access list lets no one in (a sandboxed host's)
 };
+THold gHow = THold::KilledInside;
 
-DWORD WINAPI HoldUntilKilled(void*) {
-  gEntries->RunHoldingLock([] {
-    SetEvent(gLockTaken);
-    Sleep(INFINITE);
-  });
+// The module's last calls as a host's close makes them (an object kept, thousands of small ones
+// freed), and its unload.
+struct TClose {
+  void* OnlyBlock = nullptr;  // the only block of its chunk
+  std::vector<void*> Objects;
+  bool ServedByChunks = true;
+  bool Unloaded = false;
+};
+TClose gClose;
+
+void CloseTheModule(bool unload) {
+  gClose.ServedByChunks = gEntries->RoundTrip();
+  gEntries->Free(gClose.OnlyBlock);
+  for (void* block : gClose.Objects) gEntries->Free(block);
+  if (unload) gClose.Unloaded = FreeLibrary(gEntries->Module) != 0;
+}
+
+bool ClosesOnHolder() { return gHow == THold::KilledIdTakenByCloser || gHow == THold::LeftByUnwindCloses; }
+
+// The holder's thread, out of the lock, goes on: it closes the module, or tells it is out and
+// waits to be let go.
+void HolderGoesOn() {
+  if (ClosesOnHolder()) {
+    CloseTheModule(true);
+    return;
+  }
+  SetEvent(gLockTaken);
+  WaitForSingleObject(gGoOn, INFINITE);
+}
+
+LONG CALLBACK ContinueAfterRaise(EXCEPTION_POINTERS* info) {
+  return info->ExceptionRecord->ExceptionCode == 0xE0001234u ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// What a live holder does inside for a while.
+void InsideForAWhile() {
+  SetEvent(gLockTaken);
+  const DWORD start = GetTickCount();
+  const auto forAWhile = [start] { return GetTickCount() - start < 400; };
+  if (gHow == THold::Spinning) {
+    while (forAWhile()) {
+    }
+  } else if (gHow == THold::RaisingHandledBelow) {
+    void* handler = AddVectoredExceptionHandler(1, &ContinueAfterRaise);
+    while (forAWhile()) RaiseException(0xE0001234u, 0, 0, nullptr);
+    RemoveVectoredExceptionHandler(handler);
+  } else {
+    Sleep(400);
+  }
+}
+
+DWORD WINAPI RoundTripThread(void* servedByChunks) {
+  *static_cast<bool*>(servedByChunks) = gEntries->RoundTrip();
   return 0;
+}
+
+// Another thread allocates and frees in the module; answers whether the chunks served it.
+bool RoundTripOnAnotherThread() {
+  bool served = true;
+  HANDLE thread = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return served;
+}
+
+uint8_t* gNoAccess = nullptr;
+bool gHandlerServedByChunks = true;
+
+// A host's structured handler around its call into the module, asked about a fault after the
+// module's own frames: like a crash handler that waits for the plug-in's other threads, it needs
+// another thread to call the module, then lets the fault go on.
+EXCEPTION_DISPOSITION __cdecl HostHandler(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+  if ((record->ExceptionFlags & 6) != 0 || record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
+    return ExceptionContinueSearch;
+  gHandlerServedByChunks = RoundTripOnAnotherThread();
+  DWORD old = 0;
+  VirtualProtect(gNoAccess, 4096, PAGE_READWRITE, &old);
+  return ExceptionContinueExecution;
 }
 
 std::jmp_buf gOutside;
 
-DWORD WINAPI HoldAndLeave(void* how) {
-  if (static_cast<THold>(reinterpret_cast<uintptr_t>(how)) == THold::LeftWithoutTrace) {
-    gEntries->HoldLock();
-  } else if (setjmp(gOutside) == 0) {
-    // The runtime's longjmp unwinds the system's way, past the module's frames without running
-    // their destructors, as a host's handler that catches a crash does.
-    gEntries->RunHoldingLock([] { std::longjmp(gOutside, 1); });
+DWORD WINAPI Hold(void*) {
+  switch (gHow) {
+    case THold::LeftWithoutTrace:
+      gEntries->HoldLock();
+      break;
+    case THold::LeftByUnwind:
+    case THold::LeftByUnwindCloses:
+      // The runtime's longjmp unwinds the system's way, past the module's frames without running
+      // their destructors, as a host's handler that catches a crash does.
+      if (setjmp(gOutside) == 0) gEntries->RunHoldingLock([] { std::longjmp(gOutside, 1); });
+      break;
+    case THold::ProcessingGoesOn:
+      gEntries->WaitHoldingLock(&HolderGoesOn);
+      return 0;
+    case THold::FaultToHostHandler: {
+      struct TRegistration {
+        TRegistration* next;
+        void* handler;
+      } registration{nullptr, reinterpret_cast<void*>(&HostHandler)};
+      asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
+      asm volatile("movl %0, %%fs:0" : : "r"(&registration) : "memory");
+      gEntries->RunHoldingLock([] { *static_cast<volatile uint8_t*>(gNoAccess) = 1; });
+      asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
+      break;
+    }
+    case THold::SuspendedThenLetGo:
+      gEntries->RunHoldingLock([] {
+        SetEvent(gLockTaken);
+        WaitForSingleObject(gGoOn, INFINITE);
+      });
+      return 0;
+    case THold::Sleeping:
+    case THold::Spinning:
+    case THold::RaisingHandledBelow:
+    case THold::Restricted:
+      gEntries->RunHoldingLock(&InsideForAWhile);
+      return 0;
+    default:  // killed, suspended or running inside
+      gEntries->RunHoldingLock([] {
+        SetEvent(gLockTaken);
+        Sleep(INFINITE);
+      });
+      return 0;
   }
-  SetEvent(gLockTaken);
-  WaitForSingleObject(gGoOn, INFINITE);
+  HolderGoesOn();
   return 0;
 }
 
 DWORD WINAPI KeepIfItHasTheId(void* id) {
-  if (GetCurrentThreadId() == static_cast<DWORD>(reinterpret_cast<uintptr_t>(id)))
-    WaitForSingleObject(gGoOn, INFINITE);
+  if (GetCurrentThreadId() != static_cast<DWORD>(reinterpret_cast<uintptr_t>(id))) return 0;
+  if (ClosesOnHolder()) CloseTheModule(true);
+  else WaitForSingleObject(gGoOn, INFINITE);
   return 0;
 }
 
-// Makes threads until one has the id `id` (an ended thread's), and answers it; it lives until
-// gGoOn is set.
+// Makes threads until one has the id `id` (an ended thread's), and answers it.
 HANDLE ThreadWithId(DWORD id) {
   for (int tries = 0; tries < 20000; ++tries) {
     DWORD made = 0;
@@ -218,112 +335,198 @@ HANDLE ThreadWithId(DWORD id) {
   return nullptr;
 }
 
-// A thread of this program that holds the module's lock as `how` says; answers the threads to
-// end afterwards.
-std::vector<HANDLE> StartHolder(THold how) {
+// A thread whose access list lets no one in.
+HANDLE StartRestrictedThread(LPTHREAD_START_ROUTINE start, DWORD* id) {
+  SECURITY_DESCRIPTOR descriptor;
+  InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+  ACL acl;
+  InitializeAcl(&acl, sizeof acl, ACL_REVISION);
+  SetSecurityDescriptorDacl(&descriptor, TRUE, &acl, FALSE);
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  return CreateThread(&attributes, 0, start, nullptr, 0, id);
+}
+
+// A thread of this program that holds the module's lock as gHow says; answers the thread still
+// to end (the holder, or the thread that took its id).
+HANDLE StartHolder() {
   DWORD id = 0;
-  HANDLE holder = nullptr;
-  switch (how) {
-    case THold::KilledInside:
-    case THold::KilledIdReused:
-    case THold::SuspendedInside:
-    case THold::RunningInside:
-      holder = CreateThread(nullptr, 0, &HoldUntilKilled, nullptr, 0, &id);
-      break;
-    case THold::LeftByUnwind:
-    case THold::LeftWithoutTrace:
-      holder = CreateThread(nullptr, 0, &HoldAndLeave, reinterpret_cast<void*>(how), 0, &id);
-      break;
-  }
+  HANDLE holder = gHow == THold::Restricted ? StartRestrictedThread(&Hold, &id) : CreateThread(nullptr, 0, &Hold, nullptr, 0, &id);
+  if (ClosesOnHolder() && gHow != THold::KilledIdTakenByCloser) return holder;
   EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
-  if (how == THold::SuspendedInside) SuspendThread(holder);
-  if (how != THold::KilledInside && how != THold::KilledIdReused) return {holder};
+  if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo) SuspendThread(holder);
+  if (gHow != THold::KilledInside && gHow != THold::KilledIdReused && gHow != THold::KilledIdTakenByCloser)
+    return holder;
   TerminateThread(holder, 1);
   WaitForSingleObject(holder, INFINITE);
   CloseHandle(holder);  // the id goes back to the system with the last handle
-  if (how == THold::KilledInside) return {};
+  if (gHow == THold::KilledInside) return nullptr;
   HANDLE heir = ThreadWithId(id);
   EXPECT_NE(heir, nullptr) << "no new thread took the id";
-  return {heir};
+  return heir;
 }
 
-bool gServedByChunks = true;
-
-DWORD WINAPI RoundTripThread(void*) {
-  gServedByChunks = gEntries->RoundTrip();
-  return 0;
-}
-
-// Another thread allocates and frees while the lock's holder waits.
-void RoundTripOnAnotherThread() {
-  HANDLE thread = CreateThread(nullptr, 0, &RoundTripThread, nullptr, 0, nullptr);
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
-}
-
+// True while the chunk that holds `address` is still taken from the system (once given back, its
+// addresses may be free, or part of what the system reserves for itself).
 bool Reserved(const void* address) {
   MEMORY_BASIC_INFORMATION info{};
-  return VirtualQuery(address, &info, sizeof info) == sizeof info && info.State != MEM_FREE;
+  const auto chunk = reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(address) & ~uintptr_t{0xFFFF});
+  return VirtualQuery(address, &info, sizeof info) == sizeof info && info.State != MEM_FREE &&
+         info.AllocationBase == chunk;
+}
+
+// The suspension count of a thread, read without suspending it (ThreadSuspendCount).
+LONG SuspendCountOf(HANDLE thread) {
+  using TQuery = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+  static const auto query =
+      reinterpret_cast<TQuery>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread"));
+  ULONG count = 0;
+  if (query == nullptr || query(thread, 35, &count, sizeof count, nullptr) != 0) return -1;
+  return static_cast<LONG>(count);
 }
 
 }  // namespace
 
-// A host's thread keeps the lock of a module (a plug-in's memory manager) in every way it can.
-// The module's later calls (as a host's close) return, served from the C heap while the holder
-// is away, and the unload returns, although a finaliser that frees runs first. When the holder
-// will never give the lock back, the chunks are given up, and those whose blocks were all freed
-// go back to the system at the unload. A holder that waits for an exception's processing is not
-// waited for, also after a nested wait of its own ended, and its lock works again once given back.
+// A host's thread keeps the lock of a module (a plug-in's memory manager) in every way it can,
+// and the module is closed (a call, an object kept and thousands of small ones freed, by the main
+// thread or by the thread that the lock word names) and unloaded. No call waits for ever, and a
+// close freeing thousands of blocks does not wait anew at every block for a holder kept
+// suspended. A holder that will never give the lock back is gone: the chunks are given up, the
+// calls served from the C heap, and the chunks whose blocks were all freed go back to the system
+// at the unload, also those freed while the holder waited for an exception's processing. A live
+// holder inside is never taken for gone, whatever it does there and whatever rights its thread
+// gives: it is waited for, and its lock works on once given back; what was freed while it was kept
+// suspended goes back at the unload once it gave the lock back.
 TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
   gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  {
-    TModuleEntries entries;
-    ASSERT_TRUE(entries.Complete());
-    gEntries = &entries;
-    const TFailAfter bound(20000, "a call waits for ever on a lock whose holder waits for the processing");
-    entries.WaitHoldingLock(&RoundTripOnAnotherThread);
-    EXPECT_FALSE(gServedByChunks);
-    EXPECT_TRUE(entries.RoundTrip());
-    EXPECT_TRUE(FreeLibrary(entries.Module));
-  }
+  gNoAccess = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
   struct TCase {
     THold How;
     const char* Name;
-    bool Calls;      // the module is called while the lock is held (not when the holder never leaves)
-    bool GivesBack;  // the chunks are given up, and the empty ones go back at the unload
+    bool Calls;           // the module is called while the lock is held (not when it is never left)
+    bool ServedByChunks;  // the call waits for the holder (a live one that leaves)
+    bool GivesBack;       // the chunks whose blocks were all freed go back at the unload
   };
-  const TCase cases[] = {{THold::KilledInside, "killed inside", true, true},
-                         {THold::KilledIdReused, "killed, its id taken by a new thread", true, true},
-                         {THold::LeftByUnwind, "left by an unwind", true, true},
-                         {THold::LeftWithoutTrace, "left without a trace", true, true},
-                         {THold::SuspendedInside, "suspended inside", true, false},
-                         {THold::RunningInside, "inside, never leaving", false, false}};
+  const TCase cases[] = {{THold::KilledInside, "killed inside", true, false, true},
+                         {THold::KilledIdReused, "killed, its id taken by a new thread", true, false, true},
+                         {THold::KilledIdTakenByCloser, "killed, its id taken by the closing thread", true, false, true},
+                         {THold::LeftByUnwind, "left by an unwind", true, false, true},
+                         {THold::LeftByUnwindCloses, "left by an unwind, then closes", true, false, true},
+                         {THold::LeftWithoutTrace, "left without a trace", true, false, true},
+                         {THold::ProcessingGoesOn, "waiting for a processing, then going on", true, false, true},
+                         {THold::FaultToHostHandler, "its fault with the host's handler", true, false, true},
+                         {THold::SuspendedInside, "kept suspended inside", true, false, false},
+                         {THold::SuspendedThenLetGo, "kept suspended, then let go", true, false, true},
+                         {THold::RunningInside, "inside, never leaving", false, false, false},
+                         {THold::Sleeping, "sleeping inside", true, true, true},
+                         {THold::Spinning, "running inside", true, true, true},
+                         {THold::RaisingHandledBelow, "raising exceptions handled inside", true, true, true},
+                         {THold::Restricted, "inside a thread that lets no one in", true, true, true}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
     TModuleEntries entries;
     ASSERT_TRUE(entries.Complete());
     gEntries = &entries;
+    gHow = c.How;
     entries.KeepUntilEnd();
-    void* block = entries.Get(200);  // the only block of its chunk
+    gClose = TClose();
+    gClose.OnlyBlock = entries.Get(200);
+    gClose.Objects.resize(3000);
+    for (void*& block : gClose.Objects) block = entries.Get(48);
     ResetEvent(gGoOn);
-    const std::vector<HANDLE> threads = StartHolder(c.How);
+    DWORD old = 0;
+    VirtualProtect(gNoAccess, 4096, PAGE_NOACCESS, &old);
+    gHandlerServedByChunks = true;
     {
       const TFailAfter bound(20000, "a call or the unload waits for ever for a lock's holder");
-      if (c.Calls) {
-        EXPECT_FALSE(entries.RoundTrip());
-        entries.Free(block);
+      HANDLE thread = StartHolder();
+      if (ClosesOnHolder()) {
+        WaitForSingleObject(thread, INFINITE);  // it closes the module
+      } else {
+        if (c.Calls) CloseTheModule(false);
+        if (c.How == THold::SuspendedThenLetGo || c.How == THold::ProcessingGoesOn) {
+          ResumeThread(thread);
+          SetEvent(gGoOn);
+          WaitForSingleObject(thread, INFINITE);
+        }
+        gClose.Unloaded = FreeLibrary(entries.Module) != 0;
       }
-      EXPECT_TRUE(FreeLibrary(entries.Module));
-    }
-    EXPECT_EQ(Reserved(block), !c.GivesBack);
-    SetEvent(gGoOn);
-    for (HANDLE thread : threads) {
+      SetEvent(gGoOn);
       // A thread still inside the unloaded module's code cannot go on.
       if (c.How == THold::SuspendedInside || c.How == THold::RunningInside) TerminateThread(thread, 1);
-      WaitForSingleObject(thread, 10000);
-      CloseHandle(thread);
+      if (thread != nullptr) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+      }
     }
+    EXPECT_TRUE(gClose.Unloaded);
+    EXPECT_EQ(GetModuleHandleA("memorymanagermodule.dll"), nullptr);
+    if (c.Calls) {
+      EXPECT_EQ(gClose.ServedByChunks, c.ServedByChunks);
+    }
+    EXPECT_EQ(Reserved(gClose.OnlyBlock), !c.GivesBack);
+    EXPECT_EQ(Reserved(gClose.Objects.front()), !c.GivesBack);
+    if (c.How == THold::FaultToHostHandler) {
+      EXPECT_FALSE(gHandlerServedByChunks);
+    }
+  }
+  VirtualFree(gNoAccess, 0, MEM_RELEASE);
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
+// A waiter looks at the lock's holder by suspending it for a moment. One stopped in the middle of
+// its look (killed as a host kills a busy thread, or kept suspended as the exception processing
+// keeps the program's threads for its report) leaves no later waiter waiting for ever, and the
+// holder it left suspended runs again: resumed by the next waiter when the looker was killed, by
+// the looker once it goes on (not waited for until then); the chunks are not given up. A holder
+// that the host kills while a look reads its stack is found gone, and the look goes on.
+TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
+  ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gHow = THold::SuspendedThenLetGo;  // the holder gives the lock back once it runs
+  enum class TStop { LookerKilled, LookerSuspended, HolderKilled };
+  const struct {
+    TStop Stop;
+    const char* Name;
+  } cases[] = {{TStop::LookerKilled, "the looker killed"},
+               {TStop::LookerSuspended, "the looker kept suspended"},
+               {TStop::HolderKilled, "the holder killed while the looker reads it"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TModuleEntries entries;
+    ASSERT_TRUE(entries.Complete());
+    gEntries = &entries;
+    ResetEvent(gGoOn);
+    HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+    bool lookerServed = false;
+    HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &lookerServed, 0, nullptr);
+    bool caught = false;
+    for (DWORD start = GetTickCount(); !caught && GetTickCount() - start < 20000;) {
+      if (SuspendCountOf(holder) == 0) continue;
+      SuspendThread(looker);
+      caught = SuspendCountOf(holder) == 1;
+      if (!caught) ResumeThread(looker);
+    }
+    ASSERT_TRUE(caught) << "the looker never suspended the holder";
+    if (c.Stop == TStop::LookerKilled) TerminateThread(looker, 1);
+    if (c.Stop == TStop::HolderKilled) {
+      TerminateThread(holder, 1);
+      WaitForSingleObject(holder, INFINITE);
+      ResumeThread(looker);
+    }
+    SetEvent(gGoOn);
+    {
+      const TFailAfter bound(20000, "a waiter waits for ever for a holder a stopped look left suspended");
+      RoundTripOnAnotherThread();
+      if (c.Stop == TStop::LookerSuspended) ResumeThread(looker);
+      for (HANDLE thread : {holder, looker}) WaitForSingleObject(thread, INFINITE);
+    }
+    for (HANDLE thread : {holder, looker}) CloseHandle(thread);
+    EXPECT_EQ(entries.RoundTrip(), c.Stop != TStop::HolderKilled) << "the chunks given up, or not";
+    FreeLibrary(entries.Module);
   }
   for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
@@ -338,7 +541,8 @@ TEST(MemoryManager, ExitChild) {
   gEntries = &entries;
   entries.KeepUntilEnd();
   gLockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  CreateThread(nullptr, 0, &HoldUntilKilled, nullptr, 0, nullptr);
+  gHow = THold::RunningInside;
+  CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
   WaitForSingleObject(gLockTaken, 10000);
   ExitProcess(7);
 }

@@ -9,7 +9,8 @@
 // fault's handler, nor once its holder is gone. A run stopped while the list was out of reach
 // leaves nothing to a later run. No thread waits for either lock (the memory manager's, the
 // list's) while the central notification processes an exception raised under it, also after a
-// nested entry on the faulting thread.
+// nested entry on the faulting thread, nor while the host's handler has the fault afterwards; nor
+// for ever after a waiter was stopped in the middle of its look at the list lock's holder.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
@@ -19,15 +20,16 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "FailAfter.h"
 #include "classlib/MemoryManager.h"
 #include "exceptions/capture/ExceptionLog.h"
@@ -195,32 +197,28 @@ TEST_F(LeakTrackerTest, FinishIsTheTrackersLastCallWhetherTrackingWasOnOrNot) {
   gCalls = nullptr;
 }
 
-// A run stopped while the list lock's holder waits for an exception's processing cannot empty
-// the list; the blocks it leaves are not counted or reported by the next run.
-TEST_F(LeakTrackerTest, ARunStoppedWhileTheListIsParkedLeavesNothingToTheNext) {
+// A run stopped while the list is out of reach (here on the thread that holds its lock, as a
+// fault's handler under it does) cannot empty the list; the blocks it leaves are not counted or
+// reported by the next run, and one freed while out of reach is given back when the list is cut.
+TEST_F(LeakTrackerTest, ARunStoppedWhileTheListIsOutOfReachLeavesNothingToTheNext) {
+  const size_t smallBlocks = GetMemoryManagerState().smallBlocks;
   ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
-  void* left[3] = {AllocateHere(40), AllocateHere(40), AllocateHere(40)};
-  std::atomic<bool> parkedThenStopped[2] = {false, false};
-  std::thread holder([&] {
-    ember_detail::RunHoldingLeakListLock(
-        [](void* data) {
-          auto* flags = static_cast<std::atomic<bool>*>(data);
-          const TLeakListHolderWaits waits;
-          flags[0] = true;
-          while (!flags[1]) std::this_thread::yield();
-        },
-        parkedThenStopped);
-  });
-  while (!parkedThenStopped[0]) std::this_thread::yield();
-  StopLeakTracking();
-  parkedThenStopped[1] = true;
-  holder.join();
+  static void* left[4];
+  for (void*& block : left) block = AllocateHere(40);
+  EXPECT_TRUE(ember_detail::RunHoldingLeakListLock(
+      [](void*) {
+        LeakFree(left[3]);
+        StopLeakTracking();
+      },
+      nullptr));
   ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
   void* block = AllocateHere(24);
   EXPECT_EQ(TrackedBlockCount(), 1);
-  for (void* old : left) LeakFree(old);  // cut from the list, still freed as tracked blocks
+  for (void* old : {left[0], left[1], left[2]}) LeakFree(old);  // cut from the list, still freed as tracked blocks
   LeakFree(block);
   EXPECT_EQ(TrackedBlockCount(), 0);
+  StopLeakTracking();
+  EXPECT_EQ(GetMemoryManagerState().smallBlocks, smallBlocks);
 }
 
 #ifdef _WIN32
@@ -389,36 +387,21 @@ TEST_F(LeakTrackerTest, NewIsServedByTheSmallBlocksTrackedOrNotAndFreedAcrossThe
 // The memory manager's live small blocks before, while and after the fault handler held a block.
 size_t gFaultBlocks[3] = {};
 uint8_t* gGuardPage = nullptr;
-// A tracked block made before the fault, freed by the handler's work; whether that work runs on
-// another thread while the faulting one waits (as the exception library's worker does).
-void* gMadeBefore = nullptr;
-bool gWorkElsewhere = false;
+void* gMadeBefore = nullptr;  // a tracked block made before the fault, freed by the handler
 
-DWORD WINAPI AllocateAndFree(void*) {
+// Allocates and frees as a fault's handler does on the faulting thread, then lets the faulting
+// write go to the page.
+LONG CALLBACK AllocateInFault(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
+  const auto* at = reinterpret_cast<const uint8_t*>(record.ExceptionInformation[1]);
+  if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || at < gGuardPage || at >= gGuardPage + 4096)
+    return EXCEPTION_CONTINUE_SEARCH;
   gFaultBlocks[0] = GetMemoryManagerState().smallBlocks;
   char* block = Kept(new char[24]);
   gFaultBlocks[1] = GetMemoryManagerState().smallBlocks;
   delete[] block;
   gFaultBlocks[2] = GetMemoryManagerState().smallBlocks;
   LeakFree(gMadeBefore);
-  return 0;
-}
-
-// Allocates and frees as a fault's handler does (on this thread, or on another while this one
-// waits), then lets the faulting write go to the page.
-LONG CALLBACK AllocateInFault(EXCEPTION_POINTERS* info) {
-  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-  const auto* at = reinterpret_cast<const uint8_t*>(record.ExceptionInformation[1]);
-  if (record.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || at < gGuardPage || at >= gGuardPage + 4096)
-    return EXCEPTION_CONTINUE_SEARCH;
-  if (gWorkElsewhere) {
-    const TLeakListHolderWaits parked;
-    HANDLE worker = CreateThread(nullptr, 0, &AllocateAndFree, nullptr, 0, nullptr);
-    WaitForSingleObject(worker, INFINITE);
-    CloseHandle(worker);
-  } else {
-    AllocateAndFree(nullptr);
-  }
   DWORD old = 0;
   VirtualProtect(gGuardPage, 4096, PAGE_READWRITE, &old);
   return EXCEPTION_CONTINUE_EXECUTION;
@@ -440,92 +423,28 @@ struct TSmashedList {
 };
 
 // An overrun smashed a tracked block's link: freeing it faults while the list lock is held. The
-// handler's new and delete are served untracked, at once, by the memory manager, on the faulting
-// thread and on a thread it waits for; a block tracked before the fault that the other thread
-// frees stays in the list, marked freed.
+// handler's new and delete on the faulting thread are served untracked, at once, by the memory
+// manager; a block tracked before the fault that it frees stays in the list, marked freed; the
+// handler lets the unlink go on, and the list works on.
 TEST_F(LeakTrackerTest, NoThreadWaitsForTheListLockWhileItsHolderWaitsForAFaultsHandler) {
   gGuardPage = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
   void* handler = AddVectoredExceptionHandler(1, &AllocateInFault);
   ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
-  for (bool elsewhere : {false, true}) {
-    SCOPED_TRACE(elsewhere ? "the handler's work on another thread" : "the handler's work on the faulting thread");
-    gWorkElsewhere = elsewhere;
-    gMadeBefore = AllocateHere(16);
-    DWORD old = 0;
-    VirtualProtect(gGuardPage, 4096, PAGE_NOACCESS, &old);
-    const TSmashedList list;
-    const int32_t tracked = TrackedBlockCount();
-    {
-      const TFailAfter bound(20000, "a fault's handler waits on the leak list's lock that the faulting thread holds");
-      LeakFree(list.Blocks[1]);
-    }
-    list.Mend();
-    EXPECT_EQ(TrackedBlockCount(), tracked - 2);
-    LeakFree(list.Blocks[0]);
-    LeakFree(list.Blocks[2]);
-    EXPECT_EQ(gFaultBlocks[1], gFaultBlocks[0] + 1);
-    EXPECT_EQ(gFaultBlocks[2], gFaultBlocks[0]);
+  gMadeBefore = AllocateHere(16);
+  const TSmashedList list;
+  const int32_t tracked = TrackedBlockCount();
+  {
+    const TFailAfter bound(20000, "a fault's handler waits on the leak list's lock that the faulting thread holds");
+    LeakFree(list.Blocks[1]);
   }
+  list.Mend();
+  EXPECT_EQ(TrackedBlockCount(), tracked - 2);
+  LeakFree(list.Blocks[0]);
+  LeakFree(list.Blocks[2]);
+  EXPECT_EQ(gFaultBlocks[1], gFaultBlocks[0] + 1);
+  EXPECT_EQ(gFaultBlocks[2], gFaultBlocks[0]);
   RemoveVectoredExceptionHandler(handler);
   VirtualFree(gGuardPage, 0, MEM_RELEASE);
-}
-
-std::runtime_error gInner("inner");
-bool gNested = false;
-bool gNestedAnswer = true;
-int32_t gProcessed = 0;
-void* gTrackedBefore = nullptr;
-
-// The processing of an exception raised under a lock: an event on the faulting thread may hand
-// over a caught exception (a nested entry), then the work goes on, allocating and freeing a block
-// tracked before the exception.
-uint8_t ProcessAfterANestedEntry(const TEmberNotifyArgs&) {
-  ++gProcessed;
-  if (gNested) SynchronizeExceptionCall([] { gNestedAnswer = HandleCaughtException(&gInner, 0); });
-  delete[] static_cast<char*>(Kept(new char[24]));
-  LeakFree(gTrackedBefore);
-  return 1;
-}
-
-void RaiseUnderTheLock(void*) {
-  std::runtime_error error("under the lock");
-  CentralNotify(&error, 0x1000, 0, 0, 0, nullptr, nullptr, 0, 0, 0, 0);
-}
-
-// An exception processed while its thread holds the memory manager's lock or the list's (a fault
-// inside them): the worker allocates and frees without waiting for the lock, also after an event
-// on the faulting thread handed over a caught exception, whose entry returns at once.
-TEST_F(LeakTrackerTest, NoThreadWaitsForALockWhoseHolderWaitsForTheNotification) {
-  StartExceptionLog();
-  ASSERT_EQ(EmberLibrary().LibraryOn.load(), 1);
-  SetProcessExceptionProc(&ProcessAfterANestedEntry);
-  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
-  struct TCase {
-    const char* Lock;
-    bool (*RunHolding)(void (*)(void*), void*);
-    bool Nested;
-  };
-  const TCase cases[] = {{"memory manager", &kbl_detail::RunHoldingMemoryManagerLock, false},
-                         {"memory manager", &kbl_detail::RunHoldingMemoryManagerLock, true},
-                         {"leak list", &ember_detail::RunHoldingLeakListLock, false},
-                         {"leak list", &ember_detail::RunHoldingLeakListLock, true}};
-  for (const TCase& c : cases) {
-    if (c.RunHolding == &kbl_detail::RunHoldingMemoryManagerLock && !SmallBlocksEnabled()) continue;
-    SCOPED_TRACE(std::string(c.Lock) + (c.Nested ? ", nested entry" : ""));
-    gNested = c.Nested;
-    gNestedAnswer = true;
-    gProcessed = 0;
-    gTrackedBefore = AllocateHere(16);
-    {
-      const TFailAfter bound(15000, "the processing waits for a lock that the faulting thread holds");
-      EXPECT_TRUE(c.RunHolding(&RaiseUnderTheLock, nullptr));
-    }
-    EXPECT_EQ(gProcessed, 1);
-    EXPECT_EQ(gNestedAnswer, !c.Nested);  // the nested entry reached the notification
-  }
-  StopLeakTracking();
-  SetProcessExceptionProc(nullptr);
-  StopExceptionLog();
 }
 
 DWORD WINAPI HoldListAndGoOn(void* taken) {
@@ -555,9 +474,201 @@ TEST_F(LeakTrackerTest, ZzTheListIsGivenUpWhenItsLocksHolderIsGone) {
     EXPECT_TRUE(LeakListAbandoned());
     EXPECT_FALSE(IsLeakTracking());
     StopLeakTracking();
+    EXPECT_FALSE(StartLeakTracking(LeakTrackingOn));
   }
   TerminateThread(holder, 1);
   for (HANDLE handle : {holder, taken}) CloseHandle(handle);
+}
+
+// --- An exception processed while its thread holds a lock (in child processes: the lock is
+// given up for the rest of the program)
+
+// The ways an exception comes to the central notification under a lock.
+enum class TUnderLock {
+  MemoryRaise,        // handed over inside the memory manager's lock
+  MemoryNestedRaise,  // the same, and an event on the faulting thread hands over a caught one
+  ListRaise,          // the same inside the leak list's lock
+  ListNestedRaise,
+  MemoryFaultToHost,  // a real fault inside the memory manager's lock, after which the host's
+                      // structured handler runs and needs another thread to allocate
+};
+
+std::runtime_error gInner("inner");
+bool gNested = false;
+bool gNestedAnswer = true;
+int32_t gProcessed = 0;
+void* gTrackedBefore = nullptr;
+uint8_t* gNoAccess = nullptr;
+bool gOtherServed = false;
+
+// The processing: an event on the faulting thread may hand over a caught exception (a nested
+// entry), then the work goes on, allocating and freeing a block tracked before the exception.
+uint8_t ProcessAfterANestedEntry(const TEmberNotifyArgs&) {
+  ++gProcessed;
+  if (gNested) SynchronizeExceptionCall([] { gNestedAnswer = HandleCaughtException(&gInner, 0); });
+  delete[] static_cast<char*>(Kept(new char[24]));
+  LeakFree(gTrackedBefore);
+  return 1;
+}
+
+void RaiseUnderTheLock(void*) {
+  std::runtime_error error("under the lock");
+  CentralNotify(&error, 0x1000, 0, 0, 0, nullptr, nullptr, 0, 0, 0, 0);
+}
+
+DWORD WINAPI AllocateAndFree(void*) {
+  delete[] Kept(new char[40]);
+  gOtherServed = true;
+  return 0;
+}
+
+// The host's structured handler around its call into the module: asked about the fault after the
+// library's processing, while the faulting thread still holds the lock. Like a host's crash
+// handler that waits for its other threads, it needs another thread to allocate once, then lets
+// the fault go on.
+EXCEPTION_DISPOSITION __cdecl HostHandler(EXCEPTION_RECORD* record, void*, CONTEXT*, void*) {
+  if ((record->ExceptionFlags & 6) != 0 || record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION)
+    return ExceptionContinueSearch;
+  HANDLE other = CreateThread(nullptr, 0, &AllocateAndFree, nullptr, 0, nullptr);
+  WaitForSingleObject(other, INFINITE);
+  CloseHandle(other);
+  DWORD old = 0;
+  VirtualProtect(gNoAccess, 4096, PAGE_READWRITE, &old);
+  return ExceptionContinueExecution;
+}
+
+// The child half: one way of TUnderLock (the variable's value), the library attached.
+TEST_F(LeakTrackerTest, UnderALockChild) {
+  const char* way = std::getenv("KBL_UNDER_LOCK");
+  if (way == nullptr) GTEST_SKIP() << "the child half of a test";
+  const auto how = static_cast<TUnderLock>(std::atoi(way));
+  StartExceptionLog();
+  ASSERT_EQ(EmberLibrary().LibraryOn.load(), 1);
+  SetProcessExceptionProc(&ProcessAfterANestedEntry);
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  gTrackedBefore = AllocateHere(16);
+  gNested = how == TUnderLock::MemoryNestedRaise || how == TUnderLock::ListNestedRaise;
+  const bool list = how == TUnderLock::ListRaise || how == TUnderLock::ListNestedRaise;
+  if (how == TUnderLock::MemoryFaultToHost) {
+    gNoAccess = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
+    struct TRegistration {
+      TRegistration* next;
+      void* handler;
+    } registration{nullptr, reinterpret_cast<void*>(&HostHandler)};
+    asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
+    asm volatile("movl %0, %%fs:0" : : "r"(&registration) : "memory");
+    EXPECT_TRUE(kbl_detail::RunHoldingMemoryManagerLock([](void*) { *static_cast<volatile uint8_t*>(gNoAccess) = 1; },
+                                                        nullptr));
+    asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
+    EXPECT_TRUE(gOtherServed);
+  } else {
+    EXPECT_TRUE((list ? &ember_detail::RunHoldingLeakListLock : &kbl_detail::RunHoldingMemoryManagerLock)(
+        &RaiseUnderTheLock, nullptr));
+    EXPECT_EQ(gNestedAnswer, !gNested);  // the nested entry reached the notification
+  }
+  EXPECT_EQ(gProcessed, 1);
+  // Given up for good: what the lock guarded may be half changed.
+  if (list) {
+    EXPECT_TRUE(LeakListAbandoned());
+  } else {
+    EXPECT_EQ(SmallBlockOf(Kept(new char[24])), nullptr);
+  }
+  std::fflush(stdout);
+  ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
+}
+
+// An exception processed while its thread holds the memory manager's lock or the list's (a fault
+// inside them): the worker allocates and frees without waiting for the lock, also after an event
+// on the faulting thread handed over a caught exception, whose entry returns at once; and when
+// the fault then goes on to the host's own handler, that handler's wait for another thread that
+// allocates ends. The lock is given up.
+TEST_F(LeakTrackerTest, NoThreadWaitsForALockWhoseHolderWaitsForTheNotification) {
+  const char* names[] = {"memory manager", "memory manager, nested entry", "leak list", "leak list, nested entry",
+                         "memory manager, a fault with the host's handler"};
+  for (int way = 0; way <= static_cast<int>(TUnderLock::MemoryFaultToHost); ++way) {
+    SCOPED_TRACE(names[way]);
+    const TChildRun run = RunChildProcess("--gtest_filter=LeakTrackerTest.UnderALockChild",
+                                          {{"KBL_UNDER_LOCK", std::to_string(way)}}, 20000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "a thread waits for ever for the lock";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
+
+// The suspension count of a thread, read without suspending it.
+LONG SuspendCountOf(HANDLE thread) {
+  using TQuery = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+  static const auto query =
+      reinterpret_cast<TQuery>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread"));
+  ULONG count = 0;
+  if (query == nullptr || query(thread, 35, &count, sizeof count, nullptr) != 0) return -1;
+  return static_cast<LONG>(count);
+}
+
+HANDLE gListTaken = nullptr;
+HANDLE gListGoOn = nullptr;
+
+DWORD WINAPI HoldListUntilLetGo(void*) {
+  ember_detail::RunHoldingLeakListLock(
+      [](void*) {
+        SetEvent(gListTaken);
+        WaitForSingleObject(gListGoOn, INFINITE);
+      },
+      nullptr);
+  return 0;
+}
+
+DWORD WINAPI FreeTrackedBefore(void*) {
+  LeakFree(gTrackedBefore);
+  return 0;
+}
+
+// The child half: a thread holds the list lock until let go; a thread that waits for it is killed
+// (KBL_STOPPED_LOOKER=killed), or kept suspended, while its look keeps the holder suspended. The
+// holder is let go and tracking is stopped, as the library's detach does at an unload.
+TEST_F(LeakTrackerTest, StoppedLookerChild) {
+  const char* how = std::getenv("KBL_STOPPED_LOOKER");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  gTrackedBefore = AllocateHere(24);
+  gListTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gListGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &HoldListUntilLetGo, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
+  HANDLE looker = CreateThread(nullptr, 0, &FreeTrackedBefore, nullptr, 0, nullptr);
+  bool caught = false;
+  for (DWORD start = GetTickCount(); !caught && GetTickCount() - start < 10000;) {
+    if (SuspendCountOf(holder) == 0) continue;
+    SuspendThread(looker);
+    caught = SuspendCountOf(holder) == 1;
+    if (!caught) ResumeThread(looker);
+  }
+  ASSERT_TRUE(caught) << "the looker never suspended the holder";
+  const bool killed = std::string(how) == "killed";
+  if (killed) TerminateThread(looker, 1);
+  SetEvent(gListGoOn);
+  StopLeakTracking();
+  if (!killed) ResumeThread(looker);
+  for (HANDLE thread : {holder, looker}) EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  EXPECT_FALSE(LeakListAbandoned());
+  std::fflush(stdout);
+  ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
+}
+
+// A waiter of the list lock stopped in the middle of its look (killed as a host kills a busy
+// thread, or kept suspended as the processing keeps the program's threads for its report) leaves
+// no later call waiting for ever (the stop of tracking that an unload runs), and the holder it left
+// suspended runs again; the list is not given up.
+TEST_F(LeakTrackerTest, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
+  for (const char* how : {"killed", "suspended"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=LeakTrackerTest.StoppedLookerChild", {{"KBL_STOPPED_LOOKER", how}}, 30000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "stopping the tracking waits for ever";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
 }
 #endif
 
