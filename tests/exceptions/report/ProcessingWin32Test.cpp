@@ -708,36 +708,69 @@ TEST(ProcessingChild, AnExceptionThatEndsTheMainThreadIsSentBeforeTheProcessEnds
 
 // A handler of a background send asks the program's window something (SendMessage to a window
 // of the main thread, as a handler that shows the send's progress in the program does) while the
-// main thread's next exception waits for that send: the main thread answers its windows while it
-// waits inside the library, so both reports go out.
+// main thread waits inside the library for that send: for it as its next exception's entry, or
+// in the join of the sends (a plug-in's close); also when the window's answer hands over an
+// exception of its own (an entry inside the waiting one). The main thread answers its windows
+// while it waits, so every report goes out, each as its own.
+LRESULT CALLBACK AskedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  try {
+    throw std::logic_error("inner");
+  } catch (const std::exception& error) {
+    HandleCaughtException(&error, 0);
+  }
+  return 0;
+}
+
 TEST_F(ProcessingWin32Test, AMainThreadWaitingForASendAnswersTheSendsHandler) {
-  testnet::SmtpServer server;
-  SendBySmtpInBackground(server.Port());
+  const struct {
+    const char* Name;
+    bool Next;   // the next exception waits; else the join
+    UINT Asked;  // WM_USER: the answer hands over an exception
+    std::vector<std::string> Sent;
+  } cases[] = {
+      {"next exception", true, WM_NULL, {"outer.", "second."}},
+      {"join", false, WM_NULL, {"outer."}},
+      {"next exception, the answer raises", true, WM_USER, {"inner.", "outer.", "second."}},
+  };
+  WNDCLASSA type{};
+  type.lpfnWndProc = &AskedWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblAskedWindow";
+  RegisterClassA(&type);
   static HWND window;
   static HANDLE inside;
   static bool asked;
-  asked = false;
-  window = CreateWindowA("STATIC", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(window, nullptr);
-  inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-    if (action != 4 || asked) return;
-    asked = true;
-    SetEvent(inside);
-    SendMessageA(window, WM_NULL, 0, 0);
-  };
-  Process(0, "outer");
-  WaitForSingleObject(inside, 30000);
-  {
-    const TFailAfter bound(30000, "the main thread's exception waits for a send that waits for the main thread");
-    Process(0, "second");
-    JoinSendThreads();
+  static UINT message;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    asked = false;
+    message = c.Asked;
+    window = CreateWindowA("KblAskedWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(window, nullptr);
+    inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action != 4 || asked) return;
+      asked = true;
+      SetEvent(inside);
+      SendMessageA(window, message, 0, 0);
+    };
+    Process(0, "outer");
+    WaitForSingleObject(inside, 30000);
+    {
+      const TFailAfter bound(30000, "the main thread waits for a send that waits for the main thread");
+      if (c.Next) Process(0, "second");
+      JoinSendThreads();
+    }
+    std::vector<std::string> sent = SentReports(server);
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, c.Sent);
+    DestroyWindow(window);
+    CloseHandle(inside);
   }
-  std::vector<std::string> sent = SentReports(server);
-  std::sort(sent.begin(), sent.end());
-  EXPECT_EQ(sent, (std::vector<std::string>{"outer.", "second."}));
-  DestroyWindow(window);
-  CloseHandle(inside);
+  UnregisterClassA("KblAskedWindow", GetModuleHandleA(nullptr));
 }
 
 }  // namespace
