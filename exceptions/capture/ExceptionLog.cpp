@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cxxabi.h>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <thread>
 #include <typeinfo>
@@ -407,6 +408,49 @@ void ClearRaiseState(TEmberThreadVars& vars) {
 
 }  // namespace
 
+namespace {
+// The calling thread's raise as its entry reads it (FillNotifyParams, ExceptionManager). A
+// message answered while the entry waits may raise and be processed (an entry of its own), which
+// overwrites it and clears it at its end.
+class TSavedRaise {
+ public:
+  explicit TSavedRaise(TEmberThreadVars& vars)
+      : vars_(vars),
+        className_(vars.ExceptionClassName),
+        address_(vars.RaiseAddress),
+        stackPointer_(vars.RaiseStackPointer),
+        entryStackPointer_(vars.RaiseEntryStackPointer),
+        register_(vars.RaiseRegister),
+        contextFilled_(vars.RaiseContextFilled),
+        recordFilled_(vars.RaiseRecordFilled),
+        byRuntime_(vars.LastRaisedByRuntime) {
+    std::memcpy(context_, vars.RaiseContext, sizeof context_);
+    std::memcpy(record_, vars.RaiseRecord, sizeof record_);
+  }
+  void Restore() const {
+    vars_.ExceptionClassName = className_;
+    vars_.RaiseAddress = address_;
+    vars_.RaiseStackPointer = stackPointer_;
+    vars_.RaiseEntryStackPointer = entryStackPointer_;
+    vars_.RaiseRegister = register_;
+    vars_.RaiseContextFilled = contextFilled_;
+    vars_.RaiseRecordFilled = recordFilled_;
+    vars_.LastRaisedByRuntime = byRuntime_;
+    std::memcpy(vars_.RaiseContext, context_, sizeof context_);
+    std::memcpy(vars_.RaiseRecord, record_, sizeof record_);
+  }
+
+ private:
+  TEmberThreadVars& vars_;
+  const TEmberShortString<64> className_;
+  const uintptr_t address_;
+  const uint32_t stackPointer_, entryStackPointer_, register_;
+  const uint8_t contextFilled_, recordFilled_, byRuntime_;
+  alignas(16) uint8_t context_[sizeof(TEmberThreadVars::RaiseContext)];
+  uint8_t record_[sizeof(TEmberThreadVars::RaiseRecord)];
+};
+}  // namespace
+
 TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == EmberLibrary().MainThreadID) {
   TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
   // The main thread answers no window from here until its entry ends (the wait for a report
@@ -414,18 +458,41 @@ TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == Emb
   if (main_) ++EmberLibrary().MainThreadInside;
   const bool held = lock.HeldByThisThread();
   try {
-    lock.lock();
+    if (held) {
+      lock.lock();
+      return;
+    }
+    // A thread with windows answers what other threads send to them while it waits: the holder
+    // (a send's handler) may be asking one of them, and would wait for it for ever.
+    const bool answers = ember_detail::PlatformHasMessageQueue();
+    std::optional<TSavedRaise> saved;  // no allocation: the memory manager's lock may be this thread's
+    const auto take = [&] {
+      if (!answers) {
+        lock.lock();
+        return;
+      }
+      while (!lock.try_lock()) {
+        if (!saved) saved.emplace(ThreadVars());
+        ember_detail::PlatformWaitAnsweringSent(1);
+      }
+    };
+    take();
+    // Each round gives the lock back, which this thread held only once; the heir's thread is
+    // running, and leaves the table when it holds the lock or has ended.
+    while (LockHeirWaiting()) {
+      lock.unlock();
+      if (answers) {
+        if (!saved) saved.emplace(ThreadVars());
+        ember_detail::PlatformWaitAnsweringSent(1);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      take();
+    }
+    if (saved) saved->Restore();
   } catch (...) {
     if (main_) --EmberLibrary().MainThreadInside;
     throw;
-  }
-  if (held) return;
-  // Each round gives the lock back, which this thread held only once; the heir's thread is
-  // running, and leaves the table when it holds the lock or has ended.
-  while (LockHeirWaiting()) {
-    lock.unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    lock.lock();
   }
 }
 
@@ -551,6 +618,22 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
 }
 
 void SetExceptionDialogShowing(bool showing) { Processing().DialogShowing = showing; }
+
+namespace {
+std::atomic<TEmberBeforeProcessEnd> gBeforeProcessEnd{nullptr};
+}  // namespace
+
+void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc) { gBeforeProcessEnd = proc; }
+
+void RunBeforeProcessEnd() {
+  const TEmberBeforeProcessEnd proc = gBeforeProcessEnd.load();
+  if (proc == nullptr) return;
+  try {
+    proc();
+  } catch (...) {
+    // the process ends all the same
+  }
+}
 
 namespace {
 // A handler runs the program's code: what it hands over is an exception of the program, also

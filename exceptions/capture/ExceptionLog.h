@@ -234,8 +234,9 @@ struct TEmberLibraryGlobals {
   uint32_t MainThreadStackTop = 0;
   uint32_t FreezeThreadID = 0;   // the freeze watch's thread while it runs
   // Above 0 while the main thread is inside an entry of the library (waiting for the library
-  // lock, a report being processed) or waits for a background send: it answers no window then,
-  // and the freeze watch does not take the library's own wait for a frozen program.
+  // lock, a report being processed) or waits for a background send: it answers at most what
+  // other threads send to its windows then, and the freeze watch does not take the library's own
+  // wait for a frozen program.
   std::atomic<int32_t> MainThreadInside{0};
   TEmberExceptionRecord CurrentException;
   TEmberExceptionRecord* ProcessingRecord = nullptr;
@@ -257,7 +258,10 @@ TEmberLibraryGlobals& EmberLibrary();
 // send started by one exception's processing runs before the next exception is processed, so
 // that it sends that exception's report and acts on that exception's decisions. A thread that
 // holds the lock already (an entry inside an entry, an exception handed over inside a send)
-// takes it again at once: it could never give it back to an heir.
+// takes it again at once: it could never give it back to an heir. A thread with a message queue
+// answers the messages sent to its windows while it waits (a send's handler may ask one of them
+// while its send holds the lock); an exception processed in one of those answers is an entry of
+// its own, and the waiting entry's raise is still its own afterwards.
 class TExceptionEntryLock {
  public:
   TExceptionEntryLock();
@@ -303,6 +307,13 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
                       uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
                       uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
                       TEmberStackList* callStack = nullptr);
+
+// Work the library started on other threads that must be over before the library ends the
+// process (a report still being sent in the background): installed by the report side, and run
+// by every path of the library that ends the process, on the ending thread. Never raises.
+using TEmberBeforeProcessEnd = void (*)();
+void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc);
+void RunBeforeProcessEnd();
 
 // Set by the processing while an exception dialog shows: a faulting main thread then handles
 // its messages (all but keyboard and mouse input) while it waits, so that its windows repaint
@@ -425,6 +436,13 @@ uint32_t PlatformLastError();
 void PlatformSetLastError(uint32_t error);
 // The calling thread runs at the highest-but-one of the seven thread priorities.
 void PlatformRaiseThreadPriority();
+// Whether the calling thread has a message queue (other threads may send to its windows).
+bool PlatformHasMessageQueue();
+// Waits about `milliseconds`, or less when a message is sent to one of the calling thread's
+// windows; the messages other threads send meanwhile are answered, and no posted message is
+// taken from the queue, so none is reordered. Called inside the answer to a message another
+// thread sent, it gives that thread its answer (0) first.
+void PlatformWaitAnsweringSent(uint32_t milliseconds);
 // A handle of its own on the thread of system handle `thread` (0: none), whether that thread
 // has ended, and the handle's release.
 uintptr_t PlatformHoldThread(uintptr_t thread);

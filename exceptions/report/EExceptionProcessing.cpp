@@ -784,7 +784,10 @@ void TerminateApplicationIfAsked() {
   if (action == 0) action = globals.EndAskedInsideSend;
   globals.Run.TerminateAsked = false;
   globals.EndAskedInsideSend = 0;
-  if (action != 0) EndApplication(action == 2);
+  if (action == 0) return;
+  // Reports still being sent in the background (an earlier exception's) go out first.
+  RunBeforeProcessEnd();
+  EndApplication(action == 2);
 }
 
 std::vector<std::string>& RecentErrors() { return Globals().RecentErrors; }
@@ -821,6 +824,7 @@ void StartExceptionReporting() {
   SetEmberMainWindowFinder(&MainWindowOf);
   ReserveMemory();
   OpenSendThreads();
+  InstallSendsBeforeProcessEnd(true);
   StartExceptionLog();
 }
 
@@ -836,6 +840,7 @@ void StopExceptionReporting() {
   SafeCallProc(&CleanupWinSock, "ESockets.Done");
   SetProcessExceptionProc(nullptr);
   SetEmberMainWindowFinder(nullptr);
+  InstallSendsBeforeProcessEnd(false);
   FreeCallStack();
   Globals().RecentErrors.clear();
   CloseLogFile();

@@ -44,11 +44,16 @@ std::atomic<int32_t> gThreadsRunning{0};
 // The thread whose background send holds the library lock now; 0 when none.
 std::atomic<uint32_t> gSendingThread{0};
 
-// The background send threads not joined yet; each one's flag is set when it has left the
-// library lock and has nothing more to do.
+// How far a background send thread has come: it has taken the library lock (it no longer
+// needs it from anyone), and it has left the lock and has nothing more to do.
+struct TSendThreadState {
+  std::atomic<bool> LockTaken{false};
+  std::atomic<bool> Finished{false};
+};
+// The background send threads not joined yet.
 struct TSendThread {
   std::thread Thread;
-  std::shared_ptr<std::atomic<bool>> Finished;
+  std::shared_ptr<TSendThreadState> State;
 };
 std::mutex gSendThreadsLock;
 bool gSendThreadsClosed = false;  // under gSendThreadsLock
@@ -204,6 +209,7 @@ struct TSendJob {
   alignas(16) uint8_t Context[716] = {};
   uint8_t Record[80] = {};
   int32_t Heir = 0;
+  std::shared_ptr<TSendThreadState> State;
   std::string Folder;  // the run's companion files (ELogManager.h), removed when the send ends
 };
 
@@ -226,6 +232,7 @@ void RunSendThread(TSendJob& job) {
       throw;
     }
     RemoveLockHeir(job.Heir);
+    job.State->LockTaken = true;
     gSendingThread = EmberCurrentThreadID();
     SetCompanionFolder(job.Folder);
     const auto finish = [&] {
@@ -259,13 +266,14 @@ void RunSendThread(TSendJob& job) {
   }
 }
 
-void SendThreadMain(TSendJob* job, std::shared_ptr<std::atomic<bool>> finished) {
+void SendThreadMain(TSendJob* job) {
   // The highest-but-one of the seven priorities: above the application, below time-critical.
   ember_report::RaiseThreadPriority();
+  const std::shared_ptr<TSendThreadState> state = job->State;
   const auto leave = [&] {
     delete job;
     --gThreadsRunning;
-    finished->store(true);
+    state->Finished = true;
   };
   {
     const TOnThreadEnd cutShort(leave);
@@ -281,7 +289,7 @@ void JoinFinishedSendThreads() {
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);
     for (size_t i = 0; i < SendThreads().size();) {
-      if (SendThreads()[i].Finished->load()) {
+      if (SendThreads()[i].State->Finished.load()) {
         finished.push_back(std::move(SendThreads()[i]));
         SendThreads().erase(SendThreads().begin() + static_cast<std::ptrdiff_t>(i));
       } else {
@@ -515,7 +523,7 @@ bool StartSendThread(bool background) {
       std::memcpy(job->Record, original.ExceptionRecord, 80);
       record.ExceptionRecord = job->Record;
     }
-    auto finished = std::make_shared<std::atomic<bool>>(false);
+    const std::shared_ptr<TSendThreadState> state = job->State = std::make_shared<TSendThreadState>();
     ++gThreadsRunning;
     const int32_t heir = job->Heir = AddLockHeir();
     uintptr_t handle = 0;
@@ -523,10 +531,10 @@ bool StartSendThread(bool background) {
       // Kept until it is joined: the module must not detach, nor be unloaded, while it runs. The
       // room is made first, so that a started thread is always kept.
       SendThreads().reserve(SendThreads().size() + 1);
-      std::thread thread(&SendThreadMain, job.get(), finished);
+      std::thread thread(&SendThreadMain, job.get());
       job.release();  // the thread's now; nothing below raises, the room is made
       handle = ember_report::ThreadHandleOf(thread);
-      SendThreads().push_back(TSendThread{std::move(thread), finished});
+      SendThreads().push_back(TSendThread{std::move(thread), state});
     } catch (...) {
       // No thread to be had: the report is sent here rather than lost.
       --gThreadsRunning;
@@ -549,24 +557,77 @@ bool StartSendThread(bool background) {
   return false;
 }
 
+namespace {
+
+// The main thread answers only what is sent to its windows meanwhile: the library's wait, not a
+// freeze.
+struct TMainThreadWaits {
+  const bool Main = EmberCurrentThreadID() == EmberLibrary().MainThreadID;
+  TMainThreadWaits() {
+    if (Main) ++EmberLibrary().MainThreadInside;
+  }
+  ~TMainThreadWaits() {
+    if (Main) --EmberLibrary().MainThreadInside;
+  }
+  TMainThreadWaits(const TMainThreadWaits&) = delete;
+  TMainThreadWaits& operator=(const TMainThreadWaits&) = delete;
+};
+
+// A thread with windows answers what other threads send to them while it waits for a send: the
+// send's handlers may ask one of them (its progress shown in the program), and would otherwise
+// wait for it for ever.
+void WaitForSendThread(TSendThread& thread) {
+  if (ember_detail::PlatformHasMessageQueue())
+    while (!thread.State->Finished.load()) ember_detail::PlatformWaitAnsweringSent(10);
+  if (thread.Thread.joinable()) thread.Thread.join();
+}
+
+// Run by every path of the library that ends the process, on the ending thread, which may hold
+// the library lock (a processing or a send that acts on an end asked), be the worker of a
+// processing, or be a send thread itself. No send thread starts from here on (what is processed
+// meanwhile sends at once), and every other one ends first: each is bounded by its own time-outs.
+// One that still waits for the library lock gets it: the ending thread gives back what it holds,
+// since none of its work runs after the end; only on the worker, whose faulting thread holds the
+// lock and waits for it, such a send cannot come before the end.
+void FinishSendsBeforeProcessEnd() {
+  const TMainThreadWaits waits;
+  std::vector<TSendThread> threads;
+  {
+    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    gSendThreadsClosed = true;
+    threads.swap(SendThreads());
+  }
+  TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+  for (TSendThread& thread : threads) {
+    const bool own = thread.Thread.get_id() == std::this_thread::get_id();
+    if (!own && !thread.State->LockTaken.load() && !thread.State->Finished.load()) {
+      if (lock.HeldByThisThread())
+        lock.UnlockAll();
+      else if (IsInsideLibraryWork())
+        continue;
+    }
+    if (!own) WaitForSendThread(thread);
+  }
+  // The calling thread's own, and one that could not come first, end with the process.
+  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  for (TSendThread& thread : threads)
+    if (thread.Thread.joinable()) SendThreads().push_back(std::move(thread));
+}
+
+}  // namespace
+
 void JoinSendThreads() {
-  // The main thread answers no window meanwhile: the library's wait, not a freeze.
-  struct TMainThreadWaits {
-    const bool Main = EmberCurrentThreadID() == EmberLibrary().MainThreadID;
-    TMainThreadWaits() {
-      if (Main) ++EmberLibrary().MainThreadInside;
-    }
-    ~TMainThreadWaits() {
-      if (Main) --EmberLibrary().MainThreadInside;
-    }
-  } waits;
+  const TMainThreadWaits waits;
   std::vector<TSendThread> threads;
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);
     threads.swap(SendThreads());
   }
-  for (TSendThread& thread : threads)
-    if (thread.Thread.joinable()) thread.Thread.join();
+  for (TSendThread& thread : threads) WaitForSendThread(thread);
+}
+
+void InstallSendsBeforeProcessEnd(bool install) {
+  SetBeforeProcessEnd(install ? &FinishSendsBeforeProcessEnd : nullptr);
 }
 
 void CloseSendThreads() {

@@ -53,6 +53,12 @@ void ExchangeSendWork(TEmberSendWork& work);
 // connection time-outs of the web methods). Never under the library lock (the send takes it)
 // nor the loader lock.
 void JoinSendThreads();
+// Installs (false: removes) what every path of the library that ends the process runs first
+// (SetBeforeProcessEnd, ExceptionLog.h): no send thread starts any more, and every other one ends
+// before the process does, also when the ending thread holds the library lock or is a send
+// thread itself. A thread with windows answers what is sent to them while it waits here and in
+// JoinSendThreads.
+void InstallSendsBeforeProcessEnd(bool install);
 // Before the library detaches: no send thread is started any more (an exception processed
 // meanwhile sends at once, under the library lock that the detachment waits for), and those
 // running are joined; so no send runs against freed state or code of an unloaded module.

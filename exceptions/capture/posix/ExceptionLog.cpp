@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "EmberLogEvents.h"
 
@@ -50,6 +52,11 @@ void PlatformRaiseThreadPriority() {}
 uintptr_t PlatformHoldThread(uintptr_t) { return 0; }
 bool PlatformThreadEnded(uintptr_t) { return false; }
 void PlatformReleaseThread(uintptr_t) {}
+// Natively no thread has windows: a wait is a sleep.
+bool PlatformHasMessageQueue() { return false; }
+void PlatformWaitAnsweringSent(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 void PlatformAttach() {}
 void PlatformDetach() {}
 

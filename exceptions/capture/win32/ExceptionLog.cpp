@@ -507,8 +507,14 @@ void UnhookExtensionProc() {
     EmberLibrary().LibraryLock.UnlockAll();
   } catch (...) {
   }
-  if (GetCurrentThreadId() == EmberLibrary().MainThreadID) ExitProcess(1);
+  if (GetCurrentThreadId() == EmberLibrary().MainThreadID) {
+    // The reports still being sent in the background (this thread's exception's among them) go
+    // out first: the process's end would cut their threads short.
+    RunBeforeProcessEnd();
+    ExitProcess(1);
+  }
   (Real().ExitThread != nullptr ? Real().ExitThread : ::ExitThread)(1);
+  RunBeforeProcessEnd();
   ExitProcess(1);
 }
 
@@ -757,6 +763,19 @@ uint32_t PlatformProcessID() { return GetCurrentProcessId(); }
 uint32_t PlatformLastError() { return GetLastError(); }
 void PlatformSetLastError(uint32_t error) { SetLastError(error); }
 void PlatformRaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
+
+bool PlatformHasMessageQueue() { return IsGUIThread(FALSE) != FALSE; }
+
+void PlatformWaitAnsweringSent(uint32_t milliseconds) {
+  // A wait inside a window procedure that answers a message another thread sent: that thread
+  // may be the one this wait is for (a send's handler asking the window, whose answer raised
+  // into the library), so it gets its answer (0) now rather than after the wait.
+  if (InSendMessage()) ReplyMessage(0);
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds, QS_SENDMESSAGE);
+  // Dispatches the messages sent to this thread's windows; the filter takes no posted message.
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
 
 uintptr_t PlatformHoldThread(uintptr_t thread) {
   HANDLE held = nullptr;

@@ -662,4 +662,115 @@ TEST(ProcessingChild, AnExceptionInsideASendIsSentAsItsOwnAndTheSendGoesOnWithIt
   std::remove(kChildNotes);
 }
 
+// --- Probes of the send-thread paths next to the last mends
+
+// The main thread's code ends in the runtime's terminate handler (an exception leaves a function
+// that may not raise): alone, after an exception whose report is still being sent in the
+// background, or in a handler of that exception's processing. The exception that ended it is
+// processed, and its report, like every report started before, goes out before the process ends.
+TEST_F(ProcessingWin32Test, TerminateMainChild) {
+  const char* port = std::getenv("KBL_TERMINATE_MAIN_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  static const std::string where = std::getenv("KBL_TERMINATE_WHERE");
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  static bool done = false;
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    if (where != "handler" || done) return;
+    done = true;
+    LeaveNoexcept("escaped");
+  };
+  if (where != "alone") Process(0, "outer");
+  LeaveNoexcept("escaped");
+}
+
+TEST(ProcessingChild, AnExceptionThatEndsTheMainThreadIsSentBeforeTheProcessEnds) {
+  const struct {
+    const char* Where;
+    std::vector<std::string> Sent;
+  } cases[] = {
+      {"alone", {"escaped."}},
+      {"after", {"escaped.", "outer."}},
+      {"handler", {"escaped.", "outer."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Where);
+    testnet::SmtpServer server;
+    const TChildRun run = RunChildProcess(
+        "--gtest_filter=ProcessingWin32Test.TerminateMainChild",
+        {{"KBL_TERMINATE_MAIN_PORT", std::to_string(server.Port())}, {"KBL_TERMINATE_WHERE", c.Where}}, 60000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 1u);
+    std::vector<std::string> sent = SentReports(server);
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, c.Sent);
+  }
+}
+
+// A handler of a background send asks the program's window something (SendMessage to a window
+// of the main thread, as a handler that shows the send's progress in the program does) while the
+// main thread waits inside the library for that send: for it as its next exception's entry, or
+// in the join of the sends (a plug-in's close); also when the window's answer hands over an
+// exception of its own (an entry inside the waiting one). The main thread answers its windows
+// while it waits, so every report goes out, each as its own.
+LRESULT CALLBACK AskedWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  try {
+    throw std::logic_error("inner");
+  } catch (const std::exception& error) {
+    HandleCaughtException(&error, 0);
+  }
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, AMainThreadWaitingForASendAnswersTheSendsHandler) {
+  const struct {
+    const char* Name;
+    bool Next;   // the next exception waits; else the join
+    UINT Asked;  // WM_USER: the answer hands over an exception
+    std::vector<std::string> Sent;
+  } cases[] = {
+      {"next exception", true, WM_NULL, {"outer.", "second."}},
+      {"join", false, WM_NULL, {"outer."}},
+      {"next exception, the answer raises", true, WM_USER, {"inner.", "outer.", "second."}},
+  };
+  WNDCLASSA type{};
+  type.lpfnWndProc = &AskedWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblAskedWindow";
+  RegisterClassA(&type);
+  static HWND window;
+  static HANDLE inside;
+  static bool asked;
+  static UINT message;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    asked = false;
+    message = c.Asked;
+    window = CreateWindowA("KblAskedWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(window, nullptr);
+    inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action != 4 || asked) return;
+      asked = true;
+      SetEvent(inside);
+      SendMessageA(window, message, 0, 0);
+    };
+    Process(0, "outer");
+    WaitForSingleObject(inside, 30000);
+    {
+      const TFailAfter bound(30000, "the main thread waits for a send that waits for the main thread");
+      if (c.Next) Process(0, "second");
+      JoinSendThreads();
+    }
+    std::vector<std::string> sent = SentReports(server);
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, c.Sent);
+    DestroyWindow(window);
+    CloseHandle(inside);
+  }
+  UnregisterClassA("KblAskedWindow", GetModuleHandleA(nullptr));
+}
+
 }  // namespace
