@@ -625,11 +625,11 @@ std::atomic<TEmberBeforeProcessEnd> gBeforeProcessEnd{nullptr};
 
 void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc) { gBeforeProcessEnd = proc; }
 
-void RunBeforeProcessEnd() {
+void RunBeforeProcessEnd(bool closing) {
   const TEmberBeforeProcessEnd proc = gBeforeProcessEnd.load();
   if (proc == nullptr) return;
   try {
-    proc();
+    proc(closing);
   } catch (...) {
     // the process ends all the same
   }

@@ -310,10 +310,13 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
 
 // Work the library started on other threads that must be over before the library ends the
 // process (a report still being sent in the background): installed by the report side, and run
-// by every path of the library that ends the process, on the ending thread. Never raises.
-using TEmberBeforeProcessEnd = void (*)();
+// by every path of the library that ends the process, on the ending thread. `closing` false: the
+// process may yet go on (an unhandled fault, whose end is the system's or another filter's
+// choice): the work is waited for, nothing is closed for good and no lock is given back. Never
+// raises.
+using TEmberBeforeProcessEnd = void (*)(bool closing);
 void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc);
-void RunBeforeProcessEnd();
+void RunBeforeProcessEnd(bool closing = true);
 
 // Set by the processing while an exception dialog shows: a faulting main thread then handles
 // its messages (all but keyboard and mouse input) while it waits, so that its windows repaint

@@ -589,21 +589,22 @@ void WaitForSendThread(TSendThread& thread) {
 // One that still waits for the library lock gets it: the ending thread gives back what it holds,
 // since none of its work runs after the end; only on the worker, whose faulting thread holds the
 // lock and waits for it, such a send cannot come before the end.
-void FinishSendsBeforeProcessEnd() {
+void FinishSendsBeforeProcessEnd(bool closing) {
   const TMainThreadWaits waits;
   std::vector<TSendThread> threads;
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);
-    gSendThreadsClosed = true;
+    if (closing) gSendThreadsClosed = true;
     threads.swap(SendThreads());
   }
   TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
   for (TSendThread& thread : threads) {
     const bool own = thread.Thread.get_id() == std::this_thread::get_id();
     if (!own && !thread.State->LockTaken.load() && !thread.State->Finished.load()) {
-      if (lock.HeldByThisThread())
+      // A process that may go on keeps its lock where it is: a send that needs it waits.
+      if (closing && lock.HeldByThisThread())
         lock.UnlockAll();
-      else if (IsInsideLibraryWork())
+      else if (lock.HeldByThisThread() || IsInsideLibraryWork())
         continue;
     }
     if (!own) WaitForSendThread(thread);

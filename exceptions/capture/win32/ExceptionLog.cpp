@@ -544,6 +544,10 @@ LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
     }
   } catch (...) {
   }
+  // Unhandled: the process ends unless a filter before this library's lets it go on. The reports
+  // still being sent in the background (this fault's among them, which the fault handler may
+  // have processed already) go out first: the end would cut their threads short.
+  RunBeforeProcessEnd(false);
   if (gOldFilter != nullptr) return gOldFilter(pointers);
   return EXCEPTION_CONTINUE_SEARCH;
 }
