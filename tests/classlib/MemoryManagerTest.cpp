@@ -21,6 +21,7 @@
 
 #include "ChildProcess.h"
 #include "FailAfter.h"
+#include "ThreadSuspension.h"
 
 namespace {
 
@@ -374,15 +375,6 @@ bool Reserved(const void* address) {
          info.AllocationBase == chunk;
 }
 
-// The suspension count of a thread, read without suspending it (ThreadSuspendCount).
-LONG SuspendCountOf(HANDLE thread) {
-  using TQuery = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-  static const auto query =
-      reinterpret_cast<TQuery>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread"));
-  ULONG count = 0;
-  if (query == nullptr || query(thread, 35, &count, sizeof count, nullptr) != 0) return -1;
-  return static_cast<LONG>(count);
-}
 
 }  // namespace
 
@@ -503,13 +495,7 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
     ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
     bool lookerServed = false;
     HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &lookerServed, 0, nullptr);
-    bool caught = false;
-    for (DWORD start = GetTickCount(); !caught && GetTickCount() - start < 20000;) {
-      if (SuspendCountOf(holder) == 0) continue;
-      SuspendThread(looker);
-      caught = SuspendCountOf(holder) == 1;
-      if (!caught) ResumeThread(looker);
-    }
+    const bool caught = CatchLookerInItsLook(looker, holder, 20000);
     ASSERT_TRUE(caught) << "the looker never suspended the holder";
     if (c.Stop == TStop::LookerKilled) TerminateThread(looker, 1);
     if (c.Stop == TStop::HolderKilled) {

@@ -31,6 +31,7 @@
 
 #include "ChildProcess.h"
 #include "FailAfter.h"
+#include "ThreadSuspension.h"
 #include "classlib/MemoryManager.h"
 #include "exceptions/capture/ExceptionLog.h"
 
@@ -595,15 +596,6 @@ TEST_F(LeakTrackerTest, NoThreadWaitsForALockWhoseHolderWaitsForTheNotification)
   }
 }
 
-// The suspension count of a thread, read without suspending it.
-LONG SuspendCountOf(HANDLE thread) {
-  using TQuery = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
-  static const auto query =
-      reinterpret_cast<TQuery>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread"));
-  ULONG count = 0;
-  if (query == nullptr || query(thread, 35, &count, sizeof count, nullptr) != 0) return -1;
-  return static_cast<LONG>(count);
-}
 
 HANDLE gListTaken = nullptr;
 HANDLE gListGoOn = nullptr;
@@ -637,13 +629,7 @@ TEST_F(LeakTrackerTest, StoppedLookerChild) {
   HANDLE holder = CreateThread(nullptr, 0, &HoldListUntilLetGo, nullptr, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
   HANDLE looker = CreateThread(nullptr, 0, &FreeTrackedBefore, nullptr, 0, nullptr);
-  bool caught = false;
-  for (DWORD start = GetTickCount(); !caught && GetTickCount() - start < 10000;) {
-    if (SuspendCountOf(holder) == 0) continue;
-    SuspendThread(looker);
-    caught = SuspendCountOf(holder) == 1;
-    if (!caught) ResumeThread(looker);
-  }
+  const bool caught = CatchLookerInItsLook(looker, holder, 10000);
   ASSERT_TRUE(caught) << "the looker never suspended the holder";
   const bool killed = std::string(how) == "killed";
   if (killed) TerminateThread(looker, 1);

@@ -1,0 +1,30 @@
+// Catching a thread in the middle of its look at a lock's holder: the suspension count of a
+// thread read without suspending it, and the wait until a looker has the holder suspended.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+
+// The suspension count of a thread, read without suspending it (ThreadSuspendCount); -1 when the
+// system cannot tell.
+inline LONG SuspendCountOf(HANDLE thread) {
+  using TQuery = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+  static const auto query =
+      reinterpret_cast<TQuery>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread"));
+  ULONG count = 0;
+  if (query == nullptr || query(thread, 35, &count, sizeof count, nullptr) != 0) return -1;
+  return static_cast<LONG>(count);
+}
+
+// Suspends `looker` at a moment when it holds `holder` suspended (in the middle of its look), for
+// at most `milliseconds`; false when it never did.
+inline bool CatchLookerInItsLook(HANDLE looker, HANDLE holder, DWORD milliseconds) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
+    if (SuspendCountOf(holder) == 0) continue;
+    SuspendThread(looker);
+    if (SuspendCountOf(holder) == 1) return true;
+    ResumeThread(looker);
+  }
+  return false;
+}
+#endif
