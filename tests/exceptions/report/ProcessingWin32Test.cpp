@@ -10,7 +10,8 @@
 // it; an exception raised inside a send (handed over, leaving a handler, or ending the thread's
 // code) is sent as its own before the send goes on with its own report and end; an entry on the
 // worker does not wait for its faulting thread, nor a faulting thread for a worker whose code the
-// runtime ended.
+// runtime ended. A thread without a message queue waits for the library without one, and a wait
+// for the sends lasts while a fault's filter waits for them too.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -792,6 +793,108 @@ TEST_F(ProcessingWin32Test, AMainThreadWaitingForASendAnswersTheSendsHandler) {
     CloseHandle(inside);
   }
   UnregisterClassA("KblAskedWindow", GetModuleHandleA(nullptr));
+}
+
+// A thread without a message queue (a host's audio thread) that waits inside the library while a
+// background send holds its lock, for the entry of an exception of its own or for the sends (as
+// the unhandled-fault filter and every end of the process wait), answers nothing: it has no
+// windows, and a queue made for it would be the system's work on a thread that must do none. Its
+// queue is looked for afterwards: a message can be posted to a thread only once it has one.
+TEST_F(ProcessingWin32Test, AThreadWithoutAMessageQueueWaitsWithoutOne) {
+  const struct {
+    const char* Name;
+    bool Entry;  // waits for an entry; else for the sends
+  } cases[] = {{"the entry's wait for the lock", true}, {"the wait for the sends", false}};
+  static HANDLE inside, release;
+  static bool asked;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    asked = false;
+    inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action != 4 || asked) return;
+      asked = true;
+      SetEvent(inside);
+      WaitForSingleObject(release, 30000);
+    };
+    Process(0, "outer");
+    ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+    HANDLE waited = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE stay = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD id = 0;
+    std::thread audio([&] {
+      id = GetCurrentThreadId();
+      if (c.Entry) {
+        const TExceptionEntryLock entry;
+      } else {
+        JoinSendThreads();
+      }
+      SetEvent(waited);
+      WaitForSingleObject(stay, 30000);
+    });
+    Sleep(300);  // into its wait
+    SetEvent(release);
+    {
+      const TFailAfter bound(30000, "the thread's wait for the send does not end");
+      WaitForSingleObject(waited, INFINITE);
+    }
+    EXPECT_FALSE(PostThreadMessageA(id, WM_NULL, 0, 0)) << "the thread waited with a message queue";
+    SetEvent(stay);
+    audio.join();
+    JoinSendThreads();
+    for (HANDLE handle : {inside, release, waited, stay}) CloseHandle(handle);
+  }
+}
+
+// While the unhandled-fault filter of one thread waits for a background send (the process may go
+// on), the plug-in is closed on another thread, or another end of the process comes: that wait
+// too lasts until the send is over, so that no module is unloaded, and no process ended, under a
+// send still going out.
+TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAFaultsFilterWaitsToo) {
+  const struct {
+    const char* Name;
+    void (*Wait)();
+  } cases[] = {{"the close's join", [] { JoinSendThreads(); }}, {"another end of the process", [] { RunBeforeProcessEnd(); }}};
+  static HANDLE inside, release;
+  static bool asked;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    asked = false;
+    inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action != 4 || asked) return;
+      asked = true;
+      SetEvent(inside);
+      WaitForSingleObject(release, 30000);
+    };
+    Process(0, "outer");
+    ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+    std::thread filter([] { RunBeforeProcessEnd(false); });  // as the filter waits
+    Sleep(300);  // into its wait
+    bool sendOver = false;
+    HANDLE waited = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&] {
+      c.Wait();
+      sendOver = WaitForSingleObject(release, 0) == WAIT_OBJECT_0;
+      SetEvent(waited);
+    });
+    WaitForSingleObject(waited, 2000);  // a wait that ends before the send shows itself here
+    SetEvent(release);
+    {
+      const TFailAfter bound(30000, "a wait for the sends does not end");
+      filter.join();
+      other.join();
+    }
+    EXPECT_TRUE(sendOver) << "the wait ended while the send was still going out";
+    EXPECT_EQ(SentReports(server), std::vector<std::string>{"outer."});
+    for (HANDLE handle : {inside, release, waited}) CloseHandle(handle);
+  }
 }
 
 }  // namespace
