@@ -10,8 +10,9 @@
 // it; an exception raised inside a send (handed over, leaving a handler, or ending the thread's
 // code) is sent as its own before the send goes on with its own report and end; an entry on the
 // worker does not wait for its faulting thread, nor a faulting thread for a worker whose code the
-// runtime ended. A thread without a message queue waits for the library without one, and a wait
-// for the sends lasts while a fault's filter waits for them too.
+// runtime ended. A thread without a message queue waits for the library without one, a wait for
+// the sends lasts while a fault's filter waits for them too, and a plug-in opened in a message the
+// last close answers while it waits for a send waits for nothing.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -895,6 +896,59 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAFaultsFilterWaitsToo)
     EXPECT_EQ(SentReports(server), std::vector<std::string>{"outer."});
     for (HANDLE handle : {inside, release, waited}) CloseHandle(handle);
   }
+}
+
+// The last plug-in is closed (the library detaches) while a background send goes out, and the
+// send's handler asks a window of the closing thread, whose answer opens a plug-in again (a host
+// that opens plug-ins when another of its threads asks its window to): the close answers that
+// message while it waits for the send, and the open inside it neither waits for the close nor
+// fails.
+LRESULT CALLBACK OpeningWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  try {
+    StartExceptionReporting();
+    return 1;
+  } catch (...) {
+    return 2;
+  }
+}
+
+TEST_F(ProcessingWin32Test, APluginOpenedWhileTheLastOneClosesWaitsForNothing) {
+  WNDCLASSA type{};
+  type.lpfnWndProc = &OpeningWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblOpeningWindow";
+  RegisterClassA(&type);
+  static HWND window;
+  static LRESULT answer;
+  static bool asked;
+  testnet::SmtpServer server;
+  SendBySmtpInBackground(server.Port());
+  asked = false;
+  answer = 0;
+  window = CreateWindowA("KblOpeningWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HANDLE insideEvent;
+  insideEvent = inside;
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4 || asked) return;
+    asked = true;
+    SetEvent(insideEvent);
+    answer = SendMessageA(window, WM_USER, 0, 0);
+  };
+  Process(0, "outer");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  {
+    const TFailAfter bound(30000, "the close waits for a send whose handler waits for an open inside the close");
+    StopExceptionReporting();
+  }
+  EXPECT_EQ(answer, 1) << "the open inside the close failed";
+  StopExceptionReporting();  // the open's hold
+  StartExceptionReporting();  // the fixture's, given back at its end
+  DestroyWindow(window);
+  CloseHandle(inside);
+  UnregisterClassA("KblOpeningWindow", GetModuleHandleA(nullptr));
 }
 
 }  // namespace
