@@ -11,7 +11,7 @@
 // code) is sent as its own before the send goes on with its own report and end; an entry on the
 // worker does not wait for its faulting thread, nor a faulting thread for a worker whose code the
 // runtime ended. A thread without a message queue waits for the library without one, a wait for
-// the sends lasts while a fault's filter waits for them too, and a plug-in opened in a message the
+// the sends lasts while another waits for them too, and a plug-in opened in a message the
 // last close answers while it waits for a send waits for nothing.
 #include <windows.h>
 
@@ -850,15 +850,22 @@ TEST_F(ProcessingWin32Test, AThreadWithoutAMessageQueueWaitsWithoutOne) {
   }
 }
 
-// While the unhandled-fault filter of one thread waits for a background send (the process may go
-// on), the plug-in is closed on another thread, or another end of the process comes: that wait
-// too lasts until the send is over, so that no module is unloaded, and no process ended, under a
-// send still going out.
-TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAFaultsFilterWaitsToo) {
+// While one thread waits for a background send (the unhandled-fault filter, the process may go
+// on; or the close's join), another waits for the sends too: the plug-in is closed, or another
+// end of the process comes, or a fault goes unhandled. Every such wait lasts until the send is
+// over, so that no module is unloaded, and no process ended, under a send still going out.
+TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAnotherWaitsToo) {
+  const auto filter = [] { RunBeforeProcessEnd(false); };
+  const auto join = [] { JoinSendThreads(); };
+  const auto end = [] { RunBeforeProcessEnd(); };
   const struct {
     const char* Name;
-    void (*Wait)();
-  } cases[] = {{"the close's join", [] { JoinSendThreads(); }}, {"another end of the process", [] { RunBeforeProcessEnd(); }}};
+    void (*First)();
+    void (*Then)();
+  } cases[] = {{"the close's join while a fault's filter waits", filter, join},
+               {"a fault's filter while the close's join waits", join, filter},
+               // last: an end closes the sends for the rest of the run
+               {"another end of the process while a fault's filter waits", filter, end}};
   static HANDLE inside, release;
   static bool asked;
   for (const auto& c : cases) {
@@ -876,12 +883,12 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAFaultsFilterWaitsToo)
     };
     Process(0, "outer");
     ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
-    std::thread filter([] { RunBeforeProcessEnd(false); });  // as the filter waits
+    std::thread first(c.First);
     Sleep(300);  // into its wait
     bool sendOver = false;
     HANDLE waited = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    std::thread other([&] {
-      c.Wait();
+    std::thread then([&] {
+      c.Then();
       sendOver = WaitForSingleObject(release, 0) == WAIT_OBJECT_0;
       SetEvent(waited);
     });
@@ -889,8 +896,8 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAFaultsFilterWaitsToo)
     SetEvent(release);
     {
       const TFailAfter bound(30000, "a wait for the sends does not end");
-      filter.join();
-      other.join();
+      first.join();
+      then.join();
     }
     EXPECT_TRUE(sendOver) << "the wait ended while the send was still going out";
     EXPECT_EQ(SentReports(server), std::vector<std::string>{"outer."});
