@@ -11,8 +11,9 @@
 // code) is sent as its own before the send goes on with its own report and end; an entry on the
 // worker does not wait for its faulting thread, nor a faulting thread for a worker whose code the
 // runtime ended. A thread without a message queue waits for the library without one, a wait for
-// the sends lasts while another waits for them too, and a plug-in opened in a message the
-// last close answers while it waits for a send waits for nothing.
+// the sends lasts while another waits for them too, a plug-in opened in a message the last
+// close answers while it waits for a send waits for nothing, and a crash holding the heaps' locks
+// still ends the process.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -956,6 +957,55 @@ TEST_F(ProcessingWin32Test, APluginOpenedWhileTheLastOneClosesWaitsForNothing) {
   DestroyWindow(window);
   CloseHandle(inside);
   UnregisterClassA("KblOpeningWindow", GetModuleHandleA(nullptr));
+}
+
+// The child half: a background send goes out while the main thread, holding the heaps' locks (a
+// crash inside the allocator, the commonest of crashes), faults outside the module and nothing
+// handles it.
+TEST_F(ProcessingWin32Test, FaultHoldingTheHeapsChild) {
+  const char* port = std::getenv("KBL_HEAPS_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4) return;
+    SetEvent(inside);
+    WaitForSingleObject(go, INFINITE);
+  };
+  Process(0, "outer");
+  WaitForSingleObject(inside, 30000);
+  struct TCrashHandler {
+    static LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
+      if (Below() != nullptr) Below()(pointers);
+      TerminateProcess(GetCurrentProcess(), 3);
+      return EXCEPTION_EXECUTE_HANDLER;
+    }
+    static LPTOP_LEVEL_EXCEPTION_FILTER& Below() {
+      static LPTOP_LEVEL_EXCEPTION_FILTER below = nullptr;
+      return below;
+    }
+  };
+  TCrashHandler::Below() = SetUnhandledExceptionFilter(&TCrashHandler::Filter);
+  HMODULE runtime = GetModuleHandleA("msvcrt.dll");
+  const auto heapOf = runtime != nullptr ? reinterpret_cast<intptr_t (*)()>(GetProcAddress(runtime, "_get_heap_handle")) : nullptr;
+  HeapLock(GetProcessHeap());
+  if (heapOf != nullptr) HeapLock(reinterpret_cast<HANDLE>(heapOf()));
+  SetEvent(go);
+  Sleep(100);  // the send goes on, to the heaps
+  reinterpret_cast<void (*)()>(uintptr_t{16})();
+}
+
+// The process crashes in a thread that holds the heaps' locks while a report is sent in the
+// background: the unhandled-fault filter's wait for the send, which needs the heaps, must not keep
+// the process from ending.
+TEST(ProcessingChild, ACrashHoldingTheHeapsEndsTheProcess) {
+  testnet::SmtpServer server;
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.FaultHoldingTheHeapsChild",
+                                        {{"KBL_HEAPS_PORT", std::to_string(server.Port())}}, 40000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "the crashed process waits for ever";
+  EXPECT_EQ(run.ExitCode, 3u);
 }
 
 }  // namespace
