@@ -10,8 +10,7 @@
 // leaves nothing to a later run. No thread waits for either lock (the memory manager's, the
 // list's) while the central notification processes an exception raised under it, also after a
 // nested entry on the faulting thread, nor while the host's handler has the fault afterwards; nor
-// for ever after a waiter was stopped in the middle of its look at the list lock's holder. A C++
-// throw under a lock, processed at its raise, does not give the lock up.
+// for ever after a waiter was stopped in the middle of its look at the list lock's holder.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +24,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -598,72 +596,6 @@ TEST_F(LeakTrackerTest, NoThreadWaitsForALockWhoseHolderWaitsForTheNotification)
   }
 }
 
-
-// The ways a C++ throw meets a lock held by its thread: caught inside the locked code, or let
-// through it (the lock given back by the unwind, as a report's full vector's bad_alloc does).
-struct TThrowUnderLock {
-  const char* Name;
-  bool List;          // the leak list's lock; else the memory manager's
-  bool CaughtInside;
-};
-const TThrowUnderLock kThrowsUnderLock[] = {{"leak list, caught inside", true, true},
-                                            {"leak list, let through", true, false},
-                                            {"memory manager, caught inside", false, true}};
-
-void ThrowUnderTheLock(void* caughtInside) {
-  if (*static_cast<bool*>(caughtInside)) {
-    try {
-      throw std::bad_alloc();
-    } catch (const std::bad_alloc&) {
-    }
-  } else {
-    throw std::bad_alloc();
-  }
-}
-
-// The child half: one row of kThrowsUnderLock (the variable's value), the library attached and
-// processing what the main thread throws (handled ones too).
-TEST_F(LeakTrackerTest, ThrowUnderALockChild) {
-  const char* row = std::getenv("KBL_THROW_UNDER_LOCK");
-  if (row == nullptr) GTEST_SKIP() << "the child half of a test";
-  const TThrowUnderLock& c = kThrowsUnderLock[std::atoi(row)];
-  StartExceptionLog();
-  ASSERT_EQ(EmberLibrary().LibraryOn.load(), 1);
-  TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
-  options.SetBehaviourOptions(options.BehaviourOptions() | 0x40);
-  SetProcessExceptionProc([](const TEmberNotifyArgs&) -> uint8_t {
-    ++gProcessed;
-    return 1;
-  });
-  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
-  bool caughtInside = c.CaughtInside;
-  try {
-    (c.List ? &ember_detail::RunHoldingLeakListLock : &kbl_detail::RunHoldingMemoryManagerLock)(&ThrowUnderTheLock,
-                                                                                                &caughtInside);
-  } catch (const std::bad_alloc&) {
-  }
-  EXPECT_EQ(gProcessed, 1);  // the throw reached the notification
-  // The thread never left the locked code but by its own unwind: nothing is given up.
-  EXPECT_FALSE(LeakListAbandoned());
-  EXPECT_TRUE(IsLeakTracking());
-  EXPECT_NE(SmallBlockOf(Kept(new char[24])), nullptr);
-  std::fflush(stdout);
-  ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
-}
-
-// A C++ throw under a lock, processed as a handled exception on the main thread, comes from code
-// that is still inside and gives the lock back as it unwinds (a live holder): the lock is not
-// given up for good, and the leak list goes on tracking.
-TEST_F(LeakTrackerTest, AThrowUnderALockDoesNotGiveItUp) {
-  for (int row = 0; row < static_cast<int>(std::size(kThrowsUnderLock)); ++row) {
-    SCOPED_TRACE(kThrowsUnderLock[row].Name);
-    const TChildRun run = RunChildProcess("--gtest_filter=LeakTrackerTest.ThrowUnderALockChild",
-                                          {{"KBL_THROW_UNDER_LOCK", std::to_string(row)}}, 20000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended);
-    EXPECT_EQ(run.ExitCode, 0u);
-  }
-}
 
 HANDLE gListTaken = nullptr;
 HANDLE gListGoOn = nullptr;
