@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -57,6 +58,9 @@ struct TSendThread {
 };
 std::mutex gSendThreadsLock;
 bool gSendThreadsClosed = false;  // under gSendThreadsLock
+// Threads a wait took out of the list and has not joined or put back yet (under
+// gSendThreadsLock): every other wait lasts until they are, since it cannot see them.
+size_t gSendThreadsTakenOut = 0;
 // Never destroyed: a program that ends without detaching the library leaves its threads to the
 // system instead of ending in the runtime's terminate handler. Kept in static storage, so that
 // no block of the library's own is left for the leak report.
@@ -582,6 +586,41 @@ void WaitForSendThread(TSendThread& thread) {
   if (thread.Thread.joinable()) thread.Thread.join();
 }
 
+// The send threads of the list, taken out for the calling wait (counted while it has them).
+std::vector<TSendThread> TakeSendThreads(bool close) {
+  std::vector<TSendThread> threads;
+  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  if (close) gSendThreadsClosed = true;
+  threads.swap(SendThreads());
+  gSendThreadsTakenOut += threads.size();
+  return threads;
+}
+
+// The threads a wait took out, joined or not: those not joined go back to the list.
+void GiveBackSendThreads(std::vector<TSendThread>& threads) {
+  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  gSendThreadsTakenOut -= threads.size();
+  for (TSendThread& thread : threads)
+    if (thread.Thread.joinable()) SendThreads().push_back(std::move(thread));
+  threads.clear();
+}
+
+// Waits until the threads that other waits took out are joined or back in the list (two waits
+// at once, as a close and a fault's filter: the second must not return while the first's sends
+// still go out).
+void WaitForOtherWaits() {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(gSendThreadsLock);
+      if (gSendThreadsTakenOut == 0) return;
+    }
+    if (ember_detail::PlatformHasMessageQueue())
+      ember_detail::PlatformWaitAnsweringSent(10);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 // Run by every path of the library that ends the process, on the ending thread, which may hold
 // the library lock (a processing or a send that acts on an end asked), be the worker of a
 // processing, or be a send thread itself. No send thread starts from here on (what is processed
@@ -591,12 +630,7 @@ void WaitForSendThread(TSendThread& thread) {
 // lock and waits for it, such a send cannot come before the end.
 void FinishSendsBeforeProcessEnd(bool closing) {
   const TMainThreadWaits waits;
-  std::vector<TSendThread> threads;
-  {
-    std::lock_guard<std::mutex> guard(gSendThreadsLock);
-    if (closing) gSendThreadsClosed = true;
-    threads.swap(SendThreads());
-  }
+  std::vector<TSendThread> threads = TakeSendThreads(closing);
   TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
   for (TSendThread& thread : threads) {
     const bool own = thread.Thread.get_id() == std::this_thread::get_id();
@@ -610,21 +644,20 @@ void FinishSendsBeforeProcessEnd(bool closing) {
     if (!own) WaitForSendThread(thread);
   }
   // The calling thread's own, and one that could not come first, end with the process.
-  std::lock_guard<std::mutex> guard(gSendThreadsLock);
-  for (TSendThread& thread : threads)
-    if (thread.Thread.joinable()) SendThreads().push_back(std::move(thread));
+  GiveBackSendThreads(threads);
+  // Those another wait has: they may need the lock only where this thread could give it.
+  if (closing && lock.HeldByThisThread()) lock.UnlockAll();
+  if (!lock.HeldByThisThread() && !IsInsideLibraryWork()) WaitForOtherWaits();
 }
 
 }  // namespace
 
 void JoinSendThreads() {
   const TMainThreadWaits waits;
-  std::vector<TSendThread> threads;
-  {
-    std::lock_guard<std::mutex> guard(gSendThreadsLock);
-    threads.swap(SendThreads());
-  }
+  std::vector<TSendThread> threads = TakeSendThreads(false);
   for (TSendThread& thread : threads) WaitForSendThread(thread);
+  GiveBackSendThreads(threads);
+  WaitForOtherWaits();
 }
 
 void InstallSendsBeforeProcessEnd(bool install) {

@@ -522,10 +522,12 @@ void UnhookExtensionProc() {
 // reported when it was raised (same message) is not reported again; the process's own filter
 // then decides how the process ends.
 LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
+  bool ours = false;
   try {
     EXCEPTION_RECORD* record = pointers != nullptr ? pointers->ExceptionRecord : nullptr;
     const uintptr_t address = record != nullptr ? reinterpret_cast<uintptr_t>(record->ExceptionAddress) : 0;
-    if (record != nullptr && InsideModule(address)) {
+    ours = record != nullptr && InsideModule(address);
+    if (ours) {
       std::unique_ptr<EExternal> object =
           MakeSystemException(record->ExceptionCode, address, record->NumberParameters,
                               reinterpret_cast<const uintptr_t*>(record->ExceptionInformation));
@@ -544,10 +546,12 @@ LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
     }
   } catch (...) {
   }
-  // Unhandled: the process ends unless a filter before this library's lets it go on. The reports
-  // still being sent in the background (this fault's among them, which the fault handler may
-  // have processed already) go out first: the end would cut their threads short.
-  RunBeforeProcessEnd(false);
+  // Unhandled: the process ends unless a filter before this library's lets it go on. For a fault
+  // of this module, the reports still being sent in the background (this fault's among them,
+  // which the fault handler may have processed already) go out first: the end would cut their
+  // threads short. A fault elsewhere is not waited on: it may have left the process's heaps
+  // locked, which a send needs.
+  if (ours) RunBeforeProcessEnd(false);
   if (gOldFilter != nullptr) return gOldFilter(pointers);
   return EXCEPTION_CONTINUE_SEARCH;
 }
@@ -768,7 +772,20 @@ uint32_t PlatformLastError() { return GetLastError(); }
 void PlatformSetLastError(uint32_t error) { SetLastError(error); }
 void PlatformRaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
 
-bool PlatformHasMessageQueue() { return IsGUIThread(FALSE) != FALSE; }
+namespace {
+BOOL CALLBACK NoteAWindow(HWND, LPARAM found) {
+  *reinterpret_cast<BOOL*>(found) = TRUE;
+  return FALSE;  // one is enough
+}
+}  // namespace
+
+bool PlatformHasMessageQueue() {
+  // Only a thread with windows can be sent messages. Asking whether it is a GUI thread does not
+  // tell (some systems answer yes for every thread), and looking at its queue would give it one.
+  BOOL any = FALSE;
+  EnumThreadWindows(GetCurrentThreadId(), &NoteAWindow, reinterpret_cast<LPARAM>(&any));
+  return any != FALSE;
+}
 
 void PlatformWaitAnsweringSent(uint32_t milliseconds) {
   // A wait inside a window procedure that answers a message another thread sent: that thread
