@@ -906,59 +906,6 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAnotherWaitsToo) {
   }
 }
 
-// The last plug-in is closed (the library detaches) while a background send goes out, and the
-// send's handler asks a window of the closing thread, whose answer opens a plug-in again (a host
-// that opens plug-ins when another of its threads asks its window to): the close answers that
-// message while it waits for the send, and the open inside it neither waits for the close nor
-// fails.
-LRESULT CALLBACK OpeningWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
-  try {
-    StartExceptionReporting();
-    return 1;
-  } catch (...) {
-    return 2;
-  }
-}
-
-TEST_F(ProcessingWin32Test, APluginOpenedWhileTheLastOneClosesWaitsForNothing) {
-  WNDCLASSA type{};
-  type.lpfnWndProc = &OpeningWindowProc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.lpszClassName = "KblOpeningWindow";
-  RegisterClassA(&type);
-  static HWND window;
-  static LRESULT answer;
-  static bool asked;
-  testnet::SmtpServer server;
-  SendBySmtpInBackground(server.Port());
-  asked = false;
-  answer = 0;
-  window = CreateWindowA("KblOpeningWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(window, nullptr);
-  HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  static HANDLE insideEvent;
-  insideEvent = inside;
-  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-    if (action != 4 || asked) return;
-    asked = true;
-    SetEvent(insideEvent);
-    answer = SendMessageA(window, WM_USER, 0, 0);
-  };
-  Process(0, "outer");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
-  {
-    const TFailAfter bound(30000, "the close waits for a send whose handler waits for an open inside the close");
-    StopExceptionReporting();
-  }
-  EXPECT_EQ(answer, 1) << "the open inside the close failed";
-  StopExceptionReporting();  // the open's hold
-  StartExceptionReporting();  // the fixture's, given back at its end
-  DestroyWindow(window);
-  CloseHandle(inside);
-  UnregisterClassA("KblOpeningWindow", GetModuleHandleA(nullptr));
-}
-
 // The child half: a background send goes out while the main thread, holding the heaps' locks (a
 // crash inside the allocator, the commonest of crashes), faults outside the module and nothing
 // handles it.
