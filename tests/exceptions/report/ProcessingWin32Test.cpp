@@ -114,6 +114,24 @@ class ProcessingWin32Test : public ::testing::Test {
     std::remove(LogName().c_str());
     gCalls = nullptr;
   }
+  // An exception "outer" whose background send to `port` stops in its before-e-mail step, the
+  // library lock its own, until the event answered is set.
+  HANDLE HoldASend(uint16_t port) {
+    static HANDLE inside, release;
+    SendBySmtpInBackground(port);
+    inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action != 4 || inside == nullptr) return;
+      SetEvent(std::exchange(inside, nullptr));
+      WaitForSingleObject(release, 30000);
+    };
+    HANDLE entered = inside;
+    Process(0, "outer");
+    EXPECT_EQ(WaitForSingleObject(entered, 30000), WAIT_OBJECT_0);
+    CloseHandle(entered);
+    return release;
+  }
   uint8_t Process(uint8_t raiseKind = 0, const char* message = "processing test") {
     std::runtime_error error(message);
     return CentralNotify(&error, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
@@ -807,23 +825,10 @@ TEST_F(ProcessingWin32Test, AThreadWithoutAMessageQueueWaitsWithoutOne) {
     const char* Name;
     bool Entry;  // waits for an entry; else for the sends
   } cases[] = {{"the entry's wait for the lock", true}, {"the wait for the sends", false}};
-  static HANDLE inside, release;
-  static bool asked;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     testnet::SmtpServer server;
-    SendBySmtpInBackground(server.Port());
-    asked = false;
-    inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-      if (action != 4 || asked) return;
-      asked = true;
-      SetEvent(inside);
-      WaitForSingleObject(release, 30000);
-    };
-    Process(0, "outer");
-    ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+    HANDLE release = HoldASend(server.Port());
     HANDLE waited = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE stay = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD id = 0;
@@ -847,7 +852,7 @@ TEST_F(ProcessingWin32Test, AThreadWithoutAMessageQueueWaitsWithoutOne) {
     SetEvent(stay);
     audio.join();
     JoinSendThreads();
-    for (HANDLE handle : {inside, release, waited, stay}) CloseHandle(handle);
+    for (HANDLE handle : {release, waited, stay}) CloseHandle(handle);
   }
 }
 
@@ -867,23 +872,10 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAnotherWaitsToo) {
                {"a fault's filter while the close's join waits", join, filter},
                // last: an end closes the sends for the rest of the run
                {"another end of the process while a fault's filter waits", filter, end}};
-  static HANDLE inside, release;
-  static bool asked;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     testnet::SmtpServer server;
-    SendBySmtpInBackground(server.Port());
-    asked = false;
-    inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-      if (action != 4 || asked) return;
-      asked = true;
-      SetEvent(inside);
-      WaitForSingleObject(release, 30000);
-    };
-    Process(0, "outer");
-    ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+    HANDLE release = HoldASend(server.Port());
     std::thread first(c.First);
     Sleep(300);  // into its wait
     bool sendOver = false;
@@ -902,7 +894,7 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAnotherWaitsToo) {
     }
     EXPECT_TRUE(sendOver) << "the wait ended while the send was still going out";
     EXPECT_EQ(SentReports(server), std::vector<std::string>{"outer."});
-    for (HANDLE handle : {inside, release, waited}) CloseHandle(handle);
+    for (HANDLE handle : {release, waited}) CloseHandle(handle);
   }
 }
 
