@@ -21,6 +21,7 @@
 
 #include "ChildProcess.h"
 #include "FailAfter.h"
+#include "HostSehFrame.h"
 #include "ThreadSuspension.h"
 
 namespace {
@@ -284,14 +285,8 @@ DWORD WINAPI Hold(void*) {
       gEntries->WaitHoldingLock(&HolderGoesOn);
       return 0;
     case THold::FaultToHostHandler: {
-      struct TRegistration {
-        TRegistration* next;
-        void* handler;
-      } registration{nullptr, reinterpret_cast<void*>(&HostHandler)};
-      asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
-      asm volatile("movl %0, %%fs:0" : : "r"(&registration) : "memory");
+      const THostSehFrame hostFrame(reinterpret_cast<void*>(&HostHandler));
       gEntries->RunHoldingLock([] { *static_cast<volatile uint8_t*>(gNoAccess) = 1; });
-      asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
       break;
     }
     case THold::SuspendedThenLetGo:

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "HostFiles.h"
+#include "HostSehFrame.h"
 #include "classlib/Streams.h"
 #include "tools/vsthost/EditorWindow.h"
 #include "tools/vsthost/VstHost.h"
@@ -77,16 +78,10 @@ __attribute__((noinline)) void ThrowThroughFrames(int depth) {
 
 // A structured handler frame of the host around its own fault and raise.
 __attribute__((noinline)) void HostStructuredFaults() {
-  struct TRegistration {
-    TRegistration* next;
-    void* handler;
-  } registration{nullptr, reinterpret_cast<void*>(&HostFrameHandler)};
-  asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
-  asm volatile("movl %0, %%fs:0" : : "r"(&registration) : "memory");
+  const THostSehFrame hostFrame(reinterpret_cast<void*>(&HostFrameHandler));
   asm volatile("movl $0x10, %%eax\n\t.byte 0xC7, 0x00, 0x01, 0x00, 0x00, 0x00" ::: "eax", "memory");
   const ULONG_PTR argument = 0x1234;
   RaiseException(kHostCode, 0, 1, &argument);
-  asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
 }
 
 // The host's own throws and faults, as it sees them.

@@ -31,6 +31,7 @@
 
 #include "ChildProcess.h"
 #include "FailAfter.h"
+#include "HostSehFrame.h"
 #include "ThreadSuspension.h"
 #include "classlib/MemoryManager.h"
 #include "exceptions/capture/ExceptionLog.h"
@@ -552,15 +553,9 @@ TEST_F(LeakTrackerTest, UnderALockChild) {
   const bool list = how == TUnderLock::ListRaise || how == TUnderLock::ListNestedRaise;
   if (how == TUnderLock::MemoryFaultToHost) {
     gNoAccess = static_cast<uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS));
-    struct TRegistration {
-      TRegistration* next;
-      void* handler;
-    } registration{nullptr, reinterpret_cast<void*>(&HostHandler)};
-    asm volatile("movl %%fs:0, %0" : "=r"(registration.next));
-    asm volatile("movl %0, %%fs:0" : : "r"(&registration) : "memory");
+    const THostSehFrame hostFrame(reinterpret_cast<void*>(&HostHandler));
     EXPECT_TRUE(kbl_detail::RunHoldingMemoryManagerLock([](void*) { *static_cast<volatile uint8_t*>(gNoAccess) = 1; },
                                                         nullptr));
-    asm volatile("movl %0, %%fs:0" : : "r"(registration.next) : "memory");
     EXPECT_TRUE(gOtherServed);
   } else {
     EXPECT_TRUE((list ? &ember_detail::RunHoldingLeakListLock : &kbl_detail::RunHoldingMemoryManagerLock)(
