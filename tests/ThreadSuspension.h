@@ -1,5 +1,6 @@
 // Catching a thread in the middle of its look at a lock's holder: the suspension count of a
-// thread read without suspending it, and the wait until a looker has the holder suspended.
+// thread read without suspending it, the wait until a looker has the holder suspended, and the
+// wait until the holder runs again.
 #pragma once
 
 #ifdef _WIN32
@@ -26,5 +27,12 @@ inline bool CatchLookerInItsLook(HANDLE looker, HANDLE holder, DWORD millisecond
     ResumeThread(looker);
   }
   return false;
+}
+
+// True once nothing keeps `thread` suspended, within `milliseconds`.
+inline bool RunsAgainWithin(HANDLE thread, DWORD milliseconds) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds; Sleep(1))
+    if (SuspendCountOf(thread) == 0) return true;
+  return SuspendCountOf(thread) == 0;
 }
 #endif

@@ -628,6 +628,7 @@ TEST_F(LeakTrackerTest, StoppedLookerChild) {
   ASSERT_TRUE(caught) << "the looker never suspended the holder";
   const bool killed = std::string(how) == "killed";
   if (killed) TerminateThread(looker, 1);
+  EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended until another thread waits";
   SetEvent(gListGoOn);
   StopLeakTracking();
   if (!killed) ResumeThread(looker);
