@@ -1,6 +1,6 @@
-// Catching a thread in the middle of its look at a lock's holder: the suspension count of a
-// thread read without suspending it, the wait until a looker has the holder suspended, and the
-// wait until the holder runs again.
+// Catching a waiter for a lock while the holder is suspended for a look at it: the suspension
+// count of a thread read without suspending it, the wait until the holder is suspended for a
+// look, and the wait until it runs again.
 #pragma once
 
 #ifdef _WIN32
@@ -17,8 +17,8 @@ inline LONG SuspendCountOf(HANDLE thread) {
   return static_cast<LONG>(count);
 }
 
-// Suspends `looker` at a moment when it holds `holder` suspended (in the middle of its look), for
-// at most `milliseconds`; false when it never did.
+// Suspends `looker`, a thread waiting for the lock, at a moment when `holder` is suspended once,
+// by the look at it, for at most `milliseconds`; false when it never was.
 inline bool CatchLookerInItsLook(HANDLE looker, HANDLE holder, DWORD milliseconds) {
   for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
     if (SuspendCountOf(holder) == 0) continue;

@@ -746,8 +746,8 @@ enum TLookerPhase : uint32_t {
   kEnded,     // the module's detach began: none any more
 };
 std::atomic<uint64_t> gLooker{0};
-// How far the looker of a generation got: the generation times 4, plus 1 once it runs its loop,
-// plus 2 once it left it (the last it does in the module's code).
+// How far the looker of a generation got: the generation times 4, plus 1 while it runs its loop,
+// or plus 2 once it left it (the last it does in the module's code).
 std::atomic<uint32_t> gLookerProgress{0};
 // When the looker was let run, by GetTickCount.
 std::atomic<DWORD> gLookerLetRun{0};
@@ -756,6 +756,7 @@ std::atomic<HANDLE> gWakeLooker{nullptr};
 // The look asked for: the holder in the high half; the lock word, and whether its holder was
 // found kept suspended before (bit 0), in the low half; 0 when none.
 std::atomic<uint64_t> gLookWanted{0};
+static_assert(alignof(TLockWord) >= 8, "the low bits of a lock word's address are free");
 
 constexpr DWORD kLookerIdleMs = 1000;   // the looker leaves once no look was asked for this long
 constexpr DWORD kLookerStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
@@ -766,7 +767,9 @@ uint64_t LookerState(uint32_t generation, uint32_t phase, uint32_t low) {
 }
 uint32_t PhaseOf(uint64_t state) { return static_cast<uint32_t>(state >> 32) & 7; }
 uint32_t GenerationOf(uint64_t state) { return static_cast<uint32_t>(state >> 35); }
-HANDLE HandleOf(uint64_t state) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(static_cast<uint32_t>(state))); }
+HANDLE HandleOf(uint64_t state) {
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(static_cast<uint32_t>(state)));
+}
 uint32_t HandleBits(HANDLE handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
 
 DWORD WINAPI LookerMain(void* parameter) {
@@ -809,10 +812,10 @@ bool StartLooker(const TThreadEntries& entries, uint64_t starting) {
   const uint32_t generation = GenerationOf(starting);
   // Made suspended and let run only once its handle is published, so that the module's end knows
   // every looker that may run its code (one whose starter stopped before never runs).
-  HANDLE thread = gWakeLooker.load(std::memory_order_acquire) == nullptr
-                      ? nullptr
-                      : entries.Create(nullptr, kLookerStack, &LookerMain, reinterpret_cast<void*>(uintptr_t{generation}),
-                                       CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  HANDLE thread = nullptr;
+  if (gWakeLooker.load(std::memory_order_acquire) != nullptr)
+    thread = entries.Create(nullptr, kLookerStack, &LookerMain, reinterpret_cast<void*>(uintptr_t{generation}),
+                            CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   uint64_t expected = starting;
   if (thread == nullptr) {
     gLooker.compare_exchange_strong(expected, LookerState(generation, kIdle, 0), std::memory_order_acq_rel);
@@ -927,15 +930,10 @@ bool LookerOut(const TThreadEntries& entries, HANDLE thread, uint32_t generation
 // by someone else), then ended.
 void EndLooker(bool processEnds) {
   const uint64_t state = gLooker.exchange(LookerState(0, kEnded, 0), std::memory_order_seq_cst);
-  if (processEnds) {
-    // The process's end ended every other thread first, the looker and any waiter in the middle
-    // of a look among them.
-    gLooking.store(false, std::memory_order_release);
-    return;
-  }
   HANDLE wake = gWakeLooker.load(std::memory_order_acquire);
   const TThreadEntries* entries = ThreadEntries();
-  if ((PhaseOf(state) == kLive || PhaseOf(state) == kLeaving) && entries != nullptr) {
+  // The process's end ended every other thread first.
+  if ((PhaseOf(state) == kLive || PhaseOf(state) == kLeaving) && entries != nullptr && !processEnds) {
     HANDLE thread = HandleOf(state);
     if (wake != nullptr) SetEvent(wake);
     for (const DWORD start = GetTickCount();
@@ -943,13 +941,15 @@ void EndLooker(bool processEnds) {
       if (GetTickCount() - start < 1000) continue;
       TerminateThread(thread, 0);
       WaitForSingleObject(thread, 1000);
-      gLooking.store(false, std::memory_order_release);  // in the middle of a look, maybe
       break;
     }
     CloseHandle(thread);
   }
   if (wake != nullptr && gWakeLooker.compare_exchange_strong(wake, nullptr, std::memory_order_acq_rel))
     CloseHandle(wake);
+  // No look is under way any more: the looker is out (or was ended in the middle of one), and any
+  // other thread that looks itself holds the loader lock, which this one holds.
+  gLooking.store(false, std::memory_order_release);
 }
 
 }  // namespace

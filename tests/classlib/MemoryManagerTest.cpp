@@ -466,12 +466,12 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
   gEntries = nullptr;
 }
 
-// A waiter looks at the lock's holder by suspending it for a moment. One stopped in the middle of
-// its look (killed as a host kills a busy thread, or kept suspended as the exception processing
-// keeps the program's threads for its report) leaves no later waiter waiting for ever, and the
-// holder it left suspended runs again: resumed by the next waiter when the looker was killed, by
-// the looker once it goes on (not waited for until then); the chunks are not given up. A holder
-// that the host kills while a look reads its stack is found gone, and the look goes on.
+// A waiter has the lock's holder looked at, which suspends it for a moment. A waiter stopped while
+// the holder is suspended for its look (killed as a host kills a busy thread, or kept suspended as
+// the exception processing keeps the program's threads for its report) leaves the holder running
+// again within a second, though no other thread calls the module, and no later waiter waiting for
+// ever; the chunks are not given up. A holder that the host kills while a look reads its stack is
+// found gone, and the look goes on.
 TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
   ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
   gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -539,7 +539,8 @@ TEST(MemoryManager, ThreadEndChild) {
 // A call under the system's loader lock is not left waiting for a holder that will never give
 // the lock back: it looks at the holder itself.
 TEST(MemoryManager, ACallUnderTheLoadersLockIsNotLeftWaiting) {
-  const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.ThreadEndChild", {{"KBL_THREAD_END_CHILD", "1"}}, 20000);
+  const TChildRun run =
+      RunChildProcess("--gtest_filter=MemoryManager.ThreadEndChild", {{"KBL_THREAD_END_CHILD", "1"}}, 20000);
   ASSERT_TRUE(run.Started);
   EXPECT_TRUE(run.Ended) << "the thread's end waits for ever";
   EXPECT_EQ(run.ExitCode, 7u);
