@@ -73,17 +73,22 @@ uint32_t LockOwnerId() noexcept;
 // for gone. The holder is the thread whose TLockFrame for this lock stands on the live part of its
 // stack; the word's id alone proves nothing (a dead holder's id may be another thread's now, and a
 // thread may leave the code without giving the lock back). So the lock is given up for good when
-// - a waiter that has waited a while suspends the holder, and finds no frame of the lock on its
-//   stack while the word still names it; or the thread ended, or is another process's now;
+// - a look that a waiter asked for once it waited a while suspends the holder, and finds no frame
+//   of the lock on its stack while the word still names it; or the thread ended, or is another
+//   process's now;
 // - the word names the waiter itself and no other frame of the lock is on its own stack;
 // - an exception raised under the lock goes past the frame to handlers outside (a host that
 //   survives a plug-in's crash), dispatched or unwound (see TLockFrame);
 // - an exception handler processes an exception raised under it (GiveUp...OfThisThread).
 // A holder found kept suspended by another thread (two looks in a row) is not waited for; that
-// verdict stands for a while, so that a call does not pay the wait again each time. A waiter that
-// stopped in the middle of a look (killed, or kept suspended) leaves no one waiting: its look is
-// ended by the next waiter, which resumes the holder it left suspended. From the start of the
-// module's detach, before any of its finalisers runs, the lock is waited for a second at most.
+// verdict stands for a while, so that a call does not pay the wait again each time. Looks are made
+// by a thread of the module's own, started when a wait first needs one and gone a second after the
+// last; a waiter only asks for them and reads their verdicts from the word. So a waiter killed, or
+// kept suspended, in the middle of its wait leaves neither the holder suspended nor anyone
+// waiting. A thread that holds the system's loader lock looks itself (no thread starts before
+// that lock is given back), and so does every waiter once the module's detach has begun (the
+// looking thread is ended then, before any of the module's finalisers runs). From the start of
+// the module's detach the lock is waited for a second at most.
 // Constant-initialised (all zero): usable before any static constructor and after the last
 // destructor of the module.
 struct TLockWord {

@@ -1,5 +1,6 @@
-// Catching a thread in the middle of its look at a lock's holder: the suspension count of a
-// thread read without suspending it, and the wait until a looker has the holder suspended.
+// Catching a waiter for a lock while the holder is suspended for a look at it: the suspension
+// count of a thread read without suspending it, the wait until the holder is suspended for a
+// look, and the wait until it runs again.
 #pragma once
 
 #ifdef _WIN32
@@ -16,8 +17,8 @@ inline LONG SuspendCountOf(HANDLE thread) {
   return static_cast<LONG>(count);
 }
 
-// Suspends `looker` at a moment when it holds `holder` suspended (in the middle of its look), for
-// at most `milliseconds`; false when it never did.
+// Suspends `looker`, a thread waiting for the lock, at a moment when `holder` is suspended once,
+// by the look at it, for at most `milliseconds`; false when it never was.
 inline bool CatchLookerInItsLook(HANDLE looker, HANDLE holder, DWORD milliseconds) {
   for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
     if (SuspendCountOf(holder) == 0) continue;
@@ -26,5 +27,12 @@ inline bool CatchLookerInItsLook(HANDLE looker, HANDLE holder, DWORD millisecond
     ResumeThread(looker);
   }
   return false;
+}
+
+// True once nothing keeps `thread` suspended, within `milliseconds`.
+inline bool RunsAgainWithin(HANDLE thread, DWORD milliseconds) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds; Sleep(1))
+    if (SuspendCountOf(thread) == 0) return true;
+  return SuspendCountOf(thread) == 0;
 }
 #endif

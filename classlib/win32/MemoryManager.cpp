@@ -14,6 +14,9 @@
 #include <cstring>
 #include <new>
 
+// The start of this module's image, where the linker puts its headers.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 #if UINTPTR_MAX == 0xFFFFFFFFu
 #define KBL_SMALL_BLOCKS 1
 #else
@@ -57,11 +60,16 @@ bool EndingBoundPassed() {
          GetTickCount() - gEndingSince.load(std::memory_order_relaxed) >= 1000;
 }
 
+void EndLooker(bool processEnds);
+
 // The module's detach begins: the system calls a module's thread-storage callbacks before its
 // entry point, and the entry point runs the finalisers. From here every wait for a lock is
-// bounded, so that no finaliser waits for ever on a holder that never gives it back.
-void NTAPI MarkEndAtDetach(PVOID, DWORD reason, PVOID) {
-  if (reason == DLL_PROCESS_DETACH) MarkEnding();
+// bounded, so that no finaliser waits for ever on a holder that never gives it back, and the
+// looker at holders has ended, for the module's code goes once the entry point returns.
+void NTAPI MarkEndAtDetach(PVOID, DWORD reason, PVOID reserved) {
+  if (reason != DLL_PROCESS_DETACH) return;
+  MarkEnding();
+  EndLooker(reserved != nullptr);  // set when the process ends
 }
 __attribute__((section(".CRT$XLB"), used)) PIMAGE_TLS_CALLBACK gMarkEndAtDetach = &MarkEndAtDetach;
 
@@ -454,6 +462,9 @@ enum class TVerdict {
   Gone,           // will never give the lock back
 };
 
+// How long a holder found kept suspended is not waited for before it is looked at again.
+constexpr DWORD kKeptSuspendedMs = 100;
+
 }  // namespace
 
 #if defined(__i386__)
@@ -521,10 +532,11 @@ bool HoldsFurtherOut(const TLockFrame& frame) {
 }
 
 // The system's own entries that looking at a holder needs, found before any thread is suspended
-// (finding them takes the loader's lock, which the suspended thread may hold). ResumeThread is
-// the system's, not the import this module's exception library may have replaced: that one
-// records the resumption, and allocates.
+// (finding them takes the loader's lock, which the suspended thread may hold). CreateThread and
+// ResumeThread are the system's, not the imports this module's exception library may have
+// replaced: those record the thread (whose list the processing freezes), and allocate.
 struct TThreadEntries {
+  HANDLE(WINAPI* Create)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*);
   DWORD(WINAPI* Resume)(HANDLE);
   LONG(WINAPI* QueryThread)(HANDLE, ULONG, void*, ULONG, ULONG*);
 };
@@ -536,10 +548,11 @@ const TThreadEntries* ThreadEntries() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   HMODULE system = GetModuleHandleA("ntdll.dll");
   if (kernel == nullptr || system == nullptr) return nullptr;
+  entries.Create = reinterpret_cast<decltype(entries.Create)>(GetProcAddress(kernel, "CreateThread"));
   entries.Resume = reinterpret_cast<decltype(entries.Resume)>(GetProcAddress(kernel, "ResumeThread"));
   entries.QueryThread =
       reinterpret_cast<decltype(entries.QueryThread)>(GetProcAddress(system, "NtQueryInformationThread"));
-  if (entries.Resume == nullptr || entries.QueryThread == nullptr) return nullptr;
+  if (entries.Create == nullptr || entries.Resume == nullptr || entries.QueryThread == nullptr) return nullptr;
   found.store(&entries, std::memory_order_release);
   return &entries;
 }
@@ -548,69 +561,24 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 
 // --- Looks at a holder
 //
-// A look suspends the holder for a moment to read its stack. Looks take turns, one at a time in
-// the module (the turn is odd while one is under way), so that a look that finds the holder
-// suspended knows another thread keeps it so. A look that another waiter finds under way,
-// unchanged, at two of its tries apart has stopped (its thread was killed, or is kept suspended):
-// that waiter ends the turn and starts its own look.
-std::atomic<uint32_t> gLookTurn{0};
+// A look suspends the holder for a moment to read its stack. Looks are made by a thread of the
+// module's own, the looker: a waiter only asks for one, and reads the verdict from the lock word
+// (given up, or the holder found kept suspended). So a waiter killed, or kept suspended by the
+// exception processing for its report, while it waits leaves no holder suspended. The looker runs
+// no host call, is made through the system's own entry (the exception library neither lists nor
+// freezes it), allocates nothing and takes no lock of the module, and leaves a second after its
+// last look. A thread that holds the system's loader lock looks itself: a new thread cannot start
+// before that lock is given back, and a thread killed or frozen while it holds it stalls every
+// thread start and end of the process anyway. So does every waiter once the module's detach has
+// begun: the looker is ended then, before any finaliser runs, for no code of the module may run
+// once it is unloaded.
 
-// The suspension of a holder that a look still has to undo: the look's turn and a phase in the
-// high half, the look's handle of the holder in the low half; 0 when none. A look publishes it
-// before it suspends the holder (phase 0), marks it once it has (phase 1), and takes it back before
-// it resumes the holder. A look that finds the record of a stopped look settles it before it
-// publishes its own: when the stopped look's thread has ended, it resumes the holder that look
-// left suspended; otherwise it marks the record (phase 2) and leaves the undoing to the stopped
-// look, for it goes on one day and reads the holder's stack until then. So no look's suspension
-// is undone by another while it reads. In phase 0 the suspension may not have taken place, and
-// the resumption would then undo someone else's: it is left out while a marked look still runs
-// (the holder stays suspended, and is not waited for).
-std::atomic<uint64_t> gLookRecord{0};
-// Looks whose record was marked and that have not ended yet.
-std::atomic<int32_t> gMarkedLooks{0};
-// The look's turn (high half) and its own thread's handle (low half), to tell a stopped look
-// whose thread ended.
-std::atomic<uint64_t> gLooker{0};
-
-uint64_t Halves(uint32_t high, HANDLE low) {
-  return static_cast<uint64_t>(high) << 32 | static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low));
-}
-uint64_t LookRecord(uint32_t turn, HANDLE thread, uint32_t phase) { return Halves(turn << 2 | phase, thread); }
-uint32_t PhaseOf(uint64_t record) { return static_cast<uint32_t>(record >> 32) & 3; }
-uint32_t TurnOf(uint64_t record) { return static_cast<uint32_t>(record >> 34); }
-HANDLE LowHandle(uint64_t halves) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(static_cast<uint32_t>(halves))); }
-
-// The thread handle of the look whose record is `record` when that thread has ended, else
-// nullptr. The handle is only read here: a look that went on may have closed it, and its record
-// then no longer matches.
-HANDLE EndedLooker(uint64_t record) {
-  const uint64_t looker = gLooker.load(std::memory_order_acquire);
-  if ((static_cast<uint32_t>(looker >> 32) & 0x3FFFFFFFu) != TurnOf(record)) return nullptr;
-  DWORD code = 0;
-  return GetExitCodeThread(LowHandle(looker), &code) && code != STILL_ACTIVE ? LowHandle(looker) : nullptr;
-}
-
-// Settles what a stopped look left in the record and answers the record to replace (0, or one
-// marked phase 2).
-uint64_t SettleLookRecord(const TThreadEntries& entries) {
-  uint64_t record = gLookRecord.load(std::memory_order_acquire);
-  for (;;) {
-    if (record == 0 || PhaseOf(record) == 2) return record;
-    if (HANDLE looker = EndedLooker(record)) {
-      // Still the stopped look's record when taken: its thread had closed neither handle (it
-      // does so after it takes its record back), and never will.
-      if (gLookRecord.compare_exchange_weak(record, 0, std::memory_order_acq_rel)) {
-        if (PhaseOf(record) == 1 || gMarkedLooks.load(std::memory_order_acquire) == 0) entries.Resume(LowHandle(record));
-        CloseHandle(LowHandle(record));
-        CloseHandle(looker);
-        return 0;
-      }
-    } else if (gLookRecord.compare_exchange_weak(record, record | 2, std::memory_order_acq_rel)) {
-      gMarkedLooks.fetch_add(1, std::memory_order_acq_rel);
-      return record | 2;
-    }
-  }
-}
+// What a look finds of the holder.
+enum class TFinding {
+  Inside,     // running (or ready to run) inside the code that took the lock, or nothing could be told
+  Suspended,  // inside, kept suspended by another thread
+  Gone,       // will never give the lock back
+};
 
 // True when a thread of this process has the id. The system lists every thread without asking
 // for rights on it, so a thread whose access list lets no one in is found too; when the list
@@ -662,13 +630,14 @@ bool NoFrameOnStack(const TThreadEntries& entries, HANDLE thread, DWORD holder, 
                      &ReadOtherThreads) == TFrameSearch::Missing;
 }
 
-// What look `turn` finds of `holder`, the thread `lock` named when the waiter last read it: Gone
-// only when the word still names it once no thread of this process has the id (the thread
-// ended, or the id is another process's), or once the thread is found without a frame for the
-// lock on its stack, held still by this look throughout.
-TVerdict LookAt(const TThreadEntries& entries, uint32_t turn, DWORD holder, const TLockWord& lock) {
+// What a look finds of `holder`, the thread `lock` named when the waiter last read it: Gone only
+// when the word still names it once no thread of this process has the id (the thread ended, or
+// the id is another process's), or once the thread is found without a frame for the lock on its
+// stack, held still by this look throughout (no other look runs meanwhile, and none undoes this
+// one's suspension).
+TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lock) {
   const auto stillNamed = [&] { return lock.owner.load(std::memory_order_acquire) == holder; };
-  if (!stillNamed()) return TVerdict::Wait;
+  if (!stillNamed()) return TFinding::Inside;
   HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION,
                              FALSE, holder);
   if (thread == nullptr) {
@@ -682,8 +651,8 @@ TVerdict LookAt(const TThreadEntries& entries, uint32_t turn, DWORD holder, cons
       if (again != nullptr) CloseHandle(again);
       return !ThreadOfThisProcess(holder);  // another process's thread may have it now
     };
-    if (ThreadOfThisProcess(holder) || !stillNamed() || !noThreadHasIt()) return TVerdict::Wait;
-    return TVerdict::Gone;
+    if (ThreadOfThisProcess(holder) || !stillNamed() || !noThreadHasIt()) return TFinding::Inside;
+    return TFinding::Gone;
   }
   // While the handle is open no other thread can take the id: a word that names it once the
   // thread has ended (having given the lock back first, or not) names a holder that ended.
@@ -691,27 +660,11 @@ TVerdict LookAt(const TThreadEntries& entries, uint32_t turn, DWORD holder, cons
   if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0 || (process != 0 && process != GetCurrentProcessId())) {
     const bool gone = stillNamed();
     CloseHandle(thread);
-    return gone ? TVerdict::Gone : TVerdict::Wait;
+    return gone ? TFinding::Gone : TFinding::Inside;
   }
-  HANDLE self = nullptr;
-  if (gLookTurn.load(std::memory_order_acquire) != turn ||  // taken over already
-      !DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
-                       DUPLICATE_SAME_ACCESS)) {
-    CloseHandle(thread);
-    return TVerdict::Wait;
-  }
-  // The stopped look's own thread is named until its record is settled.
-  uint64_t replaced = SettleLookRecord(entries);
-  gLooker.store(Halves(turn, self), std::memory_order_release);
-  uint64_t mine = LookRecord(turn, thread, 0);
-  while (!gLookRecord.compare_exchange_strong(replaced, mine, std::memory_order_acq_rel))
-    replaced = SettleLookRecord(entries);
-  TVerdict verdict = TVerdict::Wait;
+  TFinding finding = TFinding::Inside;
   const DWORD suspensions = SuspendThread(thread);
   if (suspensions != static_cast<DWORD>(-1)) {
-    uint64_t published = mine;
-    if (gLookRecord.compare_exchange_strong(published, LookRecord(turn, thread, 1), std::memory_order_acq_rel))
-      mine = LookRecord(turn, thread, 1);
     // Taking the context makes sure the suspension has taken effect before the stack is read.
     alignas(16) CONTEXT context{};
     context.ContextFlags = CONTEXT_CONTROL;
@@ -719,62 +672,285 @@ TVerdict LookAt(const TThreadEntries& entries, uint32_t turn, DWORD holder, cons
       // The word is read again while the holder is held still: a thread without a frame cannot
       // take the lock, so a word that still names it names a holder that left.
       if (NoFrameOnStack(entries, thread, holder, context.Esp, &lock)) {
-        if (stillNamed()) verdict = TVerdict::Gone;
+        if (stillNamed()) finding = TFinding::Gone;
       } else if (suspensions > 0) {
-        verdict = TVerdict::KeptSuspended;
+        finding = TFinding::Suspended;
       }
     }
+    entries.Resume(thread);
   }
-  // Taken back (unless marked meanwhile), then undone: never the other way round, or a stop in
-  // between would have the suspension undone twice.
-  uint64_t expected = mine;
-  if (!gLookRecord.compare_exchange_strong(expected, 0, std::memory_order_acq_rel))
-    gMarkedLooks.fetch_sub(1, std::memory_order_acq_rel);
-  if (suspensions != static_cast<DWORD>(-1)) entries.Resume(thread);
   CloseHandle(thread);
-  CloseHandle(self);
-  return verdict;
+  return finding;
 }
 
-// One waiter's looks: what it saw of the looks under way and of the holder.
-class TLooks {
+// Turns what a looker's looks find into verdicts: a holder is kept suspended only when two looks
+// in a row find it so (a moment's suspension, a sampling profiler's, is waited out), or one look
+// does after it was found so a while ago.
+class TJudge {
  public:
-  // Looks at `holder`, or answers Wait when another look is under way.
-  TVerdict Look(const TLockWord& lock, DWORD holder) {
-    const TThreadEntries* entries = ThreadEntries();
-    if (entries == nullptr) return TVerdict::Wait;
-    uint32_t turn = gLookTurn.load(std::memory_order_acquire);
-    if ((turn & 1) != 0) {
-      // A look under way: when it was already at this waiter's last try, it has stopped.
-      if (turn != seenUnderWay_ || !gLookTurn.compare_exchange_strong(turn, turn + 1, std::memory_order_acq_rel)) {
-        seenUnderWay_ = turn;
-        return TVerdict::Wait;
-      }
-      ++turn;
-    }
-    seenUnderWay_ = 0;
-    if (!gLookTurn.compare_exchange_strong(turn, turn + 1, std::memory_order_acq_rel)) return TVerdict::Wait;
-    ++turn;
-    TVerdict verdict = LookAt(*entries, turn, holder, lock);
-    gLookTurn.compare_exchange_strong(turn, turn + 1, std::memory_order_acq_rel);
-    // Kept suspended only when two looks in a row find it so: a moment's suspension (a sampling
-    // profiler's) is waited out.
-    if (verdict == TVerdict::KeptSuspended && suspended_ != holder) {
-      suspended_ = holder;
-      verdict = TVerdict::Wait;
-    } else if (verdict != TVerdict::KeptSuspended) {
+  TVerdict Judge(const TLockWord& lock, DWORD holder, TFinding finding, bool foundSuspendedBefore) {
+    if (finding != TFinding::Suspended) {
+      lock_ = nullptr;
       suspended_ = 0;
+      return finding == TFinding::Gone ? TVerdict::Gone : TVerdict::Wait;
     }
-    return verdict;
+    if (foundSuspendedBefore || (lock_ == &lock && suspended_ == holder)) return TVerdict::KeptSuspended;
+    lock_ = &lock;
+    suspended_ = holder;
+    return TVerdict::Wait;
   }
 
-  // The holder was found kept suspended before (the first of two looks).
-  void FoundKeptSuspended(DWORD holder) { suspended_ = holder; }
-
  private:
-  uint32_t seenUnderWay_ = 0;
+  const TLockWord* lock_ = nullptr;
   DWORD suspended_ = 0;
 };
+
+uint64_t KeptSuspendedMark(DWORD holder, DWORD since) { return static_cast<uint64_t>(holder) << 32 | since; }
+
+// One look at a time in the module, so that a look that finds the holder suspended knows another
+// thread keeps it so. Taken, never waited for: a look that finds it taken is not made.
+std::atomic<bool> gLooking{false};
+
+// Looks at `holder` (unless another look is under way) and writes the verdict into the lock word.
+void LookAndRecord(const TThreadEntries& entries, TJudge& judge, TLockWord& lock, DWORD holder,
+                   bool foundSuspendedBefore) {
+  if (gLooking.exchange(true, std::memory_order_acquire)) return;
+  const TFinding finding = LookAt(entries, holder, lock);
+  gLooking.store(false, std::memory_order_release);
+  switch (judge.Judge(lock, holder, finding, foundSuspendedBefore)) {
+    case TVerdict::Gone:
+      lock.givenUp.store(true, std::memory_order_relaxed);
+      break;
+    case TVerdict::KeptSuspended:
+      lock.keptSuspended.store(KeptSuspendedMark(holder, GetTickCount()), std::memory_order_relaxed);
+      break;
+    case TVerdict::Wait:
+      if (finding == TFinding::Inside) {  // no longer kept suspended: waited for again
+        uint64_t mark = lock.keptSuspended.load(std::memory_order_relaxed);
+        if (static_cast<DWORD>(mark >> 32) == holder)
+          lock.keptSuspended.compare_exchange_strong(mark, 0, std::memory_order_relaxed);
+      }
+      break;
+  }
+}
+
+// --- The looker
+
+// The looker's state: its generation and phase in the high half; in the low half its thread's
+// handle (Live, Leaving), or when its start began (Starting, by GetTickCount).
+enum TLookerPhase : uint32_t {
+  kIdle,      // none
+  kStarting,  // a waiter makes it
+  kLive,      // made and let run: it serves, or will
+  kLeaving,   // left its loop for good; its thread may still have to end
+  kEnded,     // the module's detach began: none any more
+};
+std::atomic<uint64_t> gLooker{0};
+// How far the looker of a generation got: the generation times 4, plus 1 while it runs its loop,
+// or plus 2 once it left it (the last it does in the module's code).
+std::atomic<uint32_t> gLookerProgress{0};
+// When the looker was let run, by GetTickCount.
+std::atomic<DWORD> gLookerLetRun{0};
+// Wakes the looker for a look asked for.
+std::atomic<HANDLE> gWakeLooker{nullptr};
+// The look asked for: the holder in the high half; the lock word, and whether its holder was
+// found kept suspended before (bit 0), in the low half; 0 when none.
+std::atomic<uint64_t> gLookWanted{0};
+static_assert(alignof(TLockWord) >= 8, "the low bits of a lock word's address are free");
+
+constexpr DWORD kLookerIdleMs = 1000;   // the looker leaves once no look was asked for this long
+constexpr DWORD kLookerStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
+constexpr SIZE_T kLookerStack = 256 * 1024;
+
+uint64_t LookerState(uint32_t generation, uint32_t phase, uint32_t low) {
+  return static_cast<uint64_t>(generation << 3 | phase) << 32 | low;
+}
+uint32_t PhaseOf(uint64_t state) { return static_cast<uint32_t>(state >> 32) & 7; }
+uint32_t GenerationOf(uint64_t state) { return static_cast<uint32_t>(state >> 35); }
+HANDLE HandleOf(uint64_t state) {
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(static_cast<uint32_t>(state)));
+}
+uint32_t HandleBits(HANDLE handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
+
+DWORD WINAPI LookerMain(void* parameter) {
+  const auto generation = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(parameter));
+  // Ordered against the end's exchange of the state: the end sees this, or the loop sees the end.
+  gLookerProgress.store(generation << 2 | 1, std::memory_order_seq_cst);
+  const TThreadEntries& entries = *ThreadEntries();  // its starter found them
+  TJudge judge;
+  DWORD lastLook = GetTickCount();
+  for (;;) {
+    uint64_t state = gLooker.load(std::memory_order_seq_cst);
+    if (PhaseOf(state) != kLive || GenerationOf(state) != generation) break;
+    if (const uint64_t wanted = gLookWanted.exchange(0, std::memory_order_acq_rel)) {
+      auto* lock = reinterpret_cast<TLockWord*>(static_cast<uintptr_t>(wanted & ~uint64_t{7}));
+      LookAndRecord(entries, judge, *lock, static_cast<DWORD>(wanted >> 32), (wanted & 1) != 0);
+      lastLook = GetTickCount();
+      continue;
+    }
+    const DWORD idle = GetTickCount() - lastLook;
+    if (idle >= kLookerIdleMs) {
+      if (gLooker.compare_exchange_strong(state, LookerState(generation, kLeaving, HandleBits(HandleOf(state)))))
+        break;
+      continue;
+    }
+    WaitForSingleObject(gWakeLooker.load(std::memory_order_acquire), kLookerIdleMs - idle);
+  }
+  gLookerProgress.store(generation << 2 | 2, std::memory_order_release);
+  return 0;
+}
+
+// Makes the looker of `generation` for the start `starting` and lets it run; false when the
+// calling thread must look itself (no thread could be made, or the module's end came first).
+bool StartLooker(const TThreadEntries& entries, uint64_t starting) {
+  if (gWakeLooker.load(std::memory_order_acquire) == nullptr) {
+    HANDLE wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE none = nullptr;
+    if (wake != nullptr && !gWakeLooker.compare_exchange_strong(none, wake, std::memory_order_acq_rel))
+      CloseHandle(wake);
+  }
+  const uint32_t generation = GenerationOf(starting);
+  // Made suspended and let run only once its handle is published, so that the module's end knows
+  // every looker that may run its code (one whose starter stopped before never runs).
+  HANDLE thread = nullptr;
+  if (gWakeLooker.load(std::memory_order_acquire) != nullptr)
+    thread = entries.Create(nullptr, kLookerStack, &LookerMain, reinterpret_cast<void*>(uintptr_t{generation}),
+                            CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  uint64_t expected = starting;
+  if (thread == nullptr) {
+    gLooker.compare_exchange_strong(expected, LookerState(generation, kIdle, 0), std::memory_order_acq_rel);
+    return false;
+  }
+  gLookerLetRun.store(GetTickCount(), std::memory_order_relaxed);
+  if (!gLooker.compare_exchange_strong(expected, LookerState(generation, kLive, HandleBits(thread)),
+                                       std::memory_order_acq_rel)) {
+    // The module's end, or a waiter that took this start for stopped: the thread never ran.
+    TerminateThread(thread, 0);
+    CloseHandle(thread);
+    return PhaseOf(expected) != kEnded;
+  }
+  entries.Resume(thread);
+  return true;
+}
+
+// Lets the looker of the state `live` run when its starter stopped between publishing it and
+// letting it run (a second resumption of a thread not suspended does nothing).
+void LetStoppedStartRun(const TThreadEntries& entries, uint64_t live) {
+  if (gLookerProgress.load(std::memory_order_acquire) >> 2 == GenerationOf(live) ||
+      GetTickCount() - gLookerLetRun.load(std::memory_order_relaxed) < kLookerStartMs)
+    return;
+  // A handle of this thread's own, taken while the state still names the looker's: that one is
+  // closed only after the state moved on, which it never moves back to.
+  HANDLE thread = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), HandleOf(live), GetCurrentProcess(), &thread, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return;
+  if (gLooker.load(std::memory_order_acquire) == live) entries.Resume(thread);
+  CloseHandle(thread);
+}
+
+// The calling thread holds the system's loader lock (the lock's critical section, named in the
+// process's environment block, is owned by it).
+bool HoldsLoaderLock() {
+  const uint8_t* environment;
+  asm("movl %%fs:0x30, %0" : "=r"(environment));
+  const auto* loaderLock = *reinterpret_cast<const volatile CRITICAL_SECTION* const*>(environment + 0xA0);
+  return loaderLock != nullptr &&
+         static_cast<DWORD>(reinterpret_cast<uintptr_t>(loaderLock->OwningThread)) == CurrentThreadId();
+}
+
+// Asks the looker for a look at `holder` of `lock`, starting it when none runs; false when the
+// calling thread must look itself. A look already asked for (of either lock) serves for now: the
+// waiter asks again at its next look.
+bool AskLooker(const TThreadEntries& entries, TLockWord& lock, DWORD holder, bool foundSuspendedBefore) {
+  if (HoldsLoaderLock()) return false;
+  uint64_t none = 0;
+  gLookWanted.compare_exchange_strong(none,
+                                      static_cast<uint64_t>(holder) << 32 |
+                                          static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&lock)) |
+                                          (foundSuspendedBefore ? 1u : 0u),
+                                      std::memory_order_acq_rel);
+  for (;;) {
+    uint64_t state = gLooker.load(std::memory_order_acquire);
+    switch (PhaseOf(state)) {
+      case kEnded:
+        return false;
+      case kLive:
+        LetStoppedStartRun(entries, state);
+        SetEvent(gWakeLooker.load(std::memory_order_acquire));
+        return true;
+      case kStarting:
+        if (GetTickCount() - static_cast<DWORD>(state) < kLookerStartMs) return true;
+        break;  // its starter stopped before it made one, or any it made will never run
+      case kLeaving: {
+        // Only asked (the handle may have been closed meanwhile, its number another object's):
+        // the exchange below holds only while it was not.
+        DWORD code = 0;
+        if (!GetExitCodeThread(HandleOf(state), &code) || code == STILL_ACTIVE) return true;  // asked again later
+        break;
+      }
+      default:
+        break;
+    }
+    const uint64_t starting = LookerState(GenerationOf(state) + 1, kStarting, GetTickCount());
+    if (!gLooker.compare_exchange_strong(state, starting, std::memory_order_acq_rel)) continue;
+    if (PhaseOf(state) == kLeaving) CloseHandle(HandleOf(state));
+    return StartLooker(entries, starting);
+  }
+}
+
+// True when `address` lies in this module's image.
+bool InThisModule(uintptr_t address) {
+  const auto base = reinterpret_cast<uintptr_t>(&__ImageBase);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
+  return address >= base && address - base < headers->OptionalHeader.SizeOfImage;
+}
+
+// True once the looker `thread` of `generation` runs none of the module's code and never will
+// again: ended, or past the end of its loop and out of the module's image; one that never ran is
+// ended here (it would run the module's code once the loader lock, which this thread holds, is
+// given back).
+bool LookerOut(const TThreadEntries& entries, HANDLE thread, uint32_t generation, bool leaving) {
+  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return true;
+  const uint32_t progress = gLookerProgress.load(std::memory_order_seq_cst);
+  const bool ran = progress >> 2 == generation && (progress & 3) != 0;
+  const bool left = leaving || progress == (generation << 2 | 2);
+  if (ran && !left) return false;  // in its loop: it sees the end and leaves
+  if (SuspendThread(thread) == static_cast<DWORD>(-1)) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+  alignas(16) CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  const bool inside = !GetThreadContext(thread, &context) || InThisModule(context.Eip);
+  if (!inside && !left) TerminateThread(thread, 0);
+  entries.Resume(thread);
+  return !inside;
+}
+
+// At the module's detach, before its finalisers: no looker runs the module's code from here on,
+// and waiters look themselves. The looker is waited for a second at most (a thread kept suspended
+// by someone else), then ended.
+void EndLooker(bool processEnds) {
+  const uint64_t state = gLooker.exchange(LookerState(0, kEnded, 0), std::memory_order_seq_cst);
+  HANDLE wake = gWakeLooker.load(std::memory_order_acquire);
+  const TThreadEntries* entries = ThreadEntries();
+  // The process's end ended every other thread first.
+  if ((PhaseOf(state) == kLive || PhaseOf(state) == kLeaving) && entries != nullptr && !processEnds) {
+    HANDLE thread = HandleOf(state);
+    if (wake != nullptr) SetEvent(wake);
+    for (const DWORD start = GetTickCount();
+         !LookerOut(*entries, thread, GenerationOf(state), PhaseOf(state) == kLeaving); Sleep(1)) {
+      if (GetTickCount() - start < 1000) continue;
+      TerminateThread(thread, 0);
+      WaitForSingleObject(thread, 1000);
+      break;
+    }
+    CloseHandle(thread);
+  }
+  if (wake != nullptr && gWakeLooker.compare_exchange_strong(wake, nullptr, std::memory_order_acq_rel))
+    CloseHandle(wake);
+  // No look is under way any more: the looker is out (or was ended in the middle of one), and any
+  // other thread that looks itself holds the loader lock, which this one holds.
+  gLooking.store(false, std::memory_order_release);
+}
 
 }  // namespace
 
@@ -784,11 +960,12 @@ namespace {
 
 bool HoldsFurtherOut(const TLockFrame&) { return true; }
 
-class TLooks {
- public:
-  TVerdict Look(const TLockWord&, DWORD) { return TVerdict::Wait; }
-  void FoundKeptSuspended(DWORD) {}
-};
+struct TThreadEntries {};
+const TThreadEntries* ThreadEntries() { return nullptr; }
+class TJudge {};
+bool AskLooker(const TThreadEntries&, TLockWord&, DWORD, bool) { return true; }
+void LookAndRecord(const TThreadEntries&, TJudge&, TLockWord&, DWORD, bool) {}
+void EndLooker(bool) {}
 
 }  // namespace
 
@@ -796,22 +973,24 @@ class TLooks {
 
 namespace {
 
-// How long a holder found kept suspended is not waited for before it is looked at again.
-constexpr DWORD kKeptSuspendedMs = 100;
-
-uint64_t KeptSuspendedMark(DWORD holder, DWORD since) { return static_cast<uint64_t>(holder) << 32 | since; }
+// Has the holder looked at, by the looker or, where it cannot, by the calling thread with its own
+// `judge`; the verdict is written into the lock word.
+void AskForLook(TJudge& judge, TLockWord& lock, DWORD holder, bool foundSuspendedBefore) {
+  const TThreadEntries* entries = ThreadEntries();
+  if (entries == nullptr || AskLooker(*entries, lock, holder, foundSuspendedBefore)) return;
+  LookAndRecord(*entries, judge, lock, holder, foundSuspendedBefore);
+}
 
 }  // namespace
 
 bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLockFrame& frame,
                      const TLockPace& pace) noexcept {
-  TLooks looks;
-  // A verdict that ends the wait: the lock given up, or the holder not waited for now.
-  const auto ends = [&](TVerdict verdict) {
-    if (verdict == TVerdict::Gone) lock.givenUp.store(true, std::memory_order_relaxed);
-    if (verdict == TVerdict::KeptSuspended)
-      lock.keptSuspended.store(KeptSuspendedMark(holder, GetTickCount()), std::memory_order_relaxed);
-    return verdict != TVerdict::Wait;
+  TJudge judge;
+  // The verdict of a look ends the wait: the lock given up, or the holder not waited for now.
+  const auto judged = [&] {
+    const uint64_t mark = lock.keptSuspended.load(std::memory_order_relaxed);
+    return lock.givenUp.load(std::memory_order_relaxed) ||
+           (static_cast<DWORD>(mark >> 32) == holder && GetTickCount() - static_cast<DWORD>(mark) < kKeptSuspendedMs);
   };
   bool markLookedAt = false;
   for (int i = 0, sleeps = 0;; ++i) {
@@ -826,16 +1005,13 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       if (!HoldsFurtherOut(frame)) lock.givenUp.store(true, std::memory_order_relaxed);
       return false;
     }
-    uint64_t mark = lock.keptSuspended.load(std::memory_order_relaxed);
-    if (static_cast<DWORD>(mark >> 32) == holder) {
-      if (GetTickCount() - static_cast<DWORD>(mark) < kKeptSuspendedMs) return false;
-      if (!markLookedAt) {
-        // Found kept suspended a while ago: one look tells whether it still is.
-        markLookedAt = true;
-        looks.FoundKeptSuspended(holder);
-        if (ends(looks.Look(lock, holder))) return false;
-        lock.keptSuspended.compare_exchange_strong(mark, 0, std::memory_order_relaxed);
-      }
+    if (judged()) return false;
+    const bool marked = static_cast<DWORD>(lock.keptSuspended.load(std::memory_order_relaxed) >> 32) == holder;
+    if (marked && !markLookedAt) {
+      // Found kept suspended a while ago: one look tells whether it still is.
+      markLookedAt = true;
+      AskForLook(judge, lock, holder, true);
+      if (judged()) return false;
     }
     if (i < pace.spins) {
       _mm_pause();
@@ -845,7 +1021,10 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       if (EndingBoundPassed()) return false;
       // Not at the first sleep: looking suspends the holder, which a busy lock's holder (ready to
       // run, given back in a moment) should be spared.
-      if ((++sleeps & 15) == 0 && ends(looks.Look(lock, holder))) return false;
+      if ((++sleeps & 15) == 0) {
+        AskForLook(judge, lock, holder, marked);
+        if (judged()) return false;
+      }
       Sleep(pace.sleepMs);
     }
     holder = lock.owner.load(std::memory_order_relaxed);

@@ -1,8 +1,24 @@
 // A module with a memory manager of its own, whose lock the memory manager's tests have a thread
 // hold in every way a host's thread can (killed, gone on, suspended, waiting for an exception's
 // processing): its entries take that manager's lock, keep a block that a finaliser frees at
-// unload, and allocate and free as a host's calls into a plug-in do.
+// unload, and allocate and free as a host's calls into a plug-in do, also at a thread's end.
 #include "classlib/MemoryManager.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> gRoundTripAtThreadEnds{false};
+
+// Once armed, every thread's end allocates and frees in the module.
+void NTAPI RoundTripAtThreadEnd(PVOID, DWORD reason, PVOID) {
+  if (reason == DLL_THREAD_DETACH && gRoundTripAtThreadEnds.load()) FreeMem(GetMem(32));
+}
+__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gRoundTripAtThreadEnd = &RoundTripAtThreadEnd;
+
+}  // namespace
 
 // Takes the lock for the calling thread and keeps it, with no trace of the code that took it.
 extern "C" __declspec(dllexport) void MemoryManagerModuleHoldLock() { kbl_detail::HoldMemoryManagerLock(); }
@@ -44,3 +60,6 @@ extern "C" __declspec(dllexport) bool MemoryManagerModuleRoundTrip() {
 
 extern "C" __declspec(dllexport) void* MemoryManagerModuleGetMem(unsigned size) { return GetMem(size); }
 extern "C" __declspec(dllexport) void MemoryManagerModuleFreeMem(void* block) { FreeMem(block); }
+
+// From now on every thread's end (under the system's loader lock) allocates and frees a block.
+extern "C" __declspec(dllexport) void MemoryManagerModuleRoundTripAtThreadEnds() { gRoundTripAtThreadEnds = true; }

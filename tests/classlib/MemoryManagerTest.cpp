@@ -155,13 +155,15 @@ struct TModuleEntries {
   bool (*RoundTrip)() = Entry<bool (*)()>("MemoryManagerModuleRoundTrip");
   void* (*Get)(unsigned) = Entry<void* (*)(unsigned)>("MemoryManagerModuleGetMem");
   void (*Free)(void*) = Entry<void (*)(void*)>("MemoryManagerModuleFreeMem");
+  void (*RoundTripAtThreadEnds)() = Entry<void (*)()>("MemoryManagerModuleRoundTripAtThreadEnds");
 
   template <class T>
   T Entry(const char* name) const {
     return Module != nullptr ? reinterpret_cast<T>(GetProcAddress(Module, name)) : nullptr;
   }
   bool Complete() const {
-    return HoldLock && RunHoldingLock && WaitHoldingLock && KeepUntilEnd && RoundTrip && Get && Free;
+    return HoldLock && RunHoldingLock && WaitHoldingLock && KeepUntilEnd && RoundTrip && Get && Free &&
+           RoundTripAtThreadEnds;
   }
 };
 TModuleEntries* gEntries = nullptr;
@@ -243,6 +245,8 @@ DWORD WINAPI RoundTripThread(void* servedByChunks) {
   *static_cast<bool*>(servedByChunks) = gEntries->RoundTrip();
   return 0;
 }
+
+DWORD WINAPI EndAtOnce(void*) { return 0; }
 
 // Another thread allocates and frees in the module; answers whether the chunks served it.
 bool RoundTripOnAnotherThread() {
@@ -462,12 +466,12 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
   gEntries = nullptr;
 }
 
-// A waiter looks at the lock's holder by suspending it for a moment. One stopped in the middle of
-// its look (killed as a host kills a busy thread, or kept suspended as the exception processing
-// keeps the program's threads for its report) leaves no later waiter waiting for ever, and the
-// holder it left suspended runs again: resumed by the next waiter when the looker was killed, by
-// the looker once it goes on (not waited for until then); the chunks are not given up. A holder
-// that the host kills while a look reads its stack is found gone, and the look goes on.
+// A waiter has the lock's holder looked at, which suspends it for a moment. A waiter stopped while
+// the holder is suspended for its look (killed as a host kills a busy thread, or kept suspended as
+// the exception processing keeps the program's threads for its report) leaves the holder running
+// again within a second, though no other thread calls the module, and no later waiter waiting for
+// ever; the chunks are not given up. A holder that the host kills while a look reads its stack is
+// found gone, and the look goes on.
 TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
   ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
   gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -493,6 +497,9 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
     const bool caught = CatchLookerInItsLook(looker, holder, 20000);
     ASSERT_TRUE(caught) << "the looker never suspended the holder";
     if (c.Stop == TStop::LookerKilled) TerminateThread(looker, 1);
+    if (c.Stop != TStop::HolderKilled) {
+      EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended until another thread waits";
+    }
     if (c.Stop == TStop::HolderKilled) {
       TerminateThread(holder, 1);
       WaitForSingleObject(holder, INFINITE);
@@ -511,6 +518,32 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
   }
   for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
+}
+
+// The child half: the lock's holder is killed inside, then a thread ends while the module
+// allocates at every thread's end (as thread-storage destructors do, under the system's loader
+// lock, which holds back the start of any new thread).
+TEST(MemoryManager, ThreadEndChild) {
+  if (std::getenv("KBL_THREAD_END_CHILD") == nullptr) GTEST_SKIP() << "the child half of a test";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gHow = THold::KilledInside;
+  StartHolder();
+  entries.RoundTripAtThreadEnds();
+  HANDLE thread = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr);
+  ExitProcess(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 ? 7 : 1);
+}
+
+// A call under the system's loader lock is not left waiting for a holder that will never give
+// the lock back: it looks at the holder itself.
+TEST(MemoryManager, ACallUnderTheLoadersLockIsNotLeftWaiting) {
+  const TChildRun run =
+      RunChildProcess("--gtest_filter=MemoryManager.ThreadEndChild", {{"KBL_THREAD_END_CHILD", "1"}}, 20000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "the thread's end waits for ever";
+  EXPECT_EQ(run.ExitCode, 7u);
 }
 
 // The child half: a thread holds the module's lock when the process exits (the exit ends it),

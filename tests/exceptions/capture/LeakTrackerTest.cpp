@@ -10,7 +10,8 @@
 // leaves nothing to a later run. No thread waits for either lock (the memory manager's, the
 // list's) while the central notification processes an exception raised under it, also after a
 // nested entry on the faulting thread, nor while the host's handler has the fault afterwards; nor
-// for ever after a waiter was stopped in the middle of its look at the list lock's holder.
+// for ever after a waiter was stopped while the list lock's holder was suspended for its look,
+// which leaves the holder suspended for a moment only.
 #include "exceptions/capture/ELeaks.h"
 
 #include <gtest/gtest.h>
@@ -611,8 +612,9 @@ DWORD WINAPI FreeTrackedBefore(void*) {
 }
 
 // The child half: a thread holds the list lock until let go; a thread that waits for it is killed
-// (KBL_STOPPED_LOOKER=killed), or kept suspended, while its look keeps the holder suspended. The
-// holder is let go and tracking is stopped, as the library's detach does at an unload.
+// (KBL_STOPPED_LOOKER=killed), or kept suspended, while the holder is suspended for its look. The
+// holder runs again with no other call; it is let go and tracking is stopped, as the library's
+// detach does at an unload.
 TEST_F(LeakTrackerTest, StoppedLookerChild) {
   const char* how = std::getenv("KBL_STOPPED_LOOKER");
   if (how == nullptr) GTEST_SKIP() << "the child half of a test";
@@ -628,6 +630,7 @@ TEST_F(LeakTrackerTest, StoppedLookerChild) {
   ASSERT_TRUE(caught) << "the looker never suspended the holder";
   const bool killed = std::string(how) == "killed";
   if (killed) TerminateThread(looker, 1);
+  EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended until another thread waits";
   SetEvent(gListGoOn);
   StopLeakTracking();
   if (!killed) ResumeThread(looker);
@@ -637,10 +640,11 @@ TEST_F(LeakTrackerTest, StoppedLookerChild) {
   ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
 }
 
-// A waiter of the list lock stopped in the middle of its look (killed as a host kills a busy
-// thread, or kept suspended as the processing keeps the program's threads for its report) leaves
-// no later call waiting for ever (the stop of tracking that an unload runs), and the holder it left
-// suspended runs again; the list is not given up.
+// A waiter of the list lock stopped while the holder is suspended for its look (killed as a host
+// kills a busy thread, or kept suspended as the processing keeps the program's threads for its
+// report) leaves the holder running again within a second, though no other thread calls the
+// tracker, and no later call waiting for ever (the stop of tracking that an unload runs); the list
+// is not given up.
 TEST_F(LeakTrackerTest, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
   for (const char* how : {"killed", "suspended"}) {
     SCOPED_TRACE(how);
