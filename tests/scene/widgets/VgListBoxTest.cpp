@@ -656,13 +656,15 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
   }
 }
 
-// Random runs of changes to the Items of both combos, mixed with what else happens to a combo
-// between them (dropped down or closed, the index moved, the list sorted or not, scrolled, its
-// item height and the box's width taken at the next opening, an item changed on itself, a line
-// added from the lines' changing event, an update of the box or of the list around a change):
-// after each change to Items the list holds, as it stands and dropped down, what a list made
-// afresh from the lines and laid out whole holds, with the index kept (lowered to the last item
-// when beyond it).
+// Random runs of changes to the Items of both combos and of a string list box (lines added,
+// inserted and deleted anywhere and at the front), mixed with what else happens to a list
+// between them (dropped down or closed, the string list shown or hidden, the index moved, the
+// list sorted or not, scrolled, its item height and the box's width taken at the next opening,
+// an item changed on itself, a line added from the lines' changing event, an update of the box
+// or of the list around a change): after each change to Items the list holds, as it stands and
+// dropped down, what a list made afresh from the lines and laid out whole holds, with the index
+// kept (a combo's lowered to the last item when beyond it, a string list's as it was with its
+// scroll bars' values).
 TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   // One step: its kind, and raw numbers that pick its lines from those there when it runs.
   struct TStep {
@@ -670,11 +672,13 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
     uint32_t a, b, c;
     std::vector<TStep> batch;
   };
-  enum : int { kAdd, kInsert, kDelete, kPut, kExchange, kMove, kSort, kClear, kAssign, kLinesSorted, kBoxUpdate, kListUpdate,
-               kChanging, kBatch, kDropDown, kIndex, kListSorted, kScroll, kHeight, kWidth, kItself, kKinds };
-  static const char* const names[kKinds] = {"add", "insert", "delete", "put", "exchange", "move", "sort", "clear", "assign",
-                                            "linessorted", "boxupdate", "listupdate", "changing", "batch", "dropdown", "index",
-                                            "listsorted", "scroll", "height", "width", "itself"};
+  enum : int { kAdd, kInsert, kDelete, kInsertFront, kDeleteFront, kPut, kExchange, kMove, kSort, kClear, kAssign,
+               kLinesSorted, kBoxUpdate, kListUpdate, kChanging, kBatch, kDropDown, kIndex, kListSorted, kScroll, kHeight,
+               kWidth, kItself, kKinds };
+  static const char* const names[kKinds] = {"add", "insert", "delete", "insertfront", "deletefront", "put", "exchange",
+                                            "move", "sort", "clear", "assign", "linessorted", "boxupdate", "listupdate",
+                                            "changing", "batch", "dropdown", "index", "listsorted", "scroll", "height",
+                                            "width", "itself"};
   struct TAgain {
     TvgWideStringList* lines;
     TNotifyEvent back;
@@ -690,19 +694,30 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
     int32_t count = 0;
     void Changing(TObject*) { ++count; }
   };
+  // The string list box stands for its own list; "dropped down" is shown, "closed" hidden.
   const std::vector<std::function<TLinesCombo(float y)>> kinds = {
       [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
-      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
+      [this](float y) {
+        auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+        list->ApplyResource();
+        list->SetVisible(false);
+        return TLinesCombo{list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
+      }};
+  static const char* const kindNames[] = {"TvgStringComboBox", "TvgComboTextBox", "TvgStringListBox"};
   const auto setItemHeight = [](TvgControl* box, float h) {
     if (auto* s = dynamic_cast<TvgStringComboBox*>(box)) s->SetItemHeight(h);
     if (auto* t = dynamic_cast<TvgComboTextBox*>(box)) t->SetItemHeight(h);
+    if (auto* l = dynamic_cast<TvgStringListBox*>(box)) l->SetItemHeight(h);
   };
   const auto itemHeight = [](TvgControl* box) {
     if (auto* s = dynamic_cast<TvgStringComboBox*>(box)) return s->GetItemHeight();
+    if (auto* l = dynamic_cast<TvgStringListBox*>(box)) return l->GetItemHeight();
     return static_cast<TvgComboTextBox*>(box)->GetItemHeight();
   };
   const auto isOpen = [](TvgControl* box) {
     if (auto* c = dynamic_cast<TvgComboBox*>(box)) return c->GetPopup()->GetIsOpen();
+    if (auto* l = dynamic_cast<TvgStringListBox*>(box)) return l->GetVisible();
     return static_cast<TvgComboTextBox*>(box)->GetPopup()->GetIsOpen();
   };
   const auto text = [](uint32_t n) {
@@ -762,6 +777,8 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
         case kAdd: combo.lines->Add(text(s.c)); break;
         case kInsert: log += std::to_string(s.a % (n + 1)); combo.lines->Insert(static_cast<int32_t>(s.a % (n + 1)), text(s.c)); break;
         case kDelete: log += std::to_string(at(s.a)); if (n > 0) combo.lines->Delete(at(s.a)); break;
+        case kInsertFront: combo.lines->Insert(0, text(s.c)); break;
+        case kDeleteFront: if (n > 0) combo.lines->Delete(0); break;
         case kPut: log += std::to_string(at(s.a)); if (n > 0) combo.lines->Put(at(s.a), text(s.c)); break;
         case kExchange: log += std::to_string(at(s.a)) + "," + std::to_string(at(s.b)); if (n > 0) combo.lines->Exchange(at(s.a), at(s.b)); break;
         case kMove: log += std::to_string(at(s.a)) + "," + std::to_string(at(s.b)); if (n > 0) combo.lines->Move(at(s.a), at(s.b)); break;
@@ -808,14 +825,17 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
         default: break;
       }
     };
+    const bool stringList = kind == 2;
     for (const TStep& s : steps) {
       const int32_t before = combo.list->GetItemIndex();
+      const float hBefore = combo.list->GetHScrollBar() != nullptr ? combo.list->GetHScrollBar()->GetValue() : 0;
+      const float vBefore = combo.list->GetVScrollBar() != nullptr ? combo.list->GetVScrollBar()->GetValue() : 0;
       const int32_t firedBefore = fired.count;
       apply(s);
       if (s.kind > kBatch || fired.count == firedBefore) continue;
       const bool open = isOpen(combo.box);
       const int32_t count = combo.lines->Count();
-      const int32_t index = before >= count ? count - 1 : before;
+      const int32_t index = before >= count && !stringList ? count - 1 : before;
       const TLinesCombo::TView seen = combo.Read();
       // The same lines in a list made afresh and laid out whole, then the index.
       TLinesCombo fresh = kinds[kind](40);
@@ -827,6 +847,14 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
       fresh.lines->Assign(combo.lines);
       fresh.list->Realign();
       fresh.list->SetItemIndex(index);
+      if (stringList) {
+        // Back to the start, then the values of before on the bars shown.
+        for (const auto& [bar, value] : {std::pair{fresh.list->GetHScrollBar(), hBefore}, std::pair{fresh.list->GetVScrollBar(), vBefore}}) {
+          if (bar == nullptr) continue;
+          bar->SetValue(0);
+          if (bar->GetVisible()) bar->SetValue(value);
+        }
+      }
       const TLinesCombo::TView freshSeen = fresh.Read();
       std::string how = seen == freshSeen ? "" : std::string(open ? " open" : " closed") + " as it stands:" + differ(seen, freshSeen);
       if (open) fresh.dropDown();
@@ -861,7 +889,7 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
       }
       const std::string found = run(kind, steps);
       if (found.empty()) continue;
-      ADD_FAILURE() << (kind == 0 ? "TvgStringComboBox" : "TvgComboTextBox") << " seed " << seed << ":" << found;
+      ADD_FAILURE() << kindNames[kind] << " seed " << seed << ":" << found;
     }
   }
 }
