@@ -894,6 +894,93 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   }
 }
 
+// A line added, put, or inserted or deleted at the front of a shown string list box and of the
+// closed combos, sorted or not: only the item of that line is made, the list is not laid out
+// whole (a sorted one puts the line at its place, after the lines before it that compare equal,
+// as the sort does), the rows after the change move without being placed one by one (no change
+// event of their positions), and the list holds what a list made afresh holds.
+TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
+  struct TCase {
+    const char* name;
+    int32_t made;
+    bool sorted;
+    std::function<void(TvgWideStringList*)> change;
+  };
+  const std::vector<TCase> cases = {
+      {"add", 1, false, [](TvgWideStringList* l) { l->Add(u"new"); }},
+      {"insert at the front", 1, false, [](TvgWideStringList* l) { l->Insert(0, u"new"); }},
+      {"delete at the front", 0, false, [](TvgWideStringList* l) { l->Delete(0); }},
+      {"put", 1, false, [](TvgWideStringList* l) { l->Put(3, u"new"); }},
+      {"sorted: add", 1, true, [](TvgWideStringList* l) { l->Add(u"line 035"); }},
+      {"sorted: insert at the front, equal to a line after it", 1, true, [](TvgWideStringList* l) { l->Insert(0, u"LINE 10"); }},
+      {"sorted: add, equal to a line before it", 1, true, [](TvgWideStringList* l) { l->Add(u"LINE 00"); }},
+      {"sorted: put", 1, true, [](TvgWideStringList* l) { l->Put(0, u"line 11x"); }},
+      {"sorted: delete at the front", 0, true, [](TvgWideStringList* l) { l->Delete(0); }},
+  };
+  // Counts the changes of a row's position and passes them on.
+  struct TPlacings {
+    TNotifyEvent original;
+    int32_t count = 0;
+    void Changed(TObject* sender) {
+      ++count;
+      original(sender);
+    }
+  };
+  // A string list shown (as the list is read: "dropped down" hides it) and the combos closed.
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
+      [this](float y) {
+        auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+        list->ApplyResource();
+        return TLinesCombo{list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
+      }};
+  for (size_t kind = 0; kind < kinds.size(); ++kind) {
+    for (const TCase& c : cases) {
+      TLinesCombo combo = kinds[kind](10);
+      SCOPED_TRACE(std::string(c.name) + ", " + combo.box->ClassName());
+      for (int i = 0; i < 12; ++i) {  // "line 00", "line 05", "line 10", "line 03", ...
+        const auto n = static_cast<char16_t>(i * 5 % 12);
+        combo.lines->Add(u"line " + std::u16string{static_cast<char16_t>(u'0' + n / 10), static_cast<char16_t>(u'0' + n % 10)});
+      }
+      combo.list->SetSorted(c.sorted);
+      combo.list->SetItemIndex(4);
+      if (kind < 2) {
+        combo.dropDown();  // styled
+        combo.dropDown();
+      }
+      for (int32_t i = 0; i < combo.list->Count(); ++i) combo.list->ItemByIndex(i)->SetTagString("before");
+      TvgListBoxItem* last = combo.list->ItemByIndex(combo.list->Count() - 1);
+      TPlacings placings{last->GetPosition()->OnChange};
+      last->GetPosition()->OnChange = TNotifyEvent::Of<&TPlacings::Changed>(&placings);
+      const float lastTop = last->GetPosition()->GetY();
+      const int32_t index = combo.list->GetItemIndex();
+      const int32_t layouts = combo.list->GetLayoutCount();
+      c.change(combo.lines);
+      EXPECT_EQ(combo.list->GetLayoutCount(), layouts);
+      int32_t made = 0;
+      for (int32_t i = 0; i < combo.list->Count(); ++i) made += combo.list->ItemByIndex(i)->GetTagString().empty() ? 1 : 0;
+      EXPECT_EQ(made, c.made);
+      if (last->GetPosition()->GetY() != lastTop) EXPECT_EQ(placings.count, 0) << "the last row moved";
+      // The same lines in a list made afresh and laid out whole, with the index of before.
+      TLinesCombo fresh = kinds[kind](130);
+      fresh.list->SetSorted(c.sorted);
+      if (kind < 2) {
+        fresh.dropDown();
+        fresh.dropDown();
+      }
+      fresh.lines->Assign(combo.lines);
+      fresh.list->Realign();
+      fresh.list->SetItemIndex(kind < 2 ? std::min(index, combo.list->Count() - 1) : index);
+      EXPECT_TRUE(combo.Read() == fresh.Read());
+      EXPECT_TRUE(combo.View() == fresh.View()) << "dropped down (the string list hidden)";
+      last->GetPosition()->OnChange = placings.original;
+      delete fresh.box;
+      delete combo.box;
+    }
+  }
+}
+
 // A line that takes the place of a styled item (the closed box styles the item it paints) shows
 // as an item made afresh from it: translated once styled. Put anew, and moved there by a sort.
 TEST_F(ListBoxTest, AComboLineInThePlaceOfAStyledItemIsTranslatedAsAFreshOne) {
