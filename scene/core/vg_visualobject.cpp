@@ -254,7 +254,13 @@ void TvgVisualObject::MoveQuietly(const TvgPoint& p) {
   position_->OnChange = nullptr;
   position_->SetPoint(p);
   position_->OnChange = changed;
-  localMatrix_ = ComposeLocalMatrix();
+  // Unrotated, the position is the matrix's translation and nothing else in it changes.
+  if (rotateAngle_ == 0) {
+    localMatrix_.m31 = p.X;
+    localMatrix_.m32 = p.Y;
+  } else {
+    localMatrix_ = ComposeLocalMatrix();
+  }
   RecalcAbsolute();
   RecalcUpdateRectDown();
 }

@@ -1197,7 +1197,7 @@ bool TvgListBox::PlaceFrom(size_t first) {
       if (!child->IsVisual()) continue;
       TvgVisualObject* v = child->Visual();
       auto* item = allItems ? static_cast<TvgListBoxItem*>(v) : dynamic_cast<TvgListBoxItem*>(v);
-      if (itemHeight_ != 0) v->SetHeight(itemHeight_);
+      if (itemHeight_ != 0 && v->GetHeight() != itemHeight_) v->SetHeight(itemHeight_);
       const TvgRect pad = v->GetPadding()->GetRect();
       const float rowHeight = item != nullptr ? std::max(0.0f, item->GetHeight() + pad.Top + pad.Bottom) : 0;
       const float height = item != nullptr ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
