@@ -505,6 +505,12 @@ TLinesCombo LinesCombo(Box* box) {
   return {box, box->GetListBox(), static_cast<TvgWideStringList*>(box->GetItems()), [box] { box->DropDown(); }};
 }
 
+// A string list box stands for its own list, styled; "dropping it down" shows or hides it.
+TLinesCombo LinesList(TvgStringListBox* list) {
+  list->ApplyResource();
+  return {list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
+}
+
 // Each kind of change to the Items of both combos, their drop-down open and closed: the list
 // makes only the items the change brought, is laid out once at most (closed, only where a bar
 // comes or goes, the list sorts or an update covers it: else just the items from the change on
@@ -694,15 +700,14 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
     int32_t count = 0;
     void Changing(TObject*) { ++count; }
   };
-  // The string list box stands for its own list; "dropped down" is shown, "closed" hidden.
+  // The string list box starts hidden ("closed").
   const std::vector<std::function<TLinesCombo(float y)>> kinds = {
       [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
       [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
       [this](float y) {
-        auto* list = Add<TvgStringListBox>(10, y, 100, 100);
-        list->ApplyResource();
-        list->SetVisible(false);
-        return TLinesCombo{list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
+        TLinesCombo list = LinesList(Add<TvgStringListBox>(10, y, 100, 100));
+        list.dropDown();
+        return list;
       }};
   static const char* const kindNames[] = {"TvgStringComboBox", "TvgComboTextBox", "TvgStringListBox"};
   const auto setItemHeight = [](TvgControl* box, float h) {
@@ -930,11 +935,7 @@ TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
   const std::vector<std::function<TLinesCombo(float y)>> kinds = {
       [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
       [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
-      [this](float y) {
-        auto* list = Add<TvgStringListBox>(10, y, 100, 100);
-        list->ApplyResource();
-        return TLinesCombo{list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
-      }};
+      [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); }};
   for (size_t kind = 0; kind < kinds.size(); ++kind) {
     for (const TCase& c : cases) {
       TLinesCombo combo = kinds[kind](10);
