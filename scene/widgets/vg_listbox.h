@@ -214,16 +214,17 @@ class TvgListBox : public TvgScrollBox {
   // The comparison of sorting: OnCompare, else the texts without regard to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
   // Brings the items in line with `lines`, one item per line in the lines' order after the
-  // list's other children, as making them all afresh would: ItemIndex keeps its number (lowered
-  // to the last item when beyond it; no events; an item that stays selected is not selected
-  // again), the list scrolls back to its start and then to the selected item, and it is laid out
-  // once, at the end of the updates open over it wherever it lies. Only the lines that the
-  // changes noted since the last call touched are made (a line put anew is a new item), freed or
-  // moved; other looks than last time, or items that others added, freed, moved or changed
-  // since, make every item afresh. A hidden list that is not sorted places only the items from
-  // the first one the change touched on, as long as no scroll bar comes or goes (what a whole
-  // layout would change). True when the selected item is another one or was given another text
-  // or looks (what a closed combo box shows).
+  // list's other children, as making them all afresh would: ItemIndex keeps its number (no
+  // events; an item that stays selected is not selected again) and the list scrolls back to its
+  // start and then on as `keep` says, and it is laid out once, at the end of the updates open
+  // over it wherever it lies. Only the lines that the changes noted since the last call touched
+  // are made (a line put anew is a new item), freed or moved; other looks than last time, or
+  // items that others added, freed, moved or changed since, make every item afresh. A sorted
+  // list puts an item made at its place when its items stand as its sort left them. In one
+  // column only the rows from the first one the change touched on are placed (the later ones
+  // moved), as long as no scroll bar comes or goes (what a whole layout would change). True when
+  // the selected item is another one or was given another text or looks (what a closed combo
+  // box shows).
   bool FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks, TvgLinesKeep keep = TvgLinesKeep::IndexShown);
 
   // --- Properties
@@ -307,9 +308,9 @@ class TvgListBox : public TvgScrollBox {
   // The content in the lines' order after the other children (a sorted list's, before it sorts).
   void PutItemsInLineOrder();
   // Places the children of the content from `first` on as a layout of the whole list would,
-  // with the content's size and the bars' ranges, when that is all a layout would change: the
-  // list is hidden, its last layout holds, and no bar comes or goes. False: nothing safe to do
-  // here (the caller lays the whole list out).
+  // with the content's size and the bars' ranges, when that is all a layout would change: one
+  // column, not designing, not sorting (or its items stand sorted), its last layout holds, and no
+  // bar comes or goes. False: nothing safe to do here (the caller lays the whole list out).
   bool PlaceFrom(size_t first);
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
