@@ -4,8 +4,10 @@
 // adding 10,000 list items (LISTBOX) and 10,000 tree nodes
 // (tree view), the last two also at a quarter of the size to show the growth is linear, and 300
 // and 3,000 lines added one by one to the Items of a string combo box and a combo text box
-// (COMBOBOX), the drop-down closed and (300) open. Items are made without a component owner (the
-// list's tree frees them), as the lists do themselves.
+// (COMBOBOX), the drop-down closed and (300) open; lines of a string list box and of the combos
+// added (also sorted), inserted at the front and deleted from the front (LISTBOX, COMBOBOX).
+// Items are made without a component owner (the list's tree frees them), as the lists do
+// themselves.
 // Beside each keystroke: the edit alone; beside each widget: a repaint of a 10 x 10 area of it.
 // Windows only; run under Xvfb. Prints, asserts nothing.
 #include <windows.h>
@@ -16,7 +18,9 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 #include "scene/core/vg_resources.h"
 #include "scene/core/win32/vg_gdiplus.h"
@@ -305,6 +309,127 @@ int main() {
       const std::string what = std::to_string(count) + " Items.Add" + (open ? ", open" : "");
       Row(("string combo box: " + what).c_str(), stringMs, "COMBOBOX", theirs);
       Row(("combo text box: " + what).c_str(), textMs, "COMBOBOX", theirs);
+    }
+
+    // --- Lines changed one by one in the Items of a string list box (shown) and of the combos
+    // (closed): added, added to a sorted list or to sorted lines, inserted at the front and deleted
+    // from the front, beside the system's list box and combo box doing the same; the front changes
+    // also at a tenth of the size, to show the growth.
+    enum TLinesOp { kAdd, kSortedList, kSortedLines, kInsertFront, kDeleteFront };
+    // "line 00000" .. in a scattered order, no two alike (sorted lines drop a duplicate).
+    const auto lineText = [](int i) {
+      char digits[6];
+      std::snprintf(digits, sizeof digits, "%05d", i * 7919 % 100000);
+      return std::u16string(u"line ") + std::u16string(digits, digits + 5);
+    };
+    const auto changeLines = [&lineText](TvgWideStrings* items, TLinesOp op, int count) {
+      for (int i = 0; i < count; ++i) {
+        if (op == kInsertFront) items->Insert(0, lineText(i));
+        else if (op == kDeleteFront) items->Delete(0);
+        else items->Add(lineText(i));
+      }
+    };
+    // The best of three runs on a list made afresh for each; `make` answers the list and its Items.
+    const auto linesMs = [&](TLinesOp op, int count, const std::function<std::pair<TvgListBox*, TvgWideStrings*>()>& make,
+                             const std::function<void()>& free) {
+      TvgWideStrings* items = nullptr;
+      const double ms = BestMs(3, [&] {
+        free();
+        auto [list, lines] = make();
+        items = lines;
+        if (op == kSortedList) list->SetSorted(true);
+        if (op == kSortedLines) static_cast<TvgWideStringList*>(items)->SetSorted(true);
+        if (op == kDeleteFront) {
+          items->BeginUpdate();
+          for (int i = 0; i < count; ++i) items->Add(lineText(i));
+          items->EndUpdate();
+        }
+        repaint();
+      }, [&] {
+        changeLines(items, op, count);
+        repaint();
+      });
+      free();
+      return ms;
+    };
+    // The system's control of `cls`, sorting when asked, doing the same.
+    const auto systemMs = [&](const wchar_t* cls, TLinesOp op, int count) {
+      const bool list = cls[0] == L'L';
+      const DWORD sort = op == kSortedList || op == kSortedLines ? (list ? LBS_SORT : CBS_SORT) : 0;
+      HWND box = Child(host, cls, WS_VSCROLL | sort | (list ? 0 : CBS_DROPDOWNLIST));
+      const UINT reset = list ? LB_RESETCONTENT : CB_RESETCONTENT, add = list ? LB_ADDSTRING : CB_ADDSTRING,
+                 insert = list ? LB_INSERTSTRING : CB_INSERTSTRING, remove = list ? LB_DELETESTRING : CB_DELETESTRING;
+      const auto send = [&](UINT msg, WPARAM at, int i) {
+        const std::u16string text = lineText(i);
+        const std::wstring textW(text.begin(), text.end());
+        SendMessageW(box, msg, at, reinterpret_cast<LPARAM>(textW.c_str()));
+      };
+      const double ms = BestMs(3, [&] {
+        SendMessageW(box, reset, 0, 0);
+        if (op == kDeleteFront)
+          for (int i = 0; i < count; ++i) send(add, 0, i);
+        UpdateWindow(box);
+      }, [&] {
+        // A shown list box of the system paints its scroll bar at each change (seconds for
+        // 3,000 under Wine): it is told to wait, as a program filling one does.
+        if (list) SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+        for (int i = 0; i < count; ++i) {
+          if (op == kInsertFront) send(insert, 0, i);
+          else if (op == kDeleteFront) SendMessageW(box, remove, 0, 0);
+          else send(add, 0, i);
+        }
+        if (list) SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+        UpdateWindow(box);
+      });
+      DestroyWindow(box);
+      return ms;
+    };
+    const std::vector<std::tuple<TLinesOp, int, const char*>> lineCases = {
+        {kAdd, 3000, "Items.Add"},           {kSortedList, 3000, "Items.Add, list Sorted"},
+        {kSortedLines, 3000, "Items.Add, Items.Sorted"}, {kInsertFront, 300, "Items.Insert(0)"},
+        {kInsertFront, 3000, "Items.Insert(0)"}, {kDeleteFront, 300, "Items.Delete(0)"},
+        {kDeleteFront, 3000, "Items.Delete(0)"}};
+    for (const auto& [op, count, name] : lineCases) {
+      const std::string what = std::to_string(count) + " " + name;
+      // Shown, the list paints each change at once (the scene paints what a change asked for at
+      // its end); hidden, the list's own work alone.
+      const double listBoxMs = systemMs(L"LISTBOX", op, count);
+      for (const bool shown : {true, false}) {
+        TvgStringListBox* stringList = nullptr;
+        const double listMs = linesMs(op, count, [&] {
+          stringList = new TvgStringListBox(nullptr);
+          stringList->SetBounds(0, 0, 300, kHeight);
+          stringList->SetParent(root);
+          stringList->ApplyResource();
+          stringList->SetVisible(shown);
+          return std::pair<TvgListBox*, TvgWideStrings*>(stringList, stringList->GetItems());
+        }, [&] { delete std::exchange(stringList, nullptr); });
+        Row(((shown ? "string list box: " : "string list box, hidden: ") + what).c_str(), listMs, "LISTBOX", listBoxMs);
+      }
+      // The combos closed, their lists styled by a drop-down before.
+      const double comboMs = systemMs(L"COMBOBOX", op, count);
+      TvgStringComboBox* stringCombo = nullptr;
+      const double stringComboMs = linesMs(op, count, [&] {
+        stringCombo = new TvgStringComboBox(nullptr);
+        stringCombo->SetBounds(10, 10, 200, 22);
+        stringCombo->SetParent(root);
+        stringCombo->ApplyResource();
+        stringCombo->DropDown();
+        stringCombo->DropDown();
+        return std::pair<TvgListBox*, TvgWideStrings*>(stringCombo->GetListBox(), stringCombo->GetItems());
+      }, [&] { delete std::exchange(stringCombo, nullptr); });
+      Row(("string combo box: " + what).c_str(), stringComboMs, "COMBOBOX", comboMs);
+      TvgComboTextBox* textCombo = nullptr;
+      const double textComboMs = linesMs(op, count, [&] {
+        textCombo = new TvgComboTextBox(nullptr);
+        textCombo->SetBounds(10, 10, 200, 22);
+        textCombo->SetParent(root);
+        textCombo->ApplyResource();
+        textCombo->DropDown();
+        textCombo->DropDown();
+        return std::pair<TvgListBox*, TvgWideStrings*>(textCombo->GetListBox(), textCombo->GetItems());
+      }, [&] { delete std::exchange(textCombo, nullptr); });
+      Row(("combo text box: " + what).c_str(), textComboMs, "COMBOBOX", comboMs);
     }
 
     // --- 10,000 tree nodes, 100 parents of 99 children (and a quarter of it).

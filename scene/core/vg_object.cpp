@@ -226,9 +226,9 @@ void TvgObject::RemoveObject(TvgObject* child) {
   child->parent_ = nullptr;
   child->SetScene(nullptr);
   child->cachedIndex_ = -1;
+  // The children after it keep their remembered indices: GetIndex and ListedIndex see that one no
+  // longer holds (a list emptied from its front stays linear).
   children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(index));
-  // The children before it keep their places.
-  for (size_t i = index; i < children_.size(); ++i) children_[i]->cachedIndex_ = -1;
   if (self != nullptr) {
     // Without effects (or aligned children) before, none are left after: the flags are only
     // worked out again when they were set, which keeps emptying a long list linear.
@@ -283,13 +283,15 @@ int32_t TvgObject::GetIndex() {
 void TvgObject::SetIndex(int32_t index) {
   if (parent_ == nullptr) return;
   auto& list = parent_->children_;
-  auto it = std::find(list.begin(), list.end(), this);
-  if (it == list.end()) return;
+  // Found at once when just added (from the end) or numbered; the siblings' remembered indices
+  // are checked where they are used, so none is reset here (a row inserted at a long list's
+  // front costs a move of the list, not a pass over its children).
+  const size_t at = parent_->ListedIndex(this);
+  if (at == list.size()) return;
   index = std::clamp<int32_t>(index, 0, static_cast<int32_t>(list.size()) - 1);
   parent_->ChildrenReordering();
-  list.erase(it);
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(at));
   list.insert(list.begin() + index, this);
-  for (TvgObject* sibling : list) sibling->cachedIndex_ = -1;
   parent_->ChildrenReordered();
   if (visual_ != nullptr && parent_->visual_ != nullptr && !HasState(csLoading)) parent_->visual_->Realign();
 }

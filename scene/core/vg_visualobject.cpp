@@ -212,6 +212,21 @@ void TvgVisualObject::MatrixChanged(TObject*) {
   // The old area needs repainting as much as the new one.
   TvgRect before, after;
   const bool repaintBefore = RepaintArea(before);
+  localMatrix_ = ComposeLocalMatrix();
+  RecalcAbsolute();
+  RecalcUpdateRect();
+  if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->UpdateEffects();
+  const bool repaintAfter = !inPaintTo_ && RepaintArea(after);
+  if (repaintBefore && repaintAfter && vgRectsCloseTogether(before, after)) {
+    // A small move: one area for both (each queued area costs the window system a call).
+    RequestArea(vgUnionRect(before, after));
+    return;
+  }
+  if (repaintBefore) RequestArea(before);
+  if (repaintAfter) RequestArea(after);
+}
+
+TvgMatrix TvgVisualObject::ComposeLocalMatrix() const {
   TvgMatrix m = IdentityMatrix;
   m.m11 = scale_->GetX();
   m.m22 = scale_->GetY();
@@ -224,18 +239,36 @@ void TvgVisualObject::MatrixChanged(TObject*) {
     r = vgMatrixMultiply(r, Translation(cx, cy));
     m = vgMatrixMultiply(r, m);
   }
-  localMatrix_ = m;
-  RecalcAbsolute();
-  RecalcUpdateRect();
-  if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->UpdateEffects();
-  const bool repaintAfter = !inPaintTo_ && RepaintArea(after);
-  if (repaintBefore && repaintAfter && vgRectsCloseTogether(before, after)) {
-    // A small move: one area for both (each queued area costs the window system a call).
-    RequestArea(vgUnionRect(before, after));
+  return m;
+}
+
+void TvgVisualObject::MoveQuietly(const TvgPoint& p) {
+  if (position_->GetPoint() == p) return;
+  // An effect of its own may replace its painting, and a paint into a bitmap repaints nothing:
+  // both take the plain road.
+  if (hasEffects_ || inPaintTo_) {
+    position_->SetPoint(p);
     return;
   }
-  if (repaintBefore) RequestArea(before);
-  if (repaintAfter) RequestArea(after);
+  const TNotifyEvent changed = position_->OnChange;
+  position_->OnChange = nullptr;
+  position_->SetPoint(p);
+  position_->OnChange = changed;
+  // Unrotated, the position is the matrix's translation and nothing else in it changes.
+  if (rotateAngle_ == 0) {
+    localMatrix_.m31 = p.X;
+    localMatrix_.m32 = p.Y;
+  } else {
+    localMatrix_ = ComposeLocalMatrix();
+  }
+  RecalcAbsolute();
+  RecalcUpdateRectDown();
+}
+
+void TvgVisualObject::ChildrenMoved() {
+  MarkUpdateRectStaleUp();
+  UpdateEffects();
+  Repaint();
 }
 
 TvgMatrix TvgVisualObject::GetAbsoluteMatrix() {

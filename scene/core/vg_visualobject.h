@@ -112,6 +112,14 @@ class TvgVisualObject : public TvgObject {
   }
   // Size and last aligned size without repaint or layout.
   void SetSizeNoAlign(float width, float height);
+  // Moves the object to `p` in its parent as setting its position does, leaving out the repaint
+  // and the marking of the areas above as stale: for a parent that moves many children at once
+  // (a list's rows) and then calls ChildrenMoved once for all of them.
+  void MoveQuietly(const TvgPoint& p);
+  // After children moved quietly: the areas of this object and above marked stale, the effects
+  // marked and this object's area repainted, which holds every place the children left and took
+  // when it clips them.
+  void ChildrenMoved();
   TvgBounds* GetMargins() const { return margins_; }
   void SetMargins(TvgBounds* value) { margins_->Assign(value); }
   TvgBounds* GetPadding() const { return padding_; }
@@ -376,6 +384,8 @@ class TvgVisualObject : public TvgObject {
   // first child still to be walked one by one (the number of children when none is).
   size_t PaintChildrenByRects(const TPaintPass& pass);
   void ApplyRotation(TvgMatrix& m);
+  // The local matrix from scale, position and angle.
+  TvgMatrix ComposeLocalMatrix() const;
 
   // The margins, padding, position, scale, skew and rotation centre, made in one block: a list
   // of thousands of items pays one allocation for them per item, not six.

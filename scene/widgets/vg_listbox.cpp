@@ -363,6 +363,7 @@ void TvgListBox::ContentReordered() {
   // The list's own sort leaves the items made from lines its own, in another order.
   if (sortingItems_) inLineOrder_ = false;
   else if (!followingLines_) linesFollowed_ = false;
+  if (!sortingItems_ && !placingSorted_) sortedKept_ = false;
   // The index keeps naming the selected item wherever it went; the layout would otherwise mark
   // the item now in its old place as selected beside it.
   if (reorderedSelected_ != nullptr) itemIndex_ = reorderedSelected_->GetIndex();
@@ -658,9 +659,15 @@ int TvgListBox::CompareItems(TvgListBoxItem* a, TvgListBoxItem* b) {
 
 void TvgListBox::SortItems() {
   if (!sorted_ || GetContent() == nullptr) return;
+  // Items from lines that a sort by text left as they stand (and lines added since went to their
+  // places): a stable sort leaves them so.
+  const bool lineItemsOnly = linesFollowed_ && !OnCompare && lineItems_.size() == static_cast<size_t>(Count());
+  if (lineItemsOnly && sortedKept_) return;
   // The selected item stays selected wherever it lands (ContentReordered); the items made from
   // lines stay theirs.
+  const bool fromLineOrder = lineItemsOnly && inLineOrder_;
   sortingItems_ = true;
+  sortedKept_ = false;
   try {
     GetContent()->SortChildren([this](TvgObject* a, TvgObject* b) {
       auto* ia = dynamic_cast<TvgListBoxItem*>(a);
@@ -672,6 +679,7 @@ void TvgListBox::SortItems() {
     throw;
   }
   sortingItems_ = false;
+  sortedKept_ = fromLineOrder;
 }
 
 void TvgListBox::SetItemIndex(int32_t value) { MoveSelection(value, true); }
@@ -870,6 +878,7 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   item->SetLocked(true);
   if (!looks.Resource.empty()) item->SetResource(looks.Resource);
   item->SetText(text);
+  if (looks.Font != nullptr) item->SetFont(looks.Font);
   if (looks.AlignText) item->SetTextAlign(looks.TextAlign);
   item->EndUpdate();
   item->lineList_ = this;
@@ -888,39 +897,57 @@ void TvgListBox::RemakeLineItem(size_t line, const WideString& text, bool place,
   first = std::min(first, static_cast<size_t>(at));
 }
 
-bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first) {
+bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted) {
   // The items stand after the list's other children: a line's place in the content is that of
-  // the item it goes before, or the end. A sorted list has its own order; the lines' order is
-  // set just before it sorts.
+  // the item it goes before, or the end. Unsorted, they stand in the lines' order, so that place
+  // is counted rather than asked of the item (which would number every child). A sorted list has
+  // its own order: an item made goes to its place in it when the items stand sorted, else the
+  // lines' order is set just before the list sorts.
   const auto size = [this] { return static_cast<int32_t>(lineItems_.size()); };
-  const auto at = [this](int32_t line) { return static_cast<size_t>(lineItems_[static_cast<size_t>(line)]->GetIndex()); };
+  const auto at = [this](int32_t line) {
+    if (!sorted_) return static_cast<size_t>(Count()) - lineItems_.size() + static_cast<size_t>(line);
+    return static_cast<size_t>(lineItems_[static_cast<size_t>(line)]->GetIndex());
+  };
+  const auto insert = [&](int32_t line, const WideString& text) {
+    const size_t place = !sorted_ && line < size() ? at(line) : static_cast<size_t>(Count());
+    TvgListBoxItem* item = MakeLineItem(text, lineLooks_);
+    lineItems_.insert(lineItems_.begin() + line, item);
+    if (keptSorted) first = std::min(first, PlaceSorted(static_cast<size_t>(line)));
+    else if (!sorted_ && place < static_cast<size_t>(Count() - 1)) item->SetIndex(static_cast<int32_t>(place));
+    if (!sorted_) first = std::min(first, place);
+  };
+  const auto remove = [&](int32_t line) {
+    TvgListBoxItem* item = lineItems_[static_cast<size_t>(line)];
+    first = std::min(first, at(line));
+    lineItems_.erase(lineItems_.begin() + line);
+    delete item;
+  };
   for (const TvgLineChange& change : changes) {
     switch (change.Kind) {
-      case TvgLineChange::Insert: {
+      case TvgLineChange::Insert:
         if (change.Index < 0 || change.Index > size()) return false;
-        const size_t place = change.Index < size() ? at(change.Index) : static_cast<size_t>(Count());
-        TvgListBoxItem* item = MakeLineItem(change.Text, lineLooks_);
-        lineItems_.insert(lineItems_.begin() + change.Index, item);
-        if (!sorted_ && place < static_cast<size_t>(Count() - 1)) item->SetIndex(static_cast<int32_t>(place));
-        first = std::min(first, place);
+        insert(change.Index, change.Text);
         break;
-      }
-      case TvgLineChange::Delete: {
+      case TvgLineChange::Delete:
         if (change.Index < 0 || change.Index >= size()) return false;
-        TvgListBoxItem* item = lineItems_[static_cast<size_t>(change.Index)];
-        first = std::min(first, at(change.Index));
-        lineItems_.erase(lineItems_.begin() + change.Index);
-        delete item;
+        remove(change.Index);
         break;
-      }
       case TvgLineChange::Put:
         if (change.Index < 0 || change.Index >= size()) return false;
-        RemakeLineItem(static_cast<size_t>(change.Index), change.Text, !sorted_, first);
+        if (keptSorted) {
+          // Another text has another place.
+          remove(change.Index);
+          insert(change.Index, change.Text);
+        } else {
+          RemakeLineItem(static_cast<size_t>(change.Index), change.Text, !sorted_, first);
+        }
         break;
       case TvgLineChange::Exchange: {
         // The two items trade places: each is what an item made from its line there would be.
         if (change.Index < 0 || change.Index >= size() || change.Other < 0 || change.Other >= size()) return false;
         if (change.Index == change.Other) break;
+        // Lines that compare equal stand in the lines' order: theirs may change.
+        keptSorted = false;
         const auto a = static_cast<size_t>(std::min(change.Index, change.Other));
         const auto b = static_cast<size_t>(std::max(change.Index, change.Other));
         const size_t placeA = at(static_cast<int32_t>(a)), placeB = at(static_cast<int32_t>(b));
@@ -933,7 +960,8 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, siz
         break;
       }
       case TvgLineChange::Clear:
-        if (!lineItems_.empty()) first = std::min(first, at(0));
+        // The items stand after the other children, in whatever order.
+        if (!lineItems_.empty()) first = std::min(first, static_cast<size_t>(Count()) - lineItems_.size());
         FreeItems();
         break;
       case TvgLineChange::Any:
@@ -941,6 +969,44 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, siz
     }
   }
   return true;
+}
+
+size_t TvgListBox::PlaceSorted(size_t line) {
+  TvgListBoxItem* const item = lineItems_[line];
+  const auto& children = GetContent()->Children();
+  const size_t last = children.size() - 1;  // the item itself
+  const auto compare = [this](TvgObject* a, TvgObject* b) {
+    return CompareItems(static_cast<TvgListBoxItem*>(a), static_cast<TvgListBoxItem*>(b));
+  };
+  // The sort is stable: the item goes after those that sort before it and, of those that compare
+  // equal, after the ones of earlier lines.
+  size_t low = 0, high = last;
+  while (low < high) {
+    const size_t middle = low + (high - low) / 2;
+    if (compare(children[middle], item) < 0) low = middle + 1;
+    else high = middle;
+  }
+  size_t place = low;
+  if (low < last && compare(item, children[low]) == 0) {
+    size_t end = low + 1;
+    high = last;
+    while (end < high) {
+      const size_t middle = end + (high - end) / 2;
+      if (compare(item, children[middle]) < 0) high = middle;
+      else end = middle + 1;
+    }
+    // The equal ones stand in the lines' order: those of earlier lines come first.
+    for (size_t i = 0; i < line; ++i) {
+      const auto at = static_cast<size_t>(lineItems_[i]->GetIndex());
+      if (at >= low && at < end) ++place;
+    }
+  }
+  if (place < last) {
+    placingSorted_ = true;
+    const TvgRestoreOnExit done([this] { placingSorted_ = false; });
+    item->SetIndex(static_cast<int32_t>(place));
+  }
+  return place;
 }
 
 void TvgListBox::MatchLines(const TvgItemLines& lines, size_t& first) {
@@ -987,10 +1053,12 @@ void TvgListBox::PutItemsInLineOrder() {
   inLineOrder_ = true;
 }
 
-bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks) {
+bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks, TvgLinesKeep keep) {
   const std::vector<TvgLineChange> changes = lines.TakeChanges();
   if (GetContent() == nullptr) return false;
   const int32_t index = itemIndex_;
+  const float hValue = GetHScrollBar() != nullptr ? GetHScrollBar()->GetValue() : 0;
+  const float vValue = GetVScrollBar() != nullptr ? GetVScrollBar()->GetValue() : 0;
   TvgListBoxItem* const selected = GetSelected();
   const WideString selectedText = selected != nullptr ? selected->GetText() : WideString();
   bool remake = false;
@@ -1010,7 +1078,10 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
     // moved or changed items; other items of a multiple selection may be selected): all made
     // afresh, as every change made them before.
     remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && !lineItems_.empty());
+    // The items stand as a sort by text leaves them: each one made goes to its place.
+    bool keptSorted = !remake && sorted_ && sortedKept_ && !OnCompare && lineItems_.size() == static_cast<size_t>(Count());
     linesFollowed_ = false;  // until the items are the lines' again
+    sortedKept_ = false;
     lineLooks_ = looks;
     if (remake) {
       first = 0;
@@ -1025,20 +1096,23 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
       }
       // Notes that do not fit (a sort moved lines without saying where): each item is matched
       // with the line at its index.
-      if (!ApplyLineChanges(changes, first) || lineItems_.size() != static_cast<size_t>(lines.Count()))
+      if (!ApplyLineChanges(changes, first, keptSorted) || lineItems_.size() != static_cast<size_t>(lines.Count())) {
+        keptSorted = false;
         MatchLines(lines, first);
+      }
     }
-    if (sorted_) {
+    if (sorted_ && !keptSorted) {
       PutItemsInLineOrder();
       first = 0;
     }
+    sortedKept_ = keptSorted;
     linesFollowed_ = true;
     kept = keptSelected_;  // the selected item, unless it went
   }
   // The index keeps its number on the items where they stand once laid out (a sorted list sorts
   // them).
   const int32_t count = Count();
-  const int32_t restored = index >= count ? count - 1 : index;
+  const int32_t restored = index >= count && keep == TvgLinesKeep::IndexShown ? count - 1 : index;
   bool moved = false;
   if (GetUpdateCounter() == 0) {
     const bool layout = first != SIZE_MAX || layoutHeld_ || !layoutCurrent_;
@@ -1046,7 +1120,8 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks)
     moved = LayOutKeepingNumber(restored, kept, [this, layout, first] {
       if (layout && (first == SIZE_MAX || !PlaceFrom(first))) Realign();
     });
-    ScrollFromStartToSelected();
+    if (keep == TvgLinesKeep::IndexShown) ScrollFromStartToSelected();
+    else ScrollFromStartTo(hValue, vValue);
   } else {
     // The end of the update lays the list out (and sorts it), keeping the number, and then
     // scrolls. The selection meanwhile is on the item at the number in the lines' order.
@@ -1092,9 +1167,8 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
 bool TvgListBox::PlaceFrom(size_t first) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
-  if (!layoutCurrent_ || viewport == nullptr || content == nullptr || GetParentedVisible() || IsDesigning() ||
-      sorted_ || listStyle_ != vgListVertical || itemWidth_ != 0 || columns_ != 1 || GetUpdateCounter() > 0 ||
-      !GetAutoHide())
+  if (!layoutCurrent_ || viewport == nullptr || content == nullptr || IsDesigning() || (sorted_ && !sortedKept_) ||
+      listStyle_ != vgListVertical || itemWidth_ != 0 || columns_ != 1 || GetUpdateCounter() > 0 || !GetAutoHide())
     return false;
   const float width = viewport->GetWidth(), viewHeight = viewport->GetHeight();
   if (placedViewport_ != vgPoint(width, viewHeight) || first >= rowTops_.size()) return false;
@@ -1105,33 +1179,37 @@ bool TvgListBox::PlaceFrom(size_t first) {
   const TvgPoint at = vgPoint(viewport->GetPosition()->GetX() - (hbar != nullptr && hbar->GetEnabled() ? GetRememberedHScroll() : 0),
                               viewport->GetPosition()->GetY() - (vbar != nullptr && vbar->GetEnabled() ? GetRememberedVScroll() : 0));
   if (content->GetPosition()->GetPoint() != at) return false;
-  // The rows from `first` on, as LayoutVertical places them in one column.
+  // The rows from `first` on, as LayoutVertical places them in one column. A row that keeps its
+  // size only moves: quietly, the content's areas marked and repainted once for all of them.
   const auto& children = content->Children();
   const size_t count = children.size();
+  if (first > count) return false;
+  // Every child an item made from a line: no need to ask each what it is.
+  const bool allItems = linesFollowed_ && lineItems_.size() == count;
   rowTops_.resize(count + 1);
   float top = rowTops_[first];
   {
     TLayoutPass pass(this, layingOut_);
-    if (itemHeight_ != 0) {
-      for (size_t i = first; i < count; ++i)
-        if (children[i]->IsVisual()) children[i]->Visual()->SetHeight(itemHeight_);
-    }
+    bool moved = false;
     for (size_t i = first; i < count; ++i) {
       rowTops_[i] = top;
-      auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
-      float rowHeight = 0;
-      if (item != nullptr) {
-        const TvgRect pad = item->GetPadding()->GetRect();
-        rowHeight = std::max(rowHeight, item->GetHeight() + pad.Top + pad.Bottom);
-      }
-      if (children[i]->IsVisual()) {
-        TvgVisualObject* v = children[i]->Visual();
-        const TvgRect pad = v->GetPadding()->GetRect();
-        const float height = item != nullptr ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
+      TvgObject* child = children[i];
+      if (!child->IsVisual()) continue;
+      TvgVisualObject* v = child->Visual();
+      auto* item = allItems ? static_cast<TvgListBoxItem*>(v) : dynamic_cast<TvgListBoxItem*>(v);
+      if (itemHeight_ != 0 && v->GetHeight() != itemHeight_) v->SetHeight(itemHeight_);
+      const TvgRect pad = v->GetPadding()->GetRect();
+      const float rowHeight = item != nullptr ? std::max(0.0f, item->GetHeight() + pad.Top + pad.Bottom) : 0;
+      const float height = item != nullptr ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
+      if (v->GetWidth() == width && v->GetHeight() == height) {
+        v->MoveQuietly(vgPoint(pad.Left, top + pad.Top));
+        moved = true;
+      } else {
         v->SetBounds(pad.Left, top + pad.Top, width, height);
       }
       top += rowHeight;
     }
+    if (moved) content->ChildrenMoved();
     rowTops_[count] = top;
   }
   // The extent, and the bars it needs: one coming or going changes the viewport, which a whole
@@ -1162,42 +1240,62 @@ bool TvgListBox::PlaceFrom(size_t first) {
   return true;
 }
 
-bool TvgListBox::ScrollStaysFromStart() {
+// One axis as the bar and the box's change handler move it.
+struct TvgListBox::TScrollAxis {
+  TvgScrollBar* bar;
+  float value, content, remembered, origin;
+  bool Set(float v) {
+    if (bar == nullptr) return false;
+    if (v > bar->GetMax() - bar->GetViewportSize()) v = bar->GetMax() - bar->GetViewportSize();
+    if (v < bar->GetMin()) v = bar->GetMin();
+    if (v == value) return false;
+    value = v;
+    content = bar->GetVisible() ? origin - v : origin;
+    remembered = v;
+    return true;
+  }
+};
+
+bool TvgListBox::ScrollStays(const std::function<void(TScrollAxis& h, TScrollAxis& v)>& steps) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
-  // One axis as the bar and the box's change handler move it.
-  struct TAxis {
-    TvgScrollBar* bar;
-    float value, content, remembered, origin;
-    bool Set(float v) {
-      if (bar == nullptr) return false;
-      if (v > bar->GetMax() - bar->GetViewportSize()) v = bar->GetMax() - bar->GetViewportSize();
-      if (v < bar->GetMin()) v = bar->GetMin();
-      if (v == value) return false;
-      value = v;
-      content = bar->GetVisible() ? origin - v : origin;
-      remembered = v;
-      return true;
-    }
-  };
   const TvgPoint origin = viewport != nullptr ? viewport->GetPosition()->GetPoint() : TvgPoint{};
   const TvgPoint now = content != nullptr ? content->GetPosition()->GetPoint() : TvgPoint{};
-  TAxis h{GetHScrollBar(), 0, now.X, GetRememberedHScroll(), origin.X};
-  TAxis v{GetVScrollBar(), 0, now.Y, GetRememberedVScroll(), origin.Y};
+  TScrollAxis h{GetHScrollBar(), 0, now.X, GetRememberedHScroll(), origin.X};
+  TScrollAxis v{GetVScrollBar(), 0, now.Y, GetRememberedVScroll(), origin.Y};
   if (h.bar != nullptr) h.value = h.bar->GetValue();
   if (v.bar != nullptr) v.value = v.bar->GetValue();
   // Without a viewport the bars' values alone move.
-  if (viewport == nullptr || content == nullptr) return (h.bar == nullptr || h.value == 0) && (v.bar == nullptr || v.value == 0);
-  const auto moved = [](const TAxis& a, float content, float remembered) {
+  if (viewport == nullptr || content == nullptr) {
+    h.Set(0);
+    v.Set(0);
+    steps(h, v);
+    return (h.bar == nullptr || h.value == h.bar->GetValue()) && (v.bar == nullptr || v.value == v.bar->GetValue());
+  }
+  const auto moved = [](const TScrollAxis& a, float content, float remembered) {
     return a.bar != nullptr && (a.value != a.bar->GetValue() || a.content != content || a.remembered != remembered);
   };
   // ResetScroll.
   h.Set(0);
   v.Set(0);
-  // ScrollIntoView, step by step.
-  if (TvgListBoxItem* item = GetSelected()) {
+  steps(h, v);
+  return !moved(h, now.X, GetRememberedHScroll()) && !moved(v, now.Y, GetRememberedVScroll());
+}
+
+bool TvgListBox::ScrollStaysFromStart() {
+  TvgVisualObject* viewport = GetViewport();
+  TvgVisualObject* content = GetContent();
+  if (viewport == nullptr || content == nullptr) {
+    // Without a viewport ResetScroll alone moves the bars' values.
+    return (GetHScrollBar() == nullptr || GetHScrollBar()->GetValue() == 0) &&
+           (GetVScrollBar() == nullptr || GetVScrollBar()->GetValue() == 0);
+  }
+  return ScrollStays([this, viewport](TScrollAxis& h, TScrollAxis& v) {
+    // ScrollIntoView, step by step.
+    TvgListBoxItem* item = GetSelected();
+    if (item == nullptr) return;
     const TvgRect pad = item->GetPadding()->GetRect();
-    const TvgPoint vp = origin;
+    const TvgPoint vp = viewport->GetPosition()->GetPoint();
     const TvgPoint cp = vgPoint(h.content, v.content);
     const TvgPoint ip = item->GetPosition()->GetPoint();
     if (v.bar != nullptr) {
@@ -1214,14 +1312,31 @@ bool TvgListBox::ScrollStaysFromStart() {
       const float left = h.content + ip.X;
       if (left < vp.X) h.Set(h.value + left - vp.X);
     }
-  }
-  return !moved(h, now.X, GetRememberedHScroll()) && !moved(v, now.Y, GetRememberedVScroll());
+  });
 }
 
 void TvgListBox::ScrollFromStartToSelected() {
   if (!ScrollStaysFromStart()) {
     ResetScroll();
     if (TvgListBoxItem* item = GetSelected()) ScrollIntoView(item);
+  }
+  UpdateSelection();
+}
+
+void TvgListBox::ScrollFromStartTo(float hValue, float vValue) {
+  // A bar that is not shown scrolls nothing: it stays at the start, where the layout left it
+  // (its range is that of whenever it was last shown).
+  const auto shown = [](TvgScrollBar* bar, float value) { return bar != nullptr && bar->GetVisible() ? value : 0; };
+  hValue = shown(GetHScrollBar(), hValue);
+  vValue = shown(GetVScrollBar(), vValue);
+  const bool stays = ScrollStays([hValue, vValue](TScrollAxis& h, TScrollAxis& v) {
+    h.Set(hValue);
+    v.Set(vValue);
+  });
+  if (!stays) {
+    ResetScroll();
+    if (GetHScrollBar() != nullptr) GetHScrollBar()->SetValue(hValue);
+    if (GetVScrollBar() != nullptr) GetVScrollBar()->SetValue(vValue);
   }
   UpdateSelection();
 }

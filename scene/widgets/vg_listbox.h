@@ -131,8 +131,15 @@ struct TvgLineItemLooks {
   std::string Resource;  // "" leaves the item's style to its class
   bool AlignText = false;
   TvgTextAlign TextAlign = vgTextAlignNear;
+  TvgFont* Font = nullptr;  // the list's own font, given to every item; nullptr: the item's own
   bool operator==(const TvgLineItemLooks&) const = default;
 };
+
+// What a list that follows its lines keeps of itself as a list made afresh from them would
+// (the lists fed from strings differ in it): the combo lists keep the index's number, lowered to
+// the last item, and show the selected item scrolled to from the start; a string list keeps the
+// index as it is (also beyond the items) and its scroll bars' values.
+enum class TvgLinesKeep : uint8_t { IndexShown, IndexAndScroll };
 
 // --- List box
 
@@ -207,17 +214,18 @@ class TvgListBox : public TvgScrollBox {
   // The comparison of sorting: OnCompare, else the texts without regard to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
   // Brings the items in line with `lines`, one item per line in the lines' order after the
-  // list's other children, as making them all afresh would: ItemIndex keeps its number (lowered
-  // to the last item when beyond it; no events; an item that stays selected is not selected
-  // again), the list scrolls back to its start and then to the selected item, and it is laid out
-  // once, at the end of the updates open over it wherever it lies. Only the lines that the
-  // changes noted since the last call touched are made (a line put anew is a new item), freed or
-  // moved; other looks than last time, or items that others added, freed, moved or changed
-  // since, make every item afresh. A hidden list that is not sorted places only the items from
-  // the first one the change touched on, as long as no scroll bar comes or goes (what a whole
-  // layout would change). True when the selected item is another one or was given another text
-  // or looks (what a closed combo box shows).
-  bool FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks);
+  // list's other children, as making them all afresh would: ItemIndex keeps its number (no
+  // events; an item that stays selected is not selected again) and the list scrolls back to its
+  // start and then on as `keep` says, and it is laid out once, at the end of the updates open
+  // over it wherever it lies. Only the lines that the changes noted since the last call touched
+  // are made (a line put anew is a new item), freed or moved; other looks than last time, or
+  // items that others added, freed, moved or changed since, make every item afresh. A sorted
+  // list puts an item made at its place when its items stand as its sort left them. In one
+  // column only the rows from the first one the change touched on are placed (the later ones
+  // moved), as long as no scroll bar comes or goes (what a whole layout would change). True when
+  // the selected item is another one or was given another text or looks (what a closed combo
+  // box shows).
+  bool FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks, TvgLinesKeep keep = TvgLinesKeep::IndexShown);
 
   // --- Properties
   int32_t GetItemIndex() const { return itemIndex_; }
@@ -289,15 +297,20 @@ class TvgListBox : public TvgScrollBox {
   // when `place`); `first` takes the lowest index of the content touched.
   void RemakeLineItem(size_t line, const WideString& text, bool place, size_t& first);
   // The noted changes made to the items; false (part made) when they do not fit the items.
-  bool ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first);
+  // `keptSorted`: the items stand sorted (sortedKept_) and an item made goes to its place; false
+  // once a change leaves them otherwise.
+  bool ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted);
+  // The item of line `line`, just made and the content's last child, moved to where a sort of
+  // the items in the lines' order puts it; answers that place.
+  size_t PlaceSorted(size_t line);
   // Each item whose text is not its line's is made again; items are freed or made at the end.
   void MatchLines(const TvgItemLines& lines, size_t& first);
   // The content in the lines' order after the other children (a sorted list's, before it sorts).
   void PutItemsInLineOrder();
   // Places the children of the content from `first` on as a layout of the whole list would,
-  // with the content's size and the bars' ranges, when that is all a layout would change: the
-  // list is hidden, its last layout holds, and no bar comes or goes. False: nothing safe to do
-  // here (the caller lays the whole list out).
+  // with the content's size and the bars' ranges, when that is all a layout would change: one
+  // column, not designing, not sorting (or its items stand sorted), its last layout holds, and no
+  // bar comes or goes. False: nothing safe to do here (the caller lays the whole list out).
   bool PlaceFrom(size_t first);
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
@@ -310,6 +323,13 @@ class TvgListBox : public TvgScrollBox {
   // True when ResetScroll and then ScrollIntoView of the selected item would leave the bars,
   // the content and the remembered scroll as they are.
   bool ScrollStaysFromStart();
+  // As scrolling back to the start and then setting the bars to `h` and `v`, as a string list
+  // made afresh does; the bars move only when that leaves them elsewhere. Redraws the markers.
+  void ScrollFromStartTo(float h, float v);
+  // What ResetScroll and then `steps` (given the two axes) would leave: true when the bars,
+  // the content and the remembered scroll stay as they are.
+  struct TScrollAxis;
+  bool ScrollStays(const std::function<void(TScrollAxis& h, TScrollAxis& v)>& steps);
 
   bool hideSelectionUnfocused_ = true;
   bool showCheckboxes_ = false;
@@ -338,6 +358,10 @@ class TvgListBox : public TvgScrollBox {
   bool followingLines_ = false;  // the layouts asked for meanwhile run once at the end
   bool layoutHeld_ = false;
   bool sortingItems_ = false;
+  // The content stands as a sort by text of the items in the lines' order leaves them (the
+  // lines followed, no compare event): a line added goes to its place, without a sort.
+  bool sortedKept_ = false;
+  bool placingSorted_ = false;  // inside PlaceSorted
   int32_t ownItemChanges_ = 0;   // the combo box changes an item for its own showing of it
   std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order
   TvgLineItemLooks lineLooks_;              // the looks of the items made from lines
@@ -354,6 +378,7 @@ class TvgListBox : public TvgScrollBox {
   std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
 
   friend class TvgComboBox;
+  friend class TvgStringListBox;
   // While one lives the combo box changes the list's items for its own showing of them (their
   // size while it paints one), which are no change to the items made from lines.
   struct TOwnItemChange {
@@ -478,8 +503,9 @@ class TvgStringListBox : public TvgListBox {
   void EndUpdate() override;
   // Builds the items first when they were put off by an update.
   void Realign() override;
-  // Makes one item per line, keeping ItemIndex and the scroll position; inside an update, at
-  // the end of the outermost one.
+  // Brings the items in line with Items as making one item per line afresh would, keeping
+  // ItemIndex and the scroll position; inside an update, at the end of the outermost one. Items
+  // calls it after each change (or batch of changes), which costs what it changed.
   void RebuildItems(TObject* sender = nullptr);
 
   TvgWideStrings* GetItems() const { return items_; }
@@ -496,7 +522,7 @@ class TvgStringListBox : public TvgListBox {
   void FontChanged(TObject* sender);
 
  private:
-  TvgWideStringList* items_;
+  TvgItemLines* items_;
   TvgTextAlign textAlign_ = vgTextAlignCenter;
   std::string itemStyle_ = "listboxitemstyle";
   TvgFont* font_;

@@ -308,7 +308,7 @@ void TvgComboBox::DesignClick() {
 // --- String list box
 
 TvgStringListBox::TvgStringListBox(TComponent* owner)
-    : TvgListBox(owner), items_(new TvgWideStringList()), font_(new TvgFont()) {
+    : TvgListBox(owner), items_(new TvgItemLines()), font_(new TvgFont()) {
   font_->OnChanged = TNotifyEvent::Of<&TvgStringListBox::FontChanged>(this);
   items_->OnChange = TNotifyEvent::Of<&TvgStringListBox::RebuildItems>(this);
   SetItemHeight(19);
@@ -356,6 +356,8 @@ void TvgStringListBox::SetTextAlign(TvgTextAlign value) {
 
 void TvgStringListBox::FontChanged(TObject*) {
   if (GetContent() == nullptr) return;
+  // The items made from lines take the list's font as new ones do: still the lines' own.
+  const TOwnItemChange own(this);
   for (TvgObject* child : GetContent()->Children())
     if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetFont(font_);
 }
@@ -370,34 +372,14 @@ void TvgStringListBox::RebuildItems(TObject*) {
   itemsOwed_ = false;
   rebuilding_ = true;
   const TvgRestoreOnExit done([this] { rebuilding_ = false; });
-  const float h = GetHScrollBar() != nullptr ? GetHScrollBar()->GetValue() : 0;
-  const float v = GetVScrollBar() != nullptr ? GetVScrollBar()->GetValue() : 0;
-  const int32_t index = GetItemIndex();
-  TvgVisualObject::BeginUpdate();
-  try {
-    Clear();
-    for (int32_t i = 0; i < items_->Count(); ++i) {
-      // Freed with the list's tree: no component owner, whose every insertion notifies all the
-      // components it owns.
-      auto* item = new TvgListBoxItem(nullptr);
-      item->SetAutoTranslate(autoTranslate_);
-      item->SetParent(this);
-      item->SetHeight(GetItemHeight());
-      item->SetStored(false);
-      item->SetLocked(true);
-      item->SetText(items_->Get(i));
-      item->SetFont(font_);
-      item->SetTextAlign(textAlign_);
-      item->SetResource(itemStyle_);
-    }
-    itemIndex_ = index;
-  } catch (...) {
-    TvgVisualObject::EndUpdate();
-    throw;
-  }
-  TvgVisualObject::EndUpdate();
-  if (GetHScrollBar() != nullptr) GetHScrollBar()->SetValue(h);
-  if (GetVScrollBar() != nullptr) GetVScrollBar()->SetValue(v);
+  TvgLineItemLooks looks;
+  looks.Height = GetItemHeight();
+  looks.AutoTranslate = autoTranslate_;
+  looks.Resource = itemStyle_;
+  looks.AlignText = true;
+  looks.TextAlign = textAlign_;
+  looks.Font = font_;
+  FollowLines(*items_, looks, TvgLinesKeep::IndexAndScroll);
 }
 
 // --- String combo box

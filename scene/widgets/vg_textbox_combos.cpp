@@ -66,7 +66,11 @@ void TvgComboTextBox::SetListBoxResource(const std::string& value) {
 
 void TvgComboTextBox::SetItemHeight(float value) {
   if (!vgSetChanged(itemHeight_, value)) return;
-  if (listBox_ != nullptr) listBox_->SetItemHeight(value);
+  if (listBox_ == nullptr) return;
+  listBox_->SetItemHeight(value);
+  // An open drop-down is as tall as one opened now would be.
+  if (popup_ != nullptr && popup_->GetIsOpen())
+    popup_->SetHeight(DropDownHeight(dropDownCount_, listBox_->GetItemHeight(), GetHeight()));
 }
 
 void TvgComboTextBox::SetItemIndex(int32_t value) {

@@ -505,6 +505,12 @@ TLinesCombo LinesCombo(Box* box) {
   return {box, box->GetListBox(), static_cast<TvgWideStringList*>(box->GetItems()), [box] { box->DropDown(); }};
 }
 
+// A string list box stands for its own list, styled; "dropping it down" shows or hides it.
+TLinesCombo LinesList(TvgStringListBox* list) {
+  list->ApplyResource();
+  return {list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
+}
+
 // Each kind of change to the Items of both combos, their drop-down open and closed: the list
 // makes only the items the change brought, is laid out once at most (closed, only where a bar
 // comes or goes, the list sorts or an update covers it: else just the items from the change on
@@ -656,13 +662,15 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
   }
 }
 
-// Random runs of changes to the Items of both combos, mixed with what else happens to a combo
-// between them (dropped down or closed, the index moved, the list sorted or not, scrolled, its
-// item height and the box's width taken at the next opening, an item changed on itself, a line
-// added from the lines' changing event, an update of the box or of the list around a change):
-// after each change to Items the list holds, as it stands and dropped down, what a list made
-// afresh from the lines and laid out whole holds, with the index kept (lowered to the last item
-// when beyond it).
+// Random runs of changes to the Items of both combos and of a string list box (lines added,
+// inserted and deleted anywhere and at the front), mixed with what else happens to a list
+// between them (dropped down or closed, the string list shown or hidden, the index moved, the
+// list sorted or not, scrolled, its item height and the box's width taken at the next opening,
+// an item changed on itself, a line added from the lines' changing event, an update of the box
+// or of the list around a change): after each change to Items the list holds, as it stands and
+// dropped down, what a list made afresh from the lines and laid out whole holds, with the index
+// kept (a combo's lowered to the last item when beyond it, a string list's as it was with its
+// scroll bars' values).
 TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   // One step: its kind, and raw numbers that pick its lines from those there when it runs.
   struct TStep {
@@ -670,11 +678,13 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
     uint32_t a, b, c;
     std::vector<TStep> batch;
   };
-  enum : int { kAdd, kInsert, kDelete, kPut, kExchange, kMove, kSort, kClear, kAssign, kLinesSorted, kBoxUpdate, kListUpdate,
-               kChanging, kBatch, kDropDown, kIndex, kListSorted, kScroll, kHeight, kWidth, kItself, kKinds };
-  static const char* const names[kKinds] = {"add", "insert", "delete", "put", "exchange", "move", "sort", "clear", "assign",
-                                            "linessorted", "boxupdate", "listupdate", "changing", "batch", "dropdown", "index",
-                                            "listsorted", "scroll", "height", "width", "itself"};
+  enum : int { kAdd, kInsert, kDelete, kInsertFront, kDeleteFront, kPut, kExchange, kMove, kSort, kClear, kAssign,
+               kLinesSorted, kBoxUpdate, kListUpdate, kChanging, kBatch, kDropDown, kIndex, kListSorted, kScroll, kHeight,
+               kWidth, kItself, kKinds };
+  static const char* const names[kKinds] = {"add", "insert", "delete", "insertfront", "deletefront", "put", "exchange",
+                                            "move", "sort", "clear", "assign", "linessorted", "boxupdate", "listupdate",
+                                            "changing", "batch", "dropdown", "index", "listsorted", "scroll", "height",
+                                            "width", "itself"};
   struct TAgain {
     TvgWideStringList* lines;
     TNotifyEvent back;
@@ -690,19 +700,29 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
     int32_t count = 0;
     void Changing(TObject*) { ++count; }
   };
+  // The string list box starts hidden ("closed").
   const std::vector<std::function<TLinesCombo(float y)>> kinds = {
       [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
-      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
+      [this](float y) {
+        TLinesCombo list = LinesList(Add<TvgStringListBox>(10, y, 100, 100));
+        list.dropDown();
+        return list;
+      }};
+  static const char* const kindNames[] = {"TvgStringComboBox", "TvgComboTextBox", "TvgStringListBox"};
   const auto setItemHeight = [](TvgControl* box, float h) {
     if (auto* s = dynamic_cast<TvgStringComboBox*>(box)) s->SetItemHeight(h);
     if (auto* t = dynamic_cast<TvgComboTextBox*>(box)) t->SetItemHeight(h);
+    if (auto* l = dynamic_cast<TvgStringListBox*>(box)) l->SetItemHeight(h);
   };
   const auto itemHeight = [](TvgControl* box) {
     if (auto* s = dynamic_cast<TvgStringComboBox*>(box)) return s->GetItemHeight();
+    if (auto* l = dynamic_cast<TvgStringListBox*>(box)) return l->GetItemHeight();
     return static_cast<TvgComboTextBox*>(box)->GetItemHeight();
   };
   const auto isOpen = [](TvgControl* box) {
     if (auto* c = dynamic_cast<TvgComboBox*>(box)) return c->GetPopup()->GetIsOpen();
+    if (auto* l = dynamic_cast<TvgStringListBox*>(box)) return l->GetVisible();
     return static_cast<TvgComboTextBox*>(box)->GetPopup()->GetIsOpen();
   };
   const auto text = [](uint32_t n) {
@@ -762,6 +782,8 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
         case kAdd: combo.lines->Add(text(s.c)); break;
         case kInsert: log += std::to_string(s.a % (n + 1)); combo.lines->Insert(static_cast<int32_t>(s.a % (n + 1)), text(s.c)); break;
         case kDelete: log += std::to_string(at(s.a)); if (n > 0) combo.lines->Delete(at(s.a)); break;
+        case kInsertFront: combo.lines->Insert(0, text(s.c)); break;
+        case kDeleteFront: if (n > 0) combo.lines->Delete(0); break;
         case kPut: log += std::to_string(at(s.a)); if (n > 0) combo.lines->Put(at(s.a), text(s.c)); break;
         case kExchange: log += std::to_string(at(s.a)) + "," + std::to_string(at(s.b)); if (n > 0) combo.lines->Exchange(at(s.a), at(s.b)); break;
         case kMove: log += std::to_string(at(s.a)) + "," + std::to_string(at(s.b)); if (n > 0) combo.lines->Move(at(s.a), at(s.b)); break;
@@ -808,14 +830,17 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
         default: break;
       }
     };
+    const bool stringList = kind == 2;
     for (const TStep& s : steps) {
       const int32_t before = combo.list->GetItemIndex();
+      const float hBefore = combo.list->GetHScrollBar() != nullptr ? combo.list->GetHScrollBar()->GetValue() : 0;
+      const float vBefore = combo.list->GetVScrollBar() != nullptr ? combo.list->GetVScrollBar()->GetValue() : 0;
       const int32_t firedBefore = fired.count;
       apply(s);
       if (s.kind > kBatch || fired.count == firedBefore) continue;
       const bool open = isOpen(combo.box);
       const int32_t count = combo.lines->Count();
-      const int32_t index = before >= count ? count - 1 : before;
+      const int32_t index = before >= count && !stringList ? count - 1 : before;
       const TLinesCombo::TView seen = combo.Read();
       // The same lines in a list made afresh and laid out whole, then the index.
       TLinesCombo fresh = kinds[kind](40);
@@ -827,6 +852,14 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
       fresh.lines->Assign(combo.lines);
       fresh.list->Realign();
       fresh.list->SetItemIndex(index);
+      if (stringList) {
+        // Back to the start, then the values of before on the bars shown.
+        for (const auto& [bar, value] : {std::pair{fresh.list->GetHScrollBar(), hBefore}, std::pair{fresh.list->GetVScrollBar(), vBefore}}) {
+          if (bar == nullptr) continue;
+          bar->SetValue(0);
+          if (bar->GetVisible()) bar->SetValue(value);
+        }
+      }
       const TLinesCombo::TView freshSeen = fresh.Read();
       std::string how = seen == freshSeen ? "" : std::string(open ? " open" : " closed") + " as it stands:" + differ(seen, freshSeen);
       if (open) fresh.dropDown();
@@ -861,7 +894,90 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
       }
       const std::string found = run(kind, steps);
       if (found.empty()) continue;
-      ADD_FAILURE() << (kind == 0 ? "TvgStringComboBox" : "TvgComboTextBox") << " seed " << seed << ":" << found;
+      ADD_FAILURE() << kindNames[kind] << " seed " << seed << ":" << found;
+    }
+  }
+}
+
+// A line added, put, or inserted or deleted at the front of a shown string list box and of the
+// closed combos, sorted or not: only the item of that line is made, the list is not laid out
+// whole (a sorted one puts the line at its place, after the lines before it that compare equal,
+// as the sort does), the rows after the change move without being placed one by one (no change
+// event of their positions), and the list holds what a list made afresh holds.
+TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
+  struct TCase {
+    const char* name;
+    int32_t made;
+    bool sorted;
+    std::function<void(TvgWideStringList*)> change;
+  };
+  const std::vector<TCase> cases = {
+      {"add", 1, false, [](TvgWideStringList* l) { l->Add(u"new"); }},
+      {"insert at the front", 1, false, [](TvgWideStringList* l) { l->Insert(0, u"new"); }},
+      {"delete at the front", 0, false, [](TvgWideStringList* l) { l->Delete(0); }},
+      {"put", 1, false, [](TvgWideStringList* l) { l->Put(3, u"new"); }},
+      {"sorted: add", 1, true, [](TvgWideStringList* l) { l->Add(u"line 035"); }},
+      {"sorted: insert at the front, equal to a line after it", 1, true, [](TvgWideStringList* l) { l->Insert(0, u"LINE 10"); }},
+      {"sorted: add, equal to a line before it", 1, true, [](TvgWideStringList* l) { l->Add(u"LINE 00"); }},
+      {"sorted: put", 1, true, [](TvgWideStringList* l) { l->Put(0, u"line 11x"); }},
+      {"sorted: delete at the front", 0, true, [](TvgWideStringList* l) { l->Delete(0); }},
+  };
+  // Counts the changes of a row's position and passes them on.
+  struct TPlacings {
+    TNotifyEvent original;
+    int32_t count = 0;
+    void Changed(TObject* sender) {
+      ++count;
+      original(sender);
+    }
+  };
+  // A string list shown (as the list is read: "dropped down" hides it) and the combos closed.
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); }};
+  for (size_t kind = 0; kind < kinds.size(); ++kind) {
+    for (const TCase& c : cases) {
+      TLinesCombo combo = kinds[kind](10);
+      SCOPED_TRACE(std::string(c.name) + ", " + combo.box->ClassName());
+      for (int i = 0; i < 12; ++i) {  // "line 00", "line 05", "line 10", "line 03", ...
+        const auto n = static_cast<char16_t>(i * 5 % 12);
+        combo.lines->Add(u"line " + std::u16string{static_cast<char16_t>(u'0' + n / 10), static_cast<char16_t>(u'0' + n % 10)});
+      }
+      combo.list->SetSorted(c.sorted);
+      combo.list->SetItemIndex(4);
+      if (kind < 2) {
+        combo.dropDown();  // styled
+        combo.dropDown();
+      }
+      for (int32_t i = 0; i < combo.list->Count(); ++i) combo.list->ItemByIndex(i)->SetTagString("before");
+      TvgListBoxItem* last = combo.list->ItemByIndex(combo.list->Count() - 1);
+      TPlacings placings{last->GetPosition()->OnChange};
+      last->GetPosition()->OnChange = TNotifyEvent::Of<&TPlacings::Changed>(&placings);
+      const float lastTop = last->GetPosition()->GetY();
+      const int32_t index = combo.list->GetItemIndex();
+      const int32_t layouts = combo.list->GetLayoutCount();
+      c.change(combo.lines);
+      EXPECT_EQ(combo.list->GetLayoutCount(), layouts);
+      int32_t made = 0;
+      for (int32_t i = 0; i < combo.list->Count(); ++i) made += combo.list->ItemByIndex(i)->GetTagString().empty() ? 1 : 0;
+      EXPECT_EQ(made, c.made);
+      if (last->GetPosition()->GetY() != lastTop) EXPECT_EQ(placings.count, 0) << "the last row moved";
+      // The same lines in a list made afresh and laid out whole, with the index of before.
+      TLinesCombo fresh = kinds[kind](130);
+      fresh.list->SetSorted(c.sorted);
+      if (kind < 2) {
+        fresh.dropDown();
+        fresh.dropDown();
+      }
+      fresh.lines->Assign(combo.lines);
+      fresh.list->Realign();
+      fresh.list->SetItemIndex(kind < 2 ? std::min(index, combo.list->Count() - 1) : index);
+      EXPECT_TRUE(combo.Read() == fresh.Read());
+      EXPECT_TRUE(combo.View() == fresh.View()) << "dropped down (the string list hidden)";
+      last->GetPosition()->OnChange = placings.original;
+      delete fresh.box;
+      delete combo.box;
     }
   }
 }

@@ -265,6 +265,8 @@ TEST_F(TextBoxTest, TheArrowDropsTheListDownAndAChoiceFillsTheBox) {
   combo->MouseDown(mbLeft, TShiftState{ssLeft}, 90, 10);  // on the arrow
   ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
   EXPECT_EQ(combo->GetPopup()->GetHeight(), 8 * 19);  // whatever the number of items
+  combo->SetItemHeight(25);  // the open drop-down follows
+  EXPECT_EQ(combo->GetPopup()->GetHeight(), 8 * 25);
   combo->ComboItemChosen(2);
   EXPECT_EQ(combo->GetText(), u"gamma");
   EXPECT_EQ(combo->GetSelText(), u"gamma");
