@@ -7,13 +7,16 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <tlhelp32.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <thread>
@@ -156,6 +159,7 @@ struct TModuleEntries {
   void* (*Get)(unsigned) = Entry<void* (*)(unsigned)>("MemoryManagerModuleGetMem");
   void (*Free)(void*) = Entry<void (*)(void*)>("MemoryManagerModuleFreeMem");
   void (*RoundTripAtThreadEnds)() = Entry<void (*)()>("MemoryManagerModuleRoundTripAtThreadEnds");
+  void (*HoldAtNextThreadStart)() = Entry<void (*)()>("MemoryManagerModuleHoldAtNextThreadStart");
 
   template <class T>
   T Entry(const char* name) const {
@@ -163,7 +167,7 @@ struct TModuleEntries {
   }
   bool Complete() const {
     return HoldLock && RunHoldingLock && WaitHoldingLock && KeepUntilEnd && RoundTrip && Get && Free &&
-           RoundTripAtThreadEnds;
+           RoundTripAtThreadEnds && HoldAtNextThreadStart;
   }
 };
 TModuleEntries* gEntries = nullptr;
@@ -518,6 +522,140 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
   }
   for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
+}
+
+namespace {
+
+// A host's lock that, once armed, every thread's start takes for a moment (as a host's library
+// that counts its threads in its attach).
+CRITICAL_SECTION gHostLock;
+std::atomic<bool> gHostLockAtThreadStarts{false};
+void NTAPI TakeHostLockAtThreadStart(PVOID, DWORD reason, PVOID) {
+  if (reason != DLL_THREAD_ATTACH || !gHostLockAtThreadStarts.load()) return;
+  EnterCriticalSection(&gHostLock);
+  LeaveCriticalSection(&gHostLock);
+}
+__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gTakeHostLockAtThreadStart = &TakeHostLockAtThreadStart;
+
+HANDLE gWaiterStarted = nullptr;
+
+DWORD WINAPI StartedRoundTrip(void* served) {
+  SetEvent(gWaiterStarted);
+  *static_cast<bool*>(served) = gEntries->RoundTrip();
+  return 0;
+}
+
+DWORD WINAPI RoundTripUnderHostLock(void* served) {
+  EnterCriticalSection(&gHostLock);
+  *static_cast<bool*>(served) = gEntries->RoundTrip();
+  LeaveCriticalSection(&gHostLock);
+  return 0;
+}
+
+// The module's looker at holders: the first thread of this process that is none of `known`,
+// within 10 s.
+HANDLE FindLooker(std::vector<DWORD> known) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(1)) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more && found == 0; more = Thread32Next(snapshot, &entry))
+      if (entry.th32OwnerProcessID == GetCurrentProcessId() &&
+          std::find(known.begin(), known.end(), entry.th32ThreadID) == known.end())
+        found = entry.th32ThreadID;
+    CloseHandle(snapshot);
+    if (found != 0) return OpenThread(THREAD_ALL_ACCESS, FALSE, found);
+  }
+  return nullptr;
+}
+
+std::vector<DWORD> ThreadIds(std::initializer_list<HANDLE> threads) {
+  std::vector<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
+  CloseHandle(snapshot);
+  for (HANDLE thread : threads) ids.push_back(GetThreadId(thread));
+  return ids;
+}
+
+}  // namespace
+
+// The child half: the module's looker at holders is stopped or hindered as KBL_LOOKER says, and a
+// thread waits for the lock; it must be done within 5 s (and a holder the looker suspended for a
+// look it never ended runs again within a second).
+TEST(MemoryManager, LookerChild) {
+  const char* how = std::getenv("KBL_LOOKER");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  const std::string way = how;
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  bool served = true;
+  HANDLE waiter = nullptr;
+  if (way == "started under the waiter's host lock") {
+    InitializeCriticalSection(&gHostLock);
+    gHow = THold::KilledInside;
+    StartHolder();
+    gHostLockAtThreadStarts = true;
+    waiter = CreateThread(nullptr, 0, &RoundTripUnderHostLock, &served, 0, nullptr);
+  } else {
+    gHow = THold::SuspendedThenLetGo;  // gives the lock back once let go
+    HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+    gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    waiter = CreateThread(nullptr, 0, &StartedRoundTrip, &served, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
+    if (way == "holding the lock itself") entries.HoldAtNextThreadStart();
+    HANDLE looker = FindLooker(ThreadIds({holder, waiter}));
+    ASSERT_NE(looker, nullptr) << "no looker started";
+    if (way == "holding the lock itself") {
+      // The waiter stays out of the way while the looker's start takes the lock the holder gives back.
+      SuspendThread(waiter);
+      SetEvent(gGoOn);
+      EXPECT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+      ResumeThread(waiter);
+    } else if (way == "killed between looks") {
+      SetEvent(gGoOn);
+      ASSERT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+      TerminateThread(looker, 1);
+      gHow = THold::KilledInside;
+      StartHolder();
+      waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+    } else {
+      ASSERT_TRUE(CatchLookerInItsLook(looker, holder, 10000)) << "the looker never suspended the holder";
+      if (way == "killed in its look") {
+        TerminateThread(looker, 1);
+        EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
+      }
+      SetEvent(gGoOn);
+    }
+  }
+  EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0) << "the waiter waits for ever";
+  std::fflush(stdout);
+  // Not an exit: a looker left in its start holds the loader's lock, which an exit waits for.
+  TerminateProcess(GetCurrentProcess(),
+                   ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
+}
+
+// A waiter is not left waiting for ever, nor a holder suspended, whatever befalls the module's
+// looker at holders: killed or kept suspended by the host in the middle of a look, killed between
+// looks, started while the waiter holds a lock that every thread's start takes, or holding the
+// lock itself (the word names it, as when it got a dead holder's id).
+TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
+  for (const char* how : {"killed in its look", "kept suspended in its look", "killed between looks",
+                          "started under the waiter's host lock", "holding the lock itself"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.LookerChild", {{"KBL_LOOKER", how}}, 30000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
 }
 
 // The child half: the lock's holder is killed inside, then a thread ends while the module
