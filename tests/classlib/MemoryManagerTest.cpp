@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <random>
 #include <string>
 #include <thread>
@@ -526,16 +525,16 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
 
 namespace {
 
-// A host's lock that, once armed, every thread's start takes for a moment (as a host's library
-// that counts its threads in its attach).
+// A host's lock that, once armed, every thread's start or end (the reason armed) takes for a
+// moment, as a host's library that counts its threads.
 CRITICAL_SECTION gHostLock;
-std::atomic<bool> gHostLockAtThreadStarts{false};
-void NTAPI TakeHostLockAtThreadStart(PVOID, DWORD reason, PVOID) {
-  if (reason != DLL_THREAD_ATTACH || !gHostLockAtThreadStarts.load()) return;
+std::atomic<DWORD> gHostLockAt{0};
+void NTAPI TakeHostLockAtThreadStartOrEnd(PVOID, DWORD reason, PVOID) {
+  if (reason != gHostLockAt.load()) return;
   EnterCriticalSection(&gHostLock);
   LeaveCriticalSection(&gHostLock);
 }
-__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gTakeHostLockAtThreadStart = &TakeHostLockAtThreadStart;
+__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gTakeHostLock = &TakeHostLockAtThreadStartOrEnd;
 
 HANDLE gWaiterStarted = nullptr;
 
@@ -547,30 +546,13 @@ DWORD WINAPI StartedRoundTrip(void* served) {
 
 DWORD WINAPI RoundTripUnderHostLock(void* served) {
   EnterCriticalSection(&gHostLock);
+  if (gHostLockAt.load() == DLL_THREAD_DETACH) Sleep(1500);  // the idle looker leaves meanwhile
   *static_cast<bool*>(served) = gEntries->RoundTrip();
   LeaveCriticalSection(&gHostLock);
   return 0;
 }
 
-// The module's looker at holders: the first thread of this process that is none of `known`,
-// within 10 s.
-HANDLE FindLooker(std::vector<DWORD> known) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(1)) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    DWORD found = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more && found == 0; more = Thread32Next(snapshot, &entry))
-      if (entry.th32OwnerProcessID == GetCurrentProcessId() &&
-          std::find(known.begin(), known.end(), entry.th32ThreadID) == known.end())
-        found = entry.th32ThreadID;
-    CloseHandle(snapshot);
-    if (found != 0) return OpenThread(THREAD_ALL_ACCESS, FALSE, found);
-  }
-  return nullptr;
-}
-
-std::vector<DWORD> ThreadIds(std::initializer_list<HANDLE> threads) {
+std::vector<DWORD> ThreadIds() {
   std::vector<DWORD> ids;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   THREADENTRY32 entry{};
@@ -578,15 +560,22 @@ std::vector<DWORD> ThreadIds(std::initializer_list<HANDLE> threads) {
   for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
     if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
   CloseHandle(snapshot);
-  for (HANDLE thread : threads) ids.push_back(GetThreadId(thread));
   return ids;
+}
+
+// The module's looker at holders: the first thread of this process not in `known`, within 10 s.
+HANDLE FindLooker(const std::vector<DWORD>& known) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(1))
+    for (DWORD id : ThreadIds())
+      if (std::find(known.begin(), known.end(), id) == known.end()) return OpenThread(THREAD_ALL_ACCESS, FALSE, id);
+  return nullptr;
 }
 
 }  // namespace
 
-// The child half: the module's looker at holders is stopped or hindered as KBL_LOOKER says, and a
-// thread waits for the lock; it must be done within 5 s (and a holder the looker suspended for a
-// look it never ended runs again within a second).
+// The child half: a thread waits for the lock while the module's looker at holders is stopped or
+// hindered as KBL_LOOKER says; the waiter must be done within 5 s, and a holder that a look left
+// suspended run again within a second.
 TEST(MemoryManager, LookerChild) {
   const char* how = std::getenv("KBL_LOOKER");
   if (how == nullptr) GTEST_SKIP() << "the child half of a test";
@@ -596,13 +585,13 @@ TEST(MemoryManager, LookerChild) {
   gEntries = &entries;
   gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  InitializeCriticalSection(&gHostLock);
   bool served = true;
   HANDLE waiter = nullptr;
-  if (way == "started under the waiter's host lock") {
-    InitializeCriticalSection(&gHostLock);
+  if (way == "started under the host's lock") {
     gHow = THold::KilledInside;
     StartHolder();
-    gHostLockAtThreadStarts = true;
+    gHostLockAt = DLL_THREAD_ATTACH;
     waiter = CreateThread(nullptr, 0, &RoundTripUnderHostLock, &served, 0, nullptr);
   } else {
     gHow = THold::SuspendedThenLetGo;  // gives the lock back once let go
@@ -611,22 +600,24 @@ TEST(MemoryManager, LookerChild) {
     gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     waiter = CreateThread(nullptr, 0, &StartedRoundTrip, &served, 0, nullptr);
     ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
-    if (way == "holding the lock itself") entries.HoldAtNextThreadStart();
-    HANDLE looker = FindLooker(ThreadIds({holder, waiter}));
+    if (way == "named by the word") entries.HoldAtNextThreadStart();
+    HANDLE looker = FindLooker(ThreadIds());
     ASSERT_NE(looker, nullptr) << "no looker started";
-    if (way == "holding the lock itself") {
+    if (way == "named by the word") {
       // The waiter stays out of the way while the looker's start takes the lock the holder gives back.
       SuspendThread(waiter);
       SetEvent(gGoOn);
       EXPECT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
       ResumeThread(waiter);
-    } else if (way == "killed between looks") {
+    } else if (way == "killed between looks" || way == "leaving under the host's lock") {
       SetEvent(gGoOn);
       ASSERT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
-      TerminateThread(looker, 1);
+      const bool kill = way == "killed between looks";
+      if (kill) TerminateThread(looker, 1);
       gHow = THold::KilledInside;
       StartHolder();
-      waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+      if (!kill) gHostLockAt = DLL_THREAD_DETACH;
+      waiter = CreateThread(nullptr, 0, kill ? &RoundTripThread : &RoundTripUnderHostLock, &served, 0, nullptr);
     } else {
       ASSERT_TRUE(CatchLookerInItsLook(looker, holder, 10000)) << "the looker never suspended the holder";
       if (way == "killed in its look") {
@@ -636,20 +627,23 @@ TEST(MemoryManager, LookerChild) {
       SetEvent(gGoOn);
     }
   }
-  EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0) << "the waiter waits for ever";
+  const bool done = WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(done) << "the waiter waits for ever";
   std::fflush(stdout);
-  // Not an exit: a looker left in its start holds the loader's lock, which an exit waits for.
-  TerminateProcess(GetCurrentProcess(),
-                   ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
+  const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
+  // A looker left in its start holds the loader's lock, which an exit waits for.
+  if (done) ExitProcess(code);
+  TerminateProcess(GetCurrentProcess(), code);
 }
 
-// A waiter is not left waiting for ever, nor a holder suspended, whatever befalls the module's
-// looker at holders: killed or kept suspended by the host in the middle of a look, killed between
-// looks, started while the waiter holds a lock that every thread's start takes, or holding the
-// lock itself (the word names it, as when it got a dead holder's id).
+// Whatever befalls the module's looker at holders, no waiter waits for ever and no holder stays
+// suspended: the looker killed or kept suspended by the host in the middle of a look, or killed
+// between looks; its start, or its end once idle, held up by a host's lock that every thread's
+// start or end takes and that the waiter holds; the lock word naming the looker itself (as when
+// it got a dead holder's id: here its start takes the lock and keeps it).
 TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
   for (const char* how : {"killed in its look", "kept suspended in its look", "killed between looks",
-                          "started under the waiter's host lock", "holding the lock itself"}) {
+                          "started under the host's lock", "leaving under the host's lock", "named by the word"}) {
     SCOPED_TRACE(how);
     const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.LookerChild", {{"KBL_LOOKER", how}}, 30000);
     ASSERT_TRUE(run.Started);
