@@ -530,7 +530,8 @@ namespace {
 CRITICAL_SECTION gHostLock;
 std::atomic<DWORD> gHostLockAt{0};
 void NTAPI TakeHostLockAtThreadStartOrEnd(PVOID, DWORD reason, PVOID) {
-  if (reason != gHostLockAt.load()) return;
+  const DWORD armed = gHostLockAt.load();
+  if (armed == 0 || reason != armed) return;
   EnterCriticalSection(&gHostLock);
   LeaveCriticalSection(&gHostLock);
 }
