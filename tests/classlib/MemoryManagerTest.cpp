@@ -564,9 +564,10 @@ std::vector<DWORD> ThreadIds() {
   return ids;
 }
 
-// The module's looker at holders: the first thread of this process not in `known`, within 10 s.
+// The module's looker at holders: the first thread of this process not in `known`, within 2 s
+// (a waiter asks for a look well within that); nullptr when none started.
 HANDLE FindLooker(const std::vector<DWORD>& known) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(1))
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 2000; Sleep(1))
     for (DWORD id : ThreadIds())
       if (std::find(known.begin(), known.end(), id) == known.end()) return OpenThread(THREAD_ALL_ACCESS, FALSE, id);
   return nullptr;
@@ -603,8 +604,9 @@ TEST(MemoryManager, LookerChild) {
     ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
     if (way == "named by the word") entries.HoldAtNextThreadStart();
     HANDLE looker = FindLooker(ThreadIds());
-    ASSERT_NE(looker, nullptr) << "no looker started";
-    if (way == "named by the word") {
+    if (looker == nullptr) {
+      SetEvent(gGoOn);  // waiters look themselves: nothing to stop
+    } else if (way == "named by the word") {
       // The waiter stays out of the way while the looker's start takes the lock the holder gives back.
       SuspendThread(waiter);
       SetEvent(gGoOn);
