@@ -11,10 +11,13 @@
 namespace {
 
 std::atomic<bool> gRoundTripAtThreadEnds{false};
+std::atomic<bool> gHoldAtNextThreadStart{false};
 
-// Once armed, every thread's end allocates and frees in the module.
+// Once armed, every thread's end allocates and frees in the module; the next thread's start takes
+// the lock and keeps it.
 void NTAPI RoundTripAtThreadEnd(PVOID, DWORD reason, PVOID) {
   if (reason == DLL_THREAD_DETACH && gRoundTripAtThreadEnds.load()) FreeMem(GetMem(32));
+  if (reason == DLL_THREAD_ATTACH && gHoldAtNextThreadStart.exchange(false)) kbl_detail::HoldMemoryManagerLock();
 }
 __attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gRoundTripAtThreadEnd = &RoundTripAtThreadEnd;
 
@@ -63,3 +66,7 @@ extern "C" __declspec(dllexport) void MemoryManagerModuleFreeMem(void* block) { 
 
 // From now on every thread's end (under the system's loader lock) allocates and frees a block.
 extern "C" __declspec(dllexport) void MemoryManagerModuleRoundTripAtThreadEnds() { gRoundTripAtThreadEnds = true; }
+
+// The next thread to start takes the lock, once free, and keeps it with no trace: the word then
+// names a live thread outside the code, as when a new thread got a dead holder's id.
+extern "C" __declspec(dllexport) void MemoryManagerModuleHoldAtNextThreadStart() { gHoldAtNextThreadStart = true; }

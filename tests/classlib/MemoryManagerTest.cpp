@@ -7,8 +7,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <tlhelp32.h>
 #endif
 
+#include <algorithm>
 #include <atomic>
 #include <csetjmp>
 #include <cstdint>
@@ -156,6 +158,7 @@ struct TModuleEntries {
   void* (*Get)(unsigned) = Entry<void* (*)(unsigned)>("MemoryManagerModuleGetMem");
   void (*Free)(void*) = Entry<void (*)(void*)>("MemoryManagerModuleFreeMem");
   void (*RoundTripAtThreadEnds)() = Entry<void (*)()>("MemoryManagerModuleRoundTripAtThreadEnds");
+  void (*HoldAtNextThreadStart)() = Entry<void (*)()>("MemoryManagerModuleHoldAtNextThreadStart");
 
   template <class T>
   T Entry(const char* name) const {
@@ -163,7 +166,7 @@ struct TModuleEntries {
   }
   bool Complete() const {
     return HoldLock && RunHoldingLock && WaitHoldingLock && KeepUntilEnd && RoundTrip && Get && Free &&
-           RoundTripAtThreadEnds;
+           RoundTripAtThreadEnds && HoldAtNextThreadStart;
   }
 };
 TModuleEntries* gEntries = nullptr;
@@ -518,6 +521,138 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
   }
   for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
+}
+
+namespace {
+
+// A host's lock that, once armed, every thread's start or end (the reason armed) takes for a
+// moment, as a host's library that counts its threads.
+CRITICAL_SECTION gHostLock;
+std::atomic<DWORD> gHostLockAt{0};
+void NTAPI TakeHostLockAtThreadStartOrEnd(PVOID, DWORD reason, PVOID) {
+  const DWORD armed = gHostLockAt.load();
+  if (armed == 0 || reason != armed) return;
+  EnterCriticalSection(&gHostLock);
+  LeaveCriticalSection(&gHostLock);
+}
+__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gTakeHostLock = &TakeHostLockAtThreadStartOrEnd;
+
+HANDLE gWaiterStarted = nullptr;
+
+DWORD WINAPI StartedRoundTrip(void* served) {
+  SetEvent(gWaiterStarted);
+  *static_cast<bool*>(served) = gEntries->RoundTrip();
+  return 0;
+}
+
+DWORD WINAPI RoundTripUnderHostLock(void* served) {
+  EnterCriticalSection(&gHostLock);
+  if (gHostLockAt.load() == DLL_THREAD_DETACH) Sleep(1500);  // the idle looker leaves meanwhile
+  *static_cast<bool*>(served) = gEntries->RoundTrip();
+  LeaveCriticalSection(&gHostLock);
+  return 0;
+}
+
+std::vector<DWORD> ThreadIds() {
+  std::vector<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
+  CloseHandle(snapshot);
+  return ids;
+}
+
+// The module's looker at holders: the first thread of this process not in `known`, within 2 s
+// (a waiter asks for a look well within that); nullptr when none started.
+HANDLE FindLooker(const std::vector<DWORD>& known) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 2000; Sleep(1))
+    for (DWORD id : ThreadIds())
+      if (std::find(known.begin(), known.end(), id) == known.end()) return OpenThread(THREAD_ALL_ACCESS, FALSE, id);
+  return nullptr;
+}
+
+}  // namespace
+
+// The child half: a thread waits for the lock while the module's looker at holders is stopped or
+// hindered as KBL_LOOKER says; the waiter must be done within 5 s, and a holder that a look left
+// suspended run again within a second.
+TEST(MemoryManager, LookerChild) {
+  const char* how = std::getenv("KBL_LOOKER");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  const std::string way = how;
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  InitializeCriticalSection(&gHostLock);
+  bool served = true;
+  HANDLE waiter = nullptr;
+  if (way == "started under the host's lock") {
+    gHow = THold::KilledInside;
+    StartHolder();
+    gHostLockAt = DLL_THREAD_ATTACH;
+    waiter = CreateThread(nullptr, 0, &RoundTripUnderHostLock, &served, 0, nullptr);
+  } else {
+    gHow = THold::SuspendedThenLetGo;  // gives the lock back once let go
+    HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+    gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    waiter = CreateThread(nullptr, 0, &StartedRoundTrip, &served, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
+    if (way == "named by the word") entries.HoldAtNextThreadStart();
+    HANDLE looker = FindLooker(ThreadIds());
+    if (looker == nullptr) {
+      SetEvent(gGoOn);  // waiters look themselves: nothing to stop
+    } else if (way == "named by the word") {
+      // The waiter stays out of the way while the looker's start takes the lock the holder gives back.
+      SuspendThread(waiter);
+      SetEvent(gGoOn);
+      EXPECT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+      ResumeThread(waiter);
+    } else if (way == "killed between looks" || way == "leaving under the host's lock") {
+      SetEvent(gGoOn);
+      ASSERT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+      const bool kill = way == "killed between looks";
+      if (kill) TerminateThread(looker, 1);
+      gHow = THold::KilledInside;
+      StartHolder();
+      if (!kill) gHostLockAt = DLL_THREAD_DETACH;
+      waiter = CreateThread(nullptr, 0, kill ? &RoundTripThread : &RoundTripUnderHostLock, &served, 0, nullptr);
+    } else {
+      ASSERT_TRUE(CatchLookerInItsLook(looker, holder, 10000)) << "the looker never suspended the holder";
+      if (way == "killed in its look") {
+        TerminateThread(looker, 1);
+        EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
+      }
+      SetEvent(gGoOn);
+    }
+  }
+  const bool done = WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(done) << "the waiter waits for ever";
+  std::fflush(stdout);
+  const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
+  // A looker left in its start holds the loader's lock, which an exit waits for.
+  if (done) ExitProcess(code);
+  TerminateProcess(GetCurrentProcess(), code);
+}
+
+// Whatever befalls the module's looker at holders, no waiter waits for ever and no holder stays
+// suspended: the looker killed or kept suspended by the host in the middle of a look, or killed
+// between looks; its start, or its end once idle, held up by a host's lock that every thread's
+// start or end takes and that the waiter holds; the lock word naming the looker itself (as when
+// it got a dead holder's id: here its start takes the lock and keeps it).
+TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
+  for (const char* how : {"killed in its look", "kept suspended in its look", "killed between looks",
+                          "started under the host's lock", "leaving under the host's lock", "named by the word"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.LookerChild", {{"KBL_LOOKER", how}}, 30000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
 }
 
 // The child half: the lock's holder is killed inside, then a thread ends while the module

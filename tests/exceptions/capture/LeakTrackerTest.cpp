@@ -655,6 +655,58 @@ TEST_F(LeakTrackerTest, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEve
     EXPECT_EQ(run.ExitCode, 0u);
   }
 }
+
+DWORD WINAPI HoldMemoryUntilLetGo(void*) {
+  kbl_detail::RunHoldingMemoryManagerLock(
+      [](void*) {
+        SetEvent(gListTaken);
+        WaitForSingleObject(gListGoOn, INFINITE);
+      },
+      nullptr);
+  return 0;
+}
+
+DWORD WINAPI RoundTripMemory(void*) {
+  FreeMem(GetMem(32));
+  return 0;
+}
+
+DWORD WINAPI CountTracked(void*) { return static_cast<DWORD>(TrackedBlockCount()); }
+
+// The child half: the list lock's holder is kept suspended by the host while a live thread stays
+// inside the memory manager's lock and another waits for that one; a count of the list, waiting
+// for the list lock, must be told within 5 s that its holder is kept suspended.
+TEST_F(LeakTrackerTest, TwoLocksChild) {
+  if (std::getenv("KBL_TWO_LOCKS") == nullptr) GTEST_SKIP() << "the child half of a test";
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  gListTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gListGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE listHolder = CreateThread(nullptr, 0, &HoldListUntilLetGo, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
+  SuspendThread(listHolder);
+  HANDLE memoryHolder = CreateThread(nullptr, 0, &HoldMemoryUntilLetGo, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
+  HANDLE memoryWaiter = CreateThread(nullptr, 0, &RoundTripMemory, nullptr, 0, nullptr);
+  HANDLE listWaiter = CreateThread(nullptr, 0, &CountTracked, nullptr, 0, nullptr);
+  // Nothing is allocated here until both holders are let go: the program's new takes both locks.
+  const bool told = WaitForSingleObject(listWaiter, 5000) == WAIT_OBJECT_0;
+  SetEvent(gListGoOn);
+  ResumeThread(listHolder);
+  for (HANDLE thread : {listHolder, memoryHolder, memoryWaiter, listWaiter})
+    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  EXPECT_TRUE(told) << "the list's waiter waits for its kept suspended holder while the other lock is waited for";
+  std::fflush(stdout);
+  ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
+}
+
+// A holder kept suspended by the host is not waited for, whichever lock it holds, also while
+// another lock's holder, live inside, is waited for at the same time.
+TEST_F(LeakTrackerTest, AKeptSuspendedHolderIsToldWhileAnotherLockIsWaitedFor) {
+  const TChildRun run = RunChildProcess("--gtest_filter=LeakTrackerTest.TwoLocksChild", {{"KBL_TWO_LOCKS", "1"}}, 30000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "the child hangs";
+  EXPECT_EQ(run.ExitCode, 0u);
+}
 #endif
 
 }  // namespace
