@@ -1103,6 +1103,27 @@ TEST_F(ListBoxTest, ASortedStringListReadBackSelectsTheLineItSelected) {
   EXPECT_EQ(back->GetSelected()->GetText(), u"d");
 }
 
+// A horizontal string list box that needed its horizontal bar for more lines holds, once lines
+// went, what a list made afresh from the lines left holds: no bar where that one needs none, and
+// the items in as many rows.
+TEST_F(ListBoxTest, AHorizontalStringListWithFewerLinesIsLaidOutAsAFreshOne) {
+  const auto make = [this](float y, const char16_t* lines) {
+    auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+    list->SetListStyle(vgListHorizontal);
+    list->SetItemWidth(40);
+    list->GetItems()->SetTextStr(lines);
+    return list;
+  };
+  TvgStringListBox* list = make(10, u"a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk");
+  ASSERT_TRUE(list->GetHScrollBar()->GetVisible());
+  list->GetItems()->Delete(10);
+  list->GetItems()->Delete(9);
+  TvgStringListBox* fresh = make(130, u"a\nb\nc\nd\ne\nf\ng\nh\ni");
+  EXPECT_EQ(list->GetHScrollBar()->GetVisible(), fresh->GetHScrollBar()->GetVisible());
+  for (int32_t i = 0; i < fresh->Count(); ++i)
+    EXPECT_EQ(list->ItemByIndex(i)->GetParentedRect(), fresh->ItemByIndex(i)->GetParentedRect()) << i;
+}
+
 // A line that takes the place of a styled item (the closed box styles the item it paints) shows
 // as an item made afresh from it: translated once styled. Put anew, and moved there by a sort.
 TEST_F(ListBoxTest, AComboLineInThePlaceOfAStyledItemIsTranslatedAsAFreshOne) {
