@@ -665,12 +665,12 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
 // Random runs of changes to the Items of both combos and of a string list box (lines added,
 // inserted and deleted anywhere and at the front), mixed with what else happens to a list
 // between them (dropped down or closed, the string list shown or hidden, the index moved, the
-// list sorted or not, scrolled, its item height and the box's width taken at the next opening,
-// an item changed on itself, a line added from the lines' changing event, an update of the box
-// or of the list around a change): after each change to Items the list holds, as it stands and
-// dropped down, what a list made afresh from the lines and laid out whole holds, with the index
-// kept (a combo's lowered to the last item when beyond it, a string list's as it was with its
-// scroll bars' values).
+// list sorted or not, by a comparison of its own or not, scrolled, its item height and the box's
+// width taken at the next opening, an item changed on itself, a line added from the lines'
+// changing event, an update of the box or of the list around a change): after each change to
+// Items the list holds, as it stands and dropped down, what a list made afresh from the lines and
+// laid out whole holds, with the index kept (a combo's lowered to the last item when beyond it, a
+// string list's as it was with its scroll bars' values).
 TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   // One step: its kind, and raw numbers that pick its lines from those there when it runs.
   struct TStep {
@@ -680,11 +680,15 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   };
   enum : int { kAdd, kInsert, kDelete, kInsertFront, kDeleteFront, kPut, kExchange, kMove, kSort, kClear, kAssign,
                kLinesSorted, kBoxUpdate, kListUpdate, kChanging, kBatch, kDropDown, kIndex, kListSorted, kScroll, kHeight,
-               kWidth, kItself, kKinds };
+               kWidth, kItself, kCompare, kKinds };
   static const char* const names[kKinds] = {"add", "insert", "delete", "insertfront", "deletefront", "put", "exchange",
                                             "move", "sort", "clear", "assign", "linessorted", "boxupdate", "listupdate",
                                             "changing", "batch", "dropdown", "index", "listsorted", "scroll", "height",
-                                            "width", "itself"};
+                                            "width", "itself", "compare"};
+  // A comparison of the list's own, set and taken off between changes.
+  struct TBackwards {
+    int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) { return vgWideCompareText(b->GetText(), a->GetText()); }
+  } backwards;
   struct TAgain {
     TvgWideStringList* lines;
     TNotifyEvent back;
@@ -827,6 +831,10 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
         case kHeight: setItemHeight(combo.box, s.a % 2 == 0 ? 19.0f : 25.0f); reopen(); break;
         case kWidth: combo.box->SetWidth(s.a % 2 == 0 ? 100.0f : 140.0f); reopen(); break;
         case kItself: if (TvgListBoxItem* item = combo.list->ItemByIndex(at(s.a))) item->SetText(u"itself"); break;
+        case kCompare:
+          combo.list->OnCompare = combo.list->OnCompare ? TOnCompareListBoxItemEvent()
+                                                        : TOnCompareListBoxItemEvent::Of<&TBackwards::Compare>(&backwards);
+          break;
         default: break;
       }
     };
@@ -847,6 +855,7 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
       setItemHeight(fresh.box, itemHeight(combo.box));
       fresh.box->SetWidth(combo.box->GetWidth());
       fresh.list->SetSorted(combo.list->GetSorted());
+      fresh.list->OnCompare = combo.list->OnCompare;
       fresh.dropDown();
       if (!open) fresh.dropDown();
       fresh.lines->Assign(combo.lines);
@@ -980,6 +989,139 @@ TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
       delete combo.box;
     }
   }
+}
+
+// An item changed on itself in ways the list does not hear of (its text's alignment, place,
+// padding, style, opacity) is no longer its line's own: after the next change to the lines every
+// item is as in a list given the same lines without that, in a shown string list box and in an
+// open combo.
+TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
+  using TLooks = std::tuple<std::u16string, TvgRect, TvgTextAlign, TvgRect, std::string, float>;
+  const auto looks = [](TvgListBox* list) {
+    std::vector<TLooks> out;
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      TvgListBoxItem* item = list->ItemByIndex(i);
+      out.emplace_back(item->GetText(), item->GetParentedRect(), item->GetTextAlign(), item->GetPadding()->GetRect(),
+                       item->GetResource(), item->GetOpacity());
+    }
+    return out;
+  };
+  const std::pair<const char*, std::function<void(TvgListBoxItem*)>> changes[] = {
+      {"text align", [](TvgListBoxItem* item) { item->SetTextAlign(vgTextAlignFar); }},
+      {"place", [](TvgListBoxItem* item) { item->GetPosition()->SetY(70); }},
+      {"padding", [](TvgListBoxItem* item) { item->GetPadding()->SetRect(vgRect(3, 3, 3, 3)); }},
+      {"style", [](TvgListBoxItem* item) { item->SetResource("buttonstyle"); }},
+      {"opacity", [](TvgListBoxItem* item) { item->SetOpacity(0.5f); }}};
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); },
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); }};
+  for (const auto& make : kinds) {
+    for (const auto& [name, change] : changes) {
+      TLinesCombo combo = make(10), fresh = make(130);
+      SCOPED_TRACE(std::string(name) + ", " + combo.box->ClassName());
+      for (TLinesCombo* c : {&combo, &fresh}) {
+        c->lines->SetTextStr(u"a\nb\nc");
+        if (c->box != c->list) c->dropDown();  // the combo open
+      }
+      change(combo.list->ItemByIndex(1));
+      combo.lines->Add(u"d");
+      fresh.lines->Add(u"d");
+      EXPECT_TRUE(looks(combo.list) == looks(fresh.list));
+      for (TLinesCombo* c : {&combo, &fresh}) {
+        if (c->box != c->list) c->dropDown();  // closes
+        delete c->box;
+      }
+    }
+  }
+}
+
+// A sorted list whose items took their style, which translated their texts, puts a line added
+// where a list made afresh from the lines (and then styled) shows it.
+TEST_F(ListBoxTest, ALineAddedAmongTranslatedItemsOfASortedListStandsAsInAFreshList) {
+  struct TTranslation {
+    TTranslation() {
+      vgTranslation().Translate = [](const WideString& t) { return t == u"b" ? WideString(u"zz") : WideString(); };
+    }
+    ~TTranslation() { vgTranslation().Translate = nullptr; }
+  } translation;
+  // Each item styled, as painting it does; the texts then shown.
+  const auto shown = [](TvgListBox* list) {
+    std::vector<std::u16string> texts;
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      list->ItemByIndex(i)->ApplyResource();
+      texts.push_back(list->ItemByIndex(i)->GetText());
+    }
+    return texts;
+  };
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  list->SetSorted(true);
+  list->GetItems()->SetTextStr(u"a\nb\nc");
+  shown(list);
+  list->GetItems()->Add(u"d");
+  auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
+  fresh->SetSorted(true);
+  fresh->GetItems()->Assign(list->GetItems());
+  EXPECT_EQ(shown(list), shown(fresh));
+}
+
+// A combo text box opened again with its list scrolled to the selected line keeps the bar's value
+// and the scroll it remembers alike, so that a line then added, open or closed, is placed without
+// the list laid out whole.
+TEST_F(ListBoxTest, AComboTextBoxOpenedAgainFollowsALineWithoutAWholeLayout) {
+  for (const bool open : {false, true}) {
+    SCOPED_TRACE(open ? "open" : "closed");
+    auto* box = Add<TvgComboTextBox>(10, 10, 100, 22);
+    for (int i = 0; i < 20; ++i) box->GetItems()->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'a' + i)));
+    box->SetItemIndex(15);
+    box->DropDown();  // scrolled to the line
+    box->DropDown();
+    box->DropDown();  // again
+    if (!open) box->DropDown();
+    TvgComboListBox* list = box->GetListBox();
+    EXPECT_EQ(list->GetVScrollBar()->GetValue(), list->GetRememberedVScroll());
+    const int32_t layouts = list->GetLayoutCount();
+    box->GetItems()->Add(u"new");
+    EXPECT_EQ(list->GetLayoutCount() - layouts, 0);
+    if (open) box->DropDown();
+    delete box;
+  }
+}
+
+// A sorted string list box read back from a stream selects the line it selected.
+TEST_F(ListBoxTest, ASortedStringListReadBackSelectsTheLineItSelected) {
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  list->SetSorted(true);
+  list->GetItems()->SetTextStr(u"c\na\nb\ne\nd");
+  list->SetItemIndex(3);
+  ASSERT_EQ(list->GetSelected()->GetText(), u"d");
+  std::unique_ptr<TvgObject> copy(RoundTrip(list));
+  auto* back = dynamic_cast<TvgStringListBox*>(copy.get());
+  ASSERT_NE(back, nullptr);
+  back->ApplyResource();
+  EXPECT_EQ(back->GetItemIndex(), 3);
+  ASSERT_NE(back->GetSelected(), nullptr);
+  EXPECT_EQ(back->GetSelected()->GetText(), u"d");
+}
+
+// A horizontal string list box that needed its horizontal bar for more lines holds, once lines
+// went, what a list made afresh from the lines left holds: no bar where that one needs none, and
+// the items in as many rows.
+TEST_F(ListBoxTest, AHorizontalStringListWithFewerLinesIsLaidOutAsAFreshOne) {
+  const auto make = [this](float y, const char16_t* lines) {
+    auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+    list->SetListStyle(vgListHorizontal);
+    list->SetItemWidth(40);
+    list->GetItems()->SetTextStr(lines);
+    return list;
+  };
+  TvgStringListBox* list = make(10, u"a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk");
+  ASSERT_TRUE(list->GetHScrollBar()->GetVisible());
+  list->GetItems()->Delete(10);
+  list->GetItems()->Delete(9);
+  TvgStringListBox* fresh = make(130, u"a\nb\nc\nd\ne\nf\ng\nh\ni");
+  EXPECT_EQ(list->GetHScrollBar()->GetVisible(), fresh->GetHScrollBar()->GetVisible());
+  for (int32_t i = 0; i < fresh->Count(); ++i)
+    EXPECT_EQ(list->ItemByIndex(i)->GetParentedRect(), fresh->ItemByIndex(i)->GetParentedRect()) << i;
 }
 
 // A line that takes the place of a styled item (the closed box styles the item it paints) shows

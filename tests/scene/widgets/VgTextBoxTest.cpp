@@ -280,6 +280,21 @@ TEST_F(TextBoxTest, TheArrowDropsTheListDownAndAChoiceFillsTheBox) {
   EXPECT_EQ(combo->GetText(), u"alpha");
 }
 
+// An item height changed while the drop-down is open leaves it as one opened now: as tall, and
+// placed against the box (above it here, its bottom at the box's top).
+TEST_F(TextBoxTest, AnItemHeightChangedWhileOpenLeavesTheDropDownAsOneOpenedNow) {
+  auto* combo = Add<TvgComboTextBox>(10, 200, 100, 22);
+  combo->SetPlacement(vgPlacementTop);
+  for (const char16_t* text : {u"alpha", u"beta", u"gamma"}) combo->GetItems()->Add(text);
+  combo->DropDown();
+  combo->SetItemHeight(25);
+  const TvgRect changed = combo->GetPopup()->GetAbsoluteRect();
+  combo->DropDown();
+  combo->DropDown();  // opened now
+  EXPECT_EQ(changed, combo->GetPopup()->GetAbsoluteRect());
+  combo->DropDown();
+}
+
 TEST_F(TextBoxTest, AReadOnlyComboTextBoxSelectsByFirstLetter) {
   auto* combo = Add<TvgComboTextBox>(10, 10, 100, 22);
   for (const char16_t* text : {u"apple", u"Banana", u"berry"}) combo->GetItems()->Add(text);

@@ -292,6 +292,32 @@ TEST_F(WidgetsWindowTest, AClosedComboShowsItsLineAfterEveryChangeToItems) {
   combo->DropDown();
 }
 
+// A combo text box's item height changed while its drop-down is open in a window of its own:
+// the window is as tall, and where, as the window of a drop-down opened now.
+TEST_F(WidgetsWindowTest, AnOpenDropDownsWindowFollowsANewItemHeight) {
+  auto* combo = Add<TvgComboTextBox>(20, 300, 150, 22);
+  combo->SetPlacement(vgPlacementTop);
+  for (const char16_t* t : {u"red", u"green", u"blue"}) combo->GetItems()->Add(t);
+  const auto window = [combo] {
+    RECT r{};
+    GetWindowRect(static_cast<HWND>(combo->GetPopup()->GetPopupForm()->NativeWindow()), &r);
+    return std::vector<LONG>{r.left, r.top, r.right, r.bottom};
+  };
+  combo->DropDown();
+  ASSERT_NE(combo->GetPopup()->GetPopupForm(), nullptr);
+  Settle();
+  combo->SetItemHeight(25);
+  Settle();
+  const std::vector<LONG> changed = window();
+  combo->DropDown();
+  Settle();
+  combo->DropDown();  // opened now
+  ASSERT_NE(combo->GetPopup()->GetPopupForm(), nullptr);
+  Settle();
+  EXPECT_EQ(changed, window());
+  combo->DropDown();
+}
+
 TEST_F(WidgetsWindowTest, ListMultiSelectionSortingTabsAndTree) {
   auto* list = Add<TvgListBox>(20, 20, 150, 150);
   list->SetMultiSelect(true);
