@@ -353,7 +353,6 @@ uint32_t SetParkKind(TEmberPark& park, uint32_t kind) {
 
 TEmberParked::TEmberParked(uint8_t kind) : park_(ThreadVars().Park) {
   if (park_ == nullptr) return;
-  park_->Since = EmberNowMs();
   outer_ = static_cast<uint8_t>(SetParkKind(*park_, kind));
 }
 
@@ -371,10 +370,7 @@ bool GiveUpParked(TEmberPark& park, bool programOnly) {
   }
 }
 
-bool IsParked(const TEmberPark& park, int64_t* since) {
-  if (since != nullptr) *since = park.Since;
-  return (park.State.load() & 3) != 0;
-}
+bool IsParked(const TEmberPark& park) { return (park.State.load() & 3) != 0; }
 
 uint8_t GetLibraryState() { return EmberLibrary().LibraryState; }
 void SetLibraryState(uint8_t state) { EmberLibrary().LibraryState = state; }

@@ -209,8 +209,7 @@ void SetLockHolderJudge(TEmberLockHolderJudge judge);
 struct TEmberPark {
   // Bits 0-1: 0 running, 1 in the program's code, 2 in a wait of the library's own; bit 2: given up.
   std::atomic<uint32_t> State{0};
-  std::atomic<int64_t> Since{0};  // when the park began (steady clock, ms)
-  void (*Leave)() = nullptr;      // ends the calling thread where it stands; never returns
+  void (*Leave)() = nullptr;  // ends the calling thread where it stands; never returns
 };
 constexpr uint8_t EmberParkInProgram = 1;
 constexpr uint8_t EmberParkWaiting = 2;
@@ -233,9 +232,9 @@ class TEmberParked {
 // when it is parked now (and so touches nothing more), with `programOnly` only when that park is
 // in the program's code (else nothing is given up and false is answered).
 bool GiveUpParked(TEmberPark& park, bool programOnly);
-// True while the thread of `park` is parked; `since` receives when the park began.
-bool IsParked(const TEmberPark& park, int64_t* since = nullptr);
-// The steady clock in milliseconds (the parks' time).
+// True while the thread of `park` is parked.
+bool IsParked(const TEmberPark& park);
+// The steady clock in milliseconds (the bounds of the library's waits).
 int64_t EmberNowMs();
 
 // Heirs of the library lock: threads started under the lock by one exception's processing that
