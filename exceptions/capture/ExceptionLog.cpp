@@ -89,7 +89,7 @@ void RunPostedCall() {
     try {
       // The program's handlers run no more on a thread whose code the runtime ended.
       if (ThreadVars().ProgramCodeEnded == 0) {
-        const TEmberParked parked(EmberParkInProgram);
+        const TEmberParked parked;
         (*call)();
       }
     } catch (...) {
@@ -189,7 +189,7 @@ bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool j
     ember_detail::TLockWait result;
     {
       // A send that waits its turn waits on others: it may be given up meanwhile.
-      const TEmberParked parked(EmberParkWaiting);
+      const TEmberParked parked;
       result = ember_detail::PlatformWaitLockObject(object, slice, answering);
     }
     if (result != ember_detail::TLockWait::TimedOut) {
@@ -341,36 +341,30 @@ int64_t EmberNowMs() {
 }
 
 namespace {
-// The park's state with its kind replaced; leaves when the thread was given up.
-uint32_t SetParkKind(TEmberPark& park, uint32_t kind) {
+// Sets the park's parked bit; leaves when the thread was given up. Answers the bit it replaced.
+bool SetParked(TEmberPark& park, bool parked) {
   uint32_t state = park.State.load();
-  while (!park.State.compare_exchange_weak(state, (state & ~3u) | kind)) {
+  while (!park.State.compare_exchange_weak(state, (state & ~1u) | (parked ? 1u : 0u))) {
   }
-  if ((state & 4) != 0 && park.Leave != nullptr) park.Leave();
-  return state & 3;
+  if ((state & 2) != 0 && park.Leave != nullptr) park.Leave();
+  return (state & 1) != 0;
 }
 }  // namespace
 
-TEmberParked::TEmberParked(uint8_t kind) : park_(ThreadVars().Park) {
-  if (park_ == nullptr) return;
-  outer_ = static_cast<uint8_t>(SetParkKind(*park_, kind));
+TEmberParked::TEmberParked() : park_(ThreadVars().Park) {
+  if (park_ != nullptr) outer_ = SetParked(*park_, true);
 }
 
 TEmberParked::~TEmberParked() {
-  if (park_ != nullptr) SetParkKind(*park_, outer_);
+  if (park_ != nullptr) SetParked(*park_, outer_);
 }
 
-bool GiveUpParked(TEmberPark& park, bool programOnly) {
+bool GiveUpParked(TEmberPark& park) {
   if (park.Leave == nullptr) return false;
-  uint32_t state = park.State.load();
-  for (;;) {
-    const uint32_t kind = state & 3;
-    if (programOnly && kind != EmberParkInProgram) return false;
-    if (park.State.compare_exchange_weak(state, state | 4)) return kind != 0;
-  }
+  return (park.State.fetch_or(2) & 1) != 0;
 }
 
-bool IsParked(const TEmberPark& park) { return (park.State.load() & 3) != 0; }
+bool IsParked(const TEmberPark& park) { return (park.State.load() & 1) != 0; }
 
 uint8_t GetLibraryState() { return EmberLibrary().LibraryState; }
 void SetLibraryState(uint8_t state) { EmberLibrary().LibraryState = state; }
@@ -918,7 +912,7 @@ void SynchronizeExceptionCall(const std::function<void()>& call) {
     {
       const TProgramCode programCode;
       // A send given up while the handler runs leaves when it returns.
-      const TEmberParked parked(EmberParkInProgram);
+      const TEmberParked parked;
       try {
         call();
       } catch (...) {

@@ -165,7 +165,7 @@ class TEmberLibraryLock {
   void UnlockAll();
   // Takes the lock within `milliseconds` (~0u: no limit); false when it could not be had then.
   // `answering`: the thread answers what other threads send to its windows meanwhile. `judge`:
-  // the waiter is an entry or the last close, which waits a send out for a bounded time
+  // the waiter is an exception's entry, which waits for a send a bounded time
   // (SetLockHolderJudge).
   bool LockWithin(uint32_t milliseconds, bool answering, bool judge);
   // The thread that holds it (its id; 0 when none).
@@ -193,8 +193,8 @@ class TEmberLibraryLock {
 using TEmberLockTakeOver = void (*)();
 void SetLibraryLockTakeOver(TEmberLockTakeOver proc);
 
-// Installed by the report side: asked, in slices, by an entry or the last close that has waited
-// `waitedMs` for the lock; it may give up the send that holds it (GiveUpHolder) and answers
+// Installed by the report side: asked, in slices, by an entry that has waited `waitedMs` for the
+// lock; it may give up the send that holds it (GiveUpHolder) and answers
 // whether it did.
 using TEmberLockHolderJudge = bool (*)(uint32_t waitedMs);
 void SetLockHolderJudge(TEmberLockHolderJudge judge);
@@ -207,31 +207,27 @@ void SetLockHolderJudge(TEmberLockHolderJudge judge);
 // stands when its park ends, through `Leave`, without touching anything more: its report stays in
 // the log file. The thread registers its park in ThreadVars().Park for as long as it runs.
 struct TEmberPark {
-  // Bits 0-1: 0 running, 1 in the program's code, 2 in a wait of the library's own; bit 2: given up.
-  std::atomic<uint32_t> State{0};
-  void (*Leave)() = nullptr;  // ends the calling thread where it stands; never returns
+  std::atomic<uint32_t> State{0};  // bit 0: parked; bit 1: given up
+  void (*Leave)() = nullptr;       // ends the calling thread where it stands; never returns
 };
-constexpr uint8_t EmberParkInProgram = 1;
-constexpr uint8_t EmberParkWaiting = 2;
 
 // A park of the calling thread for its lifetime (nothing when the thread has none). A thread
 // given up before it parks, or while it was parked, leaves at once / when the park ends.
 class TEmberParked {
  public:
-  explicit TEmberParked(uint8_t kind);
+  TEmberParked();
   ~TEmberParked();
   TEmberParked(const TEmberParked&) = delete;
   TEmberParked& operator=(const TEmberParked&) = delete;
 
  private:
   TEmberPark* park_;
-  uint8_t outer_ = 0;  // the kind of the park this one is inside
+  bool outer_ = false;  // inside another park
 };
 
 // Gives up the thread of `park`: it leaves at its park's end, or at its next park. Answers true
-// when it is parked now (and so touches nothing more), with `programOnly` only when that park is
-// in the program's code (else nothing is given up and false is answered).
-bool GiveUpParked(TEmberPark& park, bool programOnly);
+// when it is parked now (and so touches nothing more).
+bool GiveUpParked(TEmberPark& park);
 // True while the thread of `park` is parked.
 bool IsParked(const TEmberPark& park);
 // The steady clock in milliseconds (the bounds of the library's waits).

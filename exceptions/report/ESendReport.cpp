@@ -149,7 +149,7 @@ void ShowOutcome(bool success) {
   const std::string text = success ? DialogText(144) : DialogText(145) + (reason.empty() ? "" : "\r\n\r\n" + reason);
   const std::string caption = DialogText(0);
   // A background send waits for the user here: a wait it may be given up in.
-  const TEmberParked parked(EmberParkWaiting);
+  const TEmberParked parked;
   ShowLibraryMessageBox(!success, text, caption);
 }
 
@@ -381,7 +381,7 @@ bool SendEmailReport() {
       const bool dialog = (options.SendOptions() & 0x01) != 0;
       const std::vector<std::string> attachments = gAttachments;
       // The mail client has it until the user is done with it.
-      const TEmberParked parked(EmberParkWaiting);
+      const TEmberParked parked;
       success = SendMAPIMail(addresses, subject, body, attachments, dialog);
       if (!success) success = SendMailByShell(addresses, subject, message, report);
     } else {
@@ -426,7 +426,7 @@ bool SendWebReport() {
       success = SendTrackerReport(mode, TrackerSettings(web), result);
       if (result == trClosed && (options.SendOptions() & 0x01)) {
         const std::string text = DialogText(146), caption = DialogText(0);
-        const TEmberParked parked(EmberParkWaiting);
+        const TEmberParked parked;
         ShowLibraryMessageBox(false, text, caption);
         gTrackerShownBox = true;
       }
@@ -710,7 +710,7 @@ bool JudgeLockHolder(uint32_t waitedMs) {
       if (thread.State->ThreadID.load() == holder) state = thread.State;
   }
   // Between two waits it leaves at the next one, and the lock is then the system's to hand on.
-  return state && GiveUpParked(state->Park, false) && lock.GiveUpHolder(holder);
+  return state && GiveUpParked(state->Park) && lock.GiveUpHolder(holder);
 }
 
 // The library lock is taken over: a send that held it is gone (killed, or given up where it
@@ -747,7 +747,7 @@ void CloseSendThreads() {
   // Those still going are given up: each goes on to its next wait (its code between two waits is
   // short) or to its end, and touches nothing more after.
   for (TSendThread& thread : threads)
-    if (!SendThreadOver(thread)) GiveUpParked(thread.State->Park, false);
+    if (!SendThreadOver(thread)) GiveUpParked(thread.State->Park);
   for (TSendThread& thread : threads)
     while (!SendThreadOver(thread) && !IsParked(thread.State->Park)) WaitAWhile();
   // The lock one of them holds is taken over by the detachment's pass through it. The threads go

@@ -80,7 +80,7 @@ void TEmberClientSocket::Connect() {
   bool connected;
   {
     // A background send may be given up while it waits on the network (TEmberPark).
-    const TEmberParked parked(EmberParkWaiting);
+    const TEmberParked parked;
     connected = esock::Connect(handle_, address_);
   }
   if (!connected) {
@@ -161,7 +161,7 @@ void TEmberClientSocket::CloseAfterFailure(int32_t code, const char* format) {
 int32_t TEmberClientSocket::SendBuffer(const void* buffer, int32_t length) {
   int32_t result;
   {
-    const TEmberParked parked(EmberParkWaiting);
+    const TEmberParked parked;
     result = esock::Send(handle_, buffer, length);
   }
   if (result < 0) {
@@ -207,7 +207,7 @@ bool TEmberClientSocket::WaitForData(uint32_t milliseconds) {
     // Readable with nothing to read: the peer closed or the socket failed, and no data follows.
     bool readable;
     {
-      const TEmberParked parked(EmberParkWaiting);
+      const TEmberParked parked;
       readable = esock::WaitReadable(handle_, milliseconds - elapsed);
     }
     if (readable && ReceiveBuffer(nullptr, -1) <= 0) return false;

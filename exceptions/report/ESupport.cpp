@@ -110,7 +110,7 @@ void ShowWarningAt(TEmberLogErrorCode code, const std::string& message, uintptr_
     if (code >= eeEmailMAPIError && code <= eeWebTrakerError && !gShowWarnings) return;
     if (gMessageBoxesAllowed && code >= eeEmailSMTPError && code <= eeWebTrakerError && Boxes().Error) {
       // A background send waits for the user here: a wait it may be given up in (TEmberPark).
-      const TEmberParked parked(EmberParkWaiting);
+      const TEmberParked parked;
       Boxes().Error(message, "Error.");
     }
   } catch (...) {

@@ -100,7 +100,7 @@ Handle Open(const std::string& agent, const std::string& proxy) {
 // A call that waits on the network: a background send may be given up there (TEmberPark).
 template <typename TCall>
 auto Waiting(TCall call) {
-  const TEmberParked parked(EmberParkWaiting);
+  const TEmberParked parked;
   return call();
 }
 
