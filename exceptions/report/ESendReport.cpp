@@ -300,7 +300,7 @@ void SendThreadMain(void* argument) {
 
 // Releases the threads of sends that are over (they no longer need the library lock, which the
 // caller may hold).
-void JoinFinishedSendThreads() {
+void ReleaseFinishedSendThreads() {
   std::vector<TSendThread> finished;
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);
@@ -527,7 +527,7 @@ bool StartSendThread(bool background) {
       SendBugReport();
       return false;
     }
-    JoinFinishedSendThreads();
+    ReleaseFinishedSendThreads();
     std::unique_lock<std::mutex> guard(gSendThreadsLock);
     if (gSendThreadsClosed) {
       // The library is detaching: no thread may outlive it. The processing ends the application
