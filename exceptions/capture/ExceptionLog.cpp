@@ -2,6 +2,7 @@
 // start-up and shut-down (the portable half; hooks live in win32/ExceptionLog.cpp).
 #include "ExceptionLog.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <set>
 #include <thread>
 #include <typeinfo>
+#include <utility>
 
 #include "ECallStack.h"
 #include "EFreezeWatch.h"
@@ -27,14 +29,31 @@ namespace {
 
 std::atomic<TEmberProcessExceptionProc> gProcessProc{nullptr};
 
-// Processing of the current exception: who waits for whom.
+// What the worker processes for a faulting thread, and what it answers. Shared by the two, so
+// that neither depends on the other's stack: the faulting thread may be killed, or unwound past
+// its entry, while the worker goes on.
+struct TWorkerJob {
+  TEmberNotifyArgs Args;
+  std::atomic<bool> Running{true};
+  std::atomic<uint8_t> Result{1};
+  std::atomic<uintptr_t> Worker{0};  // the faulting thread's handle on the worker
+};
+
+// Processing of the current exception: who waits for whom. The posted call's slot takes no lock:
+// a thread killed in the middle of it leaves no one waiting.
 struct TProcessingState {
   std::atomic<bool> Active{false};                // an exception is being processed
   std::atomic<uint32_t> FaultingThread{0};
-  std::mutex PostedLock;
-  const std::function<void()>* PostedCall = nullptr;
+  // A handle on the faulting thread, and whether it left its entry (an unwind past it): the
+  // worker runs no more calls for a faulting thread that is gone.
+  std::atomic<uintptr_t> FaultingHandle{0};
+  std::atomic<bool> FaultingGone{false};
+  std::atomic<const std::function<void()>*> PostedCall{nullptr};
   std::atomic<bool> PostedDone{false};
   std::atomic<bool> DialogShowing{false};
+  // The processing under way on a worker (under the library lock): a holder that takes the lock
+  // over waits for it.
+  std::shared_ptr<TWorkerJob> Job;
 };
 TProcessingState& Processing() {
   static TProcessingState state;
@@ -58,34 +77,35 @@ std::string& LastPage() {
   return page;
 }
 
-void FinishPostedCall() {
-  TProcessingState& state = Processing();
-  std::lock_guard<std::mutex> guard(state.PostedLock);
-  state.PostedCall = nullptr;
-  state.PostedDone = true;
-}
+void FinishPostedCall() { Processing().PostedDone = true; }
 
-// The call runs outside the lock: the worker posts no other before this one is done, and a call
-// the runtime cuts short leaves no lock held.
+// The call is taken out of the slot first: the worker takes back only a call no one runs.
 void RunPostedCall() {
   TProcessingState& state = Processing();
-  const std::function<void()>* call;
-  {
-    std::lock_guard<std::mutex> guard(state.PostedLock);
-    call = state.PostedCall;
-  }
+  const std::function<void()>* call = state.PostedCall.exchange(nullptr);
   if (call == nullptr) return;
   {
     const TOnThreadEnd done([] { FinishPostedCall(); });
     try {
       // The program's handlers run no more on a thread whose code the runtime ended.
-      if (ThreadVars().ProgramCodeEnded == 0) (*call)();
+      if (ThreadVars().ProgramCodeEnded == 0) {
+        const TEmberParked parked;
+        (*call)();
+      }
     } catch (...) {
       // a handler's failure must not stop the faulting thread's wait
     }
   }
   FinishPostedCall();
 }
+
+// The faulting thread will run no call any more: it ended (killed) or left its entry.
+bool FaultingThreadGone() {
+  TProcessingState& state = Processing();
+  return state.FaultingGone || ember_detail::PlatformThreadEnded(state.FaultingHandle);
+}
+
+void ReleaseHeld(std::atomic<uintptr_t>& held) { ember_detail::PlatformReleaseThread(held.exchange(0)); }
 
 bool IsReadable(const void* address, uint32_t size) {
   return address != nullptr && ember_detail::PlatformIsReadable(address, size);
@@ -113,46 +133,137 @@ TEmberLibraryGlobals& EmberLibrary() {
 // --- The library lock and its heirs
 
 namespace {
-// How often the calling thread holds the library lock (one library lock per module).
+// How often the calling thread holds the library lock (one library lock per module), and the
+// system object it holds.
 thread_local int32_t tLibraryLockHeld = 0;
+thread_local uintptr_t tLibraryLockObject = 0;
+// A waiter looks at the holder again after each slice.
+constexpr uint32_t kLockSliceMs = 50;
+std::atomic<TEmberLockTakeOver> gTakeOver{nullptr};
+std::atomic<TEmberLockHolderJudge> gHolderJudge{nullptr};
 
 // At most one background send waits for the lock at a time; the table has room for more, and
-// lives in static storage so that nothing of it is left for the leak report.
+// lives in static storage so that nothing of it is left for the leak report. It takes no lock of
+// its own: a thread killed while it looked at it leaves no one waiting.
 struct TLockHeir {
-  int32_t Id = 0;          // 0: a free slot
-  uintptr_t Thread = 0;    // a handle of the library's own on the heir's thread; 0: not known
+  std::atomic<int32_t> Id{0};          // 0: a free slot
+  std::atomic<uintptr_t> Thread{0};    // a handle of the library's own on the heir's thread; 0: not known
 };
 constexpr int32_t kHeirSlots = 16;
-std::mutex gHeirsLock;
 TLockHeir gHeirs[kHeirSlots];
-int32_t gLastHeirId = 0;
+std::atomic<int32_t> gLastHeirId{0};
 
-void FreeHeirSlot(TLockHeir& heir) {
-  if (heir.Thread != 0) ember_detail::PlatformReleaseThread(heir.Thread);
-  heir = TLockHeir();
+void FreeHeirSlot(TLockHeir& heir, int32_t id) {
+  ember_detail::PlatformReleaseThread(heir.Thread.exchange(0));
+  heir.Id.compare_exchange_strong(id, 0);
 }
+
+void TakeOverLibraryWork();
 }  // namespace
 
-void TEmberLibraryLock::lock() {
-  mutex_.lock();
-  ++tLibraryLockHeld;
+void SetLibraryLockTakeOver(TEmberLockTakeOver proc) { gTakeOver = proc; }
+void SetLockHolderJudge(TEmberLockHolderJudge judge) { gHolderJudge = judge; }
+
+TEmberLibraryLock::~TEmberLibraryLock() { ember_detail::PlatformDestroyLockObject(object_.exchange(0)); }
+
+uintptr_t TEmberLibraryLock::Object() {
+  uintptr_t object = object_.load();
+  if (object != 0) return object;
+  const uintptr_t made = ember_detail::PlatformCreateLockObject();
+  if (object_.compare_exchange_strong(object, made)) return made;
+  ember_detail::PlatformDestroyLockObject(made);
+  return object;
 }
+
+bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool judge) {
+  if (tLibraryLockHeld > 0) {
+    ++tLibraryLockHeld;
+    return true;
+  }
+  const int64_t start = EmberNowMs();
+  for (;;) {
+    const uintptr_t object = Object();
+    const int64_t waited = EmberNowMs() - start;
+    uint32_t slice = kLockSliceMs;
+    if (milliseconds != ~0u) slice = waited >= milliseconds ? 0 : std::min<uint32_t>(slice, milliseconds - waited);
+    ember_detail::TLockWait result;
+    {
+      // A send that waits its turn waits on others: it may be given up meanwhile.
+      const TEmberParked parked;
+      result = ember_detail::PlatformWaitLockObject(object, slice, answering);
+    }
+    if (result != ember_detail::TLockWait::TimedOut) {
+      if (object != object_.load()) {
+        // The object of a holder that was given up: no one's lock any more.
+        ember_detail::PlatformReleaseLockObject(object);
+        continue;
+      }
+      tLibraryLockHeld = 1;
+      tLibraryLockObject = object;
+      holder_ = EmberCurrentThreadID();
+      if (takeOver_.exchange(false) || result == ember_detail::TLockWait::Abandoned) {
+        // The gone holder's own worker (a look-up under the lock on the worker) cannot wait for
+        // itself: the next holder takes over.
+        if (IsInsideLibraryWork())
+          takeOver_ = true;
+        else
+          TakeOverLibraryWork();
+      }
+      return true;
+    }
+    const int64_t total = EmberNowMs() - start;
+    if (milliseconds != ~0u && total >= milliseconds) return false;
+    if (TEmberLockHolderJudge holderJudge = judge ? gHolderJudge.load() : nullptr) {
+      try {
+        holderJudge(static_cast<uint32_t>(total));
+      } catch (...) {
+        // the holder is waited for as before
+      }
+    }
+  }
+}
+
+void TEmberLibraryLock::lock() { LockWithin(~0u, false, false); }
+
+bool TEmberLibraryLock::try_lock() { return LockWithin(0, false, false); }
 
 void TEmberLibraryLock::unlock() {
-  --tLibraryLockHeld;
-  mutex_.unlock();
-}
-
-bool TEmberLibraryLock::try_lock() {
-  if (!mutex_.try_lock()) return false;
-  ++tLibraryLockHeld;
-  return true;
+  if (tLibraryLockHeld <= 0 || --tLibraryLockHeld > 0) return;
+  uint32_t self = EmberCurrentThreadID();
+  holder_.compare_exchange_strong(self, 0);
+  ember_detail::PlatformReleaseLockObject(std::exchange(tLibraryLockObject, 0));
 }
 
 bool TEmberLibraryLock::HeldByThisThread() const { return tLibraryLockHeld > 0; }
 
+int32_t TEmberLibraryLock::HoldCount() const { return tLibraryLockHeld; }
+
 void TEmberLibraryLock::UnlockAll() {
-  while (tLibraryLockHeld > 0) unlock();
+  if (tLibraryLockHeld <= 0) return;
+  tLibraryLockHeld = 1;
+  unlock();
+}
+
+void TEmberLibraryLock::LeaveHoldsDownTo(int32_t count) {
+  if (count < 0) count = 0;
+  if (tLibraryLockHeld <= count) return;
+  if (count > 0) {
+    tLibraryLockHeld = count;
+    return;
+  }
+  takeOver_ = true;
+  UnlockAll();
+}
+
+bool TEmberLibraryLock::GiveUpHolder(uint32_t thread) {
+  uint32_t holder = thread;
+  if (thread == 0 || !holder_.compare_exchange_strong(holder, 0)) return false;
+  // The given-up thread owns the old object for good (it never gives it back, and leaves when its
+  // park ends): a fresh one takes its place, and the old one is kept, since a waiter may still be
+  // in a slice on it.
+  object_ = ember_detail::PlatformCreateLockObject();
+  takeOver_ = true;
+  return true;
 }
 
 // --- Work the runtime may cut short
@@ -180,12 +291,11 @@ bool RunThreadEndWork() {
 }
 
 int32_t AddLockHeir() {
-  std::lock_guard<std::mutex> guard(gHeirsLock);
+  int32_t id = ++gLastHeirId;
+  if (id <= 0) id = gLastHeirId = 1;
   for (TLockHeir& heir : gHeirs) {
-    if (heir.Id != 0) continue;
-    if (++gLastHeirId <= 0) gLastHeirId = 1;
-    heir.Id = gLastHeirId;
-    return heir.Id;
+    int32_t free = 0;
+    if (heir.Id.compare_exchange_strong(free, id)) return id;
   }
   return 0;  // no room: the thread runs without coming first
 }
@@ -193,37 +303,68 @@ int32_t AddLockHeir() {
 void SetLockHeirThread(int32_t heir, uintptr_t threadHandle) {
   if (heir == 0 || threadHandle == 0) return;
   const uintptr_t held = ember_detail::PlatformHoldThread(threadHandle);
-  std::lock_guard<std::mutex> guard(gHeirsLock);
   for (TLockHeir& slot : gHeirs) {
     if (slot.Id != heir) continue;
-    if (slot.Thread != 0) ember_detail::PlatformReleaseThread(slot.Thread);
-    slot.Thread = held;
+    ember_detail::PlatformReleaseThread(slot.Thread.exchange(held));
     return;
   }
-  if (held != 0) ember_detail::PlatformReleaseThread(held);
+  ember_detail::PlatformReleaseThread(held);
 }
 
 void RemoveLockHeir(int32_t heir) {
   if (heir == 0) return;
-  std::lock_guard<std::mutex> guard(gHeirsLock);
   for (TLockHeir& slot : gHeirs)
-    if (slot.Id == heir) FreeHeirSlot(slot);
+    if (slot.Id == heir) FreeHeirSlot(slot, heir);
 }
 
 bool LockHeirWaiting() {
-  std::lock_guard<std::mutex> guard(gHeirsLock);
   bool waiting = false;
   for (TLockHeir& slot : gHeirs) {
-    if (slot.Id == 0) continue;
-    // A thread that ended without taking the lock (killed) never will.
-    if (slot.Thread != 0 && ember_detail::PlatformThreadEnded(slot.Thread)) {
-      FreeHeirSlot(slot);
+    const int32_t id = slot.Id;
+    if (id == 0) continue;
+    // A thread that ended without taking the lock (killed, or given up where it waited) never will.
+    const uintptr_t thread = slot.Thread;
+    if (thread != 0 && ember_detail::PlatformThreadEnded(thread)) {
+      FreeHeirSlot(slot, id);
       continue;
     }
     waiting = true;
   }
   return waiting;
 }
+
+// --- Threads that may be given up
+
+int64_t EmberNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+namespace {
+// Sets the park's parked bit; leaves when the thread was given up. Answers the bit it replaced.
+bool SetParked(TEmberPark& park, bool parked) {
+  uint32_t state = park.State.load();
+  while (!park.State.compare_exchange_weak(state, (state & ~1u) | (parked ? 1u : 0u))) {
+  }
+  if ((state & 2) != 0 && park.Leave != nullptr) park.Leave();
+  return (state & 1) != 0;
+}
+}  // namespace
+
+TEmberParked::TEmberParked() : park_(ThreadVars().Park) {
+  if (park_ != nullptr) outer_ = SetParked(*park_, true);
+}
+
+TEmberParked::~TEmberParked() {
+  if (park_ != nullptr) SetParked(*park_, outer_);
+}
+
+bool GiveUpParked(TEmberPark& park) {
+  if (park.Leave == nullptr) return false;
+  return (park.State.fetch_or(2) & 1) != 0;
+}
+
+bool IsParked(const TEmberPark& park) { return (park.State.load() & 1) != 0; }
 
 uint8_t GetLibraryState() { return EmberLibrary().LibraryState; }
 void SetLibraryState(uint8_t state) { EmberLibrary().LibraryState = state; }
@@ -452,13 +593,21 @@ class TSavedRaise {
 }  // namespace
 
 TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == EmberLibrary().MainThreadID) {
-  TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+#if defined(_WIN32) && defined(__i386__)
+  frame_.Handler = reinterpret_cast<void*>(&TExceptionEntryLock::Handle);
+  frame_.Entry = this;
+  asm volatile("movl %%fs:0, %0" : "=r"(frame_.Next));
+  asm volatile("movl %0, %%fs:0" : : "r"(&frame_) : "memory");
+#endif
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TEmberLibraryLock& lock = library.LibraryLock;
+  holdsBefore_ = lock.HoldCount();
+  endWorkBefore_ = tThreadEndWork;
   // The main thread answers no window from here until its entry ends (the wait for a report
   // sent in the background may be long): that is the library's wait, not the program's freeze.
-  if (main_) ++EmberLibrary().MainThreadInside;
-  const bool held = lock.HeldByThisThread();
+  if (main_) ++library.MainThreadInside;
   try {
-    if (held) {
+    if (holdsBefore_ > 0) {
       lock.lock();
       return;
     }
@@ -467,14 +616,9 @@ TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == Emb
     const bool answers = ember_detail::PlatformHasMessageQueue();
     std::optional<TSavedRaise> saved;  // no allocation: the memory manager's lock may be this thread's
     const auto take = [&] {
-      if (!answers) {
-        lock.lock();
-        return;
-      }
-      while (!lock.try_lock()) {
-        if (!saved) saved.emplace(ThreadVars());
-        ember_detail::PlatformWaitAnsweringSent(1);
-      }
+      if (lock.try_lock()) return;
+      if (answers && !saved) saved.emplace(ThreadVars());
+      lock.LockWithin(~0u, answers, true);
     };
     take();
     // Each round gives the lock back, which this thread held only once; the heir's thread is
@@ -491,7 +635,8 @@ TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == Emb
     }
     if (saved) saved->Restore();
   } catch (...) {
-    if (main_) --EmberLibrary().MainThreadInside;
+    if (main_) --library.MainThreadInside;
+    Unlink();
     throw;
   }
 }
@@ -499,6 +644,45 @@ TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == Emb
 TExceptionEntryLock::~TExceptionEntryLock() {
   EmberLibrary().LibraryLock.unlock();
   if (main_) --EmberLibrary().MainThreadInside;
+  Unlink();
+}
+
+void TExceptionEntryLock::Unlink() noexcept {
+#if defined(_WIN32) && defined(__i386__)
+  TRegistration* head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  if (head == &frame_) {
+    asm volatile("movl %0, %%fs:0" : : "r"(frame_.Next) : "memory");
+    return;
+  }
+  // Not at the head (a thread-end work gives the entry back from further in): taken out of the
+  // chain where it stands; an unwind that passed it has taken it out already.
+  for (TRegistration* at = head; at != nullptr && at != reinterpret_cast<TRegistration*>(-1); at = at->Next) {
+    if (at->Next != &frame_) continue;
+    at->Next = frame_.Next;
+    return;
+  }
+#endif
+}
+
+// An exception unwound past the entry to a handler outside the library: none of the entry's code
+// runs any more. The thread's work inside the library ends here (its later exceptions are
+// processed again), its worker runs no more calls for it, and the lock goes to the next holder,
+// which takes over what was left half done.
+void TExceptionEntryLock::LeftByUnwind() noexcept {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TProcessingState& state = Processing();
+  if (state.Active && state.FaultingThread == EmberCurrentThreadID()) state.FaultingGone = true;
+  if (holdsBefore_ == 0) {
+    TEmberThreadVars& vars = ThreadVars();
+    vars.Busy = 0;
+    vars.Processing = 0;
+    vars.InRaiseHandler = 0;
+    ClearRaiseState(vars);
+  }
+  tThreadEndWork = static_cast<TThreadEndWork*>(endWorkBefore_);
+  library.LibraryLock.LeaveHoldsDownTo(holdsBefore_);
+  if (main_) --library.MainThreadInside;
 }
 
 uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
@@ -552,45 +736,56 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
         if (inline_) {
           result = RunProcessing(args);
         } else {
-          // The worker processes while this thread keeps running the calls handed to it.
+          // The worker processes while this thread keeps running the calls handed to it. What it
+          // works from is its own: this thread may be killed, or unwound past its entry, meanwhile.
           TProcessingState& state = Processing();
+          const auto job = std::make_shared<TWorkerJob>();
+          job->Args = args;
+          state.FaultingHandle = ember_detail::PlatformHoldCurrentThread();
+          state.FaultingGone = false;
           state.FaultingThread = EmberCurrentThreadID();
           state.Active = true;
-          std::atomic<bool> running{true};
-          std::atomic<uint8_t> workerResult{1};
+          state.Job = job;
+          const auto processingOver = [&] {
+            state.DialogShowing = false;
+            state.Active = false;
+            state.FaultingThread = 0;
+            ReleaseHeld(state.FaultingHandle);
+            state.Job.reset();
+          };
           std::thread worker;
           try {
-            worker = std::thread([&] {
+            worker = std::thread([job] {
               ThreadVars().Busy = 1;
               // The runtime ends the worker's code: the faulting thread goes on as if the
               // processing had ended (this work runs last on the worker).
-              const TOnThreadEnd workerEnd([&] {
-                workerResult = 1;
-                running = false;
+              const TOnThreadEnd workerEnd([&job] {
+                job->Result = 1;
+                job->Running = false;
               });
               // Above the application's threads, so that a busy program does not hold up its report.
               ember_detail::PlatformRaiseThreadPriority();
-              workerResult = RunProcessing(args);
-              running = false;
+              job->Result = RunProcessing(job->Args);
+              job->Running = false;
             });
           } catch (...) {
-            state.Active = false;
-            state.FaultingThread = 0;
+            processingOver();
             throw;
           }
+          job->Worker = ember_detail::PlatformHoldStdThread(worker);
           const auto waitForWorker = [&] {
             const bool mainThread = EmberCurrentThreadID() == library.MainThreadID;
             const bool mayPump = (behaviour & 0x01) == 0 || (behaviour & 0x03) == 0x03;
-            while (running) {
+            // A worker that ended without saying so (killed) is waited for no more.
+            while (job->Running && !ember_detail::PlatformThreadEnded(job->Worker)) {
               if (mainThread && mayPump && state.DialogShowing) ember_detail::PlatformPumpMessages(true);
               RunPostedCall();
               std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             worker.join();
             RunPostedCall();
-            state.DialogShowing = false;
-            state.Active = false;
-            state.FaultingThread = 0;
+            ReleaseHeld(job->Worker);
+            processingOver();
           };
           {
             // The runtime ends this thread in a call handed to it: the processing goes on to its
@@ -601,7 +796,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
             });
             waitForWorker();
           }
-          result = workerResult;
+          result = job->Result;
         }
         MarkObjectHandled(object);
       }
@@ -618,6 +813,42 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
 }
 
 void SetExceptionDialogShowing(bool showing) { Processing().DialogShowing = showing; }
+
+namespace {
+// The lock's last holder is gone (killed, unwound past its entry, or a send given up): its worker,
+// which works from the library's state, runs to its end first (it runs no more calls for the gone
+// thread, and takes no lock), then what the holder left half done is reset.
+void TakeOverLibraryWork() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TProcessingState& state = Processing();
+  if (const std::shared_ptr<TWorkerJob> job = std::move(state.Job)) {
+    const bool answers = ember_detail::PlatformHasMessageQueue();
+    while (job->Running && !ember_detail::PlatformThreadEnded(job->Worker)) {
+      if (answers)
+        ember_detail::PlatformWaitAnsweringSent(10);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ReleaseHeld(job->Worker);
+  }
+  state.PostedCall = nullptr;
+  state.PostedDone = true;
+  state.DialogShowing = false;
+  state.Active = false;
+  state.FaultingThread = 0;
+  state.FaultingGone = false;
+  ReleaseHeld(state.FaultingHandle);
+  library.ProcessingRecord = nullptr;
+  library.RequestControlBlock = nullptr;
+  if (TEmberLockTakeOver proc = gTakeOver.load()) {
+    try {
+      proc();
+    } catch (...) {
+      // the report side's state stays as it was
+    }
+  }
+}
+}  // namespace
 
 namespace {
 std::atomic<TEmberBeforeProcessEnd> gBeforeProcessEnd{nullptr};
@@ -656,12 +887,22 @@ void SynchronizeExceptionCall(const std::function<void()>& call) {
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LeakReportRunning) return;
   if (state.Active && state.FaultingThread != EmberCurrentThreadID()) {
-    {
-      std::lock_guard<std::mutex> guard(state.PostedLock);
+    // A faulting thread that is gone (killed, or unwound past its entry) runs no call any more:
+    // the processing goes on to its end without the program's calls.
+    if (!FaultingThreadGone()) {
       state.PostedDone = false;
       state.PostedCall = &call;
+      while (!state.PostedDone) {
+        if (FaultingThreadGone()) {
+          // Taken back, unless the thread took it and is gone with it.
+          const std::function<void()>* posted = &call;
+          state.PostedCall.compare_exchange_strong(posted, nullptr);
+          state.FaultingGone = true;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
     }
-    while (!state.PostedDone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   } else if (ThreadVars().ProgramCodeEnded == 0) {
     // What leaves the handler is the program's exception: it is caught here, while the
     // library's work is still marked off, so that the end of this catch reports it like any
@@ -670,6 +911,8 @@ void SynchronizeExceptionCall(const std::function<void()>& call) {
     std::exception_ptr escaped;
     {
       const TProgramCode programCode;
+      // A send given up while the handler runs leaves when it returns.
+      const TEmberParked parked;
       try {
         call();
       } catch (...) {

@@ -54,6 +54,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EmberRecords.h"
@@ -99,6 +100,9 @@ struct TEmberThreadVars {
   // Set when the runtime has ended the program's code on this thread (its terminate handler):
   // what the library still completes on it runs no handler of the program any more.
   uint8_t ProgramCodeEnded = 0;
+  // Set on a thread of the library's own work that may be given up where it waits (a background
+  // send; see TEmberPark).
+  struct TEmberPark* Park = nullptr;
   uint8_t Terminating = 0;       // the library's terminate handler runs on this thread
   uint8_t FreezeWatch = 0;       // this thread is a freeze watch: its reports are the main thread's
   uint8_t Untracked = 0;         // the library's own allocations: the leak tracker skips them
@@ -139,9 +143,19 @@ bool IsInsideLibraryWork();
 // --- The library lock
 
 // Re-entrant; it knows whether the calling thread holds it, so that no thread waits for it
-// holding it already. Lockable (lock_guard, unique_lock).
+// holding it already. Lockable (lock_guard, unique_lock). A holder that will not give it back is
+// not waited for: a thread that ended holding it (killed), one that left it behind when an
+// exception was unwound past its entry to a handler outside the library (TExceptionEntryLock),
+// and a send given up where it waits (GiveUpHolder). The next thread that takes it takes it
+// over: it first waits for the gone holder's worker, if it had one, and resets what the holder
+// left half done (the processing's state, then the report side's, SetLibraryLockTakeOver), so
+// that later exceptions are still processed and sent.
 class TEmberLibraryLock {
  public:
+  TEmberLibraryLock() = default;
+  ~TEmberLibraryLock();
+  TEmberLibraryLock(const TEmberLibraryLock&) = delete;
+  TEmberLibraryLock& operator=(const TEmberLibraryLock&) = delete;
   void lock();
   void unlock();
   bool try_lock();
@@ -149,10 +163,75 @@ class TEmberLibraryLock {
   // Gives back every hold of the calling thread (a thread the runtime ends, after the work it
   // registered has run: no other thread may wait for it for ever).
   void UnlockAll();
+  // Takes the lock within `milliseconds` (~0u: no limit); false when it could not be had then.
+  // `answering`: the thread answers what other threads send to its windows meanwhile. `judge`:
+  // the waiter is an exception's entry, which waits for a send a bounded time
+  // (SetLockHolderJudge).
+  bool LockWithin(uint32_t milliseconds, bool answering, bool judge);
+  // The thread that holds it (its id; 0 when none).
+  uint32_t Holder() const { return holder_.load(); }
+  // The lock of `thread`, which is parked for good where it stands (a send given up): a fresh
+  // system object takes its place, and the next holder takes it over. False when `thread` does
+  // not hold it.
+  bool GiveUpHolder(uint32_t thread);
+  // Gives back the calling thread's holds down to `count` (a holder's frame unwound); the next
+  // holder takes over what was left half done.
+  void LeaveHoldsDownTo(int32_t count);
+  // How often the calling thread holds it.
+  int32_t HoldCount() const;
 
  private:
-  std::recursive_mutex mutex_;
+  uintptr_t Object();
+  std::atomic<uintptr_t> object_{0};  // the system's re-entrant lock object, made at first use
+  std::atomic<uint32_t> holder_{0};
+  std::atomic<bool> takeOver_{false};  // the last holder left its work half done
 };
+
+// Installed by the report side: what its part of the library's state needs when the library
+// lock is taken over (a send that held it is gone). Runs under the lock, after the processing's
+// own state was reset.
+using TEmberLockTakeOver = void (*)();
+void SetLibraryLockTakeOver(TEmberLockTakeOver proc);
+
+// Installed by the report side: asked, in slices, by an entry that has waited `waitedMs` for the
+// lock; it may give up the send that holds it (GiveUpHolder) and answers
+// whether it did.
+using TEmberLockHolderJudge = bool (*)(uint32_t waitedMs);
+void SetLockHolderJudge(TEmberLockHolderJudge judge);
+
+// --- Threads of the library's own work that may be given up
+//
+// A background send waits on others: in handlers of the program, for a network, for the user.
+// Each such wait is a park: the thread touches nothing of the library's state until it ends. A
+// thread given up (an entry or the last close waited long enough, GiveUpParked) leaves where it
+// stands when its park ends, through `Leave`, without touching anything more: its report stays in
+// the log file. The thread registers its park in ThreadVars().Park for as long as it runs.
+struct TEmberPark {
+  std::atomic<uint32_t> State{0};  // bit 0: parked; bit 1: given up
+  void (*Leave)() = nullptr;       // ends the calling thread where it stands; never returns
+};
+
+// A park of the calling thread for its lifetime (nothing when the thread has none). A thread
+// given up before it parks, or while it was parked, leaves at once / when the park ends.
+class TEmberParked {
+ public:
+  TEmberParked();
+  ~TEmberParked();
+  TEmberParked(const TEmberParked&) = delete;
+  TEmberParked& operator=(const TEmberParked&) = delete;
+
+ private:
+  TEmberPark* park_;
+  bool outer_ = false;  // inside another park
+};
+
+// Gives up the thread of `park`: it leaves at its park's end, or at its next park. Answers true
+// when it is parked now (and so touches nothing more).
+bool GiveUpParked(TEmberPark& park);
+// True while the thread of `park` is parked.
+bool IsParked(const TEmberPark& park);
+// The steady clock in milliseconds (the bounds of the library's waits).
+int64_t EmberNowMs();
 
 // Heirs of the library lock: threads started under the lock by one exception's processing that
 // must have it before the next exception's entry does (a background send, which works from that
@@ -261,7 +340,11 @@ TEmberLibraryGlobals& EmberLibrary();
 // takes it again at once: it could never give it back to an heir. A thread with a message queue
 // answers the messages sent to its windows while it waits (a send's handler may ask one of them
 // while its send holds the lock); an exception processed in one of those answers is an entry of
-// its own, and the waiting entry's raise is still its own afterwards.
+// its own, and the waiting entry's raise is still its own afterwards. A send that holds the lock
+// is waited for a bounded time (SetLockHolderJudge). On Windows (i386) the entry stands on the
+// stack as an exception registration: an exception unwound past it to a handler outside the
+// library (a host's guard) gives the lock back and ends the entry's work on the thread, so that
+// the thread's later exceptions are processed again and no one waits for the lock it left.
 class TExceptionEntryLock {
  public:
   TExceptionEntryLock();
@@ -269,8 +352,25 @@ class TExceptionEntryLock {
   TExceptionEntryLock(const TExceptionEntryLock&) = delete;
   TExceptionEntryLock& operator=(const TExceptionEntryLock&) = delete;
 
+#if defined(_WIN32) && defined(__i386__)
+  // Called by the system for every exception dispatched or unwound past the entry.
+  static int Handle(void* record, void* frame, void* context, void* dispatcher) noexcept;
+#endif
+
  private:
+  void LeftByUnwind() noexcept;
+  void Unlink() noexcept;
+#if defined(_WIN32) && defined(__i386__)
+  // The layout of an exception registration (the next one, the handler), then the entry.
+  struct TRegistration {
+    TRegistration* Next;
+    void* Handler;
+    TExceptionEntryLock* Entry;
+  } frame_;
+#endif
   const bool main_;
+  int32_t holdsBefore_ = 0;
+  void* endWorkBefore_ = nullptr;
 };
 
 // --- Processing
@@ -449,6 +549,16 @@ void PlatformWaitAnsweringSent(uint32_t milliseconds);
 // A handle of its own on the thread of system handle `thread` (0: none), whether that thread
 // has ended, and the handle's release.
 uintptr_t PlatformHoldThread(uintptr_t thread);
+// A handle of its own on the calling thread, and on a thread of the runtime (0 where none).
+uintptr_t PlatformHoldCurrentThread();
+uintptr_t PlatformHoldStdThread(std::thread& thread);
+// The library lock's system object: re-entrant per thread, owned by one thread, waited for in
+// slices. A wait answers Abandoned when the owner ended without giving it back.
+enum class TLockWait { Taken, Abandoned, TimedOut };
+uintptr_t PlatformCreateLockObject();
+void PlatformDestroyLockObject(uintptr_t object);
+TLockWait PlatformWaitLockObject(uintptr_t object, uint32_t milliseconds, bool answering);
+void PlatformReleaseLockObject(uintptr_t object);
 bool PlatformThreadEnded(uintptr_t held);
 void PlatformReleaseThread(uintptr_t held);
 }  // namespace ember_detail

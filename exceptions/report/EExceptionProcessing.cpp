@@ -833,7 +833,10 @@ void StopExceptionReporting() {
   if (gHolders == 0 || --gHolders > 0) return;
   // A report still being sent in the background ends first, and one that an exception being
   // processed now decides on is sent before the processing ends: a send uses the library's
-  // state and runs the module's code, and the host may unload the module once this returns.
+  // state and runs the module's code, and the host may unload the module once this returns. The
+  // sends are waited for EmberSendWaitLimitMs in all; one still going then is given up where it
+  // waits (it touches nothing more, and keeps the module loaded until its thread ends), and the
+  // lock it holds goes to the detachment's pass below.
   SafeCallProc(&CloseSendThreads, "ESendReport.Done");
   StopExceptionLog();
   // After the library lock was passed: no report is being sent any more.

@@ -41,33 +41,42 @@ namespace {
 
 std::vector<std::string> gAttachments;
 std::vector<std::string> gCustomFields;
-std::atomic<int32_t> gThreadsRunning{0};
 // The thread whose background send holds the library lock now; 0 when none.
 std::atomic<uint32_t> gSendingThread{0};
 
 // How far a background send thread has come: it has taken the library lock (it no longer
-// needs it from anyone), and it has left the lock and has nothing more to do.
+// needs it from anyone), and it has left the lock and has nothing more to do; and where it waits
+// on others, so that it can be given up there.
 struct TSendThreadState {
   std::atomic<bool> LockTaken{false};
   std::atomic<bool> Finished{false};
+  std::atomic<uint32_t> ThreadID{0};
+  TEmberPark Park;
 };
-// The background send threads not joined yet.
+// The background send threads not released yet.
 struct TSendThread {
-  std::thread Thread;
+  uintptr_t Handle = 0;
   std::shared_ptr<TSendThreadState> State;
 };
 std::mutex gSendThreadsLock;
 bool gSendThreadsClosed = false;  // under gSendThreadsLock
-// Threads a wait took out of the list and has not joined or put back yet (under
+// Threads a wait took out of the list and has not released or put back yet (under
 // gSendThreadsLock): every other wait lasts until they are, since it cannot see them.
 size_t gSendThreadsTakenOut = 0;
 // Never destroyed: a program that ends without detaching the library leaves its threads to the
-// system instead of ending in the runtime's terminate handler. Kept in static storage, so that
-// no block of the library's own is left for the leak report.
+// system. Kept in static storage, so that no block of the library's own is left for the leak
+// report.
 std::vector<TSendThread>& SendThreads() {
   static TNeverDestroyed<std::vector<TSendThread>> threads;
   return threads.Get();
 }
+
+// A send thread is over once it said so, or once its thread ended (killed, or given up where it
+// waited).
+bool SendThreadOver(const TSendThread& thread) {
+  return thread.State->Finished.load() || ember_report::LibraryThreadEnded(thread.Handle);
+}
+
 // A tracker already told the user about the report (it is closed): no outcome box follows.
 bool gTrackerShownBox = false;
 TEmberSendStage gStage;
@@ -135,13 +144,13 @@ TEmberLogErrorCode WebErrorCode(int32_t mode) {
 }
 
 void ShowOutcome(bool success) {
-  if (success) {
-    ShowLibraryMessageBox(false, DialogText(144), DialogText(0));
-    return;
-  }
-  // The user sees why: the reason recorded by the failing method follows the text.
-  std::string reason = GetLastLibraryErrorMessage();
-  ShowLibraryMessageBox(true, DialogText(145) + (reason.empty() ? std::string() : "\r\n\r\n" + reason), DialogText(0));
+  // The user sees why a send failed: the reason recorded by the failing method follows the text.
+  const std::string reason = success ? std::string() : GetLastLibraryErrorMessage();
+  const std::string text = success ? DialogText(144) : DialogText(145) + (reason.empty() ? "" : "\r\n\r\n" + reason);
+  const std::string caption = DialogText(0);
+  // A background send waits for the user here: a wait it may be given up in.
+  const TEmberParked parked;
+  ShowLibraryMessageBox(!success, text, caption);
 }
 
 void KeepFailedZip() {
@@ -270,13 +279,16 @@ void RunSendThread(TSendJob& job) {
   }
 }
 
-void SendThreadMain(TSendJob* job) {
+void SendThreadMain(void* argument) {
+  TSendJob* job = static_cast<TSendJob*>(argument);
   // The highest-but-one of the seven priorities: above the application, below time-critical.
   ember_report::RaiseThreadPriority();
   const std::shared_ptr<TSendThreadState> state = job->State;
+  state->ThreadID = EmberCurrentThreadID();
+  ThreadVars().Park = &state->Park;
   const auto leave = [&] {
     delete job;
-    --gThreadsRunning;
+    ThreadVars().Park = nullptr;
     state->Finished = true;
   };
   {
@@ -286,14 +298,14 @@ void SendThreadMain(TSendJob* job) {
   leave();
 }
 
-// Joins the threads of sends that have ended (they no longer need the library lock, which the
+// Releases the threads of sends that are over (they no longer need the library lock, which the
 // caller may hold).
-void JoinFinishedSendThreads() {
+void ReleaseFinishedSendThreads() {
   std::vector<TSendThread> finished;
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);
     for (size_t i = 0; i < SendThreads().size();) {
-      if (SendThreads()[i].State->Finished.load()) {
+      if (SendThreadOver(SendThreads()[i])) {
         finished.push_back(std::move(SendThreads()[i]));
         SendThreads().erase(SendThreads().begin() + static_cast<std::ptrdiff_t>(i));
       } else {
@@ -301,15 +313,20 @@ void JoinFinishedSendThreads() {
       }
     }
   }
-  for (TSendThread& thread : finished)
-    if (thread.Thread.joinable()) thread.Thread.join();
+  for (TSendThread& thread : finished) ember_report::ReleaseLibraryThread(thread.Handle);
 }
 
 }  // namespace
 
 const std::vector<std::string>& SendAttachments() { return gAttachments; }
 const std::vector<std::string>& SendCustomWebFields() { return gCustomFields; }
-bool IsSendThreadRunning() { return gThreadsRunning.load() > 0; }
+bool IsSendThreadRunning() {
+  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  if (gSendThreadsTakenOut > 0) return true;
+  for (const TSendThread& thread : SendThreads())
+    if (!SendThreadOver(thread)) return true;
+  return false;
+}
 bool IsSendUnderWayOn(uint32_t threadID) { return threadID != 0 && gSendingThread.load() == threadID; }
 
 void ExchangeSendWork(TEmberSendWork& work) {
@@ -359,10 +376,14 @@ bool SendEmailReport() {
                              gAttachments);
       CloseSendDialog();
     } else if (mode == 1) {
-      success = SendMAPIMail(options.EMailAddresses(), options.EMailSubject(), body, gAttachments,
-                             (options.SendOptions() & 0x01) != 0);
-      if (!success)
-        success = SendMailByShell(options.EMailAddresses(), options.EMailSubject(), options.EMailMessage(), report);
+      const std::string addresses = options.EMailAddresses(), subject = options.EMailSubject();
+      const std::string message = options.EMailMessage();
+      const bool dialog = (options.SendOptions() & 0x01) != 0;
+      const std::vector<std::string> attachments = gAttachments;
+      // The mail client has it until the user is done with it.
+      const TEmberParked parked;
+      success = SendMAPIMail(addresses, subject, body, attachments, dialog);
+      if (!success) success = SendMailByShell(addresses, subject, message, report);
     } else {
       success = true;
     }
@@ -404,7 +425,9 @@ bool SendWebReport() {
       int32_t result = trSent;
       success = SendTrackerReport(mode, TrackerSettings(web), result);
       if (result == trClosed && (options.SendOptions() & 0x01)) {
-        ShowLibraryMessageBox(false, DialogText(146), DialogText(0));
+        const std::string text = DialogText(146), caption = DialogText(0);
+        const TEmberParked parked;
+        ShowLibraryMessageBox(false, text, caption);
         gTrackerShownBox = true;
       }
     } else {
@@ -504,7 +527,7 @@ bool StartSendThread(bool background) {
       SendBugReport();
       return false;
     }
-    JoinFinishedSendThreads();
+    ReleaseFinishedSendThreads();
     std::unique_lock<std::mutex> guard(gSendThreadsLock);
     if (gSendThreadsClosed) {
       // The library is detaching: no thread may outlive it. The processing ends the application
@@ -528,20 +551,20 @@ bool StartSendThread(bool background) {
       record.ExceptionRecord = job->Record;
     }
     const std::shared_ptr<TSendThreadState> state = job->State = std::make_shared<TSendThreadState>();
-    ++gThreadsRunning;
+    state->Park.Leave = &ember_report::LeaveLibraryThread;
     const int32_t heir = job->Heir = AddLockHeir();
     uintptr_t handle = 0;
+    bool started = false;
     try {
-      // Kept until it is joined: the module must not detach, nor be unloaded, while it runs. The
-      // room is made first, so that a started thread is always kept.
+      // Kept until it is over: the module must not detach while it runs. The room is made first,
+      // so that a started thread is always kept.
       SendThreads().reserve(SendThreads().size() + 1);
-      std::thread thread(&SendThreadMain, job.get());
-      job.release();  // the thread's now; nothing below raises, the room is made
-      handle = ember_report::ThreadHandleOf(thread);
-      SendThreads().push_back(TSendThread{std::move(thread), state});
+      started = ember_report::StartLibraryThread(&SendThreadMain, job.get(), handle);
     } catch (...) {
+      started = false;
+    }
+    if (!started) {
       // No thread to be had: the report is sent here rather than lost.
-      --gThreadsRunning;
       RemoveLockHeir(heir);
       record.ExceptionObject = original.ExceptionObject;
       record.ExceptionContext = original.ExceptionContext;
@@ -551,6 +574,8 @@ bool StartSendThread(bool background) {
       SendBugReport();
       return false;
     }
+    job.release();  // the thread's now; nothing below raises, the room is made
+    SendThreads().push_back(TSendThread{handle, state});
     // The thread cannot take the lock before this processing gives it back, so it is named
     // while it still waits.
     SetLockHeirThread(heir, handle);
@@ -577,13 +602,28 @@ struct TMainThreadWaits {
   TMainThreadWaits& operator=(const TMainThreadWaits&) = delete;
 };
 
-// A thread with windows answers what other threads send to them while it waits for a send: the
-// send's handlers may ask one of them (its progress shown in the program), and would otherwise
-// wait for it for ever.
-void WaitForSendThread(TSendThread& thread) {
+// One wait of a thread that waits for sends: a thread with windows answers what other threads
+// send to them meanwhile (the send's handlers may ask one of them, its progress shown in the
+// program, and would otherwise wait for it for ever).
+void WaitAWhile() {
   if (ember_detail::PlatformHasMessageQueue())
-    while (!thread.State->Finished.load()) ember_detail::PlatformWaitAnsweringSent(10);
-  if (thread.Thread.joinable()) thread.Thread.join();
+    ember_detail::PlatformWaitAnsweringSent(10);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+// No time limit for a wait.
+constexpr int64_t kNoDeadline = INT64_MAX;
+
+bool Passed(int64_t deadline) { return deadline != kNoDeadline && EmberNowMs() >= deadline; }
+
+// Waits until the send of `thread` is over, or `deadline` has passed; true when it is over.
+bool WaitForSendThread(const TSendThread& thread, int64_t deadline) {
+  while (!SendThreadOver(thread)) {
+    if (Passed(deadline)) return false;
+    WaitAWhile();
+  }
+  return true;
 }
 
 // The send threads of the list, taken out for the calling wait (counted while it has them).
@@ -596,58 +636,91 @@ std::vector<TSendThread> TakeSendThreads(bool close) {
   return threads;
 }
 
-// The threads a wait took out, joined or not: those not joined go back to the list.
+// The threads a wait took out: those over are released, the others go back to the list.
 void GiveBackSendThreads(std::vector<TSendThread>& threads) {
   std::lock_guard<std::mutex> guard(gSendThreadsLock);
   gSendThreadsTakenOut -= threads.size();
-  for (TSendThread& thread : threads)
-    if (thread.Thread.joinable()) SendThreads().push_back(std::move(thread));
+  for (TSendThread& thread : threads) {
+    if (SendThreadOver(thread))
+      ember_report::ReleaseLibraryThread(thread.Handle);
+    else
+      SendThreads().push_back(std::move(thread));
+  }
   threads.clear();
 }
 
-// Waits until the threads that other waits took out are joined or back in the list (two waits
+// Waits until the threads that other waits took out are released or back in the list (two waits
 // at once, as a close and a fault's filter: the second must not return while the first's sends
-// still go out).
-void WaitForOtherWaits() {
+// still go out), or until `deadline`.
+void WaitForOtherWaits(int64_t deadline) {
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(gSendThreadsLock);
       if (gSendThreadsTakenOut == 0) return;
     }
-    if (ember_detail::PlatformHasMessageQueue())
-      ember_detail::PlatformWaitAnsweringSent(10);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (Passed(deadline)) return;
+    WaitAWhile();
   }
 }
 
 // Run by every path of the library that ends the process, on the ending thread, which may hold
 // the library lock (a processing or a send that acts on an end asked), be the worker of a
 // processing, or be a send thread itself. No send thread starts from here on (what is processed
-// meanwhile sends at once), and every other one ends first: each is bounded by its own time-outs.
-// One that still waits for the library lock gets it: the ending thread gives back what it holds,
-// since none of its work runs after the end; only on the worker, whose faulting thread holds the
-// lock and waits for it, such a send cannot come before the end.
+// meanwhile sends at once), and every other one ends first, waited for EmberSendWaitLimitMs in
+// all: the end cuts short one that does not end by then (its report is in the log file). One that
+// still waits for the library lock gets it: the ending thread gives back what it holds, since none
+// of its work runs after the end; only on the worker, whose faulting thread holds the lock and
+// waits for it, such a send cannot come before the end.
 void FinishSendsBeforeProcessEnd(bool closing) {
   const TMainThreadWaits waits;
+  const int64_t deadline = EmberNowMs() + EmberSendWaitLimitMs;
   std::vector<TSendThread> threads = TakeSendThreads(closing);
   TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+  const uint32_t self = EmberCurrentThreadID();
   for (TSendThread& thread : threads) {
-    const bool own = thread.Thread.get_id() == std::this_thread::get_id();
-    if (!own && !thread.State->LockTaken.load() && !thread.State->Finished.load()) {
+    const bool own = thread.State->ThreadID.load() == self;
+    if (!own && !thread.State->LockTaken.load() && !SendThreadOver(thread)) {
       // A process that may go on keeps its lock where it is: a send that needs it waits.
       if (closing && lock.HeldByThisThread())
         lock.UnlockAll();
       else if (lock.HeldByThisThread() || IsInsideLibraryWork())
         continue;
     }
-    if (!own) WaitForSendThread(thread);
+    if (!own) WaitForSendThread(thread, deadline);
   }
   // The calling thread's own, and one that could not come first, end with the process.
   GiveBackSendThreads(threads);
   // Those another wait has: they may need the lock only where this thread could give it.
   if (closing && lock.HeldByThisThread()) lock.UnlockAll();
-  if (!lock.HeldByThisThread() && !IsInsideLibraryWork()) WaitForOtherWaits();
+  if (!lock.HeldByThisThread() && !IsInsideLibraryWork()) WaitForOtherWaits(deadline);
+}
+
+// The send that holds the library lock, when an entry has waited EmberSendWaitLimitMs for it:
+// given up where it waits now (or at its next wait, when it is between two). Answers true when
+// the lock was taken from it.
+bool JudgeLockHolder(uint32_t waitedMs) {
+  if (waitedMs < EmberSendWaitLimitMs) return false;
+  TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+  const uint32_t holder = lock.Holder();
+  if (holder == 0 || holder != gSendingThread.load()) return false;
+  std::shared_ptr<TSendThreadState> state;
+  {
+    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    for (const TSendThread& thread : SendThreads())
+      if (thread.State->ThreadID.load() == holder) state = thread.State;
+  }
+  // Between two waits it leaves at the next one, and the lock is then the system's to hand on.
+  return state && GiveUpParked(state->Park) && lock.GiveUpHolder(holder);
+}
+
+// The library lock is taken over: a send that held it is gone (killed, or given up where it
+// waited). What it left of the send's own state goes, so that the next one starts clean: its
+// progress dialog (whose thread keeps no hold on the module) and its companion files.
+void TakeOverSend() {
+  if (gSendingThread.exchange(0) == 0) return;
+  CloseSendDialog();
+  RemoveCompanionFolder(GetCompanionFolder());
+  SetCompanionFolder(std::string());
 }
 
 }  // namespace
@@ -655,21 +728,39 @@ void FinishSendsBeforeProcessEnd(bool closing) {
 void JoinSendThreads() {
   const TMainThreadWaits waits;
   std::vector<TSendThread> threads = TakeSendThreads(false);
-  for (TSendThread& thread : threads) WaitForSendThread(thread);
+  for (TSendThread& thread : threads) WaitForSendThread(thread, kNoDeadline);
   GiveBackSendThreads(threads);
-  WaitForOtherWaits();
+  WaitForOtherWaits(kNoDeadline);
 }
 
 void InstallSendsBeforeProcessEnd(bool install) {
   SetBeforeProcessEnd(install ? &FinishSendsBeforeProcessEnd : nullptr);
+  SetLibraryLockTakeOver(install ? &TakeOverSend : nullptr);
+  SetLockHolderJudge(install ? &JudgeLockHolder : nullptr);
 }
 
 void CloseSendThreads() {
+  const TMainThreadWaits waits;
+  const int64_t deadline = EmberNowMs() + EmberSendWaitLimitMs;
+  std::vector<TSendThread> threads = TakeSendThreads(true);
+  for (TSendThread& thread : threads) WaitForSendThread(thread, deadline);
+  // Those still going are given up: each goes on to its next wait (its code between two waits is
+  // short) or to its end, and touches nothing more after.
+  for (TSendThread& thread : threads)
+    if (!SendThreadOver(thread)) GiveUpParked(thread.State->Park);
+  for (TSendThread& thread : threads)
+    while (!SendThreadOver(thread) && !IsParked(thread.State->Park)) WaitAWhile();
+  // The lock one of them holds is taken over by the detachment's pass through it. The threads go
+  // on alone, each keeping the module loaded until it ends.
+  for (TSendThread& thread : threads) {
+    if (!SendThreadOver(thread)) EmberLibrary().LibraryLock.GiveUpHolder(thread.State->ThreadID.load());
+    ember_report::ReleaseLibraryThread(std::exchange(thread.Handle, 0));
+  }
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);
-    gSendThreadsClosed = true;
+    gSendThreadsTakenOut -= threads.size();
   }
-  JoinSendThreads();
+  WaitForOtherWaits(deadline);
 }
 
 void OpenSendThreads() {

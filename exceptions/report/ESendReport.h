@@ -10,15 +10,22 @@
 
 // The most zips of failed sends kept beside the log.
 constexpr int32_t EmberKeptZipLimit = 10;
+// The longest an exception's entry, an end of the process or the last close waits for reports
+// being sent in the background (in all, for an end or the close). A send still going then is
+// given up where it waits (a handler of the program, the network, the user): it touches nothing
+// more and its thread ends when that wait does; its report stays in the log file.
+constexpr uint32_t EmberSendWaitLimitMs = 10000;
 
 // Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
 // at once; with it replaces the current record's exception object, system exception record and
 // context by copies of the send's own (CopyObject for the object) and sends on a thread of its
 // own, at the highest-but-one priority, an heir of the library lock (ExceptionLog.h) that takes
 // the lock and afterwards applies the error-rate rule, frees the report's call stack, ends the
-// application when that was asked (EExceptionProcessing.h) and frees the copies. What the send's
-// own code raises or catches is the library's own failure (LibraryWork), never processed into a
-// send of its own. Threads of earlier sends that have ended are joined here. While the library
+// application when that was asked (EExceptionProcessing.h) and frees the copies. The thread keeps
+// the module loaded while it runs (StartLibraryThread), and may be given up where it waits
+// (TEmberPark). What the send's own code raises or catches is the library's own failure
+// (LibraryWork), never processed into a send of its own. Threads of earlier sends that have ended
+// are released here. While the library
 // detaches (CloseSendThreads), or when no thread can be started, a background send is done at
 // once instead. Answers true when the send goes on on its thread; false when it was done here,
 // and the processing then takes those steps itself, after it has recorded the user's and the
@@ -48,21 +55,25 @@ struct TEmberSendWork {
   TEmberSendStage Stage;
 };
 void ExchangeSendWork(TEmberSendWork& work);
-// Waits until every background send thread has ended and joins it. The wait is bounded by the
-// sends' own time-outs (30 s for each SMTP reply and for the mail-exchanger lookup, the
-// connection time-outs of the web methods). Never under the library lock (the send takes it)
-// nor the loader lock.
+// Waits until every background send thread has ended (also one killed). The wait is bounded
+// by the sends' own time-outs (30 s for each SMTP reply and for the mail-exchanger lookup, the
+// connection time-outs of the web methods), not by their handlers. Never under the library lock
+// (the send takes it) nor the loader lock.
 void JoinSendThreads();
 // Installs (false: removes) what every path of the library that ends the process runs first
 // (SetBeforeProcessEnd, ExceptionLog.h): no send thread starts any more, and every other one ends
 // before the process does, also when the ending thread holds the library lock or is a send
-// thread itself. A thread with windows answers what is sent to them while it waits here and in
-// JoinSendThreads.
+// thread itself, waited for EmberSendWaitLimitMs in all. Also installs the send's part of the
+// library lock's take-over and the judge that lets an entry give up a send it waited
+// EmberSendWaitLimitMs for. A thread with windows answers what is sent to them while it waits
+// here and in JoinSendThreads.
 void InstallSendsBeforeProcessEnd(bool install);
 // Before the library detaches: no send thread is started any more (an exception processed
 // meanwhile sends at once, under the library lock that the detachment waits for), and those
-// running are joined; so no send runs against freed state or code of an unloaded module.
-// `OpenSendThreads` allows them again when the library attaches.
+// running are waited for EmberSendWaitLimitMs in all; those still going then are given up where
+// they wait (and the lock one of them holds is taken over), so no send runs against freed state,
+// and none runs the module's code once it is unloaded. `OpenSendThreads` allows them again when
+// the library attaches.
 void CloseSendThreads();
 void OpenSendThreads();
 

@@ -6,6 +6,7 @@
 
 #include "detail/EDeliveryPlatform_p.h"
 #include "detail/ESocketApi_p.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 const char* const EmberFallbackDnsServer = "8.8.8.8";
 
@@ -76,7 +77,13 @@ void TEmberClientSocket::Connect() {
   address_.Port = esock::HostToNet(port_);
 
   esock::MakeBlocking(handle_);
-  if (!esock::Connect(handle_, address_)) {
+  bool connected;
+  {
+    // A background send may be given up while it waits on the network (TEmberPark).
+    const TEmberParked parked;
+    connected = esock::Connect(handle_, address_);
+  }
+  if (!connected) {
     int32_t code = esock::LastError();
     std::string text = FormatWithText("Connection error: \"%s\"", esock::ErrorText(code));
     esock::Close(handle_);
@@ -152,7 +159,11 @@ void TEmberClientSocket::CloseAfterFailure(int32_t code, const char* format) {
 }
 
 int32_t TEmberClientSocket::SendBuffer(const void* buffer, int32_t length) {
-  int32_t result = esock::Send(handle_, buffer, length);
+  int32_t result;
+  {
+    const TEmberParked parked;
+    result = esock::Send(handle_, buffer, length);
+  }
   if (result < 0) {
     int32_t code = esock::LastError();
     if (!esock::IsWouldBlock(code)) CloseAfterFailure(code, "Error into \"send\": \"%s\"");
@@ -194,8 +205,12 @@ bool TEmberClientSocket::WaitForData(uint32_t milliseconds) {
     uint32_t elapsed = DeliveryTickCount() - start;
     if (elapsed >= milliseconds) return false;
     // Readable with nothing to read: the peer closed or the socket failed, and no data follows.
-    if (esock::WaitReadable(handle_, milliseconds - elapsed) && ReceiveBuffer(nullptr, -1) <= 0)
-      return false;
+    bool readable;
+    {
+      const TEmberParked parked;
+      readable = esock::WaitReadable(handle_, milliseconds - elapsed);
+    }
+    if (readable && ReceiveBuffer(nullptr, -1) <= 0) return false;
   }
 }
 

@@ -15,6 +15,7 @@
 #include "detail/ESupportPlatform_p.h"
 #include "exceptions/ECore.h"
 #include "exceptions/capture/EDebug.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 const char* const EmberLogVersionText = "6.0.24";
 const char* const EmberSupportAddress = "support@pellwright.com";
@@ -107,8 +108,11 @@ void ShowWarningAt(TEmberLogErrorCode code, const std::string& message, uintptr_
     }
     ember_support::DebugOutput(FormatLibraryWarning(code, caller, message));
     if (code >= eeEmailMAPIError && code <= eeWebTrakerError && !gShowWarnings) return;
-    if (gMessageBoxesAllowed && code >= eeEmailSMTPError && code <= eeWebTrakerError && Boxes().Error)
+    if (gMessageBoxesAllowed && code >= eeEmailSMTPError && code <= eeWebTrakerError && Boxes().Error) {
+      // A background send waits for the user here: a wait it may be given up in (TEmberPark).
+      const TEmberParked parked;
       Boxes().Error(message, "Error.");
+    }
   } catch (...) {
     // A warning that cannot be shown is still stored; nothing may escape into the delivery.
   }

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "EmberLogEvents.h"
@@ -50,6 +51,19 @@ void PlatformSetLastError(uint32_t error) { errno = static_cast<int>(error); }
 void PlatformRaiseThreadPriority() {}
 // Threads here are not ended from outside: an heir's thread is always taken to be running.
 uintptr_t PlatformHoldThread(uintptr_t) { return 0; }
+uintptr_t PlatformHoldCurrentThread() { return 0; }
+uintptr_t PlatformHoldStdThread(std::thread&) { return 0; }
+// A timed mutex: the lock counts each thread's own holds, and no thread is killed here.
+uintptr_t PlatformCreateLockObject() { return reinterpret_cast<uintptr_t>(new std::timed_mutex); }
+void PlatformDestroyLockObject(uintptr_t object) { delete reinterpret_cast<std::timed_mutex*>(object); }
+TLockWait PlatformWaitLockObject(uintptr_t object, uint32_t milliseconds, bool) {
+  return reinterpret_cast<std::timed_mutex*>(object)->try_lock_for(std::chrono::milliseconds(milliseconds))
+             ? TLockWait::Taken
+             : TLockWait::TimedOut;
+}
+void PlatformReleaseLockObject(uintptr_t object) {
+  if (object != 0) reinterpret_cast<std::timed_mutex*>(object)->unlock();
+}
 bool PlatformThreadEnded(uintptr_t) { return false; }
 void PlatformReleaseThread(uintptr_t) {}
 // Natively no thread has windows: a wait is a sleep.

@@ -8,6 +8,7 @@
 #include <httpext.h>
 
 #include <cxxabi.h>
+#include <pthread.h>
 
 #include <cstring>
 #include <mutex>
@@ -720,6 +721,15 @@ extern "C" const std::exception* EmberLog_CallExceptObject(void* exceptionRecord
   return nullptr;
 }
 
+// --- The entry's frame
+
+int TExceptionEntryLock::Handle(void* record, void* frame, void*, void*) noexcept {
+  const auto* exception = static_cast<const EXCEPTION_RECORD*>(record);
+  if (exception != nullptr && (exception->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) != 0)
+    static_cast<TRegistration*>(frame)->Entry->LeftByUnwind();
+  return ExceptionContinueSearch;
+}
+
 // --- Modules
 
 void* GetModuleEventProc(uintptr_t module, const char* name) {
@@ -804,6 +814,60 @@ uintptr_t PlatformHoldThread(uintptr_t thread) {
                                       SYNCHRONIZE, FALSE, 0))
     return 0;
   return reinterpret_cast<uintptr_t>(held);
+}
+
+uintptr_t PlatformHoldCurrentThread() {
+  HANDLE held = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &held, SYNCHRONIZE, FALSE, 0))
+    return 0;
+  return reinterpret_cast<uintptr_t>(held);
+}
+
+uintptr_t PlatformHoldStdThread(std::thread& thread) {
+  return thread.joinable() ? PlatformHoldThread(reinterpret_cast<uintptr_t>(pthread_gethandle(thread.native_handle())))
+                           : 0;
+}
+
+// A kernel mutex: the system tells its next owner when the thread that held it ended without
+// giving it back, and a thread with windows can wait for it answering what is sent to them.
+uintptr_t PlatformCreateLockObject() { return reinterpret_cast<uintptr_t>(CreateMutexA(nullptr, FALSE, nullptr)); }
+
+void PlatformDestroyLockObject(uintptr_t object) {
+  if (object != 0) CloseHandle(reinterpret_cast<HANDLE>(object));
+}
+
+namespace {
+TLockWait LockWaitOf(DWORD result) {
+  if (result == WAIT_OBJECT_0) return TLockWait::Taken;
+  if (result == WAIT_ABANDONED) return TLockWait::Abandoned;
+  return TLockWait::TimedOut;
+}
+}  // namespace
+
+TLockWait PlatformWaitLockObject(uintptr_t object, uint32_t milliseconds, bool answering) {
+  HANDLE lock = reinterpret_cast<HANDLE>(object);
+  if (lock == nullptr) {
+    // No object could be made (the process is out of handles): the next slice tries again.
+    Sleep(milliseconds);
+    return TLockWait::TimedOut;
+  }
+  if (!answering) return LockWaitOf(WaitForSingleObject(lock, milliseconds));
+  // As PlatformWaitAnsweringSent: a thread that sent to this one inside its answer gets it first.
+  if (InSendMessage()) ReplyMessage(0);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    const DWORD elapsed = GetTickCount() - start;
+    const DWORD result =
+        MsgWaitForMultipleObjects(1, &lock, FALSE, elapsed < milliseconds ? milliseconds - elapsed : 0, QS_SENDMESSAGE);
+    if (result != WAIT_OBJECT_0 + 1) return LockWaitOf(result);
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    if (GetTickCount() - start >= milliseconds) return LockWaitOf(WaitForSingleObject(lock, 0));
+  }
+}
+
+void PlatformReleaseLockObject(uintptr_t object) {
+  if (object != 0) ReleaseMutex(reinterpret_cast<HANDLE>(object));
 }
 
 bool PlatformThreadEnded(uintptr_t held) {

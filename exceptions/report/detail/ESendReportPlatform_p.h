@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace ember_report {
@@ -28,9 +27,18 @@ bool DeleteReportFile(const std::string& fileName);
 bool EnsureFolder(const std::string& folder);
 // The calling thread runs at the highest-but-one of the seven thread priorities.
 void RaiseThreadPriority();
-// The system handle of a running thread (0 where threads have none); it stays valid while the
-// thread object is not joined.
-uintptr_t ThreadHandleOf(std::thread& thread);
+// Starts a thread of the library's own that runs `body(argument)` and keeps the module loaded
+// while it runs: it takes a hold on the module before it starts and ends with the hold's release
+// (the system's release-and-exit), so that it never runs the module's code once the module is
+// unloaded. `handle` receives the thread's system handle (0 where threads have none; release it
+// with ReleaseLibraryThread); false when no thread could be started.
+bool StartLibraryThread(void (*body)(void*), void* argument, uintptr_t& handle);
+// True once the thread of `handle` has ended (never where threads have no handle).
+bool LibraryThreadEnded(uintptr_t handle);
+void ReleaseLibraryThread(uintptr_t handle);
+// Ends the calling thread, started by StartLibraryThread, where it stands: nothing of its frames
+// runs any more, and its hold on the module is released. Never returns.
+[[noreturn]] void LeaveLibraryThread();
 // Creates `folder` (its parent exists); true only when this call made it, false when it was
 // there already or cannot be made.
 bool CreateNewFolder(const std::string& folder);

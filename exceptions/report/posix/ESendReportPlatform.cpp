@@ -7,8 +7,10 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "detail/EReportPlatform_p.h"
 
@@ -69,7 +71,29 @@ bool EnsureFolder(const std::string& folder) {
 }
 
 void RaiseThreadPriority() {}
-uintptr_t ThreadHandleOf(std::thread&) { return 0; }
+// A module here is not unloaded under its threads: a library thread is a detached thread, which
+// says when it has ended through the sender's own state.
+bool StartLibraryThread(void (*body)(void*), void* argument, uintptr_t& handle) {
+  handle = 0;
+  try {
+    std::thread([body, argument] {
+      try {
+        body(argument);
+      } catch (...) {
+        // nothing leaves the thread
+      }
+    }).detach();
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+bool LibraryThreadEnded(uintptr_t) { return false; }
+void ReleaseLibraryThread(uintptr_t) {}
+// A thread given up touches nothing more: it stays where it stands.
+void LeaveLibraryThread() {
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
 bool CreateNewFolder(const std::string& folder) { return mkdir(folder.c_str(), 0700) == 0; }
 bool RemoveEmptyFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0; }
 

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <pthread.h>
-
 #include "EReportValues.h"
 #include "ESupport.h"
 #include "ESysUtils.h"
@@ -43,9 +41,60 @@ bool MoveReportFile(const std::string& from, const std::string& to) {
 bool DeleteReportFile(const std::string& fileName) { return ForceDeleteFile(fileName); }
 bool EnsureFolder(const std::string& folder) { return ForceFolders(folder); }
 void RaiseThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST); }
-uintptr_t ThreadHandleOf(std::thread& thread) {
-  return thread.joinable() ? reinterpret_cast<uintptr_t>(pthread_gethandle(thread.native_handle())) : 0;
+namespace {
+struct TLibraryThreadStart {
+  void (*Body)(void*);
+  void* Argument;
+};
+
+// This module, held once by every library thread running.
+HMODULE gLibraryThreadsModule = nullptr;
+
+DWORD WINAPI LibraryThreadMain(void* parameter) {
+  const TLibraryThreadStart start = *static_cast<TLibraryThreadStart*>(parameter);
+  delete static_cast<TLibraryThreadStart*>(parameter);
+  try {
+    start.Body(start.Argument);
+  } catch (...) {
+    // nothing leaves the thread
+  }
+  // Returning would run the module's code after its hold was released.
+  FreeLibraryAndExitThread(gLibraryThreadsModule, 0);
 }
+}  // namespace
+
+bool StartLibraryThread(void (*body)(void*), void* argument, uintptr_t& handle) {
+  handle = 0;
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&LibraryThreadMain),
+                          &module))
+    return false;
+  gLibraryThreadsModule = module;
+  // The system's own entry, not this module's import, which the exception library replaces to
+  // list the program's threads.
+  using TCreateThread = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*);
+  static const auto create =
+      reinterpret_cast<TCreateThread>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateThread"));
+  auto* start = new TLibraryThreadStart{body, argument};
+  HANDLE thread = create != nullptr ? create(nullptr, 0, &LibraryThreadMain, start, 0, nullptr) : nullptr;
+  if (thread == nullptr) {
+    delete start;
+    FreeLibrary(module);
+    return false;
+  }
+  handle = reinterpret_cast<uintptr_t>(thread);
+  return true;
+}
+
+bool LibraryThreadEnded(uintptr_t handle) {
+  return handle != 0 && WaitForSingleObject(reinterpret_cast<HANDLE>(handle), 0) == WAIT_OBJECT_0;
+}
+
+void ReleaseLibraryThread(uintptr_t handle) {
+  if (handle != 0) CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+void LeaveLibraryThread() { FreeLibraryAndExitThread(gLibraryThreadsModule, 0); }
 bool CreateNewFolder(const std::string& folder) { return CreateDirectoryA(folder.c_str(), nullptr) != 0; }
 bool RemoveEmptyFolder(const std::string& folder) { return RemoveDirectoryA(folder.c_str()) != 0; }
 std::string FallbackFolder() { return GetLibraryFolder(); }

@@ -3,6 +3,7 @@
 #include <wininet.h>
 
 #include "../detail/EWinInetApi_p.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 namespace {
 
@@ -96,12 +97,21 @@ Handle Open(const std::string& agent, const std::string& proxy) {
   return E(gF.InternetOpenA(agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
 }
 
+// A call that waits on the network: a background send may be given up there (TEmberPark).
+template <typename TCall>
+auto Waiting(TCall call) {
+  const TEmberParked parked;
+  return call();
+}
+
 Handle Connect(Handle session, const std::string& host, uint16_t port, const std::string& user,
                const std::string& password, bool ftp, uint32_t flags) {
   if (!Load() || !session) return 0;
-  return E(gF.InternetConnectA(H(session), host.c_str(), port, user.empty() ? nullptr : user.c_str(),
+  return E(Waiting([&] {
+    return gF.InternetConnectA(H(session), host.c_str(), port, user.empty() ? nullptr : user.c_str(),
                                password.empty() ? nullptr : password.c_str(),
-                               ftp ? INTERNET_SERVICE_FTP : INTERNET_SERVICE_HTTP, flags, 0));
+                               ftp ? INTERNET_SERVICE_FTP : INTERNET_SERVICE_HTTP, flags, 0);
+  }));
 }
 
 Handle OpenRequest(Handle connection, const std::string& verb, const std::string& object, uint32_t flags) {
@@ -135,17 +145,19 @@ bool SendRequestEx(Handle request, uint32_t totalLength) {
   INTERNET_BUFFERSA buffers{};
   buffers.dwStructSize = sizeof buffers;
   buffers.dwBufferTotal = totalLength;
-  return gF.HttpSendRequestExA(H(request), &buffers, nullptr, 0, 0) != FALSE;
+  return Waiting([&] { return gF.HttpSendRequestExA(H(request), &buffers, nullptr, 0, 0); }) != FALSE;
 }
 
 bool Write(Handle handle, const void* data, uint32_t length, uint32_t& written) {
   DWORD count = 0;
-  BOOL ok = gF.InternetWriteFile(H(handle), data, length, &count);
+  BOOL ok = Waiting([&] { return gF.InternetWriteFile(H(handle), data, length, &count); });
   written = count;
   return ok != FALSE;
 }
 
-bool EndRequest(Handle request) { return gF.HttpEndRequestA(H(request), nullptr, 0, 0) != FALSE; }
+bool EndRequest(Handle request) {
+  return Waiting([&] { return gF.HttpEndRequestA(H(request), nullptr, 0, 0); }) != FALSE;
+}
 
 bool QueryInfo(Handle request, uint32_t infoLevel, std::string& text) {
   text.clear();
@@ -167,7 +179,7 @@ bool QueryInfo(Handle request, uint32_t infoLevel, std::string& text) {
 
 bool Read(Handle handle, void* data, uint32_t length, uint32_t& read) {
   DWORD count = 0;
-  BOOL ok = gF.InternetReadFile(H(handle), data, length, &count);
+  BOOL ok = Waiting([&] { return gF.InternetReadFile(H(handle), data, length, &count); });
   read = count;
   return ok != FALSE;
 }
@@ -176,7 +188,8 @@ bool Close(Handle handle) { return handle && gBound && gF.InternetCloseHandle(H(
 
 Handle OpenFtpFile(Handle connection, const std::string& remoteName) {
   if (!Load() || !connection) return 0;
-  return E(gF.FtpOpenFileA(H(connection), remoteName.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
+  return E(Waiting(
+      [&] { return gF.FtpOpenFileA(H(connection), remoteName.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0); }));
 }
 
 uint32_t LastError() { return GetLastError(); }

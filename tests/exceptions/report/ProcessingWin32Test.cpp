@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -945,6 +946,176 @@ TEST(ProcessingChild, ACrashHoldingTheHeapsEndsTheProcess) {
   ASSERT_TRUE(run.Started);
   EXPECT_TRUE(run.Ended) << "the crashed process waits for ever";
   EXPECT_EQ(run.ExitCode, 3u);
+}
+
+// --- A holder of the library lock that is gone, and the bounded waits for sends
+
+// Processes an exception whose object lives on the heap, as a thrown one does until its catch
+// ends (a thread killed or unwound inside never gets there).
+uint8_t ProcessOnHeap(const char* message) {
+  const auto* error = new std::runtime_error(message);
+  return CentralNotify(error, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
+                       reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, 0);
+}
+
+bool LogHolds(const std::string& text) {
+  std::ifstream file(LogName(), std::ios::binary);
+  const std::string log(std::istreambuf_iterator<char>(file), {});
+  return log.find(text) != std::string::npos;
+}
+
+DWORD WINAPI GoneHolderHost(void*) { return ProcessOnHeap("gone holder"); }
+
+// The child half: a holder of the library lock stops for good. KBL_GONE_HOW "thread": a host
+// thread is killed in the handler its exception's worker handed it; "send": the thread of a
+// background send is killed in the send's before-e-mail handler. Then an exception on another
+// thread, and the last close, must return.
+TEST_F(ProcessingWin32Test, GoneHolderChild) {
+  const char* how = std::getenv("KBL_GONE_HOW");
+  if (how == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static DWORD victim = 0;
+  const auto stopHere = [] {
+    if (victim != 0) return;
+    victim = GetCurrentThreadId();
+    SetEvent(inside);
+    Sleep(INFINITE);
+  };
+  static void (*stop)() = stopHere;
+  HANDLE host = nullptr;
+  if (std::string(how) == "send") {
+    SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(std::getenv("KBL_GONE_PORT"))));
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action == 4) stop();
+    };
+    Process(0, "gone holder");
+  } else {
+    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) { stop(); };
+    host = CreateThread(nullptr, 0, &GoneHolderHost, nullptr, 0, nullptr);
+  }
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  HANDLE killed = OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, victim);
+  ASSERT_NE(killed, nullptr);
+  TerminateThread(killed, 9);
+  WaitForSingleObject(killed, INFINITE);
+  {
+    const TFailAfter bound(15000, "the next exception waits for a holder that is gone");
+    std::thread([] { ProcessOnHeap("after the holder"); }).join();
+  }
+  Note("next;");
+  {
+    const TFailAfter bound(20000, "the last close waits for a holder that is gone");
+    StopExceptionReporting();
+  }
+  Note("closed;");
+  if (host != nullptr) CloseHandle(host);
+  ExitProcess(0);  // the fixture's detachment is done
+}
+
+// A thread killed while it holds the library lock (a host's watchdog ends a call hung inside the
+// plug-in) stalls no one: killed in a handler of its exception's processing, the next exception
+// and the last close return, and the worker processed its exception to the end without it; killed
+// in a handler of a background send, the next exception is processed and sent.
+TEST(ProcessingChild, AHolderKilledStallsNeitherTheNextExceptionNorTheLastClose) {
+  for (const char* how : {"thread", "send"}) {
+    SCOPED_TRACE(how);
+    testnet::SmtpServer server;
+    std::remove(kChildNotes);
+    std::remove(LogName().c_str());
+    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
+                                          {{"KBL_GONE_HOW", how}, {"KBL_GONE_PORT", std::to_string(server.Port())}},
+                                          60000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 0u);
+    std::ifstream file(kChildNotes, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "next;closed;");
+    EXPECT_TRUE(LogHolds("gone holder"));
+    EXPECT_TRUE(LogHolds("after the holder"));
+    if (std::string(how) == "send") EXPECT_EQ(SentReports(server), std::vector<std::string>{"after the holder."});
+  }
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// A handler of an exception's processing leaves the plug-in through the system's unwinding (a
+// host's guard catches what it raised, as a longjmp does): the thread's entry is over. Another
+// thread's exception does not wait for the lock it left, the thread's own next exception is
+// processed again, and the worker processed the first to its end.
+std::jmp_buf gHostGuard;
+
+TEST_F(ProcessingWin32Test, AnEntryUnwoundToTheHostsGuardLeavesNoOneWaiting) {
+  static bool unwind;
+  unwind = true;
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    if (std::exchange(unwind, false)) std::longjmp(gHostGuard, 1);
+  };
+  const TFailAfter bound(30000, "an exception waits for an entry that was unwound");
+  std::thread([] {
+    if (setjmp(gHostGuard) == 0) ProcessOnHeap("unwound");
+    ProcessOnHeap("again on that thread");
+  }).join();
+  std::thread([] { ProcessOnHeap("on another thread"); }).join();
+  EXPECT_TRUE(LogHolds("unwound"));
+  EXPECT_TRUE(LogHolds("again on that thread"));
+  EXPECT_TRUE(LogHolds("on another thread"));
+}
+
+// The child half: a report sent in the background hangs, to a server that accepts and never
+// answers (KBL_BOUND_HANG "server"), or in its before-e-mail handler ("handler"). Then
+// KBL_BOUND_STEP: the wait of an end of the process ("end"), the last close ("close"), or
+// another exception ("next"); its length in milliseconds is noted.
+TEST_F(ProcessingWin32Test, BoundedWaitChild) {
+  const char* step = std::getenv("KBL_BOUND_STEP");
+  if (step == nullptr) GTEST_SKIP() << "a child half of a test";
+  static const bool hangHandler = std::string(std::getenv("KBL_BOUND_HANG")) == "handler";
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(std::getenv("KBL_BOUND_PORT"))));
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+    SetEvent(inside);
+    if (hangHandler) Sleep(INFINITE);
+  };
+  Process(0, "held send");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  Sleep(300);  // into its wait
+  const DWORD start = GetTickCount();
+  if (std::string(step) == "end")
+    RunBeforeProcessEnd();
+  else if (std::string(step) == "close")
+    StopExceptionReporting();
+  else
+    Process(0, "after the bound");
+  Note(std::to_string(GetTickCount() - start).c_str());
+  ExitProcess(0);  // as an end does; the given-up send ends with the process
+}
+
+// An end of the process, the last close and the next exception wait for a report being sent in
+// the background at most the bound (10 s), whether its server never answers or its handler never
+// returns; the report given up is in the log file, and the next exception is processed.
+TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTheBound) {
+  for (const char* hang : {"server", "handler"}) {
+    for (const char* step : {"end", "close", "next"}) {
+      SCOPED_TRACE(std::string(hang) + ", " + step);
+      testnet::Listener silent([](testnet::Connection& connection) { connection.ReadUntil("\r\nnever\r\n"); });
+      testnet::SmtpServer answering;
+      const uint16_t port = std::string(hang) == "server" ? silent.Port() : answering.Port();
+      std::remove(kChildNotes);
+      std::remove(LogName().c_str());
+      const TChildRun run = RunChildProcess(
+          "--gtest_filter=ProcessingWin32Test.BoundedWaitChild",
+          {{"KBL_BOUND_HANG", hang}, {"KBL_BOUND_STEP", step}, {"KBL_BOUND_PORT", std::to_string(port)}}, 60000);
+      EXPECT_TRUE(run.Ended);
+      EXPECT_EQ(run.ExitCode, 0u);
+      std::ifstream file(kChildNotes, std::ios::binary);
+      const std::string waited(std::istreambuf_iterator<char>(file), {});
+      EXPECT_FALSE(waited.empty());
+      if (!waited.empty()) EXPECT_LT(std::stoul(waited), 15000u);
+      EXPECT_TRUE(LogHolds("held send"));
+      if (std::string(step) == "next") EXPECT_TRUE(LogHolds("after the bound"));
+    }
+  }
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
 }
 
 }  // namespace
