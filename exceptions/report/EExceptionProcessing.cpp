@@ -637,10 +637,12 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   SetEmberStep(0x10);
   // A send asked for in the background is done at once while the library detaches, and for an
   // exception raised inside a send (a thread of its own would have the lock only when that send
-  // is done, after the end of the program it may act on): the steps after it are then this
-  // processing's, as for any send done at once.
-  const bool background =
-      send && (options.SendOptions() & 0x80) != 0 && !globals.Run.Inline && !globals.Run.InsideSend;
+  // is done, after the end of the program it may act on), or on a thread that held the lock
+  // already (another module's event call): a thread of its own would have it only once that
+  // hold ends, after what the thread processes next, which would send this one's report in its
+  // stead. The steps after it are then this processing's, as for any send done at once.
+  const bool background = send && (options.SendOptions() & 0x80) != 0 && !globals.Run.Inline &&
+                          !globals.Run.InsideSend && args.LockHeld == 0;
   globals.Run.SendInBackground = send && output.StartSend && output.StartSend(background);
   if (!globals.Run.SendInBackground) CheckErrorsRate();
   if (dialog.RestartRequested) globals.Run.TerminateAsked = true;
@@ -821,6 +823,7 @@ void StartExceptionReporting() {
   ReportFacts().StartTime = ember_support::LocalNow();
   JoinModuleLists(true);
   SetProcessExceptionProc(&ProcessException);
+  SetExceptionCopier(&CopyObject, [](const std::exception* copy) { FreeObjectCopy(copy); });
   SetEmberMainWindowFinder(&MainWindowOf);
   ReserveMemory();
   OpenSendThreads();
