@@ -875,6 +875,60 @@ TEST_F(ProcessingWin32Test, ExceptionsHandedOverInAnotherModulesEventCallAreSent
   EXPECT_EQ(sent, (std::vector<std::string>{"first.", "second."}));
 }
 
+// The child half: an exception whose filter asks to end the program; its report goes out in the
+// background (KBL_END_HOW "background") or at once ("at once"), or an exception handed over inside
+// that send in the background asks for the end ("inside the send"). It notes its process id.
+TEST_F(ProcessingWin32Test, EndChild) {
+  const char* port = std::getenv("KBL_END_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  static const std::string how = std::getenv("KBL_END_HOW");
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  if (how == "at once") options_->SetSendOptions(0);
+  TEmberExceptionFilter filter;
+  filter.ExceptionClassName = how == "inside the send" ? "logic_error" : "runtime_error";
+  filter.HandlerType = 2;
+  filter.ActionType = 1;
+  options_->ExceptionsFilters().Add(filter);
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    static bool done = false;
+    if (how != "inside the send" || action != 4 || std::exchange(done, true)) return;
+    try {
+      throw std::logic_error("inner");
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  };
+  char pid[16];
+  std::snprintf(pid, sizeof pid, "%08lX", GetCurrentProcessId());
+  Note(pid);
+  Process(0, "outer");
+  JoinSendThreads();
+}
+
+// No end of the program that the library makes leaves the companion folder of a report behind in
+// the temporary folder: not when the send in the background acts on it, nor the processing.
+TEST(ProcessingChild, NoEndOfTheProgramLeavesACompanionFolder) {
+  for (const char* how : {"background", "at once", "inside the send"}) {
+    SCOPED_TRACE(how);
+    testnet::SmtpServer server;
+    std::remove(kChildNotes);
+    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.EndChild",
+                                          {{"KBL_END_PORT", std::to_string(server.Port())}, {"KBL_END_HOW", how}}, 60000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 1u);
+    std::ifstream notes(kChildNotes, std::ios::binary);
+    const std::string pid(std::istreambuf_iterator<char>(notes), {});
+    ASSERT_EQ(pid.size(), 8u);
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((std::string(temp) + "EmberLog" + pid + "*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName << " is left";
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  }
+  std::remove(kChildNotes);
+}
+
 // --- Probes of the send-thread paths next to the last mends
 
 // The main thread's code ends in the runtime's terminate handler (an exception leaves a function
