@@ -99,14 +99,16 @@ void RunPostedCall() {
   if (call == nullptr) return;
   {
     const TOnThreadEnd done([] { FinishPostedCall(); });
-    try {
-      // The program's handlers run no more on a thread whose code the runtime ended.
-      if (ThreadVars().ProgramCodeEnded == 0) {
-        const TProgramCode programCode;
+    // The program's handlers run no more on a thread whose code the runtime ended.
+    if (ThreadVars().ProgramCodeEnded == 0) {
+      const TProgramCode programCode;
+      try {
         (*call)();
+      } catch (...) {
+        // A handler's failure must not stop the faulting thread's wait. It is the program's
+        // exception: ended here, in the program's code, this catch reports it as a handled one
+        // (BehaviourOptions 0x0100), as SynchronizeExceptionCall does on its own thread.
       }
-    } catch (...) {
-      // a handler's failure must not stop the faulting thread's wait
     }
   }
   FinishPostedCall();

@@ -689,16 +689,16 @@ TEST(ProcessingChild, AnExceptionInsideASendIsSentAsItsOwnAndTheSendGoesOnWithIt
 // The program's code that the library runs for an exception being processed or sent (a handler of
 // its events or of its send's, a window answered while its dialog shows) lets a further exception
 // in: a caught one handed over, a raise processed at once (handled exceptions processed in the
-// main thread), the end of a catch (handled exceptions reported) or a fault of the module. Each is
-// processed as its own once the processing it came in has ended, and its report goes out once;
-// also inside the send of one that came in that way, at any depth.
-enum class TWayIn { HandOver, ThrowAndCatch, Fault };
+// main thread), the end of a catch or one leaving the handler (handled exceptions reported) or a
+// fault of the module. Each is processed as its own once the processing it came in has ended,
+// and its report goes out once; also inside the send of one that came in that way, at any depth.
+enum class TWayIn { HandOver, ThrowAndCatch, Escape, Fault };
 constexpr int32_t kExceptionEvent = 100, kAnsweredWindow = 101;  // besides the send's actions
 struct TLetInCase {
   const char* Name;
   std::vector<int32_t> At;  // where each one comes in, in turn
   TWayIn Way;
-  uint16_t Behaviour;  // added to the options
+  uint16_t Behaviour;  // handled exceptions processed at their raise (0x40) or at their catch's end (0x0100)
   uint8_t Handled;     // the first exception is a handled one
   std::vector<std::string> Sent;
 };
@@ -715,6 +715,7 @@ EXCEPTION_DISPOSITION StepOverStore(EXCEPTION_RECORD* record, void*, CONTEXT* co
 void LetOneIn(int32_t at) {
   if (gLetIn == nullptr || gLetInCount >= gLetIn->At.size() || gLetIn->At[gLetInCount] != at) return;
   const std::string message = "inner " + std::to_string(++gLetInCount);
+  if (gLetIn->Way == TWayIn::Escape) throw std::logic_error(message);
   if (gLetIn->Way == TWayIn::Fault) {
     const THostSehFrame frame(reinterpret_cast<void*>(&StepOverStore));
     asm volatile("movl $0x10, %%eax\n\t.byte 0xC7, 0x00, 0x01, 0x00, 0x00, 0x00" ::: "eax", "memory");
@@ -740,6 +741,7 @@ TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessed
       {"three deep", {6, 6, 6}, TWayIn::HandOver, 0, 0, {"inner 1.", "inner 2.", "inner 3.", "outer."}},
       {"a raise in the exception event", {kExceptionEvent}, TWayIn::ThrowAndCatch, 0x40, 0, one},
       {"the end of a catch in the exception event", {kExceptionEvent}, TWayIn::ThrowAndCatch, 0x0100, 0, one},
+      {"one leaving the exception event", {kExceptionEvent}, TWayIn::Escape, 0x0100, 0, one},
       {"a fault in the exception event", {kExceptionEvent}, TWayIn::Fault, 0, 0, {"Access violation", "outer."}},
       {"a hand-over in the handled-exception event", {kExceptionEvent}, TWayIn::HandOver, 0, 1, one},
       {"a hand-over in a window answered while the dialog shows", {kAnsweredWindow}, TWayIn::HandOver, 0, 0, one},
@@ -757,7 +759,7 @@ TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessed
     testnet::SmtpServer server;
     SendBySmtpInBackground(server.Port());
     options_->SetWebSendMode(7);  // a method that needs no server: its before and after events
-    options_->SetBehaviourOptions(static_cast<uint16_t>(saved_.BehaviourOptions() | c.Behaviour));
+    options_->SetBehaviourOptions(static_cast<uint16_t>((saved_.BehaviourOptions() & ~0x0140) | c.Behaviour));
     TEmberReportOutput output = EmberReportOutput();
     output.ShowExceptionDialog = [](bool) {
       DWORD_PTR answer = 0;
