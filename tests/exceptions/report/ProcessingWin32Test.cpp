@@ -878,36 +878,6 @@ TEST_F(ProcessingWin32Test, ExceptionsHandedOverInAnotherModulesEventCallAreSent
   EXPECT_EQ(sent, (std::vector<std::string>{"first.", "second."}));
 }
 
-// The child half: an exception whose filter asks to end the program; its report goes out in the
-// background (KBL_END_HOW "background") or at once ("at once"), or an exception handed over inside
-// that send in the background asks for the end ("inside the send"). It notes its process id.
-TEST_F(ProcessingWin32Test, EndChild) {
-  const char* port = std::getenv("KBL_END_PORT");
-  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
-  static const std::string how = std::getenv("KBL_END_HOW");
-  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
-  if (how == "at once") options_->SetSendOptions(0);
-  TEmberExceptionFilter filter;
-  filter.ExceptionClassName = how == "inside the send" ? "logic_error" : "runtime_error";
-  filter.HandlerType = 2;
-  filter.ActionType = 1;
-  options_->ExceptionsFilters().Add(filter);
-  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-    static bool done = false;
-    if (how != "inside the send" || action != 4 || std::exchange(done, true)) return;
-    try {
-      throw std::logic_error("inner");
-    } catch (const std::exception& error) {
-      HandleCaughtException(&error, 0);
-    }
-  };
-  char pid[16];
-  std::snprintf(pid, sizeof pid, "%08lX", GetCurrentProcessId());
-  Note(pid);
-  Process(0, "outer");
-  JoinSendThreads();
-}
-
 // The companion folders of reports in the temporary folder ("EmberLog", then the process id).
 std::set<std::string> CompanionFolders() {
   char temp[MAX_PATH] = {};
@@ -922,21 +892,21 @@ std::set<std::string> CompanionFolders() {
   return folders;
 }
 
-// No end of the program that the library makes leaves the companion folder of a report behind in
-// the temporary folder: not when the send in the background acts on it, nor the processing.
+// No end of the program that the library makes leaves a report's companion folder behind in the
+// temporary folder: an end asked for the exception whose send in the background acts on it, or
+// for one handed over inside that send (child halves of the test above).
 TEST(ProcessingChild, NoEndOfTheProgramLeavesACompanionFolder) {
-  for (const char* how : {"background", "at once", "inside the send"}) {
-    SCOPED_TRACE(how);
+  for (const char* endFor : {"runtime_error", "logic_error"}) {
+    SCOPED_TRACE(endFor);
     testnet::SmtpServer server;
-    std::remove(kChildNotes);
     const std::set<std::string> before = CompanionFolders();  // an earlier process's id may come back
-    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.EndChild",
-                                          {{"KBL_END_PORT", std::to_string(server.Port())}, {"KBL_END_HOW", how}}, 60000);
-    EXPECT_TRUE(run.Ended);
+    const TChildRun run = RunChildProcess(
+        "--gtest_filter=ProcessingWin32Test.SendInsideSendChild",
+        {{"KBL_SMTP_PORT", std::to_string(server.Port())}, {"KBL_HANDLER", "hand over 1"}, {"KBL_END_FOR", endFor}},
+        60000);
     EXPECT_EQ(run.ExitCode, 1u);
-    std::ifstream notes(kChildNotes, std::ios::binary);
-    const std::string pid(std::istreambuf_iterator<char>(notes), {});
-    ASSERT_EQ(pid.size(), 8u);
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%08lX", run.ProcessId);
     for (const std::string& folder : CompanionFolders())
       EXPECT_TRUE(before.count(folder) != 0 || folder.compare(8, 8, pid) != 0) << folder << " is left";
   }
