@@ -13,6 +13,7 @@ struct TChildRun {
   bool Started = false;
   bool Ended = false;   // within the time given; a child still running then is ended (code 255)
   DWORD ExitCode = 255;
+  DWORD ProcessId = 0;
 };
 
 // Runs this program again with `arguments` (such as "--gtest_filter=Suite.ChildHalf") and the
@@ -32,6 +33,7 @@ inline TChildRun RunChildProcess(const std::string& arguments,
       CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) != 0;
   for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), nullptr);
   if (!run.Started) return run;
+  run.ProcessId = process.dwProcessId;
   run.Ended = WaitForSingleObject(process.hProcess, milliseconds) == WAIT_OBJECT_0;
   if (!run.Ended) TerminateProcess(process.hProcess, 255);
   GetExitCodeProcess(process.hProcess, &run.ExitCode);

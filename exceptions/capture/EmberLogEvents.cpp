@@ -75,6 +75,24 @@ class TReceivedRecord final : private TThreadEndWork {
 
 bool Attached() { return EmberLibrary().LibraryOn != 0; }
 
+// Whether a holder or the global handler of this module answers the event. A call for an event
+// that none answers changes nothing: it answers before the library lock, which a send under way
+// in the background holds for as long as its server takes.
+template <typename TMember>
+bool AnswersHere(TMember TEmberLogEventHolder::*member) noexcept {
+  try {
+    if (EmberGlobalHandlers().*member) return true;
+    std::lock_guard<std::recursive_mutex> guard(HoldersLock());
+    const TEmberLogList* list = EmberLibrary().EventHolders.get();
+    if (list != nullptr)
+      for (int32_t i = 0; i < list->Count(); ++i)
+        if (list->GetItem(i)->*member) return true;
+    return false;
+  } catch (...) {
+    return true;  // the call goes the whole way
+  }
+}
+
 void LocalPassword(TEmberExceptionRecord* record, std::string& password) {
   DispatchLocal([&](TEmberLogEventHolder& holder) {
     if (holder.OnPasswordRequest) holder.OnPasswordRequest(record, password);
@@ -122,6 +140,7 @@ TEmberLogEventHolder& EmberGlobalHandlers() {
   }                                                                                         \
   extern "C" void Export(TEmberExceptionRecord* record, uint8_t* flag) {                    \
     if (flag == nullptr || !Attached()) return;                                             \
+    if (!AnswersHere(&TEmberLogEventHolder::Member)) return;                                \
     try {                                                                                   \
       TReceivedRecord received(record);                                                     \
       uint8_t value = *flag;                                                                \
@@ -152,6 +171,7 @@ KBL_EMBER_NOTIFY_EVENT(RaiseCustomButtonClickEvent, EmberLog_CustomButtonClickEv
   }                                                                                         \
   extern "C" void Export(TEmberExceptionRecord* record, int32_t number, uint8_t* flag) {    \
     if (flag == nullptr || !Attached()) return;                                             \
+    if (!AnswersHere(&TEmberLogEventHolder::Member)) return;                                \
     try {                                                                                   \
       TReceivedRecord received(record);                                                     \
       uint8_t value = *flag;                                                                \
@@ -179,6 +199,7 @@ KBL_EMBER_STEP_EVENT(RaiseExceptionErrorNotifyEvent, EmberLog_ExceptionErrorNoti
   }                                                                                         \
   extern "C" void Export(TEmberExceptionRecord* record, TStrings* list) {                   \
     if (list == nullptr || !Attached()) return;                                             \
+    if (!AnswersHere(&TEmberLogEventHolder::Member)) return;                                \
     try {                                                                                   \
       TReceivedRecord received(record);                                                     \
       TEmberExceptionRecord& current = EmberLibrary().CurrentException;                     \
@@ -226,7 +247,7 @@ extern "C" void EmberLog_PasswordRequestEvent(char* password) {
 }
 
 extern "C" void EmberLog_PasswordRequestEventEx(TEmberExceptionRecord* record, char* password) {
-  if (password == nullptr || !Attached()) return;
+  if (password == nullptr || !Attached() || !AnswersHere(&TEmberLogEventHolder::OnPasswordRequest)) return;
   try {
     TReceivedRecord received(record);
     std::string text(password, strnlen(password, EmberMaxPasswordLength));

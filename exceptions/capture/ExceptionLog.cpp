@@ -77,6 +77,27 @@ std::string& LastPage() {
   return page;
 }
 
+// The library runs the program's code (a handler, a window's answer): what it hands over is an
+// exception of the program, also when the library's own work (a send, a processing waiting for
+// its worker) calls it.
+class TProgramCode {
+ public:
+  TProgramCode() : vars_(ThreadVars()), saved_(vars_.LibraryWork) {
+    vars_.LibraryWork = 0;
+    ++vars_.ProgramCode;
+  }
+  ~TProgramCode() {
+    --vars_.ProgramCode;
+    vars_.LibraryWork = saved_;
+  }
+  TProgramCode(const TProgramCode&) = delete;
+  TProgramCode& operator=(const TProgramCode&) = delete;
+
+ private:
+  TEmberThreadVars& vars_;
+  const uint8_t saved_;
+};
+
 void FinishPostedCall() { Processing().PostedDone = true; }
 
 // The call is taken out of the slot first: the worker takes back only a call no one runs.
@@ -86,14 +107,17 @@ void RunPostedCall() {
   if (call == nullptr) return;
   {
     const TOnThreadEnd done([] { FinishPostedCall(); });
-    try {
-      // The program's handlers run no more on a thread whose code the runtime ended.
-      if (ThreadVars().ProgramCodeEnded == 0) {
-        const TEmberParked parked;
+    // The program's handlers run no more on a thread whose code the runtime ended.
+    if (ThreadVars().ProgramCodeEnded == 0) {
+      const TEmberParked parked;
+      const TProgramCode programCode;
+      try {
         (*call)();
+      } catch (...) {
+        // A handler's failure must not stop the faulting thread's wait. It is the program's
+        // exception: ended here, in the program's code, this catch reports it as a handled one
+        // (BehaviourOptions 0x0100), as SynchronizeExceptionCall does on its own thread.
       }
-    } catch (...) {
-      // a handler's failure must not stop the faulting thread's wait
     }
   }
   FinishPostedCall();
@@ -122,7 +146,7 @@ TEmberThreadVars& ThreadVars() {
 
 bool IsInsideLibraryWork() {
   const TEmberThreadVars& vars = ThreadVars();
-  return vars.Busy != 0 || vars.LibraryWork != 0;
+  return (vars.Busy != 0 || vars.LibraryWork != 0) && vars.ProgramCode == 0;
 }
 
 TEmberLibraryGlobals& EmberLibrary() {
@@ -467,6 +491,149 @@ bool CopyRaiseStack(uint32_t threadID, uint32_t stackPointer, std::vector<uint8_
   return true;
 }
 
+// --- Exceptions kept while an entry is under way on their thread
+
+namespace {
+
+std::atomic<TEmberCopyException> gCopyException{nullptr};
+std::atomic<TEmberFreeExceptionCopy> gFreeExceptionCopy{nullptr};
+
+// A chain of handlers that each let one more in (a handler that fails for every exception it is
+// called for) ends here instead of going on for ever.
+constexpr int32_t kMaxKeptGeneration = 16;
+
+// An exception kept on its thread with what its processing needs of its raise: the context and
+// record and the stack the raise saw, which the thread's next raises overwrite.
+struct TKeptException {
+  TKeptException() = default;
+  TKeptException(const TKeptException&) = delete;
+  TKeptException& operator=(const TKeptException&) = delete;
+  ~TKeptException() {
+    if (Copy != nullptr && Free != nullptr) Free(Copy);
+  }
+  const std::exception* Copy = nullptr;
+  TEmberFreeExceptionCopy Free = nullptr;
+  uintptr_t Address = 0;
+  uintptr_t Module = 0;
+  uint32_t StackTop = 0;
+  uint32_t StackPointer = 0;
+  uint8_t RaisedByRuntime = 0, DisplayMode = 0, RaiseKind = 0, Handled = 0;
+  bool HasContext = false, HasRecord = false;
+  alignas(16) uint8_t Context[sizeof(TEmberThreadVars::RaiseContext)] = {};
+  uint8_t Record[sizeof(TEmberThreadVars::RaiseRecord)] = {};
+  std::vector<uint8_t> RaiseStack;
+  int32_t Generation = 1;
+  TKeptException* Next = nullptr;
+};
+
+// Plain data: a thread-local with a destructor would keep the module loaded for as long as a
+// thread that touched it runs.
+struct TKeptExceptions {
+  TKeptException* First = nullptr;  // in the order they came in
+  TKeptException* Last = nullptr;
+  bool Draining = false;
+  int32_t Generation = 0;                        // of the kept one being processed; 0: none
+  const std::exception* EntryObject = nullptr;   // the object of the entry under way
+};
+
+TKeptExceptions& Kept() {
+  thread_local TKeptExceptions kept;
+  return kept;
+}
+
+// Keeps what the program's code lets in on a thread inside an entry. False when it cannot be
+// kept (no copier, the entry's own object, one processed already, a chain too long, no memory):
+// it is then answered at once and not processed, as a nested notification always was.
+bool KeepException(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime, uint32_t stackTop,
+                   uint32_t stackPointer, void* context, void* record, uint8_t displayMode, uintptr_t module,
+                   uint8_t raiseKind, uint8_t handled) {
+  TKeptExceptions& kept = Kept();
+  const TEmberCopyException copy = gCopyException.load();
+  if (copy == nullptr || object == nullptr || object == kept.EntryObject || !IsObjectNotListed(object) ||
+      kept.Generation >= kMaxKeptGeneration)
+    return false;
+  TEmberThreadVars& vars = ThreadVars();
+  try {
+    auto item = std::make_unique<TKeptException>();
+    item->Free = gFreeExceptionCopy.load();
+    item->Copy = copy(object);
+    if (item->Copy == nullptr) return false;
+    item->Address = address;
+    item->Module = module;
+    item->StackTop = stackTop;
+    item->StackPointer = stackPointer != 0 ? stackPointer : vars.RaiseStackPointer;
+    item->RaisedByRuntime = raisedByRuntime;
+    item->DisplayMode = displayMode;
+    item->RaiseKind = raiseKind;
+    item->Handled = handled;
+    const void* raiseContext =
+        context != nullptr ? context : (vars.RaiseContextFilled != 0 ? vars.RaiseContext : nullptr);
+    const void* raiseRecord = record != nullptr ? record : (vars.RaiseRecordFilled != 0 ? vars.RaiseRecord : nullptr);
+    if ((item->HasContext = IsReadable(raiseContext, 204))) std::memcpy(item->Context, raiseContext, 204);
+    if ((item->HasRecord = IsReadable(raiseRecord, 80))) std::memcpy(item->Record, raiseRecord, 80);
+    // The stack the raise saw: its copy, or, for a fault seen as it is dispatched, the stack
+    // itself, which is still there above this call.
+    const uint32_t sp = item->StackPointer, top = ember_detail::PlatformStackTop();
+    if (!CopyRaiseStack(EmberCurrentThreadID(), sp, item->RaiseStack) && sp > ember_detail::PlatformStackPointer() &&
+        sp < top) {
+      const auto* from = reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(sp));
+      item->RaiseStack.assign(from, from + std::min<uint32_t>(top - sp, EmberRaiseStackSize));
+    }
+    item->Generation = kept.Generation + 1;
+    TKeptException* added = item.release();
+    (kept.Last != nullptr ? kept.Last->Next : kept.First) = added;
+    kept.Last = added;
+  } catch (...) {
+    return false;
+  }
+  // Its later entries (a hand-over at the end of its catch) find it processed.
+  MarkObjectHandled(object);
+  return true;
+}
+
+// Puts a kept raise's stack back as the raise-stack copy of this thread.
+void RestoreRaiseStack(uint32_t stackPointer, const std::vector<uint8_t>& bytes) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  std::lock_guard<std::mutex> guard(library.RaiseStackLock);
+  if (bytes.empty() || !library.RaiseStack || bytes.size() > EmberRaiseStackSize) return;
+  std::memcpy(library.RaiseStack.get(), bytes.data(), bytes.size());
+  library.RaiseStackUsed = static_cast<uint32_t>(bytes.size());
+  library.RaiseStackStart = stackPointer;
+  library.RaiseStackThread = EmberCurrentThreadID();
+}
+
+}  // namespace
+
+void SetExceptionCopier(TEmberCopyException copy, TEmberFreeExceptionCopy free) {
+  gFreeExceptionCopy = free;
+  gCopyException = copy;
+}
+
+void ProcessKeptExceptions(bool threadEnds) {
+  try {
+    TKeptExceptions& kept = Kept();
+    if (threadEnds) kept.Draining = false;  // a drain the runtime cut short goes on here
+    if (ThreadVars().Busy != 0 || kept.Draining || kept.First == nullptr) return;
+    // One drain per thread: what comes in while a kept one is processed joins the queue.
+    kept.Draining = true;
+    while (kept.First != nullptr) {
+      const std::unique_ptr<TKeptException> item(kept.First);
+      kept.First = item->Next;
+      if (kept.First == nullptr) kept.Last = nullptr;
+      kept.Generation = item->Generation;
+      RestoreRaiseStack(item->StackPointer, item->RaiseStack);
+      CentralNotify(item->Copy, item->Address, item->RaisedByRuntime, item->StackTop, item->StackPointer,
+                    item->HasContext ? item->Context : nullptr, item->HasRecord ? item->Record : nullptr,
+                    item->DisplayMode, item->Module, item->RaiseKind, item->Handled);
+      ForgetHandledObject(item->Copy);
+    }
+    kept.Generation = 0;
+    kept.Draining = false;
+  } catch (...) {
+    // what could not be processed is not
+  }
+}
+
 // --- Processing
 
 uint8_t DefaultProcessException(const TEmberNotifyArgs& args) {
@@ -678,6 +845,8 @@ void TExceptionEntryLock::LeftByUnwind() noexcept {
     vars.Busy = 0;
     vars.Processing = 0;
     vars.InRaiseHandler = 0;
+    // A handler of the program left by the unwind never ended its mark.
+    vars.ProgramCode = 0;
     ClearRaiseState(vars);
   }
   tThreadEndWork = static_cast<TThreadEndWork*>(endWorkBefore_);
@@ -685,17 +854,27 @@ void TExceptionEntryLock::LeftByUnwind() noexcept {
   if (main_) --library.MainThreadInside;
 }
 
-uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
-                      uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
-                      uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
-                      TEmberStackList* callStack) {
+namespace {
+
+// One entry; `lockHeld`: the calling thread held the library lock before it.
+uint8_t NotifyEntry(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime, uint32_t stackTop,
+                    uint32_t stackPointer, void* context, void* record, uint8_t displayMode, uintptr_t module,
+                    uint8_t raiseKind, uint8_t handled, TEmberStackList* callStack, bool lockHeld) {
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0 || IsAbortException(object)) return 1;
   try {
     // A thread already inside (the faulting thread, the worker that processes for it, the
     // library's own work of a send) never waits for the lock it holds or that its faulting
-    // thread or its send holds.
+    // thread or its send holds. On the faulting thread the program's code that the library runs
+    // (a handler, a window's answer) may let one in: it is kept and processed once this thread's
+    // entry has ended (its worker may be waiting for this very call).
     TEmberThreadVars& vars = ThreadVars();
+    if (vars.Busy != 0) {
+      if (vars.ProgramCode != 0 && callStack == nullptr)
+        KeepException(object, address, raisedByRuntime, stackTop, stackPointer, context, record, displayMode,
+                      module, raiseKind, handled);
+      return 0;
+    }
     if (IsInsideLibraryWork()) return 0;
     // An exception raised inside the memory manager or the leak tracker (a fault in their locked
     // regions) comes here with their lock held by this thread, which will not give it back while
@@ -706,12 +885,14 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     GiveUpLeakListOfThisThread();
     const TExceptionEntryLock lock;
     vars.Busy = 1;
+    Kept().EntryObject = object;
     // The runtime ends this thread inside (a call handed to it): the entry ends before the thread
     // does, so that no thread waits for ever for its lock.
     const TOnThreadEnd entryEnd([&] {
       library.RequestControlBlock = nullptr;
       ClearRaiseState(vars);
       vars.Busy = 0;
+      Kept().EntryObject = nullptr;
       library.LibraryLock.unlock();
     });
     uint8_t result = 1;
@@ -719,6 +900,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
       const uint16_t behaviour = library.CurrentOptions ? library.CurrentOptions->BehaviourOptions() : 0;
       if (IsSafeCallObject(object) && (behaviour & 0x40) == 0) {
         vars.Busy = 0;
+        Kept().EntryObject = nullptr;
         return 0;
       }
       if (library.CurrentOptions && library.CurrentOptions->Activate() != 0) {
@@ -729,6 +911,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
         args.DisplayMode = displayMode;
         args.Module = module;
         args.RaiseKind = raiseKind;
+        args.LockHeld = lockHeld ? 1 : 0;
         FillNotifyParams(args, stackTop, stackPointer, context, record, handled, callStack);
         library.RequestControlBlock = vars.ControlBlock;
         const bool inline_ = dynamic_cast<const EMemoryLeak*>(object) != nullptr ||
@@ -778,7 +961,11 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
             const bool mayPump = (behaviour & 0x01) == 0 || (behaviour & 0x03) == 0x03;
             // A worker that ended without saying so (killed) is waited for no more.
             while (job->Running && !ember_detail::PlatformThreadEnded(job->Worker)) {
-              if (mainThread && mayPump && state.DialogShowing) ember_detail::PlatformPumpMessages(true);
+              if (mainThread && mayPump && state.DialogShowing) {
+                // The windows' procedures are the program's code.
+                const TProgramCode programCode;
+                ember_detail::PlatformPumpMessages(true);
+              }
               RunPostedCall();
               std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
@@ -806,10 +993,24 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
     library.RequestControlBlock = nullptr;
     ClearRaiseState(vars);
     vars.Busy = 0;
+    Kept().EntryObject = nullptr;
     return result;
   } catch (...) {
     return 1;
   }
+}
+
+}  // namespace
+
+uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime,
+                      uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
+                      uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
+                      TEmberStackList* callStack) {
+  const bool lockHeld = EmberLibrary().LibraryLock.HeldByThisThread();
+  const uint8_t result = NotifyEntry(object, address, raisedByRuntime, stackTop, stackPointer, context, record,
+                                     displayMode, module, raiseKind, handled, callStack, lockHeld);
+  ProcessKeptExceptions();
+  return result;
 }
 
 void SetExceptionDialogShowing(bool showing) { Processing().DialogShowing = showing; }
@@ -865,22 +1066,6 @@ void RunBeforeProcessEnd(bool closing) {
     // the process ends all the same
   }
 }
-
-namespace {
-// A handler runs the program's code: what it hands over is an exception of the program, also
-// when the library's own work (a send) calls it.
-class TProgramCode {
- public:
-  TProgramCode() : vars_(ThreadVars()), saved_(vars_.LibraryWork) { vars_.LibraryWork = 0; }
-  ~TProgramCode() { vars_.LibraryWork = saved_; }
-  TProgramCode(const TProgramCode&) = delete;
-  TProgramCode& operator=(const TProgramCode&) = delete;
-
- private:
-  TEmberThreadVars& vars_;
-  const uint8_t saved_;
-};
-}  // namespace
 
 void SynchronizeExceptionCall(const std::function<void()>& call) {
   TProcessingState& state = Processing();
@@ -977,22 +1162,38 @@ uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_
   // caught) the lock is its faulting thread's, which waits for it.
   if (IsInsideLibraryWork()) return 0;
   try {
-    const TExceptionEntryLock lock;
+    // The main module processes it under its own lock.
     if (library.Delegating != 0) {
       using TManager = uint8_t (*)(const std::exception*, uintptr_t, uint8_t, uintptr_t);
       auto manager = reinterpret_cast<TManager>(GetModuleEventProc(library.MainModule, "ExceptionManager"));
       if (manager != nullptr) return manager(object, address, displayMode, library.Module);
     }
-    if (library.LibraryState == 0 || !IsObjectNotListed(object)) return 1;
-    if (object == nullptr || IsAbortException(object)) return 1;
-    TEmberThreadVars& vars = ThreadVars();
-    if (vars.RaiseStackPointer == 0) vars.RaiseStackPointer = ember_detail::PlatformStackPointer();
-    uint8_t raisedByRuntime = vars.LastRaisedByRuntime;
-    using TLast = uint8_t (*)();
-    if (auto last = reinterpret_cast<TLast>(GetModuleEventProc(0, "EmberLog_LastDorvelException"))) {
-      raisedByRuntime = last();
+    // Nothing to process is answered before the lock, which a send in the background holds for
+    // as long as its server takes: an object processed at its raise, handed over by its catch,
+    // would wait for its own report to go out. Asked again under the lock, where another entry
+    // may have processed it meanwhile.
+    const auto nothingToDo = [&] {
+      return library.LibraryState == 0 || !IsObjectNotListed(object) || object == nullptr || IsAbortException(object);
+    };
+    if (nothingToDo()) return 1;
+    const bool lockHeld = library.LibraryLock.HeldByThisThread();
+    uint8_t result = 1;
+    {
+      const TExceptionEntryLock lock;
+      if (nothingToDo()) return 1;
+      TEmberThreadVars& vars = ThreadVars();
+      if (vars.RaiseStackPointer == 0) vars.RaiseStackPointer = ember_detail::PlatformStackPointer();
+      uint8_t raisedByRuntime = vars.LastRaisedByRuntime;
+      using TLast = uint8_t (*)();
+      if (auto last = reinterpret_cast<TLast>(GetModuleEventProc(0, "EmberLog_LastDorvelException"))) {
+        raisedByRuntime = last();
+      }
+      result = NotifyEntry(object, address, raisedByRuntime, 0, 0, nullptr, nullptr, displayMode, module, 0, 0,
+                           nullptr, lockHeld);
     }
-    return CentralNotify(object, address, raisedByRuntime, 0, 0, nullptr, nullptr, displayMode, module, 0, 0);
+    // What came in meanwhile, once the lock is given back (the entry's send has it first).
+    ProcessKeptExceptions();
+    return result;
   } catch (...) {
     return 1;
   }
@@ -1237,6 +1438,7 @@ void StopExceptionLog() {
         StopFreezeThread();
         StopLeaks();
         SetCaughtExceptionHandler(nullptr);
+        SetExceptionCopier(nullptr, nullptr);
         ember_detail::PlatformDetach();
         library.LibraryOn = 0;
         library.LibraryState = 0;

@@ -97,6 +97,10 @@ struct TEmberThreadVars {
   // send never starts a send of its own failure. SynchronizeExceptionCall clears it while it
   // runs a handler of the program.
   uint8_t LibraryWork = 0;
+  // Above 0 while the library runs the program's code on this thread (a handler of an event, a
+  // window answered while the faulting thread waits): what comes in there is an exception of
+  // the program, also on a thread inside the library's work.
+  uint8_t ProgramCode = 0;
   // Set when the runtime has ended the program's code on this thread (its terminate handler):
   // what the library still completes on it runs no handler of the program any more.
   uint8_t ProgramCodeEnded = 0;
@@ -135,9 +139,12 @@ struct TEmberThreadVars {
 TEmberThreadVars& ThreadVars();
 
 // The calling thread is inside the library's own work: inside CentralNotify (the faulting
-// thread, or the worker that processes for it) or in LibraryWork. An entry of an exception
-// (CentralNotify, ExceptionManager) on such a thread answers at once, before it would wait for
-// the library lock, which its own faulting thread or send may hold while it waits for this one.
+// thread, or the worker that processes for it) or in LibraryWork, and not in the program's code
+// that the library runs there (ProgramCode). An entry of an exception (CentralNotify,
+// ExceptionManager) on such a thread answers at once, before it would wait for the library
+// lock, which its own faulting thread or send may hold while it waits for this one: what the
+// library's own code raises is its own failure. What the program's code lets in on a thread
+// inside CentralNotify is kept and processed, as its own, once that entry has ended.
 bool IsInsideLibraryWork();
 
 // --- The library lock
@@ -384,6 +391,10 @@ struct TEmberNotifyArgs {
   uint8_t DisplayMode = 0;
   uintptr_t Module = 0;
   uint8_t RaiseKind = 0;
+  // The faulting thread held the library lock before this entry (a send under way, another
+  // module's event call): a send in the background could have it only once that hold ends,
+  // after whatever this thread processes next.
+  uint8_t LockHeld = 0;
 };
 
 // Processes one exception; answers 1 when the runtime is to go on with its own handling.
@@ -407,6 +418,20 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
                       uint32_t stackTop, uint32_t stackPointer, void* context, void* record,
                       uint8_t displayMode, uintptr_t module, uint8_t raiseKind, uint8_t handled,
                       TEmberStackList* callStack = nullptr);
+
+// Copies of exception objects that outlive their thrower (the report side's), for exceptions
+// kept while an entry is under way on their thread (IsInsideLibraryWork). Without them such an
+// exception is answered at once and not processed. Set before attachment (StartExceptionLog),
+// cleared by StopExceptionLog.
+using TEmberCopyException = const std::exception* (*)(const std::exception* object);
+using TEmberFreeExceptionCopy = void (*)(const std::exception* copy);
+void SetExceptionCopier(TEmberCopyException copy, TEmberFreeExceptionCopy free);
+
+// Processes the exceptions kept on the calling thread (above), each as an entry of its own, once
+// no entry is under way on it any more; does nothing inside one. `threadEnds`: the runtime ended
+// the program's code on the thread (its terminate handler), which processes what it kept before
+// the thread goes. Never raises.
+void ProcessKeptExceptions(bool threadEnds = false);
 
 // Work the library started on other threads that must be over before the library ends the
 // process (a report still being sent in the background): installed by the report side, and run

@@ -78,6 +78,8 @@ TProcessingGlobals& Globals() {
 // stage and progress, the library's last error, the report's variables, the step counter and the
 // send's companion folder (the run makes one of its own, ProcessException). Its own send is done
 // at once, and an end of the program it asks for is acted on by the send once that is done.
+// Putting aside either completes or leaves the send as it was: every copy (which may fail for
+// want of memory) is made before the first piece is taken from the send, by swaps, which cannot.
 class TSendPutAside {
  public:
   TSendPutAside()
@@ -95,14 +97,14 @@ class TSendPutAside {
     log_ = LogReportState();
     dialog_ = EmberDialogState();
     facts_ = ReportFacts();
-    std::swap(run_, Globals().Run);
-    ExchangeSendWork(send_);
     progress_ = DeliveryProgress();
     errorCode_ = GetLastLibraryErrorCode();
     errorMessage_ = GetLastLibraryErrorMessage();
     variables_ = GetReportVariables();
     step_ = GetEmberStep();
     folder_ = GetCompanionFolder();
+    std::swap(run_, Globals().Run);
+    ExchangeSendWork(send_);
     Globals().Run.InsideSend = true;
   }
 
@@ -637,10 +639,12 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   SetEmberStep(0x10);
   // A send asked for in the background is done at once while the library detaches, and for an
   // exception raised inside a send (a thread of its own would have the lock only when that send
-  // is done, after the end of the program it may act on): the steps after it are then this
-  // processing's, as for any send done at once.
-  const bool background =
-      send && (options.SendOptions() & 0x80) != 0 && !globals.Run.Inline && !globals.Run.InsideSend;
+  // is done, after the end of the program it may act on), or on a thread that held the lock
+  // already (another module's event call): a thread of its own would have it only once that
+  // hold ends, after what the thread processes next, which would send this one's report in its
+  // stead. The steps after it are then this processing's, as for any send done at once.
+  const bool background = send && (options.SendOptions() & 0x80) != 0 && !globals.Run.Inline &&
+                          !globals.Run.InsideSend && args.LockHeld == 0;
   globals.Run.SendInBackground = send && output.StartSend && output.StartSend(background);
   if (!globals.Run.SendInBackground) CheckErrorsRate();
   if (dialog.RestartRequested) globals.Run.TerminateAsked = true;
@@ -785,7 +789,14 @@ void TerminateApplicationIfAsked() {
   globals.Run.TerminateAsked = false;
   globals.EndAskedInsideSend = 0;
   if (action == 0) return;
-  // Reports still being sent in the background (an earlier exception's) go out first.
+  // The end cuts short the work that removes this run's companion folder (a send acts on the end
+  // before it is done with its folder).
+  RemoveCompanionFolder(GetCompanionFolder());
+  SetCompanionFolder(std::string());
+  // A guard: no report of this module should still wait to go out here. A send in the
+  // background has the library lock before the next exception is processed, and one decided on
+  // while the thread held the lock already goes out at once (RunSteps). Should one still be
+  // going out, it goes out first.
   RunBeforeProcessEnd();
   EndApplication(action == 2);
 }
@@ -821,6 +832,7 @@ void StartExceptionReporting() {
   ReportFacts().StartTime = ember_support::LocalNow();
   JoinModuleLists(true);
   SetProcessExceptionProc(&ProcessException);
+  SetExceptionCopier(&CopyObject, [](const std::exception* copy) { FreeObjectCopy(copy); });
   SetEmberMainWindowFinder(&MainWindowOf);
   ReserveMemory();
   OpenSendThreads();

@@ -49,5 +49,9 @@ std::string GetEnvVariable(const std::string& name) {
 
 bool SetEnvVariable(const std::string& name, const std::string& value) {
   if (name.empty() || name.find('=') != std::string::npos) return false;
+  // A value holds at most 32,767 characters with its end; some systems fault on a longer one
+  // instead of refusing it (a long report published for external tools): it is cut there.
+  constexpr size_t kLongestValue = 32766;
+  if (value.size() > kLongestValue) return SetEnvironmentVariableA(name.c_str(), value.substr(0, kLongestValue).c_str()) != 0;
   return SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str()) != 0;
 }

@@ -150,6 +150,19 @@ TEST(ExpandVariables, ExceptionEnvironmentIsPublished) {
     SetEnvVariable(name, "");
 }
 
+// A report longer than an environment value may be (32,767 characters with its end) is
+// published cut there; the report's own variable keeps all of it.
+TEST(ExpandVariables, AReportLongerThanTheEnvironmentTakesIsPublishedCut) {
+  TEmberExceptionEnvironment facts;
+  facts.BugReport = std::string(40000, 'r');
+  SetExceptionEnvironment(facts);
+  const std::string published = GetEnvVariable("_BugReport");
+  EXPECT_GE(published.size(), 32000u);
+  EXPECT_EQ(published, facts.BugReport.substr(0, published.size()));
+  EXPECT_EQ(ExpandVariables("%_BugReport%"), facts.BugReport);
+  SetEnvVariable("_BugReport", "");
+}
+
 TEST(SendProgress, StepsShowTheirTextsAndPositions) {
   auto s0 = GetSendProgress(0, 0);
   EXPECT_TRUE(s0.Valid && s0.Restart && !s0.Advance);

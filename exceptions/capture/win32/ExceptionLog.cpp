@@ -479,7 +479,8 @@ void UnhookExtensionProc() {
     const std::exception* object = nullptr;
     bool processed = true;
     const auto processPending = [&] {
-      if (processed || IsInsideLibraryWork()) return;
+      // Inside an entry it waits for that entry's end (the work below ends it).
+      if (processed || IsInsideLibraryWork() || vars.Busy != 0) return;
       processed = true;
       // One processed at its raise (handled exceptions processed in the main thread) was
       // reported already.
@@ -497,12 +498,18 @@ void UnhookExtensionProc() {
       } catch (...) {
       }
     }
+    // No code of the program runs on this thread any more: what the library still does here is
+    // its own work.
     vars.ProgramCodeEnded = 1;
+    vars.ProgramCode = 0;
     while (RunThreadEndWork()) processPending();
+    // What the program's code let in while an entry was under way here, now that none is.
+    ProcessKeptExceptions(true);
   } catch (...) {
   }
   try {
     vars.ProgramCodeEnded = 1;
+    vars.ProgramCode = 0;
     while (RunThreadEndWork()) {
     }
     EmberLibrary().LibraryLock.UnlockAll();

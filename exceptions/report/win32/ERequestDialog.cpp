@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
 #include "EDeliverySupport.h"
@@ -113,36 +115,68 @@ struct TServerDialog {
   HBITMAP Send = nullptr;
 };
 
-// The dialog on its own thread, and the senders' progress display that drives it.
-class TSendProgressDialog : public TEmberSendProgressView {
+// Asks of the send to its dialog's thread (beside EmberCloseSendDialogMessage).
+enum : UINT { kShowTextMessage = WM_APP + 1, kSetPositionMessage = WM_APP + 2 };
+
+// How long the send waits for its dialog's thread to come up, to answer or to end.
+constexpr DWORD kDialogAnswerTime = 5000;
+
+// The dialog on its own thread, and the senders' progress display that drives it. The send never
+// waits for ever for that thread: one that does not answer in time (a fault in the dialog's code
+// holds it where the send cannot see, perhaps waiting for this very send) is not asked again and
+// is left to end on its own; the thread keeps this object alive for as long as it runs.
+class TSendProgressDialog : public TEmberSendProgressView, public std::enable_shared_from_this<TSendProgressDialog> {
  public:
   explicit TSendProgressDialog(bool centred) : centred_(centred) {}
-  ~TSendProgressDialog() override { Close(); }
+  ~TSendProgressDialog() override {
+    // Never joined by itself: the last owner may be the thread, once the send left it.
+    if (thread_.joinable()) thread_.detach();
+  }
 
-  // Starts the dialog's thread and waits until the dialog has the focus or the thread ended.
-  void Open() {
-    thread_ = std::thread([this] { Run(); });
-    while (!ready_ && !ended_) Sleep(50);
+  // Starts the dialog's thread and waits until the dialog has the focus or the thread ended;
+  // false when the dialog did not come up in time (the send goes on without it).
+  bool Open() {
+    const std::shared_ptr<TSendProgressDialog> self = shared_from_this();
+    thread_ = std::thread([self] { self->Run(); });
+    for (DWORD waited = 0; !ready_ && !ended_ && waited < kDialogAnswerTime; waited += 50) Sleep(50);
+    if (!ready_) answering_ = false;
+    return ready_;
   }
   void Close() {
-    HWND window = window_.load();
-    if (window) SendMessageA(window, EmberCloseSendDialogMessage, 0, 0);
-    if (thread_.joinable()) thread_.join();
+    closing_ = true;
+    if (HWND window = window_.load()) PostMessageA(window, EmberCloseSendDialogMessage, 0, 0);
+    if (!thread_.joinable()) return;
+    for (DWORD waited = 0; !ended_ && answering_ && waited < kDialogAnswerTime; waited += 10) Sleep(10);
+    if (ended_)
+      thread_.join();
+    else
+      thread_.detach();
     window_ = nullptr;
   }
   HWND Window() const { return window_.load(); }
 
+  // The text is the dialog's to read when it is asked (an answer that comes late reads it still).
   void ShowMessage(const std::string& text) override {
-    if (HWND window = window_.load()) SendDlgItemMessageA(window, kProgressText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    {
+      std::lock_guard<std::mutex> guard(textLock_);
+      text_ = text;
+    }
+    Ask(kShowTextMessage, 0);
   }
-  void SetPosition(int32_t position) override {
-    if (HWND window = window_.load()) SendDlgItemMessageA(window, kProgressBar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-  }
+  void SetPosition(int32_t position) override { Ask(kSetPositionMessage, static_cast<WPARAM>(position)); }
   void CloseView() override { Close(); }
 
-  void Attach(HWND window) { window_ = window; }
+  // The dialog's window is up; answers whether it is to close at once (the send gave up on it).
+  bool Attach(HWND window) {
+    window_ = window;
+    return closing_;
+  }
   void MarkReady() { ready_ = true; }
   bool Centred() const { return centred_; }
+  std::string Text() {
+    std::lock_guard<std::mutex> guard(textLock_);
+    return text_;
+  }
 
  private:
   void Run() {
@@ -159,6 +193,13 @@ class TSendProgressDialog : public TEmberSendProgressView {
     window_ = nullptr;
     ended_ = true;
   }
+  void Ask(UINT message, WPARAM wParam) {
+    HWND window = window_.load();
+    DWORD_PTR answer = 0;
+    if (window != nullptr && answering_ &&
+        !SendMessageTimeoutA(window, message, wParam, 0, SMTO_NORMAL, kDialogAnswerTime, &answer))
+      answering_ = false;
+  }
   static INT_PTR CALLBACK ServerDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   bool centred_;
@@ -166,6 +207,10 @@ class TSendProgressDialog : public TEmberSendProgressView {
   std::atomic<HWND> window_{nullptr};
   std::atomic<bool> ready_{false};
   std::atomic<bool> ended_{false};
+  std::atomic<bool> answering_{true};
+  std::atomic<bool> closing_{false};
+  std::mutex textLock_;
+  std::string text_;
 };
 
 INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -176,7 +221,7 @@ INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     dialog->Owner = reinterpret_cast<TSendProgressDialog*>(lParam);
     dialog->Centred = dialog->Owner->Centred();
     dialog->Common.Start(window, !dialog->Centred, false);
-    dialog->Owner->Attach(window);
+    if (dialog->Owner->Attach(window)) PostMessageA(window, EmberCloseSendDialogMessage, 0, 0);
     dialog->Common.CaptionText = DialogText(110);
     SetWindowTextA(window, dialog->Common.CaptionText.c_str());
     SetItemFont(window, kProgressText, dialog->Common.Fonts.Normal);
@@ -212,6 +257,12 @@ INT_PTR ServerDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       dialog->Owner->MarkReady();
       return TRUE;
     }
+    case kShowTextMessage:
+      SetDlgItemTextA(window, kProgressText, dialog->Owner->Text().c_str());
+      return TRUE;
+    case kSetPositionMessage:
+      SendDlgItemMessageA(window, kProgressBar, PBM_SETPOS, wParam, 0);
+      return TRUE;
     case EmberCloseSendDialogMessage:
       EndDialog(window, 0);
       return TRUE;
@@ -229,7 +280,7 @@ INT_PTR CALLBACK TSendProgressDialog::ServerDialogProc(HWND window, UINT message
   return Guarded(window, true, [&] { return ServerDialog(window, message, wParam, lParam); });
 }
 
-std::unique_ptr<TSendProgressDialog> gSendDialog;
+std::shared_ptr<TSendProgressDialog> gSendDialog;
 
 }  // namespace
 
@@ -265,9 +316,13 @@ void StartSendDialog(bool centred) {
   try {
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
-    gSendDialog = std::make_unique<TSendProgressDialog>(centred);
-    gSendDialog->Open();
-    SetDeliveryProgressView(gSendDialog.get(), options);
+    gSendDialog = std::make_shared<TSendProgressDialog>(centred);
+    if (gSendDialog->Open()) {
+      SetDeliveryProgressView(gSendDialog.get(), options);
+    } else {
+      CloseSendDialog();
+      state.Shown = true;
+    }
   } catch (...) {
     ShowLibraryError(eeShowError, "GUI");
     gSendDialog.reset();

@@ -16,6 +16,7 @@
 
 #include "DeliverySmtpServer.h"
 #include "DialogTestSupport.h"
+#include "FailAfter.h"
 #include "classlib/Streams.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberModuleOptions.h"
@@ -550,6 +551,39 @@ TEST_F(Dialogs, SendProgressDialogShowsTheSteps) {
   ASSERT_FALSE(shown.empty());
   EXPECT_NE(std::find(shown.begin(), shown.end(), "Message 1/1: Connected with server."), shown.end()) << shown.size();
   EXPECT_NE(std::find(shown.begin(), shown.end(), "Message 1/1: Sending message..."), shown.end());
+}
+
+// The dialog's thread stops answering while the report goes out (held where the send cannot see,
+// as a fault in the dialog's own code holds it): the send still ends, and the dialog goes once its
+// thread runs again.
+TEST_F(Dialogs, ASendDoesNotWaitForAProgressDialogThatStopsAnswering) {
+  testnet::SmtpServer server;
+  HANDLE held = nullptr;
+  HWND shown = nullptr;
+  server.onCommand = [&](const std::string&) {
+    HWND window = reinterpret_cast<HWND>(SendDialogWindow());
+    if (held != nullptr || window == nullptr) return;
+    shown = window;
+    held = OpenThread(THREAD_SUSPEND_RESUME, FALSE, GetWindowThreadProcessId(window, nullptr));
+    if (held != nullptr) SuspendThread(held);
+  };
+  options.SetSmtpHost("127.0.0.1");
+  options.SetSmtpPort(server.Port());
+  options.SetEMailAddresses("bugs@example.org");
+  options.SetSendOptions(0x01);
+  LogReportState().Options = &options;
+  ReportPieces().LastReportText = ReportPieces().ReportText;
+  {
+    const TFailAfter bound(60000, "the send waits for ever for its progress dialog's thread");
+    EXPECT_TRUE(SendBugReport());
+  }
+  LogReportState().Options = nullptr;
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(server.Sessions().size(), 1u);
+  ResumeThread(held);
+  CloseHandle(held);
+  for (int i = 0; i < 1000 && IsWindow(shown); ++i) Sleep(10);
+  EXPECT_FALSE(IsWindow(shown));
 }
 
 // --- The rows of the list view and the rich text of the pages

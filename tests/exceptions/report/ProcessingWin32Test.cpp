@@ -26,6 +26,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -35,6 +36,7 @@
 
 #include "ChildProcess.h"
 #include "FailAfter.h"
+#include "HostSehFrame.h"
 #include "MailZip.h"
 #include "exceptions/ECore.h"
 #include "exceptions/capture/EmberLogEvents.h"
@@ -680,6 +682,234 @@ TEST(ProcessingChild, AnExceptionInsideASendIsSentAsItsOwnAndTheSendGoesOnWithIt
     std::string joined;
     for (const std::string& n : notes) joined += n;
     EXPECT_EQ(joined, c.Notes);
+  }
+  std::remove(kChildNotes);
+}
+
+// --- What the program's code hands over while the library runs it for another exception
+
+// The program's code that the library runs for an exception being processed or sent (a handler of
+// its events or of its send's, a window answered while its dialog shows) lets a further exception
+// in: a caught one handed over, a raise processed at once (handled exceptions processed in the
+// main thread), the end of a catch or one leaving the handler (handled exceptions reported) or a
+// fault of the module. Each is processed as its own once the processing it came in has ended,
+// and its report goes out once; also inside the send of one that came in that way, at any depth.
+enum class TWayIn { HandOver, ThrowAndCatch, Escape, Fault };
+constexpr int32_t kExceptionEvent = 100, kAnsweredWindow = 101;  // besides the send's actions
+struct TLetInCase {
+  const char* Name;
+  std::vector<int32_t> At;  // where each one comes in, in turn
+  TWayIn Way;
+  uint16_t Behaviour;  // handled exceptions processed at their raise (0x40) or at their catch's end (0x0100)
+  uint8_t Handled;     // the first exception is a handled one
+  std::vector<std::string> Sent;
+};
+const TLetInCase* gLetIn = nullptr;
+size_t gLetInCount = 0;
+HWND gLetInWindow = nullptr;
+
+EXCEPTION_DISPOSITION StepOverStore(EXCEPTION_RECORD* record, void*, CONTEXT* context, void*) {
+  if (record->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) return ExceptionContinueSearch;
+  context->Eip += 6;
+  return ExceptionContinueExecution;
+}
+
+void LetOneIn(int32_t at) {
+  if (gLetIn == nullptr || gLetInCount >= gLetIn->At.size() || gLetIn->At[gLetInCount] != at) return;
+  const std::string message = "inner " + std::to_string(++gLetInCount);
+  if (gLetIn->Way == TWayIn::Escape) throw std::logic_error(message);
+  if (gLetIn->Way == TWayIn::Fault) {
+    const THostSehFrame frame(reinterpret_cast<void*>(&StepOverStore));
+    asm volatile("movl $0x10, %%eax\n\t.byte 0xC7, 0x00, 0x01, 0x00, 0x00, 0x00" ::: "eax", "memory");
+    return;
+  }
+  try {
+    throw std::logic_error(message);
+  } catch (const std::exception& error) {
+    if (gLetIn->Way == TWayIn::HandOver) HandleCaughtException(&error, 0);
+  }
+}
+
+LRESULT CALLBACK LetInWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_USER) LetOneIn(kAnsweredWindow);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessedAfterwards) {
+  const std::vector<std::string> one = {"inner 1.", "outer."}, two = {"inner 1.", "inner 2.", "outer."};
+  const TLetInCase cases[] = {
+      {"before web, then after web in that one's send", {6, 7}, TWayIn::HandOver, 0, 0, two},
+      {"before web, then before web in that one's send", {6, 6}, TWayIn::HandOver, 0, 0, two},
+      {"three deep", {6, 6, 6}, TWayIn::HandOver, 0, 0, {"inner 1.", "inner 2.", "inner 3.", "outer."}},
+      {"a raise in the exception event", {kExceptionEvent}, TWayIn::ThrowAndCatch, 0x40, 0, one},
+      {"the end of a catch in the exception event", {kExceptionEvent}, TWayIn::ThrowAndCatch, 0x0100, 0, one},
+      {"one leaving the exception event", {kExceptionEvent}, TWayIn::Escape, 0x0100, 0, one},
+      {"a fault in the exception event", {kExceptionEvent}, TWayIn::Fault, 0, 0, {"Access violation", "outer."}},
+      {"a hand-over in the handled-exception event", {kExceptionEvent}, TWayIn::HandOver, 0, 1, one},
+      {"a hand-over in a window answered while the dialog shows", {kAnsweredWindow}, TWayIn::HandOver, 0, 0, one},
+  };
+  WNDCLASSA type{};
+  type.lpfnWndProc = &LetInWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblLetInWindow";
+  RegisterClassA(&type);
+  gLetInWindow =
+      CreateWindowA("KblLetInWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(gLetInWindow, nullptr);
+  for (const TLetInCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    options_->SetWebSendMode(7);  // a method that needs no server: its before and after events
+    options_->SetBehaviourOptions(static_cast<uint16_t>((saved_.BehaviourOptions() & ~0x0140) | c.Behaviour));
+    TEmberReportOutput output = EmberReportOutput();
+    output.ShowExceptionDialog = [](bool) {
+      DWORD_PTR answer = 0;
+      if (gLetInCount == 0) SendMessageTimeoutA(gLetInWindow, WM_USER, 0, 0, SMTO_BLOCK, 10000, &answer);
+      EmberDialogState().DialogType = 0;
+    };
+    SetEmberReportOutput(output);
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      LetOneIn(action);
+    };
+    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) { LetOneIn(kExceptionEvent); };
+    EmberGlobalHandlers().OnHandledExceptionNotify = EmberGlobalHandlers().OnExceptionNotify;
+    gLetIn = &c;
+    gLetInCount = 0;
+    {
+      const TFailAfter bound(60000, "what came in while the library ran the program's code stalls");
+      std::runtime_error outer("outer");
+      CentralNotify(&outer, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
+                    reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, c.Handled);
+      JoinSendThreads();
+    }
+    gLetIn = nullptr;
+    options_->SetBehaviourOptions(saved_.BehaviourOptions());
+    std::vector<std::string> sent = SentReports(server);
+    for (std::string& text : sent)  // a fault's address aside, not a mark
+      if (text.rfind("Access violation", 0) == 0)
+        text = "Access violation" + text.substr(std::min(text.find(" ("), text.size()));
+    std::sort(sent.begin(), sent.end());
+    EXPECT_EQ(sent, c.Sent);
+    EXPECT_EQ(gLetInCount, c.At.size());
+  }
+  DestroyWindow(gLetInWindow);
+  UnregisterClassA("KblLetInWindow", GetModuleHandleA(nullptr));
+}
+
+// An entry with nothing to process answers while a send in the background holds the library lock
+// (its server slow): the catch of an exception processed at its raise (handled exceptions processed
+// in the main thread) hands it over while that exception's own report goes out, or an abort or no
+// object is handed over, or another module calls an event that no handler here answers. Each
+// answers as it always did, without waiting for the send.
+TEST_F(ProcessingWin32Test, AnEntryWithNothingToProcessDoesNotWaitForASend) {
+  const struct {
+    const char* Name;
+    uint8_t (*Entry)(const std::exception& caught);
+    uint8_t Answer;
+  } cases[] = {
+      {"the hand-over of one processed at its raise",
+       [](const std::exception& caught) -> uint8_t { return HandleCaughtException(&caught, 0) ? 1 : 0; }, 1},
+      {"an abort", [](const std::exception&) -> uint8_t {
+         const EAbort abort("stop");
+         return ExceptionManager(&abort, 0, 0, 0);
+       }, 1},
+      {"no object", [](const std::exception&) { return ExceptionManager(nullptr, 0, 0, 0); }, 1},
+      {"an event no handler answers", [](const std::exception&) -> uint8_t {
+         TEmberExceptionRecord theirs;
+         uint8_t retry = 7;
+         EmberLog_ExceptionErrorNotifyEvent(&theirs, 5, &retry);
+         return retry;
+       }, 7},
+  };
+  static HANDLE answered;
+  static bool answeredDuringTheSend;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    testnet::SmtpServer server;
+    SendBySmtpInBackground(server.Port());
+    options_->SetBehaviourOptions(static_cast<uint16_t>(saved_.BehaviourOptions() | 0x40));
+    answered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    answeredDuringTheSend = false;
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action == 4) answeredDuringTheSend = WaitForSingleObject(answered, 10000) == WAIT_OBJECT_0;
+    };
+    uint8_t answer = 99;
+    try {
+      throw std::runtime_error("outer");  // processed at its raise; its report goes out in the background
+    } catch (const std::exception& error) {
+      answer = c.Entry(error);
+      SetEvent(answered);
+    }
+    options_->SetBehaviourOptions(saved_.BehaviourOptions());
+    JoinSendThreads();
+    EXPECT_EQ(answer, c.Answer);
+    EXPECT_TRUE(answeredDuringTheSend) << "the entry waited for the send";
+    EXPECT_EQ(SentReports(server), std::vector<std::string>{"outer."});
+    CloseHandle(answered);
+  }
+}
+
+// Another module calls an event of this module (its exception lies here) whose handler hands over
+// two exceptions, one after the other: the call holds the library lock, so a send in the
+// background could go out only after the second was processed, in its stead. Each report goes out
+// at once, as its own.
+TEST_F(ProcessingWin32Test, ExceptionsHandedOverInAnotherModulesEventCallAreSentAsTheirOwn) {
+  testnet::SmtpServer server;
+  SendBySmtpInBackground(server.Port());
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 99) return;
+    for (const char* message : {"first", "second"}) {
+      try {
+        throw std::logic_error(message);
+      } catch (const std::exception& error) {
+        HandleCaughtException(&error, 0);
+      }
+    }
+  };
+  const TFailAfter bound(60000, "the reports handed over in another module's event call did not go out");
+  const std::logic_error foreign("foreign");
+  TEmberExceptionRecord theirs;
+  theirs.ExceptionObject = &foreign;
+  uint8_t execute = 1;
+  EmberLog_ExceptionActionNotifyEvent(&theirs, 99, &execute);
+  JoinSendThreads();
+  std::vector<std::string> sent = SentReports(server);
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, (std::vector<std::string>{"first.", "second."}));
+}
+
+// The companion folders of reports in the temporary folder ("EmberLog", then the process id).
+std::set<std::string> CompanionFolders() {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  std::set<std::string> folders;
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((std::string(temp) + "EmberLog*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return folders;
+  do folders.insert(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return folders;
+}
+
+// No end of the program that the library makes leaves a report's companion folder behind in the
+// temporary folder: an end asked for the exception whose send in the background acts on it, or
+// for one handed over inside that send (child halves of the test above).
+TEST(ProcessingChild, NoEndOfTheProgramLeavesACompanionFolder) {
+  for (const char* endFor : {"runtime_error", "logic_error"}) {
+    SCOPED_TRACE(endFor);
+    testnet::SmtpServer server;
+    const std::set<std::string> before = CompanionFolders();  // an earlier process's id may come back
+    const TChildRun run = RunChildProcess(
+        "--gtest_filter=ProcessingWin32Test.SendInsideSendChild",
+        {{"KBL_SMTP_PORT", std::to_string(server.Port())}, {"KBL_HANDLER", "hand over 1"}, {"KBL_END_FOR", endFor}},
+        60000);
+    EXPECT_EQ(run.ExitCode, 1u);
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%08lX", run.ProcessId);
+    for (const std::string& folder : CompanionFolders())
+      EXPECT_TRUE(before.count(folder) != 0 || folder.compare(8, 8, pid) != 0) << folder << " is left";
   }
   std::remove(kChildNotes);
 }
