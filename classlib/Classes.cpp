@@ -763,6 +763,44 @@ void TCollection::Changed() {
   if (updateCount_ == 0) Update(nullptr);
 }
 
+// --- Components' code on the stack
+
+namespace {
+// The innermost frame of the calling thread; frames link outwards.
+thread_local TComponentFrame* t_componentFrames = nullptr;
+
+// `component` is `root` or held by it: along its owners, or along its parents and then the
+// owners of the top one.
+bool HeldBy(const TComponent* component, const TComponent* root) {
+  for (const TComponent* c = component; c != nullptr; c = c->GetOwner())
+    if (c == root) return true;
+  for (const TComponent* c = component; c != nullptr;) {
+    if (c == root) return true;
+    const TComponent* parent = c->GetParentComponent();
+    c = parent != nullptr ? parent : c->GetOwner();
+  }
+  return false;
+}
+}  // namespace
+
+TComponentFrame::TComponentFrame(TComponent* component) noexcept
+    : component_(component), next_(t_componentFrames) {
+  t_componentFrames = this;
+}
+
+TComponentFrame::~TComponentFrame() { t_componentFrames = next_; }
+
+bool ComponentCodeRunning(const TComponent* root) {
+  for (const TComponentFrame* f = t_componentFrames; f != nullptr; f = f->next_)
+    if (f->component_ != nullptr && HeldBy(f->component_, root)) return true;
+  return false;
+}
+
+void ForgetComponentFrames(const TComponent* component) noexcept {
+  for (TComponentFrame* f = t_componentFrames; f != nullptr; f = f->next_)
+    if (f->component_ == component) f->component_ = nullptr;
+}
+
 // --- TComponent
 
 namespace kbl_detail {
@@ -778,6 +816,7 @@ TComponent::TComponent(TComponent* owner) {
 }
 
 TComponent::~TComponent() {
+  ForgetComponentFrames(this);
   Destroying();
   // A partner's Notification may change the list: walk from the end and clamp the index.
   for (size_t i = freeNotifies_.size(); i > 0;) {

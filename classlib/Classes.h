@@ -447,5 +447,31 @@ class TComponent : public TPersistent {
   TComponentStyle style_;
 };
 
+// --- Components' code on the stack
+
+// Marks, for as long as it lives on the stack, that code of `component` runs on the calling
+// thread: made where the window layer enters a component from outside (its window procedure,
+// Perform, a timer's tick, a menu command, a form's Close). A component freed while marked is
+// unmarked (the frame then holds nothing). Not copyable.
+class TComponentFrame {
+ public:
+  explicit TComponentFrame(TComponent* component) noexcept;
+  ~TComponentFrame();
+  TComponentFrame(const TComponentFrame&) = delete;
+  TComponentFrame& operator=(const TComponentFrame&) = delete;
+
+ private:
+  friend bool ComponentCodeRunning(const TComponent* root);
+  friend void ForgetComponentFrames(const TComponent* component) noexcept;
+  TComponent* component_;
+  TComponentFrame* next_;
+};
+// True when a frame on the calling thread's stack marks `root` or a component it holds: one it
+// owns at any depth, or a child at any depth (GetParentComponent) and what such a child's top
+// parent owns. Freeing `root` now would free the object of code that has not returned yet.
+bool ComponentCodeRunning(const TComponent* root);
+// Unmarks `component` in the calling thread's frames (its destructor calls this).
+void ForgetComponentFrames(const TComponent* component) noexcept;
+
 // True for [A-Za-z_][A-Za-z0-9_]*.
 bool IsValidIdent(const std::string& text);

@@ -87,7 +87,10 @@ class TCustomForm : public TWinControl {
   // default either): caHide hides, caFree releases, caMinimize minimizes. A modal form only
   // sets ModalResult to mrCancel.
   void Close();
-  // Frees the form once the messages already queued for it are handled.
+  // Frees the form now, or, while code of the form or of a component it holds runs further up
+  // the calling thread's stack (its window procedure, its events, a control's handler; see
+  // TComponentFrame), once the messages already queued for it are handled. Called from another
+  // thread than the form's, it always waits for the queued messages.
   void Release();
 
   void WndProc(TMessage& message) override;

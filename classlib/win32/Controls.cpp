@@ -44,6 +44,7 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM 
   message.Msg = msg;
   message.WParam = wParam;
   message.LParam = lParam;
+  const TComponentFrame frame(control);
   try {
     control->WndProc(message);
   } catch (...) {
@@ -316,6 +317,7 @@ void TControl::BringToFront() {
 }
 
 intptr_t TControl::Perform(uint32_t msg, uintptr_t wParam, intptr_t lParam) {
+  const TComponentFrame frame(this);
   TMessage message;
   message.Msg = msg;
   message.WParam = wParam;

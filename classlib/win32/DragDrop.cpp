@@ -43,6 +43,7 @@ void Guarded(F&& f) {
 void AskTarget(TControl* target, POINT screen, TDragState state, bool& accept) {
   const TPoint p = ToClient(target, screen);
   accept = false;
+  const TComponentFrame frame(target);
   Guarded([&] { target->DragOver(g_drag.source, p.X, p.Y, state, accept); });
 }
 
@@ -81,10 +82,12 @@ void DragDone(bool drop) {
   TPoint p{};
   if (target != nullptr) {
     p = ToClient(target, run.last);
+    const TComponentFrame frame(target);
     Guarded([&] { target->DragDrop(run.source, p.X, p.Y); });
   } else if (run.target != nullptr) {
     bool ignored = false;
     const TPoint q = ToClient(run.target, run.last);
+    const TComponentFrame frame(run.target);
     Guarded([&] { run.target->DragOver(run.source, q.X, q.Y, dsDragLeave, ignored); });
   }
   Guarded([&] { run.source->DoEndDrag(target, p.X, p.Y); });

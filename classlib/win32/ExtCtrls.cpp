@@ -53,6 +53,7 @@ void TTimer::UpdateTimer() {
   HWND window = kbl_win::AcquireUtilityWindow();
   const UINT_PTR id = kbl_win::NewTimerId();
   kbl_win::SetUtilityTimerHandler(id, [this] {
+    const TComponentFrame frame(this);
     try {
       Timer();
     } catch (...) {

@@ -61,6 +61,7 @@ void TCustomForm::AfterConstruction() {
       throw EResNotFound("Resource " + UpperCase(cls->Name) + " not found");
   }
   created_ = true;
+  const TComponentFrame frame(this);  // the form is handed out after OnCreate
   DoCreate();
 }
 
@@ -179,6 +180,8 @@ void TCustomForm::Hide() { SetVisible(false); }
 
 TModalResult TCustomForm::ShowModal() {
   if (GetVisible() || modal_) throw EInvalidOperation("Cannot make a visible window modal");
+  // The loop ends with the form: a release asked for inside it waits for the loop.
+  const TComponentFrame frame(this);
   // Only the window that was active is disabled: other windows of the host stay as they are.
   HWND active = GetActiveWindow();
   HWND own = HandleAllocated() ? GetHandle() : nullptr;
@@ -218,6 +221,8 @@ bool TCustomForm::CloseQuery() {
 }
 
 void TCustomForm::Close() {
+  // OnClose and OnCloseQuery run the form's own code: a release they ask for waits for them.
+  const TComponentFrame frame(this);
   if (modal_) {
     if (CloseQuery()) modalResult_ = mrCancel;
     return;
@@ -238,6 +243,15 @@ void TCustomForm::Close() {
 void TCustomForm::Release() {
   if (releasing_) return;
   releasing_ = true;
+  // Code of the form or of what it holds that has not returned yet (its window procedure, its
+  // Close, a control's handler) goes on with it after this: it is freed once its queued messages
+  // are handled. Otherwise it goes now, with its windows and canvases: a form left for a message
+  // loop that does not run in between (a drop-down opened and closed by code) would keep them.
+  const bool ownThread = !HandleAllocated() || GetWindowThreadProcessId(GetHandle(), nullptr) == GetCurrentThreadId();
+  if (ownThread && !ComponentCodeRunning(this)) {
+    delete this;
+    return;
+  }
   PostMessageW(GetHandle(), CM_RELEASE, 0, 0);
 }
 

@@ -143,6 +143,7 @@ TMenuItem* TMenu::FindItem(uint16_t command) const {
 bool TMenu::DispatchCommand(uint16_t command) {
   TMenuItem* item = FindItem(command);
   if (item == nullptr) return false;
+  const TComponentFrame frame(item);
   item->Click();
   return true;
 }

@@ -171,6 +171,28 @@ TEST(Component, OwnerFreesOwnedComponentsAndNamesAreUnique) {
   delete owner;  // frees Alpha; the sanitizer reports a leak otherwise
 }
 
+// A frame marks code of its component as running for whatever holds it: its owners, and its
+// parents with their owners. A component freed while its frame is up counts no more, and is not
+// looked at (the sanitizer would tell).
+TEST(Component, FramesMarkTheirComponentForWhatHoldsItUntilItIsFreed) {
+  TTestWidget root(nullptr), other(nullptr);
+  auto* owned = new TTestWidget(&root);
+  auto* deep = new TTestWidget(owned);
+  auto* child = new TTestWidget(&other);  // owned elsewhere, parented under `owned`
+  owned->AddChild(child);
+  {
+    const TComponentFrame frame(child);
+    EXPECT_TRUE(ComponentCodeRunning(&root));
+    EXPECT_TRUE(ComponentCodeRunning(&other));
+    EXPECT_FALSE(ComponentCodeRunning(deep));
+  }
+  const TComponentFrame frame(deep);
+  EXPECT_TRUE(ComponentCodeRunning(&root));
+  EXPECT_FALSE(ComponentCodeRunning(&other));
+  delete deep;
+  EXPECT_FALSE(ComponentCodeRunning(&root));
+}
+
 TEST(Component, FreeNotificationClearsReferencesAcrossOwners) {
   TComponent ownerA(nullptr), ownerB(nullptr);
   auto* holder = new TTestWidget(&ownerA);

@@ -6,8 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <vector>
 
+#include "FailAfter.h"
 #include "WindowTestClasses.h"
 #include "classlib/FormText.h"
 #include "classlib/ResourceStream.h"
@@ -138,6 +142,137 @@ TEST(Forms, CloseRunsOnCloseAndReleaseFreesLater) {
   form->Close();
   EXPECT_EQ(sink.destroys, 0);  // still alive until its queued messages are handled
   EXPECT_TRUE(PumpUntil([&] { return sink.destroys == 1; }));
+}
+
+namespace {
+
+class TBuiltMenu : public TPopupMenu {
+ public:
+  explicit TBuiltMenu(TComponent* owner) : TPopupMenu(owner) {}
+  using TMenu::BuildMenu;
+};
+
+// A form in a host window with what a release can be asked from: a child panel, a timer and a
+// menu of its own, and its window procedure. `seen` is how often it was freed right after the
+// release was asked for; -1 before. A form freed under the handler that asked ends the program
+// at once: its code would go on in freed memory.
+struct TReleaseRig {
+  void Destroyed(TObject*) { ++destroys; }
+  void ReleaseNow(TObject*) {
+    form->Release();
+    seen = destroys;
+    if (seen == 0) return;
+    std::fprintf(stderr, "FAILED: the form was freed under the handler that released it\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  void ReleaseOnDrop(TObject* sender, TObject*, int32_t, int32_t) { ReleaseNow(sender); }
+  void Accept(TObject*, TObject*, int32_t, int32_t, TDragState, bool& accept) { accept = true; }
+  void CloseFrees(TObject*, TCloseAction& action) { action = caFree; }
+  TUiBareForm* form = nullptr;
+  TUiPanel* panel = nullptr;
+  int destroys = 0;
+  int seen = -1;
+};
+
+}  // namespace
+
+// A form released while none of its code runs goes at once, with its window. Released inside
+// its own code it stays whole until that code has returned, and goes once the loop runs: from its
+// window procedure (sent or performed), a child's handler, its OnClose, a timer or a menu command
+// of its own, a drop onto one of its controls.
+TEST(Forms, ReleaseFreesAtOnceUnlessCodeOfTheFormRuns) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(400, 120);
+  std::unique_ptr<TUiPanel> source(TWinControl::CreateParented<TUiPanel>(host.handle));
+  source->SetBounds(250, 0, 100, 100);
+  source->HandleNeeded();
+  struct Case {
+    const char* name;
+    std::function<void(TReleaseRig&)> release;
+    int freedAtOnce;
+  };
+  const std::vector<Case> cases = {
+      {"by code",
+       [](TReleaseRig& r) {
+         r.form->Release();
+         r.seen = r.destroys;
+       },
+       1},
+      {"sent to its window",
+       [](TReleaseRig& r) {
+         r.form->OnActivate = TNotifyEvent::Of<&TReleaseRig::ReleaseNow>(&r);
+         SendMessageW(r.form->GetHandle(), WM_ACTIVATE, WA_ACTIVE, 0);
+       },
+       0},
+      {"performed",
+       [](TReleaseRig& r) {
+         r.form->OnActivate = TNotifyEvent::Of<&TReleaseRig::ReleaseNow>(&r);
+         r.form->Perform(WM_ACTIVATE, WA_ACTIVE);
+       },
+       0},
+      {"a child's click",
+       [](TReleaseRig& r) {
+         r.panel->OnClick = TNotifyEvent::Of<&TReleaseRig::ReleaseNow>(&r);
+         SendMessageW(r.panel->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+         SendMessageW(r.panel->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+       },
+       0},
+      {"its OnClose",
+       [](TReleaseRig& r) {
+         r.form->OnClose = TCloseEvent::Of<&TReleaseRig::CloseFrees>(&r);
+         r.form->Close();
+         r.seen = r.destroys;
+       },
+       0},
+      {"its timer",
+       [](TReleaseRig& r) {
+         auto* timer = new TTimer(r.form);
+         timer->SetInterval(1);
+         timer->SetOnTimer(TNotifyEvent::Of<&TReleaseRig::ReleaseNow>(&r));
+         PumpUntil([&] { return r.seen >= 0; });
+       },
+       0},
+      {"its menu",
+       [](TReleaseRig& r) {
+         auto* menu = new TBuiltMenu(r.form);
+         auto* item = new TMenuItem(r.form);
+         menu->GetItems()->Add(item);
+         item->OnClick = TNotifyEvent::Of<&TReleaseRig::ReleaseNow>(&r);
+         DestroyMenu(menu->BuildMenu());
+         menu->DispatchCommand(item->Command());
+       },
+       0},
+      {"a drop on its panel",
+       [&](TReleaseRig& r) {
+         r.panel->OnDragOver = TDragOverEvent::Of<&TReleaseRig::Accept>(&r);
+         r.panel->OnDragDrop = TDragDropEvent::Of<&TReleaseRig::ReleaseOnDrop>(&r);
+         source->BeginDrag(true);
+         POINT p{20, 20};
+         MapWindowPoints(r.panel->GetHandle(), source->GetHandle(), &p, 1);
+         const LPARAM at = MAKELPARAM(static_cast<WORD>(p.x), static_cast<WORD>(p.y));
+         SendMessageW(source->GetHandle(), WM_MOUSEMOVE, MK_LBUTTON, at);
+         SendMessageW(source->GetHandle(), WM_LBUTTONUP, 0, at);
+       },
+       0},
+  };
+  for (const Case& c : cases) {
+    const TFailAfter bound(20000, c.name);  // a form freed under its own code may hang or crash
+    TReleaseRig rig;
+    rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    rig.form->SetParentWindow(host.handle);
+    rig.form->SetBounds(0, 0, 200, 100);
+    rig.form->OnDestroy = TNotifyEvent::Of<&TReleaseRig::Destroyed>(&rig);
+    rig.panel = new TUiPanel(rig.form);
+    rig.panel->SetParent(rig.form);
+    rig.panel->SetBounds(0, 0, 100, 100);
+    rig.form->Show();
+    const HWND window = rig.form->GetHandle();
+    c.release(rig);
+    EXPECT_EQ(rig.seen, c.freedAtOnce) << c.name;
+    EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; })) << c.name;
+    EXPECT_FALSE(IsWindow(window)) << c.name;
+  }
 }
 
 TEST(Forms, ShowModalEndsWithTheModalResult) {

@@ -128,6 +128,7 @@ class TvgSceneDropTarget final : public TComObject<IDropTarget, IID_IDropTarget>
   HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL pt, DWORD* effect) override {
     const DWORD allowed = effect != nullptr ? *effect : DROPEFFECT_NONE;
     if (effect != nullptr) *effect = DROPEFFECT_NONE;
+    const TComponentFrame frame(scene_);  // the scene's objects' handlers run from here
     try {
       if (scene_ == nullptr) return S_OK;
       const TvgDragObject data = ReadDragData(g_dataObject);
@@ -143,6 +144,7 @@ class TvgSceneDropTarget final : public TComObject<IDropTarget, IID_IDropTarget>
   }
 
   HRESULT STDMETHODCALLTYPE DragLeave() override {
+    const TComponentFrame frame(scene_);
     try {
       if (scene_ != nullptr) scene_->Engine().DragLeaveScene();
     } catch (...) {
@@ -157,6 +159,7 @@ class TvgSceneDropTarget final : public TComObject<IDropTarget, IID_IDropTarget>
   HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD, POINTL pt, DWORD* effect) override {
     const DWORD allowed = effect != nullptr ? *effect : DROPEFFECT_NONE;
     DWORD result = DROPEFFECT_NONE;
+    const TComponentFrame frame(scene_);
     try {
       if (scene_ != nullptr && data != nullptr && vgCurrentDropTarget() != nullptr &&
           scene_->Engine().DropAt(ReadDragData(data), ClientPoint(pt)))

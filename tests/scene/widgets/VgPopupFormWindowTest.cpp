@@ -1,0 +1,190 @@
+// The forms that drop-downs open in, in a real scene window under Wine: a popup form that closes
+// while none of its code runs goes at once, with its window, canvas and GDI objects, whichever
+// way it closes; one that closes inside its own handling goes once the message loop runs. Under
+// Wine without a window manager each popup window that goes costs about 2 s (the system waits for
+// a manager to let go of a window that was activated), so the popups here open only a few times.
+#include "SceneWindowFixture.h"
+
+#include <ole2.h>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "FailAfter.h"
+#include "classlib/MemoryManager.h"
+#include "plugin/ProcessCounts.h"
+#include "scene/controls/DefaultStyleSupport.h"
+#include "scene/core/win32/vg_popupform_win32.h"
+#include "scene/widgets/vg_colors.h"
+#include "scene/widgets/vg_listbox.h"
+#include "scene/widgets/vg_textbox.h"
+
+namespace {
+
+// What the process holds: GDI objects (a popup's canvas is a DIB section), windows and the memory
+// manager's blocks.
+struct THeld {
+  uint32_t gdi = 0;
+  int32_t windows = 0;
+  size_t blocks = 0;
+
+  static THeld Now() {
+    const TProcessCounts counts = TProcessCounts::Now();
+    return {counts.gdi, counts.windows, GetMemoryManagerState().smallBlocks};
+  }
+  friend ::testing::AssertionResult Same(const THeld& a, const THeld& b) {
+    if (a.gdi == b.gdi && a.windows == b.windows && a.blocks == b.blocks) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "GDI objects " << a.gdi << " -> " << b.gdi << ", windows " << a.windows
+                                         << " -> " << b.windows << ", blocks " << a.blocks << " -> " << b.blocks;
+  }
+};
+
+class PopupFormsTest : public SceneWindowFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(UseDefaultStyle(), nullptr);
+    SceneWindowFixture::SetUp();
+  }
+  void TearDown() override {
+    SceneWindowFixture::TearDown();
+    vgFreeDefaultStyle();
+  }
+  // Runs the loop until the window is gone.
+  bool Gone(HWND window) {
+    return PumpUntil([&] { return !IsWindow(window); }, 5000);
+  }
+};
+
+// A drop-down on the scene: its popup and what toggles it by code.
+struct TDropDown {
+  TvgPopup* popup;
+  std::function<void()> toggle;
+};
+template <typename T>
+TDropDown DropDownOf(T* box) {
+  return {box->GetPopup(), [box] { box->DropDown(); }};
+}
+
+// Toggled by code with no message loop in between, drop-downs of every kind leave the GDI
+// objects, windows and blocks as they were, and so does the loop when it runs afterwards.
+TEST_F(PopupFormsTest, DropDownsToggledByCodeLeaveNothingBehindBeforeOrAfterTheLoop) {
+  const std::vector<std::pair<const char*, std::function<TDropDown(float y)>>> kinds = {
+      {"string combo box",
+       [&](float y) {
+         auto* box = Add<TvgStringComboBox>(20, y, 150, 22);
+         for (const char16_t* s : {u"red", u"green", u"blue"}) box->GetItems()->Add(s);
+         return DropDownOf(box);
+       }},
+      {"combo text box",
+       [&](float y) {
+         auto* box = Add<TvgComboTextBox>(20, y, 150, 22);
+         box->GetItems()->Add(u"one");
+         return DropDownOf(box);
+       }},
+      {"combo track bar", [&](float y) { return DropDownOf(Add<TvgComboTrackBar>(20, y, 150, 22)); }},
+      {"colour combo", [&](float y) { return DropDownOf(Add<TvgComboColorBox>(20, y, 60, 22)); }},
+      {"popup by IsOpen",
+       [&](float y) {
+         auto* popup = Add<TvgPopup>(20, y, 120, 60);
+         return TDropDown{popup, [popup] { popup->SetIsOpen(!popup->GetIsOpen()); }};
+       }},
+  };
+  const TFailAfter bound(120000, "drop-downs toggled by code");
+  std::vector<TDropDown> dropDowns;
+  for (const auto& [name, make] : kinds) {
+    dropDowns.push_back(make(20 + 40 * static_cast<float>(dropDowns.size())));
+    dropDowns.back().toggle();  // the first opening makes what every later one shares
+    ASSERT_NE(dropDowns.back().popup->GetPopupForm(), nullptr) << name;
+    dropDowns.back().toggle();
+  }
+  Settle(3000);
+  const THeld before = THeld::Now();
+  for (size_t i = 0; i < kinds.size(); ++i) {
+    for (int toggle = 0; toggle < 4; ++toggle) dropDowns[i].toggle();
+    EXPECT_TRUE(Same(before, THeld::Now())) << kinds[i].first << ", no loop run";
+  }
+  Settle(1000);
+  EXPECT_TRUE(Same(before, THeld::Now())) << "after the loop";
+}
+
+// Closes a drop-down from inside a drag over its popup. A form freed under that drag ends the
+// program: the scene's code would go on in freed memory.
+struct TDragCloser {
+  TvgStringComboBox* box = nullptr;
+  void Over(TObject*, const TvgDragObject&, const TvgPoint&, bool& accept) {
+    accept = false;
+    const auto window = static_cast<HWND>(box->GetPopup()->GetPopupForm()->NativeWindow());
+    box->DropDown();
+    if (IsWindow(window)) return;
+    std::fprintf(stderr, "FAILED: the popup's form was freed under a drag over it\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+};
+
+// Whichever way the popup closes, its form goes at once when none of its code runs (the owner
+// freed while open, the scene freed; closed by code above), and once the loop runs when it closes
+// inside the form's own handling (a click on an item of its list, a drag over it, another window
+// activated), which goes on with a whole form.
+TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) {
+  struct Way {
+    const char* name;
+    std::function<void(TvgStringComboBox*, TvgPopupForm*)> close;
+    bool atOnce;
+    bool freesTheBox;
+  };
+  TDragCloser closer;
+  const std::vector<Way> ways = {
+      {"a click on an item",
+       [](TvgStringComboBox* box, TvgPopupForm* form) {
+         const TvgPoint p = box->GetListBox()->ItemByIndex(1)->LocalToAbsolute(vgPoint(10, 8));
+         const LPARAM at = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
+         SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+         SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, at);
+         EXPECT_EQ(box->GetItemIndex(), 1);
+       },
+       false, false},
+      {"a drag over it",
+       [&](TvgStringComboBox* box, TvgPopupForm* form) {
+         closer.box = box;
+         box->GetPopup()->OnDragOver = TvgDragOverEvent::Of<&TDragCloser::Over>(&closer);
+         auto* target = static_cast<IDropTarget*>(form->GetScene()->GetOleDropTarget());
+         ASSERT_NE(target, nullptr);
+         RECT r{};
+         GetWindowRect(form->GetHandle(), &r);
+         const POINTL centre{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+         DWORD effect = DROPEFFECT_COPY;
+         ASSERT_EQ(target->DragEnter(nullptr, 0, centre, &effect), S_OK);
+         target->DragOver(0, centre, &effect);
+         target->DragLeave();
+       },
+       false, false},
+      {"another window activated", [&](TvgStringComboBox*, TvgPopupForm*) { SetActiveWindow(host->handle); }, false,
+       false},
+      {"the owner freed", [](TvgStringComboBox* box, TvgPopupForm*) { delete box; }, true, true},
+      {"the scene freed",
+       [&](TvgStringComboBox*, TvgPopupForm*) {
+         delete scene;
+         scene = nullptr;
+       },
+       true, true},
+  };
+  for (const Way& way : ways) {
+    const TFailAfter bound(30000, way.name);  // a form freed under its own handling may hang or crash
+    auto* box = Add<TvgStringComboBox>(20, 20, 150, 22);
+    for (const char16_t* s : {u"red", u"green", u"blue"}) box->GetItems()->Add(s);
+    box->DropDown();
+    TvgPopup* popup = box->GetPopup();
+    auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
+    ASSERT_NE(form, nullptr) << way.name;
+    const HWND window = form->GetHandle();
+    way.close(box, form);
+    EXPECT_EQ(IsWindow(window) != FALSE, !way.atOnce) << way.name;
+    if (!way.atOnce) EXPECT_FALSE(popup->GetIsOpen()) << way.name;
+    EXPECT_TRUE(Gone(window)) << way.name;
+    if (!way.freesTheBox) delete box;
+  }
+}
+
+}  // namespace
