@@ -591,6 +591,11 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // suspension only when the taker found none to undo. A record stays the look's until the look
 // frees it, or until the watch finds the look's thread ended.
 
+// Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
+enum TPausedLook { kNotPaused, kPaused, kLetGo };
+std::atomic<kbl_detail::TLookPause> gPauseNextLook{kbl_detail::TLookPause::None};
+std::atomic<int> gPausedLook{kNotPaused};
+
 // What a look finds of the holder.
 enum class TFinding {
   Unknown,    // no look was made, or it was taken over: nothing to go by
@@ -649,7 +654,6 @@ bool NoFrameOnStack(const TThreadEntries& entries, HANDLE thread, DWORD holder, 
                      &ReadOtherThreads) == TFrameSearch::Missing;
 }
 
-
 // A look's record. Its word holds the look's number and the record's phase in the high half, and
 // in the low half the holder's suspension count from before the look's suspension, which the
 // system writes there once the suspension took place (kNoCount until then).
@@ -663,13 +667,16 @@ enum TRecordPhase : uint32_t {
 constexpr uint32_t kNoCount = 0xFFFFFFFFu;  // no suspension count comes near it
 struct TLookRecord {
   std::atomic<uint64_t> word;
+  // The holder's suspension count just before the look's suspension, as the look read it.
+  std::atomic<uint32_t> before;
   // The holder's suspension count before the look's resumption, written there by the system.
   std::atomic<uint32_t> resumed;
   HANDLE holder;  // the record's own handle of the holder: the look's, its taker's once taken
   HANDLE looker;  // the look's thread, whose end the watch looks for
 };
 static_assert(std::atomic<uint64_t>::is_always_lock_free);
-constexpr uint32_t kRecordCount = 16;
+constexpr uint32_t kRecordBits = 4;
+constexpr uint32_t kRecordCount = 1u << kRecordBits;
 TLookRecord gRecords[kRecordCount];
 // The look under way: its number times 16 plus its record's index; 0 when none.
 std::atomic<uint32_t> gLookTurn{0};
@@ -688,10 +695,10 @@ bool IsTaken(uint64_t word) { return RecordPhaseOf(word) == kTakenResumed || Rec
 // machine), so that the count and the phase are read and exchanged as one.
 ULONG* CountSlot(TLookRecord& record) { return reinterpret_cast<ULONG*>(&record.word); }
 
-// A look's number, as the turn and the records hold it (28 bits), never 0.
+// A look's number, as the turn and the records hold it (the bits the turn leaves), never 0.
 uint32_t NextLookNumber() {
   for (;;) {
-    const uint32_t number = (gLookNumbers.fetch_add(1, std::memory_order_relaxed) + 1) & 0x0FFFFFFFu;
+    const uint32_t number = (gLookNumbers.fetch_add(1, std::memory_order_relaxed) + 1) & (~0u >> kRecordBits);
     if (number != 0) return number;
   }
 }
@@ -703,22 +710,43 @@ bool Ended(HANDLE thread) {
   return GetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
 }
 
+// What the system answers about a thread's suspension count (ThreadSuspendCount); false where it
+// cannot tell (older systems).
+bool ReadSuspendCount(const TThreadEntries& entries, HANDLE thread, ULONG& count) {
+  return entries.QueryThread(thread, 35, &count, sizeof count, nullptr) == 0;
+}
+
+// Whether the suspension of the look whose record's word is `word` took place: the system wrote
+// its count; or, where the system writes the count in the caller's own code after the suspension
+// (a look stopped in between leaves it unwritten), the holder's count has risen since the look
+// read it just before.
+bool SuspensionTookPlace(const TThreadEntries& entries, const TLookRecord& record, uint64_t word, ULONG& now) {
+  if (CountOf(word) != kNoCount) return true;
+  const uint32_t before = record.before.load(std::memory_order_acquire);
+  return before != kNoCount && ReadSuspendCount(entries, record.holder, now) && now > before;
+}
+
 // Takes look `number`'s record away from it while it is under way. The exchange that takes it
-// decides on the count it holds: the holder is resumed when the system wrote the suspension's
-// count and not yet the resumption's; a count written after the exchange is the look's to undo.
-// Answers whether this call took it.
+// decides whether the look's suspension took place: then the taker resumes the holder, unless the
+// look did (the system wrote the resumption's count, or the holder's count is back where the look
+// found it); a suspension that takes place after the exchange is the look's to undo. Answers
+// whether this call took it.
 bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
     // The look's while its number is in the word: filled in before it goes live.
     HANDLE holder = record.holder;
-    const bool suspended = CountOf(word) != kNoCount;
+    ULONG now = kNoCount;
+    const bool suspended = SuspensionTookPlace(entries, record, word, now);
     if (!record.word.compare_exchange_weak(word,
                                            RecordWord(number, suspended ? kTakenResumed : kTakenUnresumed, CountOf(word)),
                                            std::memory_order_acq_rel, std::memory_order_acquire))
       continue;
+    const uint32_t before = record.before.load(std::memory_order_acquire);
+    const bool resumed = record.resumed.load(std::memory_order_acquire) != kNoCount ||
+                         (before != kNoCount && ReadSuspendCount(entries, holder, now) && now <= before);
     ULONG count = 0;
-    if (suspended && record.resumed.load(std::memory_order_acquire) == kNoCount) entries.ResumeCounted(holder, &count);
+    if (suspended && !resumed) entries.ResumeCounted(holder, &count);
     CloseHandle(holder);
     return true;
   }
@@ -736,7 +764,7 @@ bool FreeRecord(TLookRecord& record, uint64_t word) {
 
 // Takes over the look of `turn`, found under way and not moved for a while, and ends its turn.
 void TakeTurn(const TThreadEntries& entries, uint32_t turn) {
-  TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> 4);
+  TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits);
   gLookTurn.compare_exchange_strong(turn, 0, std::memory_order_acq_rel);
 }
 
@@ -771,6 +799,7 @@ TLookRecord* ClaimRecord(uint32_t number, HANDLE thread) {
         continue;
       record.holder = holder;
       record.looker = looker;
+      record.before.store(kNoCount, std::memory_order_relaxed);
       record.resumed.store(kNoCount, std::memory_order_relaxed);
       record.word.store(RecordWord(number, kLive, kNoCount), std::memory_order_release);
       return &record;
@@ -804,12 +833,30 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
   return false;
 }
 
+// Tests only: waits here, as a look stopped at `at`, when PauseNextLook asked for it, until let go.
+void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
+  auto asked = at;
+  if (gPauseNextLook.load(std::memory_order_relaxed) != at || !gPauseNextLook.compare_exchange_strong(asked, {}))
+    return;
+  if (at == kbl_detail::TLookPause::CountUnwritten) {
+    uint64_t word = record.word.load(std::memory_order_acquire);
+    while (!record.word.compare_exchange_weak(word, (word & ~uint64_t{kNoCount}) | kNoCount)) {
+    }
+  }
+  for (gPausedLook.store(kPaused); gPausedLook.load() == kPaused;) Sleep(1);
+}
+
 // What look `number`, with its record live and the turn its own, finds of the holder's `thread`,
 // held still throughout (no other look runs meanwhile, and none undoes this one's suspension);
 // Unknown when the look was taken over.
 TFinding LookHeldStill(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread,
                        DWORD holder, const TLockWord& lock) {
+  ULONG before = 0;
+  // Published before the suspension, which a taker may then tell by the count having risen.
+  if (ReadSuspendCount(entries, thread, before)) record.before.store(before, std::memory_order_seq_cst);
+  PauseIfAsked(kbl_detail::TLookPause::BeforeSuspension, record);
   const bool suspended = entries.SuspendCounted(thread, CountSlot(record)) >= 0;
+  PauseIfAsked(kbl_detail::TLookPause::CountUnwritten, record);
   TFinding finding = TFinding::Inside;
   const uint64_t word = record.word.load(std::memory_order_acquire);
   if (suspended && IsLive(word, number)) {
@@ -826,7 +873,10 @@ TFinding LookHeldStill(const TThreadEntries& entries, TLookRecord& record, uint3
       }
     }
   }
-  return EndLook(entries, record, number, thread, suspended) ? finding : TFinding::Unknown;
+  const bool ownVerdict = EndLook(entries, record, number, thread, suspended);
+  int letGo = kLetGo;
+  gPausedLook.compare_exchange_strong(letGo, kNotPaused);  // tests only: a paused look has ended
+  return ownVerdict ? finding : TFinding::Unknown;
 }
 
 // The calling thread's look at the holder's `thread`, when its turn comes: a look found under
@@ -1032,7 +1082,7 @@ TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD hol
   TLookRecord* record = ClaimRecord(number, thread);
   if (record == nullptr) return TFinding::Unknown;
   uint32_t none = 0;
-  turn = number << 4 | static_cast<uint32_t>(record - gRecords);
+  turn = number << kRecordBits | static_cast<uint32_t>(record - gRecords);
   if (!gLookTurn.compare_exchange_strong(none, turn, std::memory_order_acq_rel)) {
     EndLook(entries, *record, number, thread, false);  // another look came first
     return TFinding::Unknown;
@@ -1145,6 +1195,17 @@ void LookAndRecord(TLooks& looks, TLockWord& lock, DWORD holder, bool foundSuspe
 
 }  // namespace
 
+namespace kbl_detail {
+
+void PauseNextLook(TLookPause at) { gPauseNextLook.store(at); }
+bool LookPaused() { return gPausedLook.load() != kNotPaused; }
+void LetPausedLookGo() {
+  int paused = kPaused;
+  gPausedLook.compare_exchange_strong(paused, kLetGo);
+}
+
+}  // namespace kbl_detail
+
 #else  // 64-bit: no registrations on the stack to look at
 
 namespace {
@@ -1156,6 +1217,14 @@ void LookAndRecord(TLooks&, TLockWord&, DWORD, bool) {}
 void EndWatch(bool) {}
 
 }  // namespace
+
+namespace kbl_detail {
+
+void PauseNextLook(TLookPause) {}
+bool LookPaused() { return false; }
+void LetPausedLookGo() {}
+
+}  // namespace kbl_detail
 
 #endif
 
