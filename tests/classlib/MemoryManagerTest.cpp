@@ -711,11 +711,12 @@ TEST(MemoryManager, LookerChild) {
 
 // Whatever befalls a look or the module's watch over looks, no waiter waits for ever and no
 // holder stays suspended: the waiter killed or kept suspended by the host in the middle of its
-// look (the look taken over undoes its suspension once, also while the host keeps the holder
-// suspended as well); the watch killed between looks; its start, or a thread's end after an idle
-// while, held up by a host's lock that every thread's start or end takes and that the waiter
-// holds; the lock word naming the watch itself (as when it got a dead holder's id: here its start
-// takes the lock and keeps it).
+// look (its suspension undone once, also while the host keeps the holder suspended as well, and
+// also when it was killed before the system wrote the suspension's count); a look kept from
+// suspending the holder until taken over, then going on (it undoes its own suspension); the watch
+// killed between looks; its start, or a thread's end after an idle while, held up by a host's
+// lock that every thread's start or end takes and that the waiter holds; the lock word naming the
+// watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it).
 TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
   for (const char* how : {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
                           "killed before the system wrote its suspension's count",
