@@ -80,15 +80,15 @@ uint32_t LockOwnerId() noexcept;
 // - an exception raised under the lock goes past the frame to handlers outside (a host that
 //   survives a plug-in's crash), dispatched or unwound (see TLockFrame);
 // - an exception handler processes an exception raised under it (GiveUp...OfThisThread).
-// A holder found kept suspended by another thread (two looks in a row) is not waited for; that
-// verdict stands for a while, so that a call does not pay the wait again each time. Looks are made
-// by a thread of the module's own, started when a wait first needs one and gone a second after the
-// last; a waiter only asks for them and reads their verdicts from the word. So a waiter killed, or
-// kept suspended, in the middle of its wait leaves neither the holder suspended nor anyone
-// waiting. A thread that holds the system's loader lock looks itself (no thread starts before
-// that lock is given back), and so does every waiter once the module's detach has begun (the
-// looking thread is ended then, before any of the module's finalisers runs). From the start of
-// the module's detach the lock is waited for a second at most.
+// A holder found kept suspended by another thread (two looks of one waiter in a row) is not waited
+// for; that verdict stands for a while, so that a call does not pay the wait again each time. A
+// waiter looks itself, one look at a time in the module, and never waits for another thread's
+// start, end or progress. A look stopped in the middle (its waiter killed, or kept suspended) is
+// taken over by the next waiter, or within a second by a thread of the module's own that watches
+// the looks: the holder it left suspended runs again, and nobody waits for ever. The watch is
+// started by a look when none runs (not by a thread that holds the system's loader lock), waited
+// for by nobody, and ended at the module's detach before any finaliser runs. From the start of the
+// module's detach the lock is waited for a second at most.
 // Constant-initialised (all zero): usable before any static constructor and after the last
 // destructor of the module.
 struct TLockWord {
@@ -179,4 +179,12 @@ void HoldMemoryManagerLock();
 // Runs `body(data)` holding the memory manager's lock as the manager's own code holds it; answers
 // false, without running it, when the lock could not be had.
 bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data);
+// Where the next look at a lock's holder pauses, as a look stopped there: just before it suspends
+// the holder, or once it did with the count the system wrote forgotten (as where the system writes
+// it after the suspension in the caller's own code). The look waits until LetPausedLookGo.
+enum class TLookPause { None, BeforeSuspension, CountUnwritten };
+void PauseNextLook(TLookPause at);
+// True from when a look waits where PauseNextLook said until it has ended, once let go.
+bool LookPaused();
+void LetPausedLookGo();
 }  // namespace kbl_detail

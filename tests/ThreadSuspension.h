@@ -17,13 +17,21 @@ inline LONG SuspendCountOf(HANDLE thread) {
   return static_cast<LONG>(count);
 }
 
+// Suspends `thread` and answers once it has stopped (where the system stops a thread some time
+// after its suspension is asked, taking its context waits for that).
+inline bool StopThread(HANDLE thread) {
+  SuspendThread(thread);
+  alignas(16) CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  return GetThreadContext(thread, &context) != 0;
+}
+
 // Suspends `looker`, a thread waiting for the lock, at a moment when `holder` is suspended once,
 // by the look at it, for at most `milliseconds`; false when it never was.
 inline bool CatchLookerInItsLook(HANDLE looker, HANDLE holder, DWORD milliseconds) {
   for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
     if (SuspendCountOf(holder) == 0) continue;
-    SuspendThread(looker);
-    if (SuspendCountOf(holder) == 1) return true;
+    if (StopThread(looker) && SuspendCountOf(holder) == 1) return true;
     ResumeThread(looker);
   }
   return false;

@@ -59,4 +59,8 @@ bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data) {
   return true;
 }
 
+void PauseNextLook(TLookPause) {}
+bool LookPaused() { return false; }
+void LetPausedLookGo() {}
+
 }  // namespace kbl_detail

@@ -60,16 +60,16 @@ bool EndingBoundPassed() {
          GetTickCount() - gEndingSince.load(std::memory_order_relaxed) >= 1000;
 }
 
-void EndLooker(bool processEnds);
+void EndWatch(bool processEnds);
 
 // The module's detach begins: the system calls a module's thread-storage callbacks before its
 // entry point, and the entry point runs the finalisers. From here every wait for a lock is
 // bounded, so that no finaliser waits for ever on a holder that never gives it back, and the
-// looker at holders has ended, for the module's code goes once the entry point returns.
+// watch of looks at holders has ended, for the module's code goes once the entry point returns.
 void NTAPI MarkEndAtDetach(PVOID, DWORD reason, PVOID reserved) {
   if (reason != DLL_PROCESS_DETACH) return;
   MarkEnding();
-  EndLooker(reserved != nullptr);  // set when the process ends
+  EndWatch(reserved != nullptr);  // set when the process ends
 }
 __attribute__((section(".CRT$XLB"), used)) PIMAGE_TLS_CALLBACK gMarkEndAtDetach = &MarkEndAtDetach;
 
@@ -533,12 +533,16 @@ bool HoldsFurtherOut(const TLockFrame& frame) {
 
 // The system's own entries that looking at a holder needs, found before any thread is suspended
 // (finding them takes the loader's lock, which the suspended thread may hold). CreateThread and
-// ResumeThread are the system's, not the imports this module's exception library may have
-// replaced: those record the thread (whose list the processing freezes), and allocate.
+// the suspension's calls are the system's, not the imports this module's exception library may
+// have replaced: those record the thread (whose list the processing freezes), and allocate. The
+// native suspension and resumption write the count they found where the caller says, which is
+// how a look's record shows whether they took place.
 struct TThreadEntries {
   HANDLE(WINAPI* Create)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, void*, DWORD, DWORD*);
   DWORD(WINAPI* Resume)(HANDLE);
   LONG(WINAPI* QueryThread)(HANDLE, ULONG, void*, ULONG, ULONG*);
+  LONG(WINAPI* SuspendCounted)(HANDLE, ULONG*);
+  LONG(WINAPI* ResumeCounted)(HANDLE, ULONG*);
 };
 
 const TThreadEntries* ThreadEntries() {
@@ -552,7 +556,11 @@ const TThreadEntries* ThreadEntries() {
   entries.Resume = reinterpret_cast<decltype(entries.Resume)>(GetProcAddress(kernel, "ResumeThread"));
   entries.QueryThread =
       reinterpret_cast<decltype(entries.QueryThread)>(GetProcAddress(system, "NtQueryInformationThread"));
-  if (entries.Create == nullptr || entries.Resume == nullptr || entries.QueryThread == nullptr) return nullptr;
+  entries.SuspendCounted = reinterpret_cast<decltype(entries.SuspendCounted)>(GetProcAddress(system, "NtSuspendThread"));
+  entries.ResumeCounted = reinterpret_cast<decltype(entries.ResumeCounted)>(GetProcAddress(system, "NtResumeThread"));
+  if (entries.Create == nullptr || entries.Resume == nullptr || entries.QueryThread == nullptr ||
+      entries.SuspendCounted == nullptr || entries.ResumeCounted == nullptr)
+    return nullptr;
   found.store(&entries, std::memory_order_release);
   return &entries;
 }
@@ -561,20 +569,36 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 
 // --- Looks at a holder
 //
-// A look suspends the holder for a moment to read its stack. Looks are made by a thread of the
-// module's own, the looker: a waiter only asks for one, and reads the verdict from the lock word
-// (given up, or the holder found kept suspended). So a waiter killed, or kept suspended by the
-// exception processing for its report, while it waits leaves no holder suspended. The looker runs
-// no host call, is made through the system's own entry (the exception library neither lists nor
-// freezes it), allocates nothing and takes no lock of the module, and leaves a second after its
-// last look. A thread that holds the system's loader lock looks itself: a new thread cannot start
-// before that lock is given back, and a thread killed or frozen while it holds it stalls every
-// thread start and end of the process anyway. So does every waiter once the module's detach has
-// begun: the looker is ended then, before any finaliser runs, for no code of the module may run
-// once it is unloaded.
+// A look suspends the holder for a moment to read its stack. The waiter looks itself, so that no
+// waiter ever waits for another thread's start, end or progress. Looks take turns, one at a time
+// in the module, so that a look that finds the holder suspended knows another thread keeps it so.
+// A look that stopped in the middle (its thread killed, or kept suspended, as a crash report
+// freezes the program's threads) is taken over: by the next waiter that finds the same look under
+// way at two of its tries, or by the module's watch, a thread that checks the turn while looks are
+// under way and takes over one that has not moved for two checks, so that the holder runs again
+// within a second though no other thread calls the module. Nobody waits for the watch: a look
+// starts it when none runs and goes on (its start may be held up by other modules' thread-start
+// code, or by the loader's lock), and the module's detach ends it before any finaliser runs. It
+// runs no host call, is made through the system's own entry (the exception library neither lists
+// nor freezes it), looks at no holder, allocates nothing and takes no lock of the module.
+//
+// A look has a record, and taking the record is the only way to take a look over: whoever takes
+// it owns the resumption. The look suspends the holder through the native call that writes the
+// holder's suspension count into the record once the suspension took place, and resumes it
+// through the one that writes the count of the resumption, so a taker resumes the holder only
+// when the look suspended it and had not resumed it yet. A look that goes on after its record was
+// taken gives no verdict (what it read may have been read while the holder ran), and undoes its
+// suspension only when the taker found none to undo. A record stays the look's until the look
+// frees it, or until the watch finds the look's thread ended.
+
+// Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
+enum TPausedLook { kNotPaused, kPaused, kLetGo };
+std::atomic<kbl_detail::TLookPause> gPauseNextLook{kbl_detail::TLookPause::None};
+std::atomic<int> gPausedLook{kNotPaused};
 
 // What a look finds of the holder.
 enum class TFinding {
+  Unknown,    // no look was made, or it was taken over: nothing to go by
   Inside,     // running (or ready to run) inside the code that took the lock, or nothing could be told
   Suspended,  // inside, kept suspended by another thread
   Gone,       // will never give the lock back
@@ -630,13 +654,243 @@ bool NoFrameOnStack(const TThreadEntries& entries, HANDLE thread, DWORD holder, 
                      &ReadOtherThreads) == TFrameSearch::Missing;
 }
 
+// A look's record. Its word holds the look's number and the record's phase in the high half, and
+// in the low half the holder's suspension count from before the look's suspension, which the
+// system writes there once the suspension took place (kNoCount until then).
+enum TRecordPhase : uint32_t {
+  kFree,            // no look's
+  kClaimed,         // a look fills it in
+  kLive,            // the look's, under way (or about to take its turn)
+  kTakenResumed,    // taken over once the suspension took place: the taker resumed the holder
+  kTakenUnresumed,  // taken over before it took place: a suspension that follows is the look's to undo
+};
+constexpr uint32_t kNoCount = 0xFFFFFFFFu;  // no suspension count comes near it
+struct TLookRecord {
+  std::atomic<uint64_t> word;
+  // The holder's suspension count just before the look's suspension, as the look read it.
+  std::atomic<uint32_t> before;
+  // The holder's suspension count before the look's resumption, written there by the system.
+  std::atomic<uint32_t> resumed;
+  HANDLE holder;  // the record's own handle of the holder: the look's, its taker's once taken
+  HANDLE looker;  // the look's thread, whose end the watch looks for
+};
+static_assert(std::atomic<uint64_t>::is_always_lock_free);
+constexpr uint32_t kRecordBits = 4;
+constexpr uint32_t kRecordCount = 1u << kRecordBits;
+TLookRecord gRecords[kRecordCount];
+// The look under way: its number times 16 plus its record's index; 0 when none.
+std::atomic<uint32_t> gLookTurn{0};
+std::atomic<uint32_t> gLookNumbers{0};
+
+uint64_t RecordWord(uint32_t number, uint32_t phase, uint32_t count) {
+  return static_cast<uint64_t>(number << 3 | phase) << 32 | count;
+}
+uint32_t NumberOf(uint64_t word) { return static_cast<uint32_t>(word >> 35); }
+uint32_t RecordPhaseOf(uint64_t word) { return static_cast<uint32_t>(word >> 32) & 7; }
+uint32_t CountOf(uint64_t word) { return static_cast<uint32_t>(word); }
+bool IsLive(uint64_t word, uint32_t number) { return NumberOf(word) == number && RecordPhaseOf(word) == kLive; }
+bool IsTaken(uint64_t word) { return RecordPhaseOf(word) == kTakenResumed || RecordPhaseOf(word) == kTakenUnresumed; }
+
+// Where the system writes the suspension's count: the low half of the word (a little-endian
+// machine), so that the count and the phase are read and exchanged as one.
+ULONG* CountSlot(TLookRecord& record) { return reinterpret_cast<ULONG*>(&record.word); }
+
+// A look's number, as the turn and the records hold it (the bits the turn leaves), never 0.
+uint32_t NextLookNumber() {
+  for (;;) {
+    const uint32_t number = (gLookNumbers.fetch_add(1, std::memory_order_relaxed) + 1) & (~0u >> kRecordBits);
+    if (number != 0) return number;
+  }
+}
+
+// True when the thread has ended. Asked, not waited on: the handle's number may be another
+// object's by now, and the answer is then checked against the record's word.
+bool Ended(HANDLE thread) {
+  DWORD code = 0;
+  return GetExitCodeThread(thread, &code) && code != STILL_ACTIVE;
+}
+
+// What the system answers about a thread's suspension count (ThreadSuspendCount); false where it
+// cannot tell (older systems).
+bool ReadSuspendCount(const TThreadEntries& entries, HANDLE thread, ULONG& count) {
+  return entries.QueryThread(thread, 35, &count, sizeof count, nullptr) == 0;
+}
+
+// Whether the suspension of the look whose record's word is `word` took place: the system wrote
+// its count; or, where the system writes the count in the caller's own code after the suspension
+// (a look stopped in between leaves it unwritten), the holder's count has risen since the look
+// read it just before.
+bool SuspensionTookPlace(const TThreadEntries& entries, const TLookRecord& record, uint64_t word, ULONG& now) {
+  if (CountOf(word) != kNoCount) return true;
+  const uint32_t before = record.before.load(std::memory_order_acquire);
+  return before != kNoCount && ReadSuspendCount(entries, record.holder, now) && now > before;
+}
+
+// Takes look `number`'s record away from it while it is under way. The exchange that takes it
+// decides whether the look's suspension took place: then the taker resumes the holder, unless the
+// look did (the system wrote the resumption's count, or the holder's count is back where the look
+// found it); a suspension that takes place after the exchange is the look's to undo. Answers
+// whether this call took it.
+bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number) {
+  uint64_t word = record.word.load(std::memory_order_acquire);
+  while (IsLive(word, number)) {
+    // The look's while its number is in the word: filled in before it goes live.
+    HANDLE holder = record.holder;
+    ULONG now = kNoCount;
+    const bool suspended = SuspensionTookPlace(entries, record, word, now);
+    if (!record.word.compare_exchange_weak(word,
+                                           RecordWord(number, suspended ? kTakenResumed : kTakenUnresumed, CountOf(word)),
+                                           std::memory_order_acq_rel, std::memory_order_acquire))
+      continue;
+    const uint32_t before = record.before.load(std::memory_order_acquire);
+    const bool resumed = record.resumed.load(std::memory_order_acquire) != kNoCount ||
+                         (before != kNoCount && ReadSuspendCount(entries, holder, now) && now <= before);
+    ULONG count = 0;
+    if (suspended && !resumed) entries.ResumeCounted(holder, &count);
+    CloseHandle(holder);
+    return true;
+  }
+  return false;
+}
+
+// Frees the record whose word is `word`, closing its handle of the look's thread; false when the
+// word changed meanwhile.
+bool FreeRecord(TLookRecord& record, uint64_t word) {
+  HANDLE looker = record.looker;
+  if (!record.word.compare_exchange_strong(word, 0, std::memory_order_acq_rel)) return false;
+  CloseHandle(looker);
+  return true;
+}
+
+// Takes over the look of `turn`, found under way and not moved for a while, and ends its turn.
+void TakeTurn(const TThreadEntries& entries, uint32_t turn) {
+  TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits);
+  gLookTurn.compare_exchange_strong(turn, 0, std::memory_order_acq_rel);
+}
+
+// Settles the records of looks that will never go on (their thread ended): one under way is
+// taken over, a taken one freed. At the module's end (`all`) every look under way is taken over:
+// no code of the module may run once it is unloaded. Answers whether a look still has a record.
+bool SettleRecords(const TThreadEntries& entries, bool all) {
+  bool inUse = false;
+  for (TLookRecord& record : gRecords) {
+    const uint64_t word = record.word.load(std::memory_order_acquire);
+    if (RecordPhaseOf(word) != kLive && !IsTaken(word)) continue;  // free, or being filled in
+    const bool ended = Ended(record.looker);
+    if (RecordPhaseOf(word) == kLive && (all || ended)) TakeRecord(entries, record, NumberOf(word));
+    const uint64_t now = record.word.load(std::memory_order_acquire);
+    if (ended && NumberOf(now) == NumberOf(word) && IsTaken(now) && FreeRecord(record, now)) continue;
+    inUse = true;
+  }
+  return inUse;
+}
+
+// Claims a free record for look `number` at the holder's `thread`, filled in and live; nullptr
+// when none is free (looks kept suspended in the middle hold theirs).
+TLookRecord* ClaimRecord(uint32_t number, HANDLE thread) {
+  const HANDLE process = GetCurrentProcess();
+  HANDLE holder = nullptr;
+  HANDLE looker = nullptr;
+  if (!DuplicateHandle(process, thread, process, &holder, 0, FALSE, DUPLICATE_SAME_ACCESS)) return nullptr;
+  if (DuplicateHandle(process, GetCurrentThread(), process, &looker, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    for (TLookRecord& record : gRecords) {
+      uint64_t free = 0;
+      if (!record.word.compare_exchange_strong(free, RecordWord(number, kClaimed, kNoCount), std::memory_order_acq_rel))
+        continue;
+      record.holder = holder;
+      record.looker = looker;
+      record.before.store(kNoCount, std::memory_order_relaxed);
+      record.resumed.store(kNoCount, std::memory_order_relaxed);
+      record.word.store(RecordWord(number, kLive, kNoCount), std::memory_order_release);
+      return &record;
+    }
+    CloseHandle(looker);
+  }
+  CloseHandle(holder);
+  return nullptr;
+}
+
+// Ends look `number`, which suspended the holder's `thread` when `suspended`: while the record is
+// still its own, resumes the holder, frees the record and answers true (its verdict stands).
+// When it was taken, answers false: the look undoes its suspension only when the taker found
+// none to undo, and frees the record, whose handle of the holder its taker closed.
+bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, bool suspended) {
+  uint64_t word = record.word.load(std::memory_order_acquire);
+  ULONG count = 0;
+  if (IsLive(word, number)) {
+    // Resumed first, then freed: a taker that comes in between finds the resumption's count.
+    if (suspended) entries.ResumeCounted(thread, reinterpret_cast<ULONG*>(&record.resumed));
+    HANDLE holder = record.holder;
+    if (FreeRecord(record, word)) {
+      CloseHandle(holder);
+      return true;
+    }
+    word = record.word.load(std::memory_order_acquire);
+  } else if (NumberOf(word) == number && RecordPhaseOf(word) == kTakenUnresumed && suspended) {
+    entries.ResumeCounted(thread, &count);
+  }
+  if (NumberOf(word) == number && IsTaken(word)) FreeRecord(record, word);
+  return false;
+}
+
+// Tests only: waits here, as a look stopped at `at`, when PauseNextLook asked for it, until let go.
+void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
+  auto asked = at;
+  if (gPauseNextLook.load(std::memory_order_relaxed) != at || !gPauseNextLook.compare_exchange_strong(asked, {}))
+    return;
+  if (at == kbl_detail::TLookPause::CountUnwritten) {
+    uint64_t word = record.word.load(std::memory_order_acquire);
+    while (!record.word.compare_exchange_weak(word, (word & ~uint64_t{kNoCount}) | kNoCount)) {
+    }
+  }
+  for (gPausedLook.store(kPaused); gPausedLook.load() == kPaused;) Sleep(1);
+}
+
+// What look `number`, with its record live and the turn its own, finds of the holder's `thread`,
+// held still throughout (no other look runs meanwhile, and none undoes this one's suspension);
+// Unknown when the look was taken over.
+TFinding LookHeldStill(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread,
+                       DWORD holder, const TLockWord& lock) {
+  ULONG before = 0;
+  // Published before the suspension, which a taker may then tell by the count having risen.
+  if (ReadSuspendCount(entries, thread, before)) record.before.store(before, std::memory_order_seq_cst);
+  PauseIfAsked(kbl_detail::TLookPause::BeforeSuspension, record);
+  const bool suspended = entries.SuspendCounted(thread, CountSlot(record)) >= 0;
+  PauseIfAsked(kbl_detail::TLookPause::CountUnwritten, record);
+  TFinding finding = TFinding::Inside;
+  const uint64_t word = record.word.load(std::memory_order_acquire);
+  if (suspended && IsLive(word, number)) {
+    // Taking the context makes sure the suspension has taken effect before the stack is read.
+    alignas(16) CONTEXT context{};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (GetThreadContext(thread, &context) && context.Esp != 0) {
+      // The word is read again while the holder is held still: a thread without a frame cannot
+      // take the lock, so a word that still names it names a holder that left.
+      if (NoFrameOnStack(entries, thread, holder, context.Esp, &lock)) {
+        if (lock.owner.load(std::memory_order_acquire) == holder) finding = TFinding::Gone;
+      } else if (CountOf(word) > 0) {
+        finding = TFinding::Suspended;
+      }
+    }
+  }
+  const bool ownVerdict = EndLook(entries, record, number, thread, suspended);
+  int letGo = kLetGo;
+  gPausedLook.compare_exchange_strong(letGo, kNotPaused);  // tests only: a paused look has ended
+  return ownVerdict ? finding : TFinding::Unknown;
+}
+
+// The calling thread's look at the holder's `thread`, when its turn comes: a look found under
+// way at this waiter's last try too (`seenUnderWay`) has stopped and is taken over first.
+TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock,
+                         uint32_t& seenUnderWay);
+
 // What a look finds of `holder`, the thread `lock` named when the waiter last read it: Gone only
 // when the word still names it once no thread of this process has the id (the thread ended, or
 // the id is another process's), or once the thread is found without a frame for the lock on its
-// stack, held still by this look throughout (no other look runs meanwhile, and none undoes this
-// one's suspension).
-TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lock) {
+// stack, held still by this look throughout. No thread suspends itself.
+TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lock, uint32_t& seenUnderWay) {
   const auto stillNamed = [&] { return lock.owner.load(std::memory_order_acquire) == holder; };
+  if (holder == CurrentThreadId()) return TFinding::Unknown;
   if (!stillNamed()) return TFinding::Inside;
   HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION,
                              FALSE, holder);
@@ -662,62 +916,267 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
     CloseHandle(thread);
     return gone ? TFinding::Gone : TFinding::Inside;
   }
-  TFinding finding = TFinding::Inside;
-  const DWORD suspensions = SuspendThread(thread);
-  if (suspensions != static_cast<DWORD>(-1)) {
-    // Taking the context makes sure the suspension has taken effect before the stack is read.
-    alignas(16) CONTEXT context{};
-    context.ContextFlags = CONTEXT_CONTROL;
-    if (GetThreadContext(thread, &context) && context.Esp != 0) {
-      // The word is read again while the holder is held still: a thread without a frame cannot
-      // take the lock, so a word that still names it names a holder that left.
-      if (NoFrameOnStack(entries, thread, holder, context.Esp, &lock)) {
-        if (stillNamed()) finding = TFinding::Gone;
-      } else if (suspensions > 0) {
-        finding = TFinding::Suspended;
-      }
-    }
-    entries.Resume(thread);
-  }
+  const TFinding finding = TakeTurnAndLook(entries, thread, holder, lock, seenUnderWay);
   CloseHandle(thread);
   return finding;
 }
 
-// Turns what a looker's looks find into verdicts: a holder is kept suspended only when two looks
-// in a row find it so (a moment's suspension, a sampling profiler's, is waited out), or one look
-// does after it was found so a while ago.
-class TJudge {
+
+// --- The watch
+
+// The watch's state: its generation and phase in the high half; in the low half its thread's
+// handle (Watching), or when its start began (Starting, by GetTickCount).
+enum TWatchPhase : uint32_t {
+  kNoWatch,   // none yet, or none could be made
+  kStarting,  // a look makes it
+  kWatching,  // made and let run: it watches, or will once its start is through
+  kEnded,     // the module's detach began: none any more
+};
+std::atomic<uint64_t> gWatch{0};
+// How far the watch of a generation got: the generation times 4, plus 1 while it runs its loop,
+// or plus 2 once it left it (the last it does in the module's code).
+std::atomic<uint32_t> gWatchProgress{0};
+// When the watch was let run, by GetTickCount.
+std::atomic<DWORD> gWatchLetRun{0};
+// Wakes the watch when a look takes its turn; between looks it waits on it for ever.
+std::atomic<HANDLE> gWakeWatch{nullptr};
+
+constexpr DWORD kWatchCheckMs = 200;   // between two checks of the turn while looks have records
+constexpr DWORD kWatchStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
+constexpr SIZE_T kWatchStack = 64 * 1024;
+
+uint64_t WatchState(uint32_t generation, uint32_t phase, uint32_t low) {
+  return static_cast<uint64_t>(generation << 3 | phase) << 32 | low;
+}
+uint32_t WatchPhaseOf(uint64_t state) { return static_cast<uint32_t>(state >> 32) & 7; }
+uint32_t GenerationOf(uint64_t state) { return static_cast<uint32_t>(state >> 35); }
+HANDLE HandleOf(uint64_t state) {
+  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(static_cast<uint32_t>(state)));
+}
+uint32_t HandleBits(HANDLE handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
+
+DWORD WINAPI WatchMain(void* parameter) {
+  const auto generation = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(parameter));
+  // Ordered against the end's exchange of the state: the end sees this, or the loop sees the end.
+  gWatchProgress.store(generation << 2 | 1, std::memory_order_seq_cst);
+  const TThreadEntries& entries = *ThreadEntries();  // its starter found them
+  uint32_t seen = 0;
+  DWORD seenSince = 0;
+  for (;;) {
+    const uint64_t state = gWatch.load(std::memory_order_seq_cst);
+    if (WatchPhaseOf(state) != kWatching || GenerationOf(state) != generation) break;
+    // A look under way unchanged since two checks ago has stopped.
+    const uint32_t turn = gLookTurn.load(std::memory_order_acquire);
+    const DWORD now = GetTickCount();
+    if (turn != seen) {
+      seen = turn;
+      seenSince = now;
+    } else if (turn != 0 && now - seenSince >= 2 * kWatchCheckMs) {
+      TakeTurn(entries, turn);
+    }
+    const bool looking = SettleRecords(entries, false) || turn != 0;
+    WaitForSingleObject(gWakeWatch.load(std::memory_order_acquire), looking ? kWatchCheckMs : INFINITE);
+  }
+  gWatchProgress.store(generation << 2 | 2, std::memory_order_release);
+  return 0;
+}
+
+// Makes the watch of the generation in `starting` and lets it run, without waiting for its start.
+void StartWatch(const TThreadEntries& entries, uint64_t starting) {
+  if (gWakeWatch.load(std::memory_order_acquire) == nullptr) {
+    HANDLE wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE none = nullptr;
+    if (wake != nullptr && !gWakeWatch.compare_exchange_strong(none, wake, std::memory_order_acq_rel))
+      CloseHandle(wake);
+  }
+  const uint32_t generation = GenerationOf(starting);
+  // Made suspended and let run only once its handle is published, so that the module's end knows
+  // every watch that may run its code (one whose starter stopped before never runs).
+  HANDLE thread = nullptr;
+  if (gWakeWatch.load(std::memory_order_acquire) != nullptr)
+    thread = entries.Create(nullptr, kWatchStack, &WatchMain, reinterpret_cast<void*>(uintptr_t{generation}),
+                            CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+  uint64_t expected = starting;
+  if (thread == nullptr) {
+    gWatch.compare_exchange_strong(expected, WatchState(generation, kNoWatch, 0), std::memory_order_acq_rel);
+    return;
+  }
+  gWatchLetRun.store(GetTickCount(), std::memory_order_relaxed);
+  if (!gWatch.compare_exchange_strong(expected, WatchState(generation, kWatching, HandleBits(thread)),
+                                      std::memory_order_acq_rel)) {
+    // The module's end, or a look that took this start for stopped: the thread never ran.
+    TerminateThread(thread, 0);
+    CloseHandle(thread);
+    return;
+  }
+  entries.Resume(thread);
+}
+
+// Lets the watch of the state `watching` run when its starter stopped between publishing it and
+// letting it run (a second resumption of a thread not suspended does nothing).
+void LetStoppedStartRun(const TThreadEntries& entries, uint64_t watching) {
+  if (gWatchProgress.load(std::memory_order_acquire) >> 2 == GenerationOf(watching) ||
+      GetTickCount() - gWatchLetRun.load(std::memory_order_relaxed) < kWatchStartMs)
+    return;
+  // A handle of this thread's own, taken while the state still names the watch's: that one is
+  // closed only after the state moved on, which it never moves back to.
+  HANDLE thread = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), HandleOf(watching), GetCurrentProcess(), &thread, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return;
+  if (gWatch.load(std::memory_order_acquire) == watching) entries.Resume(thread);
+  CloseHandle(thread);
+}
+
+// The calling thread holds the system's loader lock (the lock's critical section, named in the
+// process's environment block, is owned by it).
+bool HoldsLoaderLock() {
+  const uint8_t* environment;
+  asm("movl %%fs:0x30, %0" : "=r"(environment));
+  const auto* loaderLock = *reinterpret_cast<const volatile CRITICAL_SECTION* const*>(environment + 0xA0);
+  return loaderLock != nullptr &&
+         static_cast<DWORD>(reinterpret_cast<uintptr_t>(loaderLock->OwningThread)) == CurrentThreadId();
+}
+
+// Starts the watch when none runs (none yet, or the last one was killed), and goes on. A thread
+// that holds the loader's lock starts none: the process may be ending, and a new thread could not
+// start before the lock is given back anyway.
+void EnsureWatch(const TThreadEntries& entries) {
+  if (HoldsLoaderLock()) return;
+  for (;;) {
+    uint64_t state = gWatch.load(std::memory_order_acquire);
+    switch (WatchPhaseOf(state)) {
+      case kEnded:
+        return;
+      case kWatching:
+        if (!Ended(HandleOf(state))) {
+          LetStoppedStartRun(entries, state);
+          return;
+        }
+        break;
+      case kStarting:
+        if (GetTickCount() - static_cast<DWORD>(state) < kWatchStartMs) return;
+        break;  // its starter stopped before it made one, or any it made will never run
+      default:
+        break;
+    }
+    const uint64_t starting = WatchState(GenerationOf(state) + 1, kStarting, GetTickCount());
+    if (!gWatch.compare_exchange_strong(state, starting, std::memory_order_acq_rel)) continue;
+    if (WatchPhaseOf(state) == kWatching) CloseHandle(HandleOf(state));
+    StartWatch(entries, starting);
+    return;
+  }
+}
+
+TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock,
+                         uint32_t& seenUnderWay) {
+  uint32_t turn = gLookTurn.load(std::memory_order_acquire);
+  if (turn != 0 && turn != seenUnderWay) {
+    seenUnderWay = turn;
+    return TFinding::Unknown;
+  }
+  if (turn != 0) TakeTurn(entries, turn);
+  seenUnderWay = 0;
+  EnsureWatch(entries);
+  const uint32_t number = NextLookNumber();
+  TLookRecord* record = ClaimRecord(number, thread);
+  if (record == nullptr) return TFinding::Unknown;
+  uint32_t none = 0;
+  turn = number << kRecordBits | static_cast<uint32_t>(record - gRecords);
+  if (!gLookTurn.compare_exchange_strong(none, turn, std::memory_order_acq_rel)) {
+    EndLook(entries, *record, number, thread, false);  // another look came first
+    return TFinding::Unknown;
+  }
+  if (HANDLE wake = gWakeWatch.load(std::memory_order_acquire)) SetEvent(wake);
+  const TFinding finding = LookHeldStill(entries, *record, number, thread, holder, lock);
+  gLookTurn.compare_exchange_strong(turn, 0, std::memory_order_acq_rel);
+  return finding;
+}
+
+// True when `address` lies in this module's image.
+bool InThisModule(uintptr_t address) {
+  const auto base = reinterpret_cast<uintptr_t>(&__ImageBase);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
+  return address >= base && address - base < headers->OptionalHeader.SizeOfImage;
+}
+
+// True once the watch `thread` of `generation` runs none of the module's code and never will
+// again: ended, or past the end of its loop and out of the module's image; one that never ran is
+// ended here (it would run the module's code once the loader lock, which this thread holds, is
+// given back).
+bool WatchOut(const TThreadEntries& entries, HANDLE thread, uint32_t generation) {
+  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return true;
+  const uint32_t progress = gWatchProgress.load(std::memory_order_seq_cst);
+  const bool ran = progress >> 2 == generation && (progress & 3) != 0;
+  const bool left = progress == (generation << 2 | 2);
+  if (ran && !left) return false;  // in its loop: it sees the end and leaves
+  if (SuspendThread(thread) == static_cast<DWORD>(-1)) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+  alignas(16) CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  const bool inside = !GetThreadContext(thread, &context) || InThisModule(context.Eip);
+  if (!inside && !left) TerminateThread(thread, 0);
+  entries.Resume(thread);
+  return !inside;
+}
+
+// At the module's detach, before its finalisers: no watch runs the module's code from here on.
+// The watch is waited for a second at most (a thread kept suspended by someone else), then ended.
+// A look stopped in the middle is taken over now, for no watch is left to do it.
+void EndWatch(bool processEnds) {
+  const uint64_t state = gWatch.exchange(WatchState(0, kEnded, 0), std::memory_order_seq_cst);
+  HANDLE wake = gWakeWatch.load(std::memory_order_acquire);
+  const TThreadEntries* entries = ThreadEntries();
+  // The process's end ended every other thread first.
+  if (entries == nullptr || processEnds) return;
+  if (WatchPhaseOf(state) == kWatching) {
+    HANDLE thread = HandleOf(state);
+    if (wake != nullptr) SetEvent(wake);
+    for (const DWORD start = GetTickCount(); !WatchOut(*entries, thread, GenerationOf(state)); Sleep(1)) {
+      if (GetTickCount() - start < 1000) continue;
+      TerminateThread(thread, 0);
+      WaitForSingleObject(thread, 1000);
+      break;
+    }
+    CloseHandle(thread);
+  }
+  if (wake != nullptr && gWakeWatch.compare_exchange_strong(wake, nullptr, std::memory_order_acq_rel))
+    CloseHandle(wake);
+  SettleRecords(*entries, true);
+  gLookTurn.store(0, std::memory_order_release);
+}
+
+// One waiter's looks at the holder of the lock it waits for: the look it last found under way,
+// and whether its last look found the holder suspended. A holder is kept suspended only when two
+// looks in a row find it so (a moment's suspension, a sampling profiler's, is waited out), or one
+// look does after it was found so a while ago.
+class TLooks {
  public:
-  TVerdict Judge(const TLockWord& lock, DWORD holder, TFinding finding, bool foundSuspendedBefore) {
+  TVerdict Judge(DWORD holder, TFinding finding, bool foundSuspendedBefore) {
+    if (finding == TFinding::Unknown) return TVerdict::Wait;
     if (finding != TFinding::Suspended) {
-      lock_ = nullptr;
       suspended_ = 0;
       return finding == TFinding::Gone ? TVerdict::Gone : TVerdict::Wait;
     }
-    if (foundSuspendedBefore || (lock_ == &lock && suspended_ == holder)) return TVerdict::KeptSuspended;
-    lock_ = &lock;
+    if (foundSuspendedBefore || suspended_ == holder) return TVerdict::KeptSuspended;
     suspended_ = holder;
     return TVerdict::Wait;
   }
 
+  uint32_t seenUnderWay = 0;
+
  private:
-  const TLockWord* lock_ = nullptr;
   DWORD suspended_ = 0;
 };
 
 uint64_t KeptSuspendedMark(DWORD holder, DWORD since) { return static_cast<uint64_t>(holder) << 32 | since; }
 
-// One look at a time in the module, so that a look that finds the holder suspended knows another
-// thread keeps it so. Taken, never waited for: a look that finds it taken is not made.
-std::atomic<bool> gLooking{false};
-
-// Looks at `holder` (unless another look is under way) and writes the verdict into the lock word.
-void LookAndRecord(const TThreadEntries& entries, TJudge& judge, TLockWord& lock, DWORD holder,
-                   bool foundSuspendedBefore) {
-  if (gLooking.exchange(true, std::memory_order_acquire)) return;
-  const TFinding finding = LookAt(entries, holder, lock);
-  gLooking.store(false, std::memory_order_release);
-  switch (judge.Judge(lock, holder, finding, foundSuspendedBefore)) {
+// The calling thread looks at `holder` (when no other look is under way) and writes the verdict
+// into the lock word.
+void LookAndRecord(TLooks& looks, TLockWord& lock, DWORD holder, bool foundSuspendedBefore) {
+  const TThreadEntries* entries = ThreadEntries();
+  if (entries == nullptr) return;
+  const TFinding finding = LookAt(*entries, holder, lock, looks.seenUnderWay);
+  switch (looks.Judge(holder, finding, foundSuspendedBefore)) {
     case TVerdict::Gone:
       lock.givenUp.store(true, std::memory_order_relaxed);
       break;
@@ -734,225 +1193,18 @@ void LookAndRecord(const TThreadEntries& entries, TJudge& judge, TLockWord& lock
   }
 }
 
-// --- The looker
-
-// The looker's state: its generation and phase in the high half; in the low half its thread's
-// handle (Live, Leaving), or when its start began (Starting, by GetTickCount).
-enum TLookerPhase : uint32_t {
-  kIdle,      // none
-  kStarting,  // a waiter makes it
-  kLive,      // made and let run: it serves, or will
-  kLeaving,   // left its loop for good; its thread may still have to end
-  kEnded,     // the module's detach began: none any more
-};
-std::atomic<uint64_t> gLooker{0};
-// How far the looker of a generation got: the generation times 4, plus 1 while it runs its loop,
-// or plus 2 once it left it (the last it does in the module's code).
-std::atomic<uint32_t> gLookerProgress{0};
-// When the looker was let run, by GetTickCount.
-std::atomic<DWORD> gLookerLetRun{0};
-// Wakes the looker for a look asked for.
-std::atomic<HANDLE> gWakeLooker{nullptr};
-// The look asked for: the holder in the high half; the lock word, and whether its holder was
-// found kept suspended before (bit 0), in the low half; 0 when none.
-std::atomic<uint64_t> gLookWanted{0};
-static_assert(alignof(TLockWord) >= 8, "the low bits of a lock word's address are free");
-
-constexpr DWORD kLookerIdleMs = 1000;   // the looker leaves once no look was asked for this long
-constexpr DWORD kLookerStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
-constexpr SIZE_T kLookerStack = 256 * 1024;
-
-uint64_t LookerState(uint32_t generation, uint32_t phase, uint32_t low) {
-  return static_cast<uint64_t>(generation << 3 | phase) << 32 | low;
-}
-uint32_t PhaseOf(uint64_t state) { return static_cast<uint32_t>(state >> 32) & 7; }
-uint32_t GenerationOf(uint64_t state) { return static_cast<uint32_t>(state >> 35); }
-HANDLE HandleOf(uint64_t state) {
-  return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(static_cast<uint32_t>(state)));
-}
-uint32_t HandleBits(HANDLE handle) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
-
-DWORD WINAPI LookerMain(void* parameter) {
-  const auto generation = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(parameter));
-  // Ordered against the end's exchange of the state: the end sees this, or the loop sees the end.
-  gLookerProgress.store(generation << 2 | 1, std::memory_order_seq_cst);
-  const TThreadEntries& entries = *ThreadEntries();  // its starter found them
-  TJudge judge;
-  DWORD lastLook = GetTickCount();
-  for (;;) {
-    uint64_t state = gLooker.load(std::memory_order_seq_cst);
-    if (PhaseOf(state) != kLive || GenerationOf(state) != generation) break;
-    if (const uint64_t wanted = gLookWanted.exchange(0, std::memory_order_acq_rel)) {
-      auto* lock = reinterpret_cast<TLockWord*>(static_cast<uintptr_t>(wanted & ~uint64_t{7}));
-      LookAndRecord(entries, judge, *lock, static_cast<DWORD>(wanted >> 32), (wanted & 1) != 0);
-      lastLook = GetTickCount();
-      continue;
-    }
-    const DWORD idle = GetTickCount() - lastLook;
-    if (idle >= kLookerIdleMs) {
-      if (gLooker.compare_exchange_strong(state, LookerState(generation, kLeaving, HandleBits(HandleOf(state)))))
-        break;
-      continue;
-    }
-    WaitForSingleObject(gWakeLooker.load(std::memory_order_acquire), kLookerIdleMs - idle);
-  }
-  gLookerProgress.store(generation << 2 | 2, std::memory_order_release);
-  return 0;
-}
-
-// Makes the looker of `generation` for the start `starting` and lets it run; false when the
-// calling thread must look itself (no thread could be made, or the module's end came first).
-bool StartLooker(const TThreadEntries& entries, uint64_t starting) {
-  if (gWakeLooker.load(std::memory_order_acquire) == nullptr) {
-    HANDLE wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    HANDLE none = nullptr;
-    if (wake != nullptr && !gWakeLooker.compare_exchange_strong(none, wake, std::memory_order_acq_rel))
-      CloseHandle(wake);
-  }
-  const uint32_t generation = GenerationOf(starting);
-  // Made suspended and let run only once its handle is published, so that the module's end knows
-  // every looker that may run its code (one whose starter stopped before never runs).
-  HANDLE thread = nullptr;
-  if (gWakeLooker.load(std::memory_order_acquire) != nullptr)
-    thread = entries.Create(nullptr, kLookerStack, &LookerMain, reinterpret_cast<void*>(uintptr_t{generation}),
-                            CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  uint64_t expected = starting;
-  if (thread == nullptr) {
-    gLooker.compare_exchange_strong(expected, LookerState(generation, kIdle, 0), std::memory_order_acq_rel);
-    return false;
-  }
-  gLookerLetRun.store(GetTickCount(), std::memory_order_relaxed);
-  if (!gLooker.compare_exchange_strong(expected, LookerState(generation, kLive, HandleBits(thread)),
-                                       std::memory_order_acq_rel)) {
-    // The module's end, or a waiter that took this start for stopped: the thread never ran.
-    TerminateThread(thread, 0);
-    CloseHandle(thread);
-    return PhaseOf(expected) != kEnded;
-  }
-  entries.Resume(thread);
-  return true;
-}
-
-// Lets the looker of the state `live` run when its starter stopped between publishing it and
-// letting it run (a second resumption of a thread not suspended does nothing).
-void LetStoppedStartRun(const TThreadEntries& entries, uint64_t live) {
-  if (gLookerProgress.load(std::memory_order_acquire) >> 2 == GenerationOf(live) ||
-      GetTickCount() - gLookerLetRun.load(std::memory_order_relaxed) < kLookerStartMs)
-    return;
-  // A handle of this thread's own, taken while the state still names the looker's: that one is
-  // closed only after the state moved on, which it never moves back to.
-  HANDLE thread = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), HandleOf(live), GetCurrentProcess(), &thread, 0, FALSE,
-                       DUPLICATE_SAME_ACCESS))
-    return;
-  if (gLooker.load(std::memory_order_acquire) == live) entries.Resume(thread);
-  CloseHandle(thread);
-}
-
-// The calling thread holds the system's loader lock (the lock's critical section, named in the
-// process's environment block, is owned by it).
-bool HoldsLoaderLock() {
-  const uint8_t* environment;
-  asm("movl %%fs:0x30, %0" : "=r"(environment));
-  const auto* loaderLock = *reinterpret_cast<const volatile CRITICAL_SECTION* const*>(environment + 0xA0);
-  return loaderLock != nullptr &&
-         static_cast<DWORD>(reinterpret_cast<uintptr_t>(loaderLock->OwningThread)) == CurrentThreadId();
-}
-
-// Asks the looker for a look at `holder` of `lock`, starting it when none runs; false when the
-// calling thread must look itself. A look already asked for (of either lock) serves for now: the
-// waiter asks again at its next look.
-bool AskLooker(const TThreadEntries& entries, TLockWord& lock, DWORD holder, bool foundSuspendedBefore) {
-  if (HoldsLoaderLock()) return false;
-  uint64_t none = 0;
-  gLookWanted.compare_exchange_strong(none,
-                                      static_cast<uint64_t>(holder) << 32 |
-                                          static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&lock)) |
-                                          (foundSuspendedBefore ? 1u : 0u),
-                                      std::memory_order_acq_rel);
-  for (;;) {
-    uint64_t state = gLooker.load(std::memory_order_acquire);
-    switch (PhaseOf(state)) {
-      case kEnded:
-        return false;
-      case kLive:
-        LetStoppedStartRun(entries, state);
-        SetEvent(gWakeLooker.load(std::memory_order_acquire));
-        return true;
-      case kStarting:
-        if (GetTickCount() - static_cast<DWORD>(state) < kLookerStartMs) return true;
-        break;  // its starter stopped before it made one, or any it made will never run
-      case kLeaving: {
-        // Only asked (the handle may have been closed meanwhile, its number another object's):
-        // the exchange below holds only while it was not.
-        DWORD code = 0;
-        if (!GetExitCodeThread(HandleOf(state), &code) || code == STILL_ACTIVE) return true;  // asked again later
-        break;
-      }
-      default:
-        break;
-    }
-    const uint64_t starting = LookerState(GenerationOf(state) + 1, kStarting, GetTickCount());
-    if (!gLooker.compare_exchange_strong(state, starting, std::memory_order_acq_rel)) continue;
-    if (PhaseOf(state) == kLeaving) CloseHandle(HandleOf(state));
-    return StartLooker(entries, starting);
-  }
-}
-
-// True when `address` lies in this module's image.
-bool InThisModule(uintptr_t address) {
-  const auto base = reinterpret_cast<uintptr_t>(&__ImageBase);
-  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + __ImageBase.e_lfanew);
-  return address >= base && address - base < headers->OptionalHeader.SizeOfImage;
-}
-
-// True once the looker `thread` of `generation` runs none of the module's code and never will
-// again: ended, or past the end of its loop and out of the module's image; one that never ran is
-// ended here (it would run the module's code once the loader lock, which this thread holds, is
-// given back).
-bool LookerOut(const TThreadEntries& entries, HANDLE thread, uint32_t generation, bool leaving) {
-  if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) return true;
-  const uint32_t progress = gLookerProgress.load(std::memory_order_seq_cst);
-  const bool ran = progress >> 2 == generation && (progress & 3) != 0;
-  const bool left = leaving || progress == (generation << 2 | 2);
-  if (ran && !left) return false;  // in its loop: it sees the end and leaves
-  if (SuspendThread(thread) == static_cast<DWORD>(-1)) return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-  alignas(16) CONTEXT context{};
-  context.ContextFlags = CONTEXT_CONTROL;
-  const bool inside = !GetThreadContext(thread, &context) || InThisModule(context.Eip);
-  if (!inside && !left) TerminateThread(thread, 0);
-  entries.Resume(thread);
-  return !inside;
-}
-
-// At the module's detach, before its finalisers: no looker runs the module's code from here on,
-// and waiters look themselves. The looker is waited for a second at most (a thread kept suspended
-// by someone else), then ended.
-void EndLooker(bool processEnds) {
-  const uint64_t state = gLooker.exchange(LookerState(0, kEnded, 0), std::memory_order_seq_cst);
-  HANDLE wake = gWakeLooker.load(std::memory_order_acquire);
-  const TThreadEntries* entries = ThreadEntries();
-  // The process's end ended every other thread first.
-  if ((PhaseOf(state) == kLive || PhaseOf(state) == kLeaving) && entries != nullptr && !processEnds) {
-    HANDLE thread = HandleOf(state);
-    if (wake != nullptr) SetEvent(wake);
-    for (const DWORD start = GetTickCount();
-         !LookerOut(*entries, thread, GenerationOf(state), PhaseOf(state) == kLeaving); Sleep(1)) {
-      if (GetTickCount() - start < 1000) continue;
-      TerminateThread(thread, 0);
-      WaitForSingleObject(thread, 1000);
-      break;
-    }
-    CloseHandle(thread);
-  }
-  if (wake != nullptr && gWakeLooker.compare_exchange_strong(wake, nullptr, std::memory_order_acq_rel))
-    CloseHandle(wake);
-  // No look is under way any more: the looker is out (or was ended in the middle of one), and any
-  // other thread that looks itself holds the loader lock, which this one holds.
-  gLooking.store(false, std::memory_order_release);
-}
-
 }  // namespace
+
+namespace kbl_detail {
+
+void PauseNextLook(TLookPause at) { gPauseNextLook.store(at); }
+bool LookPaused() { return gPausedLook.load() != kNotPaused; }
+void LetPausedLookGo() {
+  int paused = kPaused;
+  gPausedLook.compare_exchange_strong(paused, kLetGo);
+}
+
+}  // namespace kbl_detail
 
 #else  // 64-bit: no registrations on the stack to look at
 
@@ -960,32 +1212,25 @@ namespace {
 
 bool HoldsFurtherOut(const TLockFrame&) { return true; }
 
-struct TThreadEntries {};
-const TThreadEntries* ThreadEntries() { return nullptr; }
-class TJudge {};
-bool AskLooker(const TThreadEntries&, TLockWord&, DWORD, bool) { return true; }
-void LookAndRecord(const TThreadEntries&, TJudge&, TLockWord&, DWORD, bool) {}
-void EndLooker(bool) {}
+class TLooks {};
+void LookAndRecord(TLooks&, TLockWord&, DWORD, bool) {}
+void EndWatch(bool) {}
 
 }  // namespace
+
+namespace kbl_detail {
+
+void PauseNextLook(TLookPause) {}
+bool LookPaused() { return false; }
+void LetPausedLookGo() {}
+
+}  // namespace kbl_detail
 
 #endif
 
-namespace {
-
-// Has the holder looked at, by the looker or, where it cannot, by the calling thread with its own
-// `judge`; the verdict is written into the lock word.
-void AskForLook(TJudge& judge, TLockWord& lock, DWORD holder, bool foundSuspendedBefore) {
-  const TThreadEntries* entries = ThreadEntries();
-  if (entries == nullptr || AskLooker(*entries, lock, holder, foundSuspendedBefore)) return;
-  LookAndRecord(*entries, judge, lock, holder, foundSuspendedBefore);
-}
-
-}  // namespace
-
 bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLockFrame& frame,
                      const TLockPace& pace) noexcept {
-  TJudge judge;
+  TLooks looks;
   // The verdict of a look ends the wait: the lock given up, or the holder not waited for now.
   const auto judged = [&] {
     const uint64_t mark = lock.keptSuspended.load(std::memory_order_relaxed);
@@ -1010,7 +1255,7 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
     if (marked && !markLookedAt) {
       // Found kept suspended a while ago: one look tells whether it still is.
       markLookedAt = true;
-      AskForLook(judge, lock, holder, true);
+      LookAndRecord(looks, lock, holder, true);
       if (judged()) return false;
     }
     if (i < pace.spins) {
@@ -1022,7 +1267,7 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       // Not at the first sleep: looking suspends the holder, which a busy lock's holder (ready to
       // run, given back in a moment) should be spared.
       if ((++sleeps & 15) == 0) {
-        AskForLook(judge, lock, holder, marked);
+        LookAndRecord(looks, lock, holder, marked);
         if (judged()) return false;
       }
       Sleep(pace.sleepMs);

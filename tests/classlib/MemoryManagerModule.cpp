@@ -70,3 +70,10 @@ extern "C" __declspec(dllexport) void MemoryManagerModuleRoundTripAtThreadEnds()
 // The next thread to start takes the lock, once free, and keeps it with no trace: the word then
 // names a live thread outside the code, as when a new thread got a dead holder's id.
 extern "C" __declspec(dllexport) void MemoryManagerModuleHoldAtNextThreadStart() { gHoldAtNextThreadStart = true; }
+
+// The next look at the lock's holder pauses where `at` says (a kbl_detail::TLookPause) until let go.
+extern "C" __declspec(dllexport) void MemoryManagerModulePauseNextLook(int at) {
+  kbl_detail::PauseNextLook(static_cast<kbl_detail::TLookPause>(at));
+}
+extern "C" __declspec(dllexport) bool MemoryManagerModuleLookPaused() { return kbl_detail::LookPaused(); }
+extern "C" __declspec(dllexport) void MemoryManagerModuleLetPausedLookGo() { kbl_detail::LetPausedLookGo(); }

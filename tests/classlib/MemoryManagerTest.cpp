@@ -159,6 +159,9 @@ struct TModuleEntries {
   void (*Free)(void*) = Entry<void (*)(void*)>("MemoryManagerModuleFreeMem");
   void (*RoundTripAtThreadEnds)() = Entry<void (*)()>("MemoryManagerModuleRoundTripAtThreadEnds");
   void (*HoldAtNextThreadStart)() = Entry<void (*)()>("MemoryManagerModuleHoldAtNextThreadStart");
+  void (*PauseNextLook)(int) = Entry<void (*)(int)>("MemoryManagerModulePauseNextLook");
+  bool (*LookPaused)() = Entry<bool (*)()>("MemoryManagerModuleLookPaused");
+  void (*LetPausedLookGo)() = Entry<void (*)()>("MemoryManagerModuleLetPausedLookGo");
 
   template <class T>
   T Entry(const char* name) const {
@@ -166,7 +169,7 @@ struct TModuleEntries {
   }
   bool Complete() const {
     return HoldLock && RunHoldingLock && WaitHoldingLock && KeepUntilEnd && RoundTrip && Get && Free &&
-           RoundTripAtThreadEnds && HoldAtNextThreadStart;
+           RoundTripAtThreadEnds && HoldAtNextThreadStart && PauseNextLook && LookPaused && LetPausedLookGo;
   }
 };
 TModuleEntries* gEntries = nullptr;
@@ -547,7 +550,7 @@ DWORD WINAPI StartedRoundTrip(void* served) {
 
 DWORD WINAPI RoundTripUnderHostLock(void* served) {
   EnterCriticalSection(&gHostLock);
-  if (gHostLockAt.load() == DLL_THREAD_DETACH) Sleep(1500);  // the idle looker leaves meanwhile
+  if (gHostLockAt.load() == DLL_THREAD_DETACH) Sleep(1500);  // an idle while
   *static_cast<bool*>(served) = gEntries->RoundTrip();
   LeaveCriticalSection(&gHostLock);
   return 0;
@@ -564,20 +567,35 @@ std::vector<DWORD> ThreadIds() {
   return ids;
 }
 
-// The module's looker at holders: the first thread of this process not in `known`, within 2 s
-// (a waiter asks for a look well within that); nullptr when none started.
-HANDLE FindLooker(const std::vector<DWORD>& known) {
+// The module's watch over looks: the first thread of this process not in `known`, within 2 s (a
+// waiter's first look starts it well within that); nullptr when none started.
+HANDLE FindWatch(const std::vector<DWORD>& known) {
   for (DWORD start = GetTickCount(); GetTickCount() - start < 2000; Sleep(1))
     for (DWORD id : ThreadIds())
       if (std::find(known.begin(), known.end(), id) == known.end()) return OpenThread(THREAD_ALL_ACCESS, FALSE, id);
   return nullptr;
 }
 
+// True once `thread` is kept suspended `count` times, within `milliseconds`.
+bool SuspendedWithin(HANDLE thread, LONG count, DWORD milliseconds) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds; Sleep(1))
+    if (SuspendCountOf(thread) == count) return true;
+  return false;
+}
+
+// True when nothing resumes `thread`, kept suspended `count` times, for `milliseconds` (a look
+// suspends it once more for a moment).
+bool StaysSuspended(HANDLE thread, LONG count, DWORD milliseconds) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds; Sleep(1))
+    if (SuspendCountOf(thread) < count) return false;
+  return true;
+}
+
 }  // namespace
 
-// The child half: a thread waits for the lock while the module's looker at holders is stopped or
-// hindered as KBL_LOOKER says; the waiter must be done within 5 s, and a holder that a look left
-// suspended run again within a second.
+// The child half: a thread waits for the lock while it is stopped in its look, or while the
+// module's watch over looks is stopped or hindered, as KBL_LOOKER says; the waiters must be done
+// within 5 s, and a holder that a look left suspended run again within a second.
 TEST(MemoryManager, LookerChild) {
   const char* how = std::getenv("KBL_LOOKER");
   if (how == nullptr) GTEST_SKIP() << "the child half of a test";
@@ -590,62 +608,119 @@ TEST(MemoryManager, LookerChild) {
   InitializeCriticalSection(&gHostLock);
   bool served = true;
   HANDLE waiter = nullptr;
+  // A holder inside until let go, and a waiter that has begun to wait for it.
+  const auto holdAndWait = [&] {
+    ResetEvent(gGoOn);
+    gHow = THold::SuspendedThenLetGo;
+    HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+    gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    waiter = CreateThread(nullptr, 0, &StartedRoundTrip, &served, 0, nullptr);
+    EXPECT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
+    return holder;
+  };
+  // The waiter killed while the holder is suspended for its look: the holder runs again, and a
+  // new waiter takes its place.
+  const auto killWaiterInItsLook = [&](HANDLE holder) {
+    ASSERT_TRUE(CatchLookerInItsLook(waiter, holder, 10000)) << "the waiter never suspended the holder";
+    TerminateThread(waiter, 1);
+    EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
+    SetEvent(gGoOn);
+    waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  };
   if (way == "started under the host's lock") {
     gHow = THold::KilledInside;
     StartHolder();
     gHostLockAt = DLL_THREAD_ATTACH;
     waiter = CreateThread(nullptr, 0, &RoundTripUnderHostLock, &served, 0, nullptr);
-  } else {
-    gHow = THold::SuspendedThenLetGo;  // gives the lock back once let go
-    HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
-    gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    waiter = CreateThread(nullptr, 0, &StartedRoundTrip, &served, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
-    if (way == "named by the word") entries.HoldAtNextThreadStart();
-    HANDLE looker = FindLooker(ThreadIds());
-    if (looker == nullptr) {
-      SetEvent(gGoOn);  // waiters look themselves: nothing to stop
-    } else if (way == "named by the word") {
-      // The waiter stays out of the way while the looker's start takes the lock the holder gives back.
-      SuspendThread(waiter);
-      SetEvent(gGoOn);
-      EXPECT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+  } else if (way == "killed in its look") {
+    killWaiterInItsLook(holdAndWait());
+  } else if (way == "kept suspended in its look" || way == "kept suspended in its look, the host's too") {
+    HANDLE holder = holdAndWait();
+    ASSERT_TRUE(CatchLookerInItsLook(waiter, holder, 10000)) << "the waiter never suspended the holder";
+    if (way == "kept suspended in its look") {
+      EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
       ResumeThread(waiter);
-    } else if (way == "killed between looks" || way == "leaving under the host's lock") {
-      SetEvent(gGoOn);
-      ASSERT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
-      const bool kill = way == "killed between looks";
-      if (kill) TerminateThread(looker, 1);
+    } else {
+      // The host keeps the holder suspended as well: the look taken over undoes its own
+      // suspension only, once, though its waiter goes on.
+      SuspendThread(holder);
+      EXPECT_TRUE(SuspendedWithin(holder, 1, 1000)) << "the look was not taken over";
+      ResumeThread(waiter);
+      EXPECT_TRUE(StaysSuspended(holder, 1, 300)) << "the look taken over resumed the holder again";
+      ResumeThread(holder);
+    }
+    SetEvent(gGoOn);
+  } else if (way == "killed before the system wrote its suspension's count" ||
+             way == "kept from suspending the holder until taken over") {
+    const bool killed = way == "killed before the system wrote its suspension's count";
+    using enum kbl_detail::TLookPause;
+    HANDLE holder = holdAndWait();
+    entries.PauseNextLook(static_cast<int>(killed ? CountUnwritten : BeforeSuspension));
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
+    if (killed) {
+      TerminateThread(waiter, 1);
+    } else {
+      Sleep(1000);  // the watch takes the look over meanwhile; let go, it suspends the holder
+      entries.LetPausedLookGo();
+      for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    }
+    EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
+    SetEvent(gGoOn);
+    if (killed) waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  } else if (way == "named by the word") {
+    HANDLE holder = holdAndWait();
+    entries.HoldAtNextThreadStart();
+    // The waiter's first look starts the watch, whose start then waits for the lock (holding the
+    // loader's lock meanwhile: no thread is listed here until it has it). The waiter stays out of
+    // the way, outside a look, while the watch's start takes the lock the holder gives back.
+    ASSERT_TRUE(SuspendedWithin(holder, 1, 5000)) << "the waiter never looked";
+    while (StopThread(waiter) && SuspendCountOf(holder) != 0) {
+      ResumeThread(waiter);
+      Sleep(1);
+    }
+    SetEvent(gGoOn);
+    EXPECT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+    ResumeThread(waiter);
+  } else {
+    holdAndWait();
+    HANDLE watch = FindWatch(ThreadIds());
+    ASSERT_NE(watch, nullptr) << "no watch started";
+    SetEvent(gGoOn);
+    ASSERT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+    if (way == "killed between looks") {
+      // A look stopped later is still taken over: a new watch takes the killed one's place.
+      TerminateThread(watch, 1);
+      killWaiterInItsLook(holdAndWait());
+    } else {
       gHow = THold::KilledInside;
       StartHolder();
-      if (!kill) gHostLockAt = DLL_THREAD_DETACH;
-      waiter = CreateThread(nullptr, 0, kill ? &RoundTripThread : &RoundTripUnderHostLock, &served, 0, nullptr);
-    } else {
-      ASSERT_TRUE(CatchLookerInItsLook(looker, holder, 10000)) << "the looker never suspended the holder";
-      if (way == "killed in its look") {
-        TerminateThread(looker, 1);
-        EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
-      }
-      SetEvent(gGoOn);
+      gHostLockAt = DLL_THREAD_DETACH;
+      waiter = CreateThread(nullptr, 0, &RoundTripUnderHostLock, &served, 0, nullptr);
     }
   }
   const bool done = WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
   EXPECT_TRUE(done) << "the waiter waits for ever";
   std::fflush(stdout);
   const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
-  // A looker left in its start holds the loader's lock, which an exit waits for.
+  // A watch left in its start holds the loader's lock, which an exit waits for.
   if (done) ExitProcess(code);
   TerminateProcess(GetCurrentProcess(), code);
 }
 
-// Whatever befalls the module's looker at holders, no waiter waits for ever and no holder stays
-// suspended: the looker killed or kept suspended by the host in the middle of a look, or killed
-// between looks; its start, or its end once idle, held up by a host's lock that every thread's
-// start or end takes and that the waiter holds; the lock word naming the looker itself (as when
-// it got a dead holder's id: here its start takes the lock and keeps it).
+// Whatever befalls a look or the module's watch over looks, no waiter waits for ever and no
+// holder stays suspended: the waiter killed or kept suspended by the host in the middle of its
+// look (its suspension undone once, also while the host keeps the holder suspended as well, and
+// also when it was killed before the system wrote the suspension's count); a look kept from
+// suspending the holder until taken over, then going on (it undoes its own suspension); the watch
+// killed between looks; its start, or a thread's end after an idle while, held up by a host's
+// lock that every thread's start or end takes and that the waiter holds; the lock word naming the
+// watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it).
 TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
-  for (const char* how : {"killed in its look", "kept suspended in its look", "killed between looks",
+  for (const char* how : {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
+                          "killed before the system wrote its suspension's count",
+                          "kept from suspending the holder until taken over", "killed between looks",
                           "started under the host's lock", "leaving under the host's lock", "named by the word"}) {
     SCOPED_TRACE(how);
     const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.LookerChild", {{"KBL_LOOKER", how}}, 30000);
