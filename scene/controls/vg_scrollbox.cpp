@@ -151,8 +151,10 @@ void TvgScrollBox::ApplyStyle() {
   }
   TvgObject* viewport = FindResource("content");
   viewport_ = viewport != nullptr ? viewport->Visual() : nullptr;
-  Realign();
+  // A new style starts scrolled to its start: its bars, the content and the remembered scroll
+  // all at 0 (a layout with the old remembered scroll would set the new bars to it).
   rememberedH_ = rememberedV_ = 0;
+  Realign();
 }
 
 void TvgScrollBox::FreeStyle() {
