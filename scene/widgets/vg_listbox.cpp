@@ -502,6 +502,12 @@ void TvgListBox::Realign() {
       scrollOwed_ = scroll;  // for the next layout
       throw;
     }
+    if (!layoutCurrent_) {
+      // Nothing placed (no style yet, or read from a stream): still owed to the first layout.
+      numberOwed_ = true;
+      scrollOwed_ = scroll;
+      return;
+    }
     if (scroll) ScrollFromStartToSelected();
     return;
   }
@@ -1120,6 +1126,10 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     moved = LayOutKeepingNumber(restored, kept, [this, layout, first] {
       if (layout && (first == SIZE_MAX || !PlaceFrom(first))) Realign();
     });
+    // A list that could not be laid out (no style yet, or being read from a stream) keeps the
+    // number through its first layout, which sorts a sorted one: the index then counts the items
+    // as they stand laid out, as in a list made afresh and then given its index.
+    if (!layoutCurrent_) numberOwed_ = true;
     if (keep == TvgLinesKeep::IndexShown) ScrollFromStartToSelected();
     else ScrollFromStartTo(hValue, vValue);
   } else {

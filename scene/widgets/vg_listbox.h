@@ -185,6 +185,8 @@ class TvgListBox : public TvgScrollBox {
   // Nothing while the items are being placed. The scroll to the selected item that following
   // lines put off with the layout, during an update, runs after it.
   void Realign() override;
+  // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
+  bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.

@@ -1105,23 +1105,34 @@ TEST_F(ListBoxTest, ASortedStringListReadBackSelectsTheLineItSelected) {
 
 // A horizontal string list box that needed its horizontal bar for more lines holds, once lines
 // went, what a list made afresh from the lines left holds: no bar where that one needs none, and
-// the items in as many rows.
+// the items in as many rows. So does a vertical one whose item width makes its columns (with
+// its bar, fewer columns of more rows).
 TEST_F(ListBoxTest, AHorizontalStringListWithFewerLinesIsLaidOutAsAFreshOne) {
-  const auto make = [this](float y, const char16_t* lines) {
-    auto* list = Add<TvgStringListBox>(10, y, 100, 100);
-    list->SetListStyle(vgListHorizontal);
-    list->SetItemWidth(40);
-    list->GetItems()->SetTextStr(lines);
-    return list;
+  struct TCase {
+    TvgListStyle style;
+    float itemWidth;
+    int32_t lines, left;
   };
-  TvgStringListBox* list = make(10, u"a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk");
-  ASSERT_TRUE(list->GetHScrollBar()->GetVisible());
-  list->GetItems()->Delete(10);
-  list->GetItems()->Delete(9);
-  TvgStringListBox* fresh = make(130, u"a\nb\nc\nd\ne\nf\ng\nh\ni");
-  EXPECT_EQ(list->GetHScrollBar()->GetVisible(), fresh->GetHScrollBar()->GetVisible());
-  for (int32_t i = 0; i < fresh->Count(); ++i)
-    EXPECT_EQ(list->ItemByIndex(i)->GetParentedRect(), fresh->ItemByIndex(i)->GetParentedRect()) << i;
+  for (const TCase& c : {TCase{vgListHorizontal, 40, 11, 9}, TCase{vgListVertical, 30, 16, 14}}) {
+    SCOPED_TRACE(c.style == vgListHorizontal ? "horizontal" : "vertical");
+    const auto make = [this, &c](float y, int32_t count) {
+      auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+      list->SetListStyle(c.style);
+      list->SetItemWidth(c.itemWidth);
+      for (int32_t i = 0; i < count; ++i) list->GetItems()->Add(std::u16string(1, static_cast<char16_t>(u'a' + i)));
+      return list;
+    };
+    TvgStringListBox* list = make(10, c.lines);
+    TvgScrollBar* bar = c.style == vgListHorizontal ? list->GetHScrollBar() : list->GetVScrollBar();
+    ASSERT_TRUE(bar->GetVisible());
+    while (list->GetItems()->Count() > c.left) list->GetItems()->Delete(list->GetItems()->Count() - 1);
+    TvgStringListBox* fresh = make(130, c.left);
+    EXPECT_EQ(bar->GetVisible(), (c.style == vgListHorizontal ? fresh->GetHScrollBar() : fresh->GetVScrollBar())->GetVisible());
+    for (int32_t i = 0; i < fresh->Count(); ++i)
+      EXPECT_EQ(list->ItemByIndex(i)->GetParentedRect(), fresh->ItemByIndex(i)->GetParentedRect()) << i;
+    delete fresh;
+    delete list;
+  }
 }
 
 // A line that takes the place of a styled item (the closed box styles the item it paints) shows
