@@ -79,12 +79,18 @@ TvgListBox* TvgListBoxItem::ListBox() const {
 }
 
 void TvgListBoxItem::ApplyStyle() {
+  const WideString given = GetText();
   {
     // The style translates the text, as it does on every item made from a line.
     const bool styling = styling_;
     styling_ = true;
     const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
     inherited::ApplyStyle();
+  }
+  if (!translated_ && GetText() != given) {
+    untranslated_ = given;
+    translated_ = true;
+    if (lineList_ != nullptr) lineList_->linesTranslated_ = true;
   }
   checkBox_ = PartOf<TvgCheckBox>(this, "check");
   if (checkBox_ == nullptr) return;
@@ -150,6 +156,7 @@ void TvgListBoxItem::ChangedByOthers() {
 
 void TvgListBoxItem::SetText(const WideString& value) {
   if (value != GetText()) ChangedByOthers();
+  if (!styling_) translated_ = false;  // given anew
   inherited::SetText(value);
 }
 
@@ -660,7 +667,7 @@ int32_t TvgListBox::IndexStartingWith(WideChar c) const {
 
 int TvgListBox::CompareItems(TvgListBoxItem* a, TvgListBoxItem* b) {
   if (OnCompare) return OnCompare(a, b);
-  return vgWideCompareText(a->GetText(), b->GetText());
+  return vgWideCompareText(a->GetSortText(), b->GetSortText());
 }
 
 void TvgListBox::SortItems() {
@@ -853,6 +860,7 @@ void TvgListBox::FreeItems() {
   }
   dragItem_ = nullptr;
   lineItems_.clear();
+  linesTranslated_ = false;
 }
 
 void TvgListBox::Clear() {
@@ -1083,7 +1091,8 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     // Items made from other looks, or that are not all the lines' own (others added, freed,
     // moved or changed items; other items of a multiple selection may be selected): all made
     // afresh, as every change made them before.
-    remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && !lineItems_.empty());
+    remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && !lineItems_.empty()) ||
+             (sorted_ && OnCompare && linesTranslated_);
     // The items stand as a sort by text leaves them: each one made goes to its place.
     bool keptSorted = !remake && sorted_ && sortedKept_ && !OnCompare && lineItems_.size() == static_cast<size_t>(Count());
     linesFollowed_ = false;  // until the items are the lines' again

@@ -55,6 +55,10 @@ class TvgListBoxItem : public TvgTextControl {
   TvgCheckBox* GetCheckBox() const { return checkBox_; }
   // The first list box up the parents, or the list of the first combo box met; nullptr.
   TvgListBox* ListBox() const;
+  // The text as it was given, before the style translated it: what a list sorts its items by, so
+  // that their order does not depend on whether they were painted (styled) before the sort, as
+  // a list sorts the items made from its lines before they are first painted.
+  const WideString& GetSortText() const { return translated_ ? untranslated_ : GetText(); }
 
  private:
   friend class TvgListBox;
@@ -68,6 +72,8 @@ class TvgListBoxItem : public TvgTextControl {
   bool isSelected_ = false;
   TvgListBox* lineList_ = nullptr;  // the list that made it from a line, while the item is in it
   bool styling_ = false;            // inside its own ApplyStyle (which translates the text)
+  bool translated_ = false;         // the style translated the text given, kept in untranslated_
+  WideString untranslated_;
 };
 
 // --- Lines that lists are made from
@@ -213,7 +219,8 @@ class TvgListBox : public TvgScrollBox {
   void SortItems();
   // The first item whose text starts with the character (case ignored); -1 when none.
   int32_t IndexStartingWith(WideChar c) const;
-  // The comparison of sorting: OnCompare, else the texts without regard to case.
+  // The comparison of sorting: OnCompare, else the texts as given (GetSortText) without regard
+  // to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
   // Brings the items in line with `lines`, one item per line in the lines' order after the
   // list's other children, as making them all afresh would: ItemIndex keeps its number (no
@@ -364,6 +371,9 @@ class TvgListBox : public TvgScrollBox {
   // lines followed, no compare event): a line added goes to its place, without a sort.
   bool sortedKept_ = false;
   bool placingSorted_ = false;  // inside PlaceSorted
+  // An item made from a line had its text translated by its style: a comparison of the list's
+  // own sees other texts than in the items of a list made afresh.
+  bool linesTranslated_ = false;
   int32_t ownItemChanges_ = 0;   // the combo box changes an item for its own showing of it
   std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order
   TvgLineItemLooks lineLooks_;              // the looks of the items made from lines

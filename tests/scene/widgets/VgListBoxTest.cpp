@@ -1036,7 +1036,9 @@ TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
 }
 
 // A sorted list whose items took their style, which translated their texts, puts a line added
-// where a list made afresh from the lines (and then styled) shows it.
+// where a list made afresh from the lines (and then styled) shows it; so it does when the change
+// sorts the list whole (lines exchanged), and with a comparison of its own (which a list made
+// afresh runs on its items before they are styled).
 TEST_F(ListBoxTest, ALineAddedAmongTranslatedItemsOfASortedListStandsAsInAFreshList) {
   struct TTranslation {
     TTranslation() {
@@ -1053,15 +1055,32 @@ TEST_F(ListBoxTest, ALineAddedAmongTranslatedItemsOfASortedListStandsAsInAFreshL
     }
     return texts;
   };
-  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
-  list->SetSorted(true);
-  list->GetItems()->SetTextStr(u"a\nb\nc");
-  shown(list);
-  list->GetItems()->Add(u"d");
-  auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
-  fresh->SetSorted(true);
-  fresh->GetItems()->Assign(list->GetItems());
-  EXPECT_EQ(shown(list), shown(fresh));
+  struct TBackwards {
+    int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) { return vgWideCompareText(b->GetText(), a->GetText()); }
+  } backwards;
+  const std::pair<const char*, std::function<void(TvgWideStrings*)>> changes[] = {
+      {"add", [](TvgWideStrings* lines) { lines->Add(u"d"); }},
+      {"exchange", [](TvgWideStrings* lines) { lines->Exchange(0, 2); }},
+      {"add, compared backwards", [](TvgWideStrings* lines) { lines->Add(u"d"); }}};
+  for (const auto& [name, change] : changes) {
+    SCOPED_TRACE(name);
+    const bool compare = std::string(name).find("backwards") != std::string::npos;
+    const auto make = [&](float y) {
+      auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+      list->SetSorted(true);
+      if (compare) list->OnCompare = TOnCompareListBoxItemEvent::Of<&TBackwards::Compare>(&backwards);
+      return list;
+    };
+    TvgStringListBox* list = make(10);
+    list->GetItems()->SetTextStr(u"a\nb\nc");
+    shown(list);
+    change(list->GetItems());
+    TvgStringListBox* fresh = make(130);
+    fresh->GetItems()->Assign(list->GetItems());
+    EXPECT_EQ(shown(list), shown(fresh));
+    delete fresh;
+    delete list;
+  }
 }
 
 // A combo text box opened again with its list scrolled to the selected line keeps the bar's value
