@@ -78,6 +78,15 @@ TvgListBox* TvgListBoxItem::ListBox() const {
   return nullptr;
 }
 
+void TvgListBoxItem::ApplyResource() {
+  // The style taken (the old one freed, the new one put in) is as every item made from a line
+  // takes it when first painted.
+  const bool styling = styling_;
+  styling_ = true;
+  const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
+  inherited::ApplyResource();
+}
+
 void TvgListBoxItem::ApplyStyle() {
   const WideString given = GetText();
   {
@@ -155,45 +164,18 @@ void TvgListBoxItem::ChangedByOthers() {
 }
 
 void TvgListBoxItem::SetText(const WideString& value) {
-  if (value != GetText()) ChangedByOthers();
   if (!styling_) translated_ = false;  // given anew
   inherited::SetText(value);
 }
 
-void TvgListBoxItem::SetWidth(float value) {
-  if (value != GetWidth()) ChangedByOthers();
-  inherited::SetWidth(value);
+void TvgListBoxItem::AddObject(TvgObject* child) {
+  if (child != nullptr && child->GetParent() != this) ChangedByOthers();
+  inherited::AddObject(child);
 }
 
-void TvgListBoxItem::SetHeight(float value) {
-  if (value != GetHeight()) ChangedByOthers();
-  inherited::SetHeight(value);
-}
-
-void TvgListBoxItem::SetBounds(float x, float y, float width, float height) {
-  if (x != GetPosition()->GetX() || y != GetPosition()->GetY() || width != GetWidth() || height != GetHeight())
-    ChangedByOthers();
-  inherited::SetBounds(x, y, width, height);
-}
-
-void TvgListBoxItem::SetAlign(TvgAlign value) {
-  if (value != GetAlign()) ChangedByOthers();
-  inherited::SetAlign(value);
-}
-
-void TvgListBoxItem::SetVisible(bool value) {
-  if (value != GetVisible()) ChangedByOthers();
-  inherited::SetVisible(value);
-}
-
-void TvgListBoxItem::SetWordWrap(bool value) {
-  if (value != GetWordWrap()) ChangedByOthers();
-  inherited::SetWordWrap(value);
-}
-
-void TvgListBoxItem::FontChanged(TObject* sender) {
-  ChangedByOthers();
-  inherited::FontChanged(sender);
+void TvgListBoxItem::RemoveObject(TvgObject* child) {
+  if (child != nullptr && child->GetParent() == this) ChangedByOthers();
+  inherited::RemoveObject(child);
 }
 
 // --- Lines that lists are made from

@@ -26,6 +26,7 @@ class TvgListBoxItem : public TvgTextControl {
   explicit TvgListBoxItem(TComponent* owner);
   ~TvgListBoxItem() override;
 
+  void ApplyResource() override;
   void ApplyStyle() override;
   void FreeStyle() override;
   // The scene calls it when a descendant of the item takes the focus: the item becomes the
@@ -34,17 +35,14 @@ class TvgListBoxItem : public TvgTextControl {
   void DesignSelect() override;
   void DesignInsert() override;
   void Paint() override;
-  // What is changed on an item made from a line of its list by anyone but the list is heard by
-  // the list: such an item is no longer the line's own, and the next change to the lines makes
-  // every item afresh (as it made them all at every change before).
+  // What is changed on an item made from a line of its list by anyone but the list (any of its
+  // properties, its geometry and font included, and its children: effects, animations or other
+  // objects put into it) is heard by the list: such an item is no longer the line's own, and the
+  // next change to the lines makes every item afresh (as it made them all at every change
+  // before). Its style (taken when first painted) and the list's layout are the list's own.
   void SetText(const WideString& value) override;
-  void SetWidth(float value) override;
-  void SetHeight(float value) override;
-  void SetBounds(float x, float y, float width, float height) override;
-  void SetAlign(TvgAlign value) override;
-  void SetVisible(bool value) override;
-  void SetWordWrap(bool value) override;
-  void FontChanged(TObject* sender) override;
+  void AddObject(TvgObject* child) override;
+  void RemoveObject(TvgObject* child) override;
 
   bool GetIsChecked() const { return isChecked_; }
   void SetIsChecked(bool value);
@@ -66,6 +64,7 @@ class TvgListBoxItem : public TvgTextControl {
   TvgComboBox* ComboBox() const;
   // Tells the list that made the item from a line of a change it did not make itself.
   void ChangedByOthers();
+  void PropertyChanged() override { ChangedByOthers(); }
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
