@@ -40,9 +40,10 @@ class TvgListBoxItem : public TvgTextControl {
   // objects put into it) is heard by the list: such an item is no longer the line's own, and the
   // next change to the lines makes every item afresh (as it made them all at every change
   // before). Its style (taken when first painted) and the list's layout are the list's own.
-  void SetText(const WideString& value) override;
   void AddObject(TvgObject* child) override;
   void RemoveObject(TvgObject* child) override;
+  // A text given anew is no longer a translation of the one given before.
+  void SetText(const WideString& value) override;
 
   bool GetIsChecked() const { return isChecked_; }
   void SetIsChecked(bool value);
@@ -70,7 +71,7 @@ class TvgListBoxItem : public TvgTextControl {
   TvgCheckBox* checkBox_ = nullptr;
   bool isSelected_ = false;
   TvgListBox* lineList_ = nullptr;  // the list that made it from a line, while the item is in it
-  bool styling_ = false;            // inside its own ApplyStyle (which translates the text)
+  bool styling_ = false;            // taking its style (which translates the text)
   bool translated_ = false;         // the style translated the text given, kept in untranslated_
   WideString untranslated_;
 };
