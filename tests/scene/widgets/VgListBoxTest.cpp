@@ -1173,7 +1173,10 @@ TEST_F(ListBoxTest, AComboTextBoxOpenedAgainFollowsALineWithoutAWholeLayout) {
   }
 }
 
-// A sorted string list box read back from a stream selects the line it selected.
+// A sorted string list box read back from a stream selects the line it selected. So does a
+// sorted combo given its lines and index before its list was first laid out (at its first
+// drop-down), in an update or not: the index counts the items as the list shows them, as in a
+// list made afresh and then given its index.
 TEST_F(ListBoxTest, ASortedStringListReadBackSelectsTheLineItSelected) {
   auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
   list->SetSorted(true);
@@ -1187,6 +1190,22 @@ TEST_F(ListBoxTest, ASortedStringListReadBackSelectsTheLineItSelected) {
   EXPECT_EQ(back->GetItemIndex(), 3);
   ASSERT_NE(back->GetSelected(), nullptr);
   EXPECT_EQ(back->GetSelected()->GetText(), u"d");
+  for (const char* update : {"none", "the box's", "the list's"}) {
+    SCOPED_TRACE(update);
+    auto* combo = Add<TvgStringComboBox>(10, 120, 100, 22);
+    TvgVisualObject* updated = update[0] == 'n' ? nullptr : update[4] == 'b' ? static_cast<TvgVisualObject*>(combo) : combo->GetListBox();
+    combo->GetListBox()->SetSorted(true);
+    if (updated != nullptr) updated->BeginUpdate();
+    combo->GetItems()->SetTextStr(u"c\na\nb\ne\nd");
+    combo->SetItemIndex(3);
+    if (updated != nullptr) updated->EndUpdate();
+    combo->DropDown();
+    EXPECT_EQ(combo->GetItemIndex(), 3);
+    ASSERT_NE(combo->GetListBox()->GetSelected(), nullptr);
+    EXPECT_EQ(combo->GetListBox()->GetSelected()->GetText(), u"d");
+    combo->DropDown();
+    delete combo;
+  }
 }
 
 // A horizontal string list box that needed its horizontal bar for more lines holds, once lines
