@@ -1045,26 +1045,17 @@ TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
         continue;
       }
       changes.emplace_back(path, [path, &menu](TvgListBoxItem* item) {
-        TObject* target = nullptr;
-        const TPropInfo* p = ResolvePropPath(item, path, target);
-        const TTypeInfo* type = p->PropType;
-        switch (type->Kind) {
-          case tkEnumeration: {
-            const int64_t span = type->MaxValue - type->MinValue + 1;
-            SetOrdProp(target, p, type->MinValue + (GetOrdProp(target, p) - type->MinValue + 1) % span);
-            break;
-          }
-          case tkSet: SetOrdProp(target, p, GetOrdProp(target, p) ^ 1); break;
-          case tkFloat: {
-            const double value = GetFloatProp(target, p);
-            SetFloatProp(target, p, value == 0 ? 3 : value / 2);
-            break;
-          }
-          case tkString: case tkLString: SetStrProp(target, p, GetStrProp(target, p) + "x"); break;
-          case tkWString: SetWideStrProp(target, p, GetWideStrProp(target, p) + u"x"); break;
-          case tkClass: SetObjectProp(target, p, &menu); break;
-          default: SetOrdProp(target, p, GetOrdProp(target, p) + 1); break;
-        }
+        TObject* o = nullptr;
+        const TPropInfo* p = ResolvePropPath(item, path, o);
+        const TTypeInfo* t = p->PropType;
+        const double value = t->Kind == tkFloat ? GetFloatProp(o, p) : 0;
+        if (t->Kind == tkEnumeration) SetOrdProp(o, p, t->MinValue + (GetOrdProp(o, p) - t->MinValue + 1) % (t->MaxValue - t->MinValue + 1));
+        else if (t->Kind == tkSet) SetOrdProp(o, p, GetOrdProp(o, p) ^ 1);
+        else if (t->Kind == tkFloat) SetFloatProp(o, p, value == 0 ? 3 : value / 2);
+        else if (t->Kind == tkString || t->Kind == tkLString) SetStrProp(o, p, GetStrProp(o, p) + "x");
+        else if (t->Kind == tkWString) SetWideStrProp(o, p, GetWideStrProp(o, p) + u"x");
+        else if (t->Kind == tkClass) SetObjectProp(o, p, &menu);
+        else SetOrdProp(o, p, GetOrdProp(o, p) + 1);
       });
     }
   };
@@ -1089,11 +1080,8 @@ TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
       combo.lines->Add(u"d");
       fresh.lines->Add(u"d");
       const std::vector<std::string> seen = looks(combo.list), freshSeen = looks(fresh.list);
-      for (size_t i = 0; i < std::max(seen.size(), freshSeen.size()); ++i) {
-        if (i < seen.size() && i < freshSeen.size() && seen[i] == freshSeen[i]) continue;
-        ADD_FAILURE() << (i < seen.size() ? seen[i] : "") << " / " << (i < freshSeen.size() ? freshSeen[i] : "");
-        break;
-      }
+      const auto [a, b] = std::mismatch(seen.begin(), seen.end(), freshSeen.begin(), freshSeen.end());
+      EXPECT_TRUE(a == seen.end() && b == freshSeen.end()) << (a != seen.end() ? *a : "") << " / " << (b != freshSeen.end() ? *b : "");
       for (TLinesCombo* c : {&combo, &fresh}) {
         if (c->box != c->list) c->dropDown();  // closes
         delete c->box;
