@@ -283,6 +283,7 @@ void TvgTextControl::SetData(const Variant& value) {
 }
 
 void TvgTextControl::SetText(const WideString& value) {
+  if (value != text_) PropertyChanged();
   text_ = value;
   UpdateEffects();
   if (TvgText* part = TextPart()) {
@@ -295,21 +296,25 @@ void TvgTextControl::SetText(const WideString& value) {
 }
 
 void TvgTextControl::SetTextAlign(TvgTextAlign value) {
+  if (value != textAlign_) PropertyChanged();
   textAlign_ = value;
   if (TvgText* part = TextPart()) part->SetHorzTextAlign(value);
   else Repaint();
 }
 
 void TvgTextControl::SetWordWrap(bool value) {
+  if (value != wordWrap_) PropertyChanged();
   wordWrap_ = value;
   if (TvgText* part = TextPart()) part->SetWordWrap(value);
 }
 
 void TvgTextControl::FontChanged(TObject*) {
+  PropertyChanged();
   if (TvgText* part = TextPart()) part->GetFont()->Assign(font_);
 }
 
 void TvgTextControl::ForegroundChanged(TObject*) {
+  PropertyChanged();
   if (TvgText* part = TextPart()) part->GetFill()->Assign(foreground_);
 }
 

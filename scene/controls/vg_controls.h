@@ -70,12 +70,12 @@ class TvgTextControl : public TvgControl {
   TvgTextAlign GetTextAlign() const { return textAlign_; }
   void SetTextAlign(TvgTextAlign value);
   TvgTextAlign GetVertTextAlign() const { return vertTextAlign_; }
-  void SetVertTextAlign(TvgTextAlign value) { vertTextAlign_ = value; }
+  void SetVertTextAlign(TvgTextAlign value) { ChangeProperty(vertTextAlign_, value); }
   TvgBrush* GetForeground() const { return foreground_; }
   bool GetWordWrap() const { return wordWrap_; }
   virtual void SetWordWrap(bool value);
   bool GetAutoTranslate() const { return autoTranslate_; }
-  void SetAutoTranslate(bool value) { autoTranslate_ = value; }
+  void SetAutoTranslate(bool value) { ChangeProperty(autoTranslate_, value); }
 
  protected:
   // The style part "text" when it is a TvgText.

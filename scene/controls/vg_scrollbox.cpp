@@ -151,8 +151,10 @@ void TvgScrollBox::ApplyStyle() {
   }
   TvgObject* viewport = FindResource("content");
   viewport_ = viewport != nullptr ? viewport->Visual() : nullptr;
-  Realign();
+  // A new style starts scrolled to its start: its bars, the content and the remembered scroll
+  // all at 0 (a layout with the old remembered scroll would set the new bars to it).
   rememberedH_ = rememberedV_ = 0;
+  Realign();
 }
 
 void TvgScrollBox::FreeStyle() {
@@ -202,15 +204,22 @@ void TvgScrollBox::Realign() {
   ++layoutCount_;
   inScrollRealign_ = true;
   try {
+    // A content whose extent follows the viewport may fit both with a bar and without it (with
+    // rows filled to a narrower viewport it needs the bar that narrows it): which the passes
+    // settle on would depend on the bars the last layout left. They start from none, as for a
+    // box laid out for the first time.
+    const bool fromNone = ExtentFollowsViewport() && HideBars();
     // The bars appeared or vanished: the viewport changed size, so once more, until it keeps its
     // size. One bar may come or go only after the other did (content at least as wide as the
     // viewport needs the horizontal bar once the vertical one narrowed it, and not after that
-    // bar went again): a few passes settle it.
+    // bar went again): a few passes settle it. After hiding the bars one pass more places the
+    // content by the values of the bars shown again.
     for (int32_t pass = 0; pass < 4; ++pass) {
       const TvgRect before = viewport_->GetLocalRect();
       UpdateScrollBars();
       const TvgRect after = viewport_->GetLocalRect();
-      if (after.Right - after.Left == before.Right - before.Left && after.Bottom - after.Top == before.Bottom - before.Top)
+      if (after.Right - after.Left == before.Right - before.Left && after.Bottom - after.Top == before.Bottom - before.Top &&
+          !(fromNone && pass == 0))
         break;
     }
   } catch (...) {
@@ -218,6 +227,24 @@ void TvgScrollBox::Realign() {
     throw;
   }
   inScrollRealign_ = false;
+}
+
+bool TvgScrollBox::HideBars() {
+  // Bars that stay shown when not needed take the same room in every layout.
+  if (!autoHide_ || !(BarVisible(vbar_) || BarVisible(hbar_))) return false;
+  TvgVisualObject* frame = viewport_->GetParent() != nullptr ? viewport_->GetParent()->Visual() : nullptr;
+  if (frame != nullptr) frame->BeginUpdate();
+  for (TvgScrollBar* bar : {vbar_, hbar_}) {
+    if (bar == nullptr) continue;
+    bar->SetEnabled(false);
+    bar->SetVisible(false);
+  }
+  if (hbar_ != nullptr) hbar_->GetPadding()->SetRight(0);
+  if (frame != nullptr) {
+    frame->EndUpdate();
+    frame->Realign();
+  }
+  return true;
 }
 
 void TvgScrollBox::UpdateScrollBars() {

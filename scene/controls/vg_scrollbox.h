@@ -62,6 +62,9 @@ class TvgScrollBox : public TvgControl {
   virtual TvgRect GetContentBounds();
   virtual void ContentPaint(TvgCanvas* canvas, const TvgRect& rect) {}
   virtual void RealignContent(const TvgRect& r);
+  // True when the content's extent depends on the viewport's size (a list that fills its rows
+  // or columns to it): the bars then come out of each layout as out of a first one (see Realign).
+  virtual bool ExtentFollowsViewport() { return false; }
 
   // The part of the content the viewport shows, in the content's coordinates (the content
   // clips its children to it): the viewport moved by the scroll bars' values.
@@ -109,6 +112,9 @@ class TvgScrollBox : public TvgControl {
  private:
   friend class TvgScrollContent;
   void UpdateScrollBars();
+  // Hides the bars shown, as a layout that needs none does, leaving their values: the passes
+  // then start from no bars.
+  bool HideBars();
   void TakeBar(TvgScrollBar* bar, bool vertical);
   // Glides `bar` to `target` with the axis's animation (made on first use).
   void AnimateBar(TvgScrollBar* bar, TvgFloatAnimation*& ani, float target);

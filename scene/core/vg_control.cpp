@@ -170,6 +170,7 @@ void TvgControl::UpdateStyle() {
 
 void TvgControl::SetResource(const std::string& value) {
   if (!vgSetChanged(resource_, value)) return;
+  PropertyChanged();
   needStyleLookup_ = true;
   if (!IsLoading() && GetUpdateCounter() == 0) ApplyResource();
 }
@@ -305,6 +306,7 @@ void TvgControl::SetBindingSource(TvgControl* source) {
   if (source == bindingSource_ || source == this) return;
   if (bindingSource_ != nullptr) bindingSource_->RemoveBindingControl(this);
   bindingSource_ = source;
+  PropertyChanged();
   if (source != nullptr) source->AddBindingControl(this);
 }
 

@@ -329,6 +329,7 @@ void TvgObject::AddControlsToList(std::vector<TvgObject*>& list) {
 void TvgObject::SetStored(bool value) {
   if (stored_ == value) return;
   stored_ = value;
+  PropertyChanged();
   for (TvgObject* child : children_) child->SetStored(value);
 }
 

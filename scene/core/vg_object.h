@@ -70,9 +70,9 @@ class TvgObject : public TComponent, public IvgSceneEntry {
 
   // --- Names and data binding
   const std::string& GetResourceName() const { return resourceName_; }
-  void SetResourceName(const std::string& name) { resourceName_ = name; }
+  void SetResourceName(const std::string& name) { ChangeProperty(resourceName_, name); }
   const std::string& GetBindingName() const { return bindingName_; }
-  void SetBindingName(const std::string& name) { bindingName_ = name; }
+  void SetBindingName(const std::string& name) { ChangeProperty(bindingName_, name); }
   // Free text for the object's owner (the grid keeps a cell's coordinates here); not streamed.
   const std::string& GetTagString() const { return tagString_; }
   void SetTagString(const std::string& text) { tagString_ = text; }
@@ -151,6 +151,17 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   // child, SortChildren): an object that keeps an index of its children follows its child.
   virtual void ChildrenReordering() {}
   virtual void ChildrenReordered() {}
+  // A property of this object took another value through its setter (its geometry and font
+  // parts included; not while it is painted into a bitmap). The base does nothing: an object
+  // whose maker must know that someone else changed it hears it here.
+  virtual void PropertyChanged() {}
+  // Stores `value` into `field` and tells PropertyChanged when that changed it.
+  template <typename T, typename V>
+  void ChangeProperty(T& field, const V& value) {
+    if (field == value) return;
+    field = value;
+    PropertyChanged();
+  }
   int32_t cachedIndex_ = -1;
   TvgVisualObject* visual_ = nullptr;  // set by the visual object's constructor
 

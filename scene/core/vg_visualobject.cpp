@@ -165,13 +165,13 @@ TvgVisualObject::TvgVisualObject(TComponent* owner)
   padding_ = &geometryParts_->padding;
   padding_->OnChange = TNotifyEvent::Of<&TvgVisualObject::PaddingChanged>(this);
   position_ = &geometryParts_->position;
-  position_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
+  position_->OnChange = TNotifyEvent::Of<&TvgVisualObject::GeometryChanged>(this);
   scale_ = &geometryParts_->scale;
-  scale_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
+  scale_->OnChange = TNotifyEvent::Of<&TvgVisualObject::GeometryChanged>(this);
   skew_ = &geometryParts_->skew;
-  skew_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
+  skew_->OnChange = TNotifyEvent::Of<&TvgVisualObject::GeometryChanged>(this);
   rotateCenter_ = &geometryParts_->rotateCenter;
-  rotateCenter_->OnChange = TNotifyEvent::Of<&TvgVisualObject::MatrixChanged>(this);
+  rotateCenter_->OnChange = TNotifyEvent::Of<&TvgVisualObject::GeometryChanged>(this);
 }
 
 TvgVisualObject::~TvgVisualObject() {
@@ -207,6 +207,12 @@ void TvgVisualObject::SetScene(IvgScene* scene) {
 }
 
 // --- Matrices
+
+void TvgVisualObject::GeometryChanged(TObject* sender) {
+  // A paint into a bitmap moves and scales the object for the time of the call.
+  if (!inPaintTo_) PropertyChanged();
+  MatrixChanged(sender);
+}
 
 void TvgVisualObject::MatrixChanged(TObject*) {
   // The old area needs repainting as much as the new one.
@@ -362,12 +368,14 @@ void TvgVisualObject::RecalcEnabled() {
 void TvgVisualObject::SetOpacity(float value) {
   value = std::clamp(value, 0.0f, 1.0f);
   if (!vgSetChanged(opacity_, value)) return;
+  PropertyChanged();
   RecalcOpacity();
   Repaint();
 }
 
 void TvgVisualObject::SetEnabled(bool value) {
   if (!vgSetChanged(enabled_, value)) return;
+  PropertyChanged();
   RecalcEnabled();
   GetAbsoluteEnabled();  // a focused object that becomes disabled gives up the focus
   RecalcOpacity();
@@ -513,11 +521,13 @@ void TvgVisualObject::SetRotateAngle(float angle) {
   angle = vgNormalizeAngle(angle);
   if (angle == rotateAngle_) return;
   rotateAngle_ = angle;
+  PropertyChanged();
   MatrixChanged();
 }
 
 void TvgVisualObject::SetWidth(float value) {
   if (value == width_) return;
+  PropertyChanged();
   Repaint();
   if (IsDesigning() && value < 0) {
     value = -value;
@@ -535,6 +545,7 @@ void TvgVisualObject::SetWidth(float value) {
 
 void TvgVisualObject::SetHeight(float value) {
   if (value == height_) return;
+  PropertyChanged();
   Repaint();
   if (IsDesigning() && value < 0) {
     value = -value;
@@ -563,6 +574,7 @@ void TvgVisualObject::SetBounds(float x, float y, float width, float height) {
     }
   }
   const bool sized = width != width_ || height != height_;
+  if (sized) PropertyChanged();  // the position tells of itself
   width_ = width;
   height_ = height;
   position_->SetPoint(vgPoint(x, y));  // recomputes the matrix
@@ -606,6 +618,7 @@ void TvgVisualObject::SetSizeNoAlign(float width, float height) {
 
 void TvgVisualObject::SetAlign(TvgAlign value) {
   if (!vgSetChanged(align_, value)) return;
+  PropertyChanged();
   TvgObject* parent = GetParent();
   if (parent == nullptr || !parent->IsVisual()) return;
   if (value != vaNone) {
@@ -617,6 +630,7 @@ void TvgVisualObject::SetAlign(TvgAlign value) {
 
 void TvgVisualObject::SetVisible(bool value) {
   if (value == visible_) return;
+  PropertyChanged();
   Repaint();
   visible_ = value;
   RecalcUpdateRect();
@@ -632,6 +646,7 @@ void TvgVisualObject::SetVisible(bool value) {
 
 void TvgVisualObject::SetClipChildren(bool value) {
   if (value == clipChildren_) return;
+  PropertyChanged();
   Repaint();
   clipChildren_ = value;
   RecalcUpdateRect();
@@ -640,11 +655,12 @@ void TvgVisualObject::SetClipChildren(bool value) {
 
 void TvgVisualObject::SetClipParent(bool value) {
   if (!vgSetChanged(clipParent_, value)) return;
+  PropertyChanged();
   if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->Repaint();
 }
 
 void TvgVisualObject::SetLockedTree(bool value) {
-  locked_ = value;
+  ChangeProperty(locked_, value);
   for (TvgObject* child : Children()) {
     if (child->IsVisual()) child->Visual()->SetLockedTree(value);
   }
@@ -652,6 +668,7 @@ void TvgVisualObject::SetLockedTree(bool value) {
 
 void TvgVisualObject::SetDesignHide(bool value) {
   if (!vgSetChanged(designHide_, value)) return;
+  PropertyChanged();
   IvgScene* scene = GetScene();
   TvgObject* parent = GetParent();
   if (scene == nullptr || !scene->GetDesignTime() || parent == nullptr) return;
@@ -660,15 +677,19 @@ void TvgVisualObject::SetDesignHide(bool value) {
 }
 
 void TvgVisualObject::SetDesignHideTree(bool value) {
-  designHide_ = value;
+  ChangeProperty(designHide_, value);
   for (TvgObject* child : Children()) {
     if (child->IsVisual()) child->Visual()->SetDesignHideTree(value);
   }
 }
 
-void TvgVisualObject::MarginsChanged(TObject*) { Realign(); }
+void TvgVisualObject::MarginsChanged(TObject*) {
+  PropertyChanged();
+  Realign();
+}
 
 void TvgVisualObject::PaddingChanged(TObject*) {
+  PropertyChanged();
   if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->Realign();
 }
 
@@ -1557,6 +1578,7 @@ void TvgVisualObject::SetPopupMenu(TComponent* value) {
   if (value == popupMenu_) return;
   if (popupMenu_ != nullptr) popupMenu_->RemoveFreeNotification(this);
   popupMenu_ = value;
+  PropertyChanged();
   if (value != nullptr) value->FreeNotification(this);
 }
 
@@ -1694,6 +1716,7 @@ void TvgVisualObject::SetTabOrder(int32_t value) {
   tabs.erase(it);
   const auto pos = std::clamp<int32_t>(value, 0, static_cast<int32_t>(tabs.size()));
   tabs.insert(tabs.begin() + pos, this);
+  PropertyChanged();
 }
 
 void TvgVisualObject::SortTabList() {

@@ -137,15 +137,15 @@ class TvgVisualObject : public TvgObject {
   bool GetEnabled() const { return enabled_; }
   void SetEnabled(bool value);
   bool GetHitTest() const { return hitTest_; }
-  void SetHitTest(bool value) { hitTest_ = value; }
+  void SetHitTest(bool value) { ChangeProperty(hitTest_, value); }
   bool GetClipChildren() const { return clipChildren_; }
   void SetClipChildren(bool value);
   bool GetClipParent() const { return clipParent_; }
   void SetClipParent(bool value);
   bool GetCanClipped() const { return canClipped_; }
-  void SetCanClipped(bool value) { canClipped_ = value; }
+  void SetCanClipped(bool value) { ChangeProperty(canClipped_, value); }
   bool GetLocked() const { return locked_; }
-  void SetLocked(bool value) { locked_ = value; }
+  void SetLocked(bool value) { ChangeProperty(locked_, value); }
   // Sets Locked on this object and every visual descendant.
   void SetLockedTree(bool value);
   bool GetDesignHide() const { return designHide_; }
@@ -283,21 +283,21 @@ class TvgVisualObject : public TvgObject {
   bool GetIsFocused() const { return isFocused_; }
   bool GetIsDragOver() const { return isDragOver_; }
   bool GetCanFocused() const { return canFocused_; }
-  void SetCanFocused(bool value) { canFocused_ = value; }
+  void SetCanFocused(bool value) { ChangeProperty(canFocused_, value); }
   bool GetAutoCapture() const { return autoCapture_; }
   void SetAutoCapture(bool value) { autoCapture_ = value; }
   bool GetDisableFocusEffect() const { return disableFocusEffect_; }
-  void SetDisableFocusEffect(bool value) { disableFocusEffect_ = value; }
+  void SetDisableFocusEffect(bool value) { ChangeProperty(disableFocusEffect_, value); }
   bool GetDragDisableHighlight() const { return dragDisableHighlight_; }
-  void SetDragDisableHighlight(bool value) { dragDisableHighlight_ = value; }
+  void SetDragDisableHighlight(bool value) { ChangeProperty(dragDisableHighlight_, value); }
   TvgDragMode GetDragMode() const { return dragMode_; }
-  void SetDragMode(TvgDragMode value) { dragMode_ = value; }
+  void SetDragMode(TvgDragMode value) { ChangeProperty(dragMode_, value); }
   int32_t GetCursor() const { return cursor_; }
-  void SetCursor(int32_t value) { cursor_ = value; }
+  void SetCursor(int32_t value) { ChangeProperty(cursor_, value); }
   const WideString& GetHint() const { return hint_; }
-  void SetHint(const WideString& value) { hint_ = value; }
+  void SetHint(const WideString& value) { ChangeProperty(hint_, value); }
   bool GetShowHint() const { return showHint_; }
-  void SetShowHint(bool value) { showHint_ = value; }
+  void SetShowHint(bool value) { ChangeProperty(showHint_, value); }
   // The context menu: a TPopupMenu of the class library, not owned (forgotten when it goes).
   TComponent* GetPopupMenu() const { return popupMenu_; }
   void SetPopupMenu(TComponent* value);
@@ -357,6 +357,8 @@ class TvgVisualObject : public TvgObject {
   friend class TvgObject;
   void PaddingChanged(TObject*);
   void MarginsChanged(TObject*);
+  // Position, scale, skew or rotation centre changed: PropertyChanged, then MatrixChanged.
+  void GeometryChanged(TObject*);
   void RealignChild(TvgVisualObject* child, TvgAlign a, TvgRect& r);
   // The update counters of this subtree moved by `delta`.
   void ShiftUpdatingTree(int32_t delta);

@@ -78,13 +78,28 @@ TvgListBox* TvgListBoxItem::ListBox() const {
   return nullptr;
 }
 
+void TvgListBoxItem::ApplyResource() {
+  // The style taken (the old one freed, the new one put in) is as every item made from a line
+  // takes it when first painted.
+  const bool styling = styling_;
+  styling_ = true;
+  const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
+  inherited::ApplyResource();
+}
+
 void TvgListBoxItem::ApplyStyle() {
+  const WideString given = GetText();
   {
     // The style translates the text, as it does on every item made from a line.
     const bool styling = styling_;
     styling_ = true;
     const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
     inherited::ApplyStyle();
+  }
+  if (!translated_ && GetText() != given) {
+    untranslated_ = given;
+    translated_ = true;
+    if (lineList_ != nullptr) lineList_->linesTranslated_ = true;
   }
   checkBox_ = PartOf<TvgCheckBox>(this, "check");
   if (checkBox_ == nullptr) return;
@@ -149,44 +164,18 @@ void TvgListBoxItem::ChangedByOthers() {
 }
 
 void TvgListBoxItem::SetText(const WideString& value) {
-  if (value != GetText()) ChangedByOthers();
+  if (!styling_) translated_ = false;  // given anew
   inherited::SetText(value);
 }
 
-void TvgListBoxItem::SetWidth(float value) {
-  if (value != GetWidth()) ChangedByOthers();
-  inherited::SetWidth(value);
+void TvgListBoxItem::AddObject(TvgObject* child) {
+  if (child != nullptr && child->GetParent() != this) ChangedByOthers();
+  inherited::AddObject(child);
 }
 
-void TvgListBoxItem::SetHeight(float value) {
-  if (value != GetHeight()) ChangedByOthers();
-  inherited::SetHeight(value);
-}
-
-void TvgListBoxItem::SetBounds(float x, float y, float width, float height) {
-  if (x != GetPosition()->GetX() || y != GetPosition()->GetY() || width != GetWidth() || height != GetHeight())
-    ChangedByOthers();
-  inherited::SetBounds(x, y, width, height);
-}
-
-void TvgListBoxItem::SetAlign(TvgAlign value) {
-  if (value != GetAlign()) ChangedByOthers();
-  inherited::SetAlign(value);
-}
-
-void TvgListBoxItem::SetVisible(bool value) {
-  if (value != GetVisible()) ChangedByOthers();
-  inherited::SetVisible(value);
-}
-
-void TvgListBoxItem::SetWordWrap(bool value) {
-  if (value != GetWordWrap()) ChangedByOthers();
-  inherited::SetWordWrap(value);
-}
-
-void TvgListBoxItem::FontChanged(TObject* sender) {
-  ChangedByOthers();
-  inherited::FontChanged(sender);
+void TvgListBoxItem::RemoveObject(TvgObject* child) {
+  if (child != nullptr && child->GetParent() == this) ChangedByOthers();
+  inherited::RemoveObject(child);
 }
 
 // --- Lines that lists are made from
@@ -502,6 +491,12 @@ void TvgListBox::Realign() {
       scrollOwed_ = scroll;  // for the next layout
       throw;
     }
+    if (!layoutCurrent_) {
+      // Nothing placed (no style yet, or read from a stream): still owed to the first layout.
+      numberOwed_ = true;
+      scrollOwed_ = scroll;
+      return;
+    }
     if (scroll) ScrollFromStartToSelected();
     return;
   }
@@ -654,7 +649,7 @@ int32_t TvgListBox::IndexStartingWith(WideChar c) const {
 
 int TvgListBox::CompareItems(TvgListBoxItem* a, TvgListBoxItem* b) {
   if (OnCompare) return OnCompare(a, b);
-  return vgWideCompareText(a->GetText(), b->GetText());
+  return vgWideCompareText(a->GetSortText(), b->GetSortText());
 }
 
 void TvgListBox::SortItems() {
@@ -847,6 +842,7 @@ void TvgListBox::FreeItems() {
   }
   dragItem_ = nullptr;
   lineItems_.clear();
+  linesTranslated_ = false;
 }
 
 void TvgListBox::Clear() {
@@ -1077,7 +1073,8 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     // Items made from other looks, or that are not all the lines' own (others added, freed,
     // moved or changed items; other items of a multiple selection may be selected): all made
     // afresh, as every change made them before.
-    remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && !lineItems_.empty());
+    remake = !linesFollowed_ || multiSelect_ || (looks != lineLooks_ && !lineItems_.empty()) ||
+             (sorted_ && OnCompare && linesTranslated_);
     // The items stand as a sort by text leaves them: each one made goes to its place.
     bool keptSorted = !remake && sorted_ && sortedKept_ && !OnCompare && lineItems_.size() == static_cast<size_t>(Count());
     linesFollowed_ = false;  // until the items are the lines' again
@@ -1120,6 +1117,10 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     moved = LayOutKeepingNumber(restored, kept, [this, layout, first] {
       if (layout && (first == SIZE_MAX || !PlaceFrom(first))) Realign();
     });
+    // A list that could not be laid out (no style yet, or being read from a stream) keeps the
+    // number through its first layout, which sorts a sorted one: the index then counts the items
+    // as they stand laid out, as in a list made afresh and then given its index.
+    if (!layoutCurrent_) numberOwed_ = true;
     if (keep == TvgLinesKeep::IndexShown) ScrollFromStartToSelected();
     else ScrollFromStartTo(hValue, vValue);
   } else {

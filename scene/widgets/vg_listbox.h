@@ -26,6 +26,7 @@ class TvgListBoxItem : public TvgTextControl {
   explicit TvgListBoxItem(TComponent* owner);
   ~TvgListBoxItem() override;
 
+  void ApplyResource() override;
   void ApplyStyle() override;
   void FreeStyle() override;
   // The scene calls it when a descendant of the item takes the focus: the item becomes the
@@ -34,17 +35,15 @@ class TvgListBoxItem : public TvgTextControl {
   void DesignSelect() override;
   void DesignInsert() override;
   void Paint() override;
-  // What is changed on an item made from a line of its list by anyone but the list is heard by
-  // the list: such an item is no longer the line's own, and the next change to the lines makes
-  // every item afresh (as it made them all at every change before).
+  // What is changed on an item made from a line of its list by anyone but the list (any of its
+  // properties, its geometry and font included, and its children: effects, animations or other
+  // objects put into it) is heard by the list: such an item is no longer the line's own, and the
+  // next change to the lines makes every item afresh (as it made them all at every change
+  // before). Its style (taken when first painted) and the list's layout are the list's own.
+  void AddObject(TvgObject* child) override;
+  void RemoveObject(TvgObject* child) override;
+  // A text given anew is no longer a translation of the one given before.
   void SetText(const WideString& value) override;
-  void SetWidth(float value) override;
-  void SetHeight(float value) override;
-  void SetBounds(float x, float y, float width, float height) override;
-  void SetAlign(TvgAlign value) override;
-  void SetVisible(bool value) override;
-  void SetWordWrap(bool value) override;
-  void FontChanged(TObject* sender) override;
 
   bool GetIsChecked() const { return isChecked_; }
   void SetIsChecked(bool value);
@@ -55,6 +54,10 @@ class TvgListBoxItem : public TvgTextControl {
   TvgCheckBox* GetCheckBox() const { return checkBox_; }
   // The first list box up the parents, or the list of the first combo box met; nullptr.
   TvgListBox* ListBox() const;
+  // The text as it was given, before the style translated it: what a list sorts its items by, so
+  // that their order does not depend on whether they were painted (styled) before the sort, as
+  // a list sorts the items made from its lines before they are first painted.
+  const WideString& GetSortText() const { return translated_ ? untranslated_ : GetText(); }
 
  private:
   friend class TvgListBox;
@@ -62,12 +65,15 @@ class TvgListBoxItem : public TvgTextControl {
   TvgComboBox* ComboBox() const;
   // Tells the list that made the item from a line of a change it did not make itself.
   void ChangedByOthers();
+  void PropertyChanged() override { ChangedByOthers(); }
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
   bool isSelected_ = false;
   TvgListBox* lineList_ = nullptr;  // the list that made it from a line, while the item is in it
-  bool styling_ = false;            // inside its own ApplyStyle (which translates the text)
+  bool styling_ = false;            // taking its style (which translates the text)
+  bool translated_ = false;         // the style translated the text given, kept in untranslated_
+  WideString untranslated_;
 };
 
 // --- Lines that lists are made from
@@ -185,6 +191,8 @@ class TvgListBox : public TvgScrollBox {
   // Nothing while the items are being placed. The scroll to the selected item that following
   // lines put off with the layout, during an update, runs after it.
   void Realign() override;
+  // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
+  bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -211,7 +219,8 @@ class TvgListBox : public TvgScrollBox {
   void SortItems();
   // The first item whose text starts with the character (case ignored); -1 when none.
   int32_t IndexStartingWith(WideChar c) const;
-  // The comparison of sorting: OnCompare, else the texts without regard to case.
+  // The comparison of sorting: OnCompare, else the texts as given (GetSortText) without regard
+  // to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
   // Brings the items in line with `lines`, one item per line in the lines' order after the
   // list's other children, as making them all afresh would: ItemIndex keeps its number (no
@@ -362,6 +371,9 @@ class TvgListBox : public TvgScrollBox {
   // lines followed, no compare event): a line added goes to its place, without a sort.
   bool sortedKept_ = false;
   bool placingSorted_ = false;  // inside PlaceSorted
+  // An item made from a line had its text translated by its style: a comparison of the list's
+  // own sees other texts than in the items of a list made afresh.
+  bool linesTranslated_ = false;
   int32_t ownItemChanges_ = 0;   // the combo box changes an item for its own showing of it
   std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order
   TvgLineItemLooks lineLooks_;              // the looks of the items made from lines

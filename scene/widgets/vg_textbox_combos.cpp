@@ -68,9 +68,12 @@ void TvgComboTextBox::SetItemHeight(float value) {
   if (!vgSetChanged(itemHeight_, value)) return;
   if (listBox_ == nullptr) return;
   listBox_->SetItemHeight(value);
-  // An open drop-down is as tall as one opened now would be.
-  if (popup_ != nullptr && popup_->GetIsOpen())
-    popup_->SetHeight(DropDownHeight(dropDownCount_, listBox_->GetItemHeight(), GetHeight()));
+  // An open drop-down takes another height, which places it anew (above the box it moves) and
+  // sizes the window it may stand in: it is opened again, as one opened now.
+  if (popup_ != nullptr && popup_->GetIsOpen()) {
+    DropDown();  // closes
+    DropDown();
+  }
 }
 
 void TvgComboTextBox::SetItemIndex(int32_t value) {

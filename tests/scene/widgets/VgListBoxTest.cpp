@@ -992,41 +992,96 @@ TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
 }
 
 // An item changed on itself in ways the list does not hear of (its text's alignment, place,
-// padding, style, opacity) is no longer its line's own: after the next change to the lines every
-// item is as in a list given the same lines without that, in a shown string list box and in an
-// open combo.
+// padding, style, opacity; any published property, of its geometry and font too, set to another
+// value; an object put into it) is no longer its line's own: after the next change to the lines
+// every item holds what the items of a list given the same lines without that hold (every
+// published property, its children), in a shown string list box and in the open combos.
 TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
-  using TLooks = std::tuple<std::u16string, TvgRect, TvgTextAlign, TvgRect, std::string, float>;
-  const auto looks = [](TvgListBox* list) {
-    std::vector<TLooks> out;
+  // Each published property by its path ("Position.X"), the parts' own included; the object
+  // references by their address.
+  std::function<void(TObject*, const std::string&, std::vector<std::string>&)> describe =
+      [&describe](TObject* obj, const std::string& prefix, std::vector<std::string>& out) {
+        for (const TPropInfo* prop : GetPropList(obj->ClassInfo(), tkProperties)) {
+          const std::string path = prefix + prop->Name;
+          if (prop->Name == "Parent" || prop->Name == "Name") continue;  // the list's, and the item's identity
+          if (prop->PropType->Kind != tkClass) {
+            out.push_back(path + "=" + GetPropText(obj, prop->Name));
+            continue;
+          }
+          TObject* part = GetObjectProp(obj, prop);
+          if (part != nullptr && !part->Is<TComponent>()) describe(part, path + ".", out);
+          else out.push_back(path + "=" + std::to_string(reinterpret_cast<uintptr_t>(part)));
+        }
+      };
+  const auto looks = [&describe](TvgListBox* list) {
+    std::vector<std::string> out;
     for (int32_t i = 0; i < list->Count(); ++i) {
       TvgListBoxItem* item = list->ItemByIndex(i);
-      out.emplace_back(item->GetText(), item->GetParentedRect(), item->GetTextAlign(), item->GetPadding()->GetRect(),
-                       item->GetResource(), item->GetOpacity());
+      describe(item, std::to_string(i) + ".", out);
+      out.push_back(std::to_string(i) + ".Foreground=" + item->GetForeground()->GetColor());
+      out.push_back(std::to_string(i) + ".children=" + std::to_string(item->GetChildrenCount()));
     }
     return out;
   };
-  const std::pair<const char*, std::function<void(TvgListBoxItem*)>> changes[] = {
+  std::vector<std::pair<std::string, std::function<void(TvgListBoxItem*)>>> changes = {
       {"text align", [](TvgListBoxItem* item) { item->SetTextAlign(vgTextAlignFar); }},
       {"place", [](TvgListBoxItem* item) { item->GetPosition()->SetY(70); }},
       {"padding", [](TvgListBoxItem* item) { item->GetPadding()->SetRect(vgRect(3, 3, 3, 3)); }},
       {"style", [](TvgListBoxItem* item) { item->SetResource("buttonstyle"); }},
-      {"opacity", [](TvgListBoxItem* item) { item->SetOpacity(0.5f); }}};
+      {"opacity", [](TvgListBoxItem* item) { item->SetOpacity(0.5f); }},
+      {"an object put in", [](TvgListBoxItem* item) { (new TvgRectangle(nullptr))->SetParent(item); }},
+      {"foreground", [](TvgListBoxItem* item) { item->GetForeground()->SetSolidColor(0xFF102030u); }}};
+  // Every other published property set through its setter to another value (the selection and
+  // the place among the items are the list's own, the name and tag the item's identity).
+  TComponent menu(nullptr);
+  std::function<void(const TClassInfo*, const std::string&)> collect = [&](const TClassInfo* cls, const std::string& prefix) {
+    for (const TPropInfo* prop : GetPropList(cls, tkProperties)) {
+      const std::string path = prefix + prop->Name;
+      if (!prop->IsWritable() || path == "Name" || path == "Tag" || path == "Parent" || path == "Index" || path == "IsSelected")
+        continue;
+      const TClassInfo* part = prop->PropType->Kind == tkClass ? prop->PropType->GetClassType() : nullptr;
+      if (part != nullptr && !part->InheritsFrom(TComponent::StaticClassInfo())) {
+        collect(part, path + ".");
+        continue;
+      }
+      changes.emplace_back(path, [path, &menu](TvgListBoxItem* item) {
+        TObject* o = nullptr;
+        const TPropInfo* p = ResolvePropPath(item, path, o);
+        const TTypeInfo* t = p->PropType;
+        const double value = t->Kind == tkFloat ? GetFloatProp(o, p) : 0;
+        if (t->Kind == tkEnumeration) SetOrdProp(o, p, t->MinValue + (GetOrdProp(o, p) - t->MinValue + 1) % (t->MaxValue - t->MinValue + 1));
+        else if (t->Kind == tkSet) SetOrdProp(o, p, GetOrdProp(o, p) ^ 1);
+        else if (t->Kind == tkFloat) SetFloatProp(o, p, value == 0 ? 3 : value / 2);
+        else if (t->Kind == tkString || t->Kind == tkLString) SetStrProp(o, p, GetStrProp(o, p) + "x");
+        else if (t->Kind == tkWString) SetWideStrProp(o, p, GetWideStrProp(o, p) + u"x");
+        else if (t->Kind == tkClass) SetObjectProp(o, p, &menu);
+        else SetOrdProp(o, p, GetOrdProp(o, p) + 1);
+      });
+    }
+  };
+  collect(TvgListBoxItem::StaticClassInfo(), "");
   const std::vector<std::function<TLinesCombo(float y)>> kinds = {
       [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); },
-      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); }};
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
   for (const auto& make : kinds) {
     for (const auto& [name, change] : changes) {
       TLinesCombo combo = make(10), fresh = make(130);
-      SCOPED_TRACE(std::string(name) + ", " + combo.box->ClassName());
+      SCOPED_TRACE(name + ", " + combo.box->ClassName());
       for (TLinesCombo* c : {&combo, &fresh}) {
         c->lines->SetTextStr(u"a\nb\nc");
         if (c->box != c->list) c->dropDown();  // the combo open
       }
+      const std::vector<std::string> before = looks(combo.list);
+      const int32_t layouts = combo.list->GetLayoutCount();
       change(combo.list->ItemByIndex(1));
+      // The change shows, or the list laid its items out again at once (their sizes are its).
+      ASSERT_TRUE(looks(combo.list) != before || combo.list->GetLayoutCount() > layouts) << "nothing changed";
       combo.lines->Add(u"d");
       fresh.lines->Add(u"d");
-      EXPECT_TRUE(looks(combo.list) == looks(fresh.list));
+      const std::vector<std::string> seen = looks(combo.list), freshSeen = looks(fresh.list);
+      const auto [a, b] = std::mismatch(seen.begin(), seen.end(), freshSeen.begin(), freshSeen.end());
+      EXPECT_TRUE(a == seen.end() && b == freshSeen.end()) << (a != seen.end() ? *a : "") << " / " << (b != freshSeen.end() ? *b : "");
       for (TLinesCombo* c : {&combo, &fresh}) {
         if (c->box != c->list) c->dropDown();  // closes
         delete c->box;
@@ -1036,7 +1091,9 @@ TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
 }
 
 // A sorted list whose items took their style, which translated their texts, puts a line added
-// where a list made afresh from the lines (and then styled) shows it.
+// where a list made afresh from the lines (and then styled) shows it; so it does when the change
+// sorts the list whole (lines exchanged), and with a comparison of its own (which a list made
+// afresh runs on its items before they are styled).
 TEST_F(ListBoxTest, ALineAddedAmongTranslatedItemsOfASortedListStandsAsInAFreshList) {
   struct TTranslation {
     TTranslation() {
@@ -1053,15 +1110,32 @@ TEST_F(ListBoxTest, ALineAddedAmongTranslatedItemsOfASortedListStandsAsInAFreshL
     }
     return texts;
   };
-  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
-  list->SetSorted(true);
-  list->GetItems()->SetTextStr(u"a\nb\nc");
-  shown(list);
-  list->GetItems()->Add(u"d");
-  auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
-  fresh->SetSorted(true);
-  fresh->GetItems()->Assign(list->GetItems());
-  EXPECT_EQ(shown(list), shown(fresh));
+  struct TBackwards {
+    int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) { return vgWideCompareText(b->GetText(), a->GetText()); }
+  } backwards;
+  const std::pair<const char*, std::function<void(TvgWideStrings*)>> changes[] = {
+      {"add", [](TvgWideStrings* lines) { lines->Add(u"d"); }},
+      {"exchange", [](TvgWideStrings* lines) { lines->Exchange(0, 2); }},
+      {"add, compared backwards", [](TvgWideStrings* lines) { lines->Add(u"d"); }}};
+  for (const auto& [name, change] : changes) {
+    SCOPED_TRACE(name);
+    const bool compare = std::string(name).find("backwards") != std::string::npos;
+    const auto make = [&](float y) {
+      auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+      list->SetSorted(true);
+      if (compare) list->OnCompare = TOnCompareListBoxItemEvent::Of<&TBackwards::Compare>(&backwards);
+      return list;
+    };
+    TvgStringListBox* list = make(10);
+    list->GetItems()->SetTextStr(u"a\nb\nc");
+    shown(list);
+    change(list->GetItems());
+    TvgStringListBox* fresh = make(130);
+    fresh->GetItems()->Assign(list->GetItems());
+    EXPECT_EQ(shown(list), shown(fresh));
+    delete fresh;
+    delete list;
+  }
 }
 
 // A combo text box opened again with its list scrolled to the selected line keeps the bar's value
@@ -1087,7 +1161,10 @@ TEST_F(ListBoxTest, AComboTextBoxOpenedAgainFollowsALineWithoutAWholeLayout) {
   }
 }
 
-// A sorted string list box read back from a stream selects the line it selected.
+// A sorted string list box read back from a stream selects the line it selected. So does a
+// sorted combo given its lines and index before its list was first laid out (at its first
+// drop-down), in an update or not: the index counts the items as the list shows them, as in a
+// list made afresh and then given its index.
 TEST_F(ListBoxTest, ASortedStringListReadBackSelectsTheLineItSelected) {
   auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
   list->SetSorted(true);
@@ -1101,27 +1178,54 @@ TEST_F(ListBoxTest, ASortedStringListReadBackSelectsTheLineItSelected) {
   EXPECT_EQ(back->GetItemIndex(), 3);
   ASSERT_NE(back->GetSelected(), nullptr);
   EXPECT_EQ(back->GetSelected()->GetText(), u"d");
+  for (const char* update : {"none", "the box's", "the list's"}) {
+    SCOPED_TRACE(update);
+    auto* combo = Add<TvgStringComboBox>(10, 120, 100, 22);
+    TvgVisualObject* updated = update[0] == 'n' ? nullptr : update[4] == 'b' ? static_cast<TvgVisualObject*>(combo) : combo->GetListBox();
+    combo->GetListBox()->SetSorted(true);
+    if (updated != nullptr) updated->BeginUpdate();
+    combo->GetItems()->SetTextStr(u"c\na\nb\ne\nd");
+    combo->SetItemIndex(3);
+    if (updated != nullptr) updated->EndUpdate();
+    combo->DropDown();
+    EXPECT_EQ(combo->GetItemIndex(), 3);
+    ASSERT_NE(combo->GetListBox()->GetSelected(), nullptr);
+    EXPECT_EQ(combo->GetListBox()->GetSelected()->GetText(), u"d");
+    combo->DropDown();
+    delete combo;
+  }
 }
 
 // A horizontal string list box that needed its horizontal bar for more lines holds, once lines
 // went, what a list made afresh from the lines left holds: no bar where that one needs none, and
-// the items in as many rows.
+// the items in as many rows. So does a vertical one whose item width makes its columns (with
+// its bar, fewer columns of more rows).
 TEST_F(ListBoxTest, AHorizontalStringListWithFewerLinesIsLaidOutAsAFreshOne) {
-  const auto make = [this](float y, const char16_t* lines) {
-    auto* list = Add<TvgStringListBox>(10, y, 100, 100);
-    list->SetListStyle(vgListHorizontal);
-    list->SetItemWidth(40);
-    list->GetItems()->SetTextStr(lines);
-    return list;
+  struct TCase {
+    TvgListStyle style;
+    float itemWidth;
+    int32_t lines, left;
   };
-  TvgStringListBox* list = make(10, u"a\nb\nc\nd\ne\nf\ng\nh\ni\nj\nk");
-  ASSERT_TRUE(list->GetHScrollBar()->GetVisible());
-  list->GetItems()->Delete(10);
-  list->GetItems()->Delete(9);
-  TvgStringListBox* fresh = make(130, u"a\nb\nc\nd\ne\nf\ng\nh\ni");
-  EXPECT_EQ(list->GetHScrollBar()->GetVisible(), fresh->GetHScrollBar()->GetVisible());
-  for (int32_t i = 0; i < fresh->Count(); ++i)
-    EXPECT_EQ(list->ItemByIndex(i)->GetParentedRect(), fresh->ItemByIndex(i)->GetParentedRect()) << i;
+  for (const TCase& c : {TCase{vgListHorizontal, 40, 11, 9}, TCase{vgListVertical, 30, 16, 14}}) {
+    SCOPED_TRACE(c.style == vgListHorizontal ? "horizontal" : "vertical");
+    const auto make = [this, &c](float y, int32_t count) {
+      auto* list = Add<TvgStringListBox>(10, y, 100, 100);
+      list->SetListStyle(c.style);
+      list->SetItemWidth(c.itemWidth);
+      for (int32_t i = 0; i < count; ++i) list->GetItems()->Add(std::u16string(1, static_cast<char16_t>(u'a' + i)));
+      return list;
+    };
+    TvgStringListBox* list = make(10, c.lines);
+    TvgScrollBar* bar = c.style == vgListHorizontal ? list->GetHScrollBar() : list->GetVScrollBar();
+    ASSERT_TRUE(bar->GetVisible());
+    while (list->GetItems()->Count() > c.left) list->GetItems()->Delete(list->GetItems()->Count() - 1);
+    TvgStringListBox* fresh = make(130, c.left);
+    EXPECT_EQ(bar->GetVisible(), (c.style == vgListHorizontal ? fresh->GetHScrollBar() : fresh->GetVScrollBar())->GetVisible());
+    for (int32_t i = 0; i < fresh->Count(); ++i)
+      EXPECT_EQ(list->ItemByIndex(i)->GetParentedRect(), fresh->ItemByIndex(i)->GetParentedRect()) << i;
+    delete fresh;
+    delete list;
+  }
 }
 
 // A line that takes the place of a styled item (the closed box styles the item it paints) shows
