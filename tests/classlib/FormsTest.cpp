@@ -275,6 +275,76 @@ TEST(Forms, ReleaseFreesAtOnceUnlessCodeOfTheFormRuns) {
   }
 }
 
+namespace {
+
+// A form whose release is asked for inside its own code, which then runs a message loop before
+// it returns. Freed while `inside`, that code would go on in freed memory: the program ends.
+struct TLoopRig {
+  void Destroyed(TObject*) {
+    ++destroys;
+    if (!inside) return;
+    std::fprintf(stderr, "FAILED: a loop run inside the form's own code freed the released form\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  void ReleaseAndPump(TObject*) {
+    inside = true;
+    form->Release();
+    Application().ProcessMessages();
+    inside = false;
+  }
+  void ReleaseAndEnd(TObject* timer) {
+    static_cast<TTimer*>(timer)->SetEnabled(false);
+    form->Release();
+    form->SetModalResult(mrOk);
+  }
+  TUiBareForm* form = nullptr;
+  int destroys = 0;
+  bool inside = false;
+};
+
+}  // namespace
+
+// The release waits for the form's code to return, not only for the next message loop: a loop
+// that code runs itself (a dialog, ProcessMessages in a handler, the form's own modal loop) comes
+// before the code returns.
+TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(400, 120);
+  const std::vector<std::pair<const char*, std::function<void(TLoopRig&, TUiPanel*)>>> cases = {
+      {"a loop in a child's click",
+       [](TLoopRig& r, TUiPanel* panel) {
+         panel->OnClick = TNotifyEvent::Of<&TLoopRig::ReleaseAndPump>(&r);
+         SendMessageW(panel->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+         SendMessageW(panel->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+       }},
+      {"its own modal loop",
+       [](TLoopRig& r, TUiPanel*) {
+         auto* timer = new TTimer(r.form);
+         timer->SetInterval(1);
+         timer->SetOnTimer(TNotifyEvent::Of<&TLoopRig::ReleaseAndEnd>(&r));
+         r.form->Hide();
+         r.inside = true;
+         r.form->ShowModal();
+         r.inside = false;
+       }},
+  };
+  for (const auto& [name, run] : cases) {
+    const TFailAfter bound(20000, name);
+    TLoopRig rig;
+    rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    rig.form->SetParentWindow(host.handle);
+    rig.form->SetBounds(0, 0, 200, 100);
+    rig.form->OnDestroy = TNotifyEvent::Of<&TLoopRig::Destroyed>(&rig);
+    auto* panel = new TUiPanel(rig.form);
+    panel->SetParent(rig.form);
+    panel->SetBounds(0, 0, 100, 100);
+    rig.form->Show();
+    run(rig, panel);
+    EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; })) << name;
+  }
+}
+
 TEST(Forms, ShowModalEndsWithTheModalResult) {
   RegisterWindowTestClasses();
   std::unique_ptr<TUiBareForm> form(TCustomForm::CreateNew<TUiBareForm>(nullptr));
