@@ -345,6 +345,45 @@ TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
   }
 }
 
+namespace {
+
+// Releases a form from another thread while the form's own thread runs its code, and tells when
+// the form was freed on that other thread under that code (the program then ends).
+struct TOtherThreadRig {
+  void Destroyed(TObject*) { ++destroys; }
+  static DWORD WINAPI Release(void* form) {
+    static_cast<TCustomForm*>(form)->Release();
+    return 0;
+  }
+  void ReleaseElsewhere(TObject*) {
+    HANDLE thread = CreateThread(nullptr, 0, &Release, form, 0, nullptr);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    if (destroys == 0) return;
+    std::fprintf(stderr, "FAILED: another thread's release freed the form under its own thread's code\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  TUiBareForm* form = nullptr;
+  int destroys = 0;
+};
+
+}  // namespace
+
+// A release from another thread waits for the form's own thread also when the form's window is
+// not made yet (a form not shown so far, whose job a worker finished at once).
+TEST(Forms, ReleaseFromAnotherThreadWaitsForAFormWithoutItsWindow) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a release from another thread");
+  TOtherThreadRig rig;
+  rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TOtherThreadRig::Destroyed>(&rig);
+  rig.form->OnActivate = TNotifyEvent::Of<&TOtherThreadRig::ReleaseElsewhere>(&rig);
+  ASSERT_FALSE(rig.form->HandleAllocated());
+  rig.form->Perform(WM_ACTIVATE, WA_ACTIVE);
+  EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }));
+}
+
 TEST(Forms, ShowModalEndsWithTheModalResult) {
   RegisterWindowTestClasses();
   std::unique_ptr<TUiBareForm> form(TCustomForm::CreateNew<TUiBareForm>(nullptr));

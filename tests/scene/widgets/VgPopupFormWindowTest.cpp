@@ -243,3 +243,48 @@ TEST_F(PopupFormsTest, APopupsFormOutlivesAModalLoopRunInsideItsOwnHandling) {
   EXPECT_FALSE(popup->GetIsOpen());
   EXPECT_TRUE(Gone(rig.popupWindow));
 }
+
+namespace {
+
+// Closes a popup when one of its text boxes loses the focus. The popup's scene moves the focus
+// (its SetFocused is on the stack) and goes on once this returns: its form must still be there.
+struct TCloseOnKillFocus {
+  TvgPopup* popup = nullptr;
+  HWND popupWindow = nullptr;
+  bool closed = false;
+  void Close(TObject*) {
+    popup->SetIsOpen(false);
+    closed = true;
+    if (IsWindow(popupWindow)) return;
+    std::fprintf(stderr, "FAILED: the popup's form was freed while its scene moved the focus\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+};
+
+}  // namespace
+
+// Code of the popup's form runs also when code outside calls into its scene (a timer of the
+// editor, the host's idle call moving the focus): a popup closed from a handler of that call
+// keeps its form until the call has returned.
+TEST_F(PopupFormsTest, APopupsFormOutlivesItsScenesFocusMovedByCode) {
+  const TFailAfter bound(30000, "a popup closed as its scene moves the focus");
+  auto* popup = Add<TvgPopup>(20, 20, 160, 80);
+  TvgTextBox* boxes[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    boxes[i] = new TvgTextBox(nullptr);
+    boxes[i]->SetBounds(10, 10 + 30.0f * i, 120, 22);
+    boxes[i]->SetParent(popup);
+    boxes[i]->ApplyResource();
+  }
+  popup->SetIsOpen(true);
+  auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
+  ASSERT_NE(form, nullptr);
+  boxes[0]->SetFocus();
+  ASSERT_TRUE(boxes[0]->GetIsFocused());
+  TCloseOnKillFocus closer{popup, form->GetHandle()};
+  boxes[0]->OnKillFocus = TNotifyEvent::Of<&TCloseOnKillFocus::Close>(&closer);
+  boxes[1]->SetFocus();
+  EXPECT_TRUE(closer.closed);
+  EXPECT_TRUE(Gone(closer.popupWindow));
+}
