@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csetjmp>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -382,6 +383,75 @@ TEST(Forms, ReleaseFromAnotherThreadWaitsForAFormWithoutItsWindow) {
   ASSERT_FALSE(rig.form->HandleAllocated());
   rig.form->Perform(WM_ACTIVATE, WA_ACTIVE);
   EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }));
+}
+
+namespace {
+
+// A host's guard that catches a crash inside a handler: its unwind goes past the class library's
+// frames without running their destructors (the runtime's longjmp unwinds the system's way).
+std::jmp_buf gHostCatch;
+struct TCrashingHandler {
+  void Crash(TObject*) { std::longjmp(gHostCatch, 1); }
+};
+struct TCrashOutcome {
+  bool handlerReturned = false;
+  bool codeStillRunning = true;
+  int freedAtOnce = -1;
+};
+
+// What the class library does on that thread afterwards may fault: the program then ends with a
+// message instead of starting a debugger.
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS*) {
+  std::fprintf(stderr, "FAILED: a fault on the thread after a crash the host caught\n");
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 1);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// On a thread of its own, whose frames end with it: a form's child crashes in its click, the
+// host catches the crash, then the form is released by code.
+DWORD WINAPI CrashCaughtByTheHost(void* outcome) {
+  auto* out = static_cast<TCrashOutcome*>(outcome);
+  TForeignWindow host(300, 100);
+  TReleaseRig rig;
+  rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  rig.form->SetParentWindow(host.handle);
+  rig.form->SetBounds(0, 0, 200, 100);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TReleaseRig::Destroyed>(&rig);
+  rig.panel = new TUiPanel(rig.form);
+  rig.panel->SetParent(rig.form);
+  rig.panel->SetBounds(0, 0, 100, 100);
+  rig.form->Show();
+  TCrashingHandler crashing;
+  rig.panel->OnClick = TNotifyEvent::Of<&TCrashingHandler::Crash>(&crashing);
+  if (setjmp(gHostCatch) == 0) {
+    SendMessageW(rig.panel->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    SendMessageW(rig.panel->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    out->handlerReturned = true;
+  }
+  out->codeStillRunning = ComponentCodeRunning(rig.form);
+  rig.form->Release();
+  out->freedAtOnce = rig.destroys;
+  PumpUntil([&] { return rig.destroys == 1; });
+  return 0;
+}
+
+}  // namespace
+
+// A crash in a handler of a form that the host's own guard catches leaves none of the form's code
+// running: released by code afterwards, the form goes at once, as any other.
+TEST(Forms, ACrashCaughtByTheHostLeavesNoCodeOfTheFormRunning) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a crash caught by the host");
+  TCrashOutcome outcome;
+  const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
+  HANDLE thread = CreateThread(nullptr, 0, &CrashCaughtByTheHost, &outcome, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  SetUnhandledExceptionFilter(before);
+  EXPECT_FALSE(outcome.handlerReturned);
+  EXPECT_FALSE(outcome.codeStillRunning);
+  EXPECT_EQ(outcome.freedAtOnce, 1);
 }
 
 TEST(Forms, ShowModalEndsWithTheModalResult) {
