@@ -2,9 +2,13 @@
 #include "Classes.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 
 #include "Classes_p.h"
 #include "Filer.h"
+#include "MemoryManager.h"
+#include "NeverDestroyed.h"
 
 // --- Class records
 
@@ -765,9 +769,15 @@ void TCollection::Changed() {
 
 // --- Components' code on the stack
 
+// What reaches a frame's fields.
+struct TComponentFrames {
+  // Calls `visit(frame)` for each frame of the calling thread, innermost first.
+  template <class TVisit>
+  static void Each(TVisit&& visit);
+  static TComponent*& ComponentOf(TComponentFrame* frame) { return frame->component_; }
+};
+
 namespace {
-// The innermost frame of the calling thread; frames link outwards.
-thread_local TComponentFrame* t_componentFrames = nullptr;
 
 // `component` is `root` or held by it: along its owners, or along its parents and then the
 // owners of the top one.
@@ -781,6 +791,107 @@ bool HeldBy(const TComponent* component, const TComponent* root) {
   }
   return false;
 }
+
+// A component waiting for its code to return on a thread (ResumeWhenCodeReturns).
+struct TWaiting {
+  TComponent* component;
+  uint32_t thread;
+  void (*resume)(TComponent*);
+};
+// How many wait: every frame's end reads it, so that the list is locked only while one waits.
+std::atomic<int32_t> g_waitingCount{0};
+
+std::mutex& WaitingLock() {
+  static TNeverDestroyed<std::mutex> lock;
+  return lock.Get();
+}
+
+std::vector<TWaiting>& WaitingList() {
+  static TNeverDestroyed<std::vector<TWaiting>> list;
+  return list.Get();
+}
+
+// Takes the entries `drop` picks off the list; an emptied list gives its block back (it lives
+// for ever, and would otherwise stand in a leak report).
+template <class TDrop>
+void DropWaiting(TDrop&& drop) {
+  std::vector<TWaiting>& list = WaitingList();
+  std::erase_if(list, drop);
+  if (list.empty()) std::vector<TWaiting>().swap(list);
+  g_waitingCount.store(static_cast<int32_t>(list.size()), std::memory_order_relaxed);
+}
+
+// Resumes this thread's waiting components whose code has returned, one at a time: a resume
+// may end further frames, which look again.
+void ResumeReturned() noexcept {
+  const uint32_t self = LockOwnerId();
+  try {
+    while (true) {
+      std::vector<TWaiting> mine;
+      {
+        const std::lock_guard<std::mutex> guard(WaitingLock());
+        for (const TWaiting& w : WaitingList())
+          if (w.thread == self) mine.push_back(w);
+      }
+      // Looked at outside the lock: holders answer through virtual calls of their own.
+      auto due = std::find_if(mine.begin(), mine.end(), [](const TWaiting& w) { return !ComponentCodeRunning(w.component); });
+      if (due == mine.end()) return;
+      bool taken = false;
+      {
+        const std::lock_guard<std::mutex> guard(WaitingLock());
+        const size_t before = WaitingList().size();
+        DropWaiting([&](const TWaiting& w) { return w.component == due->component; });
+        taken = WaitingList().size() != before;
+      }
+      if (taken) due->resume(due->component);
+    }
+  } catch (...) {
+    // Out of memory for the look: the components wait for the next frame's end.
+  }
+}
+
+}  // namespace
+
+#if defined(_WIN32) && defined(__i386__)
+
+int TComponentFrame::Handle(void*, void*, void*, void*) noexcept {
+  return 1;  // ExceptionContinueSearch
+}
+
+TComponentFrame::TComponentFrame(TComponent* component) noexcept
+    : handler_(reinterpret_cast<void*>(&TComponentFrame::Handle)), component_(component) {
+  asm volatile("movl %%fs:0, %0" : "=r"(next_));
+  asm volatile("movl %0, %%fs:0" : : "r"(this) : "memory");
+}
+
+TComponentFrame::~TComponentFrame() {
+  asm volatile("movl %0, %%fs:0" : : "r"(next_) : "memory");
+  if (g_waitingCount.load(std::memory_order_relaxed) != 0) ResumeReturned();
+}
+
+// The thread's registrations from the head on, followed while they lie on the live part of the
+// stack (between this call and the stack's base) and go up it; frames are those with this
+// module's handler. A registration an unwind skipped is no longer on the chain.
+template <class TVisit>
+void TComponentFrames::Each(TVisit&& visit) {
+  uintptr_t at = 0, high = 0;
+  asm volatile("movl %%fs:0, %0" : "=r"(at));
+  asm volatile("movl %%fs:4, %0" : "=r"(high));
+  const uintptr_t low = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  while (at >= low && high > sizeof(TComponentFrame) && at <= high - sizeof(TComponentFrame) && (at & 3) == 0) {
+    auto* frame = reinterpret_cast<TComponentFrame*>(at);
+    const auto next = reinterpret_cast<uintptr_t>(frame->next_);
+    if (frame->handler_ == reinterpret_cast<void*>(&TComponentFrame::Handle)) visit(frame);
+    if (next <= at) break;
+    at = next;
+  }
+}
+
+#else
+
+namespace {
+// The innermost frame of the calling thread; frames link outwards.
+thread_local TComponentFrame* t_componentFrames = nullptr;
 }  // namespace
 
 TComponentFrame::TComponentFrame(TComponent* component) noexcept
@@ -788,17 +899,43 @@ TComponentFrame::TComponentFrame(TComponent* component) noexcept
   t_componentFrames = this;
 }
 
-TComponentFrame::~TComponentFrame() { t_componentFrames = next_; }
+TComponentFrame::~TComponentFrame() {
+  t_componentFrames = next_;
+  if (g_waitingCount.load(std::memory_order_relaxed) != 0) ResumeReturned();
+}
+
+template <class TVisit>
+void TComponentFrames::Each(TVisit&& visit) {
+  for (TComponentFrame* f = t_componentFrames; f != nullptr; f = f->next_) visit(f);
+}
+
+#endif
 
 bool ComponentCodeRunning(const TComponent* root) {
-  for (const TComponentFrame* f = t_componentFrames; f != nullptr; f = f->next_)
-    if (f->component_ != nullptr && HeldBy(f->component_, root)) return true;
-  return false;
+  bool running = false;
+  TComponentFrames::Each([&](TComponentFrame* f) {
+    const TComponent* c = TComponentFrames::ComponentOf(f);
+    if (!running && c != nullptr && HeldBy(c, root)) running = true;
+  });
+  return running;
 }
 
 void ForgetComponentFrames(const TComponent* component) noexcept {
-  for (TComponentFrame* f = t_componentFrames; f != nullptr; f = f->next_)
-    if (f->component_ == component) f->component_ = nullptr;
+  TComponentFrames::Each([&](TComponentFrame* f) {
+    if (TComponentFrames::ComponentOf(f) == component) TComponentFrames::ComponentOf(f) = nullptr;
+  });
+  if (g_waitingCount.load(std::memory_order_relaxed) == 0) return;
+  const std::lock_guard<std::mutex> guard(WaitingLock());
+  DropWaiting([&](const TWaiting& w) { return w.component == component; });
+}
+
+void ResumeWhenCodeReturns(TComponent* component, uint32_t thread, void (*resume)(TComponent*)) {
+  const std::lock_guard<std::mutex> guard(WaitingLock());
+  std::vector<TWaiting>& list = WaitingList();
+  for (const TWaiting& w : list)
+    if (w.component == component) return;
+  list.push_back({component, thread, resume});
+  g_waitingCount.store(static_cast<int32_t>(list.size()), std::memory_order_relaxed);
 }
 
 // --- TComponent

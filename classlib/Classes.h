@@ -450,9 +450,13 @@ class TComponent : public TPersistent {
 // --- Components' code on the stack
 
 // Marks, for as long as it lives on the stack, that code of `component` runs on the calling
-// thread: made where the window layer enters a component from outside (its window procedure,
-// Perform, a timer's tick, a menu command, a form's Close). A component freed while marked is
-// unmarked (the frame then holds nothing). Not copyable.
+// thread: made where code of a component is entered from outside (its window procedure, Perform,
+// a timer's tick, a menu command, a drop, a form's Close and modal loop, a scene's entries). A
+// component freed while marked is unmarked (the frame then holds nothing). Only as an automatic
+// variable, never copied. On 32-bit Windows it is one of the thread's exception registrations,
+// linked and unlinked with a few moves: an unwind that goes past it without its destructor (a
+// host's guard catching a crash) takes it off with the stack it stood on, so that no frame
+// outlives its stack; only registrations on the live part of the stack are looked at.
 class TComponentFrame {
  public:
   explicit TComponentFrame(TComponent* component) noexcept;
@@ -461,17 +465,32 @@ class TComponentFrame {
   TComponentFrame& operator=(const TComponentFrame&) = delete;
 
  private:
-  friend bool ComponentCodeRunning(const TComponent* root);
-  friend void ForgetComponentFrames(const TComponent* component) noexcept;
+  friend struct TComponentFrames;
+#if defined(_WIN32) && defined(__i386__)
+  // Called by the system for an exception dispatched or unwound past the frame: lets it pass.
+  static int Handle(void* record, void* frame, void* context, void* dispatcher) noexcept;
+  // The layout of an exception registration (the next one, the handler), then the component.
+  TComponentFrame* next_;
+  void* handler_;
+  TComponent* component_;
+#else
   TComponent* component_;
   TComponentFrame* next_;
+#endif
 };
 // True when a frame on the calling thread's stack marks `root` or a component it holds: one it
 // owns at any depth, or a child at any depth (GetParentComponent) and what such a child's top
 // parent owns. Freeing `root` now would free the object of code that has not returned yet.
 bool ComponentCodeRunning(const TComponent* root);
-// Unmarks `component` in the calling thread's frames (its destructor calls this).
+// Unmarks `component` in the calling thread's frames and forgets what waits for its code to
+// return (ResumeWhenCodeReturns); its destructor calls this.
 void ForgetComponentFrames(const TComponent* component) noexcept;
+// Calls `resume(component)` on the thread whose id is `thread` (LockOwnerId, the system's id on
+// Windows) once no code of the component runs there (ComponentCodeRunning): when the frame that
+// ended the last of it ends, or, when none runs by then, the next frame of that thread that
+// ends. Any thread may ask; asked again for the same component, nothing changes. Forgotten when
+// the component is freed first. `resume` must not raise.
+void ResumeWhenCodeReturns(TComponent* component, uint32_t thread, void (*resume)(TComponent*));
 
 // True for [A-Za-z_][A-Za-z0-9_]*.
 bool IsValidIdent(const std::string& text);

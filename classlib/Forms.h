@@ -84,13 +84,16 @@ class TCustomForm : public TWinControl {
   // EInvalidOperation ("Cannot make a visible window modal") for a shown form.
   TModalResult ShowModal();
   // Asks OnCloseQuery, then runs OnClose with caHide (caFree for a parented form is not the
-  // default either): caHide hides, caFree releases, caMinimize minimizes. A modal form only
-  // sets ModalResult to mrCancel.
+  // default either): caHide hides, caFree releases once OnClose has returned (at once when no
+  // other code of the form runs), caMinimize minimizes. A modal form only sets ModalResult to
+  // mrCancel.
   void Close();
   // Frees the form now, or, while code of the form or of a component it holds runs further up
-  // the calling thread's stack (its window procedure, its events, a control's handler; see
-  // TComponentFrame), once the messages already queued for it are handled. Called from another
-  // thread than the form's, it always waits for the queued messages.
+  // the calling thread's stack (its window procedure, its events, a control's handler, a loop
+  // such code runs; see TComponentFrame), once that code has returned and the messages queued
+  // for the form by then are handled. Called from another thread than the form's, it leaves the
+  // freeing to the form's thread: through its window, or, for a form without one, once that
+  // thread ends a frame with none of the form's code running.
   void Release();
 
   void WndProc(TMessage& message) override;
@@ -143,6 +146,7 @@ class TCustomForm : public TWinControl {
   bool loadResources_ = true;
   bool created_ = false;
   bool releasing_ = false;
+  uint32_t thread_ = 0;  // the thread that made the form, which frees it
 };
 
 // The published form class that form streams name.

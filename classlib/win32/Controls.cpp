@@ -44,7 +44,9 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM 
   message.Msg = msg;
   message.WParam = wParam;
   message.LParam = lParam;
-  const TComponentFrame frame(control);
+  // The release message ends the control's code rather than running it: a form's release
+  // handled there asks only for the code further out.
+  const TComponentFrame frame(msg == CM_RELEASE ? nullptr : control);
   try {
     control->WndProc(message);
   } catch (...) {

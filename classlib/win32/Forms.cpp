@@ -36,6 +36,7 @@ KBL_PUBLISHED(TCustomForm) {
 KBL_PUBLISHED(TForm) {}
 
 TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
+  thread_ = GetCurrentThreadId();
   SetVisible(false);
   SetBounds(0, 0, 320, 240);
   controlStyle_.Include(csAcceptsControls);
@@ -221,34 +222,58 @@ bool TCustomForm::CloseQuery() {
 }
 
 void TCustomForm::Close() {
-  // OnClose and OnCloseQuery run the form's own code: a release they ask for waits for them.
-  const TComponentFrame frame(this);
-  if (modal_) {
-    if (CloseQuery()) modalResult_ = mrCancel;
-    return;
-  }
-  if (!CloseQuery()) return;
   TCloseAction action = caHide;
-  DoClose(action);
-  switch (action) {
-    case caHide: Hide(); break;
-    case caMinimize:
-      if (HandleAllocated()) ShowWindow(GetHandle(), SW_MINIMIZE);
-      break;
-    case caFree: Release(); break;
-    default: break;
+  {
+    // OnCloseQuery, OnClose and OnHide run the form's own code: a release they ask for waits
+    // for them.
+    const TComponentFrame frame(this);
+    if (modal_) {
+      if (CloseQuery()) modalResult_ = mrCancel;
+      return;
+    }
+    if (!CloseQuery()) return;
+    DoClose(action);
+    if (action == caHide) Hide();
+    else if (action == caMinimize && HandleAllocated()) ShowWindow(GetHandle(), SW_MINIMIZE);
   }
+  // Once OnClose has returned the form goes at once, unless code of it runs further out.
+  if (action == caFree) Release();
 }
+
+namespace {
+
+// The code of a released form has returned on its thread: it goes once the messages queued for
+// it by then are handled, through its window (made now, on its own thread, when it has none).
+// Without a window to post through it goes at once: none of its code runs.
+void ReleaseReturned(TComponent* component) {
+  auto* form = static_cast<TCustomForm*>(component);
+  try {
+    if (PostMessageW(form->GetHandle(), CM_RELEASE, 0, 0)) return;
+  } catch (...) {
+    kbl_win::ReportCurrentException();
+  }
+  delete form;
+}
+
+}  // namespace
 
 void TCustomForm::Release() {
   if (releasing_) return;
   releasing_ = true;
+  HWND window = HandleAllocated() ? GetHandle() : nullptr;
+  const DWORD formThread = window != nullptr ? GetWindowThreadProcessId(window, nullptr) : thread_;
+  if (formThread != GetCurrentThreadId()) {
+    // This thread cannot see the form's code on the form's thread: that thread frees it.
+    if (window != nullptr) PostMessageW(window, CM_RELEASE, 0, 0);
+    else ResumeWhenCodeReturns(this, formThread, &ReleaseReturned);
+    return;
+  }
   // Code of the form or of what it holds that has not returned yet (its window procedure, its
-  // Close, a control's handler) goes on with it after this: it is freed once its queued messages
-  // are handled. Otherwise it goes now, with its windows and canvases: a form left for a message
-  // loop that does not run in between (a drop-down opened and closed by code) would keep them.
-  const bool ownThread = !HandleAllocated() || GetWindowThreadProcessId(GetHandle(), nullptr) == GetCurrentThreadId();
-  if (ownThread && !ComponentCodeRunning(this)) {
+  // Close, a control's handler) goes on with it after this: it is freed once that code returned
+  // and its queued messages are handled. Otherwise it goes now, with its windows and canvases: a
+  // form left for a message loop that does not run in between (a drop-down opened and closed by
+  // code) would keep them.
+  if (!ComponentCodeRunning(this)) {
     delete this;
     return;
   }
@@ -283,6 +308,12 @@ void TCustomForm::WndProc(TMessage& message) {
       TWinControl::WndProc(message);
       return;
     case CM_RELEASE:
+      // Handled by a loop that code of the form runs itself (a dialog or ProcessMessages in a
+      // handler, its own modal loop): that code goes on with the form once the loop returns.
+      if (ComponentCodeRunning(this)) {
+        ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
+        return;
+      }
       // Last thing done with this object: the window procedure touches nothing afterwards.
       delete this;
       return;
@@ -310,6 +341,8 @@ TCustomForm* GetParentForm(TControl* control) {
 // --- TApplication
 
 void TCustomForm::UpdateActions() {
+  // Called by the host, not from the form's own code: the actions' handlers run the form's.
+  const TComponentFrame frame(this);
   std::function<void(TWinControl*)> walk = [&](TWinControl* parent) {
     for (int32_t i = 0; i < parent->ControlCount(); ++i) {
       TControl* c = parent->GetControl(i);

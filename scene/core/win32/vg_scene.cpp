@@ -125,6 +125,7 @@ void TvgCustomScene::InitiateAction() {
 }
 
 void TvgCustomScene::SetActiveControl(TvgControl* value) {
+  const TComponentFrame code(this);  // the focus moves: the objects' handlers run
   TvgVisualObject* old = engine_->GetActiveControlProp();
   if (old == value) return;
   if (old != nullptr) old->RemoveFreeNotification(this);

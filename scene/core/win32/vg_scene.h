@@ -30,8 +30,12 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   TvgObject* GetChild(int32_t index) const { return engine_->GetChild(index); }
   void DeleteChildren() { engine_->DeleteChildren(); }
   void RealignRoot() { engine_->RealignRoot(); }
-  // Paints whatever is queued now (the update message and WM_PAINT call it).
-  virtual void Draw() { engine_->Draw(); }
+  // Paints whatever is queued now (the update message and WM_PAINT call it); the objects' paint
+  // handlers run the scene's code.
+  virtual void Draw() {
+    const TComponentFrame code(this);
+    engine_->Draw();
+  }
 
   TvgBrush* GetFill() const { return engine_->GetFill(); }
   void SetFill(TvgBrush* value) { engine_->SetFill(value); }
@@ -42,7 +46,7 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void SetActiveControl(TvgControl* value);
   // The scene's style source; setting it re-applies the styles.
   TvgResources* GetStyleProp() const { return engine_->GetStyle(); }
-  void SetStyleProp(TvgResources* value) { engine_->SetStyle(value); }
+  void SetStyleProp(TvgResources* value) { TvgCustomScene::SetStyle(value); }
   bool GetShowUpdateRects() const { return engine_->GetShowUpdateRects(); }
   void SetShowUpdateRects(bool value) { engine_->SetShowUpdateRects(value); }
   void SetAnimatedCaret(bool value) { engine_->SetAnimatedCaret(value); }
@@ -64,8 +68,11 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
 
   // --- IvgScene
-  void AddObject(TvgObject* obj) override { engine_->AddObject(obj); }
-  void RemoveObject(TvgObject* obj) override { engine_->RemoveObject(obj); }
+  // Those that run the objects' code (focus, capture, styles, roots coming and going) are
+  // entered directly, not through the window: a frame marks the scene's code, so that a form of
+  // the scene released by a handler stays whole until the scene's code returns.
+  void AddObject(TvgObject* obj) override { const TComponentFrame code(this); engine_->AddObject(obj); }
+  void RemoveObject(TvgObject* obj) override { const TComponentFrame code(this); engine_->RemoveObject(obj); }
   void BeginDrag() override { engine_->BeginDrag(); }
   void BeginResize() override { engine_->BeginResize(); }
   void AddUpdateRect(const TvgRect& r) override { engine_->AddUpdateRect(r); }
@@ -79,17 +86,17 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   TComponent* GetOwner() const override { return TComponent::GetOwner(); }
   TComponent* GetSceneControl() override { return this; }
   TvgResources* GetStyle() override { return engine_->GetStyle(); }
-  void SetStyle(TvgResources* value) override { engine_->SetStyle(value); }
+  void SetStyle(TvgResources* value) override { const TComponentFrame code(this); engine_->SetStyle(value); }
   bool GetTransparency() override { return engine_->GetTransparency(); }
-  void UpdateStyle() override { engine_->UpdateStyle(); }
+  void UpdateStyle() override { const TComponentFrame code(this); engine_->UpdateStyle(); }
   void Notification(TComponent* component, TOperation operation) override;
   TvgVisualObject* GetSelected() override { return engine_->GetSelected(); }
   TvgVisualObject* GetDesignPlaceObject() override { return engine_->GetDesignPlaceObject(); }
   int32_t GetUpdateRectsCount() override { return engine_->GetUpdateRectsCount(); }
   TvgRect GetUpdateRect(int32_t index) override { return engine_->GetUpdateRect(index); }
-  void SetCaptured(TvgVisualObject* value) override { engine_->SetCaptured(value); }
+  void SetCaptured(TvgVisualObject* value) override { const TComponentFrame code(this); engine_->SetCaptured(value); }
   TvgVisualObject* GetCaptured() override { return engine_->GetCaptured(); }
-  void SetFocused(TvgVisualObject* value) override { engine_->SetFocused(value); }
+  void SetFocused(TvgVisualObject* value) override { const TComponentFrame code(this); engine_->SetFocused(value); }
   TvgVisualObject* GetFocused() override { return engine_->GetFocused(); }
   void SetDesignDoubleClicked(TvgVisualObject* value) override { engine_->SetDesignDoubleClicked(value); }
   TvgPoint GetMousePos() override { return engine_->GetMousePos(); }
