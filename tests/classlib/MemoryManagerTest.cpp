@@ -730,6 +730,133 @@ TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
   }
 }
 
+namespace {
+
+// The thread whose end, once it is named here, holds the module's lock inside until let go: its
+// end's notifications run under the system's loader lock (as a host's thread-storage destructor
+// that frees).
+std::atomic<DWORD> gHoldAtEndOf{0};
+void NTAPI HoldAtThreadEnd(PVOID, DWORD reason, PVOID) {
+  if (reason != DLL_THREAD_DETACH || gHoldAtEndOf.load() != GetCurrentThreadId()) return;
+  gEntries->RunHoldingLock([] {
+    SetEvent(gLockTaken);
+    WaitForSingleObject(gGoOn, INFINITE);
+  });
+}
+__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gHoldAtThreadEnd = &HoldAtThreadEnd;
+
+// The owner of the system's loader lock (named in the process's environment block).
+DWORD LoaderLockOwner() {
+  const uint8_t* environment;
+  asm("movl %%fs:0x30, %0" : "=r"(environment));
+  const auto* lock = *reinterpret_cast<const volatile CRITICAL_SECTION* const*>(environment + 0xA0);
+  return static_cast<DWORD>(reinterpret_cast<uintptr_t>(lock->OwningThread));
+}
+
+std::atomic<bool> gStopCalling{false};
+HANDLE gCallNow = nullptr;
+
+// Calls the module until told to stop: a holder found kept suspended is looked at again every
+// tenth of a second.
+DWORD WINAPI CallUntilStopped(void*) {
+  SetEvent(gWaiterStarted);
+  WaitForSingleObject(gCallNow, INFINITE);
+  while (!gStopCalling.load()) gEntries->RoundTrip();
+  return 0;
+}
+
+// Stops `looker` while `holder` is suspended `count` times, the last by the looker's look; false
+// when that never came within 10 s.
+bool CatchLookAt(HANDLE looker, HANDLE holder, LONG count) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000;) {
+    if (SuspendCountOf(holder) != count) continue;
+    if (StopThread(looker) && SuspendCountOf(holder) == count) return true;
+    ResumeThread(looker);
+  }
+  return false;
+}
+
+}  // namespace
+
+// The child half: a holder inside until let go, a look at it stopped, and the host's own
+// suspension of it changed meanwhile, or the holder under the loader lock, as KBL_HOLDER says.
+// The holder must run again within a second of the host letting it go.
+TEST(MemoryManager, SuspendedHolderChild) {
+  const char* how = std::getenv("KBL_HOLDER");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  const std::string way = how;
+  ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gCallNow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  // Made before the holder may hold the loader lock, which a thread's start waits for.
+  gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE waiter = CreateThread(nullptr, 0, &CallUntilStopped, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
+  gHow = THold::SuspendedThenLetGo;
+  DWORD holderId = 0;
+  const bool atEnd = way == "under the loader lock";
+  HANDLE holder = CreateThread(nullptr, 0, atEnd ? &EndAtOnce : &Hold, nullptr, CREATE_SUSPENDED, &holderId);
+  if (atEnd) gHoldAtEndOf = holderId;
+  ResumeThread(holder);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  if (atEnd) {
+    ASSERT_EQ(LoaderLockOwner(), holderId);
+    SetEvent(gCallNow);
+    // The first look of the module starts its watch, whose start waits for the loader lock.
+    EXPECT_TRUE(CatchLookAt(waiter, holder, 1)) << "the waiter never suspended the holder";
+    TerminateThread(waiter, 1);
+  } else if (way == "suspended by the host while the look is stopped before its own") {
+    entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeSuspension));
+    SetEvent(gCallNow);
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
+    SuspendThread(holder);  // the host freezes its threads
+    Sleep(1000);            // the watch takes the stopped look over meanwhile
+    EXPECT_EQ(SuspendCountOf(holder), 1) << "the host's suspension was undone";
+    ResumeThread(holder);
+    entries.LetPausedLookGo();
+    for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  } else {  // let go by the host while a look at it is stopped
+    SuspendThread(holder);
+    SetEvent(gCallNow);
+    EXPECT_TRUE(CatchLookAt(waiter, holder, 2)) << "the waiter never suspended the holder";
+    ResumeThread(holder);
+  }
+  EXPECT_TRUE(RunsAgainWithin(holder, 1500)) << "the holder stays suspended";
+  if (!atEnd) ResumeThread(waiter);
+  EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended once the looker runs again";
+  SetEvent(gGoOn);
+  gStopCalling = true;
+  const bool done = WaitForSingleObject(holder, 5000) == WAIT_OBJECT_0 && WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(done) << "the holder or the waiter never ends";
+  std::fflush(stdout);
+  const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
+  // A holder left suspended under the loader lock keeps the exit from running.
+  if (done) ExitProcess(code);
+  TerminateProcess(GetCurrentProcess(), code);
+}
+
+// A holder that a look suspended runs again within a second once the host lets it go, and the
+// host's own suspension of it is not undone: when the host suspends it while a look is stopped
+// before its suspension (a freeze of the program's threads), or lets it go while a look that
+// suspended it once more is stopped. Also when it holds the system's loader lock while the
+// module's first look is stopped (no watch over looks can start then).
+TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
+  for (const char* how : {"suspended by the host while the look is stopped before its own",
+                          "let go by the host while a look at it is stopped", "under the loader lock"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=MemoryManager.SuspendedHolderChild", {{"KBL_HOLDER", how}}, 30000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
+
 // The child half: the lock's holder is killed inside, then a thread ends while the module
 // allocates at every thread's end (as thread-storage destructors do, under the system's loader
 // lock, which holds back the start of any new thread).
