@@ -195,6 +195,7 @@ enum class THold {
   Restricted,            // ...on a thread whose access list lets no one in (a sandboxed host's)
 };
 THold gHow = THold::KilledInside;
+bool gRestricted = false;  // the holder's thread, and a thread that takes its id, let no one in
 
 // The module's last calls as a host's close makes them (an object kept, thousands of small ones
 // freed), and its unload.
@@ -329,11 +330,14 @@ DWORD WINAPI KeepIfItHasTheId(void* id) {
   return 0;
 }
 
+HANDLE StartRestrictedThread(LPTHREAD_START_ROUTINE start, void* parameter, DWORD* id);
+
 // Makes threads until one has the id `id` (an ended thread's), and answers it.
 HANDLE ThreadWithId(DWORD id) {
   for (int tries = 0; tries < 20000; ++tries) {
     DWORD made = 0;
-    HANDLE thread = CreateThread(nullptr, 0, &KeepIfItHasTheId, reinterpret_cast<void*>(uintptr_t{id}), 0, &made);
+    HANDLE thread = gRestricted ? StartRestrictedThread(&KeepIfItHasTheId, reinterpret_cast<void*>(uintptr_t{id}), &made)
+                                : CreateThread(nullptr, 0, &KeepIfItHasTheId, reinterpret_cast<void*>(uintptr_t{id}), 0, &made);
     if (made == id) return thread;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
@@ -342,21 +346,22 @@ HANDLE ThreadWithId(DWORD id) {
 }
 
 // A thread whose access list lets no one in.
-HANDLE StartRestrictedThread(LPTHREAD_START_ROUTINE start, DWORD* id) {
+HANDLE StartRestrictedThread(LPTHREAD_START_ROUTINE start, void* parameter, DWORD* id) {
   SECURITY_DESCRIPTOR descriptor;
   InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
   ACL acl;
   InitializeAcl(&acl, sizeof acl, ACL_REVISION);
   SetSecurityDescriptorDacl(&descriptor, TRUE, &acl, FALSE);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-  return CreateThread(&attributes, 0, start, nullptr, 0, id);
+  return CreateThread(&attributes, 0, start, parameter, 0, id);
 }
 
 // A thread of this program that holds the module's lock as gHow says; answers the thread still
 // to end (the holder, or the thread that took its id).
 HANDLE StartHolder() {
   DWORD id = 0;
-  HANDLE holder = gHow == THold::Restricted ? StartRestrictedThread(&Hold, &id) : CreateThread(nullptr, 0, &Hold, nullptr, 0, &id);
+  HANDLE holder = gHow == THold::Restricted || gRestricted ? StartRestrictedThread(&Hold, nullptr, &id)
+                                                            : CreateThread(nullptr, 0, &Hold, nullptr, 0, &id);
   if (ClosesOnHolder() && gHow != THold::KilledIdTakenByCloser) return holder;
   EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
   if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo) SuspendThread(holder);
@@ -468,6 +473,37 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
     }
   }
   VirtualFree(gNoAccess, 0, MEM_RELEASE);
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
+// A holder whose thread lets no one in (a sandboxed host's) is not waited for when the host keeps
+// it suspended inside, nor once it is dead and a new such thread has its id.
+TEST(MemoryManager, AHolderThatLetsNoOneInIsNotWaitedForWhenKeptSuspendedOrDead) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gRestricted = true;
+  for (THold how : {THold::SuspendedInside, THold::KilledIdReused}) {
+    SCOPED_TRACE(how == THold::SuspendedInside ? "kept suspended inside" : "killed, its id taken by a new thread");
+    TModuleEntries entries;
+    ASSERT_TRUE(entries.Complete());
+    gEntries = &entries;
+    gHow = how;
+    ResetEvent(gGoOn);
+    HANDLE thread = StartHolder();
+    bool served = true;
+    {
+      const TFailAfter bound(20000, "a call waits for ever for a holder that lets no one in");
+      served = RoundTripOnAnotherThread();
+    }
+    EXPECT_FALSE(served);
+    SetEvent(gGoOn);
+    TerminateThread(thread, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    FreeLibrary(entries.Module);
+  }
+  gRestricted = false;
   for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
 }
