@@ -781,6 +781,16 @@ void NTAPI HoldAtThreadEnd(PVOID, DWORD reason, PVOID) {
 }
 __attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gHoldAtThreadEnd = &HoldAtThreadEnd;
 
+// Holds the module's lock inside until let go while it holds the host's lock that every thread's
+// start takes from then on.
+DWORD WINAPI HoldUnderHostLock(void*) {
+  EnterCriticalSection(&gHostLock);
+  gHostLockAt = DLL_THREAD_ATTACH;
+  Hold(nullptr);
+  LeaveCriticalSection(&gHostLock);
+  return 0;
+}
+
 // The owner of the system's loader lock (named in the process's environment block).
 DWORD LoaderLockOwner() {
   const uint8_t* environment;
@@ -815,7 +825,8 @@ bool CatchLookAt(HANDLE looker, HANDLE holder, LONG count) {
 }  // namespace
 
 // The child half: a holder inside until let go, a look at it stopped, and the host's own
-// suspension of it changed meanwhile, or the holder under the loader lock, as KBL_HOLDER says.
+// suspension of it changed meanwhile, or the holder under the loader lock or a host's lock that
+// thread starts take, as KBL_HOLDER says.
 // The holder must run again within a second of the host letting it go.
 TEST(MemoryManager, SuspendedHolderChild) {
   const char* how = std::getenv("KBL_HOLDER");
@@ -835,14 +846,17 @@ TEST(MemoryManager, SuspendedHolderChild) {
   gHow = THold::SuspendedThenLetGo;
   DWORD holderId = 0;
   const bool atEnd = way == "under the loader lock";
-  HANDLE holder = CreateThread(nullptr, 0, atEnd ? &EndAtOnce : &Hold, nullptr, CREATE_SUSPENDED, &holderId);
+  const bool underHostLock = way == "holding a host's lock that every thread's start takes";
+  InitializeCriticalSection(&gHostLock);
+  HANDLE holder = CreateThread(nullptr, 0, atEnd ? &EndAtOnce : underHostLock ? &HoldUnderHostLock : &Hold, nullptr,
+                               CREATE_SUSPENDED, &holderId);
   if (atEnd) gHoldAtEndOf = holderId;
   ResumeThread(holder);
   ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
-  if (atEnd) {
-    ASSERT_EQ(LoaderLockOwner(), holderId);
+  if (atEnd || underHostLock) {
+    if (atEnd) ASSERT_EQ(LoaderLockOwner(), holderId);
     SetEvent(gCallNow);
-    // The first look of the module starts its watch, whose start waits for the loader lock.
+    // The first look of the module starts its watch, whose start waits for the holder's lock.
     EXPECT_TRUE(CatchLookAt(waiter, holder, 1)) << "the waiter never suspended the holder";
     TerminateThread(waiter, 1);
   } else if (way == "suspended by the host while the look is stopped before its own") {
@@ -863,7 +877,7 @@ TEST(MemoryManager, SuspendedHolderChild) {
     ResumeThread(holder);
   }
   EXPECT_TRUE(RunsAgainWithin(holder, 1500)) << "the holder stays suspended";
-  if (!atEnd) ResumeThread(waiter);
+  if (!atEnd && !underHostLock) ResumeThread(waiter);
   EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended once the looker runs again";
   SetEvent(gGoOn);
   gStopCalling = true;
@@ -879,11 +893,13 @@ TEST(MemoryManager, SuspendedHolderChild) {
 // A holder that a look suspended runs again within a second once the host lets it go, and the
 // host's own suspension of it is not undone: when the host suspends it while a look is stopped
 // before its suspension (a freeze of the program's threads), or lets it go while a look that
-// suspended it once more is stopped. Also when it holds the system's loader lock while the
-// module's first look is stopped (no watch over looks can start then).
+// suspended it once more is stopped. Also when it holds the system's loader lock, or a host's
+// lock that every thread's start takes, while the module's first look is stopped (no watch over
+// looks can start then).
 TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
   for (const char* how : {"suspended by the host while the look is stopped before its own",
-                          "let go by the host while a look at it is stopped", "under the loader lock"}) {
+                          "let go by the host while a look at it is stopped", "under the loader lock",
+                          "holding a host's lock that every thread's start takes"}) {
     SCOPED_TRACE(how);
     const TChildRun run =
         RunChildProcess("--gtest_filter=MemoryManager.SuspendedHolderChild", {{"KBL_HOLDER", how}}, 30000);
