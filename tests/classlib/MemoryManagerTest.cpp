@@ -909,6 +909,45 @@ TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
   }
 }
 
+// The child half: sixteen looks at a live holder stay stopped (each taken over, the holder running
+// again), then the next holder is killed inside and a new thread takes its id.
+TEST(MemoryManager, StoppedLooksChild) {
+  if (std::getenv("KBL_STOPPED_LOOKS") == nullptr) GTEST_SKIP() << "the child half of a test";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gHow = THold::SuspendedThenLetGo;
+  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  bool served = true;
+  for (int i = 0; i < 16; ++i) {
+    entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::CountUnwritten));
+    CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+    ASSERT_TRUE(SuspendedWithin(holder, 1, 5000) && RunsAgainWithin(holder, 2000)) << "look " << i;
+  }
+  SetEvent(gGoOn);
+  ASSERT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+  ResetEvent(gGoOn);
+  gHow = THold::KilledIdReused;
+  StartHolder();
+  EXPECT_FALSE(RoundTripOnAnotherThread()) << "the chunks not given up";
+  std::fflush(stdout);
+  // The stopped looks would go on.
+  TerminateProcess(GetCurrentProcess(), ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed());
+}
+
+// A holder killed inside, its id taken by a new thread, is not waited for while many looks at
+// another holder stay stopped (their threads kept suspended by the host).
+TEST(MemoryManager, ADeadHolderIsToldWhileManyLooksStayStopped) {
+  const TChildRun run =
+      RunChildProcess("--gtest_filter=MemoryManager.StoppedLooksChild", {{"KBL_STOPPED_LOOKS", "1"}}, 25000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "a call waits for ever for a dead holder";
+  EXPECT_EQ(run.ExitCode, 0u);
+}
+
 // The child half: the lock's holder is killed inside, then a thread ends while the module
 // allocates at every thread's end (as thread-storage destructors do, under the system's loader
 // lock, which holds back the start of any new thread).
