@@ -1348,4 +1348,85 @@ TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTh
   std::remove(LogName().c_str());
 }
 
+// --- Probes: entries that end by an unwind, and the exceptions kept on their threads
+
+// What the exception event's handler does for each exception (by its message), in turn: hands
+// over a caught exception of that message, or "unwind"s to the guard of its thread (the host's).
+std::map<std::string, std::vector<std::string>> gScript;
+std::jmp_buf gScriptGuard;
+
+void RunScript(const std::string& message) {
+  for (const std::string& step : gScript[message]) {
+    if (step == "unwind") std::longjmp(gScriptGuard, 1);
+    try {
+      throw std::logic_error(step);
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  }
+}
+
+// An entry unwound to a guard of its thread's (a host's, or the program's own around an event
+// call) ends that thread's work inside the library: what the program's code handed over in it
+// is still processed, and so is every later exception of the thread. Kept ones pending when the
+// entry was unwound, an unwind while the kept ones are processed, and an unwind of an entry
+// inside another module's event call (the thread held the library lock already).
+TEST_F(ProcessingWin32Test, AnEntryEndedByAnUnwindLosesNoExceptionOfItsThread) {
+  const struct {
+    const char* Name;
+    std::map<std::string, std::vector<std::string>> Script;
+    void (*Run)();
+    std::vector<const char*> Logged;
+  } cases[] = {
+      {"a kept one pending at the unwind", {{"outer", {"kept inner", "unwind"}}},
+       [] {
+         if (setjmp(gScriptGuard) == 0) {
+           ProcessOnHeap("outer");
+         }
+       },
+       {"outer", "kept inner"}},
+      {"an unwind in the kept one's processing", {{"outer 1", {"inner 1"}}, {"inner 1", {"unwind"}}, {"outer 2", {"inner 2"}}},
+       [] {
+         if (setjmp(gScriptGuard) == 0) {
+           ProcessOnHeap("outer 1");
+         }
+         ProcessOnHeap("outer 2");
+       },
+       {"outer 1", "inner 1", "outer 2", "inner 2"}},
+      {"an unwind inside another module's event call", {{"event call", {"inner"}}, {"inner", {"unwind"}}},
+       [] {
+         TEmberExceptionRecord theirs;
+         uint8_t execute = 1;
+         EmberLog_ExceptionActionNotifyEvent(&theirs, 99, &execute);
+         ProcessOnHeap("later");
+       },
+       {"inner", "later"}},
+  };
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject != nullptr) RunScript(record.ExceptionObject->what());
+  };
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 99) return;
+    if (setjmp(gScriptGuard) == 0) {
+      RunScript("event call");
+    }
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::remove(LogName().c_str());
+    gScript = c.Script;
+    {
+      const TFailAfter bound(60000, "an exception after an unwound entry stalls");
+      std::thread(c.Run).join();
+    }
+    // The unwound entry's worker goes on alone: its report comes in its own time.
+    const DWORD until = GetTickCount() + 10000;
+    for (const char* message : c.Logged) {
+      while (!LogHolds(message) && GetTickCount() < until) Sleep(50);
+      EXPECT_TRUE(LogHolds(message)) << message << " is not processed";
+    }
+  }
+  gScript.clear();
+}
+
 }  // namespace
