@@ -47,6 +47,7 @@
 #include "exceptions/report/EReportOutput.h"
 #include "exceptions/report/ESendReport.h"
 #include "exceptions/report/ESupport.h"
+#include "exceptions/report/ESysUtils.h"
 #include "tools/vsthost/VstHost.h"
 
 namespace {
@@ -1427,6 +1428,37 @@ TEST_F(ProcessingWin32Test, AnEntryEndedByAnUnwindLosesNoExceptionOfItsThread) {
     }
   }
   gScript.clear();
+}
+
+// A kept exception is processed through the library's copy of it, which the report names as the
+// exception it copies: a wrapper of a safecall exception handed over in a handler (the child
+// half notes whether its processing returned and under which class it was reported).
+TEST_F(ProcessingWin32Test, KeptWrapperChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject == nullptr || std::string(record.ExceptionObject->what()) != "outer") return;
+    try {
+      throw TActiveXException("wrapped failure", nullptr, "EOleSysErrorAbc");
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  };
+  Process(0, "outer");
+  Note("returned;");
+  Note(LogHolds("EOleSysErrorAbc") ? "carried class;" : "another class;");
+}
+
+// ... processed as it is when it is processed at once: under the class it carries, and without
+// taking the copy for the wrapper itself (with the filters on, as they are by default).
+TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptWrapperChild",
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 30000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;carried class;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
 }
 
 }  // namespace
