@@ -1461,4 +1461,61 @@ TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
   std::remove(kChildNotes);
 }
 
+// --- Probes: a send given up while the program's code it runs goes on
+
+// The child half: a report sent in the background waits in its before-e-mail handler; the next
+// exception waits the bound for it and gives it up, and while that one is processed (its dialog
+// shows), the given-up send's handler goes on and hands over an exception of its own. Notes
+// "overlap;" when two processings showed their dialogs at once, then "done;".
+TEST_F(ProcessingWin32Test, GivenUpSendChild) {
+  const char* port = std::getenv("KBL_GIVEN_UP_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HANDLE goOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static std::atomic<int32_t> dialogs{0}, showing{0};
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    if (++showing > 1) Note("overlap;");
+    if (++dialogs == 2) {  // the next exception's
+      SetEvent(goOn);
+      Sleep(5000);
+    }
+    EmberDialogState().DialogType = 0;
+    --showing;
+  };
+  SetEmberReportOutput(output);
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+    SetEvent(inside);
+    WaitForSingleObject(goOn, 30000);
+    try {
+      throw std::logic_error("late inner");
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  };
+  Process(0, "outer");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  Process(0, "next");
+  Sleep(1000);
+  Note("done;");
+  ExitProcess(0);  // the given-up send ends with the process
+}
+
+// A send given up where it waits in a handler of the program (the next exception waited the bound
+// for it) touches nothing of the library any more: when that handler goes on and hands over an
+// exception, no processing of it runs beside the one of the exception that took the lock over.
+TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
+  testnet::SmtpServer server;
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
+                                        {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}}, 60000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
 }  // namespace
