@@ -1518,4 +1518,57 @@ TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
   std::remove(kChildNotes);
 }
 
+// --- Probes: the last close on the thread whose exception is being processed
+
+HANDLE gClosedInside = nullptr;
+
+LRESULT CALLBACK ClosingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  StopExceptionReporting();  // the host closes its last plug-in
+  Note("closed;");
+  SetEvent(gClosedInside);
+  return 0;
+}
+
+// The child half: while the main thread's exception shows its dialog, the host closes its last
+// plug-in in a message the main thread handles meanwhile. Notes the close, the processing's return
+// and whether its report reached the log.
+TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window;
+  WNDCLASSA type{};
+  type.lpfnWndProc = &ClosingWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblClosingWindow";
+  RegisterClassA(&type);
+  window = CreateWindowA("KblClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    PostMessageA(window, WM_USER, 0, 0);
+    WaitForSingleObject(gClosedInside, 10000);
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process(0, "outer");
+  Note("returned;");
+  Note(LogHolds("outer") ? "logged;" : "not logged;");
+  ExitProcess(0);
+}
+
+// The last close made while the closing thread's own exception is being processed (the main
+// thread handles the host's messages while the exception dialog shows) does not take the library
+// down under that processing: the processing goes on to its end and its report is logged.
+TEST(ProcessingChild, TheLastCloseInsideAnExceptionsProcessingLetsItEnd) {
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseInsideEntryChild",
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 30000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;logged;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
 }  // namespace
