@@ -1221,7 +1221,17 @@ TEST_F(ProcessingWin32Test, GoneHolderChild) {
     };
     Process(0, "gone holder");
   } else {
-    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) { stop(); };
+    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+      // KBL_GONE_KEEP: the handler hands over an exception of its own before it stops.
+      if (std::getenv("KBL_GONE_KEEP") != nullptr && victim == 0) {
+        try {
+          throw std::logic_error("kept before the kill");
+        } catch (const std::exception& error) {
+          HandleCaughtException(&error, 0);
+        }
+      }
+      stop();
+    };
     host = CreateThread(nullptr, 0, &GoneHolderHost, nullptr, 0, nullptr);
   }
   ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
@@ -1569,6 +1579,24 @@ TEST(ProcessingChild, TheLastCloseInsideAnExceptionsProcessingLetsItEnd) {
   EXPECT_EQ(run.ExitCode, 0u);
   file.close();
   std::remove(kChildNotes);
+}
+
+// What a host thread's handler handed over inside its exception's processing is processed as its
+// own also when the host kills that thread before its entry ends (a watchdog ends a call hung in
+// the handler): the next exception and the last close come, and the handed-over one is logged.
+TEST(ProcessingChild, AnExceptionKeptOnAThreadKilledInsideItsEntryIsStillProcessed) {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
+                                        {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "next;closed;");
+  EXPECT_TRUE(LogHolds("after the holder"));
+  EXPECT_TRUE(LogHolds("kept before the kill")) << "lost with its thread";
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
 }
 
 }  // namespace
