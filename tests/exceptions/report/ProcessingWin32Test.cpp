@@ -1599,4 +1599,40 @@ TEST(ProcessingChild, AnExceptionKeptOnAThreadKilledInsideItsEntryIsStillProcess
   std::remove(LogName().c_str());
 }
 
+// The child half: a host thread's exception is processed, and its handler asks a window of the
+// main thread something (SendMessage) just as the main thread closes the last plug-in. Notes the
+// close's and the processing's returns.
+TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window = CreateWindowA("STATIC", "main", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    SetEvent(inside);
+    Sleep(500);  // the close is under way
+    SendMessageA(window, WM_NULL, 0, 0);
+  };
+  std::thread host([this] { Process(0, "outer"); });
+  WaitForSingleObject(inside, 30000);
+  StopExceptionReporting();
+  Note("closed;");
+  host.join();
+  Note("returned;");
+  ExitProcess(0);
+}
+
+// The last close waits for an exception being processed on another thread; it answers what that
+// processing's handler sends to the closing thread's windows meanwhile, as every other wait of the
+// library on a thread with windows does, so the two do not wait for each other.
+TEST(ProcessingChild, TheLastCloseAnswersTheWindowsAProcessingsHandlerAsks) {
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseWhileAHandlerAsksChild",
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 30000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
 }  // namespace
