@@ -1431,7 +1431,7 @@ TEST_F(ProcessingWin32Test, AnEntryEndedByAnUnwindLosesNoExceptionOfItsThread) {
       std::thread(c.Run).join();
     }
     // The unwound entry's worker goes on alone: its report comes in its own time.
-    const DWORD until = GetTickCount() + 10000;
+    const DWORD until = GetTickCount() + 5000;
     for (const char* message : c.Logged) {
       while (!LogHolds(message) && GetTickCount() < until) Sleep(50);
       EXPECT_TRUE(LogHolds(message)) << message << " is not processed";
@@ -1463,7 +1463,7 @@ TEST_F(ProcessingWin32Test, KeptWrapperChild) {
 TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptWrapperChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 30000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;carried class;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1573,7 +1573,7 @@ TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
 TEST(ProcessingChild, TheLastCloseInsideAnExceptionsProcessingLetsItEnd) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseInsideEntryChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 30000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;logged;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1627,7 +1627,7 @@ TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
 TEST(ProcessingChild, TheLastCloseAnswersTheWindowsAProcessingsHandlerAsks) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseWhileAHandlerAsksChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 30000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;");
   EXPECT_EQ(run.ExitCode, 0u);
