@@ -1635,4 +1635,20 @@ TEST(ProcessingChild, TheLastCloseAnswersTheWindowsAProcessingsHandlerAsks) {
   std::remove(kChildNotes);
 }
 
+// An end of the program that the library makes (the main thread's code ended by the runtime)
+// while the report it processed last is still being sent to a server that never answers: the end
+// gives that send up after the bound and leaves no companion folder of the report behind.
+TEST(ProcessingChild, AnEndThatGivesASendUpLeavesNoCompanionFolder) {
+  testnet::Listener silent([](testnet::Connection& connection) { connection.ReadUntil("\r\nnever\r\n"); });
+  const std::set<std::string> before = CompanionFolders();
+  const TChildRun run = RunChildProcess(
+      "--gtest_filter=ProcessingWin32Test.TerminateMainChild",
+      {{"KBL_TERMINATE_MAIN_PORT", std::to_string(silent.Port())}, {"KBL_TERMINATE_WHERE", "alone"}}, 60000);
+  EXPECT_EQ(run.ExitCode, 1u);
+  char pid[16];
+  std::snprintf(pid, sizeof pid, "%08lX", run.ProcessId);
+  for (const std::string& folder : CompanionFolders())
+    EXPECT_TRUE(before.count(folder) != 0 || folder.compare(8, 8, pid) != 0) << folder << " is left";
+}
+
 }  // namespace
