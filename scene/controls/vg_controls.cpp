@@ -240,7 +240,10 @@ void TvgTimer::Restart() {
   if (!enabled_ || interval_ == 0 || !onTimer_.Assigned()) return;
   if (!timer_) timer_ = TimerFactory() ? TimerFactory()() : vgCreateControlTimer();
   if (!timer_) return;
-  timer_->Start(interval_, [this] { onTimer_(this); });
+  timer_->Start(interval_, [this] {
+    const TComponentFrame code(this);  // a form of the timer released by its handler waits for it
+    onTimer_(this);
+  });
 }
 
 // --- Form actions

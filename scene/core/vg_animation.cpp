@@ -107,6 +107,8 @@ void TvgAniThread::DoSyncTimer() {
   int32_t i = Count() - 1;
   while (i >= 0) {
     TvgAnimation* animation = animations_[static_cast<size_t>(i)];
+    // The animation's handlers run the code of its scene's form: one they release waits for it.
+    const TComponentFrame code(animation);
     if (animation->GetRunning()) {
       if (SameText(animation->GetBindingName(), "caret")) {
         // A caret blinks at a third of the tick rate.
