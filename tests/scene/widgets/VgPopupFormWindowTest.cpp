@@ -109,16 +109,24 @@ TEST_F(PopupFormsTest, DropDownsToggledByCodeLeaveNothingBehindBeforeOrAfterTheL
   EXPECT_TRUE(Same(before, THeld::Now())) << "after the loop";
 }
 
-// Closes a drop-down from inside a drag over its popup. A form freed under that drag ends the
-// program: the scene's code would go on in freed memory.
+// Closes a drop-down from inside a drag over its popup, or a tick of a timer its form owns. A
+// form freed under that drag or tick ends the program: the scene's code would go on in freed
+// memory.
 struct TDragCloser {
   TvgStringComboBox* box = nullptr;
   void Over(TObject*, const TvgDragObject&, const TvgPoint&, bool& accept) {
     accept = false;
+    Close();
+  }
+  void Tick(TObject* timer) {
+    static_cast<TvgTimer*>(timer)->SetEnabled(false);
+    Close();
+  }
+  void Close() {
     const auto window = static_cast<HWND>(box->GetPopup()->GetPopupForm()->NativeWindow());
     box->DropDown();
     if (IsWindow(window)) return;
-    std::fprintf(stderr, "FAILED: the popup's form was freed under a drag over it\n");
+    std::fprintf(stderr, "FAILED: the popup's form was freed under a drag over it or a tick of its timer\n");
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 1);
   }
@@ -126,8 +134,8 @@ struct TDragCloser {
 
 // Whichever way the popup closes, its form goes at once when none of its code runs (the owner
 // freed while open, the scene freed; closed by code above), and once the loop runs when it closes
-// inside the form's own handling (a click on an item of its list, a drag over it, another window
-// activated), which goes on with a whole form.
+// inside the form's own handling (a click on an item of its list, a drag over it, a timer of its
+// own, another window activated), which goes on with a whole form.
 TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) {
   struct Way {
     const char* name;
@@ -159,6 +167,16 @@ TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) 
          ASSERT_EQ(target->DragEnter(nullptr, 0, centre, &effect), S_OK);
          target->DragOver(0, centre, &effect);
          target->DragLeave();
+       },
+       false, false},
+      {"a timer of its own",
+       [&](TvgStringComboBox* box, TvgPopupForm* form) {
+         closer.box = box;
+         auto* timer = new TvgTimer(form);
+         timer->SetInterval(1);
+         timer->SetOnTimer(TNotifyEvent::Of<&TDragCloser::Tick>(&closer));
+         timer->SetEnabled(true);
+         for (MSG msg; box->GetPopup()->GetIsOpen() && GetMessageW(&msg, nullptr, 0, 0) > 0;) DispatchMessageW(&msg);
        },
        false, false},
       {"another window activated", [&](TvgStringComboBox*, TvgPopupForm*) { SetActiveWindow(host->handle); }, false,
