@@ -132,10 +132,51 @@ struct TDragCloser {
   }
 };
 
+// Releases the form of an animation's scene when the animation finishes. Freed under that step,
+// the form's code would go on in freed memory: the program ends.
+struct TReleaseOnFinish {
+  TForm* form = nullptr;
+  int destroys = 0;
+  void Destroyed(TObject*) { ++destroys; }
+  void Finished(TObject*) {
+    form->Release();
+    if (destroys == 0) return;
+    std::fprintf(stderr, "FAILED: the form was freed under a step of its scene's animation\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+};
+
+// The animations of a form's scene run the form's code from the ticker's timer: a release one of
+// their handlers asks for waits for the step (a form in the host window, never activated).
+void ReleaseByItsScenesAnimation(HWND host) {
+  const TFailAfter bound(20000, "a form released by its scene's animation");
+  TReleaseOnFinish rig;
+  rig.form = TCustomForm::CreateNew<TForm>(nullptr);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TReleaseOnFinish::Destroyed>(&rig);
+  rig.form->SetParentWindow(host);
+  rig.form->SetBounds(0, 0, 100, 60);
+  auto* formScene = new TvgScene(rig.form);
+  formScene->SetParent(rig.form);
+  formScene->SetAlign(alClient);
+  auto* shape = new TvgRectangle(nullptr);
+  formScene->AddObject(shape);
+  auto* animation = new TvgFloatAnimation(nullptr);
+  animation->SetParent(shape);
+  animation->SetPropertyName("Opacity");
+  animation->SetStopValue(0.5f);
+  animation->SetDuration(0.05f);
+  animation->OnFinish = TNotifyEvent::Of<&TReleaseOnFinish::Finished>(&rig);
+  rig.form->Show();
+  animation->Start();
+  EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, 5000)) << "released by its scene's animation";
+}
+
 // Whichever way the popup closes, its form goes at once when none of its code runs (the owner
 // freed while open, the scene freed; closed by code above), and once the loop runs when it closes
 // inside the form's own handling (a click on an item of its list, a drag over it, a timer of its
-// own, another window activated), which goes on with a whole form.
+// own, another window activated), which goes on with a whole form. A form released by an
+// animation of its scene likewise waits for the step.
 TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) {
   struct Way {
     const char* name;
@@ -204,6 +245,7 @@ TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) 
     EXPECT_TRUE(Gone(window)) << way.name;
     if (!way.freesTheBox) delete box;
   }
+  ReleaseByItsScenesAnimation(host->handle);  // the same for a form a handler of its scene releases
 }
 
 }  // namespace
