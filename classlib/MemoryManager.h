@@ -96,8 +96,9 @@ struct TLockWord {
   // The holder will not give the lock back: what it guards may be half changed and is left alone
   // for good. Read after every take of the lock, so it shares the lock's line.
   std::atomic<bool> givenUp;
-  // The holder last found kept suspended (high half) and when, by GetTickCount (low half).
-  std::atomic<uint64_t> keptSuspended;
+  // The holder last not waited for (high half: kept suspended, or not to be looked at) and when,
+  // by GetTickCount (low half).
+  std::atomic<uint64_t> notWaitedFor;
 };
 
 // Stands on the stack of a thread from before it tries to take the lock word `lock` until after
