@@ -576,20 +576,25 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // freezes the program's threads) is taken over: by the next waiter that finds the same look under
 // way at two of its tries, or by the module's watch, a thread that checks the turn while looks are
 // under way and takes over one that has not moved for two checks, so that the holder runs again
-// within a second though no other thread calls the module. Nobody waits for the watch: a look
-// starts it when none runs and goes on (its start may be held up by other modules' thread-start
-// code, or by the loader's lock), and the module's detach ends it before any finaliser runs. It
-// runs no host call, is made through the system's own entry (the exception library neither lists
-// nor freezes it), looks at no holder, allocates nothing and takes no lock of the module.
+// within a second though no other thread calls the module. Nobody waits for the watch: a waiter
+// starts it at its first sleep when none runs and goes on (its start may be held up by other
+// modules' thread-start code, or by the loader's lock), and no look is made until it runs, so that
+// the net is there before a look can be stopped. The module's detach ends it before any finaliser
+// runs. It runs no host call, is made through the system's own entry (the exception library
+// neither lists nor freezes it), looks at no holder, allocates nothing and takes no lock of the
+// module. A holder no look can be made at (no watch runs, no record is free, its thread lets no
+// one in) is not waited for once that lasted a second: the waiter does without the lock.
 //
 // A look has a record, and taking the record is the only way to take a look over: whoever takes
-// it owns the resumption. The look suspends the holder through the native call that writes the
-// holder's suspension count into the record once the suspension took place, and resumes it
-// through the one that writes the count of the resumption, so a taker resumes the holder only
-// when the look suspended it and had not resumed it yet. A look that goes on after its record was
-// taken gives no verdict (what it read may have been read while the holder ran), and undoes its
-// suspension only when the taker found none to undo. A record stays the look's until the look
-// frees it, or until the watch finds the look's thread ended.
+// it owns the resumption. The record's phase says how far the look got: before its suspension
+// (taken then, the look suspends nothing), at it, or at its resumption. The look suspends the
+// holder through the native call that writes the holder's suspension count into the record, and
+// resumes it through the one that writes the resumption's count, so a taker resumes the holder
+// only when the look's suspension is in effect, whatever other threads did to the holder's count
+// meanwhile. A look that goes on after its record was taken gives no verdict (what it read may
+// have been read while the holder ran), and undoes its suspension only when the taker resumed
+// nothing. A record stays the look's until the look frees it, or until the watch finds the
+// look's thread ended.
 
 // Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
