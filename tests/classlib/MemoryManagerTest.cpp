@@ -891,9 +891,9 @@ TEST(MemoryManager, SuspendedHolderChild) {
 // A holder that a look suspended runs again within a second once the host lets it go, and the
 // host's own suspension of it is not undone: when the host suspends it while a look is stopped
 // before its suspension (a freeze of the program's threads), or lets it go while a look that
-// suspended it once more is stopped. Also when it holds the system's loader lock, or a host's
-// lock that every thread's start takes, while the module's first look is stopped (no watch over
-// looks can start then).
+// suspended it once more is stopped. When it holds the system's loader lock, or a host's lock
+// that every thread's start takes, as the module's first wait begins, no watch over looks can
+// start: no look suspends it then, and a waiter stopped meanwhile leaves it running.
 TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
   for (const char* how : {"suspended by the host while the look is stopped before its own",
                           "let go by the host while a look at it is stopped", "under the loader lock",
