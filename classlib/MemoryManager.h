@@ -80,15 +80,18 @@ uint32_t LockOwnerId() noexcept;
 // - an exception raised under the lock goes past the frame to handlers outside (a host that
 //   survives a plug-in's crash), dispatched or unwound (see TLockFrame);
 // - an exception handler processes an exception raised under it (GiveUp...OfThisThread).
-// A holder found kept suspended by another thread (two looks of one waiter in a row) is not waited
-// for; that verdict stands for a while, so that a call does not pay the wait again each time. A
-// waiter looks itself, one look at a time in the module, and never waits for another thread's
-// start, end or progress. A look stopped in the middle (its waiter killed, or kept suspended) is
-// taken over by the next waiter, or within a second by a thread of the module's own that watches
-// the looks: the holder it left suspended runs again, and nobody waits for ever. The watch is
-// started by a look when none runs (not by a thread that holds the system's loader lock), waited
-// for by nobody, and ended at the module's detach before any finaliser runs. From the start of the
-// module's detach the lock is waited for a second at most.
+// A holder found kept suspended by another thread (two looks of one waiter in a row), or one that
+// no look could be made at for a second (its thread lets no one in, sixteen looks stopped in the
+// middle, no watch running), is not waited for, nor given up; that verdict stands for a while, so
+// that a call does not pay the wait again each time. A waiter looks itself, one look at a time in
+// the module, and never waits for another thread's start, end or progress. A look stopped in the
+// middle (its waiter killed, or kept suspended) is taken over by the next waiter, or within a
+// second by a thread of the module's own that watches the looks: the holder it left suspended runs
+// again, other threads' suspensions of it are left as they are, and nobody waits for ever. The
+// watch is started at a waiter's first sleep when none runs (not by a thread that holds the
+// system's loader lock), waited for by nobody, and ended at the module's detach before any
+// finaliser runs; no look is made while it does not run. From the start of the module's detach
+// the lock is waited for a second at most.
 // Constant-initialised (all zero): usable before any static constructor and after the last
 // destructor of the module.
 struct TLockWord {
@@ -96,8 +99,9 @@ struct TLockWord {
   // The holder will not give the lock back: what it guards may be half changed and is left alone
   // for good. Read after every take of the lock, so it shares the lock's line.
   std::atomic<bool> givenUp;
-  // The holder last found kept suspended (high half) and when, by GetTickCount (low half).
-  std::atomic<uint64_t> keptSuspended;
+  // The holder last not waited for (high half: kept suspended, or not to be looked at) and when,
+  // by GetTickCount (low half).
+  std::atomic<uint64_t> notWaitedFor;
 };
 
 // Stands on the stack of a thread from before it tries to take the lock word `lock` until after

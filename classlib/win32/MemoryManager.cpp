@@ -458,12 +458,12 @@ namespace {
 // What a waiter makes of the lock's holder.
 enum class TVerdict {
   Wait,           // inside the code that took the lock, or nothing could be told
-  KeptSuspended,  // inside, but kept suspended by another thread: not waited for now
+  NotWaitedFor,   // kept suspended by another thread, or not to be looked at: not waited for now
   Gone,           // will never give the lock back
 };
 
 // How long a holder found kept suspended is not waited for before it is looked at again.
-constexpr DWORD kKeptSuspendedMs = 100;
+constexpr DWORD kNotWaitedForMs = 100;
 
 }  // namespace
 
@@ -576,20 +576,25 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // freezes the program's threads) is taken over: by the next waiter that finds the same look under
 // way at two of its tries, or by the module's watch, a thread that checks the turn while looks are
 // under way and takes over one that has not moved for two checks, so that the holder runs again
-// within a second though no other thread calls the module. Nobody waits for the watch: a look
-// starts it when none runs and goes on (its start may be held up by other modules' thread-start
-// code, or by the loader's lock), and the module's detach ends it before any finaliser runs. It
-// runs no host call, is made through the system's own entry (the exception library neither lists
-// nor freezes it), looks at no holder, allocates nothing and takes no lock of the module.
+// within a second though no other thread calls the module. Nobody waits for the watch: a waiter
+// starts it at its first sleep when none runs and goes on (its start may be held up by other
+// modules' thread-start code, or by the loader's lock), and no look is made until it runs, so that
+// the net is there before a look can be stopped. The module's detach ends it before any finaliser
+// runs. It runs no host call, is made through the system's own entry (the exception library
+// neither lists nor freezes it), looks at no holder, allocates nothing and takes no lock of the
+// module. A holder no look can be made at (no watch runs, no record is free, its thread lets no
+// one in) is not waited for once that lasted a second: the waiter does without the lock.
 //
 // A look has a record, and taking the record is the only way to take a look over: whoever takes
-// it owns the resumption. The look suspends the holder through the native call that writes the
-// holder's suspension count into the record once the suspension took place, and resumes it
-// through the one that writes the count of the resumption, so a taker resumes the holder only
-// when the look suspended it and had not resumed it yet. A look that goes on after its record was
-// taken gives no verdict (what it read may have been read while the holder ran), and undoes its
-// suspension only when the taker found none to undo. A record stays the look's until the look
-// frees it, or until the watch finds the look's thread ended.
+// it owns the resumption. The record's phase says how far the look got: before its suspension
+// (taken then, the look suspends nothing), at it, or at its resumption. The look suspends the
+// holder through the native call that writes the holder's suspension count into the record, and
+// resumes it through the one that writes the resumption's count, so a taker resumes the holder
+// only when the look's suspension is in effect, whatever other threads did to the holder's count
+// meanwhile. A look that goes on after its record was taken gives no verdict (what it read may
+// have been read while the holder ran), and undoes its suspension only when the taker resumed
+// nothing. A record stays the look's until the look frees it, or until the watch finds the
+// look's thread ended.
 
 // Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
@@ -598,10 +603,11 @@ std::atomic<int> gPausedLook{kNotPaused};
 
 // What a look finds of the holder.
 enum class TFinding {
-  Unknown,    // no look was made, or it was taken over: nothing to go by
-  Inside,     // running (or ready to run) inside the code that took the lock, or nothing could be told
-  Suspended,  // inside, kept suspended by another thread
-  Gone,       // will never give the lock back
+  Unknown,     // another look was under way, or this one was taken over: nothing to go by
+  Untellable,  // no look can be made: its thread lets no one in, no record is free, no watch runs
+  Inside,      // running (or ready to run) inside the code that took the lock, or nothing could be told
+  Suspended,   // inside, kept suspended by another thread
+  Gone,        // will never give the lock back
 };
 
 // True when a thread of this process has the id. The system lists every thread without asking
@@ -660,9 +666,11 @@ bool NoFrameOnStack(const TThreadEntries& entries, HANDLE thread, DWORD holder, 
 enum TRecordPhase : uint32_t {
   kFree,            // no look's
   kClaimed,         // a look fills it in
-  kLive,            // the look's, under way (or about to take its turn)
-  kTakenResumed,    // taken over once the suspension took place: the taker resumed the holder
-  kTakenUnresumed,  // taken over before it took place: a suspension that follows is the look's to undo
+  kLive,            // the look's, before its suspension: taken over now, the look suspends nothing
+  kSuspending,      // the look's, about to suspend the holder, or done (the count written)
+  kResuming,        // the look's, about to resume the holder, or done (the resumption's count written)
+  kTakenResumed,    // taken over, the taker resumed the holder: the look resumes nothing
+  kTakenUnresumed,  // taken over, the taker resumed nothing: a suspension of the look's is its own to undo
 };
 constexpr uint32_t kNoCount = 0xFFFFFFFFu;  // no suspension count comes near it
 struct TLookRecord {
@@ -688,7 +696,11 @@ uint64_t RecordWord(uint32_t number, uint32_t phase, uint32_t count) {
 uint32_t NumberOf(uint64_t word) { return static_cast<uint32_t>(word >> 35); }
 uint32_t RecordPhaseOf(uint64_t word) { return static_cast<uint32_t>(word >> 32) & 7; }
 uint32_t CountOf(uint64_t word) { return static_cast<uint32_t>(word); }
-bool IsLive(uint64_t word, uint32_t number) { return NumberOf(word) == number && RecordPhaseOf(word) == kLive; }
+// The look's own, under way (not taken, not being freed).
+bool IsLive(uint64_t word, uint32_t number) {
+  return NumberOf(word) == number && RecordPhaseOf(word) >= kLive && RecordPhaseOf(word) <= kResuming;
+}
+uint64_t WithPhase(uint64_t word, uint32_t phase) { return RecordWord(NumberOf(word), phase, CountOf(word)); }
 bool IsTaken(uint64_t word) { return RecordPhaseOf(word) == kTakenResumed || RecordPhaseOf(word) == kTakenUnresumed; }
 
 // Where the system writes the suspension's count: the low half of the word (a little-endian
@@ -716,37 +728,33 @@ bool ReadSuspendCount(const TThreadEntries& entries, HANDLE thread, ULONG& count
   return entries.QueryThread(thread, 35, &count, sizeof count, nullptr) == 0;
 }
 
-// Whether the suspension of the look whose record's word is `word` took place: the system wrote
-// its count; or, where the system writes the count in the caller's own code after the suspension
-// (a look stopped in between leaves it unwritten), the holder's count has risen since the look
-// read it just before.
-bool SuspensionTookPlace(const TThreadEntries& entries, const TLookRecord& record, uint64_t word, ULONG& now) {
-  if (CountOf(word) != kNoCount) return true;
-  const uint32_t before = record.before.load(std::memory_order_acquire);
-  return before != kNoCount && ReadSuspendCount(entries, record.holder, now) && now > before;
-}
-
-// Takes look `number`'s record away from it while it is under way. The exchange that takes it
-// decides whether the look's suspension took place: then the taker resumes the holder, unless the
-// look did (the system wrote the resumption's count, or the holder's count is back where the look
-// found it); a suspension that takes place after the exchange is the look's to undo. Answers
-// whether this call took it.
+// Takes look `number`'s record away from it while it is under way; answers whether this call took
+// it. The exchange that takes it decides who resumes the holder: the taker resumes it when the
+// look's suspension is in effect, and the look then resumes nothing; otherwise the look undoes
+// its own suspension, if it makes one, when it goes on. A look taken before its suspension never
+// makes one. Only a look stopped between a call of the system and the system's writing of that
+// call's count (where the system writes it in the caller's own code, after the call) leaves a
+// doubt, settled by the holder's count: a suspension counted when it rose since the look read it,
+// a resumption not made while the holder is suspended at all.
 bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
     // The look's while its number is in the word: filled in before it goes live.
     HANDLE holder = record.holder;
-    ULONG now = kNoCount;
-    const bool suspended = SuspensionTookPlace(entries, record, word, now);
-    if (!record.word.compare_exchange_weak(word,
-                                           RecordWord(number, suspended ? kTakenResumed : kTakenUnresumed, CountOf(word)),
+    ULONG now = 0;
+    const bool counted = ReadSuspendCount(entries, holder, now);
+    bool resume = false;
+    if (RecordPhaseOf(word) == kSuspending) {
+      const uint32_t before = record.before.load(std::memory_order_acquire);
+      resume = CountOf(word) != kNoCount || (before != kNoCount && counted && now > before);
+    } else if (RecordPhaseOf(word) == kResuming) {
+      resume = record.resumed.load(std::memory_order_acquire) == kNoCount && counted && now > 0;
+    }
+    if (!record.word.compare_exchange_weak(word, WithPhase(word, resume ? kTakenResumed : kTakenUnresumed),
                                            std::memory_order_acq_rel, std::memory_order_acquire))
       continue;
-    const uint32_t before = record.before.load(std::memory_order_acquire);
-    const bool resumed = record.resumed.load(std::memory_order_acquire) != kNoCount ||
-                         (before != kNoCount && ReadSuspendCount(entries, holder, now) && now <= before);
     ULONG count = 0;
-    if (suspended && !resumed) entries.ResumeCounted(holder, &count);
+    if (resume) entries.ResumeCounted(holder, &count);
     CloseHandle(holder);
     return true;
   }
@@ -775,9 +783,9 @@ bool SettleRecords(const TThreadEntries& entries, bool all) {
   bool inUse = false;
   for (TLookRecord& record : gRecords) {
     const uint64_t word = record.word.load(std::memory_order_acquire);
-    if (RecordPhaseOf(word) != kLive && !IsTaken(word)) continue;  // free, or being filled in
+    if (RecordPhaseOf(word) < kLive) continue;  // free, or being filled in
     const bool ended = Ended(record.looker);
-    if (RecordPhaseOf(word) == kLive && (all || ended)) TakeRecord(entries, record, NumberOf(word));
+    if (IsLive(word, NumberOf(word)) && (all || ended)) TakeRecord(entries, record, NumberOf(word));
     const uint64_t now = record.word.load(std::memory_order_acquire);
     if (ended && NumberOf(now) == NumberOf(word) && IsTaken(now) && FreeRecord(record, now)) continue;
     inUse = true;
@@ -810,27 +818,34 @@ TLookRecord* ClaimRecord(uint32_t number, HANDLE thread) {
   return nullptr;
 }
 
-// Ends look `number`, which suspended the holder's `thread` when `suspended`: while the record is
-// still its own, resumes the holder, frees the record and answers true (its verdict stands).
-// When it was taken, answers false: the look undoes its suspension only when the taker found
-// none to undo, and frees the record, whose handle of the holder its taker closed.
-bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, bool suspended) {
+// Moves look `number`'s record from one phase of its own to `phase`; false when it was taken.
+bool Advance(TLookRecord& record, uint32_t number, uint32_t phase) {
   uint64_t word = record.word.load(std::memory_order_acquire);
+  while (IsLive(word, number))
+    if (record.word.compare_exchange_weak(word, WithPhase(word, phase), std::memory_order_acq_rel)) return true;
+  return false;
+}
+
+// Ends look `number`, which suspended the holder's `thread` when `suspended`, and frees its record.
+// While the record is still its own, the look resumes the holder and answers true (its verdict
+// stands). When it was taken before, answers false: the look undoes its suspension only when the
+// taker resumed nothing. A taker closed the record's handle of the holder.
+bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, bool suspended) {
   ULONG count = 0;
-  if (IsLive(word, number)) {
-    // Resumed first, then freed: a taker that comes in between finds the resumption's count.
+  const bool own = Advance(record, number, kResuming);
+  if (own) {
     if (suspended) entries.ResumeCounted(thread, reinterpret_cast<ULONG*>(&record.resumed));
     HANDLE holder = record.holder;
-    if (FreeRecord(record, word)) {
+    const uint64_t resuming = record.word.load(std::memory_order_acquire);
+    if (RecordPhaseOf(resuming) == kResuming && FreeRecord(record, resuming)) {
       CloseHandle(holder);
       return true;
     }
-    word = record.word.load(std::memory_order_acquire);
-  } else if (NumberOf(word) == number && RecordPhaseOf(word) == kTakenUnresumed && suspended) {
-    entries.ResumeCounted(thread, &count);
   }
+  const uint64_t word = record.word.load(std::memory_order_acquire);
+  if (!own && RecordPhaseOf(word) == kTakenUnresumed && suspended) entries.ResumeCounted(thread, &count);
   if (NumberOf(word) == number && IsTaken(word)) FreeRecord(record, word);
-  return false;
+  return own;
 }
 
 // Tests only: waits here, as a look stopped at `at`, when PauseNextLook asked for it, until let go.
@@ -855,7 +870,8 @@ TFinding LookHeldStill(const TThreadEntries& entries, TLookRecord& record, uint3
   // Published before the suspension, which a taker may then tell by the count having risen.
   if (ReadSuspendCount(entries, thread, before)) record.before.store(before, std::memory_order_seq_cst);
   PauseIfAsked(kbl_detail::TLookPause::BeforeSuspension, record);
-  const bool suspended = entries.SuspendCounted(thread, CountSlot(record)) >= 0;
+  const bool suspended =
+      Advance(record, number, kSuspending) && entries.SuspendCounted(thread, CountSlot(record)) >= 0;
   PauseIfAsked(kbl_detail::TLookPause::CountUnwritten, record);
   TFinding finding = TFinding::Inside;
   const uint64_t word = record.word.load(std::memory_order_acquire);
@@ -895,7 +911,7 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
   HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION,
                              FALSE, holder);
   if (thread == nullptr) {
-    // A thread of this process that lets no one in cannot be told. Otherwise no thread of this
+    // A thread of this process that lets no one in cannot be looked at. Otherwise no thread of this
     // process had the id; but without a handle nothing keeps the id, and the holder the word
     // names when read again may be a thread made with it since: only when the id is still no
     // thread's of this process afterwards is that holder (whoever it was) ended.
@@ -905,7 +921,8 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
       if (again != nullptr) CloseHandle(again);
       return !ThreadOfThisProcess(holder);  // another process's thread may have it now
     };
-    if (ThreadOfThisProcess(holder) || !stillNamed() || !noThreadHasIt()) return TFinding::Inside;
+    if (ThreadOfThisProcess(holder)) return TFinding::Untellable;
+    if (!stillNamed() || !noThreadHasIt()) return TFinding::Inside;
     return TFinding::Gone;
   }
   // While the handle is open no other thread can take the id: a word that names it once the
@@ -1068,6 +1085,19 @@ void EnsureWatch(const TThreadEntries& entries) {
   }
 }
 
+// True while the watch runs its loop (its start is through, and it was not killed since).
+bool WatchRuns() {
+  const uint64_t state = gWatch.load(std::memory_order_acquire);
+  return WatchPhaseOf(state) == kWatching &&
+         gWatchProgress.load(std::memory_order_acquire) == (GenerationOf(state) << 2 | 1) &&
+         !Ended(HandleOf(state)) && gWatch.load(std::memory_order_acquire) == state;
+}
+
+// At a waiter's first sleep: the watch is started before any look needs it.
+void StartWatchForLooks() {
+  if (const TThreadEntries* entries = ThreadEntries()) EnsureWatch(*entries);
+}
+
 TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock,
                          uint32_t& seenUnderWay) {
   uint32_t turn = gLookTurn.load(std::memory_order_acquire);
@@ -1077,10 +1107,12 @@ TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD hol
   }
   if (turn != 0) TakeTurn(entries, turn);
   seenUnderWay = 0;
+  // No holder is suspended before the watch that would resume it, were the look stopped, runs.
   EnsureWatch(entries);
+  if (!WatchRuns()) return TFinding::Untellable;
   const uint32_t number = NextLookNumber();
   TLookRecord* record = ClaimRecord(number, thread);
-  if (record == nullptr) return TFinding::Unknown;
+  if (record == nullptr) return TFinding::Untellable;
   uint32_t none = 0;
   turn = number << kRecordBits | static_cast<uint32_t>(record - gRecords);
   if (!gLookTurn.compare_exchange_strong(none, turn, std::memory_order_acq_rel)) {
@@ -1146,18 +1178,28 @@ void EndWatch(bool processEnds) {
 }
 
 // One waiter's looks at the holder of the lock it waits for: the look it last found under way,
-// and whether its last look found the holder suspended. A holder is kept suspended only when two
-// looks in a row find it so (a moment's suspension, a sampling profiler's, is waited out), or one
-// look does after it was found so a while ago.
+// whether its last look found the holder suspended, and since when no look could be made. A
+// holder is not waited for when two looks in a row find it kept suspended (a moment's suspension,
+// a sampling profiler's, is waited out), when no look could be made for a second (no wait on it
+// may ever end), or when one look finds either after the holder was found so a while ago.
 class TLooks {
  public:
-  TVerdict Judge(DWORD holder, TFinding finding, bool foundSuspendedBefore) {
+  TVerdict Judge(DWORD holder, TFinding finding, bool foundBefore) {
     if (finding == TFinding::Unknown) return TVerdict::Wait;
+    if (finding == TFinding::Untellable) {
+      if (untellable_ != holder) {
+        untellable_ = holder;
+        untellableSince_ = GetTickCount();
+      }
+      return foundBefore || GetTickCount() - untellableSince_ >= kUntellableMs ? TVerdict::NotWaitedFor
+                                                                              : TVerdict::Wait;
+    }
+    untellable_ = 0;
     if (finding != TFinding::Suspended) {
       suspended_ = 0;
       return finding == TFinding::Gone ? TVerdict::Gone : TVerdict::Wait;
     }
-    if (foundSuspendedBefore || suspended_ == holder) return TVerdict::KeptSuspended;
+    if (foundBefore || suspended_ == holder) return TVerdict::NotWaitedFor;
     suspended_ = holder;
     return TVerdict::Wait;
   }
@@ -1165,10 +1207,13 @@ class TLooks {
   uint32_t seenUnderWay = 0;
 
  private:
+  static constexpr DWORD kUntellableMs = 1000;
   DWORD suspended_ = 0;
+  DWORD untellable_ = 0;
+  DWORD untellableSince_ = 0;
 };
 
-uint64_t KeptSuspendedMark(DWORD holder, DWORD since) { return static_cast<uint64_t>(holder) << 32 | since; }
+uint64_t NotWaitedForMark(DWORD holder, DWORD since) { return static_cast<uint64_t>(holder) << 32 | since; }
 
 // The calling thread looks at `holder` (when no other look is under way) and writes the verdict
 // into the lock word.
@@ -1180,14 +1225,14 @@ void LookAndRecord(TLooks& looks, TLockWord& lock, DWORD holder, bool foundSuspe
     case TVerdict::Gone:
       lock.givenUp.store(true, std::memory_order_relaxed);
       break;
-    case TVerdict::KeptSuspended:
-      lock.keptSuspended.store(KeptSuspendedMark(holder, GetTickCount()), std::memory_order_relaxed);
+    case TVerdict::NotWaitedFor:
+      lock.notWaitedFor.store(NotWaitedForMark(holder, GetTickCount()), std::memory_order_relaxed);
       break;
     case TVerdict::Wait:
       if (finding == TFinding::Inside) {  // no longer kept suspended: waited for again
-        uint64_t mark = lock.keptSuspended.load(std::memory_order_relaxed);
+        uint64_t mark = lock.notWaitedFor.load(std::memory_order_relaxed);
         if (static_cast<DWORD>(mark >> 32) == holder)
-          lock.keptSuspended.compare_exchange_strong(mark, 0, std::memory_order_relaxed);
+          lock.notWaitedFor.compare_exchange_strong(mark, 0, std::memory_order_relaxed);
       }
       break;
   }
@@ -1214,6 +1259,7 @@ bool HoldsFurtherOut(const TLockFrame&) { return true; }
 
 class TLooks {};
 void LookAndRecord(TLooks&, TLockWord&, DWORD, bool) {}
+void StartWatchForLooks() {}
 void EndWatch(bool) {}
 
 }  // namespace
@@ -1233,9 +1279,9 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
   TLooks looks;
   // The verdict of a look ends the wait: the lock given up, or the holder not waited for now.
   const auto judged = [&] {
-    const uint64_t mark = lock.keptSuspended.load(std::memory_order_relaxed);
+    const uint64_t mark = lock.notWaitedFor.load(std::memory_order_relaxed);
     return lock.givenUp.load(std::memory_order_relaxed) ||
-           (static_cast<DWORD>(mark >> 32) == holder && GetTickCount() - static_cast<DWORD>(mark) < kKeptSuspendedMs);
+           (static_cast<DWORD>(mark >> 32) == holder && GetTickCount() - static_cast<DWORD>(mark) < kNotWaitedForMs);
   };
   bool markLookedAt = false;
   for (int i = 0, sleeps = 0;; ++i) {
@@ -1251,7 +1297,7 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       return false;
     }
     if (judged()) return false;
-    const bool marked = static_cast<DWORD>(lock.keptSuspended.load(std::memory_order_relaxed) >> 32) == holder;
+    const bool marked = static_cast<DWORD>(lock.notWaitedFor.load(std::memory_order_relaxed) >> 32) == holder;
     if (marked && !markLookedAt) {
       // Found kept suspended a while ago: one look tells whether it still is.
       markLookedAt = true;
@@ -1264,9 +1310,11 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       SwitchToThread();
     } else {
       if (EndingBoundPassed()) return false;
-      // Not at the first sleep: looking suspends the holder, which a busy lock's holder (ready to
-      // run, given back in a moment) should be spared.
-      if ((++sleeps & 15) == 0) {
+      // The watch that makes looks safe is started at the first sleep, well before the first look
+      // needs it running; the look waits a while: it suspends the holder, which a busy lock's
+      // holder (ready to run, given back in a moment) should be spared.
+      if (++sleeps == 1) StartWatchForLooks();
+      if ((sleeps & 15) == 0) {
         LookAndRecord(looks, lock, holder, marked);
         if (judged()) return false;
       }

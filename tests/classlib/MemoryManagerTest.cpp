@@ -707,21 +707,18 @@ TEST(MemoryManager, LookerChild) {
     if (killed) waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
   } else if (way == "named by the word") {
     HANDLE holder = holdAndWait();
-    entries.HoldAtNextThreadStart();
-    // The waiter's first look starts the watch, whose start then waits for the lock (holding the
-    // loader's lock meanwhile: no thread is listed here until it has it). The waiter stays out of
-    // the way, outside a look, while the watch's start takes the lock the holder gives back.
-    ASSERT_TRUE(SuspendedWithin(holder, 1, 5000)) << "the waiter never looked";
-    while (StopThread(waiter) && SuspendCountOf(holder) != 0) {
-      ResumeThread(waiter);
-      Sleep(1);
-    }
+    entries.HoldAtNextThreadStart();  // before the waiter's first sleep has made the watch start
+    // The watch's start then waits for the lock (holding the loader's lock meanwhile: no thread
+    // is listed here until it has it), no look is made until it runs, and it takes the lock the
+    // holder gives back.
+    Sleep(300);
     SetEvent(gGoOn);
     EXPECT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
-    ResumeThread(waiter);
   } else {
-    holdAndWait();
-    HANDLE watch = FindWatch(ThreadIds());
+    std::vector<DWORD> known = ThreadIds();
+    known.push_back(GetThreadId(holdAndWait()));  // a waiter's first sleep starts the watch
+    known.push_back(GetThreadId(waiter));
+    HANDLE watch = FindWatch(known);
     ASSERT_NE(watch, nullptr) << "no watch started";
     SetEvent(gGoOn);
     ASSERT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
@@ -812,9 +809,9 @@ DWORD WINAPI CallUntilStopped(void*) {
 }
 
 // Stops `looker` while `holder` is suspended `count` times, the last by the looker's look; false
-// when that never came within 10 s.
-bool CatchLookAt(HANDLE looker, HANDLE holder, LONG count) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000;) {
+// when that never came within `milliseconds`.
+bool CatchLookAt(HANDLE looker, HANDLE holder, LONG count, DWORD milliseconds = 10000) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
     if (SuspendCountOf(holder) != count) continue;
     if (StopThread(looker) && SuspendCountOf(holder) == count) return true;
     ResumeThread(looker);
@@ -856,8 +853,9 @@ TEST(MemoryManager, SuspendedHolderChild) {
   if (atEnd || underHostLock) {
     if (atEnd) ASSERT_EQ(LoaderLockOwner(), holderId);
     SetEvent(gCallNow);
-    // The first look of the module starts its watch, whose start waits for the holder's lock.
-    EXPECT_TRUE(CatchLookAt(waiter, holder, 1)) << "the waiter never suspended the holder";
+    // The waiter's first sleep starts the module's watch, whose start waits for the holder's
+    // lock: no look suspends the holder while no watch runs that would resume it.
+    EXPECT_FALSE(CatchLookAt(waiter, holder, 1, 2000)) << "a look suspended the holder while no watch ran";
     TerminateThread(waiter, 1);
   } else if (way == "suspended by the host while the look is stopped before its own") {
     entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeSuspension));
@@ -893,9 +891,9 @@ TEST(MemoryManager, SuspendedHolderChild) {
 // A holder that a look suspended runs again within a second once the host lets it go, and the
 // host's own suspension of it is not undone: when the host suspends it while a look is stopped
 // before its suspension (a freeze of the program's threads), or lets it go while a look that
-// suspended it once more is stopped. Also when it holds the system's loader lock, or a host's
-// lock that every thread's start takes, while the module's first look is stopped (no watch over
-// looks can start then).
+// suspended it once more is stopped. When it holds the system's loader lock, or a host's lock
+// that every thread's start takes, as the module's first wait begins, no watch over looks can
+// start: no look suspends it then, and a waiter stopped meanwhile leaves it running.
 TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
   for (const char* how : {"suspended by the host while the look is stopped before its own",
                           "let go by the host while a look at it is stopped", "under the loader lock",
