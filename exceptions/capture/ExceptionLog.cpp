@@ -323,9 +323,6 @@ namespace {
 thread_local void (*tThreadLeave)() = nullptr;
 }  // namespace
 
-int64_t EntryWaitedMs() { return tEntryWaited; }
-void ForgetEntryWait() { tEntryWaited = 0; }
-
 void SetThreadLeave(void (*leave)()) { tThreadLeave = leave; }
 void (*ThreadLeave())() { return tThreadLeave; }
 
@@ -1113,6 +1110,9 @@ bool PutOffUntilEntryEnds(void (*close)()) {
 }
 
 bool CancelPutOffClose() { return gPutOffClose.exchange(nullptr) != nullptr; }
+
+int64_t EntryWaitedMs() { return tEntryWaited; }
+void ForgetEntryWait() { tEntryWaited = 0; }
 
 void RunBeforeProcessEnd(bool closing) {
   const TEmberBeforeProcessEnd proc = gBeforeProcessEnd.load();

@@ -1482,9 +1482,11 @@ TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
 // --- Probes: a send given up while the program's code it runs goes on
 
 // The child half: a report sent in the background waits in its before-e-mail handler; the next
-// exception waits the bound for it and gives it up, and while that one is processed (its dialog
-// shows), the given-up send's handler goes on and hands over an exception of its own. Notes
-// "overlap;" when two processings showed their dialogs at once, then "done;".
+// exception waits the bound for it and gives it up (KBL_GIVEN_UP_BY "next"), or the last close
+// does and the library is opened again before the next exception ("close"). While the next one
+// is processed (its dialog shows), the given-up send's handler goes on and hands over an
+// exception of its own. Notes "overlap;" when two processings showed their dialogs at once, then
+// "done;".
 TEST_F(ProcessingWin32Test, GivenUpSendChild) {
   const char* port = std::getenv("KBL_GIVEN_UP_PORT");
   if (port == nullptr) GTEST_SKIP() << "a child half of a test";
@@ -1515,6 +1517,10 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
   };
   Process(0, "outer");
   ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  if (std::string(std::getenv("KBL_GIVEN_UP_BY")) == "close") {
+    StopExceptionReporting();
+    StartExceptionReporting();
+  }
   Process(0, "next");
   Sleep(1000);
   Note("done;");
@@ -1522,18 +1528,23 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
 }
 
 // A send given up where it waits in a handler of the program (the next exception waited the bound
-// for it) touches nothing of the library any more: when that handler goes on and hands over an
-// exception, no processing of it runs beside the one of the exception that took the lock over.
+// for it, or the last close did, and the library was opened again) touches nothing of the library
+// any more: when that handler goes on and hands over an exception, no processing of it runs
+// beside the one of the next exception.
 TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
-  testnet::SmtpServer server;
-  std::remove(kChildNotes);
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
-                                        {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}}, 60000);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
-  EXPECT_EQ(run.ExitCode, 0u);
-  file.close();
-  std::remove(kChildNotes);
+  for (const char* by : {"next", "close"}) {
+    SCOPED_TRACE(by);
+    testnet::SmtpServer server;
+    std::remove(kChildNotes);
+    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
+                                          {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
+                                          60000);
+    std::ifstream file(kChildNotes, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
+    EXPECT_EQ(run.ExitCode, 0u);
+    file.close();
+    std::remove(kChildNotes);
+  }
 }
 
 // --- Probes: the last close on the thread whose exception is being processed
