@@ -161,6 +161,9 @@ namespace {
 // system object it holds.
 thread_local int32_t tLibraryLockHeld = 0;
 thread_local uintptr_t tLibraryLockObject = 0;
+// How long the calling thread's last entry waited for the lock's holder or heir (a send); 0 when
+// it took the lock at once.
+thread_local int64_t tEntryWaited = 0;
 // A waiter looks at the holder again after each slice.
 constexpr uint32_t kLockSliceMs = 50;
 std::atomic<TEmberLockTakeOver> gTakeOver{nullptr};
@@ -183,6 +186,7 @@ void FreeHeirSlot(TLockHeir& heir, int32_t id) {
 }
 
 void TakeOverLibraryWork();
+void RunPutOffClose();
 }  // namespace
 
 void SetLibraryLockTakeOver(TEmberLockTakeOver proc) { gTakeOver = proc; }
@@ -201,8 +205,15 @@ uintptr_t TEmberLibraryLock::Object() {
 
 bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool judge) {
   if (tLibraryLockHeld > 0) {
-    ++tLibraryLockHeld;
-    return true;
+    if (holder_.load() == EmberCurrentThreadID()) {
+      ++tLibraryLockHeld;
+      return true;
+    }
+    // Its holds were given up (GiveUpHolder): the thread leaves here, as at a park, rather than
+    // work beside the lock's next holder; one that has no park waits its turn as any thread.
+    { const TEmberParked parked; }
+    tLibraryLockHeld = 0;
+    tLibraryLockObject = 0;
   }
   const int64_t start = EmberNowMs();
   for (;;) {
@@ -247,7 +258,10 @@ bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool j
   }
 }
 
-void TEmberLibraryLock::lock() { LockWithin(~0u, false, false); }
+void TEmberLibraryLock::lock() {
+  // A thread with windows answers what is sent to them meanwhile: the holder may be asking them.
+  if (!try_lock()) LockWithin(~0u, ember_detail::PlatformHasMessageQueue(), false);
+}
 
 bool TEmberLibraryLock::try_lock() { return LockWithin(0, false, false); }
 
@@ -258,9 +272,12 @@ void TEmberLibraryLock::unlock() {
   ember_detail::PlatformReleaseLockObject(std::exchange(tLibraryLockObject, 0));
 }
 
-bool TEmberLibraryLock::HeldByThisThread() const { return tLibraryLockHeld > 0; }
+bool TEmberLibraryLock::HeldByThisThread() const { return HoldCount() > 0; }
 
-int32_t TEmberLibraryLock::HoldCount() const { return tLibraryLockHeld; }
+// Holds given up (GiveUpHolder) are no holds.
+int32_t TEmberLibraryLock::HoldCount() const {
+  return tLibraryLockHeld > 0 && holder_.load() == EmberCurrentThreadID() ? tLibraryLockHeld : 0;
+}
 
 void TEmberLibraryLock::UnlockAll() {
   if (tLibraryLockHeld <= 0) return;
@@ -301,6 +318,13 @@ TThreadEndWork::TThreadEndWork() : outer_(tThreadEndWork) { tThreadEndWork = thi
 TThreadEndWork::~TThreadEndWork() {
   if (tThreadEndWork == this) tThreadEndWork = outer_;
 }
+
+namespace {
+thread_local void (*tThreadLeave)() = nullptr;
+}  // namespace
+
+void SetThreadLeave(void (*leave)()) { tThreadLeave = leave; }
+void (*ThreadLeave())() { return tThreadLeave; }
 
 bool RunThreadEndWork() {
   TThreadEndWork* work = tThreadEndWork;
@@ -778,6 +802,7 @@ TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == Emb
       lock.lock();
       return;
     }
+    const int64_t began = EmberNowMs();
     // A thread with windows answers what other threads send to them while it waits: the holder
     // (a send's handler) may be asking one of them, and would wait for it for ever.
     const bool answers = ember_detail::PlatformHasMessageQueue();
@@ -801,6 +826,9 @@ TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == Emb
       take();
     }
     if (saved) saved->Restore();
+    // An end the runtime makes keeps the wait of its exception's entry, not of what it kept.
+    const int64_t waited = EmberNowMs() - began;
+    if (ThreadVars().Terminating == 0 || tEntryWaited == 0) tEntryWaited = waited >= kLockSliceMs ? waited : 0;
   } catch (...) {
     if (main_) --library.MainThreadInside;
     Unlink();
@@ -938,8 +966,9 @@ uint8_t NotifyEntry(const std::exception* object, uintptr_t address, uint8_t rai
           };
           std::thread worker;
           try {
-            worker = std::thread([job] {
+            worker = std::thread([job, waited = tEntryWaited] {
               ThreadVars().Busy = 1;
+              tEntryWaited = waited;  // what an end asked in the processing waited already
               // The runtime ends the worker's code: the faulting thread goes on as if the
               // processing had ended (this work runs last on the worker).
               const TOnThreadEnd workerEnd([&job] {
@@ -1010,6 +1039,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
   const uint8_t result = NotifyEntry(object, address, raisedByRuntime, stackTop, stackPointer, context, record,
                                      displayMode, module, raiseKind, handled, callStack, lockHeld);
   ProcessKeptExceptions();
+  RunPutOffClose();
   return result;
 }
 
@@ -1056,6 +1086,33 @@ std::atomic<TEmberBeforeProcessEnd> gBeforeProcessEnd{nullptr};
 }  // namespace
 
 void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc) { gBeforeProcessEnd = proc; }
+
+namespace {
+std::atomic<void (*)()> gPutOffClose{nullptr};
+
+// Runs the close put off, once the calling thread is inside no entry any more.
+void RunPutOffClose() {
+  if (ThreadVars().Busy != 0 || EmberLibrary().LibraryLock.HeldByThisThread()) return;
+  if (void (*close)() = gPutOffClose.exchange(nullptr)) {
+    try {
+      close();
+    } catch (...) {
+      // the entry's answer stands
+    }
+  }
+}
+}  // namespace
+
+bool PutOffUntilEntryEnds(void (*close)()) {
+  if (ThreadVars().Busy == 0) return false;
+  gPutOffClose = close;
+  return true;
+}
+
+bool CancelPutOffClose() { return gPutOffClose.exchange(nullptr) != nullptr; }
+
+int64_t EntryWaitedMs() { return tEntryWaited; }
+void ForgetEntryWait() { tEntryWaited = 0; }
 
 void RunBeforeProcessEnd(bool closing) {
   const TEmberBeforeProcessEnd proc = gBeforeProcessEnd.load();
@@ -1193,6 +1250,7 @@ uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_
     }
     // What came in meanwhile, once the lock is given back (the entry's send has it first).
     ProcessKeptExceptions();
+    RunPutOffClose();
     return result;
   } catch (...) {
     return 1;

@@ -293,6 +293,12 @@ class TOnThreadEnd final : public TThreadEndWork {
 // Never raises.
 bool RunThreadEndWork();
 
+// How the calling thread ends when the library ends it (the runtime ended its code) or the
+// program's code on it calls ExitThread: a thread of the library that holds its module gives
+// that hold back there. Never returns; nullptr (the default): the system's thread end.
+void SetThreadLeave(void (*leave)());
+void (*ThreadLeave())();
+
 // --- Global state (one set per module that links the library)
 
 class TEmberLogList;
@@ -442,6 +448,22 @@ void ProcessKeptExceptions(bool threadEnds = false);
 using TEmberBeforeProcessEnd = void (*)(bool closing);
 void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc);
 void RunBeforeProcessEnd(bool closing = true);
+// How long the entry of the exception that ends the process (the calling thread's last entry, or
+// the one the worker processes for) waited for a send that held the library lock; 0 when it did
+// not wait. The end's own wait for sends lasts the rest of the bound: the two last it in all.
+int64_t EntryWaitedMs();
+// The calling thread's end comes without an entry of its own (no exception object): it counts
+// afresh.
+void ForgetEntryWait();
+
+// The last close asked inside an exception's processing on the calling thread (the faulting
+// thread answers the host's messages while its dialog shows, or the worker runs the program's
+// code): the library's state must outlive that processing, so `close` is put off and runs once
+// that exception's entry has ended, on the thread that ends it. False when the thread is inside
+// no processing (the caller closes now).
+bool PutOffUntilEntryEnds(void (*close)());
+// Forgets a close put off (the library was opened again meanwhile); true when there was one.
+bool CancelPutOffClose();
 
 // Set by the processing while an exception dialog shows: a faulting main thread then handles
 // its messages (all but keyboard and mouse input) while it waits, so that its windows repaint

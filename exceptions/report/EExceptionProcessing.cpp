@@ -829,6 +829,8 @@ int32_t gHolders = 0;
 void StartExceptionReporting() {
   std::lock_guard<std::mutex> guard(gAttachLock);
   if (gHolders++ > 0) return;
+  // Opened again before a close put off ran: the library is still attached.
+  if (CancelPutOffClose()) return;
   ReportFacts().StartTime = ember_support::LocalNow();
   JoinModuleLists(true);
   SetProcessExceptionProc(&ProcessException);
@@ -840,9 +842,25 @@ void StartExceptionReporting() {
   StartExceptionLog();
 }
 
+namespace {
+void DetachReporting();
+
+void DetachPutOff() {
+  std::lock_guard<std::mutex> guard(gAttachLock);
+  if (gHolders == 0) DetachReporting();
+}
+}  // namespace
+
 void StopExceptionReporting() {
   std::lock_guard<std::mutex> guard(gAttachLock);
   if (gHolders == 0 || --gHolders > 0) return;
+  // Inside an exception's processing on this thread (its dialog answers the host's messages):
+  // the detachment waits for that processing's end, which uses the library's state.
+  if (!PutOffUntilEntryEnds(&DetachPutOff)) DetachReporting();
+}
+
+namespace {
+void DetachReporting() {
   // A report still being sent in the background ends first, and one that an exception being
   // processed now decides on is sent before the processing ends: a send uses the library's
   // state and runs the module's code, and the host may unload the module once this returns. The
@@ -863,3 +881,4 @@ void StopExceptionReporting() {
   ReleaseReservedMemory();
   JoinModuleLists(false);
 }
+}  // namespace

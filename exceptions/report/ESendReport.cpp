@@ -52,6 +52,7 @@ struct TSendThreadState {
   std::atomic<bool> Finished{false};
   std::atomic<uint32_t> ThreadID{0};
   TEmberPark Park;
+  std::string Folder;  // its report's companion files; set before the thread starts
 };
 // The background send threads not released yet.
 struct TSendThread {
@@ -552,6 +553,7 @@ bool StartSendThread(bool background) {
     }
     const std::shared_ptr<TSendThreadState> state = job->State = std::make_shared<TSendThreadState>();
     state->Park.Leave = &ember_report::LeaveLibraryThread;
+    state->Folder = job->Folder;
     const int32_t heir = job->Heir = AddLockHeir();
     uintptr_t handle = 0;
     bool started = false;
@@ -673,7 +675,8 @@ void WaitForOtherWaits(int64_t deadline) {
 // waits for it, such a send cannot come before the end.
 void FinishSendsBeforeProcessEnd(bool closing) {
   const TMainThreadWaits waits;
-  const int64_t deadline = EmberNowMs() + EmberSendWaitLimitMs;
+  // The entry of the exception that ends the process may have waited for a send already.
+  const int64_t deadline = EmberNowMs() + EmberSendWaitLimitMs - std::min<int64_t>(EntryWaitedMs(), EmberSendWaitLimitMs);
   std::vector<TSendThread> threads = TakeSendThreads(closing);
   TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
   const uint32_t self = EmberCurrentThreadID();
@@ -688,7 +691,13 @@ void FinishSendsBeforeProcessEnd(bool closing) {
     }
     if (!own) WaitForSendThread(thread, deadline);
   }
-  // The calling thread's own, and one that could not come first, end with the process.
+  // The calling thread's own, and one that could not come first, end with the process. One
+  // given up where it waits touches nothing more, so its companion files go here: no end of the
+  // program leaves them behind.
+  for (TSendThread& thread : threads)
+    if (closing && thread.State->ThreadID.load() != self && !SendThreadOver(thread) &&
+        GiveUpParked(thread.State->Park))
+      RemoveCompanionFolder(thread.State->Folder);
   GiveBackSendThreads(threads);
   // Those another wait has: they may need the lock only where this thread could give it.
   if (closing && lock.HeldByThisThread()) lock.UnlockAll();

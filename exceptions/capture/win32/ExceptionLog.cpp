@@ -325,6 +325,7 @@ void WINAPI HookedExitThread(DWORD code) {
     }
   } catch (...) {
   }
+  if (void (*leave)() = ThreadLeave()) leave();
   Real().ExitThread(code);
 }
 
@@ -498,6 +499,8 @@ void UnhookExtensionProc() {
       } catch (...) {
       }
     }
+    // An end with no exception object had no entry: an earlier entry's wait is not its own.
+    if (first && object == nullptr) ForgetEntryWait();
     // No code of the program runs on this thread any more: what the library still does here is
     // its own work.
     vars.ProgramCodeEnded = 1;
@@ -521,6 +524,7 @@ void UnhookExtensionProc() {
     RunBeforeProcessEnd();
     ExitProcess(1);
   }
+  if (void (*leave)() = ThreadLeave()) leave();
   (Real().ExitThread != nullptr ? Real().ExitThread : ::ExitThread)(1);
   RunBeforeProcessEnd();
   ExitProcess(1);

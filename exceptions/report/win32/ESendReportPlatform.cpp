@@ -8,6 +8,7 @@
 #include "ESysUtils.h"
 #include "EWebApplication.h"
 #include "exceptions/ECore.h"
+#include "exceptions/capture/ExceptionLog.h"
 
 namespace ember_report {
 
@@ -53,6 +54,8 @@ HMODULE gLibraryThreadsModule = nullptr;
 DWORD WINAPI LibraryThreadMain(void* parameter) {
   const TLibraryThreadStart start = *static_cast<TLibraryThreadStart*>(parameter);
   delete static_cast<TLibraryThreadStart*>(parameter);
+  // Every end of the thread gives the module back, also one the library makes early.
+  SetThreadLeave(&LeaveLibraryThread);
   try {
     start.Body(start.Argument);
   } catch (...) {

@@ -84,9 +84,14 @@ extern "C" void DialogPluginFailSlowly(HANDLE begun, DWORD holdMs) {
   }
 }
 
-// The next report's send ends the program's code on its thread once, in its before-e-mail handler.
-extern "C" void DialogPluginEndCodeInSend() {
+// The next report's send ends the program's code on its thread once, in its before-e-mail handler:
+// the runtime ends it, or (`exitThread`) the handler ends its thread itself.
+bool gExitThread = false;
+extern "C" void DialogPluginEndCodeInSend(bool exitThread) {
+  gExitThread = exitThread;
   EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-    if (action == 4 && !std::exchange(gLeft, true)) LeaveNoexcept();
+    if (action != 4 || std::exchange(gLeft, true)) return;
+    if (gExitThread) ExitThread(0);
+    LeaveNoexcept();
   };
 }

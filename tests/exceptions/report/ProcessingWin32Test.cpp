@@ -1304,7 +1304,8 @@ TEST_F(ProcessingWin32Test, AnEntryUnwoundToTheHostsGuardLeavesNoOneWaiting) {
 // The child half: a report sent in the background hangs, to a server that accepts and never
 // answers (KBL_BOUND_HANG "server"), or in its before-e-mail handler ("handler"). Then
 // KBL_BOUND_STEP: the wait of an end of the process ("end"), the last close ("close"), or
-// another exception ("next"); its length in milliseconds is noted.
+// another exception ("next"); its length in milliseconds is noted. "crash": the main thread's
+// code is ended by the runtime (its exception's entry waits, then the end); the start is noted.
 TEST_F(ProcessingWin32Test, BoundedWaitChild) {
   const char* step = std::getenv("KBL_BOUND_STEP");
   if (step == nullptr) GTEST_SKIP() << "a child half of a test";
@@ -1320,6 +1321,10 @@ TEST_F(ProcessingWin32Test, BoundedWaitChild) {
   ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
   Sleep(300);  // into its wait
   const DWORD start = GetTickCount();
+  if (std::string(step) == "crash") {
+    Note(("@" + std::to_string(start)).c_str());
+    LeaveNoexcept("crash");
+  }
   if (std::string(step) == "end")
     RunBeforeProcessEnd();
   else if (std::string(step) == "close")
@@ -1335,7 +1340,7 @@ TEST_F(ProcessingWin32Test, BoundedWaitChild) {
 // returns; the report given up is in the log file, and the next exception is processed.
 TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTheBound) {
   for (const char* hang : {"server", "handler"}) {
-    for (const char* step : {"end", "close", "next"}) {
+    for (const char* step : {"end", "close", "next", "crash"}) {
       SCOPED_TRACE(std::string(hang) + ", " + step);
       testnet::Listener silent([](testnet::Connection& connection) { connection.ReadUntil("\r\nnever\r\n"); });
       testnet::SmtpServer answering;
@@ -1346,10 +1351,13 @@ TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTh
           "--gtest_filter=ProcessingWin32Test.BoundedWaitChild",
           {{"KBL_BOUND_HANG", hang}, {"KBL_BOUND_STEP", step}, {"KBL_BOUND_PORT", std::to_string(port)}}, 60000);
       EXPECT_TRUE(run.Ended);
-      EXPECT_EQ(run.ExitCode, 0u);
+      const bool crash = std::string(step) == "crash";
+      EXPECT_EQ(run.ExitCode, crash ? 1u : 0u);
       std::ifstream file(kChildNotes, std::ios::binary);
-      const std::string waited(std::istreambuf_iterator<char>(file), {});
+      std::string waited(std::istreambuf_iterator<char>(file), {});
       EXPECT_FALSE(waited.empty());
+      // A crash: its entry's wait and the end's, from the start to the process's end.
+      if (crash && !waited.empty()) waited = std::to_string(GetTickCount() - std::stoul(waited.substr(1)));
       if (!waited.empty()) EXPECT_LT(std::stoul(waited), 15000u);
       EXPECT_TRUE(LogHolds("held send"));
       if (std::string(step) == "next") EXPECT_TRUE(LogHolds("after the bound"));
@@ -1474,9 +1482,11 @@ TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
 // --- Probes: a send given up while the program's code it runs goes on
 
 // The child half: a report sent in the background waits in its before-e-mail handler; the next
-// exception waits the bound for it and gives it up, and while that one is processed (its dialog
-// shows), the given-up send's handler goes on and hands over an exception of its own. Notes
-// "overlap;" when two processings showed their dialogs at once, then "done;".
+// exception waits the bound for it and gives it up (KBL_GIVEN_UP_BY "next"), or the last close
+// does and the library is opened again before the next exception ("close"). While the next one
+// is processed (its dialog shows), the given-up send's handler goes on and hands over an
+// exception of its own. Notes "overlap;" when two processings showed their dialogs at once, then
+// "done;".
 TEST_F(ProcessingWin32Test, GivenUpSendChild) {
   const char* port = std::getenv("KBL_GIVEN_UP_PORT");
   if (port == nullptr) GTEST_SKIP() << "a child half of a test";
@@ -1507,6 +1517,10 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
   };
   Process(0, "outer");
   ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  if (std::string(std::getenv("KBL_GIVEN_UP_BY")) == "close") {
+    StopExceptionReporting();
+    StartExceptionReporting();
+  }
   Process(0, "next");
   Sleep(1000);
   Note("done;");
@@ -1514,18 +1528,23 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
 }
 
 // A send given up where it waits in a handler of the program (the next exception waited the bound
-// for it) touches nothing of the library any more: when that handler goes on and hands over an
-// exception, no processing of it runs beside the one of the exception that took the lock over.
+// for it, or the last close did, and the library was opened again) touches nothing of the library
+// any more: when that handler goes on and hands over an exception, no processing of it runs
+// beside the one of the next exception.
 TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
-  testnet::SmtpServer server;
-  std::remove(kChildNotes);
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
-                                        {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}}, 60000);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
-  EXPECT_EQ(run.ExitCode, 0u);
-  file.close();
-  std::remove(kChildNotes);
+  for (const char* by : {"next", "close"}) {
+    SCOPED_TRACE(by);
+    testnet::SmtpServer server;
+    std::remove(kChildNotes);
+    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
+                                          {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
+                                          60000);
+    std::ifstream file(kChildNotes, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
+    EXPECT_EQ(run.ExitCode, 0u);
+    file.close();
+    std::remove(kChildNotes);
+  }
 }
 
 // --- Probes: the last close on the thread whose exception is being processed
