@@ -187,6 +187,7 @@ void FreeHeirSlot(TLockHeir& heir, int32_t id) {
 
 void TakeOverLibraryWork();
 void RunPutOffClose();
+void TakeOverWorker();
 }  // namespace
 
 void SetLibraryLockTakeOver(TEmberLockTakeOver proc) { gTakeOver = proc; }
@@ -288,11 +289,13 @@ void TEmberLibraryLock::UnlockAll() {
 void TEmberLibraryLock::LeaveHoldsDownTo(int32_t count) {
   if (count < 0) count = 0;
   if (tLibraryLockHeld <= count) return;
+  // Also when an outer hold goes on: the next thread to have the lock waits for what the unwound
+  // one left running.
+  takeOver_ = true;
   if (count > 0) {
     tLibraryLockHeld = count;
     return;
   }
-  takeOver_ = true;
   UnlockAll();
 }
 
@@ -534,6 +537,7 @@ struct TKeptException {
   TKeptException& operator=(const TKeptException&) = delete;
   ~TKeptException() {
     if (Copy != nullptr && Free != nullptr) Free(Copy);
+    ember_detail::PlatformReleaseThread(OwnerHandle);
   }
   const std::exception* Copy = nullptr;
   TEmberFreeExceptionCopy Free = nullptr;
@@ -547,15 +551,28 @@ struct TKeptException {
   uint8_t Record[sizeof(TEmberThreadVars::RaiseRecord)] = {};
   std::vector<uint8_t> RaiseStack;
   int32_t Generation = 1;
+  // The thread that kept it, and a handle on it; 0: its thread left its entries by an unwind.
+  uint32_t Owner = 0;
+  uintptr_t OwnerHandle = 0;
   TKeptException* Next = nullptr;
 };
 
-// Plain data: a thread-local with a destructor would keep the module loaded for as long as a
-// thread that touched it runs.
-struct TKeptExceptions {
-  TKeptException* First = nullptr;  // in the order they came in
+// Every thread's kept exceptions, in the order they came in. Not in the thread's own storage: a
+// thread killed or unwound out of its entry never comes back for them, and another one
+// processes them. The lock guards a few pointers only.
+struct TKeptList {
+  TKeptException* First = nullptr;
   TKeptException* Last = nullptr;
+  std::atomic<int32_t> Count{0};
+};
+TKeptList gKept;
+std::mutex gKeptLock;
+
+// The calling thread's drain of the kept exceptions. Plain data: a thread-local with a destructor
+// would keep the module loaded for as long as a thread that touched it runs.
+struct TKeptExceptions {
   bool Draining = false;
+  int32_t DrainHolds = 0;                        // the library lock's holds when the drain began
   int32_t Generation = 0;                        // of the kept one being processed; 0: none
   const std::exception* EntryObject = nullptr;   // the object of the entry under way
 };
@@ -563,6 +580,33 @@ struct TKeptExceptions {
 TKeptExceptions& Kept() {
   thread_local TKeptExceptions kept;
   return kept;
+}
+
+// Takes out the next kept exception that the calling thread is to process: one of its own, or one
+// of a thread that is gone. nullptr when there is none.
+TKeptException* TakeKept() {
+  if (gKept.Count == 0) return nullptr;
+  const uint32_t self = EmberCurrentThreadID();
+  std::lock_guard<std::mutex> guard(gKeptLock);
+  TKeptException* previous = nullptr;
+  for (TKeptException* at = gKept.First; at != nullptr; previous = at, at = at->Next) {
+    if (at->Owner != 0 && at->Owner != self && !ember_detail::PlatformThreadEnded(at->OwnerHandle)) continue;
+    (previous != nullptr ? previous->Next : gKept.First) = at->Next;
+    if (gKept.Last == at) gKept.Last = previous;
+    at->Next = nullptr;
+    --gKept.Count;
+    return at;
+  }
+  return nullptr;
+}
+
+// The calling thread left its entries by an unwind: what it kept is anyone's to process.
+void LeaveKeptToOthers() {
+  if (gKept.Count == 0) return;
+  const uint32_t self = EmberCurrentThreadID();
+  std::lock_guard<std::mutex> guard(gKeptLock);
+  for (TKeptException* at = gKept.First; at != nullptr; at = at->Next)
+    if (at->Owner == self) at->Owner = 0;
 }
 
 // Keeps what the program's code lets in on a thread inside an entry. False when it cannot be
@@ -604,9 +648,13 @@ bool KeepException(const std::exception* object, uintptr_t address, uint8_t rais
       item->RaiseStack.assign(from, from + std::min<uint32_t>(top - sp, EmberRaiseStackSize));
     }
     item->Generation = kept.Generation + 1;
+    item->Owner = EmberCurrentThreadID();
+    item->OwnerHandle = ember_detail::PlatformHoldCurrentThread();
     TKeptException* added = item.release();
-    (kept.Last != nullptr ? kept.Last->Next : kept.First) = added;
-    kept.Last = added;
+    std::lock_guard<std::mutex> guard(gKeptLock);
+    (gKept.Last != nullptr ? gKept.Last->Next : gKept.First) = added;
+    gKept.Last = added;
+    ++gKept.Count;
   } catch (...) {
     return false;
   }
@@ -637,15 +685,18 @@ void ProcessKeptExceptions(bool threadEnds) {
   try {
     TKeptExceptions& kept = Kept();
     if (threadEnds) kept.Draining = false;  // a drain the runtime cut short goes on here
-    if (ThreadVars().Busy != 0 || kept.Draining || kept.First == nullptr) return;
+    if (ThreadVars().Busy != 0 || kept.Draining || gKept.Count == 0) return;
     // One drain per thread: what comes in while a kept one is processed joins the queue.
     kept.Draining = true;
-    while (kept.First != nullptr) {
-      const std::unique_ptr<TKeptException> item(kept.First);
-      kept.First = item->Next;
-      if (kept.First == nullptr) kept.Last = nullptr;
+    kept.DrainHolds = EmberLibrary().LibraryLock.HoldCount();
+    while (TKeptException* next = TakeKept()) {
+      const std::unique_ptr<TKeptException> item(next);
       kept.Generation = item->Generation;
       RestoreRaiseStack(item->StackPointer, item->RaiseStack);
+      // Its answer goes nowhere: the hand-over was answered 0 (the library's to deal with) and
+      // the program's code went on from there. A 1 now (a filter leaving the class to the
+      // program, a handler clearing the continue flag) is the program's own choice that the
+      // library reports nothing more of it; there is no runtime handling left to pass it to.
       CentralNotify(item->Copy, item->Address, item->RaisedByRuntime, item->StackTop, item->StackPointer,
                     item->HasContext ? item->Context : nullptr, item->HasRecord ? item->Record : nullptr,
                     item->DisplayMode, item->Module, item->RaiseKind, item->Handled);
@@ -794,6 +845,11 @@ TExceptionEntryLock::TExceptionEntryLock() : main_(EmberCurrentThreadID() == Emb
   TEmberLibraryLock& lock = library.LibraryLock;
   holdsBefore_ = lock.HoldCount();
   endWorkBefore_ = tThreadEndWork;
+  const TEmberThreadVars& vars = ThreadVars();
+  busyBefore_ = vars.Busy;
+  programCodeBefore_ = vars.ProgramCode;
+  libraryWorkBefore_ = vars.LibraryWork;
+  entryObjectBefore_ = Kept().EntryObject;
   // The main thread answers no window from here until its entry ends (the wait for a report
   // sent in the background may be long): that is the library's wait, not the program's freeze.
   if (main_) ++library.MainThreadInside;
@@ -867,15 +923,29 @@ void TExceptionEntryLock::Unlink() noexcept {
 void TExceptionEntryLock::LeftByUnwind() noexcept {
   TEmberLibraryGlobals& library = EmberLibrary();
   TProcessingState& state = Processing();
+  TEmberThreadVars& vars = ThreadVars();
+  // The thread's marks as the entry found them: a handler of the program left by the unwind never
+  // ended its own, nor did the entry (also one inside another hold: its later exceptions are
+  // processed again).
+  vars.Busy = busyBefore_;
+  vars.ProgramCode = programCodeBefore_;
+  vars.LibraryWork = libraryWorkBefore_;
+  TKeptExceptions& kept = Kept();
+  kept.EntryObject = static_cast<const std::exception*>(entryObjectBefore_);
+  // The drain that began this entry is unwound with it.
+  if (kept.Draining && holdsBefore_ <= kept.DrainHolds) {
+    kept.Draining = false;
+    kept.Generation = 0;
+  }
+  ClearRaiseState(vars);
+  // Out of its entries, the thread does not come back for what it kept: its worker, which goes on
+  // alone, or the next thread whose entry ends takes it. Handed on before the worker may see the
+  // thread gone.
+  if (vars.Busy == 0) LeaveKeptToOthers();
   if (state.Active && state.FaultingThread == EmberCurrentThreadID()) state.FaultingGone = true;
   if (holdsBefore_ == 0) {
-    TEmberThreadVars& vars = ThreadVars();
-    vars.Busy = 0;
     vars.Processing = 0;
     vars.InRaiseHandler = 0;
-    // A handler of the program left by the unwind never ended its mark.
-    vars.ProgramCode = 0;
-    ClearRaiseState(vars);
   }
   tThreadEndWork = static_cast<TThreadEndWork*>(endWorkBefore_);
   library.LibraryLock.LeaveHoldsDownTo(holdsBefore_);
@@ -950,6 +1020,9 @@ uint8_t NotifyEntry(const std::exception* object, uintptr_t address, uint8_t rai
           // The worker processes while this thread keeps running the calls handed to it. What it
           // works from is its own: this thread may be killed, or unwound past its entry, meanwhile.
           TProcessingState& state = Processing();
+          // The worker of an entry of this thread unwound inside an outer hold still runs: it ends
+          // first, since two never process at once.
+          if (state.Job) TakeOverWorker();
           const auto job = std::make_shared<TWorkerJob>();
           job->Args = args;
           state.FaultingHandle = ember_detail::PlatformHoldCurrentThread();
@@ -967,18 +1040,28 @@ uint8_t NotifyEntry(const std::exception* object, uintptr_t address, uint8_t rai
           std::thread worker;
           try {
             worker = std::thread([job, waited = tEntryWaited] {
-              ThreadVars().Busy = 1;
-              tEntryWaited = waited;  // what an end asked in the processing waited already
-              // The runtime ends the worker's code: the faulting thread goes on as if the
-              // processing had ended (this work runs last on the worker).
-              const TOnThreadEnd workerEnd([&job] {
-                job->Result = 1;
+              bool faultingGone = false;
+              {
+                ThreadVars().Busy = 1;
+                tEntryWaited = waited;  // what an end asked in the processing waited already
+                // The runtime ends the worker's code: the faulting thread goes on as if the
+                // processing had ended (this work runs last on the worker).
+                const TOnThreadEnd workerEnd([&job] {
+                  job->Result = 1;
+                  job->Running = false;
+                });
+                // Above the application's threads, so that a busy program does not hold up its report.
+                ember_detail::PlatformRaiseThreadPriority();
+                job->Result = RunProcessing(job->Args);
+                faultingGone = FaultingThreadGone();
                 job->Running = false;
-              });
-              // Above the application's threads, so that a busy program does not hold up its report.
-              ember_detail::PlatformRaiseThreadPriority();
-              job->Result = RunProcessing(job->Args);
-              job->Running = false;
+              }
+              // A faulting thread that is gone (killed, or unwound out of its entry) does not come
+              // back for what it kept; this worker processes it, as a thread of its own now.
+              if (faultingGone) {
+                ThreadVars().Busy = 0;
+                ProcessKeptExceptions();
+              }
             });
           } catch (...) {
             processingOver();
@@ -1049,8 +1132,7 @@ namespace {
 // The lock's last holder is gone (killed, unwound past its entry, or a send given up): its worker,
 // which works from the library's state, runs to its end first (it runs no more calls for the gone
 // thread, and takes no lock), then what the holder left half done is reset.
-void TakeOverLibraryWork() {
-  TEmberLibraryGlobals& library = EmberLibrary();
+void TakeOverWorker() {
   TProcessingState& state = Processing();
   if (const std::shared_ptr<TWorkerJob> job = std::move(state.Job)) {
     const bool answers = ember_detail::PlatformHasMessageQueue();
@@ -1069,6 +1151,11 @@ void TakeOverLibraryWork() {
   state.FaultingThread = 0;
   state.FaultingGone = false;
   ReleaseHeld(state.FaultingHandle);
+}
+
+void TakeOverLibraryWork() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TakeOverWorker();
   library.ProcessingRecord = nullptr;
   library.RequestControlBlock = nullptr;
   if (TEmberLockTakeOver proc = gTakeOver.load()) {

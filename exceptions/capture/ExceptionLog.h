@@ -384,6 +384,9 @@ class TExceptionEntryLock {
   const bool main_;
   int32_t holdsBefore_ = 0;
   void* endWorkBefore_ = nullptr;
+  // The thread's marks when the entry began, which an unwind past it puts back.
+  uint8_t busyBefore_ = 0, programCodeBefore_ = 0, libraryWorkBefore_ = 0;
+  const void* entryObjectBefore_ = nullptr;
 };
 
 // --- Processing
@@ -434,9 +437,10 @@ using TEmberFreeExceptionCopy = void (*)(const std::exception* copy);
 void SetExceptionCopier(TEmberCopyException copy, TEmberFreeExceptionCopy free);
 
 // Processes the exceptions kept on the calling thread (above), each as an entry of its own, once
-// no entry is under way on it any more; does nothing inside one. `threadEnds`: the runtime ended
-// the program's code on the thread (its terminate handler), which processes what it kept before
-// the thread goes. Never raises.
+// no entry is under way on it any more; does nothing inside one. What a thread that is gone kept
+// (it ended, or an unwind took it out of its entries) is processed by the next thread that comes
+// here. `threadEnds`: the runtime ended the program's code on the thread (its terminate handler),
+// which processes what it kept before the thread goes. Never raises.
 void ProcessKeptExceptions(bool threadEnds = false);
 
 // Work the library started on other threads that must be over before the library ends the

@@ -206,9 +206,33 @@ std::string ReportedClassName(const std::exception* object) {
   return colon == std::string::npos ? name : name.substr(colon + 2);
 }
 
+std::vector<std::string> CarriedClassNames(const std::exception* object) {
+  const std::type_info* actual = ActualClass(object);
+  if (!actual) return {};
+  if (*actual == typeid(TEmberObjectCopy)) return static_cast<const TEmberObjectCopy*>(object)->Carried();
+  if (*actual != typeid(TActiveXException)) return {};
+  const auto& wrapper = *static_cast<const TActiveXException*>(object);
+  std::vector<std::string> names;
+  if (!wrapper.InnerClassName().empty()) names.push_back(wrapper.InnerClassName());
+  if (wrapper.Inner()) {
+    try {
+      std::rethrow_exception(wrapper.Inner());
+    } catch (const std::exception& inner) {
+      // The class's own name, without the namespaces C++ puts in front of it.
+      std::string name = GetObjectClassName(&inner);
+      size_t colons = name.rfind("::");
+      if (colons != std::string::npos) name = name.substr(colons + 2);
+      if (!name.empty()) names.push_back(name);
+    } catch (...) {
+    }
+  }
+  return names;
+}
+
 const std::exception* CopyObject(const std::exception* object) {
   if (GetInstanceSize(object) == 0) return nullptr;
-  return new TEmberObjectCopy(GetObjectClass(object), ReportedClassName(object), object->what());
+  return new TEmberObjectCopy(GetObjectClass(object), ReportedClassName(object), object->what(),
+                              CarriedClassNames(object));
 }
 
 void FreeObjectCopy(const std::exception*& object) {

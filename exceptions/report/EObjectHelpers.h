@@ -68,17 +68,24 @@ bool SwapMethodProp(TObject* object, const std::string& name, const TMethodValue
 // were freed. The class helpers above see the original's class through a copy.
 class TEmberObjectCopy : public std::exception {
  public:
-  TEmberObjectCopy(const std::type_info* originalClass, std::string className, std::string message)
-      : originalClass_(originalClass), className_(std::move(className)), message_(std::move(message)) {}
+  TEmberObjectCopy(const std::type_info* originalClass, std::string className, std::string message,
+                   std::vector<std::string> carried = {})
+      : originalClass_(originalClass),
+        className_(std::move(className)),
+        message_(std::move(message)),
+        carried_(std::move(carried)) {}
   const char* what() const noexcept override { return message_.c_str(); }
   const std::type_info* OriginalClass() const { return originalClass_; }
   // The class name the report shows (a wrapped safecall exception's carried name).
   const std::string& ClassName() const { return className_; }
+  // A safecall wrapper's carried class names (CarriedClassNames); empty for anything else.
+  const std::vector<std::string>& Carried() const { return carried_; }
 
  private:
   const std::type_info* originalClass_;
   std::string className_;
   std::string message_;
+  std::vector<std::string> carried_;
 };
 
 // The size of the block CopyObject takes for `object`; 0 for anything that is not a valid
@@ -92,6 +99,11 @@ void FreeObjectCopy(const std::exception*& object);
 // The class name the report shows for an exception object (also through a copy); empty for an
 // object that is not valid.
 std::string ReportedClassName(const std::exception* object);
+// The class names a safecall wrapper (TActiveXException) carries: the one it was made with, then
+// the class of the exception it owns; through a copy, the copied wrapper's. Empty for anything
+// else. A copy answers for the wrapper's class (GetObjectClass) but is none: only these names
+// are read of it.
+std::vector<std::string> CarriedClassNames(const std::exception* object);
 
 // --- Versions and texts (portable)
 

@@ -41,9 +41,9 @@ std::string GetExceptionTypeName(const void* exceptionObject) {
   std::string name = "Unknown exception type";
   if (IsValidObject(exceptionObject)) {
     name = GetObjectClassName(exceptionObject);
+    // The carried name, read through ReportedClassName: a copy of a wrapper is no wrapper.
     if (IsExceptionClassName(exceptionObject, "TActiveXException")) {
-      const std::string& inner = static_cast<const TActiveXException*>(
-          static_cast<const std::exception*>(exceptionObject))->InnerClassName();
+      const std::string inner = ReportedClassName(static_cast<const std::exception*>(exceptionObject));
       if (!inner.empty()) name = inner;
     }
   }

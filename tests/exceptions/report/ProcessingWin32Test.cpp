@@ -1448,6 +1448,41 @@ TEST_F(ProcessingWin32Test, AnEntryEndedByAnUnwindLosesNoExceptionOfItsThread) {
   gScript.clear();
 }
 
+// An entry unwound inside an outer hold of its thread (another module's event call) leaves its
+// worker running: the thread's next exception inside that hold waits for it, so that two
+// processings never run at once (their dialogs never show together).
+TEST_F(ProcessingWin32Test, AnEntryUnwoundInsideAnOuterHoldIsOverBeforeTheNextOneIsProcessed) {
+  static std::atomic<int32_t> showing{0};
+  static std::atomic<bool> overlap{false};
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    if (++showing > 1) overlap = true;
+    Sleep(1000);
+    EmberDialogState().DialogType = 0;
+    --showing;
+  };
+  SetEmberReportOutput(output);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (std::string(record.ExceptionObject->what()) == "unwound") std::longjmp(gHostGuard, 1);
+  };
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 99) return;
+    if (setjmp(gHostGuard) == 0) ProcessOnHeap("unwound");
+    ProcessOnHeap("next in the hold");
+  };
+  {
+    const TFailAfter bound(30000, "the next exception in the hold stalls");
+    std::thread([] {
+      TEmberExceptionRecord theirs;
+      uint8_t execute = 1;
+      EmberLog_ExceptionActionNotifyEvent(&theirs, 99, &execute);
+    }).join();
+  }
+  EXPECT_FALSE(overlap);
+  EXPECT_TRUE(LogHolds("unwound"));
+  EXPECT_TRUE(LogHolds("next in the hold"));
+}
+
 // A kept exception is processed through the library's copy of it, which the report names as the
 // exception it copies: a wrapper of a safecall exception handed over in a handler (the child
 // half notes whether its processing returned and under which class it was reported).
