@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csetjmp>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -273,6 +274,184 @@ TEST(Forms, ReleaseFreesAtOnceUnlessCodeOfTheFormRuns) {
     EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; })) << c.name;
     EXPECT_FALSE(IsWindow(window)) << c.name;
   }
+}
+
+namespace {
+
+// A form whose release is asked for inside its own code, which then runs a message loop before
+// it returns. Freed while `inside`, that code would go on in freed memory: the program ends.
+struct TLoopRig {
+  void Destroyed(TObject*) {
+    ++destroys;
+    if (!inside) return;
+    std::fprintf(stderr, "FAILED: a loop run inside the form's own code freed the released form\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  void ReleaseAndPump(TObject*) {
+    inside = true;
+    form->Release();
+    Application().ProcessMessages();
+    inside = false;
+  }
+  void ReleaseAndEnd(TObject* timer) {
+    static_cast<TTimer*>(timer)->SetEnabled(false);
+    form->Release();
+    form->SetModalResult(mrOk);
+  }
+  TUiBareForm* form = nullptr;
+  int destroys = 0;
+  bool inside = false;
+};
+
+}  // namespace
+
+// The release waits for the form's code to return, not only for the next message loop: a loop
+// that code runs itself (a dialog, ProcessMessages in a handler, the form's own modal loop) comes
+// before the code returns.
+TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(400, 120);
+  const std::vector<std::pair<const char*, std::function<void(TLoopRig&, TUiPanel*)>>> cases = {
+      {"a loop in a child's click",
+       [](TLoopRig& r, TUiPanel* panel) {
+         panel->OnClick = TNotifyEvent::Of<&TLoopRig::ReleaseAndPump>(&r);
+         SendMessageW(panel->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+         SendMessageW(panel->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+       }},
+      {"its own modal loop",
+       [](TLoopRig& r, TUiPanel*) {
+         auto* timer = new TTimer(r.form);
+         timer->SetInterval(1);
+         timer->SetOnTimer(TNotifyEvent::Of<&TLoopRig::ReleaseAndEnd>(&r));
+         r.form->Hide();
+         r.inside = true;
+         r.form->ShowModal();
+         r.inside = false;
+       }},
+  };
+  for (const auto& [name, run] : cases) {
+    const TFailAfter bound(20000, name);
+    TLoopRig rig;
+    rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    rig.form->SetParentWindow(host.handle);
+    rig.form->SetBounds(0, 0, 200, 100);
+    rig.form->OnDestroy = TNotifyEvent::Of<&TLoopRig::Destroyed>(&rig);
+    auto* panel = new TUiPanel(rig.form);
+    panel->SetParent(rig.form);
+    panel->SetBounds(0, 0, 100, 100);
+    rig.form->Show();
+    run(rig, panel);
+    EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; })) << name;
+  }
+}
+
+namespace {
+
+// Releases a form from another thread while the form's own thread runs its code, and tells when
+// the form was freed on that other thread under that code (the program then ends).
+struct TOtherThreadRig {
+  void Destroyed(TObject*) { ++destroys; }
+  static DWORD WINAPI Release(void* form) {
+    static_cast<TCustomForm*>(form)->Release();
+    return 0;
+  }
+  void ReleaseElsewhere(TObject*) {
+    HANDLE thread = CreateThread(nullptr, 0, &Release, form, 0, nullptr);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    if (destroys == 0) return;
+    std::fprintf(stderr, "FAILED: another thread's release freed the form under its own thread's code\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  TUiBareForm* form = nullptr;
+  int destroys = 0;
+};
+
+}  // namespace
+
+// A release from another thread waits for the form's own thread also when the form's window is
+// not made yet (a form not shown so far, whose job a worker finished at once).
+TEST(Forms, ReleaseFromAnotherThreadWaitsForAFormWithoutItsWindow) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a release from another thread");
+  TOtherThreadRig rig;
+  rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TOtherThreadRig::Destroyed>(&rig);
+  rig.form->OnActivate = TNotifyEvent::Of<&TOtherThreadRig::ReleaseElsewhere>(&rig);
+  ASSERT_FALSE(rig.form->HandleAllocated());
+  rig.form->Perform(WM_ACTIVATE, WA_ACTIVE);
+  EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }));
+}
+
+namespace {
+
+// A host's guard that catches a crash inside a handler: its unwind goes past the class library's
+// frames without running their destructors (the runtime's longjmp unwinds the system's way).
+std::jmp_buf gHostCatch;
+struct TCrashingHandler {
+  void Crash(TObject*) { std::longjmp(gHostCatch, 1); }
+};
+struct TCrashOutcome {
+  bool handlerReturned = false;
+  bool codeStillRunning = true;
+  int freedAtOnce = -1;
+};
+
+// What the class library does on that thread afterwards may fault: the program then ends with a
+// message instead of starting a debugger.
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS*) {
+  std::fprintf(stderr, "FAILED: a fault on the thread after a crash the host caught\n");
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 1);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// On a thread of its own, whose frames end with it: a form's child crashes in its click, the
+// host catches the crash, then the form is released by code.
+DWORD WINAPI CrashCaughtByTheHost(void* outcome) {
+  auto* out = static_cast<TCrashOutcome*>(outcome);
+  TForeignWindow host(300, 100);
+  TReleaseRig rig;
+  rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  rig.form->SetParentWindow(host.handle);
+  rig.form->SetBounds(0, 0, 200, 100);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TReleaseRig::Destroyed>(&rig);
+  rig.panel = new TUiPanel(rig.form);
+  rig.panel->SetParent(rig.form);
+  rig.panel->SetBounds(0, 0, 100, 100);
+  rig.form->Show();
+  TCrashingHandler crashing;
+  rig.panel->OnClick = TNotifyEvent::Of<&TCrashingHandler::Crash>(&crashing);
+  if (setjmp(gHostCatch) == 0) {
+    SendMessageW(rig.panel->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    SendMessageW(rig.panel->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+    out->handlerReturned = true;
+  }
+  out->codeStillRunning = ComponentCodeRunning(rig.form);
+  rig.form->Release();
+  out->freedAtOnce = rig.destroys;
+  PumpUntil([&] { return rig.destroys == 1; });
+  return 0;
+}
+
+}  // namespace
+
+// A crash in a handler of a form that the host's own guard catches leaves none of the form's code
+// running: released by code afterwards, the form goes at once, as any other.
+TEST(Forms, ACrashCaughtByTheHostLeavesNoCodeOfTheFormRunning) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a crash caught by the host");
+  TCrashOutcome outcome;
+  const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
+  HANDLE thread = CreateThread(nullptr, 0, &CrashCaughtByTheHost, &outcome, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  SetUnhandledExceptionFilter(before);
+  EXPECT_FALSE(outcome.handlerReturned);
+  EXPECT_FALSE(outcome.codeStillRunning);
+  EXPECT_EQ(outcome.freedAtOnce, 1);
 }
 
 TEST(Forms, ShowModalEndsWithTheModalResult) {

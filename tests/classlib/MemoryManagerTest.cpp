@@ -195,6 +195,7 @@ enum class THold {
   Restricted,            // ...on a thread whose access list lets no one in (a sandboxed host's)
 };
 THold gHow = THold::KilledInside;
+bool gRestricted = false;  // the holder's thread, and a thread that takes its id, let no one in
 
 // The module's last calls as a host's close makes them (an object kept, thousands of small ones
 // freed), and its unload.
@@ -329,11 +330,14 @@ DWORD WINAPI KeepIfItHasTheId(void* id) {
   return 0;
 }
 
+HANDLE StartRestrictedThread(LPTHREAD_START_ROUTINE start, void* parameter, DWORD* id);
+
 // Makes threads until one has the id `id` (an ended thread's), and answers it.
 HANDLE ThreadWithId(DWORD id) {
   for (int tries = 0; tries < 20000; ++tries) {
     DWORD made = 0;
-    HANDLE thread = CreateThread(nullptr, 0, &KeepIfItHasTheId, reinterpret_cast<void*>(uintptr_t{id}), 0, &made);
+    HANDLE thread = gRestricted ? StartRestrictedThread(&KeepIfItHasTheId, reinterpret_cast<void*>(uintptr_t{id}), &made)
+                                : CreateThread(nullptr, 0, &KeepIfItHasTheId, reinterpret_cast<void*>(uintptr_t{id}), 0, &made);
     if (made == id) return thread;
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
@@ -342,21 +346,22 @@ HANDLE ThreadWithId(DWORD id) {
 }
 
 // A thread whose access list lets no one in.
-HANDLE StartRestrictedThread(LPTHREAD_START_ROUTINE start, DWORD* id) {
+HANDLE StartRestrictedThread(LPTHREAD_START_ROUTINE start, void* parameter, DWORD* id) {
   SECURITY_DESCRIPTOR descriptor;
   InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
   ACL acl;
   InitializeAcl(&acl, sizeof acl, ACL_REVISION);
   SetSecurityDescriptorDacl(&descriptor, TRUE, &acl, FALSE);
   SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-  return CreateThread(&attributes, 0, start, nullptr, 0, id);
+  return CreateThread(&attributes, 0, start, parameter, 0, id);
 }
 
 // A thread of this program that holds the module's lock as gHow says; answers the thread still
 // to end (the holder, or the thread that took its id).
 HANDLE StartHolder() {
   DWORD id = 0;
-  HANDLE holder = gHow == THold::Restricted ? StartRestrictedThread(&Hold, &id) : CreateThread(nullptr, 0, &Hold, nullptr, 0, &id);
+  HANDLE holder = gHow == THold::Restricted || gRestricted ? StartRestrictedThread(&Hold, nullptr, &id)
+                                                            : CreateThread(nullptr, 0, &Hold, nullptr, 0, &id);
   if (ClosesOnHolder() && gHow != THold::KilledIdTakenByCloser) return holder;
   EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
   if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo) SuspendThread(holder);
@@ -468,6 +473,37 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
     }
   }
   VirtualFree(gNoAccess, 0, MEM_RELEASE);
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
+// A holder whose thread lets no one in (a sandboxed host's) is not waited for when the host keeps
+// it suspended inside, nor once it is dead and a new such thread has its id.
+TEST(MemoryManager, AHolderThatLetsNoOneInIsNotWaitedForWhenKeptSuspendedOrDead) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gRestricted = true;
+  for (THold how : {THold::SuspendedInside, THold::KilledIdReused}) {
+    SCOPED_TRACE(how == THold::SuspendedInside ? "kept suspended inside" : "killed, its id taken by a new thread");
+    TModuleEntries entries;
+    ASSERT_TRUE(entries.Complete());
+    gEntries = &entries;
+    gHow = how;
+    ResetEvent(gGoOn);
+    HANDLE thread = StartHolder();
+    bool served = true;
+    {
+      const TFailAfter bound(20000, "a call waits for ever for a holder that lets no one in");
+      served = RoundTripOnAnotherThread();
+    }
+    EXPECT_FALSE(served);
+    SetEvent(gGoOn);
+    TerminateThread(thread, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    FreeLibrary(entries.Module);
+  }
+  gRestricted = false;
   for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
 }
@@ -728,6 +764,188 @@ TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
     EXPECT_TRUE(run.Ended) << "the child hangs";
     EXPECT_EQ(run.ExitCode, 0u);
   }
+}
+
+namespace {
+
+// The thread whose end, once it is named here, holds the module's lock inside until let go: its
+// end's notifications run under the system's loader lock (as a host's thread-storage destructor
+// that frees).
+std::atomic<DWORD> gHoldAtEndOf{0};
+void NTAPI HoldAtThreadEnd(PVOID, DWORD reason, PVOID) {
+  if (reason != DLL_THREAD_DETACH || gHoldAtEndOf.load() != GetCurrentThreadId()) return;
+  gEntries->RunHoldingLock([] {
+    SetEvent(gLockTaken);
+    WaitForSingleObject(gGoOn, INFINITE);
+  });
+}
+__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gHoldAtThreadEnd = &HoldAtThreadEnd;
+
+// Holds the module's lock inside until let go while it holds the host's lock that every thread's
+// start takes from then on.
+DWORD WINAPI HoldUnderHostLock(void*) {
+  EnterCriticalSection(&gHostLock);
+  gHostLockAt = DLL_THREAD_ATTACH;
+  Hold(nullptr);
+  LeaveCriticalSection(&gHostLock);
+  return 0;
+}
+
+// The owner of the system's loader lock (named in the process's environment block).
+DWORD LoaderLockOwner() {
+  const uint8_t* environment;
+  asm("movl %%fs:0x30, %0" : "=r"(environment));
+  const auto* lock = *reinterpret_cast<const volatile CRITICAL_SECTION* const*>(environment + 0xA0);
+  return static_cast<DWORD>(reinterpret_cast<uintptr_t>(lock->OwningThread));
+}
+
+std::atomic<bool> gStopCalling{false};
+HANDLE gCallNow = nullptr;
+
+// Calls the module until told to stop: a holder found kept suspended is looked at again every
+// tenth of a second.
+DWORD WINAPI CallUntilStopped(void*) {
+  SetEvent(gWaiterStarted);
+  WaitForSingleObject(gCallNow, INFINITE);
+  while (!gStopCalling.load()) gEntries->RoundTrip();
+  return 0;
+}
+
+// Stops `looker` while `holder` is suspended `count` times, the last by the looker's look; false
+// when that never came within 10 s.
+bool CatchLookAt(HANDLE looker, HANDLE holder, LONG count) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000;) {
+    if (SuspendCountOf(holder) != count) continue;
+    if (StopThread(looker) && SuspendCountOf(holder) == count) return true;
+    ResumeThread(looker);
+  }
+  return false;
+}
+
+}  // namespace
+
+// The child half: a holder inside until let go, a look at it stopped, and the host's own
+// suspension of it changed meanwhile, or the holder under the loader lock or a host's lock that
+// thread starts take, as KBL_HOLDER says.
+// The holder must run again within a second of the host letting it go.
+TEST(MemoryManager, SuspendedHolderChild) {
+  const char* how = std::getenv("KBL_HOLDER");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  const std::string way = how;
+  ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gCallNow = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  // Made before the holder may hold the loader lock, which a thread's start waits for.
+  gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  HANDLE waiter = CreateThread(nullptr, 0, &CallUntilStopped, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
+  gHow = THold::SuspendedThenLetGo;
+  DWORD holderId = 0;
+  const bool atEnd = way == "under the loader lock";
+  const bool underHostLock = way == "holding a host's lock that every thread's start takes";
+  InitializeCriticalSection(&gHostLock);
+  HANDLE holder = CreateThread(nullptr, 0, atEnd ? &EndAtOnce : underHostLock ? &HoldUnderHostLock : &Hold, nullptr,
+                               CREATE_SUSPENDED, &holderId);
+  if (atEnd) gHoldAtEndOf = holderId;
+  ResumeThread(holder);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  if (atEnd || underHostLock) {
+    if (atEnd) ASSERT_EQ(LoaderLockOwner(), holderId);
+    SetEvent(gCallNow);
+    // The first look of the module starts its watch, whose start waits for the holder's lock.
+    EXPECT_TRUE(CatchLookAt(waiter, holder, 1)) << "the waiter never suspended the holder";
+    TerminateThread(waiter, 1);
+  } else if (way == "suspended by the host while the look is stopped before its own") {
+    entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeSuspension));
+    SetEvent(gCallNow);
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
+    SuspendThread(holder);  // the host freezes its threads
+    Sleep(1000);            // the watch takes the stopped look over meanwhile
+    EXPECT_EQ(SuspendCountOf(holder), 1) << "the host's suspension was undone";
+    ResumeThread(holder);
+    entries.LetPausedLookGo();
+    for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  } else {  // let go by the host while a look at it is stopped
+    SuspendThread(holder);
+    SetEvent(gCallNow);
+    EXPECT_TRUE(CatchLookAt(waiter, holder, 2)) << "the waiter never suspended the holder";
+    ResumeThread(holder);
+  }
+  EXPECT_TRUE(RunsAgainWithin(holder, 1500)) << "the holder stays suspended";
+  if (!atEnd && !underHostLock) ResumeThread(waiter);
+  EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended once the looker runs again";
+  SetEvent(gGoOn);
+  gStopCalling = true;
+  const bool done = WaitForSingleObject(holder, 5000) == WAIT_OBJECT_0 && WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(done) << "the holder or the waiter never ends";
+  std::fflush(stdout);
+  const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
+  // A holder left suspended under the loader lock keeps the exit from running.
+  if (done) ExitProcess(code);
+  TerminateProcess(GetCurrentProcess(), code);
+}
+
+// A holder that a look suspended runs again within a second once the host lets it go, and the
+// host's own suspension of it is not undone: when the host suspends it while a look is stopped
+// before its suspension (a freeze of the program's threads), or lets it go while a look that
+// suspended it once more is stopped. Also when it holds the system's loader lock, or a host's
+// lock that every thread's start takes, while the module's first look is stopped (no watch over
+// looks can start then).
+TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
+  for (const char* how : {"suspended by the host while the look is stopped before its own",
+                          "let go by the host while a look at it is stopped", "under the loader lock",
+                          "holding a host's lock that every thread's start takes"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=MemoryManager.SuspendedHolderChild", {{"KBL_HOLDER", how}}, 30000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
+
+// The child half: sixteen looks at a live holder stay stopped (each taken over, the holder running
+// again), then the next holder is killed inside and a new thread takes its id.
+TEST(MemoryManager, StoppedLooksChild) {
+  if (std::getenv("KBL_STOPPED_LOOKS") == nullptr) GTEST_SKIP() << "the child half of a test";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gHow = THold::SuspendedThenLetGo;
+  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  bool served = true;
+  for (int i = 0; i < 16; ++i) {
+    entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::CountUnwritten));
+    CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+    ASSERT_TRUE(SuspendedWithin(holder, 1, 5000) && RunsAgainWithin(holder, 2000)) << "look " << i;
+  }
+  SetEvent(gGoOn);
+  ASSERT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+  ResetEvent(gGoOn);
+  gHow = THold::KilledIdReused;
+  StartHolder();
+  EXPECT_FALSE(RoundTripOnAnotherThread()) << "the chunks not given up";
+  std::fflush(stdout);
+  // The stopped looks would go on.
+  TerminateProcess(GetCurrentProcess(), ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed());
+}
+
+// A holder killed inside, its id taken by a new thread, is not waited for while many looks at
+// another holder stay stopped (their threads kept suspended by the host).
+TEST(MemoryManager, ADeadHolderIsToldWhileManyLooksStayStopped) {
+  const TChildRun run =
+      RunChildProcess("--gtest_filter=MemoryManager.StoppedLooksChild", {{"KBL_STOPPED_LOOKS", "1"}}, 25000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "a call waits for ever for a dead holder";
+  EXPECT_EQ(run.ExitCode, 0u);
 }
 
 // The child half: the lock's holder is killed inside, then a thread ends while the module

@@ -47,6 +47,7 @@
 #include "exceptions/report/EReportOutput.h"
 #include "exceptions/report/ESendReport.h"
 #include "exceptions/report/ESupport.h"
+#include "exceptions/report/ESysUtils.h"
 #include "tools/vsthost/VstHost.h"
 
 namespace {
@@ -1220,7 +1221,17 @@ TEST_F(ProcessingWin32Test, GoneHolderChild) {
     };
     Process(0, "gone holder");
   } else {
-    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) { stop(); };
+    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+      // KBL_GONE_KEEP: the handler hands over an exception of its own before it stops.
+      if (std::getenv("KBL_GONE_KEEP") != nullptr && victim == 0) {
+        try {
+          throw std::logic_error("kept before the kill");
+        } catch (const std::exception& error) {
+          HandleCaughtException(&error, 0);
+        }
+      }
+      stop();
+    };
     host = CreateThread(nullptr, 0, &GoneHolderHost, nullptr, 0, nullptr);
   }
   ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
@@ -1346,6 +1357,298 @@ TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTh
   }
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
+}
+
+// --- Probes: entries that end by an unwind, and the exceptions kept on their threads
+
+// What the exception event's handler does for each exception (by its message), in turn: hands
+// over a caught exception of that message, or "unwind"s to the guard of its thread (the host's).
+std::map<std::string, std::vector<std::string>> gScript;
+std::jmp_buf gScriptGuard;
+
+void RunScript(const std::string& message) {
+  for (const std::string& step : gScript[message]) {
+    if (step == "unwind") std::longjmp(gScriptGuard, 1);
+    try {
+      throw std::logic_error(step);
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  }
+}
+
+// An entry unwound to a guard of its thread's (a host's, or the program's own around an event
+// call) ends that thread's work inside the library: what the program's code handed over in it
+// is still processed, and so is every later exception of the thread. Kept ones pending when the
+// entry was unwound, an unwind while the kept ones are processed, and an unwind of an entry
+// inside another module's event call (the thread held the library lock already).
+TEST_F(ProcessingWin32Test, AnEntryEndedByAnUnwindLosesNoExceptionOfItsThread) {
+  const struct {
+    const char* Name;
+    std::map<std::string, std::vector<std::string>> Script;
+    void (*Run)();
+    std::vector<const char*> Logged;
+  } cases[] = {
+      {"a kept one pending at the unwind", {{"outer", {"kept inner", "unwind"}}},
+       [] {
+         if (setjmp(gScriptGuard) == 0) {
+           ProcessOnHeap("outer");
+         }
+       },
+       {"outer", "kept inner"}},
+      {"an unwind in the kept one's processing", {{"outer 1", {"inner 1"}}, {"inner 1", {"unwind"}}, {"outer 2", {"inner 2"}}},
+       [] {
+         if (setjmp(gScriptGuard) == 0) {
+           ProcessOnHeap("outer 1");
+         }
+         ProcessOnHeap("outer 2");
+       },
+       {"outer 1", "inner 1", "outer 2", "inner 2"}},
+      {"an unwind inside another module's event call", {{"event call", {"inner"}}, {"inner", {"unwind"}}},
+       [] {
+         TEmberExceptionRecord theirs;
+         uint8_t execute = 1;
+         EmberLog_ExceptionActionNotifyEvent(&theirs, 99, &execute);
+         ProcessOnHeap("later");
+       },
+       {"inner", "later"}},
+  };
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject != nullptr) RunScript(record.ExceptionObject->what());
+  };
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 99) return;
+    if (setjmp(gScriptGuard) == 0) {
+      RunScript("event call");
+    }
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::remove(LogName().c_str());
+    gScript = c.Script;
+    {
+      const TFailAfter bound(60000, "an exception after an unwound entry stalls");
+      std::thread(c.Run).join();
+    }
+    // The unwound entry's worker goes on alone: its report comes in its own time.
+    const DWORD until = GetTickCount() + 5000;
+    for (const char* message : c.Logged) {
+      while (!LogHolds(message) && GetTickCount() < until) Sleep(50);
+      EXPECT_TRUE(LogHolds(message)) << message << " is not processed";
+    }
+  }
+  gScript.clear();
+}
+
+// A kept exception is processed through the library's copy of it, which the report names as the
+// exception it copies: a wrapper of a safecall exception handed over in a handler (the child
+// half notes whether its processing returned and under which class it was reported).
+TEST_F(ProcessingWin32Test, KeptWrapperChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject == nullptr || std::string(record.ExceptionObject->what()) != "outer") return;
+    try {
+      throw TActiveXException("wrapped failure", nullptr, "EOleSysErrorAbc");
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  };
+  Process(0, "outer");
+  Note("returned;");
+  Note(LogHolds("EOleSysErrorAbc") ? "carried class;" : "another class;");
+}
+
+// ... processed as it is when it is processed at once: under the class it carries, and without
+// taking the copy for the wrapper itself (with the filters on, as they are by default).
+TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptWrapperChild",
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;carried class;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
+// --- Probes: a send given up while the program's code it runs goes on
+
+// The child half: a report sent in the background waits in its before-e-mail handler; the next
+// exception waits the bound for it and gives it up, and while that one is processed (its dialog
+// shows), the given-up send's handler goes on and hands over an exception of its own. Notes
+// "overlap;" when two processings showed their dialogs at once, then "done;".
+TEST_F(ProcessingWin32Test, GivenUpSendChild) {
+  const char* port = std::getenv("KBL_GIVEN_UP_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HANDLE goOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static std::atomic<int32_t> dialogs{0}, showing{0};
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    if (++showing > 1) Note("overlap;");
+    if (++dialogs == 2) {  // the next exception's
+      SetEvent(goOn);
+      Sleep(5000);
+    }
+    EmberDialogState().DialogType = 0;
+    --showing;
+  };
+  SetEmberReportOutput(output);
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+    SetEvent(inside);
+    WaitForSingleObject(goOn, 30000);
+    try {
+      throw std::logic_error("late inner");
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  };
+  Process(0, "outer");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  Process(0, "next");
+  Sleep(1000);
+  Note("done;");
+  ExitProcess(0);  // the given-up send ends with the process
+}
+
+// A send given up where it waits in a handler of the program (the next exception waited the bound
+// for it) touches nothing of the library any more: when that handler goes on and hands over an
+// exception, no processing of it runs beside the one of the exception that took the lock over.
+TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
+  testnet::SmtpServer server;
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
+                                        {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}}, 60000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
+// --- Probes: the last close on the thread whose exception is being processed
+
+HANDLE gClosedInside = nullptr;
+
+LRESULT CALLBACK ClosingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  StopExceptionReporting();  // the host closes its last plug-in
+  Note("closed;");
+  SetEvent(gClosedInside);
+  return 0;
+}
+
+// The child half: while the main thread's exception shows its dialog, the host closes its last
+// plug-in in a message the main thread handles meanwhile. Notes the close, the processing's return
+// and whether its report reached the log.
+TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window;
+  WNDCLASSA type{};
+  type.lpfnWndProc = &ClosingWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblClosingWindow";
+  RegisterClassA(&type);
+  window = CreateWindowA("KblClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    PostMessageA(window, WM_USER, 0, 0);
+    WaitForSingleObject(gClosedInside, 10000);
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process(0, "outer");
+  Note("returned;");
+  Note(LogHolds("outer") ? "logged;" : "not logged;");
+  ExitProcess(0);
+}
+
+// The last close made while the closing thread's own exception is being processed (the main
+// thread handles the host's messages while the exception dialog shows) does not take the library
+// down under that processing: the processing goes on to its end and its report is logged.
+TEST(ProcessingChild, TheLastCloseInsideAnExceptionsProcessingLetsItEnd) {
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseInsideEntryChild",
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;logged;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
+// What a host thread's handler handed over inside its exception's processing is processed as its
+// own also when the host kills that thread before its entry ends (a watchdog ends a call hung in
+// the handler): the next exception and the last close come, and the handed-over one is logged.
+TEST(ProcessingChild, AnExceptionKeptOnAThreadKilledInsideItsEntryIsStillProcessed) {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
+                                        {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "next;closed;");
+  EXPECT_TRUE(LogHolds("after the holder"));
+  EXPECT_TRUE(LogHolds("kept before the kill")) << "lost with its thread";
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// The child half: a host thread's exception is processed, and its handler asks a window of the
+// main thread something (SendMessage) just as the main thread closes the last plug-in. Notes the
+// close's and the processing's returns.
+TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window = CreateWindowA("STATIC", "main", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    SetEvent(inside);
+    Sleep(500);  // the close is under way
+    SendMessageA(window, WM_NULL, 0, 0);
+  };
+  std::thread host([this] { Process(0, "outer"); });
+  WaitForSingleObject(inside, 30000);
+  StopExceptionReporting();
+  Note("closed;");
+  host.join();
+  Note("returned;");
+  ExitProcess(0);
+}
+
+// The last close waits for an exception being processed on another thread; it answers what that
+// processing's handler sends to the closing thread's windows meanwhile, as every other wait of the
+// library on a thread with windows does, so the two do not wait for each other.
+TEST(ProcessingChild, TheLastCloseAnswersTheWindowsAProcessingsHandlerAsks) {
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseWhileAHandlerAsksChild",
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
+// An end of the program that the library makes (the main thread's code ended by the runtime)
+// while the report it processed last is still being sent to a server that never answers: the end
+// gives that send up after the bound and leaves no companion folder of the report behind.
+TEST(ProcessingChild, AnEndThatGivesASendUpLeavesNoCompanionFolder) {
+  testnet::Listener silent([](testnet::Connection& connection) { connection.ReadUntil("\r\nnever\r\n"); });
+  const std::set<std::string> before = CompanionFolders();
+  const TChildRun run = RunChildProcess(
+      "--gtest_filter=ProcessingWin32Test.TerminateMainChild",
+      {{"KBL_TERMINATE_MAIN_PORT", std::to_string(silent.Port())}, {"KBL_TERMINATE_WHERE", "alone"}}, 60000);
+  EXPECT_EQ(run.ExitCode, 1u);
+  char pid[16];
+  std::snprintf(pid, sizeof pid, "%08lX", run.ProcessId);
+  for (const std::string& folder : CompanionFolders())
+    EXPECT_TRUE(before.count(folder) != 0 || folder.compare(8, 8, pid) != 0) << folder << " is left";
 }
 
 }  // namespace

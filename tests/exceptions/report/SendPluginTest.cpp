@@ -96,3 +96,21 @@ TEST(SendPlugin, ClosingTheLastPluginWhileAFailureIsProcessedSendsItsReportBefor
     slow.ExpectWholeMailBeforeClose();
   }
 }
+
+// The runtime ends the program's code on a send's thread (an exception leaves a function that may
+// not raise, in a handler of the send): the thread still ends with the release of its hold on
+// the module, so that the host's unload after the last close takes the DLL out.
+TEST(SendPlugin, ASendThreadWhoseCodeTheRuntimeEndsLetsTheModuleGo) {
+  TSlowServer slow;
+  {
+    TVstHost host(kPlugin);
+    UseServer(slow);
+    auto endCodeInSend = reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA(kPlugin), "DialogPluginEndCodeInSend"));
+    ASSERT_NE(endCodeInSend, nullptr);
+    endCodeInSend();
+    host.SetParameter(0, 1.0f);  // fails; its send's handler ends the code of the send's thread
+    host.Close();
+  }  // the DLL is unloaded here, or once the send's thread has ended
+  for (int32_t waited = 0; GetModuleHandleA(kPlugin) != nullptr && waited < 5000; waited += 50) Sleep(50);
+  EXPECT_EQ(GetModuleHandleA(kPlugin), nullptr) << "the send's thread kept its hold on the module";
+}

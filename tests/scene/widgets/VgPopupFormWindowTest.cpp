@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "FailAfter.h"
@@ -188,3 +189,102 @@ TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) 
 }
 
 }  // namespace
+
+namespace {
+
+// Shows a modal form from a button on a popup: the form takes the activation, which closes the
+// popup inside the button's handling, and its loop runs before that handling returns. The popup's
+// form must still be there then; freed by that loop, the scene's code would go on in freed
+// memory: the program ends.
+struct TModalFromPopup {
+  HWND popupWindow = nullptr;
+  bool shown = false;
+  void EndModal(TObject* timer) {
+    static_cast<TTimer*>(timer)->SetEnabled(false);
+    static_cast<TCustomForm*>(static_cast<TTimer*>(timer)->GetOwner())->SetModalResult(mrOk);
+  }
+  void ShowModalOnClick(TObject*) {
+    std::unique_ptr<TForm> dialog(TCustomForm::CreateNew<TForm>(nullptr));
+    dialog->SetBounds(300, 300, 120, 80);
+    auto* timer = new TTimer(dialog.get());
+    timer->SetInterval(200);
+    timer->SetOnTimer(TNotifyEvent::Of<&TModalFromPopup::EndModal>(this));
+    dialog->ShowModal();
+    shown = true;
+    if (IsWindow(popupWindow)) return;
+    std::fprintf(stderr, "FAILED: the popup's form was freed by a modal loop run inside its own handling\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+};
+
+}  // namespace
+
+// A popup's form closed inside its own handling stays whole until that handling returns, also
+// when the handling runs a message loop first (a dialog shown from a button on the popup).
+TEST_F(PopupFormsTest, APopupsFormOutlivesAModalLoopRunInsideItsOwnHandling) {
+  const TFailAfter bound(30000, "a modal form shown from a button on a popup");
+  TModalFromPopup rig;
+  auto* popup = Add<TvgPopup>(20, 20, 120, 60);
+  auto* button = new TvgButton(nullptr);
+  button->SetBounds(10, 10, 80, 30);
+  button->SetParent(popup);
+  button->ApplyResource();
+  button->OnClick = TNotifyEvent::Of<&TModalFromPopup::ShowModalOnClick>(&rig);
+  popup->SetIsOpen(true);
+  auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
+  ASSERT_NE(form, nullptr);
+  rig.popupWindow = form->GetHandle();
+  const TvgPoint p = button->LocalToAbsolute(vgPoint(20, 10));
+  const LPARAM at = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
+  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, at);
+  EXPECT_TRUE(rig.shown);
+  EXPECT_FALSE(popup->GetIsOpen());
+  EXPECT_TRUE(Gone(rig.popupWindow));
+}
+
+namespace {
+
+// Closes a popup when one of its text boxes loses the focus. The popup's scene moves the focus
+// (its SetFocused is on the stack) and goes on once this returns: its form must still be there.
+struct TCloseOnKillFocus {
+  TvgPopup* popup = nullptr;
+  HWND popupWindow = nullptr;
+  bool closed = false;
+  void Close(TObject*) {
+    popup->SetIsOpen(false);
+    closed = true;
+    if (IsWindow(popupWindow)) return;
+    std::fprintf(stderr, "FAILED: the popup's form was freed while its scene moved the focus\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+};
+
+}  // namespace
+
+// Code of the popup's form runs also when code outside calls into its scene (a timer of the
+// editor, the host's idle call moving the focus): a popup closed from a handler of that call
+// keeps its form until the call has returned.
+TEST_F(PopupFormsTest, APopupsFormOutlivesItsScenesFocusMovedByCode) {
+  const TFailAfter bound(30000, "a popup closed as its scene moves the focus");
+  auto* popup = Add<TvgPopup>(20, 20, 160, 80);
+  TvgTextBox* boxes[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    boxes[i] = new TvgTextBox(nullptr);
+    boxes[i]->SetBounds(10, 10 + 30.0f * i, 120, 22);
+    boxes[i]->SetParent(popup);
+    boxes[i]->ApplyResource();
+  }
+  popup->SetIsOpen(true);
+  auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
+  ASSERT_NE(form, nullptr);
+  boxes[0]->SetFocus();
+  ASSERT_TRUE(boxes[0]->GetIsFocused());
+  TCloseOnKillFocus closer{popup, form->GetHandle()};
+  boxes[0]->OnKillFocus = TNotifyEvent::Of<&TCloseOnKillFocus::Close>(&closer);
+  boxes[1]->SetFocus();
+  EXPECT_TRUE(closer.closed);
+  EXPECT_TRUE(Gone(closer.popupWindow));
+}
