@@ -1424,7 +1424,8 @@ TEST_F(ListBoxTest, ComboItemsStreamAsChildrenOfTheComboBox) {
 TEST_F(ListBoxTest, ItemsKeptAcrossALineChangeHaveTheTabOrderOfAFreshList) {
   const std::pair<const char*, std::function<void(TvgWideStrings*)>> changes[] = {
       {"insert at the front", [](TvgWideStrings* lines) { lines->Insert(0, u"z"); }},
-      {"exchange", [](TvgWideStrings* lines) { lines->Exchange(0, 2); }}};
+      {"exchange", [](TvgWideStrings* lines) { lines->Exchange(0, 2); }},
+      {"put", [](TvgWideStrings* lines) { lines->Put(0, u"z"); }}};
   for (const auto& [name, change] : changes) {
     auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
     list->GetItems()->SetTextStr(u"a\nb\nc");
