@@ -234,11 +234,11 @@ bool TvgScrollBox::HideBars() {
   if (!autoHide_ || !(BarVisible(vbar_) || BarVisible(hbar_))) return false;
   TvgVisualObject* frame = viewport_->GetParent() != nullptr ? viewport_->GetParent()->Visual() : nullptr;
   if (frame != nullptr) frame->BeginUpdate();
-  for (TvgScrollBar* bar : {vbar_, hbar_}) {
-    if (bar == nullptr) continue;
-    bar->SetEnabled(false);
-    bar->SetVisible(false);
-  }
+  // Hidden but left enabled: the passes place the content by the remembered scroll of the bars
+  // in use, so that a bar shown again keeps its scroll (a horizontal bar takes its value from
+  // the content's place) as in a layout that kept it.
+  for (TvgScrollBar* bar : {vbar_, hbar_})
+    if (bar != nullptr) bar->SetVisible(false);
   if (hbar_ != nullptr) hbar_->GetPadding()->SetRight(0);
   if (frame != nullptr) {
     frame->EndUpdate();

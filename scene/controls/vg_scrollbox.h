@@ -112,8 +112,8 @@ class TvgScrollBox : public TvgControl {
  private:
   friend class TvgScrollContent;
   void UpdateScrollBars();
-  // Hides the bars shown, as a layout that needs none does, leaving their values: the passes
-  // then start from no bars.
+  // Hides the bars shown, as a layout that needs none does, leaving their values and the
+  // remembered scroll in force: the passes then start from no bars.
   bool HideBars();
   void TakeBar(TvgScrollBar* bar, bool vertical);
   // Glides `bar` to `target` with the axis's animation (made on first use).

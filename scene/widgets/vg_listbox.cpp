@@ -59,6 +59,7 @@ TvgListBoxItem::TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgListBoxItem::~TvgListBoxItem() {
+  if (lineList_ != nullptr) lineList_->styledLineItems_.erase(this);
   lineList_ = nullptr;  // no longer the list's to hear of
   checkBox_ = nullptr;
   DestroyTree();
@@ -101,6 +102,7 @@ void TvgListBoxItem::ApplyStyle() {
     translated_ = true;
     if (lineList_ != nullptr) lineList_->linesTranslated_ = true;
   }
+  if (lineList_ != nullptr && GetAutoTranslate() && !InDesign()) lineList_->styledLineItems_.insert(this);
   checkBox_ = PartOf<TvgCheckBox>(this, "check");
   if (checkBox_ == nullptr) return;
   checkBox_->SetIsChecked(isChecked_);
@@ -363,7 +365,10 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
-    if (item->lineList_ == this) item->lineList_ = nullptr;
+    if (item->lineList_ == this) {
+      item->lineList_ = nullptr;
+      styledLineItems_.erase(item);
+    }
     if (dragItem_ == item) dragItem_ = nullptr;
   }
   // Inside an update the layout waits for the end of the outermost one.
@@ -890,7 +895,38 @@ void TvgListBox::RemakeLineItem(size_t line, const WideString& text, bool place,
   lineItems_[line] = item;
   delete old;
   if (place && at < Count() - 1) item->SetIndex(at);
+  PutTab(line, true);
   first = std::min(first, static_cast<size_t>(at));
+}
+
+void TvgListBox::TranslateKeptAnew() {
+  if (styledLineItems_.empty()) return;
+  // Without a translation in force a text is its own: nothing to ask (and no text collected).
+  const TvgTranslation& translation = vgTranslation();
+  const bool none = !translation.Translate && translation.Language == nullptr;
+  for (auto it = styledLineItems_.begin(); it != styledLineItems_.end();) {
+    TvgListBoxItem* item = *it;
+    const WideString source = item->GetSortText();
+    if ((none ? source : vgTranslate(source)) == item->GetText()) {
+      ++it;
+      continue;
+    }
+    // Styled under another translation: as an item made now from its line, which takes its
+    // style (and with it the translation now in force) when next painted.
+    it = styledLineItems_.erase(it);
+    item->SetText(source);
+    item->SetNeedStyleLookup(true);
+    item->Repaint();
+  }
+}
+
+void TvgListBox::PutTab(size_t line, bool made) {
+  // Items made afresh take the tab order in the order they are made: the lines', after the
+  // list's other children (a sort moves the children, not their tab order). A new item's tab
+  // comes last, where the last line's belongs.
+  if (made && line + 1 == lineItems_.size()) return;
+  const size_t base = GetContent()->TabList().size() - lineItems_.size();
+  lineItems_[line]->SetTabOrder(static_cast<int32_t>(base + line));
 }
 
 bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted) {
@@ -908,6 +944,7 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, siz
     const size_t place = !sorted_ && line < size() ? at(line) : static_cast<size_t>(Count());
     TvgListBoxItem* item = MakeLineItem(text, lineLooks_);
     lineItems_.insert(lineItems_.begin() + line, item);
+    PutTab(static_cast<size_t>(line), true);
     if (keptSorted) first = std::min(first, PlaceSorted(static_cast<size_t>(line)));
     else if (!sorted_ && place < static_cast<size_t>(Count() - 1)) item->SetIndex(static_cast<int32_t>(place));
     if (!sorted_) first = std::min(first, place);
@@ -952,6 +989,8 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, siz
           lineItems_[a]->SetIndex(static_cast<int32_t>(placeB));
         }
         std::swap(lineItems_[a], lineItems_[b]);
+        PutTab(a, false);
+        PutTab(b, false);
         first = std::min(first, placeA);
         break;
       }
@@ -1097,6 +1136,7 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
         keptSorted = false;
         MatchLines(lines, first);
       }
+      TranslateKeptAnew();
     }
     if (sorted_ && !keptSorted) {
       PutItemsInLineOrder();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "classlib/Classes.h"
@@ -305,6 +306,13 @@ class TvgListBox : public TvgScrollBox {
   // The item of line `line` freed and a new one made from `text` in its place (moved there
   // when `place`); `first` takes the lowest index of the content touched.
   void RemakeLineItem(size_t line, const WideString& text, bool place, size_t& first);
+  // The kept items styled under a translation other than the one in force now given their
+  // lines' texts back, to be styled (translated) again when painted, as items made now are.
+  // Costs a translation per styled item, none without a translation in force.
+  void TranslateKeptAnew();
+  // The tab of the item of line `line` put where the lines' order puts it; `made`: the item was
+  // just made (its tab last).
+  void PutTab(size_t line, bool made);
   // The noted changes made to the items; false (part made) when they do not fit the items.
   // `keptSorted`: the items stand sorted (sortedKept_) and an item made goes to its place; false
   // once a change leaves them otherwise.
@@ -376,6 +384,8 @@ class TvgListBox : public TvgScrollBox {
   bool linesTranslated_ = false;
   int32_t ownItemChanges_ = 0;   // the combo box changes an item for its own showing of it
   std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order
+  // The items made from lines that took their style (which translated their texts).
+  std::unordered_set<TvgListBoxItem*> styledLineItems_;
   TvgLineItemLooks lineLooks_;              // the looks of the items made from lines
   TvgListBoxItem* keptSelected_ = nullptr;  // while following: the selected item, while it lives
   bool scrollOwed_ = false;  // the scroll to the selected item, put off with the layout

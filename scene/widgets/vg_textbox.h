@@ -346,6 +346,8 @@ class TvgComboTextBox : public TvgCustomTextBox, public IvgComboListOwner {
 
  private:
   void PopupClosed(TObject*);
+  // Sizes the drop-down and styles its list as an opening does.
+  void ShapeDropDown();
   int32_t dropDownCount_ = 8;
   TvgPopup* popup_ = nullptr;
   TvgComboListBox* listBox_ = nullptr;

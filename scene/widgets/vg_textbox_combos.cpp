@@ -68,12 +68,21 @@ void TvgComboTextBox::SetItemHeight(float value) {
   if (!vgSetChanged(itemHeight_, value)) return;
   if (listBox_ == nullptr) return;
   listBox_->SetItemHeight(value);
-  // An open drop-down takes another height, which places it anew (above the box it moves) and
-  // sizes the window it may stand in: it is opened again, as one opened now.
-  if (popup_ != nullptr && popup_->GetIsOpen()) {
-    DropDown();  // closes
-    DropDown();
+  if (popup_ == nullptr || !popup_->GetIsOpen()) return;
+  // An open drop-down takes another height, which places it anew (above the box it moves), as
+  // one opened now. Inside the scene it is shaped where it stands: closing it would give the
+  // focus back to the box and take it again (its events firing, its text selected anew). A
+  // window of its own cannot be sized while open: that one is opened again, which leaves the
+  // scene's focus alone.
+  if (popup_->GetPopupForm() == nullptr) {
+    ShapeDropDown();
+    popup_->ApplyPlacement();
+    listBox_->ScrollToSelected();
+    listBox_->UpdateSelection();
+    return;
   }
+  DropDown();  // closes
+  DropDown();
 }
 
 void TvgComboTextBox::SetItemIndex(int32_t value) {
@@ -102,6 +111,13 @@ void TvgComboTextBox::DropDown() {
     return;
   }
   if (GetShowCaret()) HideCaret();
+  ShapeDropDown();
+  popup_->SetIsOpen(true);
+  listBox_->ScrollToSelected();
+  listBox_->UpdateSelection();
+}
+
+void TvgComboTextBox::ShapeDropDown() {
   popup_->SetPlacement(placement_);
   popup_->SetWidth(GetWidth());
   popup_->SetHeight(DropDownHeight(dropDownCount_, listBox_->GetItemHeight(), GetHeight()));
@@ -109,9 +125,6 @@ void TvgComboTextBox::DropDown() {
   // scrolls it back to its start: the selected item is brought into view again.
   listBox_->SetNeedStyleLookup(true);
   listBox_->ApplyResource();
-  popup_->SetIsOpen(true);
-  listBox_->ScrollToSelected();
-  listBox_->UpdateSelection();
 }
 
 void TvgComboTextBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {

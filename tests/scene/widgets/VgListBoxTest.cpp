@@ -1418,4 +1418,102 @@ TEST_F(ListBoxTest, ComboItemsStreamAsChildrenOfTheComboBox) {
   EXPECT_EQ(back->GetListBox()->ItemByIndex(1)->GetText(), u"second");
 }
 
+
+// Items kept across a change of the lines stand in the tab order where a list made afresh from
+// the lines puts them: in the lines' order.
+TEST_F(ListBoxTest, ItemsKeptAcrossALineChangeHaveTheTabOrderOfAFreshList) {
+  const std::pair<const char*, std::function<void(TvgWideStrings*)>> changes[] = {
+      {"insert at the front", [](TvgWideStrings* lines) { lines->Insert(0, u"z"); }},
+      {"exchange", [](TvgWideStrings* lines) { lines->Exchange(0, 2); }},
+      {"put", [](TvgWideStrings* lines) { lines->Put(0, u"z"); }}};
+  for (const auto& [name, change] : changes) {
+    auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+    list->GetItems()->SetTextStr(u"a\nb\nc");
+    change(list->GetItems());
+    auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
+    fresh->GetItems()->Assign(list->GetItems());
+    for (int32_t i = 0; i < fresh->Count(); ++i)
+      EXPECT_EQ(list->ItemByIndex(i)->GetTabOrder(), fresh->ItemByIndex(i)->GetTabOrder()) << name << ", item " << i;
+    delete fresh;
+    delete list;
+  }
+}
+
+// Items styled under one translation, then a line added under another: the list shows what a
+// list made afresh from the lines shows once styled, every text in the translation now in force.
+TEST_F(ListBoxTest, ALineChangeAfterTheTranslationChangedShowsTheTextsOfAFreshList) {
+  struct TTranslation {
+    ~TTranslation() { vgTranslation().Translate = nullptr; }
+  } restore;
+  const auto shown = [](TvgListBox* list) {
+    std::vector<std::u16string> texts;
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      list->ItemByIndex(i)->ApplyResource();
+      texts.push_back(list->ItemByIndex(i)->GetText());
+    }
+    return texts;
+  };
+  vgTranslation().Translate = [](const WideString& t) { return t == u"b" ? WideString(u"bee") : WideString(); };
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  list->GetItems()->SetTextStr(u"a\nb\nc");
+  shown(list);
+  vgTranslation().Translate = [](const WideString& t) { return t == u"a" ? WideString(u"ay") : WideString(); };
+  list->GetItems()->Add(u"d");
+  auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
+  fresh->GetItems()->Assign(list->GetItems());
+  EXPECT_EQ(shown(list), shown(fresh));
+  delete fresh;
+  delete list;
+}
+
+// A list whose rows or columns fill its viewport, scrolled along its bar, keeps that scroll
+// through a layout that leaves the bar needed (as a vertical list keeps its own): bar, content
+// and remembered scroll where they were.
+TEST_F(ListBoxTest, AListFilledToItsViewportKeepsItsScrollThroughALayout) {
+  struct TCase {
+    const char* name;
+    TvgListStyle style;
+    float itemWidth;
+  };
+  for (const TCase& c : {TCase{"horizontal", vgListHorizontal, 40}, TCase{"vertical, items wider than it", vgListVertical, 160}}) {
+    SCOPED_TRACE(c.name);
+    auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+    list->SetListStyle(c.style);
+    list->SetItemWidth(c.itemWidth);
+    for (int32_t i = 0; i < 30; ++i) list->GetItems()->Add(std::u16string(1, static_cast<char16_t>(u'a' + i)));
+    TvgScrollBar* bar = list->GetHScrollBar();
+    ASSERT_TRUE(bar->GetVisible());
+    bar->SetValue(30);
+    const TvgRect content = list->GetContent()->GetParentedRect();
+    list->Realign();
+    EXPECT_EQ(bar->GetValue(), 30);
+    EXPECT_EQ(list->GetRememberedHScroll(), 30);
+    EXPECT_EQ(list->GetContent()->GetParentedRect(), content);
+    delete list;
+  }
+}
+
+// An item height changed while the drop-down is open leaves the box as it was: no focus taken
+// back and given up again (with their events), its text's selection kept.
+TEST_F(ListBoxTest, AnItemHeightChangedWithTheDropDownOpenLeavesTheBoxsFocusAlone) {
+  auto* box = Add<TvgComboTextBox>(10, 10, 100, 22);
+  box->GetItems()->SetTextStr(u"one\ntwo\nthree");
+  box->SetItemIndex(1);
+  box->SetFocus();
+  TCounter enter, kill;
+  box->OnEnterFocus = enter.Event();
+  box->OnKillFocus = kill.Event();
+  box->DropDown();
+  box->SetSelStart(1);
+  box->SetSelLength(1);
+  const int32_t entered = enter.count, left = kill.count;
+  box->SetItemHeight(25);
+  EXPECT_TRUE(box->GetPopup()->GetIsOpen());
+  EXPECT_EQ(enter.count, entered);
+  EXPECT_EQ(kill.count, left);
+  EXPECT_EQ(box->GetSelLength(), 1);
+  box->DropDown();
+  delete box;
+}
+
 }  // namespace
