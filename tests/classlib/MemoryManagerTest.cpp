@@ -508,6 +508,36 @@ TEST(MemoryManager, AHolderThatLetsNoOneInIsNotWaitedForWhenKeptSuspendedOrDead)
   gEntries = nullptr;
 }
 
+// A holder that will never give the lock back, first waited for by the unload itself (nothing
+// called the module since): the unload tells it gone, and the chunk kept for reuse, all its blocks
+// freed, goes back to the system.
+TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  for (THold how : {THold::KilledIdReused, THold::LeftWithoutTrace}) {
+    SCOPED_TRACE(how == THold::KilledIdReused ? "killed, its id taken by a new thread" : "left without a trace");
+    TModuleEntries entries;
+    ASSERT_TRUE(entries.Complete());
+    gEntries = &entries;
+    gHow = how;
+    ResetEvent(gGoOn);
+    void* block = entries.Get(48);
+    entries.Free(block);  // its chunk falls empty and is kept
+    ASSERT_TRUE(Reserved(block));
+    HANDLE thread = StartHolder();
+    {
+      const TFailAfter bound(20000, "the unload waits for ever for a lock's holder");
+      EXPECT_TRUE(FreeLibrary(entries.Module));
+    }
+    EXPECT_FALSE(Reserved(block)) << "the unload left the empty chunk behind";
+    SetEvent(gGoOn);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
 // A waiter has the lock's holder looked at, which suspends it for a moment. A waiter stopped while
 // the holder is suspended for its look (killed as a host kills a busy thread, or kept suspended as
 // the exception processing keeps the program's threads for its report) leaves the holder running
