@@ -538,6 +538,37 @@ TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
   gEntries = nullptr;
 }
 
+// A live holder inside for longer than a second on a thread that lets no one in: calls meanwhile
+// do without the lock (blocks from the C heap, frees put off), and once it gives the lock back the
+// chunks serve again, the C heap's block is freed, and the frees put off are done by the unload.
+TEST(MemoryManager, CallsThatDidNotWaitForAHolderThatLetsNoOneInLeaveTheChunksSound) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gHow = THold::SuspendedThenLetGo;  // inside until let go
+  std::vector<void*> blocks(3000);
+  for (void*& block : blocks) block = entries.Get(48);
+  HANDLE holder = StartRestrictedThread(&Hold, nullptr, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  void* heapBlock = nullptr;
+  {
+    const TFailAfter bound(20000, "a call waits for ever for a holder that lets no one in");
+    for (void* block : blocks) entries.Free(block);
+    heapBlock = entries.Get(48);
+  }
+  SetEvent(gGoOn);
+  ASSERT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+  CloseHandle(holder);
+  EXPECT_TRUE(entries.RoundTrip()) << "the chunks do not serve once the lock is given back";
+  entries.Free(heapBlock);
+  EXPECT_TRUE(FreeLibrary(entries.Module));
+  EXPECT_FALSE(Reserved(blocks.front())) << "the frees put off were never done";
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
 // A waiter has the lock's holder looked at, which suspends it for a moment. A waiter stopped while
 // the holder is suspended for its look (killed as a host kills a busy thread, or kept suspended as
 // the exception processing keeps the program's threads for its report) leaves the holder running
