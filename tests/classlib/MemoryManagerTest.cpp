@@ -1033,6 +1033,68 @@ TEST(MemoryManager, ACallUnderTheLoadersLockIsNotLeftWaiting) {
   EXPECT_EQ(run.ExitCode, 7u);
 }
 
+namespace {
+
+std::atomic<int> gOnOtherStack{0};  // 1 while the holder runs on a stack of its own making
+
+// Runs on the stack whose top is `top` (as a coroutine on a stack it allocated) until told to stop.
+__attribute__((noinline)) void RunOnOtherStack(char* top) {
+  asm volatile(
+      "movl %%esp, %%esi\n\t"
+      "movl %0, %%esp\n\t"
+      "1: pause\n\t"
+      "cmpl $0, %1\n\t"
+      "jne 1b\n\t"
+      "movl %%esi, %%esp\n\t"
+      :
+      : "r"(top), "m"(gOnOtherStack)
+      : "esi", "memory");
+}
+
+// Takes the module's lock and leaves the code without giving it back, then runs on a stack
+// above its own.
+DWORD WINAPI LeaveOntoOtherStack(void* top) {
+  gEntries->HoldLock();
+  gOnOtherStack = 1;
+  SetEvent(gLockTaken);
+  RunOnOtherStack(static_cast<char*>(top));
+  return 0;
+}
+
+}  // namespace
+
+// The child half: the lock's holder left the code without giving it back and runs on a stack of
+// its own making, above the one the system gave it; a waiter must be done within 5 s.
+TEST(MemoryManager, OtherStackChild) {
+  if (std::getenv("KBL_OTHER_STACK") == nullptr) GTEST_SKIP() << "the child half of a test";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  constexpr SIZE_T kSize = 1 << 20;
+  auto* stack = static_cast<char*>(VirtualAlloc(nullptr, kSize, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
+  ASSERT_NE(stack, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &LeaveOntoOtherStack, stack + kSize - 64, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  bool served = true;
+  HANDLE waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0)
+      << "a waiter waits for ever for a holder gone from the code onto another stack";
+  gOnOtherStack = 0;
+  WaitForSingleObject(holder, 5000);
+  std::fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed());
+}
+
+// A holder that left the code without giving the lock back, now running on a stack of its own
+// making (a coroutine's, above the thread's own), is not waited for for ever.
+TEST(MemoryManager, AHolderGoneOntoAnotherStackIsNotWaitedForForEver) {
+  const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.OtherStackChild", {{"KBL_OTHER_STACK", "1"}}, 20000);
+  ASSERT_TRUE(run.Started);
+  EXPECT_TRUE(run.Ended) << "the child hangs";
+  EXPECT_EQ(run.ExitCode, 0u);
+}
+
 // The child half: a thread holds the module's lock when the process exits (the exit ends it),
 // and the module's finaliser frees.
 TEST(MemoryManager, ExitChild) {
