@@ -1035,64 +1035,102 @@ TEST(MemoryManager, ACallUnderTheLoadersLockIsNotLeftWaiting) {
 
 namespace {
 
-std::atomic<int> gOnOtherStack{0};  // 1 while the holder runs on a stack of its own making
-
-// Runs on the stack whose top is `top` (as a coroutine on a stack it allocated) until told to stop.
-__attribute__((noinline)) void RunOnOtherStack(char* top) {
+// Calls `body` on the stack whose top is `top`, as a coroutine on a stack it allocated runs: the
+// thread's information block still names the stack the system gave it.
+__attribute__((noinline)) void CallOnStack(char* top, void (*body)()) {
   asm volatile(
       "movl %%esp, %%esi\n\t"
       "movl %0, %%esp\n\t"
-      "1: pause\n\t"
-      "cmpl $0, %1\n\t"
-      "jne 1b\n\t"
+      "andl $-16, %%esp\n\t"
+      "call *%1\n\t"
       "movl %%esi, %%esp\n\t"
       :
-      : "r"(top), "m"(gOnOtherStack)
-      : "esi", "memory");
+      : "r"(top), "r"(body)
+      : "esi", "eax", "ecx", "edx", "memory", "cc");
 }
 
-// Takes the module's lock and leaves the code without giving it back, then runs on a stack
-// above its own.
-DWORD WINAPI LeaveOntoOtherStack(void* top) {
-  gEntries->HoldLock();
-  gOnOtherStack = 1;
-  SetEvent(gLockTaken);
-  RunOnOtherStack(static_cast<char*>(top));
+std::atomic<bool> gBelow{false};  // the stack lies below the thread's own, else above it
+
+// A stack of 128 KB below the one the system gave the calling thread, or above it; answers its
+// top, nullptr when none could be had there.
+char* OtherStack() {
+  constexpr SIZE_T kSize = 128 * 1024;
+  const NT_TIB* tib;
+  asm("movl %%fs:0x18, %0" : "=r"(tib));
+  if (!gBelow) {
+    auto* stack = static_cast<char*>(VirtualAlloc(nullptr, kSize, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
+    return stack != nullptr && stack > static_cast<char*>(tib->StackBase) ? stack + kSize - 64 : nullptr;
+  }
+  const auto limit = reinterpret_cast<uintptr_t>(tib->StackLimit);
+  for (uintptr_t at = 0x10000; at + kSize <= limit; at += 0x10000)
+    if (void* stack = VirtualAlloc(reinterpret_cast<void*>(at), kSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE))
+      return static_cast<char*>(stack) + kSize - 64;
+  return nullptr;
+}
+
+// On a stack of its own making: below its own, holds the lock inside until let go; above it, takes
+// the lock and leaves the code without giving it back, then waits to be let go.
+DWORD WINAPI HoldOnOtherStack(void*) {
+  char* top = OtherStack();
+  if (top == nullptr) return 1;
+  CallOnStack(top, [] {
+    if (gBelow) {
+      gEntries->RunHoldingLock([] {
+        SetEvent(gLockTaken);
+        WaitForSingleObject(gGoOn, INFINITE);
+      });
+    } else {
+      gEntries->HoldLock();
+      SetEvent(gLockTaken);
+      WaitForSingleObject(gGoOn, INFINITE);
+    }
+  });
   return 0;
 }
 
 }  // namespace
 
-// The child half: the lock's holder left the code without giving it back and runs on a stack of
-// its own making, above the one the system gave it; a waiter must be done within 5 s.
+// The child half: the lock's holder runs on a stack of its own making, below or above the one the
+// system gave it (KBL_OTHER_STACK), inside the code or gone from it; a waiter must be done within
+// 5 s, and one waiting for a holder inside is served by the chunks once it gives the lock back.
 TEST(MemoryManager, OtherStackChild) {
-  if (std::getenv("KBL_OTHER_STACK") == nullptr) GTEST_SKIP() << "the child half of a test";
+  const char* how = std::getenv("KBL_OTHER_STACK");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  gBelow = std::string(how) == "below";
   TModuleEntries entries;
   ASSERT_TRUE(entries.Complete());
   gEntries = &entries;
   gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  constexpr SIZE_T kSize = 1 << 20;
-  auto* stack = static_cast<char*>(VirtualAlloc(nullptr, kSize, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
-  ASSERT_NE(stack, nullptr);
-  HANDLE holder = CreateThread(nullptr, 0, &LeaveOntoOtherStack, stack + kSize - 64, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
-  bool served = true;
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &HoldOnOtherStack, nullptr, 0, nullptr);
+  HANDLE events[] = {gLockTaken, holder};
+  ASSERT_EQ(WaitForMultipleObjects(2, events, FALSE, 10000), WAIT_OBJECT_0) << "no stack could be had";
+  bool served = false;
   HANDLE waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
-  EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0)
-      << "a waiter waits for ever for a holder gone from the code onto another stack";
-  gOnOtherStack = 0;
-  WaitForSingleObject(holder, 5000);
+  if (gBelow) {
+    Sleep(500);  // the waiter looks meanwhile
+    SetEvent(gGoOn);
+    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0) << "the waiter never ends";
+    EXPECT_TRUE(served) << "a holder inside the code taken for gone: the chunks given up";
+  } else {
+    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0)
+        << "a waiter waits for ever for a holder gone from the code onto another stack";
+  }
   std::fflush(stdout);
   TerminateProcess(GetCurrentProcess(), ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed());
 }
 
-// A holder that left the code without giving the lock back, now running on a stack of its own
-// making (a coroutine's, above the thread's own), is not waited for for ever.
-TEST(MemoryManager, AHolderGoneOntoAnotherStackIsNotWaitedForForEver) {
-  const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.OtherStackChild", {{"KBL_OTHER_STACK", "1"}}, 20000);
-  ASSERT_TRUE(run.Started);
-  EXPECT_TRUE(run.Ended) << "the child hangs";
-  EXPECT_EQ(run.ExitCode, 0u);
+// A holder that runs on a stack of its own making (a coroutine's, which its thread's information
+// block does not name) is judged by its frame as any other: gone from the code, it is not waited
+// for for ever; inside, it is never taken for gone.
+TEST(MemoryManager, AHolderOnAStackOfItsOwnMakingIsJudgedByItsFrame) {
+  for (const char* how : {"above", "below"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.OtherStackChild", {{"KBL_OTHER_STACK", how}}, 20000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
 }
 
 // The child half: a thread holds the module's lock when the process exits (the exit ends it),
