@@ -508,6 +508,67 @@ TEST(MemoryManager, AHolderThatLetsNoOneInIsNotWaitedForWhenKeptSuspendedOrDead)
   gEntries = nullptr;
 }
 
+// A holder that will never give the lock back, first waited for by the unload itself (nothing
+// called the module since): the unload tells it gone, and the chunk kept for reuse, all its blocks
+// freed, goes back to the system.
+TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  for (THold how : {THold::KilledIdReused, THold::LeftWithoutTrace}) {
+    SCOPED_TRACE(how == THold::KilledIdReused ? "killed, its id taken by a new thread" : "left without a trace");
+    TModuleEntries entries;
+    ASSERT_TRUE(entries.Complete());
+    gEntries = &entries;
+    gHow = how;
+    ResetEvent(gGoOn);
+    void* block = entries.Get(48);
+    entries.Free(block);  // its chunk falls empty and is kept
+    ASSERT_TRUE(Reserved(block));
+    HANDLE thread = StartHolder();
+    {
+      const TFailAfter bound(20000, "the unload waits for ever for a lock's holder");
+      EXPECT_TRUE(FreeLibrary(entries.Module));
+    }
+    EXPECT_FALSE(Reserved(block)) << "the unload left the empty chunk behind";
+    SetEvent(gGoOn);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
+// A live holder inside for longer than a second on a thread that lets no one in: calls meanwhile
+// do without the lock (blocks from the C heap, frees put off), and once it gives the lock back the
+// chunks serve again, the C heap's block is freed, and the frees put off are done by the unload.
+TEST(MemoryManager, CallsThatDidNotWaitForAHolderThatLetsNoOneInLeaveTheChunksSound) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gHow = THold::SuspendedThenLetGo;  // inside until let go
+  std::vector<void*> blocks(3000);
+  for (void*& block : blocks) block = entries.Get(48);
+  HANDLE holder = StartRestrictedThread(&Hold, nullptr, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  void* heapBlock = nullptr;
+  {
+    const TFailAfter bound(20000, "a call waits for ever for a holder that lets no one in");
+    for (void* block : blocks) entries.Free(block);
+    heapBlock = entries.Get(48);
+  }
+  SetEvent(gGoOn);
+  ASSERT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+  CloseHandle(holder);
+  EXPECT_TRUE(entries.RoundTrip()) << "the chunks do not serve once the lock is given back";
+  entries.Free(heapBlock);
+  EXPECT_TRUE(FreeLibrary(entries.Module));
+  EXPECT_FALSE(Reserved(blocks.front())) << "the frees put off were never done";
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
 // A waiter has the lock's holder looked at, which suspends it for a moment. A waiter stopped while
 // the holder is suspended for its look (killed as a host kills a busy thread, or kept suspended as
 // the exception processing keeps the program's threads for its report) leaves the holder running
@@ -970,6 +1031,106 @@ TEST(MemoryManager, ACallUnderTheLoadersLockIsNotLeftWaiting) {
   ASSERT_TRUE(run.Started);
   EXPECT_TRUE(run.Ended) << "the thread's end waits for ever";
   EXPECT_EQ(run.ExitCode, 7u);
+}
+
+namespace {
+
+// Calls `body` on the stack whose top is `top`, as a coroutine on a stack it allocated runs: the
+// thread's information block still names the stack the system gave it.
+__attribute__((noinline)) void CallOnStack(char* top, void (*body)()) {
+  asm volatile(
+      "movl %%esp, %%esi\n\t"
+      "movl %0, %%esp\n\t"
+      "andl $-16, %%esp\n\t"
+      "call *%1\n\t"
+      "movl %%esi, %%esp\n\t"
+      :
+      : "r"(top), "r"(body)
+      : "esi", "eax", "ecx", "edx", "memory", "cc");
+}
+
+std::atomic<bool> gBelow{false};  // the stack lies below the thread's own, else above it
+
+// A stack of 128 KB below the one the system gave the calling thread, or above it; answers its
+// top, nullptr when none could be had there.
+char* OtherStack() {
+  constexpr SIZE_T kSize = 128 * 1024;
+  const NT_TIB* tib;
+  asm("movl %%fs:0x18, %0" : "=r"(tib));
+  if (!gBelow) {
+    auto* stack = static_cast<char*>(VirtualAlloc(nullptr, kSize, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
+    return stack != nullptr && stack > static_cast<char*>(tib->StackBase) ? stack + kSize - 64 : nullptr;
+  }
+  const auto limit = reinterpret_cast<uintptr_t>(tib->StackLimit);
+  for (uintptr_t at = 0x10000; at + kSize <= limit; at += 0x10000)
+    if (void* stack = VirtualAlloc(reinterpret_cast<void*>(at), kSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE))
+      return static_cast<char*>(stack) + kSize - 64;
+  return nullptr;
+}
+
+// On a stack of its own making: below its own, holds the lock inside until let go; above it, takes
+// the lock and leaves the code without giving it back, then waits to be let go.
+DWORD WINAPI HoldOnOtherStack(void*) {
+  char* top = OtherStack();
+  if (top == nullptr) return 1;
+  CallOnStack(top, [] {
+    if (gBelow) {
+      gEntries->RunHoldingLock([] {
+        SetEvent(gLockTaken);
+        WaitForSingleObject(gGoOn, INFINITE);
+      });
+    } else {
+      gEntries->HoldLock();
+      SetEvent(gLockTaken);
+      WaitForSingleObject(gGoOn, INFINITE);
+    }
+  });
+  return 0;
+}
+
+}  // namespace
+
+// The child half: the lock's holder runs on a stack of its own making, below or above the one the
+// system gave it (KBL_OTHER_STACK), inside the code or gone from it; a waiter must be done within
+// 5 s, and one waiting for a holder inside is served by the chunks once it gives the lock back.
+TEST(MemoryManager, OtherStackChild) {
+  const char* how = std::getenv("KBL_OTHER_STACK");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  gBelow = std::string(how) == "below";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &HoldOnOtherStack, nullptr, 0, nullptr);
+  HANDLE events[] = {gLockTaken, holder};
+  ASSERT_EQ(WaitForMultipleObjects(2, events, FALSE, 10000), WAIT_OBJECT_0) << "no stack could be had";
+  bool served = false;
+  HANDLE waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  if (gBelow) {
+    Sleep(500);  // the waiter looks meanwhile
+    SetEvent(gGoOn);
+    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0) << "the waiter never ends";
+    EXPECT_TRUE(served) << "a holder inside the code taken for gone: the chunks given up";
+  } else {
+    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0)
+        << "a waiter waits for ever for a holder gone from the code onto another stack";
+  }
+  std::fflush(stdout);
+  TerminateProcess(GetCurrentProcess(), ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed());
+}
+
+// A holder that runs on a stack of its own making (a coroutine's, which its thread's information
+// block does not name) is judged by its frame as any other: gone from the code, it is not waited
+// for for ever; inside, it is never taken for gone.
+TEST(MemoryManager, AHolderOnAStackOfItsOwnMakingIsJudgedByItsFrame) {
+  for (const char* how : {"above", "below"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.OtherStackChild", {{"KBL_OTHER_STACK", how}}, 20000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
 }
 
 // The child half: a thread holds the module's lock when the process exits (the exit ends it),
