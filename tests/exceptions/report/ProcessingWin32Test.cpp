@@ -26,6 +26,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -1703,6 +1704,41 @@ TEST(ProcessingChild, AnEndThatGivesASendUpLeavesNoCompanionFolder) {
   std::snprintf(pid, sizeof pid, "%08lX", run.ProcessId);
   for (const std::string& folder : CompanionFolders())
     EXPECT_TRUE(before.count(folder) != 0 || folder.compare(8, 8, pid) != 0) << folder << " is left";
+}
+
+// --- Probes: kept exceptions processed by a thread other than the one that kept them
+
+// A kept exception whose thread left its entries by an unwind is processed by another thread (the
+// worker, once its job is over): its report still names the thread that raised it, as the report
+// of every exception processed at once does.
+TEST_F(ProcessingWin32Test, AKeptExceptionProcessedByAnotherThreadNamesItsOwnThread) {
+  static std::map<std::string, uint32_t> threadOf;
+  static std::mutex threadOfLock;
+  threadOf.clear();
+  gScript = {{"outer", {"kept inner", "unwind"}}};
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject == nullptr) return;
+    {
+      const std::lock_guard<std::mutex> guard(threadOfLock);
+      threadOf[record.ExceptionObject->what()] = record.ExceptionThreadID;
+    }
+    RunScript(record.ExceptionObject->what());
+  };
+  static uint32_t raiser;
+  {
+    const TFailAfter bound(30000, "an exception after an unwound entry stalls");
+    std::thread([] {
+      raiser = GetCurrentThreadId();
+      if (setjmp(gScriptGuard) == 0) ProcessOnHeap("outer");
+    }).join();
+  }
+  const DWORD until = GetTickCount() + 10000;
+  while (!LogHolds("kept inner") && GetTickCount() < until) Sleep(50);
+  ASSERT_TRUE(LogHolds("kept inner"));
+  const std::lock_guard<std::mutex> guard(threadOfLock);
+  EXPECT_EQ(threadOf["outer"], raiser);
+  EXPECT_EQ(threadOf["kept inner"], raiser) << "reported as raised on the thread that processed it";
+  gScript.clear();
 }
 
 }  // namespace
