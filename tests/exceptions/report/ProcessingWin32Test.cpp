@@ -1741,4 +1741,40 @@ TEST_F(ProcessingWin32Test, AKeptExceptionProcessedByAnotherThreadNamesItsOwnThr
   gScript.clear();
 }
 
+// The child half: the exception event's handler hands over an exception of its own (kept), then
+// the user asks in the dialog to end the program.
+TEST_F(ProcessingWin32Test, KeptAtTheEndChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    EmberDialogState().RestartRequested = true;
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  options_->SetTerminateAction(1);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject == nullptr || std::string(record.ExceptionObject->what()) != "outer") return;
+    try {
+      throw std::logic_error("kept before the end");
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  };
+  Process(0, "outer");
+  Note("returned;");
+}
+
+// An end of the program asked in an exception's processing comes after what the program handed
+// over before it: the exception kept while the first was processed is logged before the process
+// ends, not dropped with it.
+TEST(ProcessingChild, AnEndAskedInAProcessingLeavesNoKeptExceptionUnprocessed) {
+  std::remove(LogName().c_str());
+  const auto [exitCode, notes] = RunChild("KeptAtTheEndChild");
+  EXPECT_EQ(exitCode, 1u);
+  EXPECT_EQ(notes, "");
+  EXPECT_TRUE(LogHolds("outer"));
+  EXPECT_TRUE(LogHolds("kept before the end")) << "dropped by the end";
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
