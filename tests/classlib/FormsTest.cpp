@@ -566,7 +566,12 @@ namespace {
 // from inside it (the form's handler yields); the main fiber then releases the form.
 struct TFiberRig {
   void Destroyed(TObject*) { ++destroys; }
-  void YieldToMain(TObject*) { SwitchToFiber(mainFiber); }
+  // Once: the form's window, made by then, may be activated again.
+  void YieldToMain(TObject*) {
+    if (yielded) return;
+    yielded = true;
+    SwitchToFiber(mainFiber);
+  }
   static void WINAPI Run(void* self) {
     auto* r = static_cast<TFiberRig*>(self);
     r->form->Perform(WM_ACTIVATE, WA_ACTIVE);
@@ -596,6 +601,7 @@ struct TFiberRig {
   TUiBareForm* form = nullptr;
   int destroys = 0;
   int freedAtOnce = -1;
+  bool yielded = false;
   bool returned = false;
 };
 
