@@ -499,3 +499,124 @@ TEST(Forms, RepeatedParentedFormsLeaveNoWindowsOrClasses) {
   EXPECT_FALSE(WindowClassRegistered("TUiPanel"));
   EXPECT_FALSE(WindowClassRegistered("KblUtilityWindow"));
 }
+
+// A form resized by code from outside it (a host sizing its editor) runs its OnResize: a release
+// asked for there waits for OnResize to return, as one asked in any other handler of the form.
+TEST(Forms, ReleaseInOnResizeOfAResizeByCodeWaitsForOnResize) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a release in OnResize");
+  TReleaseRig rig;
+  rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TReleaseRig::Destroyed>(&rig);
+  rig.form->OnResize = TNotifyEvent::Of<&TReleaseRig::ReleaseNow>(&rig);
+  rig.form->SetBounds(0, 0, 300, 150);
+  EXPECT_EQ(rig.seen, 0);
+  EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }));
+}
+
+namespace {
+
+// A form made on a thread that has ended since, with or without its window.
+struct TEndedThreadRig {
+  static DWORD WINAPI Make(void* self) {
+    auto* r = static_cast<TEndedThreadRig*>(self);
+    r->form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    r->form->OnDestroy = TNotifyEvent::Of<&TEndedThreadRig::Destroyed>(r);
+    if (r->withWindow) r->form->HandleNeeded();
+    return 0;
+  }
+  void Destroyed(TObject*) { ++destroys; }
+  TUiBareForm* form = nullptr;
+  bool withWindow = false;
+  int destroys = 0;
+};
+
+}  // namespace
+
+// No code of a form can run on a thread that has ended: released afterwards, the form goes (at
+// once, or through the releasing thread's loop), and leaves nothing waiting for that thread.
+TEST(Forms, ReleaseOfAFormWhoseThreadEndedFreesIt) {
+  RegisterWindowTestClasses();
+  std::unique_ptr<TUiBareForm> other(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  for (const bool withWindow : {false, true}) {
+    const char* name = withWindow ? "with its window" : "without a window";
+    const TFailAfter bound(20000, name);
+    TEndedThreadRig rig;
+    rig.withWindow = withWindow;
+    HANDLE thread = CreateThread(nullptr, 0, &TEndedThreadRig::Make, &rig, 0, nullptr);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    ASSERT_NE(rig.form, nullptr) << name;
+    rig.form->Release();
+    // Frames of this thread end and its loop runs meanwhile.
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          other->Perform(WM_NULL, 0, 0);
+          return rig.destroys == 1;
+        },
+        1000))
+        << name;
+    if (rig.destroys == 0) delete rig.form;  // leaves no entry for the next case
+  }
+}
+
+namespace {
+
+// A host that runs the form's code on a fiber of its own and switches back to its main fiber
+// from inside it (the form's handler yields); the main fiber then releases the form.
+struct TFiberRig {
+  void Destroyed(TObject*) { ++destroys; }
+  // Once: the form's window, made by then, may be activated again.
+  void YieldToMain(TObject*) {
+    if (yielded) return;
+    yielded = true;
+    SwitchToFiber(mainFiber);
+  }
+  static void WINAPI Run(void* self) {
+    auto* r = static_cast<TFiberRig*>(self);
+    r->form->Perform(WM_ACTIVATE, WA_ACTIVE);
+    r->returned = true;
+    SwitchToFiber(r->mainFiber);
+  }
+  static DWORD WINAPI Thread(void* self) {
+    auto* r = static_cast<TFiberRig*>(self);
+    r->mainFiber = ConvertThreadToFiber(nullptr);
+    r->form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    r->form->OnDestroy = TNotifyEvent::Of<&TFiberRig::Destroyed>(r);
+    r->form->OnActivate = TNotifyEvent::Of<&TFiberRig::YieldToMain>(r);
+    void* fiber = CreateFiber(0, &TFiberRig::Run, r);
+    SwitchToFiber(fiber);  // back when the handler yields
+    r->form->Release();
+    r->freedAtOnce = r->destroys;
+    // Freed, the handler would go on in freed memory: its fiber is left where it stands.
+    if (r->destroys == 0) {
+      SwitchToFiber(fiber);
+      PumpUntil([&] { return r->destroys == 1; });
+    }
+    DeleteFiber(fiber);
+    ConvertFiberToThread();
+    return 0;
+  }
+  void* mainFiber = nullptr;
+  TUiBareForm* form = nullptr;
+  int destroys = 0;
+  int freedAtOnce = -1;
+  bool yielded = false;
+  bool returned = false;
+};
+
+}  // namespace
+
+// The form's handler has not returned while its fiber waits: the thread still runs the form's
+// code, and a release on another fiber of that thread waits for it.
+TEST(Forms, ReleaseWhileTheFormsCodeWaitsOnAnotherFiberOfTheThreadKeepsIt) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a release beside a waiting fiber");
+  TFiberRig rig;
+  HANDLE thread = CreateThread(nullptr, 0, &TFiberRig::Thread, &rig, 0, nullptr);
+  WaitForSingleObject(thread, 15000);
+  CloseHandle(thread);
+  EXPECT_EQ(rig.freedAtOnce, 0);
+  EXPECT_TRUE(rig.returned);
+  EXPECT_EQ(rig.destroys, 1);
+}

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -364,6 +365,50 @@ TEST(EditorDll, AHotSpotClickedWhileTheAboutBoxIsOpenKeepsTheOneBox) {
     e.Settle(40);
     EXPECT_EQ(children(), alone + 1);
   }
+}
+
+namespace {
+
+// A host whose own timer, ticking inside the knob menu's loop, closes the editor: the handler
+// that opened the menu is still on the stack. A form freed at once there ends the program, as
+// that handler would go on in freed memory.
+struct THostClosingInTheMenu {
+  static THostClosingInTheMenu*& Current() {
+    static THostClosingInTheMenu* host = nullptr;
+    return host;
+  }
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    THostClosingInTheMenu* self = Current();
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    if (!self || self->closed || !menu || !IsWindowVisible(menu)) return;
+    self->closed = true;
+    self->editor->Close();
+    if (!IsWindow(self->form)) {
+      std::fprintf(stderr, "FAILED: effEditClose freed the editor's form inside its own menu loop\n");
+      std::fflush(stderr);
+      TerminateProcess(GetCurrentProcess(), 1);
+    }
+    EndMenu();
+  }
+  TEditorWindow* editor;
+  HWND form;
+  bool closed = false;
+};
+
+}  // namespace
+
+// The editor's code that runs the knob menu has not returned while the host closes the editor
+// from inside that menu: the form goes once it has.
+TEST(EditorDll, AHostClosingTheEditorInsideTheKnobMenuFreesTheFormOnceTheMenuReturned) {
+  TOpenEditor e;
+  THostClosingInTheMenu host{e.editor.get(), e.Form()};
+  THostClosingInTheMenu::Current() = &host;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 30, &THostClosingInTheMenu::Tick);
+  e.RightClick(Knob(kMix).left + 20, Knob(kMix).top + 20);
+  KillTimer(nullptr, timer);
+  THostClosingInTheMenu::Current() = nullptr;
+  EXPECT_TRUE(host.closed);
+  EXPECT_TRUE(PumpUntil([&] { return !IsWindow(host.form); }));
 }
 
 TEST(EditorDll, ClosingMidDragOrLosingTheMouseShowsTheCursorAgain) {

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "FailAfter.h"
 #include "classlib/FormText.h"
 #include "classlib/Forms.h"
 #include "classlib/Menus.h"
@@ -370,3 +372,43 @@ TEST_F(SceneInputTest, AMessagePopupWithoutTargetOpensCentredAtTheTopOfItsOwnerF
 }
 
 }  // namespace
+
+namespace {
+
+// Releases the scene's form when an object of the scene loses the focus. Freed under that
+// handler, the scene's code that took the focus away would go on in freed memory: the program
+// ends.
+struct TReleaseOnKillFocus {
+  void Release(TObject*) {
+    form->Release();
+    released = true;
+    if (!destroyed) return;
+    std::fprintf(stderr, "FAILED: the form was freed under its scene's own code\n");
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  void Destroyed(TObject*) { destroyed = true; }
+  TForm* form;
+  bool released = false;
+  bool destroyed = false;
+};
+
+}  // namespace
+
+// The scene's entries called directly run its form's code: a form released by a handler that
+// deleting the scene's objects runs (the focused one losing the focus) stays whole until the
+// deletion has returned.
+TEST_F(SceneInputTest, AFormReleasedWhileItsSceneDeletesItsObjectsWaitsForTheDeletion) {
+  const TFailAfter bound(20000, "a release as the scene deletes its objects");
+  auto* focused = Add<TvgBackground>(10, 10, 120, 22);
+  focused->SetCanFocused(true);
+  focused->SetFocus();
+  ASSERT_TRUE(focused->GetIsFocused());
+  TReleaseOnKillFocus rig{form};
+  form->OnDestroy = TNotifyEvent::Of<&TReleaseOnKillFocus::Destroyed>(&rig);
+  focused->OnKillFocus = TNotifyEvent::Of<&TReleaseOnKillFocus::Release>(&rig);
+  scene->DeleteChildren();
+  EXPECT_TRUE(rig.released);
+  EXPECT_TRUE(PumpUntil([&] { return rig.destroyed; }));
+  if (rig.destroyed) form = nullptr;  // gone: nothing for TearDown
+}
