@@ -62,12 +62,18 @@ bool EndingBoundPassed() {
 
 void EndWatch(bool processEnds);
 
+// The thread that runs the module's detach, 0 before it: once the watch has ended it is the only
+// thread left to resume a holder its look suspends (a look of its killed or kept suspended there
+// ends with the process or the unload), so it looks without the watch and without a record.
+std::atomic<DWORD> gDetacher{0};
+
 // The module's detach begins: the system calls a module's thread-storage callbacks before its
 // entry point, and the entry point runs the finalisers. From here every wait for a lock is
 // bounded, so that no finaliser waits for ever on a holder that never gives it back, and the
 // watch of looks at holders has ended, for the module's code goes once the entry point returns.
 void NTAPI MarkEndAtDetach(PVOID, DWORD reason, PVOID reserved) {
   if (reason != DLL_PROCESS_DETACH) return;
+  gDetacher.store(CurrentThreadId(), std::memory_order_relaxed);
   MarkEnding();
   EndWatch(reserved != nullptr);  // set when the process ends
 }
@@ -604,8 +610,9 @@ std::atomic<int> gPausedLook{kNotPaused};
 // What a look finds of the holder.
 enum class TFinding {
   Unknown,     // another look was under way, or this one was taken over: nothing to go by
-  Untellable,  // no look can be made: its thread lets no one in, no record is free, no watch runs
-  Inside,      // running (or ready to run) inside the code that took the lock, or nothing could be told
+  Untellable,  // no look can be made (its thread lets no one in, no record is free, no watch runs,
+               // its suspension is refused), or its stack cannot be read (one of its own making)
+  Inside,      // running (or ready to run) inside the code that took the lock
   Suspended,   // inside, kept suspended by another thread
   Gone,        // will never give the lock back
 };
@@ -640,24 +647,55 @@ struct TThreadBlock {
   uint32_t ProcessId, ThreadId;
 };
 
-// True when `thread` (the lock's holder `holder`, suspended, its stack pointer `stackPointer`) has
-// no frame for `lock` on the live part of its stack. Anything that cannot be read as this
-// process's 32-bit thread block of that thread (as a 64-bit one under WOW64 would be) counts as a
-// frame found.
-bool NoFrameOnStack(const TThreadEntries& entries, HANDLE thread, DWORD holder, uintptr_t stackPointer,
-                    const TLockWord* lock) {
+// The reservation that holds `address`, 0 when none.
+uintptr_t ReservationOf(uintptr_t address) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(reinterpret_cast<const void*>(address), &info, sizeof info) != sizeof info || info.State == MEM_FREE)
+    return 0;
+  return reinterpret_cast<uintptr_t>(info.AllocationBase);
+}
+
+// Whether `thread` (the lock's holder `holder`, suspended, its stack pointer `stackPointer`) has a
+// frame for `lock` on the live part of its stack. Unreadable when that stack cannot be told: no
+// 32-bit thread block of that thread can be read (as where only a 64-bit one is answered), or the
+// holder runs on a stack its block does not describe (a coroutine's), where its frames, if any,
+// lie on a stack the look cannot find.
+TFrameSearch FrameOnStack(const TThreadEntries& entries, HANDLE thread, DWORD holder, uintptr_t stackPointer,
+                          const TLockWord* lock) {
   TThreadBasics basics{};
-  if (entries.QueryThread(thread, 0, &basics, sizeof basics, nullptr) != 0) return false;
+  if (entries.QueryThread(thread, 0, &basics, sizeof basics, nullptr) != 0) return TFrameSearch::Unreadable;
   // The block the system answers, or, where it answers a 64-bit one (a 32-bit program on a 64-bit
   // system), the 32-bit block two pages after it; taken only when it names itself and the holder.
   TThreadBlock block{};
   const auto isBlock = [&](uintptr_t at) {
     return at != 0 && ReadOtherThreads(at, &block, sizeof block) && block.Self == at && block.ThreadId == holder;
   };
-  if ((!isBlock(basics.Tib) && !isBlock(basics.Tib + 0x2000)) || stackPointer > block.StackBase)  // another stack
-    return false;
-  return SearchChain(block.ExceptionList, std::max(stackPointer, block.StackLimit), block.StackBase, lock, nullptr,
-                     &ReadOtherThreads) == TFrameSearch::Missing;
+  if (!isBlock(basics.Tib) && !isBlock(basics.Tib + 0x2000)) return TFrameSearch::Unreadable;
+  // One reservation holds a thread's stack; a stack pointer a little below the committed limit
+  // (a frame made before its page is touched) still lies in it.
+  const uintptr_t reservation = ReservationOf(stackPointer);
+  if (stackPointer >= block.StackBase || reservation == 0 || reservation != ReservationOf(block.StackBase - 1))
+    return TFrameSearch::Unreadable;
+  return SearchChain(block.ExceptionList, stackPointer, block.StackBase, lock, nullptr, &ReadOtherThreads);
+}
+
+// What a look finds of the holder's `thread`, suspended by it (the suspension count it had before
+// is `before`): Untellable when its stack cannot be read.
+TFinding Examine(HANDLE thread, DWORD holder, const TLockWord& lock, const TThreadEntries& entries, uint32_t before) {
+  // Taking the context makes sure the suspension has taken effect before the stack is read.
+  alignas(16) CONTEXT context{};
+  context.ContextFlags = CONTEXT_CONTROL;
+  if (!GetThreadContext(thread, &context) || context.Esp == 0) return TFinding::Untellable;
+  switch (FrameOnStack(entries, thread, holder, context.Esp, &lock)) {
+    case TFrameSearch::Missing:
+      // The word is read again while the holder is held still: a thread without a frame cannot
+      // take the lock, so a word that still names it names a holder that left.
+      return lock.owner.load(std::memory_order_acquire) == holder ? TFinding::Gone : TFinding::Inside;
+    case TFrameSearch::Found:
+      return before > 0 ? TFinding::Suspended : TFinding::Inside;
+    default:
+      return TFinding::Untellable;
+  }
 }
 
 // A look's record. Its word holds the look's number and the record's phase in the high half, and
@@ -873,26 +911,24 @@ TFinding LookHeldStill(const TThreadEntries& entries, TLookRecord& record, uint3
   const bool suspended =
       Advance(record, number, kSuspending) && entries.SuspendCounted(thread, CountSlot(record)) >= 0;
   PauseIfAsked(kbl_detail::TLookPause::CountUnwritten, record);
-  TFinding finding = TFinding::Inside;
+  // A suspension refused (the count at its limit, a hook of the host's) leaves nothing to read.
+  TFinding finding = TFinding::Untellable;
   const uint64_t word = record.word.load(std::memory_order_acquire);
-  if (suspended && IsLive(word, number)) {
-    // Taking the context makes sure the suspension has taken effect before the stack is read.
-    alignas(16) CONTEXT context{};
-    context.ContextFlags = CONTEXT_CONTROL;
-    if (GetThreadContext(thread, &context) && context.Esp != 0) {
-      // The word is read again while the holder is held still: a thread without a frame cannot
-      // take the lock, so a word that still names it names a holder that left.
-      if (NoFrameOnStack(entries, thread, holder, context.Esp, &lock)) {
-        if (lock.owner.load(std::memory_order_acquire) == holder) finding = TFinding::Gone;
-      } else if (CountOf(word) > 0) {
-        finding = TFinding::Suspended;
-      }
-    }
-  }
+  if (suspended && IsLive(word, number)) finding = Examine(thread, holder, lock, entries, CountOf(word));
   const bool ownVerdict = EndLook(entries, record, number, thread, suspended);
   int letGo = kLetGo;
   gPausedLook.compare_exchange_strong(letGo, kNotPaused);  // tests only: a paused look has ended
   return ownVerdict ? finding : TFinding::Unknown;
+}
+
+// The detaching thread's look, once the watch has ended (see gDetacher).
+TFinding LookAlone(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock) {
+  ULONG before = 0;
+  if (entries.SuspendCounted(thread, &before) < 0) return TFinding::Untellable;
+  const TFinding finding = Examine(thread, holder, lock, entries, before);
+  ULONG count = 0;
+  entries.ResumeCounted(thread, &count);
+  return finding;
 }
 
 // The calling thread's look at the holder's `thread`, when its turn comes: a look found under
@@ -1107,6 +1143,16 @@ TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD hol
   }
   if (turn != 0) TakeTurn(entries, turn);
   seenUnderWay = 0;
+  if (gDetacher.load(std::memory_order_relaxed) == CurrentThreadId() &&
+      WatchPhaseOf(gWatch.load(std::memory_order_acquire)) == kEnded) {
+    // A turn with no record: a waiter that takes it over finds no look of its number to take.
+    turn = NextLookNumber() << kRecordBits;
+    uint32_t none = 0;
+    if (!gLookTurn.compare_exchange_strong(none, turn, std::memory_order_acq_rel)) return TFinding::Unknown;
+    const TFinding finding = LookAlone(entries, thread, holder, lock);
+    gLookTurn.compare_exchange_strong(turn, 0, std::memory_order_acq_rel);
+    return finding;
+  }
   // No holder is suspended before the watch that would resume it, were the look stopped, runs.
   EnsureWatch(entries);
   if (!WatchRuns()) return TFinding::Untellable;

@@ -187,6 +187,7 @@ enum class THold {
   ProcessingGoesOn,      // waiting for the processing of an exception raised under it, then going on
   FaultToHostHandler,    // a fault under it went on to the host's handler, which needs a call
   SuspendedInside,       // kept suspended inside the code
+  SuspendedToTheLimit,   // the same, its suspension count at its limit: a look's suspension is refused
   SuspendedThenLetGo,    // the same, then resumed: gives the lock back
   RunningInside,         // inside the code, never coming out (only the unload is bounded)
   Sleeping,              // inside for a while (longer than a waiter takes to look twice)...
@@ -365,6 +366,9 @@ HANDLE StartHolder() {
   if (ClosesOnHolder() && gHow != THold::KilledIdTakenByCloser) return holder;
   EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
   if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo) SuspendThread(holder);
+  if (gHow == THold::SuspendedToTheLimit)
+    for (int i = 0; i < 1000 && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
+    }
   if (gHow != THold::KilledInside && gHow != THold::KilledIdReused && gHow != THold::KilledIdTakenByCloser)
     return holder;
   TerminateThread(holder, 1);
@@ -418,6 +422,7 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
                          {THold::ProcessingGoesOn, "waiting for a processing, then going on", true, false, true},
                          {THold::FaultToHostHandler, "its fault with the host's handler", true, false, true},
                          {THold::SuspendedInside, "kept suspended inside", true, false, false},
+                         {THold::SuspendedToTheLimit, "kept suspended to the count's limit", true, false, false},
                          {THold::SuspendedThenLetGo, "kept suspended, then let go", true, false, true},
                          {THold::RunningInside, "inside, never leaving", false, false, false},
                          {THold::Sleeping, "sleeping inside", true, true, true},
@@ -455,7 +460,8 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
       }
       SetEvent(gGoOn);
       // A thread still inside the unloaded module's code cannot go on.
-      if (c.How == THold::SuspendedInside || c.How == THold::RunningInside) TerminateThread(thread, 1);
+      if (c.How == THold::SuspendedInside || c.How == THold::SuspendedToTheLimit || c.How == THold::RunningInside)
+        TerminateThread(thread, 1);
       if (thread != nullptr) {
         WaitForSingleObject(thread, INFINITE);
         CloseHandle(thread);
