@@ -1768,4 +1768,66 @@ TEST(ProcessingChild, AnEarlierEntrysWaitDoesNotShortenALaterEndsWait) {
   std::remove(LogName().c_str());
 }
 
+// The child half: while the main thread's exception "outer" shows its dialog, a message the main
+// thread handles meanwhile hands over two exceptions and then closes the host's last plug-in.
+// Notes the processing's return and which of the three reached the log.
+void HandOver(const char* message) {
+  std::runtime_error error(message);
+  CentralNotify(&error, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
+                reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, 0);
+}
+
+LRESULT CALLBACK HandOverAndCloseProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  HandOver("kept one");
+  HandOver("kept two");
+  StopExceptionReporting();  // the host closes its last plug-in
+  SetEvent(gClosedInside);
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, KeptThenCloseInsideEntryChild) {
+  if (std::getenv("KBL_KEPT_CLOSE_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window;
+  WNDCLASSA type{};
+  type.lpfnWndProc = &HandOverAndCloseProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblKeptClosingWindow";
+  RegisterClassA(&type);
+  window = CreateWindowA("KblKeptClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    static bool posted = false;
+    if (!std::exchange(posted, true)) {
+      PostMessageA(window, WM_USER, 0, 0);
+      WaitForSingleObject(gClosedInside, 10000);
+    }
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process(0, "outer");
+  Note("returned;");
+  for (const char* message : {"outer", "kept one", "kept two"})
+    Note((std::string(message) + (LogHolds(message) ? " logged;" : " lost;")).c_str());
+  ExitProcess(0);
+}
+
+// Exceptions a host's message handed over inside an exception's processing, before the last close
+// it then asked there, are each processed before that close takes the library down.
+TEST(ProcessingChild, ExceptionsHandedOverBeforeAClosePutOffAreAllProcessed) {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptThenCloseInsideEntryChild",
+                                        {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000);
+  EXPECT_TRUE(run.Ended);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;outer logged;kept one logged;kept two logged;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
