@@ -1771,16 +1771,17 @@ TEST(ProcessingChild, AnEarlierEntrysWaitDoesNotShortenALaterEndsWait) {
 // The child half: while the main thread's exception "outer" shows its dialog, a message the main
 // thread handles meanwhile hands over two exceptions and then closes the host's last plug-in.
 // Notes the processing's return and which of the three reached the log.
-void HandOver(const char* message) {
-  std::runtime_error error(message);
+void HandOver(const std::exception& error) {
   CentralNotify(&error, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
                 reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, 0);
 }
 
 LRESULT CALLBACK HandOverAndCloseProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
-  HandOver("kept one");
-  HandOver("kept two");
+  // Two objects alive at once: a hand-over of an object already handed over is not a new one.
+  const std::runtime_error one("kept one"), two("kept two");
+  HandOver(one);
+  HandOver(two);
   StopExceptionReporting();  // the host closes its last plug-in
   SetEvent(gClosedInside);
   return 0;
