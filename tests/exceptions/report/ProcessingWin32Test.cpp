@@ -1831,4 +1831,24 @@ TEST(ProcessingChild, ExceptionsHandedOverBeforeAClosePutOffAreAllProcessed) {
   std::remove(LogName().c_str());
 }
 
+// What a given-up send's handler hands over when it goes on (the child half above) is still an
+// exception of the program: it is processed once the next exception's processing is over, by the
+// next exception waiting the bound and by the last close alike.
+TEST(ProcessingChild, WhatAGivenUpSendsHandlerHandsOverIsProcessed) {
+  for (const char* by : {"next", "close"}) {
+    SCOPED_TRACE(by);
+    testnet::SmtpServer server;
+    std::remove(kChildNotes);
+    std::remove(LogName().c_str());
+    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
+                                          {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
+                                          60000);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_TRUE(LogHolds("next"));
+    EXPECT_TRUE(LogHolds("late inner")) << "lost with the given-up send";
+  }
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
