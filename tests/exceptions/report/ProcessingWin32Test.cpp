@@ -1851,4 +1851,66 @@ TEST(ProcessingChild, WhatAGivenUpSendsHandlerHandsOverIsProcessed) {
   std::remove(LogName().c_str());
 }
 
+// The child half: a report sent in the background holds the library lock 3 s in its
+// before-e-mail handler while the main thread closes the host's last plug-in; meanwhile another
+// host thread asks the main thread's window (SendMessage) to open a plug-in. Notes the open, the
+// close's return, and whether the next exception, on the plug-in opened, reached the log.
+LRESULT CALLBACK OpeningWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  StartExceptionReporting();  // the host opens a plug-in
+  Note("opened;");
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, OpenWhileTheLastCloseWaitsChild) {
+  const char* port = std::getenv("KBL_OPEN_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window;
+  WNDCLASSA type{};
+  type.lpfnWndProc = &OpeningWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblOpeningWindow";
+  RegisterClassA(&type);
+  window = CreateWindowA("KblOpeningWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+    SetEvent(inside);
+    Sleep(3000);
+  };
+  Process(0, "held send");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  std::thread host([] {
+    Sleep(1000);  // into the close's wait
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(window, WM_USER, 0, 0, SMTO_NORMAL, 15000, &answer) == 0) Note("not answered;");
+  });
+  StopExceptionReporting();
+  Note("closed;");
+  host.join();
+  Process(0, "on the plug-in opened");
+  Note(LogHolds("on the plug-in opened") ? "logged;" : "not logged;");
+  ExitProcess(0);
+}
+
+// A plug-in that the host opens in a message the last close answers while it waits for a send
+// comes up: the open neither waits for the close nor is undone by it, and the next exception is
+// processed.
+TEST(ProcessingChild, APlugInOpenedInAMessageTheLastCloseAnswersComesUp) {
+  testnet::SmtpServer server;
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenWhileTheLastCloseWaitsChild",
+                                        {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "opened;closed;logged;");
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
