@@ -1777,4 +1777,247 @@ TEST(ProcessingChild, AnEndAskedInAProcessingLeavesNoKeptExceptionUnprocessed) {
   std::remove(LogName().c_str());
 }
 
+// --- Probes: a close put off, and the waits counted at an end and at the last close
+
+// The child half: while the main thread's exception shows its dialog, the host closes its last
+// plug-in in a message the main thread handles (the close waits for that processing's end); then
+// another host thread hands over an abort (a silent exception). Notes whether that thread came
+// back, the processing's return and whether its report reached the log.
+DWORD WINAPI HandOverAnAbort(void*) {
+  const EAbort abort("quiet");
+  CentralNotify(&abort, 0, 0, 0, 0, nullptr, nullptr, 0, reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, 0);
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
+  if (std::getenv("KBL_PUT_OFF_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window;
+  WNDCLASSA type{};
+  type.lpfnWndProc = &ClosingWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblClosingWindow";
+  RegisterClassA(&type);
+  window = CreateWindowA("KblClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    PostMessageA(window, WM_USER, 0, 0);
+    WaitForSingleObject(gClosedInside, 10000);
+    HANDLE other = CreateThread(nullptr, 0, &HandOverAnAbort, nullptr, 0, nullptr);
+    Note(WaitForSingleObject(other, 5000) == WAIT_OBJECT_0 ? "abort returned;" : "abort stalled;");
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process(0, "outer");
+  Note("returned;");
+  Note(LogHolds("outer") ? "logged;" : "not logged;");
+  ExitProcess(0);
+}
+
+// A close put off until the closing thread's own processing ends is that thread's: another
+// thread's hand-over of an abort meanwhile (nothing to process) neither runs it nor waits for it,
+// and the processing goes on to its end with its report logged.
+TEST(ProcessingChild, AnAbortOnAnotherThreadLeavesAClosePutOffToItsOwnEntry) {
+  std::remove(kChildNotes);
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.PutOffCloseAndAnAbortChild",
+                                        {{"KBL_PUT_OFF_CHILD", "1"}}, 30000);
+  EXPECT_TRUE(run.Ended);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;abort returned;returned;logged;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+}
+
+// The child half: a report sent in the background holds the library lock 8 s in its
+// before-e-mail handler, which the main thread's next exception waits for; that exception's own
+// report, sent in the background too, takes 4 s there. Then the program asks for its end; notes
+// how long the end waited.
+TEST_F(ProcessingWin32Test, EarlierEntryWaitChild) {
+  const char* port = std::getenv("KBL_STALE_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static std::atomic<int32_t> sends{0};
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4) return;
+    if (sends++ > 0) return Sleep(4000);
+    SetEvent(inside);
+    Sleep(8000);
+  };
+  Process(0, "held send");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  Process(0, "after the wait");
+  const DWORD start = GetTickCount();
+  RunBeforeProcessEnd();
+  Note(std::to_string(GetTickCount() - start).c_str());
+  ExitProcess(0);
+}
+
+// The bound of an end asked is its own: an earlier exception's entry on the same thread that
+// waited for a send, long over, does not shorten it, and a report whose send takes 4 s goes out.
+TEST(ProcessingChild, AnEarlierEntrysWaitDoesNotShortenALaterEndsWait) {
+  testnet::SmtpServer server;
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.EarlierEntryWaitChild",
+                                        {{"KBL_STALE_PORT", std::to_string(server.Port())}}, 60000);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  const std::string waited(std::istreambuf_iterator<char>(file), {});
+  ASSERT_FALSE(waited.empty());
+  EXPECT_LT(std::stoul(waited), 15000u);
+  EXPECT_EQ(SentReports(server), (std::vector<std::string>{"held send.", "after the wait."})) << "the end waited " << waited << " ms";
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// The child half: while the main thread's exception "outer" shows its dialog, a message the main
+// thread handles meanwhile hands over two exceptions and then closes the host's last plug-in.
+// Notes the processing's return and which of the three reached the log.
+void HandOver(const std::exception& error) {
+  CentralNotify(&error, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
+                reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, 0);
+}
+
+LRESULT CALLBACK HandOverAndCloseProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  // Two objects alive at once: a hand-over of an object already handed over is not a new one.
+  const std::runtime_error one("kept one"), two("kept two");
+  HandOver(one);
+  HandOver(two);
+  StopExceptionReporting();  // the host closes its last plug-in
+  SetEvent(gClosedInside);
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, KeptThenCloseInsideEntryChild) {
+  if (std::getenv("KBL_KEPT_CLOSE_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window;
+  WNDCLASSA type{};
+  type.lpfnWndProc = &HandOverAndCloseProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblKeptClosingWindow";
+  RegisterClassA(&type);
+  window = CreateWindowA("KblKeptClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    static bool posted = false;
+    if (!std::exchange(posted, true)) {
+      PostMessageA(window, WM_USER, 0, 0);
+      WaitForSingleObject(gClosedInside, 10000);
+    }
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process(0, "outer");
+  Note("returned;");
+  for (const char* message : {"outer", "kept one", "kept two"})
+    Note((std::string(message) + (LogHolds(message) ? " logged;" : " lost;")).c_str());
+  ExitProcess(0);
+}
+
+// Exceptions a host's message handed over inside an exception's processing, before the last close
+// it then asked there, are each processed before that close takes the library down.
+TEST(ProcessingChild, ExceptionsHandedOverBeforeAClosePutOffAreAllProcessed) {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptThenCloseInsideEntryChild",
+                                        {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000);
+  EXPECT_TRUE(run.Ended);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;outer logged;kept one logged;kept two logged;");
+  EXPECT_EQ(run.ExitCode, 0u);
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// What a given-up send's handler hands over when it goes on (the child half above) is still an
+// exception of the program: it is processed once the next exception's processing is over, by the
+// next exception waiting the bound and by the last close alike.
+TEST(ProcessingChild, WhatAGivenUpSendsHandlerHandsOverIsProcessed) {
+  for (const char* by : {"next", "close"}) {
+    SCOPED_TRACE(by);
+    testnet::SmtpServer server;
+    std::remove(kChildNotes);
+    std::remove(LogName().c_str());
+    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
+                                          {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
+                                          60000);
+    EXPECT_EQ(run.ExitCode, 0u);
+    EXPECT_TRUE(LogHolds("next"));
+    EXPECT_TRUE(LogHolds("late inner")) << "lost with the given-up send";
+  }
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// The child half: a report sent in the background holds the library lock 3 s in its
+// before-e-mail handler while the main thread closes the host's last plug-in; meanwhile another
+// host thread asks the main thread's window (SendMessage) to open a plug-in. Notes the open, the
+// close's return, and whether the next exception, on the plug-in opened, reached the log.
+LRESULT CALLBACK OpeningWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message != WM_USER) return DefWindowProcA(window, message, wParam, lParam);
+  StartExceptionReporting();  // the host opens a plug-in
+  Note("opened;");
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, OpenWhileTheLastCloseWaitsChild) {
+  const char* port = std::getenv("KBL_OPEN_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HWND window;
+  WNDCLASSA type{};
+  type.lpfnWndProc = &OpeningWindowProc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = "KblOpeningWindow";
+  RegisterClassA(&type);
+  window = CreateWindowA("KblOpeningWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+    SetEvent(inside);
+    Sleep(3000);
+  };
+  Process(0, "held send");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  std::thread host([] {
+    Sleep(1000);  // into the close's wait
+    DWORD_PTR answer = 0;
+    if (SendMessageTimeoutA(window, WM_USER, 0, 0, SMTO_NORMAL, 15000, &answer) == 0) Note("not answered;");
+  });
+  StopExceptionReporting();
+  Note("closed;");
+  host.join();
+  Process(0, "on the plug-in opened");
+  Note(LogHolds("on the plug-in opened") ? "logged;" : "not logged;");
+  ExitProcess(0);
+}
+
+// A plug-in that the host opens in a message the last close answers while it waits for a send
+// comes up: the open neither waits for the close nor is undone by it, and the next exception is
+// processed.
+TEST(ProcessingChild, APlugInOpenedInAMessageTheLastCloseAnswersComesUp) {
+  testnet::SmtpServer server;
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenWhileTheLastCloseWaitsChild",
+                                        {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "opened;closed;logged;");
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
