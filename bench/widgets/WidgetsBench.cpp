@@ -408,28 +408,20 @@ int main() {
       }
       // The combos closed, their lists styled by a drop-down before.
       const double comboMs = systemMs(L"COMBOBOX", op, count);
-      TvgStringComboBox* stringCombo = nullptr;
-      const double stringComboMs = linesMs(op, count, [&] {
-        stringCombo = new TvgStringComboBox(nullptr);
-        stringCombo->SetBounds(10, 10, 200, 22);
-        stringCombo->SetParent(root);
-        stringCombo->ApplyResource();
-        stringCombo->DropDown();
-        stringCombo->DropDown();
-        return std::pair<TvgListBox*, TvgWideStrings*>(stringCombo->GetListBox(), stringCombo->GetItems());
-      }, [&] { delete std::exchange(stringCombo, nullptr); });
-      Row(("string combo box: " + what).c_str(), stringComboMs, "COMBOBOX", comboMs);
-      TvgComboTextBox* textCombo = nullptr;
-      const double textComboMs = linesMs(op, count, [&] {
-        textCombo = new TvgComboTextBox(nullptr);
-        textCombo->SetBounds(10, 10, 200, 22);
-        textCombo->SetParent(root);
-        textCombo->ApplyResource();
-        textCombo->DropDown();
-        textCombo->DropDown();
-        return std::pair<TvgListBox*, TvgWideStrings*>(textCombo->GetListBox(), textCombo->GetItems());
-      }, [&] { delete std::exchange(textCombo, nullptr); });
-      Row(("combo text box: " + what).c_str(), textComboMs, "COMBOBOX", comboMs);
+      const auto comboLinesMs = [&]<typename TCombo>(TCombo*) {
+        TCombo* combo = nullptr;
+        return linesMs(op, count, [&] {
+          combo = new TCombo(nullptr);
+          combo->SetBounds(10, 10, 200, 22);
+          combo->SetParent(root);
+          combo->ApplyResource();
+          combo->DropDown();
+          combo->DropDown();
+          return std::pair<TvgListBox*, TvgWideStrings*>(combo->GetListBox(), combo->GetItems());
+        }, [&] { delete std::exchange(combo, nullptr); });
+      };
+      Row(("string combo box: " + what).c_str(), comboLinesMs(static_cast<TvgStringComboBox*>(nullptr)), "COMBOBOX", comboMs);
+      Row(("combo text box: " + what).c_str(), comboLinesMs(static_cast<TvgComboTextBox*>(nullptr)), "COMBOBOX", comboMs);
     }
 
     // --- 10,000 tree nodes, 100 parents of 99 children (and a quarter of it).
