@@ -694,6 +694,17 @@ bool StaysSuspended(HANDLE thread, LONG count, DWORD milliseconds) {
   return true;
 }
 
+// Ends a child with its verdict. When its threads did not all end (`done` false: a thread left in
+// its start, or left suspended, under the loader lock), the exit would wait for that lock: the
+// child is terminated instead.
+[[noreturn]] void EndChild(bool done) {
+  std::fflush(stdout);
+  const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
+  if (done) ExitProcess(code);
+  TerminateProcess(GetCurrentProcess(), code);
+  ExitProcess(code);
+}
+
 }  // namespace
 
 // The child half: a thread waits for the lock while it is stopped in its look, or while the
@@ -802,11 +813,7 @@ TEST(MemoryManager, LookerChild) {
   }
   const bool done = WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
   EXPECT_TRUE(done) << "the waiter waits for ever";
-  std::fflush(stdout);
-  const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
-  // A watch left in its start holds the loader's lock, which an exit waits for.
-  if (done) ExitProcess(code);
-  TerminateProcess(GetCurrentProcess(), code);
+  EndChild(done);
 }
 
 // Whatever befalls a look or the module's watch over looks, no waiter waits for ever and no
@@ -948,11 +955,7 @@ TEST(MemoryManager, SuspendedHolderChild) {
   gStopCalling = true;
   const bool done = WaitForSingleObject(holder, 5000) == WAIT_OBJECT_0 && WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
   EXPECT_TRUE(done) << "the holder or the waiter never ends";
-  std::fflush(stdout);
-  const UINT code = ::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0;
-  // A holder left suspended under the loader lock keeps the exit from running.
-  if (done) ExitProcess(code);
-  TerminateProcess(GetCurrentProcess(), code);
+  EndChild(done);
 }
 
 // A holder that a look suspended runs again within a second once the host lets it go, and the
