@@ -1790,7 +1790,9 @@ TEST_F(ProcessingWin32Test, KeptAskingTheEndChild) {
   }
   EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
     const std::string what = record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "";
-    const char* next = what == "outer" ? "kept, asking the end" : what == "kept, asking the end" ? "kept at the end" : nullptr;
+    const char* next = what == "outer"                  ? "kept, asking the end"
+                       : what == "kept, asking the end" ? "kept at the end"
+                                                        : nullptr;
     if (next == nullptr) return;
     try {
       throw std::logic_error(next);
