@@ -551,6 +551,8 @@ struct TKeptException {
   uint8_t Record[sizeof(TEmberThreadVars::RaiseRecord)] = {};
   std::vector<uint8_t> RaiseStack;
   int32_t Generation = 1;
+  // The thread it was raised on, which its report names whoever processes it.
+  uint32_t RaiseThread = 0;
   // The thread that kept it, and a handle on it; 0: its thread left its entries by an unwind.
   uint32_t Owner = 0;
   uintptr_t OwnerHandle = 0;
@@ -574,6 +576,7 @@ struct TKeptExceptions {
   bool Draining = false;
   int32_t DrainHolds = 0;                        // the library lock's holds when the drain began
   int32_t Generation = 0;                        // of the kept one being processed; 0: none
+  uint32_t RaiseThread = 0;                      // the thread that raised it
   const std::exception* EntryObject = nullptr;   // the object of the entry under way
 };
 
@@ -583,14 +586,15 @@ TKeptExceptions& Kept() {
 }
 
 // Takes out the next kept exception that the calling thread is to process: one of its own, or one
-// of a thread that is gone. nullptr when there is none.
-TKeptException* TakeKept() {
+// of a thread that is gone; `any`: whosever it is (the process ends). nullptr when there is none.
+TKeptException* TakeKept(bool any = false) {
   if (gKept.Count == 0) return nullptr;
   const uint32_t self = EmberCurrentThreadID();
   std::lock_guard<std::mutex> guard(gKeptLock);
   TKeptException* previous = nullptr;
   for (TKeptException* at = gKept.First; at != nullptr; previous = at, at = at->Next) {
-    if (at->Owner != 0 && at->Owner != self && !ember_detail::PlatformThreadEnded(at->OwnerHandle)) continue;
+    if (!any && at->Owner != 0 && at->Owner != self && !ember_detail::PlatformThreadEnded(at->OwnerHandle))
+      continue;
     (previous != nullptr ? previous->Next : gKept.First) = at->Next;
     if (gKept.Last == at) gKept.Last = previous;
     at->Next = nullptr;
@@ -648,6 +652,7 @@ bool KeepException(const std::exception* object, uintptr_t address, uint8_t rais
       item->RaiseStack.assign(from, from + std::min<uint32_t>(top - sp, EmberRaiseStackSize));
     }
     item->Generation = kept.Generation + 1;
+    item->RaiseThread = EmberCurrentThreadID();
     item->Owner = EmberCurrentThreadID();
     item->OwnerHandle = ember_detail::PlatformHoldCurrentThread();
     TKeptException* added = item.release();
@@ -663,15 +668,15 @@ bool KeepException(const std::exception* object, uintptr_t address, uint8_t rais
   return true;
 }
 
-// Puts a kept raise's stack back as the raise-stack copy of this thread.
-void RestoreRaiseStack(uint32_t stackPointer, const std::vector<uint8_t>& bytes) {
+// Puts a kept raise's stack back as the raise-stack copy of the thread that raised it.
+void RestoreRaiseStack(uint32_t stackPointer, const std::vector<uint8_t>& bytes, uint32_t thread) {
   TEmberLibraryGlobals& library = EmberLibrary();
   std::lock_guard<std::mutex> guard(library.RaiseStackLock);
   if (bytes.empty() || !library.RaiseStack || bytes.size() > EmberRaiseStackSize) return;
   std::memcpy(library.RaiseStack.get(), bytes.data(), bytes.size());
   library.RaiseStackUsed = static_cast<uint32_t>(bytes.size());
   library.RaiseStackStart = stackPointer;
-  library.RaiseStackThread = EmberCurrentThreadID();
+  library.RaiseStackThread = thread;
 }
 
 }  // namespace
@@ -692,7 +697,8 @@ void ProcessKeptExceptions(bool threadEnds) {
     while (TKeptException* next = TakeKept()) {
       const std::unique_ptr<TKeptException> item(next);
       kept.Generation = item->Generation;
-      RestoreRaiseStack(item->StackPointer, item->RaiseStack);
+      kept.RaiseThread = item->RaiseThread;
+      RestoreRaiseStack(item->StackPointer, item->RaiseStack, item->RaiseThread);
       // Its answer goes nowhere: the hand-over was answered 0 (the library's to deal with) and
       // the program's code went on from there. A 1 now (a filter leaving the class to the
       // program, a handler clearing the continue flag) is the program's own choice that the
@@ -701,6 +707,7 @@ void ProcessKeptExceptions(bool threadEnds) {
                     item->HasContext ? item->Context : nullptr, item->HasRecord ? item->Record : nullptr,
                     item->DisplayMode, item->Module, item->RaiseKind, item->Handled);
       ForgetHandledObject(item->Copy);
+      kept.RaiseThread = 0;
     }
     kept.Generation = 0;
     kept.Draining = false;
@@ -774,7 +781,10 @@ void FillNotifyParams(TEmberNotifyArgs& args, uint32_t stackTop, uint32_t stackP
   params.ExceptionRecord =
       record != nullptr ? record : (vars.RaiseRecordFilled != 0 ? vars.RaiseRecord : nullptr);
   uint32_t self = EmberCurrentThreadID();
-  params.ThreadID = vars.FreezeWatch != 0 ? library.MainThreadID : self;
+  // A kept exception is reported as if processed at its raise, also by another thread. Taken
+  // once: the thread's next entries are their own.
+  const uint32_t keptRaise = std::exchange(Kept().RaiseThread, 0);
+  params.ThreadID = keptRaise != 0 ? keptRaise : vars.FreezeWatch != 0 ? library.MainThreadID : self;
   ember_detail::PlatformFocusedControl(params);
   if (handled == 0) {
     vars.ExceptionClassName.Assign(ExceptionClassName(args.Object));
@@ -936,6 +946,7 @@ void TExceptionEntryLock::LeftByUnwind() noexcept {
   if (kept.Draining && holdsBefore_ <= kept.DrainHolds) {
     kept.Draining = false;
     kept.Generation = 0;
+    kept.RaiseThread = 0;
   }
   ClearRaiseState(vars);
   // Out of its entries, the thread does not come back for what it kept: its worker, which goes on
@@ -1201,7 +1212,73 @@ bool CancelPutOffClose() { return gPutOffClose.exchange(nullptr) != nullptr; }
 int64_t EntryWaitedMs() { return tEntryWaited; }
 void ForgetEntryWait() { tEntryWaited = 0; }
 
+namespace {
+// How long an end of the process waits in all for what it finishes first (as a send's end does).
+constexpr int64_t kEndWaitLimitMs = 10000;
+// The thread that processes the kept exceptions before an end; 0: none. One end at a time: an
+// end asked again inside (a kept one's processing, its handlers) finds it under way.
+std::atomic<uint32_t> gEndDrainThread{0};
+
+// Processes every exception still kept, whoever kept it: its thread will not come back for it
+// once the process has ended. Each inline on the ending thread, under the library lock (held by
+// it or, on a worker, by its faulting thread, which waits for it), before the bound's end.
+void ProcessKeptBeforeEnd() {
+  if (gKept.Count == 0) return;
+  uint32_t none = 0;
+  if (!gEndDrainThread.compare_exchange_strong(none, EmberCurrentThreadID())) return;
+  TEmberLibraryGlobals& library = EmberLibrary();
+  TEmberThreadVars& vars = ThreadVars();
+  TKeptExceptions& kept = Kept();
+  const int64_t began = EmberNowMs();
+  const int64_t deadline = began + kEndWaitLimitMs - std::min<int64_t>(tEntryWaited, kEndWaitLimitMs);
+  const uint8_t busyBefore = vars.Busy;
+  const int32_t generationBefore = kept.Generation;
+  bool locked = false;
+  try {
+    if (busyBefore == 0) {
+      while (!(locked = library.LibraryLock.try_lock()) && EmberNowMs() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (busyBefore != 0 || locked) {
+      // What the processing lets in is kept, and processed in turn here.
+      vars.Busy = 1;
+      while (EmberNowMs() < deadline) {
+        TKeptException* next = TakeKept(true);
+        if (next == nullptr) break;
+        const std::unique_ptr<TKeptException> item(next);
+        kept.Generation = item->Generation;
+        kept.RaiseThread = item->RaiseThread;
+        RestoreRaiseStack(item->StackPointer, item->RaiseStack, item->RaiseThread);
+        TEmberNotifyArgs args;
+        args.Object = item->Copy;
+        args.Address = item->Address;
+        args.RaisedByRuntime = item->RaisedByRuntime;
+        args.DisplayMode = item->DisplayMode;
+        args.Module = item->Module;
+        args.RaiseKind = item->RaiseKind;
+        args.AtEnd = 1;
+        FillNotifyParams(args, item->StackTop, item->StackPointer, item->HasContext ? item->Context : nullptr,
+                         item->HasRecord ? item->Record : nullptr, item->Handled, nullptr);
+        if (library.LibraryOn != 0 && library.CurrentOptions && library.CurrentOptions->Activate() != 0)
+          RunProcessing(args);
+        ForgetHandledObject(item->Copy);
+      }
+    }
+  } catch (...) {
+    // the process ends all the same
+  }
+  vars.Busy = busyBefore;
+  kept.Generation = generationBefore;
+  kept.RaiseThread = 0;
+  if (locked) library.LibraryLock.unlock();
+  // The end's own wait for sends has the rest of the bound.
+  tEntryWaited += EmberNowMs() - began;
+  gEndDrainThread = 0;
+}
+}  // namespace
+
 void RunBeforeProcessEnd(bool closing) {
+  ProcessKeptBeforeEnd();
   const TEmberBeforeProcessEnd proc = gBeforeProcessEnd.load();
   if (proc == nullptr) return;
   try {

@@ -404,6 +404,9 @@ struct TEmberNotifyArgs {
   // module's event call): a send in the background could have it only once that hold ends,
   // after whatever this thread processes next.
   uint8_t LockHeld = 0;
+  // A kept exception processed as the library ends the process: the end is decided, so it is
+  // logged only (no dialog, no send) and asks no end of its own.
+  uint8_t AtEnd = 0;
 };
 
 // Processes one exception; answers 1 when the runtime is to go on with its own handling.
@@ -445,7 +448,9 @@ void ProcessKeptExceptions(bool threadEnds = false);
 
 // Work the library started on other threads that must be over before the library ends the
 // process (a report still being sent in the background): installed by the report side, and run
-// by every path of the library that ends the process, on the ending thread. `closing` false: the
+// by every path of the library that ends the process, on the ending thread, after the exceptions
+// still kept (ProcessKeptExceptions) are processed: what was handed over before the end is logged,
+// within the end's bound, whichever thread kept it. `closing` false: the
 // process may yet go on (an unhandled fault, whose end is the system's or another filter's
 // choice): the work is waited for, nothing is closed for good and no lock is given back. Never
 // raises.

@@ -616,7 +616,11 @@ void RunSteps(const TEmberNotifyArgs& args, uintptr_t address, TEmberThreadsList
   dialog.SendCancelled = false;
   dialog.RestartRequested = false;
   dialog.DialogFailed = false;
-  ShowOutput(args.DisplayMode, output, result);
+  // At the process's end nobody is asked anything more, and nothing is left to wait for a send.
+  if (args.AtEnd != 0)
+    dialog.SendCancelled = true;
+  else
+    ShowOutput(args.DisplayMode, output, result);
 
   // The request dialog, the reproduce text, the screenshot file, the log and the send.
   if (dialog.RequestStep && !dialog.DialogFailed && output.ShowRequestDialog) {
@@ -733,7 +737,8 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
     if (globals.Run.FilterHandler == 1) result = 1;
     SetEmberStep(0x12);
     // Inside a send the end waits for that send (TSendPutAside).
-    if (args.RaiseKind != 2 && !globals.Run.SendInBackground && !globals.Run.InsideSend) TerminateApplicationIfAsked();
+    if (args.RaiseKind != 2 && args.AtEnd == 0 && !globals.Run.SendInBackground && !globals.Run.InsideSend)
+      TerminateApplicationIfAsked();
   } catch (...) {
     leave();
     vars.Processing = 0;

@@ -2020,4 +2020,42 @@ TEST(ProcessingChild, APlugInOpenedInAMessageTheLastCloseAnswersComesUp) {
   std::remove(LogName().c_str());
 }
 
+// The child half: filters end the program for the outer exception and for every one kept; the
+// one kept while the outer one is processed hands over one more as it is processed itself.
+TEST_F(ProcessingWin32Test, KeptAskingTheEndChild) {
+  if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  for (const char* name : {"runtime_error", "logic_error"}) {
+    TEmberExceptionFilter filter;
+    filter.ExceptionClassName = name;
+    filter.HandlerType = 2;
+    filter.ActionType = 1;
+    options_->ExceptionsFilters().Add(filter);
+  }
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    const std::string what = record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "";
+    const char* next = what == "outer"                  ? "kept, asking the end"
+                       : what == "kept, asking the end" ? "kept at the end"
+                                                        : nullptr;
+    if (next == nullptr) return;
+    try {
+      throw std::logic_error(next);
+    } catch (const std::exception& error) {
+      HandleCaughtException(&error, 0);
+    }
+  };
+  Process(0, "outer");
+  Note("returned;");
+}
+
+// A kept exception processed before the end that would ask an end itself is logged and ends
+// nothing again: what it hands over meanwhile is logged too, then the process ends once.
+TEST(ProcessingChild, AKeptExceptionAskingAnEndAtTheEndIsLoggedWithoutEndingAgain) {
+  std::remove(LogName().c_str());
+  const auto [exitCode, notes] = RunChild("KeptAskingTheEndChild");
+  EXPECT_EQ(exitCode, 1u);
+  EXPECT_EQ(notes, "");
+  for (const char* text : {"outer", "kept, asking the end", "kept at the end"}) EXPECT_TRUE(LogHolds(text)) << text;
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
