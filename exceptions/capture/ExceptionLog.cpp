@@ -1213,8 +1213,6 @@ int64_t EntryWaitedMs() { return tEntryWaited; }
 void ForgetEntryWait() { tEntryWaited = 0; }
 
 namespace {
-// How long an end of the process waits in all for what it finishes first (as a send's end does).
-constexpr int64_t kEndWaitLimitMs = 10000;
 // The thread that processes the kept exceptions before an end; 0: none. One end at a time: an
 // end asked again inside (a kept one's processing, its handlers) finds it under way.
 std::atomic<uint32_t> gEndDrainThread{0};
@@ -1230,7 +1228,8 @@ void ProcessKeptBeforeEnd() {
   TEmberThreadVars& vars = ThreadVars();
   TKeptExceptions& kept = Kept();
   const int64_t began = EmberNowMs();
-  const int64_t deadline = began + kEndWaitLimitMs - std::min<int64_t>(tEntryWaited, kEndWaitLimitMs);
+  constexpr int64_t limit = EmberSendWaitLimitMs;
+  const int64_t deadline = began + limit - std::min(tEntryWaited, limit);
   const uint8_t busyBefore = vars.Busy;
   const int32_t generationBefore = kept.Generation;
   bool locked = false;

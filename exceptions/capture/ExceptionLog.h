@@ -446,6 +446,13 @@ void SetExceptionCopier(TEmberCopyException copy, TEmberFreeExceptionCopy free);
 // which processes what it kept before the thread goes. Never raises.
 void ProcessKeptExceptions(bool threadEnds = false);
 
+// The longest an exception's entry, an end of the process or the last close waits for reports
+// being sent in the background, and an end for the exceptions kept to be processed (in all, for
+// an end or the close). A send still going then is given up where it waits (a handler of the
+// program, the network, the user): it touches nothing more and its thread ends when that wait
+// does; its report stays in the log file.
+constexpr uint32_t EmberSendWaitLimitMs = 10000;
+
 // Work the library started on other threads that must be over before the library ends the
 // process (a report still being sent in the background): installed by the report side, and run
 // by every path of the library that ends the process, on the ending thread, after the exceptions

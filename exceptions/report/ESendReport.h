@@ -7,14 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "exceptions/capture/ExceptionLog.h"
+
 
 // The most zips of failed sends kept beside the log.
 constexpr int32_t EmberKeptZipLimit = 10;
-// The longest an exception's entry, an end of the process or the last close waits for reports
-// being sent in the background (in all, for an end or the close). A send still going then is
-// given up where it waits (a handler of the program, the network, the user): it touches nothing
-// more and its thread ends when that wait does; its report stays in the log file.
-constexpr uint32_t EmberSendWaitLimitMs = 10000;
 
 // Entry from the processing (the StartSend hook of EReportOutput.h): without `background` sends
 // at once; with it replaces the current record's exception object, system exception record and
