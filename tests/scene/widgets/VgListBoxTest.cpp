@@ -1525,8 +1525,10 @@ TEST_F(ListBoxTest, ALinePutAfterAnotherChildsTabMovedKeepsTheItemsTabsInLineOrd
   list->GetItems()->SetTextStr(u"a\nb\nc");
   other->SetTabOrder(3);  // after the items
   list->GetItems()->Put(0, u"z");
-  for (int32_t i = 1; i < list->Count(); ++i)
-    EXPECT_LT(list->ItemByIndex(i - 1)->GetTabOrder(), list->ItemByIndex(i)->GetTabOrder()) << "item " << i;
+  std::vector<std::u16string> tabbed;
+  for (TvgVisualObject* tab : list->GetContent()->TabList())
+    if (auto* item = dynamic_cast<TvgListBoxItem*>(tab)) tabbed.push_back(item->GetText());
+  EXPECT_EQ(tabbed, (std::vector<std::u16string>{u"z", u"b", u"c"}));
   delete list;
 }
 
