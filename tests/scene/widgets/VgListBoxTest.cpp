@@ -1516,4 +1516,69 @@ TEST_F(ListBoxTest, AnItemHeightChangedWithTheDropDownOpenLeavesTheBoxsFocusAlon
   delete box;
 }
 
+// A list with another child whose tab the program moved after the items: a line put anew leaves
+// the items' tabs in the lines' order, as in a list made afresh.
+TEST_F(ListBoxTest, ALinePutAfterAnotherChildsTabMovedKeepsTheItemsTabsInLineOrder) {
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  auto* other = new TvgRectangle(list);
+  other->SetParent(list);
+  list->GetItems()->SetTextStr(u"a\nb\nc");
+  other->SetTabOrder(3);  // after the items
+  list->GetItems()->Put(0, u"z");
+  std::vector<std::u16string> tabbed;
+  for (TvgVisualObject* tab : list->GetContent()->TabList())
+    if (auto* item = dynamic_cast<TvgListBoxItem*>(tab)) tabbed.push_back(item->GetText());
+  EXPECT_EQ(tabbed, (std::vector<std::u16string>{u"z", u"b", u"c"}));
+  delete list;
+}
+
+// Lines sorted under a translation that gives one line the text of another: each item shows its
+// own line's translation, as in a list made afresh.
+TEST_F(ListBoxTest, LinesSortedUnderATranslationShowTheTextsOfAFreshList) {
+  struct TTranslation {
+    ~TTranslation() { vgTranslation().Translate = nullptr; }
+  } restore;
+  const auto shown = [](TvgListBox* list) {
+    std::vector<std::u16string> texts;
+    for (int32_t i = 0; i < list->Count(); ++i) {
+      list->ItemByIndex(i)->ApplyResource();
+      texts.push_back(list->ItemByIndex(i)->GetText());
+    }
+    return texts;
+  };
+  vgTranslation().Translate = [](const WideString& t) {
+    return t == u"x" ? WideString(u"y") : t == u"y" ? WideString(u"w") : WideString();
+  };
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  list->GetItems()->SetTextStr(u"y\nx");
+  shown(list);
+  list->GetItems()->Sort();
+  auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
+  fresh->GetItems()->Assign(list->GetItems());
+  EXPECT_EQ(shown(list), shown(fresh));
+  delete fresh;
+  delete list;
+}
+
+// A line added to a list of styled items under a translation costs the item it makes, not a
+// translation of every item the list keeps.
+TEST_F(ListBoxTest, ALineAddedUnderATranslationTranslatesOnlyWhatItMakes) {
+  static int32_t asked = 0;
+  struct TTranslation {
+    ~TTranslation() { vgTranslation().Translate = nullptr; }
+  } restore;
+  vgTranslation().Translate = [](const WideString& t) {
+    ++asked;
+    return t == u"b" ? WideString(u"bee") : WideString();
+  };
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  for (int32_t i = 0; i < 200; ++i) list->GetItems()->Add(u"b");
+  for (int32_t i = 0; i < list->Count(); ++i) list->ItemByIndex(i)->ApplyResource();
+  asked = 0;
+  list->GetItems()->Add(u"c");
+  list->ItemByIndex(list->Count() - 1)->ApplyResource();
+  EXPECT_LE(asked, 4);
+  delete list;
+}
+
 }  // namespace
