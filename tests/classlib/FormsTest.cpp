@@ -620,3 +620,47 @@ TEST(Forms, ReleaseWhileTheFormsCodeWaitsOnAnotherFiberOfTheThreadKeepsIt) {
   EXPECT_TRUE(rig.returned);
   EXPECT_EQ(rig.destroys, 1);
 }
+
+namespace {
+
+// A form waiting for a release asked from another thread, freed meanwhile by its owner, whose
+// OnDestroy ends a frame of the form's thread (other code it calls).
+struct TOwnerFreesRig {
+  static DWORD WINAPI ReleaseFromAnotherThread(void* self) {
+    static_cast<TOwnerFreesRig*>(self)->form->Release();
+    return 0;
+  }
+  void Destroyed(TObject*) {
+    ++destroys;
+    other->Perform(WM_NULL, 0, 0);
+    // A release taken up now would reach for the window of a form being freed (and make it).
+    windowMade = form->HandleAllocated();
+  }
+  TUiBareForm* form = nullptr;
+  TUiBareForm* other = nullptr;
+  int destroys = 0;
+  bool windowMade = false;
+};
+
+}  // namespace
+
+// A form freed by its owner while a release waits for its code is freed once, as it is: the
+// release is forgotten before the form's own destruction runs code.
+TEST(Forms, AFormFreedByItsOwnerWhileAReleaseWaitsIsFreedOnce) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "an owner freeing a form a release waits for");
+  std::unique_ptr<TUiBareForm> other(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  auto* owner = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  TOwnerFreesRig rig;
+  rig.other = other.get();
+  rig.form = TCustomForm::CreateNew<TUiBareForm>(owner);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TOwnerFreesRig::Destroyed>(&rig);
+  HANDLE thread = CreateThread(nullptr, 0, &TOwnerFreesRig::ReleaseFromAnotherThread, &rig, 0, nullptr);
+  WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+  ASSERT_EQ(rig.destroys, 0);
+  delete owner;
+  PumpUntil([] { return false; }, 200);
+  EXPECT_EQ(rig.destroys, 1);
+  EXPECT_FALSE(rig.windowMade);
+}
