@@ -250,15 +250,13 @@ void TCustomForm::Close() {
 namespace {
 
 // The code of a released form has returned on its thread: it goes once the messages queued for
-// it by then are handled, through its window (made now, on its own thread, when it has none).
-// Without a window to post through it goes at once: none of its code runs.
+// it by then are handled, through its window. Without a live window there is nothing queued for
+// it and none of its code runs: it goes at once (no window is made for it, which could fail
+// inside the frame that ended).
 void ReleaseReturned(TComponent* component) {
   auto* form = static_cast<TCustomForm*>(component);
-  try {
-    if (PostMessageW(form->GetHandle(), CM_RELEASE, 0, 0)) return;
-  } catch (...) {
-    kbl_win::ReportCurrentException();
-  }
+  HWND window = form->HandleAllocated() ? form->GetHandle() : nullptr;
+  if (window != nullptr && IsWindow(window) && PostMessageW(window, CM_RELEASE, 0, 0)) return;
   delete form;
 }
 
@@ -296,8 +294,9 @@ void TCustomForm::Release() {
     Hide();
     SetParentWindow(HWND_MESSAGE);
   }
-  // Without a window of its own (its thread ended) it waits for the frames of this thread.
-  if (formThread != GetCurrentThreadId() || !PostMessageW(GetHandle(), CM_RELEASE, 0, 0))
+  // Without a live window of its own (none made, or gone with its thread) it waits for the
+  // frames of this thread.
+  if (window == nullptr || formThread != GetCurrentThreadId() || !PostMessageW(window, CM_RELEASE, 0, 0))
     ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
 }
 
