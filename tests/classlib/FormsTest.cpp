@@ -664,3 +664,53 @@ TEST(Forms, AFormFreedByItsOwnerWhileAReleaseWaitsIsFreedOnce) {
   EXPECT_EQ(rig.destroys, 1);
   EXPECT_FALSE(rig.windowMade);
 }
+
+namespace {
+
+// On a fiber of its own, a host's guard catches a crash in the form's handler, then the fiber
+// hands the thread back to its main fiber, which releases the form.
+struct TFiberCrashRig {
+  void Destroyed(TObject*) { ++destroys; }
+  void Crash(TObject*) { std::longjmp(caught, 1); }
+  static void WINAPI Run(void* self) {
+    auto* r = static_cast<TFiberCrashRig*>(self);
+    if (setjmp(r->caught) == 0) r->form->Perform(WM_ACTIVATE, WA_ACTIVE);
+    SwitchToFiber(r->mainFiber);
+  }
+  static DWORD WINAPI Thread(void* self) {
+    auto* r = static_cast<TFiberCrashRig*>(self);
+    r->mainFiber = ConvertThreadToFiber(nullptr);
+    r->form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    r->form->OnDestroy = TNotifyEvent::Of<&TFiberCrashRig::Destroyed>(r);
+    r->form->OnActivate = TNotifyEvent::Of<&TFiberCrashRig::Crash>(r);
+    void* fiber = CreateFiber(0, &TFiberCrashRig::Run, r);
+    SwitchToFiber(fiber);
+    r->form->Release();
+    r->freedAtOnce = r->destroys;
+    if (r->destroys == 0) delete r->form;
+    DeleteFiber(fiber);
+    ConvertFiberToThread();
+    return 0;
+  }
+  std::jmp_buf caught;
+  void* mainFiber = nullptr;
+  TUiBareForm* form = nullptr;
+  int destroys = 0;
+  int freedAtOnce = -1;
+};
+
+}  // namespace
+
+// The unwind of the caught crash ended the form's code on the other fiber: nothing of it runs
+// on the thread, and a release there frees it at once.
+TEST(Forms, ACrashCaughtOnAnotherFiberLeavesNoCodeOfTheFormRunning) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a crash caught on another fiber");
+  TFiberCrashRig rig;
+  const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
+  HANDLE thread = CreateThread(nullptr, 0, &TFiberCrashRig::Thread, &rig, 0, nullptr);
+  WaitForSingleObject(thread, 15000);
+  CloseHandle(thread);
+  SetUnhandledExceptionFilter(before);
+  EXPECT_EQ(rig.freedAtOnce, 1);
+}
