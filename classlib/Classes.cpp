@@ -771,10 +771,10 @@ void TCollection::Changed() {
 
 // What reaches a frame's fields.
 struct TComponentFrames {
-  // Calls `visit(frame)` for each frame of the calling thread, innermost first.
+  // Calls `visit(component)`, with a reference to the component a frame marks, for each frame
+  // of the calling thread.
   template <class TVisit>
   static void Each(TVisit&& visit);
-  static TComponent*& ComponentOf(TComponentFrame* frame) { return frame->component_; }
 };
 
 namespace {
@@ -854,36 +854,90 @@ void ResumeReturned() noexcept {
 
 #if defined(_WIN32) && defined(__i386__)
 
-int TComponentFrame::Handle(void*, void*, void*, void*) noexcept {
+// The thread's frames on whichever fiber's stack they stand: a fiber that switched away from
+// inside a component's code shows its frames on no other fiber's chain.
+struct TComponentFrame::TRecord {
+  const TComponentFrame* frame;  // nullptr: a free place
+  TComponent* component;
+};
+
+namespace {
+
+constexpr size_t kFrameRecords = 48;
+// Plain data: the first frame of a thread finds it zeroed.
+thread_local TComponentFrame::TRecord t_frameRecords[kFrameRecords];
+
+constexpr uint32_t kUnwinding = 2 | 4;  // EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND
+
+// The running fiber's stack, from its limit up to its base.
+bool OnRunningStack(uintptr_t at) {
+  uintptr_t high = 0, low = 0;
+  asm volatile("movl %%fs:4, %0" : "=r"(high));
+  asm volatile("movl %%fs:8, %0" : "=r"(low));
+  return at >= low && at < high;
+}
+
+}  // namespace
+
+int TComponentFrame::Handle(void* record, void* frame, void*, void*) noexcept {
+  // An unwind that goes past the frame without its destructor (a host's guard catching a fault)
+  // ends it: its record goes with it.
+  const uint32_t flags = static_cast<const uint32_t*>(record)[1];
+  auto* self = static_cast<TComponentFrame*>(frame);
+  if ((flags & kUnwinding) != 0 && self->record_ != nullptr && self->record_->frame == self) self->record_->frame = nullptr;
   return 1;  // ExceptionContinueSearch
 }
 
 TComponentFrame::TComponentFrame(TComponent* component) noexcept
-    : handler_(reinterpret_cast<void*>(&TComponentFrame::Handle)), component_(component) {
+    : handler_(reinterpret_cast<void*>(&TComponentFrame::Handle)), component_(component), record_(nullptr) {
   asm volatile("movl %%fs:0, %0" : "=r"(next_));
   asm volatile("movl %0, %%fs:0" : : "r"(this) : "memory");
+  for (TRecord& r : t_frameRecords) {
+    if (r.frame != nullptr) continue;
+    r = {this, component};
+    record_ = &r;
+    break;
+  }
 }
 
 TComponentFrame::~TComponentFrame() {
+  // A record found stale meanwhile may serve another frame by now.
+  if (record_ != nullptr && record_->frame == this) record_->frame = nullptr;
   asm volatile("movl %0, %%fs:0" : : "r"(next_) : "memory");
   if (g_waitingCount.load(std::memory_order_relaxed) != 0) ResumeReturned();
 }
 
-// The thread's registrations from the head on, followed while they lie on the live part of the
-// stack (between this call and the stack's base) and go up it; frames are those with this
-// module's handler. A registration an unwind skipped is no longer on the chain.
+// The components of the thread's frames, by reference, innermost first on the running fiber:
+// its registrations from the head on, followed while they lie on the live part of the stack
+// (between this call and the stack's base) and go up it; frames are those with this module's
+// handler, and a registration an unwind skipped is no longer on the chain. Then the records of
+// frames on other fibers' stacks; a record on the running stack off its live chain is stale (a
+// jump past the frame) and goes.
 template <class TVisit>
 void TComponentFrames::Each(TVisit&& visit) {
-  uintptr_t at = 0, high = 0;
-  asm volatile("movl %%fs:0, %0" : "=r"(at));
-  asm volatile("movl %%fs:4, %0" : "=r"(high));
-  const uintptr_t low = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-  while (at >= low && high > sizeof(TComponentFrame) && at <= high - sizeof(TComponentFrame) && (at & 3) == 0) {
-    auto* frame = reinterpret_cast<TComponentFrame*>(at);
-    const auto next = reinterpret_cast<uintptr_t>(frame->next_);
-    if (frame->handler_ == reinterpret_cast<void*>(&TComponentFrame::Handle)) visit(frame);
-    if (next <= at) break;
-    at = next;
+  const auto chain = [](auto&& step) {
+    uintptr_t at = 0, high = 0;
+    asm volatile("movl %%fs:0, %0" : "=r"(at));
+    asm volatile("movl %%fs:4, %0" : "=r"(high));
+    const uintptr_t low = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    while (at >= low && high > sizeof(TComponentFrame) && at <= high - sizeof(TComponentFrame) && (at & 3) == 0) {
+      auto* frame = reinterpret_cast<TComponentFrame*>(at);
+      const auto next = reinterpret_cast<uintptr_t>(frame->next_);
+      if (frame->handler_ == reinterpret_cast<void*>(&TComponentFrame::Handle)) step(frame);
+      if (next <= at) break;
+      at = next;
+    }
+  };
+  chain([&](TComponentFrame* frame) { visit(frame->component_); });
+  for (TComponentFrame::TRecord& r : t_frameRecords) {
+    if (r.frame == nullptr) continue;
+    if (!OnRunningStack(reinterpret_cast<uintptr_t>(r.frame))) {
+      visit(r.component);
+      continue;
+    }
+    bool live = false;
+    chain([&](TComponentFrame* frame) { live = live || frame == r.frame; });
+    if (!live) r.frame = nullptr;
   }
 }
 
@@ -906,24 +960,28 @@ TComponentFrame::~TComponentFrame() {
 
 template <class TVisit>
 void TComponentFrames::Each(TVisit&& visit) {
-  for (TComponentFrame* f = t_componentFrames; f != nullptr; f = f->next_) visit(f);
+  for (TComponentFrame* f = t_componentFrames; f != nullptr; f = f->next_) visit(f->component_);
 }
 
 #endif
 
 bool ComponentCodeRunning(const TComponent* root) {
   bool running = false;
-  TComponentFrames::Each([&](TComponentFrame* f) {
-    const TComponent* c = TComponentFrames::ComponentOf(f);
+  TComponentFrames::Each([&](const TComponent* c) {
     if (!running && c != nullptr && HeldBy(c, root)) running = true;
   });
   return running;
 }
 
 void ForgetComponentFrames(const TComponent* component) noexcept {
-  TComponentFrames::Each([&](TComponentFrame* f) {
-    if (TComponentFrames::ComponentOf(f) == component) TComponentFrames::ComponentOf(f) = nullptr;
+  TComponentFrames::Each([&](TComponent*& c) {
+    if (c == component) c = nullptr;
   });
+#if defined(_WIN32) && defined(__i386__)
+  // Records of frames on the running stack are visited through their frames: theirs too.
+  for (TComponentFrame::TRecord& r : t_frameRecords)
+    if (r.component == component) r.component = nullptr;
+#endif
   if (g_waitingCount.load(std::memory_order_relaxed) == 0) return;
   const std::lock_guard<std::mutex> guard(WaitingLock());
   DropWaiting([&](const TWaiting& w) { return w.component == component; });

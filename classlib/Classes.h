@@ -456,31 +456,39 @@ class TComponent : public TPersistent {
 // variable, never copied. On 32-bit Windows it is one of the thread's exception registrations,
 // linked and unlinked with a few moves: an unwind that goes past it without its destructor (a
 // host's guard catching a crash) takes it off with the stack it stood on, so that no frame
-// outlives its stack; only registrations on the live part of the stack are looked at.
+// outlives its stack; only registrations on the live part of the stack are looked at. The thread
+// also records it (up to a few dozen at once), so that code left waiting on another fiber of the
+// thread counts too: a record is trusted only when it stands off the running fiber's stack (on
+// another fiber's) or on that stack's live registrations, and is dropped when an unwind passes it.
 class TComponentFrame {
  public:
   explicit TComponentFrame(TComponent* component) noexcept;
   ~TComponentFrame();
   TComponentFrame(const TComponentFrame&) = delete;
   TComponentFrame& operator=(const TComponentFrame&) = delete;
+#if defined(_WIN32) && defined(__i386__)
+  struct TRecord;  // the thread's record of a frame, kept by the class library
+#endif
 
  private:
   friend struct TComponentFrames;
 #if defined(_WIN32) && defined(__i386__)
   // Called by the system for an exception dispatched or unwound past the frame: lets it pass.
   static int Handle(void* record, void* frame, void* context, void* dispatcher) noexcept;
-  // The layout of an exception registration (the next one, the handler), then the component.
+  // The layout of an exception registration (the next one, the handler), then the component
+  // and the thread's record of the frame (nullptr when the record was full).
   TComponentFrame* next_;
   void* handler_;
   TComponent* component_;
+  TRecord* record_;
 #else
   TComponent* component_;
   TComponentFrame* next_;
 #endif
 };
-// True when a frame on the calling thread's stack marks `root` or a component it holds: one it
-// owns at any depth, or a child at any depth (GetParentComponent) and what such a child's top
-// parent owns. Freeing `root` now would free the object of code that has not returned yet.
+// True when a frame of the calling thread, on any of its fibers' stacks, marks `root` or a
+// component it holds: one it owns at any depth, or a child at any depth (GetParentComponent) and
+// what such a child's top parent owns. Freeing `root` now would free the object of code that has not returned yet.
 bool ComponentCodeRunning(const TComponent* root);
 // Unmarks `component` in the calling thread's frames and forgets what waits for its code to
 // return (ResumeWhenCodeReturns); its destructor calls this.

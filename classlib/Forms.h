@@ -91,9 +91,11 @@ class TCustomForm : public TWinControl {
   // Frees the form now, or, while code of the form or of a component it holds runs further up
   // the calling thread's stack (its window procedure, its events, a control's handler, a loop
   // such code runs; see TComponentFrame), once that code has returned and the messages queued
-  // for the form by then are handled. Called from another thread than the form's, it leaves the
+  // for the form by then are handled; a form in a foreign window (CreateParented) meanwhile
+  // leaves that window hidden at once. Called from another thread than the form's, it leaves the
   // freeing to the form's thread: through its window, or, for a form without one, once that
-  // thread ends a frame with none of the form's code running.
+  // thread ends a frame with none of the form's code running; when that thread has ended, the
+  // calling thread frees it as its own.
   void Release();
 
   void WndProc(TMessage& message) override;
@@ -137,6 +139,9 @@ class TCustomForm : public TWinControl {
     return form;
   }
   void PlaceWindow();
+  // True when the thread that made the form has ended.
+  bool ThreadEnded() const;
+
 
   TFormBorderStyle borderStyle_ = bsSizeable;
   TPosition position_ = poDesigned;
@@ -147,6 +152,7 @@ class TCustomForm : public TWinControl {
   bool created_ = false;
   bool releasing_ = false;
   uint32_t thread_ = 0;  // the thread that made the form, which frees it
+  void* threadHandle_ = nullptr;  // that thread, to tell whether it has ended
 };
 
 // The published form class that form streams name.

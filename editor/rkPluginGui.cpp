@@ -468,7 +468,9 @@ const TrkEditorServices kEditorServices = {
     [](TPluginGui* form) { form->StopDisplayUpdates(); },
     [](TPluginGui* form) { form->UpdateDisplay(); },
     [](TPluginGui* form) { form->Show(); },
-    [](TPluginGui* form) { delete form; },
+    // Out of the host's window at once (the host may destroy it as the close returns); freed
+    // once the form's own code returns (a close asked inside the knob menu's loop).
+    [](TPluginGui* form) { form->Release(); },
     [](TPluginGui* form) -> void* { return form->HandleAllocated() ? form->GetHandle() : nullptr; },
 };
 

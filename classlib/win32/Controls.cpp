@@ -198,6 +198,9 @@ void TControl::SetBounds(int32_t left, int32_t top, int32_t width, int32_t heigh
   width = std::max(width, 0);
   height = std::max(height, 0);
   if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  // Called by code from outside as well (a host sizing its editor): the handlers of this control,
+  // its parent's and its siblings' that run from here are code of its form.
+  const TComponentFrame frame(this);
   const bool resized = width != width_ || height != height_;
   left_ = left;
   top_ = top;
@@ -217,6 +220,7 @@ void TControl::UpdateBoundsRect(int32_t left, int32_t top, int32_t width, int32_
 
 void TControl::SetBoundsFromWindow(int32_t left, int32_t top, int32_t width, int32_t height) {
   if (left == left_ && top == top_ && width == width_ && height == height_) return;
+  const TComponentFrame frame(this);
   const bool resized = width != width_ || height != height_;
   left_ = left;
   top_ = top;
@@ -352,7 +356,10 @@ bool TControl::DoMouseWheel(TShiftState shift, int32_t delta, TPoint mousePos) {
   return handled;
 }
 
-void TControl::Click() { OnClick(this); }
+void TControl::Click() {
+  const TComponentFrame frame(this);  // code may click a control directly
+  OnClick(this);
+}
 void TControl::DblClick() { OnDblClick(this); }
 void TControl::Resize() { OnResize(this); }
 void TControl::MouseEnter() { OnMouseEnter(this); }
@@ -553,6 +560,8 @@ void TWinControl::DestroyHandle() {
   while (!stack.empty()) {
     TWinControl* c = stack.back();
     stack.pop_back();
+    // A window destroyed with the thread that made it got no WM_NCDESTROY.
+    if (c->handle_ != nullptr && !IsWindow(c->handle_)) c->WindowDestroyed();
     if (c->handle_ == nullptr && c->classHeld_) {
       kbl_win::ReleaseWindowClass(c->windowClass_);
       c->classHeld_ = false;

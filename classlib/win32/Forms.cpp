@@ -37,12 +37,18 @@ KBL_PUBLISHED(TForm) {}
 
 TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner) {
   thread_ = GetCurrentThreadId();
+  // Kept to tell, on a release from another thread, whether this one has ended since.
+  threadHandle_ = OpenThread(SYNCHRONIZE, FALSE, thread_);
   SetVisible(false);
   SetBounds(0, 0, 320, 240);
   controlStyle_.Include(csAcceptsControls);
 }
 
 TCustomForm::~TCustomForm() {
+  // Freed by its owner or by code while it waited for its code to return: a frame ending while
+  // its windows and components go must not free it a second time.
+  releasing_ = true;
+  ForgetComponentFrames(this);
   if (created_) {
     try {
       DoDestroy();
@@ -53,6 +59,7 @@ TCustomForm::~TCustomForm() {
   // Owned components go while the form is still a form (they may be its controls).
   Destroying();
   DestroyComponents();
+  if (threadHandle_ != nullptr) CloseHandle(threadHandle_);
 }
 
 void TCustomForm::AfterConstruction() {
@@ -243,26 +250,30 @@ void TCustomForm::Close() {
 namespace {
 
 // The code of a released form has returned on its thread: it goes once the messages queued for
-// it by then are handled, through its window (made now, on its own thread, when it has none).
-// Without a window to post through it goes at once: none of its code runs.
+// it by then are handled, through its window. Without a live window there is nothing queued for
+// it and none of its code runs: it goes at once (no window is made for it, which could fail
+// inside the frame that ended).
 void ReleaseReturned(TComponent* component) {
   auto* form = static_cast<TCustomForm*>(component);
-  try {
-    if (PostMessageW(form->GetHandle(), CM_RELEASE, 0, 0)) return;
-  } catch (...) {
-    kbl_win::ReportCurrentException();
-  }
+  HWND window = form->HandleAllocated() ? form->GetHandle() : nullptr;
+  if (window != nullptr && IsWindow(window) && PostMessageW(window, CM_RELEASE, 0, 0)) return;
   delete form;
 }
 
 }  // namespace
 
+bool TCustomForm::ThreadEnded() const {
+  return threadHandle_ != nullptr && WaitForSingleObject(threadHandle_, 0) == WAIT_OBJECT_0;
+}
+
 void TCustomForm::Release() {
   if (releasing_) return;
   releasing_ = true;
-  HWND window = HandleAllocated() ? GetHandle() : nullptr;
+  // A window dies with its thread: only a live one tells the form's thread.
+  HWND window = HandleAllocated() && IsWindow(GetHandle()) ? GetHandle() : nullptr;
   const DWORD formThread = window != nullptr ? GetWindowThreadProcessId(window, nullptr) : thread_;
-  if (formThread != GetCurrentThreadId()) {
+  // No code of the form runs on a thread that has ended: this thread frees it, by its own rule.
+  if (formThread != GetCurrentThreadId() && (window != nullptr || !ThreadEnded())) {
     // This thread cannot see the form's code on the form's thread: that thread frees it.
     if (window != nullptr) PostMessageW(window, CM_RELEASE, 0, 0);
     else ResumeWhenCodeReturns(this, formThread, &ReleaseReturned);
@@ -277,7 +288,16 @@ void TCustomForm::Release() {
     delete this;
     return;
   }
-  PostMessageW(GetHandle(), CM_RELEASE, 0, 0);
+  // A form inside a foreign window leaves it now, unseen: its owner may destroy that window as
+  // soon as this returns, and the form's windows with it under the code that still runs.
+  if (GetParentWindow() != nullptr && GetParent() == nullptr && window != nullptr) {
+    Hide();
+    SetParentWindow(HWND_MESSAGE);
+  }
+  // Without a live window of its own (none made, or gone with its thread) it waits for the
+  // frames of this thread.
+  if (window == nullptr || formThread != GetCurrentThreadId() || !PostMessageW(window, CM_RELEASE, 0, 0))
+    ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
 }
 
 void TCustomForm::DoCreate() { OnCreate(this); }

@@ -25,6 +25,8 @@ struct TrkEditorServices {
   // Refreshes the form from the plug-in and its engine.
   void (*UpdateDisplay)(TPluginGui* form) = nullptr;
   void (*Show)(TPluginGui* form) = nullptr;
+  // Takes the form out of the host's window at once and frees it now, or once code of it still
+  // on the stack (a menu loop the host closed the editor from) has returned.
   void (*Free)(TPluginGui* form) = nullptr;
   // The form's window handle; nullptr once the window is gone (the host destroyed its own).
   void* (*Handle)(TPluginGui* form) = nullptr;

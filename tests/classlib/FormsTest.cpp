@@ -620,3 +620,97 @@ TEST(Forms, ReleaseWhileTheFormsCodeWaitsOnAnotherFiberOfTheThreadKeepsIt) {
   EXPECT_TRUE(rig.returned);
   EXPECT_EQ(rig.destroys, 1);
 }
+
+namespace {
+
+// A form waiting for a release asked from another thread, freed meanwhile by its owner, whose
+// OnDestroy ends a frame of the form's thread (other code it calls).
+struct TOwnerFreesRig {
+  static DWORD WINAPI ReleaseFromAnotherThread(void* self) {
+    static_cast<TOwnerFreesRig*>(self)->form->Release();
+    return 0;
+  }
+  void Destroyed(TObject*) {
+    ++destroys;
+    other->Perform(WM_NULL, 0, 0);
+    // A release taken up now would reach for the window of a form being freed (and make it).
+    windowMade = form->HandleAllocated();
+  }
+  TUiBareForm* form = nullptr;
+  TUiBareForm* other = nullptr;
+  int destroys = 0;
+  bool windowMade = false;
+};
+
+}  // namespace
+
+// A form freed by its owner while a release waits for its code is freed once, as it is: the
+// release is forgotten before the form's own destruction runs code.
+TEST(Forms, AFormFreedByItsOwnerWhileAReleaseWaitsIsFreedOnce) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "an owner freeing a form a release waits for");
+  std::unique_ptr<TUiBareForm> other(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  auto* owner = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+  TOwnerFreesRig rig;
+  rig.other = other.get();
+  rig.form = TCustomForm::CreateNew<TUiBareForm>(owner);
+  rig.form->OnDestroy = TNotifyEvent::Of<&TOwnerFreesRig::Destroyed>(&rig);
+  HANDLE thread = CreateThread(nullptr, 0, &TOwnerFreesRig::ReleaseFromAnotherThread, &rig, 0, nullptr);
+  WaitForSingleObject(thread, 10000);
+  CloseHandle(thread);
+  ASSERT_EQ(rig.destroys, 0);
+  delete owner;
+  PumpUntil([] { return false; }, 200);
+  EXPECT_EQ(rig.destroys, 1);
+  EXPECT_FALSE(rig.windowMade);
+}
+
+namespace {
+
+// On a fiber of its own, a host's guard catches a crash in the form's handler, then the fiber
+// hands the thread back to its main fiber, which releases the form.
+struct TFiberCrashRig {
+  void Destroyed(TObject*) { ++destroys; }
+  void Crash(TObject*) { std::longjmp(caught, 1); }
+  static void WINAPI Run(void* self) {
+    auto* r = static_cast<TFiberCrashRig*>(self);
+    if (setjmp(r->caught) == 0) r->form->Perform(WM_ACTIVATE, WA_ACTIVE);
+    SwitchToFiber(r->mainFiber);
+  }
+  static DWORD WINAPI Thread(void* self) {
+    auto* r = static_cast<TFiberCrashRig*>(self);
+    r->mainFiber = ConvertThreadToFiber(nullptr);
+    r->form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    r->form->OnDestroy = TNotifyEvent::Of<&TFiberCrashRig::Destroyed>(r);
+    r->form->OnActivate = TNotifyEvent::Of<&TFiberCrashRig::Crash>(r);
+    void* fiber = CreateFiber(0, &TFiberCrashRig::Run, r);
+    SwitchToFiber(fiber);
+    r->form->Release();
+    r->freedAtOnce = r->destroys;
+    if (r->destroys == 0) delete r->form;
+    DeleteFiber(fiber);
+    ConvertFiberToThread();
+    return 0;
+  }
+  std::jmp_buf caught;
+  void* mainFiber = nullptr;
+  TUiBareForm* form = nullptr;
+  int destroys = 0;
+  int freedAtOnce = -1;
+};
+
+}  // namespace
+
+// The unwind of the caught crash ended the form's code on the other fiber: nothing of it runs
+// on the thread, and a release there frees it at once.
+TEST(Forms, ACrashCaughtOnAnotherFiberLeavesNoCodeOfTheFormRunning) {
+  RegisterWindowTestClasses();
+  const TFailAfter bound(20000, "a crash caught on another fiber");
+  TFiberCrashRig rig;
+  const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
+  HANDLE thread = CreateThread(nullptr, 0, &TFiberCrashRig::Thread, &rig, 0, nullptr);
+  WaitForSingleObject(thread, 15000);
+  CloseHandle(thread);
+  SetUnhandledExceptionFilter(before);
+  EXPECT_EQ(rig.freedAtOnce, 1);
+}

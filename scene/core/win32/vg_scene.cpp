@@ -230,6 +230,7 @@ bool TvgCustomScene::HostCancelModalOwner() {
 }
 
 void TvgCustomScene::SetBounds(int32_t left, int32_t top, int32_t width, int32_t height) {
+  const TComponentFrame code(this);  // the objects realign to the new size: their handlers run
   TCustomControl::SetBounds(left, top, width, height);
   if (engine_ && engine_->GetCanvas() != nullptr && HandleAllocated()) engine_->Resized();
 }

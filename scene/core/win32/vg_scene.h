@@ -28,8 +28,8 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   // Root objects.
   int32_t GetCount() const { return engine_->GetCount(); }
   TvgObject* GetChild(int32_t index) const { return engine_->GetChild(index); }
-  void DeleteChildren() { engine_->DeleteChildren(); }
-  void RealignRoot() { engine_->RealignRoot(); }
+  void DeleteChildren() { const TComponentFrame code(this); engine_->DeleteChildren(); }
+  void RealignRoot() { const TComponentFrame code(this); engine_->RealignRoot(); }
   // Paints whatever is queued now (the update message and WM_PAINT call it); the objects' paint
   // handlers run the scene's code.
   virtual void Draw() {
@@ -76,7 +76,10 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   void BeginDrag() override { engine_->BeginDrag(); }
   void BeginResize() override { engine_->BeginResize(); }
   void AddUpdateRect(const TvgRect& r) override { engine_->AddUpdateRect(r); }
-  void InsertObject(const std::string& className) override { engine_->InsertObject(className); }
+  void InsertObject(const std::string& className) override {
+    const TComponentFrame code(this);
+    engine_->InsertObject(className);
+  }
   TvgVisualObject* GetActiveControl() override { return engine_->GetActiveControl(); }
   bool GetDisableUpdate() override { return engine_->GetDisableUpdate(); }
   void SetDisableUpdate(bool value) override { engine_->SetDisableUpdate(value); }
@@ -104,7 +107,7 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   // Starts a class-library drag of the object, carried by a zero-size control of the scene; the
   // object's DragEnd runs when it ends. The image is not kept.
   void BeginNativeDrag(TvgObject* source, TvgBitmap* image) override;
-  void SetSelected(TvgVisualObject* value) override { engine_->SetSelected(value); }
+  void SetSelected(TvgVisualObject* value) override { const TComponentFrame code(this); engine_->SetSelected(value); }
   bool GetAnimatedCaret() override { return engine_->GetAnimatedCaret(); }
 
   // --- Drag and drop
