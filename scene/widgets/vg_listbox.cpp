@@ -59,7 +59,6 @@ TvgListBoxItem::TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgListBoxItem::~TvgListBoxItem() {
-  if (lineList_ != nullptr) lineList_->styledLineItems_.erase(this);
   lineList_ = nullptr;  // no longer the list's to hear of
   checkBox_ = nullptr;
   DestroyTree();
@@ -80,6 +79,7 @@ TvgListBox* TvgListBoxItem::ListBox() const {
 }
 
 void TvgListBoxItem::ApplyResource() {
+  TranslateAnewIfLinesChanged();
   // The style taken (the old one freed, the new one put in) is as every item made from a line
   // takes it when first painted.
   const bool styling = styling_;
@@ -102,13 +102,34 @@ void TvgListBoxItem::ApplyStyle() {
     translated_ = true;
     if (lineList_ != nullptr) lineList_->linesTranslated_ = true;
   }
-  if (lineList_ != nullptr && GetAutoTranslate() && !InDesign()) lineList_->styledLineItems_.insert(this);
+  if (lineList_ != nullptr && GetAutoTranslate() && !InDesign()) {
+    styledFromLine_ = true;
+    translationChecked_ = lineList_->linesChanged_;
+  }
   checkBox_ = PartOf<TvgCheckBox>(this, "check");
   if (checkBox_ == nullptr) return;
   checkBox_->SetIsChecked(isChecked_);
   checkBox_->OnChange = TNotifyEvent::Of<&TvgListBoxItem::CheckChanged>(this);
   TvgListBox* list = ListBox();
   checkBox_->SetVisible(list != nullptr && list->GetShowCheckboxes());
+}
+
+void TvgListBoxItem::TranslateAnewIfLinesChanged() {
+  TvgListBox* list = lineList_;
+  if (list == nullptr || !styledFromLine_ || translationChecked_ == list->linesChanged_) return;
+  translationChecked_ = list->linesChanged_;
+  // Without a translation in force a text is its own: nothing to ask (and no text collected).
+  const TvgTranslation& translation = vgTranslation();
+  const bool none = !translation.Translate && translation.Language == nullptr;
+  const WideString source = GetSortText();
+  if ((none ? source : vgTranslate(source)) == GetText()) return;
+  // Styled under another translation: as an item made now from its line, which takes its style
+  // (and with it the translation now in force) as it is painted.
+  styledFromLine_ = false;
+  ++list->ownItemChanges_;
+  const TvgRestoreOnExit back([list] { --list->ownItemChanges_; });
+  SetText(source);
+  SetNeedStyleLookup(true);
 }
 
 void TvgListBoxItem::FreeStyle() {
@@ -365,10 +386,7 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
-    if (item->lineList_ == this) {
-      item->lineList_ = nullptr;
-      styledLineItems_.erase(item);
-    }
+    if (item->lineList_ == this) item->lineList_ = nullptr;
     if (dragItem_ == item) dragItem_ = nullptr;
   }
   // Inside an update the layout waits for the end of the outermost one.
@@ -899,34 +917,21 @@ void TvgListBox::RemakeLineItem(size_t line, const WideString& text, bool place,
   first = std::min(first, static_cast<size_t>(at));
 }
 
-void TvgListBox::TranslateKeptAnew() {
-  if (styledLineItems_.empty()) return;
-  // Without a translation in force a text is its own: nothing to ask (and no text collected).
-  const TvgTranslation& translation = vgTranslation();
-  const bool none = !translation.Translate && translation.Language == nullptr;
-  for (auto it = styledLineItems_.begin(); it != styledLineItems_.end();) {
-    TvgListBoxItem* item = *it;
-    const WideString source = item->GetSortText();
-    if ((none ? source : vgTranslate(source)) == item->GetText()) {
-      ++it;
-      continue;
-    }
-    // Styled under another translation: as an item made now from its line, which takes its
-    // style (and with it the translation now in force) when next painted.
-    it = styledLineItems_.erase(it);
-    item->SetText(source);
-    item->SetNeedStyleLookup(true);
-    item->Repaint();
-  }
-}
-
 void TvgListBox::PutTab(size_t line, bool made) {
-  // Items made afresh take the tab order in the order they are made: the lines', after the
-  // list's other children (a sort moves the children, not their tab order). A new item's tab
-  // comes last, where the last line's belongs.
+  // Items made afresh take the tab order in the order they are made: the lines' (a sort moves
+  // the children, not their tab order). A new item's tab comes last, where the last line's
+  // belongs; another goes just before the next line's item's tab, or just after the one before
+  // it, wherever the program put the tabs of the list's other children.
   if (made && line + 1 == lineItems_.size()) return;
-  const size_t base = GetContent()->TabList().size() - lineItems_.size();
-  lineItems_[line]->SetTabOrder(static_cast<int32_t>(base + line));
+  TvgListBoxItem* item = lineItems_[line];
+  const int32_t own = item->GetTabOrder();
+  if (line + 1 < lineItems_.size()) {
+    const int32_t next = lineItems_[line + 1]->GetTabOrder();
+    if (own >= 0 && next >= 0) item->SetTabOrder(own < next ? next - 1 : next);
+  } else if (line > 0) {
+    const int32_t before = lineItems_[line - 1]->GetTabOrder();
+    if (own >= 0 && before >= 0) item->SetTabOrder(own < before ? before : before + 1);
+  }
 }
 
 bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted) {
@@ -1057,7 +1062,8 @@ void TvgListBox::MatchLines(const TvgItemLines& lines, size_t& first) {
   bool remade = false;
   for (size_t i = 0; i < lineItems_.size(); ++i) {
     const WideString line = lines.Get(static_cast<int32_t>(i));
-    if (lineItems_[i]->GetText() == line) continue;
+    // The text the item was made from, not the one its style translated it to.
+    if (lineItems_[i]->GetSortText() == line) continue;
     RemakeLineItem(i, line, false, first);
     remade = true;
   }
@@ -1136,7 +1142,9 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
         keptSorted = false;
         MatchLines(lines, first);
       }
-      TranslateKeptAnew();
+      // Items kept that took their style under another translation take it anew when next
+      // painted, as the items of a list made now do.
+      ++linesChanged_;
     }
     if (sorted_ && !keptSorted) {
       PutItemsInLineOrder();

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "classlib/Classes.h"
@@ -67,6 +66,10 @@ class TvgListBoxItem : public TvgTextControl {
   // Tells the list that made the item from a line of a change it did not make itself.
   void ChangedByOthers();
   void PropertyChanged() override { ChangedByOthers(); }
+  // After a change to its list's lines, an item styled under another translation than the one
+  // in force now is given its line's text back, to be styled (translated) again as an item made
+  // now is: one translation per item the first time it is styled or painted after the change.
+  void TranslateAnewIfLinesChanged();
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
@@ -74,6 +77,8 @@ class TvgListBoxItem : public TvgTextControl {
   TvgListBox* lineList_ = nullptr;  // the list that made it from a line, while the item is in it
   bool styling_ = false;            // taking its style (which translates the text)
   bool translated_ = false;         // the style translated the text given, kept in untranslated_
+  bool styledFromLine_ = false;     // styled, translated, while the line list's own
+  uint32_t translationChecked_ = 0;  // the list's linesChanged_ when last styled or checked
   WideString untranslated_;
 };
 
@@ -306,10 +311,6 @@ class TvgListBox : public TvgScrollBox {
   // The item of line `line` freed and a new one made from `text` in its place (moved there
   // when `place`); `first` takes the lowest index of the content touched.
   void RemakeLineItem(size_t line, const WideString& text, bool place, size_t& first);
-  // The kept items styled under a translation other than the one in force now given their
-  // lines' texts back, to be styled (translated) again when painted, as items made now are.
-  // Costs a translation per styled item, none without a translation in force.
-  void TranslateKeptAnew();
   // The tab of the item of line `line` put where the lines' order puts it; `made`: the item was
   // just made (its tab last).
   void PutTab(size_t line, bool made);
@@ -384,8 +385,9 @@ class TvgListBox : public TvgScrollBox {
   bool linesTranslated_ = false;
   int32_t ownItemChanges_ = 0;   // the combo box changes an item for its own showing of it
   std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order
-  // The items made from lines that took their style (which translated their texts).
-  std::unordered_set<TvgListBoxItem*> styledLineItems_;
+  // Counts the changes to the lines the items followed: an item styled (translated) before the
+  // last one checks its translation when next styled or painted.
+  uint32_t linesChanged_ = 0;
   TvgLineItemLooks lineLooks_;              // the looks of the items made from lines
   TvgListBoxItem* keptSelected_ = nullptr;  // while following: the selected item, while it lives
   bool scrollOwed_ = false;  // the scroll to the selected item, put off with the layout

@@ -21,6 +21,24 @@
 
 namespace {
 
+// A translation in force for a test's length; none again after it.
+struct TTranslationInForce {
+  explicit TTranslationInForce(std::function<WideString(const WideString&)> translate = nullptr) {
+    vgTranslation().Translate = std::move(translate);
+  }
+  ~TTranslationInForce() { vgTranslation().Translate = nullptr; }
+};
+
+// Each item styled, as painting it does; the texts then shown.
+std::vector<std::u16string> StyledTexts(TvgListBox* list) {
+  std::vector<std::u16string> texts;
+  for (int32_t i = 0; i < list->Count(); ++i) {
+    list->ItemByIndex(i)->ApplyResource();
+    texts.push_back(list->ItemByIndex(i)->GetText());
+  }
+  return texts;
+}
+
 class ListBoxTest : public WidgetsFixture {
  protected:
   // A list with items "item 0" .. of the given heights (19 when none given).
@@ -1095,21 +1113,7 @@ TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
 // sorts the list whole (lines exchanged), and with a comparison of its own (which a list made
 // afresh runs on its items before they are styled).
 TEST_F(ListBoxTest, ALineAddedAmongTranslatedItemsOfASortedListStandsAsInAFreshList) {
-  struct TTranslation {
-    TTranslation() {
-      vgTranslation().Translate = [](const WideString& t) { return t == u"b" ? WideString(u"zz") : WideString(); };
-    }
-    ~TTranslation() { vgTranslation().Translate = nullptr; }
-  } translation;
-  // Each item styled, as painting it does; the texts then shown.
-  const auto shown = [](TvgListBox* list) {
-    std::vector<std::u16string> texts;
-    for (int32_t i = 0; i < list->Count(); ++i) {
-      list->ItemByIndex(i)->ApplyResource();
-      texts.push_back(list->ItemByIndex(i)->GetText());
-    }
-    return texts;
-  };
+  const TTranslationInForce translation([](const WideString& t) { return t == u"b" ? WideString(u"zz") : WideString(); });
   struct TBackwards {
     int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) { return vgWideCompareText(b->GetText(), a->GetText()); }
   } backwards;
@@ -1128,11 +1132,11 @@ TEST_F(ListBoxTest, ALineAddedAmongTranslatedItemsOfASortedListStandsAsInAFreshL
     };
     TvgStringListBox* list = make(10);
     list->GetItems()->SetTextStr(u"a\nb\nc");
-    shown(list);
+    StyledTexts(list);
     change(list->GetItems());
     TvgStringListBox* fresh = make(130);
     fresh->GetItems()->Assign(list->GetItems());
-    EXPECT_EQ(shown(list), shown(fresh));
+    EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
     delete fresh;
     delete list;
   }
@@ -1231,12 +1235,7 @@ TEST_F(ListBoxTest, AHorizontalStringListWithFewerLinesIsLaidOutAsAFreshOne) {
 // A line that takes the place of a styled item (the closed box styles the item it paints) shows
 // as an item made afresh from it: translated once styled. Put anew, and moved there by a sort.
 TEST_F(ListBoxTest, AComboLineInThePlaceOfAStyledItemIsTranslatedAsAFreshOne) {
-  struct TTranslation {
-    TTranslation() {
-      vgTranslation().Translate = [](const WideString& t) { return t == u"new" ? WideString(u"neu") : WideString(); };
-    }
-    ~TTranslation() { vgTranslation().Translate = nullptr; }
-  } translation;
+  const TTranslationInForce translation([](const WideString& t) { return t == u"new" ? WideString(u"neu") : WideString(); });
   const std::pair<const char*, std::function<void(TvgWideStrings*)>> changes[] = {
       {"put", [](TvgWideStrings* lines) { lines->Put(1, u"new"); }},
       {"sort", [](TvgWideStrings* lines) { lines->Sort(); }}};
@@ -1442,26 +1441,16 @@ TEST_F(ListBoxTest, ItemsKeptAcrossALineChangeHaveTheTabOrderOfAFreshList) {
 // Items styled under one translation, then a line added under another: the list shows what a
 // list made afresh from the lines shows once styled, every text in the translation now in force.
 TEST_F(ListBoxTest, ALineChangeAfterTheTranslationChangedShowsTheTextsOfAFreshList) {
-  struct TTranslation {
-    ~TTranslation() { vgTranslation().Translate = nullptr; }
-  } restore;
-  const auto shown = [](TvgListBox* list) {
-    std::vector<std::u16string> texts;
-    for (int32_t i = 0; i < list->Count(); ++i) {
-      list->ItemByIndex(i)->ApplyResource();
-      texts.push_back(list->ItemByIndex(i)->GetText());
-    }
-    return texts;
-  };
+  const TTranslationInForce restore;
   vgTranslation().Translate = [](const WideString& t) { return t == u"b" ? WideString(u"bee") : WideString(); };
   auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
   list->GetItems()->SetTextStr(u"a\nb\nc");
-  shown(list);
+  StyledTexts(list);
   vgTranslation().Translate = [](const WideString& t) { return t == u"a" ? WideString(u"ay") : WideString(); };
   list->GetItems()->Add(u"d");
   auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
   fresh->GetItems()->Assign(list->GetItems());
-  EXPECT_EQ(shown(list), shown(fresh));
+  EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
   delete fresh;
   delete list;
 }
@@ -1535,27 +1524,17 @@ TEST_F(ListBoxTest, ALinePutAfterAnotherChildsTabMovedKeepsTheItemsTabsInLineOrd
 // Lines sorted under a translation that gives one line the text of another: each item shows its
 // own line's translation, as in a list made afresh.
 TEST_F(ListBoxTest, LinesSortedUnderATranslationShowTheTextsOfAFreshList) {
-  struct TTranslation {
-    ~TTranslation() { vgTranslation().Translate = nullptr; }
-  } restore;
-  const auto shown = [](TvgListBox* list) {
-    std::vector<std::u16string> texts;
-    for (int32_t i = 0; i < list->Count(); ++i) {
-      list->ItemByIndex(i)->ApplyResource();
-      texts.push_back(list->ItemByIndex(i)->GetText());
-    }
-    return texts;
-  };
+  const TTranslationInForce restore;
   vgTranslation().Translate = [](const WideString& t) {
     return t == u"x" ? WideString(u"y") : t == u"y" ? WideString(u"w") : WideString();
   };
   auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
   list->GetItems()->SetTextStr(u"y\nx");
-  shown(list);
+  StyledTexts(list);
   list->GetItems()->Sort();
   auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
   fresh->GetItems()->Assign(list->GetItems());
-  EXPECT_EQ(shown(list), shown(fresh));
+  EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
   delete fresh;
   delete list;
 }
@@ -1564,9 +1543,7 @@ TEST_F(ListBoxTest, LinesSortedUnderATranslationShowTheTextsOfAFreshList) {
 // translation of every item the list keeps.
 TEST_F(ListBoxTest, ALineAddedUnderATranslationTranslatesOnlyWhatItMakes) {
   static int32_t asked = 0;
-  struct TTranslation {
-    ~TTranslation() { vgTranslation().Translate = nullptr; }
-  } restore;
+  const TTranslationInForce restore;
   vgTranslation().Translate = [](const WideString& t) {
     ++asked;
     return t == u"b" ? WideString(u"bee") : WideString();
