@@ -924,7 +924,9 @@ void TvgListBox::PutTab(size_t line, bool made) {
   // it, wherever the program put the tabs of the list's other children.
   if (made && line + 1 == lineItems_.size()) return;
   TvgListBoxItem* item = lineItems_[line];
-  const int32_t own = item->GetTabOrder();
+  // A new item's tab is the last (not searched for: a change at the front costs no more).
+  const auto& tabs = GetContent()->TabList();
+  const int32_t own = made && !tabs.empty() && tabs.back() == item ? static_cast<int32_t>(tabs.size()) - 1 : item->GetTabOrder();
   if (line + 1 < lineItems_.size()) {
     const int32_t next = lineItems_[line + 1]->GetTabOrder();
     if (own >= 0 && next >= 0) item->SetTabOrder(own < next ? next - 1 : next);
