@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "classlib/WindowTestUtils.h"
+#include "scene/controls/DefaultStyleSupport.h"
 #include "scene/controls/vg_controls.h"
 #include "scene/controls/vg_layouts.h"
 #include "scene/core/vg_resources.h"
@@ -110,6 +111,19 @@ class SceneWindowFixture : public ::testing::Test {
  private:
   int width_;
   int height_;
+};
+
+// The scene window in the default style linked into the test program (DefaultStyleSupport.cpp).
+class DefaultStyleWindowFixture : public SceneWindowFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(UseDefaultStyle(), nullptr);
+    SceneWindowFixture::SetUp();
+  }
+  void TearDown() override {
+    SceneWindowFixture::TearDown();
+    vgFreeDefaultStyle();
+  }
 };
 
 // Each channel of two 0x..RRGGBB colours within `tolerance`.

@@ -41,16 +41,8 @@ struct THeld {
   }
 };
 
-class PopupFormsTest : public SceneWindowFixture {
+class PopupFormsTest : public DefaultStyleWindowFixture {
  protected:
-  void SetUp() override {
-    ASSERT_NE(UseDefaultStyle(), nullptr);
-    SceneWindowFixture::SetUp();
-  }
-  void TearDown() override {
-    SceneWindowFixture::TearDown();
-    vgFreeDefaultStyle();
-  }
   // Runs the loop until the window is gone.
   bool Gone(HWND window) {
     return PumpUntil([&] { return !IsWindow(window); }, 5000);

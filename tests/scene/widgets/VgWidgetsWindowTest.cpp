@@ -35,16 +35,8 @@ class GdiPlusEnvironment : public ::testing::Environment {
 const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GdiPlusEnvironment);
 
 // The shared scene window in the default style; keys and mouse through the system's input queue.
-class WidgetsWindowTest : public SceneWindowFixture {
+class WidgetsWindowTest : public DefaultStyleWindowFixture {
  protected:
-  void SetUp() override {
-    ASSERT_NE(UseDefaultStyle(), nullptr);
-    SceneWindowFixture::SetUp();
-  }
-  void TearDown() override {
-    SceneWindowFixture::TearDown();
-    vgFreeDefaultStyle();
-  }
   // A control of class T on the root, its style applied and painted.
   template <typename T>
   T* Add(float x, float y, float w, float h) {
