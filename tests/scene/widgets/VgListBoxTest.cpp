@@ -1558,4 +1558,278 @@ TEST_F(ListBoxTest, ALineAddedUnderATranslationTranslatesOnlyWhatItMakes) {
   delete list;
 }
 
+// Items styled under one translation, then the lines changed under another: each kept item asks
+// the translation at most once as it is styled again, as an item of a list made afresh asks it
+// (told through the Translate function, and through the texts a Language list collects).
+TEST_F(ListBoxTest, KeptItemsStyledAgainUnderAnotherTranslationAskItNoMoreThanAFreshList) {
+  static int32_t asked = 0;
+  const TTranslationInForce restore;
+  TvgWideStringList language, collected;
+  struct TLanguageOff {
+    ~TLanguageOff() {
+      vgTranslation().Language = nullptr;
+      vgTranslation().Collect = nullptr;
+    }
+  } languageOff;
+  const std::pair<const char*, std::function<void(const char16_t*)>> ways[] = {
+      {"Translate", [](const char16_t* b) {
+         vgTranslation().Translate = [b](const WideString& t) {
+           ++asked;
+           return t == u"b" ? WideString(b) : WideString();
+         };
+       }},
+      {"Language", [&](const char16_t* b) {
+         vgTranslation().Translate = nullptr;
+         vgTranslation().Language = &language;
+         vgTranslation().Collect = &collected;
+         language.SetTextStr(WideString(u"b=") + b);
+       }}};
+  for (const auto& [name, translateBAs] : ways) {
+    SCOPED_TRACE(name);
+    const auto asks = [&] { return asked + collected.Count(); };
+    translateBAs(u"bee");
+    auto* list = Add<TvgStringListBox>(10, 10, 100, 400);
+    for (int32_t i = 0; i < 10; ++i) list->GetItems()->Add(u"b");
+    StyledTexts(list);
+    translateBAs(u"bay");
+    int32_t before = asks();
+    list->GetItems()->Add(u"c");
+    const std::vector<std::u16string> shown = StyledTexts(list);
+    const int32_t keptAsks = asks() - before;
+    auto* fresh = Add<TvgStringListBox>(120, 10, 100, 400);
+    fresh->GetItems()->Assign(list->GetItems());
+    before = asks();
+    EXPECT_EQ(shown, StyledTexts(fresh));
+    EXPECT_LE(keptAsks, asks() - before);
+    delete fresh;
+    delete list;
+    vgTranslation().Language = nullptr;
+    vgTranslation().Collect = nullptr;
+  }
+}
+
+// A kept item the program gave a text of its own after a line change shows that text, as an item
+// of a list made afresh from the lines, styled, and then given the same text shows it: the same
+// translation in force throughout, the item owes nothing to translate anew.
+TEST_F(ListBoxTest, AKeptItemGivenATextAfterALineChangeShowsItAsOneOfAFreshList) {
+  const TTranslationInForce translation([](const WideString& t) { return t == u"x" ? WideString(u"ex") : WideString(); });
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  list->GetItems()->SetTextStr(u"a\nb\nc");
+  StyledTexts(list);
+  list->GetItems()->Add(u"d");
+  list->ItemByIndex(0)->SetText(u"x");
+  auto* fresh = Add<TvgStringListBox>(120, 10, 100, 100);
+  fresh->GetItems()->Assign(list->GetItems());
+  StyledTexts(fresh);
+  fresh->ItemByIndex(0)->SetText(u"x");
+  EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
+  delete fresh;
+  delete list;
+}
+
+// A closed string combo box painted under one translation, then a line added under another: the
+// box, whose paint now shows its selected item as a combo made afresh from the lines shows it,
+// is asked to repaint when that is another text than it painted.
+TEST_F(ListBoxTest, AClosedComboWhoseItemPaintsAnotherTranslationAfterALineChangeIsRepainted) {
+  const TTranslationInForce restore;
+  const auto translateBAs = [](const char16_t* b) {
+    vgTranslation().Translate = [b](const WideString& t) { return t == u"b" ? WideString(b) : WideString(); };
+  };
+  const auto make = [this] {
+    auto* box = Add<TvgStringComboBox>(10, 10, 100, 22);
+    box->GetItems()->SetTextStr(u"a\nb\nc");
+    box->SetItemIndex(1);
+    return box;
+  };
+  translateBAs(u"bee");
+  TvgStringComboBox* box = make();
+  TvgListBoxItem* item = box->GetListBox()->GetSelected();
+  ASSERT_NE(item, nullptr);
+  item->ApplyResource();  // as the closed box paints it
+  const std::u16string painted = item->GetText();
+  translateBAs(u"bay");
+  scene.updates.clear();
+  box->GetItems()->Add(u"d");
+  bool repainted = false;
+  for (const TvgRect& r : scene.updates) repainted = repainted || vgIntersectsRect(r, box->GetAbsoluteRect());
+  ASSERT_EQ(box->GetListBox()->GetSelected(), item);
+  item->ApplyResource();
+  TvgStringComboBox* fresh = make();
+  fresh->GetItems()->Assign(box->GetItems());
+  fresh->GetListBox()->GetSelected()->ApplyResource();
+  EXPECT_EQ(item->GetText(), fresh->GetListBox()->GetSelected()->GetText());
+  EXPECT_TRUE(repainted || item->GetText() == painted);
+  delete fresh;
+  delete box;
+}
+
+// Random changes to the lines, alone and in batches, of a list with another child whose tab the
+// program moves among the items' tabs: the items' tabs stand in the lines' order after each, as
+// in a list made afresh from the lines; sorted or not.
+TEST_F(ListBoxTest, RandomLineChangesKeepTheItemsTabsInTheLinesOrder) {
+  std::mt19937 random(7);
+  const auto pick = [&random](int32_t n) { return static_cast<int32_t>(random() % static_cast<uint32_t>(n)); };
+  for (const bool sorted : {false, true}) {
+    SCOPED_TRACE(sorted ? "sorted" : "unsorted");
+    auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+    list->SetSorted(sorted);
+    auto* other = new TvgRectangle(list);
+    other->SetParent(list);
+    TvgWideStrings* lines = list->GetItems();
+    int32_t made = 0;
+    const auto fresh = [&made] {
+      const int32_t n = made++;
+      std::u16string text(1, static_cast<char16_t>(u'a' + n % 26));
+      text.append(static_cast<size_t>(n / 26), u'z');
+      return text;
+    };
+    for (int32_t i = 0; i < 6; ++i) lines->Add(fresh());
+    std::string done;
+    // The changes made so far, for the message.
+    const auto note = [&done](const char* what, int32_t a, int32_t b = -1) {
+      done += ' ';
+      done += what;
+      done += ' ';
+      done += std::to_string(a);
+      if (b < 0) return;
+      done += ',';
+      done += std::to_string(b);
+    };
+    for (int32_t step = 0; step < 300; ++step) {
+      const int32_t batch = pick(4) == 0 ? 1 + pick(4) : 1;
+      if (batch > 1) lines->BeginUpdate();
+      for (int32_t b = 0; b < batch; ++b) {
+        const int32_t count = lines->Count();
+        switch (count == 0 ? 0 : pick(6)) {
+          case 0: {
+            const int32_t at = pick(count + 1);
+            lines->Insert(at, fresh());
+            note("insert", at);
+            break;
+          }
+          case 1:
+            if (count > 3) {
+              const int32_t at = pick(count);
+              lines->Delete(at);
+              note("delete", at);
+            }
+            break;
+          case 2: {
+            const int32_t at = pick(count);
+            lines->Put(at, fresh());
+            note("put", at);
+            break;
+          }
+          case 3: {
+            const int32_t x = pick(count), y = pick(count);
+            lines->Exchange(x, y);
+            note("exchange", x, y);
+            break;
+          }
+          case 4: {
+            const int32_t x = pick(count), y = pick(count);
+            lines->Move(x, y);
+            note("move", x, y);
+            break;
+          }
+          default: {
+            const int32_t at = pick(static_cast<int32_t>(list->GetContent()->TabList().size()));
+            other->SetTabOrder(at);
+            note("other's tab", at);
+            break;
+          }
+        }
+      }
+      if (batch > 1) lines->EndUpdate();
+      std::vector<std::u16string> tabbed, expected;
+      for (TvgVisualObject* tab : list->GetContent()->TabList())
+        if (auto* item = dynamic_cast<TvgListBoxItem*>(tab)) tabbed.push_back(item->GetText());
+      for (int32_t i = 0; i < lines->Count(); ++i) expected.push_back(lines->Get(i));
+      ASSERT_EQ(tabbed, expected) << done;
+    }
+    delete list;
+  }
+}
+
+// Random changes to the lines of string lists (unsorted, sorted, sorted by a comparison of the
+// shown texts) under translations switched now and then (none, functions that give lines each
+// other's texts, a Language list), with some items painted between: once styled, the list shows
+// the texts, in the order, of a list made afresh from the lines.
+TEST_F(ListBoxTest, RandomLineAndTranslationChangesShowWhatAFreshListShows) {
+  const TTranslationInForce restore;
+  TvgWideStringList language;
+  language.SetTextStr(u"e=a\na=e");
+  struct TLanguageOff {
+    ~TLanguageOff() { vgTranslation().Language = nullptr; }
+  } languageOff;
+  const std::function<void()> translations[] = {
+      [] { vgTranslation().Translate = nullptr; },
+      [] { vgTranslation().Translate = [](const WideString& t) { return t == u"a" ? WideString(u"b") : t == u"b" ? WideString(u"c") : WideString(); }; },
+      [] { vgTranslation().Translate = [](const WideString& t) { return t == u"c" ? WideString(u"a") : t == u"d" ? WideString(u"dd") : WideString(); }; },
+      [&language] {
+        vgTranslation().Translate = nullptr;
+        vgTranslation().Language = &language;
+      }};
+  struct TBackwards {
+    int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) { return vgWideCompareText(b->GetText(), a->GetText()); }
+  } backwards;
+  std::mt19937 random(11);
+  const auto pick = [&random](int32_t n) { return static_cast<int32_t>(random() % static_cast<uint32_t>(n)); };
+  const auto line = [&pick] { return std::u16string(1, static_cast<char16_t>(u'a' + pick(5))); };
+  for (int32_t kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind == 0 ? "unsorted" : kind == 1 ? "sorted" : "sorted backwards by shown text");
+    const auto make = [&](float x) {
+      auto* l = Add<TvgStringListBox>(x, 10, 100, 400);
+      l->SetSorted(kind > 0);
+      if (kind == 2) l->OnCompare = TOnCompareListBoxItemEvent::Of<&TBackwards::Compare>(&backwards);
+      return l;
+    };
+    TvgStringListBox* list = make(10);
+    TvgWideStrings* lines = list->GetItems();
+    for (int32_t i = 0; i < 5; ++i) lines->Add(line());
+    std::string done;
+    // The changes made so far, for the message.
+    const auto note = [&done](const char* what, int32_t a, int32_t b = -1) {
+      done += ' ';
+      done += what;
+      done += ' ';
+      done += std::to_string(a);
+      if (b < 0) return;
+      done += ',';
+      done += std::to_string(b);
+    };
+    // A translation switched since the lines last changed: nothing for the list to follow yet.
+    bool owed = false;
+    for (int32_t step = 0; step < 200; ++step) {
+      const WideString before = lines->GetTextStr();
+      if (pick(3) == 0) {
+        const int32_t t = pick(4);
+        vgTranslation().Language = nullptr;
+        translations[t]();
+        note("translation", t);
+        owed = true;
+      }
+      const int32_t count = lines->Count();
+      switch (count == 0 ? 0 : pick(6)) {
+        case 0: lines->Insert(pick(count + 1), line()); done += " insert"; break;
+        case 1: if (count > 2) lines->Delete(pick(count)); done += " delete"; break;
+        case 2: lines->Put(pick(count), line()); done += " put"; break;
+        case 3: lines->Exchange(pick(count), pick(count)); done += " exchange"; break;
+        case 4: lines->Sort(); done += " sort"; break;
+        default: lines->Move(pick(count), pick(count)); done += " move"; break;
+      }
+      if (lines->GetTextStr() != before) owed = false;
+      // Some painted.
+      for (int32_t i = 0; i < list->Count(); ++i)
+        if (pick(2) == 0) list->ItemByIndex(i)->ApplyResource();
+      if (owed || pick(4) != 0) continue;
+      TvgStringListBox* fresh = make(120);
+      fresh->GetItems()->Assign(lines);
+      ASSERT_EQ(StyledTexts(list), StyledTexts(fresh)) << done;
+      delete fresh;
+    }
+    delete list;
+  }
+}
+
 }  // namespace
