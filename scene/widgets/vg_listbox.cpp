@@ -122,14 +122,17 @@ void TvgListBoxItem::TranslateAnewIfLinesChanged() {
   const TvgTranslation& translation = vgTranslation();
   const bool none = !translation.Translate && translation.Language == nullptr;
   const WideString source = GetSortText();
-  if ((none ? source : vgTranslate(source)) == GetText()) return;
-  // Styled under another translation: as an item made now from its line, which takes its style
-  // (and with it the translation now in force) as it is painted.
-  styledFromLine_ = false;
-  ++list->ownItemChanges_;
-  const TvgRestoreOnExit back([list] { --list->ownItemChanges_; });
-  SetText(source);
-  SetNeedStyleLookup(true);
+  const WideString now = none ? source : vgTranslate(source);
+  if (now == GetText()) return;
+  // Styled under another translation: the text the style gives an item made now from its line
+  // (the one translation asked here; the style is the same).
+  const bool styling = styling_;
+  styling_ = true;
+  const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
+  SetText(now);
+  translated_ = now != source;
+  untranslated_ = translated_ ? source : WideString();
+  if (translated_) list->linesTranslated_ = true;
 }
 
 void TvgListBoxItem::FreeStyle() {
@@ -187,7 +190,11 @@ void TvgListBoxItem::ChangedByOthers() {
 }
 
 void TvgListBoxItem::SetText(const WideString& value) {
-  if (!styling_) translated_ = false;  // given anew
+  if (!styling_) {
+    // Given anew: no longer a translation, nor the line's text for a check owed after a change.
+    translated_ = false;
+    styledFromLine_ = false;
+  }
   inherited::SetText(value);
 }
 
@@ -1184,6 +1191,9 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     moved = LayOutKeepingNumber(restored, kept, [] {});
   }
   TvgListBoxItem* const now = GetSelected();
+  // The selected item is what a closed combo box shows: its translation is checked now, so that
+  // a text changed by it repaints the box.
+  if (now != nullptr) now->TranslateAnewIfLinesChanged();
   return remake || kept != selected || moved || (now != nullptr && now->GetText() != selectedText);
 }
 

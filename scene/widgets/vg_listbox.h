@@ -42,7 +42,7 @@ class TvgListBoxItem : public TvgTextControl {
   // before). Its style (taken when first painted) and the list's layout are the list's own.
   void AddObject(TvgObject* child) override;
   void RemoveObject(TvgObject* child) override;
-  // A text given anew is no longer a translation of the one given before.
+  // A text given anew is no longer a translation of the one given before, nor its line's.
   void SetText(const WideString& value) override;
 
   bool GetIsChecked() const { return isChecked_; }
@@ -67,8 +67,8 @@ class TvgListBoxItem : public TvgTextControl {
   void ChangedByOthers();
   void PropertyChanged() override { ChangedByOthers(); }
   // After a change to its list's lines, an item styled under another translation than the one
-  // in force now is given its line's text back, to be styled (translated) again as an item made
-  // now is: one translation per item the first time it is styled or painted after the change.
+  // in force now takes the text an item made now from its line shows: one translation per item,
+  // the first time it is styled or painted after the change.
   void TranslateAnewIfLinesChanged();
 
   bool isChecked_ = false;
