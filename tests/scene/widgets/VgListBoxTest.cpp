@@ -1832,4 +1832,100 @@ TEST_F(ListBoxTest, RandomLineAndTranslationChangesShowWhatAFreshListShows) {
   }
 }
 
+// A text the program gives a kept item as the item takes its style (its OnApplyResource) stays
+// shown after a line change, as on the item of a list made afresh given it the same way: the
+// check of the item's translation does not put the line's text back over it.
+TEST_F(ListBoxTest, ATextGivenAsAKeptItemTookItsStyleStaysShownAfterALineChange) {
+  const TTranslationInForce translation([](const WideString& t) { return t == u"b" ? WideString(u"bee") : WideString(); });
+  struct TGivesItsOwn {
+    void Apply(TObject* sender) { static_cast<TvgListBoxItem*>(sender)->SetText(u"own"); }
+  } givesItsOwn;
+  const auto make = [&](float x) {
+    auto* l = Add<TvgStringListBox>(x, 10, 100, 100);
+    l->GetItems()->SetTextStr(u"a\nb\nc");
+    for (int32_t i = 0; i < l->Count(); ++i)
+      l->ItemByIndex(i)->OnApplyResource = TNotifyEvent::Of<&TGivesItsOwn::Apply>(&givesItsOwn);
+    return l;
+  };
+  TvgStringListBox* list = make(10);
+  StyledTexts(list);
+  list->GetItems()->Add(u"d");
+  const std::vector<std::u16string> shown = StyledTexts(list);
+  TvgStringListBox* fresh = make(120);
+  fresh->GetItems()->Add(u"d");
+  EXPECT_EQ(shown, StyledTexts(fresh));
+  delete fresh;
+  delete list;
+}
+
+// A combo's list sorted by a comparison of the shown texts, styled with no translation in force,
+// then a line added under a translation (inside an update of the list, or dropped down after):
+// dropped down, it lists the texts, in the order, of a combo made afresh from the lines.
+TEST_F(ListBoxTest, AComboSortedByShownTextsListsAsAFreshOneAfterALineChangeUnderATranslation) {
+  const TTranslationInForce restore;
+  struct TByShownText {
+    int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) { return vgWideCompareText(a->GetText(), b->GetText()); }
+  } byShownText;
+  const auto make = [&](float x) {
+    auto* box = Add<TvgStringComboBox>(x, 10, 100, 22);
+    box->GetListBox()->SetSorted(true);
+    box->GetListBox()->OnCompare = TOnCompareListBoxItemEvent::Of<&TByShownText::Compare>(&byShownText);
+    box->GetItems()->SetTextStr(u"a\nb\nc");
+    box->SetItemIndex(0);
+    return box;
+  };
+  const auto shown = [](TvgStringComboBox* box) {
+    box->DropDown();
+    const std::vector<std::u16string> texts = StyledTexts(box->GetListBox());
+    box->DropDown();  // closes
+    return texts;
+  };
+  for (const bool inUpdate : {true, false}) {
+    SCOPED_TRACE(inUpdate ? "inside an update" : "outside an update");
+    vgTranslation().Translate = nullptr;
+    TvgStringComboBox* box = make(10);
+    shown(box);
+    vgTranslation().Translate = [](const WideString& t) { return t == u"a" ? WideString(u"z") : WideString(); };
+    if (inUpdate) box->GetListBox()->BeginUpdate();
+    box->GetItems()->Add(u"d");
+    if (inUpdate) box->GetListBox()->EndUpdate();
+    TvgStringComboBox* fresh = make(120);
+    fresh->GetItems()->Assign(box->GetItems());
+    EXPECT_EQ(shown(box), shown(fresh));
+    delete fresh;
+    delete box;
+  }
+}
+
+// Items styled under one translation, then a line added under another, then the style taken
+// anew (as a change of the scene's style makes every control take it): each kept item shows what
+// the item of a list made afresh from the lines shows once styled, and asks the translation no
+// more often.
+TEST_F(ListBoxTest, KeptItemsStyledAnewAfterALineChangeUnderAnotherTranslationShowWhatAFreshListShows) {
+  static int32_t asked = 0;
+  const TTranslationInForce restore;
+  vgTranslation().Translate = [](const WideString& t) { return t == u"a" ? WideString(u"x") : WideString(); };
+  auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+  list->GetItems()->SetTextStr(u"a\nb\nc");
+  StyledTexts(list);
+  // Not a translation of its own output: a text translated twice shows another one.
+  vgTranslation().Translate = [](const WideString& t) {
+    ++asked;
+    return t == u"a" ? WideString(u"b") : t == u"b" ? WideString(u"c") : WideString();
+  };
+  list->GetItems()->Add(u"d");
+  asked = 0;
+  list->UpdateStyle();
+  const int32_t keptAsks = asked;
+  const std::vector<std::u16string> shown = StyledTexts(list);
+  auto* fresh = Add<TvgStringListBox>(120, 10, 100, 100);
+  fresh->GetItems()->Assign(list->GetItems());
+  asked = 0;
+  fresh->UpdateStyle();
+  EXPECT_EQ(shown, StyledTexts(fresh));
+  EXPECT_LE(keptAsks, asked);
+  delete fresh;
+  delete list;
+}
+
 }  // namespace
