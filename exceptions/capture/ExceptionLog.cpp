@@ -187,6 +187,8 @@ void FreeHeirSlot(TLockHeir& heir, int32_t id) {
 
 void TakeOverLibraryWork();
 void RunPutOffClose();
+void LeavePutOffCloseToOthers();
+void EndEntryWait(const void* object);
 void TakeOverWorker();
 }  // namespace
 
@@ -616,9 +618,10 @@ void LeaveKeptToOthers() {
 // Keeps what the program's code lets in on a thread inside an entry. False when it cannot be
 // kept (no copier, the entry's own object, one processed already, a chain too long, no memory):
 // it is then answered at once and not processed, as a nested notification always was.
+// `orphan`: the thread leaves at once and never comes back for it: it is anyone's to process.
 bool KeepException(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime, uint32_t stackTop,
                    uint32_t stackPointer, void* context, void* record, uint8_t displayMode, uintptr_t module,
-                   uint8_t raiseKind, uint8_t handled) {
+                   uint8_t raiseKind, uint8_t handled, bool orphan = false) {
   TKeptExceptions& kept = Kept();
   const TEmberCopyException copy = gCopyException.load();
   if (copy == nullptr || object == nullptr || object == kept.EntryObject || !IsObjectNotListed(object) ||
@@ -653,8 +656,8 @@ bool KeepException(const std::exception* object, uintptr_t address, uint8_t rais
     }
     item->Generation = kept.Generation + 1;
     item->RaiseThread = EmberCurrentThreadID();
-    item->Owner = EmberCurrentThreadID();
-    item->OwnerHandle = ember_detail::PlatformHoldCurrentThread();
+    item->Owner = orphan ? 0 : EmberCurrentThreadID();
+    item->OwnerHandle = orphan ? 0 : ember_detail::PlatformHoldCurrentThread();
     TKeptException* added = item.release();
     std::lock_guard<std::mutex> guard(gKeptLock);
     (gKept.Last != nullptr ? gKept.Last->Next : gKept.First) = added;
@@ -663,8 +666,25 @@ bool KeepException(const std::exception* object, uintptr_t address, uint8_t rais
   } catch (...) {
     return false;
   }
+  // A thread that leaves hands nothing over again; its object's place is another's soon.
+  if (orphan) return true;
   // Its later entries (a hand-over at the end of its catch) find it processed.
   MarkObjectHandled(object);
+  return true;
+}
+
+// A thread of the library's own work given up where it waited (a send's handler of the program
+// goes on after the bound) leaves at its next wait for the lock, touching nothing of the library.
+// What it hands over there is the program's exception all the same: kept as one whose thread is
+// gone, for the next thread whose entry ends. False when the thread was not given up.
+bool LeaveIfGivenUp(const std::exception* object, uintptr_t address, uint8_t raisedByRuntime, uint32_t stackTop,
+                    uint32_t stackPointer, void* context, void* record, uint8_t displayMode, uintptr_t module,
+                    uint8_t raiseKind, uint8_t handled) {
+  const TEmberPark* park = ThreadVars().Park;
+  if (park == nullptr || (park->State.load() & 2) == 0) return false;
+  KeepException(object, address, raisedByRuntime, stackTop, stackPointer, context, record, displayMode, module,
+                raiseKind, handled, true);
+  { const TEmberParked leave; }
   return true;
 }
 
@@ -952,7 +972,10 @@ void TExceptionEntryLock::LeftByUnwind() noexcept {
   // Out of its entries, the thread does not come back for what it kept: its worker, which goes on
   // alone, or the next thread whose entry ends takes it. Handed on before the worker may see the
   // thread gone.
-  if (vars.Busy == 0) LeaveKeptToOthers();
+  if (vars.Busy == 0) {
+    LeaveKeptToOthers();
+    LeavePutOffCloseToOthers();
+  }
   if (state.Active && state.FaultingThread == EmberCurrentThreadID()) state.FaultingGone = true;
   if (holdsBefore_ == 0) {
     vars.Processing = 0;
@@ -985,6 +1008,9 @@ uint8_t NotifyEntry(const std::exception* object, uintptr_t address, uint8_t rai
       return 0;
     }
     if (IsInsideLibraryWork()) return 0;
+    if (callStack == nullptr && LeaveIfGivenUp(object, address, raisedByRuntime, stackTop, stackPointer, context,
+                                               record, displayMode, module, raiseKind, handled))
+      return 0;
     // An exception raised inside the memory manager or the leak tracker (a fault in their locked
     // regions) comes here with their lock held by this thread, which will not give it back while
     // this one waits for the library lock and the processing, nor while the handlers outside run
@@ -1134,6 +1160,7 @@ uint8_t CentralNotify(const std::exception* object, uintptr_t address, uint8_t r
                                      displayMode, module, raiseKind, handled, callStack, lockHeld);
   ProcessKeptExceptions();
   RunPutOffClose();
+  EndEntryWait(object);
   return result;
 }
 
@@ -1186,12 +1213,40 @@ std::atomic<TEmberBeforeProcessEnd> gBeforeProcessEnd{nullptr};
 void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc) { gBeforeProcessEnd = proc; }
 
 namespace {
-std::atomic<void (*)()> gPutOffClose{nullptr};
+// The close put off and the thread whose entry it waits for, with a handle on it; Owner 0: the
+// thread left its entries by an unwind, and the next entry to end runs the close. The lock guards
+// a few words only.
+struct TPutOffClose {
+  void (*Close)() = nullptr;
+  uint32_t Owner = 0;
+  uintptr_t OwnerHandle = 0;
+};
+TPutOffClose gPutOff;
+std::mutex gPutOffLock;
 
-// Runs the close put off, once the calling thread is inside no entry any more.
+// Takes the close put off out when the calling thread is to run it.
+void (*TakePutOffClose(bool any))() {
+  const uint32_t self = EmberCurrentThreadID();
+  uintptr_t handle = 0;
+  void (*close)() = nullptr;
+  {
+    const std::lock_guard<std::mutex> guard(gPutOffLock);
+    if (gPutOff.Close == nullptr) return nullptr;
+    if (!any && gPutOff.Owner != 0 && gPutOff.Owner != self && !ember_detail::PlatformThreadEnded(gPutOff.OwnerHandle))
+      return nullptr;
+    close = std::exchange(gPutOff.Close, nullptr);
+    handle = std::exchange(gPutOff.OwnerHandle, 0);
+    gPutOff.Owner = 0;
+  }
+  ember_detail::PlatformReleaseThread(handle);
+  return close;
+}
+
+// Runs the close put off, once its thread is inside no entry any more and has processed what it
+// kept meanwhile (a drain's own entries come back here before it is over).
 void RunPutOffClose() {
-  if (ThreadVars().Busy != 0 || EmberLibrary().LibraryLock.HeldByThisThread()) return;
-  if (void (*close)() = gPutOffClose.exchange(nullptr)) {
+  if (ThreadVars().Busy != 0 || Kept().Draining || EmberLibrary().LibraryLock.HeldByThisThread()) return;
+  if (void (*close)() = TakePutOffClose(false)) {
     try {
       close();
     } catch (...) {
@@ -1199,18 +1254,61 @@ void RunPutOffClose() {
     }
   }
 }
+
+// The calling thread left its entries by an unwind: a close it put off is the next entry's.
+void LeavePutOffCloseToOthers() {
+  uintptr_t handle = 0;
+  {
+    const std::lock_guard<std::mutex> guard(gPutOffLock);
+    if (gPutOff.Close == nullptr || gPutOff.Owner != EmberCurrentThreadID()) return;
+    gPutOff.Owner = 0;
+    handle = std::exchange(gPutOff.OwnerHandle, 0);
+  }
+  ember_detail::PlatformReleaseThread(handle);
+}
+
+// The wait of the calling thread's last entry that ended, and its object.
+thread_local int64_t tEndedEntryWait = 0;
+thread_local const void* tEndedEntryObject = nullptr;
+
+// An entry over and back in the program's code: an end that comes later is not its exception's,
+// unless it ends the thread for that very object (EntryWaitOfEnded).
+void EndEntryWait(const void* object) {
+  const TEmberThreadVars& vars = ThreadVars();
+  if (vars.Busy != 0 || vars.Terminating != 0 || vars.EndFollows != 0) return;
+  tEndedEntryWait = std::exchange(tEntryWaited, 0);
+  tEndedEntryObject = object;
+}
 }  // namespace
 
 bool PutOffUntilEntryEnds(void (*close)()) {
   if (ThreadVars().Busy == 0) return false;
-  gPutOffClose = close;
+  // On a worker the entry is its faulting thread's, which is waiting for it.
+  TProcessingState& state = Processing();
+  const uint32_t self = EmberCurrentThreadID();
+  const uint32_t faulting = state.FaultingThread;
+  const bool worker = state.Active && faulting != 0 && faulting != self;
+  const uintptr_t handle = worker ? ember_detail::PlatformHoldThread(state.FaultingHandle)
+                                  : ember_detail::PlatformHoldCurrentThread();
+  uintptr_t previous = 0;
+  {
+    const std::lock_guard<std::mutex> guard(gPutOffLock);
+    gPutOff.Close = close;
+    gPutOff.Owner = handle != 0 ? (worker ? faulting : self) : 0;
+    previous = std::exchange(gPutOff.OwnerHandle, handle);
+  }
+  ember_detail::PlatformReleaseThread(previous);
   return true;
 }
 
-bool CancelPutOffClose() { return gPutOffClose.exchange(nullptr) != nullptr; }
+bool CancelPutOffClose() { return TakePutOffClose(true) != nullptr; }
 
 int64_t EntryWaitedMs() { return tEntryWaited; }
 void ForgetEntryWait() { tEntryWaited = 0; }
+void SetEntryWait(int64_t milliseconds) { tEntryWaited = milliseconds; }
+int64_t EntryWaitOfEnded(const void* object) {
+  return object != nullptr && object == tEndedEntryObject ? tEndedEntryWait : 0;
+}
 
 namespace {
 // The thread that processes the kept exceptions before an end; 0: none. One end at a time: an
@@ -1397,6 +1495,9 @@ uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_
     };
     if (nothingToDo()) return 1;
     const bool lockHeld = library.LibraryLock.HeldByThisThread();
+    if (LeaveIfGivenUp(object, address, ThreadVars().LastRaisedByRuntime, 0, 0, nullptr, nullptr, displayMode, module,
+                       0, 0))
+      return 0;
     uint8_t result = 1;
     {
       const TExceptionEntryLock lock;
@@ -1414,6 +1515,7 @@ uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_
     // What came in meanwhile, once the lock is given back (the entry's send has it first).
     ProcessKeptExceptions();
     RunPutOffClose();
+    EndEntryWait(object);
     return result;
   } catch (...) {
     return 1;

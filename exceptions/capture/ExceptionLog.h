@@ -108,6 +108,9 @@ struct TEmberThreadVars {
   // send; see TEmberPark).
   struct TEmberPark* Park = nullptr;
   uint8_t Terminating = 0;       // the library's terminate handler runs on this thread
+  // Set while an entry runs that the process's end may follow at once (a fault no handler may
+  // take): the wait of that entry is kept for the end's bound when the entry is over.
+  uint8_t EndFollows = 0;
   uint8_t FreezeWatch = 0;       // this thread is a freeze watch: its reports are the main thread's
   uint8_t Untracked = 0;         // the library's own allocations: the leak tracker skips them
   uint8_t InFreeze = 0;          // this thread has another one suspended to read its stack
@@ -464,19 +467,30 @@ constexpr uint32_t EmberSendWaitLimitMs = 10000;
 using TEmberBeforeProcessEnd = void (*)(bool closing);
 void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc);
 void RunBeforeProcessEnd(bool closing = true);
-// How long the entry of the exception that ends the process (the calling thread's last entry, or
-// the one the worker processes for) waited for a send that held the library lock; 0 when it did
-// not wait. The end's own wait for sends lasts the rest of the bound: the two last it in all.
+// How long the entry of the exception that ends the process (the calling thread's entry under
+// way, or the one the worker processes for) waited for a send that held the library lock; 0 when
+// it did not wait. The end's own wait for sends lasts the rest of the bound: the two last it in
+// all. An entry over and gone back to the program's code leaves no wait behind: an end that comes
+// later is not its exception's (the terminate handler and an unhandled fault's end follow their
+// exception's entry, and keep it).
 int64_t EntryWaitedMs();
 // The calling thread's end comes without an entry of its own (no exception object): it counts
 // afresh.
 void ForgetEntryWait();
+// The end that follows counts `milliseconds` as the wait of its exception's entry (one processed
+// earlier on this thread, as a fault at its dispatch).
+void SetEntryWait(int64_t milliseconds);
+// The wait of the calling thread's last entry that is over, when it was `object`'s (processed at
+// its raise, before the runtime ends the thread for it); 0 otherwise.
+int64_t EntryWaitOfEnded(const void* object);
 
 // The last close asked inside an exception's processing on the calling thread (the faulting
 // thread answers the host's messages while its dialog shows, or the worker runs the program's
 // code): the library's state must outlive that processing, so `close` is put off and runs once
-// that exception's entry has ended, on the thread that ends it. False when the thread is inside
-// no processing (the caller closes now).
+// that exception's entry has ended, on the thread that ends it (on a worker: its faulting
+// thread), after the exceptions kept there meanwhile. Another thread's entry never runs it,
+// unless that thread is gone (ended, or unwound out of its entries). False when the thread is
+// inside no processing (the caller closes now).
 bool PutOffUntilEntryEnds(void (*close)());
 // Forgets a close put off (the library was opened again meanwhile); true when there was one.
 bool CancelPutOffClose();

@@ -65,6 +65,22 @@ bool gIsCgi = false;
 // report it a second time.
 std::mutex gLastFaultLock;
 std::string gLastFaultMessage;
+// How long that fault's entry waited for the library lock: the end that follows it counts it.
+int64_t gLastFaultWait = 0;
+
+// The process's end may follow the calling thread's entries at once (a fault no handler may
+// take): their wait stays counted when they are over.
+class TEndMayFollow {
+ public:
+  TEndMayFollow() : vars_(ThreadVars()), before_(vars_.EndFollows) { vars_.EndFollows = 1; }
+  ~TEndMayFollow() { vars_.EndFollows = before_; }
+  TEndMayFollow(const TEndMayFollow&) = delete;
+  TEndMayFollow& operator=(const TEndMayFollow&) = delete;
+
+ private:
+  TEmberThreadVars& vars_;
+  const uint8_t before_;
+};
 
 bool InsideModule(uintptr_t address) { return address >= gModuleStart && address < gModuleEnd; }
 
@@ -91,9 +107,21 @@ LONG CALLBACK ModuleFaultHandler(EXCEPTION_POINTERS* pointers) {
       gLastFaultMessage = object->Message();
     }
     CONTEXT* context = pointers->ContextRecord;
-    CentralNotify(object.get(), address, 0, 0, context != nullptr ? context->Esp : 0, context,
-                  const_cast<EXCEPTION_RECORD*>(record), 0, library.Module, 0, 0);
+    {
+      const TEndMayFollow endMayFollow;
+      CentralNotify(object.get(), address, 0, 0, context != nullptr ? context->Esp : 0, context,
+                    const_cast<EXCEPTION_RECORD*>(record), 0, library.Module, 0, 0);
+    }
     ForgetHandledObject(object.get());
+    // Kept with the fault for the unhandled filter; the thread's code goes on as if no end came
+    // (inside an entry the wait is that entry's).
+    if (ThreadVars().Busy == 0) {
+      {
+        std::lock_guard<std::mutex> guard(gLastFaultLock);
+        gLastFaultWait = EntryWaitedMs();
+      }
+      ForgetEntryWait();
+    }
   } catch (...) {
     // the search goes on whatever happened here
   }
@@ -484,9 +512,11 @@ void UnhookExtensionProc() {
       if (processed || IsInsideLibraryWork() || vars.Busy != 0) return;
       processed = true;
       // One processed at its raise (handled exceptions processed in the main thread) was
-      // reported already.
+      // reported already; the end counts the wait of that entry.
       if (IsObjectNotListed(object))
         CentralNotify(object, vars.RaiseAddress, 1, 0, 0, nullptr, nullptr, 0, EmberLibrary().Module, 0, 0);
+      else
+        SetEntryWait(EntryWaitOfEnded(object));
     };
     if (pending) {
       try {
@@ -544,16 +574,22 @@ LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
           MakeSystemException(record->ExceptionCode, address, record->NumberParameters,
                               reinterpret_cast<const uintptr_t*>(record->ExceptionInformation));
       bool seen;
+      int64_t seenWait = 0;
       {
         std::lock_guard<std::mutex> guard(gLastFaultLock);
         seen = object->Message() == gLastFaultMessage;
+        seenWait = gLastFaultWait;
         gLastFaultMessage = object->Message();
       }
       if (!seen) {
         CONTEXT* context = pointers->ContextRecord;
+        const TEndMayFollow endMayFollow;
         CentralNotify(object.get(), address, 0, 0, context != nullptr ? context->Esp : 0, context, record, 0,
                       EmberLibrary().Module, 0, 0);
         ForgetHandledObject(object.get());
+      } else {
+        // Processed as it was dispatched: the end that follows counts that entry's wait.
+        SetEntryWait(seenWait);
       }
     }
   } catch (...) {
@@ -563,7 +599,10 @@ LONG WINAPI LibraryUnhandledFilter(EXCEPTION_POINTERS* pointers) {
   // which the fault handler may have processed already) go out first: the end would cut their
   // threads short. A fault elsewhere is not waited on: it may have left the process's heaps
   // locked, which a send needs.
-  if (ours) RunBeforeProcessEnd(false);
+  if (ours) {
+    RunBeforeProcessEnd(false);
+    if (ThreadVars().Busy == 0) ForgetEntryWait();  // the process may go on
+  }
   if (gOldFilter != nullptr) return gOldFilter(pointers);
   return EXCEPTION_CONTINUE_SEARCH;
 }

@@ -1306,7 +1306,18 @@ TEST_F(ProcessingWin32Test, AnEntryUnwoundToTheHostsGuardLeavesNoOneWaiting) {
 // answers (KBL_BOUND_HANG "server"), or in its before-e-mail handler ("handler"). Then
 // KBL_BOUND_STEP: the wait of an end of the process ("end"), the last close ("close"), or
 // another exception ("next"); its length in milliseconds is noted. "crash": the main thread's
-// code is ended by the runtime (its exception's entry waits, then the end); the start is noted.
+// code is ended by the runtime (its exception's entry waits, then the end); "fault": the main
+// thread faults in the module's code and nothing handles it (the fault's entry waits as the fault
+// is dispatched, then the unhandled-fault filter's end); the start is noted.
+// The host's own filter of an unhandled fault, above the library's: the process ends once the
+// library's filter has run.
+LPTOP_LEVEL_EXCEPTION_FILTER gFilterBelow = nullptr;
+LONG WINAPI EndAfterTheFilters(EXCEPTION_POINTERS* pointers) {
+  if (gFilterBelow != nullptr) gFilterBelow(pointers);
+  TerminateProcess(GetCurrentProcess(), 3);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
 TEST_F(ProcessingWin32Test, BoundedWaitChild) {
   const char* step = std::getenv("KBL_BOUND_STEP");
   if (step == nullptr) GTEST_SKIP() << "a child half of a test";
@@ -1326,6 +1337,11 @@ TEST_F(ProcessingWin32Test, BoundedWaitChild) {
     Note(("@" + std::to_string(start)).c_str());
     LeaveNoexcept("crash");
   }
+  if (std::string(step) == "fault") {
+    Note(("@" + std::to_string(start)).c_str());
+    gFilterBelow = SetUnhandledExceptionFilter(&EndAfterTheFilters);
+    *static_cast<volatile int*>(nullptr) = 0;
+  }
   if (std::string(step) == "end")
     RunBeforeProcessEnd();
   else if (std::string(step) == "close")
@@ -1341,7 +1357,7 @@ TEST_F(ProcessingWin32Test, BoundedWaitChild) {
 // returns; the report given up is in the log file, and the next exception is processed.
 TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTheBound) {
   for (const char* hang : {"server", "handler"}) {
-    for (const char* step : {"end", "close", "next", "crash"}) {
+    for (const char* step : {"end", "close", "next", "crash", "fault"}) {
       SCOPED_TRACE(std::string(hang) + ", " + step);
       testnet::Listener silent([](testnet::Connection& connection) { connection.ReadUntil("\r\nnever\r\n"); });
       testnet::SmtpServer answering;
@@ -1352,12 +1368,12 @@ TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTh
           "--gtest_filter=ProcessingWin32Test.BoundedWaitChild",
           {{"KBL_BOUND_HANG", hang}, {"KBL_BOUND_STEP", step}, {"KBL_BOUND_PORT", std::to_string(port)}}, 60000);
       EXPECT_TRUE(run.Ended);
-      const bool crash = std::string(step) == "crash";
-      EXPECT_EQ(run.ExitCode, crash ? 1u : 0u);
+      const bool fault = std::string(step) == "fault", crash = fault || std::string(step) == "crash";
+      EXPECT_EQ(run.ExitCode, fault ? 3u : crash ? 1u : 0u);
       std::ifstream file(kChildNotes, std::ios::binary);
       std::string waited(std::istreambuf_iterator<char>(file), {});
       EXPECT_FALSE(waited.empty());
-      // A crash: its entry's wait and the end's, from the start to the process's end.
+      // A crash or a fault: its entry's wait and the end's, from the start to the process's end.
       if (crash && !waited.empty()) waited = std::to_string(GetTickCount() - std::stoul(waited.substr(1)));
       if (!waited.empty()) EXPECT_LT(std::stoul(waited), 15000u);
       EXPECT_TRUE(LogHolds("held send"));
