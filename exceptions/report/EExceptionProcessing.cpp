@@ -827,15 +827,15 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 // --- Start-up
 
 namespace {
-std::mutex gAttachLock;
+// Taken again by an open the host makes in a message the last close answers while it waits.
+std::recursive_mutex gAttachLock;
 int32_t gHolders = 0;
-}  // namespace
+// A last close is under way. Its waits (for the sends, for the library lock) are outside the
+// attach lock and answer what is sent to the thread's windows: the host may open a plug-in there,
+// which then finds the library still attached, and the close leaves it so.
+bool gClosing = false;
 
-void StartExceptionReporting() {
-  std::lock_guard<std::mutex> guard(gAttachLock);
-  if (gHolders++ > 0) return;
-  // Opened again before a close put off ran: the library is still attached.
-  if (CancelPutOffClose()) return;
+void AttachReporting() {
   ReportFacts().StartTime = ember_support::LocalNow();
   JoinModuleLists(true);
   SetProcessExceptionProc(&ProcessException);
@@ -847,32 +847,71 @@ void StartExceptionReporting() {
   StartExceptionLog();
 }
 
-namespace {
-void DetachReporting();
+void CloseReporting();
 
-void DetachPutOff() {
-  std::lock_guard<std::mutex> guard(gAttachLock);
-  if (gHolders == 0) DetachReporting();
+void ClosePutOff() {
+  {
+    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+    if (gHolders > 0 || gClosing) return;
+    gClosing = true;
+  }
+  CloseReporting();
 }
 }  // namespace
 
+void StartExceptionReporting() {
+  const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+  if (gHolders++ > 0) return;
+  // Opened again before a close put off ran, or while the last close waits: the library is
+  // still attached, and stays so.
+  if (CancelPutOffClose() || gClosing) return;
+  AttachReporting();
+}
+
 void StopExceptionReporting() {
-  std::lock_guard<std::mutex> guard(gAttachLock);
-  if (gHolders == 0 || --gHolders > 0) return;
-  // Inside an exception's processing on this thread (its dialog answers the host's messages):
-  // the detachment waits for that processing's end, which uses the library's state.
-  if (!PutOffUntilEntryEnds(&DetachPutOff)) DetachReporting();
+  {
+    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+    if (gHolders == 0 || --gHolders > 0) return;
+    // A close under way goes on, and finds no holder.
+    if (gClosing) return;
+    // Inside an exception's processing on this thread (its dialog answers the host's messages):
+    // the detachment waits for that processing's end, which uses the library's state.
+    if (PutOffUntilEntryEnds(&ClosePutOff)) return;
+    gClosing = true;
+  }
+  CloseReporting();
 }
 
 namespace {
-void DetachReporting() {
+// However the close ends, it is over: the next open attaches again.
+struct TClosingEnds {
+  TClosingEnds() = default;
+  TClosingEnds(const TClosingEnds&) = delete;
+  TClosingEnds& operator=(const TClosingEnds&) = delete;
+  ~TClosingEnds() {
+    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+    gClosing = false;
+  }
+};
+
+void CloseReporting() {
+  const TClosingEnds over;
   // A report still being sent in the background ends first, and one that an exception being
   // processed now decides on is sent before the processing ends: a send uses the library's
   // state and runs the module's code, and the host may unload the module once this returns. The
   // sends are waited for EmberSendWaitLimitMs in all; one still going then is given up where it
   // waits (it touches nothing more, and keeps the module loaded until its thread ends), and the
-  // lock it holds goes to the detachment's pass below.
+  // lock it holds goes to the pass below, which also waits for an exception being processed.
   SafeCallProc(&CloseSendThreads, "ESendReport.Done");
+  { const std::lock_guard<TEmberLibraryLock> pass(EmberLibrary().LibraryLock); }
+  const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+  if (gHolders > 0) {
+    // Opened again in a message a wait answered: the library stays attached, sending in the
+    // background again.
+    OpenSendThreads();
+    gClosing = false;
+    return;
+  }
   StopExceptionLog();
   // After the library lock was passed: no report is being sent any more.
   SafeCallProc(&CleanupWinSock, "ESockets.Done");
@@ -885,5 +924,8 @@ void DetachReporting() {
   FreeScreenshot();
   ReleaseReservedMemory();
   JoinModuleLists(false);
+  gClosing = false;
+  // Opened in a message the detachment's own pass answered: up again.
+  if (gHolders > 0) AttachReporting();
 }
 }  // namespace

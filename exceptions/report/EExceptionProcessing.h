@@ -53,6 +53,8 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 // processing are joined to the capture side, which then attaches (StartExceptionLog). The last
 // StopExceptionReporting detaches everything again, puts back what was changed in the process
 // (the socket library a report started is cleaned up) and frees what the report side keeps.
-// Never under the loader lock.
+// The last close's waits answer the host's messages: an open made there, or on another thread
+// meanwhile, neither waits for the close nor is undone by it (the library stays attached). Never
+// under the loader lock.
 void StartExceptionReporting();
 void StopExceptionReporting();
