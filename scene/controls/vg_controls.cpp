@@ -331,7 +331,7 @@ void TvgTextControl::ApplyStyle() {
     part->SetWordWrap(wordWrap_);
     part->GetFont()->Assign(font_);
   }
-  if (autoTranslate_ && !InDesign()) SetText(vgTranslate(text_));
+  if (autoTranslate_ && !InDesign()) SetText(TranslatedText(text_));
 }
 
 // --- Labels

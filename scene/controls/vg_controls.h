@@ -81,6 +81,8 @@ class TvgTextControl : public TvgControl {
   // The style part "text" when it is a TvgText.
   TvgText* TextPart();
   bool InDesign();
+  // The translation the style gives the text (AutoTranslate).
+  virtual WideString TranslatedText(const WideString& text) { return vgTranslate(text); }
 
  private:
   void ForegroundChanged(TObject*);

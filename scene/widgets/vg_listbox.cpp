@@ -79,12 +79,24 @@ TvgListBox* TvgListBoxItem::ListBox() const {
 }
 
 void TvgListBoxItem::ApplyResource() {
-  TranslateAnewIfLinesChanged();
+  if (TranslationOwed()) SetNeedStyleLookup(true);
+  if (GetNeedStyleLookup() && translated_) {
+    // Styled anew from the text it was given, as an item made now: the style translates it once.
+    const bool styling = styling_;
+    styling_ = true;
+    const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
+    SetText(untranslated_);
+    translated_ = false;
+  }
   // The style taken (the old one freed, the new one put in) is as every item made from a line
   // takes it when first painted.
   const bool styling = styling_;
   styling_ = true;
-  const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
+  const TvgRestoreOnExit back([this, styling] {
+    styling_ = styling;
+    answerKept_ = false;
+    restyleOwed_ = false;
+  });
   inherited::ApplyResource();
 }
 
@@ -114,25 +126,28 @@ void TvgListBoxItem::ApplyStyle() {
   checkBox_->SetVisible(list != nullptr && list->GetShowCheckboxes());
 }
 
-void TvgListBoxItem::TranslateAnewIfLinesChanged() {
+bool TvgListBoxItem::TranslationOwed() {
   TvgListBox* list = lineList_;
-  if (list == nullptr || !styledFromLine_ || translationChecked_ == list->linesChanged_) return;
-  translationChecked_ = list->linesChanged_;
-  // Without a translation in force a text is its own: nothing to ask (and no text collected).
-  const TvgTranslation& translation = vgTranslation();
-  const bool none = !translation.Translate && translation.Language == nullptr;
-  const WideString source = GetSortText();
-  const WideString now = none ? source : vgTranslate(source);
-  if (now == GetText()) return;
-  // Styled under another translation: the text the style gives an item made now from its line
-  // (the one translation asked here; the style is the same).
-  const bool styling = styling_;
-  styling_ = true;
-  const TvgRestoreOnExit back([this, styling] { styling_ = styling; });
-  SetText(now);
-  translated_ = now != source;
-  untranslated_ = translated_ ? source : WideString();
-  if (translated_) list->linesTranslated_ = true;
+  if (list != nullptr && styledFromLine_ && translationChecked_ != list->linesChanged_) {
+    translationChecked_ = list->linesChanged_;
+    // Without a translation in force a text is its own: nothing to ask (and no text collected).
+    const TvgTranslation& translation = vgTranslation();
+    const bool none = !translation.Translate && translation.Language == nullptr;
+    answerFor_ = GetSortText();
+    answer_ = none ? answerFor_ : vgTranslate(answerFor_);
+    answerKept_ = true;
+    restyleOwed_ = answer_ != GetText();
+  }
+  return restyleOwed_;
+}
+
+WideString TvgListBoxItem::TranslatedText(const WideString& text) {
+  // The answer the check asked for, not asked again.
+  if (answerKept_ && text == answerFor_) {
+    answerKept_ = false;
+    return answer_;
+  }
+  return inherited::TranslatedText(text);
 }
 
 void TvgListBoxItem::FreeStyle() {
@@ -194,6 +209,8 @@ void TvgListBoxItem::SetText(const WideString& value) {
     // Given anew: no longer a translation, nor the line's text for a check owed after a change.
     translated_ = false;
     styledFromLine_ = false;
+    restyleOwed_ = false;
+    answerKept_ = false;
   }
   inherited::SetText(value);
 }
@@ -1191,10 +1208,10 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     moved = LayOutKeepingNumber(restored, kept, [] {});
   }
   TvgListBoxItem* const now = GetSelected();
-  // The selected item is what a closed combo box shows: its translation is checked now, so that
-  // a text changed by it repaints the box.
-  if (now != nullptr) now->TranslateAnewIfLinesChanged();
-  return remake || kept != selected || moved || (now != nullptr && now->GetText() != selectedText);
+  // The selected item is what a closed combo box shows: its translation is checked now (its text
+  // changes when it is styled again, as it is painted), so that the box repaints.
+  const bool restyled = now != nullptr && now->TranslationOwed();
+  return remake || kept != selected || moved || restyled || (now != nullptr && now->GetText() != selectedText);
 }
 
 bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const std::function<void()>& layout) {

@@ -66,10 +66,12 @@ class TvgListBoxItem : public TvgTextControl {
   // Tells the list that made the item from a line of a change it did not make itself.
   void ChangedByOthers();
   void PropertyChanged() override { ChangedByOthers(); }
-  // After a change to its list's lines, an item styled under another translation than the one
-  // in force now takes the text an item made now from its line shows: one translation per item,
-  // the first time it is styled or painted after the change.
-  void TranslateAnewIfLinesChanged();
+  // After a change to its list's lines, whether an item styled from its line shows another text
+  // than an item made now from that line would (under the translation in force): then it is
+  // styled again when next styled or painted, as an item made now. One translation per item,
+  // asked at the first check after the change and kept for that styling.
+  bool TranslationOwed();
+  WideString TranslatedText(const WideString& text) override;
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
@@ -79,6 +81,10 @@ class TvgListBoxItem : public TvgTextControl {
   bool translated_ = false;         // the style translated the text given, kept in untranslated_
   bool styledFromLine_ = false;     // styled, translated, while the line list's own
   uint32_t translationChecked_ = 0;  // the list's linesChanged_ when last styled or checked
+  bool restyleOwed_ = false;         // the check found another text: styled again when painted
+  bool answerKept_ = false;          // the check's answer_, for answerFor_, kept for the styling
+  WideString answerFor_;
+  WideString answer_;
   WideString untranslated_;
 };
 
