@@ -1928,4 +1928,51 @@ TEST_F(ListBoxTest, KeptItemsStyledAnewAfterALineChangeUnderAnotherTranslationSh
   delete list;
 }
 
+// The selected item is checked as the lines change; the translation is then switched before the
+// item is styled again (painted, or the scene's style taken anew): the item shows what the item
+// of a list made afresh from the lines shows under the translation in force, as its neighbours
+// do, not an answer of the translation switched from.
+TEST_F(ListBoxTest, TheSelectedItemStyledAfterASwitchFollowingALineChangeShowsWhatAFreshListShows) {
+  const TTranslationInForce restore;
+  using TTranslate = std::function<WideString(const WideString&)>;
+  const auto bAs = [](const char16_t* b) -> TTranslate {
+    return [b](const WideString& t) { return t == u"b" ? WideString(b) : WideString(); };
+  };
+  struct TCase {
+    const char* name;
+    TTranslate atChange, atStyling;
+    bool styledAnew;
+  };
+  const TCase cases[] = {
+      {"found unchanged, switched, style taken anew", bAs(u"b1"), bAs(u"b2"), true},
+      {"found changed, switched back, painted", bAs(u"b2"), bAs(u"b1"), false},
+      {"found changed, switched to a third, painted", bAs(u"b2"), bAs(u"b3"), false},
+      {"found changed, switched to none, painted", bAs(u"b2"), nullptr, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto make = [&](float x) {
+      auto* l = Add<TvgStringListBox>(x, 10, 100, 100);
+      l->GetItems()->SetTextStr(u"a\nb\nc");
+      l->SetItemIndex(1);
+      return l;
+    };
+    vgTranslation().Translate = bAs(u"b1");
+    TvgStringListBox* list = make(10);
+    StyledTexts(list);
+    vgTranslation().Translate = c.atChange;
+    list->GetItems()->Add(u"d");
+    vgTranslation().Translate = c.atStyling;
+    TvgStringListBox* fresh = make(120);
+    fresh->GetItems()->Add(u"d");
+    if (c.styledAnew) {
+      list->UpdateStyle();
+      fresh->UpdateStyle();
+    }
+    EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
+    delete fresh;
+    delete list;
+  }
+}
+
 }  // namespace
