@@ -1975,44 +1975,4 @@ TEST_F(ListBoxTest, TheSelectedItemStyledAfterASwitchFollowingALineChangeShowsWh
   }
 }
 
-// Items the program made, with hints their style translates (TranslateHint), styled under one
-// translation and then styled anew under another (as a change of the scene's style makes every
-// control do): each item's hint is what the item of a list made afresh shows, the hint given
-// translated once, as its text is.
-TEST_F(ListBoxTest, ItemsStyledAnewUnderAnotherTranslationShowTheirHintsAsAFreshListDoes) {
-  const TTranslationInForce restore;
-  const auto bAs = [](const char16_t* b) {
-    vgTranslation().Translate = [b](const WideString& t) { return t == u"b" ? WideString(b) : WideString(); };
-  };
-  const auto make = [&](float x) {
-    auto* list = Add<TvgListBox>(x, 10, 100, 100);
-    for (const char16_t* text : {u"a", u"b"}) {
-      auto* item = new TvgListBoxItem(list);
-      item->SetText(text);
-      item->TvgVisualObject::SetHint(text);
-      item->SetShowHint(true);
-      item->TranslateHint = true;
-      item->SetParent(list);
-    }
-    return list;
-  };
-  const auto shown = [](TvgListBox* list) {
-    StyledTexts(list);
-    std::vector<std::u16string> texts;
-    for (int32_t i = 0; i < list->Count(); ++i)
-      texts.push_back(list->ItemByIndex(i)->GetText() + u"|" + list->ItemByIndex(i)->GetHint());
-    return texts;
-  };
-  bAs(u"b1");
-  TvgListBox* list = make(10);
-  shown(list);
-  bAs(u"b2");
-  list->UpdateStyle();
-  TvgListBox* fresh = make(120);
-  fresh->UpdateStyle();
-  EXPECT_EQ(shown(list), shown(fresh));
-  delete fresh;
-  delete list;
-}
-
 }  // namespace
