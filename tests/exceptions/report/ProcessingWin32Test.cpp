@@ -2074,4 +2074,116 @@ TEST(ProcessingChild, AKeptExceptionAskingAnEndAtTheEndIsLoggedWithoutEndingAgai
   std::remove(LogName().c_str());
 }
 
+// --- Probes: an entry left by an unwind, its wait and a close put off after it
+
+// The child half: a report sent in the background holds the library lock 8 s in its
+// before-e-mail handler, which the main thread's next exception waits for; that exception's
+// handler then unwinds to the host's guard, and its report, sent in the background by the worker,
+// takes 4 s there. Once that send is under way the program asks for its end; notes how long the
+// end waited.
+std::jmp_buf gUnwoundWaitGuard;
+
+TEST_F(ProcessingWin32Test, UnwoundEntryWaitChild) {
+  const char* port = std::getenv("KBL_UNWOUND_WAIT_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HANDLE second = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static std::atomic<int32_t> sends{0};
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4) return;
+    if (sends++ > 0) {
+      SetEvent(second);
+      return Sleep(4000);
+    }
+    SetEvent(inside);
+    Sleep(8000);
+  };
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject != nullptr && std::string(record.ExceptionObject->what()) == "after the wait")
+      std::longjmp(gUnwoundWaitGuard, 1);
+  };
+  Process(0, "held send");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  if (setjmp(gUnwoundWaitGuard) == 0) ProcessOnHeap("after the wait");
+  ASSERT_EQ(WaitForSingleObject(second, 30000), WAIT_OBJECT_0);
+  const DWORD start = GetTickCount();
+  RunBeforeProcessEnd();
+  Note(std::to_string(GetTickCount() - start).c_str());
+  ExitProcess(0);
+}
+
+// An entry that is over leaves no wait behind also when a handler unwound it to the host's
+// guard: the end the program asks later has its own bound, and a report whose send takes 4 s goes
+// out.
+TEST(ProcessingChild, AnEntryUnwoundAfterItsWaitDoesNotShortenALaterEndsWait) {
+  testnet::SmtpServer server;
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.UnwoundEntryWaitChild",
+                                        {{"KBL_UNWOUND_WAIT_PORT", std::to_string(server.Port())}}, 60000);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  const std::string waited(std::istreambuf_iterator<char>(file), {});
+  ASSERT_FALSE(waited.empty());
+  EXPECT_LT(std::stoul(waited), 15000u);
+  EXPECT_EQ(SentReports(server), (std::vector<std::string>{"held send.", "after the wait."}))
+      << "the end waited " << waited << " ms";
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// The child half: the main thread's exception's handler unwinds to the host's guard; the worker
+// goes on, and in its dialog the host closes its last plug-in. Then another host thread's
+// exception is processed, and a third exception after it. Notes the close, whether the library
+// was still attached after the other thread's exception, and whether the third reached the log.
+std::jmp_buf gCloseAfterUnwindGuard;
+
+TEST_F(ProcessingWin32Test, CloseAfterUnwindChild) {
+  if (std::getenv("KBL_CLOSE_AFTER_UNWIND") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE closed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    if (record.ExceptionObject != nullptr && std::string(record.ExceptionObject->what()) == "unwound")
+      std::longjmp(gCloseAfterUnwindGuard, 1);
+  };
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    static bool once = false;
+    if (!std::exchange(once, true)) {
+      StopExceptionReporting();  // the host closes its last plug-in
+      Note("closed;");
+      SetEvent(closed);
+    }
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  if (setjmp(gCloseAfterUnwindGuard) == 0) ProcessOnHeap("unwound");
+  if (WaitForSingleObject(closed, 10000) != WAIT_OBJECT_0) Note("no dialog;");
+  Sleep(1000);  // the worker's processing is over
+  std::thread([] { ProcessOnHeap("on another thread"); }).join();
+  Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
+  std::thread([] { ProcessOnHeap("after the close"); }).join();
+  Note(LogHolds("after the close") ? "logged;" : "not logged;");
+  ExitProcess(0);
+}
+
+// A close put off on the worker of a thread that had already unwound out of its entry belongs to
+// no entry of that thread any more: the next entry to end (another thread's) runs it, and the
+// library is detached after it, processing nothing later.
+TEST(ProcessingChild, AClosePutOffAfterItsThreadUnwoundIsRunByTheNextEntry) {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseAfterUnwindChild",
+                                        {{"KBL_CLOSE_AFTER_UNWIND", "1"}}, 40000);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;detached;not logged;");
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
