@@ -126,15 +126,22 @@ void TvgListBoxItem::ApplyStyle() {
   checkBox_->SetVisible(list != nullptr && list->GetShowCheckboxes());
 }
 
+bool TvgListBoxItem::CheckOwed() const {
+  return lineList_ != nullptr && styledFromLine_ && translationChecked_ != lineList_->linesChanged_;
+}
+
+WideString TvgListBoxItem::LineTranslation() const {
+  // Without a translation in force a text is its own: nothing to ask (and no text collected).
+  const TvgTranslation& translation = vgTranslation();
+  const bool none = !translation.Translate && translation.Language == nullptr;
+  return none ? GetSortText() : vgTranslate(GetSortText());
+}
+
 bool TvgListBoxItem::TranslationOwed() {
-  TvgListBox* list = lineList_;
-  if (list != nullptr && styledFromLine_ && translationChecked_ != list->linesChanged_) {
-    translationChecked_ = list->linesChanged_;
-    // Without a translation in force a text is its own: nothing to ask (and no text collected).
-    const TvgTranslation& translation = vgTranslation();
-    const bool none = !translation.Translate && translation.Language == nullptr;
+  if (CheckOwed()) {
+    translationChecked_ = lineList_->linesChanged_;
     answerFor_ = GetSortText();
-    answer_ = none ? answerFor_ : vgTranslate(answerFor_);
+    answer_ = LineTranslation();
     answerKept_ = true;
     restyleOwed_ = answer_ != GetText();
   }
@@ -1208,9 +1215,10 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     moved = LayOutKeepingNumber(restored, kept, [] {});
   }
   TvgListBoxItem* const now = GetSelected();
-  // The selected item is what a closed combo box shows: its translation is checked now (its text
-  // changes when it is styled again, as it is painted), so that the box repaints.
-  const bool restyled = now != nullptr && now->TranslationOwed();
+  // The selected item is what a closed combo box shows: whether its text changes when it is next
+  // styled (or painted) is asked now, so that the box repaints. The check itself stays owed, for
+  // the translation in force then.
+  const bool restyled = now != nullptr && now->CheckOwed() && now->LineTranslation() != now->GetText();
   return remake || kept != selected || moved || restyled || (now != nullptr && now->GetText() != selectedText);
 }
 

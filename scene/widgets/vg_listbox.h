@@ -68,9 +68,13 @@ class TvgListBoxItem : public TvgTextControl {
   void PropertyChanged() override { ChangedByOthers(); }
   // After a change to its list's lines, whether an item styled from its line shows another text
   // than an item made now from that line would (under the translation in force): then it is
-  // styled again when next styled or painted, as an item made now. One translation per item,
-  // asked at the first check after the change and kept for that styling.
+  // styled again as an item made now. Checked when next styled or painted, one translation
+  // asked, its answer kept for that styling.
   bool TranslationOwed();
+  // A line changed since the item took its style or was last checked.
+  bool CheckOwed() const;
+  // The translation in force of the text the item was made from.
+  WideString LineTranslation() const;
   WideString TranslatedText(const WideString& text) override;
 
   bool isChecked_ = false;
