@@ -2186,4 +2186,61 @@ TEST(ProcessingChild, AClosePutOffAfterItsThreadUnwoundIsRunByTheNextEntry) {
   std::remove(LogName().c_str());
 }
 
+// --- Probe: an open on a thread whose exception holds the library lock during the last close
+
+// The child half, in rounds: host thread "holder"'s exception holds the library lock 300 ms in
+// its handler while the main thread closes the last plug-in, whose wait for the lock comes first;
+// host thread "opener"'s exception waits for the lock too, and its handler opens a plug-in (the
+// next round's close is the last again). Which of the two waiting gets the lock first is the
+// system's choice: each round gives both orders a chance. Notes the rounds over and whether the
+// library is attached after them.
+std::atomic<int32_t> gOpenedInHandler{0};
+
+TEST_F(ProcessingWin32Test, OpenInAHandlerDuringTheCloseChild) {
+  if (std::getenv("KBL_OPEN_IN_HANDLER") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE holding = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
+    const std::string what = record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "";
+    if (what == "holder") {
+      SetEvent(holding);
+      Sleep(300);
+    } else if (what == "opener") {
+      StartExceptionReporting();  // the host opens a plug-in on this thread
+      ++gOpenedInHandler;
+    }
+  };
+  constexpr int32_t kRounds = 8;
+  for (int32_t round = 0; round < kRounds; ++round) {
+    std::thread holder([] { ProcessOnHeap("holder"); });
+    ASSERT_EQ(WaitForSingleObject(holding, 30000), WAIT_OBJECT_0);
+    std::thread opener([] {
+      Sleep(100);  // the close waits for the lock already
+      ProcessOnHeap("opener");
+    });
+    StopExceptionReporting();
+    holder.join();
+    opener.join();
+  }
+  Note(gOpenedInHandler == kRounds ? "opened;" : "not opened;");
+  Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
+  ExitProcess(0);
+}
+
+// A plug-in opened on another thread while the last close is under way comes up without the two
+// waiting for each other: here the opening thread holds the library lock (its exception is being
+// processed), which the close's detachment waits for.
+TEST(ProcessingChild, AnOpenInAHandlerDuringTheLastCloseDoesNotWaitForIt) {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenInAHandlerDuringTheCloseChild",
+                                        {{"KBL_OPEN_IN_HANDLER", "1"}}, 40000);
+  EXPECT_TRUE(run.Ended) << "the close and the open wait for each other";
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "opened;attached;");
+  file.close();
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
