@@ -972,11 +972,14 @@ void TExceptionEntryLock::LeftByUnwind() noexcept {
   // Out of its entries, the thread does not come back for what it kept: its worker, which goes on
   // alone, or the next thread whose entry ends takes it. Handed on before the worker may see the
   // thread gone.
-  if (vars.Busy == 0) {
-    LeaveKeptToOthers();
-    LeavePutOffCloseToOthers();
-  }
+  // A close put off after this (on its worker) sees the thread gone and is the next entry's too.
+  if (vars.Busy == 0) LeaveKeptToOthers();
   if (state.Active && state.FaultingThread == EmberCurrentThreadID()) state.FaultingGone = true;
+  if (vars.Busy == 0) {
+    LeavePutOffCloseToOthers();
+    // The entry is over: an end asked later is not its exception's, and has its own bound.
+    if (vars.Terminating == 0 && vars.EndFollows == 0) tEntryWaited = 0;
+  }
   if (holdsBefore_ == 0) {
     vars.Processing = 0;
     vars.InRaiseHandler = 0;
@@ -1288,16 +1291,21 @@ bool PutOffUntilEntryEnds(void (*close)()) {
   const uint32_t self = EmberCurrentThreadID();
   const uint32_t faulting = state.FaultingThread;
   const bool worker = state.Active && faulting != 0 && faulting != self;
-  const uintptr_t handle = worker ? ember_detail::PlatformHoldThread(state.FaultingHandle)
-                                  : ember_detail::PlatformHoldCurrentThread();
-  uintptr_t previous = 0;
+  uintptr_t handle = worker ? ember_detail::PlatformHoldThread(state.FaultingHandle)
+                            : ember_detail::PlatformHoldCurrentThread();
+  uintptr_t previous = 0, unused = 0;
   {
     const std::lock_guard<std::mutex> guard(gPutOffLock);
+    // A faulting thread that left its entries already (unwound, or gone) does not come back to
+    // run it: the next entry to end does. Asked under the lock that its unwind hands the close on
+    // under, so that one of the two sees the other.
+    if (worker && FaultingThreadGone()) unused = std::exchange(handle, 0);
     gPutOff.Close = close;
     gPutOff.Owner = handle != 0 ? (worker ? faulting : self) : 0;
     previous = std::exchange(gPutOff.OwnerHandle, handle);
   }
   ember_detail::PlatformReleaseThread(previous);
+  ember_detail::PlatformReleaseThread(unused);
   return true;
 }
 

@@ -904,14 +904,19 @@ void CloseReporting() {
   // lock it holds goes to the pass below, which also waits for an exception being processed.
   SafeCallProc(&CloseSendThreads, "ESendReport.Done");
   { const std::lock_guard<TEmberLibraryLock> pass(EmberLibrary().LibraryLock); }
-  const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-  if (gHolders > 0) {
-    // Opened again in a message a wait answered: the library stays attached, sending in the
-    // background again.
-    OpenSendThreads();
-    gClosing = false;
-    return;
+  {
+    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+    if (gHolders > 0) {
+      // Opened again in a message a wait answered: the library stays attached, sending in the
+      // background again.
+      OpenSendThreads();
+      gClosing = false;
+      return;
+    }
   }
+  // The detachment runs outside the attach lock too: it waits for the library lock again, and an
+  // exception's processing that took it meanwhile may open a plug-in in a handler. An open meanwhile
+  // counts itself and finds the close under way; the library is attached again at the end.
   StopExceptionLog();
   // After the library lock was passed: no report is being sent any more.
   SafeCallProc(&CleanupWinSock, "ESockets.Done");
@@ -924,8 +929,9 @@ void CloseReporting() {
   FreeScreenshot();
   ReleaseReservedMemory();
   JoinModuleLists(false);
+  const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
   gClosing = false;
-  // Opened in a message the detachment's own pass answered: up again.
+  // Opened while the detachment waited: up again.
   if (gHolders > 0) AttachReporting();
 }
 }  // namespace
