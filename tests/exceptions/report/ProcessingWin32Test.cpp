@@ -732,6 +732,16 @@ void LetOneIn(int32_t at) {
   }
 }
 
+// A window of the calling thread whose procedure is `proc` (its class registered once).
+HWND MakeWindow(WNDPROC proc, const char* className) {
+  WNDCLASSA type{};
+  type.lpfnWndProc = proc;
+  type.hInstance = GetModuleHandleA(nullptr);
+  type.lpszClassName = className;
+  RegisterClassA(&type);
+  return CreateWindowA(className, "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
 LRESULT CALLBACK LetInWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_USER) LetOneIn(kAnsweredWindow);
   return DefWindowProcA(window, message, wParam, lParam);
@@ -750,13 +760,7 @@ TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessed
       {"a hand-over in the handled-exception event", {kExceptionEvent}, TWayIn::HandOver, 0, 1, one},
       {"a hand-over in a window answered while the dialog shows", {kAnsweredWindow}, TWayIn::HandOver, 0, 0, one},
   };
-  WNDCLASSA type{};
-  type.lpfnWndProc = &LetInWindowProc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.lpszClassName = "KblLetInWindow";
-  RegisterClassA(&type);
-  gLetInWindow =
-      CreateWindowA("KblLetInWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  gLetInWindow = MakeWindow(&LetInWindowProc, "KblLetInWindow");
   ASSERT_NE(gLetInWindow, nullptr);
   for (const TLetInCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -1617,12 +1621,7 @@ LRESULT CALLBACK ClosingWindowProc(HWND window, UINT message, WPARAM wParam, LPA
 TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
   if (std::getenv("KBL_PROCESSING_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
   static HWND window;
-  WNDCLASSA type{};
-  type.lpfnWndProc = &ClosingWindowProc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.lpszClassName = "KblClosingWindow";
-  RegisterClassA(&type);
-  window = CreateWindowA("KblClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  window = MakeWindow(&ClosingWindowProc, "KblClosingWindow");
   ASSERT_NE(window, nullptr);
   gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   TEmberReportOutput output = EmberReportOutput();
@@ -1808,12 +1807,7 @@ DWORD WINAPI HandOverAnAbort(void*) {
 TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
   if (std::getenv("KBL_PUT_OFF_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
   static HWND window;
-  WNDCLASSA type{};
-  type.lpfnWndProc = &ClosingWindowProc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.lpszClassName = "KblClosingWindow";
-  RegisterClassA(&type);
-  window = CreateWindowA("KblClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  window = MakeWindow(&ClosingWindowProc, "KblClosingWindow");
   ASSERT_NE(window, nullptr);
   gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   TEmberReportOutput output = EmberReportOutput();
@@ -1913,12 +1907,7 @@ LRESULT CALLBACK HandOverAndCloseProc(HWND window, UINT message, WPARAM wParam, 
 TEST_F(ProcessingWin32Test, KeptThenCloseInsideEntryChild) {
   if (std::getenv("KBL_KEPT_CLOSE_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
   static HWND window;
-  WNDCLASSA type{};
-  type.lpfnWndProc = &HandOverAndCloseProc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.lpszClassName = "KblKeptClosingWindow";
-  RegisterClassA(&type);
-  window = CreateWindowA("KblKeptClosingWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  window = MakeWindow(&HandOverAndCloseProc, "KblKeptClosingWindow");
   ASSERT_NE(window, nullptr);
   gClosedInside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   TEmberReportOutput output = EmberReportOutput();
@@ -1989,12 +1978,7 @@ TEST_F(ProcessingWin32Test, OpenWhileTheLastCloseWaitsChild) {
   const char* port = std::getenv("KBL_OPEN_PORT");
   if (port == nullptr) GTEST_SKIP() << "a child half of a test";
   static HWND window;
-  WNDCLASSA type{};
-  type.lpfnWndProc = &OpeningWindowProc;
-  type.hInstance = GetModuleHandleA(nullptr);
-  type.lpszClassName = "KblOpeningWindow";
-  RegisterClassA(&type);
-  window = CreateWindowA("KblOpeningWindow", "", 0, 0, 0, 10, 10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  window = MakeWindow(&OpeningWindowProc, "KblOpeningWindow");
   ASSERT_NE(window, nullptr);
   static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
