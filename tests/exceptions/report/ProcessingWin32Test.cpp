@@ -2227,4 +2227,75 @@ TEST(ProcessingChild, AnOpenInAHandlerDuringTheLastCloseDoesNotWaitForIt) {
   std::remove(LogName().c_str());
 }
 
+// --- Probes: a close put off on a worker left alone, and exceptions during the detachment
+
+// The child half: a host thread's exception's handler leaves its entry (KBL_CLOSE_ALONE "unwound":
+// it unwinds to the host's guard; "killed": the host kills the thread); the worker goes on, and in
+// its dialog the host closes its last plug-in. No other exception follows. Notes the close and
+// whether the library is still attached once the worker's processing is over.
+std::jmp_buf gAloneCloseGuard;
+
+DWORD WINAPI LeftAloneHost(void*) {
+  if (setjmp(gAloneCloseGuard) == 0) ProcessOnHeap("left alone");
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, CloseOnAWorkerLeftAloneChild) {
+  const char* how = std::getenv("KBL_CLOSE_ALONE");
+  if (how == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE closed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static bool kill;
+  kill = std::string(how) == "killed";
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    if (kill) {
+      SetEvent(inside);
+      Sleep(INFINITE);
+    }
+    std::longjmp(gAloneCloseGuard, 1);
+  };
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    static bool once = false;
+    if (!std::exchange(once, true)) {
+      StopExceptionReporting();  // the host closes its last plug-in
+      Note("closed;");
+      SetEvent(closed);
+    }
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  HANDLE faulting = CreateThread(nullptr, 0, &LeftAloneHost, nullptr, CREATE_SUSPENDED, nullptr);
+  ResumeThread(faulting);
+  if (kill && WaitForSingleObject(inside, 10000) == WAIT_OBJECT_0) {
+    // The handler's call never comes back: the host's watchdog ends the thread.
+    TerminateThread(faulting, 9);
+    WaitForSingleObject(faulting, 10000);
+  }
+  if (WaitForSingleObject(closed, 10000) != WAIT_OBJECT_0) Note("no dialog;");
+  Sleep(3000);  // the worker's processing is over, and so is the worker
+  Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
+  ExitProcess(0);
+}
+
+// A last close put off on the worker of a thread that left its entry (unwound out of it, or
+// killed) is run once that processing is over, also when no other exception ever follows: the
+// host may unload the module after its last close, and nothing of the library may stay hooked
+// into the process.
+TEST(ProcessingChild, AClosePutOffOnAWorkerLeftAloneIsRunWhenItsProcessingEnds) {
+  for (const char* how : {"unwound", "killed"}) {
+    SCOPED_TRACE(how);
+    std::remove(kChildNotes);
+    std::remove(LogName().c_str());
+    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseOnAWorkerLeftAloneChild",
+                                          {{"KBL_CLOSE_ALONE", how}}, 40000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 0u);
+    std::ifstream file(kChildNotes, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;detached;");
+  }
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 }  // namespace
