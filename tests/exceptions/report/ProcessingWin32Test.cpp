@@ -2227,7 +2227,7 @@ TEST(ProcessingChild, AnOpenInAHandlerDuringTheLastCloseDoesNotWaitForIt) {
   std::remove(LogName().c_str());
 }
 
-// --- Probes: a close put off on a worker left alone, and exceptions during the detachment
+// --- Probes: a close put off on a worker left alone, and an open during the detachment
 
 // The child half: a host thread's exception's handler leaves its entry (KBL_CLOSE_ALONE "unwound":
 // it unwinds to the host's guard; "killed": the host kills the thread); the worker goes on, and in
@@ -2294,6 +2294,47 @@ TEST(ProcessingChild, AClosePutOffOnAWorkerLeftAloneIsRunWhenItsProcessingEnds) 
     std::ifstream file(kChildNotes, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;detached;");
   }
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// The child half, in rounds: the main thread closes the last plug-in; a host thread opens one as
+// soon as the close has taken the library's hooks out, and at once its plug-in fails. Notes for
+// each round whether that exception reached the log, and whether the library is attached after.
+TEST_F(ProcessingWin32Test, OpenDuringTheDetachmentChild) {
+  if (std::getenv("KBL_OPEN_DURING_DETACH") == nullptr) GTEST_SKIP() << "a child half of a test";
+  constexpr int32_t kRounds = 5;
+  for (int32_t round = 0; round < kRounds; ++round) {
+    static std::atomic<int32_t> at;
+    at = round;
+    std::thread opener([] {
+      const DWORD start = GetTickCount();
+      while (EmberLibrary().LibraryOn != 0 && GetTickCount() - start < 10000) Sleep(0);
+      StartExceptionReporting();  // the host opens a plug-in
+      ProcessOnHeap(("opened " + std::to_string(at.load())).c_str());
+    });
+    StopExceptionReporting();
+    opener.join();
+  }
+  Sleep(500);
+  for (int32_t round = 0; round < kRounds; ++round)
+    Note(LogHolds("opened " + std::to_string(round)) ? "logged;" : "lost;");
+  Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
+  ExitProcess(0);
+}
+
+// A plug-in opened while the last close detaches the library is up when its open returns: an
+// exception it raises at once is processed, not lost in the rest of the detachment.
+TEST(ProcessingChild, APlugInOpenedDuringTheDetachmentIsUpWhenItsOpenReturns) {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenDuringTheDetachmentChild",
+                                        {{"KBL_OPEN_DURING_DETACH", "1"}}, 40000);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kChildNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "logged;logged;logged;logged;logged;attached;");
+  file.close();
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
 }
