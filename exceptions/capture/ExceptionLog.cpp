@@ -1098,9 +1098,11 @@ uint8_t NotifyEntry(const std::exception* object, uintptr_t address, uint8_t rai
               }
               // A faulting thread that is gone (killed, or unwound out of its entry) does not come
               // back for what it kept; this worker processes it, as a thread of its own now.
+              // So does it a close put off inside this processing (its entry is over here).
               if (faultingGone) {
                 ThreadVars().Busy = 0;
                 ProcessKeptExceptions();
+                RunPutOffClose();
               }
             });
           } catch (...) {

@@ -2,11 +2,15 @@
 // report side to the capture side.
 #include "EExceptionProcessing.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
+#include <utility>
 
 #include "EBugReport.h"
 #include "EDeliverySupport.h"
@@ -833,7 +837,17 @@ int32_t gHolders = 0;
 // A last close is under way. Its waits (for the sends, for the library lock) are outside the
 // attach lock and answer what is sent to the thread's windows: the host may open a plug-in there,
 // which then finds the library still attached, and the close leaves it so.
-bool gClosing = false;
+std::atomic<bool> gClosing{false};
+// The closing thread, held while the close runs (under the attach lock): an open on another
+// thread waits for the close's end, not for a thread killed inside it.
+uintptr_t gClosingThread = 0;
+uint32_t gClosingThreadId = 0;
+
+void SetClosing(bool on) {
+  ember_detail::PlatformReleaseThread(std::exchange(gClosingThread, on ? ember_detail::PlatformHoldCurrentThread() : 0));
+  gClosingThreadId = on ? EmberCurrentThreadID() : 0;
+  gClosing = on;
+}
 
 void AttachReporting() {
   ReportFacts().StartTime = ember_support::LocalNow();
@@ -853,19 +867,39 @@ void ClosePutOff() {
   {
     const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
     if (gHolders > 0 || gClosing) return;
-    gClosing = true;
+    SetClosing(true);
   }
   CloseReporting();
 }
 }  // namespace
 
 void StartExceptionReporting() {
-  const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-  if (gHolders++ > 0) return;
-  // Opened again before a close put off ran, or while the last close waits: the library is
-  // still attached, and stays so.
-  if (CancelPutOffClose() || gClosing) return;
-  AttachReporting();
+  {
+    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+    ++gHolders;
+    if (!gClosing) {
+      // Opened again before a close put off ran: the library is still attached, and stays so.
+      if (gHolders == 1 && !CancelPutOffClose()) AttachReporting();
+      return;
+    }
+    // The last close is under way, and attaches the library again at its end. Neither its own
+    // thread (an open in a message its waits answer) nor a thread holding the library lock (an
+    // exception's handler, which the close's detachment waits for) can wait for that end.
+    if (gClosingThreadId == EmberCurrentThreadID() || EmberLibrary().LibraryLock.HeldByThisThread()) return;
+  }
+  // Another thread's close: the plug-in is up once it has ended. What is sent to this thread's
+  // windows meanwhile is answered; a closing thread killed inside is not waited for.
+  const bool answers = ember_detail::PlatformHasMessageQueue();
+  for (;;) {
+    {
+      const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
+      if (!gClosing || ember_detail::PlatformThreadEnded(gClosingThread)) return;
+    }
+    if (answers)
+      ember_detail::PlatformWaitAnsweringSent(10);
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 void StopExceptionReporting() {
@@ -877,7 +911,7 @@ void StopExceptionReporting() {
     // Inside an exception's processing on this thread (its dialog answers the host's messages):
     // the detachment waits for that processing's end, which uses the library's state.
     if (PutOffUntilEntryEnds(&ClosePutOff)) return;
-    gClosing = true;
+    SetClosing(true);
   }
   CloseReporting();
 }
@@ -890,7 +924,7 @@ struct TClosingEnds {
   TClosingEnds& operator=(const TClosingEnds&) = delete;
   ~TClosingEnds() {
     const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-    gClosing = false;
+    SetClosing(false);
   }
 };
 
@@ -910,7 +944,7 @@ void CloseReporting() {
       // Opened again in a message a wait answered: the library stays attached, sending in the
       // background again.
       OpenSendThreads();
-      gClosing = false;
+      SetClosing(false);
       return;
     }
   }
@@ -930,7 +964,7 @@ void CloseReporting() {
   ReleaseReservedMemory();
   JoinModuleLists(false);
   const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-  gClosing = false;
+  SetClosing(false);
   // Opened while the detachment waited: up again.
   if (gHolders > 0) AttachReporting();
 }
