@@ -67,6 +67,13 @@ class ListBoxTest : public WidgetsFixture {
       if (list->ItemByIndex(i)->GetIsSelected()) out.push_back(i);
     return out;
   }
+  // The texts `list` shows once styled are those of a string list box made afresh from its lines.
+  void ExpectShownAsAFreshList(TvgStringListBox* list) {
+    auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
+    fresh->GetItems()->Assign(list->GetItems());
+    EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
+    delete fresh;
+  }
   int VisibleMarkers(TvgListBox* list) {
     int n = 0;
     for (TvgVisualObject* m : list->SelectionClones()) n += m->GetVisible() ? 1 : 0;
@@ -1448,10 +1455,7 @@ TEST_F(ListBoxTest, ALineChangeAfterTheTranslationChangedShowsTheTextsOfAFreshLi
   StyledTexts(list);
   vgTranslation().Translate = [](const WideString& t) { return t == u"a" ? WideString(u"ay") : WideString(); };
   list->GetItems()->Add(u"d");
-  auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
-  fresh->GetItems()->Assign(list->GetItems());
-  EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
-  delete fresh;
+  ExpectShownAsAFreshList(list);
   delete list;
 }
 
@@ -1532,10 +1536,7 @@ TEST_F(ListBoxTest, LinesSortedUnderATranslationShowTheTextsOfAFreshList) {
   list->GetItems()->SetTextStr(u"y\nx");
   StyledTexts(list);
   list->GetItems()->Sort();
-  auto* fresh = Add<TvgStringListBox>(10, 130, 100, 100);
-  fresh->GetItems()->Assign(list->GetItems());
-  EXPECT_EQ(StyledTexts(list), StyledTexts(fresh));
-  delete fresh;
+  ExpectShownAsAFreshList(list);
   delete list;
 }
 
