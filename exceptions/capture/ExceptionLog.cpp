@@ -978,7 +978,7 @@ void TExceptionEntryLock::LeftByUnwind() noexcept {
   if (vars.Busy == 0) {
     LeavePutOffCloseToOthers();
     // The entry is over: an end asked later is not its exception's, and has its own bound.
-    if (vars.Terminating == 0 && vars.EndFollows == 0) tEntryWaited = 0;
+    EndEntryWait(nullptr);
   }
   if (holdsBefore_ == 0) {
     vars.Processing = 0;
