@@ -185,10 +185,12 @@ void HoldMemoryManagerLock();
 // Runs `body(data)` holding the memory manager's lock as the manager's own code holds it; answers
 // false, without running it, when the lock could not be had.
 bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data);
-// Where the next look at a lock's holder pauses, as a look stopped there: just before it suspends
-// the holder, or once it did with the count the system wrote forgotten (as where the system writes
-// it after the suspension in the caller's own code). The look waits until LetPausedLookGo.
-enum class TLookPause { None, BeforeSuspension, CountUnwritten };
+// Where the next look at a lock's holder pauses, as a look stopped or slowed there: just before it
+// suspends the holder, or once it did with the count the system wrote forgotten (as where the
+// system writes it after the suspension in the caller's own code); just before it resumes the
+// holder, its record marked for the resumption, or once it did with the resumption's count
+// forgotten. The look waits until LetPausedLookGo.
+enum class TLookPause { None, BeforeSuspension, CountUnwritten, BeforeResumption, ResumptionUnwritten };
 void PauseNextLook(TLookPause at);
 // True from when a look waits where PauseNextLook said until it has ended, once let go.
 bool LookPaused();

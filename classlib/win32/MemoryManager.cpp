@@ -599,8 +599,10 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // only when the look's suspension is in effect, whatever other threads did to the holder's count
 // meanwhile. A look that goes on after its record was taken gives no verdict (what it read may
 // have been read while the holder ran), and undoes its suspension only when the taker resumed
-// nothing. A record stays the look's until the look frees it, or until the watch finds the
-// look's thread ended.
+// nothing. A look marked for its resumption is taken only once its thread has stopped (ended, or
+// kept suspended): one that runs resumes the holder a moment later, nothing between can hold it
+// up, and its turn lasts until then, so that the look's one suspension is resumed once. A record
+// stays the look's until the look frees it, or until the watch finds the look's thread ended.
 
 // Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
@@ -766,27 +768,46 @@ bool ReadSuspendCount(const TThreadEntries& entries, HANDLE thread, ULONG& count
   return entries.QueryThread(thread, 35, &count, sizeof count, nullptr) == 0;
 }
 
-// Takes look `number`'s record away from it while it is under way; answers whether this call took
-// it. The exchange that takes it decides who resumes the holder: the taker resumes it when the
-// look's suspension is in effect, and the look then resumes nothing; otherwise the look undoes
-// its own suspension, if it makes one, when it goes on. A look taken before its suspension never
-// makes one. Only a look stopped between a call of the system and the system's writing of that
-// call's count (where the system writes it in the caller's own code, after the call) leaves a
-// doubt, settled by the holder's count: a suspension counted when it rose since the look read it,
-// a resumption not made while the holder is suspended at all.
-bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number) {
+// True while the look's thread runs: neither ended nor kept suspended (nor one the system cannot
+// tell the count of).
+bool LookerRuns(const TThreadEntries& entries, HANDLE looker) {
+  ULONG count = 0;
+  return !Ended(looker) && ReadSuspendCount(entries, looker, count) && count == 0;
+}
+
+// What an attempt to take a look's record came to.
+enum class TTaking {
+  Taken,     // by this call
+  NotLive,   // the look is over, or was taken before
+  Resuming,  // the look runs on to its resumption, which nothing between can hold up: left to it
+};
+
+// Takes look `number`'s record away from it while it is under way. The exchange that takes it
+// decides who resumes the holder: the taker resumes it when the look's suspension is in effect,
+// and the look then resumes nothing; otherwise the look undoes its own suspension, if it makes
+// one, when it goes on. A look taken before its suspension never makes one. A look marked for its
+// resumption whose thread runs is left to it (unless `evenResuming`, at the module's end): the
+// look resumes without asking its record again, so a taker's resumption would be a second one,
+// ending another look's suspension or the host's own. Only a look stopped between a call of the
+// system and the system's writing of that call's count (where the system writes it in the
+// caller's own code, after the call) leaves a doubt, settled by the holder's count: a suspension
+// counted when it rose since the look read it, a resumption not made while the count stays above
+// the one the look's suspension found.
+TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number, bool evenResuming) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
     // The look's while its number is in the word: filled in before it goes live.
     HANDLE holder = record.holder;
     ULONG now = 0;
     const bool counted = ReadSuspendCount(entries, holder, now);
+    const uint32_t before = record.before.load(std::memory_order_acquire);
     bool resume = false;
     if (RecordPhaseOf(word) == kSuspending) {
-      const uint32_t before = record.before.load(std::memory_order_acquire);
       resume = CountOf(word) != kNoCount || (before != kNoCount && counted && now > before);
-    } else if (RecordPhaseOf(word) == kResuming) {
-      resume = record.resumed.load(std::memory_order_acquire) == kNoCount && counted && now > 0;
+    } else if (RecordPhaseOf(word) == kResuming && record.resumed.load(std::memory_order_acquire) == kNoCount) {
+      if (!evenResuming && LookerRuns(entries, record.looker)) return TTaking::Resuming;
+      const uint32_t found = CountOf(word) != kNoCount ? CountOf(word) : before;
+      resume = found != kNoCount && counted && now > found;
     }
     if (!record.word.compare_exchange_weak(word, WithPhase(word, resume ? kTakenResumed : kTakenUnresumed),
                                            std::memory_order_acq_rel, std::memory_order_acquire))
@@ -794,9 +815,9 @@ bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t num
     ULONG count = 0;
     if (resume) entries.ResumeCounted(holder, &count);
     CloseHandle(holder);
-    return true;
+    return TTaking::Taken;
   }
-  return false;
+  return TTaking::NotLive;
 }
 
 // Frees the record whose word is `word`, closing its handle of the look's thread; false when the
@@ -808,10 +829,14 @@ bool FreeRecord(TLookRecord& record, uint64_t word) {
   return true;
 }
 
-// Takes over the look of `turn`, found under way and not moved for a while, and ends its turn.
-void TakeTurn(const TThreadEntries& entries, uint32_t turn) {
-  TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits);
+// Takes over the look of `turn`, found under way and not moved for a while, and ends its turn;
+// false when the look is left to resume the holder itself: its turn goes on, so that no other look
+// suspends the holder before that resumption.
+bool TakeTurn(const TThreadEntries& entries, uint32_t turn) {
+  if (TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits, false) == TTaking::Resuming)
+    return false;
   gLookTurn.compare_exchange_strong(turn, 0, std::memory_order_acq_rel);
+  return true;
 }
 
 // Settles the records of looks that will never go on (their thread ended): one under way is
@@ -823,7 +848,7 @@ bool SettleRecords(const TThreadEntries& entries, bool all) {
     const uint64_t word = record.word.load(std::memory_order_acquire);
     if (RecordPhaseOf(word) < kLive) continue;  // free, or being filled in
     const bool ended = Ended(record.looker);
-    if (IsLive(word, NumberOf(word)) && (all || ended)) TakeRecord(entries, record, NumberOf(word));
+    if (IsLive(word, NumberOf(word)) && (all || ended)) TakeRecord(entries, record, NumberOf(word), true);
     const uint64_t now = record.word.load(std::memory_order_acquire);
     if (ended && NumberOf(now) == NumberOf(word) && IsTaken(now) && FreeRecord(record, now)) continue;
     inUse = true;
@@ -864,6 +889,20 @@ bool Advance(TLookRecord& record, uint32_t number, uint32_t phase) {
   return false;
 }
 
+// Tests only: waits here, as a look stopped at `at`, when PauseNextLook asked for it, until let go.
+void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
+  auto asked = at;
+  if (gPauseNextLook.load(std::memory_order_relaxed) != at || !gPauseNextLook.compare_exchange_strong(asked, {}))
+    return;
+  if (at == kbl_detail::TLookPause::CountUnwritten) {
+    uint64_t word = record.word.load(std::memory_order_acquire);
+    while (!record.word.compare_exchange_weak(word, (word & ~uint64_t{kNoCount}) | kNoCount)) {
+    }
+  }
+  if (at == kbl_detail::TLookPause::ResumptionUnwritten) record.resumed.store(kNoCount);
+  for (gPausedLook.store(kPaused); gPausedLook.load() == kPaused;) Sleep(1);
+}
+
 // Ends look `number`, which suspended the holder's `thread` when `suspended`, and frees its record.
 // While the record is still its own, the look resumes the holder and answers true (its verdict
 // stands). When it was taken before, answers false: the look undoes its suspension only when the
@@ -872,7 +911,11 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
   ULONG count = 0;
   const bool own = Advance(record, number, kResuming);
   if (own) {
-    if (suspended) entries.ResumeCounted(thread, reinterpret_cast<ULONG*>(&record.resumed));
+    if (suspended) {
+      PauseIfAsked(kbl_detail::TLookPause::BeforeResumption, record);
+      entries.ResumeCounted(thread, reinterpret_cast<ULONG*>(&record.resumed));
+      PauseIfAsked(kbl_detail::TLookPause::ResumptionUnwritten, record);
+    }
     HANDLE holder = record.holder;
     const uint64_t resuming = record.word.load(std::memory_order_acquire);
     if (RecordPhaseOf(resuming) == kResuming && FreeRecord(record, resuming)) {
@@ -884,19 +927,6 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
   if (!own && RecordPhaseOf(word) == kTakenUnresumed && suspended) entries.ResumeCounted(thread, &count);
   if (NumberOf(word) == number && IsTaken(word)) FreeRecord(record, word);
   return own;
-}
-
-// Tests only: waits here, as a look stopped at `at`, when PauseNextLook asked for it, until let go.
-void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
-  auto asked = at;
-  if (gPauseNextLook.load(std::memory_order_relaxed) != at || !gPauseNextLook.compare_exchange_strong(asked, {}))
-    return;
-  if (at == kbl_detail::TLookPause::CountUnwritten) {
-    uint64_t word = record.word.load(std::memory_order_acquire);
-    while (!record.word.compare_exchange_weak(word, (word & ~uint64_t{kNoCount}) | kNoCount)) {
-    }
-  }
-  for (gPausedLook.store(kPaused); gPausedLook.load() == kPaused;) Sleep(1);
 }
 
 // What look `number`, with its record live and the turn its own, finds of the holder's `thread`,
@@ -1141,7 +1171,7 @@ TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD hol
     seenUnderWay = turn;
     return TFinding::Unknown;
   }
-  if (turn != 0) TakeTurn(entries, turn);
+  if (turn != 0 && !TakeTurn(entries, turn)) return TFinding::Unknown;
   seenUnderWay = 0;
   if (gDetacher.load(std::memory_order_relaxed) == CurrentThreadId() &&
       WatchPhaseOf(gWatch.load(std::memory_order_acquire)) == kEnded) {

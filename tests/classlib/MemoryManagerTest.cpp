@@ -837,6 +837,64 @@ TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
   }
 }
 
+// The child half: the host keeps the holder suspended while a look at it pauses at its end, as
+// KBL_RESUMPTION says, and other waiters and the module's watch could take the look over; the
+// holder's count must end where the host left it.
+TEST(MemoryManager, ResumptionChild) {
+  const char* how = std::getenv("KBL_RESUMPTION");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  const bool slowed = std::string(how) == "slowed before it resumes the holder";
+  ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gHow = THold::SuspendedThenLetGo;
+  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  SuspendThread(holder);  // the host's own suspension
+  using enum kbl_detail::TLookPause;
+  entries.PauseNextLook(static_cast<int>(slowed ? BeforeResumption : ResumptionUnwritten));
+  bool served = true;
+  HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
+  HANDLE other = nullptr;
+  if (slowed) {
+    other = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+    EXPECT_TRUE(StaysSuspended(holder, 2, 1000)) << "the look's suspension resumed by another thread before the look resumes it";
+  } else {
+    ASSERT_TRUE(StopThread(looker));  // the watch takes the stopped look over
+    EXPECT_TRUE(StaysSuspended(holder, 1, 1000)) << "the host's suspension ended by the look's taker";
+    ResumeThread(looker);
+  }
+  entries.LetPausedLookGo();
+  for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  EXPECT_TRUE(StaysSuspended(holder, 1, 300)) << "the host's suspension ended";
+  ResumeThread(holder);
+  SetEvent(gGoOn);
+  bool done = true;
+  for (HANDLE thread : {holder, looker, other}) done = done && (thread == nullptr || WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0);
+  EXPECT_TRUE(done) << "the holder or a waiter never ends";
+  EndChild(done);
+}
+
+// A look's one suspension of the holder is resumed once, and the host's own suspension of it is
+// never ended by a look: when the look is slowed just before it resumes the holder while another
+// waiter and the watch find its turn unchanged, and when it is kept suspended once its resumption
+// took place but before its count was written, so that a taker must tell by the holder's count.
+TEST(MemoryManager, ALooksSuspensionIsResumedOnceAndTheHostsNever) {
+  for (const char* how : {"slowed before it resumes the holder", "kept suspended before its resumption's count is written"}) {
+    SCOPED_TRACE(how);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=MemoryManager.ResumptionChild", {{"KBL_RESUMPTION", how}}, 30000);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
+
 namespace {
 
 // The thread whose end, once it is named here, holds the module's lock inside until let go: its
