@@ -1006,6 +1006,22 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
 
 
 // --- The watch
+//
+// One thread of the module's own takes over looks that stopped in the middle.
+// - It starts when a waiter first sleeps for a lock, or is about to look, and no watch runs (none
+//   yet, the last one killed, or a start that has not come about within a second), unless that
+//   waiter holds the system's loader lock. It is made suspended through the system's own entry,
+//   with a 64 KB stack, and let run once its handle is published; nobody waits for its start.
+// - While a look is under way or a look's record is in use, it checks every 200 ms: a look that
+//   has held the turn since two checks ago is taken over (the holder resumed when the look's
+//   suspension is in effect, the turn ended; a look that runs on to its own resumption is left
+//   to it), and the records of looks whose thread ended are taken over and freed.
+// - Otherwise it parks: it waits on its event with no time-out, running nothing and holding its
+//   stack and the event; a look that takes its turn sets the event. It does not end when idle.
+// - It ends only at the module's detach, before any finaliser: the detach marks the state ended
+//   and sets the event, waits a second at most for the watch to leave the module's code, then
+//   ends it. At the process's end the system ends it with the other threads. A watch the host
+//   kills is replaced at the next look.
 
 // The watch's state: its generation and phase in the high half; in the low half its thread's
 // handle (Watching), or when its start began (Starting, by GetTickCount).
@@ -1021,7 +1037,7 @@ std::atomic<uint64_t> gWatch{0};
 std::atomic<uint32_t> gWatchProgress{0};
 // When the watch was let run, by GetTickCount.
 std::atomic<DWORD> gWatchLetRun{0};
-// Wakes the watch when a look takes its turn; between looks it waits on it for ever.
+// Wakes the watch when a look takes its turn; between looks it waits on it with no time-out.
 std::atomic<HANDLE> gWakeWatch{nullptr};
 
 constexpr DWORD kWatchCheckMs = 200;   // between two checks of the turn while looks have records
