@@ -705,6 +705,20 @@ bool StaysSuspended(HANDLE thread, LONG count, DWORD milliseconds) {
   ExitProcess(code);
 }
 
+// Runs the child half `child` (a test's name) once for each way in `ways`, named to it in the
+// environment variable `variable`: each run must end within `milliseconds` and pass.
+void RunChildHalves(const char* child, const char* variable, std::initializer_list<const char*> ways,
+                    DWORD milliseconds = 30000) {
+  for (const char* way : ways) {
+    SCOPED_TRACE(way);
+    const TChildRun run =
+        RunChildProcess(std::string("--gtest_filter=MemoryManager.") + child, {{variable, way}}, milliseconds);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
+
 }  // namespace
 
 // The child half: a thread waits for the lock while it is stopped in its look, or while the
@@ -825,17 +839,28 @@ TEST(MemoryManager, LookerChild) {
 // lock that every thread's start or end takes and that the waiter holds; the lock word naming the
 // watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it).
 TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
-  for (const char* how : {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
-                          "killed before the system wrote its suspension's count",
-                          "kept from suspending the holder until taken over", "killed between looks",
-                          "started under the host's lock", "leaving under the host's lock", "named by the word"}) {
-    SCOPED_TRACE(how);
-    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.LookerChild", {{"KBL_LOOKER", how}}, 30000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended) << "the child hangs";
-    EXPECT_EQ(run.ExitCode, 0u);
-  }
+  RunChildHalves("LookerChild", "KBL_LOOKER",
+                 {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
+                  "killed before the system wrote its suspension's count",
+                  "kept from suspending the holder until taken over", "killed between looks",
+                  "started under the host's lock", "leaving under the host's lock", "named by the word"});
 }
+
+namespace {
+
+// A child half's start: the test module's entries, the events, and a holder inside the module's
+// lock until let go; answers the holder, nullptr when the module or the lock could not be had.
+HANDLE StartChildsHolder(TModuleEntries& entries) {
+  if (!entries.Complete()) return nullptr;
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gHow = THold::SuspendedThenLetGo;
+  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+  return WaitForSingleObject(gLockTaken, 10000) == WAIT_OBJECT_0 ? holder : nullptr;
+}
+
+}  // namespace
 
 // The child half: the host keeps the holder suspended while a look at it pauses at its end, as
 // KBL_RESUMPTION says, and other waiters and the module's watch could take the look over; the
@@ -846,24 +871,19 @@ TEST(MemoryManager, ResumptionChild) {
   const bool slowed = std::string(how) == "slowed before it resumes the holder";
   ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
   TModuleEntries entries;
-  ASSERT_TRUE(entries.Complete());
-  gEntries = &entries;
-  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  gHow = THold::SuspendedThenLetGo;
-  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  HANDLE holder = StartChildsHolder(entries);
+  ASSERT_NE(holder, nullptr);
   SuspendThread(holder);  // the host's own suspension
   using enum kbl_detail::TLookPause;
   entries.PauseNextLook(static_cast<int>(slowed ? BeforeResumption : ResumptionUnwritten));
-  bool served = true;
-  HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  bool served[2] = {};
+  HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &served[0], 0, nullptr);
   for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
   ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
   HANDLE other = nullptr;
   if (slowed) {
-    other = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
-    EXPECT_TRUE(StaysSuspended(holder, 2, 1000)) << "the look's suspension resumed by another thread before the look resumes it";
+    other = CreateThread(nullptr, 0, &RoundTripThread, &served[1], 0, nullptr);
+    EXPECT_TRUE(StaysSuspended(holder, 2, 1000)) << "the look's suspension resumed before the look resumes it";
   } else {
     ASSERT_TRUE(StopThread(looker));  // the watch takes the stopped look over
     EXPECT_TRUE(StaysSuspended(holder, 1, 1000)) << "the host's suspension ended by the look's taker";
@@ -875,7 +895,8 @@ TEST(MemoryManager, ResumptionChild) {
   ResumeThread(holder);
   SetEvent(gGoOn);
   bool done = true;
-  for (HANDLE thread : {holder, looker, other}) done = done && (thread == nullptr || WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0);
+  for (HANDLE thread : {holder, looker, other})
+    done = done && (thread == nullptr || WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0);
   EXPECT_TRUE(done) << "the holder or a waiter never ends";
   EndChild(done);
 }
@@ -885,14 +906,8 @@ TEST(MemoryManager, ResumptionChild) {
 // waiter and the watch find its turn unchanged, and when it is kept suspended once its resumption
 // took place but before its count was written, so that a taker must tell by the holder's count.
 TEST(MemoryManager, ALooksSuspensionIsResumedOnceAndTheHostsNever) {
-  for (const char* how : {"slowed before it resumes the holder", "kept suspended before its resumption's count is written"}) {
-    SCOPED_TRACE(how);
-    const TChildRun run =
-        RunChildProcess("--gtest_filter=MemoryManager.ResumptionChild", {{"KBL_RESUMPTION", how}}, 30000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended) << "the child hangs";
-    EXPECT_EQ(run.ExitCode, 0u);
-  }
+  RunChildHalves("ResumptionChild", "KBL_RESUMPTION",
+                 {"slowed before it resumes the holder", "kept suspended before its resumption's count is written"});
 }
 
 namespace {
@@ -1023,16 +1038,10 @@ TEST(MemoryManager, SuspendedHolderChild) {
 // that every thread's start takes, as the module's first wait begins, no watch over looks can
 // start: no look suspends it then, and a waiter stopped meanwhile leaves it running.
 TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
-  for (const char* how : {"suspended by the host while the look is stopped before its own",
-                          "let go by the host while a look at it is stopped", "under the loader lock",
-                          "holding a host's lock that every thread's start takes"}) {
-    SCOPED_TRACE(how);
-    const TChildRun run =
-        RunChildProcess("--gtest_filter=MemoryManager.SuspendedHolderChild", {{"KBL_HOLDER", how}}, 30000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended) << "the child hangs";
-    EXPECT_EQ(run.ExitCode, 0u);
-  }
+  RunChildHalves("SuspendedHolderChild", "KBL_HOLDER",
+                 {"suspended by the host while the look is stopped before its own",
+                  "let go by the host while a look at it is stopped", "under the loader lock",
+                  "holding a host's lock that every thread's start takes"});
 }
 
 // The child half: sixteen looks at a live holder stay stopped (each taken over, the holder running
@@ -1040,13 +1049,8 @@ TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
 TEST(MemoryManager, StoppedLooksChild) {
   if (std::getenv("KBL_STOPPED_LOOKS") == nullptr) GTEST_SKIP() << "the child half of a test";
   TModuleEntries entries;
-  ASSERT_TRUE(entries.Complete());
-  gEntries = &entries;
-  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  gHow = THold::SuspendedThenLetGo;
-  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  HANDLE holder = StartChildsHolder(entries);
+  ASSERT_NE(holder, nullptr);
   bool served = true;
   for (int i = 0; i < 16; ++i) {
     entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::CountUnwritten));
@@ -1191,13 +1195,7 @@ TEST(MemoryManager, OtherStackChild) {
 // block does not name) is judged by its frame as any other: gone from the code, it is not waited
 // for for ever; inside, it is never taken for gone.
 TEST(MemoryManager, AHolderOnAStackOfItsOwnMakingIsJudgedByItsFrame) {
-  for (const char* how : {"above", "below"}) {
-    SCOPED_TRACE(how);
-    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.OtherStackChild", {{"KBL_OTHER_STACK", how}}, 20000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended) << "the child hangs";
-    EXPECT_EQ(run.ExitCode, 0u);
-  }
+  RunChildHalves("OtherStackChild", "KBL_OTHER_STACK", {"above", "below"}, 20000);
 }
 
 // The child half: a thread holds the module's lock when the process exits (the exit ends it),
