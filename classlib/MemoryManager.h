@@ -188,10 +188,10 @@ void HoldMemoryManagerLock();
 bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data);
 // Where the next look at a lock's holder pauses, as a look stopped or slowed there: just before it
 // suspends the holder, or once it did with the count the system wrote forgotten (as where the
-// system writes it after the suspension in the caller's own code); just before it resumes the
-// holder, its record marked for the resumption, or once it did with the resumption's count
-// forgotten. The look waits until LetPausedLookGo.
-enum class TLookPause { None, BeforeSuspension, CountUnwritten, BeforeResumption, ResumptionUnwritten };
+// system writes it after the suspension in the caller's own code), or at its end, its record
+// marked for the resumption, just before it resumes the holder (or would, its suspension made).
+// The look waits until LetPausedLookGo.
+enum class TLookPause { None, BeforeSuspension, CountUnwritten, BeforeResumption };
 void PauseNextLook(TLookPause at);
 // True from when a look waits where PauseNextLook said until it has ended, once let go.
 bool LookPaused();

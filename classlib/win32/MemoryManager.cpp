@@ -791,8 +791,9 @@ enum class TTaking {
 // ending another look's suspension or the host's own. Only a look stopped between a call of the
 // system and the system's writing of that call's count (where the system writes it in the
 // caller's own code, after the call) leaves a doubt, settled by the holder's count: a suspension
-// counted when it rose since the look read it, a resumption not made while the count stays above
-// the one the look's suspension found.
+// counted when it rose since the look read it, a resumption not made while the holder is
+// suspended at all (a holder left suspended for good would be worse than a host's suspension
+// ended early).
 TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number, bool evenResuming) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
@@ -800,14 +801,13 @@ TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t 
     HANDLE holder = record.holder;
     ULONG now = 0;
     const bool counted = ReadSuspendCount(entries, holder, now);
-    const uint32_t before = record.before.load(std::memory_order_acquire);
     bool resume = false;
     if (RecordPhaseOf(word) == kSuspending) {
+      const uint32_t before = record.before.load(std::memory_order_acquire);
       resume = CountOf(word) != kNoCount || (before != kNoCount && counted && now > before);
     } else if (RecordPhaseOf(word) == kResuming && record.resumed.load(std::memory_order_acquire) == kNoCount) {
       if (!evenResuming && LookerRuns(entries, record.looker)) return TTaking::Resuming;
-      const uint32_t found = CountOf(word) != kNoCount ? CountOf(word) : before;
-      resume = found != kNoCount && counted && now > found;
+      resume = counted && now > 0;
     }
     if (!record.word.compare_exchange_weak(word, WithPhase(word, resume ? kTakenResumed : kTakenUnresumed),
                                            std::memory_order_acq_rel, std::memory_order_acquire))
@@ -899,7 +899,6 @@ void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
     while (!record.word.compare_exchange_weak(word, (word & ~uint64_t{kNoCount}) | kNoCount)) {
     }
   }
-  if (at == kbl_detail::TLookPause::ResumptionUnwritten) record.resumed.store(kNoCount);
   for (gPausedLook.store(kPaused); gPausedLook.load() == kPaused;) Sleep(1);
 }
 
@@ -909,13 +908,12 @@ void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
 // taker resumed nothing. A taker closed the record's handle of the holder.
 bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, bool suspended) {
   ULONG count = 0;
+  // A look whose suspension was refused has nothing to resume: a taker finds it resumed.
+  if (!suspended) record.resumed.store(0, std::memory_order_release);
   const bool own = Advance(record, number, kResuming);
   if (own) {
-    if (suspended) {
-      PauseIfAsked(kbl_detail::TLookPause::BeforeResumption, record);
-      entries.ResumeCounted(thread, reinterpret_cast<ULONG*>(&record.resumed));
-      PauseIfAsked(kbl_detail::TLookPause::ResumptionUnwritten, record);
-    }
+    PauseIfAsked(kbl_detail::TLookPause::BeforeResumption, record);
+    if (suspended) entries.ResumeCounted(thread, reinterpret_cast<ULONG*>(&record.resumed));
     HANDLE holder = record.holder;
     const uint64_t resuming = record.word.load(std::memory_order_acquire);
     if (RecordPhaseOf(resuming) == kResuming && FreeRecord(record, resuming)) {

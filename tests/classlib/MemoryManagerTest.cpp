@@ -863,7 +863,7 @@ HANDLE StartChildsHolder(TModuleEntries& entries) {
 }  // namespace
 
 // The child half: the host keeps the holder suspended while a look at it pauses at its end, as
-// KBL_RESUMPTION says, and other waiters and the module's watch could take the look over; the
+// KBL_RESUMPTION says, and another waiter and the module's watch could take the look over; the
 // holder's count must end where the host left it.
 TEST(MemoryManager, ResumptionChild) {
   const char* how = std::getenv("KBL_RESUMPTION");
@@ -873,9 +873,11 @@ TEST(MemoryManager, ResumptionChild) {
   TModuleEntries entries;
   HANDLE holder = StartChildsHolder(entries);
   ASSERT_NE(holder, nullptr);
-  SuspendThread(holder);  // the host's own suspension
-  using enum kbl_detail::TLookPause;
-  entries.PauseNextLook(static_cast<int>(slowed ? BeforeResumption : ResumptionUnwritten));
+  // The host's own suspension; to the count's limit when the look's is to be refused.
+  for (int i = 0; i < (slowed ? 1 : 1000) && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
+  }
+  const LONG hosts = SuspendCountOf(holder);
+  entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
   bool served[2] = {};
   HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &served[0], 0, nullptr);
   for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
@@ -883,16 +885,17 @@ TEST(MemoryManager, ResumptionChild) {
   HANDLE other = nullptr;
   if (slowed) {
     other = CreateThread(nullptr, 0, &RoundTripThread, &served[1], 0, nullptr);
-    EXPECT_TRUE(StaysSuspended(holder, 2, 1000)) << "the look's suspension resumed before the look resumes it";
+    EXPECT_TRUE(StaysSuspended(holder, hosts + 1, 1000)) << "the look's suspension resumed before the look resumes it";
   } else {
     ASSERT_TRUE(StopThread(looker));  // the watch takes the stopped look over
-    EXPECT_TRUE(StaysSuspended(holder, 1, 1000)) << "the host's suspension ended by the look's taker";
+    EXPECT_TRUE(StaysSuspended(holder, hosts, 1000)) << "the host's suspension ended by the look's taker";
     ResumeThread(looker);
   }
   entries.LetPausedLookGo();
   for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
-  EXPECT_TRUE(StaysSuspended(holder, 1, 300)) << "the host's suspension ended";
-  ResumeThread(holder);
+  EXPECT_TRUE(StaysSuspended(holder, hosts, 300)) << "the host's suspension ended";
+  while (ResumeThread(holder) > 1) {
+  }
   SetEvent(gGoOn);
   bool done = true;
   for (HANDLE thread : {holder, looker, other})
@@ -902,12 +905,12 @@ TEST(MemoryManager, ResumptionChild) {
 }
 
 // A look's one suspension of the holder is resumed once, and the host's own suspension of it is
-// never ended by a look: when the look is slowed just before it resumes the holder while another
-// waiter and the watch find its turn unchanged, and when it is kept suspended once its resumption
-// took place but before its count was written, so that a taker must tell by the holder's count.
+// never ended by a look's end: when the look is slowed just before it resumes the holder while
+// another waiter and the watch find its turn unchanged, and when its suspension was refused (the
+// host's at the count's limit) and it is kept suspended at its end until the watch takes it over.
 TEST(MemoryManager, ALooksSuspensionIsResumedOnceAndTheHostsNever) {
   RunChildHalves("ResumptionChild", "KBL_RESUMPTION",
-                 {"slowed before it resumes the holder", "kept suspended before its resumption's count is written"});
+                 {"slowed before it resumes the holder", "its suspension refused, kept suspended at its end"});
 }
 
 namespace {
