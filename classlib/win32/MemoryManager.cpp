@@ -786,14 +786,14 @@ enum class TTaking {
 // decides who resumes the holder: the taker resumes it when the look's suspension is in effect,
 // and the look then resumes nothing; otherwise the look undoes its own suspension, if it makes
 // one, when it goes on. A look taken before its suspension never makes one. A look marked for its
-// resumption whose thread runs is left to it (unless `evenResuming`, at the module's end): the
-// look resumes without asking its record again, so a taker's resumption would be a second one,
-// ending another look's suspension or the host's own. Only a look stopped between a call of the
-// system and the system's writing of that call's count (where the system writes it in the
-// caller's own code, after the call) leaves a doubt, settled by the holder's count: a suspension
-// counted when it rose since the look read it, a resumption not made while the holder is
-// suspended at all (a holder left suspended for good would be worse than a host's suspension
-// ended early).
+// resumption whose thread runs is left to it, unless `evenResuming` (held up there, or the
+// module's end): the look resumes without asking its record again, so a taker's resumption would
+// be a second one, ending another look's suspension or the host's own. Only a look stopped
+// between a call of the system and the system's writing of that call's count (where the system
+// writes it in the caller's own code, after the call) leaves a doubt, settled by the holder's
+// count: a suspension counted when it rose since the look read it, a resumption not made while
+// the holder is suspended at all (a holder left suspended for good would be worse than a host's
+// suspension ended early).
 TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number, bool evenResuming) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
@@ -831,9 +831,10 @@ bool FreeRecord(TLookRecord& record, uint64_t word) {
 
 // Takes over the look of `turn`, found under way and not moved for a while, and ends its turn;
 // false when the look is left to resume the holder itself: its turn goes on, so that no other look
-// suspends the holder before that resumption.
-bool TakeTurn(const TThreadEntries& entries, uint32_t turn) {
-  if (TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits, false) == TTaking::Resuming)
+// suspends the holder before that resumption. One held up in its resumption's call (`heldUp`, by
+// the watch: a hook of the host's that waits) is taken over all the same.
+bool TakeTurn(const TThreadEntries& entries, uint32_t turn, bool heldUp = false) {
+  if (TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits, heldUp) == TTaking::Resuming)
     return false;
   gLookTurn.compare_exchange_strong(turn, 0, std::memory_order_acq_rel);
   return true;
@@ -1013,7 +1014,8 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
 // - While a look is under way or a look's record is in use, it checks every 200 ms: a look that
 //   has held the turn since two checks ago is taken over (the holder resumed when the look's
 //   suspension is in effect, the turn ended; a look that runs on to its own resumption is left
-//   to it), and the records of looks whose thread ended are taken over and freed.
+//   to it unless held up there for two seconds), and the records of looks whose thread ended are
+//   taken over and freed.
 // - Otherwise it parks: it waits on its event with no time-out, running nothing and holding its
 //   stack and the event; a look that takes its turn sets the event. It does not end when idle.
 // - It ends only at the module's detach, before any finaliser: the detach marks the state ended
@@ -1039,6 +1041,7 @@ std::atomic<DWORD> gWatchLetRun{0};
 std::atomic<HANDLE> gWakeWatch{nullptr};
 
 constexpr DWORD kWatchCheckMs = 200;   // between two checks of the turn while looks have records
+constexpr DWORD kHeldUpMs = 2000;      // a look on its way to resume the holder for that long is held up
 constexpr DWORD kWatchStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
 constexpr SIZE_T kWatchStack = 64 * 1024;
 
@@ -1069,7 +1072,7 @@ DWORD WINAPI WatchMain(void* parameter) {
       seen = turn;
       seenSince = now;
     } else if (turn != 0 && now - seenSince >= 2 * kWatchCheckMs) {
-      TakeTurn(entries, turn);
+      TakeTurn(entries, turn, now - seenSince >= kHeldUpMs);
     }
     const bool looking = SettleRecords(entries, false) || turn != 0;
     WaitForSingleObject(gWakeWatch.load(std::memory_order_acquire), looking ? kWatchCheckMs : INFINITE);
@@ -1185,7 +1188,10 @@ TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD hol
     seenUnderWay = turn;
     return TFinding::Unknown;
   }
-  if (turn != 0 && !TakeTurn(entries, turn)) return TFinding::Unknown;
+  if (turn != 0 && !TakeTurn(entries, turn)) {
+    EnsureWatch(entries);  // which takes the look over should it be held up
+    return TFinding::Unknown;
+  }
   seenUnderWay = 0;
   if (gDetacher.load(std::memory_order_relaxed) == CurrentThreadId() &&
       WatchPhaseOf(gWatch.load(std::memory_order_acquire)) == kEnded) {
