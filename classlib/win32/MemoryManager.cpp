@@ -600,9 +600,11 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // meanwhile. A look that goes on after its record was taken gives no verdict (what it read may
 // have been read while the holder ran), and undoes its suspension only when the taker resumed
 // nothing. A look marked for its resumption is taken only once its thread has stopped (ended, or
-// kept suspended): one that runs resumes the holder a moment later, nothing between can hold it
-// up, and its turn lasts until then, so that the look's one suspension is resumed once. A record
-// stays the look's until the look frees it, or until the watch finds the look's thread ended.
+// kept suspended): one that runs resumes the holder a moment later (no code of the module's lies
+// between), and its turn lasts until then, so that the look's one suspension is resumed once; the
+// watch takes it all the same once it was held up there for two seconds (a host's hook in the
+// system's call that waits). A record stays the look's until the look frees it, or until the
+// watch finds the look's thread ended.
 
 // Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
@@ -779,7 +781,7 @@ bool LookerRuns(const TThreadEntries& entries, HANDLE looker) {
 enum class TTaking {
   Taken,     // by this call
   NotLive,   // the look is over, or was taken before
-  Resuming,  // the look runs on to its resumption, which nothing between can hold up: left to it
+  Resuming,  // the look runs on to its resumption, a moment away: left to it
 };
 
 // Takes look `number`'s record away from it while it is under way. The exchange that takes it
