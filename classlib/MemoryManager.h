@@ -84,16 +84,17 @@ uint32_t LockOwnerId() noexcept;
 // no look could tell for a second (its thread lets no one in, its suspension is refused, its stack
 // is one the look cannot find, as a coroutine's, sixteen looks stopped in the middle, no watch
 // running), is not waited for, nor given up: never taken for gone, nor waited for for ever; that
-// verdict stands for a while, so that a call does not pay the wait again each time. A waiter looks itself, one look at a time in
-// the module, and never waits for another thread's start, end or progress. A look stopped in the
-// middle (its waiter killed, or kept suspended) is taken over by the next waiter, or within a
-// second by a thread of the module's own that watches the looks: the holder it left suspended runs
-// again, other threads' suspensions of it are left as they are, and nobody waits for ever. The
-// watch is started at a waiter's first sleep when none runs (not by a thread that holds the
-// system's loader lock), waited for by nobody, and ended at the module's detach before any
-// finaliser runs; no look is made while it does not run, but by the thread that runs the detach
-// once it has ended (no other is left to resume what that look suspends). From the start of the
-// module's detach the lock is waited for a second at most.
+// verdict stands for a while, so that a call does not pay the wait again each time. A waiter looks
+// itself, one look at a time in the module, and never waits for another thread's start, end or
+// progress. A look stopped in the middle (its waiter killed, or kept suspended) is taken over by
+// the next waiter, or within a second by a thread of the module's own that watches the looks: the
+// holder it left suspended runs again, its one suspension is resumed once, other threads'
+// suspensions of it are left as they are, and nobody waits for ever. The watch is started at a
+// waiter's first sleep when none runs (not by a thread that holds the system's loader lock),
+// waited for by nobody, parked (waiting with no time-out) while no look is under way, and ended
+// only at the module's detach, before any finaliser runs; no look is made while it does not run,
+// but by the thread that runs the detach once it has ended (no other is left to resume what that
+// look suspends). From the start of the module's detach the lock is waited for a second at most.
 // Constant-initialised (all zero): usable before any static constructor and after the last
 // destructor of the module.
 struct TLockWord {
@@ -185,10 +186,12 @@ void HoldMemoryManagerLock();
 // Runs `body(data)` holding the memory manager's lock as the manager's own code holds it; answers
 // false, without running it, when the lock could not be had.
 bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data);
-// Where the next look at a lock's holder pauses, as a look stopped there: just before it suspends
-// the holder, or once it did with the count the system wrote forgotten (as where the system writes
-// it after the suspension in the caller's own code). The look waits until LetPausedLookGo.
-enum class TLookPause { None, BeforeSuspension, CountUnwritten };
+// Where the next look at a lock's holder pauses, as a look stopped or slowed there: just before it
+// suspends the holder, or once it did with the count the system wrote forgotten (as where the
+// system writes it after the suspension in the caller's own code), or at its end, its record
+// marked for the resumption, just before it resumes the holder (or would, its suspension made).
+// The look waits until LetPausedLookGo.
+enum class TLookPause { None, BeforeSuspension, CountUnwritten, BeforeResumption };
 void PauseNextLook(TLookPause at);
 // True from when a look waits where PauseNextLook said until it has ended, once let go.
 bool LookPaused();

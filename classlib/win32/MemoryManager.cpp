@@ -599,8 +599,12 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // only when the look's suspension is in effect, whatever other threads did to the holder's count
 // meanwhile. A look that goes on after its record was taken gives no verdict (what it read may
 // have been read while the holder ran), and undoes its suspension only when the taker resumed
-// nothing. A record stays the look's until the look frees it, or until the watch finds the
-// look's thread ended.
+// nothing. A look marked for its resumption is taken only once its thread has stopped (ended, or
+// kept suspended): one that runs resumes the holder a moment later (no code of the module's lies
+// between), and its turn lasts until then, so that the look's one suspension is resumed once; the
+// watch takes it all the same once it was held up there for two seconds (a host's hook in the
+// system's call that waits). A record stays the look's until the look frees it, or until the
+// watch finds the look's thread ended.
 
 // Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
@@ -766,15 +770,33 @@ bool ReadSuspendCount(const TThreadEntries& entries, HANDLE thread, ULONG& count
   return entries.QueryThread(thread, 35, &count, sizeof count, nullptr) == 0;
 }
 
-// Takes look `number`'s record away from it while it is under way; answers whether this call took
-// it. The exchange that takes it decides who resumes the holder: the taker resumes it when the
-// look's suspension is in effect, and the look then resumes nothing; otherwise the look undoes
-// its own suspension, if it makes one, when it goes on. A look taken before its suspension never
-// makes one. Only a look stopped between a call of the system and the system's writing of that
-// call's count (where the system writes it in the caller's own code, after the call) leaves a
-// doubt, settled by the holder's count: a suspension counted when it rose since the look read it,
-// a resumption not made while the holder is suspended at all.
-bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number) {
+// True while the look's thread runs: neither ended nor kept suspended (nor one the system cannot
+// tell the count of).
+bool LookerRuns(const TThreadEntries& entries, HANDLE looker) {
+  ULONG count = 0;
+  return !Ended(looker) && ReadSuspendCount(entries, looker, count) && count == 0;
+}
+
+// What an attempt to take a look's record came to.
+enum class TTaking {
+  Taken,     // by this call
+  NotLive,   // the look is over, or was taken before
+  Resuming,  // the look runs on to its resumption, a moment away: left to it
+};
+
+// Takes look `number`'s record away from it while it is under way. The exchange that takes it
+// decides who resumes the holder: the taker resumes it when the look's suspension is in effect,
+// and the look then resumes nothing; otherwise the look undoes its own suspension, if it makes
+// one, when it goes on. A look taken before its suspension never makes one. A look marked for its
+// resumption whose thread runs is left to it, unless `evenResuming` (held up there, or the
+// module's end): the look resumes without asking its record again, so a taker's resumption would
+// be a second one, ending another look's suspension or the host's own. Only a look stopped
+// between a call of the system and the system's writing of that call's count (where the system
+// writes it in the caller's own code, after the call) leaves a doubt, settled by the holder's
+// count: a suspension counted when it rose since the look read it, a resumption not made while
+// the holder is suspended at all (a holder left suspended for good would be worse than a host's
+// suspension ended early).
+TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number, bool evenResuming) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
     // The look's while its number is in the word: filled in before it goes live.
@@ -785,8 +807,9 @@ bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t num
     if (RecordPhaseOf(word) == kSuspending) {
       const uint32_t before = record.before.load(std::memory_order_acquire);
       resume = CountOf(word) != kNoCount || (before != kNoCount && counted && now > before);
-    } else if (RecordPhaseOf(word) == kResuming) {
-      resume = record.resumed.load(std::memory_order_acquire) == kNoCount && counted && now > 0;
+    } else if (RecordPhaseOf(word) == kResuming && record.resumed.load(std::memory_order_acquire) == kNoCount) {
+      if (!evenResuming && LookerRuns(entries, record.looker)) return TTaking::Resuming;
+      resume = counted && now > 0;
     }
     if (!record.word.compare_exchange_weak(word, WithPhase(word, resume ? kTakenResumed : kTakenUnresumed),
                                            std::memory_order_acq_rel, std::memory_order_acquire))
@@ -794,9 +817,9 @@ bool TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t num
     ULONG count = 0;
     if (resume) entries.ResumeCounted(holder, &count);
     CloseHandle(holder);
-    return true;
+    return TTaking::Taken;
   }
-  return false;
+  return TTaking::NotLive;
 }
 
 // Frees the record whose word is `word`, closing its handle of the look's thread; false when the
@@ -808,10 +831,15 @@ bool FreeRecord(TLookRecord& record, uint64_t word) {
   return true;
 }
 
-// Takes over the look of `turn`, found under way and not moved for a while, and ends its turn.
-void TakeTurn(const TThreadEntries& entries, uint32_t turn) {
-  TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits);
+// Takes over the look of `turn`, found under way and not moved for a while, and ends its turn;
+// false when the look is left to resume the holder itself: its turn goes on, so that no other look
+// suspends the holder before that resumption. One held up in its resumption's call (`heldUp`, by
+// the watch: a hook of the host's that waits) is taken over all the same.
+bool TakeTurn(const TThreadEntries& entries, uint32_t turn, bool heldUp = false) {
+  if (TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits, heldUp) == TTaking::Resuming)
+    return false;
   gLookTurn.compare_exchange_strong(turn, 0, std::memory_order_acq_rel);
+  return true;
 }
 
 // Settles the records of looks that will never go on (their thread ended): one under way is
@@ -823,7 +851,7 @@ bool SettleRecords(const TThreadEntries& entries, bool all) {
     const uint64_t word = record.word.load(std::memory_order_acquire);
     if (RecordPhaseOf(word) < kLive) continue;  // free, or being filled in
     const bool ended = Ended(record.looker);
-    if (IsLive(word, NumberOf(word)) && (all || ended)) TakeRecord(entries, record, NumberOf(word));
+    if (IsLive(word, NumberOf(word)) && (all || ended)) TakeRecord(entries, record, NumberOf(word), true);
     const uint64_t now = record.word.load(std::memory_order_acquire);
     if (ended && NumberOf(now) == NumberOf(word) && IsTaken(now) && FreeRecord(record, now)) continue;
     inUse = true;
@@ -864,14 +892,30 @@ bool Advance(TLookRecord& record, uint32_t number, uint32_t phase) {
   return false;
 }
 
+// Tests only: waits here, as a look stopped at `at`, when PauseNextLook asked for it, until let go.
+void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
+  auto asked = at;
+  if (gPauseNextLook.load(std::memory_order_relaxed) != at || !gPauseNextLook.compare_exchange_strong(asked, {}))
+    return;
+  if (at == kbl_detail::TLookPause::CountUnwritten) {
+    uint64_t word = record.word.load(std::memory_order_acquire);
+    while (!record.word.compare_exchange_weak(word, (word & ~uint64_t{kNoCount}) | kNoCount)) {
+    }
+  }
+  for (gPausedLook.store(kPaused); gPausedLook.load() == kPaused;) Sleep(1);
+}
+
 // Ends look `number`, which suspended the holder's `thread` when `suspended`, and frees its record.
 // While the record is still its own, the look resumes the holder and answers true (its verdict
 // stands). When it was taken before, answers false: the look undoes its suspension only when the
 // taker resumed nothing. A taker closed the record's handle of the holder.
 bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, bool suspended) {
   ULONG count = 0;
+  // A look whose suspension was refused has nothing to resume: a taker finds it resumed.
+  if (!suspended) record.resumed.store(0, std::memory_order_release);
   const bool own = Advance(record, number, kResuming);
   if (own) {
+    PauseIfAsked(kbl_detail::TLookPause::BeforeResumption, record);
     if (suspended) entries.ResumeCounted(thread, reinterpret_cast<ULONG*>(&record.resumed));
     HANDLE holder = record.holder;
     const uint64_t resuming = record.word.load(std::memory_order_acquire);
@@ -884,19 +928,6 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
   if (!own && RecordPhaseOf(word) == kTakenUnresumed && suspended) entries.ResumeCounted(thread, &count);
   if (NumberOf(word) == number && IsTaken(word)) FreeRecord(record, word);
   return own;
-}
-
-// Tests only: waits here, as a look stopped at `at`, when PauseNextLook asked for it, until let go.
-void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
-  auto asked = at;
-  if (gPauseNextLook.load(std::memory_order_relaxed) != at || !gPauseNextLook.compare_exchange_strong(asked, {}))
-    return;
-  if (at == kbl_detail::TLookPause::CountUnwritten) {
-    uint64_t word = record.word.load(std::memory_order_acquire);
-    while (!record.word.compare_exchange_weak(word, (word & ~uint64_t{kNoCount}) | kNoCount)) {
-    }
-  }
-  for (gPausedLook.store(kPaused); gPausedLook.load() == kPaused;) Sleep(1);
 }
 
 // What look `number`, with its record live and the turn its own, finds of the holder's `thread`,
@@ -976,6 +1007,23 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
 
 
 // --- The watch
+//
+// One thread of the module's own takes over looks that stopped in the middle.
+// - It starts when a waiter first sleeps for a lock, or is about to look, and no watch runs (none
+//   yet, the last one killed, or a start that has not come about within a second), unless that
+//   waiter holds the system's loader lock. It is made suspended through the system's own entry,
+//   with a 64 KB stack, and let run once its handle is published; nobody waits for its start.
+// - While a look is under way or a look's record is in use, it checks every 200 ms: a look that
+//   has held the turn since two checks ago is taken over (the holder resumed when the look's
+//   suspension is in effect, the turn ended; a look that runs on to its own resumption is left
+//   to it unless held up there for two seconds), and the records of looks whose thread ended are
+//   taken over and freed.
+// - Otherwise it parks: it waits on its event with no time-out, running nothing and holding its
+//   stack and the event; a look that takes its turn sets the event. It does not end when idle.
+// - It ends only at the module's detach, before any finaliser: the detach marks the state ended
+//   and sets the event, waits a second at most for the watch to leave the module's code, then
+//   ends it. At the process's end the system ends it with the other threads. A watch the host
+//   kills is replaced at the next look.
 
 // The watch's state: its generation and phase in the high half; in the low half its thread's
 // handle (Watching), or when its start began (Starting, by GetTickCount).
@@ -991,10 +1039,11 @@ std::atomic<uint64_t> gWatch{0};
 std::atomic<uint32_t> gWatchProgress{0};
 // When the watch was let run, by GetTickCount.
 std::atomic<DWORD> gWatchLetRun{0};
-// Wakes the watch when a look takes its turn; between looks it waits on it for ever.
+// Wakes the watch when a look takes its turn; between looks it waits on it with no time-out.
 std::atomic<HANDLE> gWakeWatch{nullptr};
 
 constexpr DWORD kWatchCheckMs = 200;   // between two checks of the turn while looks have records
+constexpr DWORD kHeldUpMs = 2000;      // a look on its way to resume the holder for that long is held up
 constexpr DWORD kWatchStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
 constexpr SIZE_T kWatchStack = 64 * 1024;
 
@@ -1025,7 +1074,7 @@ DWORD WINAPI WatchMain(void* parameter) {
       seen = turn;
       seenSince = now;
     } else if (turn != 0 && now - seenSince >= 2 * kWatchCheckMs) {
-      TakeTurn(entries, turn);
+      TakeTurn(entries, turn, now - seenSince >= kHeldUpMs);
     }
     const bool looking = SettleRecords(entries, false) || turn != 0;
     WaitForSingleObject(gWakeWatch.load(std::memory_order_acquire), looking ? kWatchCheckMs : INFINITE);
@@ -1141,7 +1190,10 @@ TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD hol
     seenUnderWay = turn;
     return TFinding::Unknown;
   }
-  if (turn != 0) TakeTurn(entries, turn);
+  if (turn != 0 && !TakeTurn(entries, turn)) {
+    EnsureWatch(entries);  // which takes the look over should it be held up
+    return TFinding::Unknown;
+  }
   seenUnderWay = 0;
   if (gDetacher.load(std::memory_order_relaxed) == CurrentThreadId() &&
       WatchPhaseOf(gWatch.load(std::memory_order_acquire)) == kEnded) {

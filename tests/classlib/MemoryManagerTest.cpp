@@ -705,6 +705,20 @@ bool StaysSuspended(HANDLE thread, LONG count, DWORD milliseconds) {
   ExitProcess(code);
 }
 
+// Runs the child half `child` (a test's name) once for each way in `ways`, named to it in the
+// environment variable `variable`: each run must end within `milliseconds` and pass.
+void RunChildHalves(const char* child, const char* variable, std::initializer_list<const char*> ways,
+                    DWORD milliseconds = 30000) {
+  for (const char* way : ways) {
+    SCOPED_TRACE(way);
+    const TChildRun run =
+        RunChildProcess(std::string("--gtest_filter=MemoryManager.") + child, {{variable, way}}, milliseconds);
+    ASSERT_TRUE(run.Started);
+    EXPECT_TRUE(run.Ended) << "the child hangs";
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
+
 }  // namespace
 
 // The child half: a thread waits for the lock while it is stopped in its look, or while the
@@ -825,16 +839,84 @@ TEST(MemoryManager, LookerChild) {
 // lock that every thread's start or end takes and that the waiter holds; the lock word naming the
 // watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it).
 TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
-  for (const char* how : {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
-                          "killed before the system wrote its suspension's count",
-                          "kept from suspending the holder until taken over", "killed between looks",
-                          "started under the host's lock", "leaving under the host's lock", "named by the word"}) {
-    SCOPED_TRACE(how);
-    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.LookerChild", {{"KBL_LOOKER", how}}, 30000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended) << "the child hangs";
-    EXPECT_EQ(run.ExitCode, 0u);
+  RunChildHalves("LookerChild", "KBL_LOOKER",
+                 {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
+                  "killed before the system wrote its suspension's count",
+                  "kept from suspending the holder until taken over", "killed between looks",
+                  "started under the host's lock", "leaving under the host's lock", "named by the word"});
+}
+
+namespace {
+
+// A child half's start: the test module's entries, the events, and a holder inside the module's
+// lock until let go; answers the holder, nullptr when the module or the lock could not be had.
+HANDLE StartChildsHolder(TModuleEntries& entries) {
+  if (!entries.Complete()) return nullptr;
+  gEntries = &entries;
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  gHow = THold::SuspendedThenLetGo;
+  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+  return WaitForSingleObject(gLockTaken, 10000) == WAIT_OBJECT_0 ? holder : nullptr;
+}
+
+}  // namespace
+
+// The child half: the host keeps the holder suspended while a look at it pauses at its end, as
+// KBL_RESUMPTION says, and another waiter and the module's watch could take the look over; the
+// holder's count must end where the host left it.
+TEST(MemoryManager, ResumptionChild) {
+  const char* how = std::getenv("KBL_RESUMPTION");
+  if (how == nullptr) GTEST_SKIP() << "the child half of a test";
+  const std::string way = how;
+  const bool slowed = way == "slowed before it resumes the holder";
+  const bool refused = way == "its suspension refused, kept suspended at its end";
+  ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
+  TModuleEntries entries;
+  HANDLE holder = StartChildsHolder(entries);
+  ASSERT_NE(holder, nullptr);
+  // The host's own suspension; to the count's limit when the look's is to be refused.
+  for (int i = 0; i < (refused ? 1000 : slowed ? 1 : 0) && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
   }
+  const LONG hosts = SuspendCountOf(holder);
+  entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
+  bool served[2] = {};
+  HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &served[0], 0, nullptr);
+  for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
+  HANDLE other = nullptr;
+  if (slowed) {
+    other = CreateThread(nullptr, 0, &RoundTripThread, &served[1], 0, nullptr);
+    EXPECT_TRUE(StaysSuspended(holder, hosts + 1, 800)) << "the look's suspension resumed before the look resumes it";
+  } else if (refused) {
+    ASSERT_TRUE(StopThread(looker));  // the watch takes the stopped look over
+    EXPECT_TRUE(StaysSuspended(holder, hosts, 1000)) << "the host's suspension ended by the look's taker";
+    ResumeThread(looker);
+  } else {
+    EXPECT_TRUE(RunsAgainWithin(holder, 3000)) << "a look held up in its resumption leaves the holder suspended";
+  }
+  entries.LetPausedLookGo();
+  for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  EXPECT_TRUE(StaysSuspended(holder, hosts, 300)) << "the host's suspension ended";
+  while (ResumeThread(holder) > 1) {
+  }
+  SetEvent(gGoOn);
+  bool done = true;
+  for (HANDLE thread : {holder, looker, other})
+    done = done && (thread == nullptr || WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0);
+  EXPECT_TRUE(done) << "the holder or a waiter never ends";
+  EndChild(done);
+}
+
+// A look's one suspension of the holder is resumed once, and the host's own suspension of it is
+// never ended by a look's end: when the look is slowed just before it resumes the holder while
+// another waiter and the watch find its turn unchanged, and when its suspension was refused (the
+// host's at the count's limit) and it is kept suspended at its end until the watch takes it over.
+// A look held up there for seconds is taken over all the same: the holder runs again.
+TEST(MemoryManager, ALooksSuspensionIsResumedOnceAndTheHostsNever) {
+  RunChildHalves("ResumptionChild", "KBL_RESUMPTION",
+                 {"slowed before it resumes the holder", "its suspension refused, kept suspended at its end",
+                  "held up before it resumes the holder"});
 }
 
 namespace {
@@ -965,16 +1047,10 @@ TEST(MemoryManager, SuspendedHolderChild) {
 // that every thread's start takes, as the module's first wait begins, no watch over looks can
 // start: no look suspends it then, and a waiter stopped meanwhile leaves it running.
 TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
-  for (const char* how : {"suspended by the host while the look is stopped before its own",
-                          "let go by the host while a look at it is stopped", "under the loader lock",
-                          "holding a host's lock that every thread's start takes"}) {
-    SCOPED_TRACE(how);
-    const TChildRun run =
-        RunChildProcess("--gtest_filter=MemoryManager.SuspendedHolderChild", {{"KBL_HOLDER", how}}, 30000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended) << "the child hangs";
-    EXPECT_EQ(run.ExitCode, 0u);
-  }
+  RunChildHalves("SuspendedHolderChild", "KBL_HOLDER",
+                 {"suspended by the host while the look is stopped before its own",
+                  "let go by the host while a look at it is stopped", "under the loader lock",
+                  "holding a host's lock that every thread's start takes"});
 }
 
 // The child half: sixteen looks at a live holder stay stopped (each taken over, the holder running
@@ -982,13 +1058,8 @@ TEST(MemoryManager, AHolderALookLeftSuspendedRunsAgainWhateverTheHostDoes) {
 TEST(MemoryManager, StoppedLooksChild) {
   if (std::getenv("KBL_STOPPED_LOOKS") == nullptr) GTEST_SKIP() << "the child half of a test";
   TModuleEntries entries;
-  ASSERT_TRUE(entries.Complete());
-  gEntries = &entries;
-  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  gHow = THold::SuspendedThenLetGo;
-  HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  HANDLE holder = StartChildsHolder(entries);
+  ASSERT_NE(holder, nullptr);
   bool served = true;
   for (int i = 0; i < 16; ++i) {
     entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::CountUnwritten));
@@ -1133,13 +1204,7 @@ TEST(MemoryManager, OtherStackChild) {
 // block does not name) is judged by its frame as any other: gone from the code, it is not waited
 // for for ever; inside, it is never taken for gone.
 TEST(MemoryManager, AHolderOnAStackOfItsOwnMakingIsJudgedByItsFrame) {
-  for (const char* how : {"above", "below"}) {
-    SCOPED_TRACE(how);
-    const TChildRun run = RunChildProcess("--gtest_filter=MemoryManager.OtherStackChild", {{"KBL_OTHER_STACK", how}}, 20000);
-    ASSERT_TRUE(run.Started);
-    EXPECT_TRUE(run.Ended) << "the child hangs";
-    EXPECT_EQ(run.ExitCode, 0u);
-  }
+  RunChildHalves("OtherStackChild", "KBL_OTHER_STACK", {"above", "below"}, 20000);
 }
 
 // The child half: a thread holds the module's lock when the process exits (the exit ends it),
