@@ -412,6 +412,9 @@ class TComponent : public TPersistent {
   virtual TComponent* GetChildOwner() { return nullptr; }
   virtual TComponent* GetChildParent() { return this; }
   virtual TComponent* GetParentComponent() const { return nullptr; }
+  // The component whose code this one's code counts as when it has neither owner nor parent (a
+  // popup's own form: the form the popup belongs to); nullptr for most. Not streamed.
+  virtual TComponent* GetCodeOwner() const { return nullptr; }
   virtual bool HasParent() const { return false; }
   virtual void SetParentComponent(TComponent* parent) {}
   virtual void SetChildOrder(TComponent* child, int32_t order) {}
@@ -488,7 +491,8 @@ class TComponentFrame {
 };
 // True when a frame of the calling thread, on any of its fibers' stacks, marks `root` or a
 // component it holds: one it owns at any depth, or a child at any depth (GetParentComponent) and
-// what such a child's top parent owns. Freeing `root` now would free the object of code that has not returned yet.
+// what such a child's top parent owns, also through a top's GetCodeOwner. Freeing `root` now
+// would free the object of code that has not returned yet.
 bool ComponentCodeRunning(const TComponent* root);
 // Unmarks `component` in the calling thread's frames and forgets what waits for its code to
 // return (ResumeWhenCodeReturns); its destructor calls this.
