@@ -1,6 +1,7 @@
 // The forms that drop-downs open in, in a real scene window under Wine: a popup form that closes
 // while none of its code runs goes at once, with its window, canvas and GDI objects, whichever
-// way it closes; one that closes inside its own handling goes once the message loop runs. Under
+// way it closes; one that closes inside its own handling goes once the message loop runs; a form
+// its popups' or controls' handlers release goes with the loop, after those handlers. Under
 // Wine without a window manager each popup window that goes costs about 2 s (the system waits for
 // a manager to let go of a window that was activated), so the popups here open only a few times.
 #include "SceneWindowFixture.h"
@@ -51,6 +52,16 @@ class PopupFormsTest : public DefaultStyleWindowFixture {
     return PumpUntil([&] { return !IsWindow(window); }, 5000);
   }
 };
+
+// Clicks the scene window of a popup's form at a point of `object` on the popup.
+void ClickInPopup(TvgPopup* popup, TvgVisualObject* object, TvgPoint at) {
+  auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
+  ASSERT_NE(form, nullptr);
+  const TvgPoint p = object->LocalToAbsolute(at);
+  const LPARAM lParam = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
+  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, lParam);
+  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, lParam);
+}
 
 // A drop-down on the scene: its popup and what toggles it by code.
 struct TDropDown {
@@ -182,11 +193,8 @@ TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) 
   TDragCloser closer;
   const std::vector<Way> ways = {
       {"a click on an item",
-       [](TvgStringComboBox* box, TvgPopupForm* form) {
-         const TvgPoint p = box->GetListBox()->ItemByIndex(1)->LocalToAbsolute(vgPoint(10, 8));
-         const LPARAM at = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
-         SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-         SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, at);
+       [](TvgStringComboBox* box, TvgPopupForm*) {
+         ClickInPopup(box->GetPopup(), box->GetListBox()->ItemByIndex(1), vgPoint(10, 8));
          EXPECT_EQ(box->GetItemIndex(), 1);
        },
        false, false},
@@ -290,10 +298,7 @@ TEST_F(PopupFormsTest, APopupsFormOutlivesAModalLoopRunInsideItsOwnHandling) {
   auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
   ASSERT_NE(form, nullptr);
   rig.popupWindow = form->GetHandle();
-  const TvgPoint p = button->LocalToAbsolute(vgPoint(20, 10));
-  const LPARAM at = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
-  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, at);
+  ClickInPopup(popup, button, vgPoint(20, 10));
   EXPECT_TRUE(rig.shown);
   EXPECT_FALSE(popup->GetIsOpen());
   EXPECT_TRUE(Gone(rig.popupWindow));
@@ -426,16 +431,6 @@ struct TReleasingForm {
     return c;
   }
 };
-
-// Clicks the scene window of a popup's form at a point of `object` on the popup.
-void ClickInPopup(TvgPopup* popup, TvgVisualObject* object, TvgPoint at) {
-  auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
-  ASSERT_NE(form, nullptr);
-  const TvgPoint p = object->LocalToAbsolute(at);
-  const LPARAM lParam = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
-  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, lParam);
-  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, lParam);
-}
 
 TvgStringComboBox* StringCombo(TReleasingForm& r) {
   auto* box = r.Add<TvgStringComboBox>(20, 150, 22);
