@@ -63,6 +63,16 @@ void ClickInPopup(TvgPopup* popup, TvgVisualObject* object, TvgPoint at) {
   SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, lParam);
 }
 
+// A button on `popup` that runs `onClick` when clicked.
+TvgButton* AddButton(TvgPopup* popup, TNotifyEvent onClick) {
+  auto* button = new TvgButton(nullptr);
+  button->SetBounds(10, 10, 80, 30);
+  button->SetParent(popup);
+  button->ApplyResource();
+  button->OnClick = onClick;
+  return button;
+}
+
 // A drop-down on the scene: its popup and what toggles it by code.
 struct TDropDown {
   TvgPopup* popup;
@@ -289,11 +299,7 @@ TEST_F(PopupFormsTest, APopupsFormOutlivesAModalLoopRunInsideItsOwnHandling) {
   const TFailAfter bound(30000, "a modal form shown from a button on a popup");
   TModalFromPopup rig;
   auto* popup = Add<TvgPopup>(20, 20, 120, 60);
-  auto* button = new TvgButton(nullptr);
-  button->SetBounds(10, 10, 80, 30);
-  button->SetParent(popup);
-  button->ApplyResource();
-  button->OnClick = TNotifyEvent::Of<&TModalFromPopup::ShowModalOnClick>(&rig);
+  TvgButton* button = AddButton(popup, TNotifyEvent::Of<&TModalFromPopup::ShowModalOnClick>(&rig));
   popup->SetIsOpen(true);
   auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
   ASSERT_NE(form, nullptr);
@@ -422,9 +428,17 @@ struct TReleasingForm {
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 1);
   }
+  // A modal popup's loop: its button is clicked at the first tick, the loop ended at a later one.
+  TvgPopup* modal = nullptr;
+  TvgButton* modalButton = nullptr;
+  int ticks = 0;
+  void ModalTick(TObject*) {
+    if (++ticks == 1) ClickInPopup(modal, modalButton, vgPoint(20, 10));
+    else if (ticks == 4) modal->SetModalResult(mrOk);
+  }
   template <typename T>
-  T* Add(float y, float w, float h) {
-    auto* c = new T(nullptr);
+  T* Add(float y, float w, float h, TComponent* owner = nullptr) {
+    auto* c = new T(owner);
     c->SetBounds(20, y, w, h);
     c->SetParent(root);
     c->ApplyResource();
@@ -475,13 +489,19 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
       {"a button on a popup's form clicked, OnClick releases",
        [](TReleasingForm& r) {
          auto* popup = r.Add<TvgPopup>(20, 120, 60);
-         auto* button = new TvgButton(nullptr);
-         button->SetBounds(10, 10, 80, 30);
-         button->SetParent(popup);
-         button->ApplyResource();
-         button->OnClick = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         TvgButton* button = AddButton(popup, TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r));
          popup->SetIsOpen(true);
          ClickInPopup(popup, button, vgPoint(20, 10));
+       }},
+      {"a button clicked in a popup's modal loop, OnClick releases",
+       [](TReleasingForm& r) {
+         r.modal = r.Add<TvgPopup>(20, 120, 60, r.form);  // freed with the form
+         r.modalButton = AddButton(r.modal, TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r));
+         TTimer ticker(nullptr);
+         ticker.SetInterval(20);
+         ticker.SetOnTimer(TNotifyEvent::Of<&TReleasingForm::ModalTick>(&r));
+         ticker.SetEnabled(true);
+         EXPECT_EQ(r.modal->PopupModal(), mrOk);
        }},
       {"a string combo's ItemIndex set by the program",
        [](TReleasingForm& r) {
