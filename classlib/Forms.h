@@ -90,15 +90,15 @@ class TCustomForm : public TWinControl {
   // Frees the form from the message loop, after the code that calls this has returned: posts the
   // release to the form's window (made now when the form has none yet, so that a form released
   // in OnCreate is handed out whole), and the loop frees it with its windows once the messages
-  // queued before are handled. A loop that code of the form runs itself (ProcessMessages in a handler, a modal
-  // loop, a popup's handler: see TComponentFrame) leaves it for when that code has returned.
-  // Two kinds go at once when none of their code runs on the calling thread, else once it has
-  // returned: a form in a foreign window (CreateParented), which meanwhile leaves that window
-  // hidden at once (its host may destroy the window, or unload the module, as the call
-  // returns), and a form whose thread has ended, freed by the calling thread. Called from
-  // another thread than the form's, it leaves the freeing to the form's thread: through its
-  // window, or, for a form without one, once that thread ends a frame with none of the form's
-  // code running.
+  // queued before are handled. A loop that code of the form runs itself (ProcessMessages in a
+  // handler, a modal loop, a popup's handler or modal loop: see TComponentFrame) leaves it for
+  // when that code has returned. Two kinds go at once when none of their code runs on the
+  // calling thread: a form in a foreign window (CreateParented), whose host may destroy that
+  // window or unload the module as the call returns (with its code running, it leaves that
+  // window at once, hidden, and goes as above), and a form whose thread has ended, freed by the
+  // calling thread. Called from another thread than the form's, it leaves the freeing to the
+  // form's thread: through its window, or, for a form without one, once that thread ends a frame
+  // with none of the form's code running.
   void Release();
 
   void WndProc(TMessage& message) override;

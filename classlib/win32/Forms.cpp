@@ -279,34 +279,30 @@ void TCustomForm::Release() {
     else ResumeWhenCodeReturns(this, formThread, &ReleaseReturned);
     return;
   }
+  const bool ownThread = formThread == GetCurrentThreadId();
   const bool foreign = GetParentWindow() != nullptr && GetParent() == nullptr;
-  if (formThread == GetCurrentThreadId() && !foreign) {
-    // The message loop frees it: the code that asked, and whatever called that code (a popup's
-    // handler, a setter called by the program), goes on with a whole form. A form without its
-    // window yet (released in OnCreate) gets one to carry the release.
-    if (window == nullptr) {
-      try {
-        window = GetHandle();
-      } catch (...) {
-        window = nullptr;
-      }
-    }
-    if (window == nullptr || !PostMessageW(window, CM_RELEASE, 0, 0))
-      ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
-    return;
-  }
   // A form in a foreign window, or whose thread has ended, goes now unless its code runs: its
   // host may destroy that window, or end the module, as soon as this returns.
-  if (!ComponentCodeRunning(this)) {
+  if ((foreign || !ownThread) && !ComponentCodeRunning(this)) {
     delete this;
     return;
   }
-  // Otherwise it leaves the foreign window now, unseen, and goes once that code has returned.
-  if (foreign && window != nullptr) {
-    Hide();
+  // Otherwise one in a foreign window leaves it now, unseen, for the same reason.
+  if (foreign) {
+    if (window != nullptr) Hide();
     SetParentWindow(HWND_MESSAGE);
   }
-  if (window == nullptr || formThread != GetCurrentThreadId() || !PostMessageW(window, CM_RELEASE, 0, 0))
+  // The message loop frees it: the code that asked, and whatever called that code (a popup's
+  // handler, a setter called by the program), goes on with a whole form. A form without its
+  // window yet (released in OnCreate) gets one to carry the release.
+  if (ownThread && window == nullptr) {
+    try {
+      window = GetHandle();
+    } catch (...) {
+      window = nullptr;
+    }
+  }
+  if (window == nullptr || !ownThread || !PostMessageW(window, CM_RELEASE, 0, 0))
     ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
 }
 

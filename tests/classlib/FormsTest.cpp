@@ -164,13 +164,15 @@ class TReleasedInOnCreate : public TBase {
 
 }  // namespace
 
-// A form released in its OnCreate is handed out whole, streamed or not, and goes once the message
-// loop runs.
+// A form released in its OnCreate is handed out whole, streamed or not, in a host's window or not,
+// and goes once the message loop runs.
 TEST(Forms, AFormReleasedInOnCreateIsHandedOutWholeAndGoesWithTheLoop) {
   RegisterWindowTestClasses();
+  TForeignWindow host(300, 200);
   const std::vector<std::pair<const char*, std::function<TCustomForm*()>>> makes = {
       {"CreateNew", [] { return TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr); }},
       {"Create", [] { return TCustomForm::Create<TReleasedInOnCreate<TUiTestForm>>(nullptr); }},
+      {"CreateParented", [&] { return TCustomForm::CreateParented<TReleasedInOnCreate<TUiTestForm>>(host.handle); }},
   };
   for (const auto& [name, make] : makes) {
     gCreateReleases = 0;

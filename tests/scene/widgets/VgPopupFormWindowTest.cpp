@@ -509,12 +509,6 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
          box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
          box->SetItemIndex(2);
        }},
-      {"a check box checked by the program",
-       [](TReleasingForm& r) {
-         auto* box = r.Add<TvgCheckBox>(20, 100, 20);
-         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         box->SetIsChecked(true);
-       }},
   };
   const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
   for (const auto& [name, probe] : probes) {
