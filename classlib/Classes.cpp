@@ -779,15 +779,22 @@ struct TComponentFrames {
 
 namespace {
 
+// The component above `c` whose code `c`'s counts as: its owner, or for a top without one the
+// component it names (GetCodeOwner).
+const TComponent* CodeAbove(const TComponent* c) {
+  const TComponent* owner = c->GetOwner();
+  return owner != nullptr ? owner : c->GetCodeOwner();
+}
+
 // `component` is `root` or held by it: along its owners, or along its parents and then the
 // owners of the top one.
 bool HeldBy(const TComponent* component, const TComponent* root) {
-  for (const TComponent* c = component; c != nullptr; c = c->GetOwner())
+  for (const TComponent* c = component; c != nullptr; c = CodeAbove(c))
     if (c == root) return true;
   for (const TComponent* c = component; c != nullptr;) {
     if (c == root) return true;
     const TComponent* parent = c->GetParentComponent();
-    c = parent != nullptr ? parent : c->GetOwner();
+    c = parent != nullptr ? parent : CodeAbove(c);
   }
   return false;
 }

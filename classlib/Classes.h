@@ -412,6 +412,9 @@ class TComponent : public TPersistent {
   virtual TComponent* GetChildOwner() { return nullptr; }
   virtual TComponent* GetChildParent() { return this; }
   virtual TComponent* GetParentComponent() const { return nullptr; }
+  // The component whose code this one's code counts as when it has neither owner nor parent (a
+  // popup's own form: the form the popup belongs to); nullptr for most. Not streamed.
+  virtual TComponent* GetCodeOwner() const { return nullptr; }
   virtual bool HasParent() const { return false; }
   virtual void SetParentComponent(TComponent* parent) {}
   virtual void SetChildOrder(TComponent* child, int32_t order) {}
@@ -451,15 +454,16 @@ class TComponent : public TPersistent {
 
 // Marks, for as long as it lives on the stack, that code of `component` runs on the calling
 // thread: made where code of a component is entered from outside (its window procedure, Perform,
-// a timer's tick, a menu command, a drop, a form's Close and modal loop, a scene's entries). A
-// component freed while marked is unmarked (the frame then holds nothing). Only as an automatic
-// variable, never copied. On 32-bit Windows it is one of the thread's exception registrations,
-// linked and unlinked with a few moves: an unwind that goes past it without its destructor (a
-// host's guard catching a crash) takes it off with the stack it stood on, so that no frame
-// outlives its stack; only registrations on the live part of the stack are looked at. The thread
-// also records it (up to a few dozen at once), so that code left waiting on another fiber of the
-// thread counts too: a record is trusted only when it stands off the running fiber's stack (on
-// another fiber's) or on that stack's live registrations, and is dropped when an unwind passes it.
+// a timer's tick, a menu command, a drop, a form's Close and modal loop, a scene's entries, a
+// popup's modal loop). A component freed while marked is unmarked (the frame then holds
+// nothing). Only as an automatic variable, never copied. On 32-bit Windows it is one of the
+// thread's exception registrations, linked and unlinked with a few moves: an unwind that goes
+// past it without its destructor (a host's guard catching a crash) takes it off with the stack
+// it stood on, so that no frame outlives its stack; only registrations on the live part of the
+// stack are looked at. The thread also records it (up to a few dozen at once), so that code
+// left waiting on another fiber of the thread counts too: a record is trusted only when it
+// stands off the running fiber's stack (on another fiber's) or on that stack's live
+// registrations, and is dropped when an unwind passes it.
 class TComponentFrame {
  public:
   explicit TComponentFrame(TComponent* component) noexcept;
@@ -488,7 +492,8 @@ class TComponentFrame {
 };
 // True when a frame of the calling thread, on any of its fibers' stacks, marks `root` or a
 // component it holds: one it owns at any depth, or a child at any depth (GetParentComponent) and
-// what such a child's top parent owns. Freeing `root` now would free the object of code that has not returned yet.
+// what such a child's top parent owns, also through a top's GetCodeOwner. Freeing `root` now
+// would free the object of code that has not returned yet.
 bool ComponentCodeRunning(const TComponent* root);
 // Unmarks `component` in the calling thread's frames and forgets what waits for its code to
 // return (ResumeWhenCodeReturns); its destructor calls this.

@@ -84,18 +84,21 @@ class TCustomForm : public TWinControl {
   // EInvalidOperation ("Cannot make a visible window modal") for a shown form.
   TModalResult ShowModal();
   // Asks OnCloseQuery, then runs OnClose with caHide (caFree for a parented form is not the
-  // default either): caHide hides, caFree releases once OnClose has returned (at once when no
-  // other code of the form runs), caMinimize minimizes. A modal form only sets ModalResult to
-  // mrCancel.
+  // default either): caHide hides, caFree releases once OnClose has returned (Release),
+  // caMinimize minimizes. A modal form only sets ModalResult to mrCancel.
   void Close();
-  // Frees the form now, or, while code of the form or of a component it holds runs further up
-  // the calling thread's stack (its window procedure, its events, a control's handler, a loop
-  // such code runs; see TComponentFrame), once that code has returned and the messages queued
-  // for the form by then are handled; a form in a foreign window (CreateParented) meanwhile
-  // leaves that window hidden at once. Called from another thread than the form's, it leaves the
-  // freeing to the form's thread: through its window, or, for a form without one, once that
-  // thread ends a frame with none of the form's code running; when that thread has ended, the
-  // calling thread frees it as its own.
+  // Frees the form from the message loop, after the code that calls this has returned: posts the
+  // release to the form's window (made now when the form has none yet, so that a form released
+  // in OnCreate is handed out whole), and the loop frees it with its windows once the messages
+  // queued before are handled. A loop that code of the form runs itself (ProcessMessages in a
+  // handler, a modal loop, a popup's handler or modal loop: see TComponentFrame) leaves it for
+  // when that code has returned. Two kinds go at once when none of their code runs on the
+  // calling thread: a form in a foreign window (CreateParented), whose host may destroy that
+  // window or unload the module as the call returns (with its code running, it leaves that
+  // window at once, hidden, and goes as above), and a form whose thread has ended, freed by the
+  // calling thread. Called from another thread than the form's, it leaves the freeing to the
+  // form's thread: through its window, or, for a form without one, once that thread ends a frame
+  // with none of the form's code running.
   void Release();
 
   void WndProc(TMessage& message) override;

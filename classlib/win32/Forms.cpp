@@ -243,7 +243,7 @@ void TCustomForm::Close() {
     if (action == caHide) Hide();
     else if (action == caMinimize && HandleAllocated()) ShowWindow(GetHandle(), SW_MINIMIZE);
   }
-  // Once OnClose has returned the form goes at once, unless code of it runs further out.
+  // Released once OnClose has returned: freed by the message loop (see Release).
   if (action == caFree) Release();
 }
 
@@ -279,24 +279,30 @@ void TCustomForm::Release() {
     else ResumeWhenCodeReturns(this, formThread, &ReleaseReturned);
     return;
   }
-  // Code of the form or of what it holds that has not returned yet (its window procedure, its
-  // Close, a control's handler) goes on with it after this: it is freed once that code returned
-  // and its queued messages are handled. Otherwise it goes now, with its windows and canvases: a
-  // form left for a message loop that does not run in between (a drop-down opened and closed by
-  // code) would keep them.
-  if (!ComponentCodeRunning(this)) {
+  const bool ownThread = formThread == GetCurrentThreadId();
+  const bool foreign = GetParentWindow() != nullptr && GetParent() == nullptr;
+  // A form in a foreign window, or whose thread has ended, goes now unless its code runs: its
+  // host may destroy that window, or end the module, as soon as this returns.
+  if ((foreign || !ownThread) && !ComponentCodeRunning(this)) {
     delete this;
     return;
   }
-  // A form inside a foreign window leaves it now, unseen: its owner may destroy that window as
-  // soon as this returns, and the form's windows with it under the code that still runs.
-  if (GetParentWindow() != nullptr && GetParent() == nullptr && window != nullptr) {
-    Hide();
+  // Otherwise one in a foreign window leaves it now, unseen, for the same reason.
+  if (foreign) {
+    if (window != nullptr) Hide();
     SetParentWindow(HWND_MESSAGE);
   }
-  // Without a live window of its own (none made, or gone with its thread) it waits for the
-  // frames of this thread.
-  if (window == nullptr || formThread != GetCurrentThreadId() || !PostMessageW(window, CM_RELEASE, 0, 0))
+  // The message loop frees it: the code that asked, and whatever called that code (a popup's
+  // handler, a setter called by the program), goes on with a whole form. A form without its
+  // window yet (released in OnCreate) gets one to carry the release.
+  if (ownThread && window == nullptr) {
+    try {
+      window = GetHandle();
+    } catch (...) {
+      window = nullptr;
+    }
+  }
+  if (window == nullptr || !ownThread || !PostMessageW(window, CM_RELEASE, 0, 0))
     ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
 }
 

@@ -323,6 +323,9 @@ int32_t TvgPopup::PopupModal() {
     }
     return modalResult_;
   }
+  // The loop is code of the popup's form: a release of that form asked inside it waits for the
+  // loop to end, or the form would free this popup under it.
+  const TComponentFrame code(this);
   staysOpen_ = true;
   Popup();
   // A popup with nowhere to open (no form, no scene root) would wait for a result forever.

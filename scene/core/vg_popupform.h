@@ -20,8 +20,8 @@ class IvgPopupForm {
   virtual void SetScreenPos(int32_t x, int32_t y) = 0;
   // Shows the form without activating the owner away; the scene takes the keyboard focus.
   virtual void ShowForm() = 0;
-  // The form forgets its popup and is released: freed at once, with its window and canvas, or,
-  // when this runs inside the form's own handling, once its pending messages are handled.
+  // The form forgets its popup and goes: at once, with its window and canvas, when none of its
+  // code runs; inside its own handling, by the message loop once that handling has returned.
   virtual void ReleaseForm() = 0;
   virtual int32_t GetFormModalResult() = 0;
   virtual void SetFormModalResult(int32_t value) = 0;

@@ -141,7 +141,47 @@ TEST(Forms, CloseRunsOnCloseAndDoesWhatItAsks) {
   EXPECT_FALSE(form->GetVisible());
   sink.next = caFree;
   form->Close();
-  EXPECT_EQ(sink.destroys, 1);  // closed by code, none of its code runs once OnClose returned
+  EXPECT_EQ(sink.destroys, 0);  // freed by the message loop, not under the code that closed it
+  EXPECT_TRUE(PumpUntil([&] { return sink.destroys == 1; }));
+}
+
+namespace {
+
+// A form of class TBase that releases itself in OnCreate.
+int gCreateReleases = 0;
+template <typename TBase>
+class TReleasedInOnCreate : public TBase {
+ public:
+  explicit TReleasedInOnCreate(TComponent* owner) : TBase(owner) {}
+  ~TReleasedInOnCreate() override { ++gCreateReleases; }
+
+ protected:
+  void DoCreate() override {
+    TBase::DoCreate();
+    this->Release();
+  }
+};
+
+}  // namespace
+
+// A form released in its OnCreate is handed out whole, streamed or not, in a host's window or not,
+// and goes once the message loop runs.
+TEST(Forms, AFormReleasedInOnCreateIsHandedOutWholeAndGoesWithTheLoop) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(300, 200);
+  const std::vector<std::pair<const char*, std::function<TCustomForm*()>>> makes = {
+      {"CreateNew", [] { return TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr); }},
+      {"Create", [] { return TCustomForm::Create<TReleasedInOnCreate<TUiTestForm>>(nullptr); }},
+      {"CreateParented", [&] { return TCustomForm::CreateParented<TReleasedInOnCreate<TUiTestForm>>(host.handle); }},
+  };
+  for (const auto& [name, make] : makes) {
+    gCreateReleases = 0;
+    TCustomForm* form = make();
+    ASSERT_EQ(gCreateReleases, 0) << name;
+    form->SetCaption(name);
+    EXPECT_EQ(form->GetCaption(), name);
+    EXPECT_TRUE(PumpUntil([] { return gCreateReleases == 1; })) << name;
+  }
 }
 
 namespace {
@@ -685,8 +725,10 @@ struct TFiberCrashRig {
     r->form->OnActivate = TNotifyEvent::Of<&TFiberCrashRig::Crash>(r);
     void* fiber = CreateFiber(0, &TFiberCrashRig::Run, r);
     SwitchToFiber(fiber);
+    r->codeStillRunning = ComponentCodeRunning(r->form);
     r->form->Release();
-    r->freedAtOnce = r->destroys;
+    // The loop's release waits for code it sees running: a stale frame would keep the form.
+    r->freedByTheLoop = PumpUntil([&] { return r->destroys == 1; }, 1000);
     if (r->destroys == 0) delete r->form;
     DeleteFiber(fiber);
     ConvertFiberToThread();
@@ -696,13 +738,14 @@ struct TFiberCrashRig {
   void* mainFiber = nullptr;
   TUiBareForm* form = nullptr;
   int destroys = 0;
-  int freedAtOnce = -1;
+  bool codeStillRunning = true;
+  bool freedByTheLoop = false;
 };
 
 }  // namespace
 
 // The unwind of the caught crash ended the form's code on the other fiber: nothing of it runs
-// on the thread, and a release there frees it at once.
+// on the thread, and a release there frees it with the loop.
 TEST(Forms, ACrashCaughtOnAnotherFiberLeavesNoCodeOfTheFormRunning) {
   RegisterWindowTestClasses();
   const TFailAfter bound(20000, "a crash caught on another fiber");
@@ -712,5 +755,6 @@ TEST(Forms, ACrashCaughtOnAnotherFiberLeavesNoCodeOfTheFormRunning) {
   WaitForSingleObject(thread, 15000);
   CloseHandle(thread);
   SetUnhandledExceptionFilter(before);
-  EXPECT_EQ(rig.freedAtOnce, 1);
+  EXPECT_FALSE(rig.codeStillRunning);
+  EXPECT_TRUE(rig.freedByTheLoop);
 }

@@ -47,7 +47,23 @@ void TvgPopupForm::ReleaseForm() {
   Popup = nullptr;
   delete followTimer_;
   followTimer_ = nullptr;
-  Release();
+  // The scene made this form and closes it itself: when none of its code runs, it goes now with
+  // its window and canvas, as a drop-down toggled by code with no loop in between would
+  // otherwise pile them up. Inside its own handling the loop frees it, after that handling.
+  if (ComponentCodeRunning(this)) Release();
+  else delete this;
+}
+
+void TvgPopupForm::SetOwnerForm(TCustomForm* value) {
+  if (ownerForm_ == value) return;
+  if (ownerForm_ != nullptr) ownerForm_->RemoveFreeNotification(this);
+  ownerForm_ = value;
+  if (value != nullptr) value->FreeNotification(this);
+}
+
+void TvgPopupForm::Notification(TComponent* component, TOperation operation) {
+  TCustomForm::Notification(component, operation);
+  if (operation == opRemove && component == ownerForm_) ownerForm_ = nullptr;
 }
 
 void TvgPopupForm::StartFollowTimer(uint32_t intervalMs, std::function<void()> tick) {
@@ -63,7 +79,7 @@ void TvgPopupForm::FollowTick(TObject*) {
 }
 
 void TvgPopupForm::KeepOwnerCaption() {
-  if (OwnerForm != nullptr && OwnerForm->HandleAllocated()) SendMessageW(OwnerForm->GetHandle(), WM_NCACTIVATE, 1, 0);
+  if (ownerForm_ != nullptr && ownerForm_->HandleAllocated()) SendMessageW(ownerForm_->GetHandle(), WM_NCACTIVATE, 1, 0);
 }
 
 void TvgPopupForm::DoClose(TCloseAction& action) {
@@ -122,9 +138,9 @@ void vgInstallPopupForms() {
   vgSetPopupFormFactory([](TObject* popup, TComponent* popupOwner, TComponent* sceneControl, int32_t width,
                            int32_t height, TvgResources* style) -> IvgPopupForm* {
     TvgPopupForm* form = TCustomForm::CreateNew<TvgPopupForm>(nullptr);
-    form->OwnerForm = dynamic_cast<TCustomForm*>(popupOwner);
+    form->SetOwnerForm(dynamic_cast<TCustomForm*>(popupOwner));
     if (sceneControl != nullptr) {
-      if (auto* f = dynamic_cast<TCustomForm*>(sceneControl->GetOwner())) form->OwnerForm = f;
+      if (auto* f = dynamic_cast<TCustomForm*>(sceneControl->GetOwner())) form->SetOwnerForm(f);
     }
     form->Popup = popup;
     form->SetBounds(form->GetLeft(), form->GetTop(), width, height);

@@ -16,13 +16,17 @@ class TvgPopupForm : public TCustomForm, public IvgPopupForm {
   explicit TvgPopupForm(TComponent* owner);
   ~TvgPopupForm() override;
 
-  // The form whose caption stays active while the popup is.
-  TCustomForm* OwnerForm = nullptr;
+  // The form whose caption stays active while the popup is; code of this form counts as its code
+  // (GetCodeOwner), so that a release of it asked inside the popup waits for that code.
+  TCustomForm* GetOwnerForm() const { return ownerForm_; }
+  void SetOwnerForm(TCustomForm* value);
   // The popup (a TvgPopup); nullptr once the form forgot it.
   TObject* Popup = nullptr;
   TvgScene* GetScene() const { return scene_; }
 
   void WndProc(TMessage& message) override;
+  void Notification(TComponent* component, TOperation operation) override;
+  TComponent* GetCodeOwner() const override { return ownerForm_; }
 
   // --- IvgPopupForm
   IvgScene* GetPopupScene() override { return scene_; }
@@ -43,6 +47,7 @@ class TvgPopupForm : public TCustomForm, public IvgPopupForm {
   void FollowTick(TObject*);
   void KeepOwnerCaption();
   TvgScene* scene_ = nullptr;
+  TCustomForm* ownerForm_ = nullptr;
   TTimer* followTimer_ = nullptr;
   std::function<void()> followTick_;
   bool closing_ = false;

@@ -1,6 +1,7 @@
 // The forms that drop-downs open in, in a real scene window under Wine: a popup form that closes
 // while none of its code runs goes at once, with its window, canvas and GDI objects, whichever
-// way it closes; one that closes inside its own handling goes once the message loop runs. Under
+// way it closes; one that closes inside its own handling goes once the message loop runs; a form
+// its popups' or controls' handlers release goes with the loop, after those handlers. Under
 // Wine without a window manager each popup window that goes costs about 2 s (the system waits for
 // a manager to let go of a window that was activated), so the popups here open only a few times.
 #include "SceneWindowFixture.h"
@@ -8,8 +9,11 @@
 #include <ole2.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "FailAfter.h"
@@ -48,6 +52,26 @@ class PopupFormsTest : public DefaultStyleWindowFixture {
     return PumpUntil([&] { return !IsWindow(window); }, 5000);
   }
 };
+
+// Clicks the scene window of a popup's form at a point of `object` on the popup.
+void ClickInPopup(TvgPopup* popup, TvgVisualObject* object, TvgPoint at) {
+  auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
+  ASSERT_NE(form, nullptr);
+  const TvgPoint p = object->LocalToAbsolute(at);
+  const LPARAM lParam = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
+  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, lParam);
+  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, lParam);
+}
+
+// A button on `popup` that runs `onClick` when clicked.
+TvgButton* AddButton(TvgPopup* popup, TNotifyEvent onClick) {
+  auto* button = new TvgButton(nullptr);
+  button->SetBounds(10, 10, 80, 30);
+  button->SetParent(popup);
+  button->ApplyResource();
+  button->OnClick = onClick;
+  return button;
+}
 
 // A drop-down on the scene: its popup and what toggles it by code.
 struct TDropDown {
@@ -179,11 +203,8 @@ TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) 
   TDragCloser closer;
   const std::vector<Way> ways = {
       {"a click on an item",
-       [](TvgStringComboBox* box, TvgPopupForm* form) {
-         const TvgPoint p = box->GetListBox()->ItemByIndex(1)->LocalToAbsolute(vgPoint(10, 8));
-         const LPARAM at = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
-         SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-         SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, at);
+       [](TvgStringComboBox* box, TvgPopupForm*) {
+         ClickInPopup(box->GetPopup(), box->GetListBox()->ItemByIndex(1), vgPoint(10, 8));
          EXPECT_EQ(box->GetItemIndex(), 1);
        },
        false, false},
@@ -278,19 +299,12 @@ TEST_F(PopupFormsTest, APopupsFormOutlivesAModalLoopRunInsideItsOwnHandling) {
   const TFailAfter bound(30000, "a modal form shown from a button on a popup");
   TModalFromPopup rig;
   auto* popup = Add<TvgPopup>(20, 20, 120, 60);
-  auto* button = new TvgButton(nullptr);
-  button->SetBounds(10, 10, 80, 30);
-  button->SetParent(popup);
-  button->ApplyResource();
-  button->OnClick = TNotifyEvent::Of<&TModalFromPopup::ShowModalOnClick>(&rig);
+  TvgButton* button = AddButton(popup, TNotifyEvent::Of<&TModalFromPopup::ShowModalOnClick>(&rig));
   popup->SetIsOpen(true);
   auto* form = dynamic_cast<TvgPopupForm*>(popup->GetPopupForm());
   ASSERT_NE(form, nullptr);
   rig.popupWindow = form->GetHandle();
-  const TvgPoint p = button->LocalToAbsolute(vgPoint(20, 10));
-  const LPARAM at = MAKELPARAM(static_cast<int>(p.X), static_cast<int>(p.Y));
-  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-  SendMessageW(form->GetScene()->GetHandle(), WM_LBUTTONUP, 0, at);
+  ClickInPopup(popup, button, vgPoint(20, 10));
   EXPECT_TRUE(rig.shown);
   EXPECT_FALSE(popup->GetIsOpen());
   EXPECT_TRUE(Gone(rig.popupWindow));
@@ -339,4 +353,188 @@ TEST_F(PopupFormsTest, APopupsFormOutlivesItsScenesFocusMovedByCode) {
   boxes[1]->SetFocus();
   EXPECT_TRUE(closer.closed);
   EXPECT_TRUE(Gone(closer.popupWindow));
+}
+
+namespace {
+
+// While it lives, a freed object's block is filled with 0xDD and kept, so that code going on in
+// a freed object reads 0xDDDDDDDD and faults at once instead of reading what it left.
+class TFilledFrees {
+ public:
+  TFilledFrees() { SetObjectAllocator(&Allocate, &Free); }
+  ~TFilledFrees() { SetObjectAllocator(nullptr, nullptr); }
+  TFilledFrees(const TFilledFrees&) = delete;
+  TFilledFrees& operator=(const TFilledFrees&) = delete;
+
+ private:
+  static std::mutex& Lock() {
+    static std::mutex lock;
+    return lock;
+  }
+  // The sizes of the blocks made while it lives; blocks made before go back as usual.
+  static std::unordered_map<void*, size_t>& Sizes() {
+    static std::unordered_map<void*, size_t> sizes;
+    return sizes;
+  }
+  static void* Allocate(size_t size, const void*, const void*) {
+    void* block = ::operator new(size);
+    const std::lock_guard<std::mutex> guard(Lock());
+    Sizes()[block] = size;
+    return block;
+  }
+  static void Free(void* block) {
+    const std::lock_guard<std::mutex> guard(Lock());
+    const auto it = Sizes().find(block);
+    if (it == Sizes().end()) {
+      ::operator delete(block);
+      return;
+    }
+    std::memset(block, 0xDD, it->second);
+    Sizes().erase(it);
+  }
+};
+
+// The probe under way, named when the program ends on a fault.
+const char* gProbe = "";
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS* pointers) {
+  const EXCEPTION_RECORD* r = pointers->ExceptionRecord;
+  std::fprintf(stderr, "FAILED: fault %08lx at %p (reading %08lx) in \"%s\"\n", r->ExceptionCode,
+               r->ExceptionAddress, r->NumberParameters > 1 ? static_cast<unsigned long>(r->ExceptionInformation[1]) : 0ul,
+               gProbe);
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), 1);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+// A top-level form holding a scene, whose controls' handlers release it (or close it with
+// caFree), optionally running a nested loop afterwards. A form freed under the handler, or by
+// that loop, ends the program: the code that called the handler would go on in freed memory.
+struct TReleasingForm {
+  TForm* form = nullptr;
+  TvgBackground* root = nullptr;
+  int destroys = 0;
+  bool close = false;
+  bool pump = false;
+  int handled = 0;
+  void Destroyed(TObject*) { ++destroys; }
+  void CloseFrees(TObject*, TCloseAction& action) { action = caFree; }
+  void ReleaseNow(TObject*) {
+    ++handled;
+    if (close) form->Close();
+    else form->Release();
+    if (pump) Application().ProcessMessages();
+    if (destroys == 0) return;
+    std::fprintf(stderr, "FAILED: the form was freed under \"%s\"\n", gProbe);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  // A modal popup's loop: its button is clicked at the first tick, the loop ended at a later one.
+  TvgPopup* modal = nullptr;
+  TvgButton* modalButton = nullptr;
+  int ticks = 0;
+  void ModalTick(TObject*) {
+    if (++ticks == 1) ClickInPopup(modal, modalButton, vgPoint(20, 10));
+    else if (ticks == 4) modal->SetModalResult(mrOk);
+  }
+  template <typename T>
+  T* Add(float y, float w, float h, TComponent* owner = nullptr) {
+    auto* c = new T(owner);
+    c->SetBounds(20, y, w, h);
+    c->SetParent(root);
+    c->ApplyResource();
+    return c;
+  }
+};
+
+TvgStringComboBox* StringCombo(TReleasingForm& r) {
+  auto* box = r.Add<TvgStringComboBox>(20, 150, 22);
+  for (const char16_t* s : {u"red", u"green", u"blue"}) box->GetItems()->Add(s);
+  return box;
+}
+
+void ChooseInStringCombo(TReleasingForm& r) {
+  auto* box = StringCombo(r);
+  box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+  box->DropDown();
+  ClickInPopup(box->GetPopup(), box->GetListBox()->ItemByIndex(1), vgPoint(10, 8));
+}
+
+}  // namespace
+
+// A form released, or closed with caFree, by a handler of its controls goes once the message
+// loop runs, never under the code that called the handler: a popup's item or button clicked in
+// the popup's own window, a setter called by the program, a loop run inside a popup's handler.
+// Freed objects are filled, so that code going on in one faults.
+TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
+  const std::vector<std::pair<const char*, std::function<void(TReleasingForm&)>>> probes = {
+      {"a string combo's item clicked, OnChange releases", &ChooseInStringCombo},
+      {"a string combo's item clicked, OnChange closes with caFree",
+       [](TReleasingForm& r) {
+         r.close = true;
+         ChooseInStringCombo(r);
+       }},
+      {"a loop run after the release in OnChange of a string combo's item clicked",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         ChooseInStringCombo(r);
+       }},
+      {"a combo text box's item clicked, OnChangeTracking releases",
+       [](TReleasingForm& r) {
+         auto* box = r.Add<TvgComboTextBox>(20, 150, 22);
+         for (const char16_t* s : {u"one", u"two"}) box->GetItems()->Add(s);
+         box->OnChangeTracking = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         box->DropDown();
+         ClickInPopup(box->GetPopup(), box->GetListBox()->ItemByIndex(1), vgPoint(10, 8));
+       }},
+      {"a button on a popup's form clicked, OnClick releases",
+       [](TReleasingForm& r) {
+         auto* popup = r.Add<TvgPopup>(20, 120, 60);
+         TvgButton* button = AddButton(popup, TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r));
+         popup->SetIsOpen(true);
+         ClickInPopup(popup, button, vgPoint(20, 10));
+       }},
+      {"a button clicked in a popup's modal loop, OnClick releases",
+       [](TReleasingForm& r) {
+         r.modal = r.Add<TvgPopup>(20, 120, 60, r.form);  // freed with the form
+         r.modalButton = AddButton(r.modal, TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r));
+         TTimer ticker(nullptr);
+         ticker.SetInterval(20);
+         ticker.SetOnTimer(TNotifyEvent::Of<&TReleasingForm::ModalTick>(&r));
+         ticker.SetEnabled(true);
+         EXPECT_EQ(r.modal->PopupModal(), mrOk);
+       }},
+      {"a string combo's ItemIndex set by the program",
+       [](TReleasingForm& r) {
+         auto* box = StringCombo(r);
+         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         box->SetItemIndex(2);
+       }},
+  };
+  const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
+  for (const auto& [name, probe] : probes) {
+    gProbe = name;
+    const TFailAfter bound(30000, name);
+    TReleasingForm rig;
+    {
+      const TFilledFrees filled;
+      rig.form = TCustomForm::CreateNew<TForm>(nullptr);
+      rig.form->OnDestroy = TNotifyEvent::Of<&TReleasingForm::Destroyed>(&rig);
+      rig.form->OnClose = TCloseEvent::Of<&TReleasingForm::CloseFrees>(&rig);
+      rig.form->SetBounds(40, 40, 300, 200);
+      auto* formScene = new TvgScene(rig.form);
+      formScene->SetParent(rig.form);
+      formScene->SetAlign(alClient);
+      rig.root = new TvgBackground(nullptr);
+      formScene->AddObject(rig.root);
+      rig.form->Show();
+      const HWND window = rig.form->GetHandle();
+      probe(rig);
+      EXPECT_GE(rig.handled, 1) << name;
+      EXPECT_EQ(rig.destroys, 0) << name;
+      EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, 5000)) << name;
+      EXPECT_FALSE(IsWindow(window)) << name;
+    }
+    if (rig.destroys == 0) delete rig.form;
+  }
+  SetUnhandledExceptionFilter(before);
 }
