@@ -52,6 +52,8 @@ class TvgListBoxItem : public TvgTextControl {
   TvgRect GetUpdateRect() override;
   TvgRect GetParentedRect() override;
   TvgVisualObject* ObjectByPoint(float x, float y) override;
+  // The same for the position read through an item (and the published Position): the visual
+  // object's own accessor reads what the item was last given.
   TvgPosition* GetPosition() const;
 
   bool GetIsChecked() const { return isChecked_; }
@@ -382,7 +384,6 @@ class TvgListBox : public TvgScrollBox {
   void SettleRows();
   // The list placed `v` (a layout): an item made from a line notes where.
   void NotePlaced(TvgVisualObject* v);
-
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
   // its number, as in a list made afresh. `kept` is the item selected before. Answers whether
