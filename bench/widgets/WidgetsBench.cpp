@@ -4,12 +4,14 @@
 // adding 10,000 list items (LISTBOX) and 10,000 tree nodes
 // (tree view), the last two also at a quarter of the size to show the growth is linear, and 300
 // and 3,000 lines added one by one to the Items of a string combo box and a combo text box
-// (COMBOBOX), the drop-down closed and (300) open; lines of a string list box and of the combos
-// added (also sorted), inserted at the front and deleted from the front (LISTBOX, COMBOBOX).
+// (COMBOBOX), the drop-down closed and (300) open; lines of a string list box and of the combos,
+// shown and hidden, added (also sorted), inserted at the front and deleted from the front, 3,000
+// and 30,000 times (LISTBOX, COMBOBOX).
 // Items are made without a component owner (the list's tree frees them), as the lists do
 // themselves.
 // Beside each keystroke: the edit alone; beside each widget: a repaint of a 10 x 10 area of it.
-// Windows only; run under Xvfb. Prints, asserts nothing.
+// Windows only; run under Xvfb. Prints, asserts nothing. With the argument "lists" only the
+// lines changed in the lists are timed.
 #include <windows.h>
 #include <commctrl.h>
 #include <richedit.h>
@@ -82,11 +84,14 @@ double BlankRepaintMs(HWND host, int runs = 200) {
 
 void Row(const char* what, double ours, const char* reference, double theirs) {
   std::printf("%-44s scene %9.2f ms   %-10s %9.2f ms\n", what, ours, reference, theirs);
+  std::fflush(stdout);  // long runs show their progress
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // "lists": only the lines changed in the lists.
+  const bool listsOnly = argc > 1 && std::string(argv[1]) == "lists";
   try {
     StartGdiPlus();
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_TREEVIEW_CLASSES};
@@ -107,6 +112,161 @@ int main() {
       memo->SetWordWrap(wrap);
       return memo;
     };
+    // --- Lines changed one by one in the Items of a string list box and of the combos (closed),
+    // each shown and hidden (timed alone with "lists"): added, added to a sorted list (also lines
+    // of ten texts only, many alike) or to sorted lines, inserted at the front and deleted from the
+    // front, beside the system's list box and combo box doing the same. The changes whose cost must
+    // follow what they change also 30,000 times, with the growth from 3,000 printed.
+    const auto benchLines = [&] {
+      enum TLinesOp { kAdd, kSortedList, kSortedFew, kSortedLines, kInsertFront, kDeleteFront };
+      // "line 00000" .. in a scattered order, no two alike (sorted lines drop a duplicate); of ten
+      // texts only for kSortedFew.
+      const auto lineText = [](TLinesOp op, int i) {
+        char digits[6];
+        std::snprintf(digits, sizeof digits, "%05d", op == kSortedFew ? i * 7 % 10 : i * 7919 % 100000);
+        return std::u16string(u"line ") + std::u16string(digits, digits + 5);
+      };
+      const auto changeLines = [&lineText](TvgWideStrings* items, TLinesOp op, int count) {
+        for (int i = 0; i < count; ++i) {
+          if (op == kInsertFront) items->Insert(0, lineText(op, i));
+          else if (op == kDeleteFront) items->Delete(0);
+          else items->Add(lineText(op, i));
+        }
+      };
+      // The best of the runs on a list made afresh for each; `make` answers the list and its Items.
+      const auto linesMs = [&](TLinesOp op, int count, const std::function<std::pair<TvgListBox*, TvgWideStrings*>()>& make,
+                               const std::function<void()>& free) {
+        TvgWideStrings* items = nullptr;
+        const double ms = BestMs(3, [&] {
+          free();
+          auto [list, lines] = make();
+          items = lines;
+          if (op == kSortedList || op == kSortedFew) list->SetSorted(true);
+          if (op == kSortedLines) static_cast<TvgWideStringList*>(items)->SetSorted(true);
+          if (op == kDeleteFront) {
+            items->BeginUpdate();
+            for (int i = 0; i < count; ++i) items->Add(lineText(op, i));
+            items->EndUpdate();
+          }
+          repaint();
+        }, [&] {
+          changeLines(items, op, count);
+          repaint();
+        });
+        free();
+        return ms;
+      };
+      // The system's control of `cls`, sorting when asked, doing the same.
+      const auto systemMs = [&](const wchar_t* cls, TLinesOp op, int count) {
+        const bool list = cls[0] == L'L';
+        const bool sorted = op == kSortedList || op == kSortedFew || op == kSortedLines;
+        const DWORD sort = sorted ? (list ? LBS_SORT : CBS_SORT) : 0;
+        HWND box = Child(host, cls, WS_VSCROLL | sort | (list ? 0 : CBS_DROPDOWNLIST));
+        const UINT reset = list ? LB_RESETCONTENT : CB_RESETCONTENT, add = list ? LB_ADDSTRING : CB_ADDSTRING,
+                   insert = list ? LB_INSERTSTRING : CB_INSERTSTRING, remove = list ? LB_DELETESTRING : CB_DELETESTRING;
+        const auto send = [&](UINT msg, WPARAM at, int i) {
+          const std::u16string text = lineText(op, i);
+          const std::wstring textW(text.begin(), text.end());
+          SendMessageW(box, msg, at, reinterpret_cast<LPARAM>(textW.c_str()));
+        };
+        const double ms = BestMs(3, [&] {
+          SendMessageW(box, reset, 0, 0);
+          if (op == kDeleteFront)
+            for (int i = 0; i < count; ++i) send(add, 0, i);
+          UpdateWindow(box);
+        }, [&] {
+          // A shown list box of the system paints its scroll bar at each change (seconds for
+          // 3,000 under Wine): it is told to wait, as a program filling one does.
+          if (list) SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+          for (int i = 0; i < count; ++i) {
+            if (op == kInsertFront) send(insert, 0, i);
+            else if (op == kDeleteFront) SendMessageW(box, remove, 0, 0);
+            else send(add, 0, i);
+          }
+          if (list) SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+          UpdateWindow(box);
+        });
+        DestroyWindow(box);
+        return ms;
+      };
+      // Our three lists, each shown and hidden: the string list box filling the scene's height, the
+      // combos closed, their lists styled by a drop-down before. Shown, each change asks for its
+      // repaint, which the scene paints at the end; hidden, the list's own work alone.
+      const auto stringListMs = [&](TLinesOp op, int count, bool shown) {
+        TvgStringListBox* list = nullptr;
+        return linesMs(op, count, [&] {
+          list = new TvgStringListBox(nullptr);
+          list->SetBounds(0, 0, 300, kHeight);
+          list->SetParent(root);
+          list->ApplyResource();
+          list->SetVisible(shown);
+          return std::pair<TvgListBox*, TvgWideStrings*>(list, list->GetItems());
+        }, [&] { delete std::exchange(list, nullptr); });
+      };
+      const auto comboMs = [&]<typename TCombo>(TCombo*, TLinesOp op, int count, bool shown) {
+        TCombo* combo = nullptr;
+        return linesMs(op, count, [&] {
+          combo = new TCombo(nullptr);
+          combo->SetBounds(10, 10, 200, 22);
+          combo->SetParent(root);
+          combo->ApplyResource();
+          combo->DropDown();
+          combo->DropDown();
+          combo->SetVisible(shown);
+          return std::pair<TvgListBox*, TvgWideStrings*>(combo->GetListBox(), combo->GetItems());
+        }, [&] { delete std::exchange(combo, nullptr); });
+      };
+      struct TLinesKind {
+        const char* name;
+        const wchar_t* reference;
+        std::function<double(TLinesOp, int, bool)> ms;
+      };
+      const std::vector<TLinesKind> linesKinds = {
+          {"string list box", L"LISTBOX", stringListMs},
+          {"string combo box", L"COMBOBOX",
+           [&](TLinesOp op, int count, bool shown) { return comboMs(static_cast<TvgStringComboBox*>(nullptr), op, count, shown); }},
+          {"combo text box", L"COMBOBOX",
+           [&](TLinesOp op, int count, bool shown) { return comboMs(static_cast<TvgComboTextBox*>(nullptr), op, count, shown); }}};
+      const std::vector<std::tuple<TLinesOp, const char*, std::vector<int>>> lineCases = {
+          {kAdd, "Items.Add", {3000}},
+          {kSortedLines, "Items.Add, Items.Sorted", {3000}},
+          {kSortedList, "Items.Add, list Sorted", {3000, 30000}},
+          {kSortedFew, "Items.Add of ten texts, list Sorted", {3000, 30000}},
+          {kInsertFront, "Items.Insert(0)", {3000, 30000}},
+          {kDeleteFront, "Items.Delete(0)", {3000, 30000}}};
+      for (const auto& [op, name, counts] : lineCases) {
+        // Per kind and shown/hidden (and the reference), the figure of the last count.
+        std::vector<double> before(linesKinds.size() * 3, 0);
+        for (const int count : counts) {
+          std::printf("%d %s\n", count, name);
+          for (size_t k = 0; k < linesKinds.size(); ++k) {
+            const TLinesKind& kind = linesKinds[k];
+            const bool list = kind.reference[0] == L'L';
+            const double theirs = systemMs(kind.reference, op, count);
+            const char* reference = list ? "LISTBOX" : "COMBOBOX";
+            const double shown = kind.ms(op, count, true), hidden = kind.ms(op, count, false);
+            Row((std::string("  ") + kind.name).c_str(), shown, reference, theirs);
+            Row((std::string("  ") + kind.name + ", hidden").c_str(), hidden, reference, theirs);
+            double* last = &before[k * 3];
+            if (last[0] > 0) {
+              std::printf("    %d / %d: shown %.1f x, hidden %.1f x   %-10s %.1f x\n", count, counts.front(), shown / last[0],
+                          hidden / last[1], reference, theirs / last[2]);
+            }
+            last[0] = shown;
+            last[1] = hidden;
+            last[2] = theirs;
+          }
+        }
+      }
+    };
+    if (listsOnly) {
+      benchLines();
+      delete scene;
+      DestroyWindow(host);
+      StopGdiPlus();
+      return 0;
+    }
+
     // The floor of every repaint: the window system's share, the scene holding nothing.
     const double floor = SmallRepaintMs(scene, 100, 100);
     ShowWindow(scene->GetHandle(), SW_HIDE);
@@ -311,118 +471,7 @@ int main() {
       Row(("combo text box: " + what).c_str(), textMs, "COMBOBOX", theirs);
     }
 
-    // --- Lines changed one by one in the Items of a string list box (shown) and of the combos
-    // (closed): added, added to a sorted list or to sorted lines, inserted at the front and deleted
-    // from the front, beside the system's list box and combo box doing the same; the front changes
-    // also at a tenth of the size, to show the growth.
-    enum TLinesOp { kAdd, kSortedList, kSortedLines, kInsertFront, kDeleteFront };
-    // "line 00000" .. in a scattered order, no two alike (sorted lines drop a duplicate).
-    const auto lineText = [](int i) {
-      char digits[6];
-      std::snprintf(digits, sizeof digits, "%05d", i * 7919 % 100000);
-      return std::u16string(u"line ") + std::u16string(digits, digits + 5);
-    };
-    const auto changeLines = [&lineText](TvgWideStrings* items, TLinesOp op, int count) {
-      for (int i = 0; i < count; ++i) {
-        if (op == kInsertFront) items->Insert(0, lineText(i));
-        else if (op == kDeleteFront) items->Delete(0);
-        else items->Add(lineText(i));
-      }
-    };
-    // The best of three runs on a list made afresh for each; `make` answers the list and its Items.
-    const auto linesMs = [&](TLinesOp op, int count, const std::function<std::pair<TvgListBox*, TvgWideStrings*>()>& make,
-                             const std::function<void()>& free) {
-      TvgWideStrings* items = nullptr;
-      const double ms = BestMs(3, [&] {
-        free();
-        auto [list, lines] = make();
-        items = lines;
-        if (op == kSortedList) list->SetSorted(true);
-        if (op == kSortedLines) static_cast<TvgWideStringList*>(items)->SetSorted(true);
-        if (op == kDeleteFront) {
-          items->BeginUpdate();
-          for (int i = 0; i < count; ++i) items->Add(lineText(i));
-          items->EndUpdate();
-        }
-        repaint();
-      }, [&] {
-        changeLines(items, op, count);
-        repaint();
-      });
-      free();
-      return ms;
-    };
-    // The system's control of `cls`, sorting when asked, doing the same.
-    const auto systemMs = [&](const wchar_t* cls, TLinesOp op, int count) {
-      const bool list = cls[0] == L'L';
-      const DWORD sort = op == kSortedList || op == kSortedLines ? (list ? LBS_SORT : CBS_SORT) : 0;
-      HWND box = Child(host, cls, WS_VSCROLL | sort | (list ? 0 : CBS_DROPDOWNLIST));
-      const UINT reset = list ? LB_RESETCONTENT : CB_RESETCONTENT, add = list ? LB_ADDSTRING : CB_ADDSTRING,
-                 insert = list ? LB_INSERTSTRING : CB_INSERTSTRING, remove = list ? LB_DELETESTRING : CB_DELETESTRING;
-      const auto send = [&](UINT msg, WPARAM at, int i) {
-        const std::u16string text = lineText(i);
-        const std::wstring textW(text.begin(), text.end());
-        SendMessageW(box, msg, at, reinterpret_cast<LPARAM>(textW.c_str()));
-      };
-      const double ms = BestMs(3, [&] {
-        SendMessageW(box, reset, 0, 0);
-        if (op == kDeleteFront)
-          for (int i = 0; i < count; ++i) send(add, 0, i);
-        UpdateWindow(box);
-      }, [&] {
-        // A shown list box of the system paints its scroll bar at each change (seconds for
-        // 3,000 under Wine): it is told to wait, as a program filling one does.
-        if (list) SendMessageW(box, WM_SETREDRAW, FALSE, 0);
-        for (int i = 0; i < count; ++i) {
-          if (op == kInsertFront) send(insert, 0, i);
-          else if (op == kDeleteFront) SendMessageW(box, remove, 0, 0);
-          else send(add, 0, i);
-        }
-        if (list) SendMessageW(box, WM_SETREDRAW, TRUE, 0);
-        UpdateWindow(box);
-      });
-      DestroyWindow(box);
-      return ms;
-    };
-    const std::vector<std::tuple<TLinesOp, int, const char*>> lineCases = {
-        {kAdd, 3000, "Items.Add"},           {kSortedList, 3000, "Items.Add, list Sorted"},
-        {kSortedLines, 3000, "Items.Add, Items.Sorted"}, {kInsertFront, 300, "Items.Insert(0)"},
-        {kInsertFront, 3000, "Items.Insert(0)"}, {kDeleteFront, 300, "Items.Delete(0)"},
-        {kDeleteFront, 3000, "Items.Delete(0)"}};
-    for (const auto& [op, count, name] : lineCases) {
-      const std::string what = std::to_string(count) + " " + name;
-      // Shown, the list paints each change at once (the scene paints what a change asked for at
-      // its end); hidden, the list's own work alone.
-      const double listBoxMs = systemMs(L"LISTBOX", op, count);
-      for (const bool shown : {true, false}) {
-        TvgStringListBox* stringList = nullptr;
-        const double listMs = linesMs(op, count, [&] {
-          stringList = new TvgStringListBox(nullptr);
-          stringList->SetBounds(0, 0, 300, kHeight);
-          stringList->SetParent(root);
-          stringList->ApplyResource();
-          stringList->SetVisible(shown);
-          return std::pair<TvgListBox*, TvgWideStrings*>(stringList, stringList->GetItems());
-        }, [&] { delete std::exchange(stringList, nullptr); });
-        Row(((shown ? "string list box: " : "string list box, hidden: ") + what).c_str(), listMs, "LISTBOX", listBoxMs);
-      }
-      // The combos closed, their lists styled by a drop-down before.
-      const double comboMs = systemMs(L"COMBOBOX", op, count);
-      const auto comboLinesMs = [&]<typename TCombo>(TCombo*) {
-        TCombo* combo = nullptr;
-        return linesMs(op, count, [&] {
-          combo = new TCombo(nullptr);
-          combo->SetBounds(10, 10, 200, 22);
-          combo->SetParent(root);
-          combo->ApplyResource();
-          combo->DropDown();
-          combo->DropDown();
-          return std::pair<TvgListBox*, TvgWideStrings*>(combo->GetListBox(), combo->GetItems());
-        }, [&] { delete std::exchange(combo, nullptr); });
-      };
-      Row(("string combo box: " + what).c_str(), comboLinesMs(static_cast<TvgStringComboBox*>(nullptr)), "COMBOBOX", comboMs);
-      Row(("combo text box: " + what).c_str(), comboLinesMs(static_cast<TvgComboTextBox*>(nullptr)), "COMBOBOX", comboMs);
-    }
+    benchLines();
 
     // --- 10,000 tree nodes, 100 parents of 99 children (and a quarter of it).
     for (int parents : {25, 100}) {

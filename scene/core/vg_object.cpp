@@ -220,7 +220,8 @@ void TvgObject::RemoveObject(TvgObject* child) {
   if (self != nullptr && vchild != nullptr) {
     vchild->InheritUpdatingTree(0);
     auto& tabs = self->tabList_;
-    if (auto tab = std::find(tabs.rbegin(), tabs.rend(), vchild); tab != tabs.rend()) tabs.erase(std::next(tab).base());
+    if (const size_t tab = TvgVisualObject::TabIndexOf(tabs, vchild); tab < tabs.size())
+      tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(tab));
     vchild->Repaint();
   }
   child->parent_ = nullptr;

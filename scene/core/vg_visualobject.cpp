@@ -1695,12 +1695,22 @@ void TvgVisualObject::ReleaseCapture() {
 
 // --- Tab order
 
+size_t TvgVisualObject::TabIndexOf(const std::vector<TvgVisualObject*>& tabs, const TvgVisualObject* v) {
+  size_t front = 0, back = tabs.size();
+  while (front < back) {
+    if (tabs[front] == v) return front;
+    if (tabs[--back] == v) return back;
+    ++front;
+  }
+  return tabs.size();
+}
+
 int32_t TvgVisualObject::GetTabOrder() {
   TvgObject* parent = GetParent();
   if (parent == nullptr || !parent->IsVisual()) return tabOrderStored_ >= 0 && IsLoading() ? tabOrderStored_ : -1;
   const auto& tabs = parent->Visual()->tabList_;
-  auto it = std::find(tabs.begin(), tabs.end(), this);
-  return it == tabs.end() ? -1 : static_cast<int32_t>(it - tabs.begin());
+  const size_t at = TabIndexOf(tabs, this);
+  return at == tabs.size() ? -1 : static_cast<int32_t>(at);
 }
 
 void TvgVisualObject::SetTabOrder(int32_t value) {
@@ -1711,9 +1721,9 @@ void TvgVisualObject::SetTabOrder(int32_t value) {
   TvgObject* parent = GetParent();
   if (parent == nullptr || !parent->IsVisual()) return;
   auto& tabs = parent->Visual()->tabList_;
-  auto it = std::find(tabs.begin(), tabs.end(), this);
-  if (it == tabs.end()) return;
-  tabs.erase(it);
+  const size_t at = TabIndexOf(tabs, this);
+  if (at == tabs.size()) return;
+  tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(at));
   const auto pos = std::clamp<int32_t>(value, 0, static_cast<int32_t>(tabs.size()));
   tabs.insert(tabs.begin() + pos, this);
   PropertyChanged();

@@ -355,6 +355,9 @@ class TvgVisualObject : public TvgObject {
 
  private:
   friend class TvgObject;
+  // The place of `v` in a tab list, looked for from both ends at once (a list's rows come and go
+  // at either end, the newest last); the list's size when absent.
+  static size_t TabIndexOf(const std::vector<TvgVisualObject*>& tabs, const TvgVisualObject* v);
   void PaddingChanged(TObject*);
   void MarginsChanged(TObject*);
   // Position, scale, skew or rotation centre changed: PropertyChanged, then MatrixChanged.

@@ -454,7 +454,6 @@ void TvgWideStringList::PutObject(int32_t index, TObject* object) {
 void TvgWideStringList::SetCapacity(int32_t capacity) {
   capacity = std::max(capacity, GetCount());
   capacity_ = static_cast<size_t>(capacity);
-  items_.reserve(capacity_);
 }
 
 void TvgWideStringList::SetUpdateState(bool updating) {
@@ -531,7 +530,6 @@ void TvgWideStringList::InsertItem(int32_t index, const WideString& text) {
 void TvgWideStringList::Grow() {
   const size_t delta = capacity_ > 64 ? capacity_ / 4 : capacity_ > 8 ? 16 : 4;
   capacity_ += delta;
-  items_.reserve(capacity_);
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -165,8 +166,10 @@ class TvgWideStringList : public TvgWideStrings {
   int CompareItems(int32_t a, int32_t b) const;
   void QuickSort(int32_t left, int32_t right);
 
-  std::vector<Item> items_;
-  size_t capacity_ = 0;
+  // A line inserted or deleted at either end moves no other line (a list's lines changed at the
+  // front), one in the middle moves those on its shorter side.
+  std::deque<Item> items_;
+  size_t capacity_ = 0;  // the capacity as the list reports it: a deque reserves nothing
   bool caseSensitive_ = false;
   bool sorted_ = false;
   TDuplicates duplicates_ = dupIgnore;

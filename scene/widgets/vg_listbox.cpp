@@ -3,6 +3,7 @@
 #include "vg_listbox.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 #include <unordered_map>
 
@@ -12,6 +13,8 @@
 using namespace vg_widgets;
 
 KBL_PUBLISHED(TvgListBoxItem) {
+  // Read through the item: a row owed its place takes it first.
+  KBL_PROP(Position);
   KBL_PROP(Width).Default(19.0f);
   KBL_PROP(Height).Default(19.0f);
   KBL_PROP(HitTest).Default(false);
@@ -232,6 +235,43 @@ void TvgListBoxItem::RemoveObject(TvgObject* child) {
   inherited::RemoveObject(child);
 }
 
+// --- List item: its place on demand
+
+void TvgListBoxItem::TakeOwedPlace() {
+  TvgListBox* list = lineList_;
+  if (list == nullptr || !list->rowsOnDemand_ || rowStamp_ == list->rowsStamp_) return;
+  // Painted into a bitmap on its own (a closed combo box shows it so), it stands under another
+  // parent, where the paint put it, for the while.
+  if (GetParent() != list->GetContent()) return;
+  list->PlaceRow(this, GetIndex());
+}
+
+TvgMatrix TvgListBoxItem::GetAbsoluteMatrix() {
+  TakeOwedPlace();
+  return inherited::GetAbsoluteMatrix();
+}
+
+TvgRect TvgListBoxItem::GetUpdateRect() {
+  TakeOwedPlace();
+  return inherited::GetUpdateRect();
+}
+
+TvgRect TvgListBoxItem::GetParentedRect() {
+  TakeOwedPlace();
+  return inherited::GetParentedRect();
+}
+
+TvgVisualObject* TvgListBoxItem::ObjectByPoint(float x, float y) {
+  // Before its parts are asked: they take their places from the item's.
+  TakeOwedPlace();
+  return inherited::ObjectByPoint(x, y);
+}
+
+TvgPosition* TvgListBoxItem::GetPosition() const {
+  const_cast<TvgListBoxItem*>(this)->TakeOwedPlace();
+  return inherited::GetPosition();
+}
+
 // --- Lines that lists are made from
 
 template <typename Change>
@@ -377,7 +417,11 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
 
 void TvgListBox::ContentAddObject(TvgObject* child) {
   inherited::ContentAddObject(child);
-  if (!followingLines_) linesFollowed_ = false;
+  if (!followingLines_) {
+    // Appended: the rows before it keep their indices, and their owed places.
+    SettleRows();
+    linesFollowed_ = false;
+  }
   // Inside an update the layout waits for the end of the outermost one.
   if (child->Is<TvgListBoxItem>()) Realign();
 }
@@ -389,6 +433,7 @@ void TvgListBox::ContentRemovingObject(TvgObject* child) {
     if (child == keptSelected_) keptSelected_ = nullptr;
     return;
   }
+  if (!clearing_ && !HasState(csDestroying)) SettleRows();
   linesFollowed_ = false;
   if (itemIndex_ <= 0 || clearing_ || HasState(csDestroying)) return;
   // The index keeps naming the selected item, which moves up one place; the layout would
@@ -398,6 +443,9 @@ void TvgListBox::ContentRemovingObject(TvgObject* child) {
 
 void TvgListBox::ContentReordering() {
   inherited::ContentReordering();
+  // Others move the children: the rows take the places they are owed first. (The list's own
+  // sort is followed by a layout of the whole list.)
+  if (!followingLines_ && !sortingItems_) SettleRows();
   reorderedSelected_ = followingLines_ ? nullptr : GetSelected();
 }
 
@@ -587,6 +635,8 @@ TvgRect TvgListBox::GetContentBounds() {
     }
     TLayoutPass pass(this, layingOut_);
     r = listStyle_ == vgListVertical ? LayoutVertical(r) : LayoutHorizontal(r);
+    // Every row placed.
+    rowsOnDemand_ = false;
     placedInPass_ = true;
     placedViewport_ = vgPoint(GetViewport()->GetWidth(), GetViewport()->GetHeight());
   }
@@ -617,6 +667,8 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
   // this does (keep the two alike).
   if (cols == 1) rowTops_.resize(count + 1);
   else rowTops_.clear();
+  // Whether every row is an item of one height without padding (none yet: any height will do).
+  float alike = cols == 1 ? -1 : 0;
   float top = 0;
   for (size_t row = 0; row * cols < count; ++row) {
     if (cols == 1) rowTops_[row] = top;
@@ -633,12 +685,17 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
       if (!children[i]->IsVisual()) continue;
       TvgVisualObject* v = children[i]->Visual();
       const TvgRect pad = v->GetPadding()->GetRect();
-      const float height = dynamic_cast<TvgListBoxItem*>(v) != nullptr ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
+      const bool item = dynamic_cast<TvgListBoxItem*>(v) != nullptr;
+      const float height = item ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
       v->SetBounds(static_cast<float>(i - first) * columnWidth + pad.Left, top + pad.Top, columnWidth, height);
+      NotePlaced(v);
+      if (!item || pad != TvgRect{} || (alike >= 0 && alike != height)) alike = 0;
+      else if (alike < 0) alike = height;
     }
     top += rowHeight;
   }
   if (cols == 1) rowTops_[count] = top;
+  rowsAlikeHeight_ = alike;
   if (top > 0) r.Bottom = r.Top + top;
   if (itemWidth_ != 0) r.Right = r.Left + static_cast<float>(columns_) * itemWidth_;
   return r;
@@ -662,6 +719,7 @@ TvgRect TvgListBox::LayoutHorizontal(const TvgRect& bounds) {
       if (child->IsVisual()) child->Visual()->SetWidth(itemWidth_);
   }
   if (itemIndex_ > Count() - 1) itemIndex_ = Count() - 1;
+  rowsAlikeHeight_ = 0;
   const float rowHeight = itemHeight_ != 0 ? itemHeight_ : height / static_cast<float>(columns_);
   const size_t count = children.size();
   const auto rows = static_cast<size_t>(columns_);
@@ -681,6 +739,7 @@ TvgRect TvgListBox::LayoutHorizontal(const TvgRect& bounds) {
       const TvgRect pad = v->GetPadding()->GetRect();
       const float width = dynamic_cast<TvgListBoxItem*>(v) != nullptr ? groupWidth - pad.Left - pad.Right : v->GetWidth();
       v->SetBounds(left + pad.Left, static_cast<float>(i - first) * rowHeight + pad.Top, width, rowHeight);
+      NotePlaced(v);
     }
     left += groupWidth;
   }
@@ -772,6 +831,7 @@ void TvgListBox::ScrollIntoView(TvgListBoxItem* item) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
   if (viewport == nullptr || content == nullptr) return;
+  PlaceSelected();
   const TvgRect pad = item->GetPadding()->GetRect();
   const TvgPoint vp = viewport->GetPosition()->GetPoint();
   const TvgPoint cp = content->GetPosition()->GetPoint();
@@ -831,6 +891,7 @@ bool TvgListBox::SameLine(int32_t a, int32_t b) const {
 
 void TvgListBox::UpdateSelection() {
   if (selection_ == nullptr || selectingRange_ > 0 || GetContent() == nullptr) return;
+  PlaceSelected();
   TvgObject* markerParent = selection_->GetParent();
   if (markerParent == nullptr || !markerParent->IsVisual()) return;
   TvgVisualObject* parent = markerParent->Visual();
@@ -897,6 +958,7 @@ void TvgListBox::FreeItems() {
   dragItem_ = nullptr;
   lineItems_.clear();
   linesTranslated_ = false;
+  rowsAlikeHeight_ = -1;  // no rows left to differ
 }
 
 void TvgListBox::Clear() {
@@ -930,22 +992,49 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   item->SetText(text);
   if (looks.Font != nullptr) item->SetFont(looks.Font);
   if (looks.AlignText) item->SetTextAlign(looks.TextAlign);
+  // In one column a row is as wide as the viewport (and as tall as the list's item height): the
+  // size a layout gives it, given now, so that a row placed on demand is only moved.
+  if (listStyle_ == vgListVertical && columns_ == 1 && itemWidth_ == 0 && GetViewport() != nullptr) {
+    item->SetWidth(GetViewport()->GetWidth());
+    if (itemHeight_ != 0) item->SetHeight(itemHeight_);
+  }
   item->EndUpdate();
   item->lineList_ = this;
   return item;
 }
 
+void TvgListBox::FreeLineItem(TvgListBoxItem* item, size_t index) {
+  // Found at once among the content's children, wherever it stands.
+  item->KnowIndex(static_cast<int32_t>(index));
+  delete item;
+}
+
+size_t TvgListBox::LineItemIndex(size_t line, bool keptSorted) {
+  // The items stand after the list's other children: unsorted, in the lines' order.
+  if (!sorted_) return static_cast<size_t>(Count()) - lineItems_.size() + line;
+  TvgListBoxItem* item = lineItems_[line];
+  if (keptSorted) {
+    // Among those whose text compares equal to its own.
+    const auto [low, high] = EqualRun(item, false);
+    const auto& children = GetContent()->Children();
+    const auto begin = children.begin() + static_cast<std::ptrdiff_t>(low);
+    const auto end = children.begin() + static_cast<std::ptrdiff_t>(high);
+    if (const auto found = std::find(begin, end, item); found != end) return static_cast<size_t>(found - children.begin());
+  }
+  return static_cast<size_t>(item->GetIndex());
+}
+
 void TvgListBox::RemakeLineItem(size_t line, const WideString& text, bool place, size_t& first) {
   TvgListBoxItem* old = lineItems_[line];
-  const int32_t at = old->GetIndex();
+  const size_t at = LineItemIndex(line, false);
   // A new item rather than the old one given the text: the old one may have taken its style,
   // which a new item takes (its text translated with it) when first painted.
   TvgListBoxItem* item = MakeLineItem(text, lineLooks_);
   lineItems_[line] = item;
-  delete old;
-  if (place && at < Count() - 1) item->SetIndex(at);
+  FreeLineItem(old, at);
+  if (place && static_cast<int32_t>(at) < Count() - 1) item->SetIndex(static_cast<int32_t>(at));
   PutTab(line, true);
-  first = std::min(first, static_cast<size_t>(at));
+  first = std::min(first, at);
 }
 
 void TvgListBox::PutTab(size_t line, bool made) {
@@ -967,31 +1056,34 @@ void TvgListBox::PutTab(size_t line, bool made) {
   }
 }
 
-bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted) {
+bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted,
+                                  bool& rowsMoved) {
   // The items stand after the list's other children: a line's place in the content is that of
   // the item it goes before, or the end. Unsorted, they stand in the lines' order, so that place
   // is counted rather than asked of the item (which would number every child). A sorted list has
   // its own order: an item made goes to its place in it when the items stand sorted, else the
   // lines' order is set just before the list sorts.
   const auto size = [this] { return static_cast<int32_t>(lineItems_.size()); };
-  const auto at = [this](int32_t line) {
-    if (!sorted_) return static_cast<size_t>(Count()) - lineItems_.size() + static_cast<size_t>(line);
-    return static_cast<size_t>(lineItems_[static_cast<size_t>(line)]->GetIndex());
-  };
+  const auto at = [this, &keptSorted](int32_t line) { return LineItemIndex(static_cast<size_t>(line), keptSorted); };
   const auto insert = [&](int32_t line, const WideString& text) {
     const size_t place = !sorted_ && line < size() ? at(line) : static_cast<size_t>(Count());
     TvgListBoxItem* item = MakeLineItem(text, lineLooks_);
     lineItems_.insert(lineItems_.begin() + line, item);
     PutTab(static_cast<size_t>(line), true);
-    if (keptSorted) first = std::min(first, PlaceSorted(static_cast<size_t>(line)));
+    size_t placed = place;
+    if (keptSorted) placed = PlaceSorted(static_cast<size_t>(line));
     else if (!sorted_ && place < static_cast<size_t>(Count() - 1)) item->SetIndex(static_cast<int32_t>(place));
-    if (!sorted_) first = std::min(first, place);
+    if (keptSorted || !sorted_) first = std::min(first, placed);
+    // Before another row, or where a sort will put it.
+    if (placed + 1 < static_cast<size_t>(Count()) || (sorted_ && !keptSorted)) rowsMoved = true;
   };
   const auto remove = [&](int32_t line) {
     TvgListBoxItem* item = lineItems_[static_cast<size_t>(line)];
-    first = std::min(first, at(line));
+    const size_t index = at(line);
+    first = std::min(first, index);
     lineItems_.erase(lineItems_.begin() + line);
-    delete item;
+    FreeLineItem(item, index);
+    rowsMoved = true;
   };
   for (const TvgLineChange& change : changes) {
     switch (change.Kind) {
@@ -1011,6 +1103,7 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, siz
           insert(change.Index, change.Text);
         } else {
           RemakeLineItem(static_cast<size_t>(change.Index), change.Text, !sorted_, first);
+          rowsMoved = true;
         }
         break;
       case TvgLineChange::Exchange: {
@@ -1030,12 +1123,14 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, siz
         PutTab(a, false);
         PutTab(b, false);
         first = std::min(first, placeA);
+        rowsMoved = true;
         break;
       }
       case TvgLineChange::Clear:
         // The items stand after the other children, in whatever order.
         if (!lineItems_.empty()) first = std::min(first, static_cast<size_t>(Count()) - lineItems_.size());
         FreeItems();
+        rowsMoved = true;
         break;
       case TvgLineChange::Any:
         return false;
@@ -1044,34 +1139,45 @@ bool TvgListBox::ApplyLineChanges(const std::vector<TvgLineChange>& changes, siz
   return true;
 }
 
-size_t TvgListBox::PlaceSorted(size_t line) {
-  TvgListBoxItem* const item = lineItems_[line];
+std::pair<size_t, size_t> TvgListBox::EqualRun(TvgListBoxItem* item, bool skipLast) {
   const auto& children = GetContent()->Children();
-  const size_t last = children.size() - 1;  // the item itself
-  const auto compare = [this](TvgObject* a, TvgObject* b) {
-    return CompareItems(static_cast<TvgListBoxItem*>(a), static_cast<TvgListBoxItem*>(b));
-  };
-  // The sort is stable: the item goes after those that sort before it and, of those that compare
-  // equal, after the ones of earlier lines.
-  size_t low = 0, high = last;
+  const size_t count = children.size() - (skipLast ? 1 : 0);
+  const auto compare = [this, item, &children](size_t i) { return CompareItems(static_cast<TvgListBoxItem*>(children[i]), item); };
+  size_t low = 0, high = count;
   while (low < high) {
     const size_t middle = low + (high - low) / 2;
-    if (compare(children[middle], item) < 0) low = middle + 1;
+    if (compare(middle) < 0) low = middle + 1;
     else high = middle;
   }
+  size_t end = low;
+  high = count;
+  while (end < high) {
+    const size_t middle = end + (high - end) / 2;
+    if (compare(middle) <= 0) end = middle + 1;
+    else high = middle;
+  }
+  return {low, end};
+}
+
+size_t TvgListBox::PlaceSorted(size_t line) {
+  TvgListBoxItem* const item = lineItems_[line];
+  const size_t last = static_cast<size_t>(Count()) - 1;  // the item itself
+  // The sort is stable: the item goes after those that sort before it and, of those that compare
+  // equal, after the ones of earlier lines.
+  const auto [low, end] = EqualRun(item, true);
   size_t place = low;
-  if (low < last && compare(item, children[low]) == 0) {
-    size_t end = low + 1;
-    high = last;
-    while (end < high) {
-      const size_t middle = end + (high - end) / 2;
-      if (compare(item, children[middle]) < 0) high = middle;
-      else end = middle + 1;
-    }
-    // The equal ones stand in the lines' order: those of earlier lines come first.
-    for (size_t i = 0; i < line; ++i) {
-      const auto at = static_cast<size_t>(lineItems_[i]->GetIndex());
-      if (at >= low && at < end) ++place;
+  if (end > low) {
+    // The equal ones stand in the lines' order. A line added last goes after them all, one
+    // inserted first before them; otherwise those of the lines on its nearer side are counted.
+    const size_t lines = lineItems_.size();
+    const auto equal = [this, item](size_t i) { return CompareItems(lineItems_[i], item) == 0 ? size_t{1} : 0; };
+    if (line + 1 == lines) {
+      place = end;
+    } else if (line < lines - 1 - line) {
+      for (size_t i = 0; i < line; ++i) place += equal(i);
+    } else {
+      place = end;
+      for (size_t i = line + 1; i < lines; ++i) place -= equal(i);
     }
   }
   if (place < last) {
@@ -1138,6 +1244,7 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
   bool remake = false;
   TvgListBoxItem* kept = nullptr;
   size_t first = SIZE_MAX;  // the first child of the content that the changes touched
+  bool rowsMoved = false;   // rows other than those added at the end were made, freed or moved
   TvgRepaintBatch batch(this);
   {
     const TvgRestoreOnExit done([this] {
@@ -1160,6 +1267,7 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     lineLooks_ = looks;
     if (remake) {
       first = 0;
+      rowsMoved = true;
       FreeItems();
       for (int32_t i = 0; i < lines.Count(); ++i) lineItems_.push_back(MakeLineItem(lines.Get(i), looks));
       inLineOrder_ = true;
@@ -1168,11 +1276,13 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
       if (!sorted_ && !inLineOrder_) {
         PutItemsInLineOrder();
         first = 0;
+        rowsMoved = true;
       }
       // Notes that do not fit (a sort moved lines without saying where): each item is matched
       // with the line at its index.
-      if (!ApplyLineChanges(changes, first, keptSorted) || lineItems_.size() != static_cast<size_t>(lines.Count())) {
+      if (!ApplyLineChanges(changes, first, keptSorted, rowsMoved) || lineItems_.size() != static_cast<size_t>(lines.Count())) {
         keptSorted = false;
+        rowsMoved = true;
         MatchLines(lines, first);
       }
       // Items kept that took their style under another translation take it anew when next
@@ -1182,6 +1292,7 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     if (sorted_ && !keptSorted) {
       PutItemsInLineOrder();
       first = 0;
+      rowsMoved = true;
     }
     sortedKept_ = keptSorted;
     linesFollowed_ = true;
@@ -1195,8 +1306,8 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
   if (GetUpdateCounter() == 0) {
     const bool layout = first != SIZE_MAX || layoutHeld_ || !layoutCurrent_;
     layoutHeld_ = false;
-    moved = LayOutKeepingNumber(restored, kept, [this, layout, first] {
-      if (layout && (first == SIZE_MAX || !PlaceFrom(first))) Realign();
+    moved = LayOutKeepingNumber(restored, kept, [this, layout, first, rowsMoved] {
+      if (layout && (first == SIZE_MAX || !PlaceFrom(first, rowsMoved))) Realign();
     });
     // A list that could not be laid out (no style yet, or being read from a stream) keeps the
     // number through its first layout, which sorts a sorted one: the index then counts the items
@@ -1238,6 +1349,7 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
   // again (which would start its selection's animation anew).
   itemIndex_ = number;
   TvgListBoxItem* const now = GetSelected();
+  PlaceSelected();
   if (kept != now && kept != nullptr && kept->isSelected_ && !multiSelect_) {
     kept->isSelected_ = false;
     kept->FireTrigger("IsSelected");
@@ -1250,14 +1362,32 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
   return now != kept;
 }
 
-bool TvgListBox::PlaceFrom(size_t first) {
+namespace {
+
+// Whether rows of height `h` stand where a layout adding their heights up one by one puts them
+// when each is placed at its index times `h`: the float sums of up to `count` of them are exact
+// (h a multiple of a power of two no finer than 1/256, the whole height within the float's exact
+// integers at that step).
+bool RowsAddUp(float h, size_t count) {
+  if (!(h > 0)) return false;
+  double scaled = h;
+  for (int steps = 0; scaled != std::floor(scaled); ++steps) {
+    if (steps == 8) return false;
+    scaled *= 2;
+  }
+  return scaled * static_cast<double>(count) < 16777216.0;
+}
+
+}  // namespace
+
+bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
   if (!layoutCurrent_ || viewport == nullptr || content == nullptr || IsDesigning() || (sorted_ && !sortedKept_) ||
       listStyle_ != vgListVertical || itemWidth_ != 0 || columns_ != 1 || GetUpdateCounter() > 0 || !GetAutoHide())
     return false;
   const float width = viewport->GetWidth(), viewHeight = viewport->GetHeight();
-  if (placedViewport_ != vgPoint(width, viewHeight) || first >= rowTops_.size()) return false;
+  if (placedViewport_ != vgPoint(width, viewHeight)) return false;
   // The content where a layout puts it: at the viewport, moved by the remembered scroll of the
   // bars in use.
   TvgScrollBar* vbar = GetVScrollBar();
@@ -1265,65 +1395,146 @@ bool TvgListBox::PlaceFrom(size_t first) {
   const TvgPoint at = vgPoint(viewport->GetPosition()->GetX() - (hbar != nullptr && hbar->GetEnabled() ? GetRememberedHScroll() : 0),
                               viewport->GetPosition()->GetY() - (vbar != nullptr && vbar->GetEnabled() ? GetRememberedVScroll() : 0));
   if (content->GetPosition()->GetPoint() != at) return false;
-  // The rows from `first` on, as LayoutVertical places them in one column. A row that keeps its
-  // size only moves: quietly, the content's areas marked and repainted once for all of them.
   const auto& children = content->Children();
   const size_t count = children.size();
   if (first > count) return false;
-  // Every child an item made from a line: no need to ask each what it is.
-  const bool allItems = linesFollowed_ && lineItems_.size() == count;
-  rowTops_.resize(count + 1);
-  float top = rowTops_[first];
-  {
-    TLayoutPass pass(this, layingOut_);
-    bool moved = false;
-    for (size_t i = first; i < count; ++i) {
-      rowTops_[i] = top;
-      TvgObject* child = children[i];
-      if (!child->IsVisual()) continue;
-      TvgVisualObject* v = child->Visual();
-      auto* item = allItems ? static_cast<TvgListBoxItem*>(v) : dynamic_cast<TvgListBoxItem*>(v);
-      if (itemHeight_ != 0 && v->GetHeight() != itemHeight_) v->SetHeight(itemHeight_);
-      const TvgRect pad = v->GetPadding()->GetRect();
-      const float rowHeight = item != nullptr ? std::max(0.0f, item->GetHeight() + pad.Top + pad.Bottom) : 0;
-      const float height = item != nullptr ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
-      if (v->GetWidth() == width && v->GetHeight() == height) {
-        v->MoveQuietly(vgPoint(pad.Left, top + pad.Top));
-        moved = true;
-      } else {
-        v->SetBounds(pad.Left, top + pad.Top, width, height);
-      }
-      top += rowHeight;
-    }
-    if (moved) content->ChildrenMoved();
-    rowTops_[count] = top;
-  }
   // The extent, and the bars it needs: one coming or going changes the viewport, which a whole
   // layout then works out.
-  const float height = top > 0 ? top : viewHeight;
-  const bool vertical = height > viewHeight;
-  const auto keeps = [](TvgScrollBar* bar, bool needed) {
-    return bar == nullptr || (bar->GetEnabled() == needed && bar->GetVisible() == needed);
+  const auto barsStay = [&](float height) {
+    const auto keeps = [](TvgScrollBar* bar, bool needed) {
+      return bar == nullptr || (bar->GetEnabled() == needed && bar->GetVisible() == needed);
+    };
+    return width * height != 0 && keeps(vbar, height > viewHeight) && keeps(hbar, false);
   };
-  if (width * height == 0 || !keeps(vbar, vertical) || !keeps(hbar, false)) return false;
+  // Every child an item made from a line, each row as tall as the others: a row's place is its
+  // index times that height, given when the row is asked for it (PlaceRow). The rows the change
+  // added at the end are placed now, as any later row would be.
+  const float rowHeight = LineRowHeight();
+  const bool alike = linesFollowed_ && lineItems_.size() == count &&
+                     (rowsAlikeHeight_ < 0 || rowsAlikeHeight_ == rowHeight) && RowsAddUp(rowHeight, count);
+  if (alike && !barsStay(count > 0 ? rowHeight * static_cast<float>(count) : viewHeight)) return false;
+  // Otherwise the rows are placed one by one from the tops kept, which rows owed their places
+  // (or rows never placed here) have not: a whole layout places them.
+  if (!alike && (rowsOnDemand_ || first >= rowTops_.size())) return false;
+  {
+    // Rows, content and bars are repainted once for all, with the list, at the end.
+    TLayoutPass pass(this, layingOut_);
+    float top = 0;
+    if (alike) {
+      top = rowHeight * static_cast<float>(count);
+      rowTops_.clear();  // no longer the rows' tops
+      rowHeight_ = rowsAlikeHeight_ = rowHeight;
+      if (rowsMoved && ++rowsStamp_ == 0) rowsStamp_ = 1;  // 0 is a new item's
+      rowsOnDemand_ = true;
+      if (!rowsMoved) {
+        for (size_t i = first; i < count; ++i) {
+          auto* item = static_cast<TvgListBoxItem*>(children[i]);
+          item->KnowIndex(static_cast<int32_t>(i));
+          PlaceRow(item, static_cast<int32_t>(i));
+        }
+      }
+      content->ChildrenMoved();
+    } else {
+      // The rows from `first` on, as LayoutVertical places them in one column. A row that keeps
+      // its size only moves: quietly, the content's areas marked once for all of them.
+      rowsAlikeHeight_ = 0;
+      const bool allItems = linesFollowed_ && lineItems_.size() == count;
+      rowTops_.resize(count + 1);
+      top = rowTops_[first];
+      bool moved = false;
+      for (size_t i = first; i < count; ++i) {
+        rowTops_[i] = top;
+        TvgObject* child = children[i];
+        if (!child->IsVisual()) continue;
+        TvgVisualObject* v = child->Visual();
+        auto* item = allItems ? static_cast<TvgListBoxItem*>(v) : dynamic_cast<TvgListBoxItem*>(v);
+        if (itemHeight_ != 0 && v->GetHeight() != itemHeight_) v->SetHeight(itemHeight_);
+        const TvgRect pad = v->GetPadding()->GetRect();
+        const float rowHeight = item != nullptr ? std::max(0.0f, item->GetHeight() + pad.Top + pad.Bottom) : 0;
+        const float height = item != nullptr ? rowHeight - pad.Top - pad.Bottom : v->GetHeight();
+        if (v->GetWidth() == width && v->GetHeight() == height) {
+          v->MoveQuietly(vgPoint(pad.Left, top + pad.Top));
+          moved = true;
+        } else {
+          v->SetBounds(pad.Left, top + pad.Top, width, height);
+        }
+        NotePlaced(v);
+        top += rowHeight;
+      }
+      if (moved) content->ChildrenMoved();
+      rowTops_[count] = top;
+    }
+    const float height = top > 0 ? top : viewHeight;
+    if (!barsStay(height)) return false;
+    // What a layout then sets that changes: the content's size (its place stays) and the ranges.
+    content->SetSizeNoAlign(width, height);
+    if (vbar != nullptr) {
+      if (vbar->GetVisible()) {
+        vbar->SetMax(height);
+        vbar->SetViewportSize(viewHeight);
+        vbar->SetSmallChange(vbar->GetViewportSize() / 5);
+        vbar->SetValue(GetRememberedVScroll());
+      } else {
+        vbar->SetValue(0);
+      }
+    }
+    if (hbar != nullptr) hbar->SetValue(0);
+  }
   if (!multiSelect_) {
     if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
   }
   UpdateSelection();
-  // What a layout then sets that changes: the content's size (its place stays) and the ranges.
-  content->SetSizeNoAlign(width, height);
-  if (vbar != nullptr) {
-    if (vbar->GetVisible()) {
-      vbar->SetMax(height);
-      vbar->SetViewportSize(viewHeight);
-      vbar->SetSmallChange(vbar->GetViewportSize() / 5);
-      vbar->SetValue(GetRememberedVScroll());
-    } else {
-      vbar->SetValue(0);
-    }
-  }
-  if (hbar != nullptr) hbar->SetValue(0);
   return true;
+}
+
+void TvgListBox::PlaceRow(TvgListBoxItem* item, int32_t index) {
+  item->rowStamp_ = rowsStamp_;
+  // Placed by someone else since the list placed it: that place is the item's own.
+  const TvgPoint now = item->TvgVisualObject::GetPosition()->GetPoint();
+  if (now != item->placedAt_) return;
+  const TvgRect pad = item->GetPadding()->GetRect();
+  const TvgPoint at = vgPoint(pad.Left, static_cast<float>(index) * rowHeight_ + pad.Top);
+  item->placedAt_ = at;
+  if (at == now) return;
+  // The row stands there since the change that moved it, which repainted the list: nothing is
+  // laid out or repainted for it now.
+  IvgScene* scene = GetScene();
+  const bool layingOut = layingOut_, disabled = scene != nullptr && scene->GetDisableUpdate();
+  const TvgRestoreOnExit back([this, scene, layingOut, disabled] {
+    layingOut_ = layingOut;
+    if (scene != nullptr) scene->SetDisableUpdate(disabled);
+  });
+  layingOut_ = true;
+  if (scene != nullptr) scene->SetDisableUpdate(true);
+  item->MoveQuietly(at);
+}
+
+void TvgListBox::PlaceSelected() {
+  if (!rowsOnDemand_) return;
+  TvgListBoxItem* item = GetSelected();
+  if (item == nullptr || item->lineList_ != this || item->rowStamp_ == rowsStamp_) return;
+  item->KnowIndex(itemIndex_);
+  PlaceRow(item, itemIndex_);
+}
+
+void TvgListBox::SettleRows() {
+  if (!rowsOnDemand_ || GetContent() == nullptr) return;
+  const auto& children = GetContent()->Children();
+  for (size_t i = 0; i < children.size(); ++i) {
+    auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
+    if (item == nullptr || item->lineList_ != this || item->rowStamp_ == rowsStamp_) continue;
+    item->KnowIndex(static_cast<int32_t>(i));
+    PlaceRow(item, static_cast<int32_t>(i));
+  }
+  rowsOnDemand_ = false;
+  rowsAlikeHeight_ = 0;
+}
+
+void TvgListBox::NotePlaced(TvgVisualObject* v) {
+  auto* item = dynamic_cast<TvgListBoxItem*>(v);
+  if (item == nullptr || item->lineList_ != this) return;
+  item->placedAt_ = item->TvgVisualObject::GetPosition()->GetPoint();
+  item->rowStamp_ = rowsStamp_;
 }
 
 // One axis as the bar and the box's change handler move it.
@@ -1376,6 +1587,7 @@ bool TvgListBox::ScrollStaysFromStart() {
     return (GetHScrollBar() == nullptr || GetHScrollBar()->GetValue() == 0) &&
            (GetVScrollBar() == nullptr || GetVScrollBar()->GetValue() == 0);
   }
+  PlaceSelected();
   return ScrollStays([this, viewport](TScrollAxis& h, TScrollAxis& v) {
     // ScrollIntoView, step by step.
     TvgListBoxItem* item = GetSelected();

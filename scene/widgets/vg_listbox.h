@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,6 +45,16 @@ class TvgListBoxItem : public TvgTextControl {
   void RemoveObject(TvgObject* child) override;
   // A text given anew is no longer a translation of the one given before, nor its line's.
   void SetText(const WideString& value) override;
+  // A list whose rows all stand alike gives an item made from a line its place when it is asked
+  // for (TvgListBox::PlaceRow): these take it first, so the item answers where it stands. Its
+  // size is always its row's.
+  TvgMatrix GetAbsoluteMatrix() override;
+  TvgRect GetUpdateRect() override;
+  TvgRect GetParentedRect() override;
+  TvgVisualObject* ObjectByPoint(float x, float y) override;
+  // The same for the position read through an item (and the published Position): the visual
+  // object's own accessor reads what the item was last given.
+  TvgPosition* GetPosition() const;
 
   bool GetIsChecked() const { return isChecked_; }
   void SetIsChecked(bool value);
@@ -76,6 +87,10 @@ class TvgListBoxItem : public TvgTextControl {
   // The translation in force of the text the item was made from.
   WideString LineTranslation() const;
   WideString TranslatedText(const WideString& text) override;
+  // Takes the place its list owes it, when it owes one.
+  void TakeOwedPlace();
+  // The index its parent's children answer for it, known to the list: the parent need not count.
+  void KnowIndex(int32_t index) { cachedIndex_ = index; }
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
@@ -90,6 +105,10 @@ class TvgListBoxItem : public TvgTextControl {
   WideString answerFor_;
   WideString answer_;
   WideString untranslated_;
+  // Rows on demand (see TvgListBox::rowsOnDemand_): the list's count of row moves when it last
+  // placed the item, and where it placed it (a place given by anyone else stays the item's own).
+  uint32_t rowStamp_ = 0;
+  TvgPoint placedAt_ = {5000, 5000};  // where an item stands when made
 };
 
 // --- Lines that lists are made from
@@ -316,8 +335,13 @@ class TvgListBox : public TvgScrollBox {
   };
   // Frees every item, last first, leaving ItemIndex as it is.
   void FreeItems();
-  // One item made from a line, appended.
+  // One item made from a line, appended; sized as its row when the rows stand in one column.
   TvgListBoxItem* MakeLineItem(const WideString& text, const TvgLineItemLooks& looks);
+  // Frees an item made from a line that stands at `index` of the content.
+  void FreeLineItem(TvgListBoxItem* item, size_t index);
+  // The index in the content of the item of line `line`, counted, or found by its text when the
+  // items stand sorted (`keptSorted`).
+  size_t LineItemIndex(size_t line, bool keptSorted);
   // The item of line `line` freed and a new one made from `text` in its place (moved there
   // when `place`); `first` takes the lowest index of the content touched.
   void RemakeLineItem(size_t line, const WideString& text, bool place, size_t& first);
@@ -326,11 +350,16 @@ class TvgListBox : public TvgScrollBox {
   void PutTab(size_t line, bool made);
   // The noted changes made to the items; false (part made) when they do not fit the items.
   // `keptSorted`: the items stand sorted (sortedKept_) and an item made goes to its place; false
-  // once a change leaves them otherwise.
-  bool ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted);
+  // once a change leaves them otherwise. `rowsMoved`: a change moved, freed or made an item
+  // anywhere but at the content's end.
+  bool ApplyLineChanges(const std::vector<TvgLineChange>& changes, size_t& first, bool& keptSorted, bool& rowsMoved);
   // The item of line `line`, just made and the content's last child, moved to where a sort of
   // the items in the lines' order puts it; answers that place.
   size_t PlaceSorted(size_t line);
+  // The range [low, high) of the content's items that compare equal to `item` (which may stand
+  // among them) while the items stand sorted, the content's last child `item` left out when
+  // `skipLast`.
+  std::pair<size_t, size_t> EqualRun(TvgListBoxItem* item, bool skipLast);
   // Each item whose text is not its line's is made again; items are freed or made at the end.
   void MatchLines(const TvgItemLines& lines, size_t& first);
   // The content in the lines' order after the other children (a sorted list's, before it sorts).
@@ -338,8 +367,23 @@ class TvgListBox : public TvgScrollBox {
   // Places the children of the content from `first` on as a layout of the whole list would,
   // with the content's size and the bars' ranges, when that is all a layout would change: one
   // column, not designing, not sorting (or its items stand sorted), its last layout holds, and no
-  // bar comes or goes. False: nothing safe to do here (the caller lays the whole list out).
-  bool PlaceFrom(size_t first);
+  // bar comes or goes. False: nothing safe to do here (the caller lays the whole list out). When
+  // every child is an item made from a line the rows stand alike, and their places are owed
+  // rather than given (rowsOnDemand_): a change costs what it changes at any length.
+  bool PlaceFrom(size_t first, bool rowsMoved);
+  // The height of every row while the rows stand alike: the list's item height, else the one the
+  // items were made with.
+  float LineRowHeight() const { return itemHeight_ != 0 ? itemHeight_ : lineLooks_.Height; }
+  // Gives `item`, at `index` of the content, the place its row has when the rows stand alike
+  // (as PlaceFrom gives it), unless someone else placed it since the list did.
+  void PlaceRow(TvgListBoxItem* item, int32_t index);
+  // The selected item takes its owed place (its index is known: no counting).
+  void PlaceSelected();
+  // Every row owed its place takes it, and the rows no longer stand on demand: the content is
+  // about to change under the list (others add, free or move its children).
+  void SettleRows();
+  // The list placed `v` (a layout): an item made from a line notes where.
+  void NotePlaced(TvgVisualObject* v);
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
   // its number, as in a list made afresh. `kept` is the item selected before. Answers whether
@@ -394,7 +438,7 @@ class TvgListBox : public TvgScrollBox {
   // own sees other texts than in the items of a list made afresh.
   bool linesTranslated_ = false;
   int32_t ownItemChanges_ = 0;   // the combo box changes an item for its own showing of it
-  std::vector<TvgListBoxItem*> lineItems_;  // in the lines' order
+  std::deque<TvgListBoxItem*> lineItems_;  // in the lines' order
   // Counts the changes to the lines the items followed: an item styled (translated) before the
   // last one checks its translation when next styled or painted.
   uint32_t linesChanged_ = 0;
@@ -410,6 +454,17 @@ class TvgListBox : public TvgScrollBox {
   bool placedInPass_ = false;
   TvgPoint placedViewport_;
   std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
+  // Rows on demand: every child of the content is an item made from a line, in one column, each
+  // row rowHeight_ tall, and a row's place is its index times that: it is given when the item is
+  // asked, painted or hit (TvgListBoxItem::TakeOwedPlace), not at each change. A change that
+  // moves rows counts in rowsStamp_: an item placed at another count owes its place. A layout
+  // of the whole list places every row and ends it.
+  bool rowsOnDemand_ = false;
+  uint32_t rowsStamp_ = 1;
+  float rowHeight_ = 0;
+  // What the last placing left: every row an item of this height without padding; -1: no rows
+  // (any height); 0: not so.
+  float rowsAlikeHeight_ = 0;
 
   friend class TvgComboBox;
   friend class TvgStringListBox;

@@ -167,8 +167,15 @@ bool TvgCustomScene::HostParentIsForm() { return dynamic_cast<TCustomForm*>(GetP
 
 void TvgCustomScene::HostInvalidate(int32_t left, int32_t top, int32_t right, int32_t bottom) {
   if (!HandleAllocated()) return;
+  // Each invalidation is a round trip to the window system, and a shown list asks for its area at
+  // each change: an area invalid already is not asked for again.
+  for (const TRect& r : invalidated_)
+    if (left >= r.Left && top >= r.Top && right <= r.Right && bottom <= r.Bottom) return;
   const RECT r{left, top, right, bottom};
   InvalidateRect(GetHandle(), &r, FALSE);
+  constexpr size_t kKept = 8;
+  if (invalidated_.size() == kKept) invalidated_.erase(invalidated_.begin());
+  invalidated_.push_back(TRect{left, top, right, bottom});
 }
 
 void TvgCustomScene::HostPostUpdate() {
@@ -236,6 +243,7 @@ void TvgCustomScene::SetBounds(int32_t left, int32_t top, int32_t width, int32_t
 }
 
 void TvgCustomScene::CreateHandle() {
+  invalidated_.clear();  // areas of a window gone
   TCustomControl::CreateHandle();
   engine_->Resized();
   engine_->AddUpdateRect(vgRect(0, 0, static_cast<float>(GetWidth()), static_cast<float>(GetHeight())));
@@ -301,6 +309,7 @@ void TvgCustomScene::ServePaint(TMessage& message) {
   const int kind = GetUpdateRgn(wnd, rgn, FALSE);
   if (kind != SIMPLEREGION && kind != COMPLEXREGION) {
     TCustomControl::WndProc(message);  // validates
+    invalidated_.clear();
     DeleteObject(rgn);
     return;
   }
@@ -310,6 +319,7 @@ void TvgCustomScene::ServePaint(TMessage& message) {
     // window, so that it does not ask again at once, and queued for after the paint.
     engine_->DeferUpdateRects(RegionRects(rgn));
     ValidateRgn(wnd, rgn);
+    invalidated_.clear();  // the whole update region
     DeleteObject(rgn);
     message.Result = 0;
     return;
@@ -319,6 +329,7 @@ void TvgCustomScene::ServePaint(TMessage& message) {
     // The window is validated as a paint of the class library would (BeginPaint and EndPaint
     // cost several round trips to the window system, for nothing more here).
     ValidateRect(wnd, nullptr);
+    invalidated_.clear();
     DeleteObject(rgn);
   });
   message.Result = 0;

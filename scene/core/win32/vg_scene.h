@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "classlib/Controls.h"
 #include "vg_resources.h"
@@ -189,6 +190,9 @@ class TvgCustomScene : public TCustomControl, public IvgScene, public IvgFrameSo
   TvgSceneObjectRef<TvgObject> lentRoot_;  // the first root while a frame shows it
   bool oleInitialized_ = false;
   bool releasingCapture_ = false;
+  // Areas invalidated since the window was last validated (a few): a request inside one of them
+  // asks the window system for nothing more.
+  std::vector<TRect> invalidated_;
 };
 
 // The published scene that forms and the plug-in editor place.

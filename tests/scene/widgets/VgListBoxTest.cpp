@@ -689,13 +689,15 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
 
 // Random runs of changes to the Items of both combos and of a string list box (lines added,
 // inserted and deleted anywhere and at the front), mixed with what else happens to a list
-// between them (dropped down or closed, the string list shown or hidden, the index moved, the
-// list sorted or not, by a comparison of its own or not, scrolled, its item height and the box's
-// width taken at the next opening, an item changed on itself, a line added from the lines'
-// changing event, an update of the box or of the list around a change): after each change to
-// Items the list holds, as it stands and dropped down, what a list made afresh from the lines and
-// laid out whole holds, with the index kept (a combo's lowered to the last item when beyond it, a
-// string list's as it was with its scroll bars' values).
+// between them (dropped down or closed, the box shown or hidden, the index moved, the list sorted
+// or not, by a comparison of its own or not, scrolled, its item height and the box's width taken
+// at the next opening, an item changed on itself, a line added from the lines' changing event, an
+// update of the box or of the list around a change): after each change to Items the list holds,
+// as it stands and dropped down, what a list made afresh from the lines and laid out whole holds,
+// with the index kept (a combo's lowered to the last item when beyond it, a string list's as it
+// was with its scroll bars' values). Short lists of many texts meet every kind of change; long
+// lists of few texts (many alike) mostly lines inserted and deleted at the front and added to a
+// sorted list, whose rows take their places when asked.
 TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   // One step: its kind, and raw numbers that pick its lines from those there when it runs.
   struct TStep {
@@ -705,11 +707,11 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   };
   enum : int { kAdd, kInsert, kDelete, kInsertFront, kDeleteFront, kPut, kExchange, kMove, kSort, kClear, kAssign,
                kLinesSorted, kBoxUpdate, kListUpdate, kChanging, kBatch, kDropDown, kIndex, kListSorted, kScroll, kHeight,
-               kWidth, kItself, kCompare, kKinds };
+               kWidth, kItself, kCompare, kShown, kKinds };
   static const char* const names[kKinds] = {"add", "insert", "delete", "insertfront", "deletefront", "put", "exchange",
                                             "move", "sort", "clear", "assign", "linessorted", "boxupdate", "listupdate",
                                             "changing", "batch", "dropdown", "index", "listsorted", "scroll", "height",
-                                            "width", "itself", "compare"};
+                                            "width", "itself", "compare", "shown"};
   // A comparison of the list's own, set and taken off between changes.
   struct TBackwards {
     int32_t Compare(TvgListBoxItem* a, TvgListBoxItem* b) { return vgWideCompareText(b->GetText(), a->GetText()); }
@@ -754,10 +756,16 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
     if (auto* l = dynamic_cast<TvgStringListBox*>(box)) return l->GetVisible();
     return static_cast<TvgComboTextBox*>(box)->GetPopup()->GetIsOpen();
   };
-  const auto text = [](uint32_t n) {
+  // The lines' texts: many, or few (and those alike but for case).
+  const auto many = [](uint32_t n) {
     static const char16_t* const first[] = {u"a", u"B", u"b", u"c", u"D", u"e", u"line", u"z"};
     return WideString(first[n % 8]) + WideString(1, static_cast<char16_t>(u'0' + n / 8 % 3));
   };
+  const auto few = [](uint32_t n) {
+    static const char16_t* const texts[] = {u"a", u"A", u"b", u"B", u"c"};
+    return WideString(texts[n % 5]);
+  };
+  std::function<WideString(uint32_t)> text = many;
   // Where two views first differ, for the failure's message.
   const auto differ = [](const TLinesCombo::TView& a, const TLinesCombo::TView& b) {
     std::string out;
@@ -789,16 +797,17 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
   };
   // Runs the steps on a new combo of `kind`; answers how the first change that left the list
   // unlike a fresh one differed, with the steps' names up to it ("" when none did).
-  const auto run = [&](size_t kind, const std::vector<TStep>& steps) {
+  const auto run = [&](size_t kind, const std::vector<TStep>& steps, uint32_t lines) {
     TLinesCombo combo = kinds[kind](10);
     TFired fired;
     const TNotifyEvent counting = TNotifyEvent::Of<&TFired::Changing>(&fired);
     TAgain again{combo.lines, counting};
-    for (uint32_t i = 0; i < 6; ++i) combo.lines->Add(text(i * 5));
+    for (uint32_t i = 0; i < lines; ++i) combo.lines->Add(text(i * 5));
     combo.dropDown();
     combo.dropDown();
     combo.lines->OnChanging = counting;
     std::string log, found;
+    const bool stringList = kind == 2;
     const auto reopen = [&combo] {
       combo.dropDown();
       combo.dropDown();
@@ -852,7 +861,9 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
           break;
         }
         case kListSorted: combo.list->SetSorted(!combo.list->GetSorted()); break;
-        case kScroll: if (TvgScrollBar* bar = combo.list->GetVScrollBar()) bar->SetValue(static_cast<float>(s.a % 200)); break;
+        case kScroll:
+          if (TvgScrollBar* bar = combo.list->GetVScrollBar()) bar->SetValue(static_cast<float>(s.a % (20 * n + 20)));
+          break;
         case kHeight: setItemHeight(combo.box, s.a % 2 == 0 ? 19.0f : 25.0f); reopen(); break;
         case kWidth: combo.box->SetWidth(s.a % 2 == 0 ? 100.0f : 140.0f); reopen(); break;
         case kItself: if (TvgListBoxItem* item = combo.list->ItemByIndex(at(s.a))) item->SetText(u"itself"); break;
@@ -860,10 +871,10 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
           combo.list->OnCompare = combo.list->OnCompare ? TOnCompareListBoxItemEvent()
                                                         : TOnCompareListBoxItemEvent::Of<&TBackwards::Compare>(&backwards);
           break;
+        case kShown: if (!stringList) combo.box->SetVisible(!combo.box->GetVisible()); break;
         default: break;
       }
     };
-    const bool stringList = kind == 2;
     for (const TStep& s : steps) {
       const int32_t before = combo.list->GetItemIndex();
       const float hBefore = combo.list->GetHScrollBar() != nullptr ? combo.list->GetHScrollBar()->GetValue() : 0;
@@ -911,24 +922,37 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
     delete combo.box;
     return found;
   };
-  for (size_t kind = 0; kind < kinds.size(); ++kind) {
-    for (uint32_t seed = 1; seed <= 8; ++seed) {
-      std::mt19937 random(seed);
-      const auto step = [&random](int of) {
-        TStep s{static_cast<int>(random() % static_cast<uint32_t>(of)), static_cast<uint32_t>(random()), static_cast<uint32_t>(random()), static_cast<uint32_t>(random()), {}};
-        return s;
-      };
-      std::vector<TStep> steps;
-      for (int i = 0; i < 160; ++i) {
-        TStep s = step(kKinds + 8);  // changes to the lines twice as often as the rest
-        if (s.kind >= kKinds) s.kind -= kKinds;
-        if (s.kind == kBatch)
-          for (uint32_t k = s.a % 4 + 1; k > 0; --k) s.batch.push_back(step(kSort + 1));
-        steps.push_back(s);
+  // Long lists: mostly lines at the front and added, the list sorted now and then.
+  static const int kLong[] = {kInsertFront, kInsertFront, kInsertFront, kDeleteFront, kDeleteFront, kDeleteFront,
+                              kAdd,         kAdd,         kAdd,         kInsert,      kInsert,      kInsert,
+                              kDelete,      kPut,         kIndex,       kIndex,       kScroll,      kListSorted,
+                              kDropDown,    kShown,       kBatch};
+  for (const bool longLists : {false, true}) {
+    text = longLists ? std::function<WideString(uint32_t)>(few) : many;
+    for (size_t kind = 0; kind < kinds.size(); ++kind) {
+      for (uint32_t seed = 1; seed <= (longLists ? 5u : 8u); ++seed) {
+        std::mt19937 random(seed);
+        const auto step = [&random](int of) {
+          TStep s{static_cast<int>(random() % static_cast<uint32_t>(of)), static_cast<uint32_t>(random()), static_cast<uint32_t>(random()), static_cast<uint32_t>(random()), {}};
+          return s;
+        };
+        std::vector<TStep> steps;
+        for (int i = 0; i < (longLists ? 100 : 160); ++i) {
+          TStep s = step(kKinds + 8);  // changes to the lines twice as often as the rest
+          if (s.kind >= kKinds) s.kind -= kKinds;
+          if (longLists) s.kind = kLong[s.b % std::size(kLong)];
+          if (s.kind == kBatch) {
+            for (uint32_t k = s.a % 4 + 1; k > 0; --k) {
+              s.batch.push_back(step(kSort + 1));
+              if (longLists) s.batch.back().kind = s.batch.back().b % 2 == 0 ? kInsertFront : kDeleteFront;
+            }
+          }
+          steps.push_back(s);
+        }
+        const std::string found = run(kind, steps, longLists ? 300 : 6);
+        if (found.empty()) continue;
+        ADD_FAILURE() << (longLists ? "long " : "") << kindNames[kind] << " seed " << seed << ":" << found;
       }
-      const std::string found = run(kind, steps);
-      if (found.empty()) continue;
-      ADD_FAILURE() << kindNames[kind] << " seed " << seed << ":" << found;
     }
   }
 }

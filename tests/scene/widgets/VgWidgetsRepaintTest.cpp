@@ -168,4 +168,55 @@ TEST_F(WidgetsRepaintTest, ARepaintOnATabPageIsOnePaint) {
   }
 }
 
+// A string list box changed line by line (lines inserted and deleted at the front, added to the
+// list sorted among many alike, put anew; scrolled, sorted and not), each change painted as it
+// asked (its rows placed when they are painted), shows the pixels of a list made afresh from its
+// lines, with its index and scroll, and painted whole.
+TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAsAFreshOne) {
+  auto* list = Add<TvgStringListBox>(8, 8, 150, 200);
+  TvgWideStrings* lines = list->GetItems();
+  const auto text = [](uint32_t n) {
+    static const char16_t* const texts[] = {u"apple", u"Apple", u"berry", u"Berry", u"cherry"};
+    return WideString(texts[n % 5]);
+  };
+  for (uint32_t i = 0; i < 200; ++i) lines->Add(text(i * 7));
+  list->SetItemIndex(3);
+  Settle(300);
+  std::mt19937 random(5);
+  for (int step = 0; step < 60; ++step) {
+    switch (random() % 6) {
+      case 0: lines->Insert(0, text(random())); break;
+      case 1: lines->Delete(0); break;
+      case 2: lines->Add(text(random())); break;
+      case 3: lines->Put(static_cast<int32_t>(random() % static_cast<uint32_t>(lines->Count())), text(random())); break;
+      // By whole rows: a row cut by the list's top edge paints over the frame's top line in a
+      // paint of the whole list and not in a repaint of its rows, however its place was given.
+      case 4: list->GetVScrollBar()->SetValue(static_cast<float>(random() % 200 * 19)); break;
+      default: if (random() % 4 == 0) list->SetSorted(!list->GetSorted()); break;
+    }
+    UpdateWindow(Window());
+    if (step % 10 != 9) continue;
+    // An item selected or no longer selected fades to its look meanwhile.
+    Settle(600);
+    const std::vector<uint32_t> seen = Buffer();
+    const float scroll = list->GetVScrollBar()->GetValue();
+    list->SetVisible(false);
+    auto* fresh = Add<TvgStringListBox>(8, 8, 150, 200);
+    fresh->SetSorted(list->GetSorted());
+    fresh->GetItems()->Assign(lines);
+    fresh->SetItemIndex(list->GetItemIndex());
+    fresh->GetVScrollBar()->SetValue(0);
+    fresh->GetVScrollBar()->SetValue(scroll);
+    Settle(600);
+    PaintAll();
+    int differing = 0;
+    const std::vector<uint32_t> whole = Buffer();
+    for (size_t i = 0; i < whole.size(); ++i) differing += whole[i] != seen[i];
+    EXPECT_EQ(differing, 0) << "step " << step;
+    delete fresh;
+    list->SetVisible(true);
+    UpdateWindow(Window());
+  }
+}
+
 }  // namespace
