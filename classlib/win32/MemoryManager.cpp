@@ -602,9 +602,13 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // nothing. A look marked for its resumption is taken only once its thread has stopped (ended, or
 // kept suspended): one that runs resumes the holder a moment later (no code of the module's lies
 // between), and its turn lasts until then, so that the look's one suspension is resumed once; the
-// watch takes it all the same once it was held up there for two seconds (a host's hook in the
-// system's call that waits). A record stays the look's until the look frees it, or until the
-// watch finds the look's thread ended.
+// watch, or a waiter that found it so, takes it all the same once it was held up there for two
+// seconds (a host's hook in the system's call that waits). A record stays the look's until the
+// look frees it, or until the watch finds the look's thread ended.
+
+// A look on its way to resume the holder for that long is held up (a hook of the host's in the
+// system's call that waits): the watch, or a waiter, takes it over all the same.
+constexpr DWORD kHeldUpMs = 2000;
 
 // Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
@@ -833,8 +837,8 @@ bool FreeRecord(TLookRecord& record, uint64_t word) {
 
 // Takes over the look of `turn`, found under way and not moved for a while, and ends its turn;
 // false when the look is left to resume the holder itself: its turn goes on, so that no other look
-// suspends the holder before that resumption. One held up in its resumption's call (`heldUp`, by
-// the watch: a hook of the host's that waits) is taken over all the same.
+// suspends the holder before that resumption. One held up in its resumption's call (`heldUp`: a
+// hook of the host's that waits) is taken over all the same.
 bool TakeTurn(const TThreadEntries& entries, uint32_t turn, bool heldUp = false) {
   if (TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits, heldUp) == TTaking::Resuming)
     return false;
@@ -962,16 +966,22 @@ TFinding LookAlone(const TThreadEntries& entries, HANDLE thread, DWORD holder, c
   return finding;
 }
 
+// The look a waiter last found under way (its turn) and since when, by GetTickCount.
+struct TSeenLook {
+  uint32_t turn = 0;
+  DWORD since = 0;
+};
+
 // The calling thread's look at the holder's `thread`, when its turn comes: a look found under
-// way at this waiter's last try too (`seenUnderWay`) has stopped and is taken over first.
+// way at this waiter's last try too (`seen`) has stopped and is taken over first.
 TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock,
-                         uint32_t& seenUnderWay);
+                         TSeenLook& seen);
 
 // What a look finds of `holder`, the thread `lock` named when the waiter last read it: Gone only
 // when the word still names it once no thread of this process has the id (the thread ended, or
 // the id is another process's), or once the thread is found without a frame for the lock on its
 // stack, held still by this look throughout. No thread suspends itself.
-TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lock, uint32_t& seenUnderWay) {
+TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lock, TSeenLook& seen) {
   const auto stillNamed = [&] { return lock.owner.load(std::memory_order_acquire) == holder; };
   if (holder == CurrentThreadId()) return TFinding::Unknown;
   if (!stillNamed()) return TFinding::Inside;
@@ -1000,7 +1010,7 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
     CloseHandle(thread);
     return gone ? TFinding::Gone : TFinding::Inside;
   }
-  const TFinding finding = TakeTurnAndLook(entries, thread, holder, lock, seenUnderWay);
+  const TFinding finding = TakeTurnAndLook(entries, thread, holder, lock, seen);
   CloseHandle(thread);
   return finding;
 }
@@ -1043,7 +1053,6 @@ std::atomic<DWORD> gWatchLetRun{0};
 std::atomic<HANDLE> gWakeWatch{nullptr};
 
 constexpr DWORD kWatchCheckMs = 200;   // between two checks of the turn while looks have records
-constexpr DWORD kHeldUpMs = 2000;      // a look on its way to resume the holder for that long is held up
 constexpr DWORD kWatchStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
 constexpr SIZE_T kWatchStack = 64 * 1024;
 
@@ -1184,17 +1193,19 @@ void StartWatchForLooks() {
 }
 
 TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock,
-                         uint32_t& seenUnderWay) {
+                         TSeenLook& seen) {
   uint32_t turn = gLookTurn.load(std::memory_order_acquire);
-  if (turn != 0 && turn != seenUnderWay) {
-    seenUnderWay = turn;
+  if (turn != 0 && turn != seen.turn) {
+    seen = {turn, GetTickCount()};
     return TFinding::Unknown;
   }
-  if (turn != 0 && !TakeTurn(entries, turn)) {
+  // One held up in its resumption is taken by the waiter as by the watch: no watch may run (killed,
+  // and this waiter holds the loader lock that a new one's start needs).
+  if (turn != 0 && !TakeTurn(entries, turn, GetTickCount() - seen.since >= kHeldUpMs)) {
     EnsureWatch(entries);  // which takes the look over should it be held up
     return TFinding::Unknown;
   }
-  seenUnderWay = 0;
+  seen.turn = 0;
   if (gDetacher.load(std::memory_order_relaxed) == CurrentThreadId() &&
       WatchPhaseOf(gWatch.load(std::memory_order_acquire)) == kEnded) {
     // A turn with no record: a waiter that takes it over finds no look of its number to take.
@@ -1302,7 +1313,7 @@ class TLooks {
     return TVerdict::Wait;
   }
 
-  uint32_t seenUnderWay = 0;
+  TSeenLook seenUnderWay;
 
  private:
   static constexpr DWORD kUntellableMs = 1000;

@@ -797,6 +797,25 @@ TEST(MemoryManager, LookerChild) {
     EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
     SetEvent(gGoOn);
     if (killed) waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  } else if (way == "held up before it resumes the holder, the watch killed") {
+    std::vector<DWORD> known = ThreadIds();
+    entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
+    known.push_back(GetThreadId(holdAndWait()));
+    known.push_back(GetThreadId(waiter));
+    HANDLE watch = FindWatch(known);
+    ASSERT_NE(watch, nullptr) << "no watch started";
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
+    TerminateThread(watch, 1);
+    WaitForSingleObject(watch, INFINITE);
+    SetEvent(gGoOn);
+    // A thread's end waits for the lock under the loader lock, where no watch can start.
+    entries.RoundTripAtThreadEnds();
+    HANDLE ender = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr);
+    const bool ended = WaitForSingleObject(ender, 5000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(ended) << "a waiter waits for as long as a look is held up in its resumption";
+    entries.LetPausedLookGo();
+    if (!ended) EndChild(false);
   } else if (way == "named by the word") {
     HANDLE holder = holdAndWait();
     entries.HoldAtNextThreadStart();  // before the waiter's first sleep has made the watch start
@@ -843,7 +862,8 @@ TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
                  {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
                   "killed before the system wrote its suspension's count",
                   "kept from suspending the holder until taken over", "killed between looks",
-                  "started under the host's lock", "leaving under the host's lock", "named by the word"});
+                  "started under the host's lock", "leaving under the host's lock", "named by the word",
+                  "held up before it resumes the holder, the watch killed"});
 }
 
 namespace {
