@@ -603,8 +603,13 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // kept suspended): one that runs resumes the holder a moment later (no code of the module's lies
 // between), and its turn lasts until then, so that the look's one suspension is resumed once; the
 // watch, or a waiter that found it so, takes it all the same once it was held up there for two
-// seconds (a host's hook in the system's call that waits). A record stays the look's until the
-// look frees it, or until the watch finds the look's thread ended.
+// seconds (a host's hook in the system's call that waits). A look so taken may still resume the
+// holder when it goes on: it and its taker each tell when their resumption is through, and the
+// second to tell suspends the holder once more when both found it suspended, so that the count
+// comes out where it was (another's suspension ended by the second resumption lapses only for
+// that moment). A record stays the look's until the look frees it (a look taken on its way to
+// resume that tells first leaves it to its taker), or until the watch finds the look's thread
+// ended.
 
 // A look on its way to resume the holder for that long is held up (a hook of the host's in the
 // system's call that waits): the watch, or a waiter, takes it over all the same.
@@ -781,6 +786,41 @@ bool LookerRuns(const TThreadEntries& entries, HANDLE looker) {
   return !Ended(looker) && ReadSuspendCount(entries, looker, count) && count == 0;
 }
 
+// Frees the record whose word is `word`, closing its handle of the look's thread; false when the
+// word changed meanwhile.
+bool FreeRecord(TLookRecord& record, uint64_t word) {
+  HANDLE looker = record.looker;
+  if (!record.word.compare_exchange_strong(word, 0, std::memory_order_acq_rel)) return false;
+  CloseHandle(looker);
+  return true;
+}
+
+// What the look and its taker tell once each has resumed the holder, when the look was taken on
+// its way to resume it and the taker resumed it: kept in the low half of the record's word (the
+// suspension's count, which the system no longer writes by then).
+constexpr uint32_t kLookTold = 1;    // the look resumed the holder after all
+constexpr uint32_t kLookEnded = 2;   // and that resumption found it suspended
+constexpr uint32_t kTakerTold = 4;   // the taker resumed it
+constexpr uint32_t kTakerEnded = 8;  // and that resumption found it suspended
+
+// Tells that the look `number`'s resumption of the holder's `thread`, or its taker's, is through
+// (`told`). The second to tell suspends the holder once more when both resumptions found it
+// suspended: the look's one suspension was resumed twice, the second time ending another's (the
+// host's, or another look's). Answers the record's word when this call was the second to tell,
+// else 0 (first, or the record no longer the look's).
+uint64_t Tell(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, uint32_t told) {
+  uint64_t word = record.word.load(std::memory_order_acquire);
+  while (NumberOf(word) == number && RecordPhaseOf(word) == kTakenResumed) {
+    const uint64_t both = RecordWord(number, kTakenResumed, CountOf(word) | told);
+    if (!record.word.compare_exchange_weak(word, both, std::memory_order_acq_rel, std::memory_order_acquire)) continue;
+    if ((CountOf(word) & (kLookTold | kTakerTold)) == 0) return 0;
+    ULONG count = 0;
+    if ((CountOf(both) & (kLookEnded | kTakerEnded)) == (kLookEnded | kTakerEnded)) entries.SuspendCounted(thread, &count);
+    return both;
+  }
+  return 0;
+}
+
 // What an attempt to take a look's record came to.
 enum class TTaking {
   Taken,     // by this call
@@ -799,7 +839,8 @@ enum class TTaking {
 // writes it in the caller's own code, after the call) leaves a doubt, settled by the holder's
 // count: a suspension counted when it rose since the look read it, a resumption not made while
 // the holder is suspended at all (a holder left suspended for good would be worse than a host's
-// suspension ended early).
+// suspension ended early). A look taken on its way to resume the holder may still resume it (it
+// was stopped after its mark, or held up in the call): the look and the taker each tell.
 TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number, bool evenResuming) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
@@ -815,24 +856,23 @@ TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t 
       if (!evenResuming && LookerRuns(entries, record.looker)) return TTaking::Resuming;
       resume = counted && now > 0;
     }
-    if (!record.word.compare_exchange_weak(word, WithPhase(word, resume ? kTakenResumed : kTakenUnresumed),
-                                           std::memory_order_acq_rel, std::memory_order_acquire))
+    const bool resuming = RecordPhaseOf(word) == kResuming;
+    const uint64_t taken = resume && resuming ? RecordWord(number, kTakenResumed, 0)
+                                              : WithPhase(word, resume ? kTakenResumed : kTakenUnresumed);
+    if (!record.word.compare_exchange_weak(word, taken, std::memory_order_acq_rel, std::memory_order_acquire))
       continue;
     ULONG count = 0;
-    if (resume) entries.ResumeCounted(holder, &count);
+    if (resume) {
+      const bool ended = entries.ResumeCounted(holder, &count) >= 0 && count > 0;
+      if (resuming) {
+        const uint64_t both = Tell(entries, record, number, holder, kTakerTold | (ended ? kTakerEnded : 0));
+        if (both != 0) FreeRecord(record, both);
+      }
+    }
     CloseHandle(holder);
     return TTaking::Taken;
   }
   return TTaking::NotLive;
-}
-
-// Frees the record whose word is `word`, closing its handle of the look's thread; false when the
-// word changed meanwhile.
-bool FreeRecord(TLookRecord& record, uint64_t word) {
-  HANDLE looker = record.looker;
-  if (!record.word.compare_exchange_strong(word, 0, std::memory_order_acq_rel)) return false;
-  CloseHandle(looker);
-  return true;
 }
 
 // Takes over the look of `turn`, found under way and not moved for a while, and ends its turn;
@@ -911,7 +951,8 @@ void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
 
 // Ends look `number`, which suspended the holder's `thread` when `suspended`, and frees its record.
 // While the record is still its own, the look resumes the holder and answers true (its verdict
-// stands). When it was taken before, answers false: the look undoes its suspension only when the
+// stands); taken after that (its thread stopped there, or held up in the call), it tells the
+// taker. When it was taken before, answers false: the look undoes its suspension only when the
 // taker resumed nothing. A taker closed the record's handle of the holder.
 bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, bool suspended) {
   ULONG count = 0;
@@ -925,6 +966,14 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
     const uint64_t resuming = record.word.load(std::memory_order_acquire);
     if (RecordPhaseOf(resuming) == kResuming && FreeRecord(record, resuming)) {
       CloseHandle(holder);
+      return true;
+    }
+    if (suspended && RecordPhaseOf(record.word.load(std::memory_order_acquire)) == kTakenResumed) {
+      // Taken meanwhile, and resumed by the taker too. Told first, the record is the taker's to free.
+      const uint32_t found = record.resumed.load(std::memory_order_acquire);
+      const uint64_t both =
+          Tell(entries, record, number, thread, kLookTold | (found != kNoCount && found > 0 ? kLookEnded : 0));
+      if (both != 0) FreeRecord(record, both);
       return true;
     }
   }

@@ -891,12 +891,13 @@ TEST(MemoryManager, ResumptionChild) {
   const std::string way = how;
   const bool slowed = way == "slowed before it resumes the holder";
   const bool refused = way == "its suspension refused, kept suspended at its end";
+  const bool stopped = way == "kept suspended before it resumes the holder";
   ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
   TModuleEntries entries;
   HANDLE holder = StartChildsHolder(entries);
   ASSERT_NE(holder, nullptr);
   // The host's own suspension; to the count's limit when the look's is to be refused.
-  for (int i = 0; i < (refused ? 1000 : slowed ? 1 : 0) && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
+  for (int i = 0; i < (refused ? 1000 : 1) && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
   }
   const LONG hosts = SuspendCountOf(holder);
   entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
@@ -908,16 +909,18 @@ TEST(MemoryManager, ResumptionChild) {
   if (slowed) {
     other = CreateThread(nullptr, 0, &RoundTripThread, &served[1], 0, nullptr);
     EXPECT_TRUE(StaysSuspended(holder, hosts + 1, 800)) << "the look's suspension resumed before the look resumes it";
-  } else if (refused) {
+  } else if (refused || stopped) {
     ASSERT_TRUE(StopThread(looker));  // the watch takes the stopped look over
+    EXPECT_TRUE(SuspendedWithin(holder, hosts, 1000)) << "the stopped look was not taken over";
     EXPECT_TRUE(StaysSuspended(holder, hosts, 1000)) << "the host's suspension ended by the look's taker";
     ResumeThread(looker);
   } else {
-    EXPECT_TRUE(RunsAgainWithin(holder, 3000)) << "a look held up in its resumption leaves the holder suspended";
+    EXPECT_TRUE(SuspendedWithin(holder, hosts, 3000)) << "a look held up in its resumption leaves the holder suspended";
   }
   entries.LetPausedLookGo();
   for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
   EXPECT_TRUE(StaysSuspended(holder, hosts, 300)) << "the host's suspension ended";
+  EXPECT_EQ(SuspendCountOf(holder), hosts) << "the holder's count not where the host left it";
   while (ResumeThread(holder) > 1) {
   }
   SetEvent(gGoOn);
@@ -930,13 +933,14 @@ TEST(MemoryManager, ResumptionChild) {
 
 // A look's one suspension of the holder is resumed once, and the host's own suspension of it is
 // never ended by a look's end: when the look is slowed just before it resumes the holder while
-// another waiter and the watch find its turn unchanged, and when its suspension was refused (the
-// host's at the count's limit) and it is kept suspended at its end until the watch takes it over.
-// A look held up there for seconds is taken over all the same: the holder runs again.
+// another waiter and the watch find its turn unchanged; when its suspension was refused (the
+// host's at the count's limit), or made, and it is kept suspended there until the watch takes it
+// over, then goes on; and when it is held up there for seconds, taken over all the same (the
+// look's suspension resumed), then goes on.
 TEST(MemoryManager, ALooksSuspensionIsResumedOnceAndTheHostsNever) {
   RunChildHalves("ResumptionChild", "KBL_RESUMPTION",
                  {"slowed before it resumes the holder", "its suspension refused, kept suspended at its end",
-                  "held up before it resumes the holder"});
+                  "held up before it resumes the holder", "kept suspended before it resumes the holder"});
 }
 
 namespace {
