@@ -726,8 +726,6 @@ enum TRecordPhase : uint32_t {
 constexpr uint32_t kNoCount = 0xFFFFFFFFu;  // no suspension count comes near it
 struct TLookRecord {
   std::atomic<uint64_t> word;
-  // The holder's suspension count just before the look's suspension, as the look read it.
-  std::atomic<uint32_t> before;
   // The holder's suspension count before the look's resumption, written there by the system.
   std::atomic<uint32_t> resumed;
   HANDLE holder;  // the record's own handle of the holder: the look's, its taker's once taken
@@ -815,7 +813,8 @@ uint64_t Tell(const TThreadEntries& entries, TLookRecord& record, uint32_t numbe
     if (!record.word.compare_exchange_weak(word, both, std::memory_order_acq_rel, std::memory_order_acquire)) continue;
     if ((CountOf(word) & (kLookTold | kTakerTold)) == 0) return 0;
     ULONG count = 0;
-    if ((CountOf(both) & (kLookEnded | kTakerEnded)) == (kLookEnded | kTakerEnded)) entries.SuspendCounted(thread, &count);
+    if ((CountOf(both) & (kLookEnded | kTakerEnded)) == (kLookEnded | kTakerEnded))
+      entries.SuspendCounted(thread, &count);
     return both;
   }
   return 0;
@@ -836,11 +835,12 @@ enum class TTaking {
 // module's end): the look resumes without asking its record again, so a taker's resumption would
 // be a second one, ending another look's suspension or the host's own. Only a look stopped
 // between a call of the system and the system's writing of that call's count (where the system
-// writes it in the caller's own code, after the call) leaves a doubt, settled by the holder's
-// count: a suspension counted when it rose since the look read it, a resumption not made while
-// the holder is suspended at all (a holder left suspended for good would be worse than a host's
-// suspension ended early). A look taken on its way to resume the holder may still resume it (it
-// was stopped after its mark, or held up in the call): the look and the taker each tell.
+// writes it in the caller's own code, after the call) leaves a doubt, settled alike at either
+// call: the holder is resumed whenever it is suspended at all. A holder left suspended for good
+// would be worse than a host's suspension ended early, and a count read before the call may hold
+// a suspension of another's that ended since (a profiler's sample). A look taken on its way to
+// resume the holder may still resume it (it was stopped after its mark, or held up in the call):
+// the look and the taker each tell.
 TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number, bool evenResuming) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
@@ -850,8 +850,7 @@ TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t 
     const bool counted = ReadSuspendCount(entries, holder, now);
     bool resume = false;
     if (RecordPhaseOf(word) == kSuspending) {
-      const uint32_t before = record.before.load(std::memory_order_acquire);
-      resume = CountOf(word) != kNoCount || (before != kNoCount && counted && now > before);
+      resume = CountOf(word) != kNoCount || (counted && now > 0);
     } else if (RecordPhaseOf(word) == kResuming && record.resumed.load(std::memory_order_acquire) == kNoCount) {
       if (!evenResuming && LookerRuns(entries, record.looker)) return TTaking::Resuming;
       resume = counted && now > 0;
@@ -917,7 +916,6 @@ TLookRecord* ClaimRecord(uint32_t number, HANDLE thread) {
         continue;
       record.holder = holder;
       record.looker = looker;
-      record.before.store(kNoCount, std::memory_order_relaxed);
       record.resumed.store(kNoCount, std::memory_order_relaxed);
       record.word.store(RecordWord(number, kLive, kNoCount), std::memory_order_release);
       return &record;
@@ -988,9 +986,6 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
 // Unknown when the look was taken over.
 TFinding LookHeldStill(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread,
                        DWORD holder, const TLockWord& lock) {
-  ULONG before = 0;
-  // Published before the suspension, which a taker may then tell by the count having risen.
-  if (ReadSuspendCount(entries, thread, before)) record.before.store(before, std::memory_order_seq_cst);
   PauseIfAsked(kbl_detail::TLookPause::BeforeSuspension, record);
   const bool suspended =
       Advance(record, number, kSuspending) && entries.SuspendCounted(thread, CountSlot(record)) >= 0;

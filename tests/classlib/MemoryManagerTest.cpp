@@ -779,16 +779,20 @@ TEST(MemoryManager, LookerChild) {
       ResumeThread(holder);
     }
     SetEvent(gGoOn);
-  } else if (way == "killed before the system wrote its suspension's count" ||
+  } else if (way.starts_with("killed before the system wrote its suspension's count") ||
              way == "kept from suspending the holder until taken over") {
-    const bool killed = way == "killed before the system wrote its suspension's count";
+    const bool kept = way == "kept from suspending the holder until taken over";
+    // A profiler's sample of the holder, in effect when the look reads its count.
+    const bool sampled = way.ends_with("a host's suspension it read ended");
     using enum kbl_detail::TLookPause;
     HANDLE holder = holdAndWait();
-    entries.PauseNextLook(static_cast<int>(killed ? CountUnwritten : BeforeSuspension));
+    if (sampled) SuspendThread(holder);
+    entries.PauseNextLook(static_cast<int>(kept ? BeforeSuspension : CountUnwritten));
     for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
     ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
-    if (killed) {
+    if (!kept) {
       TerminateThread(waiter, 1);
+      if (sampled) ResumeThread(holder);
     } else {
       Sleep(1000);  // the watch takes the look over meanwhile; let go, it suspends the holder
       entries.LetPausedLookGo();
@@ -796,7 +800,7 @@ TEST(MemoryManager, LookerChild) {
     }
     EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
     SetEvent(gGoOn);
-    if (killed) waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+    if (!kept) waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
   } else if (way == "held up before it resumes the holder, the watch killed") {
     std::vector<DWORD> known = ThreadIds();
     entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
@@ -852,15 +856,19 @@ TEST(MemoryManager, LookerChild) {
 // Whatever befalls a look or the module's watch over looks, no waiter waits for ever and no
 // holder stays suspended: the waiter killed or kept suspended by the host in the middle of its
 // look (its suspension undone once, also while the host keeps the holder suspended as well, and
-// also when it was killed before the system wrote the suspension's count); a look kept from
-// suspending the holder until taken over, then going on (it undoes its own suspension); the watch
-// killed between looks; its start, or a thread's end after an idle while, held up by a host's
+// also when it was killed before the system wrote the suspension's count, even when the count
+// it read before held a host's suspension that ended since); a look kept from suspending the
+// holder until taken over, then going on (it undoes its own suspension); the watch killed
+// between looks; its start, or a thread's end after an idle while, held up by a host's
 // lock that every thread's start or end takes and that the waiter holds; the lock word naming the
-// watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it).
+// watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it); a
+// look held up in its resumption once the watch was killed, waited on by a thread's end under the
+// loader lock (where no watch can start).
 TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
   RunChildHalves("LookerChild", "KBL_LOOKER",
                  {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
                   "killed before the system wrote its suspension's count",
+                  "killed before the system wrote its suspension's count, a host's suspension it read ended",
                   "kept from suspending the holder until taken over", "killed between looks",
                   "started under the host's lock", "leaving under the host's lock", "named by the word",
                   "held up before it resumes the holder, the watch killed"});
