@@ -804,8 +804,10 @@ constexpr uint32_t kTakerEnded = 8;  // and that resumption found it suspended
 // Tells that the look `number`'s resumption of the holder's `thread`, or its taker's, is through
 // (`told`). The second to tell suspends the holder once more when both resumptions found it
 // suspended: the look's one suspension was resumed twice, the second time ending another's (the
-// host's, or another look's). Answers the record's word when this call was the second to tell,
-// else 0 (first, or the record no longer the look's).
+// host's, or another look's). Only another resumption of the holder between that second
+// resumption and this suspension (microseconds, after a look was stopped in the middle of its
+// resumption) would leave the count one too high. Answers the record's word when this call was
+// the second to tell, else 0 (first, or the record no longer the look's).
 uint64_t Tell(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, uint32_t told) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (NumberOf(word) == number && RecordPhaseOf(word) == kTakenResumed) {
