@@ -602,9 +602,18 @@ const bool gThreadEntriesFound = ThreadEntries() != nullptr;
 // nothing. A look marked for its resumption is taken only once its thread has stopped (ended, or
 // kept suspended): one that runs resumes the holder a moment later (no code of the module's lies
 // between), and its turn lasts until then, so that the look's one suspension is resumed once; the
-// watch takes it all the same once it was held up there for two seconds (a host's hook in the
-// system's call that waits). A record stays the look's until the look frees it, or until the
-// watch finds the look's thread ended.
+// watch, or a waiter that found it so, takes it all the same once it was held up there for two
+// seconds (a host's hook in the system's call that waits). A look so taken may still resume the
+// holder when it goes on: it and its taker each tell when their resumption is through, and the
+// second to tell suspends the holder once more when both found it suspended, so that the count
+// comes out where it was (another's suspension ended by the second resumption lapses only for
+// that moment). A record stays the look's until the look frees it (a look taken on its way to
+// resume that tells first leaves it to its taker), or until the watch finds the look's thread
+// ended.
+
+// A look on its way to resume the holder for that long is held up (a hook of the host's in the
+// system's call that waits): the watch, or a waiter, takes it over all the same.
+constexpr DWORD kHeldUpMs = 2000;
 
 // Tests only: where the next look pauses (kbl_detail::PauseNextLook), and whether one does.
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
@@ -717,8 +726,6 @@ enum TRecordPhase : uint32_t {
 constexpr uint32_t kNoCount = 0xFFFFFFFFu;  // no suspension count comes near it
 struct TLookRecord {
   std::atomic<uint64_t> word;
-  // The holder's suspension count just before the look's suspension, as the look read it.
-  std::atomic<uint32_t> before;
   // The holder's suspension count before the look's resumption, written there by the system.
   std::atomic<uint32_t> resumed;
   HANDLE holder;  // the record's own handle of the holder: the look's, its taker's once taken
@@ -777,6 +784,44 @@ bool LookerRuns(const TThreadEntries& entries, HANDLE looker) {
   return !Ended(looker) && ReadSuspendCount(entries, looker, count) && count == 0;
 }
 
+// Frees the record whose word is `word`, closing its handle of the look's thread; false when the
+// word changed meanwhile.
+bool FreeRecord(TLookRecord& record, uint64_t word) {
+  HANDLE looker = record.looker;
+  if (!record.word.compare_exchange_strong(word, 0, std::memory_order_acq_rel)) return false;
+  CloseHandle(looker);
+  return true;
+}
+
+// What the look and its taker tell once each has resumed the holder, when the look was taken on
+// its way to resume it and the taker resumed it: kept in the low half of the record's word (the
+// suspension's count, which the system no longer writes by then).
+constexpr uint32_t kLookTold = 1;    // the look resumed the holder after all
+constexpr uint32_t kLookEnded = 2;   // and that resumption found it suspended
+constexpr uint32_t kTakerTold = 4;   // the taker resumed it
+constexpr uint32_t kTakerEnded = 8;  // and that resumption found it suspended
+
+// Tells that the look `number`'s resumption of the holder's `thread`, or its taker's, is through
+// (`told`). The second to tell suspends the holder once more when both resumptions found it
+// suspended: the look's one suspension was resumed twice, the second time ending another's (the
+// host's, or another look's). Only another resumption of the holder between that second
+// resumption and this suspension (microseconds, after a look was stopped in the middle of its
+// resumption) would leave the count one too high. Answers the record's word when this call was
+// the second to tell, else 0 (first, or the record no longer the look's).
+uint64_t Tell(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, uint32_t told) {
+  uint64_t word = record.word.load(std::memory_order_acquire);
+  while (NumberOf(word) == number && RecordPhaseOf(word) == kTakenResumed) {
+    const uint64_t both = RecordWord(number, kTakenResumed, CountOf(word) | told);
+    if (!record.word.compare_exchange_weak(word, both, std::memory_order_acq_rel, std::memory_order_acquire)) continue;
+    if ((CountOf(word) & (kLookTold | kTakerTold)) == 0) return 0;
+    ULONG count = 0;
+    if ((CountOf(both) & (kLookEnded | kTakerEnded)) == (kLookEnded | kTakerEnded))
+      entries.SuspendCounted(thread, &count);
+    return both;
+  }
+  return 0;
+}
+
 // What an attempt to take a look's record came to.
 enum class TTaking {
   Taken,     // by this call
@@ -792,10 +837,12 @@ enum class TTaking {
 // module's end): the look resumes without asking its record again, so a taker's resumption would
 // be a second one, ending another look's suspension or the host's own. Only a look stopped
 // between a call of the system and the system's writing of that call's count (where the system
-// writes it in the caller's own code, after the call) leaves a doubt, settled by the holder's
-// count: a suspension counted when it rose since the look read it, a resumption not made while
-// the holder is suspended at all (a holder left suspended for good would be worse than a host's
-// suspension ended early).
+// writes it in the caller's own code, after the call) leaves a doubt, settled alike at either
+// call: the holder is resumed whenever it is suspended at all. A holder left suspended for good
+// would be worse than a host's suspension ended early, and a count read before the call may hold
+// a suspension of another's that ended since (a profiler's sample). A look taken on its way to
+// resume the holder may still resume it (it was stopped after its mark, or held up in the call):
+// the look and the taker each tell.
 TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t number, bool evenResuming) {
   uint64_t word = record.word.load(std::memory_order_acquire);
   while (IsLive(word, number)) {
@@ -805,36 +852,34 @@ TTaking TakeRecord(const TThreadEntries& entries, TLookRecord& record, uint32_t 
     const bool counted = ReadSuspendCount(entries, holder, now);
     bool resume = false;
     if (RecordPhaseOf(word) == kSuspending) {
-      const uint32_t before = record.before.load(std::memory_order_acquire);
-      resume = CountOf(word) != kNoCount || (before != kNoCount && counted && now > before);
+      resume = CountOf(word) != kNoCount || (counted && now > 0);
     } else if (RecordPhaseOf(word) == kResuming && record.resumed.load(std::memory_order_acquire) == kNoCount) {
       if (!evenResuming && LookerRuns(entries, record.looker)) return TTaking::Resuming;
       resume = counted && now > 0;
     }
-    if (!record.word.compare_exchange_weak(word, WithPhase(word, resume ? kTakenResumed : kTakenUnresumed),
-                                           std::memory_order_acq_rel, std::memory_order_acquire))
+    const bool resuming = RecordPhaseOf(word) == kResuming;
+    const uint64_t taken = resume && resuming ? RecordWord(number, kTakenResumed, 0)
+                                              : WithPhase(word, resume ? kTakenResumed : kTakenUnresumed);
+    if (!record.word.compare_exchange_weak(word, taken, std::memory_order_acq_rel, std::memory_order_acquire))
       continue;
     ULONG count = 0;
-    if (resume) entries.ResumeCounted(holder, &count);
+    if (resume) {
+      const bool ended = entries.ResumeCounted(holder, &count) >= 0 && count > 0;
+      if (resuming) {
+        const uint64_t both = Tell(entries, record, number, holder, kTakerTold | (ended ? kTakerEnded : 0));
+        if (both != 0) FreeRecord(record, both);
+      }
+    }
     CloseHandle(holder);
     return TTaking::Taken;
   }
   return TTaking::NotLive;
 }
 
-// Frees the record whose word is `word`, closing its handle of the look's thread; false when the
-// word changed meanwhile.
-bool FreeRecord(TLookRecord& record, uint64_t word) {
-  HANDLE looker = record.looker;
-  if (!record.word.compare_exchange_strong(word, 0, std::memory_order_acq_rel)) return false;
-  CloseHandle(looker);
-  return true;
-}
-
 // Takes over the look of `turn`, found under way and not moved for a while, and ends its turn;
 // false when the look is left to resume the holder itself: its turn goes on, so that no other look
-// suspends the holder before that resumption. One held up in its resumption's call (`heldUp`, by
-// the watch: a hook of the host's that waits) is taken over all the same.
+// suspends the holder before that resumption. One held up in its resumption's call (`heldUp`: a
+// hook of the host's that waits) is taken over all the same.
 bool TakeTurn(const TThreadEntries& entries, uint32_t turn, bool heldUp = false) {
   if (TakeRecord(entries, gRecords[turn & (kRecordCount - 1)], turn >> kRecordBits, heldUp) == TTaking::Resuming)
     return false;
@@ -873,7 +918,6 @@ TLookRecord* ClaimRecord(uint32_t number, HANDLE thread) {
         continue;
       record.holder = holder;
       record.looker = looker;
-      record.before.store(kNoCount, std::memory_order_relaxed);
       record.resumed.store(kNoCount, std::memory_order_relaxed);
       record.word.store(RecordWord(number, kLive, kNoCount), std::memory_order_release);
       return &record;
@@ -907,7 +951,8 @@ void PauseIfAsked(kbl_detail::TLookPause at, TLookRecord& record) {
 
 // Ends look `number`, which suspended the holder's `thread` when `suspended`, and frees its record.
 // While the record is still its own, the look resumes the holder and answers true (its verdict
-// stands). When it was taken before, answers false: the look undoes its suspension only when the
+// stands); taken after that (its thread stopped there, or held up in the call), it tells the
+// taker. When it was taken before, answers false: the look undoes its suspension only when the
 // taker resumed nothing. A taker closed the record's handle of the holder.
 bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread, bool suspended) {
   ULONG count = 0;
@@ -923,6 +968,14 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
       CloseHandle(holder);
       return true;
     }
+    if (suspended && RecordPhaseOf(record.word.load(std::memory_order_acquire)) == kTakenResumed) {
+      // Taken meanwhile, and resumed by the taker too. Told first, the record is the taker's to free.
+      const uint32_t found = record.resumed.load(std::memory_order_acquire);
+      const uint64_t both =
+          Tell(entries, record, number, thread, kLookTold | (found != kNoCount && found > 0 ? kLookEnded : 0));
+      if (both != 0) FreeRecord(record, both);
+      return true;
+    }
   }
   const uint64_t word = record.word.load(std::memory_order_acquire);
   if (!own && RecordPhaseOf(word) == kTakenUnresumed && suspended) entries.ResumeCounted(thread, &count);
@@ -935,9 +988,6 @@ bool EndLook(const TThreadEntries& entries, TLookRecord& record, uint32_t number
 // Unknown when the look was taken over.
 TFinding LookHeldStill(const TThreadEntries& entries, TLookRecord& record, uint32_t number, HANDLE thread,
                        DWORD holder, const TLockWord& lock) {
-  ULONG before = 0;
-  // Published before the suspension, which a taker may then tell by the count having risen.
-  if (ReadSuspendCount(entries, thread, before)) record.before.store(before, std::memory_order_seq_cst);
   PauseIfAsked(kbl_detail::TLookPause::BeforeSuspension, record);
   const bool suspended =
       Advance(record, number, kSuspending) && entries.SuspendCounted(thread, CountSlot(record)) >= 0;
@@ -962,16 +1012,22 @@ TFinding LookAlone(const TThreadEntries& entries, HANDLE thread, DWORD holder, c
   return finding;
 }
 
+// The look a waiter last found under way (its turn) and since when, by GetTickCount.
+struct TSeenLook {
+  uint32_t turn = 0;
+  DWORD since = 0;
+};
+
 // The calling thread's look at the holder's `thread`, when its turn comes: a look found under
-// way at this waiter's last try too (`seenUnderWay`) has stopped and is taken over first.
+// way at this waiter's last try too (`seen`) has stopped and is taken over first.
 TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock,
-                         uint32_t& seenUnderWay);
+                         TSeenLook& seen);
 
 // What a look finds of `holder`, the thread `lock` named when the waiter last read it: Gone only
 // when the word still names it once no thread of this process has the id (the thread ended, or
 // the id is another process's), or once the thread is found without a frame for the lock on its
 // stack, held still by this look throughout. No thread suspends itself.
-TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lock, uint32_t& seenUnderWay) {
+TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lock, TSeenLook& seen) {
   const auto stillNamed = [&] { return lock.owner.load(std::memory_order_acquire) == holder; };
   if (holder == CurrentThreadId()) return TFinding::Unknown;
   if (!stillNamed()) return TFinding::Inside;
@@ -1000,7 +1056,7 @@ TFinding LookAt(const TThreadEntries& entries, DWORD holder, const TLockWord& lo
     CloseHandle(thread);
     return gone ? TFinding::Gone : TFinding::Inside;
   }
-  const TFinding finding = TakeTurnAndLook(entries, thread, holder, lock, seenUnderWay);
+  const TFinding finding = TakeTurnAndLook(entries, thread, holder, lock, seen);
   CloseHandle(thread);
   return finding;
 }
@@ -1043,7 +1099,6 @@ std::atomic<DWORD> gWatchLetRun{0};
 std::atomic<HANDLE> gWakeWatch{nullptr};
 
 constexpr DWORD kWatchCheckMs = 200;   // between two checks of the turn while looks have records
-constexpr DWORD kHeldUpMs = 2000;      // a look on its way to resume the holder for that long is held up
 constexpr DWORD kWatchStartMs = 1000;  // a start or a let-run that has not come about by then was stopped
 constexpr SIZE_T kWatchStack = 64 * 1024;
 
@@ -1184,17 +1239,19 @@ void StartWatchForLooks() {
 }
 
 TFinding TakeTurnAndLook(const TThreadEntries& entries, HANDLE thread, DWORD holder, const TLockWord& lock,
-                         uint32_t& seenUnderWay) {
+                         TSeenLook& seen) {
   uint32_t turn = gLookTurn.load(std::memory_order_acquire);
-  if (turn != 0 && turn != seenUnderWay) {
-    seenUnderWay = turn;
+  if (turn != 0 && turn != seen.turn) {
+    seen = {turn, GetTickCount()};
     return TFinding::Unknown;
   }
-  if (turn != 0 && !TakeTurn(entries, turn)) {
+  // One held up in its resumption is taken by the waiter as by the watch: no watch may run (killed,
+  // and this waiter holds the loader lock that a new one's start needs).
+  if (turn != 0 && !TakeTurn(entries, turn, GetTickCount() - seen.since >= kHeldUpMs)) {
     EnsureWatch(entries);  // which takes the look over should it be held up
     return TFinding::Unknown;
   }
-  seenUnderWay = 0;
+  seen.turn = 0;
   if (gDetacher.load(std::memory_order_relaxed) == CurrentThreadId() &&
       WatchPhaseOf(gWatch.load(std::memory_order_acquire)) == kEnded) {
     // A turn with no record: a waiter that takes it over finds no look of its number to take.
@@ -1302,7 +1359,7 @@ class TLooks {
     return TVerdict::Wait;
   }
 
-  uint32_t seenUnderWay = 0;
+  TSeenLook seenUnderWay;
 
  private:
   static constexpr DWORD kUntellableMs = 1000;

@@ -779,16 +779,20 @@ TEST(MemoryManager, LookerChild) {
       ResumeThread(holder);
     }
     SetEvent(gGoOn);
-  } else if (way == "killed before the system wrote its suspension's count" ||
+  } else if (way.starts_with("killed before the system wrote its suspension's count") ||
              way == "kept from suspending the holder until taken over") {
-    const bool killed = way == "killed before the system wrote its suspension's count";
+    const bool kept = way == "kept from suspending the holder until taken over";
+    // A profiler's sample of the holder, in effect when the look reads its count.
+    const bool sampled = way.ends_with("a host's suspension it read ended");
     using enum kbl_detail::TLookPause;
     HANDLE holder = holdAndWait();
-    entries.PauseNextLook(static_cast<int>(killed ? CountUnwritten : BeforeSuspension));
+    if (sampled) SuspendThread(holder);
+    entries.PauseNextLook(static_cast<int>(kept ? BeforeSuspension : CountUnwritten));
     for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
     ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
-    if (killed) {
+    if (!kept) {
       TerminateThread(waiter, 1);
+      if (sampled) ResumeThread(holder);
     } else {
       Sleep(1000);  // the watch takes the look over meanwhile; let go, it suspends the holder
       entries.LetPausedLookGo();
@@ -796,7 +800,26 @@ TEST(MemoryManager, LookerChild) {
     }
     EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
     SetEvent(gGoOn);
-    if (killed) waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+    if (!kept) waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+  } else if (way == "held up before it resumes the holder, the watch killed") {
+    std::vector<DWORD> known = ThreadIds();
+    entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
+    known.push_back(GetThreadId(holdAndWait()));
+    known.push_back(GetThreadId(waiter));
+    HANDLE watch = FindWatch(known);
+    ASSERT_NE(watch, nullptr) << "no watch started";
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
+    TerminateThread(watch, 1);
+    WaitForSingleObject(watch, INFINITE);
+    SetEvent(gGoOn);
+    // A thread's end waits for the lock under the loader lock, where no watch can start.
+    entries.RoundTripAtThreadEnds();
+    HANDLE ender = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr);
+    const bool ended = WaitForSingleObject(ender, 5000) == WAIT_OBJECT_0;
+    EXPECT_TRUE(ended) << "a waiter waits for as long as a look is held up in its resumption";
+    entries.LetPausedLookGo();
+    if (!ended) EndChild(false);
   } else if (way == "named by the word") {
     HANDLE holder = holdAndWait();
     entries.HoldAtNextThreadStart();  // before the waiter's first sleep has made the watch start
@@ -833,17 +856,22 @@ TEST(MemoryManager, LookerChild) {
 // Whatever befalls a look or the module's watch over looks, no waiter waits for ever and no
 // holder stays suspended: the waiter killed or kept suspended by the host in the middle of its
 // look (its suspension undone once, also while the host keeps the holder suspended as well, and
-// also when it was killed before the system wrote the suspension's count); a look kept from
-// suspending the holder until taken over, then going on (it undoes its own suspension); the watch
-// killed between looks; its start, or a thread's end after an idle while, held up by a host's
+// also when it was killed before the system wrote the suspension's count, even when the count
+// it read before held a host's suspension that ended since); a look kept from suspending the
+// holder until taken over, then going on (it undoes its own suspension); the watch killed
+// between looks; its start, or a thread's end after an idle while, held up by a host's
 // lock that every thread's start or end takes and that the waiter holds; the lock word naming the
-// watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it).
+// watch itself (as when it got a dead holder's id: here its start takes the lock and keeps it); a
+// look held up in its resumption once the watch was killed, waited on by a thread's end under the
+// loader lock (where no watch can start).
 TEST(MemoryManager, NoWaiterWaitsForEverOnAStoppedLooker) {
   RunChildHalves("LookerChild", "KBL_LOOKER",
                  {"killed in its look", "kept suspended in its look", "kept suspended in its look, the host's too",
                   "killed before the system wrote its suspension's count",
+                  "killed before the system wrote its suspension's count, a host's suspension it read ended",
                   "kept from suspending the holder until taken over", "killed between looks",
-                  "started under the host's lock", "leaving under the host's lock", "named by the word"});
+                  "started under the host's lock", "leaving under the host's lock", "named by the word",
+                  "held up before it resumes the holder, the watch killed"});
 }
 
 namespace {
@@ -871,12 +899,13 @@ TEST(MemoryManager, ResumptionChild) {
   const std::string way = how;
   const bool slowed = way == "slowed before it resumes the holder";
   const bool refused = way == "its suspension refused, kept suspended at its end";
+  const bool stopped = way == "kept suspended before it resumes the holder";
   ASSERT_GE(SuspendCountOf(GetCurrentThread()), 0) << "the system cannot tell a thread's suspension count";
   TModuleEntries entries;
   HANDLE holder = StartChildsHolder(entries);
   ASSERT_NE(holder, nullptr);
   // The host's own suspension; to the count's limit when the look's is to be refused.
-  for (int i = 0; i < (refused ? 1000 : slowed ? 1 : 0) && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
+  for (int i = 0; i < (refused ? 1000 : 1) && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
   }
   const LONG hosts = SuspendCountOf(holder);
   entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
@@ -888,16 +917,18 @@ TEST(MemoryManager, ResumptionChild) {
   if (slowed) {
     other = CreateThread(nullptr, 0, &RoundTripThread, &served[1], 0, nullptr);
     EXPECT_TRUE(StaysSuspended(holder, hosts + 1, 800)) << "the look's suspension resumed before the look resumes it";
-  } else if (refused) {
+  } else if (refused || stopped) {
     ASSERT_TRUE(StopThread(looker));  // the watch takes the stopped look over
+    EXPECT_TRUE(SuspendedWithin(holder, hosts, 1000)) << "the stopped look was not taken over";
     EXPECT_TRUE(StaysSuspended(holder, hosts, 1000)) << "the host's suspension ended by the look's taker";
     ResumeThread(looker);
   } else {
-    EXPECT_TRUE(RunsAgainWithin(holder, 3000)) << "a look held up in its resumption leaves the holder suspended";
+    EXPECT_TRUE(SuspendedWithin(holder, hosts, 3000)) << "a look held up in its resumption leaves the holder suspended";
   }
   entries.LetPausedLookGo();
   for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
   EXPECT_TRUE(StaysSuspended(holder, hosts, 300)) << "the host's suspension ended";
+  EXPECT_EQ(SuspendCountOf(holder), hosts) << "the holder's count not where the host left it";
   while (ResumeThread(holder) > 1) {
   }
   SetEvent(gGoOn);
@@ -910,13 +941,14 @@ TEST(MemoryManager, ResumptionChild) {
 
 // A look's one suspension of the holder is resumed once, and the host's own suspension of it is
 // never ended by a look's end: when the look is slowed just before it resumes the holder while
-// another waiter and the watch find its turn unchanged, and when its suspension was refused (the
-// host's at the count's limit) and it is kept suspended at its end until the watch takes it over.
-// A look held up there for seconds is taken over all the same: the holder runs again.
+// another waiter and the watch find its turn unchanged; when its suspension was refused (the
+// host's at the count's limit), or made, and it is kept suspended there until the watch takes it
+// over, then goes on; and when it is held up there for seconds, taken over all the same (the
+// look's suspension resumed), then goes on.
 TEST(MemoryManager, ALooksSuspensionIsResumedOnceAndTheHostsNever) {
   RunChildHalves("ResumptionChild", "KBL_RESUMPTION",
                  {"slowed before it resumes the holder", "its suspension refused, kept suspended at its end",
-                  "held up before it resumes the holder"});
+                  "held up before it resumes the holder", "kept suspended before it resumes the holder"});
 }
 
 namespace {
