@@ -463,10 +463,16 @@ void ChooseInStringCombo(TReleasingForm& r) {
 
 // A form released, or closed with caFree, by a handler of its controls goes once the message
 // loop runs, never under the code that called the handler: a popup's item or button clicked in
-// the popup's own window, a setter called by the program, a loop run inside a popup's handler.
-// Freed objects are filled, so that code going on in one faults.
+// the popup's own window, a setter called by the program, a loop run inside a popup's handler
+// (also on a scene placed on the form but not owned by it, and when the program opens or closes
+// the popup). Freed objects are filled, so that code going on in one faults.
 TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
-  const std::vector<std::pair<const char*, std::function<void(TReleasingForm&)>>> probes = {
+  struct Probe {
+    const char* name;
+    std::function<void(TReleasingForm&)> run;
+    bool sceneOwnedByTheForm = true;  // else only placed on it
+  };
+  const std::vector<Probe> probes = {
       {"a string combo's item clicked, OnChange releases", &ChooseInStringCombo},
       {"a string combo's item clicked, OnChange closes with caFree",
        [](TReleasingForm& r) {
@@ -509,9 +515,37 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
          box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
          box->SetItemIndex(2);
        }},
+      {"a loop run after the release in OnChange of a string combo's item clicked, the scene not the form's",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         ChooseInStringCombo(r);
+       },
+       false},
+      {"a loop run after the release in OnFinish of a popup's animation started by its opening by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* popup = r.Add<TvgPopup>(20, 120, 60);
+         auto* animation = new TvgFloatAnimation(nullptr);
+         animation->SetParent(popup);
+         animation->SetPropertyName("Opacity");
+         animation->SetStopValue(0.9f);
+         animation->SetDuration(0);  // finishes at once
+         animation->SetTrigger("IsOpen=true");
+         animation->OnFinish = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         popup->SetIsOpen(true);
+       }},
+      {"a loop run after the release in OnClosePopup of a popup closed by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* popup = r.Add<TvgPopup>(20, 120, 60);
+         popup->OnClosePopup = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         popup->SetIsOpen(true);
+         popup->SetIsOpen(false);
+       }},
   };
   const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
-  for (const auto& [name, probe] : probes) {
+  for (const Probe& p : probes) {
+    const char* name = p.name;
     gProbe = name;
     const TFailAfter bound(30000, name);
     TReleasingForm rig;
@@ -521,14 +555,14 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
       rig.form->OnDestroy = TNotifyEvent::Of<&TReleasingForm::Destroyed>(&rig);
       rig.form->OnClose = TCloseEvent::Of<&TReleasingForm::CloseFrees>(&rig);
       rig.form->SetBounds(40, 40, 300, 200);
-      auto* formScene = new TvgScene(rig.form);
+      auto* formScene = new TvgScene(p.sceneOwnedByTheForm ? rig.form : nullptr);  // freed with it all the same
       formScene->SetParent(rig.form);
       formScene->SetAlign(alClient);
       rig.root = new TvgBackground(nullptr);
       formScene->AddObject(rig.root);
       rig.form->Show();
       const HWND window = rig.form->GetHandle();
-      probe(rig);
+      p.run(rig);
       EXPECT_GE(rig.handled, 1) << name;
       EXPECT_EQ(rig.destroys, 0) << name;
       EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, 5000)) << name;
