@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "../Filer.h"
+#include "../NeverDestroyed.h"
 #include "../ResourceStream.h"
 #include "../SysUtils.h"
 #include "Windowing_p.h"
@@ -59,6 +61,7 @@ TCustomForm::~TCustomForm() {
   // Owned components go while the form is still a form (they may be its controls).
   Destroying();
   DestroyComponents();
+  ForgetLostRelease();
   if (threadHandle_ != nullptr) CloseHandle(threadHandle_);
 }
 
@@ -262,6 +265,80 @@ void ReleaseReturned(TComponent* component) {
 
 }  // namespace
 
+// The timer's tick reaches the form's record of its timer through this.
+struct TFormReleaseAccess {
+  static void TimerGone(TCustomForm* form) { form->lostReleaseTimer_ = 0; }
+};
+
+namespace {
+
+// Released forms whose window went before the loop handled the release (a new parent without a
+// window, taken out of their parent): a thread timer of theirs carries the release instead, as
+// any loop of the thread dispatches it, window or not.
+struct TLostRelease {
+  UINT_PTR timer;
+  TCustomForm* form;
+};
+
+std::mutex& LostReleaseLock() {
+  static TNeverDestroyed<std::mutex> lock;
+  return lock.Get();
+}
+
+std::vector<TLostRelease>& LostReleases() {
+  static TNeverDestroyed<std::vector<TLostRelease>> list;
+  return list.Get();
+}
+
+// Takes the form of `timer` off the list (nullptr when it went meanwhile).
+TCustomForm* TakeLostRelease(UINT_PTR timer) {
+  const std::lock_guard<std::mutex> guard(LostReleaseLock());
+  std::vector<TLostRelease>& list = LostReleases();
+  const auto it = std::find_if(list.begin(), list.end(), [&](const TLostRelease& r) { return r.timer == timer; });
+  if (it == list.end()) return nullptr;
+  TCustomForm* form = it->form;
+  list.erase(it);
+  if (list.empty()) std::vector<TLostRelease>().swap(list);
+  return form;
+}
+
+// The loop came round: the form goes as its release message would have made it go.
+void CALLBACK ReleaseLostWindowTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
+  KillTimer(nullptr, timer);
+  try {
+    TCustomForm* form = TakeLostRelease(timer);
+    if (form == nullptr) return;
+    TFormReleaseAccess::TimerGone(form);
+    if (ComponentCodeRunning(form)) ResumeWhenCodeReturns(form, GetCurrentThreadId(), &ReleaseReturned);
+    else ReleaseReturned(form);
+  } catch (...) {
+    // Out of memory for the wait: the form stays.
+  }
+}
+
+}  // namespace
+
+void TCustomForm::CarryLostRelease() {
+  if (lostReleaseTimer_ != 0) return;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseLostWindowTick);
+  if (timer == 0) return;
+  try {
+    const std::lock_guard<std::mutex> guard(LostReleaseLock());
+    LostReleases().push_back({timer, this});
+  } catch (...) {
+    KillTimer(nullptr, timer);
+    return;
+  }
+  lostReleaseTimer_ = timer;
+}
+
+void TCustomForm::ForgetLostRelease() {
+  if (lostReleaseTimer_ == 0) return;
+  KillTimer(nullptr, lostReleaseTimer_);
+  TakeLostRelease(lostReleaseTimer_);
+  lostReleaseTimer_ = 0;
+}
+
 bool TCustomForm::ThreadEnded() const {
   return threadHandle_ != nullptr && WaitForSingleObject(threadHandle_, 0) == WAIT_OBJECT_0;
 }
@@ -331,6 +408,11 @@ void TCustomForm::WndProc(TMessage& message) {
     case WM_ACTIVATE:
       if (LOWORD(message.WParam) == WA_INACTIVE) OnDeactivate(this);
       else OnActivate(this);
+      TWinControl::WndProc(message);
+      return;
+    case WM_NCDESTROY:
+      // The release posted to this window goes with it: it is carried on without one.
+      if (releasing_ && !HasState(csDestroying)) CarryLostRelease();
       TWinControl::WndProc(message);
       return;
     case CM_RELEASE:

@@ -186,6 +186,63 @@ TEST(Forms, AFormReleasedInOnCreateIsHandedOutWholeAndGoesWithTheLoop) {
 
 namespace {
 
+struct TDestroySink {
+  void Destroyed(TObject*) { ++destroys; }
+  int destroys = 0;
+};
+
+}  // namespace
+
+// A released form whose window goes before the loop handled the release (put on a control that
+// has no window yet, taken out of its parent) goes with the loop all the same; so does one
+// released in OnCreate, whose window was made to carry the release.
+TEST(Forms, AReleasedFormWhoseWindowGoesBeforeTheLoopGoesWithTheLoop) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(300, 200);
+  std::unique_ptr<TUiBareForm> holder(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  holder->SetParentWindow(host.handle);
+  holder->Show();
+  std::unique_ptr<TUiBareForm> hidden(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  auto* windowless = new TUiPanel(hidden.get());  // no window until its form shows
+  windowless->SetParent(hidden.get());
+  const std::vector<std::pair<const char*, std::function<TCustomForm*()>>> cases = {
+      {"put on a control without a window",
+       [&] {
+         TCustomForm* form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+         form->Show();
+         form->Release();
+         form->SetParent(windowless);
+         return form;
+       }},
+      {"taken out of its parent",
+       [&] {
+         TCustomForm* form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+         form->SetParent(holder.get());
+         form->Show();
+         form->Release();
+         form->SetParent(nullptr);
+         return form;
+       }},
+      {"released in OnCreate, then put on a control without a window",
+       [&] {
+         TCustomForm* form = TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr);
+         form->SetParent(windowless);
+         return form;
+       }},
+  };
+  for (const auto& [name, make] : cases) {
+    TDestroySink sink;
+    TCustomForm* form = make();
+    form->OnDestroy = TNotifyEvent::Of<&TDestroySink::Destroyed>(&sink);
+    ASSERT_FALSE(form->HandleAllocated()) << name;
+    EXPECT_TRUE(PumpUntil([&] { return sink.destroys == 1; }, 1000)) << name;
+    if (sink.destroys == 0) delete form;
+  }
+  ASSERT_FALSE(hidden->HandleAllocated());
+}
+
+namespace {
+
 class TBuiltMenu : public TPopupMenu {
  public:
   explicit TBuiltMenu(TComponent* owner) : TPopupMenu(owner) {}
