@@ -6,11 +6,9 @@
 
 #include <algorithm>
 #include <functional>
-#include <mutex>
 #include <vector>
 
 #include "../Filer.h"
-#include "../NeverDestroyed.h"
 #include "../ResourceStream.h"
 #include "../SysUtils.h"
 #include "Windowing_p.h"
@@ -273,42 +271,34 @@ struct TFormReleaseAccess {
 namespace {
 
 // Released forms whose window went before the loop handled the release (a new parent without a
-// window, taken out of their parent): a thread timer of theirs carries the release instead, as
-// any loop of the thread dispatches it, window or not.
+// window, taken out of their parent): a thread timer carries the release instead, as any loop
+// of the thread dispatches it, window or not. The form, the timer and its tick share the
+// form's thread: the thread's own list needs no lock.
 struct TLostRelease {
   UINT_PTR timer;
-  TCustomForm* form;
+  TCustomForm* form;  // nullptr: a free place
 };
+constexpr size_t kLostReleases = 16;
+thread_local TLostRelease t_lostReleases[kLostReleases];
 
-std::mutex& LostReleaseLock() {
-  static TNeverDestroyed<std::mutex> lock;
-  return lock.Get();
-}
-
-std::vector<TLostRelease>& LostReleases() {
-  static TNeverDestroyed<std::vector<TLostRelease>> list;
-  return list.Get();
-}
-
-// Takes the form of `timer` off the list (nullptr when it went meanwhile).
+// Takes the form of `timer` off the thread's list (nullptr when it went meanwhile).
 TCustomForm* TakeLostRelease(UINT_PTR timer) {
-  const std::lock_guard<std::mutex> guard(LostReleaseLock());
-  std::vector<TLostRelease>& list = LostReleases();
-  const auto it = std::find_if(list.begin(), list.end(), [&](const TLostRelease& r) { return r.timer == timer; });
-  if (it == list.end()) return nullptr;
-  TCustomForm* form = it->form;
-  list.erase(it);
-  if (list.empty()) std::vector<TLostRelease>().swap(list);
-  return form;
+  for (TLostRelease& r : t_lostReleases) {
+    if (r.form == nullptr || r.timer != timer) continue;
+    TCustomForm* form = r.form;
+    r = {0, nullptr};
+    return form;
+  }
+  return nullptr;
 }
 
 // The loop came round: the form goes as its release message would have made it go.
 void CALLBACK ReleaseLostWindowTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
   KillTimer(nullptr, timer);
+  TCustomForm* form = TakeLostRelease(timer);
+  if (form == nullptr) return;
+  TFormReleaseAccess::TimerGone(form);
   try {
-    TCustomForm* form = TakeLostRelease(timer);
-    if (form == nullptr) return;
-    TFormReleaseAccess::TimerGone(form);
     if (ComponentCodeRunning(form)) ResumeWhenCodeReturns(form, GetCurrentThreadId(), &ReleaseReturned);
     else ReleaseReturned(form);
   } catch (...) {
@@ -320,20 +310,20 @@ void CALLBACK ReleaseLostWindowTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept 
 
 void TCustomForm::CarryLostRelease() {
   if (lostReleaseTimer_ != 0) return;
-  const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseLostWindowTick);
-  if (timer == 0) return;
-  try {
-    const std::lock_guard<std::mutex> guard(LostReleaseLock());
-    LostReleases().push_back({timer, this});
-  } catch (...) {
-    KillTimer(nullptr, timer);
+  for (TLostRelease& r : t_lostReleases) {
+    if (r.form != nullptr) continue;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseLostWindowTick);
+    if (timer == 0) return;
+    r = {timer, this};
+    lostReleaseTimer_ = timer;
     return;
   }
-  lostReleaseTimer_ = timer;
 }
 
 void TCustomForm::ForgetLostRelease() {
-  if (lostReleaseTimer_ == 0) return;
+  // The timer is of the form's thread; a form freed by another thread once its own ended has
+  // none left.
+  if (lostReleaseTimer_ == 0 || GetCurrentThreadId() != thread_) return;
   KillTimer(nullptr, lostReleaseTimer_);
   TakeLostRelease(lostReleaseTimer_);
   lostReleaseTimer_ = 0;
