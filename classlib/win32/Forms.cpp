@@ -59,7 +59,7 @@ TCustomForm::~TCustomForm() {
   // Owned components go while the form is still a form (they may be its controls).
   Destroying();
   DestroyComponents();
-  ForgetLostRelease();
+  ForgetReleaseTimer();
   if (threadHandle_ != nullptr) CloseHandle(threadHandle_);
 }
 
@@ -265,25 +265,26 @@ void ReleaseReturned(TComponent* component) {
 
 // The timer's tick reaches the form's record of its timer through this.
 struct TFormReleaseAccess {
-  static void TimerGone(TCustomForm* form) { form->lostReleaseTimer_ = 0; }
+  static void TimerGone(TCustomForm* form) { form->releaseTimer_ = 0; }
 };
 
 namespace {
 
-// Released forms whose window went before the loop handled the release (a new parent without a
-// window, taken out of their parent): a thread timer carries the release instead, as any loop
-// of the thread dispatches it, window or not. The form, the timer and its tick share the
-// form's thread: the thread's own list needs no lock.
-struct TLostRelease {
+// Released forms without a window to carry the release: none to be had (put on a control that
+// has none yet) or gone before the loop handled the release (a new parent without a window,
+// taken out of their parent). A thread timer carries it instead, as any loop of the thread
+// dispatches it, window or not. The form, the timer and its tick share the form's thread: the
+// thread's own list needs no lock.
+struct TTimedRelease {
   UINT_PTR timer;
   TCustomForm* form;  // nullptr: a free place
 };
-constexpr size_t kLostReleases = 16;
-thread_local TLostRelease t_lostReleases[kLostReleases];
+constexpr size_t kTimedReleases = 16;
+thread_local TTimedRelease t_timedReleases[kTimedReleases];
 
 // Takes the form of `timer` off the thread's list (nullptr when it went meanwhile).
-TCustomForm* TakeLostRelease(UINT_PTR timer) {
-  for (TLostRelease& r : t_lostReleases) {
+TCustomForm* TakeTimedRelease(UINT_PTR timer) {
+  for (TTimedRelease& r : t_timedReleases) {
     if (r.form == nullptr || r.timer != timer) continue;
     TCustomForm* form = r.form;
     r = {0, nullptr};
@@ -293,9 +294,9 @@ TCustomForm* TakeLostRelease(UINT_PTR timer) {
 }
 
 // The loop came round: the form goes as its release message would have made it go.
-void CALLBACK ReleaseLostWindowTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
+void CALLBACK ReleaseTimerTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
   KillTimer(nullptr, timer);
-  TCustomForm* form = TakeLostRelease(timer);
+  TCustomForm* form = TakeTimedRelease(timer);
   if (form == nullptr) return;
   TFormReleaseAccess::TimerGone(form);
   try {
@@ -308,25 +309,26 @@ void CALLBACK ReleaseLostWindowTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept 
 
 }  // namespace
 
-void TCustomForm::CarryLostRelease() {
-  if (lostReleaseTimer_ != 0) return;
-  for (TLostRelease& r : t_lostReleases) {
+bool TCustomForm::CarryReleaseWithoutWindow() {
+  if (releaseTimer_ != 0) return true;
+  for (TTimedRelease& r : t_timedReleases) {
     if (r.form != nullptr) continue;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseLostWindowTick);
-    if (timer == 0) return;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseTimerTick);
+    if (timer == 0) return false;
     r = {timer, this};
-    lostReleaseTimer_ = timer;
-    return;
+    releaseTimer_ = timer;
+    return true;
   }
+  return false;
 }
 
-void TCustomForm::ForgetLostRelease() {
+void TCustomForm::ForgetReleaseTimer() {
   // The timer is of the form's thread; a form freed by another thread once its own ended has
   // none left.
-  if (lostReleaseTimer_ == 0 || GetCurrentThreadId() != thread_) return;
-  KillTimer(nullptr, lostReleaseTimer_);
-  TakeLostRelease(lostReleaseTimer_);
-  lostReleaseTimer_ = 0;
+  if (releaseTimer_ == 0 || GetCurrentThreadId() != thread_) return;
+  KillTimer(nullptr, releaseTimer_);
+  TakeTimedRelease(releaseTimer_);
+  releaseTimer_ = 0;
 }
 
 bool TCustomForm::ThreadEnded() const {
@@ -361,7 +363,8 @@ void TCustomForm::Release() {
   }
   // The message loop frees it: the code that asked, and whatever called that code (a popup's
   // handler, a setter called by the program), goes on with a whole form. A form without its
-  // window yet (released in OnCreate) gets one to carry the release.
+  // window yet (released in OnCreate) gets one to carry the release, or, with none to be had,
+  // a thread timer.
   if (ownThread && window == nullptr) {
     try {
       window = GetHandle();
@@ -369,8 +372,9 @@ void TCustomForm::Release() {
       window = nullptr;
     }
   }
-  if (window == nullptr || !ownThread || !PostMessageW(window, CM_RELEASE, 0, 0))
-    ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
+  if (ownThread && window != nullptr && PostMessageW(window, CM_RELEASE, 0, 0)) return;
+  if (ownThread && CarryReleaseWithoutWindow()) return;
+  ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
 }
 
 void TCustomForm::DoCreate() { OnCreate(this); }
@@ -401,8 +405,8 @@ void TCustomForm::WndProc(TMessage& message) {
       TWinControl::WndProc(message);
       return;
     case WM_NCDESTROY:
-      // The release posted to this window goes with it: it is carried on without one.
-      if (releasing_ && !HasState(csDestroying)) CarryLostRelease();
+      // A release posted to this window goes with it: it is carried on without one.
+      if (releasing_ && !HasState(csDestroying)) CarryReleaseWithoutWindow();
       TWinControl::WndProc(message);
       return;
     case CM_RELEASE:

@@ -147,8 +147,10 @@ TEST(Forms, CloseRunsOnCloseAndDoesWhatItAsks) {
 
 namespace {
 
-// A form of class TBase that releases itself in OnCreate.
+// A form of class TBase that releases itself in OnCreate, put first on gParentInOnCreate when
+// there is one.
 int gCreateReleases = 0;
+TWinControl* gParentInOnCreate = nullptr;
 template <typename TBase>
 class TReleasedInOnCreate : public TBase {
  public:
@@ -158,6 +160,7 @@ class TReleasedInOnCreate : public TBase {
  protected:
   void DoCreate() override {
     TBase::DoCreate();
+    if (gParentInOnCreate != nullptr) this->SetParent(gParentInOnCreate);
     this->Release();
   }
 };
@@ -165,14 +168,22 @@ class TReleasedInOnCreate : public TBase {
 }  // namespace
 
 // A form released in its OnCreate is handed out whole, streamed or not, in a host's window or not,
-// and goes once the message loop runs.
+// also put on a control that can have no window yet, and goes once the message loop runs.
 TEST(Forms, AFormReleasedInOnCreateIsHandedOutWholeAndGoesWithTheLoop) {
   RegisterWindowTestClasses();
   TForeignWindow host(300, 200);
+  std::unique_ptr<TUiPanel> unplaced(new TUiPanel(nullptr));  // on no form: no window to be had
   const std::vector<std::pair<const char*, std::function<TCustomForm*()>>> makes = {
       {"CreateNew", [] { return TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr); }},
       {"Create", [] { return TCustomForm::Create<TReleasedInOnCreate<TUiTestForm>>(nullptr); }},
       {"CreateParented", [&] { return TCustomForm::CreateParented<TReleasedInOnCreate<TUiTestForm>>(host.handle); }},
+      {"CreateNew, put on a control that has no window to be had",
+       [&] {
+         gParentInOnCreate = unplaced.get();
+         TCustomForm* form = TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr);
+         gParentInOnCreate = nullptr;
+         return form;
+       }},
   };
   for (const auto& [name, make] : makes) {
     gCreateReleases = 0;
