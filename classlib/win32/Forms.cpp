@@ -50,6 +50,9 @@ TCustomForm::~TCustomForm() {
   releasing_ = true;
   ForgetComponentFrames(this);
   if (created_) {
+    // OnDestroy runs code of the form, and so of what holds it: a release of its owner asked
+    // there waits for it.
+    const TComponentFrame frame(this);
     try {
       DoDestroy();
     } catch (...) {

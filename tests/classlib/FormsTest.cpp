@@ -426,8 +426,8 @@ struct TLoopRig {
 }  // namespace
 
 // The release waits for the form's code to return, not only for the next message loop: a loop
-// that code runs itself (a dialog, ProcessMessages in a handler, the form's own modal loop) comes
-// before the code returns.
+// that code runs itself (a dialog, ProcessMessages in a handler or in OnDestroy of a form it owns,
+// the form's own modal loop) comes before the code returns.
 TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
   RegisterWindowTestClasses();
   TForeignWindow host(400, 120);
@@ -437,6 +437,12 @@ TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
          panel->OnClick = TNotifyEvent::Of<&TLoopRig::ReleaseAndPump>(&r);
          SendMessageW(panel->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
          SendMessageW(panel->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+       }},
+      {"a loop in OnDestroy of a form it owns",
+       [](TLoopRig& r, TUiPanel*) {
+         auto* inner = TCustomForm::CreateNew<TUiBareForm>(r.form);
+         inner->OnDestroy = TNotifyEvent::Of<&TLoopRig::ReleaseAndPump>(&r);
+         delete inner;
        }},
       {"its own modal loop",
        [](TLoopRig& r, TUiPanel*) {
