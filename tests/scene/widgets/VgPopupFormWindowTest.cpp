@@ -459,6 +459,23 @@ void ChooseInStringCombo(TReleasingForm& r) {
   ClickInPopup(box->GetPopup(), box->GetListBox()->ItemByIndex(1), vgPoint(10, 8));
 }
 
+void SetStringComboItemByProgram(TReleasingForm& r) {
+  auto* box = StringCombo(r);
+  box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+  box->SetItemIndex(2);
+}
+
+// An opacity animation on `parent` whose OnFinish releases the rig's form.
+TvgFloatAnimation* ReleasingAnimation(TReleasingForm& r, TvgObject* parent, float duration) {
+  auto* animation = new TvgFloatAnimation(nullptr);
+  animation->SetParent(parent);
+  animation->SetPropertyName("Opacity");
+  animation->SetStopValue(0.5f);
+  animation->SetDuration(duration);
+  animation->OnFinish = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+  return animation;
+}
+
 struct TReleaseProbe {
   const char* name;
   std::function<void(TReleasingForm&)> run;
@@ -545,12 +562,7 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
          ticker.SetEnabled(true);
          EXPECT_EQ(r.modal->PopupModal(), mrOk);
        }},
-      {"a string combo's ItemIndex set by the program",
-       [](TReleasingForm& r) {
-         auto* box = StringCombo(r);
-         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         box->SetItemIndex(2);
-       }},
+      {"a string combo's ItemIndex set by the program", &SetStringComboItemByProgram},
       {"a loop run after the release in OnChange of a string combo's item clicked, the scene not the form's",
        [](TReleasingForm& r) {
          r.pump = true;
@@ -561,13 +573,7 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
        [](TReleasingForm& r) {
          r.pump = true;
          auto* popup = r.Add<TvgPopup>(20, 120, 60);
-         auto* animation = new TvgFloatAnimation(nullptr);
-         animation->SetParent(popup);
-         animation->SetPropertyName("Opacity");
-         animation->SetStopValue(0.9f);
-         animation->SetDuration(0);  // finishes at once
-         animation->SetTrigger("IsOpen=true");
-         animation->OnFinish = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         ReleasingAnimation(r, popup, 0)->SetTrigger("IsOpen=true");  // finishes at once
          popup->SetIsOpen(true);
        }},
       {"a loop run after the release in OnClosePopup of a popup closed by the program",
@@ -591,9 +597,7 @@ TEST_F(PopupFormsTest, DISABLED_AFormReleasedInHandlersOfItsControlsSettersOutli
       {"a loop run after the release in OnChange of a string combo's ItemIndex set by the program",
        [](TReleasingForm& r) {
          r.pump = true;
-         auto* box = StringCombo(r);
-         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         box->SetItemIndex(2);
+         SetStringComboItemByProgram(r);
        }},
       {"a loop run after the release in OnChangeTracking of a combo text box's ItemIndex set by the program",
        [](TReleasingForm& r) {
@@ -625,23 +629,11 @@ TEST_F(PopupFormsTest, DISABLED_AFormReleasedInHandlersOfItsControlsSettersOutli
          button->Click();
        }},
       {"the release in OnChange of a string combo's ItemIndex set by the program, the form in a host window",
-       [](TReleasingForm& r) {
-         auto* box = StringCombo(r);
-         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         box->SetItemIndex(2);
-       },
-       true, true},
+       &SetStringComboItemByProgram, true, true},
       {"a loop run after the release in OnFinish of an animation, the scene not the form's",
        [](TReleasingForm& r) {
          r.pump = true;
-         auto* shape = r.Add<TvgRectangle>(20, 50, 50);
-         auto* animation = new TvgFloatAnimation(nullptr);
-         animation->SetParent(shape);
-         animation->SetPropertyName("Opacity");
-         animation->SetStopValue(0.5f);
-         animation->SetDuration(0.05f);
-         animation->OnFinish = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         animation->Start();
+         ReleasingAnimation(r, r.Add<TvgRectangle>(20, 50, 50), 0.05f)->Start();
          while (r.handled == 0) Application().HandleMessage();
        },
        false},
