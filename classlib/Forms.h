@@ -90,9 +90,10 @@ class TCustomForm : public TWinControl {
   // Frees the form from the message loop, after the code that calls this has returned: posts the
   // release to the form's window (made now when the form has none yet, so that a form released
   // in OnCreate is handed out whole), and the loop frees it with its windows once the messages
-  // queued before are handled. A loop that code of the form runs itself (ProcessMessages in a
-  // handler, a modal loop, a popup's handler or modal loop: see TComponentFrame) leaves it for
-  // when that code has returned. Two kinds go at once when none of their code runs on the
+  // queued before are handled; without a window to be had, or when it goes first (a new parent
+  // without a window takes the form), a thread timer carries the release. A loop that code of the form runs itself (ProcessMessages
+  // in a handler, a modal loop, a popup's handler or modal loop: see TComponentFrame) leaves it
+  // for when that code has returned. Two kinds go at once when none of their code runs on the
   // calling thread: a form in a foreign window (CreateParented), whose host may destroy that
   // window or unload the module as the call returns (with its code running, it leaves that
   // window at once, hidden, and goes as above), and a form whose thread has ended, freed by the
@@ -144,7 +145,11 @@ class TCustomForm : public TWinControl {
   void PlaceWindow();
   // True when the thread that made the form has ended.
   bool ThreadEnded() const;
-
+  // Hands the release to a thread timer, for want of a window to carry it; false when none
+  // could be had.
+  bool CarryReleaseWithoutWindow();
+  void ForgetReleaseTimer();
+  friend struct TFormReleaseAccess;
 
   TFormBorderStyle borderStyle_ = bsSizeable;
   TPosition position_ = poDesigned;
@@ -156,6 +161,7 @@ class TCustomForm : public TWinControl {
   bool releasing_ = false;
   uint32_t thread_ = 0;  // the thread that made the form, which frees it
   void* threadHandle_ = nullptr;  // that thread, to tell whether it has ended
+  uintptr_t releaseTimer_ = 0;  // the thread timer carrying the release, for want of a window
 };
 
 // The published form class that form streams name.

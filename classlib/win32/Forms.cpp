@@ -50,6 +50,9 @@ TCustomForm::~TCustomForm() {
   releasing_ = true;
   ForgetComponentFrames(this);
   if (created_) {
+    // OnDestroy runs code of the form, and so of what holds it: a release of its owner asked
+    // there waits for it.
+    const TComponentFrame frame(this);
     try {
       DoDestroy();
     } catch (...) {
@@ -59,6 +62,7 @@ TCustomForm::~TCustomForm() {
   // Owned components go while the form is still a form (they may be its controls).
   Destroying();
   DestroyComponents();
+  ForgetReleaseTimer();
   if (threadHandle_ != nullptr) CloseHandle(threadHandle_);
 }
 
@@ -262,6 +266,74 @@ void ReleaseReturned(TComponent* component) {
 
 }  // namespace
 
+// The timer's tick reaches the form's record of its timer through this.
+struct TFormReleaseAccess {
+  static void TimerGone(TCustomForm* form) { form->releaseTimer_ = 0; }
+};
+
+namespace {
+
+// Released forms without a window to carry the release: none to be had (put on a control that
+// has none yet) or gone before the loop handled the release (a new parent without a window,
+// taken out of their parent). A thread timer carries it instead, as any loop of the thread
+// dispatches it, window or not. The form, the timer and its tick share the form's thread: the
+// thread's own list needs no lock.
+struct TTimedRelease {
+  UINT_PTR timer;
+  TCustomForm* form;  // nullptr: a free place
+};
+constexpr size_t kTimedReleases = 16;
+thread_local TTimedRelease t_timedReleases[kTimedReleases];
+
+// Takes the form of `timer` off the thread's list (nullptr when it went meanwhile).
+TCustomForm* TakeTimedRelease(UINT_PTR timer) {
+  for (TTimedRelease& r : t_timedReleases) {
+    if (r.form == nullptr || r.timer != timer) continue;
+    TCustomForm* form = r.form;
+    r = {0, nullptr};
+    return form;
+  }
+  return nullptr;
+}
+
+// The loop came round: the form goes as its release message would have made it go.
+void CALLBACK ReleaseTimerTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
+  KillTimer(nullptr, timer);
+  TCustomForm* form = TakeTimedRelease(timer);
+  if (form == nullptr) return;
+  TFormReleaseAccess::TimerGone(form);
+  try {
+    if (ComponentCodeRunning(form)) ResumeWhenCodeReturns(form, GetCurrentThreadId(), &ReleaseReturned);
+    else ReleaseReturned(form);
+  } catch (...) {
+    // Out of memory for the wait: the form stays.
+  }
+}
+
+}  // namespace
+
+bool TCustomForm::CarryReleaseWithoutWindow() {
+  if (releaseTimer_ != 0) return true;
+  for (TTimedRelease& r : t_timedReleases) {
+    if (r.form != nullptr) continue;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseTimerTick);
+    if (timer == 0) return false;
+    r = {timer, this};
+    releaseTimer_ = timer;
+    return true;
+  }
+  return false;
+}
+
+void TCustomForm::ForgetReleaseTimer() {
+  // The timer is of the form's thread; a form freed by another thread once its own ended has
+  // none left.
+  if (releaseTimer_ == 0 || GetCurrentThreadId() != thread_) return;
+  KillTimer(nullptr, releaseTimer_);
+  TakeTimedRelease(releaseTimer_);
+  releaseTimer_ = 0;
+}
+
 bool TCustomForm::ThreadEnded() const {
   return threadHandle_ != nullptr && WaitForSingleObject(threadHandle_, 0) == WAIT_OBJECT_0;
 }
@@ -294,7 +366,8 @@ void TCustomForm::Release() {
   }
   // The message loop frees it: the code that asked, and whatever called that code (a popup's
   // handler, a setter called by the program), goes on with a whole form. A form without its
-  // window yet (released in OnCreate) gets one to carry the release.
+  // window yet (released in OnCreate) gets one to carry the release, or, with none to be had,
+  // a thread timer.
   if (ownThread && window == nullptr) {
     try {
       window = GetHandle();
@@ -302,8 +375,9 @@ void TCustomForm::Release() {
       window = nullptr;
     }
   }
-  if (window == nullptr || !ownThread || !PostMessageW(window, CM_RELEASE, 0, 0))
-    ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
+  if (ownThread && window != nullptr && PostMessageW(window, CM_RELEASE, 0, 0)) return;
+  if (ownThread && CarryReleaseWithoutWindow()) return;
+  ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
 }
 
 void TCustomForm::DoCreate() { OnCreate(this); }
@@ -331,6 +405,11 @@ void TCustomForm::WndProc(TMessage& message) {
     case WM_ACTIVATE:
       if (LOWORD(message.WParam) == WA_INACTIVE) OnDeactivate(this);
       else OnActivate(this);
+      TWinControl::WndProc(message);
+      return;
+    case WM_NCDESTROY:
+      // A release posted to this window goes with it: it is carried on without one.
+      if (releasing_ && !HasState(csDestroying)) CarryReleaseWithoutWindow();
       TWinControl::WndProc(message);
       return;
     case CM_RELEASE:

@@ -177,6 +177,10 @@ void TvgPopup::Popup() {
     isOpen_ = false;
     return;
   }
+  // Also when the program opens or closes it: the handlers this runs (the trigger's animations,
+  // the styles', OnClosePopup) run code of the popup's form, which a release asked in them waits
+  // for.
+  const TComponentFrame code(this);
   if (isOpen_) {
     if (popupForm_ != nullptr) ClosePopup();  // a second call toggles
     return;
@@ -257,6 +261,7 @@ void TvgPopup::ClosePopup() {
     SetModalResult(2);
     return;
   }
+  const TComponentFrame code(this);  // as in Popup
   closing_ = true;
   isOpen_ = false;
   std::erase(OpenList(), this);

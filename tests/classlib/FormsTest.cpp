@@ -147,8 +147,10 @@ TEST(Forms, CloseRunsOnCloseAndDoesWhatItAsks) {
 
 namespace {
 
-// A form of class TBase that releases itself in OnCreate.
+// A form of class TBase that releases itself in OnCreate, put first on gParentInOnCreate when
+// there is one.
 int gCreateReleases = 0;
+TWinControl* gParentInOnCreate = nullptr;
 template <typename TBase>
 class TReleasedInOnCreate : public TBase {
  public:
@@ -158,6 +160,7 @@ class TReleasedInOnCreate : public TBase {
  protected:
   void DoCreate() override {
     TBase::DoCreate();
+    if (gParentInOnCreate != nullptr) this->SetParent(gParentInOnCreate);
     this->Release();
   }
 };
@@ -165,14 +168,22 @@ class TReleasedInOnCreate : public TBase {
 }  // namespace
 
 // A form released in its OnCreate is handed out whole, streamed or not, in a host's window or not,
-// and goes once the message loop runs.
+// also put on a control that can have no window yet, and goes once the message loop runs.
 TEST(Forms, AFormReleasedInOnCreateIsHandedOutWholeAndGoesWithTheLoop) {
   RegisterWindowTestClasses();
   TForeignWindow host(300, 200);
+  std::unique_ptr<TUiPanel> unplaced(new TUiPanel(nullptr));  // on no form: no window to be had
   const std::vector<std::pair<const char*, std::function<TCustomForm*()>>> makes = {
       {"CreateNew", [] { return TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr); }},
       {"Create", [] { return TCustomForm::Create<TReleasedInOnCreate<TUiTestForm>>(nullptr); }},
       {"CreateParented", [&] { return TCustomForm::CreateParented<TReleasedInOnCreate<TUiTestForm>>(host.handle); }},
+      {"CreateNew, put on a control that has no window to be had",
+       [&] {
+         gParentInOnCreate = unplaced.get();
+         TCustomForm* form = TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr);
+         gParentInOnCreate = nullptr;
+         return form;
+       }},
   };
   for (const auto& [name, make] : makes) {
     gCreateReleases = 0;
@@ -182,6 +193,63 @@ TEST(Forms, AFormReleasedInOnCreateIsHandedOutWholeAndGoesWithTheLoop) {
     EXPECT_EQ(form->GetCaption(), name);
     EXPECT_TRUE(PumpUntil([] { return gCreateReleases == 1; })) << name;
   }
+}
+
+namespace {
+
+struct TDestroySink {
+  void Destroyed(TObject*) { ++destroys; }
+  int destroys = 0;
+};
+
+}  // namespace
+
+// A released form whose window goes before the loop handled the release (put on a control that
+// has no window yet, taken out of its parent) goes with the loop all the same; so does one
+// released in OnCreate, whose window was made to carry the release.
+TEST(Forms, AReleasedFormWhoseWindowGoesBeforeTheLoopGoesWithTheLoop) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(300, 200);
+  std::unique_ptr<TUiBareForm> holder(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  holder->SetParentWindow(host.handle);
+  holder->Show();
+  std::unique_ptr<TUiBareForm> hidden(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  auto* windowless = new TUiPanel(hidden.get());  // no window until its form shows
+  windowless->SetParent(hidden.get());
+  const std::vector<std::pair<const char*, std::function<TCustomForm*()>>> cases = {
+      {"put on a control without a window",
+       [&] {
+         TCustomForm* form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+         form->Show();
+         form->Release();
+         form->SetParent(windowless);
+         return form;
+       }},
+      {"taken out of its parent",
+       [&] {
+         TCustomForm* form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+         form->SetParent(holder.get());
+         form->Show();
+         form->Release();
+         form->SetParent(nullptr);
+         return form;
+       }},
+      {"released in OnCreate, then put on a control without a window",
+       [&] {
+         TCustomForm* form = TCustomForm::CreateNew<TReleasedInOnCreate<TUiBareForm>>(nullptr);
+         form->SetParent(windowless);
+         return form;
+       }},
+  };
+  for (const auto& [name, make] : cases) {
+    TDestroySink sink;
+    TCustomForm* form = make();
+    form->OnDestroy = TNotifyEvent::Of<&TDestroySink::Destroyed>(&sink);
+    ASSERT_FALSE(form->HandleAllocated()) << name;
+    EXPECT_TRUE(PumpUntil([&] { return sink.destroys == 1; }, 1000)) << name;
+    if (sink.destroys == 0) delete form;
+  }
+  ASSERT_FALSE(hidden->HandleAllocated());
 }
 
 namespace {
@@ -358,8 +426,8 @@ struct TLoopRig {
 }  // namespace
 
 // The release waits for the form's code to return, not only for the next message loop: a loop
-// that code runs itself (a dialog, ProcessMessages in a handler, the form's own modal loop) comes
-// before the code returns.
+// that code runs itself (a dialog, ProcessMessages in a handler or in OnDestroy of a form it owns,
+// the form's own modal loop) comes before the code returns.
 TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
   RegisterWindowTestClasses();
   TForeignWindow host(400, 120);
@@ -369,6 +437,12 @@ TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
          panel->OnClick = TNotifyEvent::Of<&TLoopRig::ReleaseAndPump>(&r);
          SendMessageW(panel->GetHandle(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
          SendMessageW(panel->GetHandle(), WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
+       }},
+      {"a loop in OnDestroy of a form it owns",
+       [](TLoopRig& r, TUiPanel*) {
+         auto* inner = TCustomForm::CreateNew<TUiBareForm>(r.form);
+         inner->OnDestroy = TNotifyEvent::Of<&TLoopRig::ReleaseAndPump>(&r);
+         delete inner;
        }},
       {"its own modal loop",
        [](TLoopRig& r, TUiPanel*) {

@@ -61,9 +61,18 @@ void TvgPopupForm::SetOwnerForm(TCustomForm* value) {
   if (value != nullptr) value->FreeNotification(this);
 }
 
+void TvgPopupForm::SetSceneControl(TComponent* value) {
+  if (sceneControl_ == value) return;
+  if (sceneControl_ != nullptr) sceneControl_->RemoveFreeNotification(this);
+  sceneControl_ = value;
+  if (value != nullptr) value->FreeNotification(this);
+}
+
 void TvgPopupForm::Notification(TComponent* component, TOperation operation) {
   TCustomForm::Notification(component, operation);
-  if (operation == opRemove && component == ownerForm_) ownerForm_ = nullptr;
+  if (operation != opRemove) return;
+  if (component == ownerForm_) ownerForm_ = nullptr;
+  if (component == sceneControl_) sceneControl_ = nullptr;
 }
 
 void TvgPopupForm::StartFollowTimer(uint32_t intervalMs, std::function<void()> tick) {
@@ -141,6 +150,7 @@ void vgInstallPopupForms() {
     form->SetOwnerForm(dynamic_cast<TCustomForm*>(popupOwner));
     if (sceneControl != nullptr) {
       if (auto* f = dynamic_cast<TCustomForm*>(sceneControl->GetOwner())) form->SetOwnerForm(f);
+      form->SetSceneControl(sceneControl);
     }
     form->Popup = popup;
     form->SetBounds(form->GetLeft(), form->GetTop(), width, height);

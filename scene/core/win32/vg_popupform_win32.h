@@ -16,17 +16,21 @@ class TvgPopupForm : public TCustomForm, public IvgPopupForm {
   explicit TvgPopupForm(TComponent* owner);
   ~TvgPopupForm() override;
 
-  // The form whose caption stays active while the popup is; code of this form counts as its code
-  // (GetCodeOwner), so that a release of it asked inside the popup waits for that code.
+  // The form whose caption stays active while the popup is.
   TCustomForm* GetOwnerForm() const { return ownerForm_; }
   void SetOwnerForm(TCustomForm* value);
+  // The scene control the popup opened from: code of this form counts as its code, and so as
+  // code of the form that control is on (GetCodeOwner), owned by it or only placed on it, so that
+  // a release of that form asked inside the popup waits for that code.
+  TComponent* GetSceneControl() const { return sceneControl_; }
+  void SetSceneControl(TComponent* value);
   // The popup (a TvgPopup); nullptr once the form forgot it.
   TObject* Popup = nullptr;
   TvgScene* GetScene() const { return scene_; }
 
   void WndProc(TMessage& message) override;
   void Notification(TComponent* component, TOperation operation) override;
-  TComponent* GetCodeOwner() const override { return ownerForm_; }
+  TComponent* GetCodeOwner() const override { return sceneControl_ != nullptr ? sceneControl_ : ownerForm_; }
 
   // --- IvgPopupForm
   IvgScene* GetPopupScene() override { return scene_; }
@@ -48,6 +52,7 @@ class TvgPopupForm : public TCustomForm, public IvgPopupForm {
   void KeepOwnerCaption();
   TvgScene* scene_ = nullptr;
   TCustomForm* ownerForm_ = nullptr;
+  TComponent* sceneControl_ = nullptr;
   TTimer* followTimer_ = nullptr;
   std::function<void()> followTick_;
   bool closing_ = false;

@@ -459,14 +459,73 @@ void ChooseInStringCombo(TReleasingForm& r) {
   ClickInPopup(box->GetPopup(), box->GetListBox()->ItemByIndex(1), vgPoint(10, 8));
 }
 
+void SetStringComboItemByProgram(TReleasingForm& r) {
+  auto* box = StringCombo(r);
+  box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+  box->SetItemIndex(2);
+}
+
+// An opacity animation on `parent` whose OnFinish releases the rig's form.
+TvgFloatAnimation* ReleasingAnimation(TReleasingForm& r, TvgObject* parent, float duration) {
+  auto* animation = new TvgFloatAnimation(nullptr);
+  animation->SetParent(parent);
+  animation->SetPropertyName("Opacity");
+  animation->SetStopValue(0.5f);
+  animation->SetDuration(duration);
+  animation->OnFinish = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+  return animation;
+}
+
+struct TReleaseProbe {
+  const char* name;
+  std::function<void(TReleasingForm&)> run;
+  bool sceneOwnedByTheForm = true;  // else only placed on it
+  bool inHostWindow = false;         // a form in a foreign window (CreateParented)
+};
+
+// Runs each probe on a form of its own with freed objects filled: the handler it sets up must
+// not see the form freed, and the loop frees it afterwards with its window.
+void RunReleaseProbes(const std::vector<TReleaseProbe>& probes, HWND host) {
+  const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
+  for (const TReleaseProbe& p : probes) {
+    const char* name = p.name;
+    gProbe = name;
+    const TFailAfter bound(30000, name);
+    TReleasingForm rig;
+    {
+      const TFilledFrees filled;
+      rig.form = TCustomForm::CreateNew<TForm>(nullptr);
+      rig.form->OnDestroy = TNotifyEvent::Of<&TReleasingForm::Destroyed>(&rig);
+      rig.form->OnClose = TCloseEvent::Of<&TReleasingForm::CloseFrees>(&rig);
+      rig.form->SetBounds(40, 40, 300, 200);
+      if (p.inHostWindow) rig.form->SetParentWindow(host);
+      auto* formScene = new TvgScene(p.sceneOwnedByTheForm ? rig.form : nullptr);  // freed with it all the same
+      formScene->SetParent(rig.form);
+      formScene->SetAlign(alClient);
+      rig.root = new TvgBackground(nullptr);
+      formScene->AddObject(rig.root);
+      rig.form->Show();
+      const HWND window = rig.form->GetHandle();
+      p.run(rig);
+      EXPECT_GE(rig.handled, 1) << name;
+      EXPECT_EQ(rig.destroys, 0) << name;
+      EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, 5000)) << name;
+      EXPECT_FALSE(IsWindow(window)) << name;
+    }
+    if (rig.destroys == 0) delete rig.form;
+  }
+  SetUnhandledExceptionFilter(before);
+}
+
 }  // namespace
 
 // A form released, or closed with caFree, by a handler of its controls goes once the message
 // loop runs, never under the code that called the handler: a popup's item or button clicked in
-// the popup's own window, a setter called by the program, a loop run inside a popup's handler.
-// Freed objects are filled, so that code going on in one faults.
+// the popup's own window, a setter called by the program, a loop run inside a popup's handler
+// (also on a scene placed on the form but not owned by it, and when the program opens or closes
+// the popup). Freed objects are filled, so that code going on in one faults.
 TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
-  const std::vector<std::pair<const char*, std::function<void(TReleasingForm&)>>> probes = {
+  RunReleaseProbes({
       {"a string combo's item clicked, OnChange releases", &ChooseInStringCombo},
       {"a string combo's item clicked, OnChange closes with caFree",
        [](TReleasingForm& r) {
@@ -503,38 +562,80 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
          ticker.SetEnabled(true);
          EXPECT_EQ(r.modal->PopupModal(), mrOk);
        }},
-      {"a string combo's ItemIndex set by the program",
+      {"a string combo's ItemIndex set by the program", &SetStringComboItemByProgram},
+      {"a loop run after the release in OnChange of a string combo's item clicked, the scene not the form's",
        [](TReleasingForm& r) {
-         auto* box = StringCombo(r);
-         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         box->SetItemIndex(2);
+         r.pump = true;
+         ChooseInStringCombo(r);
+       },
+       false},
+      {"a loop run after the release in OnFinish of a popup's animation started by its opening by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* popup = r.Add<TvgPopup>(20, 120, 60);
+         ReleasingAnimation(r, popup, 0)->SetTrigger("IsOpen=true");  // finishes at once
+         popup->SetIsOpen(true);
        }},
-  };
-  const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
-  for (const auto& [name, probe] : probes) {
-    gProbe = name;
-    const TFailAfter bound(30000, name);
-    TReleasingForm rig;
-    {
-      const TFilledFrees filled;
-      rig.form = TCustomForm::CreateNew<TForm>(nullptr);
-      rig.form->OnDestroy = TNotifyEvent::Of<&TReleasingForm::Destroyed>(&rig);
-      rig.form->OnClose = TCloseEvent::Of<&TReleasingForm::CloseFrees>(&rig);
-      rig.form->SetBounds(40, 40, 300, 200);
-      auto* formScene = new TvgScene(rig.form);
-      formScene->SetParent(rig.form);
-      formScene->SetAlign(alClient);
-      rig.root = new TvgBackground(nullptr);
-      formScene->AddObject(rig.root);
-      rig.form->Show();
-      const HWND window = rig.form->GetHandle();
-      probe(rig);
-      EXPECT_GE(rig.handled, 1) << name;
-      EXPECT_EQ(rig.destroys, 0) << name;
-      EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, 5000)) << name;
-      EXPECT_FALSE(IsWindow(window)) << name;
-    }
-    if (rig.destroys == 0) delete rig.form;
-  }
-  SetUnhandledExceptionFilter(before);
+      {"a loop run after the release in OnClosePopup of a popup closed by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* popup = r.Add<TvgPopup>(20, 120, 60);
+         popup->OnClosePopup = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         popup->SetIsOpen(true);
+         popup->SetIsOpen(false);
+       }},
+  }, host->handle);
+}
+
+// Left to mends outside the forms and popups, each failing today (run with
+// --gtest_also_run_disabled_tests): the scene controls' setters and an animation's steps on a
+// scene the form only holds as a child are not marked as code of the form. A handler they run
+// that releases the form and then runs a loop sees the form freed under it; on a form in a host
+// window the release alone frees it under the setter.
+TEST_F(PopupFormsTest, DISABLED_AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) {
+  RunReleaseProbes({
+      {"a loop run after the release in OnChange of a string combo's ItemIndex set by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         SetStringComboItemByProgram(r);
+       }},
+      {"a loop run after the release in OnChangeTracking of a combo text box's ItemIndex set by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* box = r.Add<TvgComboTextBox>(20, 150, 22);
+         for (const char16_t* s : {u"one", u"two"}) box->GetItems()->Add(s);
+         box->OnChangeTracking = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         box->SetItemIndex(1);
+       }},
+      {"a loop run after the release in OnChange of a colour combo's Color set by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* box = r.Add<TvgComboColorBox>(20, 60, 22);
+         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         box->SetColor("#FF00FF00");
+       }},
+      {"a loop run after the release in OnChange of a combo track bar's Value set by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* box = r.Add<TvgComboTrackBar>(20, 150, 22);
+         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         box->SetValue(box->GetMax() / 2 + 1);
+       }},
+      {"a loop run after the release in OnClick of a button clicked by the program",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* button = r.Add<TvgButton>(20, 80, 30);
+         button->OnClick = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         button->Click();
+       }},
+      {"the release in OnChange of a string combo's ItemIndex set by the program, the form in a host window",
+       &SetStringComboItemByProgram, true, true},
+      {"a loop run after the release in OnFinish of an animation, the scene not the form's",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         ReleasingAnimation(r, r.Add<TvgRectangle>(20, 50, 50), 0.05f)->Start();
+         while (r.handled == 0) Application().HandleMessage();
+       },
+       false},
+  }, host->handle);
 }
