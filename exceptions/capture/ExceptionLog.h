@@ -339,6 +339,10 @@ struct TEmberLibraryGlobals {
   void* RequestControlBlock = nullptr;
   // Set while the leak report runs: SynchronizeExceptionCall then does nothing.
   std::atomic<bool> LeakReportRunning{false};
+  // Set by the report side while the last close is under way: an entry that would wait for the
+  // library lock is answered at once, unprocessed, so that the close waits only for what was
+  // being processed when it began.
+  std::atomic<bool> Closing{false};
   std::atomic<int32_t> StepCounter{0};
   int32_t LinkCursor = 32649;
   TEmberLibraryLock LibraryLock;
@@ -494,6 +498,21 @@ int64_t EntryWaitOfEnded(const void* object);
 bool PutOffUntilEntryEnds(void (*close)());
 // Forgets a close put off (the library was opened again meanwhile); true when there was one.
 bool CancelPutOffClose();
+// An end of the process decided by the processing under way on the calling thread (on a worker:
+// its faulting thread's) whose report goes out in the background: `end` runs as that entry ends,
+// after the library lock is given back (the send has it then), or, when the thread is gone, where
+// the next entry ends. An end runs before a close put off. False when the thread is inside no
+// processing.
+bool PutOffEndUntilEntryEnds(void (*end)());
+// The work of the library's attachment under way on the calling thread (an attachment, the last
+// close, a detachment); nullptr: it is over. Should the thread end inside it (killed), `carryOn`
+// runs where the next entry of another thread ends, or where a background send is done
+// (RunPutOffWork), to finish or undo it.
+void MarkAttachmentWork(void (*carryOn)());
+// Runs what was put off for the calling thread's entries that are over, or left by a thread that
+// is gone (above); does nothing inside an entry or while the thread holds the library lock. For a
+// thread of the library's own that is done with its work (a background send).
+void RunPutOffWork();
 
 // Set by the processing while an exception dialog shows: a faulting main thread then handles
 // its messages (all but keyboard and mouse input) while it waits, so that its windows repaint
