@@ -297,6 +297,9 @@ void SendThreadMain(void* argument) {
     RunSendThread(*job);
   }
   leave();
+  // A last close whose thread ended inside while it waited for this send is carried on here, when
+  // no one else comes.
+  RunPutOffWork();
 }
 
 // Releases the threads of sends that are over (they no longer need the library lock, which the
@@ -751,23 +754,30 @@ void InstallSendsBeforeProcessEnd(bool install) {
 void CloseSendThreads() {
   const TMainThreadWaits waits;
   const int64_t deadline = EmberNowMs() + EmberSendWaitLimitMs;
-  std::vector<TSendThread> threads = TakeSendThreads(true);
-  for (TSendThread& thread : threads) WaitForSendThread(thread, deadline);
+  // Looked at where they are listed, never taken out: a closing thread killed while it waits
+  // leaves them to the close that carries its work on.
+  const auto going = [](auto visit) {
+    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    gSendThreadsClosed = true;
+    bool any = false;
+    for (const TSendThread& thread : SendThreads())
+      if (!SendThreadOver(thread)) any |= visit(thread);
+    return any;
+  };
+  while (going([](const TSendThread&) { return true; }) && !Passed(deadline)) WaitAWhile();
   // Those still going are given up: each goes on to its next wait (its code between two waits is
   // short) or to its end, and touches nothing more after.
-  for (TSendThread& thread : threads)
-    if (!SendThreadOver(thread)) GiveUpParked(thread.State->Park);
-  for (TSendThread& thread : threads)
-    while (!SendThreadOver(thread) && !IsParked(thread.State->Park)) WaitAWhile();
+  going([](const TSendThread& thread) { return GiveUpParked(thread.State->Park); });
+  while (going([](const TSendThread& thread) { return !IsParked(thread.State->Park); })) WaitAWhile();
   // The lock one of them holds is taken over by the detachment's pass through it. The threads go
   // on alone, each keeping the module loaded until it ends.
-  for (TSendThread& thread : threads) {
-    if (!SendThreadOver(thread)) EmberLibrary().LibraryLock.GiveUpHolder(thread.State->ThreadID.load());
-    ember_report::ReleaseLibraryThread(std::exchange(thread.Handle, 0));
-  }
   {
     std::lock_guard<std::mutex> guard(gSendThreadsLock);
-    gSendThreadsTakenOut -= threads.size();
+    for (TSendThread& thread : SendThreads()) {
+      if (!SendThreadOver(thread)) EmberLibrary().LibraryLock.GiveUpHolder(thread.State->ThreadID.load());
+      ember_report::ReleaseLibraryThread(std::exchange(thread.Handle, 0));
+    }
+    SendThreads().clear();
   }
   WaitForOtherWaits(deadline);
 }
