@@ -73,6 +73,36 @@ TProcessingGlobals& Globals() {
   return globals;
 }
 
+// --- The end of the program
+
+// One end only: the send of the exception that asked, done first, and the thread its end was
+// left to (LeaveEndToEntry) may both come; the later one leaves it to the first.
+bool TakeTheEnd() {
+  static std::atomic<bool> taken{false};
+  return !taken.exchange(true);
+}
+
+// An end decided by a processing whose report goes out in the background, and when it was decided.
+std::atomic<uint8_t> gEndLeft{0};
+std::atomic<int64_t> gEndDecidedAt{0};
+
+// Run as the deciding exception's entry ends, its lock given back: the end's wait for the sends
+// (its own among them) lasts EmberSendWaitLimitMs from the decision, and a send still going then
+// is given up like any other.
+void EndLeftToEntry() {
+  const uint8_t action = gEndLeft.exchange(0);
+  if (action == 0 || !TakeTheEnd()) return;
+  SetEntryWait(EmberNowMs() - gEndDecidedAt);
+  RunBeforeProcessEnd();
+  EndApplication(action == 2);
+}
+
+void LeaveEndToEntry(uint8_t action) {
+  gEndDecidedAt = EmberNowMs();
+  gEndLeft = action;
+  PutOffEndUntilEntryEnds(&EndLeftToEntry);
+}
+
 // --- An exception processed inside a send
 
 // An exception raised on the thread of a background send under way (a handler of the send's
@@ -741,9 +771,15 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
     if (args.RaiseKind == 2 && (library.CurrentOptions->BehaviourOptions() & 0x80) != 0) result = 1;
     if (globals.Run.FilterHandler == 1) result = 1;
     SetEmberStep(0x12);
-    // Inside a send the end waits for that send (TSendPutAside).
-    if (args.RaiseKind != 2 && args.AtEnd == 0 && !globals.Run.SendInBackground && !globals.Run.InsideSend)
-      TerminateApplicationIfAsked();
+    // Inside a send the end waits for that send (TSendPutAside). With the report going out in the
+    // background the end comes as this entry ends, once the send has the lock; the send, when done
+    // first, ends the program itself.
+    if (args.RaiseKind != 2 && args.AtEnd == 0 && !globals.Run.InsideSend) {
+      if (!globals.Run.SendInBackground)
+        TerminateApplicationIfAsked();
+      else if (globals.Run.TerminateAsked)
+        LeaveEndToEntry(library.CurrentOptions->TerminateAction());
+    }
   } catch (...) {
     leave();
     vars.Processing = 0;
@@ -798,7 +834,7 @@ void TerminateApplicationIfAsked() {
   if (action == 0) action = globals.EndAskedInsideSend;
   globals.Run.TerminateAsked = false;
   globals.EndAskedInsideSend = 0;
-  if (action == 0) return;
+  if (action == 0 || !TakeTheEnd()) return;
   // The end cuts short the work that removes this run's companion folder (a send acts on the end
   // before it is done with its folder).
   RemoveCompanionFolder(GetCompanionFolder());
