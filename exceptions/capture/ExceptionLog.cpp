@@ -197,14 +197,16 @@ void SetLockHolderJudge(TEmberLockHolderJudge judge) { gHolderJudge = judge; }
 
 TEmberLibraryLock::~TEmberLibraryLock() { ember_detail::PlatformDestroyLockObject(object_.exchange(0)); }
 
-uintptr_t TEmberLibraryLock::Object() {
-  uintptr_t object = object_.load();
+uintptr_t ember_detail::LockObjectIn(std::atomic<uintptr_t>& slot) {
+  uintptr_t object = slot.load();
   if (object != 0) return object;
-  const uintptr_t made = ember_detail::PlatformCreateLockObject();
-  if (object_.compare_exchange_strong(object, made)) return made;
-  ember_detail::PlatformDestroyLockObject(made);
+  const uintptr_t made = PlatformCreateLockObject();
+  if (slot.compare_exchange_strong(object, made)) return made;
+  PlatformDestroyLockObject(made);
   return object;
 }
+
+uintptr_t TEmberLibraryLock::Object() { return ember_detail::LockObjectIn(object_); }
 
 bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool judge) {
   if (tLibraryLockHeld > 0) {

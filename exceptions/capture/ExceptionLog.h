@@ -652,6 +652,8 @@ uintptr_t PlatformHoldStdThread(std::thread& thread);
 // slices. A wait answers Abandoned when the owner ended without giving it back.
 enum class TLockWait { Taken, Abandoned, TimedOut };
 uintptr_t PlatformCreateLockObject();
+// The lock object kept in `slot`, made at its first use (of two made at once, the first kept).
+uintptr_t LockObjectIn(std::atomic<uintptr_t>& slot);
 void PlatformDestroyLockObject(uintptr_t object);
 TLockWait PlatformWaitLockObject(uintptr_t object, uint32_t milliseconds, bool answering);
 void PlatformReleaseLockObject(uintptr_t object);

@@ -897,14 +897,7 @@ thread_local int32_t tWorking = 0;  // the calling thread has the work
 // wait for the sends at most.
 constexpr uint32_t kWorkSliceMs = 50;
 
-uintptr_t WorkLock() {
-  uintptr_t lock = gWorkLock.load();
-  if (lock != 0) return lock;
-  const uintptr_t made = ember_detail::PlatformCreateLockObject();
-  if (gWorkLock.compare_exchange_strong(lock, made)) return made;
-  ember_detail::PlatformDestroyLockObject(made);
-  return lock;
-}
+uintptr_t WorkLock() { return ember_detail::LockObjectIn(gWorkLock); }
 
 enum class TWork { Had, TakenOver, NotNow };
 // Takes the work lock within `milliseconds`, answering what is sent to the thread's windows

@@ -373,17 +373,31 @@ TEST_F(ProcessingWin32Test, EarlyStopChild) {
   Note("unrelated returned;");
 }
 
-// Runs one child half; answers its exit code and its notes.
-std::pair<DWORD, std::string> RunChild(const char* test) {
+// Runs the child half `test` with `environment`; answers its run, its notes and how long it took.
+struct TNotedRun {
+  TChildRun Run;
+  std::string Notes;
+  DWORD Took = 0;
+};
+TNotedRun RunNotedChild(const char* test, const std::vector<std::pair<std::string, std::string>>& environment,
+                        DWORD milliseconds = 60000) {
   std::remove(kChildNotes);
-  const TChildRun run =
-      RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, {{"KBL_PROCESSING_CHILD", "1"}}, 60000);
-  EXPECT_TRUE(run.Ended);
+  TNotedRun run;
+  const DWORD start = GetTickCount();
+  run.Run = RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, environment, milliseconds);
+  run.Took = GetTickCount() - start;
   std::ifstream file(kChildNotes, std::ios::binary);
-  std::string notes(std::istreambuf_iterator<char>(file), {});
+  run.Notes.assign(std::istreambuf_iterator<char>(file), {});
   file.close();
   std::remove(kChildNotes);
-  return {run.Started ? run.ExitCode : ~0u, notes};
+  return run;
+}
+
+// Runs one child half; answers its exit code and its notes.
+std::pair<DWORD, std::string> RunChild(const char* test) {
+  const TNotedRun run = RunNotedChild(test, {{"KBL_PROCESSING_CHILD", "1"}});
+  EXPECT_TRUE(run.Run.Ended);
+  return {run.Run.Started ? run.Run.ExitCode : ~0u, run.Notes};
 }
 
 // An end of the program asked for one exception ends it (exit code 1) in that exception's own
@@ -2331,26 +2345,6 @@ TEST(ProcessingChild, APlugInOpenedDuringTheDetachmentIsUpWhenItsOpenReturns) {
 }
 
 // --- Probes: the library's open and close when a thread stops for good inside them
-
-// Runs the child half `test` with `environment`; answers its run, its notes and how long it took.
-struct TNotedRun {
-  TChildRun Run;
-  std::string Notes;
-  DWORD Took = 0;
-};
-TNotedRun RunNotedChild(const char* test, const std::vector<std::pair<std::string, std::string>>& environment,
-                        DWORD milliseconds = 60000) {
-  std::remove(kChildNotes);
-  TNotedRun run;
-  const DWORD start = GetTickCount();
-  run.Run = RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, environment, milliseconds);
-  run.Took = GetTickCount() - start;
-  std::ifstream file(kChildNotes, std::ios::binary);
-  run.Notes.assign(std::istreambuf_iterator<char>(file), {});
-  file.close();
-  std::remove(kChildNotes);
-  return run;
-}
 
 const char* Attachment() { return EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;"; }
 
