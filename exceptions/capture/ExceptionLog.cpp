@@ -208,6 +208,9 @@ uintptr_t ember_detail::LockObjectIn(std::atomic<uintptr_t>& slot) {
 
 uintptr_t TEmberLibraryLock::Object() { return ember_detail::LockObjectIn(object_); }
 
+void TEmberWorkLock::lock() { ember_detail::PlatformWaitLockObject(ember_detail::LockObjectIn(object_), ~0u, false); }
+void TEmberWorkLock::unlock() { ember_detail::PlatformReleaseLockObject(object_.load()); }
+
 bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool judge) {
   if (tLibraryLockHeld > 0) {
     if (holder_.load() == EmberCurrentThreadID()) {
@@ -1827,10 +1830,14 @@ void StopExceptionLog() {
           library.LibraryState = 0;
         }
         // Each step may run again: a thread killed inside leaves the rest to the next detachment.
+        // What a small lock guards is taken out under it and freed after, so that no wait of the
+        // memory manager's falls inside it.
+        std::set<const void*> handled;
         {
           std::lock_guard<std::mutex> guard(library.HandledObjectsLock);
-          HandledObjects().clear();
+          handled.swap(HandledObjects());
         }
+        handled.clear();
         library.EventHolders.reset();
         library.ThreadsList.reset();
         library.ProcessesList.reset();
@@ -1841,9 +1848,12 @@ void StopExceptionLog() {
           std::lock_guard<std::mutex> guard(LastPageLock());
           LastPage().clear();
         }
-        std::lock_guard<std::mutex> guard(library.RaiseStackLock);
-        library.RaiseStack.reset();
-        library.RaiseStackUsed = 0;
+        std::unique_ptr<uint8_t[]> raiseStack;
+        {
+          std::lock_guard<std::mutex> guard(library.RaiseStackLock);
+          raiseStack = std::move(library.RaiseStack);
+          library.RaiseStackUsed = 0;
+        }
       },
       "ExceptionLog.Done");
   gStarted = false;

@@ -197,6 +197,21 @@ class TEmberLibraryLock {
   std::atomic<bool> takeOver_{false};  // the last holder left its work half done
 };
 
+// A lock of the system's around work that may wait on others (a library load, an allocation): a
+// holder that ended without giving it back (killed) leaves it to the next thread, which finds the
+// work as far as that holder came, instead of holding it for good. Not re-entrant; lockable.
+class TEmberWorkLock {
+ public:
+  TEmberWorkLock() = default;
+  TEmberWorkLock(const TEmberWorkLock&) = delete;
+  TEmberWorkLock& operator=(const TEmberWorkLock&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  std::atomic<uintptr_t> object_{0};  // made at first use, kept for the module's life
+};
+
 // Installed by the report side: what its part of the library's state needs when the library
 // lock is taken over (a send that held it is gone). Runs under the lock, after the processing's
 // own state was reset.

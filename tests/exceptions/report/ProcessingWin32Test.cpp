@@ -41,6 +41,9 @@
 #include "MailZip.h"
 #include "classlib/MemoryManager.h"
 #include "exceptions/ECore.h"
+#include "exceptions/EmberSharedMemory.h"
+#include "exceptions/capture/EFreezeWatch.h"
+#include "exceptions/capture/EHook.h"
 #include "exceptions/capture/ELeaks.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
@@ -2463,6 +2466,79 @@ TEST(ProcessingChild, ALastCloseKilledInsideIsFinishedByWhoComesNext) {
     }
   }
   std::remove(LogName().c_str());
+}
+
+// The child half: a host thread is killed while a step of the library's attachment, detachment or
+// send waits inside for the memory manager (another thread holds its lock): KBL_KILLED_IN "area"
+// (an options area kept open), "watch" (the freeze watch started), "send" (a background send
+// started) or "hook" (a procedure hooked). Then the step that takes the same lock (the area kept
+// again, the watch stopped, the sends closed, the hook undone) runs on another thread; notes
+// whether it came back.
+__attribute__((noinline)) int HookedProbe(int value) { return value * 3 + 1; }
+int HookedProbeReplacement(int value) { return value; }
+void (*gKilledStep)() = nullptr;
+HANDLE gStepReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+HANDLE gStepGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+DWORD WINAPI RunKilledStep(void*) {
+  // The thread's own start-up (its records, its variables) is over before the step begins.
+  EmberLibrary().LibraryLock.HoldCount();
+  SetEvent(gStepReady);
+  WaitForSingleObject(gStepGo, INFINITE);
+  gKilledStep();
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, StepKilledInsideChild) {
+  const char* where = std::getenv("KBL_KILLED_IN");
+  if (where == nullptr) GTEST_SKIP() << "a child half of a test";
+  static const uintptr_t other = reinterpret_cast<uintptr_t>(&RunKilledStep);  // a module without an area yet
+  void (*after)() = nullptr;
+  if (std::string(where) == "area") {
+    gKilledStep = [] { ResetModuleSharedMemory(other); };
+    after = [] { ResetModuleSharedMemory(other + 1); };
+  } else if (std::string(where) == "watch") {
+    EmberLibrary().CurrentOptions->SetFreezeActivate(1);
+    StopFreezeThread();
+    gKilledStep = [] { StartFreezeThread(); };
+    after = [] { StopFreezeThread(); };
+  } else if (std::string(where) == "hook") {
+    gKilledStep = [] {
+      HookProcedure(reinterpret_cast<void*>(&HookedProbe), reinterpret_cast<void*>(&HookedProbeReplacement), "probe");
+    };
+    after = [] { UnhookProcedure(reinterpret_cast<void*>(&HookedProbe)); };
+  } else {
+    gKilledStep = [] { StartSendThread(true); };
+    after = [] { CloseSendThreads(); };
+  }
+  HANDLE killed = CreateThread(nullptr, 0, &RunKilledStep, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gStepReady, 30000), WAIT_OBJECT_0);
+  kbl_detail::RunHoldingMemoryManagerLock(
+      [](void* thread) {
+        SetEvent(gStepGo);
+        Sleep(300);  // into the step's first allocation, which waits for this lock
+        TerminateThread(thread, 9);
+        WaitForSingleObject(thread, INFINITE);
+      },
+      killed);
+  static void (*afterStep)() = after;
+  std::thread([] {
+    const TFailAfter bound(5000, "a step waits for a lock a thread killed inside another held");
+    afterStep();
+  }).join();
+  Note("back;");
+  ExitProcess(0);
+}
+
+// A thread killed inside one of those steps while it allocates holds no lock of the library's
+// afterwards: the lock is held only around what cannot wait, or is one the next holder takes over.
+TEST(ProcessingChild, AStepKilledInsideAnAllocationLeavesNoLockHeld) {
+  for (const char* where : {"area", "watch", "send", "hook"}) {
+    SCOPED_TRACE(where);
+    const TNotedRun run = RunNotedChild("StepKilledInsideChild", {{"KBL_KILLED_IN", where}});
+    EXPECT_TRUE(run.Run.Ended);
+    EXPECT_EQ(run.Run.ExitCode, 0u);
+    EXPECT_EQ(run.Notes, "back;");
+  }
 }
 
 // The child half: no plug-in is open; a host thread opens the first one and its attachment's
