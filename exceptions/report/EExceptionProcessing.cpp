@@ -962,17 +962,21 @@ void TakeDown(bool locked) {
   } catch (...) {
     // the library detaches all the same
   }
-  StopExceptionLog();
-  SafeCallProc(&CleanupWinSock, "ESockets.Done");
-  SetProcessExceptionProc(nullptr);
-  SetEmberMainWindowFinder(nullptr);
-  InstallSendsBeforeProcessEnd(false);
-  FreeCallStack();
-  Globals().RecentErrors.clear();
-  CloseLogFile();
-  FreeScreenshot();
-  ReleaseReservedMemory();
-  JoinModuleLists(false);
+  try {
+    StopExceptionLog();
+    SafeCallProc(&CleanupWinSock, "ESockets.Done");
+    SetProcessExceptionProc(nullptr);
+    SetEmberMainWindowFinder(nullptr);
+    InstallSendsBeforeProcessEnd(false);
+    FreeCallStack();
+    Globals().RecentErrors.clear();
+    CloseLogFile();
+    FreeScreenshot();
+    ReleaseReservedMemory();
+    JoinModuleLists(false);
+  } catch (...) {
+    // what failed stays as it was; the close ends all the same
+  }
   library.LibraryLock.unlock();
   StopFreezeThread();  // joins a watch the detachment could only tell to end
 }
@@ -1086,9 +1090,9 @@ void CloseIfNotHeld(uint32_t waitMs) {
 void ClosePutOff() { CloseIfNotHeld(~0u); }
 void CarryOnWorkOfGoneThread() { CloseIfNotHeld(0); }
 
-// An open that counted itself while a close was under way: a closing thread that ended inside
-// (killed) is not waited for; its close is undone here.
-void JudgeClose() {
+// An open or close counted while another thread's work was under way: a thread that ended inside
+// it (killed) is not waited for; its work is finished or undone here.
+void JudgeWork() {
   if (tWorking > 0) return;
   const TWork how = TakeWork(0);
   if (how != TWork::NotNow) {
@@ -1114,7 +1118,7 @@ void StartExceptionReporting() {
         (phase != kDetached && EmberNowMs() - began >= EmberSendWaitLimitMs)) {
       if (!gAttachState.compare_exchange_weak(state, state + 1)) continue;
       if (phase == kAttached && HoldsOf(state) == 0) CancelPutOffClose();
-      if (phase == kClosing) JudgeClose();
+      if (phase == kClosing) JudgeWork();
       return;
     }
     // Detached: this open attaches. Attaching or detaching: another thread's work, waited for
@@ -1142,10 +1146,12 @@ void StopExceptionReporting() {
     uint32_t state = gAttachState.load();
     const uint32_t holds = HoldsOf(state);
     if (holds == 0) return;
-    // Not the last, or inside another phase's work, which finds the holds when it ends.
+    // Not the last, or inside another phase's work, which finds the holds when it ends (unless
+    // its thread ended inside it).
     if (holds > 1 || PhaseOf(state) != kAttached) {
-      if (gAttachState.compare_exchange_weak(state, state - 1)) return;
-      continue;
+      if (!gAttachState.compare_exchange_weak(state, state - 1)) continue;
+      if (PhaseOf(state) != kAttached) JudgeWork();
+      return;
     }
     if (gAttachState.compare_exchange_weak(state, StateOf(kAttached, 0))) break;
   }

@@ -2407,22 +2407,25 @@ TEST(ProcessingChild, AnOpenOnTheWorkerDuringTheLastCloseComesUp) {
 }
 
 // The child half: the last close waits behind a processing whose handler takes 2 s
-// (KBL_CLOSE_BEHIND "processing"), or behind a background send held 3 s ("send"); its thread is
-// killed 500 ms in. KBL_THEN "open": the host then opens a plug-in, it fails and the host closes
-// it; "nothing": nothing more is called. Notes whether the library is attached once the processing
-// or the send is over, and whether the exception after the kill was logged.
+// (KBL_CLOSE_BEHIND "processing"), behind a background send held 3 s ("send"), or behind one
+// whose handler never returns ("hung send"); its thread is killed 500 ms in. KBL_THEN "open": the
+// host then opens a plug-in, it fails and the host closes it; "held": the host opened a plug-in
+// before the kill and closes it after; "nothing": nothing more is called. Notes whether the
+// library is attached once the processing or the send is over (or given up), and whether the
+// exception after the kill was logged.
 TEST_F(ProcessingWin32Test, CloseKilledChild) {
   const char* behind = std::getenv("KBL_CLOSE_BEHIND");
   if (behind == nullptr) GTEST_SKIP() << "a child half of a test";
-  const bool open = std::string(std::getenv("KBL_THEN")) == "open";
+  const std::string then = std::getenv("KBL_THEN");
   static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static DWORD hold = std::string(behind) == "hung send" ? INFINITE : 3000;
   std::thread holder;
-  if (std::string(behind) == "send") {
+  if (std::string(behind) != "processing") {
     SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(std::getenv("KBL_CLOSE_PORT"))));
     EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
       if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
       SetEvent(inside);
-      Sleep(3000);
+      Sleep(hold);
     };
     Process(0, "held send");
   } else {
@@ -2434,36 +2437,45 @@ TEST_F(ProcessingWin32Test, CloseKilledChild) {
     holder = std::thread([] { ProcessOnHeap("holder"); });
   }
   ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
-  KillAfter(CreateThread(nullptr, 0, &CloseOnAThread, nullptr, 0, nullptr),
-            500);
-  if (open) {
-    const TFailAfter bound(20000, "the open or close after a close killed does not come back");
+  HANDLE closer = CreateThread(nullptr, 0, &CloseOnAThread, nullptr, 0, nullptr);
+  if (then == "held") {
+    Sleep(300);
+    StartExceptionReporting();  // during the close: counted at once
+  }
+  KillAfter(closer, then == "held" ? 200 : 500);
+  const TFailAfter bound(20000, "an open or close after a close killed does not come back");
+  if (then == "open") {
     StartExceptionReporting();
     ProcessOnHeap("after the kill");
-    StopExceptionReporting();
   }
+  if (then != "nothing") StopExceptionReporting();
   if (holder.joinable()) holder.join();
   for (DWORD start = GetTickCount(); EmberLibrary().LibraryOn != 0 && GetTickCount() - start < 8000;) Sleep(50);
   Note(Attachment());
-  if (open) Note(LogHolds("after the kill") ? "logged;" : "lost;");
+  if (then == "open") Note(LogHolds("after the kill") ? "logged;" : "lost;");
   ExitProcess(0);
 }
 
 // A last close whose thread is killed inside is finished by whoever comes next: the host's next
-// open and close, or, when nothing more is called, the processing or the send it waited for, as
-// it ends. The library is detached once no plug-in is open.
+// open or close, or, when nothing more is called, the processing or the send it waited for, as it
+// ends. The library is detached once no plug-in is open.
 TEST(ProcessingChild, ALastCloseKilledInsideIsFinishedByWhoComesNext) {
-  for (const char* behind : {"processing", "send"}) {
-    for (const char* then : {"open", "nothing"}) {
-      SCOPED_TRACE(std::string(behind) + ", then " + then);
-      testnet::SmtpServer server;
-      const TNotedRun run = RunNotedChild(
-          "CloseKilledChild",
-          {{"KBL_CLOSE_BEHIND", behind}, {"KBL_THEN", then}, {"KBL_CLOSE_PORT", std::to_string(server.Port())}});
-      EXPECT_TRUE(run.Run.Ended);
-      EXPECT_EQ(run.Run.ExitCode, 0u);
-      EXPECT_EQ(run.Notes, std::string(then) == "open" ? "detached;logged;" : "detached;");
-    }
+  const struct {
+    const char* Behind;
+    const char* Then;
+    const char* Notes;
+  } cases[] = {{"processing", "open", "detached;logged;"}, {"processing", "nothing", "detached;"},
+               {"send", "open", "detached;logged;"},       {"send", "nothing", "detached;"},
+               {"hung send", "held", "detached;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Behind) + ", then " + c.Then);
+    testnet::SmtpServer server;
+    const TNotedRun run = RunNotedChild(
+        "CloseKilledChild",
+        {{"KBL_CLOSE_BEHIND", c.Behind}, {"KBL_THEN", c.Then}, {"KBL_CLOSE_PORT", std::to_string(server.Port())}});
+    EXPECT_TRUE(run.Run.Ended);
+    EXPECT_EQ(run.Run.ExitCode, 0u);
+    EXPECT_EQ(run.Notes, c.Notes);
   }
   std::remove(LogName().c_str());
 }
