@@ -1088,6 +1088,8 @@ void CloseIfNotHeld(uint32_t waitMs) {
 }
 
 void ClosePutOff() { CloseIfNotHeld(~0u); }
+// Left by a thread that ended inside the attachment's work, for the next entry of another thread
+// or a send that is done: nothing when a live thread has the work.
 void CarryOnWorkOfGoneThread() { CloseIfNotHeld(0); }
 
 // An open or close counted while another thread's work was under way: a thread that ended inside
