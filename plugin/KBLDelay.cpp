@@ -7,8 +7,7 @@
 // that scans its plug-ins (load, create, close, unload) pays for none of it.
 #include <windows.h>
 
-#include <cstdint>
-#include <mutex>
+#include <atomic>
 
 #include "classlib/Module.h"
 #include "classlib/TypInfo.h"
@@ -21,50 +20,34 @@
 
 namespace {
 
-std::mutex gModuleLock;
-int32_t gOpenPlugins = 0;
+// Every plug-in closed releases its hold on the exception library, which holds the module's
+// start-up for the plug-ins open.
+void ReleaseModule() { StopExceptionReporting(); }
 
-void ReleaseModule();
-
-// Once per load: the editor services reach the host adapter, the text, list, grid and colour
-// controls and the design-time editors join the classes that register with the first editor
-// window (streamed scenes create them by name), the exception library's dialogs, web page and
-// send are joined to its processing, and every plug-in closed releases its hold on the module.
-void InstallModule() {
-  static std::once_flag installed;
-  std::call_once(installed, [] {
+// The module's start-up, run by the exception library once it is attached for the first plug-in
+// (so that it sees the rest start), under its attachment's work: no lock of ours is held across
+// it, and a thread killed inside leaves it to the next open, which runs it again. Once per load:
+// the editor services reach the host adapter, the text, list, grid and colour controls and the
+// design-time editors join the classes that register with the first editor window (streamed
+// scenes create them by name), the exception library's dialogs, web page and send are joined to
+// its processing, and every plug-in closed releases its hold. Then the image readers join the
+// picture registry; the last plug-in closed takes them out before the library detaches.
+void StartModule() {
+  static std::atomic<bool> installed{false};
+  if (!installed) {
     InstallPluginEditor();
     AddClassRegistration(&vgInitDesignUnit);
     InstallReportUserSide();
     SetEffectClosedHandler(&ReleaseModule);
-  });
+    installed = true;
+  }
+  RegisterImageFormats();
 }
 
-// One hold per plug-in created. The first attaches the exception library (which comes first so
-// that it sees the rest start), then the image readers join the picture registry.
-// A start-up that fails takes no hold.
+// One hold per plug-in created; a start-up that fails takes none.
 void AcquireModule() {
-  InstallModule();
+  SetReportingModuleWork(&StartModule, &UnregisterImageFormats);
   StartExceptionReporting();
-  try {
-    std::lock_guard<std::mutex> guard(gModuleLock);
-    if (gOpenPlugins == 0) RegisterImageFormats();
-    ++gOpenPlugins;
-  } catch (...) {
-    StopExceptionReporting();
-    throw;
-  }
-}
-
-// The last hold released undoes the start-up in reverse order: the image readers leave the
-// picture registry, then the exception library detaches (cleaning up the socket library when a
-// report started it).
-void ReleaseModule() {
-  {
-    std::lock_guard<std::mutex> guard(gModuleLock);
-    if (gOpenPlugins > 0 && --gOpenPlugins == 0) UnregisterImageFormats();
-  }
-  StopExceptionReporting();
 }
 
 }  // namespace

@@ -106,12 +106,19 @@ class TFreezeThread {
   std::condition_variable wake_;
   bool terminated_ = false;
   std::thread thread_;
+
+ public:
+  // The next of the watches told to end and not joined yet.
+  std::unique_ptr<TFreezeThread> NextEnded;
 };
 
+// The watch lock guards the two words only: a watch is made and joined outside it, so that a
+// thread killed while it starts or stops one (an allocation may wait for the memory manager)
+// leaves no later start or stop waiting for it.
 std::mutex gWatchLock;
 std::unique_ptr<TFreezeThread> gWatch;
 // Watches told to end by a thread that could not wait for them (below), joined later.
-std::vector<std::unique_ptr<TFreezeThread>> gEnded;
+std::unique_ptr<TFreezeThread> gEnded;
 
 // A watch's report waits for the library lock: a thread that holds it, or the worker whose
 // faulting thread holds it (an options change inside a processing or a send), cannot wait for
@@ -121,12 +128,12 @@ bool MayWaitForWatch() { return !EmberLibrary().LibraryLock.HeldByThisThread() &
 // Joins the watches that were told to end, when this thread may wait for them.
 void JoinEndedWatches() {
   if (!MayWaitForWatch()) return;
-  std::vector<std::unique_ptr<TFreezeThread>> ended;
+  std::unique_ptr<TFreezeThread> ended;
   {
     std::lock_guard<std::mutex> guard(gWatchLock);
-    ended.swap(gEnded);
+    ended = std::move(gEnded);
   }
-  ended.clear();
+  while (ended) ended = std::move(ended->NextEnded);  // each joined as it goes
 }
 
 void ControlFromOptions(bool start) {
@@ -146,8 +153,16 @@ void StartFreezeThread() {
   if (library.Delegating != 0 && (options->BehaviourOptions() & 0x08) != 0) return;
   if (IsRunningInIDE() || options->Activate() == 0 || options->FreezeActivate() == 0) return;
   JoinEndedWatches();
-  std::lock_guard<std::mutex> guard(gWatchLock);
-  if (!gWatch) gWatch = std::make_unique<TFreezeThread>();
+  {
+    std::lock_guard<std::mutex> guard(gWatchLock);
+    if (gWatch) return;
+  }
+  auto watch = std::make_unique<TFreezeThread>();
+  {
+    std::lock_guard<std::mutex> guard(gWatchLock);
+    if (!gWatch) gWatch.swap(watch);
+  }
+  // One started meanwhile on another thread: this one ends again (joined here, outside the lock).
 }
 
 void StopFreezeThread() {
@@ -159,7 +174,8 @@ void StopFreezeThread() {
   if (watch && !MayWaitForWatch()) {
     watch->Terminate();
     std::lock_guard<std::mutex> guard(gWatchLock);
-    gEnded.push_back(std::move(watch));
+    watch->NextEnded = std::move(gEnded);
+    gEnded = std::move(watch);
     return;
   }
   watch.reset();  // waits for the watch's thread outside the lock

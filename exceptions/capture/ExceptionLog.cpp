@@ -197,14 +197,19 @@ void SetLockHolderJudge(TEmberLockHolderJudge judge) { gHolderJudge = judge; }
 
 TEmberLibraryLock::~TEmberLibraryLock() { ember_detail::PlatformDestroyLockObject(object_.exchange(0)); }
 
-uintptr_t TEmberLibraryLock::Object() {
-  uintptr_t object = object_.load();
+uintptr_t ember_detail::LockObjectIn(std::atomic<uintptr_t>& slot) {
+  uintptr_t object = slot.load();
   if (object != 0) return object;
-  const uintptr_t made = ember_detail::PlatformCreateLockObject();
-  if (object_.compare_exchange_strong(object, made)) return made;
-  ember_detail::PlatformDestroyLockObject(made);
+  const uintptr_t made = PlatformCreateLockObject();
+  if (slot.compare_exchange_strong(object, made)) return made;
+  PlatformDestroyLockObject(made);
   return object;
 }
+
+uintptr_t TEmberLibraryLock::Object() { return ember_detail::LockObjectIn(object_); }
+
+void TEmberWorkLock::lock() { ember_detail::PlatformWaitLockObject(ember_detail::LockObjectIn(object_), ~0u, false); }
+void TEmberWorkLock::unlock() { ember_detail::PlatformReleaseLockObject(object_.load()); }
 
 bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool judge) {
   if (tLibraryLockHeld > 0) {
@@ -1021,7 +1026,13 @@ uint8_t NotifyEntry(const std::exception* object, uintptr_t address, uint8_t rai
     // the lock guards may be half changed).
     GiveUpMemoryManagerLockOfThisThread();
     GiveUpLeakListOfThisThread();
+    // The last close waits for what is being processed when it begins, not behind what comes in
+    // after it: that is answered unprocessed.
+    if (!lockHeld && library.Closing) return 1;
     const TExceptionEntryLock lock;
+    // The library was detached while this entry waited (the last close holds the lock from its
+    // pass to the end of its reset): nothing is left to process it with.
+    if (library.LibraryOn == 0) return 1;
     vars.Busy = 1;
     Kept().EntryObject = object;
     // The runtime ends this thread inside (a call handed to it): the entry ends before the thread
@@ -1218,58 +1229,71 @@ std::atomic<TEmberBeforeProcessEnd> gBeforeProcessEnd{nullptr};
 void SetBeforeProcessEnd(TEmberBeforeProcessEnd proc) { gBeforeProcessEnd = proc; }
 
 namespace {
-// The close put off and the thread whose entry it waits for, with a handle on it; Owner 0: the
-// thread left its entries by an unwind, and the next entry to end runs the close. The lock guards
-// a few words only.
-struct TPutOffClose {
-  void (*Close)() = nullptr;
+// Work put off to the end of an entry, each kind in a slot of its own, with the thread whose
+// entry it waits for and a handle on it; Owner 0: the thread left its entries by an unwind, and
+// the next entry to end runs it. The attachment's work under way is its thread's own: another
+// thread carries it on only once that thread has ended. The lock guards a few words only.
+enum TPutOffKind { kPutOffEnd, kPutOffClose, kAttachmentWork, kPutOffKinds };
+struct TPutOff {
+  void (*Work)() = nullptr;
   uint32_t Owner = 0;
   uintptr_t OwnerHandle = 0;
 };
-TPutOffClose gPutOff;
+TPutOff gPutOff[kPutOffKinds];
 std::mutex gPutOffLock;
 
-// Takes the close put off out when the calling thread is to run it.
-void (*TakePutOffClose(bool any))() {
+// Takes the work of `kind` out when the calling thread is to run it (`any`: whosever it is).
+void (*TakePutOff(TPutOffKind kind, bool any))() {
   const uint32_t self = EmberCurrentThreadID();
+  TPutOff& slot = gPutOff[kind];
   uintptr_t handle = 0;
-  void (*close)() = nullptr;
+  void (*work)() = nullptr;
   {
     const std::lock_guard<std::mutex> guard(gPutOffLock);
-    if (gPutOff.Close == nullptr) return nullptr;
-    if (!any && gPutOff.Owner != 0 && gPutOff.Owner != self && !ember_detail::PlatformThreadEnded(gPutOff.OwnerHandle))
-      return nullptr;
-    close = std::exchange(gPutOff.Close, nullptr);
-    handle = std::exchange(gPutOff.OwnerHandle, 0);
-    gPutOff.Owner = 0;
+    if (slot.Work == nullptr) return nullptr;
+    if (!any) {
+      const bool ended = ember_detail::PlatformThreadEnded(slot.OwnerHandle);
+      // The attachment's work is carried on only for a thread known to have ended.
+      if (kind == kAttachmentWork ? !ended : slot.Owner != 0 && slot.Owner != self && !ended) return nullptr;
+    }
+    work = std::exchange(slot.Work, nullptr);
+    handle = std::exchange(slot.OwnerHandle, 0);
+    slot.Owner = 0;
   }
   ember_detail::PlatformReleaseThread(handle);
-  return close;
+  return work;
 }
 
-// Runs the close put off, once its thread is inside no entry any more and has processed what it
-// kept meanwhile (a drain's own entries come back here before it is over).
+// Runs the work put off, once its thread is inside no entry any more and has processed what it
+// kept meanwhile (a drain's own entries come back here before it is over): an end first, which
+// makes a close moot.
 void RunPutOffClose() {
   if (ThreadVars().Busy != 0 || Kept().Draining || EmberLibrary().LibraryLock.HeldByThisThread()) return;
-  if (void (*close)() = TakePutOffClose(false)) {
-    try {
-      close();
-    } catch (...) {
-      // the entry's answer stands
+  for (TPutOffKind kind : {kPutOffEnd, kPutOffClose, kAttachmentWork}) {
+    if (void (*work)() = TakePutOff(kind, false)) {
+      try {
+        work();
+      } catch (...) {
+        // the entry's answer stands
+      }
     }
   }
 }
 
-// The calling thread left its entries by an unwind: a close it put off is the next entry's.
+// The calling thread left its entries by an unwind: what it put off is the next entry's.
 void LeavePutOffCloseToOthers() {
-  uintptr_t handle = 0;
+  const uint32_t self = EmberCurrentThreadID();
+  uintptr_t handles[2] = {};
   {
     const std::lock_guard<std::mutex> guard(gPutOffLock);
-    if (gPutOff.Close == nullptr || gPutOff.Owner != EmberCurrentThreadID()) return;
-    gPutOff.Owner = 0;
-    handle = std::exchange(gPutOff.OwnerHandle, 0);
+    for (TPutOffKind kind : {kPutOffEnd, kPutOffClose}) {
+      TPutOff& slot = gPutOff[kind];
+      if (slot.Work == nullptr || slot.Owner != self) continue;
+      slot.Owner = 0;
+      handles[kind] = std::exchange(slot.OwnerHandle, 0);
+    }
   }
-  ember_detail::PlatformReleaseThread(handle);
+  for (uintptr_t handle : handles) ember_detail::PlatformReleaseThread(handle);
 }
 
 // The wait of the calling thread's last entry that ended, and its object.
@@ -1284,9 +1308,10 @@ void EndEntryWait(const void* object) {
   tEndedEntryWait = std::exchange(tEntryWaited, 0);
   tEndedEntryObject = object;
 }
-}  // namespace
 
-bool PutOffUntilEntryEnds(void (*close)()) {
+// Puts `work` off to the end of the entry under way on the calling thread (on a worker: its
+// faulting thread's); false when the thread is inside no processing.
+bool PutOffToEntry(TPutOffKind kind, void (*work)()) {
   if (ThreadVars().Busy == 0) return false;
   // On a worker the entry is its faulting thread's, which is waiting for it.
   TProcessingState& state = Processing();
@@ -1295,23 +1320,44 @@ bool PutOffUntilEntryEnds(void (*close)()) {
   const bool worker = state.Active && faulting != 0 && faulting != self;
   uintptr_t handle = worker ? ember_detail::PlatformHoldThread(state.FaultingHandle)
                             : ember_detail::PlatformHoldCurrentThread();
-  uintptr_t previous = 0, unused = 0;
+  uintptr_t unused = 0;
   {
     const std::lock_guard<std::mutex> guard(gPutOffLock);
     // A faulting thread that left its entries already (unwound, or gone) does not come back to
-    // run it: the next entry to end does. Asked under the lock that its unwind hands the close on
+    // run it: the next entry to end does. Asked under the lock that its unwind hands the work on
     // under, so that one of the two sees the other.
     if (worker && FaultingThreadGone()) unused = std::exchange(handle, 0);
-    gPutOff.Close = close;
-    gPutOff.Owner = handle != 0 ? (worker ? faulting : self) : 0;
-    previous = std::exchange(gPutOff.OwnerHandle, handle);
+    TPutOff& slot = gPutOff[kind];
+    slot.Work = work;
+    slot.Owner = handle != 0 ? (worker ? faulting : self) : 0;
+    std::swap(slot.OwnerHandle, handle);
   }
-  ember_detail::PlatformReleaseThread(previous);
+  ember_detail::PlatformReleaseThread(handle);
   ember_detail::PlatformReleaseThread(unused);
   return true;
 }
+}  // namespace
 
-bool CancelPutOffClose() { return TakePutOffClose(true) != nullptr; }
+bool PutOffUntilEntryEnds(void (*close)()) { return PutOffToEntry(kPutOffClose, close); }
+bool PutOffEndUntilEntryEnds(void (*end)()) { return PutOffToEntry(kPutOffEnd, end); }
+bool CancelPutOffClose() { return TakePutOff(kPutOffClose, true) != nullptr; }
+
+void MarkAttachmentWork(void (*carryOn)()) {
+  const uint32_t self = EmberCurrentThreadID();
+  uintptr_t handle = carryOn != nullptr ? ember_detail::PlatformHoldCurrentThread() : 0;
+  {
+    const std::lock_guard<std::mutex> guard(gPutOffLock);
+    TPutOff& slot = gPutOff[kAttachmentWork];
+    // Over: forgotten unless another thread's work was marked since.
+    if (carryOn == nullptr && slot.Owner != self) return;
+    slot.Work = carryOn;
+    slot.Owner = carryOn != nullptr ? self : 0;
+    std::swap(slot.OwnerHandle, handle);
+  }
+  ember_detail::PlatformReleaseThread(handle);
+}
+
+void RunPutOffWork() { RunPutOffClose(); }
 
 int64_t EntryWaitedMs() { return tEntryWaited; }
 void ForgetEntryWait() { tEntryWaited = 0; }
@@ -1505,6 +1551,10 @@ uint8_t ExceptionManager(const std::exception* object, uintptr_t address, uint8_
     };
     if (nothingToDo()) return 1;
     const bool lockHeld = library.LibraryLock.HeldByThisThread();
+    if (!lockHeld && library.Closing) {  // answered unprocessed, as in CentralNotify
+      RunPutOffClose();
+      return 1;
+    }
     if (LeaveIfGivenUp(object, address, ThreadVars().LastRaisedByRuntime, 0, 0, nullptr, nullptr, displayMode, module,
                        0, 0))
       return 0;
@@ -1761,24 +1811,33 @@ void StartExceptionLog() {
 }
 
 void StopExceptionLog() {
-  if (!gStarted.exchange(false)) return;
+  if (!gStarted) return;
+  // Its report waits for the library lock, which the detachment holds.
+  StopFreezeThread();
   SafeCallProc(
       [] {
         TEmberLibraryGlobals& library = EmberLibrary();
+        // Held from the pass to the end of the reset: an entry that waited meanwhile finds the
+        // library off (a close that holds it already passes through at once).
+        std::lock_guard<TEmberLibraryLock> lock(library.LibraryLock);
         library.Finalising = 1;
-        if (library.LibraryOn == 0) return;
-        { std::lock_guard<TEmberLibraryLock> lock(library.LibraryLock); }
-        StopFreezeThread();
-        StopLeaks();
-        SetCaughtExceptionHandler(nullptr);
-        SetExceptionCopier(nullptr, nullptr);
-        ember_detail::PlatformDetach();
-        library.LibraryOn = 0;
-        library.LibraryState = 0;
+        if (library.LibraryOn != 0) {
+          StopLeaks();
+          SetCaughtExceptionHandler(nullptr);
+          SetExceptionCopier(nullptr, nullptr);
+          ember_detail::PlatformDetach();
+          library.LibraryOn = 0;
+          library.LibraryState = 0;
+        }
+        // Each step may run again: a thread killed inside leaves the rest to the next detachment.
+        // What a small lock guards is taken out under it and freed after, so that no wait of the
+        // memory manager's falls inside it.
+        std::set<const void*> handled;
         {
           std::lock_guard<std::mutex> guard(library.HandledObjectsLock);
-          HandledObjects().clear();
+          handled.swap(HandledObjects());
         }
+        handled.clear();
         library.EventHolders.reset();
         library.ThreadsList.reset();
         library.ProcessesList.reset();
@@ -1789,9 +1848,13 @@ void StopExceptionLog() {
           std::lock_guard<std::mutex> guard(LastPageLock());
           LastPage().clear();
         }
-        std::lock_guard<std::mutex> guard(library.RaiseStackLock);
-        library.RaiseStack.reset();
-        library.RaiseStackUsed = 0;
+        std::unique_ptr<uint8_t[]> raiseStack;
+        {
+          std::lock_guard<std::mutex> guard(library.RaiseStackLock);
+          raiseStack = std::move(library.RaiseStack);
+          library.RaiseStackUsed = 0;
+        }
       },
       "ExceptionLog.Done");
+  gStarted = false;
 }

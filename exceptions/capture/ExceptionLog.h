@@ -197,6 +197,21 @@ class TEmberLibraryLock {
   std::atomic<bool> takeOver_{false};  // the last holder left its work half done
 };
 
+// A lock of the system's around work that may wait on others (a library load, an allocation): a
+// holder that ended without giving it back (killed) leaves it to the next thread, which finds the
+// work as far as that holder came, instead of holding it for good. Not re-entrant; lockable.
+class TEmberWorkLock {
+ public:
+  TEmberWorkLock() = default;
+  TEmberWorkLock(const TEmberWorkLock&) = delete;
+  TEmberWorkLock& operator=(const TEmberWorkLock&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  std::atomic<uintptr_t> object_{0};  // made at first use, kept for the module's life
+};
+
 // Installed by the report side: what its part of the library's state needs when the library
 // lock is taken over (a send that held it is gone). Runs under the lock, after the processing's
 // own state was reset.
@@ -339,6 +354,10 @@ struct TEmberLibraryGlobals {
   void* RequestControlBlock = nullptr;
   // Set while the leak report runs: SynchronizeExceptionCall then does nothing.
   std::atomic<bool> LeakReportRunning{false};
+  // Set by the report side while the last close is under way: an entry that would wait for the
+  // library lock is answered at once, unprocessed, so that the close waits only for what was
+  // being processed when it began.
+  std::atomic<bool> Closing{false};
   std::atomic<int32_t> StepCounter{0};
   int32_t LinkCursor = 32649;
   TEmberLibraryLock LibraryLock;
@@ -494,6 +513,21 @@ int64_t EntryWaitOfEnded(const void* object);
 bool PutOffUntilEntryEnds(void (*close)());
 // Forgets a close put off (the library was opened again meanwhile); true when there was one.
 bool CancelPutOffClose();
+// An end of the process decided by the processing under way on the calling thread (on a worker:
+// its faulting thread's) whose report goes out in the background: `end` runs as that entry ends,
+// after the library lock is given back (the send has it then), or, when the thread is gone, where
+// the next entry ends. An end runs before a close put off. False when the thread is inside no
+// processing.
+bool PutOffEndUntilEntryEnds(void (*end)());
+// The work of the library's attachment under way on the calling thread (an attachment, the last
+// close, a detachment); nullptr: it is over. Should the thread end inside it (killed), `carryOn`
+// runs where the next entry of another thread ends, or where a background send is done
+// (RunPutOffWork), to finish or undo it.
+void MarkAttachmentWork(void (*carryOn)());
+// Runs what was put off for the calling thread's entries that are over, or left by a thread that
+// is gone (above); does nothing inside an entry or while the thread holds the library lock. For a
+// thread of the library's own that is done with its work (a background send).
+void RunPutOffWork();
 
 // Set by the processing while an exception dialog shows: a faulting main thread then handles
 // its messages (all but keyboard and mouse input) while it waits, so that its windows repaint
@@ -633,6 +667,8 @@ uintptr_t PlatformHoldStdThread(std::thread& thread);
 // slices. A wait answers Abandoned when the owner ended without giving it back.
 enum class TLockWait { Taken, Abandoned, TimedOut };
 uintptr_t PlatformCreateLockObject();
+// The lock object kept in `slot`, made at its first use (of two made at once, the first kept).
+uintptr_t LockObjectIn(std::atomic<uintptr_t>& slot);
 void PlatformDestroyLockObject(uintptr_t object);
 TLockWait PlatformWaitLockObject(uintptr_t object, uint32_t milliseconds, bool answering);
 void PlatformReleaseLockObject(uintptr_t object);

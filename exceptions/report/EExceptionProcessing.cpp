@@ -35,6 +35,7 @@
 #include "exceptions/EmberSharedMemory.h"
 #include "exceptions/EmberTexts.h"
 #include "exceptions/capture/ECallStack.h"
+#include "exceptions/capture/EFreezeWatch.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
 
@@ -70,6 +71,36 @@ struct TProcessingGlobals {
 TProcessingGlobals& Globals() {
   static TProcessingGlobals globals;
   return globals;
+}
+
+// --- The end of the program
+
+// One end only: the send of the exception that asked, done first, and the thread its end was
+// left to (LeaveEndToEntry) may both come; the later one leaves it to the first.
+bool TakeTheEnd() {
+  static std::atomic<bool> taken{false};
+  return !taken.exchange(true);
+}
+
+// An end decided by a processing whose report goes out in the background, and when it was decided.
+std::atomic<uint8_t> gEndLeft{0};
+std::atomic<int64_t> gEndDecidedAt{0};
+
+// Run as the deciding exception's entry ends, its lock given back: the end's wait for the sends
+// (its own among them) lasts EmberSendWaitLimitMs from the decision, and a send still going then
+// is given up like any other.
+void EndLeftToEntry() {
+  const uint8_t action = gEndLeft.exchange(0);
+  if (action == 0 || !TakeTheEnd()) return;
+  SetEntryWait(EmberNowMs() - gEndDecidedAt);
+  RunBeforeProcessEnd();
+  EndApplication(action == 2);
+}
+
+void LeaveEndToEntry(uint8_t action) {
+  gEndDecidedAt = EmberNowMs();
+  gEndLeft = action;
+  PutOffEndUntilEntryEnds(&EndLeftToEntry);
 }
 
 // --- An exception processed inside a send
@@ -740,9 +771,15 @@ uint8_t ProcessException(const TEmberNotifyArgs& args) {
     if (args.RaiseKind == 2 && (library.CurrentOptions->BehaviourOptions() & 0x80) != 0) result = 1;
     if (globals.Run.FilterHandler == 1) result = 1;
     SetEmberStep(0x12);
-    // Inside a send the end waits for that send (TSendPutAside).
-    if (args.RaiseKind != 2 && args.AtEnd == 0 && !globals.Run.SendInBackground && !globals.Run.InsideSend)
-      TerminateApplicationIfAsked();
+    // Inside a send the end waits for that send (TSendPutAside). With the report going out in the
+    // background the end comes as this entry ends, once the send has the lock; the send, when done
+    // first, ends the program itself.
+    if (args.RaiseKind != 2 && args.AtEnd == 0 && !globals.Run.InsideSend) {
+      if (!globals.Run.SendInBackground)
+        TerminateApplicationIfAsked();
+      else if (globals.Run.TerminateAsked)
+        LeaveEndToEntry(library.CurrentOptions->TerminateAction());
+    }
   } catch (...) {
     leave();
     vars.Processing = 0;
@@ -797,7 +834,7 @@ void TerminateApplicationIfAsked() {
   if (action == 0) action = globals.EndAskedInsideSend;
   globals.Run.TerminateAsked = false;
   globals.EndAskedInsideSend = 0;
-  if (action == 0) return;
+  if (action == 0 || !TakeTheEnd()) return;
   // The end cuts short the work that removes this run's companion folder (a send acts on the end
   // before it is done with its folder).
   RemoveCompanionFolder(GetCompanionFolder());
@@ -831,23 +868,54 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 // --- Start-up
 
 namespace {
-// Taken again by an open the host makes in a message the last close answers while it waits.
-std::recursive_mutex gAttachLock;
-int32_t gHolders = 0;
-// A last close is under way. Its waits (for the sends, for the library lock) are outside the
-// attach lock and answer what is sent to the thread's windows: the host may open a plug-in there,
-// which then finds the library still attached, and the close leaves it so.
-std::atomic<bool> gClosing{false};
-// The closing thread, held while the close runs (under the attach lock): an open on another
-// thread waits for the close's end, not for a thread killed inside it.
-uintptr_t gClosingThread = 0;
-uint32_t gClosingThreadId = 0;
+// The attachment's state in one word, changed by compare-and-swap only: the users holding the
+// library (the plug-ins open) in the low bits, the phase above them. No lock guards it, so that a
+// thread stopped anywhere (killed, hung) leaves no open or close waiting for a lock of its. The
+// work of a phase that takes time (attaching, the last close, detaching) belongs to the thread
+// that holds the work lock: a lock of the system's, whose next owner learns that its holder ended
+// without giving it back and takes that work over (Repair). Attached with no holder: a close is
+// pending (put off, or about to take the work).
+enum TAttachPhase : uint32_t { kDetached, kAttaching, kAttached, kClosing, kDetaching };
+constexpr uint32_t kHoldsMask = 0x00FFFFFF;
+std::atomic<uint32_t> gAttachState{0};
 
-void SetClosing(bool on) {
-  ember_detail::PlatformReleaseThread(std::exchange(gClosingThread, on ? ember_detail::PlatformHoldCurrentThread() : 0));
-  gClosingThreadId = on ? EmberCurrentThreadID() : 0;
-  gClosing = on;
+uint32_t PhaseOf(uint32_t state) { return state >> 24; }
+uint32_t HoldsOf(uint32_t state) { return state & kHoldsMask; }
+uint32_t StateOf(uint32_t phase, uint32_t holds) { return phase << 24 | holds; }
+
+// Moves to `phase`, keeping what was counted meanwhile and adding `holds`; only the thread that
+// has the work changes the phase.
+void EnterPhase(uint32_t phase, uint32_t holds = 0) {
+  uint32_t state = gAttachState.load();
+  while (!gAttachState.compare_exchange_weak(state, StateOf(phase, HoldsOf(state) + holds))) {
+  }
 }
+
+std::atomic<uintptr_t> gWorkLock{0};
+thread_local int32_t tWorking = 0;  // the calling thread has the work
+// An open waits for another thread's attachment or detachment in slices, as long as a close may
+// wait for the sends at most.
+constexpr uint32_t kWorkSliceMs = 50;
+
+uintptr_t WorkLock() { return ember_detail::LockObjectIn(gWorkLock); }
+
+enum class TWork { Had, TakenOver, NotNow };
+// Takes the work lock within `milliseconds`, answering what is sent to the thread's windows
+// meanwhile (the host may open a plug-in there). TakenOver: its holder ended holding it.
+TWork TakeWork(uint32_t milliseconds) {
+  switch (ember_detail::PlatformWaitLockObject(WorkLock(), milliseconds, ember_detail::PlatformHasMessageQueue())) {
+    case ember_detail::TLockWait::Taken:
+      ++tWorking;
+      return TWork::Had;
+    case ember_detail::TLockWait::Abandoned:
+      ++tWorking;
+      return TWork::TakenOver;
+    default:
+      return TWork::NotNow;
+  }
+}
+
+std::atomic<void (*)()> gModuleStart{nullptr}, gModuleStop{nullptr};
 
 void AttachReporting() {
   ReportFacts().StartTime = ember_support::LocalNow();
@@ -861,111 +929,236 @@ void AttachReporting() {
   StartExceptionLog();
 }
 
-void CloseReporting();
-
-void ClosePutOff() {
-  {
-    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-    if (gHolders > 0 || gClosing) return;
-    SetClosing(true);
+// The library attached, then the module's work started. `undoFailure`: a failure takes both
+// down again and raises (the open that attaches fails); otherwise the library stays as far as it
+// came (plug-ins hold it already).
+void TakeDown(bool locked);
+void BringUp(bool undoFailure) {
+  try {
+    AttachReporting();
+    if (void (*start)() = gModuleStart.load()) start();
+  } catch (...) {
+    if (!undoFailure) return;
+    TakeDown(false);
+    throw;
   }
-  CloseReporting();
+}
+
+// The module's work stopped, then the library detached and what the report side keeps put back
+// and freed (the socket library a report started is cleaned up). The library lock is held from
+// its one pass to the end of the reset, so that no entry processes meanwhile; one that waited
+// finds the library off. Each step may run again (a detachment cut short is done again).
+// `locked`: the caller passed the lock already, after the sends.
+void TakeDown(bool locked) {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  library.Closing = true;
+  if (!locked) {
+    SafeCallProc(&CloseSendThreads, "ESendReport.Done");
+    StopFreezeThread();
+    library.LibraryLock.lock();
+  }
+  try {
+    if (void (*stop)() = gModuleStop.load()) stop();
+  } catch (...) {
+    // the library detaches all the same
+  }
+  try {
+    StopExceptionLog();
+    SafeCallProc(&CleanupWinSock, "ESockets.Done");
+    SetProcessExceptionProc(nullptr);
+    SetEmberMainWindowFinder(nullptr);
+    InstallSendsBeforeProcessEnd(false);
+    FreeCallStack();
+    Globals().RecentErrors.clear();
+    CloseLogFile();
+    FreeScreenshot();
+    ReleaseReservedMemory();
+    JoinModuleLists(false);
+  } catch (...) {
+    // what failed stays as it was; the close ends all the same
+  }
+  library.LibraryLock.unlock();
+  StopFreezeThread();  // joins a watch the detachment could only tell to end
+}
+
+// After a detachment: detached, or up again for the users counted meanwhile (an open on the
+// detaching thread itself, or one that waited as long as it may).
+void Settle() {
+  uint32_t state = gAttachState.load();
+  while (!gAttachState.compare_exchange_weak(state, StateOf(HoldsOf(state) > 0 ? kAttaching : kDetached,
+                                                            HoldsOf(state)))) {
+  }
+  if (HoldsOf(state) > 0) {
+    BringUp(false);
+    EnterPhase(kAttached);
+  }
+  EmberLibrary().Closing = false;
+}
+
+// The last close, undone: opened again before it decided.
+void Reopen() {
+  OpenSendThreads();
+  StartFreezeThread();
+  EnterPhase(kAttached);
+  EmberLibrary().Closing = false;
+}
+
+// The last close (phase Closing, this thread has the work). A report still being sent in the
+// background ends first, and one that an exception being processed now decides on is sent before
+// the processing ends: a send uses the library's state and runs the module's code, and the host
+// may unload the module once this returns. The sends are waited for EmberSendWaitLimitMs in all;
+// one still going then is given up where it waits (it touches nothing more, and keeps the module
+// loaded until its thread ends), and the lock it holds goes to the one pass below, which waits
+// for the exception being processed; what comes in meanwhile is answered at once (Closing). An
+// open until the close holds the lock (in a message its waits answer, on another thread, in the
+// code of the processing it waits for, on that processing's worker) counts itself and goes on:
+// the close then leaves the library attached.
+void RunClose() {
+  TEmberLibraryGlobals& library = EmberLibrary();
+  library.Closing = true;
+  SafeCallProc(&CloseSendThreads, "ESendReport.Done");
+  StopFreezeThread();
+  library.LibraryLock.lock();
+  uint32_t undecided = StateOf(kClosing, 0);
+  if (!gAttachState.compare_exchange_strong(undecided, StateOf(kDetaching, 0))) {
+    library.LibraryLock.unlock();
+    Reopen();
+    return;
+  }
+  TakeDown(true);
+  Settle();
+}
+
+// The work a thread left when it ended holding the work lock: an attachment is done again (undone
+// when nobody holds the library), a close that had not decided is undone when the library is
+// held again and carried on otherwise, a detachment is done again.
+void Repair() {
+  const uint32_t state = gAttachState.load();
+  switch (PhaseOf(state)) {
+    case kAttaching:
+    case kDetaching:
+      EnterPhase(kDetaching);
+      TakeDown(false);
+      Settle();
+      break;
+    case kClosing:
+      if (HoldsOf(state) > 0)
+        Reopen();
+      else
+        RunClose();
+      break;
+    default:
+      break;
+  }
+}
+
+void CarryOnWorkOfGoneThread();
+
+// The work lock had for the calling thread's work: what a thread that ended holding it left is
+// finished or undone first. Should this thread end inside too, the next entry of another thread
+// carries it on (MarkAttachmentWork).
+class TWorkHad {
+ public:
+  explicit TWorkHad(TWork how) {
+    MarkAttachmentWork(&CarryOnWorkOfGoneThread);
+    if (how != TWork::TakenOver) return;
+    try {
+      Repair();
+    } catch (...) {
+      // what could not be done again is left as it came
+    }
+  }
+  ~TWorkHad() {
+    MarkAttachmentWork(nullptr);
+    --tWorking;
+    ember_detail::PlatformReleaseLockObject(WorkLock());
+  }
+  TWorkHad(const TWorkHad&) = delete;
+  TWorkHad& operator=(const TWorkHad&) = delete;
+};
+
+// The last close, unless the library was held again meanwhile.
+void CloseIfNotHeld(uint32_t waitMs) {
+  if (tWorking > 0) return;
+  const TWork how = TakeWork(waitMs);
+  if (how == TWork::NotNow) return;  // a live thread has the work, and sees it through
+  const TWorkHad work(how);
+  uint32_t pending = StateOf(kAttached, 0);
+  if (gAttachState.compare_exchange_strong(pending, StateOf(kClosing, 0))) RunClose();
+}
+
+void ClosePutOff() { CloseIfNotHeld(~0u); }
+// Left by a thread that ended inside the attachment's work, for the next entry of another thread
+// or a send that is done: nothing when a live thread has the work.
+void CarryOnWorkOfGoneThread() { CloseIfNotHeld(0); }
+
+// An open or close counted while another thread's work was under way: a thread that ended inside
+// it (killed) is not waited for; its work is finished or undone here.
+void JudgeWork() {
+  if (tWorking > 0) return;
+  const TWork how = TakeWork(0);
+  if (how != TWork::NotNow) {
+    const TWorkHad work(how);
+  }
 }
 }  // namespace
 
+void SetReportingModuleWork(void (*start)(), void (*stop)()) {
+  gModuleStart = start;
+  gModuleStop = stop;
+}
+
 void StartExceptionReporting() {
-  {
-    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-    ++gHolders;
-    if (!gClosing) {
-      // Opened again before a close put off ran: the library is still attached, and stays so.
-      if (gHolders == 1 && !CancelPutOffClose()) AttachReporting();
+  const int64_t began = EmberNowMs();
+  for (;;) {
+    uint32_t state = gAttachState.load();
+    const uint32_t phase = PhaseOf(state);
+    // Attached, or a last close that has not decided yet: counted, and the close leaves the
+    // library attached. On the thread doing the attachment's work (a message it answers), or past
+    // the bound of another thread's work: counted, and the library is up at that work's end.
+    if (phase == kAttached || phase == kClosing || tWorking > 0 ||
+        (phase != kDetached && EmberNowMs() - began >= EmberSendWaitLimitMs)) {
+      if (!gAttachState.compare_exchange_weak(state, state + 1)) continue;
+      if (phase == kAttached && HoldsOf(state) == 0) CancelPutOffClose();
+      if (phase == kClosing) JudgeWork();
       return;
     }
-    // The last close is under way, and attaches the library again at its end. Neither its own
-    // thread (an open in a message its waits answer) nor a thread holding the library lock (an
-    // exception's handler, which the close's detachment waits for) can wait for that end.
-    if (gClosingThreadId == EmberCurrentThreadID() || EmberLibrary().LibraryLock.HeldByThisThread()) return;
-  }
-  // Another thread's close: the plug-in is up once it has ended. What is sent to this thread's
-  // windows meanwhile is answered; a closing thread killed inside is not waited for.
-  const bool answers = ember_detail::PlatformHasMessageQueue();
-  for (;;) {
-    {
-      const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-      if (!gClosing || ember_detail::PlatformThreadEnded(gClosingThread)) return;
+    // Detached: this open attaches. Attaching or detaching: another thread's work, waited for
+    // (answering what is sent to this thread's windows), and taken over if its thread ended.
+    const TWork how = TakeWork(kWorkSliceMs);
+    if (how == TWork::NotNow) continue;
+    const TWorkHad work(how);
+    state = gAttachState.load();
+    if (PhaseOf(state) != kDetached || !gAttachState.compare_exchange_strong(state, StateOf(kAttaching, HoldsOf(state))))
+      continue;
+    try {
+      BringUp(true);
+    } catch (...) {
+      EmberLibrary().Closing = false;
+      EnterPhase(kDetached);
+      throw;
     }
-    if (answers)
-      ember_detail::PlatformWaitAnsweringSent(10);
-    else
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EnterPhase(kAttached, 1);
+    return;
   }
 }
 
 void StopExceptionReporting() {
-  {
-    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-    if (gHolders == 0 || --gHolders > 0) return;
-    // A close under way goes on, and finds no holder.
-    if (gClosing) return;
-    // Inside an exception's processing on this thread (its dialog answers the host's messages):
-    // the detachment waits for that processing's end, which uses the library's state.
-    if (PutOffUntilEntryEnds(&ClosePutOff)) return;
-    SetClosing(true);
-  }
-  CloseReporting();
-}
-
-namespace {
-// However the close ends, it is over: the next open attaches again.
-struct TClosingEnds {
-  TClosingEnds() = default;
-  TClosingEnds(const TClosingEnds&) = delete;
-  TClosingEnds& operator=(const TClosingEnds&) = delete;
-  ~TClosingEnds() {
-    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-    SetClosing(false);
-  }
-};
-
-void CloseReporting() {
-  const TClosingEnds over;
-  // A report still being sent in the background ends first, and one that an exception being
-  // processed now decides on is sent before the processing ends: a send uses the library's
-  // state and runs the module's code, and the host may unload the module once this returns. The
-  // sends are waited for EmberSendWaitLimitMs in all; one still going then is given up where it
-  // waits (it touches nothing more, and keeps the module loaded until its thread ends), and the
-  // lock it holds goes to the pass below, which also waits for an exception being processed.
-  SafeCallProc(&CloseSendThreads, "ESendReport.Done");
-  { const std::lock_guard<TEmberLibraryLock> pass(EmberLibrary().LibraryLock); }
-  {
-    const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-    if (gHolders > 0) {
-      // Opened again in a message a wait answered: the library stays attached, sending in the
-      // background again.
-      OpenSendThreads();
-      SetClosing(false);
+  for (;;) {
+    uint32_t state = gAttachState.load();
+    const uint32_t holds = HoldsOf(state);
+    if (holds == 0) return;
+    // Not the last, or inside another phase's work, which finds the holds when it ends (unless
+    // its thread ended inside it).
+    if (holds > 1 || PhaseOf(state) != kAttached) {
+      if (!gAttachState.compare_exchange_weak(state, state - 1)) continue;
+      if (PhaseOf(state) != kAttached) JudgeWork();
       return;
     }
+    if (gAttachState.compare_exchange_weak(state, StateOf(kAttached, 0))) break;
   }
-  // The detachment runs outside the attach lock too: it waits for the library lock again, and an
-  // exception's processing that took it meanwhile may open a plug-in in a handler. An open meanwhile
-  // counts itself and finds the close under way; the library is attached again at the end.
-  StopExceptionLog();
-  // After the library lock was passed: no report is being sent any more.
-  SafeCallProc(&CleanupWinSock, "ESockets.Done");
-  SetProcessExceptionProc(nullptr);
-  SetEmberMainWindowFinder(nullptr);
-  InstallSendsBeforeProcessEnd(false);
-  FreeCallStack();
-  Globals().RecentErrors.clear();
-  CloseLogFile();
-  FreeScreenshot();
-  ReleaseReservedMemory();
-  JoinModuleLists(false);
-  const std::lock_guard<std::recursive_mutex> guard(gAttachLock);
-  SetClosing(false);
-  // Opened while the detachment waited: up again.
-  if (gHolders > 0) AttachReporting();
+  // Inside an exception's processing on this thread (its dialog answers the host's messages):
+  // the detachment waits for that processing's end, which uses the library's state.
+  if (PutOffUntilEntryEnds(&ClosePutOff)) return;
+  ClosePutOff();
 }
-}  // namespace

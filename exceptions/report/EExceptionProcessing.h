@@ -50,11 +50,23 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 
 // Holds the library attached to this module for one user (a plug-in instance). The first
 // holder attaches it: the report side's modules list, its reader of module data and this
-// processing are joined to the capture side, which then attaches (StartExceptionLog). The last
-// StopExceptionReporting detaches everything again, puts back what was changed in the process
-// (the socket library a report started is cleaned up) and frees what the report side keeps.
-// The last close's waits answer the host's messages: an open made there, or on another thread
-// meanwhile, neither waits for the close nor is undone by it (the library stays attached). Never
-// under the loader lock.
+// processing are joined to the capture side, which then attaches (StartExceptionLog), and the
+// module's work starts (SetReportingModuleWork). The last StopExceptionReporting stops that work,
+// detaches everything again, puts back what was changed in the process (the socket library a
+// report started is cleaned up) and frees what the report side keeps. Safe from any thread, and
+// from a thread killed anywhere inside: no lock is held across the work, and a thread that ends
+// inside an attachment or a close leaves it to the next open or close, or to the next exception's
+// processing, which finish or undo it. An open during the last close, until that close holds the
+// library lock, counts itself at once and the library stays attached; past that point (the
+// detachment) it waits for the close's end, at most EmberSendWaitLimitMs, answering what is sent
+// to its thread's windows, and then counts itself (the library is up again at the close's end). An
+// open raises when the attachment fails (nothing is counted then). Never under the loader lock.
 void StartExceptionReporting();
 void StopExceptionReporting();
+// Work of the module that lives while the library is attached for its users: `start` runs once
+// the library is attached (by the first StartExceptionReporting), `stop` before it detaches (by
+// the last StopExceptionReporting, under the library lock), each on the thread doing that. Both
+// must be safe to run again: the work of a thread killed inside is done again by the one that
+// takes it over (`stop`, then `start` when users hold the library). A `start` that raises fails
+// the open that attaches. Set before the first StartExceptionReporting.
+void SetReportingModuleWork(void (*start)(), void (*stop)());

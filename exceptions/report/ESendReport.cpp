@@ -59,7 +59,9 @@ struct TSendThread {
   uintptr_t Handle = 0;
   std::shared_ptr<TSendThreadState> State;
 };
-std::mutex gSendThreadsLock;
+// Held across the list's changes, which allocate: a thread killed there (a closing thread, a
+// processing that starts a send) must not keep it from the next close.
+TEmberWorkLock gSendThreadsLock;
 bool gSendThreadsClosed = false;  // under gSendThreadsLock
 // Threads a wait took out of the list and has not released or put back yet (under
 // gSendThreadsLock): every other wait lasts until they are, since it cannot see them.
@@ -297,6 +299,9 @@ void SendThreadMain(void* argument) {
     RunSendThread(*job);
   }
   leave();
+  // A last close whose thread ended inside while it waited for this send is carried on here, when
+  // no one else comes.
+  RunPutOffWork();
 }
 
 // Releases the threads of sends that are over (they no longer need the library lock, which the
@@ -304,7 +309,7 @@ void SendThreadMain(void* argument) {
 void ReleaseFinishedSendThreads() {
   std::vector<TSendThread> finished;
   {
-    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
     for (size_t i = 0; i < SendThreads().size();) {
       if (SendThreadOver(SendThreads()[i])) {
         finished.push_back(std::move(SendThreads()[i]));
@@ -322,7 +327,7 @@ void ReleaseFinishedSendThreads() {
 const std::vector<std::string>& SendAttachments() { return gAttachments; }
 const std::vector<std::string>& SendCustomWebFields() { return gCustomFields; }
 bool IsSendThreadRunning() {
-  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
   if (gSendThreadsTakenOut > 0) return true;
   for (const TSendThread& thread : SendThreads())
     if (!SendThreadOver(thread)) return true;
@@ -529,7 +534,7 @@ bool StartSendThread(bool background) {
       return false;
     }
     ReleaseFinishedSendThreads();
-    std::unique_lock<std::mutex> guard(gSendThreadsLock);
+    std::unique_lock<TEmberWorkLock> guard(gSendThreadsLock);
     if (gSendThreadsClosed) {
       // The library is detaching: no thread may outlive it. The processing ends the application
       // when asked, which it may only decide after this returns.
@@ -631,7 +636,7 @@ bool WaitForSendThread(const TSendThread& thread, int64_t deadline) {
 // The send threads of the list, taken out for the calling wait (counted while it has them).
 std::vector<TSendThread> TakeSendThreads(bool close) {
   std::vector<TSendThread> threads;
-  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
   if (close) gSendThreadsClosed = true;
   threads.swap(SendThreads());
   gSendThreadsTakenOut += threads.size();
@@ -640,7 +645,7 @@ std::vector<TSendThread> TakeSendThreads(bool close) {
 
 // The threads a wait took out: those over are released, the others go back to the list.
 void GiveBackSendThreads(std::vector<TSendThread>& threads) {
-  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
   gSendThreadsTakenOut -= threads.size();
   for (TSendThread& thread : threads) {
     if (SendThreadOver(thread))
@@ -657,7 +662,7 @@ void GiveBackSendThreads(std::vector<TSendThread>& threads) {
 void WaitForOtherWaits(int64_t deadline) {
   for (;;) {
     {
-      std::lock_guard<std::mutex> guard(gSendThreadsLock);
+      std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
       if (gSendThreadsTakenOut == 0) return;
     }
     if (Passed(deadline)) return;
@@ -714,7 +719,7 @@ bool JudgeLockHolder(uint32_t waitedMs) {
   if (holder == 0 || holder != gSendingThread.load()) return false;
   std::shared_ptr<TSendThreadState> state;
   {
-    std::lock_guard<std::mutex> guard(gSendThreadsLock);
+    std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
     for (const TSendThread& thread : SendThreads())
       if (thread.State->ThreadID.load() == holder) state = thread.State;
   }
@@ -751,29 +756,37 @@ void InstallSendsBeforeProcessEnd(bool install) {
 void CloseSendThreads() {
   const TMainThreadWaits waits;
   const int64_t deadline = EmberNowMs() + EmberSendWaitLimitMs;
-  std::vector<TSendThread> threads = TakeSendThreads(true);
-  for (TSendThread& thread : threads) WaitForSendThread(thread, deadline);
+  // Looked at where they are listed, never taken out: a closing thread killed while it waits
+  // leaves them to the close that carries its work on.
+  const auto going = [](auto visit) {
+    std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
+    gSendThreadsClosed = true;
+    bool any = false;
+    for (const TSendThread& thread : SendThreads())
+      if (!SendThreadOver(thread)) any |= visit(thread);
+    return any;
+  };
+  while (going([](const TSendThread&) { return true; }) && !Passed(deadline)) WaitAWhile();
   // Those still going are given up: each goes on to its next wait (its code between two waits is
   // short) or to its end, and touches nothing more after.
-  for (TSendThread& thread : threads)
-    if (!SendThreadOver(thread)) GiveUpParked(thread.State->Park);
-  for (TSendThread& thread : threads)
-    while (!SendThreadOver(thread) && !IsParked(thread.State->Park)) WaitAWhile();
+  going([](const TSendThread& thread) { return GiveUpParked(thread.State->Park); });
+  while (going([](const TSendThread& thread) { return !IsParked(thread.State->Park); })) WaitAWhile();
   // The lock one of them holds is taken over by the detachment's pass through it. The threads go
   // on alone, each keeping the module loaded until it ends.
-  for (TSendThread& thread : threads) {
-    if (!SendThreadOver(thread)) EmberLibrary().LibraryLock.GiveUpHolder(thread.State->ThreadID.load());
-    ember_report::ReleaseLibraryThread(std::exchange(thread.Handle, 0));
-  }
+  std::vector<TSendThread> released;  // freed outside the list's lock
   {
-    std::lock_guard<std::mutex> guard(gSendThreadsLock);
-    gSendThreadsTakenOut -= threads.size();
+    std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
+    for (TSendThread& thread : SendThreads()) {
+      if (!SendThreadOver(thread)) EmberLibrary().LibraryLock.GiveUpHolder(thread.State->ThreadID.load());
+      ember_report::ReleaseLibraryThread(std::exchange(thread.Handle, 0));
+    }
+    released.swap(SendThreads());
   }
   WaitForOtherWaits(deadline);
 }
 
 void OpenSendThreads() {
-  std::lock_guard<std::mutex> guard(gSendThreadsLock);
+  std::lock_guard<TEmberWorkLock> guard(gSendThreadsLock);
   gSendThreadsClosed = false;
 }
 

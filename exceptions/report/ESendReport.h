@@ -69,8 +69,9 @@ void InstallSendsBeforeProcessEnd(bool install);
 // meanwhile sends at once, under the library lock that the detachment waits for), and those
 // running are waited for EmberSendWaitLimitMs in all; those still going then are given up where
 // they wait (and the lock one of them holds is taken over), so no send runs against freed state,
-// and none runs the module's code once it is unloaded. `OpenSendThreads` allows them again when
-// the library attaches.
+// and none runs the module's code once it is unloaded. The sends stay listed while it waits: a
+// closing thread killed there leaves them to the next close. `OpenSendThreads` allows them again
+// when the library attaches.
 void CloseSendThreads();
 void OpenSendThreads();
 

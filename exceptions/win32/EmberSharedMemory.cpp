@@ -17,8 +17,30 @@ namespace {
 constexpr uint32_t kAreaGranularity = 65536;
 constexpr uint32_t kSizeWord = 4;
 
+// The areas this module keeps open, by module. The lock guards the map's links only: areas are
+// opened and closed, and the map's entries made and freed, outside it, so that a thread killed
+// there (an allocation may wait for the memory manager) leaves no one waiting.
+using TAreas = std::map<uintptr_t, TEmberSharedArea>;
 std::mutex gAreasLock;
-std::map<uintptr_t, TEmberSharedArea> gAreas;  // the areas this module keeps open, by module
+TAreas gAreas;
+
+// Keeps `area` as the one of `module` (an entry of `spare` when it has one, else one made here);
+// one that another thread kept meanwhile stays, and `area` is closed.
+void KeepArea(uintptr_t module, const TEmberSharedArea& area, TAreas::node_type spare) {
+  if (spare.empty()) {
+    TAreas made;
+    made.emplace(module, area);
+    spare = made.extract(module);
+  }
+  spare.key() = module;
+  spare.mapped() = area;
+  TAreas::insert_return_type kept;
+  {
+    std::lock_guard<std::mutex> lock(gAreasLock);
+    kept = gAreas.insert(std::move(spare));
+  }
+  if (!kept.inserted) CloseSharedMemory(kept.node.mapped());
+}
 
 uint32_t ReadSizeWord(const uint8_t* view) {
   uint32_t size;
@@ -92,24 +114,30 @@ bool SaveOptionsToSharedMemory(const TEmberModuleOptions& options) {
   options.SaveToStream(stream);
   uint32_t size = static_cast<uint32_t>(stream.GetSize());
 
-  std::lock_guard<std::mutex> lock(gAreasLock);
-  auto previous = gAreas.find(module);
-  if (previous != gAreas.end()) {
-    CloseSharedMemory(previous->second);
-    gAreas.erase(previous);
+  // The area is opened anew, so that one no other module holds grows with the options.
+  TAreas::node_type previous;
+  {
+    std::lock_guard<std::mutex> lock(gAreasLock);
+    previous = gAreas.extract(module);
   }
+  if (!previous.empty()) CloseSharedMemory(previous.mapped());
   TEmberSharedArea area = OpenSharedMemory(module, size);
   if (!area.Open()) return false;
-  gAreas[module] = area;
-  if (size > area.DataCapacity) {
-    // Another module still holds a smaller area open: a cut-off stream would be read as
-    // options, so the area says it holds none.
-    area.Data[0] = 0;
-    return false;
+  const bool fits = size <= area.DataCapacity;
+  {
+    // One writer at a time (the area is the same memory for all).
+    std::lock_guard<std::mutex> lock(gAreasLock);
+    if (fits) {
+      std::memcpy(area.Data, stream.Memory(), size);
+      std::memset(area.Data + size, 0, area.DataCapacity - size);
+    } else {
+      // Another module still holds a smaller area open: a cut-off stream would be read as
+      // options, so the area says it holds none.
+      area.Data[0] = 0;
+    }
   }
-  std::memcpy(area.Data, stream.Memory(), size);
-  std::memset(area.Data + size, 0, area.DataCapacity - size);
-  return true;
+  KeepArea(module, area, std::move(previous));
+  return fits;
 }
 
 bool LoadOptionsFromSharedMemory(TEmberModuleOptions& options) {
@@ -144,20 +172,27 @@ bool LoadOptionsFromSharedMemory(TEmberModuleOptions& options) {
 
 bool ResetModuleSharedMemory(uintptr_t module) {
   if (!module) return false;
-  std::lock_guard<std::mutex> lock(gAreasLock);
-  auto existing = gAreas.find(module);
-  if (existing == gAreas.end()) {
-    TEmberSharedArea area = OpenSharedMemory(module, 1);
-    if (!area.Open()) return false;
-    existing = gAreas.emplace(module, area).first;
+  {
+    std::lock_guard<std::mutex> lock(gAreasLock);
+    auto existing = gAreas.find(module);
+    // The first data byte, not the size word: readers must still find the area's size.
+    if (existing != gAreas.end()) {
+      existing->second.Data[0] = 0;
+      return true;
+    }
   }
-  // The first data byte, not the size word: readers must still find the area's size.
-  existing->second.Data[0] = 0;
+  TEmberSharedArea area = OpenSharedMemory(module, 1);
+  if (!area.Open()) return false;
+  area.Data[0] = 0;
+  KeepArea(module, area, TAreas::node_type());
   return true;
 }
 
 void CloseModuleSharedMemory() {
-  std::lock_guard<std::mutex> lock(gAreasLock);
-  for (auto& [module, area] : gAreas) CloseSharedMemory(area);
-  gAreas.clear();
+  TAreas closing;
+  {
+    std::lock_guard<std::mutex> lock(gAreasLock);
+    closing.swap(gAreas);
+  }
+  for (auto& [module, area] : closing) CloseSharedMemory(area);
 }

@@ -1,15 +1,21 @@
 // Looks into a plug-in module built from the product's own module entry (plugin/KBLDelay.cpp) and
 // libraries: what its picture registry holds, its socket library started the way a mailed report
-// starts it, and the options CurrentEmberLogOptions answers there.
+// starts it, and the options CurrentEmberLogOptions answers there; and holds the module's
+// exception processing for a while, as a handler of the program does.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "classlib/Graphics.h"
+#include "exceptions/ECore.h"
 #include "exceptions/EmberModuleOptions.h"
+#include "exceptions/capture/EmberLogEvents.h"
+#include "exceptions/capture/ExceptionLog.h"
 #include "exceptions/report/ESockets.h"
+#include "exceptions/report/ESupport.h"
 
 // The number of extensions in the module's picture registry.
 extern "C" __declspec(dllexport) int32_t ProbeRegisteredFormats() { return TPicture::RegisteredFormatCount(); }
@@ -41,4 +47,23 @@ extern "C" __declspec(dllexport) int32_t ProbeCurrentOptions(char* text, int32_t
     text[count] = '\0';
   }
   return result;
+}
+
+// Processes an exception of the module (no dialog) whose exception event's handler sets `entered`
+// and then takes `milliseconds`: the library's lock is held that long. Answers the processing's
+// result.
+extern "C" __declspec(dllexport) int32_t ProbeProcessHolding(HANDLE entered, int32_t milliseconds) {
+  static HANDLE signal;
+  static DWORD hold;
+  signal = entered;
+  hold = static_cast<DWORD>(milliseconds);
+  if (TEmberModuleInfo* module = GetModuleInfo(GetThisModuleHandle()); module != nullptr && module->Options)
+    module->Options->SetExceptionDialogType(0);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    SetEvent(signal);
+    Sleep(hold);
+  };
+  const auto* error = new std::runtime_error("held by the probe");  // as a thrown one, never freed here
+  return CentralNotify(error, reinterpret_cast<uintptr_t>(&ProbeProcessHolding), 0, 0, 0, nullptr, nullptr, 0,
+                       GetThisModuleHandle(), 0, 0);
 }

@@ -2,14 +2,19 @@
 // module entry is loaded, its plug-ins opened and closed, and the module freed. While a plug-in is
 // open the image readers are registered, CurrentEmberLogOptions answers the module's options and
 // a report can start the socket library; closing the last plug-in undoes all of it, and the
-// process's socket library is left as it was. This program never starts sockets itself.
+// process's socket library is left as it was. This program never starts sockets itself. A last
+// close whose thread the host kills inside is finished before the module is freed.
 #include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
+#include "ChildProcess.h"
 #include "HostFiles.h"
 #include "tools/vsthost/VstHost.h"
 
@@ -84,4 +89,94 @@ TEST(PluginModule, StartUpAndShutDownFollowTheOpenPlugIns) {
   EXPECT_TRUE(FreeLibrary(module));
   EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr);
   EXPECT_FALSE(SocketsStarted());
+}
+
+// --- A last close killed inside
+
+namespace {
+
+const char* const kCloseNotes = "module_close_child.txt";
+void Note(const char* text) { std::ofstream(kCloseNotes, std::ios::binary | std::ios::app) << text; }
+
+VstIntPtr VSTCALLBACK BareHostCallback(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float) {
+  return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+// A bare host: the plug-in it opened, and the probe that holds the module's processing.
+struct TBareHost {
+  AEffect* Effect = nullptr;
+  int32_t (*Hold)(HANDLE entered, int32_t milliseconds) = nullptr;
+  HANDLE Entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+};
+
+DWORD WINAPI HoldTheProcessing(void* host) {
+  auto* bare = static_cast<TBareHost*>(host);
+  bare->Hold(bare->Entered, 2000);
+  return 0;
+}
+
+DWORD WINAPI CloseThePlugIn(void* host) {
+  AEffect* effect = static_cast<TBareHost*>(host)->Effect;
+  effect->dispatcher(effect, effClose, 0, 0, nullptr, 0);
+  return 0;
+}
+
+const DWORD kHostRaise = 0xE0C0FFEE;
+LONG CALLBACK ResumeTheHostsRaise(EXCEPTION_POINTERS* pointers) {
+  return pointers->ExceptionRecord->ExceptionCode == kHostRaise ? EXCEPTION_CONTINUE_EXECUTION
+                                                                : EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
+
+// The child half: a bare host opens a plug-in; one of its threads holds the module's exception
+// processing 2 s while another closes the plug-in; that thread is killed 500 ms into the close.
+// Once the processing is over the host frees the module, then asks the process's unhandled-
+// exception filter and raises an exception of its own.
+TEST(PluginModule, CloseKilledChild) {
+  if (std::getenv("KBL_CLOSE_KILLED") == nullptr) GTEST_SKIP() << "a child half of a test";
+  const std::string path = TestDllPath("moduleprobe.dll");
+  HMODULE module = LoadLibraryA(path.c_str());
+  ASSERT_NE(module, nullptr);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(module) + dos->e_lfanew);
+  const uintptr_t start = reinterpret_cast<uintptr_t>(module), end = start + nt->OptionalHeader.SizeOfImage;
+  using TEntry = AEffect*(VSTCALLBACK*)(audioMasterCallback);
+  const auto entry = reinterpret_cast<TEntry>(GetProcAddress(module, "VSTPluginMain"));
+  static TBareHost host;
+  host.Hold = reinterpret_cast<int32_t (*)(HANDLE, int32_t)>(GetProcAddress(module, "ProbeProcessHolding"));
+  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr);
+  host.Effect = entry(&BareHostCallback);
+  ASSERT_NE(host.Effect, nullptr);
+  HANDLE holder = CreateThread(nullptr, 0, &HoldTheProcessing, &host, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
+  HANDLE closer = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
+  Sleep(500);
+  TerminateThread(closer, 9);
+  WaitForSingleObject(closer, INFINITE);
+  WaitForSingleObject(holder, INFINITE);
+  FreeLibrary(module);
+  Note(GetModuleHandleA(path.c_str()) == nullptr ? "unloaded;" : "still loaded;");
+  const auto filter = reinterpret_cast<uintptr_t>(SetUnhandledExceptionFilter(nullptr));
+  Note(filter >= start && filter < end ? "filter in the freed module;" : "filter put back;");
+  // Added last: a handler the module left behind would be called before it.
+  PVOID resume = AddVectoredExceptionHandler(0, &ResumeTheHostsRaise);
+  RaiseException(kHostRaise, 0, 0, nullptr);
+  RemoveVectoredExceptionHandler(resume);
+  Note("raised;");
+  ExitProcess(0);
+}
+
+// A host that kills the thread of its last close inside it, and frees the module once the
+// processing that close waited for is over, finds nothing of the module left in its process.
+TEST(PluginModule, ALastCloseKilledInsideIsFinishedBeforeTheModuleIsFreed) {
+  std::remove(kCloseNotes);
+  const TChildRun run =
+      RunChildProcess("--gtest_filter=PluginModule.CloseKilledChild", {{"KBL_CLOSE_KILLED", "1"}}, 60000);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(run.ExitCode, 0u);
+  std::ifstream file(kCloseNotes, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "unloaded;filter put back;raised;");
+  file.close();
+  std::remove(kCloseNotes);
 }

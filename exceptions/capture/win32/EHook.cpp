@@ -7,8 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "ExceptionLog.h"
 #include "classlib/NeverDestroyed.h"
-#include "classlib/SyncObjs.h"
 
 namespace {
 
@@ -45,12 +45,14 @@ class THookedMethodsList {
     }
   }
   void RestoreAll();
-  TCriticalSection Lock;
+  TEmberWorkLock Lock;
   std::vector<THookedMethod> Items;
 };
 
+// The locks are held across code writes (page protection, allocations): a thread killed there
+// must not keep them from the library's next attachment or detachment.
 struct THookState {
-  TCriticalSection Lock;  // procedures and imports: start-up and shut-down, but keep it safe
+  TEmberWorkLock Lock;  // procedures and imports: start-up and shut-down, but keep it safe
   std::vector<THookedProcedure> Procedures;
   std::vector<THookedImport> Imports;
   THookedMethodsList Methods;
@@ -149,7 +151,7 @@ void* HookProcedure(void* procedure, void* hook, const std::string& name) {
     throw ESharedArea(FormatHookMessage(sSharedArea, ModuleFileName(target)));
   }
   THookState& state = State();
-  TLockGuard guard(state.Lock);
+  std::lock_guard<TEmberWorkLock> guard(state.Lock);
   for (const THookedProcedure& record : state.Procedures) {
     if (record.Procedure == target) return record.Trampoline;
   }
@@ -182,7 +184,7 @@ void* HookProcedure(void* procedure, void* hook, const std::string& name) {
 bool UnhookProcedure(void* address) {
   if (address == nullptr) return false;
   THookState& state = State();
-  TLockGuard guard(state.Lock);
+  std::lock_guard<TEmberWorkLock> guard(state.Lock);
   auto it = std::find_if(state.Procedures.begin(), state.Procedures.end(), [&](const THookedProcedure& record) {
     return record.Procedure == address || record.Trampoline == address ||
            record.Procedure == FollowJumpThunks(address);
@@ -199,7 +201,7 @@ bool UnhookProcedure(void* address) {
 void* HookMethodSlot(void* table, int32_t index, void* value) {
   if (table == nullptr || index < 0) throw EProcNull(FormatHookMessage(sProcNull, "method slot"));
   THookedMethodsList& list = State().Methods;
-  TLockGuard guard(list.Lock);
+  std::lock_guard<TEmberWorkLock> guard(list.Lock);
   void** slot = static_cast<void**>(table) + index;
   if (*slot == value) {
     // Hooked before with this very value: the caller wants the original, not itself.
@@ -216,7 +218,7 @@ void* HookMethodSlot(void* table, int32_t index, void* value) {
 
 bool UnhookMethodSlot(void* table, int32_t index) {
   THookedMethodsList& list = State().Methods;
-  TLockGuard guard(list.Lock);
+  std::lock_guard<TEmberWorkLock> guard(list.Lock);
   auto it = std::find_if(list.Items.begin(), list.Items.end(), [&](const THookedMethod& record) {
     return record.Table == table && record.Index == index;
   });
@@ -227,7 +229,7 @@ bool UnhookMethodSlot(void* table, int32_t index) {
 }
 
 void THookedMethodsList::RestoreAll() {
-  TLockGuard guard(Lock);
+  std::lock_guard<TEmberWorkLock> guard(Lock);
   while (!Items.empty()) {
     THookedMethod record = Items.back();
     Items.pop_back();
@@ -316,7 +318,7 @@ void* HookImportInModule(void* module, const std::string& dllName, void* exportA
     throw EHookingError(FormatHookMessage(sHookingError, name));
   }
   THookState& state = State();
-  TLockGuard guard(state.Lock);
+  std::lock_guard<TEmberWorkLock> guard(state.Lock);
   int32_t replaced = ReplaceImports(view, dllName, exportAddress, newAddress);
   if (replaced == 0) {
     if (mayFail) return nullptr;
@@ -353,21 +355,21 @@ bool HookDllExport(const std::vector<std::string>& moduleNames, const std::strin
 
 void UnhookAll() {
   THookState& state = State();
+  std::vector<THookedImport> imports;
   {
-    TLockGuard guard(state.Lock);
-    std::vector<THookedImport> imports;
+    std::lock_guard<TEmberWorkLock> guard(state.Lock);
     imports.swap(state.Imports);
-    for (const THookedImport& record : imports) {
-      try {
-        HookImportInModule(record.Module, record.DllName, record.Current, true, true, record.DllName,
-                           record.Previous);
-      } catch (...) {
-        // the module may be gone already; nothing to put back then
-      }
+  }
+  for (const THookedImport& record : imports) {
+    try {
+      HookImportInModule(record.Module, record.DllName, record.Current, true, true, record.DllName,
+                         record.Previous);
+    } catch (...) {
+      // the module may be gone already; nothing to put back then
     }
   }
   state.Methods.RestoreAll();
-  TLockGuard guard(state.Lock);
+  std::lock_guard<TEmberWorkLock> guard(state.Lock);
   while (!state.Procedures.empty()) {
     THookedProcedure& record = state.Procedures.back();
     try {

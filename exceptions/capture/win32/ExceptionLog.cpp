@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "EDebug.h"
@@ -1042,16 +1043,15 @@ void PlatformAttach() {
   gThrowHookOn = true;
 }
 
+// Each step may run again: a detachment cut short (its thread killed) is done again by the next.
 void PlatformDetach() {
   TEmberLibraryGlobals& library = EmberLibrary();
   gThrowHookOn = false;
-  if (gFaultHandler != nullptr) {
-    RemoveVectoredExceptionHandler(gFaultHandler);
-    gFaultHandler = nullptr;
-  }
+  if (PVOID handler = std::exchange(gFaultHandler, nullptr)) RemoveVectoredExceptionHandler(handler);
   if (gFilterInstalled) {
     LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(gOldFilter);
-    if (current != &LibraryUnhandledFilter) {
+    // The old filter on top already: put back by a detachment cut short right after.
+    if (current != &LibraryUnhandledFilter && current != gOldFilter) {
       // A filter installed after this library's stays on top, and may call this one in turn.
       SetUnhandledExceptionFilter(current);
       gFilterChainedOver = true;
@@ -1075,10 +1075,8 @@ void PlatformDetach() {
     }
     hook.Hooked = false;
   }
-  if (library.MainThreadHandle != 0) {
-    CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(library.MainThreadHandle)));
-    library.MainThreadHandle = 0;
-  }
+  if (const uint32_t handle = std::exchange(library.MainThreadHandle, 0))
+    CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)));
 }
 
 }  // namespace ember_detail

@@ -39,7 +39,12 @@
 #include "FailAfter.h"
 #include "HostSehFrame.h"
 #include "MailZip.h"
+#include "classlib/MemoryManager.h"
 #include "exceptions/ECore.h"
+#include "exceptions/EmberSharedMemory.h"
+#include "exceptions/capture/EFreezeWatch.h"
+#include "exceptions/capture/EHook.h"
+#include "exceptions/capture/ELeaks.h"
 #include "exceptions/capture/EmberLogEvents.h"
 #include "exceptions/capture/ExceptionLog.h"
 #include "exceptions/report/EExceptionDialog.h"
@@ -371,17 +376,31 @@ TEST_F(ProcessingWin32Test, EarlyStopChild) {
   Note("unrelated returned;");
 }
 
-// Runs one child half; answers its exit code and its notes.
-std::pair<DWORD, std::string> RunChild(const char* test) {
+// Runs the child half `test` with `environment`; answers its run, its notes and how long it took.
+struct TNotedRun {
+  TChildRun Run;
+  std::string Notes;
+  DWORD Took = 0;
+};
+TNotedRun RunNotedChild(const char* test, const std::vector<std::pair<std::string, std::string>>& environment,
+                        DWORD milliseconds = 60000) {
   std::remove(kChildNotes);
-  const TChildRun run =
-      RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, {{"KBL_PROCESSING_CHILD", "1"}}, 60000);
-  EXPECT_TRUE(run.Ended);
+  TNotedRun run;
+  const DWORD start = GetTickCount();
+  run.Run = RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, environment, milliseconds);
+  run.Took = GetTickCount() - start;
   std::ifstream file(kChildNotes, std::ios::binary);
-  std::string notes(std::istreambuf_iterator<char>(file), {});
+  run.Notes.assign(std::istreambuf_iterator<char>(file), {});
   file.close();
   std::remove(kChildNotes);
-  return {run.Started ? run.ExitCode : ~0u, notes};
+  return run;
+}
+
+// Runs one child half; answers its exit code and its notes.
+std::pair<DWORD, std::string> RunChild(const char* test) {
+  const TNotedRun run = RunNotedChild(test, {{"KBL_PROCESSING_CHILD", "1"}});
+  EXPECT_TRUE(run.Run.Ended);
+  return {run.Run.Started ? run.Run.ExitCode : ~0u, run.Notes};
 }
 
 // An end of the program asked for one exception ends it (exit code 1) in that exception's own
@@ -2173,37 +2192,26 @@ TEST(ProcessingChild, AClosePutOffAfterItsThreadUnwoundIsRunByTheNextEntry) {
 // --- Probe: an open on a thread whose exception holds the library lock during the last close
 
 // The child half, in rounds: host thread "holder"'s exception holds the library lock 300 ms in
-// its handler while the main thread closes the last plug-in, whose wait for the lock comes first;
-// host thread "opener"'s exception waits for the lock too, and its handler opens a plug-in (the
-// next round's close is the last again). Which of the two waiting gets the lock first is the
-// system's choice: each round gives both orders a chance. Notes the rounds over and whether the
-// library is attached after them.
+// its handler while the main thread closes the last plug-in and waits for the lock; then the
+// handler opens a plug-in (the next round's close is the last again). Notes the rounds over and
+// whether the library is attached after them.
 std::atomic<int32_t> gOpenedInHandler{0};
 
 TEST_F(ProcessingWin32Test, OpenInAHandlerDuringTheCloseChild) {
   if (std::getenv("KBL_OPEN_IN_HANDLER") == nullptr) GTEST_SKIP() << "a child half of a test";
   static HANDLE holding = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord& record, uint8_t&) {
-    const std::string what = record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "";
-    if (what == "holder") {
-      SetEvent(holding);
-      Sleep(300);
-    } else if (what == "opener") {
-      StartExceptionReporting();  // the host opens a plug-in on this thread
-      ++gOpenedInHandler;
-    }
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    SetEvent(holding);
+    Sleep(300);                 // the close waits for the lock meanwhile
+    StartExceptionReporting();  // the host opens a plug-in on this thread
+    ++gOpenedInHandler;
   };
   constexpr int32_t kRounds = 8;
   for (int32_t round = 0; round < kRounds; ++round) {
     std::thread holder([] { ProcessOnHeap("holder"); });
     ASSERT_EQ(WaitForSingleObject(holding, 30000), WAIT_OBJECT_0);
-    std::thread opener([] {
-      Sleep(100);  // the close waits for the lock already
-      ProcessOnHeap("opener");
-    });
     StopExceptionReporting();
     holder.join();
-    opener.join();
   }
   Note(gOpenedInHandler == kRounds ? "opened;" : "not opened;");
   Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
@@ -2212,7 +2220,7 @@ TEST_F(ProcessingWin32Test, OpenInAHandlerDuringTheCloseChild) {
 
 // A plug-in opened on another thread while the last close is under way comes up without the two
 // waiting for each other: here the opening thread holds the library lock (its exception is being
-// processed), which the close's detachment waits for.
+// processed), which the close waits for.
 TEST(ProcessingChild, AnOpenInAHandlerDuringTheLastCloseDoesNotWaitForIt) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
@@ -2336,6 +2344,390 @@ TEST(ProcessingChild, APlugInOpenedDuringTheDetachmentIsUpWhenItsOpenReturns) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "logged;logged;logged;logged;logged;attached;");
   file.close();
   std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
+// --- Probes: the library's open and close when a thread stops for good inside them
+
+const char* Attachment() { return EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;"; }
+
+// A host thread that opens, or closes, a plug-in.
+DWORD WINAPI OpenOnAThread(void*) {
+  StartExceptionReporting();
+  return 0;
+}
+DWORD WINAPI CloseOnAThread(void*) {
+  StopExceptionReporting();
+  return 0;
+}
+
+// Kills `thread` (as a host's watchdog ends a call that does not come back) once it ran `ms`.
+void KillAfter(HANDLE thread, DWORD ms) {
+  Sleep(ms);
+  TerminateThread(thread, 9);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
+// The child half: a host thread's exception shows its dialog (on the worker); the main thread
+// closes the last plug-in meanwhile, and 300 ms later the dialog's code opens a plug-in.
+TEST_F(ProcessingWin32Test, OpenOnTheWorkerDuringTheCloseChild) {
+  if (std::getenv("KBL_WORKER_OPENS") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE showing = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HANDLE closing = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    SetEvent(showing);
+    WaitForSingleObject(closing, 10000);
+    Sleep(300);
+    StartExceptionReporting();  // the dialog's code opens a plug-in
+    Note("opened;");
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  std::thread host([] { ProcessOnHeap("shown"); });
+  ASSERT_EQ(WaitForSingleObject(showing, 30000), WAIT_OBJECT_0);
+  SetEvent(closing);
+  StopExceptionReporting();
+  Note("closed;");
+  host.join();
+  Note(Attachment());
+  StopExceptionReporting();  // the plug-in the dialog opened
+  Note(Attachment());
+  ExitProcess(0);
+}
+
+// An open made in a processing's code on its worker while another thread's last close waits for
+// that processing neither waits for the close nor is undone by it.
+TEST(ProcessingChild, AnOpenOnTheWorkerDuringTheLastCloseComesUp) {
+  const TNotedRun run = RunNotedChild("OpenOnTheWorkerDuringTheCloseChild", {{"KBL_WORKER_OPENS", "1"}}, 40000);
+  EXPECT_TRUE(run.Run.Ended) << "the close, the worker and its faulting thread wait for each other";
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "opened;closed;attached;detached;");
+}
+
+// The child half: the last close waits behind a processing whose handler takes 2 s
+// (KBL_CLOSE_BEHIND "processing"), behind a background send held 3 s ("send"), or behind one
+// whose handler never returns ("hung send"); its thread is killed 500 ms in. KBL_THEN "open": the
+// host then opens a plug-in, it fails and the host closes it; "held": the host opened a plug-in
+// before the kill and closes it after; "nothing": nothing more is called. Notes whether the
+// library is attached once the processing or the send is over (or given up), and whether the
+// exception after the kill was logged.
+TEST_F(ProcessingWin32Test, CloseKilledChild) {
+  const char* behind = std::getenv("KBL_CLOSE_BEHIND");
+  if (behind == nullptr) GTEST_SKIP() << "a child half of a test";
+  const std::string then = std::getenv("KBL_THEN");
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static DWORD hold = std::string(behind) == "hung send" ? INFINITE : 3000;
+  std::thread holder;
+  if (std::string(behind) != "processing") {
+    SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(std::getenv("KBL_CLOSE_PORT"))));
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+      SetEvent(inside);
+      Sleep(hold);
+    };
+    Process(0, "held send");
+  } else {
+    EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+      if (WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+      SetEvent(inside);
+      Sleep(2000);
+    };
+    holder = std::thread([] { ProcessOnHeap("holder"); });
+  }
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  HANDLE closer = CreateThread(nullptr, 0, &CloseOnAThread, nullptr, 0, nullptr);
+  if (then == "held") {
+    Sleep(300);
+    StartExceptionReporting();  // during the close: counted at once
+  }
+  KillAfter(closer, then == "held" ? 200 : 500);
+  const TFailAfter bound(20000, "an open or close after a close killed does not come back");
+  if (then == "open") {
+    StartExceptionReporting();
+    ProcessOnHeap("after the kill");
+  }
+  if (then != "nothing") StopExceptionReporting();
+  if (holder.joinable()) holder.join();
+  for (DWORD start = GetTickCount(); EmberLibrary().LibraryOn != 0 && GetTickCount() - start < 8000;) Sleep(50);
+  Note(Attachment());
+  if (then == "open") Note(LogHolds("after the kill") ? "logged;" : "lost;");
+  ExitProcess(0);
+}
+
+// A last close whose thread is killed inside is finished by whoever comes next: the host's next
+// open or close, or, when nothing more is called, the processing or the send it waited for, as it
+// ends. The library is detached once no plug-in is open.
+TEST(ProcessingChild, ALastCloseKilledInsideIsFinishedByWhoComesNext) {
+  const struct {
+    const char* Behind;
+    const char* Then;
+    const char* Notes;
+  } cases[] = {{"processing", "open", "detached;logged;"}, {"processing", "nothing", "detached;"},
+               {"send", "open", "detached;logged;"},       {"send", "nothing", "detached;"},
+               {"hung send", "held", "detached;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Behind) + ", then " + c.Then);
+    testnet::SmtpServer server;
+    const TNotedRun run = RunNotedChild(
+        "CloseKilledChild",
+        {{"KBL_CLOSE_BEHIND", c.Behind}, {"KBL_THEN", c.Then}, {"KBL_CLOSE_PORT", std::to_string(server.Port())}});
+    EXPECT_TRUE(run.Run.Ended);
+    EXPECT_EQ(run.Run.ExitCode, 0u);
+    EXPECT_EQ(run.Notes, c.Notes);
+  }
+  std::remove(LogName().c_str());
+}
+
+// The child half: a host thread is killed while a step of the library's attachment, detachment or
+// send waits inside for the memory manager (another thread holds its lock): KBL_KILLED_IN "area"
+// (an options area kept open), "watch" (the freeze watch started), "send" (a background send
+// started) or "hook" (a procedure hooked). Then the step that takes the same lock (the area kept
+// again, the watch stopped, the sends closed, the hook undone) runs on another thread; notes
+// whether it came back.
+__attribute__((noinline)) int HookedProbe(int value) { return value * 3 + 1; }
+int HookedProbeReplacement(int value) { return value; }
+void (*gKilledStep)() = nullptr;
+HANDLE gStepReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+HANDLE gStepGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+DWORD WINAPI RunKilledStep(void*) {
+  // The thread's own start-up (its records, its variables) is over before the step begins.
+  EmberLibrary().LibraryLock.HoldCount();
+  SetEvent(gStepReady);
+  WaitForSingleObject(gStepGo, INFINITE);
+  gKilledStep();
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, StepKilledInsideChild) {
+  const char* where = std::getenv("KBL_KILLED_IN");
+  if (where == nullptr) GTEST_SKIP() << "a child half of a test";
+  static const uintptr_t other = reinterpret_cast<uintptr_t>(&RunKilledStep);  // a module without an area yet
+  void (*after)() = nullptr;
+  if (std::string(where) == "area") {
+    gKilledStep = [] { ResetModuleSharedMemory(other); };
+    after = [] { ResetModuleSharedMemory(other + 1); };
+  } else if (std::string(where) == "watch") {
+    EmberLibrary().CurrentOptions->SetFreezeActivate(1);
+    StopFreezeThread();
+    gKilledStep = [] { StartFreezeThread(); };
+    after = [] { StopFreezeThread(); };
+  } else if (std::string(where) == "hook") {
+    gKilledStep = [] {
+      HookProcedure(reinterpret_cast<void*>(&HookedProbe), reinterpret_cast<void*>(&HookedProbeReplacement), "probe");
+    };
+    after = [] { UnhookProcedure(reinterpret_cast<void*>(&HookedProbe)); };
+  } else {
+    gKilledStep = [] { StartSendThread(true); };
+    after = [] { CloseSendThreads(); };
+  }
+  HANDLE killed = CreateThread(nullptr, 0, &RunKilledStep, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(gStepReady, 30000), WAIT_OBJECT_0);
+  kbl_detail::RunHoldingMemoryManagerLock(
+      [](void* thread) {
+        SetEvent(gStepGo);
+        Sleep(300);  // into the step's first allocation, which waits for this lock
+        TerminateThread(thread, 9);
+        WaitForSingleObject(thread, INFINITE);
+      },
+      killed);
+  static void (*afterStep)() = after;
+  std::thread([] {
+    const TFailAfter bound(5000, "a step waits for a lock a thread killed inside another held");
+    afterStep();
+  }).join();
+  Note("back;");
+  ExitProcess(0);
+}
+
+// A thread killed inside one of those steps while it allocates holds no lock of the library's
+// afterwards: the lock is held only around what cannot wait, or is one the next holder takes over.
+TEST(ProcessingChild, AStepKilledInsideAnAllocationLeavesNoLockHeld) {
+  for (const char* where : {"area", "watch", "send", "hook"}) {
+    SCOPED_TRACE(where);
+    const TNotedRun run = RunNotedChild("StepKilledInsideChild", {{"KBL_KILLED_IN", where}});
+    EXPECT_TRUE(run.Run.Ended);
+    EXPECT_EQ(run.Run.ExitCode, 0u);
+    EXPECT_EQ(run.Notes, "back;");
+  }
+}
+
+// The child half: no plug-in is open; a host thread opens the first one and its attachment's
+// first allocation waits for the memory manager's lock, which another thread holds; it is killed
+// there after 300 ms. Then another thread opens a plug-in, it fails, and the host closes it.
+HANDLE gKilledOpener = nullptr;
+
+TEST_F(ProcessingWin32Test, AttachKilledChild) {
+  if (std::getenv("KBL_ATTACH_KILLED") == nullptr) GTEST_SKIP() << "a child half of a test";
+  StopExceptionReporting();  // the fixture's plug-in
+  gKilledOpener = CreateThread(nullptr, 0, &OpenOnAThread, nullptr, CREATE_SUSPENDED, nullptr);
+  kbl_detail::RunHoldingMemoryManagerLock([](void*) {
+    ResumeThread(gKilledOpener);
+    Sleep(300);
+    TerminateThread(gKilledOpener, 9);
+    WaitForSingleObject(gKilledOpener, INFINITE);
+  }, nullptr);
+  std::thread([] {
+    const TFailAfter bound(10000, "an open or close after an open killed inside its attachment does not come back");
+    StartExceptionReporting();
+    ProcessOnHeap("after the open killed");
+    StopExceptionReporting();
+  }).join();
+  Note(Attachment());
+  Note(LogHolds("after the open killed") ? "logged;" : "lost;");
+  ExitProcess(0);
+}
+
+// An open killed inside the attachment it makes for the first plug-in (its first allocation
+// waited for a lock another thread held) leaves no open or close waiting: the next open attaches
+// the library, and the last close detaches it.
+TEST(ProcessingChild, AnOpenKilledInsideItsAttachmentLeavesNoOneWaiting) {
+  const TNotedRun run = RunNotedChild("AttachKilledChild", {{"KBL_ATTACH_KILLED", "1"}});
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "detached;logged;");
+  std::remove(LogName().c_str());
+}
+
+__attribute__((noinline)) char* LeakABlock() { return new char[40]; }
+
+// The child half: the last close's detachment is under way (the leak report's dialog takes 1 s);
+// meanwhile a host thread opens a plug-in and is killed while it waits (KBL_IN_DETACH "open
+// killed"), or raises an exception ("raise").
+TEST_F(ProcessingWin32Test, DuringTheDetachmentChild) {
+  const char* what = std::getenv("KBL_IN_DETACH");
+  if (what == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE reporting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    if (EmberLibrary().LeakReportRunning) {
+      SetEvent(reporting);
+      Sleep(1000);
+    }
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) { Note("processed;"); };
+  ASSERT_TRUE(StartLeakTracking(LeakTrackingOn));
+  LeakABlock();
+  static const bool raise = std::string(what) == "raise";
+  std::thread host([] {
+    if (WaitForSingleObject(reporting, 30000) != WAIT_OBJECT_0) return;
+    if (raise) {
+      if (ProcessOnHeap("during the detachment") == 1) Note("answered;");
+      return;
+    }
+    KillAfter(CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr),
+              300);
+  });
+  StopExceptionReporting();
+  Note("closed;");
+  host.join();
+  Sleep(500);
+  Note(Attachment());
+  ExitProcess(0);
+}
+
+// While the last close detaches the library, an open killed as it waits for the detachment holds
+// nothing afterwards, and an exception raised meanwhile is answered without being processed (the
+// library's state is being taken down under it).
+TEST(ProcessingChild, WhatComesInDuringTheDetachmentLeavesNothingBehind) {
+  const struct {
+    const char* What;
+    const char* Notes;
+  } cases[] = {{"open killed", "closed;detached;"}, {"raise", "answered;closed;detached;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    const TNotedRun run = RunNotedChild("DuringTheDetachmentChild", {{"KBL_IN_DETACH", c.What}});
+    EXPECT_TRUE(run.Run.Ended);
+    EXPECT_EQ(run.Run.ExitCode, 0u);
+    EXPECT_EQ(run.Notes, c.Notes);
+  }
+  std::remove(LogName().c_str());
+}
+
+// The child half: a filter ends the program for the exception, whose report goes out in the
+// background to a server that accepts and never answers (KBL_END_HANG "server"), or whose send's
+// before-e-mail handler never returns ("handler"). Notes when the exception was raised.
+TEST_F(ProcessingWin32Test, EndAskedChild) {
+  const char* hang = std::getenv("KBL_END_HANG");
+  if (hang == nullptr) GTEST_SKIP() << "a child half of a test";
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(std::getenv("KBL_END_PORT"))));
+  TEmberExceptionFilter filter;
+  filter.ExceptionClassName = "runtime_error";
+  filter.HandlerType = 2;
+  filter.ActionType = 1;
+  options_->ExceptionsFilters().Add(filter);
+  if (std::string(hang) == "handler")
+    EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+      if (action == 4) Sleep(INFINITE);
+    };
+  Note(std::to_string(GetTickCount()).c_str());
+  Process(0, "asks the end");
+  Sleep(INFINITE);  // the end comes
+}
+
+// An end a filter asks for comes within the bound of the end's wait (10 s) from its decision, also
+// when the exception's own report is still being sent then.
+TEST(ProcessingChild, AnEndAFilterAsksComesWithinTheBound) {
+  for (const char* hang : {"server", "handler"}) {
+    SCOPED_TRACE(hang);
+    testnet::Listener silent([](testnet::Connection& connection) { connection.ReadUntil("\r\nnever\r\n"); });
+    testnet::SmtpServer answering;
+    const uint16_t port = std::string(hang) == "server" ? silent.Port() : answering.Port();
+    std::remove(LogName().c_str());
+    const TNotedRun run = RunNotedChild("EndAskedChild", {{"KBL_END_HANG", hang}, {"KBL_END_PORT", std::to_string(port)}});
+    const DWORD ended = GetTickCount();
+    EXPECT_TRUE(run.Run.Ended);
+    EXPECT_EQ(run.Run.ExitCode, 1u);
+    ASSERT_FALSE(run.Notes.empty());
+    EXPECT_LT(ended - std::stoul(run.Notes), 15000u);
+    EXPECT_TRUE(LogHolds("asks the end"));
+  }
+  std::remove(LogName().c_str());
+}
+
+// The child half: four host threads raise exceptions without pause while the main thread closes
+// the last plug-in and opens one again, three times; notes the most exceptions processed during
+// one close.
+TEST_F(ProcessingWin32Test, CloseAmongRaisingThreadsChild) {
+  if (std::getenv("KBL_RAISING") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static std::atomic<bool> stop{false}, closing{false};
+  static std::atomic<int32_t> processed{0};
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    if (closing) ++processed;
+  };
+  std::vector<std::thread> raising;
+  for (int32_t i = 0; i < 4; ++i)
+    raising.emplace_back([] {
+      while (!stop) ProcessOnHeap("raising");
+    });
+  Sleep(500);
+  int32_t most = 0;
+  for (int32_t round = 0; round < 3; ++round) {
+    processed = 0;
+    closing = true;
+    StopExceptionReporting();
+    closing = false;
+    most = std::max<int32_t>(most, processed);
+    StartExceptionReporting();
+    Sleep(300);
+  }
+  stop = true;
+  for (std::thread& thread : raising) thread.join();
+  Note(std::to_string(most).c_str());
+  ExitProcess(0);
+}
+
+// The last close waits for the exceptions being processed or waiting when it begins (one per
+// thread at most), not behind those that other threads raise while it waits: these are answered
+// unprocessed.
+TEST(ProcessingChild, TheLastCloseIsNotHeldBackByExceptionsRaisedMeanwhile) {
+  const TNotedRun run = RunNotedChild("CloseAmongRaisingThreadsChild", {{"KBL_RAISING", "1"}});
+  EXPECT_TRUE(run.Run.Ended);
+  ASSERT_FALSE(run.Notes.empty());
+  EXPECT_LE(std::stoi(run.Notes), 4);
   std::remove(LogName().c_str());
 }
 
