@@ -136,6 +136,11 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   // --- Component streaming hooks
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
   TComponent* GetParentComponent() const override;
+  // A root object's code counts as its scene control's, and through it as the code of the form
+  // the scene is placed on, also when nothing owns the scene; nullptr below the root.
+  TComponent* GetCodeOwner() const override {
+    return parent_ == nullptr && scene_ != nullptr ? scene_->GetSceneControl() : nullptr;
+  }
   bool HasParent() const override { return true; }
   void SetParentComponent(TComponent* parent) override;
 
