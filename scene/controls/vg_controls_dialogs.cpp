@@ -84,7 +84,7 @@ void TvgColorButton::FreeStyle() {
 void TvgColorButton::SetColor(const std::string& value) {
   color_ = value;
   if (fill_ != nullptr) fill_->GetFill()->SetSolidColor(vgStrToColor(color_));
-  if (!IsLoading()) OnChange(this);
+  if (!IsLoading()) RunHandler(OnChange, this);
 }
 
 void TvgColorButton::Click() {
@@ -124,7 +124,7 @@ void TvgPopupBox::SetItemIndex(int32_t value) {
     TvgCustomButton::SetText(WideString());
     itemIndex_ = -1;
   }
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgPopupBox::SetText(const WideString& value) {
@@ -214,7 +214,7 @@ void TvgImageControl::BitmapChanged(TObject*) {
     image_->GetBitmap()->Assign(bitmap_);
   }
   image_->Repaint();
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 bool TvgImageControl::IsImageFile(const std::string& fileName) {

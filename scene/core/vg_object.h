@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/Classes.h"
@@ -91,6 +92,19 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   virtual std::string GetItemClassNames() { return std::string(); }
   // Re-applies styles below this object (controls fetch theirs again).
   virtual void UpdateStyle();
+
+  // --- Handlers of the program
+  // Calls `handler` with `args` (the sender first) as code of this object (a TComponentFrame of
+  // it), so that a form released, or closed with caFree, in the handler is not freed under the
+  // setter or method that fired it, also when the handler runs a message loop or the form sits
+  // in a host's window. Every scene object fires the program's handlers through here.
+  // Unassigned: answers R's default and marks nothing. The handler may free this object.
+  template <typename R, typename... Args, typename... Given>
+  R RunHandler(const TMethod<R(Args...)>& handler, Given&&... args) {
+    if (!handler.Assigned()) return R();
+    const TComponentFrame code(this);
+    return handler(std::forward<Given>(args)...);
+  }
 
   // --- Streaming flag
   bool GetStored() const { return stored_; }
