@@ -444,6 +444,14 @@ struct TReleasingForm {
     c->ApplyResource();
     return c;
   }
+  // A control whose `event` releases the form and then runs a loop.
+  template <typename T>
+  T* AddReleasingWithLoop(TNotifyEvent T::*event, float w, float h) {
+    pump = true;
+    T* c = Add<T>(20, w, h);
+    c->*event = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(this);
+    return c;
+  }
 };
 
 TvgStringComboBox* StringCombo(TReleasingForm& r) {
@@ -587,12 +595,11 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
   }, host->handle);
 }
 
-// Left to mends outside the forms and popups, each failing today (run with
-// --gtest_also_run_disabled_tests): the scene controls' setters and an animation's steps on a
-// scene the form only holds as a child are not marked as code of the form. A handler they run
-// that releases the form and then runs a loop sees the form freed under it; on a form in a host
-// window the release alone frees it under the setter.
-TEST_F(PopupFormsTest, DISABLED_AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) {
+// A handler fired by a scene control's setter or method called by the program runs as code of
+// the control: a release there that then runs a loop leaves the form to the loop after the
+// setter, and on a form in a host window the release alone does not free it under the setter;
+// an animation's steps count as code of the form also when the scene is only placed on it.
+TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) {
   RunReleaseProbes({
       {"a loop run after the release in OnChange of a string combo's ItemIndex set by the program",
        [](TReleasingForm& r) {
@@ -601,32 +608,31 @@ TEST_F(PopupFormsTest, DISABLED_AFormReleasedInHandlersOfItsControlsSettersOutli
        }},
       {"a loop run after the release in OnChangeTracking of a combo text box's ItemIndex set by the program",
        [](TReleasingForm& r) {
-         r.pump = true;
-         auto* box = r.Add<TvgComboTextBox>(20, 150, 22);
+         auto* box = r.AddReleasingWithLoop<TvgComboTextBox>(&TvgComboTextBox::OnChangeTracking, 150, 22);
          for (const char16_t* s : {u"one", u"two"}) box->GetItems()->Add(s);
-         box->OnChangeTracking = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
          box->SetItemIndex(1);
        }},
       {"a loop run after the release in OnChange of a colour combo's Color set by the program",
        [](TReleasingForm& r) {
-         r.pump = true;
-         auto* box = r.Add<TvgComboColorBox>(20, 60, 22);
-         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         box->SetColor("#FF00FF00");
+         r.AddReleasingWithLoop<TvgComboColorBox>(&TvgComboColorBox::OnChange, 60, 22)->SetColor("#FF00FF00");
        }},
       {"a loop run after the release in OnChange of a combo track bar's Value set by the program",
        [](TReleasingForm& r) {
-         r.pump = true;
-         auto* box = r.Add<TvgComboTrackBar>(20, 150, 22);
-         box->OnChange = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         auto* box = r.AddReleasingWithLoop<TvgComboTrackBar>(&TvgComboTrackBar::OnChange, 150, 22);
          box->SetValue(box->GetMax() / 2 + 1);
        }},
       {"a loop run after the release in OnClick of a button clicked by the program",
+       [](TReleasingForm& r) { r.AddReleasingWithLoop<TvgButton>(&TvgButton::OnClick, 80, 30)->Click(); }},
+      {"a loop run after the release in OnChange of a check box's IsChecked set by the program",
+       [](TReleasingForm& r) { r.AddReleasingWithLoop<TvgCheckBox>(&TvgCheckBox::OnChange, 120, 19)->SetIsChecked(true); }},
+      {"a loop run after the release in OnChange of a track bar's Value set by the program",
        [](TReleasingForm& r) {
-         r.pump = true;
-         auto* button = r.Add<TvgButton>(20, 80, 30);
-         button->OnClick = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
-         button->Click();
+         auto* bar = r.AddReleasingWithLoop<TvgTrackBar>(&TvgTrackBar::OnChange, 150, 20);
+         bar->SetValue(bar->GetMax() / 2 + 1);
+       }},
+      {"a loop run after the release in OnChangeTracking of a text box's Text set by the program",
+       [](TReleasingForm& r) {
+         r.AddReleasingWithLoop<TvgTextBox>(&TvgTextBox::OnChangeTracking, 150, 22)->SetText(u"released");
        }},
       {"the release in OnChange of a string combo's ItemIndex set by the program, the form in a host window",
        &SetStringComboItemByProgram, true, true},
