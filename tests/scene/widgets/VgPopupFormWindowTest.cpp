@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -484,6 +485,19 @@ TvgFloatAnimation* ReleasingAnimation(TReleasingForm& r, TvgObject* parent, floa
   return animation;
 }
 
+// Answers the thread's dialog box with OK once it is up, from inside the dialog's own loop.
+BOOL CALLBACK PressOkIfDialog(HWND window, LPARAM timer) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  if (std::wcscmp(name, L"#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+  KillTimer(nullptr, static_cast<UINT_PTR>(timer));
+  PostMessageW(window, WM_COMMAND, IDOK, 0);
+  return FALSE;
+}
+void CALLBACK PressOkInDialog(HWND, UINT, UINT_PTR timer, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), &PressOkIfDialog, static_cast<LPARAM>(timer));
+}
+
 struct TReleaseProbe {
   const char* name;
   std::function<void(TReleasingForm&)> run;
@@ -633,6 +647,14 @@ TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) 
       {"a loop run after the release in OnChangeTracking of a text box's Text set by the program",
        [](TReleasingForm& r) {
          r.AddReleasingWithLoop<TvgTextBox>(&TvgTextBox::OnChangeTracking, 150, 22)->SetText(u"released");
+       }},
+      {"the colour dialog of a colour button clicked by the program, after the release in OnClick",
+       [](TReleasingForm& r) {
+         auto* button = r.Add<TvgColorButton>(20, 80, 22);
+         button->SetUseStandardDialog(true);
+         button->OnClick = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
+         SetTimer(nullptr, 0, 50, &PressOkInDialog);
+         button->Click();
        }},
       {"the release in OnChange of a string combo's ItemIndex set by the program, the form in a host window",
        &SetStringComboItemByProgram, true, true},
