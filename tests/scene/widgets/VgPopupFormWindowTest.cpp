@@ -445,10 +445,10 @@ struct TReleasingForm {
     c->ApplyResource();
     return c;
   }
-  // A control whose `event` releases the form and then runs a loop.
+  // A control whose `event` releases the form, and then runs a loop when `loop`.
   template <typename T>
-  T* AddReleasingWithLoop(TNotifyEvent T::*event, float w, float h) {
-    pump = true;
+  T* AddReleasing(TNotifyEvent T::*event, float w, float h, bool loop = true) {
+    pump = loop;
     T* c = Add<T>(20, w, h);
     c->*event = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(this);
     return c;
@@ -611,8 +611,10 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
 
 // A handler fired by a scene control's setter or method called by the program runs as code of
 // the control: a release there that then runs a loop leaves the form to the loop after the
-// setter, and on a form in a host window the release alone does not free it under the setter;
-// an animation's steps count as code of the form also when the scene is only placed on it.
+// setter, and on a form in a host window the release alone does not free it under the setter.
+// So do a dialog a control runs when the program clicks it and a wait for an animation the
+// program asks for; an animation's steps count as code of the form also when the scene is only
+// placed on it.
 TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) {
   RunReleaseProbes({
       {"a loop run after the release in OnChange of a string combo's ItemIndex set by the program",
@@ -622,37 +624,42 @@ TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) 
        }},
       {"a loop run after the release in OnChangeTracking of a combo text box's ItemIndex set by the program",
        [](TReleasingForm& r) {
-         auto* box = r.AddReleasingWithLoop<TvgComboTextBox>(&TvgComboTextBox::OnChangeTracking, 150, 22);
+         auto* box = r.AddReleasing<TvgComboTextBox>(&TvgComboTextBox::OnChangeTracking, 150, 22);
          for (const char16_t* s : {u"one", u"two"}) box->GetItems()->Add(s);
          box->SetItemIndex(1);
        }},
       {"a loop run after the release in OnChange of a colour combo's Color set by the program",
        [](TReleasingForm& r) {
-         r.AddReleasingWithLoop<TvgComboColorBox>(&TvgComboColorBox::OnChange, 60, 22)->SetColor("#FF00FF00");
+         r.AddReleasing<TvgComboColorBox>(&TvgComboColorBox::OnChange, 60, 22)->SetColor("#FF00FF00");
        }},
       {"a loop run after the release in OnChange of a combo track bar's Value set by the program",
        [](TReleasingForm& r) {
-         auto* box = r.AddReleasingWithLoop<TvgComboTrackBar>(&TvgComboTrackBar::OnChange, 150, 22);
+         auto* box = r.AddReleasing<TvgComboTrackBar>(&TvgComboTrackBar::OnChange, 150, 22);
          box->SetValue(box->GetMax() / 2 + 1);
        }},
       {"a loop run after the release in OnClick of a button clicked by the program",
-       [](TReleasingForm& r) { r.AddReleasingWithLoop<TvgButton>(&TvgButton::OnClick, 80, 30)->Click(); }},
+       [](TReleasingForm& r) { r.AddReleasing<TvgButton>(&TvgButton::OnClick, 80, 30)->Click(); }},
+      {"the loop of an AnimateFloatWait called by the program after the release in OnClick",
+       [](TReleasingForm& r) {
+         auto* button = r.AddReleasing<TvgButton>(&TvgButton::OnClick, 80, 30, false);
+         button->Click();
+         button->AnimateFloatWait("Opacity", 0.5f, 0.05f);
+       }},
       {"a loop run after the release in OnChange of a check box's IsChecked set by the program",
-       [](TReleasingForm& r) { r.AddReleasingWithLoop<TvgCheckBox>(&TvgCheckBox::OnChange, 120, 19)->SetIsChecked(true); }},
+       [](TReleasingForm& r) { r.AddReleasing<TvgCheckBox>(&TvgCheckBox::OnChange, 120, 19)->SetIsChecked(true); }},
       {"a loop run after the release in OnChange of a track bar's Value set by the program",
        [](TReleasingForm& r) {
-         auto* bar = r.AddReleasingWithLoop<TvgTrackBar>(&TvgTrackBar::OnChange, 150, 20);
+         auto* bar = r.AddReleasing<TvgTrackBar>(&TvgTrackBar::OnChange, 150, 20);
          bar->SetValue(bar->GetMax() / 2 + 1);
        }},
       {"a loop run after the release in OnChangeTracking of a text box's Text set by the program",
        [](TReleasingForm& r) {
-         r.AddReleasingWithLoop<TvgTextBox>(&TvgTextBox::OnChangeTracking, 150, 22)->SetText(u"released");
+         r.AddReleasing<TvgTextBox>(&TvgTextBox::OnChangeTracking, 150, 22)->SetText(u"released");
        }},
       {"the colour dialog of a colour button clicked by the program, after the release in OnClick",
        [](TReleasingForm& r) {
-         auto* button = r.Add<TvgColorButton>(20, 80, 22);
+         auto* button = r.AddReleasing<TvgColorButton>(&TvgColorButton::OnClick, 80, 22, false);
          button->SetUseStandardDialog(true);
-         button->OnClick = TNotifyEvent::Of<&TReleasingForm::ReleaseNow>(&r);
          SetTimer(nullptr, 0, 50, &PressOkInDialog);
          button->Click();
        }},
