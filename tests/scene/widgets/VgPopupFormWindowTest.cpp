@@ -497,6 +497,11 @@ BOOL CALLBACK PressOkIfDialog(HWND window, LPARAM timer) {
 void CALLBACK PressOkInDialog(HWND, UINT, UINT_PTR timer, DWORD) {
   EnumThreadWindows(GetCurrentThreadId(), &PressOkIfDialog, static_cast<LPARAM>(timer));
 }
+// Closes the thread's menu from inside the menu's own loop.
+void CALLBACK EndMenuNow(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  EndMenu();
+}
 
 struct TReleaseProbe {
   const char* name;
@@ -612,9 +617,9 @@ TEST_F(PopupFormsTest, AFormReleasedByItsControlsHandlersGoesWithTheLoop) {
 // A handler fired by a scene control's setter or method called by the program runs as code of
 // the control: a release there that then runs a loop leaves the form to the loop after the
 // setter, and on a form in a host window the release alone does not free it under the setter.
-// So do a dialog a control runs when the program clicks it and a wait for an animation the
-// program asks for; an animation's steps count as code of the form also when the scene is only
-// placed on it.
+// So do a dialog or menu a control runs when the program clicks it and a wait for an animation
+// the program asks for; an animation's steps count as code of the form also when the scene is
+// only placed on it.
 TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) {
   RunReleaseProbes({
       {"a loop run after the release in OnChange of a string combo's ItemIndex set by the program",
@@ -662,6 +667,13 @@ TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) 
          button->SetUseStandardDialog(true);
          SetTimer(nullptr, 0, 50, &PressOkInDialog);
          button->Click();
+       }},
+      {"the menu of a popup box clicked by the program, after the release in OnClick",
+       [](TReleasingForm& r) {
+         auto* box = r.AddReleasing<TvgPopupBox>(&TvgPopupBox::OnClick, 100, 22, false);
+         for (const char16_t* s : {u"one", u"two"}) box->GetItems()->Add(s);
+         SetTimer(nullptr, 0, 50, &EndMenuNow);
+         box->Click();
        }},
       {"the release in OnChange of a string combo's ItemIndex set by the program, the form in a host window",
        &SetStringComboItemByProgram, true, true},
