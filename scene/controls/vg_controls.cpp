@@ -579,7 +579,7 @@ void TvgCheckBox::SetData(const Variant& value) {
 void TvgCheckBox::SetIsChecked(bool value) {
   if (!vgSetChanged(isChecked_, value)) return;
   StartTriggerAnimation(this, "IsChecked");
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgCheckBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
@@ -656,7 +656,7 @@ void TvgRadioButton::SetIsChecked(bool value) {
   if (!value && (!otherMember || !otherChecked)) return;
   isChecked_ = value;
   StartTriggerAnimation(this, "IsChecked");
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgRadioButton::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
@@ -759,9 +759,9 @@ void TvgCustomTrack::SetValue(float v) {
   if (v == value_) return;
   value_ = v;
   const bool dragged = ThumbDragged();
-  if (dragged) OnTracking(this);
+  if (dragged) RunHandler(OnTracking, this);
   if (tracking_ && !BoundControls().empty()) UpdateBindings();
-  if ((dragged && tracking_) || !dragged) OnChange(this);
+  if ((dragged && tracking_) || !dragged) RunHandler(OnChange, this);
   Realign();
 }
 
@@ -880,7 +880,7 @@ void TvgCustomTrack::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift
     case 38: SetValue(value_ - step); break;
     default: SetValue(value_ + step); break;
   }
-  if (!tracking_) OnChange(this);
+  if (!tracking_) RunHandler(OnChange, this);
   key = 0;
 }
 
@@ -912,7 +912,7 @@ void TvgScrollBar::SetValue(float v) {
   if (v == value_) return;
   value_ = v;
   UpdateBindings();
-  OnChange(this);
+  RunHandler(OnChange, this);
   Realign();
 }
 

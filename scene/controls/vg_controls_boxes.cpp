@@ -160,7 +160,7 @@ void TvgCloseButton::MouseUp(TMouseButton button, TShiftState shift, float x, fl
       if (vgFormHooks().Close) vgFormHooks().Close(form);
   }
   mousePressed_ = false;
-  OnCloseClick(this);
+  RunHandler(OnCloseClick, this);
 }
 
 // --- Progress bar
@@ -345,7 +345,7 @@ void TvgAngleButton::SetValue(float v) {
   if (TvgVisualObject* tick = VisualPart(this, "tick")) tick->SetRotateAngle(-value_);
   else Repaint();
   UpdateTexts();
-  if (!pressed_ || tracking_) OnChange(this);
+  if (!pressed_ || tracking_) RunHandler(OnChange, this);
 }
 
 void TvgAngleButton::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
@@ -370,7 +370,7 @@ void TvgAngleButton::MouseUp(TMouseButton button, TShiftState shift, float x, fl
   if (!pressed_) return;
   pressed_ = false;
   UpdateTexts();
-  if (value_ != pressValue_ && OnChange.Assigned()) OnChange(this);
+  if (value_ != pressValue_) RunHandler(OnChange, this);
 }
 
 void TvgAngleButton::SetShowValue(bool value) {
@@ -449,7 +449,7 @@ void TvgExpander::CheckChanged(TObject*) {
   if (checkbox_ == nullptr) return;
   isChecked_ = checkbox_->GetIsChecked();
   content_->SetEnabled(isChecked_);
-  OnCheckChange(this);
+  RunHandler(OnCheckChange, this);
 }
 
 void TvgExpander::SetIsExpanded(bool value) {

@@ -59,7 +59,11 @@ void TvgPopupButton::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component == popupMenu_) popupMenu_ = nullptr;
 }
 
+// The dialogs and menus below run a loop of their own, also when the program clicks the control:
+// the loop, and what the control does with its answer, run as code of the control, so that a
+// form released meanwhile (in OnClick, a timer) waits for them (TComponentFrame).
 void TvgPopupButton::Click() {
+  const TComponentFrame code(this);
   inherited::Click();
   if (popupMenu_ == nullptr || GetScene() == nullptr || !vgDialogHooks().PopupMenu) return;
   const TvgPoint p = ToScreen(this, vgPoint(0, GetHeight()));
@@ -84,10 +88,11 @@ void TvgColorButton::FreeStyle() {
 void TvgColorButton::SetColor(const std::string& value) {
   color_ = value;
   if (fill_ != nullptr) fill_->GetFill()->SetSolidColor(vgStrToColor(color_));
-  if (!IsLoading()) OnChange(this);
+  if (!IsLoading()) RunHandler(OnChange, this);
 }
 
 void TvgColorButton::Click() {
+  const TComponentFrame code(this);  // the dialog's loop, as the popup button's menu
   inherited::Click();
   uint32_t color = vgStrToColor(color_);
   // Without the standard dialog the brush dialog chooses, alpha included; where it is not
@@ -124,7 +129,7 @@ void TvgPopupBox::SetItemIndex(int32_t value) {
     TvgCustomButton::SetText(WideString());
     itemIndex_ = -1;
   }
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgPopupBox::SetText(const WideString& value) {
@@ -159,6 +164,7 @@ void TvgPopupBox::Click() {
 }
 
 void TvgPopupBox::DoPopup() {
+  const TComponentFrame code(this);  // the menu's loop, as the popup button's
   if (GetScene() == nullptr || !vgDialogHooks().PopupList) return;
   std::vector<std::string> captions;
   for (int32_t k = 0; k < items_->GetCount(); ++k) captions.push_back(WideToUtf8(items_->Get(k)));
@@ -214,7 +220,7 @@ void TvgImageControl::BitmapChanged(TObject*) {
     image_->GetBitmap()->Assign(bitmap_);
   }
   image_->Repaint();
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 bool TvgImageControl::IsImageFile(const std::string& fileName) {
@@ -239,6 +245,7 @@ bool TvgImageControl::IsImageFile(const std::string& fileName) {
 }
 
 void TvgImageControl::Click() {
+  const TComponentFrame code(this);  // the dialog's loop, as the popup button's menu
   inherited::Click();
   if (!enableOpenDialog_ || !vgDialogHooks().OpenFile) return;
   std::unique_ptr<TvgFilter> filter = vgCreateDefaultFilter();

@@ -194,7 +194,7 @@ void TvgAnimation::Start() {
     time_ = 0;
     duration_ = 0.00001f;
     enabled_ = false;
-    OnFinish(this);  // last: the handler may free the animation
+    RunHandler(OnFinish, this);  // last: the handler may free the animation
     return;
   }
   delayTime_ = delay_;
@@ -212,7 +212,7 @@ void TvgAnimation::Stop() {
   ProcessAnimation();
   running_ = false;
   enabled_ = false;
-  OnFinish(this);
+  RunHandler(OnFinish, this);
 }
 
 void TvgAnimation::StopAtCurrent() {
@@ -220,7 +220,7 @@ void TvgAnimation::StopAtCurrent() {
   if (vgAniThread() != nullptr) vgAniThread()->Remove(this);
   running_ = false;
   enabled_ = false;
-  OnFinish(this);
+  RunHandler(OnFinish, this);
 }
 
 void TvgAnimation::StartTrigger(TvgObject* instance, const std::string& trigger) {
@@ -268,9 +268,9 @@ void TvgAnimation::Tick(float delta, float now) {
     }
   }
   ProcessAnimation();
-  OnProcess(this);
+  RunHandler(OnProcess, this);
   if (GetScene() != nullptr && !running_) {
     if (vgAniThread() != nullptr) vgAniThread()->Remove(this);
-    OnFinish(this);  // last: the handler may free the animation
+    RunHandler(OnFinish, this);  // last: the handler may free the animation
   }
 }

@@ -148,7 +148,7 @@ void TvgControl::ApplyResource() {
   ApplyStyle();
   if (suspend) scene->SetDisableUpdate(savedDisable);
   UpdateEffects();
-  OnApplyResource(this);
+  RunHandler(OnApplyResource, this);
 }
 
 void TvgControl::ApplyStyle() {

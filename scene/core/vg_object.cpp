@@ -413,6 +413,7 @@ void TvgObject::StartTriggerAnimation(TvgObject* instance, const std::string& tr
 }
 
 void TvgObject::StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) {
+  const TComponentFrame code(this);  // the waits' loops: a form released meanwhile waits for them
   StopTriggerAnimation(instance);
   for (size_t i = 0; i < children_.size(); ++i) {
     TvgObject* child = children_[i];
@@ -487,6 +488,7 @@ void TvgObject::AnimateFloat(const std::string& propertyName, float newValue, fl
 
 void TvgObject::AnimateFloatWait(const std::string& propertyName, float newValue, float duration,
                                  TvgAnimationType animationType, TvgInterpolationType interpolation) {
+  const TComponentFrame code(this);  // the wait's loop, as in StartTriggerAnimationWait
   TvgAnimation* animation =
       CreateFloatAnimation(this, propertyName, newValue, duration, animationType, interpolation);
   if (animation == nullptr) return;

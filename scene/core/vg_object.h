@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "classlib/Classes.h"
@@ -92,6 +93,19 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   // Re-applies styles below this object (controls fetch theirs again).
   virtual void UpdateStyle();
 
+  // --- Handlers of the program
+  // Calls `handler` with `args` (the sender first) as code of this object (a TComponentFrame of
+  // it), so that a form released, or closed with caFree, in the handler is not freed under the
+  // setter or method that fired it, also when the handler runs a message loop or the form sits
+  // in a host's window. Every scene object fires the program's handlers through here.
+  // Unassigned: answers R's default and marks nothing. The handler may free this object.
+  template <typename R, typename... Args, typename... Given>
+  R RunHandler(const TMethod<R(Args...)>& handler, Given&&... args) {
+    if (!handler.Assigned()) return R();
+    const TComponentFrame code(this);
+    return handler(std::forward<Given>(args)...);
+  }
+
   // --- Streaming flag
   bool GetStored() const { return stored_; }
   // Sets the flag on this object and every descendant.
@@ -136,6 +150,11 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   // --- Component streaming hooks
   void GetChildren(const TGetChildProc& proc, TComponent* root) override;
   TComponent* GetParentComponent() const override;
+  // A root object's code counts as its scene control's, and through it as the code of the form
+  // the scene is placed on, also when nothing owns the scene; nullptr below the root.
+  TComponent* GetCodeOwner() const override {
+    return parent_ == nullptr && scene_ != nullptr ? scene_->GetSceneControl() : nullptr;
+  }
   bool HasParent() const override { return true; }
   void SetParentComponent(TComponent* parent) override;
 

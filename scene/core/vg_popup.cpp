@@ -283,7 +283,7 @@ void TvgPopup::ClosePopup() {
     }
     savedParent_ = nullptr;
     closing_ = false;
-    OnClosePopup(this);
+    RunHandler(OnClosePopup, this);
     return;
   }
   IvgScene* scene = GetScene();
@@ -306,7 +306,7 @@ void TvgPopup::ClosePopup() {
   savedParent_ = nullptr;
   savedFocused_ = nullptr;
   closing_ = false;
-  OnClosePopup(this);
+  RunHandler(OnClosePopup, this);
 }
 
 void TvgPopup::SetModalResult(int32_t value) {

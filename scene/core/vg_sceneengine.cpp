@@ -367,7 +367,7 @@ void TvgSceneEngine::PaintRoots() {
       v->PaintChildren();
       if (v->OnPaint) {
         c->SetMatrix(v->GetAbsoluteMatrix());
-        v->OnPaint(v, c, v->GetLocalRect());
+        v->RunHandler(v->OnPaint, v, c, v->GetLocalRect());
       }
       break;
     }

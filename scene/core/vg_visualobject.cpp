@@ -1258,7 +1258,7 @@ void TvgVisualObject::PaintChild(TvgVisualObject* c, const TPaintPass& pass) {
       canvas->IntersectClipRect(c->GetClipRect());
     }
     if (c->OnBeforePaint) {
-      c->OnBeforePaint(c, canvas, c->GetLocalRect());
+      c->RunHandler(c->OnBeforePaint, c, canvas, c->GetLocalRect());
       canvas->SetMatrix(c->GetAbsoluteMatrix());
     }
     c->Paint();
@@ -1267,7 +1267,7 @@ void TvgVisualObject::PaintChild(TvgVisualObject* c, const TPaintPass& pass) {
     c->PaintChildren();
     if (c->OnPaint) {
       canvas->SetMatrix(c->GetAbsoluteMatrix());
-      c->OnPaint(c, canvas, c->GetLocalRect());
+      c->RunHandler(c->OnPaint, c, canvas, c->GetLocalRect());
     }
   }
   c->AfterPaint();
@@ -1491,9 +1491,9 @@ void TvgVisualObject::FireTrigger(const std::string& trigger) {
   ApplyTriggerEffect(this, trigger);
 }
 
-void TvgVisualObject::Click() { OnClick(this); }
+void TvgVisualObject::Click() { RunHandler(OnClick, this); }
 
-void TvgVisualObject::DblClick() { OnDblClick(this); }
+void TvgVisualObject::DblClick() { RunHandler(OnDblClick, this); }
 
 void TvgVisualObject::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
   IvgScene* scene = GetScene();
@@ -1502,7 +1502,7 @@ void TvgVisualObject::MouseDown(TMouseButton button, TShiftState shift, float x,
   } else if (canFocused_ && !isFocused_ && (scene == nullptr || scene->GetFocused() != this)) {
     SetFocus();
   }
-  OnMouseDown(this, button, shift, x, y);
+  RunHandler(OnMouseDown, this, button, shift, x, y);
   if (button == mbRight) {
     const TvgPoint abs = LocalToAbsolute(vgPoint(x, y));
     ContextMenu(scene != nullptr ? scene->LocalToScreen(abs) : abs);
@@ -1518,12 +1518,12 @@ void TvgVisualObject::MouseDown(TMouseButton button, TShiftState shift, float x,
 }
 
 void TvgVisualObject::MouseMove(TShiftState shift, float x, float y, float dx, float dy) {
-  OnMouseMove(this, shift, x, y, dx, dy);
+  RunHandler(OnMouseMove, this, shift, x, y, dx, dy);
 }
 
 void TvgVisualObject::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
   ReleaseCapture();
-  OnMouseUp(this, button, shift, x, y);
+  RunHandler(OnMouseUp, this, button, shift, x, y);
   if (pressed_ && !doubleClick_ && vgPtInRect(vgPoint(x, y), GetLocalRect())) {
     pressed_ = false;
     Click();
@@ -1534,7 +1534,7 @@ void TvgVisualObject::MouseUp(TMouseButton button, TShiftState shift, float x, f
 
 void TvgVisualObject::MouseWheel(TShiftState shift, int32_t wheelDelta, bool& handled) {
   const TvgPoint pos = GetScene() != nullptr ? GetScene()->GetMousePos() : TvgPoint();
-  OnMouseWheel(this, shift, wheelDelta, handled, pos);
+  RunHandler(OnMouseWheel, this, shift, wheelDelta, handled, pos);
 }
 
 void TvgVisualObject::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shift) {
@@ -1543,10 +1543,10 @@ void TvgVisualObject::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shif
     ContextMenu(GetScene() != nullptr ? GetScene()->LocalToScreen(abs) : abs);
     return;
   }
-  OnKeyDown(this, key, keyChar, shift);
+  RunHandler(OnKeyDown, this, key, keyChar, shift);
 }
 
-void TvgVisualObject::KeyUp(uint16_t& key, WideChar& keyChar, TShiftState shift) { OnKeyUp(this, key, keyChar, shift); }
+void TvgVisualObject::KeyUp(uint16_t& key, WideChar& keyChar, TShiftState shift) { RunHandler(OnKeyUp, this, key, keyChar, shift); }
 
 void TvgVisualObject::DialogKey(uint16_t& key, TShiftState shift) {
   for (size_t i = 0; i < Children().size() && key != 0; ++i) {
@@ -1560,13 +1560,13 @@ void TvgVisualObject::DialogKey(uint16_t& key, TShiftState shift) {
 void TvgVisualObject::MouseEnter() {
   isMouseOver_ = true;
   FireTrigger("IsMouseOver");
-  OnMouseEnter(this);
+  RunHandler(OnMouseEnter, this);
 }
 
 void TvgVisualObject::MouseLeave() {
   isMouseOver_ = false;
   FireTrigger("IsMouseOver");
-  OnMouseLeave(this);
+  RunHandler(OnMouseLeave, this);
 }
 
 void TvgVisualObject::ContextMenu(const TvgPoint& screenPoint) {
@@ -1591,30 +1591,30 @@ void TvgVisualObject::DragEnter(const TvgDragObject& data, const TvgPoint& point
   isDragOver_ = true;
   Repaint();
   FireTrigger("IsDragOver");
-  OnDragEnter(this, data, point);
+  RunHandler(OnDragEnter, this, data, point);
 }
 
 void TvgVisualObject::DragOver(const TvgDragObject& data, const TvgPoint& point, bool& accept) {
-  OnDragOver(this, data, point, accept);
+  RunHandler(OnDragOver, this, data, point, accept);
 }
 
 void TvgVisualObject::DragDrop(const TvgDragObject& data, const TvgPoint& point) {
   isDragOver_ = false;
   Repaint();
   FireTrigger("IsDragOver");
-  OnDragDrop(this, data, point);
+  RunHandler(OnDragDrop, this, data, point);
 }
 
 void TvgVisualObject::DragLeave() {
   isDragOver_ = false;
   Repaint();
   FireTrigger("IsDragOver");
-  OnDragLeave(this);
+  RunHandler(OnDragLeave, this);
 }
 
 void TvgVisualObject::DragEnd() {
   if (dragMode_ == vgDragAutomatic) MouseUp(mbLeft, TShiftState(), 65535, 65535);
-  OnDragEnd(this);
+  RunHandler(OnDragEnd, this);
 }
 
 TvgVisualObject* TvgVisualObject::FindTarget(const TvgPoint& p, const TvgDragObject& data) {
@@ -1659,7 +1659,7 @@ void TvgVisualObject::BeginAutoDrag() {
 void TvgVisualObject::SetFocus() {
   if (!canFocused_) return;
   bool allow = true;
-  OnCanFocused(this, allow);
+  RunHandler(OnCanFocused, this, allow);
   if (!allow) return;
   if (GetScene() != nullptr) GetScene()->SetFocused(this);
 }
@@ -1672,7 +1672,7 @@ void TvgVisualObject::EnterFocus() {
   isFocused_ = true;
   RecalcUpdateRect();
   Repaint();
-  OnEnterFocus(this);
+  RunHandler(OnEnterFocus, this);
   if (!disableFocusEffect_ && !vgDisableFocusEffects()) FireTrigger("IsFocused");
 }
 
@@ -1681,7 +1681,7 @@ void TvgVisualObject::KillFocus() {
   Repaint();
   isFocused_ = false;
   RecalcUpdateRect();
-  OnKillFocus(this);
+  RunHandler(OnKillFocus, this);
   if (!disableFocusEffect_ && !vgDisableFocusEffects()) FireTrigger("IsFocused");
 }
 

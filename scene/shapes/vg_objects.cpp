@@ -799,7 +799,7 @@ void TvgImage::Paint() {
 
 void TvgPaintBox::Paint() {
   inherited::Paint();
-  if (OnPaint) OnPaint(this, GetCanvas());
+  RunHandler(OnPaint, this, GetCanvas());
 }
 
 // --- Paths

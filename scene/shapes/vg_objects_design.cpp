@@ -154,7 +154,7 @@ void TvgSelection::MouseMove(TShiftState shift, float x, float y, float dx, floa
       if (py + GetHeight() > parent->GetHeight()) py = parent->GetHeight() - GetHeight();
     }
     pos->SetPoint(vgPoint(px, py));
-    if (OnTrack) OnTrack(this);
+    RunHandler(OnTrack, this);
     return;
   }
   TvgPoint p = LocalToAbsolute(movePos_);
@@ -243,14 +243,14 @@ void TvgSelection::DragGrip(Grip grip, const TvgPoint& p) {
       }
       break;
   }
-  if (OnTrack) OnTrack(this);
+  RunHandler(OnTrack, this);
   Repaint();
 }
 
 void TvgSelection::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
   inherited::MouseUp(button, shift, x, y);
   const bool dragging = move_ || leftTop_ || leftBottom_ || rightTop_ || rightBottom_;
-  if (dragging && OnChange) OnChange(this);
+  if (dragging) RunHandler(OnChange, this);
   move_ = leftTop_ = leftBottom_ = rightTop_ = rightBottom_ = false;
 }
 
@@ -348,12 +348,12 @@ void TvgSelectionPoint::MouseMove(TShiftState shift, float x, float y, float dx,
   }
   GetPosition()->SetX(p.X);
   GetPosition()->SetY(p.Y);
-  if (OnTrack) OnTrack(this);
+  RunHandler(OnTrack, this);
 }
 
 void TvgSelectionPoint::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
   inherited::MouseUp(button, shift, x, y);
-  if (pressed_ && OnChange) OnChange(this);
+  if (pressed_) RunHandler(OnChange, this);
   pressed_ = false;
 }
 

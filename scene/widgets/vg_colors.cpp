@@ -290,7 +290,7 @@ void TvgColorQuad::PushColor() {
 
 void TvgColorQuad::Changed(bool repaint) {
   PushColor();
-  OnChange(this);
+  RunHandler(OnChange, this);
   if (repaint) Repaint();
 }
 
@@ -496,13 +496,13 @@ void TvgGradientEdit::SetColorPicker(TvgColorPicker* value) {
 
 void TvgGradientEdit::SetCurrentPoint(int32_t value) {
   if (!vgSetChanged(currentPoint_, value)) return;
-  OnSelectPoint(this);
+  RunHandler(OnSelectPoint, this);
   if (colorPicker_ != nullptr && value >= 0 && value < gradient_->GetPoints()->Count())
     colorPicker_->SetColor(gradient_->GetPoints()->Point(value)->GetIntColor());
 }
 
 void TvgGradientEdit::DoChanged(TObject*) {
-  OnChange(this);
+  RunHandler(OnChange, this);
   UpdateColorPicker();
 }
 
@@ -526,7 +526,7 @@ void TvgGradientEdit::MouseDown(TMouseButton button, TShiftState shift, float x,
   for (int32_t i = 0; i < points->Count(); ++i) {
     if (!vgPtInRect(vgPoint(x, y), GetPointRect(i))) continue;
     SetCurrentPoint(i);
-    OnSelectPoint(this);
+    RunHandler(OnSelectPoint, this);
     moving_ = true;
     Repaint();
     return;
@@ -737,7 +737,7 @@ void TvgColorPanel::DoHueChange(TObject*) { quad_->SetHue(hueBar_->GetValue()); 
 
 void TvgColorPanel::DoQuadChange(TObject*) {
   if (colorBox_ != nullptr) colorBox_->SetColor(vgStrToColor(GetColor()));
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 // --- Combo colour box
@@ -800,7 +800,7 @@ void TvgComboColorBox::FreeStyle() {
 void TvgComboColorBox::DoColorChanged(TObject*) {
   textBox_->SetText(Utf8ToWide(GetColor()));
   Repaint();
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgComboColorBox::DoTextChanged(TObject*) {

@@ -123,7 +123,7 @@ void TvgHeaderItem::RightGripMove(TObject*, TShiftState, float x, float y, float
   float newSize = AbsoluteToLocal(rightGrip_->LocalToAbsolute(vgPoint(x, y))).X;
   if (newSize < 0) newSize = 0;
   TvgHeader* header = Header();
-  if (header != nullptr) header->OnResizeItem(this, newSize);
+  if (header != nullptr) header->RunHandler(header->OnResizeItem, this, newSize);
   SetWidth(newSize);
   if (header != nullptr) header->Realign();
 }
@@ -158,7 +158,7 @@ void TvgHeaderItem::DragDrop(const TvgDragObject& data, const TvgPoint& point) {
   const int32_t newIndex = GetIndex();
   const int32_t oldIndex = dragged->GetIndex();
   dragged->SetIndex(newIndex);
-  header->OnRealignItem(dragged, oldIndex, newIndex);
+  header->RunHandler(header->OnRealignItem, dragged, oldIndex, newIndex);
   header->Realign();
 }
 
@@ -1044,10 +1044,10 @@ void TvgCustomGrid::PaintLines(TObject*, TvgCanvas* canvas, const TvgRect& rect)
 
 void TvgGrid::GetValue(int32_t col, int32_t row, Variant& value) {
   value = Variant();
-  OnGetValue(this, col, row, value);
+  RunHandler(OnGetValue, this, col, row, value);
 }
 
-void TvgGrid::SetValue(int32_t col, int32_t row, const Variant& value) { OnSetValue(this, col, row, value); }
+void TvgGrid::SetValue(int32_t col, int32_t row, const Variant& value) { RunHandler(OnSetValue, this, col, row, value); }
 
 TvgStringGrid::TvgStringGrid(TComponent* owner) : TvgCustomGrid(owner) { SetResource("gridstyle"); }
 

@@ -173,7 +173,7 @@ void TvgListBoxItem::CheckChanged(TObject*) {
   if (list == nullptr) return;
   list->SetFocus();
   list->SetItemIndex(GetIndex());
-  list->OnChangeCheck(this);
+  list->RunHandler(list->OnChangeCheck, this);
 }
 
 void TvgListBoxItem::SetIsChecked(bool value) {
@@ -761,7 +761,7 @@ int32_t TvgListBox::IndexStartingWith(WideChar c) const {
 }
 
 int TvgListBox::CompareItems(TvgListBoxItem* a, TvgListBoxItem* b) {
-  if (OnCompare) return OnCompare(a, b);
+  if (OnCompare) return RunHandler(OnCompare, a, b);
   return vgWideCompareText(a->GetSortText(), b->GetSortText());
 }
 
@@ -812,7 +812,7 @@ void TvgListBox::MoveSelection(int32_t value, bool show) {
   SelectionMoved();
   if (GetUpdateCounter() == 0 && !quietIndex_) {
     if (!BoundControls().empty()) UpdateBindings();
-    OnChange(item);
+    RunHandler(OnChange, item);
   }
   if (show) UpdateSelection();
 }
@@ -1697,7 +1697,7 @@ void TvgListBox::MouseDown(TMouseButton button, TShiftState shift, float x, floa
   } else {
     SetItemIndex(item->GetIndex());
   }
-  item->OnClick(item);
+  item->RunHandler(item->OnClick, item);
   mouseSelecting_ = true;
 }
 

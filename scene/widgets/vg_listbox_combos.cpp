@@ -167,7 +167,7 @@ void TvgComboBox::SetItemIndex(int32_t value) {
   if (listBox_ == nullptr) return;
   listBox_->SetItemIndex(value);
   if (!BoundControls().empty()) UpdateBindings();
-  OnChange(this);
+  RunHandler(OnChange, this);
   if (TvgObject* style = GetStyleObject(); style != nullptr && style->IsVisual()) style->Visual()->UpdateEffects();
   Repaint();
 }

@@ -205,7 +205,7 @@ void TvgMemo::SetText(const WideString& value) {
     Repaint();
   }
   // An edit repaints only the lines it changed (EditDone).
-  if (!IsLoading()) OnChangeTracking(this);
+  if (!IsLoading()) RunHandler(OnChangeTracking, this);
   needChange_ = true;
 }
 
@@ -247,7 +247,7 @@ void TvgMemo::EditText(size_t offset, size_t count, const WideString& inserted) 
   if (caseOfText_ == charCase_) ConvertCase(text_, offset, inserted.size(), charCase_);
   else ConvertCase(text_, 0, text_.size(), charCase_);
   caseOfText_ = charCase_;
-  if (!IsLoading()) OnChangeTracking(this);
+  if (!IsLoading()) RunHandler(OnChangeTracking, this);
   needChange_ = true;
 }
 

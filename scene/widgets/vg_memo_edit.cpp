@@ -294,7 +294,7 @@ void TvgMemo::KillFocus() {
 void TvgMemo::Change() {
   if (!needChange_) return;
   if (!BoundControls().empty()) UpdateBindings();
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 // --- Keys

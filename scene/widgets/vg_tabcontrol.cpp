@@ -197,7 +197,7 @@ void TvgTabControl::SetItemIndex(int32_t value) {
   itemIndex_ = value;
   Realign();
   if (TvgTabItem* item = ItemOfIndex(itemIndex_)) item->SetIsSelected(true);
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgTabControl::SetItemHeight(float value) {

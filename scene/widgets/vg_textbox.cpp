@@ -104,7 +104,7 @@ TvgRect TvgCustomTextBox::GetContentRect() {
 void TvgCustomTextBox::SetText(const WideString& value) {
   if (!vgSetChanged(text_, value)) return;
   if (caretPosition_ > static_cast<int32_t>(text_.size())) SetCaretPosition(static_cast<int32_t>(text_.size()));
-  if (!IsLoading()) OnChangeTracking(this);
+  if (!IsLoading()) RunHandler(OnChangeTracking, this);
   needChange_ = true;
   Repaint();
 }
@@ -121,7 +121,7 @@ void TvgCustomTextBox::FontChanged(TObject*) { Repaint(); }
 void TvgCustomTextBox::Change() {
   if (!needChange_) return;
   if (!BoundControls().empty()) UpdateBindings();
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgCustomTextBox::SetTextAlign(TvgTextAlign value) {
@@ -377,7 +377,7 @@ void TvgCustomTextBox::DeleteAtCaret(bool backwards) {
     copy.erase(static_cast<size_t>(caretPosition_), static_cast<size_t>(to - caretPosition_));
     SetText(copy);
   }
-  OnTyping(this);
+  RunHandler(OnTyping, this);
 }
 
 void TvgCustomTextBox::CopyToClipboard() {
@@ -438,7 +438,7 @@ void TvgCustomTextBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shi
         CopyToClipboard();
       } else if (IsExactly(shift, ssShift)) {
         PasteFromClipboard();
-        OnTyping(this);
+        RunHandler(OnTyping, this);
       }
       break;
     default:
@@ -457,7 +457,7 @@ void TvgCustomTextBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shi
         break;
       case u'v': case u'V':
         PasteFromClipboard();
-        OnTyping(this);
+        RunHandler(OnTyping, this);
         keyChar = 0;
         break;
       case u'x': case u'X':
@@ -479,7 +479,7 @@ void TvgCustomTextBox::KeyDown(uint16_t& key, WideChar& keyChar, TShiftState shi
   // Ctrl+Backspace sends the DEL character: a control character, never typed.
   if (keyChar >= 32 && keyChar != 127 && !readOnly_) {
     InsertText(WideString(1, keyChar));
-    OnTyping(this);
+    RunHandler(OnTyping, this);
     keyChar = 0;
   }
   if (TvgObject* style = GetStyleObject(); style != nullptr && style->IsVisual()) style->Visual()->UpdateEffects();

@@ -129,7 +129,7 @@ class TvgCustomTextBox : public TvgControl, public IvgImeCaret {
 
  private:
   void FontChangedHandler(TObject* sender) { FontChanged(sender); }
-  void TypingDone() { OnTyping(this); }
+  void TypingDone() { RunHandler(OnTyping, this); }
   // The width of Text[from, to) (0-based units); password dots when Password.
   float RangeWidth(int32_t from, int32_t to);
   void DeleteAtCaret(bool backwards);

@@ -195,7 +195,7 @@ void TvgComboTrackBar::TrackChanged(TObject*) {
   const std::string text = vgFloatToStr(trackBar_->GetValue());
   SetText(WideString(text.begin(), text.end()));
   SelectAll();
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgComboTrackBar::Change() {

@@ -172,7 +172,7 @@ void TvgTreeViewItem::CheckChanged(TObject*) {
   isChecked_ = checkBox_->GetIsChecked();
   if (TvgTreeView* tree = TreeView()) {
     tree->SetSelected(this);
-    tree->OnChangeCheck(this);
+    tree->RunHandler(tree->OnChangeCheck, this);
   }
 }
 
@@ -373,7 +373,7 @@ void TvgTreeView::SetAllowDrag(bool value) {
 // --- Layout
 
 int TvgTreeView::CompareItems(TvgTreeViewItem* a, TvgTreeViewItem* b) {
-  if (OnCompare) return OnCompare(a, b);
+  if (OnCompare) return RunHandler(OnCompare, a, b);
   return vgWideCompareText(a->GetText(), b->GetText());
 }
 
@@ -509,7 +509,7 @@ void TvgTreeView::SetSelected(TvgTreeViewItem* item) {
     ScrollIntoView(item);
     item->SetIsSelected(true);
   }
-  OnChange(this);
+  RunHandler(OnChange, this);
 }
 
 void TvgTreeView::SelectRange(TvgTreeViewItem* a, TvgTreeViewItem* b) {
@@ -615,11 +615,11 @@ void TvgTreeView::DragDrop(const TvgDragObject& data, const TvgPoint& point) {
   auto* draggedItem = dynamic_cast<TvgTreeViewItem*>(data.Source);
   if (target != nullptr && draggedItem != nullptr && draggedItem->Contains(target)) return;
   if (target != nullptr) {
-    OnDragChange(data.Source, target);
+    RunHandler(OnDragChange, data.Source, target);
     target->SetIsExpanded(true);
     if (dragged != nullptr && dragged != target) dragged->SetParent(target);
   } else {
-    OnDragChange(data.Source, nullptr);
+    RunHandler(OnDragChange, data.Source, nullptr);
     // Never an object that holds the tree itself.
     bool holdsTree = false;
     for (TvgObject* p = this; p != nullptr && !holdsTree; p = p->GetParent()) holdsTree = p == dragged;
