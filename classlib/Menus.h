@@ -137,6 +137,8 @@ class TPopupMenu : public TMenu {
   bool GetAutoPopup() const { return autoPopup_; }
   void SetAutoPopup(bool value) { autoPopup_ = value; }
   void Notification(TComponent* component, TOperation operation) override;
+  // A menu of no one's counts as code of what it was opened for.
+  TComponent* GetCodeOwner() const override;
 
   TNotifyEvent OnPopup;
 

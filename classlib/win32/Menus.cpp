@@ -223,7 +223,12 @@ void TPopupMenu::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component == popupComponent_) popupComponent_ = nullptr;
 }
 
+TComponent* TPopupMenu::GetCodeOwner() const { return popupComponent_; }
+
 void TPopupMenu::Popup(int32_t x, int32_t y) {
+  // The menu's loop, and the item clicked after it, are code of the menu (GetCodeOwner): a form
+  // released meanwhile waits for them.
+  const TComponentFrame frame(this);
   OnPopup(this);
   HMENU menu = BuildMenu();
   if (GetMenuItemCount(menu) <= 0) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FailAfter.h"
+#include "classlib/Menus.h"
 #include "classlib/MemoryManager.h"
 #include "plugin/ProcessCounts.h"
 #include "scene/controls/DefaultStyleSupport.h"
@@ -674,6 +675,17 @@ TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) 
          for (const char16_t* s : {u"one", u"two"}) box->GetItems()->Add(s);
          SetTimer(nullptr, 0, 50, &EndMenuNow);
          box->Click();
+       }},
+      {"the context menu of a button opened by the program, after the release in OnClick",
+       [](TReleasingForm& r) {
+         auto* button = r.AddReleasing<TvgButton>(&TvgButton::OnClick, 80, 30, false);
+         const std::unique_ptr<TPopupMenu> menu(new TPopupMenu(nullptr));  // no form's: the button's
+         menu->GetItems()->Add(new TMenuItem(menu.get()));
+         menu->GetItems()->GetItem(0)->SetCaption("one");
+         button->SetPopupMenu(menu.get());
+         button->Click();
+         SetTimer(nullptr, 0, 50, &EndMenuNow);
+         button->ContextMenu(vgPoint(30, 30));
        }},
       {"the release in OnChange of a string combo's ItemIndex set by the program, the form in a host window",
        &SetStringComboItemByProgram, true, true},
