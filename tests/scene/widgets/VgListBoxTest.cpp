@@ -13,6 +13,7 @@
 
 #include "WidgetsTestSupport.h"
 #include "scene/controls/vg_layouts.h"
+#include "scene/shapes/vg_animations.h"
 #include "scene/core/vg_registry.h"
 #include "scene/widgets/vg_listbox.h"
 #include "scene/widgets/vg_memo.h"
@@ -499,12 +500,16 @@ struct TLinesCombo {
     std::vector<TvgRect> markers;
     bool operator==(const TView&) const = default;
   };
-  // As it stands, closed: read through a list pointer kept from the start.
+  // As it stands, closed: read through a list pointer kept from the start, each item's place as
+  // any object of the scene reads another's.
   TView Read() const {
     TView view;
     for (int32_t i = 0; i < list->Count(); ++i) {
-      TvgListBoxItem* item = list->ItemByIndex(i);
-      if (item != nullptr) view.items.emplace_back(item->GetText(), item->GetParentedRect(), item->GetIsSelected());
+      TvgVisualObject* item = list->ItemByIndex(i);
+      if (item == nullptr) continue;
+      const TvgPoint p = item->GetPosition()->GetPoint();
+      const TvgRect r = vgRect(p.X, p.Y, p.X + item->GetWidth(), p.Y + item->GetHeight());
+      view.items.emplace_back(list->ItemByIndex(i)->GetText(), r, list->ItemByIndex(i)->GetIsSelected());
     }
     view.index = list->GetItemIndex();
     view.content = list->GetContent()->GetParentedRect();
@@ -1036,6 +1041,83 @@ TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
       last->GetPosition()->OnChange = placings.original;
       delete fresh.box;
       delete combo.box;
+    }
+  }
+}
+
+// A change to the lines of a list whose rows stand alike leaves the later rows to take their
+// places when they are asked: every reader and writer of a row's place meets it where a row
+// placed at the change stands (a twin list whose rows were all read at once), in a shown string
+// list box and in the closed combos' lists: read through the visual object, through a part of
+// its style, by a path animation started on it, given the place it had before the change, and
+// read inside an update of the list holding a change of the lines.
+TEST_F(ListBoxTest, ARowOwedItsPlaceIsReadAndMovedWhereAPlacedRowStands) {
+  constexpr int32_t kRow = 30;
+  using TReader = std::function<std::vector<float>(TLinesCombo&, TvgVisualObject* row, const TvgPoint& before)>;
+  const auto point = [](const TvgPoint& p) { return std::vector<float>{p.X, p.Y}; };
+  const std::vector<std::pair<const char*, TReader>> readers = {
+      {"place and matrix read through the visual object",
+       [](TLinesCombo&, TvgVisualObject* row, const TvgPoint&) {
+         return std::vector<float>{row->GetPosition()->GetX(), row->GetPosition()->GetY(), row->GetLocalMatrix().m31,
+                                   row->GetLocalMatrix().m32};
+       }},
+      {"a part's place in the list",
+       [point](TLinesCombo& c, TvgVisualObject* row, const TvgPoint&) {
+         TvgVisualObject* part = row->GetChildrenCount() > 0 ? row->GetChild(0)->Visual() : nullptr;
+         return part != nullptr ? point(c.list->AbsoluteToLocal(part->LocalToAbsolute(vgPoint(0, 0)))) : std::vector<float>{};
+       }},
+      {"a path animation started on it",
+       [point](TLinesCombo&, TvgVisualObject* row, const TvgPoint&) {
+         auto* path = new TvgPathAnimation(nullptr);
+         path->GetPath()->MoveTo(vgPoint(0, 0));
+         path->GetPath()->LineTo(vgPoint(10, 0));
+         path->SetParent(row);
+         path->Start();
+         path->ProcessAnimation();
+         return point(static_cast<TvgListBoxItem*>(row)->GetPosition()->GetPoint());
+       }},
+      {"given the place it had before the change",
+       [point](TLinesCombo&, TvgVisualObject* row, const TvgPoint& before) {
+         row->SetBounds(before.X, before.Y, row->GetWidth(), row->GetHeight());
+         return point(static_cast<TvgListBoxItem*>(row)->GetPosition()->GetPoint());
+       }},
+      {"read inside an update holding a change",
+       [](TLinesCombo& c, TvgVisualObject*, const TvgPoint&) {
+         std::vector<float> tops;
+         c.list->BeginUpdate();
+         c.lines->Insert(0, u"held");
+         for (int32_t i = 0; i < c.list->Count(); ++i) tops.push_back(c.list->ItemByIndex(i)->GetParentedRect().Top);
+         c.list->EndUpdate();
+         return tops;
+       }},
+  };
+  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
+      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
+      [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); }};
+  for (const auto& kind : kinds) {
+    for (const auto& [name, read] : readers) {
+      std::vector<float> seen[2];
+      for (const bool placed : {false, true}) {
+        TLinesCombo c = kind(10);
+        SCOPED_TRACE(std::string(name) + ", " + c.box->ClassName());
+        for (int i = 0; i < 60; ++i) c.lines->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+        c.dropDown();
+        c.dropDown();
+        TvgListBoxItem* row = c.list->ItemByIndex(kRow);
+        row->ApplyResource();
+        const TvgPoint before = row->GetPosition()->GetPoint();
+        c.lines->Insert(0, u"front");
+        c.lines->Delete(1);
+        c.lines->Insert(0, u"front");
+        // The twin's rows all take their places now, as every row of a plain list did.
+        if (placed)
+          for (int32_t i = 0; i < c.list->Count(); ++i) c.list->ItemByIndex(i)->GetParentedRect();
+        seen[placed] = read(c, row, before);
+        EXPECT_FALSE(seen[placed].empty());
+        delete c.box;
+      }
+      EXPECT_EQ(seen[0], seen[1]) << name;
     }
   }
 }
