@@ -13,8 +13,8 @@
 
 #include "WidgetsTestSupport.h"
 #include "scene/controls/vg_layouts.h"
-#include "scene/shapes/vg_animations.h"
 #include "scene/core/vg_registry.h"
+#include "scene/shapes/vg_animations.h"
 #include "scene/widgets/vg_listbox.h"
 #include "scene/widgets/vg_memo.h"
 #include "scene/widgets/vg_textbox.h"
@@ -40,8 +40,12 @@ std::vector<std::u16string> StyledTexts(TvgListBox* list) {
   return texts;
 }
 
+struct TLinesCombo;
+
 class ListBoxTest : public WidgetsFixture {
  protected:
+  // The string list box and the two combos, each made at `y`.
+  std::vector<std::function<TLinesCombo(float y)>> LineLists();
   // A list with items "item 0" .. of the given heights (19 when none given).
   template <typename L = TvgListBox>
   L* List(int count, float width = 100, float height = 100) {
@@ -539,6 +543,12 @@ TLinesCombo LinesCombo(Box* box) {
 TLinesCombo LinesList(TvgStringListBox* list) {
   list->ApplyResource();
   return {list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
+}
+
+std::vector<std::function<TLinesCombo(float y)>> ListBoxTest::LineLists() {
+  return {[this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); },
+          [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+          [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
 }
 
 // Each kind of change to the Items of both combos, their drop-down open and closed: the list
@@ -1091,11 +1101,7 @@ TEST_F(ListBoxTest, ARowOwedItsPlaceIsReadAndMovedWhereAPlacedRowStands) {
          return tops;
        }},
   };
-  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
-      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
-      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); },
-      [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); }};
-  for (const auto& kind : kinds) {
+  for (const auto& kind : LineLists()) {
     for (const auto& [name, read] : readers) {
       std::vector<float> seen[2];
       for (const bool placed : {false, true}) {
@@ -1191,11 +1197,7 @@ TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
     }
   };
   collect(TvgListBoxItem::StaticClassInfo(), "");
-  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
-      [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); },
-      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
-      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
-  for (const auto& make : kinds) {
+  for (const auto& make : LineLists()) {
     for (const auto& [name, change] : changes) {
       TLinesCombo combo = make(10), fresh = make(130);
       SCOPED_TRACE(name + ", " + combo.box->ClassName());
