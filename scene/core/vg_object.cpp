@@ -177,6 +177,7 @@ void TvgObject::AddObject(TvgObject* child) {
     // A style a control inserts while painting into a bitmap paints in that same pass.
     if (self->inPaintTo_) vchild->SetInPaintToTree(true);
     vchild->InheritUpdatingTree(self->updating_);
+    vchild->InheritPlaceOnDemand(self->underPlaceOnDemand_);
     vchild->RecalcAbsolute();
     vchild->RecalcOpacity();
     vchild->RecalcEnabled();
@@ -219,6 +220,7 @@ void TvgObject::RemoveObject(TvgObject* child) {
   TvgVisualObject* vchild = child->visual_;
   if (self != nullptr && vchild != nullptr) {
     vchild->InheritUpdatingTree(0);
+    vchild->InheritPlaceOnDemand(false);
     auto& tabs = self->tabList_;
     if (const size_t tab = TvgVisualObject::TabIndexOf(tabs, vchild); tab < tabs.size())
       tabs.erase(tabs.begin() + static_cast<std::ptrdiff_t>(tab));

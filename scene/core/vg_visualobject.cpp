@@ -278,6 +278,7 @@ void TvgVisualObject::ChildrenMoved() {
 }
 
 TvgMatrix TvgVisualObject::GetAbsoluteMatrix() {
+  AskPlace();
   if (!absMatrixStale_) return absMatrix_;
   TvgObject* parent = GetParent();
   if (parent != nullptr && parent->IsVisual()) {
@@ -288,6 +289,31 @@ TvgMatrix TvgVisualObject::GetAbsoluteMatrix() {
   }
   absMatrixStale_ = false;
   return absMatrix_;
+}
+
+void TvgVisualObject::SetPlaceOnDemand(bool value) {
+  placeOnDemand_ = value;
+  TvgObject* parent = GetParent();
+  InheritPlaceOnDemand(parent != nullptr && parent->IsVisual() && parent->Visual()->underPlaceOnDemand_);
+}
+
+void TvgVisualObject::InheritPlaceOnDemand(bool above) {
+  const bool under = placeOnDemand_ || above;
+  if (under == underPlaceOnDemand_) return;
+  underPlaceOnDemand_ = under;
+  for (TvgObject* child : Children()) {
+    if (child->IsVisual()) child->Visual()->InheritPlaceOnDemand(under);
+  }
+}
+
+void TvgVisualObject::TakeOwedPlaces() {
+  // A part's cached matrix and area follow its ancestors' places: the one owed up there is
+  // taken first, which marks them stale.
+  for (TvgVisualObject* v = this; v != nullptr && v->underPlaceOnDemand_;) {
+    if (v->placeOnDemand_) v->TakeOwedPlace();
+    TvgObject* parent = v->GetParent();
+    v = parent != nullptr && parent->IsVisual() ? parent->Visual() : nullptr;
+  }
 }
 
 void TvgVisualObject::RecalcAbsolute() {
@@ -385,6 +411,7 @@ void TvgVisualObject::SetEnabled(bool value) {
 // --- Rects
 
 TvgRect TvgVisualObject::GetParentedRect() {
+  AskPlace();
   TvgRect r = GetLocalRect();
   vgOffsetRect(r, position_->GetX(), position_->GetY());
   return r;
@@ -416,6 +443,7 @@ TvgRect TvgVisualObject::GetEffectsRect() {
 }
 
 TvgRect TvgVisualObject::GetUpdateRect() {
+  AskPlace();
   if (!updateRectStale_) return updateRect_;
   // No repaint is asked for while the rect is worked out; the count comes back also when a part
   // of it raises (the object would never repaint again).
@@ -562,6 +590,7 @@ void TvgVisualObject::SetHeight(float value) {
 }
 
 void TvgVisualObject::SetBounds(float x, float y, float width, float height) {
+  AskPlace();  // a place given later is the object's own
   Repaint();
   if (IsDesigning()) {
     if (width < 0) {

@@ -86,8 +86,15 @@ class TvgVisualObject : public TvgObject {
   void Notification(TComponent* component, TOperation operation) override;
 
   // --- Geometry
-  TvgPosition* GetPosition() const { return position_; }
-  void SetPosition(TvgPosition* value) { position_->Assign(value); }
+  // The place in the parent: a place its parent owes it (SetPlaceOnDemand) is taken first.
+  TvgPosition* GetPosition() const {
+    AskPlace();
+    return position_;
+  }
+  void SetPosition(TvgPosition* value) {
+    AskPlace();  // a place given later is the object's own
+    position_->Assign(value);
+  }
   TvgPosition* GetScale() const { return scale_; }
   void SetScale(TvgPosition* value) { scale_->Assign(value); }
   TvgPosition* GetSkew() const { return skew_; }
@@ -152,12 +159,19 @@ class TvgVisualObject : public TvgObject {
   void SetDesignHide(bool value);
   // Sets DesignHide on this object and every visual descendant, without the designer step.
   void SetDesignHideTree(bool value);
+  // Set by a parent that gives the object its place when it is asked for, rather than at each
+  // change (a list's rows, TakeOwedPlace): every read of its place, matrices or areas, and of
+  // those of everything below it, takes that place first.
+  void SetPlaceOnDemand(bool value);
   // Set by containers that lay their items out themselves: Realign then does nothing.
   bool GetDisableLayout() const { return disableLayout_; }
   void SetDisableLayout(bool value) { disableLayout_ = value; }
 
   // --- Matrices and rects
-  const TvgMatrix& GetLocalMatrix() const { return localMatrix_; }
+  const TvgMatrix& GetLocalMatrix() const {
+    AskPlace();
+    return localMatrix_;
+  }
   virtual TvgMatrix GetAbsoluteMatrix();
   virtual TvgMatrix GetChildrenMatrix() { return IdentityMatrix; }
   virtual TvgPoint GetAbsoluteScale();
@@ -349,6 +363,8 @@ class TvgVisualObject : public TvgObject {
   // Queues an area with the scene, or gathers it into the open repaint batch.
   void RequestArea(const TvgRect& area);
   TvgObject* SceneRoot();
+  // Takes the place its parent owes it, when it owes one (SetPlaceOnDemand); the base owes none.
+  virtual void TakeOwedPlace() {}
   // While an update is open over this object, notes its layout for the end of the outermost one
   // (what Realign does then) and answers true; answers false, noting nothing, outside updates.
   bool PutOffRealign();
@@ -358,6 +374,16 @@ class TvgVisualObject : public TvgObject {
   // The place of `v` in a tab list, looked for from both ends at once (a list's rows come and go
   // at either end, the newest last); the list's size when absent.
   static size_t TabIndexOf(const std::vector<TvgVisualObject*>& tabs, const TvgVisualObject* v);
+  // Reads of place and geometry: an object placed on demand, or below one, takes the places owed
+  // first (a flag test for all others).
+  void AskPlace() const {
+    if (underPlaceOnDemand_) const_cast<TvgVisualObject*>(this)->TakeOwedPlaces();
+  }
+  // This object and its ancestors placed on demand take the places owed them.
+  void TakeOwedPlaces();
+  // underPlaceOnDemand_ of this subtree taken again from `above`, the new parent's (false
+  // without one); nothing below an object whose flag stays.
+  void InheritPlaceOnDemand(bool above);
   void PaddingChanged(TObject*);
   void MarginsChanged(TObject*);
   // Position, scale, skew or rotation centre changed: PropertyChanged, then MatrixChanged.
@@ -428,6 +454,8 @@ class TvgVisualObject : public TvgObject {
   bool deferredBelow_ = false;    // a descendant's was (may stay set after it ran)
   bool inRealign_ = false;
   bool disableLayout_ = false;
+  bool placeOnDemand_ = false;       // its parent may owe it its place
+  bool underPlaceOnDemand_ = false;  // it or an ancestor is placed on demand
   bool locked_ = false;
   bool designHide_ = false;
 

@@ -13,8 +13,6 @@
 using namespace vg_widgets;
 
 KBL_PUBLISHED(TvgListBoxItem) {
-  // Read through the item: a row owed its place takes it first.
-  KBL_PROP(Position);
   KBL_PROP(Width).Default(19.0f);
   KBL_PROP(Height).Default(19.0f);
   KBL_PROP(HitTest).Default(false);
@@ -246,32 +244,6 @@ void TvgListBoxItem::TakeOwedPlace() {
   list->PlaceRow(this, GetIndex());
 }
 
-TvgMatrix TvgListBoxItem::GetAbsoluteMatrix() {
-  TakeOwedPlace();
-  return inherited::GetAbsoluteMatrix();
-}
-
-TvgRect TvgListBoxItem::GetUpdateRect() {
-  TakeOwedPlace();
-  return inherited::GetUpdateRect();
-}
-
-TvgRect TvgListBoxItem::GetParentedRect() {
-  TakeOwedPlace();
-  return inherited::GetParentedRect();
-}
-
-TvgVisualObject* TvgListBoxItem::ObjectByPoint(float x, float y) {
-  // Before its parts are asked: they take their places from the item's.
-  TakeOwedPlace();
-  return inherited::ObjectByPoint(x, y);
-}
-
-TvgPosition* TvgListBoxItem::GetPosition() const {
-  const_cast<TvgListBoxItem*>(this)->TakeOwedPlace();
-  return inherited::GetPosition();
-}
-
 // --- Lines that lists are made from
 
 template <typename Change>
@@ -465,7 +437,10 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
-    if (item->lineList_ == this) item->lineList_ = nullptr;
+    if (item->lineList_ == this) {
+      item->lineList_ = nullptr;
+      item->SetPlaceOnDemand(false);
+    }
     if (dragItem_ == item) dragItem_ = nullptr;
   }
   // Inside an update the layout waits for the end of the outermost one.
@@ -634,9 +609,9 @@ TvgRect TvgListBox::GetContentBounds() {
       if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
     }
     TLayoutPass pass(this, layingOut_);
-    r = listStyle_ == vgListVertical ? LayoutVertical(r) : LayoutHorizontal(r);
-    // Every row placed.
+    // Every row is placed now: none takes an owed place meanwhile (which its new one may equal).
     rowsOnDemand_ = false;
+    r = listStyle_ == vgListVertical ? LayoutVertical(r) : LayoutHorizontal(r);
     placedInPass_ = true;
     placedViewport_ = vgPoint(GetViewport()->GetWidth(), GetViewport()->GetHeight());
   }
@@ -1000,6 +975,7 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   }
   item->EndUpdate();
   item->lineList_ = this;
+  item->SetPlaceOnDemand(true);
   return item;
 }
 
@@ -1245,6 +1221,9 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
   TvgListBoxItem* kept = nullptr;
   size_t first = SIZE_MAX;  // the first child of the content that the changes touched
   bool rowsMoved = false;   // rows other than those added at the end were made, freed or moved
+  // Inside an update nothing is placed until its end: the rows stand where the last change put
+  // them (read or painted meanwhile), not where their new indices would.
+  if (GetUpdateCounter() > 0) SettleRows();
   TvgRepaintBatch batch(this);
   {
     const TvgRestoreOnExit done([this] {

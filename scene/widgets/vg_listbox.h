@@ -45,16 +45,6 @@ class TvgListBoxItem : public TvgTextControl {
   void RemoveObject(TvgObject* child) override;
   // A text given anew is no longer a translation of the one given before, nor its line's.
   void SetText(const WideString& value) override;
-  // A list whose rows all stand alike gives an item made from a line its place when it is asked
-  // for (TvgListBox::PlaceRow): these take it first, so the item answers where it stands. Its
-  // size is always its row's.
-  TvgMatrix GetAbsoluteMatrix() override;
-  TvgRect GetUpdateRect() override;
-  TvgRect GetParentedRect() override;
-  TvgVisualObject* ObjectByPoint(float x, float y) override;
-  // The same for the position read through an item (and the published Position): the visual
-  // object's own accessor reads what the item was last given.
-  TvgPosition* GetPosition() const;
 
   bool GetIsChecked() const { return isChecked_; }
   void SetIsChecked(bool value);
@@ -87,8 +77,10 @@ class TvgListBoxItem : public TvgTextControl {
   // The translation in force of the text the item was made from.
   WideString LineTranslation() const;
   WideString TranslatedText(const WideString& text) override;
-  // Takes the place its list owes it, when it owes one.
-  void TakeOwedPlace();
+  // A list whose rows all stand alike gives an item made from a line its place when it is asked
+  // for (TvgListBox::PlaceRow): every read of the item's place, matrices or areas, or of its
+  // parts', takes it first (SetPlaceOnDemand). Its size is always its row's.
+  void TakeOwedPlace() override;
   // The index its parent's children answer for it, known to the list: the parent need not count.
   void KnowIndex(int32_t index) { cachedIndex_ = index; }
 

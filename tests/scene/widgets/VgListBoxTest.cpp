@@ -14,6 +14,7 @@
 #include "WidgetsTestSupport.h"
 #include "scene/controls/vg_layouts.h"
 #include "scene/core/vg_registry.h"
+#include "scene/shapes/vg_animations.h"
 #include "scene/widgets/vg_listbox.h"
 #include "scene/widgets/vg_memo.h"
 #include "scene/widgets/vg_textbox.h"
@@ -39,8 +40,12 @@ std::vector<std::u16string> StyledTexts(TvgListBox* list) {
   return texts;
 }
 
+struct TLinesCombo;
+
 class ListBoxTest : public WidgetsFixture {
  protected:
+  // The string list box and the two combos, each made at `y`.
+  std::vector<std::function<TLinesCombo(float y)>> LineLists();
   // A list with items "item 0" .. of the given heights (19 when none given).
   template <typename L = TvgListBox>
   L* List(int count, float width = 100, float height = 100) {
@@ -499,12 +504,16 @@ struct TLinesCombo {
     std::vector<TvgRect> markers;
     bool operator==(const TView&) const = default;
   };
-  // As it stands, closed: read through a list pointer kept from the start.
+  // As it stands, closed: read through a list pointer kept from the start, each item's place as
+  // any object of the scene reads another's.
   TView Read() const {
     TView view;
     for (int32_t i = 0; i < list->Count(); ++i) {
-      TvgListBoxItem* item = list->ItemByIndex(i);
-      if (item != nullptr) view.items.emplace_back(item->GetText(), item->GetParentedRect(), item->GetIsSelected());
+      TvgVisualObject* item = list->ItemByIndex(i);
+      if (item == nullptr) continue;
+      const TvgPoint p = item->GetPosition()->GetPoint();
+      const TvgRect r = vgRect(p.X, p.Y, p.X + item->GetWidth(), p.Y + item->GetHeight());
+      view.items.emplace_back(list->ItemByIndex(i)->GetText(), r, list->ItemByIndex(i)->GetIsSelected());
     }
     view.index = list->GetItemIndex();
     view.content = list->GetContent()->GetParentedRect();
@@ -534,6 +543,12 @@ TLinesCombo LinesCombo(Box* box) {
 TLinesCombo LinesList(TvgStringListBox* list) {
   list->ApplyResource();
   return {list, list, static_cast<TvgWideStringList*>(list->GetItems()), [list] { list->SetVisible(!list->GetVisible()); }};
+}
+
+std::vector<std::function<TLinesCombo(float y)>> ListBoxTest::LineLists() {
+  return {[this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); },
+          [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
+          [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
 }
 
 // Each kind of change to the Items of both combos, their drop-down open and closed: the list
@@ -1040,6 +1055,79 @@ TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
   }
 }
 
+// A change to the lines of a list whose rows stand alike leaves the later rows to take their
+// places when they are asked: every reader and writer of a row's place meets it where a row
+// placed at the change stands (a twin list whose rows were all read at once), in a shown string
+// list box and in the closed combos' lists: read through the visual object, through a part of
+// its style, by a path animation started on it, given the place it had before the change, and
+// read inside an update of the list holding a change of the lines.
+TEST_F(ListBoxTest, ARowOwedItsPlaceIsReadAndMovedWhereAPlacedRowStands) {
+  constexpr int32_t kRow = 30;
+  using TReader = std::function<std::vector<float>(TLinesCombo&, TvgVisualObject* row, const TvgPoint& before)>;
+  const auto point = [](const TvgPoint& p) { return std::vector<float>{p.X, p.Y}; };
+  const std::vector<std::pair<const char*, TReader>> readers = {
+      {"place and matrix read through the visual object",
+       [](TLinesCombo&, TvgVisualObject* row, const TvgPoint&) {
+         return std::vector<float>{row->GetPosition()->GetX(), row->GetPosition()->GetY(), row->GetLocalMatrix().m31,
+                                   row->GetLocalMatrix().m32};
+       }},
+      {"a part's place in the list",
+       [point](TLinesCombo& c, TvgVisualObject* row, const TvgPoint&) {
+         TvgVisualObject* part = row->GetChildrenCount() > 0 ? row->GetChild(0)->Visual() : nullptr;
+         return part != nullptr ? point(c.list->AbsoluteToLocal(part->LocalToAbsolute(vgPoint(0, 0)))) : std::vector<float>{};
+       }},
+      {"a path animation started on it",
+       [point](TLinesCombo&, TvgVisualObject* row, const TvgPoint&) {
+         auto* path = new TvgPathAnimation(nullptr);
+         path->GetPath()->MoveTo(vgPoint(0, 0));
+         path->GetPath()->LineTo(vgPoint(10, 0));
+         path->SetParent(row);
+         path->Start();
+         path->ProcessAnimation();
+         return point(static_cast<TvgListBoxItem*>(row)->GetPosition()->GetPoint());
+       }},
+      {"given the place it had before the change",
+       [point](TLinesCombo&, TvgVisualObject* row, const TvgPoint& before) {
+         row->SetBounds(before.X, before.Y, row->GetWidth(), row->GetHeight());
+         return point(static_cast<TvgListBoxItem*>(row)->GetPosition()->GetPoint());
+       }},
+      {"read inside an update holding a change",
+       [](TLinesCombo& c, TvgVisualObject*, const TvgPoint&) {
+         std::vector<float> tops;
+         c.list->BeginUpdate();
+         c.lines->Insert(0, u"held");
+         for (int32_t i = 0; i < c.list->Count(); ++i) tops.push_back(c.list->ItemByIndex(i)->GetParentedRect().Top);
+         c.list->EndUpdate();
+         return tops;
+       }},
+  };
+  for (const auto& kind : LineLists()) {
+    for (const auto& [name, read] : readers) {
+      std::vector<float> seen[2];
+      for (const bool placed : {false, true}) {
+        TLinesCombo c = kind(10);
+        SCOPED_TRACE(std::string(name) + ", " + c.box->ClassName());
+        for (int i = 0; i < 60; ++i) c.lines->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+        c.dropDown();
+        c.dropDown();
+        TvgListBoxItem* row = c.list->ItemByIndex(kRow);
+        row->ApplyResource();
+        const TvgPoint before = row->GetPosition()->GetPoint();
+        c.lines->Insert(0, u"front");
+        c.lines->Delete(1);
+        c.lines->Insert(0, u"front");
+        // The twin's rows all take their places now, as every row of a plain list did.
+        if (placed)
+          for (int32_t i = 0; i < c.list->Count(); ++i) c.list->ItemByIndex(i)->GetParentedRect();
+        seen[placed] = read(c, row, before);
+        EXPECT_FALSE(seen[placed].empty());
+        delete c.box;
+      }
+      EXPECT_EQ(seen[0], seen[1]) << name;
+    }
+  }
+}
+
 // An item changed on itself in ways the list does not hear of (its text's alignment, place,
 // padding, style, opacity; any published property, of its geometry and font too, set to another
 // value; an object put into it) is no longer its line's own: after the next change to the lines
@@ -1109,11 +1197,7 @@ TEST_F(ListBoxTest, AnItemChangedOnItselfIsAsAFreshOneAfterTheNextLineChange) {
     }
   };
   collect(TvgListBoxItem::StaticClassInfo(), "");
-  const std::vector<std::function<TLinesCombo(float y)>> kinds = {
-      [this](float y) { return LinesList(Add<TvgStringListBox>(10, y, 100, 100)); },
-      [this](float y) { return LinesCombo(Add<TvgStringComboBox>(10, y, 100, 22)); },
-      [this](float y) { return LinesCombo(Add<TvgComboTextBox>(10, y, 100, 22)); }};
-  for (const auto& make : kinds) {
+  for (const auto& make : LineLists()) {
     for (const auto& [name, change] : changes) {
       TLinesCombo combo = make(10), fresh = make(130);
       SCOPED_TRACE(name + ", " + combo.box->ClassName());
