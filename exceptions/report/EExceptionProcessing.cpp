@@ -1012,13 +1012,21 @@ void Reopen() {
 // for the exception being processed; what comes in meanwhile is answered at once (Closing). An
 // open until the close holds the lock (in a message its waits answer, on another thread, in the
 // code of the processing it waits for, on that processing's worker) counts itself and goes on:
-// the close then leaves the library attached.
+// the close then leaves the library attached, and exceptions are processed again from that open
+// on (nothing will be reset under them).
 void RunClose() {
   TEmberLibraryGlobals& library = EmberLibrary();
   library.Closing = true;
   SafeCallProc(&CloseSendThreads, "ESendReport.Done");
   StopFreezeThread();
-  library.LibraryLock.lock();
+  // Opened again meanwhile: the close is undone without waiting for the lock, which the
+  // opened plug-ins' exceptions may now hold as long as their processing takes.
+  while (!library.LibraryLock.LockWithin(kWorkSliceMs, ember_detail::PlatformHasMessageQueue(), false)) {
+    if (HoldsOf(gAttachState.load()) > 0) {
+      Reopen();
+      return;
+    }
+  }
   uint32_t undecided = StateOf(kClosing, 0);
   if (!gAttachState.compare_exchange_strong(undecided, StateOf(kDetaching, 0))) {
     library.LibraryLock.unlock();
@@ -1118,6 +1126,10 @@ void StartExceptionReporting() {
     // the bound of another thread's work: counted, and the library is up at that work's end.
     if (phase == kAttached || phase == kClosing || tWorking > 0 ||
         (phase != kDetached && EmberNowMs() - began >= EmberSendWaitLimitMs)) {
+      // The close this open undoes no longer answers exceptions unprocessed: this plug-in's
+      // are processed (waiting for the lock as at any time). Cleared before counting, so that a
+      // later close that sets it is never undone by this open's late store.
+      if (phase == kClosing) EmberLibrary().Closing = false;
       if (!gAttachState.compare_exchange_weak(state, state + 1)) continue;
       if (phase == kAttached && HoldsOf(state) == 0) CancelPutOffClose();
       if (phase == kClosing) JudgeWork();
