@@ -3,7 +3,7 @@
 // open the image readers are registered, CurrentEmberLogOptions answers the module's options and
 // a report can start the socket library; closing the last plug-in undoes all of it, and the
 // process's socket library is left as it was. This program never starts sockets itself. A last
-// close whose thread the host kills inside is finished before the module is freed.
+// close whose thread the host kills inside leaves nothing of the module behind once it is freed.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -102,11 +102,15 @@ VstIntPtr VSTCALLBACK BareHostCallback(AEffect*, VstInt32 opcode, VstInt32, VstI
   return opcode == audioMasterVersion ? 2400 : 0;
 }
 
-// A bare host: the plug-in it opened, and the probe that holds the module's processing.
+// A bare host: the plug-in it opened, and the probes that hold the module's processing or its
+// memory manager's lock.
 struct TBareHost {
   AEffect* Effect = nullptr;
   int32_t (*Hold)(HANDLE entered, int32_t milliseconds) = nullptr;
+  void (*HoldMemory)(HANDLE entered, HANDLE release) = nullptr;
   HANDLE Entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE Release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE Close = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
 DWORD WINAPI HoldTheProcessing(void* host) {
@@ -115,9 +119,20 @@ DWORD WINAPI HoldTheProcessing(void* host) {
   return 0;
 }
 
+DWORD WINAPI HoldTheMemoryManager(void* host) {
+  auto* bare = static_cast<TBareHost*>(host);
+  bare->HoldMemory(bare->Entered, bare->Release);
+  return 0;
+}
+
+// Closes the plug-in once told to; the thread has called the plug-in before (its first call
+// makes what a thread of the module needs).
 DWORD WINAPI CloseThePlugIn(void* host) {
-  AEffect* effect = static_cast<TBareHost*>(host)->Effect;
-  effect->dispatcher(effect, effClose, 0, 0, nullptr, 0);
+  auto* bare = static_cast<TBareHost*>(host);
+  char vendor[256] = {};
+  bare->Effect->dispatcher(bare->Effect, effGetVendorString, 0, 0, vendor, 0);
+  WaitForSingleObject(bare->Close, INFINITE);
+  bare->Effect->dispatcher(bare->Effect, effClose, 0, 0, nullptr, 0);
   return 0;
 }
 
@@ -129,12 +144,17 @@ LONG CALLBACK ResumeTheHostsRaise(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
-// The child half: a bare host opens a plug-in; one of its threads holds the module's exception
-// processing 2 s while another closes the plug-in; that thread is killed 500 ms into the close.
-// Once the processing is over the host frees the module, then asks the process's unhandled-
-// exception filter and raises an exception of its own.
+// The child half: a bare host opens a plug-in and another thread closes it, and is killed inside
+// the close. KBL_CLOSE_KILLED "processing": one of the host's threads holds the module's exception
+// processing 2 s meanwhile, and the kill comes 500 ms into the close; a number: the close's
+// allocations wait for the memory manager's lock, which another thread holds, and the kill comes
+// that many milliseconds into the close, then the lock is let go. Once the holder is done the
+// host frees the module, then asks the process's unhandled-exception filter and raises an
+// exception of its own.
 TEST(PluginModule, CloseKilledChild) {
-  if (std::getenv("KBL_CLOSE_KILLED") == nullptr) GTEST_SKIP() << "a child half of a test";
+  const char* killed = std::getenv("KBL_CLOSE_KILLED");
+  if (killed == nullptr) GTEST_SKIP() << "a child half of a test";
+  const bool behindProcessing = std::string(killed) == "processing";
   const std::string path = TestDllPath("moduleprobe.dll");
   HMODULE module = LoadLibraryA(path.c_str());
   ASSERT_NE(module, nullptr);
@@ -145,15 +165,20 @@ TEST(PluginModule, CloseKilledChild) {
   const auto entry = reinterpret_cast<TEntry>(GetProcAddress(module, "VSTPluginMain"));
   static TBareHost host;
   host.Hold = reinterpret_cast<int32_t (*)(HANDLE, int32_t)>(GetProcAddress(module, "ProbeProcessHolding"));
-  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr);
+  host.HoldMemory = reinterpret_cast<void (*)(HANDLE, HANDLE)>(GetProcAddress(module, "ProbeHoldMemoryManager"));
+  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr && host.HoldMemory != nullptr);
   host.Effect = entry(&BareHostCallback);
   ASSERT_NE(host.Effect, nullptr);
-  HANDLE holder = CreateThread(nullptr, 0, &HoldTheProcessing, &host, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
   HANDLE closer = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
-  Sleep(500);
+  Sleep(200);
+  HANDLE holder =
+      CreateThread(nullptr, 0, behindProcessing ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
+  SetEvent(host.Close);
+  Sleep(behindProcessing ? 500 : static_cast<DWORD>(std::atoi(killed)));
   TerminateThread(closer, 9);
   WaitForSingleObject(closer, INFINITE);
+  SetEvent(host.Release);
   WaitForSingleObject(holder, INFINITE);
   FreeLibrary(module);
   Note(GetModuleHandleA(path.c_str()) == nullptr ? "unloaded;" : "still loaded;");
@@ -167,16 +192,21 @@ TEST(PluginModule, CloseKilledChild) {
   ExitProcess(0);
 }
 
-// A host that kills the thread of its last close inside it, and frees the module once the
-// processing that close waited for is over, finds nothing of the module left in its process.
-TEST(PluginModule, ALastCloseKilledInsideIsFinishedBeforeTheModuleIsFreed) {
-  std::remove(kCloseNotes);
-  const TChildRun run =
-      RunChildProcess("--gtest_filter=PluginModule.CloseKilledChild", {{"KBL_CLOSE_KILLED", "1"}}, 60000);
-  EXPECT_TRUE(run.Ended);
-  EXPECT_EQ(run.ExitCode, 0u);
-  std::ifstream file(kCloseNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "unloaded;filter put back;raised;");
-  file.close();
+// A host that kills the thread of its last close inside it, and then frees the module, finds
+// nothing of the module left in its process: the processing the close waited for finishes the
+// close as it ends, and a close killed with nothing of the library running after it is taken out
+// of the process's exception handling as the module unloads.
+TEST(PluginModule, ALastCloseKilledInsideLeavesNothingOfTheModuleOnceItIsFreed) {
+  for (const char* killed : {"processing", "300", "50", "10"}) {
+    SCOPED_TRACE(killed);
+    std::remove(kCloseNotes);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=PluginModule.CloseKilledChild", {{"KBL_CLOSE_KILLED", killed}}, 60000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 0u);
+    std::ifstream file(kCloseNotes, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "unloaded;filter put back;raised;");
+    file.close();
+  }
   std::remove(kCloseNotes);
 }

@@ -626,6 +626,18 @@ TImportHook gImportHooks[] = {
     {"WriteFile", reinterpret_cast<void*>(&HookedWriteFile), reinterpret_cast<void**>(&Real().WriteFile), false},
 };
 
+// The module unloads with the library still attached: its last close's thread was killed inside
+// and nothing of the library ran after it to finish that close. The handlers the process calls
+// for every exception are taken out, or the host's next one would call the freed image.
+struct TProcessHandlersAtUnload {
+  ~TProcessHandlersAtUnload() {
+    if (PVOID handler = std::exchange(gFaultHandler, nullptr)) RemoveVectoredExceptionHandler(handler);
+    if (!std::exchange(gFilterInstalled, false)) return;
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(gOldFilter);
+    if (current != &LibraryUnhandledFilter) SetUnhandledExceptionFilter(current);  // not ours to put back
+  }
+} gProcessHandlersAtUnload;
+
 }  // namespace
 
 // --- The runtime's throw
