@@ -2,8 +2,8 @@
 // module entry is loaded, its plug-ins opened and closed, and the module freed. While a plug-in is
 // open the image readers are registered, CurrentEmberLogOptions answers the module's options and
 // a report can start the socket library; closing the last plug-in undoes all of it, and the
-// process's socket library is left as it was. This program never starts sockets itself. A last
-// close whose thread the host kills inside leaves nothing of the module behind once it is freed.
+// process's socket library is left as it was. This program never starts sockets itself. A host
+// thread killed inside an open or a close leaves nothing of the module behind once it is freed.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -136,6 +136,11 @@ DWORD WINAPI CloseThePlugIn(void* host) {
   return 0;
 }
 
+DWORD WINAPI OpenThePlugIn(void* entry) {
+  reinterpret_cast<AEffect*(VSTCALLBACK*)(audioMasterCallback)>(entry)(&BareHostCallback);
+  return 0;
+}
+
 const DWORD kHostRaise = 0xE0C0FFEE;
 LONG CALLBACK ResumeTheHostsRaise(EXCEPTION_POINTERS* pointers) {
   return pointers->ExceptionRecord->ExceptionCode == kHostRaise ? EXCEPTION_CONTINUE_EXECUTION
@@ -144,17 +149,18 @@ LONG CALLBACK ResumeTheHostsRaise(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
-// The child half: a bare host opens a plug-in and another thread closes it, and is killed inside
-// the close. KBL_CLOSE_KILLED "processing": one of the host's threads holds the module's exception
-// processing 2 s meanwhile, and the kill comes 500 ms into the close; a number: the close's
-// allocations wait for the memory manager's lock, which another thread holds, and the kill comes
-// that many milliseconds into the close, then the lock is let go. Once the holder is done the
-// host frees the module, then asks the process's unhandled-exception filter and raises an
-// exception of its own.
-TEST(PluginModule, CloseKilledChild) {
-  const char* killed = std::getenv("KBL_CLOSE_KILLED");
+// The child half: a bare host opens a plug-in, and a thread of the host is killed inside the
+// module. KBL_KILLED "processing": a thread closing that plug-in, 500 ms into the close, while
+// another holds the module's exception processing 2 s; a number: a thread closing it, that many
+// milliseconds into the close, while another holds the module's memory manager's lock (let go
+// after the kill); "open": a thread opening a second plug-in while another holds that lock, 300 ms
+// in, and then the host closes its plug-in. Once the holder is done the host notes whether the
+// library is attached, frees the module, asks the process's unhandled-exception filter and raises
+// an exception of its own.
+TEST(PluginModule, KilledInsideChild) {
+  const char* killed = std::getenv("KBL_KILLED");
   if (killed == nullptr) GTEST_SKIP() << "a child half of a test";
-  const bool behindProcessing = std::string(killed) == "processing";
+  const std::string how = killed;
   const std::string path = TestDllPath("moduleprobe.dll");
   HMODULE module = LoadLibraryA(path.c_str());
   ASSERT_NE(module, nullptr);
@@ -166,20 +172,31 @@ TEST(PluginModule, CloseKilledChild) {
   static TBareHost host;
   host.Hold = reinterpret_cast<int32_t (*)(HANDLE, int32_t)>(GetProcAddress(module, "ProbeProcessHolding"));
   host.HoldMemory = reinterpret_cast<void (*)(HANDLE, HANDLE)>(GetProcAddress(module, "ProbeHoldMemoryManager"));
-  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr && host.HoldMemory != nullptr);
+  TProbe probe(module);
+  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr && host.HoldMemory != nullptr && probe.Options != nullptr);
   host.Effect = entry(&BareHostCallback);
   ASSERT_NE(host.Effect, nullptr);
-  HANDLE closer = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
-  Sleep(200);
+  HANDLE inside = nullptr;
+  if (how != "open") {
+    inside = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
+    Sleep(200);
+  }
   HANDLE holder =
-      CreateThread(nullptr, 0, behindProcessing ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
+      CreateThread(nullptr, 0, how == "processing" ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
-  SetEvent(host.Close);
-  Sleep(behindProcessing ? 500 : static_cast<DWORD>(std::atoi(killed)));
-  TerminateThread(closer, 9);
-  WaitForSingleObject(closer, INFINITE);
+  if (how == "open")
+    inside = CreateThread(nullptr, 0, &OpenThePlugIn, reinterpret_cast<void*>(entry), 0, nullptr);
+  else
+    SetEvent(host.Close);
+  Sleep(how == "open" ? 300 : how == "processing" ? 500 : static_cast<DWORD>(std::atoi(killed)));
+  TerminateThread(inside, 9);
+  WaitForSingleObject(inside, INFINITE);
   SetEvent(host.Release);
   WaitForSingleObject(holder, INFINITE);
+  if (how == "open") host.Effect->dispatcher(host.Effect, effClose, 0, 0, nullptr, 0);
+  bool attached = false;
+  probe.CurrentOptions(attached);
+  Note(attached ? "attached;" : "detached;");
   FreeLibrary(module);
   Note(GetModuleHandleA(path.c_str()) == nullptr ? "unloaded;" : "still loaded;");
   const auto filter = reinterpret_cast<uintptr_t>(SetUnhandledExceptionFilter(nullptr));
@@ -192,20 +209,30 @@ TEST(PluginModule, CloseKilledChild) {
   ExitProcess(0);
 }
 
-// A host that kills the thread of its last close inside it, and then frees the module, finds
-// nothing of the module left in its process: the processing the close waited for finishes the
-// close as it ends, and a close killed with nothing of the library running after it is taken out
-// of the process's exception handling as the module unloads.
-TEST(PluginModule, ALastCloseKilledInsideLeavesNothingOfTheModuleOnceItIsFreed) {
-  for (const char* killed : {"processing", "300", "50", "10"}) {
-    SCOPED_TRACE(killed);
+// A host that kills one of its threads inside the module, and frees the module once its last
+// plug-in is closed, finds nothing of the module left in its process. The library is let go with
+// the host's last plug-in when the killed thread was making a plug-in the host never got, or
+// closing one behind a processing (whose end finishes the close); a close killed with nothing of
+// the library running after it leaves the library attached until the module unloads, which takes
+// it out of the process's exception handling.
+TEST(PluginModule, AThreadKilledInsideLeavesNothingOfTheModuleOnceItIsFreed) {
+  const struct {
+    const char* Killed;
+    const char* Notes;
+  } cases[] = {{"processing", "detached;unloaded;filter put back;raised;"},
+               {"open", "detached;unloaded;filter put back;raised;"},
+               {"300", "attached;unloaded;filter put back;raised;"},
+               {"50", "attached;unloaded;filter put back;raised;"},
+               {"10", "attached;unloaded;filter put back;raised;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Killed);
     std::remove(kCloseNotes);
     const TChildRun run =
-        RunChildProcess("--gtest_filter=PluginModule.CloseKilledChild", {{"KBL_CLOSE_KILLED", killed}}, 60000);
+        RunChildProcess("--gtest_filter=PluginModule.KilledInsideChild", {{"KBL_KILLED", c.Killed}}, 60000);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, 0u);
     std::ifstream file(kCloseNotes, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "unloaded;filter put back;raised;");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), c.Notes);
     file.close();
   }
   std::remove(kCloseNotes);
