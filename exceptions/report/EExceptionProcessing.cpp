@@ -1017,6 +1017,11 @@ void Reopen() {
 void RunClose() {
   TEmberLibraryGlobals& library = EmberLibrary();
   library.Closing = true;
+  // Opened again before it was set: the open's clearing may have come first.
+  if (HoldsOf(gAttachState.load()) > 0) {
+    Reopen();
+    return;
+  }
   SafeCallProc(&CloseSendThreads, "ESendReport.Done");
   StopFreezeThread();
   // Opened again meanwhile: the close is undone without waiting for the lock, which the
@@ -1126,13 +1131,15 @@ void StartExceptionReporting() {
     // the bound of another thread's work: counted, and the library is up at that work's end.
     if (phase == kAttached || phase == kClosing || tWorking > 0 ||
         (phase != kDetached && EmberNowMs() - began >= EmberSendWaitLimitMs)) {
-      // The close this open undoes no longer answers exceptions unprocessed: this plug-in's
-      // are processed (waiting for the lock as at any time). Cleared before counting, so that a
-      // later close that sets it is never undone by this open's late store.
-      if (phase == kClosing) EmberLibrary().Closing = false;
       if (!gAttachState.compare_exchange_weak(state, state + 1)) continue;
       if (phase == kAttached && HoldsOf(state) == 0) CancelPutOffClose();
-      if (phase == kClosing) JudgeWork();
+      if (phase == kClosing) {
+        // The close this open undoes no longer answers exceptions unprocessed: this plug-in's
+        // are processed (waiting for the lock as at any time). No later close can begin before
+        // this open's hold is given back, so the store undoes no other close's.
+        EmberLibrary().Closing = false;
+        JudgeWork();
+      }
       return;
     }
     // Detached: this open attaches. Attaching or detaching: another thread's work, waited for
