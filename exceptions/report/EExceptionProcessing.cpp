@@ -1025,8 +1025,11 @@ void RunClose() {
   SafeCallProc(&CloseSendThreads, "ESendReport.Done");
   StopFreezeThread();
   // Opened again meanwhile: the close is undone without waiting for the lock, which the
-  // opened plug-ins' exceptions may now hold as long as their processing takes.
+  // opened plug-ins' exceptions may now hold as long as their processing takes. Opened and
+  // closed again: what comes in is answered at once again (set before the holds are asked, as
+  // above), so the close does not wait behind it.
   while (!library.LibraryLock.LockWithin(kWorkSliceMs, ember_detail::PlatformHasMessageQueue(), false)) {
+    library.Closing = true;
     if (HoldsOf(gAttachState.load()) > 0) {
       Reopen();
       return;
