@@ -20,9 +20,44 @@
 
 namespace {
 
+// The threads making a plug-in after their hold was taken, one slot each (a handle of the
+// thread): a host thread killed there never hands its plug-in to the host, which never closes
+// it. No lock: a thread may stop anywhere in here.
+constexpr int32_t kOpenSlots = 64;
+std::atomic<HANDLE> gOpening[kOpenSlots];
+
+// The slot of the calling thread's open, or -1 when every slot is taken (its hold is then the
+// host's to give back, as before).
+int32_t MarkOpening() {
+  HANDLE self = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, SYNCHRONIZE, FALSE, 0))
+    return -1;
+  for (int32_t i = 0; i < kOpenSlots; ++i) {
+    HANDLE empty = nullptr;
+    if (gOpening[i].compare_exchange_strong(empty, self)) return i;
+  }
+  CloseHandle(self);
+  return -1;
+}
+
+void UnmarkOpening(int32_t slot) {
+  if (slot >= 0) CloseHandle(gOpening[slot].exchange(nullptr));
+}
+
 // Every plug-in closed releases its hold on the exception library, which holds the module's
-// start-up for the plug-ins open.
-void ReleaseModule() { StopExceptionReporting(); }
+// start-up for the plug-ins open; first, each open whose thread ended while making its plug-in
+// gives back its hold, so that the library is let go with the host's last plug-in.
+void ReleaseModule() {
+  for (std::atomic<HANDLE>& slot : gOpening) {
+    HANDLE thread = slot.load();
+    if (thread == nullptr || WaitForSingleObject(thread, 0) != WAIT_OBJECT_0 ||
+        !slot.compare_exchange_strong(thread, nullptr))
+      continue;
+    CloseHandle(thread);
+    StopExceptionReporting();
+  }
+  StopExceptionReporting();
+}
 
 // The module's start-up, run by the exception library once it is attached for the first plug-in
 // (so that it sees the rest start), under its attachment's work: no lock of ours is held across
@@ -64,9 +99,13 @@ extern "C" AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
   try {
     if (!audioMaster || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0) == 0) return nullptr;
     AcquireModule();
+    const int32_t slot = MarkOpening();
     try {
-      return (new TrkVstAdapter(audioMaster))->getAeffect();
+      AEffect* effect = (new TrkVstAdapter(audioMaster))->getAeffect();
+      UnmarkOpening(slot);
+      return effect;
     } catch (...) {
+      UnmarkOpening(slot);
       HandOverCaughtException(0);
       ReleaseModule();
       return nullptr;

@@ -356,7 +356,7 @@ struct TEmberLibraryGlobals {
   std::atomic<bool> LeakReportRunning{false};
   // Set by the report side while the last close is under way: an entry that would wait for the
   // library lock is answered at once, unprocessed, so that the close waits only for what was
-  // being processed when it began.
+  // being processed when it began. Cleared by an open that undoes that close.
   std::atomic<bool> Closing{false};
   std::atomic<int32_t> StepCounter{0};
   int32_t LinkCursor = 32649;

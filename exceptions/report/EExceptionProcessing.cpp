@@ -1012,13 +1012,29 @@ void Reopen() {
 // for the exception being processed; what comes in meanwhile is answered at once (Closing). An
 // open until the close holds the lock (in a message its waits answer, on another thread, in the
 // code of the processing it waits for, on that processing's worker) counts itself and goes on:
-// the close then leaves the library attached.
+// the close then leaves the library attached, and exceptions are processed again from that open
+// on (nothing will be reset under them).
 void RunClose() {
   TEmberLibraryGlobals& library = EmberLibrary();
   library.Closing = true;
+  // Opened again before it was set: the open's clearing may have come first.
+  if (HoldsOf(gAttachState.load()) > 0) {
+    Reopen();
+    return;
+  }
   SafeCallProc(&CloseSendThreads, "ESendReport.Done");
   StopFreezeThread();
-  library.LibraryLock.lock();
+  // Opened again meanwhile: the close is undone without waiting for the lock, which the
+  // opened plug-ins' exceptions may now hold as long as their processing takes. Opened and
+  // closed again: what comes in is answered at once again (set before the holds are asked, as
+  // above), so the close does not wait behind it.
+  while (!library.LibraryLock.LockWithin(kWorkSliceMs, ember_detail::PlatformHasMessageQueue(), false)) {
+    library.Closing = true;
+    if (HoldsOf(gAttachState.load()) > 0) {
+      Reopen();
+      return;
+    }
+  }
   uint32_t undecided = StateOf(kClosing, 0);
   if (!gAttachState.compare_exchange_strong(undecided, StateOf(kDetaching, 0))) {
     library.LibraryLock.unlock();
@@ -1120,7 +1136,13 @@ void StartExceptionReporting() {
         (phase != kDetached && EmberNowMs() - began >= EmberSendWaitLimitMs)) {
       if (!gAttachState.compare_exchange_weak(state, state + 1)) continue;
       if (phase == kAttached && HoldsOf(state) == 0) CancelPutOffClose();
-      if (phase == kClosing) JudgeWork();
+      if (phase == kClosing) {
+        // The close this open undoes no longer answers exceptions unprocessed: this plug-in's
+        // are processed (waiting for the lock as at any time). No later close can begin before
+        // this open's hold is given back, so the store undoes no other close's.
+        EmberLibrary().Closing = false;
+        JudgeWork();
+      }
       return;
     }
     // Detached: this open attaches. Attaching or detaching: another thread's work, waited for

@@ -1,7 +1,7 @@
 // Looks into a plug-in module built from the product's own module entry (plugin/KBLDelay.cpp) and
 // libraries: what its picture registry holds, its socket library started the way a mailed report
 // starts it, and the options CurrentEmberLogOptions answers there; and holds the module's
-// exception processing for a while, as a handler of the program does.
+// exception processing for a while, as a handler of the program does, or its memory manager.
 #include <windows.h>
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "classlib/Graphics.h"
+#include "classlib/MemoryManager.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/capture/EmberLogEvents.h"
@@ -66,4 +67,19 @@ extern "C" __declspec(dllexport) int32_t ProbeProcessHolding(HANDLE entered, int
   const auto* error = new std::runtime_error("held by the probe");  // as a thrown one, never freed here
   return CentralNotify(error, reinterpret_cast<uintptr_t>(&ProbeProcessHolding), 0, 0, 0, nullptr, nullptr, 0,
                        GetThisModuleHandle(), 0, 0);
+}
+
+// Holds the module's memory manager lock, setting `entered`, until `release` is set: every
+// allocation of the module's other threads waits meanwhile.
+extern "C" __declspec(dllexport) void ProbeHoldMemoryManager(HANDLE entered, HANDLE release) {
+  struct TArgs {
+    HANDLE Entered, Release;
+  } args{entered, release};
+  kbl_detail::RunHoldingMemoryManagerLock(
+      [](void* data) {
+        auto* a = static_cast<TArgs*>(data);
+        SetEvent(a->Entered);
+        WaitForSingleObject(a->Release, INFINITE);
+      },
+      &args);
 }

@@ -2,8 +2,8 @@
 // module entry is loaded, its plug-ins opened and closed, and the module freed. While a plug-in is
 // open the image readers are registered, CurrentEmberLogOptions answers the module's options and
 // a report can start the socket library; closing the last plug-in undoes all of it, and the
-// process's socket library is left as it was. This program never starts sockets itself. A last
-// close whose thread the host kills inside is finished before the module is freed.
+// process's socket library is left as it was. This program never starts sockets itself. A host
+// thread killed inside an open or a close leaves nothing of the module behind once it is freed.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -102,11 +102,15 @@ VstIntPtr VSTCALLBACK BareHostCallback(AEffect*, VstInt32 opcode, VstInt32, VstI
   return opcode == audioMasterVersion ? 2400 : 0;
 }
 
-// A bare host: the plug-in it opened, and the probe that holds the module's processing.
+// A bare host: the plug-in it opened, and the probes that hold the module's processing or its
+// memory manager's lock.
 struct TBareHost {
   AEffect* Effect = nullptr;
   int32_t (*Hold)(HANDLE entered, int32_t milliseconds) = nullptr;
+  void (*HoldMemory)(HANDLE entered, HANDLE release) = nullptr;
   HANDLE Entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE Release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  HANDLE Close = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 };
 
 DWORD WINAPI HoldTheProcessing(void* host) {
@@ -115,9 +119,25 @@ DWORD WINAPI HoldTheProcessing(void* host) {
   return 0;
 }
 
+DWORD WINAPI HoldTheMemoryManager(void* host) {
+  auto* bare = static_cast<TBareHost*>(host);
+  bare->HoldMemory(bare->Entered, bare->Release);
+  return 0;
+}
+
+// Closes the plug-in once told to; the thread has called the plug-in before (its first call
+// makes what a thread of the module needs).
 DWORD WINAPI CloseThePlugIn(void* host) {
-  AEffect* effect = static_cast<TBareHost*>(host)->Effect;
-  effect->dispatcher(effect, effClose, 0, 0, nullptr, 0);
+  auto* bare = static_cast<TBareHost*>(host);
+  char vendor[256] = {};
+  bare->Effect->dispatcher(bare->Effect, effGetVendorString, 0, 0, vendor, 0);
+  WaitForSingleObject(bare->Close, INFINITE);
+  bare->Effect->dispatcher(bare->Effect, effClose, 0, 0, nullptr, 0);
+  return 0;
+}
+
+DWORD WINAPI OpenThePlugIn(void* entry) {
+  reinterpret_cast<AEffect*(VSTCALLBACK*)(audioMasterCallback)>(entry)(&BareHostCallback);
   return 0;
 }
 
@@ -129,12 +149,18 @@ LONG CALLBACK ResumeTheHostsRaise(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
-// The child half: a bare host opens a plug-in; one of its threads holds the module's exception
-// processing 2 s while another closes the plug-in; that thread is killed 500 ms into the close.
-// Once the processing is over the host frees the module, then asks the process's unhandled-
-// exception filter and raises an exception of its own.
-TEST(PluginModule, CloseKilledChild) {
-  if (std::getenv("KBL_CLOSE_KILLED") == nullptr) GTEST_SKIP() << "a child half of a test";
+// The child half: a bare host opens a plug-in, and a thread of the host is killed inside the
+// module. KBL_KILLED "processing": a thread closing that plug-in, 500 ms into the close, while
+// another holds the module's exception processing 2 s; a number: a thread closing it, that many
+// milliseconds into the close, while another holds the module's memory manager's lock (let go
+// after the kill); "open": a thread opening a second plug-in while another holds that lock, 300 ms
+// in, and then the host closes its plug-in. Once the holder is done the host notes whether the
+// library is attached, frees the module, asks the process's unhandled-exception filter and raises
+// an exception of its own.
+TEST(PluginModule, KilledInsideChild) {
+  const char* killed = std::getenv("KBL_KILLED");
+  if (killed == nullptr) GTEST_SKIP() << "a child half of a test";
+  const std::string how = killed;
   const std::string path = TestDllPath("moduleprobe.dll");
   HMODULE module = LoadLibraryA(path.c_str());
   ASSERT_NE(module, nullptr);
@@ -145,16 +171,32 @@ TEST(PluginModule, CloseKilledChild) {
   const auto entry = reinterpret_cast<TEntry>(GetProcAddress(module, "VSTPluginMain"));
   static TBareHost host;
   host.Hold = reinterpret_cast<int32_t (*)(HANDLE, int32_t)>(GetProcAddress(module, "ProbeProcessHolding"));
-  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr);
+  host.HoldMemory = reinterpret_cast<void (*)(HANDLE, HANDLE)>(GetProcAddress(module, "ProbeHoldMemoryManager"));
+  TProbe probe(module);
+  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr && host.HoldMemory != nullptr && probe.Options != nullptr);
   host.Effect = entry(&BareHostCallback);
   ASSERT_NE(host.Effect, nullptr);
-  HANDLE holder = CreateThread(nullptr, 0, &HoldTheProcessing, &host, 0, nullptr);
+  HANDLE inside = nullptr;
+  if (how != "open") {
+    inside = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
+    Sleep(200);
+  }
+  HANDLE holder =
+      CreateThread(nullptr, 0, how == "processing" ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
-  HANDLE closer = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
-  Sleep(500);
-  TerminateThread(closer, 9);
-  WaitForSingleObject(closer, INFINITE);
+  if (how == "open")
+    inside = CreateThread(nullptr, 0, &OpenThePlugIn, reinterpret_cast<void*>(entry), 0, nullptr);
+  else
+    SetEvent(host.Close);
+  Sleep(how == "open" ? 300 : how == "processing" ? 500 : static_cast<DWORD>(std::atoi(killed)));
+  TerminateThread(inside, 9);
+  WaitForSingleObject(inside, INFINITE);
+  SetEvent(host.Release);
   WaitForSingleObject(holder, INFINITE);
+  if (how == "open") host.Effect->dispatcher(host.Effect, effClose, 0, 0, nullptr, 0);
+  bool attached = false;
+  probe.CurrentOptions(attached);
+  Note(attached ? "attached;" : "detached;");
   FreeLibrary(module);
   Note(GetModuleHandleA(path.c_str()) == nullptr ? "unloaded;" : "still loaded;");
   const auto filter = reinterpret_cast<uintptr_t>(SetUnhandledExceptionFilter(nullptr));
@@ -167,16 +209,31 @@ TEST(PluginModule, CloseKilledChild) {
   ExitProcess(0);
 }
 
-// A host that kills the thread of its last close inside it, and frees the module once the
-// processing that close waited for is over, finds nothing of the module left in its process.
-TEST(PluginModule, ALastCloseKilledInsideIsFinishedBeforeTheModuleIsFreed) {
-  std::remove(kCloseNotes);
-  const TChildRun run =
-      RunChildProcess("--gtest_filter=PluginModule.CloseKilledChild", {{"KBL_CLOSE_KILLED", "1"}}, 60000);
-  EXPECT_TRUE(run.Ended);
-  EXPECT_EQ(run.ExitCode, 0u);
-  std::ifstream file(kCloseNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "unloaded;filter put back;raised;");
-  file.close();
+// A host that kills one of its threads inside the module, and frees the module once its last
+// plug-in is closed, finds nothing of the module left in its process. The library is let go with
+// the host's last plug-in when the killed thread was making a plug-in the host never got, or
+// closing one behind a processing (whose end finishes the close); a close killed with nothing of
+// the library running after it leaves the library attached until the module unloads, which takes
+// it out of the process's exception handling.
+TEST(PluginModule, AThreadKilledInsideLeavesNothingOfTheModuleOnceItIsFreed) {
+  const struct {
+    const char* Killed;
+    const char* Notes;
+  } cases[] = {{"processing", "detached;unloaded;filter put back;raised;"},
+               {"open", "detached;unloaded;filter put back;raised;"},
+               {"300", "attached;unloaded;filter put back;raised;"},
+               {"50", "attached;unloaded;filter put back;raised;"},
+               {"10", "attached;unloaded;filter put back;raised;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Killed);
+    std::remove(kCloseNotes);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=PluginModule.KilledInsideChild", {{"KBL_KILLED", c.Killed}}, 60000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 0u);
+    std::ifstream file(kCloseNotes, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), c.Notes);
+    file.close();
+  }
   std::remove(kCloseNotes);
 }

@@ -626,6 +626,19 @@ TImportHook gImportHooks[] = {
     {"WriteFile", reinterpret_cast<void*>(&HookedWriteFile), reinterpret_cast<void**>(&Real().WriteFile), false},
 };
 
+// The module unloads with the library still attached: a host thread was killed inside the last
+// close, or inside an open no close followed, and nothing of the library ran after it to finish
+// that work. The handlers the process calls for every exception are taken out, or the host's
+// next one would call the freed image.
+struct TProcessHandlersAtUnload {
+  ~TProcessHandlersAtUnload() {
+    if (PVOID handler = std::exchange(gFaultHandler, nullptr)) RemoveVectoredExceptionHandler(handler);
+    if (!std::exchange(gFilterInstalled, false)) return;
+    LPTOP_LEVEL_EXCEPTION_FILTER current = SetUnhandledExceptionFilter(gOldFilter);
+    if (current != &LibraryUnhandledFilter) SetUnhandledExceptionFilter(current);  // not ours to put back
+  }
+} gProcessHandlersAtUnload;
+
 }  // namespace
 
 // --- The runtime's throw

@@ -2732,3 +2732,104 @@ TEST(ProcessingChild, TheLastCloseIsNotHeldBackByExceptionsRaisedMeanwhile) {
 }
 
 }  // namespace
+
+// --- Opens and closes while the close waits for a send, and on two threads among raising ones
+
+namespace {
+
+// The child half: the last close waits for a background send held 3 s; 500 ms in, a host thread
+// opens a plug-in and it fails at once (its handler takes 2 s). Notes the close's return, whether
+// that exception was processed and logged, the attachment, and the attachment once that plug-in
+// is closed too.
+TEST_F(ProcessingWin32Test, OpenDuringTheSendsWaitChild) {
+  const char* port = std::getenv("KBL_SENDS_WAIT_PORT");
+  if (port == nullptr) GTEST_SKIP() << "a child half of a test";
+  static HANDLE inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static std::atomic<bool> opened{false};
+  SendBySmtpInBackground(static_cast<uint16_t>(std::atoi(port)));
+  EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
+    if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
+    SetEvent(inside);
+    Sleep(3000);
+  };
+  EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
+    if (opened) Sleep(2000);
+  };
+  Process(0, "held send");
+  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  std::thread opener([] {
+    Sleep(500);
+    StartExceptionReporting();
+    opened = true;
+    Note(ProcessOnHeap("opened during the close") == 0 ? "processed;" : "unprocessed;");
+  });
+  StopExceptionReporting();
+  Note("closed;");
+  opener.join();
+  Note(LogHolds("opened during the close") ? "logged;" : "lost;");
+  Note(Attachment());
+  StopExceptionReporting();
+  Note(Attachment());
+  ExitProcess(0);
+}
+
+// A plug-in opened while the last close waits for the sends keeps the library attached, and its
+// exceptions are processed and logged (the close is undone, nothing is reset under them); the
+// close comes back without waiting for their processing.
+TEST(ProcessingChild, APlugInOpenedDuringTheSendsWaitHasItsExceptionsProcessed) {
+  testnet::SmtpServer server;
+  const TNotedRun run =
+      RunNotedChild("OpenDuringTheSendsWaitChild", {{"KBL_SENDS_WAIT_PORT", std::to_string(server.Port())}});
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Notes, "closed;processed;logged;attached;detached;");
+  std::remove(LogName().c_str());
+}
+
+// The child half: four host threads raise exceptions without pause while two host threads each
+// open and close a plug-in 40 times. Notes whether each close came back within the sends' bound,
+// the attachment after, and whether an exception of a plug-in opened then is logged.
+TEST_F(ProcessingWin32Test, OpensAndClosesAmongRaisingThreadsChild) {
+  if (std::getenv("KBL_RACING") == nullptr) GTEST_SKIP() << "a child half of a test";
+  static std::atomic<bool> stop{false};
+  static std::atomic<DWORD> longest{0};
+  std::vector<std::thread> raising;
+  for (int32_t i = 0; i < 4; ++i)
+    raising.emplace_back([] {
+      while (!stop) ProcessOnHeap("raising");
+    });
+  Sleep(300);
+  StopExceptionReporting();  // the fixture's hold
+  const auto cycles = [] {
+    for (DWORD i = 0; i < 40; ++i) {
+      StartExceptionReporting();
+      Sleep(i % 7);
+      const DWORD start = GetTickCount();
+      StopExceptionReporting();
+      longest = std::max<DWORD>(longest, GetTickCount() - start);
+    }
+  };
+  std::thread first(cycles), second(cycles);
+  first.join();
+  second.join();
+  stop = true;
+  for (std::thread& thread : raising) thread.join();
+  Note(longest < static_cast<DWORD>(EmberSendWaitLimitMs) ? "closes within the bound;" : "a close too long;");
+  Note(Attachment());
+  StartExceptionReporting();
+  ProcessOnHeap("after the race");
+  Note(LogHolds("after the race") ? "logged;" : "lost;");
+  StopExceptionReporting();
+  Note(Attachment());
+  ExitProcess(0);
+}
+
+// Opens and closes racing on two threads while others raise leave the library detached once the
+// last plug-in is closed, and attachable again; no close waits behind the raising threads.
+TEST(ProcessingChild, OpensAndClosesRacingAmongRaisingThreadsEndDetached) {
+  const TNotedRun run = RunNotedChild("OpensAndClosesAmongRaisingThreadsChild", {{"KBL_RACING", "1"}}, 120000);
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Notes, "closes within the bound;detached;logged;detached;");
+  std::remove(LogName().c_str());
+}
+
+}  // namespace
