@@ -140,7 +140,9 @@ TMenuItem* TMenu::FindItem(uint16_t command) const {
   return nullptr;
 }
 
-bool TMenu::DispatchCommand(uint16_t command) {
+// Never inlined: the item's frame stands below the frame of a caller's (Popup's), or it could
+// stand above it and hide the frames further up (see TComponentFrame).
+[[gnu::noinline]] bool TMenu::DispatchCommand(uint16_t command) {
   TMenuItem* item = FindItem(command);
   if (item == nullptr) return false;
   const TComponentFrame frame(item);

@@ -22,10 +22,10 @@ void TvgZelCustomButton::MouseDown(TMouseButton button, TShiftState shift, float
   Capture();
   if (buttonMode_ == bmToggle) {
     SetIsOn(!isOn_);
-    OnChanged(this);
+    RunHandler(OnChanged, this);
   } else if (buttonMode_ == bmHeld) {
     SetIsOn(true);
-    OnChanged(this);
+    RunHandler(OnChanged, this);
   }
   Repaint();
 }
@@ -37,7 +37,7 @@ void TvgZelCustomButton::MouseUp(TMouseButton button, TShiftState shift, float x
   ReleaseCapture();
   if (buttonMode_ == bmHeld) {
     SetIsOn(false);
-    OnChanged(this);
+    RunHandler(OnChanged, this);
   }
   Repaint();
 }

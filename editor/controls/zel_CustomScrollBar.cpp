@@ -82,7 +82,7 @@ void TvgZelCustomScrollBar::MouseDown(TMouseButton button, TShiftState shift, fl
       if (pos > 1) pos = 1;
       scrollPos_ = pos;
     }
-    OnChanged(this);
+    RunHandler(OnChanged, this);
   }
   Repaint();
 }
@@ -105,8 +105,8 @@ void TvgZelCustomScrollBar::MouseMove(TShiftState shift, float x, float y, float
     lastCursor_.X = cursor.X;
   }
   scrollPos_ = std::clamp(pos, 0.0f, 1.0f);
-  if (scrollPos_ != before) OnChanged(this);
-  OnChanged(this);
+  if (scrollPos_ != before) RunHandler(OnChanged, this);
+  RunHandler(OnChanged, this);
   Repaint();
 }
 

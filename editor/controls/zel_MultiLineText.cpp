@@ -24,7 +24,7 @@ TvgZelMultiLineText::~TvgZelMultiLineText() {
 void TvgZelMultiLineText::SetLines(TvgWideStrings* value) {
   lines_->Assign(value);
   Repaint();
-  OnShowSliders(this, textHeight_ > GetHeight() ? ssVert : ssNone);
+  RunHandler(OnShowSliders, this, textHeight_ > GetHeight() ? ssVert : ssNone);
 }
 
 void TvgZelMultiLineText::SetFont(TvgFont* value) {

@@ -348,14 +348,14 @@ void TvgZelSampleDisplay::MouseMove(TShiftState shift, float x, float y, float d
     SetSelEnd(s);
     SetSelectionVisible(true);
   }
-  OnSelectionChange(this);
+  RunHandler(OnSelectionChange, this);
 }
 
 void TvgZelSampleDisplay::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {
   ReleaseCapture();
   if (SelectsWith(button)) {
     dragging_ = false;
-    OnSelectionChange(this);
+    RunHandler(OnSelectionChange, this);
   }
   inherited::MouseUp(button, shift, x, y);
 }
@@ -364,7 +364,7 @@ void TvgZelSampleDisplay::DblClick() {
   inherited::DblClick();
   if (!selectionVisible_) return;
   SetSelectionVisible(false);
-  OnSelectionChange(this);
+  RunHandler(OnSelectionChange, this);
 }
 
 void ZelRegisterSampleDisplay() {

@@ -101,7 +101,7 @@ void TvgZelCustomKnob::MouseMove(TShiftState shift, float x, float y, float dx, 
   }
   const int32_t before = value_;
   DragStep(ScreenPoint(x, y));
-  if (value_ != before) OnChange(this);
+  if (value_ != before) RunHandler(OnChange, this);
   Repaint();
 }
 

@@ -102,10 +102,19 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   template <typename R, typename... Args, typename... Given>
   R RunHandler(const TMethod<R(Args...)>& handler, Given&&... args) {
     if (!handler.Assigned()) return R();
+    return RunAssignedHandler(handler, std::forward<Given>(args)...);
+  }
+
+ private:
+  // Never inlined: its frame stands in a function of its own, below a frame of the caller's
+  // (inlined, it could stand above it and hide the frames further up: see TComponentFrame).
+  template <typename R, typename... Args, typename... Given>
+  [[gnu::noinline]] R RunAssignedHandler(const TMethod<R(Args...)>& handler, Given&&... args) {
     const TComponentFrame code(this);
     return handler(std::forward<Given>(args)...);
   }
 
+ public:
   // --- Streaming flag
   bool GetStored() const { return stored_; }
   // Sets the flag on this object and every descendant.

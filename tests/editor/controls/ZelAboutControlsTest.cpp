@@ -13,12 +13,35 @@ class ZelAbout : public ::testing::Test {
  public:
   void Changed(TObject*) { ++changes; }
   void Sliders(TObject*, TShowSliders s) { reports.push_back(s); }
+  // Whether the handler runs as code of the control that fired it.
+  void Running(TObject* sender) { running.push_back(ComponentCodeRunning(static_cast<TComponent*>(sender))); }
+  void SlidersRunning(TObject* sender, TShowSliders) { Running(sender); }
 
  protected:
   TZelSceneFixture f;
   int changes = 0;
   std::vector<TShowSliders> reports;
+  std::vector<bool> running;
 };
+
+// Handlers fired by the program's calls run as code of the control (a form released there waits
+// for them), as the scene's own controls' do.
+TEST_F(ZelAbout, HandlersRunAsCodeOfTheirControl) {
+  auto* t = f.Add(new TvgZelMultiLineText(nullptr));
+  t->OnShowSliders = TShowSlidersEvent::Of<&ZelAbout::SlidersRunning>(this);
+  TvgWideStringList lines;
+  lines.Add(u"Tarvik");
+  t->SetLines(&lines);
+  auto* b = f.Add(new TvgZelFlatButton(nullptr));
+  b->OnChanged = TNotifyEvent::Of<&ZelAbout::Running>(this);
+  b->SetButtonMode(bmToggle);
+  b->MouseDown(mbLeft, {}, 5, 5);
+  auto* bar = f.Add(new TvgZelScrollBar(nullptr));
+  bar->SetBounds(0, 0, 16, 100);
+  bar->OnChanged = TNotifyEvent::Of<&ZelAbout::Running>(this);
+  bar->MouseDown(mbLeft, {}, 8, 5);
+  EXPECT_EQ(running, (std::vector<bool>{true, true, true}));
+}
 
 // --- Multi-line text
 

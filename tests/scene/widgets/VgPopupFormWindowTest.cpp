@@ -430,6 +430,14 @@ struct TReleasingForm {
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 1);
   }
+  // A handler that frees the object that fired it before releasing: what marks the code further
+  // up the stack must still count.
+  void FreeSenderAndRelease(TObject* sender) {
+    delete sender;
+    ReleaseNow(nullptr);
+  }
+  TvgPopup* toClose = nullptr;
+  void CloseThePopup(TObject*) { toClose->SetIsOpen(false); }
   // A modal popup's loop: its button is clicked at the first tick, the loop ended at a later one.
   TvgPopup* modal = nullptr;
   TvgButton* modalButton = nullptr;
@@ -497,6 +505,14 @@ BOOL CALLBACK PressOkIfDialog(HWND window, LPARAM timer) {
 }
 void CALLBACK PressOkInDialog(HWND, UINT, UINT_PTR timer, DWORD) {
   EnumThreadWindows(GetCurrentThreadId(), &PressOkIfDialog, static_cast<LPARAM>(timer));
+}
+// Chooses the first item of the thread's menu from inside the menu's own loop.
+void CALLBACK ChooseFirstMenuItem(HWND, UINT, UINT_PTR timer, DWORD) {
+  const HWND menu = FindWindowW(L"#32768", nullptr);
+  if (menu == nullptr || !IsWindowVisible(menu)) return;
+  KillTimer(nullptr, timer);
+  PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
 }
 // Closes the thread's menu from inside the menu's own loop.
 void CALLBACK EndMenuNow(HWND, UINT, UINT_PTR timer, DWORD) {
@@ -685,6 +701,29 @@ TEST_F(PopupFormsTest, AFormReleasedInHandlersOfItsControlsSettersOutlivesThem) 
          button->SetPopupMenu(menu.get());
          button->Click();
          SetTimer(nullptr, 0, 50, &EndMenuNow);
+         button->ContextMenu(vgPoint(30, 30));
+       }},
+      {"a loop run after the release in OnClosePopup of a popup that frees itself there, closed in a button's OnClick",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         r.toClose = r.Add<TvgPopup>(20, 120, 60);
+         r.toClose->OnClosePopup = TNotifyEvent::Of<&TReleasingForm::FreeSenderAndRelease>(&r);
+         r.toClose->SetIsOpen(true);
+         auto* button = r.Add<TvgButton>(100, 80, 30);
+         button->OnClick = TNotifyEvent::Of<&TReleasingForm::CloseThePopup>(&r);
+         button->Click();
+       }},
+      {"a loop run after the release in OnClick of a context menu's item that frees itself there",
+       [](TReleasingForm& r) {
+         r.pump = true;
+         auto* button = r.Add<TvgButton>(20, 80, 30);
+         const std::unique_ptr<TPopupMenu> menu(new TPopupMenu(nullptr));  // no form's: the button's
+         auto* item = new TMenuItem(menu.get());
+         item->SetCaption("one");
+         item->OnClick = TNotifyEvent::Of<&TReleasingForm::FreeSenderAndRelease>(&r);
+         menu->GetItems()->Add(item);
+         button->SetPopupMenu(menu.get());
+         SetTimer(nullptr, 0, 50, &ChooseFirstMenuItem);
          button->ContextMenu(vgPoint(30, 30));
        }},
       {"the release in OnChange of a string combo's ItemIndex set by the program, the form in a host window",
