@@ -916,23 +916,25 @@ TComponentFrame::~TComponentFrame() {
 
 // The components of the thread's frames, by reference, innermost first on the running fiber:
 // its registrations from the head on, followed while they lie on the live part of the stack
-// (between this call and the stack's base) and go up it; frames are those with this module's
-// handler, and a registration an unwind skipped is no longer on the chain. Then the records of
-// frames on other fibers' stacks; a record on the running stack off its live chain is stale (a
-// jump past the frame) and goes.
+// (between this call and the stack's base); frames are those with this module's handler, and a
+// registration an unwind skipped is no longer on the chain. Registrations mostly go up the stack,
+// but two made in one function may stand there in either order: the walk is bounded by a count,
+// not by their order. Then the records of frames on other fibers' stacks; a record on the running
+// stack off its live chain is stale (a jump past the frame) and goes.
 template <class TVisit>
 void TComponentFrames::Each(TVisit&& visit) {
   const auto chain = [](auto&& step) {
+    constexpr int32_t kMostRegistrations = 4096;  // a damaged chain ends the walk all the same
     uintptr_t at = 0, high = 0;
     asm volatile("movl %%fs:0, %0" : "=r"(at));
     asm volatile("movl %%fs:4, %0" : "=r"(high));
     const uintptr_t low = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    while (at >= low && high > sizeof(TComponentFrame) && at <= high - sizeof(TComponentFrame) && (at & 3) == 0) {
+    for (int32_t steps = 0; steps < kMostRegistrations && at >= low && high > sizeof(TComponentFrame) &&
+                            at <= high - sizeof(TComponentFrame) && (at & 3) == 0;
+         ++steps) {
       auto* frame = reinterpret_cast<TComponentFrame*>(at);
-      const auto next = reinterpret_cast<uintptr_t>(frame->next_);
       if (frame->handler_ == reinterpret_cast<void*>(&TComponentFrame::Handle)) step(frame);
-      if (next <= at) break;
-      at = next;
+      at = reinterpret_cast<uintptr_t>(frame->next_);
     }
   };
   chain([&](TComponentFrame* frame) { visit(frame->component_); });

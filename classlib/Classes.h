@@ -463,8 +463,7 @@ class TComponent : public TPersistent {
 // stack are looked at. The thread also records it (up to a few dozen at once), so that code
 // left waiting on another fiber of the thread counts too: a record is trusted only when it
 // stands off the running fiber's stack (on another fiber's) or on that stack's live
-// registrations, and is dropped when an unwind passes it. One to a function: the registrations
-// are read up the stack, and two in one function may stand in either order there.
+// registrations, and is dropped when an unwind passes it.
 class TComponentFrame {
  public:
   explicit TComponentFrame(TComponent* component) noexcept;

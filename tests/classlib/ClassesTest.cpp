@@ -193,6 +193,20 @@ TEST(Component, FramesMarkTheirComponentForWhatHoldsItUntilItIsFreed) {
   EXPECT_FALSE(ComponentCodeRunning(&root));
 }
 
+// Two frames of one function may stand on the stack in either order (members stand in the order
+// declared, so the later made stands higher): neither hides the other nor its callers' frames.
+TEST(Component, FramesStandingOutOfOrderHideNoneOfTheirCallers) {
+  TTestWidget outer(nullptr), first(nullptr), second(nullptr);
+  const TComponentFrame frame(&outer);
+  struct TPair {
+    TComponentFrame low, high;
+  };
+  const TPair pair{TComponentFrame(&first), TComponentFrame(&second)};
+  EXPECT_TRUE(ComponentCodeRunning(&second));
+  EXPECT_TRUE(ComponentCodeRunning(&first));
+  EXPECT_TRUE(ComponentCodeRunning(&outer));
+}
+
 TEST(Component, FreeNotificationClearsReferencesAcrossOwners) {
   TComponent ownerA(nullptr), ownerB(nullptr);
   auto* holder = new TTestWidget(&ownerA);
