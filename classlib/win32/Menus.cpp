@@ -140,8 +140,8 @@ TMenuItem* TMenu::FindItem(uint16_t command) const {
   return nullptr;
 }
 
-// Never inlined: the item's frame stands below the frame of a caller's (Popup's), or it could
-// stand above it and hide the frames further up (see TComponentFrame).
+// Never inlined: the item's frame stands in a function of its own, below Popup's (the walk of
+// the frames reads them in either order, but the order on the stack stays the calls' order).
 [[gnu::noinline]] bool TMenu::DispatchCommand(uint16_t command) {
   TMenuItem* item = FindItem(command);
   if (item == nullptr) return false;

@@ -106,8 +106,8 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   }
 
  private:
-  // Never inlined: its frame stands in a function of its own, below a frame of the caller's
-  // (inlined, it could stand above it and hide the frames further up: see TComponentFrame).
+  // Never inlined: the frame and the call stay out of every firing site, which keeps only the
+  // test for an assigned handler.
   template <typename R, typename... Args, typename... Given>
   [[gnu::noinline]] R RunAssignedHandler(const TMethod<R(Args...)>& handler, Given&&... args) {
     const TComponentFrame code(this);
