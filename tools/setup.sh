@@ -22,8 +22,21 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo dpkg --add-architecture i386
   fi
   echo "setup: installing ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  # A mirror in the middle of a sync can fail one index; the install then works from the lists it
+  # got, and fails clearly itself if a package it needs is not among them.
+  for try in 1 2 3; do
+    $sudo apt-get update -qq && break
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    sleep 5
+  done
+  # Without the security suite's i386 list (a mirror behind on it), the i386 libraries of the main
+  # suite cannot stand beside newer amd64 ones from the security suite: the install is then taken
+  # from the main suite alone.
+  if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null; then
+    suite="$(. /etc/os-release && echo "$VERSION_CODENAME")"
+    echo "setup: installing from the $suite suite alone" >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -t "$suite" "${missing[@]}" >/dev/null
+  fi
 fi
 
 prefix="${KBL_WINEPREFIX:-$here/build/wineprefix}"
