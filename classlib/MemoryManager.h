@@ -196,4 +196,7 @@ void PauseNextLook(TLookPause at);
 // True from when a look waits where PauseNextLook said until it has ended, once let go.
 bool LookPaused();
 void LetPausedLookGo();
+// Tests and benchmarks only: how many looks at a lock word's holder this module's waiters asked for
+// so far (0 where no looks are made). Counted where a look begins, never on a lock's way in or out.
+uint32_t LooksAtLockHolders();
 }  // namespace kbl_detail

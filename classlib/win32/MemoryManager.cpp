@@ -619,6 +619,8 @@ constexpr DWORD kHeldUpMs = 2000;
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
 std::atomic<kbl_detail::TLookPause> gPauseNextLook{kbl_detail::TLookPause::None};
 std::atomic<int> gPausedLook{kNotPaused};
+// Tests and benchmarks only: the looks asked for (kbl_detail::LooksAtLockHolders).
+std::atomic<uint32_t> gLooksAsked{0};
 
 // What a look finds of the holder.
 enum class TFinding {
@@ -1375,6 +1377,7 @@ uint64_t NotWaitedForMark(DWORD holder, DWORD since) { return static_cast<uint64
 void LookAndRecord(TLooks& looks, TLockWord& lock, DWORD holder, bool foundSuspendedBefore) {
   const TThreadEntries* entries = ThreadEntries();
   if (entries == nullptr) return;
+  gLooksAsked.fetch_add(1, std::memory_order_relaxed);
   const TFinding finding = LookAt(*entries, holder, lock, looks.seenUnderWay);
   switch (looks.Judge(holder, finding, foundSuspendedBefore)) {
     case TVerdict::Gone:
@@ -1403,6 +1406,7 @@ void LetPausedLookGo() {
   int paused = kPaused;
   gPausedLook.compare_exchange_strong(paused, kLetGo);
 }
+uint32_t LooksAtLockHolders() { return gLooksAsked.load(std::memory_order_relaxed); }
 
 }  // namespace kbl_detail
 
@@ -1424,6 +1428,7 @@ namespace kbl_detail {
 void PauseNextLook(TLookPause) {}
 bool LookPaused() { return false; }
 void LetPausedLookGo() {}
+uint32_t LooksAtLockHolders() { return 0; }
 
 }  // namespace kbl_detail
 
