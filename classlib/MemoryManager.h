@@ -73,9 +73,10 @@ uint32_t LockOwnerId() noexcept;
 // for gone. The holder is the thread whose TLockFrame for this lock stands on the live part of its
 // stack; the word's id alone proves nothing (a dead holder's id may be another thread's now, and a
 // thread may leave the code without giving the lock back). So the lock is given up for good when
-// - a look that a waiter asked for once it waited a while suspends the holder, and finds no frame
-//   of the lock on its stack while the word still names it; or the thread ended, or is another
-//   process's now;
+// - a look that a waiter asked for once the holder kept the lock through its tries for a while
+//   (one that gave it back meanwhile is making progress and is spared the look) suspends the
+//   holder, and finds no frame of the lock on its stack while the word still names it; or the
+//   thread ended, or is another process's now;
 // - the word names the waiter itself and no other frame of the lock is on its own stack;
 // - an exception raised under the lock goes past the frame to handlers outside (a host that
 //   survives a plug-in's crash), dispatched or unwound (see TLockFrame);
@@ -102,6 +103,10 @@ struct TLockWord {
   // The holder will not give the lock back: what it guards may be half changed and is left alone
   // for good. Read after every take of the lock, so it shares the lock's line.
   std::atomic<bool> givenUp;
+  // Takes kept, counted by their holder and wrapping (in bytes the line had free): a waiter that
+  // finds the same holder and count at every try knows the holder kept the lock all the while,
+  // where the id alone may name a thread that gave it back and took it again.
+  std::atomic<uint8_t> takes;
   // The holder last not waited for (high half: kept suspended, or not to be looked at) and when,
   // by GetTickCount (low half).
   std::atomic<uint64_t> notWaitedFor;
@@ -145,15 +150,19 @@ inline TLockFrame::~TLockFrame() = default;
 #endif
 
 // How a waiter waits between tries: `spins` pauses, then `yields` yields, then sleeps of
-// `sleepMs` milliseconds, the holder looked at every 16 sleeps.
+// `sleepMs` milliseconds; at every 16th sleep the holder is looked at when it kept the lock
+// through every try since the last such sleep.
 struct TLockPace {
   uint16_t spins, yields, sleepMs;
 };
 
-// The lock just taken by compare-and-exchange, unless it was given up meanwhile (then it is given
-// back at once and the caller does without it).
+// The lock just taken by compare-and-exchange, and the take counted, unless it was given up
+// meanwhile (then it is given back at once and the caller does without it).
 inline bool KeepLockWord(TLockWord& lock) noexcept {
-  if (!lock.givenUp.load(std::memory_order_relaxed)) return true;
+  if (!lock.givenUp.load(std::memory_order_relaxed)) {
+    lock.takes.store(lock.takes.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    return true;
+  }
   lock.owner.store(0, std::memory_order_release);
   return false;
 }
@@ -196,4 +205,7 @@ void PauseNextLook(TLookPause at);
 // True from when a look waits where PauseNextLook said until it has ended, once let go.
 bool LookPaused();
 void LetPausedLookGo();
+// Tests and benchmarks only: how many looks at a lock word's holder this module's waiters asked for
+// so far (0 where no looks are made). Counted where a look begins, never on a lock's way in or out.
+uint32_t LooksAtLockHolders();
 }  // namespace kbl_detail

@@ -62,5 +62,6 @@ bool RunHoldingMemoryManagerLock(void (*body)(void*), void* data) {
 void PauseNextLook(TLookPause) {}
 bool LookPaused() { return false; }
 void LetPausedLookGo() {}
+uint32_t LooksAtLockHolders() { return 0; }
 
 }  // namespace kbl_detail

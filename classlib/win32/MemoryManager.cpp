@@ -619,6 +619,8 @@ constexpr DWORD kHeldUpMs = 2000;
 enum TPausedLook { kNotPaused, kPaused, kLetGo };
 std::atomic<kbl_detail::TLookPause> gPauseNextLook{kbl_detail::TLookPause::None};
 std::atomic<int> gPausedLook{kNotPaused};
+// Tests and benchmarks only: the looks asked for (kbl_detail::LooksAtLockHolders).
+std::atomic<uint32_t> gLooksAsked{0};
 
 // What a look finds of the holder.
 enum class TFinding {
@@ -1375,6 +1377,7 @@ uint64_t NotWaitedForMark(DWORD holder, DWORD since) { return static_cast<uint64
 void LookAndRecord(TLooks& looks, TLockWord& lock, DWORD holder, bool foundSuspendedBefore) {
   const TThreadEntries* entries = ThreadEntries();
   if (entries == nullptr) return;
+  gLooksAsked.fetch_add(1, std::memory_order_relaxed);
   const TFinding finding = LookAt(*entries, holder, lock, looks.seenUnderWay);
   switch (looks.Judge(holder, finding, foundSuspendedBefore)) {
     case TVerdict::Gone:
@@ -1403,6 +1406,7 @@ void LetPausedLookGo() {
   int paused = kPaused;
   gPausedLook.compare_exchange_strong(paused, kLetGo);
 }
+uint32_t LooksAtLockHolders() { return gLooksAsked.load(std::memory_order_relaxed); }
 
 }  // namespace kbl_detail
 
@@ -1424,6 +1428,7 @@ namespace kbl_detail {
 void PauseNextLook(TLookPause) {}
 bool LookPaused() { return false; }
 void LetPausedLookGo() {}
+uint32_t LooksAtLockHolders() { return 0; }
 
 }  // namespace kbl_detail
 
@@ -1439,6 +1444,11 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
            (static_cast<DWORD>(mark >> 32) == holder && GetTickCount() - static_cast<DWORD>(mark) < kNotWaitedForMs);
   };
   bool markLookedAt = false;
+  // The holder and its take as the last try found them, and whether the lock changed hands since
+  // the last look point (the count tells a thread that gave it back and took it again).
+  uint32_t triedHolder = holder;
+  uint8_t triedTakes = lock.takes.load(std::memory_order_relaxed);
+  bool moved = false;
   for (int i = 0, sleeps = 0;; ++i) {
     if (holder == 0) {
       if (lock.owner.compare_exchange_weak(holder, self, std::memory_order_acquire)) return KeepLockWord(lock);
@@ -1452,6 +1462,12 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       return false;
     }
     if (judged()) return false;
+    const uint8_t takes = lock.takes.load(std::memory_order_relaxed);
+    if (holder != triedHolder || takes != triedTakes) {
+      moved = true;
+      triedHolder = holder;
+      triedTakes = takes;
+    }
     const bool marked = static_cast<DWORD>(lock.notWaitedFor.load(std::memory_order_relaxed) >> 32) == holder;
     if (marked && !markLookedAt) {
       // Found kept suspended a while ago: one look tells whether it still is.
@@ -1466,12 +1482,17 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
     } else {
       if (EndingBoundPassed()) return false;
       // The watch that makes looks safe is started at the first sleep, well before the first look
-      // needs it running; the look waits a while: it suspends the holder, which a busy lock's
-      // holder (ready to run, given back in a moment) should be spared.
+      // needs it running; the look waits a while, and is made only at a holder that kept the lock
+      // through every try since the last look point: it suspends the holder (any thread that
+      // allocates, a host's audio thread among them), which one making progress should be spared.
+      // One that is stopped or dead keeps the lock, and is still looked at, 16 sleeps later at most.
       if (++sleeps == 1) StartWatchForLooks();
       if ((sleeps & 15) == 0) {
-        LookAndRecord(looks, lock, holder, marked);
-        if (judged()) return false;
+        if (!moved) {
+          LookAndRecord(looks, lock, holder, marked);
+          if (judged()) return false;
+        }
+        moved = false;
       }
       Sleep(pace.sleepMs);
     }

@@ -77,3 +77,6 @@ extern "C" __declspec(dllexport) void MemoryManagerModulePauseNextLook(int at) {
 }
 extern "C" __declspec(dllexport) bool MemoryManagerModuleLookPaused() { return kbl_detail::LookPaused(); }
 extern "C" __declspec(dllexport) void MemoryManagerModuleLetPausedLookGo() { kbl_detail::LetPausedLookGo(); }
+
+// The looks at the lock's holder this module's waiters asked for so far.
+extern "C" __declspec(dllexport) unsigned MemoryManagerModuleLooks() { return kbl_detail::LooksAtLockHolders(); }

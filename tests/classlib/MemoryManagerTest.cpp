@@ -162,6 +162,7 @@ struct TModuleEntries {
   void (*PauseNextLook)(int) = Entry<void (*)(int)>("MemoryManagerModulePauseNextLook");
   bool (*LookPaused)() = Entry<bool (*)()>("MemoryManagerModuleLookPaused");
   void (*LetPausedLookGo)() = Entry<void (*)()>("MemoryManagerModuleLetPausedLookGo");
+  unsigned (*Looks)() = Entry<unsigned (*)()>("MemoryManagerModuleLooks");
 
   template <class T>
   T Entry(const char* name) const {
@@ -169,7 +170,8 @@ struct TModuleEntries {
   }
   bool Complete() const {
     return HoldLock && RunHoldingLock && WaitHoldingLock && KeepUntilEnd && RoundTrip && Get && Free &&
-           RoundTripAtThreadEnds && HoldAtNextThreadStart && PauseNextLook && LookPaused && LetPausedLookGo;
+           RoundTripAtThreadEnds && HoldAtNextThreadStart && PauseNextLook && LookPaused && LetPausedLookGo &&
+           Looks;
   }
 };
 TModuleEntries* gEntries = nullptr;
@@ -571,6 +573,101 @@ TEST(MemoryManager, CallsThatDidNotWaitForAHolderThatLetsNoOneInLeaveTheChunksSo
   entries.Free(heapBlock);
   EXPECT_TRUE(FreeLibrary(entries.Module));
   EXPECT_FALSE(Reserved(blocks.front())) << "the frees put off were never done";
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
+namespace {
+
+std::atomic<bool> gPassing{false};
+std::atomic<DWORD> gInside{0};   // the thread last inside the lock
+std::atomic<int> gPasses{0};     // times the lock went to another thread
+
+// Spins for `micro` microseconds, or until a thread other than this one had the lock (`untilPassed`).
+void SpinFor(int micro, bool untilPassed) {
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  do QueryPerformanceCounter(&now);
+  while (!(untilPassed && gInside != GetCurrentThreadId()) &&
+         (now.QuadPart - start.QuadPart) * 1000000 < frequency.QuadPart * micro);
+}
+
+// A busy thread's stay under the lock: some microseconds of work.
+void InsideBriefly() {
+  if (gInside.exchange(GetCurrentThreadId()) != GetCurrentThreadId()) ++gPasses;
+  SpinFor(10, false);
+}
+
+// Takes the lock again and again, each time once another thread had it or a moment passed.
+DWORD WINAPI PassAround(void*) {
+  while (gPassing) {
+    gEntries->RunHoldingLock(&InsideBriefly);
+    SpinFor(20, true);
+  }
+  return 0;
+}
+
+}  // namespace
+
+// A waiter looks at the lock's holder (which suspends it for a moment) only when the holder kept
+// the lock through every try since the waiter's last look point: not while busy threads pass it
+// around and take it again, though their waiters wait through many look points; at a holder that
+// keeps it, which is waited for; at one killed inside, found gone as ever.
+TEST(MemoryManager, AWaiterLooksOnlyAtAHolderThatKeptTheLock) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  enum class THolder { PassesAround, Keeps, Killed };
+  const struct {
+    THolder Holder;
+    const char* Name;
+    bool LookedAt;
+    bool ServedByChunks;  // the lock not given up
+  } cases[] = {{THolder::PassesAround, "passed around among busy threads", false, true},
+               {THolder::Keeps, "kept", true, true},
+               {THolder::Killed, "killed inside", true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TModuleEntries entries;
+    ASSERT_TRUE(entries.Complete());
+    gEntries = &entries;
+    ResetEvent(gGoOn);
+    const unsigned before = entries.Looks();
+    bool served = false;
+    const TFailAfter bound(20000, "a waiter waits for ever");
+    if (c.Holder == THolder::PassesAround) {
+      gPassing = true;
+      gPasses = 0;
+      HANDLE threads[3];
+      for (HANDLE& thread : threads) thread = CreateThread(nullptr, 0, &PassAround, nullptr, 0, nullptr);
+      Sleep(300);
+      gPassing = false;
+      for (HANDLE thread : threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+      }
+      EXPECT_GT(gPasses.load(), 10) << "the lock was not passed around";
+      served = entries.RoundTrip();
+    } else if (c.Holder == THolder::Keeps) {
+      gHow = THold::SuspendedThenLetGo;  // inside until let go
+      HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
+      ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+      HANDLE waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
+      for (const DWORD start = GetTickCount(); entries.Looks() == before && GetTickCount() - start < 10000;) Sleep(1);
+      SetEvent(gGoOn);
+      for (HANDLE thread : {holder, waiter}) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+      }
+    } else {
+      gHow = THold::KilledInside;
+      StartHolder();
+      served = RoundTripOnAnotherThread();
+    }
+    EXPECT_EQ(entries.Looks() != before, c.LookedAt) << entries.Looks() - before << " looks";
+    EXPECT_EQ(served, c.ServedByChunks);
+    FreeLibrary(entries.Module);
+  }
   for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
   gEntries = nullptr;
 }
