@@ -899,6 +899,12 @@ constexpr uint32_t kWorkSliceMs = 50;
 
 uintptr_t WorkLock() { return ember_detail::LockObjectIn(gWorkLock); }
 
+// Given back when the module unloads (static objects end at DLL_PROCESS_DETACH), as the library
+// lock is: a host that loads and unloads the module again and again pays no handle for each load.
+struct TWorkLockAtUnload {
+  ~TWorkLockAtUnload() { ember_detail::PlatformDestroyLockObject(gWorkLock.exchange(0)); }
+} gWorkLockAtUnload;
+
 enum class TWork { Had, TakenOver, NotNow };
 // Takes the work lock within `milliseconds`, answering what is sent to the thread's windows
 // meanwhile (the host may open a plug-in there). TakenOver: its holder ended holding it.
