@@ -935,14 +935,19 @@ void AttachReporting() {
   StartExceptionLog();
 }
 
-// The library attached, then the module's work started. `undoFailure`: a failure takes both
-// down again and raises (the open that attaches fails); otherwise the library stays as far as it
-// came (plug-ins hold it already).
+// The module's work started, then the library attached: no exception is processed before what
+// that work installs is there (the report's dialogs and send). `undoFailure`: a failure takes
+// both down again and raises (the open that attaches fails); otherwise the library attaches all
+// the same and stays as far as it came (plug-ins hold it already).
 void TakeDown(bool locked);
 void BringUp(bool undoFailure) {
   try {
+    try {
+      if (void (*start)() = gModuleStart.load()) start();
+    } catch (...) {
+      if (undoFailure) throw;
+    }
     AttachReporting();
-    if (void (*start)() = gModuleStart.load()) start();
   } catch (...) {
     if (!undoFailure) return;
     TakeDown(false);
