@@ -210,6 +210,7 @@ uintptr_t TEmberLibraryLock::Object() { return ember_detail::LockObjectIn(object
 
 void TEmberWorkLock::lock() { ember_detail::PlatformWaitLockObject(ember_detail::LockObjectIn(object_), ~0u, false); }
 void TEmberWorkLock::unlock() { ember_detail::PlatformReleaseLockObject(object_.load()); }
+void TEmberWorkLock::Close() { ember_detail::PlatformDestroyLockObject(object_.exchange(0)); }
 
 bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool judge) {
   if (tLibraryLockHeld > 0) {

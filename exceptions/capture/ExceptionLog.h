@@ -203,13 +203,19 @@ class TEmberLibraryLock {
 class TEmberWorkLock {
  public:
   TEmberWorkLock() = default;
+  ~TEmberWorkLock() { Close(); }
   TEmberWorkLock(const TEmberWorkLock&) = delete;
   TEmberWorkLock& operator=(const TEmberWorkLock&) = delete;
   void lock();
   void unlock();
+  // Whether a use made its system object.
+  bool Made() const { return object_.load() != 0; }
+  // Gives its system object back (the module unloads: a host that loads it again and again pays
+  // no handle for each load); a later use makes another.
+  void Close();
 
  private:
-  std::atomic<uintptr_t> object_{0};  // made at first use, kept for the module's life
+  std::atomic<uintptr_t> object_{0};  // made at first use, kept until the module unloads
 };
 
 // Installed by the report side: what its part of the library's state needs when the library

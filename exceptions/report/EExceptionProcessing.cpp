@@ -899,6 +899,12 @@ constexpr uint32_t kWorkSliceMs = 50;
 
 uintptr_t WorkLock() { return ember_detail::LockObjectIn(gWorkLock); }
 
+// Given back when the module unloads (static objects end at DLL_PROCESS_DETACH), as the library
+// lock is: a host that loads and unloads the module again and again pays no handle for each load.
+struct TWorkLockAtUnload {
+  ~TWorkLockAtUnload() { ember_detail::PlatformDestroyLockObject(gWorkLock.exchange(0)); }
+} gWorkLockAtUnload;
+
 enum class TWork { Had, TakenOver, NotNow };
 // Takes the work lock within `milliseconds`, answering what is sent to the thread's windows
 // meanwhile (the host may open a plug-in there). TakenOver: its holder ended holding it.
@@ -929,14 +935,19 @@ void AttachReporting() {
   StartExceptionLog();
 }
 
-// The library attached, then the module's work started. `undoFailure`: a failure takes both
-// down again and raises (the open that attaches fails); otherwise the library stays as far as it
-// came (plug-ins hold it already).
+// The module's work started, then the library attached: no exception is processed before what
+// that work installs is there (the report's dialogs and send). `undoFailure`: a failure takes
+// both down again and raises (the open that attaches fails); otherwise the library attaches all
+// the same and stays as far as it came (plug-ins hold it already).
 void TakeDown(bool locked);
 void BringUp(bool undoFailure) {
   try {
+    try {
+      if (void (*start)() = gModuleStart.load()) start();
+    } catch (...) {
+      if (undoFailure) throw;
+    }
     AttachReporting();
-    if (void (*start)() = gModuleStart.load()) start();
   } catch (...) {
     if (!undoFailure) return;
     TakeDown(false);

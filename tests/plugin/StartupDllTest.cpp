@@ -2,8 +2,10 @@
 // plug-ins and unloading it again (what a host does when it scans its plug-ins) bring none of the
 // GUI into the process (no GDI+, COM, common controls or common dialogs); the first editor window
 // starts the GUI, which runs until the last plug-in closes, and an editor opened after many scans
-// draws the plug-in's skin. A program of its own: it watches the DLLs its process holds.
+// draws the plug-in's skin; the module's loads and unloads leave no kernel lock behind. A program
+// of its own: it watches the DLLs and handles its process holds.
 #include <windows.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -27,6 +29,38 @@ std::vector<std::string> LoadedGuiDlls() {
 }
 
 bool GdiPlusLoaded() { return GetModuleHandleA("gdiplus.dll") != nullptr; }
+
+// The mutexes the process holds handles of: the system's handle table, each of ours asked for its
+// type.
+int32_t MutexHandles() {
+  struct TEntry {
+    ULONG Process;
+    UCHAR Type, Flags;
+    USHORT Handle;
+    PVOID Object;
+    ACCESS_MASK Access;
+  };
+  constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+  constexpr NTSTATUS kTooSmall = static_cast<NTSTATUS>(0xC0000004L);
+  std::vector<char> table(1 << 18);
+  NTSTATUS status;
+  ULONG size = 0;
+  while ((status = NtQuerySystemInformation(kSystemHandleInformation, table.data(), table.size(), &size)) == kTooSmall)
+    table.resize(table.size() * 2);
+  if (status != 0) return -1;
+  const ULONG count = *reinterpret_cast<const ULONG*>(table.data());
+  const auto* entries = reinterpret_cast<const TEntry*>(table.data() + sizeof(void*));
+  int32_t mutexes = 0;
+  for (ULONG i = 0; i < count; ++i) {
+    if (entries[i].Process != GetCurrentProcessId()) continue;
+    alignas(8) char type[512];
+    const auto handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(entries[i].Handle));
+    if (NtQueryObject(handle, ObjectTypeInformation, type, sizeof type, nullptr) != 0) continue;
+    const UNICODE_STRING& name = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(type)->TypeName;
+    mutexes += std::wstring(name.Buffer, name.Length / sizeof(wchar_t)) == L"Mutant";
+  }
+  return mutexes;
+}
 
 }  // namespace
 
@@ -86,4 +120,36 @@ TEST(StartupDll, TheFirstEditorStartsTheGuiAndTheLastPlugInClosedStopsIt) {
   EXPECT_FALSE(GdiPlusLoaded());
   EXPECT_TRUE(FreeLibrary(module));
   EXPECT_EQ(GetModuleHandleA(ProductDllPath().c_str()), nullptr);
+}
+
+// A host that loads the DLL, makes a plug-in, perhaps shows its editor, closes it and unloads the
+// DLL again, a hundred times over: the library's work locks are made at first use, and the
+// unload closes them with the module (none are made by the unload itself).
+TEST(StartupDll, LoadsAndUnloadsLeaveNoMutexBehind) {
+  HWND parent = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 600, 600, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(parent, nullptr);
+  auto pump = [] {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+  };
+  for (const bool editor : {false, true}) {
+    auto once = [&] {
+      TVstHost host(ProductDllPath());
+      host.Start(44100, 512);
+      if (!editor) return;
+      ASSERT_EQ(host.Dispatch(effEditOpen, 0, 0, parent), 1);
+      pump();
+      host.Dispatch(effEditIdle);
+      host.Dispatch(effEditClose);
+      pump();
+    };
+    once();  // what the system makes once for the process (the GUI's first start)
+    const int32_t before = MutexHandles();
+    ASSERT_GE(before, 0) << "the process's handles cannot be listed";
+    for (int32_t i = 0; i < 100; ++i) once();
+    EXPECT_EQ(GetModuleHandleA(ProductDllPath().c_str()), nullptr);
+    EXPECT_EQ(MutexHandles(), before) << (editor ? "editor opened and closed" : "scan");
+  }
+  DestroyWindow(parent);
 }

@@ -66,13 +66,18 @@ THookState& State() {
   return state.Get();
 }
 
-// Undoes everything when the module unloads (static objects die at DLL_PROCESS_DETACH).
+// Undoes everything when the module unloads (static objects die at DLL_PROCESS_DETACH), and gives
+// the locks back. Every hook is made under one of the locks: when neither was ever made, nothing
+// is hooked, and none is made for the unload (a host that only scans the plug-in).
 struct TUnhookAtExit {
   ~TUnhookAtExit() {
+    THookState& state = State();
     try {
-      UnhookAll();
+      if (state.Lock.Made() || state.Methods.Lock.Made()) UnhookAll();
     } catch (...) {
     }
+    state.Lock.Close();
+    state.Methods.Lock.Close();
   }
 } gUnhookAtExit;
 
