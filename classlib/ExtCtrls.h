@@ -13,7 +13,8 @@
 
 // Raises OnTimer every Interval milliseconds while Enabled, an interval above 0 and a handler
 // are given. The timer runs on the thread that enabled it (through that thread's hidden utility
-// window) and must be changed and freed on that thread; OnTimer runs from its message loop.
+// window) and OnTimer runs from its message loop; it should be changed and freed on that thread,
+// but one stopped or freed on another stops on the thread that set it.
 // An exception raised by the handler goes to Application().HandleException.
 class TTimer : public TComponent {
   KBL_DECLARE_CLASS(TTimer, TComponent)
@@ -42,4 +43,5 @@ class TTimer : public TComponent {
   uint32_t interval_ = 1000;
   TNotifyEvent onTimer_;
   uintptr_t id_ = 0;
+  void* window_ = nullptr;  // the utility window the running timer was set on
 };

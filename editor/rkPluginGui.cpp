@@ -472,6 +472,7 @@ const TrkEditorServices kEditorServices = {
     // once the form's own code returns (a close asked inside the knob menu's loop).
     [](TPluginGui* form) { form->Release(); },
     [](TPluginGui* form) -> void* { return form->HandleAllocated() ? form->GetHandle() : nullptr; },
+    [](TPluginGui* form) -> TComponent* { return form; },
 };
 
 }  // namespace

@@ -40,11 +40,14 @@ void TTimer::Loaded() {
 
 void TTimer::StopTimer() {
   if (id_ == 0) return;
-  KillTimer(kbl_win::AcquireUtilityWindow(), id_);
-  kbl_win::ReleaseUtilityWindow();  // the Acquire just above
+  // On the window it was set on, whichever thread stops it: a timer left there would tick on
+  // after the module is gone.
+  HWND window = static_cast<HWND>(window_);
+  KillTimer(window, id_);
   kbl_win::RemoveUtilityTimerHandler(id_);
   id_ = 0;
-  kbl_win::ReleaseUtilityWindow();  // the timer's own hold
+  window_ = nullptr;
+  kbl_win::ReleaseUtilityWindow(window);  // the timer's own hold
 }
 
 void TTimer::UpdateTimer() {
@@ -62,10 +65,11 @@ void TTimer::UpdateTimer() {
   });
   if (SetTimer(window, id, interval_, nullptr) == 0) {
     kbl_win::RemoveUtilityTimerHandler(id);
-    kbl_win::ReleaseUtilityWindow();
+    kbl_win::ReleaseUtilityWindow(window);
     throw EInvalidOperation("Not enough timers available");
   }
   id_ = id;
+  window_ = window;
 }
 
 void TTimer::Timer() { onTimer_(this); }

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "../Filer.h"
+#include "../NeverDestroyed.h"
 #include "../ResourceStream.h"
 #include "../SysUtils.h"
 #include "Windowing_p.h"
@@ -276,31 +278,44 @@ namespace {
 // Released forms without a window to carry the release: none to be had (put on a control that
 // has none yet) or gone before the loop handled the release (a new parent without a window,
 // taken out of their parent). A thread timer carries it instead, as any loop of the thread
-// dispatches it, window or not. The form, the timer and its tick share the form's thread: the
-// thread's own list needs no lock.
+// dispatches it, window or not. The form, the timer and its tick share the form's thread; the
+// list is the process's, as a thread may have any number of such forms waiting.
 struct TTimedRelease {
+  DWORD thread;
   UINT_PTR timer;
-  TCustomForm* form;  // nullptr: a free place
+  TCustomForm* form;
 };
-constexpr size_t kTimedReleases = 16;
-thread_local TTimedRelease t_timedReleases[kTimedReleases];
 
-// Takes the form of `timer` off the thread's list (nullptr when it went meanwhile).
-TCustomForm* TakeTimedRelease(UINT_PTR timer) {
-  for (TTimedRelease& r : t_timedReleases) {
-    if (r.form == nullptr || r.timer != timer) continue;
-    TCustomForm* form = r.form;
-    r = {0, nullptr};
-    return form;
-  }
-  return nullptr;
+std::mutex& TimedReleaseLock() {
+  static TNeverDestroyed<std::mutex> lock;
+  return lock.Get();
+}
+
+std::vector<TTimedRelease>& TimedReleases() {
+  static TNeverDestroyed<std::vector<TTimedRelease>> list;
+  return list.Get();
+}
+
+// Takes the first entry `match` picks off the list and answers its form (nullptr for none).
+template <class TMatch>
+TCustomForm* TakeTimedRelease(TMatch&& match) {
+  const std::lock_guard<std::mutex> guard(TimedReleaseLock());
+  std::vector<TTimedRelease>& list = TimedReleases();
+  auto found = std::find_if(list.begin(), list.end(), match);
+  if (found == list.end()) return nullptr;
+  TCustomForm* form = found->form;
+  list.erase(found);
+  // An emptied list gives its block back: it lives for ever, and would stand in a leak report.
+  if (list.empty()) std::vector<TTimedRelease>().swap(list);
+  return form;
 }
 
 // The loop came round: the form goes as its release message would have made it go.
 void CALLBACK ReleaseTimerTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
   KillTimer(nullptr, timer);
-  TCustomForm* form = TakeTimedRelease(timer);
-  if (form == nullptr) return;
+  const DWORD self = GetCurrentThreadId();
+  TCustomForm* form = TakeTimedRelease([&](const TTimedRelease& r) { return r.thread == self && r.timer == timer; });
+  if (form == nullptr) return;  // it went meanwhile
   TFormReleaseAccess::TimerGone(form);
   try {
     if (ComponentCodeRunning(form)) ResumeWhenCodeReturns(form, GetCurrentThreadId(), &ReleaseReturned);
@@ -314,23 +329,25 @@ void CALLBACK ReleaseTimerTick(HWND, UINT, UINT_PTR timer, DWORD) noexcept {
 
 bool TCustomForm::CarryReleaseWithoutWindow() {
   if (releaseTimer_ != 0) return true;
-  for (TTimedRelease& r : t_timedReleases) {
-    if (r.form != nullptr) continue;
-    const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseTimerTick);
-    if (timer == 0) return false;
-    r = {timer, this};
-    releaseTimer_ = timer;
-    return true;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 0, &ReleaseTimerTick);
+  if (timer == 0) return false;
+  try {
+    const std::lock_guard<std::mutex> guard(TimedReleaseLock());
+    TimedReleases().push_back({GetCurrentThreadId(), timer, this});
+  } catch (...) {
+    KillTimer(nullptr, timer);
+    return false;
   }
-  return false;
+  releaseTimer_ = timer;
+  return true;
 }
 
 void TCustomForm::ForgetReleaseTimer() {
+  if (releaseTimer_ == 0) return;
   // The timer is of the form's thread; a form freed by another thread once its own ended has
   // none left.
-  if (releaseTimer_ == 0 || GetCurrentThreadId() != thread_) return;
-  KillTimer(nullptr, releaseTimer_);
-  TakeTimedRelease(releaseTimer_);
+  if (GetCurrentThreadId() == thread_) KillTimer(nullptr, releaseTimer_);
+  TakeTimedRelease([this](const TTimedRelease& r) { return r.form == this; });
   releaseTimer_ = 0;
 }
 

@@ -2,6 +2,7 @@
 // exception helpers of the window layer.
 #include "Windowing_p.h"
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 
@@ -44,8 +45,21 @@ std::map<UINT_PTR, std::function<void()>>& TimerHandlers() {
   return handlers;
 }
 
+bool UtilityWindowHeld(HWND window) {
+  std::lock_guard<std::mutex> guard(Lock());
+  for (const auto& [thread, entry] : UtilityWindows())
+    if (entry.window == window) return true;
+  return false;
+}
+
 LRESULT CALLBACK UtilityWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   try {
+    if (msg == WM_CLOSE) {
+      // Its last hold went on another thread (ReleaseUtilityWindow): it goes here, on its own.
+      // One still held stays.
+      if (!UtilityWindowHeld(window) && DestroyWindow(window)) ReleaseWindowClass(kUtilityClass);
+      return 0;
+    }
     if (msg == WM_TIMER) {
       std::function<void()> handler;
       {
@@ -125,19 +139,29 @@ HWND AcquireUtilityWindow() {
   return window;
 }
 
-void ReleaseUtilityWindow() {
-  const DWORD thread = GetCurrentThreadId();
+void ReleaseUtilityWindow(HWND held) {
   HWND window = nullptr;
+  DWORD thread = 0;
   {
     std::lock_guard<std::mutex> guard(Lock());
-    auto found = UtilityWindows().find(thread);
-    if (found == UtilityWindows().end()) return;
+    auto& windows = UtilityWindows();
+    auto found = held == nullptr ? windows.find(GetCurrentThreadId())
+                                 : std::find_if(windows.begin(), windows.end(),
+                                                [held](const auto& w) { return w.second.window == held; });
+    if (found == windows.end()) return;
     if (--found->second.users > 0) return;
+    thread = found->first;
     window = found->second.window;
-    UtilityWindows().erase(found);
+    windows.erase(found);
   }
-  DestroyWindow(window);
-  ReleaseWindowClass(kUtilityClass);
+  if (thread == GetCurrentThreadId()) {
+    DestroyWindow(window);
+    ReleaseWindowClass(kUtilityClass);
+    return;
+  }
+  // A window is destroyed only by its own thread: its loop closes it. A window that went with
+  // its thread is gone already.
+  if (!PostMessageW(window, WM_CLOSE, 0, 0)) ReleaseWindowClass(kUtilityClass);
 }
 
 void SetUtilityTimerHandler(UINT_PTR id, std::function<void()> handler) {

@@ -22,10 +22,12 @@ void ReleaseWindowClass(const std::string& name);
 // Number of windows counted for a class (0 when it is not registered by the layer).
 int32_t WindowClassUsers(const std::string& name);
 
-// The calling thread's hidden utility window, made on the first Acquire; the last Release of the
-// thread destroys it.
+// The calling thread's hidden utility window, made on the first Acquire; the last Release
+// destroys it.
 HWND AcquireUtilityWindow();
-void ReleaseUtilityWindow();
+// Gives back a hold of `window` (nullptr: the calling thread's). Any thread may: a window whose
+// last hold goes on another thread is closed by its own thread's loop.
+void ReleaseUtilityWindow(HWND window = nullptr);
 // Routes WM_TIMER of the utility window: `id` to `handler`; Remove stops the routing.
 void SetUtilityTimerHandler(UINT_PTR id, std::function<void()> handler);
 void RemoveUtilityTimerHandler(UINT_PTR id);

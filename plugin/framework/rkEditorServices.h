@@ -4,6 +4,7 @@
 // starts (SetEditorServices); without them the editor object opens nothing.
 #pragma once
 
+class TComponent;
 class TrkPlugin;
 // The editor form, defined by the editor library.
 class TPluginGui;
@@ -30,6 +31,9 @@ struct TrkEditorServices {
   void (*Free)(TPluginGui* form) = nullptr;
   // The form's window handle; nullptr once the window is gone (the host destroyed its own).
   void* (*Handle)(TPluginGui* form) = nullptr;
+  // The form as a component, for a free notification: the editor keeps a form it released while
+  // the form's code ran until the message loop frees it. nullptr: the editor keeps none.
+  TComponent* (*Component)(TPluginGui* form) = nullptr;
 };
 
 // Installs the editor's operations (the table must outlive every editor object); nullptr

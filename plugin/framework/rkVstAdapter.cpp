@@ -6,6 +6,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "classlib/Classes.h"
+#include "classlib/MemoryManager.h"
 #include "classlib/SysUtils.h"
 #include "TrkPluginSettings.h"
 
@@ -393,6 +395,51 @@ void StartGuiForFirstWindow() {
 }
 }  // namespace
 
+// Forms the editor released while their code ran (a host closing the editor from inside the knob
+// menu's loop or from a callback the form made): the message loop frees them once that code has
+// returned, and their free notification takes them off the list. A host may end the plug-in and
+// unload the module before its loop runs again; the editor then frees them itself, as nothing of
+// the module may be left for that loop.
+class TReleasedForms : public TComponent {
+ public:
+  TReleasedForms() : TComponent(nullptr) {}
+
+  void Keep(TComponent* form, uint32_t thread) {
+    forms_.push_back({form, thread});
+    try {
+      FreeNotification(form);
+    } catch (...) {
+      forms_.pop_back();
+      throw;
+    }
+  }
+
+  // Frees those of the calling thread (a window goes only on its own) whose code has returned.
+  void FreeReturned() noexcept {
+    const uint32_t self = LockOwnerId();
+    for (size_t i = forms_.size(); i > 0; --i) {
+      const TKept kept = forms_[i - 1];
+      if (kept.thread != self || ComponentCodeRunning(kept.form)) continue;
+      try {
+        delete kept.form;  // its notification takes it off the list
+      } catch (...) {
+      }
+    }
+  }
+
+  void Notification(TComponent* component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+    if (operation == opRemove) std::erase_if(forms_, [component](const TKept& k) { return k.form == component; });
+  }
+
+ private:
+  struct TKept {
+    TComponent* form;
+    uint32_t thread;
+  };
+  std::vector<TKept> forms_;
+};
+
 void SetEditorServices(const TrkEditorServices* services) { editorServices = services; }
 
 const TrkEditorServices* EditorServices() { return editorServices; }
@@ -404,6 +451,9 @@ TVstEditor::TVstEditor(AudioEffect* effect, TrkPlugin* plugin) : AEffEditor(effe
 
 TVstEditor::~TVstEditor() {
   FreeForm();
+  // Before the GUI stops: the forms' own destruction still draws on it.
+  if (released) released->FreeReturned();
+  released.reset();
   std::lock_guard<std::mutex> guard(guiLock);
   if (--editorCount > 0 || !guiStarted) return;
   guiStarted = false;
@@ -442,6 +492,7 @@ VstInt32 TVstEditor::open(void* parent) {
   try {
     StartGuiForFirstWindow();
     form = editorServices->CreateForm(parent);
+    formThread = LockOwnerId();
     editorServices->SetPlugin(form, plugin);
     plugin->editorOpen = true;
     editorServices->StartDisplayUpdates(form);
@@ -473,6 +524,14 @@ void TVstEditor::FreeForm() {
   try {
     editorServices->StopDisplayUpdates(going);
     editorServices->SetPlugin(going, nullptr);
+  } catch (...) {
+  }
+  // Kept before the release, which may free it at once: its notification then forgets it.
+  try {
+    if (editorServices->Component) {
+      if (!released) released = std::make_unique<TReleasedForms>();
+      released->Keep(editorServices->Component(going), formThread);
+    }
   } catch (...) {
   }
   try {

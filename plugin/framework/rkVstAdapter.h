@@ -79,11 +79,15 @@ class TrkVstAdapter : public AudioEffectX {
   TrkMidiEventList pendingEvents;
 };
 
+class TReleasedForms;
+
 // The editor object: hosts the editor form inside the host's window while it is open, through
 // the editor services (rkEditorServices.h). GUI thread; nothing raised by the form leaves it.
 class TVstEditor : public AEffEditor {
  public:
   TVstEditor(AudioEffect* effect, TrkPlugin* plugin);
+  // Also frees the forms closed while their code ran that the message loop has not freed yet
+  // (those of this thread whose code has returned): the host may unload the module next.
   ~TVstEditor() override;
 
   VstInt32 getRect(ERect** rect) override;
@@ -109,4 +113,6 @@ class TVstEditor : public AEffEditor {
   TrkPlugin* plugin;
   TPluginGui* form = nullptr;
   void* parentWindow = nullptr;
+  uint32_t formThread = 0;  // the thread that made the form (LockOwnerId)
+  std::unique_ptr<TReleasedForms> released;  // made at the first close
 };

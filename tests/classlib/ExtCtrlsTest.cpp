@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "WindowTestClasses.h"
 #include "WindowTestUtils.h"
@@ -65,6 +66,30 @@ TEST(Timer, HandlerMayFreeItsTimerAndTheUtilityWindowGoesWithTheLastTimer) {
   PumpUntil([] { return false; }, 60);
   EXPECT_EQ(sink.ticks, 1);
   EXPECT_FALSE(WindowClassRegistered("KblUtilityWindow"));
+}
+
+// A host may close its editor on another thread than the one that opened it: the timer stops on
+// the window it was set on, and that window goes, on its own thread, with its last hold.
+TEST(Timer, StoppedOnAnotherThreadItStopsWhereItWasSetAndItsWindowGoesWithTheLastHold) {
+  TTickSink sink;
+  TTimer holding(nullptr);
+  holding.SetInterval(600000);
+  holding.SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+  TTimer timer(nullptr);
+  timer.SetInterval(5);
+  timer.SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+  ASSERT_TRUE(PumpUntil([&] { return sink.ticks >= 1; }));
+  std::thread([&] { timer.SetEnabled(false); }).join();
+  EXPECT_FALSE(timer.Running());
+  // Taken off the queue undispatched: the window's own timer messages.
+  int timerMessages = 0;
+  for (int i = 0; i < 20; ++i, Sleep(5)) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) ++timerMessages;
+  }
+  EXPECT_EQ(timerMessages, 0);
+  std::thread([&] { holding.SetEnabled(false); }).join();
+  EXPECT_TRUE(PumpUntil([] { return !WindowClassRegistered("KblUtilityWindow"); }, 1000));
 }
 
 TEST(Timer, ExceptionsFromTheHandlerGoToTheApplication) {

@@ -252,6 +252,27 @@ TEST(Forms, AReleasedFormWhoseWindowGoesBeforeTheLoopGoesWithTheLoop) {
   ASSERT_FALSE(hidden->HandleAllocated());
 }
 
+// However many forms of a thread wait so at once.
+TEST(Forms, FortyReleasedFormsWhoseWindowsGoBeforeTheLoopAllGoWithTheLoop) {
+  RegisterWindowTestClasses();
+  TForeignWindow host(300, 200);
+  std::unique_ptr<TUiBareForm> holder(TCustomForm::CreateNew<TUiBareForm>(nullptr));
+  holder->SetParentWindow(host.handle);
+  holder->Show();
+  static TDestroySink sink;  // a form left waiting may yet go with a later test's loop
+  for (int i = 0; i < 40; ++i) {
+    TCustomForm* form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    form->OnDestroy = TNotifyEvent::Of<&TDestroySink::Destroyed>(&sink);
+    form->SetParent(holder.get());
+    form->Show();
+    form->Release();
+    form->SetParent(nullptr);
+    ASSERT_FALSE(form->HandleAllocated());
+  }
+  PumpUntil([&] { return sink.destroys == 40; }, 2000);
+  EXPECT_EQ(sink.destroys, 40);
+}
+
 namespace {
 
 class TBuiltMenu : public TPopupMenu {

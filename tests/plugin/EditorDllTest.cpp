@@ -8,10 +8,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "ChildProcess.h"
 #include "HostFiles.h"
 #include "classlib/Streams.h"
 #include "classlib/WindowTestUtils.h"
@@ -409,6 +411,102 @@ TEST(EditorDll, AHostClosingTheEditorInsideTheKnobMenuFreesTheFormOnceTheMenuRet
   THostClosingInTheMenu::Current() = nullptr;
   EXPECT_TRUE(host.closed);
   EXPECT_TRUE(PumpUntil([&] { return !IsWindow(host.form); }));
+}
+
+// --- Nothing of the plug-in after its unload
+
+namespace {
+
+const DWORD kHostRaise = 0xE0C0FFEE;
+LONG CALLBACK ResumeTheHostsRaise(EXCEPTION_POINTERS* pointers) {
+  return pointers->ExceptionRecord->ExceptionCode == kHostRaise ? EXCEPTION_CONTINUE_EXECUTION
+                                                                : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// Windows of the process, message-only ones too, whose procedure lies in an image.
+struct TImageWindows {
+  uintptr_t start = 0, end = 0;
+  int32_t count = 0;
+  explicit TImageWindows(HMODULE module) {
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(module) + dos->e_lfanew);
+    start = reinterpret_cast<uintptr_t>(module);
+    end = start + nt->OptionalHeader.SizeOfImage;
+    EnumWindows(&Visit, reinterpret_cast<LPARAM>(this));
+    for (HWND w = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); w != nullptr;
+         w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr))
+      Visit(w, reinterpret_cast<LPARAM>(this));
+  }
+  static BOOL CALLBACK Visit(HWND window, LPARAM self) {
+    auto* windows = reinterpret_cast<TImageWindows*>(self);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != GetCurrentProcessId()) return TRUE;
+    const auto proc = static_cast<uintptr_t>(GetWindowLongPtrW(window, GWLP_WNDPROC));
+    if (proc >= windows->start && proc < windows->end) ++windows->count;
+    EnumChildWindows(window, &Visit, self);
+    return TRUE;
+  }
+};
+
+}  // namespace
+
+// The child half: a bare host opens the editor and closes it as KBL_UNLOAD says: "menu", from a
+// timer of its own inside the knob menu's loop; "automate", from inside audioMasterAutomate while
+// a switch is clicked; "thread", on a thread of its own, and then runs its loop. Then, with no
+// loop in between, it ends the plug-in and frees the DLL, destroys its window, runs its loop and
+// raises an exception of its own. Exit code 0: the host survived all of it with the DLL
+// unloaded; 2: the DLL stayed loaded; 3: windows of the plug-in's were left at the unload.
+TEST(EditorDll, UnloadChild) {
+  const char* how = std::getenv("KBL_UNLOAD");
+  if (how == nullptr) GTEST_SKIP() << "a child half of a test";
+  const std::string close = how;
+  auto e = std::make_unique<TOpenEditor>();  // never destroyed: the process ends first
+  e->Settle(300);
+  if (close == "menu") {
+    THostClosingInTheMenu host{e->editor.get(), e->Form()};
+    THostClosingInTheMenu::Current() = &host;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 30, &THostClosingInTheMenu::Tick);
+    e->RightClick(Knob(kMix).left + 20, Knob(kMix).top + 20);
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(host.closed);
+  } else if (close == "automate") {
+    TEditorWindow* editor = e->editor.get();
+    e->host->onCall = [editor](const THostCall& call) {
+      if (call.opcode == audioMasterAutomate) editor->Close();
+    };
+    e->Click(kFixedX, kFixedY);
+    e->host->onCall = nullptr;
+    ASSERT_EQ(e->host->CountCalls(audioMasterAutomate), 1u);
+  } else {
+    std::thread([&e] { e->editor->Close(); }).join();
+    e->Settle(300);
+  }
+  e->host->Dispatch(effMainsChanged, 0, 0);
+  e->host->Close();
+  const int32_t left = TImageWindows(GetModuleHandleA(ProductDllPath().c_str())).count;
+  e->host.reset();  // FreeLibrary
+  const bool unloaded = GetModuleHandleA(ProductDllPath().c_str()) == nullptr;
+  e->editor.reset();  // destroys the host's window
+  PumpUntil([] { return false; }, 300);
+  // Added last: a handler the plug-in left behind would be called before it.
+  PVOID resume = AddVectoredExceptionHandler(0, &ResumeTheHostsRaise);
+  RaiseException(kHostRaise, 0, 0, nullptr);
+  RemoveVectoredExceptionHandler(resume);
+  ExitProcess(left > 0 ? 3 : unloaded ? 0 : 2);
+}
+
+// A host that closes the editor from inside the form's own code, or on another thread than the
+// one it opened it on, and then ends the plug-in and unloads the DLL before its loop runs again,
+// finds nothing of the plug-in in its loop: no release posted to the form, no window of the
+// plug-in's, no timer.
+TEST(EditorDll, AHostThatUnloadsRightAfterClosingTheEditorFindsNothingOfThePlugInInItsLoop) {
+  for (const char* close : {"menu", "automate", "thread"}) {
+    SCOPED_TRACE(close);
+    const TChildRun run = RunChildProcess("--gtest_filter=EditorDll.UnloadChild", {{"KBL_UNLOAD", close}}, 60000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
 }
 
 TEST(EditorDll, ClosingMidDragOrLosingTheMouseShowsTheCursorAgain) {

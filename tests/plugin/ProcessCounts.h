@@ -31,6 +31,10 @@ struct TProcessCounts {
       if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++c.threads;
     CloseHandle(snapshot);
     EnumWindows(&CountProcessWindow, reinterpret_cast<LPARAM>(&c.windows));
+    // EnumWindows leaves out message-only windows, where a released form waits for the loop.
+    for (HWND w = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); w != nullptr;
+         w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr))
+      CountProcessWindow(w, reinterpret_cast<LPARAM>(&c.windows));
     PROCESS_MEMORY_COUNTERS memory{};
     GetProcessMemoryInfo(process, &memory, sizeof memory);
     c.memory = static_cast<double>(memory.PagefileUsage);
@@ -46,7 +50,7 @@ struct TProcessCounts {
     for (uint32_t i = 0; i < 0x10000; ++i) used += table[i * 24 + 14] != 0;
     return used;
   }
-  // Top-level windows of the process and their children.
+  // Top-level and message-only windows of the process and their children.
   static BOOL CALLBACK CountProcessWindow(HWND window, LPARAM count) {
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
