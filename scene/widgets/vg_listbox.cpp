@@ -1278,9 +1278,9 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     kept = keptSelected_;  // the selected item, unless it went
   }
   // The index keeps its number on the items where they stand once laid out (a sorted list sorts
-  // them).
+  // them), lowered to the last item when beyond it: a program reads the line it names.
   const int32_t count = Count();
-  const int32_t restored = index >= count && keep == TvgLinesKeep::IndexShown ? count - 1 : index;
+  const int32_t restored = index >= count ? count - 1 : index;
   bool moved = false;
   if (GetUpdateCounter() == 0) {
     const bool layout = first != SIZE_MAX || layoutHeld_ || !layoutCurrent_;
