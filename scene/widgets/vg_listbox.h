@@ -220,6 +220,9 @@ class TvgListBox : public TvgScrollBox {
   void Realign() override;
   // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
   bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
+  // While the rows stand alike on demand, the rows the viewport meets (and one on either side):
+  // a paint or a hit costs what the viewport shows at any length.
+  void ContentShownChildren(size_t& first, size_t& end) override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -371,6 +374,11 @@ class TvgListBox : public TvgScrollBox {
   void PlaceRow(TvgListBoxItem* item, int32_t index);
   // The selected item takes its owed place (its index is known: no counting).
   void PlaceSelected();
+  // While every child of the content is a row standing alike on demand, narrows [first, end) to
+  // the rows that can meet the content's band from `top` to `bottom` (its coordinates), which
+  // learn their indices (their places follow from them), and answers true; else leaves them and
+  // answers false.
+  bool RowsMeeting(float top, float bottom, size_t& first, size_t& end);
   // Every row owed its place takes it, and the rows no longer stand on demand: the content is
   // about to change under the list (others add, free or move its children).
   void SettleRows();
