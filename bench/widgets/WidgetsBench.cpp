@@ -6,18 +6,21 @@
 // and 3,000 lines added one by one to the Items of a string combo box and a combo text box
 // (COMBOBOX), the drop-down closed and (300) open; lines of a string list box and of the combos,
 // shown and hidden, added (also sorted), inserted at the front and deleted from the front, 3,000
-// and 30,000 times (LISTBOX, COMBOBOX).
+// and 30,000 times (LISTBOX, COMBOBOX); a shown string list box of 3,000, 30,000 and 100,000
+// lines painted after each change to it and after each mouse move over it (LISTBOX).
 // Items are made without a component owner (the list's tree frees them), as the lists do
 // themselves.
 // Beside each keystroke: the edit alone; beside each widget: a repaint of a 10 x 10 area of it.
 // Windows only; run under Xvfb. Prints, asserts nothing. With the argument "lists" only the
-// lines changed in the lists are timed.
+// lines changed in the lists are timed, with "painted" only the shown list painted after each
+// change.
 #include <windows.h>
 #include <commctrl.h>
 #include <richedit.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -259,6 +262,103 @@ int main(int argc, char** argv) {
         }
       }
     };
+    // --- A shown string list box (280 x 400) filled with N lines in one update, then one change
+    // and the scene window's paint, again and again, as a program that adds lines as they come
+    // and paints between them does: a line inserted at the front, deleted from the front, added,
+    // and the selection moved among the rows shown; and a mouse move over the list. Beside it a
+    // shown LISTBOX with redraw on does the same. Figures are per change with its paint.
+    const auto benchPainted = [&] {
+      constexpr int kChanges = 100;
+      constexpr int kListWidth = 280, kListHeight = 400;
+      enum TPaintedOp { kInsert, kDelete, kAdd, kIndex, kMouse };
+      static const char* const opNames[] = {"Insert(0)", "Delete(0)", "Add", "ItemIndex", "mouse move"};
+      const auto lineText = [](int i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "line %06d", i);
+        return std::u16string(text, text + std::strlen(text));
+      };
+      // Points over the list, one row after another and back.
+      const auto mouseAt = [](int i) { return MAKELPARAM(100, 10 + (i % 18) * 21); };
+      // Per kind of change, ours and the reference at 3,000 lines: the growth is printed beside.
+      std::vector<std::pair<double, double>> first(5, {0, 0});
+      for (const int count : {3000, 30000, 100000}) {
+        std::printf("%d lines, one change then the paint\n", count);
+        auto* list = new TvgStringListBox(nullptr);
+        list->SetBounds(0, 0, kListWidth, kListHeight);
+        list->SetParent(root);
+        list->ApplyResource();
+        TvgWideStrings* items = list->GetItems();
+        items->BeginUpdate();
+        for (int i = 0; i < count; ++i) items->Add(lineText(i));
+        items->EndUpdate();
+        repaint();
+        Settle();
+        HWND box = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 330, 0, kListWidth,
+                                   kListHeight, host, nullptr, GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+        for (int i = 0; i < count; ++i) {
+          const std::u16string text = lineText(i);
+          const std::wstring textW(text.begin(), text.end());
+          SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(textW.c_str()));
+        }
+        SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(box, nullptr, TRUE);
+        UpdateWindow(box);
+        Settle();
+        // The best of three runs of kChanges changes, a few untimed ones first (the first paints
+        // of a kind of change pay for what the window system sets up once).
+        const auto perChange = [&](const std::function<void(int)>& change) {
+          for (int i = 0; i < 5; ++i) change(i);
+          Settle();
+          const double ms = BestMs(3, [] {}, [&] {
+            for (int i = 0; i < kChanges; ++i) change(i);
+          });
+          Settle();
+          return ms / kChanges;
+        };
+        for (const TPaintedOp op : {kInsert, kDelete, kAdd, kIndex, kMouse}) {
+          const double ours = perChange([&](int i) {
+            switch (op) {
+              case kInsert: items->Insert(0, lineText(i)); break;
+              case kDelete: items->Delete(0); break;
+              case kAdd: items->Add(lineText(i)); break;
+              case kIndex: list->SetItemIndex(i % 18); break;
+              case kMouse: SendMessageW(scene->GetHandle(), WM_MOUSEMOVE, 0, mouseAt(i)); break;
+            }
+            repaint();
+          });
+          const double theirs = perChange([&](int i) {
+            const std::u16string text = lineText(i);
+            const std::wstring textW(text.begin(), text.end());
+            const auto line = reinterpret_cast<LPARAM>(textW.c_str());
+            switch (op) {
+              case kInsert: SendMessageW(box, LB_INSERTSTRING, 0, line); break;
+              case kDelete: SendMessageW(box, LB_DELETESTRING, 0, 0); break;
+              case kAdd: SendMessageW(box, LB_ADDSTRING, 0, line); break;
+              case kIndex: SendMessageW(box, LB_SETCURSEL, i % 18, 0); break;
+              case kMouse: SendMessageW(box, WM_MOUSEMOVE, 0, mouseAt(i)); break;
+            }
+            UpdateWindow(box);
+          });
+          Row((std::string("  string list box: ") + opNames[op]).c_str(), ours, "LISTBOX", theirs);
+          auto& [ours3k, theirs3k] = first[op];
+          if (ours3k > 0)
+            std::printf("    %d / 3000: %.1f x   LISTBOX %.1f x\n", count, ours / ours3k, theirs / theirs3k);
+          else
+            first[op] = {ours, theirs};
+        }
+        DestroyWindow(box);
+        delete list;
+        repaint();
+      }
+    };
+    if (argc > 1 && std::string(argv[1]) == "painted") {
+      benchPainted();
+      delete scene;
+      DestroyWindow(host);
+      StopGdiPlus();
+      return 0;
+    }
     if (listsOnly) {
       benchLines();
       delete scene;
@@ -472,6 +572,7 @@ int main(int argc, char** argv) {
     }
 
     benchLines();
+    benchPainted();
 
     // --- 10,000 tree nodes, 100 parents of 99 children (and a quarter of it).
     for (int parents : {25, 100}) {

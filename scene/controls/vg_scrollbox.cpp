@@ -57,6 +57,10 @@ TvgVisualObject* TvgScrollContent::ObjectByPoint(float x, float y) {
   return vgPtInRect(AbsoluteToLocal(vgPoint(x, y)), GetClipRect()) ? hit : nullptr;
 }
 
+void TvgScrollContent::ShownChildren(size_t& first, size_t& end) {
+  if (TvgScrollBox* box = Box()) box->ContentShownChildren(first, end);
+}
+
 TvgRect TvgScrollContent::GetUpdateRect() {
   TvgScrollBox* box = Box();
   // The viewport's own cache answers: the content never paints outside it. Before the box has a

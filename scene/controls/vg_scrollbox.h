@@ -25,6 +25,10 @@ class TvgScrollContent : public TvgContent {
   void Paint() override;
   TvgVisualObject* ObjectByPoint(float x, float y) override;
 
+ protected:
+  // The children its box says can show (TvgScrollBox::ContentShownChildren).
+  void ShownChildren(size_t& first, size_t& end) override;
+
  private:
   TvgScrollBox* Box() const;
 };
@@ -61,6 +65,9 @@ class TvgScrollBox : public TvgControl {
   // The viewport united with the parented rects of the content's visible children.
   virtual TvgRect GetContentBounds();
   virtual void ContentPaint(TvgCanvas* canvas, const TvgRect& rect) {}
+  // Narrows [first, end), all the content's children at first, to those that can show in the
+  // viewport: the content paints and hits only these. The box keeps them all.
+  virtual void ContentShownChildren(size_t& first, size_t& end) {}
   virtual void RealignContent(const TvgRect& r);
   // True when the content's extent depends on the viewport's size (a list that fills its rows
   // or columns to it): the bars then come out of each layout as out of a first one (see Realign).

@@ -525,7 +525,9 @@ TvgVisualObject* TvgVisualObject::ObjectByPoint(float x, float y) {
   if (Is<TvgControl>() && !GetAbsoluteEnabled() && !designing) return nullptr;
   if (clipChildren_ && !PointInObject(x, y)) return nullptr;
   const auto& children = Children();
-  for (size_t i = children.size(); i > 0; --i) {
+  size_t first = 0, end = children.size();
+  ShownChildren(first, end);
+  for (size_t i = std::min(end, children.size()); i > first; --i) {
     TvgObject* child = children[i - 1];
     if (!child->IsVisual()) continue;
     TvgVisualObject* v = child->Visual();
@@ -1271,7 +1273,12 @@ void TvgVisualObject::PaintChild(TvgVisualObject* c, const TPaintPass& pass) {
   if (c->hasEffects_ && !after) c->PaintEffects();
   if (!replaces) {
     int32_t parentClipState = -1;
-    for (TvgObject* child : c->Children()) {
+    // Of the children that can show: one outside them lies outside what shows of the object.
+    const auto& children = c->Children();
+    size_t first = 0, end = children.size();
+    c->ShownChildren(first, end);
+    for (size_t i = first; i < std::min(end, children.size()); ++i) {
+      TvgObject* child = children[i];
       if (child->IsVisual() && child->Visual()->clipParent_) {
         TvgVisualObject* cp = child->Visual();
         parentClipState = canvas->SaveCanvas();
@@ -1342,9 +1349,18 @@ void TvgVisualObject::PaintChildren() {
       pass.sceneRectCount = count;
     }
   }
+  // Only some children can show: the others are not walked at all.
+  size_t first = 0, end = Children().size();
+  ShownChildren(first, end);
+  if (first > 0 || end < Children().size()) {
+    for (size_t i = first; i < std::min(end, Children().size()); ++i) {
+      TvgObject* child = Children()[i];
+      if (child->IsVisual()) PaintChild(child->Visual(), pass);
+    }
+    return;
+  }
   // Many children outside the design and outside painting into a bitmap: the ones whose update
   // rects meet none of the scene's are passed over in the copy of their rects.
-  size_t first = 0;
   if (Children().size() >= kChildRectsFrom && !pass.designing && !inPaintTo_ && pass.scene != nullptr &&
       !pass.askScene)
     first = PaintChildrenByRects(pass);

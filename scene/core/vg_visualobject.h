@@ -365,6 +365,9 @@ class TvgVisualObject : public TvgObject {
   TvgObject* SceneRoot();
   // Takes the place its parent owes it, when it owes one (SetPlaceOnDemand); the base owes none.
   virtual void TakeOwedPlace() {}
+  // Narrows [first, end), all the children at first, to those that can show: PaintChildren paints
+  // and ObjectByPoint hits only these (a list's rows in its viewport). The base keeps them all.
+  virtual void ShownChildren(size_t& first, size_t& end) {}
   // While an update is open over this object, notes its layout for the end of the outermost one
   // (what Realign does then) and answers true; answers false, noting nothing, outside updates.
   bool PutOffRealign();

@@ -376,13 +376,57 @@ TvgListBoxItem* TvgListBox::ItemByIndex(int32_t index) const {
 }
 
 TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
-  if (GetContent() == nullptr) return nullptr;
+  TvgScrollContent* content = GetContent();
+  if (content == nullptr) return nullptr;
   const TvgPoint p = LocalToAbsolute(vgPoint(x, y));
-  for (TvgObject* child : GetContent()->Children()) {
-    auto* item = dynamic_cast<TvgListBoxItem*>(child);
+  const auto& children = content->Children();
+  size_t first = 0, end = children.size();
+  // Rows alike on demand: only those about the point's height can hold it.
+  const float at = content->AbsoluteToLocal(p).Y;
+  RowsMeeting(at, at, first, end);
+  for (size_t i = first; i < end; ++i) {
+    auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
     if (item != nullptr && item->GetVisible() && item->PointInObject(p.X, p.Y)) return item;
   }
   return nullptr;
+}
+
+void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
+  TvgScrollContent* content = GetContent();
+  if (content == nullptr || !rowsOnDemand_) return;
+  // What the content shows: its area on the scene (the viewport's), taken into its own
+  // coordinates corner by corner.
+  const TvgRect area = content->GetUpdateRect();
+  float top = 0, bottom = 0;
+  bool any = false;
+  for (const TvgPoint& corner : {vgPoint(area.Left, area.Top), vgPoint(area.Right, area.Top),
+                                 vgPoint(area.Left, area.Bottom), vgPoint(area.Right, area.Bottom)}) {
+    const float y = content->AbsoluteToLocal(corner).Y;
+    top = any ? std::min(top, y) : y;
+    bottom = any ? std::max(bottom, y) : y;
+    any = true;
+  }
+  RowsMeeting(top, bottom, first, end);
+}
+
+bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end) {
+  // Every child a row of the lines' own, none placed or changed by others since: row i stands
+  // from i times the height, as tall as that. A row's style parts may stick out of it a little:
+  // one more row on either side.
+  const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
+  if (!rowsOnDemand_ || !linesFollowed_ || followingLines_ || !(rowHeight_ > 0) || lineItems_.size() != count ||
+      end != count || !std::isfinite(top) || !std::isfinite(bottom))
+    return false;
+  const double h = rowHeight_, rows = static_cast<double>(count);
+  const double from = std::clamp(std::floor(top / h) - 1, 0.0, rows);
+  const double to = std::clamp(std::ceil(bottom / h) + 1, from, rows);
+  first = static_cast<size_t>(from);
+  end = static_cast<size_t>(to);
+  // Told rather than counted: after a change at the front every row's remembered index is stale,
+  // and asking one would number them all.
+  const auto& children = GetContent()->Children();
+  for (size_t i = first; i < end; ++i) static_cast<TvgListBoxItem*>(children[i])->KnowIndex(static_cast<int32_t>(i));
+  return true;
 }
 
 // --- Content changes and style
@@ -906,7 +950,10 @@ void TvgListBox::PaintAlternatingRows(TObject* sender, TvgCanvas* canvas, const 
   if (!alternatingRowBackground_ || GetContent() == nullptr || part == nullptr || canvas == nullptr) return;
   canvas->SetFill(altRowBrush_);
   const auto& children = GetContent()->Children();
-  for (size_t i = 1; i < children.size(); i += 2) {
+  // Rows outside the viewport fill nothing it shows.
+  size_t first = 0, end = children.size();
+  ContentShownChildren(first, end);
+  for (size_t i = first | 1; i < end; i += 2) {
     auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
     if (item == nullptr) continue;
     const TvgPoint p = part->AbsoluteToLocal(item->LocalToAbsolute(vgPoint(0, 0)));
@@ -1278,9 +1325,9 @@ bool TvgListBox::FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks,
     kept = keptSelected_;  // the selected item, unless it went
   }
   // The index keeps its number on the items where they stand once laid out (a sorted list sorts
-  // them).
+  // them), lowered to the last item when beyond it: a program reads the line it names.
   const int32_t count = Count();
-  const int32_t restored = index >= count && keep == TvgLinesKeep::IndexShown ? count - 1 : index;
+  const int32_t restored = index >= count ? count - 1 : index;
   bool moved = false;
   if (GetUpdateCounter() == 0) {
     const bool layout = first != SIZE_MAX || layoutHeld_ || !layoutCurrent_;

@@ -169,9 +169,9 @@ struct TvgLineItemLooks {
 };
 
 // What a list that follows its lines keeps of itself as a list made afresh from them would
-// (the lists fed from strings differ in it): the combo lists keep the index's number, lowered to
-// the last item, and show the selected item scrolled to from the start; a string list keeps the
-// index as it is (also beyond the items) and its scroll bars' values.
+// (the lists fed from strings differ in it): both keep the index's number, lowered to the last
+// item; the combo lists show the selected item scrolled to from the start, a string list keeps
+// its scroll bars' values.
 enum class TvgLinesKeep : uint8_t { IndexShown, IndexAndScroll };
 
 // --- List box
@@ -220,6 +220,9 @@ class TvgListBox : public TvgScrollBox {
   void Realign() override;
   // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
   bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
+  // While the rows stand alike on demand, the rows the viewport meets (and one on either side):
+  // a paint or a hit costs what the viewport shows at any length.
+  void ContentShownChildren(size_t& first, size_t& end) override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -250,17 +253,17 @@ class TvgListBox : public TvgScrollBox {
   // to case.
   int CompareItems(TvgListBoxItem* a, TvgListBoxItem* b);
   // Brings the items in line with `lines`, one item per line in the lines' order after the
-  // list's other children, as making them all afresh would: ItemIndex keeps its number (no
-  // events; an item that stays selected is not selected again) and the list scrolls back to its
-  // start and then on as `keep` says, and it is laid out once, at the end of the updates open
-  // over it wherever it lies. Only the lines that the changes noted since the last call touched
-  // are made (a line put anew is a new item), freed or moved; other looks than last time, or
-  // items that others added, freed, moved or changed since, make every item afresh. A sorted
-  // list puts an item made at its place when its items stand as its sort left them. In one
-  // column only the rows from the first one the change touched on are placed (the later ones
-  // moved), as long as no scroll bar comes or goes (what a whole layout would change). True when
-  // the selected item is another one or was given another text or looks (what a closed combo
-  // box shows).
+  // list's other children, as making them all afresh would: ItemIndex keeps its number, lowered
+  // to the last item when beyond it (no events; an item that stays selected is not selected
+  // again) and the list scrolls back to its start and then on as `keep` says, and it is laid
+  // out once, at the end of the updates open over it wherever it lies. Only the lines that the
+  // changes noted since the last call touched are made (a line put anew is a new item), freed or
+  // moved; other looks than last time, or items that others added, freed, moved or changed
+  // since, make every item afresh. A sorted list puts an item made at its place when its items
+  // stand as its sort left them. In one column only the rows from the first one the change
+  // touched on are placed (the later ones moved), as long as no scroll bar comes or goes (what a
+  // whole layout would change). True when the selected item is another one or was given another
+  // text or looks (what a closed combo box shows).
   bool FollowLines(TvgItemLines& lines, const TvgLineItemLooks& looks, TvgLinesKeep keep = TvgLinesKeep::IndexShown);
 
   // --- Properties
@@ -371,6 +374,11 @@ class TvgListBox : public TvgScrollBox {
   void PlaceRow(TvgListBoxItem* item, int32_t index);
   // The selected item takes its owed place (its index is known: no counting).
   void PlaceSelected();
+  // While every child of the content is a row standing alike on demand, narrows [first, end) to
+  // the rows that can meet the content's band from `top` to `bottom` (its coordinates), which
+  // learn their indices (their places follow from them), and answers true; else leaves them and
+  // answers false.
+  bool RowsMeeting(float top, float bottom, size_t& first, size_t& end);
   // Every row owed its place takes it, and the rows no longer stand on demand: the content is
   // about to change under the list (others add, free or move its children).
   void SettleRows();
@@ -585,8 +593,9 @@ class TvgStringListBox : public TvgListBox {
   // Builds the items first when they were put off by an update.
   void Realign() override;
   // Brings the items in line with Items as making one item per line afresh would, keeping
-  // ItemIndex and the scroll position; inside an update, at the end of the outermost one. Items
-  // calls it after each change (or batch of changes), which costs what it changed.
+  // ItemIndex when still valid (else the last item) and the scroll position; inside an update,
+  // at the end of the outermost one. Items calls it after each change (or batch of changes),
+  // which costs what it changed.
   void RebuildItems(TObject* sender = nullptr);
 
   TvgWideStrings* GetItems() const { return items_; }

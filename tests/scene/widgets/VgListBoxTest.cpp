@@ -709,8 +709,8 @@ TEST_F(ListBoxTest, AChangeToAComboItemsMakesWhatItChangesAndListsAsAFreshList) 
 // at the next opening, an item changed on itself, a line added from the lines' changing event, an
 // update of the box or of the list around a change): after each change to Items the list holds,
 // as it stands and dropped down, what a list made afresh from the lines and laid out whole holds,
-// with the index kept (a combo's lowered to the last item when beyond it, a string list's as it
-// was with its scroll bars' values). Short lists of many texts meet every kind of change; long
+// with the index kept, lowered to the last item when beyond it (a string list's with its scroll
+// bars' values). Short lists of many texts meet every kind of change; long
 // lists of few texts (many alike) mostly lines inserted and deleted at the front and added to a
 // sorted list, whose rows take their places when asked.
 TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
@@ -899,7 +899,7 @@ TEST_F(ListBoxTest, RandomChangesToAComboItemsListAsAFreshList) {
       if (s.kind > kBatch || fired.count == firedBefore) continue;
       const bool open = isOpen(combo.box);
       const int32_t count = combo.lines->Count();
-      const int32_t index = before >= count && !stringList ? count - 1 : before;
+      const int32_t index = before >= count ? count - 1 : before;
       const TLinesCombo::TView seen = combo.Read();
       // The same lines in a list made afresh and laid out whole, then the index.
       TLinesCombo fresh = kinds[kind](40);
@@ -1045,7 +1045,7 @@ TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
       }
       fresh.lines->Assign(combo.lines);
       fresh.list->Realign();
-      fresh.list->SetItemIndex(kind < 2 ? std::min(index, combo.list->Count() - 1) : index);
+      fresh.list->SetItemIndex(std::min(index, combo.list->Count() - 1));
       EXPECT_TRUE(combo.Read() == fresh.Read());
       EXPECT_TRUE(combo.View() == fresh.View()) << "dropped down (the string list hidden)";
       last->GetPosition()->OnChange = placings.original;
@@ -1057,7 +1057,7 @@ TEST_F(ListBoxTest, ALineChangedMakesOneItemAndMovesTheRowsAfterIt) {
 
 // A change to the lines of a list whose rows stand alike leaves the later rows to take their
 // places when they are asked: every reader and writer of a row's place meets it where a row
-// placed at the change stands (a twin list whose rows were all read at once), in a shown string
+// placed at the change stands (a twin list laid out whole after the change), in a shown string
 // list box and in the closed combos' lists: read through the visual object, through a part of
 // its style, by a path animation started on it, given the place it had before the change, and
 // read inside an update of the list holding a change of the lines.
@@ -1116,9 +1116,8 @@ TEST_F(ListBoxTest, ARowOwedItsPlaceIsReadAndMovedWhereAPlacedRowStands) {
         c.lines->Insert(0, u"front");
         c.lines->Delete(1);
         c.lines->Insert(0, u"front");
-        // The twin's rows all take their places now, as every row of a plain list did.
-        if (placed)
-          for (int32_t i = 0; i < c.list->Count(); ++i) c.list->ItemByIndex(i)->GetParentedRect();
+        // The twin is laid out whole: every row placed by the layout, none owed its place.
+        if (placed) c.list->Realign();
         seen[placed] = read(c, row, before);
         EXPECT_FALSE(seen[placed].empty());
         delete c.box;
@@ -1496,6 +1495,57 @@ TEST_F(ListBoxTest, NewItemsKeepTheComboIndexWhileItIsValid) {
     EXPECT_EQ(sorted->GetListBox()->GetSelected()->GetText(), u"a");
     EXPECT_FALSE(sorted->GetListBox()->ItemByIndex(1)->GetIsSelected());
     delete sorted;
+  }
+}
+
+// A string list's ItemIndex left past its last line by a change to the lines is lowered to the
+// last line (-1 when none is left), as a combo's is, and names the line a program reads: lines
+// deleted before it or at it, one by one, in a batch of the lines and inside the list's update.
+TEST_F(ListBoxTest, AStringListIndexPastItsLastLineIsLoweredToIt) {
+  struct TCase {
+    const char* name;
+    int32_t index;
+    std::function<void(TvgStringListBox*, TvgWideStrings*)> change;
+  };
+  const std::vector<TCase> cases = {
+      {"the first line deleted", 39, [](TvgStringListBox*, TvgWideStrings* l) { l->Delete(0); }},
+      {"the selected last line deleted", 39, [](TvgStringListBox*, TvgWideStrings* l) { l->Delete(39); }},
+      {"a line before it deleted, the index still on the lines", 20,
+       [](TvgStringListBox*, TvgWideStrings* l) { l->Delete(0); }},
+      {"lines deleted in a batch", 38, [](TvgStringListBox*, TvgWideStrings* l) {
+         l->BeginUpdate();
+         for (int i = 0; i < 3; ++i) l->Delete(0);
+         l->EndUpdate();
+       }},
+      {"lines deleted inside the list's update", 39, [](TvgStringListBox* list, TvgWideStrings* l) {
+         list->BeginUpdate();
+         l->Delete(0);
+         l->Delete(0);
+         list->EndUpdate();
+       }},
+      {"every line deleted", 39, [](TvgStringListBox*, TvgWideStrings* l) { l->Clear(); }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+    TvgWideStrings* lines = list->GetItems();
+    for (int i = 0; i < 40; ++i)
+      lines->Add(u"line " + std::u16string{static_cast<char16_t>(u'0' + i / 10), static_cast<char16_t>(u'0' + i % 10)});
+    list->SetItemIndex(c.index);
+    c.change(list, lines);
+    const int32_t count = lines->Count();
+    EXPECT_EQ(list->GetItemIndex(), std::min(c.index, count - 1));
+    Key(list, kVkNext);
+    const int32_t index = list->GetItemIndex();
+    EXPECT_LT(index, count);
+    if (index < 0) {
+      delete list;
+      continue;
+    }
+    EXPECT_EQ(list->GetData().ToWideString(), lines->Get(index));
+    ASSERT_NE(list->GetSelected(), nullptr);
+    EXPECT_TRUE(list->GetSelected()->GetIsSelected());
+    delete list;
   }
 }
 

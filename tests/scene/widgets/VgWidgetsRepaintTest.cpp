@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "SceneWindowFixture.h"
@@ -170,9 +171,29 @@ TEST_F(WidgetsRepaintTest, ARepaintOnATabPageIsOnePaint) {
 
 // A string list box changed line by line (lines inserted and deleted at the front, added to the
 // list sorted among many alike, put anew; scrolled, sorted and not), each change painted as it
-// asked (its rows placed when they are painted), shows the pixels of a list made afresh from its
-// lines, with its index and scroll, and painted whole.
-TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAsAFreshOne) {
+// asked (only its rows in view placed, painted and hit), shows the pixels of a list made afresh
+// from its lines and laid out whole (every row placed), with its index and scroll, and painted
+// whole; and the same item is hit at points over it, in the scene and by the list, also at
+// points above and below it.
+TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAndHitsAsAFreshOneLaidOutWhole) {
+  // What is hit at points over the list and around it: in the scene (its class and the index of
+  // the row it is or lies in), and the row the list finds.
+  const auto hits = [this](TvgListBox* list) {
+    std::vector<std::string> out;
+    for (const float x : {20.0f, 80.0f, 140.0f}) {
+      for (float y = -40; y < 260; y += 13) {
+        std::string hit = "none";
+        if (TvgVisualObject* o = root->ObjectByPoint(x, y)) {
+          hit = o->ClassName();
+          for (TvgObject* p = o; p != nullptr; p = p->GetParent())
+            if (auto* item = dynamic_cast<TvgListBoxItem*>(p)) hit += " in row " + std::to_string(item->GetIndex());
+        }
+        TvgListBoxItem* row = list->ItemByPoint(x - 8, y - 8);
+        out.push_back(hit + ", row " + std::to_string(row != nullptr ? row->GetIndex() : -1));
+      }
+    }
+    return out;
+  };
   auto* list = Add<TvgStringListBox>(8, 8, 150, 200);
   TvgWideStrings* lines = list->GetItems();
   const auto text = [](uint32_t n) {
@@ -199,11 +220,13 @@ TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAsAFreshOne) {
     // An item selected or no longer selected fades to its look meanwhile.
     Settle(600);
     const std::vector<uint32_t> seen = Buffer();
+    const std::vector<std::string> seenHits = hits(list);
     const float scroll = list->GetVScrollBar()->GetValue();
     list->SetVisible(false);
     auto* fresh = Add<TvgStringListBox>(8, 8, 150, 200);
     fresh->SetSorted(list->GetSorted());
     fresh->GetItems()->Assign(lines);
+    fresh->Realign();  // every row placed by a layout of the whole list
     fresh->SetItemIndex(list->GetItemIndex());
     fresh->GetVScrollBar()->SetValue(0);
     fresh->GetVScrollBar()->SetValue(scroll);
@@ -213,6 +236,7 @@ TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAsAFreshOne) {
     const std::vector<uint32_t> whole = Buffer();
     for (size_t i = 0; i < whole.size(); ++i) differing += whole[i] != seen[i];
     EXPECT_EQ(differing, 0) << "step " << step;
+    EXPECT_EQ(hits(fresh), seenHits) << "step " << step;
     delete fresh;
     list->SetVisible(true);
     UpdateWindow(Window());
