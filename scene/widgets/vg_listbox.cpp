@@ -1707,24 +1707,30 @@ void TvgListBox::MouseDown(TMouseButton button, TShiftState shift, float x, floa
   TvgListBoxItem* item = ItemByPoint(x, y);
   // A press on empty space selects nothing.
   if (item == nullptr) return;
+  // The selection's change handlers may free the item pressed (a line deleted): it is asked for
+  // again after each.
+  const TvgSceneObjectRef<TvgListBoxItem> pressed(item);
+  mouseSelecting_ = true;
   if (multiSelect_) {
     if (shift.Contains(ssCtrl)) {
       item->SetIsSelected(!item->GetIsSelected());
     } else if (shift.Contains(ssShift)) {
       TvgListBoxItem* anchor = GetSelected() != nullptr ? GetSelected() : item;
       SelectRange(anchor, item);
+      if (pressed.Get() == nullptr) return;
       dragItem_ = anchor;
       SetItemIndex(item->GetIndex());
     } else {
       SelectRange(item, item);
+      if (pressed.Get() == nullptr) return;
       SetItemIndex(item->GetIndex());
+      if (pressed.Get() == nullptr) return;
       dragItem_ = item;
     }
   } else {
     SetItemIndex(item->GetIndex());
   }
-  item->RunHandler(item->OnClick, item);
-  mouseSelecting_ = true;
+  if (pressed.Get() != nullptr) item->RunHandler(item->OnClick, item);
 }
 
 void TvgListBox::MouseMove(TShiftState shift, float x, float y, float dx, float dy) {
@@ -1732,11 +1738,12 @@ void TvgListBox::MouseMove(TShiftState shift, float x, float y, float dx, float 
   if (!mouseSelecting_ || !shift.Contains(ssLeft)) return;
   TvgListBoxItem* item = ItemByPoint(x, y);
   if (item == nullptr || item == GetSelected()) return;
+  const TvgSceneObjectRef<TvgListBoxItem> reached(item);
   if (multiSelect_) {
     if (shift.Contains(ssCtrl)) item->SetIsSelected(!item->GetIsSelected());
     else SelectRange(dragItem_ != nullptr ? dragItem_ : item, item);
   }
-  SetItemIndex(item->GetIndex());
+  if (reached.Get() != nullptr) SetItemIndex(item->GetIndex());
 }
 
 void TvgListBox::MouseUp(TMouseButton button, TShiftState shift, float x, float y) {

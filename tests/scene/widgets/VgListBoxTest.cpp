@@ -387,6 +387,50 @@ TEST_F(ListBoxTest, AlternatingRowsFillEveryOtherItem) {
   EXPECT_EQ(fills[0].FillColor, 0x30102030u);
 }
 
+// A change handler that deletes the line just selected frees the row pressed or reached while
+// the list still works on it.
+TEST_F(ListBoxTest, AChangeHandlerMayDeleteTheLinePressedOrReached) {
+  struct TDeleteSelected {
+    TvgStringListBox* list = nullptr;
+    bool inside = false;
+    void Change(TObject*) {
+      if (inside || list->GetItemIndex() < 0) return;
+      inside = true;
+      list->GetItems()->Delete(list->GetItemIndex());
+      inside = false;
+    }
+  };
+  const struct {
+    const char* name;
+    bool multi;
+    TShiftState shift;
+    bool drag;  // pressed on line 0 and moved onto line 2
+  } cases[] = {{"pressed", false, {}, false},
+               {"pressed, several selected", true, {}, false},
+               {"pressed with shift, several selected", true, TShiftState{ssShift}, false},
+               {"reached by a drag, several selected", true, {}, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto* list = Add<TvgStringListBox>(10, 10, 100, 200);
+    for (const char16_t* line : {u"a", u"b", u"c", u"d", u"e"}) list->GetItems()->Add(line);
+    list->SetMultiSelect(c.multi);
+    TDeleteSelected deleting{list};
+    list->OnChange = TNotifyEvent::Of<&TDeleteSelected::Change>(&deleting);
+    auto middle = [&](int index) {
+      TvgListBoxItem* item = list->ItemByIndex(index);
+      return list->AbsoluteToLocal(item->LocalToAbsolute(vgPoint(item->GetWidth() / 2, item->GetHeight() / 2)));
+    };
+    const TvgPoint at = middle(c.drag ? 0 : 2), to = middle(2);
+    if (c.drag) list->OnChange = nullptr;
+    list->MouseDown(mbLeft, c.shift + TShiftState{ssLeft}, at.X, at.Y);
+    list->OnChange = TNotifyEvent::Of<&TDeleteSelected::Change>(&deleting);
+    if (c.drag) list->MouseMove(TShiftState{ssLeft}, to.X, to.Y, to.X - at.X, to.Y - at.Y);
+    list->MouseUp(mbLeft, c.shift, to.X, to.Y);
+    EXPECT_EQ(list->GetItems()->IndexOf(u"c"), -1);
+    EXPECT_LT(list->Count(), 5);
+  }
+}
+
 TEST_F(ListBoxTest, WithDragToScrollAReleaseThatScrolledNothingChoosesTheItemThere) {
   TvgListBox* list = List(10);  // 190 of items in 100: the vertical bar shows
   list->SetMouseTracking(true);
