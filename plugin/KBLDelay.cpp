@@ -87,7 +87,38 @@ void AcquireModule() {
   StartExceptionReporting();
 }
 
+// The threads library linked into the DLL takes one thread-local storage slot the first time it
+// needs one in a load and never gives it back: a host that loads and unloads the DLL again and
+// again would run out of slots after about a thousand loads. The DLL links its slot allocation
+// through KeptTlsAlloc (the link wraps the import), which notes the slot, and the unload frees it
+// last of all, after every other part of the module has ended.
+std::atomic<DWORD> gThreadsSlot{TLS_OUT_OF_INDEXES};
+
 }  // namespace
+
+extern "C" DWORD(WINAPI* const RealTlsAlloc)() asm("___real__imp__TlsAlloc@0");
+
+namespace {
+
+DWORD WINAPI KeptTlsAlloc() {
+  const DWORD slot = RealTlsAlloc();
+  DWORD none = TLS_OUT_OF_INDEXES;
+  gThreadsSlot.compare_exchange_strong(none, slot);
+  return slot;
+}
+
+// Made first, so ended last of the module's statics.
+struct TThreadsSlotAtUnload {
+  ~TThreadsSlotAtUnload() {
+    const DWORD slot = gThreadsSlot.exchange(TLS_OUT_OF_INDEXES);
+    if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
+  }
+} gThreadsSlotAtUnload __attribute__((init_priority(101)));
+
+}  // namespace
+
+extern "C" void* WrappedTlsAlloc asm("___wrap__imp__TlsAlloc@0");
+void* WrappedTlsAlloc = reinterpret_cast<void*>(&KeptTlsAlloc);
 
 // Only the handle is recorded here: everything else starts on first use, outside the loader lock.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

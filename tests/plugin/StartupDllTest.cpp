@@ -62,6 +62,13 @@ int32_t MutexHandles() {
   return mutexes;
 }
 
+// The lowest thread-local storage slot free in the process.
+DWORD FirstFreeTlsSlot() {
+  const DWORD slot = TlsAlloc();
+  TlsFree(slot);
+  return slot;
+}
+
 }  // namespace
 
 // Runs first: the process holds nothing of the GUI yet.
@@ -124,8 +131,9 @@ TEST(StartupDll, TheFirstEditorStartsTheGuiAndTheLastPlugInClosedStopsIt) {
 
 // A host that loads the DLL, makes a plug-in, perhaps shows its editor, closes it and unloads the
 // DLL again, a hundred times over: the library's work locks are made at first use, and the
-// unload closes them with the module (none are made by the unload itself).
-TEST(StartupDll, LoadsAndUnloadsLeaveNoMutexBehind) {
+// unload closes them with the module (none are made by the unload itself); the thread-local
+// storage slot the threads library takes in each load goes with it.
+TEST(StartupDll, LoadsAndUnloadsLeaveNoMutexNorStorageSlotBehind) {
   HWND parent = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 600, 600, nullptr, nullptr,
                                 GetModuleHandleA(nullptr), nullptr);
   ASSERT_NE(parent, nullptr);
@@ -147,9 +155,11 @@ TEST(StartupDll, LoadsAndUnloadsLeaveNoMutexBehind) {
     once();  // what the system makes once for the process (the GUI's first start)
     const int32_t before = MutexHandles();
     ASSERT_GE(before, 0) << "the process's handles cannot be listed";
+    const DWORD slot = FirstFreeTlsSlot();
     for (int32_t i = 0; i < 100; ++i) once();
     EXPECT_EQ(GetModuleHandleA(ProductDllPath().c_str()), nullptr);
     EXPECT_EQ(MutexHandles(), before) << (editor ? "editor opened and closed" : "scan");
+    EXPECT_EQ(FirstFreeTlsSlot(), slot) << (editor ? "editor opened and closed" : "scan");
   }
   DestroyWindow(parent);
 }
