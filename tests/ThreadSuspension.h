@@ -1,6 +1,6 @@
 // Catching a waiter for a lock while the holder is suspended for a look at it: the suspension
 // count of a thread read without suspending it, the wait until the holder is suspended for a
-// look, and the wait until it runs again.
+// look, and the wait until it runs again; and a thread killed where it stopped.
 #pragma once
 
 #ifdef _WIN32
@@ -24,6 +24,14 @@ inline bool StopThread(HANDLE thread) {
   alignas(16) CONTEXT context{};
   context.ContextFlags = CONTEXT_CONTROL;
   return GetThreadContext(thread, &context) != 0;
+}
+
+// Ends `thread` once it has stopped. A thread killed where it runs may die inside the system's
+// own code: under Wine, one killed while it closes a handle keeps the lock of the process's handle
+// cache, and the process's next close never returns. A suspended thread stands outside it.
+inline void KillThread(HANDLE thread, DWORD code) {
+  StopThread(thread);
+  TerminateThread(thread, code);
 }
 
 // Suspends `looker`, a thread waiting for the lock, at a moment when `holder` is suspended once,

@@ -16,6 +16,7 @@
 
 #include "ChildProcess.h"
 #include "HostFiles.h"
+#include "ThreadSuspension.h"
 #include "tools/vsthost/VstHost.h"
 
 namespace {
@@ -189,7 +190,7 @@ TEST(PluginModule, KilledInsideChild) {
   else
     SetEvent(host.Close);
   Sleep(how == "open" ? 300 : how == "processing" ? 500 : static_cast<DWORD>(std::atoi(killed)));
-  TerminateThread(inside, 9);
+  KillThread(inside, 9);
   WaitForSingleObject(inside, INFINITE);
   SetEvent(host.Release);
   WaitForSingleObject(holder, INFINITE);

@@ -39,6 +39,7 @@
 #include "FailAfter.h"
 #include "HostSehFrame.h"
 #include "MailZip.h"
+#include "ThreadSuspension.h"
 #include "classlib/MemoryManager.h"
 #include "exceptions/ECore.h"
 #include "exceptions/EmberSharedMemory.h"
@@ -1259,9 +1260,9 @@ TEST_F(ProcessingWin32Test, GoneHolderChild) {
     host = CreateThread(nullptr, 0, &GoneHolderHost, nullptr, 0, nullptr);
   }
   ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
-  HANDLE killed = OpenThread(THREAD_TERMINATE | SYNCHRONIZE, FALSE, victim);
+  HANDLE killed = OpenThread(THREAD_TERMINATE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | SYNCHRONIZE, FALSE, victim);
   ASSERT_NE(killed, nullptr);
-  TerminateThread(killed, 9);
+  KillThread(killed, 9);
   WaitForSingleObject(killed, INFINITE);
   {
     const TFailAfter bound(15000, "the next exception waits for a holder that is gone");
@@ -2277,7 +2278,7 @@ TEST_F(ProcessingWin32Test, CloseOnAWorkerLeftAloneChild) {
   ResumeThread(faulting);
   if (kill && WaitForSingleObject(inside, 10000) == WAIT_OBJECT_0) {
     // The handler's call never comes back: the host's watchdog ends the thread.
-    TerminateThread(faulting, 9);
+    KillThread(faulting, 9);
     WaitForSingleObject(faulting, 10000);
   }
   if (WaitForSingleObject(closed, 10000) != WAIT_OBJECT_0) Note("no dialog;");
@@ -2364,7 +2365,7 @@ DWORD WINAPI CloseOnAThread(void*) {
 // Kills `thread` (as a host's watchdog ends a call that does not come back) once it ran `ms`.
 void KillAfter(HANDLE thread, DWORD ms) {
   Sleep(ms);
-  TerminateThread(thread, 9);
+  KillThread(thread, 9);
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);
 }
@@ -2528,7 +2529,7 @@ TEST_F(ProcessingWin32Test, StepKilledInsideChild) {
       [](void* thread) {
         SetEvent(gStepGo);
         Sleep(300);  // into the step's first allocation, which waits for this lock
-        TerminateThread(thread, 9);
+        KillThread(thread, 9);
         WaitForSingleObject(thread, INFINITE);
       },
       killed);
@@ -2565,7 +2566,7 @@ TEST_F(ProcessingWin32Test, AttachKilledChild) {
   kbl_detail::RunHoldingMemoryManagerLock([](void*) {
     ResumeThread(gKilledOpener);
     Sleep(300);
-    TerminateThread(gKilledOpener, 9);
+    KillThread(gKilledOpener, 9);
     WaitForSingleObject(gKilledOpener, INFINITE);
   }, nullptr);
   std::thread([] {
