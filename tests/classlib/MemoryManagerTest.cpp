@@ -505,8 +505,9 @@ TEST(MemoryManager, AHolderThatLetsNoOneInIsNotWaitedForWhenKeptSuspendedOrDead)
       served = RoundTripOnAnotherThread();
     }
     EXPECT_FALSE(served);
+    // Ended where it waits, before the event would let it run on into its own end.
+    KillThread(thread, 1);
     SetEvent(gGoOn);
-    TerminateThread(thread, 1);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     FreeLibrary(entries.Module);
@@ -907,7 +908,7 @@ TEST(MemoryManager, LookerChild) {
     ASSERT_NE(watch, nullptr) << "no watch started";
     for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
     ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
-    TerminateThread(watch, 1);
+    KillThread(watch, 1);
     WaitForSingleObject(watch, INFINITE);
     SetEvent(gGoOn);
     // A thread's end waits for the lock under the loader lock, where no watch can start.
@@ -1141,7 +1142,7 @@ TEST(MemoryManager, SuspendedHolderChild) {
     // The waiter's first sleep starts the module's watch, whose start waits for the holder's
     // lock: no look suspends the holder while no watch runs that would resume it.
     EXPECT_FALSE(CatchLookAt(waiter, holder, 1, 2000)) << "a look suspended the holder while no watch ran";
-    TerminateThread(waiter, 1);
+    KillThread(waiter, 1);
   } else if (way == "suspended by the host while the look is stopped before its own") {
     entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeSuspension));
     SetEvent(gCallNow);
