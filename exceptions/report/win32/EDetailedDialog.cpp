@@ -604,7 +604,7 @@ void InitDetailed(HWND window, TDetailedDialog& dialog) {
   dialog.Ready = true;
   ShowTabPage(window, dialog, first);
   SetDetailsMode(window, dialog, expanded);
-  SetTimer(window, kFirstPaintTimer, 1, nullptr);
+  StartFirstPaintCheck(dialog.Common);
   StartAutoCloseTimer(dialog.Common);
   StartForegroundKeeper(dialog.Common);
 }
@@ -689,16 +689,6 @@ INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_PAINT:
       PaintDetailed(window, *dialog);
       return TRUE;
-    case WM_TIMER:
-      if (wParam == kFirstPaintTimer) {
-        KillTimer(window, kFirstPaintTimer);
-        if (!state.Shown) {
-          state.DialogType = EmberDialogNone;
-          EndDetailed(window);
-        }
-        return TRUE;
-      }
-      return FALSE;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
       if (header->idFrom == static_cast<UINT_PTR>(kTabs) && header->code == TCN_SELCHANGE)

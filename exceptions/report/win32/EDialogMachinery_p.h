@@ -36,6 +36,7 @@ struct TDialogCommon {
   COLORREF BackgroundColour = 0;  // of an owned background
   int AutoCloseCount = 0;
   bool KeepsForeground = false;
+  bool ChecksFirstPaint = false;
   std::string CaptionText;
 
   // Style, caption height and topmost state of the new window (see PrepareDialogWindow) and the
@@ -61,6 +62,9 @@ void StartAutoCloseTimer(TDialogCommon& dialog);
 void StopAutoCloseTimer(TDialogCommon& dialog);
 void StartForegroundKeeper(TDialogCommon& dialog);
 void StopForegroundKeeper(TDialogCommon& dialog);
+// Ends the dialog with type 0 when it has not painted by the first tick of timer 1, which starts
+// once its window is visible (at once when it is already).
+void StartFirstPaintCheck(TDialogCommon& dialog);
 
 // The handling every dialog shares: countdown resets, its timers, the custom caption. True when
 // the message was taken (the result is then in `result`).

@@ -305,6 +305,15 @@ void StopForegroundKeeper(TDialogCommon& dialog) {
   dialog.KeepsForeground = false;
 }
 
+// The modal loop shows the window only when its queue first runs empty, which a loaded machine
+// may delay by any time; a timer started before that would be taken first and judge a dialog
+// that was never given the chance to paint. Once the window is visible, its first paint comes
+// before any timer.
+void StartFirstPaintCheck(TDialogCommon& dialog) {
+  dialog.ChecksFirstPaint = true;
+  if (IsWindowVisible(dialog.Window)) SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
+}
+
 namespace {
 
 bool ResetsCountdown(UINT message) {
@@ -350,6 +359,17 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
         result = TRUE;
         return true;
       }
+      if (wParam == kFirstPaintTimer) {
+        KillTimer(dialog.Window, kFirstPaintTimer);
+        if (!EmberDialogState().Shown) EndFailedDialog(dialog.Window);
+        result = TRUE;
+        return true;
+      }
+      return false;
+    case WM_WINDOWPOSCHANGED:
+      // The first-paint check starts once the window is visible (see StartFirstPaintCheck).
+      if (dialog.ChecksFirstPaint && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW))
+        SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
       return false;
     case WM_NCPAINT:
       if (!dialog.CustomLook) return false;
@@ -665,7 +685,7 @@ bool InitClassic(HWND window, TClassicDialog& dialog) {
   LayOutClassic(window, dialog);
   CenterWindowInRect(reinterpret_cast<uintptr_t>(window), DialogWorkArea());
   dialog.OverLink = false;
-  SetTimer(window, kFirstPaintTimer, 1, nullptr);
+  StartFirstPaintCheck(dialog.Common);
   StartAutoCloseTimer(dialog.Common);
   StartForegroundKeeper(dialog.Common);
   return false;
@@ -730,16 +750,6 @@ INT_PTR ClassicDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
       if (GetDlgCtrlID(reinterpret_cast<HWND>(lParam)) == kHeader) {
         SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
         return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
-      }
-      return FALSE;
-    case WM_TIMER:
-      if (wParam == kFirstPaintTimer) {
-        KillTimer(window, kFirstPaintTimer);
-        if (!state.Shown) {
-          state.DialogType = EmberDialogNone;
-          EndDialog(window, 0);
-        }
-        return TRUE;
       }
       return FALSE;
     case WM_MOUSEMOVE:

@@ -38,8 +38,10 @@ inline BOOL CALLBACK FindOwnDialog(HWND window, LPARAM data) {
   char name[64] = {}, text[256] = {};
   GetClassNameA(window, name, sizeof name);
   GetWindowTextA(window, text, sizeof text);
-  if (process == GetCurrentProcessId() && IsWindowVisible(window) && std::string(name) == "#32770" &&
-      find->caption == text) {
+  // A window still waiting for its first paint may take a posted click before it: the dialog then
+  // ends before it was ever shown.
+  if (process == GetCurrentProcessId() && IsWindowVisible(window) && !GetUpdateRect(window, nullptr, FALSE) &&
+      std::string(name) == "#32770" && find->caption == text) {
     find->found = window;
     return FALSE;
   }

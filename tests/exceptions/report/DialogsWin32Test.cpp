@@ -508,6 +508,51 @@ TEST_F(Dialogs, LibraryDrawnCaptionWithTheCustomLook) {
   ASSERT_TRUE(run->WaitDone());
 }
 
+// --- A dialog whose thread is held before it shows
+
+namespace {
+
+// How long the dialog's thread is held after each WM_INITDIALOG (a loaded machine's delay before
+// the modal loop first runs empty and shows the window).
+DWORD gInitHold = 0;
+LRESULT CALLBACK HoldAfterInit(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION && reinterpret_cast<const CWPRETSTRUCT*>(lParam)->message == WM_INITDIALOG) Sleep(gInitHold);
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(Dialogs, ADialogHeldBeforeItShowsIsStillShownAndKeepsItsChoices) {
+  options.SetTerminateAction(1);
+  struct Case {
+    uint8_t type;
+    int box, close;
+    bool TEmberDialogState::*choice;
+  };
+  for (const Case& c : {Case{EmberDialogClassic, 104, 1001, &TEmberDialogState::RestartRequested},
+                        Case{EmberDialogDetailed, 5000, 102, &TEmberDialogState::CopyToClipboard}})
+    for (DWORD hold : {30, 100}) {
+      SCOPED_TRACE(testing::Message() << "type " << int(c.type) << ", held " << hold << " ms");
+      EmberDialogState().DialogType = c.type;
+      EmberDialogState().RestartRequested = false;
+      gBoxes.clear();
+      gInitHold = hold;
+      DialogThread run([] {
+        HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, HoldAfterInit, nullptr, GetCurrentThreadId());
+        ShowExceptionDialog(false);
+        UnhookWindowsHookEx(hook);
+      });
+      HWND dialog = WaitForDialog("Error occurred");
+      ASSERT_NE(dialog, nullptr);
+      Click(dialog, c.box);
+      PostMessageA(dialog, WM_COMMAND, c.close, 0);
+      ASSERT_TRUE(run.WaitDone());
+      EXPECT_FALSE(EmberDialogState().DialogFailed);
+      EXPECT_TRUE(gBoxes.empty());  // no plain box in the dialog's place
+      EXPECT_TRUE(EmberDialogState().*c.choice);
+    }
+}
+
 // --- Request and send-progress dialogs
 
 TEST_F(Dialogs, RequestDialogKeepsTheStepsWithoutTrailingBlanks) {
