@@ -59,16 +59,16 @@ void ReleaseModule() {
   StopExceptionReporting();
 }
 
-// The module's start-up, run by the exception library just before it attaches for the first
-// plug-in (so that no exception is processed without the report's dialogs and send), under its
-// attachment's work: no lock of ours is held across it, and a thread killed inside leaves it to
-// the next open, which runs it again. Once per load: the editor services reach the host adapter,
-// the text, list, grid and colour controls and the design-time editors join the classes that
-// register with the first editor window (streamed scenes create them by name), the exception
-// library's dialogs, web page and send are joined to its processing, and every plug-in closed
-// releases its hold. Then the image readers join the picture registry; the last plug-in closed
-// takes them out before the library detaches. Nothing here needs the library attached; a failure
-// here fails the open without a report.
+// The module's start-up, run by the exception library as it attaches for the first plug-in,
+// before it processes any exception (so that none is processed without the report's dialogs and
+// send), under its attachment's work: no lock of ours is held across it, and a thread killed
+// inside leaves it to the next open, which runs it again. Once per load: the editor services
+// reach the host adapter, the text, list, grid and colour controls and the design-time editors
+// join the classes that register with the first editor window (streamed scenes create them by
+// name), the exception library's dialogs, web page and send are joined to its processing, and
+// every plug-in closed releases its hold. Then the image readers join the picture registry; the
+// last plug-in closed takes them out before the library detaches. A failure here fails the open
+// without a report.
 void StartModule() {
   static std::atomic<bool> installed{false};
   if (!installed) {

@@ -935,19 +935,29 @@ void AttachReporting() {
   StartExceptionLog();
 }
 
-// The module's work started, then the library attached: no exception is processed before what
-// that work installs is there (the report's dialogs and send). `undoFailure`: a failure takes
-// both down again and raises (the open that attaches fails); otherwise the library attaches all
-// the same and stays as far as it came (plug-ins hold it already).
+// The module's work runs as the attachment's own: what it raises on this thread is not processed.
+struct TModuleWorkRunning {
+  TModuleWorkRunning() { ++ThreadVars().LibraryWork; }
+  ~TModuleWorkRunning() { --ThreadVars().LibraryWork; }
+};
+
+// The library attached, then the module's work started, the library lock held across both: the
+// work finds the library's options (its own module's are made as the library attaches), and no
+// exception is processed before what that work installs is there (the report's dialogs and
+// send); one raised on another thread meanwhile waits for the lock. `undoFailure`: a failure
+// takes both down again and raises (the open that attaches fails); otherwise the library stays
+// attached as far as it came (plug-ins hold it already).
 void TakeDown(bool locked);
 void BringUp(bool undoFailure) {
   try {
+    const std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
+    AttachReporting();
     try {
+      const TModuleWorkRunning running;
       if (void (*start)() = gModuleStart.load()) start();
     } catch (...) {
       if (undoFailure) throw;
     }
-    AttachReporting();
   } catch (...) {
     if (!undoFailure) return;
     TakeDown(false);

@@ -49,9 +49,9 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
                                const std::string& typeName, const TEmberStackList* callStack);
 
 // Holds the library attached to this module for one user (a plug-in instance). The first
-// holder attaches it: the module's work starts (SetReportingModuleWork), then the report side's
-// modules list, its reader of module data and this processing are joined to the capture side,
-// which then attaches (StartExceptionLog). The last StopExceptionReporting stops that work,
+// holder attaches it: the report side's modules list, its reader of module data and this
+// processing are joined to the capture side, which then attaches (StartExceptionLog), and the
+// module's work starts (SetReportingModuleWork). The last StopExceptionReporting stops that work,
 // detaches everything again, puts back what was changed in the process (the socket library a
 // report started is cleaned up) and frees what the report side keeps. Safe from any thread, and
 // from a thread killed anywhere inside: no lock is held across the work, and a thread that ends
@@ -63,11 +63,13 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 // open raises when the attachment fails (nothing is counted then). Never under the loader lock.
 void StartExceptionReporting();
 void StopExceptionReporting();
-// Work of the module that lives while the library is attached for its users: `start` runs just
-// before the library attaches (by the first StartExceptionReporting), so that every exception
-// the library processes finds what it installed, and an exception raised inside it is not
-// processed; `stop` runs before the library detaches (by the last StopExceptionReporting, under
-// the library lock), each on the thread doing that. Both must be safe to run again: the work of
+// Work of the module that lives while the library is attached for its users: `start` runs once
+// the library is attached (by the first StartExceptionReporting), under the library lock, before
+// it processes any exception: the module's options are there to be set (CurrentEmberLogOptions),
+// every exception the library processes finds what it installed, one raised inside it on its
+// thread is not processed, and one raised on another thread meanwhile waits for its end; `stop`
+// runs before the library detaches (by the last StopExceptionReporting, under the library lock),
+// each on the thread doing that. Both must be safe to run again: the work of
 // a thread killed inside is done again by the one that takes it over (`stop`, then `start` when
 // users hold the library). A `start` that raises fails the open that attaches. Set before the
 // first StartExceptionReporting.

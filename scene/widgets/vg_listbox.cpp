@@ -169,9 +169,13 @@ void TvgListBoxItem::CheckChanged(TObject*) {
   isChecked_ = checkBox_->GetIsChecked();
   TvgListBox* list = ListBox();
   if (list == nullptr) return;
+  // The list's handlers may free this row (its line deleted, the lines reloaded): it is asked
+  // for again after each, and no check is reported with a row that is gone.
+  const TvgSceneObjectRef<TvgListBoxItem> row(this);
   list->SetFocus();
+  if (row.Get() == nullptr) return;
   list->SetItemIndex(GetIndex());
-  list->RunHandler(list->OnChangeCheck, this);
+  if (row.Get() != nullptr) list->RunHandler(list->OnChangeCheck, this);
 }
 
 void TvgListBoxItem::SetIsChecked(bool value) {

@@ -171,8 +171,10 @@ void TvgTreeViewItem::CheckChanged(TObject*) {
   if (checkBox_ == nullptr) return;
   isChecked_ = checkBox_->GetIsChecked();
   if (TvgTreeView* tree = TreeView()) {
+    // The tree's change handler may free this item: no check is reported with an item gone.
+    const TvgSceneObjectRef<TvgTreeViewItem> item(this);
     tree->SetSelected(this);
-    tree->RunHandler(tree->OnChangeCheck, this);
+    if (item.Get() != nullptr) tree->RunHandler(tree->OnChangeCheck, this);
   }
 }
 

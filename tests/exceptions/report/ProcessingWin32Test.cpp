@@ -2348,6 +2348,53 @@ TEST(ProcessingChild, APlugInOpenedDuringTheDetachmentIsUpWhenItsOpenReturns) {
   std::remove(LogName().c_str());
 }
 
+// --- The module's work
+
+std::string gWorkNotes;
+HANDLE gProcessed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+std::thread gRaiser;
+
+// Sets one of the module's options, raises on its own thread and on another, and ends once the
+// other's exception had the time to be processed (2 s), were it let through.
+void ModuleWorkSettingAnOption() {
+  CurrentEmberLogOptions().SetEMailAddresses("work@example.org");
+  ResetEvent(gProcessed);
+  HandOver(std::runtime_error("raised in the module's work"));
+  gRaiser = std::thread([] { HandOver(std::runtime_error("raised beside the module's work")); });
+  WaitForSingleObject(gProcessed, 2000);
+  gWorkNotes += "worked;";
+}
+
+// The module's work finds the library's options at each open (open, close, open) and keeps what
+// it set, and no exception is processed before it has finished: one raised on its thread is not
+// processed, one raised on another thread meanwhile is processed after it.
+TEST(ProcessingModuleWork, TheWorkSetsOptionsAtEachOpenBeforeAnyExceptionIsProcessed) {
+  gWorkNotes.clear();
+  TEmberReportOutput output;
+  output.ShowExceptionDialog = [](bool) {
+    gWorkNotes += "processed;";
+    SetEvent(gProcessed);
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  SetReportingModuleWork(&ModuleWorkSettingAnOption, nullptr);
+  for (int32_t open = 0; open < 2; ++open) {
+    try {
+      StartExceptionReporting();
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "the open failed: " << error.what();
+      break;
+    }
+    gRaiser.join();
+    gWorkNotes += CurrentEmberLogOptions().EMailAddresses() + ";";
+    StopExceptionReporting();
+  }
+  SetReportingModuleWork(nullptr, nullptr);
+  SetEmberReportOutput(TEmberReportOutput());
+  EXPECT_EQ(gWorkNotes, "worked;processed;work@example.org;worked;processed;work@example.org;");
+  std::remove(LogName().c_str());
+}
+
 // --- Probes: the library's open and close when a thread stops for good inside them
 
 const char* Attachment() { return EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;"; }

@@ -431,6 +431,48 @@ TEST_F(ListBoxTest, AChangeHandlerMayDeleteTheLinePressedOrReached) {
   }
 }
 
+// A row's check box clicked while the change handler deletes that line, or reloads the lines:
+// the row is freed under the check box's change, and no check is reported with it.
+TEST_F(ListBoxTest, AChangeHandlerMayFreeTheRowWhoseCheckBoxIsClicked) {
+  struct THandlers {
+    TvgStringListBox* list = nullptr;
+    bool reload = false;
+    bool inside = false;
+    std::vector<std::u16string> checked;
+    void Change(TObject*) {
+      if (inside || list->GetItemIndex() < 0) return;
+      inside = true;
+      if (reload) {
+        list->GetItems()->Clear();
+        for (const char16_t* line : {u"x", u"y"}) list->GetItems()->Add(line);
+      } else {
+        list->GetItems()->Delete(list->GetItemIndex());
+      }
+      inside = false;
+    }
+    void Check(TObject* sender) { checked.push_back(static_cast<TvgListBoxItem*>(sender)->GetText()); }
+  };
+  for (const bool reload : {false, true}) {
+    SCOPED_TRACE(reload ? "lines reloaded" : "line deleted");
+    auto* list = Add<TvgStringListBox>(10, 10, 100, 200);
+    for (const char16_t* line : {u"a", u"b", u"c"}) list->GetItems()->Add(line);
+    list->SetShowCheckboxes(true);
+    THandlers handlers{list, reload, false, {}};
+    list->OnChange = TNotifyEvent::Of<&THandlers::Change>(&handlers);
+    list->OnChangeCheck = TNotifyEvent::Of<&THandlers::Check>(&handlers);
+    TvgListBoxItem* row = list->ItemByIndex(1);
+    row->ApplyResource();
+    TvgCheckBox* check = row->GetCheckBox();
+    ASSERT_NE(check, nullptr);
+    check->SetCanFocused(false);  // as the shipped style's check part
+    const TvgPoint middle = vgPoint(check->GetWidth() / 2, check->GetHeight() / 2);
+    check->MouseDown(mbLeft, TShiftState{ssLeft}, middle.X, middle.Y);
+    check->MouseUp(mbLeft, {}, middle.X, middle.Y);
+    EXPECT_EQ(list->GetItems()->IndexOf(u"b"), -1);
+    EXPECT_TRUE(handlers.checked.empty());
+  }
+}
+
 TEST_F(ListBoxTest, WithDragToScrollAReleaseThatScrolledNothingChoosesTheItemThere) {
   TvgListBox* list = List(10);  // 190 of items in 100: the vertical bar shows
   list->SetMouseTracking(true);

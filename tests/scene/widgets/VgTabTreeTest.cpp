@@ -389,6 +389,30 @@ TEST_F(TabTreeTest, AnItemThatLeavesTheTreeIsNoLongerItsSelection) {
   EXPECT_EQ(tree->GetSelected(), a2);
 }
 
+// An item's check box clicked while the tree's change handler frees that item: no check is
+// reported with it.
+TEST_F(TabTreeTest, AChangeHandlerMayFreeTheItemWhoseCheckBoxIsClicked) {
+  struct THandlers {
+    TvgTreeView* tree = nullptr;
+    int checks = 0;
+    void Change(TObject*) {
+      if (TvgTreeViewItem* item = tree->GetSelected()) delete item;
+    }
+    void Check(TObject* sender) { checks += static_cast<TvgTreeViewItem*>(sender)->GetText().empty() ? 1 : 2; }
+  };
+  TvgTreeView* tree = Tree();
+  tree->SetShowCheckboxes(true);
+  THandlers handlers{tree, 0};
+  tree->OnChange = TNotifyEvent::Of<&THandlers::Change>(&handlers);
+  tree->OnChangeCheck = TNotifyEvent::Of<&THandlers::Check>(&handlers);
+  TvgTreeViewItem* b = Find(tree, u"b");
+  b->ApplyResource();
+  ASSERT_NE(b->GetCheckBox(), nullptr);
+  b->GetCheckBox()->SetIsChecked(true);
+  EXPECT_EQ(Find(tree, u"b"), nullptr);
+  EXPECT_EQ(handlers.checks, 0);
+}
+
 TEST_F(TabTreeTest, ClicksSelectAndMultiSelectTakesRanges) {
   TvgTreeView* tree = Tree();
   tree->SetMultiSelect(true);
