@@ -14,7 +14,8 @@ struct TrkEditorServices {
   // Starts the GUI (its classes and drawing back end); called before the first form is made.
   // Raises what starting raises; the open then fails.
   void (*StartVectorGui)() = nullptr;
-  // Stops it again when the last editor object is destroyed, when it was started.
+  // Stops it again, when it was started, once the last editor object is destroyed and no form
+  // is left: also at the end of the last form's destruction, on the thread that frees it.
   void (*StopVectorGui)() = nullptr;
   // The form as a hidden child of `parentWindow` (the host's window handle). Raises what
   // creating the form raises.

@@ -381,11 +381,14 @@ const TrkEditorServices* editorServices = nullptr;
 
 // The vector GUI starts with the first editor window, not with the first editor object: a host
 // that only creates and closes plug-ins (a scan) never loads the drawing back end or builds the
-// GUI's classes. Once started it runs until the last editor object goes. GUI thread; the lock
-// only keeps the count and the flag together.
+// GUI's classes. Once started it runs until nothing of it is left on any thread: no editor
+// object, and no form released to another thread's loop that the loop has not freed yet. The
+// lock keeps the counts and the flag together, and guards the lists of released forms, which a
+// form's own thread changes as it frees one.
 std::mutex guiLock;
 int32_t editorCount = 0;
 bool guiStarted = false;
+int32_t listsLeft = 0;  // lists of released forms that outlived their editor (TReleasedForms)
 
 void StartGuiForFirstWindow() {
   std::lock_guard<std::mutex> guard(guiLock);
@@ -393,18 +396,29 @@ void StartGuiForFirstWindow() {
   editorServices->StartVectorGui();
   guiStarted = true;
 }
+
+// Under guiLock.
+void StopGuiWhenUnused() {
+  if (editorCount > 0 || listsLeft > 0 || !guiStarted) return;
+  guiStarted = false;
+  if (editorServices) editorServices->StopVectorGui();
+}
 }  // namespace
 
 // Forms the editor released while their code ran (a host closing the editor from inside the knob
-// menu's loop or from a callback the form made): the message loop frees them once that code has
-// returned, and their free notification takes them off the list. A host may end the plug-in and
-// unload the module before its loop runs again; the editor then frees them itself, as nothing of
-// the module may be left for that loop.
+// menu's loop or from a callback the form made), or from another thread than theirs: the message
+// loop of their thread frees them once that code has returned, and their free notification takes
+// them off the list. A host may end the plug-in and unload the module before its loop runs again;
+// the editor then frees those of its own thread itself, as nothing of the module may be left for
+// that loop. Those of another thread only their own loop can free, while it may be freeing them
+// already: the list then outlives the editor, and the last of them stops the GUI as it goes, its
+// drawing done, when nothing else holds the GUI.
 class TReleasedForms : public TComponent {
  public:
   TReleasedForms() : TComponent(nullptr) {}
 
   void Keep(TComponent* form, uint32_t thread) {
+    std::lock_guard<std::mutex> guard(guiLock);
     forms_.push_back({form, thread});
     try {
       FreeNotification(form);
@@ -414,22 +428,44 @@ class TReleasedForms : public TComponent {
     }
   }
 
-  // Frees those of the calling thread (a window goes only on its own) whose code has returned.
+  // Frees those of the calling thread (a window goes only on its own) whose code has returned;
+  // one at a time and outside the lock, as each one's notification takes the lock.
   void FreeReturned() noexcept {
     const uint32_t self = LockOwnerId();
-    for (size_t i = forms_.size(); i > 0; --i) {
-      const TKept kept = forms_[i - 1];
-      if (kept.thread != self || ComponentCodeRunning(kept.form)) continue;
+    while (TComponent* form = NextReturned(self)) {
       try {
-        delete kept.form;  // its notification takes it off the list
+        delete form;  // its notification takes it off the list
       } catch (...) {
       }
     }
   }
 
+  // The editor goes: true when forms of other threads are still on the list. It then stays with
+  // them and frees itself with the last one.
+  bool LeftToOtherThreads() {
+    const uint32_t self = LockOwnerId();
+    std::lock_guard<std::mutex> guard(guiLock);
+    left_ = std::any_of(forms_.begin(), forms_.end(), [self](const TKept& k) { return k.thread != self; });
+    if (left_) ++listsLeft;
+    return left_;
+  }
+
+  // A kept form's destruction ends here, on the thread that frees it, once its components (all
+  // it drew with) have gone: the last form of a list whose editor has gone may stop the GUI now.
   void Notification(TComponent* component, TOperation operation) override {
-    TComponent::Notification(component, operation);
-    if (operation == opRemove) std::erase_if(forms_, [component](const TKept& k) { return k.form == component; });
+    bool last = false;
+    {
+      std::lock_guard<std::mutex> guard(guiLock);
+      TComponent::Notification(component, operation);
+      if (operation == opRemove) std::erase_if(forms_, [component](const TKept& k) { return k.form == component; });
+      if (left_ && forms_.empty()) {
+        left_ = false;
+        --listsLeft;
+        StopGuiWhenUnused();
+        last = true;
+      }
+    }
+    if (last) delete this;
   }
 
  private:
@@ -437,7 +473,17 @@ class TReleasedForms : public TComponent {
     TComponent* form;
     uint32_t thread;
   };
+
+  // The last form of thread `self` whose code has returned, or nullptr.
+  TComponent* NextReturned(uint32_t self) {
+    std::lock_guard<std::mutex> guard(guiLock);
+    for (size_t i = forms_.size(); i > 0; --i)
+      if (forms_[i - 1].thread == self && !ComponentCodeRunning(forms_[i - 1].form)) return forms_[i - 1].form;
+    return nullptr;
+  }
+
   std::vector<TKept> forms_;
+  bool left_ = false;  // its editor has gone
 };
 
 void SetEditorServices(const TrkEditorServices* services) { editorServices = services; }
@@ -453,11 +499,11 @@ TVstEditor::~TVstEditor() {
   FreeForm();
   // Before the GUI stops: the forms' own destruction still draws on it.
   if (released) released->FreeReturned();
+  if (released && released->LeftToOtherThreads()) static_cast<void>(released.release());
   released.reset();
   std::lock_guard<std::mutex> guard(guiLock);
-  if (--editorCount > 0 || !guiStarted) return;
-  guiStarted = false;
-  if (editorServices) editorServices->StopVectorGui();
+  --editorCount;
+  StopGuiWhenUnused();
 }
 
 int32_t TVstEditor::EditorCount() {

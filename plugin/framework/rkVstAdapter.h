@@ -87,7 +87,8 @@ class TVstEditor : public AEffEditor {
  public:
   TVstEditor(AudioEffect* effect, TrkPlugin* plugin);
   // Also frees the forms closed while their code ran that the message loop has not freed yet
-  // (those of this thread whose code has returned): the host may unload the module next.
+  // (those of this thread whose code has returned): the host may unload the module next. Those
+  // of another thread are left to that thread's loop.
   ~TVstEditor() override;
 
   VstInt32 getRect(ERect** rect) override;
@@ -101,7 +102,7 @@ class TVstEditor : public AEffEditor {
   void idle() override;
 
   // Editor objects alive in the module. The vector GUI starts with the first open and runs
-  // while there is one.
+  // while there is one, and until the forms released to another thread's loop are freed there.
   static int32_t EditorCount();
   // The open form's window handle, or nullptr (also when the host destroyed it).
   void* FormHandle() const;
