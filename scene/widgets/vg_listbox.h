@@ -220,8 +220,9 @@ class TvgListBox : public TvgScrollBox {
   void Realign() override;
   // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
   bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
-  // While the rows stand alike on demand, the rows the viewport meets (and one on either side):
-  // a paint or a hit costs what the viewport shows at any length.
+  // While the rows stand alike by their indices (laid out whole, or on demand), the rows the
+  // viewport meets (and one on either side): a paint or a hit costs what the viewport shows at
+  // any length.
   void ContentShownChildren(size_t& first, size_t& end) override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
@@ -374,7 +375,7 @@ class TvgListBox : public TvgScrollBox {
   void PlaceRow(TvgListBoxItem* item, int32_t index);
   // The selected item takes its owed place (its index is known: no counting).
   void PlaceSelected();
-  // While every child of the content is a row standing alike on demand, narrows [first, end) to
+  // While every child of the content is a row standing by its index, narrows [first, end) to
   // the rows that can meet the content's band from `top` to `bottom` (its coordinates), which
   // learn their indices (their places follow from them), and answers true; else leaves them and
   // answers false.
@@ -454,11 +455,15 @@ class TvgListBox : public TvgScrollBox {
   bool placedInPass_ = false;
   TvgPoint placedViewport_;
   std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
-  // Rows on demand: every child of the content is an item made from a line, in one column, each
-  // row rowHeight_ tall, and a row's place is its index times that: it is given when the item is
-  // asked, painted or hit (TvgListBoxItem::TakeOwedPlace), not at each change. A change that
-  // moves rows counts in rowsStamp_: an item placed at another count owes its place. A layout
-  // of the whole list places every row and ends it.
+  // Rows by index: every child of the content is an item made from a line, in one column, each
+  // row rowHeight_ tall, and row i stands (or is owed its place) at i times that height: the rows
+  // a band of the content meets follow from its edges (RowsMeeting). A whole layout of such rows
+  // leaves it so, as PlaceFrom does; any other change to the content ends it until the next.
+  bool rowsByIndex_ = false;
+  // Rows on demand: the rows stand by index, and a row's place is given when the item is asked,
+  // painted or hit (TvgListBoxItem::TakeOwedPlace), not at each change. A change that moves rows
+  // counts in rowsStamp_: an item placed at another count owes its place. A layout of the whole
+  // list places every row and ends it.
   bool rowsOnDemand_ = false;
   uint32_t rowsStamp_ = 1;
   float rowHeight_ = 0;
