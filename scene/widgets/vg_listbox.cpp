@@ -60,6 +60,7 @@ TvgListBoxItem::TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgListBoxItem::~TvgListBoxItem() {
+  if (lineList_ != nullptr) lineList_->ForgetRowHolding(this);
   lineList_ = nullptr;  // no longer the list's to hear of
   checkBox_ = nullptr;
   DestroyTree();
@@ -226,6 +227,8 @@ void TvgListBoxItem::SetText(const WideString& value) {
 void TvgListBoxItem::AddObject(TvgObject* child) {
   if (child != nullptr && child->GetParent() != this) ChangedByOthers();
   inherited::AddObject(child);
+  // Its list's triggers may act on what it holds now.
+  if (lineList_ != nullptr) lineList_->NoteRowHolding(this);
 }
 
 void TvgListBoxItem::RemoveObject(TvgObject* child) {
@@ -409,6 +412,30 @@ void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
   RowsMeeting(top, bottom, first, end);
 }
 
+const std::vector<TvgObject*>* TvgListBox::ContentTriggerChildren() {
+  // Every child a row of the lines' own: a row made from a line holds nothing until it takes its
+  // style (when first painted), and anything others put into it ends linesFollowed_.
+  const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
+  if (!linesFollowed_ || followingLines_ || lineItems_.size() != count) return nullptr;
+  return &rowsHolding_;
+}
+
+void TvgListBox::NoteRowHolding(TvgListBoxItem* item) {
+  if (item->holdingAt_ != SIZE_MAX) return;
+  item->holdingAt_ = rowsHolding_.size();
+  rowsHolding_.push_back(item);
+}
+
+void TvgListBox::ForgetRowHolding(TvgListBoxItem* item) {
+  const size_t at = item->holdingAt_;
+  if (at >= rowsHolding_.size() || rowsHolding_[at] != item) return;
+  // The last one takes its place: a list of thousands of styled rows freed costs no more.
+  rowsHolding_[at] = rowsHolding_.back();
+  static_cast<TvgListBoxItem*>(rowsHolding_[at])->holdingAt_ = at;
+  rowsHolding_.pop_back();
+  item->holdingAt_ = SIZE_MAX;
+}
+
 bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end) {
   // Every child a row of the lines' own, none placed or changed by others since: row i stands
   // from i times the height, as tall as that. A row's style parts may stick out of it a little:
@@ -485,6 +512,7 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
     if (item->lineList_ == this) {
+      ForgetRowHolding(item);
       item->lineList_ = nullptr;
       item->SetPlaceOnDemand(false);
     }
@@ -1051,6 +1079,7 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   }
   item->EndUpdate();
   item->lineList_ = this;
+  if (item->GetChildrenCount() > 0) NoteRowHolding(item);
   item->SetPlaceOnDemand(true);
   return item;
 }

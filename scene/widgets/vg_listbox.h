@@ -101,6 +101,8 @@ class TvgListBoxItem : public TvgTextControl {
   // placed the item, and where it placed it (a place given by anyone else stays the item's own).
   uint32_t rowStamp_ = 0;
   TvgPoint placedAt_ = {5000, 5000};  // where an item stands when made
+  // Its place among the list's rows that hold children (TvgListBox::rowsHolding_); SIZE_MAX: none.
+  size_t holdingAt_ = SIZE_MAX;
 };
 
 // --- Lines that lists are made from
@@ -224,6 +226,11 @@ class TvgListBox : public TvgScrollBox {
   // viewport meets (and one on either side): a paint or a hit costs what the viewport shows at
   // any length.
   void ContentShownChildren(size_t& first, size_t& end) override;
+  // While every child of the content is an item made from a line, none changed by others, the
+  // rows that hold children (took their style, mostly those the viewport showed): a row that
+  // holds none has no animation or effect for a trigger of the list, which then costs what was
+  // styled, not the list's length.
+  const std::vector<TvgObject*>* ContentTriggerChildren() override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -385,6 +392,9 @@ class TvgListBox : public TvgScrollBox {
   void SettleRows();
   // The list placed `v` (a layout): an item made from a line notes where.
   void NotePlaced(TvgVisualObject* v);
+  // An item made from a line that holds children now (rowsHolding_), or that leaves the list.
+  void NoteRowHolding(TvgListBoxItem* item);
+  void ForgetRowHolding(TvgListBoxItem* item);
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
   // its number, as in a list made afresh. `kept` is the item selected before. Answers whether
@@ -470,6 +480,10 @@ class TvgListBox : public TvgScrollBox {
   // What the last placing left: every row an item of this height without padding; -1: no rows
   // (any height); 0: not so.
   float rowsAlikeHeight_ = 0;
+  // The items made from lines that took children (their style, as it is first painted, or what
+  // others put into them), in the order they took them: the only rows a trigger of the list can
+  // act on while the rows are the lines' own. Each knows its place here (holdingAt_).
+  std::vector<TvgObject*> rowsHolding_;
 
   friend class TvgComboBox;
   friend class TvgStringListBox;
