@@ -7,13 +7,14 @@
 // (COMBOBOX), the drop-down closed and (300) open; lines of a string list box and of the combos,
 // shown and hidden, added (also sorted), inserted at the front and deleted from the front, 3,000
 // and 30,000 times (LISTBOX, COMBOBOX); a shown string list box of 3,000, 30,000 and 100,000
-// lines painted after each change to it and after each mouse move over it (LISTBOX).
+// lines painted after each change to it and after each mouse move over it, and the same filled
+// in one update and left so, pointed at and focused (LISTBOX).
 // Items are made without a component owner (the list's tree frees them), as the lists do
 // themselves.
 // Beside each keystroke: the edit alone; beside each widget: a repaint of a 10 x 10 area of it.
 // Windows only; run under Xvfb. Prints, asserts nothing. With the argument "lists" only the
 // lines changed in the lists are timed, with "painted" only the shown list painted after each
-// change.
+// change, with "pointed" only the shown list pointed at and focused.
 #include <windows.h>
 #include <commctrl.h>
 #include <richedit.h>
@@ -352,6 +353,112 @@ int main(int argc, char** argv) {
         repaint();
       }
     };
+    // --- A shown string list box (280 x 400) filled with N lines in one update and left so, pointed
+    // at: the mouse moved from one row to the next, into the list and out beside it, and the focus
+    // given to the list and taken away, each move or focus followed by the scene window's paint.
+    // Beside it a shown LISTBOX does the same (the moves out and the focus away go to the window
+    // beside it). Figures are per step (a move between rows; in and out; focus in and out).
+    const auto benchPointed = [&] {
+      constexpr int kSteps = 100;
+      constexpr int kListWidth = 280, kListHeight = 400;
+      enum TPointedOp { kBetweenRows, kInAndOut, kFocus };
+      static const char* const opNames[] = {"move between rows", "move in and out", "focus in and out"};
+      const auto lineText = [](int i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "line %06d", i);
+        return std::u16string(text, text + std::strlen(text));
+      };
+      // Over the second or the third row; beside the list (and beside the LISTBOX).
+      const auto rowAt = [](int i) { return MAKELPARAM(100, 30 + (i % 2) * 19); };
+      const LPARAM beside = MAKELPARAM(300, 200);
+      std::vector<std::pair<double, double>> first(3, {0, 0});
+      for (const int count : {3000, 30000, 100000}) {
+        std::printf("%d lines filled in one update, pointed at, then the paint\n", count);
+        auto* list = new TvgStringListBox(nullptr);
+        list->SetBounds(0, 0, kListWidth, kListHeight);
+        list->SetParent(root);
+        list->ApplyResource();
+        TvgWideStrings* items = list->GetItems();
+        items->BeginUpdate();
+        for (int i = 0; i < count; ++i) items->Add(lineText(i));
+        items->EndUpdate();
+        repaint();
+        Settle();
+        HWND box = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 330, 0, kListWidth,
+                                   kListHeight, host, nullptr, GetModuleHandleW(nullptr), nullptr);
+        SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+        for (int i = 0; i < count; ++i) {
+          const std::u16string text = lineText(i);
+          const std::wstring textW(text.begin(), text.end());
+          SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(textW.c_str()));
+        }
+        SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+        InvalidateRect(box, nullptr, TRUE);
+        UpdateWindow(box);
+        Settle();
+        // The best of three runs of kSteps steps, a few untimed ones first.
+        const auto perStep = [&](const std::function<void(int)>& step) {
+          for (int i = 0; i < 5; ++i) step(i);
+          Settle();
+          const double ms = BestMs(3, [] {}, [&] {
+            for (int i = 0; i < kSteps; ++i) step(i);
+          });
+          Settle();
+          return ms / kSteps;
+        };
+        HWND sceneWnd = scene->GetHandle();
+        for (const TPointedOp op : {kBetweenRows, kInAndOut, kFocus}) {
+          const double ours = perStep([&](int i) {
+            switch (op) {
+              case kBetweenRows: SendMessageW(sceneWnd, WM_MOUSEMOVE, 0, rowAt(i)); break;
+              case kInAndOut:
+                SendMessageW(sceneWnd, WM_MOUSEMOVE, 0, rowAt(i));
+                repaint();
+                SendMessageW(sceneWnd, WM_MOUSEMOVE, 0, beside);
+                break;
+              case kFocus:
+                scene->SetFocused(list);
+                repaint();
+                scene->SetFocused(nullptr);
+                break;
+            }
+            repaint();
+          });
+          const double theirs = perStep([&](int i) {
+            switch (op) {
+              case kBetweenRows: SendMessageW(box, WM_MOUSEMOVE, 0, rowAt(i)); break;
+              case kInAndOut:
+                SendMessageW(box, WM_MOUSEMOVE, 0, rowAt(i));
+                UpdateWindow(box);
+                SendMessageW(host, WM_MOUSEMOVE, 0, beside);
+                break;
+              case kFocus:
+                SetFocus(box);
+                UpdateWindow(box);
+                SetFocus(host);
+                break;
+            }
+            UpdateWindow(box);
+          });
+          Row((std::string("  string list box: ") + opNames[op]).c_str(), ours, "LISTBOX", theirs);
+          auto& [ours3k, theirs3k] = first[op];
+          if (ours3k > 0)
+            std::printf("    %d / 3000: %.1f x   LISTBOX %.1f x\n", count, ours / ours3k, theirs / theirs3k);
+          else
+            first[op] = {ours, theirs};
+        }
+        DestroyWindow(box);
+        delete list;
+        repaint();
+      }
+    };
+    if (argc > 1 && std::string(argv[1]) == "pointed") {
+      benchPointed();
+      delete scene;
+      DestroyWindow(host);
+      StopGdiPlus();
+      return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "painted") {
       benchPainted();
       delete scene;
@@ -573,6 +680,7 @@ int main(int argc, char** argv) {
 
     benchLines();
     benchPainted();
+    benchPointed();
 
     // --- 10,000 tree nodes, 100 parents of 99 children (and a quarter of it).
     for (int parents : {25, 100}) {

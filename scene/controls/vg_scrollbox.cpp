@@ -61,6 +61,12 @@ void TvgScrollContent::ShownChildren(size_t& first, size_t& end) {
   if (TvgScrollBox* box = Box()) box->ContentShownChildren(first, end);
 }
 
+const std::vector<TvgObject*>& TvgScrollContent::TriggerChildren() {
+  TvgScrollBox* box = Box();
+  const std::vector<TvgObject*>* some = box != nullptr ? box->ContentTriggerChildren() : nullptr;
+  return some != nullptr ? *some : inherited::TriggerChildren();
+}
+
 TvgRect TvgScrollContent::GetUpdateRect() {
   TvgScrollBox* box = Box();
   // The viewport's own cache answers: the content never paints outside it. Before the box has a

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "scene/core/vg_resources.h"
 #include "scene/shapes/vg_animations.h"
@@ -28,6 +29,8 @@ class TvgScrollContent : public TvgContent {
  protected:
   // The children its box says can show (TvgScrollBox::ContentShownChildren).
   void ShownChildren(size_t& first, size_t& end) override;
+  // The children its box says a trigger can act on (TvgScrollBox::ContentTriggerChildren).
+  const std::vector<TvgObject*>& TriggerChildren() override;
 
  private:
   TvgScrollBox* Box() const;
@@ -68,6 +71,9 @@ class TvgScrollBox : public TvgControl {
   // Narrows [first, end), all the content's children at first, to those that can show in the
   // viewport: the content paints and hits only these. The box keeps them all.
   virtual void ContentShownChildren(size_t& first, size_t& end) {}
+  // The content's children that a trigger fired on the box (and going through the content) can
+  // act on, when the box knows the others hold nothing for it; nullptr: all of them, as here.
+  virtual const std::vector<TvgObject*>* ContentTriggerChildren() { return nullptr; }
   virtual void RealignContent(const TvgRect& r);
   // True when the content's extent depends on the viewport's size (a list that fills its rows
   // or columns to it): the bars then come out of each layout as out of a first one (see Realign).

@@ -404,8 +404,9 @@ bool PassesTriggers(TvgObject* child) {
 
 void TvgObject::StartTriggerAnimation(TvgObject* instance, const std::string& trigger) {
   StopTriggerAnimation(instance);
-  for (size_t i = 0; i < children_.size(); ++i) {
-    TvgObject* child = children_[i];
+  const std::vector<TvgObject*>& children = TriggerChildren();
+  for (size_t i = 0; i < children.size(); ++i) {
+    TvgObject* child = children[i];
     if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
       a->StartTrigger(instance, trigger);
     } else if (PassesTriggers(child)) {
@@ -417,8 +418,9 @@ void TvgObject::StartTriggerAnimation(TvgObject* instance, const std::string& tr
 void TvgObject::StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) {
   const TComponentFrame code(this);  // the waits' loops: a form released meanwhile waits for them
   StopTriggerAnimation(instance);
-  for (size_t i = 0; i < children_.size(); ++i) {
-    TvgObject* child = children_[i];
+  const std::vector<TvgObject*>& children = TriggerChildren();
+  for (size_t i = 0; i < children.size(); ++i) {
+    TvgObject* child = children[i];
     if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
       a->StartTrigger(instance, trigger);
       vgWaitForAnimation(a);
@@ -429,8 +431,9 @@ void TvgObject::StartTriggerAnimationWait(TvgObject* instance, const std::string
 }
 
 void TvgObject::StopTriggerAnimation(TvgObject* instance) {
-  for (size_t i = 0; i < children_.size(); ++i) {
-    TvgObject* child = children_[i];
+  const std::vector<TvgObject*>& children = TriggerChildren();
+  for (size_t i = 0; i < children.size(); ++i) {
+    TvgObject* child = children[i];
     if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
       if (!a->GetTrigger().empty()) a->Stop();
     } else if (PassesTriggers(child)) {
@@ -440,8 +443,9 @@ void TvgObject::StopTriggerAnimation(TvgObject* instance) {
 }
 
 void TvgObject::ApplyTriggerEffect(TvgObject* instance, const std::string& trigger) {
-  for (size_t i = 0; i < children_.size(); ++i) {
-    TvgObject* child = children_[i];
+  const std::vector<TvgObject*>& children = TriggerChildren();
+  for (size_t i = 0; i < children.size(); ++i) {
+    TvgObject* child = children[i];
     if (auto* e = dynamic_cast<TvgEffect*>(child)) {
       e->ApplyTrigger(instance, trigger);
     } else if (PassesTriggers(child)) {

@@ -179,6 +179,11 @@ class TvgObject : public TComponent, public IvgSceneEntry {
   // child, SortChildren): an object that keeps an index of its children follows its child.
   virtual void ChildrenReordering() {}
   virtual void ChildrenReordered() {}
+  // The children a trigger offered to this object goes on to (StartTriggerAnimation and its
+  // kin): all of them here. An object that knows which of its children hold nothing a trigger can
+  // act on (no animation, effect or part below them) may answer the others alone: a trigger then
+  // costs what can react to it (a list's rows that took their style, not all its rows).
+  virtual const std::vector<TvgObject*>& TriggerChildren() { return children_; }
   // A property of this object took another value through its setter (its geometry and font
   // parts included; not while it is painted into a bitmap). The base does nothing: an object
   // whose maker must know that someone else changed it hears it here.

@@ -496,6 +496,12 @@ void TvgVisualObject::RecalcUpdateRect() {
   MarkUpdateRectStaleUp();  // counts the marking of both
 }
 
+void TvgVisualObject::FocusRectChanged() {
+  // A list of thousands of rows below a control that does not clip them is not walked.
+  if (clipChildren_) RecalcUpdateRectDown();
+  MarkUpdateRectStaleUp();
+}
+
 void TvgVisualObject::MarkUpdateRectStaleUp() {
   g_updateRectMarks.fetch_add(1, std::memory_order_relaxed);
   updateRectStale_ = true;
@@ -1715,17 +1721,17 @@ void TvgVisualObject::EnterFocus() {
     if (p->IsVisual()) p->Visual()->Select(this);
   }
   isFocused_ = true;
-  RecalcUpdateRect();
+  FocusRectChanged();
   Repaint();
   RunHandler(OnEnterFocus, this);
   if (!disableFocusEffect_ && !vgDisableFocusEffects()) FireTrigger("IsFocused");
 }
 
 void TvgVisualObject::KillFocus() {
-  RecalcUpdateRect();
+  FocusRectChanged();
   Repaint();
   isFocused_ = false;
-  RecalcUpdateRect();
+  FocusRectChanged();
   RunHandler(OnKillFocus, this);
   if (!disableFocusEffect_ && !vgDisableFocusEffects()) FireTrigger("IsFocused");
 }

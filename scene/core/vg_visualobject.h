@@ -409,6 +409,10 @@ class TvgVisualObject : public TvgObject {
   // This update rect and those of the ancestors that unite it marked stale (not the children's,
   // which do not depend on their siblings).
   void MarkUpdateRectStaleUp();
+  // The focus came or went: this update rect (which takes a margin while focused) and those above
+  // that unite it marked stale, and the children's when this object clips them (theirs are cut by
+  // it); no other rect below depends on the focus.
+  void FocusRectChanged();
   bool AcceptsHits();
   void PaintEffects();
   // What the children's paints of one PaintChildren pass share, looked up once for all.

@@ -60,6 +60,7 @@ TvgListBoxItem::TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgListBoxItem::~TvgListBoxItem() {
+  if (lineList_ != nullptr) lineList_->ForgetRowHolding(this);
   lineList_ = nullptr;  // no longer the list's to hear of
   checkBox_ = nullptr;
   DestroyTree();
@@ -230,6 +231,8 @@ void TvgListBoxItem::SetText(const WideString& value) {
 void TvgListBoxItem::AddObject(TvgObject* child) {
   if (child != nullptr && child->GetParent() != this) ChangedByOthers();
   inherited::AddObject(child);
+  // Its list's triggers may act on what it holds now.
+  if (lineList_ != nullptr) lineList_->NoteRowHolding(this);
 }
 
 void TvgListBoxItem::RemoveObject(TvgObject* child) {
@@ -397,7 +400,7 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
 
 void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
   TvgScrollContent* content = GetContent();
-  if (content == nullptr || !rowsOnDemand_) return;
+  if (content == nullptr || !rowsByIndex_) return;
   // What the content shows: its area on the scene (the viewport's), taken into its own
   // coordinates corner by corner.
   const TvgRect area = content->GetUpdateRect();
@@ -413,12 +416,36 @@ void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
   RowsMeeting(top, bottom, first, end);
 }
 
+const std::vector<TvgObject*>* TvgListBox::ContentTriggerChildren() {
+  // Every child a row of the lines' own: a row made from a line holds nothing until it takes its
+  // style (when first painted), and anything others put into it ends linesFollowed_.
+  const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
+  if (!linesFollowed_ || followingLines_ || lineItems_.size() != count) return nullptr;
+  return &rowsHolding_;
+}
+
+void TvgListBox::NoteRowHolding(TvgListBoxItem* item) {
+  if (item->holdingAt_ != SIZE_MAX) return;
+  item->holdingAt_ = rowsHolding_.size();
+  rowsHolding_.push_back(item);
+}
+
+void TvgListBox::ForgetRowHolding(TvgListBoxItem* item) {
+  const size_t at = item->holdingAt_;
+  if (at >= rowsHolding_.size() || rowsHolding_[at] != item) return;
+  // The last one takes its place: a list of thousands of styled rows freed costs no more.
+  rowsHolding_[at] = rowsHolding_.back();
+  static_cast<TvgListBoxItem*>(rowsHolding_[at])->holdingAt_ = at;
+  rowsHolding_.pop_back();
+  item->holdingAt_ = SIZE_MAX;
+}
+
 bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end) {
   // Every child a row of the lines' own, none placed or changed by others since: row i stands
   // from i times the height, as tall as that. A row's style parts may stick out of it a little:
   // one more row on either side.
   const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
-  if (!rowsOnDemand_ || !linesFollowed_ || followingLines_ || !(rowHeight_ > 0) || lineItems_.size() != count ||
+  if (!rowsByIndex_ || !linesFollowed_ || followingLines_ || !(rowHeight_ > 0) || lineItems_.size() != count ||
       end != count || !std::isfinite(top) || !std::isfinite(bottom))
     return false;
   const double h = rowHeight_, rows = static_cast<double>(count);
@@ -437,6 +464,7 @@ bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end
 
 void TvgListBox::ContentAddObject(TvgObject* child) {
   inherited::ContentAddObject(child);
+  rowsByIndex_ = false;  // until the rows are placed again
   if (!followingLines_) {
     // Appended: the rows before it keep their indices, and their owed places.
     SettleRows();
@@ -448,6 +476,7 @@ void TvgListBox::ContentAddObject(TvgObject* child) {
 
 void TvgListBox::ContentRemovingObject(TvgObject* child) {
   inherited::ContentRemovingObject(child);
+  rowsByIndex_ = false;  // until the rows are placed again
   if (followingLines_) {
     // ItemIndex keeps its number while lines are followed, as it does for items made afresh.
     if (child == keptSelected_) keptSelected_ = nullptr;
@@ -463,6 +492,7 @@ void TvgListBox::ContentRemovingObject(TvgObject* child) {
 
 void TvgListBox::ContentReordering() {
   inherited::ContentReordering();
+  rowsByIndex_ = false;  // until the rows are placed again
   // Others move the children: the rows take the places they are owed first. (The list's own
   // sort is followed by a layout of the whole list.)
   if (!followingLines_ && !sortingItems_) SettleRows();
@@ -486,6 +516,7 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
     if (item->lineList_ == this) {
+      ForgetRowHolding(item);
       item->lineList_ = nullptr;
       item->SetPlaceOnDemand(false);
     }
@@ -595,6 +626,24 @@ void TvgListBox::SetListStyle(TvgListStyle value) {
 
 // --- Layout
 
+namespace {
+
+// Whether rows of height `h` stand where a layout adding their heights up one by one puts them
+// when each is placed at its index times `h`: the float sums of up to `count` of them are exact
+// (h a multiple of a power of two no finer than 1/256, the whole height within the float's exact
+// integers at that step).
+bool RowsAddUp(float h, size_t count) {
+  if (!(h > 0)) return false;
+  double scaled = h;
+  for (int steps = 0; scaled != std::floor(scaled); ++steps) {
+    if (steps == 8) return false;
+    scaled *= 2;
+  }
+  return scaled * static_cast<double>(count) < 16777216.0;
+}
+
+}  // namespace
+
 void TvgListBox::Realign() {
   if (layingOut_) return;
   if (followingLines_) {
@@ -652,6 +701,7 @@ TvgRect TvgListBox::GetContentBounds() {
   if (GetUpdateCounter() > 0 || GetViewport() == nullptr) return r;
   r = vgRect(0, 0, GetViewport()->GetWidth(), GetViewport()->GetHeight());
   if (GetContent() != nullptr) {
+    rowsByIndex_ = false;  // until the layout below
     SortItems();
     if (!multiSelect_) {
       if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
@@ -719,6 +769,13 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
   }
   if (cols == 1) rowTops_[count] = top;
   rowsAlikeHeight_ = alike;
+  // Rows made from lines, all alike, one below the other from the top: row i stands at i times
+  // their height (the sums above are exact), as rows placed on demand do, and the rows a paint or
+  // a hit can meet follow from its band. A layout of the whole list costs the list's length; what
+  // is pointed at, painted or hit afterwards need not.
+  rowsByIndex_ = cols == 1 && alike > 0 && linesFollowed_ && lineItems_.size() == count && !IsDesigning() &&
+                 RowsAddUp(alike, count);
+  if (rowsByIndex_) rowHeight_ = alike;
   if (top > 0) r.Bottom = r.Top + top;
   if (itemWidth_ != 0) r.Right = r.Left + static_cast<float>(columns_) * itemWidth_;
   return r;
@@ -1026,6 +1083,7 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   }
   item->EndUpdate();
   item->lineList_ = this;
+  if (item->GetChildrenCount() > 0) NoteRowHolding(item);
   item->SetPlaceOnDemand(true);
   return item;
 }
@@ -1392,24 +1450,6 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
   return now != kept;
 }
 
-namespace {
-
-// Whether rows of height `h` stand where a layout adding their heights up one by one puts them
-// when each is placed at its index times `h`: the float sums of up to `count` of them are exact
-// (h a multiple of a power of two no finer than 1/256, the whole height within the float's exact
-// integers at that step).
-bool RowsAddUp(float h, size_t count) {
-  if (!(h > 0)) return false;
-  double scaled = h;
-  for (int steps = 0; scaled != std::floor(scaled); ++steps) {
-    if (steps == 8) return false;
-    scaled *= 2;
-  }
-  return scaled * static_cast<double>(count) < 16777216.0;
-}
-
-}  // namespace
-
 bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
@@ -1455,7 +1495,7 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
       rowTops_.clear();  // no longer the rows' tops
       rowHeight_ = rowsAlikeHeight_ = rowHeight;
       if (rowsMoved && ++rowsStamp_ == 0) rowsStamp_ = 1;  // 0 is a new item's
-      rowsOnDemand_ = true;
+      rowsByIndex_ = rowsOnDemand_ = true;
       if (!rowsMoved) {
         for (size_t i = first; i < count; ++i) {
           auto* item = static_cast<TvgListBoxItem*>(children[i]);
@@ -1468,6 +1508,7 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
       // The rows from `first` on, as LayoutVertical places them in one column. A row that keeps
       // its size only moves: quietly, the content's areas marked once for all of them.
       rowsAlikeHeight_ = 0;
+      rowsByIndex_ = false;
       const bool allItems = linesFollowed_ && lineItems_.size() == count;
       rowTops_.resize(count + 1);
       top = rowTops_[first];
@@ -1548,6 +1589,7 @@ void TvgListBox::PlaceSelected() {
 }
 
 void TvgListBox::SettleRows() {
+  rowsByIndex_ = false;  // the content changes under the list
   if (!rowsOnDemand_ || GetContent() == nullptr) return;
   const auto& children = GetContent()->Children();
   for (size_t i = 0; i < children.size(); ++i) {

@@ -101,6 +101,8 @@ class TvgListBoxItem : public TvgTextControl {
   // placed the item, and where it placed it (a place given by anyone else stays the item's own).
   uint32_t rowStamp_ = 0;
   TvgPoint placedAt_ = {5000, 5000};  // where an item stands when made
+  // Its place among the list's rows that hold children (TvgListBox::rowsHolding_); SIZE_MAX: none.
+  size_t holdingAt_ = SIZE_MAX;
 };
 
 // --- Lines that lists are made from
@@ -220,9 +222,15 @@ class TvgListBox : public TvgScrollBox {
   void Realign() override;
   // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
   bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
-  // While the rows stand alike on demand, the rows the viewport meets (and one on either side):
-  // a paint or a hit costs what the viewport shows at any length.
+  // While the rows stand alike by their indices (laid out whole, or on demand), the rows the
+  // viewport meets (and one on either side): a paint or a hit costs what the viewport shows at
+  // any length.
   void ContentShownChildren(size_t& first, size_t& end) override;
+  // While every child of the content is an item made from a line, none changed by others, the
+  // rows that hold children (took their style, mostly those the viewport showed): a row that
+  // holds none has no animation or effect for a trigger of the list, which then costs what was
+  // styled, not the list's length.
+  const std::vector<TvgObject*>* ContentTriggerChildren() override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -374,7 +382,7 @@ class TvgListBox : public TvgScrollBox {
   void PlaceRow(TvgListBoxItem* item, int32_t index);
   // The selected item takes its owed place (its index is known: no counting).
   void PlaceSelected();
-  // While every child of the content is a row standing alike on demand, narrows [first, end) to
+  // While every child of the content is a row standing by its index, narrows [first, end) to
   // the rows that can meet the content's band from `top` to `bottom` (its coordinates), which
   // learn their indices (their places follow from them), and answers true; else leaves them and
   // answers false.
@@ -384,6 +392,9 @@ class TvgListBox : public TvgScrollBox {
   void SettleRows();
   // The list placed `v` (a layout): an item made from a line notes where.
   void NotePlaced(TvgVisualObject* v);
+  // An item made from a line that holds children now (rowsHolding_), or that leaves the list.
+  void NoteRowHolding(TvgListBoxItem* item);
+  void ForgetRowHolding(TvgListBoxItem* item);
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
   // its number, as in a list made afresh. `kept` is the item selected before. Answers whether
@@ -454,17 +465,25 @@ class TvgListBox : public TvgScrollBox {
   bool placedInPass_ = false;
   TvgPoint placedViewport_;
   std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
-  // Rows on demand: every child of the content is an item made from a line, in one column, each
-  // row rowHeight_ tall, and a row's place is its index times that: it is given when the item is
-  // asked, painted or hit (TvgListBoxItem::TakeOwedPlace), not at each change. A change that
-  // moves rows counts in rowsStamp_: an item placed at another count owes its place. A layout
-  // of the whole list places every row and ends it.
+  // Rows by index: every child of the content is an item made from a line, in one column, each
+  // row rowHeight_ tall, and row i stands (or is owed its place) at i times that height: the rows
+  // a band of the content meets follow from its edges (RowsMeeting). A whole layout of such rows
+  // leaves it so, as PlaceFrom does; any other change to the content ends it until the next.
+  bool rowsByIndex_ = false;
+  // Rows on demand: the rows stand by index, and a row's place is given when the item is asked,
+  // painted or hit (TvgListBoxItem::TakeOwedPlace), not at each change. A change that moves rows
+  // counts in rowsStamp_: an item placed at another count owes its place. A layout of the whole
+  // list places every row and ends it.
   bool rowsOnDemand_ = false;
   uint32_t rowsStamp_ = 1;
   float rowHeight_ = 0;
   // What the last placing left: every row an item of this height without padding; -1: no rows
   // (any height); 0: not so.
   float rowsAlikeHeight_ = 0;
+  // The items made from lines that took children (their style, as it is first painted, or what
+  // others put into them), in the order they took them: the only rows a trigger of the list can
+  // act on while the rows are the lines' own. Each knows its place here (holdingAt_).
+  std::vector<TvgObject*> rowsHolding_;
 
   friend class TvgComboBox;
   friend class TvgStringListBox;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -77,6 +78,24 @@ class WidgetsRepaintTest : public SceneWindowFixture {
   void PaintAll() {
     InvalidateRect(Window(), nullptr, FALSE);
     UpdateWindow(Window());
+  }
+  // What is hit at points over a list at (8, 8) and around it: in the scene (its class and the
+  // index of the row it is or lies in), and the row the list finds.
+  std::vector<std::string> Hits(TvgListBox* list) {
+    std::vector<std::string> out;
+    for (const float x : {20.0f, 80.0f, 140.0f}) {
+      for (float y = -40; y < 260; y += 13) {
+        std::string hit = "none";
+        if (TvgVisualObject* o = root->ObjectByPoint(x, y)) {
+          hit = o->ClassName();
+          for (TvgObject* p = o; p != nullptr; p = p->GetParent())
+            if (auto* item = dynamic_cast<TvgListBoxItem*>(p)) hit += " in row " + std::to_string(item->GetIndex());
+        }
+        TvgListBoxItem* row = list->ItemByPoint(x - 8, y - 8);
+        out.push_back(hit + ", row " + std::to_string(row != nullptr ? row->GetIndex() : -1));
+      }
+    }
+    return out;
   }
 
   std::unique_ptr<TvgBitmap> texture_;
@@ -176,24 +195,6 @@ TEST_F(WidgetsRepaintTest, ARepaintOnATabPageIsOnePaint) {
 // whole; and the same item is hit at points over it, in the scene and by the list, also at
 // points above and below it.
 TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAndHitsAsAFreshOneLaidOutWhole) {
-  // What is hit at points over the list and around it: in the scene (its class and the index of
-  // the row it is or lies in), and the row the list finds.
-  const auto hits = [this](TvgListBox* list) {
-    std::vector<std::string> out;
-    for (const float x : {20.0f, 80.0f, 140.0f}) {
-      for (float y = -40; y < 260; y += 13) {
-        std::string hit = "none";
-        if (TvgVisualObject* o = root->ObjectByPoint(x, y)) {
-          hit = o->ClassName();
-          for (TvgObject* p = o; p != nullptr; p = p->GetParent())
-            if (auto* item = dynamic_cast<TvgListBoxItem*>(p)) hit += " in row " + std::to_string(item->GetIndex());
-        }
-        TvgListBoxItem* row = list->ItemByPoint(x - 8, y - 8);
-        out.push_back(hit + ", row " + std::to_string(row != nullptr ? row->GetIndex() : -1));
-      }
-    }
-    return out;
-  };
   auto* list = Add<TvgStringListBox>(8, 8, 150, 200);
   TvgWideStrings* lines = list->GetItems();
   const auto text = [](uint32_t n) {
@@ -220,7 +221,7 @@ TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAndHitsAsAFreshOneL
     // An item selected or no longer selected fades to its look meanwhile.
     Settle(600);
     const std::vector<uint32_t> seen = Buffer();
-    const std::vector<std::string> seenHits = hits(list);
+    const std::vector<std::string> seenHits = Hits(list);
     const float scroll = list->GetVScrollBar()->GetValue();
     list->SetVisible(false);
     auto* fresh = Add<TvgStringListBox>(8, 8, 150, 200);
@@ -236,11 +237,134 @@ TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAndHitsAsAFreshOneL
     const std::vector<uint32_t> whole = Buffer();
     for (size_t i = 0; i < whole.size(); ++i) differing += whole[i] != seen[i];
     EXPECT_EQ(differing, 0) << "step " << step;
-    EXPECT_EQ(hits(fresh), seenHits) << "step " << step;
+    EXPECT_EQ(Hits(fresh), seenHits) << "step " << step;
     delete fresh;
     list->SetVisible(true);
     UpdateWindow(Window());
   }
+}
+
+// A string list box in each state its rows can be in (filled in one update, changed line by line,
+// resized, sorted, refilled, given another item height, in columns, horizontal, under a scaled and
+// rotated parent, with check boxes), its rows in a style whose parts take the list's triggers
+// (one glowing past its row), is pointed at, focused, scrolled and left. At each step it paints
+// and hits as its twin, whose rows the program touched (so that every paint, hit and trigger walks
+// all of them), while it paints and hits only the rows about its viewport (in one column) and its
+// triggers visit only the rows that took their style.
+TEST_F(WidgetsRepaintTest, AStringListPointedAtInEachStatePaintsAndHitsAsATwinThatWalksEveryRow) {
+  // A glow inside the row's left strip while the mouse is over the list, and one reaching past the
+  // row around its right strip while the list has the focus.
+  auto* rowStyle = new TvgLayout(nullptr);
+  rowStyle->SetResourceName("pointedrowstyle");
+  auto* text = new TvgText(nullptr);
+  text->SetResourceName("text");
+  text->SetAlign(vaClient);
+  text->SetHitTest(false);
+  text->SetParent(rowStyle);
+  const auto strip = [rowStyle](TvgAlign align, TvgEffect* glow, const char* trigger) {
+    auto* part = new TvgRectangle(nullptr);
+    part->SetAlign(align);
+    part->SetWidth(14);
+    part->SetHitTest(false);
+    part->SetParent(rowStyle);
+    glow->SetTrigger(trigger);
+    glow->SetEnabled(false);
+    glow->SetParent(part);
+  };
+  strip(vaLeft, new TvgInnerGlowEffect(nullptr), "IsMouseOver=true");
+  strip(vaRight, new TvgGlowEffect(nullptr), "IsFocused=true");
+  const auto fill = [](TvgWideStrings* lines, int from) {
+    lines->BeginUpdate();
+    lines->Clear();
+    for (int i = 0; i < 300; ++i) lines->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'a' + (i * 7 + from) % 26)));
+    lines->EndUpdate();
+  };
+  TvgVisualObject* parent = nullptr;
+  struct TState {
+    const char* name;
+    std::function<void(TvgStringListBox*)> set;
+    bool oneColumn = true;
+  };
+  const std::vector<TState> states = {
+      {"filled in one update", [](TvgStringListBox*) {}},
+      {"changed line by line",
+       [](TvgStringListBox* list) {
+         list->GetItems()->Insert(0, u"first");
+         list->GetItems()->Delete(7);
+         list->GetItems()->Add(u"last");
+       }},
+      {"resized", [](TvgStringListBox* list) { list->SetBounds(8, 8, 170, 150); }},
+      {"sorted", [](TvgStringListBox* list) { list->SetSorted(true); }},
+      {"refilled", [&fill](TvgStringListBox* list) { fill(list->GetItems(), 3); }},
+      {"given another item height", [](TvgStringListBox* list) { list->SetItemHeight(23); }},
+      {"in columns", [](TvgStringListBox* list) { list->SetItemWidth(70); }, false},
+      {"horizontal", [](TvgStringListBox* list) { list->SetListStyle(vgListHorizontal); }, false},
+      {"under a scaled, rotated parent",
+       [&parent](TvgStringListBox*) {
+         parent->GetScale()->SetPoint(vgPoint(1.1f, 0.9f));
+         parent->SetRotateAngle(7);
+       }},
+      {"with check boxes", [](TvgStringListBox* list) { list->SetShowCheckboxes(true); }}};
+  for (const TState& state : states) {
+    // Pixels and hits at each step, for the list and for its twin.
+    std::vector<std::pair<std::vector<uint32_t>, std::vector<std::string>>> seen[2];
+    for (const bool twin : {false, true}) {
+      parent = new TvgLayout(nullptr);
+      parent->SetBounds(8, 8, 150, 200);
+      parent->SetParent(root);
+      auto* list = new TvgStringListBox(nullptr);
+      list->SetItemStyle("pointedrowstyle");
+      list->SetBounds(0, 0, 150, 200);
+      list->SetParent(parent);
+      list->ApplyResource();
+      fill(list->GetItems(), 0);
+      state.set(list);
+      const int32_t count = list->Count();
+      if (twin) list->ItemByIndex(0)->SetHint(u"touched");
+      const auto look = [&] {
+        Settle(300);
+        UpdateWindow(Window());
+        seen[twin].push_back({Buffer(), Hits(list)});
+      };
+      look();  // the rows in view take their style
+      Move(60, 50, false);
+      look();
+      Move(60, 90, false);
+      look();
+      list->SetFocus();
+      look();
+      // By five rows and a half (columns: by one and a half).
+      if (list->GetVScrollBar()->GetVisible()) list->GetVScrollBar()->SetValue(104.5f);
+      else list->GetHScrollBar()->SetValue(105);
+      look();
+      Move(250, 120, false);
+      look();
+      scene->SetFocused(nullptr);
+      look();
+      // The narrowing is in force for the list, and off for its twin.
+      size_t first = 0, end = static_cast<size_t>(count);
+      list->ContentShownChildren(first, end);
+      const std::vector<TvgObject*>* triggered = list->ContentTriggerChildren();
+      if (twin) {
+        EXPECT_EQ(end - first, static_cast<size_t>(count)) << state.name;
+        EXPECT_EQ(triggered, nullptr) << state.name;
+      } else {
+        if (state.oneColumn) EXPECT_LT(end - first, 40u) << state.name;
+        ASSERT_NE(triggered, nullptr) << state.name;
+        EXPECT_LT(triggered->size(), 60u) << state.name;
+      }
+      delete parent;
+      Settle();
+    }
+    ASSERT_EQ(seen[0].size(), seen[1].size());
+    for (size_t step = 0; step < seen[0].size(); ++step) {
+      int differing = 0;
+      for (size_t i = 0; i < seen[0][step].first.size(); ++i) differing += seen[0][step].first[i] != seen[1][step].first[i];
+      EXPECT_EQ(differing, 0) << state.name << ", step " << step;
+      EXPECT_EQ(seen[0][step].second, seen[1][step].second) << state.name << ", step " << step;
+    }
+  }
+  delete rowStyle;
 }
 
 }  // namespace
