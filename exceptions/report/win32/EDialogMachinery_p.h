@@ -62,8 +62,9 @@ void StartAutoCloseTimer(TDialogCommon& dialog);
 void StopAutoCloseTimer(TDialogCommon& dialog);
 void StartForegroundKeeper(TDialogCommon& dialog);
 void StopForegroundKeeper(TDialogCommon& dialog);
-// Ends the dialog with type 0 when it has not painted by the first tick of timer 1, which starts
-// once its window is visible (at once when it is already).
+// Ends the dialog with type 0 when it has not painted by the first tick of timer 1, which comes
+// once its window is visible (at once when it is already), or 5 s after the start when the window
+// never becomes visible.
 void StartFirstPaintCheck(TDialogCommon& dialog);
 
 // The handling every dialog shares: countdown resets, its timers, the custom caption. True when

@@ -306,12 +306,15 @@ void StopForegroundKeeper(TDialogCommon& dialog) {
 }
 
 // The modal loop shows the window only when its queue first runs empty, which a loaded machine
-// may delay by any time; a timer started before that would be taken first and judge a dialog
-// that was never given the chance to paint. Once the window is visible, its first paint comes
-// before any timer.
+// may delay; a short timer started before that would be taken first and judge a dialog that was
+// never given the chance to paint. Once the window is visible, its first paint comes before any
+// timer. A window whose show is refused (by a hook of the host's, say) never becomes visible:
+// the long first interval still ends it as not shown, so that the exception's processing falls
+// back to the message box instead of waiting for ever on a dialog no one can see.
 void StartFirstPaintCheck(TDialogCommon& dialog) {
+  constexpr UINT kShowWait = 5000;  // ms
   dialog.ChecksFirstPaint = true;
-  if (IsWindowVisible(dialog.Window)) SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
+  SetTimer(dialog.Window, kFirstPaintTimer, IsWindowVisible(dialog.Window) ? 1 : kShowWait, nullptr);
 }
 
 namespace {
@@ -367,7 +370,7 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
       }
       return false;
     case WM_WINDOWPOSCHANGED:
-      // The first-paint check starts once the window is visible (see StartFirstPaintCheck).
+      // The first-paint check comes due once the window is visible (see StartFirstPaintCheck).
       if (dialog.ChecksFirstPaint && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW))
         SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
       return false;

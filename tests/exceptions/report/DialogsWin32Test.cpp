@@ -553,6 +553,50 @@ TEST_F(Dialogs, ADialogHeldBeforeItShowsIsStillShownAndKeepsItsChoices) {
     }
 }
 
+// --- A dialog whose window is never shown
+
+namespace {
+
+// The first window made on the thread (the dialog) has its show taken out of every position
+// change, as a hook of the host's might.
+std::atomic<HWND> gRefused{nullptr};
+WNDPROC gRefusedProc = nullptr;
+LRESULT CALLBACK RefuseShow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_WINDOWPOSCHANGING) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+  return CallWindowProcA(gRefusedProc, window, message, wParam, lParam);
+}
+LRESULT CALLBACK RefuseFirstShow(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND && !gRefused) {
+    gRefused = reinterpret_cast<HWND>(wParam);
+    gRefusedProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(gRefused, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RefuseShow)));
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(Dialogs, ADialogWhoseWindowIsNeverShownFallsBackToTheMessageBox) {
+  for (uint8_t type : {EmberDialogClassic, EmberDialogDetailed}) {
+    SCOPED_TRACE(testing::Message() << "type " << int(type));
+    EmberDialogState().DialogType = type;
+    gBoxes.clear();
+    gRefused = nullptr;
+    DialogThread run([] {
+      HHOOK hook = SetWindowsHookExA(WH_CBT, RefuseFirstShow, nullptr, GetCurrentThreadId());
+      ShowExceptionDialog(false);
+      UnhookWindowsHookEx(hook);
+    });
+    bool ended = run.WaitDone();
+    if (!ended) PostMessageA(gRefused, WM_CLOSE, 0, 0);  // the hidden dialog would wait for ever
+    EXPECT_TRUE(ended);
+    run.Join();
+    EXPECT_TRUE(EmberDialogState().DialogFailed);
+    ASSERT_EQ(gBoxes.size(), 1u);
+    EXPECT_EQ(gBoxes[0], std::make_pair(std::string(kMessage), std::string("Error occurred")));
+  }
+}
+
 // --- Request and send-progress dialogs
 
 TEST_F(Dialogs, RequestDialogKeepsTheStepsWithoutTrailingBlanks) {
