@@ -61,8 +61,8 @@ void ReleaseModule() {
 
 // The module's start-up, run by the exception library as it attaches for the first plug-in,
 // before it processes any exception (so that none is processed without the report's dialogs and
-// send), under its attachment's work: no lock of ours is held across it, and a thread killed
-// inside leaves it to the next open, which runs it again. Once per load: the editor services
+// send), under its attachment's work and the library lock, which a thread killed inside leaves
+// to their next holders: the next open runs it again. Once per load: the editor services
 // reach the host adapter, the text, list, grid and colour controls and the design-time editors
 // join the classes that register with the first editor window (streamed scenes create them by
 // name), the exception library's dialogs, web page and send are joined to its processing, and

@@ -952,8 +952,10 @@ void BringUp(bool undoFailure) {
   try {
     const std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
     AttachReporting();
+    // Also across the rethrow of what the work raised: the library is attached there, and would
+    // process it as raised anew.
+    const TModuleWorkRunning running;
     try {
-      const TModuleWorkRunning running;
       if (void (*start)() = gModuleStart.load()) start();
     } catch (...) {
       if (undoFailure) throw;

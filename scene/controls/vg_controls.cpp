@@ -583,7 +583,10 @@ void TvgCheckBox::SetIsChecked(bool value) {
 }
 
 void TvgCheckBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {
+  // A check box that takes the focus selects its list's row, whose change handler may free both.
+  const TvgSceneObjectRef<TvgCheckBox> self(this);
   inherited::MouseDown(button, shift, x, y);
+  if (self.Get() == nullptr) return;
   TwoStateMouse::Down(this, button, mousePressed_, isPressed_);
 }
 

@@ -1551,7 +1551,10 @@ void TvgVisualObject::MouseDown(TMouseButton button, TShiftState shift, float x,
   if (IsDesigning()) {
     if (shift.Contains(ssDouble)) scene->SetDesignDoubleClicked(this);
   } else if (canFocused_ && !isFocused_ && (scene == nullptr || scene->GetFocused() != this)) {
+    // The focus may select the row this object stands in, whose change handler may free it.
+    const TvgSceneObjectRef<TvgVisualObject> self(this);
     SetFocus();
+    if (self.Get() == nullptr) return;
   }
   RunHandler(OnMouseDown, this, button, shift, x, y);
   if (button == mbRight) {
@@ -1717,8 +1720,15 @@ void TvgVisualObject::SetFocus() {
 
 void TvgVisualObject::EnterFocus() {
   if (!canFocused_) return;
+  // A parent's Select runs the program's handlers (a list's change handler), which may free this
+  // object with the row it stands in: nothing more is done with it then, nor with a parent freed.
+  const TvgSceneObjectRef<TvgVisualObject> self(this);
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
-    if (p->IsVisual()) p->Visual()->Select(this);
+    if (!p->IsVisual()) continue;
+    const TvgSceneObjectRef<TvgObject> parent(p);
+    p->Visual()->Select(this);
+    if (self.Get() == nullptr) return;
+    if (parent.Get() == nullptr) break;
   }
   isFocused_ = true;
   FocusRectChanged();

@@ -2395,6 +2395,33 @@ TEST(ProcessingModuleWork, TheWorkSetsOptionsAtEachOpenBeforeAnyExceptionIsProce
   std::remove(LogName().c_str());
 }
 
+// A work that raises fails the open that attaches without its exception being processed, also
+// where the library processes the main thread's handled exceptions at their raise (this
+// program's options), and the next open attaches the library.
+TEST(ProcessingModuleWork, AWorkThatRaisesFailsTheOpenUnprocessed) {
+  gWorkNotes.clear();
+  TEmberReportOutput output;
+  output.ShowExceptionDialog = [](bool) {
+    gWorkNotes += "processed;";
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  SetReportingModuleWork([] { throw std::runtime_error("raised by the module's work"); }, nullptr);
+  try {
+    StartExceptionReporting();
+    StopExceptionReporting();
+  } catch (const std::exception&) {
+    gWorkNotes += "failed;";
+  }
+  SetReportingModuleWork(nullptr, nullptr);
+  StartExceptionReporting();
+  gWorkNotes += EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;";
+  StopExceptionReporting();
+  SetEmberReportOutput(TEmberReportOutput());
+  EXPECT_EQ(gWorkNotes, "failed;attached;");
+  std::remove(LogName().c_str());
+}
+
 // --- Probes: the library's open and close when a thread stops for good inside them
 
 const char* Attachment() { return EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;"; }

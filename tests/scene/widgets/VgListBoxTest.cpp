@@ -432,7 +432,9 @@ TEST_F(ListBoxTest, AChangeHandlerMayDeleteTheLinePressedOrReached) {
 }
 
 // A row's check box clicked while the change handler deletes that line, or reloads the lines:
-// the row is freed under the check box's change, and no check is reported with it.
+// the row is freed under the check box's change, and no check is reported with it. A check box
+// that takes the focus (a style's may) selects its row as it is pressed, or focused by the
+// keyboard, and the row is freed then.
 TEST_F(ListBoxTest, AChangeHandlerMayFreeTheRowWhoseCheckBoxIsClicked) {
   struct THandlers {
     TvgStringListBox* list = nullptr;
@@ -452,22 +454,38 @@ TEST_F(ListBoxTest, AChangeHandlerMayFreeTheRowWhoseCheckBoxIsClicked) {
     }
     void Check(TObject* sender) { checked.push_back(static_cast<TvgListBoxItem*>(sender)->GetText()); }
   };
-  for (const bool reload : {false, true}) {
-    SCOPED_TRACE(reload ? "lines reloaded" : "line deleted");
+  const struct {
+    const char* name;
+    bool reload;
+    bool focusable;
+    bool click;
+  } cases[] = {{"line deleted", false, false, true},
+               {"lines reloaded", true, false, true},
+               {"line deleted, the check box taking the focus", false, true, true},
+               {"lines reloaded, the check box taking the focus", true, true, true},
+               {"line deleted, the check box focused", false, true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     auto* list = Add<TvgStringListBox>(10, 10, 100, 200);
     for (const char16_t* line : {u"a", u"b", u"c"}) list->GetItems()->Add(line);
     list->SetShowCheckboxes(true);
-    THandlers handlers{list, reload, false, {}};
+    THandlers handlers{list, c.reload, false, {}};
     list->OnChange = TNotifyEvent::Of<&THandlers::Change>(&handlers);
     list->OnChangeCheck = TNotifyEvent::Of<&THandlers::Check>(&handlers);
     TvgListBoxItem* row = list->ItemByIndex(1);
     row->ApplyResource();
     TvgCheckBox* check = row->GetCheckBox();
     ASSERT_NE(check, nullptr);
-    check->SetCanFocused(false);  // as the shipped style's check part
+    check->SetCanFocused(c.focusable);  // not focusable: as the shipped style's check part
+    const TvgSceneObjectRef<TvgCheckBox> pressed(check);
     const TvgPoint middle = vgPoint(check->GetWidth() / 2, check->GetHeight() / 2);
-    check->MouseDown(mbLeft, TShiftState{ssLeft}, middle.X, middle.Y);
-    check->MouseUp(mbLeft, {}, middle.X, middle.Y);
+    if (!c.click) {
+      check->SetFocus();
+    } else {
+      check->MouseDown(mbLeft, TShiftState{ssLeft}, middle.X, middle.Y);
+      if (pressed.Get() != nullptr) check->MouseUp(mbLeft, {}, middle.X, middle.Y);
+    }
+    scene.focused = nullptr;  // a plain pointer in the test scene (the window's scene keeps a reference)
     EXPECT_EQ(list->GetItems()->IndexOf(u"b"), -1);
     EXPECT_TRUE(handlers.checked.empty());
   }
