@@ -231,11 +231,15 @@ void TPluginGui::PlaceRegion(TvgRectangle* rect, float start, float end) {
 }
 
 void TPluginGui::UpdateDisplay() {
-  if (!plugin_) return;
+  // Read once: a host that closes the editor on another thread unlinks the plug-in there while
+  // this thread may be half-way through (its idle call); the plug-in itself stays until the host
+  // ends it, after its idle calls.
+  TrkPlugin* const plugin = plugin_;
+  if (!plugin) return;
   TFlagScope updating(updating_);
   // What changes is painted at once, at the end.
   TvgUpdateBatch batch(MainPanel->Engine());
-  T1973& engine = plugin_->Engine();
+  T1973& engine = plugin->Engine();
   if (waveformDirty_) {
     waveformDirty_ = false;
     const TLoopBufferView buffer = engine.Buffer();
@@ -262,7 +266,7 @@ void TPluginGui::UpdateDisplay() {
                              {FixedButton, TrkPlugin::kFixed, nullptr, nullptr},
                              {SlaveButton, TrkPlugin::kSlave, nullptr, nullptr}};
   for (const Switch& s : switches) {
-    const bool on = plugin_->GetParameter(s.parameter) >= 0.5f;
+    const bool on = plugin->GetParameter(s.parameter) >= 0.5f;
     if (on == s.button->GetIsOn()) continue;
     s.button->SetIsOn(on);
     if (s.head) s.head->SetVisible(on);
@@ -272,7 +276,7 @@ void TPluginGui::UpdateDisplay() {
   TvgZelBitmapKnob* const knobs[] = {PlayStartKnob, PlayEndKnob, RecordStartKnob, RecordEndKnob,
                                      WriteRateKnob, InputKnob,   FeedbackKnob,    MixKnob};
   for (int32_t i = 0; i < 8; ++i) {
-    const float value = plugin_->GetParameter(TrkPlugin::kPlayStart + i);
+    const float value = plugin->GetParameter(TrkPlugin::kPlayStart + i);
     if (knobs[i]->GetPos() != value) knobs[i]->SetPos(value);
   }
 }

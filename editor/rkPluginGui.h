@@ -93,7 +93,8 @@ class TPluginGui : public TForm {
   // Stops the waveform timer and clears the engine's change event (when it is this form's).
   void StopDisplayUpdates();
   // Refreshes the waveform when marked, the region rectangles, the switches and the knobs from
-  // the plug-in and its engine. Knob values written here fire no parameter change.
+  // the plug-in and its engine. Knob values written here fire no parameter change. A plug-in
+  // unlinked meanwhile by another thread (SetPlugin) is read to the end of the refresh.
   void UpdateDisplay();
   // Marks the waveform for handing over at the next UpdateDisplay.
   void SampleDataChanged(TObject* sender);

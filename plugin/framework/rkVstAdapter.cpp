@@ -595,7 +595,10 @@ void TVstEditor::close() {
 
 void TVstEditor::idle() {
   AEffEditor::idle();
-  if (!form) return;
+  // Read once: a host may close the editor on another thread meanwhile, which leaves the form
+  // to the loop of its own thread, this one.
+  TPluginGui* const shown = form;
+  if (!shown) return;
   // A controller learned on the audio thread becomes a binding of the map here, on the GUI
   // thread; the refresh then shows what the controllers moved.
   try {
@@ -603,7 +606,7 @@ void TVstEditor::idle() {
   } catch (...) {
   }
   try {
-    editorServices->UpdateDisplay(form);
+    editorServices->UpdateDisplay(shown);
   } catch (...) {
   }
 }

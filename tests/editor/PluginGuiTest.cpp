@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "classlib/WindowTestUtils.h"
@@ -168,6 +170,28 @@ TEST_F(PluginGuiTest, KnobsFollowTheParametersWithoutSettingThemBack) {
   EXPECT_FLOAT_EQ(form->WriteRateKnob->GetPos(), 0.3337f);
   EXPECT_EQ(form->WriteRateKnob->GetValueInt(), 667);
   EXPECT_FLOAT_EQ(plugin.GetParameter(TrkPlugin::kRate), 0.3337f);
+}
+
+namespace {
+// Once read, has another thread unlink it from the form: a host closing the editor on a worker
+// while the form's thread is in its idle call.
+struct TUnlinkedOnTheWay : TrkPlugin {
+  TPluginGui* form = nullptr;
+  float GetParameter(int32_t index) override {
+    if (TPluginGui* going = std::exchange(form, nullptr)) std::thread([going] { going->SetPlugin(nullptr); }).join();
+    return TrkPlugin::GetParameter(index);
+  }
+};
+}  // namespace
+
+TEST_F(PluginGuiTest, ARefreshGoesOnWithThePlugInItBeganWithWhenAnotherThreadUnlinksIt) {
+  TUnlinkedOnTheWay other;
+  other.SetParameter(TrkPlugin::kMix, 0.75f);
+  form->SetPlugin(&other);
+  other.form = form;
+  form->UpdateDisplay();
+  EXPECT_EQ(form->GetPlugin(), nullptr);
+  EXPECT_FLOAT_EQ(form->MixKnob->GetPos(), 0.75f);
 }
 
 TEST_F(PluginGuiTest, EngineChangeEventIsReleasedWhenUpdatesStopAndWhenTheFormGoes) {
