@@ -39,6 +39,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 
+# Some kernels run no 32-bit programs (the i386 loader answers "Exec format error"), and Wine's
+# 32-bit side is such a program: there it runs under qemu's user-mode emulator, registered for
+# i386 executables with binfmt_misc. Nothing is done where 32-bit programs run.
+if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed" ||
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq qemu-user-static >/dev/null
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
+  if [ ! -e "$binfmt/kbl-i386" ]; then
+    echo "setup: 32-bit programs run under qemu-i386 here"
+    printf '%s' ':kbl-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:FOC' |
+      $sudo tee "$binfmt/register" >/dev/null
+  fi
+  /usr/lib/wine/wineserver32 --version >/dev/null 2>&1 || { echo "setup: this machine runs no 32-bit programs" >&2; exit 1; }
+fi
+
 prefix="${KBL_WINEPREFIX:-$here/build/wineprefix}"
 if [ ! -f "$prefix/system.reg" ]; then
   echo "setup: creating Wine prefix $prefix"
