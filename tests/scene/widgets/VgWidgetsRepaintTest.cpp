@@ -349,7 +349,9 @@ TEST_F(WidgetsRepaintTest, AStringListPointedAtInEachStatePaintsAndHitsAsATwinTh
         EXPECT_EQ(end - first, static_cast<size_t>(count)) << state.name;
         EXPECT_EQ(triggered, nullptr) << state.name;
       } else {
-        if (state.oneColumn) EXPECT_LT(end - first, 40u) << state.name;
+        if (state.oneColumn) {
+          EXPECT_LT(end - first, 40u) << state.name;
+        }
         ASSERT_NE(triggered, nullptr) << state.name;
         EXPECT_LT(triggered->size(), 60u) << state.name;
       }
