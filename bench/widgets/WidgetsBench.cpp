@@ -268,55 +268,63 @@ int main(int argc, char** argv) {
     // and paints between them does: a line inserted at the front, deleted from the front, added,
     // and the selection moved among the rows shown; and a mouse move over the list. Beside it a
     // shown LISTBOX with redraw on does the same. Figures are per change with its paint.
+    // What the two benches below share: line i's text; a shown string list box (280 x 400) and
+    // beside it a shown LISTBOX, both filled with `count` lines in one update and painted; a step
+    // timed per run of `steps` (the best of three, a few untimed ones first: the first paints of a
+    // kind pay for what the window system sets up once).
+    constexpr int kListWidth = 280, kListHeight = 400;
+    const auto lineText = [](int i) {
+      char text[16];
+      std::snprintf(text, sizeof text, "line %06d", i);
+      return std::u16string(text, text + std::strlen(text));
+    };
+    const auto filledLists = [&](int count) {
+      auto* list = new TvgStringListBox(nullptr);
+      list->SetBounds(0, 0, kListWidth, kListHeight);
+      list->SetParent(root);
+      list->ApplyResource();
+      TvgWideStrings* items = list->GetItems();
+      items->BeginUpdate();
+      for (int i = 0; i < count; ++i) items->Add(lineText(i));
+      items->EndUpdate();
+      repaint();
+      Settle();
+      HWND box = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 330, 0, kListWidth,
+                                 kListHeight, host, nullptr, GetModuleHandleW(nullptr), nullptr);
+      SendMessageW(box, WM_SETREDRAW, FALSE, 0);
+      for (int i = 0; i < count; ++i) {
+        const std::u16string text = lineText(i);
+        const std::wstring textW(text.begin(), text.end());
+        SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(textW.c_str()));
+      }
+      SendMessageW(box, WM_SETREDRAW, TRUE, 0);
+      InvalidateRect(box, nullptr, TRUE);
+      UpdateWindow(box);
+      Settle();
+      return std::make_pair(list, box);
+    };
+    const auto perStepMs = [&](int steps, const std::function<void(int)>& step) {
+      for (int i = 0; i < 5; ++i) step(i);
+      Settle();
+      const double ms = BestMs(3, [] {}, [&] {
+        for (int i = 0; i < steps; ++i) step(i);
+      });
+      Settle();
+      return ms / steps;
+    };
     const auto benchPainted = [&] {
       constexpr int kChanges = 100;
-      constexpr int kListWidth = 280, kListHeight = 400;
       enum TPaintedOp { kInsert, kDelete, kAdd, kIndex, kMouse };
       static const char* const opNames[] = {"Insert(0)", "Delete(0)", "Add", "ItemIndex", "mouse move"};
-      const auto lineText = [](int i) {
-        char text[16];
-        std::snprintf(text, sizeof text, "line %06d", i);
-        return std::u16string(text, text + std::strlen(text));
-      };
       // Points over the list, one row after another and back.
       const auto mouseAt = [](int i) { return MAKELPARAM(100, 10 + (i % 18) * 21); };
       // Per kind of change, ours and the reference at 3,000 lines: the growth is printed beside.
       std::vector<std::pair<double, double>> first(5, {0, 0});
       for (const int count : {3000, 30000, 100000}) {
         std::printf("%d lines, one change then the paint\n", count);
-        auto* list = new TvgStringListBox(nullptr);
-        list->SetBounds(0, 0, kListWidth, kListHeight);
-        list->SetParent(root);
-        list->ApplyResource();
+        const auto [list, box] = filledLists(count);
         TvgWideStrings* items = list->GetItems();
-        items->BeginUpdate();
-        for (int i = 0; i < count; ++i) items->Add(lineText(i));
-        items->EndUpdate();
-        repaint();
-        Settle();
-        HWND box = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 330, 0, kListWidth,
-                                   kListHeight, host, nullptr, GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(box, WM_SETREDRAW, FALSE, 0);
-        for (int i = 0; i < count; ++i) {
-          const std::u16string text = lineText(i);
-          const std::wstring textW(text.begin(), text.end());
-          SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(textW.c_str()));
-        }
-        SendMessageW(box, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(box, nullptr, TRUE);
-        UpdateWindow(box);
-        Settle();
-        // The best of three runs of kChanges changes, a few untimed ones first (the first paints
-        // of a kind of change pay for what the window system sets up once).
-        const auto perChange = [&](const std::function<void(int)>& change) {
-          for (int i = 0; i < 5; ++i) change(i);
-          Settle();
-          const double ms = BestMs(3, [] {}, [&] {
-            for (int i = 0; i < kChanges; ++i) change(i);
-          });
-          Settle();
-          return ms / kChanges;
-        };
+        const auto perChange = [&](const std::function<void(int)>& change) { return perStepMs(kChanges, change); };
         for (const TPaintedOp op : {kInsert, kDelete, kAdd, kIndex, kMouse}) {
           const double ours = perChange([&](int i) {
             switch (op) {
@@ -360,52 +368,16 @@ int main(int argc, char** argv) {
     // beside it). Figures are per step (a move between rows; in and out; focus in and out).
     const auto benchPointed = [&] {
       constexpr int kSteps = 100;
-      constexpr int kListWidth = 280, kListHeight = 400;
       enum TPointedOp { kBetweenRows, kInAndOut, kFocus };
       static const char* const opNames[] = {"move between rows", "move in and out", "focus in and out"};
-      const auto lineText = [](int i) {
-        char text[16];
-        std::snprintf(text, sizeof text, "line %06d", i);
-        return std::u16string(text, text + std::strlen(text));
-      };
       // Over the second or the third row; beside the list (and beside the LISTBOX).
       const auto rowAt = [](int i) { return MAKELPARAM(100, 30 + (i % 2) * 19); };
       const LPARAM beside = MAKELPARAM(300, 200);
       std::vector<std::pair<double, double>> first(3, {0, 0});
       for (const int count : {3000, 30000, 100000}) {
         std::printf("%d lines filled in one update, pointed at, then the paint\n", count);
-        auto* list = new TvgStringListBox(nullptr);
-        list->SetBounds(0, 0, kListWidth, kListHeight);
-        list->SetParent(root);
-        list->ApplyResource();
-        TvgWideStrings* items = list->GetItems();
-        items->BeginUpdate();
-        for (int i = 0; i < count; ++i) items->Add(lineText(i));
-        items->EndUpdate();
-        repaint();
-        Settle();
-        HWND box = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 330, 0, kListWidth,
-                                   kListHeight, host, nullptr, GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(box, WM_SETREDRAW, FALSE, 0);
-        for (int i = 0; i < count; ++i) {
-          const std::u16string text = lineText(i);
-          const std::wstring textW(text.begin(), text.end());
-          SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(textW.c_str()));
-        }
-        SendMessageW(box, WM_SETREDRAW, TRUE, 0);
-        InvalidateRect(box, nullptr, TRUE);
-        UpdateWindow(box);
-        Settle();
-        // The best of three runs of kSteps steps, a few untimed ones first.
-        const auto perStep = [&](const std::function<void(int)>& step) {
-          for (int i = 0; i < 5; ++i) step(i);
-          Settle();
-          const double ms = BestMs(3, [] {}, [&] {
-            for (int i = 0; i < kSteps; ++i) step(i);
-          });
-          Settle();
-          return ms / kSteps;
-        };
+        const auto [list, box] = filledLists(count);
+        const auto perStep = [&](const std::function<void(int)>& step) { return perStepMs(kSteps, step); };
         HWND sceneWnd = scene->GetHandle();
         for (const TPointedOp op : {kBetweenRows, kInAndOut, kFocus}) {
           const double ours = perStep([&](int i) {
