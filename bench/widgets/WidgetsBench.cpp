@@ -263,11 +263,6 @@ int main(int argc, char** argv) {
         }
       }
     };
-    // --- A shown string list box (280 x 400) filled with N lines in one update, then one change
-    // and the scene window's paint, again and again, as a program that adds lines as they come
-    // and paints between them does: a line inserted at the front, deleted from the front, added,
-    // and the selection moved among the rows shown; and a mouse move over the list. Beside it a
-    // shown LISTBOX with redraw on does the same. Figures are per change with its paint.
     // What the two benches below share: line i's text; a shown string list box (280 x 400) and
     // beside it a shown LISTBOX, both filled with `count` lines in one update and painted; a step
     // timed per run of `steps` (the best of three, a few untimed ones first: the first paints of a
@@ -312,6 +307,20 @@ int main(int argc, char** argv) {
       Settle();
       return ms / steps;
     };
+    // A row of ours beside the LISTBOX's; past the first length, each one's growth from its figure
+    // at 3,000 lines (kept in `at3k`).
+    const auto rowBeside = [&](const char* op, double ours, double theirs, int count, std::pair<double, double>& at3k) {
+      Row((std::string("  string list box: ") + op).c_str(), ours, "LISTBOX", theirs);
+      if (at3k.first > 0)
+        std::printf("    %d / 3000: %.1f x   LISTBOX %.1f x\n", count, ours / at3k.first, theirs / at3k.second);
+      else
+        at3k = {ours, theirs};
+    };
+    // --- A shown string list box (280 x 400) filled with N lines in one update, then one change
+    // and the scene window's paint, again and again, as a program that adds lines as they come
+    // and paints between them does: a line inserted at the front, deleted from the front, added,
+    // and the selection moved among the rows shown; and a mouse move over the list. Beside it a
+    // shown LISTBOX with redraw on does the same. Figures are per change with its paint.
     const auto benchPainted = [&] {
       constexpr int kChanges = 100;
       enum TPaintedOp { kInsert, kDelete, kAdd, kIndex, kMouse };
@@ -324,9 +333,8 @@ int main(int argc, char** argv) {
         std::printf("%d lines, one change then the paint\n", count);
         const auto [list, box] = filledLists(count);
         TvgWideStrings* items = list->GetItems();
-        const auto perChange = [&](const std::function<void(int)>& change) { return perStepMs(kChanges, change); };
         for (const TPaintedOp op : {kInsert, kDelete, kAdd, kIndex, kMouse}) {
-          const double ours = perChange([&](int i) {
+          const double ours = perStepMs(kChanges, [&](int i) {
             switch (op) {
               case kInsert: items->Insert(0, lineText(i)); break;
               case kDelete: items->Delete(0); break;
@@ -336,7 +344,7 @@ int main(int argc, char** argv) {
             }
             repaint();
           });
-          const double theirs = perChange([&](int i) {
+          const double theirs = perStepMs(kChanges, [&](int i) {
             const std::u16string text = lineText(i);
             const std::wstring textW(text.begin(), text.end());
             const auto line = reinterpret_cast<LPARAM>(textW.c_str());
@@ -349,12 +357,7 @@ int main(int argc, char** argv) {
             }
             UpdateWindow(box);
           });
-          Row((std::string("  string list box: ") + opNames[op]).c_str(), ours, "LISTBOX", theirs);
-          auto& [ours3k, theirs3k] = first[op];
-          if (ours3k > 0)
-            std::printf("    %d / 3000: %.1f x   LISTBOX %.1f x\n", count, ours / ours3k, theirs / theirs3k);
-          else
-            first[op] = {ours, theirs};
+          rowBeside(opNames[op], ours, theirs, count, first[op]);
         }
         DestroyWindow(box);
         delete list;
@@ -377,10 +380,9 @@ int main(int argc, char** argv) {
       for (const int count : {3000, 30000, 100000}) {
         std::printf("%d lines filled in one update, pointed at, then the paint\n", count);
         const auto [list, box] = filledLists(count);
-        const auto perStep = [&](const std::function<void(int)>& step) { return perStepMs(kSteps, step); };
         HWND sceneWnd = scene->GetHandle();
         for (const TPointedOp op : {kBetweenRows, kInAndOut, kFocus}) {
-          const double ours = perStep([&](int i) {
+          const double ours = perStepMs(kSteps, [&](int i) {
             switch (op) {
               case kBetweenRows: SendMessageW(sceneWnd, WM_MOUSEMOVE, 0, rowAt(i)); break;
               case kInAndOut:
@@ -396,7 +398,7 @@ int main(int argc, char** argv) {
             }
             repaint();
           });
-          const double theirs = perStep([&](int i) {
+          const double theirs = perStepMs(kSteps, [&](int i) {
             switch (op) {
               case kBetweenRows: SendMessageW(box, WM_MOUSEMOVE, 0, rowAt(i)); break;
               case kInAndOut:
@@ -412,12 +414,7 @@ int main(int argc, char** argv) {
             }
             UpdateWindow(box);
           });
-          Row((std::string("  string list box: ") + opNames[op]).c_str(), ours, "LISTBOX", theirs);
-          auto& [ours3k, theirs3k] = first[op];
-          if (ours3k > 0)
-            std::printf("    %d / 3000: %.1f x   LISTBOX %.1f x\n", count, ours / ours3k, theirs / theirs3k);
-          else
-            first[op] = {ours, theirs};
+          rowBeside(opNames[op], ours, theirs, count, first[op]);
         }
         DestroyWindow(box);
         delete list;
