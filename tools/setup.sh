@@ -11,13 +11,15 @@ packages=(cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-m
           libtiff-tools libjpeg-turbo-progs dpkg-dev libzydis-dev libcapstone-dev libxml2-dev libpugixml-dev
           shared-mime-info)
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
@@ -43,8 +45,7 @@ fi
 # 32-bit side is such a program: there it runs under qemu's user-mode emulator, registered for
 # i386 executables with binfmt_misc. Nothing is done where 32-bit programs run.
 if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed" ||
+  installed qemu-user-static ||
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq qemu-user-static >/dev/null
   binfmt=/proc/sys/fs/binfmt_misc
   [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
