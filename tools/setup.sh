@@ -13,6 +13,13 @@ packages=(cmake make g++ g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-m
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+update_lists() {
+  for try in 1 2 3; do
+    $sudo apt-get update -qq && return
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    sleep 5
+  done
+}
 
 missing=()
 for p in "${packages[@]}"; do
@@ -26,11 +33,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   # A mirror in the middle of a sync can fail one index; the install then works from the lists it
   # got, and fails clearly itself if a package it needs is not among them.
-  for try in 1 2 3; do
-    $sudo apt-get update -qq && break
-    echo "setup: apt-get update failed (try $try of 3)" >&2
-    sleep 5
-  done
+  update_lists
   # Without the security suite's i386 list (a mirror behind on it), the i386 libraries of the main
   # suite cannot stand beside newer amd64 ones from the security suite: the install is then taken
   # from the main suite alone.
@@ -43,11 +46,22 @@ fi
 
 # Some kernels run no 32-bit programs (the i386 loader answers "Exec format error"), and Wine's
 # 32-bit side is such a program: there it runs under qemu's user-mode emulator, registered for
-# i386 executables with binfmt_misc. Nothing is done where 32-bit programs run.
-if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
-  installed qemu-user-static ||
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq qemu-user-static >/dev/null
-  binfmt=/proc/sys/fs/binfmt_misc
+# i386 executables with binfmt_misc. The emulator comes from the suite's backports: the main
+# suite's older one spends about a minute on each program's start (it answers Wine's reservations
+# of address space by walking its page table) and can place a reservation where Wine's shared
+# data must go. A registration holds the emulator it was made with, so a new emulator is
+# registered again. Nothing is done where 32-bit programs run.
+binfmt=/proc/sys/fs/binfmt_misc
+if [ -e "$binfmt/kbl-i386" ] || ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
+  qemu="$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)"
+  if [ -z "$qemu" ] || dpkg --compare-versions "$qemu" lt 1:8; then
+    backports="$(. /etc/os-release && echo "$VERSION_CODENAME")-backports"
+    echo "deb http://deb.debian.org/debian $backports main" |
+      $sudo tee /etc/apt/sources.list.d/kbl-backports.list >/dev/null
+    update_lists
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -t "$backports" qemu-user-static >/dev/null
+    [ ! -e "$binfmt/kbl-i386" ] || echo -1 | $sudo tee "$binfmt/kbl-i386" >/dev/null
+  fi
   [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
   if [ ! -e "$binfmt/kbl-i386" ]; then
     echo "setup: 32-bit programs run under qemu-i386 here"
