@@ -1,7 +1,6 @@
 // The real plug-in DLL in a scripted host: what the host sees of the record, parameters, texts,
 // chunks, MIDI-split processing, transport and the life cycle.
 #include <windows.h>
-#include <psapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -14,6 +13,7 @@
 #include "HostFiles.h"
 #include "MidiMapFileTest.h"
 #include "classlib/Streams.h"
+#include "plugin/ProcessCounts.h"
 #include "tools/vsthost/VstHost.h"
 
 namespace {
@@ -241,11 +241,7 @@ TEST(PluginDll, HostVersionZeroGivesNoPlugin) {
 }
 
 TEST(PluginDll, CloseFreesEverything) {
-  auto usage = [] {
-    PROCESS_MEMORY_COUNTERS counters{};
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return static_cast<double>(counters.PagefileUsage);
-  };
+  auto usage = [] { return static_cast<double>(TProcessCounts::CommittedPrivateBytes()); };
   HMODULE keep = LoadLibraryA(ProductDllPath().c_str());  // measure instances, not module loads
   { auto warm = LoadPlugin(); RunBlock(*warm, 256); }
   double before = usage();

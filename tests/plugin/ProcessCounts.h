@@ -3,7 +3,6 @@
 #pragma once
 
 #include <windows.h>
-#include <psapi.h>
 #include <tlhelp32.h>
 #include <intrin.h>
 
@@ -35,10 +34,24 @@ struct TProcessCounts {
     for (HWND w = FindWindowExW(HWND_MESSAGE, nullptr, nullptr, nullptr); w != nullptr;
          w = FindWindowExW(HWND_MESSAGE, w, nullptr, nullptr))
       CountProcessWindow(w, reinterpret_cast<LPARAM>(&c.windows));
-    PROCESS_MEMORY_COUNTERS memory{};
-    GetProcessMemoryInfo(process, &memory, sizeof memory);
-    c.memory = static_cast<double>(memory.PagefileUsage);
+    c.memory = static_cast<double>(CommittedPrivateBytes());
     return c;
+  }
+
+  // The process's own committed private memory, region by region: what Windows counts as its
+  // private bytes. Wine answers the memory counters from the whole Unix process, which under an
+  // emulator of 32-bit programs also holds the emulator's translated code.
+  static uint64_t CommittedPrivateBytes() {
+    uint64_t bytes = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    uintptr_t at = 0;
+    while (VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region) == sizeof region) {
+      if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) bytes += region.RegionSize;
+      const uintptr_t next = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+      if (next <= at) break;
+      at = next;
+    }
+    return bytes;
   }
 
  private:
