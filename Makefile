@@ -14,7 +14,8 @@ setup:
 	@tools/setup.sh
 
 win32: setup
-	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(WIN) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DKBL_TIMEOUT_FACTOR=$$(grep -qx enabled /proc/sys/fs/binfmt_misc/kbl-i386 2>/dev/null && echo 4 || echo 1) >/dev/null
 	@cmake --build $(WIN) -j $(JOBS)
 
 native: setup

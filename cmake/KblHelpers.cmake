@@ -63,6 +63,10 @@ function(kbl_add_test name)
   if(NOT A_TIMEOUT)
     set(A_TIMEOUT 600)
   endif()
+  # Where 32-bit programs run emulated, the Makefile gives the Windows tests longer.
+  if(KBL_TIMEOUT_FACTOR)
+    math(EXPR A_TIMEOUT "${A_TIMEOUT} * ${KBL_TIMEOUT_FACTOR}")
+  endif()
   # Natively the user's data folder lives under XDG_CONFIG_HOME: keep it inside the build.
   set(environment "KBL_BUILD_DIR=${CMAKE_BINARY_DIR};KBL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   if(NOT WIN32)
