@@ -17,8 +17,9 @@ update_lists() {
   for try in 1 2 3; do
     $sudo apt-get update -qq && return
     echo "setup: apt-get update failed (try $try of 3)" >&2
-    sleep 5
+    [ $try -eq 3 ] || sleep 5
   done
+  return 1
 }
 
 missing=()
@@ -31,9 +32,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo dpkg --add-architecture i386
   fi
   echo "setup: installing ${missing[*]}"
-  # A mirror in the middle of a sync can fail one index; the install then works from the lists it
-  # got, and fails clearly itself if a package it needs is not among them.
-  update_lists
+  # A mirror in the middle of a sync can fail one index: the install then works from the lists apt
+  # has, and fails clearly itself if a package it needs is not among them.
+  update_lists || echo "setup: going on with the package lists apt has" >&2
   # Without the security suite's i386 list (a mirror behind on it), the i386 libraries of the main
   # suite cannot stand beside newer amd64 ones from the security suite: the install is then taken
   # from the main suite alone.
@@ -49,17 +50,26 @@ fi
 # i386 executables with binfmt_misc. The emulator comes from the suite's backports: the main
 # suite's older one spends about a minute on each program's start (it answers Wine's reservations
 # of address space by walking its page table) and can place a reservation where Wine's shared
-# data must go. A registration holds the emulator it was made with, so a new emulator is
-# registered again. Nothing is done where 32-bit programs run.
+# data must go. The backports suite is taken from the archive the machine's own sources name for
+# its release (a mirror or proxy of its own may be all it reaches); if the install fails, the
+# entry is taken out again so that later updates do not keep asking for it. A registration holds
+# the emulator it was made with, so a new emulator is registered again. Nothing is done where
+# 32-bit programs run.
 binfmt=/proc/sys/fs/binfmt_misc
 if [ -e "$binfmt/kbl-i386" ] || ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
   qemu="$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)"
   if [ -z "$qemu" ] || dpkg --compare-versions "$qemu" lt 1:8; then
-    backports="$(. /etc/os-release && echo "$VERSION_CODENAME")-backports"
-    echo "deb http://deb.debian.org/debian $backports main" |
-      $sudo tee /etc/apt/sources.list.d/kbl-backports.list >/dev/null
-    update_lists
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -t "$backports" qemu-user-static >/dev/null
+    codename="$(. /etc/os-release && echo "$VERSION_CODENAME")"
+    backports="$codename-backports" list=/etc/apt/sources.list.d/kbl-backports.list
+    entry="$("$here/tools/apt-source.sh" "$codename" "$backports")"
+    printf '%s\n' "$entry" | $sudo tee "$list" >/dev/null
+    update_lists || echo "setup: going on with the package lists apt has" >&2
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -t "$backports" qemu-user-static >/dev/null; then
+      $sudo rm -f "$list"
+      update_lists || true
+      echo "setup: cannot install qemu-user-static from $backports ($entry); the emulator of 32-bit programs needs it" >&2
+      exit 1
+    fi
     [ ! -e "$binfmt/kbl-i386" ] || echo -1 | $sudo tee "$binfmt/kbl-i386" >/dev/null
   fi
   [ -e "$binfmt/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$binfmt"
