@@ -10,6 +10,10 @@
 // Wine then reports every access violation as an illegal instruction: cases that fault on purpose
 // and check what an access violation's handlers and report do.
 constexpr char kFaultsArriveAsIllegalInstructions[] = "a fault arrives as an illegal instruction";
+// Wine's server refuses a program's reads of its own memory through the system (ReadProcessMemory
+// answers access denied): a look at a lock's holder cannot read the holder's stack, so a holder
+// alive but out of the lock's code is never told gone.
+constexpr char kOwnMemoryUnreadable[] = "the program's own memory cannot be read through the system";
 
 // True where programs run emulated, after printing that the case `what` is left out, and `why`.
 inline bool LeftOutWhereEmulated(const char* what, const char* why) {
