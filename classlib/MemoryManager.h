@@ -95,7 +95,9 @@ uint32_t LockOwnerId() noexcept;
 // waited for by nobody, parked (waiting with no time-out) while no look is under way, and ended
 // only at the module's detach, before any finaliser runs; no look is made while it does not run,
 // but by the thread that runs the detach once it has ended (no other is left to resume what that
-// look suspends). From the start of the module's detach the lock is waited for a second at most.
+// look suspends). From the start of the module's detach the lock is waited for a second at most;
+// the thread that runs the detach looks at a holder at once when it first waits for it, so that a
+// holder that is gone is told at the unload however little of that second the CPU leaves it.
 // Constant-initialised (all zero): usable before any static constructor and after the last
 // destructor of the module.
 struct TLockWord {
@@ -151,7 +153,8 @@ inline TLockFrame::~TLockFrame() = default;
 
 // How a waiter waits between tries: `spins` pauses, then `yields` yields, then sleeps of
 // `sleepMs` milliseconds; at every 16th sleep the holder is looked at when it kept the lock
-// through every try since the last such sleep.
+// through every try since the last such sleep (at the module's detach, see TLockWord, also before
+// the first pause).
 struct TLockPace {
   uint16_t spins, yields, sleepMs;
 };

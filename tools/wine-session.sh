@@ -7,8 +7,11 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export WINEPREFIX="${KBL_WINEPREFIX:-$here/build/wineprefix}"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # Under the emulator of 32-bit programs a few tests cannot hold: tests/emulated-skips.txt says which
-# and why. GoogleTest reads its filter from the environment, and Wine passes that on.
+# and why; tests with only some such cases leave those out themselves (tests/Emulation.h).
+# GoogleTest reads its filter from the environment, and Wine passes that on, as it passes
+# KBL_EMULATED.
 if grep -qx enabled /proc/sys/fs/binfmt_misc/kbl-i386 2>/dev/null; then
+  export KBL_EMULATED=1
   export GTEST_FILTER="-$(grep -v '^#' "$here/tests/emulated-skips.txt" | paste -sd:)"
   echo "wine-session: 32-bit programs run emulated here; left out: ${GTEST_FILTER#-}"
 fi

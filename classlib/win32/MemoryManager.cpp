@@ -67,6 +67,30 @@ void EndWatch(bool processEnds);
 // ends with the process or the unload), so it looks without the watch and without a record.
 std::atomic<DWORD> gDetacher{0};
 
+// True when the calling thread runs the module's detach and has not yet looked at `holder` of
+// `lock`: its first wait for that holder begins with a look. The second it has for its waits began
+// with the detach, and its spins and yields could spend it all on a CPU shared with busy threads
+// (each yield gives a whole slice away), leaving a holder that is gone unlooked at and every chunk
+// it kept taken from the host for good. Later waits for a holder looked at so (a live one, inside
+// for long) go at the ordinary pace, so that a detach freeing thousands of blocks, under one lock
+// or two in turn, does not suspend it at each; so do waits past the first few holders. Only the
+// detaching thread reads and writes what it looked at.
+bool DetachLooksAtOnce(const TLockWord& lock, uint32_t holder) {
+  struct TLookedAt {
+    const TLockWord* lock;
+    uint32_t holder;
+  };
+  static TLookedAt lookedAt[4] = {};
+  if (gDetacher.load(std::memory_order_relaxed) != CurrentThreadId()) return false;
+  for (TLookedAt& entry : lookedAt) {
+    if (entry.lock == &lock && entry.holder == holder) return false;
+    if (entry.lock != nullptr) continue;
+    entry = {&lock, holder};
+    return true;
+  }
+  return false;
+}
+
 // The module's detach begins: the system calls a module's thread-storage callbacks before its
 // entry point, and the entry point runs the finalisers. From here every wait for a lock is
 // bounded, so that no finaliser waits for ever on a holder that never gives it back, and the
@@ -1473,6 +1497,9 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       // Found kept suspended a while ago: one look tells whether it still is.
       markLookedAt = true;
       LookAndRecord(looks, lock, holder, true);
+      if (judged()) return false;
+    } else if (i == 0 && DetachLooksAtOnce(lock, holder)) {
+      LookAndRecord(looks, lock, holder, false);
       if (judged()) return false;
     }
     if (i < pace.spins) {
