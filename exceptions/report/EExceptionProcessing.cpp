@@ -935,22 +935,32 @@ void AttachReporting() {
   StartExceptionLog();
 }
 
-// The module's work runs as the attachment's own: what it raises on this thread is not processed.
+// The module's work (its start and its stop) runs as the attachment's own: what it raises on this
+// thread is not processed.
 struct TModuleWorkRunning {
   TModuleWorkRunning() { ++ThreadVars().LibraryWork; }
   ~TModuleWorkRunning() { --ThreadVars().LibraryWork; }
 };
 
+// What the detachment ends before its pass through the library lock: the sends (waited for, or
+// given up) and the freeze watch (told to end; joined once the lock is given back).
+void CloseSendsAndWatch() {
+  SafeCallProc(&CloseSendThreads, "ESendReport.Done");
+  StopFreezeThread();
+}
+
 // The library attached, then the module's work started, the library lock held across both: the
 // work finds the library's options (its own module's are made as the library attaches), and no
 // exception is processed before what that work installs is there (the report's dialogs and
 // send); one raised on another thread meanwhile waits for the lock. `undoFailure`: a failure
-// takes both down again and raises (the open that attaches fails); otherwise the library stays
-// attached as far as it came (plug-ins hold it already).
+// takes both down again before the lock goes, so that what waited for it finds the library
+// detached rather than half installed, and raises (the open that attaches fails); otherwise the
+// library stays attached as far as it came (plug-ins hold it already).
 void TakeDown(bool locked);
 void BringUp(bool undoFailure) {
+  TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+  lock.lock();
   try {
-    const std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
     AttachReporting();
     // Also across the rethrow of what the work raised: the library is attached there, and would
     // process it as raised anew.
@@ -961,26 +971,32 @@ void BringUp(bool undoFailure) {
       if (undoFailure) throw;
     }
   } catch (...) {
-    if (!undoFailure) return;
-    TakeDown(false);
+    if (!undoFailure) {
+      lock.unlock();
+      return;
+    }
+    CloseSendsAndWatch();
+    TakeDown(true);
     throw;
   }
+  lock.unlock();
 }
 
 // The module's work stopped, then the library detached and what the report side keeps put back
 // and freed (the socket library a report started is cleaned up). The library lock is held from
 // its one pass to the end of the reset, so that no entry processes meanwhile; one that waited
 // finds the library off. Each step may run again (a detachment cut short is done again).
-// `locked`: the caller passed the lock already, after the sends.
+// `locked`: the caller holds the lock already, after the sends (CloseSendsAndWatch); it is given
+// back here.
 void TakeDown(bool locked) {
   TEmberLibraryGlobals& library = EmberLibrary();
   library.Closing = true;
   if (!locked) {
-    SafeCallProc(&CloseSendThreads, "ESendReport.Done");
-    StopFreezeThread();
+    CloseSendsAndWatch();
     library.LibraryLock.lock();
   }
   try {
+    const TModuleWorkRunning running;
     if (void (*stop)() = gModuleStop.load()) stop();
   } catch (...) {
     // the library detaches all the same
@@ -1045,8 +1061,7 @@ void RunClose() {
     Reopen();
     return;
   }
-  SafeCallProc(&CloseSendThreads, "ESendReport.Done");
-  StopFreezeThread();
+  CloseSendsAndWatch();
   // Opened again meanwhile: the close is undone without waiting for the lock, which the
   // opened plug-ins' exceptions may now hold as long as their processing takes. Opened and
   // closed again: what comes in is answered at once again (set before the holds are asked, as

@@ -68,11 +68,12 @@ void StopExceptionReporting();
 // Work of the module that lives while the library is attached for its users: `start` runs once
 // the library is attached (by the first StartExceptionReporting), under the library lock, before
 // it processes any exception: the module's options are there to be set (CurrentEmberLogOptions),
-// every exception the library processes finds what it installed, one raised inside it on its
-// thread is not processed, and one raised on another thread meanwhile waits for its end; `stop`
-// runs before the library detaches (by the last StopExceptionReporting, under the library lock),
-// each on the thread doing that. Both must be safe to run again: the work of
-// a thread killed inside is done again by the one that takes it over (`stop`, then `start` when
-// users hold the library). A `start` that raises fails the open that attaches. Set before the
-// first StartExceptionReporting.
+// every exception the library processes finds what it installed, and one raised on another thread
+// meanwhile waits for its end; `stop` runs before the library detaches (by the last
+// StopExceptionReporting, under the library lock), each on the thread doing that. What either
+// raises on that thread is not processed. Both must be safe to run again: the work of a thread
+// killed inside is done again by the one that takes it over (`stop`, then `start` when users hold
+// the library). A `start` that raises fails the open that attaches: `stop` runs and the library
+// detaches before the lock goes, so that the exceptions that waited for it are not processed
+// (nothing is left to process them with). Set before the first StartExceptionReporting.
 void SetReportingModuleWork(void (*start)(), void (*stop)());
