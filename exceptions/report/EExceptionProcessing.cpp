@@ -923,7 +923,11 @@ TWork TakeWork(uint32_t milliseconds) {
 
 std::atomic<void (*)()> gModuleStart{nullptr}, gModuleStop{nullptr};
 
+bool SettleForHeir();
+
 void AttachReporting() {
+  // Never taken out: a detachment cut short may leave the library half attached.
+  SetAttachmentHeir(&SettleForHeir);
   ReportFacts().StartTime = ember_support::LocalNow();
   JoinModuleLists(true);
   SetProcessExceptionProc(&ProcessException);
@@ -1145,6 +1149,20 @@ void ClosePutOff() { CloseIfNotHeld(~0u); }
 // Left by a thread that ended inside the attachment's work, for the next entry of another thread
 // or a send that is done: nothing when a live thread has the work.
 void CarryOnWorkOfGoneThread() { CloseIfNotHeld(0); }
+
+// The heir of the library lock (SetAttachmentHeir): an attachment or detachment whose thread ended
+// holding the lock is undone or finished before anything is processed with what it left. False:
+// a live thread has that work (it took it over, or goes on to its next phase) and needs the lock
+// for it, while the library is on.
+bool SettleForHeir() {
+  if (tWorking > 0) return true;  // the work is this thread's own
+  const uint32_t phase = PhaseOf(gAttachState.load());
+  if (phase != kAttaching && phase != kDetaching) return true;
+  const TWork how = TakeWork(0);
+  if (how == TWork::NotNow) return EmberLibrary().LibraryOn == 0;
+  const TWorkHad work(how);
+  return true;
+}
 
 // An open or close counted while another thread's work was under way: a thread that ended inside
 // it (killed) is not waited for; its work is finished or undone here.

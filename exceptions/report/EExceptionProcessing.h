@@ -57,12 +57,13 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 // from a thread killed anywhere inside: the locks held across the work (its own, and the library
 // lock while the library attaches or detaches) go to their next holder when their thread ends
 // holding them, and a thread that ends inside an attachment or a close leaves it to the next open
-// or close, or to the next exception's processing, which finish or undo it. An open during the last
-// close, until that close holds the library lock, counts itself at once and the library stays
-// attached; past that point (the detachment) it waits for the close's end, at most
-// EmberSendWaitLimitMs, answering what is sent to its thread's windows, and then counts itself (the
-// library is up again at the close's end). An open raises when the attachment fails (nothing is
-// counted then). Never under the loader lock.
+// or close, or to the next exception's processing, which finish or undo it; the lock's next holder
+// does that first when the thread ended holding it, before anything is processed with the library
+// half attached or detached. An open during the last close, until that close holds the library
+// lock, counts itself at once and the library stays attached; past that point (the detachment) it
+// waits for the close's end, at most EmberSendWaitLimitMs, answering what is sent to its thread's
+// windows, and then counts itself (the library is up again at the close's end). An open raises
+// when the attachment fails (nothing is counted then). Never under the loader lock.
 void StartExceptionReporting();
 void StopExceptionReporting();
 // Work of the module that lives while the library is attached for its users: `start` runs once
