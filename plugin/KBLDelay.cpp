@@ -62,13 +62,13 @@ void ReleaseModule() {
 // The module's start-up, run by the exception library as it attaches for the first plug-in,
 // before it processes any exception (so that none is processed without the report's dialogs and
 // send), under its attachment's work and the library lock, which a thread killed inside leaves
-// to their next holders: the next open runs it again. Once per load: the editor services
-// reach the host adapter, the text, list, grid and colour controls and the design-time editors
-// join the classes that register with the first editor window (streamed scenes create them by
-// name), the exception library's dialogs, web page and send are joined to its processing, and
-// every plug-in closed releases its hold. Then the image readers join the picture registry; the
-// last plug-in closed takes them out before the library detaches. A failure here fails the open
-// without a report.
+// to their next holders, who undo the attachment: the next open runs it again. Once per load: the
+// editor services reach the host adapter, the text, list, grid and colour controls and the
+// design-time editors join the classes that register with the first editor window (streamed scenes
+// create them by name), the exception library's dialogs, web page and send are joined to its
+// processing, and every plug-in closed releases its hold. Then the image readers join the picture
+// registry; the last plug-in closed takes them out before the library detaches. A failure here
+// fails the open without a report.
 void StartModule() {
   static std::atomic<bool> installed{false};
   if (!installed) {

@@ -167,6 +167,7 @@ thread_local int64_t tEntryWaited = 0;
 // A waiter looks at the holder again after each slice.
 constexpr uint32_t kLockSliceMs = 50;
 std::atomic<TEmberLockTakeOver> gTakeOver{nullptr};
+std::atomic<TEmberAttachmentHeir> gAttachmentHeir{nullptr};
 std::atomic<TEmberLockHolderJudge> gHolderJudge{nullptr};
 
 // At most one background send waits for the lock at a time; the table has room for more, and
@@ -185,7 +186,7 @@ void FreeHeirSlot(TLockHeir& heir, int32_t id) {
   heir.Id.compare_exchange_strong(id, 0);
 }
 
-void TakeOverLibraryWork();
+bool TakeOverLibraryWork();
 void RunPutOffClose();
 void LeavePutOffCloseToOthers();
 void EndEntryWait(const void* object);
@@ -193,6 +194,7 @@ void TakeOverWorker();
 }  // namespace
 
 void SetLibraryLockTakeOver(TEmberLockTakeOver proc) { gTakeOver = proc; }
+void SetAttachmentHeir(TEmberAttachmentHeir proc) { gAttachmentHeir = proc; }
 void SetLockHolderJudge(TEmberLockHolderJudge judge) { gHolderJudge = judge; }
 
 TEmberLibraryLock::~TEmberLibraryLock() { ember_detail::PlatformDestroyLockObject(object_.exchange(0)); }
@@ -248,10 +250,21 @@ bool TEmberLibraryLock::LockWithin(uint32_t milliseconds, bool answering, bool j
       if (takeOver_.exchange(false) || result == ember_detail::TLockWait::Abandoned) {
         // The gone holder's own worker (a look-up under the lock on the worker) cannot wait for
         // itself: the next holder takes over.
-        if (IsInsideLibraryWork())
+        if (IsInsideLibraryWork()) {
           takeOver_ = true;
-        else
-          TakeOverLibraryWork();
+        } else if (!TakeOverLibraryWork() && EmberNowMs() - start < EmberSendWaitLimitMs) {
+          // The attachment left half done is another thread's to undo, under this lock: it goes
+          // there first. Not for ever: that thread may wait for this one elsewhere (a freeze
+          // watch's report).
+          takeOver_ = true;
+          unlock();
+          if (answering)
+            ember_detail::PlatformWaitAnsweringSent(1);
+          else
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          if (milliseconds != ~0u && EmberNowMs() - start >= milliseconds) return false;
+          continue;
+        }
       }
       return true;
     }
@@ -1208,7 +1221,8 @@ void TakeOverWorker() {
   ReleaseHeld(state.FaultingHandle);
 }
 
-void TakeOverLibraryWork() {
+// False: the lock is to be given back (SetAttachmentHeir).
+bool TakeOverLibraryWork() {
   TEmberLibraryGlobals& library = EmberLibrary();
   TakeOverWorker();
   library.ProcessingRecord = nullptr;
@@ -1220,6 +1234,22 @@ void TakeOverLibraryWork() {
       // the report side's state stays as it was
     }
   }
+  const TEmberAttachmentHeir heir = gAttachmentHeir.load();
+  if (heir == nullptr) return true;
+  // What the undoing raises is the library's own, and the raise this thread's entry waits with
+  // is its exception's again afterwards.
+  TEmberThreadVars& vars = ThreadVars();
+  const TSavedRaise saved(vars);
+  ++vars.LibraryWork;
+  bool settled = true;
+  try {
+    settled = heir();
+  } catch (...) {
+    // what could not be undone is left as it came
+  }
+  --vars.LibraryWork;
+  saved.Restore();
+  return settled;
 }
 }  // namespace
 

@@ -158,8 +158,9 @@ bool IsInsideLibraryWork();
 // exception was unwound past its entry to a handler outside the library (TExceptionEntryLock),
 // and a send given up where it waits (GiveUpHolder). The next thread that takes it takes it
 // over: it first waits for the gone holder's worker, if it had one, and resets what the holder
-// left half done (the processing's state, then the report side's, SetLibraryLockTakeOver), so
-// that later exceptions are still processed and sent.
+// left half done (the processing's state, then the report side's, SetLibraryLockTakeOver, then
+// an attachment's, SetAttachmentHeir), so that later exceptions are still processed and sent, and
+// none with a library half attached.
 class TEmberLibraryLock {
  public:
   TEmberLibraryLock() = default;
@@ -223,6 +224,14 @@ class TEmberWorkLock {
 // own state was reset.
 using TEmberLockTakeOver = void (*)();
 void SetLibraryLockTakeOver(TEmberLockTakeOver proc);
+
+// Installed by the report side: run next, as the library's own work, so that nothing is done
+// under the lock with what an attachment or detachment whose thread ended holding it left half
+// done: that work is undone or finished here. False when a live thread has that work under way
+// and needs the lock for it: the lock is given back and waited for again (EmberSendWaitLimitMs at
+// most), and its next holder takes it over in turn.
+using TEmberAttachmentHeir = bool (*)();
+void SetAttachmentHeir(TEmberAttachmentHeir proc);
 
 // Installed by the report side: asked, in slices, by an entry that has waited `waitedMs` for the
 // lock; it may give up the send that holds it (GiveUpHolder) and answers

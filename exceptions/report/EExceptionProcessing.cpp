@@ -923,7 +923,11 @@ TWork TakeWork(uint32_t milliseconds) {
 
 std::atomic<void (*)()> gModuleStart{nullptr}, gModuleStop{nullptr};
 
+bool SettleForHeir();
+
 void AttachReporting() {
+  // Never taken out: a detachment cut short may leave the library half attached.
+  SetAttachmentHeir(&SettleForHeir);
   ReportFacts().StartTime = ember_support::LocalNow();
   JoinModuleLists(true);
   SetProcessExceptionProc(&ProcessException);
@@ -935,22 +939,32 @@ void AttachReporting() {
   StartExceptionLog();
 }
 
-// The module's work runs as the attachment's own: what it raises on this thread is not processed.
+// The module's work (its start and its stop) runs as the attachment's own: what it raises on this
+// thread is not processed.
 struct TModuleWorkRunning {
   TModuleWorkRunning() { ++ThreadVars().LibraryWork; }
   ~TModuleWorkRunning() { --ThreadVars().LibraryWork; }
 };
 
+// What the detachment ends before its pass through the library lock: the sends (waited for, or
+// given up) and the freeze watch (told to end; joined once the lock is given back).
+void CloseSendsAndWatch() {
+  SafeCallProc(&CloseSendThreads, "ESendReport.Done");
+  StopFreezeThread();
+}
+
 // The library attached, then the module's work started, the library lock held across both: the
 // work finds the library's options (its own module's are made as the library attaches), and no
 // exception is processed before what that work installs is there (the report's dialogs and
 // send); one raised on another thread meanwhile waits for the lock. `undoFailure`: a failure
-// takes both down again and raises (the open that attaches fails); otherwise the library stays
-// attached as far as it came (plug-ins hold it already).
+// takes both down again before the lock goes, so that what waited for it finds the library
+// detached rather than half installed, and raises (the open that attaches fails); otherwise the
+// library stays attached as far as it came (plug-ins hold it already).
 void TakeDown(bool locked);
 void BringUp(bool undoFailure) {
+  TEmberLibraryLock& lock = EmberLibrary().LibraryLock;
+  lock.lock();
   try {
-    const std::lock_guard<TEmberLibraryLock> lock(EmberLibrary().LibraryLock);
     AttachReporting();
     // Also across the rethrow of what the work raised: the library is attached there, and would
     // process it as raised anew.
@@ -961,26 +975,32 @@ void BringUp(bool undoFailure) {
       if (undoFailure) throw;
     }
   } catch (...) {
-    if (!undoFailure) return;
-    TakeDown(false);
+    if (!undoFailure) {
+      lock.unlock();
+      return;
+    }
+    CloseSendsAndWatch();
+    TakeDown(true);
     throw;
   }
+  lock.unlock();
 }
 
 // The module's work stopped, then the library detached and what the report side keeps put back
 // and freed (the socket library a report started is cleaned up). The library lock is held from
 // its one pass to the end of the reset, so that no entry processes meanwhile; one that waited
 // finds the library off. Each step may run again (a detachment cut short is done again).
-// `locked`: the caller passed the lock already, after the sends.
+// `locked`: the caller holds the lock already, after the sends (CloseSendsAndWatch); it is given
+// back here.
 void TakeDown(bool locked) {
   TEmberLibraryGlobals& library = EmberLibrary();
   library.Closing = true;
   if (!locked) {
-    SafeCallProc(&CloseSendThreads, "ESendReport.Done");
-    StopFreezeThread();
+    CloseSendsAndWatch();
     library.LibraryLock.lock();
   }
   try {
+    const TModuleWorkRunning running;
     if (void (*stop)() = gModuleStop.load()) stop();
   } catch (...) {
     // the library detaches all the same
@@ -1045,8 +1065,7 @@ void RunClose() {
     Reopen();
     return;
   }
-  SafeCallProc(&CloseSendThreads, "ESendReport.Done");
-  StopFreezeThread();
+  CloseSendsAndWatch();
   // Opened again meanwhile: the close is undone without waiting for the lock, which the
   // opened plug-ins' exceptions may now hold as long as their processing takes. Opened and
   // closed again: what comes in is answered at once again (set before the holds are asked, as
@@ -1130,6 +1149,20 @@ void ClosePutOff() { CloseIfNotHeld(~0u); }
 // Left by a thread that ended inside the attachment's work, for the next entry of another thread
 // or a send that is done: nothing when a live thread has the work.
 void CarryOnWorkOfGoneThread() { CloseIfNotHeld(0); }
+
+// The heir of the library lock (SetAttachmentHeir): an attachment or detachment whose thread ended
+// holding the lock is undone or finished before anything is processed with what it left. False:
+// a live thread has that work (it took it over, or goes on to its next phase) and needs the lock
+// for it, while the library is on.
+bool SettleForHeir() {
+  if (tWorking > 0) return true;  // the work is this thread's own
+  const uint32_t phase = PhaseOf(gAttachState.load());
+  if (phase != kAttaching && phase != kDetaching) return true;
+  const TWork how = TakeWork(0);
+  if (how == TWork::NotNow) return EmberLibrary().LibraryOn == 0;
+  const TWorkHad work(how);
+  return true;
+}
 
 // An open or close counted while another thread's work was under way: a thread that ended inside
 // it (killed) is not waited for; its work is finished or undone here.

@@ -57,22 +57,24 @@ std::string ComputeExceptionID(const std::string& applicationVersion, const std:
 // from a thread killed anywhere inside: the locks held across the work (its own, and the library
 // lock while the library attaches or detaches) go to their next holder when their thread ends
 // holding them, and a thread that ends inside an attachment or a close leaves it to the next open
-// or close, or to the next exception's processing, which finish or undo it. An open during the last
-// close, until that close holds the library lock, counts itself at once and the library stays
-// attached; past that point (the detachment) it waits for the close's end, at most
-// EmberSendWaitLimitMs, answering what is sent to its thread's windows, and then counts itself (the
-// library is up again at the close's end). An open raises when the attachment fails (nothing is
-// counted then). Never under the loader lock.
+// or close, or to the next exception's processing, which finish or undo it; the lock's next holder
+// does that first when the thread ended holding it, before anything is processed with the library
+// half attached or detached. An open during the last close, until that close holds the library
+// lock, counts itself at once and the library stays attached; past that point (the detachment) it
+// waits for the close's end, at most EmberSendWaitLimitMs, answering what is sent to its thread's
+// windows, and then counts itself (the library is up again at the close's end). An open raises
+// when the attachment fails (nothing is counted then). Never under the loader lock.
 void StartExceptionReporting();
 void StopExceptionReporting();
 // Work of the module that lives while the library is attached for its users: `start` runs once
 // the library is attached (by the first StartExceptionReporting), under the library lock, before
 // it processes any exception: the module's options are there to be set (CurrentEmberLogOptions),
-// every exception the library processes finds what it installed, one raised inside it on its
-// thread is not processed, and one raised on another thread meanwhile waits for its end; `stop`
-// runs before the library detaches (by the last StopExceptionReporting, under the library lock),
-// each on the thread doing that. Both must be safe to run again: the work of
-// a thread killed inside is done again by the one that takes it over (`stop`, then `start` when
-// users hold the library). A `start` that raises fails the open that attaches. Set before the
-// first StartExceptionReporting.
+// every exception the library processes finds what it installed, and one raised on another thread
+// meanwhile waits for its end; `stop` runs before the library detaches (by the last
+// StopExceptionReporting, under the library lock), each on the thread doing that. What either
+// raises on that thread is not processed. Both must be safe to run again: the work of a thread
+// killed inside is done again by the one that takes it over (`stop`, then `start` when users hold
+// the library). A `start` that raises fails the open that attaches: `stop` runs and the library
+// detaches before the lock goes, so that the exceptions that waited for it are not processed
+// (nothing is left to process them with). Set before the first StartExceptionReporting.
 void SetReportingModuleWork(void (*start)(), void (*stop)());

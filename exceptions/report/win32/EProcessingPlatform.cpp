@@ -42,20 +42,25 @@ bool LoadLibraryDataOf(TEmberModuleInfo& info, bool refreshing) {
 
 TEmberModuleInfo* EntryOfAddress(uint32_t address) { return GetModuleInfoByAddr(address); }
 
-// The options of this module's entry. While an exception is processed the library lock is held
-// for the whole processing, and a caller then (an event handler run on the faulting thread while
-// the worker waits for it) looks the entry up as the list stands, without adding it.
+// The options of this module's entry, looked up (and made when missing) under the library lock:
+// an exception's processing, which holds it throughout, drops entries and makes them again. A
+// caller on another thread waits for it, answering what is sent to its windows meanwhile. One
+// inside the library's own work that does not hold it (the worker, whose faulting thread holds
+// it and waits for it) looks the entry up as the list stands: its holder changes nothing then.
 TEmberModuleOptionsEx* OwnModuleOptions() {
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0 || library.Module == 0) return nullptr;
-  std::unique_lock<TEmberLibraryLock> lock(library.LibraryLock, std::try_to_lock);
+  TEmberLibraryLock& lock = library.LibraryLock;
+  const TEmberThreadVars& vars = ThreadVars();
   TEmberModuleInfo* info = nullptr;
-  if (lock.owns_lock()) {
-    info = GetModuleInfo(library.Module);
-  } else {
+  if (!lock.HeldByThisThread() && (vars.Busy != 0 || vars.LibraryWork != 0)) {
     const TEmberModulesList& list = EmberModulesList();
     const int32_t index = list.IndexOfHandle(library.Module);
     info = index >= 0 ? list.GetItem(index) : nullptr;
+  } else {
+    const std::lock_guard<TEmberLibraryLock> held(lock);
+    // Detached while it waited: the list is gone with it.
+    if (library.LibraryOn != 0) info = GetModuleInfo(library.Module);
   }
   return info ? info->Options.get() : nullptr;
 }

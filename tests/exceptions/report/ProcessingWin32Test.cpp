@@ -2399,24 +2399,46 @@ TEST(ProcessingModuleWork, TheWorkSetsOptionsAtEachOpenBeforeAnyExceptionIsProce
   std::remove(LogName().c_str());
 }
 
-// A work that raises fails the open that attaches without its exception being processed, also
-// where the library processes the main thread's handled exceptions at their raise (this
-// program's options), and the next open attaches the library.
+HANDLE gHandingOver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+// Run in the module's work: a thread hands an exception over, and waits for the library lock.
+void HandOverBesideTheWork() {
+  ResetEvent(gHandingOver);
+  gRaiser = std::thread([] {
+    SetEvent(gHandingOver);
+    HandOver(std::runtime_error("handed over beside the work"));
+  });
+  WaitForSingleObject(gHandingOver, 10000);
+  Sleep(200);  // into its wait
+}
+
+void NoteProcessed(std::string& notes) {
+  notes += std::string("processed ") + EmberLibrary().CurrentException.ExceptionObject->what() + ";";
+  EmberDialogState().DialogType = 0;
+}
+
+// A work that raises fails the open that attaches, and is undone before anything is processed:
+// neither its own exception (also where the library processes the main thread's handled
+// exceptions at their raise: this program's options), nor one handed over beside it meanwhile,
+// nor one the module's stop work hands over as it is undone. The next open attaches the library.
 TEST(ProcessingModuleWork, AWorkThatRaisesFailsTheOpenUnprocessed) {
   gWorkNotes.clear();
   TEmberReportOutput output;
-  output.ShowExceptionDialog = [](bool) {
-    gWorkNotes += "processed;";
-    EmberDialogState().DialogType = 0;
-  };
+  output.ShowExceptionDialog = [](bool) { NoteProcessed(gWorkNotes); };
   SetEmberReportOutput(output);
-  SetReportingModuleWork([] { throw std::runtime_error("raised by the module's work"); }, nullptr);
+  SetReportingModuleWork(
+      [] {
+        HandOverBesideTheWork();
+        throw std::runtime_error("raised by the module's work");
+      },
+      [] { HandOver(std::runtime_error("handed over by the stop work")); });
   try {
     StartExceptionReporting();
     StopExceptionReporting();
   } catch (const std::exception&) {
     gWorkNotes += "failed;";
   }
+  gRaiser.join();
   SetReportingModuleWork(nullptr, nullptr);
   StartExceptionReporting();
   gWorkNotes += EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;";
@@ -2424,6 +2446,26 @@ TEST(ProcessingModuleWork, AWorkThatRaisesFailsTheOpenUnprocessed) {
   SetEmberReportOutput(TEmberReportOutput());
   EXPECT_EQ(gWorkNotes, "failed;attached;");
   std::remove(LogName().c_str());
+}
+
+// The module's options asked while another thread holds the library lock (here an open's work,
+// before anything listed this program's entry) are answered once it is free, not as missing.
+TEST(ProcessingModuleWork, TheOptionsAskedWhileAnotherThreadHoldsTheLibraryAreTheModules) {
+  static HANDLE working = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetReportingModuleWork(
+      [] {
+        SetEvent(working);
+        Sleep(300);
+      },
+      nullptr);
+  std::thread opener([] { StartExceptionReporting(); });
+  WaitForSingleObject(working, 10000);
+  const TEmberModuleOptionsEx* asked = nullptr;
+  EXPECT_NO_THROW(asked = &CurrentEmberLogOptions());
+  opener.join();
+  EXPECT_EQ(asked, &CurrentEmberLogOptions());
+  SetReportingModuleWork(nullptr, nullptr);
+  StopExceptionReporting();
 }
 
 // --- Probes: the library's open and close when a thread stops for good inside them
@@ -2666,6 +2708,53 @@ TEST(ProcessingChild, AnOpenKilledInsideItsAttachmentLeavesNoOneWaiting) {
   EXPECT_TRUE(run.Run.Ended);
   EXPECT_EQ(run.Run.ExitCode, 0u);
   EXPECT_EQ(run.Notes, "detached;logged;");
+  std::remove(LogName().c_str());
+}
+
+// The child half: no plug-in is open; a host thread opens the first one and is killed inside the
+// module's work, while another thread's exception waits for the library lock. Then the host opens
+// a plug-in, processes an exception and closes the plug-in.
+TEST_F(ProcessingWin32Test, WorkKilledChild) {
+  if (std::getenv("KBL_WORK_KILLED") == nullptr) GTEST_SKIP() << "a child half of a test";
+  StopExceptionReporting();  // the fixture's plug-in
+  static HANDLE working = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    std::string notes;
+    NoteProcessed(notes);
+    Note(notes.c_str());
+  };
+  SetEmberReportOutput(output);
+  SetReportingModuleWork(
+      [] {
+        HandOverBesideTheWork();
+        SetEvent(working);
+        Sleep(INFINITE);
+      },
+      nullptr);
+  HANDLE opener = CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(working, 30000), WAIT_OBJECT_0);
+  KillAfter(opener, 0);
+  SetReportingModuleWork(nullptr, nullptr);
+  std::thread([] {
+    const TFailAfter bound(10000, "the exception that waited, or the next open, does not come back");
+    gRaiser.join();
+    StartExceptionReporting();
+    Note(Attachment());
+    ProcessOnHeap("after the work killed");
+    StopExceptionReporting();
+  }).join();
+  ExitProcess(0);
+}
+
+// An open killed inside the module's work leaves nothing processed with the library it half
+// attached: the next holder of the library lock, an exception handed over meanwhile, undoes the
+// attachment first. The next open attaches the library and processes.
+TEST(ProcessingChild, AnOpenKilledInsideTheModulesWorkHasNothingProcessedHalfAttached) {
+  const TNotedRun run = RunNotedChild("WorkKilledChild", {{"KBL_WORK_KILLED", "1"}});
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "attached;processed after the work killed;");
   std::remove(LogName().c_str());
 }
 
