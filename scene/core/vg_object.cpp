@@ -58,6 +58,10 @@ TvgTriggerResult vgEvaluateTrigger(TObject* instance, const std::string& trigger
 // --- Construction
 
 TvgObject::TvgObject(TComponent* owner) : TComponent(owner) {
+  // A scene object reacts only to components it asked free notification of (through the class
+  // library or the scene's own) and to its own: a list that owns thousands of rows adds and frees
+  // each without telling all the others.
+  HearEverySibling(false);
   vgInitSceneUnit();
   vgRegisterSceneObject(this);
 }
