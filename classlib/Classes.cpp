@@ -1038,15 +1038,73 @@ TComponent::~TComponent() {
   if (owner_ != nullptr) owner_->RemoveComponent(this);
 }
 
+std::vector<TComponent*>::iterator TComponent::HearingPlace(const TComponent* component) {
+  return std::lower_bound(hearing_.begin(), hearing_.end(), component->ownedAt_,
+                          [](const TComponent* c, size_t at) { return c->ownedAt_ < at; });
+}
+
 void TComponent::Insert(TComponent* component) {
+  component->ownedAt_ = components_.size();
   components_.push_back(component);
   component->owner_ = this;
+  if (!component->HearsOwner()) return;
+  // The newest component stands last.
+  hearing_.push_back(component);
+  component->inHearing_ = true;
+  UpdateHearing();
 }
 
 void TComponent::Remove(TComponent* component) {
-  auto it = std::find(components_.begin(), components_.end(), component);
-  if (it != components_.end()) components_.erase(it);
+  if (component->inHearing_) {
+    component->inHearing_ = false;
+    auto at = HearingPlace(component);
+    if (at != hearing_.end() && *at == component) hearing_.erase(at);
+    UpdateHearing();
+  }
+  size_t at = component->ownedAt_;
+  if (at >= components_.size() || components_[at] != component) {
+    auto it = std::find(components_.begin(), components_.end(), component);
+    at = it != components_.end() ? static_cast<size_t>(it - components_.begin()) : components_.size();
+  }
+  if (at < components_.size()) {
+    components_[at] = nullptr;
+    ++holes_;
+    while (!components_.empty() && components_.back() == nullptr) {
+      components_.pop_back();
+      --holes_;
+    }
+    if (holes_ > components_.size() - holes_) CompactComponents();
+  }
   component->owner_ = nullptr;
+}
+
+void TComponent::CompactComponents() const {
+  if (holes_ == 0) return;
+  size_t to = 0;
+  for (TComponent* c : components_) {
+    if (c == nullptr) continue;
+    c->ownedAt_ = to;
+    components_[to++] = c;
+  }
+  components_.resize(to);
+  holes_ = 0;
+}
+
+void TComponent::UpdateHearing() {
+  for (TComponent* c = this; c->owner_ != nullptr; c = c->owner_) {
+    const bool hears = c->HearsOwner();
+    if (hears == c->inHearing_) return;
+    c->inHearing_ = hears;
+    std::vector<TComponent*>& hearing = c->owner_->hearing_;
+    auto at = c->owner_->HearingPlace(c);
+    if (hears) hearing.insert(at, c);
+    else if (at != hearing.end() && *at == c) hearing.erase(at);
+  }
+}
+
+void TComponent::HearEverySibling(bool value) {
+  hearsEverySibling_ = value;
+  UpdateHearing();
 }
 
 void TComponent::InsertComponent(TComponent* component) {
@@ -1066,7 +1124,7 @@ void TComponent::RemoveComponent(TComponent* component) {
 
 void TComponent::DestroyComponents() {
   while (!components_.empty()) {
-    TComponent* instance = components_.back();
+    TComponent* instance = components_.back();  // never a hole
     if (instance->HasState(csFreeNotification) || (HasState(csDesigning) && HasState(csInline)))
       RemoveComponent(instance);
     else
@@ -1078,19 +1136,20 @@ void TComponent::DestroyComponents() {
 void TComponent::Destroying() {
   if (HasState(csDestroying)) return;
   state_.Include(csDestroying);
-  for (TComponent* c : components_) c->Destroying();
+  for (TComponent* c : components_)
+    if (c != nullptr) c->Destroying();
 }
 
 TComponent* TComponent::GetComponent(int32_t index) const {
   if (index < 0 || index >= ComponentCount()) return nullptr;
+  CompactComponents();
   return components_[static_cast<size_t>(index)];
 }
 
 int32_t TComponent::GetComponentIndex() const {
   if (owner_ == nullptr) return -1;
-  auto& list = owner_->components_;
-  auto it = std::find(list.begin(), list.end(), this);
-  return it == list.end() ? -1 : static_cast<int32_t>(it - list.begin());
+  owner_->CompactComponents();
+  return static_cast<int32_t>(ownedAt_);
 }
 
 void TComponent::SetComponentIndex(int32_t index) {
@@ -1100,12 +1159,19 @@ void TComponent::SetComponentIndex(int32_t index) {
   index = std::clamp<int32_t>(index, 0, static_cast<int32_t>(list.size()) - 1);
   list.erase(list.begin() + current);
   list.insert(list.begin() + index, this);
+  // The places are numbered anew, and those that hear the owner follow the new order.
+  auto& hearing = owner_->hearing_;
+  hearing.clear();
+  for (size_t i = 0; i < list.size(); ++i) {
+    list[i]->ownedAt_ = i;
+    if (list[i]->inHearing_) hearing.push_back(list[i]);
+  }
 }
 
 TComponent* TComponent::FindComponent(const std::string& name) const {
   if (name.empty()) return nullptr;
   for (TComponent* c : components_)
-    if (SameText(c->name_, name)) return c;
+    if (c != nullptr && SameText(c->name_, name)) return c;
   return nullptr;
 }
 
@@ -1126,12 +1192,16 @@ void TComponent::SetName(const std::string& name) {
 
 void TComponent::FreeNotification(TComponent* component) {
   if (component == nullptr || component == this) return;
-  // Components of one owner hear of each other through the owner's notification.
+  // Components of one owner hear of each other through the owner's notification: the one asking
+  // hears it from now on.
   if (owner_ == nullptr || component->owner_ != owner_) {
     if (std::find(freeNotifies_.begin(), freeNotifies_.end(), component) == freeNotifies_.end()) {
       freeNotifies_.push_back(component);
       component->FreeNotification(this);
     }
+  } else if (!component->watchesSibling_) {
+    component->watchesSibling_ = true;
+    component->UpdateHearing();
   }
   state_.Include(csFreeNotification);
 }
@@ -1149,11 +1219,12 @@ void TComponent::RemoveFreeNotification(TComponent* component) {
 
 void TComponent::Notification(TComponent* component, TOperation operation) {
   if (operation == opRemove && component != nullptr) RemoveFreeNotification(component);
-  int32_t i = ComponentCount() - 1;
+  // A handler may add or free components meanwhile: the index is kept within the list.
+  int32_t i = static_cast<int32_t>(hearing_.size()) - 1;
   while (i >= 0) {
-    components_[static_cast<size_t>(i)]->Notification(component, operation);
+    hearing_[static_cast<size_t>(i)]->Notification(component, operation);
     --i;
-    if (i >= ComponentCount()) i = ComponentCount() - 1;
+    if (i >= static_cast<int32_t>(hearing_.size())) i = static_cast<int32_t>(hearing_.size()) - 1;
   }
 }
 
@@ -1162,7 +1233,7 @@ void TComponent::Loaded() { state_.Exclude(csLoading); }
 void TComponent::GetChildren(const TGetChildProc& proc, TComponent* root) {
   if (root != this) return;
   for (TComponent* c : std::vector<TComponent*>(components_))
-    if (!c->HasParent()) proc(c);
+    if (c != nullptr && !c->HasParent()) proc(c);
 }
 
 void TComponent::ReadState(TReader& reader) { reader.ReadData(this); }
@@ -1196,7 +1267,8 @@ void TComponent::SetDesigning(bool designing, bool setChildren) {
   if (designing) state_.Include(csDesigning);
   else state_.Exclude(csDesigning);
   if (setChildren)
-    for (TComponent* c : components_) c->SetDesigning(designing, true);
+    for (TComponent* c : components_)
+      if (c != nullptr) c->SetDesigning(designing, true);
 }
 
 void TComponent::SetInline(bool value) {

@@ -360,7 +360,9 @@ using TGetChildProc = std::function<void(TComponent*)>;
 
 // A persistent object with an owner, a name unique among its owner's components and free
 // notification. Freeing a component frees the components it owns (last first); partners that
-// asked for FreeNotification and the owner's other components get Notification(opRemove).
+// asked for FreeNotification and the owner's other components get Notification(opRemove). An
+// owner adds and frees each of its components in constant time, however many it owns, while
+// those that hear it (see HearEverySibling) are few.
 // The destructor runs after the descendants' destructors, so a descendant that must react to
 // its owned components going calls DestroyComponents in its own destructor.
 class TComponent : public TPersistent {
@@ -383,7 +385,7 @@ class TComponent : public TPersistent {
   std::string GetNamePath() const override { return name_; }
 
   // --- Owned components
-  int32_t ComponentCount() const { return static_cast<int32_t>(components_.size()); }
+  int32_t ComponentCount() const { return static_cast<int32_t>(components_.size() - holes_); }
   // nullptr for a bad index.
   TComponent* GetComponent(int32_t index) const;
   int32_t GetComponentIndex() const;
@@ -400,7 +402,8 @@ class TComponent : public TPersistent {
   // Asks to be told (Notification opRemove) when `component` is freed; mutual.
   void FreeNotification(TComponent* component);
   void RemoveFreeNotification(TComponent* component);
-  // The base forgets a removed partner and passes the notification to every owned component.
+  // The base forgets a removed partner and passes the notification on to the owned components
+  // that hear it (see HearEverySibling), last first.
   virtual void Notification(TComponent* component, TOperation operation);
 
   // --- Streaming hooks
@@ -434,17 +437,42 @@ class TComponent : public TPersistent {
 
  protected:
   virtual void ValidateRename(TComponent* component, const std::string& currentName, const std::string& newName);
+  // A component hears every insertion and removal among its owner's other components (its
+  // siblings), passed on by the owner's Notification. A class whose Notification acts only on
+  // components it asked FreeNotification of and on its own components calls this with false in
+  // its constructor: it then hears its siblings only once it asked FreeNotification of one of
+  // them (siblings are told through their owner), or while it owns a component that hears them.
+  void HearEverySibling(bool value);
 
  private:
   void Insert(TComponent* component);
   void Remove(TComponent* component);
   void RemoveNotification(TComponent* component);
+  bool HearsOwner() const { return hearsEverySibling_ || watchesSibling_ || !hearing_.empty(); }
+  // Puts this component into its owner's hearing_ or takes it out as HearsOwner says, and so
+  // on up the owners.
+  void UpdateHearing();
+  // Where `component` (owned) stands or would stand in hearing_.
+  std::vector<TComponent*>::iterator HearingPlace(const TComponent* component);
+  // Closes the holes of components_ and numbers each owned component's place anew.
+  void CompactComponents() const;
 
   TComponent* owner_ = nullptr;
   std::string name_;
   int32_t tag_ = 0;
   int32_t designInfo_ = 0;
-  std::vector<TComponent*> components_;
+  // The owned components in their order. One freed leaves a hole (nullptr) behind it until the
+  // holes are as many as the rest, so that freeing many, first or last first, costs each the
+  // same; the last ones leave no hole.
+  mutable std::vector<TComponent*> components_;
+  mutable size_t holes_ = 0;
+  // The owned components that hear their owner's notifications, in the order of components_.
+  std::vector<TComponent*> hearing_;
+  // This component's place in its owner's components_.
+  mutable size_t ownedAt_ = 0;
+  bool hearsEverySibling_ = true;
+  bool watchesSibling_ = false;
+  bool inHearing_ = false;  // in owner_->hearing_
   std::vector<TComponent*> freeNotifies_;
   TComponentState state_;
   TComponentStyle style_;

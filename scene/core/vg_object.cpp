@@ -58,6 +58,10 @@ TvgTriggerResult vgEvaluateTrigger(TObject* instance, const std::string& trigger
 // --- Construction
 
 TvgObject::TvgObject(TComponent* owner) : TComponent(owner) {
+  // A scene object reacts only to components it asked free notification of (through the class
+  // library or the scene's own) and to its own: a list that owns thousands of rows adds and frees
+  // each without telling all the others.
+  HearEverySibling(false);
   vgInitSceneUnit();
   vgRegisterSceneObject(this);
 }
@@ -402,8 +406,16 @@ bool PassesTriggers(TvgObject* child) {
 
 }  // namespace
 
+// The trigger walks below run the program's handlers as they go (an animation that ends at once
+// runs its OnFinish, a stopped one too), and a handler may free the object being walked: a list's
+// row whose line it deletes, or every row as it reloads the lines. Each walk holds its object by
+// reference and stops once it is gone; a child freed while its parent lives leaves the parent's
+// list, which is read again at each step.
+
 void TvgObject::StartTriggerAnimation(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgObject> self(this);
   StopTriggerAnimation(instance);
+  if (self.Get() == nullptr) return;
   const std::vector<TvgObject*>& children = TriggerChildren();
   for (size_t i = 0; i < children.size(); ++i) {
     TvgObject* child = children[i];
@@ -411,38 +423,53 @@ void TvgObject::StartTriggerAnimation(TvgObject* instance, const std::string& tr
       a->StartTrigger(instance, trigger);
     } else if (PassesTriggers(child)) {
       child->StartTriggerAnimation(instance, trigger);
+    } else {
+      continue;
     }
+    if (self.Get() == nullptr) return;
   }
 }
 
 void TvgObject::StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) {
   const TComponentFrame code(this);  // the waits' loops: a form released meanwhile waits for them
+  const TvgSceneObjectRef<TvgObject> self(this);
   StopTriggerAnimation(instance);
+  if (self.Get() == nullptr) return;
   const std::vector<TvgObject*>& children = TriggerChildren();
   for (size_t i = 0; i < children.size(); ++i) {
     TvgObject* child = children[i];
     if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
+      const TvgSceneObjectRef<TvgAnimation> started(a);
       a->StartTrigger(instance, trigger);
-      vgWaitForAnimation(a);
+      if (started.Get() != nullptr) vgWaitForAnimation(a);
     } else if (PassesTriggers(child)) {
       child->StartTriggerAnimationWait(instance, trigger);
+    } else {
+      continue;
     }
+    if (self.Get() == nullptr) return;
   }
 }
 
 void TvgObject::StopTriggerAnimation(TvgObject* instance) {
+  const TvgSceneObjectRef<TvgObject> self(this);
   const std::vector<TvgObject*>& children = TriggerChildren();
   for (size_t i = 0; i < children.size(); ++i) {
     TvgObject* child = children[i];
     if (auto* a = dynamic_cast<TvgAnimation*>(child)) {
-      if (!a->GetTrigger().empty()) a->Stop();
+      if (a->GetTrigger().empty()) continue;
+      a->Stop();
     } else if (PassesTriggers(child)) {
       child->StopTriggerAnimation(instance);
+    } else {
+      continue;
     }
+    if (self.Get() == nullptr) return;
   }
 }
 
 void TvgObject::ApplyTriggerEffect(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgObject> self(this);
   const std::vector<TvgObject*>& children = TriggerChildren();
   for (size_t i = 0; i < children.size(); ++i) {
     TvgObject* child = children[i];
@@ -450,7 +477,10 @@ void TvgObject::ApplyTriggerEffect(TvgObject* instance, const std::string& trigg
       e->ApplyTrigger(instance, trigger);
     } else if (PassesTriggers(child)) {
       child->ApplyTriggerEffect(instance, trigger);
+    } else {
+      continue;
     }
+    if (self.Get() == nullptr) return;
   }
 }
 

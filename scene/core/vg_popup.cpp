@@ -103,6 +103,9 @@ void vgClosePopupObject(TObject* popup) {
 void vgCloseAllPopupsList() { vgCloseAllPopups(); }
 
 TvgPopup::TvgPopup(TComponent* owner) : TvgControl(owner) {
+  // Its PlacementTarget, often a component of the same owner, is let go when the owner tells of
+  // its removal.
+  HearEverySibling(true);
   placementRectangle_ = new TvgBounds(vgRect(0, 0, 0, 0));
   SetVisible(false);
 }

@@ -1538,8 +1538,10 @@ void TvgVisualObject::SetCaretColor(TvgColor color) {
 // --- Input
 
 void TvgVisualObject::FireTrigger(const std::string& trigger) {
+  // The animations' handlers may free this object (see StartTriggerAnimation).
+  const TvgSceneObjectRef<TvgVisualObject> self(this);
   StartTriggerAnimation(this, trigger);
-  ApplyTriggerEffect(this, trigger);
+  if (self.Get() != nullptr) ApplyTriggerEffect(this, trigger);
 }
 
 void TvgVisualObject::Click() { RunHandler(OnClick, this); }

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "TestClasses.h"
 
 TEST(List, IndexErrorsNameTheIndexAndOrderOperationsWork) {
@@ -232,6 +236,86 @@ TEST(Component, SiblingsHearOfRemovalThroughTheirOwner) {
   EXPECT_EQ(holder->GetBuddy(), target);
   delete target;
   EXPECT_EQ(holder->GetBuddy(), nullptr);
+}
+
+namespace {
+
+// A component that logs what it hears (its id and the Tag of the one it hears of) and when it
+// goes (its id and -1); a quiet one hears its owner's other components only as it asks.
+class THearingComponent : public TComponent {
+ public:
+  THearingComponent(TComponent* owner, bool quiet, std::vector<std::pair<int, int>>* log, int id)
+      : TComponent(owner), log_(log) {
+    SetTag(id);
+    if (quiet) HearEverySibling(false);
+  }
+  ~THearingComponent() override { log_->push_back({GetTag(), -1}); }
+  void Notification(TComponent* component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+    if (operation == opRemove && component == watched) watched = nullptr;
+    log_->push_back({GetTag(), component->GetTag()});
+  }
+  TComponent* watched = nullptr;
+
+ private:
+  std::vector<std::pair<int, int>>* log_;
+};
+
+}  // namespace
+
+// An owner of many quiet components adds and frees each without telling the others: what they
+// hear stays nothing while the owner changes. Those that hear every sibling, and a quiet one that
+// watches a sibling, hear each change in the owner's order, last first, also after a component
+// moved; the owner frees what is left last first, and indices hold across components freed first
+// first.
+TEST(Component, AnOwnerOfManyQuietComponentsTellsOnlyThoseThatHearThemAndFreesInOrder) {
+  constexpr int kQuiet = 1000;
+  std::vector<std::pair<int, int>> log;  // (who heard or went, of whom; -1: went)
+  auto* owner = new TComponent(nullptr);
+  // Ids: 0 hears all, 1 is quiet and watches, 2.. quiet, the last hears all.
+  new THearingComponent(owner, false, &log, 0);
+  auto* watcher = new THearingComponent(owner, true, &log, 1);
+  std::vector<THearingComponent*> quiet;
+  for (int i = 0; i < kQuiet; ++i) quiet.push_back(new THearingComponent(owner, true, &log, 2 + i));
+  auto* late = new THearingComponent(owner, false, &log, 2 + kQuiet);
+  quiet[4]->FreeNotification(watcher);
+  watcher->watched = quiet[4];
+  const auto heardBy = [&log](int id) {
+    return std::count_if(log.begin(), log.end(), [id](const auto& entry) { return entry.first == id && entry.second != -1; });
+  };
+  // The quiet ones heard nothing of each other (each heard of itself at most as it came).
+  for (int i = 0; i < kQuiet; ++i) ASSERT_EQ(heardBy(2 + i), 0) << i;
+  EXPECT_EQ(heardBy(0), kQuiet + 2);
+
+  // Every other quiet one freed, first first.
+  log.clear();
+  for (int i = 0; i < kQuiet; i += 2) delete quiet[i];
+  EXPECT_EQ(watcher->watched, nullptr);
+  // Each one's going heard by those that hear, last first, and by none of the quiet ones.
+  std::vector<std::pair<int, int>> expected;
+  for (int i = 0; i < kQuiet; i += 2)
+    for (const int hearer : {-1, 2 + kQuiet, 1, 0}) expected.push_back(hearer < 0 ? std::pair{2 + i, -1} : std::pair{hearer, 2 + i});
+  EXPECT_EQ(log, expected);
+  ASSERT_EQ(owner->ComponentCount(), 3 + kQuiet / 2);
+  for (int32_t i = 0; i < owner->ComponentCount(); ++i) {
+    const int id = owner->GetComponent(i)->GetTag();
+    ASSERT_EQ(id, i < 2 ? i : i == 2 + kQuiet / 2 ? 2 + kQuiet : 2 * i - 1) << i;
+    ASSERT_EQ(owner->GetComponent(i)->GetComponentIndex(), i);
+  }
+
+  // The last moved first: the hearers are told in the new order.
+  late->SetComponentIndex(0);
+  log.clear();
+  delete quiet[1];
+  EXPECT_EQ(log, (std::vector<std::pair<int, int>>{{3, -1}, {1, 3}, {0, 3}, {2 + kQuiet, 3}}));
+
+  // The owner frees the rest last first; unwatched ones go without a word to the others.
+  log.clear();
+  delete owner;
+  expected.clear();
+  for (int i = kQuiet - 1; i >= 3; i -= 2) expected.push_back({2 + i, -1});
+  for (const int id : {1, 0, 2 + kQuiet}) expected.push_back({id, -1});
+  EXPECT_EQ(log, expected);
 }
 
 TEST(Component, DestroyingFlagsOwnedComponentsAndDesigningSpreads) {

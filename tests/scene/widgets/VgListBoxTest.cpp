@@ -491,6 +491,68 @@ TEST_F(ListBoxTest, AChangeHandlerMayFreeTheRowWhoseCheckBoxIsClicked) {
   }
 }
 
+// An item style's animation that ends at once runs its OnFinish inside the list's trigger walk,
+// whose handler reloads the lines or deletes the line of the row holding the animation: the style
+// being walked goes with its row. The walk goes on over the rows that remain, whether the trigger
+// reaches only the rows that took their style or, a row touched by the program, every row.
+TEST_F(ListBoxTest, ATriggersAnimationMayReloadTheLinesOrDeleteItsRowsLineAsItFinishes) {
+  auto* rowStyle = new TvgRectangle(nullptr);
+  rowStyle->SetResourceName("finishingrowstyle");
+  rowStyle->SetHitTest(false);
+  auto* fade = new TvgFloatAnimation(nullptr);
+  fade->SetPropertyName("Opacity");
+  fade->SetStopValue(0.5f);
+  fade->SetDuration(0);
+  fade->SetTrigger("IsMouseOver=true");
+  fade->SetParent(rowStyle);
+  struct THandler {
+    TvgStringListBox* list = nullptr;
+    bool reload = false;
+    std::vector<std::u16string> finished;
+    void Finish(TObject* sender) {
+      TvgObject* row = static_cast<TvgObject*>(sender);
+      while (dynamic_cast<TvgListBoxItem*>(row) == nullptr) row = row->GetParent();
+      finished.push_back(static_cast<TvgListBoxItem*>(row)->GetText());
+      TvgWideStrings* lines = list->GetItems();
+      if (!reload) {
+        lines->Delete(lines->IndexOf(finished.back()));
+        return;
+      }
+      lines->Clear();
+      for (const char16_t* line : {u"x", u"y"}) lines->Add(line);
+    }
+  };
+  for (const bool reload : {false, true}) {
+    for (const bool touched : {false, true}) {
+      SCOPED_TRACE(std::string(reload ? "lines reloaded" : "its line deleted") + (touched ? ", a row touched" : ""));
+      auto* list = Add<TvgStringListBox>(10, 10, 100, 200);
+      list->SetItemStyle("finishingrowstyle");
+      for (const char16_t* line : {u"a", u"b", u"c", u"d", u"e", u"f"}) list->GetItems()->Add(line);
+      if (touched) list->ItemByIndex(5)->SetHint(u"touched");
+      THandler handler{list, reload, {}};
+      for (int i = 0; i < 4; ++i) {
+        TvgListBoxItem* row = list->ItemByIndex(i);
+        row->ApplyResource();
+        std::vector<TvgObject*> parts;
+        row->AddObjectsToList(parts);
+        for (TvgObject* part : parts)
+          if (auto* a = dynamic_cast<TvgFloatAnimation*>(part)) a->OnFinish = TNotifyEvent::Of<&THandler::Finish>(&handler);
+      }
+      list->MouseEnter();
+      ASSERT_FALSE(handler.finished.empty());
+      if (reload) {
+        EXPECT_EQ(handler.finished.size(), 1u);
+        EXPECT_EQ(list->Count(), 2);
+      } else {
+        EXPECT_EQ(list->Count(), 6 - static_cast<int>(handler.finished.size()));
+        for (const std::u16string& line : handler.finished) EXPECT_EQ(list->GetItems()->IndexOf(line), -1);
+      }
+      delete list;
+    }
+  }
+  delete rowStyle;
+}
+
 TEST_F(ListBoxTest, WithDragToScrollAReleaseThatScrolledNothingChoosesTheItemThere) {
   TvgListBox* list = List(10);  // 190 of items in 100: the vertical bar shows
   list->SetMouseTracking(true);
