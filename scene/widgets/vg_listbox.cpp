@@ -60,7 +60,7 @@ TvgListBoxItem::TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgListBoxItem::~TvgListBoxItem() {
-  if (lineList_ != nullptr) lineList_->ForgetRowHolding(this);
+  if (holdingList_ != nullptr) holdingList_->ForgetRowHolding(this);
   lineList_ = nullptr;  // no longer the list's to hear of
   checkBox_ = nullptr;
   DestroyTree();
@@ -398,9 +398,9 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
   return nullptr;
 }
 
-void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
+bool TvgListBox::ShownRows(size_t& first, size_t& end) {
   TvgScrollContent* content = GetContent();
-  if (content == nullptr || !rowsByIndex_) return;
+  if (content == nullptr || !rowsByIndex_) return false;
   // What the content shows: its area on the scene (the viewport's), taken into its own
   // coordinates corner by corner.
   const TvgRect area = content->GetUpdateRect();
@@ -413,31 +413,168 @@ void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
     bottom = any ? std::max(bottom, y) : y;
     any = true;
   }
-  RowsMeeting(top, bottom, first, end);
+  return RowsMeeting(top, bottom, first, end);
+}
+
+void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
+  // What can show has taken the triggers it slept through.
+  if (ShownRows(first, end)) KeepRowsAwake(first, end);
+  else WakeAllRows();
+}
+
+bool TvgListBox::RowsAreLines() const {
+  const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
+  return linesFollowed_ && !followingLines_ && lineItems_.size() == count;
 }
 
 const std::vector<TvgObject*>* TvgListBox::ContentTriggerChildren() {
+  TvgScrollContent* content = GetContent();
+  if (content == nullptr) return nullptr;
+  size_t first = 0, end = content->GetChildrenCount();
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  const bool alive = ShownRows(first, end) ? (KeepRowsAwake(first, end), self.Get() != nullptr) : WakeAllRows();
+  // A handler the waking ran freed the list, and its content with it: nothing is left to walk.
+  if (!alive) {
+    static const std::vector<TvgObject*> none;
+    return &none;
+  }
   // Every child a row of the lines' own: a row made from a line holds nothing until it takes its
   // style (when first painted), and anything others put into it ends linesFollowed_.
-  const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
-  if (!linesFollowed_ || followingLines_ || lineItems_.size() != count) return nullptr;
+  if (!RowsAreLines()) return nullptr;
   return &rowsHolding_;
 }
 
+// --- Rows' triggers
+
+void TvgListBox::StartTriggerAnimation(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  inherited::StartTriggerAnimation(instance, trigger);
+  if (self.Get() != nullptr) NoteTriggerWalk(instance, trigger, false);
+}
+
+void TvgListBox::StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  inherited::StartTriggerAnimationWait(instance, trigger);
+  if (self.Get() != nullptr) NoteTriggerWalk(instance, trigger, false);
+}
+
+void TvgListBox::ApplyTriggerEffect(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  inherited::ApplyTriggerEffect(instance, trigger);
+  if (self.Get() != nullptr) NoteTriggerWalk(instance, trigger, true);
+}
+
+void TvgListBox::NoteTriggerWalk(TvgObject* instance, const std::string& trigger, bool effects) {
+  // Noted once it went through: a row that fell asleep meanwhile did not take it.
+  const TvgSceneObjectRef<TvgObject> by(instance);
+  std::erase_if(triggerWalks_, [&](const TTriggerWalk& walk) {
+    return walk.instance.Get() == nullptr || (walk.instance == by && walk.effects == effects && walk.trigger == trigger);
+  });
+  triggerWalks_.push_back({by, trigger, effects, ++triggerStamp_});
+}
+
+void TvgListBox::PutRow(TvgListBoxItem* item, bool asleep) {
+  std::vector<TvgObject*>& rows = asleep ? rowsAsleep_ : rowsHolding_;
+  item->holdingAt_ = rows.size();
+  item->asleep_ = asleep;
+  rows.push_back(item);
+}
+
+void TvgListBox::TakeRow(TvgListBoxItem* item) {
+  std::vector<TvgObject*>& rows = item->asleep_ ? rowsAsleep_ : rowsHolding_;
+  const size_t at = item->holdingAt_;
+  if (at >= rows.size() || rows[at] != item) return;
+  // The last one takes its place: a list of thousands of styled rows freed costs no more.
+  rows[at] = rows.back();
+  static_cast<TvgListBoxItem*>(rows[at])->holdingAt_ = at;
+  rows.pop_back();
+  item->holdingAt_ = SIZE_MAX;
+}
+
 void TvgListBox::NoteRowHolding(TvgListBoxItem* item) {
-  if (item->holdingAt_ != SIZE_MAX) return;
-  item->holdingAt_ = rowsHolding_.size();
-  rowsHolding_.push_back(item);
+  if (item->holdingList_ == this) return;
+  if (item->holdingList_ != nullptr) item->holdingList_->ForgetRowHolding(item);
+  item->holdingList_ = this;
+  PutRow(item, false);
 }
 
 void TvgListBox::ForgetRowHolding(TvgListBoxItem* item) {
-  const size_t at = item->holdingAt_;
-  if (at >= rowsHolding_.size() || rowsHolding_[at] != item) return;
-  // The last one takes its place: a list of thousands of styled rows freed costs no more.
-  rowsHolding_[at] = rowsHolding_.back();
-  static_cast<TvgListBoxItem*>(rowsHolding_[at])->holdingAt_ = at;
-  rowsHolding_.pop_back();
-  item->holdingAt_ = SIZE_MAX;
+  if (item->holdingList_ != this) return;
+  TakeRow(item);
+  item->holdingList_ = nullptr;
+  item->asleep_ = false;
+}
+
+void TvgListBox::KeepRowsAwake(size_t first, size_t end) {
+  const auto& children = GetContent()->Children();
+  end = std::min(end, children.size());
+  if (++bandMark_ == 0) bandMark_ = 1;
+  // The rows about the viewport are all items made from lines (RowsMeeting).
+  std::vector<TvgSceneObjectRef<TvgListBoxItem>> missed;
+  for (size_t i = first; i < end; ++i) {
+    auto* item = static_cast<TvgListBoxItem*>(children[i]);
+    item->bandMark_ = bandMark_;
+    if (item->holdingList_ != this || !item->asleep_) continue;
+    // Asleep through no walk: awake as it is.
+    if (item->triggersSeen_ == triggerStamp_) {
+      TakeRow(item);
+      PutRow(item, false);
+    } else {
+      missed.emplace_back(item);
+    }
+  }
+  // The others fall asleep: no trigger visits them while they are away.
+  for (size_t k = 0; k < rowsHolding_.size();) {
+    auto* item = static_cast<TvgListBoxItem*>(rowsHolding_[k]);
+    if (item->bandMark_ == bandMark_) {
+      ++k;
+      continue;
+    }
+    TakeRow(item);  // the last one takes its place at k
+    item->triggersSeen_ = triggerStamp_;
+    PutRow(item, true);
+  }
+  for (const TvgSceneObjectRef<TvgListBoxItem>& row : missed) {
+    if (TvgListBoxItem* item = row.Get(); item != nullptr && !WakeRow(item)) return;
+  }
+}
+
+bool TvgListBox::WakeRow(TvgListBoxItem* item) {
+  if (item->holdingList_ != this || !item->asleep_) return true;
+  const uint64_t seen = item->triggersSeen_;
+  // Awake first: a walk its handlers start reaches it.
+  TakeRow(item);
+  PutRow(item, false);
+  std::vector<TTriggerWalk> missed;
+  for (const TTriggerWalk& walk : triggerWalks_)
+    if (walk.stamp > seen) missed.push_back(walk);
+  // A walk reaches the row's parts through the content and the row, parts locked that ignore the
+  // mouse; the handlers its animations run may free the row or the list.
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  const TvgSceneObjectRef<TvgListBoxItem> row(item);
+  const auto passes = [](TvgVisualObject* v) { return v->GetLocked() && !v->GetHitTest(); };
+  for (const TTriggerWalk& walk : missed) {
+    if (self.Get() == nullptr) return false;
+    TvgScrollContent* content = GetContent();
+    if (row.Get() == nullptr || content == nullptr || item->GetParent() != content || !passes(content) || !passes(item))
+      return true;
+    if (TvgObject* instance = walk.instance.Get()) {
+      if (walk.effects) item->ApplyTriggerEffect(instance, walk.trigger);
+      else item->StartTriggerAnimation(instance, walk.trigger);
+    }
+  }
+  return self.Get() != nullptr;
+}
+
+bool TvgListBox::WakeAllRows() {
+  if (rowsAsleep_.empty()) return true;
+  std::vector<TvgSceneObjectRef<TvgListBoxItem>> asleep;
+  asleep.reserve(rowsAsleep_.size());
+  for (TvgObject* row : rowsAsleep_) asleep.emplace_back(static_cast<TvgListBoxItem*>(row));
+  for (const TvgSceneObjectRef<TvgListBoxItem>& row : asleep) {
+    if (TvgListBoxItem* item = row.Get(); item != nullptr && !WakeRow(item)) return false;
+  }
+  return true;
 }
 
 bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end) {
@@ -515,8 +652,8 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
+    ForgetRowHolding(item);
     if (item->lineList_ == this) {
-      ForgetRowHolding(item);
       item->lineList_ = nullptr;
       item->SetPlaceOnDemand(false);
     }
@@ -568,6 +705,15 @@ void TvgListBox::HScrollChange(TObject* sender) {
 void TvgListBox::VScrollChange(TObject* sender) {
   inherited::VScrollChange(sender);
   UpdateSelection();
+}
+
+void TvgListBox::MoveContent(const TvgPoint& p) {
+  if (RowsAreLines()) GetContent()->MoveOverChildren(p);
+  else inherited::MoveContent(p);
+  // The rows that come about the viewport take the triggers they slept through now, before they
+  // are painted: what that changes is repainted with the scroll.
+  size_t first = 0, end = GetContent()->GetChildrenCount();
+  if (ShownRows(first, end)) KeepRowsAwake(first, end);
 }
 
 // --- Properties
@@ -1014,6 +1160,7 @@ void TvgListBox::PaintAlternatingRows(TObject* sender, TvgCanvas* canvas, const 
   // Rows outside the viewport fill nothing it shows.
   size_t first = 0, end = children.size();
   ContentShownChildren(first, end);
+  end = std::min(end, children.size());  // a row that woke may have run a handler
   for (size_t i = first | 1; i < end; i += 2) {
     auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
     if (item == nullptr) continue;

@@ -101,8 +101,13 @@ class TvgListBoxItem : public TvgTextControl {
   // placed the item, and where it placed it (a place given by anyone else stays the item's own).
   uint32_t rowStamp_ = 0;
   TvgPoint placedAt_ = {5000, 5000};  // where an item stands when made
-  // Its place among the list's rows that hold children (TvgListBox::rowsHolding_); SIZE_MAX: none.
+  // A row that holds children (TvgListBox::NoteRowHolding): the list that knows it, and its place
+  // among the rows awake there (rowsHolding_) or asleep (rowsAsleep_); SIZE_MAX: none.
+  TvgListBox* holdingList_ = nullptr;
   size_t holdingAt_ = SIZE_MAX;
+  bool asleep_ = false;
+  uint64_t triggersSeen_ = 0;  // asleep: the list's count of trigger walks when it fell asleep
+  uint32_t bandMark_ = 0;      // the list's mark when it last found the row about its viewport
 };
 
 // --- Lines that lists are made from
@@ -227,10 +232,20 @@ class TvgListBox : public TvgScrollBox {
   // any length.
   void ContentShownChildren(size_t& first, size_t& end) override;
   // While every child of the content is an item made from a line, none changed by others, the
-  // rows that hold children (took their style, mostly those the viewport showed): a row that
-  // holds none has no animation or effect for a trigger of the list, which then costs what was
-  // styled, not the list's length.
+  // rows that hold children (took their style) and, while the rows stand alike in one column,
+  // only those about the viewport: a row that holds none has no animation or effect for a
+  // trigger of the list, and one further off sleeps through the triggers and takes those it
+  // missed when it is about the viewport again (scrolled to, painted or hit there, or reached by
+  // a trigger). A trigger then costs what is shown, not the list's length.
   const std::vector<TvgObject*>* ContentTriggerChildren() override;
+  // The trigger walks through the list, noted for the rows that sleep through them.
+  void StartTriggerAnimation(TvgObject* instance, const std::string& trigger) override;
+  void StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) override;
+  void ApplyTriggerEffect(TvgObject* instance, const std::string& trigger) override;
+  // While every child of the content is an item made from a line, the content moves alone
+  // (MoveOverChildren): its rows are placed on demand and follow when next read, so a scroll
+  // costs what it shows, not the list's length.
+  void MoveContent(const TvgPoint& p) override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -387,14 +402,32 @@ class TvgListBox : public TvgScrollBox {
   // learn their indices (their places follow from them), and answers true; else leaves them and
   // answers false.
   bool RowsMeeting(float top, float bottom, size_t& first, size_t& end);
+  // RowsMeeting for what the content shows: its area on the scene.
+  bool ShownRows(size_t& first, size_t& end);
+  // Every child of the content is an item made from a line, none changed by others.
+  bool RowsAreLines() const;
   // Every row owed its place takes it, and the rows no longer stand on demand: the content is
   // about to change under the list (others add, free or move its children).
   void SettleRows();
   // The list placed `v` (a layout): an item made from a line notes where.
   void NotePlaced(TvgVisualObject* v);
-  // An item made from a line that holds children now (rowsHolding_), or that leaves the list.
+  // An item made from a line that holds children now (awake, in rowsHolding_), or that leaves the
+  // list.
   void NoteRowHolding(TvgListBoxItem* item);
   void ForgetRowHolding(TvgListBoxItem* item);
+  // A row holding children put among the rows awake or asleep, or taken out of its set.
+  void PutRow(TvgListBoxItem* item, bool asleep);
+  void TakeRow(TvgListBoxItem* item);
+  // A trigger walk through the list (`effects`: ApplyTriggerEffect), noted for the rows asleep.
+  void NoteTriggerWalk(TvgObject* instance, const std::string& trigger, bool effects);
+  // The rows about the viewport, content's children [first, end), stay awake or wake; those
+  // awake elsewhere fall asleep.
+  void KeepRowsAwake(size_t first, size_t end);
+  // A row asleep wakes and takes the trigger walks it slept through (each the last of its kind,
+  // in their order), as the list's state is now: it then looks as if they had reached it. False
+  // when the list is gone (a handler the walks ran freed it).
+  bool WakeRow(TvgListBoxItem* item);
+  bool WakeAllRows();
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
   // its number, as in a list made afresh. `kept` is the item selected before. Answers whether
@@ -481,9 +514,22 @@ class TvgListBox : public TvgScrollBox {
   // (any height); 0: not so.
   float rowsAlikeHeight_ = 0;
   // The items made from lines that took children (their style, as it is first painted, or what
-  // others put into them), in the order they took them: the only rows a trigger of the list can
-  // act on while the rows are the lines' own. Each knows its place here (holdingAt_).
+  // others put into them): those awake, which a trigger of the list visits, and those asleep,
+  // away from the viewport (KeepRowsAwake), which take the walks they missed when they wake. Each
+  // knows its place in its set (holdingAt_).
   std::vector<TvgObject*> rowsHolding_;
+  std::vector<TvgObject*> rowsAsleep_;
+  uint32_t bandMark_ = 0;
+  // The trigger walks through the list, the last of each kind (instance, trigger, animations or
+  // effects), in the order they came, each with its count.
+  struct TTriggerWalk {
+    TvgSceneObjectRef<TvgObject> instance;
+    std::string trigger;
+    bool effects;
+    uint64_t stamp;
+  };
+  std::vector<TTriggerWalk> triggerWalks_;
+  uint64_t triggerStamp_ = 0;
 
   friend class TvgComboBox;
   friend class TvgStringListBox;
