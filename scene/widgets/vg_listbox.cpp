@@ -400,7 +400,7 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
 
 bool TvgListBox::ShownRows(size_t& first, size_t& end) {
   TvgScrollContent* content = GetContent();
-  if (content == nullptr || !rowsByIndex_) return false;
+  if (content == nullptr || rowBand_ == TRowBand::None) return false;
   // What the content shows: its area on the scene (the viewport's), taken into its own
   // coordinates corner by corner.
   const TvgRect area = content->GetUpdateRect();
@@ -579,17 +579,32 @@ bool TvgListBox::WakeAllRows() {
 
 bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end) {
   // Every child a row of the lines' own, none placed or changed by others since: row i stands
-  // from i times the height, as tall as that. A row's style parts may stick out of it a little:
-  // one more row on either side.
+  // from i times the height, as tall as that, or from the top kept for it. A row's style parts
+  // may stick out of it a little: one more row on either side.
   const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
-  if (!rowsByIndex_ || !linesFollowed_ || followingLines_ || !(rowHeight_ > 0) || lineItems_.size() != count ||
-      end != count || !std::isfinite(top) || !std::isfinite(bottom))
+  if (rowBand_ == TRowBand::None || !linesFollowed_ || followingLines_ || lineItems_.size() != count || end != count ||
+      !std::isfinite(top) || !std::isfinite(bottom))
     return false;
-  const double h = rowHeight_, rows = static_cast<double>(count);
-  const double from = std::clamp(std::floor(top / h) - 1, 0.0, rows);
-  const double to = std::clamp(std::ceil(bottom / h) + 1, from, rows);
-  first = static_cast<size_t>(from);
-  end = static_cast<size_t>(to);
+  if (rowBand_ == TRowBand::ByIndex) {
+    if (!(rowHeight_ > 0)) return false;
+    const double h = rowHeight_, rows = static_cast<double>(count);
+    const double from = std::clamp(std::floor(top / h) - 1, 0.0, rows);
+    const double to = std::clamp(std::ceil(bottom / h) + 1, from, rows);
+    first = static_cast<size_t>(from);
+    end = static_cast<size_t>(to);
+  } else {
+    if (rowTops_.size() != count + 1) return false;
+    // The row whose span holds `y` (the first one above the first row, the last one below the
+    // last).
+    const auto rowAt = [this, count](float y) {
+      const auto begin = rowTops_.begin();
+      const auto after = std::upper_bound(begin, begin + static_cast<std::ptrdiff_t>(count), y);
+      return after == begin ? size_t{0} : static_cast<size_t>(after - begin) - 1;
+    };
+    const size_t from = rowAt(top);
+    first = from > 0 ? from - 1 : 0;
+    end = std::max(first, std::min(count, rowAt(bottom) + 2));
+  }
   // Told rather than counted: after a change at the front every row's remembered index is stale,
   // and asking one would number them all.
   const auto& children = GetContent()->Children();
@@ -601,7 +616,7 @@ bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end
 
 void TvgListBox::ContentAddObject(TvgObject* child) {
   inherited::ContentAddObject(child);
-  rowsByIndex_ = false;  // until the rows are placed again
+  rowBand_ = TRowBand::None;  // until the rows are placed again
   if (!followingLines_) {
     // Appended: the rows before it keep their indices, and their owed places.
     SettleRows();
@@ -613,7 +628,7 @@ void TvgListBox::ContentAddObject(TvgObject* child) {
 
 void TvgListBox::ContentRemovingObject(TvgObject* child) {
   inherited::ContentRemovingObject(child);
-  rowsByIndex_ = false;  // until the rows are placed again
+  rowBand_ = TRowBand::None;  // until the rows are placed again
   if (followingLines_) {
     // ItemIndex keeps its number while lines are followed, as it does for items made afresh.
     if (child == keptSelected_) keptSelected_ = nullptr;
@@ -629,7 +644,7 @@ void TvgListBox::ContentRemovingObject(TvgObject* child) {
 
 void TvgListBox::ContentReordering() {
   inherited::ContentReordering();
-  rowsByIndex_ = false;  // until the rows are placed again
+  rowBand_ = TRowBand::None;  // until the rows are placed again
   // Others move the children: the rows take the places they are owed first. (The list's own
   // sort is followed by a layout of the whole list.)
   if (!followingLines_ && !sortingItems_) SettleRows();
@@ -847,7 +862,7 @@ TvgRect TvgListBox::GetContentBounds() {
   if (GetUpdateCounter() > 0 || GetViewport() == nullptr) return r;
   r = vgRect(0, 0, GetViewport()->GetWidth(), GetViewport()->GetHeight());
   if (GetContent() != nullptr) {
-    rowsByIndex_ = false;  // until the layout below
+    rowBand_ = TRowBand::None;  // until the layout below
     SortItems();
     if (!multiSelect_) {
       if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
@@ -916,12 +931,13 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
   if (cols == 1) rowTops_[count] = top;
   rowsAlikeHeight_ = alike;
   // Rows made from lines, all alike, one below the other from the top: row i stands at i times
-  // their height (the sums above are exact), as rows placed on demand do, and the rows a paint or
-  // a hit can meet follow from its band. A layout of the whole list costs the list's length; what
-  // is pointed at, painted or hit afterwards need not.
-  rowsByIndex_ = cols == 1 && alike > 0 && linesFollowed_ && lineItems_.size() == count && !IsDesigning() &&
-                 RowsAddUp(alike, count);
-  if (rowsByIndex_) rowHeight_ = alike;
+  // their height when the sums above are exact, as rows placed on demand do, else at the top kept
+  // for it, and the rows a paint or a hit can meet follow from its band. A layout of the whole
+  // list costs the list's length; what is pointed at, painted or hit afterwards need not.
+  rowBand_ = TRowBand::None;
+  if (cols == 1 && alike > 0 && linesFollowed_ && lineItems_.size() == count && !IsDesigning())
+    rowBand_ = RowsAddUp(alike, count) ? TRowBand::ByIndex : TRowBand::ByTops;
+  if (rowBand_ == TRowBand::ByIndex) rowHeight_ = alike;
   if (top > 0) r.Bottom = r.Top + top;
   if (itemWidth_ != 0) r.Right = r.Left + static_cast<float>(columns_) * itemWidth_;
   return r;
@@ -1642,7 +1658,8 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
       rowTops_.clear();  // no longer the rows' tops
       rowHeight_ = rowsAlikeHeight_ = rowHeight;
       if (rowsMoved && ++rowsStamp_ == 0) rowsStamp_ = 1;  // 0 is a new item's
-      rowsByIndex_ = rowsOnDemand_ = true;
+      rowBand_ = TRowBand::ByIndex;
+      rowsOnDemand_ = true;
       if (!rowsMoved) {
         for (size_t i = first; i < count; ++i) {
           auto* item = static_cast<TvgListBoxItem*>(children[i]);
@@ -1653,9 +1670,10 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
       content->ChildrenMoved();
     } else {
       // The rows from `first` on, as LayoutVertical places them in one column. A row that keeps
-      // its size only moves: quietly, the content's areas marked once for all of them.
-      rowsAlikeHeight_ = 0;
-      rowsByIndex_ = false;
+      // its size only moves: quietly, the content's areas marked once for all of them. Whether
+      // every row is still an item of one height without padding: those before `first` as the
+      // last placing left them.
+      float alikeHeight = first == 0 ? -1 : rowsAlikeHeight_;
       const bool allItems = linesFollowed_ && lineItems_.size() == count;
       rowTops_.resize(count + 1);
       top = rowTops_[first];
@@ -1677,10 +1695,15 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
           v->SetBounds(pad.Left, top + pad.Top, width, height);
         }
         NotePlaced(v);
+        if (item == nullptr || pad != TvgRect{} || (alikeHeight >= 0 && alikeHeight != height)) alikeHeight = 0;
+        else if (alikeHeight < 0) alikeHeight = height;
         top += rowHeight;
       }
       if (moved) content->ChildrenMoved();
       rowTops_[count] = top;
+      rowsAlikeHeight_ = alikeHeight;
+      // Rows made from lines alike: the rows a band meets are found among the tops kept.
+      rowBand_ = allItems && alikeHeight > 0 ? TRowBand::ByTops : TRowBand::None;
     }
     const float height = top > 0 ? top : viewHeight;
     if (!barsStay(height)) return false;
@@ -1736,7 +1759,7 @@ void TvgListBox::PlaceSelected() {
 }
 
 void TvgListBox::SettleRows() {
-  rowsByIndex_ = false;  // the content changes under the list
+  rowBand_ = TRowBand::None;  // the content changes under the list
   if (!rowsOnDemand_ || GetContent() == nullptr) return;
   const auto& children = GetContent()->Children();
   for (size_t i = 0; i < children.size(); ++i) {

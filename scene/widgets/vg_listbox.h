@@ -397,10 +397,10 @@ class TvgListBox : public TvgScrollBox {
   void PlaceRow(TvgListBoxItem* item, int32_t index);
   // The selected item takes its owed place (its index is known: no counting).
   void PlaceSelected();
-  // While every child of the content is a row standing by its index, narrows [first, end) to
-  // the rows that can meet the content's band from `top` to `bottom` (its coordinates), which
-  // learn their indices (their places follow from them), and answers true; else leaves them and
-  // answers false.
+  // While every child of the content is a row standing by its index or at the tops the last
+  // placing kept (rowBand_), narrows [first, end) to the rows that can meet the content's band
+  // from `top` to `bottom` (its coordinates), which learn their indices (their places follow from
+  // them), and answers true; else leaves them and answers false.
   bool RowsMeeting(float top, float bottom, size_t& first, size_t& end);
   // RowsMeeting for what the content shows: its area on the scene.
   bool ShownRows(size_t& first, size_t& end);
@@ -500,9 +500,12 @@ class TvgListBox : public TvgScrollBox {
   std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
   // Rows by index: every child of the content is an item made from a line, in one column, each
   // row rowHeight_ tall, and row i stands (or is owed its place) at i times that height: the rows
-  // a band of the content meets follow from its edges (RowsMeeting). A whole layout of such rows
-  // leaves it so, as PlaceFrom does; any other change to the content ends it until the next.
-  bool rowsByIndex_ = false;
+  // a band of the content meets follow from its edges (RowsMeeting). Rows by tops: the same rows
+  // alike, of a height whose sums are not exact, at the tops in rowTops_ (a binary search finds
+  // them). A whole layout of such rows leaves it so, as PlaceFrom does; any other change to the
+  // content ends it until the next.
+  enum class TRowBand : uint8_t { None, ByIndex, ByTops };
+  TRowBand rowBand_ = TRowBand::None;
   // Rows on demand: the rows stand by index, and a row's place is given when the item is asked,
   // painted or hit (TvgListBoxItem::TakeOwedPlace), not at each change. A change that moves rows
   // counts in rowsStamp_: an item placed at another count owes its place. A layout of the whole

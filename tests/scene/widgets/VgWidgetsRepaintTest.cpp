@@ -245,14 +245,14 @@ TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAndHitsAsAFreshOneL
 }
 
 // A string list box in each state its rows can be in (filled in one update, changed line by line,
-// resized, sorted, refilled, given another item height, scrolled through page by page, following
-// its newest line, in columns, horizontal, under a scaled and rotated parent, with check boxes),
-// its rows in a style whose parts take the list's triggers (one glowing past its row), is pointed
-// at, focused, scrolled and left. At each step it paints and hits as its twin, whose rows the
-// program touched (so that every paint, hit and trigger walks all of them), while it paints and
-// hits only the rows about its viewport (in one column), its triggers visit only the rows that
-// took their style and, in one column, only those about its viewport, and a page of a scroll
-// reaches only those.
+// resized, sorted, refilled, given another item height or one whose sums are not exact, scrolled
+// through page by page, following its newest line, in columns, horizontal, under a scaled and
+// rotated parent, with check boxes), its rows in a style whose parts take the list's triggers (one
+// glowing past its row), is pointed at, focused, scrolled and left. At each step it paints and hits
+// as its twin, whose rows the program touched (so that every paint, hit and trigger walks all of
+// them), while it paints and hits only the rows about its viewport (in one column), its triggers
+// visit only the rows that took their style and, in one column, only those about its viewport, and
+// a page of a scroll reaches only those.
 TEST_F(WidgetsRepaintTest, AStringListPointedAtInEachStatePaintsAndHitsAsATwinThatWalksEveryRow) {
   // A glow inside the row's left strip while the mouse is over the list, and one reaching past the
   // row around its right strip while the list has the focus.
@@ -299,6 +299,7 @@ TEST_F(WidgetsRepaintTest, AStringListPointedAtInEachStatePaintsAndHitsAsATwinTh
       {"sorted", [](TvgStringListBox* list) { list->SetSorted(true); }},
       {"refilled", [&fill](TvgStringListBox* list) { fill(list->GetItems(), 3); }},
       {"given another item height", [](TvgStringListBox* list) { list->SetItemHeight(23); }},
+      {"given an item height whose sums are not exact", [](TvgStringListBox* list) { list->SetItemHeight(19.3f); }},
       {"scrolled through page by page",
        [this](TvgStringListBox* list) {
          for (float at = 0; at < list->GetVScrollBar()->GetMax(); at += list->GetViewportHeight()) {
