@@ -72,6 +72,12 @@ TvgComboBox* TvgListBoxItem::ComboBox() const {
   return nullptr;
 }
 
+TvgListBox* TvgListBoxItem::RowOf() const {
+  auto* content = dynamic_cast<TvgScrollContent*>(GetParent());
+  auto* list = content != nullptr ? dynamic_cast<TvgListBox*>(content->GetParent()) : nullptr;
+  return list != nullptr && list->GetContent() == content ? list : nullptr;
+}
+
 TvgListBox* TvgListBoxItem::ListBox() const {
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent()) {
     if (auto* list = dynamic_cast<TvgListBox*>(p)) return list;
@@ -232,7 +238,7 @@ void TvgListBoxItem::AddObject(TvgObject* child) {
   if (child != nullptr && child->GetParent() != this) ChangedByOthers();
   inherited::AddObject(child);
   // Its list's triggers may act on what it holds now.
-  if (lineList_ != nullptr) lineList_->NoteRowHolding(this);
+  if (TvgListBox* list = RowOf()) list->NoteRowHolding(this);
 }
 
 void TvgListBoxItem::RemoveObject(TvgObject* child) {
@@ -438,9 +444,9 @@ const std::vector<TvgObject*>* TvgListBox::ContentTriggerChildren() {
     static const std::vector<TvgObject*> none;
     return &none;
   }
-  // Every child a row of the lines' own: a row made from a line holds nothing until it takes its
-  // style (when first painted), and anything others put into it ends linesFollowed_.
-  if (!RowsAreLines()) return nullptr;
+  // Every child an item, which the list hears of when it takes children (its style, when first
+  // painted, or what others put into it): one that holds none has nothing for a trigger.
+  if (followingLines_ || otherChildren_ > 0) return nullptr;
   return &rowsHolding_;
 }
 
@@ -617,18 +623,24 @@ bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end
 void TvgListBox::ContentAddObject(TvgObject* child) {
   inherited::ContentAddObject(child);
   rowBand_ = TRowBand::None;  // until the rows are placed again
+  auto* item = dynamic_cast<TvgListBoxItem*>(child);
+  // A row that comes holding children (its style, or what the program put into it) may take a
+  // trigger of the list.
+  if (item == nullptr) ++otherChildren_;
+  else if (item->GetChildrenCount() > 0) NoteRowHolding(item);
   if (!followingLines_) {
     // Appended: the rows before it keep their indices, and their owed places.
     SettleRows();
     linesFollowed_ = false;
   }
   // Inside an update the layout waits for the end of the outermost one.
-  if (child->Is<TvgListBoxItem>()) Realign();
+  if (item != nullptr) Realign();
 }
 
 void TvgListBox::ContentRemovingObject(TvgObject* child) {
   inherited::ContentRemovingObject(child);
   rowBand_ = TRowBand::None;  // until the rows are placed again
+  if (!child->Is<TvgListBoxItem>() && otherChildren_ > 0) --otherChildren_;
   if (followingLines_) {
     // ItemIndex keeps its number while lines are followed, as it does for items made afresh.
     if (child == keptSelected_) keptSelected_ = nullptr;
@@ -1246,7 +1258,6 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   }
   item->EndUpdate();
   item->lineList_ = this;
-  if (item->GetChildrenCount() > 0) NoteRowHolding(item);
   item->SetPlaceOnDemand(true);
   return item;
 }

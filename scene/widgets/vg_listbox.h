@@ -83,6 +83,8 @@ class TvgListBoxItem : public TvgTextControl {
   void TakeOwedPlace() override;
   // The index its parent's children answer for it, known to the list: the parent need not count.
   void KnowIndex(int32_t index) { cachedIndex_ = index; }
+  // The list whose content holds it as a row; nullptr.
+  TvgListBox* RowOf() const;
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
@@ -231,12 +233,12 @@ class TvgListBox : public TvgScrollBox {
   // viewport meets (and one on either side): a paint or a hit costs what the viewport shows at
   // any length.
   void ContentShownChildren(size_t& first, size_t& end) override;
-  // While every child of the content is an item made from a line, none changed by others, the
-  // rows that hold children (took their style) and, while the rows stand alike in one column,
-  // only those about the viewport: a row that holds none has no animation or effect for a
-  // trigger of the list, and one further off sleeps through the triggers and takes those it
-  // missed when it is about the viewport again (scrolled to, painted or hit there, or reached by
-  // a trigger). A trigger then costs what is shown, not the list's length.
+  // While every child of the content is an item, the rows that hold children (took their style,
+  // or what others put into them) and, while the rows stand alike in one column, only those
+  // about the viewport: a row that holds none has no animation or effect for a trigger of the
+  // list, and one further off sleeps through the triggers and takes those it missed when it is
+  // about the viewport again (scrolled to, painted or hit there, or reached by a trigger). A
+  // trigger then costs what is shown, not the list's length.
   const std::vector<TvgObject*>* ContentTriggerChildren() override;
   // The trigger walks through the list, noted for the rows that sleep through them.
   void StartTriggerAnimation(TvgObject* instance, const std::string& trigger) override;
@@ -411,8 +413,7 @@ class TvgListBox : public TvgScrollBox {
   void SettleRows();
   // The list placed `v` (a layout): an item made from a line notes where.
   void NotePlaced(TvgVisualObject* v);
-  // An item made from a line that holds children now (awake, in rowsHolding_), or that leaves the
-  // list.
+  // A row that holds children now (awake, in rowsHolding_), or that leaves the list.
   void NoteRowHolding(TvgListBoxItem* item);
   void ForgetRowHolding(TvgListBoxItem* item);
   // A row holding children put among the rows awake or asleep, or taken out of its set.
@@ -516,10 +517,10 @@ class TvgListBox : public TvgScrollBox {
   // What the last placing left: every row an item of this height without padding; -1: no rows
   // (any height); 0: not so.
   float rowsAlikeHeight_ = 0;
-  // The items made from lines that took children (their style, as it is first painted, or what
-  // others put into them): those awake, which a trigger of the list visits, and those asleep,
-  // away from the viewport (KeepRowsAwake), which take the walks they missed when they wake. Each
-  // knows its place in its set (holdingAt_).
+  // The rows that took children (their style, as it is first painted, or what others put into
+  // them): those awake, which a trigger of the list visits, and those asleep, away from the
+  // viewport (KeepRowsAwake), which take the walks they missed when they wake. Each knows its
+  // place in its set (holdingAt_).
   std::vector<TvgObject*> rowsHolding_;
   std::vector<TvgObject*> rowsAsleep_;
   uint32_t bandMark_ = 0;
@@ -533,6 +534,7 @@ class TvgListBox : public TvgScrollBox {
   };
   std::vector<TTriggerWalk> triggerWalks_;
   uint64_t triggerStamp_ = 0;
+  int32_t otherChildren_ = 0;  // children of the content that are no items
 
   friend class TvgComboBox;
   friend class TvgStringListBox;

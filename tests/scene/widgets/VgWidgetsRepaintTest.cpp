@@ -247,12 +247,13 @@ TEST_F(WidgetsRepaintTest, AStringListChangedLineByLinePaintsAndHitsAsAFreshOneL
 // A string list box in each state its rows can be in (filled in one update, changed line by line,
 // resized, sorted, refilled, given another item height or one whose sums are not exact, scrolled
 // through page by page, following its newest line, in columns, horizontal, under a scaled and
-// rotated parent, with check boxes), its rows in a style whose parts take the list's triggers (one
-// glowing past its row), is pointed at, focused, scrolled and left. At each step it paints and hits
-// as its twin, whose rows the program touched (so that every paint, hit and trigger walks all of
-// them), while it paints and hits only the rows about its viewport (in one column), its triggers
-// visit only the rows that took their style and, in one column, only those about its viewport, and
-// a page of a scroll reaches only those.
+// rotated parent, with check boxes, its rows made by the program), its rows in a style whose parts
+// take the list's triggers (one glowing past its row), is pointed at, focused, scrolled and left.
+// At each step it paints and hits as its twin, whose rows the program touched and whose content
+// holds one child more that is no row (so that every paint, hit and trigger walks all of them),
+// while it paints and hits only the rows about its viewport (in one column), its triggers visit
+// only the rows that took their style and, in one column, only those about its viewport, and a
+// page of a scroll reaches only those.
 TEST_F(WidgetsRepaintTest, AStringListPointedAtInEachStatePaintsAndHitsAsATwinThatWalksEveryRow) {
   // A glow inside the row's left strip while the mouse is over the list, and one reaching past the
   // row around its right strip while the list has the focus.
@@ -323,7 +324,22 @@ TEST_F(WidgetsRepaintTest, AStringListPointedAtInEachStatePaintsAndHitsAsATwinTh
          parent->GetScale()->SetPoint(vgPoint(1.1f, 0.9f));
          parent->SetRotateAngle(7);
        }},
-      {"with check boxes", [](TvgStringListBox* list) { list->SetShowCheckboxes(true); }}};
+      {"with check boxes", [](TvgStringListBox* list) { list->SetShowCheckboxes(true); }},
+      {"of rows the program made",
+       [](TvgStringListBox* list) {
+         list->GetItems()->Clear();
+         for (int i = 0; i < 300; ++i) {
+           // Styled when first painted, as the rows made from lines.
+           auto* row = new TvgListBoxItem(nullptr);
+           row->BeginUpdate();
+           row->SetParent(list);
+           row->SetLocked(true);
+           row->SetResource("pointedrowstyle");
+           row->SetText(u"row " + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)));
+           row->EndUpdate();
+         }
+       },
+       false}};
   for (const TState& state : states) {
     // Pixels and hits at each step, for the list and for its twin.
     std::vector<std::pair<std::vector<uint32_t>, std::vector<std::string>>> seen[2];
@@ -339,7 +355,12 @@ TEST_F(WidgetsRepaintTest, AStringListPointedAtInEachStatePaintsAndHitsAsATwinTh
       fill(list->GetItems(), 0);
       state.set(list);
       const int32_t count = list->Count();
-      if (twin) list->ItemByIndex(0)->SetHint(u"touched");
+      if (twin) {
+        list->ItemByIndex(0)->SetHint(u"touched");
+        auto* other = new TvgLayout(nullptr);
+        other->SetVisible(false);
+        other->SetParent(list->GetContent());
+      }
       const auto look = [&] {
         Settle(300);
         UpdateWindow(Window());
