@@ -218,9 +218,11 @@ void TvgListBoxItem::Paint() {
 }
 
 void TvgListBoxItem::ChangedByOthers() {
-  TvgListBox* list = lineList_;
+  TvgListBox* list = lineList_ != nullptr ? lineList_ : RowOf();
   if (list == nullptr || styling_ || list->followingLines_ || list->layingOut_ || list->ownItemChanges_ > 0) return;
-  list->linesFollowed_ = false;
+  // It may stand otherwise in a layout of the whole list than where the last one left it.
+  list->rowChanged_ = true;
+  if (lineList_ != nullptr) list->linesFollowed_ = false;
 }
 
 void TvgListBoxItem::SetText(const WideString& value) {
@@ -474,7 +476,8 @@ void TvgListBox::NoteTriggerWalk(TvgObject* instance, const std::string& trigger
   // Noted once it went through: a row that fell asleep meanwhile did not take it.
   const TvgSceneObjectRef<TvgObject> by(instance);
   std::erase_if(triggerWalks_, [&](const TTriggerWalk& walk) {
-    return walk.instance.Get() == nullptr || (walk.instance == by && walk.effects == effects && walk.trigger == trigger);
+    const bool same = walk.instance == by && walk.effects == effects && walk.trigger == trigger;
+    return same || walk.instance.Get() == nullptr;
   });
   triggerWalks_.push_back({by, trigger, effects, ++triggerStamp_});
 }
@@ -584,12 +587,12 @@ bool TvgListBox::WakeAllRows() {
 }
 
 bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end) {
-  // Every child a row of the lines' own, none placed or changed by others since: row i stands
-  // from i times the height, as tall as that, or from the top kept for it. A row's style parts
-  // may stick out of it a little: one more row on either side.
+  // Every child a row of the lines' own, or an item, none placed or changed by others since: row i
+  // stands from i times the height, as tall as that, or from the top kept for it. A row's style
+  // parts may stick out of it a little: one more row on either side.
   const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
-  if (rowBand_ == TRowBand::None || !linesFollowed_ || followingLines_ || lineItems_.size() != count || end != count ||
-      !std::isfinite(top) || !std::isfinite(bottom))
+  const bool rowsKept = RowsAreLines() || (!followingLines_ && otherChildren_ == 0 && !rowChanged_);
+  if (rowBand_ == TRowBand::None || !rowsKept || end != count || !std::isfinite(top) || !std::isfinite(bottom))
     return false;
   if (rowBand_ == TRowBand::ByIndex) {
     if (!(rowHeight_ > 0)) return false;
@@ -633,8 +636,15 @@ void TvgListBox::ContentAddObject(TvgObject* child) {
     SettleRows();
     linesFollowed_ = false;
   }
-  // Inside an update the layout waits for the end of the outermost one.
-  if (item != nullptr) Realign();
+  if (item == nullptr) return;
+  // A row appended outside an update to an unsorted list, below rows that none changed since they
+  // were placed, goes where a layout of the whole list puts it, when that is all the layout would
+  // change: an add costs the same at any length. Inside an update the layout waits for the end of
+  // the outermost one.
+  const size_t count = GetContent()->GetChildrenCount();
+  const bool last = GetContent()->GetChild(static_cast<int32_t>(count) - 1) == child;
+  if (last && !followingLines_ && !rowChanged_ && !sorted_ && PlaceFrom(count - 1, false, item)) return;
+  Realign();
 }
 
 void TvgListBox::ContentRemovingObject(TvgObject* child) {
@@ -667,7 +677,10 @@ void TvgListBox::ContentReordered() {
   inherited::ContentReordered();
   // The list's own sort leaves the items made from lines its own, in another order.
   if (sortingItems_) inLineOrder_ = false;
-  else if (!followingLines_) linesFollowed_ = false;
+  else if (!followingLines_) {
+    linesFollowed_ = false;
+    rowChanged_ = true;  // moved by others
+  }
   if (!sortingItems_ && !placingSorted_) sortedKept_ = false;
   // The index keeps naming the selected item wherever it went; the layout would otherwise mark
   // the item now in its old place as selected beside it.
@@ -884,6 +897,7 @@ TvgRect TvgListBox::GetContentBounds() {
     rowsOnDemand_ = false;
     r = listStyle_ == vgListVertical ? LayoutVertical(r) : LayoutHorizontal(r);
     placedInPass_ = true;
+    rowChanged_ = false;
     placedViewport_ = vgPoint(GetViewport()->GetWidth(), GetViewport()->GetHeight());
   }
   UpdateSelection();
@@ -947,7 +961,7 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
   // for it, and the rows a paint or a hit can meet follow from its band. A layout of the whole
   // list costs the list's length; what is pointed at, painted or hit afterwards need not.
   rowBand_ = TRowBand::None;
-  if (cols == 1 && alike > 0 && linesFollowed_ && lineItems_.size() == count && !IsDesigning())
+  if (cols == 1 && alike > 0 && !IsDesigning())
     rowBand_ = RowsAddUp(alike, count) ? TRowBand::ByIndex : TRowBand::ByTops;
   if (rowBand_ == TRowBand::ByIndex) rowHeight_ = alike;
   if (top > 0) r.Bottom = r.Top + top;
@@ -1624,7 +1638,7 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
   return now != kept;
 }
 
-bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
+bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved, const TvgListBoxItem* appended) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
   if (!layoutCurrent_ || viewport == nullptr || content == nullptr || IsDesigning() || (sorted_ && !sortedKept_) ||
@@ -1713,9 +1727,10 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
       if (moved) content->ChildrenMoved();
       rowTops_[count] = top;
       rowsAlikeHeight_ = alikeHeight;
-      // Rows made from lines alike: the rows a band meets are found among the tops kept.
-      rowBand_ = allItems && alikeHeight > 0 ? TRowBand::ByTops : TRowBand::None;
+      // Rows alike: the rows a band meets are found among the tops kept.
+      rowBand_ = alikeHeight > 0 ? TRowBand::ByTops : TRowBand::None;
     }
+    if (first == 0) rowChanged_ = false;  // every row placed anew
     const float height = top > 0 ? top : viewHeight;
     if (!barsStay(height)) return false;
     // What a layout then sets that changes: the content's size (its place stays) and the ranges.
@@ -1735,7 +1750,8 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
   if (!multiSelect_) {
     if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
   }
-  UpdateSelection();
+  // The rows before one appended keep their places, and their markers theirs.
+  if (appended == nullptr || appended->isSelected_) UpdateSelection();
   return true;
 }
 

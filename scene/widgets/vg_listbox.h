@@ -229,9 +229,9 @@ class TvgListBox : public TvgScrollBox {
   void Realign() override;
   // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
   bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
-  // While the rows stand alike by their indices (laid out whole, or on demand), the rows the
-  // viewport meets (and one on either side): a paint or a hit costs what the viewport shows at
-  // any length.
+  // While the rows stand alike in one column (laid out whole, or placed after a change), the
+  // rows the viewport meets (and one on either side), which first take the triggers they slept
+  // through: a paint or a hit costs what the viewport shows at any length.
   void ContentShownChildren(size_t& first, size_t& end) override;
   // While every child of the content is an item, the rows that hold children (took their style,
   // or what others put into them) and, while the rows stand alike in one column, only those
@@ -390,7 +390,8 @@ class TvgListBox : public TvgScrollBox {
   // bar comes or goes. False: nothing safe to do here (the caller lays the whole list out). When
   // every child is an item made from a line the rows stand alike, and their places are owed
   // rather than given (rowsOnDemand_): a change costs what it changes at any length.
-  bool PlaceFrom(size_t first, bool rowsMoved);
+  // `appended`: the one row placed, appended (the markers are redrawn only when it is selected).
+  bool PlaceFrom(size_t first, bool rowsMoved, const TvgListBoxItem* appended = nullptr);
   // The height of every row while the rows stand alike: the list's item height, else the one the
   // items were made with.
   float LineRowHeight() const { return itemHeight_ != 0 ? itemHeight_ : lineLooks_.Height; }
@@ -495,16 +496,19 @@ class TvgListBox : public TvgScrollBox {
   // What the last whole layout left, for PlaceFrom: it holds while layoutCurrent_ does (no
   // layout asked for since was left undone) for the viewport's size of then.
   bool layoutCurrent_ = false;
+  // Others changed a row, or moved one, since the last layout placed them all: a row appended is
+  // then placed by a whole layout, and rows the program made meet no band until it ran.
+  bool rowChanged_ = false;
   bool inListRealign_ = false;
   bool placedInPass_ = false;
   TvgPoint placedViewport_;
   std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
-  // Rows by index: every child of the content is an item made from a line, in one column, each
-  // row rowHeight_ tall, and row i stands (or is owed its place) at i times that height: the rows
-  // a band of the content meets follow from its edges (RowsMeeting). Rows by tops: the same rows
-  // alike, of a height whose sums are not exact, at the tops in rowTops_ (a binary search finds
-  // them). A whole layout of such rows leaves it so, as PlaceFrom does; any other change to the
-  // content ends it until the next.
+  // Rows by index: every child of the content is an item (made from a line, or by the program and
+  // not changed since: rowChanged_), in one column, each row rowHeight_ tall, and row i stands (or
+  // is owed its place) at i times that height: the rows a band of the content meets follow from
+  // its edges (RowsMeeting). Rows by tops: the same rows alike, of a height whose sums are not
+  // exact, at the tops in rowTops_ (a binary search finds them). A whole layout of such rows
+  // leaves it so, as PlaceFrom does; any other change to the content ends it until the next.
   enum class TRowBand : uint8_t { None, ByIndex, ByTops };
   TRowBand rowBand_ = TRowBand::None;
   // Rows on demand: the rows stand by index, and a row's place is given when the item is asked,
