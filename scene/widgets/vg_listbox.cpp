@@ -740,20 +740,24 @@ void TvgListBox::KillFocus() {
 void TvgListBox::HScrollChange(TObject* sender) {
   inherited::HScrollChange(sender);
   UpdateSelection();
+  WakeShownRows();
 }
 
 void TvgListBox::VScrollChange(TObject* sender) {
   inherited::VScrollChange(sender);
   UpdateSelection();
+  WakeShownRows();
+}
+
+void TvgListBox::WakeShownRows() {
+  // Last: the handlers the rows' triggers run may free the list.
+  size_t first = 0, end = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
+  if (ShownRows(first, end)) KeepRowsAwake(first, end);
 }
 
 void TvgListBox::MoveContent(const TvgPoint& p) {
   if (RowsAreLines()) GetContent()->MoveOverChildren(p);
   else inherited::MoveContent(p);
-  // The rows that come about the viewport take the triggers they slept through now, before they
-  // are painted: what that changes is repainted with the scroll.
-  size_t first = 0, end = GetContent()->GetChildrenCount();
-  if (ShownRows(first, end)) KeepRowsAwake(first, end);
 }
 
 // --- Properties
