@@ -518,7 +518,7 @@ void TvgListBox::KeepRowsAwake(size_t first, size_t end) {
   const auto& children = GetContent()->Children();
   end = std::min(end, children.size());
   if (++bandMark_ == 0) bandMark_ = 1;
-  // The rows about the viewport are all items made from lines (RowsMeeting).
+  // The rows about the viewport are all items (RowsMeeting).
   std::vector<TvgSceneObjectRef<TvgListBoxItem>> missed;
   for (size_t i = first; i < end; ++i) {
     auto* item = static_cast<TvgListBoxItem*>(children[i]);

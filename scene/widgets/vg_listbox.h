@@ -425,7 +425,7 @@ class TvgListBox : public TvgScrollBox {
   // The rows about the viewport, content's children [first, end), stay awake or wake; those
   // awake elsewhere fall asleep.
   void KeepRowsAwake(size_t first, size_t end);
-  // After a scroll: the rows come about the viewport take the triggers they slept through now,
+  // After a scroll: the rows that came about the viewport take the triggers they slept through now,
   // before they are painted, and what that changes is repainted with the scroll.
   void WakeShownRows();
   // A row asleep wakes and takes the trigger walks it slept through (each the last of its kind,
