@@ -8,7 +8,9 @@
 // shown and hidden, added (also sorted), inserted at the front and deleted from the front, 3,000
 // and 30,000 times (LISTBOX, COMBOBOX); a shown string list box of 3,000, 30,000 and 100,000
 // lines painted after each change to it and after each mouse move over it, and the same filled
-// in one update and left so, pointed at and focused (LISTBOX).
+// in one update and left so, pointed at and focused, as in the states a user leaves it in
+// (scrolled through page by page, a log view, rows of a height that does not add up), and a row
+// the program made appended to a shown list (LISTBOX).
 // Items are made without a component owner (the list's tree frees them), as the lists do
 // themselves.
 // Beside each keystroke: the edit alone; beside each widget: a repaint of a 10 x 10 area of it.
@@ -19,6 +21,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -273,26 +276,16 @@ int main(int argc, char** argv) {
       }
     };
     // What the two benches below share: line i's text; a shown string list box (280 x 400) and
-    // beside it a shown LISTBOX, both filled with `count` lines in one update and painted; a step
-    // timed per run of `steps` (the best of three, a few untimed ones first: the first paints of a
-    // kind pay for what the window system sets up once).
+    // beside it a shown LISTBOX, both filled with `count` lines in one update and painted (the
+    // LISTBOX also alone); a step timed per run of `steps` (the best of three, a few untimed ones
+    // first: the first paints of a kind pay for what the window system sets up once).
     constexpr int kListWidth = 280, kListHeight = 400;
     const auto lineText = [](int i) {
       char text[16];
       std::snprintf(text, sizeof text, "line %06d", i);
       return std::u16string(text, text + std::strlen(text));
     };
-    const auto filledLists = [&](int count) {
-      auto* list = new TvgStringListBox(nullptr);
-      list->SetBounds(0, 0, kListWidth, kListHeight);
-      list->SetParent(root);
-      list->ApplyResource();
-      TvgWideStrings* items = list->GetItems();
-      items->BeginUpdate();
-      for (int i = 0; i < count; ++i) items->Add(lineText(i));
-      items->EndUpdate();
-      repaint();
-      Settle();
+    const auto systemList = [&](int count) {
       HWND box = CreateWindowExW(0, L"LISTBOX", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | LBS_NOTIFY, 330, 0, kListWidth,
                                  kListHeight, host, nullptr, GetModuleHandleW(nullptr), nullptr);
       SendMessageW(box, WM_SETREDRAW, FALSE, 0);
@@ -305,7 +298,22 @@ int main(int argc, char** argv) {
       InvalidateRect(box, nullptr, TRUE);
       UpdateWindow(box);
       Settle();
-      return std::make_pair(list, box);
+      return box;
+    };
+    // `itemHeight` 0 leaves the string list's own.
+    const auto filledLists = [&](int count, float itemHeight = 0) {
+      auto* list = new TvgStringListBox(nullptr);
+      list->SetBounds(0, 0, kListWidth, kListHeight);
+      list->SetParent(root);
+      list->ApplyResource();
+      if (itemHeight > 0) list->SetItemHeight(itemHeight);
+      TvgWideStrings* items = list->GetItems();
+      items->BeginUpdate();
+      for (int i = 0; i < count; ++i) items->Add(lineText(i));
+      items->EndUpdate();
+      repaint();
+      Settle();
+      return std::make_pair(list, systemList(count));
     };
     const auto perStepMs = [&](int steps, const std::function<void(int)>& step) {
       for (int i = 0; i < 5; ++i) step(i);
@@ -317,13 +325,17 @@ int main(int argc, char** argv) {
       return ms / steps;
     };
     // A row of ours beside the LISTBOX's; past the first length, each one's growth from its figure
-    // at 3,000 lines (kept in `at3k`).
-    const auto rowBeside = [&](const char* op, double ours, double theirs, int count, std::pair<double, double>& at3k) {
-      Row((std::string("  string list box: ") + op).c_str(), ours, "LISTBOX", theirs);
-      if (at3k.first > 0)
-        std::printf("    %d / 3000: %.1f x   LISTBOX %.1f x\n", count, ours / at3k.first, theirs / at3k.second);
+    // at the first length `base` (kept in `atBase`).
+    const auto rowBesideFrom = [&](const char* what, const char* op, double ours, double theirs, int count, int base,
+                                   std::pair<double, double>& atBase) {
+      Row((std::string("  ") + what + ": " + op).c_str(), ours, "LISTBOX", theirs);
+      if (atBase.first > 0)
+        std::printf("    %d / %d: %.1f x   LISTBOX %.1f x\n", count, base, ours / atBase.first, theirs / atBase.second);
       else
-        at3k = {ours, theirs};
+        atBase = {ours, theirs};
+    };
+    const auto rowBeside = [&](const char* op, double ours, double theirs, int count, std::pair<double, double>& at3k) {
+      rowBesideFrom("string list box", op, ours, theirs, count, 3000, at3k);
     };
     // --- A shown string list box (280 x 400) filled with N lines in one update, then one change
     // and the scene window's paint, again and again, as a program that adds lines as they come
@@ -373,25 +385,32 @@ int main(int argc, char** argv) {
         repaint();
       }
     };
-    // --- A shown string list box (280 x 400) filled with N lines in one update and left so, pointed
-    // at: the mouse moved from one row to the next, into the list and out beside it, and the focus
+    // --- A shown list box (280 x 400) pointed at, in the states a user leaves it in: the mouse moved
+    // from one row to the next, into the list and out beside it, and beside it only, and the focus
     // given to the list and taken away, each move or focus followed by the scene window's paint.
-    // Beside it a shown LISTBOX does the same (the moves out and the focus away go to the window
-    // beside it). Figures are per step (a move between rows; in and out; focus in and out).
+    // Beside it a shown LISTBOX does the same (the moves out and beside and the focus away go to the
+    // window beside it). Figures are per step (a move between rows; in and out; focus in and out; a
+    // move beside). The states: N string lines filled in one update and left so (3,000, 30,000 and
+    // 100,000); the same with an ItemHeight of 19.3 (whose row tops do not add up exactly); filled
+    // and then scrolled through page by page with a paint after each page (its figure per page);
+    // a log view, each line added, selected and painted (1,000 and 10,000; its figure per line); and
+    // rows the program made, a shown list of 3,000 and 30,000 given one more at a time (no owner),
+    // each with its paint.
     const auto benchPointed = [&] {
-      constexpr int kSteps = 100;
-      enum TPointedOp { kBetweenRows, kInAndOut, kFocus };
-      static const char* const opNames[] = {"move between rows", "move in and out", "focus in and out"};
+      constexpr int kSteps = 100, kStateSteps = 20;
+      enum TPointedOp { kBetweenRows, kInAndOut, kFocus, kBeside };
+      static const char* const opNames[] = {"move between rows", "move in and out", "focus in and out",
+                                            "move beside the list"};
       // Over the second or the third row; beside the list (and beside the LISTBOX).
       const auto rowAt = [](int i) { return MAKELPARAM(100, 30 + (i % 2) * 19); };
-      const LPARAM beside = MAKELPARAM(300, 200);
-      std::vector<std::pair<double, double>> first(3, {0, 0});
-      for (const int count : {3000, 30000, 100000}) {
-        std::printf("%d lines filled in one update, pointed at, then the paint\n", count);
-        const auto [list, box] = filledLists(count);
-        HWND sceneWnd = scene->GetHandle();
-        for (const TPointedOp op : {kBetweenRows, kInAndOut, kFocus}) {
-          const double ours = perStepMs(kSteps, [&](int i) {
+      const auto besideAt = [](int i) { return MAKELPARAM(300, 200 + (i % 2) * 19); };
+      const LPARAM beside = besideAt(0);
+      HWND sceneWnd = scene->GetHandle();
+      // Each of `ops` on our list and on the LISTBOX, `steps` a run, printed beside each other.
+      const auto pointedRows = [&](const char* what, TvgListBox* list, HWND box, const std::vector<TPointedOp>& ops,
+                                   int steps, int count, int base, std::vector<std::pair<double, double>>& first) {
+        for (const TPointedOp op : ops) {
+          const double ours = perStepMs(steps, [&](int i) {
             switch (op) {
               case kBetweenRows: SendMessageW(sceneWnd, WM_MOUSEMOVE, 0, rowAt(i)); break;
               case kInAndOut:
@@ -404,10 +423,11 @@ int main(int argc, char** argv) {
                 repaint();
                 scene->SetFocused(nullptr);
                 break;
+              case kBeside: SendMessageW(sceneWnd, WM_MOUSEMOVE, 0, besideAt(i)); break;
             }
             repaint();
           });
-          const double theirs = perStepMs(kSteps, [&](int i) {
+          const double theirs = perStepMs(steps, [&](int i) {
             switch (op) {
               case kBetweenRows: SendMessageW(box, WM_MOUSEMOVE, 0, rowAt(i)); break;
               case kInAndOut:
@@ -420,14 +440,136 @@ int main(int argc, char** argv) {
                 UpdateWindow(box);
                 SetFocus(host);
                 break;
+              case kBeside: SendMessageW(host, WM_MOUSEMOVE, 0, besideAt(i)); break;
             }
             UpdateWindow(box);
           });
-          rowBeside(opNames[op], ours, theirs, count, first[op]);
+          rowBesideFrom(what, opNames[op], ours, theirs, count, base, first[op]);
         }
+      };
+      const auto dispose = [&](TvgListBox* list, HWND box) {
         DestroyWindow(box);
         delete list;
         repaint();
+        Settle();
+      };
+      {
+        std::vector<std::pair<double, double>> first(4, {0, 0});
+        for (const int count : {3000, 30000, 100000}) {
+          std::printf("%d lines filled in one update, pointed at, then the paint\n", count);
+          const auto [list, box] = filledLists(count);
+          pointedRows("string list box", list, box, {kBetweenRows, kInAndOut, kFocus}, kSteps, count, 3000, first);
+          dispose(list, box);
+        }
+      }
+      {
+        std::vector<std::pair<double, double>> first(4, {0, 0});
+        for (const int count : {3000, 100000}) {
+          std::printf("%d lines of ItemHeight 19.3 filled in one update, pointed at, then the paint\n", count);
+          const auto [list, box] = filledLists(count, 19.3f);
+          pointedRows("ItemHeight 19.3", list, box, {kBetweenRows, kInAndOut, kFocus}, kSteps, count, 3000, first);
+          dispose(list, box);
+        }
+      }
+      {
+        // One pass from the top to the bottom, a page (the viewport's height; the LISTBOX's rows
+        // that fill it) at a time, each page painted.
+        std::vector<std::pair<double, double>> first(5, {0, 0});
+        for (const int count : {3000, 30000, 100000}) {
+          std::printf("%d lines filled in one update, scrolled through page by page, pointed at, then the paint\n", count);
+          const auto [list, box] = filledLists(count);
+          TvgScrollBar* bar = list->GetVScrollBar();
+          const float page = list->GetViewportHeight();
+          const int pages = static_cast<int>((bar->GetMax() - bar->GetViewportSize()) / page) + 1;
+          const double ours = Seconds([&] {
+                                for (int p = 1; p <= pages; ++p) {
+                                  bar->SetValue(static_cast<float>(p) * page);
+                                  repaint();
+                                }
+                              }) * 1000 / pages;
+          Settle();
+          const auto rows = static_cast<int>(kListHeight / std::max<LRESULT>(1, SendMessageW(box, LB_GETITEMHEIGHT, 0, 0)));
+          const int boxPages = (count + rows - 1) / rows;
+          const double theirs = Seconds([&] {
+                                  for (int p = 1; p <= boxPages; ++p) {
+                                    SendMessageW(box, LB_SETTOPINDEX, static_cast<WPARAM>(p * rows), 0);
+                                    UpdateWindow(box);
+                                  }
+                                }) * 1000 / boxPages;
+          Settle();
+          rowBesideFrom("scrolled through", "a page of a scroll", ours, theirs, count, 3000, first[4]);
+          pointedRows("scrolled through", list, box, {kInAndOut, kFocus, kBeside}, kStateSteps, count, 3000, first);
+          dispose(list, box);
+        }
+      }
+      {
+        std::vector<std::pair<double, double>> first(5, {0, 0});
+        for (const int count : {1000, 10000}) {
+          std::printf("a log view of %d lines (each added, selected and painted), pointed at, then the paint\n", count);
+          auto* list = new TvgStringListBox(nullptr);
+          list->SetBounds(0, 0, kListWidth, kListHeight);
+          list->SetParent(root);
+          list->ApplyResource();
+          repaint();
+          TvgWideStrings* items = list->GetItems();
+          const double ours = Seconds([&] {
+                                for (int i = 0; i < count; ++i) {
+                                  items->Add(lineText(i));
+                                  list->SetItemIndex(i);
+                                  repaint();
+                                }
+                              }) * 1000 / count;
+          Settle();
+          HWND box = systemList(0);
+          const double theirs = Seconds([&] {
+                                  for (int i = 0; i < count; ++i) {
+                                    const std::u16string text = lineText(i);
+                                    const std::wstring textW(text.begin(), text.end());
+                                    SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(textW.c_str()));
+                                    SendMessageW(box, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
+                                    UpdateWindow(box);
+                                  }
+                                }) * 1000 / count;
+          Settle();
+          rowBesideFrom("log view", "add, select and paint a line", ours, theirs, count, 1000, first[4]);
+          pointedRows("log view", list, box, {kInAndOut, kFocus, kBeside}, kStateSteps, count, 1000, first);
+          dispose(list, box);
+        }
+      }
+      {
+        std::pair<double, double> first{0, 0};
+        for (const int count : {3000, 30000}) {
+          std::printf("%d rows the program made, one more appended outside an update, then the paint\n", count);
+          auto* list = new TvgListBox(nullptr);
+          list->SetBounds(0, 0, kListWidth, kListHeight);
+          list->SetParent(root);
+          list->ApplyResource();
+          const auto add = [&](int i) {
+            auto* item = new TvgListBoxItem(nullptr);  // freed with the list
+            item->SetText(lineText(i));
+            item->SetParent(list);
+          };
+          list->BeginUpdate();
+          for (int i = 0; i < count; ++i) add(i);
+          list->EndUpdate();
+          repaint();
+          Settle();
+          HWND box = systemList(count);
+          int next = count;
+          const double ours = perStepMs(kSteps, [&](int) {
+            add(next++);
+            repaint();
+          });
+          int nextLine = count;
+          const double theirs = perStepMs(kSteps, [&](int) {
+            const std::u16string text = lineText(nextLine++);
+            const std::wstring textW(text.begin(), text.end());
+            SendMessageW(box, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(textW.c_str()));
+            UpdateWindow(box);
+          });
+          rowBesideFrom("list box", "a row appended", ours, theirs, count, 3000, first);
+          dispose(list, box);
+        }
       }
     };
     if (argc > 1 && std::string(argv[1]) == "pointed") {

@@ -338,15 +338,20 @@ void TvgScrollBox::UpdateScrollBars() {
 void TvgScrollBox::HScrollChange(TObject*) {
   if (viewport_ == nullptr || hbar_ == nullptr) return;
   const float x = viewport_->GetPosition()->GetX();
-  content_->GetPosition()->SetX(hbar_->GetVisible() ? x - hbar_->GetValue() : x);
+  MoveContent(vgPoint(hbar_->GetVisible() ? x - hbar_->GetValue() : x, content_->GetPosition()->GetY()));
   rememberedH_ = hbar_->GetValue();
 }
 
 void TvgScrollBox::VScrollChange(TObject*) {
   if (viewport_ == nullptr || vbar_ == nullptr) return;
   const float y = viewport_->GetPosition()->GetY();
-  content_->GetPosition()->SetY(vbar_->GetVisible() ? y - vbar_->GetValue() : y);
+  MoveContent(vgPoint(content_->GetPosition()->GetX(), vbar_->GetVisible() ? y - vbar_->GetValue() : y));
   rememberedV_ = vbar_->GetValue();
+}
+
+void TvgScrollBox::MoveContent(const TvgPoint& p) {
+  TvgPosition* at = content_->GetPosition();
+  if (at->GetPoint() != p) at->SetPoint(p);
 }
 
 void TvgScrollBox::MouseDown(TMouseButton button, TShiftState shift, float x, float y) {

@@ -65,6 +65,8 @@ class TvgScrollBox : public TvgControl {
   virtual void ContentReordered() {}
   virtual void HScrollChange(TObject* sender);
   virtual void VScrollChange(TObject* sender);
+  // Puts the content at `p` (a scroll bar's change): its position set, here, when it is another.
+  virtual void MoveContent(const TvgPoint& p);
   // The viewport united with the parented rects of the content's visible children.
   virtual TvgRect GetContentBounds();
   virtual void ContentPaint(TvgCanvas* canvas, const TvgRect& rect) {}

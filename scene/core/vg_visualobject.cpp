@@ -22,6 +22,9 @@ namespace {
 // atomically, the count never comes back to a value a copy was taken at (a mark on the other
 // thread only makes a copy be taken again).
 std::atomic<uint64_t> g_updateRectMarks{0};
+// Counts the markings of absolute matrices (vgAbsoluteMatrixMarks): a count only, which a mark on
+// another thread at the same moment may miss.
+std::atomic<uint64_t> g_absoluteMarks{0};
 
 // Objects with fewer children walk them directly.
 constexpr size_t kChildRectsFrom = 32;
@@ -216,12 +219,17 @@ void TvgVisualObject::GeometryChanged(TObject* sender) {
 
 void TvgVisualObject::MatrixChanged(TObject*) {
   // The old area needs repainting as much as the new one.
-  TvgRect before, after;
+  TvgRect before;
   const bool repaintBefore = RepaintArea(before);
   localMatrix_ = ComposeLocalMatrix();
   RecalcAbsolute();
   RecalcUpdateRect();
+  RepaintMoved(repaintBefore, before);
+}
+
+void TvgVisualObject::RepaintMoved(bool repaintBefore, const TvgRect& before) {
   if (auto* parent = GetParent(); parent != nullptr && parent->IsVisual()) parent->Visual()->UpdateEffects();
+  TvgRect after;
   const bool repaintAfter = !inPaintTo_ && RepaintArea(after);
   if (repaintBefore && repaintAfter && vgRectsCloseTogether(before, after)) {
     // A small move: one area for both (each queued area costs the window system a call).
@@ -277,6 +285,29 @@ void TvgVisualObject::ChildrenMoved() {
   Repaint();
 }
 
+void TvgVisualObject::MoveOverChildren(const TvgPoint& p) {
+  // An effect of its own is rendered with its children, and a paint into a bitmap moves objects
+  // for its while: both take the plain road.
+  if (hasEffects_ || inPaintTo_) {
+    GetPosition()->SetPoint(p);
+    return;
+  }
+  if (position_->GetPoint() == p) return;
+  TvgRect before;
+  const bool repaintBefore = RepaintArea(before);
+  const TNotifyEvent changed = position_->OnChange;
+  position_->OnChange = nullptr;
+  position_->SetPoint(p);
+  position_->OnChange = changed;
+  localMatrix_ = ComposeLocalMatrix();
+  absMatrixStale_ = true;
+  g_absoluteMarks.store(g_absoluteMarks.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  // 0 is what a child that never saw a move holds.
+  if (++movesOverChildren_ == 0) movesOverChildren_ = 1;
+  MarkUpdateRectStaleUp();
+  RepaintMoved(repaintBefore, before);
+}
+
 TvgMatrix TvgVisualObject::GetAbsoluteMatrix() {
   AskPlace();
   if (!absMatrixStale_) return absMatrix_;
@@ -308,15 +339,27 @@ void TvgVisualObject::InheritPlaceOnDemand(bool above) {
 
 void TvgVisualObject::TakeOwedPlaces() {
   // A part's cached matrix and area follow its ancestors' places: the one owed up there is
-  // taken first, which marks them stale.
+  // taken first, which marks them stale; so does a move of the parent over the object since it
+  // last looked (MoveOverChildren).
   for (TvgVisualObject* v = this; v != nullptr && v->underPlaceOnDemand_;) {
-    if (v->placeOnDemand_) v->TakeOwedPlace();
     TvgObject* parent = v->GetParent();
-    v = parent != nullptr && parent->IsVisual() ? parent->Visual() : nullptr;
+    TvgVisualObject* above = parent != nullptr && parent->IsVisual() ? parent->Visual() : nullptr;
+    if (v->placeOnDemand_) {
+      if (above != nullptr && v->parentMovesSeen_ != above->movesOverChildren_) {
+        v->parentMovesSeen_ = above->movesOverChildren_;
+        v->RecalcAbsolute();
+        v->RecalcUpdateRectDown();
+      }
+      v->TakeOwedPlace();
+    }
+    v = above;
   }
 }
 
+uint64_t vgAbsoluteMatrixMarks() { return g_absoluteMarks.load(std::memory_order_relaxed); }
+
 void TvgVisualObject::RecalcAbsolute() {
+  g_absoluteMarks.store(g_absoluteMarks.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   absMatrixStale_ = true;
   for (TvgObject* child : Children()) {
     if (child->IsVisual()) child->Visual()->RecalcAbsolute();

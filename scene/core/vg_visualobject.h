@@ -65,6 +65,9 @@ void vgPaintDesignFrame(TvgVisualObject& obj);
 // Two areas to repaint that are better repainted as their union: it holds at most half as
 // many pixels again as the two (an object moved by a little).
 bool vgRectsCloseTogether(const TvgRect& a, const TvgRect& b);
+// How many times so far an object's kept absolute matrix was marked stale, all objects together:
+// what a change reaches, for tests and benchmarks to count.
+uint64_t vgAbsoluteMatrixMarks();
 // The process-wide switch that suppresses focus effects (off by default).
 bool& vgDisableFocusEffects();
 // Shows `menu` (a TPopupMenu of the class library) at a screen point for `popupComponent`,
@@ -127,6 +130,12 @@ class TvgVisualObject : public TvgObject {
   // marked and this object's area repainted, which holds every place the children left and took
   // when it clips them.
   void ChildrenMoved();
+  // Moves the object to `p` as setting its position does (its old and new areas repainted),
+  // leaving what its children keep of their places on the scene (matrices, areas) to them: for a
+  // parent whose every child is placed on demand (SetPlaceOnDemand), each of which marks its own
+  // as stale when it is next read. A scroll over thousands of a list's rows then costs what is
+  // read (the rows shown), not their number.
+  void MoveOverChildren(const TvgPoint& p);
   TvgBounds* GetMargins() const { return margins_; }
   void SetMargins(TvgBounds* value) { margins_->Assign(value); }
   TvgBounds* GetPadding() const { return padding_; }
@@ -377,6 +386,9 @@ class TvgVisualObject : public TvgObject {
   // The place of `v` in a tab list, looked for from both ends at once (a list's rows come and go
   // at either end, the newest last); the list's size when absent.
   static size_t TabIndexOf(const std::vector<TvgVisualObject*>& tabs, const TvgVisualObject* v);
+  // Repaints what a move left and took (`before`, when repaintBefore: the area it left) and marks
+  // the parent's effects.
+  void RepaintMoved(bool repaintBefore, const TvgRect& before);
   // Reads of place and geometry: an object placed on demand, or below one, takes the places owed
   // first (a flag test for all others).
   void AskPlace() const {
@@ -463,6 +475,10 @@ class TvgVisualObject : public TvgObject {
   bool disableLayout_ = false;
   bool placeOnDemand_ = false;       // its parent may owe it its place
   bool underPlaceOnDemand_ = false;  // it or an ancestor is placed on demand
+  // MoveOverChildren calls on this object; on a child placed on demand, its parent's count when it
+  // last marked what it keeps of its place as stale.
+  uint32_t movesOverChildren_ = 0;
+  uint32_t parentMovesSeen_ = 0;
   bool locked_ = false;
   bool designHide_ = false;
 

@@ -60,7 +60,7 @@ TvgListBoxItem::TvgListBoxItem(TComponent* owner) : TvgTextControl(owner) {
 }
 
 TvgListBoxItem::~TvgListBoxItem() {
-  if (lineList_ != nullptr) lineList_->ForgetRowHolding(this);
+  if (holdingList_ != nullptr) holdingList_->ForgetRowHolding(this);
   lineList_ = nullptr;  // no longer the list's to hear of
   checkBox_ = nullptr;
   DestroyTree();
@@ -70,6 +70,12 @@ TvgComboBox* TvgListBoxItem::ComboBox() const {
   for (TvgObject* p = GetParent(); p != nullptr; p = p->GetParent())
     if (auto* combo = dynamic_cast<TvgComboBox*>(p)) return combo;
   return nullptr;
+}
+
+TvgListBox* TvgListBoxItem::RowOf() const {
+  auto* content = dynamic_cast<TvgScrollContent*>(GetParent());
+  auto* list = content != nullptr ? dynamic_cast<TvgListBox*>(content->GetParent()) : nullptr;
+  return list != nullptr && list->GetContent() == content ? list : nullptr;
 }
 
 TvgListBox* TvgListBoxItem::ListBox() const {
@@ -212,9 +218,11 @@ void TvgListBoxItem::Paint() {
 }
 
 void TvgListBoxItem::ChangedByOthers() {
-  TvgListBox* list = lineList_;
+  TvgListBox* list = lineList_ != nullptr ? lineList_ : RowOf();
   if (list == nullptr || styling_ || list->followingLines_ || list->layingOut_ || list->ownItemChanges_ > 0) return;
-  list->linesFollowed_ = false;
+  // It may stand otherwise in a layout of the whole list than where the last one left it.
+  list->rowChanged_ = true;
+  if (lineList_ != nullptr) list->linesFollowed_ = false;
 }
 
 void TvgListBoxItem::SetText(const WideString& value) {
@@ -232,7 +240,7 @@ void TvgListBoxItem::AddObject(TvgObject* child) {
   if (child != nullptr && child->GetParent() != this) ChangedByOthers();
   inherited::AddObject(child);
   // Its list's triggers may act on what it holds now.
-  if (lineList_ != nullptr) lineList_->NoteRowHolding(this);
+  if (TvgListBox* list = RowOf()) list->NoteRowHolding(this);
 }
 
 void TvgListBoxItem::RemoveObject(TvgObject* child) {
@@ -398,9 +406,9 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
   return nullptr;
 }
 
-void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
+bool TvgListBox::ShownRows(size_t& first, size_t& end) {
   TvgScrollContent* content = GetContent();
-  if (content == nullptr || !rowsByIndex_) return;
+  if (content == nullptr || rowBand_ == TRowBand::None) return false;
   // What the content shows: its area on the scene (the viewport's), taken into its own
   // coordinates corner by corner.
   const TvgRect area = content->GetUpdateRect();
@@ -413,46 +421,199 @@ void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
     bottom = any ? std::max(bottom, y) : y;
     any = true;
   }
-  RowsMeeting(top, bottom, first, end);
+  return RowsMeeting(top, bottom, first, end);
+}
+
+void TvgListBox::ContentShownChildren(size_t& first, size_t& end) {
+  // What can show has taken the triggers it slept through.
+  if (ShownRows(first, end)) KeepRowsAwake(first, end);
+  else WakeAllRows();
+}
+
+bool TvgListBox::RowsAreLines() const {
+  const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
+  return linesFollowed_ && !followingLines_ && lineItems_.size() == count;
 }
 
 const std::vector<TvgObject*>* TvgListBox::ContentTriggerChildren() {
-  // Every child a row of the lines' own: a row made from a line holds nothing until it takes its
-  // style (when first painted), and anything others put into it ends linesFollowed_.
-  const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
-  if (!linesFollowed_ || followingLines_ || lineItems_.size() != count) return nullptr;
+  TvgScrollContent* content = GetContent();
+  if (content == nullptr) return nullptr;
+  size_t first = 0, end = content->GetChildrenCount();
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  const bool alive = ShownRows(first, end) ? (KeepRowsAwake(first, end), self.Get() != nullptr) : WakeAllRows();
+  // A handler the waking ran freed the list, and its content with it: nothing is left to walk.
+  if (!alive) {
+    static const std::vector<TvgObject*> none;
+    return &none;
+  }
+  // Every child an item, which the list hears of when it takes children (its style, when first
+  // painted, or what others put into it): one that holds none has nothing for a trigger.
+  if (followingLines_ || otherChildren_ > 0) return nullptr;
   return &rowsHolding_;
 }
 
-void TvgListBox::NoteRowHolding(TvgListBoxItem* item) {
-  if (item->holdingAt_ != SIZE_MAX) return;
-  item->holdingAt_ = rowsHolding_.size();
-  rowsHolding_.push_back(item);
+// --- Rows' triggers
+
+void TvgListBox::StartTriggerAnimation(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  inherited::StartTriggerAnimation(instance, trigger);
+  if (self.Get() != nullptr) NoteTriggerWalk(instance, trigger, false);
 }
 
-void TvgListBox::ForgetRowHolding(TvgListBoxItem* item) {
+void TvgListBox::StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  inherited::StartTriggerAnimationWait(instance, trigger);
+  if (self.Get() != nullptr) NoteTriggerWalk(instance, trigger, false);
+}
+
+void TvgListBox::ApplyTriggerEffect(TvgObject* instance, const std::string& trigger) {
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  inherited::ApplyTriggerEffect(instance, trigger);
+  if (self.Get() != nullptr) NoteTriggerWalk(instance, trigger, true);
+}
+
+void TvgListBox::NoteTriggerWalk(TvgObject* instance, const std::string& trigger, bool effects) {
+  // Noted once it went through: a row that fell asleep meanwhile did not take it.
+  const TvgSceneObjectRef<TvgObject> by(instance);
+  std::erase_if(triggerWalks_, [&](const TTriggerWalk& walk) {
+    const bool same = walk.instance == by && walk.effects == effects && walk.trigger == trigger;
+    return same || walk.instance.Get() == nullptr;
+  });
+  triggerWalks_.push_back({by, trigger, effects, ++triggerStamp_});
+}
+
+void TvgListBox::PutRow(TvgListBoxItem* item, bool asleep) {
+  std::vector<TvgObject*>& rows = asleep ? rowsAsleep_ : rowsHolding_;
+  item->holdingAt_ = rows.size();
+  item->asleep_ = asleep;
+  rows.push_back(item);
+}
+
+void TvgListBox::TakeRow(TvgListBoxItem* item) {
+  std::vector<TvgObject*>& rows = item->asleep_ ? rowsAsleep_ : rowsHolding_;
   const size_t at = item->holdingAt_;
-  if (at >= rowsHolding_.size() || rowsHolding_[at] != item) return;
+  if (at >= rows.size() || rows[at] != item) return;
   // The last one takes its place: a list of thousands of styled rows freed costs no more.
-  rowsHolding_[at] = rowsHolding_.back();
-  static_cast<TvgListBoxItem*>(rowsHolding_[at])->holdingAt_ = at;
-  rowsHolding_.pop_back();
+  rows[at] = rows.back();
+  static_cast<TvgListBoxItem*>(rows[at])->holdingAt_ = at;
+  rows.pop_back();
   item->holdingAt_ = SIZE_MAX;
 }
 
+void TvgListBox::NoteRowHolding(TvgListBoxItem* item) {
+  if (item->holdingList_ == this) return;
+  if (item->holdingList_ != nullptr) item->holdingList_->ForgetRowHolding(item);
+  item->holdingList_ = this;
+  PutRow(item, false);
+}
+
+void TvgListBox::ForgetRowHolding(TvgListBoxItem* item) {
+  if (item->holdingList_ != this) return;
+  TakeRow(item);
+  item->holdingList_ = nullptr;
+  item->asleep_ = false;
+}
+
+void TvgListBox::KeepRowsAwake(size_t first, size_t end) {
+  const auto& children = GetContent()->Children();
+  end = std::min(end, children.size());
+  if (++bandMark_ == 0) bandMark_ = 1;
+  // The rows about the viewport are all items (RowsMeeting).
+  std::vector<TvgSceneObjectRef<TvgListBoxItem>> missed;
+  for (size_t i = first; i < end; ++i) {
+    auto* item = static_cast<TvgListBoxItem*>(children[i]);
+    item->bandMark_ = bandMark_;
+    if (item->holdingList_ != this || !item->asleep_) continue;
+    // Asleep through no walk: awake as it is.
+    if (item->triggersSeen_ == triggerStamp_) {
+      TakeRow(item);
+      PutRow(item, false);
+    } else {
+      missed.emplace_back(item);
+    }
+  }
+  // The others fall asleep: no trigger visits them while they are away.
+  for (size_t k = 0; k < rowsHolding_.size();) {
+    auto* item = static_cast<TvgListBoxItem*>(rowsHolding_[k]);
+    if (item->bandMark_ == bandMark_) {
+      ++k;
+      continue;
+    }
+    TakeRow(item);  // the last one takes its place at k
+    item->triggersSeen_ = triggerStamp_;
+    PutRow(item, true);
+  }
+  for (const TvgSceneObjectRef<TvgListBoxItem>& row : missed) {
+    if (TvgListBoxItem* item = row.Get(); item != nullptr && !WakeRow(item)) return;
+  }
+}
+
+bool TvgListBox::WakeRow(TvgListBoxItem* item) {
+  if (item->holdingList_ != this || !item->asleep_) return true;
+  const uint64_t seen = item->triggersSeen_;
+  // Awake first: a walk its handlers start reaches it.
+  TakeRow(item);
+  PutRow(item, false);
+  std::vector<TTriggerWalk> missed;
+  for (const TTriggerWalk& walk : triggerWalks_)
+    if (walk.stamp > seen) missed.push_back(walk);
+  // A walk reaches the row's parts through the content and the row, parts locked that ignore the
+  // mouse; the handlers its animations run may free the row or the list.
+  const TvgSceneObjectRef<TvgListBox> self(this);
+  const TvgSceneObjectRef<TvgListBoxItem> row(item);
+  const auto passes = [](TvgVisualObject* v) { return v->GetLocked() && !v->GetHitTest(); };
+  for (const TTriggerWalk& walk : missed) {
+    if (self.Get() == nullptr) return false;
+    TvgScrollContent* content = GetContent();
+    if (row.Get() == nullptr || content == nullptr || item->GetParent() != content || !passes(content) || !passes(item))
+      return true;
+    if (TvgObject* instance = walk.instance.Get()) {
+      if (walk.effects) item->ApplyTriggerEffect(instance, walk.trigger);
+      else item->StartTriggerAnimation(instance, walk.trigger);
+    }
+  }
+  return self.Get() != nullptr;
+}
+
+bool TvgListBox::WakeAllRows() {
+  if (rowsAsleep_.empty()) return true;
+  std::vector<TvgSceneObjectRef<TvgListBoxItem>> asleep;
+  asleep.reserve(rowsAsleep_.size());
+  for (TvgObject* row : rowsAsleep_) asleep.emplace_back(static_cast<TvgListBoxItem*>(row));
+  for (const TvgSceneObjectRef<TvgListBoxItem>& row : asleep) {
+    if (TvgListBoxItem* item = row.Get(); item != nullptr && !WakeRow(item)) return false;
+  }
+  return true;
+}
+
 bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end) {
-  // Every child a row of the lines' own, none placed or changed by others since: row i stands
-  // from i times the height, as tall as that. A row's style parts may stick out of it a little:
-  // one more row on either side.
+  // Every child a row of the lines' own, or an item, none placed or changed by others since: row i
+  // stands from i times the height, as tall as that, or from the top kept for it. A row's style
+  // parts may stick out of it a little: one more row on either side.
   const size_t count = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
-  if (!rowsByIndex_ || !linesFollowed_ || followingLines_ || !(rowHeight_ > 0) || lineItems_.size() != count ||
-      end != count || !std::isfinite(top) || !std::isfinite(bottom))
+  const bool rowsKept = RowsAreLines() || (!followingLines_ && otherChildren_ == 0 && !rowChanged_);
+  if (rowBand_ == TRowBand::None || !rowsKept || end != count || !std::isfinite(top) || !std::isfinite(bottom))
     return false;
-  const double h = rowHeight_, rows = static_cast<double>(count);
-  const double from = std::clamp(std::floor(top / h) - 1, 0.0, rows);
-  const double to = std::clamp(std::ceil(bottom / h) + 1, from, rows);
-  first = static_cast<size_t>(from);
-  end = static_cast<size_t>(to);
+  if (rowBand_ == TRowBand::ByIndex) {
+    if (!(rowHeight_ > 0)) return false;
+    const double h = rowHeight_, rows = static_cast<double>(count);
+    const double from = std::clamp(std::floor(top / h) - 1, 0.0, rows);
+    const double to = std::clamp(std::ceil(bottom / h) + 1, from, rows);
+    first = static_cast<size_t>(from);
+    end = static_cast<size_t>(to);
+  } else {
+    if (rowTops_.size() != count + 1) return false;
+    // The row whose span holds `y` (the first one above the first row, the last one below the
+    // last).
+    const auto rowAt = [this, count](float y) {
+      const auto begin = rowTops_.begin();
+      const auto after = std::upper_bound(begin, begin + static_cast<std::ptrdiff_t>(count), y);
+      return after == begin ? size_t{0} : static_cast<size_t>(after - begin) - 1;
+    };
+    const size_t from = rowAt(top);
+    first = from > 0 ? from - 1 : 0;
+    end = std::max(first, std::min(count, rowAt(bottom) + 2));
+  }
   // Told rather than counted: after a change at the front every row's remembered index is stale,
   // and asking one would number them all.
   const auto& children = GetContent()->Children();
@@ -464,19 +625,32 @@ bool TvgListBox::RowsMeeting(float top, float bottom, size_t& first, size_t& end
 
 void TvgListBox::ContentAddObject(TvgObject* child) {
   inherited::ContentAddObject(child);
-  rowsByIndex_ = false;  // until the rows are placed again
+  rowBand_ = TRowBand::None;  // until the rows are placed again
+  auto* item = dynamic_cast<TvgListBoxItem*>(child);
+  // A row that comes holding children (its style, or what the program put into it) may take a
+  // trigger of the list.
+  if (item == nullptr) ++otherChildren_;
+  else if (item->GetChildrenCount() > 0) NoteRowHolding(item);
   if (!followingLines_) {
     // Appended: the rows before it keep their indices, and their owed places.
     SettleRows();
     linesFollowed_ = false;
   }
-  // Inside an update the layout waits for the end of the outermost one.
-  if (child->Is<TvgListBoxItem>()) Realign();
+  if (item == nullptr) return;
+  // A row appended outside an update to an unsorted list, below rows that none changed since they
+  // were placed, goes where a layout of the whole list puts it, when that is all the layout would
+  // change: an add costs the same at any length. Inside an update the layout waits for the end of
+  // the outermost one.
+  const size_t count = GetContent()->GetChildrenCount();
+  const bool last = GetContent()->GetChild(static_cast<int32_t>(count) - 1) == child;
+  if (last && !followingLines_ && !rowChanged_ && !sorted_ && PlaceFrom(count - 1, false, item)) return;
+  Realign();
 }
 
 void TvgListBox::ContentRemovingObject(TvgObject* child) {
   inherited::ContentRemovingObject(child);
-  rowsByIndex_ = false;  // until the rows are placed again
+  rowBand_ = TRowBand::None;  // until the rows are placed again
+  if (!child->Is<TvgListBoxItem>() && otherChildren_ > 0) --otherChildren_;
   if (followingLines_) {
     // ItemIndex keeps its number while lines are followed, as it does for items made afresh.
     if (child == keptSelected_) keptSelected_ = nullptr;
@@ -492,7 +666,7 @@ void TvgListBox::ContentRemovingObject(TvgObject* child) {
 
 void TvgListBox::ContentReordering() {
   inherited::ContentReordering();
-  rowsByIndex_ = false;  // until the rows are placed again
+  rowBand_ = TRowBand::None;  // until the rows are placed again
   // Others move the children: the rows take the places they are owed first. (The list's own
   // sort is followed by a layout of the whole list.)
   if (!followingLines_ && !sortingItems_) SettleRows();
@@ -503,7 +677,10 @@ void TvgListBox::ContentReordered() {
   inherited::ContentReordered();
   // The list's own sort leaves the items made from lines its own, in another order.
   if (sortingItems_) inLineOrder_ = false;
-  else if (!followingLines_) linesFollowed_ = false;
+  else if (!followingLines_) {
+    linesFollowed_ = false;
+    rowChanged_ = true;  // moved by others
+  }
   if (!sortingItems_ && !placingSorted_) sortedKept_ = false;
   // The index keeps naming the selected item wherever it went; the layout would otherwise mark
   // the item now in its old place as selected beside it.
@@ -515,8 +692,8 @@ void TvgListBox::ContentRemoveObject(TvgObject* child) {
   inherited::ContentRemoveObject(child);
   if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) {
     item->isSelected_ = false;  // no longer ours: the list does not hear of it again
+    ForgetRowHolding(item);
     if (item->lineList_ == this) {
-      ForgetRowHolding(item);
       item->lineList_ = nullptr;
       item->SetPlaceOnDemand(false);
     }
@@ -563,11 +740,24 @@ void TvgListBox::KillFocus() {
 void TvgListBox::HScrollChange(TObject* sender) {
   inherited::HScrollChange(sender);
   UpdateSelection();
+  WakeShownRows();
 }
 
 void TvgListBox::VScrollChange(TObject* sender) {
   inherited::VScrollChange(sender);
   UpdateSelection();
+  WakeShownRows();
+}
+
+void TvgListBox::WakeShownRows() {
+  // Last: the handlers the rows' triggers run may free the list.
+  size_t first = 0, end = GetContent() != nullptr ? GetContent()->GetChildrenCount() : 0;
+  if (ShownRows(first, end)) KeepRowsAwake(first, end);
+}
+
+void TvgListBox::MoveContent(const TvgPoint& p) {
+  if (RowsAreLines()) GetContent()->MoveOverChildren(p);
+  else inherited::MoveContent(p);
 }
 
 // --- Properties
@@ -701,7 +891,7 @@ TvgRect TvgListBox::GetContentBounds() {
   if (GetUpdateCounter() > 0 || GetViewport() == nullptr) return r;
   r = vgRect(0, 0, GetViewport()->GetWidth(), GetViewport()->GetHeight());
   if (GetContent() != nullptr) {
-    rowsByIndex_ = false;  // until the layout below
+    rowBand_ = TRowBand::None;  // until the layout below
     SortItems();
     if (!multiSelect_) {
       if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
@@ -711,6 +901,7 @@ TvgRect TvgListBox::GetContentBounds() {
     rowsOnDemand_ = false;
     r = listStyle_ == vgListVertical ? LayoutVertical(r) : LayoutHorizontal(r);
     placedInPass_ = true;
+    rowChanged_ = false;
     placedViewport_ = vgPoint(GetViewport()->GetWidth(), GetViewport()->GetHeight());
   }
   UpdateSelection();
@@ -770,12 +961,13 @@ TvgRect TvgListBox::LayoutVertical(const TvgRect& bounds) {
   if (cols == 1) rowTops_[count] = top;
   rowsAlikeHeight_ = alike;
   // Rows made from lines, all alike, one below the other from the top: row i stands at i times
-  // their height (the sums above are exact), as rows placed on demand do, and the rows a paint or
-  // a hit can meet follow from its band. A layout of the whole list costs the list's length; what
-  // is pointed at, painted or hit afterwards need not.
-  rowsByIndex_ = cols == 1 && alike > 0 && linesFollowed_ && lineItems_.size() == count && !IsDesigning() &&
-                 RowsAddUp(alike, count);
-  if (rowsByIndex_) rowHeight_ = alike;
+  // their height when the sums above are exact, as rows placed on demand do, else at the top kept
+  // for it, and the rows a paint or a hit can meet follow from its band. A layout of the whole
+  // list costs the list's length; what is pointed at, painted or hit afterwards need not.
+  rowBand_ = TRowBand::None;
+  if (cols == 1 && alike > 0 && !IsDesigning())
+    rowBand_ = RowsAddUp(alike, count) ? TRowBand::ByIndex : TRowBand::ByTops;
+  if (rowBand_ == TRowBand::ByIndex) rowHeight_ = alike;
   if (top > 0) r.Bottom = r.Top + top;
   if (itemWidth_ != 0) r.Right = r.Left + static_cast<float>(columns_) * itemWidth_;
   return r;
@@ -1014,6 +1206,7 @@ void TvgListBox::PaintAlternatingRows(TObject* sender, TvgCanvas* canvas, const 
   // Rows outside the viewport fill nothing it shows.
   size_t first = 0, end = children.size();
   ContentShownChildren(first, end);
+  end = std::min(end, children.size());  // a row that woke may have run a handler
   for (size_t i = first | 1; i < end; i += 2) {
     auto* item = dynamic_cast<TvgListBoxItem*>(children[i]);
     if (item == nullptr) continue;
@@ -1083,7 +1276,6 @@ TvgListBoxItem* TvgListBox::MakeLineItem(const WideString& text, const TvgLineIt
   }
   item->EndUpdate();
   item->lineList_ = this;
-  if (item->GetChildrenCount() > 0) NoteRowHolding(item);
   item->SetPlaceOnDemand(true);
   return item;
 }
@@ -1450,7 +1642,7 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
   return now != kept;
 }
 
-bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
+bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved, const TvgListBoxItem* appended) {
   TvgVisualObject* viewport = GetViewport();
   TvgVisualObject* content = GetContent();
   if (!layoutCurrent_ || viewport == nullptr || content == nullptr || IsDesigning() || (sorted_ && !sortedKept_) ||
@@ -1495,7 +1687,8 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
       rowTops_.clear();  // no longer the rows' tops
       rowHeight_ = rowsAlikeHeight_ = rowHeight;
       if (rowsMoved && ++rowsStamp_ == 0) rowsStamp_ = 1;  // 0 is a new item's
-      rowsByIndex_ = rowsOnDemand_ = true;
+      rowBand_ = TRowBand::ByIndex;
+      rowsOnDemand_ = true;
       if (!rowsMoved) {
         for (size_t i = first; i < count; ++i) {
           auto* item = static_cast<TvgListBoxItem*>(children[i]);
@@ -1506,9 +1699,10 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
       content->ChildrenMoved();
     } else {
       // The rows from `first` on, as LayoutVertical places them in one column. A row that keeps
-      // its size only moves: quietly, the content's areas marked once for all of them.
-      rowsAlikeHeight_ = 0;
-      rowsByIndex_ = false;
+      // its size only moves: quietly, the content's areas marked once for all of them. Whether
+      // every row is still an item of one height without padding: those before `first` as the
+      // last placing left them.
+      float alikeHeight = first == 0 ? -1 : rowsAlikeHeight_;
       const bool allItems = linesFollowed_ && lineItems_.size() == count;
       rowTops_.resize(count + 1);
       top = rowTops_[first];
@@ -1530,11 +1724,17 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
           v->SetBounds(pad.Left, top + pad.Top, width, height);
         }
         NotePlaced(v);
+        if (item == nullptr || pad != TvgRect{} || (alikeHeight >= 0 && alikeHeight != height)) alikeHeight = 0;
+        else if (alikeHeight < 0) alikeHeight = height;
         top += rowHeight;
       }
       if (moved) content->ChildrenMoved();
       rowTops_[count] = top;
+      rowsAlikeHeight_ = alikeHeight;
+      // Rows alike: the rows a band meets are found among the tops kept.
+      rowBand_ = alikeHeight > 0 ? TRowBand::ByTops : TRowBand::None;
     }
+    if (first == 0) rowChanged_ = false;  // every row placed anew
     const float height = top > 0 ? top : viewHeight;
     if (!barsStay(height)) return false;
     // What a layout then sets that changes: the content's size (its place stays) and the ranges.
@@ -1554,7 +1754,8 @@ bool TvgListBox::PlaceFrom(size_t first, bool rowsMoved) {
   if (!multiSelect_) {
     if (TvgListBoxItem* item = GetSelected()) item->isSelected_ = true;
   }
-  UpdateSelection();
+  // The rows before one appended keep their places, and their markers theirs.
+  if (appended == nullptr || appended->isSelected_) UpdateSelection();
   return true;
 }
 
@@ -1589,7 +1790,7 @@ void TvgListBox::PlaceSelected() {
 }
 
 void TvgListBox::SettleRows() {
-  rowsByIndex_ = false;  // the content changes under the list
+  rowBand_ = TRowBand::None;  // the content changes under the list
   if (!rowsOnDemand_ || GetContent() == nullptr) return;
   const auto& children = GetContent()->Children();
   for (size_t i = 0; i < children.size(); ++i) {

@@ -83,6 +83,8 @@ class TvgListBoxItem : public TvgTextControl {
   void TakeOwedPlace() override;
   // The index its parent's children answer for it, known to the list: the parent need not count.
   void KnowIndex(int32_t index) { cachedIndex_ = index; }
+  // The list whose content holds it as a row; nullptr.
+  TvgListBox* RowOf() const;
 
   bool isChecked_ = false;
   TvgCheckBox* checkBox_ = nullptr;
@@ -101,8 +103,13 @@ class TvgListBoxItem : public TvgTextControl {
   // placed the item, and where it placed it (a place given by anyone else stays the item's own).
   uint32_t rowStamp_ = 0;
   TvgPoint placedAt_ = {5000, 5000};  // where an item stands when made
-  // Its place among the list's rows that hold children (TvgListBox::rowsHolding_); SIZE_MAX: none.
+  // A row that holds children (TvgListBox::NoteRowHolding): the list that knows it, and its place
+  // among the rows awake there (rowsHolding_) or asleep (rowsAsleep_); SIZE_MAX: none.
+  TvgListBox* holdingList_ = nullptr;
   size_t holdingAt_ = SIZE_MAX;
+  bool asleep_ = false;
+  uint64_t triggersSeen_ = 0;  // asleep: the list's count of trigger walks when it fell asleep
+  uint32_t bandMark_ = 0;      // the list's mark when it last found the row about its viewport
 };
 
 // --- Lines that lists are made from
@@ -222,15 +229,25 @@ class TvgListBox : public TvgScrollBox {
   void Realign() override;
   // Columns (or rows) fill the viewport: in the horizontal style, or with an item width.
   bool ExtentFollowsViewport() override { return listStyle_ == vgListHorizontal || itemWidth_ != 0; }
-  // While the rows stand alike by their indices (laid out whole, or on demand), the rows the
-  // viewport meets (and one on either side): a paint or a hit costs what the viewport shows at
-  // any length.
+  // While the rows stand alike in one column (laid out whole, or placed after a change), the
+  // rows the viewport meets (and one on either side), which first take the triggers they slept
+  // through: a paint or a hit costs what the viewport shows at any length.
   void ContentShownChildren(size_t& first, size_t& end) override;
-  // While every child of the content is an item made from a line, none changed by others, the
-  // rows that hold children (took their style, mostly those the viewport showed): a row that
-  // holds none has no animation or effect for a trigger of the list, which then costs what was
-  // styled, not the list's length.
+  // While every child of the content is an item, the rows that hold children (took their style,
+  // or what others put into them) and, while the rows stand alike in one column, only those
+  // about the viewport: a row that holds none has no animation or effect for a trigger of the
+  // list, and one further off sleeps through the triggers and takes those it missed when it is
+  // about the viewport again (scrolled to, painted or hit there, or reached by a trigger). A
+  // trigger then costs what is shown, not the list's length.
   const std::vector<TvgObject*>* ContentTriggerChildren() override;
+  // The trigger walks through the list, noted for the rows that sleep through them.
+  void StartTriggerAnimation(TvgObject* instance, const std::string& trigger) override;
+  void StartTriggerAnimationWait(TvgObject* instance, const std::string& trigger) override;
+  void ApplyTriggerEffect(TvgObject* instance, const std::string& trigger) override;
+  // While every child of the content is an item made from a line, the content moves alone
+  // (MoveOverChildren): its rows are placed on demand and follow when next read, so a scroll
+  // costs what it shows, not the list's length.
+  void MoveContent(const TvgPoint& p) override;
 
   // Selects the item at `index` (-1: none), scrolls it into view and fires OnChange with it (or
   // nil) outside an update. Nothing when it is the current index.
@@ -373,7 +390,8 @@ class TvgListBox : public TvgScrollBox {
   // bar comes or goes. False: nothing safe to do here (the caller lays the whole list out). When
   // every child is an item made from a line the rows stand alike, and their places are owed
   // rather than given (rowsOnDemand_): a change costs what it changes at any length.
-  bool PlaceFrom(size_t first, bool rowsMoved);
+  // `appended`: the one row placed, appended (the markers are redrawn only when it is selected).
+  bool PlaceFrom(size_t first, bool rowsMoved, const TvgListBoxItem* appended = nullptr);
   // The height of every row while the rows stand alike: the list's item height, else the one the
   // items were made with.
   float LineRowHeight() const { return itemHeight_ != 0 ? itemHeight_ : lineLooks_.Height; }
@@ -382,19 +400,39 @@ class TvgListBox : public TvgScrollBox {
   void PlaceRow(TvgListBoxItem* item, int32_t index);
   // The selected item takes its owed place (its index is known: no counting).
   void PlaceSelected();
-  // While every child of the content is a row standing by its index, narrows [first, end) to
-  // the rows that can meet the content's band from `top` to `bottom` (its coordinates), which
-  // learn their indices (their places follow from them), and answers true; else leaves them and
-  // answers false.
+  // While every child of the content is a row standing by its index or at the tops the last
+  // placing kept (rowBand_), narrows [first, end) to the rows that can meet the content's band
+  // from `top` to `bottom` (its coordinates), which learn their indices (their places follow from
+  // them), and answers true; else leaves them and answers false.
   bool RowsMeeting(float top, float bottom, size_t& first, size_t& end);
+  // RowsMeeting for what the content shows: its area on the scene.
+  bool ShownRows(size_t& first, size_t& end);
+  // Every child of the content is an item made from a line, none changed by others.
+  bool RowsAreLines() const;
   // Every row owed its place takes it, and the rows no longer stand on demand: the content is
   // about to change under the list (others add, free or move its children).
   void SettleRows();
   // The list placed `v` (a layout): an item made from a line notes where.
   void NotePlaced(TvgVisualObject* v);
-  // An item made from a line that holds children now (rowsHolding_), or that leaves the list.
+  // A row that holds children now (awake, in rowsHolding_), or that leaves the list.
   void NoteRowHolding(TvgListBoxItem* item);
   void ForgetRowHolding(TvgListBoxItem* item);
+  // A row holding children put among the rows awake or asleep, or taken out of its set.
+  void PutRow(TvgListBoxItem* item, bool asleep);
+  void TakeRow(TvgListBoxItem* item);
+  // A trigger walk through the list (`effects`: ApplyTriggerEffect), noted for the rows asleep.
+  void NoteTriggerWalk(TvgObject* instance, const std::string& trigger, bool effects);
+  // The rows about the viewport, content's children [first, end), stay awake or wake; those
+  // awake elsewhere fall asleep.
+  void KeepRowsAwake(size_t first, size_t end);
+  // After a scroll: the rows that came about the viewport take the triggers they slept through now,
+  // before they are painted, and what that changes is repainted with the scroll.
+  void WakeShownRows();
+  // A row asleep wakes and takes the trigger walks it slept through (each the last of its kind,
+  // in their order), as the list's state is now: it then looks as if they had reached it. False
+  // when the list is gone (a handler the walks ran freed it).
+  bool WakeRow(TvgListBoxItem* item);
+  bool WakeAllRows();
   // Lays the list out with the index parked, as `layout` does, and then puts the selection on
   // the item at `number` where the layout (a sorted list's sort) left the items: the index keeps
   // its number, as in a list made afresh. `kept` is the item selected before. Answers whether
@@ -461,15 +499,21 @@ class TvgListBox : public TvgScrollBox {
   // What the last whole layout left, for PlaceFrom: it holds while layoutCurrent_ does (no
   // layout asked for since was left undone) for the viewport's size of then.
   bool layoutCurrent_ = false;
+  // Others changed a row, or moved one, since the last layout placed them all: a row appended is
+  // then placed by a whole layout, and rows the program made meet no band until it ran.
+  bool rowChanged_ = false;
   bool inListRealign_ = false;
   bool placedInPass_ = false;
   TvgPoint placedViewport_;
   std::vector<float> rowTops_;  // one column: the top of each child's row, then the extent
-  // Rows by index: every child of the content is an item made from a line, in one column, each
-  // row rowHeight_ tall, and row i stands (or is owed its place) at i times that height: the rows
-  // a band of the content meets follow from its edges (RowsMeeting). A whole layout of such rows
+  // Rows by index: every child of the content is an item (made from a line, or by the program and
+  // not changed since: rowChanged_), in one column, each row rowHeight_ tall, and row i stands (or
+  // is owed its place) at i times that height: the rows a band of the content meets follow from
+  // its edges (RowsMeeting). Rows by tops: the same rows alike, of a height whose sums are not
+  // exact, at the tops in rowTops_ (a binary search finds them). A whole layout of such rows
   // leaves it so, as PlaceFrom does; any other change to the content ends it until the next.
-  bool rowsByIndex_ = false;
+  enum class TRowBand : uint8_t { None, ByIndex, ByTops };
+  TRowBand rowBand_ = TRowBand::None;
   // Rows on demand: the rows stand by index, and a row's place is given when the item is asked,
   // painted or hit (TvgListBoxItem::TakeOwedPlace), not at each change. A change that moves rows
   // counts in rowsStamp_: an item placed at another count owes its place. A layout of the whole
@@ -480,10 +524,24 @@ class TvgListBox : public TvgScrollBox {
   // What the last placing left: every row an item of this height without padding; -1: no rows
   // (any height); 0: not so.
   float rowsAlikeHeight_ = 0;
-  // The items made from lines that took children (their style, as it is first painted, or what
-  // others put into them), in the order they took them: the only rows a trigger of the list can
-  // act on while the rows are the lines' own. Each knows its place here (holdingAt_).
+  // The rows that took children (their style, as it is first painted, or what others put into
+  // them): those awake, which a trigger of the list visits, and those asleep, away from the
+  // viewport (KeepRowsAwake), which take the walks they missed when they wake. Each knows its
+  // place in its set (holdingAt_).
   std::vector<TvgObject*> rowsHolding_;
+  std::vector<TvgObject*> rowsAsleep_;
+  uint32_t bandMark_ = 0;
+  // The trigger walks through the list, the last of each kind (instance, trigger, animations or
+  // effects), in the order they came, each with its count.
+  struct TTriggerWalk {
+    TvgSceneObjectRef<TvgObject> instance;
+    std::string trigger;
+    bool effects;
+    uint64_t stamp;
+  };
+  std::vector<TTriggerWalk> triggerWalks_;
+  uint64_t triggerStamp_ = 0;
+  int32_t otherChildren_ = 0;  // children of the content that are no items
 
   friend class TvgComboBox;
   friend class TvgStringListBox;

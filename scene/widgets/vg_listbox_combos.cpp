@@ -272,6 +272,9 @@ void TvgComboBox::PaintSelectedItem(TObject* sender, TvgCanvas* canvas, const Tv
   TvgListBoxItem* item = listBox_ != nullptr ? listBox_->GetSelected() : nullptr;
   if (item == nullptr || canvas == nullptr) return;
   item->ApplyResource();
+  // Shown here, it has taken the list's triggers it slept through away from the list's viewport.
+  const TvgSceneObjectRef<TvgListBoxItem> shown(item);
+  if (!listBox_->WakeRow(item) || shown.Get() == nullptr) return;
   {
     // Drawn inside the closed box by its own style, then put back as it was, whatever the paint
     // raises. Sizing it so is the box's own showing of it, no change to the list's item.

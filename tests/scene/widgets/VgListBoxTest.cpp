@@ -359,6 +359,45 @@ TEST_F(ListBoxTest, ItemsAddedInAnUpdateAreLaidOutAtItsEnd) {
   }
 }
 
+// Rows the program made, appended one by one outside an update, stand where a layout of the whole list puts them, and so do the list's bars, also after the program put
+// a row elsewhere and in a sorted list; below rows of an unsorted list that none changed since they
+// were placed no such layout runs, and a paint reaches only the rows about the viewport, so that an
+// add costs the same at any length.
+TEST_F(ListBoxTest, RowsAppendedOneByOneStandWhereAWholeLayoutPutsThem) {
+  const std::vector<std::tuple<const char*, std::function<void(TvgListBox*)>, bool>> cases = {
+      {"appended", [](TvgListBox*) {}, false},
+      {"after a row was put elsewhere",
+       [](TvgListBox* list) { list->ItemByIndex(3)->GetPosition()->SetPoint(vgPoint(30, 500)); }, true},
+      {"sorted", [](TvgListBox* list) { list->SetSorted(true); }, true}};
+  // Each row with its place, and the bar's range.
+  const auto placed = [](TvgListBox* list) {
+    std::vector<std::pair<TvgObject*, TvgRect>> rows;
+    for (int32_t i = 0; i < list->Count(); ++i)
+      rows.emplace_back(list->ItemByIndex(i), list->ItemByIndex(i)->GetParentedRect());
+    rows.emplace_back(nullptr, vgRect(0, 0, list->GetVScrollBar()->GetMax(), list->GetVScrollBar()->GetViewportSize()));
+    return rows;
+  };
+  for (const auto& [name, before, laidOut] : cases) {
+    TvgListBox* list = List(8);
+    before(list);
+    const int32_t layouts = list->GetLayoutCount();
+    for (int i = 0; i < 6; ++i) {
+      auto* item = new TvgListBoxItem(nullptr);
+      item->SetText(u"added " + std::u16string(1, static_cast<char16_t>(u'f' - i)));
+      item->SetParent(list);
+    }
+    EXPECT_EQ(list->GetLayoutCount() != layouts, laidOut) << name;
+    // A paint or a hit reaches only the rows about the viewport.
+    size_t first = 0, end = static_cast<size_t>(list->Count());
+    list->ContentShownChildren(first, end);
+    EXPECT_LT(end - first, 9u) << name;
+    const auto rows = placed(list);
+    list->Realign();
+    EXPECT_EQ(placed(list), rows) << name;
+    delete list;
+  }
+}
+
 TEST_F(ListBoxTest, CheckBoxesReportTheirItem) {
   TvgListBox* list = List(3);
   list->OnChangeCheck = checks.Event();
