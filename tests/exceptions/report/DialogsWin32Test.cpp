@@ -41,13 +41,29 @@ using namespace dialogtest;
 
 // --- The dialog on its own thread
 
+BOOL CALLBACK CloseDialogWindow(HWND window, LPARAM) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (std::string(name) == "#32770") PostMessageA(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
 class DialogThread {
  public:
   explicit DialogThread(std::function<void()> show) : thread_([this, show] {
+      id_ = GetCurrentThreadId();
       show();
       done_ = true;
     }) {}
-  ~DialogThread() { Join(); }
+  // A test that gave up waiting for its dialog (on a slow start, say) closes the dialog, made or
+  // still to come, before the join: nobody else would.
+  ~DialogThread() {
+    if (!Done()) WaitFor([this] {
+      EnumThreadWindows(id_, CloseDialogWindow, 0);
+      return Done();
+    });
+    Join();
+  }
   bool Done() const { return done_; }
   bool WaitDone() { return WaitFor([this] { return Done(); }); }
   void Join() {
@@ -56,6 +72,7 @@ class DialogThread {
 
  private:
   std::atomic<bool> done_{false};
+  std::atomic<DWORD> id_{0};
   std::thread thread_;
 };
 
