@@ -305,6 +305,13 @@ void StopForegroundKeeper(TDialogCommon& dialog) {
   dialog.KeepsForeground = false;
 }
 
+namespace {
+
+// How long the first-paint check waits for a window that is not visible.
+constexpr UINT kShowWait = 5000;  // ms
+
+}  // namespace
+
 // The modal loop shows the window only when its queue first runs empty, which a loaded machine
 // may delay; a short timer started before that would be taken first and judge a dialog that was
 // never given the chance to paint. Once the window is visible, its first paint comes before any
@@ -312,7 +319,6 @@ void StopForegroundKeeper(TDialogCommon& dialog) {
 // the long first interval still ends it as not shown, so that the exception's processing falls
 // back to the message box instead of waiting for ever on a dialog no one can see.
 void StartFirstPaintCheck(TDialogCommon& dialog) {
-  constexpr UINT kShowWait = 5000;  // ms
   dialog.ChecksFirstPaint = true;
   SetTimer(dialog.Window, kFirstPaintTimer, IsWindowVisible(dialog.Window) ? 1 : kShowWait, nullptr);
 }
@@ -369,11 +375,16 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
         return true;
       }
       return false;
-    case WM_WINDOWPOSCHANGED:
-      // The first-paint check comes due once the window is visible (see StartFirstPaintCheck).
-      if (dialog.ChecksFirstPaint && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW))
-        SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
+    case WM_WINDOWPOSCHANGED: {
+      // The first-paint check comes due once the window is visible (see StartFirstPaintCheck). A
+      // window hidden before its first paint has no paint coming: the check waits again as for
+      // a window not shown yet, so that one shown again in time still paints first.
+      const UINT flags = reinterpret_cast<const WINDOWPOS*>(lParam)->flags;
+      if (!dialog.ChecksFirstPaint || EmberDialogState().Shown) return false;
+      if (flags & SWP_SHOWWINDOW) SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
+      else if (flags & SWP_HIDEWINDOW) SetTimer(dialog.Window, kFirstPaintTimer, kShowWait, nullptr);
       return false;
+    }
     case WM_NCPAINT:
       if (!dialog.CustomLook) return false;
       DefWindowProcA(dialog.Window, message, wParam, lParam);

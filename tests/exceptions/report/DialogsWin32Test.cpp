@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "DeliverySmtpServer.h"
 #include "DialogTestSupport.h"
@@ -568,6 +569,58 @@ TEST_F(Dialogs, ADialogHeldBeforeItShowsIsStillShownAndKeepsItsChoices) {
       EXPECT_TRUE(gBoxes.empty());  // no plain box in the dialog's place
       EXPECT_TRUE(EmberDialogState().*c.choice);
     }
+}
+
+// --- A dialog hidden, or given a choice, between its show and its first paint
+
+namespace {
+
+// Done on the dialog's thread once its window is first shown, before it paints.
+void (*gAtShow)(HWND) = nullptr;
+HWND gShownDialog = nullptr;
+LRESULT CALLBACK ActAtFirstShow(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && gAtShow && call->message == WM_WINDOWPOSCHANGED &&
+      !(GetWindowLongA(call->hwnd, GWL_STYLE) & WS_CHILD) &&
+      (reinterpret_cast<const WINDOWPOS*>(call->lParam)->flags & SWP_SHOWWINDOW)) {
+    gShownDialog = call->hwnd;
+    std::exchange(gAtShow, nullptr)(call->hwnd);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+DialogThread* ShowActingAtFirstShow(uint8_t type, void (*act)(HWND)) {
+  EmberDialogState().DialogType = type;
+  gAtShow = act;
+  return new DialogThread([] {
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, ActAtFirstShow, nullptr, GetCurrentThreadId());
+    ShowExceptionDialog(false);
+    UnhookWindowsHookEx(hook);
+  });
+}
+
+void CALLBACK ShowAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  ShowWindow(gShownDialog, SW_SHOW);
+}
+
+}  // namespace
+
+TEST_F(Dialogs, ADialogHiddenBeforeItsFirstPaintAndShownAgainIsShown) {
+  for (uint8_t type : {EmberDialogClassic, EmberDialogDetailed}) {
+    SCOPED_TRACE(testing::Message() << "type " << int(type));
+    gBoxes.clear();
+    std::unique_ptr<DialogThread> run(ShowActingAtFirstShow(type, [](HWND dialog) {
+      ShowWindow(dialog, SW_HIDE);
+      SetTimer(nullptr, 0, 300, ShowAgain);
+    }));
+    HWND dialog = WaitForDialog("Error occurred");
+    EXPECT_NE(dialog, nullptr);
+    if (dialog) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(run->WaitDone());
+    EXPECT_FALSE(EmberDialogState().DialogFailed);
+    EXPECT_TRUE(gBoxes.empty());  // no plain box in the dialog's place
+  }
 }
 
 // --- A dialog whose window is never shown
