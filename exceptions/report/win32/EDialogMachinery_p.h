@@ -101,6 +101,9 @@ SIZE BitmapSize(HBITMAP bitmap);
 
 // Ends a top-level dialog whose handling failed: the dialog type becomes 0.
 void EndFailedDialog(HWND window);
+// Ends a top-level dialog on the user's choice (its type is left as the choice set it). A window
+// that is visible counts as shown even when it has not painted yet.
+void EndChosenDialog(HWND window);
 
 // --- A link drawn in a dialog
 

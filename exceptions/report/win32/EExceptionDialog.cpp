@@ -437,6 +437,14 @@ void EndFailedDialog(HWND window) {
   EndDialog(window, 0);
 }
 
+// Input queued while the dialog's thread was held reaches a visible window before its first
+// paint: a choice made that way was made on a window the user could see, and must not bring the
+// message box as well.
+void EndChosenDialog(HWND window) {
+  if (IsWindowVisible(window)) EmberDialogState().Shown = true;
+  EndDialog(window, 0);
+}
+
 POINT MessagePoint(LPARAM lParam) { return POINT{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))}; }
 
 bool TrackLinkHover(HWND window, LPARAM lParam, bool shown, const RECT& rect) {
@@ -718,7 +726,7 @@ void CloseClassicDialog(HWND window) {
   }
   if (TEmberModuleOptions* options = DialogOptions()) options->SetReproduceText(Trim(GetDialogItemText(reinterpret_cast<uintptr_t>(window), kReproduce)));
   state.RestartRequested = (state.RestartRequested || IsChecked(window, kRestart)) && !state.SendCancelled;
-  EndDialog(window, 0);
+  EndChosenDialog(window);
 }
 
 void PaintClassic(HWND window, TClassicDialog& dialog) {

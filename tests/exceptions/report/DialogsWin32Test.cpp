@@ -623,6 +623,32 @@ TEST_F(Dialogs, ADialogHiddenBeforeItsFirstPaintAndShownAgainIsShown) {
   }
 }
 
+// The input is queued at the show, as a key or click is while a loaded machine holds the thread:
+// it comes before the first paint.
+TEST_F(Dialogs, AChoiceThatReachesADialogBeforeItsFirstPaintEndsItAsShown) {
+  options.SetTerminateAction(1);
+  struct Case {
+    uint8_t type;
+    void (*act)(HWND);
+    bool TEmberDialogState::*choice;
+  } cases[] = {
+      {EmberDialogClassic,  // Enter on "Send Error Report"
+       [](HWND dialog) { PostMessageA(GetDlgItem(dialog, 1000), WM_KEYDOWN, VK_RETURN, 1); },
+       &TEmberDialogState::SendAsked},
+      {EmberDialogDetailed, [](HWND dialog) { ClickAt(GetDlgItem(dialog, 103), 2, 2); },  // "Terminate"
+       &TEmberDialogState::RestartRequested}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << int(c.type));
+    gBoxes.clear();
+    EmberDialogState().SendAsked = false;
+    std::unique_ptr<DialogThread> run(ShowActingAtFirstShow(c.type, c.act));
+    ASSERT_TRUE(run->WaitDone());
+    EXPECT_FALSE(EmberDialogState().DialogFailed);
+    EXPECT_TRUE(gBoxes.empty());  // no plain box after the choice
+    EXPECT_TRUE(EmberDialogState().*c.choice);
+  }
+}
+
 // --- A dialog whose window is never shown
 
 namespace {
