@@ -628,8 +628,6 @@ void PaintDetailed(HWND window, TDetailedDialog& dialog) {
   EndPaint(window, &paint);
 }
 
-void EndDetailed(HWND window) { EndDialog(window, 0); }
-
 void DestroyDetailed(HWND window, TDetailedDialog& dialog) {
   TEmberDialogState& state = EmberDialogState();
   dialog.Common.Finish();
@@ -715,17 +713,17 @@ INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
           return TRUE;
         case kOk:
           state.DialogType = EmberDialogNone;
-          EndDetailed(window);
+          EndChosenDialog(window);
           return TRUE;
         case kTerminate:
           state.DialogType = EmberDialogNone;
           state.RestartRequested = true;
-          EndDetailed(window);
+          EndChosenDialog(window);
           return TRUE;
         case kHelp:
           if (CustomButtonClosesDialog()) {
             state.DialogType = EmberDialogNone;
-            EndDetailed(window);
+            EndChosenDialog(window);
           }
           return TRUE;
         case kSendBox:
@@ -736,14 +734,14 @@ INT_PTR DetailedDialog(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
           state.SendCancelled = true;
           state.CopyToClipboard = false;
           state.DialogType = EmberDialogNone;
-          EndDetailed(window);
+          EndChosenDialog(window);
           return TRUE;
         default:
           return FALSE;
       }
     case WM_CLOSE:
       state.DialogType = EmberDialogNone;
-      EndDetailed(window);
+      EndChosenDialog(window);
       return TRUE;
     case WM_DESTROY:
       DestroyDetailed(window, *dialog);

@@ -63,8 +63,8 @@ void StopAutoCloseTimer(TDialogCommon& dialog);
 void StartForegroundKeeper(TDialogCommon& dialog);
 void StopForegroundKeeper(TDialogCommon& dialog);
 // Ends the dialog with type 0 when it has not painted by the first tick of timer 1, which comes
-// once its window is visible (at once when it is already), or 5 s after the start when the window
-// never becomes visible.
+// once its window is visible (at once when it is already), or 5 s after the start, or after the
+// window was hidden before its first paint, when the window is not visible again by then.
 void StartFirstPaintCheck(TDialogCommon& dialog);
 
 // The handling every dialog shares: countdown resets, its timers, the custom caption. True when
@@ -101,6 +101,9 @@ SIZE BitmapSize(HBITMAP bitmap);
 
 // Ends a top-level dialog whose handling failed: the dialog type becomes 0.
 void EndFailedDialog(HWND window);
+// Ends a top-level dialog on the user's choice (its type is left as the choice set it). A window
+// that is visible counts as shown even when it has not painted yet.
+void EndChosenDialog(HWND window);
 
 // --- A link drawn in a dialog
 

@@ -305,6 +305,13 @@ void StopForegroundKeeper(TDialogCommon& dialog) {
   dialog.KeepsForeground = false;
 }
 
+namespace {
+
+// How long the first-paint check waits for a window that is not visible.
+constexpr UINT kShowWait = 5000;  // ms
+
+}  // namespace
+
 // The modal loop shows the window only when its queue first runs empty, which a loaded machine
 // may delay; a short timer started before that would be taken first and judge a dialog that was
 // never given the chance to paint. Once the window is visible, its first paint comes before any
@@ -312,7 +319,6 @@ void StopForegroundKeeper(TDialogCommon& dialog) {
 // the long first interval still ends it as not shown, so that the exception's processing falls
 // back to the message box instead of waiting for ever on a dialog no one can see.
 void StartFirstPaintCheck(TDialogCommon& dialog) {
-  constexpr UINT kShowWait = 5000;  // ms
   dialog.ChecksFirstPaint = true;
   SetTimer(dialog.Window, kFirstPaintTimer, IsWindowVisible(dialog.Window) ? 1 : kShowWait, nullptr);
 }
@@ -369,11 +375,16 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
         return true;
       }
       return false;
-    case WM_WINDOWPOSCHANGED:
-      // The first-paint check comes due once the window is visible (see StartFirstPaintCheck).
-      if (dialog.ChecksFirstPaint && (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW))
-        SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
+    case WM_WINDOWPOSCHANGED: {
+      // The first-paint check comes due once the window is visible (see StartFirstPaintCheck). A
+      // window hidden before its first paint has no paint coming: the check waits again as for
+      // a window not shown yet, so that one shown again in time still paints first.
+      const UINT flags = reinterpret_cast<const WINDOWPOS*>(lParam)->flags;
+      if (!dialog.ChecksFirstPaint || EmberDialogState().Shown) return false;
+      if (flags & SWP_SHOWWINDOW) SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
+      else if (flags & SWP_HIDEWINDOW) SetTimer(dialog.Window, kFirstPaintTimer, kShowWait, nullptr);
       return false;
+    }
     case WM_NCPAINT:
       if (!dialog.CustomLook) return false;
       DefWindowProcA(dialog.Window, message, wParam, lParam);
@@ -423,6 +434,14 @@ bool CustomButtonClosesDialog() {
 
 void EndFailedDialog(HWND window) {
   EmberDialogState().DialogType = EmberDialogNone;
+  EndDialog(window, 0);
+}
+
+// Input queued while the dialog's thread was held reaches a visible window before its first
+// paint: a choice made that way was made on a window the user could see, and must not bring the
+// message box as well.
+void EndChosenDialog(HWND window) {
+  if (IsWindowVisible(window)) EmberDialogState().Shown = true;
   EndDialog(window, 0);
 }
 
@@ -707,7 +726,7 @@ void CloseClassicDialog(HWND window) {
   }
   if (TEmberModuleOptions* options = DialogOptions()) options->SetReproduceText(Trim(GetDialogItemText(reinterpret_cast<uintptr_t>(window), kReproduce)));
   state.RestartRequested = (state.RestartRequested || IsChecked(window, kRestart)) && !state.SendCancelled;
-  EndDialog(window, 0);
+  EndChosenDialog(window);
 }
 
 void PaintClassic(HWND window, TClassicDialog& dialog) {

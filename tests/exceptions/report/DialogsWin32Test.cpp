@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 
 #include "DeliverySmtpServer.h"
 #include "DialogTestSupport.h"
@@ -41,13 +42,29 @@ using namespace dialogtest;
 
 // --- The dialog on its own thread
 
+BOOL CALLBACK CloseDialogWindow(HWND window, LPARAM) {
+  char name[16] = {};
+  GetClassNameA(window, name, sizeof name);
+  if (std::string(name) == "#32770") PostMessageA(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
 class DialogThread {
  public:
   explicit DialogThread(std::function<void()> show) : thread_([this, show] {
+      id_ = GetCurrentThreadId();
       show();
       done_ = true;
     }) {}
-  ~DialogThread() { Join(); }
+  // A test that gave up waiting for its dialog (on a slow start, say) closes the dialog, made or
+  // still to come, before the join: nobody else would.
+  ~DialogThread() {
+    if (!Done()) WaitFor([this] {
+      EnumThreadWindows(id_, CloseDialogWindow, 0);
+      return Done();
+    });
+    Join();
+  }
   bool Done() const { return done_; }
   bool WaitDone() { return WaitFor([this] { return Done(); }); }
   void Join() {
@@ -56,6 +73,7 @@ class DialogThread {
 
  private:
   std::atomic<bool> done_{false};
+  std::atomic<DWORD> id_{0};
   std::thread thread_;
 };
 
@@ -551,6 +569,84 @@ TEST_F(Dialogs, ADialogHeldBeforeItShowsIsStillShownAndKeepsItsChoices) {
       EXPECT_TRUE(gBoxes.empty());  // no plain box in the dialog's place
       EXPECT_TRUE(EmberDialogState().*c.choice);
     }
+}
+
+// --- A dialog hidden, or given a choice, between its show and its first paint
+
+namespace {
+
+// Done on the dialog's thread once its window is first shown, before it paints.
+void (*gAtShow)(HWND) = nullptr;
+HWND gShownDialog = nullptr;
+LRESULT CALLBACK ActAtFirstShow(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && gAtShow && call->message == WM_WINDOWPOSCHANGED &&
+      !(GetWindowLongA(call->hwnd, GWL_STYLE) & WS_CHILD) &&
+      (reinterpret_cast<const WINDOWPOS*>(call->lParam)->flags & SWP_SHOWWINDOW)) {
+    gShownDialog = call->hwnd;
+    std::exchange(gAtShow, nullptr)(call->hwnd);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+DialogThread* ShowActingAtFirstShow(uint8_t type, void (*act)(HWND)) {
+  EmberDialogState().DialogType = type;
+  gAtShow = act;
+  return new DialogThread([] {
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, ActAtFirstShow, nullptr, GetCurrentThreadId());
+    ShowExceptionDialog(false);
+    UnhookWindowsHookEx(hook);
+  });
+}
+
+void CALLBACK ShowAgain(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  ShowWindow(gShownDialog, SW_SHOW);
+}
+
+}  // namespace
+
+TEST_F(Dialogs, ADialogHiddenBeforeItsFirstPaintAndShownAgainIsShown) {
+  for (uint8_t type : {EmberDialogClassic, EmberDialogDetailed}) {
+    SCOPED_TRACE(testing::Message() << "type " << int(type));
+    gBoxes.clear();
+    std::unique_ptr<DialogThread> run(ShowActingAtFirstShow(type, [](HWND dialog) {
+      ShowWindow(dialog, SW_HIDE);
+      SetTimer(nullptr, 0, 300, ShowAgain);
+    }));
+    HWND dialog = WaitForDialog("Error occurred");
+    EXPECT_NE(dialog, nullptr);
+    if (dialog) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(run->WaitDone());
+    EXPECT_FALSE(EmberDialogState().DialogFailed);
+    EXPECT_TRUE(gBoxes.empty());  // no plain box in the dialog's place
+  }
+}
+
+// The input is queued at the show, as a key or click is while a loaded machine holds the thread:
+// it comes before the first paint.
+TEST_F(Dialogs, AChoiceThatReachesADialogBeforeItsFirstPaintEndsItAsShown) {
+  options.SetTerminateAction(1);
+  struct Case {
+    uint8_t type;
+    void (*act)(HWND);
+    bool TEmberDialogState::*choice;
+  } cases[] = {
+      {EmberDialogClassic,  // Enter on "Send Error Report"
+       [](HWND dialog) { PostMessageA(GetDlgItem(dialog, 1000), WM_KEYDOWN, VK_RETURN, 1); },
+       &TEmberDialogState::SendAsked},
+      {EmberDialogDetailed, [](HWND dialog) { ClickAt(GetDlgItem(dialog, 103), 2, 2); },  // "Terminate"
+       &TEmberDialogState::RestartRequested}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << int(c.type));
+    gBoxes.clear();
+    EmberDialogState().SendAsked = false;
+    std::unique_ptr<DialogThread> run(ShowActingAtFirstShow(c.type, c.act));
+    ASSERT_TRUE(run->WaitDone());
+    EXPECT_FALSE(EmberDialogState().DialogFailed);
+    EXPECT_TRUE(gBoxes.empty());  // no plain box after the choice
+    EXPECT_TRUE(EmberDialogState().*c.choice);
+  }
 }
 
 // --- A dialog whose window is never shown
