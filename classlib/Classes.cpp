@@ -1005,6 +1005,34 @@ void ResumeWhenCodeReturns(TComponent* component, uint32_t thread, void (*resume
   g_waitingCount.store(static_cast<int32_t>(list.size()), std::memory_order_relaxed);
 }
 
+void ResumeIfCodeReturned(const TComponent* component) noexcept {
+  if (g_waitingCount.load(std::memory_order_relaxed) == 0) return;
+  const uint32_t self = LockOwnerId();
+  const auto mine = [&](const TWaiting& w) { return w.component == component && w.thread == self; };
+  try {
+    TWaiting due{};
+    {
+      const std::lock_guard<std::mutex> guard(WaitingLock());
+      const std::vector<TWaiting>& list = WaitingList();
+      auto found = std::find_if(list.begin(), list.end(), mine);
+      if (found == list.end()) return;
+      due = *found;
+    }
+    // Looked at outside the lock, as at a frame's end.
+    if (ComponentCodeRunning(due.component)) return;
+    bool taken = false;
+    {
+      const std::lock_guard<std::mutex> guard(WaitingLock());
+      const size_t before = WaitingList().size();
+      DropWaiting(mine);
+      taken = WaitingList().size() != before;
+    }
+    if (taken) due.resume(due.component);
+  } catch (...) {
+    // The component waits for the thread's next frame end.
+  }
+}
+
 // --- TComponent
 
 namespace kbl_detail {

@@ -532,6 +532,10 @@ void ForgetComponentFrames(const TComponent* component) noexcept;
 // ends. Any thread may ask; asked again for the same component, nothing changes. Forgotten when
 // the component is freed first. `resume` must not raise.
 void ResumeWhenCodeReturns(TComponent* component, uint32_t thread, void (*resume)(TComponent*));
+// Resumes `component` now when it waits on the calling thread (ResumeWhenCodeReturns) and none
+// of its code runs there, rather than at the thread's next frame end; otherwise does nothing
+// (also for a component freed or resumed meanwhile: only the waiting list is looked at).
+void ResumeIfCodeReturned(const TComponent* component) noexcept;
 
 // True for [A-Za-z_][A-Za-z0-9_]*.
 bool IsValidIdent(const std::string& text);

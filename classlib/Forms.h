@@ -91,15 +91,18 @@ class TCustomForm : public TWinControl {
   // release to the form's window (made now when the form has none yet, so that a form released
   // in OnCreate is handed out whole), and the loop frees it with its windows once the messages
   // queued before are handled; without a window to be had, or when it goes first (a new parent
-  // without a window takes the form), a thread timer carries the release. A loop that code of the form runs itself (ProcessMessages
-  // in a handler, a modal loop, a popup's handler or modal loop: see TComponentFrame) leaves it
-  // for when that code has returned. Two kinds go at once when none of their code runs on the
-  // calling thread: a form in a foreign window (CreateParented), whose host may destroy that
-  // window or unload the module as the call returns (with its code running, it leaves that
-  // window at once, hidden, and goes as above), and a form whose thread has ended, freed by the
-  // calling thread. Called from another thread than the form's, it leaves the freeing to the
-  // form's thread: through its window, or, for a form without one, once that thread ends a frame
-  // with none of the form's code running.
+  // without a window takes the form), a thread timer carries the release, except for a form
+  // whose host destroys the window it sits in: it goes as its window's last message returns. A
+  // loop that code of the form runs itself (ProcessMessages in a handler, a modal loop, a
+  // popup's handler or modal loop: see TComponentFrame) leaves it for when that code has
+  // returned. Two kinds go at once when none of their code runs on the calling thread: a form in
+  // a foreign window (CreateParented), whose host may destroy that window or unload the module
+  // as the call returns (with its code running, it leaves that window at once, hidden, and goes
+  // as above), and a form whose thread has ended, freed by the calling thread. Called from
+  // another thread than the form's, it leaves the freeing to the form's thread: through its
+  // window, or, for a form without one, as soon as that thread looks at its messages (asked
+  // through its utility window, waiting a quarter of a second at most) or ends a frame, with
+  // none of the form's code running there.
   void Release();
 
   void WndProc(TMessage& message) override;
@@ -145,6 +148,11 @@ class TCustomForm : public TWinControl {
   void PlaceWindow();
   // True when the thread that made the form has ended.
   bool ThreadEnded() const;
+  // True for a form in a window not of this library (CreateParented, SetParentWindow).
+  bool InForeignWindow() const;
+  // Has the form freed on this thread as the frame of the code running now ends (its window
+  // procedure's), or later once none of its code runs; false when that could not be arranged.
+  bool ReleaseAsFrameEnds();
   // Hands the release to a thread timer, for want of a window to carry it; false when none
   // could be had.
   bool CarryReleaseWithoutWindow();

@@ -266,6 +266,13 @@ void ReleaseReturned(TComponent* component) {
   delete form;
 }
 
+// A released form waiting for its thread, told by another thread to look now (CallOnThread).
+void ReleaseIfReturned(void* form) noexcept { ResumeIfCodeReturned(static_cast<TComponent*>(form)); }
+
+// How long a release from another thread waits for the form's thread to free a form without a
+// window: that thread may be waiting for the releasing one.
+constexpr UINT kReleaseCallTimeout = 250;
+
 }  // namespace
 
 // The timer's tick reaches the form's record of its timer through this.
@@ -351,6 +358,17 @@ void TCustomForm::ForgetReleaseTimer() {
   releaseTimer_ = 0;
 }
 
+bool TCustomForm::InForeignWindow() const { return GetParentWindow() != nullptr && GetParent() == nullptr; }
+
+bool TCustomForm::ReleaseAsFrameEnds() {
+  try {
+    ResumeWhenCodeReturns(this, GetCurrentThreadId(), &ReleaseReturned);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 bool TCustomForm::ThreadEnded() const {
   return threadHandle_ != nullptr && WaitForSingleObject(threadHandle_, 0) == WAIT_OBJECT_0;
 }
@@ -364,12 +382,20 @@ void TCustomForm::Release() {
   // No code of the form runs on a thread that has ended: this thread frees it, by its own rule.
   if (formThread != GetCurrentThreadId() && (window != nullptr || !ThreadEnded())) {
     // This thread cannot see the form's code on the form's thread: that thread frees it.
-    if (window != nullptr) PostMessageW(window, CM_RELEASE, 0, 0);
-    else ResumeWhenCodeReturns(this, formThread, &ReleaseReturned);
+    if (window != nullptr) {
+      PostMessageW(window, CM_RELEASE, 0, 0);
+      return;
+    }
+    ResumeWhenCodeReturns(this, formThread, &ReleaseReturned);
+    // Its window is gone (its host destroyed it): nothing of the form may be left for that
+    // thread's next frame, as its host may unload the module once that thread's loop is idle.
+    // That thread frees it now, or at its next look at its messages, unless its code runs there.
+    // The form may be gone when this returns.
+    kbl_win::CallOnThread(formThread, &ReleaseIfReturned, this, kReleaseCallTimeout);
     return;
   }
   const bool ownThread = formThread == GetCurrentThreadId();
-  const bool foreign = GetParentWindow() != nullptr && GetParent() == nullptr;
+  const bool foreign = InForeignWindow();
   // A form in a foreign window, or whose thread has ended, goes now unless its code runs: its
   // host may destroy that window, or end the module, as soon as this returns.
   if ((foreign || !ownThread) && !ComponentCodeRunning(this)) {
@@ -425,8 +451,13 @@ void TCustomForm::WndProc(TMessage& message) {
       TWinControl::WndProc(message);
       return;
     case WM_NCDESTROY:
-      // A release posted to this window goes with it: it is carried on without one.
-      if (releasing_ && !HasState(csDestroying)) CarryReleaseWithoutWindow();
+      // A release posted to this window goes with it: it is carried on without one. A form whose
+      // host destroyed the window it sits in goes as this message's frame ends (or, with its code
+      // running, once that code returns): the host may unload the module once its loop is idle,
+      // before a timer ticks. A form whose own code took its window away may be used by that
+      // code after this message: the loop frees it.
+      if (releasing_ && !HasState(csDestroying) && !(InForeignWindow() && ReleaseAsFrameEnds()))
+        CarryReleaseWithoutWindow();
       TWinControl::WndProc(message);
       return;
     case CM_RELEASE:

@@ -31,6 +31,8 @@ std::map<std::string, ClassEntry>& Classes() {
 HINSTANCE Instance() { return static_cast<HINSTANCE>(ModuleInstance()); }
 
 constexpr char kUtilityClass[] = "KblUtilityWindow";
+// Sent to a utility window by CallOnThread: WParam the function, LParam its argument.
+constexpr UINT kUtilityCall = WM_USER + 1;
 
 struct UtilityEntry {
   HWND window = nullptr;
@@ -59,6 +61,10 @@ LRESULT CALLBACK UtilityWindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM 
       // One still held stays.
       if (!UtilityWindowHeld(window) && DestroyWindow(window)) ReleaseWindowClass(kUtilityClass);
       return 0;
+    }
+    if (msg == kUtilityCall) {
+      reinterpret_cast<void (*)(void*)>(wParam)(reinterpret_cast<void*>(lParam));
+      return 1;
     }
     if (msg == WM_TIMER) {
       std::function<void()> handler;
@@ -162,6 +168,30 @@ void ReleaseUtilityWindow(HWND held) {
   // A window is destroyed only by its own thread: its loop closes it. A window that went with
   // its thread is gone already.
   if (!PostMessageW(window, WM_CLOSE, 0, 0)) ReleaseWindowClass(kUtilityClass);
+}
+
+bool CallOnThread(DWORD thread, void (*call)(void*), void* data, UINT timeout) noexcept {
+  HWND window = nullptr;
+  try {
+    std::lock_guard<std::mutex> guard(Lock());
+    auto found = UtilityWindows().find(thread);
+    if (found == UtilityWindows().end()) return false;
+    window = found->second.window;
+  } catch (...) {
+    return false;
+  }
+  // Blocking: this thread handles no message sent to it meanwhile, which could reach code in the
+  // middle of a call. A thread waiting in a send to this one still runs the call; one waiting
+  // otherwise for this one holds it for the timeout at most. A send that timed out may be taken
+  // back (Wine takes it): the call is posted then, and so may run twice.
+  DWORD_PTR result = 0;
+  const auto callParam = reinterpret_cast<WPARAM>(call);
+  const auto dataParam = reinterpret_cast<LPARAM>(data);
+  const UINT flags = SMTO_BLOCK | SMTO_ABORTIFHUNG;
+  if (SendMessageTimeoutW(window, kUtilityCall, callParam, dataParam, flags, timeout, &result) != 0 && result == 1)
+    return true;
+  PostMessageW(window, kUtilityCall, callParam, dataParam);
+  return false;
 }
 
 void SetUtilityTimerHandler(UINT_PTR id, std::function<void()> handler) {

@@ -28,6 +28,12 @@ HWND AcquireUtilityWindow();
 // Gives back a hold of `window` (nullptr: the calling thread's). Any thread may: a window whose
 // last hold goes on another thread is closed by its own thread's loop.
 void ReleaseUtilityWindow(HWND window = nullptr);
+// Has thread `thread` run `call(data)` through its utility window, as a message sent to it (run
+// when that thread next looks at its messages, also inside a modal loop), and waits `timeout` ms
+// at most: true once it has run. False when that thread holds no utility window, or did not get
+// to it in time: the call is then posted to that window, and runs when the thread next looks at
+// its messages, while the window lives; it may run twice. `call` must not raise.
+bool CallOnThread(DWORD thread, void (*call)(void*), void* data, UINT timeout) noexcept;
 // Routes WM_TIMER of the utility window: `id` to `handler`; Remove stops the routing.
 void SetUtilityTimerHandler(UINT_PTR id, std::function<void()> handler);
 void RemoveUtilityTimerHandler(UINT_PTR id);

@@ -564,6 +564,88 @@ TEST(EditorDll, AWorkerThatEndsThePlugInWhileTheEditorsThreadRunsItsLoopLeavesNo
   EXPECT_EQ(run.ExitCode, 0u);
 }
 
+// The child half: in a bare host, a plug-in of the DLL opens its editor in a window of this
+// thread; right after a tick of the editor's display timer, a worker closes the editor and ends
+// the plug-in, and this thread destroys its window after that or before it, as KBL_OFF_THREAD_END
+// says; meanwhile it waits for the worker handling the messages sent to it, or blocked. Once it
+// has handled what was queued for it since, but for timers (its first idle may come before any is
+// due), nothing of the plug-in may be left; it then unloads the DLL at the first peek that finds
+// nothing and runs its loop on, where nothing may be for the unloaded image. Exit code 0: all of
+// that held.
+TEST(EditorDll, OffThreadEndChild) {
+  const char* how = std::getenv("KBL_OFF_THREAD_END");
+  if (how == nullptr) GTEST_SKIP() << "a child half of a test";
+  SetUnhandledExceptionFilter(&EndOnFault);
+  const std::string order = how;
+  const auto fail = [](const char* what) {
+    std::fprintf(stderr, "FAILED: %s\n", what);
+    std::fflush(stderr);
+    ExitProcess(1);
+  };
+  auto host = std::make_unique<TVstHost>(ProductDllPath());
+  host->Start(44100, 512);
+  auto frame = std::make_unique<TForeignWindow>(450, 495);
+  if (host->Dispatch(effEditOpen, 0, 0, frame->handle) != 1) fail("the editor did not open");
+  const TImageWindows image(GetModuleHandleA(ProductDllPath().c_str()));
+  const auto forImage = [&image](const MSG& m) {
+    const auto proc = static_cast<uintptr_t>(GetWindowLongPtrW(m.hwnd, GWLP_WNDPROC));
+    const auto callback = static_cast<uintptr_t>(m.lParam);
+    return (proc >= image.start && proc < image.end) ||
+           (m.message == WM_TIMER && callback >= image.start && callback < image.end);
+  };
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    DispatchMessageW(&msg);
+    if (msg.message == WM_TIMER && forImage(msg)) break;
+  }
+  if (order != "close, then destroy") frame.reset();
+  HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread worker([&host, ended] {
+    host->Dispatch(effEditClose);
+    host->Dispatch(effMainsChanged, 0, 0);
+    host->Close();
+    SetEvent(ended);
+  });
+  if (order == "destroy, then close; sent messages handled meanwhile") {
+    while (MsgWaitForMultipleObjects(1, &ended, FALSE, INFINITE, QS_SENDMESSAGE) != WAIT_OBJECT_0)
+      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  worker.join();
+  CloseHandle(ended);
+  frame.reset();
+  while (PeekMessageW(&msg, nullptr, 0, WM_TIMER - 1, PM_REMOVE) ||
+         PeekMessageW(&msg, nullptr, WM_TIMER + 1, 0xFFFF, PM_REMOVE))
+    DispatchMessageW(&msg);
+  if (TImageWindows(GetModuleHandleA(ProductDllPath().c_str())).count > 0) fail("windows of the plug-in's left");
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  host.reset();  // FreeLibrary
+  if (GetModuleHandleA(ProductDllPath().c_str()) != nullptr) fail("the DLL stayed loaded");
+  if (GetModuleHandleA("gdiplus.dll") != nullptr) fail("GDI+ left running");
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 200) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (forImage(msg)) fail("a message for the unloaded image");
+      DispatchMessageW(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  ExitProcess(0);
+}
+
+// A host that ends the plug-in on another thread than the editor's and destroys its window
+// around that end finds nothing of the plug-in left once the editor's thread has handled what was
+// queued for it, before any timer ticks: it may unload the DLL at that thread's first idle.
+TEST(EditorDll, AHostThatEndsThePlugInOffTheEditorsThreadAndDestroysItsWindowMayUnloadAtTheFirstIdle) {
+  for (const char* order : {"close, then destroy", "destroy, then close; sent messages handled meanwhile",
+                            "destroy, then close; blocked meanwhile"}) {
+    SCOPED_TRACE(order);
+    const TChildRun run =
+        RunChildProcess("--gtest_filter=EditorDll.OffThreadEndChild", {{"KBL_OFF_THREAD_END", order}}, 120000);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(run.ExitCode, 0u);
+  }
+}
+
 TEST(EditorDll, ClosingMidDragOrLosingTheMouseShowsTheCursorAgain) {
   const auto cursorCount = [] {
     const int count = ShowCursor(TRUE) - 1;
