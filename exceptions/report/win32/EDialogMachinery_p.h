@@ -37,6 +37,7 @@ struct TDialogCommon {
   int AutoCloseCount = 0;
   bool KeepsForeground = false;
   bool ChecksFirstPaint = false;
+  bool Minimised = false;  // as the first-paint check last saw the window
   std::string CaptionText;
 
   // Style, caption height and topmost state of the new window (see PrepareDialogWindow) and the
@@ -63,8 +64,9 @@ void StopAutoCloseTimer(TDialogCommon& dialog);
 void StartForegroundKeeper(TDialogCommon& dialog);
 void StopForegroundKeeper(TDialogCommon& dialog);
 // Ends the dialog with type 0 when it has not painted by the first tick of timer 1, which comes
-// once its window is visible (at once when it is already), or 5 s after the start, or after the
-// window was hidden before its first paint, when the window is not visible again by then.
+// once its window is visible and not minimised (at once when it is already), or 5 s after the
+// start, or after the window was hidden or minimised before its first paint, when the window is
+// not visible and restored again by then.
 void StartFirstPaintCheck(TDialogCommon& dialog);
 
 // The handling every dialog shares: countdown resets, its timers, the custom caption. True when

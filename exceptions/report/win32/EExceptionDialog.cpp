@@ -320,7 +320,9 @@ constexpr UINT kShowWait = 5000;  // ms
 // back to the message box instead of waiting for ever on a dialog no one can see.
 void StartFirstPaintCheck(TDialogCommon& dialog) {
   dialog.ChecksFirstPaint = true;
-  SetTimer(dialog.Window, kFirstPaintTimer, IsWindowVisible(dialog.Window) ? 1 : kShowWait, nullptr);
+  dialog.Minimised = IsIconic(dialog.Window) != FALSE;
+  const bool paintComes = IsWindowVisible(dialog.Window) && !dialog.Minimised;
+  SetTimer(dialog.Window, kFirstPaintTimer, paintComes ? 1 : kShowWait, nullptr);
 }
 
 namespace {
@@ -377,12 +379,17 @@ bool HandleCommonMessage(TDialogCommon& dialog, UINT message, WPARAM wParam, LPA
       return false;
     case WM_WINDOWPOSCHANGED: {
       // The first-paint check comes due once the window is visible (see StartFirstPaintCheck). A
-      // window hidden before its first paint has no paint coming: the check waits again as for
-      // a window not shown yet, so that one shown again in time still paints first.
+      // window hidden or minimised before its first paint has no paint coming: the check waits
+      // again as for a window not shown yet, so that one shown or restored in time still paints
+      // first.
       const UINT flags = reinterpret_cast<const WINDOWPOS*>(lParam)->flags;
       if (!dialog.ChecksFirstPaint || EmberDialogState().Shown) return false;
-      if (flags & SWP_SHOWWINDOW) SetTimer(dialog.Window, kFirstPaintTimer, 1, nullptr);
-      else if (flags & SWP_HIDEWINDOW) SetTimer(dialog.Window, kFirstPaintTimer, kShowWait, nullptr);
+      const bool minimised = IsIconic(dialog.Window) != FALSE;
+      if ((flags & (SWP_SHOWWINDOW | SWP_HIDEWINDOW)) || minimised != dialog.Minimised) {
+        const bool paintComes = IsWindowVisible(dialog.Window) && !minimised;
+        SetTimer(dialog.Window, kFirstPaintTimer, paintComes ? 1 : kShowWait, nullptr);
+      }
+      dialog.Minimised = minimised;
       return false;
     }
     case WM_NCPAINT:

@@ -599,28 +599,33 @@ DialogThread* ShowActingAtFirstShow(uint8_t type, void (*act)(HWND)) {
   });
 }
 
+// How the dialog is put away at its show, and brought back 300 ms later.
+int gAwayWith = SW_HIDE, gBackWith = SW_SHOW;
 void CALLBACK ShowAgain(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
-  ShowWindow(gShownDialog, SW_SHOW);
+  ShowWindow(gShownDialog, gBackWith);
 }
 
 }  // namespace
 
-TEST_F(Dialogs, ADialogHiddenBeforeItsFirstPaintAndShownAgainIsShown) {
-  for (uint8_t type : {EmberDialogClassic, EmberDialogDetailed}) {
-    SCOPED_TRACE(testing::Message() << "type " << int(type));
-    gBoxes.clear();
-    std::unique_ptr<DialogThread> run(ShowActingAtFirstShow(type, [](HWND dialog) {
-      ShowWindow(dialog, SW_HIDE);
-      SetTimer(nullptr, 0, 300, ShowAgain);
-    }));
-    HWND dialog = WaitForDialog("Error occurred");
-    EXPECT_NE(dialog, nullptr);
-    if (dialog) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    ASSERT_TRUE(run->WaitDone());
-    EXPECT_FALSE(EmberDialogState().DialogFailed);
-    EXPECT_TRUE(gBoxes.empty());  // no plain box in the dialog's place
-  }
+TEST_F(Dialogs, ADialogHiddenOrMinimisedBeforeItsFirstPaintAndShownAgainIsShown) {
+  for (auto [away, back] : {std::pair{SW_HIDE, SW_SHOW}, {SW_MINIMIZE, SW_RESTORE}})
+    for (uint8_t type : {EmberDialogClassic, EmberDialogDetailed}) {
+      SCOPED_TRACE(testing::Message() << "type " << int(type) << ", put away with " << away);
+      gBoxes.clear();
+      gAwayWith = away;
+      gBackWith = back;
+      std::unique_ptr<DialogThread> run(ShowActingAtFirstShow(type, [](HWND dialog) {
+        ShowWindow(dialog, gAwayWith);
+        SetTimer(nullptr, 0, 300, ShowAgain);
+      }));
+      HWND dialog = WaitForDialog("Error occurred");
+      EXPECT_NE(dialog, nullptr);
+      if (dialog) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      ASSERT_TRUE(run->WaitDone());
+      EXPECT_FALSE(EmberDialogState().DialogFailed);
+      EXPECT_TRUE(gBoxes.empty());  // no plain box in the dialog's place
+    }
 }
 
 // The input is queued at the show, as a key or click is while a loaded machine holds the thread:
