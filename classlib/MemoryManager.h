@@ -95,7 +95,8 @@ uint32_t LockOwnerId() noexcept;
 // waited for by nobody, parked (waiting with no time-out) while no look is under way, and ended
 // only at the module's detach, before any finaliser runs; no look is made while it does not run,
 // but by the thread that runs the detach once it has ended (no other is left to resume what that
-// look suspends). From the start of the module's detach the lock is waited for a second at most;
+// look suspends). From the start of the module's detach the lock is waited for a second at most
+// (past it, each wait ends after its pauses, before its first yield);
 // the thread that runs the detach looks at a holder at once when it first waits for it, so that a
 // holder that is gone is told at the unload however little of that second the CPU leaves it.
 // Constant-initialised (all zero): usable before any static constructor and after the last

@@ -1505,6 +1505,10 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
     if (i < pace.spins) {
       _mm_pause();
     } else if (i < pace.spins + pace.yields) {
+      // Past the unload's second every wait does without the lock before its first yield: on a
+      // CPU shared with busy threads each yield gives a whole slice away, and a finaliser freeing
+      // many blocks beside a holder that stays inside would pay them at every block.
+      if (EndingBoundPassed()) return false;
       SwitchToThread();
     } else {
       if (EndingBoundPassed()) return false;

@@ -64,9 +64,13 @@ class TFreezeThread {
           } else {
             silence += 50;
           }
-          if (Terminated()) break;
-          const TEmberModuleOptionsEx* options = EmberLibrary().CurrentOptions.get();
-          const int32_t timeout = options != nullptr ? options->FreezeTimeout() : 60;
+          int32_t timeout = 60;
+          {
+            const std::lock_guard<std::mutex> guard(lock_);  // see ReportFreeze
+            if (terminated_) break;
+            if (const TEmberModuleOptionsEx* options = EmberLibrary().CurrentOptions.get())
+              timeout = options->FreezeTimeout();
+          }
           if (silence >= timeout * 1000) break;
         }
         if (Terminated()) break;
@@ -83,9 +87,14 @@ class TFreezeThread {
   // The main thread's registers and stack are taken while it is suspended; it goes on before
   // anything is resolved or reported, so that a main thread stopped inside the heap or a lock
   // cannot block the report.
+  // What it reads of the library's state before its entry is read under the watch's lock, once no
+  // end was asked: a detachment that cannot wait for the watch (the entry may wait for the library
+  // lock it holds) asks the end before it frees that state, and so waits for this part only; the
+  // entry then finds the library detached.
   void ReportFreeze() {
     TEmberLibraryGlobals& library = EmberLibrary();
-    if (library.MainThreadHandle == 0 || !library.CurrentOptions) return;
+    std::unique_lock<std::mutex> guard(lock_);
+    if (terminated_ || library.MainThreadHandle == 0 || !library.CurrentOptions) return;
     alignas(16) uint8_t context[716] = {};
     uint32_t eip = 0, esp = 0;
     std::vector<uint8_t> stack;
@@ -97,8 +106,10 @@ class TFreezeThread {
     BuildCallStackIn(memory, callStack, eip, esp, AllStackKinds, -1, -1, true, false, 0, library.MainThreadID,
                      size >= 4 ? esp + size - 4 : esp);
     EFrozenApplication object(library.CurrentOptions->GetCustomizedExpandedText(156));
-    CentralNotify(&object, eip, 0, library.MainThreadStackTop, esp, context, nullptr, 1, library.Module, 0, 0,
-                  &callStack);
+    const uint32_t stackTop = library.MainThreadStackTop;
+    const uintptr_t module = library.Module;
+    guard.unlock();
+    CentralNotify(&object, eip, 0, stackTop, esp, context, nullptr, 1, module, 0, 0, &callStack);
     ForgetHandledObject(&object);
   }
 
@@ -165,13 +176,14 @@ void StartFreezeThread() {
   // One started meanwhile on another thread: this one ends again (joined here, outside the lock).
 }
 
-void StopFreezeThread() {
+namespace {
+void StopWatch(bool wait) {
   std::unique_ptr<TFreezeThread> watch;
   {
     std::lock_guard<std::mutex> guard(gWatchLock);
     watch = std::move(gWatch);
   }
-  if (watch && !MayWaitForWatch()) {
+  if (watch && !wait) {
     watch->Terminate();
     std::lock_guard<std::mutex> guard(gWatchLock);
     watch->NextEnded = std::move(gEnded);
@@ -181,6 +193,10 @@ void StopFreezeThread() {
   watch.reset();  // waits for the watch's thread outside the lock
   JoinEndedWatches();
 }
+}  // namespace
+
+void StopFreezeThread() { StopWatch(MayWaitForWatch()); }
+void TellFreezeThreadToEnd() { StopWatch(false); }
 
 bool IsFreezeThreadRunning() {
   std::lock_guard<std::mutex> guard(gWatchLock);

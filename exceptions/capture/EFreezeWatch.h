@@ -19,6 +19,9 @@ KBL_DECLARE_EXCEPTION(EFrozenApplication, Exception);
 // that lock): the watch is then told to end and joined by a later start or stop.
 void StartFreezeThread();
 void StopFreezeThread();
+// Tells the watch to end without waiting for it, on any thread: the next start or stop that may
+// wait joins it.
+void TellFreezeThreadToEnd();
 bool IsFreezeThreadRunning();
 
 namespace ember_detail {

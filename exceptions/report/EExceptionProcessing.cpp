@@ -996,7 +996,11 @@ void TakeDown(bool locked) {
   TEmberLibraryGlobals& library = EmberLibrary();
   library.Closing = true;
   if (!locked) {
-    CloseSendsAndWatch();
+    // The work of a thread that ended inside it: a freeze watch's report may wait for the lock,
+    // handed to this thread by its waiters (SettleForHeir), so the watch is only told to end here
+    // and joined once the lock is given back.
+    SafeCallProc(&CloseSendThreads, "ESendReport.Done");
+    TellFreezeThreadToEnd();
     library.LibraryLock.lock();
   }
   try {

@@ -53,6 +53,19 @@ extern "C" __declspec(dllexport) void MemoryManagerModuleKeepUntilEnd() {
   static TKept kept;
 }
 
+// Keeps `count` more small blocks (up to 1,000) until the module ends, freed by one finaliser, as a
+// plug-in's statics free their lists at the unload.
+extern "C" __declspec(dllexport) void MemoryManagerModuleKeepManyUntilEnd(unsigned count) {
+  struct TKept {
+    void* blocks[1000] = {};
+    ~TKept() {
+      for (void* block : blocks) FreeMem(block);
+    }
+  };
+  static TKept kept;
+  for (unsigned i = 0; i < count && i < 1000; ++i) kept.blocks[i] = GetMem(48);
+}
+
 // Allocates and frees a small block; answers whether the chunks served it.
 extern "C" __declspec(dllexport) bool MemoryManagerModuleRoundTrip() {
   void* block = GetMem(32);

@@ -600,6 +600,65 @@ TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
   gEntries = nullptr;
 }
 
+namespace {
+
+std::atomic<unsigned> gYields{0};
+BOOL WINAPI CountedSwitchToThread() {
+  ++gYields;
+  return SwitchToThread();
+}
+
+// Points `module`'s import of the system's `name` at `replacement`; false when it has none.
+bool ReplaceImport(HMODULE module, const char* name, void* replacement) {
+  const FARPROC target = GetProcAddress(GetModuleHandleA("kernel32.dll"), name);
+  auto* base = reinterpret_cast<uint8_t*>(module);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name != 0; ++entry) {
+    for (auto* thunk = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk); thunk->u1.Function != 0; ++thunk) {
+      if (thunk->u1.Function != reinterpret_cast<uintptr_t>(target)) continue;
+      DWORD old = 0;
+      VirtualProtect(&thunk->u1.Function, sizeof thunk->u1.Function, PAGE_READWRITE, &old);
+      thunk->u1.Function = reinterpret_cast<uintptr_t>(replacement);
+      VirtualProtect(&thunk->u1.Function, sizeof thunk->u1.Function, old, &old);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+// A live holder inside for good as the module unloads, and the module's statics free many blocks
+// there: once the unload's second is spent, each later wait does without the lock at once rather
+// than yield first (on a busy CPU each yield gives a whole slice away, and a yield at each free
+// would keep the host in the unload for minutes).
+TEST(MemoryManager, AnUnloadPastItsSecondDoesNotYieldAtEachFree) {
+  gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  TModuleEntries entries;
+  ASSERT_TRUE(entries.Complete());
+  const auto keepMany = entries.Entry<void (*)(unsigned)>("MemoryManagerModuleKeepManyUntilEnd");
+  ASSERT_NE(keepMany, nullptr);
+  gEntries = &entries;
+  gHow = THold::RunningInside;
+  constexpr unsigned kBlocks = 200;
+  keepMany(kBlocks);
+  ASSERT_TRUE(ReplaceImport(entries.Module, "SwitchToThread", reinterpret_cast<void*>(&CountedSwitchToThread)));
+  HANDLE thread = StartHolder();
+  gYields = 0;
+  {
+    const TFailAfter bound(20000, "the unload waits for ever for a lock's holder");
+    EXPECT_TRUE(FreeLibrary(entries.Module));
+  }
+  EXPECT_LT(gYields.load(), kBlocks) << "the unload yielded at each free past its second";
+  TerminateThread(thread, 1);  // inside the unloaded module's code
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  for (HANDLE handle : {gLockTaken, gGoOn}) CloseHandle(handle);
+  gEntries = nullptr;
+}
+
 // A live holder inside for longer than a second on a thread that lets no one in: calls meanwhile
 // do without the lock (blocks from the C heap, frees put off), and once it gives the lock back the
 // chunks serve again, the C heap's block is freed, and the frees put off are done by the unload.

@@ -2712,12 +2712,22 @@ TEST(ProcessingChild, AnOpenKilledInsideItsAttachmentLeavesNoOneWaiting) {
 }
 
 // The child half: no plug-in is open; a host thread opens the first one and is killed inside the
-// module's work, while another thread's exception waits for the library lock. Then the host opens
-// a plug-in, processes an exception and closes the plug-in.
+// module's work, while another thread's exception waits for the library lock. KBL_WORK_KILLED
+// "frozen": the work had the main window stop answering, and the thread is killed as the freeze
+// watch begins its report; "frozen, another open": once that report waits for the library lock,
+// and another host thread's open waits for the work meanwhile. Then the host opens a plug-in,
+// processes an exception and closes the plug-in.
 TEST_F(ProcessingWin32Test, WorkKilledChild) {
-  if (std::getenv("KBL_WORK_KILLED") == nullptr) GTEST_SKIP() << "a child half of a test";
+  const char* how = std::getenv("KBL_WORK_KILLED");
+  if (how == nullptr) GTEST_SKIP() << "a child half of a test";
+  static const bool frozen = std::string(how) != "alone";
+  static const bool anotherOpen = std::string(how) == "frozen, another open";
   StopExceptionReporting();  // the fixture's plug-in
   static HANDLE working = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  static HWND window =
+      frozen ? CreateWindowA("STATIC", "Frozen", WS_OVERLAPPED, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr)
+             : nullptr;
+  static std::atomic<int32_t> rounds{0};  // of the freeze watch
   TEmberReportOutput output = EmberReportOutput();
   output.ShowExceptionDialog = [](bool) {
     std::string notes;
@@ -2727,6 +2737,16 @@ TEST_F(ProcessingWin32Test, WorkKilledChild) {
   SetEmberReportOutput(output);
   SetReportingModuleWork(
       [] {
+        static std::atomic<int32_t> runs{0};
+        if (runs++ > 0) return;  // the next open's
+        if (frozen) {
+          SetEmberMainWindowFinder([](uint32_t) {
+            ++rounds;
+            return reinterpret_cast<uintptr_t>(window);
+          });
+          EmberLibrary().CurrentOptions->SetFreezeTimeout(1);
+          EmberLibrary().CurrentOptions->SetFreezeActivate(1);
+        }
         HandOverBesideTheWork();
         SetEvent(working);
         Sleep(INFINITE);
@@ -2734,11 +2754,19 @@ TEST_F(ProcessingWin32Test, WorkKilledChild) {
       nullptr);
   HANDLE opener = CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr);
   ASSERT_EQ(WaitForSingleObject(working, 30000), WAIT_OBJECT_0);
-  KillAfter(opener, 0);
-  SetReportingModuleWork(nullptr, nullptr);
-  std::thread([] {
-    const TFailAfter bound(10000, "the exception that waited, or the next open, does not come back");
+  static HANDLE second = anotherOpen ? CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr) : nullptr;
+  // A second of silence is 20 rounds of 50 ms; the report then reads the main thread's stack.
+  for (const DWORD start = GetTickCount(); frozen && rounds < 20 && GetTickCount() - start < 30000;) Sleep(10);
+  {
+    // Its thread made before the kill, and the next after the attachment was undone: a thread made
+    // meanwhile would meet the threads list as the undoing frees it.
+    const TFailAfter bound(15000, "the exception that waited, or the next open, does not come back");
+    KillAfter(opener, !frozen ? 0 : anotherOpen ? 3000 : 100);
+    SetReportingModuleWork(nullptr, nullptr);
     gRaiser.join();
+    if (second != nullptr) WaitForSingleObject(second, INFINITE);
+  }
+  std::thread([] {
     StartExceptionReporting();
     Note(Attachment());
     ProcessOnHeap("after the work killed");
@@ -2749,12 +2777,17 @@ TEST_F(ProcessingWin32Test, WorkKilledChild) {
 
 // An open killed inside the module's work leaves nothing processed with the library it half
 // attached: the next holder of the library lock, an exception handed over meanwhile, undoes the
-// attachment first. The next open attaches the library and processes.
+// attachment first, or hands the lock to another open that does; a freeze report under way finds
+// the library detached, and reads nothing of it that the undoing frees. The next open attaches the
+// library and processes.
 TEST(ProcessingChild, AnOpenKilledInsideTheModulesWorkHasNothingProcessedHalfAttached) {
-  const TNotedRun run = RunNotedChild("WorkKilledChild", {{"KBL_WORK_KILLED", "1"}});
-  EXPECT_TRUE(run.Run.Ended);
-  EXPECT_EQ(run.Run.ExitCode, 0u);
-  EXPECT_EQ(run.Notes, "attached;processed after the work killed;");
+  for (const char* how : {"alone", "frozen", "frozen, another open"}) {
+    SCOPED_TRACE(how);
+    const TNotedRun run = RunNotedChild("WorkKilledChild", {{"KBL_WORK_KILLED", how}});
+    EXPECT_TRUE(run.Run.Ended);
+    EXPECT_EQ(run.Run.ExitCode, 0u);
+    EXPECT_EQ(run.Notes, "attached;processed after the work killed;");
+  }
   std::remove(LogName().c_str());
 }
 
