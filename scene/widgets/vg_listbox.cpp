@@ -1066,20 +1066,29 @@ void TvgListBox::SetItemIndex(int32_t value) { MoveSelection(value, true); }
 
 void TvgListBox::MoveSelection(int32_t value, bool show) {
   if (value == itemIndex_) return;
+  // The items' triggers, and those a row scrolled into view slept through, run the program's
+  // handlers, which may delete or reload lines (the index keeps its number) or free the list: the
+  // selected item is asked for again after each.
+  const TvgSceneObjectRef<TvgListBox> self(this);
   if (!multiSelect_) {
     if (TvgListBoxItem* old = GetSelected()) {
       old->isSelected_ = false;
       old->FireTrigger("IsSelected");
+      if (self.Get() == nullptr) return;
     }
   }
   itemIndex_ = value;
   TvgListBoxItem* item = GetSelected();
-  if (item != nullptr) {
-    if (show) ScrollIntoView(item);
-    if (!item->isSelected_) {
-      item->isSelected_ = true;
-      item->FireTrigger("IsSelected");
-    }
+  if (item != nullptr && show) {
+    ScrollIntoView(item);
+    if (self.Get() == nullptr) return;
+    item = GetSelected();
+  }
+  if (item != nullptr && !item->isSelected_) {
+    item->isSelected_ = true;
+    item->FireTrigger("IsSelected");
+    if (self.Get() == nullptr) return;
+    item = GetSelected();
   }
   SelectionMoved();
   if (GetUpdateCounter() == 0 && !quietIndex_) {
@@ -1108,12 +1117,17 @@ void TvgListBox::ScrollIntoView(TvgListBoxItem* item) {
   const TvgPoint vp = viewport->GetPosition()->GetPoint();
   const TvgPoint cp = content->GetPosition()->GetPoint();
   const TvgPoint ip = item->GetPosition()->GetPoint();
+  // A row that comes into view takes the triggers it slept through as the bar moves: their
+  // handlers may free the item (its line deleted, the lines reloaded), which is then not shown.
+  const TvgSceneObjectRef<TvgListBoxItem> row(item);
   if (TvgScrollBar* bar = GetVScrollBar()) {
     const float bottom = cp.Y + ip.Y + pad.Top + pad.Bottom + item->GetHeight();
     const float viewBottom = vp.Y + viewport->GetHeight();
     if (bottom > viewBottom) bar->SetValue(bar->GetValue() + bottom - viewBottom);
+    if (row.Get() == nullptr) return;
     const float top = content->GetPosition()->GetY() + ip.Y;
     if (top < vp.Y) bar->SetValue(bar->GetValue() + top - vp.Y);
+    if (row.Get() == nullptr) return;
   }
   if (TvgScrollBar* bar = GetHScrollBar()) {
     const float right = cp.X + ip.X + pad.Left + pad.Right + item->GetWidth();

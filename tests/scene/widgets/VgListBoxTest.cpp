@@ -530,53 +530,61 @@ TEST_F(ListBoxTest, AChangeHandlerMayFreeTheRowWhoseCheckBoxIsClicked) {
   }
 }
 
+// An item style, "finishingrowstyle", whose animation on `trigger` ends at once and, as it
+// finishes, deletes the line of the row holding it or reloads the lines ("x", "y").
+struct TFinishingRows {
+  TFinishingRows(TvgStringListBox* list, const char* trigger, bool reload) : list(list), reload(reload) {
+    style->SetResourceName("finishingrowstyle");
+    style->SetHitTest(false);
+    auto* fade = new TvgFloatAnimation(nullptr);
+    fade->SetPropertyName("Opacity");
+    fade->SetStopValue(0.5f);
+    fade->SetDuration(0);
+    fade->SetTrigger(trigger);
+    fade->SetParent(style);
+    list->SetItemStyle("finishingrowstyle");
+  }
+  ~TFinishingRows() { delete style; }
+  // Row `index` takes the style.
+  void Style(int32_t index) {
+    TvgListBoxItem* row = list->ItemByIndex(index);
+    row->ApplyResource();
+    std::vector<TvgObject*> parts;
+    row->AddObjectsToList(parts);
+    for (TvgObject* part : parts)
+      if (auto* a = dynamic_cast<TvgFloatAnimation*>(part)) a->OnFinish = TNotifyEvent::Of<&TFinishingRows::Finish>(this);
+  }
+  void Finish(TObject* sender) {
+    TvgObject* row = static_cast<TvgObject*>(sender);
+    while (dynamic_cast<TvgListBoxItem*>(row) == nullptr) row = row->GetParent();
+    finished.push_back(static_cast<TvgListBoxItem*>(row)->GetText());
+    TvgWideStrings* lines = list->GetItems();
+    if (!reload) {
+      lines->Delete(lines->IndexOf(finished.back()));
+      return;
+    }
+    lines->Clear();
+    for (const char16_t* line : {u"x", u"y"}) lines->Add(line);
+  }
+  TvgStringListBox* list;
+  bool reload;
+  TvgRectangle* style = new TvgRectangle(nullptr);
+  std::vector<std::u16string> finished;
+};
+
 // An item style's animation that ends at once runs its OnFinish inside the list's trigger walk,
 // whose handler reloads the lines or deletes the line of the row holding the animation: the style
 // being walked goes with its row. The walk goes on over the rows that remain, whether the trigger
 // reaches only the rows that took their style or, a row touched by the program, every row.
 TEST_F(ListBoxTest, ATriggersAnimationMayReloadTheLinesOrDeleteItsRowsLineAsItFinishes) {
-  auto* rowStyle = new TvgRectangle(nullptr);
-  rowStyle->SetResourceName("finishingrowstyle");
-  rowStyle->SetHitTest(false);
-  auto* fade = new TvgFloatAnimation(nullptr);
-  fade->SetPropertyName("Opacity");
-  fade->SetStopValue(0.5f);
-  fade->SetDuration(0);
-  fade->SetTrigger("IsMouseOver=true");
-  fade->SetParent(rowStyle);
-  struct THandler {
-    TvgStringListBox* list = nullptr;
-    bool reload = false;
-    std::vector<std::u16string> finished;
-    void Finish(TObject* sender) {
-      TvgObject* row = static_cast<TvgObject*>(sender);
-      while (dynamic_cast<TvgListBoxItem*>(row) == nullptr) row = row->GetParent();
-      finished.push_back(static_cast<TvgListBoxItem*>(row)->GetText());
-      TvgWideStrings* lines = list->GetItems();
-      if (!reload) {
-        lines->Delete(lines->IndexOf(finished.back()));
-        return;
-      }
-      lines->Clear();
-      for (const char16_t* line : {u"x", u"y"}) lines->Add(line);
-    }
-  };
   for (const bool reload : {false, true}) {
     for (const bool touched : {false, true}) {
       SCOPED_TRACE(std::string(reload ? "lines reloaded" : "its line deleted") + (touched ? ", a row touched" : ""));
       auto* list = Add<TvgStringListBox>(10, 10, 100, 200);
-      list->SetItemStyle("finishingrowstyle");
+      TFinishingRows handler(list, "IsMouseOver=true", reload);
       for (const char16_t* line : {u"a", u"b", u"c", u"d", u"e", u"f"}) list->GetItems()->Add(line);
       if (touched) list->ItemByIndex(5)->SetHint(u"touched");
-      THandler handler{list, reload, {}};
-      for (int i = 0; i < 4; ++i) {
-        TvgListBoxItem* row = list->ItemByIndex(i);
-        row->ApplyResource();
-        std::vector<TvgObject*> parts;
-        row->AddObjectsToList(parts);
-        for (TvgObject* part : parts)
-          if (auto* a = dynamic_cast<TvgFloatAnimation*>(part)) a->OnFinish = TNotifyEvent::Of<&THandler::Finish>(&handler);
-      }
+      for (int i = 0; i < 4; ++i) handler.Style(i);
       list->MouseEnter();
       ASSERT_FALSE(handler.finished.empty());
       if (reload) {
@@ -589,7 +597,33 @@ TEST_F(ListBoxTest, ATriggersAnimationMayReloadTheLinesOrDeleteItsRowsLineAsItFi
       delete list;
     }
   }
-  delete rowStyle;
+}
+
+// The same handler in a row the keys select: a row of a scrolled-through list that slept through
+// the mouse entering the list, as the keys scroll it back into view, or the row as it is selected.
+// The list goes on with the item then selected, and tells OnChange of it (nil when none).
+TEST_F(ListBoxTest, ARowTheKeysSelectMayGoAsItsTriggerFinishes) {
+  for (const bool over : {true, false}) {
+    for (const bool reload : {false, true}) {
+      SCOPED_TRACE(std::string(over ? "scrolled back" : "selected") + (reload ? ", lines reloaded" : ", its line deleted"));
+      auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+      TFinishingRows handler(list, over ? "IsMouseOver=true" : "IsSelected=true", reload);
+      list->GetItems()->BeginUpdate();
+      for (int i = 0; i < 60; ++i) list->GetItems()->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+      list->GetItems()->EndUpdate();
+      handler.Style(over ? 0 : 1);
+      list->SetItemIndex(over ? 59 : 0);  // at the end the first row sleeps away from the viewport
+      list->MouseEnter();
+      changes.senders.clear();
+      list->OnChange = changes.Event();
+      Key(list, over ? kVkHome : kVkDown);
+      EXPECT_EQ(handler.finished.size(), 1u);
+      EXPECT_EQ(list->Count(), reload ? 2 : 59);
+      EXPECT_EQ(list->GetSelected() == nullptr, reload);  // lines cleared leave none selected
+      EXPECT_EQ(changes.senders, std::vector<TObject*>{list->GetSelected()});
+      delete list;
+    }
+  }
 }
 
 TEST_F(ListBoxTest, WithDragToScrollAReleaseThatScrolledNothingChoosesTheItemThere) {
