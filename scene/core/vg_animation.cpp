@@ -232,8 +232,11 @@ void TvgAnimation::StartTrigger(TvgObject* instance, const std::string& trigger)
 void TvgAnimation::Tick(float delta, float now) {
   (void)now;
   if (InDesignMode() || HasState(csDestroying)) return;
+  // The handlers a step runs (OnFinish of a stop, OnProcess) may free the animation: it is asked
+  // for again after each.
+  const TvgSceneObjectRef<TvgAnimation> self(this);
   if (ParentHidden()) Stop();
-  if (!running_ || paused_) return;
+  if (self.Get() == nullptr || !running_ || paused_) return;
   if (delay_ > 0 && delayTime_ != 0) {
     if (delayTime_ <= 0) return;
     delayTime_ -= delta;
@@ -269,7 +272,7 @@ void TvgAnimation::Tick(float delta, float now) {
   }
   ProcessAnimation();
   RunHandler(OnProcess, this);
-  if (GetScene() != nullptr && !running_) {
+  if (self.Get() != nullptr && GetScene() != nullptr && !running_) {
     if (vgAniThread() != nullptr) vgAniThread()->Remove(this);
     RunHandler(OnFinish, this);  // last: the handler may free the animation
   }

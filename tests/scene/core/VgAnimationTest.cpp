@@ -128,18 +128,23 @@ TEST_F(AnimationTest, AnimationsEndingInTheSameTickAreAllStepped) {
   EXPECT_EQ(vgAniThread()->Count(), 0);
 }
 
-TEST_F(AnimationTest, AFinishHandlerMayFreeItsAnimation) {
+// Each handler a step runs: at the step's end (OnProcess), as the run ends (OnFinish), and as
+// the run is stopped because its parent was hidden (OnFinish).
+TEST_F(AnimationTest, AFinishOrProcessHandlerMayFreeItsAnimation) {
   struct Freer {
     void On(TObject* sender) { delete sender; }
   } freer;
-  auto* a = Animation(0.033f);
-  auto* b = Animation(0.033f);
-  a->OnFinish = TNotifyEvent::Of<&Freer::On>(&freer);
-  b->OnFinish = TNotifyEvent::Of<&Freer::On>(&freer);
-  a->Start();
-  b->Start();
-  Run(2);
-  EXPECT_EQ(host->GetChildrenCount(), 0);
+  for (const int handler : {0, 1, 2}) {
+    auto* a = Animation(handler == 2 ? 1 : 0.033f);
+    auto* b = Animation(handler == 2 ? 1 : 0.033f);
+    for (TvgAnimation* each : {a, b}) (handler == 1 ? each->OnProcess : each->OnFinish) = TNotifyEvent::Of<&Freer::On>(&freer);
+    a->Start();
+    b->Start();
+    if (handler == 2) host->SetVisible(false);
+    Run(2);
+    EXPECT_EQ(host->GetChildrenCount(), 0) << handler;
+    host->SetVisible(true);
+  }
   auto* now = Animation(0);
   now->OnFinish = TNotifyEvent::Of<&Freer::On>(&freer);
   now->Start();
