@@ -138,9 +138,11 @@ void vgFreeAniThread() {
 void vgWaitForAnimation(TvgAnimation* animation) {
   TvgAniThread* thread = vgEnsureAniThread();
   // A running animation is in the ticker's list; one that left it (or was never added) has
-  // nothing more to wait for. A looping one never ends: waiting for it would hang the GUI.
-  while (animation->GetRunning() && thread->Contains(animation) && !animation->GetPause() &&
-         !animation->GetLoop()) {
+  // nothing more to wait for, nor one that a handler of a step freed. A looping one never ends:
+  // waiting for it would hang the GUI.
+  const TvgSceneObjectRef<TvgAnimation> waited(animation);
+  while (waited.Get() != nullptr && animation->GetRunning() && thread->Contains(animation) &&
+         !animation->GetPause() && !animation->GetLoop()) {
     thread->Timer()->ProcessMessages();
   }
 }
