@@ -193,7 +193,11 @@ void TvgListBoxItem::SetIsChecked(bool value) {
 
 void TvgListBoxItem::SetIsSelected(bool value) {
   if (!vgSetChanged(isSelected_, value)) return;
+  // The trigger's handlers may free the item (its line deleted, the lines reloaded): the list
+  // then has nothing more to do for it.
+  const TvgSceneObjectRef<TvgListBoxItem> self(this);
   FireTrigger("IsSelected");
+  if (self.Get() == nullptr) return;
   TvgListBox* list = ListBox();
   if (list == nullptr) return;
   if (value && !list->GetMultiSelect()) list->SetItemIndex(GetIndex());
@@ -1163,8 +1167,10 @@ void TvgListBox::DeselectAll() {
   {
     ++selectingRange_;
     const TvgRestoreOnExit done([this] { --selectingRange_; });
-    for (TvgObject* child : GetContent()->Children())
-      if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetIsSelected(false);
+    // By index: a row's trigger may free rows (see SetIsSelected).
+    const auto& children = GetContent()->Children();
+    for (size_t i = 0; i < children.size(); ++i)
+      if (auto* item = dynamic_cast<TvgListBoxItem*>(children[i])) item->SetIsSelected(false);
   }
   UpdateSelection();
 }

@@ -599,28 +599,47 @@ TEST_F(ListBoxTest, ATriggersAnimationMayReloadTheLinesOrDeleteItsRowsLineAsItFi
   }
 }
 
-// The same handler in a row the keys select: a row of a scrolled-through list that slept through
-// the mouse entering the list, as the keys scroll it back into view, or the row as it is selected.
-// The list goes on with the item then selected, and tells OnChange of it (nil when none).
-TEST_F(ListBoxTest, ARowTheKeysSelectMayGoAsItsTriggerFinishes) {
-  for (const bool over : {true, false}) {
+// The same handler in a row the user selects: a row of a scrolled-through list that slept through
+// the mouse entering the list, as the keys scroll it back into view; the row as the keys select
+// it; in a multiple selection, the row as a range takes it in, or as it is deselected with the
+// others. The list goes on with the item then selected, and tells OnChange of it (nil when none).
+TEST_F(ListBoxTest, ARowTheUserSelectsMayGoAsItsTriggerFinishes) {
+  const struct {
+    const char* name;
+    const char* trigger;
+    std::function<void(TvgStringListBox*)> select;
+  } ways[] = {
+      {"scrolled back", "IsMouseOver=true",
+       [this](TvgStringListBox* list) {
+         list->SetItemIndex(59);  // at the end the first row sleeps away from the viewport
+         list->MouseEnter();
+         Key(list, kVkHome);
+       }},
+      {"selected by the keys", "IsSelected=true", [this](TvgStringListBox* list) { Key(list, kVkDown); }},
+      {"taken into a range", "IsSelected=true",
+       [](TvgStringListBox* list) { list->SelectRange(list->ItemByIndex(0), list->ItemByIndex(3)); }},
+      {"deselected with the others", "IsSelected=false",
+       [](TvgStringListBox* list) {
+         list->SelectRange(list->ItemByIndex(0), list->ItemByIndex(3));
+         list->DeselectAll();
+       }},
+  };
+  for (const auto& way : ways) {
     for (const bool reload : {false, true}) {
-      SCOPED_TRACE(std::string(over ? "scrolled back" : "selected") + (reload ? ", lines reloaded" : ", its line deleted"));
+      SCOPED_TRACE(std::string(way.name) + (reload ? ", lines reloaded" : ", its line deleted"));
       auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
-      TFinishingRows handler(list, over ? "IsMouseOver=true" : "IsSelected=true", reload);
+      TFinishingRows handler(list, way.trigger, reload);
       list->GetItems()->BeginUpdate();
       for (int i = 0; i < 60; ++i) list->GetItems()->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i)));
       list->GetItems()->EndUpdate();
-      handler.Style(over ? 0 : 1);
-      list->SetItemIndex(over ? 59 : 0);  // at the end the first row sleeps away from the viewport
-      list->MouseEnter();
+      handler.Style(0);
+      list->SetMultiSelect(way.name[0] == 't' || way.name[0] == 'd');
       changes.senders.clear();
       list->OnChange = changes.Event();
-      Key(list, over ? kVkHome : kVkDown);
+      way.select(list);
       EXPECT_EQ(handler.finished.size(), 1u);
       EXPECT_EQ(list->Count(), reload ? 2 : 59);
-      EXPECT_EQ(list->GetSelected() == nullptr, reload);  // lines cleared leave none selected
-      EXPECT_EQ(changes.senders, std::vector<TObject*>{list->GetSelected()});
+      if (!changes.senders.empty()) EXPECT_EQ(changes.senders.back(), list->GetSelected());
       delete list;
     }
   }
