@@ -1648,11 +1648,14 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
   // The selection on the item now at the index: an item that stays selected is not selected
   // again (which would start its selection's animation anew).
   itemIndex_ = number;
-  TvgListBoxItem* const now = GetSelected();
+  TvgListBoxItem* now = GetSelected();
   PlaceSelected();
   if (kept != now && kept != nullptr && kept->isSelected_ && !multiSelect_) {
     kept->isSelected_ = false;
+    // Its handlers may change the lines (a combo box follows them at once): the item at the
+    // index is asked for again.
     kept->FireTrigger("IsSelected");
+    now = GetSelected();
   }
   if (now != nullptr && !now->isSelected_) {
     now->isSelected_ = true;

@@ -531,9 +531,19 @@ TEST_F(ListBoxTest, AChangeHandlerMayFreeTheRowWhoseCheckBoxIsClicked) {
 }
 
 // An item style, "finishingrowstyle", whose animation on `trigger` ends at once and, as it
-// finishes, deletes the line of the row holding it or reloads the lines ("x", "y").
+// finishes, deletes the line of the row holding it or reloads the lines ("x", "y"): those of a
+// string list box, or of a string combo box (its list's rows).
 struct TFinishingRows {
-  TFinishingRows(TvgStringListBox* list, const char* trigger, bool reload) : list(list), reload(reload) {
+  TFinishingRows(TvgStringListBox* list, const char* trigger, bool reload)
+      : TFinishingRows(list, list->GetItems(), trigger, reload) {
+    list->SetItemStyle("finishingrowstyle");
+  }
+  TFinishingRows(TvgStringComboBox* combo, const char* trigger, bool reload)
+      : TFinishingRows(combo->GetListBox(), combo->GetItems(), trigger, reload) {
+    combo->SetItemStyle("finishingrowstyle");
+  }
+  TFinishingRows(TvgListBox* list, TvgWideStrings* lines, const char* trigger, bool reload)
+      : list(list), lines(lines), reload(reload) {
     style->SetResourceName("finishingrowstyle");
     style->SetHitTest(false);
     auto* fade = new TvgFloatAnimation(nullptr);
@@ -542,7 +552,6 @@ struct TFinishingRows {
     fade->SetDuration(0);
     fade->SetTrigger(trigger);
     fade->SetParent(style);
-    list->SetItemStyle("finishingrowstyle");
   }
   ~TFinishingRows() { delete style; }
   // Row `index` takes the style.
@@ -558,7 +567,6 @@ struct TFinishingRows {
     TvgObject* row = static_cast<TvgObject*>(sender);
     while (dynamic_cast<TvgListBoxItem*>(row) == nullptr) row = row->GetParent();
     finished.push_back(static_cast<TvgListBoxItem*>(row)->GetText());
-    TvgWideStrings* lines = list->GetItems();
     if (!reload) {
       lines->Delete(lines->IndexOf(finished.back()));
       return;
@@ -566,7 +574,8 @@ struct TFinishingRows {
     lines->Clear();
     for (const char16_t* line : {u"x", u"y"}) lines->Add(line);
   }
-  TvgStringListBox* list;
+  TvgListBox* list;
+  TvgWideStrings* lines;
   bool reload;
   TvgRectangle* style = new TvgRectangle(nullptr);
   std::vector<std::u16string> finished;
@@ -641,6 +650,29 @@ TEST_F(ListBoxTest, ARowTheUserSelectsMayGoAsItsTriggerFinishes) {
       EXPECT_EQ(list->Count(), reload ? 2 : 59);
       if (!changes.senders.empty()) EXPECT_EQ(changes.senders.back(), list->GetSelected());
       delete list;
+    }
+  }
+}
+
+// The same handler in the row that loses the selection as a line deleted before it moves the
+// selection to the row after it, in a string list box and in a combo box's list: the rows then
+// follow the lines as the handler left them.
+TEST_F(ListBoxTest, ARowDeselectedAsALineChangeMovesTheSelectionMayChangeTheLines) {
+  for (const bool combo : {false, true}) {
+    for (const bool reload : {false, true}) {
+      SCOPED_TRACE(std::string(combo ? "combo box" : "string list box") + (reload ? ", lines reloaded" : ", its line deleted"));
+      auto* box = combo ? static_cast<TvgControl*>(Add<TvgStringComboBox>()) : Add<TvgStringListBox>();
+      auto* stringList = dynamic_cast<TvgStringListBox*>(box);
+      auto* stringCombo = dynamic_cast<TvgStringComboBox*>(box);
+      TFinishingRows handler = combo ? TFinishingRows(stringCombo, "IsSelected=false", reload)
+                                     : TFinishingRows(stringList, "IsSelected=false", reload);
+      for (int i = 0; i < 6; ++i) handler.lines->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+      handler.Style(1);
+      handler.list->SetItemIndex(1);
+      handler.lines->Delete(0);
+      EXPECT_EQ(handler.finished.size(), 1u);
+      EXPECT_EQ(handler.list->Count(), reload ? 2 : 4);
+      delete box;
     }
   }
 }
