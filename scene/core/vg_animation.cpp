@@ -138,9 +138,11 @@ void vgFreeAniThread() {
 void vgWaitForAnimation(TvgAnimation* animation) {
   TvgAniThread* thread = vgEnsureAniThread();
   // A running animation is in the ticker's list; one that left it (or was never added) has
-  // nothing more to wait for. A looping one never ends: waiting for it would hang the GUI.
-  while (animation->GetRunning() && thread->Contains(animation) && !animation->GetPause() &&
-         !animation->GetLoop()) {
+  // nothing more to wait for, nor one that a handler of a step freed. A looping one never ends:
+  // waiting for it would hang the GUI.
+  const TvgSceneObjectRef<TvgAnimation> waited(animation);
+  while (waited.Get() != nullptr && animation->GetRunning() && thread->Contains(animation) &&
+         !animation->GetPause() && !animation->GetLoop()) {
     thread->Timer()->ProcessMessages();
   }
 }
@@ -232,8 +234,11 @@ void TvgAnimation::StartTrigger(TvgObject* instance, const std::string& trigger)
 void TvgAnimation::Tick(float delta, float now) {
   (void)now;
   if (InDesignMode() || HasState(csDestroying)) return;
+  // The handlers a step runs (OnFinish of a stop, OnProcess) may free the animation: it is asked
+  // for again after each.
+  const TvgSceneObjectRef<TvgAnimation> self(this);
   if (ParentHidden()) Stop();
-  if (!running_ || paused_) return;
+  if (self.Get() == nullptr || !running_ || paused_) return;
   if (delay_ > 0 && delayTime_ != 0) {
     if (delayTime_ <= 0) return;
     delayTime_ -= delta;
@@ -269,7 +274,7 @@ void TvgAnimation::Tick(float delta, float now) {
   }
   ProcessAnimation();
   RunHandler(OnProcess, this);
-  if (GetScene() != nullptr && !running_) {
+  if (self.Get() != nullptr && GetScene() != nullptr && !running_) {
     if (vgAniThread() != nullptr) vgAniThread()->Remove(this);
     RunHandler(OnFinish, this);  // last: the handler may free the animation
   }

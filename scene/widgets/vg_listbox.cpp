@@ -193,7 +193,11 @@ void TvgListBoxItem::SetIsChecked(bool value) {
 
 void TvgListBoxItem::SetIsSelected(bool value) {
   if (!vgSetChanged(isSelected_, value)) return;
+  // The trigger's handlers may free the item (its line deleted, the lines reloaded): the list
+  // then has nothing more to do for it.
+  const TvgSceneObjectRef<TvgListBoxItem> self(this);
   FireTrigger("IsSelected");
+  if (self.Get() == nullptr) return;
   TvgListBox* list = ListBox();
   if (list == nullptr) return;
   if (value && !list->GetMultiSelect()) list->SetItemIndex(GetIndex());
@@ -1066,20 +1070,29 @@ void TvgListBox::SetItemIndex(int32_t value) { MoveSelection(value, true); }
 
 void TvgListBox::MoveSelection(int32_t value, bool show) {
   if (value == itemIndex_) return;
+  // The items' triggers, and those a row scrolled into view slept through, run the program's
+  // handlers, which may delete or reload lines (the index keeps its number) or free the list: the
+  // selected item is asked for again after each.
+  const TvgSceneObjectRef<TvgListBox> self(this);
   if (!multiSelect_) {
     if (TvgListBoxItem* old = GetSelected()) {
       old->isSelected_ = false;
       old->FireTrigger("IsSelected");
+      if (self.Get() == nullptr) return;
     }
   }
   itemIndex_ = value;
   TvgListBoxItem* item = GetSelected();
-  if (item != nullptr) {
-    if (show) ScrollIntoView(item);
-    if (!item->isSelected_) {
-      item->isSelected_ = true;
-      item->FireTrigger("IsSelected");
-    }
+  if (item != nullptr && show) {
+    ScrollIntoView(item);
+    if (self.Get() == nullptr) return;
+    item = GetSelected();
+  }
+  if (item != nullptr && !item->isSelected_) {
+    item->isSelected_ = true;
+    item->FireTrigger("IsSelected");
+    if (self.Get() == nullptr) return;
+    item = GetSelected();
   }
   SelectionMoved();
   if (GetUpdateCounter() == 0 && !quietIndex_) {
@@ -1108,12 +1121,17 @@ void TvgListBox::ScrollIntoView(TvgListBoxItem* item) {
   const TvgPoint vp = viewport->GetPosition()->GetPoint();
   const TvgPoint cp = content->GetPosition()->GetPoint();
   const TvgPoint ip = item->GetPosition()->GetPoint();
+  // A row that comes into view takes the triggers it slept through as the bar moves: their
+  // handlers may free the item (its line deleted, the lines reloaded), which is then not shown.
+  const TvgSceneObjectRef<TvgListBoxItem> row(item);
   if (TvgScrollBar* bar = GetVScrollBar()) {
     const float bottom = cp.Y + ip.Y + pad.Top + pad.Bottom + item->GetHeight();
     const float viewBottom = vp.Y + viewport->GetHeight();
     if (bottom > viewBottom) bar->SetValue(bar->GetValue() + bottom - viewBottom);
+    if (row.Get() == nullptr) return;
     const float top = content->GetPosition()->GetY() + ip.Y;
     if (top < vp.Y) bar->SetValue(bar->GetValue() + top - vp.Y);
+    if (row.Get() == nullptr) return;
   }
   if (TvgScrollBar* bar = GetHScrollBar()) {
     const float right = cp.X + ip.X + pad.Left + pad.Right + item->GetWidth();
@@ -1149,8 +1167,10 @@ void TvgListBox::DeselectAll() {
   {
     ++selectingRange_;
     const TvgRestoreOnExit done([this] { --selectingRange_; });
-    for (TvgObject* child : GetContent()->Children())
-      if (auto* item = dynamic_cast<TvgListBoxItem*>(child)) item->SetIsSelected(false);
+    // By index: a row's trigger may free rows (see SetIsSelected).
+    const auto& children = GetContent()->Children();
+    for (size_t i = 0; i < children.size(); ++i)
+      if (auto* item = dynamic_cast<TvgListBoxItem*>(children[i])) item->SetIsSelected(false);
   }
   UpdateSelection();
 }
@@ -1628,11 +1648,14 @@ bool TvgListBox::LayOutKeepingNumber(int32_t number, TvgListBoxItem* kept, const
   // The selection on the item now at the index: an item that stays selected is not selected
   // again (which would start its selection's animation anew).
   itemIndex_ = number;
-  TvgListBoxItem* const now = GetSelected();
+  TvgListBoxItem* now = GetSelected();
   PlaceSelected();
   if (kept != now && kept != nullptr && kept->isSelected_ && !multiSelect_) {
     kept->isSelected_ = false;
+    // Its handlers may change the lines (a combo box follows them at once): the item at the
+    // index is asked for again.
     kept->FireTrigger("IsSelected");
+    now = GetSelected();
   }
   if (now != nullptr && !now->isSelected_) {
     now->isSelected_ = true;

@@ -695,7 +695,8 @@ class TvgStringListBox : public TvgListBox {
   TvgFont* font_;
   bool autoTranslate_ = true;
   bool rebuilding_ = false;
-  bool itemsOwed_ = false;  // a rebuild put off by an update
+  bool rebuildAgain_ = false;  // the lines changed during the rebuild
+  bool itemsOwed_ = false;     // a rebuild put off by an update
 };
 
 // A combo box whose items are made from Items, one per line.

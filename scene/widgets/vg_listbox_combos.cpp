@@ -366,7 +366,13 @@ void TvgStringListBox::FontChanged(TObject*) {
 }
 
 void TvgStringListBox::RebuildItems(TObject*) {
-  if (HasState(csDestroying) || items_ == nullptr || rebuilding_) return;
+  if (HasState(csDestroying) || items_ == nullptr) return;
+  if (rebuilding_) {
+    // A handler that the rebuild runs (a row's trigger as the selection moves) changed the lines:
+    // followed once the rebuild ends.
+    rebuildAgain_ = true;
+    return;
+  }
   if (GetUpdateCounter() > 0) {
     itemsOwed_ = true;
     Realign();  // put off with the layout
@@ -374,15 +380,19 @@ void TvgStringListBox::RebuildItems(TObject*) {
   }
   itemsOwed_ = false;
   rebuilding_ = true;
-  const TvgRestoreOnExit done([this] { rebuilding_ = false; });
-  TvgLineItemLooks looks;
-  looks.Height = GetItemHeight();
-  looks.AutoTranslate = autoTranslate_;
-  looks.Resource = itemStyle_;
-  looks.AlignText = true;
-  looks.TextAlign = textAlign_;
-  looks.Font = font_;
-  FollowLines(*items_, looks, TvgLinesKeep::IndexAndScroll);
+  {
+    const TvgRestoreOnExit done([this] { rebuilding_ = false; });
+    rebuildAgain_ = false;
+    TvgLineItemLooks looks;
+    looks.Height = GetItemHeight();
+    looks.AutoTranslate = autoTranslate_;
+    looks.Resource = itemStyle_;
+    looks.AlignText = true;
+    looks.TextAlign = textAlign_;
+    looks.Font = font_;
+    FollowLines(*items_, looks, TvgLinesKeep::IndexAndScroll);
+  }
+  if (rebuildAgain_) RebuildItems();
 }
 
 // --- String combo box

@@ -128,18 +128,28 @@ TEST_F(AnimationTest, AnimationsEndingInTheSameTickAreAllStepped) {
   EXPECT_EQ(vgAniThread()->Count(), 0);
 }
 
-TEST_F(AnimationTest, AFinishHandlerMayFreeItsAnimation) {
+// Each handler a step runs: as the run ends (OnFinish), at the step's end (OnProcess), as the run
+// is stopped because its parent was hidden (OnFinish), and at a step of a run waited for.
+TEST_F(AnimationTest, AFinishOrProcessHandlerMayFreeItsAnimation) {
   struct Freer {
     void On(TObject* sender) { delete sender; }
   } freer;
-  auto* a = Animation(0.033f);
-  auto* b = Animation(0.033f);
-  a->OnFinish = TNotifyEvent::Of<&Freer::On>(&freer);
-  b->OnFinish = TNotifyEvent::Of<&Freer::On>(&freer);
-  a->Start();
-  b->Start();
-  Run(2);
-  EXPECT_EQ(host->GetChildrenCount(), 0);
+  for (const int handler : {0, 1, 2, 3}) {
+    auto* a = Animation(handler == 2 ? 1 : 0.033f);
+    auto* b = Animation(handler == 2 ? 1 : 0.033f);
+    for (TvgAnimation* each : {a, b}) (handler % 2 == 1 ? each->OnProcess : each->OnFinish) = TNotifyEvent::Of<&Freer::On>(&freer);
+    if (handler == 3) {
+      a->SetTrigger("IsVisible=true");
+      host->StartTriggerAnimationWait(host, "IsVisible");
+    } else {
+      a->Start();
+    }
+    b->Start();
+    if (handler == 2) host->SetVisible(false);
+    Run(2);
+    EXPECT_EQ(host->GetChildrenCount(), 0) << handler;
+    host->SetVisible(true);
+  }
   auto* now = Animation(0);
   now->OnFinish = TNotifyEvent::Of<&Freer::On>(&freer);
   now->Start();

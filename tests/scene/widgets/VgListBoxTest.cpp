@@ -530,53 +530,70 @@ TEST_F(ListBoxTest, AChangeHandlerMayFreeTheRowWhoseCheckBoxIsClicked) {
   }
 }
 
+// An item style, "finishingrowstyle", whose animation on `trigger` ends at once and, as it
+// finishes, deletes the line of the row holding it or reloads the lines ("x", "y"): those of a
+// string list box, or of a string combo box (its list's rows).
+struct TFinishingRows {
+  TFinishingRows(TvgStringListBox* list, const char* trigger, bool reload)
+      : TFinishingRows(list, list->GetItems(), trigger, reload) {
+    list->SetItemStyle("finishingrowstyle");
+  }
+  TFinishingRows(TvgStringComboBox* combo, const char* trigger, bool reload)
+      : TFinishingRows(combo->GetListBox(), combo->GetItems(), trigger, reload) {
+    combo->SetItemStyle("finishingrowstyle");
+  }
+  TFinishingRows(TvgListBox* list, TvgWideStrings* lines, const char* trigger, bool reload)
+      : list(list), lines(lines), reload(reload) {
+    style->SetResourceName("finishingrowstyle");
+    style->SetHitTest(false);
+    auto* fade = new TvgFloatAnimation(nullptr);
+    fade->SetPropertyName("Opacity");
+    fade->SetStopValue(0.5f);
+    fade->SetDuration(0);
+    fade->SetTrigger(trigger);
+    fade->SetParent(style);
+  }
+  ~TFinishingRows() { delete style; }
+  // Row `index` takes the style.
+  void Style(int32_t index) {
+    TvgListBoxItem* row = list->ItemByIndex(index);
+    row->ApplyResource();
+    std::vector<TvgObject*> parts;
+    row->AddObjectsToList(parts);
+    for (TvgObject* part : parts)
+      if (auto* a = dynamic_cast<TvgFloatAnimation*>(part)) a->OnFinish = TNotifyEvent::Of<&TFinishingRows::Finish>(this);
+  }
+  void Finish(TObject* sender) {
+    TvgObject* row = static_cast<TvgObject*>(sender);
+    while (dynamic_cast<TvgListBoxItem*>(row) == nullptr) row = row->GetParent();
+    finished.push_back(static_cast<TvgListBoxItem*>(row)->GetText());
+    if (!reload) {
+      lines->Delete(lines->IndexOf(finished.back()));
+      return;
+    }
+    lines->Clear();
+    for (const char16_t* line : {u"x", u"y"}) lines->Add(line);
+  }
+  TvgListBox* list;
+  TvgWideStrings* lines;
+  bool reload;
+  TvgRectangle* style = new TvgRectangle(nullptr);
+  std::vector<std::u16string> finished;
+};
+
 // An item style's animation that ends at once runs its OnFinish inside the list's trigger walk,
 // whose handler reloads the lines or deletes the line of the row holding the animation: the style
 // being walked goes with its row. The walk goes on over the rows that remain, whether the trigger
 // reaches only the rows that took their style or, a row touched by the program, every row.
 TEST_F(ListBoxTest, ATriggersAnimationMayReloadTheLinesOrDeleteItsRowsLineAsItFinishes) {
-  auto* rowStyle = new TvgRectangle(nullptr);
-  rowStyle->SetResourceName("finishingrowstyle");
-  rowStyle->SetHitTest(false);
-  auto* fade = new TvgFloatAnimation(nullptr);
-  fade->SetPropertyName("Opacity");
-  fade->SetStopValue(0.5f);
-  fade->SetDuration(0);
-  fade->SetTrigger("IsMouseOver=true");
-  fade->SetParent(rowStyle);
-  struct THandler {
-    TvgStringListBox* list = nullptr;
-    bool reload = false;
-    std::vector<std::u16string> finished;
-    void Finish(TObject* sender) {
-      TvgObject* row = static_cast<TvgObject*>(sender);
-      while (dynamic_cast<TvgListBoxItem*>(row) == nullptr) row = row->GetParent();
-      finished.push_back(static_cast<TvgListBoxItem*>(row)->GetText());
-      TvgWideStrings* lines = list->GetItems();
-      if (!reload) {
-        lines->Delete(lines->IndexOf(finished.back()));
-        return;
-      }
-      lines->Clear();
-      for (const char16_t* line : {u"x", u"y"}) lines->Add(line);
-    }
-  };
   for (const bool reload : {false, true}) {
     for (const bool touched : {false, true}) {
       SCOPED_TRACE(std::string(reload ? "lines reloaded" : "its line deleted") + (touched ? ", a row touched" : ""));
       auto* list = Add<TvgStringListBox>(10, 10, 100, 200);
-      list->SetItemStyle("finishingrowstyle");
+      TFinishingRows handler(list, "IsMouseOver=true", reload);
       for (const char16_t* line : {u"a", u"b", u"c", u"d", u"e", u"f"}) list->GetItems()->Add(line);
       if (touched) list->ItemByIndex(5)->SetHint(u"touched");
-      THandler handler{list, reload, {}};
-      for (int i = 0; i < 4; ++i) {
-        TvgListBoxItem* row = list->ItemByIndex(i);
-        row->ApplyResource();
-        std::vector<TvgObject*> parts;
-        row->AddObjectsToList(parts);
-        for (TvgObject* part : parts)
-          if (auto* a = dynamic_cast<TvgFloatAnimation*>(part)) a->OnFinish = TNotifyEvent::Of<&THandler::Finish>(&handler);
-      }
+      for (int i = 0; i < 4; ++i) handler.Style(i);
       list->MouseEnter();
       ASSERT_FALSE(handler.finished.empty());
       if (reload) {
@@ -589,7 +606,75 @@ TEST_F(ListBoxTest, ATriggersAnimationMayReloadTheLinesOrDeleteItsRowsLineAsItFi
       delete list;
     }
   }
-  delete rowStyle;
+}
+
+// The same handler in a row the user selects: a row of a scrolled-through list that slept through
+// the mouse entering the list, as the keys scroll it back into view; the row as the keys select
+// it; in a multiple selection, the row as a range takes it in, or as it is deselected with the
+// others. The list goes on with the item then selected, and tells OnChange of it (nil when none).
+TEST_F(ListBoxTest, ARowTheUserSelectsMayGoAsItsTriggerFinishes) {
+  const struct {
+    const char* name;
+    const char* trigger;
+    std::function<void(TvgStringListBox*)> select;
+  } ways[] = {
+      {"scrolled back", "IsMouseOver=true",
+       [this](TvgStringListBox* list) {
+         list->SetItemIndex(59);  // at the end the first row sleeps away from the viewport
+         list->MouseEnter();
+         Key(list, kVkHome);
+       }},
+      {"selected by the keys", "IsSelected=true", [this](TvgStringListBox* list) { Key(list, kVkDown); }},
+      {"taken into a range", "IsSelected=true",
+       [](TvgStringListBox* list) { list->SelectRange(list->ItemByIndex(0), list->ItemByIndex(3)); }},
+      {"deselected with the others", "IsSelected=false",
+       [](TvgStringListBox* list) {
+         list->SelectRange(list->ItemByIndex(0), list->ItemByIndex(3));
+         list->DeselectAll();
+       }},
+  };
+  for (const auto& way : ways) {
+    for (const bool reload : {false, true}) {
+      SCOPED_TRACE(std::string(way.name) + (reload ? ", lines reloaded" : ", its line deleted"));
+      auto* list = Add<TvgStringListBox>(10, 10, 100, 100);
+      TFinishingRows handler(list, way.trigger, reload);
+      list->GetItems()->BeginUpdate();
+      for (int i = 0; i < 60; ++i) list->GetItems()->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+      list->GetItems()->EndUpdate();
+      handler.Style(0);
+      list->SetMultiSelect(way.name[0] == 't' || way.name[0] == 'd');
+      changes.senders.clear();
+      list->OnChange = changes.Event();
+      way.select(list);
+      EXPECT_EQ(handler.finished.size(), 1u);
+      EXPECT_EQ(list->Count(), reload ? 2 : 59);
+      if (!changes.senders.empty()) EXPECT_EQ(changes.senders.back(), list->GetSelected());
+      delete list;
+    }
+  }
+}
+
+// The same handler in the row that loses the selection as a line deleted before it moves the
+// selection to the row after it, in a string list box and in a combo box's list: the rows then
+// follow the lines as the handler left them.
+TEST_F(ListBoxTest, ARowDeselectedAsALineChangeMovesTheSelectionMayChangeTheLines) {
+  for (const bool combo : {false, true}) {
+    for (const bool reload : {false, true}) {
+      SCOPED_TRACE(std::string(combo ? "combo box" : "string list box") + (reload ? ", lines reloaded" : ", its line deleted"));
+      auto* box = combo ? static_cast<TvgControl*>(Add<TvgStringComboBox>()) : Add<TvgStringListBox>();
+      auto* stringList = dynamic_cast<TvgStringListBox*>(box);
+      auto* stringCombo = dynamic_cast<TvgStringComboBox*>(box);
+      TFinishingRows handler = combo ? TFinishingRows(stringCombo, "IsSelected=false", reload)
+                                     : TFinishingRows(stringList, "IsSelected=false", reload);
+      for (int i = 0; i < 6; ++i) handler.lines->Add(u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+      handler.Style(1);
+      handler.list->SetItemIndex(1);
+      handler.lines->Delete(0);
+      EXPECT_EQ(handler.finished.size(), 1u);
+      EXPECT_EQ(handler.list->Count(), reload ? 2 : 4);
+      delete box;
+    }
+  }
 }
 
 TEST_F(ListBoxTest, WithDragToScrollAReleaseThatScrolledNothingChoosesTheItemThere) {
