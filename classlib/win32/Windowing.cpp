@@ -124,14 +124,23 @@ int32_t WindowClassUsers(const std::string& name) {
 
 HWND AcquireUtilityWindow() {
   const DWORD thread = GetCurrentThreadId();
+  bool stale = false;
   {
     std::lock_guard<std::mutex> guard(Lock());
     auto found = UtilityWindows().find(thread);
     if (found != UtilityWindows().end()) {
-      ++found->second.users;
-      return found->second.window;
+      HWND window = found->second.window;
+      if (IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == thread) {
+        ++found->second.users;
+        return window;
+      }
+      // The window of an ended thread whose id this one was given: it went with that thread,
+      // holds and all (what held it was left behind), and its class hold goes now.
+      UtilityWindows().erase(found);
+      stale = true;
     }
   }
+  if (stale) ReleaseWindowClass(kUtilityClass);
   AcquireWindowClass(kUtilityClass, 0, &UtilityWindowProc);
   // A hidden top-level popup rather than a message-only window: it also owns popup menus.
   HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, ToWide(std::string(kUtilityClass)).c_str(), L"", WS_POPUP, 0, 0,

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "WindowTestClasses.h"
@@ -31,6 +32,13 @@ struct TTickSink {
   TTimer* freeOnTick = nullptr;
   bool throwOnTick = false;
 };
+
+BOOL CALLBACK NoteUtilityWindow(HWND window, LPARAM found) {
+  char name[32] = {};
+  GetClassNameA(window, name, sizeof(name));
+  if (std::string(name) == "KblUtilityWindow") *reinterpret_cast<HWND*>(found) = window;
+  return TRUE;
+}
 
 }  // namespace
 
@@ -89,6 +97,27 @@ TEST(Timer, StoppedOnAnotherThreadItStopsWhereItWasSetAndItsWindowGoesWithTheLas
   }
   EXPECT_EQ(timerMessages, 0);
   std::thread([&] { holding.SetEnabled(false); }).join();
+  EXPECT_TRUE(PumpUntil([] { return !WindowClassRegistered("KblUtilityWindow"); }, 1000));
+}
+
+// A thread that ends without running its loop again leaves its utility window's holds behind, and
+// its windows go with it; the system may give a later thread its id. That thread's timers get a
+// window of their own. (Here the window goes behind the table's back on this very thread.)
+TEST(Timer, AThreadGivenTheIdOfOneThatEndedHoldingItsUtilityWindowGetsAWindowOfItsOwn) {
+  TTickSink sink;
+  TTimer left(nullptr);
+  left.SetInterval(600000);
+  left.SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+  HWND gone = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), &NoteUtilityWindow, reinterpret_cast<LPARAM>(&gone));
+  ASSERT_NE(gone, nullptr);
+  ASSERT_TRUE(DestroyWindow(gone));
+  TTimer timer(nullptr);
+  timer.SetInterval(5);
+  timer.SetOnTimer(TNotifyEvent::Of<&TTickSink::Tick>(&sink));
+  EXPECT_TRUE(PumpUntil([&] { return sink.ticks >= 1; }));
+  timer.SetEnabled(false);
+  left.SetEnabled(false);
   EXPECT_TRUE(PumpUntil([] { return !WindowClassRegistered("KblUtilityWindow"); }, 1000));
 }
 
