@@ -69,11 +69,13 @@ const std::vector<TvgObject*>& TvgScrollContent::TriggerChildren() {
 
 TvgRect TvgScrollContent::GetUpdateRect() {
   TvgScrollBox* box = Box();
-  // The viewport's own cache answers: the content never paints outside it. Before the box has a
-  // viewport the content answers for itself (the box's rect unites its children's, this one's
-  // included).
+  // The viewport's own cache answers, with the content's clip where it stands: the content is
+  // placed from the viewport's place in its own parent, and a style that pads the viewport within
+  // the box leaves that clip off the viewport by the padding (a scroll would leave the edge it
+  // paints beside the viewport unrepainted). Before the box has a viewport the content answers for
+  // itself (the box's rect unites its children's, this one's included).
   if (box == nullptr || box->viewport_ == nullptr) return inherited::GetUpdateRect();
-  return box->viewport_->GetUpdateRect();
+  return vgUnionRect(box->viewport_->GetUpdateRect(), LocalToAbsoluteRect(GetClipRect()));
 }
 
 void TvgScrollContent::Paint() {

@@ -413,7 +413,7 @@ TvgListBoxItem* TvgListBox::ItemByPoint(float x, float y) {
 bool TvgListBox::ShownRows(size_t& first, size_t& end) {
   TvgScrollContent* content = GetContent();
   if (content == nullptr || rowBand_ == TRowBand::None) return false;
-  // What the content shows: its area on the scene (the viewport's), taken into its own
+  // What the content shows: its area on the scene (the viewport and its clip), taken into its own
   // coordinates corner by corner.
   const TvgRect area = content->GetUpdateRect();
   float top = 0, bottom = 0;
