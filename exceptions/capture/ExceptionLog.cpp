@@ -1823,11 +1823,15 @@ void StartExceptionLog() {
           library.MainThreadStackTop = ember_detail::PlatformStackTop();
           library.EventHolders = std::make_unique<TEmberLogList>();
           library.MainThreadID = EmberCurrentThreadID();
-          library.ThreadsList = std::make_unique<TEmberThreadsList>();
+          // Made once and kept (see the detachment); what a late thread left in it goes now.
+          if (!library.ThreadsList) library.ThreadsList = std::make_unique<TEmberThreadsList>();
+          library.ThreadsList->BeginWrite();
+          library.ThreadsList->Clear();
           TEmberThreadInfo* main = library.ThreadsList->NewItem(true);
           main->ThreadID = library.MainThreadID;
           main->Handle = library.MainThreadHandle;
           main->StackTop = library.MainThreadStackTop;
+          library.ThreadsList->EndWrite();
           library.LibraryOn = 1;
           library.LibraryState = 1;
           SaveOptionsToSharedMemory(*library.CurrentOptions);
@@ -1870,7 +1874,13 @@ void StopExceptionLog() {
         }
         handled.clear();
         library.EventHolders.reset();
-        library.ThreadsList.reset();
+        // The threads list is emptied, not freed: a thread of the module that is making or ending
+        // a thread may have found the library on and be about to use it. It goes with the module.
+        if (library.ThreadsList) {
+          library.ThreadsList->BeginWrite();
+          library.ThreadsList->Clear();
+          library.ThreadsList->EndWrite();
+        }
         library.ProcessesList.reset();
         library.CurrentOptions.reset();
         CloseModuleSharedMemory();

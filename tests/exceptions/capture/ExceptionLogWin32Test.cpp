@@ -417,6 +417,42 @@ TEST(ExceptionLogDetach, DetachingPutsEveryReplacedRoutineBack) {
   EXPECT_EQ(calls, 0);
 }
 
+namespace {
+DWORD WINAPI ReturnAtOnce(void*) { return 0; }
+
+// Makes one thread through the replaced CreateThread and waits for its end.
+DWORD WINAPI MakeAThread(void*) {
+  HANDLE thread = CreateThread(nullptr, 0, &ReturnAtOnce, nullptr, 0, nullptr);
+  if (thread == nullptr) return 1;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return 0;
+}
+}  // namespace
+
+// The child half: a thread making a thread found the library on and waits for the threads list
+// (this thread reads it) when the library detaches.
+TEST(ExceptionLogDetach, ThreadsChild) {
+  if (std::getenv("KBL_DETACH_THREADS_CHILD") == nullptr) GTEST_SKIP() << "the child half of the test below";
+  StartExceptionLog();
+  TEmberThreadsList* threads = EmberLibrary().ThreadsList.get();
+  threads->BeginRead();
+  HANDLE maker = CreateThread(nullptr, 0, &MakeAThread, nullptr, 0, nullptr);
+  ASSERT_NE(maker, nullptr);
+  Sleep(300);  // lets the maker reach the list
+  StopExceptionLog();
+  threads->EndRead();
+  EXPECT_EQ(WaitForSingleObject(maker, 20000), WAIT_OBJECT_0);
+  CloseHandle(maker);
+}
+
+TEST(ExceptionLogDetach, ThreadsMadeWhileTheLibraryDetachesFindTheirListWhole) {
+  const TChildRun child =
+      RunChildProcess("--gtest_filter=ExceptionLogDetach.ThreadsChild", {{"KBL_DETACH_THREADS_CHILD", "1"}}, 60000);
+  EXPECT_TRUE(child.Ended);
+  EXPECT_EQ(child.ExitCode, 0u);
+}
+
 // --- A second module
 
 TEST_F(ExceptionLogWin32Test, ASecondModuleFindsTheProgramsOptionsAndHandlersThroughItsExports) {
