@@ -828,6 +828,19 @@ void DropWaiting(TDrop&& drop) {
   g_waitingCount.store(static_cast<int32_t>(list.size()), std::memory_order_relaxed);
 }
 
+// Takes a waiting component whose code has returned off the list and resumes it, unless another
+// look took it first. A component waits on one thread at a time.
+void TakeAndResume(const TWaiting& due) {
+  bool taken = false;
+  {
+    const std::lock_guard<std::mutex> guard(WaitingLock());
+    const size_t before = WaitingList().size();
+    DropWaiting([&](const TWaiting& w) { return w.component == due.component; });
+    taken = WaitingList().size() != before;
+  }
+  if (taken) due.resume(due.component);
+}
+
 // Resumes this thread's waiting components whose code has returned, one at a time: a resume
 // may end further frames, which look again.
 void ResumeReturned() noexcept {
@@ -843,14 +856,7 @@ void ResumeReturned() noexcept {
       // Looked at outside the lock: holders answer through virtual calls of their own.
       auto due = std::find_if(mine.begin(), mine.end(), [](const TWaiting& w) { return !ComponentCodeRunning(w.component); });
       if (due == mine.end()) return;
-      bool taken = false;
-      {
-        const std::lock_guard<std::mutex> guard(WaitingLock());
-        const size_t before = WaitingList().size();
-        DropWaiting([&](const TWaiting& w) { return w.component == due->component; });
-        taken = WaitingList().size() != before;
-      }
-      if (taken) due->resume(due->component);
+      TakeAndResume(*due);
     }
   } catch (...) {
     // Out of memory for the look: the components wait for the next frame's end.
@@ -1019,15 +1025,7 @@ void ResumeIfCodeReturned(const TComponent* component) noexcept {
       due = *found;
     }
     // Looked at outside the lock, as at a frame's end.
-    if (ComponentCodeRunning(due.component)) return;
-    bool taken = false;
-    {
-      const std::lock_guard<std::mutex> guard(WaitingLock());
-      const size_t before = WaitingList().size();
-      DropWaiting(mine);
-      taken = WaitingList().size() != before;
-    }
-    if (taken) due.resume(due.component);
+    if (!ComponentCodeRunning(due.component)) TakeAndResume(due);
   } catch (...) {
     // The component waits for the thread's next frame end.
   }
