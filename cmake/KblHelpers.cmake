@@ -69,6 +69,10 @@ function(kbl_add_test name)
   endif()
   # Natively the user's data folder lives under XDG_CONFIG_HOME: keep it inside the build.
   set(environment "KBL_BUILD_DIR=${CMAKE_BINARY_DIR};KBL_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # The same factor for the bounds inside a test that wait for the machine (tests/Emulation.h).
+  if(KBL_TIMEOUT_FACTOR)
+    list(APPEND environment "KBL_TIMEOUT_FACTOR=${KBL_TIMEOUT_FACTOR}")
+  endif()
   if(NOT WIN32)
     list(APPEND environment "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home")
   endif()

@@ -1,6 +1,6 @@
-// Cases left out where Wine's 32-bit side runs under a user-mode emulator (tools/wine-session.sh
-// sets KBL_EMULATED there, and Wine passes it on to every program and to their children), so that
-// a test's other cases still run there.
+// Cases left out, and bounds that grow, where Wine's 32-bit side runs under a user-mode emulator
+// (tools/wine-session.sh sets KBL_EMULATED there, and Wine passes it on to every program and to
+// their children), so that a test's other cases still run there, and run to their end.
 #pragma once
 
 #include <cstdio>
@@ -21,4 +21,14 @@ inline bool LeftOutWhereEmulated(const char* what, const char* why) {
   if (emulated == nullptr || emulated[0] == '\0' || emulated[0] == '0') return false;
   std::printf("left out where programs run emulated (%s): %s\n", why, what);
   return true;
+}
+
+// A bound that waits for the machine (a child process to end, a thread to reach a point, a window
+// to show) grows by the factor that ctest's time-outs grow by where programs run emulated
+// (KBL_TIMEOUT_FACTOR, which ctest hands each program and Wine hands its children). A bound that
+// checks the product's own promise (an end within 10 s of its decision) does not take it.
+inline unsigned long MachineBound(unsigned long milliseconds) {
+  const char* factor = std::getenv("KBL_TIMEOUT_FACTOR");
+  const long times = factor != nullptr ? std::strtol(factor, nullptr, 10) : 1;
+  return milliseconds * static_cast<unsigned long>(times > 1 ? times : 1);
 }
