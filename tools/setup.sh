@@ -51,16 +51,18 @@ fi
 # suite's older one spends about a minute on each program's start (it answers Wine's reservations
 # of address space by walking its page table) and can place a reservation where Wine's shared
 # data must go. The backports suite is taken from the archive the machine's own sources name for
-# its release (a mirror or proxy of its own may be all it reaches); if the install fails, the
-# entry is taken out again so that later updates do not keep asking for it. A registration holds
-# the emulator it was made with, so a new emulator is registered again. Nothing is done where
-# 32-bit programs run.
+# its release (a mirror or proxy of its own may be all it reaches); of these, the one whose release
+# file, fetched just before, names the distribution as its origin, since a vendor's or a local
+# repository may serve the release's codename too. If the install fails, the entry is taken out
+# again so that later updates do not keep asking for it. A registration holds the emulator it was
+# made with, so a new emulator is registered again. Nothing is done where 32-bit programs run.
 binfmt=/proc/sys/fs/binfmt_misc
 if [ -e "$binfmt/kbl-i386" ] || ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
   qemu="$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)"
   if [ -z "$qemu" ] || dpkg --compare-versions "$qemu" lt 1:8; then
     codename="$(. /etc/os-release && echo "$VERSION_CODENAME")"
     backports="$codename-backports" list=/etc/apt/sources.list.d/kbl-backports.list
+    update_lists || echo "setup: going on with the package lists apt has" >&2
     entry="$("$here/tools/apt-source.sh" "$codename" "$backports")"
     printf '%s\n' "$entry" | $sudo tee "$list" >/dev/null
     update_lists || echo "setup: going on with the package lists apt has" >&2
