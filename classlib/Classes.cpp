@@ -1037,6 +1037,18 @@ namespace kbl_detail {
 thread_local bool constructingForReader = false;
 }  // namespace kbl_detail
 
+namespace {
+std::atomic<uint64_t> gPlacesNumbered{0};
+}  // namespace
+
+uint64_t kbl_detail::ComponentPlacesNumbered() { return gPlacesNumbered.load(std::memory_order_relaxed); }
+
+TComponent::TPlace& TComponent::TPlace::operator=(size_t at) {
+  gPlacesNumbered.fetch_add(1, std::memory_order_relaxed);
+  at_ = at;
+  return *this;
+}
+
 TComponent::TComponent(TComponent* owner) {
   if (kbl_detail::constructingForReader) {
     kbl_detail::constructingForReader = false;

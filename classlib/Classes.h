@@ -468,8 +468,18 @@ class TComponent : public TPersistent {
   mutable size_t holes_ = 0;
   // The owned components that hear their owner's notifications, in the order of components_.
   std::vector<TComponent*> hearing_;
+  // A place in an owner's components_. Every numbering is counted (kbl_detail::
+  // ComponentPlacesNumbered), so that what an owner's changes cost is known by a count.
+  class TPlace {
+   public:
+    TPlace& operator=(size_t at);
+    operator size_t() const { return at_; }
+
+   private:
+    size_t at_ = 0;
+  };
   // This component's place in its owner's components_.
-  mutable size_t ownedAt_ = 0;
+  mutable TPlace ownedAt_;
   bool hearsEverySibling_ = true;
   bool watchesSibling_ = false;
   bool inHearing_ = false;  // in owner_->hearing_
@@ -477,6 +487,11 @@ class TComponent : public TPersistent {
   TComponentState state_;
   TComponentStyle style_;
 };
+
+namespace kbl_detail {
+// Tests only: the places of owned components numbered so far, in every owner.
+uint64_t ComponentPlacesNumbered();
+}  // namespace kbl_detail
 
 // --- Components' code on the stack
 

@@ -1485,7 +1485,12 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       if (!HoldsFurtherOut(frame)) lock.givenUp.store(true, std::memory_order_relaxed);
       return false;
     }
-    if (judged()) return false;
+    // The detaching thread's first look at a holder comes before another thread's verdict that it
+    // is not waited for: a holder found kept suspended a moment ago may have been killed since (a
+    // host kills it and unloads at once), and only a look tells it gone, which lets the chunks go
+    // back.
+    const bool looksAtOnce = i == 0 && DetachLooksAtOnce(lock, holder);
+    if (!looksAtOnce && judged()) return false;
     const uint8_t takes = lock.takes.load(std::memory_order_relaxed);
     if (holder != triedHolder || takes != triedTakes) {
       moved = true;
@@ -1493,13 +1498,11 @@ bool WaitForLockWord(TLockWord& lock, uint32_t self, uint32_t holder, const TLoc
       triedTakes = takes;
     }
     const bool marked = static_cast<DWORD>(lock.notWaitedFor.load(std::memory_order_relaxed) >> 32) == holder;
-    if (marked && !markLookedAt) {
-      // Found kept suspended a while ago: one look tells whether it still is.
-      markLookedAt = true;
-      LookAndRecord(looks, lock, holder, true);
-      if (judged()) return false;
-    } else if (i == 0 && DetachLooksAtOnce(lock, holder)) {
-      LookAndRecord(looks, lock, holder, false);
+    if (looksAtOnce || (marked && !markLookedAt)) {
+      // The detach's look at once; at a holder found kept suspended a while ago, it tells whether
+      // it still is.
+      markLookedAt = markLookedAt || marked;
+      LookAndRecord(looks, lock, holder, marked);
       if (judged()) return false;
     }
     if (i < pace.spins) {

@@ -318,6 +318,25 @@ TEST(Component, AnOwnerOfManyQuietComponentsTellsOnlyThoseThatHearThemAndFreesIn
   EXPECT_EQ(log, expected);
 }
 
+// An owner frees each of its quiet components, first first, at a cost that does not grow with
+// those left: the places numbered for ten times as many are about ten times as many (shifting the
+// rest at each free would number a hundred times as many).
+TEST(Component, AnOwnerFreesEachOwnedComponentFirstFirstAtTheSameCost) {
+  const auto placesNumberedFreeing = [](int count) {
+    std::vector<std::pair<int, int>> log;
+    TComponent owner(nullptr);
+    std::vector<THearingComponent*> owned;
+    for (int i = 0; i < count; ++i) owned.push_back(new THearingComponent(&owner, true, &log, i));
+    const uint64_t before = kbl_detail::ComponentPlacesNumbered();
+    for (THearingComponent* component : owned) delete component;
+    EXPECT_EQ(owner.ComponentCount(), 0);
+    return kbl_detail::ComponentPlacesNumbered() - before;
+  };
+  const uint64_t few = placesNumberedFreeing(3000);
+  const uint64_t many = placesNumberedFreeing(30000);
+  EXPECT_LE(many, 15 * few) << few << " places numbered freeing 3,000, " << many << " freeing 30,000";
+}
+
 TEST(Component, DestroyingFlagsOwnedComponentsAndDesigningSpreads) {
   TComponent owner(nullptr);
   owner.SetDesigning(true);

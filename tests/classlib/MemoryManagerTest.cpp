@@ -190,6 +190,7 @@ enum class THold {
   ProcessingGoesOn,      // waiting for the processing of an exception raised under it, then going on
   FaultToHostHandler,    // a fault under it went on to the host's handler, which needs a call
   SuspendedInside,       // kept suspended inside the code
+  SuspendedThenKilled,   // the same until a call did not wait for it, then killed
   SuspendedToTheLimit,   // the same, its suspension count at its limit: a look's suspension is refused
   SuspendedThenLetGo,    // the same, then resumed: gives the lock back
   RunningInside,         // inside the code, never coming out (only the unload is bounded)
@@ -368,16 +369,21 @@ HANDLE StartHolder() {
                                                             : CreateThread(nullptr, 0, &Hold, nullptr, 0, &id);
   if (ClosesOnHolder() && gHow != THold::KilledIdTakenByCloser) return holder;
   EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
-  if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo) SuspendThread(holder);
+  if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo || gHow == THold::SuspendedThenKilled)
+    SuspendThread(holder);
+  if (gHow == THold::SuspendedThenKilled) {
+    EXPECT_FALSE(RoundTripOnAnotherThread()) << "a call waited for a holder kept suspended";
+  }
   if (gHow == THold::SuspendedToTheLimit)
     for (int i = 0; i < 1000 && SuspendThread(holder) != static_cast<DWORD>(-1); ++i) {
     }
-  if (gHow != THold::KilledInside && gHow != THold::KilledIdReused && gHow != THold::KilledIdTakenByCloser)
+  if (gHow != THold::KilledInside && gHow != THold::KilledIdReused && gHow != THold::KilledIdTakenByCloser &&
+      gHow != THold::SuspendedThenKilled)
     return holder;
   TerminateThread(holder, 1);
   WaitForSingleObject(holder, INFINITE);
   CloseHandle(holder);  // the id goes back to the system with the last handle
-  if (gHow == THold::KilledInside) return nullptr;
+  if (gHow == THold::KilledInside || gHow == THold::SuspendedThenKilled) return nullptr;
   HANDLE heir = ThreadWithId(id);
   EXPECT_NE(heir, nullptr) << "no new thread took the id";
   return heir;
@@ -561,8 +567,9 @@ class TBusyCpu {
 };
 
 // A holder that will never give the lock back, first waited for by the unload itself (nothing
-// called the module since), on a CPU shared with busy threads: the unload tells it gone, and the
-// chunk kept for reuse, all its blocks freed, goes back to the system.
+// called the module since), on a CPU shared with busy threads, or killed by the host just after a
+// call did not wait for it (kept suspended) and the module unloaded at once: the unload tells it
+// gone, and the chunk kept for reuse, all its blocks freed, goes back to the system.
 TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
   gLockTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -571,9 +578,12 @@ TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
     const char* Name;
   } holders[] = {{THold::KilledInside, "killed inside"},
                  {THold::KilledIdReused, "killed, its id taken by a new thread"},
-                 {THold::LeftWithoutTrace, "left without a trace"}};
+                 {THold::LeftWithoutTrace, "left without a trace"},
+                 {THold::SuspendedThenKilled, "kept suspended until a call did not wait for it, then killed"}};
   for (const auto& h : holders) {
-    if (h.How != THold::KilledInside && LeftOutWhereEmulated(h.Name, kOwnMemoryUnreadable)) continue;
+    if ((h.How == THold::KilledIdReused || h.How == THold::LeftWithoutTrace) &&
+        LeftOutWhereEmulated(h.Name, kOwnMemoryUnreadable))
+      continue;
     SCOPED_TRACE(h.Name);
     TModuleEntries entries;
     ASSERT_TRUE(entries.Complete());
@@ -586,7 +596,8 @@ TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
     HANDLE thread = StartHolder();
     {
       const TFailAfter bound(20000, "the unload waits for ever for a lock's holder");
-      const TBusyCpu busy(10);
+      // Unloaded at once after the call that did not wait for the holder, before any busy thread starts.
+      const TBusyCpu busy(h.How == THold::SuspendedThenKilled ? 0 : 10);
       EXPECT_TRUE(FreeLibrary(entries.Module));
     }
     EXPECT_FALSE(Reserved(block)) << "the unload left the empty chunk behind";
