@@ -385,6 +385,8 @@ class TWinControl : public TControl {
   HWND GetHandle();
   void HandleNeeded() { GetHandle(); }
   bool HandleAllocated() const { return handle_ != nullptr; }
+  // The window, or nullptr: read once and never made here, so that another thread may look.
+  HWND WindowHandle() const { return handle_; }
   HWND GetParentWindow() const { return parentWindow_; }
   // A window outside the layer to live in when the control has no parent control.
   void SetParentWindow(HWND window);

@@ -7,6 +7,7 @@
 #error "Forms.h is part of the Win32 window layer"
 #endif
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -100,9 +101,9 @@ class TCustomForm : public TWinControl {
   // as the call returns (with its code running, it leaves that window at once, hidden, and goes
   // as above), and a form whose thread has ended, freed by the calling thread. Called from
   // another thread than the form's, it leaves the freeing to the form's thread: through its
-  // window, or, for a form without one, as soon as that thread looks at its messages (asked
-  // through its utility window, waiting a quarter of a second at most) or ends a frame, with
-  // none of the form's code running there.
+  // window, or, for a form without one (also one whose window goes there as this is asked), as
+  // soon as that thread looks at its messages (asked through its utility window, waiting a
+  // quarter of a second at most) or ends a frame, with none of the form's code running there.
   void Release();
 
   void WndProc(TMessage& message) override;
@@ -167,6 +168,9 @@ class TCustomForm : public TWinControl {
   bool loadResources_ = true;
   bool created_ = false;
   bool releasing_ = false;
+  // A release from another thread and the loss of the form's window, each marked here as it
+  // comes (kHandedOver, kWindowGone in Forms.cpp): when both come, the second has the form freed.
+  std::atomic<uint8_t> crossRelease_{0};
   uint32_t thread_ = 0;  // the thread that made the form, which frees it
   void* threadHandle_ = nullptr;  // that thread, to tell whether it has ended
   uintptr_t releaseTimer_ = 0;  // the thread timer carrying the release, for want of a window
@@ -246,3 +250,12 @@ class TApplication : public TObject {
 };
 
 TApplication& Application();
+
+namespace kbl_detail {
+// Tests only: the points where a release from another thread meets the form's window going in
+// that very instant: the window's last message, once the form has looked there whether a release
+// was handed over; the release, once it has read the form's window handle.
+enum class TReleaseRace { None, WindowGoing, HandleRead };
+// Has the next form to meet `at` run `call(form, data)` there, on the thread that meets it.
+void RunAtNextReleaseRace(TReleaseRace at, void (*call)(TCustomForm* form, void* data), void* data);
+}  // namespace kbl_detail

@@ -273,6 +273,22 @@ void ReleaseIfReturned(void* form) noexcept { ResumeIfCodeReturned(static_cast<T
 // window: that thread may be waiting for the releasing one.
 constexpr UINT kReleaseCallTimeout = 250;
 
+// Marks of TCustomForm::crossRelease_: a release from another thread was handed over to the
+// form's thread; a window of the form went (its WM_NCDESTROY).
+constexpr uint8_t kHandedOver = 1;
+constexpr uint8_t kWindowGone = 2;
+
+// Tests only: where the next release race runs what (kbl_detail::RunAtNextReleaseRace).
+std::atomic<kbl_detail::TReleaseRace> gRaceAt{kbl_detail::TReleaseRace::None};
+void (*gRaceCall)(TCustomForm*, void*) = nullptr;
+void* gRaceData = nullptr;
+
+void MeetReleaseRace(kbl_detail::TReleaseRace at, TCustomForm* form) {
+  auto asked = at;
+  if (gRaceAt.load(std::memory_order_relaxed) != at || !gRaceAt.compare_exchange_strong(asked, {})) return;
+  gRaceCall(form, gRaceData);
+}
+
 }  // namespace
 
 // The timer's tick reaches the form's record of its timer through this.
@@ -374,15 +390,27 @@ bool TCustomForm::ThreadEnded() const {
 }
 
 void TCustomForm::Release() {
-  if (releasing_) return;
-  releasing_ = true;
-  // A window dies with its thread: only a live one tells the form's thread.
-  HWND window = HandleAllocated() && IsWindow(GetHandle()) ? GetHandle() : nullptr;
-  const DWORD formThread = window != nullptr ? GetWindowThreadProcessId(window, nullptr) : thread_;
+  if (releasing_ || (crossRelease_.load() & kHandedOver) != 0) return;
+  // A window dies with its thread: only a live one tells the form's thread. Read once: the
+  // form's thread may let go of it meanwhile, and no window may be made for the form here.
+  HWND window = WindowHandle();
+  MeetReleaseRace(kbl_detail::TReleaseRace::HandleRead, this);
+  if (window != nullptr && !IsWindow(window)) window = nullptr;
+  // The window may go between the looks (0 then): the form's thread is the one that made it.
+  DWORD formThread = window != nullptr ? GetWindowThreadProcessId(window, nullptr) : 0;
+  if (formThread == 0) formThread = thread_;
   // No code of the form runs on a thread that has ended: this thread frees it, by its own rule.
   if (formThread != GetCurrentThreadId() && (window != nullptr || !ThreadEnded())) {
-    // This thread cannot see the form's code on the form's thread: that thread frees it.
-    if (window != nullptr) {
+    // This thread cannot see the form's code on the form's thread: that thread frees it, as soon
+    // as the release is handed over to it. The window may be going there in this very instant,
+    // and a release posted to it then goes with it: the form's window's destruction takes the
+    // release when it comes after the hand-over, and when it came before (the window looked at
+    // here may still be in its last message), the form is this thread's to hand on as one
+    // without a window. Either way the form's thread frees it once.
+    const uint8_t before = crossRelease_.fetch_or(kHandedOver);
+    if ((before & kHandedOver) != 0) return;
+    if (window != nullptr && (before & kWindowGone) == 0) {
+      // Touches nothing of the form: it may be gone already.
       PostMessageW(window, CM_RELEASE, 0, 0);
       return;
     }
@@ -394,6 +422,7 @@ void TCustomForm::Release() {
     kbl_win::CallOnThread(formThread, &ReleaseIfReturned, this, kReleaseCallTimeout);
     return;
   }
+  releasing_ = true;
   const bool ownThread = formThread == GetCurrentThreadId();
   const bool foreign = InForeignWindow();
   // A form in a foreign window, or whose thread has ended, goes now unless its code runs: its
@@ -450,16 +479,22 @@ void TCustomForm::WndProc(TMessage& message) {
       else OnActivate(this);
       TWinControl::WndProc(message);
       return;
-    case WM_NCDESTROY:
+    case WM_NCDESTROY: {
       // A release posted to this window goes with it: it is carried on without one. A form whose
       // host destroyed the window it sits in goes as this message's frame ends (or, with its code
       // running, once that code returns): the host may unload the module once its loop is idle,
       // before a timer ticks. A form whose own code took its window away may be used by that
-      // code after this message: the loop frees it.
-      if (releasing_ && !HasState(csDestroying) && !(InForeignWindow() && ReleaseAsFrameEnds()))
+      // code after this message: the loop frees it. A release from another thread is this
+      // message's to carry only when handed over before any window of the form went; one handed
+      // over since found the window gone and took the way of a form without one (Release).
+      const uint8_t before = crossRelease_.fetch_or(kWindowGone);
+      const bool handedOver = (before & (kHandedOver | kWindowGone)) == kHandedOver;
+      MeetReleaseRace(kbl_detail::TReleaseRace::WindowGoing, this);
+      if ((releasing_ || handedOver) && !HasState(csDestroying) && !(InForeignWindow() && ReleaseAsFrameEnds()))
         CarryReleaseWithoutWindow();
       TWinControl::WndProc(message);
       return;
+    }
     case CM_RELEASE:
       // Handled by a loop that code of the form runs itself (a dialog or ProcessMessages in a
       // handler, its own modal loop): that code goes on with the form once the loop returns.
@@ -555,3 +590,13 @@ void TApplication::HandleException(TObject* sender) noexcept {
     OutputDebugStringA("Unhandled exception");
   }
 }
+
+namespace kbl_detail {
+
+void RunAtNextReleaseRace(TReleaseRace at, void (*call)(TCustomForm*, void*), void* data) {
+  gRaceCall = call;
+  gRaceData = data;
+  gRaceAt.store(at);
+}
+
+}  // namespace kbl_detail

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "Emulation.h"
 #include "FailAfter.h"
 #include "WindowTestClasses.h"
 #include "classlib/FormText.h"
@@ -497,22 +498,43 @@ namespace {
 // Releases a form from another thread while the form's own thread runs its code, and tells when
 // the form was freed on that other thread under that code (the program then ends).
 struct TOtherThreadRig {
-  void Destroyed(TObject*) { ++destroys; }
+  void Destroyed(TObject*) {
+    ++destroys;
+    freedOn = GetCurrentThreadId();
+  }
   static DWORD WINAPI Release(void* form) {
     static_cast<TCustomForm*>(form)->Release();
     return 0;
   }
   void ReleaseElsewhere(TObject*) {
-    HANDLE thread = CreateThread(nullptr, 0, &Release, form, 0, nullptr);
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
+    WaitForReleaseElsewhere();
     if (destroys == 0) return;
     std::fprintf(stderr, "FAILED: another thread's release freed the form under its own thread's code\n");
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), 1);
   }
+  void WaitForReleaseElsewhere() {
+    HANDLE thread = CreateThread(nullptr, 0, &Release, form, 0, nullptr);
+    const DWORD bound = MachineBound(10000);
+    if (!handleSent) WaitForSingleObject(thread, bound);
+    while (handleSent && MsgWaitForMultipleObjects(1, &thread, FALSE, bound, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(thread);
+  }
+  // Run where a release and the loss of the form's window meet (kbl_detail::RunAtNextReleaseRace).
+  static void ReleaseElsewhereAsItsWindowGoes(TCustomForm*, void* self) {
+    static_cast<TOtherThreadRig*>(self)->ReleaseElsewhere(nullptr);
+  }
+  static void HostDestroysItsWindowNow(TCustomForm* form, void*) {
+    SendMessageW(form->GetParentWindow(), WM_CLOSE, 0, 0);
+  }
+  void Tick(TObject*) {}
   TUiBareForm* form = nullptr;
   int destroys = 0;
+  DWORD freedOn = 0;
+  bool handleSent = false;  // the form's thread handles the messages sent to it while it waits
 };
 
 }  // namespace
@@ -529,6 +551,53 @@ TEST(Forms, ReleaseFromAnotherThreadWaitsForAFormWithoutItsWindow) {
   ASSERT_FALSE(rig.form->HandleAllocated());
   rig.form->Perform(WM_ACTIVATE, WA_ACTIVE);
   EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }));
+}
+
+// A form in a host's window released from another thread in the very instant the host destroys
+// that window goes once, on its own thread, with that destruction: the host may unload the module
+// as soon as that thread's loop is idle. The release comes as the window's last message has
+// looked for one (the form's thread waiting blocked, or handling the messages sent to it), or the
+// window goes as the release has read its handle.
+TEST(Forms, AReleaseFromAnotherThreadAsTheHostDestroysTheFormsWindowFreesTheFormWithIt) {
+  using kbl_detail::TReleaseRace;
+  RegisterWindowTestClasses();
+  const TFailAfter bound(MachineBound(20000), "a release from another thread as the form's window goes");
+  const struct {
+    const char* name;
+    TReleaseRace at;
+    bool handleSent;
+  } cases[] = {
+      {"released in the window's last message, blocked", TReleaseRace::WindowGoing, false},
+      {"released in the window's last message, sent messages handled", TReleaseRace::WindowGoing, true},
+      {"the window destroyed as the release has read its handle", TReleaseRace::HandleRead, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TForeignWindow host(300, 200);
+    TOtherThreadRig rig;
+    rig.handleSent = c.handleSent;
+    rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
+    rig.form->OnDestroy = TNotifyEvent::Of<&TOtherThreadRig::Destroyed>(&rig);
+    rig.form->SetParentWindow(host.handle);
+    rig.form->Show();
+    auto* display = new TTimer(rig.form);  // an editor's display timer, which ticks on unless freed
+    display->SetInterval(10);
+    display->SetOnTimer(TNotifyEvent::Of<&TOtherThreadRig::Tick>(&rig));
+    if (c.at == TReleaseRace::WindowGoing) {
+      kbl_detail::RunAtNextReleaseRace(c.at, &TOtherThreadRig::ReleaseElsewhereAsItsWindowGoes, &rig);
+      DestroyWindow(host.handle);
+    } else {
+      kbl_detail::RunAtNextReleaseRace(c.at, &TOtherThreadRig::HostDestroysItsWindowNow, nullptr);
+      rig.WaitForReleaseElsewhere();
+    }
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, WM_TIMER - 1, PM_REMOVE) ||
+           PeekMessageW(&msg, nullptr, WM_TIMER + 1, 0xFFFF, PM_REMOVE))
+      DispatchMessageW(&msg);
+    EXPECT_EQ(rig.destroys, 1);
+    EXPECT_EQ(rig.freedOn, GetCurrentThreadId());
+    if (rig.destroys == 0) delete rig.form;
+  }
 }
 
 namespace {
