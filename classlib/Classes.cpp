@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <new>
 
 #include "Classes_p.h"
 #include "Filer.h"
@@ -77,6 +78,9 @@ void TList::Clear() {
   while (!items_.empty()) Delete(Count() - 1);
   items_.shrink_to_fit();
 }
+
+// A fresh array is made over the old one's place, which is never read again.
+void TList::Abandon() { new (&items_) std::vector<void*>(); }
 
 int32_t TList::IndexOf(const void* item) const {
   auto it = std::find(items_.begin(), items_.end(), item);

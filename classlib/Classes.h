@@ -57,6 +57,10 @@ class TList : public TObject {
  protected:
   // Descendants that own their items free them here (lnDeleted).
   virtual void Notify(void* item, TListNotification action) {}
+  // Lets go of the items and of their array without a notification and without freeing either
+  // (a thread killed in the middle of a change leaves them as nothing can trust); the list is
+  // empty afterwards.
+  void Abandon();
 
  private:
   void CheckIndex(int32_t index) const;

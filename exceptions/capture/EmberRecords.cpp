@@ -2,7 +2,9 @@
 #include "EmberRecords.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "detail/EDebugPlatform_p.h"
 #include "detail/EPeImage.h"
@@ -100,38 +102,126 @@ bool EmberIsThreadRunning(uint32_t handle) { return ember_detail::PlatformIsThre
 
 namespace ember_detail {
 
-bool TMultiReadExclusiveWriteSynchronizer::OthersRead(std::thread::id self) const {
-  for (const auto& [id, count] : readers_)
-    if (id != self && count > 0) return true;
+namespace {
+// How long a waiter waits before it looks whether the holders it waits for still run.
+constexpr std::chrono::milliseconds kLookSlice{50};
+// Holders looked at in one look (readers are the processing's threads: one or two at a time).
+constexpr int32_t kLookedAtOnce = 8;
+// A holder is in for a few lines: a waiter yields a few times before it sleeps.
+constexpr int32_t kYields = 16;
+}  // namespace
+
+TMultiReadExclusiveWriteSynchronizer::THolder TMultiReadExclusiveWriteSynchronizer::Self() {
+  return THolder{PlatformCurrentThreadID(), PlatformCurrentThreadStamp()};
+}
+
+bool TMultiReadExclusiveWriteSynchronizer::OthersRead(const THolder& self) const {
+  for (const auto& [id, reader] : readers_)
+    if (reader.Count > 0 && !(THolder{id, reader.Stamp} == self)) return true;
   return false;
 }
 
-void TMultiReadExclusiveWriteSynchronizer::BeginRead() {
+void TMultiReadExclusiveWriteSynchronizer::AddReader(const THolder& self) {
+  TReader& reader = readers_[self.Thread];
+  // Holds of an ended thread that had the same id are not this thread's.
+  if (reader.Stamp != self.Stamp) reader = TReader{self.Stamp, 0};
+  ++reader.Count;
+}
+
+// Polled rather than told: a waiter killed where it waits leaves nothing that others wait on.
+template <typename TFree>
+void TMultiReadExclusiveWriteSynchronizer::Wait(std::unique_lock<std::mutex>& lock, const THolder& self, TFree free) {
+  if (free()) return;
+  auto look = std::chrono::steady_clock::now() + kLookSlice;
+  for (int32_t tries = 0;; ++tries) {
+    lock.unlock();
+    if (tries < kYields)
+      std::this_thread::yield();
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    lock.lock();
+    if (free()) return;
+    if (std::chrono::steady_clock::now() >= look) {
+      DropEndedHolders(lock, self);
+      look = std::chrono::steady_clock::now() + kLookSlice;
+    }
+  }
+}
+
+void TMultiReadExclusiveWriteSynchronizer::DropEndedHolders(std::unique_lock<std::mutex>& lock, const THolder& self) {
+  THolder looked[kLookedAtOnce];
+  int32_t count = 0;
+  if (writeDepth_ > 0 && !(writer_ == self)) looked[count++] = writer_;
+  for (const auto& [id, reader] : readers_) {
+    if (count == kLookedAtOnce) break;
+    const THolder holder{id, reader.Stamp};
+    if (!(holder == self)) looked[count++] = holder;
+  }
+  if (count == 0) return;
+  // Asked outside the lock: a look asks the system.
+  bool ended[kLookedAtOnce] = {};
+  lock.unlock();
+  for (int32_t i = 0; i < count; ++i) ended[i] = PlatformThreadGone(looked[i].Thread, looked[i].Stamp);
+  lock.lock();
+  for (int32_t i = 0; i < count; ++i) {
+    if (!ended[i]) continue;
+    // An ended thread takes nothing after the look: what it holds now it held then.
+    if (writeDepth_ > 0 && writer_ == looked[i]) {
+      writer_ = THolder();
+      writeDepth_ = 0;
+      halfChanged_ = true;
+    }
+    auto reader = readers_.find(looked[i].Thread);
+    if (reader != readers_.end() && reader->second.Stamp == looked[i].Stamp) readers_.erase(reader);
+  }
+}
+
+bool TMultiReadExclusiveWriteSynchronizer::BeginRead() {
+  const THolder self = Self();
   std::unique_lock<std::mutex> lock(mutex_);
-  std::thread::id self = std::this_thread::get_id();
-  changed_.wait(lock, [&] { return writeDepth_ == 0 || writer_ == self; });
-  ++readers_[self];
+  // After a writer that ended holding it, the next to have the lock has it alone.
+  Wait(lock, self, [&] { return writeDepth_ == 0 ? !halfChanged_ || !OthersRead(self) : writer_ == self; });
+  if (halfChanged_ && writeDepth_ == 0) {
+    writer_ = self;
+    writeDepth_ = 1;
+    repairForRead_ = true;
+    return true;
+  }
+  AddReader(self);
+  return false;
 }
 
 void TMultiReadExclusiveWriteSynchronizer::EndRead() {
+  const THolder self = Self();
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = readers_.find(std::this_thread::get_id());
-  if (it != readers_.end() && --it->second <= 0) readers_.erase(it);
-  changed_.notify_all();
+  auto it = readers_.find(self.Thread);
+  if (it != readers_.end() && it->second.Stamp == self.Stamp && --it->second.Count <= 0) readers_.erase(it);
 }
 
-void TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
+bool TMultiReadExclusiveWriteSynchronizer::BeginWrite() {
+  const THolder self = Self();
   std::unique_lock<std::mutex> lock(mutex_);
-  std::thread::id self = std::this_thread::get_id();
-  changed_.wait(lock, [&] { return (writeDepth_ == 0 || writer_ == self) && !OthersRead(self); });
+  Wait(lock, self, [&] { return (writeDepth_ == 0 || writer_ == self) && !OthersRead(self); });
   writer_ = self;
-  ++writeDepth_;
+  if (++writeDepth_ > 1 || !halfChanged_) return false;
+  repairForRead_ = false;
+  return true;
 }
 
 void TMultiReadExclusiveWriteSynchronizer::EndWrite() {
+  const THolder self = Self();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (writeDepth_ > 0 && --writeDepth_ == 0) writer_ = std::thread::id();
-  changed_.notify_all();
+  if (writeDepth_ > 0 && writer_ == self && --writeDepth_ == 0) writer_ = THolder();
+}
+
+void TMultiReadExclusiveWriteSynchronizer::Repaired() {
+  const THolder self = Self();
+  std::lock_guard<std::mutex> lock(mutex_);
+  halfChanged_ = false;
+  if (!repairForRead_) return;
+  repairForRead_ = false;
+  if (writeDepth_ > 0 && writer_ == self && --writeDepth_ == 0) writer_ = THolder();
+  AddReader(self);
 }
 
 }  // namespace ember_detail
@@ -193,10 +283,22 @@ void TEmberThreadsList::RemoveDeadThreads() {
   EndWrite();
 }
 
-void TEmberThreadsList::BeginRead() { if (sync_) sync_->BeginRead(); }
+void TEmberThreadsList::BeginRead() {
+  if (sync_ && sync_->BeginRead()) Repair();
+}
 void TEmberThreadsList::EndRead() { if (sync_) sync_->EndRead(); }
-void TEmberThreadsList::BeginWrite() { if (sync_) sync_->BeginWrite(); }
+void TEmberThreadsList::BeginWrite() {
+  if (sync_ && sync_->BeginWrite()) Repair();
+}
 void TEmberThreadsList::EndWrite() { if (sync_) sync_->EndWrite(); }
+
+// The ended writer may have been moving the array, or an entry or its saved stack may be half
+// made or half freed: none of it is touched again. The threads it lists are missing from later
+// reports; a thread of the module made since finds its entry added as before.
+void TEmberThreadsList::Repair() {
+  Abandon();
+  sync_->Repaired();
+}
 
 void TEmberThreadsList::Notify(void* item, TListNotification action) {
   if (action != lnDeleted) return;

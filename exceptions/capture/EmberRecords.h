@@ -2,7 +2,6 @@
 // entries, loaded modules with their exports, processes and the known threads.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -210,21 +209,43 @@ void FreeCallerStack(void* stack);
 
 namespace ember_detail {
 // Many readers or one writer; the writer may take the lock again and may also read, a reader
-// that is the only reader may start writing.
+// that is the only reader may start writing. A thread that ended holding it (killed) holds it no
+// longer once a waiter has looked at it, a slice into its wait: a reader's hold is dropped; a
+// writer's leaves what it guards half changed, and the next thread to have the lock has it alone
+// and is told so (Begin* answers true) until it calls Repaired, which leaves it holding what it
+// asked for.
 class TMultiReadExclusiveWriteSynchronizer {
  public:
-  void BeginRead();
+  bool BeginRead();
   void EndRead();
-  void BeginWrite();
+  bool BeginWrite();
   void EndWrite();
+  void Repaired();
 
  private:
-  bool OthersRead(std::thread::id self) const;
+  // A thread by its id and its stamp: a later thread given the same id is another holder.
+  struct THolder {
+    uint32_t Thread = 0;
+    uint64_t Stamp = 0;
+    bool operator==(const THolder& other) const { return Thread == other.Thread && Stamp == other.Stamp; }
+  };
+  struct TReader {
+    uint64_t Stamp = 0;
+    int32_t Count = 0;
+  };
+  static THolder Self();
+  bool OthersRead(const THolder& self) const;
+  void AddReader(const THolder& self);
+  // Waits until `free` answers true, looking at the holders once a slice.
+  template <typename TFree>
+  void Wait(std::unique_lock<std::mutex>& lock, const THolder& self, TFree free);
+  void DropEndedHolders(std::unique_lock<std::mutex>& lock, const THolder& self);
   std::mutex mutex_;
-  std::condition_variable changed_;
-  std::map<std::thread::id, int32_t> readers_;
-  std::thread::id writer_;
+  std::map<uint32_t, TReader> readers_;
+  THolder writer_;
   int32_t writeDepth_ = 0;
+  bool halfChanged_ = false;  // its last writer ended holding it
+  bool repairForRead_ = false;
 };
 }  // namespace ember_detail
 
@@ -250,7 +271,9 @@ class TEmberThreadsList : public TList {
   // Deletes every entry whose thread no longer runs, under the write lock.
   void RemoveDeadThreads();
 
-  // No-ops on a copy.
+  // No-ops on a copy. A thread that ended holding the write lock (killed) may have left the list
+  // half changed: the next to have the lock leaves its entries as they are, never freed, and
+  // finds it empty.
   void BeginRead();
   void EndRead();
   void BeginWrite();
@@ -260,6 +283,7 @@ class TEmberThreadsList : public TList {
   void Notify(void* item, TListNotification action) override;
 
  private:
+  void Repair();
   std::unique_ptr<ember_detail::TMultiReadExclusiveWriteSynchronizer> sync_;
   bool isCopy_ = false;
 };

@@ -1,7 +1,8 @@
 // Looks into a plug-in module built from the product's own module entry (plugin/KBLDelay.cpp) and
 // libraries: what its picture registry holds, its socket library started the way a mailed report
 // starts it, and the options CurrentEmberLogOptions answers there; and holds the module's
-// exception processing for a while, as a handler of the program does, or its memory manager.
+// exception processing for a while, as a handler of the program does, its memory manager, or
+// its exception library's threads list.
 #include <windows.h>
 
 #include <cstdint>
@@ -82,4 +83,12 @@ extern "C" __declspec(dllexport) void ProbeHoldMemoryManager(HANDLE entered, HAN
         WaitForSingleObject(a->Release, INFINITE);
       },
       &args);
+}
+
+// Takes the write lock of the exception library's threads list, as a thread made by the module
+// does, sets `entered` and keeps it until the thread is ended.
+extern "C" __declspec(dllexport) void ProbeHoldThreadsList(HANDLE entered) {
+  EmberLibrary().ThreadsList->BeginWrite();
+  SetEvent(entered);
+  Sleep(INFINITE);
 }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ChildProcess.h"
+#include "Emulation.h"
 #include "HostFiles.h"
 #include "ThreadSuspension.h"
 #include "tools/vsthost/VstHost.h"
@@ -109,6 +110,7 @@ struct TBareHost {
   AEffect* Effect = nullptr;
   int32_t (*Hold)(HANDLE entered, int32_t milliseconds) = nullptr;
   void (*HoldMemory)(HANDLE entered, HANDLE release) = nullptr;
+  void (*HoldThreadsList)(HANDLE entered) = nullptr;
   HANDLE Entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE Release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE Close = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -123,6 +125,12 @@ DWORD WINAPI HoldTheProcessing(void* host) {
 DWORD WINAPI HoldTheMemoryManager(void* host) {
   auto* bare = static_cast<TBareHost*>(host);
   bare->HoldMemory(bare->Entered, bare->Release);
+  return 0;
+}
+
+DWORD WINAPI HoldTheThreadsList(void* host) {
+  auto* bare = static_cast<TBareHost*>(host);
+  bare->HoldThreadsList(bare->Entered);
   return 0;
 }
 
@@ -155,9 +163,10 @@ LONG CALLBACK ResumeTheHostsRaise(EXCEPTION_POINTERS* pointers) {
 // another holds the module's exception processing 2 s; a number: a thread closing it, that many
 // milliseconds into the close, while another holds the module's memory manager's lock (let go
 // after the kill); "open": a thread opening a second plug-in while another holds that lock, 300 ms
-// in, and then the host closes its plug-in. Once the holder is done the host notes whether the
-// library is attached, frees the module, asks the process's unhandled-exception filter and raises
-// an exception of its own.
+// in, and then the host closes its plug-in; "list": the thread holding the exception library's
+// threads list for writing, and then the host closes its plug-in, opens one more and closes that.
+// Once the holder is done the host notes whether the library is attached, frees the module, asks
+// the process's unhandled-exception filter and raises an exception of its own.
 TEST(PluginModule, KilledInsideChild) {
   const char* killed = std::getenv("KBL_KILLED");
   if (killed == nullptr) GTEST_SKIP() << "a child half of a test";
@@ -173,28 +182,40 @@ TEST(PluginModule, KilledInsideChild) {
   static TBareHost host;
   host.Hold = reinterpret_cast<int32_t (*)(HANDLE, int32_t)>(GetProcAddress(module, "ProbeProcessHolding"));
   host.HoldMemory = reinterpret_cast<void (*)(HANDLE, HANDLE)>(GetProcAddress(module, "ProbeHoldMemoryManager"));
+  host.HoldThreadsList = reinterpret_cast<void (*)(HANDLE)>(GetProcAddress(module, "ProbeHoldThreadsList"));
   TProbe probe(module);
-  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr && host.HoldMemory != nullptr && probe.Options != nullptr);
+  ASSERT_TRUE(entry != nullptr && host.Hold != nullptr && host.HoldMemory != nullptr &&
+              host.HoldThreadsList != nullptr && probe.Options != nullptr);
   host.Effect = entry(&BareHostCallback);
   ASSERT_NE(host.Effect, nullptr);
   HANDLE inside = nullptr;
-  if (how != "open") {
-    inside = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
-    Sleep(200);
+  if (how == "list") {
+    inside = CreateThread(nullptr, 0, &HoldTheThreadsList, &host, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
+    KillThread(inside, 9);
+    host.Effect->dispatcher(host.Effect, effClose, 0, 0, nullptr, 0);
+    host.Effect = entry(&BareHostCallback);
+    Note(host.Effect != nullptr ? "opened;" : "not opened;");
+    if (host.Effect != nullptr) host.Effect->dispatcher(host.Effect, effClose, 0, 0, nullptr, 0);
+  } else {
+    if (how != "open") {
+      inside = CreateThread(nullptr, 0, &CloseThePlugIn, &host, 0, nullptr);
+      Sleep(200);
+    }
+    HANDLE holder =
+        CreateThread(nullptr, 0, how == "processing" ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
+    if (how == "open")
+      inside = CreateThread(nullptr, 0, &OpenThePlugIn, reinterpret_cast<void*>(entry), 0, nullptr);
+    else
+      SetEvent(host.Close);
+    Sleep(how == "open" ? 300 : how == "processing" ? 500 : static_cast<DWORD>(std::atoi(killed)));
+    KillThread(inside, 9);
+    WaitForSingleObject(inside, INFINITE);
+    SetEvent(host.Release);
+    WaitForSingleObject(holder, INFINITE);
+    if (how == "open") host.Effect->dispatcher(host.Effect, effClose, 0, 0, nullptr, 0);
   }
-  HANDLE holder =
-      CreateThread(nullptr, 0, how == "processing" ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
-  if (how == "open")
-    inside = CreateThread(nullptr, 0, &OpenThePlugIn, reinterpret_cast<void*>(entry), 0, nullptr);
-  else
-    SetEvent(host.Close);
-  Sleep(how == "open" ? 300 : how == "processing" ? 500 : static_cast<DWORD>(std::atoi(killed)));
-  KillThread(inside, 9);
-  WaitForSingleObject(inside, INFINITE);
-  SetEvent(host.Release);
-  WaitForSingleObject(holder, INFINITE);
-  if (how == "open") host.Effect->dispatcher(host.Effect, effClose, 0, 0, nullptr, 0);
   bool attached = false;
   probe.CurrentOptions(attached);
   Note(attached ? "attached;" : "detached;");
@@ -215,7 +236,8 @@ TEST(PluginModule, KilledInsideChild) {
 // the host's last plug-in when the killed thread was making a plug-in the host never got, or
 // closing one behind a processing (whose end finishes the close); a close killed with nothing of
 // the library running after it leaves the library attached until the module unloads, which takes
-// it out of the process's exception handling.
+// it out of the process's exception handling. A thread killed holding the library's threads list
+// leaves the host's last close, its next open and its close to come back.
 TEST(PluginModule, AThreadKilledInsideLeavesNothingOfTheModuleOnceItIsFreed) {
   const struct {
     const char* Killed;
@@ -224,12 +246,13 @@ TEST(PluginModule, AThreadKilledInsideLeavesNothingOfTheModuleOnceItIsFreed) {
                {"open", "detached;unloaded;filter put back;raised;"},
                {"300", "attached;unloaded;filter put back;raised;"},
                {"50", "attached;unloaded;filter put back;raised;"},
-               {"10", "attached;unloaded;filter put back;raised;"}};
+               {"10", "attached;unloaded;filter put back;raised;"},
+               {"list", "opened;detached;unloaded;filter put back;raised;"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Killed);
     std::remove(kCloseNotes);
-    const TChildRun run =
-        RunChildProcess("--gtest_filter=PluginModule.KilledInsideChild", {{"KBL_KILLED", c.Killed}}, 60000);
+    const TChildRun run = RunChildProcess("--gtest_filter=PluginModule.KilledInsideChild",
+                                          {{"KBL_KILLED", c.Killed}}, MachineBound(60000));
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, 0u);
     std::ifstream file(kCloseNotes, std::ios::binary);

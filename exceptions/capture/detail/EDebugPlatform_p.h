@@ -15,4 +15,9 @@ bool PlatformModuleResource(uintptr_t module, const char* name, TELImageView& da
 uintptr_t PlatformProcAddress(uintptr_t module, const std::string& name);
 uint32_t PlatformCurrentThreadID();
 bool PlatformIsThreadRunning(uint32_t handle);
+// What tells the calling thread from a later one given its id (its creation time; 0 when not
+// known), and whether thread `id`, which had `stamp`, has ended: no thread has the id any more,
+// another one has it, or the thread itself has ended. False when that cannot be told.
+uint64_t PlatformCurrentThreadStamp();
+bool PlatformThreadGone(uint32_t id, uint64_t stamp);
 }  // namespace ember_detail

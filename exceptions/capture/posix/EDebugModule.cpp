@@ -21,4 +21,8 @@ uint32_t PlatformCurrentThreadID() {
 // No handles to ask here: a thread counts as running.
 bool PlatformIsThreadRunning(uint32_t) { return true; }
 
+// Ids are never given twice here, and no thread is killed.
+uint64_t PlatformCurrentThreadStamp() { return 0; }
+bool PlatformThreadGone(uint32_t, uint64_t) { return false; }
+
 }  // namespace ember_detail

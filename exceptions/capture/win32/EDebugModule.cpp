@@ -76,4 +76,33 @@ bool PlatformIsThreadRunning(uint32_t handle) {
          WAIT_OBJECT_0;
 }
 
+namespace {
+uint64_t CreationTime(HANDLE thread) {
+  FILETIME creation, exit, kernel, user;
+  if (!GetThreadTimes(thread, &creation, &exit, &kernel, &user)) return 0;
+  return static_cast<uint64_t>(creation.dwHighDateTime) << 32 | creation.dwLowDateTime;
+}
+}  // namespace
+
+// Read once per thread: the paths that ask it run at every thread's creation and end.
+uint64_t PlatformCurrentThreadStamp() {
+  thread_local uint64_t stamp = CreationTime(GetCurrentThread());
+  return stamp;
+}
+
+// The system gives an ended thread's id to later threads, of any process: the creation time
+// tells them apart, and asking it opens no handle on the thread that holds (nothing to close at
+// every take).
+bool PlatformThreadGone(uint32_t id, uint64_t stamp) {
+  HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
+  if (thread == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no thread has the id
+  bool gone = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+  if (!gone && stamp != 0) {
+    const uint64_t created = CreationTime(thread);
+    gone = created != 0 && created != stamp;
+  }
+  CloseHandle(thread);
+  return gone;
+}
+
 }  // namespace ember_detail

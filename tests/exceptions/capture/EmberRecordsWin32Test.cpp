@@ -1,10 +1,13 @@
-// The Win32 halves of the records under Wine: exports of a real system DLL and the removal of
-// threads that have ended.
+// The Win32 halves of the records under Wine: exports of a real system DLL, the removal of
+// threads that have ended, and the threads list's lock held by a thread that is killed.
 #include "exceptions/capture/EmberRecords.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
+
+#include "Emulation.h"
+#include "ThreadSuspension.h"
 
 namespace {
 
@@ -56,6 +59,64 @@ TEST(ThreadsListWin32, RemoveDeadThreadsKeepsTheRunningOnes) {
   CloseHandle(ended);
   CloseHandle(running);
   CloseHandle(event);
+}
+
+struct TListUse {
+  TEmberThreadsList* List;
+  bool Write;
+  HANDLE Entered;
+  int32_t CountRead;
+};
+
+DWORD WINAPI HoldTheList(void* data) {
+  auto* use = static_cast<TListUse*>(data);
+  if (use->Write)
+    use->List->BeginWrite();
+  else
+    use->List->BeginRead();
+  SetEvent(use->Entered);
+  Sleep(INFINITE);
+  return 0;
+}
+
+DWORD WINAPI ReadThenWrite(void* data) {
+  auto* use = static_cast<TListUse*>(data);
+  use->List->BeginRead();
+  use->CountRead = use->List->Count();
+  use->List->EndRead();
+  use->List->BeginWrite();
+  use->List->NewItem(true);
+  use->List->EndWrite();
+  return 0;
+}
+
+// A reader killed holding the lock holds it no longer; a writer killed there may have left the
+// list half changed, and the next thread to have it finds it empty.
+TEST(ThreadsListWin32, AThreadKilledHoldingTheLockHoldsItNoLonger) {
+  const struct {
+    bool Write;
+    int32_t CountRead;
+  } cases[] = {{false, 2}, {true, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Write ? "writer" : "reader");
+    // Freed once no thread waits on them any more.
+    auto* threads = new TEmberThreadsList;
+    threads->NewItem(true);
+    threads->NewItem(true)->CallerStack = AllocateCallerStack(16);
+    auto* use = new TListUse{threads, c.Write, CreateEventA(nullptr, TRUE, FALSE, nullptr), -1};
+    HANDLE holder = CreateThread(nullptr, 0, &HoldTheList, use, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(use->Entered, MachineBound(10000)), WAIT_OBJECT_0);
+    KillThread(holder, 9);
+    HANDLE user = CreateThread(nullptr, 0, &ReadThenWrite, use, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(user, MachineBound(10000)), WAIT_OBJECT_0);
+    EXPECT_EQ(use->CountRead, c.CountRead);
+    EXPECT_EQ(threads->Count(), c.CountRead + 1);
+    CloseHandle(user);
+    CloseHandle(holder);
+    CloseHandle(use->Entered);
+    delete use;
+    delete threads;
+  }
 }
 
 TEST(ThreadsListWin32, CurrentThreadIDIsTheSystems) {
