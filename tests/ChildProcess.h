@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "Emulation.h"
+
 struct TChildRun {
   bool Started = false;
   bool Ended = false;   // within the time given; a child still running then is ended (code 255)
@@ -17,7 +19,8 @@ struct TChildRun {
 };
 
 // Runs this program again with `arguments` (such as "--gtest_filter=Suite.ChildHalf") and the
-// environment variables `environment` set for it, and waits `milliseconds` at most.
+// environment variables `environment` set for it, and waits `milliseconds` at most: a bound on
+// the machine, grown where programs run emulated.
 inline TChildRun RunChildProcess(const std::string& arguments,
                                  const std::vector<std::pair<std::string, std::string>>& environment,
                                  DWORD milliseconds) {
@@ -34,7 +37,7 @@ inline TChildRun RunChildProcess(const std::string& arguments,
   for (const auto& [name, value] : environment) SetEnvironmentVariableA(name.c_str(), nullptr);
   if (!run.Started) return run;
   run.ProcessId = process.dwProcessId;
-  run.Ended = WaitForSingleObject(process.hProcess, milliseconds) == WAIT_OBJECT_0;
+  run.Ended = WaitForSingleObject(process.hProcess, MachineBound(milliseconds)) == WAIT_OBJECT_0;
   if (!run.Ended) TerminateProcess(process.hProcess, 255);
   GetExitCodeProcess(process.hProcess, &run.ExitCode);
   CloseHandle(process.hThread);

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "ChildProcess.h"
+#include "Emulation.h"
 #include "HostFiles.h"
 #include "ThreadSuspension.h"
 #include "tools/vsthost/VstHost.h"
@@ -184,7 +185,7 @@ TEST(PluginModule, KilledInsideChild) {
   }
   HANDLE holder =
       CreateThread(nullptr, 0, how == "processing" ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(host.Entered, MachineBound(30000)), WAIT_OBJECT_0);
   if (how == "open")
     inside = CreateThread(nullptr, 0, &OpenThePlugIn, reinterpret_cast<void*>(entry), 0, nullptr);
   else

@@ -136,11 +136,11 @@ class ProcessingWin32Test : public ::testing::Test {
     EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
       if (action != 4 || inside == nullptr) return;
       SetEvent(std::exchange(inside, nullptr));
-      WaitForSingleObject(release, 30000);
+      WaitForSingleObject(release, MachineBound(30000));
     };
     HANDLE entered = inside;
     Process(0, "outer");
-    EXPECT_EQ(WaitForSingleObject(entered, 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(entered, MachineBound(30000)), WAIT_OBJECT_0);
     CloseHandle(entered);
     return release;
   }
@@ -312,7 +312,7 @@ TEST_F(ProcessingWin32Test, TheFaultingMainThreadAnswersItsWindowsWhileADialogSh
   TEmberReportOutput output;
   output.ShowExceptionDialog = [](bool) {
     DWORD_PTR answer = 0;
-    gAnswered = SendMessageTimeoutA(gMainWindow, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &answer) != 0;
+    gAnswered = SendMessageTimeoutA(gMainWindow, WM_NULL, 0, 0, SMTO_BLOCK, MachineBound(10000), &answer) != 0;
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
@@ -504,7 +504,7 @@ TEST_F(ProcessingWin32Test, ASendKeepsItsReportAndFilesWhileAnotherSenderSends) 
     EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
       if (action == 4) fail(port);
     };
-    const TFailAfter bound(60000, "a send beside another sender did not end");
+    const TFailAfter bound(MachineBound(60000), "a send beside another sender did not end");
     Process(0, "outer");
     JoinSendThreads();
     EXPECT_EQ(SentReports(server, ": outer.\r\n"), std::vector<std::string>{"outer."});
@@ -527,7 +527,7 @@ TEST_F(ProcessingWin32Test, AnotherModulesEventCallWaitsForTheSendUnderWay) {
   EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord& record, int32_t action, uint8_t&) {
     if (action == 99) {  // the other module's event, on its thread, lasts until the send is over
       SetEvent(inside);
-      WaitForSingleObject(release, 30000);
+      WaitForSingleObject(release, MachineBound(30000));
     } else if (action == 4) {
       sendsObject = record.ExceptionObject;
       foreign = std::thread([] {
@@ -542,7 +542,7 @@ TEST_F(ProcessingWin32Test, AnotherModulesEventCallWaitsForTheSendUnderWay) {
       seenAfterEmail = record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "(none)";
     }
   };
-  const TFailAfter bound(60000, "a send with another module's event call did not end");
+  const TFailAfter bound(MachineBound(60000), "a send with another module's event call did not end");
   Process(0, "outer");
   JoinSendThreads();
   SetEvent(release);
@@ -567,7 +567,7 @@ TEST_F(ProcessingWin32Test, AnEntryOnTheWorkerDoesNotWaitForItsFaultingThread) {
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
-  const TFailAfter bound(30000, "an entry on the worker waits for its faulting thread");
+  const TFailAfter bound(MachineBound(30000), "an entry on the worker waits for its faulting thread");
   EXPECT_EQ(Process(), 0);
   EXPECT_EQ(ReportsInLog(), 1);
 }
@@ -646,7 +646,7 @@ TEST_F(ProcessingWin32Test, SendInsideSendChild) {
     Process(0, "outer");
   if (endFor.empty()) {
     Note("first;");
-    const TFailAfter bound(30000, "the exception after the send's did not return");
+    const TFailAfter bound(MachineBound(30000), "the exception after the send's did not return");
     Process(0, "second");
     Note("second;");
   }
@@ -793,7 +793,7 @@ TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessed
     TEmberReportOutput output = EmberReportOutput();
     output.ShowExceptionDialog = [](bool) {
       DWORD_PTR answer = 0;
-      if (gLetInCount == 0) SendMessageTimeoutA(gLetInWindow, WM_USER, 0, 0, SMTO_BLOCK, 10000, &answer);
+      if (gLetInCount == 0) SendMessageTimeoutA(gLetInWindow, WM_USER, 0, 0, SMTO_BLOCK, MachineBound(10000), &answer);
       EmberDialogState().DialogType = 0;
     };
     SetEmberReportOutput(output);
@@ -805,7 +805,7 @@ TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessed
     gLetIn = &c;
     gLetInCount = 0;
     {
-      const TFailAfter bound(60000, "what came in while the library ran the program's code stalls");
+      const TFailAfter bound(MachineBound(60000), "what came in while the library ran the program's code stalls");
       std::runtime_error outer("outer");
       CentralNotify(&outer, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
                     reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, c.Handled);
@@ -860,7 +860,7 @@ TEST_F(ProcessingWin32Test, AnEntryWithNothingToProcessDoesNotWaitForASend) {
     answered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     answeredDuringTheSend = false;
     EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-      if (action == 4) answeredDuringTheSend = WaitForSingleObject(answered, 10000) == WAIT_OBJECT_0;
+      if (action == 4) answeredDuringTheSend = WaitForSingleObject(answered, MachineBound(10000)) == WAIT_OBJECT_0;
     };
     uint8_t answer = 99;
     try {
@@ -895,7 +895,7 @@ TEST_F(ProcessingWin32Test, ExceptionsHandedOverInAnotherModulesEventCallAreSent
       }
     }
   };
-  const TFailAfter bound(60000, "the reports handed over in another module's event call did not go out");
+  const TFailAfter bound(MachineBound(60000), "the reports handed over in another module's event call did not go out");
   const std::logic_error foreign("foreign");
   TEmberExceptionRecord theirs;
   theirs.ExceptionObject = &foreign;
@@ -1061,9 +1061,9 @@ TEST_F(ProcessingWin32Test, AMainThreadWaitingForASendAnswersTheSendsHandler) {
       SendMessageA(window, message, 0, 0);
     };
     Process(0, "outer");
-    WaitForSingleObject(inside, 30000);
+    WaitForSingleObject(inside, MachineBound(30000));
     {
-      const TFailAfter bound(30000, "the main thread waits for a send that waits for the main thread");
+      const TFailAfter bound(MachineBound(30000), "the main thread waits for a send that waits for the main thread");
       if (c.Next) Process(0, "second");
       JoinSendThreads();
     }
@@ -1101,12 +1101,12 @@ TEST_F(ProcessingWin32Test, AThreadWithoutAMessageQueueWaitsWithoutOne) {
         JoinSendThreads();
       }
       SetEvent(waited);
-      WaitForSingleObject(stay, 30000);
+      WaitForSingleObject(stay, MachineBound(30000));
     });
     Sleep(300);  // into its wait
     SetEvent(release);
     {
-      const TFailAfter bound(30000, "the thread's wait for the send does not end");
+      const TFailAfter bound(MachineBound(30000), "the thread's wait for the send does not end");
       WaitForSingleObject(waited, INFINITE);
     }
     EXPECT_FALSE(PostThreadMessageA(id, WM_NULL, 0, 0)) << "the thread waited with a message queue";
@@ -1149,7 +1149,7 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAnotherWaitsToo) {
     WaitForSingleObject(waited, 2000);  // a wait that ends before the send shows itself here
     SetEvent(release);
     {
-      const TFailAfter bound(30000, "a wait for the sends does not end");
+      const TFailAfter bound(MachineBound(30000), "a wait for the sends does not end");
       first.join();
       then.join();
     }
@@ -1174,7 +1174,7 @@ TEST_F(ProcessingWin32Test, FaultHoldingTheHeapsChild) {
     WaitForSingleObject(go, INFINITE);
   };
   Process(0, "outer");
-  WaitForSingleObject(inside, 30000);
+  WaitForSingleObject(inside, MachineBound(30000));
   struct TCrashHandler {
     static LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
       if (Below() != nullptr) Below()(pointers);
@@ -1263,18 +1263,18 @@ TEST_F(ProcessingWin32Test, GoneHolderChild) {
     };
     host = CreateThread(nullptr, 0, &GoneHolderHost, nullptr, 0, nullptr);
   }
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   HANDLE killed = OpenThread(THREAD_TERMINATE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | SYNCHRONIZE, FALSE, victim);
   ASSERT_NE(killed, nullptr);
   KillThread(killed, 9);
   WaitForSingleObject(killed, INFINITE);
   {
-    const TFailAfter bound(15000, "the next exception waits for a holder that is gone");
+    const TFailAfter bound(MachineBound(15000), "the next exception waits for a holder that is gone");
     std::thread([] { ProcessOnHeap("after the holder"); }).join();
   }
   Note("next;");
   {
-    const TFailAfter bound(20000, "the last close waits for a holder that is gone");
+    const TFailAfter bound(MachineBound(20000), "the last close waits for a holder that is gone");
     StopExceptionReporting();
   }
   Note("closed;");
@@ -1319,7 +1319,7 @@ TEST_F(ProcessingWin32Test, AnEntryUnwoundToTheHostsGuardLeavesNoOneWaiting) {
   EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
     if (std::exchange(unwind, false)) std::longjmp(gHostGuard, 1);
   };
-  const TFailAfter bound(30000, "an exception waits for an entry that was unwound");
+  const TFailAfter bound(MachineBound(30000), "an exception waits for an entry that was unwound");
   std::thread([] {
     if (setjmp(gHostGuard) == 0) ProcessOnHeap("unwound");
     ProcessOnHeap("again on that thread");
@@ -1358,7 +1358,7 @@ TEST_F(ProcessingWin32Test, BoundedWaitChild) {
     if (hangHandler) Sleep(INFINITE);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   Sleep(300);  // into its wait
   const DWORD start = GetTickCount();
   if (std::string(step) == "crash") {
@@ -1480,11 +1480,11 @@ TEST_F(ProcessingWin32Test, AnEntryEndedByAnUnwindLosesNoExceptionOfItsThread) {
     std::remove(LogName().c_str());
     gScript = c.Script;
     {
-      const TFailAfter bound(60000, "an exception after an unwound entry stalls");
+      const TFailAfter bound(MachineBound(60000), "an exception after an unwound entry stalls");
       std::thread(c.Run).join();
     }
     // The unwound entry's worker goes on alone: its report comes in its own time.
-    const DWORD until = GetTickCount() + 5000;
+    const DWORD until = GetTickCount() + MachineBound(5000);
     for (const char* message : c.Logged) {
       while (!LogHolds(message) && GetTickCount() < until) Sleep(50);
       EXPECT_TRUE(LogHolds(message)) << message << " is not processed";
@@ -1516,7 +1516,7 @@ TEST_F(ProcessingWin32Test, AnEntryUnwoundInsideAnOuterHoldIsOverBeforeTheNextOn
     ProcessOnHeap("next in the hold");
   };
   {
-    const TFailAfter bound(30000, "the next exception in the hold stalls");
+    const TFailAfter bound(MachineBound(30000), "the next exception in the hold stalls");
     std::thread([] {
       TEmberExceptionRecord theirs;
       uint8_t execute = 1;
@@ -1588,7 +1588,7 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
   EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
     if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
     SetEvent(inside);
-    WaitForSingleObject(goOn, 30000);
+    WaitForSingleObject(goOn, MachineBound(30000));
     try {
       throw std::logic_error("late inner");
     } catch (const std::exception& error) {
@@ -1596,7 +1596,7 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
     }
   };
   Process(0, "outer");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   if (std::string(std::getenv("KBL_GIVEN_UP_BY")) == "close") {
     StopExceptionReporting();
     StartExceptionReporting();
@@ -1651,7 +1651,7 @@ TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
   TEmberReportOutput output = EmberReportOutput();
   output.ShowExceptionDialog = [](bool) {
     PostMessageA(window, WM_USER, 0, 0);
-    WaitForSingleObject(gClosedInside, 10000);
+    WaitForSingleObject(gClosedInside, MachineBound(10000));
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
@@ -1707,7 +1707,7 @@ TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
     SendMessageA(window, WM_NULL, 0, 0);
   };
   std::thread host([this] { Process(0, "outer"); });
-  WaitForSingleObject(inside, 30000);
+  WaitForSingleObject(inside, MachineBound(30000));
   StopExceptionReporting();
   Note("closed;");
   host.join();
@@ -1765,13 +1765,13 @@ TEST_F(ProcessingWin32Test, AKeptExceptionProcessedByAnotherThreadNamesItsOwnThr
   };
   static uint32_t raiser;
   {
-    const TFailAfter bound(30000, "an exception after an unwound entry stalls");
+    const TFailAfter bound(MachineBound(30000), "an exception after an unwound entry stalls");
     std::thread([] {
       raiser = GetCurrentThreadId();
       if (setjmp(gScriptGuard) == 0) ProcessOnHeap("outer");
     }).join();
   }
-  const DWORD until = GetTickCount() + 10000;
+  const DWORD until = GetTickCount() + MachineBound(10000);
   while (!LogHolds("kept inner") && GetTickCount() < until) Sleep(50);
   ASSERT_TRUE(LogHolds("kept inner"));
   const std::lock_guard<std::mutex> guard(threadOfLock);
@@ -1837,9 +1837,9 @@ TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
   TEmberReportOutput output = EmberReportOutput();
   output.ShowExceptionDialog = [](bool) {
     PostMessageA(window, WM_USER, 0, 0);
-    WaitForSingleObject(gClosedInside, 10000);
+    WaitForSingleObject(gClosedInside, MachineBound(10000));
     HANDLE other = CreateThread(nullptr, 0, &HandOverAnAbort, nullptr, 0, nullptr);
-    Note(WaitForSingleObject(other, 5000) == WAIT_OBJECT_0 ? "abort returned;" : "abort stalled;");
+    Note(WaitForSingleObject(other, MachineBound(5000)) == WAIT_OBJECT_0 ? "abort returned;" : "abort stalled;");
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
@@ -1881,7 +1881,7 @@ TEST_F(ProcessingWin32Test, EarlierEntryWaitChild) {
     Sleep(8000);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   Process(0, "after the wait");
   const DWORD start = GetTickCount();
   RunBeforeProcessEnd();
@@ -1939,7 +1939,7 @@ TEST_F(ProcessingWin32Test, KeptThenCloseInsideEntryChild) {
     static bool posted = false;
     if (!std::exchange(posted, true)) {
       PostMessageA(window, WM_USER, 0, 0);
-      WaitForSingleObject(gClosedInside, 10000);
+      WaitForSingleObject(gClosedInside, MachineBound(10000));
     }
     EmberDialogState().DialogType = 0;
   };
@@ -2012,11 +2012,12 @@ TEST_F(ProcessingWin32Test, OpenWhileTheLastCloseWaitsChild) {
     Sleep(3000);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   std::thread host([] {
     Sleep(1000);  // into the close's wait
     DWORD_PTR answer = 0;
-    if (SendMessageTimeoutA(window, WM_USER, 0, 0, SMTO_NORMAL, 15000, &answer) == 0) Note("not answered;");
+    if (SendMessageTimeoutA(window, WM_USER, 0, 0, SMTO_NORMAL, MachineBound(15000), &answer) == 0)
+      Note("not answered;");
   });
   StopExceptionReporting();
   Note("closed;");
@@ -2112,9 +2113,9 @@ TEST_F(ProcessingWin32Test, UnwoundEntryWaitChild) {
       std::longjmp(gUnwoundWaitGuard, 1);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   if (setjmp(gUnwoundWaitGuard) == 0) ProcessOnHeap("after the wait");
-  ASSERT_EQ(WaitForSingleObject(second, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(second, MachineBound(30000)), WAIT_OBJECT_0);
   const DWORD start = GetTickCount();
   RunBeforeProcessEnd();
   Note(std::to_string(GetTickCount() - start).c_str());
@@ -2168,7 +2169,7 @@ TEST_F(ProcessingWin32Test, CloseAfterUnwindChild) {
   };
   SetEmberReportOutput(output);
   if (setjmp(gCloseAfterUnwindGuard) == 0) ProcessOnHeap("unwound");
-  if (WaitForSingleObject(closed, 10000) != WAIT_OBJECT_0) Note("no dialog;");
+  if (WaitForSingleObject(closed, MachineBound(10000)) != WAIT_OBJECT_0) Note("no dialog;");
   Sleep(1000);  // the worker's processing is over
   std::thread([] { ProcessOnHeap("on another thread"); }).join();
   Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
@@ -2214,7 +2215,7 @@ TEST_F(ProcessingWin32Test, OpenInAHandlerDuringTheCloseChild) {
   constexpr int32_t kRounds = 8;
   for (int32_t round = 0; round < kRounds; ++round) {
     std::thread holder([] { ProcessOnHeap("holder"); });
-    ASSERT_EQ(WaitForSingleObject(holding, 30000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(holding, MachineBound(30000)), WAIT_OBJECT_0);
     StopExceptionReporting();
     holder.join();
   }
@@ -2280,12 +2281,12 @@ TEST_F(ProcessingWin32Test, CloseOnAWorkerLeftAloneChild) {
   SetEmberReportOutput(output);
   HANDLE faulting = CreateThread(nullptr, 0, &LeftAloneHost, nullptr, CREATE_SUSPENDED, nullptr);
   ResumeThread(faulting);
-  if (kill && WaitForSingleObject(inside, 10000) == WAIT_OBJECT_0) {
+  if (kill && WaitForSingleObject(inside, MachineBound(10000)) == WAIT_OBJECT_0) {
     // The handler's call never comes back: the host's watchdog ends the thread.
     KillThread(faulting, 9);
-    WaitForSingleObject(faulting, 10000);
+    WaitForSingleObject(faulting, MachineBound(10000));
   }
-  if (WaitForSingleObject(closed, 10000) != WAIT_OBJECT_0) Note("no dialog;");
+  if (WaitForSingleObject(closed, MachineBound(10000)) != WAIT_OBJECT_0) Note("no dialog;");
   Sleep(3000);  // the worker's processing is over, and so is the worker
   Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
   ExitProcess(0);
@@ -2322,7 +2323,7 @@ TEST_F(ProcessingWin32Test, OpenDuringTheDetachmentChild) {
     at = round;
     std::thread opener([] {
       const DWORD start = GetTickCount();
-      while (EmberLibrary().LibraryOn != 0 && GetTickCount() - start < 10000) Sleep(0);
+      while (EmberLibrary().LibraryOn != 0 && GetTickCount() - start < MachineBound(10000)) Sleep(0);
       StartExceptionReporting();  // the host opens a plug-in
       ProcessOnHeap(("opened " + std::to_string(at.load())).c_str());
     });
@@ -2408,7 +2409,7 @@ void HandOverBesideTheWork() {
     SetEvent(gHandingOver);
     HandOver(std::runtime_error("handed over beside the work"));
   });
-  WaitForSingleObject(gHandingOver, 10000);
+  WaitForSingleObject(gHandingOver, MachineBound(10000));
   Sleep(200);  // into its wait
 }
 
@@ -2459,7 +2460,7 @@ TEST(ProcessingModuleWork, TheOptionsAskedWhileAnotherThreadHoldsTheLibraryAreTh
       },
       nullptr);
   std::thread opener([] { StartExceptionReporting(); });
-  WaitForSingleObject(working, 10000);
+  WaitForSingleObject(working, MachineBound(10000));
   const TEmberModuleOptionsEx* asked = nullptr;
   EXPECT_NO_THROW(asked = &CurrentEmberLogOptions());
   opener.join();
@@ -2499,7 +2500,7 @@ TEST_F(ProcessingWin32Test, OpenOnTheWorkerDuringTheCloseChild) {
   TEmberReportOutput output = EmberReportOutput();
   output.ShowExceptionDialog = [](bool) {
     SetEvent(showing);
-    WaitForSingleObject(closing, 10000);
+    WaitForSingleObject(closing, MachineBound(10000));
     Sleep(300);
     StartExceptionReporting();  // the dialog's code opens a plug-in
     Note("opened;");
@@ -2507,7 +2508,7 @@ TEST_F(ProcessingWin32Test, OpenOnTheWorkerDuringTheCloseChild) {
   };
   SetEmberReportOutput(output);
   std::thread host([] { ProcessOnHeap("shown"); });
-  ASSERT_EQ(WaitForSingleObject(showing, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(showing, MachineBound(30000)), WAIT_OBJECT_0);
   SetEvent(closing);
   StopExceptionReporting();
   Note("closed;");
@@ -2557,21 +2558,22 @@ TEST_F(ProcessingWin32Test, CloseKilledChild) {
     };
     holder = std::thread([] { ProcessOnHeap("holder"); });
   }
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   HANDLE closer = CreateThread(nullptr, 0, &CloseOnAThread, nullptr, 0, nullptr);
   if (then == "held") {
     Sleep(300);
     StartExceptionReporting();  // during the close: counted at once
   }
   KillAfter(closer, then == "held" ? 200 : 500);
-  const TFailAfter bound(20000, "an open or close after a close killed does not come back");
+  const TFailAfter bound(MachineBound(20000), "an open or close after a close killed does not come back");
   if (then == "open") {
     StartExceptionReporting();
     ProcessOnHeap("after the kill");
   }
   if (then != "nothing") StopExceptionReporting();
   if (holder.joinable()) holder.join();
-  for (DWORD start = GetTickCount(); EmberLibrary().LibraryOn != 0 && GetTickCount() - start < 8000;) Sleep(50);
+  for (DWORD start = GetTickCount(); EmberLibrary().LibraryOn != 0 && GetTickCount() - start < MachineBound(8000);)
+    Sleep(50);
   Note(Attachment());
   if (then == "open") Note(LogHolds("after the kill") ? "logged;" : "lost;");
   ExitProcess(0);
@@ -2644,7 +2646,7 @@ TEST_F(ProcessingWin32Test, StepKilledInsideChild) {
     after = [] { CloseSendThreads(); };
   }
   HANDLE killed = CreateThread(nullptr, 0, &RunKilledStep, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gStepReady, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gStepReady, MachineBound(30000)), WAIT_OBJECT_0);
   kbl_detail::RunHoldingMemoryManagerLock(
       [](void* thread) {
         SetEvent(gStepGo);
@@ -2655,7 +2657,7 @@ TEST_F(ProcessingWin32Test, StepKilledInsideChild) {
       killed);
   static void (*afterStep)() = after;
   std::thread([] {
-    const TFailAfter bound(5000, "a step waits for a lock a thread killed inside another held");
+    const TFailAfter bound(MachineBound(5000), "a step waits for a lock a thread killed inside another held");
     afterStep();
   }).join();
   Note("back;");
@@ -2690,7 +2692,8 @@ TEST_F(ProcessingWin32Test, AttachKilledChild) {
     WaitForSingleObject(gKilledOpener, INFINITE);
   }, nullptr);
   std::thread([] {
-    const TFailAfter bound(10000, "an open or close after an open killed inside its attachment does not come back");
+    const TFailAfter bound(MachineBound(10000),
+                           "an open or close after an open killed inside its attachment does not come back");
     StartExceptionReporting();
     ProcessOnHeap("after the open killed");
     StopExceptionReporting();
@@ -2753,14 +2756,15 @@ TEST_F(ProcessingWin32Test, WorkKilledChild) {
       },
       nullptr);
   HANDLE opener = CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(working, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(working, MachineBound(30000)), WAIT_OBJECT_0);
   static HANDLE second = anotherOpen ? CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr) : nullptr;
   // A second of silence is 20 rounds of 50 ms; the report then reads the main thread's stack.
-  for (const DWORD start = GetTickCount(); frozen && rounds < 20 && GetTickCount() - start < 30000;) Sleep(10);
+  for (const DWORD start = GetTickCount(); frozen && rounds < 20 && GetTickCount() - start < MachineBound(30000);)
+    Sleep(10);
   {
     // Its thread made before the kill, and the next after the attachment was undone: a thread made
     // meanwhile would meet the threads list as the undoing frees it.
-    const TFailAfter bound(15000, "the exception that waited, or the next open, does not come back");
+    const TFailAfter bound(MachineBound(15000), "the exception that waited, or the next open, does not come back");
     KillAfter(opener, !frozen ? 0 : anotherOpen ? 3000 : 100);
     SetReportingModuleWork(nullptr, nullptr);
     gRaiser.join();
@@ -2814,7 +2818,7 @@ TEST_F(ProcessingWin32Test, DuringTheDetachmentChild) {
   LeakABlock();
   static const bool raise = std::string(what) == "raise";
   std::thread host([] {
-    if (WaitForSingleObject(reporting, 30000) != WAIT_OBJECT_0) return;
+    if (WaitForSingleObject(reporting, MachineBound(30000)) != WAIT_OBJECT_0) return;
     if (raise) {
       if (ProcessOnHeap("during the detachment") == 1) Note("answered;");
       return;
@@ -2957,7 +2961,7 @@ TEST_F(ProcessingWin32Test, OpenDuringTheSendsWaitChild) {
     if (opened) Sleep(2000);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   std::thread opener([] {
     Sleep(500);
     StartExceptionReporting();
