@@ -334,6 +334,13 @@ const char* const kChildNotes = "processing_child.txt";
 
 void Note(const char* text) { std::ofstream(kChildNotes, std::ios::binary | std::ios::app) << text; }
 
+// A child run again after a stall (ChildProcess.h) starts without what its first run noted and
+// logged.
+void ForgetChildTraces() {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
+
 // The library detaches (no send thread may start), a report asked to go in the background is
 // sent at once, and the user asks in the dialog to end the program.
 TEST_F(ProcessingWin32Test, DetachingChild) {
@@ -389,7 +396,8 @@ TNotedRun RunNotedChild(const char* test, const std::vector<std::pair<std::strin
   std::remove(kChildNotes);
   TNotedRun run;
   const DWORD start = GetTickCount();
-  run.Run = RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, environment, milliseconds);
+  run.Run = RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, environment, milliseconds,
+                            &ForgetChildTraces);
   run.Took = GetTickCount() - start;
   std::ifstream file(kChildNotes, std::ios::binary);
   run.Notes.assign(std::istreambuf_iterator<char>(file), {});
@@ -691,7 +699,8 @@ TEST(ProcessingChild, AnExceptionInsideASendIsSentAsItsOwnAndTheSendGoesOnWithIt
     std::remove(kChildNotes);
     const TChildRun run = RunChildProcess(
         "--gtest_filter=ProcessingWin32Test.SendInsideSendChild",
-        {{"KBL_SMTP_PORT", std::to_string(port)}, {"KBL_HANDLER", c.Handler}, {"KBL_END_FOR", c.EndFor}}, 60000);
+        {{"KBL_SMTP_PORT", std::to_string(port)}, {"KBL_HANDLER", c.Handler}, {"KBL_END_FOR", c.EndFor}}, 60000,
+        &ForgetChildTraces);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, c.ExitCode);
     std::vector<std::string> sent = SentReports(server);
@@ -1294,7 +1303,7 @@ TEST(ProcessingChild, AHolderKilledStallsNeitherTheNextExceptionNorTheLastClose)
     std::remove(LogName().c_str());
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
                                           {{"KBL_GONE_HOW", how}, {"KBL_GONE_PORT", std::to_string(server.Port())}},
-                                          60000);
+                                          60000, &ForgetChildTraces);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, 0u);
     std::ifstream file(kChildNotes, std::ios::binary);
@@ -1394,7 +1403,8 @@ TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTh
       std::remove(LogName().c_str());
       const TChildRun run = RunChildProcess(
           "--gtest_filter=ProcessingWin32Test.BoundedWaitChild",
-          {{"KBL_BOUND_HANG", hang}, {"KBL_BOUND_STEP", step}, {"KBL_BOUND_PORT", std::to_string(port)}}, 60000);
+          {{"KBL_BOUND_HANG", hang}, {"KBL_BOUND_STEP", step}, {"KBL_BOUND_PORT", std::to_string(port)}}, 60000,
+          &ForgetChildTraces);
       EXPECT_TRUE(run.Ended);
       const bool fault = std::string(step) == "fault", crash = fault || std::string(step) == "crash";
       EXPECT_EQ(run.ExitCode, fault ? 3u : crash ? 1u : 0u);
@@ -1551,7 +1561,7 @@ TEST_F(ProcessingWin32Test, KeptWrapperChild) {
 TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptWrapperChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;carried class;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1618,7 +1628,7 @@ TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
     std::remove(kChildNotes);
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
                                           {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
-                                          60000);
+                                          60000, &ForgetChildTraces);
     std::ifstream file(kChildNotes, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
     EXPECT_EQ(run.ExitCode, 0u);
@@ -1667,7 +1677,7 @@ TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
 TEST(ProcessingChild, TheLastCloseInsideAnExceptionsProcessingLetsItEnd) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseInsideEntryChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;logged;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1682,7 +1692,8 @@ TEST(ProcessingChild, AnExceptionKeptOnAThreadKilledInsideItsEntryIsStillProcess
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
-                                        {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000);
+                                        {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000,
+                                        &ForgetChildTraces);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "next;closed;");
@@ -1721,7 +1732,7 @@ TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
 TEST(ProcessingChild, TheLastCloseAnswersTheWindowsAProcessingsHandlerAsks) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseWhileAHandlerAsksChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1855,7 +1866,7 @@ TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
 TEST(ProcessingChild, AnAbortOnAnotherThreadLeavesAClosePutOffToItsOwnEntry) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.PutOffCloseAndAnAbortChild",
-                                        {{"KBL_PUT_OFF_CHILD", "1"}}, 30000);
+                                        {{"KBL_PUT_OFF_CHILD", "1"}}, 30000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;abort returned;returned;logged;");
@@ -1896,7 +1907,7 @@ TEST(ProcessingChild, AnEarlierEntrysWaitDoesNotShortenALaterEndsWait) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.EarlierEntryWaitChild",
-                                        {{"KBL_STALE_PORT", std::to_string(server.Port())}}, 60000);
+                                        {{"KBL_STALE_PORT", std::to_string(server.Port())}}, 60000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -1957,7 +1968,7 @@ TEST(ProcessingChild, ExceptionsHandedOverBeforeAClosePutOffAreAllProcessed) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptThenCloseInsideEntryChild",
-                                        {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000);
+                                        {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;outer logged;kept one logged;kept two logged;");
@@ -1978,7 +1989,7 @@ TEST(ProcessingChild, WhatAGivenUpSendsHandlerHandsOverIsProcessed) {
     std::remove(LogName().c_str());
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
                                           {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
-                                          60000);
+                                          60000, &ForgetChildTraces);
     EXPECT_EQ(run.ExitCode, 0u);
     EXPECT_TRUE(LogHolds("next"));
     EXPECT_TRUE(LogHolds("late inner")) << "lost with the given-up send";
@@ -2035,7 +2046,7 @@ TEST(ProcessingChild, APlugInOpenedInAMessageTheLastCloseAnswersComesUp) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenWhileTheLastCloseWaitsChild",
-                                        {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000);
+                                        {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2130,7 +2141,8 @@ TEST(ProcessingChild, AnEntryUnwoundAfterItsWaitDoesNotShortenALaterEndsWait) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.UnwoundEntryWaitChild",
-                                        {{"KBL_UNWOUND_WAIT_PORT", std::to_string(server.Port())}}, 60000);
+                                        {{"KBL_UNWOUND_WAIT_PORT", std::to_string(server.Port())}}, 60000,
+                                        &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2185,7 +2197,7 @@ TEST(ProcessingChild, AClosePutOffAfterItsThreadUnwoundIsRunByTheNextEntry) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseAfterUnwindChild",
-                                        {{"KBL_CLOSE_AFTER_UNWIND", "1"}}, 40000);
+                                        {{"KBL_CLOSE_AFTER_UNWIND", "1"}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2231,7 +2243,7 @@ TEST(ProcessingChild, AnOpenInAHandlerDuringTheLastCloseDoesNotWaitForIt) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenInAHandlerDuringTheCloseChild",
-                                        {{"KBL_OPEN_IN_HANDLER", "1"}}, 40000);
+                                        {{"KBL_OPEN_IN_HANDLER", "1"}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended) << "the close and the open wait for each other";
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2302,7 +2314,7 @@ TEST(ProcessingChild, AClosePutOffOnAWorkerLeftAloneIsRunWhenItsProcessingEnds) 
     std::remove(kChildNotes);
     std::remove(LogName().c_str());
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseOnAWorkerLeftAloneChild",
-                                          {{"KBL_CLOSE_ALONE", how}}, 40000);
+                                          {{"KBL_CLOSE_ALONE", how}}, 40000, &ForgetChildTraces);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, 0u);
     std::ifstream file(kChildNotes, std::ios::binary);
@@ -2343,7 +2355,7 @@ TEST(ProcessingChild, APlugInOpenedDuringTheDetachmentIsUpWhenItsOpenReturns) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenDuringTheDetachmentChild",
-                                        {{"KBL_OPEN_DURING_DETACH", "1"}}, 40000);
+                                        {{"KBL_OPEN_DURING_DETACH", "1"}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
