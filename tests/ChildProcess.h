@@ -5,9 +5,12 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "Emulation.h"
 
 struct TChildRun {
   bool Started = false;
@@ -16,11 +19,10 @@ struct TChildRun {
   DWORD ProcessId = 0;
 };
 
-// Runs this program again with `arguments` (such as "--gtest_filter=Suite.ChildHalf") and the
-// environment variables `environment` set for it, and waits `milliseconds` at most.
-inline TChildRun RunChildProcess(const std::string& arguments,
-                                 const std::vector<std::pair<std::string, std::string>>& environment,
-                                 DWORD milliseconds) {
+// One run of the child; see RunChildProcess.
+inline TChildRun RunChildProcessOnce(const std::string& arguments,
+                                     const std::vector<std::pair<std::string, std::string>>& environment,
+                                     DWORD milliseconds) {
   TChildRun run;
   char self[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, self, MAX_PATH);
@@ -40,5 +42,25 @@ inline TChildRun RunChildProcess(const std::string& arguments,
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return run;
+}
+
+// Runs this program again with `arguments` (such as "--gtest_filter=Suite.ChildHalf") and the
+// environment variables `environment` set for it, and waits `milliseconds` at most: a bound on
+// the machine, grown where programs run emulated. There Wine's own client now and then fails in
+// a thread of the child ("write: Bad file descriptor" on the error output of Wine's unix side,
+// which no handle of the child's carries) and the child stalls for good: a child that did not end
+// in time there is run once more, after `again` (when given) has cleared what the first run left
+// behind, and a second stall is the child's. A child that ended, whatever its exit code, is never
+// run again.
+inline TChildRun RunChildProcess(const std::string& arguments,
+                                 const std::vector<std::pair<std::string, std::string>>& environment,
+                                 DWORD milliseconds, void (*again)() = nullptr) {
+  const TChildRun run = RunChildProcessOnce(arguments, environment, MachineBound(milliseconds));
+  if (!run.Started || run.Ended || !RunsEmulated()) return run;
+  std::printf("the child %s stalled for %lu ms where programs run emulated: run once more\n", arguments.c_str(),
+              MachineBound(milliseconds));
+  std::fflush(stdout);
+  if (again != nullptr) again();
+  return RunChildProcessOnce(arguments, environment, MachineBound(milliseconds));
 }
 #endif

@@ -15,10 +15,15 @@ constexpr char kFaultsArriveAsIllegalInstructions[] = "a fault arrives as an ill
 // alive but out of the lock's code is never told gone.
 constexpr char kOwnMemoryUnreadable[] = "the program's own memory cannot be read through the system";
 
+// True where programs run emulated.
+inline bool RunsEmulated() {
+  const char* emulated = std::getenv("KBL_EMULATED");
+  return emulated != nullptr && emulated[0] != '\0' && emulated[0] != '0';
+}
+
 // True where programs run emulated, after printing that the case `what` is left out, and `why`.
 inline bool LeftOutWhereEmulated(const char* what, const char* why) {
-  const char* emulated = std::getenv("KBL_EMULATED");
-  if (emulated == nullptr || emulated[0] == '\0' || emulated[0] == '0') return false;
+  if (!RunsEmulated()) return false;
   std::printf("left out where programs run emulated (%s): %s\n", why, what);
   return true;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "Emulation.h"
 #include "WindowTestClasses.h"
 #include "WindowTestUtils.h"
 
@@ -97,7 +98,7 @@ TEST(Timer, StoppedOnAnotherThreadItStopsWhereItWasSetAndItsWindowGoesWithTheLas
   }
   EXPECT_EQ(timerMessages, 0);
   std::thread([&] { holding.SetEnabled(false); }).join();
-  EXPECT_TRUE(PumpUntil([] { return !WindowClassRegistered("KblUtilityWindow"); }, 1000));
+  EXPECT_TRUE(PumpUntil([] { return !WindowClassRegistered("KblUtilityWindow"); }, MachineBound(1000)));
 }
 
 // A thread that ends without running its loop again leaves its utility window's holds behind, and
@@ -118,7 +119,7 @@ TEST(Timer, AThreadGivenTheIdOfOneThatEndedHoldingItsUtilityWindowGetsAWindowOfI
   EXPECT_TRUE(PumpUntil([&] { return sink.ticks >= 1; }));
   timer.SetEnabled(false);
   left.SetEnabled(false);
-  EXPECT_TRUE(PumpUntil([] { return !WindowClassRegistered("KblUtilityWindow"); }, 1000));
+  EXPECT_TRUE(PumpUntil([] { return !WindowClassRegistered("KblUtilityWindow"); }, MachineBound(1000)));
 }
 
 TEST(Timer, ExceptionsFromTheHandlerGoToTheApplication) {

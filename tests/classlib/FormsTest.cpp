@@ -247,7 +247,7 @@ TEST(Forms, AReleasedFormWhoseWindowGoesBeforeTheLoopGoesWithTheLoop) {
     TCustomForm* form = make();
     form->OnDestroy = TNotifyEvent::Of<&TDestroySink::Destroyed>(&sink);
     ASSERT_FALSE(form->HandleAllocated()) << name;
-    EXPECT_TRUE(PumpUntil([&] { return sink.destroys == 1; }, 1000)) << name;
+    EXPECT_TRUE(PumpUntil([&] { return sink.destroys == 1; }, MachineBound(1000))) << name;
     if (sink.destroys == 0) delete form;
   }
   ASSERT_FALSE(hidden->HandleAllocated());
@@ -270,7 +270,7 @@ TEST(Forms, FortyReleasedFormsWhoseWindowsGoBeforeTheLoopAllGoWithTheLoop) {
     form->SetParent(nullptr);
     ASSERT_FALSE(form->HandleAllocated());
   }
-  PumpUntil([&] { return sink.destroys == 40; }, 2000);
+  PumpUntil([&] { return sink.destroys == 40; }, MachineBound(2000));
   EXPECT_EQ(sink.destroys, 40);
 }
 
@@ -399,7 +399,7 @@ TEST(Forms, ReleaseFreesAtOnceUnlessCodeOfTheFormRuns) {
        0},
   };
   for (const Case& c : cases) {
-    const TFailAfter bound(20000, c.name);  // a form freed under its own code may hang or crash
+    const TFailAfter bound(MachineBound(20000), c.name);  // a form freed under its own code may hang or crash
     TReleaseRig rig;
     rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
     rig.form->SetParentWindow(host.handle);
@@ -478,7 +478,7 @@ TEST(Forms, ReleaseInsideItsCodeOutlivesTheLoopsThatCodeRuns) {
        }},
   };
   for (const auto& [name, run] : cases) {
-    const TFailAfter bound(20000, name);
+    const TFailAfter bound(MachineBound(20000), name);
     TLoopRig rig;
     rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
     rig.form->SetParentWindow(host.handle);
@@ -543,7 +543,7 @@ struct TOtherThreadRig {
 // not made yet (a form not shown so far, whose job a worker finished at once).
 TEST(Forms, ReleaseFromAnotherThreadWaitsForAFormWithoutItsWindow) {
   RegisterWindowTestClasses();
-  const TFailAfter bound(20000, "a release from another thread");
+  const TFailAfter bound(MachineBound(20000), "a release from another thread");
   TOtherThreadRig rig;
   rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
   rig.form->OnDestroy = TNotifyEvent::Of<&TOtherThreadRig::Destroyed>(&rig);
@@ -657,7 +657,7 @@ DWORD WINAPI CrashCaughtByTheHost(void* outcome) {
 // running: released by code afterwards, the form goes at once, as any other.
 TEST(Forms, ACrashCaughtByTheHostLeavesNoCodeOfTheFormRunning) {
   RegisterWindowTestClasses();
-  const TFailAfter bound(20000, "a crash caught by the host");
+  const TFailAfter bound(MachineBound(20000), "a crash caught by the host");
   TCrashOutcome outcome;
   const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
   HANDLE thread = CreateThread(nullptr, 0, &CrashCaughtByTheHost, &outcome, 0, nullptr);
@@ -708,7 +708,7 @@ TEST(Forms, RepeatedParentedFormsLeaveNoWindowsOrClasses) {
 // asked for there waits for OnResize to return, as one asked in any other handler of the form.
 TEST(Forms, ReleaseInOnResizeOfAResizeByCodeWaitsForOnResize) {
   RegisterWindowTestClasses();
-  const TFailAfter bound(20000, "a release in OnResize");
+  const TFailAfter bound(MachineBound(20000), "a release in OnResize");
   TReleaseRig rig;
   rig.form = TCustomForm::CreateNew<TUiBareForm>(nullptr);
   rig.form->OnDestroy = TNotifyEvent::Of<&TReleaseRig::Destroyed>(&rig);
@@ -744,11 +744,11 @@ TEST(Forms, ReleaseOfAFormWhoseThreadEndedFreesIt) {
   std::unique_ptr<TUiBareForm> other(TCustomForm::CreateNew<TUiBareForm>(nullptr));
   for (const bool withWindow : {false, true}) {
     const char* name = withWindow ? "with its window" : "without a window";
-    const TFailAfter bound(20000, name);
+    const TFailAfter bound(MachineBound(20000), name);
     TEndedThreadRig rig;
     rig.withWindow = withWindow;
     HANDLE thread = CreateThread(nullptr, 0, &TEndedThreadRig::Make, &rig, 0, nullptr);
-    WaitForSingleObject(thread, 10000);
+    WaitForSingleObject(thread, MachineBound(10000));
     CloseHandle(thread);
     ASSERT_NE(rig.form, nullptr) << name;
     rig.form->Release();
@@ -815,10 +815,10 @@ struct TFiberRig {
 // code, and a release on another fiber of that thread waits for it.
 TEST(Forms, ReleaseWhileTheFormsCodeWaitsOnAnotherFiberOfTheThreadKeepsIt) {
   RegisterWindowTestClasses();
-  const TFailAfter bound(20000, "a release beside a waiting fiber");
+  const TFailAfter bound(MachineBound(20000), "a release beside a waiting fiber");
   TFiberRig rig;
   HANDLE thread = CreateThread(nullptr, 0, &TFiberRig::Thread, &rig, 0, nullptr);
-  WaitForSingleObject(thread, 15000);
+  WaitForSingleObject(thread, MachineBound(15000));
   CloseHandle(thread);
   EXPECT_EQ(rig.freedAtOnce, 0);
   EXPECT_TRUE(rig.returned);
@@ -852,7 +852,7 @@ struct TOwnerFreesRig {
 // release is forgotten before the form's own destruction runs code.
 TEST(Forms, AFormFreedByItsOwnerWhileAReleaseWaitsIsFreedOnce) {
   RegisterWindowTestClasses();
-  const TFailAfter bound(20000, "an owner freeing a form a release waits for");
+  const TFailAfter bound(MachineBound(20000), "an owner freeing a form a release waits for");
   std::unique_ptr<TUiBareForm> other(TCustomForm::CreateNew<TUiBareForm>(nullptr));
   auto* owner = TCustomForm::CreateNew<TUiBareForm>(nullptr);
   TOwnerFreesRig rig;
@@ -860,7 +860,7 @@ TEST(Forms, AFormFreedByItsOwnerWhileAReleaseWaitsIsFreedOnce) {
   rig.form = TCustomForm::CreateNew<TUiBareForm>(owner);
   rig.form->OnDestroy = TNotifyEvent::Of<&TOwnerFreesRig::Destroyed>(&rig);
   HANDLE thread = CreateThread(nullptr, 0, &TOwnerFreesRig::ReleaseFromAnotherThread, &rig, 0, nullptr);
-  WaitForSingleObject(thread, 10000);
+  WaitForSingleObject(thread, MachineBound(10000));
   CloseHandle(thread);
   ASSERT_EQ(rig.destroys, 0);
   delete owner;
@@ -892,7 +892,7 @@ struct TFiberCrashRig {
     r->codeStillRunning = ComponentCodeRunning(r->form);
     r->form->Release();
     // The loop's release waits for code it sees running: a stale frame would keep the form.
-    r->freedByTheLoop = PumpUntil([&] { return r->destroys == 1; }, 1000);
+    r->freedByTheLoop = PumpUntil([&] { return r->destroys == 1; }, MachineBound(1000));
     if (r->destroys == 0) delete r->form;
     DeleteFiber(fiber);
     ConvertFiberToThread();
@@ -912,11 +912,11 @@ struct TFiberCrashRig {
 // on the thread, and a release there frees it with the loop.
 TEST(Forms, ACrashCaughtOnAnotherFiberLeavesNoCodeOfTheFormRunning) {
   RegisterWindowTestClasses();
-  const TFailAfter bound(20000, "a crash caught on another fiber");
+  const TFailAfter bound(MachineBound(20000), "a crash caught on another fiber");
   TFiberCrashRig rig;
   const LPTOP_LEVEL_EXCEPTION_FILTER before = SetUnhandledExceptionFilter(&EndOnFault);
   HANDLE thread = CreateThread(nullptr, 0, &TFiberCrashRig::Thread, &rig, 0, nullptr);
-  WaitForSingleObject(thread, 15000);
+  WaitForSingleObject(thread, MachineBound(15000));
   CloseHandle(thread);
   SetUnhandledExceptionFilter(before);
   EXPECT_FALSE(rig.codeStillRunning);

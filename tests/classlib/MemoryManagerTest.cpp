@@ -368,7 +368,7 @@ HANDLE StartHolder() {
   HANDLE holder = gHow == THold::Restricted || gRestricted ? StartRestrictedThread(&Hold, nullptr, &id)
                                                             : CreateThread(nullptr, 0, &Hold, nullptr, 0, &id);
   if (ClosesOnHolder() && gHow != THold::KilledIdTakenByCloser) return holder;
-  EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(gLockTaken, MachineBound(10000)), WAIT_OBJECT_0);
   if (gHow == THold::SuspendedInside || gHow == THold::SuspendedThenLetGo || gHow == THold::SuspendedThenKilled)
     SuspendThread(holder);
   if (gHow == THold::SuspendedThenKilled) {
@@ -459,7 +459,7 @@ TEST(MemoryManager, NoCallWaitsForALockWhoseHolderWillNotGiveItBack) {
     VirtualProtect(gNoAccess, 4096, PAGE_NOACCESS, &old);
     gHandlerServedByChunks = true;
     {
-      const TFailAfter bound(20000, "a call or the unload waits for ever for a lock's holder");
+      const TFailAfter bound(MachineBound(20000), "a call or the unload waits for ever for a lock's holder");
       HANDLE thread = StartHolder();
       if (ClosesOnHolder()) {
         WaitForSingleObject(thread, INFINITE);  // it closes the module
@@ -513,7 +513,7 @@ TEST(MemoryManager, AHolderThatLetsNoOneInIsNotWaitedForWhenKeptSuspendedOrDead)
     HANDLE thread = StartHolder();
     bool served = true;
     {
-      const TFailAfter bound(20000, "a call waits for ever for a holder that lets no one in");
+      const TFailAfter bound(MachineBound(20000), "a call waits for ever for a holder that lets no one in");
       served = RoundTripOnAnotherThread();
     }
     EXPECT_FALSE(served);
@@ -595,7 +595,7 @@ TEST(MemoryManager, AnUnloadFirstToWaitForAGoneHolderGivesTheChunksBack) {
     ASSERT_TRUE(Reserved(block));
     HANDLE thread = StartHolder();
     {
-      const TFailAfter bound(20000, "the unload waits for ever for a lock's holder");
+      const TFailAfter bound(MachineBound(20000), "the unload waits for ever for a lock's holder");
       // Unloaded at once after the call that did not wait for the holder, before any busy thread starts.
       const TBusyCpu busy(h.How == THold::SuspendedThenKilled ? 0 : 10);
       EXPECT_TRUE(FreeLibrary(entries.Module));
@@ -659,7 +659,7 @@ TEST(MemoryManager, AnUnloadPastItsSecondDoesNotYieldAtEachFree) {
   HANDLE thread = StartHolder();
   gYields = 0;
   {
-    const TFailAfter bound(20000, "the unload waits for ever for a lock's holder");
+    const TFailAfter bound(MachineBound(20000), "the unload waits for ever for a lock's holder");
     EXPECT_TRUE(FreeLibrary(entries.Module));
   }
   EXPECT_LT(gYields.load(), kBlocks) << "the unload yielded at each free past its second";
@@ -683,15 +683,15 @@ TEST(MemoryManager, CallsThatDidNotWaitForAHolderThatLetsNoOneInLeaveTheChunksSo
   std::vector<void*> blocks(3000);
   for (void*& block : blocks) block = entries.Get(48);
   HANDLE holder = StartRestrictedThread(&Hold, nullptr, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, MachineBound(10000)), WAIT_OBJECT_0);
   void* heapBlock = nullptr;
   {
-    const TFailAfter bound(20000, "a call waits for ever for a holder that lets no one in");
+    const TFailAfter bound(MachineBound(20000), "a call waits for ever for a holder that lets no one in");
     for (void* block : blocks) entries.Free(block);
     heapBlock = entries.Get(48);
   }
   SetEvent(gGoOn);
-  ASSERT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(holder, MachineBound(5000)), WAIT_OBJECT_0);
   CloseHandle(holder);
   EXPECT_TRUE(entries.RoundTrip()) << "the chunks do not serve once the lock is given back";
   entries.Free(heapBlock);
@@ -758,7 +758,7 @@ TEST(MemoryManager, AWaiterLooksOnlyAtAHolderThatKeptTheLock) {
     ResetEvent(gGoOn);
     const unsigned before = entries.Looks();
     bool served = false;
-    const TFailAfter bound(20000, "a waiter waits for ever");
+    const TFailAfter bound(MachineBound(20000), "a waiter waits for ever");
     if (c.Holder == THolder::PassesAround) {
       gPassing = true;
       gPasses = 0;
@@ -775,9 +775,11 @@ TEST(MemoryManager, AWaiterLooksOnlyAtAHolderThatKeptTheLock) {
     } else if (c.Holder == THolder::Keeps) {
       gHow = THold::SuspendedThenLetGo;  // inside until let go
       HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-      ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+      ASSERT_EQ(WaitForSingleObject(gLockTaken, MachineBound(10000)), WAIT_OBJECT_0);
       HANDLE waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
-      for (const DWORD start = GetTickCount(); entries.Looks() == before && GetTickCount() - start < 10000;) Sleep(1);
+      for (const DWORD start = GetTickCount();
+           entries.Looks() == before && GetTickCount() - start < MachineBound(10000);)
+        Sleep(1);
       SetEvent(gGoOn);
       for (HANDLE thread : {holder, waiter}) {
         WaitForSingleObject(thread, INFINITE);
@@ -821,10 +823,10 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
     gEntries = &entries;
     ResetEvent(gGoOn);
     HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(gLockTaken, MachineBound(10000)), WAIT_OBJECT_0);
     bool lookerServed = false;
     HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &lookerServed, 0, nullptr);
-    const bool caught = CatchLookerInItsLook(looker, holder, 20000);
+    const bool caught = CatchLookerInItsLook(looker, holder, MachineBound(20000));
     ASSERT_TRUE(caught) << "the looker never suspended the holder";
     if (c.Stop == TStop::LookerKilled) TerminateThread(looker, 1);
     if (c.Stop != TStop::HolderKilled) {
@@ -837,7 +839,7 @@ TEST(MemoryManager, AWaiterStoppedInTheMiddleOfALookLeavesNoOneWaitingForEver) {
     }
     SetEvent(gGoOn);
     {
-      const TFailAfter bound(20000, "a waiter waits for ever for a holder a stopped look left suspended");
+      const TFailAfter bound(MachineBound(20000), "a waiter waits for ever for a holder a stopped look left suspended");
       RoundTripOnAnotherThread();
       if (c.Stop == TStop::LookerSuspended) ResumeThread(looker);
       for (HANDLE thread : {holder, looker}) WaitForSingleObject(thread, INFINITE);
@@ -894,7 +896,7 @@ std::vector<DWORD> ThreadIds() {
 // The module's watch over looks: the first thread of this process not in `known`, within 2 s (a
 // waiter's first look starts it well within that); nullptr when none started.
 HANDLE FindWatch(const std::vector<DWORD>& known) {
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 2000; Sleep(1))
+  for (DWORD start = GetTickCount(); GetTickCount() - start < MachineBound(2000); Sleep(1))
     for (DWORD id : ThreadIds())
       if (std::find(known.begin(), known.end(), id) == known.end()) return OpenThread(THREAD_ALL_ACCESS, FALSE, id);
   return nullptr;
@@ -962,16 +964,16 @@ TEST(MemoryManager, LookerChild) {
     ResetEvent(gGoOn);
     gHow = THold::SuspendedThenLetGo;
     HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-    EXPECT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(gLockTaken, MachineBound(10000)), WAIT_OBJECT_0);
     gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     waiter = CreateThread(nullptr, 0, &StartedRoundTrip, &served, 0, nullptr);
-    EXPECT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(gWaiterStarted, MachineBound(10000)), WAIT_OBJECT_0);
     return holder;
   };
   // The waiter killed while the holder is suspended for its look: the holder runs again, and a
   // new waiter takes its place.
   const auto killWaiterInItsLook = [&](HANDLE holder) {
-    ASSERT_TRUE(CatchLookerInItsLook(waiter, holder, 10000)) << "the waiter never suspended the holder";
+    ASSERT_TRUE(CatchLookerInItsLook(waiter, holder, MachineBound(10000))) << "the waiter never suspended the holder";
     TerminateThread(waiter, 1);
     EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
     SetEvent(gGoOn);
@@ -986,7 +988,7 @@ TEST(MemoryManager, LookerChild) {
     killWaiterInItsLook(holdAndWait());
   } else if (way == "kept suspended in its look" || way == "kept suspended in its look, the host's too") {
     HANDLE holder = holdAndWait();
-    ASSERT_TRUE(CatchLookerInItsLook(waiter, holder, 10000)) << "the waiter never suspended the holder";
+    ASSERT_TRUE(CatchLookerInItsLook(waiter, holder, MachineBound(10000))) << "the waiter never suspended the holder";
     if (way == "kept suspended in its look") {
       EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
       ResumeThread(waiter);
@@ -1009,7 +1011,8 @@ TEST(MemoryManager, LookerChild) {
     HANDLE holder = holdAndWait();
     if (sampled) SuspendThread(holder);
     entries.PauseNextLook(static_cast<int>(kept ? BeforeSuspension : CountUnwritten));
-    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
+      Sleep(1);
     ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
     if (!kept) {
       TerminateThread(waiter, 1);
@@ -1017,7 +1020,8 @@ TEST(MemoryManager, LookerChild) {
     } else {
       Sleep(1000);  // the watch takes the look over meanwhile; let go, it suspends the holder
       entries.LetPausedLookGo();
-      for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+      for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
+        Sleep(1);
     }
     EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended";
     SetEvent(gGoOn);
@@ -1029,7 +1033,8 @@ TEST(MemoryManager, LookerChild) {
     known.push_back(GetThreadId(waiter));
     HANDLE watch = FindWatch(known);
     ASSERT_NE(watch, nullptr) << "no watch started";
-    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
+      Sleep(1);
     ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
     KillThread(watch, 1);
     WaitForSingleObject(watch, INFINITE);
@@ -1037,7 +1042,7 @@ TEST(MemoryManager, LookerChild) {
     // A thread's end waits for the lock under the loader lock, where no watch can start.
     entries.RoundTripAtThreadEnds();
     HANDLE ender = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr);
-    const bool ended = WaitForSingleObject(ender, 5000) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(ender, MachineBound(5000)) == WAIT_OBJECT_0;
     EXPECT_TRUE(ended) << "a waiter waits for as long as a look is held up in its resumption";
     entries.LetPausedLookGo();
     if (!ended) EndChild(false);
@@ -1049,7 +1054,7 @@ TEST(MemoryManager, LookerChild) {
     // holder gives back.
     Sleep(300);
     SetEvent(gGoOn);
-    EXPECT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(holder, MachineBound(5000)), WAIT_OBJECT_0);
   } else {
     std::vector<DWORD> known = ThreadIds();
     known.push_back(GetThreadId(holdAndWait()));  // a waiter's first sleep starts the watch
@@ -1057,7 +1062,7 @@ TEST(MemoryManager, LookerChild) {
     HANDLE watch = FindWatch(known);
     ASSERT_NE(watch, nullptr) << "no watch started";
     SetEvent(gGoOn);
-    ASSERT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(waiter, MachineBound(5000)), WAIT_OBJECT_0);
     if (way == "killed between looks") {
       // A look stopped later is still taken over: a new watch takes the killed one's place.
       TerminateThread(watch, 1);
@@ -1069,7 +1074,7 @@ TEST(MemoryManager, LookerChild) {
       waiter = CreateThread(nullptr, 0, &RoundTripUnderHostLock, &served, 0, nullptr);
     }
   }
-  const bool done = WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
+  const bool done = WaitForSingleObject(waiter, MachineBound(5000)) == WAIT_OBJECT_0;
   EXPECT_TRUE(done) << "the waiter waits for ever";
   EndChild(done);
 }
@@ -1106,7 +1111,7 @@ HANDLE StartChildsHolder(TModuleEntries& entries) {
   gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   gHow = THold::SuspendedThenLetGo;
   HANDLE holder = CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-  return WaitForSingleObject(gLockTaken, 10000) == WAIT_OBJECT_0 ? holder : nullptr;
+  return WaitForSingleObject(gLockTaken, MachineBound(10000)) == WAIT_OBJECT_0 ? holder : nullptr;
 }
 
 }  // namespace
@@ -1132,7 +1137,8 @@ TEST(MemoryManager, ResumptionChild) {
   entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeResumption));
   bool served[2] = {};
   HANDLE looker = CreateThread(nullptr, 0, &RoundTripThread, &served[0], 0, nullptr);
-  for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
+    Sleep(1);
   ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
   HANDLE other = nullptr;
   if (slowed) {
@@ -1147,7 +1153,8 @@ TEST(MemoryManager, ResumptionChild) {
     EXPECT_TRUE(SuspendedWithin(holder, hosts, 3000)) << "a look held up in its resumption leaves the holder suspended";
   }
   entries.LetPausedLookGo();
-  for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+  for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
+    Sleep(1);
   EXPECT_TRUE(StaysSuspended(holder, hosts, 300)) << "the host's suspension ended";
   EXPECT_EQ(SuspendCountOf(holder), hosts) << "the holder's count not where the host left it";
   while (ResumeThread(holder) > 1) {
@@ -1155,7 +1162,7 @@ TEST(MemoryManager, ResumptionChild) {
   SetEvent(gGoOn);
   bool done = true;
   for (HANDLE thread : {holder, looker, other})
-    done = done && (thread == nullptr || WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0);
+    done = done && (thread == nullptr || WaitForSingleObject(thread, MachineBound(5000)) == WAIT_OBJECT_0);
   EXPECT_TRUE(done) << "the holder or a waiter never ends";
   EndChild(done);
 }
@@ -1219,7 +1226,7 @@ DWORD WINAPI CallUntilStopped(void*) {
 
 // Stops `looker` while `holder` is suspended `count` times, the last by the looker's look; false
 // when that never came within `milliseconds`.
-bool CatchLookAt(HANDLE looker, HANDLE holder, LONG count, DWORD milliseconds = 10000) {
+bool CatchLookAt(HANDLE looker, HANDLE holder, LONG count, DWORD milliseconds = MachineBound(10000)) {
   for (DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) {
     if (SuspendCountOf(holder) != count) continue;
     if (StopThread(looker) && SuspendCountOf(holder) == count) return true;
@@ -1248,7 +1255,7 @@ TEST(MemoryManager, SuspendedHolderChild) {
   // Made before the holder may hold the loader lock, which a thread's start waits for.
   gWaiterStarted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   HANDLE waiter = CreateThread(nullptr, 0, &CallUntilStopped, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gWaiterStarted, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gWaiterStarted, MachineBound(10000)), WAIT_OBJECT_0);
   gHow = THold::SuspendedThenLetGo;
   DWORD holderId = 0;
   const bool atEnd = way == "under the loader lock";
@@ -1258,7 +1265,7 @@ TEST(MemoryManager, SuspendedHolderChild) {
                                CREATE_SUSPENDED, &holderId);
   if (atEnd) gHoldAtEndOf = holderId;
   ResumeThread(holder);
-  ASSERT_EQ(WaitForSingleObject(gLockTaken, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gLockTaken, MachineBound(10000)), WAIT_OBJECT_0);
   if (atEnd || underHostLock) {
     if (atEnd) ASSERT_EQ(LoaderLockOwner(), holderId);
     SetEvent(gCallNow);
@@ -1269,14 +1276,16 @@ TEST(MemoryManager, SuspendedHolderChild) {
   } else if (way == "suspended by the host while the look is stopped before its own") {
     entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::BeforeSuspension));
     SetEvent(gCallNow);
-    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    for (const DWORD start = GetTickCount(); !entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
+      Sleep(1);
     ASSERT_TRUE(entries.LookPaused()) << "the waiter never looked";
     SuspendThread(holder);  // the host freezes its threads
     Sleep(1000);            // the watch takes the stopped look over meanwhile
     EXPECT_EQ(SuspendCountOf(holder), 1) << "the host's suspension was undone";
     ResumeThread(holder);
     entries.LetPausedLookGo();
-    for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < 5000;) Sleep(1);
+    for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
+      Sleep(1);
   } else {  // let go by the host while a look at it is stopped
     SuspendThread(holder);
     SetEvent(gCallNow);
@@ -1288,7 +1297,8 @@ TEST(MemoryManager, SuspendedHolderChild) {
   EXPECT_TRUE(RunsAgainWithin(holder, 1000)) << "the holder stays suspended once the looker runs again";
   SetEvent(gGoOn);
   gStopCalling = true;
-  const bool done = WaitForSingleObject(holder, 5000) == WAIT_OBJECT_0 && WaitForSingleObject(waiter, 5000) == WAIT_OBJECT_0;
+  const bool done = WaitForSingleObject(holder, MachineBound(5000)) == WAIT_OBJECT_0 &&
+                    WaitForSingleObject(waiter, MachineBound(5000)) == WAIT_OBJECT_0;
   EXPECT_TRUE(done) << "the holder or the waiter never ends";
   EndChild(done);
 }
@@ -1317,10 +1327,10 @@ TEST(MemoryManager, StoppedLooksChild) {
   for (int i = 0; i < 16; ++i) {
     entries.PauseNextLook(static_cast<int>(kbl_detail::TLookPause::CountUnwritten));
     CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
-    ASSERT_TRUE(SuspendedWithin(holder, 1, 5000) && RunsAgainWithin(holder, 2000)) << "look " << i;
+    ASSERT_TRUE(SuspendedWithin(holder, 1, MachineBound(5000)) && RunsAgainWithin(holder, 2000)) << "look " << i;
   }
   SetEvent(gGoOn);
-  ASSERT_EQ(WaitForSingleObject(holder, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(holder, MachineBound(5000)), WAIT_OBJECT_0);
   ResetEvent(gGoOn);
   gHow = THold::KilledIdReused;
   StartHolder();
@@ -1353,7 +1363,7 @@ TEST(MemoryManager, ThreadEndChild) {
   StartHolder();
   entries.RoundTripAtThreadEnds();
   HANDLE thread = CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr);
-  ExitProcess(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 ? 7 : 1);
+  ExitProcess(WaitForSingleObject(thread, MachineBound(10000)) == WAIT_OBJECT_0 ? 7 : 1);
 }
 
 // A call under the system's loader lock is not left waiting for a holder that will never give
@@ -1437,16 +1447,16 @@ TEST(MemoryManager, OtherStackChild) {
   gGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE holder = CreateThread(nullptr, 0, &HoldOnOtherStack, nullptr, 0, nullptr);
   HANDLE events[] = {gLockTaken, holder};
-  ASSERT_EQ(WaitForMultipleObjects(2, events, FALSE, 10000), WAIT_OBJECT_0) << "no stack could be had";
+  ASSERT_EQ(WaitForMultipleObjects(2, events, FALSE, MachineBound(10000)), WAIT_OBJECT_0) << "no stack could be had";
   bool served = false;
   HANDLE waiter = CreateThread(nullptr, 0, &RoundTripThread, &served, 0, nullptr);
   if (gBelow) {
     Sleep(500);  // the waiter looks meanwhile
     SetEvent(gGoOn);
-    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0) << "the waiter never ends";
+    EXPECT_EQ(WaitForSingleObject(waiter, MachineBound(5000)), WAIT_OBJECT_0) << "the waiter never ends";
     EXPECT_TRUE(served) << "a holder inside the code taken for gone: the chunks given up";
   } else {
-    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0)
+    EXPECT_EQ(WaitForSingleObject(waiter, MachineBound(5000)), WAIT_OBJECT_0)
         << "a waiter waits for ever for a holder gone from the code onto another stack";
   }
   std::fflush(stdout);
@@ -1471,7 +1481,7 @@ TEST(MemoryManager, ExitChild) {
   gLockTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   gHow = THold::RunningInside;
   CreateThread(nullptr, 0, &Hold, nullptr, 0, nullptr);
-  WaitForSingleObject(gLockTaken, 10000);
+  WaitForSingleObject(gLockTaken, MachineBound(10000));
   ExitProcess(7);
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Emulation.h"
 #include "classlib/Module.h"
 
 // A plain top-level window of a class the layer does not know, as a host's editor frame.
@@ -31,7 +32,7 @@ class TForeignWindow {
 };
 
 // Handles messages until `done` answers true or the time runs out; answers done().
-inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
+inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = static_cast<int>(MachineBound(3000))) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {
     if (std::chrono::steady_clock::now() > end) return false;

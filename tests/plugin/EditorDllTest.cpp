@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ChildProcess.h"
+#include "Emulation.h"
 #include "HostFiles.h"
 #include "classlib/Streams.h"
 #include "classlib/WindowTestUtils.h"
@@ -541,7 +542,7 @@ TEST(EditorDll, WorkerEndsChild) {
       host.Close();
       ended = true;
     });
-    PumpUntil([&] { return ended.load(); }, 10000);
+    PumpUntil([&] { return ended.load(); }, MachineBound(10000));
     worker.join();
     EXPECT_TRUE(PumpUntil([&] { return GetWindow(frame.handle, GW_CHILD) == nullptr; }));
     if (GetModuleHandleA("gdiplus.dll") != nullptr) ++guiLeftRunning;

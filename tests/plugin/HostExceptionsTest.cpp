@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "Emulation.h"
 #include "HostFiles.h"
 #include "HostSehFrame.h"
 #include "classlib/Streams.h"
@@ -151,7 +152,7 @@ std::string ThreadsNow() {
 // The threads once those that were joined have left the system's list too.
 std::string Threads(const std::string& expected = std::string()) {
   std::string now = ThreadsNow();
-  for (int i = 0; i < 100 && now != expected && !expected.empty(); ++i) {
+  for (int i = 0; i < static_cast<int>(MachineBound(100)) && now != expected && !expected.empty(); ++i) {
     Sleep(10);
     now = ThreadsNow();
   }

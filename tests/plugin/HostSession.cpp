@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "Emulation.h"
 #include "editor/MenuProbe.h"
 #include "plugin/EditorPlaces.h"
 #include "tools/vsthost/EditorWindow.h"
@@ -175,7 +176,7 @@ class TWatchdog {
   void Run() {
     while (!stop_) {
       Sleep(100);
-      if (Trace().Active() && Trace().Idle() > kStallMilliseconds)
+      if (Trace().Active() && Trace().Idle() > static_cast<int64_t>(MachineBound(kStallMilliseconds)))
         EndProcess("stalled for " + std::to_string(Trace().Idle() / 1000) + " s");
     }
   }

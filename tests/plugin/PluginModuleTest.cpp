@@ -191,7 +191,7 @@ TEST(PluginModule, KilledInsideChild) {
   HANDLE inside = nullptr;
   if (how == "list") {
     inside = CreateThread(nullptr, 0, &HoldTheThreadsList, &host, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(host.Entered, MachineBound(30000)), WAIT_OBJECT_0);
     KillThread(inside, 9);
     host.Effect->dispatcher(host.Effect, effClose, 0, 0, nullptr, 0);
     host.Effect = entry(&BareHostCallback);
@@ -204,7 +204,7 @@ TEST(PluginModule, KilledInsideChild) {
     }
     HANDLE holder =
         CreateThread(nullptr, 0, how == "processing" ? &HoldTheProcessing : &HoldTheMemoryManager, &host, 0, nullptr);
-    ASSERT_EQ(WaitForSingleObject(host.Entered, 30000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(host.Entered, MachineBound(30000)), WAIT_OBJECT_0);
     if (how == "open")
       inside = CreateThread(nullptr, 0, &OpenThePlugIn, reinterpret_cast<void*>(entry), 0, nullptr);
     else
@@ -252,7 +252,7 @@ TEST(PluginModule, AThreadKilledInsideLeavesNothingOfTheModuleOnceItIsFreed) {
     SCOPED_TRACE(c.Killed);
     std::remove(kCloseNotes);
     const TChildRun run = RunChildProcess("--gtest_filter=PluginModule.KilledInsideChild",
-                                          {{"KBL_KILLED", c.Killed}}, MachineBound(60000));
+                                          {{"KBL_KILLED", c.Killed}}, 60000);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, 0u);
     std::ifstream file(kCloseNotes, std::ios::binary);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "Emulation.h"
+
 // --- Procedures whose names the test program's own export table gives
 
 // They share one code section, which the linker places as a whole, so that the end marker in the
@@ -42,7 +44,7 @@ struct WaitingThread {
 
 CS_PROC int CsThreadLevel2(WaitingThread* state) {
   SetEvent(state->Ready);
-  int result = static_cast<int>(WaitForSingleObject(state->Release, 20000));
+  int result = static_cast<int>(WaitForSingleObject(state->Release, MachineBound(20000)));
   asm volatile("" ::: "memory");
   return result + 2;
 }
@@ -154,12 +156,12 @@ TEST(CallStackWin32, AnotherThreadsStackListsItsChainWhileItWaits) {
   DWORD threadID = 0;
   HANDLE thread = CreateThread(nullptr, 0, WaitingThreadStart, &state, 0, &threadID);
   ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForSingleObject(state.Ready, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(state.Ready, MachineBound(10000)), WAIT_OBJECT_0);
   Sleep(50);  // let it enter the wait
   TEmberStackList list;
   bool built = BuildThreadCallStack(list, reinterpret_cast<uintptr_t>(thread), threadID, AllStackKinds, true, 1);
   SetEvent(state.Release);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(thread, MachineBound(10000)), WAIT_OBJECT_0);
   DWORD exitCode = 0;
   GetExitCodeThread(thread, &exitCode);
   EXPECT_EQ(exitCode, 3u) << "the thread ran on normally after being walked";

@@ -42,7 +42,7 @@ TEST(ThreadsListWin32, RemoveDeadThreadsKeepsTheRunningOnes) {
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE ended = CreateThread(nullptr, 0, EndAtOnce, nullptr, 0, nullptr);
   HANDLE running = CreateThread(nullptr, 0, WaitForEvent, event, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(ended, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(ended, MachineBound(5000)), WAIT_OBJECT_0);
   TEmberThreadsList threads;
   threads.NewItem(true)->Handle = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(ended));
   TEmberThreadInfo* live = threads.NewItem(true);
@@ -53,7 +53,7 @@ TEST(ThreadsListWin32, RemoveDeadThreadsKeepsTheRunningOnes) {
   EXPECT_EQ(threads.GetItem(0), live);
 
   SetEvent(event);
-  ASSERT_EQ(WaitForSingleObject(running, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(running, MachineBound(5000)), WAIT_OBJECT_0);
   threads.RemoveDeadThreads();  // ended with code 259, and still recognised as ended
   EXPECT_EQ(threads.Count(), 0);
   CloseHandle(ended);

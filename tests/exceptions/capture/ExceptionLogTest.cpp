@@ -15,6 +15,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "Emulation.h"
 #include "FailAfter.h"
 #endif
 
@@ -184,7 +185,7 @@ TEST_F(ExceptionLogTest, ExceptionsOfSeveralThreadsAreProcessedOneAtATime) {
 // more.
 TEST_F(ExceptionLogTest, AnEntryLetsTheLocksHeirsHaveItFirst) {
 #ifdef _WIN32
-  const TFailAfter bound(20000, "an entry waits for an heir that cannot come");
+  const TFailAfter bound(MachineBound(20000), "an entry waits for an heir that cannot come");
 #endif
   std::vector<const char*> order;
   std::mutex orderLock;

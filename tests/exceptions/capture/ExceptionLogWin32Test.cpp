@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "Emulation.h"
 #include "FailAfter.h"
 #include "exceptions/capture/EHook.h"
 #include "exceptions/capture/EFreezeWatch.h"
@@ -300,12 +301,12 @@ namespace {
 HANDLE gRelease = nullptr;
 
 DWORD WINAPI WaitThenExit(void* parameter) {
-  WaitForSingleObject(gRelease, 5000);
+  WaitForSingleObject(gRelease, MachineBound(5000));
   ExitThread(static_cast<DWORD>(reinterpret_cast<uintptr_t>(parameter)));
 }
 
 DWORD WINAPI WaitThenReturn(void*) {
-  WaitForSingleObject(gRelease, 5000);
+  WaitForSingleObject(gRelease, MachineBound(5000));
   return 9;
 }
 
@@ -341,8 +342,8 @@ TEST_F(ExceptionLogWin32Test, CreatedThreadsAreListedStartAndLeaveTheListWhenThe
   EXPECT_GE(IndexOfThread(returningId), 0);
   SetEvent(gRelease);
   // Both run although neither was asked for suspended: the library resumed them.
-  ASSERT_EQ(WaitForSingleObject(exiting, 5000), WAIT_OBJECT_0);
-  ASSERT_EQ(WaitForSingleObject(returning, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(exiting, MachineBound(5000)), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(returning, MachineBound(5000)), WAIT_OBJECT_0);
   DWORD code = 0;
   GetExitCodeThread(exiting, &code);
   EXPECT_EQ(code, 7u);
@@ -362,7 +363,7 @@ TEST_F(ExceptionLogWin32Test, AThreadAskedForSuspendedStaysSuspendedUntilResumed
   ASSERT_NE(thread, nullptr);
   EXPECT_EQ(WaitForSingleObject(thread, 100), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(ResumeThread(thread), 1u);
-  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(thread, MachineBound(5000)), WAIT_OBJECT_0);
   CloseHandle(thread);
   CloseHandle(gRelease);
 }
@@ -442,7 +443,7 @@ TEST(ExceptionLogDetach, ThreadsChild) {
   Sleep(300);  // lets the maker reach the list
   StopExceptionLog();
   threads->EndRead();
-  EXPECT_EQ(WaitForSingleObject(maker, 20000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(maker, MachineBound(20000)), WAIT_OBJECT_0);
   CloseHandle(maker);
 }
 
@@ -509,7 +510,7 @@ std::string ReadFileText(const std::string& fileName) {
 TEST_F(ExceptionLogWin32Test, AThrowLeavingAThreadStartIsNotifiedAsReachingTheThreadsEnd) {
   HANDLE thread = CreateThread(nullptr, 0, &ThrowingThread, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(thread, MachineBound(5000)), WAIT_OBJECT_0);
   DWORD code = 0;
   GetExitCodeThread(thread, &code);
   CloseHandle(thread);
@@ -605,7 +606,9 @@ void ObserveFreeze(TEmberExceptionRecord& record, uint8_t&) {
 }
 
 // The main thread stops answering its window until the freeze was reported (or a minute passed).
-__attribute__((noinline)) void WaitWithoutAnswering(HANDLE reported) { WaitForSingleObject(reported, 60000); }
+__attribute__((noinline)) void WaitWithoutAnswering(HANDLE reported) {
+  WaitForSingleObject(reported, MachineBound(60000));
+}
 
 }  // namespace
 
@@ -628,7 +631,7 @@ TEST_F(ExceptionLogWin32Test, AMainWindowThatStopsAnsweringIsReportedWithItsStac
   SetEmberMainWindowFinder(nullptr);
   // The thread went on: its window answers again.
   DWORD_PTR answer = 0;
-  EXPECT_NE(SendMessageTimeoutA(freeze.Window, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &answer), 0);
+  EXPECT_NE(SendMessageTimeoutA(freeze.Window, WM_NULL, 0, 0, SMTO_BLOCK, MachineBound(1000), &answer), 0);
   EXPECT_TRUE(freeze.Frozen);
   EXPECT_EQ(freeze.ThreadID, GetCurrentThreadId());
   EXPECT_TRUE(freeze.StackNamesWaiter);
@@ -667,7 +670,7 @@ TEST_F(ExceptionLogWin32Test, TheFreezeWatchTakesNoWaitInsideTheLibraryForAFreez
   TEmberModuleOptionsEx& options = *EmberLibrary().CurrentOptions;
   options.SetFreezeTimeout(1);
   options.SetFreezeActivate(1);
-  const TFailAfter bound(60000, "stopping the freeze watch waited for its report");
+  const TFailAfter bound(MachineBound(60000), "stopping the freeze watch waited for its report");
   {
     HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::thread holder([held] {
@@ -696,7 +699,7 @@ TEST_F(ExceptionLogWin32Test, TheFreezeWatchTakesNoWaitInsideTheLibraryForAFreez
     options.SetFreezeActivate(0);
     EXPECT_FALSE(IsFreezeThreadRunning());
   }
-  EXPECT_EQ(WaitForSingleObject(freeze.Reported, 30000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(freeze.Reported, MachineBound(30000)), WAIT_OBJECT_0);
   StopFreezeThread();  // joins the watch that was told to end
   EXPECT_TRUE(freeze.Frozen);
   SetProcessExceptionProc(nullptr);

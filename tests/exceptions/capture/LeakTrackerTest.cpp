@@ -438,7 +438,8 @@ TEST_F(LeakTrackerTest, NoThreadWaitsForTheListLockWhileItsHolderWaitsForAFaults
   const TSmashedList list;
   const int32_t tracked = TrackedBlockCount();
   {
-    const TFailAfter bound(20000, "a fault's handler waits on the leak list's lock that the faulting thread holds");
+    const TFailAfter bound(MachineBound(20000),
+                           "a fault's handler waits on the leak list's lock that the faulting thread holds");
     LeakFree(list.Blocks[1]);
   }
   list.Mend();
@@ -468,9 +469,9 @@ TEST_F(LeakTrackerTest, ZzTheListIsGivenUpWhenItsLocksHolderIsGone) {
   void* madeBefore = AllocateHere(16);
   HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE holder = CreateThread(nullptr, 0, &HoldListAndGoOn, taken, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(taken, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(taken, MachineBound(10000)), WAIT_OBJECT_0);
   {
-    const TFailAfter bound(20000, "the leak tracker waits for ever on a list lock whose holder is gone");
+    const TFailAfter bound(MachineBound(20000), "the leak tracker waits for ever on a list lock whose holder is gone");
     void* after = AllocateHere(16);
     LeakFree(madeBefore);
     LeakFree(after);
@@ -628,9 +629,9 @@ TEST_F(LeakTrackerTest, StoppedLookerChild) {
   gListTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   gListGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE holder = CreateThread(nullptr, 0, &HoldListUntilLetGo, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gListTaken, MachineBound(10000)), WAIT_OBJECT_0);
   HANDLE looker = CreateThread(nullptr, 0, &FreeTrackedBefore, nullptr, 0, nullptr);
-  const bool caught = CatchLookerInItsLook(looker, holder, 10000);
+  const bool caught = CatchLookerInItsLook(looker, holder, MachineBound(10000));
   ASSERT_TRUE(caught) << "the looker never suspended the holder";
   const bool killed = std::string(how) == "killed";
   if (killed) TerminateThread(looker, 1);
@@ -638,7 +639,7 @@ TEST_F(LeakTrackerTest, StoppedLookerChild) {
   SetEvent(gListGoOn);
   StopLeakTracking();
   if (!killed) ResumeThread(looker);
-  for (HANDLE thread : {holder, looker}) EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  for (HANDLE thread : {holder, looker}) EXPECT_EQ(WaitForSingleObject(thread, MachineBound(10000)), WAIT_OBJECT_0);
   EXPECT_FALSE(LeakListAbandoned());
   std::fflush(stdout);
   ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);
@@ -686,18 +687,18 @@ TEST_F(LeakTrackerTest, TwoLocksChild) {
   gListTaken = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   gListGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   HANDLE listHolder = CreateThread(nullptr, 0, &HoldListUntilLetGo, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gListTaken, MachineBound(10000)), WAIT_OBJECT_0);
   SuspendThread(listHolder);
   HANDLE memoryHolder = CreateThread(nullptr, 0, &HoldMemoryUntilLetGo, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gListTaken, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gListTaken, MachineBound(10000)), WAIT_OBJECT_0);
   HANDLE memoryWaiter = CreateThread(nullptr, 0, &RoundTripMemory, nullptr, 0, nullptr);
   HANDLE listWaiter = CreateThread(nullptr, 0, &CountTracked, nullptr, 0, nullptr);
   // Nothing is allocated here until both holders are let go: the program's new takes both locks.
-  const bool told = WaitForSingleObject(listWaiter, 5000) == WAIT_OBJECT_0;
+  const bool told = WaitForSingleObject(listWaiter, MachineBound(5000)) == WAIT_OBJECT_0;
   SetEvent(gListGoOn);
   ResumeThread(listHolder);
   for (HANDLE thread : {listHolder, memoryHolder, memoryWaiter, listWaiter})
-    EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(thread, MachineBound(10000)), WAIT_OBJECT_0);
   EXPECT_TRUE(told) << "the list's waiter waits for its kept suspended holder while the other lock is waited for";
   std::fflush(stdout);
   ExitProcess(::testing::UnitTest::GetInstance()->current_test_info()->result()->Failed() ? 1 : 0);

@@ -7,6 +7,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "Emulation.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/capture/ECallStack.h"
 #include "exceptions/capture/EmberRecords.h"
@@ -27,7 +28,7 @@ __attribute__((noinline)) void ThrowBoom(TFault& fault) {
   throw std::runtime_error("Boom");
 }
 
-DWORD WINAPI WaitForStop(void* event) { return WaitForSingleObject(static_cast<HANDLE>(event), 10000); }
+DWORD WINAPI WaitForStop(void* event) { return WaitForSingleObject(static_cast<HANDLE>(event), MachineBound(10000)); }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -61,7 +62,7 @@ TEST(BuilderWin32, WholeReportOfARealException) {
     Sleep(50);
     EXPECT_TRUE(BuildThreadCallStack(stack, reinterpret_cast<uintptr_t>(worker), workerId, AllStackKinds, true, 1));
     SetEvent(stop);
-    WaitForSingleObject(worker, 10000);
+    WaitForSingleObject(worker, MachineBound(10000));
     CloseHandle(worker);
     CloseHandle(stop);
     TEmberRegisters regs;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Emulation.h"
 #include "classlib/Streams.h"
 #include "exceptions/report/EDetailedDialog.h"
 #include "exceptions/report/EScreenshot.h"
@@ -19,7 +20,7 @@ namespace dialogtest {
 // --- Waiting, reading and clicking
 
 inline bool WaitFor(const std::function<bool()>& condition) {
-  for (int i = 0; i < 1000; ++i) {
+  for (int i = 0; i < static_cast<int>(MachineBound(1000)); ++i) {
     if (condition()) return true;
     Sleep(10);
   }

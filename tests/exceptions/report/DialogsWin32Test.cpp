@@ -17,6 +17,7 @@
 
 #include "DeliverySmtpServer.h"
 #include "DialogTestSupport.h"
+#include "Emulation.h"
 #include "FailAfter.h"
 #include "classlib/Streams.h"
 #include "exceptions/ECore.h"
@@ -764,7 +765,7 @@ TEST_F(Dialogs, ASendDoesNotWaitForAProgressDialogThatStopsAnswering) {
   LogReportState().Options = &options;
   ReportPieces().LastReportText = ReportPieces().ReportText;
   {
-    const TFailAfter bound(60000, "the send waits for ever for its progress dialog's thread");
+    const TFailAfter bound(MachineBound(60000), "the send waits for ever for its progress dialog's thread");
     EXPECT_TRUE(SendBugReport());
   }
   LogReportState().Options = nullptr;
@@ -772,7 +773,7 @@ TEST_F(Dialogs, ASendDoesNotWaitForAProgressDialogThatStopsAnswering) {
   EXPECT_EQ(server.Sessions().size(), 1u);
   ResumeThread(held);
   CloseHandle(held);
-  for (int i = 0; i < 1000 && IsWindow(shown); ++i) Sleep(10);
+  for (int i = 0; i < static_cast<int>(MachineBound(1000)) && IsWindow(shown); ++i) Sleep(10);
   EXPECT_FALSE(IsWindow(shown));
 }
 

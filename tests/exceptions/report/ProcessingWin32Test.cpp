@@ -136,11 +136,11 @@ class ProcessingWin32Test : public ::testing::Test {
     EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
       if (action != 4 || inside == nullptr) return;
       SetEvent(std::exchange(inside, nullptr));
-      WaitForSingleObject(release, 30000);
+      WaitForSingleObject(release, MachineBound(30000));
     };
     HANDLE entered = inside;
     Process(0, "outer");
-    EXPECT_EQ(WaitForSingleObject(entered, 30000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(entered, MachineBound(30000)), WAIT_OBJECT_0);
     CloseHandle(entered);
     return release;
   }
@@ -312,7 +312,7 @@ TEST_F(ProcessingWin32Test, TheFaultingMainThreadAnswersItsWindowsWhileADialogSh
   TEmberReportOutput output;
   output.ShowExceptionDialog = [](bool) {
     DWORD_PTR answer = 0;
-    gAnswered = SendMessageTimeoutA(gMainWindow, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &answer) != 0;
+    gAnswered = SendMessageTimeoutA(gMainWindow, WM_NULL, 0, 0, SMTO_BLOCK, MachineBound(10000), &answer) != 0;
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
@@ -333,6 +333,13 @@ TEST_F(ProcessingWin32Test, WithoutHooksTheReportIsOnlyLogged) {
 const char* const kChildNotes = "processing_child.txt";
 
 void Note(const char* text) { std::ofstream(kChildNotes, std::ios::binary | std::ios::app) << text; }
+
+// A child run again after a stall (ChildProcess.h) starts without what its first run noted and
+// logged.
+void ForgetChildTraces() {
+  std::remove(kChildNotes);
+  std::remove(LogName().c_str());
+}
 
 // The library detaches (no send thread may start), a report asked to go in the background is
 // sent at once, and the user asks in the dialog to end the program.
@@ -389,7 +396,8 @@ TNotedRun RunNotedChild(const char* test, const std::vector<std::pair<std::strin
   std::remove(kChildNotes);
   TNotedRun run;
   const DWORD start = GetTickCount();
-  run.Run = RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, environment, milliseconds);
+  run.Run = RunChildProcess(std::string("--gtest_filter=ProcessingWin32Test.") + test, environment, milliseconds,
+                            &ForgetChildTraces);
   run.Took = GetTickCount() - start;
   std::ifstream file(kChildNotes, std::ios::binary);
   run.Notes.assign(std::istreambuf_iterator<char>(file), {});
@@ -504,7 +512,7 @@ TEST_F(ProcessingWin32Test, ASendKeepsItsReportAndFilesWhileAnotherSenderSends) 
     EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
       if (action == 4) fail(port);
     };
-    const TFailAfter bound(60000, "a send beside another sender did not end");
+    const TFailAfter bound(MachineBound(60000), "a send beside another sender did not end");
     Process(0, "outer");
     JoinSendThreads();
     EXPECT_EQ(SentReports(server, ": outer.\r\n"), std::vector<std::string>{"outer."});
@@ -527,7 +535,7 @@ TEST_F(ProcessingWin32Test, AnotherModulesEventCallWaitsForTheSendUnderWay) {
   EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord& record, int32_t action, uint8_t&) {
     if (action == 99) {  // the other module's event, on its thread, lasts until the send is over
       SetEvent(inside);
-      WaitForSingleObject(release, 30000);
+      WaitForSingleObject(release, MachineBound(30000));
     } else if (action == 4) {
       sendsObject = record.ExceptionObject;
       foreign = std::thread([] {
@@ -542,7 +550,7 @@ TEST_F(ProcessingWin32Test, AnotherModulesEventCallWaitsForTheSendUnderWay) {
       seenAfterEmail = record.ExceptionObject != nullptr ? record.ExceptionObject->what() : "(none)";
     }
   };
-  const TFailAfter bound(60000, "a send with another module's event call did not end");
+  const TFailAfter bound(MachineBound(60000), "a send with another module's event call did not end");
   Process(0, "outer");
   JoinSendThreads();
   SetEvent(release);
@@ -567,7 +575,7 @@ TEST_F(ProcessingWin32Test, AnEntryOnTheWorkerDoesNotWaitForItsFaultingThread) {
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
-  const TFailAfter bound(30000, "an entry on the worker waits for its faulting thread");
+  const TFailAfter bound(MachineBound(30000), "an entry on the worker waits for its faulting thread");
   EXPECT_EQ(Process(), 0);
   EXPECT_EQ(ReportsInLog(), 1);
 }
@@ -646,7 +654,7 @@ TEST_F(ProcessingWin32Test, SendInsideSendChild) {
     Process(0, "outer");
   if (endFor.empty()) {
     Note("first;");
-    const TFailAfter bound(30000, "the exception after the send's did not return");
+    const TFailAfter bound(MachineBound(30000), "the exception after the send's did not return");
     Process(0, "second");
     Note("second;");
   }
@@ -691,7 +699,8 @@ TEST(ProcessingChild, AnExceptionInsideASendIsSentAsItsOwnAndTheSendGoesOnWithIt
     std::remove(kChildNotes);
     const TChildRun run = RunChildProcess(
         "--gtest_filter=ProcessingWin32Test.SendInsideSendChild",
-        {{"KBL_SMTP_PORT", std::to_string(port)}, {"KBL_HANDLER", c.Handler}, {"KBL_END_FOR", c.EndFor}}, 60000);
+        {{"KBL_SMTP_PORT", std::to_string(port)}, {"KBL_HANDLER", c.Handler}, {"KBL_END_FOR", c.EndFor}}, 60000,
+        &ForgetChildTraces);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, c.ExitCode);
     std::vector<std::string> sent = SentReports(server);
@@ -793,7 +802,7 @@ TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessed
     TEmberReportOutput output = EmberReportOutput();
     output.ShowExceptionDialog = [](bool) {
       DWORD_PTR answer = 0;
-      if (gLetInCount == 0) SendMessageTimeoutA(gLetInWindow, WM_USER, 0, 0, SMTO_BLOCK, 10000, &answer);
+      if (gLetInCount == 0) SendMessageTimeoutA(gLetInWindow, WM_USER, 0, 0, SMTO_BLOCK, MachineBound(10000), &answer);
       EmberDialogState().DialogType = 0;
     };
     SetEmberReportOutput(output);
@@ -805,7 +814,7 @@ TEST_F(ProcessingWin32Test, WhatTheProgramLetsInWhileTheLibraryRunsItIsProcessed
     gLetIn = &c;
     gLetInCount = 0;
     {
-      const TFailAfter bound(60000, "what came in while the library ran the program's code stalls");
+      const TFailAfter bound(MachineBound(60000), "what came in while the library ran the program's code stalls");
       std::runtime_error outer("outer");
       CentralNotify(&outer, reinterpret_cast<uintptr_t>(&ReportsInLog), 0, 0, 0, nullptr, nullptr, 0,
                     reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)), 0, c.Handled);
@@ -860,7 +869,7 @@ TEST_F(ProcessingWin32Test, AnEntryWithNothingToProcessDoesNotWaitForASend) {
     answered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     answeredDuringTheSend = false;
     EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
-      if (action == 4) answeredDuringTheSend = WaitForSingleObject(answered, 10000) == WAIT_OBJECT_0;
+      if (action == 4) answeredDuringTheSend = WaitForSingleObject(answered, MachineBound(10000)) == WAIT_OBJECT_0;
     };
     uint8_t answer = 99;
     try {
@@ -895,7 +904,7 @@ TEST_F(ProcessingWin32Test, ExceptionsHandedOverInAnotherModulesEventCallAreSent
       }
     }
   };
-  const TFailAfter bound(60000, "the reports handed over in another module's event call did not go out");
+  const TFailAfter bound(MachineBound(60000), "the reports handed over in another module's event call did not go out");
   const std::logic_error foreign("foreign");
   TEmberExceptionRecord theirs;
   theirs.ExceptionObject = &foreign;
@@ -1061,9 +1070,9 @@ TEST_F(ProcessingWin32Test, AMainThreadWaitingForASendAnswersTheSendsHandler) {
       SendMessageA(window, message, 0, 0);
     };
     Process(0, "outer");
-    WaitForSingleObject(inside, 30000);
+    WaitForSingleObject(inside, MachineBound(30000));
     {
-      const TFailAfter bound(30000, "the main thread waits for a send that waits for the main thread");
+      const TFailAfter bound(MachineBound(30000), "the main thread waits for a send that waits for the main thread");
       if (c.Next) Process(0, "second");
       JoinSendThreads();
     }
@@ -1101,12 +1110,12 @@ TEST_F(ProcessingWin32Test, AThreadWithoutAMessageQueueWaitsWithoutOne) {
         JoinSendThreads();
       }
       SetEvent(waited);
-      WaitForSingleObject(stay, 30000);
+      WaitForSingleObject(stay, MachineBound(30000));
     });
     Sleep(300);  // into its wait
     SetEvent(release);
     {
-      const TFailAfter bound(30000, "the thread's wait for the send does not end");
+      const TFailAfter bound(MachineBound(30000), "the thread's wait for the send does not end");
       WaitForSingleObject(waited, INFINITE);
     }
     EXPECT_FALSE(PostThreadMessageA(id, WM_NULL, 0, 0)) << "the thread waited with a message queue";
@@ -1149,7 +1158,7 @@ TEST_F(ProcessingWin32Test, EveryWaitForTheSendsLastsWhileAnotherWaitsToo) {
     WaitForSingleObject(waited, 2000);  // a wait that ends before the send shows itself here
     SetEvent(release);
     {
-      const TFailAfter bound(30000, "a wait for the sends does not end");
+      const TFailAfter bound(MachineBound(30000), "a wait for the sends does not end");
       first.join();
       then.join();
     }
@@ -1174,7 +1183,7 @@ TEST_F(ProcessingWin32Test, FaultHoldingTheHeapsChild) {
     WaitForSingleObject(go, INFINITE);
   };
   Process(0, "outer");
-  WaitForSingleObject(inside, 30000);
+  WaitForSingleObject(inside, MachineBound(30000));
   struct TCrashHandler {
     static LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
       if (Below() != nullptr) Below()(pointers);
@@ -1263,18 +1272,18 @@ TEST_F(ProcessingWin32Test, GoneHolderChild) {
     };
     host = CreateThread(nullptr, 0, &GoneHolderHost, nullptr, 0, nullptr);
   }
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   HANDLE killed = OpenThread(THREAD_TERMINATE | THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | SYNCHRONIZE, FALSE, victim);
   ASSERT_NE(killed, nullptr);
   KillThread(killed, 9);
   WaitForSingleObject(killed, INFINITE);
   {
-    const TFailAfter bound(15000, "the next exception waits for a holder that is gone");
+    const TFailAfter bound(MachineBound(15000), "the next exception waits for a holder that is gone");
     std::thread([] { ProcessOnHeap("after the holder"); }).join();
   }
   Note("next;");
   {
-    const TFailAfter bound(20000, "the last close waits for a holder that is gone");
+    const TFailAfter bound(MachineBound(20000), "the last close waits for a holder that is gone");
     StopExceptionReporting();
   }
   Note("closed;");
@@ -1294,7 +1303,7 @@ TEST(ProcessingChild, AHolderKilledStallsNeitherTheNextExceptionNorTheLastClose)
     std::remove(LogName().c_str());
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
                                           {{"KBL_GONE_HOW", how}, {"KBL_GONE_PORT", std::to_string(server.Port())}},
-                                          60000);
+                                          60000, &ForgetChildTraces);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, 0u);
     std::ifstream file(kChildNotes, std::ios::binary);
@@ -1319,7 +1328,7 @@ TEST_F(ProcessingWin32Test, AnEntryUnwoundToTheHostsGuardLeavesNoOneWaiting) {
   EmberGlobalHandlers().OnExceptionNotify = [](TEmberExceptionRecord&, uint8_t&) {
     if (std::exchange(unwind, false)) std::longjmp(gHostGuard, 1);
   };
-  const TFailAfter bound(30000, "an exception waits for an entry that was unwound");
+  const TFailAfter bound(MachineBound(30000), "an exception waits for an entry that was unwound");
   std::thread([] {
     if (setjmp(gHostGuard) == 0) ProcessOnHeap("unwound");
     ProcessOnHeap("again on that thread");
@@ -1358,7 +1367,7 @@ TEST_F(ProcessingWin32Test, BoundedWaitChild) {
     if (hangHandler) Sleep(INFINITE);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   Sleep(300);  // into its wait
   const DWORD start = GetTickCount();
   if (std::string(step) == "crash") {
@@ -1394,7 +1403,8 @@ TEST(ProcessingChild, TheEndsTheLastCloseAndTheNextExceptionWaitForASendAtMostTh
       std::remove(LogName().c_str());
       const TChildRun run = RunChildProcess(
           "--gtest_filter=ProcessingWin32Test.BoundedWaitChild",
-          {{"KBL_BOUND_HANG", hang}, {"KBL_BOUND_STEP", step}, {"KBL_BOUND_PORT", std::to_string(port)}}, 60000);
+          {{"KBL_BOUND_HANG", hang}, {"KBL_BOUND_STEP", step}, {"KBL_BOUND_PORT", std::to_string(port)}}, 60000,
+          &ForgetChildTraces);
       EXPECT_TRUE(run.Ended);
       const bool fault = std::string(step) == "fault", crash = fault || std::string(step) == "crash";
       EXPECT_EQ(run.ExitCode, fault ? 3u : crash ? 1u : 0u);
@@ -1480,11 +1490,11 @@ TEST_F(ProcessingWin32Test, AnEntryEndedByAnUnwindLosesNoExceptionOfItsThread) {
     std::remove(LogName().c_str());
     gScript = c.Script;
     {
-      const TFailAfter bound(60000, "an exception after an unwound entry stalls");
+      const TFailAfter bound(MachineBound(60000), "an exception after an unwound entry stalls");
       std::thread(c.Run).join();
     }
     // The unwound entry's worker goes on alone: its report comes in its own time.
-    const DWORD until = GetTickCount() + 5000;
+    const DWORD until = GetTickCount() + MachineBound(5000);
     for (const char* message : c.Logged) {
       while (!LogHolds(message) && GetTickCount() < until) Sleep(50);
       EXPECT_TRUE(LogHolds(message)) << message << " is not processed";
@@ -1516,7 +1526,7 @@ TEST_F(ProcessingWin32Test, AnEntryUnwoundInsideAnOuterHoldIsOverBeforeTheNextOn
     ProcessOnHeap("next in the hold");
   };
   {
-    const TFailAfter bound(30000, "the next exception in the hold stalls");
+    const TFailAfter bound(MachineBound(30000), "the next exception in the hold stalls");
     std::thread([] {
       TEmberExceptionRecord theirs;
       uint8_t execute = 1;
@@ -1551,7 +1561,7 @@ TEST_F(ProcessingWin32Test, KeptWrapperChild) {
 TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptWrapperChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;carried class;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1588,7 +1598,7 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
   EmberGlobalHandlers().OnExceptionActionNotify = [](TEmberExceptionRecord&, int32_t action, uint8_t&) {
     if (action != 4 || WaitForSingleObject(inside, 0) == WAIT_OBJECT_0) return;
     SetEvent(inside);
-    WaitForSingleObject(goOn, 30000);
+    WaitForSingleObject(goOn, MachineBound(30000));
     try {
       throw std::logic_error("late inner");
     } catch (const std::exception& error) {
@@ -1596,7 +1606,7 @@ TEST_F(ProcessingWin32Test, GivenUpSendChild) {
     }
   };
   Process(0, "outer");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   if (std::string(std::getenv("KBL_GIVEN_UP_BY")) == "close") {
     StopExceptionReporting();
     StartExceptionReporting();
@@ -1618,7 +1628,7 @@ TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
     std::remove(kChildNotes);
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
                                           {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
-                                          60000);
+                                          60000, &ForgetChildTraces);
     std::ifstream file(kChildNotes, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
     EXPECT_EQ(run.ExitCode, 0u);
@@ -1651,7 +1661,7 @@ TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
   TEmberReportOutput output = EmberReportOutput();
   output.ShowExceptionDialog = [](bool) {
     PostMessageA(window, WM_USER, 0, 0);
-    WaitForSingleObject(gClosedInside, 10000);
+    WaitForSingleObject(gClosedInside, MachineBound(10000));
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
@@ -1667,7 +1677,7 @@ TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
 TEST(ProcessingChild, TheLastCloseInsideAnExceptionsProcessingLetsItEnd) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseInsideEntryChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;logged;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1682,7 +1692,8 @@ TEST(ProcessingChild, AnExceptionKeptOnAThreadKilledInsideItsEntryIsStillProcess
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
-                                        {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000);
+                                        {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000,
+                                        &ForgetChildTraces);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "next;closed;");
@@ -1707,7 +1718,7 @@ TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
     SendMessageA(window, WM_NULL, 0, 0);
   };
   std::thread host([this] { Process(0, "outer"); });
-  WaitForSingleObject(inside, 30000);
+  WaitForSingleObject(inside, MachineBound(30000));
   StopExceptionReporting();
   Note("closed;");
   host.join();
@@ -1721,7 +1732,7 @@ TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
 TEST(ProcessingChild, TheLastCloseAnswersTheWindowsAProcessingsHandlerAsks) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseWhileAHandlerAsksChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;");
   EXPECT_EQ(run.ExitCode, 0u);
@@ -1765,13 +1776,13 @@ TEST_F(ProcessingWin32Test, AKeptExceptionProcessedByAnotherThreadNamesItsOwnThr
   };
   static uint32_t raiser;
   {
-    const TFailAfter bound(30000, "an exception after an unwound entry stalls");
+    const TFailAfter bound(MachineBound(30000), "an exception after an unwound entry stalls");
     std::thread([] {
       raiser = GetCurrentThreadId();
       if (setjmp(gScriptGuard) == 0) ProcessOnHeap("outer");
     }).join();
   }
-  const DWORD until = GetTickCount() + 10000;
+  const DWORD until = GetTickCount() + MachineBound(10000);
   while (!LogHolds("kept inner") && GetTickCount() < until) Sleep(50);
   ASSERT_TRUE(LogHolds("kept inner"));
   const std::lock_guard<std::mutex> guard(threadOfLock);
@@ -1837,9 +1848,9 @@ TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
   TEmberReportOutput output = EmberReportOutput();
   output.ShowExceptionDialog = [](bool) {
     PostMessageA(window, WM_USER, 0, 0);
-    WaitForSingleObject(gClosedInside, 10000);
+    WaitForSingleObject(gClosedInside, MachineBound(10000));
     HANDLE other = CreateThread(nullptr, 0, &HandOverAnAbort, nullptr, 0, nullptr);
-    Note(WaitForSingleObject(other, 5000) == WAIT_OBJECT_0 ? "abort returned;" : "abort stalled;");
+    Note(WaitForSingleObject(other, MachineBound(5000)) == WAIT_OBJECT_0 ? "abort returned;" : "abort stalled;");
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
@@ -1855,7 +1866,7 @@ TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
 TEST(ProcessingChild, AnAbortOnAnotherThreadLeavesAClosePutOffToItsOwnEntry) {
   std::remove(kChildNotes);
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.PutOffCloseAndAnAbortChild",
-                                        {{"KBL_PUT_OFF_CHILD", "1"}}, 30000);
+                                        {{"KBL_PUT_OFF_CHILD", "1"}}, 30000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;abort returned;returned;logged;");
@@ -1881,7 +1892,7 @@ TEST_F(ProcessingWin32Test, EarlierEntryWaitChild) {
     Sleep(8000);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   Process(0, "after the wait");
   const DWORD start = GetTickCount();
   RunBeforeProcessEnd();
@@ -1896,7 +1907,7 @@ TEST(ProcessingChild, AnEarlierEntrysWaitDoesNotShortenALaterEndsWait) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.EarlierEntryWaitChild",
-                                        {{"KBL_STALE_PORT", std::to_string(server.Port())}}, 60000);
+                                        {{"KBL_STALE_PORT", std::to_string(server.Port())}}, 60000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -1939,7 +1950,7 @@ TEST_F(ProcessingWin32Test, KeptThenCloseInsideEntryChild) {
     static bool posted = false;
     if (!std::exchange(posted, true)) {
       PostMessageA(window, WM_USER, 0, 0);
-      WaitForSingleObject(gClosedInside, 10000);
+      WaitForSingleObject(gClosedInside, MachineBound(10000));
     }
     EmberDialogState().DialogType = 0;
   };
@@ -1957,7 +1968,7 @@ TEST(ProcessingChild, ExceptionsHandedOverBeforeAClosePutOffAreAllProcessed) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptThenCloseInsideEntryChild",
-                                        {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000);
+                                        {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   std::ifstream file(kChildNotes, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;outer logged;kept one logged;kept two logged;");
@@ -1978,7 +1989,7 @@ TEST(ProcessingChild, WhatAGivenUpSendsHandlerHandsOverIsProcessed) {
     std::remove(LogName().c_str());
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
                                           {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
-                                          60000);
+                                          60000, &ForgetChildTraces);
     EXPECT_EQ(run.ExitCode, 0u);
     EXPECT_TRUE(LogHolds("next"));
     EXPECT_TRUE(LogHolds("late inner")) << "lost with the given-up send";
@@ -2012,11 +2023,12 @@ TEST_F(ProcessingWin32Test, OpenWhileTheLastCloseWaitsChild) {
     Sleep(3000);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   std::thread host([] {
     Sleep(1000);  // into the close's wait
     DWORD_PTR answer = 0;
-    if (SendMessageTimeoutA(window, WM_USER, 0, 0, SMTO_NORMAL, 15000, &answer) == 0) Note("not answered;");
+    if (SendMessageTimeoutA(window, WM_USER, 0, 0, SMTO_NORMAL, MachineBound(15000), &answer) == 0)
+      Note("not answered;");
   });
   StopExceptionReporting();
   Note("closed;");
@@ -2034,7 +2046,7 @@ TEST(ProcessingChild, APlugInOpenedInAMessageTheLastCloseAnswersComesUp) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenWhileTheLastCloseWaitsChild",
-                                        {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000);
+                                        {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2112,9 +2124,9 @@ TEST_F(ProcessingWin32Test, UnwoundEntryWaitChild) {
       std::longjmp(gUnwoundWaitGuard, 1);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   if (setjmp(gUnwoundWaitGuard) == 0) ProcessOnHeap("after the wait");
-  ASSERT_EQ(WaitForSingleObject(second, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(second, MachineBound(30000)), WAIT_OBJECT_0);
   const DWORD start = GetTickCount();
   RunBeforeProcessEnd();
   Note(std::to_string(GetTickCount() - start).c_str());
@@ -2129,7 +2141,8 @@ TEST(ProcessingChild, AnEntryUnwoundAfterItsWaitDoesNotShortenALaterEndsWait) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.UnwoundEntryWaitChild",
-                                        {{"KBL_UNWOUND_WAIT_PORT", std::to_string(server.Port())}}, 60000);
+                                        {{"KBL_UNWOUND_WAIT_PORT", std::to_string(server.Port())}}, 60000,
+                                        &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2168,7 +2181,7 @@ TEST_F(ProcessingWin32Test, CloseAfterUnwindChild) {
   };
   SetEmberReportOutput(output);
   if (setjmp(gCloseAfterUnwindGuard) == 0) ProcessOnHeap("unwound");
-  if (WaitForSingleObject(closed, 10000) != WAIT_OBJECT_0) Note("no dialog;");
+  if (WaitForSingleObject(closed, MachineBound(10000)) != WAIT_OBJECT_0) Note("no dialog;");
   Sleep(1000);  // the worker's processing is over
   std::thread([] { ProcessOnHeap("on another thread"); }).join();
   Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
@@ -2184,7 +2197,7 @@ TEST(ProcessingChild, AClosePutOffAfterItsThreadUnwoundIsRunByTheNextEntry) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseAfterUnwindChild",
-                                        {{"KBL_CLOSE_AFTER_UNWIND", "1"}}, 40000);
+                                        {{"KBL_CLOSE_AFTER_UNWIND", "1"}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2214,7 +2227,7 @@ TEST_F(ProcessingWin32Test, OpenInAHandlerDuringTheCloseChild) {
   constexpr int32_t kRounds = 8;
   for (int32_t round = 0; round < kRounds; ++round) {
     std::thread holder([] { ProcessOnHeap("holder"); });
-    ASSERT_EQ(WaitForSingleObject(holding, 30000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(holding, MachineBound(30000)), WAIT_OBJECT_0);
     StopExceptionReporting();
     holder.join();
   }
@@ -2230,7 +2243,7 @@ TEST(ProcessingChild, AnOpenInAHandlerDuringTheLastCloseDoesNotWaitForIt) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenInAHandlerDuringTheCloseChild",
-                                        {{"KBL_OPEN_IN_HANDLER", "1"}}, 40000);
+                                        {{"KBL_OPEN_IN_HANDLER", "1"}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended) << "the close and the open wait for each other";
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2280,12 +2293,12 @@ TEST_F(ProcessingWin32Test, CloseOnAWorkerLeftAloneChild) {
   SetEmberReportOutput(output);
   HANDLE faulting = CreateThread(nullptr, 0, &LeftAloneHost, nullptr, CREATE_SUSPENDED, nullptr);
   ResumeThread(faulting);
-  if (kill && WaitForSingleObject(inside, 10000) == WAIT_OBJECT_0) {
+  if (kill && WaitForSingleObject(inside, MachineBound(10000)) == WAIT_OBJECT_0) {
     // The handler's call never comes back: the host's watchdog ends the thread.
     KillThread(faulting, 9);
-    WaitForSingleObject(faulting, 10000);
+    WaitForSingleObject(faulting, MachineBound(10000));
   }
-  if (WaitForSingleObject(closed, 10000) != WAIT_OBJECT_0) Note("no dialog;");
+  if (WaitForSingleObject(closed, MachineBound(10000)) != WAIT_OBJECT_0) Note("no dialog;");
   Sleep(3000);  // the worker's processing is over, and so is the worker
   Note(EmberLibrary().LibraryOn != 0 ? "attached;" : "detached;");
   ExitProcess(0);
@@ -2301,7 +2314,7 @@ TEST(ProcessingChild, AClosePutOffOnAWorkerLeftAloneIsRunWhenItsProcessingEnds) 
     std::remove(kChildNotes);
     std::remove(LogName().c_str());
     const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseOnAWorkerLeftAloneChild",
-                                          {{"KBL_CLOSE_ALONE", how}}, 40000);
+                                          {{"KBL_CLOSE_ALONE", how}}, 40000, &ForgetChildTraces);
     EXPECT_TRUE(run.Ended);
     EXPECT_EQ(run.ExitCode, 0u);
     std::ifstream file(kChildNotes, std::ios::binary);
@@ -2322,7 +2335,7 @@ TEST_F(ProcessingWin32Test, OpenDuringTheDetachmentChild) {
     at = round;
     std::thread opener([] {
       const DWORD start = GetTickCount();
-      while (EmberLibrary().LibraryOn != 0 && GetTickCount() - start < 10000) Sleep(0);
+      while (EmberLibrary().LibraryOn != 0 && GetTickCount() - start < MachineBound(10000)) Sleep(0);
       StartExceptionReporting();  // the host opens a plug-in
       ProcessOnHeap(("opened " + std::to_string(at.load())).c_str());
     });
@@ -2342,7 +2355,7 @@ TEST(ProcessingChild, APlugInOpenedDuringTheDetachmentIsUpWhenItsOpenReturns) {
   std::remove(kChildNotes);
   std::remove(LogName().c_str());
   const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenDuringTheDetachmentChild",
-                                        {{"KBL_OPEN_DURING_DETACH", "1"}}, 40000);
+                                        {{"KBL_OPEN_DURING_DETACH", "1"}}, 40000, &ForgetChildTraces);
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(run.ExitCode, 0u);
   std::ifstream file(kChildNotes, std::ios::binary);
@@ -2408,7 +2421,7 @@ void HandOverBesideTheWork() {
     SetEvent(gHandingOver);
     HandOver(std::runtime_error("handed over beside the work"));
   });
-  WaitForSingleObject(gHandingOver, 10000);
+  WaitForSingleObject(gHandingOver, MachineBound(10000));
   Sleep(200);  // into its wait
 }
 
@@ -2459,7 +2472,7 @@ TEST(ProcessingModuleWork, TheOptionsAskedWhileAnotherThreadHoldsTheLibraryAreTh
       },
       nullptr);
   std::thread opener([] { StartExceptionReporting(); });
-  WaitForSingleObject(working, 10000);
+  WaitForSingleObject(working, MachineBound(10000));
   const TEmberModuleOptionsEx* asked = nullptr;
   EXPECT_NO_THROW(asked = &CurrentEmberLogOptions());
   opener.join();
@@ -2499,7 +2512,7 @@ TEST_F(ProcessingWin32Test, OpenOnTheWorkerDuringTheCloseChild) {
   TEmberReportOutput output = EmberReportOutput();
   output.ShowExceptionDialog = [](bool) {
     SetEvent(showing);
-    WaitForSingleObject(closing, 10000);
+    WaitForSingleObject(closing, MachineBound(10000));
     Sleep(300);
     StartExceptionReporting();  // the dialog's code opens a plug-in
     Note("opened;");
@@ -2507,7 +2520,7 @@ TEST_F(ProcessingWin32Test, OpenOnTheWorkerDuringTheCloseChild) {
   };
   SetEmberReportOutput(output);
   std::thread host([] { ProcessOnHeap("shown"); });
-  ASSERT_EQ(WaitForSingleObject(showing, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(showing, MachineBound(30000)), WAIT_OBJECT_0);
   SetEvent(closing);
   StopExceptionReporting();
   Note("closed;");
@@ -2557,21 +2570,22 @@ TEST_F(ProcessingWin32Test, CloseKilledChild) {
     };
     holder = std::thread([] { ProcessOnHeap("holder"); });
   }
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   HANDLE closer = CreateThread(nullptr, 0, &CloseOnAThread, nullptr, 0, nullptr);
   if (then == "held") {
     Sleep(300);
     StartExceptionReporting();  // during the close: counted at once
   }
   KillAfter(closer, then == "held" ? 200 : 500);
-  const TFailAfter bound(20000, "an open or close after a close killed does not come back");
+  const TFailAfter bound(MachineBound(20000), "an open or close after a close killed does not come back");
   if (then == "open") {
     StartExceptionReporting();
     ProcessOnHeap("after the kill");
   }
   if (then != "nothing") StopExceptionReporting();
   if (holder.joinable()) holder.join();
-  for (DWORD start = GetTickCount(); EmberLibrary().LibraryOn != 0 && GetTickCount() - start < 8000;) Sleep(50);
+  for (DWORD start = GetTickCount(); EmberLibrary().LibraryOn != 0 && GetTickCount() - start < MachineBound(8000);)
+    Sleep(50);
   Note(Attachment());
   if (then == "open") Note(LogHolds("after the kill") ? "logged;" : "lost;");
   ExitProcess(0);
@@ -2644,7 +2658,7 @@ TEST_F(ProcessingWin32Test, StepKilledInsideChild) {
     after = [] { CloseSendThreads(); };
   }
   HANDLE killed = CreateThread(nullptr, 0, &RunKilledStep, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(gStepReady, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(gStepReady, MachineBound(30000)), WAIT_OBJECT_0);
   kbl_detail::RunHoldingMemoryManagerLock(
       [](void* thread) {
         SetEvent(gStepGo);
@@ -2655,7 +2669,7 @@ TEST_F(ProcessingWin32Test, StepKilledInsideChild) {
       killed);
   static void (*afterStep)() = after;
   std::thread([] {
-    const TFailAfter bound(5000, "a step waits for a lock a thread killed inside another held");
+    const TFailAfter bound(MachineBound(5000), "a step waits for a lock a thread killed inside another held");
     afterStep();
   }).join();
   Note("back;");
@@ -2690,7 +2704,8 @@ TEST_F(ProcessingWin32Test, AttachKilledChild) {
     WaitForSingleObject(gKilledOpener, INFINITE);
   }, nullptr);
   std::thread([] {
-    const TFailAfter bound(10000, "an open or close after an open killed inside its attachment does not come back");
+    const TFailAfter bound(MachineBound(10000),
+                           "an open or close after an open killed inside its attachment does not come back");
     StartExceptionReporting();
     ProcessOnHeap("after the open killed");
     StopExceptionReporting();
@@ -2753,14 +2768,15 @@ TEST_F(ProcessingWin32Test, WorkKilledChild) {
       },
       nullptr);
   HANDLE opener = CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(working, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(working, MachineBound(30000)), WAIT_OBJECT_0);
   static HANDLE second = anotherOpen ? CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr) : nullptr;
   // A second of silence is 20 rounds of 50 ms; the report then reads the main thread's stack.
-  for (const DWORD start = GetTickCount(); frozen && rounds < 20 && GetTickCount() - start < 30000;) Sleep(10);
+  for (const DWORD start = GetTickCount(); frozen && rounds < 20 && GetTickCount() - start < MachineBound(30000);)
+    Sleep(10);
   {
     // Its thread made before the kill, and the next after the attachment was undone: a thread made
     // meanwhile would meet the threads list as the undoing frees it.
-    const TFailAfter bound(15000, "the exception that waited, or the next open, does not come back");
+    const TFailAfter bound(MachineBound(15000), "the exception that waited, or the next open, does not come back");
     KillAfter(opener, !frozen ? 0 : anotherOpen ? 3000 : 100);
     SetReportingModuleWork(nullptr, nullptr);
     gRaiser.join();
@@ -2814,7 +2830,7 @@ TEST_F(ProcessingWin32Test, DuringTheDetachmentChild) {
   LeakABlock();
   static const bool raise = std::string(what) == "raise";
   std::thread host([] {
-    if (WaitForSingleObject(reporting, 30000) != WAIT_OBJECT_0) return;
+    if (WaitForSingleObject(reporting, MachineBound(30000)) != WAIT_OBJECT_0) return;
     if (raise) {
       if (ProcessOnHeap("during the detachment") == 1) Note("answered;");
       return;
@@ -2957,7 +2973,7 @@ TEST_F(ProcessingWin32Test, OpenDuringTheSendsWaitChild) {
     if (opened) Sleep(2000);
   };
   Process(0, "held send");
-  ASSERT_EQ(WaitForSingleObject(inside, 30000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(inside, MachineBound(30000)), WAIT_OBJECT_0);
   std::thread opener([] {
     Sleep(500);
     StartExceptionReporting();

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "DeliverySmtpServer.h"
+#include "Emulation.h"
 #include "MailZip.h"
 #include "tools/vsthost/VstHost.h"
 
@@ -86,7 +87,7 @@ TEST(SendPlugin, ClosingTheLastPluginWhileAFailureIsProcessedSendsItsReportBefor
       std::thread failing([&] { failSlowly(begun, 300); });
       // The report is decided on after the close has begun: it may not go out on a thread that
       // outlives the library.
-      EXPECT_EQ(WaitForSingleObject(begun, 30000), WAIT_OBJECT_0);
+      EXPECT_EQ(WaitForSingleObject(begun, MachineBound(30000)), WAIT_OBJECT_0);
       host.Close();
       slow.closed = true;
       failing.join();
@@ -115,7 +116,7 @@ TEST(SendPlugin, ASendThreadWhoseCodeTheRuntimeEndsLetsTheModuleGo) {
       host.SetParameter(0, 1.0f);  // fails; its send's handler ends the code of the send's thread
       host.Close();
     }  // the DLL is unloaded here, or once the send's thread has ended
-    for (int32_t waited = 0; GetModuleHandleA(kPlugin) != nullptr && waited < 5000; waited += 50) Sleep(50);
+    for (DWORD waited = 0; GetModuleHandleA(kPlugin) != nullptr && waited < MachineBound(5000); waited += 50) Sleep(50);
     EXPECT_EQ(GetModuleHandleA(kPlugin), nullptr) << "the send's thread kept its hold on the module";
   }
 }

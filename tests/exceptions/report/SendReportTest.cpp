@@ -31,6 +31,7 @@
 
 #include "DeliveryHttpServer.h"
 #include "DeliveryTrackerPages.h"
+#include "Emulation.h"
 #include "exceptions/report/EHttp.h"
 #endif
 
@@ -269,7 +270,8 @@ class FtpServer {
                 std::to_string(port & 255) + ")\r\n");
       } else if (verb == "STOR") {
         c.Write("150 send it\r\n");
-        for (int i = 0; i < 3000 && !received; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (unsigned long i = 0; i < MachineBound(3000) && !received; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
         {
           std::lock_guard<std::mutex> guard(lock_);
           stored_[argument] = bytes;

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "DeliveryServers.h"
+#include "Emulation.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ TEST(SocketReplies, ErrorTextPutsLogsAroundTheMessage) {
 TEST(ClientSocket, ConnectsSendsInPiecesAndLogs) {
   std::string received;
   testnet::Listener server([&](testnet::Connection& c) { received = c.ReadCount(3000); });
-  TEmberClientSocket socket(kLocal, 2000, true, server.Port());
+  TEmberClientSocket socket(kLocal, static_cast<int32_t>(MachineBound(2000)), true, server.Port());
   socket.Connect();
   EXPECT_TRUE(socket.Connected());
   EXPECT_EQ(socket.ConnectionLog(), "Connected to 127.0.0.1 port " + std::to_string(server.Port()) + "\r\n");
@@ -104,7 +105,7 @@ TEST(ClientSocket, RepliesSplitAcrossPacketsArriveAsOne) {
     c.Write("250 second line\r\n");
     c.ReadLine();
   });
-  TEmberClientSocket socket(kLocal, 3000, true, server.Port());
+  TEmberClientSocket socket(kLocal, static_cast<int32_t>(MachineBound(3000)), true, server.Port());
   socket.Connect();
   std::string reply = socket.ReadReplyOrFail();
   EXPECT_EQ(reply, "250-first line\r\n250 second line\r\n");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "Emulation.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
 #include "exceptions/capture/EmberRecords.h"
@@ -102,7 +103,7 @@ struct Pair {
 DWORD WINAPI WaitingThread(LPVOID p) {
   auto* events = static_cast<Pair*>(p);
   SetEvent(events->Ready);
-  WaitForSingleObject(events->Stop, 10000);
+  WaitForSingleObject(events->Stop, MachineBound(10000));
   return 0;
 }
 
@@ -111,7 +112,7 @@ TEST(SupportWin32Processes, ListHoldsThisProcessWithItsThreads) {
   HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   Pair pair{ready, stop};
   HANDLE thread = CreateThread(nullptr, 0, WaitingThread, &pair, 0, nullptr);
-  WaitForSingleObject(ready, 5000);
+  WaitForSingleObject(ready, MachineBound(5000));
   TEmberProcessesList list;
   LoadProcessesInfo(list);
   ASSERT_GT(list.Count(), 0);
@@ -125,7 +126,7 @@ TEST(SupportWin32Processes, ListHoldsThisProcessWithItsThreads) {
   EXPECT_TRUE(SameText(own->Path, OwnExe()) || LowerCase(own->Path).find("support_win32_tests") != std::string::npos)
       << own->Path;
   SetEvent(stop);
-  WaitForSingleObject(thread, 5000);
+  WaitForSingleObject(thread, MachineBound(5000));
   EXPECT_FALSE(IsThreadRunning(reinterpret_cast<uintptr_t>(thread)));
   CloseHandle(thread);
   HANDLE self = GetCurrentThread();

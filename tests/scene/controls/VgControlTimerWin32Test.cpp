@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "ControlsTestSupport.h"
+#include "Emulation.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ TEST(ControlTimerWin32, TicksBesideARunningAnimation) {
   TvgTimer timer(nullptr);
   timer.SetInterval(20);
   timer.SetOnTimer(ticks.Event());
-  Pump(600);
+  Pump(MachineBound(600));
   EXPECT_GE(ticks.count, 5);
   EXPECT_FALSE(ani->GetRunning());
   EXPECT_FLOAT_EQ(target.GetOpacity(), 0);

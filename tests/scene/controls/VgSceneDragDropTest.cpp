@@ -12,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "Emulation.h"
 #include "TestFiles.h"
 #include "classlib/ComObj.h"
 #include "classlib/Forms.h"
@@ -310,10 +311,10 @@ TEST_F(SceneDragDropTest, AFileDroppedThroughOleFromAnotherThreadReachesTheImage
         if (control->GetIsDragOver()) run->drop = true;
         return run->done.load();
       },
-      20000);
+      MachineBound(20000));
   if (!dropped) {
     run->cancel = true;
-    PumpUntil([&] { return run->done.load(); }, 10000);
+    PumpUntil([&] { return run->done.load(); }, MachineBound(10000));
   }
   helper.join();
   ASSERT_TRUE(dropped);

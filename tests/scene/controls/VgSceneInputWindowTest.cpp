@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "Emulation.h"
 #include "FailAfter.h"
 #include "classlib/FormText.h"
 #include "classlib/Forms.h"
@@ -399,7 +400,7 @@ struct TReleaseOnKillFocus {
 // deleting the scene's objects runs (the focused one losing the focus) stays whole until the
 // deletion has returned.
 TEST_F(SceneInputTest, AFormReleasedWhileItsSceneDeletesItsObjectsWaitsForTheDeletion) {
-  const TFailAfter bound(20000, "a release as the scene deletes its objects");
+  const TFailAfter bound(MachineBound(20000), "a release as the scene deletes its objects");
   auto* focused = Add<TvgBackground>(10, 10, 120, 22);
   focused->SetCanFocused(true);
   focused->SetFocus();

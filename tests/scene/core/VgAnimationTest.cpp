@@ -1,6 +1,7 @@
 // Animations stepped by a manual ticker, and effects switched by triggers.
 #include <gtest/gtest.h>
 
+#include "Emulation.h"
 #include "ObjectsTestSupport.h"
 
 namespace {
@@ -265,7 +266,7 @@ TEST(PlatformAniTimerTest, FiresFromTheMessageLoop) {
   int fired = 0;
   timer->Start(10, [&fired] { ++fired; });
   const uint32_t start = timer->GetTickCount();
-  while (fired < 2 && timer->GetTickCount() - start < 5000) timer->ProcessMessages();
+  while (fired < 2 && timer->GetTickCount() - start < MachineBound(5000)) timer->ProcessMessages();
   timer->Stop();
   EXPECT_GE(fired, 2);
   const int after = fired;

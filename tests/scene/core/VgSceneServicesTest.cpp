@@ -7,6 +7,7 @@
 
 #include <memory>
 
+#include "Emulation.h"
 #include "SceneWindowTestObjects.h"
 #include "classlib/FormText.h"
 #include "classlib/Forms.h"
@@ -190,7 +191,7 @@ TEST_F(SceneServicesTest, TheLayeredImageOfATransparentSceneHoldsItsChildControl
   panel->SetBounds(20, 20, 30, 30);
   panel->SetParent(scene);
   form->Show();
-  PumpUntil([&] { return scene->Engine().DrawCount() > 0; }, 2000);
+  PumpUntil([&] { return scene->Engine().DrawCount() > 0; }, MachineBound(2000));
   Settle();
   const uint32_t* bits = scene->GetCanvas()->GetBufferBits();
   ASSERT_NE(bits, nullptr);

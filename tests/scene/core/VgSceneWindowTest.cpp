@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Emulation.h"
 #include "FailAfter.h"
 #include "SceneWindowTestObjects.h"
 #include "classlib/FormText.h"
@@ -150,7 +151,8 @@ TEST_F(SceneWindowTest, ARunOfPaintsAskedByPaintsGoesOnAboutOnceAFrameAndLosesNo
     });
     {
       // The loop below returns only when the window leaves it time for other messages.
-      const TFailAfter bound(20000, "a paint asking for itself every time keeps the scene painting without a pause");
+      const TFailAfter bound(MachineBound(20000),
+                             "a paint asking for itself every time keeps the scene painting without a pause");
       RepaintObject(child);
       PumpUntil([&] { return false; }, 400);
       SetObjectPaintHook(child, nullptr);
@@ -335,7 +337,7 @@ TEST(SceneWindowFormTest, TransparentSceneOnAFormMakesTheFormLayeredAndPaintsThr
   scene->SetTransparency(true);
   scene->AddObject(MakeColorObject(0, 0, 10, 10, kRed));
   form->Show();
-  PumpUntil([&] { return scene->Engine().DrawCount() > 0; }, 2000);
+  PumpUntil([&] { return scene->Engine().DrawCount() > 0; }, MachineBound(2000));
   const LONG_PTR exStyle = GetWindowLongPtrW(form->GetHandle(), GWL_EXSTYLE);
   EXPECT_NE(exStyle & WS_EX_LAYERED, 0);
   EXPECT_GT(scene->Engine().DrawCount(), 0);

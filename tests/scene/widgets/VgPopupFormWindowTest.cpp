@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "Emulation.h"
 #include "FailAfter.h"
 #include "classlib/Menus.h"
 #include "classlib/MemoryManager.h"
@@ -51,7 +52,7 @@ class PopupFormsTest : public DefaultStyleWindowFixture {
  protected:
   // Runs the loop until the window is gone.
   bool Gone(HWND window) {
-    return PumpUntil([&] { return !IsWindow(window); }, 5000);
+    return PumpUntil([&] { return !IsWindow(window); }, MachineBound(5000));
   }
 };
 
@@ -109,7 +110,7 @@ TEST_F(PopupFormsTest, DropDownsToggledByCodeLeaveNothingBehindBeforeOrAfterTheL
          return TDropDown{popup, [popup] { popup->SetIsOpen(!popup->GetIsOpen()); }};
        }},
   };
-  const TFailAfter bound(120000, "drop-downs toggled by code");
+  const TFailAfter bound(MachineBound(120000), "drop-downs toggled by code");
   std::vector<TDropDown> dropDowns;
   for (const auto& [name, make] : kinds) {
     dropDowns.push_back(make(20 + 40 * static_cast<float>(dropDowns.size())));
@@ -168,7 +169,7 @@ struct TReleaseOnFinish {
 // The animations of a form's scene run the form's code from the ticker's timer: a release one of
 // their handlers asks for waits for the step (a form in the host window, never activated).
 void ReleaseByItsScenesAnimation(HWND host) {
-  const TFailAfter bound(20000, "a form released by its scene's animation");
+  const TFailAfter bound(MachineBound(20000), "a form released by its scene's animation");
   TReleaseOnFinish rig;
   rig.form = TCustomForm::CreateNew<TForm>(nullptr);
   rig.form->OnDestroy = TNotifyEvent::Of<&TReleaseOnFinish::Destroyed>(&rig);
@@ -187,7 +188,7 @@ void ReleaseByItsScenesAnimation(HWND host) {
   animation->OnFinish = TNotifyEvent::Of<&TReleaseOnFinish::Finished>(&rig);
   rig.form->Show();
   animation->Start();
-  EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, 5000)) << "released by its scene's animation";
+  EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, MachineBound(5000))) << "released by its scene's animation";
 }
 
 // Whichever way the popup closes, its form goes at once when none of its code runs (the owner
@@ -246,7 +247,7 @@ TEST_F(PopupFormsTest, APopupsFormGoesAtOnceUnlessItClosesInsideItsOwnHandling) 
        true, true},
   };
   for (const Way& way : ways) {
-    const TFailAfter bound(30000, way.name);  // a form freed under its own handling may hang or crash
+    const TFailAfter bound(MachineBound(30000), way.name);  // a form freed under its own handling may hang or crash
     auto* box = Add<TvgStringComboBox>(20, 20, 150, 22);
     for (const char16_t* s : {u"red", u"green", u"blue"}) box->GetItems()->Add(s);
     box->DropDown();
@@ -298,7 +299,7 @@ struct TModalFromPopup {
 // A popup's form closed inside its own handling stays whole until that handling returns, also
 // when the handling runs a message loop first (a dialog shown from a button on the popup).
 TEST_F(PopupFormsTest, APopupsFormOutlivesAModalLoopRunInsideItsOwnHandling) {
-  const TFailAfter bound(30000, "a modal form shown from a button on a popup");
+  const TFailAfter bound(MachineBound(30000), "a modal form shown from a button on a popup");
   TModalFromPopup rig;
   auto* popup = Add<TvgPopup>(20, 20, 120, 60);
   TvgButton* button = AddButton(popup, TNotifyEvent::Of<&TModalFromPopup::ShowModalOnClick>(&rig));
@@ -336,7 +337,7 @@ struct TCloseOnKillFocus {
 // editor, the host's idle call moving the focus): a popup closed from a handler of that call
 // keeps its form until the call has returned.
 TEST_F(PopupFormsTest, APopupsFormOutlivesItsScenesFocusMovedByCode) {
-  const TFailAfter bound(30000, "a popup closed as its scene moves the focus");
+  const TFailAfter bound(MachineBound(30000), "a popup closed as its scene moves the focus");
   auto* popup = Add<TvgPopup>(20, 20, 160, 80);
   TvgTextBox* boxes[2] = {};
   for (int i = 0; i < 2; ++i) {
@@ -534,7 +535,7 @@ void RunReleaseProbes(const std::vector<TReleaseProbe>& probes, HWND host) {
   for (const TReleaseProbe& p : probes) {
     const char* name = p.name;
     gProbe = name;
-    const TFailAfter bound(30000, name);
+    const TFailAfter bound(MachineBound(30000), name);
     TReleasingForm rig;
     {
       const TFilledFrees filled;
@@ -553,7 +554,7 @@ void RunReleaseProbes(const std::vector<TReleaseProbe>& probes, HWND host) {
       p.run(rig);
       EXPECT_GE(rig.handled, 1) << name;
       EXPECT_EQ(rig.destroys, 0) << name;
-      EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, 5000)) << name;
+      EXPECT_TRUE(PumpUntil([&] { return rig.destroys == 1; }, MachineBound(5000))) << name;
       EXPECT_FALSE(IsWindow(window)) << name;
     }
     if (rig.destroys == 0) delete rig.form;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "Emulation.h"
 #include "classlib/Clipbrd.h"
 #include "classlib/WindowTestUtils.h"
 #include "scene/controls/DefaultStyleSupport.h"
@@ -189,7 +190,8 @@ TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
   const POINT c = Centre(combo);
   Click(c.x, c.y);
   ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
-  PumpUntil([&] { return combo->GetListBox()->Count() == 3 && combo->GetListBox()->GetScene() != nullptr; }, 500);
+  PumpUntil([&] { return combo->GetListBox()->Count() == 3 && combo->GetListBox()->GetScene() != nullptr; },
+            MachineBound(500));
   // The list shows in a popup window of its own: click its second item there.
   TvgComboListBox* list = combo->GetListBox();
   TvgListBoxItem* green = list->ItemByIndex(1);
@@ -207,7 +209,7 @@ TEST_F(WidgetsWindowTest, TheComboDropsDownChoosesAndCancels) {
   Click(c.x, c.y);
   ASSERT_TRUE(combo->GetPopup()->GetIsOpen());
   Key(VK_ESCAPE);
-  PumpUntil([&] { return !combo->GetPopup()->GetIsOpen(); }, 500);
+  PumpUntil([&] { return !combo->GetPopup()->GetIsOpen(); }, MachineBound(500));
   EXPECT_FALSE(combo->GetPopup()->GetIsOpen());
   EXPECT_EQ(combo->GetItemIndex(), 1);
 }
