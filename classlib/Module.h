@@ -10,3 +10,8 @@ void* ModuleInstance();
 
 // The process's executable is a console program (its image's subsystem); true outside Windows.
 bool IsConsoleProgram();
+
+// The calling thread holds the system's loader lock (the lock's critical section, named in the
+// process's environment block, is owned by it): it runs a DLL's entry or a TLS callback, or loads
+// or frees a library. False outside Windows.
+bool HoldsLoaderLock();

@@ -244,7 +244,14 @@ void SetEmberOwnOptionsFinder(TEmberOwnOptionsFinder finder);
 // The options of the module that calls it (every module carries its own copy of the library, so
 // this module's), owned by its modules-list entry. Raises Exception ("Cannot use
 // 'CurrentEmberLogOptions' function in module "<file name>" without activate EmberLog. ...")
-// when the library is not set up in the module or the module is not listed.
+// when the library is not set up in the module or the module is not listed, and when it would
+// have to wait too long for the library lock. While the module's start work runs
+// (SetReportingModuleWork) every thread is answered at once, a DLL's or TLS callback too, unless
+// another thread is making the module's entry in that instant (it raises then). At other times a
+// thread that does not hold the lock waits for its holder (an exception's processing, a send, the
+// library's close) EmberSendWaitLimitMs at most, answering what is sent to its windows, and
+// raises then; under the loader lock (a DLL's entry, a TLS callback) it does not wait and raises
+// at once.
 TEmberModuleOptionsEx& CurrentEmberLogOptions();
 
 // The default HTML page for web applications ("<%HTML_TAG%>" marks where the report goes).

@@ -8,3 +8,4 @@ void* recordedInstance = nullptr;
 void SetModuleInstance(void* instance) { recordedInstance = instance; }
 void* ModuleInstance() { return recordedInstance; }
 bool IsConsoleProgram() { return true; }
+bool HoldsLoaderLock() { return false; }

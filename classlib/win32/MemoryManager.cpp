@@ -1,6 +1,7 @@
 // The small-block memory manager of Windows modules, the global new and delete built on it, and
 // the spin locks of the module whose holder may not give them back.
 #include "classlib/MemoryManager.h"
+#include "classlib/Module.h"
 
 #include <windows.h>
 #include <emmintrin.h>
@@ -1209,16 +1210,6 @@ void LetStoppedStartRun(const TThreadEntries& entries, uint64_t watching) {
     return;
   if (gWatch.load(std::memory_order_acquire) == watching) entries.Resume(thread);
   CloseHandle(thread);
-}
-
-// The calling thread holds the system's loader lock (the lock's critical section, named in the
-// process's environment block, is owned by it).
-bool HoldsLoaderLock() {
-  const uint8_t* environment;
-  asm("movl %%fs:0x30, %0" : "=r"(environment));
-  const auto* loaderLock = *reinterpret_cast<const volatile CRITICAL_SECTION* const*>(environment + 0xA0);
-  return loaderLock != nullptr &&
-         static_cast<DWORD>(reinterpret_cast<uintptr_t>(loaderLock->OwningThread)) == CurrentThreadId();
 }
 
 // Starts the watch when none runs (none yet, or the last one was killed), and goes on. A thread

@@ -28,3 +28,11 @@ bool IsConsoleProgram() {
   if (nt->Signature != IMAGE_NT_SIGNATURE) return false;
   return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
 }
+
+bool HoldsLoaderLock() {
+  const uint8_t* environment;
+  asm("movl %%fs:0x30, %0" : "=r"(environment));
+  const auto* loaderLock = *reinterpret_cast<const volatile CRITICAL_SECTION* const*>(environment + 0xA0);
+  return loaderLock != nullptr &&
+         static_cast<DWORD>(reinterpret_cast<uintptr_t>(loaderLock->OwningThread)) == GetCurrentThreadId();
+}

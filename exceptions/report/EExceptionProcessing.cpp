@@ -946,6 +946,14 @@ struct TModuleWorkRunning {
   ~TModuleWorkRunning() { --ThreadVars().LibraryWork; }
 };
 
+// The module's options are answered on every thread while its start work runs, so that a thread
+// the work waits for, or a DLL's or TLS callback run meanwhile, need not wait for the library lock
+// the work holds.
+struct TOwnOptionsOffered {
+  TOwnOptionsOffered() { OfferOwnOptions(true); }
+  ~TOwnOptionsOffered() { OfferOwnOptions(false); }
+};
+
 // What the detachment ends before its pass through the library lock: the sends (waited for, or
 // given up) and the freeze watch (told to end; joined once the lock is given back).
 void CloseSendsAndWatch() {
@@ -970,7 +978,10 @@ void BringUp(bool undoFailure) {
     // process it as raised anew.
     const TModuleWorkRunning running;
     try {
-      if (void (*start)() = gModuleStart.load()) start();
+      if (void (*start)() = gModuleStart.load()) {
+        const TOwnOptionsOffered offered;
+        start();
+      }
     } catch (...) {
       if (undoFailure) throw;
     }

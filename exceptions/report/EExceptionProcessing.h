@@ -68,9 +68,10 @@ void StartExceptionReporting();
 void StopExceptionReporting();
 // Work of the module that lives while the library is attached for its users: `start` runs once
 // the library is attached (by the first StartExceptionReporting), under the library lock, before
-// it processes any exception: the module's options are there to be set (CurrentEmberLogOptions),
-// every exception the library processes finds what it installed, and one raised on another thread
-// meanwhile waits for its end; `stop` runs before the library detaches (by the last
+// it processes any exception: the module's options are there to be set (CurrentEmberLogOptions,
+// answered at once meanwhile on every thread, also on threads it waits for and in DLL and TLS
+// callbacks), every exception the library processes finds what it installed, and one raised on
+// another thread meanwhile waits for its end; `stop` runs before the library detaches (by the last
 // StopExceptionReporting, under the library lock), each on the thread doing that. What either
 // raises on that thread is not processed. Both must be safe to run again: the work of a thread
 // killed inside is done again by the one that takes it over (`stop`, then `start` when users hold

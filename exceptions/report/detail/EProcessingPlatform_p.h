@@ -33,6 +33,10 @@ TEmberModuleInfo* ModuleInfoOfHandle(uintptr_t module);
 void DropChangedModules();
 void RefreshModules();
 void LoadProcesses(TEmberProcessesList& list);
+// Offers this module's options (its entry, made at the first call) to CurrentEmberLogOptions on
+// every thread without the library lock, until called with false. Called under the library lock,
+// around the module's start work: nothing else changes the list meanwhile.
+void OfferOwnOptions(bool offer);
 // Joins the capture side's look-ups to the report side's modules list (and back with false).
 void JoinModuleLists(bool join);
 

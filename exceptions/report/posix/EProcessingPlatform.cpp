@@ -31,6 +31,7 @@ TEmberModuleInfo* ModuleInfoOfHandle(uintptr_t) { return nullptr; }
 void DropChangedModules() {}
 void RefreshModules() {}
 void LoadProcesses(TEmberProcessesList&) {}
+void OfferOwnOptions(bool) {}
 void JoinModuleLists(bool) {}
 
 std::string ApplicationVersionText() { return std::string(); }

@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "../EReportValues.h"
 #include "../EWebApplication.h"
 #include "../ESupport.h"
 #include "classlib/MemoryManager.h"
+#include "classlib/Module.h"
 #include "classlib/SysUtils.h"
 #include "exceptions/ECore.h"
 #include "exceptions/capture/ECallStack.h"
@@ -42,26 +44,81 @@ bool LoadLibraryDataOf(TEmberModuleInfo& info, bool refreshing) {
 
 TEmberModuleInfo* EntryOfAddress(uint32_t address) { return GetModuleInfoByAddr(address); }
 
-// The options of this module's entry, looked up (and made when missing) under the library lock:
-// an exception's processing, which holds it throughout, drops entries and makes them again. A
-// caller on another thread waits for it, answering what is sent to its windows meanwhile. One
-// inside the library's own work that does not hold it (the worker, whose faulting thread holds
-// it and waits for it) looks the entry up as the list stands: its holder changes nothing then.
+// While the module's start work runs (OfferOwnOptions), its entry is made by the first caller, on
+// whichever thread, under the offer's lock, and answered from then on.
+std::atomic<bool> gOffering{false};
+std::atomic<TEmberModuleOptionsEx*> gOfferedOptions{nullptr};
+std::atomic<uintptr_t> gOfferLock{0};  // a holder killed inside leaves it to the next
+struct TOfferLockAtUnload {
+  ~TOfferLockAtUnload() { ember_detail::PlatformDestroyLockObject(gOfferLock.exchange(0)); }
+} gOfferLockAtUnload;
+
+// The longest a caller on another thread waits for the library lock (a processing holds it while
+// its dialog shows) before it is refused.
+constexpr uint32_t kOptionsWaitMs = EmberSendWaitLimitMs;
+constexpr uint32_t kOptionsWaitSliceMs = 50;
+
+TEmberModuleOptionsEx* ListedOptions(uintptr_t module) {
+  const TEmberModulesList& list = EmberModulesList();
+  const int32_t index = list.IndexOfHandle(module);
+  const TEmberModuleInfo* info = index >= 0 ? list.GetItem(index) : nullptr;
+  return info ? info->Options.get() : nullptr;
+}
+
+// The options offered while the start work runs; nullptr at other times. The entry is made
+// without the library lock, which the start work holds: its thread touches the list only through
+// here meanwhile, and nothing else does before the offer ends. Under the loader lock the offer's
+// lock is not waited for: its holder may be loading a library for the entry.
+TEmberModuleOptionsEx* OfferedOptions() {
+  if (!gOffering.load()) return nullptr;
+  if (TEmberModuleOptionsEx* offered = gOfferedOptions.load()) return offered;
+  const uintptr_t lock = ember_detail::LockObjectIn(gOfferLock);
+  if (ember_detail::PlatformWaitLockObject(lock, HoldsLoaderLock() ? 0 : ~0u, false) ==
+      ember_detail::TLockWait::TimedOut)
+    return nullptr;
+  TEmberModuleOptionsEx* offered = gOfferedOptions.load();
+  if (offered == nullptr && gOffering.load()) {
+    try {
+      if (const TEmberModuleInfo* info = GetModuleInfo(EmberLibrary().Module)) offered = info->Options.get();
+    } catch (...) {
+      // not made: the caller waits for the library lock as at other times
+    }
+    gOfferedOptions = offered;
+  }
+  ember_detail::PlatformReleaseLockObject(lock);
+  return offered;
+}
+
+// The options of this module's entry. While the start work runs they are offered on every
+// thread without the library lock (OfferedOptions). Otherwise the entry is looked up (and made
+// when missing) under the library lock: an exception's processing, which holds it
+// throughout, drops entries and makes them again. A caller on another thread waits for it
+// kOptionsWaitMs at most, answering what is sent to its windows meanwhile, and is refused then
+// (nullptr); one under the loader lock does not wait at all, since the holder may need that lock
+// (a library its dialog loads). One inside the library's own work that does not hold it (the
+// worker, whose faulting thread holds it and waits for it) looks the entry up as the list stands:
+// its holder changes nothing then.
 TEmberModuleOptionsEx* OwnModuleOptions() {
   TEmberLibraryGlobals& library = EmberLibrary();
   if (library.LibraryOn == 0 || library.Module == 0) return nullptr;
+  if (TEmberModuleOptionsEx* offered = OfferedOptions()) return offered;
   TEmberLibraryLock& lock = library.LibraryLock;
   const TEmberThreadVars& vars = ThreadVars();
-  TEmberModuleInfo* info = nullptr;
-  if (!lock.HeldByThisThread() && (vars.Busy != 0 || vars.LibraryWork != 0)) {
-    const TEmberModulesList& list = EmberModulesList();
-    const int32_t index = list.IndexOfHandle(library.Module);
-    info = index >= 0 ? list.GetItem(index) : nullptr;
+  if (!lock.HeldByThisThread()) {
+    if (vars.Busy != 0 || vars.LibraryWork != 0) return ListedOptions(library.Module);
+    if (HoldsLoaderLock()) return nullptr;
+    const int64_t start = EmberNowMs();
+    while (!lock.LockWithin(kOptionsWaitSliceMs, ember_detail::PlatformHasMessageQueue(), false)) {
+      // The start work began meanwhile.
+      if (TEmberModuleOptionsEx* offered = OfferedOptions()) return offered;
+      if (EmberNowMs() - start >= kOptionsWaitMs) return nullptr;
+    }
   } else {
-    const std::lock_guard<TEmberLibraryLock> held(lock);
-    // Detached while it waited: the list is gone with it.
-    if (library.LibraryOn != 0) info = GetModuleInfo(library.Module);
+    lock.lock();
   }
+  const std::lock_guard<TEmberLibraryLock> held(lock, std::adopt_lock);
+  // Detached while it waited: the list is gone with it.
+  const TEmberModuleInfo* info = library.LibraryOn != 0 ? GetModuleInfo(library.Module) : nullptr;
   return info ? info->Options.get() : nullptr;
 }
 
@@ -138,6 +195,15 @@ void DropChangedModules() {
 
 void RefreshModules() { RefreshModulesList(); }
 void LoadProcesses(TEmberProcessesList& list) { LoadProcessesInfo(list); }
+
+void OfferOwnOptions(bool offer) {
+  // After the entry's making under way, if any: the list is the library lock's again.
+  const uintptr_t lock = ember_detail::LockObjectIn(gOfferLock);
+  ember_detail::PlatformWaitLockObject(lock, ~0u, false);
+  gOffering = offer;
+  gOfferedOptions = nullptr;
+  ember_detail::PlatformReleaseLockObject(lock);
+}
 
 void JoinModuleLists(bool join) {
   SetModuleDataLoader(join ? &LoadLibraryDataOf : nullptr);

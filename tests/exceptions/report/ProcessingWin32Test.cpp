@@ -2461,8 +2461,8 @@ TEST(ProcessingModuleWork, AWorkThatRaisesFailsTheOpenUnprocessed) {
   std::remove(LogName().c_str());
 }
 
-// The module's options asked while another thread holds the library lock (here an open's work,
-// before anything listed this program's entry) are answered once it is free, not as missing.
+// The module's options asked while another thread's open runs the module's work, holding the
+// library lock, are the module's, as after the open.
 TEST(ProcessingModuleWork, TheOptionsAskedWhileAnotherThreadHoldsTheLibraryAreTheModules) {
   static HANDLE working = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetReportingModuleWork(
@@ -2479,6 +2479,86 @@ TEST(ProcessingModuleWork, TheOptionsAskedWhileAnotherThreadHoldsTheLibraryAreTh
   EXPECT_EQ(asked, &CurrentEmberLogOptions());
   SetReportingModuleWork(nullptr, nullptr);
   StopExceptionReporting();
+}
+
+// The child halves. A thread that the module's start work joins sets one of the options, at two
+// opens in a row (the plug-in the fixture opened is closed first, so that the next open attaches).
+void SetAnOptionOnAThread() {
+  try {
+    TEmberModuleOptionsEx& options = CurrentEmberLogOptions();
+    options.SetEMailAddresses(options.EMailAddresses() + "joined@example.org");
+    Note("set;");
+  } catch (const std::exception&) {
+    Note("refused;");
+  }
+}
+
+TEST_F(ProcessingWin32Test, JoinedByTheStartWorkChild) {
+  if (std::getenv("KBL_OPTIONS_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  SetReportingModuleWork([] { std::thread(&SetAnOptionOnAThread).join(); }, nullptr);
+  StopExceptionReporting();
+  for (int32_t open = 0; open < 2; ++open) {
+    StartExceptionReporting();
+    Note(("opened;" + CurrentEmberLogOptions().EMailAddresses() + ";").c_str());
+    StopExceptionReporting();
+  }
+  ExitProcess(0);
+}
+
+// A thread started while an exception's processing holds the library asks for the options in its
+// TLS callback, under the loader lock, which the processing then needs (as its dialog loads the
+// rich-edit library).
+std::atomic<bool> gAskAtThreadStart{false};
+std::atomic<int32_t> gAskedAtThreadStart{0};  // 2: refused
+HANDLE gAsking = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+void NTAPI AskTheOptionsAtThreadStart(PVOID, DWORD reason, PVOID) {
+  if (reason != DLL_THREAD_ATTACH || !gAskAtThreadStart.exchange(false)) return;
+  SetEvent(gAsking);
+  try {
+    CurrentEmberLogOptions();
+    gAskedAtThreadStart = 1;
+  } catch (const std::exception&) {
+    gAskedAtThreadStart = 2;
+  }
+}
+__attribute__((section(".CRT$XLF"), used)) PIMAGE_TLS_CALLBACK gAskTheOptions = &AskTheOptionsAtThreadStart;
+DWORD WINAPI DoNothing(void*) { return 0; }
+
+TEST_F(ProcessingWin32Test, AskedUnderTheLoaderLockChild) {
+  if (std::getenv("KBL_OPTIONS_CHILD") == nullptr) GTEST_SKIP() << "a child half of a test";
+  TEmberReportOutput output;
+  output.ShowExceptionDialog = [](bool) {
+    gAskAtThreadStart = true;
+    HANDLE thread = CreateThread(nullptr, 0, &DoNothing, nullptr, 0, nullptr);
+    WaitForSingleObject(gAsking, MachineBound(10000));
+    const char* loaded = LoadLibraryA("riched20.dll") != nullptr ? "loaded;" : "not loaded;";
+    Note((std::string(gAskedAtThreadStart == 2 ? "refused;" : "answered;") + loaded).c_str());
+    WaitForSingleObject(thread, MachineBound(10000));
+    CloseHandle(thread);
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process();
+  Note("returned;");
+}
+
+// CurrentEmberLogOptions never waits for good where the library lock's holder waits for the
+// caller: on a thread the module's start work joins (the opens come back and the option it set
+// is kept), and in a TLS callback while a processing that holds the lock needs the loader lock
+// (the processing comes back and the process ends; the options are refused there).
+TEST(ProcessingChild, TheOptionsAskedWhereTheLibraryLocksHolderWaitsForTheCallerComeBack) {
+  const struct {
+    const char* Test;
+    const char* Notes;
+  } cases[] = {{"JoinedByTheStartWorkChild", "set;opened;joined@example.org;set;opened;joined@example.org;"},
+               {"AskedUnderTheLoaderLockChild", "refused;loaded;returned;"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Test);
+    const TNotedRun run = RunNotedChild(c.Test, {{"KBL_OPTIONS_CHILD", "1"}}, MachineBound(40000));
+    EXPECT_TRUE(run.Run.Ended) << "the caller and the lock's holder wait for each other";
+    EXPECT_EQ(run.Run.ExitCode, 0u);
+    EXPECT_EQ(run.Notes, c.Notes);
+  }
 }
 
 // --- Probes: the library's open and close when a thread stops for good inside them
