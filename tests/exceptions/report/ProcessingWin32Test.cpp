@@ -2554,7 +2554,7 @@ TEST(ProcessingChild, TheOptionsAskedWhereTheLibraryLocksHolderWaitsForTheCaller
                {"AskedUnderTheLoaderLockChild", "refused;loaded;returned;"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Test);
-    const TNotedRun run = RunNotedChild(c.Test, {{"KBL_OPTIONS_CHILD", "1"}}, MachineBound(40000));
+    const TNotedRun run = RunNotedChild(c.Test, {{"KBL_OPTIONS_CHILD", "1"}}, 40000);
     EXPECT_TRUE(run.Run.Ended) << "the caller and the lock's holder wait for each other";
     EXPECT_EQ(run.Run.ExitCode, 0u);
     EXPECT_EQ(run.Notes, c.Notes);
