@@ -39,6 +39,8 @@ candidates="$(awk -v codename="$codename" -v suite="$suite" '
   function listname(uri,   i, c, out) {
     sub(/^[A-Za-z][A-Za-z0-9+.-]*:(\/\/)?/, "", uri)
     if (match(uri, /^[^\/]*@/)) uri = substr(uri, RLENGTH + 1)
+    # An IPv6 host loses its brackets.
+    if (uri ~ /^\[/ && index(uri, "]") > 0) uri = substr(uri, 2, index(uri, "]") - 2) substr(uri, index(uri, "]") + 1)
     sub(/\/+$/, "", uri)
     for (i = 1; i <= length(uri); i++) {
       c = substr(uri, i, 1)
@@ -51,6 +53,7 @@ candidates="$(awk -v codename="$codename" -v suite="$suite" '
   function candidate(uri, opts) {
     printf "%s\t%s\n", listname(uri), "deb " (opts == "" ? "" : "[" opts "] ") uri " " suite " main"
   }
+  function more(list, word) { return list == "" ? word : list " " word }
   # apt reads "no", "false", "off", "without", "disable" (any case) and zero as off.
   function off(value) { value = tolower(value); return value ~ /^(no|false|off|without|disable|0+)$/ }
   function flush(   opts, n, u, i) {
@@ -82,7 +85,19 @@ candidates="$(awk -v codename="$codename" -v suite="$suite" '
   # deb822: paragraphs of "Field: value" lines, continuation lines start with a blank.
   /^[ \t]*#/ { next }
   /^[ \t]*$/ { flush(); next }
-  /^[ \t]/ { if (key == "signed-by") multiline = 1; next }
+  # A value may go on over such lines (URIs or Suites one a line, say): apt reads them all.
+  /^[ \t]/ {
+    if (key == "signed-by") { multiline = 1; next }
+    value = $0; gsub(/^[ \t]+|[ \t]+$/, "", value)
+    if (key == "types") types = more(types, value)
+    else if (key == "suites") suites = more(suites, value)
+    else if (key == "uris") uris = more(uris, value)
+    else if (key == "architectures") arches = more(arches, value)
+    else if (key == "trusted") trusted = more(trusted, value)
+    else if (key == "check-valid-until") validuntil = more(validuntil, value)
+    else if (key == "enabled") enabled = more(enabled, value)
+    next
+  }
   {
     key = tolower(substr($0, 1, index($0, ":") - 1)); value = substr($0, index($0, ":") + 1)
     gsub(/^[ \t]+|[ \t]+$/, "", value)

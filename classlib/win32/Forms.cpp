@@ -255,12 +255,27 @@ void TCustomForm::Close() {
 
 namespace {
 
+void ReleaseReturned(TComponent* component);
+
+}  // namespace
+
+// The release's steps on the form's thread reach the form's records of it through this.
+struct TFormReleaseAccess {
+  static void TimerGone(TCustomForm* form) { form->releaseTimer_ = 0; }
+  // A release handed over from another thread is this thread's from now on, as its own would be:
+  // a window made since a first one went carries it through its destruction too.
+  static void Releasing(TCustomForm* form) { form->releasing_ = true; }
+};
+
+namespace {
+
 // The code of a released form has returned on its thread: it goes once the messages queued for
 // it by then are handled, through its window. Without a live window there is nothing queued for
 // it and none of its code runs: it goes at once (no window is made for it, which could fail
 // inside the frame that ended).
 void ReleaseReturned(TComponent* component) {
   auto* form = static_cast<TCustomForm*>(component);
+  TFormReleaseAccess::Releasing(form);
   HWND window = form->HandleAllocated() ? form->GetHandle() : nullptr;
   if (window != nullptr && IsWindow(window) && PostMessageW(window, CM_RELEASE, 0, 0)) return;
   delete form;
@@ -290,11 +305,6 @@ void MeetReleaseRace(kbl_detail::TReleaseRace at, TCustomForm* form) {
 }
 
 }  // namespace
-
-// The timer's tick reaches the form's record of its timer through this.
-struct TFormReleaseAccess {
-  static void TimerGone(TCustomForm* form) { form->releaseTimer_ = 0; }
-};
 
 namespace {
 

@@ -557,7 +557,8 @@ TEST(Forms, ReleaseFromAnotherThreadWaitsForAFormWithoutItsWindow) {
 // that window goes once, on its own thread, with that destruction: the host may unload the module
 // as soon as that thread's loop is idle. The release comes as the window's last message has
 // looked for one (the form's thread waiting blocked, or handling the messages sent to it), or the
-// window goes as the release has read its handle.
+// window goes as the release has read its handle. So does a form whose first window went and a
+// second was made, released and then destroyed with the host's window.
 TEST(Forms, AReleaseFromAnotherThreadAsTheHostDestroysTheFormsWindowFreesTheFormWithIt) {
   using kbl_detail::TReleaseRace;
   RegisterWindowTestClasses();
@@ -570,6 +571,7 @@ TEST(Forms, AReleaseFromAnotherThreadAsTheHostDestroysTheFormsWindowFreesTheForm
       {"released in the window's last message, blocked", TReleaseRace::WindowGoing, false},
       {"released in the window's last message, sent messages handled", TReleaseRace::WindowGoing, true},
       {"the window destroyed as the release has read its handle", TReleaseRace::HandleRead, true},
+      {"a window made anew, released, then destroyed", TReleaseRace::None, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -585,6 +587,13 @@ TEST(Forms, AReleaseFromAnotherThreadAsTheHostDestroysTheFormsWindowFreesTheForm
     display->SetOnTimer(TNotifyEvent::Of<&TOtherThreadRig::Tick>(&rig));
     if (c.at == TReleaseRace::WindowGoing) {
       kbl_detail::RunAtNextReleaseRace(c.at, &TOtherThreadRig::ReleaseElsewhereAsItsWindowGoes, &rig);
+      DestroyWindow(host.handle);
+    } else if (c.at == TReleaseRace::None) {
+      // The form's first window went as it left the host's window, and a second was made.
+      rig.form->SetParentWindow(nullptr);
+      rig.form->SetParentWindow(host.handle);
+      rig.form->HandleNeeded();
+      rig.WaitForReleaseElsewhere();
       DestroyWindow(host.handle);
     } else {
       kbl_detail::RunAtNextReleaseRace(c.at, &TOtherThreadRig::HostDestroysItsWindowNow, nullptr);
