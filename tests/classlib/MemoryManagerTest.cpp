@@ -1156,7 +1156,9 @@ TEST(MemoryManager, ResumptionChild) {
   for (const DWORD start = GetTickCount(); entries.LookPaused() && GetTickCount() - start < MachineBound(5000);)
     Sleep(1);
   EXPECT_TRUE(StaysSuspended(holder, hosts, 300)) << "the host's suspension ended";
-  EXPECT_EQ(SuspendCountOf(holder), hosts) << "the holder's count not where the host left it";
+  // The waiters still wait for the suspended holder, and each later look suspends it once more for
+  // its moment: the count is where the host left it between those looks.
+  EXPECT_TRUE(SuspendedWithin(holder, hosts, MachineBound(1000))) << "the holder's count not where the host left it";
   while (ResumeThread(holder) > 1) {
   }
   SetEvent(gGoOn);
