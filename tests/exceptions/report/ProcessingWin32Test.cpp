@@ -1559,14 +1559,9 @@ TEST_F(ProcessingWin32Test, KeptWrapperChild) {
 // ... processed as it is when it is processed at once: under the class it carries, and without
 // taking the copy for the wrapper itself (with the filters on, as they are by default).
 TEST(ProcessingChild, AKeptExceptionIsReportedAsTheOneItCopies) {
-  std::remove(kChildNotes);
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptWrapperChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;carried class;");
-  EXPECT_EQ(run.ExitCode, 0u);
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("KeptWrapperChild", {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+  EXPECT_EQ(run.Notes, "returned;carried class;");
+  EXPECT_EQ(run.Run.ExitCode, 0u);
 }
 
 // --- Probes: a send given up while the program's code it runs goes on
@@ -1625,15 +1620,10 @@ TEST(ProcessingChild, AGivenUpSendsHandlerProcessesNothingBesideTheNextHolder) {
   for (const char* by : {"next", "close"}) {
     SCOPED_TRACE(by);
     testnet::SmtpServer server;
-    std::remove(kChildNotes);
-    const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GivenUpSendChild",
-                                          {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}},
-                                          60000, &ForgetChildTraces);
-    std::ifstream file(kChildNotes, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "done;");
-    EXPECT_EQ(run.ExitCode, 0u);
-    file.close();
-    std::remove(kChildNotes);
+    const TNotedRun run = RunNotedChild(
+        "GivenUpSendChild", {{"KBL_GIVEN_UP_PORT", std::to_string(server.Port())}, {"KBL_GIVEN_UP_BY", by}}, 60000);
+    EXPECT_EQ(run.Notes, "done;");
+    EXPECT_EQ(run.Run.ExitCode, 0u);
   }
 }
 
@@ -1675,32 +1665,21 @@ TEST_F(ProcessingWin32Test, CloseInsideEntryChild) {
 // thread handles the host's messages while the exception dialog shows) does not take the library
 // down under that processing: the processing goes on to its end and its report is logged.
 TEST(ProcessingChild, TheLastCloseInsideAnExceptionsProcessingLetsItEnd) {
-  std::remove(kChildNotes);
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseInsideEntryChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;logged;");
-  EXPECT_EQ(run.ExitCode, 0u);
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("CloseInsideEntryChild", {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+  EXPECT_EQ(run.Notes, "closed;returned;logged;");
+  EXPECT_EQ(run.Run.ExitCode, 0u);
 }
 
 // What a host thread's handler handed over inside its exception's processing is processed as its
 // own also when the host kills that thread before its entry ends (a watchdog ends a call hung in
 // the handler): the next exception and the last close come, and the handed-over one is logged.
 TEST(ProcessingChild, AnExceptionKeptOnAThreadKilledInsideItsEntryIsStillProcessed) {
-  std::remove(kChildNotes);
   std::remove(LogName().c_str());
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.GoneHolderChild",
-                                        {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000,
-                                        &ForgetChildTraces);
-  EXPECT_EQ(run.ExitCode, 0u);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "next;closed;");
+  const TNotedRun run = RunNotedChild("GoneHolderChild", {{"KBL_GONE_HOW", "thread"}, {"KBL_GONE_KEEP", "1"}}, 60000);
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "next;closed;");
   EXPECT_TRUE(LogHolds("after the holder"));
   EXPECT_TRUE(LogHolds("kept before the kill")) << "lost with its thread";
-  file.close();
-  std::remove(kChildNotes);
   std::remove(LogName().c_str());
 }
 
@@ -1730,14 +1709,9 @@ TEST_F(ProcessingWin32Test, CloseWhileAHandlerAsksChild) {
 // processing's handler sends to the closing thread's windows meanwhile, as every other wait of the
 // library on a thread with windows does, so the two do not wait for each other.
 TEST(ProcessingChild, TheLastCloseAnswersTheWindowsAProcessingsHandlerAsks) {
-  std::remove(kChildNotes);
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseWhileAHandlerAsksChild",
-                                        {{"KBL_PROCESSING_CHILD", "1"}}, 20000, &ForgetChildTraces);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;returned;");
-  EXPECT_EQ(run.ExitCode, 0u);
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("CloseWhileAHandlerAsksChild", {{"KBL_PROCESSING_CHILD", "1"}}, 20000);
+  EXPECT_EQ(run.Notes, "closed;returned;");
+  EXPECT_EQ(run.Run.ExitCode, 0u);
 }
 
 // An end of the program that the library makes (the main thread's code ended by the runtime)
@@ -1864,15 +1838,10 @@ TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
 // thread's hand-over of an abort meanwhile (nothing to process) neither runs it nor waits for it,
 // and the processing goes on to its end with its report logged.
 TEST(ProcessingChild, AnAbortOnAnotherThreadLeavesAClosePutOffToItsOwnEntry) {
-  std::remove(kChildNotes);
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.PutOffCloseAndAnAbortChild",
-                                        {{"KBL_PUT_OFF_CHILD", "1"}}, 30000, &ForgetChildTraces);
-  EXPECT_TRUE(run.Ended);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;abort returned;returned;logged;");
-  EXPECT_EQ(run.ExitCode, 0u);
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("PutOffCloseAndAnAbortChild", {{"KBL_PUT_OFF_CHILD", "1"}}, 30000);
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Notes, "closed;abort returned;returned;logged;");
+  EXPECT_EQ(run.Run.ExitCode, 0u);
 }
 
 // The child half: a report sent in the background holds the library lock 8 s in its
@@ -1965,16 +1934,11 @@ TEST_F(ProcessingWin32Test, KeptThenCloseInsideEntryChild) {
 // Exceptions a host's message handed over inside an exception's processing, before the last close
 // it then asked there, are each processed before that close takes the library down.
 TEST(ProcessingChild, ExceptionsHandedOverBeforeAClosePutOffAreAllProcessed) {
-  std::remove(kChildNotes);
   std::remove(LogName().c_str());
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.KeptThenCloseInsideEntryChild",
-                                        {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000, &ForgetChildTraces);
-  EXPECT_TRUE(run.Ended);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "returned;outer logged;kept one logged;kept two logged;");
-  EXPECT_EQ(run.ExitCode, 0u);
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("KeptThenCloseInsideEntryChild", {{"KBL_KEPT_CLOSE_CHILD", "1"}}, 30000);
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Notes, "returned;outer logged;kept one logged;kept two logged;");
+  EXPECT_EQ(run.Run.ExitCode, 0u);
   std::remove(LogName().c_str());
 }
 
@@ -2043,16 +2007,12 @@ TEST_F(ProcessingWin32Test, OpenWhileTheLastCloseWaitsChild) {
 // processed.
 TEST(ProcessingChild, APlugInOpenedInAMessageTheLastCloseAnswersComesUp) {
   testnet::SmtpServer server;
-  std::remove(kChildNotes);
   std::remove(LogName().c_str());
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenWhileTheLastCloseWaitsChild",
-                                        {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000, &ForgetChildTraces);
-  EXPECT_TRUE(run.Ended);
-  EXPECT_EQ(run.ExitCode, 0u);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "opened;closed;logged;");
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run =
+      RunNotedChild("OpenWhileTheLastCloseWaitsChild", {{"KBL_OPEN_PORT", std::to_string(server.Port())}}, 40000);
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "opened;closed;logged;");
   std::remove(LogName().c_str());
 }
 
@@ -2194,16 +2154,11 @@ TEST_F(ProcessingWin32Test, CloseAfterUnwindChild) {
 // no entry of that thread any more: the next entry to end (another thread's) runs it, and the
 // library is detached after it, processing nothing later.
 TEST(ProcessingChild, AClosePutOffAfterItsThreadUnwoundIsRunByTheNextEntry) {
-  std::remove(kChildNotes);
   std::remove(LogName().c_str());
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.CloseAfterUnwindChild",
-                                        {{"KBL_CLOSE_AFTER_UNWIND", "1"}}, 40000, &ForgetChildTraces);
-  EXPECT_TRUE(run.Ended);
-  EXPECT_EQ(run.ExitCode, 0u);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "closed;detached;not logged;");
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("CloseAfterUnwindChild", {{"KBL_CLOSE_AFTER_UNWIND", "1"}}, 40000);
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "closed;detached;not logged;");
   std::remove(LogName().c_str());
 }
 
@@ -2240,16 +2195,11 @@ TEST_F(ProcessingWin32Test, OpenInAHandlerDuringTheCloseChild) {
 // waiting for each other: here the opening thread holds the library lock (its exception is being
 // processed), which the close waits for.
 TEST(ProcessingChild, AnOpenInAHandlerDuringTheLastCloseDoesNotWaitForIt) {
-  std::remove(kChildNotes);
   std::remove(LogName().c_str());
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenInAHandlerDuringTheCloseChild",
-                                        {{"KBL_OPEN_IN_HANDLER", "1"}}, 40000, &ForgetChildTraces);
-  EXPECT_TRUE(run.Ended) << "the close and the open wait for each other";
-  EXPECT_EQ(run.ExitCode, 0u);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "opened;attached;");
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("OpenInAHandlerDuringTheCloseChild", {{"KBL_OPEN_IN_HANDLER", "1"}}, 40000);
+  EXPECT_TRUE(run.Run.Ended) << "the close and the open wait for each other";
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "opened;attached;");
   std::remove(LogName().c_str());
 }
 
@@ -2352,16 +2302,11 @@ TEST_F(ProcessingWin32Test, OpenDuringTheDetachmentChild) {
 // A plug-in opened while the last close detaches the library is up when its open returns: an
 // exception it raises at once is processed, not lost in the rest of the detachment.
 TEST(ProcessingChild, APlugInOpenedDuringTheDetachmentIsUpWhenItsOpenReturns) {
-  std::remove(kChildNotes);
   std::remove(LogName().c_str());
-  const TChildRun run = RunChildProcess("--gtest_filter=ProcessingWin32Test.OpenDuringTheDetachmentChild",
-                                        {{"KBL_OPEN_DURING_DETACH", "1"}}, 40000, &ForgetChildTraces);
-  EXPECT_TRUE(run.Ended);
-  EXPECT_EQ(run.ExitCode, 0u);
-  std::ifstream file(kChildNotes, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "logged;logged;logged;logged;logged;attached;");
-  file.close();
-  std::remove(kChildNotes);
+  const TNotedRun run = RunNotedChild("OpenDuringTheDetachmentChild", {{"KBL_OPEN_DURING_DETACH", "1"}}, 40000);
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "logged;logged;logged;logged;logged;attached;");
   std::remove(LogName().c_str());
 }
 
