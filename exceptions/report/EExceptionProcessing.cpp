@@ -1014,6 +1014,9 @@ void TakeDown(bool locked) {
     TellFreezeThreadToEnd();
     library.LibraryLock.lock();
   }
+  // A start work killed inside left its offer of the options on: the entry it offers goes with the
+  // list below, and the list is the library lock's alone again.
+  OfferOwnOptions(false);
   try {
     const TModuleWorkRunning running;
     if (void (*stop)() = gModuleStop.load()) stop();

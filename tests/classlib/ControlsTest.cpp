@@ -350,7 +350,7 @@ TEST(Controls, TabAndShiftTabMoveTheFocusThroughTheFormsTabStops) {
     keys[VK_SHIFT] = shift ? 0x80 : 0;
     SetKeyboardState(keys);
     PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
-    PumpUntil([] { return false; }, 50);
+    PumpUntil([] { return false; }, static_cast<int>(MachineBound(50)));
     keys[VK_SHIFT] = 0;
     SetKeyboardState(keys);
   };

@@ -873,7 +873,7 @@ TEST(Forms, AFormFreedByItsOwnerWhileAReleaseWaitsIsFreedOnce) {
   CloseHandle(thread);
   ASSERT_EQ(rig.destroys, 0);
   delete owner;
-  PumpUntil([] { return false; }, 200);
+  PumpUntil([] { return false; }, static_cast<int>(MachineBound(200)));
   EXPECT_EQ(rig.destroys, 1);
   EXPECT_FALSE(rig.windowMade);
 }

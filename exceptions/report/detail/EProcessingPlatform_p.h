@@ -35,7 +35,8 @@ void RefreshModules();
 void LoadProcesses(TEmberProcessesList& list);
 // Offers this module's options (its entry, made at the first call) to CurrentEmberLogOptions on
 // every thread without the library lock, until called with false. Called under the library lock,
-// around the module's start work: nothing else changes the list meanwhile.
+// around the module's start work: nothing else changes the list meanwhile; ended again (false) by
+// the detachment, after a start work killed inside.
 void OfferOwnOptions(bool offer);
 // Joins the capture side's look-ups to the report side's modules list (and back with false).
 void JoinModuleLists(bool join);

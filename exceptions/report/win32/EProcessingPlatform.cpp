@@ -197,6 +197,8 @@ void RefreshModules() { RefreshModulesList(); }
 void LoadProcesses(TEmberProcessesList& list) { LoadProcessesInfo(list); }
 
 void OfferOwnOptions(bool offer) {
+  // No offer to end (every detachment asks): a caller that read it on sees it off under the lock.
+  if (!offer && !gOffering.load()) return;
   // After the entry's making under way, if any: the list is the library lock's again.
   const uintptr_t lock = ember_detail::LockObjectIn(gOfferLock);
   ember_detail::PlatformWaitLockObject(lock, ~0u, false);

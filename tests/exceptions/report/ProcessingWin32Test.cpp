@@ -1824,7 +1824,9 @@ TEST_F(ProcessingWin32Test, PutOffCloseAndAnAbortChild) {
     PostMessageA(window, WM_USER, 0, 0);
     WaitForSingleObject(gClosedInside, MachineBound(10000));
     HANDLE other = CreateThread(nullptr, 0, &HandOverAnAbort, nullptr, 0, nullptr);
-    Note(WaitForSingleObject(other, MachineBound(5000)) == WAIT_OBJECT_0 ? "abort returned;" : "abort stalled;");
+    // Not grown where programs run emulated: an abort that waited for this processing would come
+    // back after its own wait's 10 s, inside a bound grown past them.
+    Note(WaitForSingleObject(other, 5000) == WAIT_OBJECT_0 ? "abort returned;" : "abort stalled;");
     EmberDialogState().DialogType = 0;
   };
   SetEmberReportOutput(output);
@@ -2829,6 +2831,65 @@ TEST(ProcessingChild, AnOpenKilledInsideTheModulesWorkHasNothingProcessedHalfAtt
     EXPECT_EQ(run.Run.ExitCode, 0u);
     EXPECT_EQ(run.Notes, "attached;processed after the work killed;");
   }
+  std::remove(LogName().c_str());
+}
+
+// The child half: the module's start work asks for the options and its open is killed inside it;
+// the work is taken out and a plug-in opened again (which undoes the half-done attachment first).
+// While an exception's dialog then holds the library, another thread asks for the options: notes
+// whether it was answered before the dialog ended, and then.
+std::atomic<int32_t> gAskedBesideTheDialog{0};  // 1: answered, 2: refused
+DWORD WINAPI AskTheOptions(void*) {
+  try {
+    CurrentEmberLogOptions();
+    gAskedBesideTheDialog = 1;
+  } catch (const std::exception&) {
+    gAskedBesideTheDialog = 2;
+  }
+  return 0;
+}
+
+TEST_F(ProcessingWin32Test, OptionsAfterTheStartWorkKilledChild) {
+  if (std::getenv("KBL_OPTIONS_KILLED") == nullptr) GTEST_SKIP() << "a child half of a test";
+  StopExceptionReporting();  // the fixture's plug-in
+  static HANDLE working = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetReportingModuleWork(
+      [] {
+        CurrentEmberLogOptions();
+        SetEvent(working);
+        Sleep(INFINITE);
+      },
+      nullptr);
+  HANDLE opener = CreateThread(nullptr, 0, &OpenOnAThread, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(working, MachineBound(30000)), WAIT_OBJECT_0);
+  KillAfter(opener, 100);
+  SetReportingModuleWork(nullptr, nullptr);
+  StartExceptionReporting();
+  static HANDLE asker = nullptr;
+  TEmberReportOutput output = EmberReportOutput();
+  output.ShowExceptionDialog = [](bool) {
+    asker = CreateThread(nullptr, 0, &AskTheOptions, nullptr, 0, nullptr);
+    Note(WaitForSingleObject(asker, MachineBound(2000)) == WAIT_OBJECT_0 ? "answered beside the processing;"
+                                                                           : "waited;");
+    EmberDialogState().DialogType = 0;
+  };
+  SetEmberReportOutput(output);
+  Process(0, "holding the library");
+  WaitForSingleObject(asker, MachineBound(30000));
+  Note(gAskedBesideTheDialog == 1 ? "answered;" : "refused;");
+  StopExceptionReporting();
+  ExitProcess(0);
+}
+
+// A start work killed inside leaves the module's options to the library lock again: once the
+// attachment it left is undone and the library attached anew, a thread asking while an
+// exception's processing holds the library waits for it (the module's entry is not made beside
+// the processing, nor the killed work's, freed with the list, answered).
+TEST(ProcessingChild, TheOptionsAfterAStartWorkKilledInsideWaitForTheLibraryLock) {
+  const TNotedRun run = RunNotedChild("OptionsAfterTheStartWorkKilledChild", {{"KBL_OPTIONS_KILLED", "1"}});
+  EXPECT_TRUE(run.Run.Ended);
+  EXPECT_EQ(run.Run.ExitCode, 0u);
+  EXPECT_EQ(run.Notes, "waited;answered;");
   std::remove(LogName().c_str());
 }
 

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "ArtifactCheck.h"
+#include "Emulation.h"
 #include "classlib/Streams.h"
 #include "exceptions/EmberModuleOptions.h"
 #include "exceptions/report/ELogManager.h"
@@ -110,7 +111,7 @@ class ScreenshotTest : public ::testing::Test {
                             windowClass.hInstance, nullptr);
     SetForegroundWindow(window);
     UpdateWindow(window);
-    Pump(500);
+    Pump(static_cast<int>(MachineBound(500)));
     options.SetSendOptions(0x20);
     LogReportState().Options = &options;
   }

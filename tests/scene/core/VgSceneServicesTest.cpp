@@ -52,7 +52,7 @@ class SceneServicesTest : public ::testing::Test {
     ShowWindow(scene->GetHandle(), SW_SHOWNA);
     return scene;
   }
-  static void Settle() { PumpUntil([] { return false; }, 150); }
+  static void Settle() { PumpUntil([] { return false; }, static_cast<int>(MachineBound(150))); }
   std::unique_ptr<TForeignWindow> host;
 };
 

@@ -39,7 +39,7 @@ class SceneWindowTest : public ::testing::Test {
     host.reset();
   }
   void Settle() {
-    PumpUntil([] { return false; }, 150);
+    PumpUntil([] { return false; }, static_cast<int>(MachineBound(150)));
   }
   std::unique_ptr<TForeignWindow> host;
   TvgScene* scene = nullptr;
@@ -355,7 +355,7 @@ TEST(SceneWindowResizeTest, AWidenedScenePaintsWhatASceneMadeThatWidePaints) {
   auto paint = [&](TvgScene* s, int32_t width) {
     s->SetBounds(0, 0, width, 100);
     InvalidateRect(s->GetHandle(), nullptr, FALSE);
-    PumpUntil([] { return false; }, 150);
+    PumpUntil([] { return false; }, static_cast<int>(MachineBound(150)));
     return std::vector<uint32_t>(s->GetCanvas()->GetBufferBits(), s->GetCanvas()->GetBufferBits() + width * 100);
   };
   std::vector<uint32_t> pixels[2];
