@@ -3116,7 +3116,10 @@ TEST_F(ProcessingWin32Test, OpensAndClosesAmongRaisingThreadsChild) {
   second.join();
   stop = true;
   for (std::thread& thread : raising) thread.join();
-  Note(longest < static_cast<DWORD>(EmberSendWaitLimitMs) ? "closes within the bound;" : "a close too long;");
+  // A close waits for the exceptions already waiting to be processed, one after another: their
+  // time is the machine's, so the bound grows where programs run emulated (a close held behind the
+  // raising threads for good still fails it).
+  Note(longest < MachineBound(EmberSendWaitLimitMs) ? "closes within the bound;" : "a close too long;");
   Note(Attachment());
   StartExceptionReporting();
   ProcessOnHeap("after the race");
